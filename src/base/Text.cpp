@@ -1,0 +1,60 @@
+#include "base/Text.h"
+
+#include <QTextBoundaryFinder>
+
+namespace Text {
+
+QString trimmed(const QString &text)
+{
+    // QString::trimmed uses QChar::isSpace, which covers Unicode spaces, line and paragraph
+    // separators, NEL and the ASCII controls \t \n \v \f \r.
+    return text.trimmed();
+}
+
+std::optional<QString> nilIfEmpty(const QString &text)
+{
+    QString result = trimmed(text);
+    if (result.isEmpty())
+        return std::nullopt;
+    return result;
+}
+
+std::optional<QString> nilIfEmpty(const std::optional<QString> &text)
+{
+    if (!text)
+        return std::nullopt;
+    return nilIfEmpty(*text);
+}
+
+qsizetype graphemeCount(const QString &text)
+{
+    if (text.isEmpty())
+        return 0;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+QString graphemePrefix(const QString &text, qsizetype count)
+{
+    if (count <= 0 || text.isEmpty())
+        return QString();
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype position = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next == -1)
+            return text;
+        position = next;
+    }
+    return text.left(position);
+}
+
+bool nfcEquals(const QString &a, const QString &b)
+{
+    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+} // namespace Text

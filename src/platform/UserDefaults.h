@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+// A typed key-value store for user preferences, kept in a settings file. Values keep their
+// type: a Bool is read back as a Bool, and a String is never read as a Bool. Every instance
+// over the same file sees every change and emits valueChanged for it.
+class UserDefaults final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Type { Missing, Bool, Integer, Double, String, Data };
+
+    // The program's standard store (~/.config/<bundle id>/preferences.ini).
+    explicit UserDefaults(QObject *parent = nullptr);
+    // A store over the given file; tests pass a temporary file.
+    explicit UserDefaults(const QString &filePath, QObject *parent = nullptr);
+    ~UserDefaults() override;
+
+    QString filePath() const;
+
+    Type typeOf(const QString &key) const;
+    bool contains(const QString &key) const { return typeOf(key) != Type::Missing; }
+
+    // Each reader answers only for a value of its own type (an Integer is also a Double).
+    std::optional<bool> boolValue(const QString &key) const;
+    std::optional<qint64> integerValue(const QString &key) const;
+    std::optional<double> doubleValue(const QString &key) const;
+    std::optional<QString> stringValue(const QString &key) const;
+    std::optional<QByteArray> dataValue(const QString &key) const;
+
+    // Conveniences with a default for a missing or differently typed value.
+    bool boolValue(const QString &key, bool fallback) const { return boolValue(key).value_or(fallback); }
+    qint64 integerValue(const QString &key, qint64 fallback) const { return integerValue(key).value_or(fallback); }
+    double doubleValue(const QString &key, double fallback) const { return doubleValue(key).value_or(fallback); }
+    QString stringValue(const QString &key, const QString &fallback) const { return stringValue(key).value_or(fallback); }
+
+    void setBool(const QString &key, bool value);
+    void setInteger(const QString &key, qint64 value);
+    void setDouble(const QString &key, double value);
+    void setString(const QString &key, const QString &value);
+    void setData(const QString &key, const QByteArray &value);
+    void remove(const QString &key);
+
+    // Writes pending changes to disk.
+    void sync();
+
+Q_SIGNALS:
+    void valueChanged(const QString &key);
+
+public:
+    struct Backend; // shared by all instances over one file
+
+private:
+    void write(const QString &key, const QString &encoded);
+    std::optional<QString> read(const QString &key) const;
+
+    std::shared_ptr<Backend> m_backend;
+};
