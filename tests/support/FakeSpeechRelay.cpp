@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QMetaObject>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 
 FakeSpeechRelay::FakeSpeechRelay(FakeBackend *backend, QObject *parent)
@@ -43,10 +44,10 @@ void FakeSpeechRelay::onUpgrade(const RecordedRequest &request)
     if (request.path != QLatin1String(path))
         return;
     m_problems.append(check(request));
-    // The fake backend decides how to answer before it announces the request, so the route
-    // set here serves the next upgrade.
+    // The fake backend reads the route again after announcing a refused or unanswered
+    // upgrade, so the next upgrade's route goes in on the next turn.
     ++m_upgradeIndex;
-    installRoute();
+    QTimer::singleShot(0, this, &FakeSpeechRelay::installRoute);
 }
 
 void FakeSpeechRelay::expect(const QString &language, bool diarize, bool utterances, const QByteArray &accessToken,
@@ -155,21 +156,24 @@ qint64 FakeSpeechRelay::openedAtMs(int index) const
     return index < m_connections.size() ? m_connections.at(index).openedAtMs : -1;
 }
 
-namespace {
-
-QTcpSocket *transportOf(FakeWebSocketSession *session)
+QTcpSocket *FakeSpeechRelay::transportOf(FakeWebSocketSession *session) const
 {
     if (!session)
         return nullptr;
     auto *webSocket = session->findChild<QWebSocket *>(QString(), Qt::FindDirectChildrenOnly);
     if (!webSocket)
         return nullptr;
-    return webSocket->findChild<QTcpSocket *>();
+    // QWebSocket does not show its TCP socket, and does not own it either when it was made
+    // by a server; it is one of the backend's sockets, the one with the same two ports.
+    const auto sockets = m_backend->findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets) {
+        if (socket->localPort() == webSocket->localPort() && socket->peerPort() == webSocket->peerPort())
+            return socket;
+    }
+    return nullptr;
 }
 
-} // namespace
-
-bool FakeSpeechRelay::stallReading(FakeWebSocketSession *session)
+bool FakeSpeechRelay::stallReading(FakeWebSocketSession *session) const
 {
     QTcpSocket *socket = transportOf(session);
     if (!socket)
@@ -181,7 +185,7 @@ bool FakeSpeechRelay::stallReading(FakeWebSocketSession *session)
     return true;
 }
 
-void FakeSpeechRelay::resumeReading(FakeWebSocketSession *session)
+void FakeSpeechRelay::resumeReading(FakeWebSocketSession *session) const
 {
     QTcpSocket *socket = transportOf(session);
     if (!socket)

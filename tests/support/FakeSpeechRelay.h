@@ -21,6 +21,8 @@
 #include <functional>
 #include <optional>
 
+class QTcpSocket;
+
 class FakeSpeechRelay final : public QObject
 {
     Q_OBJECT
@@ -71,8 +73,8 @@ public:
 
     // Stops reading the connection: the client's bytes pile up in the kernel buffers and
     // then in the client. Returns false when the socket could not be reached.
-    static bool stallReading(FakeWebSocketSession *session);
-    static void resumeReading(FakeWebSocketSession *session);
+    bool stallReading(FakeWebSocketSession *session) const;
+    void resumeReading(FakeWebSocketSession *session) const;
 
     // Frames of the service.
     static QByteArray results(const QString &transcript, bool isFinal, bool speechFinal);
@@ -88,6 +90,7 @@ public:
 
 private:
     void installRoute();
+    QTcpSocket *transportOf(FakeWebSocketSession *session) const;
     void onUpgrade(const RecordedRequest &request);
     void onConnected(FakeWebSocketSession *session);
     QStringList check(const RecordedRequest &request) const;
