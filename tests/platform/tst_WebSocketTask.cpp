@@ -72,6 +72,18 @@ public:
         QVERIFY(m_tcp.listen(QHostAddress::LocalHost));
     }
 
+    ~TestServer() override
+    {
+        // The sessions announce their close while they are deleted; the lists they write to
+        // must still exist then.
+        for (const auto &session : std::as_const(sessions)) {
+            if (session) {
+                session->disconnect(this);
+                delete session.data();
+            }
+        }
+    }
+
     QUrl url(const QString &pathAndQuery = QStringLiteral("/live?a=1&b=2")) const
     {
         return QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(m_tcp.serverPort()).arg(pathAndQuery));
