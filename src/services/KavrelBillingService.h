@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonValue>
+#include <QNetworkAccessManager>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -23,7 +24,6 @@
 #include <optional>
 
 class AuthService;
-class QNetworkAccessManager;
 
 // The client of the backend's billing API: the plan and usage summary, and listening time
 // reported as usage events. One request per call; no cache, no retry.

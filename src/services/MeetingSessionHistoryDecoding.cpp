@@ -2,7 +2,7 @@
 
 #include "accounts/AuthService.h"
 
-#include <QNetworkAccessManager> // completes a type that HttpTransport.h uses inline
+#include <QNetworkAccessManager>
 
 namespace MeetingSessionHistoryDecoding {
 

@@ -15,6 +15,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -28,7 +29,6 @@
 #include <optional>
 
 class AuthService;
-class QNetworkAccessManager;
 
 // The client of the backend's meeting-history GraphQL endpoint. The session engine saves
 // every listening session through one instance; the history browser lists, opens, re-saves
