@@ -95,8 +95,10 @@ Q_SIGNALS:
 private:
     QCoro::Task<void> restoreSession();
     template<typename T>
-    QCoro::Task<std::optional<T>> runEmailAuthenticationOperation(std::function<QCoro::Task<T>(CancellationToken)> operation,
-                                                                  std::function<void(const T &)> onSuccess);
+    QCoro::Task<std::optional<T>> runEmailAuthenticationOperation(
+        std::function<QCoro::Task<T>(AuthService *, CancellationToken)> operation, std::function<void(const T &)> onSuccess);
+    static QCoro::Task<void> signOutWork(QPointer<AuthSessionStore> self, QPointer<AuthService> service,
+                                         std::optional<QString> accessToken, std::optional<QString> refreshToken);
     void setIsRestoringSession(bool value);
     void setIsSigningOut(bool value);
     bool expiresWithinThreshold(const AuthSession &session) const;
@@ -113,7 +115,8 @@ private:
 
     TaskHandle<void> m_restoreTask;
     // The running e-mail step; cancelAuthentication() aborts it.
-    TaskHandle<void> m_emailOperationTask;
+    CancellationToken m_emailOperationToken;
+    quint64 m_emailOperationGeneration = 0;
     // A provider sign-in's task, for a start side that sets it.
     TaskHandle<void> m_authenticationTask;
 };

@@ -121,11 +121,11 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid())
+    if (!status.isValid() && raw->error() != QNetworkReply::NoError)
         throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
 
     HttpReply result;
-    result.status = status.toInt();
+    result.status = status.isValid() ? status.toInt() : 0;
     result.body = raw->readAll();
     result.headers = raw->rawHeaderPairs();
     result.url = raw->url();

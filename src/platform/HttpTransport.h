@@ -14,12 +14,12 @@
 #include <chrono>
 #include <optional>
 
-class QNetworkAccessManager;
+#include <QNetworkAccessManager>
 
 // A complete HTTP reply, whatever its status.
 struct HttpReply
 {
-    int status = 0;
+    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme)
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // as received, repeated fields kept apart
     QUrl url;
@@ -44,7 +44,7 @@ public:
     std::chrono::milliseconds timeout() const { return m_timeout; }
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
-    // Returns the reply for any HTTP status. Throws NetworkError when no HTTP reply came,
+    // Returns the reply for any HTTP status (status 0 for a reply that is not HTTP). Throws NetworkError when no HTTP reply came,
     // and CancellationError when the token is cancelled (the request is aborted at once).
     QCoro::Task<HttpReply> send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
                                 CancellationToken token = CancellationToken()) const;
