@@ -3,8 +3,6 @@
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 
-#include <QNetworkAccessManager>
-
 namespace {
 
 // The wording is what the backend's prompts were tuned with; it stays as it is, "Inputi"

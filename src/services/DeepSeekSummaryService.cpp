@@ -3,8 +3,6 @@
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 
-#include <QNetworkAccessManager>
-
 namespace {
 
 const char *const summarySystemPrefix =

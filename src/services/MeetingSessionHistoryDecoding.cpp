@@ -2,8 +2,6 @@
 
 #include "accounts/AuthService.h"
 
-#include <QNetworkAccessManager>
-
 namespace MeetingSessionHistoryDecoding {
 
 QDateTime date(const JsonReader &reader, const QString &key)
