@@ -299,12 +299,12 @@ FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::httpFailure
     return reply;
 }
 
-FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::dropConnection(bool commitFirst, int times)
+FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::dropConnection(bool commitFirst)
 {
     ScriptedReply reply;
     reply.kind = Kind::dropConnection;
     reply.commitFirst = commitFirst;
-    reply.times = times;
+    reply.times = 0;
     return reply;
 }
 
@@ -485,7 +485,7 @@ FakeResponse FakeHistoryBackend::handle(const RecordedRequest &request)
     if (scripts != m_scripts.end() && !scripts->isEmpty()) {
         ScriptedReply &reply = scripts->first();
         const FakeResponse response = scripted(call.operationName, reply, call.variables);
-        if (--reply.times <= 0)
+        if (reply.times > 0 && --reply.times == 0)
             scripts->removeFirst();
         return response;
     }

@@ -58,16 +58,17 @@ public:
         int status = 500;
         QByteArray body;
         QByteArray contentType = "text/plain";
-        // How many calls in a row get this reply. The network stack resends a request whose
-        // connection closed before any answer, so a drop must last for those resends too;
-        // only the first use commits.
+        // How many calls in a row get this reply; 0 for every call until clearScripts().
+        // Only the first use commits.
         int times = 1;
 
         static ScriptedReply error(std::optional<QString> message, std::optional<QString> code = std::nullopt);
         static ScriptedReply errorBesideNullData(std::optional<QString> message, std::optional<QString> code = std::nullopt);
         static ScriptedReply errorBesideNullField(std::optional<QString> message, std::optional<QString> code = std::nullopt);
         static ScriptedReply httpFailure(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
-        static ScriptedReply dropConnection(bool commitFirst, int times = 3);
+        // Lasts until clearScripts(): the network stack resends a request whose connection
+        // closed before any answer, as often as it sees fit.
+        static ScriptedReply dropConnection(bool commitFirst);
         static ScriptedReply hang(bool commitFirst);
     };
 
@@ -82,6 +83,7 @@ public:
     void setNow(const QDateTime &now) { m_now = now; }
 
     void script(const QString &operationName, const ScriptedReply &reply);
+    void clearScripts() { m_scripts.clear(); }
 
     // ---- The store ----
 
