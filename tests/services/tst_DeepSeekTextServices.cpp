@@ -6,7 +6,7 @@
 #include "services/DeepSeekSummaryService.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
-#include "support/TaskOutcome.h"
+#include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QJsonArray>
@@ -154,7 +154,7 @@ private Q_SLOTS:
     void failuresOfTheFirstAttemptAreWrapped();
 
 private:
-    TaskOutcome<QString> run(Kind kind, const QString &transcript = QString::fromUtf8(sentTranscript));
+    TaskResult<QString> run(Kind kind, const QString &transcript = QString::fromUtf8(sentTranscript));
 
     std::unique_ptr<FakeBackend> m_backend;
     std::unique_ptr<FakeAuthBackend> m_fakeAuth;
@@ -180,20 +180,20 @@ void TestDeepSeekTextServices::cleanup()
     m_backend.reset();
 }
 
-TaskOutcome<QString> TestDeepSeekTextServices::run(Kind kind, const QString &transcript)
+TaskResult<QString> TestDeepSeekTextServices::run(Kind kind, const QString &transcript)
 {
     switch (kind) {
     case Kind::summary: {
         DeepSeekSummaryService service(m_proxy.get());
-        return awaitOutcome(service.summarize(transcript, QString::fromLatin1(inputLanguage), QString::fromLatin1(outputLanguage)));
+        return runTask(service.summarize(transcript, QString::fromLatin1(inputLanguage), QString::fromLatin1(outputLanguage)));
     }
     case Kind::answer: {
         DeepSeekAnswerAssistService service(m_proxy.get());
-        return awaitOutcome(service.suggestAnswer(transcript, QString::fromLatin1(inputLanguage), QString::fromLatin1(outputLanguage)));
+        return runTask(service.suggestAnswer(transcript, QString::fromLatin1(inputLanguage), QString::fromLatin1(outputLanguage)));
     }
     case Kind::protocol: {
         DeepSeekMeetingProtocolService service(m_proxy.get());
-        return awaitOutcome(service.generateProtocol(transcript, QString::fromLatin1(protocolLanguage)));
+        return runTask(service.generateProtocol(transcript, QString::fromLatin1(protocolLanguage)));
     }
     }
     return {};
@@ -356,7 +356,7 @@ void TestDeepSeekTextServices::failuresOfTheFirstAttemptAreWrapped()
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     KavrelBackendProxyService proxy(signedOut.get());
     DeepSeekSummaryService service(&proxy);
-    const auto signedOutSummary = awaitOutcome(service.summarize(QStringLiteral("Hi"), QStringLiteral("English"), QStringLiteral("English")));
+    const auto signedOutSummary = runTask(service.summarize(QStringLiteral("Hi"), QStringLiteral("English"), QStringLiteral("English")));
     QCOMPARE(errorMessage(signedOutSummary.error),
              QStringLiteral("The app could not generate a summary: Sign in to use КАВРЕЛ AI and live transcription features."));
 

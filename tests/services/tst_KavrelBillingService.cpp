@@ -3,7 +3,7 @@
 #include "services/KavrelBillingService.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
-#include "support/TaskOutcome.h"
+#include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QJsonArray>
@@ -101,7 +101,7 @@ void TestKavrelBillingService::cleanup()
 void TestKavrelBillingService::summaryWithTheSessionsToken()
 {
     m_billing->setIncludedSeconds(600);
-    const auto outcome = awaitOutcome(m_service->fetchSummary());
+    const auto outcome = runTask(m_service->fetchSummary());
     QVERIFY(outcome.succeeded());
 
     const auto requests = m_backend->requests(QStringLiteral("/api/billing/summary"));
@@ -130,13 +130,13 @@ void TestKavrelBillingService::summaryWithTheCallersToken()
     KavrelBillingService service(signedOut.get());
     m_billing->setAccessToken(QStringLiteral("published-token"));
 
-    const auto outcome = awaitOutcome(service.fetchSummary(QStringLiteral("published-token")));
+    const auto outcome = runTask(service.fetchSummary(QStringLiteral("published-token")));
     QVERIFY(outcome.succeeded());
     QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/summary")).first().header("Authorization"),
              QByteArray("Bearer published-token"));
 
     // The token is not checked here; the backend's refusal is the answer.
-    const auto refused = awaitOutcome(service.fetchSummary(QString()));
+    const auto refused = runTask(service.fetchSummary(QString()));
     QCOMPARE(refused.errorAs<BillingError>(), BillingError::requestFailed(QStringLiteral("Unauthorized: A valid access token is required.")));
     QCOMPARE(m_backend->requestCount(QStringLiteral("/api/billing/summary")), 2);
 }
@@ -145,10 +145,10 @@ void TestKavrelBillingService::signedOutSendsNothing()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     KavrelBillingService service(signedOut.get());
-    const auto summary = awaitOutcome(service.fetchSummary());
+    const auto summary = runTask(service.fetchSummary());
     QCOMPARE(summary.errorAs<BillingError>(), BillingError::authenticationRequired());
     QCOMPARE(summary.errorAs<BillingError>()->message(), QStringLiteral("Sign in to load billing data."));
-    const auto events = awaitOutcome(service.reportUsageEvents({usageEvent(QStringLiteral("e-1"), std::nullopt, 60)}));
+    const auto events = runTask(service.reportUsageEvents({usageEvent(QStringLiteral("e-1"), std::nullopt, 60)}));
     QCOMPARE(events.errorAs<BillingError>(), BillingError::authenticationRequired());
     QCOMPARE(m_backend->requests().size(), 0);
 }
@@ -160,7 +160,7 @@ void TestKavrelBillingService::usageEventsAreSentAndCounted()
         usageEvent(QStringLiteral("e-2"), QString(), 30),
         usageEvent(QStringLiteral("e-3"), QStringLiteral("meeting-7"), -5),
     };
-    const auto reported = awaitOutcome(m_service->reportUsageEvents(first));
+    const auto reported = runTask(m_service->reportUsageEvents(first));
     QVERIFY(reported.succeeded());
 
     const RecordedRequest request = m_backend->requests(QStringLiteral("/api/billing/usage-events")).first();
@@ -185,11 +185,11 @@ void TestKavrelBillingService::usageEventsAreSentAndCounted()
     QCOMPARE(reported.value->rejectedEvents.first().detail, std::nullopt);
     QCOMPARE(reported.value->usage.usedSeconds, 90);
 
-    const auto again = awaitOutcome(m_service->reportUsageEvents({first.first()}));
+    const auto again = runTask(m_service->reportUsageEvents({first.first()}));
     QCOMPARE(again.value->duplicateEvents, 1);
     QCOMPARE(again.value->acceptedEvents, 0);
 
-    const auto empty = awaitOutcome(m_service->reportUsageEvents({}));
+    const auto empty = runTask(m_service->reportUsageEvents({}));
     QVERIFY(empty.succeeded());
     QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/usage-events")).last().body, QByteArray("{\"events\":[]}"));
 }
@@ -220,7 +220,7 @@ void TestKavrelBillingService::failureMessages()
     QFETCH(FakeResponse, reply);
     QFETCH(QString, message);
     m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath), reply);
-    const auto outcome = awaitOutcome(m_service->fetchSummary());
+    const auto outcome = runTask(m_service->fetchSummary());
     QCOMPARE(outcome.errorAs<BillingError>(), BillingError::requestFailed(message));
     QCOMPARE(m_backend->requestCount(QStringLiteral("/api/billing/summary")), 1);
 }
@@ -268,13 +268,13 @@ void TestKavrelBillingService::unreadableReplies()
 
     if (path == QLatin1String("summary")) {
         m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath), reply);
-        const auto outcome = awaitOutcome(m_service->fetchSummary());
+        const auto outcome = runTask(m_service->fetchSummary());
         QCOMPARE(outcome.succeeded(), readable);
         if (!readable)
             QCOMPARE(outcome.errorAs<BillingError>(), BillingError::invalidResponse());
     } else {
         m_billing->failNext(QString::fromLatin1(FakeBillingBackend::usageEventsPath), reply);
-        const auto outcome = awaitOutcome(m_service->reportUsageEvents({usageEvent(QStringLiteral("e"), std::nullopt, 1)}));
+        const auto outcome = runTask(m_service->reportUsageEvents({usageEvent(QStringLiteral("e"), std::nullopt, 1)}));
         QCOMPARE(outcome.succeeded(), readable);
         if (!readable)
             QCOMPARE(outcome.errorAs<BillingError>()->message(),
@@ -287,14 +287,14 @@ void TestKavrelBillingService::basePathAndInvalidBase()
     FakeBillingBackend prefixed(m_backend.get(), QStringLiteral("/base"));
     for (const QString &suffix : {QStringLiteral("/base/"), QStringLiteral("/base")}) {
         KavrelBillingService service(m_auth.get(), baseUrlConfiguration(m_backend->baseUrl().toString() + suffix));
-        QVERIFY(awaitOutcome(service.fetchSummary()).succeeded());
-        QVERIFY(awaitOutcome(service.reportUsageEvents({})).succeeded());
+        QVERIFY(runTask(service.fetchSummary()).succeeded());
+        QVERIFY(runTask(service.reportUsageEvents({})).succeeded());
     }
     QCOMPARE(m_backend->requestCount(QStringLiteral("/base/api/billing/summary")), 2);
     QCOMPARE(m_backend->requestCount(QStringLiteral("/base/api/billing/usage-events")), 2);
 
     KavrelBillingService invalid(m_auth.get(), baseUrlConfiguration(QStringLiteral("not a url")));
-    const auto outcome = awaitOutcome(invalid.fetchSummary(QStringLiteral("token")));
+    const auto outcome = runTask(invalid.fetchSummary(QStringLiteral("token")));
     QCOMPARE(outcome.errorAs<BillingError>(), BillingError::invalidBackendBaseURL(QStringLiteral("not a url")));
     QCOMPARE(outcome.errorAs<BillingError>()->message(), QStringLiteral("The saved КАВРЕЛ backend URL is invalid: not a url"));
 }
@@ -303,7 +303,7 @@ void TestKavrelBillingService::networkFailuresPassThrough()
 {
     m_service->setRequestTimeout(std::chrono::milliseconds(200));
     m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath), FakeResponse::hang());
-    const auto timedOut = awaitOutcome(m_service->fetchSummary());
+    const auto timedOut = runTask(m_service->fetchSummary());
     QVERIFY(timedOut.errorAs<NetworkError>().has_value());
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
 }

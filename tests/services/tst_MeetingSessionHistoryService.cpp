@@ -6,7 +6,7 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
-#include "support/TaskOutcome.h"
+#include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QJsonArray>
@@ -153,38 +153,38 @@ void TestMeetingSessionHistoryService::cleanup()
 void TestMeetingSessionHistoryService::everyDocumentIsSentExactlyWithItsVariables()
 {
     // Start without title, translation or microphone: those keys are left out.
-    const auto started = awaitOutcome(m_service->startSession(snapshot()));
+    const auto started = runTask(m_service->startSession(snapshot()));
     QVERIFY(started.succeeded());
     const QString id = started.value->id;
     QCOMPARE(started.value->revision, 1);
 
     // Start with everything: still no transcript, end or AI texts.
-    QVERIFY(awaitOutcome(m_service->startSession(fullSnapshot())).succeeded());
+    QVERIFY(runTask(m_service->startSession(fullSnapshot())).succeeded());
 
     // A plain update of an empty session, then one that is told its revision is outdated.
-    QVERIFY(awaitOutcome(m_service->updateSession(id, 1, snapshot())).succeeded());
+    QVERIFY(runTask(m_service->updateSession(id, 1, snapshot())).succeeded());
     m_history->bumpRevision(id);
-    QVERIFY(awaitOutcome(m_service->updateSession(id, 2, fullSnapshot())).succeeded());
+    QVERIFY(runTask(m_service->updateSession(id, 2, fullSnapshot())).succeeded());
 
     MeetingSessionHistoryListQuery query;
     query.limit = 20;
     query.cursor = QStringLiteral("  \n");
     query.searchQuery = QStringLiteral("  budget \n");
-    QVERIFY(awaitOutcome(m_service->fetchSessions(query)).succeeded());
+    QVERIFY(runTask(m_service->fetchSessions(query)).succeeded());
     query.searchQuery = QStringLiteral("   ");
     query.dateFrom = utc(1, 0, 0, 0, 250);
     query.dateTo = QDateTime(QDate(2025, 3, 31), QTime(23, 59, 59), QTimeZone(3 * 3600));
-    QVERIFY(awaitOutcome(m_service->fetchSessions(query)).succeeded());
+    QVERIFY(runTask(m_service->fetchSessions(query)).succeeded());
 
-    QVERIFY(awaitOutcome(m_service->fetchSessionDetail(id)).succeeded());
-    QVERIFY(awaitOutcome(m_service->deleteSession(id)).succeeded());
+    QVERIFY(runTask(m_service->fetchSessionDetail(id)).succeeded());
+    QVERIFY(runTask(m_service->deleteSession(id)).succeeded());
 
     // An uncertain start brings the recovery query.
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
-    QVERIFY(!awaitOutcome(m_service->startSession(snapshot(QStringLiteral("kavrel-macos-history-2")))).succeeded());
+    QVERIFY(!runTask(m_service->startSession(snapshot(QStringLiteral("kavrel-macos-history-2")))).succeeded());
     m_history->clearScripts();
     m_history->clearCalls();
-    QVERIFY(awaitOutcome(m_service->startSession(snapshot(QStringLiteral("kavrel-macos-history-2")))).succeeded());
+    QVERIFY(runTask(m_service->startSession(snapshot(QStringLiteral("kavrel-macos-history-2")))).succeeded());
     const auto recoveryCalls = m_history->calls();
     QCOMPARE(recoveryCalls.first().operationName, QStringLiteral("RecoverMeetingSession"));
     QCOMPARE(recoveryCalls.first().variables, parse(j("{'workspaceId':'workspace-1','limit':50}")));
@@ -278,7 +278,7 @@ void TestMeetingSessionHistoryService::startRecoversAnUncertainStart()
     m_service->setRequestTimeout(std::chrono::milliseconds(300));
     m_history->script(QStringLiteral("StartMeetingSession"), hang ? Script::hang(committed) : Script::dropConnection(committed));
 
-    const auto first = awaitOutcome(m_service->startSession(snapshot()));
+    const auto first = runTask(m_service->startSession(snapshot()));
     QVERIFY(!first.succeeded());
     const auto networkError = first.errorAs<NetworkError>();
     QVERIFY(networkError.has_value());
@@ -288,7 +288,7 @@ void TestMeetingSessionHistoryService::startRecoversAnUncertainStart()
     m_history->clearScripts();
 
     m_history->clearCalls();
-    const auto second = awaitOutcome(m_service->startSession(snapshot()));
+    const auto second = runTask(m_service->startSession(snapshot()));
     QVERIFY(second.succeeded());
     if (committed) {
         QCOMPARE(m_history->operationNames(), QStringList{"RecoverMeetingSession"});
@@ -303,17 +303,17 @@ void TestMeetingSessionHistoryService::startRecoversAnUncertainStart()
 
     // Known now: the next start of that id goes straight to the server.
     m_history->clearCalls();
-    QVERIFY(awaitOutcome(m_service->startSession(snapshot())).succeeded());
+    QVERIFY(runTask(m_service->startSession(snapshot())).succeeded());
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
 void TestMeetingSessionHistoryService::startWithoutClientSessionIdNeverRecovers()
 {
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(true));
-    QVERIFY(!awaitOutcome(m_service->startSession(snapshot(std::nullopt))).succeeded());
+    QVERIFY(!runTask(m_service->startSession(snapshot(std::nullopt))).succeeded());
     m_history->clearScripts();
     m_history->clearCalls();
-    QVERIFY(awaitOutcome(m_service->startSession(snapshot(std::nullopt))).succeeded());
+    QVERIFY(runTask(m_service->startSession(snapshot(std::nullopt))).succeeded());
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
@@ -329,29 +329,29 @@ void TestMeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRec
 {
     QFETCH(Script, failure);
     m_history->script(QStringLiteral("StartMeetingSession"), failure);
-    const auto first = awaitOutcome(m_service->startSession(snapshot()));
+    const auto first = runTask(m_service->startSession(snapshot()));
     QVERIFY(first.errorAs<ServiceError>().has_value());
     QVERIFY(!MeetingSessionHistoryService::isTransientNetworkError(first.error));
 
     m_history->clearCalls();
-    QVERIFY(awaitOutcome(m_service->startSession(snapshot())).succeeded());
+    QVERIFY(runTask(m_service->startSession(snapshot())).succeeded());
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
 void TestMeetingSessionHistoryService::failedRecoveryKeepsTheStartUncertain()
 {
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(true));
-    QVERIFY(!awaitOutcome(m_service->startSession(snapshot())).succeeded());
+    QVERIFY(!runTask(m_service->startSession(snapshot())).succeeded());
     m_history->clearScripts();
 
     m_history->script(QStringLiteral("RecoverMeetingSession"), Script::httpFailure(502, "  Bad gateway\n"));
     m_history->clearCalls();
-    const auto failed = awaitOutcome(m_service->startSession(snapshot()));
+    const auto failed = runTask(m_service->startSession(snapshot()));
     QCOMPARE(failed.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(QStringLiteral("Bad gateway")));
     QCOMPARE(m_history->operationNames(), QStringList{"RecoverMeetingSession"});
 
     m_history->clearCalls();
-    QVERIFY(awaitOutcome(m_service->startSession(snapshot())).succeeded());
+    QVERIFY(runTask(m_service->startSession(snapshot())).succeeded());
     QCOMPARE(m_history->operationNames(), QStringList{"RecoverMeetingSession"});
     QCOMPARE(m_history->meetingCount(), 1);
 }
@@ -373,9 +373,9 @@ void TestMeetingSessionHistoryService::recoveryTakesTheFirstMatchingRecord()
     m_history->bumpRevision(newerMatch);
 
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
-    QVERIFY(!awaitOutcome(m_service->startSession(snapshot())).succeeded());
+    QVERIFY(!runTask(m_service->startSession(snapshot())).succeeded());
     m_history->clearScripts();
-    const auto recovered = awaitOutcome(m_service->startSession(snapshot()));
+    const auto recovered = runTask(m_service->startSession(snapshot()));
     QVERIFY(recovered.succeeded());
     QCOMPARE(recovered.value->id, newerMatch);
     QCOMPARE(recovered.value->revision, 2);
@@ -383,12 +383,12 @@ void TestMeetingSessionHistoryService::recoveryTakesTheFirstMatchingRecord()
 
 void TestMeetingSessionHistoryService::updateResendsUnreadableContentOnce()
 {
-    const auto started = awaitOutcome(m_service->startSession(snapshot()));
+    const auto started = runTask(m_service->startSession(snapshot()));
     const QString id = started.value->id;
     m_history->setContentUnavailable(id);
     m_history->clearCalls();
 
-    const auto updated = awaitOutcome(m_service->updateSession(id, 1, fullSnapshot()));
+    const auto updated = runTask(m_service->updateSession(id, 1, fullSnapshot()));
     QVERIFY(updated.succeeded());
     QCOMPARE(updated.value->revision, 2);
     const auto calls = m_history->calls();
@@ -401,7 +401,7 @@ void TestMeetingSessionHistoryService::updateResendsUnreadableContentOnce()
     m_history->clearCalls();
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("unreadable"), QStringLiteral("MEETING_CONTENT_UNAVAILABLE")));
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("still unreadable"), QStringLiteral("MEETING_CONTENT_UNAVAILABLE")));
-    const auto failed = awaitOutcome(m_service->updateSession(id, 2, fullSnapshot()));
+    const auto failed = runTask(m_service->updateSession(id, 2, fullSnapshot()));
     QCOMPARE(failed.errorAs<ServiceError>(), ServiceError::meetingContentUnavailable(QStringLiteral("still unreadable")));
     QCOMPARE(m_history->calls().size(), 2);
 }
@@ -422,13 +422,13 @@ void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce()
     QFETCH(QString, message);
     QFETCH(bool, retried);
 
-    const QString id = awaitOutcome(m_service->startSession(snapshot())).value->id;
+    const QString id = runTask(m_service->startSession(snapshot())).value->id;
     m_history->bumpRevision(id);
     m_history->bumpRevision(id); // the server is at revision 3 now
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(message, QStringLiteral("CONFLICT")));
     m_history->clearCalls();
 
-    const auto updated = awaitOutcome(m_service->updateSession(id, 1, snapshot()));
+    const auto updated = runTask(m_service->updateSession(id, 1, snapshot()));
     if (!retried) {
         QCOMPARE(updated.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(message));
         QCOMPARE(m_history->operationNames(), QStringList{"UpdateMeetingSession"});
@@ -442,7 +442,7 @@ void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce()
 
 void TestMeetingSessionHistoryService::updateSendsAtMostFiveRequests()
 {
-    const QString id = awaitOutcome(m_service->startSession(snapshot())).value->id;
+    const QString id = runTask(m_service->startSession(snapshot())).value->id;
     const QString unavailable = QStringLiteral("MEETING_CONTENT_UNAVAILABLE");
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("unreadable"), unavailable));
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("revision is outdated (1)")));
@@ -450,7 +450,7 @@ void TestMeetingSessionHistoryService::updateSendsAtMostFiveRequests()
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("revision is outdated (2)")));
     m_history->clearCalls();
 
-    const auto updated = awaitOutcome(m_service->updateSession(id, 1, snapshot()));
+    const auto updated = runTask(m_service->updateSession(id, 1, snapshot()));
     QCOMPARE(updated.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(QStringLiteral("revision is outdated (2)")));
     QCOMPARE(m_history->operationNames(), (QStringList{"UpdateMeetingSession", "UpdateMeetingSession", "MeetingSessionRevision",
                                                        "UpdateMeetingSession", "UpdateMeetingSession"}));
@@ -462,14 +462,14 @@ void TestMeetingSessionHistoryService::updateSendsAtMostFiveRequests()
     m_history->script(QStringLiteral("UpdateMeetingSession"), Script::error(QStringLiteral("revision is outdated")));
     m_history->script(QStringLiteral("MeetingSessionRevision"), Script::httpFailure(500, "revision store down"));
     m_history->clearCalls();
-    const auto failed = awaitOutcome(m_service->updateSession(id, 1, snapshot()));
+    const auto failed = runTask(m_service->updateSession(id, 1, snapshot()));
     QCOMPARE(failed.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(QStringLiteral("revision store down")));
     QCOMPARE(m_history->operationNames(), (QStringList{"UpdateMeetingSession", "MeetingSessionRevision"}));
 }
 
 void TestMeetingSessionHistoryService::errorsBesideNullDataStillDriveTheRetries()
 {
-    const QString id = awaitOutcome(m_service->startSession(snapshot())).value->id;
+    const QString id = runTask(m_service->startSession(snapshot())).value->id;
     m_history->bumpRevision(id);
     m_history->script(QStringLiteral("UpdateMeetingSession"),
                       Script::errorBesideNullField(QStringLiteral("unreadable"), QStringLiteral("MEETING_CONTENT_UNAVAILABLE")));
@@ -477,7 +477,7 @@ void TestMeetingSessionHistoryService::errorsBesideNullDataStillDriveTheRetries(
                       Script::errorBesideNullData(QStringLiteral("Meeting session revision is outdated")));
     m_history->clearCalls();
 
-    const auto updated = awaitOutcome(m_service->updateSession(id, 1, snapshot()));
+    const auto updated = runTask(m_service->updateSession(id, 1, snapshot()));
     QVERIFY(updated.succeeded());
     QCOMPARE(updated.value->revision, 3);
     QCOMPARE(m_history->operationNames(), (QStringList{"UpdateMeetingSession", "UpdateMeetingSession", "MeetingSessionRevision",
@@ -519,7 +519,7 @@ void TestMeetingSessionHistoryService::transportMapsAnswers()
     QFETCH(QString, expected);
     m_backend->route("POST", QStringLiteral("/graphql"), FakeResponse::json(status, body));
 
-    const auto outcome = awaitOutcome(m_service->deleteSession(QStringLiteral("m")));
+    const auto outcome = runTask(m_service->deleteSession(QStringLiteral("m")));
     if (expected == QLatin1String("ok")) {
         QVERIFY(outcome.succeeded());
         return;
@@ -556,7 +556,7 @@ void TestMeetingSessionHistoryService::listPagesWithCursorAndSearch()
     int pages = 0;
     do {
         query.cursor = cursor;
-        const auto page = awaitOutcome(m_service->fetchSessions(query));
+        const auto page = runTask(m_service->fetchSessions(query));
         QVERIFY(page.succeeded());
         for (const auto &item : page.value->items)
             seen.append(item.id);
@@ -569,7 +569,7 @@ void TestMeetingSessionHistoryService::listPagesWithCursorAndSearch()
     query = MeetingSessionHistoryListQuery();
     query.limit = 20;
     query.searchQuery = QStringLiteral("  BUDGET ");
-    const auto found = awaitOutcome(m_service->fetchSessions(query));
+    const auto found = runTask(m_service->fetchSessions(query));
     QVERIFY(found.succeeded());
     QCOMPARE(found.value->items.size(), 2);
     QCOMPARE(found.value->nextCursor, std::nullopt);
@@ -584,10 +584,10 @@ void TestMeetingSessionHistoryService::listPagesWithCursorAndSearch()
 void TestMeetingSessionHistoryService::detailReadsBackWhatWasSavedAndNullIsAnError()
 {
     const MeetingSessionHistorySnapshot saved = fullSnapshot();
-    const QString id = awaitOutcome(m_service->startSession(saved)).value->id;
-    QVERIFY(awaitOutcome(m_service->updateSession(id, 1, saved)).succeeded());
+    const QString id = runTask(m_service->startSession(saved)).value->id;
+    QVERIFY(runTask(m_service->updateSession(id, 1, saved)).succeeded());
 
-    const auto detail = awaitOutcome(m_service->fetchSessionDetail(id));
+    const auto detail = runTask(m_service->fetchSessionDetail(id));
     QVERIFY(detail.succeeded());
     QCOMPARE(detail.value->revision, 2);
     QCOMPARE(detail.value->title, saved.title);
@@ -599,7 +599,7 @@ void TestMeetingSessionHistoryService::detailReadsBackWhatWasSavedAndNullIsAnErr
     QCOMPARE(detail.value->sessionParams, saved.sessionParams);
     QCOMPARE(detail.value->workspaceId, QStringLiteral("workspace-1"));
 
-    const auto missing = awaitOutcome(m_service->fetchSessionDetail(QStringLiteral("no-such-meeting")));
+    const auto missing = runTask(m_service->fetchSessionDetail(QStringLiteral("no-such-meeting")));
     QVERIFY(missing.errorAs<JsonDecodeError>().has_value());
     QVERIFY(!missing.errorAs<ServiceError>().has_value());
 }
@@ -608,15 +608,15 @@ void TestMeetingSessionHistoryService::deleteRemovesTheMeeting()
 {
     const QString keep = m_history->addMeeting(QStringLiteral("workspace-1"));
     const QString gone = m_history->addMeeting(QStringLiteral("workspace-1"));
-    QVERIFY(awaitOutcome(m_service->deleteSession(gone)).succeeded());
+    QVERIFY(runTask(m_service->deleteSession(gone)).succeeded());
     QVERIFY(m_history->isDeleted(gone));
 
     MeetingSessionHistoryListQuery query;
-    const auto page = awaitOutcome(m_service->fetchSessions(query));
+    const auto page = runTask(m_service->fetchSessions(query));
     QCOMPARE(page.value->items.size(), 1);
     QCOMPARE(page.value->items.first().id, keep);
 
-    const auto again = awaitOutcome(m_service->deleteSession(gone));
+    const auto again = runTask(m_service->deleteSession(gone));
     QCOMPARE(again.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(QStringLiteral("Meeting session not found")));
 }
 
@@ -755,10 +755,10 @@ void TestMeetingSessionHistoryService::signedOutSendsNothing()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     MeetingSessionHistoryService service(signedOut.get());
-    const auto outcome = awaitOutcome(service.startSession(snapshot()));
+    const auto outcome = runTask(service.startSession(snapshot()));
     QCOMPARE(outcome.errorAs<ServiceError>(), ServiceError::missingAuthSession());
     QCOMPARE(outcome.errorAs<ServiceError>()->message(), QStringLiteral("Войдите в аккаунт, чтобы синхронизировать историю встреч."));
-    QVERIFY(awaitOutcome(service.fetchSessions(MeetingSessionHistoryListQuery())).errorAs<ServiceError>() == ServiceError::missingAuthSession());
+    QVERIFY(runTask(service.fetchSessions(MeetingSessionHistoryListQuery())).errorAs<ServiceError>() == ServiceError::missingAuthSession());
     QCOMPARE(m_backend->requestCount(QStringLiteral("/graphql")), 0);
 }
 
@@ -813,13 +813,13 @@ void TestMeetingSessionHistoryService::realNetworkFailuresAreTransient()
     probe.close();
     auto auth = TestAuth::signedInService(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
     MeetingSessionHistoryService refused(auth.get());
-    const auto outcome = awaitOutcome(refused.fetchSessions(MeetingSessionHistoryListQuery()));
+    const auto outcome = runTask(refused.fetchSessions(MeetingSessionHistoryListQuery()));
     QVERIFY(outcome.errorAs<NetworkError>().has_value());
     QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(outcome.error));
 
     m_service->setRequestTimeout(std::chrono::milliseconds(200));
     m_history->script(QStringLiteral("MeetingSessions"), Script::hang(false));
-    const auto timedOut = awaitOutcome(m_service->fetchSessions(MeetingSessionHistoryListQuery()));
+    const auto timedOut = runTask(m_service->fetchSessions(MeetingSessionHistoryListQuery()));
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
     QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(timedOut.error));
 }
