@@ -183,17 +183,7 @@ QString MeetingSessionHistoryService::resolvedWorkspaceID(const AuthSession &ses
             return *value;
     }
 
-    if (auto value = m_configuration.environmentValue(AppConfigurationKind::defaultWorkspaceID))
-        return *value;
-    if (UserDefaults *defaults = m_configuration.defaults()) {
-        if (const auto saved = defaults->stringValue(QString::fromLatin1(AppConfigurationStore::savedDefaultWorkspaceIDKey))) {
-            if (auto value = AppConfigurationStore::usableValue(*saved))
-                return *value;
-        }
-    }
-    if (auto value = m_configuration.bundledValue(AppConfigurationKind::defaultWorkspaceID))
-        return *value;
-    return QString::fromLatin1(builtInDefaultWorkspaceID);
+    return m_configuration.resolvedValue(AppConfigurationKind::defaultWorkspaceID);
 }
 
 // ---- Transport ----

@@ -50,7 +50,6 @@ public:
         QString workspaceID;
     };
 
-    static constexpr const char *builtInDefaultWorkspaceID = "9e4b7c21-3f6a-4d85-b0e2-71c5a8d3f690";
     // The recovery of an uncertain start looks through this many recent meetings.
     static constexpr qint64 recoveryLookupLimit = 50;
 
