@@ -111,6 +111,7 @@ QDateTime KavrelBillingService::decodeBackendDate(const QJsonValue &value, const
 
 QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfiguration()
 {
+    QPointer<KavrelBillingService> self(this);
     QPointer<AuthService> authService = m_authService;
     if (!authService)
         throw KavrelBillingServiceError::authenticationRequired();
@@ -123,6 +124,9 @@ QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfi
     } catch (...) {
         // Whatever went wrong, the user has to sign in (again) to see billing data.
     }
+    // The owner may have dropped this service while a refresh ran.
+    if (!self)
+        throw CancellationError();
     if (!signedIn)
         throw KavrelBillingServiceError::authenticationRequired();
     co_return makeConfiguration(accessToken);

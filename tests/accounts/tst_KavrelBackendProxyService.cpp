@@ -152,6 +152,23 @@ private Q_SLOTS:
         QVERIFY(sent.startsWith("Bearer access-"));
     }
 
+    void proxyDroppedWhileTheTokenIsRefreshed()
+    {
+        // The owner (a speech client, an AI service) may go away while the token provider
+        // refreshes; the suspended calls must end without touching the dead proxy.
+        AuthSession session = TestAuth::defaultSession();
+        session.expiresAt = QDateTime::currentDateTimeUtc().addSecs(30);
+        signIn(m_backend->baseUrl(), session);
+        m_auth->setReplyDelay(100);
+        auto proxy = std::make_unique<KavrelBackendProxyService>(m_service.get());
+        auto chat = proxy->performChatCompletion(chatRequest());
+        auto socket = proxy->makeWebSocketRequest(QStringLiteral("/api/stt/deepgram/live"), {});
+        proxy.reset();
+        QVERIFY(runTask(std::move(chat)).isCancellation());
+        QVERIFY(runTask(std::move(socket)).isCancellation());
+        QCOMPARE(m_backend->requests(QString::fromLatin1(FakeAuthBackend::chatCompletionsPath)).size(), 0);
+    }
+
     void baseURLPrefixJoinsWithOneSlash()
     {
         QUrl base = m_backend->baseUrl();

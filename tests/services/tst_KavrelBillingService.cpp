@@ -1,6 +1,7 @@
 #include "accounts/AuthService.h"
 #include "platform/NetworkError.h"
 #include "services/KavrelBillingService.h"
+#include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
 #include "support/TaskResult.h"
@@ -73,6 +74,7 @@ private Q_SLOTS:
     void unreadableReplies();
     void basePathAndInvalidBase();
     void networkFailuresPassThrough();
+    void serviceDroppedWhileTheTokenIsRefreshed();
 
 private:
     std::unique_ptr<FakeBackend> m_backend;
@@ -306,6 +308,26 @@ void TestKavrelBillingService::networkFailuresPassThrough()
     const auto timedOut = runTask(m_service->fetchSummary());
     QVERIFY(timedOut.errorAs<NetworkError>().has_value());
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
+}
+
+void TestKavrelBillingService::serviceDroppedWhileTheTokenIsRefreshed()
+{
+    // The profile screen may close while the token provider refreshes; the suspended calls
+    // must end without touching the dead service.
+    AuthSession session = TestAuth::defaultSession();
+    session.expiresAt = QDateTime::currentDateTimeUtc().addSecs(30);
+    auto auth = TestAuth::signedInService(m_backend->baseUrl(), session);
+    FakeAuthBackend authBackend(m_backend.get());
+    authBackend.registerSession(session);
+    authBackend.setReplyDelay(100);
+    auto service = std::make_unique<KavrelBillingService>(auth.get());
+    auto summary = service->fetchSummary();
+    auto usage = service->reportUsageEvents({usageEvent(QStringLiteral("e1"), std::nullopt, 60)});
+    service.reset();
+    QVERIFY(runTask(std::move(summary)).isCancellation());
+    QVERIFY(runTask(std::move(usage)).isCancellation());
+    QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/summary")).size(), 0);
+    QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/usage-events")).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestKavrelBillingService)
