@@ -131,5 +131,5 @@ QString AppConfigurationStore::builtInBackendBaseURL()
 
 QString AppConfigurationStore::builtInDefaultWorkspaceID()
 {
-    return QStringLiteral("6f1c3a52-8d4e-4b7a-9e21-3c5d7f9a0b64");
+    return QStringLiteral("9e4b7c21-3f6a-4d85-b0e2-71c5a8d3f690");
 }

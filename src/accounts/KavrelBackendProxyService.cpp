@@ -101,6 +101,7 @@ QUrl KavrelBackendProxyService::makeURL(const QUrl &base, const QString &path, c
 QCoro::Task<KavrelBackendProxyService::ProxyContext> KavrelBackendProxyService::proxyContext()
 {
     // The session comes first: a signed-out user is told to sign in, whatever else is wrong.
+    QPointer<KavrelBackendProxyService> self(this);
     QPointer<AuthService> service = m_authService;
     std::optional<AuthSession> session;
     if (service) {
@@ -110,6 +111,9 @@ QCoro::Task<KavrelBackendProxyService::ProxyContext> KavrelBackendProxyService::
             // Whatever kept the token provider from answering, the user has to sign in.
         }
     }
+    // The owner may have dropped this proxy while a refresh ran.
+    if (!self)
+        throw CancellationError();
     if (!session)
         throw KavrelBackendProxyError::authenticationRequired();
 

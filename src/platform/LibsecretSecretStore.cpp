@@ -30,14 +30,15 @@ const SecretSchema *sessionSchema()
     return &schema;
 }
 
-// Errors of the bus or of the service's presence mean there is no usable Secret Service;
-// errors of the Secret Service itself (a locked collection, a dismissed prompt) are
-// failures of that one call.
+// Only errors that say the bus or the Secret Service is not there mean there is no usable
+// Secret Service for this run. A slow or busy service (a D-Bus time-out, no reply), a locked
+// collection or a dismissed prompt fail that one call: switching to memory for the rest of
+// the run would hide the keyring's session and sign the user out until the next start.
 LibsecretSecretStore::CallResult failure(GError *error)
 {
     LibsecretSecretStore::CallResult result;
     result.ok = false;
-    result.serviceUnavailable = error->domain != SECRET_ERROR;
+    result.serviceUnavailable = LibsecretSecretStore::meansServiceMissing(error->domain, error->code);
     result.error = QString::fromUtf8(error->message);
     g_error_free(error);
     return result;
@@ -146,6 +147,27 @@ LibsecretSecretStore::~LibsecretSecretStore()
 {
     m_thread->quit();
     m_thread->wait();
+}
+
+bool LibsecretSecretStore::meansServiceMissing(quint32 domain, int code)
+{
+    if (domain == SECRET_ERROR)
+        return false;
+    if (domain == G_DBUS_ERROR) {
+        switch (code) {
+        case G_DBUS_ERROR_TIMEOUT:
+        case G_DBUS_ERROR_TIMED_OUT:
+        case G_DBUS_ERROR_NO_REPLY:
+        case G_DBUS_ERROR_LIMITS_EXCEEDED:
+        case G_DBUS_ERROR_NO_MEMORY:
+            return false;
+        default:
+            return true;
+        }
+    }
+    if (domain == G_IO_ERROR)
+        return code != G_IO_ERROR_TIMED_OUT && code != G_IO_ERROR_CANCELLED && code != G_IO_ERROR_BUSY;
+    return true;
 }
 
 void LibsecretSecretStore::switchToMemory(const QString &reason)

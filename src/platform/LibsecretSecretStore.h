@@ -31,6 +31,10 @@ public:
     QCoro::Task<void> save(QByteArray data, QString account) override;
     QCoro::Task<void> remove(QString account) override;
 
+    // Whether a GLib error (domain quark and code) says that no Secret Service can be
+    // reached at all, as opposed to one call failing.
+    static bool meansServiceMissing(quint32 domain, int code);
+
     struct CallResult
     {
         bool ok = false;

@@ -62,7 +62,10 @@ void FakeAuthBackend::installRoutes()
     auto bind = [this](const char *path, FakeResponse (FakeAuthBackend::*handler)(const RecordedRequest &),
                        const QByteArray &method) {
         m_backend->route(method, QString::fromLatin1(path), [this, handler](const RecordedRequest &request) {
-            return (this->*handler)(request);
+            FakeResponse response = (this->*handler)(request);
+            if (m_replyDelayMs > 0 && response.delayMs == 0)
+                response.withDelay(m_replyDelayMs);
+            return response;
         });
     };
     bind(registerPath, &FakeAuthBackend::handleRegister, "POST");

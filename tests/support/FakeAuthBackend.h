@@ -58,6 +58,8 @@ public:
     void setKeyStyle(KeyStyle style) { m_keyStyle = style; }
     void setExpiryStyle(ExpiryStyle style) { m_expiryStyle = style; }
     void setRefreshTokenPlacement(RefreshTokenPlacement placement) { m_refreshTokenPlacement = placement; }
+    // Delays every reply of the auth routes (the request is handled on arrival).
+    void setReplyDelay(int milliseconds) { m_replyDelayMs = milliseconds; }
     // Lifetime of issued access tokens (3600 s unless set).
     void setSessionLifetimeSeconds(qint64 seconds) { m_sessionLifetimeSeconds = seconds; }
 
@@ -131,4 +133,5 @@ private:
     QJsonObject m_profileOverride;
     std::optional<FakeResponse> m_chatReply;
     int m_serial = 0;
+    int m_replyDelayMs = 0;
 };
