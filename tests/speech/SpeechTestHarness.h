@@ -9,10 +9,10 @@
 #include "speech/DeepgramLiveTranscriptionService.h"
 #include "support/FakeBackend.h"
 #include "support/FakeSpeechRelay.h"
+#include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 #include <QTest>
@@ -70,7 +70,9 @@ struct Harness
     ~Harness()
     {
         client.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // Let the ended loops run to their ends (they resume on later turns) and the sockets
+        // be deleted, before the next test or the process ends.
+        QTest::qWait(20);
     }
 
     DeepgramLiveTranscriptionService::EventHandler eventHandler()
@@ -88,41 +90,10 @@ struct Harness
     std::exception_ptr connect(const QString &language = QStringLiteral("ru"), bool diarize = false,
                                bool utterances = true)
     {
-        DeepgramLiveTranscriptionService *service = client.get();
-        auto events = eventHandler();
-        auto errors = errorHandler();
-        return run([=]() { return service->connect(language, diarize, utterances, events, errors); });
+        return runTask(client->connect(language, diarize, utterances, eventHandler(), errorHandler())).error;
     }
 
-    void stop()
-    {
-        DeepgramLiveTranscriptionService *service = client.get();
-        run([service] { return service->stop(); });
-    }
-
-    // Runs a coroutine to its end on the event loop and returns what it threw. (QCoro's
-    // waitFor never returns when the coroutine throws.)
-    template<typename F>
-    static std::exception_ptr run(F work, int timeoutMs = 20000)
-    {
-        auto finished = std::make_shared<bool>(false);
-        auto failure = std::make_shared<std::exception_ptr>();
-        spawnTask([work, finished, failure](CancellationToken) -> QCoro::Task<void> {
-            try {
-                co_await work();
-            } catch (...) {
-                *failure = std::current_exception();
-            }
-            *finished = true;
-        });
-        QElapsedTimer clock;
-        clock.start();
-        while (!*finished && clock.elapsed() < timeoutMs)
-            QTest::qWait(5);
-        if (!*finished)
-            qFatal("coroutine did not finish within %d ms", timeoutMs);
-        return *failure;
-    }
+    void stop() { runTask(client->stop()); }
 };
 
 inline QString messageOf(const std::exception_ptr &error)

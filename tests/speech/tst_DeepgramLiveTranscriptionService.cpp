@@ -356,12 +356,11 @@ private Q_SLOTS:
         QVERIFY(!h.connect());
         QStringList secondErrors;
         bool secondGotEvent = false;
-        DeepgramLiveTranscriptionService *client = h.client.get();
-        const std::exception_ptr failure = Harness::run([&] {
-            return client->connect(
-                QStringLiteral("en"), false, true, [&](const DeepgramTranscriptEvent &) { secondGotEvent = true; },
-                [&](const QString &text) { secondErrors.append(text); });
-        });
+        const std::exception_ptr failure =
+            runTask(h.client->connect(
+                        QStringLiteral("en"), false, true, [&](const DeepgramTranscriptEvent &) { secondGotEvent = true; },
+                        [&](const QString &text) { secondErrors.append(text); }))
+                .error;
         QCOMPARE(messageOf(failure), QStringLiteral("Live transcription is already connected."));
 
         h.relay->session(0)->sendText(FakeSpeechRelay::results(QStringLiteral("still here"), false, false));
