@@ -116,6 +116,8 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::connect(QString sourceLangua
     m_isStopping = false;
     m_didReportStreamingError = false;
     m_connectionGeneration = QUuid::createUuid();
+    // A reconnection of the previous connection that is still pausing ends now.
+    m_connectionCancellation.cancel();
     m_connectionCancellation = CancellationToken();
     m_currentSourceLanguageCode = sourceLanguageCode;
     m_currentDiarize = diarize;
