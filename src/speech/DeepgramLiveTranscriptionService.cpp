@@ -10,6 +10,7 @@
 #include "speech/DeepgramWebSocketOpenError.h"
 #include "speech/DeepgramWebSocketOpenObserver.h"
 
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QStringConverter>
 #include <QStringList>
@@ -379,8 +380,35 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::waitForOutstandingAudioSends
         co_return;
     if (!m_audioSendsDrainedContinuation)
         m_audioSendsDrainedContinuation = std::make_shared<DrainWaiter>();
+    std::weak_ptr<DrainWaiter> weakWaiter = m_audioSendsDrainedContinuation;
+    QTimer::singleShot(m_timings.stopSendTimeout, this, [weakWaiter] {
+        if (auto waiter = weakWaiter.lock())
+            waiter->resume();
+    });
     DrainWaiter::Awaiter awaiter{m_audioSendsDrainedContinuation};
     co_await awaiter;
+}
+
+QCoro::Task<bool> DeepgramLiveTranscriptionService::sendWhileStopping(WebSocketTask::Pointer socket, QString frame,
+                                                                    QUuid generation)
+{
+    QPointer<DeepgramLiveTranscriptionService> self(this);
+    CancellationToken deadline;
+    QTimer::singleShot(m_timings.stopSendTimeout, this, [deadline] { deadline.cancel(); });
+    try {
+        co_await socket->send(WebSocketMessage::fromText(frame), deadline);
+        deadline.cancel();
+        co_return true;
+    } catch (const CancellationError &) {
+        if (self && deadline.isCancelled() && !socket->isCancelled()) {
+            qCWarning(KavrelDiagnostics::transcription()).noquote()
+                << QStringLiteral("stop: the network did not take a control frame in time; closing the socket");
+        }
+    } catch (...) {
+        if (self)
+            self->handleStreamingError(DeepgramLiveTranscriptionError::sendFailed(std::current_exception()), generation);
+    }
+    co_return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -648,31 +676,22 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stop()
     }
     const WebSocketTask::Pointer socket = m_webSocketTask;
 
-    try {
-        co_await socket->send(WebSocketMessage::fromText(finalizeFrame));
-    } catch (...) {
-        if (self)
-            self->handleStreamingError(DeepgramLiveTranscriptionError::sendFailed(std::current_exception()), generation);
-    }
+    const bool finalized = co_await sendWhileStopping(socket, finalizeFrame, generation);
     if (!self)
         co_return;
 
-    // Results that answer the finalize frame still reach the handler meanwhile.
-    try {
-        co_await sleepFor(m_timings.finalizePause, CancellationToken());
-    } catch (const CancellationError &) {
+    if (finalized) {
+        // Results that answer the finalize frame still reach the handler meanwhile.
+        try {
+            co_await sleepFor(m_timings.finalizePause, CancellationToken());
+        } catch (const CancellationError &) {
+        }
+        if (!self)
+            co_return;
+        co_await sendWhileStopping(socket, closeStreamFrame, generation);
+        if (!self)
+            co_return;
     }
-    if (!self)
-        co_return;
-
-    try {
-        co_await socket->send(WebSocketMessage::fromText(closeStreamFrame));
-    } catch (...) {
-        if (self)
-            self->handleStreamingError(DeepgramLiveTranscriptionError::sendFailed(std::current_exception()), generation);
-    }
-    if (!self)
-        co_return;
 
     cancelSocket(socket, normalCloseCode);
     if (m_connectionGeneration == generation)

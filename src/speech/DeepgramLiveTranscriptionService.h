@@ -69,6 +69,10 @@ public:
         std::chrono::milliseconds openTimeout{8000};
         std::chrono::milliseconds finalizePause{500};
         std::chrono::milliseconds diagnosticsInterval{5000};
+        // How long stop() waits for each write (the audio send under way, Finalize,
+        // CloseStream) before it gives up on a stalled network and closes the socket, so a
+        // dead connection cannot hold up the rest of the stop (the recording among it).
+        std::chrono::milliseconds stopSendTimeout{5000};
     };
 
     // The proxy service builds the authenticated request of every socket (it is not owned).
@@ -126,6 +130,9 @@ private:
                                               WebSocketTask::Pointer socket, QUuid generation, CancellationToken token);
     void audioSendDidFinish();
     QCoro::Task<void> waitForOutstandingAudioSends();
+    // One control frame of the stop sequence, given up after the stop time-out. False when
+    // it was not written (the stop then closes the socket at once).
+    QCoro::Task<bool> sendWhileStopping(WebSocketTask::Pointer socket, QString frame, QUuid generation);
     QCoro::Task<bool> reconnectAfterTransientSocketFailure(std::exception_ptr error, QUuid generation,
                                                            WebSocketTask::Pointer failedTask, bool cancelAudioSendLoop);
     void handleStreamingError(const DeepgramLiveTranscriptionError &error, QUuid generation);

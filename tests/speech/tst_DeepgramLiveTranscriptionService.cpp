@@ -294,6 +294,34 @@ private Q_SLOTS:
         QCOMPARE(frames.at(2).data, closeStreamFrame);
     }
 
+    // A network that never takes the bytes cannot hold up the stop: after the stop time-out
+    // the socket is closed and stop() returns.
+    void stopGivesUpOnAStalledNetwork()
+    {
+        Harness h;
+        auto timings = fastTimings();
+        timings.stopSendTimeout = 150ms;
+        h.client->setTimings(timings);
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+
+        bool stopped = false;
+        spawnTask([&h, &stopped](CancellationToken) -> QCoro::Task<void> {
+            co_await h.client->stop();
+            stopped = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, 5000);
+        QVERIFY(!h.client->isConnected());
+        QVERIFY(h.errors.isEmpty());
+        // A new session can start right away.
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 2);
+        h.stop();
+    }
+
     void noErrorWhileStopping()
     {
         Harness h;
