@@ -9,7 +9,9 @@
 #include "accounts/EmailVerification.h"
 #include "accounts/MfaChallenge.h"
 #include "accounts/TotpSetup.h"
+#ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
+#endif
 #include "platform/HttpTransport.h"
 
 #include <QDateTime>

@@ -5,7 +5,9 @@
 #include "accounts/CompleteEmailRegistrationInput.h"
 #include "accounts/EmailChallenge.h"
 #include "accounts/EmailLoginResult.h"
+#ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
+#endif
 
 #include <QObject>
 #include <QPointer>

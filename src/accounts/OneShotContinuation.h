@@ -1,6 +1,9 @@
 #pragma once
 
+// moc cannot parse <coroutine>; it only needs the class declarations here.
+#ifndef Q_MOC_RUN
 #include <coroutine>
+#endif
 #include <exception>
 #include <memory>
 #include <optional>
