@@ -16,7 +16,9 @@
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -43,9 +45,12 @@ public:
     {
         instance() = this;
         m_previous = qInstallMessageHandler(&LogCapture::handle);
+        // The program's categories drop debug lines unless asked for them.
+        QLoggingCategory::setFilterRules(QStringLiteral("app.kavrel.desktop.*.debug=true"));
     }
     ~LogCapture()
     {
+        QLoggingCategory::setFilterRules(QString());
         qInstallMessageHandler(m_previous);
         instance() = nullptr;
     }

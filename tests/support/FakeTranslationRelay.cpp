@@ -128,8 +128,13 @@ void FakeTranslationRelay::onV2Message(const std::shared_ptr<Tracked> &tracked, 
         if (!script.sendReady)
             return;
         session->sendJson(ready(connection.sessionId, connection.connectionId, type == QLatin1String("resume")));
-        if (script.dropAfterReady)
-            session->abort();
+        if (script.dropAfterReady) {
+            // Shortly after, so the ready frame has left: an abort drops whatever is unsent.
+            QTimer::singleShot(30, session, [session] {
+                if (session)
+                    session->abort();
+            });
+        }
     } else if (type == QLatin1String("translate_preview")) {
         if (script.ackPreviews)
             session->sendJson(ack(QStringLiteral("preview_ack"), turnId, revision));

@@ -45,7 +45,7 @@ public:
         bool includeTiming = true;
         // Delay of each translation_final after its final arrived.
         int finalDelayMs = 0;
-        // Drop the TCP connection right after sending ready.
+        // Drop the TCP connection (no close frame) 30 ms after sending ready.
         bool dropAfterReady = false;
     };
 
