@@ -493,8 +493,9 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::establishSocket(bool resume, C
         qCWarning(logger()).noquote() << QStringLiteral("v2 websocket setup failed task=%1 error=%2")
                                              .arg(task->taskIdentifier())
                                              .arg(errorMessage(failure));
-        // A newer socket (after a reset and a new session) is not this attempt's to close.
-        if (!m_webSocketTask || m_webSocketTask == task)
+        // A socket already closed by whoever failed it, or a newer one, is not this attempt's
+        // to close.
+        if (m_webSocketTask == task)
             closeCurrentSocket();
     }
     std::rethrow_exception(failure);

@@ -278,6 +278,23 @@ private Q_SLOTS:
         QCOMPARE(f.service->diagnostics().droppedChunkCount, 0);
     }
 
+    void socketLostBeforeConfigureIsRetried()
+    {
+        // Ready and a broken frame arrive together: the socket is gone by the time the client
+        // sends its configure. That is a lost connection to retry, not a missing sign-in.
+        LegacyFixture f;
+        FakeTranslationRelay::V1Script silent;
+        silent.sendReady = false;
+        f.relay->queueV1Script(silent);
+        f.service->enqueueFinalChunk(QStringLiteral("hello"), turn(1));
+        QTRY_COMPARE(f.relay->v1ConnectionCount(), 1);
+        f.relay->sendV1(FakeTranslationRelay::envelope(QStringLiteral("ready")));
+        f.relay->v1Session()->sendText("{\"type\":");
+        QTRY_COMPARE(f.events.size(), 1);
+        QCOMPARE(f.events.first(), DeepSeekTranslationEvent::completed(turn(1), QStringLiteral("v1 en: hello")));
+        QCOMPARE(f.relay->v1ConnectionCount(), 2);
+    }
+
     void signedOutEmptiesTheQueue()
     {
         LegacyFixture f(Account::signedOut);

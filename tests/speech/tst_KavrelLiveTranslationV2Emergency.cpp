@@ -175,6 +175,44 @@ private Q_SLOTS:
         QCOMPARE(f.events, expected);
     }
 
+    void cancelledRunsLeaveNewerRunsAlone_data()
+    {
+        QTest::addColumn<bool>("previewLane");
+        QTest::newRow("preview lane") << true;
+        QTest::newRow("final lane") << false;
+    }
+
+    void cancelledRunsLeaveNewerRunsAlone()
+    {
+        // A run cancelled during its chat request ends after a newer run was stored. It must not
+        // drop the newer run's handle, or the lane would start a second run beside it.
+        QFETCH(bool, previewLane);
+        Offline f;
+        f.relay->setChatDelayMs(200);
+        f.start();
+        if (previewLane) {
+            f.enqueueInterim(1, QStringLiteral("a"));
+            QTRY_COMPARE(f.relay->chatRequests().size(), 1);
+            // The final cancels turn 1's preview run; turn 2 wants one of its own.
+            f.enqueueFinal(1, QStringLiteral("a, done"));
+            f.enqueueInterim(2, QStringLiteral("b"));
+        } else {
+            f.enqueueFinal(1, QStringLiteral("a"));
+            QTRY_COMPARE(f.relay->chatRequests().size(), 1);
+            f.reset();
+            f.start();
+            f.enqueueFinal(2, QStringLiteral("b"));
+        }
+        QTRY_VERIFY(!f.eventsOf(DeepSeekTranslationEvent::Kind::preview).isEmpty()
+                    || !f.eventsOf(DeepSeekTranslationEvent::Kind::completed).isEmpty());
+        QTest::qWait(500);
+        QCOMPARE(f.chatTexts().count(QStringLiteral("b")), 1);
+        int eventsForTurn2 = 0;
+        for (const DeepSeekTranslationEvent &event : f.events)
+            eventsForTurn2 += event.turnID == turn(2) ? 1 : 0;
+        QCOMPARE(eventsForTurn2, 1);
+    }
+
     void stableBlockRequestIsExact()
     {
         Fixture f;

@@ -3,7 +3,6 @@
 
 #include "platform/WebSocketError.h"
 #include "speech/DeepSeekTranslationError.h"
-#include "speech/TranslationTurnKey.h"
 #include "speech/TranslationV2WebSocketOpenError.h"
 #include "speech/V2CompleteSessionMessage.h"
 #include "speech/V2ConfigureMessage.h"
@@ -150,29 +149,6 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(JsonDecodeError, V2Envelope::decode(R"({"kind":"hello"})"));
         QVERIFY_THROWS_EXCEPTION(JsonDecodeError, V2Envelope::decode(R"([{"type":"hello"}])"));
         QVERIFY_THROWS_EXCEPTION(JsonDecodeError, V2Envelope::decode("not json"));
-    }
-
-    void turnKeys_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("upper case") << QStringLiteral("0F1E2D3C-4B5A-4978-8877-665544332211") << true;
-        QTest::newRow("lower case") << QStringLiteral("0f1e2d3c-4b5a-4978-8877-665544332211") << true;
-        QTest::newRow("nil") << QStringLiteral("00000000-0000-0000-0000-000000000000") << true;
-        QTest::newRow("braces") << QStringLiteral("{0F1E2D3C-4B5A-4978-8877-665544332211}") << false;
-        QTest::newRow("no hyphens") << QStringLiteral("0F1E2D3C4B5A49788877665544332211") << false;
-        QTest::newRow("not hex") << QStringLiteral("0F1E2D3C-4B5A-4978-8877-66554433221G") << false;
-        QTest::newRow("empty") << QString() << false;
-    }
-
-    void turnKeys()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        const std::optional<QUuid> parsed = TranslationTurnKey::parse(text);
-        QCOMPARE(parsed.has_value(), valid);
-        if (valid)
-            QCOMPARE(TranslationTurnKey::fromUuid(*parsed), text.toUpper());
     }
 
     void errorTexts_data()
