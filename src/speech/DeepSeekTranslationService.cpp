@@ -1,0 +1,821 @@
+#include "speech/DeepSeekTranslationService.h"
+
+#include "accounts/KavrelBackendProxyError.h"
+#include "accounts/KavrelBackendProxyService.h"
+#include "app/KavrelDiagnostics.h"
+#include "base/Text.h"
+#include "speech/DeepSeekTranslationError.h"
+#include "speech/StableBlockTranslation.h"
+#include "speech/TranslationConfigureMessage.h"
+#include "speech/TranslationMessageEnvelope.h"
+#include "speech/TranslationRevisionMessage.h"
+#include "speech/TranslationSocketErrorMessage.h"
+#include "speech/TranslationTurnKey.h"
+#include "speech/TranslationTurnMessage.h"
+#include "speech/WebSocketPing.h"
+
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace {
+
+// Most lines go to the shared translation log; the queue's own lines to the client's.
+const QLoggingCategory &sharedLog()
+{
+    return KavrelDiagnostics::translation();
+}
+
+const QLoggingCategory &queueLog()
+{
+    return KavrelDiagnostics::deepSeekTranslation();
+}
+
+QString newSessionID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+using Case = DeepSeekTranslationError::Case;
+
+bool isTranslationError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DeepSeekTranslationError &) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+// Errors after which asking again cannot help.
+bool isTerminalRequestError(const std::exception_ptr &error)
+{
+    return DeepSeekTranslationError::is(error, Case::authenticationRequired) || DeepSeekTranslationError::is(error, Case::invalidRequest)
+        || DeepSeekTranslationError::is(error, Case::alreadyConnected);
+}
+
+std::exception_ptr cancelledRequest()
+{
+    return std::make_exception_ptr(DeepSeekTranslationError::requestFailed(std::make_exception_ptr(CancellationError())));
+}
+
+} // namespace
+
+DeepSeekTranslationService::DeepSeekTranslationService(KavrelBackendProxyService *proxyService, QObject *parent)
+    : QObject(parent)
+    , m_proxyService(proxyService)
+    , m_liveSessionID(newSessionID())
+{
+    m_lastDiagnosticsLog.start();
+}
+
+DeepSeekTranslationService::~DeepSeekTranslationService()
+{
+    // Suspended work wakes on a later turn, finds this object gone and ends.
+    m_isStopping = true;
+    m_eventHandler = nullptr;
+    m_processingTask.cancel();
+    m_receiveTask.cancel();
+    m_keepAliveTask.cancel();
+    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
+    failAllPendingTurns(std::make_exception_ptr(CancellationError()));
+    if (m_webSocketTask)
+        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+
+QCoro::Task<void> DeepSeekTranslationService::startSession(QString sourceLanguageCode, QString sourceLanguageName,
+                                                           QString targetLanguageCode, QString targetLanguageName,
+                                                           EventHandler eventHandler)
+{
+    m_sourceLanguageCode = Text::trimmed(sourceLanguageCode);
+    m_sourceLanguageName = sourceLanguageName;
+    m_targetLanguageCode = Text::trimmed(targetLanguageCode);
+    m_targetLanguageName = targetLanguageName;
+    m_eventHandler = std::move(eventHandler);
+    co_return;
+}
+
+void DeepSeekTranslationService::enqueueInterimChunk(QString text, QUuid turnID)
+{
+    const QString trimmed = Text::trimmed(text);
+    if (trimmed.isEmpty())
+        return;
+    if (m_webSocketTask && m_translationSocketReady) {
+        ++m_diagnostics.enqueuedChunkCount;
+        QPointer<DeepSeekTranslationService> self(this);
+        spawnTask([self, trimmed, turnID](CancellationToken) -> QCoro::Task<void> {
+            if (self)
+                co_await self->sendInterimRevisionImmediately(trimmed, turnID);
+        });
+        return;
+    }
+    enqueueChunk(text, turnID, false);
+}
+
+void DeepSeekTranslationService::enqueueFinalChunk(QString text, QUuid turnID)
+{
+    enqueueChunk(std::move(text), turnID, true);
+}
+
+void DeepSeekTranslationService::enqueueChunk(QString text, QUuid turnID, bool isFinal)
+{
+    const QString trimmed = Text::trimmed(text);
+    if (trimmed.isEmpty())
+        return;
+    bool merged = false;
+    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
+        PendingTranslationChunk &chunk = m_pendingTranscriptChunks[i];
+        if (chunk.turnID != turnID)
+            continue;
+        chunk.transcript = trimmed;
+        chunk.isFinal = chunk.isFinal || isFinal;
+        merged = true;
+        break;
+    }
+    if (!merged)
+        m_pendingTranscriptChunks.append(PendingTranslationChunk{turnID, trimmed, isFinal});
+    ++m_diagnostics.enqueuedChunkCount;
+    m_diagnostics.maxPendingChunkCount = std::max(m_diagnostics.maxPendingChunkCount, int(m_pendingTranscriptChunks.size()));
+    logDiagnosticsIfNeeded(QStringLiteral("enqueue"));
+
+    if (m_isProcessingQueue)
+        return;
+    m_isProcessingQueue = true;
+    QPointer<DeepSeekTranslationService> self(this);
+    m_processingTask = spawnTask([self](CancellationToken token) -> QCoro::Task<void> {
+        // Start on the next turn, so the handle is stored before the worker looks at it.
+        co_await yieldOnce();
+        if (!self || token.isCancelled())
+            co_return;
+        co_await self->processPendingChunks(token);
+    });
+}
+
+QCoro::Task<void> DeepSeekTranslationService::resetSession()
+{
+    m_isStopping = true;
+    m_processingTask.cancel();
+    m_processingTask = {};
+    m_pendingTranscriptChunks.clear();
+    m_shouldDispatchLiveChunkNext = true;
+    m_latestTranslationRevisionByTurn.clear();
+    m_finalizedTranslationTurnIDs.clear();
+    m_isProcessingQueue = false;
+    m_recentHistoryTurns.clear();
+
+    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
+    failAllPendingTurns(std::make_exception_ptr(CancellationError()));
+    m_receiveTask.cancel();
+    m_receiveTask = {};
+    m_keepAliveTask.cancel();
+    m_keepAliveTask = {};
+    if (m_webSocketTask)
+        std::exchange(m_webSocketTask, nullptr)->cancel(1000);
+    m_translationSocketReady = false;
+
+    m_sourceLanguageName.clear();
+    m_targetLanguageName.clear();
+    m_sourceLanguageCode.clear();
+    m_targetLanguageCode.clear();
+    m_eventHandler = nullptr;
+
+    m_isStopping = false;
+    m_liveSessionID = newSessionID();
+    resetDiagnostics();
+    co_return;
+}
+
+void DeepSeekTranslationService::replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns)
+{
+    if (turns.size() > maxHistoryTurns)
+        turns = turns.mid(turns.size() - maxHistoryTurns);
+    m_recentHistoryTurns = std::move(turns);
+}
+
+QCoro::Task<QString> DeepSeekTranslationService::translateStableBlock(QString text, QList<DeepSeekTranslationHistoryTurn> history)
+{
+    const KavrelChatCompletionRequest request =
+        StableBlockTranslation::makeRequest(text, history, m_sourceLanguageName, m_targetLanguageName);
+    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
+    if (!proxy)
+        throw DeepSeekTranslationError::invalidRequest();
+    const KavrelChatCompletionResponse response = co_await proxy->performChatCompletion(request);
+    co_return StableBlockTranslation::translation(response);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The queue
+
+std::optional<PendingTranslationChunk> DeepSeekTranslationService::nextPendingChunk()
+{
+    qsizetype lastInterim = -1;
+    qsizetype lastFinal = -1;
+    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0 && (lastInterim < 0 || lastFinal < 0); --i) {
+        if (m_pendingTranscriptChunks.at(i).isFinal) {
+            if (lastFinal < 0)
+                lastFinal = i;
+        } else if (lastInterim < 0) {
+            lastInterim = i;
+        }
+    }
+    qsizetype chosen = -1;
+    if (lastInterim >= 0 && lastFinal >= 0) {
+        // Interim and final chunks take turns while both wait.
+        chosen = m_shouldDispatchLiveChunkNext ? lastInterim : lastFinal;
+        m_shouldDispatchLiveChunkNext = !m_shouldDispatchLiveChunkNext;
+    } else if (lastInterim >= 0) {
+        chosen = lastInterim;
+        m_shouldDispatchLiveChunkNext = false;
+    } else if (lastFinal >= 0) {
+        chosen = lastFinal;
+        m_shouldDispatchLiveChunkNext = true;
+    } else {
+        return std::nullopt;
+    }
+    return m_pendingTranscriptChunks.takeAt(chosen);
+}
+
+QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationToken token)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    // A reset cancels the worker and resets the queue itself; a cancelled worker touches
+    // nothing, since a newer worker may own the queue by the time it wakes.
+    const auto isOwn = [this, &token] { return !token.isCancelled() && m_processingTask.token() == token; };
+
+    while (isOwn()) {
+        const std::optional<PendingTranslationChunk> chunk = nextPendingChunk();
+        if (!chunk)
+            break;
+        const QString key = TranslationTurnKey::fromUuid(chunk->turnID);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        std::optional<QString> translation;
+        std::exception_ptr failure;
+        try {
+            translation = co_await requestLiveTranslationWithReconnect(chunk->transcript, chunk->turnID, chunk->isFinal, token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || !isOwn())
+            co_return;
+
+        if (translation) {
+            ++m_diagnostics.completedChunkCount;
+            m_translationDurationTotalMilliseconds += double(elapsed.nsecsElapsed()) / 1e6;
+            ++m_translationDurationSampleCount;
+            if (chunk->isFinal) {
+                m_recentHistoryTurns.append(DeepSeekTranslationHistoryTurn{chunk->transcript, *translation});
+                if (m_recentHistoryTurns.size() > maxHistoryTurns)
+                    m_recentHistoryTurns = m_recentHistoryTurns.mid(m_recentHistoryTurns.size() - maxHistoryTurns);
+                emitEvent(DeepSeekTranslationEvent::completed(chunk->turnID, *translation));
+            } else {
+                emitEvent(DeepSeekTranslationEvent::preview(chunk->turnID, *translation));
+            }
+            if (!self || !isOwn())
+                co_return;
+            logDiagnosticsIfNeeded(QStringLiteral("completed"));
+            continue;
+        }
+
+        if (isCancellation(failure)) {
+            m_pendingTranscriptChunks.clear();
+            break;
+        }
+        if (DeepSeekTranslationError::is(failure, Case::timedOut) && !chunk->isFinal) {
+            ++m_diagnostics.droppedChunkCount;
+            qCWarning(queueLog()).noquote() << QStringLiteral("Dropped stalled interim translation turnId=%1").arg(key);
+            logDiagnosticsIfNeeded(QStringLiteral("interim-timeout"));
+            continue;
+        }
+        if (isTerminalRequestError(failure) || !isTranslationError(failure)) {
+            m_pendingTranscriptChunks.clear();
+            const QString text = isTranslationError(failure)
+                ? errorMessage(failure)
+                : DeepSeekTranslationError::requestFailed(failure).message();
+            emitEvent(DeepSeekTranslationEvent::failed(text));
+            if (!self || !isOwn())
+                co_return;
+            break;
+        }
+        // requestFailed, serverError, invalidResponse, or a final that timed out.
+        requeueForRecovery(*chunk);
+        qCWarning(queueLog()).noquote()
+            << QStringLiteral("Retrying live translation after recoverable error=%1").arg(errorMessage(failure));
+        const std::chrono::milliseconds pause = m_timings.reconnectDelay;
+        try {
+            co_await sleepFor(pause, token);
+        } catch (const CancellationError &) {
+            // The loop condition sees it.
+        }
+        if (!self)
+            co_return;
+    }
+
+    if (m_processingTask.token() == token) {
+        m_isProcessingQueue = false;
+        m_processingTask = {};
+    }
+}
+
+void DeepSeekTranslationService::requeueForRecovery(const PendingTranslationChunk &chunk)
+{
+    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
+        PendingTranslationChunk &queued = m_pendingTranscriptChunks[i];
+        if (queued.turnID != chunk.turnID)
+            continue;
+        queued.transcript = chunk.transcript;
+        queued.isFinal = queued.isFinal || chunk.isFinal;
+        return;
+    }
+    m_pendingTranscriptChunks.prepend(chunk);
+}
+
+void DeepSeekTranslationService::resetDiagnostics()
+{
+    m_lastDiagnosticsLog.restart();
+    m_diagnostics = Diagnostics();
+    m_translationDurationTotalMilliseconds = 0;
+    m_translationDurationSampleCount = 0;
+}
+
+void DeepSeekTranslationService::logDiagnosticsIfNeeded(const QString &reason)
+{
+    if (m_lastDiagnosticsLog.elapsed() < m_timings.diagnosticsInterval.count())
+        return;
+    const double average =
+        m_translationDurationSampleCount < 1 ? 0.0 : m_translationDurationTotalMilliseconds / m_translationDurationSampleCount;
+    qCInfo(queueLog()).noquote() << QStringLiteral("Translation queue diagnostics reason=%1 pendingChunks=%2 maxPendingChunks=%3 "
+                                                   "enqueued=%4 completed=%5 dropped=%6 avgTranslationMs=%7")
+                                        .arg(reason)
+                                        .arg(m_pendingTranscriptChunks.size())
+                                        .arg(m_diagnostics.maxPendingChunkCount)
+                                        .arg(m_diagnostics.enqueuedChunkCount)
+                                        .arg(m_diagnostics.completedChunkCount)
+                                        .arg(m_diagnostics.droppedChunkCount)
+                                        .arg(average, 0, 'f', 6);
+    m_lastDiagnosticsLog.restart();
+    m_diagnostics = Diagnostics();
+    m_diagnostics.maxPendingChunkCount = int(m_pendingTranscriptChunks.size());
+    m_translationDurationTotalMilliseconds = 0;
+    m_translationDurationSampleCount = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Requests and the socket
+
+QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslationWithReconnect(QString transcript, QUuid turnID, bool isFinal,
+                                                                                     CancellationToken token)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    for (int attempt = 1;; ++attempt) {
+        token.throwIfCancelled();
+        std::optional<QString> translation;
+        std::exception_ptr failure;
+        try {
+            if (!m_webSocketTask || !m_translationSocketReady) {
+                closeSocketForReconnect();
+                co_await establishTranslationSocket(token);
+                if (!self)
+                    throw CancellationError();
+            }
+            translation = co_await requestLiveTranslationWithTimeout(transcript, turnID, isFinal, token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // A cancelled request leaves the socket alone: it may already belong to newer work.
+        if (!self || token.isCancelled() || isCancellation(failure))
+            throw CancellationError();
+        if (translation)
+            co_return *translation;
+
+        closeSocketForReconnect();
+        bool retry = false;
+        if (DeepSeekTranslationError::is(failure, Case::timedOut))
+            retry = isFinal && attempt == 1;
+        else
+            retry = attempt == 1 && !isTerminalRequestError(failure);
+        if (!retry)
+            std::rethrow_exception(failure);
+        const std::chrono::milliseconds pause = m_timings.reconnectDelay;
+        co_await sleepFor(pause, token);
+        if (!self)
+            throw CancellationError();
+    }
+}
+
+QCoro::Task<QNetworkRequest> DeepSeekTranslationService::makeLiveTranslationWebSocketRequest()
+{
+    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
+    if (!proxy)
+        throw DeepSeekTranslationError::invalidRequest();
+    std::exception_ptr failure;
+    QNetworkRequest request;
+    try {
+        request = co_await proxy->makeWebSocketRequest(QString::fromLatin1(requestPath), KavrelBackendProxyService::QueryItems());
+    } catch (const KavrelBackendProxyError &error) {
+        switch (error.errorCase()) {
+        case KavrelBackendProxyError::Case::authenticationRequired:
+            failure = std::make_exception_ptr(DeepSeekTranslationError::authenticationRequired());
+            break;
+        case KavrelBackendProxyError::Case::invalidBackendBaseURL:
+        case KavrelBackendProxyError::Case::invalidRequest:
+            failure = std::make_exception_ptr(DeepSeekTranslationError::invalidRequest());
+            break;
+        case KavrelBackendProxyError::Case::serverError:
+        case KavrelBackendProxyError::Case::invalidResponse:
+            failure = std::make_exception_ptr(DeepSeekTranslationError::serverError(error.message()));
+            break;
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return request;
+}
+
+QCoro::Task<void> DeepSeekTranslationService::establishTranslationSocket(CancellationToken token)
+{
+    if (m_webSocketTask)
+        co_return;
+    m_translationSocketReady = false;
+
+    QPointer<DeepSeekTranslationService> self(this);
+    const QNetworkRequest request = co_await makeLiveTranslationWebSocketRequest();
+    if (!self)
+        throw CancellationError();
+    token.throwIfCancelled();
+    if (m_webSocketTask)
+        co_return;
+
+    const WebSocketTask::Pointer task = WebSocketTask::create(request);
+    m_webSocketTask = task;
+    task->resume();
+    m_receiveTask = startReceiveLoop(task);
+    m_keepAliveTask = startKeepAliveLoop(task);
+
+    // The relay speaks first: "ready" comes before our "configure".
+    std::exception_ptr failure;
+    try {
+        co_await waitForReadySignal();
+        if (!self)
+            throw CancellationError();
+        token.throwIfCancelled();
+        TranslationConfigureMessage configure;
+        configure.sessionId = m_liveSessionID;
+        configure.sourceLanguage = m_sourceLanguageCode;
+        configure.targetLanguage = m_targetLanguageCode;
+        const QByteArray json = configure.toJson();
+        co_await sendSocketMessage(json);
+        if (!self)
+            throw CancellationError();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure)
+        co_return;
+    if (self && (!m_webSocketTask || m_webSocketTask == task))
+        closeSocketForReconnect();
+    std::rethrow_exception(failure);
+}
+
+void DeepSeekTranslationService::closeSocketForReconnect()
+{
+    m_isStopping = true;
+    failReadyIfNeeded(cancelledRequest());
+    failAllPendingTurns(cancelledRequest());
+    m_receiveTask.cancel();
+    m_receiveTask = {};
+    m_keepAliveTask.cancel();
+    m_keepAliveTask = {};
+    if (m_webSocketTask)
+        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+    m_translationSocketReady = false;
+    m_isStopping = false;
+}
+
+QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslationWithTimeout(QString transcript, QUuid turnID, bool isFinal,
+                                                                                   CancellationToken token)
+{
+    return requestLiveTranslation(std::move(transcript), turnID, isFinal, std::move(token), m_timings.requestTimeout);
+}
+
+QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString transcript, QUuid turnID, bool isFinal,
+                                                                        CancellationToken token, std::chrono::milliseconds timeout)
+{
+    if (!m_webSocketTask || !m_translationSocketReady)
+        throw DeepSeekTranslationError::connectionLost();
+    token.throwIfCancelled();
+
+    const QString key = TranslationTurnKey::fromUuid(turnID);
+    if (const auto stale = m_pendingTurnContinuations.constFind(key); stale != m_pendingTurnContinuations.constEnd())
+        failPendingTurn(key, std::make_exception_ptr(CancellationError()), stale->continuation);
+    const auto continuation = ThrowingContinuation<QString>::create();
+    m_pendingTurnContinuations.insert(key, PendingTranslationContinuation{continuation, isFinal});
+    const std::weak_ptr<ThrowingContinuation<QString>> weak = continuation;
+
+    TranslationTurnMessage message;
+    message.turnId = key;
+    message.transcript = transcript;
+    message.isFinal = isFinal;
+    message.sourceLanguage = m_sourceLanguageCode;
+    const QByteArray json = message.toJson();
+
+    QPointer<DeepSeekTranslationService> self(this);
+    spawnTask([self, json, key, weak](CancellationToken) -> QCoro::Task<void> {
+        if (!self)
+            co_return;
+        std::exception_ptr failure;
+        try {
+            co_await self->sendSocketMessage(json);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (self && failure)
+            self->failPendingTurn(key, failure, weak.lock());
+    });
+    const CancellationToken::CallbackId cancelCallback = token.onCancel([self, key, weak] {
+        if (self)
+            self->failPendingTurn(key, std::make_exception_ptr(CancellationError()), weak.lock());
+    });
+    // The losing side of the race against the time-out fails only its own request.
+    if (timeout.count() > 0) {
+        QTimer::singleShot(timeout, this, [this, key, weak] {
+            failPendingTurn(key, std::make_exception_ptr(DeepSeekTranslationError::timedOut()), weak.lock());
+        });
+    }
+
+    std::optional<QString> translation;
+    std::exception_ptr failure;
+    try {
+        translation = co_await ThrowingContinuation<QString>::wait(continuation);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    token.removeCallback(cancelCallback);
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return *translation;
+}
+
+QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QString text, QUuid turnID)
+{
+    const QString key = TranslationTurnKey::fromUuid(turnID);
+    TranslationTurnMessage message;
+    message.turnId = key;
+    message.transcript = text;
+    message.isFinal = false;
+    message.sourceLanguage = m_sourceLanguageCode;
+    const QByteArray json = message.toJson();
+    QPointer<DeepSeekTranslationService> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await sendSocketMessage(json);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure)
+        co_return;
+    ++m_diagnostics.droppedChunkCount;
+    qCWarning(sharedLog()).noquote() << QStringLiteral("live interim send failed turn=%1 error=%2").arg(key, errorMessage(failure));
+}
+
+TaskHandle<void> DeepSeekTranslationService::startReceiveLoop(WebSocketTask::Pointer task)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    return spawnTask([self, task](CancellationToken token) -> QCoro::Task<void> {
+        co_await yieldOnce();
+        if (!self || token.isCancelled())
+            co_return;
+        co_await self->receiveLoop(task, token);
+    });
+}
+
+TaskHandle<void> DeepSeekTranslationService::startKeepAliveLoop(WebSocketTask::Pointer task)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    return spawnTask([self, task](CancellationToken token) -> QCoro::Task<void> {
+        co_await yieldOnce();
+        if (!self || token.isCancelled())
+            co_return;
+        co_await self->keepAliveLoop(task, token);
+    });
+}
+
+QCoro::Task<void> DeepSeekTranslationService::receiveLoop(WebSocketTask::Pointer task, CancellationToken token)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    std::exception_ptr failure;
+    try {
+        while (!token.isCancelled()) {
+            const WebSocketMessage message = co_await task->receive(token);
+            if (!self)
+                co_return;
+            QString text;
+            if (message.isText()) {
+                text = message.text;
+            } else {
+                QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+                text = decoder.decode(message.data);
+                if (decoder.hasError())
+                    continue;
+            }
+            handleIncomingTextMessage(text, task);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || !failure || m_isStopping || token.isCancelled())
+        co_return;
+    handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
+}
+
+QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token)
+{
+    QPointer<DeepSeekTranslationService> self(this);
+    while (!token.isCancelled()) {
+        const std::chrono::milliseconds interval = m_timings.keepAliveInterval;
+        try {
+            co_await sleepFor(interval, token);
+        } catch (const CancellationError &) {
+        }
+        if (!self || token.isCancelled())
+            co_return;
+        if (m_isStopping)
+            continue;
+        std::exception_ptr failure;
+        try {
+            co_await WebSocketPing::send(task, token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self)
+            co_return;
+        if (failure && !token.isCancelled() && !isCancellation(failure))
+            handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
+    }
+}
+
+QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
+{
+    if (m_translationSocketReady)
+        co_return;
+    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
+    const auto continuation = ThrowingContinuation<>::create();
+    m_readyContinuation = continuation;
+    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
+    QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] {
+        const auto expected = weak.lock();
+        if (!expected || m_readyContinuation != expected)
+            return;
+        m_readyContinuation = nullptr;
+        expected->fail(std::make_exception_ptr(DeepSeekTranslationError::invalidResponse()));
+    });
+    co_await ThrowingContinuation<>::wait(continuation);
+}
+
+QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
+{
+    const WebSocketTask::Pointer socket = m_webSocketTask;
+    // Without a socket the connection is gone; signing in again would not help.
+    if (!socket)
+        throw DeepSeekTranslationError::connectionLost();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(json);
+    if (decoder.hasError())
+        throw DeepSeekTranslationError::invalidRequest();
+    co_await socket->send(WebSocketMessage::fromText(text));
+}
+
+void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, const WebSocketTask::Pointer &task)
+{
+    const QByteArray bytes = text.toUtf8();
+    if (task != m_webSocketTask) {
+        qCDebug(sharedLog()).noquote() << QStringLiteral("ignored message from stale websocket bytes=%1").arg(bytes.size());
+        return;
+    }
+    QString summary = text;
+    summary.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    qCDebug(sharedLog()).noquote() << QStringLiteral("incoming message bytes=%1 summary=%2").arg(bytes.size()).arg(summary.left(100));
+
+    const QString type = TranslationMessageEnvelope::decode(bytes).type;
+    if (type == QLatin1String("ready")) {
+        qCInfo(sharedLog()).noquote() << QStringLiteral("socket ready session=%1").arg(m_liveSessionID);
+        m_translationSocketReady = true;
+        if (auto continuation = std::exchange(m_readyContinuation, nullptr))
+            continuation->resume();
+        return;
+    }
+    if (type == QLatin1String("translation_revision")) {
+        const TranslationRevisionMessage revision = TranslationRevisionMessage::decode(bytes);
+        const std::optional<QUuid> turn = TranslationTurnKey::parse(revision.turnId);
+        if (!turn) {
+            qCWarning(sharedLog()).noquote() << QStringLiteral("ignored revision with invalid turnId=%1").arg(revision.turnId);
+            return;
+        }
+        const QString translated = Text::trimmed(revision.text);
+        if (translated.isEmpty()) {
+            qCWarning(sharedLog()).noquote()
+                << QStringLiteral("ignored empty translation revision turn=%1 revision=%2").arg(revision.turnId).arg(revision.revision);
+            return;
+        }
+        const qint64 previous = m_latestTranslationRevisionByTurn.value(revision.turnId, 0);
+        const bool finalized = m_finalizedTranslationTurnIDs.contains(revision.turnId);
+        if (revision.revision <= previous || finalized) {
+            qCWarning(sharedLog()).noquote()
+                << QStringLiteral("ignored stale/finalized revision turn=%1 revision=%2 previous=%3 finalized=%4")
+                       .arg(revision.turnId)
+                       .arg(revision.revision)
+                       .arg(previous)
+                       .arg(finalized ? QStringLiteral("true") : QStringLiteral("false"));
+            return;
+        }
+        m_latestTranslationRevisionByTurn.insert(revision.turnId, revision.revision);
+        if (!revision.isFinal) {
+            QPointer<DeepSeekTranslationService> self(this);
+            emitEvent(DeepSeekTranslationEvent::preview(*turn, translated));
+            if (self)
+                resumePendingInterimTurnIfNeeded(revision.turnId, translated);
+            return;
+        }
+        m_finalizedTranslationTurnIDs.insert(revision.turnId);
+        const PendingTranslationContinuation waiting = m_pendingTurnContinuations.take(revision.turnId);
+        if (waiting.continuation)
+            waiting.continuation->resume(translated);
+        return;
+    }
+    if (type == QLatin1String("error")) {
+        QString message = QStringLiteral("Unknown translation service error.");
+        try {
+            if (const std::optional<QString> text = TranslationSocketErrorMessage::decode(bytes).message)
+                message = *text;
+        } catch (const KavrelError &) {
+        }
+        qCWarning(sharedLog()).noquote() << QStringLiteral("backend error message=%1").arg(message);
+        throw DeepSeekTranslationError::serverError(message);
+    }
+}
+
+void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, const WebSocketTask::Pointer &task)
+{
+    if (m_isStopping) {
+        qCDebug(sharedLog()).noquote() << QStringLiteral("socket failure ignored during intentional stop error=%1").arg(errorMessage(error));
+        return;
+    }
+    qCWarning(sharedLog()).noquote() << QStringLiteral("socket failure error=%1 pendingTurns=%2")
+                                            .arg(errorMessage(error))
+                                            .arg(m_pendingTurnContinuations.size());
+    if (task != m_webSocketTask)
+        return;
+    failReadyIfNeeded(error);
+    failAllPendingTurns(error);
+    m_receiveTask.cancel();
+    m_receiveTask = {};
+    m_keepAliveTask.cancel();
+    m_keepAliveTask = {};
+    if (m_webSocketTask)
+        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+    m_translationSocketReady = false;
+}
+
+void DeepSeekTranslationService::failReadyIfNeeded(std::exception_ptr error)
+{
+    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
+        continuation->fail(std::move(error));
+}
+
+void DeepSeekTranslationService::failAllPendingTurns(std::exception_ptr error)
+{
+    const auto waiting = std::exchange(m_pendingTurnContinuations, {});
+    for (const PendingTranslationContinuation &pending : waiting)
+        pending.continuation->fail(error);
+}
+
+void DeepSeekTranslationService::failPendingTurn(const QString &turnID, std::exception_ptr error,
+                                                 const ThrowingContinuation<QString>::Pointer &expected)
+{
+    const auto waiting = m_pendingTurnContinuations.constFind(turnID);
+    if (!expected || waiting == m_pendingTurnContinuations.constEnd() || waiting->continuation != expected)
+        return;
+    m_pendingTurnContinuations.remove(turnID);
+    expected->fail(std::move(error));
+}
+
+void DeepSeekTranslationService::resumePendingInterimTurnIfNeeded(const QString &turnID, const QString &text)
+{
+    const auto waiting = m_pendingTurnContinuations.constFind(turnID);
+    if (waiting == m_pendingTurnContinuations.constEnd() || waiting->expectsFinalRevision)
+        return;
+    const ThrowingContinuation<QString>::Pointer continuation = waiting->continuation;
+    m_pendingTurnContinuations.remove(turnID);
+    continuation->resume(text);
+}
+
+void DeepSeekTranslationService::emitEvent(const DeepSeekTranslationEvent &event)
+{
+    const EventHandler handler = m_eventHandler;
+    if (handler)
+        handler(event);
+}

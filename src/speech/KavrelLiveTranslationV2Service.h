@@ -1,0 +1,190 @@
+#pragma once
+
+#include "base/Async.h"
+#include "platform/WebSocketTask.h"
+#include "speech/DeepSeekTranslationEvent.h"
+#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "speech/ThrowingContinuation.h"
+#include "speech/V2PendingFinal.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <array>
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <optional>
+
+class AuthService;
+class DeepSeekTranslationService;
+class KavrelBackendProxyService;
+struct V2ErrorMessage;
+struct V2Timing;
+
+// The live translation client. The session engine hands it the interim texts and the final
+// text of each dialogue turn; it translates them over one websocket to the backend's relay
+// (protocol version 2) and reports preview, completed and failed events.
+//
+// One logical session outlives its sockets: the first socket configures it, every later one
+// resumes it and lists the finals still waiting. Previews keep one revision in flight per turn
+// and only the newest text is sent; finals wait in pendingFinals until the server settles them.
+// While no socket is ready a reconnect loop runs (250 ms, 750 ms, 2 s, then every 5 s, without
+// limit) and an emergency path translates through chat completions, so a turn may get two
+// completed events: the emergency one and, once a socket is back, the server's.
+//
+// Main thread only. Operations are coroutines; other calls get in at each of their awaits. The
+// loops and lanes it starts hold it weakly and end quietly when it is gone.
+class KavrelLiveTranslationV2Service final : public QObject
+{
+public:
+    using EventHandler = std::function<void(const DeepSeekTranslationEvent &)>;
+
+    static constexpr const char *requestPath = "/api/v2/ai/translation/live";
+    static constexpr int protocolVersion = 2;
+
+    struct Timings
+    {
+        std::chrono::milliseconds openTimeout{4000};
+        std::chrono::milliseconds helloTimeout{10000};
+        std::chrono::milliseconds readyTimeout{45000};
+        // Pause before a connection attempt, by the number of failed attempts so far (the
+        // last one repeats).
+        std::array<std::chrono::milliseconds, 4> reconnectDelays{std::chrono::milliseconds(250), std::chrono::milliseconds(750),
+                                                                 std::chrono::milliseconds(2000), std::chrono::milliseconds(5000)};
+        std::chrono::milliseconds previewRetryDelay{500};
+        std::chrono::milliseconds emergencyPreviewDelay{180};
+    };
+
+    static constexpr int maxEmergencyFinalAttempts = 2;
+    static constexpr int emergencyHistoryTurns = 4;
+
+    // The legacy version-1 client is made here, over a proxy service of its own on authService.
+    KavrelLiveTranslationV2Service(KavrelBackendProxyService *proxyService, AuthService *authService, QObject *parent = nullptr);
+    // Takes ownership of the legacy client. The proxy service must outlive this object.
+    KavrelLiveTranslationV2Service(KavrelBackendProxyService *proxyService, DeepSeekTranslationService *legacyFallbackService,
+                                   QObject *parent = nullptr);
+    ~KavrelLiveTranslationV2Service() override;
+
+    void setTimings(const Timings &timings) { m_timings = timings; }
+    const Timings &timings() const { return m_timings; }
+
+    // Starts a logical session, or, while one is connecting or ready with the same language
+    // codes, only takes the new handler. Throws DeepSeekTranslationError::alreadyConnected for
+    // other codes while a socket exists (reset first).
+    QCoro::Task<void> startSession(QString sourceLanguageCode, QString sourceLanguageName, QString targetLanguageCode,
+                                   QString targetLanguageName, EventHandler eventHandler);
+    // The newest text of an open turn. Never throws.
+    QCoro::Task<void> enqueueInterimChunk(QString text, QUuid turnID);
+    // The final text of a closed turn. Never throws.
+    QCoro::Task<void> enqueueFinalChunk(QString text, QUuid turnID);
+    // Context of the emergency path: the last four turns are kept.
+    QCoro::Task<void> replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns);
+    // Ends the logical session: cancels the emergency work, forgets the handler and every turn,
+    // and, when a socket is ready, tells the server and closes with code 1000. Never throws.
+    QCoro::Task<void> resetSession();
+    // One chat completion that translates a block from the session's source language into its
+    // target language. Throws DeepSeekTranslationError::invalidResponse for a blank block or a
+    // blank reply, and the proxy's errors as they are.
+    QCoro::Task<QString> translateStableBlock(QString text, QList<DeepSeekTranslationHistoryTurn> history);
+
+    // Read-only state, for diagnostics and tests.
+    bool isReady() const { return m_isReady; }
+    bool hasConfiguredSession() const { return m_hasConfiguredSession; }
+    bool isReconnecting() const { return m_reconnectTask.isValid(); }
+    QString logicalSessionID() const { return m_logicalSessionID; }
+    std::optional<QString> connectionID() const { return m_connectionID; }
+    QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergencyHistory; }
+    DeepSeekTranslationService *legacyFallbackService() const { return m_legacyFallbackService; }
+
+private:
+    // Outgoing work.
+    QCoro::Task<void> sendMessage(QByteArray json);
+    qint64 nextRevision(const QString &turnID);
+    QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
+    QCoro::Task<void> flushPendingWork();
+
+    // Connection and handshake.
+    QCoro::Task<void> establishSocket(bool resume, CancellationToken token);
+    QCoro::Task<QNetworkRequest> makeRequest();
+    QCoro::Task<void> sendResume();
+    QCoro::Task<void> waitForHello();
+    QCoro::Task<void> waitForReady();
+    void timeoutHelloIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
+    void timeoutReadyIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
+    void failHandshakeContinuations(std::exception_ptr error);
+    TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
+    QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
+
+    // Incoming messages, failures and reconnection.
+    QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
+    void handleProtocolError(const V2ErrorMessage &message);
+    // A failure of the given socket (the one a send or the receive loop used). A socket that
+    // is no longer the current one was already dealt with by whoever closed it.
+    void socketDidFail(std::exception_ptr error, const WebSocketTask::Pointer &failedSocket);
+    void scheduleReconnectIfNeeded();
+    QCoro::Task<void> runReconnectLoop(CancellationToken token);
+    void closeCurrentSocket();
+    void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
+    void emitEvent(const DeepSeekTranslationEvent &event);
+
+    // Emergency path.
+    QCoro::Task<QString> requestStableBlockTranslation(QString text, QList<DeepSeekTranslationHistoryTurn> history,
+                                                       CancellationToken token);
+    void scheduleEmergencyPreview(const QString &turnID);
+    void startEmergencyPreviewTaskIfNeeded();
+    QCoro::Task<void> runEmergencyPreview(CancellationToken token);
+    void finishEmergencyPreview(qint64 completedGeneration, const CancellationToken &token);
+    void cancelEmergencyPreview(const QString &turnID);
+    void cancelEmergencyPreviews();
+    void scheduleEmergencyFinalIfNeeded();
+    QCoro::Task<void> runEmergencyFinal(V2PendingFinal pending, CancellationToken token);
+    void cancelEmergencyFinal();
+
+    QPointer<KavrelBackendProxyService> m_proxyService;
+    QPointer<DeepSeekTranslationService> m_legacyFallbackService;
+    Timings m_timings;
+
+    QString m_sourceLanguageCode;
+    QString m_sourceLanguageName;
+    QString m_targetLanguageCode;
+    QString m_targetLanguageName;
+    EventHandler m_eventHandler;
+    QString m_logicalSessionID;
+    std::optional<QString> m_connectionID;
+    WebSocketTask::Pointer m_webSocketTask;
+    TaskHandle<void> m_receiveTask;
+    TaskHandle<void> m_reconnectTask;
+    ThrowingContinuation<>::Pointer m_helloContinuation;
+    ThrowingContinuation<>::Pointer m_readyContinuation;
+    bool m_receivedHello = false;
+    bool m_isReady = false;
+    bool m_hasConfiguredSession = false;
+    bool m_isStopping = false;
+
+    QHash<QString, qint64> m_clientRevisionByTurn;
+    QHash<QString, QString> m_latestPreviewByTurn;
+    QHash<QString, qint64> m_previewInFlightRevisionByTurn;
+    QHash<QString, QString> m_lastSentPreviewTextByTurn;
+    QSet<QString> m_finalizedTurnIDs;
+    QHash<QString, V2PendingFinal> m_pendingFinals;
+    qint64 m_nextPendingFinalSequence = 0;
+
+    TaskHandle<void> m_emergencyPreviewTask;
+    qint64 m_emergencyPreviewGeneration = 0;
+    std::optional<QString> m_emergencyPreviewTurnID;
+    QList<DeepSeekTranslationHistoryTurn> m_emergencyHistory;
+    TaskHandle<void> m_emergencyFinalTask;
+    std::optional<QString> m_emergencyFinalTurnID;
+    QHash<QString, int> m_emergencyFinalAttempts;
+    QSet<QString> m_emergencyCompletedFinalTurnIDs;
+};

@@ -1,0 +1,10 @@
+#include "speech/V2CompleteSessionMessage.h"
+
+#include "speech/JsonObjectWriter.h"
+
+QByteArray V2CompleteSessionMessage::toJson() const
+{
+    JsonObjectWriter writer;
+    writer.add(QStringLiteral("type"), type).add(QStringLiteral("sessionId"), sessionId);
+    return writer.toJson();
+}

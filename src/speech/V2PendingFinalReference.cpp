@@ -1,0 +1,10 @@
+#include "speech/V2PendingFinalReference.h"
+
+#include "speech/JsonObjectWriter.h"
+
+QByteArray V2PendingFinalReference::toJson() const
+{
+    JsonObjectWriter writer;
+    writer.add(QStringLiteral("turnId"), turnId).add(QStringLiteral("clientRevision"), clientRevision);
+    return writer.toJson();
+}

@@ -1,0 +1,10 @@
+#include "speech/V2PingMessage.h"
+
+#include "speech/JsonObjectWriter.h"
+
+QByteArray V2PingMessage::toJson() const
+{
+    JsonObjectWriter writer;
+    writer.add(QStringLiteral("type"), type).add(QStringLiteral("clientTime"), clientTime);
+    return writer.toJson();
+}

@@ -1,0 +1,14 @@
+#include "speech/V2PreviewMessage.h"
+
+#include "speech/JsonObjectWriter.h"
+
+QByteArray V2PreviewMessage::toJson() const
+{
+    JsonObjectWriter writer;
+    writer.add(QStringLiteral("type"), type)
+        .add(QStringLiteral("sessionId"), sessionId)
+        .add(QStringLiteral("turnId"), turnId)
+        .add(QStringLiteral("clientRevision"), clientRevision)
+        .add(QStringLiteral("sourceText"), sourceText);
+    return writer.toJson();
+}

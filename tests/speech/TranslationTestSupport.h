@@ -1,0 +1,243 @@
+#pragma once
+
+// Shared set-up of the live translation tests: a real fake backend with the translation
+// relays, a signed-in (or signed-out, or misconfigured) AuthService, the version-2 client
+// with millisecond timings, its events, and the client's log lines.
+
+#include "accounts/AuthService.h"
+#include "accounts/KavrelBackendProxyService.h"
+#include "platform/InMemorySecretStore.h"
+#include "speech/DeepSeekTranslationError.h"
+#include "speech/DeepSeekTranslationService.h"
+#include "speech/KavrelLiveTranslationV2Service.h"
+#include "speech/TranslationTurnKey.h"
+#include "support/FakeBackend.h"
+#include "support/FakeTranslationRelay.h"
+#include "support/TestAuth.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+#include <QUuid>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace TranslationTest {
+
+// Log lines of the program's categories, "<category> <message>", while an instance lives.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        instance() = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handle);
+        // The program's categories drop debug lines unless asked for them.
+        QLoggingCategory::setFilterRules(QStringLiteral("app.kavrel.desktop.*.debug=true"));
+    }
+    ~LogCapture()
+    {
+        QLoggingCategory::setFilterRules(QString());
+        qInstallMessageHandler(m_previous);
+        instance() = nullptr;
+    }
+
+    QStringList lines() const { return m_lines; }
+    bool contains(const QString &text) const
+    {
+        for (const QString &line : m_lines) {
+            if (line.contains(text))
+                return true;
+        }
+        return false;
+    }
+    int count(const QString &text) const
+    {
+        int found = 0;
+        for (const QString &line : m_lines)
+            found += line.contains(text) ? 1 : 0;
+        return found;
+    }
+    void clear() { m_lines.clear(); }
+
+private:
+    static LogCapture *&instance()
+    {
+        static LogCapture *current = nullptr;
+        return current;
+    }
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        LogCapture *capture = instance();
+        const QString category = QString::fromLatin1(context.category ? context.category : "");
+        if (capture && category.startsWith(QLatin1String("app.kavrel.desktop")))
+            capture->m_lines.append(category + QLatin1Char(' ') + message);
+        if (capture && capture->m_previous && type != QtDebugMsg && type != QtInfoMsg)
+            capture->m_previous(type, context, message);
+    }
+
+    QtMessageHandler m_previous = nullptr;
+    QStringList m_lines;
+};
+
+inline QUuid turn(int number)
+{
+    return QUuid::fromString(QStringLiteral("%1-0000-4000-8000-00000000000a").arg(number, 8, 10, QLatin1Char('0')));
+}
+
+inline QString key(int number)
+{
+    return TranslationTurnKey::fromUuid(turn(number));
+}
+
+inline KavrelLiveTranslationV2Service::Timings fastTimings()
+{
+    KavrelLiveTranslationV2Service::Timings timings;
+    timings.openTimeout = 3000ms;
+    timings.helloTimeout = 3000ms;
+    timings.readyTimeout = 3000ms;
+    timings.reconnectDelays = {5ms, 10ms, 15ms, 20ms};
+    timings.previewRetryDelay = 30ms;
+    timings.emergencyPreviewDelay = 40ms;
+    return timings;
+}
+
+inline QString text(const QJsonObject &object, const char *name)
+{
+    return object.value(QString::fromLatin1(name)).toString();
+}
+
+inline qint64 integer(const QJsonObject &object, const char *name)
+{
+    return object.value(QString::fromLatin1(name)).toInteger();
+}
+
+template<typename E>
+std::optional<E> errorAs(const std::exception_ptr &error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E &e) {
+        return e;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// Runs a task to its end and returns what it threw. (QCoro::waitFor never returns for a task
+// that has already thrown.)
+template<typename T>
+std::exception_ptr failureOf(QCoro::Task<T> task)
+{
+    auto done = std::make_shared<bool>(false);
+    auto failure = std::make_shared<std::exception_ptr>();
+    auto wrapper = [](QCoro::Task<T> running, std::shared_ptr<bool> finished,
+                      std::shared_ptr<std::exception_ptr> error) -> QCoro::Task<void> {
+        try {
+            co_await std::move(running);
+        } catch (...) {
+            *error = std::current_exception();
+        }
+        *finished = true;
+    };
+    QCoro::Task<void> waiting = wrapper(std::move(task), done, failure);
+    if (!FakeBackend::waitUntil([done] { return *done; }, 10000))
+        qFatal("a task did not finish");
+    return *failure;
+}
+
+enum class Account {
+    signedIn,
+    signedOut,
+    invalidBaseURL,
+};
+
+class Fixture
+{
+public:
+    explicit Fixture(Account account = Account::signedIn)
+    {
+        if (!backend.start())
+            qFatal("the fake backend did not start");
+        relay = std::make_unique<FakeTranslationRelay>(&backend);
+        relay->routeChatCompletions();
+        const QUrl baseUrl = account == Account::invalidBaseURL ? QUrl(QStringLiteral("not a url")) : backend.baseUrl();
+        auth = TestAuth::signedInService(baseUrl, account == Account::signedOut ? std::nullopt
+                                                                                : std::optional<AuthSession>(TestAuth::defaultSession()));
+        proxy = std::make_unique<KavrelBackendProxyService>(auth.get());
+        service = std::make_unique<KavrelLiveTranslationV2Service>(proxy.get(), auth.get());
+        service->setTimings(fastTimings());
+    }
+
+    ~Fixture()
+    {
+        service.reset();
+        // Let suspended work of the destroyed client wake and end before the backend goes.
+        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    KavrelLiveTranslationV2Service::EventHandler handler()
+    {
+        return [this](const DeepSeekTranslationEvent &event) { events.append(event); };
+    }
+
+    void start(const QString &source = QStringLiteral("ru"), const QString &target = QStringLiteral("en"))
+    {
+        QCoro::waitFor(service->startSession(source, QStringLiteral("Russian"), target, QStringLiteral("English"), handler()));
+    }
+
+    // Starts and waits for the first ready.
+    bool startReady(const QString &source = QStringLiteral("ru"), const QString &target = QStringLiteral("en"))
+    {
+        start(source, target);
+        return FakeBackend::waitUntil([this] { return service->isReady(); });
+    }
+
+    void enqueueInterim(int number, const QString &value) { QCoro::waitFor(service->enqueueInterimChunk(value, turn(number))); }
+    void enqueueFinal(int number, const QString &value) { QCoro::waitFor(service->enqueueFinalChunk(value, turn(number))); }
+    void reset() { QCoro::waitFor(service->resetSession()); }
+
+    QList<DeepSeekTranslationEvent> eventsOf(DeepSeekTranslationEvent::Kind kind) const
+    {
+        QList<DeepSeekTranslationEvent> result;
+        for (const DeepSeekTranslationEvent &event : events) {
+            if (event.kind == kind)
+                result.append(event);
+        }
+        return result;
+    }
+
+    FakeBackend backend;
+    std::unique_ptr<FakeTranslationRelay> relay;
+    std::unique_ptr<AuthService> auth;
+    std::unique_ptr<KavrelBackendProxyService> proxy;
+    std::unique_ptr<KavrelLiveTranslationV2Service> service;
+    QList<DeepSeekTranslationEvent> events;
+};
+
+} // namespace TranslationTest
+
+// Readable events in failed comparisons.
+inline char *toString(const DeepSeekTranslationEvent &event)
+{
+    static const char *const kinds[] = {"preview", "completed", "failed"};
+    const QString text = QStringLiteral("%1(%2, \"%3\")")
+                             .arg(QString::fromLatin1(kinds[int(event.kind)]), TranslationTurnKey::fromUuid(event.turnID), event.text);
+    return qstrdup(text.toUtf8().constData());
+}

@@ -1,0 +1,151 @@
+// The version-2 client's reconnect loop against the fake relay: the stepped pauses without a
+// limit, the three errors that end it, a socket dropped right after ready, and a loop replaced
+// by a newer one after a reset.
+
+#include "TranslationTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace TranslationTest;
+
+class tst_KavrelLiveTranslationV2Reconnect : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void steppedPausesWithoutLimit()
+    {
+        Fixture f;
+        auto timings = fastTimings();
+        timings.reconnectDelays = {30ms, 60ms, 90ms, 120ms};
+        f.service->setTimings(timings);
+        // Refused upgrades are no reason to give up.
+        f.relay->setV2UpgradeStatus(401);
+
+        QElapsedTimer clock;
+        QList<qint64> attempts;
+        QObject::connect(&f.backend, &FakeBackend::requestReceived, &f.backend, [&](const RecordedRequest &request) {
+            if (request.path == QLatin1String(FakeTranslationRelay::v2Path))
+                attempts.append(clock.elapsed());
+        });
+        clock.start();
+        f.start();
+        QTRY_VERIFY_WITH_TIMEOUT(attempts.size() >= 7, 10000);
+
+        // Lower bounds only: each attempt waits at least its pause after the previous one.
+        const QList<qint64> pauses = {30, 60, 90, 120, 120, 120, 120};
+        qint64 previous = 0;
+        for (int i = 0; i < 7; ++i) {
+            QVERIFY2(attempts.at(i) - previous >= pauses.at(i) - 1,
+                     qPrintable(QStringLiteral("attempt %1 came %2 ms after the previous one").arg(i + 1).arg(attempts.at(i) - previous)));
+            previous = attempts.at(i);
+        }
+        QVERIFY(f.service->isReconnecting());
+        QVERIFY(f.events.isEmpty());
+        const RecordedRequest upgrade = f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).first();
+        QCOMPARE(upgrade.header("Authorization"), QByteArray("Bearer test-access-token"));
+        QCOMPARE(upgrade.header("Cookie"), QByteArray("norvantis_refresh_token=test-refresh-token"));
+        QCOMPARE(upgrade.rawQuery, QString());
+    }
+
+    void errorsThatEndTheLoop_data()
+    {
+        QTest::addColumn<int>("account");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("signed out") << int(Account::signedOut) << QStringLiteral("Sign in to use live translation.");
+        QTest::newRow("invalid backend address") << int(Account::invalidBaseURL)
+                                                 << QStringLiteral("The app could not create the translation request.");
+    }
+
+    void errorsThatEndTheLoop()
+    {
+        QFETCH(int, account);
+        QFETCH(QString, message);
+        LogCapture log;
+        Fixture f{Account(account)};
+        f.start();
+        QTRY_COMPARE(f.events.size(), 1);
+        QCOMPARE(f.events.first(), DeepSeekTranslationEvent::failed(message));
+        QTRY_VERIFY(!f.service->isReconnecting());
+        QVERIFY(log.contains(QStringLiteral("v2 connection stopped after non-recoverable error=") + message));
+        QCOMPARE(f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size(), 0);
+
+        // The next text that finds the client not ready starts one more loop, which ends alike.
+        f.enqueueInterim(1, QStringLiteral("hello"));
+        QTRY_COMPARE(f.events.size(), 2);
+        QCOMPARE(f.events.last(), DeepSeekTranslationEvent::failed(message));
+        QTRY_VERIFY(!f.service->isReconnecting());
+    }
+
+    void resetEndsTheLoopSilently()
+    {
+        Fixture f;
+        auto timings = fastTimings();
+        timings.reconnectDelays = {10ms, 10ms, 10ms, 10ms};
+        f.service->setTimings(timings);
+        f.relay->setV2UpgradeStatus(503);
+        f.start();
+        QTRY_VERIFY(f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size() >= 2);
+        f.reset();
+        QVERIFY(!f.service->isReconnecting());
+        const qsizetype attempts = f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size();
+        QTest::qWait(100);
+        QCOMPARE(f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size(), attempts);
+        QVERIFY(f.events.isEmpty());
+    }
+
+    void newerLoopIsNotOrphaned()
+    {
+        // A reset cancels the running loop; a new session starts another at once. The old loop
+        // wakes later and must leave the new one's handle alone.
+        Fixture f;
+        auto timings = fastTimings();
+        timings.reconnectDelays = {60ms, 60ms, 60ms, 60ms};
+        f.service->setTimings(timings);
+        f.relay->setV2UpgradeStatus(503);
+        f.start();
+        QTRY_COMPARE(f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size(), 1);
+        f.reset();
+        f.start();
+        QVERIFY(f.service->isReconnecting());
+        QTest::qWait(20); // the old loop has woken from its cancelled pause by now
+        QVERIFY(f.service->isReconnecting());
+
+        // One loop, so one attempt per pause: the next attempt is the new loop's first.
+        const qsizetype before = f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size();
+        f.enqueueInterim(1, QStringLiteral("hello"));
+        QTRY_COMPARE(f.backend.upgradeRequests(QString::fromLatin1(FakeTranslationRelay::v2Path)).size(), before + 1);
+        f.relay->setV2UpgradeStatus(0);
+        QTRY_VERIFY(f.service->isReady());
+        QTRY_VERIFY(!f.service->isReconnecting());
+        QCOMPARE(f.relay->v2ConnectionCount(), 1);
+    }
+
+    void socketDroppedAfterReadyIsResumed()
+    {
+        Fixture f;
+        FakeTranslationRelay::V2Script dropping;
+        dropping.dropAfterReady = true;
+        dropping.translateFinals = false;
+        f.relay->queueV2Script(dropping);
+        f.relay->queueV2Script(dropping);
+        // Only the server's translation counts here; the chat fallback fails.
+        f.relay->failNextChatRequests(10);
+        f.start();
+        f.enqueueFinal(1, QStringLiteral("still here"));
+        QTRY_COMPARE(f.relay->v2ConnectionCount(), 3);
+        QTRY_COMPARE(f.events.size(), 1);
+        QCOMPARE(f.events.first(), DeepSeekTranslationEvent::completed(turn(1), QStringLiteral("en: still here")));
+        QCOMPARE(text(f.relay->v2Received(0).first(), "type"), QStringLiteral("configure"));
+        QCOMPARE(text(f.relay->v2Received(1).first(), "type"), QStringLiteral("resume"));
+        QCOMPARE(text(f.relay->v2Received(2).first(), "type"), QStringLiteral("resume"));
+        QCOMPARE(f.relay->v2Received(2).first().value(QStringLiteral("pendingFinals")).toArray().size(), 1);
+        // Each socket got the final again in its flush.
+        for (int connection = 0; connection < 3; ++connection)
+            QCOMPARE(f.relay->v2Received(connection, QStringLiteral("translate_final")).size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_KavrelLiveTranslationV2Reconnect)
+#include "tst_KavrelLiveTranslationV2Reconnect.moc"
