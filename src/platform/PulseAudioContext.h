@@ -144,6 +144,9 @@ public:
     pa_threaded_mainloop *mainloop() const { return m_mainloop; }
     bool isMainLoopThread() const;
 
+    // A request waiting for the server's answer (internal).
+    struct Pending;
+
 Q_SIGNALS:
     void stateChanged(PulseAudioContext::State state);
     void defaultSinkChanged(const QString &sinkName);
@@ -151,8 +154,6 @@ Q_SIGNALS:
     // Sinks or sources came, went or changed.
     void devicesChanged();
     void sinkInputsChanged();
-
-    struct Pending;
 
 private:
     void registerQuery(const std::shared_ptr<Pending> &request);
