@@ -185,7 +185,7 @@ void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane()
             mixer.appendMicrophoneAudio(chunk);
     }
     if (drain)
-        QCoro::waitFor(mixer.drainRemainingAudio());
+        TestAudio::wait(mixer.drainRemainingAudio());
 
     QList<int> sizes;
     for (qsizetype size : received->sizes())
@@ -245,7 +245,7 @@ void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
     QVERIFY(received->chunks.empty());
 
     mixer.appendSystemAudio(constant(200, 1024));
-    QCoro::waitFor(mixer.drainRemainingAudio());
+    TestAudio::wait(mixer.drainRemainingAudio());
     const std::vector<qint16> output = received->samples();
     QCOMPARE(output.size(), std::size_t(1024));
     for (qint16 sample : output)
@@ -254,7 +254,7 @@ void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
     // Enabled again, the lane starts empty.
     mixer.setMicrophoneEnabled(true);
     mixer.appendMicrophoneAudio(constant(1000, 10));
-    QCoro::waitFor(mixer.drainRemainingAudio());
+    TestAudio::wait(mixer.drainRemainingAudio());
     QCOMPARE(received->chunks.size(), std::size_t(2));
     QCOMPARE(received->chunks.back(), constant(1350, 10));
 }
@@ -350,7 +350,7 @@ void MixedAudioStreamMixerTest::chunksPostedFromACaptureThreadStayInOrder()
     });
     capture.join();
     QTRY_COMPARE(received->chunks.size(), std::size_t(chunkCount * chunkSize / 1024));
-    QCoro::waitFor(mixer.drainRemainingAudio());
+    TestAudio::wait(mixer.drainRemainingAudio());
 
     const std::vector<qint16> output = received->samples();
     QCOMPARE(output.size(), std::size_t(chunkCount * chunkSize));
