@@ -10,13 +10,34 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
+
+// FFmpeg writes its own messages to the terminal; ours go to the audio log, and only when
+// something went wrong.
+void forwardFFmpegLog(void *, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    qCWarning(KavrelDiagnostics::audio()).noquote() << "ffmpeg:" << QString::fromUtf8(line).trimmed();
+}
+
+void routeFFmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(&forwardFFmpegLog); });
+}
 
 QString errorText(int code)
 {
@@ -42,6 +63,7 @@ M4AAudioFileWriter::M4AAudioFileWriter(QString outputPath)
     : m_outputPath(std::move(outputPath))
     , m_clientFormat(AudioFormat::chunkFormat())
 {
+    routeFFmpegLog();
 }
 
 M4AAudioFileWriter::~M4AAudioFileWriter()
@@ -89,7 +111,9 @@ void M4AAudioFileWriter::createFile()
         throw SystemAudioCaptureError::failedToCreateAudioFile();
 
     try {
-        if (avformat_alloc_output_context2(&m_formatContext, outputFormat, nullptr, nullptr) < 0 || !m_formatContext)
+        const QByteArray utf8Path = path.toUtf8();
+        if (avformat_alloc_output_context2(&m_formatContext, outputFormat, nullptr, utf8Path.constData()) < 0
+            || !m_formatContext)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
 
         m_codecContext = avcodec_alloc_context3(codec);
@@ -114,7 +138,6 @@ void M4AAudioFileWriter::createFile()
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         m_stream->time_base = m_codecContext->time_base;
 
-        const QByteArray utf8Path = path.toUtf8();
         if (avio_open(&m_formatContext->pb, utf8Path.constData(), AVIO_FLAG_WRITE) < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         // Each finished fragment goes to disk at once rather than waiting in a buffer.
