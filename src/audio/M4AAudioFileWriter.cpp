@@ -270,6 +270,11 @@ void M4AAudioFileWriter::close()
 void M4AAudioFileWriter::discard()
 {
     const bool hadFile = m_formatContext != nullptr;
+    // Let the encoder finish what it holds, and throw that away.
+    if (m_codecContext && m_packet && avcodec_send_frame(m_codecContext, nullptr) >= 0) {
+        while (avcodec_receive_packet(m_codecContext, m_packet) == 0)
+            av_packet_unref(m_packet);
+    }
     release();
     if (hadFile)
         QFile::remove(m_outputPath);
