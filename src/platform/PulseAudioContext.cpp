@@ -43,10 +43,19 @@ struct ReadyWaiter final : PulseAudioContext::Pending
 template<typename T>
 struct QueryRequest final : PulseAudioContext::Pending
 {
-    PulseAudioContext *owner = nullptr;
     QPromise<PulseAudioContext::Reply<T>> promise;
     PulseAudioContext::Reply<T> reply;
+    // Takes the request off the registry, which destroys it.
+    std::function<void()> forget;
     bool done = false;
+
+    // The answer is complete: hand it over and let go of the request.
+    void finish()
+    {
+        complete();
+        std::function<void()> forgetThis = std::move(forget);
+        forgetThis();
+    }
 
     void complete()
     {
@@ -668,131 +677,90 @@ void PulseAudioContext::failPendingQueries(int error)
         request->fail(error);
 }
 
-QCoro::Task<PulseAudioContext::Reply<PulseAudioContext::ServerInfo>> PulseAudioContext::queryServerInfo()
+template<typename T>
+QCoro::Task<PulseAudioContext::Reply<T>> PulseAudioContext::runQuery(std::function<pa_operation *(pa_context *, void *)> issue)
 {
-    Reply<ServerInfo> failed;
+    Reply<T> failed;
     const bool isReady = co_await ready();
     if (!isReady) {
         failed.error = lastError() ? lastError() : PA_ERR_CONNECTIONREFUSED;
         co_return failed;
     }
-    auto request = std::make_shared<QueryRequest<ServerInfo>>();
+    auto request = std::make_shared<QueryRequest<T>>();
     request->promise.start();
-    request->owner = this;
-    QFuture<Reply<ServerInfo>> future = request->promise.future();
+    QueryRequest<T> *pointer = request.get();
+    request->forget = [this, pointer] { forgetQuery(pointer); };
+    QFuture<Reply<T>> future = request->promise.future();
     {
         Lock lock(*this);
         registerQuery(request);
-        pa_operation *operation = nullptr;
-        if (m_context) {
-            operation = pa_context_get_server_info(
-                m_context,
-                [](pa_context *, const pa_server_info *info, void *userdata) {
-                    auto *request = static_cast<QueryRequest<ServerInfo> *>(userdata);
-                    if (info)
-                        request->reply.value = serverInfoOf(info);
-                    else
-                        request->reply.error = PA_ERR_NOENTITY;
-                    request->complete();
-                    request->owner->forgetQuery(request);
-                },
-                request.get());
-        }
+        pa_operation *operation = m_context ? issue(m_context, pointer) : nullptr;
         if (operation) {
             pa_operation_unref(operation);
         } else {
             request->fail(m_context ? pa_context_errno(m_context) : PA_ERR_CONNECTIONTERMINATED);
-            forgetQuery(request.get());
+            forgetQuery(pointer);
         }
     }
-    const Reply<ServerInfo> reply = co_await future;
+    const Reply<T> reply = co_await future;
+    co_return reply;
+}
+
+namespace {
+
+// Answers of single-object queries: the object once, then the end of the list (or an error).
+template<typename T, typename Info, T (*convert)(const Info *)>
+void objectAnswered(pa_context *context, const Info *info, int eol, void *userdata)
+{
+    auto *request = static_cast<QueryRequest<T> *>(userdata);
+    if (eol == 0 && info) {
+        request->reply.value = convert(info);
+        return;
+    }
+    if (eol < 0)
+        request->reply.error = pa_context_errno(context);
+    request->finish();
+}
+
+} // namespace
+
+QCoro::Task<PulseAudioContext::Reply<PulseAudioContext::ServerInfo>> PulseAudioContext::queryServerInfo()
+{
+    std::function<pa_operation *(pa_context *, void *)> issue = [](pa_context *context, void *userdata) {
+        return pa_context_get_server_info(
+            context,
+            [](pa_context *, const pa_server_info *info, void *userdata) {
+                auto *request = static_cast<QueryRequest<ServerInfo> *>(userdata);
+                if (info)
+                    request->reply.value = serverInfoOf(info);
+                else
+                    request->reply.error = PA_ERR_NOENTITY;
+                request->finish();
+            },
+            userdata);
+    };
+    const Reply<ServerInfo> reply = co_await runQuery<ServerInfo>(std::move(issue));
     co_return reply;
 }
 
 QCoro::Task<PulseAudioContext::Reply<PulseAudioContext::Sink>> PulseAudioContext::querySink(QString name)
 {
-    Reply<Sink> failed;
-    const bool isReady = co_await ready();
-    if (!isReady) {
-        failed.error = lastError() ? lastError() : PA_ERR_CONNECTIONREFUSED;
-        co_return failed;
-    }
     const QByteArray utf8Name = name.toUtf8();
-    auto request = std::make_shared<QueryRequest<Sink>>();
-    request->promise.start();
-    request->owner = this;
-    QFuture<Reply<Sink>> future = request->promise.future();
-    {
-        Lock lock(*this);
-        registerQuery(request);
-        pa_operation *operation = nullptr;
-        if (m_context) {
-            operation = pa_context_get_sink_info_by_name(
-                m_context, utf8Name.constData(),
-                [](pa_context *context, const pa_sink_info *info, int eol, void *userdata) {
-                    auto *request = static_cast<QueryRequest<Sink> *>(userdata);
-                    if (eol == 0 && info) {
-                        request->reply.value = sinkOf(info);
-                        return;
-                    }
-                    if (eol < 0)
-                        request->reply.error = pa_context_errno(context);
-                    request->complete();
-                    request->owner->forgetQuery(request);
-                },
-                request.get());
-        }
-        if (operation) {
-            pa_operation_unref(operation);
-        } else {
-            request->fail(m_context ? pa_context_errno(m_context) : PA_ERR_CONNECTIONTERMINATED);
-            forgetQuery(request.get());
-        }
-    }
-    const Reply<Sink> reply = co_await future;
+    std::function<pa_operation *(pa_context *, void *)> issue = [utf8Name](pa_context *context, void *userdata) {
+        return pa_context_get_sink_info_by_name(context, utf8Name.constData(),
+                                                &objectAnswered<Sink, pa_sink_info, sinkOf>, userdata);
+    };
+    const Reply<Sink> reply = co_await runQuery<Sink>(std::move(issue));
     co_return reply;
 }
 
 QCoro::Task<PulseAudioContext::Reply<PulseAudioContext::Source>> PulseAudioContext::querySource(QString name)
 {
-    Reply<Source> failed;
-    const bool isReady = co_await ready();
-    if (!isReady) {
-        failed.error = lastError() ? lastError() : PA_ERR_CONNECTIONREFUSED;
-        co_return failed;
-    }
     const QByteArray utf8Name = name.toUtf8();
-    auto request = std::make_shared<QueryRequest<Source>>();
-    request->promise.start();
-    request->owner = this;
-    QFuture<Reply<Source>> future = request->promise.future();
-    {
-        Lock lock(*this);
-        registerQuery(request);
-        pa_operation *operation = nullptr;
-        if (m_context) {
-            operation = pa_context_get_source_info_by_name(
-                m_context, utf8Name.constData(),
-                [](pa_context *context, const pa_source_info *info, int eol, void *userdata) {
-                    auto *request = static_cast<QueryRequest<Source> *>(userdata);
-                    if (eol == 0 && info) {
-                        request->reply.value = sourceOf(info);
-                        return;
-                    }
-                    if (eol < 0)
-                        request->reply.error = pa_context_errno(context);
-                    request->complete();
-                    request->owner->forgetQuery(request);
-                },
-                request.get());
-        }
-        if (operation) {
-            pa_operation_unref(operation);
-        } else {
-            request->fail(m_context ? pa_context_errno(m_context) : PA_ERR_CONNECTIONTERMINATED);
-            forgetQuery(request.get());
-        }
-    }
-    const Reply<Source> reply = co_await future;
+    std::function<pa_operation *(pa_context *, void *)> issue = [utf8Name](pa_context *context, void *userdata) {
+        return pa_context_get_source_info_by_name(context, utf8Name.constData(),
+                                                  &objectAnswered<Source, pa_source_info, sourceOf>, userdata);
+    };
+    const Reply<Source> reply = co_await runQuery<Source>(std::move(issue));
     co_return reply;
 }

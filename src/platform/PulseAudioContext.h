@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 struct pa_context;
+struct pa_operation;
 struct pa_threaded_mainloop;
 struct pa_sink_info;
 struct pa_source_info;
@@ -159,6 +161,8 @@ private:
     void registerQuery(const std::shared_ptr<Pending> &request);
     void forgetQuery(Pending *request);
     void failPendingQueries(int error);
+    template<typename T>
+    QCoro::Task<Reply<T>> runQuery(std::function<pa_operation *(pa_context *, void *)> issue);
 
     void connectToServer();           // under the lock
     void setState(State state, int error); // on the main-loop thread, under the lock
