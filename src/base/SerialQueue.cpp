@@ -1,5 +1,9 @@
 #include "base/SerialQueue.h"
 
+#include "base/KavrelError.h"
+
+#include <QDebug>
+
 #include <pthread.h>
 
 SerialQueue::SerialQueue(QString label)
@@ -89,6 +93,11 @@ void SerialQueue::loop()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        job();
+        try {
+            job();
+        } catch (...) {
+            // A job's failure is its own; the queue goes on with the next one.
+            qWarning().noquote() << m_label << "job failed:" << errorMessage(std::current_exception());
+        }
     }
 }

@@ -50,8 +50,8 @@ public:
         }
     }
 
-    // Queues the function and hands back a future of its result, for a coroutine on the
-    // main thread to co_await without blocking.
+    // Queues the function and hands back a future of its result (or its exception), for a
+    // coroutine on the main thread to co_await without blocking.
     template<typename F>
     auto run(F &&function) -> QFuture<std::invoke_result_t<F>>
     {
@@ -60,10 +60,15 @@ public:
         promise->start();
         QFuture<R> future = promise->future();
         async([promise, function = std::forward<F>(function)]() mutable {
-            if constexpr (std::is_void_v<R>) {
-                function();
-            } else {
-                promise->addResult(function());
+            try {
+                if constexpr (std::is_void_v<R>) {
+                    function();
+                } else {
+                    promise->addResult(function());
+                }
+            } catch (...) {
+                // The awaiting coroutine gets the exception when it reads the result.
+                promise->setException(std::current_exception());
             }
             promise->finish();
         });

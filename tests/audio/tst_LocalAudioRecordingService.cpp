@@ -96,6 +96,7 @@ private Q_SLOTS:
     void noAudioMeansNoFile();
     void recordingsNeverReplaceAFile();
     void cancelDeletesTheRecording();
+    void unusableDownloadsFolderIsReported();
     void writeFailureDeletesThePartialFileAndIsReported();
     void killedRecorderLeavesAPlayableFile();
 
@@ -214,6 +215,39 @@ void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
     appendTone(recorder, tone, 2.0);
     TestAudio::wait(recorder.cancel());
     QVERIFY(recordingsIn(m_folder).isEmpty());
+    QVERIFY(!TestAudio::wait(recorder.finishRecording()));
+}
+
+void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
+{
+    // Downloads is a file, so no folder can be made inside it.
+    QTemporaryDir other;
+    const QString config = other.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(config));
+    QFile blocker(other.filePath(QStringLiteral("Downloads")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QFile userDirs(config + QStringLiteral("/user-dirs.dirs"));
+    QVERIFY(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_DOWNLOAD_DIR=\"" + blocker.fileName().toUtf8() + "\"\n");
+    userDirs.close();
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+
+    LocalAudioRecordingService recorder(fixedStart);
+    bool thrown = false;
+    try {
+        recorder.startRecording(true);
+    } catch (const SystemAudioCaptureError &error) {
+        thrown = true;
+        QCOMPARE(error.errorCase(), SystemAudioCaptureError::Case::failedToPrepareOutputDirectory);
+        const QString prefix = QStringLiteral("The app could not create the output folder for saved audio recordings: ");
+        QVERIFY(error.message().startsWith(prefix));
+        QVERIFY(error.message().size() > prefix.size());
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
+    QVERIFY(thrown);
+    // The recorder stays idle.
     QVERIFY(!TestAudio::wait(recorder.finishRecording()));
 }
 
