@@ -5,6 +5,7 @@
 // Point code at it with KAVREL_AUTH_BASE_URL=<baseUrl()>.
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -94,7 +95,8 @@ public:
     QList<QByteArray> textFrames() const;
     QList<QByteArray> binaryFrames() const;
     bool isConnected() const;
-    // Close code and reason the client sent (or -1 when it has not closed).
+    // Close code and reason of a close handshake the client started (-1 when it has not
+    // started one; an echo of our own close() is not counted).
     int clientCloseCode() const { return m_clientCloseCode; }
     QString clientCloseReason() const { return m_clientCloseReason; }
 
@@ -117,6 +119,7 @@ private:
     QList<Frame> m_frames;
     int m_clientCloseCode = -1;
     QString m_clientCloseReason;
+    bool m_closeStartedHere = false;
 };
 
 struct FakeWebSocketRoute
@@ -173,6 +176,12 @@ Q_SIGNALS:
 
 private:
     struct Connection;
+    struct PendingUpgrade
+    {
+        QByteArray key; // Sec-WebSocket-Key, identifies the handshake once it is accepted
+        QString path;
+        RecordedRequest request;
+    };
     struct Route
     {
         QByteArray method;
@@ -182,9 +191,16 @@ private:
 
     void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
-    void handleHttp(QTcpSocket *socket, const RecordedRequest &request);
-    void handleUpgrade(QTcpSocket *socket, const RecordedRequest &request);
+    void onDisconnected(QTcpSocket *socket);
+    void onWebSocketAccepted();
+    void parseRequests(QTcpSocket *socket);
+    void record(const RecordedRequest &request);
+    FakeResponse answerFor(const RecordedRequest &request);
+    void enqueue(QTcpSocket *socket, const FakeResponse &response, bool keepAlive);
+    void flushResponses(QTcpSocket *socket);
+    void handOver(QTcpSocket *socket, const RecordedRequest &request);
     void writeResponse(QTcpSocket *socket, const FakeResponse &response, bool keepAlive);
+    void forget(QTcpSocket *socket);
 
     QTcpServer *m_server = nullptr;
     QWebSocketServer *m_webSocketServer = nullptr;
@@ -193,4 +209,6 @@ private:
     QList<RecordedRequest> m_requests;
     QList<QPair<QString, RecordedRequest>> m_upgrades;
     QList<QPair<QString, QPointer<FakeWebSocketSession>>> m_sessions;
+    QHash<QTcpSocket *, std::shared_ptr<Connection>> m_connections;
+    QList<PendingUpgrade> m_pendingUpgrades;
 };

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "base/Cancellation.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkRequest>
+#include <QPair>
+#include <QPointer>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <optional>
+
+#include <QNetworkAccessManager>
+
+// A complete HTTP reply, whatever its status.
+struct HttpReply
+{
+    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme)
+    QByteArray body;
+    QList<QPair<QByteArray, QByteArray>> headers; // as received, repeated fields kept apart
+    QUrl url;
+
+    // The first header with this name (case-insensitive), or nothing.
+    std::optional<QByteArray> header(const QByteArray &name) const;
+    // Every header with this name (case-insensitive), in order.
+    QList<QByteArray> headerValues(const QByteArray &name) const;
+};
+
+// Sends one request over a long-lived QNetworkAccessManager and waits for the whole reply.
+// The time-out is our own timer: Qt reports its transfer time-out as a cancellation, which
+// must not read as a user's cancel.
+class HttpTransport final
+{
+public:
+    static constexpr std::chrono::milliseconds defaultTimeout{60000};
+
+    explicit HttpTransport(QNetworkAccessManager *manager);
+
+    QNetworkAccessManager *manager() const { return m_manager.data(); }
+    std::chrono::milliseconds timeout() const { return m_timeout; }
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+
+    // Returns the reply for any HTTP status (status 0 for a reply that is not HTTP). Throws NetworkError when no HTTP reply came,
+    // and CancellationError when the token is cancelled (the request is aborted at once).
+    QCoro::Task<HttpReply> send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
+                                CancellationToken token = CancellationToken()) const;
+
+private:
+    QPointer<QNetworkAccessManager> m_manager;
+    std::chrono::milliseconds m_timeout = defaultTimeout;
+};

@@ -1,0 +1,131 @@
+#include "services/DeepSeekMeetingProtocolService.h"
+
+#include "accounts/KavrelBackendProxyService.h"
+#include "base/Text.h"
+
+namespace {
+
+// The wording is what the backend's prompts were tuned with; it stays as it is, "Inputi"
+// included.
+const char *const protocolInstructions =
+    "You are given a meeting transcript.\n"
+    "\n"
+    "Your task is to convert it into a full structured meeting protocol (meeting minutes), not a short summary.\n"
+    "\n"
+    "Requirements:\n"
+    "\n"
+    "Capture ALL meaningful topics discussed during the meeting in logical order.\n"
+    "Structure the result into sections:\n"
+    "Topics discussed\n"
+    "Decisions made\n"
+    "Agreed actions\n"
+    "Responsible persons (if identifiable from the transcript)\n"
+    "Open questions / unresolved points\n"
+    "Do not omit secondary but meaningful discussions — the protocol must reflect the full meeting, not only the main topic.\n"
+    "Remove conversational noise:\n"
+    "repetitions\n"
+    "interruptions\n"
+    "filler phrases\n"
+    "emotional or informal fragments that do not affect meaning\n"
+    "Preserve meaning precisely:\n"
+    "do not invent facts\n"
+    "do not add interpretations not present in the transcript\n"
+    "if no decision was made, explicitly state that the topic remains open\n"
+    "Organize mixed discussions by topic first, even if they were interleaved in conversation.\n"
+    "Use professional business style:\n"
+    "clear, structured, concise, but sufficiently complete.\n"
+    "Output format:\n"
+    "Meeting Protocol\n"
+    "1. Topics Discussed\n"
+    "...\n"
+    "2. Decisions Made\n"
+    "...\n"
+    "3. Agreed Actions\n"
+    "...\n"
+    "4. Responsible Persons\n"
+    "...\n"
+    "5. Open Questions\n"
+    "...\n"
+    "Important:\n"
+    "Do not compress content too aggressively.\n"
+    "The goal is to preserve the full substance of the meeting while making it structured and readable.\n"
+    "Inputi and Output language: ";
+
+const char *const protocolTranscriptHeading =
+    "\n"
+    "\n"
+    "Below is the transcript:\n"
+    "\n";
+
+} // namespace
+
+DeepSeekMeetingProtocolService::DeepSeekMeetingProtocolService(KavrelBackendProxyService *proxyService)
+    : m_proxyService(proxyService)
+{
+}
+
+QCoro::Task<QString> DeepSeekMeetingProtocolService::requestProtocol(QPointer<KavrelBackendProxyService> proxyService,
+                                                                     QString transcript, QString languageName,
+                                                                     qint64 maxTokens, CancellationToken token)
+{
+    if (!proxyService)
+        throw CancellationError();
+
+    KavrelChatCompletionRequest request;
+    request.model = QStringLiteral("deepseek-chat");
+    KavrelChatMessage user;
+    user.role = QStringLiteral("user");
+    user.content = QString::fromUtf8(protocolInstructions) + languageName + QString::fromUtf8(protocolTranscriptHeading)
+                   + transcript;
+    request.messages.append(user);
+    request.temperature = 0.0;
+    request.maxTokens = maxTokens;
+    request.stream = false;
+
+    const KavrelChatCompletionResponse response = co_await proxyService->performChatCompletion(request, token);
+    if (response.choices.isEmpty() || !response.choices.first().message.content)
+        throw DeepSeekMeetingProtocolError::invalidResponse();
+    const KavrelChatCompletionChoice &choice = response.choices.first();
+    const QString text = Text::trimmed(*choice.message.content);
+    if (text.isEmpty())
+        throw DeepSeekMeetingProtocolError::invalidResponse();
+    if (choice.finishReason == QLatin1String("length"))
+        throw DeepSeekMeetingProtocolError::incompleteResponse();
+    co_return text;
+}
+
+QCoro::Task<QString> DeepSeekMeetingProtocolService::generateProtocol(QString transcript, QString languageName,
+                                                                      CancellationToken token)
+{
+    const QString trimmedTranscript = Text::trimmed(transcript);
+    if (trimmedTranscript.isEmpty())
+        throw DeepSeekMeetingProtocolError::invalidResponse();
+    const QPointer<KavrelBackendProxyService> proxyService = m_proxyService;
+
+    std::exception_ptr failure;
+    try {
+        const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, maxTokens, token);
+        co_return text;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    bool cutOff = false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DeepSeekMeetingProtocolError &error) {
+        if (error.errorCase() != DeepSeekMeetingProtocolError::Case::incompleteResponse)
+            throw DeepSeekMeetingProtocolError::requestFailed(failure);
+        cutOff = true;
+    } catch (const CancellationError &) {
+        throw;
+    } catch (...) {
+        throw DeepSeekMeetingProtocolError::requestFailed(failure);
+    }
+    Q_ASSERT(cutOff);
+
+    // The model ran out of tokens mid-protocol: ask once more with room to finish. Whatever
+    // this attempt throws reaches the caller as it is.
+    const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, retryMaxTokens, token);
+    co_return text;
+}

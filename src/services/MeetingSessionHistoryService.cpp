@@ -1,0 +1,466 @@
+#include "services/MeetingSessionHistoryService.h"
+
+#include "accounts/AuthService.h"
+#include "accounts/AuthServiceError.h"
+#include "base/Dates.h"
+#include "base/Json.h"
+#include "base/Text.h"
+#include "platform/NetworkError.h"
+#include "platform/UserDefaults.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+
+using namespace MeetingSessionHistoryGraphQL;
+
+namespace {
+
+const QString dataPath = QStringLiteral("data");
+
+StartMeetingSessionInput makeStartInput(const MeetingSessionHistorySnapshot &snapshot, const QString &workspaceID)
+{
+    StartMeetingSessionInput input;
+    input.workspaceId = workspaceID;
+    input.title = snapshot.title;
+    input.startedAt = Dates::formatIso8601(snapshot.startedAt);
+    input.processedByApp = QString::fromLatin1(processedByApp);
+    input.inputLanguage = snapshot.inputLanguage;
+    input.translationLanguage = snapshot.translationLanguage;
+    input.translationEnabled = snapshot.translationEnabled;
+    input.recordingEnabled = snapshot.recordingEnabled;
+    input.microphoneLabel = snapshot.microphoneLabel;
+    input.sessionParams = snapshot.sessionParams;
+    return input;
+}
+
+UpdateMeetingSessionVariables makeUpdateVariables(const QString &id, qint64 revision,
+                                                  const MeetingSessionHistorySnapshot &snapshot, bool contentSnapshot)
+{
+    UpdateMeetingSessionInput input;
+    input.revision = revision;
+    input.status = MeetingSessionHistoryStatusValue::rawValue(snapshot.status);
+    input.processedByApp = QString::fromLatin1(processedByApp);
+    input.transcriptJson = snapshot.transcriptBlocks;
+    input.translationJson = snapshot.translationBlocks;
+    input.summaryText = snapshot.summaryText;
+    input.protocolText = snapshot.protocolText;
+    input.suggestedAnswerText = snapshot.suggestedAnswerText;
+    input.inputLanguage = snapshot.inputLanguage;
+    input.translationLanguage = snapshot.translationLanguage;
+    input.translationEnabled = snapshot.translationEnabled;
+    input.recordingEnabled = snapshot.recordingEnabled;
+    input.microphoneLabel = snapshot.microphoneLabel;
+    input.durationSeconds = snapshot.durationSeconds;
+    if (snapshot.endedAt)
+        input.endedAt = Dates::formatIso8601(*snapshot.endedAt);
+    input.sessionParams = snapshot.sessionParams;
+    if (contentSnapshot)
+        input.contentSnapshot = true;
+
+    UpdateMeetingSessionVariables variables;
+    variables.id = id;
+    variables.input = std::move(input);
+    return variables;
+}
+
+std::optional<QString> formattedDate(const std::optional<QDateTime> &date)
+{
+    if (!date)
+        return std::nullopt;
+    return Dates::formatIso8601(*date);
+}
+
+// Qt's network errors that stand for a temporary condition of the network or the host:
+// timed out, host not found, cannot connect, connection lost, not connected.
+bool isTransientCode(QNetworkReply::NetworkError code)
+{
+    switch (code) {
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authService, QObject *parent)
+    : MeetingSessionHistoryService(authService,
+                                   authService ? authService->configurationStore() : AppConfigurationStore(nullptr),
+                                   parent)
+{
+}
+
+MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authService, AppConfigurationStore configuration,
+                                                           QObject *parent)
+    : QObject(parent)
+    , m_authService(authService)
+    , m_configuration(std::move(configuration))
+    , m_manager(new QNetworkAccessManager(this))
+    , m_transport(m_manager)
+{
+}
+
+MeetingSessionHistoryService::~MeetingSessionHistoryService() = default;
+
+void MeetingSessionHistoryService::setRequestTimeout(std::chrono::milliseconds timeout)
+{
+    m_transport.setTimeout(timeout);
+}
+
+// ---- Configuration ----
+
+QCoro::Task<AuthSession> MeetingSessionHistoryService::resolvedAuthSession()
+{
+    QPointer<AuthService> authService = m_authService;
+    if (!authService)
+        throw MeetingSessionHistoryServiceError::missingAuthSession();
+    try {
+        AuthSession session = co_await authService->activeSession();
+        co_return session;
+    } catch (const AuthServiceError &error) {
+        // This is also what the auth service throws when nobody is signed in.
+        if (error.errorCase() == AuthServiceError::Case::requestFailed)
+            throw MeetingSessionHistoryServiceError::missingAuthSession();
+        throw;
+    }
+}
+
+MeetingSessionHistoryService::Configuration MeetingSessionHistoryService::makeConfiguration(const AuthSession &session) const
+{
+    const QString text = m_configuration.resolvedValue(AppConfigurationKind::authBackendBaseURL);
+    const QUrl base(text, QUrl::StrictMode);
+    if (!base.isValid() || base.isRelative() || base.host().isEmpty())
+        throw MeetingSessionHistoryServiceError::invalidBackendBaseURL(text);
+
+    QUrl endpoint = base;
+    QString path = base.path();
+    if (!path.endsWith(QLatin1Char('/')))
+        path.append(QLatin1Char('/'));
+    path.append(QLatin1String("graphql"));
+    endpoint.setPath(path);
+
+    Configuration configuration;
+    configuration.graphQLEndpoint = endpoint;
+    configuration.workspaceID = resolvedWorkspaceID(session);
+    return configuration;
+}
+
+QString MeetingSessionHistoryService::resolvedWorkspaceID(const AuthSession &session) const
+{
+    const AuthenticatedUser &user = session.user;
+    auto referenceID = [](const std::optional<AuthenticatedUser::WorkspaceReference> &reference) -> std::optional<QString> {
+        if (!reference)
+            return std::nullopt;
+        return reference->id;
+    };
+    std::optional<QString> firstListed;
+    if (user.workspaces && !user.workspaces->isEmpty())
+        firstListed = user.workspaces->first().id;
+
+    const std::optional<QString> userCandidates[] = {
+        user.currentWorkspaceID,
+        user.defaultWorkspaceID,
+        user.workspaceID,
+        referenceID(user.currentWorkspace),
+        referenceID(user.defaultWorkspace),
+        referenceID(user.workspace),
+        firstListed,
+    };
+    for (const auto &candidate : userCandidates) {
+        if (auto value = Text::nilIfEmpty(candidate))
+            return *value;
+    }
+
+    return m_configuration.resolvedValue(AppConfigurationKind::defaultWorkspaceID);
+}
+
+// ---- Transport ----
+
+QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl endpoint, QString accessToken, QString query,
+                                                                           QJsonObject variables, CancellationToken token)
+{
+    QNetworkRequest request(endpoint);
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+
+    GraphQLRequest graphQLRequest;
+    graphQLRequest.query = query;
+    graphQLRequest.variables = variables;
+    const QByteArray body = graphQLRequest.toJsonBytes();
+
+    const HttpReply reply = co_await m_transport.send(request, QByteArrayLiteral("POST"), body, token);
+
+    if (reply.status < 200 || reply.status > 299) {
+        if (auto error = graphqlRequestError(reply.body))
+            throw *error;
+        throw MeetingSessionHistoryServiceError::invalidResponse();
+    }
+
+    // Errors are read before data: a server that fails a field reports it in "errors" and
+    // may send "data" as null or without the field.
+    const GraphQLEnvelope envelope = GraphQLEnvelope::fromJsonBytes(reply.body);
+    if (envelope.errors && !envelope.errors->isEmpty())
+        throw serviceError(envelope.errors->first());
+    if (!envelope.data)
+        throw MeetingSessionHistoryServiceError::invalidResponse();
+    co_return *envelope.data;
+}
+
+std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::graphqlRequestError(const QByteArray &body)
+{
+    try {
+        const GraphQLEnvelope envelope = GraphQLEnvelope::fromJsonBytes(body);
+        if (envelope.errors && !envelope.errors->isEmpty())
+            return serviceError(envelope.errors->first());
+    } catch (const JsonDecodeError &) {
+        // Not a GraphQL answer; the body text is the message.
+    }
+
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = Text::trimmed(decoder.decode(body));
+    if (decoder.hasError() || text.isEmpty())
+        return std::nullopt;
+    return MeetingSessionHistoryServiceError::graphqlRequestFailed(text);
+}
+
+MeetingSessionHistoryServiceError MeetingSessionHistoryService::serviceError(const GraphQLErrorPayload &payload)
+{
+    QString message = QStringLiteral("GraphQL request failed.");
+    if (payload.message && !Text::trimmed(*payload.message).isEmpty())
+        message = *payload.message;
+    if (payload.extensions && payload.extensions->code == QLatin1String("MEETING_CONTENT_UNAVAILABLE"))
+        return MeetingSessionHistoryServiceError::meetingContentUnavailable(message);
+    return MeetingSessionHistoryServiceError::graphqlRequestFailed(message);
+}
+
+bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_ptr &error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkError &networkError) {
+        // Our own request timer reports a time-out; Qt's cancellation code never counts.
+        if (networkError.kind() == NetworkError::Kind::timedOut)
+            return true;
+        return isTransientCode(networkError.code());
+    } catch (...) {
+        return false;
+    }
+}
+
+// ---- Operations ----
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::startSession(MeetingSessionHistorySnapshot snapshot,
+                                                                                        CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+    const std::optional<QString> clientSessionID = snapshot.sessionParams.clientSessionId;
+
+    if (clientSessionID && m_uncertainStartClientSessionIDs.contains(*clientSessionID)) {
+        // An earlier start with this id got no answer; it may have created the record.
+        MeetingSessionsVariables variables;
+        variables.workspaceId = configuration.workspaceID;
+        variables.limit = recoveryLookupLimit;
+        const QJsonObject variablesJson = variables.toJson();
+        const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                               QString::fromLatin1(recoverMeetingSessionDocument),
+                                                               variablesJson, token);
+        if (!self)
+            throw CancellationError();
+        const RecoverableSessionsResponse response = RecoverableSessionsResponse::fromJson(data, dataPath);
+        for (const RecoverableSession &item : response.meetingSessions.items) {
+            if (item.sessionParams && item.sessionParams->clientSessionId == clientSessionID) {
+                m_uncertainStartClientSessionIDs.remove(*clientSessionID);
+                MeetingSessionHistoryRemoteState state;
+                state.id = item.id;
+                state.revision = item.revision;
+                co_return state;
+            }
+        }
+    }
+
+    StartMeetingSessionVariables variables;
+    variables.input = makeStartInput(snapshot, configuration.workspaceID);
+    const QJsonObject variablesJson = variables.toJson();
+
+    std::exception_ptr failure;
+    MeetingSessionHistoryRemoteState state;
+    try {
+        const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                               QString::fromLatin1(startMeetingSessionDocument),
+                                                               variablesJson, token);
+        const StartMeetingSessionResponse response = StartMeetingSessionResponse::fromJson(data, dataPath);
+        state.id = response.startMeetingSession.id;
+        state.revision = response.startMeetingSession.revision;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        throw CancellationError();
+
+    if (failure) {
+        // The request may have reached the server although its answer was lost: the next
+        // start with this id looks for it first.
+        if (clientSessionID && isTransientNetworkError(failure))
+            m_uncertainStartClientSessionIDs.insert(*clientSessionID);
+        std::rethrow_exception(failure);
+    }
+    if (clientSessionID)
+        m_uncertainStartClientSessionIDs.remove(*clientSessionID);
+    co_return state;
+}
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionRecoveringUnreadableContent(
+    QUrl endpoint, QString accessToken, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
+    CancellationToken token)
+{
+    const QString document = QString::fromLatin1(updateMeetingSessionDocument);
+    bool resendAsContentSnapshot = false;
+    {
+        const QJsonObject variables = makeUpdateVariables(id, revision, snapshot, false).toJson();
+        try {
+            const QJsonValue data = co_await performGraphQLRequest(endpoint, accessToken, document, variables, token);
+            const UpdateMeetingSessionResponse response = UpdateMeetingSessionResponse::fromJson(data, dataPath);
+            MeetingSessionHistoryRemoteState state;
+            state.id = response.updateMeetingSession.id;
+            state.revision = response.updateMeetingSession.revision;
+            co_return state;
+        } catch (const MeetingSessionHistoryServiceError &error) {
+            if (error.errorCase() != MeetingSessionHistoryServiceError::Case::meetingContentUnavailable)
+                throw;
+            resendAsContentSnapshot = true;
+        }
+    }
+    Q_ASSERT(resendAsContentSnapshot);
+
+    // The server cannot read what it holds of this record: send the whole content again,
+    // marked as a full snapshot, once.
+    const QJsonObject variables = makeUpdateVariables(id, revision, snapshot, true).toJson();
+    const QJsonValue data = co_await performGraphQLRequest(endpoint, accessToken, document, variables, token);
+    const UpdateMeetingSessionResponse response = UpdateMeetingSessionResponse::fromJson(data, dataPath);
+    MeetingSessionHistoryRemoteState state;
+    state.id = response.updateMeetingSession.id;
+    state.revision = response.updateMeetingSession.revision;
+    co_return state;
+}
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSession(QString id, qint64 revision,
+                                                                                         MeetingSessionHistorySnapshot snapshot,
+                                                                                         CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+
+    std::exception_ptr failure;
+    MeetingSessionHistoryRemoteState state;
+    try {
+        state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
+                                                                  revision, snapshot, token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        throw CancellationError();
+    if (!failure)
+        co_return state;
+    if (!errorMessage(failure).contains(QLatin1String("revision is outdated"), Qt::CaseInsensitive))
+        std::rethrow_exception(failure);
+
+    // Someone else saved in between: take the server's revision and try once more.
+    MeetingSessionVariables variables;
+    variables.id = id;
+    const QJsonObject variablesJson = variables.toJson();
+    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                           QString::fromLatin1(meetingSessionRevisionDocument),
+                                                           variablesJson, token);
+    if (!self)
+        throw CancellationError();
+    const MeetingSessionRevisionResponse response = MeetingSessionRevisionResponse::fromJson(data, dataPath);
+    const qint64 currentRevision = response.meetingSessionRevision.revision;
+    state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
+                                                              currentRevision, snapshot, token);
+    co_return state;
+}
+
+QCoro::Task<MeetingSessionHistoryListPage> MeetingSessionHistoryService::fetchSessions(MeetingSessionHistoryListQuery query,
+                                                                                      CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+
+    MeetingSessionsVariables variables;
+    variables.workspaceId = configuration.workspaceID;
+    variables.limit = query.limit;
+    variables.cursor = Text::nilIfEmpty(query.cursor);
+    variables.q = Text::nilIfEmpty(query.searchQuery);
+    variables.dateFrom = formattedDate(query.dateFrom);
+    variables.dateTo = formattedDate(query.dateTo);
+    const QJsonObject variablesJson = variables.toJson();
+
+    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                           QString::fromLatin1(meetingSessionsDocument), variablesJson, token);
+    const MeetingSessionsResponse response = MeetingSessionsResponse::fromJson(data, dataPath);
+    MeetingSessionHistoryListPage page;
+    page.items = response.meetingSessions.items;
+    page.nextCursor = response.meetingSessions.nextCursor;
+    co_return page;
+}
+
+QCoro::Task<MeetingSessionHistoryDetail> MeetingSessionHistoryService::fetchSessionDetail(QString id, CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+
+    MeetingSessionVariables variables;
+    variables.id = id;
+    const QJsonObject variablesJson = variables.toJson();
+    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                           QString::fromLatin1(meetingSessionDocument), variablesJson, token);
+    MeetingSessionDetailResponse response = MeetingSessionDetailResponse::fromJson(data, dataPath);
+    co_return std::move(response.meetingSession);
+}
+
+QCoro::Task<void> MeetingSessionHistoryService::deleteSession(QString id, CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+
+    MeetingSessionVariables variables;
+    variables.id = id;
+    const QJsonObject variablesJson = variables.toJson();
+    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                                                           QString::fromLatin1(deleteMeetingSessionDocument),
+                                                           variablesJson, token);
+    // The answer must have the expected shape; nothing of it is needed.
+    DeleteMeetingSessionResponse::fromJson(data, dataPath);
+}

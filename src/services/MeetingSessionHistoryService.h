@@ -1,0 +1,110 @@
+#pragma once
+
+#include "accounts/AppConfigurationStore.h"
+#include "accounts/AuthSession.h"
+#include "base/Cancellation.h"
+#include "platform/HttpTransport.h"
+#include "services/MeetingSessionHistoryDetail.h"
+#include "services/MeetingSessionHistoryGraphQL.h"
+#include "services/MeetingSessionHistoryListPage.h"
+#include "services/MeetingSessionHistoryListQuery.h"
+#include "services/MeetingSessionHistoryRemoteState.h"
+#include "services/MeetingSessionHistoryServiceError.h"
+#include "services/MeetingSessionHistorySnapshot.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <exception>
+#include <optional>
+
+class AuthService;
+
+// The client of the backend's meeting-history GraphQL endpoint. The session engine saves
+// every listening session through one instance; the history browser lists, opens, re-saves
+// and deletes meetings through another. Every operation takes a fresh token and resolves
+// the endpoint and workspace anew; the only state kept between calls is the set of client
+// session ids whose start may have reached the server although its answer was lost.
+//
+// Failures: MeetingSessionHistoryServiceError, NetworkError (no HTTP answer, or the request
+// time-out), JsonDecodeError (an answer of the wrong shape), CancellationError, and
+// failures of the auth service other than its requestFailed case.
+class MeetingSessionHistoryService final : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Configuration
+    {
+        QUrl graphQLEndpoint;
+        QString workspaceID;
+    };
+
+    // The recovery of an uncertain start looks through this many recent meetings.
+    static constexpr qint64 recoveryLookupLimit = 50;
+
+    // Resolves the base URL and default workspace with the auth service's configuration store.
+    explicit MeetingSessionHistoryService(AuthService *authService, QObject *parent = nullptr);
+    MeetingSessionHistoryService(AuthService *authService, AppConfigurationStore configuration, QObject *parent = nullptr);
+    ~MeetingSessionHistoryService() override;
+
+    // Time-out of every request (60 s unless set).
+    void setRequestTimeout(std::chrono::milliseconds timeout);
+
+    // Creates the server record. When an earlier start with the same client session id
+    // failed on the network, the server is searched for that start first and its record is
+    // returned instead of creating a second one. Calls must not overlap.
+    QCoro::Task<MeetingSessionHistoryRemoteState> startSession(MeetingSessionHistorySnapshot snapshot,
+                                                               CancellationToken token = CancellationToken());
+    // Writes the whole snapshot over the record. Resends once as a content snapshot when the
+    // server cannot read the stored content, and retries once with the server's revision
+    // when the given one is outdated: at most five requests.
+    QCoro::Task<MeetingSessionHistoryRemoteState> updateSession(QString id, qint64 revision,
+                                                                MeetingSessionHistorySnapshot snapshot,
+                                                                CancellationToken token = CancellationToken());
+    QCoro::Task<MeetingSessionHistoryListPage> fetchSessions(MeetingSessionHistoryListQuery query,
+                                                             CancellationToken token = CancellationToken());
+    // A null record in the answer fails with a JsonDecodeError.
+    QCoro::Task<MeetingSessionHistoryDetail> fetchSessionDetail(QString id, CancellationToken token = CancellationToken());
+    QCoro::Task<void> deleteSession(QString id, CancellationToken token = CancellationToken());
+
+    // True for failures that a later attempt may get past: the request timed out, the host
+    // was not found or refused, the connection was lost, no network. False for everything
+    // else: HTTP answers of any status, this service's errors, decoding, cancellation.
+    static bool isTransientNetworkError(const std::exception_ptr &error);
+
+    // Throws MeetingSessionHistoryServiceError::invalidBackendBaseURL.
+    Configuration makeConfiguration(const AuthSession &session) const;
+    // The first non-blank of the user's workspace fields, else the configured default
+    // workspace, else the built-in one; trimmed.
+    QString resolvedWorkspaceID(const AuthSession &session) const;
+
+private:
+    QCoro::Task<AuthSession> resolvedAuthSession();
+    // Posts the document and returns the answer's "data", unread. Throws the first GraphQL
+    // error whenever the answer carries one.
+    QCoro::Task<QJsonValue> performGraphQLRequest(QUrl endpoint, QString accessToken, QString query,
+                                                  QJsonObject variables, CancellationToken token);
+    QCoro::Task<MeetingSessionHistoryRemoteState> updateSessionRecoveringUnreadableContent(
+        QUrl endpoint, QString accessToken, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
+        CancellationToken token);
+
+    static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body);
+    static MeetingSessionHistoryServiceError serviceError(const MeetingSessionHistoryGraphQL::GraphQLErrorPayload &payload);
+
+    QPointer<AuthService> m_authService;
+    AppConfigurationStore m_configuration;
+    QNetworkAccessManager *m_manager = nullptr;
+    HttpTransport m_transport;
+    QSet<QString> m_uncertainStartClientSessionIDs;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "base/KavrelError.h"
+
+#include <QString>
+
+// The failure of a meeting-history request. The texts are Russian and shown as they stand;
+// the server's own messages are passed through.
+class MeetingSessionHistoryServiceError final : public KavrelError
+{
+public:
+    enum class Case {
+        invalidBackendBaseURL,     // payload: the base URL text that did not parse
+        meetingContentUnavailable, // payload: the server's message
+        graphqlRequestFailed,      // payload: the server's message or the trimmed error body
+        missingAuthSession,
+        invalidResponse,
+    };
+
+    explicit MeetingSessionHistoryServiceError(Case errorCase, QString payload = QString())
+        : m_case(errorCase), m_payload(std::move(payload)) {}
+
+    static MeetingSessionHistoryServiceError invalidBackendBaseURL(const QString &text) { return MeetingSessionHistoryServiceError(Case::invalidBackendBaseURL, text); }
+    static MeetingSessionHistoryServiceError meetingContentUnavailable(const QString &message) { return MeetingSessionHistoryServiceError(Case::meetingContentUnavailable, message); }
+    static MeetingSessionHistoryServiceError graphqlRequestFailed(const QString &message) { return MeetingSessionHistoryServiceError(Case::graphqlRequestFailed, message); }
+    static MeetingSessionHistoryServiceError missingAuthSession() { return MeetingSessionHistoryServiceError(Case::missingAuthSession); }
+    static MeetingSessionHistoryServiceError invalidResponse() { return MeetingSessionHistoryServiceError(Case::invalidResponse); }
+
+    Case errorCase() const { return m_case; }
+    QString payload() const { return m_payload; }
+
+    QString message() const override;
+
+    bool operator==(const MeetingSessionHistoryServiceError &other) const
+    {
+        return m_case == other.m_case && m_payload == other.m_payload;
+    }
+
+private:
+    Case m_case;
+    QString m_payload;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "speech/DeepgramTranscriptAlternative.h"
+
+#include <QList>
+
+struct DeepgramResultsChannel
+{
+    // May be empty.
+    QList<DeepgramTranscriptAlternative> alternatives;
+};

@@ -1,0 +1,226 @@
+#include "base/Dates.h"
+#include "base/Json.h"
+#include "base/Text.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+class tst_JsonAndText : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requiredAndOptionalKeys_data();
+    void requiredAndOptionalKeys();
+    void integers_data();
+    void integers();
+    void nestedPathsInErrors();
+    void optionalsOmittedWhenWriting();
+    void dates_data();
+    void dates();
+    void dateFormatting();
+    void trimmingAndNilIfEmpty_data();
+    void trimmingAndNilIfEmpty();
+    void graphemes();
+    void nfc();
+};
+
+static JsonReader reader(const char *json)
+{
+    return JsonReader::parse(QByteArray(json));
+}
+
+void tst_JsonAndText::requiredAndOptionalKeys_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("requiredOk");
+    QTest::addColumn<bool>("optionalOk");
+    QTest::addColumn<bool>("optionalPresent");
+
+    QTest::newRow("string") << QByteArray(R"({"a":"x"})") << true << true << true;
+    QTest::newRow("missing") << QByteArray(R"({"b":"x"})") << false << true << false;
+    QTest::newRow("null") << QByteArray(R"({"a":null})") << false << true << false;
+    QTest::newRow("number for string") << QByteArray(R"({"a":1})") << false << false << false;
+    QTest::newRow("bool for string") << QByteArray(R"({"a":true})") << false << false << false;
+    QTest::newRow("empty string is a value") << QByteArray(R"({"a":""})") << true << true << true;
+    QTest::newRow("unknown keys ignored") << QByteArray(R"({"a":"x","zzz":[1,2]})") << true << true << true;
+}
+
+void tst_JsonAndText::requiredAndOptionalKeys()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(bool, requiredOk);
+    QFETCH(bool, optionalOk);
+    QFETCH(bool, optionalPresent);
+    const JsonReader r = JsonReader::parse(json);
+
+    bool threw = false;
+    try {
+        r.string(QStringLiteral("a"));
+    } catch (const JsonDecodeError &) {
+        threw = true;
+    }
+    QCOMPARE(!threw, requiredOk);
+
+    threw = false;
+    std::optional<QString> value;
+    try {
+        value = r.optionalString(QStringLiteral("a"));
+    } catch (const JsonDecodeError &) {
+        threw = true;
+    }
+    QCOMPARE(!threw, optionalOk);
+    QCOMPARE(value.has_value(), optionalPresent);
+}
+
+void tst_JsonAndText::integers_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<qint64>("expected");
+    QTest::newRow("int") << QByteArray(R"({"n":42})") << true << qint64(42);
+    QTest::newRow("negative") << QByteArray(R"({"n":-7})") << true << qint64(-7);
+    QTest::newRow("integral double") << QByteArray(R"({"n":3.0})") << true << qint64(3);
+    QTest::newRow("fraction") << QByteArray(R"({"n":1.5})") << false << qint64(0);
+    QTest::newRow("string") << QByteArray(R"({"n":"1"})") << false << qint64(0);
+    QTest::newRow("bool") << QByteArray(R"({"n":true})") << false << qint64(0);
+    QTest::newRow("too large") << QByteArray(R"({"n":1e30})") << false << qint64(0);
+}
+
+void tst_JsonAndText::integers()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(bool, ok);
+    QFETCH(qint64, expected);
+    const JsonReader r = JsonReader::parse(json);
+    if (ok) {
+        QCOMPARE(r.integer(QStringLiteral("n")), expected);
+        QCOMPARE(r.optionalInteger(QStringLiteral("n")), std::optional<qint64>(expected));
+    } else {
+        QVERIFY_THROWS_EXCEPTION(JsonDecodeError, r.integer(QStringLiteral("n")));
+        QVERIFY_THROWS_EXCEPTION(JsonDecodeError, r.optionalInteger(QStringLiteral("n")));
+    }
+}
+
+void tst_JsonAndText::nestedPathsInErrors()
+{
+    const JsonReader r = reader(R"({"user":{"id":"u1","tags":["a",3]},"list":"nope"})");
+    QCOMPARE(r.object(QStringLiteral("user")).string(QStringLiteral("id")), QStringLiteral("u1"));
+    try {
+        r.object(QStringLiteral("user")).stringArray(QStringLiteral("tags"));
+        QFAIL("a number inside a string array must fail");
+    } catch (const JsonDecodeError &error) {
+        QCOMPARE(error.path(), QStringLiteral("user.tags[1]"));
+    }
+    QVERIFY_THROWS_EXCEPTION(JsonDecodeError, r.array(QStringLiteral("list")));
+    QVERIFY_THROWS_EXCEPTION(JsonDecodeError, JsonReader::parse("[1,2]"));
+    QVERIFY_THROWS_EXCEPTION(JsonDecodeError, JsonReader::parse("{not json"));
+    QCOMPARE(r.firstString({QStringLiteral("missing"), QStringLiteral("list")}), std::optional<QString>(QStringLiteral("nope")));
+    QCOMPARE(r.firstString({QStringLiteral("missing")}), std::nullopt);
+}
+
+void tst_JsonAndText::optionalsOmittedWhenWriting()
+{
+    QJsonObject object;
+    Json::putOptional(object, QStringLiteral("a"), std::optional<QString>());
+    Json::putOptional(object, QStringLiteral("b"), std::optional<QString>(QStringLiteral("x")));
+    Json::putOptional(object, QStringLiteral("c"), std::optional<qint64>());
+    Json::putOptional(object, QStringLiteral("d"), std::optional<bool>(false));
+    Json::putOptional(object, QStringLiteral("e"), std::optional<QDateTime>(QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30, 456), Qt::UTC)));
+    QCOMPARE(Json::toCompactBytes(object), QByteArray(R"({"b":"x","d":false,"e":"2024-05-01T10:20:30Z"})"));
+}
+
+void tst_JsonAndText::dates_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QDateTime>("expected");
+    const QDateTime base(QDate(2024, 5, 1), QTime(10, 20, 30), Qt::UTC);
+    QTest::newRow("Z") << "2024-05-01T10:20:30Z" << true << base;
+    QTest::newRow("fraction") << "2024-05-01T10:20:30.250Z" << true << base.addMSecs(250);
+    QTest::newRow("long fraction") << "2024-05-01T10:20:30.123456Z" << true << base.addMSecs(123);
+    QTest::newRow("offset") << "2024-05-01T13:20:30+03:00" << true << base;
+    QTest::newRow("negative offset") << "2024-05-01T05:20:30-05:00" << true << base;
+    QTest::newRow("offset without colon") << "2024-05-01T13:20:30+0300" << true << base;
+    QTest::newRow("bare date") << "2024-05-01" << false << QDateTime();
+    QTest::newRow("no zone") << "2024-05-01T10:20:30" << false << QDateTime();
+    QTest::newRow("space separator") << "2024-05-01 10:20:30Z" << false << QDateTime();
+    QTest::newRow("invalid month") << "2024-13-01T10:20:30Z" << false << QDateTime();
+    QTest::newRow("invalid day") << "2023-02-29T10:20:30Z" << false << QDateTime();
+    QTest::newRow("empty") << "" << false << QDateTime();
+    QTest::newRow("epoch number") << "1714558830" << false << QDateTime();
+}
+
+void tst_JsonAndText::dates()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    QFETCH(QDateTime, expected);
+    const auto parsed = Dates::parseIso8601(text);
+    QCOMPARE(parsed.has_value(), ok);
+    if (ok)
+        QCOMPARE(*parsed, expected);
+}
+
+void tst_JsonAndText::dateFormatting()
+{
+    const QDateTime moscow = *Dates::parseIso8601(QStringLiteral("2024-05-01T13:20:30.999+03:00"));
+    QCOMPARE(Dates::formatIso8601(moscow), QStringLiteral("2024-05-01T10:20:30Z"));
+    const JsonReader r = reader(R"({"at":"2024-05-01T10:20:30Z","bad":"2024-05-01"})");
+    QCOMPARE(Dates::formatIso8601(r.date(QStringLiteral("at"))), QStringLiteral("2024-05-01T10:20:30Z"));
+    QVERIFY_THROWS_EXCEPTION(JsonDecodeError, r.date(QStringLiteral("bad")));
+    QCOMPARE(r.optionalDate(QStringLiteral("none")), std::nullopt);
+}
+
+void tst_JsonAndText::trimmingAndNilIfEmpty_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("trimmed");
+    QTest::newRow("plain") << "abc" << "abc";
+    QTest::newRow("spaces and newlines") << "  \n abc \t\r\n" << "abc";
+    QTest::newRow("inner kept") << " a  b " << "a  b";
+    QTest::newRow("no-break space") << QStringLiteral("\u00A0abc\u00A0") << "abc";
+    QTest::newRow("line separator and NEL") << QStringLiteral("\u2028abc\u0085") << "abc";
+    QTest::newRow("ideographic space") << QStringLiteral("\u3000abc") << "abc";
+    QTest::newRow("only white space") << " \n\t " << "";
+    QTest::newRow("empty") << "" << "";
+}
+
+void tst_JsonAndText::trimmingAndNilIfEmpty()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, trimmed);
+    QCOMPARE(Text::trimmed(input), trimmed);
+    const auto absent = Text::nilIfEmpty(input);
+    QCOMPARE(absent.has_value(), !trimmed.isEmpty());
+    if (absent)
+        QCOMPARE(*absent, trimmed);
+    QCOMPARE(Text::nilIfEmpty(std::optional<QString>()), std::nullopt);
+}
+
+void tst_JsonAndText::graphemes()
+{
+    // A family emoji (one grapheme of seven code points), a flag, "e" + combining accent.
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466");
+    const QString flag = QStringLiteral("\U0001F1F7\U0001F1FA");
+    const QString accented = QStringLiteral("e\u0301");
+    // (Qt 6.4 splits a flag that follows a joined emoji sequence, so the flag comes first.)
+    const QString text = flag + family + accented + QStringLiteral("x");
+    QCOMPARE(Text::graphemeCount(text), qsizetype(4));
+    QCOMPARE(Text::graphemePrefix(text, 1), flag);
+    QCOMPARE(Text::graphemePrefix(text, 3), flag + family + accented);
+    QCOMPARE(Text::graphemePrefix(text, 10), text);
+    QCOMPARE(Text::graphemePrefix(text, 0), QString());
+    QCOMPARE(Text::graphemeCount(QString()), qsizetype(0));
+    QCOMPARE(Text::graphemeCount(QStringLiteral("Привет")), qsizetype(6));
+}
+
+void tst_JsonAndText::nfc()
+{
+    QVERIFY(Text::nfcEquals(QStringLiteral("e\u0301"), QStringLiteral("\u00E9")));
+    QVERIFY(Text::nfcEquals(QStringLiteral("й"), QStringLiteral("и\u0306")));
+    QVERIFY(!Text::nfcEquals(QStringLiteral("e"), QStringLiteral("\u00E9")));
+}
+
+QTEST_GUILESS_MAIN(tst_JsonAndText)
+#include "tst_JsonAndText.moc"

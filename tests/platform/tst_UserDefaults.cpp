@@ -1,0 +1,126 @@
+#include "platform/UserDefaults.h"
+#include "platform/ApplicationInfo.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_UserDefaults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void valuesKeepTheirType();
+    void valuesSurviveReopening();
+    void changesReachEveryReader();
+    void removeAndUnchangedWrites();
+    void keysWithSeparators();
+    void applicationInfo();
+};
+
+void tst_UserDefaults::valuesKeepTheirType()
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    defaults.setBool(QStringLiteral("kavrel.flag"), true);
+    defaults.setString(QStringLiteral("kavrel.text"), QStringLiteral("true"));
+    defaults.setInteger(QStringLiteral("kavrel.count"), 7);
+    defaults.setDouble(QStringLiteral("kavrel.split"), 0.25);
+    defaults.setData(QStringLiteral("kavrel.blob"), QByteArray("\x00\x01{\"a\":1}", 9));
+
+    QCOMPARE(defaults.boolValue(QStringLiteral("kavrel.flag")), std::optional<bool>(true));
+    // A String "true" is not a Bool, and a Bool is not a String.
+    QCOMPARE(defaults.boolValue(QStringLiteral("kavrel.text")), std::nullopt);
+    QCOMPARE(defaults.stringValue(QStringLiteral("kavrel.flag")), std::nullopt);
+    QCOMPARE(defaults.stringValue(QStringLiteral("kavrel.text")), std::optional<QString>(QStringLiteral("true")));
+    QCOMPARE(defaults.integerValue(QStringLiteral("kavrel.count")), std::optional<qint64>(7));
+    QCOMPARE(defaults.integerValue(QStringLiteral("kavrel.split")), std::nullopt);
+    QCOMPARE(defaults.doubleValue(QStringLiteral("kavrel.split")), std::optional<double>(0.25));
+    QCOMPARE(defaults.doubleValue(QStringLiteral("kavrel.count")), std::optional<double>(7.0));
+    QCOMPARE(defaults.dataValue(QStringLiteral("kavrel.blob")), std::optional<QByteArray>(QByteArray("\x00\x01{\"a\":1}", 9)));
+    QCOMPARE(defaults.typeOf(QStringLiteral("kavrel.flag")), UserDefaults::Type::Bool);
+    QCOMPARE(defaults.typeOf(QStringLiteral("kavrel.none")), UserDefaults::Type::Missing);
+    QCOMPARE(defaults.boolValue(QStringLiteral("kavrel.none"), true), true);
+    QCOMPARE(defaults.stringValue(QStringLiteral("kavrel.text"), QStringLiteral("x")), QStringLiteral("true"));
+}
+
+void tst_UserDefaults::valuesSurviveReopening()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    {
+        UserDefaults defaults(path);
+        defaults.setBool(QStringLiteral("kavrel.flag"), false);
+        defaults.setString(QStringLiteral("kavrel.text"), QStringLiteral("Привет, мир = [x]; \"q\""));
+        defaults.setDouble(QStringLiteral("kavrel.split"), 0.1 + 0.2);
+    }
+    UserDefaults reopened(path);
+    QCOMPARE(reopened.boolValue(QStringLiteral("kavrel.flag")), std::optional<bool>(false));
+    QCOMPARE(reopened.stringValue(QStringLiteral("kavrel.text")), std::optional<QString>(QStringLiteral("Привет, мир = [x]; \"q\"")));
+    QCOMPARE(reopened.doubleValue(QStringLiteral("kavrel.split")), std::optional<double>(0.1 + 0.2));
+}
+
+void tst_UserDefaults::changesReachEveryReader()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    UserDefaults writer(path);
+    UserDefaults reader(path);
+    QSignalSpy writerSpy(&writer, &UserDefaults::valueChanged);
+    QSignalSpy readerSpy(&reader, &UserDefaults::valueChanged);
+    writer.setString(QStringLiteral("kavrel.uiLanguage"), QStringLiteral("ru"));
+    QCOMPARE(readerSpy.count(), 1);
+    QCOMPARE(writerSpy.count(), 1);
+    QCOMPARE(readerSpy.at(0).at(0).toString(), QStringLiteral("kavrel.uiLanguage"));
+    QCOMPARE(reader.stringValue(QStringLiteral("kavrel.uiLanguage")), std::optional<QString>(QStringLiteral("ru")));
+
+    // A store over another file hears nothing.
+    UserDefaults other(dir.filePath(QStringLiteral("other.ini")));
+    QSignalSpy otherSpy(&other, &UserDefaults::valueChanged);
+    writer.setBool(QStringLiteral("kavrel.flag"), true);
+    QCOMPARE(otherSpy.count(), 0);
+    QCOMPARE(readerSpy.count(), 2);
+}
+
+void tst_UserDefaults::removeAndUnchangedWrites()
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    QSignalSpy spy(&defaults, &UserDefaults::valueChanged);
+    defaults.setInteger(QStringLiteral("kavrel.n"), 1);
+    defaults.setInteger(QStringLiteral("kavrel.n"), 1); // unchanged: no signal
+    QCOMPARE(spy.count(), 1);
+    // The same text under another type is a change.
+    defaults.setDouble(QStringLiteral("kavrel.n"), 1);
+    QCOMPARE(spy.count(), 2);
+    defaults.remove(QStringLiteral("kavrel.n"));
+    QCOMPARE(spy.count(), 3);
+    QVERIFY(!defaults.contains(QStringLiteral("kavrel.n")));
+    defaults.remove(QStringLiteral("kavrel.n")); // nothing to remove: no signal
+    QCOMPARE(spy.count(), 3);
+}
+
+void tst_UserDefaults::keysWithSeparators()
+{
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    defaults.setString(QStringLiteral("a/b"), QStringLiteral("1"));
+    defaults.setString(QStringLiteral("a"), QStringLiteral("2"));
+    defaults.setString(QStringLiteral("a\\b"), QStringLiteral("3"));
+    QCOMPARE(defaults.stringValue(QStringLiteral("a/b")), std::optional<QString>(QStringLiteral("1")));
+    QCOMPARE(defaults.stringValue(QStringLiteral("a")), std::optional<QString>(QStringLiteral("2")));
+    QCOMPARE(defaults.stringValue(QStringLiteral("a\\b")), std::optional<QString>(QStringLiteral("3")));
+}
+
+void tst_UserDefaults::applicationInfo()
+{
+    QCOMPARE(ApplicationInfo::value(QString::fromLatin1(ApplicationInfo::BundleIdentifierKey)),
+             std::optional<QString>(ApplicationInfo::bundleIdentifier()));
+    QVERIFY(!ApplicationInfo::bundleIdentifier().isEmpty());
+    QVERIFY(ApplicationInfo::value(QString::fromLatin1(ApplicationInfo::ShortVersionKey)).has_value());
+    QVERIFY(ApplicationInfo::value(QString::fromLatin1(ApplicationInfo::BuildVersionKey)).has_value());
+    QCOMPARE(ApplicationInfo::value(QStringLiteral("NoSuchKey")), std::nullopt);
+}
+
+QTEST_GUILESS_MAIN(tst_UserDefaults)
+#include "tst_UserDefaults.moc"

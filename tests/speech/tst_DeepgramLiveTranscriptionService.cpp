@@ -1,0 +1,419 @@
+// The speech-to-text client's connection behaviour against the fake relay over real sockets:
+// keep-alive, the send queue, back-pressure, reconnection, error reporting, stop and opening.
+
+#include "SpeechTestHarness.h"
+
+#include "speech/DeepgramLiveTranscriptionError.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace SpeechTest;
+
+namespace {
+
+const QByteArray finalizeFrame = "{\"type\":\"Finalize\"}";
+const QByteArray closeStreamFrame = "{\"type\":\"CloseStream\"}";
+const QByteArray keepAliveFrame = "{\"type\":\"KeepAlive\"}";
+const QString openPrefix = QStringLiteral("The app could not open the live transcription connection: ");
+
+// Far more than loopback's socket buffers take, so a send stays in flight while the relay
+// does not read.
+QByteArray hugeChunk()
+{
+    return QByteArray(24 * 1024 * 1024, 'h');
+}
+
+} // namespace
+
+class tst_DeepgramLiveTranscriptionService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void keepAliveEveryInterval()
+    {
+        Harness h;
+        auto timings = fastTimings();
+        timings.keepAliveInterval = 150ms;
+        h.client->setTimings(timings);
+        QVERIFY(!h.connect());
+        QTRY_VERIFY(h.relay->controlFrames(0).size() >= 3);
+
+        const auto frames = h.relay->frames(0);
+        qint64 previous = h.relay->openedAtMs(0);
+        for (const auto &frame : frames) {
+            QCOMPARE(frame.data, keepAliveFrame);
+            // Never early: the first one an interval after the open, then one per interval.
+            QVERIFY2(frame.atMs - previous >= 120, qPrintable(QString::number(frame.atMs - previous)));
+            previous = frame.atMs;
+        }
+        h.stop();
+    }
+
+    void queueKeepsTheNewestEight()
+    {
+        Harness h;
+        QVERIFY(!h.connect());
+        for (int n = 0; n < 20; ++n)
+            h.client->sendAudio(chunk(n));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+        QCOMPARE(h.client->droppedAudioChunkCount(), 12);
+
+        QList<QByteArray> expected;
+        for (int n = 12; n < 20; ++n)
+            expected.append(chunk(n));
+        QTRY_COMPARE(h.relay->audioFrames(0), expected);
+        QTest::qWait(50);
+        QCOMPARE(h.relay->audioFrames(0).size(), 8);
+        h.stop();
+    }
+
+    // While the network does not take the bytes, one send stays in flight and the rest wait
+    // in the bounded queue, where a ninth chunk pushes out the oldest.
+    void oneSendInFlightUnderBackPressure()
+    {
+        Harness h;
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        for (int n = 1; n <= 8; ++n)
+            h.client->sendAudio(chunk(n));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+        h.client->sendAudio(chunk(9));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+        QCOMPARE(h.client->droppedAudioChunkCount(), 1);
+
+        QTest::qWait(200);
+        QCOMPARE(h.client->inFlightAudioSendCount(), 1);
+        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+
+        h.relay->resumeReading(h.relay->session(0));
+        QTRY_COMPARE_WITH_TIMEOUT(h.relay->audioFrames(0).size(), 9, 20000);
+        const auto frames = h.relay->audioFrames(0);
+        QCOMPARE(frames.first().size(), hugeChunk().size());
+        for (int n = 2; n <= 9; ++n)
+            QCOMPARE(frames.at(n - 1), chunk(n));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        h.stop();
+    }
+
+    // A dropped connection is reopened after 20, 60, 160 and 320 ms (the test's schedule);
+    // when all four attempts fail, one error names the failure that started it all.
+    void reconnectScheduleAndLimit()
+    {
+        Harness h;
+        h.relay->setUpgrades({FakeSpeechRelay::Upgrade::accept, FakeSpeechRelay::Upgrade::reject401});
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> upgradeTimes;
+        QObject::connect(&h.backend, &FakeBackend::requestReceived, [&](const RecordedRequest &request) {
+            if (request.path == QLatin1String(FakeSpeechRelay::path))
+                upgradeTimes.append(clock.elapsed());
+        });
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+
+        const qint64 droppedAt = clock.elapsed();
+        h.relay->session(0)->abort();
+        QTRY_COMPARE(h.errors.size(), 1);
+        QCOMPARE(h.errors.first(),
+                 QStringLiteral("The app could not receive a transcription update: The network connection was lost."));
+        QCOMPARE(upgradeTimes.size(), 5);
+        const auto delays = fastTimings().reconnectDelays;
+        qint64 previous = droppedAt;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const qint64 gap = upgradeTimes.at(attempt + 1) - previous;
+            QVERIFY2(gap >= delays[std::size_t(attempt)].count() * 9 / 10, qPrintable(QString::number(gap)));
+            previous = upgradeTimes.at(attempt + 1);
+        }
+
+        QTest::qWait(400);
+        QCOMPARE(h.relay->upgradeCount(), 5);
+        QCOMPARE(h.errors.size(), 1);
+        QVERIFY(!h.client->isConnected());
+        h.client->sendAudio(chunk(1));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+    }
+
+    void attemptCounterResets_data()
+    {
+        QTest::addColumn<QString>("sign");
+        QTest::addColumn<int>("expectedCount");
+        QTest::newRow("a decodable Results frame") << QStringLiteral("results") << 0;
+        QTest::newRow("a successful audio send") << QStringLiteral("audio") << 0;
+        QTest::newRow("a successful reopen alone") << QString() << 2;
+    }
+
+    void attemptCounterResets()
+    {
+        QFETCH(QString, sign);
+        QFETCH(int, expectedCount);
+
+        Harness h;
+        h.relay->setUpgrades({FakeSpeechRelay::Upgrade::accept, FakeSpeechRelay::Upgrade::reject401,
+                              FakeSpeechRelay::Upgrade::accept});
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        h.relay->session(0)->abort();
+        QTRY_COMPARE(h.relay->sessions().size(), 2);
+        QTRY_VERIFY(h.client->isConnected());
+        QCOMPARE(h.client->reconnectAttemptCount(), 2);
+
+        if (sign == QLatin1String("results")) {
+            h.relay->session(1)->sendText(FakeSpeechRelay::resultsWith({}, std::nullopt, false, false));
+        } else if (sign == QLatin1String("audio")) {
+            h.client->sendAudio(chunk(1));
+            QTRY_COMPARE(h.relay->audioFrames(1).size(), 1);
+        }
+        QTest::qWait(100);
+        QCOMPARE(h.client->reconnectAttemptCount(), expectedCount);
+        QVERIFY(h.errors.isEmpty());
+        h.stop();
+    }
+
+    // Every connection answers with an Error frame: four reopens, then one report, and the
+    // last socket is closed with 1001.
+    void errorReportedOnceAfterReconnectsAndClosedWith1001()
+    {
+        Harness h;
+        h.relay->onOpen = [](FakeWebSocketSession *session) {
+            session->sendText(FakeSpeechRelay::error(QStringLiteral("m"), QStringLiteral("quota exceeded")));
+        };
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.errors.size(), 1);
+        QCOMPARE(h.errors.first(), QStringLiteral("The app could not receive a transcription update: "
+                                                  "The transcription service returned an error: quota exceeded"));
+        QCOMPARE(h.relay->upgradeCount(), 5);
+        for (int index = 0; index < 5; ++index)
+            QTRY_COMPARE(h.relay->session(index)->clientCloseCode(), 1001);
+
+        QTest::qWait(200);
+        QCOMPARE(h.errors.size(), 1);
+        QCOMPARE(h.relay->upgradeCount(), 5);
+        h.client->sendAudio(chunk(1));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        h.stop(); // nothing left to close: returns without sending
+        QCOMPARE(h.errors.size(), 1);
+    }
+
+    // The fault: a failed attempt must not leave its cancelled socket as the current
+    // one, or chunks queue for it in the pause before the next attempt.
+    void failedAttemptLeavesNoSocket()
+    {
+        Harness h;
+        auto timings = fastTimings();
+        timings.reconnectDelays = {20ms, 2000ms, 2000ms, 2000ms};
+        h.client->setTimings(timings);
+        h.relay->setUpgrades({FakeSpeechRelay::Upgrade::accept, FakeSpeechRelay::Upgrade::reject401});
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        h.relay->session(0)->abort();
+        QTRY_COMPARE(h.relay->upgradeCount(), 2);
+        QTRY_VERIFY(!h.client->isConnected());
+
+        h.client->sendAudio(chunk(1));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        h.stop();
+        QVERIFY(h.errors.isEmpty());
+        QTest::qWait(100);
+        QCOMPARE(h.relay->upgradeCount(), 2);
+    }
+
+    // Finalize, a pause during which results still arrive, CloseStream, close 1000 — and
+    // nothing for the handlers once stop() has returned.
+    void stopSequence()
+    {
+        Harness h;
+        h.relay->answerToFinalize = {FakeSpeechRelay::results(QStringLiteral("last words"), true, true)};
+        h.relay->onText = [](FakeWebSocketSession *session, const QByteArray &text) {
+            if (text == closeStreamFrame)
+                session->sendText(FakeSpeechRelay::results(QStringLiteral("too late"), true, true));
+        };
+        QVERIFY(!h.connect());
+        for (int n = 0; n < 3; ++n) {
+            h.client->sendAudio(chunk(n));
+            QTRY_COMPARE(h.relay->audioFrames(0).size(), n + 1);
+        }
+        h.stop();
+        const int eventsAtReturn = int(h.events.size());
+
+        const auto frames = h.relay->frames(0);
+        QCOMPARE(frames.size(), 5);
+        QCOMPARE(frames.at(3).data, finalizeFrame);
+        QCOMPARE(frames.at(4).data, closeStreamFrame);
+        QVERIFY(frames.at(4).atMs - frames.at(3).atMs >= 135);
+        QTRY_COMPARE(h.relay->session(0)->clientCloseCode(), 1000);
+        QCOMPARE(eventsAtReturn, 1);
+        QCOMPARE(h.events.first().text, QStringLiteral("last words"));
+        QVERIFY(h.events.first().isFinal && h.events.first().speechFinal);
+
+        QTest::qWait(150);
+        QCOMPARE(int(h.events.size()), eventsAtReturn);
+        QVERIFY(h.errors.isEmpty());
+        QVERIFY(!h.client->isConnected());
+
+        // A fresh connection afterwards.
+        QVERIFY(!h.connect());
+        QCOMPARE(h.relay->upgradeCount(), 2);
+        QCOMPARE(h.client->reconnectAttemptCount(), 0);
+        h.stop();
+    }
+
+    // A send under way finishes before Finalize; chunks still queued at stop are dropped.
+    void stopDrainsTheSendUnderWay()
+    {
+        Harness h;
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+        h.client->sendAudio(chunk(1));
+        h.client->sendAudio(chunk(2));
+
+        bool stopped = false;
+        spawnTask([&h, &stopped](CancellationToken) -> QCoro::Task<void> {
+            co_await h.client->stop();
+            stopped = true;
+        });
+        QTest::qWait(200);
+        QVERIFY(!stopped);
+
+        h.relay->resumeReading(h.relay->session(0));
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, 20000);
+        const auto frames = h.relay->frames(0);
+        QCOMPARE(frames.size(), 3);
+        QVERIFY(frames.at(0).binary);
+        QCOMPARE(frames.at(0).data.size(), hugeChunk().size());
+        QCOMPARE(frames.at(1).data, finalizeFrame);
+        QCOMPARE(frames.at(2).data, closeStreamFrame);
+    }
+
+    // A network that never takes the bytes cannot hold up the stop: after the stop time-out
+    // the socket is closed and stop() returns.
+    void stopGivesUpOnAStalledNetwork()
+    {
+        Harness h;
+        auto timings = fastTimings();
+        timings.stopSendTimeout = 150ms;
+        h.client->setTimings(timings);
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+
+        bool stopped = false;
+        spawnTask([&h, &stopped](CancellationToken) -> QCoro::Task<void> {
+            co_await h.client->stop();
+            stopped = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(stopped, 5000);
+        QVERIFY(!h.client->isConnected());
+        QVERIFY(h.errors.isEmpty());
+        // A new session can start right away.
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 2);
+        h.stop();
+    }
+
+    void noErrorWhileStopping()
+    {
+        Harness h;
+        h.relay->onText = [](FakeWebSocketSession *session, const QByteArray &text) {
+            if (text == finalizeFrame)
+                session->abort();
+        };
+        QVERIFY(!h.connect());
+        h.stop();
+        QTest::qWait(100);
+        QVERIFY(h.errors.isEmpty());
+        QCOMPARE(h.relay->upgradeCount(), 1);
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<int>("upgrade");
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("never answered") << int(FakeSpeechRelay::Upgrade::neverAnswer) << true
+                                        << openPrefix + QStringLiteral("The transcription service did not accept the connection in time.");
+        QTest::newRow("401 at upgrade") << int(FakeSpeechRelay::Upgrade::reject401) << true
+                                        << openPrefix + QStringLiteral("The server refused the websocket connection with HTTP status 401.");
+        QTest::newRow("signed out") << int(FakeSpeechRelay::Upgrade::accept) << false
+                                    << QStringLiteral("Sign in to start live transcription.");
+    }
+
+    void openFailures()
+    {
+        QFETCH(int, upgrade);
+        QFETCH(bool, signedIn);
+        QFETCH(QString, expected);
+
+        Harness h(signedIn);
+        auto timings = fastTimings();
+        timings.openTimeout = 300ms;
+        h.client->setTimings(timings);
+        h.relay->setUpgrades({FakeSpeechRelay::Upgrade(upgrade), FakeSpeechRelay::Upgrade::accept});
+
+        const std::exception_ptr failure = h.connect();
+        QVERIFY(failure);
+        QCOMPARE(messageOf(failure), expected);
+        QVERIFY(!h.client->isConnected());
+        QVERIFY(h.errors.isEmpty());
+        QCOMPARE(h.relay->upgradeCount(), signedIn ? 1 : 0);
+        QTest::qWait(100);
+        QCOMPARE(h.relay->upgradeCount(), signedIn ? 1 : 0); // no reconnection after a failed connect
+
+        if (signedIn) {
+            // The client is idle again: the next connect opens normally.
+            QVERIFY(!h.connect());
+            QCOMPARE(h.relay->sessions().size(), 1);
+            h.stop();
+        }
+    }
+
+    void secondConnectLeavesTheFirstAlone()
+    {
+        Harness h;
+        QVERIFY(!h.connect());
+        QStringList secondErrors;
+        bool secondGotEvent = false;
+        const std::exception_ptr failure =
+            runTask(h.client->connect(
+                        QStringLiteral("en"), false, true, [&](const DeepgramTranscriptEvent &) { secondGotEvent = true; },
+                        [&](const QString &text) { secondErrors.append(text); }))
+                .error;
+        QCOMPARE(messageOf(failure), QStringLiteral("Live transcription is already connected."));
+
+        h.relay->session(0)->sendText(FakeSpeechRelay::results(QStringLiteral("still here"), false, false));
+        QTRY_COMPARE(h.events.size(), 1);
+        QVERIFY(!secondGotEvent);
+        QCOMPARE(h.relay->upgradeCount(), 1);
+        h.stop();
+    }
+
+    void chunksWithoutAUsableConnectionAreDropped()
+    {
+        Harness h;
+        h.client->sendAudio(chunk(1)); // before connect
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        h.stop(); // nothing to stop: returns at once and sends nothing
+        QCOMPARE(h.relay->upgradeCount(), 0);
+
+        QVERIFY(!h.connect());
+        h.client->sendAudio(QByteArray()); // empty
+        QCOMPARE(h.client->pendingAudioChunkCount(), 0);
+        QTest::qWait(50);
+        QVERIFY(h.relay->audioFrames(0).isEmpty());
+        h.stop();
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_DeepgramLiveTranscriptionService)
+#include "tst_DeepgramLiveTranscriptionService.moc"
