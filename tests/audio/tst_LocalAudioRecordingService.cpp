@@ -1,5 +1,6 @@
 #include "audio/LocalAudioRecordingService.h"
 #include "audio/SystemAudioCaptureError.h"
+#include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QProcess>
@@ -56,7 +57,7 @@ void appendTone(LocalAudioRecordingService &recorder, ToneSource &tone, double s
 {
     const int chunks = int(std::ceil(seconds * 16000 / 1024));
     for (int i = 0; i < chunks; ++i)
-        TestAudio::wait(recorder.appendMixedAudio(tone.next()));
+        QVERIFY(runTask(recorder.appendMixedAudio(tone.next())).succeeded());
 }
 
 double dominantShare(const TestAudio::ReadBack &readBack, double frequency)
@@ -133,7 +134,9 @@ void LocalAudioRecordingServiceTest::recordingLandsInDownloadsAsAacLcMono16k()
     QVERIFY(recordingsIn(m_folder).isEmpty()); // nothing on disk before the first audio
     ToneSource tone(440);
     appendTone(recorder, tone, 10.0);
-    const std::optional<QUrl> url = TestAudio::wait(recorder.finishRecording());
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    const std::optional<QUrl> url = *finished.value;
 
     QVERIFY(url);
     QCOMPARE(url->toLocalFile(), m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09.m4a"));
@@ -168,8 +171,10 @@ void LocalAudioRecordingServiceTest::noAudioMeansNoFile()
     LocalAudioRecordingService recorder(fixedStart);
     recorder.startRecording(enabled);
     if (!chunk.isEmpty())
-        TestAudio::wait(recorder.appendMixedAudio(chunk));
-    const std::optional<QUrl> url = TestAudio::wait(recorder.finishRecording());
+        QVERIFY(runTask(recorder.appendMixedAudio(chunk)).succeeded());
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    const std::optional<QUrl> url = *finished.value;
     QVERIFY(!url);
     QVERIFY(recordingsIn(m_folder).isEmpty());
 }
@@ -190,12 +195,16 @@ void LocalAudioRecordingServiceTest::recordingsNeverReplaceAFile()
     recorder.startRecording(true);
     ToneSource low(440);
     appendTone(recorder, low, 2.0);
-    const std::optional<QUrl> first = TestAudio::wait(recorder.finishRecording());
+    const auto firstFinished = runTask(recorder.finishRecording());
+    QVERIFY2(firstFinished.succeeded(), qPrintable(firstFinished.errorText()));
+    const std::optional<QUrl> first = *firstFinished.value;
 
     recorder.startRecording(true);
     ToneSource high(880);
     appendTone(recorder, high, 2.0);
-    const std::optional<QUrl> second = TestAudio::wait(recorder.finishRecording());
+    const auto secondFinished = runTask(recorder.finishRecording());
+    QVERIFY2(secondFinished.succeeded(), qPrintable(secondFinished.errorText()));
+    const std::optional<QUrl> second = *secondFinished.value;
 
     QVERIFY(first && second);
     QCOMPARE(first->toLocalFile(), m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09-2.m4a"));
@@ -213,9 +222,10 @@ void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
     recorder.startRecording(true);
     ToneSource tone(440);
     appendTone(recorder, tone, 2.0);
-    TestAudio::wait(recorder.cancel());
+    QVERIFY(runTask(recorder.cancel()).succeeded());
     QVERIFY(recordingsIn(m_folder).isEmpty());
-    QVERIFY(!TestAudio::wait(recorder.finishRecording()));
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
 }
 
 void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
@@ -248,7 +258,8 @@ void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
     qputenv("XDG_CONFIG_HOME", previous);
     QVERIFY(thrown);
     // The recorder stays idle.
-    QVERIFY(!TestAudio::wait(recorder.finishRecording()));
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
 }
 
 // A disk that refuses more data (here: a file size limit) ends the recording: the partial
@@ -276,16 +287,14 @@ void LocalAudioRecordingServiceTest::writeFailureDeletesThePartialFileAndIsRepor
     recorder.startRecording(true);
     ToneSource tone(440);
     appendTone(recorder, tone, 10.0);
-    try {
-        TestAudio::wait(recorder.finishRecording());
-        QFAIL("the write failure was not reported");
-    } catch (const SystemAudioCaptureError &error) {
-        QCOMPARE(error.errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
-        QVERIFY(error.message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
-    }
+    const auto failure = runTask(recorder.finishRecording()).errorAs<SystemAudioCaptureError>();
+    QVERIFY2(failure, "the write failure was not reported");
+    QCOMPARE(failure->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
+    QVERIFY(failure->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
     QVERIFY(recordingsIn(m_folder).isEmpty());
     // The failure belonged to that recording only.
-    QVERIFY(!TestAudio::wait(recorder.finishRecording()));
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
 }
 
 // A recorder killed in the middle of writing leaves a file that plays up to about its last

@@ -2,6 +2,7 @@
 #include "audio/MicrophoneCaptureService.h"
 #include "audio/MicrophoneLevelGate.h"
 #include "platform/PulseAudioContext.h"
+#include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QCollator>
@@ -167,7 +168,8 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
     auto events = std::make_shared<Events>();
     MicrophoneCaptureService service;
     attach(service, events);
-    TestAudio::wait(service.startCapture(m_source));
+    const auto started = runTask(service.startCapture(m_source));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QVERIFY(service.isCapturing());
     QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 5, 5000);
     QVERIFY(TestAudio::playInto(m_feed, program));
@@ -227,15 +229,13 @@ void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
     service.stopCapture();
     QCOMPARE(events->levelCount(), std::size_t(1));
 
-    TestAudio::wait(service.startCapture(QStringLiteral("kavrel_unplugged_microphone")));
+    const auto started = runTask(service.startCapture(QStringLiteral("kavrel_unplugged_microphone")));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 10, 5000);
-    try {
-        TestAudio::wait(service.startCapture(std::nullopt));
-        QFAIL("a second start was accepted");
-    } catch (const MicrophoneCaptureError &error) {
-        QCOMPARE(error.errorCase(), MicrophoneCaptureError::Case::alreadyCapturing);
-        QCOMPARE(error.message(), QStringLiteral("Microphone capture is already running."));
-    }
+    const auto again = runTask(service.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
+    QVERIFY2(again, "a second start was accepted");
+    QCOMPARE(again->errorCase(), MicrophoneCaptureError::Case::alreadyCapturing);
+    QCOMPARE(again->message(), QStringLiteral("Microphone capture is already running."));
     service.stopCapture();
     const std::size_t afterStop = events->snapshot().size();
     QTest::qWait(100);

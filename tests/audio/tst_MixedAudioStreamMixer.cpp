@@ -1,4 +1,5 @@
 #include "audio/MixedAudioStreamMixer.h"
+#include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QtTest>
@@ -185,7 +186,7 @@ void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane()
             mixer.appendMicrophoneAudio(chunk);
     }
     if (drain)
-        TestAudio::wait(mixer.drainRemainingAudio());
+        QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
 
     QList<int> sizes;
     for (qsizetype size : received->sizes())
@@ -245,7 +246,7 @@ void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
     QVERIFY(received->chunks.empty());
 
     mixer.appendSystemAudio(constant(200, 1024));
-    TestAudio::wait(mixer.drainRemainingAudio());
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
     const std::vector<qint16> output = received->samples();
     QCOMPARE(output.size(), std::size_t(1024));
     for (qint16 sample : output)
@@ -254,7 +255,7 @@ void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
     // Enabled again, the lane starts empty.
     mixer.setMicrophoneEnabled(true);
     mixer.appendMicrophoneAudio(constant(1000, 10));
-    TestAudio::wait(mixer.drainRemainingAudio());
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
     QCOMPARE(received->chunks.size(), std::size_t(2));
     QCOMPARE(received->chunks.back(), constant(1350, 10));
 }
@@ -350,7 +351,7 @@ void MixedAudioStreamMixerTest::chunksPostedFromACaptureThreadStayInOrder()
     });
     capture.join();
     QTRY_COMPARE(received->chunks.size(), std::size_t(chunkCount * chunkSize / 1024));
-    TestAudio::wait(mixer.drainRemainingAudio());
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
 
     const std::vector<qint16> output = received->samples();
     QCOMPARE(output.size(), std::size_t(chunkCount * chunkSize));

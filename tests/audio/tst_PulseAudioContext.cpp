@@ -3,6 +3,7 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
 #include "platform/PulseAudioContext.h"
+#include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QProcess>
@@ -50,26 +51,20 @@ void PulseAudioContextTest::withoutAServerNothingHangsAndCaptureFailsClearly()
     QVERIFY(!MicrophoneCaptureService::defaultDeviceID(*context));
 
     SystemAudioCaptureService system(context);
-    try {
-        TestAudio::wait(system.startCapture());
-        QFAIL("capture started without a server");
-    } catch (const SystemAudioCaptureError &error) {
-        QCOMPARE(error.errorCase(), SystemAudioCaptureError::Case::failedToStartDevice);
-        QVERIFY(error.status() != 0);
-        QCOMPARE(error.message(), QStringLiteral("The app could not start system audio capture. OSStatus: ")
-                                      + QString::number(error.status()));
-    }
+    const auto systemError = runTask(system.startCapture()).errorAs<SystemAudioCaptureError>();
+    QVERIFY2(systemError, "capture started without a server");
+    QCOMPARE(systemError->errorCase(), SystemAudioCaptureError::Case::failedToStartDevice);
+    QVERIFY(systemError->status() != 0);
+    QCOMPARE(systemError->message(), QStringLiteral("The app could not start system audio capture. OSStatus: ")
+                                         + QString::number(systemError->status()));
     QVERIFY(!system.isCapturing());
 
     // Without a reachable server there is no microphone access.
     MicrophoneCaptureService microphone(context);
-    try {
-        TestAudio::wait(microphone.startCapture(std::nullopt));
-        QFAIL("microphone started without a server");
-    } catch (const MicrophoneCaptureError &error) {
-        QCOMPARE(error.errorCase(), MicrophoneCaptureError::Case::permissionDenied);
-        QCOMPARE(error.message(), QStringLiteral("Microphone permission was not granted."));
-    }
+    const auto microphoneError = runTask(microphone.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
+    QVERIFY2(microphoneError, "microphone started without a server");
+    QCOMPARE(microphoneError->errorCase(), MicrophoneCaptureError::Case::permissionDenied);
+    QCOMPARE(microphoneError->message(), QStringLiteral("Microphone permission was not granted."));
     QVERIFY(!microphone.isCapturing());
 }
 

@@ -1,5 +1,6 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
+#include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QElapsedTimer>
@@ -122,12 +123,14 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
     auto collected = std::make_shared<Collected>();
     SystemAudioCaptureService service;
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
-    TestAudio::wait(service.startCapture());
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QCOMPARE(service.capturedSinkName(), m_sink);
     QTest::qWait(300);
     QVERIFY(TestAudio::playInto(m_sink, program));
     QTest::qWait(400);
-    TestAudio::wait(service.stopCapture());
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
 
     QVERIFY(!collected->onMainThread);
     {
@@ -161,28 +164,27 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
 void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
 {
     SystemAudioCaptureService service;
-    const auto expectError = [](auto task, SystemAudioCaptureError::Case expected, const QString &text) {
-        try {
-            TestAudio::wait(std::move(task));
-            QFAIL("no error");
-        } catch (const SystemAudioCaptureError &error) {
-            QCOMPARE(error.errorCase(), expected);
-            QCOMPARE(error.message(), text);
-        }
+    const auto expectError = [](auto result, SystemAudioCaptureError::Case expected, const QString &text) {
+        const auto error = result.template errorAs<SystemAudioCaptureError>();
+        QVERIFY2(error, "no capture error");
+        QCOMPARE(error->errorCase(), expected);
+        QCOMPARE(error->message(), text);
     };
-    expectError(service.stopCapture(), SystemAudioCaptureError::Case::notCapturing,
+    expectError(runTask(service.stopCapture()), SystemAudioCaptureError::Case::notCapturing,
                 QStringLiteral("System audio capture is not running."));
-    TestAudio::wait(service.startCapture());
-    expectError(service.startCapture(), SystemAudioCaptureError::Case::alreadyCapturing,
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    expectError(runTask(service.startCapture()), SystemAudioCaptureError::Case::alreadyCapturing,
                 QStringLiteral("System audio capture is already running."));
     QVERIFY(service.isCapturing());
-    const std::optional<QUrl> location = TestAudio::wait(service.stopCapture());
-    QVERIFY(!location);
-    expectError(service.stopCapture(), SystemAudioCaptureError::Case::notCapturing,
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+    QVERIFY(!*stopped.value);
+    expectError(runTask(service.stopCapture()), SystemAudioCaptureError::Case::notCapturing,
                 QStringLiteral("System audio capture is not running."));
     // It starts again after a stop.
-    TestAudio::wait(service.startCapture());
-    TestAudio::wait(service.stopCapture());
+    QVERIFY(runTask(service.startCapture()).succeeded());
+    QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
 // When another output becomes the default, capture moves there, in that output's format.
@@ -212,7 +214,8 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
     auto collected = std::make_shared<Collected>();
     SystemAudioCaptureService service;
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
-    TestAudio::wait(service.startCapture());
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QCOMPARE(service.capturedSinkName(), m_sink);
 
     QVERIFY(TestAudio::pactl({QStringLiteral("set-default-sink"), other}));
@@ -221,7 +224,8 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
     QVERIFY(TestAudio::playInto(m_sink, low));   // the old output is no longer heard
     QVERIFY(TestAudio::playInto(other, high));
     QTest::qWait(200);
-    TestAudio::wait(service.stopCapture());
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
 
     const std::vector<qint16> samples = collected->samples();
     const std::size_t onset = firstLoud(samples, 0.05);
@@ -245,13 +249,15 @@ void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         collected->add(chunk);
     });
-    TestAudio::wait(service.startCapture());
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     // An idle output may take a moment to deliver its first fragment; from then on it
     // delivers in real time.
     QTRY_VERIFY_WITH_TIMEOUT(firstArrival->load() >= 0, 5000);
     QTest::qWait(3000);
     const double elapsed = double(clock->elapsed() - firstArrival->load()) / 1000.0;
-    TestAudio::wait(service.stopCapture());
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
 
     // About the first 750 ms of the stall are lost; everything after it arrives.
     const double missing = elapsed - double(collected->sampleCount()) / 16000.0;

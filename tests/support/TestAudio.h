@@ -7,12 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <qcoro/qcorotask.h>
-
-#include <exception>
 #include <memory>
 #include <optional>
-#include <type_traits>
 #include <vector>
 
 class QProcess;
@@ -67,39 +63,5 @@ struct ReadBack
     bool decodeError = false;   // decoding stopped on damaged data
 };
 ReadBack readBack(const QString &path);
-
-// Runs the task to its end in a nested event loop and returns its value or rethrows its
-// exception (QCoro::waitFor never returns from a task that throws).
-template<typename T>
-T wait(QCoro::Task<T> task)
-{
-    std::exception_ptr error;
-    if constexpr (std::is_void_v<T>) {
-        auto run = [&]() -> QCoro::Task<void> {
-            try {
-                co_await std::move(task);
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(run());
-        if (error)
-            std::rethrow_exception(error);
-    } else {
-        std::optional<T> value;
-        auto run = [&]() -> QCoro::Task<void> {
-            try {
-                T result = co_await std::move(task);
-                value.emplace(std::move(result));
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(run());
-        if (error)
-            std::rethrow_exception(error);
-        return std::move(*value);
-    }
-}
 
 } // namespace TestAudio
