@@ -1,0 +1,281 @@
+#include "audio/M4AAudioFileWriter.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "audio/SystemAudioCaptureError.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// FFmpeg writes its own messages to the terminal; ours go to the audio log, and only when
+// something went wrong.
+void forwardFFmpegLog(void *, int level, const char *format, va_list arguments)
+{
+    if (level > AV_LOG_WARNING)
+        return;
+    char line[1024];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    qCWarning(KavrelDiagnostics::audio()).noquote() << "ffmpeg:" << QString::fromUtf8(line).trimmed();
+}
+
+void routeFFmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(&forwardFFmpegLog); });
+}
+
+QString errorText(int code)
+{
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, buffer, sizeof buffer);
+    return QString::fromUtf8(buffer);
+}
+
+// The name itself, then "name-2.m4a", "name-3.m4a" …
+QString candidatePath(const QString &path, int attempt)
+{
+    if (attempt <= 1)
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix();
+    const QString base = suffix.isEmpty() ? path : path.left(path.size() - suffix.size() - 1);
+    return base + QStringLiteral("-") + QString::number(attempt) + (suffix.isEmpty() ? QString() : QStringLiteral(".") + suffix);
+}
+
+} // namespace
+
+M4AAudioFileWriter::M4AAudioFileWriter(QString outputPath)
+    : m_outputPath(std::move(outputPath))
+    , m_clientFormat(AudioFormat::chunkFormat())
+{
+    routeFFmpegLog();
+}
+
+M4AAudioFileWriter::~M4AAudioFileWriter()
+{
+    try {
+        close();
+    } catch (...) {
+        qCWarning(KavrelDiagnostics::audio()).noquote() << "recording could not be completed:" << m_outputPath;
+    }
+}
+
+void M4AAudioFileWriter::release()
+{
+    if (m_formatContext) {
+        if (m_formatContext->pb)
+            avio_closep(&m_formatContext->pb);
+        avformat_free_context(m_formatContext);
+        m_formatContext = nullptr;
+    }
+    m_stream = nullptr;
+    avcodec_free_context(&m_codecContext);
+    av_frame_free(&m_frame);
+    av_packet_free(&m_packet);
+    m_pendingSamples.clear();
+    m_headerWritten = false;
+}
+
+void M4AAudioFileWriter::createFile()
+{
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    const AVOutputFormat *outputFormat = av_guess_format("ipod", nullptr, nullptr);
+    if (!codec || !outputFormat)
+        throw SystemAudioCaptureError::failedToCreateAudioFile();
+
+    // Claim a name that nobody uses: a recording never replaces an existing file.
+    QString path;
+    for (int attempt = 1; attempt <= 1000 && path.isEmpty(); ++attempt) {
+        QFile file(candidatePath(m_outputPath, attempt));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            path = file.fileName();
+        else if (!file.exists())
+            break;
+    }
+    if (path.isEmpty())
+        throw SystemAudioCaptureError::failedToCreateAudioFile();
+
+    try {
+        const QByteArray utf8Path = path.toUtf8();
+        if (avformat_alloc_output_context2(&m_formatContext, outputFormat, nullptr, utf8Path.constData()) < 0
+            || !m_formatContext)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+
+        m_codecContext = avcodec_alloc_context3(codec);
+        if (!m_codecContext)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+        m_codecContext->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        m_codecContext->sample_rate = int(m_clientFormat.sampleRate);
+        av_channel_layout_default(&m_codecContext->ch_layout, int(m_clientFormat.channelCount));
+        m_codecContext->profile = FF_PROFILE_AAC_LOW;
+        // AAC carries at most 6144 bits per channel and frame of 1024 samples; asking for more
+        // only earns a warning from the encoder.
+        const qint64 maximumBitRate = qint64(6144) * m_codecContext->sample_rate / 1024 * m_clientFormat.channelCount;
+        m_codecContext->bit_rate = std::min<qint64>(encoderBitRate, maximumBitRate);
+        m_codecContext->time_base = AVRational{1, m_codecContext->sample_rate};
+        if (m_formatContext->oformat->flags & AVFMT_GLOBALHEADER)
+            m_codecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (avcodec_open2(m_codecContext, codec, nullptr) < 0)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+
+        m_stream = avformat_new_stream(m_formatContext, nullptr);
+        if (!m_stream || avcodec_parameters_from_context(m_stream->codecpar, m_codecContext) < 0)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+        m_stream->time_base = m_codecContext->time_base;
+
+        if (avio_open(&m_formatContext->pb, utf8Path.constData(), AVIO_FLAG_WRITE) < 0)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+        // Each finished fragment goes to disk at once rather than waiting in a buffer.
+        m_formatContext->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+
+        AVDictionary *options = nullptr;
+        av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        av_dict_set_int(&options, "frag_duration", fragmentDurationMicroseconds, 0);
+        const int status = avformat_write_header(m_formatContext, &options);
+        av_dict_free(&options);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+        avio_flush(m_formatContext->pb);
+        m_headerWritten = true;
+
+        m_frame = av_frame_alloc();
+        m_packet = av_packet_alloc();
+        if (!m_frame || !m_packet)
+            throw SystemAudioCaptureError::failedToCreateAudioFile();
+    } catch (...) {
+        release();
+        QFile::remove(path);
+        throw;
+    }
+    m_outputPath = path;
+    m_nextPts = 0;
+}
+
+void M4AAudioFileWriter::append(const QByteArray &pcmData)
+{
+    if (pcmData.isEmpty())
+        return;
+    const int bytesPerFrame = m_clientFormat.bytesPerFrame();
+    if (bytesPerFrame == 0)
+        throw SystemAudioCaptureError::failedToCreateAudioBuffer();
+    const qsizetype frames = pcmData.size() / bytesPerFrame;
+    // No file for a chunk without a whole frame: a file exists only when it holds audio.
+    if (frames == 0)
+        return;
+    if (!m_formatContext)
+        createFile();
+
+    const std::size_t oldSize = m_pendingSamples.size();
+    m_pendingSamples.resize(oldSize + std::size_t(frames));
+    const char *bytes = pcmData.constData();
+    for (qsizetype i = 0; i < frames; ++i) {
+        qint16 sample;
+        std::memcpy(&sample, bytes + i * 2, 2);
+        m_pendingSamples[oldSize + std::size_t(i)] = float(sample) / 32768.0f;
+    }
+    encodePendingSamples(false);
+}
+
+void M4AAudioFileWriter::encodePendingSamples(bool flush)
+{
+    const int frameSize = m_codecContext->frame_size > 0 ? m_codecContext->frame_size : 1024;
+    std::size_t offset = 0;
+    while (m_pendingSamples.size() - offset >= std::size_t(frameSize)
+           || (flush && m_pendingSamples.size() > offset)) {
+        const int count = int(std::min<std::size_t>(frameSize, m_pendingSamples.size() - offset));
+        av_frame_unref(m_frame);
+        m_frame->format = AV_SAMPLE_FMT_FLTP;
+        m_frame->sample_rate = m_codecContext->sample_rate;
+        m_frame->nb_samples = count;
+        av_channel_layout_copy(&m_frame->ch_layout, &m_codecContext->ch_layout);
+        int status = av_frame_get_buffer(m_frame, 0);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        std::memcpy(m_frame->data[0], m_pendingSamples.data() + offset, std::size_t(count) * sizeof(float));
+        m_frame->pts = m_nextPts;
+        m_nextPts += count;
+        offset += std::size_t(count);
+        status = avcodec_send_frame(m_codecContext, m_frame);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        writePackets();
+    }
+    m_pendingSamples.erase(m_pendingSamples.begin(), m_pendingSamples.begin() + qsizetype(offset));
+}
+
+void M4AAudioFileWriter::writePackets()
+{
+    for (;;) {
+        int status = avcodec_receive_packet(m_codecContext, m_packet);
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
+            return;
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        status = av_write_frame(m_formatContext, m_packet);
+        av_packet_unref(m_packet);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        if (m_formatContext->pb && m_formatContext->pb->error < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(m_formatContext->pb->error);
+    }
+}
+
+void M4AAudioFileWriter::close()
+{
+    if (!m_formatContext)
+        return;
+    int failure = 0;
+    try {
+        encodePendingSamples(true);
+        int status = avcodec_send_frame(m_codecContext, nullptr);
+        if (status < 0 && status != AVERROR_EOF)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        writePackets();
+        status = av_write_trailer(m_formatContext);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+        avio_flush(m_formatContext->pb);
+        if (m_formatContext->pb->error < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(m_formatContext->pb->error);
+        status = avio_closep(&m_formatContext->pb);
+        if (status < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+    } catch (const SystemAudioCaptureError &error) {
+        failure = error.status();
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << "recording could not be completed:" << errorText(failure);
+    }
+    release();
+    if (failure != 0)
+        throw SystemAudioCaptureError::failedToWriteAudioFile(failure);
+}
+
+void M4AAudioFileWriter::discard()
+{
+    const bool hadFile = m_formatContext != nullptr;
+    // Let the encoder finish what it holds, and throw that away.
+    if (m_codecContext && m_packet && avcodec_send_frame(m_codecContext, nullptr) >= 0) {
+        while (avcodec_receive_packet(m_codecContext, m_packet) == 0)
+            av_packet_unref(m_packet);
+    }
+    release();
+    if (hadFile)
+        QFile::remove(m_outputPath);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "audio/AudioFormat.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+
+// Writes audio chunks (16 kHz mono signed 16-bit) as AAC-LC into an M4A file.
+//
+// The file is made on the first non-empty chunk, never over an existing file: when the name
+// is taken, "-2", "-3" … are added before the extension. It is written as a fragmented MP4
+// with fragments of about one second, each on disk as soon as it is complete, so that a
+// process killed mid-recording leaves a file that plays up to about its last second.
+// close() completes the file.
+//
+// Not thread-safe: its owner uses it from one thread.
+class M4AAudioFileWriter final
+{
+public:
+    static constexpr int encoderBitRate = 128000;
+    static constexpr qint64 fragmentDurationMicroseconds = 1'000'000;
+
+    explicit M4AAudioFileWriter(QString outputPath);
+    ~M4AAudioFileWriter(); // closes
+
+    M4AAudioFileWriter(const M4AAudioFileWriter &) = delete;
+    M4AAudioFileWriter &operator=(const M4AAudioFileWriter &) = delete;
+
+    // The requested location until the file exists, then where it really is.
+    QString outputPath() const { return m_outputPath; }
+    AudioFormat clientFormat() const { return m_clientFormat; }
+    bool hasFile() const { return m_formatContext != nullptr; }
+
+    // Appends whole frames of the chunk (an odd last byte is ignored). Throws
+    // SystemAudioCaptureError: failedToCreateAudioFile, failedToWriteAudioFile(code).
+    void append(const QByteArray &pcmData);
+
+    // Flushes the encoder and completes the file. Throws failedToWriteAudioFile when that
+    // fails; the writer is closed either way. Does nothing when no file was made.
+    void close();
+
+    // Abandons the recording: releases the writer without completing the file and deletes
+    // the file if one was made. Never fails.
+    void discard();
+
+private:
+    void createFile();
+    void encodePendingSamples(bool flush);
+    void writePackets();
+    void release();
+
+    QString m_outputPath;
+    AudioFormat m_clientFormat;
+    AVFormatContext *m_formatContext = nullptr;
+    AVCodecContext *m_codecContext = nullptr;
+    AVStream *m_stream = nullptr;
+    AVFrame *m_frame = nullptr;
+    AVPacket *m_packet = nullptr;
+    std::vector<float> m_pendingSamples;
+    qint64 m_nextPts = 0;
+    bool m_headerWritten = false;
+};

@@ -1,0 +1,253 @@
+#include "audio/MixedAudioStreamMixer.h"
+
+#include "app/KavrelDiagnostics.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+void MixedAudioStreamMixer::Lane::append(const QByteArray &chunk)
+{
+    const qsizetype count = chunk.size() / 2;
+    if (count <= 0)
+        return;
+    // Reclaim the consumed front once it outweighs what is still buffered.
+    if (m_head > 0 && m_head >= m_samples.size() / 2) {
+        m_samples.erase(m_samples.begin(), m_samples.begin() + qsizetype(m_head));
+        m_head = 0;
+    }
+    const std::size_t oldSize = m_samples.size();
+    m_samples.resize(oldSize + std::size_t(count));
+    // Audio chunks are little-endian, as is every machine this builds for.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    std::memcpy(m_samples.data() + oldSize, chunk.constData(), std::size_t(count) * 2);
+}
+
+void MixedAudioStreamMixer::Lane::removeFront(qsizetype count)
+{
+    m_head += std::size_t(std::min(count, size()));
+    if (m_head == m_samples.size())
+        clear();
+}
+
+void MixedAudioStreamMixer::Lane::clear()
+{
+    m_samples.clear();
+    m_head = 0;
+}
+
+MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
+    : QObject(parent)
+    , m_outputLoopGeneration(QUuid::createUuid())
+{
+    m_lastDiagnostics.start();
+}
+
+MixedAudioStreamMixer::~MixedAudioStreamMixer()
+{
+    m_outputLoopTask.cancel();
+    resumeDrainWaiters();
+}
+
+void MixedAudioStreamMixer::reset()
+{
+    m_systemSamples.clear();
+    m_microphoneSamples.clear();
+    m_microphoneEnabled = false;
+    m_outputHandler = nullptr;
+    stopOutputLoop();
+    m_lastDiagnostics.restart();
+    m_receivedSystemSampleCount = 0;
+    m_receivedMicrophoneSampleCount = 0;
+    m_producedChunkCount = 0;
+    m_deliveredChunkCount = 0;
+}
+
+void MixedAudioStreamMixer::setMicrophoneEnabled(bool enabled)
+{
+    m_microphoneEnabled = enabled;
+    qCInfo(KavrelDiagnostics::audio()).noquote()
+        << QString::asprintf("mixer microphone enabled=%s systemBuffered=%ld microphoneBuffered=%ld",
+                             enabled ? "true" : "false", long(m_systemSamples.size()), long(m_microphoneSamples.size()));
+    if (!enabled)
+        m_microphoneSamples.clear();
+}
+
+void MixedAudioStreamMixer::setOutputHandler(OutputHandler handler)
+{
+    m_outputHandler = std::move(handler);
+    startOutputLoopIfNeeded();
+}
+
+void MixedAudioStreamMixer::appendSystemAudio(const QByteArray &chunk)
+{
+    m_receivedSystemSampleCount += chunk.size() / 2;
+    appendTo(m_systemSamples, "system", chunk);
+}
+
+void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk)
+{
+    if (!m_microphoneEnabled)
+        return;
+    m_receivedMicrophoneSampleCount += chunk.size() / 2;
+    appendTo(m_microphoneSamples, "microphone", chunk);
+}
+
+void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk)
+{
+    lane.append(chunk);
+    if (lane.size() > laneSampleLimit) {
+        const qsizetype dropped = lane.size() - laneSampleLimit;
+        lane.removeFront(dropped);
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << QString::asprintf("mixer dropped stale samples lane=%s samples=%ld buffered=%ld", laneName,
+                                 long(dropped), long(lane.size()));
+    }
+    enqueueAvailableChunks(false);
+    startOutputLoopIfNeeded();
+    checkDiagnostics();
+}
+
+void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
+{
+    for (;;) {
+        qsizetype available = m_systemSamples.size();
+        if (m_microphoneEnabled)
+            available = std::max(available, m_microphoneSamples.size());
+        if (available < (force ? 1 : chunkSampleCount))
+            return;
+        mixChunk(std::min(available, chunkSampleCount));
+        ++m_producedChunkCount;
+        if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
+            const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
+            m_pendingOutputChunks.erase(m_pendingOutputChunks.begin(), m_pendingOutputChunks.begin() + removed);
+            qCWarning(KavrelDiagnostics::audio()).noquote()
+                << QString::asprintf("mixer dropped stale output chunks count=%ld pending=%ld", long(removed),
+                                     long(m_pendingOutputChunks.size()));
+        }
+    }
+}
+
+// Samples a lane lacks count as silence; the lanes are not realigned afterwards.
+void MixedAudioStreamMixer::mixChunk(qsizetype sampleCount)
+{
+    const qsizetype systemCount = std::min(sampleCount, m_systemSamples.size());
+    const qsizetype microphoneCount = std::min(sampleCount, m_microphoneSamples.size());
+    const qint16 *system = m_systemSamples.data();
+    const qint16 *microphone = m_microphoneSamples.data();
+    const bool mixMicrophone = m_microphoneEnabled;
+
+    QByteArray chunk(sampleCount * 2, Qt::Uninitialized);
+    auto *output = reinterpret_cast<qint16 *>(chunk.data());
+    for (qsizetype i = 0; i < sampleCount; ++i) {
+        const double a = i < systemCount ? double(system[i]) * systemGain : 0.0;
+        const double b = (mixMicrophone && i < microphoneCount) ? double(microphone[i]) * microphoneGain : 0.0;
+        const double mixed = std::trunc(a + b);
+        output[i] = qint16(std::clamp(mixed, -32768.0, 32767.0));
+    }
+    m_systemSamples.removeFront(systemCount);
+    m_microphoneSamples.removeFront(microphoneCount);
+    m_pendingOutputChunks.push_back(std::move(chunk));
+}
+
+void MixedAudioStreamMixer::startOutputLoopIfNeeded()
+{
+    if (!m_outputHandler || m_pendingOutputChunks.empty() || m_outputLoopActive)
+        return;
+    m_outputLoopActive = true;
+    const QUuid generation = m_outputLoopGeneration;
+    QPointer<MixedAudioStreamMixer> self(this);
+    TaskHandle<void> task = spawnTask([self, generation](CancellationToken token) -> QCoro::Task<void> {
+        co_await runOutputLoop(self, generation, token);
+    });
+    // A handler that never suspends may have run the whole loop already.
+    if (m_outputLoopActive && m_outputLoopGeneration == generation)
+        m_outputLoopTask = task;
+}
+
+QCoro::Task<void> MixedAudioStreamMixer::runOutputLoop(QPointer<MixedAudioStreamMixer> mixer, QUuid generation,
+                                                       CancellationToken token)
+{
+    for (;;) {
+        if (!mixer || token.isCancelled() || mixer->m_outputLoopGeneration != generation)
+            co_return;
+        if (!mixer->m_outputHandler || mixer->m_pendingOutputChunks.empty())
+            break;
+        QByteArray chunk = std::move(mixer->m_pendingOutputChunks.front());
+        mixer->m_pendingOutputChunks.pop_front();
+        // The handler may be replaced while this call runs; the call keeps its own copy.
+        OutputHandler handler = mixer->m_outputHandler;
+        try {
+            co_await handler(std::move(chunk));
+        } catch (...) {
+            // A consumer's failure must not stall the stream; the next chunk goes out as usual.
+            qCWarning(KavrelDiagnostics::audio()).noquote()
+                << "mixer output handler failed:" << errorMessage(std::current_exception());
+        }
+        if (!mixer || mixer->m_outputLoopGeneration != generation)
+            co_return;
+        ++mixer->m_deliveredChunkCount;
+    }
+    mixer->m_outputLoopActive = false;
+    mixer->m_outputLoopTask = TaskHandle<void>();
+    if (mixer->m_outputHandler && !mixer->m_pendingOutputChunks.empty()) {
+        mixer->startOutputLoopIfNeeded();
+        co_return;
+    }
+    if (mixer->m_pendingOutputChunks.empty())
+        mixer->resumeDrainWaiters();
+}
+
+void MixedAudioStreamMixer::stopOutputLoop()
+{
+    m_outputLoopGeneration = QUuid::createUuid();
+    m_outputLoopTask.cancel();
+    m_outputLoopTask = TaskHandle<void>();
+    m_outputLoopActive = false;
+    m_pendingOutputChunks.clear();
+    resumeDrainWaiters();
+}
+
+void MixedAudioStreamMixer::resumeDrainWaiters()
+{
+    std::vector<DrainWaiter> waiters = std::move(m_outputDrainContinuations);
+    m_outputDrainContinuations.clear();
+    // Resumed on the next turn of the event loop, so the caller that released them finishes
+    // its own work first.
+    for (const DrainWaiter &waiter : waiters)
+        kavrel::detail::resumeLater(waiter.handle);
+}
+
+void MixedAudioStreamMixer::DrainAwaiter::await_suspend(std::coroutine_handle<> handle)
+{
+    m_mixer->m_outputDrainContinuations.push_back(DrainWaiter{handle});
+}
+
+QCoro::Task<void> MixedAudioStreamMixer::drainRemainingAudio()
+{
+    enqueueAvailableChunks(true);
+    startOutputLoopIfNeeded();
+    if (!m_outputLoopActive)
+        co_return;
+    co_await DrainAwaiter(this);
+    // The mixer may be gone by now; touch nothing.
+}
+
+void MixedAudioStreamMixer::checkDiagnostics()
+{
+    if (m_lastDiagnostics.elapsed() < diagnosticsIntervalMilliseconds)
+        return;
+    qCInfo(KavrelDiagnostics::audio()).noquote() << QString::asprintf(
+        "mixer diagnostics systemSamples=%ld microphoneSamples=%ld produced=%ld delivered=%ld systemBuffered=%ld "
+        "microphoneBuffered=%ld outputPending=%ld",
+        long(m_receivedSystemSampleCount), long(m_receivedMicrophoneSampleCount), long(m_producedChunkCount),
+        long(m_deliveredChunkCount), long(m_systemSamples.size()), long(m_microphoneSamples.size()),
+        long(m_pendingOutputChunks.size()));
+    m_lastDiagnostics.restart();
+    m_receivedSystemSampleCount = 0;
+    m_receivedMicrophoneSampleCount = 0;
+    m_producedChunkCount = 0;
+    m_deliveredChunkCount = 0;
+}

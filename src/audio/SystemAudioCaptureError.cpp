@@ -1,0 +1,65 @@
+#include "audio/SystemAudioCaptureError.h"
+
+SystemAudioCaptureError::SystemAudioCaptureError(Case errorCase)
+    : m_case(errorCase)
+{
+}
+
+SystemAudioCaptureError::SystemAudioCaptureError(Case errorCase, qint32 status)
+    : m_case(errorCase)
+    , m_status(status)
+{
+}
+
+SystemAudioCaptureError::SystemAudioCaptureError(Case errorCase, QString underlyingDescription)
+    : m_case(errorCase)
+    , m_underlyingDescription(std::move(underlyingDescription))
+{
+}
+
+QString SystemAudioCaptureError::message() const
+{
+    const auto withStatus = [this](const char *text) {
+        return QString::fromUtf8(text) + QStringLiteral(" OSStatus: ") + QString::number(m_status);
+    };
+    switch (m_case) {
+    case Case::failedToCreateProcessTap:
+        return withStatus("The app could not create an audio-only system tap.");
+    case Case::failedToCreateAggregateDevice:
+        return withStatus("The app could not create a private system audio device.");
+    case Case::failedToCreateIOProc:
+        return withStatus("The app could not attach to the system audio stream.");
+    case Case::failedToStartDevice:
+        return withStatus("The app could not start system audio capture.");
+    case Case::failedToStopDevice:
+        return withStatus("The app could not stop system audio capture cleanly.");
+    case Case::failedToDestroyIOProc:
+        return withStatus("The app could not detach from the system audio stream.");
+    case Case::failedToDestroyAggregateDevice:
+        return withStatus("The app could not remove the private system audio device.");
+    case Case::failedToDestroyProcessTap:
+        return withStatus("The app could not remove the system audio tap.");
+    case Case::failedToReadTapFormat:
+        return withStatus("The app could not read the system audio format.");
+    case Case::failedToReadTapUID:
+        return withStatus("The app could not read the system audio tap identifier.");
+    case Case::failedToPrepareOutputDirectory:
+        return QStringLiteral("The app could not create the output folder for saved audio recordings: ")
+            + m_underlyingDescription;
+    case Case::failedToWriteAudioFile:
+        return withStatus("The app could not write the M4A file.");
+    case Case::alreadyCapturing:
+        return QStringLiteral("System audio capture is already running.");
+    case Case::notCapturing:
+        return QStringLiteral("System audio capture is not running.");
+    case Case::unsupportedSystemAudioTap:
+        return QStringLiteral("Audio-only system capture requires macOS 14.2 or newer.");
+    case Case::failedToCreateAudioFile:
+        return QStringLiteral("The app could not create the M4A file.");
+    case Case::failedToCreateAudioBuffer:
+        return QStringLiteral("The app could not convert the captured system audio into a PCM buffer.");
+    case Case::unsupportedAudioFormat:
+        return QStringLiteral("The captured system audio format is not supported.");
+    }
+    return QString();
+}

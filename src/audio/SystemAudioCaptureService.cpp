@@ -1,0 +1,352 @@
+#include "audio/SystemAudioCaptureService.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "audio/AudioChunkEncoder.h"
+#include "audio/SystemAudioCaptureError.h"
+#include "base/Async.h"
+#include "platform/PulseAudioRecordStream.h"
+
+#include <QPointer>
+
+#include <pulse/def.h>
+#include <pulse/error.h>
+#include <pulse/sample.h>
+
+#include <algorithm>
+#include <time.h>
+
+namespace {
+
+quint64 uptimeNanoseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return quint64(now.tv_sec) * 1'000'000'000ULL + quint64(now.tv_nsec);
+}
+
+constexpr std::chrono::milliseconds fragmentDuration(10);
+
+} // namespace
+
+// One fragment as the server delivered it.
+struct SystemAudioCaptureService::CapturedAudioChunk
+{
+    QByteArray data;
+    AudioFormat format;
+    quint32 frameCount = 0;
+    quint64 capturedAtUptimeNanoseconds = 0;
+};
+
+// Everything the worker owns. Touched only on the processing queue.
+struct SystemAudioCaptureService::Processing
+{
+    LiveAudioDataHandler liveAudioDataHandler;
+    std::unique_ptr<AudioChunkEncoder> liveAudioEncoder = std::make_unique<AudioChunkEncoder>();
+    std::exception_ptr captureError;
+    bool isProcessingAudio = false;
+    quint64 lastDiagnosticsUptimeNanoseconds = uptimeNanoseconds();
+    double maximumProcessingAgeMilliseconds = 0;
+    qint64 droppedStaleChunkCount = 0;
+
+    void process(const CapturedAudioChunk &chunk)
+    {
+        if (!isProcessingAudio)
+            return;
+        const quint64 now = uptimeNanoseconds();
+        const quint64 age = now >= chunk.capturedAtUptimeNanoseconds ? now - chunk.capturedAtUptimeNanoseconds : 0;
+        maximumProcessingAgeMilliseconds = std::max(maximumProcessingAgeMilliseconds, double(age) / 1'000'000.0);
+        if (age > quint64(maximumProcessingAgeNanoseconds)) {
+            ++droppedStaleChunkCount;
+            checkDiagnostics("drop-stale", now);
+            return;
+        }
+
+        QByteArray encoded;
+        try {
+            AudioPCMBuffer buffer;
+            buffer.format = chunk.format;
+            buffer.frameLength = chunk.frameCount;
+            buffer.buffers.push_back(chunk.data);
+            encoded = liveAudioEncoder->encodeAvailable(buffer);
+        } catch (...) {
+            captureError = std::current_exception();
+            return;
+        }
+        // Too little audio for the resampler to release a sample yet: it comes out with the
+        // next fragment.
+        if (encoded.isEmpty())
+            return;
+        if (liveAudioDataHandler)
+            liveAudioDataHandler(encoded);
+        checkDiagnostics("processed", now);
+    }
+
+    void checkDiagnostics(const char *reason, quint64 now)
+    {
+        if (now < lastDiagnosticsUptimeNanoseconds
+            || now - lastDiagnosticsUptimeNanoseconds < quint64(diagnosticsIntervalNanoseconds))
+            return;
+        qCInfo(KavrelDiagnostics::audio()).noquote()
+            << QString::asprintf("system capture diagnostics reason=%s maxProcessingAgeMs=%ld droppedStale=%ld",
+                                 reason, long(maximumProcessingAgeMilliseconds), long(droppedStaleChunkCount));
+        maximumProcessingAgeMilliseconds = 0;
+        droppedStaleChunkCount = 0;
+        lastDiagnosticsUptimeNanoseconds = now;
+    }
+
+    void begin()
+    {
+        liveAudioEncoder = std::make_unique<AudioChunkEncoder>();
+        captureError = nullptr;
+        isProcessingAudio = true;
+        lastDiagnosticsUptimeNanoseconds = uptimeNanoseconds();
+        maximumProcessingAgeMilliseconds = 0;
+        droppedStaleChunkCount = 0;
+    }
+
+    std::exception_ptr end()
+    {
+        isProcessingAudio = false;
+        liveAudioEncoder = std::make_unique<AudioChunkEncoder>();
+        std::exception_ptr error = captureError;
+        captureError = nullptr;
+        return error;
+    }
+};
+
+SystemAudioCaptureService::SystemAudioCaptureService(std::shared_ptr<PulseAudioContext> context, QObject *parent)
+    : QObject(parent)
+    , m_context(std::move(context))
+    , m_processing(std::make_unique<Processing>())
+    , m_processingQueue(QStringLiteral("КАВРЕЛ.SystemAudioCapture.Processing"))
+{
+    connect(m_context.get(), &PulseAudioContext::defaultSinkChanged, this, [this](const QString &sinkName) {
+        if (m_state == State::Capturing && sinkName != m_capturedSinkName)
+            requestFollow();
+    });
+    connect(m_context.get(), &PulseAudioContext::devicesChanged, this, [this] {
+        if (m_state == State::Capturing && !m_streamHealthy)
+            requestFollow();
+    });
+}
+
+SystemAudioCaptureService::~SystemAudioCaptureService()
+{
+    ++m_generation;
+    if (m_stream)
+        m_stream->disconnect();
+    m_stream.reset();
+}
+
+void SystemAudioCaptureService::setLiveAudioDataHandler(LiveAudioDataHandler handler)
+{
+    Processing *processing = m_processing.get();
+    m_processingQueue.sync([processing, &handler] { processing->liveAudioDataHandler = std::move(handler); });
+}
+
+QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
+{
+    Q_UNUSED(recordAudio);
+    if (m_state != State::Idle)
+        throw SystemAudioCaptureError::alreadyCapturing();
+    m_state = State::Starting;
+    const quint64 generation = ++m_generation;
+    QPointer<SystemAudioCaptureService> self(this);
+    try {
+        co_await connectToDefaultSink(generation, false);
+    } catch (...) {
+        if (self && m_generation == generation) {
+            teardown();
+            m_state = State::Idle;
+        }
+        throw;
+    }
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    m_state = State::Capturing;
+}
+
+// Opens a record stream on the default sink's monitor. Throws the case of the step that
+// failed; after a failure nothing stays open.
+QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 generation, bool onlyWhenMoved)
+{
+    QPointer<SystemAudioCaptureService> self(this);
+    std::shared_ptr<PulseAudioContext> context = m_context;
+
+    const bool isReady = co_await context->ready();
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (!isReady) {
+        const int error = context->lastError();
+        throw SystemAudioCaptureError::failedToStartDevice(error ? error : PA_ERR_CONNECTIONREFUSED);
+    }
+
+    const PulseAudioContext::Reply<PulseAudioContext::ServerInfo> server = co_await context->queryServerInfo();
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (!server.value)
+        throw SystemAudioCaptureError::failedToReadTapUID(server.error);
+    const QString sinkName = server.value->defaultSinkName;
+    if (sinkName.isEmpty())
+        throw SystemAudioCaptureError::failedToReadTapUID(PA_ERR_NOENTITY);
+    if (onlyWhenMoved && m_streamHealthy && sinkName == m_capturedSinkName)
+        co_return;
+
+    const PulseAudioContext::Reply<PulseAudioContext::Sink> sink = co_await context->querySink(sinkName);
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (!sink.value)
+        throw SystemAudioCaptureError::failedToReadTapFormat(sink.error);
+    if (sink.value->monitorSourceName.isEmpty())
+        throw SystemAudioCaptureError::failedToReadTapUID(PA_ERR_NOENTITY);
+
+    AudioFormat format;
+    format.sampleRate = sink.value->sampleSpec.rate;
+    format.channelCount = sink.value->sampleSpec.channels;
+    format.commonFormat = AudioCommonFormat::Float32;
+    format.isInterleaved = true;
+    if (!format.isValid())
+        throw SystemAudioCaptureError::unsupportedAudioFormat();
+
+    // A previous stream (when following a new default sink) goes first, so that two
+    // streams never feed the worker at once.
+    if (m_stream)
+        m_stream->disconnect();
+    m_stream.reset();
+    m_streamHealthy = false;
+
+    Processing *processing = m_processing.get();
+    SerialQueue *queue = &m_processingQueue;
+    const int bytesPerFrame = format.bytesPerFrame();
+
+    auto stream = std::make_unique<PulseAudioRecordStream>(context, QStringLiteral("КАВРЕЛ System Audio"));
+    PulseAudioRecordStream *streamPointer = stream.get();
+    m_stream = std::move(stream);
+    const quint64 streamSerial = ++m_streamSerial;
+
+    PulseAudioRecordStream::Format streamFormat;
+    streamFormat.sampleFormat = PA_SAMPLE_FLOAT32LE;
+    streamFormat.rate = sink.value->sampleSpec.rate;
+    streamFormat.channels = sink.value->sampleSpec.channels;
+    streamFormat.channelMap = sink.value->channelMap;
+
+    // Runs on the server's thread: copy, stamp, queue. Nothing else.
+    auto onData = [queue, processing, format, bytesPerFrame](const void *data, std::size_t bytes) {
+        if (!data || bytes < std::size_t(bytesPerFrame))
+            return;
+        CapturedAudioChunk chunk;
+        chunk.capturedAtUptimeNanoseconds = uptimeNanoseconds();
+        chunk.frameCount = quint32(bytes / std::size_t(bytesPerFrame));
+        chunk.data = QByteArray(static_cast<const char *>(data), qsizetype(chunk.frameCount) * bytesPerFrame);
+        chunk.format = format;
+        queue->async([processing, chunk = std::move(chunk)] { processing->process(chunk); });
+    };
+    auto onFailure = [self, streamSerial](int error) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, streamSerial, error] {
+                if (!self || self->m_streamSerial != streamSerial || !self->m_stream)
+                    return;
+                qCWarning(KavrelDiagnostics::audio()).noquote()
+                    << "system capture stream stopped:" << QString::fromUtf8(pa_strerror(error));
+                self->m_streamHealthy = false;
+                self->requestFollow();
+            },
+            Qt::QueuedConnection);
+    };
+
+    if (m_state == State::Starting)
+        m_processingQueue.sync([processing] { processing->begin(); });
+
+    const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
+        sink.value->monitorSourceName, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (result.error != 0) {
+        if (m_stream.get() == streamPointer)
+            m_stream.reset();
+        switch (result.failedStep) {
+        case PulseAudioRecordStream::Step::createStream:
+            throw SystemAudioCaptureError::failedToCreateProcessTap(result.error);
+        case PulseAudioRecordStream::Step::connectStream:
+            throw SystemAudioCaptureError::failedToCreateIOProc(result.error);
+        case PulseAudioRecordStream::Step::startStream:
+            throw SystemAudioCaptureError::failedToStartDevice(result.error);
+        }
+    }
+    m_capturedSinkName = sinkName;
+    m_streamHealthy = true;
+    qCInfo(KavrelDiagnostics::audio()).noquote()
+        << QString::asprintf("system capture sink=%s rate=%u channels=%u", qPrintable(sinkName),
+                             unsigned(streamFormat.rate), unsigned(streamFormat.channels));
+}
+
+void SystemAudioCaptureService::requestFollow()
+{
+    if (m_following) {
+        m_followAgain = true;
+        return;
+    }
+    m_following = true;
+    QPointer<SystemAudioCaptureService> self(this);
+    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (self)
+            co_await self->followDefaultSink();
+    });
+}
+
+// Moves capture to the current default sink. Runs one at a time; changes that arrive
+// meanwhile are taken up by another round.
+QCoro::Task<void> SystemAudioCaptureService::followDefaultSink()
+{
+    QPointer<SystemAudioCaptureService> self(this);
+    do {
+        m_followAgain = false;
+        if (m_state != State::Capturing)
+            break;
+        const quint64 generation = m_generation;
+        try {
+            co_await connectToDefaultSink(generation, true);
+        } catch (...) {
+            if (!self)
+                co_return;
+            if (m_generation == generation) {
+                qCWarning(KavrelDiagnostics::audio()).noquote()
+                    << "system capture could not follow the default output:" << errorMessage(std::current_exception());
+            }
+        }
+        if (!self)
+            co_return;
+    } while (m_followAgain);
+    m_following = false;
+}
+
+std::exception_ptr SystemAudioCaptureService::teardown()
+{
+    Processing *processing = m_processing.get();
+    std::exception_ptr firstError;
+    // The stream goes first, so no fragment arrives after the worker has been told to stop.
+    if (m_stream) {
+        const int error = m_stream->disconnect();
+        if (error != 0)
+            firstError = std::make_exception_ptr(SystemAudioCaptureError::failedToStopDevice(error));
+    }
+    m_stream.reset();
+    m_streamHealthy = false;
+    m_capturedSinkName.clear();
+    std::exception_ptr processingError;
+    m_processingQueue.sync([processing, &processingError] { processingError = processing->end(); });
+    return processingError ? processingError : firstError;
+}
+
+QCoro::Task<std::optional<QUrl>> SystemAudioCaptureService::stopCapture()
+{
+    if (m_state == State::Idle)
+        throw SystemAudioCaptureError::notCapturing();
+    ++m_generation;
+    const std::exception_ptr error = teardown();
+    m_state = State::Idle;
+    if (error)
+        std::rethrow_exception(error);
+    co_return std::nullopt;
+}

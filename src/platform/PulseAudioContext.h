@@ -1,0 +1,196 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+struct pa_context;
+struct pa_operation;
+struct pa_threaded_mainloop;
+struct pa_sink_info;
+struct pa_source_info;
+struct pa_sink_input_info;
+struct pa_server_info;
+
+// The program's one connection to the PulseAudio server (or PipeWire's pulse server).
+//
+// It runs PulseAudio's threaded main loop and keeps a cache of the server's defaults, sinks,
+// sources and sink inputs, kept current by subscription, so that device lists can be read
+// at any time without a round trip. Reading the cache is thread-safe. Its signals are
+// emitted on the thread the object lives on (the main thread), through queued invocation.
+//
+// Record streams (PulseAudioRecordStream) are made on this connection; their callbacks run
+// on the main-loop thread.
+//
+// A connection lost with the server is made again on the next ready() or waitUntilReady().
+class PulseAudioContext final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class State { Connecting, Ready, Failed };
+
+    struct SampleSpec
+    {
+        int format = 0; // pa_sample_format_t
+        quint32 rate = 0;
+        quint8 channels = 0;
+        bool operator==(const SampleSpec &) const = default;
+    };
+
+    struct ServerInfo
+    {
+        QString serverName;
+        QString serverVersion;
+        QString defaultSinkName;
+        QString defaultSourceName;
+    };
+
+    struct Sink
+    {
+        quint32 index = 0;
+        QString name;
+        QString description;
+        QString monitorSourceName;
+        SampleSpec sampleSpec;
+        std::vector<int> channelMap; // pa_channel_position_t per channel
+    };
+
+    struct Source
+    {
+        quint32 index = 0;
+        QString name;
+        QString description;
+        // The monitor of a sink (what the sink plays), not an input device.
+        bool isMonitor = false;
+        SampleSpec sampleSpec;
+        std::vector<int> channelMap;
+    };
+
+    // A stream that plays into a sink. Uncorked means it is playing (or ready to).
+    struct SinkInput
+    {
+        quint32 index = 0;
+        quint32 sinkIndex = 0;
+        bool corked = false;
+        std::optional<qint64> processId; // application.process.id
+        QString applicationName;         // application.name
+        QString processBinary;           // application.process.binary
+    };
+
+    // Answers of direct queries: the value, or the server's error number.
+    template<typename T>
+    struct Reply
+    {
+        std::optional<T> value;
+        int error = 0;
+    };
+
+    // The process-wide connection, made on first use. Call it first on the main thread.
+    static std::shared_ptr<PulseAudioContext> shared();
+
+    // Starts connecting at once. The server is the one libpulse finds (PULSE_SERVER, the
+    // user's runtime socket); no server is ever spawned.
+    explicit PulseAudioContext(QObject *parent = nullptr);
+    ~PulseAudioContext() override;
+
+    State state() const;
+    // The server's error number of the last failure (0 when none).
+    int lastError() const;
+
+    // Waits until the connection is ready and the cache is filled; true when it is.
+    // Reconnects first when the connection has failed.
+    QCoro::Task<bool> ready();
+    // The same for callers that cannot await (device lists on demand). Blocks the caller for
+    // at most the timeout; never call it on the main-loop thread.
+    bool waitUntilReady(std::chrono::milliseconds timeout);
+
+    ServerInfo serverInfo() const;
+    std::vector<Sink> sinks() const;
+    std::vector<Source> sources() const;
+    std::vector<SinkInput> sinkInputs() const;
+    std::optional<Sink> sinkNamed(const QString &name) const;
+    std::optional<Source> sourceNamed(const QString &name) const;
+
+    // Fresh answers straight from the server, for decisions that must not rest on the cache.
+    QCoro::Task<Reply<ServerInfo>> queryServerInfo();
+    QCoro::Task<Reply<Sink>> querySink(QString name);
+    QCoro::Task<Reply<Source>> querySource(QString name);
+
+    // Holds the main-loop lock. Every call into libpulse outside the main-loop thread's own
+    // callbacks must hold it.
+    class Lock
+    {
+    public:
+        explicit Lock(const PulseAudioContext &context);
+        ~Lock();
+        Lock(const Lock &) = delete;
+        Lock &operator=(const Lock &) = delete;
+
+    private:
+        pa_threaded_mainloop *m_mainloop;
+    };
+
+    // For stream owners, under Lock: the current server connection (null when none).
+    pa_context *paContext() const { return m_context; }
+    pa_threaded_mainloop *mainloop() const { return m_mainloop; }
+    bool isMainLoopThread() const;
+
+    // A request waiting for the server's answer (internal).
+    struct Pending;
+
+Q_SIGNALS:
+    void stateChanged(PulseAudioContext::State state);
+    void defaultSinkChanged(const QString &sinkName);
+    void defaultSourceChanged(const QString &sourceName);
+    // Sinks or sources came, went or changed.
+    void devicesChanged();
+    void sinkInputsChanged();
+
+private:
+    void registerQuery(const std::shared_ptr<Pending> &request);
+    void forgetQuery(Pending *request);
+    void failPendingQueries(int error);
+    template<typename T>
+    QCoro::Task<Reply<T>> runQuery(std::function<pa_operation *(pa_context *, void *)> issue);
+
+    void connectToServer();           // under the lock
+    void setState(State state, int error); // on the main-loop thread, under the lock
+    void startSync();                 // on the main-loop thread
+    void finishSyncStep();            // on the main-loop thread
+    void requestServerInfo();
+    void storeServerInfo(const pa_server_info *info);
+    void storeSink(const pa_sink_info *info);
+    void storeSource(const pa_source_info *info);
+    void storeSinkInput(const pa_sink_input_info *info);
+    void notify(void (PulseAudioContext::*signal)());
+
+    static void contextStateCallback(pa_context *context, void *userdata);
+    static void subscriptionCallback(pa_context *context, int eventType, quint32 index, void *userdata);
+
+    pa_threaded_mainloop *m_mainloop = nullptr;
+    pa_context *m_context = nullptr; // written under the lock
+
+    mutable std::mutex m_cacheMutex;
+    std::condition_variable m_readyCondition;
+    State m_state = State::Connecting;
+    int m_lastError = 0;
+    int m_syncStepsLeft = 0;
+    bool m_synced = false;
+    ServerInfo m_serverInfo;
+    std::map<quint32, Sink> m_sinks;
+    std::map<quint32, Source> m_sources;
+    std::map<quint32, SinkInput> m_sinkInputs;
+    std::vector<std::shared_ptr<Pending>> m_readyWaiters;
+    std::vector<std::shared_ptr<Pending>> m_pendingQueries;
+};

@@ -1,0 +1,182 @@
+#include "platform/PulseAudioRecordStream.h"
+
+#include <QFuture>
+#include <QPromise>
+
+#include <qcoro/qcorofuture.h>
+
+#include <pulse/pulseaudio.h>
+
+// State shared with the main-loop thread's callbacks. Only touched under the main-loop
+// lock.
+struct PulseAudioRecordStream::Shared
+{
+    pa_stream *stream = nullptr;
+    DataCallback onData;
+    FailureCallback onFailure;
+    std::shared_ptr<QPromise<ConnectResult>> connectPromise;
+    bool recording = false;
+
+    void finishConnect(ConnectResult result)
+    {
+        if (!connectPromise)
+            return;
+        connectPromise->addResult(result);
+        connectPromise->finish();
+        connectPromise.reset();
+    }
+
+    static void stateCallback(pa_stream *stream, void *userdata)
+    {
+        auto *shared = static_cast<Shared *>(userdata);
+        switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            shared->recording = true;
+            shared->finishConnect(ConnectResult{0, Step::startStream});
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED: {
+            const int error = pa_context_errno(pa_stream_get_context(stream));
+            if (shared->connectPromise) {
+                shared->finishConnect(ConnectResult{error ? error : PA_ERR_UNKNOWN, Step::startStream});
+            } else if (shared->recording) {
+                shared->recording = false;
+                if (shared->onFailure)
+                    shared->onFailure(error ? error : PA_ERR_KILLED);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    static void readCallback(pa_stream *stream, std::size_t, void *userdata)
+    {
+        auto *shared = static_cast<Shared *>(userdata);
+        while (pa_stream_readable_size(stream) > 0) {
+            const void *data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
+                return;
+            if (shared->onData)
+                shared->onData(data, bytes);
+            pa_stream_drop(stream);
+        }
+    }
+};
+
+PulseAudioRecordStream::PulseAudioRecordStream(std::shared_ptr<PulseAudioContext> context, QString streamName)
+    : m_context(std::move(context))
+    , m_streamName(std::move(streamName))
+    , m_shared(std::make_shared<Shared>())
+{
+}
+
+PulseAudioRecordStream::~PulseAudioRecordStream()
+{
+    disconnect();
+}
+
+QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::connect(
+    QString sourceName, Format format, std::chrono::milliseconds fragment, DataCallback onData,
+    FailureCallback onFailure)
+{
+    auto promise = std::make_shared<QPromise<ConnectResult>>();
+    promise->start();
+    QFuture<ConnectResult> future = promise->future();
+    {
+        PulseAudioContext::Lock lock(*m_context);
+        std::shared_ptr<Shared> shared = m_shared;
+        pa_context *context = m_context->paContext();
+        if (shared->stream || !context || pa_context_get_state(context) != PA_CONTEXT_READY) {
+            promise->addResult(ConnectResult{shared->stream ? PA_ERR_EXIST : PA_ERR_CONNECTIONTERMINATED,
+                                             Step::createStream});
+            promise->finish();
+        } else {
+            pa_sample_spec spec;
+            spec.format = pa_sample_format_t(format.sampleFormat);
+            spec.rate = format.rate;
+            spec.channels = format.channels;
+            pa_channel_map map;
+            pa_channel_map *mapPointer = nullptr;
+            if (!format.channelMap.empty() && format.channelMap.size() == format.channels) {
+                pa_channel_map_init(&map);
+                map.channels = format.channels;
+                for (std::size_t i = 0; i < format.channelMap.size(); ++i)
+                    map.map[i] = pa_channel_position_t(format.channelMap[i]);
+                if (pa_channel_map_valid(&map))
+                    mapPointer = &map;
+            }
+            pa_stream *stream = pa_sample_spec_valid(&spec)
+                ? pa_stream_new(context, m_streamName.toUtf8().constData(), &spec, mapPointer)
+                : nullptr;
+            if (!stream) {
+                const int error = pa_sample_spec_valid(&spec) ? pa_context_errno(context) : PA_ERR_INVALID;
+                promise->addResult(ConnectResult{error ? error : PA_ERR_INVALID, Step::createStream});
+                promise->finish();
+            } else {
+                shared->stream = stream;
+                shared->onData = std::move(onData);
+                shared->onFailure = std::move(onFailure);
+                shared->connectPromise = promise;
+                shared->recording = false;
+                pa_stream_set_state_callback(stream, &Shared::stateCallback, shared.get());
+                pa_stream_set_read_callback(stream, &Shared::readCallback, shared.get());
+
+                pa_buffer_attr attributes;
+                attributes.maxlength = std::uint32_t(-1);
+                attributes.tlength = std::uint32_t(-1);
+                attributes.prebuf = std::uint32_t(-1);
+                attributes.minreq = std::uint32_t(-1);
+                attributes.fragsize = std::uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &spec));
+                const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+                if (pa_stream_connect_record(stream, sourceName.toUtf8().constData(), &attributes, flags) < 0) {
+                    const int error = pa_context_errno(context);
+                    shared->finishConnect(ConnectResult{error ? error : PA_ERR_UNKNOWN, Step::connectStream});
+                }
+            }
+        }
+    }
+    // The stream object may be gone when the answer comes; only shared state is touched after
+    // the await.
+    std::shared_ptr<PulseAudioContext> context = m_context;
+    std::shared_ptr<Shared> shared = m_shared;
+    const ConnectResult result = co_await future;
+    if (result.error != 0)
+        release(*context, *shared);
+    co_return result;
+}
+
+int PulseAudioRecordStream::disconnect()
+{
+    return release(*m_context, *m_shared);
+}
+
+int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
+{
+    PulseAudioContext::Lock lock(context);
+    int error = 0;
+    if (shared.stream) {
+        pa_stream_set_read_callback(shared.stream, nullptr, nullptr);
+        pa_stream_set_state_callback(shared.stream, nullptr, nullptr);
+        const pa_stream_state_t state = pa_stream_get_state(shared.stream);
+        if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
+            if (pa_stream_disconnect(shared.stream) < 0)
+                error = pa_context_errno(pa_stream_get_context(shared.stream));
+        }
+        pa_stream_unref(shared.stream);
+        shared.stream = nullptr;
+    }
+    shared.recording = false;
+    shared.finishConnect(ConnectResult{PA_ERR_KILLED, Step::startStream});
+    shared.onData = nullptr;
+    shared.onFailure = nullptr;
+    return error;
+}
+
+bool PulseAudioRecordStream::isConnected() const
+{
+    PulseAudioContext::Lock lock(*m_context);
+    return m_shared->stream != nullptr;
+}

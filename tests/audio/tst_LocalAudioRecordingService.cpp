@@ -1,0 +1,347 @@
+#include "audio/LocalAudioRecordingService.h"
+#include "audio/SystemAudioCaptureError.h"
+#include "support/TaskResult.h"
+#include "support/TestAudio.h"
+
+#include <QProcess>
+#include <QTimer>
+#include <QtTest>
+
+#include <qcoro/qcorotask.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+const char *const childModeArgument = "--record-until-killed";
+
+// 1024-sample chunks of a tone with continuous phase.
+class ToneSource
+{
+public:
+    explicit ToneSource(double frequency) : m_frequency(frequency) {}
+    QByteArray next(int samples = 1024)
+    {
+        std::vector<qint16> chunk(std::size_t(samples), 0);
+        for (auto &sample : chunk) {
+            sample = qint16(std::lround(12000 * std::sin(2 * M_PI * m_frequency * double(m_position) / 16000.0)));
+            ++m_position;
+        }
+        return TestAudio::chunkOf(chunk);
+    }
+
+private:
+    double m_frequency;
+    qint64 m_position = 0;
+};
+
+QDateTime fixedStart()
+{
+    return QDateTime(QDate(2026, 3, 3), QTime(14, 5, 9));
+}
+
+QStringList recordingsIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.m4a")}, QDir::Files, QDir::Name);
+}
+
+// Appends seconds of tone in mixer-sized chunks.
+void appendTone(LocalAudioRecordingService &recorder, ToneSource &tone, double seconds)
+{
+    const int chunks = int(std::ceil(seconds * 16000 / 1024));
+    for (int i = 0; i < chunks; ++i)
+        QVERIFY(runTask(recorder.appendMixedAudio(tone.next())).succeeded());
+}
+
+double dominantShare(const TestAudio::ReadBack &readBack, double frequency)
+{
+    // The middle of the recording, away from the encoder's start-up.
+    const std::size_t from = readBack.samples.size() / 4;
+    const std::size_t count = std::min<std::size_t>(8000, readBack.samples.size() / 2);
+    return TestAudio::toneShare(readBack.samples.data() + from, count, 16000, frequency);
+}
+
+// The child mode: records a tone much faster than real time and never stops, until it is
+// killed.
+int recordUntilKilled()
+{
+    LocalAudioRecordingService recorder;
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &recorder, [&] { recorder.appendMixedAudio(tone.next()); });
+    timer.start(2);
+    std::printf("recording\n");
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+class LocalAudioRecordingServiceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void recordingLandsInDownloadsAsAacLcMono16k();
+    void noAudioMeansNoFile_data();
+    void noAudioMeansNoFile();
+    void recordingsNeverReplaceAFile();
+    void cancelDeletesTheRecording();
+    void unusableDownloadsFolderIsReported();
+    void writeFailureDeletesThePartialFileAndIsReported();
+    void killedRecorderLeavesAPlayableFile();
+
+private:
+    QTemporaryDir m_home;
+    QString m_folder;
+};
+
+void LocalAudioRecordingServiceTest::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    // The Downloads folder comes from the user's xdg user-dirs file; point it at a
+    // temporary folder (tests never write into a real Downloads folder).
+    const QString config = m_home.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(config));
+    QFile userDirs(config + QStringLiteral("/user-dirs.dirs"));
+    QVERIFY(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_DOWNLOAD_DIR=\"" + m_home.filePath(QStringLiteral("Fetched")).toUtf8() + "\"\n");
+    userDirs.close();
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    m_folder = m_home.filePath(QStringLiteral("Fetched/КАВРЕЛ"));
+    QCOMPARE(LocalAudioRecordingService::recordingsFolder(), m_folder);
+}
+
+void LocalAudioRecordingServiceTest::cleanup()
+{
+    QDir(m_folder).removeRecursively();
+}
+
+void LocalAudioRecordingServiceTest::recordingLandsInDownloadsAsAacLcMono16k()
+{
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(true);
+    QVERIFY(recordingsIn(m_folder).isEmpty()); // nothing on disk before the first audio
+    ToneSource tone(440);
+    appendTone(recorder, tone, 10.0);
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    const std::optional<QUrl> url = *finished.value;
+
+    QVERIFY(url);
+    QCOMPARE(url->toLocalFile(), m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09.m4a"));
+    const TestAudio::ReadBack readBack = TestAudio::readBack(url->toLocalFile());
+    QVERIFY(readBack.opened);
+    QVERIFY(!readBack.decodeError);
+    QCOMPARE(readBack.codecName, QStringLiteral("aac"));
+    QCOMPARE(readBack.profile, int(FF_PROFILE_AAC_LOW));
+    QCOMPARE(readBack.sampleRate, 16000);
+    QCOMPARE(readBack.channels, 1);
+    const double written = 160 * 1024 / 16000.0;
+    QVERIFY2(std::abs(readBack.containerDuration - written) <= 0.05 * written,
+             qPrintable(QString::number(readBack.containerDuration)));
+    const double decoded = double(readBack.decodedSamples) / 16000.0;
+    QVERIFY2(std::abs(decoded - written) <= 0.05 * written, qPrintable(QString::number(decoded)));
+    QVERIFY(dominantShare(readBack, 440) > 0.9);
+}
+
+void LocalAudioRecordingServiceTest::noAudioMeansNoFile_data()
+{
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QByteArray>("chunk");
+    QTest::newRow("recording off, audio arrives") << false << ToneSource(440).next();
+    QTest::newRow("recording on, no audio") << true << QByteArray();
+    QTest::newRow("recording on, a stray byte") << true << QByteArray(1, '\x7f');
+}
+
+void LocalAudioRecordingServiceTest::noAudioMeansNoFile()
+{
+    QFETCH(bool, enabled);
+    QFETCH(QByteArray, chunk);
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(enabled);
+    if (!chunk.isEmpty())
+        QVERIFY(runTask(recorder.appendMixedAudio(chunk)).succeeded());
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    const std::optional<QUrl> url = *finished.value;
+    QVERIFY(!url);
+    QVERIFY(recordingsIn(m_folder).isEmpty());
+}
+
+// Recordings started in the same second get names of their own; a file already there is
+// never touched.
+void LocalAudioRecordingServiceTest::recordingsNeverReplaceAFile()
+{
+    QVERIFY(QDir().mkpath(m_folder));
+    const QString taken = m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09.m4a");
+    {
+        QFile existing(taken);
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("someone else's file");
+    }
+
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(true);
+    ToneSource low(440);
+    appendTone(recorder, low, 2.0);
+    const auto firstFinished = runTask(recorder.finishRecording());
+    QVERIFY2(firstFinished.succeeded(), qPrintable(firstFinished.errorText()));
+    const std::optional<QUrl> first = *firstFinished.value;
+
+    recorder.startRecording(true);
+    ToneSource high(880);
+    appendTone(recorder, high, 2.0);
+    const auto secondFinished = runTask(recorder.finishRecording());
+    QVERIFY2(secondFinished.succeeded(), qPrintable(secondFinished.errorText()));
+    const std::optional<QUrl> second = *secondFinished.value;
+
+    QVERIFY(first && second);
+    QCOMPARE(first->toLocalFile(), m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09-2.m4a"));
+    QCOMPARE(second->toLocalFile(), m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09-3.m4a"));
+    QFile existing(taken);
+    QVERIFY(existing.open(QIODevice::ReadOnly));
+    QCOMPARE(existing.readAll(), QByteArray("someone else's file"));
+    QVERIFY(dominantShare(TestAudio::readBack(first->toLocalFile()), 440) > 0.9);
+    QVERIFY(dominantShare(TestAudio::readBack(second->toLocalFile()), 880) > 0.9);
+}
+
+void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
+{
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    appendTone(recorder, tone, 2.0);
+    QVERIFY(runTask(recorder.cancel()).succeeded());
+    QVERIFY(recordingsIn(m_folder).isEmpty());
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
+}
+
+void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
+{
+    // Downloads is a file, so no folder can be made inside it.
+    QTemporaryDir other;
+    const QString config = other.filePath(QStringLiteral("config"));
+    QVERIFY(QDir().mkpath(config));
+    QFile blocker(other.filePath(QStringLiteral("Downloads")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QFile userDirs(config + QStringLiteral("/user-dirs.dirs"));
+    QVERIFY(userDirs.open(QIODevice::WriteOnly));
+    userDirs.write("XDG_DOWNLOAD_DIR=\"" + blocker.fileName().toUtf8() + "\"\n");
+    userDirs.close();
+    const QByteArray previous = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+
+    LocalAudioRecordingService recorder(fixedStart);
+    bool thrown = false;
+    try {
+        recorder.startRecording(true);
+    } catch (const SystemAudioCaptureError &error) {
+        thrown = true;
+        QCOMPARE(error.errorCase(), SystemAudioCaptureError::Case::failedToPrepareOutputDirectory);
+        const QString prefix = QStringLiteral("The app could not create the output folder for saved audio recordings: ");
+        QVERIFY(error.message().startsWith(prefix));
+        QVERIFY(error.message().size() > prefix.size());
+    }
+    qputenv("XDG_CONFIG_HOME", previous);
+    QVERIFY(thrown);
+    // The recorder stays idle.
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
+}
+
+// A disk that refuses more data (here: a file size limit) ends the recording: the partial
+// file goes, later audio is ignored, and the failure is reported when the recording ends.
+void LocalAudioRecordingServiceTest::writeFailureDeletesThePartialFileAndIsReported()
+{
+    rlimit original{};
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &original) == 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = original;
+    limited.rlim_cur = 24 * 1024;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    struct Restore
+    {
+        rlimit limit;
+        void (*handler)(int);
+        ~Restore()
+        {
+            setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, handler);
+        }
+    } restore{original, previousHandler};
+
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    appendTone(recorder, tone, 10.0);
+    const auto failure = runTask(recorder.finishRecording()).errorAs<SystemAudioCaptureError>();
+    QVERIFY2(failure, "the write failure was not reported");
+    QCOMPARE(failure->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
+    QVERIFY(failure->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
+    QVERIFY(recordingsIn(m_folder).isEmpty());
+    // The failure belonged to that recording only.
+    const auto idleFinish = runTask(recorder.finishRecording());
+    QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
+}
+
+// A recorder killed in the middle of writing leaves a file that plays up to about its last
+// second.
+void LocalAudioRecordingServiceTest::killedRecorderLeavesAPlayableFile()
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(childModeArgument)});
+    QVERIFY(child.waitForStarted());
+    QVERIFY(child.waitForReadyRead(20000));
+
+    QString path;
+    qint64 decodedBeforeKill = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QStringList files = recordingsIn(m_folder);
+            if (files.isEmpty())
+                return false;
+            path = QDir(m_folder).filePath(files.front());
+            decodedBeforeKill = TestAudio::readBack(path).decodedSamples;
+            return decodedBeforeKill >= 3 * 16000;
+        }(),
+        30000);
+    QCOMPARE(child.state(), QProcess::Running);
+    child.kill();
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    const TestAudio::ReadBack readBack = TestAudio::readBack(path);
+    QVERIFY(readBack.opened);
+    QCOMPARE(readBack.codecName, QStringLiteral("aac"));
+    QCOMPARE(readBack.sampleRate, 16000);
+    QCOMPARE(readBack.channels, 1);
+    QVERIFY2(readBack.decodedSamples >= decodedBeforeKill,
+             qPrintable(QStringLiteral("%1 < %2").arg(readBack.decodedSamples).arg(decodedBeforeKill)));
+    QVERIFY(dominantShare(readBack, 440) > 0.9);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (argc >= 2 && qstrcmp(argv[1], childModeArgument) == 0)
+        return recordUntilKilled();
+    LocalAudioRecordingServiceTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_LocalAudioRecordingService.moc"

@@ -1,0 +1,247 @@
+#include "audio/MicrophoneCaptureError.h"
+#include "audio/MicrophoneCaptureService.h"
+#include "audio/MicrophoneLevelGate.h"
+#include "platform/PulseAudioContext.h"
+#include "support/TaskResult.h"
+#include "support/TestAudio.h"
+
+#include <QCollator>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+// What the handlers report, in the order they report it (on the capture thread).
+struct Events
+{
+    struct Event
+    {
+        bool isLevel = false;
+        double level = 0;
+        QByteArray chunk;
+    };
+
+    std::mutex mutex;
+    std::vector<Event> events;
+    bool onMainThread = false;
+    QStringList errors;
+
+    void note(Event event)
+    {
+        std::lock_guard lock(mutex);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            onMainThread = true;
+        events.push_back(std::move(event));
+    }
+    std::size_t levelCount()
+    {
+        std::lock_guard lock(mutex);
+        return std::size_t(std::count_if(events.begin(), events.end(), [](const Event &e) { return e.isLevel; }));
+    }
+    std::vector<Event> snapshot()
+    {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+};
+
+void attach(MicrophoneCaptureService &service, const std::shared_ptr<Events> &events)
+{
+    service.setLevelHandler([events](double level) { events->note({true, level, {}}); });
+    service.setLiveAudioDataHandler([events](const QByteArray &chunk) { events->note({false, 0, chunk}); });
+    service.setErrorHandler([events](const QString &message) {
+        std::lock_guard lock(events->mutex);
+        events->errors << message;
+    });
+}
+
+// One 10 ms block as the handlers saw it: its level and the chunk it passed, if any.
+struct Block
+{
+    double level = 0;
+    bool passed = false;
+    qsizetype chunkSamples = 0;
+};
+
+std::vector<Block> blocksOf(const std::vector<Events::Event> &events)
+{
+    std::vector<Block> blocks;
+    for (const Events::Event &event : events) {
+        if (event.isLevel) {
+            blocks.push_back(Block{event.level, false, 0});
+        } else if (!blocks.empty()) {
+            blocks.back().passed = true;
+            blocks.back().chunkSamples += event.chunk.size() / 2;
+        }
+    }
+    return blocks;
+}
+
+} // namespace
+
+class MicrophoneCaptureServiceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void offersInputsButNeverAMonitor();
+    void neverChoosesAMonitorAsDefault();
+    void gateOpensOnSoundHoldsAndCloses();
+    void missingDeviceFallsBackToTheDefault();
+
+private:
+    QString m_feed;
+    QString m_source;
+    QTemporaryDir m_files;
+};
+
+void MicrophoneCaptureServiceTest::initTestCase()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
+        QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
+    m_feed = qEnvironmentVariable("KAVREL_TEST_PULSE_MIC_FEED");
+    m_source = qEnvironmentVariable("KAVREL_TEST_PULSE_MIC_SOURCE");
+    QVERIFY(!m_feed.isEmpty() && !m_source.isEmpty());
+    QVERIFY(m_files.isValid());
+}
+
+void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
+{
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    QVERIFY(std::any_of(devices.begin(), devices.end(), [this](const MicrophoneInputDevice &device) {
+        return device.id == m_source && device.name == QStringLiteral("Kavrel-Test-Microphone");
+    }));
+
+    const std::optional<QString> sources = TestAudio::pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")});
+    QVERIFY(sources);
+    QStringList monitors;
+    for (const QString &line : sources->split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString name = line.section(QLatin1Char('\t'), 1, 1);
+        if (name.endsWith(QStringLiteral(".monitor")))
+            monitors << name;
+    }
+    QVERIFY(monitors.size() >= 2);
+    for (const MicrophoneInputDevice &device : devices)
+        QVERIFY2(!monitors.contains(device.id), qPrintable(device.id));
+
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    QVERIFY(std::is_sorted(devices.begin(), devices.end(), [&](const auto &a, const auto &b) {
+        return collator.compare(a.name, b.name) < 0;
+    }));
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(m_source));
+}
+
+// A machine without a microphone often has a monitor as its default source; that is never
+// taken for a microphone.
+void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
+{
+    const QString monitor = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK") + QStringLiteral(".monitor");
+    QVERIFY(TestAudio::pactl({QStringLiteral("set-default-source"), monitor}));
+    struct Restore
+    {
+        QString source;
+        ~Restore() { TestAudio::pactl({QStringLiteral("set-default-source"), source}); }
+    } restore{m_source};
+
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    QTRY_COMPARE(context->serverInfo().defaultSourceName, monitor);
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    QVERIFY(!devices.empty());
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(devices.front().id));
+}
+
+// A tone through the microphone: every block is metered; loud blocks pass the gate, ten
+// quiet blocks after the last loud one still pass, then the gate closes.
+void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
+{
+    const QString dir = m_files.path();
+    const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 0.5, 44100, 2, -6);
+    const QString quiet = TestAudio::makeSilence(dir, QStringLiteral("quiet.wav"), 0.5, 44100, 2);
+    QVERIFY(!tone.isEmpty() && !quiet.isEmpty());
+    const QString program = TestAudio::concatenate(dir, QStringLiteral("program.wav"), {tone, quiet});
+
+    auto events = std::make_shared<Events>();
+    MicrophoneCaptureService service;
+    attach(service, events);
+    const auto started = runTask(service.startCapture(m_source));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QVERIFY(service.isCapturing());
+    QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 5, 5000);
+    QVERIFY(TestAudio::playInto(m_feed, program));
+    QTest::qWait(300);
+    service.stopCapture();
+    QVERIFY(!service.isCapturing());
+
+    const std::vector<Events::Event> all = events->snapshot();
+    QVERIFY(!events->onMainThread);
+    QVERIFY2(events->errors.isEmpty(), qPrintable(events->errors.join(QLatin1Char('\n'))));
+    QVERIFY(all.back().isLevel);
+    QCOMPARE(all.back().level, 0.0);
+
+    const std::vector<Block> blocks = blocksOf(std::vector<Events::Event>(all.begin(), all.end() - 1));
+    std::vector<std::size_t> loud;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (blocks[i].level >= MicrophoneLevelGate::gateThreshold)
+            loud.push_back(i);
+    }
+    QVERIFY2(loud.size() >= 45 && loud.size() <= 52, qPrintable(QString::number(loud.size())));
+    const std::size_t first = loud.front();
+    const std::size_t last = loud.back();
+    QCOMPARE(last - first + 1, loud.size()); // one run of sound
+
+    // Before the sound nothing passes.
+    for (std::size_t i = 0; i < first; ++i)
+        QVERIFY(!blocks[i].passed);
+    // The level follows the signal: a sine at -6 dBFS reads about -9 dB, silence 0.
+    std::vector<double> levels;
+    for (std::size_t i : loud) {
+        QVERIFY(blocks[i].passed);
+        levels.push_back(blocks[i].level);
+    }
+    std::nth_element(levels.begin(), levels.begin() + qsizetype(levels.size() / 2), levels.end());
+    QVERIFY2(std::abs(levels[levels.size() / 2] - 0.8495) < 0.03, qPrintable(QString::number(levels[levels.size() / 2])));
+    // The hang: ten more blocks, then the gate is shut.
+    QVERIFY(blocks.size() > last + 20);
+    for (std::size_t i = last + 1; i <= last + 10; ++i) {
+        QVERIFY2(blocks[i].passed, qPrintable(QString::number(i - last)));
+        QCOMPARE(blocks[i].level, 0.0);
+    }
+    for (std::size_t i = last + 11; i < blocks.size(); ++i)
+        QVERIFY2(!blocks[i].passed, qPrintable(QString::number(i - last)));
+    // Each passed block becomes one chunk of about 10 ms at 16 kHz.
+    for (std::size_t i = first + 1; i <= last + 10; ++i)
+        QVERIFY2(blocks[i].chunkSamples >= 150 && blocks[i].chunkSamples <= 170,
+                 qPrintable(QString::number(blocks[i].chunkSamples)));
+}
+
+void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
+{
+    auto events = std::make_shared<Events>();
+    MicrophoneCaptureService service;
+    attach(service, events);
+
+    // Stopping while stopped only reports a silent meter.
+    service.stopCapture();
+    QCOMPARE(events->levelCount(), std::size_t(1));
+
+    const auto started = runTask(service.startCapture(QStringLiteral("kavrel_unplugged_microphone")));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 10, 5000);
+    const auto again = runTask(service.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
+    QVERIFY2(again, "a second start was accepted");
+    QCOMPARE(again->errorCase(), MicrophoneCaptureError::Case::alreadyCapturing);
+    QCOMPARE(again->message(), QStringLiteral("Microphone capture is already running."));
+    service.stopCapture();
+    const std::size_t afterStop = events->snapshot().size();
+    QTest::qWait(100);
+    QCOMPARE(events->snapshot().size(), afterStop);
+    QCOMPARE(events->snapshot().back().level, 0.0);
+}
+
+QTEST_GUILESS_MAIN(MicrophoneCaptureServiceTest)
+#include "tst_MicrophoneCaptureService.moc"

@@ -1,0 +1,268 @@
+#include "audio/SystemAudioCaptureError.h"
+#include "audio/SystemAudioCaptureService.h"
+#include "support/TaskResult.h"
+#include "support/TestAudio.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QtTest>
+
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Collects chunks on the processing thread.
+struct Collected
+{
+    std::mutex mutex;
+    std::vector<QByteArray> chunks;
+    bool onMainThread = false;
+
+    void add(const QByteArray &chunk)
+    {
+        std::lock_guard lock(mutex);
+        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+            onMainThread = true;
+        chunks.push_back(chunk);
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex);
+        chunks.clear();
+    }
+    std::vector<qint16> samples()
+    {
+        std::lock_guard lock(mutex);
+        std::vector<qint16> all;
+        for (const QByteArray &chunk : chunks) {
+            const std::vector<qint16> part = TestAudio::samplesOf(chunk);
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    }
+    std::size_t sampleCount()
+    {
+        std::lock_guard lock(mutex);
+        std::size_t count = 0;
+        for (const QByteArray &chunk : chunks)
+            count += std::size_t(chunk.size() / 2);
+        return count;
+    }
+};
+
+constexpr std::size_t window = 160; // 10 ms at 16 kHz
+
+// Index of the first 10 ms window whose level exceeds the threshold, or npos.
+std::size_t firstLoud(const std::vector<qint16> &samples, double threshold, std::size_t from = 0)
+{
+    for (std::size_t i = from; i + window <= samples.size(); i += window) {
+        if (TestAudio::rms(samples, i, window) > threshold)
+            return i;
+    }
+    return std::string::npos;
+}
+
+std::size_t lastLoud(const std::vector<qint16> &samples, double threshold)
+{
+    std::size_t last = std::string::npos;
+    for (std::size_t i = 0; i + window <= samples.size(); i += window) {
+        if (TestAudio::rms(samples, i, window) > threshold)
+            last = i + window;
+    }
+    return last;
+}
+
+std::size_t at(double seconds)
+{
+    return std::size_t(seconds * 16000);
+}
+
+} // namespace
+
+class SystemAudioCaptureServiceTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void capturesWhatIsPlayedInOrder();
+    void refusesToStartTwiceOrStopWhenIdle();
+    void followsAChangeOfTheDefaultOutput();
+    void dropsChunksThatWaitedTooLong();
+
+private:
+    QString m_sink;
+    QTemporaryDir m_files;
+};
+
+void SystemAudioCaptureServiceTest::initTestCase()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
+        QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
+    m_sink = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK");
+    QVERIFY(!m_sink.isEmpty());
+    QVERIFY(m_files.isValid());
+}
+
+// A tone, a pause and a phrase played into the default output come out as 16 kHz mono
+// chunks with each part where it was played: nothing lost, nothing reordered.
+void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
+{
+    const QString dir = m_files.path();
+    const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 1.0, 48000, 2, -6);
+    const QString pause = TestAudio::makeSilence(dir, QStringLiteral("pause.wav"), 0.5, 48000, 2);
+    const QString speech = TestAudio::makeSpeech(dir, QStringLiteral("speech.wav"),
+                                                 QStringLiteral("The meeting starts now, please listen carefully."), 48000, 2);
+    QVERIFY(!tone.isEmpty() && !pause.isEmpty() && !speech.isEmpty());
+    const QString program = TestAudio::concatenate(dir, QStringLiteral("program.wav"), {tone, pause, speech});
+    QVERIFY(!program.isEmpty());
+    const double speechSeconds = TestAudio::durationOf(speech);
+    QVERIFY(speechSeconds > 1.0);
+
+    auto collected = std::make_shared<Collected>();
+    SystemAudioCaptureService service;
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QCOMPARE(service.capturedSinkName(), m_sink);
+    QTest::qWait(300);
+    QVERIFY(TestAudio::playInto(m_sink, program));
+    QTest::qWait(400);
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+
+    QVERIFY(!collected->onMainThread);
+    {
+        std::lock_guard lock(collected->mutex);
+        QVERIFY(!collected->chunks.empty());
+        for (const QByteArray &chunk : collected->chunks) {
+            QVERIFY(!chunk.isEmpty());
+            QCOMPARE(chunk.size() % 2, 0);
+        }
+    }
+    const std::vector<qint16> samples = collected->samples();
+    const std::size_t onset = firstLoud(samples, 0.05);
+    QVERIFY2(onset != std::string::npos, "the tone never arrived");
+
+    // The tone: a second of 1 kHz at -6 dBFS (equal channels mix down to the same level).
+    QVERIFY(TestAudio::toneShare(samples, onset + at(0.1), at(0.8), 16000, 1000) > 0.95);
+    QVERIFY(std::abs(TestAudio::rms(samples, onset + at(0.1), at(0.8)) - 0.354) < 0.04);
+    // The pause.
+    QVERIFY(TestAudio::rms(samples, onset + at(1.1), at(0.3)) < 0.002);
+    // The phrase, not the tone.
+    QVERIFY(TestAudio::rms(samples, onset + at(1.5), at(speechSeconds)) > 0.01);
+    QVERIFY(TestAudio::toneShare(samples, onset + at(1.5), at(speechSeconds), 16000, 1000) < 0.2);
+    // It ends where it should: a lost chunk would end it early, a repeated one late.
+    const std::size_t end = lastLoud(samples, 0.003);
+    const double endSeconds = double(end - onset) / 16000.0;
+    QVERIFY2(endSeconds <= 1.5 + speechSeconds + 0.03 && endSeconds >= 1.5 + speechSeconds - 0.6,
+             qPrintable(QStringLiteral("phrase ends at %1 s, the file at %2 s").arg(endSeconds).arg(1.5 + speechSeconds)));
+    QVERIFY(TestAudio::rms(samples, end + at(0.05), samples.size()) < 0.002);
+}
+
+void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
+{
+    SystemAudioCaptureService service;
+    const auto expectError = [](auto result, SystemAudioCaptureError::Case expected, const QString &text) {
+        const auto error = result.template errorAs<SystemAudioCaptureError>();
+        QVERIFY2(error, "no capture error");
+        QCOMPARE(error->errorCase(), expected);
+        QCOMPARE(error->message(), text);
+    };
+    expectError(runTask(service.stopCapture()), SystemAudioCaptureError::Case::notCapturing,
+                QStringLiteral("System audio capture is not running."));
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    expectError(runTask(service.startCapture()), SystemAudioCaptureError::Case::alreadyCapturing,
+                QStringLiteral("System audio capture is already running."));
+    QVERIFY(service.isCapturing());
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+    QVERIFY(!*stopped.value);
+    expectError(runTask(service.stopCapture()), SystemAudioCaptureError::Case::notCapturing,
+                QStringLiteral("System audio capture is not running."));
+    // It starts again after a stop.
+    QVERIFY(runTask(service.startCapture()).succeeded());
+    QVERIFY(runTask(service.stopCapture()).succeeded());
+}
+
+// When another output becomes the default, capture moves there, in that output's format.
+void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
+{
+    const QString other = QStringLiteral("kavrel_test_headphones");
+    const std::optional<QString> module = TestAudio::pactl(
+        {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + other,
+         QStringLiteral("rate=32000"), QStringLiteral("channels=1")});
+    QVERIFY(module);
+    struct Restore
+    {
+        QString sink;
+        QString module;
+        ~Restore()
+        {
+            TestAudio::pactl({QStringLiteral("set-default-sink"), sink});
+            TestAudio::pactl({QStringLiteral("unload-module"), module});
+        }
+    } restore{m_sink, module->trimmed()};
+
+    const QString dir = m_files.path();
+    const QString low = TestAudio::makeTone(dir, QStringLiteral("low.wav"), 440, 0.6, 48000, 2, -6);
+    const QString high = TestAudio::makeTone(dir, QStringLiteral("high.wav"), 1000, 0.6, 32000, 1, -6);
+    QVERIFY(!low.isEmpty() && !high.isEmpty());
+
+    auto collected = std::make_shared<Collected>();
+    SystemAudioCaptureService service;
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QCOMPARE(service.capturedSinkName(), m_sink);
+
+    QVERIFY(TestAudio::pactl({QStringLiteral("set-default-sink"), other}));
+    QTRY_COMPARE(service.capturedSinkName(), other);
+    collected->clear();
+    QVERIFY(TestAudio::playInto(m_sink, low));   // the old output is no longer heard
+    QVERIFY(TestAudio::playInto(other, high));
+    QTest::qWait(200);
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+
+    const std::vector<qint16> samples = collected->samples();
+    const std::size_t onset = firstLoud(samples, 0.05);
+    QVERIFY2(onset != std::string::npos, "nothing played into the new default output arrived");
+    QVERIFY(TestAudio::toneShare(samples, onset + at(0.05), at(0.4), 16000, 1000) > 0.95);
+    QVERIFY(TestAudio::rms(samples, 0, onset) < 0.002);
+}
+
+// While the handler is stuck, fragments pile up; those older than 750 ms when their turn
+// comes are dropped rather than delivered late.
+void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
+{
+    auto collected = std::make_shared<Collected>();
+    auto clock = std::make_shared<QElapsedTimer>();
+    auto firstArrival = std::make_shared<std::atomic<qint64>>(-1);
+    clock->start();
+    SystemAudioCaptureService service;
+    service.setLiveAudioDataHandler([collected, clock, firstArrival](const QByteArray &chunk) {
+        qint64 none = -1;
+        if (firstArrival->compare_exchange_strong(none, clock->elapsed()))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        collected->add(chunk);
+    });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    // An idle output may take a moment to deliver its first fragment; from then on it
+    // delivers in real time.
+    QTRY_VERIFY_WITH_TIMEOUT(firstArrival->load() >= 0, 5000);
+    QTest::qWait(3000);
+    const double elapsed = double(clock->elapsed() - firstArrival->load()) / 1000.0;
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+
+    // About the first 750 ms of the stall are lost; everything after it arrives.
+    const double missing = elapsed - double(collected->sampleCount()) / 16000.0;
+    QVERIFY2(missing > 0.55 && missing < 1.0, qPrintable(QStringLiteral("%1 s missing").arg(missing)));
+}
+
+QTEST_GUILESS_MAIN(SystemAudioCaptureServiceTest)
+#include "tst_SystemAudioCaptureService.moc"

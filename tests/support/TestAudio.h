@@ -1,0 +1,67 @@
+#pragma once
+
+// Test audio: files made at test time with sox and espeak-ng, playback into the private
+// audio server with paplay, tone detection, and reading recordings back with libavformat.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QProcess;
+
+namespace TestAudio {
+
+// Runs a program to its end; true when it exited with 0. Its error output goes to the test
+// log when it fails.
+bool run(const QString &program, const QStringList &arguments, int timeoutMilliseconds = 30000);
+
+// A sine tone as a WAV file (sox), 16-bit, at the given level in dBFS.
+QString makeTone(const QString &directory, const QString &name, double frequency, double seconds, int sampleRate,
+                 int channels, double levelDb = -6.0);
+// Silence as a WAV file.
+QString makeSilence(const QString &directory, const QString &name, double seconds, int sampleRate, int channels);
+// A spoken phrase (espeak-ng) resampled to the given format.
+QString makeSpeech(const QString &directory, const QString &name, const QString &text, int sampleRate, int channels);
+// The files one after another in one WAV file (they must share a format).
+QString concatenate(const QString &directory, const QString &name, const QStringList &files);
+// Duration of a sound file in seconds (soxi).
+double durationOf(const QString &file);
+
+// Plays a file into a sink of the private audio server and waits for the end.
+bool playInto(const QString &sink, const QString &file);
+// Starts playing and returns at once.
+std::unique_ptr<QProcess> startPlaying(const QString &sink, const QString &file);
+
+// Runs pactl with the arguments; its output, or nothing when it failed.
+std::optional<QString> pactl(const QStringList &arguments);
+
+// Samples of an audio chunk (an odd last byte is ignored).
+std::vector<qint16> samplesOf(const QByteArray &chunk);
+QByteArray chunkOf(const std::vector<qint16> &samples);
+
+// Power of one frequency relative to the whole signal's power (0 … about 1).
+double toneShare(const float *samples, std::size_t count, double sampleRate, double frequency);
+double toneShare(const std::vector<qint16> &samples, std::size_t from, std::size_t count, double sampleRate,
+                 double frequency);
+double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t count); // 0 … 1
+
+// A recording read back.
+struct ReadBack
+{
+    bool opened = false;
+    QString codecName;
+    int profile = -1;
+    int sampleRate = 0;
+    int channels = 0;
+    double containerDuration = -1; // seconds, -1 when unknown
+    qint64 decodedSamples = 0;
+    std::vector<float> samples; // decoded, first channel
+    bool decodeError = false;   // decoding stopped on damaged data
+};
+ReadBack readBack(const QString &path);
+
+} // namespace TestAudio
