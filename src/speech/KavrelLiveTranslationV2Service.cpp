@@ -489,6 +489,11 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::establishSocket(bool resume, C
     }
     if (!failure)
         co_return;
+    // A socket closed under this attempt by a failure or a protocol error ends the waits and
+    // sends on it with a cancellation. That is a lost connection to try again, not the
+    // cancellation of the attempt itself, which ends the reconnect loop.
+    if (self && isCancellation(failure) && !token.isCancelled())
+        failure = socketReplacedError();
     if (self) {
         qCWarning(logger()).noquote() << QStringLiteral("v2 websocket setup failed task=%1 error=%2")
                                              .arg(task->taskIdentifier())
