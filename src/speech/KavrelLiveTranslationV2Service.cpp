@@ -874,6 +874,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationT
                 const QString description = errorMessage(failure);
                 qCWarning(logger()).noquote()
                     << QStringLiteral("v2 connection stopped after non-recoverable error=%1").arg(description);
+                // A loop cancelled by a reset belongs to a session that is over; a session
+                // started since then has a handler of its own that must not hear of it.
+                if (token.isCancelled())
+                    break;
                 emitEvent(DeepSeekTranslationEvent::failed(description));
                 if (!self)
                     co_return;

@@ -145,6 +145,31 @@ private Q_SLOTS:
         QCOMPARE(f.relay->v2ConnectionCount(), 1);
     }
 
+    // A language change resets and starts again at once, while the old loop still waits for
+    // hello. That loop learns of its cancellation only afterwards; the new session must not
+    // hear of it.
+    void cancelledLoopStaysSilentForTheNextSession()
+    {
+        LogCapture log;
+        Fixture f;
+        FakeTranslationRelay::V2Script silent;
+        silent.sendHello = false;
+        f.relay->queueV2Script(silent);
+        f.start();
+        QTRY_VERIFY(log.contains(QStringLiteral("v2 websocket upgrade completed")));
+
+        QCoro::Task<void> reset = f.service->resetSession();
+        QCoro::Task<void> start =
+            f.service->startSession(QStringLiteral("ru"), QStringLiteral("Russian"), QStringLiteral("de"), QStringLiteral("German"), f.handler());
+        QVERIFY(reset.isReady());
+        QVERIFY(start.isReady());
+        QTRY_VERIFY(f.service->isReady());
+        QTest::qWait(50);
+        QVERIFY(f.events.isEmpty());
+        QCOMPARE(f.relay->v2ConnectionCount(), 2);
+        QCOMPARE(text(f.relay->v2Received(1).first(), "targetLanguage"), QStringLiteral("de"));
+    }
+
     // The server reports a recoverable connection error while the flush after ready is still
     // writing. Closing the socket ends that write with a cancellation, which is a lost
     // connection to retry, not the end of the reconnect loop.
