@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <atomic>
 #include <coroutine>
 #include <utility>
@@ -49,6 +50,12 @@ struct WebSocketTask::PendingWrite
 struct WebSocketTask::PendingReceive
 {
     std::optional<WebSocketMessage> message;
+    std::shared_ptr<Completion> completion = std::make_shared<Completion>();
+};
+
+struct WebSocketTask::PendingPing
+{
+    QByteArray payload;
     std::shared_ptr<Completion> completion = std::make_shared<Completion>();
 };
 
@@ -129,6 +136,7 @@ void WebSocketTask::resume()
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             [this](const QByteArray &data) { onMessage(WebSocketMessage::fromBinary(data)); });
     connect(socket, &QWebSocket::bytesWritten, this, &WebSocketTask::onBytesWritten);
+    connect(socket, &QWebSocket::pong, this, [this](quint64, const QByteArray &payload) { onPong(payload); });
 
     socket->open(m_request);
 
@@ -240,6 +248,28 @@ QCoro::Task<WebSocketMessage> WebSocketTask::receive(CancellationToken token)
     CompletionAwaiter awaiter(pending->completion, token);
     co_await awaiter;
     co_return std::move(*pending->message);
+}
+
+QCoro::Task<void> WebSocketTask::sendPing(CancellationToken token)
+{
+    const Pointer self = shared_from_this();
+    token.throwIfCancelled();
+    if (m_cancelled)
+        throw CancellationError();
+    if (m_state == State::closed && m_endReason)
+        std::rethrow_exception(m_endReason);
+    if (m_state != State::open || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        throw WebSocketError::notConnected();
+
+    // Pings whose waiters gave up are forgotten here, so they cannot pile up.
+    std::erase_if(m_pings, [](const std::shared_ptr<PendingPing> &ping) { return ping->completion->done; });
+    auto ping = std::make_shared<PendingPing>();
+    ping->payload = QByteArray::number(++m_pingCount);
+    m_pings.push_back(ping);
+    m_socket->ping(ping->payload);
+
+    CompletionAwaiter awaiter(ping->completion, token);
+    co_await awaiter;
 }
 
 void WebSocketTask::cancel(int closeCode, const QString &reason)
@@ -373,6 +403,19 @@ void WebSocketTask::onBytesWritten()
     completeWrittenSends();
 }
 
+void WebSocketTask::onPong(const QByteArray &payload)
+{
+    if (m_state == State::closed)
+        return;
+    const auto answered = std::find_if(m_pings.begin(), m_pings.end(),
+                                       [&payload](const std::shared_ptr<PendingPing> &ping) { return ping->payload == payload; });
+    if (answered == m_pings.end())
+        return;
+    const std::shared_ptr<PendingPing> ping = *answered;
+    m_pings.erase(answered);
+    ping->completion->finish(nullptr);
+}
+
 void WebSocketTask::decideOpen(std::exception_ptr failure)
 {
     if (m_openDecided)
@@ -432,6 +475,10 @@ void WebSocketTask::failAllWaiters(const std::exception_ptr &error)
     m_receivers.clear();
     for (const auto &receiver : receivers)
         receiver->completion->finish(error);
+    auto pings = std::move(m_pings);
+    m_pings.clear();
+    for (const auto &ping : pings)
+        ping->completion->finish(error);
 }
 
 void WebSocketTask::completeWrittenSends()

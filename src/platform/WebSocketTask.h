@@ -93,6 +93,12 @@ public:
     // throws CancellationError after cancel() or when the token is cancelled.
     QCoro::Task<WebSocketMessage> receive(CancellationToken token = CancellationToken());
 
+    // Sends a ping and returns once the server's pong to it arrives (pongs that answer other
+    // pings, or none, are ignored). Throws WebSocketError::notConnected when the socket is not
+    // open, the error that ended the connection when it ends first, and CancellationError
+    // after cancel() or when the token is cancelled.
+    QCoro::Task<void> sendPing(CancellationToken token = CancellationToken());
+
     // Ends the task. An open socket sends a close frame with the code and reason; a socket
     // that is still connecting is dropped. Idempotent.
     void cancel(int closeCode, const QString &reason = QString());
@@ -119,6 +125,7 @@ private:
     struct Completion;
     struct PendingWrite;
     struct PendingReceive;
+    struct PendingPing;
     class CompletionAwaiter;
 
     explicit WebSocketTask(QNetworkRequest request);
@@ -129,6 +136,7 @@ private:
     void onDisconnected();
     void onMessage(WebSocketMessage message);
     void onBytesWritten();
+    void onPong(const QByteArray &payload);
     void finishConnection();
 
     void decideOpen(std::exception_ptr failure);
@@ -161,4 +169,6 @@ private:
     std::deque<WebSocketMessage> m_inbox;
     std::deque<std::shared_ptr<PendingReceive>> m_receivers;
     std::deque<std::shared_ptr<PendingWrite>> m_writes;
+    std::deque<std::shared_ptr<PendingPing>> m_pings;
+    quint64 m_pingCount = 0;
 };

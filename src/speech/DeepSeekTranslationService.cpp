@@ -12,7 +12,6 @@
 #include "speech/TranslationSocketErrorMessage.h"
 #include "speech/TranslationTurnKey.h"
 #include "speech/TranslationTurnMessage.h"
-#include "speech/WebSocketPing.h"
 
 #include <QStringDecoder>
 #include <QTimer>
@@ -647,7 +646,7 @@ QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Point
             continue;
         std::exception_ptr failure;
         try {
-            co_await WebSocketPing::send(task, token);
+            co_await task->sendPing(token);
         } catch (...) {
             failure = std::current_exception();
         }

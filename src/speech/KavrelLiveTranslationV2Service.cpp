@@ -489,6 +489,11 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::establishSocket(bool resume, C
     }
     if (!failure)
         co_return;
+    // A socket closed under this attempt by a failure or a protocol error ends the waits and
+    // sends on it with a cancellation. That is a lost connection to try again, not the
+    // cancellation of the attempt itself, which ends the reconnect loop.
+    if (self && isCancellation(failure) && !token.isCancelled())
+        failure = socketReplacedError();
     if (self) {
         qCWarning(logger()).noquote() << QStringLiteral("v2 websocket setup failed task=%1 error=%2")
                                              .arg(task->taskIdentifier())
@@ -869,6 +874,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationT
                 const QString description = errorMessage(failure);
                 qCWarning(logger()).noquote()
                     << QStringLiteral("v2 connection stopped after non-recoverable error=%1").arg(description);
+                // A loop cancelled by a reset belongs to a session that is over; a session
+                // started since then has a handler of its own that must not hear of it.
+                if (token.isCancelled())
+                    break;
                 emitEvent(DeepSeekTranslationEvent::failed(description));
                 if (!self)
                     co_return;

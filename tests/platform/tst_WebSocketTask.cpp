@@ -492,6 +492,52 @@ private Q_SLOTS:
         QCOMPARE(next->value->text, QStringLiteral("kept"));
     }
 
+    // A ping waits for the pong to it, and ends with the connection: with the server's close,
+    // or with our own cancel(), which emits no signal a waiter could have listened for.
+    void pingWaitsForItsPong()
+    {
+        TestServer server;
+        auto task = WebSocketTask::create(requestFor(server.url()));
+        auto early = start<bool>([task] { return task->sendPing(); });
+        QTRY_VERIFY(early->finished);
+        QCOMPARE(errorAs<WebSocketError>(early->error)->kind(), WebSocketError::Kind::notConnected);
+
+        task->resume();
+        QTRY_COMPARE(server.sessions.size(), 1);
+        QTRY_COMPARE(task->state(), WebSocketTask::State::open);
+        auto answered = start<bool>([task] { return task->sendPing(); });
+        QTRY_VERIFY(answered->finished);
+        QVERIFY(!answered->error);
+
+        // A peer that does not answer (its event loop is not reading) keeps the ping waiting.
+        QCOMPARE(server.rawSockets.size(), 1);
+        QPointer<QTcpSocket> tcp = server.rawSockets.first();
+        QVERIFY(tcp);
+        tcp->blockSignals(true);
+        auto unanswered = start<bool>([task] { return task->sendPing(); });
+        QTest::qWait(100);
+        QVERIFY(!unanswered->finished);
+        task->cancel(1000);
+        QTRY_VERIFY(unanswered->finished);
+        QVERIFY(errorAs<CancellationError>(unanswered->error));
+        if (tcp)
+            tcp->blockSignals(false);
+
+        TestServer other;
+        auto second = WebSocketTask::create(requestFor(other.url()));
+        second->resume();
+        QTRY_COMPARE(other.sessions.size(), 1);
+        QTRY_COMPARE(second->state(), WebSocketTask::State::open);
+        other.closeSession(0, 4000, QStringLiteral("bye"));
+        QTRY_COMPARE(second->state(), WebSocketTask::State::closed);
+        auto afterClose = start<bool>([second] { return second->sendPing(); });
+        QTRY_VERIFY(afterClose->finished);
+        const auto closed = errorAs<WebSocketError>(afterClose->error);
+        QVERIFY(closed);
+        QCOMPARE(closed->kind(), WebSocketError::Kind::closed);
+        QCOMPARE(closed->closeCode(), 4000);
+    }
+
     void sendReturnsOnlyOnceWritten()
     {
         TestServer server;

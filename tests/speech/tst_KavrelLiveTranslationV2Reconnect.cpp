@@ -5,9 +5,32 @@
 #include "TranslationTestSupport.h"
 
 #include <QElapsedTimer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QWebSocket>
 
 using namespace TranslationTest;
+
+namespace {
+
+// Makes the relay's end of a connection stop reading: the client's writes then back up.
+bool stallReading(FakeBackend &backend, FakeWebSocketSession *session)
+{
+    auto *webSocket = session ? session->findChild<QWebSocket *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (!webSocket)
+        return false;
+    const auto sockets = backend.findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets) {
+        if (socket->localPort() == webSocket->localPort() && socket->peerPort() == webSocket->peerPort()) {
+            socket->blockSignals(true);
+            socket->setReadBufferSize(4096);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 class tst_KavrelLiveTranslationV2Reconnect : public QObject
 {
@@ -120,6 +143,64 @@ private Q_SLOTS:
         QTRY_VERIFY(f.service->isReady());
         QTRY_VERIFY(!f.service->isReconnecting());
         QCOMPARE(f.relay->v2ConnectionCount(), 1);
+    }
+
+    // A language change resets and starts again at once, while the old loop still waits for
+    // hello. That loop learns of its cancellation only afterwards; the new session must not
+    // hear of it.
+    void cancelledLoopStaysSilentForTheNextSession()
+    {
+        LogCapture log;
+        Fixture f;
+        FakeTranslationRelay::V2Script silent;
+        silent.sendHello = false;
+        f.relay->queueV2Script(silent);
+        f.start();
+        QTRY_VERIFY(log.contains(QStringLiteral("v2 websocket upgrade completed")));
+
+        QCoro::Task<void> reset = f.service->resetSession();
+        QCoro::Task<void> start =
+            f.service->startSession(QStringLiteral("ru"), QStringLiteral("Russian"), QStringLiteral("de"), QStringLiteral("German"), f.handler());
+        QVERIFY(reset.isReady());
+        QVERIFY(start.isReady());
+        QTRY_VERIFY(f.service->isReady());
+        QTest::qWait(50);
+        QVERIFY(f.events.isEmpty());
+        QCOMPARE(f.relay->v2ConnectionCount(), 2);
+        QCOMPARE(text(f.relay->v2Received(1).first(), "targetLanguage"), QStringLiteral("de"));
+    }
+
+    // The server reports a recoverable connection error while the flush after ready is still
+    // writing. Closing the socket ends that write with a cancellation, which is a lost
+    // connection to retry, not the end of the reconnect loop.
+    void socketClosedDuringTheFlushIsRetried()
+    {
+        Fixture f;
+        FakeTranslationRelay::V2Script withheld;
+        withheld.sendReady = false;
+        f.relay->queueV2Script(withheld);
+        // The emergency lane keeps one request open and stays out of the way.
+        f.relay->setChatDelayMs(60000);
+        f.start();
+        // Far more than the socket buffers hold while the relay does not read.
+        const QString large(1024 * 1024, QLatin1Char('a'));
+        for (int number = 1; number <= 16; ++number)
+            f.enqueueFinal(number, large);
+        QTRY_VERIFY(f.relay->v2ConnectionCount() == 1 && !f.relay->v2Received(0, QStringLiteral("configure")).isEmpty());
+
+        QVERIFY(stallReading(f.backend, f.relay->v2Session(0)));
+        const auto &first = f.relay->v2Connection(0);
+        f.relay->sendV2(FakeTranslationRelay::ready(first.sessionId, first.connectionId, false), 0);
+        QTRY_VERIFY(f.service->isReady());
+        QTest::qWait(100);
+        f.relay->sendV2(FakeTranslationRelay::error(QStringLiteral("busy"), QStringLiteral("try again"), true,
+                                                    QStringLiteral("connection")),
+                        0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(f.relay->v2ConnectionCount(), 2, 10000);
+        QCOMPARE(text(f.relay->v2Received(1).first(), "type"), QStringLiteral("resume"));
+        QTRY_VERIFY(f.service->isReady());
+        QVERIFY(f.eventsOf(DeepSeekTranslationEvent::Kind::failed).isEmpty());
     }
 
     void socketDroppedAfterReadyIsResumed()
