@@ -651,6 +651,19 @@ void DeepgramLiveTranscriptionService::handleStreamingError(const DeepgramLiveTr
 
 QCoro::Task<void> DeepgramLiveTranscriptionService::stop()
 {
+    if (!m_stopTask.isValid() || m_stopTask.isFinished()) {
+        QPointer<DeepgramLiveTranscriptionService> self(this);
+        m_stopTask = spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+            if (self)
+                co_await self->stopSequence();
+        });
+    }
+    const TaskHandle<void> stopTask = m_stopTask;
+    co_await stopTask.result();
+}
+
+QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
+{
     qCInfo(KavrelDiagnostics::transcription()).noquote()
         << QStringLiteral("stop requested pendingAudio=%1 inFlight=%2 dropped=%3")
                .arg(m_pendingAudioChunks.size())

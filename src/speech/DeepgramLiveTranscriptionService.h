@@ -93,7 +93,7 @@ public:
     // socket, while stopping or after a reported error. Never fails.
     void sendAudio(QByteArray chunk);
     // Finalises the stream and closes the socket; returns when the state is cleared. Never
-    // fails.
+    // fails. A stop while another is under way waits for that one.
     QCoro::Task<void> stop();
 
     // The transcript of a Results frame: the first alternative's text, else the utterances
@@ -129,6 +129,7 @@ private:
     static QCoro::Task<void> runAudioSendLoop(QPointer<DeepgramLiveTranscriptionService> self,
                                               WebSocketTask::Pointer socket, QUuid generation, CancellationToken token);
     void audioSendDidFinish();
+    QCoro::Task<void> stopSequence();
     QCoro::Task<void> waitForOutstandingAudioSends();
     // One control frame of the stop sequence, given up after the stop time-out. False when
     // it was not written (the stop then closes the socket at once).
@@ -159,6 +160,8 @@ private:
     EventHandler m_eventHandler;
     ErrorHandler m_errorHandler;
     bool m_isStopping = false;
+    // The stop sequence under way, shared by every caller of stop().
+    TaskHandle<void> m_stopTask;
     bool m_didReportStreamingError = false;
     QUuid m_connectionGeneration = QUuid::createUuid();
     // Cancelled whenever the connection is cleared, so reconnection pauses end at once.

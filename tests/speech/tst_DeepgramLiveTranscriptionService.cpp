@@ -322,6 +322,36 @@ private Q_SLOTS:
         h.stop();
     }
 
+    // A second stop while the first waits for the send under way shares the first: both
+    // return, and the stop frames go out once.
+    void concurrentStopsShareOneSequence()
+    {
+        Harness h;
+        QVERIFY(!h.connect());
+        QTRY_COMPARE(h.relay->sessions().size(), 1);
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+
+        int stopped = 0;
+        for (int i = 0; i < 2; ++i) {
+            spawnTask([&h, &stopped](CancellationToken) -> QCoro::Task<void> {
+                co_await h.client->stop();
+                ++stopped;
+            });
+        }
+        QTest::qWait(100);
+        QCOMPARE(stopped, 0);
+        h.relay->resumeReading(h.relay->session(0));
+        QTRY_COMPARE_WITH_TIMEOUT(stopped, 2, 20000);
+        QTest::qWait(50);
+        const auto frames = h.relay->frames(0);
+        QCOMPARE(frames.size(), 3);
+        QCOMPARE(frames.at(1).data, finalizeFrame);
+        QCOMPARE(frames.at(2).data, closeStreamFrame);
+        QVERIFY(!h.client->isConnected());
+    }
+
     void noErrorWhileStopping()
     {
         Harness h;
