@@ -1,3 +1,4 @@
+#include "speech/TranslationSocketRequest.h"
 #include "speech/DeepSeekTranslationService.h"
 
 #include "accounts/KavrelBackendProxyError.h"
@@ -408,31 +409,7 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslationWithRecon
 
 QCoro::Task<QNetworkRequest> DeepSeekTranslationService::makeLiveTranslationWebSocketRequest()
 {
-    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
-    if (!proxy)
-        throw DeepSeekTranslationError::invalidRequest();
-    std::exception_ptr failure;
-    QNetworkRequest request;
-    try {
-        request = co_await proxy->makeWebSocketRequest(QString::fromLatin1(requestPath), KavrelBackendProxyService::QueryItems());
-    } catch (const KavrelBackendProxyError &error) {
-        switch (error.errorCase()) {
-        case KavrelBackendProxyError::Case::authenticationRequired:
-            failure = std::make_exception_ptr(DeepSeekTranslationError::authenticationRequired());
-            break;
-        case KavrelBackendProxyError::Case::invalidBackendBaseURL:
-        case KavrelBackendProxyError::Case::invalidRequest:
-            failure = std::make_exception_ptr(DeepSeekTranslationError::invalidRequest());
-            break;
-        case KavrelBackendProxyError::Case::serverError:
-        case KavrelBackendProxyError::Case::invalidResponse:
-            failure = std::make_exception_ptr(DeepSeekTranslationError::serverError(error.message()));
-            break;
-        }
-    }
-    if (failure)
-        std::rethrow_exception(failure);
-    co_return request;
+    return makeTranslationSocketRequest(m_proxyService, QString::fromLatin1(requestPath));
 }
 
 QCoro::Task<void> DeepSeekTranslationService::establishTranslationSocket(CancellationToken token)
