@@ -45,10 +45,13 @@ LocalAudioRecordingService::LocalAudioRecordingService(Clock clock, QObject *par
 
 LocalAudioRecordingService::~LocalAudioRecordingService()
 {
-    // Whatever is queued is written first; then the file is completed.
+    // Whatever is queued is written first (audio, and the finish or cancel of a recording
+    // someone still awaits); then the file is completed. The queue would drop those jobs.
     std::shared_ptr<Session> session = std::move(m_session);
-    if (session)
-        m_queue.sync([session] { session->writer.reset(); });
+    m_queue.sync([session] {
+        if (session)
+            session->writer.reset();
+    });
 }
 
 QString LocalAudioRecordingService::recordingsFolder()

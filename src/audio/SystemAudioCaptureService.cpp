@@ -164,6 +164,9 @@ QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
     if (!self || m_generation != generation)
         throw CancellationError();
     m_state = State::Capturing;
+    // A change of the default output while the stream was being set up was not followed.
+    if (m_context->serverInfo().defaultSinkName != m_capturedSinkName)
+        requestFollow();
 }
 
 // Opens a record stream on the default sink's monitor. Throws the case of the step that

@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <exception>
+
 #include <pthread.h>
 
 SerialQueue::SerialQueue(QString label)
@@ -63,8 +65,14 @@ void SerialQueue::sync(const std::function<void()> &job)
     std::mutex doneMutex;
     std::condition_variable doneCondition;
     bool done = false;
+    std::exception_ptr failure;
     const bool queued = enqueue([&] {
-        job();
+        // A failing job must still release the caller, which then gets its exception.
+        try {
+            job();
+        } catch (...) {
+            failure = std::current_exception();
+        }
         std::lock_guard lock(doneMutex);
         done = true;
         doneCondition.notify_one();
@@ -74,6 +82,8 @@ void SerialQueue::sync(const std::function<void()> &job)
         return;
     std::unique_lock lock(doneMutex);
     doneCondition.wait(lock, [&] { return done; });
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool SerialQueue::isCurrent() const

@@ -32,8 +32,9 @@ public:
     // Queues the job and returns at once.
     void async(std::function<void()> job);
 
-    // Runs the job on the queue and waits for it. Called on the queue itself it runs the
-    // job in place, so a job may call code that hops onto its own queue.
+    // Runs the job on the queue and waits for it; the job's exception comes back to the
+    // caller. Called on the queue itself it runs the job in place, so a job may call code
+    // that hops onto its own queue.
     void sync(const std::function<void()> &job);
 
     // Runs the function on the queue and returns its result (which must be copyable).

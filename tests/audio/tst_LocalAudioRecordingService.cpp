@@ -97,6 +97,7 @@ private Q_SLOTS:
     void noAudioMeansNoFile();
     void recordingsNeverReplaceAFile();
     void cancelDeletesTheRecording();
+    void recorderDestroyedWhileFinishingCompletesTheFile();
     void unusableDownloadsFolderIsReported();
     void writeFailureDeletesThePartialFileAndIsReported();
     void killedRecorderLeavesAPlayableFile();
@@ -226,6 +227,29 @@ void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
     QVERIFY(recordingsIn(m_folder).isEmpty());
     const auto idleFinish = runTask(recorder.finishRecording());
     QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
+}
+
+// The application quits right after asking for the file: the recorder goes away while
+// audio and the finish are still queued. Everything queued is written, the file completed
+// and its location handed back.
+void LocalAudioRecordingServiceTest::recorderDestroyedWhileFinishingCompletesTheFile()
+{
+    auto recorder = std::make_unique<LocalAudioRecordingService>(fixedStart);
+    recorder->startRecording(true);
+    ToneSource tone(440);
+    appendTone(*recorder, tone, 60.0);
+    QCoro::Task<std::optional<QUrl>> finishing = recorder->finishRecording();
+    recorder.reset();
+    const auto finished = runTask(std::move(finishing));
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    const std::optional<QUrl> url = *finished.value;
+    QVERIFY(url);
+    const TestAudio::ReadBack readBack = TestAudio::readBack(url->toLocalFile());
+    QVERIFY(readBack.opened);
+    QVERIFY(!readBack.decodeError);
+    const double written = 938 * 1024 / 16000.0;
+    const double decoded = double(readBack.decodedSamples) / 16000.0;
+    QVERIFY2(std::abs(decoded - written) <= 0.05 * written, qPrintable(QString::number(decoded)));
 }
 
 void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()

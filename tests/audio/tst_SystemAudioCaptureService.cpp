@@ -89,6 +89,7 @@ private Q_SLOTS:
     void capturesWhatIsPlayedInOrder();
     void refusesToStartTwiceOrStopWhenIdle();
     void followsAChangeOfTheDefaultOutput();
+    void followsAChangeMadeWhileStarting();
     void dropsChunksThatWaitedTooLong();
 
 private:
@@ -232,6 +233,38 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
     QVERIFY2(onset != std::string::npos, "nothing played into the new default output arrived");
     QVERIFY(TestAudio::toneShare(samples, onset + at(0.05), at(0.4), 16000, 1000) > 0.95);
     QVERIFY(TestAudio::rms(samples, 0, onset) < 0.002);
+}
+
+// The default output changes while capture is still being set up on the old one: capture
+// ends up on the new default all the same.
+void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
+{
+    const QString other = QStringLiteral("kavrel_test_usb_headset");
+    const std::optional<QString> module = TestAudio::pactl(
+        {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + other});
+    QVERIFY(module);
+    struct Restore
+    {
+        QString sink;
+        QString module;
+        ~Restore()
+        {
+            TestAudio::pactl({QStringLiteral("set-default-sink"), sink});
+            TestAudio::pactl({QStringLiteral("unload-module"), module});
+        }
+    } restore{m_sink, module->trimmed()};
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    QTRY_VERIFY(context->sinkNamed(other).has_value());
+
+    SystemAudioCaptureService service;
+    // The start has asked the server for its default output (still the old one) and waits
+    // for the answer; the change lands before it goes on.
+    QCoro::Task<void> starting = service.startCapture();
+    QVERIFY(TestAudio::pactl({QStringLiteral("set-default-sink"), other}));
+    const auto started = runTask(std::move(starting));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QTRY_COMPARE(service.capturedSinkName(), other);
+    QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
 // While the handler is stuck, fragments pile up; those older than 750 ms when their turn
