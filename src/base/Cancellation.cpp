@@ -18,13 +18,17 @@ CancellationToken::CancellationToken()
 
 void CancellationToken::cancel() const
 {
-    if (m_state->cancelled)
+    // Hold the state: a callback may destroy the token this was called on.
+    const std::shared_ptr<State> state = m_state;
+    if (state->cancelled)
         return;
-    m_state->cancelled = true;
-    auto callbacks = std::move(m_state->callbacks);
-    m_state->callbacks.clear();
-    for (auto &entry : callbacks)
-        entry.second();
+    state->cancelled = true;
+    // Take callbacks one at a time so that one removed by an earlier callback never runs.
+    while (!state->callbacks.empty()) {
+        auto callback = std::move(state->callbacks.front().second);
+        state->callbacks.erase(state->callbacks.begin());
+        callback();
+    }
 }
 
 bool CancellationToken::isCancelled() const
