@@ -96,13 +96,9 @@ TaskHandle<void> SerialChain::enqueue(std::function<QCoro::Task<void>(Cancellati
 {
     TaskHandle<void> previous = m_last;
     auto handle = spawnTask([previous, work = std::move(work)](CancellationToken token) -> QCoro::Task<void> {
-        if (previous.isValid()) {
-            try {
-                co_await previous.result();
-            } catch (...) {
-                // The previous item's outcome is its own business.
-            }
-        }
+        // The previous item's outcome is its own business (and reported as its own).
+        if (previous.isValid())
+            co_await previous.completion();
         token.throwIfCancelled();
         co_await work(token);
     });

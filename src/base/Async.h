@@ -112,13 +112,18 @@ public:
     class Awaiter
     {
     public:
-        explicit Awaiter(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+        explicit Awaiter(std::shared_ptr<State> state, bool rethrow = true)
+            : m_state(std::move(state)), m_rethrow(rethrow) {}
         bool await_ready() const noexcept { return !m_state || m_state->finished; }
         void await_suspend(std::coroutine_handle<> handle) { m_state->waiters.push_back(handle); }
         T await_resume()
         {
             if (!m_state)
                 throw CancellationError();
+            if constexpr (std::is_void_v<T>) {
+                if (!m_rethrow)
+                    return;
+            }
             if (m_state->error)
                 std::rethrow_exception(m_state->error);
             if constexpr (!std::is_void_v<T>)
@@ -127,6 +132,7 @@ public:
 
     private:
         std::shared_ptr<State> m_state;
+        bool m_rethrow = true;
     };
 
     // co_await handle.result(): the task's value, or its exception rethrown.
@@ -136,6 +142,10 @@ public:
             m_state->awaited = true;
         return Awaiter(m_state);
     }
+
+    // co_await handle.completion(): waits for the end without taking over the outcome, so
+    // a failure nobody awaits through result() is still reported.
+    Awaiter completion() const requires std::is_void_v<T> { return Awaiter(m_state, false); }
 
     template<typename F>
     static TaskHandle start(F &&work, CancellationToken token)
@@ -168,14 +178,20 @@ private:
     static void finish(const std::shared_ptr<State> &state)
     {
         state->finished = true;
-        if (state->error && !state->awaited && state->waiters.empty() && !isCancellation(state->error))
+        if (state->error && !state->awaited && !isCancellation(state->error))
             qCWarning(kavrelAsyncLog).noquote() << "detached task failed:" << errorMessage(state->error);
         auto waiters = std::move(state->waiters);
         state->waiters.clear();
         auto callbacks = std::move(state->finishCallbacks);
         state->finishCallbacks.clear();
-        for (auto &callback : callbacks)
-            callback();
+        for (auto &callback : callbacks) {
+            // A throwing callback must not leave the waiters suspended for ever.
+            try {
+                callback();
+            } catch (...) {
+                qCWarning(kavrelAsyncLog).noquote() << "task finish callback failed:" << errorMessage(std::current_exception());
+            }
+        }
         for (auto waiter : waiters)
             waiter.resume();
     }

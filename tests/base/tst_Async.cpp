@@ -2,10 +2,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
 #include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
 
 using namespace std::chrono_literals;
 
@@ -25,6 +29,8 @@ private Q_SLOTS:
     void handleIdentity();
     void generationIdMakesOldIdsStale();
     void cancellationCallbacks();
+    void callbackRemovedDuringCancelNeverRuns();
+    void throwingFinishCallbackStillWakesWaiters();
 };
 
 void tst_Async::sleepWakesAtOnceWhenCancelled()
@@ -188,6 +194,8 @@ void tst_Async::serialChainSkipsCancelledItemsAndSurvivesFailures()
         co_return;
     });
     skipped.cancel();
+    // Nobody awaits the failed item: the chain must not swallow its failure unreported.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("detached task failed")));
     QTRY_VERIFY_WITH_TIMEOUT(chain.last().isFinished(), 3000);
     QCOMPARE(log, (QStringList{QStringLiteral("first"), QStringLiteral("third")}));
 }
@@ -232,6 +240,47 @@ void tst_Async::cancellationCallbacks()
     token.onCancel([&] { calls += 10; });
     QCOMPARE(calls, 11);
     QVERIFY_THROWS_EXCEPTION(CancellationError, token.throwIfCancelled());
+}
+
+void tst_Async::callbackRemovedDuringCancelNeverRuns()
+{
+    CancellationToken token;
+    QStringList log;
+    CancellationToken::CallbackId second = 0;
+    token.onCancel([&] {
+        log.append(QStringLiteral("first"));
+        // The owner of the second callback goes away in reaction to the first.
+        token.removeCallback(second);
+    });
+    second = token.onCancel([&] { log.append(QStringLiteral("second")); });
+    token.onCancel([&] { log.append(QStringLiteral("third")); });
+    token.cancel();
+    QCOMPARE(log, (QStringList{QStringLiteral("first"), QStringLiteral("third")}));
+
+    // A callback may drop the last token the canceller held.
+    auto owned = std::make_unique<CancellationToken>();
+    int calls = 0;
+    owned->onCancel([&] { owned.reset(); });
+    owned->onCancel([&] { ++calls; });
+    owned->cancel();
+    QCOMPARE(calls, 1);
+}
+
+void tst_Async::throwingFinishCallbackStillWakesWaiters()
+{
+    auto handle = spawnTask([](CancellationToken token) -> QCoro::Task<int> {
+        co_await sleepFor(5ms, token);
+        co_return 7;
+    });
+    handle.onFinished([] { throw TestError(); });
+    std::optional<int> received;
+    auto waiter = [](TaskHandle<int> h, std::optional<int> *out) -> QCoro::Task<void> {
+        *out = co_await h.result();
+    };
+    waiter(handle, &received);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("finish callback failed")));
+    QTRY_VERIFY_WITH_TIMEOUT(handle.isFinished(), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(received, std::optional<int>(7), 3000);
 }
 
 QTEST_GUILESS_MAIN(tst_Async)
