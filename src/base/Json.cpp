@@ -200,18 +200,17 @@ bool isInteger(const QJsonValue &value)
 {
     if (!value.isDouble())
         return false;
-    const double number = value.toDouble();
-    if (!std::isfinite(number) || std::trunc(number) != number)
-        return false;
-    // 2^63 is exactly representable as a double but not as a qint64.
-    return number >= -9223372036854775808.0 && number < 9223372036854775808.0;
+    // The parser keeps integer literals that fit a qint64 exactly; going through a double
+    // would round those beyond 2^53 and push 2^63-1 out of range. toInteger() answers its
+    // default for anything that is not a whole number in range, so two defaults tell.
+    return value.toInteger(0) == value.toInteger(1);
 }
 
 qint64 toInteger(const QJsonValue &value, const QString &path)
 {
     if (!isInteger(value))
         throw JsonDecodeError(path, QStringLiteral("expected an integer"));
-    return static_cast<qint64>(value.toDouble());
+    return value.toInteger();
 }
 
 double toNumber(const QJsonValue &value, const QString &path)

@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <limits>
+
 class tst_JsonAndText : public QObject
 {
     Q_OBJECT
@@ -85,6 +87,10 @@ void tst_JsonAndText::integers_data()
     QTest::newRow("string") << QByteArray(R"({"n":"1"})") << false << qint64(0);
     QTest::newRow("bool") << QByteArray(R"({"n":true})") << false << qint64(0);
     QTest::newRow("too large") << QByteArray(R"({"n":1e30})") << false << qint64(0);
+    QTest::newRow("beyond 2^53") << QByteArray(R"({"n":9007199254740993})") << true << qint64(9007199254740993LL);
+    QTest::newRow("qint64 max") << QByteArray(R"({"n":9223372036854775807})") << true << std::numeric_limits<qint64>::max();
+    QTest::newRow("qint64 min") << QByteArray(R"({"n":-9223372036854775808})") << true << std::numeric_limits<qint64>::min();
+    QTest::newRow("2^63") << QByteArray(R"({"n":9223372036854775808})") << false << qint64(0);
 }
 
 void tst_JsonAndText::integers()
@@ -148,6 +154,11 @@ void tst_JsonAndText::dates_data()
     QTest::newRow("invalid month") << "2024-13-01T10:20:30Z" << false << QDateTime();
     QTest::newRow("invalid day") << "2023-02-29T10:20:30Z" << false << QDateTime();
     QTest::newRow("empty") << "" << false << QDateTime();
+    QTest::newRow("dot without digits") << "2024-05-01T10:20:30.Z" << false << QDateTime();
+    QTest::newRow("offset hour 24") << "2024-05-01T10:20:30+24:00" << false << QDateTime();
+    QTest::newRow("offset minute 60") << "2024-05-01T10:20:30+03:60" << false << QDateTime();
+    QTest::newRow("offset without minutes") << "2024-05-01T10:20:30+03" << false << QDateTime();
+    QTest::newRow("trailing space") << "2024-05-01T10:20:30Z " << false << QDateTime();
     QTest::newRow("epoch number") << "1714558830" << false << QDateTime();
 }
 
