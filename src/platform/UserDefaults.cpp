@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -43,6 +44,16 @@ QString settingsKey(const QString &key)
     escaped.replace(QLatin1Char('/'), QStringLiteral("%2F"));
     escaped.replace(QLatin1Char('\\'), QStringLiteral("%5C"));
     return escaped;
+}
+
+// A receiver may destroy other readers (or the writer) while it handles the change.
+void notifyReaders(const std::vector<UserDefaults *> &current, const QString &key)
+{
+    std::vector<QPointer<UserDefaults>> readers(current.begin(), current.end());
+    for (const QPointer<UserDefaults> &reader : readers) {
+        if (reader)
+            Q_EMIT reader->valueChanged(key);
+    }
 }
 
 } // namespace
@@ -100,9 +111,7 @@ void UserDefaults::write(const QString &key, const QString &encoded)
     if (previous && *previous == encoded)
         return;
     m_backend->settings.setValue(settingsKey(key), encoded);
-    const auto readers = m_backend->readers;
-    for (UserDefaults *reader : readers)
-        Q_EMIT reader->valueChanged(key);
+    notifyReaders(m_backend->readers, key);
 }
 
 UserDefaults::Type UserDefaults::typeOf(const QString &key) const
@@ -194,9 +203,7 @@ void UserDefaults::remove(const QString &key)
     if (!read(key))
         return;
     m_backend->settings.remove(settingsKey(key));
-    const auto readers = m_backend->readers;
-    for (UserDefaults *reader : readers)
-        Q_EMIT reader->valueChanged(key);
+    notifyReaders(m_backend->readers, key);
 }
 
 void UserDefaults::sync()

@@ -3,6 +3,7 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QPointer>
 #include <QTest>
 
 class tst_UserDefaults : public QObject
@@ -15,6 +16,9 @@ private Q_SLOTS:
     void changesReachEveryReader();
     void removeAndUnchangedWrites();
     void keysWithSeparators();
+    void trickyValuesAndKeysSurviveReopening_data();
+    void trickyValuesAndKeysSurviveReopening();
+    void readerDestroyedByAnotherReadersSlot();
     void applicationInfo();
 };
 
@@ -110,6 +114,64 @@ void tst_UserDefaults::keysWithSeparators()
     QCOMPARE(defaults.stringValue(QStringLiteral("a/b")), std::optional<QString>(QStringLiteral("1")));
     QCOMPARE(defaults.stringValue(QStringLiteral("a")), std::optional<QString>(QStringLiteral("2")));
     QCOMPARE(defaults.stringValue(QStringLiteral("a\\b")), std::optional<QString>(QStringLiteral("3")));
+}
+
+void tst_UserDefaults::trickyValuesAndKeysSurviveReopening_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("empty string") << QStringLiteral("kavrel.text") << QString();
+    QTest::newRow("looks tagged") << QStringLiteral("kavrel.text") << QStringLiteral("b:true");
+    QTest::newRow("at sign") << QStringLiteral("kavrel.text") << QStringLiteral("@Variant(x)");
+    QTest::newRow("commas") << QStringLiteral("kavrel.text") << QStringLiteral("a, b,c");
+    QTest::newRow("edge spaces") << QStringLiteral("kavrel.text") << QStringLiteral("  padded  ");
+    QTest::newRow("newlines and tabs") << QStringLiteral("kavrel.text") << QStringLiteral("line1\nline2\t\r");
+    QTest::newRow("backslashes and quotes") << QStringLiteral("kavrel.text") << QStringLiteral(R"(C:\x "q" \")");
+    QTest::newRow("emoji") << QStringLiteral("kavrel.text") << QStringLiteral("🎙️ встреча");
+    QTest::newRow("key with = and ;") << QStringLiteral("a=b;c") << QStringLiteral("v");
+    QTest::newRow("unicode key") << QStringLiteral("ключ.语言") << QStringLiteral("v");
+    QTest::newRow("key with percent") << QStringLiteral("100%25") << QStringLiteral("v");
+    QTest::newRow("key with spaces and brackets") << QStringLiteral(" [General] x ") << QStringLiteral("v");
+}
+
+void tst_UserDefaults::trickyValuesAndKeysSurviveReopening()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    {
+        UserDefaults defaults(path);
+        defaults.setString(key, value);
+        defaults.setString(QStringLiteral("kavrel.neighbour"), QStringLiteral("n"));
+        QCOMPARE(defaults.stringValue(key), std::optional<QString>(value));
+    }
+    UserDefaults reopened(path);
+    QCOMPARE(reopened.typeOf(key), UserDefaults::Type::String);
+    QCOMPARE(reopened.stringValue(key), std::optional<QString>(value));
+    QCOMPARE(reopened.stringValue(QStringLiteral("kavrel.neighbour")), std::optional<QString>(QStringLiteral("n")));
+}
+
+void tst_UserDefaults::readerDestroyedByAnotherReadersSlot()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    UserDefaults writer(path);
+    auto *first = new UserDefaults(path);
+    auto *second = new UserDefaults(path);
+    QPointer<UserDefaults> watchSecond(second);
+    int heard = 0;
+    connect(first, &UserDefaults::valueChanged, this, [&] {
+        ++heard;
+        delete watchSecond.data(); // a service going away when a preference changes
+    });
+    connect(second, &UserDefaults::valueChanged, this, [&] { ++heard; });
+    writer.setBool(QStringLiteral("kavrel.flag"), true);
+    QVERIFY(watchSecond.isNull());
+    QCOMPARE(heard, 1);
+    writer.remove(QStringLiteral("kavrel.flag"));
+    QCOMPARE(heard, 2);
+    delete first;
 }
 
 void tst_UserDefaults::applicationInfo()
