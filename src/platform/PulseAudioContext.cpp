@@ -147,8 +147,9 @@ std::shared_ptr<PulseAudioContext> PulseAudioContext::shared()
     return sharedInstance;
 }
 
-PulseAudioContext::PulseAudioContext(QObject *parent)
+PulseAudioContext::PulseAudioContext(QObject *parent, std::chrono::milliseconds connectTimeout)
     : QObject(parent)
+    , m_connectTimeout(std::max(connectTimeout, std::chrono::milliseconds(0)))
 {
     if (!parent && QCoreApplication::instance())
         moveToThread(QCoreApplication::instance()->thread());
@@ -163,13 +164,7 @@ PulseAudioContext::~PulseAudioContext()
 {
     {
         Lock lock(*this);
-        if (m_context) {
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
-        }
+        dropConnection();
         failPendingQueries(PA_ERR_CONNECTIONTERMINATED);
         std::lock_guard cache(m_cacheMutex);
         for (auto &waiter : m_readyWaiters)
@@ -210,9 +205,9 @@ int PulseAudioContext::lastError() const
     return m_lastError;
 }
 
-void PulseAudioContext::connectToServer()
+void PulseAudioContext::dropConnection()
 {
-    failPendingQueries(PA_ERR_CONNECTIONTERMINATED);
+    stopConnectTimer();
     if (m_context) {
         pa_context_set_state_callback(m_context, nullptr, nullptr);
         pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -220,6 +215,38 @@ void PulseAudioContext::connectToServer()
         pa_context_unref(m_context);
         m_context = nullptr;
     }
+}
+
+void PulseAudioContext::stopConnectTimer()
+{
+    if (!m_connectTimer)
+        return;
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_mainloop);
+    api->time_free(m_connectTimer);
+    m_connectTimer = nullptr;
+}
+
+void PulseAudioContext::connectTimedOut(pa_time_event *timer)
+{
+    if (timer != m_connectTimer)
+        return;
+    stopConnectTimer();
+    {
+        std::lock_guard cache(m_cacheMutex);
+        if (m_state != State::Connecting)
+            return;
+    }
+    qCWarning(KavrelDiagnostics::audio()).noquote()
+        << "audio server did not complete the connection within" << m_connectTimeout.count() << "ms";
+    // The state callback is taken off first, so the disconnect does not report a second failure.
+    dropConnection();
+    setState(State::Failed, PA_ERR_TIMEOUT);
+}
+
+void PulseAudioContext::connectToServer()
+{
+    failPendingQueries(PA_ERR_CONNECTIONTERMINATED);
+    dropConnection();
     {
         std::lock_guard cache(m_cacheMutex);
         m_state = State::Connecting;
@@ -242,8 +269,16 @@ void PulseAudioContext::connectToServer()
         return;
     }
     pa_context_set_state_callback(m_context, &PulseAudioContext::contextStateCallback, this);
-    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         setState(State::Failed, pa_context_errno(m_context));
+        return;
+    }
+    // Runs on the main-loop thread, which holds the lock while it dispatches.
+    const auto timedOut = [](pa_mainloop_api *, pa_time_event *timer, const struct timeval *, void *userdata) {
+        static_cast<PulseAudioContext *>(userdata)->connectTimedOut(timer);
+    };
+    const pa_usec_t timeout = pa_usec_t(m_connectTimeout.count()) * PA_USEC_PER_MSEC;
+    m_connectTimer = pa_context_rttime_new(m_context, pa_rtclock_now() + timeout, timedOut, this);
 }
 
 void PulseAudioContext::setState(State state, int error)
@@ -262,6 +297,8 @@ void PulseAudioContext::setState(State state, int error)
             waiters = std::move(m_readyWaiters);
         m_readyWaiters.clear();
     }
+    if (state != State::Connecting)
+        stopConnectTimer();
     m_readyCondition.notify_all();
     for (auto &waiter : waiters) {
         if (state == State::Ready)

@@ -21,6 +21,7 @@ struct pa_sink_info;
 struct pa_source_info;
 struct pa_sink_input_info;
 struct pa_server_info;
+struct pa_time_event;
 
 // The program's one connection to the PulseAudio server (or PipeWire's pulse server).
 //
@@ -33,6 +34,9 @@ struct pa_server_info;
 // on the main-loop thread.
 //
 // A connection lost with the server is made again on the next ready() or waitUntilReady().
+// An attempt that is still not ready after the connect time-out fails: a server that takes
+// the socket but never finishes the handshake (a wedged pulseaudio or pipewire-pulse) must
+// not keep capture start waiting with nothing to show.
 class PulseAudioContext final : public QObject
 {
     Q_OBJECT
@@ -96,12 +100,15 @@ public:
         int error = 0;
     };
 
+    static constexpr std::chrono::milliseconds defaultConnectTimeout{10000};
+
     // The process-wide connection, made on first use. Call it first on the main thread.
     static std::shared_ptr<PulseAudioContext> shared();
 
-    // Starts connecting at once. The server is the one libpulse finds (PULSE_SERVER, the
-    // user's runtime socket); no server is ever spawned.
-    explicit PulseAudioContext(QObject *parent = nullptr);
+    // Starts connecting at once. The server is the one libpulse finds at each attempt
+    // (PULSE_SERVER, the user's runtime socket); no server is ever spawned.
+    explicit PulseAudioContext(QObject *parent = nullptr,
+                               std::chrono::milliseconds connectTimeout = defaultConnectTimeout);
     ~PulseAudioContext() override;
 
     State state() const;
@@ -165,6 +172,9 @@ private:
     QCoro::Task<Reply<T>> runQuery(std::function<pa_operation *(pa_context *, void *)> issue);
 
     void connectToServer();           // under the lock
+    void dropConnection();            // under the lock
+    void stopConnectTimer();          // under the lock
+    void connectTimedOut(pa_time_event *timer); // on the main-loop thread
     void setState(State state, int error); // on the main-loop thread, under the lock
     void startSync();                 // on the main-loop thread
     void finishSyncStep();            // on the main-loop thread
@@ -178,8 +188,10 @@ private:
     static void contextStateCallback(pa_context *context, void *userdata);
     static void subscriptionCallback(pa_context *context, int eventType, quint32 index, void *userdata);
 
+    const std::chrono::milliseconds m_connectTimeout;
     pa_threaded_mainloop *m_mainloop = nullptr;
     pa_context *m_context = nullptr; // written under the lock
+    pa_time_event *m_connectTimer = nullptr; // under the lock; set while an attempt runs
 
     mutable std::mutex m_cacheMutex;
     std::condition_variable m_readyCondition;

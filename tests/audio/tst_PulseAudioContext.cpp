@@ -6,9 +6,48 @@
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <pulse/def.h>
+
+namespace {
+
+// Points the next (re)connections at another server, until destroyed. libpulse reads
+// PULSE_SERVER whenever the context makes a new connection.
+class PulseServerOverride
+{
+public:
+    explicit PulseServerOverride(const QString &socketPath)
+    {
+        qputenv("PULSE_SERVER", "unix:" + socketPath.toUtf8());
+    }
+    ~PulseServerOverride()
+    {
+        if (m_hadPrevious)
+            qputenv("PULSE_SERVER", m_previous);
+        else
+            qunsetenv("PULSE_SERVER");
+    }
+    PulseServerOverride(const PulseServerOverride &) = delete;
+    PulseServerOverride &operator=(const PulseServerOverride &) = delete;
+
+private:
+    bool m_hadPrevious = qEnvironmentVariableIsSet("PULSE_SERVER");
+    QByteArray m_previous = qgetenv("PULSE_SERVER");
+};
+
+// Stores ready()'s answer when it comes; the answer outlives the test if it never does.
+QCoro::Task<void> storeReadiness(std::shared_ptr<PulseAudioContext> context, std::shared_ptr<std::optional<bool>> answer)
+{
+    const bool isReady = co_await context->ready();
+    *answer = isReady;
+}
+
+} // namespace
 
 class PulseAudioContextTest : public QObject
 {
@@ -16,6 +55,7 @@ class PulseAudioContextTest : public QObject
 
 private Q_SLOTS:
     void withoutAServerNothingHangsAndCaptureFailsClearly();
+    void aServerThatNeverAnswersFailsTheAttemptInTime();
     void cacheFollowsTheServer();
     void sinkInputsTellWhichProcessPlays();
 
@@ -30,18 +70,7 @@ void PulseAudioContextTest::withoutAServerNothingHangsAndCaptureFailsClearly()
 {
     QTemporaryDir nowhere;
     // Every (re)connection of this test looks for a server where there is none.
-    struct RestoreServer
-    {
-        QByteArray previous = qgetenv("PULSE_SERVER");
-        ~RestoreServer()
-        {
-            if (previous.isEmpty())
-                qunsetenv("PULSE_SERVER");
-            else
-                qputenv("PULSE_SERVER", previous);
-        }
-    } restore;
-    qputenv("PULSE_SERVER", "unix:" + nowhere.filePath(QStringLiteral("no-server")).toUtf8());
+    const PulseServerOverride noServer(nowhere.filePath(QStringLiteral("no-server")));
     auto context = std::make_shared<PulseAudioContext>();
 
     QVERIFY(!context->waitUntilReady(std::chrono::milliseconds(3000)));
@@ -66,6 +95,61 @@ void PulseAudioContextTest::withoutAServerNothingHangsAndCaptureFailsClearly()
     QCOMPARE(microphoneError->errorCase(), MicrophoneCaptureError::Case::permissionDenied);
     QCOMPARE(microphoneError->message(), QStringLiteral("Microphone permission was not granted."));
     QVERIFY(!microphone.isCapturing());
+}
+
+// A wedged server (pulseaudio or pipewire-pulse) takes the connection and never answers
+// the handshake: the attempt fails after the connect time-out, capture start reports its
+// error, and the next attempt connects afresh.
+void PulseAudioContextTest::aServerThatNeverAnswersFailsTheAttemptInTime()
+{
+    QTemporaryDir folder;
+    QLocalServer wedged;
+    QVERIFY(wedged.listen(folder.filePath(QStringLiteral("wedged"))));
+    int connections = 0;
+    // Accepted sockets stay open (children of the server) and are never read or written.
+    connect(&wedged, &QLocalServer::newConnection, &wedged, [&wedged, &connections] {
+        while (wedged.nextPendingConnection())
+            ++connections;
+    });
+
+    std::shared_ptr<PulseAudioContext> context;
+    {
+        const PulseServerOverride override(wedged.fullServerName());
+        context = std::make_shared<PulseAudioContext>(nullptr, std::chrono::milliseconds(300));
+        auto answer = std::make_shared<std::optional<bool>>();
+        QCoro::Task<void> waiting = storeReadiness(context, answer);
+        // Far below libpulse's own handshake time-out, far above the injected one.
+        QTRY_VERIFY_WITH_TIMEOUT(answer->has_value(), 8000);
+        QCOMPARE(answer->value(), false);
+        QCOMPARE(context->state(), PulseAudioContext::State::Failed);
+        QCOMPARE(context->lastError(), int(PA_ERR_TIMEOUT));
+        QVERIFY2(connections > 0, "the attempt never reached the wedged server");
+
+        // The capture services report their usual start errors instead of waiting.
+        SystemAudioCaptureService system(context);
+        const auto systemError = runTask(system.startCapture()).errorAs<SystemAudioCaptureError>();
+        QVERIFY2(systemError, "capture started on a server that never answered");
+        QCOMPARE(systemError->errorCase(), SystemAudioCaptureError::Case::failedToStartDevice);
+        QCOMPARE(systemError->status(), int(PA_ERR_TIMEOUT));
+        MicrophoneCaptureService microphone(context);
+        const auto microphoneError = runTask(microphone.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
+        QVERIFY2(microphoneError, "microphone started on a server that never answered");
+        QCOMPARE(microphoneError->errorCase(), MicrophoneCaptureError::Case::permissionDenied);
+
+        // Blocking waiters are woken by the failure too, not by their own limit.
+        QVERIFY(!context->waitUntilReady(std::chrono::milliseconds(5000)));
+        QCOMPARE(context->state(), PulseAudioContext::State::Failed);
+    }
+
+    if (!havePulse())
+        QSKIP("KAVREL_TEST_PULSE is not set: reconnecting to a working server needs the private PulseAudio of "
+              "scripts/with-test-services");
+    auto answer = std::make_shared<std::optional<bool>>();
+    QCoro::Task<void> waiting = storeReadiness(context, answer);
+    QTRY_VERIFY_WITH_TIMEOUT(answer->has_value(), 8000);
+    QCOMPARE(answer->value(), true);
+    QCOMPARE(context->state(), PulseAudioContext::State::Ready);
+    QCOMPARE(context->serverInfo().defaultSinkName, qEnvironmentVariable("KAVREL_TEST_PULSE_SINK"));
 }
 
 void PulseAudioContextTest::cacheFollowsTheServer()
