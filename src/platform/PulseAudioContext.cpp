@@ -78,9 +78,9 @@ QString fromUtf8(const char *text)
     return text ? QString::fromUtf8(text) : QString();
 }
 
-PulseAudioContext::SampleSpec sampleSpecOf(const pa_sample_spec &spec)
+PulseAudioContext::SampleSpec sampleSpecOf(const pa_sample_spec &sampleSpec)
 {
-    return PulseAudioContext::SampleSpec{int(spec.format), spec.rate, spec.channels};
+    return PulseAudioContext::SampleSpec{int(sampleSpec.format), sampleSpec.rate, sampleSpec.channels};
 }
 
 std::vector<int> channelMapOf(const pa_channel_map &map)

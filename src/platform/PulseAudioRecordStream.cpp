@@ -94,10 +94,10 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                                              Step::createStream});
             promise->finish();
         } else {
-            pa_sample_spec spec;
-            spec.format = pa_sample_format_t(format.sampleFormat);
-            spec.rate = format.rate;
-            spec.channels = format.channels;
+            pa_sample_spec sampleSpec;
+            sampleSpec.format = pa_sample_format_t(format.sampleFormat);
+            sampleSpec.rate = format.rate;
+            sampleSpec.channels = format.channels;
             pa_channel_map map;
             pa_channel_map *mapPointer = nullptr;
             if (!format.channelMap.empty() && format.channelMap.size() == format.channels) {
@@ -108,11 +108,11 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 if (pa_channel_map_valid(&map))
                     mapPointer = &map;
             }
-            pa_stream *stream = pa_sample_spec_valid(&spec)
-                ? pa_stream_new(context, m_streamName.toUtf8().constData(), &spec, mapPointer)
+            pa_stream *stream = pa_sample_spec_valid(&sampleSpec)
+                ? pa_stream_new(context, m_streamName.toUtf8().constData(), &sampleSpec, mapPointer)
                 : nullptr;
             if (!stream) {
-                const int error = pa_sample_spec_valid(&spec) ? pa_context_errno(context) : PA_ERR_INVALID;
+                const int error = pa_sample_spec_valid(&sampleSpec) ? pa_context_errno(context) : PA_ERR_INVALID;
                 promise->addResult(ConnectResult{error ? error : PA_ERR_INVALID, Step::createStream});
                 promise->finish();
             } else {
@@ -129,7 +129,7 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 attributes.tlength = std::uint32_t(-1);
                 attributes.prebuf = std::uint32_t(-1);
                 attributes.minreq = std::uint32_t(-1);
-                attributes.fragsize = std::uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &spec));
+                attributes.fragsize = std::uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &sampleSpec));
                 const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
                 if (pa_stream_connect_record(stream, sourceName.toUtf8().constData(), &attributes, flags) < 0) {
                     const int error = pa_context_errno(context);
