@@ -331,63 +331,48 @@ QCoro::Task<AuthSession> AuthService::openSessionFromReply(HttpReply reply, Canc
 QCoro::Task<EmailChallenge> AuthService::startEmailRegistration(QString email, std::optional<QString> name,
                                                                 CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("email"), email);
     Json::putOptional(body, QStringLiteral("name"), Text::nilIfEmpty(name));
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/register"));
-    const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    const HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/register"), body, token);
     co_return decodeReply<EmailChallenge>(reply.body);
 }
 
 QCoro::Task<EmailVerification> AuthService::verifyEmailCode(QString challengeId, QString email, QString code,
                                                             CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("challengeId"), challengeId);
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("code"), code);
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/verify"));
-    const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    const HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/verify"), body, token);
     co_return decodeReply<EmailVerification>(reply.body);
 }
 
 QCoro::Task<TotpSetup> AuthService::setupRegistrationTotp(QString challengeId, QString email, QString verificationToken,
                                                           CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("challengeId"), challengeId);
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("verificationToken"), verificationToken);
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/totp/setup"));
-    const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    const HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/totp/setup"), body, token);
     co_return decodeReply<TotpSetup>(reply.body);
 }
 
 QCoro::Task<AuthSession> AuthService::completeEmailRegistration(CompleteEmailRegistrationInput input, CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
-    const QByteArray bodyData = compact(input.toJson());
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/complete-registration"));
-    HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/complete-registration"), input.toJson(), token);
     AuthSession session = co_await openSessionFromReply(std::move(reply), token);
     co_return session;
 }
 
 QCoro::Task<EmailLoginResult> AuthService::loginWithEmail(QString email, QString password, CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("password"), password);
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/login"));
-    HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/login"), body, token);
     if (std::optional<MfaChallenge> challenge = mfaChallengeFromLoginReply(reply.body))
         co_return EmailLoginResult::mfaRequired(*challenge);
     AuthSession session = co_await openSessionFromReply(std::move(reply), token);
@@ -396,29 +381,32 @@ QCoro::Task<EmailLoginResult> AuthService::loginWithEmail(QString email, QString
 
 QCoro::Task<AuthSession> AuthService::verifyEmailMfa(QString challengeId, QString email, QString code, CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("challengeId"), challengeId);
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("type"), QStringLiteral("totp"));
     body.insert(QStringLiteral("code"), code);
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/mfa/verify"));
-    HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/mfa/verify"), body, token);
     AuthSession session = co_await openSessionFromReply(std::move(reply), token);
     co_return session;
 }
 
 QCoro::Task<EmailChallenge> AuthService::resendEmailCode(QString challengeId, QString email, CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration();
     QJsonObject body;
     body.insert(QStringLiteral("challengeId"), challengeId);
     body.insert(QStringLiteral("email"), email);
-    const QByteArray bodyData = compact(body);
-    const QUrl url = endpointURL(configuration, QStringLiteral("api/auth/email/resend-code"));
-    const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    const HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/resend-code"), body, token);
     co_return decodeReply<EmailChallenge>(reply.body);
+}
+
+QCoro::Task<HttpReply> AuthService::postEmailStep(QString path, QJsonObject body, CancellationToken token)
+{
+    const Configuration configuration = makeConfiguration();
+    const QByteArray bodyData = compact(body);
+    const QUrl url = endpointURL(configuration, path);
+    HttpReply reply = co_await m_transport->performRawJSONRequest(url, "POST", bodyData, std::nullopt, token);
+    co_return reply;
 }
 
 // ---- Provider sign-in completion ----

@@ -158,6 +158,8 @@ private:
 
     Configuration makeConfiguration() const;
     QUrl endpointURL(const Configuration &configuration, const QString &path) const;
+    // POSTs one e-mail sign-in step's JSON body, without a bearer token, and returns the reply.
+    QCoro::Task<HttpReply> postEmailStep(QString path, QJsonObject body, CancellationToken token);
     QCoro::Task<AuthSession> performRefresh(QString refreshToken, quint64 storeGeneration);
     QCoro::Task<void> saveSession(AuthSession session);
     QCoro::Task<AuthSession> openSession(QUrl url, QByteArray body, CancellationToken token);
