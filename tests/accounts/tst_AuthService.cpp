@@ -387,6 +387,14 @@ private Q_SLOTS:
         QTest::newRow("session without any refresh token")
             << 200 << QByteArray(j("{'access_token':'a','expires_in':60,'user':{'id':'u','email':'e@x'}}")) << invalid;
         QTest::newRow("empty 200") << 200 << QByteArray() << invalid;
+        // Expiries that no saved session could hold are refused, never saved unreadable.
+        const QByteArray session = j("{'access_token':'a','refresh_token':'r',%1,'user':{'id':'u','email':'e@x'}}");
+        QTest::newRow("expires_in past year 9999")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_in\":253402300800")).toUtf8() << invalid;
+        QTest::newRow("expires_in of the largest integer")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_in\":9223372036854775807")).toUtf8() << invalid;
+        QTest::newRow("expires_at past year 9999 in UTC")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_at\":\"9999-12-31T23:59:59-23:59\"")).toUtf8() << invalid;
     }
 
     void unusableLoginReplies()
