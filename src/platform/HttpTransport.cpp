@@ -125,7 +125,9 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
 
     HttpReply result;
-    result.status = status.isValid() ? status.toInt() : 0;
+    // A status line without a status code HTTP knows (such as "000") is no HTTP answer.
+    const int code = status.isValid() ? status.toInt() : 0;
+    result.status = code >= 100 && code <= 599 ? code : 0;
     result.body = raw->readAll();
     result.headers = raw->rawHeaderPairs();
     result.url = raw->url();

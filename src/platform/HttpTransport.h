@@ -19,7 +19,7 @@
 // A complete HTTP reply, whatever its status.
 struct HttpReply
 {
-    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme)
+    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme, a status outside 100-599)
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // as received, repeated fields kept apart
     QUrl url;

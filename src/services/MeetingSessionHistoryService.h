@@ -79,7 +79,7 @@ public:
     QCoro::Task<void> deleteSession(QString id, CancellationToken token = CancellationToken());
 
     // True for failures that a later attempt may get past: the request timed out, the host
-    // was not found or refused, the connection was lost, no network. False for everything
+    // was not found, refused or unreachable, the connection was lost, no network. False for everything
     // else: HTTP answers of any status, this service's errors, decoding, cancellation.
     static bool isTransientNetworkError(const std::exception_ptr &error);
 

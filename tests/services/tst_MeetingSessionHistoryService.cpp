@@ -6,6 +6,7 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
+#include "support/RawReplyServer.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
@@ -510,6 +511,9 @@ void TestMeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::newRow("500 empty") << 500 << QByteArray() << "Сервер истории встреч вернул некорректный ответ.";
     QTest::newRow("500 blank") << 500 << QByteArray(" \n\t ") << "Сервер истории встреч вернул некорректный ответ.";
     QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << "Сервер истории встреч вернул некорректный ответ.";
+    // Answers that are not HTTP at all come from a raw server.
+    QTest::newRow("status 000") << -1 << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 4\r\n\r\nOops")
+                                << "Сервер истории встреч вернул некорректный ответ.";
 }
 
 void TestMeetingSessionHistoryService::transportMapsAnswers()
@@ -518,8 +522,17 @@ void TestMeetingSessionHistoryService::transportMapsAnswers()
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
     m_backend->route("POST", QStringLiteral("/graphql"), FakeResponse::json(status, body));
+    RawReplyServer raw(body);
+    std::unique_ptr<AuthService> rawAuth;
+    std::unique_ptr<MeetingSessionHistoryService> rawService;
+    if (status < 0) {
+        QVERIFY(raw.start());
+        rawAuth = TestAuth::signedInService(raw.baseUrl());
+        rawService = std::make_unique<MeetingSessionHistoryService>(rawAuth.get());
+    }
+    MeetingSessionHistoryService *service = rawService ? rawService.get() : m_service.get();
 
-    const auto outcome = runTask(m_service->deleteSession(QStringLiteral("m")));
+    const auto outcome = runTask(service->deleteSession(QStringLiteral("m")));
     if (expected == QLatin1String("ok")) {
         QVERIFY(outcome.succeeded());
         return;
@@ -774,6 +787,8 @@ void TestMeetingSessionHistoryService::transientNetworkErrors_data()
         QNetworkReply::TimeoutError, QNetworkReply::TemporaryNetworkFailureError, QNetworkReply::NetworkSessionFailedError,
         QNetworkReply::ProxyConnectionRefusedError, QNetworkReply::ProxyConnectionClosedError,
         QNetworkReply::ProxyNotFoundError, QNetworkReply::ProxyTimeoutError,
+        // No route to the network or the host, as when offline.
+        QNetworkReply::UnknownNetworkError,
     };
     const QMetaEnum codes = QMetaEnum::fromType<QNetworkReply::NetworkError>();
     for (int i = 0; i < codes.keyCount(); ++i) {
