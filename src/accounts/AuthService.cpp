@@ -449,22 +449,29 @@ void AuthService::setActiveAppleAuthorizationSession(AppleAuthorizationSession *
 
 void AuthService::cancelActiveAuthentication()
 {
-    if (LoopbackOAuthRedirectServer *server = m_activeRedirectServer.data()) {
+    // Ending a wait resumes its caller right here, and that caller may delete the receiver
+    // (or this service) before control comes back: everything is re-checked after each.
+    QPointer<AuthService> self(this);
+    if (QPointer<LoopbackOAuthRedirectServer> server = m_activeRedirectServer.data()) {
         m_activeRedirectServer = nullptr;
         server->cancelListener();
         server->finishCallback(std::make_exception_ptr(CancellationError()));
-        server->deleteLater();
+        if (server)
+            server->deleteLater();
     }
+    if (!self)
+        return;
     if (DesktopOAuthCallbackWaiter *waiter = m_activeDesktopCallbackWaiter.data()) {
         m_activeDesktopCallbackWaiter = nullptr;
         // The cancel is applied on the waiter's next turn; deletion is queued behind it.
         waiter->cancel();
         waiter->deleteLater();
     }
-    if (AppleAuthorizationSession *session = m_activeAppleAuthorizationSession.data()) {
+    if (QPointer<AppleAuthorizationSession> session = m_activeAppleAuthorizationSession.data()) {
         m_activeAppleAuthorizationSession = nullptr;
         session->cancel();
-        session->deleteLater();
+        if (session)
+            session->deleteLater();
     }
 }
 
