@@ -3,6 +3,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
 #include "app/KavrelDiagnostics.h"
+#include "app/KavrelLocalizationStore.h"
 
 AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
     : QObject(parent)
@@ -199,7 +200,7 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
             std::rethrow_exception(error);
         setSession(std::nullopt);
         const QString key = loginExpiredKey();
-        setErrorMessage(m_localizer ? m_localizer(key) : key);
+        setErrorMessage(m_localizer ? m_localizer(key) : KavrelLocalizationStore::shared().localized(key));
     }
     std::rethrow_exception(error);
 }

@@ -33,7 +33,8 @@ class AuthSessionStore final : public QObject
     Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
 
 public:
-    // Localizes the key of the "login expired" text; without one the key is shown as is.
+    // Localizes the key of the "login expired" text; without one the application's
+    // localization store does.
     using Localizer = std::function<QString(const QString &key)>;
 
     explicit AuthSessionStore(AuthService *authService, QObject *parent = nullptr);

@@ -1,6 +1,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
+#include "app/KavrelLocalizationStore.h"
 #include "platform/InMemorySecretStore.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
@@ -176,6 +177,20 @@ private Q_SLOTS:
         QCOMPARE(sessionStore->errorMessage().value_or(QString()), message);
         if (!succeeds && staysSignedIn)
             QCOMPARE(sessionStore->session(), std::optional<AuthSession>(published));
+    }
+
+    void expiredLoginTextIsLocalizedByDefault()
+    {
+        m_backend->route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath),
+                         FakeAuthBackend::errorReply(401, QStringLiteral("message"), QStringLiteral("Token revoked")));
+        auto sessionStore = restoredStore();
+        sessionStore->setSession(saveSession(30));
+        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+        QVERIFY(!runTask(sessionStore->ensureActiveSession()).succeeded());
+        QVERIFY(!sessionStore->isAuthenticated());
+        const QString key = AuthSessionStore::loginExpiredKey();
+        QCOMPARE(sessionStore->errorMessageText(), KavrelLocalizationStore::shared().localized(key));
+        QVERIFY(sessionStore->errorMessageText() != key);
     }
 
     void emailLoginGuardsAndPublishes()
