@@ -200,8 +200,11 @@ QCoro::Task<AuthSession> AuthService::activeSession()
 {
     // A refresh overtaken by a sign-in or sign-out ends in a CancellationError; the saved
     // session is then read again, once.
+    QPointer<AuthService> self(this);
     for (int attempt = 0;; ++attempt) {
         const std::optional<AuthSession> saved = co_await loadSavedSession();
+        if (!self)
+            throw CancellationError();
         if (!saved)
             throw AuthServiceError::requestFailed(signInRequiredText());
         if (now().msecsTo(saved->expiresAt) > refreshThresholdSeconds * 1000)
@@ -214,6 +217,9 @@ QCoro::Task<AuthSession> AuthService::activeSession()
         } catch (...) {
             error = std::current_exception();
         }
+        // The service may have gone while the refresh ran.
+        if (!self)
+            std::rethrow_exception(error);
         if (attempt == 0 && isCancellation(error) && generation != m_storeGeneration)
             continue;
         std::rethrow_exception(error);

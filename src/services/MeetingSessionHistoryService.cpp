@@ -113,6 +113,7 @@ MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authServ
     , m_manager(new QNetworkAccessManager(this))
     , m_transport(m_manager)
 {
+    m_transport.setMaximumBodySize(maximumReplyBodySize);
 }
 
 MeetingSessionHistoryService::~MeetingSessionHistoryService() = default;

@@ -188,6 +188,22 @@ private Q_SLOTS:
         QCOMPARE(result.errorText(), AuthService::signInRequiredText());
     }
 
+    void destroyedServiceEndsItsRequestsWithCancellation()
+    {
+        saveSession(10);
+        m_backend->route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath), FakeResponse::hang());
+        AuthService *service = m_service.get();
+        auto caller = spawnTask([service](CancellationToken) { return service->activeSession(); });
+        QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)) == 1; }));
+        m_service.reset();
+        QVERIFY(FakeBackend::waitUntil([&] { return caller.isFinished(); }));
+        const auto result = runTask([](TaskHandle<AuthSession> handle) -> QCoro::Task<AuthSession> {
+            AuthSession session = co_await handle.result();
+            co_return session;
+        }(caller));
+        QVERIFY(result.isCancellation());
+    }
+
     void unreadableItem()
     {
         store()->setValue(account, QByteArray("not a session"));

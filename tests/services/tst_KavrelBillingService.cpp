@@ -77,6 +77,7 @@ private Q_SLOTS:
     void networkFailuresPassThrough();
     void repliesThatAreNotHttpAreInvalid_data();
     void repliesThatAreNotHttpAreInvalid();
+    void oversizedRepliesFailCleanly();
     void serviceDroppedWhileTheTokenIsRefreshed();
 
 private:
@@ -318,6 +319,14 @@ void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("status 000") << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 2\r\n\r\nhi");
     QTest::newRow("status 999") << QByteArray("HTTP/1.1 999 Odd\r\nContent-Length: 2\r\n\r\nhi");
+}
+
+void TestKavrelBillingService::oversizedRepliesFailCleanly()
+{
+    m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath),
+                        FakeResponse::text(200, QByteArray(5 * 1024 * 1024, ' ')));
+    const auto outcome = runTask(m_service->fetchSummary());
+    QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
 }
 
 void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid()
