@@ -107,6 +107,11 @@ QString AuthService::signInRequiredText()
     return QStringLiteral("Sign in to sync meeting history.");
 }
 
+QString AuthService::readFailedText()
+{
+    return QStringLiteral("КАВРЕЛ could not read the auth session from the Keychain.");
+}
+
 QDateTime AuthService::decodeBackendDate(const QJsonValue &value, const QString &path)
 {
     const QString text = Json::toString(value, path);
@@ -160,7 +165,16 @@ QCoro::Task<std::optional<AuthSession>> AuthService::loadSavedSession()
 {
     if (!m_secretStore)
         co_return std::nullopt;
-    const std::optional<QByteArray> data = co_await m_secretStore->load(sessionAccountName());
+    std::optional<QByteArray> data;
+    bool readFailed = false;
+    try {
+        data = co_await m_secretStore->load(sessionAccountName());
+    } catch (const SecretStoreError &error) {
+        qCWarning(KavrelDiagnostics::app()).noquote() << "Reading the auth session failed:" << error.message();
+        readFailed = true;
+    }
+    if (readFailed)
+        throw SecretStoreError(readFailedText());
     if (!data)
         co_return std::nullopt;
     try {

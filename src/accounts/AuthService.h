@@ -87,7 +87,9 @@ public:
     QCoro::Task<void> logout(std::optional<QString> accessToken, std::optional<QString> refreshToken);
     // Fetches the profile, merges it into the session's user, saves and returns the session.
     QCoro::Task<AuthSession> refreshCurrentUserProfile(AuthSession session);
-    // The saved session, or nothing when there is none or it does not decode. Never throws.
+    // The saved session, or nothing when there is none or it does not decode. Throws
+    // SecretStoreError (with readFailedText()) when the secret store could not be read; the
+    // item is then left alone.
     QCoro::Task<std::optional<AuthSession>> loadSavedSession();
     // Removes the saved session. Never throws.
     QCoro::Task<void> deleteSavedSession();
@@ -149,6 +151,8 @@ public:
 
     // The text of activeSession() without a saved session.
     static QString signInRequiredText();
+    // The text of a secret-store read that failed.
+    static QString readFailedText();
 
 private:
     struct Configuration

@@ -122,9 +122,22 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
         setIsRestoringSession(false);
         co_return;
     }
-    const std::optional<AuthSession> saved = co_await service->loadSavedSession();
+    std::optional<AuthSession> saved;
+    std::exception_ptr readError;
+    try {
+        saved = co_await service->loadSavedSession();
+    } catch (...) {
+        readError = std::current_exception();
+    }
     if (!self)
         co_return;
+    if (readError) {
+        // The keyring did not answer or stayed locked: the session may be there, so it is
+        // kept and the failure shown rather than looking signed out without a word.
+        setErrorMessage(::errorMessage(readError));
+        setIsRestoringSession(false);
+        co_return;
+    }
     if (!saved) {
         setIsRestoringSession(false);
         co_return;

@@ -221,7 +221,7 @@ QCoro::Task<std::optional<QByteArray>> LibsecretSecretStore::load(QString accoun
             co_return result.data;
         if (!result.serviceUnavailable) {
             qCWarning(KavrelDiagnostics::app()).noquote() << "Reading the secret store failed:" << result.error;
-            co_return std::nullopt;
+            throw SecretStoreError(result.error);
         }
         switchToMemory(result.error);
     }

@@ -16,6 +16,32 @@ namespace {
 
 const QString account = QString::fromLatin1(AuthService::sessionAccount);
 
+// A secret store whose reads can fail, as a keyring does when D-Bus times out or the user
+// dismisses its unlock prompt.
+class FlakySecretStore final : public SecretStore
+{
+public:
+    InMemorySecretStore items;
+    bool failReads = false;
+
+    QCoro::Task<std::optional<QByteArray>> load(QString name) override
+    {
+        if (failReads)
+            throw SecretStoreError(QStringLiteral("Timeout was reached"));
+        co_return items.value(name);
+    }
+    QCoro::Task<void> save(QByteArray data, QString name) override
+    {
+        items.setValue(name, data);
+        co_return;
+    }
+    QCoro::Task<void> remove(QString name) override
+    {
+        items.removeValue(name);
+        co_return;
+    }
+};
+
 } // namespace
 
 class AuthSessionStoreTest : public QObject
@@ -191,6 +217,41 @@ private Q_SLOTS:
         const QString key = AuthSessionStore::loginExpiredKey();
         QCOMPARE(sessionStore->errorMessageText(), KavrelLocalizationStore::shared().localized(key));
         QVERIFY(sessionStore->errorMessageText() != key);
+    }
+
+    void unreadableSecretStoreKeepsTheItem()
+    {
+        auto *secrets = new FlakySecretStore();
+        m_service = std::make_unique<AuthService>(TestAuth::configurationFor(m_backend->baseUrl()), secrets);
+        m_service->setClock([this] { return m_now; });
+        AuthSession session = TestAuth::defaultSession();
+        session.expiresAt = m_now.addSecs(30);
+        m_auth->registerSession(session);
+        secrets->items.setValue(account, session.toJsonBytes());
+        secrets->failReads = true;
+
+        // At start-up: not signed in, but told why, and the item stays.
+        AuthSessionStore sessionStore(m_service.get());
+        runTask(sessionStore.restored());
+        QVERIFY(!sessionStore.isRestoringSession());
+        QVERIFY(!sessionStore.isAuthenticated());
+        QCOMPARE(sessionStore.errorMessageText(), AuthService::readFailedText());
+        QVERIFY(secrets->items.value(account));
+
+        // Near expiry, before a backend action: the failure is reported, nothing is deleted.
+        sessionStore.setSession(session);
+        const auto result = runTask(sessionStore.ensureActiveSession());
+        QCOMPARE(result.errorAs<SecretStoreError>()->message(), AuthService::readFailedText());
+        QVERIFY(sessionStore.isAuthenticated());
+        QCOMPARE(sessionStore.errorMessageText(), AuthService::readFailedText());
+        QCOMPARE(secrets->items.value(account), std::optional<QByteArray>(session.toJsonBytes()));
+        QCOMPARE(m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)), 0);
+
+        // Once the keyring answers again, the same item signs the user in.
+        secrets->failReads = false;
+        QVERIFY(runTask(sessionStore.ensureActiveSession()).succeeded());
+        QVERIFY(sessionStore.isAuthenticated());
+        QVERIFY(!sessionStore.errorMessage());
     }
 
     void emailLoginGuardsAndPublishes()
