@@ -188,12 +188,20 @@ QCoro::Task<std::optional<AuthSession>> AuthService::loadSavedSession()
 QCoro::Task<void> AuthService::deleteSavedSession()
 {
     ++m_storeGeneration;
+    const quint64 generation = m_storeGeneration;
+    QPointer<AuthService> self(this);
     if (m_secretStore)
         co_await m_secretStore->remove(sessionAccountName());
+    if (self && generation == m_storeGeneration)
+        Q_EMIT savedSessionDeleted();
 }
 
 QCoro::Task<void> AuthService::saveSession(AuthSession session)
 {
+    // Issued before the first suspension: callers rely on the write being queued at once.
+    ++m_saveSerial;
+    const quint64 generation = m_storeGeneration;
+    QPointer<AuthService> self(this);
     const QByteArray data = session.toJsonBytes();
     bool failed = false;
     try {
@@ -206,6 +214,9 @@ QCoro::Task<void> AuthService::saveSession(AuthSession session)
     }
     if (failed)
         throw AuthServiceError::requestFailed(QStringLiteral("КАВРЕЛ could not save the auth session in the Keychain."));
+    // A sign-out or sign-in issued meanwhile has the last word, and announces itself.
+    if (self && generation == m_storeGeneration)
+        Q_EMIT sessionSaved(session);
 }
 
 // ---- Token provider and refresh ----
@@ -290,6 +301,20 @@ QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, quint
 
 QCoro::Task<void> AuthService::logout(std::optional<QString> accessToken, std::optional<QString> refreshToken)
 {
+    QPointer<AuthService> self(this);
+    if (refreshToken && m_refreshTask.isValid() && !m_refreshTask.isFinished() && m_refreshTaskToken == *refreshToken) {
+        // The given token is being spent right now: revoke the one that replaces it.
+        TaskHandle<AuthSession> running = m_refreshTask;
+        try {
+            const AuthSession rotated = co_await running.result();
+            accessToken = rotated.accessToken;
+            refreshToken = rotated.refreshToken;
+        } catch (...) {
+            // The refresh failed; the given tokens are all there is.
+        }
+        if (!self)
+            co_return;
+    }
     try {
         const Configuration configuration = makeConfiguration();
         QJsonObject body;
@@ -305,16 +330,30 @@ QCoro::Task<void> AuthService::logout(std::optional<QString> accessToken, std::o
 
 QCoro::Task<AuthSession> AuthService::refreshCurrentUserProfile(AuthSession session)
 {
+    QPointer<AuthService> self(this);
     const quint64 generation = m_storeGeneration;
     const Configuration configuration = makeConfiguration();
     const QUrl url = endpointURL(configuration, QStringLiteral("v1/auth/me"));
     const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "GET", std::nullopt, session.accessToken);
     const CurrentUserProfileResponse profile = decodeReply<CurrentUserProfileResponse>(reply.body);
 
-    AuthSession updated = session;
-    updated.user = session.user.updating(profile);
-    if (generation != m_storeGeneration)
-        throw CancellationError();
+    // The tokens may have been refreshed while the profile was on its way (by this session
+    // or any other client): the profile goes into the session saved now, never the older
+    // tokens over the rotated ones. A write that lands between the read and the write below
+    // sends the read round again.
+    std::optional<AuthSession> current;
+    for (;;) {
+        if (!self || generation != m_storeGeneration)
+            throw CancellationError();
+        const quint64 saves = m_saveSerial;
+        current = co_await loadSavedSession();
+        if (!self || generation != m_storeGeneration)
+            throw CancellationError();
+        if (saves == m_saveSerial)
+            break;
+    }
+    AuthSession updated = current ? *current : session;
+    updated.user = updated.user.updating(profile);
     co_await saveSession(updated);
     co_return updated;
 }

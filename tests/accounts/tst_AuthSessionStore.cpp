@@ -219,6 +219,44 @@ private Q_SLOTS:
         QVERIFY(sessionStore->errorMessageText() != key);
     }
 
+    void followsEverySaveOfTheService()
+    {
+        saveSession(3600);
+        auto sessionStore = restoredStore();
+        const AuthSession restored = *sessionStore->session();
+
+        // An hour on, the proxy (or billing, or history) asks for a token and gets it refreshed.
+        m_now = m_now.addSecs(3590);
+        m_auth->setSessionLifetimeSeconds(7200);
+        const auto proxied = runTask(m_service->activeSession());
+        QVERIFY2(proxied.succeeded(), qPrintable(proxied.errorText()));
+        QVERIFY(proxied.value->refreshToken != restored.refreshToken);
+        QCOMPARE(sessionStore->session(), std::optional<AuthSession>(*proxied.value));
+
+        // The profile refresh starts from the live tokens.
+        m_auth->setProfileOverride(QJsonObject{{QStringLiteral("display_name"), QStringLiteral("Countess")}});
+        const auto profile = runTask(sessionStore->refreshCurrentUserProfile());
+        QVERIFY2(profile.succeeded(), qPrintable(profile.errorText()));
+        QCOMPARE(sessionStore->currentUser()->displayName, QStringLiteral("Countess"));
+        QCOMPARE(sessionStore->session()->refreshToken, proxied.value->refreshToken);
+
+        // Sign-out revokes the live refresh token.
+        sessionStore->signOut();
+        QVERIFY(FakeBackend::waitUntil([&] { return !sessionStore->isSigningOut(); }));
+        QCOMPARE(m_backend->requests(QString::fromLatin1(FakeAuthBackend::logoutPath)).last().json().value(QStringLiteral("refresh_token")).toString(),
+                 proxied.value->refreshToken);
+        QVERIFY(!m_auth->isRefreshTokenValid(proxied.value->refreshToken));
+        QVERIFY(!sessionStore->isAuthenticated());
+
+        // A sign-in made outside the store (the second-factor screen) shows too, and so does
+        // its removal.
+        m_auth->addAccount(QStringLiteral("grace@example.org"), QStringLiteral("hopper1906"), QStringLiteral("Grace"), false);
+        QVERIFY(runTask(m_service->loginWithEmail(QStringLiteral("grace@example.org"), QStringLiteral("hopper1906"))).succeeded());
+        QCOMPARE(sessionStore->currentUser()->email, QStringLiteral("grace@example.org"));
+        runTask(m_service->deleteSavedSession());
+        QVERIFY(!sessionStore->isAuthenticated());
+    }
+
     void unreadableSecretStoreKeepsTheItem()
     {
         auto *secrets = new FlakySecretStore();
