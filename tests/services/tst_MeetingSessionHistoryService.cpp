@@ -125,6 +125,7 @@ private Q_SLOTS:
     void transientNetworkErrors_data();
     void transientNetworkErrors();
     void realNetworkFailuresAreTransient();
+    void droppedServiceEndsItsRequestWithCancellation();
 
 private:
     std::unique_ptr<FakeBackend> m_backend;
@@ -845,6 +846,21 @@ void TestMeetingSessionHistoryService::realNetworkFailuresAreTransient()
     const auto timedOut = runTask(m_service->fetchSessions(MeetingSessionHistoryListQuery()));
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
     QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(timedOut.error));
+}
+
+void TestMeetingSessionHistoryService::droppedServiceEndsItsRequestWithCancellation()
+{
+    // The history browser closes while a list request is on its way.
+    m_history->script(QStringLiteral("MeetingSessions"), Script::hang(false));
+    MeetingSessionHistoryService *service = m_service.get();
+    auto fetch = spawnTask([service](CancellationToken) -> QCoro::Task<void> {
+        co_await service->fetchSessions(MeetingSessionHistoryListQuery());
+    });
+    QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QStringLiteral("/graphql")) == 1; }));
+    m_service.reset();
+    QVERIFY(FakeBackend::waitUntil([&] { return fetch.isFinished(); }));
+    const auto outcome = runTask([](TaskHandle<void> handle) -> QCoro::Task<void> { co_await handle.result(); }(fetch));
+    QVERIFY(outcome.isCancellation());
 }
 
 QTEST_GUILESS_MAIN(TestMeetingSessionHistoryService)
