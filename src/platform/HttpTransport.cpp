@@ -159,6 +159,8 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
     };
     QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, readAvailable);
     QObject::connect(raw, &QNetworkReply::readyRead, raw, readAvailable);
+    // Only the body of the last answer of a followed redirect counts.
+    QObject::connect(raw, &QNetworkReply::redirected, raw, [state] { state->body.clear(); });
 
     // Abort on the next event-loop turn, not inside cancel(): the canceller finishes its
     // own work before this coroutine runs again.
