@@ -73,10 +73,13 @@ std::optional<QString> formattedDate(const std::optional<QDateTime> &date)
 }
 
 // Qt's network errors that stand for a temporary condition of the network or the host:
-// timed out, host not found, cannot connect, connection lost, not connected.
+// timed out, host not found, cannot connect, connection lost, not connected. Qt has no code
+// of its own for "network unreachable" or "host unreachable" (no route, as when offline):
+// those socket errors arrive as the unknown network error.
 bool isTransientCode(QNetworkReply::NetworkError code)
 {
     switch (code) {
+    case QNetworkReply::UnknownNetworkError:
     case QNetworkReply::TimeoutError:
     case QNetworkReply::ProxyTimeoutError:
     case QNetworkReply::HostNotFoundError:
@@ -110,6 +113,7 @@ MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authServ
     , m_manager(new QNetworkAccessManager(this))
     , m_transport(m_manager)
 {
+    m_transport.setMaximumBodySize(maximumReplyBodySize);
 }
 
 MeetingSessionHistoryService::~MeetingSessionHistoryService() = default;
@@ -203,6 +207,8 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
 
     const HttpReply reply = co_await m_transport.send(request, QByteArrayLiteral("POST"), body, token);
 
+    if (reply.status == 0)
+        throw MeetingSessionHistoryServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299) {
         if (auto error = graphqlRequestError(reply.body))
             throw *error;
