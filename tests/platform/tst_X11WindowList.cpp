@@ -55,8 +55,9 @@ void tst_X11WindowList::cleanupTestCase()
 
 const X11Window *tst_X11WindowList::find(const X11WindowListSnapshot &snapshot, const QString &title) const
 {
+    // Parallel tests may show windows of the same title: only the child's count.
     for (const X11Window &window : snapshot.windows) {
-        if (window.title == title)
+        if (window.title == title && window.processId == m_child->processId())
             return &window;
     }
     return nullptr;

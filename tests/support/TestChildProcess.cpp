@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -209,6 +210,9 @@ std::optional<int> runIfChild(int argc, char **argv)
     if (argc < 3 || std::strcmp(argv[1], childFlag) != 0)
         return std::nullopt;
     const QString role = QString::fromLocal8Bit(argv[2]);
+    const QByteArray name = qgetenv("KAVREL_TEST_CHILD_NAME");
+    if (!name.isEmpty())
+        prctl(PR_SET_NAME, name.constData(), 0, 0, 0);
     QStringList arguments;
     for (int i = 3; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -219,9 +223,14 @@ std::optional<int> runIfChild(int argc, char **argv)
     return 64;
 }
 
-std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments)
+std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName)
 {
     auto child = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("KAVREL_TEST_CHILD_NAME"));
+    if (!processName.isEmpty())
+        environment.insert(QStringLiteral("KAVREL_TEST_CHILD_NAME"), processName);
+    child->setProcessEnvironment(environment);
     child->setProcessChannelMode(QProcess::SeparateChannels);
     child->setReadChannel(QProcess::StandardOutput);
     QStringList all{QString::fromLatin1(childFlag), role};

@@ -26,7 +26,8 @@ namespace TestChildProcess {
 std::optional<int> runIfChild(int argc, char **argv);
 
 // Starts this executable in a child role and waits for its "ready" line; null when it failed.
-std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments);
+// A process name, when given, is what the process table shows as the child's name.
+std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName = {});
 
 // Sends a command line and waits for the expected answer line.
 bool command(QProcess &child, const QByteArray &line, const QByteArray &answer);
