@@ -35,7 +35,7 @@ QSize KavrelMeetingPanelTextColumn::sizeHint() const
     }
     if (!m_lines.empty())
         height += spacing * double(m_lines.size() - 1);
-    return QSize(int(std::ceil(width)), int(std::ceil(height)));
+    return QSize(int(std::ceil(std::min(width, maximumNaturalWidth))), int(std::ceil(height)));
 }
 
 QSize KavrelMeetingPanelTextColumn::minimumSizeHint() const

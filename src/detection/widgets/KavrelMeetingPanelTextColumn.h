@@ -36,6 +36,8 @@ protected:
 
 private:
     static constexpr int spacing = 4;
+    // Longer lines (a long application name) are elided rather than widen the panel further.
+    static constexpr double maximumNaturalWidth = 220;
     QFont fontOf(const Line &line) const;
 
     std::vector<Line> m_lines;

@@ -22,7 +22,8 @@ KavrelMeetingPromptPanel::KavrelMeetingPromptPanel(QSize size, QWidget *view)
     // Without a compositor translucent corners would show black; the shape is cut out instead.
     m_translucent = X11WindowHints::isCompositing();
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
-    setFixedSize(size);
+    // Wider than its design size only when longer texts (other languages) need it.
+    setFixedSize(size.expandedTo(QSize(view->sizeHint().width() + 2, size.height())));
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(1, 1, 1, 1);

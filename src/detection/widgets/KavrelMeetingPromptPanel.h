@@ -12,6 +12,7 @@ class KavrelMeetingPromptPanel final : public QWidget
     Q_OBJECT
 
 public:
+    // `size` is the panel's size; it grows wider when the view needs more room.
     KavrelMeetingPromptPanel(QSize size, QWidget *view);
 
 protected:
