@@ -292,6 +292,13 @@ struct Engine
         build(std::move(adjust));
     }
 
+    ~Engine()
+    {
+        model.reset();
+        // Let the tasks woken by the teardown run to their ends.
+        QTest::qWait(20);
+    }
+
     void build(std::function<void(SessionServices &)> adjust = nullptr)
     {
         model.reset();
