@@ -8,6 +8,7 @@
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/Async.h"
 #include "platform/UserDefaults.h"
+#include "session/SessionCompanions.h"
 #include "session/SessionPorts.h"
 #include "session/SessionServices.h"
 #include "session/SubtitleViewModel.h"
@@ -271,6 +272,36 @@ private:
     Trace *m_trace;
 };
 
+// History and billing companions that only record what the lifecycle asked of them.
+class RecordingHistory final : public MeetingHistorySync, public BillingUsageReporting
+{
+public:
+    explicit RecordingHistory(Trace *trace) : m_trace(trace) {}
+
+    QCoro::Task<void> waitForPendingSave() override
+    {
+        m_trace->add(QStringLiteral("history.wait"));
+        co_return;
+    }
+    QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status) override
+    {
+        m_trace->add(QStringLiteral("history.persist ") + MeetingSessionHistoryStatusValue::rawValue(status));
+        co_return;
+    }
+    void resetMeetingHistoryState() override { m_trace->add(QStringLiteral("history.reset")); }
+    void noteListeningStarted(const QString &source) override { m_trace->add(QStringLiteral("history.source ") + source); }
+    void scheduleSessionStartIfNeeded() override { m_trace->add(QStringLiteral("history.start")); }
+    void scheduleSnapshotSync(MeetingSessionHistoryStatus status) override
+    {
+        m_trace->add(QStringLiteral("history.sync ") + MeetingSessionHistoryStatusValue::rawValue(status));
+    }
+    void markBillingUsageStartedIfNeeded() override { m_trace->add(QStringLiteral("billing.mark")); }
+    void scheduleBillingUsageEventSyncIfNeeded() override { m_trace->add(QStringLiteral("billing.sync")); }
+
+private:
+    Trace *m_trace;
+};
+
 // A view model over the fakes, with its own settings file and short timings.
 struct Engine
 {
@@ -282,6 +313,7 @@ struct Engine
     FakeMicrophones *microphones = nullptr;
     FakeRecorder *recorder = nullptr;
     FakeSpeech *speech = nullptr;
+    std::unique_ptr<RecordingHistory> history;
     std::unique_ptr<SubtitleViewModel> model;
 
     explicit Engine(std::function<void(SessionServices &)> adjust = nullptr)
@@ -324,6 +356,11 @@ struct Engine
         timings.draftAutosaveDelay = 20ms;
         timings.stopDrainPause = 1ms;
         model->setTimings(timings);
+        history = std::make_unique<RecordingHistory>(&trace);
+        SessionCompanions companions;
+        companions.history = history.get();
+        companions.billing = history.get();
+        model->setCompanions(companions);
     }
 
     // Runs the event loop until the condition holds (or the time-out passes).
