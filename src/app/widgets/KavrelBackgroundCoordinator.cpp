@@ -116,11 +116,7 @@ void KavrelBackgroundCoordinator::startListeningAfterAuthRefresh(KavrelListening
     QPointer<KavrelPresentationStore> presentation = m_presentation;
     OpenWindow openWindow = m_openWindow;
     starter.startListeningAfterAuthRefresh([presentation, openWindow] {
-        if (!presentation || presentation->isBackgroundOnly())
-            return;
-        presentation->restoreApplication([openWindow] {
-            if (openWindow)
-                openWindow(QString::fromLatin1(mainWindowIdentifier));
-        });
+        if (presentation && !presentation->isBackgroundOnly())
+            presentation->restoreApplicationOpening(openWindow, QString::fromLatin1(mainWindowIdentifier));
     });
 }
