@@ -66,6 +66,8 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
     if (!m_presentation || !m_miniWindows)
         return;
     KavrelMiniWindowCoordinator &windows = *m_miniWindows;
+    // The list read now serves the next decision; this one uses the latest at hand.
+    windows.requestWindowListRefresh();
     if (m_presentation->isBackgroundOnly()) {
         windows.closeMiniWindow(false);
         return;
