@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <functional>
+
 #include <pulse/pulseaudio.h>
 #include <xcb/xcb.h>
 
@@ -186,28 +188,50 @@ int runPulsePlayer()
     return 0;
 }
 
-bool waitForLine(QProcess &child, const QByteArray &expected, int timeoutMilliseconds = 20000)
+std::optional<QByteArray> waitForLine(QProcess &child, const std::function<bool(const QByteArray &)> &matches,
+                                      int timeoutMilliseconds = 20000)
 {
     QDeadlineTimer deadline(timeoutMilliseconds);
     while (!deadline.hasExpired()) {
         while (child.canReadLine()) {
-            if (child.readLine().trimmed() == expected)
-                return true;
+            const QByteArray line = child.readLine().trimmed();
+            if (matches(line))
+                return line;
         }
         if (child.state() == QProcess::NotRunning)
-            return false;
+            return std::nullopt;
         child.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
     }
-    return false;
+    return std::nullopt;
+}
+
+bool waitForLine(QProcess &child, const QByteArray &expected)
+{
+    return waitForLine(child, [&expected](const QByteArray &line) { return line == expected; }).has_value();
 }
 
 } // namespace
 
 namespace TestChildProcess {
 
-std::optional<int> runIfChild(int argc, char **argv)
+std::optional<QStringList> childRole(int argc, char **argv)
 {
     if (argc < 3 || std::strcmp(argv[1], childFlag) != 0)
+        return std::nullopt;
+    QStringList role;
+    for (int i = 2; i < argc; ++i)
+        role.append(QString::fromLocal8Bit(argv[i]));
+    return role;
+}
+
+std::optional<QByteArray> readLineStartingWith(QProcess &child, const QByteArray &prefix)
+{
+    return waitForLine(child, [&prefix](const QByteArray &line) { return line.startsWith(prefix); });
+}
+
+std::optional<int> runIfChild(int argc, char **argv)
+{
+    if (!childRole(argc, argv))
         return std::nullopt;
     const QString role = QString::fromLocal8Bit(argv[2]);
     const QByteArray name = qgetenv("KAVREL_TEST_CHILD_NAME");
@@ -223,13 +247,16 @@ std::optional<int> runIfChild(int argc, char **argv)
     return 64;
 }
 
-std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName)
+std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName,
+                                const QStringList &extraEnvironment)
 {
     auto child = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("KAVREL_TEST_CHILD_NAME"));
     if (!processName.isEmpty())
         environment.insert(QStringLiteral("KAVREL_TEST_CHILD_NAME"), processName);
+    for (const QString &entry : extraEnvironment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     child->setProcessEnvironment(environment);
     child->setProcessChannelMode(QProcess::SeparateChannels);
     child->setReadChannel(QProcess::StandardOutput);
