@@ -154,7 +154,9 @@ int main(int argc, char **argv)
     }
 
     auto pulse = PulseAudioContext::shared();
-    if (!pulse->waitUntilReady(std::chrono::seconds(10)))
+    for (int attempt = 0; attempt < 500 && pulse->state() == PulseAudioContext::State::Connecting; ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (pulse->state() != PulseAudioContext::State::Ready)
         std::fprintf(stderr, "no PulseAudio server: audio activity reads as silent\n");
     MeetingSignalScan scan(pulse);
     const auto found = scan.detectMeeting(true);
