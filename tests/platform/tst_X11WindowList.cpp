@@ -70,7 +70,9 @@ X11WindowListSnapshot tst_X11WindowList::readUntilShown(X11WindowList &list, con
     std::optional<X11WindowListSnapshot> snapshot;
     while (!deadline.hasExpired()) {
         snapshot = list.read();
-        if (snapshot && find(*snapshot, title) && find(*snapshot, title)->frameExtents.top() > 0)
+        // The windows mapped with it are taken in the same moment; wait for those shown too.
+        if (snapshot && find(*snapshot, title) && find(*snapshot, title)->frameExtents.top() > 0
+            && find(*snapshot, QStringLiteral("Narrow Zoom Meeting")) && find(*snapshot, QStringLiteral("Zoom Tool")))
             break;
         QThread::msleep(20);
     }
