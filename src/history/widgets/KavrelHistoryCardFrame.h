@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/KavrelPalette.h"
+
+#include <QWidget>
+
+// A rounded card behind child widgets: continuous corners, a fill, a 1 px border and an
+// optional soft shadow. Its layout's margins are the card's inset.
+class KavrelHistoryCardFrame : public QWidget
+{
+    Q_OBJECT
+
+public:
+    struct Look
+    {
+        KavrelDynamicColor fill;
+        double fillOpacity = 1;
+        KavrelDynamicColor stroke;
+        double strokeOpacity = 1;
+        double radius = 24;
+        double shadowOpacity = 0; // black
+        double shadowRadius = 0;
+        double shadowOffset = 0;  // downwards
+    };
+
+    explicit KavrelHistoryCardFrame(const Look &look, QWidget *parent = nullptr);
+
+    // The inset the shadow needs around the card, so a parent layout can leave room for it.
+    int shadowMargin() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Look m_look;
+};
