@@ -1,3 +1,4 @@
+#include "history/KavrelHistoryDetailTab.h"
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistoryRecordRules.h"
 
@@ -64,6 +65,7 @@ private Q_SLOTS:
     void durationLabels();
     void languagePairAndStatusLabels();
     void footerLines();
+    void detailTabRawValues();
 };
 
 void TestKavrelHistoryRecordRules::timestampSplit_data()
@@ -328,6 +330,14 @@ void TestKavrelHistoryRecordRules::footerLines()
     lines = Labels::footerLines(detail, *english.store);
     QCOMPARE(lines.first, QStringLiteral("archived \u2022 system_audio \u2022 linux \u2022 USB Mic"));
     QCOMPARE(lines.second, QStringLiteral("DE"));
+}
+
+void TestKavrelHistoryRecordRules::detailTabRawValues()
+{
+    for (KavrelHistoryDetailTab tab : KavrelHistoryDetailTabs::allCases)
+        QCOMPARE(KavrelHistoryDetailTabs::fromRawValue(KavrelHistoryDetailTabs::rawValue(tab)), tab);
+    QVERIFY(!KavrelHistoryDetailTabs::fromRawValue(QStringLiteral("Summary")));
+    QVERIFY(!KavrelHistoryDetailTabs::fromRawValue(QStringLiteral(" summary")));
 }
 
 QTEST_GUILESS_MAIN(TestKavrelHistoryRecordRules)

@@ -509,6 +509,18 @@ void TestKavrelHistoryViewModel::oneSummaryPerMeetingAcrossReopening()
     QCOMPARE(m_client->callsOf(update).size(), 1);
     QCOMPARE(m_viewModel->detailSummaryText(), std::optional<QString>("- hi"));
     QVERIFY(!m_viewModel->isSummaryLoading());
+
+    // A summary that lands while the reopened record still loads is not wiped by that
+    // record's older, empty summary.
+    const MeetingSessionHistoryDetail other = record(QStringLiteral("b"), QStringLiteral("Other"));
+    openWithDetail(other);
+    m_viewModel->summarizeSelectedTranscript();
+    m_viewModel->dismissDetail();
+    KavrelHistoryViewModel *vm = m_viewModel.get();
+    start([vm] { return vm->openSession(row("b")); });
+    pending(summarize)->answerSummary(QStringLiteral("- other"));
+    pending(fetchDetail)->answerDetail(other);
+    QCOMPARE(m_viewModel->detailSummaryText(), std::optional<QString>("- other"));
 }
 
 void TestKavrelHistoryViewModel::busyFlagIsClearedForItsOwnMeetingOnly()
