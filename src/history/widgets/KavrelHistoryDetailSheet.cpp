@@ -47,11 +47,8 @@ QScrollArea *bareScrollArea(QWidget *content, Qt::Orientation orientation)
 
 QLabel *footerLine(const QString &text, KavrelDynamicColor color)
 {
-    QLabel *label = Style::plainLabel(text, Style::font(13, QFont::Medium), color);
+    QLabel *label = Style::oneLineLabel(text, Style::font(13, QFont::Medium), color);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // One line; a long line is cut at the sheet's edge instead of widening it.
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label->setMinimumWidth(1);
     return label;
 }
 
@@ -116,13 +113,17 @@ void KavrelHistoryDetailSheet::refresh()
 
     delete m_header;
     delete m_body;
+    while (QLayoutItem *item = m_column->takeAt(0))
+        delete item;
     m_header = buildHeader();
     m_body = buildBody();
     m_column->addWidget(m_header);
+    // The tabs take the height that is left; a card sits under the header.
+    const bool showsTabs = m_scrollArea != nullptr;
     if (m_body)
-        m_column->addWidget(m_body, 1);
-    else
-        m_column->addStretch();
+        m_column->addWidget(m_body, showsTabs ? 1 : 0);
+    if (!showsTabs)
+        m_column->addStretch(1);
 
     if (m_scrollArea) {
         const int position = m_scrollPositions.value(int(m_viewModel->selectedDetailTab()), 0);
@@ -149,10 +150,7 @@ QWidget *KavrelHistoryDetailSheet::buildHeader()
         title = Labels::displayTitle(detail->title, detail->previewText, store);
     else if (row)
         title = Labels::displayTitle(row->title, row->previewText, store);
-    QLabel *titleLabel = Style::plainLabel(title, Style::font(34, QFont::Bold), Theme::primaryText);
-    titleLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    titleLabel->setMinimumWidth(1);
-    column->addWidget(titleLabel);
+    column->addWidget(Style::oneLineLabel(title, Style::font(34, QFont::Bold), Theme::primaryText));
 
     if (detail) {
         auto *pills = new QWidget;

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace KavrelHistoryStyle {
 
 namespace {
@@ -16,10 +18,15 @@ class ColoredLabel final : public QLabel
 {
 public:
     ColoredLabel(KavrelDynamicColor color, QWidget *parent) : QLabel(parent), m_color(color) { applyColor(); }
-    void setColor(KavrelDynamicColor color)
+
+    void setElidedText(const QString &text)
     {
-        m_color = color;
-        applyColor();
+        m_fullText = text;
+        m_elides = true;
+        setToolTip(text);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(1);
+        applyElision();
     }
 
 protected:
@@ -30,7 +37,19 @@ protected:
         QLabel::changeEvent(event);
     }
 
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        applyElision();
+    }
+
 private:
+    void applyElision()
+    {
+        if (m_elides)
+            setText(fontMetrics().elidedText(m_fullText, Qt::ElideRight, std::max(1, contentsRect().width())));
+    }
+
     void applyColor()
     {
         m_applying = true;
@@ -43,6 +62,8 @@ private:
 
     KavrelDynamicColor m_color;
     bool m_applying = false;
+    bool m_elides = false;
+    QString m_fullText;
 };
 
 } // namespace
@@ -64,10 +85,13 @@ QLabel *plainLabel(const QString &text, const QFont &font, KavrelDynamicColor co
     return label;
 }
 
-void setLabelColor(QLabel *label, KavrelDynamicColor color)
+QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent)
 {
-    if (auto *colored = dynamic_cast<ColoredLabel *>(label))
-        colored->setColor(color);
+    auto *label = new ColoredLabel(color, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    label->setElidedText(text);
+    return label;
 }
 
 QString localized(const QString &key)

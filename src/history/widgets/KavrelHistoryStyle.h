@@ -26,8 +26,9 @@ QFont font(double pixelSize, QFont::Weight weight, Design design = Design::stand
 
 // A label for texts shown as they are: plain text only, never rich text.
 QLabel *plainLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent = nullptr);
-// Makes the label's text colour follow the appearance.
-void setLabelColor(QLabel *label, KavrelDynamicColor color);
+// The same on one line: a text too long for the width ends in "…" (the whole text is its
+// tooltip), and the label never widens its window.
+QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent = nullptr);
 
 // The interface key looked up in the shared localization store.
 QString localized(const QString &key);
