@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QPainter;
+
 // A rounded card behind child widgets: continuous corners, a fill, a 1 px border and an
 // optional soft shadow. Its layout's margins are the card's inset.
 class KavrelHistoryCardFrame : public QWidget
@@ -25,8 +27,10 @@ public:
 
     explicit KavrelHistoryCardFrame(const Look &look, QWidget *parent = nullptr);
 
-    // The inset the shadow needs around the card, so a parent layout can leave room for it.
-    int shadowMargin() const;
+    // Paints the soft black shadow of a rounded card at `card`. Blurring is costly, so each
+    // shadow is made once per size and kept: list cards share one, and repaints reuse it.
+    static void paintShadow(QPainter &painter, const QRectF &card, double radius, double opacity, double blurRadius,
+                            double offset);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

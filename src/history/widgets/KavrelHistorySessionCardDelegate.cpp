@@ -7,6 +7,7 @@
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistorySessionListModel.h"
 #include "history/KavrelHistoryViewModel.h"
+#include "history/widgets/KavrelHistoryCardFrame.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QAbstractItemView>
@@ -182,10 +183,9 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     painter->setRenderHint(QPainter::Antialiasing);
 
     // Card.
-    const QPainterPath card = KavrelPainting::continuousRoundedRect(g.card.adjusted(0.5, 0.5, -0.5, -0.5), 28);
-    QColor shadow(Qt::black);
-    shadow.setAlphaF(0.04f);
-    KavrelPainting::drawSoftShadow(*painter, card, shadow, 20, QPointF(0, 12));
+    const QRectF cardArea = g.card.adjusted(0.5, 0.5, -0.5, -0.5);
+    const QPainterPath card = KavrelPainting::continuousRoundedRect(cardArea, 28);
+    KavrelHistoryCardFrame::paintShadow(*painter, cardArea, 28, 0.04, 20, 12);
     KavrelPainting::fillAndStroke(*painter, card, Theme::cardFill.resolve(palette), Theme::border.resolve(palette));
 
     painter->save();
