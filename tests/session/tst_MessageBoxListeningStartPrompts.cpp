@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +90,12 @@ void MessageBoxListeningStartPromptsTest::answers()
     QMessageBox *box = openBox();
     QCOMPARE(box->text(), text);
     QCOMPARE(box->windowModality(), Qt::WindowModal);
+    // For review by eye: build/screenshots/ of the source tree.
+    if (QTest::currentDataTag() == QLatin1String("start new") || QTest::currentDataTag() == QLatin1String("without mic")) {
+        const QString root = qEnvironmentVariable("KAVREL_TEST_SOURCE_DIR", QDir::currentPath());
+        QDir().mkpath(root + QStringLiteral("/build/screenshots"));
+        box->grab().save(root + QStringLiteral("/build/screenshots/session-%1-prompt.png").arg(startQuestion ? "start" : "microphone"));
+    }
     if (click.isEmpty()) {
         QTest::keyClick(box, Qt::Key_Escape);
     } else {

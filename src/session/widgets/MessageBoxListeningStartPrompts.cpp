@@ -5,6 +5,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -33,6 +35,11 @@ QCoro::Task<bool> ask(Question question, QWidget *parent)
     box->addButton(question.secondButton, QMessageBox::RejectRole);
     box->setDefaultButton(first);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // A message box sizes itself by its buttons; a floor on the width keeps the question from
+    // wrapping after every other word.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(400, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
 
     auto answer = std::make_shared<OneShotContinuation<bool>>();
     QObject::connect(box, &QMessageBox::finished, box, [answer, box, first] {
