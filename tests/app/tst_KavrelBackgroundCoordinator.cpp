@@ -129,6 +129,7 @@ private Q_SLOTS:
     void languageChangeKeepsTheMiniWindowClosedForAMoment();
     void followUpClosesAMiniWindowNoLongerDue();
     void mainWindowBroughtBackIsNotTakenForCoveredBeforeItIsListed();
+    void minimisedMainWindowCallsForTheMiniWindowButIsNotRemembered();
     void backgroundOnlyModeHidesEverythingAndRenewsTheGenerationOnLeaving();
     void withoutATrayTheProgramNeverHidesEverything();
     void failedSessionRefreshShowsTheErrorAndRevealsTheMainWindow();
@@ -242,6 +243,20 @@ void tst_KavrelBackgroundCoordinator::mainWindowBroughtBackIsNotTakenForCoveredB
     QTest::qWait(250);
     shell.coordinator->synchronizeMiniWindowVisibility();
     QTRY_VERIFY(shell.miniVisible());
+}
+
+void tst_KavrelBackgroundCoordinator::minimisedMainWindowCallsForTheMiniWindowButIsNotRemembered()
+{
+    Shell shell;
+    shell.setCovered(false);
+    shell.mainWindow->setWindowState(Qt::WindowMinimized);
+    shell.coordinator->synchronizeMiniWindowVisibility();
+    QTRY_VERIFY(shell.miniVisible());
+    QVERIFY(!shell.windows.mainWindowHiddenForMiniWindow());
+    // Closing the mini window without restoring leaves the main window as it is.
+    shell.windows.closeMiniWindow(false);
+    QTRY_VERIFY(!shell.miniVisible());
+    QVERIFY(shell.mainWindow->isMinimized());
 }
 
 void tst_KavrelBackgroundCoordinator::backgroundOnlyModeHidesEverythingAndRenewsTheGenerationOnLeaving()
