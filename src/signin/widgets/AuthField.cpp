@@ -1,0 +1,16 @@
+#include "signin/widgets/AuthField.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "signin/widgets/ThemedLabel.h"
+
+#include <QVBoxLayout>
+
+AuthField::AuthField(const QString &titleKey, QWidget *content, QWidget *parent) : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(new ThemedLabel(KavrelLocalizationStore::shared().localized(titleKey), 13, QFont::DemiBold,
+                                      KavrelSystemColors::secondaryLabel, this));
+    layout->addWidget(content);
+}
