@@ -12,5 +12,8 @@ AuthField::AuthField(const QString &titleKey, QWidget *content, QWidget *parent)
     layout->setSpacing(8);
     layout->addWidget(new ThemedLabel(KavrelLocalizationStore::shared().localized(titleKey), 13, QFont::DemiBold,
                                       KavrelSystemColors::secondaryLabel, this));
+    // The control answers to the field's title (tests and accessibility find it by that).
+    if (content->objectName().isEmpty())
+        content->setObjectName(titleKey);
     layout->addWidget(content);
 }

@@ -10,7 +10,7 @@
 #include "signin/widgets/AuthMessageStrip.h"
 #include "signin/widgets/AuthPasswordInput.h"
 #include "signin/widgets/AuthTextInput.h"
-#include "signin/widgets/SignInSymbols.h"
+#include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/ThemedLabel.h"
 #include "signin/widgets/TotpQRCodeView.h"
@@ -32,26 +32,6 @@ QString localized(const QString &key)
 {
     return KavrelLocalizationStore::shared().localized(key);
 }
-
-// A symbol on its own, in the secondary colour.
-class SymbolView final : public QWidget
-{
-public:
-    SymbolView(QString symbol, int size, QWidget *parent) : QWidget(parent), m_symbol(std::move(symbol))
-    {
-        setFixedSize(size, size);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        SignInSymbols::paint(painter, rect(), m_symbol, KavrelSystemColors::secondaryLabel.resolve(palette()));
-    }
-
-private:
-    QString m_symbol;
-};
 
 // The authenticator secret for manual entry, selectable, on a rounded box.
 class SecretBox final : public QWidget
@@ -179,7 +159,6 @@ void AuthenticationView::rebuildStep()
         const bool signingIn = m_flow->emailFlow().kind == EmailAuthFlow::Kind::signIn;
         AuthLinkButton *modeSwitch =
             actionLink(signingIn ? QStringLiteral("Create account") : QStringLiteral("Have an account?"), 14);
-        modeSwitch->setObjectName(QStringLiteral("modeSwitch"));
         connect(modeSwitch, &QAbstractButton::clicked, m_flow, &EmailAuthFlowController::switchEmailMode);
         titleRow->addWidget(modeSwitch);
     }
@@ -275,6 +254,7 @@ QWidget *AuthenticationView::buildRegistrationCompleteForm()
                       &EmailAuthFlowController::setConfirmPassword), form));
     // The box stays usable while a request runs.
     m_totpCheckBox = new QCheckBox(localized(QStringLiteral("Set up 2FA before finishing")), form);
+    m_totpCheckBox->setObjectName(QStringLiteral("Set up 2FA before finishing"));
     m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
     connect(m_totpCheckBox, &QCheckBox::toggled, m_flow, &EmailAuthFlowController::setWantsTotpDuringRegistration);
     layout->addWidget(m_totpCheckBox);
@@ -344,9 +324,7 @@ AuthTextInput *AuthenticationView::textInput(const QString &placeholderKey, bool
 {
     auto *input = new AuthTextInput(placeholderKey, monospaced ? AuthTextInput::Design::monospaced
                                                                : AuthTextInput::Design::rounded);
-    input->lineEdit()->setText((m_flow->*get)());
-    connect(input, &AuthInputFrame::textEdited, m_flow, [this, set](const QString &text) { (m_flow->*set)(text); });
-    m_inputs.append(BoundInput{input, get});
+    bind(input, get, set);
     return input;
 }
 
@@ -355,15 +333,22 @@ AuthPasswordInput *AuthenticationView::passwordInput(const QString &placeholderK
                                                      void (EmailAuthFlowController::*set)(const QString &))
 {
     auto *input = new AuthPasswordInput(placeholderKey);
+    bind(input, get, set);
+    return input;
+}
+
+void AuthenticationView::bind(AuthInputFrame *input, const QString &(EmailAuthFlowController::*get)() const,
+                              void (EmailAuthFlowController::*set)(const QString &))
+{
     input->lineEdit()->setText((m_flow->*get)());
     connect(input, &AuthInputFrame::textEdited, m_flow, [this, set](const QString &text) { (m_flow->*set)(text); });
     m_inputs.append(BoundInput{input, get});
-    return input;
 }
 
 AuthButton *AuthenticationView::actionButton(const QString &titleKey, const QString &symbol)
 {
     auto *button = new AuthButton(titleKey, symbol);
+    button->setObjectName(titleKey);
     m_actions.append(button);
     return button;
 }
@@ -371,6 +356,7 @@ AuthButton *AuthenticationView::actionButton(const QString &titleKey, const QStr
 AuthLinkButton *AuthenticationView::actionLink(const QString &key, int pixelSize)
 {
     auto *link = new AuthLinkButton(key, pixelSize);
+    link->setObjectName(key);
     m_actions.append(link);
     return link;
 }
@@ -383,7 +369,8 @@ void AuthenticationView::syncFields()
             bound.input->lineEdit()->setText(value);
     }
     if (m_totpCheckBox && m_totpCheckBox->isChecked() != m_flow->wantsTotpDuringRegistration())
-        m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
+        m_totpCheckBox->setObjectName(QStringLiteral("Set up 2FA before finishing"));
+    m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
     if (m_completeButton)
         m_completeButton->setTitle(m_flow->completeRegistrationButtonTitle(), m_flow->completeRegistrationButtonIcon());
 }
@@ -419,7 +406,10 @@ QWidget *AuthenticationView::buildFooter()
     layout->setContentsMargins(0, 2, 0, 0);
     layout->setSpacing(12);
     layout->addStretch(1);
-    layout->addWidget(new SymbolView(QStringLiteral("lock.shield"), 14, footer));
+    SymbolTile::Look lockLook;
+    lockLook.side = 16;
+    lockLook.symbolSize = 14;
+    layout->addWidget(new SymbolTile(QStringLiteral("lock.shield"), lockLook, footer));
     auto *note = new ThemedLabel(
         localized(QStringLiteral("By continuing, you allow КАВРЕЛ to create a desktop session for your account.")), 11,
         QFont::Medium, KavrelSystemColors::secondaryLabel, footer);

@@ -54,6 +54,8 @@ private:
                              void (EmailAuthFlowController::*set)(const QString &));
     AuthPasswordInput *passwordInput(const QString &placeholderKey, const QString &(EmailAuthFlowController::*get)() const,
                                      void (EmailAuthFlowController::*set)(const QString &));
+    void bind(AuthInputFrame *input, const QString &(EmailAuthFlowController::*get)() const,
+              void (EmailAuthFlowController::*set)(const QString &));
     AuthButton *actionButton(const QString &titleKey, const QString &symbol);
     AuthLinkButton *actionLink(const QString &key, int pixelSize);
 
