@@ -4,13 +4,12 @@
 #include "signin/PulseAudioMicrophoneAuthorization.h"
 #include "support/FakeBackend.h"
 #include "support/TaskResult.h"
+#include "signin/ScriptedMicrophoneAuthorization.h"
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <qcoro/qcorosignal.h>
 
 #include <memory>
 
@@ -18,50 +17,6 @@ namespace {
 
 using Status = MicrophoneAuthorization::Status;
 using State = AppPermissionsController::MicrophoneState;
-
-// Opens when the test says so.
-class Gate final : public QObject
-{
-    Q_OBJECT
-Q_SIGNALS:
-    void opened();
-};
-
-// The platform as the test wants it: a status, a prompt that stays open until released, and
-// counters of what the controller asked for.
-class ScriptedAuthorization final : public MicrophoneAuthorization
-{
-public:
-    Status current = Status::notDetermined;
-    std::optional<Status> cached;
-    // The status the user leaves behind in the prompt.
-    Status afterPrompt = Status::authorized;
-    bool holdPrompt = false;
-    bool holdReads = false;
-    int prompts = 0;
-    int settingsOpened = 0;
-    Gate gate;
-
-    std::optional<Status> cachedStatus() const override { return cached; }
-
-    QCoro::Task<Status> status() override
-    {
-        const Status value = current; // read now, delivered later
-        if (holdReads)
-            co_await qCoro(&gate, &Gate::opened);
-        co_return value;
-    }
-
-    QCoro::Task<void> requestAccess() override
-    {
-        ++prompts;
-        if (holdPrompt)
-            co_await qCoro(&gate, &Gate::opened);
-        current = afterPrompt;
-    }
-
-    void openSettings() override { ++settingsOpened; }
-};
 
 } // namespace
 
@@ -95,7 +50,7 @@ private Q_SLOTS:
         authorization->holdReads = !cached;
         AppPermissionsController controller(authorization);
         QCOMPARE(controller.microphoneState(), atOnce);
-        Q_EMIT authorization->gate.opened();
+        authorization->gate.open();
         QVERIFY(FakeBackend::waitUntil([&] { return controller.microphoneState() == settled; }));
         QCOMPARE(authorization->prompts, 0);
     }
@@ -151,7 +106,7 @@ private Q_SLOTS:
         QCOMPARE(authorization->prompts, 1);
         QVERIFY(controller.isRequestingMicrophoneAccess());
 
-        Q_EMIT authorization->gate.opened();
+        authorization->gate.open();
         runTask(std::move(first));
         QVERIFY(!controller.isRequestingMicrophoneAccess());
         QCOMPARE(controller.microphoneState(), State::granted);
@@ -170,7 +125,7 @@ private Q_SLOTS:
         controller.refreshMicrophoneState(); // reads "denied", answers late
         authorization->current = Status::authorized;
         controller.refreshMicrophoneState(); // reads "authorized"
-        Q_EMIT authorization->gate.opened();
+        authorization->gate.open();
         QVERIFY(FakeBackend::waitUntil([&] { return controller.microphoneState() == State::granted; }));
         QCOMPARE(controller.microphoneState(), State::granted);
         QCOMPARE(authorization->prompts, 0);
@@ -184,7 +139,7 @@ private Q_SLOTS:
         QCoro::Task<void> request = controller->requestMicrophoneAccess();
         QVERIFY(FakeBackend::waitUntil([&] { return authorization->prompts == 1; }));
         controller.reset();
-        Q_EMIT authorization->gate.opened();
+        authorization->gate.open();
         runTask(std::move(request));
     }
 

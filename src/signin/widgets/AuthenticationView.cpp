@@ -90,8 +90,13 @@ AuthenticationView::AuthenticationView(AuthSessionStore *authStore, QWidget *par
     subtitle->setAlignment(Qt::AlignCenter);
     subtitle->setWordWrap(true);
     subtitle->setMaximumWidth(560);
+    subtitle->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     header->addWidget(title, 0, Qt::AlignHCenter);
-    header->addWidget(subtitle, 0, Qt::AlignHCenter);
+    auto *subtitleRow = new QHBoxLayout;
+    subtitleRow->addStretch(1);
+    subtitleRow->addWidget(subtitle, 100);
+    subtitleRow->addStretch(1);
+    header->addLayout(subtitleRow);
     column->addLayout(header);
 
     column->addWidget(m_card, 0, Qt::AlignHCenter);
@@ -146,7 +151,13 @@ void AuthenticationView::rebuildStep()
     m_actions.clear();
     m_totpCheckBox = nullptr;
     m_completeButton = nullptr;
-    delete m_stepContent;
+    // The step may change from a click on one of its own buttons, which must outlive its signal:
+    // the old step leaves the card now and is deleted on the next turn.
+    if (m_stepContent) {
+        m_stepContent->hide();
+        m_stepContent->setParent(nullptr);
+        m_stepContent->deleteLater();
+    }
 
     m_stepContent = new QWidget(m_card);
     auto *content = formLayout(m_stepContent, 20);
@@ -195,9 +206,9 @@ QWidget *AuthenticationView::buildSignInForm()
     auto *form = new QWidget(m_stepContent);
     auto *layout = formLayout(form, 17);
     layout->addWidget(new AuthField(QStringLiteral("Email"),
-        textInput(sampleEmail, false, &EmailAuthFlowController::email, &EmailAuthFlowController::setEmail), form));
+        textInput(sampleEmail, false, Field::email), form));
     layout->addWidget(new AuthField(QStringLiteral("Password"),
-        passwordInput(QStringLiteral("Password"), &EmailAuthFlowController::password, &EmailAuthFlowController::setPassword), form));
+        passwordInput(QStringLiteral("Password"), Field::password), form));
     layout->addSpacing(2);
     AuthButton *button = actionButton(QStringLiteral("Sign in with email"), QStringLiteral("envelope"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->loginWithEmail(); });
@@ -210,9 +221,9 @@ QWidget *AuthenticationView::buildRegistrationStartForm()
     auto *form = new QWidget(m_stepContent);
     auto *layout = formLayout(form, 17);
     layout->addWidget(new AuthField(QStringLiteral("Name"),
-        textInput(QStringLiteral("Your name"), false, &EmailAuthFlowController::name, &EmailAuthFlowController::setName), form));
+        textInput(QStringLiteral("Your name"), false, Field::name), form));
     layout->addWidget(new AuthField(QStringLiteral("Email"),
-        textInput(sampleEmail, false, &EmailAuthFlowController::email, &EmailAuthFlowController::setEmail), form));
+        textInput(sampleEmail, false, Field::email), form));
     layout->addSpacing(2);
     AuthButton *button = actionButton(QStringLiteral("Send verification code"), QStringLiteral("paperplane"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->startRegistration(); });
@@ -229,7 +240,7 @@ QWidget *AuthenticationView::buildRegistrationVerifyForm()
     layout->addWidget(new AuthMessageStrip(SignInTheme::codeSentTint,
         KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("We sent a code to %@."), masked), form));
     layout->addWidget(new AuthField(QStringLiteral("Verification code"),
-        textInput(codePlaceholder, true, &EmailAuthFlowController::emailCode, &EmailAuthFlowController::setEmailCode), form));
+        textInput(codePlaceholder, true, Field::emailCode), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     AuthButton *verify = actionButton(QStringLiteral("Verify code"), QStringLiteral("checkmark"));
@@ -248,10 +259,9 @@ QWidget *AuthenticationView::buildRegistrationCompleteForm()
     auto *form = new QWidget(m_stepContent);
     auto *layout = formLayout(form, 12);
     layout->addWidget(new AuthField(QStringLiteral("Password"),
-        passwordInput(QStringLiteral("BrightKey7$x"), &EmailAuthFlowController::password, &EmailAuthFlowController::setPassword), form));
+        passwordInput(QStringLiteral("BrightKey7$x"), Field::password), form));
     layout->addWidget(new AuthField(QStringLiteral("Confirm password"),
-        passwordInput(QStringLiteral("Repeat password"), &EmailAuthFlowController::confirmPassword,
-                      &EmailAuthFlowController::setConfirmPassword), form));
+        passwordInput(QStringLiteral("Repeat password"), Field::confirmPassword), form));
     // The box stays usable while a request runs.
     m_totpCheckBox = new QCheckBox(localized(QStringLiteral("Set up 2FA before finishing")), form);
     m_totpCheckBox->setObjectName(QStringLiteral("Set up 2FA before finishing"));
@@ -287,7 +297,7 @@ QWidget *AuthenticationView::buildRegistrationTotpForm()
     layout->addLayout(row);
 
     layout->addWidget(new AuthField(QStringLiteral("Authenticator code"),
-        textInput(codePlaceholder, true, &EmailAuthFlowController::mfaCode, &EmailAuthFlowController::setMfaCode), form));
+        textInput(codePlaceholder, true, Field::mfaCode), form));
     AuthButton *finish = actionButton(QStringLiteral("Finish registration"), QStringLiteral("checkmark.shield"));
     connect(finish, &QAbstractButton::clicked, m_flow, [this, verification, setup] { m_flow->completeRegistration(verification, setup); });
     layout->addWidget(finish);
@@ -303,7 +313,7 @@ QWidget *AuthenticationView::buildLoginMfaForm()
     layout->addWidget(new AuthMessageStrip(SignInTheme::authenticatorTint,
         KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("Enter the authenticator code for %@."), masked), form));
     layout->addWidget(new AuthField(QStringLiteral("Authenticator code"),
-        textInput(codePlaceholder, true, &EmailAuthFlowController::mfaCode, &EmailAuthFlowController::setMfaCode), form));
+        textInput(codePlaceholder, true, Field::mfaCode), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     AuthButton *verify = actionButton(QStringLiteral("Verify and sign in"), QStringLiteral("checkmark.shield"));
@@ -318,31 +328,63 @@ QWidget *AuthenticationView::buildLoginMfaForm()
 
 // ---- Controls ----
 
-AuthTextInput *AuthenticationView::textInput(const QString &placeholderKey, bool monospaced,
-                                             const QString &(EmailAuthFlowController::*get)() const,
-                                             void (EmailAuthFlowController::*set)(const QString &))
+AuthTextInput *AuthenticationView::textInput(const QString &placeholderKey, bool monospaced, Field field)
 {
     auto *input = new AuthTextInput(placeholderKey, monospaced ? AuthTextInput::Design::monospaced
                                                                : AuthTextInput::Design::rounded);
-    bind(input, get, set);
+    bind(input, field);
     return input;
 }
 
-AuthPasswordInput *AuthenticationView::passwordInput(const QString &placeholderKey,
-                                                     const QString &(EmailAuthFlowController::*get)() const,
-                                                     void (EmailAuthFlowController::*set)(const QString &))
+AuthPasswordInput *AuthenticationView::passwordInput(const QString &placeholderKey, Field field)
 {
     auto *input = new AuthPasswordInput(placeholderKey);
-    bind(input, get, set);
+    bind(input, field);
     return input;
 }
 
-void AuthenticationView::bind(AuthInputFrame *input, const QString &(EmailAuthFlowController::*get)() const,
-                              void (EmailAuthFlowController::*set)(const QString &))
+QString AuthenticationView::valueOf(Field field) const
 {
-    input->lineEdit()->setText((m_flow->*get)());
-    connect(input, &AuthInputFrame::textEdited, m_flow, [this, set](const QString &text) { (m_flow->*set)(text); });
-    m_inputs.append(BoundInput{input, get});
+    switch (field) {
+    case Field::email:
+        return m_flow->email();
+    case Field::name:
+        return m_flow->name();
+    case Field::password:
+        return m_flow->password();
+    case Field::confirmPassword:
+        return m_flow->confirmPassword();
+    case Field::emailCode:
+        return m_flow->emailCode();
+    case Field::mfaCode:
+        return m_flow->mfaCode();
+    }
+    return QString();
+}
+
+void AuthenticationView::store(Field field, const QString &value)
+{
+    switch (field) {
+    case Field::email:
+        return m_flow->setEmail(value);
+    case Field::name:
+        return m_flow->setName(value);
+    case Field::password:
+        return m_flow->setPassword(value);
+    case Field::confirmPassword:
+        return m_flow->setConfirmPassword(value);
+    case Field::emailCode:
+        return m_flow->setEmailCode(value);
+    case Field::mfaCode:
+        return m_flow->setMfaCode(value);
+    }
+}
+
+void AuthenticationView::bind(AuthInputFrame *input, Field field)
+{
+    input->lineEdit()->setText(valueOf(field));
+    connect(input, &AuthInputFrame::textEdited, m_flow, [this, field](const QString &text) { store(field, text); });
+    m_inputs.append(BoundInput{input, field});
 }
 
 AuthButton *AuthenticationView::actionButton(const QString &titleKey, const QString &symbol)
@@ -364,13 +406,12 @@ AuthLinkButton *AuthenticationView::actionLink(const QString &key, int pixelSize
 void AuthenticationView::syncFields()
 {
     for (const BoundInput &bound : std::as_const(m_inputs)) {
-        const QString &value = (m_flow->*bound.get)();
+        const QString value = valueOf(bound.field);
         if (bound.input->lineEdit()->text() != value)
             bound.input->lineEdit()->setText(value);
     }
     if (m_totpCheckBox && m_totpCheckBox->isChecked() != m_flow->wantsTotpDuringRegistration())
-        m_totpCheckBox->setObjectName(QStringLiteral("Set up 2FA before finishing"));
-    m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
+        m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
     if (m_completeButton)
         m_completeButton->setTitle(m_flow->completeRegistrationButtonTitle(), m_flow->completeRegistrationButtonIcon());
 }
@@ -413,7 +454,9 @@ QWidget *AuthenticationView::buildFooter()
     auto *note = new ThemedLabel(
         localized(QStringLiteral("By continuing, you allow КАВРЕЛ to create a desktop session for your account.")), 11,
         QFont::Medium, KavrelSystemColors::secondaryLabel, footer);
+    // One line when it fits the card, wrapped under itself when it does not.
     note->setWordWrap(true);
+    note->setMinimumWidth(std::min(note->fontMetrics().horizontalAdvance(note->text()) + 2, 460));
     layout->addWidget(note, 0);
     layout->addStretch(1);
     return footer;

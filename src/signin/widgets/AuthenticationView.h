@@ -50,12 +50,14 @@ private:
     QWidget *buildMessageArea();
     QWidget *buildFooter();
 
-    AuthTextInput *textInput(const QString &placeholderKey, bool monospaced, const QString &(EmailAuthFlowController::*get)() const,
-                             void (EmailAuthFlowController::*set)(const QString &));
-    AuthPasswordInput *passwordInput(const QString &placeholderKey, const QString &(EmailAuthFlowController::*get)() const,
-                                     void (EmailAuthFlowController::*set)(const QString &));
-    void bind(AuthInputFrame *input, const QString &(EmailAuthFlowController::*get)() const,
-              void (EmailAuthFlowController::*set)(const QString &));
+    // The typed fields of the flow that the inputs show.
+    enum class Field { email, name, password, confirmPassword, emailCode, mfaCode };
+
+    AuthTextInput *textInput(const QString &placeholderKey, bool monospaced, Field field);
+    AuthPasswordInput *passwordInput(const QString &placeholderKey, Field field);
+    void bind(AuthInputFrame *input, Field field);
+    QString valueOf(Field field) const;
+    void store(Field field, const QString &value);
     AuthButton *actionButton(const QString &titleKey, const QString &symbol);
     AuthLinkButton *actionLink(const QString &key, int pixelSize);
 
@@ -76,7 +78,7 @@ private:
     struct BoundInput
     {
         AuthInputFrame *input;
-        const QString &(EmailAuthFlowController::*get)() const;
+        Field field;
     };
     QList<BoundInput> m_inputs;
     QCheckBox *m_totpCheckBox = nullptr;

@@ -57,7 +57,8 @@ QPushButton *continueLaterButton(QWidget *parent)
 {
     auto *button = new QPushButton(localized(QStringLiteral("Continue later")), parent);
     button->setFont(ThemedLabel::font(14, QFont::Medium));
-    button->setMinimumHeight(34);
+    button->setMinimumHeight(38);
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 36);
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
