@@ -198,6 +198,7 @@ void AuthenticationView::rebuildStep()
     }
     content->addWidget(form);
     m_cardLayout->insertWidget(0, m_stepContent);
+    m_stepContent->show();
     updateMessages();
 }
 
@@ -269,6 +270,7 @@ QWidget *AuthenticationView::buildRegistrationCompleteForm()
     connect(m_totpCheckBox, &QCheckBox::toggled, m_flow, &EmailAuthFlowController::setWantsTotpDuringRegistration);
     layout->addWidget(m_totpCheckBox);
     m_completeButton = actionButton(m_flow->completeRegistrationButtonTitle(), m_flow->completeRegistrationButtonIcon());
+    m_completeButton->setObjectName(QStringLiteral("completeRegistration")); // its title follows the box
     connect(m_completeButton, &QAbstractButton::clicked, m_flow, [this, verification] { m_flow->continueRegistration(verification); });
     layout->addWidget(m_completeButton);
     return form;

@@ -32,9 +32,9 @@ KavrelRootView::KavrelRootView(Dependencies dependencies, QWidget *parent)
     }
     // A new language rebuilds whatever is shown, from its initial state.
     connect(&KavrelLocalizationStore::shared(), &KavrelLocalizationStore::languageChanged, this,
-            [this] { show(m_branch); });
+            [this] { showBranch(m_branch); });
 
-    show(branchFor(m_dependencies.authStore ? m_dependencies.authStore->isRestoringSession() : true,
+    showBranch(branchFor(m_dependencies.authStore ? m_dependencies.authStore->isRestoringSession() : true,
                    m_dependencies.authStore && m_dependencies.authStore->isAuthenticated(),
                    m_dependencies.defaults ? m_dependencies.defaults->integerValue(key, 0) : 0));
 }
@@ -58,10 +58,10 @@ void KavrelRootView::reevaluate()
         : 0;
     const Branch branch = branchFor(!store || store->isRestoringSession(), store && store->isAuthenticated(), version);
     if (branch != m_branch || !m_screen)
-        show(branch);
+        showBranch(branch);
 }
 
-void KavrelRootView::show(Branch branch)
+void KavrelRootView::showBranch(Branch branch)
 {
     // The old screen may be the sender of what brought us here (a button of the onboarding),
     // so it goes on the next turn; nothing of it is shown or heard from meanwhile.

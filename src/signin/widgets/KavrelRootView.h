@@ -51,7 +51,7 @@ public:
 
 private:
     void reevaluate();
-    void show(Branch branch);
+    void showBranch(Branch branch);
     QWidget *makeScreen(Branch branch);
     void finishOnboarding();
 
