@@ -3,6 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QLayout>
@@ -45,6 +46,9 @@ QString write(QWidget *widget, const QString &fileName)
     widget->ensurePolished();
     if (widget->layout())
         widget->layout()->activate();
+    // Let posted layout and scroll-bar updates land before the picture is taken.
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
     QImage image(widget->size() * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);

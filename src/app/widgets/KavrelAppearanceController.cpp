@@ -137,5 +137,7 @@ QPalette KavrelAppearanceController::palette(KavrelColorScheme scheme)
     palette.setColor(QPalette::Shadow, Qt::black);
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(QPalette::Disabled, role, disabledText);
+    // Styles etch disabled text with the light colour; on the window colour it stays flat.
+    palette.setColor(QPalette::Disabled, QPalette::Light, window);
     return palette;
 }

@@ -66,6 +66,8 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
     if (!m_presentation || !m_miniWindows)
         return;
     KavrelMiniWindowCoordinator &windows = *m_miniWindows;
+    // The list read now serves the next decision; this one uses the latest at hand.
+    windows.requestWindowListRefresh();
     if (m_presentation->isBackgroundOnly()) {
         windows.closeMiniWindow(false);
         return;
@@ -116,11 +118,7 @@ void KavrelBackgroundCoordinator::startListeningAfterAuthRefresh(KavrelListening
     QPointer<KavrelPresentationStore> presentation = m_presentation;
     OpenWindow openWindow = m_openWindow;
     starter.startListeningAfterAuthRefresh([presentation, openWindow] {
-        if (!presentation || presentation->isBackgroundOnly())
-            return;
-        presentation->restoreApplication([openWindow] {
-            if (openWindow)
-                openWindow(QString::fromLatin1(mainWindowIdentifier));
-        });
+        if (presentation && !presentation->isBackgroundOnly())
+            presentation->restoreApplicationOpening(openWindow, QString::fromLatin1(mainWindowIdentifier));
     });
 }

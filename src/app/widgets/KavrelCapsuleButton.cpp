@@ -3,6 +3,7 @@
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelSymbols.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -83,6 +84,13 @@ void KavrelCapsuleButton::leaveEvent(QEvent *event)
     m_hovered = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+void KavrelCapsuleButton::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        updateGeometry();
+    QAbstractButton::changeEvent(event);
 }
 
 void KavrelCapsuleButton::paintEvent(QPaintEvent *)

@@ -44,6 +44,7 @@ protected:
     bool hitButton(const QPoint &position) const override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     Look m_look;

@@ -57,6 +57,15 @@ void KavrelPresentationStore::restoreApplication(std::function<void()> openWindo
     reveal(openWindow);
 }
 
+void KavrelPresentationStore::restoreApplicationOpening(const std::function<void(const QString &)> &openWindow,
+                                                        const QString &identifier)
+{
+    restoreApplication([openWindow, identifier] {
+        if (openWindow)
+            openWindow(identifier);
+    });
+}
+
 void KavrelPresentationStore::reveal(const std::function<void()> &openWindow)
 {
     m_coordinator.closeMiniWindow(false);

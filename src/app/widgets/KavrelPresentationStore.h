@@ -40,6 +40,8 @@ public:
     // Back to the regular mode: the mini window closes, a main window hidden for it comes back
     // and `openWindow` opens the main window, which is then activated.
     void restoreApplication(std::function<void()> openWindow);
+    // restoreApplication() with an action that opens the window `identifier` through `openWindow`.
+    void restoreApplicationOpening(const std::function<void(const QString &)> &openWindow, const QString &identifier);
 
 Q_SIGNALS:
     void isBackgroundOnlyChanged();

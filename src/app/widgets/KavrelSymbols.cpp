@@ -1,7 +1,8 @@
 #include "app/widgets/KavrelSymbols.h"
 
+#include "app/widgets/KavrelPaintedIcon.h"
+
 #include <QHash>
-#include <QIconEngine>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
@@ -203,36 +204,6 @@ bool paintThemeIcon(QPainter &painter, const QRectF &square, const QString &symb
     return false;
 }
 
-class SymbolIconEngine final : public QIconEngine
-{
-public:
-    SymbolIconEngine(QString symbol, QColor color) : m_symbol(std::move(symbol)), m_color(color) {}
-
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
-    {
-        QColor color = m_color;
-        if (mode == QIcon::Disabled)
-            color.setAlphaF(color.alphaF() * 0.5f);
-        KavrelSymbols::paint(*painter, rect, m_symbol, color);
-    }
-
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
-    {
-        QPixmap pixmap(size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
-        return pixmap;
-    }
-
-    QIconEngine *clone() const override { return new SymbolIconEngine(m_symbol, m_color); }
-    QString key() const override { return QStringLiteral("KavrelSymbol"); }
-
-private:
-    QString m_symbol;
-    QColor m_color;
-};
-
 } // namespace
 
 QStringList themeNames(const QString &symbol)
@@ -282,7 +253,12 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
 
 QIcon icon(const QString &symbol, const QColor &color)
 {
-    return QIcon(new SymbolIconEngine(symbol, color));
+    return kavrelPaintedIcon([symbol, color](QPainter &painter, const QRectF &rect, QIcon::Mode mode) {
+        QColor shown = color;
+        if (mode == QIcon::Disabled)
+            shown.setAlphaF(shown.alphaF() * 0.5f);
+        paint(painter, rect, symbol, shown);
+    });
 }
 
 void setUsesIconTheme(bool enabled)
