@@ -241,106 +241,93 @@ void EmailAuthFlowController::cancelAuthentication()
         m_authStore->cancelAuthentication();
 }
 
+TaskHandle<void> EmailAuthFlowController::startRequest(std::function<QCoro::Task<void>(Self, Store)> request)
+{
+    // An old message goes as soon as a valid request starts.
+    clearErrorMessages();
+    Self self(this);
+    Store store = m_authStore;
+    return spawnTask([request, self, store](CancellationToken) { return request(self, store); });
+}
+
 TaskHandle<void> EmailAuthFlowController::loginWithEmail()
 {
     if (!validateEmail(EmailSignInRules::normalizedEmail(m_email)) || !validateRequired(m_password, passwordLabel))
         return {};
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        const QString email = EmailSignInRules::normalizedEmail(self->m_email);
-        const QString password = self->m_password;
-        return [](QPointer<EmailAuthFlowController> self, QPointer<AuthSessionStore> store, QString email,
-                  QString password) -> QCoro::Task<void> {
-            if (!store)
-                co_return;
-            const std::optional<EmailLoginResult> result = co_await store->loginWithEmail(email, password);
-            if (!self || !result || result->kind != EmailLoginResult::Kind::mfaRequired || !result->challenge)
-                co_return;
-            self->setMfaCode(QString());
-            self->setEmailFlow(EmailAuthFlow::loginMfa(*result->challenge));
-        }(self, store, email, password);
-    });
+    const QString email = EmailSignInRules::normalizedEmail(m_email);
+    const QString password = m_password;
+    return startRequest([email, password](Self self, Store store) { return runLogin(self, store, email, password); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runLogin(Self self, Store store, QString email, QString password)
+{
+    if (!store)
+        co_return;
+    const std::optional<EmailLoginResult> result = co_await store->loginWithEmail(email, password);
+    if (!self || !result || result->kind != EmailLoginResult::Kind::mfaRequired || !result->challenge)
+        co_return;
+    self->setMfaCode(QString());
+    self->setEmailFlow(EmailAuthFlow::loginMfa(*result->challenge));
 }
 
 TaskHandle<void> EmailAuthFlowController::startRegistration()
 {
     if (!validateEmail(EmailSignInRules::normalizedEmail(m_email)) || !validateRequired(m_name, nameLabel))
         return {};
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        const QString email = EmailSignInRules::normalizedEmail(self->m_email);
-        const QString name = Text::trimmed(self->m_name);
-        return [](QPointer<EmailAuthFlowController> self, QPointer<AuthSessionStore> store, QString email,
-                  QString name) -> QCoro::Task<void> {
-            if (!store)
-                co_return;
-            const std::optional<QString> sentName = name;
-            const std::optional<EmailChallenge> challenge = co_await store->startEmailRegistration(email, sentName);
-            if (!self || !challenge)
-                co_return;
-            self->setEmail(challenge->email);
-            self->setEmailCode(QString());
-            self->setEmailFlow(EmailAuthFlow::verifyRegistration(*challenge));
-        }(self, store, email, name);
-    });
+    const QString email = EmailSignInRules::normalizedEmail(m_email);
+    const QString name = Text::trimmed(m_name);
+    return startRequest([email, name](Self self, Store store) { return runStartRegistration(self, store, email, name); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runStartRegistration(Self self, Store store, QString email, QString name)
+{
+    if (!store)
+        co_return;
+    const std::optional<QString> sentName = name;
+    const std::optional<EmailChallenge> challenge = co_await store->startEmailRegistration(email, sentName);
+    if (!self || !challenge)
+        co_return;
+    self->setEmail(challenge->email);
+    self->setEmailCode(QString());
+    self->setEmailFlow(EmailAuthFlow::verifyRegistration(*challenge));
 }
 
 TaskHandle<void> EmailAuthFlowController::verifyRegistrationCode(EmailChallenge challenge)
 {
     if (!validateRequired(m_emailCode, verificationCodeLabel))
         return {};
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self, challenge](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        const QString code = Text::trimmed(self->m_emailCode);
-        return [](QPointer<EmailAuthFlowController> self, QPointer<AuthSessionStore> store, EmailChallenge challenge,
-                  QString code) -> QCoro::Task<void> {
-            std::function<QCoro::Task<EmailVerification>(AuthService *)> call =
-                [challenge, code](AuthService *service) {
-                    return service->verifyEmailCode(challenge.challengeId, challenge.email, code);
-                };
-            const std::optional<EmailVerification> verification =
-                co_await runGuardedServiceCall<EmailVerification>(store, call, nullptr);
-            if (!self || !verification)
-                co_return;
-            self->setPassword(QString());
-            self->setConfirmPassword(QString());
-            self->setWantsTotpDuringRegistration(false);
-            self->setEmailFlow(EmailAuthFlow::completeRegistration(*verification));
-        }(self, store, challenge, code);
-    });
+    const QString code = Text::trimmed(m_emailCode);
+    return startRequest([challenge, code](Self self, Store store) { return runVerifyCode(self, store, challenge, code); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runVerifyCode(Self self, Store store, EmailChallenge challenge, QString code)
+{
+    std::function<QCoro::Task<EmailVerification>(AuthService *)> call = [challenge, code](AuthService *service) {
+        return service->verifyEmailCode(challenge.challengeId, challenge.email, code);
+    };
+    const std::optional<EmailVerification> verification =
+        co_await runGuardedServiceCall<EmailVerification>(store, call, nullptr);
+    if (!self || !verification)
+        co_return;
+    self->setPassword(QString());
+    self->setConfirmPassword(QString());
+    self->setWantsTotpDuringRegistration(false);
+    self->setEmailFlow(EmailAuthFlow::completeRegistration(*verification));
 }
 
 TaskHandle<void> EmailAuthFlowController::resendRegistrationCode(EmailChallenge challenge)
 {
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self, challenge](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        return [](QPointer<EmailAuthFlowController> self, QPointer<AuthSessionStore> store,
-                  EmailChallenge challenge) -> QCoro::Task<void> {
-            if (!store)
-                co_return;
-            const std::optional<EmailChallenge> renewed =
-                co_await store->resendEmailCode(challenge.challengeId, challenge.email);
-            if (!self || !renewed)
-                co_return;
-            self->setEmailFlow(EmailAuthFlow::verifyRegistration(*renewed));
-        }(self, store, challenge);
-    });
+    return startRequest([challenge](Self self, Store store) { return runResendCode(self, store, challenge); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runResendCode(Self self, Store store, EmailChallenge challenge)
+{
+    if (!store)
+        co_return;
+    const std::optional<EmailChallenge> renewed = co_await store->resendEmailCode(challenge.challengeId, challenge.email);
+    if (!self || !renewed)
+        co_return;
+    self->setEmailFlow(EmailAuthFlow::verifyRegistration(*renewed));
 }
 
 TaskHandle<void> EmailAuthFlowController::continueRegistration(EmailVerification verification)
@@ -349,25 +336,20 @@ TaskHandle<void> EmailAuthFlowController::continueRegistration(EmailVerification
         return {};
     if (!m_wantsTotpDuringRegistration)
         return completeRegistration(verification, std::nullopt);
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self, verification](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        return [](QPointer<EmailAuthFlowController> self, QPointer<AuthSessionStore> store,
-                  EmailVerification verification) -> QCoro::Task<void> {
-            std::function<QCoro::Task<TotpSetup>(AuthService *)> call = [verification](AuthService *service) {
-                return service->setupRegistrationTotp(verification.challengeId, verification.email,
-                                                      verification.verificationToken);
-            };
-            const std::optional<TotpSetup> setup = co_await runGuardedServiceCall<TotpSetup>(store, call, nullptr);
-            if (!self || !setup)
-                co_return;
-            self->setMfaCode(QString());
-            self->setEmailFlow(EmailAuthFlow::registrationTotp(verification, *setup));
-        }(self, store, verification);
-    });
+    return startRequest([verification](Self self, Store store) { return runSetupTotp(self, store, verification); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runSetupTotp(Self self, Store store, EmailVerification verification)
+{
+    std::function<QCoro::Task<TotpSetup>(AuthService *)> call = [verification](AuthService *service) {
+        return service->setupRegistrationTotp(verification.challengeId, verification.email, verification.verificationToken);
+    };
+    const std::optional<TotpSetup> setup = co_await runGuardedServiceCall<TotpSetup>(store, call, nullptr);
+    if (!self || !setup)
+        co_return;
+    // The passwords stay: they are sent with the authenticator code.
+    self->setMfaCode(QString());
+    self->setEmailFlow(EmailAuthFlow::registrationTotp(verification, *setup));
 }
 
 TaskHandle<void> EmailAuthFlowController::completeRegistration(EmailVerification verification,
@@ -377,48 +359,41 @@ TaskHandle<void> EmailAuthFlowController::completeRegistration(EmailVerification
         return {};
     if (setup && !validateRequired(m_mfaCode, authenticatorCodeLabel))
         return {};
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self, verification, setup](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        CompleteEmailRegistrationInput input;
-        input.challengeId = verification.challengeId;
-        input.email = verification.email;
-        input.name = Text::trimmed(self->m_name);
-        input.password = self->m_password;
-        input.verificationToken = verification.verificationToken;
-        if (setup)
-            input.mfa = EmailRegistrationMFA{QStringLiteral("totp"), setup->setupId, Text::trimmed(self->m_mfaCode)};
-        return [](QPointer<AuthSessionStore> store, CompleteEmailRegistrationInput input) -> QCoro::Task<void> {
-            if (!store)
-                co_return;
-            // Success publishes the session and the root view leaves this screen; a failure
-            // shows the store's error and the step stays.
-            co_await store->completeEmailRegistration(input);
-        }(store, input);
-    });
+    // The address and challenge come from the verification, not from the field.
+    CompleteEmailRegistrationInput input;
+    input.challengeId = verification.challengeId;
+    input.email = verification.email;
+    input.name = Text::trimmed(m_name);
+    input.password = m_password;
+    input.verificationToken = verification.verificationToken;
+    if (setup)
+        input.mfa = EmailRegistrationMFA{QStringLiteral("totp"), setup->setupId, Text::trimmed(m_mfaCode)};
+    return startRequest([input](Self, Store store) { return runCompleteRegistration(store, input); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runCompleteRegistration(Store store, CompleteEmailRegistrationInput input)
+{
+    if (!store)
+        co_return;
+    // Success publishes the session and the root view leaves this screen; a failure shows the
+    // store's error and the step stays.
+    co_await store->completeEmailRegistration(input);
 }
 
 TaskHandle<void> EmailAuthFlowController::verifyLoginMfa(MfaChallenge challenge)
 {
     if (!validateRequired(m_mfaCode, authenticatorCodeLabel))
         return {};
-    QPointer<EmailAuthFlowController> self(this);
-    return spawnTask([self, challenge](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        self->clearErrorMessages();
-        QPointer<AuthSessionStore> store = self->m_authStore;
-        const QString code = Text::trimmed(self->m_mfaCode);
-        return [](QPointer<AuthSessionStore> store, MfaChallenge challenge, QString code) -> QCoro::Task<void> {
-            std::function<QCoro::Task<AuthSession>(AuthService *)> call = [challenge, code](AuthService *service) {
-                return service->verifyEmailMfa(challenge.challengeId, challenge.email, code);
-            };
-            std::function<void(AuthSessionStore *, const AuthSession &)> publish =
-                [](AuthSessionStore *authStore, const AuthSession &session) { authStore->setSession(session); };
-            co_await runGuardedServiceCall<AuthSession>(store, call, publish);
-        }(store, challenge, code);
-    });
+    const QString code = Text::trimmed(m_mfaCode);
+    return startRequest([challenge, code](Self, Store store) { return runVerifyLoginMfa(store, challenge, code); });
+}
+
+QCoro::Task<void> EmailAuthFlowController::runVerifyLoginMfa(Store store, MfaChallenge challenge, QString code)
+{
+    std::function<QCoro::Task<AuthSession>(AuthService *)> call = [challenge, code](AuthService *service) {
+        return service->verifyEmailMfa(challenge.challengeId, challenge.email, code);
+    };
+    std::function<void(AuthSessionStore *, const AuthSession &)> publish =
+        [](AuthSessionStore *authStore, const AuthSession &session) { authStore->setSession(session); };
+    co_await runGuardedServiceCall<AuthSession>(store, call, publish);
 }

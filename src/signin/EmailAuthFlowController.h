@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "accounts/AuthenticationProvider.h"
+#include "accounts/CompleteEmailRegistrationInput.h"
 #include "accounts/EmailChallenge.h"
 #include "accounts/EmailVerification.h"
 #include "accounts/MfaChallenge.h"
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class AuthSessionStore;
@@ -108,6 +110,20 @@ Q_SIGNALS:
     void messagesChanged();
 
 private:
+    using Self = QPointer<EmailAuthFlowController>;
+    using Store = QPointer<AuthSessionStore>;
+
+    // Clears both messages and starts the request with this object and the store, either of
+    // which may be gone when it answers.
+    TaskHandle<void> startRequest(std::function<QCoro::Task<void>(Self, Store)> request);
+    static QCoro::Task<void> runLogin(Self self, Store store, QString email, QString password);
+    static QCoro::Task<void> runStartRegistration(Self self, Store store, QString email, QString name);
+    static QCoro::Task<void> runVerifyCode(Self self, Store store, EmailChallenge challenge, QString code);
+    static QCoro::Task<void> runResendCode(Self self, Store store, EmailChallenge challenge);
+    static QCoro::Task<void> runSetupTotp(Self self, Store store, EmailVerification verification);
+    static QCoro::Task<void> runCompleteRegistration(Store store, CompleteEmailRegistrationInput input);
+    static QCoro::Task<void> runVerifyLoginMfa(Store store, MfaChallenge challenge, QString code);
+
     void setEmailFlow(EmailAuthFlow flow);
     void clearErrorMessages();
     template<typename Value>
