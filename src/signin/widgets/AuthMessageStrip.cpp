@@ -43,7 +43,6 @@ AuthMessageStrip::AuthMessageStrip(KavrelDynamicColor tint, const QString &text,
     layout->setSpacing(10);
     layout->addWidget(new StripBadge(tint, this), 0, Qt::AlignTop);
     m_label->setWordWrap(true);
-    m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_label->setContentsMargins(0, 2, 0, 0); // the first line level with the badge
     layout->addWidget(m_label, 1, Qt::AlignTop);
     setText(text);
