@@ -10,6 +10,7 @@
 #include "signin/widgets/AuthMessageStrip.h"
 #include "signin/widgets/AuthPasswordInput.h"
 #include "signin/widgets/AuthTextInput.h"
+#include "signin/widgets/CachedBackground.h"
 #include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/ThemedLabel.h"
@@ -131,16 +132,17 @@ void AuthenticationView::resizeEvent(QResizeEvent *event)
 void AuthenticationView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath whole;
-    whole.addRect(rect());
-    KavrelPainting::fillGradient(painter, whole, SignInTheme::backgroundTop.resolve(palette()),
-                                 SignInTheme::backgroundBottom.resolve(palette()));
-
-    const QPainterPath card = KavrelPainting::continuousRoundedRect(QRectF(m_card->geometry()).adjusted(0.5, 0.5, -0.5, -0.5), 26);
-    KavrelPainting::drawSoftShadow(painter, card, SignInTheme::cardShadow.resolve(palette()), 30, QPointF(0, 18));
-    painter.fillPath(card, SignInTheme::cardFill.resolve(palette()));
-    painter.strokePath(card, QPen(SignInTheme::cardBorder.resolve(palette()), 1));
+    const QRect cardArea = m_card->geometry();
+    m_background.paint(painter, *this, {cardArea}, [this, cardArea](QPainter &canvas) {
+        QPainterPath whole;
+        whole.addRect(rect());
+        KavrelPainting::fillGradient(canvas, whole, SignInTheme::backgroundTop.resolve(palette()),
+                                     SignInTheme::backgroundBottom.resolve(palette()));
+        const QPainterPath card = KavrelPainting::continuousRoundedRect(QRectF(cardArea).adjusted(0.5, 0.5, -0.5, -0.5), 26);
+        KavrelPainting::drawSoftShadow(canvas, card, SignInTheme::cardShadow.resolve(palette()), 30, QPointF(0, 18));
+        canvas.fillPath(card, SignInTheme::cardFill.resolve(palette()));
+        canvas.strokePath(card, QPen(SignInTheme::cardBorder.resolve(palette()), 1));
+    });
 }
 
 // ---- Steps ----

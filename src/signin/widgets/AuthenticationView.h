@@ -1,5 +1,7 @@
 #pragma once
 
+#include "signin/widgets/CachedBackground.h"
+
 #include <QWidget>
 
 class AuthButton;
@@ -65,6 +67,7 @@ private:
     void updateMessages();
 
     EmailAuthFlowController *m_flow;
+    CachedBackground m_background;
     QWidget *m_card;
     QVBoxLayout *m_cardLayout;
     QWidget *m_stepContent = nullptr;

@@ -116,14 +116,18 @@ void PermissionsOnboardingView::resizeEvent(QResizeEvent *event)
 void PermissionsOnboardingView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
-    gradient.setColorAt(0, SignInTheme::onboardingStop1.resolve(palette()));
-    gradient.setColorAt(0.5, SignInTheme::onboardingStop2.resolve(palette()));
-    gradient.setColorAt(1, SignInTheme::onboardingStop3.resolve(palette()));
-    painter.fillRect(rect(), gradient);
+    QList<QRect> cardAreas;
     for (const OnboardingCard *card : std::as_const(m_cards))
-        card->paintShadow(painter, this);
+        cardAreas.append(QRect(card->mapTo(this, QPoint(0, 0)), card->size()));
+    m_background.paint(painter, *this, cardAreas, [this](QPainter &canvas) {
+        QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
+        gradient.setColorAt(0, SignInTheme::onboardingStop1.resolve(palette()));
+        gradient.setColorAt(0.5, SignInTheme::onboardingStop2.resolve(palette()));
+        gradient.setColorAt(1, SignInTheme::onboardingStop3.resolve(palette()));
+        canvas.fillRect(rect(), gradient);
+        for (const OnboardingCard *card : std::as_const(m_cards))
+            card->paintShadow(canvas, this);
+    });
 }
 
 QWidget *PermissionsOnboardingView::buildSetupColumn()

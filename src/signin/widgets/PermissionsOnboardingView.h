@@ -1,6 +1,7 @@
 #pragma once
 
 #include "signin/AppPermissionsController.h"
+#include "signin/widgets/CachedBackground.h"
 #ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
 #endif
@@ -63,4 +64,5 @@ private:
     ThemedLabel *m_readinessDetail = nullptr;
     StepRow *m_microphoneStep = nullptr;
     QList<OnboardingCard *> m_cards;
+    CachedBackground m_background;
 };
