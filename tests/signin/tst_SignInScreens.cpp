@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -307,6 +308,26 @@ private Q_SLOTS:
         QCOMPARE(input.visibilityButton()->symbol(), QStringLiteral("eye.slash"));
         QCOMPARE(input.visibilityButton()->toolTip(), QStringLiteral("Hide password"));
         QCOMPARE(input.lineEdit()->text(), QStringLiteral("Bright7$x"));
+    }
+
+    // The thick purple border follows the keyboard focus.
+    void focusBorder()
+    {
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *first = new AuthTextInput(QStringLiteral("Email"), AuthTextInput::Design::rounded, &window);
+        auto *second = new AuthPasswordInput(QStringLiteral("Password"), &window);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        first->lineEdit()->setFocus();
+        QVERIFY(FakeBackend::waitUntil([&] { return first->hasInputFocus(); }));
+        QVERIFY(!second->hasInputFocus());
+        QTest::keyClick(first->lineEdit(), Qt::Key_Tab);
+        QVERIFY(FakeBackend::waitUntil([&] { return second->hasInputFocus(); }));
+        QVERIFY(!first->hasInputFocus());
     }
 
     void onboardingFollowsThePermission()

@@ -26,9 +26,9 @@
 
 namespace {
 
-const KavrelDynamicColor green = kavrelFixed({0.10, 0.62, 0.45, 1});
-const KavrelDynamicColor amber = kavrelFixed({0.89, 0.57, 0.20, 1});
-const KavrelDynamicColor blue = kavrelFixed({0.19, 0.45, 0.95, 1});
+using SignInTheme::amber;
+using SignInTheme::blue;
+using SignInTheme::green;
 
 QString localized(const QString &key)
 {
@@ -61,12 +61,6 @@ QPushButton *continueLaterButton(QWidget *parent)
     button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 36);
     button->setCursor(Qt::PointingHandCursor);
     return button;
-}
-
-QString wrapLabel(ThemedLabel *label)
-{
-    label->setWordWrap(true);
-    return label->text();
 }
 
 } // namespace
@@ -148,13 +142,13 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
     titles->setSpacing(8);
     auto *title = new ThemedLabel(localized(QStringLiteral("Prepare КАВРЕЛ for live capture")), 40, QFont::Bold,
                                   KavrelSystemColors::label, column);
-    wrapLabel(title);
+    title->setWordWrap(true);
     titles->addWidget(title);
     // Shown through Qt's own lookup, which the application routes through the same tables.
     auto *subtitle = new ThemedLabel(tr("КАВРЕЛ captures system audio directly, without screen recording. Microphone access "
                                         "is optional for adding your own voice."),
                                      16, QFont::Medium, KavrelSystemColors::secondaryLabel, column);
-    wrapLabel(subtitle);
+    subtitle->setWordWrap(true);
     titles->addWidget(subtitle);
     heading->addLayout(titles, 1);
     hero->addLayout(heading);
@@ -183,7 +177,7 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
         localized(QStringLiteral("You can skip this once. КАВРЕЛ will ask for microphone access later only if you enable "
                                  "microphone mix-in.")),
         13, QFont::Medium, KavrelSystemColors::secondaryLabel, column);
-    wrapLabel(m_footerNote);
+    m_footerNote->setWordWrap(true);
     footer->addWidget(m_footerNote);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(14);

@@ -31,6 +31,9 @@ inline constexpr KavrelDynamicColor codeSentTint = kavrelFixed({0.15, 0.56, 0.38
 inline constexpr KavrelDynamicColor authenticatorTint = kavrelFixed({0.17, 0.43, 0.88, 1});
 
 // Onboarding.
+inline constexpr KavrelDynamicColor green = kavrelFixed({0.10, 0.62, 0.45, 1});
+inline constexpr KavrelDynamicColor amber = kavrelFixed({0.89, 0.57, 0.20, 1});
+inline constexpr KavrelDynamicColor blue = kavrelFixed({0.19, 0.45, 0.95, 1});
 inline constexpr KavrelDynamicColor onboardingStop1 = kavrelDynamic({0.98, 0.97, 0.95, 1}, {0.08, 0.10, 0.13, 1});
 inline constexpr KavrelDynamicColor onboardingStop2 = kavrelDynamic({0.95, 0.97, 1.00, 1}, {0.11, 0.12, 0.18, 1});
 inline constexpr KavrelDynamicColor onboardingStop3 = kavrelDynamic({0.99, 0.96, 0.95, 1}, {0.13, 0.09, 0.12, 1});

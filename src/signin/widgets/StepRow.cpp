@@ -1,17 +1,12 @@
 #include "signin/widgets/StepRow.h"
 
 #include "app/KavrelLocalizationStore.h"
+#include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/ThemedLabel.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-
-namespace {
-
-const KavrelDynamicColor green = kavrelFixed({0.10, 0.62, 0.45, 1});
-
-} // namespace
 
 StepRow::StepRow(const QString &titleKey, const QString &subtitleKey, QWidget *parent) : QWidget(parent)
 {
@@ -39,7 +34,7 @@ void StepRow::setComplete(bool complete)
 {
     m_complete = complete;
     if (complete)
-        m_mark->setSymbol(QStringLiteral("checkmark.circle.fill"), green);
+        m_mark->setSymbol(QStringLiteral("checkmark.circle.fill"), SignInTheme::green);
     else
         m_mark->setSymbol(QStringLiteral("circle.dashed"), KavrelSystemColors::secondaryLabel);
 }
