@@ -9,6 +9,7 @@
 #include "screens/widgets/KavrelProfileCards.h"
 #include "screens/widgets/KavrelScreenButton.h"
 #include "screens/widgets/KavrelScreenLabel.h"
+#include "screens/widgets/KavrelScrollFocus.h"
 #include "services/KavrelBillingService.h"
 
 #include <QDesktopServices>
@@ -124,6 +125,8 @@ void KavrelProfileView::build()
     });
     connect(m_refreshButton, &QAbstractButton::clicked, this, [this] { m_model->startRefresh(); });
     m_scrollArea->setWidget(page);
+    page->setAutoFillBackground(false); // setWidget() turned it on
+    KavrelScrollFocus::follow(m_scrollArea);
 }
 
 void KavrelProfileView::showEvent(QShowEvent *event)
@@ -134,6 +137,7 @@ void KavrelProfileView::showEvent(QShowEvent *event)
     m_isShown = true;
     m_shownUserId = userIdOf(m_authStore);
     m_model->startRefresh();
+    refresh();
 }
 
 void KavrelProfileView::hideEvent(QHideEvent *event)
@@ -189,6 +193,7 @@ void KavrelProfileView::rebuildSlot(QVBoxLayout *slot, QWidget *content)
     while (QLayoutItem *item = slot->takeAt(0)) {
         if (QWidget *widget = item->widget()) {
             widget->hide();
+            widget->setParent(nullptr);
             // A button of the old content may be the one whose click led here.
             widget->deleteLater();
         }

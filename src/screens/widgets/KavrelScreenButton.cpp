@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelScreenButton.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
 
@@ -60,7 +62,7 @@ void KavrelScreenButton::paintEvent(QPaintEvent *)
     const double hover = (underMouse() && isEnabled()) ? 1.6 : 1.0;
     KavrelPainting::fillAndStroke(painter, shape, m_look.tint.resolve(palette(), m_look.fillOpacity * hover),
                                   m_look.tint.resolve(palette(), m_look.strokeOpacity));
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), m_look.radius + 1));

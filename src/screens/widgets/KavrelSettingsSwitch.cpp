@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSettingsSwitch.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
 
@@ -36,7 +38,7 @@ void KavrelSettingsSwitch::paintEvent(QPaintEvent *)
     fill.setRgbF(off.redF() + (on.redF() - off.redF()) * position, off.greenF() + (on.greenF() - off.greenF()) * position,
                  off.blueF() + (on.blueF() - off.blueF()) * position);
     painter.fillPath(KavrelPainting::capsule(track), fill);
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.6), 2));
         painter.drawPath(KavrelPainting::capsule(QRectF(rect()).adjusted(1, 1, -1, -1)));
     }

@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "accounts/AppConfigurationStore.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
@@ -50,7 +52,7 @@ void KavrelSettingsUpdateRow::paintEvent(QPaintEvent *)
     const double hover = underMouse() ? 1.04 : 1.0;
     KavrelPainting::fillAndStroke(painter, tile, KavrelSettingsTheme::controlFill.resolve(palette(), hover),
                                   KavrelSettingsTheme::controlBorder.resolve(palette()));
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
         painter.drawPath(KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 18));
     }

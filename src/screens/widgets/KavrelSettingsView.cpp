@@ -6,6 +6,7 @@
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 #include "screens/widgets/KavrelScreenPanel.h"
+#include "screens/widgets/KavrelScrollFocus.h"
 #include "screens/widgets/KavrelSettingsSwitch.h"
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 #include "screens/widgets/KavrelSymbolView.h"
@@ -73,6 +74,8 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     column->addLayout(panels);
     column->addStretch(1);
     m_scrollArea->setWidget(page);
+    page->setAutoFillBackground(false); // setWidget() turned it on
+    KavrelScrollFocus::follow(m_scrollArea);
 
     connect(&m_model, &KavrelSettingsModel::appearanceModeChanged, this, &KavrelSettingsView::followModel);
     connect(&m_model, &KavrelSettingsModel::miniWindowEnabledChanged, this, &KavrelSettingsView::followModel);

@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSidebarButton.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
@@ -86,7 +88,7 @@ void KavrelSidebarButton::paintEvent(QPaintEvent *)
     using namespace KavrelShellTheme;
     KavrelPainting::fillAndStroke(painter, shape, (m_selected ? selectedButtonFill : buttonFill).resolve(palette()),
                                   (m_selected ? selectedButtonBorder : buttonBorder).resolve(palette()));
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(KavrelPainting::continuousRoundedRect(tile.adjusted(-2, -2, 2, 2), 18));

@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSidebarRevealTab.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
@@ -53,7 +55,7 @@ void KavrelSidebarRevealTab::paintEvent(QPaintEvent *)
     KavrelPainting::drawSoftShadow(painter, outline, QColor(0, 0, 0, 20), 5, QPointF(2, 0));
     KavrelPainting::fillAndStroke(painter, outline, KavrelShellTheme::sidebarPanelFill.resolve(palette()),
                                   KavrelShellTheme::sidebarPanelBorder.resolve(palette()));
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
         painter.drawPath(outline);
     }

@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSidebarUpdateButton.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
@@ -49,7 +51,7 @@ void KavrelSidebarUpdateButton::paintEvent(QPaintEvent *)
     shadow.setAlphaF(0.22f);
     KavrelPainting::drawSoftShadow(painter, shape, shadow, 10, QPointF(0, 5));
     KavrelPainting::fillAndStroke(painter, shape, blue, QColor(255, 255, 255, 56));
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(QColor(255, 255, 255, 200), 2));
         painter.drawPath(KavrelPainting::continuousRoundedRect(area.adjusted(2, 2, -2, -2), 13));
     }

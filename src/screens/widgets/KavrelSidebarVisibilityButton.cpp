@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelSidebarVisibilityButton.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
@@ -35,9 +37,9 @@ void KavrelSidebarVisibilityButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (isDown())
         painter.setOpacity(0.7);
-    if (hasFocus() || underMouse()) {
+    if (KavrelFocusRing::shows(this) || underMouse()) {
         painter.fillPath(KavrelPainting::continuousRoundedRect(QRectF(rect()), 6),
-                         KavrelShellTheme::buttonIcon.resolve(palette(), hasFocus() ? 0.16 : 0.08));
+                         KavrelShellTheme::buttonIcon.resolve(palette(), KavrelFocusRing::shows(this) ? 0.16 : 0.08));
     }
     const qreal side = 16;
     KavrelScreenSymbols::paint(painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side),

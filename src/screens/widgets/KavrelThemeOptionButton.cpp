@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelThemeOptionButton.h"
 
+#include "screens/widgets/KavrelFocusRing.h"
+
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
@@ -91,7 +93,7 @@ void KavrelThemeOptionButton::paintEvent(QPaintEvent *)
         KavrelPainting::drawSoftShadow(painter, tile, QColor(0, 0, 0, 20), 8, QPointF(0, 3));
         painter.fillPath(tile, KavrelSettingsTheme::selectedControlFill.resolve(palette()));
     }
-    if (hasFocus()) {
+    if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
         painter.drawPath(tile);
     }
