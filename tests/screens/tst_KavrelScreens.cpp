@@ -4,6 +4,7 @@
 #include "app/KavrelUpdateController.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelSymbols.h"
+#include "history/widgets/KavrelHistoryView.h"
 #include "platform/UserDefaults.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
@@ -229,6 +230,16 @@ void tst_KavrelScreens::shellSectionsAndSettingsButton()
     QTest::mouseClick(buttons.at(2), Qt::LeftButton);
     QCOMPARE(shell->currentSection()->objectName(), QStringLiteral("history"));
     QVERIFY(QTest::qWaitFor([&] { return profile.isNull(); }));
+
+    // Without factories of its own the shell makes the real profile and history screens.
+    KavrelWorkspaceShellView::Dependencies plain;
+    plain.defaults = &screens.defaults;
+    plain.authStore = screens.store.get();
+    KavrelWorkspaceShellView bare(plain);
+    bare.model()->selectSection(KavrelAppSection::history);
+    QVERIFY(qobject_cast<KavrelHistoryView *>(bare.currentSection()));
+    bare.model()->selectSection(KavrelAppSection::profile);
+    QVERIFY(qobject_cast<KavrelProfileView *>(bare.currentSection()));
 }
 
 void tst_KavrelScreens::shellSidebarButtonAndTab()

@@ -1,6 +1,8 @@
 #include "screens/widgets/KavrelWorkspaceShellView.h"
 
+#include "accounts/AuthSessionStore.h"
 #include "app/KavrelPalette.h"
+#include "history/widgets/KavrelHistoryView.h"
 #include "app/widgets/KavrelPainting.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelProfileView.h"
@@ -91,7 +93,10 @@ void KavrelWorkspaceShellView::showSection(KavrelAppSection section)
                                           : new KavrelProfileView(m_dependencies.authStore, m_dependencies.avatarLoader);
         break;
     case KavrelAppSection::history:
-        view = m_dependencies.makeHistory ? m_dependencies.makeHistory() : nullptr;
+        if (m_dependencies.makeHistory)
+            view = m_dependencies.makeHistory();
+        else if (m_dependencies.authStore)
+            view = new KavrelHistoryView(m_dependencies.authStore->authService());
         break;
     }
     if (!view)

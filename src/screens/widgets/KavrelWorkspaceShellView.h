@@ -40,9 +40,11 @@ public:
         KavrelAvatarLoader *avatarLoader = nullptr;
         // Opens a window by its identifier ("kavrel-settings") and brings it forward.
         std::function<void(const QString &)> openWindow;
+        // The listening workspace (ContentView, made by the program over its session objects).
         SectionFactory makeWorkspace;
         // Without one, the profile section is KavrelProfileView over the store.
         SectionFactory makeProfile;
+        // Without one, the history section is KavrelHistoryView over the store's auth service.
         SectionFactory makeHistory;
     };
 
