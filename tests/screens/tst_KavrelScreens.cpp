@@ -385,6 +385,15 @@ void tst_KavrelScreens::profileShowsPlanAndOpensBilling()
     QCOMPARE(action->text(), QStringLiteral("Update"));
     QTest::mouseClick(action, Qt::LeftButton);
     QCOMPARE(screens.openedUrls, QList<QUrl>{KavrelBillingDisplay::billingURL()});
+    // Switching the appearance recolours the texts at once.
+    auto *title = view->findChild<QLabel *>();
+    QVERIFY(title);
+    view->setPalette(KavrelAppearanceController::palette(KavrelColorScheme::light));
+    const QColor light = title->palette().color(QPalette::WindowText);
+    view->setPalette(KavrelAppearanceController::palette(KavrelColorScheme::dark));
+    QCOMPARE(title->palette().color(QPalette::WindowText), KavrelProfileTheme::primaryText.resolve(KavrelColorScheme::dark));
+    QVERIFY(light != title->palette().color(QPalette::WindowText));
+
     auto *usage = view->findChild<KavrelBillingUsageCard *>();
     QVERIFY(usage);
     QVERIFY(usage->barFillWidth() > 10);
@@ -530,7 +539,8 @@ void tst_KavrelScreens::profileScreenshots()
             screens.billing->failNext(FakeBillingBackend::summaryPath, *item.reply);
             auto view = screens.makeProfile();
             Screenshots::apply(view.get(), variant);
-            view->resize(860, item.name == QLatin1String("billing-failed") ? 900 : 1420);
+            // As wide as the section is in the narrowest shell with the sidebar open.
+            view->resize(622, item.name == QLatin1String("billing-failed") ? 900 : 1480);
             view->show();
             QVERIFY(waitForPass(*view));
             QVERIFY(!Screenshots::write(view.get(), QStringLiteral("screens-profile-") + item.name, variant).isEmpty());
