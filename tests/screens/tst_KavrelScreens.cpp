@@ -32,6 +32,7 @@
 #include "support/Screenshots.h"
 #include "support/TestAuth.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
@@ -298,6 +299,15 @@ void tst_KavrelScreens::sidebarUpdateButtonAndAccountPanel()
         QCOMPARE(sidebar->avatar()->initials(), QStringLiteral("AL"));
         QVERIFY(screens.announceUpdate());
         QVERIFY(sidebar->updateButton()->isVisible());
+
+        // The account panel's menu signs out; the panel goes with the user.
+        sidebar->showAccountMenu(sidebar->accountPanel()->mapToGlobal(QPoint(10, 10)));
+        auto *signOut = sidebar->findChild<QAction *>(QStringLiteral("signOutAction"));
+        QVERIFY(signOut);
+        QCOMPARE(signOut->text(), QStringLiteral("Sign out"));
+        signOut->trigger();
+        QVERIFY(QTest::qWaitFor([&] { return !screens.store->isAuthenticated(); }));
+        QVERIFY(!sidebar->accountPanel()->isVisible());
     }
     {
         Screens signedOut(false);

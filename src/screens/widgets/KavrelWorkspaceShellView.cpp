@@ -4,6 +4,7 @@
 #include "app/KavrelPalette.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "app/widgets/KavrelPainting.h"
+#include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelProfileView.h"
 #include "screens/widgets/KavrelSettingsView.h"
@@ -19,6 +20,10 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     : QWidget(parent), m_dependencies(std::move(dependencies))
 {
     m_model = std::make_unique<KavrelWorkspaceShellModel>(*m_dependencies.defaults);
+    if (!m_dependencies.avatarLoader) {
+        m_ownAvatarLoader = std::make_unique<KavrelAvatarLoader>();
+        m_dependencies.avatarLoader = m_ownAvatarLoader.get();
+    }
     setMinimumSize(760, 820);
 
     auto *row = new QHBoxLayout(this);
