@@ -37,10 +37,13 @@ MicrophoneControl::MicrophoneControl(MicrophoneDirectory *directory, MixedAudioS
     , m_mixer(mixer)
     , m_microphone(directory->makeMicrophone())
 {
+    // The device list is read from the audio server's cache, which fills and changes later.
+    m_directory->setDevicesChangedHandler([this] { refreshAvailableMicrophones(); });
 }
 
 MicrophoneControl::~MicrophoneControl()
 {
+    m_directory->setDevicesChangedHandler(nullptr);
     m_microphone->setLiveAudioDataHandler(nullptr);
     m_microphone->setErrorHandler(nullptr);
     m_microphone->setLevelHandler(nullptr);

@@ -422,6 +422,12 @@ void TestKavrelHistoryScreens::screenshots()
         pending("fetchSessions")->answerPage(meetings(21, 5, QStringLiteral("c2")));
         settle();
         QVERIFY(!Screenshots::write(m_backdrop.get(), QStringLiteral("history-list-25"), variant).isEmpty());
+        // Beside the sidebar the section is narrower: the pills flow onto more rows.
+        m_backdrop->resize(760, 900);
+        QCoreApplication::processEvents();
+        settle();
+        QVERIFY(!Screenshots::write(m_backdrop.get(), QStringLiteral("history-list-narrow"), variant).isEmpty());
+        m_backdrop->resize(1180, 900);
 
         MeetingSessionHistoryListItem item = meetings(3, 1, std::nullopt).items.first();
         spawnTask([vm, item](CancellationToken) { return vm->openSession(item); });

@@ -86,6 +86,38 @@ double paintPill(QPainter &painter, const QPalette &palette, double x, double y,
     return x + width + 8;
 }
 
+struct Pill
+{
+    QString text;
+    QString symbol;
+    PillLook look;
+};
+
+// The x positions of pills flowed into rows no wider than `width`; a pill wider than the
+// row gets a row of its own.
+QList<QPointF> flow(const QList<Pill> &pills, double width)
+{
+    QList<QPointF> positions;
+    double x = 0;
+    double y = 0;
+    for (const Pill &pill : pills) {
+        const double pillW = pillWidth(pill.text, pill.symbol, pill.look.horizontalPadding);
+        if (x > 0 && x + pillW > width) {
+            x = 0;
+            y += pillHeight + 8;
+        }
+        positions.append(QPointF(x, y));
+        x += pillW + 8;
+    }
+    return positions;
+}
+
+double flowHeight(const QList<Pill> &pills, double width)
+{
+    const QList<QPointF> positions = flow(pills, width);
+    return positions.isEmpty() ? pillHeight : positions.last().y() + pillHeight;
+}
+
 struct StatusFlag
 {
     bool on;
@@ -115,6 +147,41 @@ QString deleteTitle(bool deleting)
     return Style::localized(deleting ? QStringLiteral("Deleting") : QStringLiteral("Delete"));
 }
 
+QList<Pill> metaPills(const MeetingSessionHistoryListItem &item)
+{
+    const auto &store = KavrelLocalizationStore::shared();
+    QList<Pill> pills{{Labels::formattedForHistory(item.startedAt, store.language()), QStringLiteral("calendar"), metaLook()}};
+    if (item.wordCount) {
+        pills.append({Style::localizedFormat(QStringLiteral("%@ words"), QString::number(*item.wordCount)),
+                      QStringLiteral("clock"), metaLook()});
+    }
+    if (item.lineCount) {
+        pills.append({Style::localizedFormat(QStringLiteral("%@ lines"), QString::number(*item.lineCount)),
+                      QStringLiteral("text.alignleft"), metaLook()});
+    }
+    if (auto pair = Labels::languagePairLabel(item, store))
+        pills.append({*pair, QStringLiteral("globe"), metaLook()});
+    return pills;
+}
+
+QList<Pill> statusPills(const MeetingSessionHistoryListItem &item)
+{
+    const StatusFlag flags[] = {
+        {item.translationEnabled, "Translation on", {0.18, 0.70, 0.95, 1}, "Translation off"},
+        {item.recordingEnabled, "Recording on", {0.21, 0.79, 0.52, 1}, "Recording off"},
+        {item.hasSummary, "Summary ready", {0.26, 0.84, 0.60, 1}, "Summary missing"},
+        {item.hasProtocol, "Protocol ready", {0.28, 0.76, 0.95, 1}, "Protocol missing"},
+        {item.hasSuggestedAnswer, "Reply draft ready", {0.94, 0.60, 0.22, 1}, "Reply draft missing"},
+    };
+    QList<Pill> pills;
+    for (const StatusFlag &flag : flags) {
+        const KavrelDynamicColor tint = flag.on ? kavrelFixed(flag.onTint) : Theme::neutralTint;
+        pills.append({Style::localized(QString::fromLatin1(flag.on ? flag.onTitle : flag.offTitle)), QString(),
+                      statusLook(tint)});
+    }
+    return pills;
+}
+
 } // namespace
 
 struct KavrelHistorySessionCardDelegate::Geometry
@@ -142,17 +209,30 @@ KavrelHistorySessionCardDelegate::Geometry KavrelHistorySessionCardDelegate::geo
                                          actionButtonWidth(deleteTitle(true))});
     g.open = QRectF(inner.right() - actionWidth, inner.top(), actionWidth, buttonHeight);
     g.remove = g.open.translated(0, buttonHeight + 12);
-    g.content = QRectF(inner.left(), inner.top(), std::max(0.0, g.open.left() - 18 - inner.left()), inner.height());
+    g.content = QRectF(inner.left(), inner.top(), std::max(0.0, g.open.left() - 18 - inner.left()),
+                       std::max(0.0, inner.height()));
     g.previewHeight = QFontMetricsF(Style::font(15, QFont::Medium)).lineSpacing() * previewLines;
     return g;
 }
 
-QSize KavrelHistorySessionCardDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
+QSize KavrelHistorySessionCardDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const double previewHeight = QFontMetricsF(Style::font(15, QFont::Medium)).lineSpacing() * previewLines;
-    const double height = padding + titleRowHeight + rowSpacing + previewHeight + rowSpacing + pillHeight + rowSpacing
-                          + pillHeight + padding + cardSpacing;
-    return QSize(option.rect.width() > 0 ? option.rect.width() : 600, int(std::ceil(height)));
+    int width = option.rect.width();
+    if (m_listView)
+        width = m_listView->viewport()->width();
+    const Geometry g = geometry(QRect(0, 0, std::max(width, 1), 1));
+    double height = padding + titleRowHeight + rowSpacing + g.previewHeight + rowSpacing + padding + cardSpacing;
+    const auto *model = qobject_cast<const KavrelHistorySessionListModel *>(index.model());
+    if (model && index.row() < model->rowCount()) {
+        const MeetingSessionHistoryListItem &item = model->item(index.row());
+        height += flowHeight(metaPills(item), g.content.width()) + rowSpacing
+                  + flowHeight(statusPills(item), g.content.width());
+    } else {
+        height += 2 * pillHeight + rowSpacing;
+    }
+    // The buttons need their room even when the content is short.
+    height = std::max(height, padding + 2.0 * buttonHeight + 12 + padding + cardSpacing);
+    return QSize(width, int(std::ceil(height)));
 }
 
 bool KavrelHistorySessionCardDelegate::isOpening(const MeetingSessionHistoryListItem &item) const
@@ -219,38 +299,15 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
                       Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, preview);
     y += g.previewHeight + rowSpacing;
 
-    // Metadata pills.
-    const auto &store = KavrelLocalizationStore::shared();
-    double x = g.content.left();
-    x = paintPill(*painter, palette, x, y, Labels::formattedForHistory(item.startedAt, store.language()),
-                  QStringLiteral("calendar"), metaLook());
-    if (item.wordCount) {
-        x = paintPill(*painter, palette, x, y,
-                      Style::localizedFormat(QStringLiteral("%@ words"), QString::number(*item.wordCount)),
-                      QStringLiteral("clock"), metaLook());
-    }
-    if (item.lineCount) {
-        x = paintPill(*painter, palette, x, y,
-                      Style::localizedFormat(QStringLiteral("%@ lines"), QString::number(*item.lineCount)),
-                      QStringLiteral("text.alignleft"), metaLook());
-    }
-    if (auto pair = Labels::languagePairLabel(item, store))
-        paintPill(*painter, palette, x, y, *pair, QStringLiteral("globe"), metaLook());
-    y += pillHeight + rowSpacing;
-
-    // Status pills.
-    const StatusFlag flags[] = {
-        {item.translationEnabled, "Translation on", {0.18, 0.70, 0.95, 1}, "Translation off"},
-        {item.recordingEnabled, "Recording on", {0.21, 0.79, 0.52, 1}, "Recording off"},
-        {item.hasSummary, "Summary ready", {0.26, 0.84, 0.60, 1}, "Summary missing"},
-        {item.hasProtocol, "Protocol ready", {0.28, 0.76, 0.95, 1}, "Protocol missing"},
-        {item.hasSuggestedAnswer, "Reply draft ready", {0.94, 0.60, 0.22, 1}, "Reply draft missing"},
-    };
-    x = g.content.left();
-    for (const StatusFlag &flag : flags) {
-        const KavrelDynamicColor tint = flag.on ? kavrelFixed(flag.onTint) : Theme::neutralTint;
-        x = paintPill(*painter, palette, x, y, Style::localized(QString::fromLatin1(flag.on ? flag.onTitle : flag.offTitle)),
-                      QString(), statusLook(tint));
+    // Metadata and status pills, each group flowing onto more rows when the card is narrow.
+    for (const QList<Pill> &pills : {metaPills(item), statusPills(item)}) {
+        const QList<QPointF> positions = flow(pills, g.content.width());
+        for (qsizetype i = 0; i < pills.size(); ++i) {
+            const Pill &pill = pills.at(i);
+            paintPill(*painter, palette, g.content.left() + positions.at(i).x(), y + positions.at(i).y(), pill.text,
+                      pill.symbol, pill.look);
+        }
+        y += flowHeight(pills, g.content.width()) + rowSpacing;
     }
     painter->restore();
 

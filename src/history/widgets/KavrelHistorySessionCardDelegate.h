@@ -2,6 +2,7 @@
 
 #include "services/MeetingSessionHistoryListItem.h"
 
+#include <QAbstractItemView>
 #include <QPointer>
 #include <QStyledItemDelegate>
 
@@ -28,6 +29,8 @@ public:
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
                    const QModelIndex &index) override;
 
+    // The list whose width the cards take; they flow their pills onto more rows when narrow.
+    void setListView(QAbstractItemView *view) { m_listView = view; }
     // The turn of the busy spinners, from 0 to 1.
     void setSpinnerPhase(double phase) { m_spinnerPhase = phase; }
 
@@ -46,5 +49,6 @@ private:
     bool isDeleting(const MeetingSessionHistoryListItem &item) const;
 
     QPointer<KavrelHistoryViewModel> m_viewModel;
+    QPointer<QAbstractItemView> m_listView;
     double m_spinnerPhase = 0;
 };

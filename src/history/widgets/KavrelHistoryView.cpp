@@ -103,6 +103,7 @@ void KavrelHistoryView::build()
     m_delegate = new KavrelHistorySessionCardDelegate(m_viewModel.get(), this);
     m_listView->setModel(m_model);
     m_listView->setItemDelegate(m_delegate);
+    m_delegate->setListView(m_listView);
     m_listView->setFrameShape(QFrame::NoFrame);
     m_listView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_listView->verticalScrollBar()->setSingleStep(24);
