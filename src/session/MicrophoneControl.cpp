@@ -314,7 +314,8 @@ QCoro::Task<void> MicrophoneControl::switchOn()
         }
         qCInfo(KavrelDiagnostics::session()).noquote()
             << QStringLiteral("microphone capture toggled enabled=true system=%1 device=%2")
-                   .arg(flag(m_session->isSystemAudioListening()), m_selectedMicrophoneID);
+                   .arg(flag(m_session->isSystemAudioListening()),
+                        selectedMicrophoneListName().isEmpty() ? m_selectedMicrophoneID : selectedMicrophoneListName());
         setMicrophoneBusy(false);
         co_return;
     }
