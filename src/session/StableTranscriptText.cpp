@@ -6,7 +6,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLocale>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace StableTranscriptText {
 
@@ -29,6 +32,49 @@ const QRegularExpression &labelPattern()
 const QString fence = QStringLiteral("```");
 
 } // namespace
+
+QString timestampText(const QDateTime &timestamp)
+{
+    return QLocale::c().toString(timestamp.toLocalTime().time(), QStringLiteral("HH:mm:ss"));
+}
+
+QString transcriptLines(const std::vector<SessionTurn> &turns)
+{
+    QStringList lines;
+    lines.reserve(qsizetype(turns.size()));
+    for (const SessionTurn &turn : turns)
+        lines.append(QLatin1Char('[') + timestampText(turn.timestamp) + QStringLiteral("] ") + turn.text);
+    return lines.join(QLatin1Char('\n'));
+}
+
+std::optional<StableWindow> stableWindowSelection(const std::vector<SessionTurn> &turns, int nextStableTurnIndex)
+{
+    std::vector<int> closedIndices;
+    for (int i = 0; i < int(turns.size()); ++i) {
+        if (turns[std::size_t(i)].isClosed)
+            closedIndices.push_back(i);
+    }
+    const int closedCount = int(closedIndices.size());
+    if (nextStableTurnIndex >= closedCount)
+        return std::nullopt;
+    const int lo = std::max(nextStableTurnIndex - 2, 0);
+    const int hi = std::min(nextStableTurnIndex + 5, closedCount);
+    if (lo >= hi)
+        return std::nullopt;
+    return StableWindow{closedIndices[std::size_t(lo)], closedIndices[std::size_t(hi - 1)] + 1, lo};
+}
+
+QString stableWindowSignature(const std::vector<SessionTurn> &window)
+{
+    QStringList parts;
+    parts.reserve(qsizetype(window.size()));
+    for (const SessionTurn &turn : window) {
+        parts.append(turn.id.toString(QUuid::WithoutBraces) + QLatin1Char('|') + timestampText(turn.timestamp)
+                     + QLatin1Char('|') + turn.speakerLabel.value_or(QString()) + QLatin1Char('|') + turn.text
+                     + QLatin1Char('|') + (turn.isClosed ? QStringLiteral("true") : QStringLiteral("false")));
+    }
+    return parts.join(QStringLiteral("||"));
+}
 
 KavrelChatCompletionRequest reconstructionRequest(const QString &transcriptLines)
 {
