@@ -162,6 +162,7 @@ void SessionTurnStore::clear()
     m_indexByID.clear();
     m_lastFinalTranscript.clear();
     setLiveSubtitlePreview(QString());
+    setLiveTranslationPreview(QString());
     Q_EMIT turnsReset();
 }
 
@@ -171,6 +172,14 @@ void SessionTurnStore::setLiveSubtitlePreview(const QString &text)
         return;
     m_liveSubtitlePreview = text;
     Q_EMIT liveSubtitlePreviewChanged(text);
+}
+
+void SessionTurnStore::setLiveTranslationPreview(const QString &text)
+{
+    if (m_liveTranslationPreview == text)
+        return;
+    m_liveTranslationPreview = text;
+    Q_EMIT liveTranslationPreviewChanged(text);
 }
 
 std::optional<QString> SessionTurnStore::labelForSpeaker(int number) const

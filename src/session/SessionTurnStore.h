@@ -20,7 +20,7 @@
 // Others change turns only through the methods below, so every change is announced:
 //  - turnOpened / turnChanged / turnClosed / turnRemoved name the index of one turn;
 //  - turnsReset says the whole list was replaced or emptied;
-//  - liveSubtitlePreviewChanged follows the live line;
+//  - liveSubtitlePreviewChanged and liveTranslationPreviewChanged follow the two live lines;
 //  - interimChunkReady / finalChunkReady carry the text that live translation should get
 //    (only while translation is available), and turnClosing comes just before a turn's
 //    final chunk, so a pending preview translation can be kept as the turn's translation
@@ -47,6 +47,9 @@ public:
     int closedTurnCount() const { return hasOpenTurn() ? count() - 1 : count(); }
 
     QString liveSubtitlePreview() const { return m_liveSubtitlePreview; }
+    // The interim translation of the open turn, written by live translation.
+    QString liveTranslationPreview() const { return m_liveTranslationPreview; }
+    void setLiveTranslationPreview(const QString &text);
     // The normalised text of the newest final result since the last turn closed.
     QString lastFinalTranscript() const { return m_lastFinalTranscript; }
 
@@ -67,7 +70,7 @@ public:
     void setTranslationText(int index, const QString &translation);
     void setSpeakerLabels(int index, std::optional<QString> speakerLabel, std::optional<QString> translationSpeakerLabel);
     void replaceAll(std::vector<SessionTurn> turns);
-    // Empties the dialogue, the live line and the previous final result.
+    // Empties the dialogue, both live lines and the previous final result.
     void clear();
     void setLiveSubtitlePreview(const QString &text);
     // Forgets the previous final result, so the next final result is taken whole.
@@ -88,6 +91,7 @@ Q_SIGNALS:
     void turnRemoved(int index);
     void turnsReset();
     void liveSubtitlePreviewChanged(const QString &text);
+    void liveTranslationPreviewChanged(const QString &text);
     void interimChunkReady(const QString &text, const QUuid &turnID);
     void finalChunkReady(const QString &text, const QUuid &turnID);
 
@@ -100,6 +104,7 @@ private:
     QHash<QUuid, int> m_indexByID;
     QString m_lastFinalTranscript;
     QString m_liveSubtitlePreview;
+    QString m_liveTranslationPreview;
     bool m_isTranslationAvailable = false;
     QHash<QString, int> m_speakerLabelToNumber;
     QHash<int, QString> m_speakerNumberToLabel;
