@@ -19,6 +19,18 @@ QString BillingUsageReporter::clientSessionID(const QUuid &conversationGeneratio
     return QLatin1String(clientSessionPrefix) + conversationGeneration.toString(QUuid::WithoutBraces).toLower();
 }
 
+void BillingUsageReporter::markBillingUsageStartedIfNeeded()
+{
+    markStartedIfNeeded(m_context.isCapturing && m_context.isCapturing());
+}
+
+void BillingUsageReporter::scheduleBillingUsageEventSyncIfNeeded()
+{
+    const QUuid generation = m_context.conversationGeneration ? m_context.conversationGeneration() : QUuid();
+    const std::optional<QString> meetingSessionID = m_context.meetingSessionID ? m_context.meetingSessionID() : std::nullopt;
+    scheduleSyncIfNeeded(generation, meetingSessionID);
+}
+
 void BillingUsageReporter::markStartedIfNeeded(bool isCapturing)
 {
     if (!isCapturing || m_intervalStartedAt)

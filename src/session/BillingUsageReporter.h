@@ -2,6 +2,7 @@
 
 #include "base/Async.h"
 #include "services/KavrelBillingUsageEvent.h"
+#include "session/SessionCompanions.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -19,7 +20,7 @@ class KavrelBillingService;
 // in the client depends on them.
 //
 // Main thread only.
-class BillingUsageReporter final
+class BillingUsageReporter final : public BillingUsageReporting
 {
 public:
     using Clock = std::function<QDateTime()>;
@@ -30,6 +31,20 @@ public:
 
     // The service is not owned. Without a clock the system clock is used.
     explicit BillingUsageReporter(KavrelBillingService *billingService, Clock clock = Clock());
+
+    // What the engine knows at the moment of a call: whether audio is being captured, and the
+    // conversation (generation and server record) the stretch belongs to.
+    struct Context
+    {
+        std::function<bool()> isCapturing;
+        std::function<QUuid()> conversationGeneration;
+        std::function<std::optional<QString>()> meetingSessionID;
+    };
+    void setContext(Context context) { m_context = std::move(context); }
+
+    // The engine's calls, with the context above.
+    void markBillingUsageStartedIfNeeded() override;
+    void scheduleBillingUsageEventSyncIfNeeded() override;
 
     // Opens a stretch when something is being captured and none is open; an open stretch keeps
     // its start. The start is kept in whole seconds.
@@ -57,6 +72,7 @@ private:
 
     QPointer<KavrelBillingService> m_billingService;
     Clock m_clock;
+    Context m_context;
     std::optional<QDateTime> m_intervalStartedAt;
     int m_eventSequence = 1;
     TaskHandle<void> m_syncTask;

@@ -12,18 +12,17 @@
 
 LiveTranslationRouter::LiveTranslationRouter(KavrelLiveTranslationV2Service *service, SessionTurnStore *turns,
                                              const KavrelLocalizationStore &localization, SettingsProvider settings,
-                                             SessionGuard sessionGuard, QObject *parent)
+                                             SessionGuard sessionGuard, MessageWriter messageWriter, QObject *parent)
     : QObject(parent)
     , m_service(service)
     , m_turns(turns)
     , m_localization(localization)
     , m_settings(std::move(settings))
     , m_sessionGuard(std::move(sessionGuard))
+    , m_writeMessage(std::move(messageWriter))
 {
-    connect(turns, &SessionTurnStore::interimChunkReady, this,
-            [this](const QString &text, const QUuid &turnID) { forwardChunk(text, turnID, false); });
-    connect(turns, &SessionTurnStore::finalChunkReady, this,
-            [this](const QString &text, const QUuid &turnID) { forwardChunk(text, turnID, true); });
+    // A preview still waiting for its final translation is kept when its turn closes, before
+    // the turn's final text goes out.
     connect(turns, &SessionTurnStore::turnClosing, this, &LiveTranslationRouter::promotePendingTranslationDraftIfAvailable);
 }
 
@@ -31,25 +30,30 @@ LiveTranslationRouter::~LiveTranslationRouter() = default;
 
 void LiveTranslationRouter::setTranslationMessage(const std::optional<QString> &message)
 {
-    if (m_translationMessage == message)
-        return;
-    m_translationMessage = message;
-    Q_EMIT translationMessageChanged();
+    if (m_writeMessage)
+        m_writeMessage(message);
+}
+
+bool LiveTranslationRouter::isTranslationAvailable() const
+{
+    return m_turns && m_turns->isTranslationAvailable();
 }
 
 void LiveTranslationRouter::setTranslationAvailable(bool available)
 {
-    m_isTranslationAvailable = available;
     if (m_turns)
         m_turns->setTranslationAvailable(available);
 }
 
+bool LiveTranslationRouter::hasPendingPreview() const
+{
+    return !m_pendingTranslationDrafts.isEmpty() || (m_turns && !m_turns->liveTranslationPreview().isEmpty());
+}
+
 void LiveTranslationRouter::setLiveTranslationPreview(const QString &preview)
 {
-    if (m_liveTranslationPreview == preview)
-        return;
-    m_liveTranslationPreview = preview;
-    Q_EMIT liveTranslationPreviewChanged();
+    if (m_turns)
+        m_turns->setLiveTranslationPreview(preview);
 }
 
 QString LiveTranslationRouter::targetLanguageName() const
@@ -59,7 +63,12 @@ QString LiveTranslationRouter::targetLanguageName() const
 
 // ---- Preparation ----
 
-QCoro::Task<void> LiveTranslationRouter::prepareTranslationIfPossible(QUuid generation, CancellationToken token)
+QCoro::Task<void> LiveTranslationRouter::prepareTranslationIfPossible(QUuid generation)
+{
+    co_await prepareTranslation(generation, CancellationToken());
+}
+
+QCoro::Task<void> LiveTranslationRouter::prepareTranslation(QUuid generation, CancellationToken token)
 {
     QPointer<LiveTranslationRouter> self(this);
     auto sessionHolds = [self, generation, token] {
@@ -164,7 +173,7 @@ QCoro::Task<void> LiveTranslationRouter::enqueueUntranslatedTurnsForTranslation(
 
     QPointer<LiveTranslationRouter> self(this);
     for (const SessionTurn &turn : candidates) {
-        if (!self || token.isCancelled() || !m_sessionGuard(generation) || !m_isTranslationAvailable || !m_service)
+        if (!self || token.isCancelled() || !m_sessionGuard(generation) || !isTranslationAvailable() || !m_service)
             co_return;
         if (turn.isClosed)
             co_await m_service->enqueueFinalChunk(turn.text, turn.id);
@@ -269,43 +278,22 @@ void LiveTranslationRouter::commitPendingTranslationDrafts()
             m_turns->setTranslationText(*index, TranscriptTextRules::mergedText(existing, trimmed));
         }
     }
-    clearPreviewState();
+    clearPreviews();
 }
 
-void LiveTranslationRouter::clearPreviewState()
+void LiveTranslationRouter::clearPreviews()
 {
     m_pendingTranslationDrafts.clear();
     m_translationPreviewTurnID.reset();
     setLiveTranslationPreview(QString());
 }
 
-void LiveTranslationRouter::turnOffForLanguageConflict()
+void LiveTranslationRouter::translationWasTurnedOff()
 {
-    setTranslationAvailable(false);
-    setLiveTranslationPreview(QString());
     m_translationPreviewTurnID.reset();
-    // Shown as it stands.
-    setTranslationMessage(
-        QStringLiteral("Live translation was turned off because the source and target languages cannot match."));
-    resetServiceInBackground();
 }
 
 // ---- Background work ----
-
-void LiveTranslationRouter::forwardChunk(const QString &text, const QUuid &turnID, bool isFinal)
-{
-    QPointer<KavrelLiveTranslationV2Service> service = m_service;
-    if (!service)
-        return;
-    spawnTask([service, text, turnID, isFinal](CancellationToken) -> QCoro::Task<void> {
-        if (!service)
-            co_return;
-        if (isFinal)
-            co_await service->enqueueFinalChunk(text, turnID);
-        else
-            co_await service->enqueueInterimChunk(text, turnID);
-    });
-}
 
 void LiveTranslationRouter::resetServiceInBackground()
 {

@@ -39,6 +39,8 @@ public:
 
     // How many closed turns, counted among closed turns, are stable.
     int nextStableTurnIndex() const { return m_nextStableTurnIndex; }
+    // Restored turns count as stable.
+    void setNextStableTurnIndex(int index) { m_nextStableTurnIndex = index; }
     // Starts the wait again. A run whose requests are already out is not cancelled by it: it
     // finishes and the wait starts afterwards, so continuous speech cannot starve the rewrite.
     void scheduleStableReconstructionIfNeeded();

@@ -34,7 +34,7 @@ private:
     int closeTurn(const QString &text);
     void openTurn(const QString &text) { m_turns->applyFinalTranscript(text, false); }
     const SessionTurn &turn(int index) const { return m_turns->at(index); }
-    void prepare() { QCoro::waitFor(m_router->prepareTranslationIfPossible(m_generation, CancellationToken())); }
+    void prepare() { QCoro::waitFor(m_router->prepareTranslation(m_generation, CancellationToken())); }
 
     QTemporaryDir m_dir;
     std::unique_ptr<UserDefaults> m_defaults;
@@ -46,6 +46,7 @@ private:
     QUuid m_generation;
     // How many more checks of the session guard hold (-1: all).
     int m_guardChecksLeft = -1;
+    std::optional<QString> m_message;
 };
 
 void TestLiveTranslationRouter::init()
@@ -58,6 +59,7 @@ void TestLiveTranslationRouter::init()
     m_settings = LiveTranslationRouter::Settings();
     m_generation = QUuid::createUuid();
     m_guardChecksLeft = -1;
+    m_message.reset();
     m_router = std::make_unique<LiveTranslationRouter>(
         m_fixture->service.get(), m_turns.get(), *m_localization, [this] { return m_settings; },
         [this](const QUuid &generation) {
@@ -66,7 +68,8 @@ void TestLiveTranslationRouter::init()
             if (m_guardChecksLeft > 0)
                 --m_guardChecksLeft;
             return generation == m_generation;
-        });
+        },
+        [this](const std::optional<QString> &message) { m_message = message; });
 }
 
 void TestLiveTranslationRouter::cleanup()
@@ -91,21 +94,21 @@ void TestLiveTranslationRouter::previewsAndCompletedTranslations()
 
     // A preview for no turn is kept and shown; one for a closed turn is dropped.
     m_router->applyTranslationEvent(Event::preview(unknown, QStringLiteral(" ghost ")));
-    QCOMPARE(m_router->liveTranslationPreview(), QStringLiteral("ghost"));
+    QCOMPARE(m_turns->liveTranslationPreview(), QStringLiteral("ghost"));
     m_router->applyTranslationEvent(Event::preview(turn(closed).id, QStringLiteral("late")));
-    QCOMPARE(m_router->liveTranslationPreview(), QStringLiteral("ghost"));
+    QCOMPARE(m_turns->liveTranslationPreview(), QStringLiteral("ghost"));
     QVERIFY(!m_router->pendingTranslationDrafts().contains(turn(closed).id));
 
     // A newer preview of the same turn replaces the older one.
     m_router->applyTranslationEvent(Event::preview(openID, QStringLiteral("How")));
     m_router->applyTranslationEvent(Event::preview(openID, QStringLiteral("How are ")));
     QCOMPARE(m_router->pendingTranslationDrafts().value(openID), QStringLiteral("How are "));
-    QCOMPARE(m_router->liveTranslationPreview(), QStringLiteral("How are"));
+    QCOMPARE(m_turns->liveTranslationPreview(), QStringLiteral("How are"));
 
     // A completed translation of another turn leaves the preview on screen.
     m_router->applyTranslationEvent(Event::completed(turn(closed).id, QStringLiteral(" Good day. ")));
     QCOMPARE(turn(closed).translationText, QStringLiteral("Good day."));
-    QCOMPARE(m_router->liveTranslationPreview(), QStringLiteral("How are"));
+    QCOMPARE(m_turns->liveTranslationPreview(), QStringLiteral("How are"));
 
     // A blank completed translation empties the turn's translation.
     m_router->applyTranslationEvent(Event::completed(turn(closed).id, QStringLiteral("  ")));
@@ -113,7 +116,7 @@ void TestLiveTranslationRouter::previewsAndCompletedTranslations()
 
     // The turn's own completed translation clears its preview.
     m_router->applyTranslationEvent(Event::completed(openID, QStringLiteral("How are you")));
-    QCOMPARE(m_router->liveTranslationPreview(), QString());
+    QCOMPARE(m_turns->liveTranslationPreview(), QString());
     QCOMPARE(m_router->translationPreviewTurnID(), std::nullopt);
     QCOMPARE(turn(1).translationText, QStringLiteral("How are you"));
     QVERIFY(!m_router->pendingTranslationDrafts().contains(openID));
@@ -126,7 +129,7 @@ void TestLiveTranslationRouter::promotionAndCommitKeepPreviews()
     m_router->applyTranslationEvent(Event::preview(first, QStringLiteral(" First ")));
     m_turns->finalizeCurrentTurnIfNeeded();
     QCOMPARE(turn(0).translationText, QStringLiteral("First"));
-    QCOMPARE(m_router->liveTranslationPreview(), QString());
+    QCOMPARE(m_turns->liveTranslationPreview(), QString());
     // The completed translation replaces the promoted preview.
     m_router->applyTranslationEvent(Event::completed(first, QStringLiteral("Firstly")));
     QCOMPARE(turn(0).translationText, QStringLiteral("Firstly"));
@@ -153,17 +156,16 @@ void TestLiveTranslationRouter::promotionAndCommitKeepPreviews()
 void TestLiveTranslationRouter::failurePausesAndResets()
 {
     QVERIFY(m_fixture->startReady());
-    m_router->setTranslationAvailable(true);
+    m_turns->setTranslationAvailable(true);
     openTurn(QStringLiteral("eins"));
     const QUuid other = QUuid::createUuid();
     m_router->applyTranslationEvent(Event::preview(other, QStringLiteral("other")));
     m_router->applyTranslationEvent(Event::preview(turn(0).id, QStringLiteral("one")));
 
     m_router->applyTranslationEvent(Event::failed(QStringLiteral("quota exceeded")));
-    QVERIFY(!m_router->isTranslationAvailable());
     QVERIFY(!m_turns->isTranslationAvailable());
-    QCOMPARE(m_router->liveTranslationPreview(), QString());
-    QCOMPARE(m_router->translationMessage(), std::optional<QString>(QStringLiteral("English translation was paused: quota exceeded")));
+    QCOMPARE(m_turns->liveTranslationPreview(), QString());
+    QCOMPARE(m_message, std::optional<QString>(QStringLiteral("English translation was paused: quota exceeded")));
     // Only the preview on screen is forgotten.
     QCOMPARE(m_router->pendingTranslationDrafts().keys(), QList<QUuid>{other});
     QVERIFY(FakeBackend::waitUntil([&] { return m_router->lastBackgroundTask().isFinished(); }));
@@ -179,12 +181,11 @@ void TestLiveTranslationRouter::preparationOpensTheSessionAndBackfillsInOrder()
     m_turns->setTranslationText(done, QStringLiteral("Déjà traduit."));
     closeTurn(QStringLiteral("Noch nicht."));
     openTurn(QStringLiteral("Und jetzt"));
-    m_router->setTranslationMessage(QStringLiteral("old notice"));
+    m_message = QStringLiteral("old notice");
 
     prepare();
-    QVERIFY(m_router->isTranslationAvailable());
     QVERIFY(m_turns->isTranslationAvailable());
-    QCOMPARE(m_router->translationMessage(), std::nullopt);
+    QCOMPARE(m_message, std::nullopt);
     QCOMPARE(m_fixture->service->emergencyHistory(),
              (QList<DeepSeekTranslationHistoryTurn>{{QStringLiteral("Schon übersetzt."), QStringLiteral("Déjà traduit.")}}));
 
@@ -198,10 +199,8 @@ void TestLiveTranslationRouter::preparationOpensTheSessionAndBackfillsInOrder()
     QCOMPARE(m_fixture->relay->allV2Received(QStringLiteral("translate_preview")).first().value("turnId").toString(),
              TranslationTurnKey::fromUuid(turn(2).id));
 
-    // The relay's answers land in the turns, and new closed turns go out as finals.
+    // The relay's answers land in the turns.
     QVERIFY(FakeBackend::waitUntil([&] { return !turn(1).translationText.isEmpty(); }));
-    closeTurn(QStringLiteral(" dann Schluss."));
-    QVERIFY(FakeBackend::waitUntil([&] { return m_fixture->relay->allV2Received(QStringLiteral("translate_final")).size() == 2; }));
 }
 
 void TestLiveTranslationRouter::backfillStopsWhenTheSessionStopsHolding()
@@ -221,11 +220,11 @@ void TestLiveTranslationRouter::backfillStopsWhenTheSessionStopsHolding()
 void TestLiveTranslationRouter::disabledTranslationOpensNothing()
 {
     m_settings.isTranslationEnabled = false;
-    m_router->setTranslationMessage(QStringLiteral("old"));
+    m_message = QStringLiteral("old");
     closeTurn(QStringLiteral("Hallo."));
     prepare();
     QVERIFY(!m_router->isTranslationAvailable());
-    QCOMPARE(m_router->translationMessage(), std::nullopt);
+    QCOMPARE(m_message, std::nullopt);
     QTest::qWait(50);
     QCOMPARE(m_fixture->relay->v2ConnectionCount(), 0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Async.h"
+#include "session/SessionCompanions.h"
 
 #include <QObject>
 #include <QString>
@@ -41,7 +42,7 @@ enum class AIPanel {
 // draft), and asking for a summary again while one shows sends a new request.
 //
 // Results are dropped when the conversation changed while the request ran. Main thread only.
-class AIResultPanels final : public QObject
+class AIResultPanelSet final : public QObject, public AIResultPanels
 {
     Q_OBJECT
     Q_PROPERTY(bool isTranscriptSummaryVisible READ isTranscriptSummaryVisible NOTIFY transcriptSummaryChanged)
@@ -74,10 +75,10 @@ public:
 
     // The services and the store are not owned and must outlive this object. The provider
     // gives the current conversation generation.
-    AIResultPanels(DeepSeekSummaryService *summaryService, DeepSeekMeetingProtocolService *protocolService,
+    AIResultPanelSet(DeepSeekSummaryService *summaryService, DeepSeekMeetingProtocolService *protocolService,
                    DeepSeekAnswerAssistService *answerService, const KavrelLocalizationStore &localization,
                    GenerationProvider conversationGeneration, QObject *parent = nullptr);
-    ~AIResultPanels() override;
+    ~AIResultPanelSet() override;
 
     void startSummary(SummaryTarget target, QString transcript, QString inputLanguageName, QString outputLanguageName);
     void startMeetingProtocol(ProtocolTarget target, QString transcript, QString languageName);
@@ -97,6 +98,7 @@ public:
     void restoreText(AIPanel panel, const QString &text);
     // Empties every text and error and hides every panel; loading flags stay as they are.
     void clear();
+    void clearPanels() override { clear(); }
 
     // The task of the running request, if any (for tests and a graceful quit).
     TaskHandle<void> requestTask() const { return m_requestTask; }

@@ -6,7 +6,7 @@
 #include "services/DeepSeekMeetingProtocolService.h"
 #include "services/DeepSeekSummaryService.h"
 #include "session/AILocalFallback.h"
-#include "session/AIResultPanels.h"
+#include "session/AIResultPanelSet.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/TestAuth.h"
@@ -37,7 +37,7 @@ FakeResponse failure()
 
 } // namespace
 
-class TestAIResultPanels : public QObject
+class TestAIResultPanelSet : public QObject
 {
     Q_OBJECT
 
@@ -70,10 +70,10 @@ private:
     std::unique_ptr<DeepSeekMeetingProtocolService> m_protocol;
     std::unique_ptr<DeepSeekAnswerAssistService> m_answer;
     QUuid m_generation;
-    std::unique_ptr<AIResultPanels> m_panels;
+    std::unique_ptr<AIResultPanelSet> m_panels;
 };
 
-void TestAIResultPanels::init()
+void TestAIResultPanelSet::init()
 {
     m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("preferences.ini")));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
@@ -88,11 +88,11 @@ void TestAIResultPanels::init()
     m_protocol = std::make_unique<DeepSeekMeetingProtocolService>(m_proxy.get());
     m_answer = std::make_unique<DeepSeekAnswerAssistService>(m_proxy.get());
     m_generation = QUuid::createUuid();
-    m_panels = std::make_unique<AIResultPanels>(m_summary.get(), m_protocol.get(), m_answer.get(), *m_localization,
+    m_panels = std::make_unique<AIResultPanelSet>(m_summary.get(), m_protocol.get(), m_answer.get(), *m_localization,
                                                 [this] { return m_generation; });
 }
 
-void TestAIResultPanels::cleanup()
+void TestAIResultPanelSet::cleanup()
 {
     m_panels.reset();
     m_answer.reset();
@@ -104,10 +104,10 @@ void TestAIResultPanels::cleanup()
     m_backend.reset();
 }
 
-void TestAIResultPanels::oneRequestAtATimeAndColumnVisibility()
+void TestAIResultPanelSet::oneRequestAtATimeAndColumnVisibility()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("- minutes")).withDelay(150));
-    QSignalSpy saves(m_panels.get(), &AIResultPanels::historySaveRequested);
+    QSignalSpy saves(m_panels.get(), &AIResultPanelSet::historySaveRequested);
 
     // An answer is open in the source column; the translation column has a summary.
     m_panels->restoreText(AIPanel::translationSummary, QStringLiteral("kept"));
@@ -137,7 +137,7 @@ void TestAIResultPanels::oneRequestAtATimeAndColumnVisibility()
     QCOMPARE(saves.count(), 1);
 }
 
-void TestAIResultPanels::summaryIsShownAgainButProtocolIsAskedAgain()
+void TestAIResultPanelSet::summaryIsShownAgainButProtocolIsAskedAgain()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("- point")));
     m_panels->startSummary(AIResultTarget::source, transcript, "English", "English");
@@ -153,10 +153,10 @@ void TestAIResultPanels::summaryIsShownAgainButProtocolIsAskedAgain()
     QCOMPARE(m_backend->requestCount(chatPath), 3);
 }
 
-void TestAIResultPanels::failureShowsAFallbackThatIsNeverStored()
+void TestAIResultPanelSet::failureShowsAFallbackThatIsNeverStored()
 {
     m_fakeAuth->setChatCompletionReply(failure());
-    QSignalSpy saves(m_panels.get(), &AIResultPanels::historySaveRequested);
+    QSignalSpy saves(m_panels.get(), &AIResultPanelSet::historySaveRequested);
     m_panels->startSummary(AIResultTarget::source, transcript, "English", "English");
     waitIdle();
     QCOMPARE(m_panels->text(AIPanel::transcriptSummary), AILocalFallback::summary(transcript));
@@ -187,7 +187,7 @@ void TestAIResultPanels::failureShowsAFallbackThatIsNeverStored()
              std::optional<QString>(QStringLiteral("AI answer assist failed, showing a local fallback instead.")));
 }
 
-void TestAIResultPanels::resultsOfAnEndedConversationAreDropped_data()
+void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped_data()
 {
     QTest::addColumn<int>("tool");
     QTest::addColumn<bool>("succeeds");
@@ -197,12 +197,12 @@ void TestAIResultPanels::resultsOfAnEndedConversationAreDropped_data()
     QTest::newRow("protocol fallback") << 1 << false;
 }
 
-void TestAIResultPanels::resultsOfAnEndedConversationAreDropped()
+void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped()
 {
     QFETCH(int, tool);
     QFETCH(bool, succeeds);
     m_fakeAuth->setChatCompletionReply((succeeds ? reply(QStringLiteral("late")) : failure()).withDelay(100));
-    QSignalSpy saves(m_panels.get(), &AIResultPanels::historySaveRequested);
+    QSignalSpy saves(m_panels.get(), &AIResultPanelSet::historySaveRequested);
     const AIPanel panel = tool == 0 ? AIPanel::transcriptSummary : tool == 1 ? AIPanel::transcriptProtocol : AIPanel::transcriptAnswer;
     if (tool == 0)
         m_panels->startSummary(AIResultTarget::source, transcript, "English", "English");
@@ -221,9 +221,9 @@ void TestAIResultPanels::resultsOfAnEndedConversationAreDropped()
     QCOMPARE(saves.count(), 0);
 }
 
-void TestAIResultPanels::blankTranscriptStartsNothing()
+void TestAIResultPanelSet::blankTranscriptStartsNothing()
 {
-    QSignalSpy changes(m_panels.get(), &AIResultPanels::transcriptSummaryChanged);
+    QSignalSpy changes(m_panels.get(), &AIResultPanelSet::transcriptSummaryChanged);
     m_panels->startSummary(AIResultTarget::source, QStringLiteral(" \n\t "), "English", "English");
     m_panels->startMeetingProtocol(AIResultTarget::source, QString(), "English");
     QVERIFY(!m_panels->isAnyLoading());
@@ -231,7 +231,7 @@ void TestAIResultPanels::blankTranscriptStartsNothing()
     QCOMPARE(m_backend->requestCount(chatPath), 0);
 }
 
-void TestAIResultPanels::clearKeepsTheRunningRequest()
+void TestAIResultPanelSet::clearKeepsTheRunningRequest()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("x")).withDelay(100));
     m_panels->startSummary(AIResultTarget::translation, transcript, "English", "English");
@@ -243,7 +243,7 @@ void TestAIResultPanels::clearKeepsTheRunningRequest()
     QCOMPARE(m_panels->text(AIPanel::translationSummary), QStringLiteral("x"));
 }
 
-void TestAIResultPanels::fallbackTexts_data()
+void TestAIResultPanelSet::fallbackTexts_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("summary");
@@ -269,7 +269,7 @@ void TestAIResultPanels::fallbackTexts_data()
                                       << QStringLiteral("[10:00:00]\n[10:00:01]  ") << QStringLiteral("[10:00:00]\n[10:00:01]  ");
 }
 
-void TestAIResultPanels::fallbackTexts()
+void TestAIResultPanelSet::fallbackTexts()
 {
     QFETCH(QString, input);
     QFETCH(QString, summary);
@@ -287,5 +287,5 @@ void TestAIResultPanels::fallbackTexts()
     QVERIFY(AILocalFallback::meetingProtocol(many.join('\n')).contains(QStringLiteral("- line 8\n\n2. Decisions")));
 }
 
-QTEST_GUILESS_MAIN(TestAIResultPanels)
-#include "tst_AIResultPanels.moc"
+QTEST_GUILESS_MAIN(TestAIResultPanelSet)
+#include "tst_AIResultPanelSet.moc"

@@ -1,4 +1,4 @@
-#include "session/AIResultPanels.h"
+#include "session/AIResultPanelSet.h"
 
 #include "app/KavrelLocalizationStore.h"
 #include "base/Text.h"
@@ -9,7 +9,7 @@
 
 #include <QPointer>
 
-AIResultPanels::AIResultPanels(DeepSeekSummaryService *summaryService, DeepSeekMeetingProtocolService *protocolService,
+AIResultPanelSet::AIResultPanelSet(DeepSeekSummaryService *summaryService, DeepSeekMeetingProtocolService *protocolService,
                                DeepSeekAnswerAssistService *answerService, const KavrelLocalizationStore &localization,
                                GenerationProvider conversationGeneration, QObject *parent)
     : QObject(parent)
@@ -21,12 +21,12 @@ AIResultPanels::AIResultPanels(DeepSeekSummaryService *summaryService, DeepSeekM
 {
 }
 
-AIResultPanels::~AIResultPanels()
+AIResultPanelSet::~AIResultPanelSet()
 {
     m_requestTask.cancel();
 }
 
-AIPanel AIResultPanels::panelFor(Tool tool, AIResultTarget target)
+AIPanel AIResultPanelSet::panelFor(Tool tool, AIResultTarget target)
 {
     const bool source = target == AIResultTarget::source;
     switch (tool) {
@@ -40,7 +40,7 @@ AIPanel AIResultPanels::panelFor(Tool tool, AIResultTarget target)
     return source ? AIPanel::transcriptAnswer : AIPanel::translationAnswer;
 }
 
-bool AIResultPanels::isAnyLoading() const
+bool AIResultPanelSet::isAnyLoading() const
 {
     for (const PanelState &panel : m_panels) {
         if (panel.loading)
@@ -49,13 +49,13 @@ bool AIResultPanels::isAnyLoading() const
     return false;
 }
 
-QString AIResultPanels::storedText(AIPanel panel) const
+QString AIResultPanelSet::storedText(AIPanel panel) const
 {
     const PanelState &current = state(panel);
     return current.isFallback ? QString() : current.text;
 }
 
-void AIResultPanels::setState(AIPanel panel, const PanelState &newState)
+void AIResultPanelSet::setState(AIPanel panel, const PanelState &newState)
 {
     PanelState &current = m_panels[static_cast<size_t>(panel)];
     if (current == newState)
@@ -86,7 +86,7 @@ void AIResultPanels::setState(AIPanel panel, const PanelState &newState)
         Q_EMIT this->loadingChanged();
 }
 
-void AIResultPanels::restoreText(AIPanel panel, const QString &text)
+void AIResultPanelSet::restoreText(AIPanel panel, const QString &text)
 {
     PanelState restored = state(panel);
     restored.text = text;
@@ -94,7 +94,7 @@ void AIResultPanels::restoreText(AIPanel panel, const QString &text)
     setState(panel, restored);
 }
 
-void AIResultPanels::clear()
+void AIResultPanelSet::clear()
 {
     for (size_t i = 0; i < m_panels.size(); ++i) {
         PanelState cleared;
@@ -103,35 +103,41 @@ void AIResultPanels::clear()
     }
 }
 
-void AIResultPanels::startSummary(SummaryTarget target, QString transcript, QString inputLanguageName,
+void AIResultPanelSet::startSummary(SummaryTarget target, QString transcript, QString inputLanguageName,
                                   QString outputLanguageName)
 {
     DeepSeekSummaryService *service = m_summaryService;
     startRequest(Tool::summary, target, transcript,
                  [service, inputLanguageName, outputLanguageName](QString text, CancellationToken token) {
+                     if (!service)
+                         throw CancellationError();
                      return service->summarize(text, inputLanguageName, outputLanguageName, token);
                  });
 }
 
-void AIResultPanels::startMeetingProtocol(ProtocolTarget target, QString transcript, QString languageName)
+void AIResultPanelSet::startMeetingProtocol(ProtocolTarget target, QString transcript, QString languageName)
 {
     DeepSeekMeetingProtocolService *service = m_protocolService;
     startRequest(Tool::meetingProtocol, target, transcript, [service, languageName](QString text, CancellationToken token) {
+        if (!service)
+            throw CancellationError();
         return service->generateProtocol(text, languageName, token);
     });
 }
 
-void AIResultPanels::startAnswerAssist(AnswerAssistTarget target, QString transcript, QString inputLanguageName,
+void AIResultPanelSet::startAnswerAssist(AnswerAssistTarget target, QString transcript, QString inputLanguageName,
                                        QString outputLanguageName)
 {
     DeepSeekAnswerAssistService *service = m_answerService;
     startRequest(Tool::answer, target, transcript,
                  [service, inputLanguageName, outputLanguageName](QString text, CancellationToken token) {
+                     if (!service)
+                         throw CancellationError();
                      return service->suggestAnswer(text, inputLanguageName, outputLanguageName, token);
                  });
 }
 
-void AIResultPanels::startRequest(Tool tool, AIResultTarget target, const QString &transcript, Request request)
+void AIResultPanelSet::startRequest(Tool tool, AIResultTarget target, const QString &transcript, Request request)
 {
     if (isAnyLoading())
         return;
@@ -162,16 +168,16 @@ void AIResultPanels::startRequest(Tool tool, AIResultTarget target, const QStrin
     setState(panel, loading);
 
     const QUuid generation = m_conversationGeneration ? m_conversationGeneration() : QUuid();
-    QPointer<AIResultPanels> self(this);
+    QPointer<AIResultPanelSet> self(this);
     m_requestTask = spawnTask([self, tool, panel, trimmedTranscript, generation, request](CancellationToken token) {
         return self->runRequest(tool, panel, trimmedTranscript, generation, request, token);
     });
 }
 
-QCoro::Task<void> AIResultPanels::runRequest(Tool tool, AIPanel panel, QString transcript, QUuid generation,
+QCoro::Task<void> AIResultPanelSet::runRequest(Tool tool, AIPanel panel, QString transcript, QUuid generation,
                                              Request request, CancellationToken token)
 {
-    QPointer<AIResultPanels> self(this);
+    QPointer<AIResultPanelSet> self(this);
     std::optional<QString> result;
     try {
         QString answer = co_await request(transcript, token);

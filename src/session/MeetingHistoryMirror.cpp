@@ -1,4 +1,4 @@
-#include "session/MeetingHistorySync.h"
+#include "session/MeetingHistoryMirror.h"
 
 #include "app/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
@@ -26,35 +26,36 @@ bool isMissingAuthSession(const std::exception_ptr &error)
 
 } // namespace
 
-MeetingHistorySync::MeetingHistorySync(MeetingSessionHistoryService *service, QObject *parent)
+MeetingHistoryMirror::MeetingHistoryMirror(MeetingSessionHistoryService *service, Clock clock, QObject *parent)
     : QObject(parent)
     , m_service(service)
+    , m_clock(std::move(clock))
 {
 }
 
-MeetingHistorySync::~MeetingHistorySync()
+MeetingHistoryMirror::~MeetingHistoryMirror()
 {
     m_deferredRetryTask.cancel();
 }
 
-void MeetingHistorySync::setErrorMessageAccess(ErrorMessageReader reader, ErrorMessageWriter writer)
+void MeetingHistoryMirror::setErrorMessageAccess(ErrorMessageReader reader, ErrorMessageWriter writer)
 {
     m_readErrorMessage = std::move(reader);
     m_writeErrorMessage = std::move(writer);
 }
 
-QString MeetingHistorySync::clientSessionID() const
+QString MeetingHistoryMirror::clientSessionID() const
 {
     return QLatin1String(clientSessionPrefix) + m_conversationGeneration.toString(QUuid::WithoutBraces).toLower();
 }
 
-void MeetingHistorySync::setStartedAtIfUnset(const QDateTime &now)
+void MeetingHistoryMirror::setStartedAtIfUnset(const QDateTime &now)
 {
     if (!m_startedAt)
         m_startedAt = now;
 }
 
-QString MeetingHistorySync::currentAppVersion()
+QString MeetingHistoryMirror::currentAppVersion()
 {
     if (std::optional<QString> version = ApplicationInfo::value(QLatin1String(ApplicationInfo::ShortVersionKey)))
         return *version;
@@ -63,18 +64,18 @@ QString MeetingHistorySync::currentAppVersion()
     return QStringLiteral("0");
 }
 
-std::optional<QString> &MeetingHistorySync::lastSignature(MeetingSessionHistoryStatus status)
+std::optional<QString> &MeetingHistoryMirror::lastSignature(MeetingSessionHistoryStatus status)
 {
     return status == MeetingSessionHistoryStatus::completed ? m_lastCompletedSnapshotSignature : m_lastSavedSnapshotSignature;
 }
 
 // ---- Queue ----
 
-TaskHandle<void> MeetingHistorySync::scheduleWork(std::function<QCoro::Task<void>(CancellationToken)> work)
+TaskHandle<void> MeetingHistoryMirror::scheduleWork(std::function<QCoro::Task<void>(CancellationToken)> work)
 {
     TaskHandle<void> previous = m_saveTask;
     const QUuid generation = m_conversationGeneration;
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     m_saveTask = spawnTask([previous, generation, self, work](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
@@ -90,9 +91,9 @@ TaskHandle<void> MeetingHistorySync::scheduleWork(std::function<QCoro::Task<void
     return m_saveTask;
 }
 
-void MeetingHistorySync::scheduleSessionStartIfNeeded()
+void MeetingHistoryMirror::scheduleSessionStartIfNeeded()
 {
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     const QUuid generation = m_conversationGeneration;
     scheduleWork([self, generation](CancellationToken token) -> QCoro::Task<void> {
         if (self)
@@ -100,9 +101,9 @@ void MeetingHistorySync::scheduleSessionStartIfNeeded()
     });
 }
 
-TaskHandle<void> MeetingHistorySync::scheduleSnapshotSync(MeetingSessionHistoryStatus status)
+TaskHandle<void> MeetingHistoryMirror::enqueueSnapshotSync(MeetingSessionHistoryStatus status)
 {
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     const QUuid generation = m_conversationGeneration;
     return scheduleWork([self, status, generation](CancellationToken token) -> QCoro::Task<void> {
         if (self)
@@ -110,16 +111,26 @@ TaskHandle<void> MeetingHistorySync::scheduleSnapshotSync(MeetingSessionHistoryS
     });
 }
 
-QCoro::Task<void> MeetingHistorySync::completeConversationAndReset()
+void MeetingHistoryMirror::noteListeningStarted(const QString &source)
 {
-    QPointer<MeetingHistorySync> self(this);
-    TaskHandle<void> finalSave = scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
-    co_await finalSave.completion();
-    if (self)
-        self->resetMeetingHistoryState();
+    setStartedAtIfUnset(m_clock ? m_clock() : QDateTime::currentDateTimeUtc());
+    m_source = source;
 }
 
-void MeetingHistorySync::resetMeetingHistoryState()
+QCoro::Task<void> MeetingHistoryMirror::waitForPendingSave()
+{
+    TaskHandle<void> pending = m_saveTask;
+    if (pending.isValid())
+        co_await pending.completion();
+}
+
+QCoro::Task<void> MeetingHistoryMirror::persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status)
+{
+    TaskHandle<void> save = enqueueSnapshotSync(status);
+    co_await save.completion();
+}
+
+void MeetingHistoryMirror::resetMeetingHistoryState()
 {
     m_deferredRetryTask.cancel();
     m_deferredRetryTask = TaskHandle<void>();
@@ -137,7 +148,7 @@ void MeetingHistorySync::resetMeetingHistoryState()
 
 // ---- Saves ----
 
-QCoro::Task<void> MeetingHistorySync::ensureSessionStartedIfNeeded(QUuid generation, CancellationToken token)
+QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(QUuid generation, CancellationToken token)
 {
     if (m_sessionID || !m_snapshotProvider)
         co_return;
@@ -152,7 +163,7 @@ QCoro::Task<void> MeetingHistorySync::ensureSessionStartedIfNeeded(QUuid generat
             throw CancellationError();
         co_return co_await service->startSession(record, callToken);
     };
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     std::optional<MeetingSessionHistoryRemoteState> state =
         co_await callWithRetries(call, MeetingSessionHistoryStatus::active, generation, token);
     if (!self || !state)
@@ -164,7 +175,7 @@ QCoro::Task<void> MeetingHistorySync::ensureSessionStartedIfNeeded(QUuid generat
     markSyncSucceeded();
 }
 
-QCoro::Task<void> MeetingHistorySync::persistSnapshot(MeetingSessionHistoryStatus status, QUuid generation,
+QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistoryStatus status, QUuid generation,
                                                       CancellationToken token)
 {
     if (!m_snapshotProvider)
@@ -175,7 +186,7 @@ QCoro::Task<void> MeetingHistorySync::persistSnapshot(MeetingSessionHistoryStatu
         co_return;
     const MeetingSessionHistorySnapshot record = *snapshot;
     QPointer<MeetingSessionHistoryService> service = m_service;
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
 
     if (!m_sessionID || !m_sessionRevision) {
         RemoteCall start = [service, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
@@ -209,10 +220,10 @@ QCoro::Task<void> MeetingHistorySync::persistSnapshot(MeetingSessionHistoryStatu
     markSyncSucceeded();
 }
 
-QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistorySync::callWithRetries(
+QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirror::callWithRetries(
     RemoteCall call, MeetingSessionHistoryStatus retryStatus, QUuid generation, CancellationToken token)
 {
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     const int retryLimit = static_cast<int>(m_timings.retryDelays.size());
     int attempt = 0;
     while (true) {
@@ -258,7 +269,7 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistorySync:
 
 // ---- Outcome ----
 
-void MeetingHistorySync::markSyncSucceeded()
+void MeetingHistoryMirror::markSyncSucceeded()
 {
     m_deferredRetryTask.cancel();
     m_deferredRetryTask = TaskHandle<void>();
@@ -267,7 +278,7 @@ void MeetingHistorySync::markSyncSucceeded()
     m_syncErrorMessage.reset();
 }
 
-void MeetingHistorySync::handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus)
+void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus)
 {
     if (isCancellation(error) || isMissingAuthSession(error))
         return;
@@ -285,10 +296,10 @@ void MeetingHistorySync::handleSyncError(const std::exception_ptr &error, Meetin
         m_writeErrorMessage(message);
 }
 
-void MeetingHistorySync::scheduleDeferredRetry(MeetingSessionHistoryStatus status)
+void MeetingHistoryMirror::scheduleDeferredRetry(MeetingSessionHistoryStatus status)
 {
     m_deferredRetryTask.cancel();
-    QPointer<MeetingHistorySync> self(this);
+    QPointer<MeetingHistoryMirror> self(this);
     const QUuid generation = m_conversationGeneration;
     const std::chrono::milliseconds delay = m_timings.deferredRetryDelay;
     m_deferredRetryTask = spawnTask([self, generation, status, delay](CancellationToken token) -> QCoro::Task<void> {

@@ -4,6 +4,7 @@
 #include "services/MeetingSessionHistoryRemoteState.h"
 #include "services/MeetingSessionHistorySnapshot.h"
 #include "services/MeetingSessionHistoryStatus.h"
+#include "session/SessionCompanions.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -29,7 +30,7 @@ class MeetingSessionHistoryService;
 // ignored, so the new conversation never inherits the old record's id or revision.
 //
 // Main thread only.
-class MeetingHistorySync final : public QObject
+class MeetingHistoryMirror final : public QObject, public MeetingHistorySync
 {
     Q_OBJECT
 
@@ -47,13 +48,15 @@ public:
                                                                                         bool allowEmptySession)>;
     using ErrorMessageReader = std::function<std::optional<QString>()>;
     using ErrorMessageWriter = std::function<void(const std::optional<QString> &)>;
+    using Clock = std::function<QDateTime()>;
 
     static constexpr const char *clientSessionPrefix = "kavrel-macos-history-";
     static constexpr const char *defaultSource = "system_audio";
 
     // The service is not owned and must outlive this object.
-    explicit MeetingHistorySync(MeetingSessionHistoryService *service, QObject *parent = nullptr);
-    ~MeetingHistorySync() override;
+    // Without a clock the system clock is used.
+    explicit MeetingHistoryMirror(MeetingSessionHistoryService *service, Clock clock = Clock(), QObject *parent = nullptr);
+    ~MeetingHistoryMirror() override;
 
     void setTimings(const Timings &timings) { m_timings = timings; }
     void setSnapshotProvider(SnapshotProvider provider) { m_snapshotProvider = std::move(provider); }
@@ -75,15 +78,20 @@ public:
     void setFocusModeEnabled(bool enabled) { m_focusModeEnabled = enabled; }
     std::optional<QString> syncErrorMessage() const { return m_syncErrorMessage; }
 
+    // Notes the first start of the conversation and the audio source.
+    void noteListeningStarted(const QString &source) override;
     // Queues the creation of the server record, unless one exists.
-    void scheduleSessionStartIfNeeded();
+    void scheduleSessionStartIfNeeded() override;
     // Queues a save of the current content with the status.
-    TaskHandle<void> scheduleSnapshotSync(MeetingSessionHistoryStatus status);
-    // Saves the conversation as completed behind the queued work, then begins a new one.
-    QCoro::Task<void> completeConversationAndReset();
+    void scheduleSnapshotSync(MeetingSessionHistoryStatus status) override { enqueueSnapshotSync(status); }
+    TaskHandle<void> enqueueSnapshotSync(MeetingSessionHistoryStatus status);
+    QCoro::Task<void> waitForPendingSave() override;
+    // Saves now, behind the work already queued: a final save never overtakes (or is
+    // overtaken by) a save of the same conversation.
+    QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status) override;
     // Forgets the server record and begins a new conversation generation. A save that runs
-    // finishes; work queued behind it is dropped.
-    void resetMeetingHistoryState();
+    // finishes; work queued behind it is dropped, and its reply is ignored.
+    void resetMeetingHistoryState() override;
 
     // The tail of the queue (empty after a reset).
     TaskHandle<void> saveTask() const { return m_saveTask; }
@@ -112,6 +120,7 @@ private:
     std::optional<QString> &lastSignature(MeetingSessionHistoryStatus status);
 
     QPointer<MeetingSessionHistoryService> m_service;
+    Clock m_clock;
     Timings m_timings;
     SnapshotProvider m_snapshotProvider;
     ErrorMessageReader m_readErrorMessage;
