@@ -11,14 +11,26 @@
 
 #include <qcoro/qcorofuture.h>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
-// One recording, as the worker sees it. Touched only on the worker.
+// One recording. writer and recordingError are touched only on the worker, backlogError
+// only on the main thread; the two atomics by both.
 struct LocalAudioRecordingService::Session
 {
     std::unique_ptr<M4AAudioFileWriter> writer;
     std::exception_ptr recordingError;
+    // Bytes queued for the worker and not yet taken up by it.
+    std::atomic<qint64> queuedBytes = 0;
+    // Given up on the main thread: the worker writes nothing more of it.
+    std::atomic<bool> abandoned = false;
+    std::exception_ptr backlogError;
 };
 
 namespace {
@@ -41,6 +53,13 @@ LocalAudioRecordingService::LocalAudioRecordingService(Clock clock, QObject *par
     , m_clock(std::move(clock))
     , m_queue(QStringLiteral("КАВРЕЛ.LocalAudioRecording"))
 {
+    setMaximumQueuedAudio(defaultMaximumQueuedAudio);
+}
+
+void LocalAudioRecordingService::setMaximumQueuedAudio(std::chrono::milliseconds duration)
+{
+    // The recorded format: 16 kHz mono, 2 bytes a sample.
+    m_maximumQueuedBytes = qint64(duration.count()) * 16000 * 2 / 1000;
 }
 
 LocalAudioRecordingService::~LocalAudioRecordingService()
@@ -90,10 +109,26 @@ void LocalAudioRecordingService::startRecording(bool isEnabled)
 QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
 {
     std::shared_ptr<Session> session = m_session;
-    if (!session || chunk.isEmpty())
+    if (!session || chunk.isEmpty() || session->backlogError)
         co_return;
+    const qint64 bytes = chunk.size();
+    if (session->queuedBytes.load() + bytes > m_maximumQueuedBytes) {
+        session->backlogError = std::make_exception_ptr(SystemAudioCaptureError::failedToWriteAudioFile(AVERROR(ETIMEDOUT)));
+        session->abandoned = true;
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << "recording stopped: the disk did not keep up, queued bytes:" << session->queuedBytes.load();
+        // The partial file goes whenever the disk answers again.
+        m_queue.async([session] {
+            if (session->writer)
+                session->writer->discard();
+            session->writer.reset();
+        });
+        co_return;
+    }
+    session->queuedBytes += bytes;
     m_queue.async([session, chunk = std::move(chunk)] {
-        if (!session->writer || session->recordingError)
+        session->queuedBytes -= chunk.size();
+        if (session->abandoned || !session->writer || session->recordingError)
             return;
         try {
             session->writer->append(chunk);
@@ -114,6 +149,9 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
     m_session.reset();
     if (!session)
         co_return std::nullopt;
+    // The worker may be stuck on the disk: say so now rather than wait for it.
+    if (session->backlogError)
+        std::rethrow_exception(session->backlogError);
     QFuture<FinishResult> future = m_queue.run([session] {
         FinishResult result;
         if (session->recordingError) {
@@ -148,6 +186,9 @@ QCoro::Task<void> LocalAudioRecordingService::cancel()
     std::shared_ptr<Session> session = std::move(m_session);
     m_session.reset();
     if (!session)
+        co_return;
+    // Already given up; its file goes when the disk answers again.
+    if (session->backlogError)
         co_return;
     QFuture<void> future = m_queue.run([session] {
         if (session->writer)

@@ -10,6 +10,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,11 @@
 // order the chunks were appended, so a slow disk never holds up the main thread or the live
 // stream. The first write failure ends the recording: its partial file is deleted, later
 // chunks are ignored and finishRecording() reports the failure.
+//
+// A disk that stops answering (a hung network share, a sleeping USB drive) must not let the
+// queued audio grow without end: once more than maximumQueuedAudio waits for the worker, the
+// recording fails the same way, and finishRecording() reports it without waiting for the
+// disk. Appending never fails nor waits, so the live transcript goes on.
 class LocalAudioRecordingService final : public QObject
 {
     Q_OBJECT
@@ -28,10 +34,15 @@ class LocalAudioRecordingService final : public QObject
 public:
     using Clock = std::function<QDateTime()>;
 
+    static constexpr std::chrono::milliseconds defaultMaximumQueuedAudio{60000};
+
     explicit LocalAudioRecordingService(QObject *parent = nullptr);
     // The clock names the files (tests pass a fixed one).
     explicit LocalAudioRecordingService(Clock clock, QObject *parent = nullptr);
     ~LocalAudioRecordingService() override;
+
+    // How much audio may wait for the disk before the recording is given up.
+    void setMaximumQueuedAudio(std::chrono::milliseconds duration);
 
     // Closes any previous recording (its file stays) and, when enabled, arms a new one. The
     // file itself is made with the first audio. Throws failedToPrepareOutputDirectory.
@@ -55,6 +66,7 @@ private:
     struct Session;
 
     Clock m_clock;
+    qint64 m_maximumQueuedBytes = 0;
     std::shared_ptr<Session> m_session;
     SerialQueue m_queue;
 };

@@ -8,7 +8,14 @@
 class MicrophoneCaptureError final : public KavrelError
 {
 public:
-    enum class Case { startFailed, alreadyCapturing, permissionDenied, inputUnavailable, selectedDeviceUnavailable };
+    enum class Case {
+        startFailed,
+        alreadyCapturing,
+        permissionDenied,
+        inputUnavailable,
+        selectedDeviceUnavailable,
+        audioServerUnavailable,
+    };
 
     explicit MicrophoneCaptureError(Case errorCase, QString underlyingDescription = QString());
 
@@ -18,6 +25,8 @@ public:
     static MicrophoneCaptureError permissionDenied() { return MicrophoneCaptureError(Case::permissionDenied); }
     static MicrophoneCaptureError inputUnavailable() { return MicrophoneCaptureError(Case::inputUnavailable); }
     static MicrophoneCaptureError selectedDeviceUnavailable() { return MicrophoneCaptureError(Case::selectedDeviceUnavailable); }
+    // The audio server could not be reached; carries the server library's text for why.
+    static MicrophoneCaptureError audioServerUnavailable(const QString &underlyingDescription) { return MicrophoneCaptureError(Case::audioServerUnavailable, underlyingDescription); }
 
     Case errorCase() const { return m_case; }
     QString underlyingDescription() const { return m_underlyingDescription; }

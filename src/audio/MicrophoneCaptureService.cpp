@@ -10,7 +10,10 @@
 #include <QCollator>
 #include <QPointer>
 
+#include <qcoro/qcorofuture.h>
+
 #include <pulse/def.h>
+#include <pulse/error.h>
 #include <pulse/sample.h>
 
 #include <algorithm>
@@ -18,7 +21,12 @@
 namespace {
 
 constexpr std::chrono::milliseconds fragmentDuration(10);
-constexpr std::chrono::milliseconds deviceListTimeout(2000);
+
+MicrophoneCaptureError serverUnavailable(const PulseAudioContext &context)
+{
+    const int error = context.lastError();
+    return MicrophoneCaptureError::audioServerUnavailable(QString::fromUtf8(pa_strerror(error ? error : PA_ERR_CONNECTIONREFUSED)));
+}
 
 } // namespace
 
@@ -124,9 +132,11 @@ std::optional<QString> MicrophoneCaptureService::defaultDeviceID()
 
 std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices(PulseAudioContext &context)
 {
+    // Menus ask on the main thread: read what the cache holds now. A connection that failed
+    // is started again, and devicesChanged() tells when the list is worth reading again.
+    if (context.state() == PulseAudioContext::State::Failed)
+        context.reconnectIfFailed();
     std::vector<MicrophoneInputDevice> devices;
-    if (!context.waitUntilReady(deviceListTimeout))
-        return devices;
     for (const PulseAudioContext::Source &source : context.sources()) {
         if (source.isMonitor || source.name.isEmpty())
             continue;
@@ -160,114 +170,43 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     QPointer<MicrophoneCaptureService> self(this);
     std::shared_ptr<PulseAudioContext> context = m_context;
 
-    // Access counts as granted when the audio server can be reached and offers an input.
+    // Access counts as granted when the audio server can be reached; without an input there
+    // is nothing to capture.
     const bool isReady = co_await context->ready();
     if (!self)
         throw CancellationError();
     if (!isReady)
-        throw MicrophoneCaptureError::permissionDenied();
-    const std::vector<MicrophoneInputDevice> devices = availableDevices(*context);
-    if (devices.empty())
-        throw MicrophoneCaptureError::permissionDenied();
-
-    // A device that is gone falls back to the default input without an error.
-    std::optional<QString> chosen;
-    if (deviceID) {
-        for (const MicrophoneInputDevice &device : devices) {
-            if (device.id == *deviceID)
-                chosen = device.id;
-        }
-    }
-    if (!chosen)
-        chosen = defaultDeviceID(*context);
-    if (!chosen)
+        throw serverUnavailable(*context);
+    if (availableDevices(*context).empty())
         throw MicrophoneCaptureError::selectedDeviceUnavailable();
 
     if (m_isActive)
         throw MicrophoneCaptureError::alreadyCapturing();
     m_isActive = true;
+    m_runtimeError = nullptr;
+    m_requestedDeviceID = deviceID;
     const quint64 generation = ++m_generation;
 
     Capture *capture = m_capture.get();
-    m_captureQueue.sync([capture] {
-        capture->encoder = std::make_unique<AudioChunkEncoder>();
-        capture->gate.reset();
-        capture->reportLevel(0);
-    });
-
     std::exception_ptr failure;
     try {
-        const PulseAudioContext::Reply<PulseAudioContext::Source> source = co_await context->querySource(*chosen);
-        if (!self || m_generation != generation)
-            throw CancellationError();
-        if (!source.value)
-            throw AudioStatusError(QStringLiteral("The app could not switch to the selected microphone."), source.error);
-        if (source.value->isMonitor)
-            throw MicrophoneCaptureError::inputUnavailable();
-
-        AudioFormat format;
-        format.sampleRate = source.value->sampleSpec.rate;
-        format.channelCount = std::max<quint32>(source.value->sampleSpec.channels, 1);
-        format.commonFormat = AudioCommonFormat::Int16;
-        format.isInterleaved = true;
-        if (!format.isValid())
-            throw MicrophoneCaptureError::inputUnavailable();
-
-        m_captureQueue.sync([capture, format] {
-            capture->captureFormat = format;
-            capture->gate = std::make_unique<MicrophoneLevelGate>(quint32(format.sampleRate), format.channelCount);
-            capture->active = true;
+        QFuture<void> reset = m_captureQueue.run([capture] {
+            capture->encoder = std::make_unique<AudioChunkEncoder>();
+            capture->gate.reset();
+            capture->reportLevel(0);
         });
-
-        PulseAudioRecordStream::Format streamFormat;
-        streamFormat.sampleFormat = PA_SAMPLE_S16LE;
-        streamFormat.rate = quint32(format.sampleRate);
-        streamFormat.channels = quint8(format.channelCount);
-        if (source.value->channelMap.size() == format.channelCount)
-            streamFormat.channelMap = source.value->channelMap;
-
-        SerialQueue *queue = &m_captureQueue;
-        // Runs on the server's thread: copy and queue.
-        auto onData = [queue, capture](const void *data, std::size_t bytes) {
-            if (!data)
-                return;
-            QByteArray fragment(static_cast<const char *>(data), qsizetype(bytes));
-            queue->async([capture, fragment = std::move(fragment)] { capture->receive(fragment); });
-        };
-        auto onFailure = [queue, capture](int error) {
-            queue->async([capture, error] {
-                capture->reportError(AudioStatusError(QStringLiteral("Microphone capture failed."), error).message());
-            });
-        };
-
-        auto stream = std::make_unique<PulseAudioRecordStream>(context, QStringLiteral("КАВРЕЛ Microphone"));
-        PulseAudioRecordStream *streamPointer = stream.get();
-        m_stream = std::move(stream);
-        const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
-            *chosen, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
+        co_await reset;
         if (!self || m_generation != generation)
             throw CancellationError();
-        if (result.error != 0) {
-            switch (result.failedStep) {
-            case PulseAudioRecordStream::Step::createStream:
-                throw AudioStatusError(QStringLiteral("The app could not create the microphone audio unit."), result.error);
-            case PulseAudioRecordStream::Step::connectStream:
-                throw AudioStatusError(QStringLiteral("The app could not initialize the selected microphone."), result.error);
-            case PulseAudioRecordStream::Step::startStream:
-                throw AudioStatusError(QStringLiteral("The selected microphone could not start."), result.error);
-            }
-        }
-        qCInfo(KavrelDiagnostics::audio()).noquote()
-            << QString::asprintf("microphone capture source=%s rate=%u channels=%u", qPrintable(*chosen),
-                                 unsigned(streamFormat.rate), unsigned(streamFormat.channels));
+        co_await openStream(deviceID, generation);
     } catch (...) {
         failure = std::current_exception();
     }
     if (!failure)
         co_return;
     if (self && m_generation == generation) {
-        teardown();
         m_isActive = false;
+        co_await teardown(false);
     }
     if (isCancellation(failure))
         std::rethrow_exception(failure);
@@ -282,21 +221,174 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     }
 }
 
-void MicrophoneCaptureService::teardown()
+QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> deviceID, quint64 generation)
 {
+    QPointer<MicrophoneCaptureService> self(this);
+    std::shared_ptr<PulseAudioContext> context = m_context;
+
+    // A device that is gone falls back to the default input without an error.
+    std::optional<QString> chosen;
+    if (deviceID) {
+        for (const MicrophoneInputDevice &device : availableDevices(*context)) {
+            if (device.id == *deviceID)
+                chosen = device.id;
+        }
+    }
+    if (!chosen)
+        chosen = defaultDeviceID(*context);
+    if (!chosen)
+        throw MicrophoneCaptureError::selectedDeviceUnavailable();
+
+    const PulseAudioContext::Reply<PulseAudioContext::Source> source = co_await context->querySource(*chosen);
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (!source.value)
+        throw AudioStatusError(QStringLiteral("The app could not switch to the selected microphone."), source.error);
+    if (source.value->isMonitor)
+        throw MicrophoneCaptureError::inputUnavailable();
+
+    AudioFormat format;
+    format.sampleRate = source.value->sampleSpec.rate;
+    format.channelCount = std::max<quint32>(source.value->sampleSpec.channels, 1);
+    format.commonFormat = AudioCommonFormat::Int16;
+    format.isInterleaved = true;
+    if (!format.isValid())
+        throw MicrophoneCaptureError::inputUnavailable();
+
+    Capture *capture = m_capture.get();
+    QFuture<void> configured = m_captureQueue.run([capture, format] {
+        capture->captureFormat = format;
+        capture->gate = std::make_unique<MicrophoneLevelGate>(quint32(format.sampleRate), format.channelCount);
+        capture->active = true;
+    });
+    co_await configured;
+    if (!self || m_generation != generation)
+        throw CancellationError();
+
+    PulseAudioRecordStream::Format streamFormat;
+    streamFormat.sampleFormat = PA_SAMPLE_S16LE;
+    streamFormat.rate = quint32(format.sampleRate);
+    streamFormat.channels = quint8(format.channelCount);
+    if (source.value->channelMap.size() == format.channelCount)
+        streamFormat.channelMap = source.value->channelMap;
+
+    SerialQueue *queue = &m_captureQueue;
+    // Runs on the server's thread: copy and queue.
+    auto onData = [queue, capture](const void *data, std::size_t bytes) {
+        if (!data)
+            return;
+        QByteArray fragment(static_cast<const char *>(data), qsizetype(bytes));
+        queue->async([capture, fragment = std::move(fragment)] { capture->receive(fragment); });
+    };
+    const quint64 streamSerial = ++m_streamSerial;
+    auto onFailure = [self, streamSerial](int error) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, streamSerial, error] {
+                if (self && self->m_streamSerial == streamSerial && self->m_stream)
+                    self->streamStopped(error);
+            },
+            Qt::QueuedConnection);
+    };
+
+    // A stream the server dropped goes first, so that two streams never feed the worker.
+    if (m_stream)
+        m_stream->disconnect();
+    auto stream = std::make_unique<PulseAudioRecordStream>(context, QStringLiteral("КАВРЕЛ Microphone"));
+    PulseAudioRecordStream *streamPointer = stream.get();
+    m_stream = std::move(stream);
+    const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
+        *chosen, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (result.error != 0) {
+        if (m_stream.get() == streamPointer)
+            m_stream.reset();
+        switch (result.failedStep) {
+        case PulseAudioRecordStream::Step::createStream:
+            throw AudioStatusError(QStringLiteral("The app could not create the microphone audio unit."), result.error);
+        case PulseAudioRecordStream::Step::connectStream:
+            throw AudioStatusError(QStringLiteral("The app could not initialize the selected microphone."), result.error);
+        case PulseAudioRecordStream::Step::startStream:
+            throw AudioStatusError(QStringLiteral("The selected microphone could not start."), result.error);
+        }
+    }
+    qCInfo(KavrelDiagnostics::audio()).noquote()
+        << QString::asprintf("microphone capture source=%s rate=%u channels=%u", qPrintable(*chosen),
+                             unsigned(streamFormat.rate), unsigned(streamFormat.channels));
+}
+
+// The server ended the stream (on the main thread).
+void MicrophoneCaptureService::streamStopped(int error)
+{
+    qCWarning(KavrelDiagnostics::audio()).noquote()
+        << "microphone stream stopped:" << QString::fromUtf8(pa_strerror(error));
+    if (!m_isActive || m_runtimeError)
+        return;
+    const quint64 generation = m_generation;
+    QPointer<MicrophoneCaptureService> self(this);
+    AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
+        if (!self)
+            throw CancellationError();
+        return self->recoveryAttempt(generation, token);
+    };
+    AudioStreamRecovery::GiveUp giveUp = [self, generation, error](std::exception_ptr) {
+        if (!self || self->m_generation != generation || !self->m_isActive)
+            return;
+        const AudioStatusError failure(QStringLiteral("Microphone capture failed."), error);
+        self->m_runtimeError = std::make_exception_ptr(failure);
+        const QString message = failure.message();
+        qCWarning(KavrelDiagnostics::audio()).noquote() << "microphone could not be resumed:" << message;
+        Capture *capture = self->m_capture.get();
+        self->m_captureQueue.async([capture, message] { capture->reportError(message); });
+    };
+    m_recovery.start(std::move(attempt), std::move(giveUp));
+}
+
+QCoro::Task<void> MicrophoneCaptureService::recoveryAttempt(quint64 generation, CancellationToken token)
+{
+    QPointer<MicrophoneCaptureService> self(this);
+    std::shared_ptr<PulseAudioContext> context = m_context;
+    const bool isReady = co_await context->ready();
+    if (!self || m_generation != generation)
+        throw CancellationError();
+    if (!isReady)
+        throw serverUnavailable(*context);
+    co_await openStream(m_requestedDeviceID, generation);
+    if (!self)
+        throw CancellationError();
+    // Given up while this attempt ran: the microphone has been reported as failed, it stays so.
+    if (token.isCancelled()) {
+        if (m_stream)
+            m_stream->disconnect();
+        m_stream.reset();
+        throw CancellationError();
+    }
+    qCInfo(KavrelDiagnostics::audio()).noquote() << "microphone capture resumed";
+}
+
+QCoro::Task<void> MicrophoneCaptureService::teardown(bool reportSilence)
+{
+    m_recovery.cancel();
     m_capture->active = false;
     if (m_stream)
         m_stream->disconnect();
     m_stream.reset();
     Capture *capture = m_capture.get();
-    m_captureQueue.sync([capture] { capture->gate.reset(); });
+    QFuture<void> emptied = m_captureQueue.run([capture, reportSilence] {
+        capture->gate.reset();
+        if (reportSilence)
+            capture->reportLevel(0);
+    });
+    co_await emptied;
 }
 
-void MicrophoneCaptureService::stopCapture()
+QCoro::Task<void> MicrophoneCaptureService::stopCapture()
 {
     ++m_generation;
-    teardown();
     m_isActive = false;
-    Capture *capture = m_capture.get();
-    m_captureQueue.sync([capture] { capture->reportLevel(0); });
+    const std::exception_ptr lostMicrophone = std::exchange(m_runtimeError, nullptr);
+    co_await teardown(true);
+    if (lostMicrophone)
+        std::rethrow_exception(lostMicrophone);
 }

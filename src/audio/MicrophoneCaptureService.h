@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioStreamRecovery.h"
 #include "audio/MicrophoneInputDevice.h"
 #include "base/SerialQueue.h"
 #include "platform/PulseAudioContext.h"
@@ -22,6 +23,14 @@ class PulseAudioRecordStream;
 // monitor of an output). Each 10 ms block feeds the level meter and passes the noise gate or
 // not; passed blocks are converted to audio chunks for the live audio data handler.
 //
+// When the audio server drops the stream while capturing (it restarted, or crashed), capture
+// reconnects to the same device (or the default input when it is gone), trying with growing
+// pauses. When the microphone is not back within the resume time-out, the error handler is
+// told and stopCapture() throws the same failure.
+//
+// Device lists come from the audio server layer's cache and never wait for the server; the
+// layer's devicesChanged() tells when to read them again.
+//
 // A main-thread object. The handlers run on the capture worker thread, in block order; they
 // reach main-thread objects only through queued invocation.
 class MicrophoneCaptureService final : public QObject
@@ -40,17 +49,21 @@ public:
     void setLiveAudioDataHandler(LiveAudioDataHandler handler);
     void setErrorHandler(ErrorHandler handler);
     void setLevelHandler(LevelHandler handler);
+    void setRecoveryTimings(const AudioStreamRecovery::Timings &timings) { m_recovery.setTimings(timings); }
 
     // Starts capturing the device with this id, or the default input when the id is absent
-    // or names no present device. Throws MicrophoneCaptureError.
+    // or names no present device. Throws MicrophoneCaptureError: audioServerUnavailable when
+    // the audio server cannot be reached, selectedDeviceUnavailable when it offers no input.
     QCoro::Task<void> startCapture(std::optional<QString> deviceID);
 
-    // Stops capturing, then reports level 0. Does only the latter when stopped.
-    void stopCapture();
+    // Stops capturing, then reports level 0. Does only the latter when stopped. Throws the
+    // failure of a microphone that could not be resumed during the session.
+    QCoro::Task<void> stopCapture();
 
     bool isCapturing() const { return m_isActive; }
 
-    // The input devices (sources that are not monitors), sorted by name.
+    // The input devices (sources that are not monitors), sorted by name. Empty until the
+    // server has answered; a failed connection is started again meanwhile.
     static std::vector<MicrophoneInputDevice> availableDevices();
     // The server's default input when it is a real input, else the first device; absent
     // when there is none.
@@ -62,12 +75,22 @@ public:
 private:
     struct Capture;
 
-    void teardown();
+    // Opens the record stream on the device, or on the default input when it is gone.
+    QCoro::Task<void> openStream(std::optional<QString> deviceID, quint64 generation);
+    void streamStopped(int error);
+    QCoro::Task<void> recoveryAttempt(quint64 generation, CancellationToken token);
+    QCoro::Task<void> teardown(bool reportSilence);
 
     std::shared_ptr<PulseAudioContext> m_context;
     bool m_isActive = false;
     quint64 m_generation = 0;
+    quint64 m_streamSerial = 0;
+    // The device asked for at start, tried again first when the stream comes back.
+    std::optional<QString> m_requestedDeviceID;
     std::unique_ptr<PulseAudioRecordStream> m_stream;
+    AudioStreamRecovery m_recovery;
+    // The microphone lost for good in this session; reported by stopCapture().
+    std::exception_ptr m_runtimeError;
 
     // Worker state; declared before the queue, which is destroyed first.
     std::unique_ptr<Capture> m_capture;

@@ -8,6 +8,8 @@
 
 #include <QPointer>
 
+#include <qcoro/qcorofuture.h>
+
 #include <pulse/def.h>
 #include <pulse/error.h>
 #include <pulse/sample.h>
@@ -120,12 +122,14 @@ SystemAudioCaptureService::SystemAudioCaptureService(std::shared_ptr<PulseAudioC
     , m_processing(std::make_unique<Processing>())
     , m_processingQueue(QStringLiteral("КАВРЕЛ.SystemAudioCapture.Processing"))
 {
+    // While the stream is being recovered, or after it was given up, recovery alone decides.
     connect(m_context.get(), &PulseAudioContext::defaultSinkChanged, this, [this](const QString &sinkName) {
-        if (m_state == State::Capturing && sinkName != m_capturedSinkName)
+        if (m_state == State::Capturing && sinkName != m_capturedSinkName && !m_recovery.isRecovering()
+            && !m_runtimeError)
             requestFollow();
     });
     connect(m_context.get(), &PulseAudioContext::devicesChanged, this, [this] {
-        if (m_state == State::Capturing && !m_streamHealthy)
+        if (m_state == State::Capturing && !m_streamHealthy && !m_recovery.isRecovering() && !m_runtimeError)
             requestFollow();
     });
 }
@@ -144,22 +148,32 @@ void SystemAudioCaptureService::setLiveAudioDataHandler(LiveAudioDataHandler han
     m_processingQueue.sync([processing, &handler] { processing->liveAudioDataHandler = std::move(handler); });
 }
 
+void SystemAudioCaptureService::setErrorHandler(ErrorHandler handler)
+{
+    m_errorHandler = std::move(handler);
+}
+
 QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
 {
     Q_UNUSED(recordAudio);
     if (m_state != State::Idle)
         throw SystemAudioCaptureError::alreadyCapturing();
     m_state = State::Starting;
+    m_runtimeError = nullptr;
     const quint64 generation = ++m_generation;
     QPointer<SystemAudioCaptureService> self(this);
+    std::exception_ptr failure;
     try {
         co_await connectToDefaultSink(generation, false);
     } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
         if (self && m_generation == generation) {
-            teardown();
             m_state = State::Idle;
+            co_await teardown();
         }
-        throw;
+        std::rethrow_exception(failure);
     }
     if (!self || m_generation != generation)
         throw CancellationError();
@@ -250,16 +264,17 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 genera
             [self, streamSerial, error] {
                 if (!self || self->m_streamSerial != streamSerial || !self->m_stream)
                     return;
-                qCWarning(KavrelDiagnostics::audio()).noquote()
-                    << "system capture stream stopped:" << QString::fromUtf8(pa_strerror(error));
-                self->m_streamHealthy = false;
-                self->requestFollow();
+                self->streamStopped(error);
             },
             Qt::QueuedConnection);
     };
 
-    if (m_state == State::Starting)
-        m_processingQueue.sync([processing] { processing->begin(); });
+    if (m_state == State::Starting) {
+        QFuture<void> begun = m_processingQueue.run([processing] { processing->begin(); });
+        co_await begun;
+        if (!self || m_generation != generation)
+            throw CancellationError();
+    }
 
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
         sink.value->monitorSourceName, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
@@ -322,10 +337,70 @@ QCoro::Task<void> SystemAudioCaptureService::followDefaultSink()
             co_return;
     } while (m_followAgain);
     m_following = false;
+    // The old stream is gone and no new one came up: the server may be gone too.
+    if (m_state == State::Capturing && !m_streamHealthy)
+        startRecovery(PA_ERR_CONNECTIONTERMINATED);
 }
 
-std::exception_ptr SystemAudioCaptureService::teardown()
+// The server ended the stream (on the main thread).
+void SystemAudioCaptureService::streamStopped(int error)
 {
+    qCWarning(KavrelDiagnostics::audio()).noquote()
+        << "system capture stream stopped:" << QString::fromUtf8(pa_strerror(error));
+    m_streamHealthy = false;
+    // A follow round under way opens a new stream anyway; recovery starts if it cannot.
+    if (m_following) {
+        m_followAgain = true;
+        return;
+    }
+    startRecovery(error);
+}
+
+void SystemAudioCaptureService::startRecovery(int streamError)
+{
+    if (m_state != State::Capturing || m_runtimeError || m_recovery.isRecovering())
+        return;
+    const quint64 generation = m_generation;
+    QPointer<SystemAudioCaptureService> self(this);
+    AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
+        if (!self)
+            throw CancellationError();
+        return self->recoveryAttempt(generation, token);
+    };
+    AudioStreamRecovery::GiveUp giveUp = [self, generation, streamError](std::exception_ptr lastFailure) {
+        if (!self || self->m_generation != generation || self->m_state != State::Capturing)
+            return;
+        const std::exception_ptr failure =
+            lastFailure ? lastFailure : std::make_exception_ptr(SystemAudioCaptureError::failedToStartDevice(streamError));
+        self->m_runtimeError = failure;
+        const QString message = errorMessage(failure);
+        qCWarning(KavrelDiagnostics::audio()).noquote() << "system audio could not be resumed:" << message;
+        if (self->m_errorHandler)
+            self->m_errorHandler(message);
+    };
+    m_recovery.start(std::move(attempt), std::move(giveUp));
+}
+
+QCoro::Task<void> SystemAudioCaptureService::recoveryAttempt(quint64 generation, CancellationToken token)
+{
+    QPointer<SystemAudioCaptureService> self(this);
+    co_await connectToDefaultSink(generation, false);
+    if (!self)
+        throw CancellationError();
+    // Given up while this attempt ran: capture has been reported as failed, it stays so.
+    if (token.isCancelled()) {
+        if (m_stream)
+            m_stream->disconnect();
+        m_stream.reset();
+        m_streamHealthy = false;
+        throw CancellationError();
+    }
+    qCInfo(KavrelDiagnostics::audio()).noquote() << "system capture resumed on" << m_capturedSinkName;
+}
+
+QCoro::Task<SystemAudioCaptureService::TeardownResult> SystemAudioCaptureService::teardown()
+{
+    m_recovery.cancel();
     Processing *processing = m_processing.get();
     std::exception_ptr firstError;
     // The stream goes first, so no fragment arrives after the worker has been told to stop.
@@ -337,9 +412,14 @@ std::exception_ptr SystemAudioCaptureService::teardown()
     m_stream.reset();
     m_streamHealthy = false;
     m_capturedSinkName.clear();
-    std::exception_ptr processingError;
-    m_processingQueue.sync([processing, &processingError] { processingError = processing->end(); });
-    return processingError ? processingError : firstError;
+    // Only the worker may touch its state, and the main thread never waits for it. The
+    // result is kept aside: a queue destroyed before the job runs leaves no value.
+    auto processingError = std::make_shared<std::exception_ptr>();
+    QFuture<void> ended = m_processingQueue.run([processing, processingError] { *processingError = processing->end(); });
+    co_await ended;
+    TeardownResult result;
+    result.error = *processingError ? *processingError : firstError;
+    co_return result;
 }
 
 QCoro::Task<std::optional<QUrl>> SystemAudioCaptureService::stopCapture()
@@ -347,9 +427,13 @@ QCoro::Task<std::optional<QUrl>> SystemAudioCaptureService::stopCapture()
     if (m_state == State::Idle)
         throw SystemAudioCaptureError::notCapturing();
     ++m_generation;
-    const std::exception_ptr error = teardown();
+    // Idle at once: a start made while the worker finishes queues its own work behind this.
     m_state = State::Idle;
-    if (error)
-        std::rethrow_exception(error);
+    const std::exception_ptr lostAudio = std::exchange(m_runtimeError, nullptr);
+    const TeardownResult teardownResult = co_await teardown();
+    if (lostAudio)
+        std::rethrow_exception(lostAudio);
+    if (teardownResult.error)
+        std::rethrow_exception(teardownResult.error);
     co_return std::nullopt;
 }

@@ -172,7 +172,6 @@ PulseAudioContext::~PulseAudioContext()
         m_readyWaiters.clear();
         m_state = State::Failed;
     }
-    m_readyCondition.notify_all();
     pa_threaded_mainloop_stop(m_mainloop);
     pa_threaded_mainloop_free(m_mainloop);
 }
@@ -285,6 +284,7 @@ void PulseAudioContext::setState(State state, int error)
 {
     std::vector<std::shared_ptr<Pending>> waiters;
     bool changed = false;
+    bool devicesWereKnown = false;
     {
         std::lock_guard cache(m_cacheMutex);
         changed = m_state != state;
@@ -296,10 +296,19 @@ void PulseAudioContext::setState(State state, int error)
         if (state != State::Connecting)
             waiters = std::move(m_readyWaiters);
         m_readyWaiters.clear();
+        // What the cache held describes a server that is gone.
+        if (state == State::Failed) {
+            devicesWereKnown = !m_sinks.empty() || !m_sources.empty();
+            m_serverInfo = ServerInfo();
+            m_sinks.clear();
+            m_sources.clear();
+            m_sinkInputs.clear();
+        }
     }
     if (state != State::Connecting)
         stopConnectTimer();
-    m_readyCondition.notify_all();
+    if (devicesWereKnown)
+        notify(&PulseAudioContext::devicesChanged);
     for (auto &waiter : waiters) {
         if (state == State::Ready)
             static_cast<ReadyWaiter &>(*waiter).complete(true);
@@ -617,16 +626,11 @@ QCoro::Task<bool> PulseAudioContext::ready()
     co_return isReady;
 }
 
-bool PulseAudioContext::waitUntilReady(std::chrono::milliseconds timeout)
+void PulseAudioContext::reconnectIfFailed()
 {
-    {
-        Lock lock(*this);
-        if (state() == State::Failed)
-            connectToServer();
-    }
-    std::unique_lock cache(m_cacheMutex);
-    m_readyCondition.wait_for(cache, timeout, [this] { return m_state != State::Connecting; });
-    return m_state == State::Ready;
+    Lock lock(*this);
+    if (state() == State::Failed)
+        connectToServer();
 }
 
 PulseAudioContext::ServerInfo PulseAudioContext::serverInfo() const

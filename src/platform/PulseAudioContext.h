@@ -6,7 +6,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,7 +32,8 @@ struct pa_time_event;
 // Record streams (PulseAudioRecordStream) are made on this connection; their callbacks run
 // on the main-loop thread.
 //
-// A connection lost with the server is made again on the next ready() or waitUntilReady().
+// A connection lost with the server is made again on the next ready() or reconnectIfFailed().
+// While there is no connection the cache is empty.
 // An attempt that is still not ready after the connect time-out fails: a server that takes
 // the socket but never finishes the handshake (a wedged pulseaudio or pipewire-pulse) must
 // not keep capture start waiting with nothing to show.
@@ -118,9 +118,9 @@ public:
     // Waits until the connection is ready and the cache is filled; true when it is.
     // Reconnects first when the connection has failed.
     QCoro::Task<bool> ready();
-    // The same for callers that cannot await (device lists on demand). Blocks the caller for
-    // at most the timeout; never call it on the main-loop thread.
-    bool waitUntilReady(std::chrono::milliseconds timeout);
+    // Starts a new connection when the last one failed, and returns at once; devicesChanged()
+    // follows when the cache is filled. For readers of the cache that cannot await.
+    void reconnectIfFailed();
 
     ServerInfo serverInfo() const;
     std::vector<Sink> sinks() const;
@@ -160,7 +160,7 @@ Q_SIGNALS:
     void stateChanged(PulseAudioContext::State state);
     void defaultSinkChanged(const QString &sinkName);
     void defaultSourceChanged(const QString &sourceName);
-    // Sinks or sources came, went or changed.
+    // Sinks or sources came, went or changed (the cache was filled or emptied too).
     void devicesChanged();
     void sinkInputsChanged();
 
@@ -194,7 +194,6 @@ private:
     pa_time_event *m_connectTimer = nullptr; // under the lock; set while an attempt runs
 
     mutable std::mutex m_cacheMutex;
-    std::condition_variable m_readyCondition;
     State m_state = State::Connecting;
     int m_lastError = 0;
     int m_syncStepsLeft = 0;

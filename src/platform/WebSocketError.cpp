@@ -19,6 +19,8 @@ QString WebSocketError::message() const
         return QStringLiteral("The server closed the connection (code %1): %2").arg(m_closeCode).arg(m_closeReason);
     case Kind::notConnected:
         return QStringLiteral("The websocket is not connected.");
+    case Kind::messageTooLarge:
+        return QStringLiteral("The server sent a message larger than %1 bytes.").arg(m_sizeLimit);
     case Kind::other:
         break;
     }

@@ -19,6 +19,7 @@ public:
         connectionLost,   // the connection ended without a close handshake
         closed,           // the server closed the websocket with a close frame
         notConnected,     // a send on a socket that is not (or no longer) open
+        messageTooLarge,  // an incoming message passed the socket's size limit
         other,
     };
 
@@ -39,6 +40,12 @@ public:
         return error;
     }
     static WebSocketError notConnected() { return WebSocketError(Kind::notConnected, QString()); }
+    static WebSocketError messageTooLarge(qint64 limit)
+    {
+        WebSocketError error(Kind::messageTooLarge, QString());
+        error.m_sizeLimit = limit;
+        return error;
+    }
     static WebSocketError other(QString detail) { return WebSocketError(Kind::other, std::move(detail)); }
 
     Kind kind() const { return m_kind; }
@@ -47,6 +54,8 @@ public:
     // closed: the server's close code and reason.
     int closeCode() const { return m_closeCode; }
     QString closeReason() const { return m_closeReason; }
+    // messageTooLarge: the limit in bytes that the message passed.
+    qint64 sizeLimit() const { return m_sizeLimit; }
     // Qt's description of the failure, for logs.
     QString detail() const { return m_detail; }
 
@@ -60,4 +69,5 @@ private:
     int m_httpStatus = 0;
     int m_closeCode = 0;
     QString m_closeReason;
+    qint64 m_sizeLimit = 0;
 };

@@ -95,14 +95,16 @@ private:
     CancellationToken::CallbackId m_callbackId = 0;
 };
 
-WebSocketTask::Pointer WebSocketTask::create(QNetworkRequest request)
+WebSocketTask::Pointer WebSocketTask::create(QNetworkRequest request, qint64 maximumIncomingMessageSize)
 {
     // Deleted later: the last holder may let go inside one of the socket's own signals.
-    return Pointer(new WebSocketTask(std::move(request)), [](WebSocketTask *task) { task->deleteLater(); });
+    return Pointer(new WebSocketTask(std::move(request), maximumIncomingMessageSize),
+                   [](WebSocketTask *task) { task->deleteLater(); });
 }
 
-WebSocketTask::WebSocketTask(QNetworkRequest request)
+WebSocketTask::WebSocketTask(QNetworkRequest request, qint64 maximumIncomingMessageSize)
     : m_taskIdentifier(nextTaskIdentifier.fetch_add(1))
+    , m_maximumIncomingMessageSize(std::max<qint64>(maximumIncomingMessageSize, 1))
     , m_request(std::move(request))
 {
     // QWebSocket writes its own Origin line from the origin given at construction and adds
@@ -110,6 +112,10 @@ WebSocketTask::WebSocketTask(QNetworkRequest request)
     m_origin = QString::fromLatin1(m_request.rawHeader("Origin"));
     m_request.setRawHeader("Origin", QByteArray());
     m_socket = new QWebSocket(m_origin, QWebSocketProtocol::VersionLatest, this);
+    // A frame's length is checked from its header, before its payload is read; a message of
+    // several frames is checked as it grows. Past either, QWebSocket closes with 1009.
+    m_socket->setMaxAllowedIncomingFrameSize(quint64(m_maximumIncomingMessageSize));
+    m_socket->setMaxAllowedIncomingMessageSize(quint64(m_maximumIncomingMessageSize));
 }
 
 WebSocketTask::~WebSocketTask()
@@ -349,8 +355,18 @@ void WebSocketTask::onAboutToClose()
 {
     // Our own close and abort disconnect first, so this is the server's close frame being
     // answered. A connection that merely drops never gets here.
-    if (m_state == State::closed || !m_socket || m_peerCloseCode)
+    if (m_state == State::closed || !m_socket || m_peerCloseCode || m_messageTooLarge)
         return;
+    // QWebSocket closes with 1009 itself when a message passes our limit. The same code from
+    // the server would mean one of ours was too big for it, which none of ours is.
+    if (m_socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+        m_messageTooLarge = true;
+        if (!m_finishScheduled) {
+            m_finishScheduled = true;
+            QTimer::singleShot(0, this, &WebSocketTask::finishConnection);
+        }
+        return;
+    }
     m_peerCloseCode = static_cast<int>(m_socket->closeCode());
     m_peerCloseReason = m_socket->closeReason();
 }
@@ -369,7 +385,9 @@ void WebSocketTask::finishConnection()
 {
     if (m_state == State::closed)
         return;
-    if (m_peerCloseCode) {
+    if (m_messageTooLarge) {
+        endConnection(std::make_exception_ptr(WebSocketError::messageTooLarge(m_maximumIncomingMessageSize)), true);
+    } else if (m_peerCloseCode) {
         endConnection(std::make_exception_ptr(WebSocketError::closed(*m_peerCloseCode, m_peerCloseReason)), true);
     } else if (m_sawSocketError && m_socket && m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
         endConnection(std::make_exception_ptr(errorFromSocket()), true);

@@ -42,6 +42,8 @@ class QWebSocket;
 //    origin, which it writes itself; leaving it in would send it twice.
 //  - Messages that arrive before anyone receives are kept in order; after the connection
 //    ends, receive() first hands out what was kept and then throws why it ended.
+//  - An incoming message (or frame) larger than the task's limit is never buffered: the
+//    connection ends with WebSocketError::messageTooLarge, after the messages kept before it.
 //  - cancel() ends everything at once: pending and later waits, sends and receives throw
 //    CancellationError, and no signal is emitted afterwards.
 //
@@ -63,7 +65,13 @@ public:
         closed,     // ended: closed by either side, failed or cancelled
     };
 
-    static Pointer create(QNetworkRequest request);
+    // Qt would accept messages of up to 2 GB and assemble them in memory; no backend message
+    // of ours comes near a few megabytes.
+    static constexpr qint64 defaultMaximumIncomingMessageSize = 4 * 1024 * 1024;
+
+    // maximumIncomingMessageSize bounds every incoming message and frame, in bytes.
+    static Pointer create(QNetworkRequest request,
+                          qint64 maximumIncomingMessageSize = defaultMaximumIncomingMessageSize);
     ~WebSocketTask() override;
 
     // A process-wide unique, increasing number for logs and open observers.
@@ -110,6 +118,7 @@ public:
     QString peerCloseReason() const { return m_peerCloseReason; }
     // Bytes accepted by send() that have not been written to the connection yet.
     qint64 bytesToWrite() const;
+    qint64 maximumIncomingMessageSize() const { return m_maximumIncomingMessageSize; }
 
 Q_SIGNALS:
     // Callbacks in the manner of a URL session delegate, for open observers. Each task
@@ -128,7 +137,7 @@ private:
     struct PendingPing;
     class CompletionAwaiter;
 
-    explicit WebSocketTask(QNetworkRequest request);
+    WebSocketTask(QNetworkRequest request, qint64 maximumIncomingMessageSize);
 
     void onConnected();
     void onSocketError();
@@ -147,12 +156,14 @@ private:
     WebSocketError errorFromSocket() const;
 
     const int m_taskIdentifier;
+    const qint64 m_maximumIncomingMessageSize;
     QNetworkRequest m_request;
     QString m_origin;
     QPointer<QWebSocket> m_socket;
     State m_state = State::suspended;
     bool m_cancelled = false;
     bool m_sawSocketError = false;
+    bool m_messageTooLarge = false;
     bool m_finishScheduled = false;
 
     // Opening.

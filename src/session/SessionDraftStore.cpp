@@ -5,7 +5,6 @@
 #include "session/PublishedTranscript.h"
 #include "session/SessionTurnStore.h"
 
-#include <QPointer>
 #include <QStringList>
 
 SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *turns, PublishedTranscript *published,
@@ -15,11 +14,8 @@ SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *t
     , m_turns(turns)
     , m_published(published)
 {
-}
-
-SessionDraftStore::~SessionDraftStore()
-{
-    m_autosaveTask.cancel();
+    m_autosaveTimer.setSingleShot(true);
+    connect(&m_autosaveTimer, &QTimer::timeout, this, &SessionDraftStore::persistDraftIfNeeded);
 }
 
 void SessionDraftStore::setPanelTextAccess(std::function<AIPanelTexts()> read,
@@ -31,24 +27,16 @@ void SessionDraftStore::setPanelTextAccess(std::function<AIPanelTexts()> read,
 
 void SessionDraftStore::scheduleDraftAutosave()
 {
-    // A pending write is woken at once and writes the content of this moment.
-    m_autosaveTask.cancel();
-    QPointer<SessionDraftStore> self(this);
-    const auto delay = m_autosaveDelay;
-    m_autosaveTask = spawnTask([self, delay](CancellationToken token) -> QCoro::Task<void> {
-        try {
-            co_await sleepFor(delay, token);
-        } catch (const CancellationError &) {
-        }
-        if (self)
-            self->persistDraftIfNeeded();
-    });
+    // A pending write is not dropped: it happens on the next turn of the event loop, with the
+    // content of that moment, and this change waits for its own write.
+    if (m_autosaveTimer.isActive())
+        QTimer::singleShot(0, this, &SessionDraftStore::persistDraftIfNeeded);
+    m_autosaveTimer.start(m_autosaveDelay);
 }
 
 void SessionDraftStore::flushPendingAutosave()
 {
-    m_autosaveTask.cancel();
-    m_autosaveTask = TaskHandle<void>();
+    m_autosaveTimer.stop();
     persistDraftIfNeeded();
 }
 

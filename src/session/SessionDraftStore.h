@@ -1,9 +1,9 @@
 #pragma once
 
-#include "base/Async.h"
 #include "session/SessionDraft.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <chrono>
@@ -35,7 +35,6 @@ public:
 
     SessionDraftStore(UserDefaults &defaults, SessionTurnStore *turns, PublishedTranscript *published,
                       QObject *parent = nullptr);
-    ~SessionDraftStore() override;
 
     void setAutosaveDelay(std::chrono::milliseconds delay) { m_autosaveDelay = delay; }
     void setPanelTextAccess(std::function<AIPanelTexts()> read, std::function<void(const AIPanelTexts &)> apply);
@@ -45,7 +44,7 @@ public:
     void persistDraftIfNeeded();
     // Writes what is pending at once (the graceful quit).
     void flushPendingAutosave();
-    bool hasPendingAutosave() const { return m_autosaveTask.isValid() && !m_autosaveTask.isFinished(); }
+    bool hasPendingAutosave() const { return m_autosaveTimer.isActive(); }
 
     QString draftFingerprint() const;
     SessionDraft makeSessionDraft() const;
@@ -71,6 +70,6 @@ private:
     std::chrono::milliseconds m_autosaveDelay = defaultAutosaveDelay;
     std::function<AIPanelTexts()> m_readPanelTexts;
     std::function<void(const AIPanelTexts &)> m_applyPanelTexts;
-    TaskHandle<void> m_autosaveTask;
+    QTimer m_autosaveTimer;
     QString m_lastSavedDraftFingerprint;
 };

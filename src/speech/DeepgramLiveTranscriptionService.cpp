@@ -374,30 +374,31 @@ void DeepgramLiveTranscriptionService::audioSendDidFinish()
         std::exchange(m_audioSendsDrainedContinuation, nullptr)->resume();
 }
 
-QCoro::Task<void> DeepgramLiveTranscriptionService::waitForOutstandingAudioSends()
+QCoro::Task<void> DeepgramLiveTranscriptionService::waitForOutstandingAudioSends(CancellationToken deadline)
 {
-    if (m_inFlightAudioSendCount < 1)
+    if (m_inFlightAudioSendCount < 1 || deadline.isCancelled())
         co_return;
-    if (!m_audioSendsDrainedContinuation)
+    // A waiter left by an earlier stop that gave up is spent; a fresh one waits for this send.
+    if (!m_audioSendsDrainedContinuation || m_audioSendsDrainedContinuation->done)
         m_audioSendsDrainedContinuation = std::make_shared<DrainWaiter>();
     std::weak_ptr<DrainWaiter> weakWaiter = m_audioSendsDrainedContinuation;
-    QTimer::singleShot(m_timings.stopSendTimeout, this, [weakWaiter] {
+    const CancellationToken::CallbackId callback = deadline.onCancel([weakWaiter] {
         if (auto waiter = weakWaiter.lock())
             waiter->resume();
     });
     DrainWaiter::Awaiter awaiter{m_audioSendsDrainedContinuation};
     co_await awaiter;
+    deadline.removeCallback(callback);
 }
 
 QCoro::Task<bool> DeepgramLiveTranscriptionService::sendWhileStopping(WebSocketTask::Pointer socket, QString frame,
-                                                                    QUuid generation)
+                                                                    QUuid generation, CancellationToken deadline)
 {
     QPointer<DeepgramLiveTranscriptionService> self(this);
-    CancellationToken deadline;
-    QTimer::singleShot(m_timings.stopSendTimeout, this, [deadline] { deadline.cancel(); });
+    if (deadline.isCancelled())
+        co_return false;
     try {
         co_await socket->send(WebSocketMessage::fromText(frame), deadline);
-        deadline.cancel();
         co_return true;
     } catch (const CancellationError &) {
         if (self && deadline.isCancelled() && !socket->isCancelled()) {
@@ -677,7 +678,10 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
     if (m_audioSendLoopTask.isValid())
         m_audioSendLoopTask.cancel();
 
-    co_await waitForOutstandingAudioSends();
+    // One deadline for everything the stop waits for: a stalled network costs it once.
+    CancellationToken deadline;
+    QTimer::singleShot(m_timings.stopTimeout, this, [deadline] { deadline.cancel(); });
+    co_await waitForOutstandingAudioSends(deadline);
     // Cleared meanwhile (the owner was destroyed, or a newer connection began): nothing of
     // this stop is left to do.
     if (!self || m_connectionGeneration != generation)
@@ -689,19 +693,19 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
     }
     const WebSocketTask::Pointer socket = m_webSocketTask;
 
-    const bool finalized = co_await sendWhileStopping(socket, finalizeFrame, generation);
+    const bool finalized = co_await sendWhileStopping(socket, finalizeFrame, generation, deadline);
     if (!self)
         co_return;
 
     if (finalized) {
         // Results that answer the finalize frame still reach the handler meanwhile.
         try {
-            co_await sleepFor(m_timings.finalizePause, CancellationToken());
+            co_await sleepFor(m_timings.finalizePause, deadline);
         } catch (const CancellationError &) {
         }
         if (!self)
             co_return;
-        co_await sendWhileStopping(socket, closeStreamFrame, generation);
+        co_await sendWhileStopping(socket, closeStreamFrame, generation, deadline);
         if (!self)
             co_return;
     }

@@ -69,10 +69,11 @@ public:
         std::chrono::milliseconds openTimeout{8000};
         std::chrono::milliseconds finalizePause{500};
         std::chrono::milliseconds diagnosticsInterval{5000};
-        // How long stop() waits for each write (the audio send under way, Finalize,
-        // CloseStream) before it gives up on a stalled network and closes the socket, so a
-        // dead connection cannot hold up the rest of the stop (the recording among it).
-        std::chrono::milliseconds stopSendTimeout{5000};
+        // How long stop() as a whole may wait for the network (the audio send under way,
+        // Finalize, the pause for the last results, CloseStream) before it gives up and closes
+        // the socket, so a dead connection cannot hold up the rest of the stop (the recording
+        // among it).
+        std::chrono::milliseconds stopTimeout{5000};
     };
 
     // The proxy service builds the authenticated request of every socket (it is not owned).
@@ -130,10 +131,12 @@ private:
                                               WebSocketTask::Pointer socket, QUuid generation, CancellationToken token);
     void audioSendDidFinish();
     QCoro::Task<void> stopSequence();
-    QCoro::Task<void> waitForOutstandingAudioSends();
-    // One control frame of the stop sequence, given up after the stop time-out. False when
-    // it was not written (the stop then closes the socket at once).
-    QCoro::Task<bool> sendWhileStopping(WebSocketTask::Pointer socket, QString frame, QUuid generation);
+    // Both give up when the stop's deadline passes.
+    QCoro::Task<void> waitForOutstandingAudioSends(CancellationToken deadline);
+    // One control frame of the stop sequence. False when it was not written (the stop then
+    // closes the socket at once).
+    QCoro::Task<bool> sendWhileStopping(WebSocketTask::Pointer socket, QString frame, QUuid generation,
+                                        CancellationToken deadline);
     QCoro::Task<bool> reconnectAfterTransientSocketFailure(std::exception_ptr error, QUuid generation,
                                                            WebSocketTask::Pointer failedTask, bool cancelAudioSendLoop);
     void handleStreamingError(const DeepgramLiveTranscriptionError &error, QUuid generation);

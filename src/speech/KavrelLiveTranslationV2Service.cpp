@@ -109,6 +109,11 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
                                                                QString targetLanguageCode, QString targetLanguageName,
                                                                EventHandler eventHandler)
 {
+    // A start made while a reset awaits its last send would otherwise be undone by the rest
+    // of that reset (which clears the handler and the session).
+    const bool present = co_await waitForRunningReset();
+    if (!present)
+        throw CancellationError();
     const QString source = Text::trimmed(sourceLanguageCode);
     const QString target = Text::trimmed(targetLanguageCode);
     const bool active = m_isReady || m_webSocketTask || m_reconnectTask.isValid();
@@ -241,7 +246,33 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::replaceHistory(QList<DeepSeekT
     co_return;
 }
 
+QCoro::Task<bool> KavrelLiveTranslationV2Service::waitForRunningReset()
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    while (m_resetTask.isValid() && !m_resetTask.isFinished()) {
+        const TaskHandle<void> running = m_resetTask;
+        co_await running.completion();
+        if (!self)
+            co_return false;
+    }
+    co_return true;
+}
+
 QCoro::Task<void> KavrelLiveTranslationV2Service::resetSession()
+{
+    const bool present = co_await waitForRunningReset();
+    if (!present)
+        co_return;
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    m_resetTask = spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (self)
+            co_await self->performReset();
+    });
+    const TaskHandle<void> reset = m_resetTask;
+    co_await reset.result();
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
 {
     // The handler goes first: nothing of this session may reach the engine once it asked to
     // stop, not even from work that runs while this reset awaits.

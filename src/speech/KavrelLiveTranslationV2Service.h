@@ -80,7 +80,7 @@ public:
 
     // Starts a logical session, or, while one is connecting or ready with the same language
     // codes, only takes the new handler. Throws DeepSeekTranslationError::alreadyConnected for
-    // other codes while a socket exists (reset first).
+    // other codes while a socket exists (reset first). A reset under way finishes first.
     QCoro::Task<void> startSession(QString sourceLanguageCode, QString sourceLanguageName, QString targetLanguageCode,
                                    QString targetLanguageName, EventHandler eventHandler);
     // The newest text of an open turn. Never throws.
@@ -91,6 +91,7 @@ public:
     QCoro::Task<void> replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns);
     // Ends the logical session: cancels the emergency work, forgets the handler and every turn,
     // and, when a socket is ready, tells the server and closes with code 1000. Never throws.
+    // Starts and resets made while it runs take effect after it, in the order they were made.
     QCoro::Task<void> resetSession();
     // One chat completion that translates a block from the session's source language into its
     // target language. Throws DeepSeekTranslationError::invalidResponse for a blank block or a
@@ -109,6 +110,9 @@ public:
 private:
     // Outgoing work.
     QCoro::Task<void> sendMessage(QByteArray json);
+    QCoro::Task<void> performReset();
+    // Waits until no reset is under way. False when the client is gone meanwhile.
+    QCoro::Task<bool> waitForRunningReset();
     qint64 nextRevision(const QString &turnID);
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
     QCoro::Task<void> flushPendingWork();
@@ -164,6 +168,7 @@ private:
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_reconnectTask;
+    TaskHandle<void> m_resetTask;
     ThrowingContinuation<>::Pointer m_helloContinuation;
     ThrowingContinuation<>::Pointer m_readyContinuation;
     bool m_receivedHello = false;

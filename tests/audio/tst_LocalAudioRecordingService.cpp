@@ -100,6 +100,7 @@ private Q_SLOTS:
     void recorderDestroyedWhileFinishingCompletesTheFile();
     void unusableDownloadsFolderIsReported();
     void writeFailureDeletesThePartialFileAndIsReported();
+    void aDiskThatFallsBehindEndsTheRecording();
     void killedRecorderLeavesAPlayableFile();
 
 private:
@@ -356,6 +357,34 @@ void LocalAudioRecordingServiceTest::killedRecorderLeavesAPlayableFile()
     QVERIFY2(readBack.decodedSamples >= decodedBeforeKill,
              qPrintable(QStringLiteral("%1 < %2").arg(readBack.decodedSamples).arg(decodedBeforeKill)));
     QVERIFY(dominantShare(readBack, 440) > 0.9);
+}
+
+// Audio arrives far faster than the disk takes it: past the bound of queued audio the
+// recording is given up (appending goes on without a failure, as the transcript must), the
+// owner hears of it at the finish without waiting for the disk, and the file is deleted.
+void LocalAudioRecordingServiceTest::aDiskThatFallsBehindEndsTheRecording()
+{
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.setMaximumQueuedAudio(std::chrono::seconds(3));
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    // A minute of audio queued in far less time than the worker needs to encode it.
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(runTask(recorder.appendMixedAudio(tone.next(16000))).succeeded());
+    const auto finished = runTask(recorder.finishRecording());
+    const auto error = finished.errorAs<SystemAudioCaptureError>();
+    QVERIFY2(error, "the recording grew without bound");
+    QCOMPARE(error->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
+    QVERIFY(error->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
+    QTRY_VERIFY(recordingsIn(m_folder).isEmpty());
+
+    // The next recording is written as usual.
+    recorder.startRecording(true);
+    appendTone(recorder, tone, 1.0);
+    const auto next = runTask(recorder.finishRecording());
+    QVERIFY2(next.succeeded(), qPrintable(next.errorText()));
+    QVERIFY(next.value && *next.value);
+    QVERIFY(QFileInfo::exists(next.value->value().toLocalFile()));
 }
 
 int main(int argc, char *argv[])

@@ -2,10 +2,12 @@
 #include "audio/MicrophoneCaptureService.h"
 #include "audio/MicrophoneLevelGate.h"
 #include "platform/PulseAudioContext.h"
+#include "support/AudioServerOutage.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QCollator>
+#include <QProcess>
 #include <QThread>
 #include <QtTest>
 
@@ -92,6 +94,9 @@ private Q_SLOTS:
     void neverChoosesAMonitorAsDefault();
     void gateOpensOnSoundHoldsAndCloses();
     void missingDeviceFallsBackToTheDefault();
+    void noInputDeviceIsNoMatterOfPermission();
+    void resumesAfterTheAudioServerComesBack();
+    void reportsAMicrophoneThatDoesNotComeBack();
 
 private:
     QString m_feed;
@@ -111,6 +116,8 @@ void MicrophoneCaptureServiceTest::initTestCase()
 
 void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
 {
+    // The list is read from the cache, which fills once the server has answered.
+    QTRY_VERIFY(!MicrophoneCaptureService::availableDevices().empty());
     const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
     QVERIFY(std::any_of(devices.begin(), devices.end(), [this](const MicrophoneInputDevice &device) {
         return device.id == m_source && device.name == QStringLiteral("Kavrel-Test-Microphone");
@@ -174,7 +181,7 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
     QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 5, 5000);
     QVERIFY(TestAudio::playInto(m_feed, program));
     QTest::qWait(300);
-    service.stopCapture();
+    QVERIFY(runTask(service.stopCapture()).succeeded());
     QVERIFY(!service.isCapturing());
 
     const std::vector<Events::Event> all = events->snapshot();
@@ -226,7 +233,7 @@ void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
     attach(service, events);
 
     // Stopping while stopped only reports a silent meter.
-    service.stopCapture();
+    QVERIFY(runTask(service.stopCapture()).succeeded());
     QCOMPARE(events->levelCount(), std::size_t(1));
 
     const auto started = runTask(service.startCapture(QStringLiteral("kavrel_unplugged_microphone")));
@@ -236,11 +243,126 @@ void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
     QVERIFY2(again, "a second start was accepted");
     QCOMPARE(again->errorCase(), MicrophoneCaptureError::Case::alreadyCapturing);
     QCOMPARE(again->message(), QStringLiteral("Microphone capture is already running."));
-    service.stopCapture();
+    QVERIFY(runTask(service.stopCapture()).succeeded());
     const std::size_t afterStop = events->snapshot().size();
     QTest::qWait(100);
     QCOMPARE(events->snapshot().size(), afterStop);
     QCOMPARE(events->snapshot().back().level, 0.0);
+}
+
+// A machine without any input: the microphone is unavailable, not refused.
+void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
+{
+    // The test microphone is the only input; take it away for this test.
+    const std::optional<QString> modules = TestAudio::pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")});
+    QVERIFY(modules);
+    QString index;
+    QString arguments;
+    for (const QString &line : modules->split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        if (fields.size() >= 3 && fields.at(1) == QStringLiteral("module-remap-source") && fields.at(2).contains(m_source)) {
+            index = fields.at(0);
+            arguments = fields.at(2);
+        }
+    }
+    QVERIFY2(!index.isEmpty(), "the test microphone's module was not found");
+    QVERIFY(TestAudio::pactl({QStringLiteral("unload-module"), index}));
+    struct Restore
+    {
+        QString arguments;
+        QString source;
+        ~Restore()
+        {
+            QStringList load{QStringLiteral("load-module"), QStringLiteral("module-remap-source")};
+            load << QProcess::splitCommand(arguments);
+            TestAudio::pactl(load);
+            TestAudio::pactl({QStringLiteral("set-default-source"), source});
+        }
+    } restore{arguments, m_source};
+
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    QTRY_VERIFY(!context->sourceNamed(m_source));
+    QVERIFY(MicrophoneCaptureService::availableDevices().empty());
+    MicrophoneCaptureService service;
+    const auto error = runTask(service.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
+    QVERIFY2(error, "capture started without an input");
+    QCOMPARE(error->errorCase(), MicrophoneCaptureError::Case::selectedDeviceUnavailable);
+    QCOMPARE(error->message(), QStringLiteral("The selected microphone is not available."));
+    QVERIFY(!service.isCapturing());
+}
+
+// The audio server drops every client (it restarted) and is back a moment later: the
+// microphone is captured again by itself, and nothing is reported.
+void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+{
+    const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 44100, 2, -6);
+    QVERIFY(!tone.isEmpty());
+    auto events = std::make_shared<Events>();
+    MicrophoneCaptureService service;
+    AudioStreamRecovery::Timings timings;
+    timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
+    service.setRecoveryTimings(timings);
+    attach(service, events);
+    const auto started = runTask(service.startCapture(m_source));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(events->levelCount() > 5, 5000);
+
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    {
+        AudioServerOutage outage;
+        QVERIFY(outage.isActive());
+        QTRY_VERIFY(context->state() != PulseAudioContext::State::Ready);
+        QVERIFY(outage.restore());
+    }
+    const std::size_t before = events->snapshot().size();
+    std::unique_ptr<QProcess> player = TestAudio::startPlaying(m_feed, tone);
+    const auto heardAgain = [&events, before] {
+        const std::vector<Events::Event> all = events->snapshot();
+        return std::any_of(all.begin() + qsizetype(before), all.end(),
+                           [](const Events::Event &event) { return !event.isLevel && !event.chunk.isEmpty(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(heardAgain(), 10000);
+    player->waitForFinished(10000);
+    QVERIFY(service.isCapturing());
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+    std::lock_guard lock(events->mutex);
+    QVERIFY2(events->errors.isEmpty(), qPrintable(events->errors.join(QLatin1Char('\n'))));
+}
+
+// The audio server stays away past the resume time-out: the error handler hears of it once,
+// and the stop reports the same failure.
+void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
+{
+    auto events = std::make_shared<Events>();
+    MicrophoneCaptureService service;
+    AudioStreamRecovery::Timings timings;
+    timings.resumeTimeout = std::chrono::milliseconds(300);
+    timings.firstRetryDelay = std::chrono::milliseconds(20);
+    service.setRecoveryTimings(timings);
+    attach(service, events);
+    const auto started = runTask(service.startCapture(m_source));
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    const auto errorCount = [&events] {
+        std::lock_guard lock(events->mutex);
+        return events->errors.size();
+    };
+    {
+        AudioServerOutage outage;
+        QVERIFY(outage.isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(errorCount(), 1, 10000);
+        const auto stopped = runTask(service.stopCapture());
+        QVERIFY2(stopped.error, "the stop reported success for a microphone that was lost");
+        std::lock_guard lock(events->mutex);
+        QVERIFY2(events->errors.first().startsWith(QStringLiteral("Microphone capture failed. OSStatus: ")),
+                 qPrintable(events->errors.first()));
+        QCOMPARE(stopped.errorText(), events->errors.first());
+    }
+    QTest::qWait(50);
+    QCOMPARE(errorCount(), 1);
+    const auto again = runTask(service.startCapture(m_source));
+    QVERIFY2(again.succeeded(), qPrintable(again.errorText()));
+    QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
 QTEST_GUILESS_MAIN(MicrophoneCaptureServiceTest)

@@ -1,9 +1,11 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
+#include "support/AudioServerOutage.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QThread>
 #include <QtTest>
 
@@ -91,6 +93,8 @@ private Q_SLOTS:
     void followsAChangeOfTheDefaultOutput();
     void followsAChangeMadeWhileStarting();
     void dropsChunksThatWaitedTooLong();
+    void resumesAfterTheAudioServerComesBack();
+    void reportsAudioThatDoesNotComeBack();
 
 private:
     QString m_sink;
@@ -295,6 +299,76 @@ void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
     // About the first 750 ms of the stall are lost; everything after it arrives.
     const double missing = elapsed - double(collected->sampleCount()) / 16000.0;
     QVERIFY2(missing > 0.55 && missing < 1.0, qPrintable(QStringLiteral("%1 s missing").arg(missing)));
+}
+
+// The audio server drops every client (it restarted) and is back a moment later: capture
+// takes up the default output again by itself, and nothing is reported.
+void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+{
+    const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 48000, 2, -6);
+    QVERIFY(!tone.isEmpty());
+    auto collected = std::make_shared<Collected>();
+    QStringList errors;
+    SystemAudioCaptureService service;
+    AudioStreamRecovery::Timings timings;
+    timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
+    service.setRecoveryTimings(timings);
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    service.setErrorHandler([&errors](const QString &message) { errors << message; });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    {
+        AudioServerOutage outage;
+        QVERIFY(outage.isActive());
+        QTRY_VERIFY(context->state() != PulseAudioContext::State::Ready);
+        QVERIFY(outage.restore());
+    }
+    collected->clear();
+    std::unique_ptr<QProcess> player = TestAudio::startPlaying(m_sink, tone);
+    QTRY_VERIFY_WITH_TIMEOUT(firstLoud(collected->samples(), 0.05) != std::string::npos, 10000);
+    player->waitForFinished(10000);
+    QVERIFY(service.isCapturing());
+    QCOMPARE(service.capturedSinkName(), m_sink);
+    const auto stopped = runTask(service.stopCapture());
+    QVERIFY2(stopped.succeeded(), qPrintable(stopped.errorText()));
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+}
+
+// The audio server stays away past the resume time-out: the error handler hears of it on the
+// main thread, once, and the stop reports the same failure instead of success.
+void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
+{
+    QStringList errors;
+    bool reportedOffMainThread = false;
+    SystemAudioCaptureService service;
+    AudioStreamRecovery::Timings timings;
+    timings.resumeTimeout = std::chrono::milliseconds(300);
+    timings.firstRetryDelay = std::chrono::milliseconds(20);
+    service.setRecoveryTimings(timings);
+    service.setErrorHandler([&](const QString &message) {
+        reportedOffMainThread = reportedOffMainThread || QThread::currentThread() != QCoreApplication::instance()->thread();
+        errors << message;
+    });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    {
+        AudioServerOutage outage;
+        QVERIFY(outage.isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 10000);
+        QVERIFY(!reportedOffMainThread);
+        QVERIFY(!errors.first().isEmpty());
+        const auto stopped = runTask(service.stopCapture());
+        const auto error = stopped.errorAs<SystemAudioCaptureError>();
+        QVERIFY2(error, "the stop reported success for audio that was lost");
+        QCOMPARE(error->message(), errors.first());
+    }
+    QCOMPARE(errors.size(), 1);
+    // The next session starts as usual once the server is back.
+    const auto again = runTask(service.startCapture());
+    QVERIFY2(again.succeeded(), qPrintable(again.errorText()));
+    QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
 QTEST_GUILESS_MAIN(SystemAudioCaptureServiceTest)

@@ -410,6 +410,55 @@ private Q_SLOTS:
         QCOMPARE(errorAs<WebSocketError>(send->error)->kind(), WebSocketError::Kind::closed);
     }
 
+    // An incoming message over the task's limit ends the connection cleanly, whether it comes
+    // as one frame or as several, after the messages kept before it; nothing that size is
+    // buffered. Tasks made without a limit get a few megabytes, not Qt's 2 GB.
+    void oversizedMessageEndsTheConnection_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<qint64>("serverFrameSize");
+        QTest::addColumn<qint64>("oversize");
+        QTest::newRow("one frame") << qint64(64 * 1024) << qint64(1024 * 1024) << qint64(64 * 1024 + 1);
+        QTest::newRow("many frames") << qint64(64 * 1024) << qint64(16 * 1024) << qint64(200 * 1024);
+        QTest::newRow("default limit") << qint64(0) << qint64(8 * 1024 * 1024)
+                                       << WebSocketTask::defaultMaximumIncomingMessageSize + 1;
+    }
+
+    void oversizedMessageEndsTheConnection()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(qint64, serverFrameSize);
+        QFETCH(qint64, oversize);
+        TestServer server;
+        auto task = limit > 0 ? WebSocketTask::create(requestFor(server.url()), limit)
+                              : WebSocketTask::create(requestFor(server.url()));
+        const qint64 effectiveLimit = task->maximumIncomingMessageSize();
+        QSignalSpy closed(task.get(), &WebSocketTask::closed);
+        QSignalSpy failed(task.get(), &WebSocketTask::failed);
+        task->resume();
+        QTRY_COMPARE(server.sessions.size(), 1);
+        QTRY_COMPARE(task->state(), WebSocketTask::State::open);
+
+        QWebSocket *session = server.sessions.first();
+        session->setOutgoingFrameSize(quint64(serverFrameSize));
+        session->sendBinaryMessage(QByteArray(effectiveLimit, 'a'));
+        session->sendBinaryMessage(QByteArray(oversize, 'b'));
+        QTRY_COMPARE_WITH_TIMEOUT(task->state(), WebSocketTask::State::closed, 10000);
+        QCOMPARE(closed.size(), 0);
+        QCOMPARE(failed.size(), 1);
+
+        auto kept = start<WebSocketMessage>([task] { return task->receive(); });
+        QTRY_VERIFY(kept->finished);
+        QVERIFY(kept->value);
+        QCOMPARE(kept->value->data.size(), effectiveLimit);
+        auto end = start<WebSocketMessage>([task] { return task->receive(); });
+        QTRY_VERIFY(end->finished);
+        const auto error = errorAs<WebSocketError>(end->error);
+        QVERIFY2(error, "the oversized message was delivered");
+        QCOMPARE(error->kind(), WebSocketError::Kind::messageTooLarge);
+        QCOMPARE(error->sizeLimit(), effectiveLimit);
+    }
+
     void droppedConnectionFailsPendingReceive()
     {
         TestServer server;

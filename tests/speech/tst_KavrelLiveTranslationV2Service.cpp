@@ -536,6 +536,63 @@ private Q_SLOTS:
         QCOMPARE(integer(f.relay->v2Received(1, QStringLiteral("translate_preview")).first(), "clientRevision"), 1);
     }
 
+    // A start made while a reset still waits for its last frame to leave (a stalled network)
+    // takes effect after the reset instead of being undone by it, for the same languages and
+    // for new ones.
+    void startWaitsForAResetUnderWay_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("same languages") << QStringLiteral("ru") << QStringLiteral("en");
+        QTest::newRow("other languages") << QStringLiteral("de") << QStringLiteral("fr");
+    }
+
+    void startWaitsForAResetUnderWay()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, target);
+        Fixture f;
+        QVERIFY(f.startReady());
+        QVERIFY(f.backend.stallReading(f.relay->v2Session(0)));
+        // A final big enough to fill the buffers on the way, so the reset's frame waits behind it.
+        spawnTask([&f](CancellationToken) -> QCoro::Task<void> {
+            co_await f.service->enqueueFinalChunk(QString(16 * 1024 * 1024, QLatin1Char('x')), turn(1));
+        });
+        bool resetDone = false;
+        spawnTask([&f, &resetDone](CancellationToken) -> QCoro::Task<void> {
+            co_await f.service->resetSession();
+            resetDone = true;
+        });
+        QTest::qWait(50);
+        QVERIFY(!resetDone);
+
+        QList<DeepSeekTranslationEvent> fresh;
+        bool started = false;
+        std::exception_ptr startFailure;
+        spawnTask([&, source, target](CancellationToken) -> QCoro::Task<void> {
+            KavrelLiveTranslationV2Service::EventHandler handler = [&fresh](const DeepSeekTranslationEvent &event) {
+                fresh.append(event);
+            };
+            try {
+                co_await f.service->startSession(source, QStringLiteral("Source"), target, QStringLiteral("Target"),
+                                                 std::move(handler));
+            } catch (...) {
+                startFailure = std::current_exception();
+            }
+            started = true;
+        });
+        f.backend.resumeReading(f.relay->v2Session(0));
+        QTRY_VERIFY_WITH_TIMEOUT(resetDone && started, 20000);
+        QVERIFY2(!startFailure, qPrintable(errorMessage(startFailure)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(f.service->isReady(), 10000);
+        QCOMPARE(f.relay->v2ConnectionCount(), 2);
+        QCOMPARE(text(f.relay->v2Received(1).first(), "sourceLanguage"), source);
+        f.enqueueFinal(2, QStringLiteral("hello"));
+        QTRY_COMPARE(fresh.size(), 1);
+        QCOMPARE(fresh.first(), DeepSeekTranslationEvent::completed(turn(2), target + QStringLiteral(": hello")));
+    }
+
     void resetWithoutSocketSilencesTheSession()
     {
         // The loop gave up (signed out meanwhile) while an emergency final was still asking the

@@ -661,3 +661,42 @@ void FakeBackend::writeResponse(QTcpSocket *socket, const FakeResponse &response
     out += response.body;
     socket->write(out);
 }
+
+QTcpSocket *FakeBackend::transportOf(FakeWebSocketSession *session) const
+{
+    if (!session)
+        return nullptr;
+    auto *webSocket = session->findChild<QWebSocket *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!webSocket)
+        return nullptr;
+    // QWebSocket does not show its TCP socket, and does not own it either when it was made
+    // by a server; it is one of the backend's sockets, the one with the same two ports.
+    const auto sockets = findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets) {
+        if (socket->localPort() == webSocket->localPort() && socket->peerPort() == webSocket->peerPort())
+            return socket;
+    }
+    return nullptr;
+}
+
+bool FakeBackend::stallReading(FakeWebSocketSession *session) const
+{
+    QTcpSocket *socket = transportOf(session);
+    if (!socket)
+        return false;
+    // QWebSocket reads whatever readyRead offers; silencing the signal and capping Qt's own
+    // buffer leaves the bytes in the kernel, whose buffers then fill.
+    socket->blockSignals(true);
+    socket->setReadBufferSize(4096);
+    return true;
+}
+
+void FakeBackend::resumeReading(FakeWebSocketSession *session) const
+{
+    QTcpSocket *socket = transportOf(session);
+    if (!socket)
+        return;
+    socket->setReadBufferSize(0);
+    socket->blockSignals(false);
+    QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+}

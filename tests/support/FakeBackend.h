@@ -166,6 +166,11 @@ public:
     QList<FakeWebSocketSession *> webSocketSessions(const QString &path) const;
     void clearRecords();
 
+    // Stops reading a websocket connection: the client's bytes pile up in the kernel buffers
+    // and then in the client. Returns false when the socket could not be reached.
+    bool stallReading(FakeWebSocketSession *session) const;
+    void resumeReading(FakeWebSocketSession *session) const;
+
     // Test helper: waits (spinning the event loop) until the predicate holds or the time-out
     // passes. Returns the predicate's last value.
     static bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 5000);
@@ -189,6 +194,7 @@ private:
         FakeHttpHandler handler;
     };
 
+    QTcpSocket *transportOf(FakeWebSocketSession *session) const;
     void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
     void onDisconnected(QTcpSocket *socket);

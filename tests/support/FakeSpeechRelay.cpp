@@ -156,43 +156,14 @@ qint64 FakeSpeechRelay::openedAtMs(int index) const
     return index < m_connections.size() ? m_connections.at(index).openedAtMs : -1;
 }
 
-QTcpSocket *FakeSpeechRelay::transportOf(FakeWebSocketSession *session) const
-{
-    if (!session)
-        return nullptr;
-    auto *webSocket = session->findChild<QWebSocket *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!webSocket)
-        return nullptr;
-    // QWebSocket does not show its TCP socket, and does not own it either when it was made
-    // by a server; it is one of the backend's sockets, the one with the same two ports.
-    const auto sockets = m_backend->findChildren<QTcpSocket *>();
-    for (QTcpSocket *socket : sockets) {
-        if (socket->localPort() == webSocket->localPort() && socket->peerPort() == webSocket->peerPort())
-            return socket;
-    }
-    return nullptr;
-}
-
 bool FakeSpeechRelay::stallReading(FakeWebSocketSession *session) const
 {
-    QTcpSocket *socket = transportOf(session);
-    if (!socket)
-        return false;
-    // QWebSocket reads whatever readyRead offers; silencing the signal and capping Qt's own
-    // buffer leaves the bytes in the kernel, whose buffers then fill.
-    socket->blockSignals(true);
-    socket->setReadBufferSize(4096);
-    return true;
+    return m_backend->stallReading(session);
 }
 
 void FakeSpeechRelay::resumeReading(FakeWebSocketSession *session) const
 {
-    QTcpSocket *socket = transportOf(session);
-    if (!socket)
-        return;
-    socket->setReadBufferSize(0);
-    socket->blockSignals(false);
-    QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
+    m_backend->resumeReading(session);
 }
 
 QByteArray FakeSpeechRelay::results(const QString &transcript, bool isFinal, bool speechFinal)

@@ -90,7 +90,6 @@ public:
 
 private:
     void installRoute();
-    QTcpSocket *transportOf(FakeWebSocketSession *session) const;
     void onUpgrade(const RecordedRequest &request);
     void onConnected(FakeWebSocketSession *session);
     QStringList check(const RecordedRequest &request) const;
