@@ -9,6 +9,9 @@
 #include "accounts/AuthSession.h"
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelListeningStarter.h"
+#include "services/DeepSeekAnswerAssistService.h"
+#include "services/DeepSeekMeetingProtocolService.h"
+#include "services/DeepSeekSummaryService.h"
 #include "session/ListeningStartPrompts.h"
 #include "session/SessionTurnStore.h"
 #include "support/FakeAuthBackend.h"
@@ -35,23 +38,22 @@ public:
         ++asked;
         co_return ListeningSessionStartMode::newSession;
     }
-    QCoro::Task<bool> askMicrophone() override { co_return microphone; }
+    QCoro::Task<bool> askMicrophone() override
+    {
+        ++microphoneAsked;
+        co_return microphone;
+    }
+    int microphoneAsked = 0;
 };
 
-struct Workspace
+// Builds the sign-in side first, so the view model's AI services can use it.
+struct SignIn
 {
-    SessionTest::Engine engine;
     FakeBackend backend;
     std::unique_ptr<FakeAuthBackend> auth;
     std::unique_ptr<AuthService> authService;
-    std::unique_ptr<AuthSessionStore> authStore;
-    std::unique_ptr<SubtitleViewModelSessionSurface> surface;
-    std::unique_ptr<KavrelListeningStarter> starter;
-    ScriptedPrompts prompts;
-    std::unique_ptr<ContentView> view;
 
-    // `sessionLifetime` below 60 s makes every session refresh go to the backend.
-    explicit Workspace(bool signedIn = true, qint64 sessionLifetime = 3600)
+    SignIn(bool signedIn, qint64 sessionLifetime)
     {
         backend.start();
         auth = std::make_unique<FakeAuthBackend>(&backend);
@@ -63,6 +65,27 @@ struct Workspace
             auth->registerSession(*session);
         }
         authService = TestAuth::signedInService(backend.baseUrl(), session);
+    }
+};
+
+struct Workspace : SignIn
+{
+    SessionTest::Engine engine;
+    std::unique_ptr<AuthSessionStore> authStore;
+    std::unique_ptr<SubtitleViewModelSessionSurface> surface;
+    std::unique_ptr<KavrelListeningStarter> starter;
+    ScriptedPrompts prompts;
+    std::unique_ptr<ContentView> view;
+
+    // `sessionLifetime` below 60 s makes every session refresh go to the backend.
+    explicit Workspace(bool signedIn = true, qint64 sessionLifetime = 3600)
+        : SignIn(signedIn, sessionLifetime), engine([this](SessionServices &services) {
+              services.authService = authService.get();
+              services.summary = std::make_unique<DeepSeekSummaryService>(services.makeProxy());
+              services.meetingProtocol = std::make_unique<DeepSeekMeetingProtocolService>(services.makeProxy());
+              services.answerAssist = std::make_unique<DeepSeekAnswerAssistService>(services.makeProxy());
+          })
+    {
         authStore = std::make_unique<AuthSessionStore>(authService.get());
         surface = std::make_unique<SubtitleViewModelSessionSurface>(engine.model.get());
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), surface.get());
