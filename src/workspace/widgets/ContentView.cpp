@@ -193,6 +193,7 @@ void ContentView::buildWorkspace()
     connect(m_detachedTranslationSummary, &ResultPanel::copyRequested, &m_viewModel,
             &SubtitleViewModel::copyTranslationSummaryToPasteboard);
     m_workspaceScroll->setWidget(inner);
+    inner->setAutoFillBackground(false);
 }
 
 bool ContentView::isFocusModeEnabled() const

@@ -29,7 +29,12 @@ class StartButton final : public QPushButton
 {
 public:
     using QPushButton::QPushButton;
-    QSize sizeHint() const override { return QSize(ListeningSetupSheet::actionButtonSize, ListeningSetupSheet::actionButtonSize + 12); }
+    // Room around the circle for its shadow.
+    static constexpr int shadowRoom = 28;
+    QSize sizeHint() const override
+    {
+        return QSize(ListeningSetupSheet::actionButtonSize + 2 * shadowRoom, ListeningSetupSheet::actionButtonSize + shadowRoom + 8);
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -39,7 +44,7 @@ protected:
         if (!isEnabled())
             painter.setOpacity(0.5);
         const double side = ListeningSetupSheet::actionButtonSize;
-        const QRectF circle((width() - side) / 2, 0, side, side);
+        const QRectF circle((width() - side) / 2, 8, side, side);
         QPainterPath shape;
         shape.addEllipse(circle);
         KavrelPainting::drawSoftShadow(painter, shape, QColor::fromRgbF(1, 0, 0, 0.22), 14, QPointF(0, 8));
@@ -53,12 +58,21 @@ protected:
         QFont font = this->font();
         font.setPixelSize(15);
         font.setWeight(QFont::DemiBold);
-        const QRectF textRect(circle.left() + 10, circle.top() + 72, side - 20, 22);
-        if (QFontMetricsF(font).horizontalAdvance(text()) > textRect.width())
-            font.setPixelSize(int(15 * 0.72 + 0.5));
-        painter.setFont(font);
+        QRectF textRect(circle.left() + 10, circle.top() + 70, side - 20, 22);
         painter.setPen(Qt::white);
-        painter.drawText(textRect, Qt::AlignCenter, QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width()));
+        if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
+            painter.setFont(font);
+            painter.drawText(textRect, Qt::AlignCenter, text());
+            return;
+        }
+        // A long title shrinks and takes a second line rather than being cut.
+        font.setPixelSize(int(15 * 0.8 + 0.5));
+        painter.setFont(font);
+        textRect = QRectF(circle.left() + 12, circle.top() + 66, side - 24, 34);
+        const QString shown = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text()).height() > textRect.height()
+                                  ? QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width())
+                                  : text();
+        painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
     }
 };
 
@@ -146,6 +160,8 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     column->addLayout(cards);
     column->addStretch(1);
     scroll->setWidget(content);
+    // setWidget() turns the background on; the sheet's gradient should show through.
+    content->setAutoFillBackground(false);
     root->addWidget(scroll, 1);
 
     m_languageCard->controls()->addWidget(m_source, 0, Qt::AlignRight);
@@ -160,8 +176,14 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     m_translationCard->controls()->addWidget(m_target, 0, Qt::AlignRight);
 
     auto *footer = new QHBoxLayout;
-    footer->setContentsMargins(24, 8, 24, 24);
-    footer->addWidget(m_cancel, 0, Qt::AlignBottom);
+    footer->setContentsMargins(24, 8, 24 - StartButton::shadowRoom, 24 - StartButton::shadowRoom + 8);
+    // The Start button's shadow room makes the footer's own bottom margin small; Cancel
+    // keeps its distance from the edge.
+    auto *cancelColumn = new QVBoxLayout;
+    cancelColumn->setContentsMargins(0, 0, 0, StartButton::shadowRoom - 8);
+    cancelColumn->addStretch(1);
+    cancelColumn->addWidget(m_cancel);
+    footer->addLayout(cancelColumn);
     footer->addStretch(1);
     footer->addSpacing(24);
     footer->addWidget(m_start, 0, Qt::AlignBottom);

@@ -68,8 +68,8 @@ QWidget *ResultContentStack::textPage(QLabel *label, bool scrolls)
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->viewport()->setAutoFillBackground(false);
         label->setParent(scroll);
-        label->setAutoFillBackground(false);
         scroll->setWidget(label);
+        label->setAutoFillBackground(false);
         layout->addWidget(scroll);
     } else {
         label->setParent(page);

@@ -114,7 +114,8 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     // Body: the dialogue over an optional result panel.
     m_historyBox = new PanelBox(14, std::nullopt, 0.05, 0.25, card);
     m_historyStack = new QStackedLayout(m_historyBox);
-    m_historyStack->setContentsMargins(1, 1, 1, 1);
+    // Inset so the scroll bar stays inside the rounded box.
+    m_historyStack->setContentsMargins(2, 6, 6, 6);
     m_placeholder = new EmptyPanelPlaceholder(m_historyBox);
     m_history = new DialogueHistoryPanel(viewModel.publishedTranscript(), side,
                                          [&viewModel](int number) { return viewModel.speakerLabel(number); }, m_historyBox);
