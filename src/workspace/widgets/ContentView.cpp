@@ -17,6 +17,7 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
+#include "workspace/widgets/SlimScrollBars.h"
 #include "workspace/widgets/SurfaceCard.h"
 #include "workspace/widgets/ToolbarSecondaryButton.h"
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
@@ -157,6 +158,7 @@ void ContentView::buildWorkspace()
     m_workspaceScroll->setWidgetResizable(true);
     m_workspaceScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_workspaceScroll->viewport()->setAutoFillBackground(false);
+    SlimScrollBars::apply(m_workspaceScroll);
     auto *inner = new QWidget(m_workspaceScroll);
     inner->setAutoFillBackground(false);
     auto *stack = new QVBoxLayout(inner);
@@ -194,6 +196,11 @@ void ContentView::buildWorkspace()
             &SubtitleViewModel::copyTranslationSummaryToPasteboard);
     m_workspaceScroll->setWidget(inner);
     inner->setAutoFillBackground(false);
+}
+
+ListeningSetupSheet *ContentView::listeningSetupSheet() const
+{
+    return m_sheet;
 }
 
 bool ContentView::isFocusModeEnabled() const

@@ -53,7 +53,7 @@ public:
     bool usesCompactToolbar() const { return m_compact; }
 
     WorkspaceStartRoad *startRoad() const { return m_road; }
-    ListeningSetupSheet *listeningSetupSheet() const { return m_sheet; }
+    ListeningSetupSheet *listeningSetupSheet() const;
     PrimaryActionButton *primaryButton() const { return m_primary; }
     WorkspaceMicrophoneControl *microphoneControl() const { return m_microphone; }
     KavrelPill *statusPill() const { return m_statusPill; }

@@ -4,6 +4,7 @@
 #include "base/Text.h"
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"
+#include "workspace/widgets/SlimScrollBars.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -42,6 +43,7 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
+    SlimScrollBars::apply(this);
     setAutoFillBackground(false);
     document()->setDocumentMargin(12);
     DialogueBadgeObject::install(document());

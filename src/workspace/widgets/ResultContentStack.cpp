@@ -3,6 +3,7 @@
 #include "app/KavrelPalette.h"
 #include "workspace/widgets/BusyIndicator.h"
 #include "workspace/widgets/EmptyPanelPlaceholder.h"
+#include "workspace/widgets/SlimScrollBars.h"
 
 #include <QLabel>
 #include <QScrollArea>
@@ -67,6 +68,7 @@ QWidget *ResultContentStack::textPage(QLabel *label, bool scrolls)
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->viewport()->setAutoFillBackground(false);
+        SlimScrollBars::apply(scroll);
         label->setParent(scroll);
         scroll->setWidget(label);
         label->setAutoFillBackground(false);

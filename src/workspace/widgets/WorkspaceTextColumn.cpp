@@ -91,11 +91,13 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     m_headerRow->addWidget(m_smaller);
     m_headerRow->addWidget(m_larger);
     m_headerRow->addWidget(m_copyAll);
-    m_headerRow->addWidget(headerDivider(card));
+    m_actionsDivider = headerDivider(card);
+    m_headerRow->addWidget(m_actionsDivider);
     if (layoutPicker) {
         layoutPicker->setParent(card);
         m_headerRow->addWidget(layoutPicker);
-        m_headerRow->addWidget(headerDivider(card));
+        m_actionsDivider = headerDivider(card);
+        m_headerRow->addWidget(m_actionsDivider);
     }
     m_actions = new QWidget(card);
     auto *actions = new QHBoxLayout(m_actions);
@@ -114,8 +116,7 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     // Body: the dialogue over an optional result panel.
     m_historyBox = new PanelBox(14, std::nullopt, 0.05, 0.25, card);
     m_historyStack = new QStackedLayout(m_historyBox);
-    // Inset so the scroll bar stays inside the rounded box.
-    m_historyStack->setContentsMargins(2, 6, 6, 6);
+    m_historyStack->setContentsMargins(1, 1, 1, 1);
     m_placeholder = new EmptyPanelPlaceholder(m_historyBox);
     m_history = new DialogueHistoryPanel(viewModel.publishedTranscript(), side,
                                          [&viewModel](int number) { return viewModel.speakerLabel(number); }, m_historyBox);
@@ -377,6 +378,7 @@ void WorkspaceTextColumn::arrangeHeader()
     if (secondRow == m_actionsOnSecondRow)
         return;
     m_actionsOnSecondRow = secondRow;
+    m_actionsDivider->setVisible(!secondRow);
     if (secondRow) {
         m_headerRow->removeWidget(m_actions);
         m_secondRow->addWidget(m_actions);

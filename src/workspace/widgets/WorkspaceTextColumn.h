@@ -76,6 +76,7 @@ private:
     PanelActionButton *m_protocol = nullptr;
     PanelActionButton *m_suggest = nullptr;
     QWidget *m_actions = nullptr;
+    QWidget *m_actionsDivider = nullptr;
     QHBoxLayout *m_headerRow = nullptr;
     QHBoxLayout *m_secondRow = nullptr;
     bool m_actionsOnSecondRow = false;
