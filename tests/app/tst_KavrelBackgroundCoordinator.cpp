@@ -275,6 +275,7 @@ void tst_KavrelBackgroundCoordinator::failedSessionRefreshShowsTheErrorAndReveal
     QVERIFY(backend.start());
     auto service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
     AuthSessionStore authStore(service.get());
+    QTRY_VERIFY(!authStore.isRestoringSession());
     for (const bool backgroundOnly : {false, true}) {
         Shell shell;
         KavrelListeningStarter starter(&authStore, &shell.session);

@@ -55,6 +55,12 @@ struct Tray
         item->setQuitAction([this] { ++quits; });
     }
 
+    ~Tray()
+    {
+        // The store's restore must end before the store goes.
+        restored();
+    }
+
     bool restored() { return QTest::qWaitFor([&] { return !authStore->isRestoringSession(); }); }
 
     // The menu's visible entries as "text" or "text (off)", separators as "-".

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include <functional>
+
 #include <pulse/pulseaudio.h>
 #include <xcb/xcb.h>
 
@@ -48,7 +50,7 @@ void setCardinals(xcb_connection_t *c, xcb_window_t window, xcb_atom_t property,
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, 32, quint32(data.size()), data.data());
 }
 
-int runX11Windows(const QStringList &specs)
+int runX11Windows(const QStringList &descriptions)
 {
     int screenNumber = 0;
     xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
@@ -70,8 +72,8 @@ int runX11Windows(const QStringList &specs)
     const xcb_atom_t opacityAtom = atom(c, "_NET_WM_WINDOW_OPACITY");
     const xcb_atom_t wmHints = atom(c, "WM_HINTS");
 
-    for (const QString &spec : specs) {
-        const QStringList parts = spec.split(QLatin1Char('|'));
+    for (const QString &description : descriptions) {
+        const QStringList parts = description.split(QLatin1Char('|'));
         const QByteArray title = parts.value(0).toUtf8();
         const int width = parts.value(1).toInt();
         const int height = parts.value(2).toInt();
@@ -136,8 +138,8 @@ int runPulsePlayer()
         }
         pa_threaded_mainloop_wait(player.loop);
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
-    player.stream = pa_stream_new(player.context, "kavrel test playback", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, 16000, 1};
+    player.stream = pa_stream_new(player.context, "kavrel test playback", &format, nullptr);
     pa_stream_set_state_callback(player.stream, [](pa_stream *, void *loop) {
         pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
     }, player.loop);
@@ -186,28 +188,50 @@ int runPulsePlayer()
     return 0;
 }
 
-bool waitForLine(QProcess &child, const QByteArray &expected, int timeoutMilliseconds = 20000)
+std::optional<QByteArray> waitForLine(QProcess &child, const std::function<bool(const QByteArray &)> &matches,
+                                      int timeoutMilliseconds = 20000)
 {
     QDeadlineTimer deadline(timeoutMilliseconds);
     while (!deadline.hasExpired()) {
         while (child.canReadLine()) {
-            if (child.readLine().trimmed() == expected)
-                return true;
+            const QByteArray line = child.readLine().trimmed();
+            if (matches(line))
+                return line;
         }
         if (child.state() == QProcess::NotRunning)
-            return false;
+            return std::nullopt;
         child.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
     }
-    return false;
+    return std::nullopt;
+}
+
+bool waitForLine(QProcess &child, const QByteArray &expected)
+{
+    return waitForLine(child, [&expected](const QByteArray &line) { return line == expected; }).has_value();
 }
 
 } // namespace
 
 namespace TestChildProcess {
 
-std::optional<int> runIfChild(int argc, char **argv)
+std::optional<QStringList> childRole(int argc, char **argv)
 {
     if (argc < 3 || std::strcmp(argv[1], childFlag) != 0)
+        return std::nullopt;
+    QStringList role;
+    for (int i = 2; i < argc; ++i)
+        role.append(QString::fromLocal8Bit(argv[i]));
+    return role;
+}
+
+std::optional<QByteArray> readLineStartingWith(QProcess &child, const QByteArray &prefix)
+{
+    return waitForLine(child, [&prefix](const QByteArray &line) { return line.startsWith(prefix); });
+}
+
+std::optional<int> runIfChild(int argc, char **argv)
+{
+    if (!childRole(argc, argv))
         return std::nullopt;
     const QString role = QString::fromLocal8Bit(argv[2]);
     const QByteArray name = qgetenv("KAVREL_TEST_CHILD_NAME");
@@ -223,13 +247,16 @@ std::optional<int> runIfChild(int argc, char **argv)
     return 64;
 }
 
-std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName)
+std::unique_ptr<QProcess> start(const QString &role, const QStringList &arguments, const QString &processName,
+                                const QStringList &extraEnvironment)
 {
     auto child = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("KAVREL_TEST_CHILD_NAME"));
     if (!processName.isEmpty())
         environment.insert(QStringLiteral("KAVREL_TEST_CHILD_NAME"), processName);
+    for (const QString &entry : extraEnvironment)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     child->setProcessEnvironment(environment);
     child->setProcessChannelMode(QProcess::SeparateChannels);
     child->setReadChannel(QProcess::StandardOutput);

@@ -28,6 +28,8 @@ void KavrelBackgroundCoordinator::setTimings(const Timings &timings)
 
 void KavrelBackgroundCoordinator::start()
 {
+    if (m_meetingDetection.isSet() && m_starter)
+        m_meetingDetection.wire(KavrelMeetingDetectionWiring::promptStart(*m_starter, m_presentation, m_openWindow), m_presentation);
     connect(&KavrelNotifications::defaultCenter(), &KavrelNotifications::posted, this, [this](const QString &name) {
         if (name != KavrelNotifications::interfaceLanguageWillChange || !m_presentation || !m_miniWindows)
             return;
@@ -66,6 +68,8 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
     if (!m_presentation || !m_miniWindows)
         return;
     KavrelMiniWindowCoordinator &windows = *m_miniWindows;
+    // The list read now serves the next decision; this one uses the latest at hand.
+    windows.requestWindowListRefresh();
     if (m_presentation->isBackgroundOnly()) {
         windows.closeMiniWindow(false);
         return;
@@ -112,11 +116,11 @@ void KavrelBackgroundCoordinator::followUpAfterOpening()
 
 void KavrelBackgroundCoordinator::startListeningAfterAuthRefresh(KavrelListeningStarter &starter)
 {
-    // The start may outlive this coordinator; its ending touches only the long-lived store.
-    QPointer<KavrelPresentationStore> presentation = m_presentation;
-    OpenWindow openWindow = m_openWindow;
-    starter.startListeningAfterAuthRefresh([presentation, openWindow] {
-        if (presentation && !presentation->isBackgroundOnly())
-            presentation->restoreApplicationOpening(openWindow, QString::fromLatin1(mainWindowIdentifier));
-    });
+    KavrelMeetingDetectionWiring::promptStart(starter, m_presentation, m_openWindow)();
+}
+
+void KavrelBackgroundCoordinator::setMeetingDetection(KavrelMeetingDetectionWiring wiring, KavrelListeningStarter *starter)
+{
+    m_meetingDetection = std::move(wiring);
+    m_starter = starter;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/widgets/KavrelMeetingDetectionWiring.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
@@ -53,6 +55,8 @@ public:
     // The meeting prompts' start: refreshes the session and starts listening, then brings the
     // main window back unless background-only mode is on.
     void startListeningAfterAuthRefresh(KavrelListeningStarter &starter);
+    // Meeting detection to wire when the coordinator starts, with the start of its prompts.
+    void setMeetingDetection(KavrelMeetingDetectionWiring wiring, KavrelListeningStarter *starter);
 
     int miniWindowOpenCount() const { return m_miniWindowOpenCount; }
 
@@ -70,4 +74,6 @@ private:
     QDateTime m_suppressMiniWindowUntil;
     QTimer m_visibilityTimer;
     int m_miniWindowOpenCount = 0;
+    KavrelMeetingDetectionWiring m_meetingDetection;
+    QPointer<KavrelListeningStarter> m_starter;
 };

@@ -2,6 +2,7 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelWindowCoverage.h"
+#include "app/KavrelWindowListReader.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/X11WindowPlacement.h"
 
@@ -11,6 +12,18 @@
 KavrelMiniWindowCoordinator::KavrelMiniWindowCoordinator(WindowListSource windowList, QObject *parent)
     : QObject(parent), m_windowList(std::move(windowList)), m_ownProcessId(QCoreApplication::applicationPid())
 {
+}
+
+KavrelMiniWindowCoordinator::KavrelMiniWindowCoordinator(KavrelWindowListReader &reader, QObject *parent)
+    : KavrelMiniWindowCoordinator([&reader] { return reader.latest(); }, parent)
+{
+    m_refresh = [&reader] { reader.requestRead(); };
+}
+
+void KavrelMiniWindowCoordinator::requestWindowListRefresh()
+{
+    if (m_refresh)
+        m_refresh();
 }
 
 QWidget *KavrelMiniWindowCoordinator::mainWindow() const

@@ -12,6 +12,8 @@
 #include <functional>
 #include <optional>
 
+class KavrelWindowListReader;
+
 // Finds, closes, presents and tests the windows of the program for the floating mini window:
 // it recognises the main and mini windows, hides the main window while the mini window stands
 // in for it (remembering where it was and which application covered it), decides from the
@@ -31,6 +33,11 @@ public:
     using WindowListSource = std::function<std::optional<X11WindowListSnapshot>()>;
 
     explicit KavrelMiniWindowCoordinator(WindowListSource windowList, QObject *parent = nullptr);
+    // Over the window list read in the background; each decision asks for a fresh read.
+    explicit KavrelMiniWindowCoordinator(KavrelWindowListReader &reader, QObject *parent = nullptr);
+
+    // Asks for a fresh window list for the next decisions (nothing for a plain source).
+    void requestWindowListRefresh();
 
     // Closes (not hides) every mini window; with `restoringMainWindow`, a main window hidden
     // for it comes back.
@@ -73,6 +80,7 @@ private:
     bool isSettling() const;
 
     WindowListSource m_windowList;
+    std::function<void()> m_refresh;
     qint64 m_ownProcessId;
     QPointer<QWidget> m_mainWindowHiddenForMiniWindow;
     std::optional<QRectF> m_hiddenMainWindowBounds;

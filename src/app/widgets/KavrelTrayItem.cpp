@@ -61,6 +61,7 @@ bool KavrelTrayItem::isAvailable()
 
 bool KavrelTrayItem::show()
 {
+    m_meetingDetection.wire(KavrelMeetingDetectionWiring::promptStart(m_starter, m_presentation, m_openWindow), m_presentation);
     if (!isAvailable()) {
         qCWarning(KavrelDiagnostics::app()) << "the desktop shows no system tray; the program keeps its windows instead";
         return false;

@@ -2,6 +2,7 @@
 
 #include "app/KavrelMenuBarState.h"
 #include "app/KavrelUpdater.h"
+#include "app/widgets/KavrelMeetingDetectionWiring.h"
 
 #include <QObject>
 #include <QPointer>
@@ -40,8 +41,10 @@ public:
     ~KavrelTrayItem() override;
 
     static bool isAvailable();
-    // Shows the item when the desktop has a tray; returns whether it did.
+    // Shows the item when the desktop has a tray; returns whether it did. Either way it wires
+    // the meeting detection given here, as the menu-bar item does when it appears.
     bool show();
+    void setMeetingDetection(KavrelMeetingDetectionWiring wiring) { m_meetingDetection = std::move(wiring); }
     // Quits the program; the default quits the application's event loop.
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
 
@@ -77,4 +80,5 @@ private:
     bool m_iconActive = false;
     bool m_iconShowsStatus = false;
     bool m_iconSet = false;
+    KavrelMeetingDetectionWiring m_meetingDetection;
 };
