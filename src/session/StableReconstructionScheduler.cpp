@@ -15,6 +15,9 @@ StableReconstructionScheduler::StableReconstructionScheduler(SessionTurnStore *t
     , m_translationService(translationService)
     , m_translation(translation)
 {
+    m_debounceTimer.setSingleShot(true);
+    m_debounceTimer.setInterval(std::chrono::milliseconds(2000));
+    connect(&m_debounceTimer, &QTimer::timeout, this, &StableReconstructionScheduler::startRun);
     connect(turns, &SessionTurnStore::turnClosed, this, &StableReconstructionScheduler::scheduleStableReconstructionIfNeeded);
 }
 
@@ -29,17 +32,16 @@ void StableReconstructionScheduler::scheduleStableReconstructionIfNeeded()
         m_rescheduleAfterRun = true;
         return;
     }
-    m_task.cancel();
+    m_debounceTimer.stop();
     if (!m_turns || m_nextStableTurnIndex >= m_turns->closedTurnCount())
         return;
+    m_debounceTimer.start();
+}
+
+void StableReconstructionScheduler::startRun()
+{
     QPointer<StableReconstructionScheduler> self(this);
-    const std::chrono::milliseconds debounce = m_debounce;
-    m_task = spawnTask([self, debounce](CancellationToken token) -> QCoro::Task<void> {
-        try {
-            co_await sleepFor(debounce, token);
-        } catch (...) {
-            co_return;
-        }
+    m_task = spawnTask([self](CancellationToken token) -> QCoro::Task<void> {
         if (self)
             co_await self->performStableReconstructionIfNeeded(token);
     });
@@ -47,6 +49,7 @@ void StableReconstructionScheduler::scheduleStableReconstructionIfNeeded()
 
 void StableReconstructionScheduler::reset()
 {
+    m_debounceTimer.stop();
     m_task.cancel();
     m_rescheduleAfterRun = false;
     m_nextStableTurnIndex = 0;

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QString>
 
 #include <chrono>
@@ -35,7 +36,7 @@ public:
                                   QObject *parent = nullptr);
     ~StableReconstructionScheduler() override;
 
-    void setDebounce(std::chrono::milliseconds debounce) { m_debounce = debounce; }
+    void setDebounce(std::chrono::milliseconds debounce) { m_debounceTimer.setInterval(debounce); }
 
     // How many closed turns, counted among closed turns, are stable.
     int nextStableTurnIndex() const { return m_nextStableTurnIndex; }
@@ -50,7 +51,9 @@ public:
     // One run (the scheduled task calls it after the wait).
     QCoro::Task<void> performStableReconstructionIfNeeded(CancellationToken token);
 
+    // The last run (for tests and a graceful quit).
     TaskHandle<void> task() const { return m_task; }
+    bool isWaiting() const { return m_debounceTimer.isActive(); }
     bool isRunning() const { return m_isRunning; }
 
 private:
@@ -67,12 +70,13 @@ private:
     bool stableWindowStillMatches(const QString &signature, int first, int end) const;
     void writeBack(const StableTranscriptText::StableWindow &window, const RewriteResult &result);
     void finishRun();
+    void startRun();
 
     QPointer<SessionTurnStore> m_turns;
     QPointer<KavrelBackendProxyService> m_proxyService;
     QPointer<KavrelLiveTranslationV2Service> m_translationService;
     QPointer<LiveTranslationRouter> m_translation;
-    std::chrono::milliseconds m_debounce{2000};
+    QTimer m_debounceTimer;
     int m_nextStableTurnIndex = 0;
     TaskHandle<void> m_task;
     bool m_isRunning = false;
