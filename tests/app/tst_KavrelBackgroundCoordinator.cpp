@@ -128,6 +128,8 @@ private Q_SLOTS:
     void eachRuleClosesTheMiniWindow();
     void languageChangeKeepsTheMiniWindowClosedForAMoment();
     void followUpClosesAMiniWindowNoLongerDue();
+    void mainWindowBroughtBackIsNotTakenForCoveredBeforeItIsListed();
+    void minimisedMainWindowCallsForTheMiniWindowButIsNotRemembered();
     void backgroundOnlyModeHidesEverythingAndRenewsTheGenerationOnLeaving();
     void withoutATrayTheProgramNeverHidesEverything();
     void failedSessionRefreshShowsTheErrorAndRevealsTheMainWindow();
@@ -221,6 +223,40 @@ void tst_KavrelBackgroundCoordinator::followUpClosesAMiniWindowNoLongerDue()
     shell.session.state.hasActiveSession = false;
     QTRY_VERIFY(!shell.miniVisible());
     QVERIFY(shell.mainVisible());
+}
+
+void tst_KavrelBackgroundCoordinator::mainWindowBroughtBackIsNotTakenForCoveredBeforeItIsListed()
+{
+    Shell shell;
+    shell.windows.setSettleTime(200ms);
+    shell.bringUpMiniWindow();
+    // The covering application goes; the list read now no longer shows the hidden main window.
+    shell.setCovered(false);
+    shell.coordinator->synchronizeMiniWindowVisibility();
+    QTRY_VERIFY(shell.mainVisible());
+    QVERIFY(!shell.miniVisible());
+    // Until the window manager lists it again, the main window counts as on screen...
+    shell.coordinator->synchronizeMiniWindowVisibility();
+    QVERIFY(shell.mainVisible());
+    QVERIFY(!shell.miniVisible());
+    // ...but a main window that stays unlisted is not on screen after all.
+    QTest::qWait(250);
+    shell.coordinator->synchronizeMiniWindowVisibility();
+    QTRY_VERIFY(shell.miniVisible());
+}
+
+void tst_KavrelBackgroundCoordinator::minimisedMainWindowCallsForTheMiniWindowButIsNotRemembered()
+{
+    Shell shell;
+    shell.setCovered(false);
+    shell.mainWindow->setWindowState(Qt::WindowMinimized);
+    shell.coordinator->synchronizeMiniWindowVisibility();
+    QTRY_VERIFY(shell.miniVisible());
+    QVERIFY(!shell.windows.mainWindowHiddenForMiniWindow());
+    // Closing the mini window without restoring leaves the main window as it is.
+    shell.windows.closeMiniWindow(false);
+    QTRY_VERIFY(!shell.miniVisible());
+    QVERIFY(shell.mainWindow->isMinimized());
 }
 
 void tst_KavrelBackgroundCoordinator::backgroundOnlyModeHidesEverythingAndRenewsTheGenerationOnLeaving()

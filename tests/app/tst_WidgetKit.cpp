@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QDBusConnection>
+#include <QDBusVariant>
 #include <QLabel>
 #include <QPainter>
 #include <QSignalSpy>
@@ -14,12 +16,35 @@
 #include <cmath>
 #include <limits>
 
+// The desktop portal's settings, as a desktop publishes them on the session bus.
+class FakePortalSettings final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+
+public:
+    uint colorScheme = 1;
+
+public Q_SLOTS:
+    QDBusVariant Read(const QString &group, const QString &key)
+    {
+        if (group != QLatin1String("org.freedesktop.appearance") || key != QLatin1String("color-scheme"))
+            return QDBusVariant(QVariant());
+        // The portal wraps the value in a second variant.
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme)));
+    }
+
+Q_SIGNALS:
+    void SettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
+};
+
 class tst_WidgetKit : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void dynamicColoursFollowThePalette();
+    void systemAppearanceFollowsTheDesktopPortal();
     void appearanceSettingWinsOverTheDesktop_data();
     void appearanceSettingWinsOverTheDesktop();
     void appearanceChangesAreAnnouncedOnce();
@@ -119,6 +144,40 @@ void tst_WidgetKit::appearanceChangesAreAnnouncedOnce()
     defaults.setString(QStringLiteral("kavrel.appearanceMode"), QStringLiteral("system"));
     QCOMPARE(changes.count(), 2);
     QCOMPARE(QApplication::palette().color(QPalette::Window), schemePalette(KavrelColorScheme::light).color(QPalette::Window));
+    QApplication::setPalette(original);
+}
+
+void tst_WidgetKit::systemAppearanceFollowsTheDesktopPortal()
+{
+    if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        QSKIP("no session bus: run under scripts/test, which starts one");
+    // The portal lives on a connection of its own, as another process's would.
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-portal"));
+    QVERIFY(bus.isConnected());
+    FakePortalSettings portal;
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal, QDBusConnection::ExportAllContents));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+
+    const QPalette original = QApplication::palette();
+    QApplication::setPalette(schemePalette(KavrelColorScheme::light));
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    {
+        KavrelAppearanceController controller(defaults);
+        controller.followDesktopPortal();
+        QTRY_COMPARE(controller.effectiveScheme(), KavrelColorScheme::dark);
+        QVERIFY(kavrelIsDark(QApplication::palette()));
+
+        Q_EMIT portal.SettingChanged(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"),
+                                     QDBusVariant(uint(2)));
+        QTRY_COMPARE(controller.effectiveScheme(), KavrelColorScheme::light);
+        // A forced scheme wins over the desktop's.
+        defaults.setString(QStringLiteral("kavrel.appearanceMode"), QStringLiteral("dark"));
+        QCOMPARE(controller.effectiveScheme(), KavrelColorScheme::dark);
+    }
+    bus.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-portal"));
     QApplication::setPalette(original);
 }
 

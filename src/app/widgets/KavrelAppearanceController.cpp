@@ -48,8 +48,10 @@ void KavrelAppearanceController::followDesktopPortal()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
-    bus.connect(portalService, portalPath, portalInterface, QStringLiteral("SettingChanged"), this,
-                SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
+    // Any sender on the portal's path: naming the service would look its owner up with a call
+    // that blocks.
+    bus.connect(QString(), portalPath, portalInterface, QStringLiteral("SettingChanged"), this,
+                SLOT(portalSettingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface, QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(read), this);
@@ -63,11 +65,12 @@ void KavrelAppearanceController::followDesktopPortal()
     });
 }
 
-void KavrelAppearanceController::portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void KavrelAppearanceController::portalSettingChanged(const QDBusMessage &message)
 {
-    if (group != appearanceGroup || key != colorSchemeKey)
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 3 || arguments.at(0).toString() != appearanceGroup || arguments.at(1).toString() != colorSchemeKey)
         return;
-    if (const auto number = unwrapPortalValue(value.variant()))
+    if (const auto number = unwrapPortalValue(arguments.at(2)))
         setDesktopPreference(schemeFromPortalValue(*number));
 }
 

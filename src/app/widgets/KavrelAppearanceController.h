@@ -3,7 +3,7 @@
 #include "app/KavrelAppearanceMode.h"
 
 #include <QObject>
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QPalette>
 
 #include <optional>
@@ -43,7 +43,7 @@ Q_SIGNALS:
     void schemeChanged(KavrelColorScheme scheme);
 
 private Q_SLOTS:
-    void portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
+    void portalSettingChanged(const QDBusMessage &message);
 
 private:
     void update();

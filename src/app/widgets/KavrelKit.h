@@ -42,15 +42,22 @@
 //                         disabled draws at half opacity.
 //   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
 //                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
-//                         (minimum pane, divider size, clamp range), signal fractionDragged(f) for
-//                         the owner to store. Hiding the second panel lets the first fill it.
+//                         (minimum pane, divider size, spacing, clamp range, handle look), signal
+//                         fractionDragged(f) for the owner to store. Hiding the second panel lets
+//                         the first fill it. The arithmetic is KavrelSplitGeometry (app/).
+//   KavrelSegmentedPicker segments of symbols in a capsule: setValue (a value no segment has
+//                         selects none), signal picked(value).
+//   kavrelPaintedIcon(painter)  a QIcon drawn by code at any size (KavrelPaintedIcon.h).
 //
 // Screenshots in tests: tests/support/Screenshots.h.
 
 #include "app/KavrelPalette.h"
+#include "app/KavrelSplitGeometry.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelPaintedIcon.h"
 #include "app/widgets/KavrelPill.h"
+#include "app/widgets/KavrelSegmentedPicker.h"
 #include "app/widgets/KavrelSplitContainer.h"
 #include "app/widgets/KavrelSymbols.h"
