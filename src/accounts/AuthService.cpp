@@ -107,6 +107,11 @@ QString AuthService::signInRequiredText()
     return QStringLiteral("Sign in to sync meeting history.");
 }
 
+QString AuthService::readFailedText()
+{
+    return QStringLiteral("КАВРЕЛ could not read the auth session from the Keychain.");
+}
+
 QDateTime AuthService::decodeBackendDate(const QJsonValue &value, const QString &path)
 {
     const QString text = Json::toString(value, path);
@@ -160,7 +165,16 @@ QCoro::Task<std::optional<AuthSession>> AuthService::loadSavedSession()
 {
     if (!m_secretStore)
         co_return std::nullopt;
-    const std::optional<QByteArray> data = co_await m_secretStore->load(sessionAccountName());
+    std::optional<QByteArray> data;
+    bool readFailed = false;
+    try {
+        data = co_await m_secretStore->load(sessionAccountName());
+    } catch (const SecretStoreError &error) {
+        qCWarning(KavrelDiagnostics::app()).noquote() << "Reading the auth session failed:" << error.message();
+        readFailed = true;
+    }
+    if (readFailed)
+        throw SecretStoreError(readFailedText());
     if (!data)
         co_return std::nullopt;
     try {
@@ -174,12 +188,20 @@ QCoro::Task<std::optional<AuthSession>> AuthService::loadSavedSession()
 QCoro::Task<void> AuthService::deleteSavedSession()
 {
     ++m_storeGeneration;
+    const quint64 generation = m_storeGeneration;
+    QPointer<AuthService> self(this);
     if (m_secretStore)
         co_await m_secretStore->remove(sessionAccountName());
+    if (self && generation == m_storeGeneration)
+        Q_EMIT savedSessionDeleted();
 }
 
 QCoro::Task<void> AuthService::saveSession(AuthSession session)
 {
+    // Issued before the first suspension: callers rely on the write being queued at once.
+    ++m_saveSerial;
+    const quint64 generation = m_storeGeneration;
+    QPointer<AuthService> self(this);
     const QByteArray data = session.toJsonBytes();
     bool failed = false;
     try {
@@ -192,6 +214,9 @@ QCoro::Task<void> AuthService::saveSession(AuthSession session)
     }
     if (failed)
         throw AuthServiceError::requestFailed(QStringLiteral("КАВРЕЛ could not save the auth session in the Keychain."));
+    // A sign-out or sign-in issued meanwhile has the last word, and announces itself.
+    if (self && generation == m_storeGeneration)
+        Q_EMIT sessionSaved(session);
 }
 
 // ---- Token provider and refresh ----
@@ -200,8 +225,11 @@ QCoro::Task<AuthSession> AuthService::activeSession()
 {
     // A refresh overtaken by a sign-in or sign-out ends in a CancellationError; the saved
     // session is then read again, once.
+    QPointer<AuthService> self(this);
     for (int attempt = 0;; ++attempt) {
         const std::optional<AuthSession> saved = co_await loadSavedSession();
+        if (!self)
+            throw CancellationError();
         if (!saved)
             throw AuthServiceError::requestFailed(signInRequiredText());
         if (now().msecsTo(saved->expiresAt) > refreshThresholdSeconds * 1000)
@@ -214,6 +242,9 @@ QCoro::Task<AuthSession> AuthService::activeSession()
         } catch (...) {
             error = std::current_exception();
         }
+        // The service may have gone while the refresh ran.
+        if (!self)
+            std::rethrow_exception(error);
         if (attempt == 0 && isCancellation(error) && generation != m_storeGeneration)
             continue;
         std::rethrow_exception(error);
@@ -270,6 +301,20 @@ QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, quint
 
 QCoro::Task<void> AuthService::logout(std::optional<QString> accessToken, std::optional<QString> refreshToken)
 {
+    QPointer<AuthService> self(this);
+    if (refreshToken && m_refreshTask.isValid() && !m_refreshTask.isFinished() && m_refreshTaskToken == *refreshToken) {
+        // The given token is being spent right now: revoke the one that replaces it.
+        TaskHandle<AuthSession> running = m_refreshTask;
+        try {
+            const AuthSession rotated = co_await running.result();
+            accessToken = rotated.accessToken;
+            refreshToken = rotated.refreshToken;
+        } catch (...) {
+            // The refresh failed; the given tokens are all there is.
+        }
+        if (!self)
+            co_return;
+    }
     try {
         const Configuration configuration = makeConfiguration();
         QJsonObject body;
@@ -285,16 +330,30 @@ QCoro::Task<void> AuthService::logout(std::optional<QString> accessToken, std::o
 
 QCoro::Task<AuthSession> AuthService::refreshCurrentUserProfile(AuthSession session)
 {
+    QPointer<AuthService> self(this);
     const quint64 generation = m_storeGeneration;
     const Configuration configuration = makeConfiguration();
     const QUrl url = endpointURL(configuration, QStringLiteral("v1/auth/me"));
     const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "GET", std::nullopt, session.accessToken);
     const CurrentUserProfileResponse profile = decodeReply<CurrentUserProfileResponse>(reply.body);
 
-    AuthSession updated = session;
-    updated.user = session.user.updating(profile);
-    if (generation != m_storeGeneration)
-        throw CancellationError();
+    // The tokens may have been refreshed while the profile was on its way (by this session
+    // or any other client): the profile goes into the session saved now, never the older
+    // tokens over the rotated ones. A write that lands between the read and the write below
+    // sends the read round again.
+    std::optional<AuthSession> current;
+    for (;;) {
+        if (!self || generation != m_storeGeneration)
+            throw CancellationError();
+        const quint64 saves = m_saveSerial;
+        current = co_await loadSavedSession();
+        if (!self || generation != m_storeGeneration)
+            throw CancellationError();
+        if (saves == m_saveSerial)
+            break;
+    }
+    AuthSession updated = current ? *current : session;
+    updated.user = updated.user.updating(profile);
     co_await saveSession(updated);
     co_return updated;
 }
@@ -449,22 +508,29 @@ void AuthService::setActiveAppleAuthorizationSession(AppleAuthorizationSession *
 
 void AuthService::cancelActiveAuthentication()
 {
-    if (LoopbackOAuthRedirectServer *server = m_activeRedirectServer.data()) {
+    // Ending a wait resumes its caller right here, and that caller may delete the receiver
+    // (or this service) before control comes back: everything is re-checked after each.
+    QPointer<AuthService> self(this);
+    if (QPointer<LoopbackOAuthRedirectServer> server = m_activeRedirectServer.data()) {
         m_activeRedirectServer = nullptr;
         server->cancelListener();
         server->finishCallback(std::make_exception_ptr(CancellationError()));
-        server->deleteLater();
+        if (server)
+            server->deleteLater();
     }
+    if (!self)
+        return;
     if (DesktopOAuthCallbackWaiter *waiter = m_activeDesktopCallbackWaiter.data()) {
         m_activeDesktopCallbackWaiter = nullptr;
         // The cancel is applied on the waiter's next turn; deletion is queued behind it.
         waiter->cancel();
         waiter->deleteLater();
     }
-    if (AppleAuthorizationSession *session = m_activeAppleAuthorizationSession.data()) {
+    if (QPointer<AppleAuthorizationSession> session = m_activeAppleAuthorizationSession.data()) {
         m_activeAppleAuthorizationSession = nullptr;
         session->cancel();
-        session->deleteLater();
+        if (session)
+            session->deleteLater();
     }
 }
 

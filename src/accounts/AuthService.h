@@ -84,10 +84,16 @@ public:
     // rotate, and a second use of the old one would fail.
     QCoro::Task<AuthSession> refreshSession(QString refreshToken);
     // Tells the backend (failures ignored), then deletes the saved session. Never throws.
+    // While a refresh with the given refresh token runs, it waits for it and sends the
+    // rotated tokens, so the live refresh token is the one revoked.
     QCoro::Task<void> logout(std::optional<QString> accessToken, std::optional<QString> refreshToken);
-    // Fetches the profile, merges it into the session's user, saves and returns the session.
+    // Fetches the profile with the session's access token and merges it into the user of
+    // the session saved now (whose tokens may be newer than the given ones), saves and
+    // returns that session. Without a saved session the given one is the base.
     QCoro::Task<AuthSession> refreshCurrentUserProfile(AuthSession session);
-    // The saved session, or nothing when there is none or it does not decode. Never throws.
+    // The saved session, or nothing when there is none or it does not decode. Throws
+    // SecretStoreError (with readFailedText()) when the secret store could not be read; the
+    // item is then left alone.
     QCoro::Task<std::optional<AuthSession>> loadSavedSession();
     // Removes the saved session. Never throws.
     QCoro::Task<void> deleteSavedSession();
@@ -149,6 +155,15 @@ public:
 
     // The text of activeSession() without a saved session.
     static QString signInRequiredText();
+    // The text of a secret-store read that failed.
+    static QString readFailedText();
+
+Q_SIGNALS:
+    // Every write of the saved session: sign-in, refresh (whoever asked for it), profile.
+    // The saved session is the one current session; observers follow it.
+    void sessionSaved(const AuthSession &session);
+    // The saved session was removed (sign-out, expiry, a cancelled sign-in).
+    void savedSessionDeleted();
 
 private:
     struct Configuration
@@ -176,6 +191,9 @@ private:
     // Counts writes of the saved session by sign-in, logout and deletion, so a refresh that
     // was overtaken by one of them does not overwrite the newer state.
     quint64 m_storeGeneration = 0;
+    // Counts every write of the saved session as it is issued, so a read-merge-write can tell
+    // that another write came in between.
+    quint64 m_saveSerial = 0;
 
     QPointer<LoopbackOAuthRedirectServer> m_activeRedirectServer;
     QPointer<DesktopOAuthCallbackWaiter> m_activeDesktopCallbackWaiter;

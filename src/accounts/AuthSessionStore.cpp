@@ -3,11 +3,24 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
 #include "app/KavrelDiagnostics.h"
+#include "app/KavrelLocalizationStore.h"
 
 AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
     : QObject(parent)
     , m_authService(authService)
 {
+    // One current session: whatever the service saves or removes, for whichever client, is
+    // what the windows show, and what profile refreshes and sign-out start from.
+    if (authService) {
+        connect(authService, &AuthService::sessionSaved, this, [this](const AuthSession &session) {
+            ++m_followedChanges;
+            setSession(session);
+        });
+        connect(authService, &AuthService::savedSessionDeleted, this, [this] {
+            ++m_followedChanges;
+            setSession(std::nullopt);
+        });
+    }
     QPointer<AuthSessionStore> self(this);
     m_restoreTask = spawnTask([self](CancellationToken) -> QCoro::Task<void> {
         if (!self)
@@ -121,9 +134,28 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
         setIsRestoringSession(false);
         co_return;
     }
-    const std::optional<AuthSession> saved = co_await service->loadSavedSession();
+    // A save or removal followed while the restore waited is newer than what it read.
+    const quint64 changes = m_followedChanges;
+    std::optional<AuthSession> saved;
+    std::exception_ptr readError;
+    try {
+        saved = co_await service->loadSavedSession();
+    } catch (...) {
+        readError = std::current_exception();
+    }
     if (!self)
         co_return;
+    if (m_followedChanges != changes) {
+        setIsRestoringSession(false);
+        co_return;
+    }
+    if (readError) {
+        // The keyring did not answer or stayed locked: the session may be there, so it is
+        // kept and the failure shown rather than looking signed out without a word.
+        setErrorMessage(::errorMessage(readError));
+        setIsRestoringSession(false);
+        co_return;
+    }
     if (!saved) {
         setIsRestoringSession(false);
         co_return;
@@ -144,7 +176,9 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
     if (!self || !service)
         co_return;
     if (refreshed) {
-        setSession(*refreshed);
+        // Published when the service saved it.
+    } else if (m_followedChanges != changes) {
+        // Another client signed in, refreshed or out meanwhile; that state stands.
     } else if (isCancellation(error)) {
         // A sign-in or sign-out overtook the refresh; it has set the state.
     } else if (AuthService::isTransientFailure(error)) {
@@ -172,6 +206,7 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
     if (!service)
         throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
 
+    const quint64 changes = m_followedChanges;
     std::optional<AuthSession> session;
     std::exception_ptr error;
     try {
@@ -182,7 +217,9 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
     if (!self)
         throw CancellationError();
     if (session) {
-        setSession(*session);
+        // A session read before a save that was followed meanwhile is older than the one shown.
+        if (m_followedChanges == changes)
+            setSession(*session);
         setErrorMessage(std::nullopt);
         co_return *session;
     }
@@ -199,7 +236,7 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
             std::rethrow_exception(error);
         setSession(std::nullopt);
         const QString key = loginExpiredKey();
-        setErrorMessage(m_localizer ? m_localizer(key) : key);
+        setErrorMessage(m_localizer ? m_localizer(key) : KavrelLocalizationStore::shared().localized(key));
     }
     std::rethrow_exception(error);
 }
@@ -225,10 +262,10 @@ QCoro::Task<void> AuthSessionStore::refreshCurrentUserProfile()
     }
     if (!service)
         throw CancellationError();
-    AuthSession updated = co_await service->refreshCurrentUserProfile(session);
+    // The merged session is saved, and so published, by the service.
+    co_await service->refreshCurrentUserProfile(session);
     if (!self)
         co_return;
-    setSession(updated);
     setErrorMessage(std::nullopt);
 }
 

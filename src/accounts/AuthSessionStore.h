@@ -33,7 +33,8 @@ class AuthSessionStore final : public QObject
     Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
 
 public:
-    // Localizes the key of the "login expired" text; without one the key is shown as is.
+    // Localizes the key of the "login expired" text; without one the application's
+    // localization store does.
     using Localizer = std::function<QString(const QString &key)>;
 
     explicit AuthSessionStore(AuthService *authService, QObject *parent = nullptr);
@@ -65,6 +66,8 @@ public:
     // expired. Sign in again to continue.". The error is thrown on in every case.
     QCoro::Task<AuthSession> ensureActiveSession();
     // Fetches the profile and publishes the merged session. Errors are thrown unchanged.
+    // (The published session follows every save of the service, so its tokens are the
+    // current ones.)
     QCoro::Task<void> refreshCurrentUserProfile();
     // Ends the running sign-in: a waiting provider sign-in and the running e-mail step,
     // whose request is aborted. Does nothing unless a sign-in runs.
@@ -115,6 +118,9 @@ private:
     std::optional<AuthenticationProvider> m_activeAuthenticationProvider;
     std::optional<QString> m_errorMessage;
 
+    // Counts the saves and removals of the saved session followed from the service, so work
+    // that read the session earlier does not publish it over a newer one.
+    quint64 m_followedChanges = 0;
     TaskHandle<void> m_restoreTask;
     // The running e-mail step; cancelAuthentication() aborts it.
     CancellationToken m_emailOperationToken;

@@ -1,5 +1,6 @@
 #include "accounts/LoopbackOAuthRedirectServer.h"
 
+#include <QMetaObject>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -61,15 +62,21 @@ void LoopbackOAuthRedirectServer::cancelListener()
 
 void LoopbackOAuthRedirectServer::finishCallback(std::variant<QUrl, std::exception_ptr> result)
 {
+    // The listener closes first: a caller resumed below may delete this server at once, so
+    // resuming it is the last thing done here.
+    cancelListener();
     if (auto *url = std::get_if<QUrl>(&result)) {
-        if (!m_callbackContinuation.resume(*url))
+        if (m_callbackContinuation.isPending())
+            m_callbackContinuation.resume(*url);
+        else
             m_bufferedCallbackURL = *url;
     } else {
         auto error = std::get<std::exception_ptr>(result);
-        if (!m_callbackContinuation.fail(error))
+        if (m_callbackContinuation.isPending())
+            m_callbackContinuation.fail(error);
+        else
             m_terminalError = error;
     }
-    cancelListener();
 }
 
 QCoro::Task<QUrl> LoopbackOAuthRedirectServer::waitForCallback()
@@ -125,7 +132,9 @@ void LoopbackOAuthRedirectServer::onReadyRead(QTcpSocket *socket)
     }
     url.setQuery(target.query(QUrl::FullyEncoded), QUrl::StrictMode);
     answer(socket, 200, "OK", "Sign-in finished. You can close this window and return to КАВРЕЛ.");
-    finishCallback(url);
+    // On the next turn, outside the socket's signal: the resumed caller may delete this
+    // server, and the socket with it.
+    QMetaObject::invokeMethod(this, [this, url] { finishCallback(url); }, Qt::QueuedConnection);
 }
 
 void LoopbackOAuthRedirectServer::answer(QTcpSocket *socket, int status, const QByteArray &reason, const QByteArray &text)

@@ -8,16 +8,18 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
-// A suspended caller that is resumed exactly once, with a value or an error. The owner
+// Suspended callers that are resumed exactly once, with one value or one error. The owner
 // keeps the continuation while someone waits and clears it before resuming, so every later
-// outcome finds it empty. Main thread only.
+// outcome finds it empty. A second install() while one is pending joins it: both callers
+// get the same outcome, and neither is left suspended. Main thread only.
 template<typename T>
 class OneShotContinuation
 {
     struct State
     {
-        std::coroutine_handle<> handle;
+        std::vector<std::coroutine_handle<>> handles;
         std::optional<T> value;
         std::exception_ptr error;
         bool done = false;
@@ -29,12 +31,13 @@ public:
     public:
         explicit Awaiter(std::shared_ptr<State> state) : m_state(std::move(state)) {}
         bool await_ready() const noexcept { return m_state->done; }
-        void await_suspend(std::coroutine_handle<> handle) { m_state->handle = handle; }
+        void await_suspend(std::coroutine_handle<> handle) { m_state->handles.push_back(handle); }
         T await_resume()
         {
             if (m_state->error)
                 std::rethrow_exception(m_state->error);
-            return std::move(*m_state->value);
+            // A copy: every joined caller reads the same value.
+            return *m_state->value;
         }
 
     private:
@@ -43,10 +46,11 @@ public:
 
     bool isPending() const { return m_state != nullptr; }
 
-    // Installs a new continuation and returns what the caller awaits.
+    // Installs a continuation, or joins the pending one, and returns what the caller awaits.
     Awaiter install()
     {
-        m_state = std::make_shared<State>();
+        if (!m_state)
+            m_state = std::make_shared<State>();
         return Awaiter(m_state);
     }
 
@@ -71,11 +75,13 @@ public:
     }
 
 private:
+    // The owner may be gone once the first caller runs again: only the state is touched.
     static void complete(const std::shared_ptr<State> &state)
     {
         state->done = true;
-        if (state->handle)
-            state->handle.resume();
+        const std::vector<std::coroutine_handle<>> handles = std::exchange(state->handles, {});
+        for (std::coroutine_handle<> handle : handles)
+            handle.resume();
     }
 
     std::shared_ptr<State> m_state;

@@ -2,6 +2,7 @@
 
 #include "accounts/AuthJsonReading.h"
 #include "accounts/AuthService.h"
+#include "base/Dates.h"
 #include "base/Json.h"
 
 namespace {
@@ -30,6 +31,10 @@ SessionResponse SessionResponse::fromJson(const QJsonObject &object, const QDate
         response.expiresAt = *date;
     } else if (auto seconds = decodeIfPresent<qint64>(object, {QStringLiteral("expires_in"), QStringLiteral("expiresIn")}, &readInteger)) {
         response.expiresAt = now.addSecs(*seconds);
+        // A lifetime that lands outside the dates the session item can hold would be saved
+        // in a form that never loads again.
+        if (!Dates::isWritable(response.expiresAt))
+            throw JsonDecodeError(QStringLiteral("expires_in"), QStringLiteral("Expiry out of range."));
     } else {
         throw JsonDecodeError(QStringLiteral("expires_at"), QStringLiteral("Expected expires_at, expiresAt, expires_in, or expiresIn."));
     }

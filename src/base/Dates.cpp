@@ -7,8 +7,9 @@ namespace Dates {
 
 std::optional<QDateTime> parseIso8601(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d{1,9}))?(?:(Z)|([+-])(\\d{2}):?(\\d{2}))$"));
+    // Anchored as a whole: a bare "$" would also match before a final line feed.
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
+        "([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:\\.([0-9]{1,9}))?(?:(Z)|([+-])([0-9]{2}):?([0-9]{2}))")));
     const auto match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -30,15 +31,25 @@ std::optional<QDateTime> parseIso8601(const QString &text)
             return std::nullopt;
         offsetSeconds = (hours * 3600 + minutes * 60) * (match.captured(9) == QLatin1String("-") ? -1 : 1);
     }
-    QDateTime result(date, time, Qt::OffsetFromUTC, offsetSeconds);
-    if (!result.isValid())
+    const QDateTime result = QDateTime(date, time, Qt::OffsetFromUTC, offsetSeconds).toUTC();
+    // An offset can carry a moment past year 9999 or before year 1, which cannot be
+    // written back.
+    if (!isWritable(result))
         return std::nullopt;
-    return result.toUTC();
+    return result;
 }
 
 QString formatIso8601(const QDateTime &dateTime)
 {
     return dateTime.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
+bool isWritable(const QDateTime &dateTime)
+{
+    if (!dateTime.isValid())
+        return false;
+    const int year = dateTime.toUTC().date().year();
+    return year >= 1 && year <= 9999;
 }
 
 } // namespace Dates

@@ -1,5 +1,6 @@
 #include "platform/HttpTransport.h"
 
+#include "base/Async.h"
 #include "base/KavrelError.h"
 #include "platform/NetworkError.h"
 
@@ -7,8 +8,7 @@
 #include <QNetworkReply>
 #include <QTimer>
 
-#include <qcoro/qcoronetworkreply.h>
-
+#include <coroutine>
 #include <memory>
 
 namespace {
@@ -26,6 +26,47 @@ struct SendState
 {
     bool timedOut = false;
     bool cancelled = false;
+    bool tooLarge = false;
+    // The reply was deleted without finishing: its network access manager went away.
+    bool destroyed = false;
+    bool resumed = false;
+    std::coroutine_handle<> handle;
+    QByteArray body;
+};
+
+// Waits for the reply to finish or to be deleted, whichever comes first. A reply deleted
+// with its manager never emits finished; the waiter then resumes on the next turn, outside
+// the destructor that is running.
+class ReplyEndAwaiter
+{
+public:
+    ReplyEndAwaiter(QNetworkReply *reply, std::shared_ptr<SendState> state)
+        : m_reply(reply), m_state(std::move(state)) {}
+
+    bool await_ready() const noexcept { return m_reply->isFinished(); }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        m_state->handle = handle;
+        auto state = m_state;
+        QObject::connect(m_reply, &QNetworkReply::finished, m_reply, [state] {
+            if (state->resumed)
+                return;
+            state->resumed = true;
+            state->handle.resume();
+        });
+        QObject::connect(m_reply, &QObject::destroyed, [state] {
+            if (state->resumed)
+                return;
+            state->resumed = true;
+            state->destroyed = true;
+            kavrel::detail::resumeLater(state->handle);
+        });
+    }
+    void await_resume() const noexcept {}
+
+private:
+    QNetworkReply *m_reply;
+    std::shared_ptr<SendState> m_state;
 };
 
 NetworkError::Kind kindOf(QNetworkReply::NetworkError code)
@@ -80,8 +121,9 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
 {
     token.throwIfCancelled();
     QNetworkAccessManager *manager = m_manager.data();
+    // The client that owned the manager is gone.
     if (!manager)
-        throw NetworkError(NetworkError::Kind::other, QNetworkReply::UnknownNetworkError, QStringLiteral("no network access"));
+        throw CancellationError();
 
     // Our own timer decides about time-outs; Qt's would surface as OperationCanceledError.
     request.setTransferTimeout(0);
@@ -99,6 +141,27 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
     if (m_timeout.count() > 0)
         timer.start(m_timeout);
 
+    // The body is taken as it arrives, and the exchange stops as soon as it is certain to
+    // pass the limit: a decoder never sees more than that, and memory stays bounded.
+    const qint64 limit = m_maximumBodySize;
+    auto readAvailable = [state, raw, limit] {
+        if (state->tooLarge)
+            return;
+        const QVariant announced = raw->header(QNetworkRequest::ContentLengthHeader);
+        const qint64 available = raw->bytesAvailable();
+        if ((announced.isValid() && announced.toLongLong() > limit) || state->body.size() + available > limit) {
+            state->tooLarge = true;
+            raw->abort();
+            return;
+        }
+        if (available > 0)
+            state->body.append(raw->read(available));
+    };
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, readAvailable);
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, readAvailable);
+    // Only the body of the last answer of a followed redirect counts.
+    QObject::connect(raw, &QNetworkReply::redirected, raw, [state] { state->body.clear(); });
+
     // Abort on the next event-loop turn, not inside cancel(): the canceller finishes its
     // own work before this coroutine runs again.
     QPointer<QNetworkReply> weakReply(raw);
@@ -110,23 +173,34 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         });
     });
 
-    co_await raw;
+    co_await ReplyEndAwaiter(raw, state);
 
     token.removeCallback(callbackId);
     timer.stop();
 
+    if (state->destroyed) {
+        // Deleted with its manager; there is nothing left to delete.
+        (void)reply.release();
+        throw CancellationError();
+    }
     if (state->cancelled || token.isCancelled())
         throw CancellationError();
     if (state->timedOut)
         throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
+    readAvailable();
+    if (state->tooLarge)
+        throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
+                           QStringLiteral("the reply is larger than %1 bytes").arg(limit));
 
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() && raw->error() != QNetworkReply::NoError)
         throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
 
     HttpReply result;
-    result.status = status.isValid() ? status.toInt() : 0;
-    result.body = raw->readAll();
+    // A status line without a status code HTTP knows (such as "000") is no HTTP answer.
+    const int code = status.isValid() ? status.toInt() : 0;
+    result.status = code >= 100 && code <= 599 ? code : 0;
+    result.body = std::move(state->body);
     result.headers = raw->rawHeaderPairs();
     result.url = raw->url();
     co_return result;

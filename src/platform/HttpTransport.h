@@ -19,7 +19,7 @@
 // A complete HTTP reply, whatever its status.
 struct HttpReply
 {
-    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme)
+    int status = 0; // 0: the reply was not an HTTP reply (another URL scheme, a status outside 100-599)
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // as received, repeated fields kept apart
     QUrl url;
@@ -32,24 +32,31 @@ struct HttpReply
 
 // Sends one request over a long-lived QNetworkAccessManager and waits for the whole reply.
 // The time-out is our own timer: Qt reports its transfer time-out as a cancellation, which
-// must not read as a user's cancel.
+// must not read as a user's cancel. Reply bodies are capped; each client sets the cap its
+// largest answer needs.
 class HttpTransport final
 {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
+    static constexpr qint64 defaultMaximumBodySize = 4 * 1024 * 1024;
 
     explicit HttpTransport(QNetworkAccessManager *manager);
 
     QNetworkAccessManager *manager() const { return m_manager.data(); }
     std::chrono::milliseconds timeout() const { return m_timeout; }
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+    qint64 maximumBodySize() const { return m_maximumBodySize; }
+    void setMaximumBodySize(qint64 bytes) { m_maximumBodySize = bytes; }
 
-    // Returns the reply for any HTTP status (status 0 for a reply that is not HTTP). Throws NetworkError when no HTTP reply came,
-    // and CancellationError when the token is cancelled (the request is aborted at once).
+    // Returns the reply for any HTTP status (status 0 for a reply that is not HTTP). Throws
+    // NetworkError when no HTTP reply came, and responseTooLarge (the exchange is aborted)
+    // for a body over the cap. Throws CancellationError when the token is cancelled (the
+    // request is aborted at once) and when the manager is destroyed before the reply ends.
     QCoro::Task<HttpReply> send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
                                 CancellationToken token = CancellationToken()) const;
 
 private:
     QPointer<QNetworkAccessManager> m_manager;
     std::chrono::milliseconds m_timeout = defaultTimeout;
+    qint64 m_maximumBodySize = defaultMaximumBodySize;
 };

@@ -1,6 +1,7 @@
 #include "platform/LibsecretSecretStore.h"
 
 #include "app/KavrelDiagnostics.h"
+#include "base/Async.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -90,17 +91,12 @@ LibsecretSecretStore::CallResult clear(const QByteArray &service, const QByteArr
     return result;
 }
 
-struct WorkerCall
-{
-    std::coroutine_handle<> handle;
-    LibsecretSecretStore::CallResult result;
-};
-
 class WorkerAwaiter
 {
 public:
-    WorkerAwaiter(QObject *worker, QObject *context, std::function<LibsecretSecretStore::CallResult()> work)
-        : m_worker(worker), m_context(context), m_work(std::move(work)), m_call(std::make_shared<WorkerCall>()) {}
+    WorkerAwaiter(QObject *worker, QObject *context, std::function<LibsecretSecretStore::CallResult()> work,
+                  std::shared_ptr<LibsecretSecretStore::PendingCall> call)
+        : m_worker(worker), m_context(context), m_work(std::move(work)), m_call(std::move(call)) {}
 
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> handle)
@@ -109,22 +105,37 @@ public:
         auto call = m_call;
         auto work = m_work;
         QPointer<QObject> context = m_context;
+        // Without a worker (the store is shutting down) the call never runs; the store's
+        // destructor ends it.
         QMetaObject::invokeMethod(
             m_worker,
             [call, work, context] {
                 call->result = work();
                 if (context)
-                    QMetaObject::invokeMethod(context.data(), [call] { call->handle.resume(); }, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(
+                        context.data(),
+                        [call] {
+                            if (call->resumed)
+                                return;
+                            call->resumed = true;
+                            call->handle.resume();
+                        },
+                        Qt::QueuedConnection);
             },
             Qt::QueuedConnection);
     }
-    LibsecretSecretStore::CallResult await_resume() { return std::move(m_call->result); }
+    LibsecretSecretStore::CallResult await_resume()
+    {
+        if (m_call->cancelled)
+            throw CancellationError();
+        return std::move(m_call->result);
+    }
 
 private:
     QObject *m_worker;
     QObject *m_context;
     std::function<LibsecretSecretStore::CallResult()> m_work;
-    std::shared_ptr<WorkerCall> m_call;
+    std::shared_ptr<LibsecretSecretStore::PendingCall> m_call;
 };
 
 } // namespace
@@ -147,6 +158,16 @@ LibsecretSecretStore::~LibsecretSecretStore()
 {
     m_thread->quit();
     m_thread->wait();
+    // Calls whose answer never came back (still queued, or answered after this store began
+    // to go) end with a cancellation on the next turn instead of waiting for ever. Their
+    // callers resume outside this destructor.
+    for (const std::shared_ptr<PendingCall> &call : std::as_const(m_pendingCalls)) {
+        if (call->resumed)
+            continue;
+        call->resumed = true;
+        call->cancelled = true;
+        kavrel::detail::resumeLater(call->handle);
+    }
 }
 
 bool LibsecretSecretStore::meansServiceMissing(quint32 domain, int code)
@@ -181,7 +202,11 @@ void LibsecretSecretStore::switchToMemory(const QString &reason)
 
 QCoro::Task<LibsecretSecretStore::CallResult> LibsecretSecretStore::runOnWorker(std::function<CallResult()> work)
 {
-    CallResult result = co_await WorkerAwaiter(m_worker.data(), this, std::move(work));
+    auto call = std::make_shared<PendingCall>();
+    m_pendingCalls.append(call);
+    // Throws CancellationError, without touching this store, when the store went first.
+    CallResult result = co_await WorkerAwaiter(m_worker.data(), this, std::move(work), call);
+    m_pendingCalls.removeOne(call);
     co_return result;
 }
 
@@ -196,7 +221,7 @@ QCoro::Task<std::optional<QByteArray>> LibsecretSecretStore::load(QString accoun
             co_return result.data;
         if (!result.serviceUnavailable) {
             qCWarning(KavrelDiagnostics::app()).noquote() << "Reading the secret store failed:" << result.error;
-            co_return std::nullopt;
+            throw SecretStoreError(result.error);
         }
         switchToMemory(result.error);
     }

@@ -3,10 +3,15 @@
 #include "platform/InMemorySecretStore.h"
 #include "platform/SecretStore.h"
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 
+#ifndef Q_MOC_RUN // moc cannot parse <coroutine>
+#include <coroutine>
+#endif
 #include <functional>
+#include <memory>
 
 class QThread;
 
@@ -43,6 +48,16 @@ public:
         QString error;
     };
 
+    // A call handed to the worker thread. The worker writes the result before it posts the
+    // resumption back; everything else is touched on the store's thread only.
+    struct PendingCall
+    {
+        std::coroutine_handle<> handle;
+        CallResult result;
+        bool resumed = false;
+        bool cancelled = false;
+    };
+
 private:
     QCoro::Task<CallResult> runOnWorker(std::function<CallResult()> work);
     void switchToMemory(const QString &reason);
@@ -52,4 +67,5 @@ private:
     QPointer<QObject> m_worker;
     InMemorySecretStore *m_memory = nullptr;
     bool m_unavailable = false;
+    QList<std::shared_ptr<PendingCall>> m_pendingCalls;
 };

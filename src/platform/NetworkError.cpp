@@ -9,6 +9,8 @@ QString NetworkError::message() const
         return QStringLiteral("Could not connect to the server.");
     case Kind::connectionLost:
         return QStringLiteral("The network connection was lost.");
+    case Kind::responseTooLarge:
+        return QStringLiteral("The server's reply is too large.");
     case Kind::other:
         break;
     }

@@ -14,6 +14,8 @@ public:
         timedOut,
         cannotConnect,
         connectionLost,
+        // The reply's body passed the client's cap; the exchange was aborted.
+        responseTooLarge,
         other,
     };
 

@@ -10,7 +10,7 @@
 
 #include <optional>
 
-// Saving a secret failed.
+// Reading or saving a secret failed.
 class SecretStoreError final : public KavrelError
 {
 public:
@@ -31,7 +31,9 @@ public:
     explicit SecretStore(QObject *parent = nullptr) : QObject(parent) {}
     ~SecretStore() override = default;
 
-    // The stored data, or nothing when there is none or it cannot be read.
+    // The stored data, or nothing when there is none. Throws SecretStoreError when the store
+    // could not be read (a time-out, a locked keyring, a dismissed unlock prompt): the item
+    // may well be there, so a caller must not take that for "signed out".
     virtual QCoro::Task<std::optional<QByteArray>> load(QString account) = 0;
     // Stores the data, replacing what the account held. Throws SecretStoreError.
     virtual QCoro::Task<void> save(QByteArray data, QString account) = 0;

@@ -164,6 +164,8 @@ QCoro::Task<QByteArray> KavrelBillingService::performRequest(QUrl url, QByteArra
     request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
 
     const HttpReply reply = co_await m_transport.send(request, method, body, token);
+    if (reply.status == 0)
+        throw KavrelBillingServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299)
         throw KavrelBillingServiceError::requestFailed(failureMessage(reply.status, reply.body));
     co_return reply.body;

@@ -73,10 +73,13 @@ std::optional<QString> formattedDate(const std::optional<QDateTime> &date)
 }
 
 // Qt's network errors that stand for a temporary condition of the network or the host:
-// timed out, host not found, cannot connect, connection lost, not connected.
+// timed out, host not found, cannot connect, connection lost, not connected. Qt has no code
+// of its own for "network unreachable" or "host unreachable" (no route, as when offline):
+// those socket errors arrive as the unknown network error.
 bool isTransientCode(QNetworkReply::NetworkError code)
 {
     switch (code) {
+    case QNetworkReply::UnknownNetworkError:
     case QNetworkReply::TimeoutError:
     case QNetworkReply::ProxyTimeoutError:
     case QNetworkReply::HostNotFoundError:
@@ -110,6 +113,7 @@ MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authServ
     , m_manager(new QNetworkAccessManager(this))
     , m_transport(m_manager)
 {
+    m_transport.setMaximumBodySize(maximumReplyBodySize);
 }
 
 MeetingSessionHistoryService::~MeetingSessionHistoryService() = default;
@@ -203,6 +207,8 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
 
     const HttpReply reply = co_await m_transport.send(request, QByteArrayLiteral("POST"), body, token);
 
+    if (reply.status == 0)
+        throw MeetingSessionHistoryServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299) {
         if (auto error = graphqlRequestError(reply.body))
             throw *error;
@@ -260,6 +266,11 @@ bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_
     } catch (...) {
         return false;
     }
+}
+
+bool MeetingSessionHistoryService::isOutdatedRevisionError(const std::exception_ptr &error)
+{
+    return error && errorMessage(error).contains(QLatin1String("revision is outdated"), Qt::CaseInsensitive);
 }
 
 // ---- Operations ----
@@ -384,7 +395,7 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
         throw CancellationError();
     if (!failure)
         co_return state;
-    if (!errorMessage(failure).contains(QLatin1String("revision is outdated"), Qt::CaseInsensitive))
+    if (!isOutdatedRevisionError(failure))
         std::rethrow_exception(failure);
 
     // Someone else saved in between: take the server's revision and try once more.
@@ -400,6 +411,19 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
     const qint64 currentRevision = response.meetingSessionRevision.revision;
     state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
                                                               currentRevision, snapshot, token);
+    co_return state;
+}
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionAtRevision(
+    QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot, CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+    const MeetingSessionHistoryRemoteState state = co_await updateSessionRecoveringUnreadableContent(
+        configuration.graphQLEndpoint, session.accessToken, id, revision, snapshot, token);
     co_return state;
 }
 

@@ -52,6 +52,8 @@ public:
 
     // The recovery of an uncertain start looks through this many recent meetings.
     static constexpr qint64 recoveryLookupLimit = 50;
+    // The largest answer taken: a long meeting's detail with its transcript and translation.
+    static constexpr qint64 maximumReplyBodySize = 32 * 1024 * 1024;
 
     // Resolves the base URL and default workspace with the auth service's configuration store.
     explicit MeetingSessionHistoryService(AuthService *authService, QObject *parent = nullptr);
@@ -72,6 +74,12 @@ public:
     QCoro::Task<MeetingSessionHistoryRemoteState> updateSession(QString id, qint64 revision,
                                                                 MeetingSessionHistorySnapshot snapshot,
                                                                 CancellationToken token = CancellationToken());
+    // Writes the whole snapshot over the record at exactly this revision (resending once as
+    // a content snapshot like updateSession). An outdated revision fails, see
+    // isOutdatedRevisionError(), instead of being retried over what another client saved.
+    QCoro::Task<MeetingSessionHistoryRemoteState> updateSessionAtRevision(QString id, qint64 revision,
+                                                                          MeetingSessionHistorySnapshot snapshot,
+                                                                          CancellationToken token = CancellationToken());
     QCoro::Task<MeetingSessionHistoryListPage> fetchSessions(MeetingSessionHistoryListQuery query,
                                                              CancellationToken token = CancellationToken());
     // A null record in the answer fails with a JsonDecodeError.
@@ -79,9 +87,11 @@ public:
     QCoro::Task<void> deleteSession(QString id, CancellationToken token = CancellationToken());
 
     // True for failures that a later attempt may get past: the request timed out, the host
-    // was not found or refused, the connection was lost, no network. False for everything
+    // was not found, refused or unreachable, the connection was lost, no network. False for everything
     // else: HTTP answers of any status, this service's errors, decoding, cancellation.
     static bool isTransientNetworkError(const std::exception_ptr &error);
+    // True when the server refused an update because the quoted revision is not its own.
+    static bool isOutdatedRevisionError(const std::exception_ptr &error);
 
     // Throws MeetingSessionHistoryServiceError::invalidBackendBaseURL.
     Configuration makeConfiguration(const AuthSession &session) const;

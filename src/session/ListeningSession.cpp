@@ -600,6 +600,18 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
 
 void ListeningSession::configureSystemAudioRouting()
 {
+    QPointer<ListeningSession> self(this);
+    const QUuid generation = m_streamingSessionGeneration.current();
+    m_services.systemAudio->setErrorHandler([self, generation](const QString &message) {
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(), [self, message, generation] {
+                if (self)
+                    self->handleSystemAudioRuntimeError(message, generation);
+            },
+            Qt::QueuedConnection);
+    });
     QPointer<MixedAudioStreamMixer> mixer(m_services.mixer.get());
     // One queued path from the capture thread to the mixer keeps the chunks in capture order.
     m_services.systemAudio->setLiveAudioDataHandler([mixer](const QByteArray &chunk) {
@@ -620,6 +632,23 @@ void ListeningSession::configureMixedAudioOutput()
     SpeechToTextStream *speech = m_services.speechToText.get();
     m_services.mixer->setOutputHandler(
         [recorder, speech](QByteArray chunk) { return deliverMixedChunk(recorder, speech, std::move(chunk)); });
+}
+
+void ListeningSession::handleSystemAudioRuntimeError(const QString &message, const QUuid &generation)
+{
+    if (!m_streamingSessionGeneration.isCurrent(generation) || !m_isSystemAudioListening)
+        return;
+    qCWarning(KavrelDiagnostics::session()).noquote() << QStringLiteral("system audio lost message=%1").arg(message);
+    // Without the computer's audio the session has nothing to listen to: it ends and is saved.
+    setErrorMessage(message);
+    QPointer<ListeningSession> self(this);
+    spawnTask([self, message](CancellationToken) -> QCoro::Task<void> {
+        if (!self)
+            co_return;
+        co_await self->stopAfterFailure();
+        if (self)
+            self->setErrorMessage(message);
+    });
 }
 
 void ListeningSession::handleLiveTranscriptionRuntimeError(const QString &message, const QUuid &generation)

@@ -119,6 +119,7 @@ private:
     void configureMixedAudioOutput();
     void installSpeechHandlersFor(const QUuid &generation);
     void handleLiveTranscriptionRuntimeError(const QString &message, const QUuid &generation);
+    void handleSystemAudioRuntimeError(const QString &message, const QUuid &generation);
     void setSystemAudioListening(bool listening);
     void setStreamingSessionPrepared(bool prepared);
     void setLastRecordingPath(std::optional<QString> path);

@@ -37,10 +37,13 @@ MicrophoneControl::MicrophoneControl(MicrophoneDirectory *directory, MixedAudioS
     , m_mixer(mixer)
     , m_microphone(directory->makeMicrophone())
 {
+    // The device list is read from the audio server's cache, which fills and changes later.
+    m_directory->setDevicesChangedHandler([this] { refreshAvailableMicrophones(); });
 }
 
 MicrophoneControl::~MicrophoneControl()
 {
+    m_directory->setDevicesChangedHandler(nullptr);
     m_microphone->setLiveAudioDataHandler(nullptr);
     m_microphone->setErrorHandler(nullptr);
     m_microphone->setLevelHandler(nullptr);
@@ -311,7 +314,8 @@ QCoro::Task<void> MicrophoneControl::switchOn()
         }
         qCInfo(KavrelDiagnostics::session()).noquote()
             << QStringLiteral("microphone capture toggled enabled=true system=%1 device=%2")
-                   .arg(flag(m_session->isSystemAudioListening()), m_selectedMicrophoneID);
+                   .arg(flag(m_session->isSystemAudioListening()),
+                        selectedMicrophoneListName().isEmpty() ? m_selectedMicrophoneID : selectedMicrophoneListName());
         setMicrophoneBusy(false);
         co_return;
     }

@@ -54,6 +54,8 @@ QString PublishedTranscript::text(Column column) const
     const ColumnRows &rows = columnRows(column);
     if (!rows.textValid) {
         rows.textCache = renderText(entries(column), false, true);
+        // Room for the rows still to come, so that appending one is not a copy of the whole.
+        rows.textCache.reserve(rows.textCache.size() + rows.textCache.size() / 2 + 4096);
         rows.textValid = true;
     }
     return rows.textCache;

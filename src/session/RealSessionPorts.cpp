@@ -5,30 +5,9 @@
 #include "audio/SystemAudioCaptureService.h"
 #include "speech/DeepgramLiveTranscriptionService.h"
 
-#include <type_traits>
+#include "app/KavrelDiagnostics.h"
+#include "platform/PulseAudioContext.h"
 
-namespace {
-
-// The audio services are changing under a parallel branch (a lost system capture gets reported,
-// the microphone stop becomes awaitable). These two forward to whichever form is present.
-template<typename Service>
-void forwardErrorHandler(Service &service, AudioErrorHandler handler)
-{
-    if constexpr (requires { service.setErrorHandler(handler); })
-        service.setErrorHandler(std::move(handler));
-}
-
-template<typename Service>
-QCoro::Task<void> stopMicrophoneService(Service *service)
-{
-    if constexpr (std::is_void_v<decltype(service->stopCapture())>)
-        service->stopCapture();
-    else
-        co_await service->stopCapture();
-    co_return;
-}
-
-} // namespace
 
 RealSystemAudioSource::RealSystemAudioSource(std::unique_ptr<SystemAudioCaptureService> service)
     : m_service(std::move(service))
@@ -44,7 +23,7 @@ void RealSystemAudioSource::setLiveAudioDataHandler(AudioChunkHandler handler)
 
 void RealSystemAudioSource::setErrorHandler(AudioErrorHandler handler)
 {
-    forwardErrorHandler(*m_service, std::move(handler));
+    m_service->setErrorHandler(std::move(handler));
 }
 
 QCoro::Task<void> RealSystemAudioSource::startCapture()
@@ -87,7 +66,13 @@ QCoro::Task<void> RealMicrophoneSource::startCapture(QString deviceID)
 
 QCoro::Task<void> RealMicrophoneSource::stopCapture()
 {
-    co_await stopMicrophoneService(m_service.get());
+    // A microphone lost for good was reported through the error handler already; its stop
+    // repeats that failure, which the session does not show twice.
+    try {
+        co_await m_service->stopCapture();
+    } catch (const std::exception &error) {
+        qCInfo(KavrelDiagnostics::audio()).noquote() << "microphone stop reported:" << error.what();
+    }
 }
 
 std::vector<MicrophoneInputDevice> RealMicrophoneDirectory::availableDevices()
@@ -98,6 +83,14 @@ std::vector<MicrophoneInputDevice> RealMicrophoneDirectory::availableDevices()
 std::optional<QString> RealMicrophoneDirectory::defaultDeviceID()
 {
     return MicrophoneCaptureService::defaultDeviceID();
+}
+
+void RealMicrophoneDirectory::setDevicesChangedHandler(std::function<void()> handler)
+{
+    QObject::disconnect(m_devicesChanged);
+    if (handler)
+        m_devicesChanged = QObject::connect(PulseAudioContext::shared().get(), &PulseAudioContext::devicesChanged,
+                                            std::move(handler));
 }
 
 std::unique_ptr<MicrophoneSource> RealMicrophoneDirectory::makeMicrophone()

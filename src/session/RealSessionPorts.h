@@ -4,6 +4,8 @@
 
 #include "session/SessionPorts.h"
 
+#include <QObject>
+
 #include <memory>
 
 class DeepgramLiveTranscriptionService;
@@ -47,9 +49,15 @@ private:
 class RealMicrophoneDirectory final : public MicrophoneDirectory
 {
 public:
+    ~RealMicrophoneDirectory() override { QObject::disconnect(m_devicesChanged); }
+
     std::vector<MicrophoneInputDevice> availableDevices() override;
+    void setDevicesChangedHandler(std::function<void()> handler) override;
     std::optional<QString> defaultDeviceID() override;
     std::unique_ptr<MicrophoneSource> makeMicrophone() override;
+
+private:
+    QMetaObject::Connection m_devicesChanged;
 };
 
 class RealSessionRecorder final : public SessionRecorder

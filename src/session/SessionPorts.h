@@ -18,6 +18,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,7 +32,7 @@ class SystemAudioSource
 public:
     virtual ~SystemAudioSource() = default;
     virtual void setLiveAudioDataHandler(AudioChunkHandler handler) = 0;
-    // Reports a capture that was lost while running (the audio server went away).
+    // Reports, on the main thread, a capture that was lost while running and did not come back.
     virtual void setErrorHandler(AudioErrorHandler handler) = 0;
     // Throws the capture's error when it cannot start.
     virtual QCoro::Task<void> startCapture() = 0;
@@ -60,6 +61,8 @@ public:
     virtual ~MicrophoneDirectory() = default;
     virtual std::vector<MicrophoneInputDevice> availableDevices() = 0;
     virtual std::optional<QString> defaultDeviceID() = 0;
+    // Called on the main thread whenever devices come or go.
+    virtual void setDevicesChangedHandler(std::function<void()> handler) = 0;
     virtual std::unique_ptr<MicrophoneSource> makeMicrophone() = 0;
 };
 

@@ -175,9 +175,10 @@ private Q_SLOTS:
         AuthService *service = m_service.get();
         auto caller = spawnTask([service](CancellationToken) { return service->activeSession(); });
         QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)) == 1; }));
-        // The logout is answered at once, while the refresh reply is still on its way.
+        // The logout (of a caller that knows no tokens) is answered at once, while the
+        // refresh reply is still on its way.
         m_backend->route("POST", QString::fromLatin1(FakeAuthBackend::logoutPath), FakeResponse::empty(204));
-        QVERIFY(runTask(m_service->logout(original.accessToken, original.refreshToken)).succeeded());
+        QVERIFY(runTask(m_service->logout(std::nullopt, std::nullopt)).succeeded());
         QVERIFY(FakeBackend::waitUntil([&] { return caller.isFinished(); }));
         // Signed out stays signed out: the late refresh result is not written back.
         QVERIFY(!store()->value(account));
@@ -186,6 +187,67 @@ private Q_SLOTS:
             co_return session;
         }(caller));
         QCOMPARE(result.errorText(), AuthService::signInRequiredText());
+    }
+
+    void logoutDuringARefreshRevokesTheRotatedToken()
+    {
+        const AuthSession original = saveSession(10);
+        m_auth->setReplyDelay(150);
+        AuthService *service = m_service.get();
+        auto caller = spawnTask([service](CancellationToken) { return service->activeSession(); });
+        QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)) == 1; }));
+        QVERIFY(runTask(m_service->logout(original.accessToken, original.refreshToken)).succeeded());
+        QVERIFY(caller.isFinished());
+        const auto rotated = runTask([](TaskHandle<AuthSession> handle) -> QCoro::Task<AuthSession> {
+            AuthSession session = co_await handle.result();
+            co_return session;
+        }(caller));
+        QVERIFY2(rotated.succeeded(), qPrintable(rotated.errorText()));
+        const RecordedRequest logout = m_backend->requests(QString::fromLatin1(FakeAuthBackend::logoutPath)).last();
+        QCOMPARE(logout.json().value(QStringLiteral("refresh_token")).toString(), rotated.value->refreshToken);
+        QCOMPARE(logout.header("Authorization"), "Bearer " + rotated.value->accessToken.toUtf8());
+        QVERIFY(!m_auth->isRefreshTokenValid(rotated.value->refreshToken));
+        QVERIFY(!store()->value(account));
+    }
+
+    void profileMergesIntoTheCurrentSession()
+    {
+        // The profile request is slow; meanwhile another client refreshes the tokens.
+        const AuthSession original = saveSession(3600);
+        QJsonObject profile{{QStringLiteral("id"), original.user.id}, {QStringLiteral("display_name"), QStringLiteral("Countess")}};
+        m_backend->route("GET", QString::fromLatin1(FakeAuthBackend::mePath), FakeResponse::json(200, profile).withDelay(300));
+        AuthService *service = m_service.get();
+        auto profileRefresh = spawnTask([service, original](CancellationToken) { return service->refreshCurrentUserProfile(original); });
+        QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::mePath)) == 1; }));
+        m_now = m_now.addSecs(3590);
+        const auto refreshed = runTask(m_service->activeSession());
+        QVERIFY2(refreshed.succeeded(), qPrintable(refreshed.errorText()));
+        QVERIFY(!profileRefresh.isFinished());
+
+        QVERIFY(FakeBackend::waitUntil([&] { return profileRefresh.isFinished(); }));
+        QCOMPARE(saved()->refreshToken, refreshed.value->refreshToken);
+        QCOMPARE(saved()->accessToken, refreshed.value->accessToken);
+        QCOMPARE(saved()->user.displayName, QStringLiteral("Countess"));
+        // The rotated token is still the saved one, so the next refresh works.
+        m_now = m_now.addSecs(3600);
+        const auto next = runTask(m_service->activeSession());
+        QVERIFY2(next.succeeded(), qPrintable(next.errorText()));
+    }
+
+    void destroyedServiceEndsItsRequestsWithCancellation()
+    {
+        saveSession(10);
+        m_backend->route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath), FakeResponse::hang());
+        AuthService *service = m_service.get();
+        auto caller = spawnTask([service](CancellationToken) { return service->activeSession(); });
+        QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)) == 1; }));
+        m_service.reset();
+        QVERIFY(FakeBackend::waitUntil([&] { return caller.isFinished(); }));
+        const auto result = runTask([](TaskHandle<AuthSession> handle) -> QCoro::Task<AuthSession> {
+            AuthSession session = co_await handle.result();
+            co_return session;
+        }(caller));
+        QVERIFY(result.isCancellation());
     }
 
     void unreadableItem()
@@ -387,6 +449,14 @@ private Q_SLOTS:
         QTest::newRow("session without any refresh token")
             << 200 << QByteArray(j("{'access_token':'a','expires_in':60,'user':{'id':'u','email':'e@x'}}")) << invalid;
         QTest::newRow("empty 200") << 200 << QByteArray() << invalid;
+        // Expiries that no saved session could hold are refused, never saved unreadable.
+        const QByteArray session = j("{'access_token':'a','refresh_token':'r',%1,'user':{'id':'u','email':'e@x'}}");
+        QTest::newRow("expires_in past year 9999")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_in\":253402300800")).toUtf8() << invalid;
+        QTest::newRow("expires_in of the largest integer")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_in\":9223372036854775807")).toUtf8() << invalid;
+        QTest::newRow("expires_at past year 9999 in UTC")
+            << 200 << QString::fromUtf8(session).arg(QStringLiteral("\"expires_at\":\"9999-12-31T23:59:59-23:59\"")).toUtf8() << invalid;
     }
 
     void unusableLoginReplies()

@@ -1,6 +1,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
+#include "app/KavrelLocalizationStore.h"
 #include "platform/InMemorySecretStore.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
@@ -14,6 +15,32 @@
 namespace {
 
 const QString account = QString::fromLatin1(AuthService::sessionAccount);
+
+// A secret store whose reads can fail, as a keyring does when D-Bus times out or the user
+// dismisses its unlock prompt.
+class FlakySecretStore final : public SecretStore
+{
+public:
+    InMemorySecretStore items;
+    bool failReads = false;
+
+    QCoro::Task<std::optional<QByteArray>> load(QString name) override
+    {
+        if (failReads)
+            throw SecretStoreError(QStringLiteral("Timeout was reached"));
+        co_return items.value(name);
+    }
+    QCoro::Task<void> save(QByteArray data, QString name) override
+    {
+        items.setValue(name, data);
+        co_return;
+    }
+    QCoro::Task<void> remove(QString name) override
+    {
+        items.removeValue(name);
+        co_return;
+    }
+};
 
 } // namespace
 
@@ -176,6 +203,93 @@ private Q_SLOTS:
         QCOMPARE(sessionStore->errorMessage().value_or(QString()), message);
         if (!succeeds && staysSignedIn)
             QCOMPARE(sessionStore->session(), std::optional<AuthSession>(published));
+    }
+
+    void expiredLoginTextIsLocalizedByDefault()
+    {
+        m_backend->route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath),
+                         FakeAuthBackend::errorReply(401, QStringLiteral("message"), QStringLiteral("Token revoked")));
+        auto sessionStore = restoredStore();
+        sessionStore->setSession(saveSession(30));
+        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+        QVERIFY(!runTask(sessionStore->ensureActiveSession()).succeeded());
+        QVERIFY(!sessionStore->isAuthenticated());
+        const QString key = AuthSessionStore::loginExpiredKey();
+        QCOMPARE(sessionStore->errorMessageText(), KavrelLocalizationStore::shared().localized(key));
+        QVERIFY(sessionStore->errorMessageText() != key);
+    }
+
+    void followsEverySaveOfTheService()
+    {
+        saveSession(3600);
+        auto sessionStore = restoredStore();
+        const AuthSession restored = *sessionStore->session();
+
+        // An hour on, the proxy (or billing, or history) asks for a token and gets it refreshed.
+        m_now = m_now.addSecs(3590);
+        m_auth->setSessionLifetimeSeconds(7200);
+        const auto proxied = runTask(m_service->activeSession());
+        QVERIFY2(proxied.succeeded(), qPrintable(proxied.errorText()));
+        QVERIFY(proxied.value->refreshToken != restored.refreshToken);
+        QCOMPARE(sessionStore->session(), std::optional<AuthSession>(*proxied.value));
+
+        // The profile refresh starts from the live tokens.
+        m_auth->setProfileOverride(QJsonObject{{QStringLiteral("display_name"), QStringLiteral("Countess")}});
+        const auto profile = runTask(sessionStore->refreshCurrentUserProfile());
+        QVERIFY2(profile.succeeded(), qPrintable(profile.errorText()));
+        QCOMPARE(sessionStore->currentUser()->displayName, QStringLiteral("Countess"));
+        QCOMPARE(sessionStore->session()->refreshToken, proxied.value->refreshToken);
+
+        // Sign-out revokes the live refresh token.
+        sessionStore->signOut();
+        QVERIFY(FakeBackend::waitUntil([&] { return !sessionStore->isSigningOut(); }));
+        QCOMPARE(m_backend->requests(QString::fromLatin1(FakeAuthBackend::logoutPath)).last().json().value(QStringLiteral("refresh_token")).toString(),
+                 proxied.value->refreshToken);
+        QVERIFY(!m_auth->isRefreshTokenValid(proxied.value->refreshToken));
+        QVERIFY(!sessionStore->isAuthenticated());
+
+        // A sign-in made outside the store (the second-factor screen) shows too, and so does
+        // its removal.
+        m_auth->addAccount(QStringLiteral("grace@example.org"), QStringLiteral("hopper1906"), QStringLiteral("Grace"), false);
+        QVERIFY(runTask(m_service->loginWithEmail(QStringLiteral("grace@example.org"), QStringLiteral("hopper1906"))).succeeded());
+        QCOMPARE(sessionStore->currentUser()->email, QStringLiteral("grace@example.org"));
+        runTask(m_service->deleteSavedSession());
+        QVERIFY(!sessionStore->isAuthenticated());
+    }
+
+    void unreadableSecretStoreKeepsTheItem()
+    {
+        auto *secrets = new FlakySecretStore();
+        m_service = std::make_unique<AuthService>(TestAuth::configurationFor(m_backend->baseUrl()), secrets);
+        m_service->setClock([this] { return m_now; });
+        AuthSession session = TestAuth::defaultSession();
+        session.expiresAt = m_now.addSecs(30);
+        m_auth->registerSession(session);
+        secrets->items.setValue(account, session.toJsonBytes());
+        secrets->failReads = true;
+
+        // At start-up: not signed in, but told why, and the item stays.
+        AuthSessionStore sessionStore(m_service.get());
+        runTask(sessionStore.restored());
+        QVERIFY(!sessionStore.isRestoringSession());
+        QVERIFY(!sessionStore.isAuthenticated());
+        QCOMPARE(sessionStore.errorMessageText(), AuthService::readFailedText());
+        QVERIFY(secrets->items.value(account));
+
+        // Near expiry, before a backend action: the failure is reported, nothing is deleted.
+        sessionStore.setSession(session);
+        const auto result = runTask(sessionStore.ensureActiveSession());
+        QCOMPARE(result.errorAs<SecretStoreError>()->message(), AuthService::readFailedText());
+        QVERIFY(sessionStore.isAuthenticated());
+        QCOMPARE(sessionStore.errorMessageText(), AuthService::readFailedText());
+        QCOMPARE(secrets->items.value(account), std::optional<QByteArray>(session.toJsonBytes()));
+        QCOMPARE(m_backend->requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)), 0);
+
+        // Once the keyring answers again, the same item signs the user in.
+        secrets->failReads = false;
+        QVERIFY(runTask(sessionStore.ensureActiveSession()).succeeded());
+        QVERIFY(sessionStore.isAuthenticated());
+        QVERIFY(!sessionStore.errorMessage());
     }
 
     void emailLoginGuardsAndPublishes()

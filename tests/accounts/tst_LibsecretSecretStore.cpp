@@ -1,6 +1,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "platform/LibsecretSecretStore.h"
+#include "support/FakeBackend.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
@@ -69,6 +70,24 @@ private Q_SLOTS:
         QVERIFY(runTask(store.remove(account)).succeeded()); // an absent item is no error
         QCOMPARE(*runTask(store.load(QStringLiteral("other-account"))).value, std::optional<QByteArray>("other"));
         runTask(store.remove(QStringLiteral("other-account")));
+    }
+
+    void shutdownEndsPendingCallsWithCancellation()
+    {
+        const QString account = QString::fromLatin1(AuthService::sessionAccount);
+        auto *store = new LibsecretSecretStore(m_service);
+        auto load = spawnTask([store, account](CancellationToken) -> QCoro::Task<void> {
+            co_await store->load(account);
+        });
+        auto save = spawnTask([store, account](CancellationToken) { return store->save(QByteArray("x"), account); });
+        delete store;
+        QVERIFY(FakeBackend::waitUntil([&] { return load.isFinished() && save.isFinished(); }));
+        for (const TaskHandle<void> &call : {load, save}) {
+            const auto result = runTask([](TaskHandle<void> handle) -> QCoro::Task<void> { co_await handle.result(); }(call));
+            QVERIFY(result.isCancellation());
+        }
+        LibsecretSecretStore cleanup(m_service);
+        runTask(cleanup.remove(account));
     }
 
     void signInSurvivesARestart()

@@ -38,6 +38,26 @@ TaskResult<T> resultOf(TaskHandle<T> handle)
     }(handle));
 }
 
+// Waits on a receiver and deletes it the moment the wait ends, as a sign-in flow that is
+// done with its receiver would.
+template<typename T, typename Receiver>
+TaskHandle<T> waitThenDelete(Receiver *receiver, std::function<QCoro::Task<T>(Receiver *)> wait)
+{
+    return spawnTask([receiver, wait](CancellationToken) -> QCoro::Task<T> {
+        std::optional<T> value;
+        std::exception_ptr error;
+        try {
+            value = co_await wait(receiver);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        delete receiver;
+        if (error)
+            std::rethrow_exception(error);
+        co_return *value;
+    });
+}
+
 void spin()
 {
     QCoreApplication::processEvents();
@@ -205,6 +225,65 @@ private Q_SLOTS:
         QVERIFY(resultOf(waiterWait).isCancellation());
         QVERIFY(resultOf(appleWait).isCancellation());
         QCOMPARE(controller.cancelCount, 1);
+    }
+
+    void callersMayDeleteTheReceiverWhenTheirWaitEnds()
+    {
+        std::function<QCoro::Task<QUrl>(LoopbackOAuthRedirectServer *)> serverWait =
+            [](LoopbackOAuthRedirectServer *server) { return server->waitForCallback(); };
+
+        // A redirect delivered directly, and one that arrives from the browser.
+        auto *direct = new LoopbackOAuthRedirectServer(QStringLiteral("/cb"));
+        QVERIFY(direct->start());
+        auto directWait = waitThenDelete<QUrl>(direct, serverWait);
+        direct->finishCallback(QUrl(QStringLiteral("http://127.0.0.1/cb?code=1")));
+        QCOMPARE(resultOf(directWait).value->query(), QStringLiteral("code=1"));
+
+        auto *browserTarget = new LoopbackOAuthRedirectServer(QStringLiteral("/cb"));
+        QVERIFY(browserTarget->start());
+        auto browserWait = waitThenDelete<QUrl>(browserTarget, serverWait);
+        QNetworkAccessManager manager;
+        QUrl redirect = browserTarget->redirectURL();
+        redirect.setQuery(QStringLiteral("code=2"));
+        std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(redirect)));
+        QVERIFY(FakeBackend::waitUntil([&] { return browserWait.isFinished(); }));
+        QCOMPARE(resultOf(browserWait).value->query(), QStringLiteral("code=2"));
+
+        // The cancel path.
+        auto service = TestAuth::signedInService(QUrl(QStringLiteral("http://127.0.0.1:1")));
+        auto *server = new LoopbackOAuthRedirectServer(QStringLiteral("/cb"));
+        QVERIFY(server->start());
+        auto *apple = new AppleAuthorizationSession(QStringLiteral("nonce"), QStringLiteral("state"));
+        service->setActiveRedirectServer(server);
+        service->setActiveAppleAuthorizationSession(apple);
+        auto cancelledServerWait = waitThenDelete<QUrl>(server, serverWait);
+        std::function<QCoro::Task<AppleAuthorizationResult>(AppleAuthorizationSession *)> appleWait =
+            [](AppleAuthorizationSession *session) { return session->waitForResult(); };
+        auto cancelledAppleWait = waitThenDelete<AppleAuthorizationResult>(apple, appleWait);
+        service->cancelActiveAuthentication();
+        QVERIFY(resultOf(cancelledServerWait).isCancellation());
+        QVERIFY(resultOf(cancelledAppleWait).isCancellation());
+        spin();
+    }
+
+    void secondWaiterJoinsTheFirst()
+    {
+        LoopbackOAuthRedirectServer server(QStringLiteral("/cb"));
+        auto first = startWaiting<QUrl>([&server] { return server.waitForCallback(); });
+        auto second = startWaiting<QUrl>([&server] { return server.waitForCallback(); });
+        server.finishCallback(QUrl(QStringLiteral("http://127.0.0.1/cb?code=x")));
+        QVERIFY(first.isFinished());
+        QVERIFY(second.isFinished());
+        QCOMPARE(resultOf(first).value->query(), QStringLiteral("code=x"));
+        QCOMPARE(resultOf(second).value->query(), QStringLiteral("code=x"));
+
+        DesktopOAuthCallbackWaiter waiter;
+        auto one = startWaiting<QUrl>([&waiter] { return waiter.waitForCallback(); });
+        auto two = startWaiting<QUrl>([&waiter] { return waiter.waitForCallback(); });
+        waiter.cancel();
+        QVERIFY(FakeBackend::waitUntil([&] { return one.isFinished() && two.isFinished(); }));
+        QVERIFY(resultOf(one).isCancellation());
+        QVERIFY(resultOf(two).isCancellation());
     }
 
     void appleOutcomes_data()

@@ -160,6 +160,13 @@ void tst_JsonAndText::dates_data()
     QTest::newRow("offset without minutes") << "2024-05-01T10:20:30+03" << false << QDateTime();
     QTest::newRow("trailing space") << "2024-05-01T10:20:30Z " << false << QDateTime();
     QTest::newRow("epoch number") << "1714558830" << false << QDateTime();
+    QTest::newRow("trailing line feed") << "2024-05-01T10:20:30Z\n" << false << QDateTime();
+    QTest::newRow("non-ASCII digits") << QStringLiteral("\u0662024-05-01T10:20:30Z") << false << QDateTime();
+    QTest::newRow("year 0") << "0000-01-01T00:00:00Z" << false << QDateTime();
+    QTest::newRow("offset back before year 1") << "0001-01-01T00:30:00+01:00" << false << QDateTime();
+    QTest::newRow("offset on past year 9999") << "9999-12-31T23:59:59-23:59" << false << QDateTime();
+    QTest::newRow("first writable") << "0001-01-01T00:00:00Z" << true << QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("last writable") << "9999-12-31T23:59:59Z" << true << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
 }
 
 void tst_JsonAndText::dates()
@@ -181,6 +188,17 @@ void tst_JsonAndText::dateFormatting()
     QCOMPARE(Dates::formatIso8601(r.date(QStringLiteral("at"))), QStringLiteral("2024-05-01T10:20:30Z"));
     QVERIFY_THROWS_EXCEPTION(JsonDecodeError, r.date(QStringLiteral("bad")));
     QCOMPARE(r.optionalDate(QStringLiteral("none")), std::nullopt);
+
+    // Whatever can be written reads back; the reader refuses what cannot be written.
+    for (const QDateTime &date : {QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC),
+                                  QDateTime(QDate(999, 3, 4), QTime(5, 6, 7), Qt::UTC),
+                                  QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC)}) {
+        QVERIFY(Dates::isWritable(date));
+        QCOMPARE(Dates::parseIso8601(Dates::formatIso8601(date)), std::optional<QDateTime>(date));
+    }
+    QVERIFY(!Dates::isWritable(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC)));
+    QVERIFY(!Dates::isWritable(QDateTime(QDate(-1, 12, 31), QTime(23, 0), Qt::UTC)));
+    QVERIFY(!Dates::isWritable(QDateTime()));
 }
 
 void tst_JsonAndText::trimmingAndNilIfEmpty_data()

@@ -4,6 +4,7 @@
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
+#include "support/RawReplyServer.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
@@ -74,6 +75,9 @@ private Q_SLOTS:
     void unreadableReplies();
     void basePathAndInvalidBase();
     void networkFailuresPassThrough();
+    void repliesThatAreNotHttpAreInvalid_data();
+    void repliesThatAreNotHttpAreInvalid();
+    void oversizedRepliesFailCleanly();
     void serviceDroppedWhileTheTokenIsRefreshed();
 
 private:
@@ -308,6 +312,31 @@ void TestKavrelBillingService::networkFailuresPassThrough()
     const auto timedOut = runTask(m_service->fetchSummary());
     QVERIFY(timedOut.errorAs<NetworkError>().has_value());
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
+}
+
+void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("status 000") << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 2\r\n\r\nhi");
+    QTest::newRow("status 999") << QByteArray("HTTP/1.1 999 Odd\r\nContent-Length: 2\r\n\r\nhi");
+}
+
+void TestKavrelBillingService::oversizedRepliesFailCleanly()
+{
+    m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath),
+                        FakeResponse::text(200, QByteArray(5 * 1024 * 1024, ' ')));
+    const auto outcome = runTask(m_service->fetchSummary());
+    QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
+}
+
+void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid()
+{
+    QFETCH(QByteArray, reply);
+    RawReplyServer server(reply);
+    QVERIFY(server.start());
+    KavrelBillingService service(m_auth.get(), baseUrlConfiguration(server.baseUrl().toString()));
+    const auto outcome = runTask(service.fetchSummary(QStringLiteral("token")));
+    QCOMPARE(outcome.errorAs<BillingError>(), BillingError::invalidResponse());
 }
 
 void TestKavrelBillingService::serviceDroppedWhileTheTokenIsRefreshed()

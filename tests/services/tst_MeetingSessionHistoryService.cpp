@@ -6,6 +6,7 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
+#include "support/RawReplyServer.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
@@ -124,6 +125,7 @@ private Q_SLOTS:
     void transientNetworkErrors_data();
     void transientNetworkErrors();
     void realNetworkFailuresAreTransient();
+    void droppedServiceEndsItsRequestWithCancellation();
 
 private:
     std::unique_ptr<FakeBackend> m_backend;
@@ -510,6 +512,13 @@ void TestMeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::newRow("500 empty") << 500 << QByteArray() << "Сервер истории встреч вернул некорректный ответ.";
     QTest::newRow("500 blank") << 500 << QByteArray(" \n\t ") << "Сервер истории встреч вернул некорректный ответ.";
     QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << "Сервер истории встреч вернул некорректный ответ.";
+    // A long meeting's detail is larger than other clients' answers may be; past its own
+    // cap the exchange stops.
+    QTest::newRow("5 MB answer") << 200 << QByteArray(5 * 1024 * 1024, ' ') << "decode";
+    QTest::newRow("33 MB answer") << 200 << QByteArray(33 * 1024 * 1024, ' ') << "too large";
+    // Answers that are not HTTP at all come from a raw server.
+    QTest::newRow("status 000") << -1 << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 4\r\n\r\nOops")
+                                << "Сервер истории встреч вернул некорректный ответ.";
 }
 
 void TestMeetingSessionHistoryService::transportMapsAnswers()
@@ -518,10 +527,23 @@ void TestMeetingSessionHistoryService::transportMapsAnswers()
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
     m_backend->route("POST", QStringLiteral("/graphql"), FakeResponse::json(status, body));
+    RawReplyServer raw(body);
+    std::unique_ptr<AuthService> rawAuth;
+    std::unique_ptr<MeetingSessionHistoryService> rawService;
+    if (status < 0) {
+        QVERIFY(raw.start());
+        rawAuth = TestAuth::signedInService(raw.baseUrl());
+        rawService = std::make_unique<MeetingSessionHistoryService>(rawAuth.get());
+    }
+    MeetingSessionHistoryService *service = rawService ? rawService.get() : m_service.get();
 
-    const auto outcome = runTask(m_service->deleteSession(QStringLiteral("m")));
+    const auto outcome = runTask(service->deleteSession(QStringLiteral("m")));
     if (expected == QLatin1String("ok")) {
         QVERIFY(outcome.succeeded());
+        return;
+    }
+    if (expected == QLatin1String("too large")) {
+        QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
         return;
     }
     if (expected == QLatin1String("decode")) {
@@ -774,6 +796,8 @@ void TestMeetingSessionHistoryService::transientNetworkErrors_data()
         QNetworkReply::TimeoutError, QNetworkReply::TemporaryNetworkFailureError, QNetworkReply::NetworkSessionFailedError,
         QNetworkReply::ProxyConnectionRefusedError, QNetworkReply::ProxyConnectionClosedError,
         QNetworkReply::ProxyNotFoundError, QNetworkReply::ProxyTimeoutError,
+        // No route to the network or the host, as when offline.
+        QNetworkReply::UnknownNetworkError,
     };
     const QMetaEnum codes = QMetaEnum::fromType<QNetworkReply::NetworkError>();
     for (int i = 0; i < codes.keyCount(); ++i) {
@@ -822,6 +846,21 @@ void TestMeetingSessionHistoryService::realNetworkFailuresAreTransient()
     const auto timedOut = runTask(m_service->fetchSessions(MeetingSessionHistoryListQuery()));
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
     QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(timedOut.error));
+}
+
+void TestMeetingSessionHistoryService::droppedServiceEndsItsRequestWithCancellation()
+{
+    // The history browser closes while a list request is on its way.
+    m_history->script(QStringLiteral("MeetingSessions"), Script::hang(false));
+    MeetingSessionHistoryService *service = m_service.get();
+    auto fetch = spawnTask([service](CancellationToken) -> QCoro::Task<void> {
+        co_await service->fetchSessions(MeetingSessionHistoryListQuery());
+    });
+    QVERIFY(FakeBackend::waitUntil([&] { return m_backend->requestCount(QStringLiteral("/graphql")) == 1; }));
+    m_service.reset();
+    QVERIFY(FakeBackend::waitUntil([&] { return fetch.isFinished(); }));
+    const auto outcome = runTask([](TaskHandle<void> handle) -> QCoro::Task<void> { co_await handle.result(); }(fetch));
+    QVERIFY(outcome.isCancellation());
 }
 
 QTEST_GUILESS_MAIN(TestMeetingSessionHistoryService)

@@ -156,7 +156,10 @@ public:
     FakeMicrophone *current = nullptr;
     int made = 0;
 
+    std::function<void()> devicesChanged;
+
     std::vector<MicrophoneInputDevice> availableDevices() override { return devices; }
+    void setDevicesChangedHandler(std::function<void()> handler) override { devicesChanged = std::move(handler); }
     std::optional<QString> defaultDeviceID() override { return defaultID; }
     std::unique_ptr<MicrophoneSource> makeMicrophone() override
     {

@@ -53,7 +53,8 @@ private Q_SLOTS:
     void failedStartLeavesNothingOpen();
     void continueKeepsTurnsAndNewClearsThem();
     void audioReachesRecordingAndSocketInCaptureOrder();
-    void speechFailureStopsTheSession();
+    void runtimeFailureStopsTheSession_data();
+    void runtimeFailureStopsTheSession();
     void failuresDuringAStopJoinIt();
     void lateResultsOfAnEndedStreamChangeNothing();
     void quitFinishesRecordingAndDraft();
@@ -230,15 +231,28 @@ void ListeningSessionTest::audioReachesRecordingAndSocketInCaptureOrder()
     QCOMPARE(engine.speech->sent, engine.recorder->chunks);
 }
 
-void ListeningSessionTest::speechFailureStopsTheSession()
+void ListeningSessionTest::runtimeFailureStopsTheSession_data()
 {
+    QTest::addColumn<bool>("speechFails");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("speech stream") << true << "Live transcription was interrupted: socket closed";
+    QTest::newRow("system audio lost") << false << "socket closed";
+}
+
+void ListeningSessionTest::runtimeFailureStopsTheSession()
+{
+    QFETCH(bool, speechFails);
+    QFETCH(QString, message);
     Engine engine;
     engine.model->setAudioRecordingEnabled(true);
     QVERIFY(engine.start());
     engine.speech->final(QStringLiteral("cut off"));
-    engine.speech->errorHandler(QStringLiteral("socket closed"));
+    if (speechFails)
+        engine.speech->errorHandler(QStringLiteral("socket closed"));
+    else
+        engine.systemAudio->errorHandler(QStringLiteral("socket closed"));
     QVERIFY(engine.settle([&] { return engine.model->status() == SubtitleStatus::stopped && !engine.model->isBusy(); }));
-    QCOMPARE(engine.model->errorMessage(), std::optional<QString>("Live transcription was interrupted: socket closed"));
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>(message));
     QCOMPARE(turnTexts(*engine.model), QStringList{"cut off"});
     QVERIFY(engine.model->lastRecordingPath());
     QCOMPARE(engine.recorder->finishCount, 1);

@@ -1,13 +1,16 @@
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 
+#include "accounts/OneShotContinuation.h"
 #include "app/KavrelLocalizationStore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QPushButton>
 
-#include <qcoro/qcorosignal.h>
+#include <memory>
 
 namespace {
 
@@ -20,11 +23,11 @@ struct Question
     QString secondButton;
 };
 
-// Opens the box and returns whether its first button was chosen.
+// Opens the box and returns whether its first button was chosen. A box that goes away
+// unanswered (its window was closed) counts as the other answer.
 QCoro::Task<bool> ask(Question question, QWidget *parent)
 {
-    QPointer<QMessageBox> box = new QMessageBox(parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
+    auto *box = new QMessageBox(parent);
     box->setIcon(question.icon);
     box->setText(question.text);
     box->setInformativeText(question.informativeText);
@@ -32,15 +35,27 @@ QCoro::Task<bool> ask(Question question, QWidget *parent)
     box->addButton(question.secondButton, QMessageBox::RejectRole);
     box->setDefaultButton(first);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // A message box sizes itself by its buttons; a floor on the width keeps the question from
+    // wrapping after every other word.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(400, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+
+    auto answer = std::make_shared<OneShotContinuation<bool>>();
+    QObject::connect(box, &QMessageBox::finished, box, [answer, box, first] {
+        const bool chosen = box->clickedButton() == static_cast<QAbstractButton *>(first);
+        box->deleteLater();
+        answer->resume(chosen);
+    });
+    QObject::connect(box, &QObject::destroyed, [answer] { answer->resume(false); });
+    auto awaiter = answer->install();
+
     if (parent)
         parent->activateWindow();
     box->open();
     box->raise();
     box->activateWindow();
-    co_await qCoro(box.data(), &QMessageBox::finished);
-    if (!box)
-        co_return false;
-    const bool chosen = box->clickedButton() == static_cast<QAbstractButton *>(first);
+    const bool chosen = co_await awaiter;
     co_return chosen;
 }
 
