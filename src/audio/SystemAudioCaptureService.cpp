@@ -5,6 +5,7 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "base/Async.h"
 #include "platform/PulseAudioRecordStream.h"
+#include "base/TaskOutcome.h"
 
 #include <QPointer>
 
@@ -162,12 +163,7 @@ QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
     m_runtimeError = nullptr;
     const quint64 generation = ++m_generation;
     QPointer<SystemAudioCaptureService> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await connectToDefaultSink(generation, false);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(connectToDefaultSink(generation, false))).error;
     if (failure) {
         if (self && m_generation == generation) {
             m_state = State::Idle;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Continuation.h"
+
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -46,9 +48,8 @@ public:
     void didCompleteWithError(int taskIdentifier, std::exception_ptr error);
 
 private:
-    struct Waiter;
 
-    QHash<int, std::shared_ptr<Waiter>> m_continuations;
+    QHash<int, Continuation<>::Pointer> m_continuations;
     QSet<int> m_completedTaskIDs;
     QHash<int, std::exception_ptr> m_completedResults;
 };

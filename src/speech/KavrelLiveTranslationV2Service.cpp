@@ -24,6 +24,7 @@
 #include "speech/V2ResumeMessage.h"
 #include "speech/V2TranslationResult.h"
 #include "speech/V2TurnMessage.h"
+#include "base/TaskOutcome.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -173,12 +174,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
 
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure;
-    try {
-        co_await sendLatestPreviewIfNeeded(key);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(key))).error;
     if (!self || !failure)
         co_return;
     qCWarning(logger()).noquote() << QStringLiteral("preview send failed turn=%1 error=%2").arg(key, errorMessage(failure));
@@ -222,12 +218,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
 
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure;
-    try {
-        co_await sendMessage(json);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(sendMessage(json))).error;
     // The pending final stays either way: the next flush sends it again.
     if (!self || !failure)
         co_return;
@@ -539,12 +530,12 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHello()
         co_return;
     if (m_helloContinuation)
         std::exchange(m_helloContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = ThrowingContinuation<>::create();
+    const auto continuation = Continuation<>::create();
     m_helloContinuation = continuation;
     // The timer belongs to this one wait; it changes nothing once the wait has ended.
-    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
+    const std::weak_ptr<Continuation<>> weak = continuation;
     QTimer::singleShot(m_timings.helloTimeout, this, [this, weak] { timeoutHelloIfNeeded(weak.lock()); });
-    co_await ThrowingContinuation<>::wait(continuation);
+    co_await Continuation<>::wait(continuation);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
@@ -553,14 +544,14 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
         co_return;
     if (m_readyContinuation)
         std::exchange(m_readyContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = ThrowingContinuation<>::create();
+    const auto continuation = Continuation<>::create();
     m_readyContinuation = continuation;
-    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
+    const std::weak_ptr<Continuation<>> weak = continuation;
     QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] { timeoutReadyIfNeeded(weak.lock()); });
-    co_await ThrowingContinuation<>::wait(continuation);
+    co_await Continuation<>::wait(continuation);
 }
 
-void KavrelLiveTranslationV2Service::timeoutHelloIfNeeded(const ThrowingContinuation<>::Pointer &continuation)
+void KavrelLiveTranslationV2Service::timeoutHelloIfNeeded(const Continuation<>::Pointer &continuation)
 {
     if (!continuation || m_helloContinuation != continuation)
         return;
@@ -568,7 +559,7 @@ void KavrelLiveTranslationV2Service::timeoutHelloIfNeeded(const ThrowingContinua
     continuation->fail(std::make_exception_ptr(DeepSeekTranslationError::timedOut()));
 }
 
-void KavrelLiveTranslationV2Service::timeoutReadyIfNeeded(const ThrowingContinuation<>::Pointer &continuation)
+void KavrelLiveTranslationV2Service::timeoutReadyIfNeeded(const Continuation<>::Pointer &continuation)
 {
     if (!continuation || m_readyContinuation != continuation)
         return;
@@ -688,12 +679,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleMessage(QString text, We
         logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
 
         // The answer frees the turn for its newest text, if that changed meanwhile.
-        std::exception_ptr failure;
-        try {
-            co_await sendLatestPreviewIfNeeded(result.turnId);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
         if (self && failure)
             socketDidFail(failure, task);
     } else if (type == QLatin1String("translation_final")) {
@@ -782,12 +768,7 @@ void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &m
             if (!self || self->m_isStopping || !self->m_isReady)
                 co_return;
             const WebSocketTask::Pointer socket = self->m_webSocketTask;
-            std::exception_ptr failure;
-            try {
-                co_await self->sendLatestPreviewIfNeeded(turnID);
-            } catch (...) {
-                failure = std::current_exception();
-            }
+            std::exception_ptr failure = (co_await outcomeOf(self->sendLatestPreviewIfNeeded(turnID))).error;
             if (self && failure)
                 self->socketDidFail(failure, socket);
         });
@@ -868,12 +849,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationT
             co_return;
 
         while (!token.isCancelled() && !m_isStopping) {
-            std::exception_ptr failure;
-            try {
-                co_await establishSocket(m_hasConfiguredSession, token);
-            } catch (...) {
-                failure = std::current_exception();
-            }
+            std::exception_ptr failure = (co_await outcomeOf(establishSocket(m_hasConfiguredSession, token))).error;
             if (!self)
                 co_return;
             if (!failure)

@@ -4,7 +4,7 @@
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/ThrowingContinuation.h"
+#include "base/Continuation.h"
 #include "speech/V2PendingFinal.h"
 
 #include <QByteArray>
@@ -123,8 +123,8 @@ private:
     QCoro::Task<void> sendResume();
     QCoro::Task<void> waitForHello();
     QCoro::Task<void> waitForReady();
-    void timeoutHelloIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
-    void timeoutReadyIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
+    void timeoutHelloIfNeeded(const Continuation<>::Pointer &continuation);
+    void timeoutReadyIfNeeded(const Continuation<>::Pointer &continuation);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
@@ -169,8 +169,8 @@ private:
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_reconnectTask;
     TaskHandle<void> m_resetTask;
-    ThrowingContinuation<>::Pointer m_helloContinuation;
-    ThrowingContinuation<>::Pointer m_readyContinuation;
+    Continuation<>::Pointer m_helloContinuation;
+    Continuation<>::Pointer m_readyContinuation;
     bool m_receivedHello = false;
     bool m_isReady = false;
     bool m_hasConfiguredSession = false;
