@@ -55,16 +55,18 @@ struct TaskOutcome
     }
 };
 
-template<typename T>
-QCoro::Task<TaskOutcome<T>> outcomeOf(QCoro::Task<T> task)
+// Takes a task or any other awaitable (a continuation's wait, for one).
+template<typename Awaitable>
+auto outcomeOf(Awaitable awaitable) -> QCoro::Task<TaskOutcome<QCoro::detail::awaitable_return_type_t<Awaitable>>>
 {
+    using T = QCoro::detail::awaitable_return_type_t<Awaitable>;
     TaskOutcome<T> outcome;
     try {
         if constexpr (std::is_void_v<T>) {
-            co_await task;
+            co_await std::move(awaitable);
             outcome.value = true;
         } else {
-            T value = co_await task;
+            T value = co_await std::move(awaitable);
             outcome.value.emplace(std::move(value));
         }
     } catch (...) {

@@ -254,13 +254,9 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
         const QString key = TranslationTurnKey::fromUuid(chunk->turnID);
         QElapsedTimer elapsed;
         elapsed.start();
-        std::optional<QString> translation;
-        std::exception_ptr failure;
-        try {
-            translation = co_await requestLiveTranslationWithReconnect(chunk->transcript, chunk->turnID, chunk->isFinal, token);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        TaskOutcome<QString> translationOutcome = co_await outcomeOf(requestLiveTranslationWithReconnect(chunk->transcript, chunk->turnID, chunk->isFinal, token));
+        std::optional<QString> translation = std::move(translationOutcome.value);
+        std::exception_ptr failure = translationOutcome.error;
         if (!self || !isOwn())
             co_return;
 
@@ -519,13 +515,9 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
         });
     }
 
-    std::optional<QString> translation;
-    std::exception_ptr failure;
-    try {
-        translation = co_await Continuation<QString>::wait(continuation);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<QString> translationOutcome = co_await outcomeOf(Continuation<QString>::wait(continuation));
+    std::optional<QString> translation = std::move(translationOutcome.value);
+    std::exception_ptr failure = translationOutcome.error;
     token.removeCallback(cancelCallback);
     if (failure)
         std::rethrow_exception(failure);

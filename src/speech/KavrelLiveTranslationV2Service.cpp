@@ -995,13 +995,9 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runEmergencyPreview(Cancellati
     const QList<DeepSeekTranslationHistoryTurn> history = m_emergencyHistory;
     QElapsedTimer elapsed;
     elapsed.start();
-    std::optional<QString> translation;
-    std::exception_ptr failure;
-    try {
-        translation = co_await requestStableBlockTranslation(*text, history, token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<QString> translationOutcome = co_await outcomeOf(requestStableBlockTranslation(*text, history, token));
+    std::optional<QString> translation = std::move(translationOutcome.value);
+    std::exception_ptr failure = translationOutcome.error;
     if (!self)
         co_return;
 
