@@ -1,5 +1,6 @@
 #include "services/DeepSeekMeetingProtocolService.h"
 
+#include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 
@@ -71,27 +72,19 @@ QCoro::Task<QString> DeepSeekMeetingProtocolService::requestProtocol(QPointer<Ka
     if (!proxyService)
         throw CancellationError();
 
-    KavrelChatCompletionRequest request;
-    request.model = QStringLiteral("deepseek-chat");
-    KavrelChatMessage user;
-    user.role = QStringLiteral("user");
-    user.content = QString::fromUtf8(protocolInstructions) + languageName + QString::fromUtf8(protocolTranscriptHeading)
-                   + transcript;
-    request.messages.append(user);
-    request.temperature = 0.0;
-    request.maxTokens = maxTokens;
-    request.stream = false;
+    QList<KavrelChatMessage> messages;
+    messages.append(ChatCompletion::message(QStringLiteral("user"), QString::fromUtf8(protocolInstructions) + languageName
+                                                                        + QString::fromUtf8(protocolTranscriptHeading)
+                                                                        + transcript));
+    const KavrelChatCompletionRequest request = ChatCompletion::request(messages, 0.0, maxTokens);
 
     const KavrelChatCompletionResponse response = co_await proxyService->performChatCompletion(request, token);
-    if (response.choices.isEmpty() || !response.choices.first().message.content)
+    const std::optional<ChatCompletion::FirstChoice> choice = ChatCompletion::firstChoice(response);
+    if (!choice)
         throw DeepSeekMeetingProtocolError::invalidResponse();
-    const KavrelChatCompletionChoice &choice = response.choices.first();
-    const QString text = Text::trimmed(*choice.message.content);
-    if (text.isEmpty())
-        throw DeepSeekMeetingProtocolError::invalidResponse();
-    if (choice.finishReason == QLatin1String("length"))
+    if (choice->truncated)
         throw DeepSeekMeetingProtocolError::incompleteResponse();
-    co_return text;
+    co_return choice->text;
 }
 
 QCoro::Task<QString> DeepSeekMeetingProtocolService::generateProtocol(QString transcript, QString languageName,

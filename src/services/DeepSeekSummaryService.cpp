@@ -1,5 +1,6 @@
 #include "services/DeepSeekSummaryService.h"
 
+#include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 
@@ -38,31 +39,23 @@ QCoro::Task<QString> DeepSeekSummaryService::requestSummary(QPointer<KavrelBacke
     if (!proxyService)
         throw CancellationError();
 
-    KavrelChatCompletionRequest request;
-    request.model = QStringLiteral("deepseek-chat");
-    KavrelChatMessage system;
-    system.role = QStringLiteral("system");
-    system.content = QString::fromUtf8(summarySystemPrefix) + outputLanguageName + QString::fromUtf8(summarySystemSuffix);
-    KavrelChatMessage user;
-    user.role = QStringLiteral("user");
-    user.content = QString::fromUtf8(summaryUserSource) + inputLanguageName + QString::fromUtf8(summaryUserOutput)
-                   + outputLanguageName + QString::fromUtf8(summaryUserTranscript) + transcript;
-    request.messages.append(system);
-    request.messages.append(user);
-    request.temperature = 0.0;
-    request.maxTokens = maxTokens;
-    request.stream = false;
+    QList<KavrelChatMessage> messages;
+    messages.append(ChatCompletion::message(
+        QStringLiteral("system"),
+        QString::fromUtf8(summarySystemPrefix) + outputLanguageName + QString::fromUtf8(summarySystemSuffix)));
+    messages.append(ChatCompletion::message(
+        QStringLiteral("user"), QString::fromUtf8(summaryUserSource) + inputLanguageName
+                                    + QString::fromUtf8(summaryUserOutput) + outputLanguageName
+                                    + QString::fromUtf8(summaryUserTranscript) + transcript));
+    const KavrelChatCompletionRequest request = ChatCompletion::request(messages, 0.0, maxTokens);
 
     const KavrelChatCompletionResponse response = co_await proxyService->performChatCompletion(request, token);
-    if (response.choices.isEmpty() || !response.choices.first().message.content)
+    const std::optional<ChatCompletion::FirstChoice> choice = ChatCompletion::firstChoice(response);
+    if (!choice)
         throw DeepSeekSummaryError::invalidResponse();
-    const KavrelChatCompletionChoice &choice = response.choices.first();
-    const QString text = Text::trimmed(*choice.message.content);
-    if (text.isEmpty())
-        throw DeepSeekSummaryError::invalidResponse();
-    if (choice.finishReason == QLatin1String("length"))
+    if (choice->truncated)
         throw DeepSeekSummaryError::incompleteResponse();
-    co_return text;
+    co_return choice->text;
 }
 
 QCoro::Task<QString> DeepSeekSummaryService::summarize(QString transcript, QString inputLanguageName,
