@@ -57,6 +57,7 @@ struct TaskOutcome
 
 // Takes a task or any other awaitable (a continuation's wait, for one).
 template<typename Awaitable>
+    requires QCoro::Awaitable<Awaitable>
 auto outcomeOf(Awaitable awaitable) -> QCoro::Task<TaskOutcome<QCoro::detail::awaitable_return_type_t<Awaitable>>>
 {
     using T = QCoro::detail::awaitable_return_type_t<Awaitable>;

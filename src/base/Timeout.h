@@ -52,6 +52,7 @@ QCoro::Task<void> forwardOutcome(Awaitable awaitable, typename Continuation<T>::
 } // namespace kavrel::detail
 
 template<typename Awaitable>
+    requires QCoro::Awaitable<Awaitable>
 auto withTimeout(Awaitable awaitable, std::chrono::milliseconds timeout, std::exception_ptr timeoutError,
                  CancellationToken token = CancellationToken())
     -> QCoro::Task<QCoro::detail::awaitable_return_type_t<Awaitable>>

@@ -20,8 +20,7 @@
 // arrive before anyone waits; it is kept until the wait takes it. Every callback after the
 // first outcome of an identifier is ignored, until prepare() is called for it again.
 //
-// The websocket layer reports on the main thread, so unlike a URL session delegate this
-// needs no lock; waiters are still resumed on a later event-loop turn, never inside the
+// The websocket layer reports on the main thread, so this needs no lock; waiters are still resumed on a later event-loop turn, never inside the
 // callback that decided the outcome.
 class DeepgramWebSocketOpenObserver final : public QObject
 {
