@@ -25,6 +25,7 @@
 #include "speech/V2TranslationResult.h"
 #include "speech/V2TurnMessage.h"
 #include "base/TaskOutcome.h"
+#include "base/Timeout.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -528,43 +529,32 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHello()
 {
     if (m_receivedHello)
         co_return;
-    if (m_helloContinuation)
-        std::exchange(m_helloContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = Continuation<>::create();
-    m_helloContinuation = continuation;
-    // The timer belongs to this one wait; it changes nothing once the wait has ended.
-    const std::weak_ptr<Continuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.helloTimeout, this, [this, weak] { timeoutHelloIfNeeded(weak.lock()); });
-    co_await Continuation<>::wait(continuation);
+    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_helloContinuation, m_timings.helloTimeout);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
 {
     if (m_isReady)
         co_return;
-    if (m_readyContinuation)
-        std::exchange(m_readyContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
+    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_readyContinuation, m_timings.readyTimeout);
+}
+
+// One step of the handshake (hello, ready) that a message handler ends. A newer wait for the
+// same step cancels the older one; a wait that times out is forgotten, so a late message
+// finds nothing to end.
+QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout)
+{
+    if (this->*slot)
+        std::exchange(this->*slot, nullptr)->fail(std::make_exception_ptr(CancellationError()));
     const auto continuation = Continuation<>::create();
-    m_readyContinuation = continuation;
-    const std::weak_ptr<Continuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] { timeoutReadyIfNeeded(weak.lock()); });
-    co_await Continuation<>::wait(continuation);
-}
-
-void KavrelLiveTranslationV2Service::timeoutHelloIfNeeded(const Continuation<>::Pointer &continuation)
-{
-    if (!continuation || m_helloContinuation != continuation)
-        return;
-    m_helloContinuation = nullptr;
-    continuation->fail(std::make_exception_ptr(DeepSeekTranslationError::timedOut()));
-}
-
-void KavrelLiveTranslationV2Service::timeoutReadyIfNeeded(const Continuation<>::Pointer &continuation)
-{
-    if (!continuation || m_readyContinuation != continuation)
-        return;
-    m_readyContinuation = nullptr;
-    continuation->fail(std::make_exception_ptr(DeepSeekTranslationError::timedOut()));
+    this->*slot = continuation;
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
+    const TaskOutcome<void> outcome =
+        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), timeout, timedOut));
+    if (outcome.failed() && self && self->*slot == continuation)
+        std::exchange(self->*slot, nullptr)->fail(outcome.error);
+    outcome.rethrowIfFailed();
 }
 
 void KavrelLiveTranslationV2Service::failHandshakeContinuations(std::exception_ptr error)

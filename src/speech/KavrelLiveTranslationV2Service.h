@@ -123,8 +123,8 @@ private:
     QCoro::Task<void> sendResume();
     QCoro::Task<void> waitForHello();
     QCoro::Task<void> waitForReady();
-    void timeoutHelloIfNeeded(const Continuation<>::Pointer &continuation);
-    void timeoutReadyIfNeeded(const Continuation<>::Pointer &continuation);
+    using HandshakeSlot = Continuation<>::Pointer KavrelLiveTranslationV2Service::*;
+    QCoro::Task<void> waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
