@@ -14,6 +14,7 @@
 #include "speech/TranslationTurnKey.h"
 #include "speech/TranslationTurnMessage.h"
 #include "base/TaskOutcome.h"
+#include "base/Timeout.h"
 
 #include <QStringDecoder>
 #include <QTimer>
@@ -619,15 +620,14 @@ QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
     failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
     const auto continuation = Continuation<>::create();
     m_readyContinuation = continuation;
-    const std::weak_ptr<Continuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] {
-        const auto expected = weak.lock();
-        if (!expected || m_readyContinuation != expected)
-            return;
-        m_readyContinuation = nullptr;
-        expected->fail(std::make_exception_ptr(DeepSeekTranslationError::invalidResponse()));
-    });
-    co_await Continuation<>::wait(continuation);
+    QPointer<DeepSeekTranslationService> self(this);
+    // A wait that times out is forgotten, so a late "ready" finds nothing to end.
+    const std::exception_ptr noReady = std::make_exception_ptr(DeepSeekTranslationError::invalidResponse());
+    const TaskOutcome<void> outcome =
+        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), m_timings.readyTimeout, noReady));
+    if (outcome.failed() && self && self->m_readyContinuation == continuation)
+        std::exchange(self->m_readyContinuation, nullptr)->fail(outcome.error);
+    outcome.rethrowIfFailed();
 }
 
 QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
