@@ -3,6 +3,7 @@
 #include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
+#include "services/CutOffRetry.h"
 
 namespace {
 
@@ -95,30 +96,12 @@ QCoro::Task<QString> DeepSeekMeetingProtocolService::generateProtocol(QString tr
         throw DeepSeekMeetingProtocolError::invalidResponse();
     const QPointer<KavrelBackendProxyService> proxyService = m_proxyService;
 
-    std::exception_ptr failure;
-    try {
-        const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, maxTokens, token);
-        co_return text;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-
-    bool cutOff = false;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DeepSeekMeetingProtocolError &error) {
-        if (error.errorCase() != DeepSeekMeetingProtocolError::Case::incompleteResponse)
-            throw DeepSeekMeetingProtocolError::requestFailed(failure);
-        cutOff = true;
-    } catch (const CancellationError &) {
-        throw;
-    } catch (...) {
-        throw DeepSeekMeetingProtocolError::requestFailed(failure);
-    }
-    Q_ASSERT(cutOff);
-
-    // The model ran out of tokens mid-protocol: ask once more with room to finish. Whatever
-    // this attempt throws reaches the caller as it is.
-    const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, retryMaxTokens, token);
+    // The model may run out of tokens mid-protocol; the second attempt has room to finish.
+    const std::function<QCoro::Task<QString>(qint64)> ask = [proxyService, trimmedTranscript, languageName,
+                                                              token](qint64 tokens) {
+        return requestProtocol(proxyService, trimmedTranscript, languageName, tokens, token);
+    };
+    const QString text =
+        co_await askWithOneRetryWhenCutOff<DeepSeekMeetingProtocolError>(ask, maxTokens, retryMaxTokens);
     co_return text;
 }

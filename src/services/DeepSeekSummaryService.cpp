@@ -3,6 +3,7 @@
 #include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
+#include "services/CutOffRetry.h"
 
 namespace {
 
@@ -66,32 +67,11 @@ QCoro::Task<QString> DeepSeekSummaryService::summarize(QString transcript, QStri
         throw DeepSeekSummaryError::invalidResponse();
     const QPointer<KavrelBackendProxyService> proxyService = m_proxyService;
 
-    std::exception_ptr failure;
-    try {
-        const QString text = co_await requestSummary(proxyService, trimmedTranscript, inputLanguageName,
-                                                     outputLanguageName, maxTokens, token);
-        co_return text;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-
-    bool cutOff = false;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DeepSeekSummaryError &error) {
-        if (error.errorCase() != DeepSeekSummaryError::Case::incompleteResponse)
-            throw DeepSeekSummaryError::requestFailed(failure);
-        cutOff = true;
-    } catch (const CancellationError &) {
-        throw;
-    } catch (...) {
-        throw DeepSeekSummaryError::requestFailed(failure);
-    }
-    Q_ASSERT(cutOff);
-
-    // The model ran out of tokens mid-summary: ask once more with room to finish. Whatever
-    // this attempt throws reaches the caller as it is.
-    const QString text = co_await requestSummary(proxyService, trimmedTranscript, inputLanguageName, outputLanguageName,
-                                                 retryMaxTokens, token);
+    // The model may run out of tokens mid-summary; the second attempt has room to finish.
+    const std::function<QCoro::Task<QString>(qint64)> ask = [proxyService, trimmedTranscript, inputLanguageName,
+                                                                  outputLanguageName, token](qint64 tokens) {
+        return requestSummary(proxyService, trimmedTranscript, inputLanguageName, outputLanguageName, tokens, token);
+    };
+    const QString text = co_await askWithOneRetryWhenCutOff<DeepSeekSummaryError>(ask, maxTokens, retryMaxTokens);
     co_return text;
 }
