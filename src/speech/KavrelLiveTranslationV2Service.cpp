@@ -621,105 +621,170 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleMessage(QString text, We
     }
     const QByteArray bytes = text.toUtf8();
     const QString type = V2Envelope::decode(bytes).type;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-
-    if (type == QLatin1String("hello")) {
-        const V2HelloMessage hello = V2HelloMessage::decode(bytes);
-        m_connectionID = hello.connectionId;
-        m_receivedHello = true;
-        if (auto continuation = std::exchange(m_helloContinuation, nullptr))
-            continuation->resume();
-        qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
-    } else if (type == QLatin1String("ready")) {
-        const V2ReadyMessage ready = V2ReadyMessage::decode(bytes);
-        if (ready.sessionId != m_logicalSessionID)
-            co_return;
-        m_connectionID = ready.connectionId;
-        m_isReady = true;
-        m_hasConfiguredSession = true;
-        cancelEmergencyPreviews();
-        cancelEmergencyFinal();
-        if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-            continuation->resume();
-        qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
-                                          .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
-    } else if (type == QLatin1String("preview_ack")) {
-        const V2AckMessage ack = V2AckMessage::decode(bytes);
-        qCDebug(logger()).noquote()
-            << QStringLiteral("preview ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
-    } else if (type == QLatin1String("final_ack")) {
-        const V2AckMessage ack = V2AckMessage::decode(bytes);
-        const auto pending = m_pendingFinals.find(ack.turnId);
-        if (pending != m_pendingFinals.end() && pending->clientRevision == ack.clientRevision)
-            pending->acknowledged = true;
-        qCInfo(logger()).noquote()
-            << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
-    } else if (type == QLatin1String("translation_preview")) {
-        const V2TranslationResult result = V2TranslationResult::decode(bytes);
-        const auto inFlight = m_previewInFlightRevisionByTurn.constFind(result.turnId);
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-        if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-            || m_finalizedTurnIDs.contains(result.turnId) || m_pendingFinals.contains(result.turnId)
-            || inFlight == m_previewInFlightRevisionByTurn.constEnd() || *inFlight != result.clientRevision || !turn)
-            co_return;
-        m_previewInFlightRevisionByTurn.remove(result.turnId);
-        emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
-        if (!self)
-            co_return;
-        logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
-
-        // The answer frees the turn for its newest text, if that changed meanwhile.
-        std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
-        if (self && failure)
-            socketDidFail(failure, task);
-    } else if (type == QLatin1String("translation_final")) {
-        const V2TranslationResult result = V2TranslationResult::decode(bytes);
-        const auto pending = m_pendingFinals.constFind(result.turnId);
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-        if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-            || pending == m_pendingFinals.constEnd() || pending->clientRevision != result.clientRevision || !turn)
-            co_return;
-        const qint64 revision = pending->clientRevision;
-        m_finalizedTurnIDs.insert(result.turnId);
-        cancelEmergencyPreview(result.turnId);
-        if (m_emergencyFinalTurnID == result.turnId)
-            cancelEmergencyFinal();
-        m_emergencyCompletedFinalTurnIDs.insert(result.turnId);
-        m_latestPreviewByTurn.remove(result.turnId);
-        m_pendingFinals.remove(result.turnId);
-        emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
-        if (!self)
-            co_return;
-        logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
-    } else if (type == QLatin1String("final_missing")) {
-        const V2TurnMessage missing = V2TurnMessage::decode(bytes);
-        const auto pending = m_pendingFinals.constFind(missing.turnId);
-        if (pending == m_pendingFinals.constEnd() || pending->clientRevision != missing.clientRevision)
-            co_return;
-        V2FinalMessage message;
-        message.sessionId = m_logicalSessionID;
-        message.turnId = pending->turnID;
-        message.clientRevision = pending->clientRevision;
-        message.sourceText = pending->sourceText;
-        const QByteArray json = message.toJson();
-        co_await sendMessage(json);
-    } else if (type == QLatin1String("final_failed")) {
-        const V2TurnMessage failedTurn = V2TurnMessage::decode(bytes);
-        m_pendingFinals.remove(failedTurn.turnId);
-        emitEvent(DeepSeekTranslationEvent::failed(QStringLiteral("Final translation failed for turn ") + failedTurn.turnId
-                                                   + QStringLiteral(".")));
-    } else if (type == QLatin1String("error")) {
-        handleProtocolError(V2ErrorMessage::decode(bytes));
-    } else if (type == QLatin1String("ping")) {
-        V2PingMessage ping;
-        ping.clientTime = Dates::formatIso8601(QDateTime::currentDateTimeUtc());
-        const QByteArray json = ping.toJson();
-        co_await sendMessage(json);
-    } else if (type == QLatin1String("pong") || type == QLatin1String("session_completed")) {
-        // Nothing to do.
-    } else {
+    const MessageHandler handler = messageHandlers().value(type);
+    if (!handler) {
         qCDebug(logger()).noquote() << QStringLiteral("ignored unsupported v2 server message type=%1").arg(type);
+        co_return;
     }
+    co_await (this->*handler)(bytes, task);
+}
+
+const QHash<QString, KavrelLiveTranslationV2Service::MessageHandler> &KavrelLiveTranslationV2Service::messageHandlers()
+{
+    static const QHash<QString, MessageHandler> handlers = {
+        {QStringLiteral("hello"), &KavrelLiveTranslationV2Service::handleHello},
+        {QStringLiteral("ready"), &KavrelLiveTranslationV2Service::handleReady},
+        {QStringLiteral("preview_ack"), &KavrelLiveTranslationV2Service::handlePreviewAck},
+        {QStringLiteral("final_ack"), &KavrelLiveTranslationV2Service::handleFinalAck},
+        {QStringLiteral("translation_preview"), &KavrelLiveTranslationV2Service::handleTranslationPreview},
+        {QStringLiteral("translation_final"), &KavrelLiveTranslationV2Service::handleTranslationFinal},
+        {QStringLiteral("final_missing"), &KavrelLiveTranslationV2Service::handleFinalMissing},
+        {QStringLiteral("final_failed"), &KavrelLiveTranslationV2Service::handleFinalFailed},
+        {QStringLiteral("error"), &KavrelLiveTranslationV2Service::handleError},
+        {QStringLiteral("ping"), &KavrelLiveTranslationV2Service::handlePing},
+        {QStringLiteral("pong"), &KavrelLiveTranslationV2Service::handleNothing},
+        {QStringLiteral("session_completed"), &KavrelLiveTranslationV2Service::handleNothing},
+    };
+    return handlers;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleNothing(QByteArray, WebSocketTask::Pointer)
+{
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleHello(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2HelloMessage hello = V2HelloMessage::decode(bytes);
+    m_connectionID = hello.connectionId;
+    m_receivedHello = true;
+    if (auto continuation = std::exchange(m_helloContinuation, nullptr))
+        continuation->resume();
+    qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleReady(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2ReadyMessage ready = V2ReadyMessage::decode(bytes);
+    if (ready.sessionId != m_logicalSessionID)
+        co_return;
+    m_connectionID = ready.connectionId;
+    m_isReady = true;
+    m_hasConfiguredSession = true;
+    cancelEmergencyPreviews();
+    cancelEmergencyFinal();
+    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
+        continuation->resume();
+    qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
+                                      .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handlePreviewAck(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2AckMessage ack = V2AckMessage::decode(bytes);
+    qCDebug(logger()).noquote()
+        << QStringLiteral("preview ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2AckMessage ack = V2AckMessage::decode(bytes);
+    const auto pending = m_pendingFinals.find(ack.turnId);
+    if (pending != m_pendingFinals.end() && pending->clientRevision == ack.clientRevision)
+        pending->acknowledged = true;
+    qCInfo(logger()).noquote()
+        << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const V2TranslationResult result = V2TranslationResult::decode(bytes);
+    const auto inFlight = m_previewInFlightRevisionByTurn.constFind(result.turnId);
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
+        || m_finalizedTurnIDs.contains(result.turnId) || m_pendingFinals.contains(result.turnId)
+        || inFlight == m_previewInFlightRevisionByTurn.constEnd() || *inFlight != result.clientRevision || !turn)
+        co_return;
+    m_previewInFlightRevisionByTurn.remove(result.turnId);
+    emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
+    if (!self)
+        co_return;
+    logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
+
+    // The answer frees the turn for its newest text, if that changed meanwhile.
+    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
+    if (self && failure)
+        socketDidFail(failure, task);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const V2TranslationResult result = V2TranslationResult::decode(bytes);
+    const auto pending = m_pendingFinals.constFind(result.turnId);
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
+        || pending == m_pendingFinals.constEnd() || pending->clientRevision != result.clientRevision || !turn)
+        co_return;
+    const qint64 revision = pending->clientRevision;
+    m_finalizedTurnIDs.insert(result.turnId);
+    cancelEmergencyPreview(result.turnId);
+    if (m_emergencyFinalTurnID == result.turnId)
+        cancelEmergencyFinal();
+    m_emergencyCompletedFinalTurnIDs.insert(result.turnId);
+    m_latestPreviewByTurn.remove(result.turnId);
+    m_pendingFinals.remove(result.turnId);
+    emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
+    if (!self)
+        co_return;
+    logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalMissing(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2TurnMessage missing = V2TurnMessage::decode(bytes);
+    const auto pending = m_pendingFinals.constFind(missing.turnId);
+    if (pending == m_pendingFinals.constEnd() || pending->clientRevision != missing.clientRevision)
+        co_return;
+    V2FinalMessage message;
+    message.sessionId = m_logicalSessionID;
+    message.turnId = pending->turnID;
+    message.clientRevision = pending->clientRevision;
+    message.sourceText = pending->sourceText;
+    const QByteArray json = message.toJson();
+    co_await sendMessage(json);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalFailed(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2TurnMessage failedTurn = V2TurnMessage::decode(bytes);
+    m_pendingFinals.remove(failedTurn.turnId);
+    emitEvent(DeepSeekTranslationEvent::failed(QStringLiteral("Final translation failed for turn ") + failedTurn.turnId
+                                               + QStringLiteral(".")));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleError(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    handleProtocolError(V2ErrorMessage::decode(bytes));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handlePing(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    V2PingMessage ping;
+    ping.clientTime = Dates::formatIso8601(QDateTime::currentDateTimeUtc());
+    const QByteArray json = ping.toJson();
+    co_await sendMessage(json);
+    co_return;
 }
 
 void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &message)

@@ -131,6 +131,20 @@ private:
 
     // Incoming messages, failures and reconnection.
     QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
+    // One handler per server message type.
+    using MessageHandler = QCoro::Task<void> (KavrelLiveTranslationV2Service::*)(QByteArray bytes, WebSocketTask::Pointer task);
+    static const QHash<QString, MessageHandler> &messageHandlers();
+    QCoro::Task<void> handleHello(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleReady(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handlePreviewAck(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleTranslationPreview(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalMissing(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalFailed(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleError(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handlePing(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleNothing(QByteArray bytes, WebSocketTask::Pointer task);
     void handleProtocolError(const V2ErrorMessage &message);
     // A failure of the given socket (the one a send or the receive loop used). A socket that
     // is no longer the current one was already dealt with by whoever closed it.
