@@ -2,7 +2,7 @@
 
 #include "accounts/AppleAuthorizationResult.h"
 #include "accounts/AppleIDCredential.h"
-#include "accounts/OneShotContinuation.h"
+#include "base/Continuation.h"
 
 #include <QObject>
 #include <QPointer>
@@ -47,5 +47,5 @@ private:
     QString m_rawNonce;
     QString m_state;
     QPointer<AppleAuthorizationController> m_controller;
-    OneShotContinuation<AppleAuthorizationResult> m_continuation;
+    ContinuationSlot<AppleAuthorizationResult> m_continuation;
 };

@@ -4,6 +4,7 @@
 #include "accounts/AuthServiceError.h"
 #include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
+#include "base/TaskOutcome.h"
 
 AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
     : QObject(parent)
@@ -136,13 +137,9 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
     }
     // A save or removal followed while the restore waited is newer than what it read.
     const quint64 changes = m_followedChanges;
-    std::optional<AuthSession> saved;
-    std::exception_ptr readError;
-    try {
-        saved = co_await service->loadSavedSession();
-    } catch (...) {
-        readError = std::current_exception();
-    }
+    const TaskOutcome<std::optional<AuthSession>> savedOutcome = co_await outcomeOf(service->loadSavedSession());
+    const std::optional<AuthSession> saved = savedOutcome.value.value_or(std::nullopt);
+    std::exception_ptr readError = savedOutcome.error;
     if (!self)
         co_return;
     if (m_followedChanges != changes) {
@@ -166,13 +163,9 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
         co_return;
     }
 
-    std::optional<AuthSession> refreshed;
-    std::exception_ptr error;
-    try {
-        refreshed = co_await service->refreshSession(saved->refreshToken);
-    } catch (...) {
-        error = std::current_exception();
-    }
+    TaskOutcome<AuthSession> refreshedOutcome = co_await outcomeOf(service->refreshSession(saved->refreshToken));
+    std::optional<AuthSession> refreshed = std::move(refreshedOutcome.value);
+    std::exception_ptr error = refreshedOutcome.error;
     if (!self || !service)
         co_return;
     if (refreshed) {
@@ -207,13 +200,9 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
         throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
 
     const quint64 changes = m_followedChanges;
-    std::optional<AuthSession> session;
-    std::exception_ptr error;
-    try {
-        session = co_await service->activeSession();
-    } catch (...) {
-        error = std::current_exception();
-    }
+    TaskOutcome<AuthSession> sessionOutcome = co_await outcomeOf(service->activeSession());
+    std::optional<AuthSession> session = std::move(sessionOutcome.value);
+    std::exception_ptr error = sessionOutcome.error;
     if (!self)
         throw CancellationError();
     if (session) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accounts/OneShotContinuation.h"
+#include "base/Continuation.h"
 
 #include <QObject>
 #include <QUrl>
@@ -36,7 +36,7 @@ public:
 private:
     void finishCallbackLocked(std::variant<QUrl, std::exception_ptr> result);
 
-    OneShotContinuation<QUrl> m_callbackContinuation;
+    ContinuationSlot<QUrl> m_callbackContinuation;
     std::optional<QUrl> m_bufferedCallbackURL;
     std::exception_ptr m_terminalError;
 };

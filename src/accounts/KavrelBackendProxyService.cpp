@@ -1,5 +1,6 @@
 #include "accounts/KavrelBackendProxyService.h"
 
+#include "accounts/AuthorizedRequest.h"
 #include "accounts/AuthService.h"
 #include "base/Json.h"
 #include "base/Text.h"
@@ -153,10 +154,7 @@ QCoro::Task<KavrelChatCompletionResponse> KavrelBackendProxyService::performChat
     token.throwIfCancelled();
     const QUrl url = makeURL(context.baseURL, QString::fromLatin1(chatCompletionsPath), std::nullopt, QueryItems());
 
-    QNetworkRequest networkRequest(url);
-    networkRequest.setRawHeader("Content-Type", "application/json");
-    networkRequest.setRawHeader("Accept", "application/json");
-    networkRequest.setRawHeader("Authorization", "Bearer " + context.accessToken.toUtf8());
+    const QNetworkRequest networkRequest = AuthorizedRequest::json(url, context.accessToken);
     const QByteArray body = QJsonDocument(request.toJson()).toJson(QJsonDocument::Compact);
 
     const HttpReply reply = co_await m_transport.send(networkRequest, "POST", body, token);
@@ -185,7 +183,7 @@ QCoro::Task<QNetworkRequest> KavrelBackendProxyService::makeWebSocketRequest(QSt
     QNetworkRequest request(url);
     // Carries the 60 s time-out to whoever opens the socket.
     request.setTransferTimeout(int(m_transport.timeout().count()));
-    request.setRawHeader("Authorization", "Bearer " + context.accessToken.toUtf8());
+    AuthorizedRequest::authorize(request, context.accessToken);
     request.setRawHeader("Cookie", "norvantis_refresh_token=" + context.refreshToken.toUtf8());
     request.setRawHeader("Origin", context.origin.toUtf8());
     co_return request;

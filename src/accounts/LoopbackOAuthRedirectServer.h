@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accounts/OneShotContinuation.h"
+#include "base/Continuation.h"
 
 #include <QHash>
 #include <QObject>
@@ -56,7 +56,7 @@ private:
     QString m_callbackPath;
     quint16 m_port = 0;
     QPointer<QTcpServer> m_listener;
-    OneShotContinuation<QUrl> m_callbackContinuation;
+    ContinuationSlot<QUrl> m_callbackContinuation;
     std::optional<QUrl> m_bufferedCallbackURL;
     std::exception_ptr m_terminalError;
     QHash<QTcpSocket *, QByteArray> m_activeConnections; // socket → bytes of the request so far

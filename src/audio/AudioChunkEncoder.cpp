@@ -42,9 +42,7 @@ AudioChunkEncoder::~AudioChunkEncoder()
 
 void AudioChunkEncoder::releaseConverter()
 {
-    if (m_converter)
-        swr_free(&m_converter);
-    m_converter = nullptr;
+    m_converter.reset();
 }
 
 QByteArray AudioChunkEncoder::encode(const AudioPCMBuffer &pcmBuffer)
@@ -71,20 +69,19 @@ QByteArray AudioChunkEncoder::encodeAvailable(const AudioPCMBuffer &pcmBuffer)
         av_channel_layout_default(&inputLayout, int(format.channelCount));
         AVChannelLayout outputLayout;
         av_channel_layout_default(&outputLayout, int(m_targetFormat.channelCount));
-        SwrContext *converter = nullptr;
-        int status = swr_alloc_set_opts2(&converter, &outputLayout, AV_SAMPLE_FMT_S16,
+        SwrContext *allocated = nullptr;
+        int status = swr_alloc_set_opts2(&allocated, &outputLayout, AV_SAMPLE_FMT_S16,
                                          int(std::lround(m_targetFormat.sampleRate)), &inputLayout,
                                          sampleFormatFor(format.commonFormat, format.isInterleaved),
                                          int(std::lround(format.sampleRate)), 0, nullptr);
+        FFmpeg::Pointer<SwrContext> converter(allocated);
         if (status >= 0)
-            status = swr_init(converter);
+            status = swr_init(converter.get());
         av_channel_layout_uninit(&inputLayout);
         av_channel_layout_uninit(&outputLayout);
-        if (status < 0) {
-            swr_free(&converter);
+        if (status < 0)
             throw SystemAudioCaptureError::failedToCreateAudioBuffer();
-        }
-        m_converter = converter;
+        m_converter = std::move(converter);
     }
 
     // The buffer must hold what its format says; never read past what was captured.
@@ -102,11 +99,11 @@ QByteArray AudioChunkEncoder::encodeAvailable(const AudioPCMBuffer &pcmBuffer)
     qint64 capacity = std::max<qint64>(qint64(std::ceil(ratio * pcmBuffer.frameLength)) + 32, 1);
     // The resampler may hold back more than the headroom after a long run of tiny buffers;
     // give it room for all of it so nothing lags behind.
-    capacity = std::max<qint64>(capacity, swr_get_out_samples(m_converter, int(pcmBuffer.frameLength)));
+    capacity = std::max<qint64>(capacity, swr_get_out_samples(m_converter.get(), int(pcmBuffer.frameLength)));
 
     QByteArray chunk(capacity * 2, Qt::Uninitialized);
     uint8_t *output = reinterpret_cast<uint8_t *>(chunk.data());
-    const int produced = swr_convert(m_converter, &output, int(capacity), planes, int(pcmBuffer.frameLength));
+    const int produced = swr_convert(m_converter.get(), &output, int(capacity), planes, int(pcmBuffer.frameLength));
     if (produced < 0)
         throw SystemAudioCaptureError::failedToCreateAudioBuffer();
     chunk.truncate(qsizetype(produced) * 2);

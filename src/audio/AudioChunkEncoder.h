@@ -2,12 +2,12 @@
 
 #include "audio/AudioFormat.h"
 #include "audio/AudioPCMBuffer.h"
+#include "audio/FFmpegPointers.h"
 
 #include <QByteArray>
 
 #include <optional>
 
-struct SwrContext;
 
 // Turns captured PCM of any format into audio chunks: 16 kHz mono signed 16-bit
 // little-endian. The resampler keeps its state from one buffer to the next while the
@@ -49,6 +49,6 @@ private:
     void releaseConverter();
 
     AudioFormat m_targetFormat;
-    SwrContext *m_converter = nullptr;
+    FFmpeg::Pointer<SwrContext> m_converter;
     std::optional<AudioFormatSignature> m_sourceFormatSignature;
 };

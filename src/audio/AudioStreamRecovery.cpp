@@ -1,6 +1,7 @@
 #include "audio/AudioStreamRecovery.h"
 
 #include "app/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 
 #include <QPointer>
 
@@ -46,12 +47,7 @@ QCoro::Task<void> AudioStreamRecovery::run(QPointer<AudioStreamRecovery> self, A
 {
     std::chrono::milliseconds delay = self ? self->m_timings.firstRetryDelay : std::chrono::milliseconds(0);
     while (self && !token.isCancelled()) {
-        std::exception_ptr failure;
-        try {
-            co_await attempt(token);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = (co_await outcomeOf(attempt(token))).error;
         if (!self || self->m_round != round || token.isCancelled())
             co_return;
         if (!failure) {

@@ -77,16 +77,11 @@ M4AAudioFileWriter::~M4AAudioFileWriter()
 
 void M4AAudioFileWriter::release()
 {
-    if (m_formatContext) {
-        if (m_formatContext->pb)
-            avio_closep(&m_formatContext->pb);
-        avformat_free_context(m_formatContext);
-        m_formatContext = nullptr;
-    }
+    m_formatContext.reset();
     m_stream = nullptr;
-    avcodec_free_context(&m_codecContext);
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
+    m_codecContext.reset();
+    m_frame.reset();
+    m_packet.reset();
     m_pendingSamples.clear();
     m_headerWritten = false;
 }
@@ -112,11 +107,13 @@ void M4AAudioFileWriter::createFile()
 
     try {
         const QByteArray utf8Path = path.toUtf8();
-        if (avformat_alloc_output_context2(&m_formatContext, outputFormat, nullptr, utf8Path.constData()) < 0
-            || !m_formatContext)
+        AVFormatContext *formatContext = nullptr;
+        const int allocated = avformat_alloc_output_context2(&formatContext, outputFormat, nullptr, utf8Path.constData());
+        m_formatContext.reset(formatContext);
+        if (allocated < 0 || !m_formatContext)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
 
-        m_codecContext = avcodec_alloc_context3(codec);
+        m_codecContext.reset(avcodec_alloc_context3(codec));
         if (!m_codecContext)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         m_codecContext->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -130,11 +127,11 @@ void M4AAudioFileWriter::createFile()
         m_codecContext->time_base = AVRational{1, m_codecContext->sample_rate};
         if (m_formatContext->oformat->flags & AVFMT_GLOBALHEADER)
             m_codecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (avcodec_open2(m_codecContext, codec, nullptr) < 0)
+        if (avcodec_open2(m_codecContext.get(), codec, nullptr) < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
 
-        m_stream = avformat_new_stream(m_formatContext, nullptr);
-        if (!m_stream || avcodec_parameters_from_context(m_stream->codecpar, m_codecContext) < 0)
+        m_stream = avformat_new_stream(m_formatContext.get(), nullptr);
+        if (!m_stream || avcodec_parameters_from_context(m_stream->codecpar, m_codecContext.get()) < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         m_stream->time_base = m_codecContext->time_base;
 
@@ -146,15 +143,15 @@ void M4AAudioFileWriter::createFile()
         AVDictionary *options = nullptr;
         av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
         av_dict_set_int(&options, "frag_duration", fragmentDurationMicroseconds, 0);
-        const int status = avformat_write_header(m_formatContext, &options);
+        const int status = avformat_write_header(m_formatContext.get(), &options);
         av_dict_free(&options);
         if (status < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         avio_flush(m_formatContext->pb);
         m_headerWritten = true;
 
-        m_frame = av_frame_alloc();
-        m_packet = av_packet_alloc();
+        m_frame.reset(av_frame_alloc());
+        m_packet.reset(av_packet_alloc());
         if (!m_frame || !m_packet)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
     } catch (...) {
@@ -198,19 +195,19 @@ void M4AAudioFileWriter::encodePendingSamples(bool flush)
     while (m_pendingSamples.size() - offset >= std::size_t(frameSize)
            || (flush && m_pendingSamples.size() > offset)) {
         const int count = int(std::min<std::size_t>(frameSize, m_pendingSamples.size() - offset));
-        av_frame_unref(m_frame);
+        av_frame_unref(m_frame.get());
         m_frame->format = AV_SAMPLE_FMT_FLTP;
         m_frame->sample_rate = m_codecContext->sample_rate;
         m_frame->nb_samples = count;
         av_channel_layout_copy(&m_frame->ch_layout, &m_codecContext->ch_layout);
-        int status = av_frame_get_buffer(m_frame, 0);
+        int status = av_frame_get_buffer(m_frame.get(), 0);
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         std::memcpy(m_frame->data[0], m_pendingSamples.data() + offset, std::size_t(count) * sizeof(float));
         m_frame->pts = m_nextPts;
         m_nextPts += count;
         offset += std::size_t(count);
-        status = avcodec_send_frame(m_codecContext, m_frame);
+        status = avcodec_send_frame(m_codecContext.get(), m_frame.get());
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         writePackets();
@@ -221,15 +218,15 @@ void M4AAudioFileWriter::encodePendingSamples(bool flush)
 void M4AAudioFileWriter::writePackets()
 {
     for (;;) {
-        int status = avcodec_receive_packet(m_codecContext, m_packet);
+        int status = avcodec_receive_packet(m_codecContext.get(), m_packet.get());
         if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
             return;
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
-        av_packet_rescale_ts(m_packet, m_codecContext->time_base, m_stream->time_base);
+        av_packet_rescale_ts(m_packet.get(), m_codecContext->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;
-        status = av_write_frame(m_formatContext, m_packet);
-        av_packet_unref(m_packet);
+        status = av_write_frame(m_formatContext.get(), m_packet.get());
+        av_packet_unref(m_packet.get());
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         if (m_formatContext->pb && m_formatContext->pb->error < 0)
@@ -244,11 +241,11 @@ void M4AAudioFileWriter::close()
     int failure = 0;
     try {
         encodePendingSamples(true);
-        int status = avcodec_send_frame(m_codecContext, nullptr);
+        int status = avcodec_send_frame(m_codecContext.get(), nullptr);
         if (status < 0 && status != AVERROR_EOF)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         writePackets();
-        status = av_write_trailer(m_formatContext);
+        status = av_write_trailer(m_formatContext.get());
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         avio_flush(m_formatContext->pb);
@@ -271,9 +268,9 @@ void M4AAudioFileWriter::discard()
 {
     const bool hadFile = m_formatContext != nullptr;
     // Let the encoder finish what it holds, and throw that away.
-    if (m_codecContext && m_packet && avcodec_send_frame(m_codecContext, nullptr) >= 0) {
-        while (avcodec_receive_packet(m_codecContext, m_packet) == 0)
-            av_packet_unref(m_packet);
+    if (m_codecContext && m_packet && avcodec_send_frame(m_codecContext.get(), nullptr) >= 0) {
+        while (avcodec_receive_packet(m_codecContext.get(), m_packet.get()) == 0)
+            av_packet_unref(m_packet.get());
     }
     release();
     if (hadFile)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioFormat.h"
+#include "audio/FFmpegPointers.h"
 
 #include <QByteArray>
 #include <QString>
@@ -59,11 +60,11 @@ private:
 
     QString m_outputPath;
     AudioFormat m_clientFormat;
-    AVFormatContext *m_formatContext = nullptr;
-    AVCodecContext *m_codecContext = nullptr;
+    FFmpeg::Pointer<AVFormatContext> m_formatContext;
+    FFmpeg::Pointer<AVCodecContext> m_codecContext;
     AVStream *m_stream = nullptr;
-    AVFrame *m_frame = nullptr;
-    AVPacket *m_packet = nullptr;
+    FFmpeg::Pointer<AVFrame> m_frame;
+    FFmpeg::Pointer<AVPacket> m_packet;
     std::vector<float> m_pendingSamples;
     qint64 m_nextPts = 0;
     bool m_headerWritten = false;

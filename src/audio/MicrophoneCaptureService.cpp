@@ -95,7 +95,7 @@ MicrophoneCaptureService::MicrophoneCaptureService(std::shared_ptr<PulseAudioCon
 
 MicrophoneCaptureService::~MicrophoneCaptureService()
 {
-    ++m_generation;
+    m_generation.renew();
     m_capture->active = false;
     if (m_stream)
         m_stream->disconnect();
@@ -185,7 +185,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     m_isActive = true;
     m_runtimeError = nullptr;
     m_requestedDeviceID = deviceID;
-    const quint64 generation = ++m_generation;
+    const QUuid generation = m_generation.renew();
 
     Capture *capture = m_capture.get();
     std::exception_ptr failure;
@@ -196,7 +196,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
             capture->reportLevel(0);
         });
         co_await reset;
-        if (!self || m_generation != generation)
+        if (!self || !m_generation.isCurrent(generation))
             throw CancellationError();
         co_await openStream(deviceID, generation);
     } catch (...) {
@@ -204,7 +204,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     }
     if (!failure)
         co_return;
-    if (self && m_generation == generation) {
+    if (self && m_generation.isCurrent(generation)) {
         m_isActive = false;
         co_await teardown(false);
     }
@@ -221,7 +221,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     }
 }
 
-QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> deviceID, quint64 generation)
+QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> deviceID, QUuid generation)
 {
     QPointer<MicrophoneCaptureService> self(this);
     std::shared_ptr<PulseAudioContext> context = m_context;
@@ -240,7 +240,7 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
         throw MicrophoneCaptureError::selectedDeviceUnavailable();
 
     const PulseAudioContext::Reply<PulseAudioContext::Source> source = co_await context->querySource(*chosen);
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (!source.value)
         throw AudioStatusError(QStringLiteral("The app could not switch to the selected microphone."), source.error);
@@ -262,7 +262,7 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
         capture->active = true;
     });
     co_await configured;
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
 
     PulseAudioRecordStream::Format streamFormat;
@@ -299,7 +299,7 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
     m_stream = std::move(stream);
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
         *chosen, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {
         if (m_stream.get() == streamPointer)
@@ -325,7 +325,7 @@ void MicrophoneCaptureService::streamStopped(int error)
         << "microphone stream stopped:" << QString::fromUtf8(pa_strerror(error));
     if (!m_isActive || m_runtimeError)
         return;
-    const quint64 generation = m_generation;
+    const QUuid generation = m_generation.current();
     QPointer<MicrophoneCaptureService> self(this);
     AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
         if (!self)
@@ -333,7 +333,7 @@ void MicrophoneCaptureService::streamStopped(int error)
         return self->recoveryAttempt(generation, token);
     };
     AudioStreamRecovery::GiveUp giveUp = [self, generation, error](std::exception_ptr) {
-        if (!self || self->m_generation != generation || !self->m_isActive)
+        if (!self || !self->m_generation.isCurrent(generation) || !self->m_isActive)
             return;
         const AudioStatusError failure(QStringLiteral("Microphone capture failed."), error);
         self->m_runtimeError = std::make_exception_ptr(failure);
@@ -345,12 +345,12 @@ void MicrophoneCaptureService::streamStopped(int error)
     m_recovery.start(std::move(attempt), std::move(giveUp));
 }
 
-QCoro::Task<void> MicrophoneCaptureService::recoveryAttempt(quint64 generation, CancellationToken token)
+QCoro::Task<void> MicrophoneCaptureService::recoveryAttempt(QUuid generation, CancellationToken token)
 {
     QPointer<MicrophoneCaptureService> self(this);
     std::shared_ptr<PulseAudioContext> context = m_context;
     const bool isReady = co_await context->ready();
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (!isReady)
         throw serverUnavailable(*context);
@@ -385,7 +385,7 @@ QCoro::Task<void> MicrophoneCaptureService::teardown(bool reportSilence)
 
 QCoro::Task<void> MicrophoneCaptureService::stopCapture()
 {
-    ++m_generation;
+    m_generation.renew();
     m_isActive = false;
     const std::exception_ptr lostMicrophone = std::exchange(m_runtimeError, nullptr);
     co_await teardown(true);

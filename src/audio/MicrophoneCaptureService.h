@@ -2,6 +2,7 @@
 
 #include "audio/AudioStreamRecovery.h"
 #include "audio/MicrophoneInputDevice.h"
+#include "base/Async.h"
 #include "base/SerialQueue.h"
 #include "platform/PulseAudioContext.h"
 
@@ -76,14 +77,14 @@ private:
     struct Capture;
 
     // Opens the record stream on the device, or on the default input when it is gone.
-    QCoro::Task<void> openStream(std::optional<QString> deviceID, quint64 generation);
+    QCoro::Task<void> openStream(std::optional<QString> deviceID, QUuid generation);
     void streamStopped(int error);
-    QCoro::Task<void> recoveryAttempt(quint64 generation, CancellationToken token);
+    QCoro::Task<void> recoveryAttempt(QUuid generation, CancellationToken token);
     QCoro::Task<void> teardown(bool reportSilence);
 
     std::shared_ptr<PulseAudioContext> m_context;
     bool m_isActive = false;
-    quint64 m_generation = 0;
+    GenerationId m_generation;
     quint64 m_streamSerial = 0;
     // The device asked for at start, tried again first when the stream comes back.
     std::optional<QString> m_requestedDeviceID;

@@ -5,6 +5,7 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "base/Async.h"
 #include "platform/PulseAudioRecordStream.h"
+#include "base/TaskOutcome.h"
 
 #include <QPointer>
 
@@ -136,7 +137,7 @@ SystemAudioCaptureService::SystemAudioCaptureService(std::shared_ptr<PulseAudioC
 
 SystemAudioCaptureService::~SystemAudioCaptureService()
 {
-    ++m_generation;
+    m_generation.renew();
     if (m_stream)
         m_stream->disconnect();
     m_stream.reset();
@@ -160,22 +161,17 @@ QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
         throw SystemAudioCaptureError::alreadyCapturing();
     m_state = State::Starting;
     m_runtimeError = nullptr;
-    const quint64 generation = ++m_generation;
+    const QUuid generation = m_generation.renew();
     QPointer<SystemAudioCaptureService> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await connectToDefaultSink(generation, false);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(connectToDefaultSink(generation, false))).error;
     if (failure) {
-        if (self && m_generation == generation) {
+        if (self && m_generation.isCurrent(generation)) {
             m_state = State::Idle;
             co_await teardown();
         }
         std::rethrow_exception(failure);
     }
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     m_state = State::Capturing;
     // A change of the default output while the stream was being set up was not followed.
@@ -185,13 +181,13 @@ QCoro::Task<void> SystemAudioCaptureService::startCapture(bool recordAudio)
 
 // Opens a record stream on the default sink's monitor. Throws the case of the step that
 // failed; after a failure nothing stays open.
-QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 generation, bool onlyWhenMoved)
+QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generation, bool onlyWhenMoved)
 {
     QPointer<SystemAudioCaptureService> self(this);
     std::shared_ptr<PulseAudioContext> context = m_context;
 
     const bool isReady = co_await context->ready();
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (!isReady) {
         const int error = context->lastError();
@@ -199,7 +195,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 genera
     }
 
     const PulseAudioContext::Reply<PulseAudioContext::ServerInfo> server = co_await context->queryServerInfo();
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (!server.value)
         throw SystemAudioCaptureError::failedToReadTapUID(server.error);
@@ -210,7 +206,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 genera
         co_return;
 
     const PulseAudioContext::Reply<PulseAudioContext::Sink> sink = co_await context->querySink(sinkName);
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (!sink.value)
         throw SystemAudioCaptureError::failedToReadTapFormat(sink.error);
@@ -272,13 +268,13 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(quint64 genera
     if (m_state == State::Starting) {
         QFuture<void> begun = m_processingQueue.run([processing] { processing->begin(); });
         co_await begun;
-        if (!self || m_generation != generation)
+        if (!self || !m_generation.isCurrent(generation))
             throw CancellationError();
     }
 
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
         sink.value->monitorSourceName, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
-    if (!self || m_generation != generation)
+    if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {
         if (m_stream.get() == streamPointer)
@@ -322,13 +318,13 @@ QCoro::Task<void> SystemAudioCaptureService::followDefaultSink()
         m_followAgain = false;
         if (m_state != State::Capturing)
             break;
-        const quint64 generation = m_generation;
+        const QUuid generation = m_generation.current();
         try {
             co_await connectToDefaultSink(generation, true);
         } catch (...) {
             if (!self)
                 co_return;
-            if (m_generation == generation) {
+            if (m_generation.isCurrent(generation)) {
                 qCWarning(KavrelDiagnostics::audio()).noquote()
                     << "system capture could not follow the default output:" << errorMessage(std::current_exception());
             }
@@ -360,7 +356,7 @@ void SystemAudioCaptureService::startRecovery(int streamError)
 {
     if (m_state != State::Capturing || m_runtimeError || m_recovery.isRecovering())
         return;
-    const quint64 generation = m_generation;
+    const QUuid generation = m_generation.current();
     QPointer<SystemAudioCaptureService> self(this);
     AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
         if (!self)
@@ -368,7 +364,7 @@ void SystemAudioCaptureService::startRecovery(int streamError)
         return self->recoveryAttempt(generation, token);
     };
     AudioStreamRecovery::GiveUp giveUp = [self, generation, streamError](std::exception_ptr lastFailure) {
-        if (!self || self->m_generation != generation || self->m_state != State::Capturing)
+        if (!self || !self->m_generation.isCurrent(generation) || self->m_state != State::Capturing)
             return;
         const std::exception_ptr failure =
             lastFailure ? lastFailure : std::make_exception_ptr(SystemAudioCaptureError::failedToStartDevice(streamError));
@@ -381,7 +377,7 @@ void SystemAudioCaptureService::startRecovery(int streamError)
     m_recovery.start(std::move(attempt), std::move(giveUp));
 }
 
-QCoro::Task<void> SystemAudioCaptureService::recoveryAttempt(quint64 generation, CancellationToken token)
+QCoro::Task<void> SystemAudioCaptureService::recoveryAttempt(QUuid generation, CancellationToken token)
 {
     QPointer<SystemAudioCaptureService> self(this);
     co_await connectToDefaultSink(generation, false);
@@ -426,7 +422,7 @@ QCoro::Task<std::optional<QUrl>> SystemAudioCaptureService::stopCapture()
 {
     if (m_state == State::Idle)
         throw SystemAudioCaptureError::notCapturing();
-    ++m_generation;
+    m_generation.renew();
     // Idle at once: a start made while the worker finishes queues its own work behind this.
     m_state = State::Idle;
     const std::exception_ptr lostAudio = std::exchange(m_runtimeError, nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioStreamRecovery.h"
+#include "base/Async.h"
 #include "base/SerialQueue.h"
 #include "platform/PulseAudioContext.h"
 
@@ -73,12 +74,12 @@ private:
     struct Processing;
     struct CapturedAudioChunk;
 
-    QCoro::Task<void> connectToDefaultSink(quint64 generation, bool onlyWhenMoved);
+    QCoro::Task<void> connectToDefaultSink(QUuid generation, bool onlyWhenMoved);
     QCoro::Task<void> followDefaultSink();
     void requestFollow();
     void streamStopped(int error);
     void startRecovery(int streamError);
-    QCoro::Task<void> recoveryAttempt(quint64 generation, CancellationToken token);
+    QCoro::Task<void> recoveryAttempt(QUuid generation, CancellationToken token);
     // What the teardown found wrong (a task cannot carry an exception_ptr as its value).
     struct TeardownResult
     {
@@ -88,7 +89,7 @@ private:
 
     std::shared_ptr<PulseAudioContext> m_context;
     State m_state = State::Idle;
-    quint64 m_generation = 0;
+    GenerationId m_generation;
     QString m_capturedSinkName;
     bool m_streamHealthy = false;
     quint64 m_streamSerial = 0;

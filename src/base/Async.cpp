@@ -1,10 +1,12 @@
 #include "base/Async.h"
 
+#include "platform/ApplicationInfoTable.h"
+
 #include <QTimer>
 #include <QCoreApplication>
 #include <QPointer>
 
-Q_LOGGING_CATEGORY(kavrelAsyncLog, "app.kavrel.desktop.Async")
+Q_LOGGING_CATEGORY(kavrelAsyncLog, KAVREL_INFO_BUNDLE_IDENTIFIER ".Async")
 
 namespace kavrel::detail {
 

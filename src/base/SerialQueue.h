@@ -13,8 +13,8 @@
 #include <thread>
 #include <type_traits>
 
-// A worker thread that runs jobs one at a time, in the order they were queued. It stands
-// where a platform would offer a named serial dispatch queue.
+// A worker thread that runs jobs one at a time, in the order they were queued (a FIFO job
+// queue with its own std::thread).
 //
 // Jobs queued when the queue is destroyed are dropped; the job that is running finishes
 // first. A job must never wait for the main thread, which may itself be waiting in sync().

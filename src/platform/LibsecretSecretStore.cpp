@@ -1,6 +1,7 @@
 #include "platform/LibsecretSecretStore.h"
 
 #include "app/KavrelDiagnostics.h"
+#include "platform/ApplicationInfoTable.h"
 #include "base/Async.h"
 
 #include <QMetaObject>
@@ -20,7 +21,7 @@ const SecretSchema *sessionSchema()
     // Matched by attributes alone, like a generic password, whatever schema name an
     // earlier build or another tool used.
     static const SecretSchema schema = {
-        "app.kavrel.desktop.GenericPassword",
+        KAVREL_INFO_BUNDLE_IDENTIFIER ".GenericPassword",
         SECRET_SCHEMA_DONT_MATCH_NAME,
         {
             {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},

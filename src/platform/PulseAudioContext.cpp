@@ -364,7 +364,7 @@ void PulseAudioContext::startSync()
     }
     pa_context *context = m_context;
 
-    pa_operation *operation = pa_context_get_server_info(
+    issueSyncStep(pa_context_get_server_info(
         context,
         [](pa_context *, const pa_server_info *info, void *userdata) {
             auto *self = static_cast<PulseAudioContext *>(userdata);
@@ -372,52 +372,28 @@ void PulseAudioContext::startSync()
                 self->storeServerInfo(info);
             self->finishSyncStep();
         },
-        this);
-    if (operation)
-        pa_operation_unref(operation);
-    else
-        finishSyncStep();
+        this));
+    issueSyncStep(pa_context_get_sink_info_list(
+        context, &PulseAudioContext::syncListEntry<pa_sink_info, &PulseAudioContext::storeSink>, this));
+    issueSyncStep(pa_context_get_source_info_list(
+        context, &PulseAudioContext::syncListEntry<pa_source_info, &PulseAudioContext::storeSource>, this));
+    issueSyncStep(pa_context_get_sink_input_info_list(
+        context, &PulseAudioContext::syncListEntry<pa_sink_input_info, &PulseAudioContext::storeSinkInput>, this));
+}
 
-    operation = pa_context_get_sink_info_list(
-        context,
-        [](pa_context *, const pa_sink_info *info, int eol, void *userdata) {
-            auto *self = static_cast<PulseAudioContext *>(userdata);
-            if (eol == 0 && info)
-                self->storeSink(info);
-            else
-                self->finishSyncStep();
-        },
-        this);
-    if (operation)
-        pa_operation_unref(operation);
+template<typename Info, void (PulseAudioContext::*store)(const Info *)>
+void PulseAudioContext::syncListEntry(pa_context *, const Info *info, int eol, void *userdata)
+{
+    auto *self = static_cast<PulseAudioContext *>(userdata);
+    if (eol == 0 && info)
+        (self->*store)(info);
     else
-        finishSyncStep();
+        self->finishSyncStep();
+}
 
-    operation = pa_context_get_source_info_list(
-        context,
-        [](pa_context *, const pa_source_info *info, int eol, void *userdata) {
-            auto *self = static_cast<PulseAudioContext *>(userdata);
-            if (eol == 0 && info)
-                self->storeSource(info);
-            else
-                self->finishSyncStep();
-        },
-        this);
-    if (operation)
-        pa_operation_unref(operation);
-    else
-        finishSyncStep();
-
-    operation = pa_context_get_sink_input_info_list(
-        context,
-        [](pa_context *, const pa_sink_input_info *info, int eol, void *userdata) {
-            auto *self = static_cast<PulseAudioContext *>(userdata);
-            if (eol == 0 && info)
-                self->storeSinkInput(info);
-            else
-                self->finishSyncStep();
-        },
-        this);
+// A request the server never got cannot answer: its step is done at once.
+void PulseAudioContext::issueSyncStep(pa_operation *operation)
+{
     if (operation)
         pa_operation_unref(operation);
     else

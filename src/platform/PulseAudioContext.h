@@ -178,6 +178,10 @@ private:
     void setState(State state, int error); // on the main-loop thread, under the lock
     void startSync();                 // on the main-loop thread
     void finishSyncStep();            // on the main-loop thread
+    void issueSyncStep(pa_operation *operation); // on the main-loop thread
+    // One entry of a start-up list read: stored, or at the end of the list, the step done.
+    template<typename Info, void (PulseAudioContext::*store)(const Info *)>
+    static void syncListEntry(pa_context *context, const Info *info, int eol, void *userdata);
     void requestServerInfo();
     void storeServerInfo(const pa_server_info *info);
     void storeSink(const pa_sink_info *info);

@@ -23,7 +23,7 @@
 class QTimer;
 class QWebSocket;
 
-// One client websocket over QWebSocket, shaped like a URL session's websocket task:
+// One client websocket over QWebSocket with a task's life:
 // created for a request, started with resume(), then awaited for its upgrade, sent to,
 // received from and cancelled with a close code.
 //
@@ -121,7 +121,7 @@ public:
     qint64 maximumIncomingMessageSize() const { return m_maximumIncomingMessageSize; }
 
 Q_SIGNALS:
-    // Callbacks in the manner of a URL session delegate, for open observers. Each task
+    // What open observers follow. Each task
     // emits at most: opened() once, then one of closed() / failed(); or, when the upgrade
     // never completes, one of closed() / failed() alone. Nothing after cancel().
     void opened();

@@ -1,6 +1,8 @@
 #include "services/DeepSeekAnswerAssistService.h"
 
+#include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 
 namespace {
@@ -48,39 +50,26 @@ QCoro::Task<QString> DeepSeekAnswerAssistService::suggestAnswer(QString transcri
     if (!proxyService)
         throw CancellationError();
 
-    KavrelChatCompletionRequest request;
-    request.model = QStringLiteral("deepseek-chat");
-    KavrelChatMessage system;
-    system.role = QStringLiteral("system");
-    system.content = QString::fromUtf8(answerSystemPrefix) + outputLanguageName + QString::fromUtf8(answerSystemSuffix);
-    KavrelChatMessage user;
-    user.role = QStringLiteral("user");
-    user.content = QString::fromUtf8(answerUserSource) + inputLanguageName + QString::fromUtf8(answerUserAnswer)
-                   + outputLanguageName + QString::fromUtf8(answerUserTranscript) + trimmedTranscript;
-    request.messages.append(system);
-    request.messages.append(user);
-    request.temperature = 0.2;
-    request.maxTokens = maxTokens;
-    request.stream = false;
+    QList<KavrelChatMessage> messages;
+    messages.append(ChatCompletion::message(
+        QStringLiteral("system"),
+        QString::fromUtf8(answerSystemPrefix) + outputLanguageName + QString::fromUtf8(answerSystemSuffix)));
+    messages.append(ChatCompletion::message(
+        QStringLiteral("user"), QString::fromUtf8(answerUserSource) + inputLanguageName
+                                    + QString::fromUtf8(answerUserAnswer) + outputLanguageName
+                                    + QString::fromUtf8(answerUserTranscript) + trimmedTranscript));
+    const KavrelChatCompletionRequest request = ChatCompletion::request(messages, 0.2, maxTokens);
 
-    std::exception_ptr failure;
-    KavrelChatCompletionResponse response;
-    try {
-        response = co_await proxyService->performChatCompletion(request, token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        if (isCancellation(failure))
-            std::rethrow_exception(failure);
-        throw DeepSeekAnswerAssistError::requestFailed(failure);
-    }
+    const TaskOutcome<KavrelChatCompletionResponse> response =
+        co_await outcomeOf(proxyService->performChatCompletion(request, token));
+    if (response.isCancellation())
+        response.rethrowIfFailed();
+    if (response.failed())
+        throw DeepSeekAnswerAssistError::requestFailed(response.error);
 
     // A cut-off answer is still a usable answer: the finish reason is not looked at.
-    if (response.choices.isEmpty() || !response.choices.first().message.content)
+    const std::optional<ChatCompletion::FirstChoice> choice = ChatCompletion::firstChoice(*response.value);
+    if (!choice)
         throw DeepSeekAnswerAssistError::invalidResponse();
-    const QString text = Text::trimmed(*response.choices.first().message.content);
-    if (text.isEmpty())
-        throw DeepSeekAnswerAssistError::invalidResponse();
-    co_return text;
+    co_return choice->text;
 }

@@ -1,7 +1,9 @@
 #include "services/DeepSeekMeetingProtocolService.h"
 
+#include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
+#include "services/CutOffRetry.h"
 
 namespace {
 
@@ -71,27 +73,19 @@ QCoro::Task<QString> DeepSeekMeetingProtocolService::requestProtocol(QPointer<Ka
     if (!proxyService)
         throw CancellationError();
 
-    KavrelChatCompletionRequest request;
-    request.model = QStringLiteral("deepseek-chat");
-    KavrelChatMessage user;
-    user.role = QStringLiteral("user");
-    user.content = QString::fromUtf8(protocolInstructions) + languageName + QString::fromUtf8(protocolTranscriptHeading)
-                   + transcript;
-    request.messages.append(user);
-    request.temperature = 0.0;
-    request.maxTokens = maxTokens;
-    request.stream = false;
+    QList<KavrelChatMessage> messages;
+    messages.append(ChatCompletion::message(QStringLiteral("user"), QString::fromUtf8(protocolInstructions) + languageName
+                                                                        + QString::fromUtf8(protocolTranscriptHeading)
+                                                                        + transcript));
+    const KavrelChatCompletionRequest request = ChatCompletion::request(messages, 0.0, maxTokens);
 
     const KavrelChatCompletionResponse response = co_await proxyService->performChatCompletion(request, token);
-    if (response.choices.isEmpty() || !response.choices.first().message.content)
+    const std::optional<ChatCompletion::FirstChoice> choice = ChatCompletion::firstChoice(response);
+    if (!choice)
         throw DeepSeekMeetingProtocolError::invalidResponse();
-    const KavrelChatCompletionChoice &choice = response.choices.first();
-    const QString text = Text::trimmed(*choice.message.content);
-    if (text.isEmpty())
-        throw DeepSeekMeetingProtocolError::invalidResponse();
-    if (choice.finishReason == QLatin1String("length"))
+    if (choice->truncated)
         throw DeepSeekMeetingProtocolError::incompleteResponse();
-    co_return text;
+    co_return choice->text;
 }
 
 QCoro::Task<QString> DeepSeekMeetingProtocolService::generateProtocol(QString transcript, QString languageName,
@@ -102,30 +96,12 @@ QCoro::Task<QString> DeepSeekMeetingProtocolService::generateProtocol(QString tr
         throw DeepSeekMeetingProtocolError::invalidResponse();
     const QPointer<KavrelBackendProxyService> proxyService = m_proxyService;
 
-    std::exception_ptr failure;
-    try {
-        const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, maxTokens, token);
-        co_return text;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-
-    bool cutOff = false;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DeepSeekMeetingProtocolError &error) {
-        if (error.errorCase() != DeepSeekMeetingProtocolError::Case::incompleteResponse)
-            throw DeepSeekMeetingProtocolError::requestFailed(failure);
-        cutOff = true;
-    } catch (const CancellationError &) {
-        throw;
-    } catch (...) {
-        throw DeepSeekMeetingProtocolError::requestFailed(failure);
-    }
-    Q_ASSERT(cutOff);
-
-    // The model ran out of tokens mid-protocol: ask once more with room to finish. Whatever
-    // this attempt throws reaches the caller as it is.
-    const QString text = co_await requestProtocol(proxyService, trimmedTranscript, languageName, retryMaxTokens, token);
+    // The model may run out of tokens mid-protocol; the second attempt has room to finish.
+    const std::function<QCoro::Task<QString>(qint64)> ask = [proxyService, trimmedTranscript, languageName,
+                                                              token](qint64 tokens) {
+        return requestProtocol(proxyService, trimmedTranscript, languageName, tokens, token);
+    };
+    const QString text =
+        co_await askWithOneRetryWhenCutOff<DeepSeekMeetingProtocolError>(ask, maxTokens, retryMaxTokens);
     co_return text;
 }

@@ -1,7 +1,9 @@
 #include "services/DeepSeekSummaryService.h"
 
+#include "accounts/ChatCompletion.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
+#include "services/CutOffRetry.h"
 
 namespace {
 
@@ -38,31 +40,23 @@ QCoro::Task<QString> DeepSeekSummaryService::requestSummary(QPointer<KavrelBacke
     if (!proxyService)
         throw CancellationError();
 
-    KavrelChatCompletionRequest request;
-    request.model = QStringLiteral("deepseek-chat");
-    KavrelChatMessage system;
-    system.role = QStringLiteral("system");
-    system.content = QString::fromUtf8(summarySystemPrefix) + outputLanguageName + QString::fromUtf8(summarySystemSuffix);
-    KavrelChatMessage user;
-    user.role = QStringLiteral("user");
-    user.content = QString::fromUtf8(summaryUserSource) + inputLanguageName + QString::fromUtf8(summaryUserOutput)
-                   + outputLanguageName + QString::fromUtf8(summaryUserTranscript) + transcript;
-    request.messages.append(system);
-    request.messages.append(user);
-    request.temperature = 0.0;
-    request.maxTokens = maxTokens;
-    request.stream = false;
+    QList<KavrelChatMessage> messages;
+    messages.append(ChatCompletion::message(
+        QStringLiteral("system"),
+        QString::fromUtf8(summarySystemPrefix) + outputLanguageName + QString::fromUtf8(summarySystemSuffix)));
+    messages.append(ChatCompletion::message(
+        QStringLiteral("user"), QString::fromUtf8(summaryUserSource) + inputLanguageName
+                                    + QString::fromUtf8(summaryUserOutput) + outputLanguageName
+                                    + QString::fromUtf8(summaryUserTranscript) + transcript));
+    const KavrelChatCompletionRequest request = ChatCompletion::request(messages, 0.0, maxTokens);
 
     const KavrelChatCompletionResponse response = co_await proxyService->performChatCompletion(request, token);
-    if (response.choices.isEmpty() || !response.choices.first().message.content)
+    const std::optional<ChatCompletion::FirstChoice> choice = ChatCompletion::firstChoice(response);
+    if (!choice)
         throw DeepSeekSummaryError::invalidResponse();
-    const KavrelChatCompletionChoice &choice = response.choices.first();
-    const QString text = Text::trimmed(*choice.message.content);
-    if (text.isEmpty())
-        throw DeepSeekSummaryError::invalidResponse();
-    if (choice.finishReason == QLatin1String("length"))
+    if (choice->truncated)
         throw DeepSeekSummaryError::incompleteResponse();
-    co_return text;
+    co_return choice->text;
 }
 
 QCoro::Task<QString> DeepSeekSummaryService::summarize(QString transcript, QString inputLanguageName,
@@ -73,32 +67,11 @@ QCoro::Task<QString> DeepSeekSummaryService::summarize(QString transcript, QStri
         throw DeepSeekSummaryError::invalidResponse();
     const QPointer<KavrelBackendProxyService> proxyService = m_proxyService;
 
-    std::exception_ptr failure;
-    try {
-        const QString text = co_await requestSummary(proxyService, trimmedTranscript, inputLanguageName,
-                                                     outputLanguageName, maxTokens, token);
-        co_return text;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-
-    bool cutOff = false;
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DeepSeekSummaryError &error) {
-        if (error.errorCase() != DeepSeekSummaryError::Case::incompleteResponse)
-            throw DeepSeekSummaryError::requestFailed(failure);
-        cutOff = true;
-    } catch (const CancellationError &) {
-        throw;
-    } catch (...) {
-        throw DeepSeekSummaryError::requestFailed(failure);
-    }
-    Q_ASSERT(cutOff);
-
-    // The model ran out of tokens mid-summary: ask once more with room to finish. Whatever
-    // this attempt throws reaches the caller as it is.
-    const QString text = co_await requestSummary(proxyService, trimmedTranscript, inputLanguageName, outputLanguageName,
-                                                 retryMaxTokens, token);
+    // The model may run out of tokens mid-summary; the second attempt has room to finish.
+    const std::function<QCoro::Task<QString>(qint64)> ask = [proxyService, trimmedTranscript, inputLanguageName,
+                                                                  outputLanguageName, token](qint64 tokens) {
+        return requestSummary(proxyService, trimmedTranscript, inputLanguageName, outputLanguageName, tokens, token);
+    };
+    const QString text = co_await askWithOneRetryWhenCutOff<DeepSeekSummaryError>(ask, maxTokens, retryMaxTokens);
     co_return text;
 }

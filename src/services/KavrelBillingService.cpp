@@ -1,5 +1,6 @@
 #include "services/KavrelBillingService.h"
 
+#include "accounts/AuthorizedRequest.h"
 #include "accounts/AuthService.h"
 #include "base/Dates.h"
 #include "base/Json.h"
@@ -158,10 +159,7 @@ QUrl KavrelBillingService::endpointURL(const QUrl &baseURL, const QString &path)
 QCoro::Task<QByteArray> KavrelBillingService::performRequest(QUrl url, QByteArray method, std::optional<QByteArray> body,
                                                              QString accessToken, CancellationToken token)
 {
-    QNetworkRequest request(url);
-    request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("Content-Type", "application/json");
-    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+    const QNetworkRequest request = AuthorizedRequest::json(url, accessToken);
 
     const HttpReply reply = co_await m_transport.send(request, method, body, token);
     if (reply.status == 0)

@@ -1,5 +1,6 @@
 #include "services/MeetingSessionHistoryService.h"
 
+#include "accounts/AuthorizedRequest.h"
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
 #include "base/Dates.h"
@@ -195,10 +196,7 @@ QString MeetingSessionHistoryService::resolvedWorkspaceID(const AuthSession &ses
 QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl endpoint, QString accessToken, QString query,
                                                                            QJsonObject variables, CancellationToken token)
 {
-    QNetworkRequest request(endpoint);
-    request.setRawHeader("Content-Type", "application/json");
-    request.setRawHeader("Accept", "application/json");
-    request.setRawHeader("Authorization", "Bearer " + accessToken.toUtf8());
+    const QNetworkRequest request = AuthorizedRequest::json(endpoint, accessToken);
 
     GraphQLRequest graphQLRequest;
     graphQLRequest.query = query;

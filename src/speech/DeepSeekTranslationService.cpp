@@ -13,6 +13,8 @@
 #include "speech/TranslationSocketErrorMessage.h"
 #include "speech/TranslationTurnKey.h"
 #include "speech/TranslationTurnMessage.h"
+#include "base/TaskOutcome.h"
+#include "base/Timeout.h"
 
 #include <QStringDecoder>
 #include <QTimer>
@@ -253,13 +255,9 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
         const QString key = TranslationTurnKey::fromUuid(chunk->turnID);
         QElapsedTimer elapsed;
         elapsed.start();
-        std::optional<QString> translation;
-        std::exception_ptr failure;
-        try {
-            translation = co_await requestLiveTranslationWithReconnect(chunk->transcript, chunk->turnID, chunk->isFinal, token);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        TaskOutcome<QString> translationOutcome = co_await outcomeOf(requestLiveTranslationWithReconnect(chunk->transcript, chunk->turnID, chunk->isFinal, token));
+        std::optional<QString> translation = std::move(translationOutcome.value);
+        std::exception_ptr failure = translationOutcome.error;
         if (!self || !isOwn())
             co_return;
 
@@ -488,9 +486,9 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
     const QString key = TranslationTurnKey::fromUuid(turnID);
     if (const auto stale = m_pendingTurnContinuations.constFind(key); stale != m_pendingTurnContinuations.constEnd())
         failPendingTurn(key, std::make_exception_ptr(CancellationError()), stale->continuation);
-    const auto continuation = ThrowingContinuation<QString>::create();
+    const auto continuation = Continuation<QString>::create();
     m_pendingTurnContinuations.insert(key, PendingTranslationContinuation{continuation, isFinal});
-    const std::weak_ptr<ThrowingContinuation<QString>> weak = continuation;
+    const std::weak_ptr<Continuation<QString>> weak = continuation;
 
     TranslationTurnMessage message;
     message.turnId = key;
@@ -503,12 +501,7 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
     spawnTask([self, json, key, weak](CancellationToken) -> QCoro::Task<void> {
         if (!self)
             co_return;
-        std::exception_ptr failure;
-        try {
-            co_await self->sendSocketMessage(json);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = (co_await outcomeOf(self->sendSocketMessage(json))).error;
         if (self && failure)
             self->failPendingTurn(key, failure, weak.lock());
     });
@@ -523,13 +516,9 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
         });
     }
 
-    std::optional<QString> translation;
-    std::exception_ptr failure;
-    try {
-        translation = co_await ThrowingContinuation<QString>::wait(continuation);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<QString> translationOutcome = co_await outcomeOf(Continuation<QString>::wait(continuation));
+    std::optional<QString> translation = std::move(translationOutcome.value);
+    std::exception_ptr failure = translationOutcome.error;
     token.removeCallback(cancelCallback);
     if (failure)
         std::rethrow_exception(failure);
@@ -546,12 +535,7 @@ QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QSt
     message.sourceLanguage = m_sourceLanguageCode;
     const QByteArray json = message.toJson();
     QPointer<DeepSeekTranslationService> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await sendSocketMessage(json);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(sendSocketMessage(json))).error;
     if (!self || !failure)
         co_return;
     ++m_diagnostics.droppedChunkCount;
@@ -621,12 +605,7 @@ QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Point
             co_return;
         if (m_isStopping)
             continue;
-        std::exception_ptr failure;
-        try {
-            co_await task->sendPing(token);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = (co_await outcomeOf(task->sendPing(token))).error;
         if (!self)
             co_return;
         if (failure && !token.isCancelled() && !isCancellation(failure))
@@ -639,17 +618,16 @@ QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
     if (m_translationSocketReady)
         co_return;
     failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
-    const auto continuation = ThrowingContinuation<>::create();
+    const auto continuation = Continuation<>::create();
     m_readyContinuation = continuation;
-    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] {
-        const auto expected = weak.lock();
-        if (!expected || m_readyContinuation != expected)
-            return;
-        m_readyContinuation = nullptr;
-        expected->fail(std::make_exception_ptr(DeepSeekTranslationError::invalidResponse()));
-    });
-    co_await ThrowingContinuation<>::wait(continuation);
+    QPointer<DeepSeekTranslationService> self(this);
+    // A wait that times out is forgotten, so a late "ready" finds nothing to end.
+    const std::exception_ptr noReady = std::make_exception_ptr(DeepSeekTranslationError::invalidResponse());
+    const TaskOutcome<void> outcome =
+        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), m_timings.readyTimeout, noReady));
+    if (outcome.failed() && self && self->m_readyContinuation == continuation)
+        std::exchange(self->m_readyContinuation, nullptr)->fail(outcome.error);
+    outcome.rethrowIfFailed();
 }
 
 QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
@@ -770,7 +748,7 @@ void DeepSeekTranslationService::failAllPendingTurns(std::exception_ptr error)
 }
 
 void DeepSeekTranslationService::failPendingTurn(const QString &turnID, std::exception_ptr error,
-                                                 const ThrowingContinuation<QString>::Pointer &expected)
+                                                 const Continuation<QString>::Pointer &expected)
 {
     const auto waiting = m_pendingTurnContinuations.constFind(turnID);
     if (!expected || waiting == m_pendingTurnContinuations.constEnd() || waiting->continuation != expected)
@@ -784,7 +762,7 @@ void DeepSeekTranslationService::resumePendingInterimTurnIfNeeded(const QString 
     const auto waiting = m_pendingTurnContinuations.constFind(turnID);
     if (waiting == m_pendingTurnContinuations.constEnd() || waiting->expectsFinalRevision)
         return;
-    const ThrowingContinuation<QString>::Pointer continuation = waiting->continuation;
+    const Continuation<QString>::Pointer continuation = waiting->continuation;
     m_pendingTurnContinuations.remove(turnID);
     continuation->resume(text);
 }

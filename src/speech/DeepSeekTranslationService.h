@@ -5,7 +5,7 @@
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "speech/PendingTranslationChunk.h"
-#include "speech/ThrowingContinuation.h"
+#include "base/Continuation.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -94,7 +94,7 @@ public:
 private:
     struct PendingTranslationContinuation
     {
-        ThrowingContinuation<QString>::Pointer continuation;
+        Continuation<QString>::Pointer continuation;
         bool expectsFinalRevision = false;
     };
 
@@ -129,7 +129,7 @@ private:
     void failAllPendingTurns(std::exception_ptr error);
     // Fails the request waiting under the turn only when it is the expected one.
     void failPendingTurn(const QString &turnID, std::exception_ptr error,
-                         const ThrowingContinuation<QString>::Pointer &expected);
+                         const Continuation<QString>::Pointer &expected);
     void resumePendingInterimTurnIfNeeded(const QString &turnID, const QString &text);
     void emitEvent(const DeepSeekTranslationEvent &event);
 
@@ -148,7 +148,7 @@ private:
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_keepAliveTask;
-    ThrowingContinuation<>::Pointer m_readyContinuation;
+    Continuation<>::Pointer m_readyContinuation;
     QHash<QString, PendingTranslationContinuation> m_pendingTurnContinuations;
     QHash<QString, qint64> m_latestTranslationRevisionByTurn;
     QSet<QString> m_finalizedTranslationTurnIDs;

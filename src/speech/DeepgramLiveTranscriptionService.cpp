@@ -9,6 +9,7 @@
 #include "speech/DeepgramMessageEnvelope.h"
 #include "speech/DeepgramWebSocketOpenError.h"
 #include "speech/DeepgramWebSocketOpenObserver.h"
+#include "base/TaskOutcome.h"
 
 #include <QTimer>
 #include <QElapsedTimer>
@@ -128,12 +129,7 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::connect(QString sourceLangua
 
     const QUuid generation = m_connectionGeneration;
     QPointer<DeepgramLiveTranscriptionService> self(this);
-    std::exception_ptr failure;
-    try {
-        co_await openWebSocket();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(openWebSocket())).error;
     if (failure) {
         // A stop or a newer connect during the open owns the state now; leave it alone.
         if (self && m_connectionGeneration == generation)
@@ -219,12 +215,7 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::openWebSocket()
     m_webSocketTask = task;
     task->resume();
 
-    std::exception_ptr failure;
-    try {
-        co_await observer->waitForOpen(identifier, m_timings.openTimeout);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(observer->waitForOpen(identifier, m_timings.openTimeout))).error;
 
     if (failure) {
         if (self)
@@ -439,12 +430,7 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::keepAliveLoop(QPointer<Deepg
         if (self->m_isStopping || !self->isCurrent(generation, socket))
             continue;
 
-        std::exception_ptr failure;
-        try {
-            co_await socket->send(WebSocketMessage::fromText(keepAliveFrame));
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        std::exception_ptr failure = (co_await outcomeOf(socket->send(WebSocketMessage::fromText(keepAliveFrame)))).error;
         if (!self)
             co_return;
         // Keep-alive failures are reported at once; the receive loop is the one that reconnects.
@@ -601,12 +587,7 @@ QCoro::Task<bool> DeepgramLiveTranscriptionService::reconnectAfterTransientSocke
             co_return true;
 
         m_webSocketTask.reset();
-        std::exception_ptr openFailure;
-        try {
-            co_await openWebSocket();
-        } catch (...) {
-            openFailure = std::current_exception();
-        }
+        std::exception_ptr openFailure = (co_await outcomeOf(openWebSocket())).error;
         if (!self)
             co_return true;
         if (!openFailure) {

@@ -5,37 +5,20 @@
 
 #include <QTimer>
 
-#include <coroutine>
 #include <utility>
 
-struct DeepgramWebSocketOpenObserver::Waiter
+namespace {
+
+// Ends the wait with the outcome: no failure means the socket opened.
+void endWait(const Continuation<>::Pointer &waiter, std::exception_ptr failure)
 {
-    bool done = false;
-    std::exception_ptr failure;
-    std::coroutine_handle<> handle;
+    if (failure)
+        waiter->fail(std::move(failure));
+    else
+        waiter->resume();
+}
 
-    void resume(std::exception_ptr outcome)
-    {
-        if (done)
-            return;
-        done = true;
-        failure = std::move(outcome);
-        if (handle)
-            kavrel::detail::resumeLater(std::exchange(handle, {}));
-    }
-
-    struct Awaiter
-    {
-        std::shared_ptr<Waiter> waiter;
-        bool await_ready() const noexcept { return waiter->done; }
-        void await_suspend(std::coroutine_handle<> h) { waiter->handle = h; }
-        void await_resume() const
-        {
-            if (waiter->failure)
-                std::rethrow_exception(waiter->failure);
-        }
-    };
-};
+} // namespace
 
 DeepgramWebSocketOpenObserver::DeepgramWebSocketOpenObserver(QObject *parent)
     : QObject(parent)
@@ -48,7 +31,7 @@ DeepgramWebSocketOpenObserver::~DeepgramWebSocketOpenObserver()
     const auto waiters = m_continuations;
     m_continuations.clear();
     for (const auto &waiter : waiters)
-        waiter->resume(std::make_exception_ptr(CancellationError()));
+        waiter->fail(std::make_exception_ptr(CancellationError()));
 }
 
 void DeepgramWebSocketOpenObserver::prepare(int taskIdentifier)
@@ -60,11 +43,10 @@ void DeepgramWebSocketOpenObserver::prepare(int taskIdentifier)
 
 QCoro::Task<void> DeepgramWebSocketOpenObserver::waitForOpen(int taskIdentifier, std::chrono::milliseconds timeout)
 {
-    auto waiter = std::make_shared<Waiter>();
+    const auto waiter = Continuation<>::create();
     const auto stored = m_completedResults.find(taskIdentifier);
     if (stored != m_completedResults.end()) {
-        waiter->done = true;
-        waiter->failure = stored.value();
+        endWait(waiter, stored.value());
         m_completedResults.erase(stored);
     } else {
         m_continuations.insert(taskIdentifier, waiter);
@@ -74,9 +56,8 @@ QCoro::Task<void> DeepgramWebSocketOpenObserver::waitForOpen(int taskIdentifier,
             complete(taskIdentifier, std::make_exception_ptr(DeepgramWebSocketOpenError::timedOut()));
         });
     }
-    // The awaiter holds the waiter's state, so resuming never touches the observer.
-    Waiter::Awaiter awaiter{waiter};
-    co_await awaiter;
+    // The awaiter holds the waiter, so resuming never touches the observer.
+    co_await Continuation<>::wait(waiter);
 }
 
 void DeepgramWebSocketOpenObserver::complete(int taskIdentifier, std::exception_ptr failure)
@@ -84,9 +65,9 @@ void DeepgramWebSocketOpenObserver::complete(int taskIdentifier, std::exception_
     if (m_completedTaskIDs.contains(taskIdentifier))
         return;
     m_completedTaskIDs.insert(taskIdentifier);
-    const std::shared_ptr<Waiter> waiter = m_continuations.take(taskIdentifier);
+    const Continuation<>::Pointer waiter = m_continuations.take(taskIdentifier);
     if (waiter)
-        waiter->resume(std::move(failure));
+        endWait(waiter, std::move(failure));
     else
         m_completedResults.insert(taskIdentifier, std::move(failure));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Continuation.h"
+
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -18,8 +20,7 @@
 // arrive before anyone waits; it is kept until the wait takes it. Every callback after the
 // first outcome of an identifier is ignored, until prepare() is called for it again.
 //
-// The websocket layer reports on the main thread, so unlike a URL session delegate this
-// needs no lock; waiters are still resumed on a later event-loop turn, never inside the
+// The websocket layer reports on the main thread, so this needs no lock; waiters are still resumed on a later event-loop turn, never inside the
 // callback that decided the outcome.
 class DeepgramWebSocketOpenObserver final : public QObject
 {
@@ -46,9 +47,8 @@ public:
     void didCompleteWithError(int taskIdentifier, std::exception_ptr error);
 
 private:
-    struct Waiter;
 
-    QHash<int, std::shared_ptr<Waiter>> m_continuations;
+    QHash<int, Continuation<>::Pointer> m_continuations;
     QSet<int> m_completedTaskIDs;
     QHash<int, std::exception_ptr> m_completedResults;
 };

@@ -24,6 +24,8 @@
 #include "speech/V2ResumeMessage.h"
 #include "speech/V2TranslationResult.h"
 #include "speech/V2TurnMessage.h"
+#include "base/TaskOutcome.h"
+#include "base/Timeout.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -173,12 +175,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
 
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure;
-    try {
-        co_await sendLatestPreviewIfNeeded(key);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(key))).error;
     if (!self || !failure)
         co_return;
     qCWarning(logger()).noquote() << QStringLiteral("preview send failed turn=%1 error=%2").arg(key, errorMessage(failure));
@@ -222,12 +219,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
 
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure;
-    try {
-        co_await sendMessage(json);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = (co_await outcomeOf(sendMessage(json))).error;
     // The pending final stays either way: the next flush sends it again.
     if (!self || !failure)
         co_return;
@@ -537,43 +529,32 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHello()
 {
     if (m_receivedHello)
         co_return;
-    if (m_helloContinuation)
-        std::exchange(m_helloContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = ThrowingContinuation<>::create();
-    m_helloContinuation = continuation;
-    // The timer belongs to this one wait; it changes nothing once the wait has ended.
-    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.helloTimeout, this, [this, weak] { timeoutHelloIfNeeded(weak.lock()); });
-    co_await ThrowingContinuation<>::wait(continuation);
+    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_helloContinuation, m_timings.helloTimeout);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
 {
     if (m_isReady)
         co_return;
-    if (m_readyContinuation)
-        std::exchange(m_readyContinuation, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = ThrowingContinuation<>::create();
-    m_readyContinuation = continuation;
-    const std::weak_ptr<ThrowingContinuation<>> weak = continuation;
-    QTimer::singleShot(m_timings.readyTimeout, this, [this, weak] { timeoutReadyIfNeeded(weak.lock()); });
-    co_await ThrowingContinuation<>::wait(continuation);
+    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_readyContinuation, m_timings.readyTimeout);
 }
 
-void KavrelLiveTranslationV2Service::timeoutHelloIfNeeded(const ThrowingContinuation<>::Pointer &continuation)
+// One step of the handshake (hello, ready) that a message handler ends. A newer wait for the
+// same step cancels the older one; a wait that times out is forgotten, so a late message
+// finds nothing to end.
+QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout)
 {
-    if (!continuation || m_helloContinuation != continuation)
-        return;
-    m_helloContinuation = nullptr;
-    continuation->fail(std::make_exception_ptr(DeepSeekTranslationError::timedOut()));
-}
-
-void KavrelLiveTranslationV2Service::timeoutReadyIfNeeded(const ThrowingContinuation<>::Pointer &continuation)
-{
-    if (!continuation || m_readyContinuation != continuation)
-        return;
-    m_readyContinuation = nullptr;
-    continuation->fail(std::make_exception_ptr(DeepSeekTranslationError::timedOut()));
+    if (this->*slot)
+        std::exchange(this->*slot, nullptr)->fail(std::make_exception_ptr(CancellationError()));
+    const auto continuation = Continuation<>::create();
+    this->*slot = continuation;
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
+    const TaskOutcome<void> outcome =
+        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), timeout, timedOut));
+    if (outcome.failed() && self && self->*slot == continuation)
+        std::exchange(self->*slot, nullptr)->fail(outcome.error);
+    outcome.rethrowIfFailed();
 }
 
 void KavrelLiveTranslationV2Service::failHandshakeContinuations(std::exception_ptr error)
@@ -640,110 +621,170 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleMessage(QString text, We
     }
     const QByteArray bytes = text.toUtf8();
     const QString type = V2Envelope::decode(bytes).type;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-
-    if (type == QLatin1String("hello")) {
-        const V2HelloMessage hello = V2HelloMessage::decode(bytes);
-        m_connectionID = hello.connectionId;
-        m_receivedHello = true;
-        if (auto continuation = std::exchange(m_helloContinuation, nullptr))
-            continuation->resume();
-        qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
-    } else if (type == QLatin1String("ready")) {
-        const V2ReadyMessage ready = V2ReadyMessage::decode(bytes);
-        if (ready.sessionId != m_logicalSessionID)
-            co_return;
-        m_connectionID = ready.connectionId;
-        m_isReady = true;
-        m_hasConfiguredSession = true;
-        cancelEmergencyPreviews();
-        cancelEmergencyFinal();
-        if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-            continuation->resume();
-        qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
-                                          .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
-    } else if (type == QLatin1String("preview_ack")) {
-        const V2AckMessage ack = V2AckMessage::decode(bytes);
-        qCDebug(logger()).noquote()
-            << QStringLiteral("preview ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
-    } else if (type == QLatin1String("final_ack")) {
-        const V2AckMessage ack = V2AckMessage::decode(bytes);
-        const auto pending = m_pendingFinals.find(ack.turnId);
-        if (pending != m_pendingFinals.end() && pending->clientRevision == ack.clientRevision)
-            pending->acknowledged = true;
-        qCInfo(logger()).noquote()
-            << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
-    } else if (type == QLatin1String("translation_preview")) {
-        const V2TranslationResult result = V2TranslationResult::decode(bytes);
-        const auto inFlight = m_previewInFlightRevisionByTurn.constFind(result.turnId);
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-        if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-            || m_finalizedTurnIDs.contains(result.turnId) || m_pendingFinals.contains(result.turnId)
-            || inFlight == m_previewInFlightRevisionByTurn.constEnd() || *inFlight != result.clientRevision || !turn)
-            co_return;
-        m_previewInFlightRevisionByTurn.remove(result.turnId);
-        emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
-        if (!self)
-            co_return;
-        logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
-
-        // The answer frees the turn for its newest text, if that changed meanwhile.
-        std::exception_ptr failure;
-        try {
-            co_await sendLatestPreviewIfNeeded(result.turnId);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (self && failure)
-            socketDidFail(failure, task);
-    } else if (type == QLatin1String("translation_final")) {
-        const V2TranslationResult result = V2TranslationResult::decode(bytes);
-        const auto pending = m_pendingFinals.constFind(result.turnId);
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-        if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-            || pending == m_pendingFinals.constEnd() || pending->clientRevision != result.clientRevision || !turn)
-            co_return;
-        const qint64 revision = pending->clientRevision;
-        m_finalizedTurnIDs.insert(result.turnId);
-        cancelEmergencyPreview(result.turnId);
-        if (m_emergencyFinalTurnID == result.turnId)
-            cancelEmergencyFinal();
-        m_emergencyCompletedFinalTurnIDs.insert(result.turnId);
-        m_latestPreviewByTurn.remove(result.turnId);
-        m_pendingFinals.remove(result.turnId);
-        emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
-        if (!self)
-            co_return;
-        logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
-    } else if (type == QLatin1String("final_missing")) {
-        const V2TurnMessage missing = V2TurnMessage::decode(bytes);
-        const auto pending = m_pendingFinals.constFind(missing.turnId);
-        if (pending == m_pendingFinals.constEnd() || pending->clientRevision != missing.clientRevision)
-            co_return;
-        V2FinalMessage message;
-        message.sessionId = m_logicalSessionID;
-        message.turnId = pending->turnID;
-        message.clientRevision = pending->clientRevision;
-        message.sourceText = pending->sourceText;
-        const QByteArray json = message.toJson();
-        co_await sendMessage(json);
-    } else if (type == QLatin1String("final_failed")) {
-        const V2TurnMessage failedTurn = V2TurnMessage::decode(bytes);
-        m_pendingFinals.remove(failedTurn.turnId);
-        emitEvent(DeepSeekTranslationEvent::failed(QStringLiteral("Final translation failed for turn ") + failedTurn.turnId
-                                                   + QStringLiteral(".")));
-    } else if (type == QLatin1String("error")) {
-        handleProtocolError(V2ErrorMessage::decode(bytes));
-    } else if (type == QLatin1String("ping")) {
-        V2PingMessage ping;
-        ping.clientTime = Dates::formatIso8601(QDateTime::currentDateTimeUtc());
-        const QByteArray json = ping.toJson();
-        co_await sendMessage(json);
-    } else if (type == QLatin1String("pong") || type == QLatin1String("session_completed")) {
-        // Nothing to do.
-    } else {
+    const MessageHandler handler = messageHandlers().value(type);
+    if (!handler) {
         qCDebug(logger()).noquote() << QStringLiteral("ignored unsupported v2 server message type=%1").arg(type);
+        co_return;
     }
+    co_await (this->*handler)(bytes, task);
+}
+
+const QHash<QString, KavrelLiveTranslationV2Service::MessageHandler> &KavrelLiveTranslationV2Service::messageHandlers()
+{
+    static const QHash<QString, MessageHandler> handlers = {
+        {QStringLiteral("hello"), &KavrelLiveTranslationV2Service::handleHello},
+        {QStringLiteral("ready"), &KavrelLiveTranslationV2Service::handleReady},
+        {QStringLiteral("preview_ack"), &KavrelLiveTranslationV2Service::handlePreviewAck},
+        {QStringLiteral("final_ack"), &KavrelLiveTranslationV2Service::handleFinalAck},
+        {QStringLiteral("translation_preview"), &KavrelLiveTranslationV2Service::handleTranslationPreview},
+        {QStringLiteral("translation_final"), &KavrelLiveTranslationV2Service::handleTranslationFinal},
+        {QStringLiteral("final_missing"), &KavrelLiveTranslationV2Service::handleFinalMissing},
+        {QStringLiteral("final_failed"), &KavrelLiveTranslationV2Service::handleFinalFailed},
+        {QStringLiteral("error"), &KavrelLiveTranslationV2Service::handleError},
+        {QStringLiteral("ping"), &KavrelLiveTranslationV2Service::handlePing},
+        {QStringLiteral("pong"), &KavrelLiveTranslationV2Service::handleNothing},
+        {QStringLiteral("session_completed"), &KavrelLiveTranslationV2Service::handleNothing},
+    };
+    return handlers;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleNothing(QByteArray, WebSocketTask::Pointer)
+{
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleHello(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2HelloMessage hello = V2HelloMessage::decode(bytes);
+    m_connectionID = hello.connectionId;
+    m_receivedHello = true;
+    if (auto continuation = std::exchange(m_helloContinuation, nullptr))
+        continuation->resume();
+    qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleReady(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2ReadyMessage ready = V2ReadyMessage::decode(bytes);
+    if (ready.sessionId != m_logicalSessionID)
+        co_return;
+    m_connectionID = ready.connectionId;
+    m_isReady = true;
+    m_hasConfiguredSession = true;
+    cancelEmergencyPreviews();
+    cancelEmergencyFinal();
+    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
+        continuation->resume();
+    qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
+                                      .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handlePreviewAck(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2AckMessage ack = V2AckMessage::decode(bytes);
+    qCDebug(logger()).noquote()
+        << QStringLiteral("preview ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2AckMessage ack = V2AckMessage::decode(bytes);
+    const auto pending = m_pendingFinals.find(ack.turnId);
+    if (pending != m_pendingFinals.end() && pending->clientRevision == ack.clientRevision)
+        pending->acknowledged = true;
+    qCInfo(logger()).noquote()
+        << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const V2TranslationResult result = V2TranslationResult::decode(bytes);
+    const auto inFlight = m_previewInFlightRevisionByTurn.constFind(result.turnId);
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
+        || m_finalizedTurnIDs.contains(result.turnId) || m_pendingFinals.contains(result.turnId)
+        || inFlight == m_previewInFlightRevisionByTurn.constEnd() || *inFlight != result.clientRevision || !turn)
+        co_return;
+    m_previewInFlightRevisionByTurn.remove(result.turnId);
+    emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
+    if (!self)
+        co_return;
+    logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
+
+    // The answer frees the turn for its newest text, if that changed meanwhile.
+    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
+    if (self && failure)
+        socketDidFail(failure, task);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    const V2TranslationResult result = V2TranslationResult::decode(bytes);
+    const auto pending = m_pendingFinals.constFind(result.turnId);
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
+        || pending == m_pendingFinals.constEnd() || pending->clientRevision != result.clientRevision || !turn)
+        co_return;
+    const qint64 revision = pending->clientRevision;
+    m_finalizedTurnIDs.insert(result.turnId);
+    cancelEmergencyPreview(result.turnId);
+    if (m_emergencyFinalTurnID == result.turnId)
+        cancelEmergencyFinal();
+    m_emergencyCompletedFinalTurnIDs.insert(result.turnId);
+    m_latestPreviewByTurn.remove(result.turnId);
+    m_pendingFinals.remove(result.turnId);
+    emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
+    if (!self)
+        co_return;
+    logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalMissing(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2TurnMessage missing = V2TurnMessage::decode(bytes);
+    const auto pending = m_pendingFinals.constFind(missing.turnId);
+    if (pending == m_pendingFinals.constEnd() || pending->clientRevision != missing.clientRevision)
+        co_return;
+    V2FinalMessage message;
+    message.sessionId = m_logicalSessionID;
+    message.turnId = pending->turnID;
+    message.clientRevision = pending->clientRevision;
+    message.sourceText = pending->sourceText;
+    const QByteArray json = message.toJson();
+    co_await sendMessage(json);
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalFailed(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    const V2TurnMessage failedTurn = V2TurnMessage::decode(bytes);
+    m_pendingFinals.remove(failedTurn.turnId);
+    emitEvent(DeepSeekTranslationEvent::failed(QStringLiteral("Final translation failed for turn ") + failedTurn.turnId
+                                               + QStringLiteral(".")));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handleError(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    handleProtocolError(V2ErrorMessage::decode(bytes));
+    co_return;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::handlePing(QByteArray bytes, WebSocketTask::Pointer task)
+{
+    V2PingMessage ping;
+    ping.clientTime = Dates::formatIso8601(QDateTime::currentDateTimeUtc());
+    const QByteArray json = ping.toJson();
+    co_await sendMessage(json);
+    co_return;
 }
 
 void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &message)
@@ -782,12 +823,7 @@ void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &m
             if (!self || self->m_isStopping || !self->m_isReady)
                 co_return;
             const WebSocketTask::Pointer socket = self->m_webSocketTask;
-            std::exception_ptr failure;
-            try {
-                co_await self->sendLatestPreviewIfNeeded(turnID);
-            } catch (...) {
-                failure = std::current_exception();
-            }
+            std::exception_ptr failure = (co_await outcomeOf(self->sendLatestPreviewIfNeeded(turnID))).error;
             if (self && failure)
                 self->socketDidFail(failure, socket);
         });
@@ -868,12 +904,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationT
             co_return;
 
         while (!token.isCancelled() && !m_isStopping) {
-            std::exception_ptr failure;
-            try {
-                co_await establishSocket(m_hasConfiguredSession, token);
-            } catch (...) {
-                failure = std::current_exception();
-            }
+            std::exception_ptr failure = (co_await outcomeOf(establishSocket(m_hasConfiguredSession, token))).error;
             if (!self)
                 co_return;
             if (!failure)
@@ -1019,13 +1050,9 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::runEmergencyPreview(Cancellati
     const QList<DeepSeekTranslationHistoryTurn> history = m_emergencyHistory;
     QElapsedTimer elapsed;
     elapsed.start();
-    std::optional<QString> translation;
-    std::exception_ptr failure;
-    try {
-        translation = co_await requestStableBlockTranslation(*text, history, token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<QString> translationOutcome = co_await outcomeOf(requestStableBlockTranslation(*text, history, token));
+    std::optional<QString> translation = std::move(translationOutcome.value);
+    std::exception_ptr failure = translationOutcome.error;
     if (!self)
         co_return;
 

@@ -4,7 +4,7 @@
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/ThrowingContinuation.h"
+#include "base/Continuation.h"
 #include "speech/V2PendingFinal.h"
 
 #include <QByteArray>
@@ -123,14 +123,28 @@ private:
     QCoro::Task<void> sendResume();
     QCoro::Task<void> waitForHello();
     QCoro::Task<void> waitForReady();
-    void timeoutHelloIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
-    void timeoutReadyIfNeeded(const ThrowingContinuation<>::Pointer &continuation);
+    using HandshakeSlot = Continuation<>::Pointer KavrelLiveTranslationV2Service::*;
+    QCoro::Task<void> waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
 
     // Incoming messages, failures and reconnection.
     QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
+    // One handler per server message type.
+    using MessageHandler = QCoro::Task<void> (KavrelLiveTranslationV2Service::*)(QByteArray bytes, WebSocketTask::Pointer task);
+    static const QHash<QString, MessageHandler> &messageHandlers();
+    QCoro::Task<void> handleHello(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleReady(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handlePreviewAck(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleTranslationPreview(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalMissing(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleFinalFailed(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleError(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handlePing(QByteArray bytes, WebSocketTask::Pointer task);
+    QCoro::Task<void> handleNothing(QByteArray bytes, WebSocketTask::Pointer task);
     void handleProtocolError(const V2ErrorMessage &message);
     // A failure of the given socket (the one a send or the receive loop used). A socket that
     // is no longer the current one was already dealt with by whoever closed it.
@@ -169,8 +183,8 @@ private:
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_reconnectTask;
     TaskHandle<void> m_resetTask;
-    ThrowingContinuation<>::Pointer m_helloContinuation;
-    ThrowingContinuation<>::Pointer m_readyContinuation;
+    Continuation<>::Pointer m_helloContinuation;
+    Continuation<>::Pointer m_readyContinuation;
     bool m_receivedHello = false;
     bool m_isReady = false;
     bool m_hasConfiguredSession = false;

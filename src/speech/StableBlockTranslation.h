@@ -12,7 +12,6 @@
 // transcript lines come back in their shape.
 namespace StableBlockTranslation {
 
-inline constexpr const char *model = "deepseek-chat";
 inline constexpr int maxTokens = 768;
 inline constexpr int contextTurns = 4;
 

@@ -7,6 +7,7 @@
 #include "accounts/KavrelChatCompletionResponse.h"
 #include "accounts/TotpSetup.h"
 #include "base/Json.h"
+#include "support/JsonLiteral.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -17,11 +18,6 @@ namespace {
 QByteArray j(const char *text)
 {
     return QByteArray(text).replace('\'', '"');
-}
-
-QJsonObject parse(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
 }
 
 const char *failureKind(const std::function<void()> &work, QString *reason = nullptr)
@@ -67,7 +63,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, json);
         QFETCH(QString, expectedDisplayName);
         QFETCH(QString, expectedAvatar);
-        const AuthenticatedUser user = AuthenticatedUser::fromJson(parse(json));
+        const AuthenticatedUser user = AuthenticatedUser::fromJson(jsonObject(json));
         QCOMPARE(user.id, QStringLiteral("u"));
         QCOMPARE(user.email, QStringLiteral("a@b.c"));
         QCOMPARE(user.displayName, expectedDisplayName);
@@ -99,14 +95,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, json);
         QFETCH(QString, reason);
         QString actualReason;
-        QCOMPARE(failureKind([&] { AuthenticatedUser::fromJson(parse(json)); }, &actualReason), "decode");
+        QCOMPARE(failureKind([&] { AuthenticatedUser::fromJson(jsonObject(json)); }, &actualReason), "decode");
         if (!reason.isEmpty())
             QCOMPARE(actualReason, reason);
     }
 
     void userWorkspacesAndFlags()
     {
-        const AuthenticatedUser user = AuthenticatedUser::fromJson(parse(j("{ 'id':'u','email':'a@b.c','newbie':null,'workspace':null, 'defaultWorkspace':null,'default_workspace':{'id':'dw'}, 'current_workspace_id':' cw ','workspaces':[]}")));
+        const AuthenticatedUser user = AuthenticatedUser::fromJson(jsonObject(j("{ 'id':'u','email':'a@b.c','newbie':null,'workspace':null, 'defaultWorkspace':null,'default_workspace':{'id':'dw'}, 'current_workspace_id':' cw ','workspaces':[]}")));
         QVERIFY(!user.newbie);
         QVERIFY(!user.workspace);
         QCOMPARE(user.defaultWorkspace->id, QStringLiteral("dw"));
@@ -153,7 +149,7 @@ private Q_SLOTS:
         user.workspaceID = QStringLiteral("w");
 
         const CurrentUserProfileResponse profile = CurrentUserProfileResponse::fromJson(
-            parse(j("{'email':'  new@b.c ','display_name':'  ','avatar_url':null,'newbie':false,'workspaceId':'ignored'}")));
+            jsonObject(j("{'email':'  new@b.c ','display_name':'  ','avatar_url':null,'newbie':false,'workspaceId':'ignored'}")));
         const AuthenticatedUser updated = user.updating(profile);
         QCOMPARE(updated.email, QStringLiteral("new@b.c"));
         QCOMPARE(updated.displayName, QStringLiteral("Old Name"));
@@ -221,17 +217,17 @@ private Q_SLOTS:
         QVERIFY(input.toJson().contains(QStringLiteral("mfa")));
 
         const QByteArray challengeJson = j("{'challengeId':'c','email':'a@b.c','maskedEmail':'a***','purpose':'registration', 'linkedAuthProviders':['google'],'expiresIn':600,'expiresAt':'2025-01-02T03:04:05.5Z'}");
-        const EmailChallenge challenge = EmailChallenge::fromJson(parse(challengeJson));
+        const EmailChallenge challenge = EmailChallenge::fromJson(jsonObject(challengeJson));
         QVERIFY(!challenge.resendAfter);
         QVERIFY(!challenge.toJson().contains(QStringLiteral("resendAfter")));
         QCOMPARE(challenge.linkedAuthProviders, QStringList{QStringLiteral("google")});
         // expiresIn must be a whole number; 1.5 is not one.
         QCOMPARE(failureKind([&] {
-                     EmailChallenge::fromJson(parse(QByteArray(challengeJson).replace("600", "1.5")));
+                     EmailChallenge::fromJson(jsonObject(QByteArray(challengeJson).replace("600", "1.5")));
                  }),
                  "decode");
 
-        const TotpSetup setup = TotpSetup::fromJson(parse(j("{'setupId':'s','otpauthUri':'otpauth://x','secret':'S', 'qrCodeDataUrl':null,'expiresIn':1,'expiresAt':'2025-01-02T03:04:05Z'}")));
+        const TotpSetup setup = TotpSetup::fromJson(jsonObject(j("{'setupId':'s','otpauthUri':'otpauth://x','secret':'S', 'qrCodeDataUrl':null,'expiresIn':1,'expiresAt':'2025-01-02T03:04:05Z'}")));
         QVERIFY(!setup.qrCodeDataUrl);
         QCOMPARE(TotpSetup::fromJson(setup.toJson()), setup);
     }
@@ -250,12 +246,12 @@ private Q_SLOTS:
         QCOMPARE(json.value(QStringLiteral("messages")).toArray().at(1).toObject().value(QStringLiteral("role")).toString(),
                  QStringLiteral("user"));
 
-        const auto response = KavrelChatCompletionResponse::fromJson(parse(j("{'choices':[{'message':{}}, {'message':{'content':'hi'},'finish_reason':'stop'}]}")));
+        const auto response = KavrelChatCompletionResponse::fromJson(jsonObject(j("{'choices':[{'message':{}}, {'message':{'content':'hi'},'finish_reason':'stop'}]}")));
         QCOMPARE(response.choices.size(), 2);
         QVERIFY(!response.choices.at(0).message.content);
         QVERIFY(!response.choices.at(0).finishReason);
         QCOMPARE(response.choices.at(1).message.content, std::optional<QString>(QStringLiteral("hi")));
-        QCOMPARE(failureKind([&] { KavrelChatCompletionResponse::fromJson(parse(j("{'choices':[{}]}"))); }), "decode");
+        QCOMPARE(failureKind([&] { KavrelChatCompletionResponse::fromJson(jsonObject(j("{'choices':[{}]}"))); }), "decode");
     }
 };
 

@@ -7,6 +7,7 @@
 #include "support/RawReplyServer.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
+#include "support/JsonLiteral.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,11 +23,6 @@ namespace {
 QByteArray j(const char *text)
 {
     return QByteArray(text).replace('\'', '"');
-}
-
-QJsonObject parse(const QByteArray &json)
-{
-    return QJsonDocument::fromJson(json).object();
 }
 
 KavrelBillingUsageEvent usageEvent(const QString &id, std::optional<QString> meetingSessionId, qint64 duration)
@@ -173,7 +169,7 @@ void TestKavrelBillingService::usageEventsAreSentAndCounted()
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
     QCOMPARE(request.header("Authorization"), QByteArray("Bearer test-access-token"));
-    const QJsonObject expected = parse(j(
+    const QJsonObject expected = jsonObject(j(
         "{'events':["
         "{'eventId':'e-1','clientSessionId':'kavrel-macos-history-1','sourceApp':'macos','usageType':'transcription',"
         "'startedAt':'2025-03-01T10:00:00Z','endedAt':'2025-03-01T10:01:00Z','durationSeconds':60},"

@@ -4,6 +4,7 @@
 #include "services/MeetingSessionHistoryListItem.h"
 #include "services/MeetingSessionHistorySnapshot.h"
 #include "services/MeetingSessionHistoryStatus.h"
+#include "support/JsonLiteral.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,14 +21,6 @@ namespace {
 QByteArray j(const char *text)
 {
     return QByteArray(text).replace('\'', '"');
-}
-
-QJsonObject parse(const QByteArray &json)
-{
-    const QJsonDocument document = QJsonDocument::fromJson(json);
-    if (!document.isObject())
-        qFatal("fixture is not a JSON object: %s", json.constData());
-    return document.object();
 }
 
 QJsonObject merged(QJsonObject base, const QJsonObject &changes, const QStringList &removed = {})
@@ -52,7 +45,7 @@ QString outcomeOf(const std::function<void()> &work)
 
 QJsonObject listItemJson()
 {
-    return parse(j("{'id':'m-1','title':'Weekly','status':'completed','startedAt':'2025-03-14T09:26:53Z',"
+    return jsonObject(j("{'id':'m-1','title':'Weekly','status':'completed','startedAt':'2025-03-14T09:26:53Z',"
                    "'updatedAt':'2025-03-14T10:00:00.120Z','durationSeconds':1800,'processedByApp':'macos',"
                    "'previewText':'Hello','inputLanguage':'en','translationLanguage':'russian','translationEnabled':true,"
                    "'recordingEnabled':false,'wordCount':120,'lineCount':12,'hasSummary':true,'hasProtocol':false,"
@@ -61,7 +54,7 @@ QJsonObject listItemJson()
 
 QJsonObject detailJson()
 {
-    return parse(j("{'id':'m-1','workspaceId':'w-1','title':null,'status':'active','startedAt':'2025-03-14T09:26:53Z',"
+    return jsonObject(j("{'id':'m-1','workspaceId':'w-1','title':null,'status':'active','startedAt':'2025-03-14T09:26:53Z',"
                    "'endedAt':null,'durationSeconds':null,'processedByApp':'macos','inputLanguage':'ru',"
                    "'translationLanguage':'english','translationEnabled':true,'recordingEnabled':true,"
                    "'microphoneLabel':'USB Mic','previewText':'Привет','transcriptText':'[10:00:00] Привет',"
@@ -428,7 +421,7 @@ void TestMeetingSessionHistoryModel::operationDataDecoding()
     QFETCH(QString, type);
     QFETCH(QByteArray, data);
     QFETCH(QString, outcome);
-    const QJsonValue value = parse(data);
+    const QJsonValue value = jsonObject(data);
     QCOMPARE(outcomeOf([&] {
                  if (type == QLatin1String("start"))
                      StartMeetingSessionResponse::fromJson(value, QStringLiteral("data"));

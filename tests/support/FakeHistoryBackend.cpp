@@ -11,113 +11,63 @@
 
 namespace {
 
-const QMap<QString, const char *> &expectedDocuments()
+// The operations the backend knows, by name, each with the variables it declares and their
+// types as the schema has them.
+struct Operation
 {
-    static const QMap<QString, const char *> documents{
+    QString kind; // "query" or "mutation"
+    QMap<QString, QString> variables;
+};
+
+const QMap<QString, Operation> &knownOperations()
+{
+    static const QMap<QString, Operation> operations{
         {QStringLiteral("RecoverMeetingSession"),
-         "query RecoverMeetingSession($workspaceId: ID!, $limit: Int) {\n"
-         "  meetingSessions(workspaceId: $workspaceId, limit: $limit) {\n"
-         "    items {\n"
-         "      id\n"
-         "      revision\n"
-         "      sessionParams\n"
-         "    }\n"
-         "  }\n"
-         "}"},
+         {QStringLiteral("query"), {{QStringLiteral("workspaceId"), QStringLiteral("ID!")}, {QStringLiteral("limit"), QStringLiteral("Int")}}}},
         {QStringLiteral("StartMeetingSession"),
-         "mutation StartMeetingSession($input: StartMeetingSessionInput!) {\n"
-         "  startMeetingSession(input: $input) {\n"
-         "    id\n"
-         "    revision\n"
-         "  }\n"
-         "}"},
+         {QStringLiteral("mutation"), {{QStringLiteral("input"), QStringLiteral("StartMeetingSessionInput!")}}}},
         {QStringLiteral("UpdateMeetingSession"),
-         "mutation UpdateMeetingSession($id: ID!, $input: UpdateMeetingSessionInput!) {\n"
-         "  updateMeetingSession(id: $id, input: $input) {\n"
-         "    id\n"
-         "    revision\n"
-         "  }\n"
-         "}"},
-        {QStringLiteral("MeetingSessionRevision"),
-         "query MeetingSessionRevision($id: ID!) {\n"
-         "  meetingSessionRevision(id: $id) {\n"
-         "    id\n"
-         "    revision\n"
-         "  }\n"
-         "}"},
+         {QStringLiteral("mutation"),
+          {{QStringLiteral("id"), QStringLiteral("ID!")}, {QStringLiteral("input"), QStringLiteral("UpdateMeetingSessionInput!")}}}},
+        {QStringLiteral("MeetingSessionRevision"), {QStringLiteral("query"), {{QStringLiteral("id"), QStringLiteral("ID!")}}}},
         {QStringLiteral("MeetingSessions"),
-         "query MeetingSessions($workspaceId: ID!, $limit: Int, $cursor: String, $q: String, $dateFrom: String, $dateTo: String) {\n"
-         "  meetingSessions(workspaceId: $workspaceId, limit: $limit, cursor: $cursor, q: $q, dateFrom: $dateFrom, dateTo: $dateTo) {\n"
-         "    items {\n"
-         "      id\n"
-         "      title\n"
-         "      status\n"
-         "      startedAt\n"
-         "      updatedAt\n"
-         "      durationSeconds\n"
-         "      processedByApp\n"
-         "      previewText\n"
-         "      inputLanguage\n"
-         "      translationLanguage\n"
-         "      translationEnabled\n"
-         "      recordingEnabled\n"
-         "      wordCount\n"
-         "      lineCount\n"
-         "      hasSummary\n"
-         "      hasProtocol\n"
-         "      hasSuggestedAnswer\n"
-         "    }\n"
-         "    nextCursor\n"
-         "  }\n"
-         "}"},
-        {QStringLiteral("MeetingSession"),
-         "query MeetingSession($id: ID!) {\n"
-         "  meetingSession(id: $id) {\n"
-         "    id\n"
-         "    workspaceId\n"
-         "    title\n"
-         "    status\n"
-         "    startedAt\n"
-         "    endedAt\n"
-         "    durationSeconds\n"
-         "    processedByApp\n"
-         "    inputLanguage\n"
-         "    translationLanguage\n"
-         "    translationEnabled\n"
-         "    recordingEnabled\n"
-         "    microphoneLabel\n"
-         "    previewText\n"
-         "    transcriptText\n"
-         "    transcriptJson\n"
-         "    translationText\n"
-         "    translationJson\n"
-         "    summaryText\n"
-         "    protocolText\n"
-         "    suggestedAnswerText\n"
-         "    sessionParams\n"
-         "    statsJson\n"
-         "    wordCount\n"
-         "    lineCount\n"
-         "    revision\n"
-         "    createdAt\n"
-         "    updatedAt\n"
-         "    deletedAt\n"
-         "    hasSummary\n"
-         "    hasProtocol\n"
-         "    hasSuggestedAnswer\n"
-         "  }\n"
-         "}"},
-        {QStringLiteral("DeleteMeetingSession"),
-         "mutation DeleteMeetingSession($id: ID!) {\n"
-         "  deleteMeetingSession(id: $id) {\n"
-         "    id\n"
-         "    status\n"
-         "    deletedAt\n"
-         "    revision\n"
-         "  }\n"
-         "}"},
+         {QStringLiteral("query"),
+          {{QStringLiteral("workspaceId"), QStringLiteral("ID!")}, {QStringLiteral("limit"), QStringLiteral("Int")},
+           {QStringLiteral("cursor"), QStringLiteral("String")}, {QStringLiteral("q"), QStringLiteral("String")},
+           {QStringLiteral("dateFrom"), QStringLiteral("String")}, {QStringLiteral("dateTo"), QStringLiteral("String")}}}},
+        {QStringLiteral("MeetingSession"), {QStringLiteral("query"), {{QStringLiteral("id"), QStringLiteral("ID!")}}}},
+        {QStringLiteral("DeleteMeetingSession"), {QStringLiteral("mutation"), {{QStringLiteral("id"), QStringLiteral("ID!")}}}},
     };
-    return documents;
+    return operations;
+}
+
+// Why a document and its variables do not fit the named operation; empty when they fit.
+QString operationMismatch(const QString &query, const QJsonObject &variables)
+{
+    static const QRegularExpression header(QStringLiteral("^(query|mutation) (\\w+)\\(([^)]*)\\) \\{"));
+    const QRegularExpressionMatch match = header.match(query);
+    const auto operation = knownOperations().constFind(match.captured(2));
+    if (!match.hasMatch() || operation == knownOperations().constEnd())
+        return QStringLiteral("unknown operation");
+    if (match.captured(1) != operation->kind)
+        return QStringLiteral("not a %1").arg(operation->kind);
+    QMap<QString, QString> declared;
+    static const QRegularExpression declaration(QStringLiteral("\\$(\\w+): ([\\w!\\[\\]]+)"));
+    for (auto it = declaration.globalMatch(match.captured(3)); it.hasNext();) {
+        const QRegularExpressionMatch variable = it.next();
+        declared.insert(variable.captured(1), variable.captured(2));
+    }
+    if (declared != operation->variables)
+        return QStringLiteral("declares other variables");
+    for (auto it = variables.constBegin(); it != variables.constEnd(); ++it) {
+        if (!declared.contains(it.key()))
+            return QStringLiteral("undeclared variable %1").arg(it.key());
+    }
+    for (auto it = declared.constBegin(); it != declared.constEnd(); ++it) {
+        if (it.value().endsWith(QLatin1Char('!')) && variables.value(it.key()).isNull())
+            return QStringLiteral("missing variable %1").arg(it.key());
+    }
+    return QString();
 }
 
 const QSet<QString> startInputKeys{
@@ -326,10 +276,10 @@ FakeHistoryBackend::FakeHistoryBackend(FakeBackend *backend, QObject *parent)
     m_backend->route("POST", QString::fromLatin1(graphQLPath), [this](const RecordedRequest &request) { return handle(request); });
 }
 
-QString FakeHistoryBackend::expectedDocument(const QString &operationName)
+QString FakeHistoryBackend::operationName(const QString &query)
 {
-    const auto it = expectedDocuments().constFind(operationName);
-    return it == expectedDocuments().constEnd() ? QString() : QString::fromUtf8(*it);
+    static const QRegularExpression pattern(QStringLiteral("^(?:query|mutation) (\\w+)"));
+    return pattern.match(query).captured(1);
 }
 
 void FakeHistoryBackend::script(const QString &operationName, const ScriptedReply &reply)
@@ -471,12 +421,12 @@ FakeResponse FakeHistoryBackend::handle(const RecordedRequest &request)
     call.query = object.value(QStringLiteral("query")).toString();
     call.variables = object.value(QStringLiteral("variables")).toObject();
     call.request = request;
-    static const QRegularExpression operationPattern(QStringLiteral("^(?:query|mutation) (\\w+)"));
-    call.operationName = operationPattern.match(call.query).captured(1);
+    call.operationName = operationName(call.query);
     m_calls.append(call);
 
-    if (call.query != expectedDocument(call.operationName)) {
-        m_documentMismatches.append(call.operationName.isEmpty() ? call.query : call.operationName);
+    if (const QString mismatch = operationMismatch(call.query, call.variables); !mismatch.isEmpty()) {
+        m_documentMismatches.append((call.operationName.isEmpty() ? call.query : call.operationName) + QStringLiteral(": ")
+                                    + mismatch);
         return errors(QJsonValue(), false, QStringLiteral("Unexpected document for %1.").arg(call.operationName),
                       QStringLiteral("GRAPHQL_VALIDATION_FAILED"));
     }

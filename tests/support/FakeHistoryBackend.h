@@ -106,12 +106,13 @@ public:
 
     QList<Call> calls() const { return m_calls; }
     QStringList operationNames() const;
-    // Documents that were not the expected text of their operation.
+    // Requests the backend would refuse: an unknown operation, or a document whose declared
+    // variables or whose variables do not fit it.
     QStringList documentMismatches() const { return m_documentMismatches; }
     void clearCalls() { m_calls.clear(); }
 
-    // The expected document of each operation.
-    static QString expectedDocument(const QString &operationName);
+    // The name of the operation a document runs.
+    static QString operationName(const QString &query);
 
 private:
     struct Meeting
