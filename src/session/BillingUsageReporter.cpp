@@ -9,6 +9,11 @@ BillingUsageReporter::BillingUsageReporter(KavrelBillingService *billingService,
 {
 }
 
+BillingUsageReporter::~BillingUsageReporter()
+{
+    m_lifetime.cancel();
+}
+
 QDateTime BillingUsageReporter::now() const
 {
     return m_clock ? m_clock() : QDateTime::currentDateTimeUtc();
@@ -75,7 +80,7 @@ void BillingUsageReporter::scheduleSyncIfNeeded(const QUuid &conversationGenerat
     m_syncTask = spawnTask([previous, service, report](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
-        if (!service)
+        if (!service || token.isCancelled())
             co_return;
         QList<KavrelBillingUsageEvent> events;
         events.append(report);
@@ -84,7 +89,7 @@ void BillingUsageReporter::scheduleSyncIfNeeded(const QUuid &conversationGenerat
         } catch (...) {
             // Billing is best effort: an unreported stretch is not sent again.
         }
-    });
+    }, m_lifetime);
 }
 
 void BillingUsageReporter::resetForNewConversation()

@@ -31,6 +31,8 @@ public:
 
     // The service is not owned. Without a clock the system clock is used.
     explicit BillingUsageReporter(KavrelBillingService *billingService, Clock clock = Clock());
+    // A report still on the network is aborted.
+    ~BillingUsageReporter() override;
 
     // What the engine knows at the moment of a call: whether audio is being captured, and the
     // conversation (generation and server record) the stretch belongs to.
@@ -76,4 +78,5 @@ private:
     std::optional<QDateTime> m_intervalStartedAt;
     int m_eventSequence = 1;
     TaskHandle<void> m_syncTask;
+    CancellationToken m_lifetime;
 };

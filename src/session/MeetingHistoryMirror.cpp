@@ -36,6 +36,7 @@ MeetingHistoryMirror::MeetingHistoryMirror(MeetingSessionHistoryService *service
 MeetingHistoryMirror::~MeetingHistoryMirror()
 {
     m_deferredRetryTask.cancel();
+    m_lifetime.cancel();
 }
 
 void MeetingHistoryMirror::setErrorMessageAccess(ErrorMessageReader reader, ErrorMessageWriter writer)
@@ -79,7 +80,7 @@ TaskHandle<void> MeetingHistoryMirror::scheduleWork(std::function<QCoro::Task<vo
     m_saveTask = spawnTask([previous, generation, self, work](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
-        if (!self || self->m_conversationGeneration != generation)
+        if (!self || token.isCancelled() || self->m_conversationGeneration != generation)
             co_return;
         try {
             co_await work(token);
@@ -87,7 +88,7 @@ TaskHandle<void> MeetingHistoryMirror::scheduleWork(std::function<QCoro::Task<vo
             qCWarning(KavrelDiagnostics::history()).noquote()
                 << QStringLiteral("Meeting history work failed: %1").arg(errorMessage(std::current_exception()));
         }
-    });
+    }, m_lifetime);
     return m_saveTask;
 }
 

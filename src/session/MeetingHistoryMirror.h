@@ -137,4 +137,7 @@ private:
     bool m_focusModeEnabled = false;
     TaskHandle<void> m_saveTask;
     TaskHandle<void> m_deferredRetryTask;
+    // Cancelled when this object goes: a save still on the network is aborted rather than
+    // left waiting for ever, and queued saves do not start.
+    CancellationToken m_lifetime;
 };

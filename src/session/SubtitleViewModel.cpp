@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "session/ListeningStartPrompts.h"
 #include "session/MicrophoneControl.h"
+#include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
@@ -516,6 +517,11 @@ bool SubtitleViewModel::canSummarizeTranslation() const
 bool SubtitleViewModel::canGenerateTranslationProtocol() const
 {
     return !isTranslationProtocolLoading() && !Text::trimmed(translatedText()).isEmpty();
+}
+
+void SubtitleViewModel::setFocusModeEnabledForHistory(bool enabled)
+{
+    m_companionSet->history()->setFocusModeEnabled(enabled);
 }
 
 void SubtitleViewModel::summarizeSourceText() { m_companionSet->summarizeSourceText(); }

@@ -259,6 +259,8 @@ public:
     KavrelLocalizationStore &localization() const { return m_localization; }
     // Translation, stable rewriting, history, billing and the AI panels.
     SessionCompanionSet *companionSet() const { return m_companionSet; }
+    // The main window's focus mode, kept with the meeting record.
+    void setFocusModeEnabledForHistory(bool enabled);
     // The generation of the current streaming session.
     QUuid streamingSessionGeneration() const;
 

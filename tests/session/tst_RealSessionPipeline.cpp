@@ -6,6 +6,9 @@
 #include "app/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"
+#include "session/BillingUsageReporter.h"
+#include "session/MeetingHistoryMirror.h"
+#include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionServices.h"
 #include "session/SessionTurnStore.h"
@@ -154,6 +157,11 @@ void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
     QCOMPARE(draft.turns.size(), std::size_t(2));
     QCOMPARE(draft.turns.back().text, QStringLiteral("please listen carefully"));
     QFile::remove(*model.lastRecordingPath());
+
+    // The meeting record and the usage report of the stop reach the server before the engine goes.
+    const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
+                                 && settled(model.companionSet()->billing()->syncTask()), 10000);
 }
 
 QTEST_GUILESS_MAIN(RealSessionPipelineTest)

@@ -164,10 +164,13 @@ void TestSessionCompanionSet::anAISummaryIsKeptAndRestored()
     m_authBackend->setChatCompletionReply(chatReply(QStringLiteral("- Ship on Friday")));
     {
         auto model = makeModel();
+        model->setFocusModeEnabledForHistory(true);
         addClosedTurn(*model, QStringLiteral("We agreed to ship on Friday."));
         model->summarizeSourceText();
         QVERIFY(waitForSaves(*model));
         QCOMPARE(lastUpdateInput()->value("summaryText").toString(), QStringLiteral("- Ship on Friday"));
+        QCOMPARE(m_history->calls().first().variables.value("input").toObject().value("sessionParams").toObject().value("focusMode"),
+                 QJsonValue(true));
         addClosedTurn(*model, QStringLiteral("Testing is next."));
         QVERIFY(waitForSaves(*model));
     }
