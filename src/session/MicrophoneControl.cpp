@@ -1,0 +1,521 @@
+#include "session/MicrophoneControl.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "audio/MicrophoneCaptureError.h"
+#include "audio/MixedAudioStreamMixer.h"
+#include "session/ListeningSession.h"
+#include "session/SessionCompanions.h"
+
+#include <QPointer>
+
+namespace {
+
+QString flag(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// Counts an operation on a capture service as under way, so a replaced service is not
+// destroyed beneath it.
+class OperationScope
+{
+public:
+    explicit OperationScope(int &counter) : m_counter(counter) { ++m_counter; }
+    ~OperationScope() { --m_counter; }
+    OperationScope(const OperationScope &) = delete;
+    OperationScope &operator=(const OperationScope &) = delete;
+
+private:
+    int &m_counter;
+};
+
+} // namespace
+
+MicrophoneControl::MicrophoneControl(MicrophoneDirectory *directory, MixedAudioStreamMixer *mixer, QObject *parent)
+    : QObject(parent)
+    , m_directory(directory)
+    , m_mixer(mixer)
+    , m_microphone(directory->makeMicrophone())
+{
+    // The device list is read from the audio server's cache, which fills and changes later.
+    m_directory->setDevicesChangedHandler([this] { refreshAvailableMicrophones(); });
+}
+
+MicrophoneControl::~MicrophoneControl()
+{
+    m_directory->setDevicesChangedHandler(nullptr);
+    m_microphone->setLiveAudioDataHandler(nullptr);
+    m_microphone->setErrorHandler(nullptr);
+    m_microphone->setLevelHandler(nullptr);
+}
+
+QString MicrophoneControl::selectedMicrophoneListName() const
+{
+    for (const MicrophoneInputDevice &device : m_availableMicrophones) {
+        if (device.id == m_selectedMicrophoneID)
+            return device.name;
+    }
+    return QString();
+}
+
+// MARK: State
+
+void MicrophoneControl::setMicrophoneListening(bool listening)
+{
+    if (m_isMicrophoneListening == listening)
+        return;
+    m_isMicrophoneListening = listening;
+    Q_EMIT isMicrophoneListeningChanged();
+    Q_EMIT activeSessionChanged();
+}
+
+void MicrophoneControl::setMicrophoneTesting(bool testing)
+{
+    if (m_isMicrophoneTesting == testing)
+        return;
+    m_isMicrophoneTesting = testing;
+    Q_EMIT isMicrophoneTestingChanged();
+    Q_EMIT activeSessionChanged();
+}
+
+void MicrophoneControl::setMicrophoneBusy(bool busy)
+{
+    if (m_isMicrophoneBusy == busy)
+        return;
+    m_isMicrophoneBusy = busy;
+    Q_EMIT isMicrophoneBusyChanged();
+}
+
+void MicrophoneControl::setMicrophoneLevel(double level)
+{
+    const bool detected = level > signalThreshold;
+    if (m_microphoneLevel != level) {
+        m_microphoneLevel = level;
+        Q_EMIT microphoneLevelChanged();
+    }
+    if (m_microphoneSignalDetected != detected) {
+        m_microphoneSignalDetected = detected;
+        Q_EMIT microphoneSignalDetectedChanged();
+    }
+}
+
+void MicrophoneControl::setCaptureActive(bool active)
+{
+    m_isMicrophoneCaptureActive = active;
+}
+
+void MicrophoneControl::setSelectedMicrophoneID(const QString &id)
+{
+    if (m_selectedMicrophoneID == id)
+        return;
+    m_selectedMicrophoneID = id;
+    Q_EMIT selectedMicrophoneIDChanged();
+}
+
+void MicrophoneControl::clearSessionState()
+{
+    setCaptureActive(false);
+    setMicrophoneListening(false);
+    setMicrophoneTesting(false);
+    setMicrophoneLevel(0);
+}
+
+void MicrophoneControl::refreshAvailableMicrophones()
+{
+    const std::vector<MicrophoneInputDevice> devices = m_directory->availableDevices();
+    const QList<MicrophoneInputDevice> list(devices.begin(), devices.end());
+    if (list != m_availableMicrophones) {
+        m_availableMicrophones = list;
+        Q_EMIT availableMicrophonesChanged();
+    }
+    if (list.isEmpty()) {
+        setSelectedMicrophoneID(QString());
+        return;
+    }
+    for (const MicrophoneInputDevice &device : list) {
+        if (device.id == m_selectedMicrophoneID)
+            return;
+    }
+    setSelectedMicrophoneID(m_directory->defaultDeviceID().value_or(list.first().id));
+}
+
+// MARK: Handlers
+
+void MicrophoneControl::prepareMicrophoneServiceHandlers()
+{
+    QPointer<MicrophoneControl> self(this);
+    const quint64 serial = m_microphoneSerial;
+    m_microphone->setErrorHandler([self, serial](const QString &message) {
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(), [self, serial, message] {
+                if (self && self->m_microphoneSerial == serial)
+                    self->handleMicrophoneRuntimeError(message);
+            },
+            Qt::QueuedConnection);
+    });
+    m_microphone->setLevelHandler([self, serial](double level) {
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(), [self, serial, level] {
+                if (self && self->m_microphoneSerial == serial)
+                    self->setMicrophoneLevel(level);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MicrophoneControl::updateMicrophoneLiveHandler()
+{
+    QPointer<MixedAudioStreamMixer> mixer(m_mixer);
+    // One queued path from the capture thread keeps the chunks in capture order; the mixer
+    // ignores them while its microphone lane is off.
+    m_microphone->setLiveAudioDataHandler([mixer](const QByteArray &chunk) {
+        if (!mixer)
+            return;
+        QMetaObject::invokeMethod(
+            mixer.data(), [mixer, chunk] {
+                if (mixer)
+                    mixer->appendMicrophoneAudio(chunk);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// MARK: Capture
+
+QCoro::Task<void> MicrophoneControl::startMicrophoneCaptureIfNeeded()
+{
+    refreshAvailableMicrophones();
+    if (m_selectedMicrophoneID.isEmpty())
+        throw MicrophoneCaptureError(MicrophoneCaptureError::Case::selectedDeviceUnavailable);
+    if (m_isMicrophoneCaptureActive)
+        co_return;
+    QPointer<MicrophoneControl> self(this);
+    const quint64 serial = m_microphoneSerial;
+    {
+        OperationScope scope(m_operationsInFlight);
+        co_await m_microphone->startCapture(m_selectedMicrophoneID);
+    }
+    if (!self)
+        co_return;
+    if (m_microphoneSerial != serial)
+        co_return; // the service was replaced meanwhile; the old one is stopped with it
+    setCaptureActive(true);
+    updateMicrophoneLiveHandler();
+}
+
+QCoro::Task<void> MicrophoneControl::enableMicrophoneListening()
+{
+    QPointer<MicrophoneControl> self(this);
+    const quint64 serial = m_microphoneSerial;
+    co_await startMicrophoneCaptureIfNeeded();
+    if (!self)
+        co_return;
+    if (m_microphoneSerial != serial || !m_isMicrophoneCaptureActive)
+        throw MicrophoneCaptureError(MicrophoneCaptureError::Case::inputUnavailable);
+    m_mixer->setMicrophoneEnabled(true);
+    setMicrophoneListening(true);
+    if (m_session)
+        m_session->setShouldShowMicrophoneOffWarning(false);
+    setMicrophoneTesting(false);
+    updateMicrophoneLiveHandler();
+    if (m_session)
+        m_session->setStatus(SubtitleStatus::listening);
+    if (auto *billing = m_companions ? m_companions->billing : nullptr)
+        billing->markBillingUsageStartedIfNeeded();
+    if (m_session)
+        m_session->setErrorMessage(std::nullopt);
+}
+
+QCoro::Task<void> MicrophoneControl::stopMicrophoneCaptureIfPossible(bool force)
+{
+    if (!m_isMicrophoneCaptureActive)
+        co_return;
+    if (!force && (m_isMicrophoneListening || m_isMicrophoneTesting))
+        co_return;
+    setCaptureActive(false);
+    setMicrophoneLevel(0);
+    QPointer<MicrophoneControl> self(this);
+    {
+        OperationScope scope(m_operationsInFlight);
+        co_await m_microphone->stopCapture();
+    }
+    if (self)
+        updateMicrophoneLiveHandler();
+}
+
+QCoro::Task<void> MicrophoneControl::resetMicrophoneService()
+{
+    if (m_operationsInFlight == 0)
+        m_retiredMicrophones.clear();
+    std::unique_ptr<MicrophoneSource> old = std::move(m_microphone);
+    old->setLiveAudioDataHandler(nullptr);
+    old->setErrorHandler(nullptr);
+    old->setLevelHandler(nullptr);
+    m_microphone = m_directory->makeMicrophone();
+    ++m_microphoneSerial;
+    MicrophoneSource *stopping = old.get();
+    m_retiredMicrophones.push_back(std::move(old));
+    QPointer<MicrophoneControl> self(this);
+    {
+        OperationScope scope(m_operationsInFlight);
+        co_await stopping->stopCapture();
+    }
+    if (self && m_operationsInFlight == 0)
+        m_retiredMicrophones.clear();
+}
+
+// MARK: Commands
+
+void MicrophoneControl::toggleMicrophoneCapture()
+{
+    const bool systemListening = m_session && m_session->isSystemAudioListening();
+    const bool busy = m_session && m_session->isBusy();
+    qCInfo(KavrelDiagnostics::session()).noquote()
+        << QStringLiteral("toggleMicrophoneCapture requested enabled=%1 system=%2 busy=%3 microphoneBusy=%4")
+               .arg(flag(m_isMicrophoneListening), flag(systemListening), flag(busy), flag(m_isMicrophoneBusy));
+    if (busy || m_isMicrophoneBusy || !m_session)
+        return;
+    setMicrophoneBusy(true);
+    QPointer<MicrophoneControl> self(this);
+    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (!self)
+            co_return;
+        if (self->m_isMicrophoneListening)
+            co_await self->switchOff();
+        else
+            co_await self->switchOn();
+    });
+}
+
+QCoro::Task<void> MicrophoneControl::switchOn()
+{
+    QPointer<MicrophoneControl> self(this);
+    const bool bringsUpPipeline = !m_session->isStreamingSessionPrepared();
+    std::exception_ptr failure;
+    try {
+        co_await m_session->ensureStreamingSessionStarted();
+        if (self)
+            co_await enableMicrophoneListening();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (!failure) {
+        auto *history = m_companions ? m_companions->history : nullptr;
+        if (history) {
+            history->noteListeningStarted(m_session->isSystemAudioListening() ? QStringLiteral("system_audio+microphone")
+                                                                              : QStringLiteral("microphone"));
+            history->scheduleSessionStartIfNeeded();
+        }
+        qCInfo(KavrelDiagnostics::session()).noquote()
+            << QStringLiteral("microphone capture toggled enabled=true system=%1 device=%2")
+                   .arg(flag(m_session->isSystemAudioListening()),
+                        selectedMicrophoneListName().isEmpty() ? m_selectedMicrophoneID : selectedMicrophoneListName());
+        setMicrophoneBusy(false);
+        co_return;
+    }
+    m_mixer->setMicrophoneEnabled(false);
+    co_await stopMicrophoneCaptureIfPossible(true);
+    if (!self)
+        co_return;
+    setMicrophoneListening(false);
+    updateMicrophoneLiveHandler();
+    // A pipeline that this switch brought up only for the microphone goes down with it.
+    if (bringsUpPipeline && m_session->isStreamingSessionPrepared() && !m_session->isSystemAudioListening()) {
+        co_await m_session->cleanupFailedStreamingStartup();
+        if (!self)
+            co_return;
+        m_session->setStatus(SubtitleStatus::idle);
+    }
+    m_session->setErrorMessage(errorMessage(failure));
+    setMicrophoneBusy(false);
+}
+
+QCoro::Task<void> MicrophoneControl::switchOff()
+{
+    QPointer<MicrophoneControl> self(this);
+    m_mixer->setMicrophoneEnabled(false);
+    setMicrophoneListening(false);
+    m_session->setShouldShowMicrophoneOffWarning(m_session->isSystemAudioListening());
+    updateMicrophoneLiveHandler();
+    co_await stopMicrophoneCaptureIfPossible(false);
+    if (!self)
+        co_return;
+    if (!m_session->isSystemAudioListening()) {
+        // The microphone was the session's only source: the session ends and is saved.
+        m_session->setShouldShowMicrophoneOffWarning(false);
+        co_await m_session->stopStreamingSession(true, true);
+        if (!self)
+            co_return;
+    } else {
+        m_session->setStatus(SubtitleStatus::listening);
+    }
+    qCInfo(KavrelDiagnostics::session()).noquote()
+        << QStringLiteral("microphone capture toggled enabled=false system=%1").arg(flag(m_session->isSystemAudioListening()));
+    setMicrophoneBusy(false);
+}
+
+void MicrophoneControl::toggleMicrophoneTest()
+{
+    const bool busy = m_session && m_session->isBusy();
+    if (busy || m_isMicrophoneBusy)
+        return;
+    setMicrophoneBusy(true);
+    QPointer<MicrophoneControl> self(this);
+    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (!self)
+            co_return;
+        if (self->m_isMicrophoneTesting) {
+            co_await self->stopTest();
+        } else {
+            co_await self->startTest();
+        }
+    });
+}
+
+QCoro::Task<void> MicrophoneControl::startTest()
+{
+    QPointer<MicrophoneControl> self(this);
+    prepareMicrophoneServiceHandlers();
+    std::exception_ptr failure;
+    try {
+        co_await startMicrophoneCaptureIfNeeded();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    if (!failure) {
+        // The mixer's microphone lane stays off: test audio reaches neither recording nor speech.
+        setMicrophoneTesting(true);
+        updateMicrophoneLiveHandler();
+        if (m_session)
+            m_session->setErrorMessage(std::nullopt);
+        setMicrophoneBusy(false);
+        co_return;
+    }
+    co_await stopMicrophoneCaptureIfPossible(true);
+    if (!self)
+        co_return;
+    setMicrophoneTesting(false);
+    updateMicrophoneLiveHandler();
+    if (m_session)
+        m_session->setErrorMessage(errorMessage(failure));
+    setMicrophoneBusy(false);
+}
+
+QCoro::Task<void> MicrophoneControl::stopTest()
+{
+    QPointer<MicrophoneControl> self(this);
+    setMicrophoneTesting(false);
+    updateMicrophoneLiveHandler();
+    co_await stopMicrophoneCaptureIfPossible(false);
+    if (self)
+        setMicrophoneBusy(false);
+}
+
+void MicrophoneControl::selectMicrophone(const QString &id)
+{
+    if (id == m_selectedMicrophoneID)
+        return;
+    setSelectedMicrophoneID(id);
+    if (!m_isMicrophoneCaptureActive)
+        return;
+    // While a session starts or stops the choice is only stored: the capture that start or
+    // stop leaves behind uses it next time.
+    if (m_session && (m_session->isBusy() || m_session->isStopping()))
+        return;
+    setMicrophoneBusy(true);
+    QPointer<MicrophoneControl> self(this);
+    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (self)
+            co_await self->switchDevice();
+    });
+}
+
+QCoro::Task<void> MicrophoneControl::switchDevice()
+{
+    QPointer<MicrophoneControl> self(this);
+    const bool wasListening = m_isMicrophoneListening;
+    const bool wasTesting = m_isMicrophoneTesting;
+    const quint64 serial = m_microphoneSerial;
+    m_mixer->setMicrophoneEnabled(false);
+    setCaptureActive(false);
+    setMicrophoneListening(false);
+    setMicrophoneLevel(0);
+    {
+        OperationScope scope(m_operationsInFlight);
+        co_await m_microphone->stopCapture();
+    }
+    if (!self)
+        co_return;
+
+    std::exception_ptr failure;
+    if (m_microphoneSerial == serial) {
+        try {
+            co_await startMicrophoneCaptureIfNeeded();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self)
+            co_return;
+    }
+    if (m_microphoneSerial != serial) {
+        // A stop or a failure replaced the service meanwhile and left the microphone Off.
+        setMicrophoneBusy(false);
+        co_return;
+    }
+    if (!failure) {
+        setMicrophoneListening(wasListening);
+        setMicrophoneTesting(wasTesting);
+        m_mixer->setMicrophoneEnabled(wasListening);
+        updateMicrophoneLiveHandler();
+        if (m_session)
+            m_session->setErrorMessage(std::nullopt);
+        setMicrophoneBusy(false);
+        co_return;
+    }
+    setMicrophoneTesting(false);
+    co_await stopMicrophoneCaptureIfPossible(true);
+    if (!self)
+        co_return;
+    updateMicrophoneLiveHandler();
+    if (m_session)
+        m_session->setErrorMessage(errorMessage(failure));
+    setMicrophoneBusy(false);
+}
+
+void MicrophoneControl::handleMicrophoneRuntimeError(const QString &message)
+{
+    clearSessionState();
+    if (m_session)
+        m_session->setErrorMessage(message);
+    QPointer<MicrophoneControl> self(this);
+    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+        if (self)
+            co_await self->recoverFromRuntimeError();
+    });
+}
+
+QCoro::Task<void> MicrophoneControl::recoverFromRuntimeError()
+{
+    QPointer<MicrophoneControl> self(this);
+    // The failed service is replaced at once (the stop of the old one is awaited below).
+    auto reset = resetMicrophoneService();
+    updateMicrophoneLiveHandler();
+    co_await std::move(reset);
+    if (!self)
+        co_return;
+    m_mixer->setMicrophoneEnabled(false);
+    if (!m_session)
+        co_return;
+    if (!m_session->isSystemAudioListening())
+        co_await m_session->stopAfterFailure();
+    else
+        m_session->setStatus(SubtitleStatus::listening);
+}

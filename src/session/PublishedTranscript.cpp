@@ -1,0 +1,229 @@
+#include "session/PublishedTranscript.h"
+
+#include "base/Text.h"
+#include "session/SessionTurnStore.h"
+
+#include <QLocale>
+
+#include <algorithm>
+
+namespace {
+
+QString renderLine(const DialogueEntry &row, bool includeTimestamps)
+{
+    if (!includeTimestamps)
+        return row.text;
+    return u'[' + PublishedTranscript::transcriptTimestamp(row.timestamp) + QStringLiteral("] ") + row.text;
+}
+
+} // namespace
+
+PublishedTranscript::PublishedTranscript(SessionTurnStore *turns, QObject *parent)
+    : QObject(parent)
+    , m_turns(turns)
+{
+    connect(turns, &SessionTurnStore::turnChanged, this, &PublishedTranscript::onTurnChanged);
+    connect(turns, &SessionTurnStore::turnClosed, this, &PublishedTranscript::onTurnChanged);
+    connect(turns, &SessionTurnStore::turnRemoved, this, &PublishedTranscript::onTurnRemoved);
+    connect(turns, &SessionTurnStore::turnsReset, this, &PublishedTranscript::rebuildPublishedState);
+    rebuildPublishedState();
+}
+
+int PublishedTranscript::rowCount(Column column) const
+{
+    return int(columnRows(column).rows.size());
+}
+
+const DialogueEntry &PublishedTranscript::row(Column column, int index) const
+{
+    return columnRows(column).rows[std::size_t(index)];
+}
+
+QList<DialogueEntry> PublishedTranscript::entries(Column column) const
+{
+    const ColumnRows &rows = columnRows(column);
+    if (!rows.entriesValid) {
+        rows.entriesCache = QList<DialogueEntry>(rows.rows.begin(), rows.rows.end());
+        rows.entriesValid = true;
+    }
+    return rows.entriesCache;
+}
+
+QString PublishedTranscript::text(Column column) const
+{
+    const ColumnRows &rows = columnRows(column);
+    if (!rows.textValid) {
+        rows.textCache = renderText(entries(column), false, true);
+        // Room for the rows still to come, so that appending one is not a copy of the whole.
+        rows.textCache.reserve(rows.textCache.size() + rows.textCache.size() / 2 + 4096);
+        rows.textValid = true;
+    }
+    return rows.textCache;
+}
+
+bool PublishedTranscript::showsDialogueMode(Column column) const
+{
+    return columnRows(column).rowsWithSpeaker > 0;
+}
+
+QString PublishedTranscript::renderText(const QList<DialogueEntry> &rows, bool useDialogueLabels, bool includeTimestamps)
+{
+    // Rows carry no speaker labels any more, so there is nothing to label them with.
+    Q_UNUSED(useDialogueLabels);
+    QStringList lines;
+    lines.reserve(rows.size());
+    for (const DialogueEntry &row : rows)
+        lines.append(renderLine(row, includeTimestamps));
+    return lines.join(u'\n');
+}
+
+QString PublishedTranscript::transcriptTimestamp(const QDateTime &date)
+{
+    return QLocale::c().toString(date.toLocalTime(), QStringLiteral("HH:mm:ss"));
+}
+
+void PublishedTranscript::rebuildPublishedState()
+{
+    {
+        const QSignalBlocker blocker(m_turns);
+        for (int i = 0; i < m_turns->count(); ++i)
+            tidySpeakerLabels(i);
+    }
+    m_turns->clearSpeakerMaps();
+    for (Column column : {Column::transcript, Column::translation}) {
+        ColumnRows &rows = columnRows(column);
+        rows.rows.clear();
+        rows.turnIndexes.clear();
+        rows.rowsWithSpeaker = 0;
+        for (int i = 0; i < m_turns->count(); ++i) {
+            if (auto entry = rowFor(column, i)) {
+                rows.rowsWithSpeaker += entry->speakerNumber ? 1 : 0;
+                rows.rows.push_back(std::move(*entry));
+                rows.turnIndexes.push_back(i);
+            }
+        }
+        rows.textValid = false;
+        rows.entriesValid = false;
+        Q_EMIT rowsReset(column);
+        announce(column);
+    }
+}
+
+void PublishedTranscript::onTurnChanged(int index)
+{
+    if (tidySpeakerLabels(index))
+        return; // the edits of the tidy-up came back through here already
+    syncTurn(index);
+}
+
+void PublishedTranscript::onTurnRemoved(int index)
+{
+    for (Column column : {Column::transcript, Column::translation}) {
+        ColumnRows &rows = columnRows(column);
+        syncRow(column, index, std::nullopt);
+        for (int &turnIndex : rows.turnIndexes) {
+            if (turnIndex > index)
+                --turnIndex;
+        }
+    }
+}
+
+void PublishedTranscript::syncTurn(int index)
+{
+    if (index < 0 || index >= m_turns->count())
+        return;
+    syncRow(Column::transcript, index, rowFor(Column::transcript, index));
+    syncRow(Column::translation, index, rowFor(Column::translation, index));
+}
+
+void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optional<DialogueEntry> &wanted)
+{
+    ColumnRows &rows = columnRows(column);
+    const auto position = std::lower_bound(rows.turnIndexes.begin(), rows.turnIndexes.end(), turnIndex);
+    const int rowIndex = int(position - rows.turnIndexes.begin());
+    const bool exists = position != rows.turnIndexes.end() && *position == turnIndex;
+
+    if (wanted && exists) {
+        DialogueEntry &current = rows.rows[std::size_t(rowIndex)];
+        if (current == *wanted)
+            return;
+        rows.rowsWithSpeaker += (wanted->speakerNumber ? 1 : 0) - (current.speakerNumber ? 1 : 0);
+        current = *wanted;
+        rows.textValid = false;
+        rows.entriesValid = false;
+        Q_EMIT rowChanged(column, rowIndex);
+    } else if (wanted) {
+        const bool atEnd = rowIndex == int(rows.rows.size());
+        rows.rows.insert(rows.rows.begin() + rowIndex, *wanted);
+        rows.turnIndexes.insert(position, turnIndex);
+        rows.rowsWithSpeaker += wanted->speakerNumber ? 1 : 0;
+        // The common case, one more row at the end, extends the rendered text in place.
+        if (atEnd && rows.textValid) {
+            if (!rows.textCache.isEmpty())
+                rows.textCache += u'\n';
+            rows.textCache += renderLine(*wanted, true);
+        } else {
+            rows.textValid = false;
+        }
+        rows.entriesValid = false;
+        Q_EMIT rowInserted(column, rowIndex);
+    } else if (exists) {
+        rows.rowsWithSpeaker -= rows.rows[std::size_t(rowIndex)].speakerNumber ? 1 : 0;
+        rows.rows.erase(rows.rows.begin() + rowIndex);
+        rows.turnIndexes.erase(position);
+        rows.textValid = false;
+        rows.entriesValid = false;
+        Q_EMIT rowRemoved(column, rowIndex);
+    } else {
+        return;
+    }
+    announce(column);
+}
+
+bool PublishedTranscript::tidySpeakerLabels(int index)
+{
+    if (index < 0 || index >= m_turns->count())
+        return false;
+    const SessionTurn &turn = m_turns->at(index);
+    if (!turn.speakerLabel && !turn.translationSpeakerLabel)
+        return false;
+    QString translation = turn.translationText;
+    const bool hasSourceLabel = Text::nilIfEmpty(turn.speakerLabel).has_value();
+    if (!hasSourceLabel) {
+        if (const auto label = Text::nilIfEmpty(turn.translationSpeakerLabel)) {
+            const QString trimmedTranslation = Text::trimmed(translation);
+            translation = trimmedTranslation.isEmpty() ? *label : *label + QStringLiteral(": ") + trimmedTranslation;
+        }
+    }
+    m_turns->setSpeakerLabels(index, std::nullopt, std::nullopt);
+    m_turns->setTranslationText(index, translation);
+    return true;
+}
+
+std::optional<DialogueEntry> PublishedTranscript::rowFor(Column column, int turnIndex)
+{
+    const SessionTurn &turn = m_turns->at(turnIndex);
+    if (!turn.isClosed)
+        return std::nullopt;
+    const QString text = Text::trimmed(column == Column::transcript ? turn.text : turn.translationText);
+    if (text.isEmpty())
+        return std::nullopt;
+    DialogueEntry entry;
+    entry.id = turn.id;
+    entry.speakerNumber = m_turns->speakerNumber(turn.speakerLabel);
+    entry.text = text;
+    entry.timestamp = turn.timestamp;
+    entry.isDraft = false;
+    return entry;
+}
+
+void PublishedTranscript::announce(Column column)
+{
+    if (column == Column::transcript) {
+        Q_EMIT transcriptEntriesChanged();
+        Q_EMIT subtitlesTextChanged();
+    } else {
+        Q_EMIT translationEntriesChanged();
+        Q_EMIT translatedTextChanged();
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+// The local copy of the current session kept in the user defaults, so the last transcript is
+// back after a restart: every turn (the open one too), the two rendered texts and the texts of
+// the six AI result panels. Stored as compact JSON with the keys in a fixed order; read
+// strictly (a missing required key, a wrong type, an id that is no UUID or a time that is not
+// a whole-second ISO 8601 date-time fails the whole draft).
+
+#include "session/SessionModel.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// The texts of the AI result panels, as the draft keeps them.
+struct AIPanelTexts
+{
+    QString transcriptSummaryText;
+    QString translationSummaryText;
+    QString transcriptProtocolText;
+    QString translationProtocolText;
+    QString transcriptAnswerText;
+    QString translationAnswerText;
+
+    bool operator==(const AIPanelTexts &) const = default;
+};
+
+struct SessionDraft
+{
+    // The turns field for field ("turns" in the JSON, each a DraftTurn object).
+    std::vector<SessionTurn> turns;
+    QString subtitlesText;
+    QString translatedText;
+    AIPanelTexts panels;
+
+    QByteArray toJson() const;
+    // Throws JsonDecodeError.
+    static SessionDraft fromJson(const QByteArray &json);
+
+    bool operator==(const SessionDraft &) const = default;
+};

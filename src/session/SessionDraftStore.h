@@ -1,0 +1,75 @@
+#pragma once
+
+#include "session/SessionDraft.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+class PublishedTranscript;
+class SessionTurnStore;
+class UserDefaults;
+
+// Keeps the session draft in the user defaults under "kavrel.session.localDraft.v2". It owns
+// the pending autosave and the fingerprint of what was last written.
+//
+// A change of the turns schedules a write 0.24 s later. A change that finds a write pending
+// makes that write happen at once (with the content of that moment, which holds the change)
+// and schedules its own; a write whose content equals the last one is skipped. Clearing the
+// session removes the draft; a pending write then stores the emptied session.
+//
+// The texts of the AI panels are read and restored through setPanelTextAccess(); until the
+// panels are connected the draft carries empty panel texts.
+//
+// Main thread only.
+class SessionDraftStore final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *defaultsKey = "kavrel.session.localDraft.v2";
+    static constexpr std::chrono::milliseconds defaultAutosaveDelay{240};
+
+    SessionDraftStore(UserDefaults &defaults, SessionTurnStore *turns, PublishedTranscript *published,
+                      QObject *parent = nullptr);
+
+    void setAutosaveDelay(std::chrono::milliseconds delay) { m_autosaveDelay = delay; }
+    void setPanelTextAccess(std::function<AIPanelTexts()> read, std::function<void(const AIPanelTexts &)> apply);
+
+    void scheduleDraftAutosave();
+    // Writes the draft unless its content was written last.
+    void persistDraftIfNeeded();
+    // Writes what is pending at once (the graceful quit).
+    void flushPendingAutosave();
+    bool hasPendingAutosave() const { return m_autosaveTimer.isActive(); }
+
+    QString draftFingerprint() const;
+    SessionDraft makeSessionDraft() const;
+    void applyDraft(const SessionDraft &draft);
+    // Loads the stored draft, if there is a readable one. True when one was applied.
+    bool restoreDraftIfAvailable();
+    // Forgets the stored draft (the session is being cleared).
+    void removeStoredDraft();
+
+    QString lastSavedDraftFingerprint() const { return m_lastSavedDraftFingerprint; }
+
+Q_SIGNALS:
+    // A draft was restored; closedTurnCount turns are closed (the rewriting resumes after them).
+    void draftApplied(int closedTurnCount);
+    void draftWritten();
+
+private:
+    AIPanelTexts panelTexts() const;
+
+    UserDefaults &m_defaults;
+    SessionTurnStore *m_turns;
+    PublishedTranscript *m_published;
+    std::chrono::milliseconds m_autosaveDelay = defaultAutosaveDelay;
+    std::function<AIPanelTexts()> m_readPanelTexts;
+    std::function<void(const AIPanelTexts &)> m_applyPanelTexts;
+    QTimer m_autosaveTimer;
+    QString m_lastSavedDraftFingerprint;
+};

@@ -1,0 +1,430 @@
+#include "session/SubtitleViewModel.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "app/KavrelLocalizationStore.h"
+#include "accounts/KavrelBackendProxyService.h"
+#include "audio/MixedAudioStreamMixer.h"
+#include "base/Text.h"
+#include "platform/UserDefaults.h"
+#include "session/ListeningStartPrompts.h"
+#include "session/MicrophoneControl.h"
+#include "session/SessionDraftStore.h"
+#include "session/SessionTurnStore.h"
+#include "speech/DeepSeekTranslationService.h"
+#include "speech/KavrelLiveTranslationV2Service.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPointer>
+
+SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices services,
+                                     KavrelLocalizationStore &localization, QObject *parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_localization(localization)
+    , m_services(std::move(services))
+{
+    m_turns = new SessionTurnStore(this);
+    m_published = new PublishedTranscript(m_turns, this);
+    m_draft = new SessionDraftStore(defaults, m_turns, m_published, this);
+    m_microphone = new MicrophoneControl(m_services.microphones.get(), m_services.mixer.get(), this);
+    m_session = new ListeningSession(m_services, m_turns, m_draft, this);
+    wireConcerns();
+
+    // A stored setting of another type reads as off; the setter writes the value back.
+    setStartsWithMicrophoneEnabled(m_defaults.boolValue(QString::fromLatin1(startWithMicrophoneDefaultsKey), false));
+    refreshAvailableMicrophones();
+    m_draft->restoreDraftIfAvailable();
+}
+
+SubtitleViewModel::~SubtitleViewModel()
+{
+    // The concerns go before the services they drive.
+    m_services.mixer->reset();
+    delete m_session;
+    delete m_microphone;
+    delete m_draft;
+    delete m_published;
+    delete m_turns;
+}
+
+void SubtitleViewModel::wireConcerns()
+{
+    m_microphone->setListeningSession(m_session);
+    m_microphone->setCompanions(&m_companions);
+    m_session->setMicrophoneControl(m_microphone);
+    m_session->setCompanions(&m_companions);
+    m_session->setSettingsProvider([this] {
+        return ListeningSession::StreamingSettings{SourceLanguageOptions::code(m_selectedSourceLanguage),
+                                                   m_isAudioRecordingEnabled};
+    });
+    m_session->setSubtitleClearer([this] { clearSubtitles(); });
+
+    // Each change of the turns is saved a moment later.
+    connect(m_turns, &SessionTurnStore::turnChanged, m_draft, &SessionDraftStore::scheduleDraftAutosave);
+    connect(m_turns, &SessionTurnStore::turnClosed, m_draft, &SessionDraftStore::scheduleDraftAutosave);
+    connect(m_turns, &SessionTurnStore::interimChunkReady, this, &SubtitleViewModel::sendInterimChunk);
+    connect(m_turns, &SessionTurnStore::finalChunkReady, this, &SubtitleViewModel::sendFinalChunk);
+
+    connect(m_turns, &SessionTurnStore::liveSubtitlePreviewChanged, this, &SubtitleViewModel::liveSubtitlePreviewChanged);
+    connect(m_turns, &SessionTurnStore::liveTranslationPreviewChanged, this,
+            &SubtitleViewModel::liveTranslationPreviewChanged);
+    connect(m_published, &PublishedTranscript::subtitlesTextChanged, this, &SubtitleViewModel::subtitlesTextChanged);
+    connect(m_published, &PublishedTranscript::translatedTextChanged, this, &SubtitleViewModel::translatedTextChanged);
+    connect(m_published, &PublishedTranscript::transcriptEntriesChanged, this,
+            &SubtitleViewModel::transcriptEntriesChanged);
+    connect(m_published, &PublishedTranscript::translationEntriesChanged, this,
+            &SubtitleViewModel::translationEntriesChanged);
+
+    connect(m_session, &ListeningSession::statusChanged, this, &SubtitleViewModel::statusChanged);
+    connect(m_session, &ListeningSession::isBusyChanged, this, &SubtitleViewModel::isBusyChanged);
+    connect(m_session, &ListeningSession::isSystemAudioListeningChanged, this,
+            &SubtitleViewModel::isSystemAudioListeningChanged);
+    connect(m_session, &ListeningSession::shouldShowMicrophoneOffWarningChanged, this,
+            &SubtitleViewModel::shouldShowMicrophoneOffWarningChanged);
+    connect(m_session, &ListeningSession::errorMessageChanged, this, &SubtitleViewModel::errorMessageChanged);
+    connect(m_session, &ListeningSession::translationMessageChanged, this, &SubtitleViewModel::translationMessageChanged);
+    connect(m_session, &ListeningSession::lastRecordingPathChanged, this, &SubtitleViewModel::lastRecordingPathChanged);
+
+    connect(m_microphone, &MicrophoneControl::availableMicrophonesChanged, this,
+            &SubtitleViewModel::availableMicrophonesChanged);
+    connect(m_microphone, &MicrophoneControl::selectedMicrophoneIDChanged, this,
+            &SubtitleViewModel::selectedMicrophoneIDChanged);
+    connect(m_microphone, &MicrophoneControl::availableMicrophonesChanged, this,
+            &SubtitleViewModel::selectedMicrophoneNameChanged);
+    connect(m_microphone, &MicrophoneControl::selectedMicrophoneIDChanged, this,
+            &SubtitleViewModel::selectedMicrophoneNameChanged);
+    connect(m_microphone, &MicrophoneControl::isMicrophoneListeningChanged, this,
+            &SubtitleViewModel::isMicrophoneListeningChanged);
+    connect(m_microphone, &MicrophoneControl::isMicrophoneTestingChanged, this,
+            &SubtitleViewModel::isMicrophoneTestingChanged);
+    connect(m_microphone, &MicrophoneControl::isMicrophoneBusyChanged, this, &SubtitleViewModel::isMicrophoneBusyChanged);
+    connect(m_microphone, &MicrophoneControl::microphoneLevelChanged, this, &SubtitleViewModel::microphoneLevelChanged);
+    connect(m_microphone, &MicrophoneControl::microphoneSignalDetectedChanged, this,
+            &SubtitleViewModel::microphoneSignalDetectedChanged);
+
+    const auto followActiveSession = [this] {
+        const bool active = m_session->hasActiveSession();
+        if (active == m_hasActiveSession)
+            return;
+        m_hasActiveSession = active;
+        Q_EMIT hasActiveSessionChanged();
+    };
+    connect(m_session, &ListeningSession::activeSessionChanged, this, followActiveSession);
+    connect(m_microphone, &MicrophoneControl::activeSessionChanged, this, followActiveSession);
+
+    connect(&m_localization, &KavrelLocalizationStore::languageChanged, this, [this] {
+        Q_EMIT panelTitlesChanged();
+        Q_EMIT translationPlaceholderTextChanged();
+        Q_EMIT selectedMicrophoneNameChanged();
+    });
+}
+
+void SubtitleViewModel::setCompanions(SessionCompanions companions)
+{
+    m_companions = companions;
+}
+
+void SubtitleViewModel::setTimings(const Timings &timings)
+{
+    m_draft->setAutosaveDelay(timings.draftAutosaveDelay);
+    ListeningSession::Timings sessionTimings;
+    sessionTimings.drainPause = timings.stopDrainPause;
+    m_session->setTimings(sessionTimings);
+}
+
+// MARK: Published state
+
+SubtitleStatus SubtitleViewModel::status() const { return m_session->status(); }
+QString SubtitleViewModel::subtitlesText() const { return m_published->subtitlesText(); }
+QString SubtitleViewModel::translatedText() const { return m_published->translatedText(); }
+QList<DialogueEntry> SubtitleViewModel::transcriptEntries() const { return m_published->transcriptEntries(); }
+QList<DialogueEntry> SubtitleViewModel::translationEntries() const { return m_published->translationEntries(); }
+QString SubtitleViewModel::liveSubtitlePreview() const { return m_turns->liveSubtitlePreview(); }
+QString SubtitleViewModel::liveTranslationPreview() const { return m_turns->liveTranslationPreview(); }
+QList<MicrophoneInputDevice> SubtitleViewModel::availableMicrophones() const { return m_microphone->availableMicrophones(); }
+QString SubtitleViewModel::selectedMicrophoneID() const { return m_microphone->selectedMicrophoneID(); }
+bool SubtitleViewModel::isSystemAudioListening() const { return m_session->isSystemAudioListening(); }
+bool SubtitleViewModel::isMicrophoneListening() const { return m_microphone->isMicrophoneListening(); }
+bool SubtitleViewModel::shouldShowMicrophoneOffWarning() const { return m_session->shouldShowMicrophoneOffWarning(); }
+bool SubtitleViewModel::isMicrophoneTesting() const { return m_microphone->isMicrophoneTesting(); }
+bool SubtitleViewModel::isMicrophoneBusy() const { return m_microphone->isMicrophoneBusy(); }
+double SubtitleViewModel::microphoneLevel() const { return m_microphone->microphoneLevel(); }
+bool SubtitleViewModel::microphoneSignalDetected() const { return m_microphone->microphoneSignalDetected(); }
+bool SubtitleViewModel::isBusy() const { return m_session->isBusy(); }
+std::optional<QString> SubtitleViewModel::errorMessage() const { return m_session->errorMessage(); }
+std::optional<QString> SubtitleViewModel::translationMessage() const { return m_session->translationMessage(); }
+std::optional<QString> SubtitleViewModel::lastRecordingPath() const { return m_session->lastRecordingPath(); }
+bool SubtitleViewModel::hasActiveSession() const { return m_session->hasActiveSession(); }
+QUuid SubtitleViewModel::streamingSessionGeneration() const { return m_session->streamingSessionGeneration(); }
+
+QString SubtitleViewModel::translationPlaceholderText() const
+{
+    return m_localization.localized(m_isTranslationEnabled
+                                        ? QStringLiteral("Translation will appear here as final transcript chunks arrive.")
+                                        : QStringLiteral("Translation is off for this session."));
+}
+
+QString SubtitleViewModel::translationPanelTitle() const
+{
+    const QString name = m_localization.localizedLanguageName(
+        TranslationLanguageOptions::interfaceLanguage(m_selectedTranslationLanguage));
+    return m_localization.localizedFormat(QStringLiteral("%@ translation"), QStringList{name});
+}
+
+QString SubtitleViewModel::sourceSummaryPanelTitle() const
+{
+    return m_localization.localized(QStringLiteral("Summary")) + QStringLiteral(" \u00B7 ")
+           + m_localization.localizedLanguageName(SourceLanguageOptions::interfaceLanguage(m_selectedSourceLanguage));
+}
+
+QString SubtitleViewModel::translationSummaryPanelTitle() const
+{
+    return m_localization.localized(QStringLiteral("Summary")) + QStringLiteral(" \u00B7 ")
+           + m_localization.localizedLanguageName(
+               TranslationLanguageOptions::interfaceLanguage(m_selectedTranslationLanguage));
+}
+
+QString SubtitleViewModel::selectedMicrophoneName() const
+{
+    const QString name = m_microphone->selectedMicrophoneListName();
+    if (!name.isEmpty())
+        return name;
+    for (const MicrophoneInputDevice &device : m_microphone->availableMicrophones()) {
+        if (device.id == m_microphone->selectedMicrophoneID())
+            return device.name; // a device whose name is empty
+    }
+    return m_localization.localized(QStringLiteral("Default microphone"));
+}
+
+QList<TranslationLanguageOption> SubtitleViewModel::availableTranslationLanguages() const
+{
+    QList<TranslationLanguageOption> languages;
+    for (auto option : TranslationLanguageOptions::allCases) {
+        if (!isSameLanguage(m_selectedSourceLanguage, option))
+            languages.append(option);
+    }
+    return languages;
+}
+
+bool SubtitleViewModel::showsTranscriptDialogueMode() const
+{
+    return m_published->showsDialogueMode(PublishedTranscript::Column::transcript);
+}
+
+bool SubtitleViewModel::showsTranslationDialogueMode() const
+{
+    return m_published->showsDialogueMode(PublishedTranscript::Column::translation);
+}
+
+QString SubtitleViewModel::speakerLabel(int number) const
+{
+    if (const auto label = m_turns->labelForSpeaker(number))
+        return *label;
+    return m_localization.localizedFormat(QStringLiteral("Speaker %@"), QStringList{QString::number(number)});
+}
+
+// MARK: Settings
+
+void SubtitleViewModel::setSelectedSourceLanguage(SourceLanguageOption language)
+{
+    if (m_selectedSourceLanguage != language) {
+        m_selectedSourceLanguage = language;
+        Q_EMIT selectedSourceLanguageChanged();
+        Q_EMIT panelTitlesChanged();
+    }
+    reconcileTranslationSelectionWithSourceLanguage();
+}
+
+void SubtitleViewModel::setAudioRecordingEnabled(bool enabled)
+{
+    if (m_isAudioRecordingEnabled == enabled)
+        return;
+    m_isAudioRecordingEnabled = enabled;
+    Q_EMIT isAudioRecordingEnabledChanged();
+}
+
+void SubtitleViewModel::setTranslationEnabled(bool enabled)
+{
+    if (m_isTranslationEnabled == enabled)
+        return;
+    m_isTranslationEnabled = enabled;
+    Q_EMIT isTranslationEnabledChanged();
+    Q_EMIT translationPlaceholderTextChanged();
+}
+
+void SubtitleViewModel::setSelectedTranslationLanguage(TranslationLanguageOption language)
+{
+    if (m_selectedTranslationLanguage == language)
+        return;
+    m_selectedTranslationLanguage = language;
+    Q_EMIT selectedTranslationLanguageChanged();
+    Q_EMIT panelTitlesChanged();
+}
+
+void SubtitleViewModel::setStartsWithMicrophoneEnabled(bool enabled)
+{
+    m_defaults.setBool(QString::fromLatin1(startWithMicrophoneDefaultsKey), enabled);
+    if (m_startsWithMicrophoneEnabled == enabled)
+        return;
+    m_startsWithMicrophoneEnabled = enabled;
+    Q_EMIT startsWithMicrophoneEnabledChanged();
+}
+
+void SubtitleViewModel::setTranscriptFontSize(double size)
+{
+    if (m_transcriptFontSize == size)
+        return;
+    m_transcriptFontSize = size;
+    Q_EMIT transcriptFontSizeChanged();
+}
+
+void SubtitleViewModel::setTranslationFontSize(double size)
+{
+    if (m_translationFontSize == size)
+        return;
+    m_translationFontSize = size;
+    Q_EMIT translationFontSizeChanged();
+}
+
+void SubtitleViewModel::reconcileTranslationSelectionWithSourceLanguage()
+{
+    if (m_isReconcilingTranslationSelection)
+        return;
+    if (!isSameLanguage(m_selectedSourceLanguage, m_selectedTranslationLanguage))
+        return;
+    m_isReconcilingTranslationSelection = true;
+    const QList<TranslationLanguageOption> languages = availableTranslationLanguages();
+    if (!languages.isEmpty())
+        setSelectedTranslationLanguage(languages.first());
+    if (!m_isTranslationEnabled) {
+        m_isReconcilingTranslationSelection = false;
+        return;
+    }
+    setTranslationEnabled(false);
+    m_isReconcilingTranslationSelection = false;
+    m_turns->setTranslationAvailable(false);
+    m_turns->setLiveTranslationPreview(QString());
+    if (auto *translation = m_companions.translation)
+        translation->translationWasTurnedOff();
+    m_session->setTranslationMessage(
+        QStringLiteral("Live translation was turned off because the source and target languages cannot match."));
+    QPointer<KavrelLiveTranslationV2Service> service(m_services.liveTranslation.get());
+    if (!service)
+        return;
+    spawnTask([service](CancellationToken) -> QCoro::Task<void> {
+        if (service)
+            co_await service->resetSession();
+    });
+}
+
+// MARK: Commands
+
+QCoro::Task<void> SubtitleViewModel::promptAndStartListening(bool includeMicrophone)
+{
+    if (m_session->isSystemAudioListening() || m_session->isBusy())
+        co_return;
+    if (!m_prompts) {
+        qCWarning(KavrelDiagnostics::session()) << "promptAndStartListening without start prompts";
+        co_return;
+    }
+    QPointer<SubtitleViewModel> self(this);
+    ListeningStartPrompts *prompts = m_prompts;
+    const ListeningSessionStartMode mode = co_await prompts->askStartMode();
+    if (!self)
+        co_return;
+    bool microphoneWanted = includeMicrophone;
+    if (!includeMicrophone) {
+        microphoneWanted = co_await prompts->askMicrophone();
+        if (!self)
+            co_return;
+    }
+    if (microphoneWanted)
+        setStartsWithMicrophoneEnabled(true);
+    // The start re-checks listening and busy: another control may have started meanwhile.
+    startListening(mode, microphoneWanted);
+}
+
+void SubtitleViewModel::startListening(ListeningSessionStartMode mode, bool includeMicrophone)
+{
+    m_session->startListening(mode, includeMicrophone);
+}
+
+void SubtitleViewModel::stopActiveSession()
+{
+    m_session->stopActiveSession();
+}
+
+void SubtitleViewModel::startNewSession()
+{
+    m_session->startNewSession();
+}
+
+QCoro::Task<void> SubtitleViewModel::stopActiveSessionAndWait()
+{
+    co_await m_session->stopActiveSessionAndWait();
+}
+
+void SubtitleViewModel::toggleMicrophoneCapture()
+{
+    m_microphone->toggleMicrophoneCapture();
+}
+
+void SubtitleViewModel::selectMicrophone(const QString &id)
+{
+    m_microphone->selectMicrophone(id);
+}
+
+void SubtitleViewModel::refreshAvailableMicrophones()
+{
+    m_microphone->refreshAvailableMicrophones();
+}
+
+void SubtitleViewModel::toggleMicrophoneTest()
+{
+    m_microphone->toggleMicrophoneTest();
+}
+
+void SubtitleViewModel::clearSubtitles()
+{
+    m_turns->clear();
+    if (auto *translation = m_companions.translation)
+        translation->clearPreviews();
+    m_turns->clearSpeakerMaps();
+    if (auto *panels = m_companions.panels)
+        panels->clearPanels();
+    m_draft->removeStoredDraft();
+}
+
+void SubtitleViewModel::copyToPasteboard(const QString &text)
+{
+    const QString trimmed = Text::trimmed(text);
+    if (trimmed.isEmpty() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(trimmed);
+}
+
+// MARK: Translation hand-off
+
+void SubtitleViewModel::sendInterimChunk(const QString &text, const QUuid &turnID)
+{
+    QPointer<KavrelLiveTranslationV2Service> service(m_services.liveTranslation.get());
+    if (!service)
+        return;
+    spawnTask([service, text, turnID](CancellationToken) -> QCoro::Task<void> {
+        if (service)
+            co_await service->enqueueInterimChunk(text, turnID);
+    });
+}
+
+void SubtitleViewModel::sendFinalChunk(const QString &text, const QUuid &turnID)
+{
+    QPointer<KavrelLiveTranslationV2Service> service(m_services.liveTranslation.get());
+    if (!service)
+        return;
+    spawnTask([service, text, turnID](CancellationToken) -> QCoro::Task<void> {
+        if (service)
+            co_await service->enqueueFinalChunk(text, turnID);
+    });
+}

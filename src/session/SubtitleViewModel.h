@@ -1,0 +1,241 @@
+#pragma once
+
+#include "audio/MicrophoneInputDevice.h"
+#include "session/ListeningSession.h"
+#include "session/PublishedTranscript.h"
+#include "session/SessionCompanions.h"
+#include "session/SessionModel.h"
+#include "session/SessionServices.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class KavrelLocalizationStore;
+class ListeningStartPrompts;
+class MicrophoneControl;
+class SessionDraftStore;
+class SessionTurnStore;
+class UserDefaults;
+
+// The live session engine as every window sees it: the one published session state and the
+// commands that change it. The main window, the mini window, the tray menu and the meeting
+// detector read its properties (each with a change signal) and call its commands; none of
+// them writes state.
+//
+// It owns the session settings (languages, translation, recording, font sizes, starting with
+// the microphone) and wires the concerns that own the rest:
+//  - SessionTurnStore: the dialogue turns, the open turn and the live lines;
+//  - PublishedTranscript: rows and texts of both columns, with row-level change signals;
+//  - SessionDraftStore: the local draft and its autosave;
+//  - ListeningSession: start, stop, the streaming pipeline, status and notices;
+//  - MicrophoneControl: the microphone, its devices, level and test.
+// Live translation, the meeting history, billing and the AI panels plug in as companions.
+//
+// Main thread only. Commands return at once; what they start runs as tasks.
+class SubtitleViewModel final : public QObject
+{
+    Q_OBJECT
+
+    Q_PROPERTY(SubtitleStatus status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString subtitlesText READ subtitlesText NOTIFY subtitlesTextChanged)
+    Q_PROPERTY(QString translatedText READ translatedText NOTIFY translatedTextChanged)
+    Q_PROPERTY(QList<DialogueEntry> transcriptEntries READ transcriptEntries NOTIFY transcriptEntriesChanged)
+    Q_PROPERTY(QList<DialogueEntry> translationEntries READ translationEntries NOTIFY translationEntriesChanged)
+    Q_PROPERTY(SourceLanguageOption selectedSourceLanguage READ selectedSourceLanguage WRITE setSelectedSourceLanguage NOTIFY selectedSourceLanguageChanged)
+    Q_PROPERTY(bool isAudioRecordingEnabled READ isAudioRecordingEnabled WRITE setAudioRecordingEnabled NOTIFY isAudioRecordingEnabledChanged)
+    Q_PROPERTY(bool isTranslationEnabled READ isTranslationEnabled WRITE setTranslationEnabled NOTIFY isTranslationEnabledChanged)
+    Q_PROPERTY(TranslationLanguageOption selectedTranslationLanguage READ selectedTranslationLanguage WRITE setSelectedTranslationLanguage NOTIFY selectedTranslationLanguageChanged)
+    Q_PROPERTY(bool startsWithMicrophoneEnabled READ startsWithMicrophoneEnabled WRITE setStartsWithMicrophoneEnabled NOTIFY startsWithMicrophoneEnabledChanged)
+    Q_PROPERTY(QString liveSubtitlePreview READ liveSubtitlePreview NOTIFY liveSubtitlePreviewChanged)
+    Q_PROPERTY(QString liveTranslationPreview READ liveTranslationPreview NOTIFY liveTranslationPreviewChanged)
+    Q_PROPERTY(QList<MicrophoneInputDevice> availableMicrophones READ availableMicrophones NOTIFY availableMicrophonesChanged)
+    Q_PROPERTY(QString selectedMicrophoneID READ selectedMicrophoneID NOTIFY selectedMicrophoneIDChanged)
+    Q_PROPERTY(bool isSystemAudioListening READ isSystemAudioListening NOTIFY isSystemAudioListeningChanged)
+    Q_PROPERTY(bool isMicrophoneListening READ isMicrophoneListening NOTIFY isMicrophoneListeningChanged)
+    Q_PROPERTY(bool shouldShowMicrophoneOffWarning READ shouldShowMicrophoneOffWarning NOTIFY shouldShowMicrophoneOffWarningChanged)
+    Q_PROPERTY(bool isMicrophoneTesting READ isMicrophoneTesting NOTIFY isMicrophoneTestingChanged)
+    Q_PROPERTY(bool isMicrophoneBusy READ isMicrophoneBusy NOTIFY isMicrophoneBusyChanged)
+    Q_PROPERTY(double microphoneLevel READ microphoneLevel NOTIFY microphoneLevelChanged)
+    Q_PROPERTY(bool microphoneSignalDetected READ microphoneSignalDetected NOTIFY microphoneSignalDetectedChanged)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(std::optional<QString> translationMessage READ translationMessage NOTIFY translationMessageChanged)
+    Q_PROPERTY(std::optional<QString> lastRecordingPath READ lastRecordingPath NOTIFY lastRecordingPathChanged)
+    Q_PROPERTY(double transcriptFontSize READ transcriptFontSize WRITE setTranscriptFontSize NOTIFY transcriptFontSizeChanged)
+    Q_PROPERTY(double translationFontSize READ translationFontSize WRITE setTranslationFontSize NOTIFY translationFontSizeChanged)
+
+    // Derived values.
+    Q_PROPERTY(bool hasActiveSession READ hasActiveSession NOTIFY hasActiveSessionChanged)
+    Q_PROPERTY(QString translationPlaceholderText READ translationPlaceholderText NOTIFY translationPlaceholderTextChanged)
+    Q_PROPERTY(QString translationPanelTitle READ translationPanelTitle NOTIFY panelTitlesChanged)
+    Q_PROPERTY(QString sourceSummaryPanelTitle READ sourceSummaryPanelTitle NOTIFY panelTitlesChanged)
+    Q_PROPERTY(QString translationSummaryPanelTitle READ translationSummaryPanelTitle NOTIFY panelTitlesChanged)
+    Q_PROPERTY(QString selectedMicrophoneName READ selectedMicrophoneName NOTIFY selectedMicrophoneNameChanged)
+    Q_PROPERTY(QList<TranslationLanguageOption> availableTranslationLanguages READ availableTranslationLanguages NOTIFY selectedSourceLanguageChanged)
+    Q_PROPERTY(bool showsTranscriptDialogueMode READ showsTranscriptDialogueMode NOTIFY transcriptEntriesChanged)
+    Q_PROPERTY(bool showsTranslationDialogueMode READ showsTranslationDialogueMode NOTIFY translationEntriesChanged)
+
+public:
+    static constexpr const char *startWithMicrophoneDefaultsKey = "kavrel.session.startWithMicrophone";
+    static constexpr double defaultFontSize = 18;
+
+    struct Timings
+    {
+        std::chrono::milliseconds draftAutosaveDelay{240};
+        std::chrono::milliseconds stopDrainPause{50};
+    };
+
+    // Restores the stored draft at the end. The services are owned from here on.
+    SubtitleViewModel(UserDefaults &defaults, SessionServices services, KavrelLocalizationStore &localization,
+                      QObject *parent = nullptr);
+    ~SubtitleViewModel() override;
+
+    // The two start questions (main.cpp passes the message-box implementation). Without them
+    // promptAndStartListening() starts a new session with the microphone as asked.
+    void setStartPrompts(ListeningStartPrompts *prompts) { m_prompts = prompts; }
+    void setCompanions(SessionCompanions companions);
+    void setTimings(const Timings &timings);
+
+    // Published state.
+    SubtitleStatus status() const;
+    QString subtitlesText() const;
+    QString translatedText() const;
+    QList<DialogueEntry> transcriptEntries() const;
+    QList<DialogueEntry> translationEntries() const;
+    SourceLanguageOption selectedSourceLanguage() const { return m_selectedSourceLanguage; }
+    bool isAudioRecordingEnabled() const { return m_isAudioRecordingEnabled; }
+    bool isTranslationEnabled() const { return m_isTranslationEnabled; }
+    TranslationLanguageOption selectedTranslationLanguage() const { return m_selectedTranslationLanguage; }
+    bool startsWithMicrophoneEnabled() const { return m_startsWithMicrophoneEnabled; }
+    QString liveSubtitlePreview() const;
+    QString liveTranslationPreview() const;
+    QList<MicrophoneInputDevice> availableMicrophones() const;
+    QString selectedMicrophoneID() const;
+    bool isSystemAudioListening() const;
+    bool isMicrophoneListening() const;
+    bool shouldShowMicrophoneOffWarning() const;
+    bool isMicrophoneTesting() const;
+    bool isMicrophoneBusy() const;
+    double microphoneLevel() const;
+    bool microphoneSignalDetected() const;
+    bool isBusy() const;
+    std::optional<QString> errorMessage() const;
+    std::optional<QString> translationMessage() const;
+    std::optional<QString> lastRecordingPath() const;
+    double transcriptFontSize() const { return m_transcriptFontSize; }
+    double translationFontSize() const { return m_translationFontSize; }
+
+    bool hasActiveSession() const;
+    QString translationPlaceholderText() const;
+    QString translationPanelTitle() const;
+    QString sourceSummaryPanelTitle() const;
+    QString translationSummaryPanelTitle() const;
+    QString selectedMicrophoneName() const;
+    QList<TranslationLanguageOption> availableTranslationLanguages() const;
+    bool showsTranscriptDialogueMode() const;
+    bool showsTranslationDialogueMode() const;
+
+    // Settings.
+    void setSelectedSourceLanguage(SourceLanguageOption language);
+    void setAudioRecordingEnabled(bool enabled);
+    void setTranslationEnabled(bool enabled);
+    void setSelectedTranslationLanguage(TranslationLanguageOption language);
+    void setStartsWithMicrophoneEnabled(bool enabled);
+    void setTranscriptFontSize(double size);
+    void setTranslationFontSize(double size);
+
+    // Session commands.
+    QCoro::Task<void> promptAndStartListening(bool includeMicrophone);
+    void startListening(ListeningSessionStartMode mode, bool includeMicrophone);
+    void stopActiveSession();
+    void startNewSession();
+    void toggleMicrophoneCapture();
+    void selectMicrophone(const QString &id);
+    void refreshAvailableMicrophones();
+    void toggleMicrophoneTest();
+    void clearSubtitles();
+    // Copies the trimmed text to the clipboard; a blank text leaves the clipboard alone.
+    void copyToPasteboard(const QString &text);
+    // For the application's quit: stops what runs, finishes the recording, writes the draft.
+    QCoro::Task<void> stopActiveSessionAndWait();
+
+    // The label of a speaker number, or "Speaker <n>".
+    QString speakerLabel(int number) const;
+
+    // The concerns, for the companions and the views that follow rows.
+    SessionTurnStore *turnStore() const { return m_turns; }
+    PublishedTranscript *publishedTranscript() const { return m_published; }
+    SessionDraftStore *draftStore() const { return m_draft; }
+    ListeningSession *listeningSession() const { return m_session; }
+    MicrophoneControl *microphoneControl() const { return m_microphone; }
+    SessionServices &services() { return m_services; }
+    KavrelLocalizationStore &localization() const { return m_localization; }
+    // The generation of the current streaming session.
+    QUuid streamingSessionGeneration() const;
+
+Q_SIGNALS:
+    void statusChanged();
+    void subtitlesTextChanged();
+    void translatedTextChanged();
+    void transcriptEntriesChanged();
+    void translationEntriesChanged();
+    void selectedSourceLanguageChanged();
+    void isAudioRecordingEnabledChanged();
+    void isTranslationEnabledChanged();
+    void selectedTranslationLanguageChanged();
+    void startsWithMicrophoneEnabledChanged();
+    void liveSubtitlePreviewChanged();
+    void liveTranslationPreviewChanged();
+    void availableMicrophonesChanged();
+    void selectedMicrophoneIDChanged();
+    void isSystemAudioListeningChanged();
+    void isMicrophoneListeningChanged();
+    void shouldShowMicrophoneOffWarningChanged();
+    void isMicrophoneTestingChanged();
+    void isMicrophoneBusyChanged();
+    void microphoneLevelChanged();
+    void microphoneSignalDetectedChanged();
+    void isBusyChanged();
+    void errorMessageChanged();
+    void translationMessageChanged();
+    void lastRecordingPathChanged();
+    void transcriptFontSizeChanged();
+    void translationFontSizeChanged();
+    void hasActiveSessionChanged();
+    void translationPlaceholderTextChanged();
+    void panelTitlesChanged();
+    void selectedMicrophoneNameChanged();
+
+private:
+    void wireConcerns();
+    void reconcileTranslationSelectionWithSourceLanguage();
+    void sendInterimChunk(const QString &text, const QUuid &turnID);
+    void sendFinalChunk(const QString &text, const QUuid &turnID);
+
+    UserDefaults &m_defaults;
+    KavrelLocalizationStore &m_localization;
+    SessionServices m_services;
+    SessionCompanions m_companions;
+    ListeningStartPrompts *m_prompts = nullptr;
+
+    SessionTurnStore *m_turns = nullptr;
+    PublishedTranscript *m_published = nullptr;
+    SessionDraftStore *m_draft = nullptr;
+    MicrophoneControl *m_microphone = nullptr;
+    ListeningSession *m_session = nullptr;
+
+    SourceLanguageOption m_selectedSourceLanguage = SourceLanguageOption::russian;
+    bool m_isAudioRecordingEnabled = false;
+    bool m_isTranslationEnabled = true;
+    TranslationLanguageOption m_selectedTranslationLanguage = TranslationLanguageOption::english;
+    bool m_startsWithMicrophoneEnabled = false;
+    double m_transcriptFontSize = defaultFontSize;
+    double m_translationFontSize = defaultFontSize;
+    bool m_isReconcilingTranslationSelection = false;
+    bool m_hasActiveSession = false;
+};

@@ -1,0 +1,98 @@
+#include "session/widgets/MessageBoxListeningStartPrompts.h"
+
+#include "accounts/OneShotContinuation.h"
+#include "app/KavrelLocalizationStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGridLayout>
+#include <QSpacerItem>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <memory>
+
+namespace {
+
+struct Question
+{
+    QMessageBox::Icon icon;
+    QString text;
+    QString informativeText;
+    QString firstButton;
+    QString secondButton;
+};
+
+// Opens the box and returns whether its first button was chosen. A box that goes away
+// unanswered (its window was closed) counts as the other answer.
+QCoro::Task<bool> ask(Question question, QWidget *parent)
+{
+    auto *box = new QMessageBox(parent);
+    box->setIcon(question.icon);
+    box->setText(question.text);
+    box->setInformativeText(question.informativeText);
+    QPushButton *first = box->addButton(question.firstButton, QMessageBox::AcceptRole);
+    box->addButton(question.secondButton, QMessageBox::RejectRole);
+    box->setDefaultButton(first);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // A message box sizes itself by its buttons; a floor on the width keeps the question from
+    // wrapping after every other word.
+    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
+        grid->addItem(new QSpacerItem(400, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+
+    auto answer = std::make_shared<OneShotContinuation<bool>>();
+    QObject::connect(box, &QMessageBox::finished, box, [answer, box, first] {
+        const bool chosen = box->clickedButton() == static_cast<QAbstractButton *>(first);
+        box->deleteLater();
+        answer->resume(chosen);
+    });
+    QObject::connect(box, &QObject::destroyed, [answer] { answer->resume(false); });
+    auto awaiter = answer->install();
+
+    if (parent)
+        parent->activateWindow();
+    box->open();
+    box->raise();
+    box->activateWindow();
+    const bool chosen = co_await awaiter;
+    co_return chosen;
+}
+
+} // namespace
+
+MessageBoxListeningStartPrompts::MessageBoxListeningStartPrompts(KavrelLocalizationStore &localization,
+                                                                 std::function<QWidget *()> parentWindow)
+    : m_localization(localization)
+    , m_parentWindow(std::move(parentWindow))
+{
+}
+
+QCoro::Task<ListeningSessionStartMode> MessageBoxListeningStartPrompts::askStartMode()
+{
+    Question question;
+    question.icon = QMessageBox::Information;
+    question.text = m_localization.localized(QStringLiteral("Start listening?"));
+    question.informativeText = m_localization.localized(QStringLiteral("Start a new session or continue the previous one?"));
+    question.firstButton = m_localization.localized(QStringLiteral("Start New"));
+    question.secondButton = m_localization.localized(QStringLiteral("Continue"));
+    QWidget *parent = m_parentWindow ? m_parentWindow() : nullptr;
+    const bool startNew = co_await ask(question, parent);
+    if (startNew)
+        co_return ListeningSessionStartMode::newSession;
+    co_return ListeningSessionStartMode::continuePrevious;
+}
+
+QCoro::Task<bool> MessageBoxListeningStartPrompts::askMicrophone()
+{
+    Question question;
+    question.icon = QMessageBox::Warning;
+    question.text = m_localization.localized(QStringLiteral("Turn on microphone?"));
+    question.informativeText = m_localization.localized(
+        QStringLiteral("Without the microphone, КАВРЕЛ will not capture what you say."));
+    question.firstButton = m_localization.localized(QStringLiteral("Turn On Microphone"));
+    question.secondButton = m_localization.localized(QStringLiteral("Continue Without Mic"));
+    QWidget *parent = m_parentWindow ? m_parentWindow() : nullptr;
+    const bool turnOn = co_await ask(question, parent);
+    co_return turnOn;
+}

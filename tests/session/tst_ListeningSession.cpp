@@ -1,0 +1,338 @@
+// The listening lifecycle over recording fakes: bring-up and stop order, busy refusals, failed
+// starts, continuing and starting anew, failures at run time and the quit.
+
+#include "SessionTestFakes.h"
+
+#include "session/ListeningSession.h"
+#include "session/MicrophoneControl.h"
+#include "session/SessionDraftStore.h"
+#include "session/SessionTurnStore.h"
+#include "support/TaskResult.h"
+
+#include <QTest>
+
+#include <thread>
+
+using namespace SessionTest;
+
+namespace {
+
+QStringList turnTexts(const SubtitleViewModel &model)
+{
+    QStringList texts;
+    for (const SessionTurn &turn : model.turnStore()->turns())
+        texts.append(turn.isClosed ? turn.text : turn.text + QStringLiteral("…"));
+    return texts;
+}
+
+QByteArray constantChunk(qint16 value)
+{
+    QByteArray chunk(MixedAudioStreamMixer::chunkSampleCount * 2, Qt::Uninitialized);
+    auto *samples = reinterpret_cast<qint16 *>(chunk.data());
+    for (qsizetype i = 0; i < MixedAudioStreamMixer::chunkSampleCount; ++i)
+        samples[i] = value;
+    return chunk;
+}
+
+qint16 firstSample(const QByteArray &chunk)
+{
+    return *reinterpret_cast<const qint16 *>(chunk.constData());
+}
+
+} // namespace
+
+class ListeningSessionTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void bringUpAndStopOrder_data();
+    void bringUpAndStopOrder();
+    void busyCommandsAreRefused();
+    void failedStartLeavesNothingOpen_data();
+    void failedStartLeavesNothingOpen();
+    void continueKeepsTurnsAndNewClearsThem();
+    void audioReachesRecordingAndSocketInCaptureOrder();
+    void runtimeFailureStopsTheSession_data();
+    void runtimeFailureStopsTheSession();
+    void failuresDuringAStopJoinIt();
+    void lateResultsOfAnEndedStreamChangeNothing();
+    void quitFinishesRecordingAndDraft();
+};
+
+void ListeningSessionTest::bringUpAndStopOrder_data()
+{
+    QTest::addColumn<bool>("record");
+    QTest::newRow("recording off") << false;
+    QTest::newRow("recording on") << true;
+}
+
+void ListeningSessionTest::bringUpAndStopOrder()
+{
+    QFETCH(bool, record);
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(record);
+    engine.model->setSelectedSourceLanguage(SourceLanguageOption::german);
+    QVERIFY(engine.start());
+    QCOMPARE(engine.trace.only({"recorder", "speech", "system"}),
+             (QStringList{QString("recorder.start %1").arg(record ? "on" : "off"), "speech.connect de diarize=false utterances=true",
+                          "system.handler", "system.start"}));
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    QVERIFY(engine.model->isSystemAudioListening());
+    QVERIFY(engine.model->hasActiveSession());
+    QVERIFY(engine.model->shouldShowMicrophoneOffWarning());
+
+    engine.speech->final(QStringLiteral("still speaking"));
+    QCOMPARE(engine.model->liveSubtitlePreview(), QStringLiteral("still speaking"));
+    engine.trace.calls.clear();
+    QVERIFY(engine.stop());
+
+    QCOMPARE(engine.trace.only({"mic", "recorder", "speech", "system."}),
+             (QStringList{"mic0.stop", "system.stop", "system.handler.clear", "recorder.finish", "speech.stop"}));
+    QCOMPARE(engine.model->status(), SubtitleStatus::stopped);
+    QVERIFY(!engine.model->hasActiveSession());
+    QCOMPARE(turnTexts(*engine.model), QStringList{"still speaking"});
+    QVERIFY(engine.model->liveSubtitlePreview().isEmpty());
+    QCOMPARE(engine.model->lastRecordingPath().has_value(), record);
+    QVERIFY(!engine.model->errorMessage());
+    // The stopped session's draft is written.
+    QVERIFY(engine.settle([&] { return engine.defaults->contains(SessionDraftStore::defaultsKey); }));
+}
+
+void ListeningSessionTest::busyCommandsAreRefused()
+{
+    Engine engine;
+    engine.systemAudio->startGate.closed = true;
+    engine.model->startListening(ListeningSessionStartMode::newSession, false);
+    QVERIFY(engine.settle([&] { return engine.trace.calls.contains("system.start"); }));
+    QVERIFY(engine.model->isBusy());
+
+    // A second start, a stop and a new session are refused while the start runs.
+    engine.trace.calls.clear();
+    engine.model->startListening(ListeningSessionStartMode::newSession, false);
+    engine.model->stopActiveSession();
+    engine.model->startNewSession();
+    engine.model->toggleMicrophoneCapture();
+    QTest::qWait(10);
+    QVERIFY(engine.trace.calls.isEmpty());
+
+    engine.systemAudio->startGate.closed = false;
+    QVERIFY(engine.settle([&] { return !engine.model->isBusy(); }));
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+
+    // A stop is refused while a microphone command runs.
+    engine.microphones->current->startGate.closed = true;
+    engine.model->toggleMicrophoneCapture();
+    QVERIFY(engine.model->isMicrophoneBusy());
+    engine.model->stopActiveSession();
+    QVERIFY(!engine.model->isBusy());
+    engine.microphones->current->startGate.closed = false;
+    QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneBusy(); }));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QVERIFY(engine.stop());
+    QVERIFY(!engine.model->isMicrophoneListening());
+}
+
+void ListeningSessionTest::failedStartLeavesNothingOpen_data()
+{
+    QTest::addColumn<QString>("failing");
+    QTest::newRow("recording refused") << "recorder";
+    QTest::newRow("speech stream refused") << "speech";
+    QTest::newRow("system capture refused") << "system";
+}
+
+void ListeningSessionTest::failedStartLeavesNothingOpen()
+{
+    QFETCH(QString, failing);
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    const QString text = QStringLiteral("refused by ") + failing;
+    if (failing == "recorder")
+        engine.recorder->startFailure = text;
+    else if (failing == "speech")
+        engine.speech->connectFailure = text;
+    else
+        engine.systemAudio->startFailure = text;
+
+    QVERIFY(engine.start());
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>(text));
+    QCOMPARE(engine.model->status(), SubtitleStatus::idle);
+    QVERIFY(!engine.model->isBusy());
+    QVERIFY(!engine.model->hasActiveSession());
+    QVERIFY(!engine.model->listeningSession()->isStreamingSessionPrepared());
+    QVERIFY(!engine.speech->connected);
+    QVERIFY(!engine.recorder->open);
+    QVERIFY(engine.trace.calls.contains("recorder.cancel"));
+
+    // A new start works at once.
+    if (failing == "recorder")
+        engine.recorder->startFailure.reset();
+    else if (failing == "speech")
+        engine.speech->connectFailure.reset();
+    else
+        engine.systemAudio->startFailure.reset();
+    QVERIFY(engine.start());
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    QVERIFY(!engine.model->errorMessage());
+}
+
+void ListeningSessionTest::continueKeepsTurnsAndNewClearsThem()
+{
+    Engine engine;
+    QVERIFY(engine.start());
+    engine.speech->final(QStringLiteral("first meeting."));
+    QVERIFY(engine.stop());
+
+    QVERIFY(engine.start(ListeningSessionStartMode::continuePrevious));
+    engine.speech->final(QStringLiteral("and more"));
+    QCOMPARE(turnTexts(*engine.model), (QStringList{"first meeting.", "and more…"}));
+
+    // "Start New" while listening ends the running session without marking it stopped and
+    // clears it.
+    engine.trace.calls.clear();
+    engine.model->startNewSession();
+    QVERIFY(engine.settle([&] { return !engine.model->isBusy(); }));
+    QVERIFY(engine.trace.calls.contains("speech.stop"));
+    QCOMPARE(engine.model->status(), SubtitleStatus::idle);
+    QVERIFY(turnTexts(*engine.model).isEmpty());
+    QVERIFY(engine.model->subtitlesText().isEmpty());
+    QVERIFY(!engine.model->hasActiveSession());
+
+    // A new session after a stopped one starts empty.
+    QVERIFY(engine.start());
+    engine.speech->final(QStringLiteral("third."));
+    QVERIFY(engine.stop());
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession));
+    QVERIFY(turnTexts(*engine.model).isEmpty());
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+}
+
+void ListeningSessionTest::audioReachesRecordingAndSocketInCaptureOrder()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start());
+    constexpr int chunkCount = 300;
+    // The capture thread hands chunks over as fast as it can.
+    AudioChunkHandler handler = engine.systemAudio->chunkHandler;
+    std::thread capture([handler] {
+        for (int i = 1; i <= chunkCount; ++i)
+            handler(constantChunk(qint16(i * 8)));
+    });
+    capture.join();
+    QVERIFY(engine.settle([&] { return engine.speech->sent.size() >= 6; }));
+    QVERIFY(engine.stop());
+
+    for (const QList<QByteArray> *received : {&engine.speech->sent, &engine.recorder->chunks}) {
+        QVERIFY(!received->isEmpty());
+        for (qsizetype i = 1; i < received->size(); ++i)
+            QVERIFY2(firstSample(received->at(i - 1)) < firstSample(received->at(i)), qPrintable(QString::number(i)));
+    }
+    QCOMPARE(engine.speech->sent, engine.recorder->chunks);
+}
+
+void ListeningSessionTest::runtimeFailureStopsTheSession_data()
+{
+    QTest::addColumn<bool>("speechFails");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("speech stream") << true << "Live transcription was interrupted: socket closed";
+    QTest::newRow("system audio lost") << false << "socket closed";
+}
+
+void ListeningSessionTest::runtimeFailureStopsTheSession()
+{
+    QFETCH(bool, speechFails);
+    QFETCH(QString, message);
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start());
+    engine.speech->final(QStringLiteral("cut off"));
+    if (speechFails)
+        engine.speech->errorHandler(QStringLiteral("socket closed"));
+    else
+        engine.systemAudio->errorHandler(QStringLiteral("socket closed"));
+    QVERIFY(engine.settle([&] { return engine.model->status() == SubtitleStatus::stopped && !engine.model->isBusy(); }));
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>(message));
+    QCOMPARE(turnTexts(*engine.model), QStringList{"cut off"});
+    QVERIFY(engine.model->lastRecordingPath());
+    QCOMPARE(engine.recorder->finishCount, 1);
+}
+
+void ListeningSessionTest::failuresDuringAStopJoinIt()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    QVERIFY(engine.model->isMicrophoneListening());
+    // A failure the capture thread has already posted when the stop begins.
+    const AudioErrorHandler microphoneErrors = engine.microphones->current->errorHandler;
+    QVERIFY(microphoneErrors);
+    engine.speech->stopGate.closed = true;
+    engine.model->stopActiveSession();
+    QVERIFY(engine.settle([&] { return engine.trace.calls.contains("speech.stop"); }));
+
+    // The speech stream and the microphone fail while the stop waits for the socket.
+    engine.speech->errorHandler(QStringLiteral("late failure"));
+    microphoneErrors(QStringLiteral("microphone lost"));
+    engine.model->selectMicrophone(QStringLiteral("mic-b"));
+    QTest::qWait(10);
+    engine.speech->stopGate.closed = false;
+    QVERIFY(engine.settle([&] { return !engine.model->isBusy() && !engine.model->listeningSession()->isStopping(); }));
+    QTest::qWait(10);
+
+    QCOMPARE(engine.trace.calls.count("system.stop"), 1);
+    QCOMPARE(engine.recorder->finishCount, 1);
+    QCOMPARE(engine.trace.calls.count("speech.stop"), 1);
+    QVERIFY(engine.model->lastRecordingPath());
+    QCOMPARE(engine.model->status(), SubtitleStatus::stopped);
+    // The choice made during the stop is kept for the next start; nothing listens.
+    QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-b"));
+    QVERIFY(!engine.model->isMicrophoneListening());
+    QVERIFY(!engine.model->microphoneControl()->isMicrophoneCaptureActive());
+    QVERIFY(!engine.microphones->current->capturing);
+}
+
+void ListeningSessionTest::lateResultsOfAnEndedStreamChangeNothing()
+{
+    Engine engine;
+    QVERIFY(engine.start());
+    const auto staleEvents = engine.speech->eventHandler;
+    const auto staleErrors = engine.speech->errorHandler;
+    engine.speech->final(QStringLiteral("kept."));
+    QVERIFY(engine.stop());
+
+    staleEvents(DeepgramTranscriptEvent::final(DeepgramTranscriptResult{QStringLiteral("ghost words"), true}));
+    staleErrors(QStringLiteral("ghost failure"));
+    QTest::qWait(10);
+    QCOMPARE(turnTexts(*engine.model), QStringList{"kept."});
+    QVERIFY(!engine.model->errorMessage());
+    QCOMPARE(engine.model->status(), SubtitleStatus::stopped);
+
+    // Nor does a stale result reach a session that started since.
+    QVERIFY(engine.start(ListeningSessionStartMode::continuePrevious));
+    staleEvents(DeepgramTranscriptEvent::final(DeepgramTranscriptResult{QStringLiteral("ghost words"), true}));
+    staleErrors(QStringLiteral("ghost failure"));
+    QTest::qWait(10);
+    QCOMPARE(turnTexts(*engine.model), QStringList{"kept."});
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+}
+
+void ListeningSessionTest::quitFinishesRecordingAndDraft()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start());
+    engine.speech->final(QStringLiteral("last words before quitting"));
+    QVERIFY(runTask(engine.model->stopActiveSessionAndWait()).succeeded());
+    QCOMPARE(engine.recorder->finishCount, 1);
+    QVERIFY(engine.model->lastRecordingPath());
+    const auto stored = engine.defaults->dataValue(SessionDraftStore::defaultsKey);
+    QVERIFY(stored);
+    const SessionDraft draft = SessionDraft::fromJson(*stored);
+    QCOMPARE(draft.turns.size(), std::size_t(1));
+    QVERIFY(draft.turns.front().isClosed);
+    QCOMPARE(draft.turns.front().text, QStringLiteral("last words before quitting"));
+}
+
+QTEST_GUILESS_MAIN(ListeningSessionTest)
+#include "tst_ListeningSession.moc"

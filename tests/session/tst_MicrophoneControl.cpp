@@ -1,0 +1,238 @@
+// The microphone as a second source: its states and transitions, device switches, the level
+// meter and failures at run time.
+
+#include "SessionTestFakes.h"
+
+#include "session/ListeningSession.h"
+#include "session/MicrophoneControl.h"
+
+#include <QTest>
+
+using namespace SessionTest;
+
+class MicrophoneControlTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void microphoneAloneRunsASession();
+    void noDeviceLeavesNothingRunning();
+    void joiningAndLeavingASystemSession();
+    void levelTest();
+    void levelThreshold_data();
+    void levelThreshold();
+    void deviceSwitch();
+    void failedDeviceSwitchEndsOff();
+    void deviceChoiceDuringAStartIsOnlyStored();
+    void runtimeFailure_data();
+    void runtimeFailure();
+
+private:
+    static bool toggle(Engine &engine)
+    {
+        engine.model->toggleMicrophoneCapture();
+        return engine.settle([&] { return !engine.model->isMicrophoneBusy(); });
+    }
+    static bool toggleTest(Engine &engine)
+    {
+        engine.model->toggleMicrophoneTest();
+        return engine.settle([&] { return !engine.model->isMicrophoneBusy(); });
+    }
+};
+
+void MicrophoneControlTest::microphoneAloneRunsASession()
+{
+    Engine engine;
+    QVERIFY(toggle(engine));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QVERIFY(engine.model->listeningSession()->isStreamingSessionPrepared());
+    QVERIFY(engine.speech->connected);
+    QVERIFY(!engine.model->isSystemAudioListening());
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    QVERIFY(engine.trace.calls.contains("history.source microphone"));
+    QVERIFY(engine.trace.calls.contains("mic0.start mic-a"));
+
+    // Switching it off ends and saves the session it was the only source of.
+    QVERIFY(toggle(engine));
+    QVERIFY(engine.settle([&] { return !engine.model->hasActiveSession(); }));
+    QCOMPARE(engine.model->status(), SubtitleStatus::stopped);
+    QVERIFY(!engine.speech->connected);
+    QVERIFY(engine.trace.calls.contains("history.sync completed"));
+}
+
+void MicrophoneControlTest::noDeviceLeavesNothingRunning()
+{
+    Engine engine;
+    engine.microphones->devices.clear();
+    engine.microphones->defaultID.reset();
+    QVERIFY(toggle(engine));
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>("The selected microphone is not available."));
+    QVERIFY(!engine.model->isMicrophoneListening());
+    QCOMPARE(engine.model->selectedMicrophoneName(), QStringLiteral("Default microphone"));
+    // The pipeline this switch brought up for the microphone is down again.
+    QVERIFY(!engine.model->hasActiveSession());
+    QVERIFY(!engine.speech->connected);
+    QCOMPARE(engine.model->status(), SubtitleStatus::idle);
+}
+
+void MicrophoneControlTest::joiningAndLeavingASystemSession()
+{
+    Engine engine;
+    QVERIFY(engine.start());
+    QVERIFY(engine.model->shouldShowMicrophoneOffWarning());
+    QVERIFY(toggle(engine));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QVERIFY(!engine.model->shouldShowMicrophoneOffWarning());
+    QVERIFY(engine.trace.calls.contains("history.source system_audio+microphone"));
+    QCOMPARE(engine.model->selectedMicrophoneName(), QStringLiteral("Alpha"));
+
+    QVERIFY(toggle(engine));
+    QVERIFY(!engine.model->isMicrophoneListening());
+    QVERIFY(engine.model->shouldShowMicrophoneOffWarning());
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    QVERIFY(engine.model->isSystemAudioListening());
+    QVERIFY(!engine.microphones->current->capturing);
+}
+
+void MicrophoneControlTest::levelTest()
+{
+    Engine engine;
+    // Off → Testing → Off.
+    QVERIFY(toggleTest(engine));
+    QVERIFY(engine.model->isMicrophoneTesting());
+    QVERIFY(engine.microphones->current->capturing);
+    QVERIFY(!engine.model->listeningSession()->isStreamingSessionPrepared());
+    QVERIFY(toggleTest(engine));
+    QVERIFY(!engine.model->isMicrophoneTesting());
+    QVERIFY(!engine.microphones->current->capturing);
+
+    // Testing → Listening: switching on ends the test and keeps capture.
+    QVERIFY(toggleTest(engine));
+    QVERIFY(toggle(engine));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QVERIFY(!engine.model->isMicrophoneTesting());
+
+    // Listening → Listening and testing → Listening: capture stays on throughout.
+    QVERIFY(toggleTest(engine));
+    QVERIFY(engine.model->isMicrophoneTesting());
+    QVERIFY(toggleTest(engine));
+    QVERIFY(engine.microphones->current->capturing);
+    QVERIFY(engine.model->isMicrophoneListening());
+
+    // A failing test start ends Off with the error shown.
+    Engine failing;
+    failing.microphones->current->startFailure = QStringLiteral("Microphone permission was not granted.");
+    QVERIFY(toggleTest(failing));
+    QVERIFY(!failing.model->isMicrophoneTesting());
+    QCOMPARE(failing.model->errorMessage(), std::optional<QString>("Microphone permission was not granted."));
+}
+
+void MicrophoneControlTest::levelThreshold_data()
+{
+    QTest::addColumn<double>("level");
+    QTest::addColumn<bool>("detected");
+    QTest::newRow("silence") << 0.0 << false;
+    QTest::newRow("at the threshold") << 0.015 << false;
+    QTest::newRow("just above") << 0.0151 << true;
+    QTest::newRow("loud") << 0.8 << true;
+}
+
+void MicrophoneControlTest::levelThreshold()
+{
+    QFETCH(double, level);
+    QFETCH(bool, detected);
+    Engine engine;
+    QVERIFY(toggleTest(engine));
+    engine.microphones->current->levelHandler(level);
+    QVERIFY(engine.settle([&] { return engine.model->microphoneLevel() == level; }));
+    QCOMPARE(engine.model->microphoneSignalDetected(), detected);
+}
+
+void MicrophoneControlTest::deviceSwitch()
+{
+    Engine engine;
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    QVERIFY(engine.model->isMicrophoneListening());
+    engine.trace.calls.clear();
+
+    engine.model->selectMicrophone(QStringLiteral("mic-a")); // already selected
+    QVERIFY(!engine.model->isMicrophoneBusy());
+    engine.model->selectMicrophone(QStringLiteral("mic-b"));
+    QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneBusy(); }));
+    QCOMPARE(engine.trace.only({"mic"}), (QStringList{"mic0.stop", "mic0.start mic-b"}));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QCOMPARE(engine.model->selectedMicrophoneName(), QStringLiteral("Beta"));
+
+    // With capture off only the choice changes.
+    QVERIFY(engine.stop());
+    engine.trace.calls.clear();
+    engine.model->selectMicrophone(QStringLiteral("mic-a"));
+    QVERIFY(!engine.model->isMicrophoneBusy());
+    QVERIFY(engine.trace.calls.isEmpty());
+    QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-a"));
+}
+
+void MicrophoneControlTest::failedDeviceSwitchEndsOff()
+{
+    Engine engine;
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    engine.microphones->current->startFailure = QStringLiteral("The app could not access the selected microphone input.");
+    engine.model->selectMicrophone(QStringLiteral("mic-b"));
+    QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneBusy(); }));
+    QVERIFY(!engine.model->isMicrophoneListening());
+    QVERIFY(!engine.model->microphoneControl()->isMicrophoneCaptureActive());
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>("The app could not access the selected microphone input."));
+    QVERIFY(engine.model->isSystemAudioListening());
+}
+
+void MicrophoneControlTest::deviceChoiceDuringAStartIsOnlyStored()
+{
+    Engine engine;
+    QVERIFY(toggleTest(engine)); // capture runs
+    engine.systemAudio->startGate.closed = true;
+    engine.model->startListening(ListeningSessionStartMode::continuePrevious, false);
+    QVERIFY(engine.settle([&] { return engine.trace.calls.contains("system.start"); }));
+    engine.trace.calls.clear();
+    engine.model->selectMicrophone(QStringLiteral("mic-b"));
+    QVERIFY(!engine.model->isMicrophoneBusy());
+    QVERIFY(engine.trace.only({"mic"}).isEmpty());
+    engine.systemAudio->startGate.closed = false;
+    QVERIFY(engine.settle([&] { return !engine.model->isBusy(); }));
+    QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-b"));
+    QCOMPARE(engine.microphones->current->device, QStringLiteral("mic-a"));
+}
+
+void MicrophoneControlTest::runtimeFailure_data()
+{
+    QTest::addColumn<bool>("withSystemAudio");
+    QTest::newRow("system audio goes on") << true;
+    QTest::newRow("microphone was the only source") << false;
+}
+
+void MicrophoneControlTest::runtimeFailure()
+{
+    QFETCH(bool, withSystemAudio);
+    Engine engine;
+    if (withSystemAudio)
+        QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    else
+        QVERIFY(toggle(engine));
+    QVERIFY(engine.model->isMicrophoneListening());
+    FakeMicrophone *failed = engine.microphones->current;
+    failed->errorHandler(QStringLiteral("The microphone was unplugged."));
+
+    QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneListening() && !engine.model->isBusy(); }));
+    QVERIFY(engine.settle([&] { return engine.model->hasActiveSession() == withSystemAudio; }));
+    QVERIFY(engine.microphones->current != failed);
+    QVERIFY(!engine.model->microphoneControl()->isMicrophoneCaptureActive());
+    QCOMPARE(engine.model->status(), withSystemAudio ? SubtitleStatus::listening : SubtitleStatus::stopped);
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>("The microphone was unplugged."));
+    // The fresh service takes the microphone again on request.
+    if (withSystemAudio) {
+        QVERIFY(toggle(engine));
+        QVERIFY(engine.model->isMicrophoneListening());
+    }
+}
+
+QTEST_GUILESS_MAIN(MicrophoneControlTest)
+#include "tst_MicrophoneControl.moc"

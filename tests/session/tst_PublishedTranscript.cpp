@@ -1,0 +1,154 @@
+// Rows and texts published from the turns, and the row-level change signals views follow.
+
+#include "session/PublishedTranscript.h"
+#include "session/SessionTurnStore.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimeZone>
+
+using Column = PublishedTranscript::Column;
+
+namespace {
+
+QDateTime localTime(int hour, int minute, int second)
+{
+    return QDateTime(QDate(2026, 3, 5), QTime(hour, minute, second));
+}
+
+SessionTurn turn(const QString &text, const QString &translation, const QDateTime &at, bool closed = true)
+{
+    SessionTurn result;
+    result.id = QUuid::createUuid();
+    result.text = text;
+    result.translationText = translation;
+    result.timestamp = at;
+    result.isClosed = closed;
+    return result;
+}
+
+} // namespace
+
+class PublishedTranscriptTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rowsAndTexts();
+    void speakerLabels_data();
+    void speakerLabels();
+    void oneMoreTurnIsOneRow();
+    void editsMoveOnlyTheirRow();
+};
+
+void PublishedTranscriptTest::rowsAndTexts()
+{
+    SessionTurnStore store;
+    PublishedTranscript published(&store);
+    store.replaceAll({turn(QStringLiteral(" First line "), QString(), localTime(9, 15, 2)),
+                      turn(QStringLiteral("   "), QStringLiteral("blank source"), localTime(9, 15, 20)),
+                      turn(QStringLiteral("Second line"), QStringLiteral("Zweite Zeile"), localTime(9, 15, 40)),
+                      turn(QStringLiteral("still talking"), QStringLiteral("noch"), localTime(9, 16, 0), false)});
+
+    QCOMPARE(published.rowCount(Column::transcript), 2);
+    QCOMPARE(published.rowCount(Column::translation), 2);
+    QCOMPARE(published.subtitlesText(), QStringLiteral("[09:15:02] First line\n[09:15:40] Second line"));
+    QCOMPARE(published.translatedText(), QStringLiteral("[09:15:20] blank source\n[09:15:40] Zweite Zeile"));
+    const DialogueEntry first = published.transcriptEntries().first();
+    QCOMPARE(first.id, store.at(0).id);
+    QCOMPARE(first.text, QStringLiteral("First line"));
+    QVERIFY(!first.speakerNumber);
+    QVERIFY(!first.isDraft);
+    QCOMPARE(published.transcriptEntries().last().timestamp, localTime(9, 15, 40));
+
+    store.clear();
+    QCOMPARE(published.subtitlesText(), QString());
+    QVERIFY(published.translationEntries().isEmpty());
+}
+
+void PublishedTranscriptTest::speakerLabels_data()
+{
+    QTest::addColumn<std::optional<QString>>("speakerLabel");
+    QTest::addColumn<std::optional<QString>>("translationLabel");
+    QTest::addColumn<QString>("translation");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("translation label folded") << std::optional<QString>() << std::optional<QString>(" B ") << "Hello" << "B: Hello";
+    QTest::newRow("label alone") << std::optional<QString>() << std::optional<QString>("B") << "  " << "B";
+    QTest::newRow("blank source label folds too") << std::optional<QString>(" ") << std::optional<QString>("C") << "Hi" << "C: Hi";
+    QTest::newRow("source label keeps translation") << std::optional<QString>("A") << std::optional<QString>("B") << "Hello" << "Hello";
+}
+
+void PublishedTranscriptTest::speakerLabels()
+{
+    QFETCH(std::optional<QString>, speakerLabel);
+    QFETCH(std::optional<QString>, translationLabel);
+    QFETCH(QString, translation);
+    QFETCH(QString, expected);
+
+    SessionTurnStore store;
+    PublishedTranscript published(&store);
+    SessionTurn labelled = turn(QStringLiteral("text"), translation, localTime(10, 0, 0));
+    labelled.speakerLabel = speakerLabel;
+    labelled.translationSpeakerLabel = translationLabel;
+    // Restored and live turns are tidied alike.
+    for (bool restored : {true, false}) {
+        if (restored) {
+            store.replaceAll({labelled});
+        } else {
+            store.replaceAll({turn(QStringLiteral("text"), translation, localTime(10, 0, 0))});
+            store.setSpeakerLabels(0, speakerLabel, translationLabel);
+        }
+        QCOMPARE(store.at(0).translationText, expected);
+        QVERIFY(!store.at(0).speakerLabel);
+        QVERIFY(!store.at(0).translationSpeakerLabel);
+        QCOMPARE(published.translationEntries().size(), expected.trimmed().isEmpty() ? 0 : 1);
+        QVERIFY(!published.showsDialogueMode(Column::transcript));
+    }
+}
+
+void PublishedTranscriptTest::oneMoreTurnIsOneRow()
+{
+    SessionTurnStore store;
+    PublishedTranscript published(&store);
+    store.applyFinalTranscript(QStringLiteral("one."), false);
+    const QString before = published.subtitlesText();
+
+    QSignalSpy inserted(&published, &PublishedTranscript::rowInserted);
+    QSignalSpy changed(&published, &PublishedTranscript::rowChanged);
+    QSignalSpy reset(&published, &PublishedTranscript::rowsReset);
+    store.applyFinalTranscript(QStringLiteral("two"), false); // open: no row yet
+    QCOMPARE(inserted.count(), 0);
+    store.applyFinalTranscript(QStringLiteral("two three."), false);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.first().at(1).toInt(), 1);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(published.subtitlesText(),
+             before + u'\n' + u'[' + PublishedTranscript::transcriptTimestamp(store.at(1).timestamp) + "] two three.");
+}
+
+void PublishedTranscriptTest::editsMoveOnlyTheirRow()
+{
+    SessionTurnStore store;
+    PublishedTranscript published(&store);
+    store.replaceAll({turn("a", "", localTime(1, 0, 0)), turn("b", "", localTime(1, 0, 1)), turn("c", "", localTime(1, 0, 2))});
+    QSignalSpy inserted(&published, &PublishedTranscript::rowInserted);
+    QSignalSpy changed(&published, &PublishedTranscript::rowChanged);
+    QSignalSpy removed(&published, &PublishedTranscript::rowRemoved);
+
+    store.setText(1, QStringLiteral("B"));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.first().at(1).toInt(), 1);
+    store.setTranslationText(2, QStringLiteral("C'"));
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted.first().at(0).value<Column>(), Column::translation);
+    QCOMPARE(inserted.first().at(1).toInt(), 0);
+    store.setText(0, QStringLiteral("  "));
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(published.subtitlesText(), "[01:00:01] B\n[01:00:02] c");
+    QCOMPARE(published.translatedText(), "[01:00:02] C'");
+}
+
+QTEST_GUILESS_MAIN(PublishedTranscriptTest)
+#include "tst_PublishedTranscript.moc"

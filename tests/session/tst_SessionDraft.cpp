@@ -1,0 +1,225 @@
+// The local session draft: its JSON, strict reading, the debounced autosave and the restore.
+
+#include "platform/UserDefaults.h"
+#include "session/PublishedTranscript.h"
+#include "session/SessionDraft.h"
+#include "session/SessionDraftStore.h"
+#include "session/SessionTurnStore.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray goldenDraft =
+    R"({"turns":[{"id":"0F8FAD5B-D9CB-469F-A165-70867728950E","text":"Guten Morgen.","translationText":"Good morning.","timestamp":"2026-03-05T14:03:27Z","isClosed":true},)"
+    R"({"id":"7C9E6679-7425-40DE-944B-E07FC1F90AE7","speakerLabel":"A","text":"und dann","translationSpeakerLabel":"B","translationText":"","timestamp":"2026-03-05T14:03:40Z","isClosed":false}],)"
+    R"("subtitlesText":"[x] Guten Morgen.","translatedText":"[x] Good morning.","transcriptSummaryText":"S1","translationSummaryText":"S2",)"
+    R"("transcriptProtocolText":"P1","translationProtocolText":"P2","transcriptAnswerText":"A1","translationAnswerText":"A2"})";
+
+SessionDraft goldenValue()
+{
+    SessionDraft draft;
+    SessionTurn first;
+    first.id = QUuid::fromString(QStringLiteral("0f8fad5b-d9cb-469f-a165-70867728950e"));
+    first.text = QStringLiteral("Guten Morgen.");
+    first.translationText = QStringLiteral("Good morning.");
+    first.timestamp = QDateTime(QDate(2026, 3, 5), QTime(14, 3, 27), Qt::UTC);
+    first.isClosed = true;
+    SessionTurn second;
+    second.id = QUuid::fromString(QStringLiteral("7c9e6679-7425-40de-944b-e07fc1f90ae7"));
+    second.speakerLabel = QStringLiteral("A");
+    second.text = QStringLiteral("und dann");
+    second.translationSpeakerLabel = QStringLiteral("B");
+    second.timestamp = QDateTime(QDate(2026, 3, 5), QTime(14, 3, 40), Qt::UTC);
+    draft.turns = {first, second};
+    draft.subtitlesText = QStringLiteral("[x] Guten Morgen.");
+    draft.translatedText = QStringLiteral("[x] Good morning.");
+    draft.panels = AIPanelTexts{"S1", "S2", "P1", "P2", "A1", "A2"};
+    return draft;
+}
+
+struct DraftFixture
+{
+    QTemporaryDir directory;
+    UserDefaults defaults{directory.filePath(QStringLiteral("preferences.ini"))};
+    SessionTurnStore turns;
+    PublishedTranscript published{&turns};
+    SessionDraftStore draft{defaults, &turns, &published};
+    AIPanelTexts panels;
+
+    DraftFixture()
+    {
+        draft.setPanelTextAccess([this] { return panels; }, [this](const AIPanelTexts &texts) { panels = texts; });
+    }
+    std::optional<QByteArray> stored() const { return defaults.dataValue(QString::fromLatin1(SessionDraftStore::defaultsKey)); }
+};
+
+} // namespace
+
+class SessionDraftTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void goldenJson();
+    void strictReading_data();
+    void strictReading();
+    void restore();
+    void autosaveWritesOnceAfterTheDelay();
+    void aSecondChangeFlushesThePendingWrite();
+    void unchangedContentIsNotWritten();
+    void clearingWithAWritePending();
+};
+
+void SessionDraftTest::goldenJson()
+{
+    QCOMPARE(goldenValue().toJson(), goldenDraft);
+    QCOMPARE(SessionDraft::fromJson(goldenDraft), goldenValue());
+}
+
+void SessionDraftTest::strictReading_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("readable");
+
+    auto replace = [](const char *from, const char *to) { return QByteArray(goldenDraft).replace(from, to); };
+    QTest::newRow("golden") << goldenDraft << true;
+    QTest::newRow("empty turns") << replace(goldenDraft.left(goldenDraft.indexOf("\"subtitlesText\"")).constData(), R"({"turns":[],)") << true;
+    QTest::newRow("null labels read as none") << replace(R"("speakerLabel":"A")", R"("speakerLabel":null)") << true;
+    QTest::newRow("lower-case id") << replace("0F8FAD5B-D9CB", "0f8fad5b-d9cb") << true;
+    QTest::newRow("unknown key ignored") << replace(R"("isClosed":true)", R"("isClosed":true,"extra":1)") << true;
+    QTest::newRow("missing answer text") << replace(R"(,"translationAnswerText":"A2")", "") << false;
+    QTest::newRow("missing text") << replace(R"("text":"und dann",)", "") << false;
+    QTest::newRow("label of wrong type") << replace(R"("speakerLabel":"A")", R"("speakerLabel":7)") << false;
+    QTest::newRow("closed flag as string") << replace(R"("isClosed":true)", R"("isClosed":"true")") << false;
+    QTest::newRow("id not a UUID") << replace("0F8FAD5B-D9CB-469F-A165-70867728950E", "turn-1") << false;
+    QTest::newRow("id in braces") << replace("\"0F8FAD5B-D9CB-469F-A165-70867728950E\"", "\"{0F8FAD5B-D9CB-469F-A165-70867728950E}\"") << false;
+    QTest::newRow("fractional seconds") << replace("14:03:27Z", "14:03:27.500Z") << false;
+    QTest::newRow("date only") << replace("2026-03-05T14:03:27Z", "2026-03-05") << false;
+    QTest::newRow("turns not an array") << replace(R"({"turns":[)", R"({"turns":{"a":[)").replace(R"(],"subtitlesText")", R"(]},"subtitlesText")") << false;
+    QTest::newRow("not JSON") << QByteArray("{\"turns\":") << false;
+}
+
+void SessionDraftTest::strictReading()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(bool, readable);
+    bool read = true;
+    try {
+        SessionDraft::fromJson(json);
+    } catch (const std::exception &) {
+        read = false;
+    }
+    QCOMPARE(read, readable);
+}
+
+void SessionDraftTest::restore()
+{
+    DraftFixture fixture;
+    fixture.defaults.setData(QString::fromLatin1(SessionDraftStore::defaultsKey), goldenDraft);
+    QSignalSpy applied(&fixture.draft, &SessionDraftStore::draftApplied);
+    QVERIFY(fixture.draft.restoreDraftIfAvailable());
+    QCOMPARE(applied.count(), 1);
+    QCOMPARE(applied.first().first().toInt(), 1);
+    QCOMPARE(fixture.turns.count(), 2);
+    QVERIFY(fixture.turns.hasOpenTurn());
+    // Labels are tidied away; the rendered texts come from the turns, not from the draft.
+    QVERIFY(!fixture.turns.at(1).speakerLabel);
+    QCOMPARE(fixture.published.subtitlesText(),
+             "[" + PublishedTranscript::transcriptTimestamp(fixture.turns.at(0).timestamp) + "] Guten Morgen.");
+    QCOMPARE(fixture.panels, goldenValue().panels);
+    // What was restored is not written back.
+    QCOMPARE(fixture.draft.lastSavedDraftFingerprint(), fixture.draft.draftFingerprint());
+    // The restored open turn goes on growing.
+    fixture.turns.applyFinalTranscript(QStringLiteral("weiter"), false);
+    QCOMPARE(fixture.turns.at(1).text, QStringLiteral("und dann weiter"));
+
+    // An unreadable draft changes nothing and stays stored.
+    DraftFixture broken;
+    broken.defaults.setData(QString::fromLatin1(SessionDraftStore::defaultsKey), "{\"turns\":[]}");
+    QVERIFY(!broken.draft.restoreDraftIfAvailable());
+    QCOMPARE(broken.turns.count(), 0);
+    QCOMPARE(*broken.stored(), QByteArray("{\"turns\":[]}"));
+}
+
+void SessionDraftTest::autosaveWritesOnceAfterTheDelay()
+{
+    DraftFixture fixture;
+    fixture.draft.setAutosaveDelay(30ms);
+    QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
+    fixture.turns.applyFinalTranscript(QStringLiteral("hello"), false);
+    fixture.draft.scheduleDraftAutosave();
+    QVERIFY(!fixture.stored()); // nothing at once
+    QVERIFY(written.wait(2000));
+    QCOMPARE(written.count(), 1);
+    QCOMPARE(SessionDraft::fromJson(*fixture.stored()).turns.front().text, QStringLiteral("hello"));
+}
+
+void SessionDraftTest::aSecondChangeFlushesThePendingWrite()
+{
+    DraftFixture fixture;
+    fixture.draft.setAutosaveDelay(60s);
+    QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
+    fixture.turns.applyFinalTranscript(QStringLiteral("first"), false);
+    fixture.draft.scheduleDraftAutosave();
+    QTest::qWait(5);
+    QCOMPARE(written.count(), 0);
+    fixture.turns.applyFinalTranscript(QStringLiteral("first second"), false);
+    fixture.draft.scheduleDraftAutosave();
+    // The woken write stores the content of this moment, long before its own delay.
+    QVERIFY(written.wait(2000));
+    QCOMPARE(SessionDraft::fromJson(*fixture.stored()).turns.front().text, QStringLiteral("first second"));
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(written.count(), 1);
+}
+
+void SessionDraftTest::unchangedContentIsNotWritten()
+{
+    DraftFixture fixture;
+    QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
+    fixture.turns.applyFinalTranscript(QStringLiteral("words"), false);
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(written.count(), 1);
+    // Closing changes neither a text nor a translation... but the rendered text gains the row.
+    fixture.turns.finalizeCurrentTurnIfNeeded();
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(written.count(), 2);
+    fixture.turns.finalizeCurrentTurnIfNeeded();
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(written.count(), 2);
+    fixture.panels.transcriptSummaryText = QStringLiteral("summary");
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(written.count(), 3);
+}
+
+void SessionDraftTest::clearingWithAWritePending()
+{
+    DraftFixture fixture;
+    fixture.draft.setAutosaveDelay(20ms);
+    fixture.turns.applyFinalTranscript(QStringLiteral("old session"), false);
+    fixture.draft.persistDraftIfNeeded();
+    QVERIFY(fixture.stored());
+
+    // Without a pending write the draft is simply gone.
+    fixture.turns.clear();
+    fixture.draft.removeStoredDraft();
+    QVERIFY(!fixture.stored());
+
+    // With one pending, the emptied session is written.
+    fixture.turns.applyFinalTranscript(QStringLiteral("again"), false);
+    fixture.draft.scheduleDraftAutosave();
+    fixture.turns.clear();
+    fixture.draft.removeStoredDraft();
+    QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
+    QVERIFY(written.wait(2000));
+    const SessionDraft empty = SessionDraft::fromJson(*fixture.stored());
+    QVERIFY(empty.turns.empty());
+    QVERIFY(empty.subtitlesText.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(SessionDraftTest)
+#include "tst_SessionDraft.moc"
