@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "session/ListeningStartPrompts.h"
 #include "session/MicrophoneControl.h"
+#include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
 #include "speech/DeepSeekTranslationService.h"
@@ -30,6 +31,7 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
     m_microphone = new MicrophoneControl(m_services.microphones.get(), m_services.mixer.get(), this);
     m_session = new ListeningSession(m_services, m_turns, m_draft, this);
     wireConcerns();
+    wireCompanionSet();
 
     // A stored setting of another type reads as off; the setter writes the value back.
     setStartsWithMicrophoneEnabled(m_defaults.boolValue(QString::fromLatin1(startWithMicrophoneDefaultsKey), false));
@@ -40,6 +42,8 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
 SubtitleViewModel::~SubtitleViewModel()
 {
     // The concerns go before the services they drive.
+    m_companions = SessionCompanions();
+    delete m_companionSet;
     m_services.mixer->reset();
     delete m_session;
     delete m_microphone;
@@ -428,3 +432,110 @@ void SubtitleViewModel::sendFinalChunk(const QString &text, const QUuid &turnID)
             co_await service->enqueueFinalChunk(text, turnID);
     });
 }
+
+// MARK: AI result panels
+
+void SubtitleViewModel::wireCompanionSet()
+{
+    m_companionSet = new SessionCompanionSet(*this);
+    AIResultPanelSet *panels = m_companionSet->panels();
+    connect(panels, &AIResultPanelSet::transcriptSummaryChanged, this, &SubtitleViewModel::transcriptSummaryChanged);
+    connect(panels, &AIResultPanelSet::translationSummaryChanged, this, &SubtitleViewModel::translationSummaryChanged);
+    connect(panels, &AIResultPanelSet::transcriptProtocolChanged, this, &SubtitleViewModel::transcriptProtocolChanged);
+    connect(panels, &AIResultPanelSet::translationProtocolChanged, this, &SubtitleViewModel::translationProtocolChanged);
+    connect(panels, &AIResultPanelSet::transcriptAnswerChanged, this, &SubtitleViewModel::transcriptAnswerChanged);
+    connect(panels, &AIResultPanelSet::translationAnswerChanged, this, &SubtitleViewModel::translationAnswerChanged);
+    connect(panels, &AIResultPanelSet::loadingChanged, this, &SubtitleViewModel::assistantActivityTextChanged);
+    connect(m_turns, &SessionTurnStore::liveTranslationPreviewChanged, this, &SubtitleViewModel::assistantActivityTextChanged);
+    connect(panels, &AIResultPanelSet::loadingChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
+    connect(m_published, &PublishedTranscript::subtitlesTextChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
+    connect(m_published, &PublishedTranscript::translatedTextChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
+    connect(m_turns, &SessionTurnStore::turnChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
+    connect(m_turns, &SessionTurnStore::turnsReset, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
+}
+
+bool SubtitleViewModel::isTranscriptSummaryVisible() const { return m_companionSet->panels()->isVisible(AIPanel::transcriptSummary); }
+bool SubtitleViewModel::isTranscriptSummaryLoading() const { return m_companionSet->panels()->isLoading(AIPanel::transcriptSummary); }
+QString SubtitleViewModel::transcriptSummaryText() const { return m_companionSet->panels()->text(AIPanel::transcriptSummary); }
+std::optional<QString> SubtitleViewModel::transcriptSummaryErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::transcriptSummary); }
+bool SubtitleViewModel::isTranslationSummaryVisible() const { return m_companionSet->panels()->isVisible(AIPanel::translationSummary); }
+bool SubtitleViewModel::isTranslationSummaryLoading() const { return m_companionSet->panels()->isLoading(AIPanel::translationSummary); }
+QString SubtitleViewModel::translationSummaryText() const { return m_companionSet->panels()->text(AIPanel::translationSummary); }
+std::optional<QString> SubtitleViewModel::translationSummaryErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::translationSummary); }
+bool SubtitleViewModel::isTranscriptProtocolVisible() const { return m_companionSet->panels()->isVisible(AIPanel::transcriptProtocol); }
+bool SubtitleViewModel::isTranscriptProtocolLoading() const { return m_companionSet->panels()->isLoading(AIPanel::transcriptProtocol); }
+QString SubtitleViewModel::transcriptProtocolText() const { return m_companionSet->panels()->text(AIPanel::transcriptProtocol); }
+std::optional<QString> SubtitleViewModel::transcriptProtocolErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::transcriptProtocol); }
+bool SubtitleViewModel::isTranslationProtocolVisible() const { return m_companionSet->panels()->isVisible(AIPanel::translationProtocol); }
+bool SubtitleViewModel::isTranslationProtocolLoading() const { return m_companionSet->panels()->isLoading(AIPanel::translationProtocol); }
+QString SubtitleViewModel::translationProtocolText() const { return m_companionSet->panels()->text(AIPanel::translationProtocol); }
+std::optional<QString> SubtitleViewModel::translationProtocolErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::translationProtocol); }
+bool SubtitleViewModel::isTranscriptAnswerVisible() const { return m_companionSet->panels()->isVisible(AIPanel::transcriptAnswer); }
+bool SubtitleViewModel::isTranscriptAnswerLoading() const { return m_companionSet->panels()->isLoading(AIPanel::transcriptAnswer); }
+QString SubtitleViewModel::transcriptAnswerText() const { return m_companionSet->panels()->text(AIPanel::transcriptAnswer); }
+std::optional<QString> SubtitleViewModel::transcriptAnswerErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::transcriptAnswer); }
+bool SubtitleViewModel::isTranslationAnswerVisible() const { return m_companionSet->panels()->isVisible(AIPanel::translationAnswer); }
+bool SubtitleViewModel::isTranslationAnswerLoading() const { return m_companionSet->panels()->isLoading(AIPanel::translationAnswer); }
+QString SubtitleViewModel::translationAnswerText() const { return m_companionSet->panels()->text(AIPanel::translationAnswer); }
+std::optional<QString> SubtitleViewModel::translationAnswerErrorMessage() const { return m_companionSet->panels()->errorMessage(AIPanel::translationAnswer); }
+
+std::optional<QString> SubtitleViewModel::assistantActivityText() const
+{
+    const AIResultPanelSet *panels = m_companionSet->panels();
+    if (panels->isLoading(AIPanel::transcriptProtocol) || panels->isLoading(AIPanel::translationProtocol))
+        return m_localization.localized(QStringLiteral("Preparing protocol..."));
+    if (panels->isLoading(AIPanel::transcriptAnswer) || panels->isLoading(AIPanel::translationAnswer))
+        return m_localization.localized(QStringLiteral("Suggesting answer..."));
+    if (panels->isLoading(AIPanel::transcriptSummary) || panels->isLoading(AIPanel::translationSummary))
+        return m_localization.localized(QStringLiteral("Summarizing..."));
+    if (!liveTranslationPreview().isEmpty())
+        return m_localization.localized(QStringLiteral("Translating..."));
+    return std::nullopt;
+}
+
+bool SubtitleViewModel::canSummarizeSource() const
+{
+    return !isTranscriptSummaryLoading() && !Text::trimmed(subtitlesText()).isEmpty();
+}
+
+bool SubtitleViewModel::canGenerateSourceProtocol() const
+{
+    return !isTranscriptProtocolLoading() && !Text::trimmed(subtitlesText()).isEmpty();
+}
+
+bool SubtitleViewModel::canSuggestSourceAnswer() const
+{
+    return !isTranscriptAnswerLoading() && !Text::trimmed(m_companionSet->transcriptForAnswerAssist()).isEmpty();
+}
+
+bool SubtitleViewModel::canSummarizeTranslation() const
+{
+    return !isTranslationSummaryLoading() && !Text::trimmed(translatedText()).isEmpty();
+}
+
+bool SubtitleViewModel::canGenerateTranslationProtocol() const
+{
+    return !isTranslationProtocolLoading() && !Text::trimmed(translatedText()).isEmpty();
+}
+
+void SubtitleViewModel::summarizeSourceText() { m_companionSet->summarizeSourceText(); }
+void SubtitleViewModel::summarizeTranslatedText() { m_companionSet->summarizeTranslatedText(); }
+void SubtitleViewModel::generateSourceProtocol() { m_companionSet->generateSourceProtocol(); }
+void SubtitleViewModel::generateTranslatedProtocol() { m_companionSet->generateTranslatedProtocol(); }
+void SubtitleViewModel::suggestSourceAnswer() { m_companionSet->suggestSourceAnswer(); }
+
+void SubtitleViewModel::copyPanelText(AIPanel panel)
+{
+    const QString text = m_companionSet->panels()->text(panel);
+    if (text.isEmpty() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void SubtitleViewModel::copyTranscriptSummaryToPasteboard() { copyPanelText(AIPanel::transcriptSummary); }
+void SubtitleViewModel::copyTranslationSummaryToPasteboard() { copyPanelText(AIPanel::translationSummary); }
+void SubtitleViewModel::copyTranscriptProtocolToPasteboard() { copyPanelText(AIPanel::transcriptProtocol); }
+void SubtitleViewModel::copyTranslationProtocolToPasteboard() { copyPanelText(AIPanel::translationProtocol); }
+void SubtitleViewModel::copyTranscriptAnswerToPasteboard() { copyPanelText(AIPanel::transcriptAnswer); }
+void SubtitleViewModel::copyTranslationAnswerToPasteboard() { copyPanelText(AIPanel::translationAnswer); }

@@ -2,6 +2,7 @@
 
 #include "audio/MicrophoneInputDevice.h"
 #include "session/ListeningSession.h"
+#include "session/AIResultPanelSet.h"
 #include "session/PublishedTranscript.h"
 #include "session/SessionCompanions.h"
 #include "session/SessionModel.h"
@@ -18,6 +19,7 @@
 class KavrelLocalizationStore;
 class ListeningStartPrompts;
 class MicrophoneControl;
+class SessionCompanionSet;
 class SessionDraftStore;
 class SessionTurnStore;
 class UserDefaults;
@@ -80,6 +82,38 @@ class SubtitleViewModel final : public QObject
     Q_PROPERTY(bool showsTranscriptDialogueMode READ showsTranscriptDialogueMode NOTIFY transcriptEntriesChanged)
     Q_PROPERTY(bool showsTranslationDialogueMode READ showsTranslationDialogueMode NOTIFY translationEntriesChanged)
 
+    // The AI result panels.
+    Q_PROPERTY(bool isTranscriptSummaryVisible READ isTranscriptSummaryVisible NOTIFY transcriptSummaryChanged)
+    Q_PROPERTY(bool isTranscriptSummaryLoading READ isTranscriptSummaryLoading NOTIFY transcriptSummaryChanged)
+    Q_PROPERTY(QString transcriptSummaryText READ transcriptSummaryText NOTIFY transcriptSummaryChanged)
+    Q_PROPERTY(std::optional<QString> transcriptSummaryErrorMessage READ transcriptSummaryErrorMessage NOTIFY transcriptSummaryChanged)
+    Q_PROPERTY(bool isTranslationSummaryVisible READ isTranslationSummaryVisible NOTIFY translationSummaryChanged)
+    Q_PROPERTY(bool isTranslationSummaryLoading READ isTranslationSummaryLoading NOTIFY translationSummaryChanged)
+    Q_PROPERTY(QString translationSummaryText READ translationSummaryText NOTIFY translationSummaryChanged)
+    Q_PROPERTY(std::optional<QString> translationSummaryErrorMessage READ translationSummaryErrorMessage NOTIFY translationSummaryChanged)
+    Q_PROPERTY(bool isTranscriptProtocolVisible READ isTranscriptProtocolVisible NOTIFY transcriptProtocolChanged)
+    Q_PROPERTY(bool isTranscriptProtocolLoading READ isTranscriptProtocolLoading NOTIFY transcriptProtocolChanged)
+    Q_PROPERTY(QString transcriptProtocolText READ transcriptProtocolText NOTIFY transcriptProtocolChanged)
+    Q_PROPERTY(std::optional<QString> transcriptProtocolErrorMessage READ transcriptProtocolErrorMessage NOTIFY transcriptProtocolChanged)
+    Q_PROPERTY(bool isTranslationProtocolVisible READ isTranslationProtocolVisible NOTIFY translationProtocolChanged)
+    Q_PROPERTY(bool isTranslationProtocolLoading READ isTranslationProtocolLoading NOTIFY translationProtocolChanged)
+    Q_PROPERTY(QString translationProtocolText READ translationProtocolText NOTIFY translationProtocolChanged)
+    Q_PROPERTY(std::optional<QString> translationProtocolErrorMessage READ translationProtocolErrorMessage NOTIFY translationProtocolChanged)
+    Q_PROPERTY(bool isTranscriptAnswerVisible READ isTranscriptAnswerVisible NOTIFY transcriptAnswerChanged)
+    Q_PROPERTY(bool isTranscriptAnswerLoading READ isTranscriptAnswerLoading NOTIFY transcriptAnswerChanged)
+    Q_PROPERTY(QString transcriptAnswerText READ transcriptAnswerText NOTIFY transcriptAnswerChanged)
+    Q_PROPERTY(std::optional<QString> transcriptAnswerErrorMessage READ transcriptAnswerErrorMessage NOTIFY transcriptAnswerChanged)
+    Q_PROPERTY(bool isTranslationAnswerVisible READ isTranslationAnswerVisible NOTIFY translationAnswerChanged)
+    Q_PROPERTY(bool isTranslationAnswerLoading READ isTranslationAnswerLoading NOTIFY translationAnswerChanged)
+    Q_PROPERTY(QString translationAnswerText READ translationAnswerText NOTIFY translationAnswerChanged)
+    Q_PROPERTY(std::optional<QString> translationAnswerErrorMessage READ translationAnswerErrorMessage NOTIFY translationAnswerChanged)
+    Q_PROPERTY(std::optional<QString> assistantActivityText READ assistantActivityText NOTIFY assistantActivityTextChanged)
+    Q_PROPERTY(bool canSummarizeSource READ canSummarizeSource NOTIFY aiCommandAvailabilityChanged)
+    Q_PROPERTY(bool canGenerateSourceProtocol READ canGenerateSourceProtocol NOTIFY aiCommandAvailabilityChanged)
+    Q_PROPERTY(bool canSuggestSourceAnswer READ canSuggestSourceAnswer NOTIFY aiCommandAvailabilityChanged)
+    Q_PROPERTY(bool canSummarizeTranslation READ canSummarizeTranslation NOTIFY aiCommandAvailabilityChanged)
+    Q_PROPERTY(bool canGenerateTranslationProtocol READ canGenerateTranslationProtocol NOTIFY aiCommandAvailabilityChanged)
+
 public:
     static constexpr const char *startWithMicrophoneDefaultsKey = "kavrel.session.startWithMicrophone";
     static constexpr double defaultFontSize = 18;
@@ -140,6 +174,39 @@ public:
     bool showsTranscriptDialogueMode() const;
     bool showsTranslationDialogueMode() const;
 
+    // The AI result panels (see AIResultPanelSet).
+    bool isTranscriptSummaryVisible() const;
+    bool isTranscriptSummaryLoading() const;
+    QString transcriptSummaryText() const;
+    std::optional<QString> transcriptSummaryErrorMessage() const;
+    bool isTranslationSummaryVisible() const;
+    bool isTranslationSummaryLoading() const;
+    QString translationSummaryText() const;
+    std::optional<QString> translationSummaryErrorMessage() const;
+    bool isTranscriptProtocolVisible() const;
+    bool isTranscriptProtocolLoading() const;
+    QString transcriptProtocolText() const;
+    std::optional<QString> transcriptProtocolErrorMessage() const;
+    bool isTranslationProtocolVisible() const;
+    bool isTranslationProtocolLoading() const;
+    QString translationProtocolText() const;
+    std::optional<QString> translationProtocolErrorMessage() const;
+    bool isTranscriptAnswerVisible() const;
+    bool isTranscriptAnswerLoading() const;
+    QString transcriptAnswerText() const;
+    std::optional<QString> transcriptAnswerErrorMessage() const;
+    bool isTranslationAnswerVisible() const;
+    bool isTranslationAnswerLoading() const;
+    QString translationAnswerText() const;
+    std::optional<QString> translationAnswerErrorMessage() const;
+    // What the toolbar says while an AI request or live translation runs.
+    std::optional<QString> assistantActivityText() const;
+    bool canSummarizeSource() const;
+    bool canGenerateSourceProtocol() const;
+    bool canSuggestSourceAnswer() const;
+    bool canSummarizeTranslation() const;
+    bool canGenerateTranslationProtocol() const;
+
     // Settings.
     void setSelectedSourceLanguage(SourceLanguageOption language);
     void setAudioRecordingEnabled(bool enabled);
@@ -164,6 +231,21 @@ public:
     // For the application's quit: stops what runs, finishes the recording, writes the draft.
     QCoro::Task<void> stopActiveSessionAndWait();
 
+    // AI panel commands (the buttons are disabled by the can... properties; the commands do
+    // not check them).
+    void summarizeSourceText();
+    void summarizeTranslatedText();
+    void generateSourceProtocol();
+    void generateTranslatedProtocol();
+    void suggestSourceAnswer();
+    // Each copies its panel's text as it is; an empty text leaves the clipboard alone.
+    void copyTranscriptSummaryToPasteboard();
+    void copyTranslationSummaryToPasteboard();
+    void copyTranscriptProtocolToPasteboard();
+    void copyTranslationProtocolToPasteboard();
+    void copyTranscriptAnswerToPasteboard();
+    void copyTranslationAnswerToPasteboard();
+
     // The label of a speaker number, or "Speaker <n>".
     QString speakerLabel(int number) const;
 
@@ -175,6 +257,8 @@ public:
     MicrophoneControl *microphoneControl() const { return m_microphone; }
     SessionServices &services() { return m_services; }
     KavrelLocalizationStore &localization() const { return m_localization; }
+    // Translation, stable rewriting, history, billing and the AI panels.
+    SessionCompanionSet *companionSet() const { return m_companionSet; }
     // The generation of the current streaming session.
     QUuid streamingSessionGeneration() const;
 
@@ -210,12 +294,22 @@ Q_SIGNALS:
     void translationPlaceholderTextChanged();
     void panelTitlesChanged();
     void selectedMicrophoneNameChanged();
+    void transcriptSummaryChanged();
+    void translationSummaryChanged();
+    void transcriptProtocolChanged();
+    void translationProtocolChanged();
+    void transcriptAnswerChanged();
+    void translationAnswerChanged();
+    void assistantActivityTextChanged();
+    void aiCommandAvailabilityChanged();
 
 private:
     void wireConcerns();
     void reconcileTranslationSelectionWithSourceLanguage();
     void sendInterimChunk(const QString &text, const QUuid &turnID);
     void sendFinalChunk(const QString &text, const QUuid &turnID);
+    void wireCompanionSet();
+    void copyPanelText(AIPanel panel);
 
     UserDefaults &m_defaults;
     KavrelLocalizationStore &m_localization;
@@ -228,6 +322,7 @@ private:
     SessionDraftStore *m_draft = nullptr;
     MicrophoneControl *m_microphone = nullptr;
     ListeningSession *m_session = nullptr;
+    SessionCompanionSet *m_companionSet = nullptr;
 
     SourceLanguageOption m_selectedSourceLanguage = SourceLanguageOption::russian;
     bool m_isAudioRecordingEnabled = false;

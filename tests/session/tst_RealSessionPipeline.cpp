@@ -11,6 +11,8 @@
 #include "session/SessionTurnStore.h"
 #include "session/SubtitleViewModel.h"
 #include "support/FakeBackend.h"
+#include "support/FakeBillingBackend.h"
+#include "support/FakeHistoryBackend.h"
 #include "support/FakeSpeechRelay.h"
 #include "support/TestAudio.h"
 #include "support/TestAuth.h"
@@ -81,6 +83,8 @@ void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
     QVERIFY(backend.start());
     auto auth = TestAuth::signedInService(backend.baseUrl());
     FakeSpeechRelay relay(&backend);
+    FakeHistoryBackend history(&backend);
+    FakeBillingBackend billing(&backend);
     relay.answerToFinalize = {FakeSpeechRelay::results(QStringLiteral("please listen carefully"), true, false)};
 
     UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "base/Async.h"
+#include "services/KavrelBillingUsageEvent.h"
+#include "session/SessionCompanions.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+class KavrelBillingService;
+
+// Meters listening time for the plan: one stretch runs from the first moment something is
+// captured until the session stops, and becomes one "live_listening" usage event. Reports go
+// out one after another in stop order; their replies and failures are ignored, and nothing
+// in the client depends on them.
+//
+// Main thread only.
+class BillingUsageReporter final : public BillingUsageReporting
+{
+public:
+    using Clock = std::function<QDateTime()>;
+
+    static constexpr const char *clientSessionPrefix = "kavrel-macos-session-";
+    static constexpr const char *sourceApp = "macos";
+    static constexpr const char *usageType = "live_listening";
+
+    // The service is not owned. Without a clock the system clock is used.
+    explicit BillingUsageReporter(KavrelBillingService *billingService, Clock clock = Clock());
+
+    // What the engine knows at the moment of a call: whether audio is being captured, and the
+    // conversation (generation and server record) the stretch belongs to.
+    struct Context
+    {
+        std::function<bool()> isCapturing;
+        std::function<QUuid()> conversationGeneration;
+        std::function<std::optional<QString>()> meetingSessionID;
+    };
+    void setContext(Context context) { m_context = std::move(context); }
+
+    // The engine's calls, with the context above.
+    void markBillingUsageStartedIfNeeded() override;
+    void scheduleBillingUsageEventSyncIfNeeded() override;
+
+    // Opens a stretch when something is being captured and none is open; an open stretch keeps
+    // its start. The start is kept in whole seconds.
+    void markStartedIfNeeded(bool isCapturing);
+
+    // Closes the open stretch. Stretches under one second are dropped without an event.
+    std::optional<KavrelBillingUsageEvent> makeEventIfNeeded(const QUuid &conversationGeneration,
+                                                             const std::optional<QString> &meetingSessionID);
+
+    // Closes the open stretch and reports it behind the report before it.
+    void scheduleSyncIfNeeded(const QUuid &conversationGeneration, const std::optional<QString> &meetingSessionID);
+
+    // A new conversation: the open stretch is dropped unreported and events count from 1 again.
+    void resetForNewConversation();
+
+    std::optional<QDateTime> intervalStartedAt() const { return m_intervalStartedAt; }
+    int eventSequence() const { return m_eventSequence; }
+    // The last report task (to await the reports at quit, and for tests).
+    TaskHandle<void> syncTask() const { return m_syncTask; }
+
+    static QString clientSessionID(const QUuid &conversationGeneration);
+
+private:
+    QDateTime now() const;
+
+    QPointer<KavrelBillingService> m_billingService;
+    Clock m_clock;
+    Context m_context;
+    std::optional<QDateTime> m_intervalStartedAt;
+    int m_eventSequence = 1;
+    TaskHandle<void> m_syncTask;
+};

@@ -1,0 +1,124 @@
+#include "session/MeetingHistorySnapshotBuilder.h"
+
+#include "base/Text.h"
+#include "session/StableTranscriptText.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace MeetingHistorySnapshotBuilder {
+
+namespace {
+
+QString blockID(const SessionTurn &turn)
+{
+    return QStringLiteral("turn-") + turn.id.toString(QUuid::WithoutBraces).toLower();
+}
+
+QString languageName(TranslationLanguageOption language)
+{
+    return TranslationLanguageOptions::englishName(language).toLower();
+}
+
+} // namespace
+
+QList<MeetingSessionTranscriptBlock> transcriptBlocks(const std::vector<SessionTurn> &turns)
+{
+    QList<MeetingSessionTranscriptBlock> blocks;
+    for (const SessionTurn &turn : turns) {
+        const QString text = Text::trimmed(turn.text);
+        if (text.isEmpty())
+            continue;
+        MeetingSessionTranscriptBlock block;
+        block.id = blockID(turn);
+        block.seq = blocks.size() + 1;
+        block.timestamp = StableTranscriptText::timestampText(turn.timestamp);
+        block.speakerLabel = Text::nilIfEmpty(turn.speakerLabel);
+        block.text = text;
+        blocks.append(block);
+    }
+    return blocks;
+}
+
+QList<MeetingSessionTranslationBlock> translationBlocks(const std::vector<SessionTurn> &turns,
+                                                        const QList<MeetingSessionTranscriptBlock> &blocks,
+                                                        bool isTranslationEnabled, TranslationLanguageOption language)
+{
+    QList<MeetingSessionTranslationBlock> translations;
+    if (!isTranslationEnabled)
+        return translations;
+    QHash<QString, qint64> seqByID;
+    for (const MeetingSessionTranscriptBlock &block : blocks)
+        seqByID.insert(block.id, block.seq);
+    for (const SessionTurn &turn : turns) {
+        const QString text = Text::trimmed(turn.translationText);
+        const auto seq = seqByID.constFind(blockID(turn));
+        if (text.isEmpty() || seq == seqByID.cend())
+            continue;
+        translations.append(MeetingSessionTranslationBlock{seq.key(), seq.value(), languageName(language), text});
+    }
+    return translations;
+}
+
+std::optional<QString> title(const std::vector<SessionTurn> &turns)
+{
+    for (const SessionTurn &turn : turns) {
+        const QString text = Text::trimmed(turn.text);
+        if (!text.isEmpty())
+            return Text::nilIfEmpty(Text::graphemePrefix(text, 120));
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> preferredText(const QString &transcriptSide, const QString &translationSide)
+{
+    if (std::optional<QString> text = Text::nilIfEmpty(transcriptSide))
+        return text;
+    return Text::nilIfEmpty(translationSide);
+}
+
+std::optional<MeetingSessionHistorySnapshot> snapshot(const Input &input, MeetingSessionHistoryStatus status,
+                                                      bool allowEmptySession)
+{
+    MeetingSessionHistorySnapshot record;
+    record.transcriptBlocks = transcriptBlocks(input.turns);
+    record.translationBlocks =
+        translationBlocks(input.turns, record.transcriptBlocks, input.isTranslationEnabled, input.translationLanguage);
+    record.summaryText = preferredText(input.transcriptSummary, input.translationSummary);
+    record.protocolText = preferredText(input.transcriptProtocol, input.translationProtocol);
+    record.suggestedAnswerText = preferredText(input.transcriptAnswer, input.translationAnswer);
+    if (record.transcriptBlocks.isEmpty() && record.translationBlocks.isEmpty() && !record.summaryText
+        && !record.protocolText && !record.suggestedAnswerText && !allowEmptySession)
+        return std::nullopt;
+
+    record.title = title(input.turns);
+    if (input.startedAt) {
+        record.startedAt = *input.startedAt;
+    } else if (!input.turns.empty()) {
+        const auto earliest = std::min_element(input.turns.begin(), input.turns.end(),
+                                               [](const SessionTurn &a, const SessionTurn &b) { return a.timestamp < b.timestamp; });
+        record.startedAt = earliest->timestamp;
+    } else {
+        record.startedAt = input.now;
+    }
+    if (status == MeetingSessionHistoryStatus::completed)
+        record.endedAt = input.now;
+    const QDateTime end = record.endedAt.value_or(input.now);
+    record.durationSeconds = std::max<qint64>(0, (end.toMSecsSinceEpoch() - record.startedAt.toMSecsSinceEpoch()) / 1000);
+    record.status = status;
+    record.inputLanguage = SourceLanguageOptions::code(input.sourceLanguage);
+    if (input.isTranslationEnabled)
+        record.translationLanguage = languageName(input.translationLanguage);
+    record.translationEnabled = input.isTranslationEnabled;
+    record.recordingEnabled = input.isAudioRecordingEnabled;
+    record.microphoneLabel = Text::nilIfEmpty(input.microphoneName);
+    record.sessionParams.client = QStringLiteral("macos");
+    record.sessionParams.source = input.source;
+    record.sessionParams.appVersion = input.appVersion;
+    record.sessionParams.focusMode = input.focusMode;
+    record.sessionParams.clientSessionId = input.clientSessionID;
+    return record;
+}
+
+} // namespace MeetingHistorySnapshotBuilder

@@ -1,0 +1,301 @@
+#include "accounts/AuthService.h"
+#include "services/MeetingSessionHistoryService.h"
+#include "session/MeetingHistoryMirror.h"
+#include "session/MeetingHistorySnapshotBuilder.h"
+#include "speech/TranslationTestSupport.h"
+#include "support/FakeBackend.h"
+#include "support/FakeHistoryBackend.h"
+#include "support/TaskResult.h"
+#include "support/TestAuth.h"
+
+#include <QTest>
+#include <QTimeZone>
+
+#include <memory>
+
+using Script = FakeHistoryBackend::ScriptedReply;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString transientMessage = QStringLiteral(
+    "Не удалось синхронизировать историю встречи. Проверьте интернет-соединение — повторим попытку автоматически.");
+
+} // namespace
+
+class TestMeetingHistoryMirror : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void listeningCreatesTheRecordAtOnce();
+    void nothingToSaveSendsNothing();
+    void unchangedContentIsSkippedPerStatus();
+    void savesRunInCallOrder();
+    void retriesThenWaitsThenRecovers();
+    void otherFailuresShowTheirDescriptionWithoutRetry();
+    void missingSignInIsSilent();
+    void aSuccessClearsOnlyItsOwnMessage();
+    void aResetDropsQueuedWorkAndRetries();
+    void aLateReplyNeverReachesTheNewConversation();
+
+private:
+    void makeMirror(AuthService *auth);
+    void addTurn(const QString &text);
+    bool waitIdle() { return FakeBackend::waitUntil([&] { return !m_mirror->saveTask().isValid() || m_mirror->saveTask().isFinished(); }); }
+    int callCount(const QString &operation) const { return int(m_history->operationNames().count(operation)); }
+
+    std::unique_ptr<FakeBackend> m_backend;
+    std::unique_ptr<FakeHistoryBackend> m_history;
+    std::unique_ptr<AuthService> m_auth;
+    std::unique_ptr<MeetingSessionHistoryService> m_service;
+    std::unique_ptr<MeetingHistoryMirror> m_mirror;
+    std::vector<SessionTurn> m_turns;
+    std::optional<QString> m_errorMessage;
+};
+
+void TestMeetingHistoryMirror::init()
+{
+    m_backend = std::make_unique<FakeBackend>();
+    QVERIFY(m_backend->start());
+    m_history = std::make_unique<FakeHistoryBackend>(m_backend.get());
+    m_auth = TestAuth::signedInService(m_backend->baseUrl());
+    m_turns.clear();
+    m_errorMessage.reset();
+    makeMirror(m_auth.get());
+}
+
+void TestMeetingHistoryMirror::makeMirror(AuthService *auth)
+{
+    m_mirror.reset();
+    m_service = std::make_unique<MeetingSessionHistoryService>(auth);
+    m_service->setRequestTimeout(2000ms);
+    const QDateTime now(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
+    m_mirror = std::make_unique<MeetingHistoryMirror>(m_service.get(), [now] { return now; });
+    MeetingHistoryMirror::Timings timings;
+    timings.retryDelays = {5ms, 10ms, 20ms};
+    timings.deferredRetryDelay = 60ms;
+    m_mirror->setTimings(timings);
+    m_mirror->setErrorMessageAccess([this] { return m_errorMessage; },
+                                    [this](const std::optional<QString> &message) { m_errorMessage = message; });
+    m_mirror->setSnapshotProvider([this, now](MeetingSessionHistoryStatus status, bool allowEmpty) {
+        MeetingHistorySnapshotBuilder::Input input;
+        input.turns = m_turns;
+        input.startedAt = m_mirror->startedAt();
+        input.source = m_mirror->source();
+        input.clientSessionID = m_mirror->clientSessionID();
+        input.now = now;
+        return MeetingHistorySnapshotBuilder::snapshot(input, status, allowEmpty);
+    });
+}
+
+void TestMeetingHistoryMirror::cleanup()
+{
+    m_mirror.reset();
+    m_service.reset();
+    m_auth.reset();
+    m_history.reset();
+    m_backend.reset();
+}
+
+void TestMeetingHistoryMirror::addTurn(const QString &text)
+{
+    SessionTurn turn;
+    turn.id = QUuid::createUuid();
+    turn.text = text;
+    turn.timestamp = QDateTime(QDate(2026, 5, 4), QTime(10, 0, int(m_turns.size())), QTimeZone::utc());
+    turn.isClosed = true;
+    m_turns.push_back(turn);
+}
+
+void TestMeetingHistoryMirror::listeningCreatesTheRecordAtOnce()
+{
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
+    QVERIFY(m_mirror->sessionID());
+    const QJsonObject input = m_history->calls().first().variables.value("input").toObject();
+    QCOMPARE(input.value("startedAt").toString(), QStringLiteral("2026-05-04T10:00:00Z"));
+    QCOMPARE(input.value("sessionParams").toObject().value("clientSessionId").toString(), m_mirror->clientSessionID());
+    QVERIFY(m_mirror->clientSessionID().startsWith(QStringLiteral("kavrel-macos-history-")));
+
+    // A record exists: no second start.
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    QCOMPARE(callCount("StartMeetingSession"), 1);
+}
+
+void TestMeetingHistoryMirror::nothingToSaveSendsNothing()
+{
+    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
+    QVERIFY(m_history->calls().isEmpty());
+}
+
+void TestMeetingHistoryMirror::unchangedContentIsSkippedPerStatus()
+{
+    addTurn(QStringLiteral("Hallo"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(waitIdle());
+    QCOMPARE(m_history->operationNames(),
+             (QStringList{"StartMeetingSession", "UpdateMeetingSession", "UpdateMeetingSession"}));
+    addTurn(QStringLiteral("Neu"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(waitIdle());
+    QCOMPARE(callCount("UpdateMeetingSession"), 3);
+    QCOMPARE(m_history->revisionOf(*m_mirror->sessionID()), *m_mirror->sessionRevision());
+}
+
+void TestMeetingHistoryMirror::savesRunInCallOrder()
+{
+    addTurn(QStringLiteral("eins"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    addTurn(QStringLiteral("zwei")); // the snapshot is taken when the save runs
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::active)).succeeded());
+    // The direct save ran behind the queued ones.
+    const QList<FakeHistoryBackend::Call> calls = m_history->calls();
+    QCOMPARE(calls.size(), 4);
+    QCOMPARE(calls[1].variables.value("input").toObject().value("status").toString(), QStringLiteral("active"));
+    QCOMPARE(calls[2].variables.value("input").toObject().value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(calls[3].variables.value("input").toObject().value("status").toString(), QStringLiteral("active"));
+}
+
+void TestMeetingHistoryMirror::retriesThenWaitsThenRecovers()
+{
+    TranslationTest::LogCapture log;
+    addTurn(QStringLiteral("Hallo"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QCOMPARE(m_errorMessage, std::optional<QString>(transientMessage));
+    QCOMPARE(m_mirror->syncErrorMessage(), std::optional<QString>(transientMessage));
+    QVERIFY(m_mirror->hasDeferredRetry());
+    QCOMPARE(log.count(QStringLiteral("Meeting history sync interrupted; retry")), 3);
+    QVERIFY(log.contains(QStringLiteral("retry 1/3 in 0.005000s")));
+    QVERIFY(log.contains(QStringLiteral("retry 2/3 in 0.010000s")));
+    QVERIFY(log.contains(QStringLiteral("retry 3/3 in 0.020000s")));
+    QCOMPARE(log.count(QStringLiteral("Meeting history sync failed:")), 1);
+
+    // The server is back; the 30-second retry (60 ms here) saves and clears the notice.
+    m_history->clearScripts();
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->sessionID().has_value() && !m_errorMessage; }));
+    QVERIFY(waitIdle());
+    QVERIFY(!m_mirror->hasDeferredRetry());
+    QCOMPARE(callCount("UpdateMeetingSession"), 1);
+    QCOMPARE(m_history->meetingCount(), 1);
+}
+
+void TestMeetingHistoryMirror::otherFailuresShowTheirDescriptionWithoutRetry()
+{
+    addTurn(QStringLiteral("Hallo"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("workspace is archived")));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QVERIFY(m_errorMessage);
+    QVERIFY(m_errorMessage->startsWith(QStringLiteral("Не удалось синхронизировать историю встречи: ")));
+    QVERIFY(m_errorMessage->contains(QStringLiteral("workspace is archived")));
+    QVERIFY(!m_mirror->hasDeferredRetry());
+    QCOMPARE(callCount("StartMeetingSession"), 1);
+}
+
+void TestMeetingHistoryMirror::missingSignInIsSilent()
+{
+    auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
+    makeMirror(signedOut.get());
+    addTurn(QStringLiteral("Hallo"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QCOMPARE(m_errorMessage, std::nullopt);
+    QVERIFY(!m_mirror->hasDeferredRetry());
+    m_mirror.reset();
+}
+
+void TestMeetingHistoryMirror::aSuccessClearsOnlyItsOwnMessage()
+{
+    addTurn(QStringLiteral("Hallo"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("boom")));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QVERIFY(m_errorMessage);
+    // Another part of the engine shows its own error meanwhile.
+    m_errorMessage = QStringLiteral("Microphone permission was not granted.");
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QVERIFY(m_mirror->sessionID());
+    QCOMPARE(m_errorMessage, std::optional<QString>(QStringLiteral("Microphone permission was not granted.")));
+    QCOMPARE(m_mirror->syncErrorMessage(), std::nullopt);
+}
+
+void TestMeetingHistoryMirror::aResetDropsQueuedWorkAndRetries()
+{
+    // A deferred retry of the old conversation never fires.
+    addTurn(QStringLiteral("Hallo"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    QVERIFY(m_mirror->hasDeferredRetry());
+    m_history->clearScripts();
+    m_history->clearCalls();
+    const QString oldClientSession = m_mirror->clientSessionID();
+    m_mirror->resetMeetingHistoryState();
+    QVERIFY(m_mirror->clientSessionID() != oldClientSession);
+    QVERIFY(!m_mirror->hasDeferredRetry());
+    QTest::qWait(150); // longer than the deferred retry
+    QVERIFY(m_history->calls().isEmpty());
+
+    // Saves waiting behind a running one are dropped, and the running one's failure is not
+    // retried for the new conversation.
+    m_errorMessage.reset(); // a reset leaves the shown message alone
+    m_service->setRequestTimeout(100ms);
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::hang(false));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(FakeBackend::waitUntil([&] { return m_history->calls().size() == 1; }));
+    m_mirror->resetMeetingHistoryState();
+    m_history->clearScripts();
+    QTest::qWait(300);
+    QCOMPARE(m_history->calls().size(), 1);
+    QCOMPARE(m_errorMessage, std::nullopt);
+    QVERIFY(!m_mirror->hasDeferredRetry());
+}
+
+void TestMeetingHistoryMirror::aLateReplyNeverReachesTheNewConversation()
+{
+    // A slow server: the start of the old conversation is answered after the reset.
+    int starts = 0;
+    m_backend->route("POST", QStringLiteral("/graphql"), [&starts](const RecordedRequest &request) {
+        const bool isStart = request.json().value("query").toString().contains(QStringLiteral("StartMeetingSession"));
+        if (!isStart)
+            return FakeResponse::json(500, QJsonObject{});
+        ++starts;
+        const QJsonObject state{{"id", QStringLiteral("meeting-%1").arg(starts)}, {"revision", 1}};
+        return FakeResponse::json(200, QJsonObject{{"data", QJsonObject{{"startMeetingSession", state}}}}).withDelay(starts == 1 ? 150 : 0);
+    });
+    addTurn(QStringLiteral("alt"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(FakeBackend::waitUntil([&] { return starts == 1; }));
+    m_errorMessage = QStringLiteral("unrelated");
+    m_mirror->resetMeetingHistoryState();
+    m_turns.clear();
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->saveTask().isValid() == false; }));
+    QTest::qWait(250);
+    QCOMPARE(m_mirror->sessionID(), std::nullopt);
+    QCOMPARE(m_errorMessage, std::optional<QString>(QStringLiteral("unrelated")));
+
+    // The new conversation gets its own record.
+    addTurn(QStringLiteral("neu"));
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    QCOMPARE(m_mirror->sessionID(), std::optional<QString>(QStringLiteral("meeting-2")));
+}
+
+QTEST_GUILESS_MAIN(TestMeetingHistoryMirror)
+#include "tst_MeetingHistoryMirror.moc"
