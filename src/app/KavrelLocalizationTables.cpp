@@ -534,6 +534,21 @@ const KavrelTranslationPair russianPairs[] = {
      "Живая транскрипция доступна"},
     {"Live transcription unavailable",
      "Живая транскрипция недоступна"},
+    // Update checks without an installer: the package manager updates the program.
+    {"Check for Updates",
+     "Проверка обновлений"},
+    {"Update available",
+     "Доступно обновление"},
+    {"Update check failed",
+     "Не удалось проверить обновления"},
+    {"КАВРЕЛ is updated together with its package. Use your system's package manager to get the newest version.",
+     "КАВРЕЛ обновляется вместе со своим пакетом. Установите новую версию через менеджер пакетов системы."},
+    {"КАВРЕЛ %@ is available. Update it with your system's package manager.",
+     "Доступна версия КАВРЕЛ %@. Обновите её через менеджер пакетов системы."},
+    {"You are up to date: КАВРЕЛ %@ is the newest version.",
+     "У вас последняя версия: КАВРЕЛ %@."},
+    {"The update check failed: %@",
+     "Не удалось проверить обновления: %@"},
 };
 
 const KavrelTranslationPair germanPairs[] = {
@@ -1504,7 +1519,7 @@ const KavrelTranslationPair frenchPairs[] = {
     {"Quit and reopen",
      "Quitter et rouvrir"},
 };
-static_assert(std::size(russianPairs) == 263);
+static_assert(std::size(russianPairs) == 270);
 static_assert(std::size(germanPairs) == 160);
 static_assert(std::size(spanishPairs) == 160);
 static_assert(std::size(frenchPairs) == 160);

@@ -16,6 +16,8 @@ std::optional<QString> value(const QString &key)
         raw = KAVREL_INFO_AUTH_BACKEND_BASE_URL;
     else if (key == QLatin1String(MicrosoftClientIDKey))
         raw = KAVREL_INFO_MICROSOFT_CLIENT_ID;
+    else if (key == QLatin1String(UpdateFeedURLKey))
+        raw = KAVREL_INFO_UPDATE_FEED_URL;
     if (!raw || raw[0] == '\0')
         return std::nullopt;
     return QString::fromUtf8(raw);

@@ -11,6 +11,8 @@ inline constexpr const char *BuildVersionKey = "CFBundleVersion";
 inline constexpr const char *BundleIdentifierKey = "CFBundleIdentifier";
 inline constexpr const char *AuthBackendBaseURLKey = "KavrelAuthBackendBaseURL";
 inline constexpr const char *MicrosoftClientIDKey = "KavrelMicrosoftClientID";
+// Where the update controller reads the newest version; absent when updates come only from the package.
+inline constexpr const char *UpdateFeedURLKey = "KavrelUpdateFeedURL";
 
 // The value of a key, or nothing when the table lacks it.
 std::optional<QString> value(const QString &key);

@@ -1,0 +1,63 @@
+#pragma once
+
+// The widget kit: what every screen draws with. Include this one header.
+//
+// Colours (app/KavrelPalette.h)
+//   KavrelRGBA{r, g, b, a}               a colour, components 0 … 1.
+//   kavrelDynamic(light, dark)           a KavrelDynamicColor. Resolve it when painting, against the
+//                                        palette of the widget being painted:
+//                                            color.resolve(palette())            or
+//                                            color.resolve(palette(), 0.5)       (alpha × 0.5)
+//                                        Never keep the resolved QColor: a theme switch only changes
+//                                        the palette and calls update().
+//   KavrelSystemColors::label, secondaryLabel, textBackground, windowBackground, accent
+//   KavrelSettingsTheme / KavrelShellTheme / KavrelProfileTheme / KavrelHistoryTheme: the screen
+//                                        themes' colours.
+//   kavrelIsDark(palette)                whether a palette is a dark one.
+//
+// Appearance (KavrelAppearanceController.h)
+//   One controller, created by the program over the user defaults, gives the application the light
+//   or dark palette: "light"/"dark" stored in "kavrel.appearanceMode" win; "system" follows the
+//   desktop portal's colour scheme, else the desktop palette. KavrelAppearanceController::palette(scheme)
+//   is the program's own palette for a scheme (tests set it on a widget to draw it light or dark).
+//
+// Shapes and effects (KavrelPainting.h), in device-independent pixels, sharp at any device ratio:
+//   continuousRoundedRect(rect, radius), capsule(rect)           QPainterPaths
+//   fillAndStroke(painter, path, fill, stroke, width = 1)        a fill with a border inside it
+//   fillGradient(painter, path, from, to, vertical = false)      top-leading → bottom-trailing
+//   drawSoftShadow(painter, path, color, blurRadius, offset)     a blurred shadow under the path
+//   drawSpinner(painter, rect, color, phase)
+//
+// Symbols (KavrelSymbols.h)
+//   KavrelSymbols::paint(painter, rect, "mic.fill", color)  and  KavrelSymbols::icon("checkmark", color)
+//   The desktop icon theme's freedesktop icon when it has one, else the program's own drawing; both
+//   in the given colour. Drawn: mic, mic.fill, mic.slash.fill, stop.fill, ellipsis, checkmark,
+//   waveform, character.bubble, eye.slash, arrow.up.and.down, arrow.left.and.right,
+//   rectangle.split.2x1, rectangle.split.1x2, xmark.
+//
+// Widgets
+//   KavrelPill            a capsule badge: setText, setSymbol, setLook({fill, fillOpacity, ...}).
+//   KavrelCapsuleButton   a capsule button (QAbstractButton): setText, setSymbol, setLook,
+//                         setFixedContentSize, setBusy(true) shows a spinner and takes no clicks;
+//                         disabled draws at half opacity.
+//   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
+//                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
+//                         (minimum pane, divider size, spacing, clamp range, handle look), signal
+//                         fractionDragged(f) for the owner to store. Hiding the second panel lets
+//                         the first fill it. The arithmetic is KavrelSplitGeometry (app/).
+//   KavrelSegmentedPicker segments of symbols in a capsule: setValue (a value no segment has
+//                         selects none), signal picked(value).
+//   kavrelPaintedIcon(painter)  a QIcon drawn by code at any size (KavrelPaintedIcon.h).
+//
+// Screenshots in tests: tests/support/Screenshots.h.
+
+#include "app/KavrelPalette.h"
+#include "app/KavrelSplitGeometry.h"
+#include "app/widgets/KavrelAppearanceController.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelPaintedIcon.h"
+#include "app/widgets/KavrelPill.h"
+#include "app/widgets/KavrelSegmentedPicker.h"
+#include "app/widgets/KavrelSplitContainer.h"
+#include "app/widgets/KavrelSymbols.h"

@@ -1,0 +1,114 @@
+#include "app/widgets/KavrelListeningMiniWindow.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelListeningMiniView.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPainting.h"
+#include "platform/X11WindowPlacement.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace {
+
+constexpr int gripSize = 6;
+const char *edgesProperty = "kavrelResizeEdges";
+
+} // namespace
+
+KavrelListeningMiniWindow::KavrelListeningMiniWindow(KavrelSessionSurface &session, KavrelPresentationStore &presentation,
+                                                     UserDefaults &defaults, std::function<void()> openMainWindow,
+                                                     QWidget *parent)
+    : QWidget(parent)
+{
+    KavrelMiniWindowCoordinator::configureMiniWindow(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(KavrelLocalizationStore::shared().localized(QStringLiteral("Listening")));
+    m_view = new KavrelListeningMiniView(session, presentation, defaults, std::move(openMainWindow));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+
+    // Thin grips along the edges and corners resize the window through the window manager.
+    const QList<QPair<Qt::Edges, Qt::CursorShape>> grips = {
+        {Qt::LeftEdge, Qt::SizeHorCursor}, {Qt::RightEdge, Qt::SizeHorCursor},
+        {Qt::TopEdge, Qt::SizeVerCursor}, {Qt::BottomEdge, Qt::SizeVerCursor},
+        {Qt::TopEdge | Qt::LeftEdge, Qt::SizeFDiagCursor}, {Qt::BottomEdge | Qt::RightEdge, Qt::SizeFDiagCursor},
+        {Qt::TopEdge | Qt::RightEdge, Qt::SizeBDiagCursor}, {Qt::BottomEdge | Qt::LeftEdge, Qt::SizeBDiagCursor},
+    };
+    for (const auto &[edges, cursor] : grips) {
+        auto *grip = new QWidget(this);
+        grip->setCursor(cursor);
+        grip->setProperty(edgesProperty, int(edges));
+        grip->installEventFilter(this);
+        m_grips.append(grip);
+    }
+    resize(sizeHint());
+}
+
+void KavrelListeningMiniWindow::placeGrips()
+{
+    const int w = width();
+    const int h = height();
+    for (QWidget *grip : m_grips) {
+        const auto edges = Qt::Edges(grip->property(edgesProperty).toInt());
+        const int left = edges & Qt::RightEdge ? w - gripSize : 0;
+        const int top = edges & Qt::BottomEdge ? h - gripSize : 0;
+        const bool horizontalOnly = edges == Qt::LeftEdge || edges == Qt::RightEdge;
+        const bool verticalOnly = edges == Qt::TopEdge || edges == Qt::BottomEdge;
+        if (horizontalOnly)
+            grip->setGeometry(left, gripSize, gripSize, h - 2 * gripSize);
+        else if (verticalOnly)
+            grip->setGeometry(gripSize, top, w - 2 * gripSize, gripSize);
+        else
+            grip->setGeometry(left, top, gripSize, gripSize);
+        grip->raise();
+    }
+}
+
+void KavrelListeningMiniWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeGrips();
+}
+
+void KavrelListeningMiniWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    X11WindowPlacement::showOnAllDesktops(winId());
+}
+
+void KavrelListeningMiniWindow::mousePressEvent(QMouseEvent *event)
+{
+    // A press on the background (nothing under it took it) moves the window.
+    if (event->button() == Qt::LeftButton && windowHandle()) {
+        windowHandle()->startSystemMove();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+bool KavrelListeningMiniWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress && m_grips.contains(qobject_cast<QWidget *>(watched))) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        if (press->button() == Qt::LeftButton && windowHandle()) {
+            windowHandle()->startSystemResize(Qt::Edges(watched->property(edgesProperty).toInt()));
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void KavrelListeningMiniWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath frame;
+    frame.addRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    KavrelPainting::fillAndStroke(painter, frame, palette().color(QPalette::Window),
+                                  KavrelSystemColors::secondaryLabel.resolve(palette(), 0.25));
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class KavrelListeningMiniView;
+class KavrelPresentationStore;
+class KavrelSessionSurface;
+class UserDefaults;
+
+// The floating "Listening" window: frameless, above other windows, on every desktop, moved by
+// dragging its background and resized from its edges through the window manager. It closes
+// for good (the next one starts afresh).
+class KavrelListeningMiniWindow final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    KavrelListeningMiniWindow(KavrelSessionSurface &session, KavrelPresentationStore &presentation, UserDefaults &defaults,
+                              std::function<void()> openMainWindow, QWidget *parent = nullptr);
+
+    KavrelListeningMiniView *view() const { return m_view; }
+    QSize sizeHint() const override { return QSize(720, 420); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void placeGrips();
+
+    KavrelListeningMiniView *m_view = nullptr;
+    QList<QWidget *> m_grips;
+};

@@ -1,0 +1,116 @@
+#include "app/widgets/KavrelMiniMicrophoneControl.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/KavrelSessionSurface.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSymbols.h"
+
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPainter>
+
+namespace {
+
+constexpr KavrelDynamicColor microphoneRed = kavrelFixed({0.84, 0.16, 0.17, 1});
+
+// Microphone red at opacity `listening` while the microphone listens, else the secondary
+// colour at opacity `idle`.
+QColor ruleColour(bool isListening, const QPalette &palette, double listening, double idle)
+{
+    return isListening ? microphoneRed.resolve(palette, listening) : KavrelSystemColors::secondaryLabel.resolve(palette, idle);
+}
+
+QString localized(const char *key)
+{
+    return KavrelLocalizationStore::shared().localized(QString::fromUtf8(key));
+}
+
+} // namespace
+
+KavrelMiniMicrophoneControl::KavrelMiniMicrophoneControl(KavrelSessionSurface &session, QWidget *parent)
+    : QWidget(parent), m_session(session), m_menuButton(new KavrelCapsuleButton), m_toggle(new KavrelCapsuleButton),
+      m_menu(std::make_unique<QMenu>())
+{
+    for (KavrelCapsuleButton *button : {m_menuButton, m_toggle}) {
+        KavrelCapsuleButton::Look look;
+        look.drawsBackground = false;
+        button->setLook(look);
+    }
+    m_menuButton->setSymbol(QStringLiteral("ellipsis"));
+    m_menuButton->setFixedContentSize(QSize(30, 32));
+    m_toggle->setFixedContentSize(QSize(34, 32));
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(1); // the divider is painted in this gap
+    row->addWidget(m_menuButton);
+    row->addWidget(m_toggle);
+
+    connect(m_menuButton, &QAbstractButton::clicked, this, [this] {
+        rebuildDeviceMenu();
+        m_menu->popup(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
+    });
+    connect(m_toggle, &QAbstractButton::clicked, this, [this] { m_session.toggleMicrophoneCapture(); });
+    refresh();
+}
+
+KavrelMiniMicrophoneControl::~KavrelMiniMicrophoneControl() = default;
+
+bool KavrelMiniMicrophoneControl::isListening() const
+{
+    return m_session.isMicrophoneListening();
+}
+
+void KavrelMiniMicrophoneControl::refresh()
+{
+    const bool listening = isListening();
+    const KavrelDynamicColor foreground = listening ? microphoneRed : KavrelSystemColors::secondaryLabel;
+    for (KavrelCapsuleButton *button : {m_menuButton, m_toggle}) {
+        KavrelCapsuleButton::Look look = button->look();
+        look.foreground = foreground;
+        look.symbolSize = button == m_toggle ? 14 : 13;
+        button->setLook(look);
+    }
+    m_toggle->setSymbol(listening ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"));
+    m_toggle->setToolTip(listening ? localized("Turn microphone off. Right-click to choose a microphone.")
+                                   : localized("Turn microphone on. Right-click to choose a microphone."));
+    m_menuButton->setToolTip(localized("Select microphone"));
+    setEnabled(!m_session.isBusy() && !m_session.isMicrophoneBusy());
+    update();
+}
+
+void KavrelMiniMicrophoneControl::rebuildDeviceMenu()
+{
+    m_menu->clear();
+    const QList<MicrophoneInputDevice> devices = m_session.availableMicrophones();
+    if (devices.isEmpty()) {
+        m_menu->addAction(localized("No microphone devices available"))->setEnabled(false);
+        return;
+    }
+    const QColor iconColour = m_menu->palette().color(QPalette::WindowText);
+    const QString selected = m_session.selectedMicrophoneID();
+    for (const MicrophoneInputDevice &device : devices) {
+        const bool isSelected = device.id == selected;
+        const QString id = device.id;
+        QAction *action = m_menu->addAction(KavrelSymbols::icon(isSelected ? QStringLiteral("checkmark") : QStringLiteral("mic"), iconColour),
+                                            device.name, this, [this, id] { m_session.selectMicrophone(id); });
+        action->setData(id);
+        action->setEnabled(!isSelected);
+    }
+}
+
+void KavrelMiniMicrophoneControl::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+    const bool listening = isListening();
+    const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    KavrelPainting::fillAndStroke(painter, KavrelPainting::capsule(area), ruleColour(listening, palette(), 0.055, 0.1),
+                                  ruleColour(listening, palette(), 0.88, 0.18));
+    const qreal x = m_menuButton->geometry().right() + 1;
+    painter.fillRect(QRectF(x, (height() - 18) / 2.0, 1, 18), ruleColour(listening, palette(), 0.28, 0.22));
+}

@@ -1,0 +1,179 @@
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelWindowCoverage.h"
+#include "app/KavrelWindowListReader.h"
+#include "platform/ApplicationInfo.h"
+#include "platform/X11WindowPlacement.h"
+
+#include <QApplication>
+#include <QWindow>
+
+KavrelMiniWindowCoordinator::KavrelMiniWindowCoordinator(WindowListSource windowList, QObject *parent)
+    : QObject(parent), m_windowList(std::move(windowList)), m_ownProcessId(QCoreApplication::applicationPid())
+{
+}
+
+KavrelMiniWindowCoordinator::KavrelMiniWindowCoordinator(KavrelWindowListReader &reader, QObject *parent)
+    : KavrelMiniWindowCoordinator([&reader] { return reader.latest(); }, parent)
+{
+    m_refresh = [&reader] { reader.requestRead(); };
+}
+
+void KavrelMiniWindowCoordinator::requestWindowListRefresh()
+{
+    if (m_refresh)
+        m_refresh();
+}
+
+QWidget *KavrelMiniWindowCoordinator::mainWindow() const
+{
+    const QString title = ApplicationInfo::displayName();
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isWindow() && window->windowTitle() == title)
+            return window;
+    }
+    return nullptr;
+}
+
+bool KavrelMiniWindowCoordinator::isMiniWindow(const QWidget *window) const
+{
+    if (!window || !window->isWindow())
+        return false;
+    if (window->objectName() == QLatin1String(miniWindowIdentifier))
+        return true;
+    return window->windowTitle() == KavrelLocalizationStore::shared().localized(QStringLiteral("Listening"));
+}
+
+QList<QWidget *> KavrelMiniWindowCoordinator::miniWindows() const
+{
+    QList<QWidget *> windows;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (isMiniWindow(window))
+            windows.append(window);
+    }
+    return windows;
+}
+
+void KavrelMiniWindowCoordinator::closeMiniWindow(bool restoringMainWindow)
+{
+    for (QWidget *window : miniWindows())
+        window->close();
+    if (restoringMainWindow && m_mainWindowHiddenForMiniWindow)
+        restoreHiddenMainWindow();
+}
+
+QWidget *KavrelMiniWindowCoordinator::restoreHiddenMainWindow()
+{
+    QWidget *window = m_mainWindowHiddenForMiniWindow;
+    clearRecord();
+    if (window)
+        orderFront(window);
+    return window;
+}
+
+void KavrelMiniWindowCoordinator::hideAllWindowsForBackgroundMode()
+{
+    closeMiniWindow(false);
+    if (!m_mainWindowHiddenForMiniWindow)
+        m_mainWindowHiddenForMiniWindow = mainWindow();
+    m_hiddenMainWindowBounds.reset();
+    m_coveringApplicationPID.reset();
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isWindow() && window->isVisible() && !isMiniWindow(window))
+            window->hide();
+    }
+}
+
+void KavrelMiniWindowCoordinator::hideMainWindowIfNeeded()
+{
+    if (m_mainWindowHiddenForMiniWindow)
+        return;
+    QWidget *window = mainWindow();
+    if (!window || !window->isVisible() || window->isMinimized())
+        return;
+    const std::optional<X11WindowListSnapshot> list = m_windowList();
+    if (!list || list->windows.empty())
+        return;
+    const std::optional<QRectF> bounds = KavrelWindowCoverage::boundsOfWindow(list, quint32(window->winId()));
+    if (!bounds)
+        return;
+    m_hiddenMainWindowBounds = bounds;
+    m_coveringApplicationPID = list->activeWindowProcessId;
+    m_mainWindowHiddenForMiniWindow = window;
+    window->hide();
+}
+
+bool KavrelMiniWindowCoordinator::isMiniWindowVisible() const
+{
+    for (QWidget *window : miniWindows()) {
+        if (window->isVisible())
+            return true;
+    }
+    return false;
+}
+
+void KavrelMiniWindowCoordinator::configureMiniWindow(QWidget *window)
+{
+    window->setObjectName(QString::fromLatin1(miniWindowIdentifier));
+    window->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    window->setMinimumSize(420, 300);
+    window->setMaximumSize(960, 680);
+}
+
+void KavrelMiniWindowCoordinator::presentMiniWindowOverOtherApps()
+{
+    for (QWidget *window : miniWindows()) {
+        if (!(window->windowFlags() & Qt::WindowStaysOnTopHint)) {
+            window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        }
+        window->show();
+        X11WindowPlacement::showOnAllDesktops(window->winId());
+        window->raise();
+    }
+}
+
+bool KavrelMiniWindowCoordinator::shouldPresentMiniWindow() const
+{
+    QWidget *window = mainWindow();
+    if (!window)
+        return true;
+    if (window == m_mainWindowHiddenForMiniWindow) {
+        return KavrelWindowCoverage::isHiddenWindowStillCovered(m_windowList(), m_hiddenMainWindowBounds, m_ownProcessId,
+                                                                m_coveringApplicationPID);
+    }
+    const bool exposed = window->windowHandle() && window->windowHandle()->isExposed();
+    if (!window->isVisible() || window->isMinimized())
+        return true;
+    const std::optional<X11WindowListSnapshot> list = m_windowList();
+    const quint32 id = quint32(window->winId());
+    if (isSettling() && !KavrelWindowCoverage::boundsOfWindow(list, id))
+        return false; // just brought back and not listed yet: it is on its way to the screen
+    if (!exposed && !isSettling())
+        return true;
+    return KavrelWindowCoverage::isWindowFullyCoveredByOtherApps(list, id, m_ownProcessId);
+}
+
+void KavrelMiniWindowCoordinator::clearRecord()
+{
+    m_mainWindowHiddenForMiniWindow = nullptr;
+    m_hiddenMainWindowBounds.reset();
+    m_coveringApplicationPID.reset();
+}
+
+void KavrelMiniWindowCoordinator::orderFront(QWidget *window)
+{
+    window->show();
+    window->raise();
+    noteMainWindowRevealed();
+}
+
+void KavrelMiniWindowCoordinator::noteMainWindowRevealed()
+{
+    m_revealedAt.start();
+}
+
+bool KavrelMiniWindowCoordinator::isSettling() const
+{
+    return m_revealedAt.isValid() && m_revealedAt.elapsed() < m_settleTime.count();
+}

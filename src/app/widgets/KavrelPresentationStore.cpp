@@ -1,0 +1,86 @@
+#include "app/widgets/KavrelPresentationStore.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+KavrelPresentationStore::KavrelPresentationStore(KavrelMiniWindowCoordinator &coordinator,
+                                                 TrayAvailability trayAvailability, QObject *parent)
+    : QObject(parent), m_coordinator(coordinator), m_trayAvailability(std::move(trayAvailability))
+{
+}
+
+bool KavrelPresentationStore::canEnterBackgroundOnlyMode() const
+{
+    return m_trayAvailability && m_trayAvailability();
+}
+
+void KavrelPresentationStore::enterBackgroundOnlyMode()
+{
+    if (m_isBackgroundOnly)
+        return;
+    if (!canEnterBackgroundOnlyMode()) {
+        qCWarning(KavrelDiagnostics::app()) << "no system tray available, staying in the regular presentation mode";
+        return;
+    }
+    m_isBackgroundOnly = true;
+    Q_EMIT isBackgroundOnlyChanged();
+    qCInfo(KavrelDiagnostics::app()) << "entering background-only presentation mode";
+    m_coordinator.hideAllWindowsForBackgroundMode();
+    // With every window hidden the program has no taskbar entry; the tray item stays.
+    m_activationPolicy = ActivationPolicy::accessory;
+}
+
+void KavrelPresentationStore::restoreApplication(std::function<void()> openWindow)
+{
+    const bool wasBackgroundOnly = m_isBackgroundOnly;
+    m_isBackgroundOnly = false;
+    if (wasBackgroundOnly) {
+        Q_EMIT isBackgroundOnlyChanged();
+        m_miniWindowGeneration = QUuid::createUuid();
+        Q_EMIT miniWindowGenerationChanged();
+    }
+    qCInfo(KavrelDiagnostics::app()) << "restoring regular application presentation mode";
+    if (m_activationPolicy != ActivationPolicy::regular) {
+        m_activationPolicy = ActivationPolicy::regular;
+        // Let the mode change settle for one event-loop turn before windows come back.
+        QPointer<KavrelPresentationStore> self(this);
+        QTimer::singleShot(0, this, [self, openWindow = std::move(openWindow)] {
+            if (self)
+                self->reveal(openWindow);
+        });
+        return;
+    }
+    reveal(openWindow);
+}
+
+void KavrelPresentationStore::restoreApplicationOpening(const std::function<void(const QString &)> &openWindow,
+                                                        const QString &identifier)
+{
+    restoreApplication([openWindow, identifier] {
+        if (openWindow)
+            openWindow(identifier);
+    });
+}
+
+void KavrelPresentationStore::reveal(const std::function<void()> &openWindow)
+{
+    m_coordinator.closeMiniWindow(false);
+    if (m_coordinator.mainWindowHiddenForMiniWindow())
+        m_coordinator.restoreHiddenMainWindow();
+    if (openWindow)
+        openWindow();
+    m_coordinator.noteMainWindowRevealed();
+    QPointer<KavrelMiniWindowCoordinator> coordinator(&m_coordinator);
+    QTimer::singleShot(0, this, [coordinator] {
+        if (!coordinator)
+            return;
+        if (QWidget *window = coordinator->mainWindow()) {
+            window->raise();
+            window->activateWindow();
+        }
+    });
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+
+#include <functional>
+
+class QBoxLayout;
+class QWidget;
+
+// What both meeting prompts share: their row layout and their round close button.
+namespace KavrelMeetingPanelParts {
+
+// The system blue of the detected prompt's bar and the red of the ended prompt's.
+inline constexpr KavrelDynamicColor detectedAccent = KavrelSystemColors::accent;
+inline constexpr KavrelDynamicColor endedAccent = kavrelFixed({0.92, 0.2, 0.18, 1});
+
+// The one row of a prompt: spacing 14, padding 14 across and 12 down.
+QBoxLayout *makeRow(QWidget *view);
+// The 20 × 20 close button, an "xmark" over a faint circle; named "closeButton".
+KavrelCapsuleButton *makeCloseButton(QWidget *parent, std::function<void()> action);
+
+} // namespace KavrelMeetingPanelParts

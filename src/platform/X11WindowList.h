@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMarginsF>
+#include <QRectF>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One window that another application shows on screen, as the window manager lists it.
+struct X11Window
+{
+    // Stacking layers, ordered like the window server's levels: a higher layer floats above a lower one.
+    static constexpr int normalLayer = 0;
+    // Kept above normal windows: the above-state, dialogs, utility, toolbar, menu and splash windows.
+    static constexpr int floatingLayer = 3;
+    static constexpr int dockLayer = 20;
+    // Short-lived overlays: notifications, tooltips, popup and drop-down menus, drag icons.
+    static constexpr int overlayLayer = 25;
+
+    quint32 id = 0;                  // the client window, never the window manager's frame
+    std::optional<qint64> processId; // _NET_WM_PID
+    std::optional<QString> title;    // _NET_WM_NAME, else WM_NAME; absent when the window has neither
+    QString instanceName;            // WM_CLASS, first part
+    QString className;               // WM_CLASS, second part
+    QRectF bounds;                   // the client area in root coordinates, device-independent pixels
+    QMarginsF frameExtents;          // the decorations around it (_NET_FRAME_EXTENTS), same units
+    int layer = normalLayer;
+    double alpha = 1.0;              // _NET_WM_WINDOW_OPACITY; 1 when the window does not set it
+
+    // The window with its decorations: what covers the screen.
+    QRectF frameBounds() const { return bounds.marginsAdded(frameExtents); }
+};
+
+struct X11WindowListSnapshot
+{
+    // Front to back. Windows that are hidden, minimised, unmapped or on another desktop, and
+    // desktop backgrounds, are left out.
+    std::vector<X11Window> windows;
+    // The owner of the window that has the focus (_NET_ACTIVE_WINDOW), when it says.
+    std::optional<qint64> activeWindowProcessId;
+};
+
+// Reads the list of on-screen windows from an EWMH window manager over the X11 protocol.
+//
+// read() answers "unreadable" (an empty optional, never an empty list) where no list can be
+// read: no X server, a Wayland session (whose native windows an X11 list would not show), or
+// an X server without an EWMH window manager. A lost connection is made again on the next read.
+//
+// A read costs two round trips to the X server whatever the number of windows (all requests
+// of one step are sent before the first answer is read): well under a millisecond on a local
+// server, but a remote or stuck server can hold it up. Code that reads periodically does so on
+// a worker thread. One object is used by one thread at a time.
+class X11WindowList final
+{
+public:
+    // displayName empty: the display of $DISPLAY. Coordinates are divided by devicePixelRatio
+    // (the ratio the program's own windows are drawn with) to give device-independent pixels.
+    explicit X11WindowList(QByteArray displayName = {}, double devicePixelRatio = 1.0);
+    ~X11WindowList();
+
+    X11WindowList(const X11WindowList &) = delete;
+    X11WindowList &operator=(const X11WindowList &) = delete;
+
+    std::optional<X11WindowListSnapshot> read();
+
+    // True in a Wayland session, where an X11 window list shows only part of the screen.
+    static bool isWaylandSession();
+
+private:
+    struct Connection;
+
+    bool connect();
+
+    QByteArray m_displayName;
+    double m_devicePixelRatio;
+    std::unique_ptr<Connection> m_connection;
+};

@@ -1,0 +1,316 @@
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelMiniListeningTexts.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelListeningMiniView.h"
+#include "app/widgets/KavrelListeningMiniWindow.h"
+#include "app/widgets/KavrelMiniMicrophoneControl.h"
+#include "app/widgets/KavrelMiniTranscriptPanel.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPresentationStore.h"
+#include "app/widgets/KavrelSegmentedPicker.h"
+#include "app/widgets/KavrelSplitContainer.h"
+#include "app/widgets/KavrelSymbols.h"
+#include "platform/UserDefaults.h"
+#include "support/FakeSessionSurface.h"
+#include "support/Screenshots.h"
+
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Mini
+{
+    QTemporaryDir dir;
+    UserDefaults defaults{dir.filePath(QStringLiteral("prefs.ini"))};
+    FakeSessionSurface session;
+    bool trayAvailable = true;
+    KavrelMiniWindowCoordinator windows{[] { return std::optional<X11WindowListSnapshot>(); }};
+    KavrelPresentationStore presentation{windows, [this] { return trayAvailable; }};
+    int mainWindowOpens = 0;
+    std::unique_ptr<KavrelListeningMiniView> view;
+
+    Mini()
+    {
+        session.state.hasActiveSession = true;
+        session.state.status = SubtitleStatus::listening;
+    }
+
+    KavrelListeningMiniView &make(QSize size = QSize(720, 420))
+    {
+        view = std::make_unique<KavrelListeningMiniView>(session, presentation, defaults, [this] { ++mainWindowOpens; });
+        view->resize(size);
+        view->show();
+        return *view;
+    }
+};
+
+} // namespace
+
+class tst_KavrelListeningMiniView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void panelTexts_data();
+    void panelTexts();
+    void statusTitles_data();
+    void statusTitles();
+    void splitFollowsTheSettingsAndTheDrag();
+    void translationOffShowsTheTranscriptAlone();
+    void controlsAreInertWhileBusy();
+    void microphoneMenuListsTheDevices();
+    void footerButtons();
+    void panelScrollsToTheEndOnce();
+    void miniWindowScreenshots();
+};
+
+void tst_KavrelListeningMiniView::initTestCase()
+{
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+    KavrelSymbols::setUsesIconTheme(false);
+}
+
+void tst_KavrelListeningMiniView::panelTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("preview");
+    QTest::addColumn<QString>("shownText");
+    QTest::addColumn<QString>("shownDraft");
+    QTest::newRow("nothing yet") << "" << "" << "Waiting for speech..." << "";
+    QTest::newRow("only a live draft") << "" << "  hello there \n" << "" << "hello there";
+    QTest::newRow("white space only") << " \n\t " << "" << "Waiting for speech..." << "";
+    QTest::newRow("trimmed") << "\n\nGood morning.\n" << "" << "Good morning." << "";
+    QTest::newRow("text and draft") << "Good morning." << "how are" << "Good morning." << "how are";
+}
+
+void tst_KavrelListeningMiniView::panelTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, preview);
+    QFETCH(QString, shownText);
+    QFETCH(QString, shownDraft);
+    Mini mini;
+    mini.session.state.subtitlesText = text;
+    mini.session.state.liveSubtitlePreview = preview;
+    mini.session.state.translatedText = text;
+    mini.session.state.liveTranslationPreview = preview;
+    KavrelListeningMiniView &view = mini.make();
+    QCOMPARE(view.transcriptPanel()->shownText(), shownText);
+    QCOMPARE(view.transcriptPanel()->shownDraft(), shownDraft);
+    // The translation side falls back to the view model's placeholder.
+    const QString translationPlaceholder = shownText == QLatin1String("Waiting for speech...")
+                                               ? mini.session.state.translationPlaceholderText
+                                               : shownText;
+    QCOMPARE(view.translationPanel()->shownText(), translationPlaceholder);
+    QCOMPARE(view.translationPanel()->shownDraft(), shownDraft);
+}
+
+void tst_KavrelListeningMiniView::statusTitles_data()
+{
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("busy while active") << true << true << int(SubtitleStatus::listening) << "Preparing session";
+    QTest::newRow("active") << false << true << int(SubtitleStatus::listening) << "Listening";
+    QTest::newRow("stopped") << false << false << int(SubtitleStatus::stopped) << "Listening stopped";
+    QTest::newRow("idle") << false << false << int(SubtitleStatus::idle) << "Ready to listen";
+}
+
+void tst_KavrelListeningMiniView::statusTitles()
+{
+    QFETCH(bool, busy);
+    QFETCH(bool, active);
+    QFETCH(int, status);
+    QFETCH(QString, title);
+    QCOMPARE(KavrelMiniListeningTexts::statusTitleKey(busy, active, SubtitleStatus(status)), title);
+}
+
+void tst_KavrelListeningMiniView::splitFollowsTheSettingsAndTheDrag()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make(QSize(436, 420)); // 400 wide between the 18 margins
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    KavrelSplitContainer *split = view.split();
+    QCOMPARE(split->width(), 400);
+    QCOMPARE(view.transcriptPanel()->width(), 200);
+    QCOMPARE(view.translationPanel()->width(), 192);
+    QCOMPARE(view.layoutPicker()->value(), QStringLiteral("columns"));
+
+    // Dragging far past the start stores exactly the lower limit.
+    KavrelSplitDivider *divider = split->divider();
+    const QPoint centre = divider->rect().center();
+    QTest::mousePress(divider, Qt::LeftButton, {}, centre);
+    QTest::mouseMove(divider, centre + QPoint(-300, 0));
+    QTest::mouseRelease(divider, Qt::LeftButton, {}, centre + QPoint(-300, 0));
+    QCOMPARE(mini.defaults.doubleValue(QStringLiteral("kavrel.miniWindowSplit"), 0), 0.2);
+    QCOMPARE(view.transcriptPanel()->width(), 90);
+
+    // A stored value outside the drag range is used as is, within the panel minimums.
+    mini.defaults.setDouble(QStringLiteral("kavrel.miniWindowSplit"), 0.9);
+    QCOMPARE(view.transcriptPanel()->width(), 302);
+    QCOMPARE(view.translationPanel()->width(), 90);
+
+    QSignalSpy picked(view.layoutPicker(), &KavrelSegmentedPicker::picked);
+    QTest::mouseClick(view.layoutPicker(), Qt::LeftButton, {}, QPoint(view.layoutPicker()->width() * 3 / 4, 10));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(mini.defaults.stringValue(QStringLiteral("kavrel.miniWindowLayout"), QString()), QStringLiteral("rows"));
+    QCOMPARE(split->orientation(), Qt::Vertical);
+    QCOMPARE(divider->cursor().shape(), Qt::SizeVerCursor);
+
+    mini.defaults.setString(QStringLiteral("kavrel.miniWindowLayout"), QStringLiteral("diagonal"));
+    QCOMPARE(split->orientation(), Qt::Horizontal);
+    QCOMPARE(view.layoutPicker()->value(), QStringLiteral("diagonal")); // no segment selected
+}
+
+void tst_KavrelListeningMiniView::translationOffShowsTheTranscriptAlone()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    mini.session.update([](auto &s) { s.isTranslationEnabled = false; });
+    QVERIFY(!view.translationPanel()->isVisible());
+    QVERIFY(!view.split()->divider()->isVisible());
+    QCOMPARE(view.transcriptPanel()->geometry(), view.split()->rect());
+    mini.session.update([](auto &s) { s.isTranslationEnabled = true; });
+    QVERIFY(view.translationPanel()->isVisible());
+    QVERIFY(view.split()->divider()->isVisible());
+}
+
+void tst_KavrelListeningMiniView::controlsAreInertWhileBusy()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make();
+    QVERIFY(view.microphoneControl()->isEnabled());
+    QVERIFY(view.stopButton()->isEnabled());
+    QTest::mouseClick(view.stopButton(), Qt::LeftButton);
+    QTest::mouseClick(view.microphoneControl()->toggleButton(), Qt::LeftButton);
+    QCOMPARE(mini.session.commands, (QStringList{"stopActiveSession()", "toggleMicrophoneCapture()"}));
+
+    mini.session.update([](auto &s) { s.isMicrophoneBusy = true; });
+    QVERIFY(!view.microphoneControl()->isEnabled());
+    QVERIFY(!view.stopButton()->isEnabled());
+    mini.session.update([](auto &s) {
+        s.isMicrophoneBusy = false;
+        s.isBusy = true;
+    });
+    QVERIFY(!view.microphoneControl()->isEnabled());
+    QCOMPARE(view.statusTitle(), QStringLiteral("Preparing session"));
+    mini.session.update([](auto &s) {
+        s.isBusy = false;
+        s.hasActiveSession = false;
+    });
+    QVERIFY(view.microphoneControl()->isEnabled());
+    QVERIFY(!view.stopButton()->isEnabled());
+}
+
+void tst_KavrelListeningMiniView::microphoneMenuListsTheDevices()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make();
+    KavrelMiniMicrophoneControl *control = view.microphoneControl();
+    control->rebuildDeviceMenu();
+    QCOMPARE(control->deviceMenu()->actions().size(), 1);
+    QCOMPARE(control->deviceMenu()->actions().at(0)->text(), QStringLiteral("No microphone devices available"));
+    QVERIFY(!control->deviceMenu()->actions().at(0)->isEnabled());
+
+    mini.session.update([](auto &s) {
+        s.availableMicrophones = {{QStringLiteral("a"), QStringLiteral("Built-in")}, {QStringLiteral("b"), QStringLiteral("Headset")}};
+        s.selectedMicrophoneID = QStringLiteral("a");
+        s.isMicrophoneListening = true;
+    });
+    control->rebuildDeviceMenu();
+    const QList<QAction *> actions = control->deviceMenu()->actions();
+    QCOMPARE(actions.size(), 2); // no refresh item here
+    QVERIFY(!actions.at(0)->isEnabled());
+    QVERIFY(actions.at(1)->isEnabled());
+    actions.at(1)->trigger();
+    QCOMPARE(mini.session.commands, QStringList{QStringLiteral("selectMicrophone(b)")});
+    QCOMPARE(control->toggleButton()->symbol(), QStringLiteral("mic.fill"));
+    QVERIFY(control->toggleButton()->toolTip().startsWith(QStringLiteral("Turn microphone off")));
+}
+
+void tst_KavrelListeningMiniView::footerButtons()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make();
+    QVERIFY(view.hideCompletelyButton()->isEnabled());
+    view.hideCompletelyButton()->click();
+    QVERIFY(mini.presentation.isBackgroundOnly());
+    view.expandButton()->click();
+    QTRY_COMPARE(mini.mainWindowOpens, 1);
+    QVERIFY(!mini.presentation.isBackgroundOnly());
+
+    // Without a tray there is no way back from hiding everything, so it is not offered.
+    Mini noTray;
+    noTray.trayAvailable = false;
+    KavrelListeningMiniView &other = noTray.make();
+    QVERIFY(!other.hideCompletelyButton()->isEnabled());
+}
+
+void tst_KavrelListeningMiniView::panelScrollsToTheEndOnce()
+{
+    Mini mini;
+    KavrelListeningMiniView &view = mini.make(QSize(720, 360));
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QScrollBar *bar = view.transcriptPanel()->scrollArea()->verticalScrollBar();
+    QString text;
+    for (int i = 0; i < 60; ++i) {
+        text += QStringLiteral("Line %1 of a long meeting.\n").arg(i);
+        mini.session.update([&](auto &s) { s.subtitlesText = text; });
+    }
+    QTRY_VERIFY(bar->maximum() > 0);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+}
+
+void tst_KavrelListeningMiniView::miniWindowScreenshots()
+{
+    Mini mini;
+    mini.session.state.subtitlesText = QStringLiteral(
+        "Speaker 1: Good morning, everyone. Let's start with the quarterly numbers.\n"
+        "Speaker 2: Revenue grew by twelve percent, mostly from the new region.");
+    mini.session.state.liveSubtitlePreview = QStringLiteral("and the costs stayed");
+    mini.session.state.translatedText = QStringLiteral(
+        "Спикер 1: Доброе утро всем. Начнём с квартальных цифр.\n"
+        "Спикер 2: Выручка выросла на двенадцать процентов, в основном за счёт нового региона.");
+    mini.session.state.translationPanelTitle = QStringLiteral("Russian translation");
+    mini.session.state.isMicrophoneListening = true;
+    mini.session.state.selectedMicrophoneName = QStringLiteral("Built-in Microphone");
+    auto window = std::make_unique<KavrelListeningMiniWindow>(mini.session, mini.presentation, mini.defaults, [] {});
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCOMPARE(window->objectName(), QStringLiteral("kavrel-listening-mini"));
+    QVERIFY(mini.windows.isMiniWindow(window.get()));
+
+    for (const auto &variant : Screenshots::variants()) {
+        Screenshots::apply(window.get(), variant);
+        mini.session.update([&](auto &s) {
+            s.translationPanelTitle = variant.language == KavrelAppLanguage::russian ? QStringLiteral("Перевод: русский")
+                                                                                    : QStringLiteral("Russian translation");
+        });
+        QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window"), variant).isEmpty());
+    }
+    mini.defaults.setString(QStringLiteral("kavrel.miniWindowLayout"), QStringLiteral("rows"));
+    window->resize(480, 560);
+    for (const auto &variant : Screenshots::variants()) {
+        Screenshots::apply(window.get(), variant);
+        QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window-rows"), variant).isEmpty());
+    }
+    // The smallest the window may be.
+    window->resize(window->minimumSize());
+    Screenshots::apply(window.get(), Screenshots::variants().at(3));
+    QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window-smallest"), Screenshots::variants().at(3)).isEmpty());
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+}
+
+QTEST_MAIN(tst_KavrelListeningMiniView)
+#include "tst_KavrelListeningMiniView.moc"

@@ -1,0 +1,96 @@
+// The mini window on a real X server: a window of another process covers the main window, the
+// mini window stands in for it, and uncovering brings the main window back.
+
+#include "app/KavrelWindowListReader.h"
+#include "app/widgets/KavrelBackgroundCoordinator.h"
+#include "app/widgets/KavrelListeningMiniWindow.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPresentationStore.h"
+#include "platform/UserDefaults.h"
+#include "support/FakeSessionSurface.h"
+#include "support/TestChildProcess.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+
+using namespace std::chrono_literals;
+
+class tst_KavrelMiniWindowOnX11 : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
+};
+
+void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWindow()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
+        QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    FakeSessionSurface session;
+    KavrelWindowListReader reader(qApp->devicePixelRatio());
+    KavrelMiniWindowCoordinator windows(reader);
+    KavrelPresentationStore presentation(windows, [] { return true; });
+
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    mainWindow.resize(640, 420);
+    mainWindow.move(200, 200);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+
+    QPointer<KavrelListeningMiniWindow> mini;
+    KavrelBackgroundCoordinator coordinator(session, presentation, windows, defaults, [&](const QString &identifier) {
+        if (identifier == QLatin1String("kavrel-main")) {
+            mainWindow.show();
+        } else if (!mini) {
+            mini = new KavrelListeningMiniWindow(session, presentation, defaults, [&] { mainWindow.show(); });
+            mini->show();
+        }
+    });
+    coordinator.setTimings({100ms, 350ms, 100ms, 1500ms});
+    coordinator.start();
+    session.update([](auto &s) { s.hasActiveSession = true; });
+
+    // Uncovered, the main window stays.
+    QTRY_VERIFY(reader.hasRead() && reader.latest().has_value());
+    QTest::qWait(300);
+    QVERIFY(mainWindow.isVisible());
+    QVERIFY(!windows.isMiniWindowVisible());
+
+    auto cover = TestChildProcess::start(QStringLiteral("x11-windows"), {QStringLiteral("Covering meeting|1600|1000|")});
+    QVERIFY(cover);
+    QTRY_VERIFY_WITH_TIMEOUT(windows.isMiniWindowVisible(), 3000);
+    QTRY_VERIFY(!mainWindow.isVisible());
+    QVERIFY(mini);
+    QVERIFY(mini->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(mini->windowFlags() & Qt::FramelessWindowHint);
+
+    TestChildProcess::finish(*cover);
+    QTRY_VERIFY_WITH_TIMEOUT(mainWindow.isVisible(), 3000);
+    QTRY_VERIFY(!windows.isMiniWindowVisible());
+    // It stays that way: the main window, back on screen, is not taken for covered.
+    QTest::qWait(600);
+    QVERIFY(mainWindow.isVisible());
+    QVERIFY(!windows.isMiniWindowVisible());
+}
+
+int main(int argc, char **argv)
+{
+    if (const auto childStatus = TestChildProcess::runIfChild(argc, argv))
+        return *childStatus;
+    if (qEnvironmentVariableIsSet("KAVREL_TEST_X11") && qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    tst_KavrelMiniWindowOnX11 test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_KavrelMiniWindowOnX11.moc"

@@ -1,0 +1,197 @@
+// The window list against a real X server with a window manager (Xvfb + openbox under
+// scripts/test), with the windows opened by a child process.
+
+#include "support/TestChildProcess.h"
+#include "platform/X11WindowList.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTest>
+#include <QThread>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+class tst_X11WindowList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void seesTheChildsWindowsFrontToBack();
+    void leavesOutHiddenAndOtherDesktopWindows();
+    void scalesToDeviceIndependentPixels();
+    void reportsTheActiveWindowsOwner();
+    void unreadableWithoutAnXServerOrUnderWayland();
+
+private:
+    const X11Window *find(const X11WindowListSnapshot &snapshot, const QString &title) const;
+    X11WindowListSnapshot readUntilShown(X11WindowList &list, const QString &title);
+
+    std::unique_ptr<QProcess> m_child;
+};
+
+void tst_X11WindowList::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("KAVREL_TEST_X11"))
+        QSKIP("KAVREL_TEST_X11 is not set: run under scripts/test to get a private X server with a window manager");
+    m_child = TestChildProcess::start(QStringLiteral("x11-windows"),
+                                      {QStringLiteral("Zoom Meeting|400|300|opacity=0.5"),
+                                       QStringLiteral("Narrow Zoom Meeting|359|300|"),
+                                       QStringLiteral("Zoom Tool|400|300|above-utility"),
+                                       QStringLiteral("Minimised Zoom Meeting|400|300|minimised"),
+                                       QStringLiteral("Elsewhere Zoom Meeting|400|300|desktop=1")});
+    QVERIFY(m_child);
+}
+
+void tst_X11WindowList::cleanupTestCase()
+{
+    if (m_child)
+        TestChildProcess::finish(*m_child);
+}
+
+const X11Window *tst_X11WindowList::find(const X11WindowListSnapshot &snapshot, const QString &title) const
+{
+    // Parallel tests may show windows of the same title: only the child's count.
+    for (const X11Window &window : snapshot.windows) {
+        if (window.title == title && window.processId == m_child->processId())
+            return &window;
+    }
+    return nullptr;
+}
+
+// The window manager takes the new windows in a moment after they are mapped.
+X11WindowListSnapshot tst_X11WindowList::readUntilShown(X11WindowList &list, const QString &title)
+{
+    QDeadlineTimer deadline(20000);
+    std::optional<X11WindowListSnapshot> snapshot;
+    while (!deadline.hasExpired()) {
+        snapshot = list.read();
+        if (snapshot && find(*snapshot, title) && find(*snapshot, title)->frameExtents.top() > 0)
+            break;
+        QThread::msleep(20);
+    }
+    return snapshot.value_or(X11WindowListSnapshot{});
+}
+
+void tst_X11WindowList::seesTheChildsWindowsFrontToBack()
+{
+    X11WindowList list;
+    const auto snapshot = readUntilShown(list, QStringLiteral("Zoom Meeting"));
+    const qint64 childPid = m_child->processId();
+
+    const X11Window *meeting = find(snapshot, QStringLiteral("Zoom Meeting"));
+    QVERIFY(meeting);
+    QCOMPARE(meeting->processId, std::optional<qint64>(childPid));
+    QCOMPARE(meeting->bounds.size(), QSizeF(400, 300));
+    QCOMPARE(meeting->layer, X11Window::normalLayer);
+    QCOMPARE(meeting->instanceName, QStringLiteral("zoom"));
+    QCOMPARE(meeting->className, QStringLiteral("Zoom"));
+    QVERIFY(qAbs(meeting->alpha - 0.5) < 0.001);
+    // Client area in root coordinates inside the frame the window manager drew around it.
+    QVERIFY(QRectF(0, 0, 1600, 1000).contains(meeting->bounds));
+    QVERIFY(meeting->frameExtents.top() > 0);
+    QVERIFY(meeting->frameBounds().contains(meeting->bounds));
+
+    const X11Window *narrow = find(snapshot, QStringLiteral("Narrow Zoom Meeting"));
+    QVERIFY(narrow);
+    QCOMPARE(narrow->bounds.width(), 359.0);
+    QCOMPARE(narrow->alpha, 1.0);
+
+    // The stays-on-top tool window floats, and is listed before (in front of) normal windows.
+    const X11Window *tool = find(snapshot, QStringLiteral("Zoom Tool"));
+    QVERIFY(tool);
+    QCOMPARE(tool->layer, X11Window::floatingLayer);
+    QVERIFY(tool < meeting && tool < narrow);
+}
+
+void tst_X11WindowList::leavesOutHiddenAndOtherDesktopWindows()
+{
+    X11WindowList list;
+    const auto snapshot = readUntilShown(list, QStringLiteral("Zoom Meeting"));
+    QVERIFY(find(snapshot, QStringLiteral("Zoom Meeting")));
+    QVERIFY(!find(snapshot, QStringLiteral("Minimised Zoom Meeting")));
+    QVERIFY(!find(snapshot, QStringLiteral("Elsewhere Zoom Meeting")));
+}
+
+void tst_X11WindowList::scalesToDeviceIndependentPixels()
+{
+    X11WindowList physical;
+    X11WindowList scaled({}, 2.0);
+    const auto one = readUntilShown(physical, QStringLiteral("Zoom Meeting"));
+    const auto two = readUntilShown(scaled, QStringLiteral("Zoom Meeting"));
+    const X11Window *a = find(one, QStringLiteral("Zoom Meeting"));
+    const X11Window *b = find(two, QStringLiteral("Zoom Meeting"));
+    QVERIFY(a && b);
+    QCOMPARE(b->bounds, QRectF(a->bounds.x() / 2, a->bounds.y() / 2, 200, 150));
+    QCOMPARE(b->frameExtents.top(), a->frameExtents.top() / 2);
+}
+
+void tst_X11WindowList::reportsTheActiveWindowsOwner()
+{
+    X11WindowList list;
+    const auto snapshot = readUntilShown(list, QStringLiteral("Zoom Meeting"));
+    const X11Window *meeting = find(snapshot, QStringLiteral("Zoom Meeting"));
+    QVERIFY(meeting);
+
+    // Ask the window manager, as a pager would, to activate the meeting window.
+    int screenNumber = 0;
+    xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
+    QVERIFY(!xcb_connection_has_error(c));
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber; ++i)
+        xcb_screen_next(&screens);
+    static constexpr char name[] = "_NET_ACTIVE_WINDOW";
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+    QVERIFY(atom);
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = meeting->id;
+    event.type = atom->atom;
+    event.data.data32[0] = 2; // from a pager
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    std::free(atom);
+    xcb_send_event(c, 0, screens.data->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(c);
+    xcb_disconnect(c);
+
+    const qint64 childPid = m_child->processId();
+    QDeadlineTimer deadline(20000);
+    std::optional<qint64> active;
+    while (!deadline.hasExpired() && active != childPid) {
+        if (const auto now = list.read())
+            active = now->activeWindowProcessId;
+        QThread::msleep(20);
+    }
+    QCOMPARE(active, std::optional<qint64>(childPid));
+}
+
+void tst_X11WindowList::unreadableWithoutAnXServerOrUnderWayland()
+{
+    // No server at that display: unreadable, not an empty list.
+    X11WindowList missing(QByteArrayLiteral(":4999"));
+    QCOMPARE(missing.read().has_value(), false);
+
+    const QByteArray previous = qgetenv("WAYLAND_DISPLAY");
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    X11WindowList underWayland;
+    const bool readable = underWayland.read().has_value();
+    if (previous.isEmpty())
+        qunsetenv("WAYLAND_DISPLAY");
+    else
+        qputenv("WAYLAND_DISPLAY", previous);
+    QCOMPARE(readable, false);
+
+    // The working server again, for contrast.
+    X11WindowList present;
+    QVERIFY(present.read().has_value());
+}
+
+KAVREL_TEST_MAIN_WITH_CHILDREN(tst_X11WindowList, QCoreApplication)
+#include "tst_X11WindowList.moc"

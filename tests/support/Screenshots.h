@@ -1,0 +1,42 @@
+#pragma once
+
+// Screenshots of widgets for review by eye: PNG files under build/screenshots/ of the source
+// tree (KAVREL_TEST_SOURCE_DIR, set by CTest), one per appearance and interface language.
+//
+//   for (const auto &variant : Screenshots::variants()) {
+//       Screenshots::apply(&window, variant);      // palette + shared store's language
+//       ...let the widget take the new texts...
+//       Screenshots::write(&window, QStringLiteral("mini-window"), variant);
+//   }
+//   → build/screenshots/mini-window-light-en.png, -dark-en, -light-ru, -dark-ru
+
+#include "app/KavrelAppLanguage.h"
+#include "app/KavrelAppearanceMode.h"
+
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+namespace Screenshots {
+
+struct Variant
+{
+    KavrelColorScheme scheme;
+    KavrelAppLanguage language;
+    QString suffix; // "light-en", "dark-ru", ...
+};
+
+QList<Variant> variants();
+QString directory();
+
+// Gives the widget (and its children) the program's palette of the variant's scheme and sets
+// the shared localization store's language.
+void apply(QWidget *widget, const Variant &variant);
+
+// Renders the widget at device pixel ratio 2 (so high-DPI faults show) and writes
+// <directory>/<name>-<suffix>.png. Returns the file path, empty when writing failed.
+QString write(QWidget *widget, const QString &name, const Variant &variant);
+QString write(QWidget *widget, const QString &fileName);
+
+} // namespace Screenshots
