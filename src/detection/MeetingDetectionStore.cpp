@@ -211,7 +211,7 @@ void MeetingDetectionStore::presentMeetingIfNeeded(const DetectedMeeting &meetin
     qCInfo(KavrelDiagnostics::meetingDetection()).noquote()
         << QStringLiteral("Presenting meeting popup for %1, source=%2")
                .arg(meeting.displayName(), rawValue(meeting.detectionSource));
-    showPanel(meeting);
+    showPrompt(meeting, MeetingPromptKind::startListening);
 }
 
 void MeetingDetectionStore::presentMeetingEndPromptIfNeeded(const DetectedMeeting &meeting)
@@ -228,7 +228,7 @@ void MeetingDetectionStore::presentMeetingEndPromptIfNeeded(const DetectedMeetin
     m_presentedEndPrompts.insert(key, moment);
     qCInfo(KavrelDiagnostics::meetingDetection()).noquote()
         << QStringLiteral("Presenting finish recording popup for %1").arg(meeting.displayName());
-    showMeetingEndPanel(meeting);
+    showPrompt(meeting, MeetingPromptKind::finishRecording);
 }
 
 // An entry past its cooldown decides nothing any more; dropping it keeps the maps from
@@ -271,44 +271,27 @@ bool MeetingDetectionStore::isWithin(const QHash<QString, QDateTime> &map, const
 
 // The panels' actions hold the store weakly: a panel that outlives it does nothing.
 
-void MeetingDetectionStore::showPanel(const DetectedMeeting &meeting)
+void MeetingDetectionStore::showPrompt(const DetectedMeeting &meeting, MeetingPromptKind kind)
 {
     closePanel();
     m_currentMeeting = meeting;
-    m_currentPromptKind = MeetingPromptKind::startListening;
+    m_currentPromptKind = kind;
     if (!m_presenter)
         return;
     const QPointer<MeetingDetectionStore> store(this);
-    m_presenter->showMeetingDetected(
-        meeting,
-        [store] {
+    const auto weakly = [store](void (MeetingDetectionStore::*action)()) {
+        return [store, action] {
             if (store)
-                store->startDetectedMeeting();
-        },
-        [store] {
-            if (store)
-                store->dismissDetectedMeeting();
-        });
-}
-
-void MeetingDetectionStore::showMeetingEndPanel(const DetectedMeeting &meeting)
-{
-    closePanel();
-    m_currentMeeting = meeting;
-    m_currentPromptKind = MeetingPromptKind::finishRecording;
-    if (!m_presenter)
-        return;
-    const QPointer<MeetingDetectionStore> store(this);
-    m_presenter->showMeetingEnded(
-        meeting,
-        [store] {
-            if (store)
-                store->finishDetectedMeeting();
-        },
-        [store] {
-            if (store)
-                store->dismissMeetingEndPrompt();
-        });
+                (store.data()->*action)();
+        };
+    };
+    if (kind == MeetingPromptKind::startListening) {
+        m_presenter->showMeetingDetected(meeting, weakly(&MeetingDetectionStore::startDetectedMeeting),
+                                         weakly(&MeetingDetectionStore::dismissDetectedMeeting));
+    } else {
+        m_presenter->showMeetingEnded(meeting, weakly(&MeetingDetectionStore::finishDetectedMeeting),
+                                      weakly(&MeetingDetectionStore::dismissMeetingEndPrompt));
+    }
 }
 
 void MeetingDetectionStore::startDetectedMeeting()

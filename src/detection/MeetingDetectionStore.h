@@ -83,9 +83,8 @@ private:
     void pruneCooldowns(const QDateTime &now);
     void closePanel();
 
-    // The prompt panels and their actions.
-    void showPanel(const DetectedMeeting &meeting);
-    void showMeetingEndPanel(const DetectedMeeting &meeting);
+    // The prompt panels and their actions: a meeting-detected or meeting-ended panel replaces any other.
+    void showPrompt(const DetectedMeeting &meeting, MeetingPromptKind kind);
     void startDetectedMeeting();
     void dismissDetectedMeeting();
     void finishDetectedMeeting();

@@ -25,7 +25,7 @@ MeetingSignalScan::~MeetingSignalScan() = default;
 
 std::optional<DetectedMeeting> MeetingSignalScan::detectMeeting(bool includeAudioOutput)
 {
-    const auto processes = RunningProcessList::readUserProcesses();
+    const auto processes = m_processList.read();
     const auto windows = visibleWindows(m_windowList.read(), processes);
     const auto candidates = runningMeetingCandidates(processes);
     // The cache of the PulseAudio layer, read without a call to the server.

@@ -64,4 +64,5 @@ public:
 private:
     std::shared_ptr<PulseAudioContext> m_pulseAudio;
     X11WindowList m_windowList;
+    RunningProcessList m_processList;
 };

@@ -69,37 +69,18 @@ QString executableBaseName(int directoryFd)
     return QString::fromLocal8Bit(path.mid(path.lastIndexOf('/') + 1));
 }
 
-} // namespace
-
-std::vector<RunningProcess> RunningProcessList::readUserProcesses()
+// Reads what the table says of one process; nothing when it is gone or not the user's.
+std::optional<RunningProcess> readProcess(int rootFd, const char *pidName, qint32 pid, uint userId, bool *isOwn)
 {
-    return readUserProcesses(QStringLiteral("/proc"), uint(getuid()));
-}
-
-std::vector<RunningProcess> RunningProcessList::readUserProcesses(const QString &procRoot, uint userId)
-{
-    std::vector<RunningProcess> processes;
-    const QByteArray root = procRoot.toLocal8Bit();
-    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(root.constData()));
-    if (!directory)
-        return processes;
-    const int rootFd = dirfd(directory.get());
-
-    while (const dirent *entry = readdir(directory.get())) {
-        bool isNumber = false;
-        const qint32 pid = QByteArray(entry->d_name).toInt(&isNumber);
-        if (!isNumber || pid <= 0)
-            continue;
-        const int fd = openat(rootFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat info{};
-        if (fstat(fd, &info) != 0 || info.st_uid != userId) {
-            ::close(fd);
-            continue;
-        }
-        const auto comm = readSmallFile(fd, "comm", 64);
-        const auto stat = readSmallFile(fd, "stat", 1024);
+    const int fd = openat(rootFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info{};
+    std::optional<RunningProcess> result;
+    if (fstat(fd, &info) == 0) {
+        *isOwn = info.st_uid == userId;
+        const auto comm = *isOwn ? readSmallFile(fd, "comm", 64) : std::nullopt;
+        const auto stat = comm ? readSmallFile(fd, "stat", 1024) : std::nullopt;
         const auto parent = stat ? parentFromStat(*stat) : std::nullopt;
         if (comm && parent) {
             RunningProcess process;
@@ -107,10 +88,71 @@ std::vector<RunningProcess> RunningProcessList::readUserProcesses(const QString 
             process.parentProcessId = *parent;
             process.name = QString::fromUtf8(comm->endsWith('\n') ? comm->chopped(1) : *comm);
             process.identifier = executableBaseName(fd);
-            processes.push_back(std::move(process));
+            result = std::move(process);
         }
-        ::close(fd);
     }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+RunningProcessList::RunningProcessList(QString procRoot, uint userId, int recheckEvery)
+    : m_procRoot(std::move(procRoot)), m_userId(userId), m_recheckEvery(std::max(1, recheckEvery))
+{
+}
+
+uint RunningProcessList::currentUserId()
+{
+    return uint(getuid());
+}
+
+std::vector<RunningProcess> RunningProcessList::readUserProcesses()
+{
+    return RunningProcessList().read();
+}
+
+std::vector<RunningProcess> RunningProcessList::readUserProcesses(const QString &procRoot, uint userId)
+{
+    return RunningProcessList(procRoot, userId).read();
+}
+
+std::vector<RunningProcess> RunningProcessList::read()
+{
+    std::vector<RunningProcess> processes;
+    const QByteArray root = m_procRoot.toLocal8Bit();
+    std::unique_ptr<DIR, DirectoryCloser> directory(opendir(root.constData()));
+    if (!directory) {
+        m_known.clear();
+        return processes;
+    }
+    const int rootFd = dirfd(directory.get());
+    const quint64 read = m_reads++;
+
+    std::unordered_map<qint32, Known> present;
+    present.reserve(m_known.size() + 16);
+    while (const dirent *entry = readdir(directory.get())) {
+        bool isNumber = false;
+        const qint32 pid = QByteArray(entry->d_name).toInt(&isNumber);
+        if (!isNumber || pid <= 0)
+            continue;
+        const auto known = m_known.find(pid);
+        const bool due = (quint64(pid) + read) % quint64(m_recheckEvery) == 0;
+        Known current;
+        if (known != m_known.end() && !(due && known->second.isOwn)) {
+            current = std::move(known->second);
+        } else {
+            const auto process = readProcess(rootFd, entry->d_name, pid, m_userId, &current.isOwn);
+            if (current.isOwn && !process)
+                continue; // ended while it was read
+            if (process)
+                current.process = *process;
+        }
+        if (current.isOwn)
+            processes.push_back(current.process);
+        present.emplace(pid, std::move(current));
+    }
+    m_known = std::move(present);
     std::sort(processes.begin(), processes.end(),
               [](const RunningProcess &a, const RunningProcess &b) { return a.processId < b.processId; });
     return processes;

@@ -16,6 +16,7 @@ class tst_RunningProcessList : public QObject
 private Q_SLOTS:
     void readsThisProcess();
     void readsAProcessTable();
+    void aKeptListSeesChangesInTime();
 };
 
 void tst_RunningProcessList::readsThisProcess()
@@ -76,6 +77,46 @@ void tst_RunningProcessList::readsAProcessTable()
 
     // Another user's table reads as empty.
     QVERIFY(RunningProcessList::readUserProcesses(root.path(), uint(getuid()) + 1).empty());
+}
+
+// A list kept for polling sees processes come and go at once, and a process that replaced its
+// program within the recheck period.
+void tst_RunningProcessList::aKeptListSeesChangesInTime()
+{
+    QTemporaryDir root;
+    const auto write = [&](const QString &pid, const QByteArray &comm, qint32 parent) {
+        QDir(root.path()).mkpath(pid);
+        QFile commFile(root.filePath(pid + QStringLiteral("/comm")));
+        QVERIFY(commFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        commFile.write(comm + '\n');
+        QFile statFile(root.filePath(pid + QStringLiteral("/stat")));
+        QVERIFY(statFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        statFile.write(pid.toUtf8() + " (" + comm + ") S " + QByteArray::number(parent) + " 0");
+    };
+    const auto names = [](const std::vector<RunningProcess> &processes) {
+        QStringList list;
+        for (const auto &p : processes)
+            list.append(QString::number(p.processId) + QLatin1Char('=') + p.name);
+        return list;
+    };
+    write(QStringLiteral("10"), "bash", 1);
+    write(QStringLiteral("11"), "helper", 10);
+
+    constexpr int recheckEvery = 4;
+    RunningProcessList list(root.path(), uint(getuid()), recheckEvery);
+    QCOMPARE(names(list.read()), (QStringList{u"10=bash"_qs, u"11=helper"_qs}));
+
+    // Process 10 runs another program now; 12 starts, 11 ends.
+    write(QStringLiteral("10"), "zoom", 1);
+    write(QStringLiteral("12"), "new", 10);
+    QDir(root.filePath(QStringLiteral("11"))).removeRecursively();
+    const auto next = list.read();
+    QCOMPARE(next.size(), std::size_t(2));
+    QCOMPARE(next[1].name, u"new"_qs);
+    bool seenExec = next[0].name == u"zoom"_qs;
+    for (int i = 1; i < recheckEvery && !seenExec; ++i)
+        seenExec = list.read()[0].name == u"zoom"_qs;
+    QVERIFY(seenExec);
 }
 
 QTEST_GUILESS_MAIN(tst_RunningProcessList)

@@ -70,7 +70,9 @@ X11WindowListSnapshot tst_X11WindowList::readUntilShown(X11WindowList &list, con
     std::optional<X11WindowListSnapshot> snapshot;
     while (!deadline.hasExpired()) {
         snapshot = list.read();
-        if (snapshot && find(*snapshot, title) && find(*snapshot, title)->frameExtents.top() > 0)
+        // The windows mapped with it are taken in the same moment; wait for those shown too.
+        if (snapshot && find(*snapshot, title) && find(*snapshot, title)->frameExtents.top() > 0
+            && find(*snapshot, QStringLiteral("Narrow Zoom Meeting")) && find(*snapshot, QStringLiteral("Zoom Tool")))
             break;
         QThread::msleep(20);
     }
@@ -108,8 +110,44 @@ void tst_X11WindowList::seesTheChildsWindowsFrontToBack()
     QVERIFY(tool < meeting && tool < narrow);
 }
 
+// How many windows of the process the window manager manages (_NET_CLIENT_LIST), hidden or not.
+static int managedWindowsOf(qint64 pid)
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    const auto atom = [c](const char *name) {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return value;
+    };
+    const auto cardinals = [c](xcb_window_t window, xcb_atom_t property) {
+        xcb_get_property_reply_t *reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_ATOM_ANY, 0, 1024), nullptr);
+        std::vector<quint32> values;
+        if (reply && reply->format == 32) {
+            const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply));
+            values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+        }
+        std::free(reply);
+        return values;
+    };
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+    int count = 0;
+    for (const quint32 window : cardinals(root, atom("_NET_CLIENT_LIST"))) {
+        const auto owner = cardinals(window, pidAtom);
+        if (!owner.empty() && owner.front() == quint32(pid))
+            ++count;
+    }
+    xcb_disconnect(c);
+    return count;
+}
+
 void tst_X11WindowList::leavesOutHiddenAndOtherDesktopWindows()
 {
+    // All five are managed by now, the hidden ones too.
+    QTRY_COMPARE_WITH_TIMEOUT(managedWindowsOf(m_child->processId()), 5, 20000);
     X11WindowList list;
     const auto snapshot = readUntilShown(list, QStringLiteral("Zoom Meeting"));
     QVERIFY(find(snapshot, QStringLiteral("Zoom Meeting")));

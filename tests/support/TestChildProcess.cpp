@@ -50,7 +50,7 @@ void setCardinals(xcb_connection_t *c, xcb_window_t window, xcb_atom_t property,
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, 32, quint32(data.size()), data.data());
 }
 
-int runX11Windows(const QStringList &specs)
+int runX11Windows(const QStringList &descriptions)
 {
     int screenNumber = 0;
     xcb_connection_t *c = xcb_connect(nullptr, &screenNumber);
@@ -72,8 +72,8 @@ int runX11Windows(const QStringList &specs)
     const xcb_atom_t opacityAtom = atom(c, "_NET_WM_WINDOW_OPACITY");
     const xcb_atom_t wmHints = atom(c, "WM_HINTS");
 
-    for (const QString &spec : specs) {
-        const QStringList parts = spec.split(QLatin1Char('|'));
+    for (const QString &description : descriptions) {
+        const QStringList parts = description.split(QLatin1Char('|'));
         const QByteArray title = parts.value(0).toUtf8();
         const int width = parts.value(1).toInt();
         const int height = parts.value(2).toInt();
@@ -138,8 +138,8 @@ int runPulsePlayer()
         }
         pa_threaded_mainloop_wait(player.loop);
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
-    player.stream = pa_stream_new(player.context, "kavrel test playback", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_S16LE, 16000, 1};
+    player.stream = pa_stream_new(player.context, "kavrel test playback", &format, nullptr);
     pa_stream_set_state_callback(player.stream, [](pa_stream *, void *loop) {
         pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop *>(loop), 0);
     }, player.loop);

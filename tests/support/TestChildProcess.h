@@ -5,7 +5,7 @@
 // KAVREL_TEST_MAIN_WITH_CHILDREN(...) instead of QTEST_MAIN.
 //
 // Roles:
-//  - "x11-windows": opens X11 windows from specs "title|width|height|flags" (flags, comma-separated:
+//  - "x11-windows": opens X11 windows described as "title|width|height|flags" (flags, comma-separated:
 //    "above-utility" a stays-on-top utility window, "minimised" starts iconic, "desktop=N" on
 //    desktop N, "opacity=0.5"). It sets _NET_WM_PID and WM_CLASS "zoom"/"Zoom".
 //  - "pulse-player": plays silence into the default sink of the private PulseAudio; the lines
