@@ -1,10 +1,23 @@
 #include "support/FakeAuthBackend.h"
 
+#include "support/TestTotp.h"
+
 #include "accounts/AuthSession.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrl>
+
+namespace {
+
+// The fixed code keeps older tests short; an authenticator computing from the secret works too.
+bool acceptsTotpCode(const QString &code)
+{
+    return code == QLatin1String(FakeAuthBackend::totpCode)
+        || TestTotp::accepts(QLatin1String(FakeAuthBackend::totpSecret), code);
+}
+
+} // namespace
 
 FakeAuthBackend::FakeAuthBackend(FakeBackend *backend, QObject *parent)
     : QObject(parent)
@@ -230,8 +243,8 @@ FakeResponse FakeAuthBackend::handleTotpSetup(const RecordedRequest &request)
     it->setupId = QStringLiteral("setup-%1").arg(++m_serial);
     QJsonObject reply;
     reply.insert(QStringLiteral("setupId"), it->setupId);
-    reply.insert(QStringLiteral("otpauthUri"), QStringLiteral("otpauth://totp/Kavrel:%1?secret=JBSWY3DPEHPK3PXP&issuer=Kavrel").arg(it->email));
-    reply.insert(QStringLiteral("secret"), QStringLiteral("JBSWY3DPEHPK3PXP"));
+    reply.insert(QStringLiteral("otpauthUri"), QStringLiteral("otpauth://totp/Kavrel:%1?secret=%2&issuer=Kavrel").arg(it->email, QLatin1String(totpSecret)));
+    reply.insert(QStringLiteral("secret"), QLatin1String(totpSecret));
     reply.insert(QStringLiteral("qrCodeDataUrl"), QStringLiteral("data:image/png;base64,iVBORw0KGgo="));
     reply.insert(QStringLiteral("expiresIn"), 600);
     reply.insert(QStringLiteral("expiresAt"), isoDate(QDateTime::currentDateTimeUtc().addSecs(600), true));
@@ -255,7 +268,7 @@ FakeResponse FakeAuthBackend::handleComplete(const RecordedRequest &request)
         const QJsonObject object = mfa.toObject();
         if (object.value(QStringLiteral("type")).toString() != QLatin1String("totp")
             || object.value(QStringLiteral("setupId")).toString() != it->setupId
-            || object.value(QStringLiteral("code")).toString() != QLatin1String(totpCode))
+            || !acceptsTotpCode(object.value(QStringLiteral("code")).toString()))
             return errorReply(400, QStringLiteral("message"), QStringLiteral("The authenticator code is wrong."));
         withAuthenticator = true;
     } else if (!mfa.isNull()) {
@@ -298,7 +311,7 @@ FakeResponse FakeAuthBackend::handleMfaVerify(const RecordedRequest &request)
     if (it == m_mfaChallenges.constEnd() || *it != body.value(QStringLiteral("email")).toString())
         return errorReply(404, QStringLiteral("detail"), QStringLiteral("This sign-in request was not found."));
     if (body.value(QStringLiteral("type")).toString() != QLatin1String("totp")
-        || body.value(QStringLiteral("code")).toString() != QLatin1String(totpCode))
+        || !acceptsTotpCode(body.value(QStringLiteral("code")).toString()))
         return errorReply(401, QStringLiteral("message"), QStringLiteral("The authenticator code is wrong."));
     const QString email = *it;
     m_mfaChallenges.remove(challengeId);

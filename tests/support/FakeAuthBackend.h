@@ -42,6 +42,8 @@ public:
     // The e-mail code every challenge accepts, and the authenticator's current code.
     static constexpr const char *emailCode = "123456";
     static constexpr const char *totpCode = "654321";
+    // The authenticator secret of every setup; codes computed from it are accepted as well.
+    static constexpr const char *totpSecret = "JBSWY3DPEHPK3PXP";
 
     // How session replies spell their keys.
     enum class KeyStyle { snakeCase, camelCase };

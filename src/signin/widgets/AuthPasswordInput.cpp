@@ -1,0 +1,28 @@
+#include "signin/widgets/AuthPasswordInput.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "signin/widgets/SignInSymbolButton.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+
+AuthPasswordInput::AuthPasswordInput(const QString &placeholderKey, QWidget *parent)
+    : AuthInputFrame(placeholderKey, 10, parent)
+{
+    m_toggle = new SignInSymbolButton(this);
+    m_toggle->setFixedSize(28, 28);
+    m_toggle->setSymbolSize(15);
+    m_toggle->setFocusPolicy(Qt::NoFocus);
+    rowLayout()->addWidget(m_toggle);
+    connect(m_toggle, &QAbstractButton::clicked, this, [this] { setPasswordVisible(!m_isPasswordVisible); });
+    setPasswordVisible(false);
+}
+
+void AuthPasswordInput::setPasswordVisible(bool visible)
+{
+    m_isPasswordVisible = visible;
+    lineEdit()->setEchoMode(visible ? QLineEdit::Normal : QLineEdit::Password);
+    m_toggle->setSymbol(visible ? QStringLiteral("eye.slash") : QStringLiteral("eye"));
+    m_toggle->setToolTip(KavrelLocalizationStore::shared().localized(visible ? QStringLiteral("Hide password")
+                                                                           : QStringLiteral("Show password")));
+}

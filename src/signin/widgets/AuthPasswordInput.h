@@ -1,0 +1,24 @@
+#pragma once
+
+#include "signin/widgets/AuthInputFrame.h"
+
+class SignInSymbolButton;
+
+// A password input with an eye button that shows or hides the text. Each input starts hidden
+// and keeps its own visibility.
+class AuthPasswordInput final : public AuthInputFrame
+{
+    Q_OBJECT
+
+public:
+    explicit AuthPasswordInput(const QString &placeholderKey, QWidget *parent = nullptr);
+
+    bool isPasswordVisible() const { return m_isPasswordVisible; }
+    SignInSymbolButton *visibilityButton() const { return m_toggle; }
+
+private:
+    void setPasswordVisible(bool visible);
+
+    SignInSymbolButton *m_toggle;
+    bool m_isPasswordVisible = false;
+};

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "signin/widgets/CachedBackground.h"
+
+#include <QWidget>
+
+class AuthButton;
+class AuthInputFrame;
+class AuthLinkButton;
+class AuthMessageStrip;
+class AuthPasswordInput;
+class AuthSessionStore;
+class AuthTextInput;
+class EmailAuthFlowController;
+class QAbstractButton;
+class QCheckBox;
+class QVBoxLayout;
+class ThemedLabel;
+
+// The sign-in screen shown while nobody is signed in: one card on a full-window gradient,
+// under a fixed header. The card holds the current e-mail step (sign in, register, verify the
+// code, set the password, set up the authenticator, or the login's second factor), the error
+// and progress lines, and a footer note. The flow itself lives in EmailAuthFlowController;
+// this view draws it and forwards the controls.
+class AuthenticationView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit AuthenticationView(AuthSessionStore *authStore, QWidget *parent = nullptr);
+    ~AuthenticationView() override;
+
+    EmailAuthFlowController *flow() const { return m_flow; }
+    QWidget *card() const { return m_card; }
+
+    // The card's width for a container this wide: 64 %, kept between 540 and 660.
+    static qreal cardWidth(qreal containerWidth);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+
+    void rebuildStep();
+    QWidget *buildSignInForm();
+    QWidget *buildRegistrationStartForm();
+    QWidget *buildRegistrationVerifyForm();
+    QWidget *buildRegistrationCompleteForm();
+    QWidget *buildRegistrationTotpForm();
+    QWidget *buildLoginMfaForm();
+    QWidget *buildMessageArea();
+    QWidget *buildFooter();
+
+    // The typed fields of the flow that the inputs show.
+    enum class Field { email, name, password, confirmPassword, emailCode, mfaCode };
+
+    AuthTextInput *textInput(const QString &placeholderKey, bool monospaced, Field field);
+    AuthPasswordInput *passwordInput(const QString &placeholderKey, Field field);
+    void bind(AuthInputFrame *input, Field field);
+    QString valueOf(Field field) const;
+    void store(Field field, const QString &value);
+    AuthButton *actionButton(const QString &titleKey, const QString &symbol);
+    AuthLinkButton *actionLink(const QString &key, int pixelSize);
+
+    void syncFields();
+    void updateMessages();
+
+    EmailAuthFlowController *m_flow;
+    CachedBackground m_background;
+    QWidget *m_card;
+    QVBoxLayout *m_cardLayout;
+    QWidget *m_stepContent = nullptr;
+    QWidget *m_messageArea = nullptr;
+    AuthMessageStrip *m_errorStrip = nullptr;
+    QWidget *m_progressBlock = nullptr;
+    AuthMessageStrip *m_progressStrip = nullptr;
+    AuthLinkButton *m_cancelLink = nullptr;
+
+    // The inputs of the current step, each with the field it shows.
+    struct BoundInput
+    {
+        AuthInputFrame *input;
+        Field field;
+    };
+    QList<BoundInput> m_inputs;
+    QCheckBox *m_totpCheckBox = nullptr;
+    AuthButton *m_completeButton = nullptr;
+    // Buttons and links that are off while a sign-in runs.
+    QList<QAbstractButton *> m_actions;
+};
