@@ -268,6 +268,11 @@ bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_
     }
 }
 
+bool MeetingSessionHistoryService::isOutdatedRevisionError(const std::exception_ptr &error)
+{
+    return error && errorMessage(error).contains(QLatin1String("revision is outdated"), Qt::CaseInsensitive);
+}
+
 // ---- Operations ----
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::startSession(MeetingSessionHistorySnapshot snapshot,
@@ -390,7 +395,7 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
         throw CancellationError();
     if (!failure)
         co_return state;
-    if (!errorMessage(failure).contains(QLatin1String("revision is outdated"), Qt::CaseInsensitive))
+    if (!isOutdatedRevisionError(failure))
         std::rethrow_exception(failure);
 
     // Someone else saved in between: take the server's revision and try once more.
@@ -406,6 +411,19 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
     const qint64 currentRevision = response.meetingSessionRevision.revision;
     state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
                                                               currentRevision, snapshot, token);
+    co_return state;
+}
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionAtRevision(
+    QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot, CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const AuthSession session = co_await resolvedAuthSession();
+    if (!self)
+        throw CancellationError();
+    const Configuration configuration = makeConfiguration(session);
+    const MeetingSessionHistoryRemoteState state = co_await updateSessionRecoveringUnreadableContent(
+        configuration.graphQLEndpoint, session.accessToken, id, revision, snapshot, token);
     co_return state;
 }
 

@@ -74,6 +74,12 @@ public:
     QCoro::Task<MeetingSessionHistoryRemoteState> updateSession(QString id, qint64 revision,
                                                                 MeetingSessionHistorySnapshot snapshot,
                                                                 CancellationToken token = CancellationToken());
+    // Writes the whole snapshot over the record at exactly this revision (resending once as
+    // a content snapshot like updateSession). An outdated revision fails, see
+    // isOutdatedRevisionError(), instead of being retried over what another client saved.
+    QCoro::Task<MeetingSessionHistoryRemoteState> updateSessionAtRevision(QString id, qint64 revision,
+                                                                          MeetingSessionHistorySnapshot snapshot,
+                                                                          CancellationToken token = CancellationToken());
     QCoro::Task<MeetingSessionHistoryListPage> fetchSessions(MeetingSessionHistoryListQuery query,
                                                              CancellationToken token = CancellationToken());
     // A null record in the answer fails with a JsonDecodeError.
@@ -84,6 +90,8 @@ public:
     // was not found, refused or unreachable, the connection was lost, no network. False for everything
     // else: HTTP answers of any status, this service's errors, decoding, cancellation.
     static bool isTransientNetworkError(const std::exception_ptr &error);
+    // True when the server refused an update because the quoted revision is not its own.
+    static bool isOutdatedRevisionError(const std::exception_ptr &error);
 
     // Throws MeetingSessionHistoryServiceError::invalidBackendBaseURL.
     Configuration makeConfiguration(const AuthSession &session) const;

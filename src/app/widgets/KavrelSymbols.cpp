@@ -176,6 +176,149 @@ const QHash<QString, Drawing> &drawings()
              path.lineTo(6, 18);
              strokePath(p, path, 2.2);
          }},
+        // History browser.
+        {QStringLiteral("clock"), [](QPainter &p) {
+             QPainterPath path;
+             path.addEllipse(QPointF(12, 12), 9, 9);
+             path.moveTo(12, 7);
+             path.lineTo(12, 12);
+             path.lineTo(15.5, 14);
+             strokePath(p, path, 1.8);
+         }},
+        {QStringLiteral("calendar"), [](QPainter &p) {
+             QPainterPath path;
+             path.addRoundedRect(QRectF(3.5, 5, 17, 15.5), 3, 3);
+             path.moveTo(3.5, 10);
+             path.lineTo(20.5, 10);
+             path.moveTo(8, 3);
+             path.lineTo(8, 6.5);
+             path.moveTo(16, 3);
+             path.lineTo(16, 6.5);
+             strokePath(p, path, 1.7);
+         }},
+        {QStringLiteral("text.alignleft"), [](QPainter &p) {
+             QPainterPath path;
+             const qreal widths[] = {16, 11, 16, 9};
+             for (int i = 0; i < 4; ++i) {
+                 path.moveTo(4, 6 + i * 4);
+                 path.lineTo(4 + widths[i], 6 + i * 4);
+             }
+             strokePath(p, path, 1.9);
+         }},
+        {QStringLiteral("text.word.spacing"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(3, 9);
+             path.lineTo(3, 15);
+             path.lineTo(21, 15);
+             path.lineTo(21, 9);
+             path.moveTo(7, 12);
+             path.lineTo(10, 12);
+             path.moveTo(14, 12);
+             path.lineTo(17, 12);
+             strokePath(p, path, 1.8);
+         }},
+        {QStringLiteral("globe"), [](QPainter &p) {
+             QPainterPath path;
+             path.addEllipse(QPointF(12, 12), 9, 9);
+             path.addEllipse(QPointF(12, 12), 4, 9);
+             path.moveTo(3, 12);
+             path.lineTo(21, 12);
+             strokePath(p, path, 1.6);
+         }},
+        {QStringLiteral("number"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(10, 4);
+             path.lineTo(8, 20);
+             path.moveTo(16, 4);
+             path.lineTo(14, 20);
+             path.moveTo(4.5, 9);
+             path.lineTo(20, 9);
+             path.moveTo(4, 15);
+             path.lineTo(19.5, 15);
+             strokePath(p, path, 1.8);
+         }},
+        {QStringLiteral("sparkles"), [](QPainter &p) {
+             auto star = [](QPointF c, qreal r) {
+                 QPainterPath s;
+                 s.moveTo(c.x(), c.y() - r);
+                 s.quadTo(c, QPointF(c.x() + r, c.y()));
+                 s.quadTo(c, QPointF(c.x(), c.y() + r));
+                 s.quadTo(c, QPointF(c.x() - r, c.y()));
+                 s.quadTo(c, QPointF(c.x(), c.y() - r));
+                 return s;
+             };
+             p.fillPath(star(QPointF(10, 13), 8), p.brush());
+             p.fillPath(star(QPointF(18.5, 5.5), 3.5), p.brush());
+         }},
+        {QStringLiteral("doc.on.doc"), [](QPainter &p) {
+             QPainterPath back;
+             back.moveTo(8, 5.5);
+             back.lineTo(8, 4.5);
+             back.quadTo(8, 3, 9.5, 3);
+             back.lineTo(18.5, 3);
+             back.quadTo(20, 3, 20, 4.5);
+             back.lineTo(20, 15.5);
+             back.quadTo(20, 17, 18.5, 17);
+             back.lineTo(17, 17);
+             strokePath(p, back, 1.7);
+             QPainterPath front;
+             front.addRoundedRect(QRectF(4, 7, 12, 14), 1.8, 1.8);
+             strokePath(p, front, 1.7);
+         }},
+        {QStringLiteral("eye"), [](QPainter &p) {
+             QPainterPath eye;
+             eye.moveTo(2.5, 12);
+             eye.cubicTo(6, 6, 18, 6, 21.5, 12);
+             eye.cubicTo(18, 18, 6, 18, 2.5, 12);
+             strokePath(p, eye, 1.7);
+             p.drawEllipse(QPointF(12, 12), 3.2, 3.2);
+         }},
+        {QStringLiteral("trash"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(4, 6.5);
+             path.lineTo(20, 6.5);
+             path.moveTo(9, 6.5);
+             path.lineTo(9.5, 3.5);
+             path.lineTo(14.5, 3.5);
+             path.lineTo(15, 6.5);
+             path.moveTo(6, 6.5);
+             path.lineTo(7, 20.5);
+             path.lineTo(17, 20.5);
+             path.lineTo(18, 6.5);
+             path.moveTo(10, 10);
+             path.lineTo(10.3, 17);
+             path.moveTo(14, 10);
+             path.lineTo(13.7, 17);
+             strokePath(p, path, 1.7);
+         }},
+        {QStringLiteral("magnifyingglass"), [](QPainter &p) {
+             QPainterPath path;
+             path.addEllipse(QPointF(10.5, 10.5), 6.5, 6.5);
+             path.moveTo(15.3, 15.3);
+             path.lineTo(20.5, 20.5);
+             strokePath(p, path, 2.2);
+         }},
+        {QStringLiteral("xmark.circle.fill"), [](QPainter &p) {
+             QPainterPath circle;
+             circle.addEllipse(QPointF(12, 12), 10, 10);
+             QPainterPath cross;
+             cross.moveTo(8.5, 8.5);
+             cross.lineTo(15.5, 15.5);
+             cross.moveTo(15.5, 8.5);
+             cross.lineTo(8.5, 15.5);
+             QPainterPathStroker stroker;
+             stroker.setWidth(2.2);
+             stroker.setCapStyle(Qt::RoundCap);
+             p.fillPath(circle.subtracted(stroker.createStroke(cross)), p.brush());
+         }},
+        {QStringLiteral("person"), [](QPainter &p) {
+             QPainterPath path;
+             path.addEllipse(QPointF(12, 8), 4, 4);
+             path.moveTo(4.5, 20.5);
+             path.cubicTo(5, 15, 8, 13.5, 12, 13.5);
+             path.cubicTo(16, 13.5, 19, 15, 19.5, 20.5);
+             strokePath(p, path, 1.8);
+         }},
     };
     return table;
 }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/KavrelAppLanguage.h"
+#include "services/MeetingSessionHistoryDetail.h"
+#include "services/MeetingSessionHistoryListItem.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+class KavrelLocalizationStore;
+
+// The texts the history screens derive from a saved meeting. Keys go through the given
+// localization store; texts from the record are returned as stored.
+namespace KavrelHistoryLabels {
+
+// "mm:ss" below an hour, "hh:mm:ss" from an hour on (the hours grow past two digits);
+// "00:00" for no duration or less than a second.
+QString durationLabel(const std::optional<qint64> &durationSeconds);
+
+// "EN -> DE" with translation on, "EN • No translation" otherwise; nothing without an
+// input language.
+std::optional<QString> languagePairLabel(const MeetingSessionHistoryListItem &item,
+                                         const KavrelLocalizationStore &localization);
+
+// "Completed" and "Active" localized; any other status as stored.
+QString statusLabel(const QString &status, const KavrelLocalizationStore &localization);
+
+// The trimmed title, else the trimmed preview, else localized "Untitled".
+QString displayTitle(const std::optional<QString> &title, const std::optional<QString> &previewText,
+                     const KavrelLocalizationStore &localization);
+
+// The detail footer's two lines: status, source, app and microphone joined by " • ";
+// the input and translation languages joined by " -> ". Either may be empty.
+struct FooterLines
+{
+    QString first;
+    QString second;
+};
+FooterLines footerLines(const MeetingSessionHistoryDetail &detail, const KavrelLocalizationStore &localization);
+
+// A meeting's start time in the interface language: medium date and short time.
+QString formattedForHistory(const QDateTime &date, KavrelAppLanguage language);
+
+} // namespace KavrelHistoryLabels

@@ -1,0 +1,482 @@
+#include "history/KavrelHistoryViewModel.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "base/Text.h"
+#include "history/KavrelHistoryRecordRules.h"
+#include "services/MeetingSessionHistoryService.h"
+
+#include <QStringList>
+
+namespace {
+
+bool isBlank(const std::optional<QString> &text)
+{
+    return !Text::nilIfEmpty(text).has_value();
+}
+
+} // namespace
+
+KavrelHistoryViewModel::KavrelHistoryViewModel(std::shared_ptr<KavrelHistoryClient> client,
+                                               const KavrelLocalizationStore &localization, QObject *parent)
+    : QObject(parent)
+    , m_client(std::move(client))
+    , m_localization(localization)
+{
+}
+
+KavrelHistoryViewModel::~KavrelHistoryViewModel()
+{
+    m_searchReloadTask.cancel();
+}
+
+std::optional<QString> KavrelHistoryViewModel::normalizedQuery(const QString &searchText)
+{
+    return Text::nilIfEmpty(searchText);
+}
+
+// ---- List ----
+
+void KavrelHistoryViewModel::setSearchText(const QString &text)
+{
+    if (m_searchText == text)
+        return;
+    m_searchText = text;
+    Q_EMIT searchTextChanged();
+    Q_EMIT stateChanged();
+    scheduleSearchReload();
+}
+
+void KavrelHistoryViewModel::scheduleSearchReload()
+{
+    if (!m_hasLoadedInitialPage)
+        return;
+    m_searchReloadTask.cancel();
+    QPointer<KavrelHistoryViewModel> self(this);
+    const std::chrono::milliseconds interval = m_searchDebounce;
+    m_searchReloadTask = spawnTask([self, interval](CancellationToken token) {
+        return debouncedReload(self, interval, std::move(token));
+    });
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::debouncedReload(QPointer<KavrelHistoryViewModel> self,
+                                                          std::chrono::milliseconds interval, CancellationToken token)
+{
+    try {
+        co_await sleepFor(interval, token);
+    } catch (const CancellationError &) {
+        co_return;
+    }
+    if (!self || token.isCancelled())
+        co_return;
+    co_await self->reload(true);
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::loadInitialPage()
+{
+    if (m_hasLoadedInitialPage)
+        co_return;
+    m_hasLoadedInitialPage = true;
+    co_await reload(true);
+}
+
+MeetingSessionHistoryListQuery KavrelHistoryViewModel::firstPageQuery() const
+{
+    MeetingSessionHistoryListQuery query;
+    query.limit = pageSize;
+    query.searchQuery = normalizedQuery(m_searchText);
+    return query;
+}
+
+void KavrelHistoryViewModel::applyFirstPage(const MeetingSessionHistoryListPage &page, std::optional<QString> query)
+{
+    setSessions(page.items);
+    setNextCursor(page.nextCursor);
+    setErrorMessage(std::nullopt);
+    m_lastAppliedNormalizedQuery = std::move(query);
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::reload(bool force)
+{
+    if (m_isLoading) {
+        m_reloadPending = true;
+        co_return;
+    }
+    const MeetingSessionHistoryListQuery query = firstPageQuery();
+    if (!force && query.searchQuery == m_lastAppliedNormalizedQuery)
+        co_return;
+
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    const quint64 generation = ++m_listGeneration;
+    setIsLoading(true);
+
+    std::optional<MeetingSessionHistoryListPage> page;
+    std::exception_ptr failure;
+    try {
+        page = co_await client->fetchSessions(query);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+
+    // A refresh that started later owns the list now.
+    if (generation == m_listGeneration) {
+        if (page) {
+            applyFirstPage(*page, query.searchQuery);
+        } else {
+            setSessions({});
+            setNextCursor(std::nullopt);
+            setErrorMessage(::errorMessage(failure));
+        }
+    }
+    setIsLoading(false);
+
+    if (m_reloadPending) {
+        m_reloadPending = false;
+        if (normalizedQuery(m_searchText) != query.searchQuery)
+            co_await reload(true);
+    }
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::loadMore()
+{
+    if (m_isLoading || m_isLoadingMore || !m_nextCursor)
+        co_return;
+
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    const quint64 generation = m_listGeneration;
+    MeetingSessionHistoryListQuery query;
+    query.limit = pageSize;
+    query.cursor = m_nextCursor;
+    // The cursor belongs to the list on screen, so the page is asked for with that list's
+    // query, not with a search text typed since.
+    query.searchQuery = m_lastAppliedNormalizedQuery;
+    setIsLoadingMore(true);
+
+    std::optional<MeetingSessionHistoryListPage> page;
+    std::exception_ptr failure;
+    try {
+        page = co_await client->fetchSessions(query);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+
+    // The list was loaded again meanwhile: this page and its cursor belong to the old one.
+    if (generation == m_listGeneration) {
+        if (page) {
+            setSessions(m_sessions + page->items);
+            setNextCursor(page->nextCursor);
+            setErrorMessage(std::nullopt);
+        } else {
+            setErrorMessage(::errorMessage(failure));
+        }
+    }
+    setIsLoadingMore(false);
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::deleteSession(MeetingSessionHistoryListItem item)
+{
+    if (m_deletingSessionID)
+        co_return;
+
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    setDeletingSessionID(item.id);
+
+    std::exception_ptr failure;
+    try {
+        co_await client->deleteSession(item.id);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+
+    if (failure) {
+        setErrorMessage(::errorMessage(failure));
+        setDeletingSessionID(std::nullopt);
+        co_return;
+    }
+    QList<MeetingSessionHistoryListItem> remaining = m_sessions;
+    remaining.removeIf([&item](const MeetingSessionHistoryListItem &row) { return row.id == item.id; });
+    setSessions(std::move(remaining));
+    if (isSelected(item.id))
+        dismissDetail();
+    setErrorMessage(std::nullopt);
+    setDeletingSessionID(std::nullopt);
+}
+
+// ---- Detail ----
+
+QCoro::Task<void> KavrelHistoryViewModel::openSession(MeetingSessionHistoryListItem item)
+{
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    const quint64 generation = ++m_detailGeneration;
+
+    setSelectedSessionSummary(item);
+    setSelectedSessionDetail(std::nullopt);
+    setDetailErrorMessage(std::nullopt);
+    setDetailSummaryText(std::nullopt);
+    setSummaryErrorMessage(std::nullopt);
+    setSelectedDetailTab(KavrelHistoryDetailTab::transcribe);
+    setIsLoadingDetail(true);
+    setIsDetailPresented(true);
+    // A summary of this meeting may still be on its way from an earlier opening.
+    setIsSummaryLoading(m_summariesInFlight.contains(item.id));
+
+    std::optional<MeetingSessionHistoryDetail> detail;
+    std::exception_ptr failure;
+    try {
+        detail = co_await client->fetchSessionDetail(item.id);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Only the latest opening of a sheet that is still shown may fill it.
+    if (!self || generation != m_detailGeneration || !m_isDetailPresented)
+        co_return;
+
+    if (detail) {
+        const std::optional<QString> summary = Text::nilIfEmpty(detail->summaryText);
+        setSelectedSessionDetail(std::move(detail));
+        // A summary made while the record loaded is newer than the stored one.
+        if (!m_detailSummaryText)
+            setDetailSummaryText(summary);
+    } else {
+        setDetailErrorMessage(::errorMessage(failure));
+    }
+    setIsLoadingDetail(false);
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::retrySelectedSession()
+{
+    if (!m_selectedSessionSummary)
+        co_return;
+    const MeetingSessionHistoryListItem item = *m_selectedSessionSummary;
+    co_await openSession(item);
+}
+
+void KavrelHistoryViewModel::dismissDetail()
+{
+    ++m_detailGeneration;
+    setIsDetailPresented(false);
+    setSelectedSessionSummary(std::nullopt);
+    setSelectedSessionDetail(std::nullopt);
+    setDetailErrorMessage(std::nullopt);
+    setDetailSummaryText(std::nullopt);
+    setSummaryErrorMessage(std::nullopt);
+    setSelectedDetailTab(KavrelHistoryDetailTab::transcribe);
+    setIsLoadingDetail(false);
+    setIsSummaryLoading(false);
+}
+
+std::optional<QString> KavrelHistoryViewModel::selectedSessionID() const
+{
+    if (m_selectedSessionDetail)
+        return m_selectedSessionDetail->id;
+    if (m_selectedSessionSummary)
+        return m_selectedSessionSummary->id;
+    return std::nullopt;
+}
+
+bool KavrelHistoryViewModel::isSelected(const QString &id) const
+{
+    return (m_selectedSessionSummary && m_selectedSessionSummary->id == id)
+           || (m_selectedSessionDetail && m_selectedSessionDetail->id == id);
+}
+
+// ---- Summary ----
+
+bool KavrelHistoryViewModel::canSummarize(const MeetingSessionHistoryDetail &detail) const
+{
+    return KavrelHistoryRecordRules::copyableTranscriptText(detail).has_value() && !m_isSummaryLoading
+           && !m_summariesInFlight.contains(detail.id) && isBlank(m_detailSummaryText) && isBlank(detail.summaryText);
+}
+
+TaskHandle<void> KavrelHistoryViewModel::summarizeSelectedTranscript()
+{
+    if (m_isSummaryLoading || !m_selectedSessionDetail)
+        return {};
+    const MeetingSessionHistoryDetail detail = *m_selectedSessionDetail;
+    const std::optional<QString> transcript = KavrelHistoryRecordRules::copyableTranscriptText(detail);
+    if (!transcript || m_summariesInFlight.contains(detail.id))
+        return {};
+    if (!isBlank(m_detailSummaryText) || !isBlank(detail.summaryText))
+        return {};
+
+    m_summariesInFlight.insert(detail.id);
+    setIsSummaryLoading(true);
+    setSummaryErrorMessage(std::nullopt);
+    setSelectedDetailTab(KavrelHistoryDetailTab::summary);
+
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    const QString text = *transcript;
+    return spawnTask([self, client, text, detail](CancellationToken) {
+        return runSummary(self, client, text, detail);
+    });
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::runSummary(QPointer<KavrelHistoryViewModel> self,
+                                                     std::shared_ptr<KavrelHistoryClient> client, QString transcript,
+                                                     MeetingSessionHistoryDetail detail)
+{
+    const QString language = KavrelHistoryRecordRules::deepSeekLanguageName(detail.inputLanguage);
+    std::optional<QString> summary;
+    try {
+        summary = co_await client->summarize(transcript, language, language);
+    } catch (...) {
+        summary.reset();
+    }
+
+    if (summary) {
+        if (self && self->isSelected(detail.id))
+            self->setDetailSummaryText(summary);
+        co_await persistSummary(self, client, *summary, detail);
+    } else if (self && self->isSelected(detail.id)) {
+        // The fallback is only a stand-in on screen: it is not saved as the meeting's
+        // summary, so a later attempt can still store a real one.
+        self->setSummaryErrorMessage(
+            self->m_localization.localized(QStringLiteral("AI summary failed, showing a local fallback instead.")));
+        self->setDetailSummaryText(KavrelHistoryRecordRules::localFallbackSummary(transcript));
+    }
+
+    if (!self)
+        co_return;
+    self->m_summariesInFlight.remove(detail.id);
+    if (self->selectedSessionID() == detail.id)
+        self->setIsSummaryLoading(false);
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::saveSummary(std::shared_ptr<KavrelHistoryClient> client, QString summary,
+                                                      MeetingSessionHistoryDetail detail)
+{
+    MeetingSessionHistoryDetail base = std::move(detail);
+    for (int attempt = 1;; ++attempt) {
+        const MeetingSessionHistorySnapshot snapshot = KavrelHistoryRecordRules::snapshot(base, summary);
+        std::exception_ptr failure;
+        try {
+            co_await client->updateSession(base.id, base.revision, snapshot);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure)
+            co_return;
+        if (attempt >= maxSummarySaveAttempts || !MeetingSessionHistoryService::isOutdatedRevisionError(failure))
+            std::rethrow_exception(failure);
+        // Someone saved the meeting since it was read (the live session may still be
+        // writing it): take their record and change only its summary.
+        base = co_await client->fetchSessionDetail(base.id);
+    }
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::persistSummary(QPointer<KavrelHistoryViewModel> self,
+                                                         std::shared_ptr<KavrelHistoryClient> client, QString summary,
+                                                         MeetingSessionHistoryDetail detail)
+{
+    std::exception_ptr failure;
+    try {
+        co_await saveSummary(client, summary, detail);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (!failure && self) {
+        co_await self->refreshListAfterSummarySave();
+        if (self && self->isSelected(detail.id)) {
+            std::optional<MeetingSessionHistoryDetail> fresh;
+            try {
+                fresh = co_await client->fetchSessionDetail(detail.id);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (fresh && self && self->isSelected(detail.id)) {
+                const std::optional<QString> stored = Text::nilIfEmpty(fresh->summaryText);
+                self->setSelectedSessionDetail(std::move(fresh));
+                self->setDetailSummaryText(stored.value_or(summary));
+            }
+        }
+    }
+
+    if (failure && self && self->isSelected(detail.id)) {
+        const QStringList arguments(::errorMessage(failure));
+        self->appendSummaryError(self->m_localization.localizedFormat(
+            QStringLiteral("Summary generated, but could not be saved: %@"), arguments));
+    }
+}
+
+QCoro::Task<void> KavrelHistoryViewModel::refreshListAfterSummarySave()
+{
+    QPointer<KavrelHistoryViewModel> self(this);
+    std::shared_ptr<KavrelHistoryClient> client = m_client;
+    const quint64 generation = ++m_listGeneration;
+    const MeetingSessionHistoryListQuery query = firstPageQuery();
+
+    std::optional<MeetingSessionHistoryListPage> page;
+    std::exception_ptr failure;
+    try {
+        page = co_await client->fetchSessions(query);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || generation != m_listGeneration)
+        co_return;
+
+    if (!page) {
+        setErrorMessage(::errorMessage(failure));
+        co_return;
+    }
+    applyFirstPage(*page, query.searchQuery);
+    if (m_selectedSessionSummary) {
+        for (const MeetingSessionHistoryListItem &row : std::as_const(m_sessions)) {
+            if (row.id == m_selectedSessionSummary->id) {
+                setSelectedSessionSummary(row);
+                break;
+            }
+        }
+    }
+}
+
+void KavrelHistoryViewModel::appendSummaryError(const QString &message)
+{
+    if (m_summaryErrorMessage && !m_summaryErrorMessage->isEmpty())
+        setSummaryErrorMessage(*m_summaryErrorMessage + QLatin1Char('\n') + message);
+    else
+        setSummaryErrorMessage(message);
+}
+
+// ---- Setters ----
+
+#define KAVREL_HISTORY_SETTER(name, member, type, signal) \
+    void KavrelHistoryViewModel::name(type value)           \
+    {                                                       \
+        if (member == value)                                \
+            return;                                         \
+        member = std::move(value);                          \
+        Q_EMIT signal();                                    \
+        Q_EMIT stateChanged();                              \
+    }
+
+KAVREL_HISTORY_SETTER(setSessions, m_sessions, QList<MeetingSessionHistoryListItem>, sessionsChanged)
+KAVREL_HISTORY_SETTER(setNextCursor, m_nextCursor, std::optional<QString>, nextCursorChanged)
+KAVREL_HISTORY_SETTER(setIsLoading, m_isLoading, bool, isLoadingChanged)
+KAVREL_HISTORY_SETTER(setIsLoadingMore, m_isLoadingMore, bool, isLoadingMoreChanged)
+KAVREL_HISTORY_SETTER(setErrorMessage, m_errorMessage, std::optional<QString>, errorMessageChanged)
+KAVREL_HISTORY_SETTER(setDeletingSessionID, m_deletingSessionID, std::optional<QString>, deletingSessionIDChanged)
+KAVREL_HISTORY_SETTER(setSelectedSessionSummary, m_selectedSessionSummary, std::optional<MeetingSessionHistoryListItem>,
+                      selectedSessionSummaryChanged)
+KAVREL_HISTORY_SETTER(setSelectedSessionDetail, m_selectedSessionDetail, std::optional<MeetingSessionHistoryDetail>,
+                      selectedSessionDetailChanged)
+KAVREL_HISTORY_SETTER(setIsLoadingDetail, m_isLoadingDetail, bool, isLoadingDetailChanged)
+KAVREL_HISTORY_SETTER(setDetailErrorMessage, m_detailErrorMessage, std::optional<QString>, detailErrorMessageChanged)
+KAVREL_HISTORY_SETTER(setIsSummaryLoading, m_isSummaryLoading, bool, isSummaryLoadingChanged)
+KAVREL_HISTORY_SETTER(setDetailSummaryText, m_detailSummaryText, std::optional<QString>, detailSummaryTextChanged)
+KAVREL_HISTORY_SETTER(setSummaryErrorMessage, m_summaryErrorMessage, std::optional<QString>, summaryErrorMessageChanged)
+KAVREL_HISTORY_SETTER(setSelectedDetailTab, m_selectedDetailTab, KavrelHistoryDetailTab, selectedDetailTabChanged)
+KAVREL_HISTORY_SETTER(setIsDetailPresented, m_isDetailPresented, bool, isDetailPresentedChanged)
+
+#undef KAVREL_HISTORY_SETTER

@@ -1,0 +1,308 @@
+#include "history/widgets/KavrelHistoryComponents.h"
+
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelPill.h"
+#include "base/Text.h"
+#include "history/widgets/KavrelHistoryCardFrame.h"
+#include "history/widgets/KavrelHistoryStyle.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace KavrelHistoryComponents {
+
+namespace Theme = KavrelHistoryTheme;
+namespace Style = KavrelHistoryStyle;
+
+namespace {
+
+KavrelHistoryCardFrame *card(const KavrelHistoryCardFrame::Look &look)
+{
+    auto *frame = new KavrelHistoryCardFrame(look);
+    frame->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    return frame;
+}
+
+KavrelHistoryCardFrame::Look cardLook(double radius)
+{
+    KavrelHistoryCardFrame::Look look;
+    look.fill = Theme::cardFill;
+    look.stroke = Theme::border;
+    look.radius = radius;
+    return look;
+}
+
+QLabel *selectableText(const QString &text, const QFont &font, KavrelDynamicColor color)
+{
+    QLabel *label = Style::plainLabel(text, font, color);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setCursor(Qt::IBeamCursor);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+// One block row: a row of pills over the block's text, on a rounded rectangle.
+QWidget *blockRow(const QList<QWidget *> &pills, const QString &text)
+{
+    KavrelHistoryCardFrame::Look look;
+    look.fill = Theme::elevatedFill;
+    look.stroke = Theme::border;
+    look.radius = 18;
+    auto *row = new KavrelHistoryCardFrame(look);
+    auto *column = new QVBoxLayout(row);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(6);
+    auto *pillRow = new QHBoxLayout;
+    pillRow->setSpacing(8);
+    for (QWidget *pill : pills)
+        pillRow->addWidget(pill);
+    pillRow->addStretch();
+    column->addLayout(pillRow);
+    column->addWidget(selectableText(text, Style::font(15, QFont::Medium, Style::Design::monospaced), Theme::primaryText));
+    return row;
+}
+
+QWidget *blockColumn(const QList<QWidget *> &rows)
+{
+    auto *list = new QWidget;
+    auto *column = new QVBoxLayout(list);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    for (QWidget *row : rows)
+        column->addWidget(row);
+    return list;
+}
+
+} // namespace
+
+KavrelPill *metaPill(const QString &title, const QString &symbol)
+{
+    auto *pill = new KavrelPill;
+    KavrelPill::Look look;
+    look.fill = Theme::elevatedFill;
+    look.fillOpacity = 1;
+    look.stroke = Theme::border;
+    look.strokeOpacity = 1;
+    look.foreground = Theme::secondaryText;
+    look.horizontalPadding = 10;
+    look.height = 30;
+    pill->setLook(look);
+    pill->setFont(Style::font(13, QFont::Medium));
+    pill->setSymbol(symbol);
+    pill->setText(Style::localized(title));
+    return pill;
+}
+
+KavrelPill *statusPill(const QString &title, KavrelDynamicColor tint)
+{
+    auto *pill = new KavrelPill;
+    KavrelPill::Look look;
+    look.fill = tint;
+    look.fillOpacity = 0.1;
+    look.stroke = tint;
+    look.strokeOpacity = 0.22;
+    look.foreground = tint;
+    look.horizontalPadding = 12;
+    look.height = 30;
+    pill->setLook(look);
+    pill->setFont(Style::font(13, QFont::Medium));
+    pill->setText(Style::localized(title));
+    return pill;
+}
+
+KavrelPill *countBadge(int count)
+{
+    auto *pill = new KavrelPill;
+    KavrelPill::Look look;
+    look.fill = Theme::accentFill;
+    look.fillOpacity = 1;
+    look.stroke = Theme::border;
+    look.strokeOpacity = 1;
+    look.foreground = Style::accent;
+    look.horizontalPadding = 14;
+    look.height = 44;
+    pill->setLook(look);
+    pill->setFont(Style::font(14, QFont::DemiBold));
+    pill->setSymbol(QStringLiteral("clock"));
+    pill->setText(Style::localizedFormat(QStringLiteral("%@ sessions"), QString::number(count)));
+    return pill;
+}
+
+KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symbol, bool isEnabled, bool isLoading)
+{
+    auto *button = new KavrelCapsuleButton;
+    KavrelCapsuleButton::Look look;
+    look.fill = Theme::elevatedFill;
+    look.fillOpacity = 1;
+    look.stroke = Theme::border;
+    look.strokeOpacity = 1;
+    look.foreground = isEnabled ? Theme::primaryText : Theme::tertiaryText;
+    look.symbolSize = 13;
+    look.horizontalPadding = 14;
+    button->setLook(look);
+    button->setFont(Style::font(14, QFont::DemiBold));
+    button->setText(Style::localized(title));
+    button->setToolTip(Style::localized(title));
+    button->setSymbol(symbol);
+    button->setEnabled(isEnabled);
+    button->setBusy(isLoading);
+    button->setFixedHeight(34);
+    return button;
+}
+
+QWidget *spinner(int side)
+{
+    auto *indicator = new KavrelCapsuleButton;
+    KavrelCapsuleButton::Look look;
+    look.drawsBackground = false;
+    look.foreground = Style::accent;
+    look.symbolSize = side;
+    look.horizontalPadding = 0;
+    indicator->setLook(look);
+    indicator->setFixedContentSize(QSize(side, side));
+    indicator->setBusy(true);
+    indicator->setCursor(Qt::ArrowCursor);
+    indicator->setFocusPolicy(Qt::NoFocus);
+    return indicator;
+}
+
+QWidget *loadingCard(const QString &text)
+{
+    KavrelHistoryCardFrame *frame = card(cardLook(24));
+    auto *row = new QHBoxLayout(frame);
+    row->setContentsMargins(22, 22, 22, 22);
+    row->setSpacing(12);
+    row->addWidget(spinner(20));
+    row->addWidget(Style::plainLabel(Style::localized(text), Style::font(16, QFont::Medium), Theme::primaryText));
+    row->addStretch();
+    return frame;
+}
+
+QWidget *errorCard(const QString &text, const QString &retryTitle, std::function<void()> retryAction)
+{
+    KavrelHistoryCardFrame::Look look;
+    look.fill = Style::standardRed;
+    look.fillOpacity = 0.08;
+    look.stroke = Style::standardRed;
+    look.strokeOpacity = 0.22;
+    look.radius = 24;
+    KavrelHistoryCardFrame *frame = card(look);
+    auto *column = new QVBoxLayout(frame);
+    column->setContentsMargins(22, 22, 22, 22);
+    column->setSpacing(14);
+    QLabel *message = Style::plainLabel(text, Style::font(15, QFont::Medium), Theme::primaryText);
+    message->setWordWrap(true);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    column->addWidget(message);
+
+    auto *retry = new KavrelCapsuleButton;
+    KavrelCapsuleButton::Look buttonLook;
+    buttonLook.fill = Style::errorRed;
+    buttonLook.fillOpacity = 0.14;
+    buttonLook.stroke = Style::errorRed;
+    buttonLook.strokeOpacity = 0.35;
+    buttonLook.foreground = Style::errorRed;
+    buttonLook.horizontalPadding = 14;
+    retry->setLook(buttonLook);
+    retry->setFont(Style::font(14, QFont::DemiBold));
+    retry->setText(Style::localized(retryTitle));
+    QObject::connect(retry, &QAbstractButton::clicked, retry, [action = std::move(retryAction)] {
+        if (action)
+            action();
+    });
+    column->addWidget(retry, 0, Qt::AlignLeft);
+    return frame;
+}
+
+QWidget *emptyCard(const QString &title, const QString &subtitle)
+{
+    KavrelHistoryCardFrame *frame = card(cardLook(24));
+    auto *column = new QVBoxLayout(frame);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(10);
+    column->addWidget(Style::plainLabel(Style::localized(title), Style::font(24, QFont::Bold), Theme::primaryText));
+    QLabel *sub = Style::plainLabel(Style::localized(subtitle), Style::font(16, QFont::Medium), Theme::secondaryText);
+    sub->setWordWrap(true);
+    column->addWidget(sub);
+    return frame;
+}
+
+QWidget *detailPanel(const QString &title, QWidget *accessory, QWidget *content)
+{
+    KavrelHistoryCardFrame::Look look = cardLook(26);
+    look.shadowOpacity = 0.03;
+    look.shadowRadius = 18;
+    look.shadowOffset = 10;
+    KavrelHistoryCardFrame *frame = card(look);
+    auto *column = new QVBoxLayout(frame);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(16);
+    auto *header = new QHBoxLayout;
+    header->setSpacing(12);
+    header->addWidget(Style::plainLabel(Style::localized(title), Style::font(20, QFont::Bold), Theme::primaryText));
+    header->addStretch();
+    if (accessory)
+        header->addWidget(accessory);
+    column->addLayout(header);
+    column->addWidget(content);
+    return frame;
+}
+
+QWidget *textContent(const QString &text)
+{
+    return selectableText(text, Style::font(15, QFont::Medium, Style::Design::monospaced), Theme::primaryText);
+}
+
+QWidget *summaryContent(const std::optional<QString> &text, const std::optional<QString> &errorMessage, bool isLoading)
+{
+    auto *content = new QWidget;
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    if (isLoading) {
+        auto *row = new QHBoxLayout;
+        row->setSpacing(10);
+        row->addWidget(spinner(16));
+        row->addWidget(Style::plainLabel(Style::localized(QStringLiteral("Summarizing transcript...")),
+                                         Style::font(15, QFont::Medium), Theme::secondaryText));
+        row->addStretch();
+        column->addLayout(row);
+    }
+    if (errorMessage && !errorMessage->isEmpty())
+        column->addWidget(selectableText(*errorMessage, Style::font(14, QFont::Medium), Style::errorRed));
+    if (text && !text->isEmpty()) {
+        column->addWidget(textContent(*text));
+    } else if (!isLoading) {
+        column->addWidget(Style::plainLabel(Style::localized(QStringLiteral("No summary yet.")),
+                                            Style::font(15, QFont::Medium), Theme::secondaryText));
+    }
+    return content;
+}
+
+QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
+{
+    QList<QWidget *> rows;
+    for (const MeetingSessionTranscriptBlock &block : blocks) {
+        QList<QWidget *> pills{metaPill(block.timestamp, QStringLiteral("clock"))};
+        if (auto speaker = Text::nilIfEmpty(block.speakerLabel))
+            pills.append(metaPill(*speaker, QStringLiteral("person")));
+        rows.append(blockRow(pills, block.text));
+    }
+    return blockColumn(rows);
+}
+
+QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks)
+{
+    QList<QWidget *> rows;
+    for (const MeetingSessionTranslationBlock &block : blocks) {
+        const QList<QWidget *> pills{metaPill(block.language.toUpper(), QStringLiteral("globe")),
+                                     metaPill(QStringLiteral("#") + QString::number(block.seq), QStringLiteral("number"))};
+        rows.append(blockRow(pills, block.text));
+    }
+    return blockColumn(rows);
+}
+
+} // namespace KavrelHistoryComponents

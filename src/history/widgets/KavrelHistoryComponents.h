@@ -1,0 +1,52 @@
+#pragma once
+
+#include "app/KavrelPalette.h"
+#include "services/MeetingSessionTranscriptBlock.h"
+#include "services/MeetingSessionTranslationBlock.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class KavrelCapsuleButton;
+class KavrelPill;
+class QWidget;
+
+// The pieces the history list and detail sheet are built from. Titles passed as keys are
+// looked up in the shared localization store here; texts from saved records are shown as
+// plain text, unchanged. Each function returns a new widget without a parent.
+namespace KavrelHistoryComponents {
+
+// A capsule with a symbol and the looked-up title (times and names come back unchanged).
+KavrelPill *metaPill(const QString &title, const QString &symbol);
+// A capsule tinted with `tint`.
+KavrelPill *statusPill(const QString &title, KavrelDynamicColor tint);
+// "%@ sessions" with the count, on the accent capsule.
+KavrelPill *countBadge(int count);
+
+// The capsule button of a panel header; a loading one shows a spinner in place of its symbol.
+KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symbol, bool isEnabled, bool isLoading);
+// A spinning busy indicator of the given side in the accent colour.
+QWidget *spinner(int side);
+
+QWidget *loadingCard(const QString &text);
+QWidget *errorCard(const QString &text, const QString &retryTitle, std::function<void()> retryAction);
+QWidget *emptyCard(const QString &title, const QString &subtitle);
+
+// A titled card with an accessory at the trailing end of its header. Takes ownership of
+// the accessory (may be null) and the content.
+QWidget *detailPanel(const QString &title, QWidget *accessory, QWidget *content);
+
+// Selectable monospaced plain text; line breaks are kept.
+QWidget *textContent(const QString &text);
+// The busy row, the error and the summary text (or "No summary yet.").
+QWidget *summaryContent(const std::optional<QString> &text, const std::optional<QString> &errorMessage,
+                        bool isLoading);
+
+// One row per block in the given order; nothing for no blocks.
+QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);
+QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks);
+
+} // namespace KavrelHistoryComponents

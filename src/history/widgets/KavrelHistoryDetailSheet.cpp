@@ -1,0 +1,338 @@
+#include "history/widgets/KavrelHistoryDetailSheet.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelPill.h"
+#include "base/Async.h"
+#include "base/Text.h"
+#include "history/KavrelHistoryLabels.h"
+#include "history/KavrelHistoryRecordRules.h"
+#include "history/KavrelHistoryViewModel.h"
+#include "history/widgets/KavrelHistoryComponents.h"
+#include "history/widgets/KavrelHistoryDetailTabBar.h"
+#include "history/widgets/KavrelHistoryStyle.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace Components = KavrelHistoryComponents;
+namespace Labels = KavrelHistoryLabels;
+namespace Rules = KavrelHistoryRecordRules;
+namespace Style = KavrelHistoryStyle;
+namespace Theme = KavrelHistoryTheme;
+
+namespace {
+
+QScrollArea *bareScrollArea(QWidget *content, Qt::Orientation orientation)
+{
+    auto *area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setVerticalScrollBarPolicy(orientation == Qt::Vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    area->setWidget(content);
+    // The sheet's gradient shows through; setWidget() turns the content's filling on.
+    area->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    return area;
+}
+
+QLabel *footerLine(const QString &text, KavrelDynamicColor color)
+{
+    QLabel *label = Style::oneLineLabel(text, Style::font(13, QFont::Medium), color);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+} // namespace
+
+KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewModel, QWidget *parent)
+    : QDialog(parent)
+    , m_viewModel(viewModel)
+{
+    setModal(true);
+    setMinimumSize(minimumWidth, minimumHeight);
+    setWindowTitle(QStringLiteral("History"));
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(28, 28, 28, 0);
+    auto *column = new QWidget;
+    column->setMaximumWidth(minimumWidth);
+    m_column = new QVBoxLayout(column);
+    m_column->setContentsMargins(0, 0, 0, 0);
+    m_column->setSpacing(18);
+    outer->addWidget(column, 1);
+
+    connect(viewModel, &KavrelHistoryViewModel::stateChanged, this, &KavrelHistoryDetailSheet::scheduleRefresh);
+    connect(&KavrelLocalizationStore::shared(), &KavrelLocalizationStore::languageChanged, this,
+            &KavrelHistoryDetailSheet::scheduleRefresh);
+    connect(this, &QDialog::finished, this, [this] {
+        if (m_viewModel && m_viewModel->isDetailPresented())
+            m_viewModel->dismissDetail();
+    });
+    refresh();
+}
+
+KavrelHistoryDetailSheet::~KavrelHistoryDetailSheet() = default;
+
+void KavrelHistoryDetailSheet::scheduleRefresh()
+{
+    if (m_refreshScheduled)
+        return;
+    m_refreshScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_refreshScheduled)
+            refresh();
+    });
+}
+
+void KavrelHistoryDetailSheet::refresh()
+{
+    m_refreshScheduled = false;
+    if (!m_viewModel)
+        return;
+
+    // Keep where the reader was in the tab across the rebuild.
+    if (m_scrollArea) {
+        m_scrollPositions.insert(int(m_viewModel->selectedDetailTab()), m_scrollArea->verticalScrollBar()->value());
+        m_scrollArea = nullptr;
+    }
+    const QString meetingID = m_viewModel->selectedSessionDetail() ? m_viewModel->selectedSessionDetail()->id : QString();
+    if (meetingID != m_scrollMeetingID) {
+        m_scrollPositions.clear();
+        m_scrollMeetingID = meetingID;
+    }
+
+    delete m_header;
+    delete m_body;
+    while (QLayoutItem *item = m_column->takeAt(0))
+        delete item;
+    m_header = buildHeader();
+    m_body = buildBody();
+    m_column->addWidget(m_header);
+    // The tabs take the height that is left; a card sits under the header.
+    const bool showsTabs = m_scrollArea != nullptr;
+    if (m_body)
+        m_column->addWidget(m_body, showsTabs ? 1 : 0);
+    if (!showsTabs)
+        m_column->addStretch(1);
+
+    if (m_scrollArea) {
+        const int position = m_scrollPositions.value(int(m_viewModel->selectedDetailTab()), 0);
+        QPointer<QScrollArea> area = m_scrollArea;
+        QTimer::singleShot(0, this, [area, position] {
+            if (area)
+                area->verticalScrollBar()->setValue(position);
+        });
+    }
+}
+
+QWidget *KavrelHistoryDetailSheet::buildHeader()
+{
+    auto *header = new QWidget;
+    auto *column = new QVBoxLayout(header);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+
+    const auto &store = KavrelLocalizationStore::shared();
+    const std::optional<MeetingSessionHistoryDetail> detail = m_viewModel->selectedSessionDetail();
+    const std::optional<MeetingSessionHistoryListItem> row = m_viewModel->selectedSessionSummary();
+    QString title = QStringLiteral("History");
+    if (detail)
+        title = Labels::displayTitle(detail->title, detail->previewText, store);
+    else if (row)
+        title = Labels::displayTitle(row->title, row->previewText, store);
+    column->addWidget(Style::oneLineLabel(title, Style::font(34, QFont::Bold), Theme::primaryText));
+
+    if (detail) {
+        auto *pills = new QWidget;
+        auto *row = new QHBoxLayout(pills);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(8);
+        row->addWidget(Components::metaPill(Labels::formattedForHistory(detail->startedAt, store.language()),
+                                            QStringLiteral("calendar")));
+        row->addWidget(Components::metaPill(Labels::durationLabel(detail->durationSeconds), QStringLiteral("clock")));
+        if (detail->wordCount) {
+            row->addWidget(Components::metaPill(Style::localizedFormat(QStringLiteral("%@ words"),
+                                                                       QString::number(*detail->wordCount)),
+                                                QStringLiteral("text.word.spacing")));
+        }
+        if (detail->lineCount) {
+            row->addWidget(Components::metaPill(Style::localizedFormat(QStringLiteral("%@ lines"),
+                                                                       QString::number(*detail->lineCount)),
+                                                QStringLiteral("text.alignleft")));
+        }
+        row->addWidget(Components::metaPill(Style::localizedFormat(QStringLiteral("revision %@"),
+                                                                   QString::number(detail->revision)),
+                                            QStringLiteral("number")));
+        row->addStretch();
+        QScrollArea *area = bareScrollArea(pills, Qt::Horizontal);
+        area->setFixedHeight(32);
+        column->addWidget(area);
+    }
+    return header;
+}
+
+QWidget *KavrelHistoryDetailSheet::buildBody()
+{
+    const std::optional<MeetingSessionHistoryDetail> detail = m_viewModel->selectedSessionDetail();
+    if (m_viewModel->isLoadingDetail() && !detail)
+        return Components::loadingCard(QStringLiteral("Loading full session…"));
+    if (m_viewModel->detailErrorMessage() && !detail) {
+        QPointer<KavrelHistoryViewModel> viewModel = m_viewModel;
+        return Components::errorCard(*m_viewModel->detailErrorMessage(), QStringLiteral("Retry"), [viewModel] {
+            if (viewModel) {
+                spawnTask([viewModel](CancellationToken) -> QCoro::Task<void> {
+                    return viewModel->retrySelectedSession();
+                });
+            }
+        });
+    }
+    if (!detail)
+        return nullptr;
+
+    auto *body = new QWidget;
+    auto *column = new QVBoxLayout(body);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(18);
+    auto *tabBar = new KavrelHistoryDetailTabBar;
+    tabBar->setSelection(m_viewModel->selectedDetailTab());
+    QPointer<KavrelHistoryViewModel> viewModel = m_viewModel;
+    connect(tabBar, &KavrelHistoryDetailTabBar::tabPressed, this, [viewModel](KavrelHistoryDetailTab tab) {
+        if (viewModel)
+            viewModel->setSelectedDetailTab(tab);
+    });
+    column->addWidget(tabBar);
+
+    auto *content = new QWidget;
+    auto *contentColumn = new QVBoxLayout(content);
+    contentColumn->setContentsMargins(0, 0, 0, 28);
+    contentColumn->setSpacing(18);
+    contentColumn->addWidget(buildTabContent(m_viewModel->selectedDetailTab()));
+    contentColumn->addStretch();
+    m_scrollArea = bareScrollArea(content, Qt::Vertical);
+    column->addWidget(m_scrollArea, 1);
+    return body;
+}
+
+QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
+{
+    const MeetingSessionHistoryDetail detail = *m_viewModel->selectedSessionDetail();
+    const bool canSummarize = m_viewModel->canSummarize(detail);
+    const bool isSummaryLoading = m_viewModel->isSummaryLoading();
+    QPointer<KavrelHistoryViewModel> viewModel = m_viewModel;
+    auto summarizeButton = [&] {
+        KavrelCapsuleButton *button = Components::panelActionButton(QStringLiteral("Summarize"), QStringLiteral("sparkles"),
+                                                                     canSummarize, isSummaryLoading);
+        connect(button, &QAbstractButton::clicked, this, [viewModel] {
+            if (viewModel)
+                viewModel->summarizeSelectedTranscript();
+        });
+        return button;
+    };
+
+    auto *column = new QWidget;
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(18);
+
+    switch (tab) {
+    case KavrelHistoryDetailTab::transcribe: {
+        auto *accessory = new QWidget;
+        auto *buttons = new QHBoxLayout(accessory);
+        buttons->setContentsMargins(0, 0, 0, 0);
+        buttons->setSpacing(8);
+        buttons->addWidget(summarizeButton());
+        KavrelCapsuleButton *copy = Components::panelActionButton(
+            QStringLiteral("Copy transcript"), QStringLiteral("doc.on.doc"),
+            Rules::copyableTranscriptText(detail).has_value(), false);
+        connect(copy, &QAbstractButton::clicked, this, &KavrelHistoryDetailSheet::copyTranscript);
+        buttons->addWidget(copy);
+        QWidget *content = nullptr;
+        if (detail.transcriptJson && !detail.transcriptJson->isEmpty())
+            content = Components::transcriptBlockList(*detail.transcriptJson);
+        else
+            content = Components::textContent(Text::nilIfEmpty(detail.transcriptText)
+                                                  .value_or(QStringLiteral("Transcript is not available.")));
+        layout->addWidget(Components::detailPanel(QStringLiteral("Transcript"), accessory, content));
+        layout->addWidget(buildFooter());
+        break;
+    }
+    case KavrelHistoryDetailTab::translate: {
+        QWidget *content = nullptr;
+        if (detail.translationJson && !detail.translationJson->isEmpty())
+            content = Components::translationBlockList(*detail.translationJson);
+        else
+            content = Components::textContent(Text::nilIfEmpty(detail.translationText)
+                                                  .value_or(QStringLiteral("Translation is not available.")));
+        layout->addWidget(Components::detailPanel(QStringLiteral("Translation"), nullptr, content));
+        layout->addWidget(buildFooter());
+        break;
+    }
+    case KavrelHistoryDetailTab::summary: {
+        std::optional<QString> text = Text::nilIfEmpty(m_viewModel->detailSummaryText());
+        if (!text)
+            text = Text::nilIfEmpty(detail.summaryText);
+        layout->addWidget(Components::detailPanel(
+            QStringLiteral("Summary"), summarizeButton(),
+            Components::summaryContent(text, m_viewModel->summaryErrorMessage(), isSummaryLoading)));
+        if (auto protocol = Text::nilIfEmpty(detail.protocolText))
+            layout->addWidget(Components::detailPanel(QStringLiteral("Protocol"), nullptr, Components::textContent(*protocol)));
+        if (auto reply = Text::nilIfEmpty(detail.suggestedAnswerText))
+            layout->addWidget(Components::detailPanel(QStringLiteral("Suggested reply"), nullptr, Components::textContent(*reply)));
+        break;
+    }
+    }
+    return column;
+}
+
+QWidget *KavrelHistoryDetailSheet::buildFooter()
+{
+    const Labels::FooterLines lines =
+        Labels::footerLines(*m_viewModel->selectedSessionDetail(), KavrelLocalizationStore::shared());
+    auto *footer = new QWidget;
+    auto *column = new QVBoxLayout(footer);
+    column->setContentsMargins(4, 0, 4, 0);
+    column->setSpacing(4);
+    if (!lines.first.isEmpty())
+        column->addWidget(footerLine(lines.first, Theme::secondaryText));
+    if (!lines.second.isEmpty())
+        column->addWidget(footerLine(lines.second, Theme::tertiaryText));
+    return footer;
+}
+
+void KavrelHistoryDetailSheet::copyTranscript()
+{
+    if (!m_viewModel || !m_viewModel->selectedSessionDetail())
+        return;
+    const std::optional<QString> text = Rules::copyableTranscriptText(*m_viewModel->selectedSessionDetail());
+    if (!text)
+        return;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(*text);
+}
+
+void KavrelHistoryDetailSheet::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath area;
+    area.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, area, Theme::backgroundTop.resolve(palette()),
+                                 Theme::backgroundBottom.resolve(palette()));
+}
+
+void KavrelHistoryDetailSheet::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        update();
+    QDialog::changeEvent(event);
+}

@@ -1,0 +1,103 @@
+#include "history/widgets/KavrelHistoryDetailTabBar.h"
+
+#include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSymbols.h"
+#include "history/widgets/KavrelHistoryStyle.h"
+
+#include <QFontMetricsF>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+
+namespace {
+
+constexpr int inset = 4;
+constexpr int spacing = 4;
+constexpr int buttonHeight = 40;
+
+} // namespace
+
+KavrelHistoryDetailTabBar::KavrelHistoryDetailTabBar(QWidget *parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+    setFont(KavrelHistoryStyle::font(15, QFont::DemiBold));
+}
+
+void KavrelHistoryDetailTabBar::setSelection(KavrelHistoryDetailTab tab)
+{
+    if (tab == m_selection)
+        return;
+    m_selection = tab;
+    update();
+}
+
+QSize KavrelHistoryDetailTabBar::sizeHint() const
+{
+    return QSize(480, buttonHeight + 2 * inset);
+}
+
+QRect KavrelHistoryDetailTabBar::buttonRect(KavrelHistoryDetailTab tab) const
+{
+    const int count = int(KavrelHistoryDetailTabs::allCases.size());
+    const int index = int(tab);
+    const double width = (double(this->width()) - 2 * inset - (count - 1) * spacing) / count;
+    const int left = int(inset + index * (width + spacing));
+    return QRect(left, inset, int(width), buttonHeight);
+}
+
+void KavrelHistoryDetailTabBar::paintEvent(QPaintEvent *)
+{
+    namespace Theme = KavrelHistoryTheme;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    KavrelPainting::fillAndStroke(painter,
+                                  KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 18),
+                                  Theme::elevatedFill.resolve(palette()), Theme::border.resolve(palette()));
+    const QFontMetricsF metrics(font());
+    for (KavrelHistoryDetailTab tab : KavrelHistoryDetailTabs::allCases) {
+        const QRectF button = buttonRect(tab);
+        const bool selected = tab == m_selection;
+        if (selected) {
+            KavrelPainting::fillAndStroke(painter,
+                                          KavrelPainting::continuousRoundedRect(button.adjusted(0.5, 0.5, -0.5, -0.5), 14),
+                                          Theme::cardFill.resolve(palette()), Theme::border.resolve(palette()));
+        }
+        const QColor color = (selected ? Theme::primaryText : Theme::secondaryText).resolve(palette());
+        const QString title = KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab));
+        const double symbolSide = 15;
+        const double textWidth = metrics.horizontalAdvance(title);
+        double x = button.center().x() - (symbolSide + 7 + textWidth) / 2;
+        KavrelSymbols::paint(painter, QRectF(x, button.center().y() - symbolSide / 2, symbolSide, symbolSide),
+                             KavrelHistoryDetailTabs::iconName(tab), color);
+        x += symbolSide + 7;
+        painter.setPen(color);
+        painter.setFont(font());
+        painter.drawText(QRectF(x, button.top(), textWidth + 1, button.height()), Qt::AlignLeft | Qt::AlignVCenter, title);
+    }
+}
+
+void KavrelHistoryDetailTabBar::mouseReleaseEvent(QMouseEvent *event)
+{
+    for (KavrelHistoryDetailTab tab : KavrelHistoryDetailTabs::allCases) {
+        if (buttonRect(tab).contains(event->position().toPoint())) {
+            Q_EMIT tabPressed(tab);
+            return;
+        }
+    }
+}
+
+bool KavrelHistoryDetailTabBar::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        for (KavrelHistoryDetailTab tab : KavrelHistoryDetailTabs::allCases) {
+            if (buttonRect(tab).contains(help->pos())) {
+                QToolTip::showText(help->globalPos(), KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab)), this);
+                return true;
+            }
+        }
+    }
+    return QWidget::event(event);
+}

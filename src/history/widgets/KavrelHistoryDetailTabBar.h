@@ -1,0 +1,33 @@
+#pragma once
+
+#include "history/KavrelHistoryDetailTab.h"
+
+#include <QWidget>
+
+// The detail sheet's segmented tab bar: one equal-width button per tab, the selected one
+// raised on a card. It only reports presses; the owner sets the selection.
+class KavrelHistoryDetailTabBar final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit KavrelHistoryDetailTabBar(QWidget *parent = nullptr);
+
+    void setSelection(KavrelHistoryDetailTab tab);
+    KavrelHistoryDetailTab selection() const { return m_selection; }
+
+    QSize sizeHint() const override;
+    // The area of a tab's button, for tests and tooltips.
+    QRect buttonRect(KavrelHistoryDetailTab tab) const;
+
+Q_SIGNALS:
+    void tabPressed(KavrelHistoryDetailTab tab);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    KavrelHistoryDetailTab m_selection = KavrelHistoryDetailTab::transcribe;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "services/MeetingSessionHistoryListItem.h"
+
+#include <QAbstractItemView>
+#include <QPointer>
+#include <QStyledItemDelegate>
+
+class KavrelHistoryViewModel;
+
+// Paints each meeting of the history list as a card (title, duration, preview, metadata and
+// status pills, Open and Delete) and turns clicks on its title and buttons into requests.
+// A card that is opening or deleting shows a spinner and takes no clicks.
+class KavrelHistorySessionCardDelegate final : public QStyledItemDelegate
+{
+    Q_OBJECT
+
+public:
+    // Room between two cards.
+    static constexpr int cardSpacing = 16;
+
+    // The view model must outlive the delegate.
+    explicit KavrelHistorySessionCardDelegate(KavrelHistoryViewModel *viewModel, QObject *parent = nullptr);
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override;
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
+    // The list whose width the cards take; they flow their pills onto more rows when narrow.
+    void setListView(QAbstractItemView *view) { m_listView = view; }
+    // The turn of the busy spinners, from 0 to 1.
+    void setSpinnerPhase(double phase) { m_spinnerPhase = phase; }
+
+    enum class Part { none, title, open, remove };
+    // What of the card at `rect` lies under the point.
+    Part partAt(const QRect &rect, const QPoint &point) const;
+
+Q_SIGNALS:
+    void openRequested(const MeetingSessionHistoryListItem &item);
+    void deleteRequested(const MeetingSessionHistoryListItem &item);
+
+private:
+    struct Geometry;
+    Geometry geometry(const QRect &rect) const;
+    bool isOpening(const MeetingSessionHistoryListItem &item) const;
+    bool isDeleting(const MeetingSessionHistoryListItem &item) const;
+
+    QPointer<KavrelHistoryViewModel> m_viewModel;
+    QPointer<QAbstractItemView> m_listView;
+    double m_spinnerPhase = 0;
+};

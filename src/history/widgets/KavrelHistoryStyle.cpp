@@ -1,0 +1,107 @@
+#include "history/widgets/KavrelHistoryStyle.h"
+
+#include "app/KavrelLocalizationStore.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace KavrelHistoryStyle {
+
+namespace {
+
+// Follows the palette: the colour is resolved whenever the label's palette changes.
+class ColoredLabel final : public QLabel
+{
+public:
+    ColoredLabel(KavrelDynamicColor color, QWidget *parent) : QLabel(parent), m_color(color) { applyColor(); }
+
+    void setElidedText(const QString &text)
+    {
+        m_fullText = text;
+        m_elides = true;
+        setToolTip(text);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(1);
+        applyElision();
+    }
+
+protected:
+    void changeEvent(QEvent *event) override
+    {
+        if (event->type() == QEvent::PaletteChange && !m_applying)
+            applyColor();
+        QLabel::changeEvent(event);
+    }
+
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        applyElision();
+    }
+
+private:
+    void applyElision()
+    {
+        if (m_elides)
+            setText(fontMetrics().elidedText(m_fullText, Qt::ElideRight, std::max(1, contentsRect().width())));
+    }
+
+    void applyColor()
+    {
+        m_applying = true;
+        QPalette p = palette();
+        p.setColor(QPalette::WindowText, m_color.resolve(p));
+        p.setColor(QPalette::Text, m_color.resolve(p));
+        setPalette(p);
+        m_applying = false;
+    }
+
+    KavrelDynamicColor m_color;
+    bool m_applying = false;
+    bool m_elides = false;
+    QString m_fullText;
+};
+
+} // namespace
+
+QFont font(double pixelSize, QFont::Weight weight, Design design)
+{
+    QFont result = design == Design::monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont) : QFont();
+    result.setPixelSize(int(pixelSize));
+    result.setWeight(weight);
+    return result;
+}
+
+QLabel *plainLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent)
+{
+    auto *label = new ColoredLabel(color, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(font);
+    return label;
+}
+
+QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent)
+{
+    auto *label = new ColoredLabel(color, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    label->setElidedText(text);
+    return label;
+}
+
+QString localized(const QString &key)
+{
+    return KavrelLocalizationStore::shared().localized(key);
+}
+
+QString localizedFormat(const QString &format, const QString &argument)
+{
+    return KavrelLocalizationStore::shared().localizedFormat(format, QStringList(argument));
+}
+
+} // namespace KavrelHistoryStyle

@@ -1,0 +1,313 @@
+#include "history/widgets/KavrelHistoryView.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelPill.h"
+#include "history/KavrelHistoryLabels.h"
+#include "history/KavrelHistoryRemoteClient.h"
+#include "history/KavrelHistorySessionListModel.h"
+#include "history/KavrelHistoryViewModel.h"
+#include "history/widgets/KavrelHistoryCardFrame.h"
+#include "history/widgets/KavrelHistoryComponents.h"
+#include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "history/widgets/KavrelHistorySearchField.h"
+#include "history/widgets/KavrelHistorySessionCardDelegate.h"
+#include "history/widgets/KavrelHistoryStyle.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace Components = KavrelHistoryComponents;
+namespace Style = KavrelHistoryStyle;
+namespace Theme = KavrelHistoryTheme;
+
+namespace {
+
+template<typename F>
+void startTask(F work)
+{
+    spawnTask([work](CancellationToken) -> QCoro::Task<void> { return work(); });
+}
+
+} // namespace
+
+KavrelHistoryView::KavrelHistoryView(AuthService *authService, QWidget *parent)
+    : KavrelHistoryView(std::make_shared<KavrelHistoryRemoteClient>(authService), parent)
+{
+}
+
+KavrelHistoryView::KavrelHistoryView(std::shared_ptr<KavrelHistoryClient> client, QWidget *parent)
+    : QWidget(parent)
+    , m_viewModel(std::make_unique<KavrelHistoryViewModel>(std::move(client), KavrelLocalizationStore::shared()))
+{
+    build();
+    connect(m_viewModel.get(), &KavrelHistoryViewModel::stateChanged, this, &KavrelHistoryView::scheduleRefresh);
+    connect(m_viewModel.get(), &KavrelHistoryViewModel::isDetailPresentedChanged, this,
+            &KavrelHistoryView::followDetailPresentation);
+    connect(&KavrelLocalizationStore::shared(), &KavrelLocalizationStore::languageChanged, this,
+            &KavrelHistoryView::retranslate);
+    refresh();
+}
+
+KavrelHistoryView::~KavrelHistoryView()
+{
+    // The sheet and the confirmation refer to the view model; they go first.
+    delete m_sheet;
+    delete m_confirmation;
+}
+
+void KavrelHistoryView::build()
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(32, 32, 32, 32);
+    column->setSpacing(24);
+
+    // Header.
+    auto *header = new QHBoxLayout;
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(10);
+    m_title = Style::plainLabel(QString(), Style::font(42, QFont::Bold), Theme::primaryText);
+    m_subtitle = Style::plainLabel(QString(), Style::font(18, QFont::Medium), Theme::secondaryText);
+    m_subtitle->setWordWrap(true);
+    titles->addWidget(m_title);
+    titles->addWidget(m_subtitle);
+    header->addLayout(titles, 1);
+    m_headerBadgeSlot = new QVBoxLayout;
+    header->addLayout(m_headerBadgeSlot);
+    header->setAlignment(m_headerBadgeSlot, Qt::AlignTop);
+    column->addLayout(header);
+
+    // Search.
+    m_searchField = new KavrelHistorySearchField;
+    connect(m_searchField, &KavrelHistorySearchField::textEdited, this,
+            [this](const QString &text) { m_viewModel->setSearchText(text); });
+    column->addWidget(m_searchField);
+
+    // Content: a state card, or the list with its footer.
+    m_content = new QStackedLayout;
+    column->addLayout(m_content, 1);
+
+    m_listPage = new QWidget;
+    auto *listColumn = new QVBoxLayout(m_listPage);
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(16);
+    m_listView = new QListView;
+    m_model = new KavrelHistorySessionListModel(m_viewModel.get(), this);
+    m_delegate = new KavrelHistorySessionCardDelegate(m_viewModel.get(), this);
+    m_listView->setModel(m_model);
+    m_listView->setItemDelegate(m_delegate);
+    m_delegate->setListView(m_listView);
+    m_listView->setFrameShape(QFrame::NoFrame);
+    m_listView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_listView->verticalScrollBar()->setSingleStep(24);
+    m_listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_listView->setSelectionMode(QAbstractItemView::NoSelection);
+    m_listView->setFocusPolicy(Qt::NoFocus);
+    m_listView->setMouseTracking(true);
+    m_listView->setResizeMode(QListView::Adjust);
+    // The cards lie directly on the section's background.
+    m_listView->viewport()->setAutoFillBackground(false);
+    listColumn->addWidget(m_listView, 1);
+    m_footerSlot = new QVBoxLayout;
+    m_footerSlot->setSpacing(16);
+    listColumn->addLayout(m_footerSlot);
+    m_content->addWidget(m_listPage);
+
+    connect(m_delegate, &KavrelHistorySessionCardDelegate::openRequested, this, &KavrelHistoryView::open);
+    connect(m_delegate, &KavrelHistorySessionCardDelegate::deleteRequested, this, &KavrelHistoryView::confirmDelete);
+
+    // Busy cards spin while a detail opens or a deletion runs.
+    m_spinner.setStartValue(0.0);
+    m_spinner.setEndValue(1.0);
+    m_spinner.setDuration(900);
+    m_spinner.setLoopCount(-1);
+    connect(&m_spinner, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_delegate->setSpinnerPhase(value.toDouble());
+        m_listView->viewport()->update();
+    });
+}
+
+void KavrelHistoryView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    KavrelHistoryViewModel *viewModel = m_viewModel.get();
+    if (!viewModel->hasLoadedInitialPage())
+        startTask([viewModel] { return viewModel->loadInitialPage(); });
+}
+
+void KavrelHistoryView::scheduleRefresh()
+{
+    if (m_refreshScheduled)
+        return;
+    m_refreshScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_refreshScheduled)
+            refresh();
+    });
+}
+
+void KavrelHistoryView::refresh()
+{
+    m_refreshScheduled = false;
+    retranslate();
+}
+
+void KavrelHistoryView::retranslate()
+{
+    m_title->setText(Style::localized(QStringLiteral("History")));
+    m_subtitle->setText(Style::localized(
+        QStringLiteral("Review your saved meetings, transcripts, translations, summaries, and follow-up notes.")));
+    m_searchField->retranslate();
+    m_searchField->setText(m_viewModel->searchText());
+
+    delete m_countBadge;
+    m_countBadge = Components::countBadge(int(m_viewModel->sessions().size()));
+    m_headerBadgeSlot->addWidget(m_countBadge);
+
+    refreshContent();
+    refreshFooter();
+    m_listView->viewport()->update();
+
+    const bool busy = m_viewModel->isLoadingDetail() || m_viewModel->deletingSessionID();
+    if (busy && m_spinner.state() != QAbstractAnimation::Running)
+        m_spinner.start();
+    else if (!busy)
+        m_spinner.stop();
+}
+
+void KavrelHistoryView::refreshContent()
+{
+    QPointer<KavrelHistoryView> self(this);
+    QWidget *card = nullptr;
+    const bool noRows = m_viewModel->sessions().isEmpty();
+    if (m_viewModel->isLoading() && noRows) {
+        card = Components::loadingCard(QStringLiteral("Loading session history…"));
+    } else if (m_viewModel->errorMessage() && noRows) {
+        card = Components::errorCard(*m_viewModel->errorMessage(), QStringLiteral("Retry"), [self] {
+            if (self)
+                self->reloadFirstPage();
+        });
+    } else if (noRows) {
+        card = Components::emptyCard(QStringLiteral("No history yet"),
+                                     QStringLiteral("Your saved meetings will appear here after you finish a session."));
+    }
+
+    delete m_stateCard;
+    m_stateCard = nullptr;
+    if (!card) {
+        m_content->setCurrentWidget(m_listPage);
+        return;
+    }
+    // The card sits at the top of the content area.
+    m_stateCard = new QWidget;
+    auto *column = new QVBoxLayout(m_stateCard);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(card);
+    column->addStretch();
+    m_content->addWidget(m_stateCard);
+    m_content->setCurrentWidget(m_stateCard);
+}
+
+void KavrelHistoryView::refreshFooter()
+{
+    delete m_footer;
+    m_footer = nullptr;
+    const bool hasError = m_viewModel->errorMessage().has_value();
+    const bool hasMore = m_viewModel->nextCursor().has_value();
+    if (!hasError && !hasMore)
+        return;
+
+    m_footer = new QWidget;
+    auto *column = new QVBoxLayout(m_footer);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(16);
+    QPointer<KavrelHistoryView> self(this);
+    if (hasError) {
+        column->addWidget(Components::errorCard(*m_viewModel->errorMessage(), QStringLiteral("Refresh list"), [self] {
+            if (self)
+                self->reloadFirstPage();
+        }));
+    }
+    if (hasMore) {
+        const bool loadingMore = m_viewModel->isLoadingMore();
+        auto *button = new KavrelCapsuleButton;
+        KavrelCapsuleButton::Look look;
+        look.fill = Theme::elevatedFill;
+        look.fillOpacity = 1;
+        look.stroke = Theme::border;
+        look.strokeOpacity = 1;
+        look.foreground = Theme::primaryText;
+        look.symbolSize = 14;
+        look.horizontalPadding = 18;
+        button->setLook(look);
+        button->setFont(Style::font(15, QFont::DemiBold));
+        button->setText(Style::localized(loadingMore ? QStringLiteral("Loading more…") : QStringLiteral("Load more")));
+        button->setFixedHeight(46);
+        button->setBusy(loadingMore);
+        button->setEnabled(!loadingMore);
+        KavrelHistoryViewModel *viewModel = m_viewModel.get();
+        connect(button, &QAbstractButton::clicked, this, [viewModel] {
+            startTask([viewModel] { return viewModel->loadMore(); });
+        });
+        column->addWidget(button, 0, Qt::AlignHCenter);
+    }
+    m_footerSlot->addWidget(m_footer);
+}
+
+void KavrelHistoryView::reloadFirstPage()
+{
+    KavrelHistoryViewModel *viewModel = m_viewModel.get();
+    startTask([viewModel] { return viewModel->reload(true); });
+}
+
+void KavrelHistoryView::open(const MeetingSessionHistoryListItem &item)
+{
+    KavrelHistoryViewModel *viewModel = m_viewModel.get();
+    startTask([viewModel, item] { return viewModel->openSession(item); });
+}
+
+void KavrelHistoryView::followDetailPresentation()
+{
+    if (m_viewModel->isDetailPresented()) {
+        if (!m_sheet) {
+            m_sheet = new KavrelHistoryDetailSheet(m_viewModel.get(), this);
+            m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        m_sheet->open();
+    } else if (m_sheet) {
+        m_sheet->close();
+    }
+}
+
+void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
+{
+    m_pendingDeleteSession = item;
+    delete m_confirmation;
+    const QString name = KavrelHistoryLabels::displayTitle(item.title, item.previewText, KavrelLocalizationStore::shared());
+    m_confirmation = new QMessageBox(this);
+    m_confirmation->setAttribute(Qt::WA_DeleteOnClose);
+    m_confirmation->setIcon(QMessageBox::Warning);
+    m_confirmation->setTextFormat(Qt::PlainText);
+    m_confirmation->setWindowTitle(Style::localized(QStringLiteral("Delete session?")));
+    m_confirmation->setText(Style::localized(QStringLiteral("Delete session?")));
+    m_confirmation->setInformativeText(
+        Style::localizedFormat(QStringLiteral("This will remove “%@” from your history."), name));
+    QPushButton *remove = m_confirmation->addButton(Style::localized(QStringLiteral("Delete")), QMessageBox::DestructiveRole);
+    m_confirmation->addButton(Style::localized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    KavrelHistoryViewModel *viewModel = m_viewModel.get();
+    connect(m_confirmation, &QMessageBox::finished, this, [this, remove, viewModel] {
+        const std::optional<MeetingSessionHistoryListItem> pending = std::exchange(m_pendingDeleteSession, std::nullopt);
+        if (m_confirmation && m_confirmation->clickedButton() == remove && pending) {
+            const MeetingSessionHistoryListItem target = *pending;
+            startTask([viewModel, target] { return viewModel->deleteSession(target); });
+        }
+    });
+    m_confirmation->open();
+}
