@@ -94,6 +94,13 @@ void AIResultPanelSet::restoreText(AIPanel panel, const QString &text)
     setState(panel, restored);
 }
 
+void AIResultPanelSet::hide(AIPanel panel)
+{
+    PanelState hidden = state(panel);
+    hidden.visible = false;
+    setState(panel, hidden);
+}
+
 void AIResultPanelSet::clear()
 {
     for (size_t i = 0; i < m_panels.size(); ++i) {

@@ -96,6 +96,8 @@ public:
 
     // Puts back texts kept from an earlier run (panels stay hidden).
     void restoreText(AIPanel panel, const QString &text);
+    // Hides a panel (the views' close buttons); a request in it keeps running and its text stays.
+    void hide(AIPanel panel);
     // Empties every text and error and hides every panel; loading flags stay as they are.
     void clear();
     void clearPanels() override { clear(); }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QWidget>
+
+class KavrelLocalizationStore;
+class QLabel;
+class QPushButton;
+class SmartAssistantPanel;
+class SubtitleViewModel;
+class WorkspaceIconButton;
+
+// The suggested-response card below the panels: its header ("Suggested response", "Clear
+// subtitles", and Copy and close while there is or will be an answer) over the answer.
+class AssistantColumn final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent = nullptr);
+
+    QPushButton *clearSubtitlesButton() const { return m_clear; }
+    QPushButton *copyButton() const { return m_copy; }
+    WorkspaceIconButton *closeButton() const { return m_close; }
+    SmartAssistantPanel *panel() const { return m_panel; }
+
+private:
+    void refresh();
+    void refreshClearButton();
+
+    SubtitleViewModel &m_viewModel;
+    KavrelLocalizationStore &m_texts;
+    QLabel *m_title;
+    QPushButton *m_clear;
+    QPushButton *m_copy;
+    WorkspaceIconButton *m_close;
+    SmartAssistantPanel *m_panel;
+};

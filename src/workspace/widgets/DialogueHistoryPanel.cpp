@@ -1,0 +1,289 @@
+#include "workspace/widgets/DialogueHistoryPanel.h"
+
+#include "app/KavrelPalette.h"
+#include "base/Text.h"
+#include "workspace/WorkspaceRules.h"
+#include "workspace/widgets/DialogueBadgeObject.h"
+#include "workspace/widgets/SlimScrollBars.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+// Where a row's text starts after its time badge; wrapped lines and the draft line up here.
+constexpr double textColumn = 68;
+
+QTextBlockFormat rowBlockFormat(bool hangs)
+{
+    QTextBlockFormat format;
+    format.setTopMargin(2);
+    format.setBottomMargin(3);
+    format.setLeftMargin(textColumn + 4);
+    format.setRightMargin(4);
+    format.setTextIndent(hangs ? -textColumn : 0);
+    return format;
+}
+
+} // namespace
+
+DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, PublishedTranscript::Column column,
+                                           SpeakerLabel speakerLabel, QWidget *parent)
+    : QTextEdit(parent), m_transcript(transcript), m_column(column), m_speakerLabel(std::move(speakerLabel))
+{
+    setReadOnly(true);
+    setAcceptRichText(false);
+    setUndoRedoEnabled(false);
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setAutoFillBackground(false);
+    SlimScrollBars::apply(this);
+    setAutoFillBackground(false);
+    document()->setDocumentMargin(12);
+    DialogueBadgeObject::install(document());
+
+    m_scrollTimer.setSingleShot(true);
+    m_scrollTimer.setInterval(std::chrono::milliseconds(60));
+    connect(&m_scrollTimer, &QTimer::timeout, this, &DialogueHistoryPanel::scrollToBottom);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        // The user's own scrolling decides whether new rows pull the view down.
+        if (!m_scrolling)
+            m_followsEnd = value >= verticalScrollBar()->maximum() - 4;
+    });
+    // The layout grows the range after the text changed; a view that follows the end keeps
+    // to it.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
+        if (!m_followsEnd)
+            return;
+        m_scrolling = true;
+        verticalScrollBar()->setValue(maximum);
+        m_scrolling = false;
+    });
+
+    const auto mine = [this](PublishedTranscript::Column column) { return column == m_column; };
+    connect(transcript, &PublishedTranscript::rowInserted, this, [this, mine](PublishedTranscript::Column column, int row) {
+        if (mine(column))
+            insertRow(row);
+    });
+    connect(transcript, &PublishedTranscript::rowChanged, this, [this, mine](PublishedTranscript::Column column, int row) {
+        if (mine(column))
+            replaceRow(row);
+    });
+    connect(transcript, &PublishedTranscript::rowRemoved, this, [this, mine](PublishedTranscript::Column column, int row) {
+        if (mine(column))
+            removeRow(row);
+    });
+    connect(transcript, &PublishedTranscript::rowsReset, this, [this, mine](PublishedTranscript::Column column) {
+        if (mine(column))
+            rebuild();
+    });
+    rebuild();
+}
+
+void DialogueHistoryPanel::setFontSize(double size)
+{
+    if (m_fontSize == size)
+        return;
+    m_fontSize = size;
+    rebuild();
+}
+
+void DialogueHistoryPanel::setDraftText(const QString &text)
+{
+    const QString trimmed = Text::trimmed(text);
+    if (trimmed == m_draftText)
+        return;
+    m_draftText = trimmed;
+    const bool wanted = !m_draftText.isEmpty();
+    QTextCursor cursor(document());
+    if (m_hasDraftBlock) {
+        cursor = blockCursor(m_rowBlocks);
+        if (wanted) {
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            writeDraft(cursor);
+        } else {
+            // Remove the block together with the break before it (or after it when it is first).
+            if (m_rowBlocks > 0) {
+                cursor.movePosition(QTextCursor::PreviousBlock);
+                cursor.movePosition(QTextCursor::EndOfBlock);
+                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            } else {
+                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            }
+            cursor.removeSelectedText();
+            m_hasDraftBlock = false;
+        }
+    } else if (wanted) {
+        cursor.movePosition(QTextCursor::End);
+        if (m_rowBlocks > 0)
+            cursor.insertBlock();
+        writeDraft(cursor);
+        m_hasDraftBlock = true;
+    }
+    contentChanged();
+}
+
+QString DialogueHistoryPanel::scrollSignature() const
+{
+    const int count = m_transcript->rowCount(m_column);
+    const DialogueEntry *last = count > 0 ? &m_transcript->row(m_column, count - 1) : nullptr;
+    return WorkspaceRules::scrollSignature(count, last, m_draftText);
+}
+
+QTextCursor DialogueHistoryPanel::blockCursor(int blockNumber) const
+{
+    return QTextCursor(document()->findBlockByNumber(blockNumber));
+}
+
+void DialogueHistoryPanel::rebuild()
+{
+    document()->clear();
+    m_rowBlocks = 0;
+    m_hasDraftBlock = false;
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    const int count = m_transcript->rowCount(m_column);
+    for (int row = 0; row < count; ++row) {
+        if (row > 0)
+            cursor.insertBlock();
+        writeRow(cursor, m_transcript->row(m_column, row));
+        ++m_rowBlocks;
+    }
+    if (!m_draftText.isEmpty()) {
+        if (m_rowBlocks > 0)
+            cursor.insertBlock();
+        writeDraft(cursor);
+        m_hasDraftBlock = true;
+    }
+    cursor.endEditBlock();
+    m_lastSignature.clear();
+    contentChanged();
+}
+
+void DialogueHistoryPanel::insertRow(int row)
+{
+    const DialogueEntry &entry = m_transcript->row(m_column, row);
+    QTextCursor cursor(document());
+    if (m_rowBlocks == 0 && !m_hasDraftBlock) {
+        writeRow(cursor, entry);
+    } else if (row < m_rowBlocks || m_hasDraftBlock) {
+        // A block break before the block now at `row` leaves an empty block in its place.
+        cursor = blockCursor(row);
+        cursor.insertBlock();
+        cursor.movePosition(QTextCursor::PreviousBlock);
+        writeRow(cursor, entry);
+    } else {
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        writeRow(cursor, entry);
+    }
+    ++m_rowBlocks;
+    contentChanged();
+}
+
+void DialogueHistoryPanel::replaceRow(int row)
+{
+    if (row >= m_rowBlocks)
+        return rebuild();
+    QTextCursor cursor = blockCursor(row);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    writeRow(cursor, m_transcript->row(m_column, row));
+    contentChanged();
+}
+
+void DialogueHistoryPanel::removeRow(int row)
+{
+    if (row >= m_rowBlocks)
+        return rebuild();
+    QTextCursor cursor = blockCursor(row);
+    if (m_rowBlocks + (m_hasDraftBlock ? 1 : 0) == 1) {
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    } else if (cursor.block().next().isValid()) {
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    } else {
+        cursor.movePosition(QTextCursor::PreviousBlock);
+        cursor.movePosition(QTextCursor::EndOfBlock);
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    --m_rowBlocks;
+    contentChanged();
+}
+
+void DialogueHistoryPanel::writeRow(QTextCursor &cursor, const DialogueEntry &entry)
+{
+    const QPalette colours = palette();
+    cursor.setBlockFormat(rowBlockFormat(true));
+    const QColor secondary = KavrelSystemColors::secondaryLabel.resolve(colours);
+    cursor.insertText(QString(QChar::ObjectReplacementCharacter),
+                      DialogueBadgeObject::format(DialogueBadgeObject::Kind::timestamp,
+                                                  PublishedTranscript::transcriptTimestamp(entry.timestamp), secondary,
+                                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.2)));
+    QTextCharFormat text;
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(int(m_fontSize));
+    text.setFont(mono);
+    text.setForeground(entry.isDraft ? secondary : KavrelSystemColors::label.resolve(colours));
+    QTextCharFormat gap;
+    gap.setFont(mono);
+    cursor.insertText(QStringLiteral(" "), gap);
+    if (entry.speakerNumber) {
+        cursor.insertText(QString(QChar::ObjectReplacementCharacter),
+                          DialogueBadgeObject::format(DialogueBadgeObject::Kind::speaker, m_speakerLabel(*entry.speakerNumber),
+                                                      secondary, KavrelSystemColors::label.resolve(colours, 0.1)));
+        cursor.insertText(QStringLiteral(" "), gap);
+    }
+    cursor.insertText(entry.text, text);
+}
+
+void DialogueHistoryPanel::writeDraft(QTextCursor &cursor)
+{
+    cursor.setBlockFormat(rowBlockFormat(false));
+    QTextCharFormat text;
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPixelSize(int(m_fontSize));
+    text.setFont(mono);
+    text.setForeground(KavrelSystemColors::secondaryLabel.resolve(palette()));
+    cursor.insertText(m_draftText, text);
+}
+
+void DialogueHistoryPanel::contentChanged()
+{
+    const QString signature = scrollSignature();
+    if (signature == m_lastSignature)
+        return;
+    m_lastSignature = signature;
+    // Restarting the timer drops the scroll it had pending.
+    m_scrollTimer.start();
+}
+
+void DialogueHistoryPanel::scrollToBottom()
+{
+    if (!m_followsEnd)
+        return;
+    m_scrolling = true;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    m_scrolling = false;
+    Q_EMIT scrolledToBottom();
+}
+
+void DialogueHistoryPanel::showEvent(QShowEvent *event)
+{
+    QTextEdit::showEvent(event);
+    m_scrollTimer.start();
+}
+
+void DialogueHistoryPanel::changeEvent(QEvent *event)
+{
+    QTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        rebuild();
+}

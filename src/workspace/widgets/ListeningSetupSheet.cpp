@@ -1,0 +1,308 @@
+#include "workspace/widgets/ListeningSetupSheet.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+#include "session/SubtitleViewModel.h"
+#include "workspace/widgets/ListeningSetupCard.h"
+#include "workspace/widgets/SetupSwitch.h"
+#include "workspace/widgets/WorkspaceSymbols.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr KavrelDynamicColor backgroundFrom = kavrelDynamic({0.98, 0.97, 0.95, 1}, {0.11, 0.12, 0.14, 1});
+constexpr KavrelDynamicColor backgroundTo = kavrelDynamic({0.94, 0.97, 1.00, 1}, {0.09, 0.13, 0.18, 1});
+
+// The round red Start button with its record symbol and title.
+class StartButton final : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+    // Room around the circle for its shadow.
+    static constexpr int shadowRoom = 28;
+    QSize sizeHint() const override
+    {
+        return QSize(ListeningSetupSheet::actionButtonSize + 2 * shadowRoom, ListeningSetupSheet::actionButtonSize + shadowRoom + 8);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (!isEnabled())
+            painter.setOpacity(0.5);
+        const double side = ListeningSetupSheet::actionButtonSize;
+        const QRectF circle((width() - side) / 2, 8, side, side);
+        QPainterPath shape;
+        shape.addEllipse(circle);
+        KavrelPainting::drawSoftShadow(painter, shape, QColor::fromRgbF(1, 0, 0, 0.22), 14, QPointF(0, 8));
+        KavrelPainting::fillGradient(painter, shape, QColor::fromRgbF(0.93, 0.18, 0.16), QColor::fromRgbF(0.70, 0.08, 0.12));
+        if (isDown())
+            painter.fillPath(shape, QColor(0, 0, 0, 30));
+        if (hasFocus())
+            painter.strokePath(QPainterPath(shape), QPen(QColor(255, 255, 255, 200), 1.5));
+        WorkspaceSymbols::paint(painter, QRectF(circle.center().x() - 20, circle.top() + 24, 40, 40),
+                                QStringLiteral("record.circle.fill"), Qt::white);
+        QFont font = this->font();
+        font.setPixelSize(15);
+        font.setWeight(QFont::DemiBold);
+        QRectF textRect(circle.left() + 10, circle.top() + 70, side - 20, 22);
+        painter.setPen(Qt::white);
+        if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
+            painter.setFont(font);
+            painter.drawText(textRect, Qt::AlignCenter, text());
+            return;
+        }
+        // A long title shrinks and takes a second line rather than being cut.
+        font.setPixelSize(int(15 * 0.8 + 0.5));
+        painter.setFont(font);
+        textRect = QRectF(circle.left() + 12, circle.top() + 66, side - 24, 34);
+        const QString shown = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text()).height() > textRect.height()
+                                  ? QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width())
+                                  : text();
+        painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
+    }
+};
+
+QPixmap headerBadge(qreal ratio)
+{
+    QPixmap pixmap(QSize(54, 54) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath circle;
+    circle.addEllipse(QRectF(0, 0, 54, 54));
+    KavrelPainting::fillGradient(painter, circle, QColor::fromRgbF(0.92, 0.24, 0.18), QColor::fromRgbF(0.73, 0.11, 0.10));
+    WorkspaceSymbols::paint(painter, QRectF(16, 16, 22, 22), QStringLiteral("captions.bubble.fill"), Qt::white);
+    return pixmap;
+}
+
+QComboBox *languagePicker(QWidget *parent)
+{
+    auto *picker = new QComboBox(parent);
+    picker->setFixedWidth(140);
+    return picker;
+}
+
+} // namespace
+
+ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *parent)
+    : QDialog(parent), m_viewModel(viewModel), m_texts(viewModel.localization()), m_title(new QLabel(this)),
+      m_subtitle(new QLabel(this)),
+      m_languageCard(new ListeningSetupCard(QStringLiteral("ear.fill"), QColor::fromRgbF(0.16, 0.42, 0.87), this)),
+      m_microphoneCard(new ListeningSetupCard(QStringLiteral("mic.fill"), QColor::fromRgbF(0.79, 0.23, 0.28), this)),
+      m_recordingCard(new ListeningSetupCard(QStringLiteral("waveform"), QColor::fromRgbF(0.10, 0.59, 0.46), this)),
+      m_translationCard(new ListeningSetupCard(QStringLiteral("globe"), QColor::fromRgbF(0.86, 0.48, 0.14), this)),
+      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new QToolButton(this)),
+      m_recording(new SetupSwitch(this)), m_translation(new SetupSwitch(this)), m_target(languagePicker(this)),
+      m_cancel(new QPushButton(this)), m_start(new StartButton(this))
+{
+    setModal(true);
+    setFixedWidth(sheetWidth);
+    setMinimumHeight(700);
+    setMaximumHeight(760);
+    resize(sheetWidth, 732);
+
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget(scroll);
+    content->setAutoFillBackground(false);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(24, 24, 24, 16);
+    column->setSpacing(18);
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(16);
+    auto *badge = new QLabel(content);
+    badge->setPixmap(headerBadge(2));
+    badge->setFixedSize(54, 54);
+    header->addWidget(badge, 0, Qt::AlignTop);
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(6);
+    m_title->setTextFormat(Qt::PlainText);
+    QFont titleFont = m_title->font();
+    titleFont.setPixelSize(20);
+    titleFont.setWeight(QFont::DemiBold);
+    m_title->setFont(titleFont);
+    m_subtitle->setTextFormat(Qt::PlainText);
+    m_subtitle->setWordWrap(true);
+    m_subtitle->setForegroundRole(QPalette::PlaceholderText);
+    titles->addWidget(m_title);
+    titles->addWidget(m_subtitle);
+    header->addLayout(titles, 1);
+    column->addLayout(header);
+
+    auto *cards = new QVBoxLayout;
+    cards->setSpacing(12);
+    for (ListeningSetupCard *card : {m_languageCard, m_microphoneCard, m_recordingCard, m_translationCard})
+        cards->addWidget(card);
+    column->addLayout(cards);
+    column->addStretch(1);
+    scroll->setWidget(content);
+    // setWidget() turns the background on; the sheet's gradient should show through.
+    content->setAutoFillBackground(false);
+    root->addWidget(scroll, 1);
+
+    m_languageCard->controls()->addWidget(m_source, 0, Qt::AlignRight);
+    m_microphoneCard->controls()->addWidget(m_microphone, 0, Qt::AlignRight);
+    m_devices->setPopupMode(QToolButton::InstantPopup);
+    m_devices->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_devices->setFixedWidth(190);
+    m_devices->setMenu(new QMenu(m_devices));
+    m_microphoneCard->controls()->addWidget(m_devices, 0, Qt::AlignRight);
+    m_recordingCard->controls()->addWidget(m_recording, 0, Qt::AlignRight);
+    m_translationCard->controls()->addWidget(m_translation, 0, Qt::AlignRight);
+    m_translationCard->controls()->addWidget(m_target, 0, Qt::AlignRight);
+
+    auto *footer = new QHBoxLayout;
+    footer->setContentsMargins(24, 8, 24 - StartButton::shadowRoom, 24 - StartButton::shadowRoom + 8);
+    // The Start button's shadow room makes the footer's own bottom margin small; Cancel
+    // keeps its distance from the edge.
+    auto *cancelColumn = new QVBoxLayout;
+    cancelColumn->setContentsMargins(0, 0, 0, StartButton::shadowRoom - 8);
+    cancelColumn->addStretch(1);
+    cancelColumn->addWidget(m_cancel);
+    footer->addLayout(cancelColumn);
+    footer->addStretch(1);
+    footer->addSpacing(24);
+    footer->addWidget(m_start, 0, Qt::AlignBottom);
+    root->addLayout(footer);
+
+    // Return presses Start (when it is enabled); Escape rejects the dialog.
+    m_cancel->setAutoDefault(false);
+    m_start->setDefault(true);
+    m_start->setAutoDefault(true);
+    m_start->setCursor(Qt::PointingHandCursor);
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_start, &QPushButton::clicked, this, &ListeningSetupSheet::startRequested);
+
+    // Only the user's own choices write the view model, so the view model's follow-up
+    // changes (the target moving away from the source) never come back as a new choice.
+    connect(m_source, &QComboBox::activated, this, [this](int index) {
+        m_viewModel.setSelectedSourceLanguage(SourceLanguageOptions::allCases[size_t(index)]);
+    });
+    connect(m_target, &QComboBox::activated, this, [this](int index) {
+        const QList<TranslationLanguageOption> languages = m_viewModel.availableTranslationLanguages();
+        if (index >= 0 && index < languages.size())
+            m_viewModel.setSelectedTranslationLanguage(languages[index]);
+    });
+    connect(m_microphone, &QAbstractButton::clicked, this, [this](bool on) { m_viewModel.setStartsWithMicrophoneEnabled(on); });
+    connect(m_recording, &QAbstractButton::clicked, this, [this](bool on) { m_viewModel.setAudioRecordingEnabled(on); });
+    connect(m_translation, &QAbstractButton::clicked, this, [this](bool on) { m_viewModel.setTranslationEnabled(on); });
+
+    for (auto signal : {&SubtitleViewModel::selectedSourceLanguageChanged, &SubtitleViewModel::selectedTranslationLanguageChanged,
+                        &SubtitleViewModel::isTranslationEnabledChanged, &SubtitleViewModel::isAudioRecordingEnabledChanged,
+                        &SubtitleViewModel::startsWithMicrophoneEnabledChanged, &SubtitleViewModel::availableMicrophonesChanged,
+                        &SubtitleViewModel::selectedMicrophoneIDChanged, &SubtitleViewModel::selectedMicrophoneNameChanged,
+                        &SubtitleViewModel::isBusyChanged}) {
+        connect(&viewModel, signal, this, &ListeningSetupSheet::refresh);
+    }
+    connect(&m_texts, &KavrelLocalizationStore::languageChanged, this, &ListeningSetupSheet::refreshTexts);
+    refreshTexts();
+}
+
+void ListeningSetupSheet::refreshTexts()
+{
+    setWindowTitle(m_texts.localized(QStringLiteral("Start a Listening Session")));
+    m_title->setText(m_texts.localized(QStringLiteral("Start a Listening Session")));
+    m_subtitle->setText(m_texts.localized(QStringLiteral(
+        "Choose the input language, decide whether to mix in your microphone, save the session as M4A, and turn translation on only when you need it.")));
+    m_languageCard->setTexts(m_texts.localized(QStringLiteral("Listening language")),
+                             m_texts.localized(QStringLiteral("КАВРЕЛ will transcribe the session using this source language.")));
+    m_microphoneCard->setTexts(m_texts.localized(QStringLiteral("Microphone mix-in")),
+                               m_texts.localized(QStringLiteral("Add your own voice through the selected input device.")));
+    m_recordingCard->setTexts(m_texts.localized(QStringLiteral("Save full M4A recording")),
+                              m_texts.localized(QStringLiteral("Store the entire captured session locally when you stop listening.")));
+    m_translationCard->setTexts(m_texts.localized(QStringLiteral("Live translation")),
+                                m_texts.localized(QStringLiteral(
+                                    "КАВРЕЛ will translate only final transcript chunks into the selected target language.")));
+    m_cancel->setText(m_texts.localized(QStringLiteral("Cancel")));
+    m_start->setText(m_texts.localized(QStringLiteral("Start Listening")));
+    m_start->setAccessibleName(m_start->text());
+    m_microphone->setAccessibleName(m_texts.localized(QStringLiteral("Microphone mix-in")));
+    m_recording->setAccessibleName(m_texts.localized(QStringLiteral("Save full M4A recording")));
+    m_translation->setAccessibleName(m_texts.localized(QStringLiteral("Live translation")));
+    m_source->setAccessibleName(m_texts.localized(QStringLiteral("Listening language")));
+    refresh();
+}
+
+void ListeningSetupSheet::refresh()
+{
+    const QSignalBlocker sourceBlocker(m_source);
+    const QSignalBlocker targetBlocker(m_target);
+    m_source->clear();
+    for (SourceLanguageOption option : SourceLanguageOptions::allCases)
+        m_source->addItem(m_texts.localizedLanguageName(SourceLanguageOptions::interfaceLanguage(option)));
+    m_source->setCurrentIndex(int(std::find(SourceLanguageOptions::allCases.begin(), SourceLanguageOptions::allCases.end(),
+                                            m_viewModel.selectedSourceLanguage())
+                                  - SourceLanguageOptions::allCases.begin()));
+    m_target->clear();
+    const QList<TranslationLanguageOption> targets = m_viewModel.availableTranslationLanguages();
+    for (TranslationLanguageOption option : targets)
+        m_target->addItem(m_texts.localizedLanguageName(TranslationLanguageOptions::interfaceLanguage(option)));
+    m_target->setCurrentIndex(int(targets.indexOf(m_viewModel.selectedTranslationLanguage())));
+
+    m_microphone->setChecked(m_viewModel.startsWithMicrophoneEnabled());
+    m_recording->setChecked(m_viewModel.isAudioRecordingEnabled());
+    m_translation->setChecked(m_viewModel.isTranslationEnabled());
+    m_devices->setEnabled(m_viewModel.startsWithMicrophoneEnabled());
+    m_target->setEnabled(m_viewModel.isTranslationEnabled());
+    m_start->setEnabled(!m_viewModel.isBusy());
+    rebuildDeviceMenu();
+}
+
+void ListeningSetupSheet::rebuildDeviceMenu()
+{
+    const QColor iconColour = KavrelSystemColors::label.resolve(palette());
+    m_devices->setIcon(WorkspaceSymbols::icon(QStringLiteral("mic.fill"), iconColour));
+    const QString name = m_viewModel.selectedMicrophoneName();
+    m_devices->setText(m_devices->fontMetrics().elidedText(name, Qt::ElideRight, 190 - 48));
+    m_devices->setToolTip(name);
+    QMenu *menu = m_devices->menu();
+    menu->clear();
+    QAction *refresh = menu->addAction(m_texts.localized(QStringLiteral("Refresh microphones")));
+    connect(refresh, &QAction::triggered, &m_viewModel, &SubtitleViewModel::refreshAvailableMicrophones);
+    menu->addSeparator();
+    const QList<MicrophoneInputDevice> devices = m_viewModel.availableMicrophones();
+    if (devices.isEmpty()) {
+        menu->addAction(m_texts.localized(QStringLiteral("No microphone devices available")))->setEnabled(false);
+        return;
+    }
+    for (const MicrophoneInputDevice &device : devices) {
+        const bool selected = device.id == m_viewModel.selectedMicrophoneID();
+        QAction *action = menu->addAction(
+            WorkspaceSymbols::icon(selected ? QStringLiteral("checkmark") : QStringLiteral("mic"), iconColour), device.name);
+        action->setCheckable(false);
+        const QString id = device.id;
+        connect(action, &QAction::triggered, &m_viewModel, [this, id] { m_viewModel.selectMicrophone(id); });
+    }
+}
+
+void ListeningSetupSheet::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath all;
+    all.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, all, backgroundFrom.resolve(palette()), backgroundTo.resolve(palette()));
+}

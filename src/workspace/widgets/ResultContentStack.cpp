@@ -1,0 +1,121 @@
+#include "workspace/widgets/ResultContentStack.h"
+
+#include "app/KavrelPalette.h"
+#include "workspace/widgets/BusyIndicator.h"
+#include "workspace/widgets/EmptyPanelPlaceholder.h"
+#include "workspace/widgets/SlimScrollBars.h"
+
+#include <QLabel>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *plainLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return label;
+}
+
+} // namespace
+
+ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
+    : QWidget(parent), m_options(options), m_stack(new QStackedLayout(this)), m_loadingPage(new QWidget(this)),
+      m_loadingLabel(new QLabel(m_loadingPage)), m_errorLabel(plainLabel(this)), m_resultLabel(plainLabel(this)),
+      m_empty(new EmptyPanelPlaceholder(this))
+{
+    auto *loading = new QVBoxLayout(m_loadingPage);
+    loading->setContentsMargins(options.padding, options.padding, options.padding, options.padding);
+    loading->setSpacing(10);
+    loading->addWidget(new BusyIndicator(m_loadingPage));
+    m_loadingLabel->setTextFormat(Qt::PlainText);
+    m_loadingLabel->setWordWrap(true);
+    QPalette secondary = m_loadingLabel->palette();
+    secondary.setColor(QPalette::WindowText, KavrelSystemColors::secondaryLabel.resolve(secondary));
+    m_loadingLabel->setPalette(secondary);
+    loading->addWidget(m_loadingLabel);
+    loading->addStretch(1);
+    m_loadingPage->setMinimumHeight(120);
+
+    QPalette red = m_errorLabel->palette();
+    red.setColor(QPalette::WindowText, QColor::fromRgbF(0.90, 0.22, 0.21));
+    m_errorLabel->setPalette(red);
+
+    m_errorPage = textPage(m_errorLabel, options.usesInternalScroll && options.errorScrolls);
+    m_resultPage = textPage(m_resultLabel, options.usesInternalScroll);
+    m_empty->setMinimumHeight(120);
+    m_stack->addWidget(m_loadingPage);
+    m_stack->addWidget(m_errorPage);
+    m_stack->addWidget(m_resultPage);
+    m_stack->addWidget(m_empty);
+    m_stack->setCurrentWidget(m_empty);
+}
+
+QWidget *ResultContentStack::textPage(QLabel *label, bool scrolls)
+{
+    auto *page = new QWidget(this);
+    auto *layout = new QVBoxLayout(page);
+    const int padding = m_options.padding;
+    layout->setContentsMargins(padding, padding, padding, padding);
+    if (scrolls) {
+        auto *scroll = new QScrollArea(page);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll->viewport()->setAutoFillBackground(false);
+        SlimScrollBars::apply(scroll);
+        label->setParent(scroll);
+        scroll->setWidget(label);
+        label->setAutoFillBackground(false);
+        layout->addWidget(scroll);
+    } else {
+        label->setParent(page);
+        layout->addWidget(label);
+        layout->addStretch(1);
+    }
+    return page;
+}
+
+void ResultContentStack::setContent(const QString &text, const std::optional<QString> &errorMessage, bool isLoading,
+                                    const QString &loadingText, const QString &emptyText)
+{
+    m_state = WorkspaceRules::resultContent(isLoading, errorMessage, text);
+    switch (m_state) {
+    case WorkspaceRules::ResultContent::loading:
+        m_loadingLabel->setText(loadingText);
+        m_stack->setCurrentWidget(m_loadingPage);
+        break;
+    case WorkspaceRules::ResultContent::error:
+        m_errorLabel->setText(errorMessage.value_or(QString()));
+        m_stack->setCurrentWidget(m_errorPage);
+        break;
+    case WorkspaceRules::ResultContent::result:
+        m_resultLabel->setText(text);
+        m_stack->setCurrentWidget(m_resultPage);
+        break;
+    case WorkspaceRules::ResultContent::empty:
+        m_empty->setText(emptyText);
+        m_stack->setCurrentWidget(m_empty);
+        break;
+    }
+}
+
+QString ResultContentStack::shownText() const
+{
+    switch (m_state) {
+    case WorkspaceRules::ResultContent::loading:
+        return m_loadingLabel->text();
+    case WorkspaceRules::ResultContent::error:
+        return m_errorLabel->text();
+    case WorkspaceRules::ResultContent::result:
+        return m_resultLabel->text();
+    case WorkspaceRules::ResultContent::empty:
+        return m_empty->text();
+    }
+    return QString();
+}

@@ -1,0 +1,51 @@
+#include "workspace/widgets/SurfaceCard.h"
+
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+
+#include <QPainter>
+
+namespace {
+constexpr KavrelDynamicColor backgroundColor = kavrelDynamic({1, 1, 1, 0.96}, {0.12, 0.13, 0.15, 1});
+constexpr KavrelDynamicColor borderColor = kavrelDynamic({0, 0, 0, 0.06}, {1, 1, 1, 0.06});
+constexpr KavrelDynamicColor shadowColor = kavrelDynamic({0, 0, 0, 0.08}, {0, 0, 0, 0.26});
+// Room for the shadow below and around the card.
+constexpr int shadowMargin = 4;
+} // namespace
+
+SurfaceCard::SurfaceCard(double contentPadding, QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this))
+{
+    const int padding = int(contentPadding);
+    m_layout->setContentsMargins(padding + shadowMargin, padding + shadowMargin, padding + shadowMargin,
+                                 padding + shadowMargin);
+    m_layout->setSpacing(0);
+}
+
+void SurfaceCard::setAccent(std::optional<QColor> accent)
+{
+    m_accent = accent;
+    update();
+}
+
+void SurfaceCard::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF card = QRectF(rect()).adjusted(shadowMargin, shadowMargin - 2, -shadowMargin, -shadowMargin - 2);
+    const QPainterPath shape = KavrelPainting::continuousRoundedRect(card, cornerRadius);
+    KavrelPainting::drawSoftShadow(painter, shape, shadowColor.resolve(palette()), 12, QPointF(0, 4));
+    KavrelPainting::fillAndStroke(painter, shape, backgroundColor.resolve(palette()), borderColor.resolve(palette()));
+    if (m_accent) {
+        // A glow fading from the top-leading corner, kept inside the card's shape.
+        painter.save();
+        painter.setClipPath(shape);
+        QRadialGradient glow(card.topLeft() + QPointF(card.width() * 0.15, 0), std::max(card.width(), card.height()) * 0.6);
+        QColor strong = *m_accent;
+        QColor clear = *m_accent;
+        clear.setAlphaF(0);
+        glow.setColorAt(0, strong);
+        glow.setColorAt(1, clear);
+        painter.fillRect(card, glow);
+        painter.restore();
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QColor>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <optional>
+
+// The rounded card of the main window: appearance-following fill, border and shadow, and an
+// optional soft glow of an accent colour over its top-leading part that never takes clicks.
+// Children go into contentLayout(), inset by the content padding.
+class SurfaceCard final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr double cornerRadius = 24;
+
+    explicit SurfaceCard(double contentPadding, QWidget *parent = nullptr);
+
+    QVBoxLayout *contentLayout() const { return m_layout; }
+    void setAccent(std::optional<QColor> accent);
+    std::optional<QColor> accent() const { return m_accent; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QVBoxLayout *m_layout;
+    std::optional<QColor> m_accent;
+};

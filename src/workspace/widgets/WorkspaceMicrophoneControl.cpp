@@ -1,0 +1,146 @@
+#include "workspace/widgets/WorkspaceMicrophoneControl.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSymbols.h"
+#include "session/SubtitleViewModel.h"
+#include "workspace/widgets/MicrophoneLevelBars.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+
+namespace {
+constexpr int faceHeight = 46;
+constexpr int padding = 14;
+constexpr int spacing = 8;
+constexpr int symbolSize = 16;
+constexpr int shadowRoom = 6;
+constexpr int maximumLabelWidth = 220;
+const QColor listeningFill = QColor::fromRgbF(0.84, 0.16, 0.17);
+constexpr KavrelDynamicColor idleFill = kavrelDynamic({1, 1, 1, 0.58}, {1, 1, 1, 0.08});
+constexpr KavrelDynamicColor idleBorder = kavrelDynamic({0, 0, 0, 0.06}, {1, 1, 1, 0.06});
+} // namespace
+
+WorkspaceMicrophoneControl::WorkspaceMicrophoneControl(SubtitleViewModel &viewModel, QWidget *parent)
+    : QAbstractButton(parent), m_viewModel(viewModel), m_bars(new MicrophoneLevelBars(this))
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    connect(this, &QAbstractButton::clicked, &viewModel, &SubtitleViewModel::toggleMicrophoneCapture);
+    for (auto signal : {&SubtitleViewModel::isMicrophoneListeningChanged, &SubtitleViewModel::isMicrophoneTestingChanged,
+                        &SubtitleViewModel::isBusyChanged, &SubtitleViewModel::isMicrophoneBusyChanged,
+                        &SubtitleViewModel::microphoneLevelChanged, &SubtitleViewModel::selectedMicrophoneNameChanged,
+                        &SubtitleViewModel::availableMicrophonesChanged}) {
+        connect(&viewModel, signal, this, &WorkspaceMicrophoneControl::refresh);
+    }
+    connect(&viewModel.localization(), &KavrelLocalizationStore::languageChanged, this, &WorkspaceMicrophoneControl::refresh);
+    refresh();
+}
+
+QFont WorkspaceMicrophoneControl::labelFont() const
+{
+    QFont font = this->font();
+    font.setPixelSize(14);
+    font.setWeight(QFont::DemiBold);
+    return font;
+}
+
+QString WorkspaceMicrophoneControl::labelText() const
+{
+    return m_viewModel.localization().localizedFormat(QStringLiteral("Mic: %@"), QStringList{m_viewModel.selectedMicrophoneName()});
+}
+
+void WorkspaceMicrophoneControl::refresh()
+{
+    const bool listening = m_viewModel.isMicrophoneListening();
+    const KavrelLocalizationStore &texts = m_viewModel.localization();
+    setToolTip(texts.localized(listening ? QStringLiteral("Turn microphone off. Right-click to choose a microphone.")
+                                         : QStringLiteral("Turn microphone on. Right-click to choose a microphone.")));
+    setAccessibleName(labelText());
+    setEnabled(!m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy());
+    m_bars->setLevel(m_viewModel.microphoneLevel(), listening || m_viewModel.isMicrophoneTesting());
+    updateGeometry();
+    update();
+}
+
+QSize WorkspaceMicrophoneControl::sizeHint() const
+{
+    const int label = std::min(maximumLabelWidth, QFontMetrics(labelFont()).horizontalAdvance(labelText()) + 2);
+    return QSize(padding * 2 + symbolSize + spacing + label + spacing + m_bars->width(), faceHeight + shadowRoom);
+}
+
+void WorkspaceMicrophoneControl::resizeEvent(QResizeEvent *event)
+{
+    QAbstractButton::resizeEvent(event);
+    m_bars->move(width() - padding - m_bars->width(), (faceHeight - m_bars->height()) / 2);
+}
+
+void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+    const bool listening = m_viewModel.isMicrophoneListening();
+    const QRectF face(0.5, 0.5, width() - 1, faceHeight - 1);
+    const QPainterPath shape = KavrelPainting::continuousRoundedRect(face, 16);
+    KavrelPainting::drawSoftShadow(painter, shape, QColor::fromRgbF(0, 0, 0, 0.04), 10, QPointF(0, 4));
+    KavrelPainting::fillAndStroke(painter, shape, listening ? listeningFill : idleFill.resolve(palette()),
+                                  listening ? QColor::fromRgbF(1, 0.23, 0.19, 0.18) : idleBorder.resolve(palette()));
+    if (hasFocus())
+        painter.strokePath(KavrelPainting::continuousRoundedRect(face.adjusted(2, 2, -2, -2), 14),
+                           QPen(listening ? QColor(Qt::white) : KavrelSystemColors::accent.resolve(palette()), 1.5));
+    const QColor foreground = listening ? QColor(Qt::white) : KavrelSystemColors::label.resolve(palette());
+    KavrelSymbols::paint(painter, QRectF(padding, (faceHeight - symbolSize) / 2.0, symbolSize, symbolSize),
+                         listening ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"), foreground);
+    // The label shrinks a little before it is cut.
+    QFont font = labelFont();
+    const double x = padding + symbolSize + spacing;
+    const double room = width() - x - spacing - m_bars->width() - padding;
+    const QString label = labelText();
+    if (QFontMetricsF(font).horizontalAdvance(label) > room)
+        font.setPixelSize(std::max(11, int(14 * 0.8)));
+    painter.setFont(font);
+    painter.setPen(foreground);
+    painter.drawText(QRectF(x, 0, room, faceHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(font).elidedText(label, Qt::ElideRight, room));
+}
+
+QMenu *WorkspaceMicrophoneControl::buildMenu(QWidget *parent) const
+{
+    const KavrelLocalizationStore &texts = m_viewModel.localization();
+    auto *menu = new QMenu(parent);
+    const QList<MicrophoneInputDevice> devices = m_viewModel.availableMicrophones();
+    if (devices.isEmpty()) {
+        menu->addAction(texts.localized(QStringLiteral("No microphone devices available")))->setEnabled(false);
+    } else {
+        const QColor iconColour = KavrelSystemColors::label.resolve(palette());
+        for (const MicrophoneInputDevice &device : devices) {
+            QAction *action = menu->addAction(device.name);
+            if (device.id == m_viewModel.selectedMicrophoneID()) {
+                action->setIcon(KavrelSymbols::icon(QStringLiteral("checkmark"), iconColour));
+                action->setEnabled(false);
+            } else {
+                SubtitleViewModel *viewModel = &m_viewModel;
+                const QString id = device.id;
+                connect(action, &QAction::triggered, viewModel, [viewModel, id] { viewModel->selectMicrophone(id); });
+            }
+        }
+    }
+    menu->addSeparator();
+    QAction *test = menu->addAction(texts.localized(m_viewModel.isMicrophoneTesting() ? QStringLiteral("Stop test")
+                                                                                     : QStringLiteral("Start test")));
+    test->setEnabled(!m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy() && !devices.isEmpty());
+    connect(test, &QAction::triggered, &m_viewModel, &SubtitleViewModel::toggleMicrophoneTest);
+    return menu;
+}
+
+void WorkspaceMicrophoneControl::contextMenuEvent(QContextMenuEvent *event)
+{
+    // The menu is offered even while the button is disabled; its items say what can be done.
+    QMenu *menu = buildMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+
+// The main window's symbols that the kit does not draw (play.fill, plus.circle, sparkles,
+// exclamationmark.triangle.fill, xmark.circle.fill, doc.on.doc, textformat.size.smaller/larger,
+// rectangle.compress/expand.vertical, captions.bubble.fill, ear.fill, globe, record.circle.fill);
+// every other name goes to KavrelSymbols.
+namespace WorkspaceSymbols {
+void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const QColor &color);
+QIcon icon(const QString &symbol, const QColor &color);
+} // namespace WorkspaceSymbols

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "session/PublishedTranscript.h"
+#include "workspace/WorkspaceRules.h"
+
+#include <QWidget>
+
+class DialogueHistoryPanel;
+class EmptyPanelPlaceholder;
+class KavrelLocalizationStore;
+class KavrelPill;
+class KavrelSplitContainer;
+class PanelActionButton;
+class QBoxLayout;
+class QHBoxLayout;
+class QLabel;
+class QStackedLayout;
+class ResultPanel;
+class SubtitleViewModel;
+class WorkspaceIconButton;
+
+// The transcript or the translation column of the main window: a header of controls (text
+// size, copy, summary, protocol and, for the transcript, the language badge, the layout
+// switch and "Suggest answer") over the dialogue and, on request, one AI result panel under
+// it in a split. It keeps no state: it reads the view model and calls its commands.
+class WorkspaceTextColumn final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using Side = PublishedTranscript::Column;
+
+    WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side, QWidget *layoutPicker, QWidget *parent = nullptr);
+
+    // In the rows layout with a summary open, summaries show below the panels instead.
+    void setUsesScrollableRowsWorkspace(bool uses);
+
+    WorkspaceRules::ColumnBody body() const { return m_body; }
+    bool showsPlaceholder() const;
+    QString placeholderText() const;
+    DialogueHistoryPanel *historyPanel() const { return m_history; }
+    ResultPanel *resultPanel() const { return m_result; }
+    WorkspaceIconButton *copyAllButton() const { return m_copyAll; }
+    WorkspaceIconButton *smallerTextButton() const { return m_smaller; }
+    WorkspaceIconButton *largerTextButton() const { return m_larger; }
+    PanelActionButton *summarizeButton() const { return m_summarize; }
+    PanelActionButton *protocolButton() const { return m_protocol; }
+    PanelActionButton *suggestAnswerButton() const { return m_suggest; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    bool isTranscript() const { return m_side == Side::transcript; }
+    void refreshTexts();
+    void refreshHistory();
+    void refreshCommands();
+    void refreshFontSize();
+    void refreshBody();
+    void arrangeHeader();
+    void closeResultPanel();
+    double fontSize() const;
+
+    SubtitleViewModel &m_viewModel;
+    KavrelLocalizationStore &m_texts;
+    Side m_side;
+    bool m_usesScrollableRowsWorkspace = false;
+    WorkspaceRules::ColumnBody m_body = WorkspaceRules::ColumnBody::history;
+
+    QLabel *m_title = nullptr;
+    KavrelPill *m_languageBadge = nullptr;
+    WorkspaceIconButton *m_smaller = nullptr;
+    WorkspaceIconButton *m_larger = nullptr;
+    WorkspaceIconButton *m_copyAll = nullptr;
+    PanelActionButton *m_summarize = nullptr;
+    PanelActionButton *m_protocol = nullptr;
+    PanelActionButton *m_suggest = nullptr;
+    QWidget *m_actions = nullptr;
+    QWidget *m_actionsDivider = nullptr;
+    QHBoxLayout *m_headerRow = nullptr;
+    QHBoxLayout *m_secondRow = nullptr;
+    bool m_actionsOnSecondRow = false;
+
+    KavrelSplitContainer *m_split = nullptr;
+    QWidget *m_historyBox = nullptr;
+    QStackedLayout *m_historyStack = nullptr;
+    EmptyPanelPlaceholder *m_placeholder = nullptr;
+    DialogueHistoryPanel *m_history = nullptr;
+    ResultPanel *m_result = nullptr;
+};

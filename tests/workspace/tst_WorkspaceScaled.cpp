@@ -1,0 +1,41 @@
+// The main window at 200 % scale (QT_SCALE_FACTOR=2), listening with translation, for review
+// by eye.
+
+#include "WorkspaceScenes.h"
+
+#include <QApplication>
+
+using namespace WorkspaceTest;
+
+class WorkspaceScaledTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void listeningAtDoubleScale();
+};
+
+void WorkspaceScaledTest::listeningAtDoubleScale()
+{
+    QCOMPARE(qgetenv("QT_SCALE_FACTOR"), QByteArray("2"));
+    const Screenshots::Variant variant = Screenshots::variants().at(2); // light, Russian
+    Workspace w;
+    applyVariant(w, variant);
+    w.view->resize(1100, 820);
+    w.view->show();
+    QVERIFY(listenWithTurns(w));
+    QTest::qWait(120);
+    QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening-200-") + variant.suffix).isEmpty());
+    QVERIFY(w.engine.stop());
+}
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    WorkspaceScaledTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_WorkspaceScaled.moc"

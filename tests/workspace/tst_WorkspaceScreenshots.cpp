@@ -1,0 +1,61 @@
+// Screenshots of the main window for review by eye: idle, listening with translation, a
+// summary open and the setup sheet, light and dark, English and Russian.
+
+#include "WorkspaceScenes.h"
+
+#include "workspace/widgets/ListeningSetupSheet.h"
+
+using namespace WorkspaceTest;
+
+class WorkspaceScreenshotsTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void scenes();
+    void rowsLayoutWithSummary();
+};
+
+void WorkspaceScreenshotsTest::scenes()
+{
+    for (const Screenshots::Variant &variant : Screenshots::variants()) {
+        Workspace w;
+        applyVariant(w, variant);
+        w.view->resize(1180, 840);
+        w.view->show();
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-idle"), variant).isEmpty());
+
+        QVERIFY(listenWithTurns(w));
+        QTest::qWait(120);
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening"), variant).isEmpty());
+
+        QVERIFY(openSummary(w));
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary"), variant).isEmpty());
+        QVERIFY(w.engine.stop());
+
+        w.view->handlePrimaryAction();
+        QVERIFY(QTest::qWaitFor([&] { return w.view->listeningSetupSheet() != nullptr; }));
+        ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
+        sheet->setPalette(w.view->palette());
+        QVERIFY(!Screenshots::write(sheet, QStringLiteral("workspace-sheet"), variant).isEmpty());
+        sheet->reject();
+    }
+}
+
+void WorkspaceScreenshotsTest::rowsLayoutWithSummary()
+{
+    const Screenshots::Variant variant = Screenshots::variants().constFirst();
+    Workspace w;
+    w.engine.defaults->setString(QString::fromLatin1(WorkspaceLayout::layoutDefaultsKey), QStringLiteral("rows"));
+    applyVariant(w, variant);
+    w.view->resize(900, 900);
+    w.view->show();
+    QVERIFY(listenWithTurns(w, 12));
+    QVERIFY(openSummary(w));
+    QVERIFY(w.view->usesScrollableRowsWorkspace());
+    QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-rows-summary"), variant).isEmpty());
+    QVERIFY(w.engine.stop());
+}
+
+QTEST_MAIN(WorkspaceScreenshotsTest)
+#include "tst_WorkspaceScreenshots.moc"

@@ -1,0 +1,146 @@
+// The main window's start road: a session refresh before the setup sheet and another after
+// its Start, the microphone choice read at the start, the error line, Cancel, and a window
+// closed while the start is under way.
+
+#include "WorkspaceHarness.h"
+
+#include "workspace/WorkspaceStartRoad.h"
+#include "workspace/widgets/InlineStatusMessage.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
+#include "workspace/widgets/SetupSwitch.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace WorkspaceTest;
+
+namespace {
+
+int refreshes(Workspace &w)
+{
+    return int(w.backend.requests(QString::fromLatin1(FakeAuthBackend::refreshPath)).size());
+}
+
+bool openSheet(Workspace &w)
+{
+    w.view->handlePrimaryAction();
+    return QTest::qWaitFor([&] { return w.view->listeningSetupSheet() && w.view->listeningSetupSheet()->isVisible(); });
+}
+
+} // namespace
+
+class WorkspaceStartRoadTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart();
+    void cancelStartsNothingAndKeepsTheChoices();
+    void failedRefreshesShowTheStoreMessage_data();
+    void failedRefreshesShowTheStoreMessage();
+    void closingTheWindowMidStart();
+};
+
+void WorkspaceStartRoadTest::refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart()
+{
+    // Sessions that expire within a minute are refreshed by every ensureActiveSession().
+    Workspace w(true, 30);
+    w.auth->setReplyDelay(80);
+    w.backend.clearRecords();
+    QVERIFY(!w.view->primaryActionDisabled());
+
+    QVERIFY(openSheet(w));
+    QCOMPARE(refreshes(w), 1);
+    QCOMPARE(w.prompts.asked, 0);
+    ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
+    QVERIFY(sheet->startButton()->isDefault());
+    QTest::keyClick(sheet, Qt::Key_Return);
+    QVERIFY(QTest::qWaitFor([&] { return !w.view->listeningSetupSheet(); }));
+    QVERIFY(!w.view->startRoad()->isListeningSetupPresented());
+    QVERIFY(!w.view->startRoad()->shouldStartListeningAfterSetup());
+
+    // Turned on while the second refresh is still under way: the start must see it.
+    QCOMPARE(w.prompts.asked, 0);
+    w.model().setStartsWithMicrophoneEnabled(true);
+    QVERIFY(QTest::qWaitFor([&] { return w.prompts.asked == 1; }));
+    QCOMPARE(refreshes(w), 2);
+    QCOMPARE(w.prompts.microphoneAsked, 0);
+    QVERIFY(w.engine.settle([&] { return !w.model().isBusy() && w.model().hasActiveSession(); }));
+    QVERIFY(w.model().isMicrophoneListening());
+    QVERIFY(w.engine.stop());
+}
+
+void WorkspaceStartRoadTest::cancelStartsNothingAndKeepsTheChoices()
+{
+    Workspace w;
+    for (bool escape : {false, true}) {
+        QVERIFY(openSheet(w));
+        ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
+        const bool recording = w.model().isAudioRecordingEnabled();
+        sheet->recordingSwitch()->click();
+        QCOMPARE(w.model().isAudioRecordingEnabled(), !recording);
+        if (escape)
+            QTest::keyClick(sheet, Qt::Key_Escape);
+        else
+            sheet->cancelButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return !w.view->listeningSetupSheet(); }));
+        QTest::qWait(50);
+        QCOMPARE(w.prompts.asked, 0);
+        QVERIFY(!w.model().hasActiveSession());
+        QCOMPARE(w.model().isAudioRecordingEnabled(), !recording);
+        QVERIFY(!w.view->startRoad()->isListeningSetupPresented());
+    }
+}
+
+void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage_data()
+{
+    QTest::addColumn<bool>("beforeTheSheet");
+    QTest::newRow("first refresh") << true;
+    QTest::newRow("second refresh") << false;
+}
+
+void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage()
+{
+    QFETCH(bool, beforeTheSheet);
+    Workspace w(true, 30);
+    const FakeResponse rejected = FakeResponse::json(401, QJsonObject{{"error", QJsonObject{{"message", "expired"}}}});
+    if (beforeTheSheet) {
+        w.backend.route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath), rejected);
+        w.view->handlePrimaryAction();
+    } else {
+        QVERIFY(openSheet(w));
+        w.backend.route("POST", QString::fromLatin1(FakeAuthBackend::refreshPath), rejected);
+        w.view->listeningSetupSheet()->startButton()->click();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return w.model().errorMessage().has_value(); }));
+    QCOMPARE(*w.model().errorMessage(), QStringLiteral("Your login expired. Sign in again to continue."));
+    QVERIFY(w.view->errorLine()->isVisibleTo(w.view.get()));
+    QCOMPARE(w.view->errorLine()->text(), *w.model().errorMessage());
+    QVERIFY(!w.view->listeningSetupSheet());
+    QCOMPARE(w.prompts.asked, 0);
+    // Signed out now: the Start button is off.
+    QVERIFY(w.view->primaryActionDisabled());
+}
+
+void WorkspaceStartRoadTest::closingTheWindowMidStart()
+{
+    Workspace w(true, 30);
+    w.auth->setReplyDelay(80);
+    QVERIFY(openSheet(w));
+    w.view->listeningSetupSheet()->startButton()->click();
+    // The window goes while the second refresh waits for the backend.
+    w.view.reset();
+    QVERIFY(QTest::qWaitFor([&] { return w.prompts.asked == 1; }));
+    QVERIFY(w.engine.settle([&] { return !w.model().isBusy() && w.model().hasActiveSession(); }));
+    QVERIFY(w.engine.stop());
+
+    // And while the first refresh runs: nothing opens, nothing breaks.
+    w.view = std::make_unique<ContentView>(*w.engine.model, *w.authStore, *w.surface, *w.starter, *w.engine.defaults);
+    w.view->handlePrimaryAction();
+    w.view.reset();
+    QTest::qWait(200);
+    QCOMPARE(w.prompts.asked, 1);
+}
+
+QTEST_MAIN(WorkspaceStartRoadTest)
+#include "tst_WorkspaceStartRoad.moc"

@@ -1,0 +1,371 @@
+// The main window's behaviour: the toolbar, the warning, the dialogue panels (rows updated
+// in place, scrolling once per burst and never against the user), placeholders, text size,
+// copy and clear, the AI result panels, the microphone menu and the setup sheet's controls.
+
+#include "WorkspaceScenes.h"
+
+#include "workspace/widgets/AssistantColumn.h"
+#include "workspace/widgets/DialogueHistoryPanel.h"
+#include "workspace/widgets/InlineStatusMessage.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
+#include "workspace/widgets/MicrophoneLevelBars.h"
+#include "workspace/widgets/MicrophoneOffWarningBanner.h"
+#include "workspace/widgets/PanelActionButton.h"
+#include "workspace/widgets/PrimaryActionButton.h"
+#include "workspace/widgets/ResultPanel.h"
+#include "workspace/widgets/SetupSwitch.h"
+#include "workspace/widgets/ToolbarSecondaryButton.h"
+#include "workspace/widgets/WorkspaceIconButton.h"
+#include "workspace/widgets/WorkspaceMicrophoneControl.h"
+#include "workspace/widgets/WorkspaceTextColumn.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QToolButton>
+
+using namespace WorkspaceTest;
+using namespace std::chrono_literals;
+
+namespace {
+
+QStringList menuEntries(QMenu *menu)
+{
+    QStringList entries;
+    for (QAction *action : menu->actions())
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text() + (action->isEnabled() ? "" : " (off)"));
+    return entries;
+}
+
+} // namespace
+
+class WorkspaceWindowTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void toolbarFollowsTheSessionAndFocusMode();
+    void hiddenWarningComesBackAfterAChange();
+    void dialogueRowsAreUpdatedInPlace();
+    void scrollsOncePerBurstAndNotAgainstTheUser();
+    void placeholdersAndTextSize();
+    void copyAndClear();
+    void resultPanels();
+    void microphoneMenuAndLevel();
+    void setupSheetControls();
+};
+
+void WorkspaceWindowTest::toolbarFollowsTheSessionAndFocusMode()
+{
+    Workspace w;
+    w.view->resize(1200, 820);
+    w.view->show();
+    QVERIFY(w.view->primaryButton()->isVisibleTo(w.view.get()));
+    QCOMPARE(w.view->primaryButton()->text(), QStringLiteral("Start Listening"));
+    QCOMPARE(w.view->primaryButton()->subtitle(), QStringLiteral("system audio"));
+    QVERIFY(!w.view->newButton()->isVisibleTo(w.view.get()));
+    QVERIFY(!w.view->focusButton()->isVisibleTo(w.view.get()));
+    QVERIFY(!w.view->microphoneControl()->isVisibleTo(w.view.get()));
+    QVERIFY(w.view->primaryButton()->isEnabled());
+
+    QVERIFY(w.engine.start());
+    QCOMPARE(w.view->primaryButton()->text(), QStringLiteral("Stop Listening"));
+    QVERIFY(w.view->primaryButton()->subtitle().isEmpty());
+    QVERIFY(w.view->microphoneControl()->isVisibleTo(w.view.get()));
+    QVERIFY(w.view->newButton()->isVisibleTo(w.view.get()));
+    QCOMPARE(w.view->focusButton()->text(), QStringLiteral("Focus"));
+
+    w.view->focusButton()->click();
+    QVERIFY(w.view->isFocusModeEnabled());
+    QVERIFY(w.engine.model->companionSet()->history()->focusModeEnabled());
+    QCOMPARE(w.view->focusButton()->text(), QStringLiteral("Exit"));
+    QVERIFY(w.view->focusButton()->isActive());
+    QVERIFY(!w.view->primaryButton()->isVisibleTo(w.view.get()));
+    QVERIFY(!w.view->microphoneControl()->isVisibleTo(w.view.get()));
+    QVERIFY(w.view->newButton()->isVisibleTo(w.view.get()));
+    // The shell may switch the shared setting off.
+    w.engine.defaults->setBool(QString::fromLatin1(WorkspaceLayout::focusModeDefaultsKey), false);
+    QVERIFY(w.view->primaryButton()->isVisibleTo(w.view.get()));
+    QVERIFY(!w.engine.model->companionSet()->history()->focusModeEnabled());
+
+    QVERIFY(w.engine.stop());
+    QCOMPARE(w.view->primaryButton()->text(), QStringLiteral("Start Listening"));
+    QVERIFY(!w.view->newButton()->isVisibleTo(w.view.get()));
+}
+
+void WorkspaceWindowTest::hiddenWarningComesBackAfterAChange()
+{
+    Workspace w;
+    QVERIFY(w.engine.start());
+    QVERIFY(w.model().shouldShowMicrophoneOffWarning());
+    QVERIFY(w.view->microphoneOffWarning()->isVisibleTo(w.view.get()));
+    w.view->microphoneOffWarning()->dismissButton()->click();
+    QVERIFY(!w.view->microphoneOffWarning()->isVisibleTo(w.view.get()));
+
+    w.model().toggleMicrophoneCapture();
+    QVERIFY(w.engine.settle([&] { return w.model().isMicrophoneListening() && !w.model().isMicrophoneBusy(); }));
+    w.model().toggleMicrophoneCapture();
+    QVERIFY(w.engine.settle([&] { return !w.model().isMicrophoneListening() && !w.model().isMicrophoneBusy(); }));
+    QCOMPARE(w.view->microphoneOffWarning()->isVisibleTo(w.view.get()), w.model().shouldShowMicrophoneOffWarning());
+    QVERIFY(w.engine.stop());
+}
+
+void WorkspaceWindowTest::dialogueRowsAreUpdatedInPlace()
+{
+    Workspace w;
+    w.fillTurns(3, false);
+    DialogueHistoryPanel *panel = w.view->transcriptColumn()->historyPanel();
+    QCOMPARE(panel->shownRowCount(), 3);
+    QTextDocument *document = panel->document();
+    // A rebuilt document would lose these marks.
+    for (int i = 0; i < 3; ++i)
+        document->findBlockByNumber(i).setUserState(100 + i);
+
+    SessionTurnStore *turns = w.model().turnStore();
+    turns->applyFinalTranscript(QStringLiteral("A new final result."), true);
+    QCOMPARE(panel->shownRowCount(), 4);
+    QCOMPARE(document->blockCount(), 4);
+    QVERIFY(document->findBlockByNumber(3).text().endsWith(QStringLiteral("A new final result.")));
+    turns->setText(1, QStringLiteral("<b>edited</b> & plain"));
+    QVERIFY(document->findBlockByNumber(1).text().endsWith(QStringLiteral("<b>edited</b> & plain")));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(document->findBlockByNumber(i).userState(), 100 + i);
+
+    // The live line is one more block after the rows, and goes again.
+    turns->setLiveSubtitlePreview(QStringLiteral("  speaking now \n"));
+    QVERIFY(panel->showsDraftRow());
+    QCOMPARE(document->blockCount(), 5);
+    QCOMPARE(document->lastBlock().text(), QStringLiteral("speaking now"));
+    turns->applyFinalTranscript(QStringLiteral("Another one."), true);
+    QCOMPARE(document->blockCount(), 5);
+    QVERIFY(document->findBlockByNumber(4).text().endsWith(QStringLiteral("Another one.")));
+    QVERIFY(!panel->showsDraftRow());
+    turns->setText(0, QStringLiteral("   "));
+    QCOMPARE(panel->shownRowCount(), 4);
+    QCOMPARE(document->blockCount(), 4);
+    QCOMPARE(document->findBlockByNumber(0).userState(), 101);
+}
+
+void WorkspaceWindowTest::scrollsOncePerBurstAndNotAgainstTheUser()
+{
+    Workspace w;
+    w.view->resize(1200, 820);
+    w.view->show();
+    DialogueHistoryPanel *panel = w.view->transcriptColumn()->historyPanel();
+    panel->setScrollDelay(30ms);
+    w.fillTurns(40, false);
+    QSignalSpy scrolls(panel, &DialogueHistoryPanel::scrolledToBottom);
+    QVERIFY(scrolls.wait());
+    QScrollBar *bar = panel->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    scrolls.clear();
+    SessionTurnStore *turns = w.model().turnStore();
+    for (int i = 0; i < 3; ++i)
+        turns->applyFinalTranscript(QStringLiteral("Burst %1.").arg(i), true);
+    QVERIFY(scrolls.wait());
+    QTest::qWait(120);
+    QCOMPARE(scrolls.count(), 1);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    // An edit of an older row changes nothing at the end.
+    scrolls.clear();
+    turns->setText(2, QStringLiteral("changed"));
+    QTest::qWait(120);
+    QCOMPARE(scrolls.count(), 0);
+
+    // The user scrolled up: new rows leave the view where it is.
+    bar->setValue(0);
+    QVERIFY(!panel->followsNewestRow());
+    turns->applyFinalTranscript(QStringLiteral("While reading."), true);
+    QTest::qWait(120);
+    QCOMPARE(scrolls.count(), 0);
+    QCOMPARE(bar->value(), 0);
+    // Back at the end, it follows again.
+    bar->setValue(bar->maximum());
+    QVERIFY(panel->followsNewestRow());
+    turns->applyFinalTranscript(QStringLiteral("Following."), true);
+    QVERIFY(scrolls.wait());
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void WorkspaceWindowTest::placeholdersAndTextSize()
+{
+    Workspace w;
+    WorkspaceTextColumn *transcript = w.view->transcriptColumn();
+    WorkspaceTextColumn *translation = w.view->translationColumn();
+    QVERIFY(transcript->showsPlaceholder());
+    QCOMPARE(transcript->placeholderText(), QStringLiteral("Start listening or turn on the microphone to begin capturing transcript."));
+    w.model().setTranslationEnabled(false);
+    QCOMPARE(translation->placeholderText(), QStringLiteral("Translation is off for this session."));
+    // A live line alone already shows the panel with its draft row.
+    w.model().turnStore()->setLiveSubtitlePreview(QStringLiteral("hello"));
+    QVERIFY(!transcript->showsPlaceholder());
+    QVERIFY(transcript->historyPanel()->showsDraftRow());
+    w.model().turnStore()->setLiveSubtitlePreview(QStringLiteral(" "));
+    QVERIFY(transcript->showsPlaceholder());
+    QVERIFY(w.engine.start());
+    QCOMPARE(transcript->placeholderText(), QStringLiteral("Transcript is live. You can edit it at any time during testing."));
+    QVERIFY(w.engine.stop());
+
+    w.model().setTranscriptFontSize(12);
+    QVERIFY(!transcript->smallerTextButton()->isEnabled());
+    transcript->largerTextButton()->click();
+    QCOMPARE(w.model().transcriptFontSize(), 14.0);
+    QCOMPARE(transcript->historyPanel()->fontSize(), 14.0);
+    w.model().setTranscriptFontSize(29);
+    transcript->largerTextButton()->click();
+    QCOMPARE(w.model().transcriptFontSize(), 30.0);
+    QVERIFY(!transcript->largerTextButton()->isEnabled());
+    // The other column keeps its own size.
+    QCOMPARE(w.model().translationFontSize(), 18.0);
+}
+
+void WorkspaceWindowTest::copyAndClear()
+{
+    Workspace w;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->setText(QStringLiteral("before"));
+    AssistantColumn *assistant = w.view->assistantColumn();
+    QVERIFY(!w.view->transcriptColumn()->copyAllButton()->isEnabled());
+    QVERIFY(!assistant->clearSubtitlesButton()->isEnabled());
+    // Only a translation preview: nothing to clear.
+    w.model().turnStore()->setLiveTranslationPreview(QStringLiteral("hola"));
+    QVERIFY(!assistant->clearSubtitlesButton()->isEnabled());
+    w.model().turnStore()->setLiveSubtitlePreview(QStringLiteral("   "));
+    QVERIFY(assistant->clearSubtitlesButton()->isEnabled());
+    w.model().turnStore()->setLiveSubtitlePreview(QString());
+
+    w.fillTurns(2, true);
+    QVERIFY(w.view->transcriptColumn()->copyAllButton()->isEnabled());
+    QVERIFY(assistant->clearSubtitlesButton()->isEnabled());
+    w.view->transcriptColumn()->copyAllButton()->click();
+    QCOMPARE(clipboard->text(), w.model().subtitlesText().trimmed());
+    w.view->translationColumn()->copyAllButton()->click();
+    QCOMPARE(clipboard->text(), w.model().translatedText().trimmed());
+}
+
+void WorkspaceWindowTest::resultPanels()
+{
+    // The panel on its own: which state shows, and when Copy can be used.
+    Workspace w;
+    ResultPanel panel(*w.engine.localization, true);
+    panel.setContent(QStringLiteral("Summary"), QStringLiteral("old"), std::nullopt, true, QStringLiteral("Summarizing transcript..."),
+                     QStringLiteral("No summary yet."));
+    QCOMPARE(panel.state(), WorkspaceRules::ResultContent::loading);
+    QVERIFY(!panel.copyButton()->isEnabled());
+    panel.setContent(QStringLiteral("Summary"), QStringLiteral("old"), QString(), false, QString(), QString());
+    QCOMPARE(panel.state(), WorkspaceRules::ResultContent::error);
+    QVERIFY(panel.copyButton()->isEnabled());
+    panel.setContent(QStringLiteral("Summary"), QString(), std::nullopt, false, QString(), QStringLiteral("No summary yet."));
+    QCOMPARE(panel.state(), WorkspaceRules::ResultContent::empty);
+    QCOMPARE(panel.shownText(), QStringLiteral("No summary yet."));
+    QVERIFY(!panel.copyButton()->isEnabled());
+
+    // Through the view model: the summary opens under the transcript, its close button only
+    // hides it, and in the rows layout it moves below the panels.
+    w.fillTurns(4, false);
+    QVERIFY(w.model().canSummarizeSource());
+    QVERIFY(openSummary(w));
+    WorkspaceTextColumn *transcript = w.view->transcriptColumn();
+    QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::summary);
+    QVERIFY(transcript->resultPanel()->isVisibleTo(transcript));
+    QCOMPARE(transcript->resultPanel()->state(), WorkspaceRules::ResultContent::result);
+    QGuiApplication::clipboard()->clear();
+    transcript->resultPanel()->copyButton()->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), w.model().transcriptSummaryText());
+
+    w.engine.defaults->setString(QString::fromLatin1(WorkspaceLayout::layoutDefaultsKey), QStringLiteral("rows"));
+    QVERIFY(w.view->usesScrollableRowsWorkspace());
+    QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
+    QCOMPARE(w.view->detachedTranscriptSummary()->state(), WorkspaceRules::ResultContent::result);
+    w.engine.defaults->setString(QString::fromLatin1(WorkspaceLayout::layoutDefaultsKey), QStringLiteral("columns"));
+    QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::summary);
+
+    const QString text = w.model().transcriptSummaryText();
+    transcript->resultPanel()->closeButton()->click();
+    QVERIFY(!w.model().isTranscriptSummaryVisible());
+    QCOMPARE(w.model().transcriptSummaryText(), text);
+    QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
+}
+
+void WorkspaceWindowTest::microphoneMenuAndLevel()
+{
+    Workspace w;
+    WorkspaceMicrophoneControl *control = w.view->microphoneControl();
+    w.model().refreshAvailableMicrophones();
+    std::unique_ptr<QMenu> menu(control->buildMenu(nullptr));
+    QCOMPARE(menuEntries(menu.get()), (QStringList{"Alpha (off)", "Beta", "-", "Start test"}));
+    QCOMPARE(control->labelText(), QStringLiteral("Mic: Alpha"));
+    QCOMPARE(control->toolTip(), QStringLiteral("Turn microphone on. Right-click to choose a microphone."));
+    menu->actions().at(1)->trigger();
+    QCOMPARE(w.model().selectedMicrophoneID(), QStringLiteral("mic-b"));
+
+    w.engine.microphones->devices.clear();
+    w.model().refreshAvailableMicrophones();
+    menu.reset(control->buildMenu(nullptr));
+    QCOMPARE(menuEntries(menu.get()), (QStringList{"No microphone devices available (off)", "-", "Start test (off)"}));
+    QCOMPARE(control->labelText(), QStringLiteral("Mic: Default microphone"));
+
+    // Grey bars whatever the level while nothing is captured or tested.
+    MicrophoneLevelBars *bars = control->levelBars();
+    bars->setLevel(1.0, false);
+    QCOMPARE(bars->litBars(), 0);
+    bars->setLevel(0.5, true);
+    QCOMPARE(bars->litBars(), 2);
+}
+
+void WorkspaceWindowTest::setupSheetControls()
+{
+    Workspace w;
+    w.view->handlePrimaryAction();
+    QVERIFY(QTest::qWaitFor([&] { return w.view->listeningSetupSheet() != nullptr; }));
+    ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
+
+    QVERIFY(!w.model().startsWithMicrophoneEnabled());
+    QVERIFY(!sheet->deviceMenuButton()->isEnabled());
+    sheet->microphoneSwitch()->click();
+    QVERIFY(w.model().startsWithMicrophoneEnabled());
+    QVERIFY(sheet->deviceMenuButton()->isEnabled());
+    QCOMPARE(w.engine.defaults->boolValue(QString::fromLatin1(SubtitleViewModel::startWithMicrophoneDefaultsKey), false), true);
+
+    QVERIFY(sheet->targetPicker()->isEnabled());
+    sheet->translationSwitch()->click();
+    QVERIFY(!w.model().isTranslationEnabled());
+    QVERIFY(!sheet->targetPicker()->isEnabled());
+    sheet->translationSwitch()->click();
+
+    // Listening in the current target language moves the target and turns translation off,
+    // once, without the sheet writing anything back.
+    QCOMPARE(w.model().selectedTranslationLanguage(), TranslationLanguageOption::english);
+    QSignalSpy sourceChanges(&w.model(), &SubtitleViewModel::selectedSourceLanguageChanged);
+    QSignalSpy targetChanges(&w.model(), &SubtitleViewModel::selectedTranslationLanguageChanged);
+    const int english = 1;
+    sheet->sourcePicker()->setCurrentIndex(english);
+    Q_EMIT sheet->sourcePicker()->activated(english);
+    QCOMPARE(w.model().selectedSourceLanguage(), SourceLanguageOption::english);
+    QCOMPARE(w.model().selectedTranslationLanguage(), TranslationLanguageOption::russian);
+    QVERIFY(!w.model().isTranslationEnabled());
+    QCOMPARE(sourceChanges.count(), 1);
+    QCOMPARE(targetChanges.count(), 1);
+    QVERIFY(!sheet->translationSwitch()->isChecked());
+    QCOMPARE(sheet->targetPicker()->count(), 4);
+    QCOMPARE(sheet->targetPicker()->findText(QStringLiteral("English")), -1);
+    QCOMPARE(sheet->targetPicker()->currentText(), QStringLiteral("Russian"));
+    QVERIFY(w.view->translationLine()->isVisibleTo(w.view.get()));
+
+    QVERIFY(sheet->startButton()->isEnabled());
+    sheet->reject();
+    QVERIFY(QTest::qWaitFor([&] { return !w.view->listeningSetupSheet(); }));
+    QCOMPARE(w.model().selectedSourceLanguage(), SourceLanguageOption::english);
+    QVERIFY(w.model().startsWithMicrophoneEnabled());
+}
+
+QTEST_MAIN(WorkspaceWindowTest)
+#include "tst_WorkspaceWindow.moc"
