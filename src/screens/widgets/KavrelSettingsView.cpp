@@ -1,0 +1,164 @@
+#include "screens/widgets/KavrelSettingsView.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+#include "screens/KavrelSettingsModel.h"
+#include "screens/widgets/KavrelScreenLabel.h"
+#include "screens/widgets/KavrelScreenPanel.h"
+#include "screens/widgets/KavrelScrollFocus.h"
+#include "screens/widgets/KavrelSettingsSwitch.h"
+#include "screens/widgets/KavrelSettingsUpdateRow.h"
+#include "screens/widgets/KavrelSymbolView.h"
+#include "screens/widgets/KavrelThemeOptionButton.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace {
+
+QString localized(const QString &key)
+{
+    return KavrelLocalizationStore::shared().localized(key);
+}
+
+KavrelScreenPanel::Look controlLook(qreal radius)
+{
+    KavrelScreenPanel::Look look;
+    look.radius = radius;
+    look.fill = KavrelSettingsTheme::controlFill;
+    look.stroke = KavrelSettingsTheme::controlBorder;
+    return look;
+}
+
+} // namespace
+
+KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function<void()> checkForUpdates, QWidget *parent)
+    : QWidget(parent), m_model(model), m_checkForUpdates(std::move(checkForUpdates))
+{
+    setWindowTitle(localized(QStringLiteral("Settings")));
+    setObjectName(QString::fromLatin1(windowIdentifier));
+    setMinimumSize(560, 520);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_scrollArea = new QScrollArea(this);
+    m_scrollArea->setWidgetResizable(true);
+    m_scrollArea->setFrameShape(QFrame::NoFrame);
+    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Shown only while the content is taller than the window; styles with transient scroll
+    // bars keep it out of sight until the user scrolls.
+    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scrollArea->viewport()->setAutoFillBackground(false);
+    outer->addWidget(m_scrollArea);
+
+    auto *page = new QWidget;
+    page->setAutoFillBackground(false);
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(28, 40, 28, 28);
+    column->setSpacing(20);
+    column->addWidget(new KavrelScreenLabel(localized(QStringLiteral("Settings")), 34, QFont::Bold,
+                                            KavrelSettingsTheme::primaryText));
+    auto *panels = new QVBoxLayout;
+    panels->setSpacing(16);
+    panels->addWidget(makePanel(QStringLiteral("Theme"), makeThemeSelector()));
+    panels->addWidget(makePanel(QStringLiteral("Mini Window"), makeMiniWindowRow()));
+    m_updateRow = new KavrelSettingsUpdateRow;
+    connect(m_updateRow, &QAbstractButton::clicked, this, [this] {
+        if (m_checkForUpdates)
+            m_checkForUpdates();
+    });
+    panels->addWidget(makePanel(QStringLiteral("Updates"), m_updateRow));
+    column->addLayout(panels);
+    column->addStretch(1);
+    m_scrollArea->setWidget(page);
+    page->setAutoFillBackground(false); // setWidget() turned it on
+    KavrelScrollFocus::follow(m_scrollArea);
+
+    connect(&m_model, &KavrelSettingsModel::appearanceModeChanged, this, &KavrelSettingsView::followModel);
+    connect(&m_model, &KavrelSettingsModel::miniWindowEnabledChanged, this, &KavrelSettingsView::followModel);
+    followModel();
+}
+
+QWidget *KavrelSettingsView::makePanel(const QString &title, QWidget *content)
+{
+    KavrelScreenPanel::Look look;
+    look.radius = 22;
+    look.fill = KavrelSettingsTheme::panelFill;
+    look.stroke = KavrelSettingsTheme::panelBorder;
+    auto *panel = new KavrelScreenPanel(look);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(18, 18, 18, 18);
+    layout->setSpacing(14);
+    layout->addWidget(new KavrelScreenLabel(localized(title), 17, QFont::Bold, KavrelSettingsTheme::primaryText));
+    layout->addWidget(content);
+    return panel;
+}
+
+QWidget *KavrelSettingsView::makeThemeSelector()
+{
+    auto *selector = new KavrelScreenPanel(controlLook(20));
+    selector->setFixedHeight(52);
+    auto *row = new QHBoxLayout(selector);
+    row->setContentsMargins(4, 4, 4, 4);
+    row->setSpacing(0);
+    for (KavrelAppearanceMode mode : KavrelAppearance::allCases) {
+        auto *option = new KavrelThemeOptionButton(mode, selector);
+        connect(option, &QAbstractButton::clicked, this, [this, mode] { m_model.setAppearanceMode(mode); });
+        row->addWidget(option);
+        m_themeOptions.append(option);
+    }
+    return selector;
+}
+
+QWidget *KavrelSettingsView::makeMiniWindowRow()
+{
+    auto *tile = new KavrelScreenPanel(controlLook(18));
+    tile->setMinimumHeight(58);
+    auto *row = new QHBoxLayout(tile);
+    row->setContentsMargins(16, 10, 16, 10);
+    row->setSpacing(12);
+    auto *symbolSlot = new QWidget;
+    symbolSlot->setFixedWidth(24);
+    auto *symbolLayout = new QHBoxLayout(symbolSlot);
+    symbolLayout->setContentsMargins(0, 0, 0, 0);
+    symbolLayout->addWidget(new KavrelSymbolView(QStringLiteral("macwindow.on.rectangle"), 17, KavrelSettingsTheme::secondaryText));
+    row->addWidget(symbolSlot);
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    const QString title = localized(QStringLiteral("Show mini window"));
+    texts->addWidget(new KavrelScreenLabel(title, 14, QFont::DemiBold, KavrelSettingsTheme::primaryText));
+    auto *detail = new KavrelScreenLabel(
+        localized(QStringLiteral("Automatically show the floating listening window while a session is active.")), 12,
+        QFont::Medium, KavrelSettingsTheme::secondaryText);
+    detail->setWordWrap(true);
+    texts->addWidget(detail);
+    row->addLayout(texts, 1);
+    m_miniWindowSwitch = new KavrelSettingsSwitch;
+    m_miniWindowSwitch->setAccessibleName(title);
+    connect(m_miniWindowSwitch, &QAbstractButton::toggled, this, [this](bool on) { m_model.setMiniWindowEnabled(on); });
+    row->addWidget(m_miniWindowSwitch);
+    return tile;
+}
+
+void KavrelSettingsView::followModel()
+{
+    for (KavrelThemeOptionButton *option : std::as_const(m_themeOptions))
+        option->setSelected(option->mode() == m_model.appearanceMode());
+    if (m_miniWindowSwitch->isChecked() != m_model.isMiniWindowEnabled()) {
+        const QSignalBlocker blocker(m_miniWindowSwitch);
+        m_miniWindowSwitch->setChecked(m_model.isMiniWindowEnabled());
+        m_miniWindowSwitch->update();
+    }
+}
+
+void KavrelSettingsView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath all;
+    all.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, all, KavrelSettingsTheme::backgroundTop.resolve(palette()),
+                                 KavrelSettingsTheme::backgroundBottom.resolve(palette()));
+}

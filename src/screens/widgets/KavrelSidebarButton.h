@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QAbstractButton>
+
+// A sidebar tile: a 54-px rounded square with the section's symbol over its caption (at most
+// two lines), drawn blue while selected. Tab reaches it; Space or Enter presses it.
+class KavrelSidebarButton final : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    KavrelSidebarButton(const QString &title, const QString &systemImage, QWidget *parent = nullptr);
+
+    void setSelected(bool selected);
+    bool isSelected() const { return m_selected; }
+    QString systemImage() const { return m_systemImage; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QString captionText(qreal width) const;
+
+    QString m_systemImage;
+    bool m_selected = false;
+};

@@ -1,0 +1,192 @@
+#include "screens/widgets/KavrelSidebarView.h"
+
+#include "accounts/AuthSessionStore.h"
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/KavrelUpdateController.h"
+#include "app/widgets/KavrelPainting.h"
+#include "screens/KavrelWorkspaceShellModel.h"
+#include "screens/widgets/KavrelAvatarView.h"
+#include "screens/widgets/KavrelPaintedWidget.h"
+#include "screens/widgets/KavrelScreenPanel.h"
+#include "screens/widgets/KavrelScreenSymbols.h"
+#include "screens/widgets/KavrelSidebarButton.h"
+#include "screens/widgets/KavrelSidebarUpdateButton.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+
+QString localized(const QString &key)
+{
+    return KavrelLocalizationStore::shared().localized(key);
+}
+
+// The account panel: it opens the account menu on a secondary click or the menu key.
+class AccountPanel final : public KavrelScreenPanel
+{
+public:
+    AccountPanel(KavrelSidebarView *sidebar, const Look &look) : KavrelScreenPanel(look), m_sidebar(sidebar)
+    {
+        setFocusPolicy(Qt::StrongFocus);
+        setContextMenuPolicy(Qt::DefaultContextMenu);
+    }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override { m_sidebar->showAccountMenu(event->globalPos()); }
+
+private:
+    KavrelSidebarView *m_sidebar;
+};
+
+} // namespace
+
+KavrelSidebarView::KavrelSidebarView(Dependencies dependencies, QWidget *parent)
+    : QWidget(parent), m_dependencies(std::move(dependencies))
+{
+    setFixedWidth(columnWidth);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 18, 14, 18);
+    column->setSpacing(22);
+    column->addWidget(makeAppMark());
+
+    auto *buttons = new QVBoxLayout;
+    buttons->setSpacing(12);
+    for (KavrelAppSection section : KavrelAppSections::allCases) {
+        auto *button = new KavrelSidebarButton(localized(KavrelAppSections::titleKey(section)),
+                                               KavrelAppSections::systemImage(section), this);
+        connect(button, &QAbstractButton::clicked, this, [this, section] {
+            if (m_dependencies.model)
+                m_dependencies.model->selectSection(section);
+        });
+        buttons->addWidget(button);
+        m_sectionButtons.append(button);
+    }
+    m_settingsButton = new KavrelSidebarButton(localized(QStringLiteral("Settings")), QStringLiteral("gearshape"), this);
+    connect(m_settingsButton, &QAbstractButton::clicked, this, [this] {
+        if (m_dependencies.openSettings)
+            m_dependencies.openSettings();
+    });
+    buttons->addWidget(m_settingsButton);
+    column->addLayout(buttons);
+    column->addStretch(1);
+
+    m_updateButton = new KavrelSidebarUpdateButton(this);
+    connect(m_updateButton, &QAbstractButton::clicked, this, [this] {
+        if (m_dependencies.updateController)
+            m_dependencies.updateController->updaterController().checkForUpdates();
+    });
+    auto *updateSlot = new QVBoxLayout;
+    updateSlot->setContentsMargins(10, 0, 10, 0);
+    updateSlot->addWidget(m_updateButton);
+    column->addLayout(updateSlot);
+
+    m_accountPanel = makeAccountPanel();
+    column->addWidget(m_accountPanel);
+
+    if (m_dependencies.model)
+        connect(m_dependencies.model, &KavrelWorkspaceShellModel::selectedSectionChanged, this, &KavrelSidebarView::followSelection);
+    if (m_dependencies.updateController)
+        connect(m_dependencies.updateController, &KavrelUpdateController::availableUpdateDisplayVersionChanged, this,
+                &KavrelSidebarView::followUpdate);
+    if (m_dependencies.authStore)
+        connect(m_dependencies.authStore, &AuthSessionStore::sessionChanged, this, &KavrelSidebarView::followUser);
+    followSelection();
+    followUpdate();
+    followUser();
+}
+
+QWidget *KavrelSidebarView::makeAppMark()
+{
+    auto *mark = new KavrelPaintedWidget(QSize(columnWidth - 28, 58 + 4 + 8), [](QPainter &painter, const QRectF &bounds,
+                                                                        const QPalette &, qreal) {
+        const QRectF square(bounds.center().x() - 29, 4, 58, 58);
+        const QPainterPath shape = KavrelPainting::continuousRoundedRect(square, 18);
+        KavrelPainting::drawSoftShadow(painter, shape, QColor(0, 0, 0, 31), 14, QPointF(0, 8));
+        const QIcon icon = QApplication::windowIcon();
+        if (!icon.isNull()) {
+            painter.save();
+            painter.setClipPath(shape);
+            icon.paint(&painter, square.toRect());
+            painter.restore();
+            return;
+        }
+        // Without an installed icon: the program's mark, a waveform on the brand gradient.
+        KavrelPainting::fillGradient(painter, shape, QColor::fromRgbF(0.91f, 0.23f, 0.18f), QColor::fromRgbF(0.25f, 0.45f, 0.95f));
+        KavrelScreenSymbols::paint(painter, square.adjusted(14, 14, -14, -14), QStringLiteral("waveform"), Qt::white);
+    });
+    mark->setObjectName(QStringLiteral("appMark"));
+    return mark;
+}
+
+QWidget *KavrelSidebarView::makeAccountPanel()
+{
+    KavrelScreenPanel::Look look;
+    look.radius = 28;
+    look.fill = KavrelShellTheme::sidebarPanelFill;
+    look.stroke = KavrelShellTheme::sidebarPanelBorder;
+    auto *panel = new AccountPanel(this, look);
+    panel->setObjectName(QStringLiteral("accountPanel"));
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(10, 14, 10, 14);
+    layout->setSpacing(10);
+    KavrelAvatarView::Look avatarLook;
+    avatarLook.discSize = 62;
+    avatarLook.pictureSize = 54;
+    avatarLook.initialsPixelSize = 18;
+    avatarLook.surface = KavrelShellTheme::avatarSurface;
+    avatarLook.ring = KavrelShellTheme::avatarBorder;
+    m_avatar = new KavrelAvatarView(m_dependencies.avatarLoader, avatarLook, panel);
+    layout->addWidget(m_avatar, 0, Qt::AlignHCenter);
+    return panel;
+}
+
+void KavrelSidebarView::showAccountMenu(const QPoint &globalPosition)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction *signOut = menu->addAction(localized(QStringLiteral("Sign out")));
+    signOut->setObjectName(QStringLiteral("signOutAction"));
+    QPointer<AuthSessionStore> store = m_dependencies.authStore;
+    connect(signOut, &QAction::triggered, this, [store] {
+        if (store)
+            store->signOut();
+    });
+    menu->popup(globalPosition);
+}
+
+void KavrelSidebarView::followSelection()
+{
+    const KavrelAppSection selected = m_dependencies.model ? m_dependencies.model->selectedSection() : KavrelAppSection::workspace;
+    for (qsizetype i = 0; i < m_sectionButtons.size(); ++i)
+        m_sectionButtons.at(i)->setSelected(KavrelAppSections::allCases.at(size_t(i)) == selected);
+}
+
+void KavrelSidebarView::followUpdate()
+{
+    const bool known = m_dependencies.updateController && m_dependencies.updateController->availableUpdateDisplayVersion();
+    m_updateButton->setVisible(known);
+}
+
+void KavrelSidebarView::followUser()
+{
+    const std::optional<AuthenticatedUser> user =
+        m_dependencies.authStore ? m_dependencies.authStore->currentUser() : std::nullopt;
+    m_accountPanel->setVisible(user.has_value());
+    if (user)
+        m_avatar->setAvatar(user->initials(), user->avatarURL);
+}
+
+void KavrelSidebarView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath all;
+    all.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, all, KavrelShellTheme::sidebarTop.resolve(palette()),
+                                 KavrelShellTheme::sidebarBottom.resolve(palette()), true);
+    painter.fillRect(QRectF(width() - 1, 0, 1, height()), KavrelShellTheme::sidebarDivider.resolve(palette()));
+}

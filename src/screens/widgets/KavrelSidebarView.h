@@ -1,0 +1,66 @@
+#pragma once
+
+#include "screens/KavrelAppSection.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class AuthSessionStore;
+class KavrelAvatarLoader;
+class KavrelAvatarView;
+class KavrelSidebarButton;
+class KavrelSidebarUpdateButton;
+class KavrelUpdateController;
+class KavrelWorkspaceShellModel;
+class QVBoxLayout;
+
+// The shell's narrow column: the application mark, a button per section, Settings, the
+// Update button while a newer version is known, and the signed-in user's avatar, whose
+// context menu signs out.
+class KavrelSidebarView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int columnWidth = 138;
+
+    struct Dependencies
+    {
+        KavrelWorkspaceShellModel *model = nullptr;
+        AuthSessionStore *authStore = nullptr;
+        KavrelUpdateController *updateController = nullptr;
+        KavrelAvatarLoader *avatarLoader = nullptr;
+        // Opens the settings window and brings it forward.
+        std::function<void()> openSettings;
+    };
+
+    explicit KavrelSidebarView(Dependencies dependencies, QWidget *parent = nullptr);
+
+    QList<KavrelSidebarButton *> sectionButtons() const { return m_sectionButtons; }
+    KavrelSidebarButton *settingsButton() const { return m_settingsButton; }
+    KavrelSidebarUpdateButton *updateButton() const { return m_updateButton; }
+    QWidget *accountPanel() const { return m_accountPanel; }
+    KavrelAvatarView *avatar() const { return m_avatar; }
+
+    // The menu the account panel shows on a secondary click.
+    void showAccountMenu(const QPoint &globalPosition);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QWidget *makeAppMark();
+    QWidget *makeAccountPanel();
+    void followSelection();
+    void followUpdate();
+    void followUser();
+
+    Dependencies m_dependencies;
+    QList<KavrelSidebarButton *> m_sectionButtons;
+    KavrelSidebarButton *m_settingsButton = nullptr;
+    KavrelSidebarUpdateButton *m_updateButton = nullptr;
+    QWidget *m_accountPanel = nullptr;
+    KavrelAvatarView *m_avatar = nullptr;
+};

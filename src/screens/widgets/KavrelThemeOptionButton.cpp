@@ -1,0 +1,109 @@
+#include "screens/widgets/KavrelThemeOptionButton.h"
+
+#include "screens/widgets/KavrelFocusRing.h"
+
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+#include "screens/widgets/KavrelScreenSymbols.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+KavrelThemeOptionButton::KavrelThemeOptionButton(KavrelAppearanceMode mode, QWidget *parent)
+    : QAbstractButton(parent), m_mode(mode)
+{
+    const QString title = KavrelLocalizationStore::shared().localized(titleKey(mode));
+    setText(title);
+    setToolTip(title);
+    setAccessibleName(title);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setMinimumHeight(44);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QFont titleFont = font();
+    titleFont.setPixelSize(11);
+    titleFont.setWeight(QFont::DemiBold);
+    setFont(titleFont);
+}
+
+QString KavrelThemeOptionButton::titleKey(KavrelAppearanceMode mode)
+{
+    switch (mode) {
+    case KavrelAppearanceMode::system:
+        return QStringLiteral("System");
+    case KavrelAppearanceMode::light:
+        return QStringLiteral("Light");
+    case KavrelAppearanceMode::dark:
+        return QStringLiteral("Dark");
+    }
+    return QString();
+}
+
+QString KavrelThemeOptionButton::symbol(KavrelAppearanceMode mode)
+{
+    switch (mode) {
+    case KavrelAppearanceMode::system:
+        return QStringLiteral("desktopcomputer");
+    case KavrelAppearanceMode::light:
+        return QStringLiteral("sun.max");
+    case KavrelAppearanceMode::dark:
+        return QStringLiteral("moon.fill");
+    }
+    return QString();
+}
+
+void KavrelThemeOptionButton::setSelected(bool selected)
+{
+    if (m_selected == selected)
+        return;
+    m_selected = selected;
+    update();
+}
+
+void KavrelThemeOptionButton::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (QWidget *parent = parentWidget()) {
+            const QList<KavrelThemeOptionButton *> options =
+                parent->findChildren<KavrelThemeOptionButton *>(QString(), Qt::FindDirectChildrenOnly);
+            const qsizetype index = options.indexOf(this) + (event->key() == Qt::Key_Left ? -1 : 1);
+            if (index >= 0 && index < options.size())
+                options.at(index)->setFocus(Qt::TabFocusReason);
+        }
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        click();
+        return;
+    default:
+        QAbstractButton::keyPressEvent(event);
+    }
+}
+
+void KavrelThemeOptionButton::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const QPainterPath tile = KavrelPainting::continuousRoundedRect(area, 17);
+    if (m_selected) {
+        KavrelPainting::drawSoftShadow(painter, tile, QColor(0, 0, 0, 20), 8, QPointF(0, 3));
+        painter.fillPath(tile, KavrelSettingsTheme::selectedControlFill.resolve(palette()));
+    }
+    if (KavrelFocusRing::shows(this)) {
+        painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
+        painter.drawPath(tile);
+    }
+    const QColor foreground = (m_selected ? KavrelSettingsTheme::accent : KavrelSettingsTheme::secondaryText).resolve(palette());
+    const qreal symbolSide = 17;
+    const QFontMetricsF metrics(font());
+    const qreal total = symbolSide + 3 + metrics.height();
+    const qreal top = (height() - total) / 2;
+    KavrelScreenSymbols::paint(painter, QRectF((width() - symbolSide) / 2, top, symbolSide, symbolSide), symbol(m_mode), foreground);
+    painter.setPen(foreground);
+    painter.drawText(QRectF(0, top + symbolSide + 3, width(), metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
+                     metrics.elidedText(text(), Qt::ElideRight, width() - 8));
+}

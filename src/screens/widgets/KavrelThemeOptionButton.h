@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/KavrelAppearanceMode.h"
+
+#include <QAbstractButton>
+
+// One choice of the settings window's theme selector: a symbol over the mode's title, on a
+// raised white tile when selected. Reachable with Tab; the arrow keys move between choices.
+class KavrelThemeOptionButton final : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit KavrelThemeOptionButton(KavrelAppearanceMode mode, QWidget *parent = nullptr);
+
+    KavrelAppearanceMode mode() const { return m_mode; }
+    void setSelected(bool selected);
+    bool isSelected() const { return m_selected; }
+
+    static QString titleKey(KavrelAppearanceMode mode);
+    static QString symbol(KavrelAppearanceMode mode);
+
+    QSize sizeHint() const override { return QSize(120, 44); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    KavrelAppearanceMode m_mode;
+    bool m_selected = false;
+};

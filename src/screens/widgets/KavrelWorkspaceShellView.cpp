@@ -1,0 +1,144 @@
+#include "screens/widgets/KavrelWorkspaceShellView.h"
+
+#include "app/KavrelPalette.h"
+#include "app/widgets/KavrelPainting.h"
+#include "screens/KavrelWorkspaceShellModel.h"
+#include "screens/widgets/KavrelProfileView.h"
+#include "screens/widgets/KavrelSettingsView.h"
+#include "screens/widgets/KavrelSidebarRevealTab.h"
+#include "screens/widgets/KavrelSidebarView.h"
+#include "screens/widgets/KavrelSidebarVisibilityButton.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QWidget *parent)
+    : QWidget(parent), m_dependencies(std::move(dependencies))
+{
+    m_model = std::make_unique<KavrelWorkspaceShellModel>(*m_dependencies.defaults);
+    setMinimumSize(760, 820);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    KavrelSidebarView::Dependencies sidebarDependencies;
+    sidebarDependencies.model = m_model.get();
+    sidebarDependencies.authStore = m_dependencies.authStore;
+    sidebarDependencies.updateController = m_dependencies.updateController;
+    sidebarDependencies.avatarLoader = m_dependencies.avatarLoader;
+    sidebarDependencies.openSettings = [this] {
+        if (m_dependencies.openWindow)
+            m_dependencies.openWindow(QString::fromLatin1(KavrelSettingsView::windowIdentifier));
+    };
+    m_sidebar = new KavrelSidebarView(std::move(sidebarDependencies), this);
+    row->addWidget(m_sidebar);
+
+    auto *area = new QWidget(this);
+    auto *areaLayout = new QVBoxLayout(area);
+    areaLayout->setContentsMargins(0, 0, 0, 0);
+    areaLayout->setSpacing(0);
+    auto *toolbar = new QHBoxLayout;
+    toolbar->setContentsMargins(10, 6, 10, 0);
+    m_visibilityButton = new KavrelSidebarVisibilityButton(area);
+    connect(m_visibilityButton, &QAbstractButton::clicked, m_model.get(), &KavrelWorkspaceShellModel::toggleSidebarVisibility);
+    toolbar->addWidget(m_visibilityButton);
+    toolbar->addStretch(1);
+    areaLayout->addLayout(toolbar);
+    m_sectionSlot = new QVBoxLayout;
+    m_sectionSlot->setContentsMargins(0, 0, 0, 0);
+    areaLayout->addLayout(m_sectionSlot, 1);
+    row->addWidget(area, 1);
+
+    m_revealTab = new KavrelSidebarRevealTab(this);
+    connect(m_revealTab, &KavrelSidebarRevealTab::revealRequested, m_model.get(), &KavrelWorkspaceShellModel::revealSidebar);
+
+    m_slide.setDuration(220);
+    m_slide.setEasingCurve(QEasingCurve::InOutQuad);
+    connect(&m_slide, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        const int sidebarWidth = value.toInt();
+        m_sidebar->setFixedWidth(sidebarWidth);
+        m_sidebar->setVisible(sidebarWidth > 0);
+    });
+
+    connect(m_model.get(), &KavrelWorkspaceShellModel::selectedSectionChanged, this, &KavrelWorkspaceShellView::showSection);
+    connect(m_model.get(), &KavrelWorkspaceShellModel::sidebarHiddenChanged, this, &KavrelWorkspaceShellView::followSidebarHidden);
+
+    const bool hidden = m_model->isSidebarHidden();
+    m_sidebar->setVisible(!hidden);
+    m_revealTab->setVisible(hidden);
+    m_visibilityButton->setSidebarHidden(hidden);
+    showSection(m_model->selectedSection());
+}
+
+KavrelWorkspaceShellView::~KavrelWorkspaceShellView() = default;
+
+void KavrelWorkspaceShellView::showSection(KavrelAppSection section)
+{
+    if (m_section) {
+        m_sectionSlot->removeWidget(m_section);
+        m_section->hide();
+        m_section->deleteLater();
+    }
+    QWidget *view = nullptr;
+    switch (section) {
+    case KavrelAppSection::workspace:
+        view = m_dependencies.makeWorkspace ? m_dependencies.makeWorkspace() : nullptr;
+        break;
+    case KavrelAppSection::profile:
+        view = m_dependencies.makeProfile ? m_dependencies.makeProfile()
+                                          : new KavrelProfileView(m_dependencies.authStore, m_dependencies.avatarLoader);
+        break;
+    case KavrelAppSection::history:
+        view = m_dependencies.makeHistory ? m_dependencies.makeHistory() : nullptr;
+        break;
+    }
+    if (!view)
+        view = new QWidget;
+    view->setObjectName(KavrelAppSections::rawValue(section));
+    m_section = view;
+    m_sectionSlot->addWidget(view);
+    view->show();
+    m_revealTab->raise();
+}
+
+void KavrelWorkspaceShellView::followSidebarHidden(bool hidden)
+{
+    m_visibilityButton->setSidebarHidden(hidden);
+    m_revealTab->setVisible(hidden);
+    placeRevealTab();
+    m_revealTab->raise();
+    m_slide.stop();
+    m_slide.setStartValue(m_sidebar->isVisible() ? m_sidebar->width() : 0);
+    m_slide.setEndValue(hidden ? 0 : KavrelSidebarView::columnWidth);
+    m_slide.start();
+}
+
+void KavrelWorkspaceShellView::finishAnimation()
+{
+    if (m_slide.state() != QAbstractAnimation::Running)
+        return;
+    m_slide.setCurrentTime(m_slide.duration());
+    m_slide.stop();
+}
+
+void KavrelWorkspaceShellView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeRevealTab();
+}
+
+void KavrelWorkspaceShellView::placeRevealTab()
+{
+    m_revealTab->move(0, (height() - m_revealTab->height()) / 2);
+}
+
+void KavrelWorkspaceShellView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QPainterPath all;
+    all.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, all, KavrelShellTheme::shellTop.resolve(palette()),
+                                 KavrelShellTheme::shellBottom.resolve(palette()));
+}

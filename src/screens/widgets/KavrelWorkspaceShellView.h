@@ -1,0 +1,79 @@
+#pragma once
+
+#include "screens/KavrelAppSection.h"
+
+#include <QPointer>
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class AuthSessionStore;
+class KavrelAvatarLoader;
+class KavrelSidebarRevealTab;
+class KavrelSidebarView;
+class KavrelSidebarVisibilityButton;
+class KavrelUpdateController;
+class KavrelWorkspaceShellModel;
+class QVBoxLayout;
+class UserDefaults;
+
+// The signed-in main window's content: the sidebar on the leading side and the selected
+// section (listening workspace, profile, history) beside it. The user may collapse the
+// sidebar, and the workspace's focus mode hides it over the workspace; the toolbar button
+// and the tab on the leading edge bring it back.
+//
+// The section views come from factories, made anew each time their section is selected.
+class KavrelWorkspaceShellView final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    using SectionFactory = std::function<QWidget *()>;
+
+    struct Dependencies
+    {
+        UserDefaults *defaults = nullptr;
+        AuthSessionStore *authStore = nullptr;
+        KavrelUpdateController *updateController = nullptr;
+        KavrelAvatarLoader *avatarLoader = nullptr;
+        // Opens a window by its identifier ("kavrel-settings") and brings it forward.
+        std::function<void(const QString &)> openWindow;
+        SectionFactory makeWorkspace;
+        // Without one, the profile section is KavrelProfileView over the store.
+        SectionFactory makeProfile;
+        SectionFactory makeHistory;
+    };
+
+    explicit KavrelWorkspaceShellView(Dependencies dependencies, QWidget *parent = nullptr);
+    ~KavrelWorkspaceShellView() override;
+
+    KavrelWorkspaceShellModel *model() const { return m_model.get(); }
+    KavrelSidebarView *sidebar() const { return m_sidebar; }
+    KavrelSidebarRevealTab *revealTab() const { return m_revealTab; }
+    KavrelSidebarVisibilityButton *visibilityButton() const { return m_visibilityButton; }
+    QWidget *currentSection() const { return m_section; }
+
+    // Ends the sidebar's slide at once (tests and screenshots).
+    void finishAnimation();
+    void setAnimationDuration(int milliseconds) { m_slide.setDuration(milliseconds); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showSection(KavrelAppSection section);
+    void followSidebarHidden(bool hidden);
+    void placeRevealTab();
+
+    Dependencies m_dependencies;
+    std::unique_ptr<KavrelWorkspaceShellModel> m_model;
+    KavrelSidebarView *m_sidebar = nullptr;
+    KavrelSidebarRevealTab *m_revealTab = nullptr;
+    KavrelSidebarVisibilityButton *m_visibilityButton = nullptr;
+    QVBoxLayout *m_sectionSlot = nullptr;
+    QPointer<QWidget> m_section;
+    QVariantAnimation m_slide;
+};
