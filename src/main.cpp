@@ -49,8 +49,9 @@ int main(int argc, char *argv[])
     KavrelAppearanceController appearance(defaults);
     appearance.followDesktopPortal();
 
-    LibsecretSecretStore secretStore(AuthService::secretStoreService());
-    AuthService authService(AppConfigurationStore::createForApplication(&defaults), &secretStore);
+    // The service owns its secret store.
+    AuthService authService(AppConfigurationStore::createForApplication(&defaults),
+                            new LibsecretSecretStore(AuthService::secretStoreService()));
     AuthSessionStore authStore(&authService);
 
     KavrelUpdateController &updates = KavrelUpdateController::shared();

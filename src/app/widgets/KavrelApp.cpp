@@ -96,9 +96,11 @@ void KavrelApp::launch(KavrelTrayItem &trayItem)
 
 bool KavrelApp::hasVisibleWindows() const
 {
+    // The tray icon is a top-level widget of its own under X11; it is no window of the program.
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (widget->isWindow() && widget->isVisible() && !widget->isMinimized()
-            && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip)
+            && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
+            && !widget->inherits("QSystemTrayIconSys"))
             return true;
     }
     return false;
