@@ -224,6 +224,37 @@ class Run:
         self.screenshot("tray-menu-" + title)
         subprocess.run(["xdotool", "key", "Return"], check=True)
 
+    def mark_process_of_window(self, name, pid):
+        """xlogo leaves out _NET_WM_PID, which every toolkit's window carries; without it the
+        window counts as nobody's and covers nothing."""
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                                     capture_output=True, text=True).stdout.split()
+            if windows:
+                for window in windows:
+                    subprocess.run(["xprop", "-id", window, "-f", "_NET_WM_PID", "32c", "-set", "_NET_WM_PID",
+                                    str(pid)], check=True)
+                return
+            time.sleep(0.2)
+        raise Failure("the covering window did not appear")
+
+    def wait_for_top_level(self, title, timeout):
+        """Waits for a window of the program with this title on screen."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            app = self.application()
+            try:
+                for index in range(app.childCount if app else 0):
+                    window = app.getChildAtIndex(index)
+                    if window is not None and window.name == title and self.showing(window):
+                        return window
+            except Exception:
+                pass
+            time.sleep(0.25)
+        self.dump_tree("missing-window-" + title)
+        raise Failure("no window titled %s" % title)
+
     def play(self, sink, text):
         wav = os.path.join(self.work, "speech-%s.wav" % sink)
         subprocess.run(["espeak-ng", "-w", wav, text], check=True)
@@ -304,9 +335,14 @@ class Run:
 
         # Another window covers the main window: the floating mini window appears.
         cover = self.start(["xlogo", "-geometry", "1600x1000+0+0"])
-        time.sleep(3)
+        self.mark_process_of_window("xlogo", cover.pid)
+        self.wait_for_top_level("Слушает", timeout=15)
+        time.sleep(0.5)
         self.screenshot("mini-window")
         cover.terminate()
+        cover.wait(timeout=10)
+        time.sleep(1.5)
+        self.screenshot("main-window-back")
 
         # Stop from the tray.
         self.tray_menu("stop", ["Down"])
