@@ -147,6 +147,16 @@ class Run:
                 continue
         return found
 
+    def count_containing(self, text):
+        count = 0
+        for node in self.nodes():
+            try:
+                if self.showing(node) and (text in (node.name or "") or text in self.text_of(node)):
+                    count += 1
+            except Exception:
+                continue
+        return count
+
     def text_of(self, node):
         try:
             text = node.queryText()
@@ -328,7 +338,13 @@ class Run:
         speakers = os.environ.get("KAVREL_TEST_PULSE_SINK", "kavrel_speakers")
         players = [self.play(speakers, SPOKEN), self.play(mic_feed, "Thank you, I am here.")]
         self.find(contains="Good morning everyone", timeout=30, what="first turn")
-        time.sleep(3)
+        # Each turn shows in the transcript and, translated, in the translation column.
+        deadline = time.time() + 30
+        while time.time() < deadline and self.count_containing("Please send your questions") < 2:
+            time.sleep(0.5)
+        if self.count_containing("Please send your questions") < 2:
+            self.dump_tree("translations")
+            raise Failure("the last turn did not show in both columns")
         self.screenshot("turns-and-translations")
         for player in players:
             player.wait(timeout=30)
@@ -346,14 +362,30 @@ class Run:
 
         # Stop from the tray.
         self.tray_menu("stop", ["Down"])
-        time.sleep(3)
+        self.find(role="push button", contains="Начать прослушивание", timeout=20, what="start button after stop")
         self.screenshot("stopped")
 
         # The meeting is in the history list.
         self.tray_menu("show", ["Down", "Down"])
         self.press(self.find(role="push button", contains="История", what="history section"))
-        self.find(contains="Good morning", timeout=20, what="meeting in history")
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            loading = [node for name, node in self.find_all("label") if name.startswith("Загружаем")]
+            if not loading:
+                break
+            time.sleep(0.5)
+        time.sleep(1)
         self.screenshot("history")
+        entry = self.find(role="list item", contains="Good morning", timeout=20, what="meeting in history")
+        # The card's "Открыть" is drawn by the list, at the card's top right.
+        extents = entry.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        print("  history card at %d,%d %dx%d" % (extents.x, extents.y, extents.width, extents.height), flush=True)
+        subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width - 81), str(extents.y + 37),
+                        "click", "1"], check=True)
+        self.find(contains="Please send your questions", timeout=20, what="transcript of the saved meeting")
+        time.sleep(1)
+        self.screenshot("history-transcript")
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
 
         # Quit from the tray: the program ends by itself.
         self.tray_menu("quit", ["Up"])
