@@ -22,6 +22,9 @@
 #include "workspace/widgets/ContentView.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -83,6 +86,10 @@ void KavrelApp::openWindow(const QString &identifier)
 
 void KavrelApp::launch(KavrelTrayItem &trayItem)
 {
+    // The installed icon; without it the windows keep the default one.
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("kavrel"));
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
     openWindow(QString::fromLatin1(mainWindowIdentifier));
     if (!trayItem.show())
         return;
@@ -132,6 +139,9 @@ QWidget *KavrelApp::makeMainWindow()
     root.defaults = m_dependencies.defaults;
     root.makeWorkspace = [this] { return makeWorkspaceShell(); };
     layout->addWidget(new KavrelRootView(std::move(root), window));
+
+    auto *settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window);
+    connect(settings, &QShortcut::activated, this, [this] { openWindow(QString::fromLatin1(settingsWindowIdentifier)); });
 
     // The mini-window decisions live with the main window's content.
     auto *coordinator = new KavrelBackgroundCoordinator(*m_dependencies.session, *m_dependencies.presentation,

@@ -26,8 +26,8 @@ class UserDefaults;
 // The program's windows, each opened by its identifier: the main window "kavrel-main" (titled
 // with the program's name), the settings window "kavrel-settings" and the floating mini window
 // "kavrel-listening-mini". A window that exists is brought forward; one that was closed is made
-// anew with fresh content. It also starts the tray item and decides what the user sees at
-// launch. The objects it is given live for the whole run. Main thread only.
+// anew with fresh content; in the main window Ctrl+, opens the settings. It also starts the tray
+// item and decides what the user sees at launch. The objects it is given live for the whole run. Main thread only.
 class KavrelApp final : public QObject
 {
     Q_OBJECT
@@ -60,7 +60,7 @@ public:
     void openWindow(const QString &identifier);
     std::function<void(const QString &)> windowOpener();
 
-    // The launch: the main window opens; when the desktop shows the tray item, it closes again
+    // The launch: the application icon is set, the main window opens; when the desktop shows the tray item, it closes again
     // on the next turn of the event loop and the program lives on in the tray. Without a tray
     // the main window stays.
     void launch(KavrelTrayItem &trayItem);
