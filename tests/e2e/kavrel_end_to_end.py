@@ -307,8 +307,7 @@ class Run:
 
         # The permissions onboarding, when shown, is passed through.
         for _ in range(4):
-            buttons = [node for name, node in self.find_all("push button")
-                       if any(word in name for word in ("Продолжить", "Начать работу", "Готово"))]
+            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
             if not buttons:
                 break
             self.press(buttons[0])
