@@ -29,5 +29,4 @@ struct PermissionsOnboardingContent
     static QColor green() { return QColor::fromRgbF(0.10f, 0.62f, 0.45f); }
     static QColor amber() { return QColor::fromRgbF(0.89f, 0.57f, 0.20f); }
     static QColor red() { return QColor::fromRgbF(0.84f, 0.16f, 0.17f); }
-    static QColor blue() { return QColor::fromRgbF(0.19f, 0.45f, 0.95f); }
 };

@@ -4,6 +4,7 @@
 #include "app/KavrelUpdateController.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelSymbols.h"
+#include "history/widgets/KavrelHistoryView.h"
 #include "platform/UserDefaults.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
@@ -31,6 +32,7 @@
 #include "support/Screenshots.h"
 #include "support/TestAuth.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
@@ -229,6 +231,16 @@ void tst_KavrelScreens::shellSectionsAndSettingsButton()
     QTest::mouseClick(buttons.at(2), Qt::LeftButton);
     QCOMPARE(shell->currentSection()->objectName(), QStringLiteral("history"));
     QVERIFY(QTest::qWaitFor([&] { return profile.isNull(); }));
+
+    // Without factories of its own the shell makes the real profile and history screens.
+    KavrelWorkspaceShellView::Dependencies plain;
+    plain.defaults = &screens.defaults;
+    plain.authStore = screens.store.get();
+    KavrelWorkspaceShellView bare(plain);
+    bare.model()->selectSection(KavrelAppSection::history);
+    QVERIFY(qobject_cast<KavrelHistoryView *>(bare.currentSection()));
+    bare.model()->selectSection(KavrelAppSection::profile);
+    QVERIFY(qobject_cast<KavrelProfileView *>(bare.currentSection()));
 }
 
 void tst_KavrelScreens::shellSidebarButtonAndTab()
@@ -287,6 +299,15 @@ void tst_KavrelScreens::sidebarUpdateButtonAndAccountPanel()
         QCOMPARE(sidebar->avatar()->initials(), QStringLiteral("AL"));
         QVERIFY(screens.announceUpdate());
         QVERIFY(sidebar->updateButton()->isVisible());
+
+        // The account panel's menu signs out; the panel goes with the user.
+        sidebar->showAccountMenu(sidebar->accountPanel()->mapToGlobal(QPoint(10, 10)));
+        auto *signOut = sidebar->findChild<QAction *>(QStringLiteral("signOutAction"));
+        QVERIFY(signOut);
+        QCOMPARE(signOut->text(), QStringLiteral("Sign out"));
+        signOut->trigger();
+        QVERIFY(QTest::qWaitFor([&] { return !screens.store->isAuthenticated(); }));
+        QVERIFY(!sidebar->accountPanel()->isVisible());
     }
     {
         Screens signedOut(false);
@@ -374,6 +395,15 @@ void tst_KavrelScreens::profileShowsPlanAndOpensBilling()
     QCOMPARE(action->text(), QStringLiteral("Update"));
     QTest::mouseClick(action, Qt::LeftButton);
     QCOMPARE(screens.openedUrls, QList<QUrl>{KavrelBillingDisplay::billingURL()});
+    // Switching the appearance recolours the texts at once.
+    auto *title = view->findChild<QLabel *>();
+    QVERIFY(title);
+    view->setPalette(KavrelAppearanceController::palette(KavrelColorScheme::light));
+    const QColor light = title->palette().color(QPalette::WindowText);
+    view->setPalette(KavrelAppearanceController::palette(KavrelColorScheme::dark));
+    QCOMPARE(title->palette().color(QPalette::WindowText), KavrelProfileTheme::primaryText.resolve(KavrelColorScheme::dark));
+    QVERIFY(light != title->palette().color(QPalette::WindowText));
+
     auto *usage = view->findChild<KavrelBillingUsageCard *>();
     QVERIFY(usage);
     QVERIFY(usage->barFillWidth() > 10);
@@ -519,7 +549,8 @@ void tst_KavrelScreens::profileScreenshots()
             screens.billing->failNext(FakeBillingBackend::summaryPath, *item.reply);
             auto view = screens.makeProfile();
             Screenshots::apply(view.get(), variant);
-            view->resize(860, item.name == QLatin1String("billing-failed") ? 900 : 1420);
+            // As wide as the section is in the narrowest shell with the sidebar open.
+            view->resize(622, item.name == QLatin1String("billing-failed") ? 900 : 1480);
             view->show();
             QVERIFY(waitForPass(*view));
             QVERIFY(!Screenshots::write(view.get(), QStringLiteral("screens-profile-") + item.name, variant).isEmpty());

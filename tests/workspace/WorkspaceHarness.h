@@ -17,9 +17,10 @@
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/TestAuth.h"
-#include "workspace/SubtitleViewModelSessionSurface.h"
+#include "app/SubtitleViewModelSurface.h"
 #include "workspace/widgets/ContentView.h"
 
+#include <QJsonObject>
 #include <QTest>
 
 #include <memory>
@@ -72,7 +73,7 @@ struct Workspace : SignIn
 {
     SessionTest::Engine engine;
     std::unique_ptr<AuthSessionStore> authStore;
-    std::unique_ptr<SubtitleViewModelSessionSurface> surface;
+    std::unique_ptr<SubtitleViewModelSurface> surface;
     std::unique_ptr<KavrelListeningStarter> starter;
     ScriptedPrompts prompts;
     std::unique_ptr<ContentView> view;
@@ -87,7 +88,7 @@ struct Workspace : SignIn
           })
     {
         authStore = std::make_unique<AuthSessionStore>(authService.get());
-        surface = std::make_unique<SubtitleViewModelSessionSurface>(engine.model.get());
+        surface = std::make_unique<SubtitleViewModelSurface>(*engine.model);
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), surface.get());
         engine.model->setStartPrompts(&prompts);
         view = std::make_unique<ContentView>(*engine.model, *authStore, *surface, *starter, *engine.defaults);

@@ -14,6 +14,7 @@ class WorkspaceScreenshotsTest final : public QObject
 private Q_SLOTS:
     void scenes();
     void rowsLayoutWithSummary();
+    void suggestedAnswer();
 };
 
 void WorkspaceScreenshotsTest::scenes()
@@ -54,6 +55,23 @@ void WorkspaceScreenshotsTest::rowsLayoutWithSummary()
     QVERIFY(openSummary(w));
     QVERIFY(w.view->usesScrollableRowsWorkspace());
     QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-rows-summary"), variant).isEmpty());
+    QVERIFY(w.engine.stop());
+}
+
+void WorkspaceScreenshotsTest::suggestedAnswer()
+{
+    const Screenshots::Variant variant = Screenshots::variants().at(1); // dark, English
+    Workspace w;
+    applyVariant(w, variant);
+    w.view->resize(1180, 900);
+    w.view->show();
+    QVERIFY(listenWithTurns(w, 8));
+    w.auth->setChatCompletionReply(chatReply(QStringLiteral("Thursday works for us; let's confirm the numbers by Wednesday evening.")));
+    w.engine.model->suggestSourceAnswer();
+    QVERIFY(QTest::qWaitFor([&] {
+        return w.engine.model->isTranscriptAnswerVisible() && !w.engine.model->isTranscriptAnswerLoading();
+    }, 10000));
+    QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-answer"), variant).isEmpty());
     QVERIFY(w.engine.stop());
 }
 

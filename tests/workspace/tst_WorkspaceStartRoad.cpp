@@ -113,7 +113,9 @@ void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage()
         w.view->listeningSetupSheet()->startButton()->click();
     }
     QVERIFY(QTest::qWaitFor([&] { return w.model().errorMessage().has_value(); }));
-    QCOMPARE(*w.model().errorMessage(), QStringLiteral("Your login expired. Sign in again to continue."));
+    // The store's own text, in the interface language.
+    QCOMPARE(*w.model().errorMessage(),
+             KavrelLocalizationStore::shared().localized(QStringLiteral("Your login expired. Sign in again to continue.")));
     QVERIFY(w.view->errorLine()->isVisibleTo(w.view.get()));
     QCOMPARE(w.view->errorLine()->text(), *w.model().errorMessage());
     QVERIFY(!w.view->listeningSetupSheet());

@@ -56,9 +56,10 @@ KavrelBillingUsageCard::KavrelBillingUsageCard(const KavrelBillingSummary &summa
     layout->setSpacing(12);
 
     auto *header = new QHBoxLayout;
-    header->addWidget(new KavrelScreenLabel(store.localized(QStringLiteral("Usage this period")), 20, QFont::Bold,
-                                            KavrelProfileTheme::primaryText, this));
-    header->addStretch(1);
+    auto *title = new KavrelScreenLabel(store.localized(QStringLiteral("Usage this period")), 20, QFont::Bold,
+                                        KavrelProfileTheme::primaryText, this);
+    title->setWordWrap(true);
+    header->addWidget(title, 1);
     header->addWidget(new KavrelScreenLabel(
         store.localizedFormat(QStringLiteral("%@ min / %@ min"),
                               QStringList{QString::number(usage.usedMinutes), QString::number(usage.includedMinutes)}),
@@ -78,11 +79,11 @@ KavrelBillingUsageCard::KavrelBillingUsageCard(const KavrelBillingSummary &summa
     footer->addWidget(new KavrelScreenLabel(
         store.localizedFormat(QStringLiteral("%@ min remaining"), QStringList{QString::number(usage.remainingMinutes)}), 13,
         QFont::Medium, KavrelProfileTheme::tertiaryText, this));
-    footer->addWidget(new KavrelScreenLabel(store.localized(usage.canUseTranscription
-                                                                ? QStringLiteral("Live transcription available")
-                                                                : QStringLiteral("Live transcription unavailable")),
-                                            13, QFont::Medium, KavrelProfileTheme::tertiaryText, this));
-    footer->addStretch(1);
+    auto *access = new KavrelScreenLabel(store.localized(usage.canUseTranscription ? QStringLiteral("Live transcription available")
+                                                                                   : QStringLiteral("Live transcription unavailable")),
+                                         13, QFont::Medium, KavrelProfileTheme::tertiaryText, this);
+    access->setWordWrap(true);
+    footer->addWidget(access, 1);
     layout->addLayout(footer);
 }
 

@@ -102,12 +102,15 @@ QWidget *infoRow(const QString &title, const QString &value, const QString &symb
     layout->setContentsMargins(16, 8, 16, 8);
     layout->setSpacing(14);
     layout->addWidget(new KavrelSymbolView(symbol, 15, kavrelFixed({0.17, 0.54, 0.95, 1})));
-    layout->addWidget(label(localized(title), 16, QFont::Medium, KavrelProfileTheme::secondaryText));
-    layout->addStretch(1);
+    // Long texts wrap rather than widen the page.
+    auto *titleLabel = label(localized(title), 16, QFont::Medium, KavrelProfileTheme::secondaryText);
+    titleLabel->setWordWrap(true);
+    layout->addWidget(titleLabel, 1);
     auto *valueLabel = label(localized(value), 16, QFont::Medium, KavrelProfileTheme::primaryText);
     valueLabel->setSelectable(true);
+    valueLabel->setWordWrap(true);
     valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    layout->addWidget(valueLabel);
+    layout->addWidget(valueLabel, 1);
     return row;
 }
 
@@ -149,7 +152,9 @@ QWidget *billingPlanRow(const KavrelBillingSummary &summary, std::function<void(
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
     texts->addWidget(label(localized(QStringLiteral("Current plan")), 16, QFont::Medium, KavrelProfileTheme::secondaryText));
-    texts->addWidget(label(localized(KavrelBillingDisplay::planName(summary)), 16, QFont::Medium, KavrelProfileTheme::primaryText));
+    auto *plan = label(localized(KavrelBillingDisplay::planName(summary)), 16, QFont::Medium, KavrelProfileTheme::primaryText);
+    plan->setWordWrap(true);
+    texts->addWidget(plan);
     layout->addLayout(texts, 1);
     if (KavrelBillingDisplay::showsBillingAction(summary)) {
         KavrelScreenButton::Look look;

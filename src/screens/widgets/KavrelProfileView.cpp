@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelPainting.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/KavrelProfileModel.h"
@@ -14,6 +15,7 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTimer>
@@ -279,4 +281,14 @@ QWidget *KavrelProfileView::makeBillingContent()
     layout->addLayout(rows);
     layout->addWidget(new KavrelBillingUsageCard(*summary));
     return content;
+}
+
+void KavrelProfileView::paintEvent(QPaintEvent *)
+{
+    // The section's backdrop: the shell's background gradient.
+    QPainter painter(this);
+    QPainterPath all;
+    all.addRect(QRectF(rect()));
+    KavrelPainting::fillGradient(painter, all, KavrelShellTheme::shellTop.resolve(palette()),
+                                 KavrelShellTheme::shellBottom.resolve(palette()));
 }

@@ -1,7 +1,10 @@
 #include "screens/widgets/KavrelWorkspaceShellView.h"
 
+#include "accounts/AuthSessionStore.h"
 #include "app/KavrelPalette.h"
+#include "history/widgets/KavrelHistoryView.h"
 #include "app/widgets/KavrelPainting.h"
+#include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelProfileView.h"
 #include "screens/widgets/KavrelSettingsView.h"
@@ -17,6 +20,10 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     : QWidget(parent), m_dependencies(std::move(dependencies))
 {
     m_model = std::make_unique<KavrelWorkspaceShellModel>(*m_dependencies.defaults);
+    if (!m_dependencies.avatarLoader) {
+        m_ownAvatarLoader = std::make_unique<KavrelAvatarLoader>();
+        m_dependencies.avatarLoader = m_ownAvatarLoader.get();
+    }
     setMinimumSize(760, 820);
 
     auto *row = new QHBoxLayout(this);
@@ -91,7 +98,10 @@ void KavrelWorkspaceShellView::showSection(KavrelAppSection section)
                                           : new KavrelProfileView(m_dependencies.authStore, m_dependencies.avatarLoader);
         break;
     case KavrelAppSection::history:
-        view = m_dependencies.makeHistory ? m_dependencies.makeHistory() : nullptr;
+        if (m_dependencies.makeHistory)
+            view = m_dependencies.makeHistory();
+        else if (m_dependencies.authStore)
+            view = new KavrelHistoryView(m_dependencies.authStore->authService());
         break;
     }
     if (!view)

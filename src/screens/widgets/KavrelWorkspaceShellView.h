@@ -37,12 +37,15 @@ public:
         UserDefaults *defaults = nullptr;
         AuthSessionStore *authStore = nullptr;
         KavrelUpdateController *updateController = nullptr;
+        // Without one the shell keeps its own.
         KavrelAvatarLoader *avatarLoader = nullptr;
         // Opens a window by its identifier ("kavrel-settings") and brings it forward.
         std::function<void(const QString &)> openWindow;
+        // The listening workspace (ContentView, made by the program over its session objects).
         SectionFactory makeWorkspace;
         // Without one, the profile section is KavrelProfileView over the store.
         SectionFactory makeProfile;
+        // Without one, the history section is KavrelHistoryView over the store's auth service.
         SectionFactory makeHistory;
     };
 
@@ -69,6 +72,7 @@ private:
     void placeRevealTab();
 
     Dependencies m_dependencies;
+    std::unique_ptr<KavrelAvatarLoader> m_ownAvatarLoader;
     std::unique_ptr<KavrelWorkspaceShellModel> m_model;
     KavrelSidebarView *m_sidebar = nullptr;
     KavrelSidebarRevealTab *m_revealTab = nullptr;

@@ -3,6 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
+#include "signin/widgets/ProgressAnimation.h"
 #include "signin/widgets/ThemedLabel.h"
 
 #include <QFontMetricsF>
@@ -19,7 +20,9 @@ constexpr qreal spacing = 10;
 
 } // namespace
 
-SetupProgressBadge::SetupProgressBadge(QWidget *parent) : QWidget(parent)
+SetupProgressBadge::SetupProgressBadge(QWidget *parent)
+    : QWidget(parent)
+    , m_progress(new ProgressAnimation(this))
 {
     setFont(ThemedLabel::font(13, QFont::Bold));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -28,7 +31,7 @@ SetupProgressBadge::SetupProgressBadge(QWidget *parent) : QWidget(parent)
 void SetupProgressBadge::setContent(const QString &title, double progress)
 {
     m_title = KavrelLocalizationStore::shared().localized(title);
-    m_progress = progress;
+    m_progress->moveTo(progress);
     updateGeometry();
     update();
 }
@@ -53,7 +56,7 @@ void SetupProgressBadge::paintEvent(QPaintEvent *)
 
     const QRectF track(14, (height() - trackHeight) / 2, trackWidth, trackHeight);
     painter.fillPath(KavrelPainting::capsule(track), KavrelSystemColors::secondaryLabel.resolve(palette(), 0.12));
-    const QRectF fill(track.topLeft(), QSizeF(std::min(fillWidth(m_progress), trackWidth), trackHeight));
+    const QRectF fill(track.topLeft(), QSizeF(std::min(fillWidth(m_progress->value()), trackWidth), trackHeight));
     QLinearGradient gradient(fill.topLeft(), fill.topRight());
     gradient.setColorAt(0, QColor::fromRgbF(0.92f, 0.24f, 0.18f));
     gradient.setColorAt(0.5, QColor::fromRgbF(0.20f, 0.45f, 0.95f));

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+class ProgressAnimation;
+
 // A capsule with a small progress bar (red through blue to green) and a title, such as
 // "Setup 75%". The bar never gets narrower than a 12 px stub.
 class SetupProgressBadge final : public QWidget
@@ -26,5 +28,5 @@ protected:
 
 private:
     QString m_title;
-    double m_progress = 0;
+    ProgressAnimation *m_progress;
 };

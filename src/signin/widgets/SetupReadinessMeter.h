@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class ProgressAnimation;
+
 // A 16 px high bar across the width it is given, filled to the progress in one tint; never
 // less than an 18 px stub.
 class SetupReadinessMeter final : public QWidget
@@ -14,7 +16,8 @@ public:
     SetupReadinessMeter(KavrelDynamicColor tint, QWidget *parent = nullptr);
 
     void setProgress(double progress);
-    double progress() const { return m_progress; }
+    // Where the bar is heading (it may still be moving there).
+    double progress() const;
 
     static qreal fillWidth(qreal width, double progress);
 
@@ -23,5 +26,5 @@ protected:
 
 private:
     KavrelDynamicColor m_tint;
-    double m_progress = 0;
+    ProgressAnimation *m_progress;
 };

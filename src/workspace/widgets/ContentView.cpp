@@ -24,6 +24,7 @@
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
 #include <QHBoxLayout>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -113,9 +114,9 @@ ContentView::ContentView(SubtitleViewModel &viewModel, AuthSessionStore &authSto
 
 ContentView::~ContentView()
 {
-    // A sheet still open goes with the view; the start road it could report to is going too.
+    // A sheet still open goes with the view; the start road it reports to is going too.
     if (m_sheet)
-        m_sheet->disconnect(this);
+        m_sheet->disconnect(m_road);
 }
 
 void ContentView::buildToolbar(SurfaceCard *hero)
@@ -273,6 +274,9 @@ void ContentView::refreshToolbar()
     m_focus->setVisible(active);
     m_toolbar->setSpacing(m_compact ? 10 : 12);
     m_hero->setAccent(withAlpha(active ? stopTint : startTint, 0.16));
+    // What the toolbar holds changed: the variant that fits may have too.
+    if (!m_choosingToolbarVariant)
+        chooseToolbarVariant();
 }
 
 void ContentView::chooseToolbarVariant()
@@ -301,6 +305,7 @@ void ContentView::chooseToolbarVariant()
     const bool compact = needed > available;
     if (compact != m_compact) {
         m_compact = compact;
+        const QScopedValueRollback<bool> choosing(m_choosingToolbarVariant, true);
         refreshToolbar();
     }
 }

@@ -97,6 +97,7 @@ private:
     QPointer<ListeningSetupSheet> m_sheet;
     bool m_isMicrophoneOffWarningDismissed = false;
     bool m_compact = false;
+    bool m_choosingToolbarVariant = false;
 
     SurfaceCard *m_hero = nullptr;
     QHBoxLayout *m_toolbar = nullptr;

@@ -9,6 +9,7 @@
 #include "workspace/widgets/WorkspaceSymbols.h"
 
 #include <QComboBox>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -88,6 +89,18 @@ QPixmap headerBadge(qreal ratio)
     KavrelPainting::fillGradient(painter, circle, QColor::fromRgbF(0.92, 0.24, 0.18), QColor::fromRgbF(0.73, 0.11, 0.10));
     WorkspaceSymbols::paint(painter, QRectF(16, 16, 22, 22), QStringLiteral("captions.bubble.fill"), Qt::white);
     return pixmap;
+}
+
+// A control that is off for now is also drawn faint, so its card reads as not in use.
+void setEnabledAndDimmed(QWidget *widget, bool enabled)
+{
+    widget->setEnabled(enabled);
+    auto *effect = qobject_cast<QGraphicsOpacityEffect *>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(enabled ? 1.0 : 0.45);
 }
 
 QComboBox *languagePicker(QWidget *parent)
@@ -266,8 +279,8 @@ void ListeningSetupSheet::refresh()
     m_microphone->setChecked(m_viewModel.startsWithMicrophoneEnabled());
     m_recording->setChecked(m_viewModel.isAudioRecordingEnabled());
     m_translation->setChecked(m_viewModel.isTranslationEnabled());
-    m_devices->setEnabled(m_viewModel.startsWithMicrophoneEnabled());
-    m_target->setEnabled(m_viewModel.isTranslationEnabled());
+    setEnabledAndDimmed(m_devices, m_viewModel.startsWithMicrophoneEnabled());
+    setEnabledAndDimmed(m_target, m_viewModel.isTranslationEnabled());
     m_start->setEnabled(!m_viewModel.isBusy());
     rebuildDeviceMenu();
 }

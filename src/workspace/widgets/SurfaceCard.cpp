@@ -3,6 +3,8 @@
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
 
+#include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -23,13 +25,42 @@ SurfaceCard::SurfaceCard(double contentPadding, QWidget *parent) : QWidget(paren
 
 void SurfaceCard::setAccent(std::optional<QColor> accent)
 {
+    if (m_accent == accent)
+        return;
     m_accent = accent;
+    m_background = QPixmap();
     update();
 }
 
-void SurfaceCard::paintEvent(QPaintEvent *)
+void SurfaceCard::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_background = QPixmap();
+}
+
+void SurfaceCard::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        m_background = QPixmap();
+}
+
+void SurfaceCard::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
+    const qreal ratio = devicePixelRatioF();
+    if (m_background.isNull() || m_background.devicePixelRatio() != ratio)
+        m_background = renderBackground(ratio);
+    const QRect area = event->rect();
+    painter.drawPixmap(area, m_background, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+}
+
+QPixmap SurfaceCard::renderBackground(qreal ratio) const
+{
+    QPixmap pixmap(size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF card = QRectF(rect()).adjusted(shadowMargin, shadowMargin - 2, -shadowMargin, -shadowMargin - 2);
     const QPainterPath shape = KavrelPainting::continuousRoundedRect(card, cornerRadius);
@@ -37,15 +68,13 @@ void SurfaceCard::paintEvent(QPaintEvent *)
     KavrelPainting::fillAndStroke(painter, shape, backgroundColor.resolve(palette()), borderColor.resolve(palette()));
     if (m_accent) {
         // A glow fading from the top-leading corner, kept inside the card's shape.
-        painter.save();
         painter.setClipPath(shape);
         QRadialGradient glow(card.topLeft() + QPointF(card.width() * 0.15, 0), std::max(card.width(), card.height()) * 0.6);
-        QColor strong = *m_accent;
         QColor clear = *m_accent;
         clear.setAlphaF(0);
-        glow.setColorAt(0, strong);
+        glow.setColorAt(0, *m_accent);
         glow.setColorAt(1, clear);
         painter.fillRect(card, glow);
-        painter.restore();
     }
+    return pixmap;
 }

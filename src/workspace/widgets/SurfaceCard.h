@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -24,8 +25,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    // The blurred shadow is costly; the card's picture is drawn once per size, look and
+    // accent, and a change inside the card only copies the part behind it.
+    QPixmap renderBackground(qreal ratio) const;
+
     QVBoxLayout *m_layout;
     std::optional<QColor> m_accent;
+    QPixmap m_background;
 };

@@ -31,11 +31,15 @@ WorkspaceMicrophoneControl::WorkspaceMicrophoneControl(SubtitleViewModel &viewMo
     connect(this, &QAbstractButton::clicked, &viewModel, &SubtitleViewModel::toggleMicrophoneCapture);
     for (auto signal : {&SubtitleViewModel::isMicrophoneListeningChanged, &SubtitleViewModel::isMicrophoneTestingChanged,
                         &SubtitleViewModel::isBusyChanged, &SubtitleViewModel::isMicrophoneBusyChanged,
-                        &SubtitleViewModel::microphoneLevelChanged, &SubtitleViewModel::selectedMicrophoneNameChanged,
+                        &SubtitleViewModel::selectedMicrophoneNameChanged,
                         &SubtitleViewModel::availableMicrophonesChanged}) {
         connect(&viewModel, signal, this, &WorkspaceMicrophoneControl::refresh);
     }
     connect(&viewModel.localization(), &KavrelLocalizationStore::languageChanged, this, &WorkspaceMicrophoneControl::refresh);
+    // The level changes many times a second: only the bars follow it.
+    connect(&viewModel, &SubtitleViewModel::microphoneLevelChanged, this, [this] {
+        m_bars->setLevel(m_viewModel.microphoneLevel(), m_viewModel.isMicrophoneListening() || m_viewModel.isMicrophoneTesting());
+    });
     refresh();
 }
 

@@ -1,0 +1,158 @@
+// Memory of a long session: 2,000 turns with live translation and meeting-history saves,
+// through the whole engine against the fake backend (translation relay, history endpoint,
+// chat proxy). Reports the resident set after 100 and after 2,000 turns, and how much of the
+// growth between them is more than the text the session holds.
+//
+//   bench_session_memory [--turns N]
+
+#include "session/SessionTestFakes.h"
+
+#include "accounts/AuthService.h"
+#include "accounts/KavrelBackendProxyService.h"
+#include "session/MeetingHistoryMirror.h"
+#include "session/SessionCompanionSet.h"
+#include "session/SessionTurnStore.h"
+#include "speech/DeepSeekTranslationService.h"
+#include "speech/KavrelLiveTranslationV2Service.h"
+#include "support/FakeAuthBackend.h"
+#include "support/FakeBackend.h"
+#include "support/FakeHistoryBackend.h"
+#include "support/FakeTranslationRelay.h"
+#include "support/TestAuth.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <cstdio>
+#include <malloc.h>
+#include <unistd.h>
+
+using namespace SessionTest;
+
+namespace {
+
+// Pages the allocator holds only because large transient buffers (the draft and the history
+// record, rewritten whole) were freed are handed back first: they are not the session's.
+qint64 residentBytes()
+{
+    malloc_trim(0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
+}
+
+// Bytes the allocator has handed out and not yet got back: the live heap, without the pages
+// that fragmentation keeps resident.
+qint64 heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
+
+// The text the session holds: turn texts and translations, as UTF-16.
+qint64 textBytes(const SessionTurnStore &turns)
+{
+    qint64 bytes = 0;
+    for (const SessionTurn &turn : turns.turns())
+        bytes += (turn.text.size() + turn.translationText.size()) * qint64(sizeof(QChar));
+    return bytes;
+}
+
+QString sentence(int number)
+{
+    return QStringLiteral("Turn %1: we went through the numbers for the next quarter and agreed that the rollout "
+                          "waits until the test plan for the new release is signed off by everyone.")
+        .arg(number);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("app.kavrel.desktop.*.info=false\napp.kavrel.desktop.*.debug=false"));
+    int totalTurns = 2000;
+    const QStringList arguments = application.arguments();
+    const qsizetype turnsAt = arguments.indexOf(QStringLiteral("--turns"));
+    if (turnsAt >= 0 && turnsAt + 1 < arguments.size())
+        totalTurns = std::max(200, arguments[turnsAt + 1].toInt());
+
+    FakeBackend backend;
+    if (!backend.start())
+        return 1;
+    FakeAuthBackend authBackend(&backend);
+    authBackend.registerSession(TestAuth::defaultSession());
+    FakeTranslationRelay relay(&backend);
+    relay.routeChatCompletions();
+    FakeHistoryBackend history(&backend);
+    auto auth = TestAuth::signedInService(backend.baseUrl());
+
+    Trace trace;
+    SessionServices services = SessionServices::makeDefault(auth.get());
+    services.systemAudio = std::make_unique<FakeSystemAudio>(&trace);
+    services.microphones = std::make_unique<FakeMicrophones>(&trace);
+    services.recorder = std::make_unique<FakeRecorder>(&trace);
+    auto speechPort = std::make_unique<FakeSpeech>(&trace);
+    FakeSpeech *speech = speechPort.get();
+    services.speechToText = std::move(speechPort);
+
+    QTemporaryDir directory;
+    UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
+    KavrelLocalizationStore localization(defaults);
+    SubtitleViewModel model(defaults, std::move(services), localization);
+    SessionCompanionSet::Timings timings;
+    timings.stableRewriteDebounce = std::chrono::milliseconds(5);
+    model.companionSet()->setTimings(timings);
+
+    model.startListening(ListeningSessionStartMode::newSession, false);
+    if (!QTest::qWaitFor([&] { return !model.isBusy() && model.turnStore()->isTranslationAvailable(); }, 10000)) {
+        std::printf("the session did not start\n");
+        return 1;
+    }
+
+    SessionTurnStore &turns = *model.turnStore();
+    qint64 rssAt100 = 0;
+    qint64 heapAt100 = 0;
+    qint64 textAt100 = 0;
+    for (int i = 0; i < totalTurns; ++i) {
+        speech->final(sentence(i), true);
+        // Each turn's translation arrives before the next one is spoken.
+        QTest::qWaitFor([&] { return !turns.at(turns.count() - 1).translationText.isEmpty(); }, 5000);
+        if ((i + 1) % 50 == 0) {
+            TaskHandle<void> save = model.companionSet()->history()->enqueueSnapshotSync(MeetingSessionHistoryStatus::active);
+            QTest::qWaitFor([&] { return save.isFinished(); }, 10000);
+            // The fake backend records every request; that memory is the harness's, not the engine's.
+            backend.clearRecords();
+            history.clearCalls();
+        }
+        if (i + 1 == 100) {
+            QTest::qWait(50);
+            rssAt100 = residentBytes();
+            heapAt100 = heapInUse();
+            textAt100 = textBytes(turns);
+        }
+    }
+    QTest::qWait(100);
+    const qint64 rssAtEnd = residentBytes();
+    const qint64 heapAtEnd = heapInUse();
+    const qint64 textAtEnd = textBytes(turns);
+
+    const double rssGrowth = double(rssAtEnd - rssAt100);
+    const double textGrowth = double(textAtEnd - textAt100);
+    std::printf("turns: %d (history saved every 50 turns, %d meeting records)\n", turns.count(), history.meetingCount());
+    std::printf("rss after 100 turns:  %8.2f MiB\n", rssAt100 / 1048576.0);
+    std::printf("rss after %d turns: %8.2f MiB\n", totalTurns, rssAtEnd / 1048576.0);
+    std::printf("text held: %.2f MiB -> %.2f MiB\n", textAt100 / 1048576.0, textAtEnd / 1048576.0);
+    std::printf("live heap: %.2f MiB -> %.2f MiB: growth %.2f MiB, beyond the text %+.0f %%\n", heapAt100 / 1048576.0,
+                heapAtEnd / 1048576.0, (heapAtEnd - heapAt100) / 1048576.0,
+                textGrowth > 0 ? (double(heapAtEnd - heapAt100) - textGrowth) / textGrowth * 100.0 : 0.0);
+    std::printf("rss growth %.2f MiB for %.2f MiB of new text: growth beyond the text %+.0f %%\n", rssGrowth / 1048576.0,
+                textGrowth / 1048576.0, textGrowth > 0 ? (rssGrowth - textGrowth) / textGrowth * 100.0 : 0.0);
+
+    model.stopActiveSession();
+    QTest::qWaitFor([&] { return !model.isBusy(); }, 10000);
+    return 0;
+}

@@ -1,0 +1,29 @@
+#include "signin/widgets/ProgressAnimation.h"
+
+#include <QWidget>
+
+ProgressAnimation::ProgressAnimation(QWidget *owner) : QObject(owner), m_owner(owner)
+{
+    m_animation.setDuration(340);
+    m_animation.setEasingCurve(QEasingCurve(QEasingCurve::OutBack));
+    connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_value = value.toDouble();
+        m_owner->update();
+    });
+}
+
+void ProgressAnimation::moveTo(double target)
+{
+    if (target == m_target)
+        return;
+    m_target = target;
+    m_animation.stop();
+    if (!m_owner->isVisible()) {
+        m_value = target;
+        m_owner->update();
+        return;
+    }
+    m_animation.setStartValue(m_value);
+    m_animation.setEndValue(target);
+    m_animation.start();
+}
