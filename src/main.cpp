@@ -1,6 +1,34 @@
-#include <QApplication>
-
+#include "accounts/AppConfigurationStore.h"
+#include "accounts/AuthService.h"
+#include "accounts/AuthSessionStore.h"
+#include "app/KavrelAppDelegate.h"
+#include "app/KavrelGracefulQuit.h"
+#include "app/KavrelListeningStarter.h"
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelNotifications.h"
+#include "app/KavrelSingleInstance.h"
+#include "app/KavrelTerminationSignals.h"
+#include "app/KavrelUpdateController.h"
+#include "app/KavrelWindowListReader.h"
+#include "app/SubtitleViewModelSurface.h"
+#include "app/widgets/KavrelApp.h"
+#include "app/widgets/KavrelAppearanceController.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPresentationStore.h"
+#include "app/widgets/KavrelTrayItem.h"
+#include "detection/MeetingDetectionStore.h"
+#include "detection/SubtitleViewModelSessionControl.h"
+#include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "platform/ApplicationInfo.h"
+#include "platform/LibsecretSecretStore.h"
+#include "platform/UserDefaults.h"
+#include "screens/KavrelAvatarLoader.h"
+#include "session/SessionServices.h"
+#include "session/SubtitleViewModel.h"
+#include "session/widgets/MessageBoxListeningStartPrompts.h"
+
+#include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char *argv[])
 {
@@ -8,5 +36,65 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(ApplicationInfo::displayName());
     QApplication::setApplicationVersion(ApplicationInfo::shortVersion());
     QApplication::setDesktopFileName(ApplicationInfo::bundleIdentifier());
-    return 0;
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // One program per user: a second start hands its URL (or a reopen request) over and ends.
+    const QList<QUrl> launchURLs = KavrelSingleInstance::urlsFromArguments(QApplication::arguments());
+    const QString instanceSocket = KavrelSingleInstance::defaultSocketPath();
+    KavrelSingleInstance singleInstance(instanceSocket);
+    if (singleInstance.listen() == KavrelSingleInstance::ListenResult::anotherInstanceRuns)
+        return KavrelSingleInstance::forward(instanceSocket, launchURLs) ? 0 : 1;
+
+    UserDefaults defaults;
+    KavrelAppearanceController appearance(defaults);
+    appearance.followDesktopPortal();
+
+    // The service owns its secret store.
+    AuthService authService(AppConfigurationStore::createForApplication(&defaults),
+                            new LibsecretSecretStore(AuthService::secretStoreService()));
+    AuthSessionStore authStore(&authService);
+
+    KavrelUpdateController &updates = KavrelUpdateController::shared();
+    updates.activate();
+    KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
+    localization.installBundleOverride();
+
+    SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService), localization);
+    MessageBoxListeningStartPrompts startPrompts(localization, [] { return QApplication::activeWindow(); });
+    viewModel.setStartPrompts(&startPrompts);
+    MeetingDetectionStore meetingDetection(SubtitleViewModelSessionControl::of(&viewModel),
+                                           std::make_unique<KavrelMeetingPromptPanels>());
+
+    SubtitleViewModelSurface session(viewModel);
+    KavrelListeningStarter starter(&authStore, &session);
+    KavrelWindowListReader windowList(application.devicePixelRatio());
+    KavrelMiniWindowCoordinator miniWindows(windowList);
+    KavrelPresentationStore presentation(miniWindows, &KavrelTrayItem::isAvailable);
+    KavrelAvatarLoader avatarLoader;
+
+    const KavrelMeetingDetectionWiring detectionWiring{&meetingDetection, SubtitleViewModelSessionControl::of(&viewModel)};
+    KavrelApp app({&defaults, &authService, &authStore, &localization, &viewModel, &session, &starter, &presentation,
+                   &miniWindows, &updates, &avatarLoader, detectionWiring});
+    KavrelTrayItem trayItem(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
+    trayItem.setMeetingDetection(detectionWiring);
+
+    KavrelAppDelegate delegate(&authService, KavrelNotifications::defaultCenter(),
+                               [&app] { return app.hasVisibleWindows(); }, [&app] { app.activate(); });
+    QObject::connect(&singleInstance, &KavrelSingleInstance::urlsReceived, &delegate, &KavrelAppDelegate::openURLs);
+    QObject::connect(&singleInstance, &KavrelSingleInstance::reopenRequested, &delegate, &KavrelAppDelegate::handleReopen);
+
+    KavrelGracefulQuit quit([&viewModel] { return viewModel.stopActiveSessionAndWait(); });
+    quit.interceptQuitOf(application);
+    trayItem.setQuitAction([&quit] { quit.requestQuit(); });
+    KavrelTerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &KavrelTerminationSignals::terminationRequested, &quit,
+                     &KavrelGracefulQuit::requestQuit);
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &quit, [&quit](QSessionManager &manager) {
+        manager.setRestartHint(QSessionManager::RestartNever);
+        quit.requestQuit();
+    });
+
+    app.launch(trayItem);
+    delegate.openURLs(launchURLs);
+    return QApplication::exec();
 }

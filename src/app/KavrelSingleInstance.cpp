@@ -1,0 +1,191 @@
+#include "app/KavrelSingleInstance.h"
+
+#include "app/KavrelDiagnostics.h"
+#include "platform/ApplicationInfo.h"
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray reopenRequest = QByteArrayLiteral("reopen");
+const QByteArray openRequestPrefix = QByteArrayLiteral("open ");
+
+// The socket already lives in a folder only the user can enter; checking the peer as well keeps
+// a socket path pointed elsewhere (by a test or a setting) just as private.
+bool peerIsSameUser(const QLocalSocket &socket)
+{
+    ucred credentials{};
+    socklen_t length = sizeof(credentials);
+    const auto descriptor = static_cast<int>(socket.socketDescriptor());
+    if (descriptor < 0 || getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return false;
+    return credentials.uid == getuid();
+}
+
+QByteArray encodeRequest(const QList<QUrl> &urls)
+{
+    if (urls.isEmpty())
+        return reopenRequest + '\n';
+    QByteArrayList encoded;
+    for (const QUrl &url : urls)
+        encoded.append(url.toEncoded());
+    // An encoded URL holds no spaces, so a space separates them.
+    return openRequestPrefix + encoded.join(' ') + '\n';
+}
+
+} // namespace
+
+KavrelSingleInstance::KavrelSingleInstance(QString socketPath, QObject *parent)
+    : QObject(parent)
+    , m_socketPath(std::move(socketPath))
+{
+}
+
+KavrelSingleInstance::~KavrelSingleInstance() = default;
+
+QString KavrelSingleInstance::defaultSocketPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return QDir(folder).filePath(ApplicationInfo::bundleIdentifier() + QStringLiteral(".instance"));
+}
+
+QList<QUrl> KavrelSingleInstance::urlsFromArguments(const QStringList &arguments)
+{
+    QList<QUrl> urls;
+    for (qsizetype index = 1; index < arguments.size(); ++index) {
+        const QString &argument = arguments.at(index);
+        if (argument.startsWith(QLatin1Char('-')))
+            continue;
+        const QUrl url(argument, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            urls.append(url);
+    }
+    return urls;
+}
+
+KavrelSingleInstance::ListenResult KavrelSingleInstance::listen()
+{
+    if (isListening())
+        return ListenResult::listening;
+    // Two starts at the same moment take turns, so only one of them ends up listening.
+    QLockFile lock(m_socketPath + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(2000))
+        qCWarning(KavrelDiagnostics::app()) << "single-instance lock not taken; going on without it";
+
+    // Someone answers: another instance runs. A listening server would replace the socket file
+    // of a running instance, so this is asked first.
+    QLocalSocket probe;
+    probe.connectToServer(m_socketPath);
+    if (probe.waitForConnected(500))
+        return ListenResult::anotherInstanceRuns;
+    // A file nobody answers on was left by an instance that crashed.
+    QLocalServer::removeServer(m_socketPath);
+
+    auto server = std::make_unique<QLocalServer>();
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    server->setMaxPendingConnections(8);
+    if (!server->listen(m_socketPath)) {
+        qCWarning(KavrelDiagnostics::app()).noquote() << "single-instance socket unavailable:" << server->errorString();
+        return ListenResult::unavailable;
+    }
+    m_server = std::move(server);
+    connect(m_server.get(), &QLocalServer::newConnection, this, &KavrelSingleInstance::acceptConnections);
+    return ListenResult::listening;
+}
+
+bool KavrelSingleInstance::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+void KavrelSingleInstance::acceptConnections()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        if (!peerIsSameUser(*socket)) {
+            qCWarning(KavrelDiagnostics::app()) << "single-instance request from another user dropped";
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto *deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        deadline->start(m_requestTimeLimit);
+
+        QPointer<QLocalSocket> guarded(socket);
+        connect(socket, &QLocalSocket::readyRead, this, [this, guarded] {
+            if (!guarded)
+                return;
+            QLocalSocket *socket = guarded;
+            const qsizetype newline = socket->peek(maximumRequestBytes + 1).indexOf('\n');
+            if (newline < 0) {
+                if (socket->bytesAvailable() > maximumRequestBytes) {
+                    qCWarning(KavrelDiagnostics::app()) << "single-instance request over the length limit dropped";
+                    socket->abort();
+                    socket->deleteLater();
+                }
+                return;
+            }
+            const QByteArray line = socket->read(newline + 1).chopped(1);
+            socket->disconnectFromServer();
+            handleRequest(line);
+        });
+    }
+}
+
+void KavrelSingleInstance::handleRequest(const QByteArray &line)
+{
+    if (line == reopenRequest) {
+        Q_EMIT reopenRequested();
+        return;
+    }
+    if (!line.startsWith(openRequestPrefix))
+        return;
+    QList<QUrl> urls;
+    const QByteArrayList parts = line.mid(openRequestPrefix.size()).split(' ');
+    for (const QByteArray &part : parts) {
+        const QUrl url = QUrl::fromEncoded(part, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            urls.append(url);
+    }
+    if (!urls.isEmpty())
+        Q_EMIT urlsReceived(urls);
+}
+
+bool KavrelSingleInstance::forward(const QString &socketPath, const QList<QUrl> &urls,
+                                   std::chrono::milliseconds timeout)
+{
+    const QByteArray request = encodeRequest(urls);
+    if (request.size() > maximumRequestBytes) {
+        qCWarning(KavrelDiagnostics::app()) << "request for the running instance is over the length limit";
+        return false;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    const int milliseconds = static_cast<int>(timeout.count());
+    if (!socket.waitForConnected(milliseconds))
+        return false;
+    socket.write(request);
+    if (!socket.waitForBytesWritten(milliseconds))
+        return false;
+    // The running instance closes the connection once it has read the request.
+    if (socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForDisconnected(milliseconds);
+    return true;
+}

@@ -1,0 +1,205 @@
+#include "app/widgets/KavrelApp.h"
+
+#include "accounts/AuthService.h"
+#include "accounts/AuthSessionStore.h"
+#include "app/KavrelListeningStarter.h"
+#include "app/KavrelLocalizationStore.h"
+#include "app/KavrelSessionSurface.h"
+#include "app/KavrelUpdateController.h"
+#include "app/KavrelUpdater.h"
+#include "app/widgets/KavrelBackgroundCoordinator.h"
+#include "app/widgets/KavrelListeningMiniWindow.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPresentationStore.h"
+#include "app/widgets/KavrelTrayItem.h"
+#include "history/widgets/KavrelHistoryView.h"
+#include "platform/ApplicationInfo.h"
+#include "screens/KavrelSettingsModel.h"
+#include "screens/widgets/KavrelSettingsView.h"
+#include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "session/SubtitleViewModel.h"
+#include "signin/widgets/KavrelRootView.h"
+#include "workspace/widgets/ContentView.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+
+KavrelApp::KavrelApp(Dependencies dependencies, QObject *parent)
+    : QObject(parent)
+    , m_dependencies(std::move(dependencies))
+{
+}
+
+KavrelApp::~KavrelApp()
+{
+    // The windows hold references to the stores; they go before them.
+    delete m_miniWindow.data();
+    delete m_settingsWindow.data();
+    delete m_mainWindow.data();
+}
+
+std::function<void(const QString &)> KavrelApp::windowOpener()
+{
+    QPointer<KavrelApp> self(this);
+    return [self](const QString &identifier) {
+        if (self)
+            self->openWindow(identifier);
+    };
+}
+
+QWidget *KavrelApp::window(const QString &identifier) const
+{
+    if (identifier == QLatin1String(mainWindowIdentifier))
+        return m_mainWindow;
+    if (identifier == QLatin1String(settingsWindowIdentifier))
+        return m_settingsWindow;
+    if (identifier == QLatin1String(miniWindowIdentifier))
+        return m_miniWindow;
+    return nullptr;
+}
+
+void KavrelApp::openWindow(const QString &identifier)
+{
+    QWidget *target = window(identifier);
+    if (!target) {
+        if (identifier == QLatin1String(mainWindowIdentifier))
+            target = m_mainWindow = makeMainWindow();
+        else if (identifier == QLatin1String(settingsWindowIdentifier))
+            target = m_settingsWindow = makeSettingsWindow();
+        else if (identifier == QLatin1String(miniWindowIdentifier))
+            target = m_miniWindow = makeMiniWindow();
+        else
+            return;
+    }
+    if (identifier == QLatin1String(mainWindowIdentifier) && m_dependencies.miniWindows)
+        m_dependencies.miniWindows->noteMainWindowRevealed();
+    target->show();
+    target->raise();
+    // The mini window floats without taking the focus from the meeting.
+    if (identifier != QLatin1String(miniWindowIdentifier))
+        target->activateWindow();
+}
+
+void KavrelApp::launch(KavrelTrayItem &trayItem)
+{
+    // The installed icon; without it the windows keep the default one.
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("kavrel"));
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
+    openWindow(QString::fromLatin1(mainWindowIdentifier));
+    if (!trayItem.show())
+        return;
+    // With a tray the program starts there; the window comes back through the tray's menu.
+    QPointer<QWidget> mainWindow = m_mainWindow;
+    QTimer::singleShot(0, this, [mainWindow] {
+        if (mainWindow)
+            mainWindow->close();
+    });
+}
+
+bool KavrelApp::hasVisibleWindows() const
+{
+    // The tray icon is a top-level widget of its own under X11; it is no window of the program.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isWindow() && widget->isVisible() && !widget->isMinimized()
+            && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
+            && !widget->inherits("QSystemTrayIconSys"))
+            return true;
+    }
+    return false;
+}
+
+void KavrelApp::activate()
+{
+    for (QWidget *widget : {m_settingsWindow.data(), m_miniWindow.data(), m_mainWindow.data()}) {
+        if (widget && widget->isVisible()) {
+            widget->raise();
+            if (widget != m_miniWindow)
+                widget->activateWindow();
+        }
+    }
+}
+
+QWidget *KavrelApp::makeMainWindow()
+{
+    auto *window = new QWidget();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setObjectName(QString::fromLatin1(mainWindowIdentifier));
+    window->setWindowTitle(ApplicationInfo::displayName());
+    window->resize(1240, 820);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    KavrelRootView::Dependencies root;
+    root.authStore = m_dependencies.authStore;
+    root.defaults = m_dependencies.defaults;
+    root.makeWorkspace = [this] { return makeWorkspaceShell(); };
+    layout->addWidget(new KavrelRootView(std::move(root), window));
+
+    auto *settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window);
+    connect(settings, &QShortcut::activated, this, [this] { openWindow(QString::fromLatin1(settingsWindowIdentifier)); });
+
+    // The mini-window decisions live with the main window's content.
+    auto *coordinator = new KavrelBackgroundCoordinator(*m_dependencies.session, *m_dependencies.presentation,
+                                                        *m_dependencies.miniWindows, *m_dependencies.defaults,
+                                                        windowOpener(), window);
+    coordinator->setMeetingDetection(m_dependencies.meetingDetection, m_dependencies.starter);
+    coordinator->start();
+    return window;
+}
+
+QWidget *KavrelApp::makeWorkspaceShell()
+{
+    KavrelWorkspaceShellView::Dependencies shell;
+    shell.defaults = m_dependencies.defaults;
+    shell.authStore = m_dependencies.authStore;
+    shell.updateController = m_dependencies.updates;
+    shell.avatarLoader = m_dependencies.avatarLoader;
+    shell.openWindow = windowOpener();
+    shell.makeWorkspace = [this] { return makeContentView(); };
+    shell.makeHistory = [this] { return makeHistoryView(); };
+    return new KavrelWorkspaceShellView(std::move(shell));
+}
+
+QWidget *KavrelApp::makeContentView()
+{
+    return new ContentView(*m_dependencies.viewModel, *m_dependencies.authStore, *m_dependencies.session,
+                           *m_dependencies.starter, *m_dependencies.defaults);
+}
+
+QWidget *KavrelApp::makeHistoryView()
+{
+    return new KavrelHistoryView(m_dependencies.authService);
+}
+
+QWidget *KavrelApp::makeSettingsWindow()
+{
+    if (!m_settingsModel) {
+        QPointer<KavrelMiniWindowCoordinator> miniWindows(m_dependencies.miniWindows);
+        m_settingsModel = std::make_unique<KavrelSettingsModel>(*m_dependencies.defaults, [miniWindows] {
+            if (miniWindows)
+                miniWindows->closeMiniWindow(true);
+        });
+    }
+    KavrelUpdateController *updates = m_dependencies.updates;
+    auto *window = new KavrelSettingsView(*m_settingsModel, [updates] {
+        if (updates)
+            updates->updaterController().checkForUpdates();
+    });
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    return window;
+}
+
+QWidget *KavrelApp::makeMiniWindow()
+{
+    auto open = windowOpener();
+    auto *window = new KavrelListeningMiniWindow(*m_dependencies.session, *m_dependencies.presentation,
+                                                 *m_dependencies.defaults,
+                                                 [open] { open(QString::fromLatin1(mainWindowIdentifier)); });
+    KavrelMiniWindowCoordinator::configureMiniWindow(window);
+    return window;
+}

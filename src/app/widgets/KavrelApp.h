@@ -1,0 +1,88 @@
+#pragma once
+
+#include "app/widgets/KavrelMeetingDetectionWiring.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class AuthService;
+class AuthSessionStore;
+class KavrelListeningStarter;
+class KavrelLocalizationStore;
+class KavrelMiniWindowCoordinator;
+class KavrelPresentationStore;
+class KavrelSessionSurface;
+class KavrelSettingsModel;
+class KavrelTrayItem;
+class KavrelUpdateController;
+class KavrelAvatarLoader;
+class SubtitleViewModel;
+class UserDefaults;
+
+// The program's windows, each opened by its identifier: the main window "kavrel-main" (titled
+// with the program's name), the settings window "kavrel-settings" and the floating mini window
+// "kavrel-listening-mini". A window that exists is brought forward; one that was closed is made
+// anew with fresh content; in the main window Ctrl+, opens the settings. It also starts the tray
+// item and decides what the user sees at launch. The objects it is given live for the whole run. Main thread only.
+class KavrelApp final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *mainWindowIdentifier = "kavrel-main";
+    static constexpr const char *settingsWindowIdentifier = "kavrel-settings";
+    static constexpr const char *miniWindowIdentifier = "kavrel-listening-mini";
+
+    struct Dependencies
+    {
+        UserDefaults *defaults = nullptr;
+        AuthService *authService = nullptr;
+        AuthSessionStore *authStore = nullptr;
+        KavrelLocalizationStore *localization = nullptr;
+        SubtitleViewModel *viewModel = nullptr;
+        KavrelSessionSurface *session = nullptr;
+        KavrelListeningStarter *starter = nullptr;
+        KavrelPresentationStore *presentation = nullptr;
+        KavrelMiniWindowCoordinator *miniWindows = nullptr;
+        KavrelUpdateController *updates = nullptr;
+        KavrelAvatarLoader *avatarLoader = nullptr;
+        KavrelMeetingDetectionWiring meetingDetection;
+    };
+
+    explicit KavrelApp(Dependencies dependencies, QObject *parent = nullptr);
+    ~KavrelApp() override;
+
+    // Opens the window `identifier`, or brings it forward when it is open.
+    void openWindow(const QString &identifier);
+    std::function<void(const QString &)> windowOpener();
+
+    // The launch: the application icon is set, the main window opens; when the desktop shows the tray item, it closes again
+    // on the next turn of the event loop and the program lives on in the tray. Without a tray
+    // the main window stays.
+    void launch(KavrelTrayItem &trayItem);
+
+    // Whether any window of the program is on screen.
+    bool hasVisibleWindows() const;
+    // Raises and activates the program's visible windows, the main window last.
+    void activate();
+
+    QWidget *window(const QString &identifier) const;
+
+private:
+    QWidget *makeMainWindow();
+    QWidget *makeSettingsWindow();
+    QWidget *makeMiniWindow();
+    QWidget *makeWorkspaceShell();
+    QWidget *makeContentView();
+    QWidget *makeHistoryView();
+
+    Dependencies m_dependencies;
+    QPointer<QWidget> m_mainWindow;
+    QPointer<QWidget> m_settingsWindow;
+    QPointer<QWidget> m_miniWindow;
+    std::unique_ptr<KavrelSettingsModel> m_settingsModel;
+};

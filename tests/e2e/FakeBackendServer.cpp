@@ -1,0 +1,72 @@
+// The fake product backend as a process of its own, for the end-to-end run of the real program:
+// sign-in with an authenticator, the speech relay with scripted results, live translation,
+// history and billing. Prints its base URL on the first line of standard output and serves until
+// it is terminated.
+#include "support/FakeAuthBackend.h"
+#include "support/FakeBackend.h"
+#include "support/FakeBillingBackend.h"
+#include "support/FakeHistoryBackend.h"
+#include "support/FakeSpeechRelay.h"
+#include "support/FakeTranslationRelay.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// What the scripted speaker says, one final result every few seconds after the relay opens.
+const QStringList scriptedTurns = {
+    QStringLiteral("Good morning everyone, thank you for joining."),
+    QStringLiteral("Today we review the launch plan for the new release."),
+    QStringLiteral("Please send your questions before Friday."),
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+
+    FakeBackend backend;
+    if (!backend.start())
+        return 1;
+    FakeAuthBackend auth(&backend);
+    auth.addAccount(QStringLiteral("ada@example.com"), QStringLiteral("correct-horse-battery"),
+                    QStringLiteral("Ada Lovelace"), true);
+    FakeHistoryBackend history(&backend);
+    FakeBillingBackend billing(&backend);
+    FakeTranslationRelay translation(&backend);
+    FakeSpeechRelay speech(&backend);
+
+    // History and billing accept whichever session the sign-in issued.
+    QObject::connect(&backend, &FakeBackend::requestReceived, &application, [&](const RecordedRequest &request) {
+        const QByteArray authorization = request.header("Authorization");
+        if (!authorization.startsWith("Bearer "))
+            return;
+        const QString token = QString::fromUtf8(authorization.mid(7));
+        if (auth.isAccessTokenValid(token)) {
+            history.setAccessToken(token);
+            billing.setAccessToken(token);
+        }
+    });
+
+    speech.onOpen = [](FakeWebSocketSession *session) {
+        QPointer<FakeWebSocketSession> guarded(session);
+        for (qsizetype index = 0; index < scriptedTurns.size(); ++index) {
+            const QString text = scriptedTurns.at(index);
+            QTimer::singleShot(int(2000 + 2500 * index), [guarded, text] {
+                if (!guarded)
+                    return;
+                guarded->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), false, false));
+                guarded->sendText(FakeSpeechRelay::results(text, true, true));
+            });
+        }
+    };
+
+    std::printf("%s\n", backend.baseUrl().toString().toUtf8().constData());
+    std::fflush(stdout);
+    return application.exec();
+}
