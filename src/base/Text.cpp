@@ -1,5 +1,6 @@
 #include "base/Text.h"
 
+#include <QCryptographicHash>
 #include <QTextBoundaryFinder>
 
 namespace Text {
@@ -55,6 +56,11 @@ QString graphemePrefix(const QString &text, qsizetype count)
 bool nfcEquals(const QString &a, const QString &b)
 {
     return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+QString digest(const QString &text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 } // namespace Text

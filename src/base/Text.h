@@ -20,4 +20,8 @@ QString graphemePrefix(const QString &text, qsizetype count);
 // Equality after canonical composition (NFC), as the platform compares strings.
 bool nfcEquals(const QString &a, const QString &b);
 
+// A short digest (SHA-256, hex) of a text, for "has this changed since the last write" checks
+// that would otherwise keep a whole copy of a long text.
+QString digest(const QString &text);
+
 } // namespace Text

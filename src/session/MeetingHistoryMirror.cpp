@@ -2,6 +2,7 @@
 
 #include "app/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
+#include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "services/MeetingSessionHistoryService.h"
 #include "services/MeetingSessionHistoryServiceError.h"
@@ -202,7 +203,8 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
         m_sessionRevision = started->revision;
     }
 
-    const QString signature = record.signature();
+    // A digest stands for the signature between saves: the signature is as long as the record.
+    const QString signature = Text::digest(record.signature());
     if (lastSignature(status) == signature)
         co_return;
 

@@ -1,6 +1,7 @@
 #include "session/SessionDraftStore.h"
 
 #include "app/KavrelDiagnostics.h"
+#include "base/Text.h"
 #include "platform/UserDefaults.h"
 #include "session/PublishedTranscript.h"
 #include "session/SessionTurnStore.h"
@@ -71,7 +72,8 @@ QString SessionDraftStore::draftFingerprint() const
                                panels.translationAnswerText,
                                texts.join(u'|'),
                                translations.join(u'|')};
-    return parts.join(QStringLiteral("||"));
+    // Only a digest is kept between writes: the joined text is as long as the whole session.
+    return Text::digest(parts.join(QStringLiteral("||")));
 }
 
 SessionDraft SessionDraftStore::makeSessionDraft() const
