@@ -91,7 +91,6 @@ const QHash<QString, Drawing> &drawings()
              stroke(p, personShape({12, 12.6}, 0.95));
              p.restore();
          }},
-        {QStringLiteral("person"), [](QPainter &p) { stroke(p, personShape({12, 12}, 1.2)); }},
         {QStringLiteral("clock.arrow.circlepath"), [](QPainter &p) {
              QPainterPath arc;
              arc.arcMoveTo(QRectF(2.5, 2.5, 19, 19), 150);
@@ -190,15 +189,6 @@ const QHash<QString, Drawing> &drawings()
              flap.lineTo(12, 13);
              flap.lineTo(21, 6);
              stroke(p, flap);
-         }},
-        {QStringLiteral("calendar"), [](QPainter &p) {
-             stroke(p, roundedRect(3, 4.5, 18, 16, 2.5));
-             stroke(p, line({3, 9}, {21, 9}));
-             stroke(p, line({8, 2.5}, {8, 6}));
-             stroke(p, line({16, 2.5}, {16, 6}));
-             for (qreal x : {8.0, 12.0, 16.0})
-                 for (qreal y : {12.8, 16.6})
-                     p.fillPath(circle({x, y}, 1.05), p.brush());
          }},
         {QStringLiteral("checkmark.seal"), [](QPainter &p) {
              QPainterPath seal;

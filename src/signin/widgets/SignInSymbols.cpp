@@ -43,18 +43,6 @@ QPainterPath shield()
     return path;
 }
 
-QPainterPath star(QPointF centre, qreal radius)
-{
-    // A four-pointed sparkle with concave sides.
-    QPainterPath path;
-    path.moveTo(centre + QPointF(0, -radius));
-    path.quadTo(centre, centre + QPointF(radius, 0));
-    path.quadTo(centre, centre + QPointF(0, radius));
-    path.quadTo(centre, centre + QPointF(-radius, 0));
-    path.quadTo(centre, centre + QPointF(0, -radius));
-    return path;
-}
-
 QPainterPath gear()
 {
     QPainterPath path;
@@ -146,14 +134,6 @@ const QHash<QString, Drawing> &drawings()
              stroke(p, bar, 3.2);
              p.drawEllipse(QPointF(12, 19.5), 1.9, 1.9);
          }},
-        {QStringLiteral("eye"), [](QPainter &p) {
-             QPainterPath outline;
-             outline.moveTo(2.5, 12);
-             outline.cubicTo(6, 6, 18, 6, 21.5, 12);
-             outline.cubicTo(18, 18, 6, 18, 2.5, 12);
-             stroke(p, outline, 1.7);
-             p.drawEllipse(QPointF(12, 12), 3, 3);
-         }},
         {QStringLiteral("gearshape"), [](QPainter &p) { p.drawPath(gear()); }},
         {QStringLiteral("mic.badge.plus"), [](QPainter &p) {
              QPainterPath body;
@@ -229,11 +209,6 @@ const QHash<QString, Drawing> &drawings()
              stroker.setCapStyle(Qt::RoundCap);
              stroker.setJoinStyle(Qt::RoundJoin);
              p.drawPath(seal.subtracted(stroker.createStroke(checkTick(QPointF(12, 12.3), 0.95))));
-         }},
-        {QStringLiteral("sparkles"), [](QPainter &p) {
-             p.drawPath(star(QPointF(10, 13), 8));
-             p.drawPath(star(QPointF(19, 5.5), 3.5));
-             p.drawPath(star(QPointF(19.5, 19), 2.5));
          }},
         {QStringLiteral("menubar.rectangle"), [](QPainter &p) {
              QPainterPath frame;

@@ -21,18 +21,6 @@ void stroke(QPainter &p, const QPainterPath &path, const QColor &color, qreal wi
     p.strokePath(path, QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
 }
 
-QPainterPath star(QPointF centre, qreal radius)
-{
-    QPainterPath path;
-    const qreal waist = radius * 0.28;
-    path.moveTo(centre.x(), centre.y() - radius);
-    path.quadTo(centre.x() + waist, centre.y() - waist, centre.x() + radius, centre.y());
-    path.quadTo(centre.x() + waist, centre.y() + waist, centre.x(), centre.y() + radius);
-    path.quadTo(centre.x() - waist, centre.y() + waist, centre.x() - radius, centre.y());
-    path.quadTo(centre.x() - waist, centre.y() - waist, centre.x(), centre.y() - radius);
-    return path;
-}
-
 QPainterPath arrowHead(QPointF tip, bool pointsUp)
 {
     QPainterPath path;
@@ -77,10 +65,6 @@ const QHash<QString, Drawing> &drawings()
              path.lineTo(16.5, 12);
              stroke(p, path, c, 1.9);
          }},
-        {QStringLiteral("sparkles"), [](QPainter &p, const QColor &) {
-             p.drawPath(star({10, 13}, 8));
-             p.drawPath(star({18.5, 5.5}, 3.8));
-         }},
         {QStringLiteral("exclamationmark.triangle.fill"), [](QPainter &p, const QColor &c) {
              QPainterPath path;
              path.moveTo(12, 2.5);
@@ -95,28 +79,6 @@ const QHash<QString, Drawing> &drawings()
              stroke(p, mark, c, 2.4);
              p.drawEllipse(QPointF(12, 17.4), 1.3, 1.3);
              p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-         }},
-        {QStringLiteral("xmark.circle.fill"), [](QPainter &p, const QColor &c) {
-             p.drawEllipse(QPointF(12, 12), 10, 10);
-             p.setCompositionMode(QPainter::CompositionMode_Clear);
-             QPainterPath cross;
-             cross.moveTo(8.5, 8.5);
-             cross.lineTo(15.5, 15.5);
-             cross.moveTo(15.5, 8.5);
-             cross.lineTo(8.5, 15.5);
-             stroke(p, cross, c, 2.2);
-             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-         }},
-        {QStringLiteral("doc.on.doc"), [](QPainter &p, const QColor &c) {
-             QPainterPath back;
-             back.addRoundedRect(QRectF(8, 3, 12, 14), 2.5, 2.5);
-             QPainterPath front;
-             front.addRoundedRect(QRectF(4, 7, 12, 14), 2.5, 2.5);
-             stroke(p, back, c, 1.8);
-             p.setCompositionMode(QPainter::CompositionMode_Clear);
-             p.drawPath(front);
-             p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-             stroke(p, front, c, 1.8);
          }},
         {QStringLiteral("textformat.size.smaller"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 10); }},
         {QStringLiteral("textformat.size.larger"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 16); }},
@@ -172,18 +134,6 @@ const QHash<QString, Drawing> &drawings()
              inner.cubicTo(11.5, 7, 13, 6, 14.5, 6.5);
              inner.cubicTo(16, 7, 16, 9, 14.5, 10.5);
              stroke(p, inner, c, 1.8);
-         }},
-        {QStringLiteral("globe"), [](QPainter &p, const QColor &c) {
-             QPainterPath path;
-             path.addEllipse(QPointF(12, 12), 9.5, 9.5);
-             path.addEllipse(QPointF(12, 12), 4.2, 9.5);
-             path.moveTo(2.5, 12);
-             path.lineTo(21.5, 12);
-             path.moveTo(4, 7);
-             path.lineTo(20, 7);
-             path.moveTo(4, 17);
-             path.lineTo(20, 17);
-             stroke(p, path, c, 1.5);
          }},
         {QStringLiteral("record.circle.fill"), [](QPainter &p, const QColor &) {
              QPainterPath ring;

@@ -7,10 +7,9 @@
 
 class QPainter;
 
-// The main window's symbols that the kit does not draw (play.fill, plus.circle, sparkles,
-// exclamationmark.triangle.fill, xmark.circle.fill, doc.on.doc, textformat.size.smaller/larger,
-// rectangle.compress/expand.vertical, captions.bubble.fill, ear.fill, globe, record.circle.fill);
-// every other name goes to KavrelSymbols.
+// The main window's symbols that the kit does not draw (play.fill, plus.circle,
+// exclamationmark.triangle.fill, textformat.size.smaller/larger, rectangle.compress/expand.vertical,
+// captions.bubble.fill, ear.fill, record.circle.fill); every other name goes to KavrelSymbols.
 namespace WorkspaceSymbols {
 void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const QColor &color);
 QIcon icon(const QString &symbol, const QColor &color);
