@@ -78,57 +78,47 @@ QWidget *blockColumn(const QList<QWidget *> &rows)
 
 } // namespace
 
-KavrelPill *metaPill(const QString &title, const QString &symbol)
+namespace {
+
+// One pill of the history screens: a tinted capsule with a medium-weight label.
+KavrelPill *pill(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor stroke, double strokeOpacity,
+                 KavrelDynamicColor foreground, int horizontalPadding, int height, const QFont &font,
+                 const QString &text, const QString &symbol = {})
 {
     auto *pill = new KavrelPill;
     KavrelPill::Look look;
-    look.fill = Theme::elevatedFill;
-    look.fillOpacity = 1;
-    look.stroke = Theme::border;
-    look.strokeOpacity = 1;
-    look.foreground = Theme::secondaryText;
-    look.horizontalPadding = 10;
-    look.height = 30;
+    look.fill = fill;
+    look.fillOpacity = fillOpacity;
+    look.stroke = stroke;
+    look.strokeOpacity = strokeOpacity;
+    look.foreground = foreground;
+    look.horizontalPadding = horizontalPadding;
+    look.height = height;
     pill->setLook(look);
-    pill->setFont(Style::font(13, QFont::Medium));
-    pill->setSymbol(symbol);
-    pill->setText(Style::localized(title));
+    pill->setFont(font);
+    if (!symbol.isEmpty())
+        pill->setSymbol(symbol);
+    pill->setText(text);
     return pill;
+}
+
+} // namespace
+
+KavrelPill *metaPill(const QString &title, const QString &symbol)
+{
+    return pill(Theme::elevatedFill, 1, Theme::border, 1, Theme::secondaryText, 10, 30, Style::font(13, QFont::Medium),
+                Style::localized(title), symbol);
 }
 
 KavrelPill *statusPill(const QString &title, KavrelDynamicColor tint)
 {
-    auto *pill = new KavrelPill;
-    KavrelPill::Look look;
-    look.fill = tint;
-    look.fillOpacity = 0.1;
-    look.stroke = tint;
-    look.strokeOpacity = 0.22;
-    look.foreground = tint;
-    look.horizontalPadding = 12;
-    look.height = 30;
-    pill->setLook(look);
-    pill->setFont(Style::font(13, QFont::Medium));
-    pill->setText(Style::localized(title));
-    return pill;
+    return pill(tint, 0.1, tint, 0.22, tint, 12, 30, Style::font(13, QFont::Medium), Style::localized(title));
 }
 
 KavrelPill *countBadge(int count)
 {
-    auto *pill = new KavrelPill;
-    KavrelPill::Look look;
-    look.fill = Theme::accentFill;
-    look.fillOpacity = 1;
-    look.stroke = Theme::border;
-    look.strokeOpacity = 1;
-    look.foreground = Style::accent;
-    look.horizontalPadding = 14;
-    look.height = 44;
-    pill->setLook(look);
-    pill->setFont(Style::font(14, QFont::DemiBold));
-    pill->setSymbol(QStringLiteral("clock"));
-    pill->setText(Style::localizedFormat(QStringLiteral("%@ sessions"), QString::number(count)));
-    return pill;
+    return pill(Theme::accentFill, 1, Theme::border, 1, Style::accent, 14, 44, Style::font(14, QFont::DemiBold),
+                Style::localizedFormat(QStringLiteral("%@ sessions"), QString::number(count)), QStringLiteral("clock"));
 }
 
 KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symbol, bool isEnabled, bool isLoading)
