@@ -2,8 +2,8 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 
 AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)

@@ -1,10 +1,10 @@
 #include "audio/MicrophoneCaptureService.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/AudioChunkEncoder.h"
 #include "audio/AudioStatusError.h"
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MicrophoneLevelGate.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/PulseAudioRecordStream.h"
 
 #include <QCollator>

@@ -1,7 +1,7 @@
 #include "session/ListeningSession.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/MixedAudioStreamMixer.h"
+#include "base/KavrelDiagnostics.h"
 #include "session/MicrophoneControl.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionServices.h"

@@ -5,7 +5,7 @@
 #include "audio/SystemAudioCaptureService.h"
 #include "speech/DeepgramLiveTranscriptionService.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/PulseAudioContext.h"
 
 

@@ -2,7 +2,7 @@
 
 #include "accounts/KavrelBackendProxyError.h"
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "speech/DeepgramErrorMessage.h"
 #include "speech/DeepgramLiveTranscriptionError.h"
