@@ -120,16 +120,6 @@ void MicrophoneCaptureService::setLevelHandler(LevelHandler handler)
     m_captureQueue.sync([capture, &handler] { capture->levelHandler = std::move(handler); });
 }
 
-std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices()
-{
-    return availableDevices(*PulseAudioContext::shared());
-}
-
-std::optional<QString> MicrophoneCaptureService::defaultDeviceID()
-{
-    return defaultDeviceID(*PulseAudioContext::shared());
-}
-
 std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices(PulseAudioContext &context)
 {
     // Menus ask on the main thread: read what the cache holds now. A connection that failed

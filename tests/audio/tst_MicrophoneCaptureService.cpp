@@ -116,9 +116,10 @@ void MicrophoneCaptureServiceTest::initTestCase()
 
 void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
 {
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     // The list is read from the cache, which fills once the server has answered.
-    QTRY_VERIFY(!MicrophoneCaptureService::availableDevices().empty());
-    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    QTRY_VERIFY(!MicrophoneCaptureService::availableDevices(*context).empty());
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices(*context);
     QVERIFY(std::any_of(devices.begin(), devices.end(), [this](const MicrophoneInputDevice &device) {
         return device.id == m_source && device.name == QStringLiteral("Kavrel-Test-Microphone");
     }));
@@ -140,7 +141,7 @@ void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
     QVERIFY(std::is_sorted(devices.begin(), devices.end(), [&](const auto &a, const auto &b) {
         return collator.compare(a.name, b.name) < 0;
     }));
-    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(m_source));
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(m_source));
 }
 
 // A machine without a microphone often has a monitor as its default source; that is never
@@ -157,9 +158,9 @@ void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_COMPARE(context->serverInfo().defaultSourceName, monitor);
-    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices(*context);
     QVERIFY(!devices.empty());
-    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(devices.front().id));
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(devices.front().id));
 }
 
 // A tone through the microphone: every block is metered; loud blocks pass the gate, ten
@@ -173,7 +174,7 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
     const QString program = TestAudio::concatenate(dir, QStringLiteral("program.wav"), {tone, quiet});
 
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     attach(service, events);
     const auto started = runTask(service.startCapture(m_source));
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -229,7 +230,7 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
 void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
 {
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     attach(service, events);
 
     // Stopping while stopped only reports a silent meter.
@@ -282,8 +283,8 @@ void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_VERIFY(!context->sourceNamed(m_source));
-    QVERIFY(MicrophoneCaptureService::availableDevices().empty());
-    MicrophoneCaptureService service;
+    QVERIFY(MicrophoneCaptureService::availableDevices(*context).empty());
+    MicrophoneCaptureService service(context);
     const auto error = runTask(service.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
     QVERIFY2(error, "capture started without an input");
     QCOMPARE(error->errorCase(), MicrophoneCaptureError::Case::selectedDeviceUnavailable);
@@ -298,7 +299,7 @@ void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
     const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 44100, 2, -6);
     QVERIFY(!tone.isEmpty());
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
     service.setRecoveryTimings(timings);
@@ -335,7 +336,7 @@ void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
 void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
 {
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(300);
     timings.firstRetryDelay = std::chrono::milliseconds(20);

@@ -1,5 +1,6 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
+#include "platform/PulseAudioContext.h"
 #include "support/AudioServerOutage.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
@@ -126,7 +127,7 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
     QVERIFY(speechSeconds > 1.0);
 
     auto collected = std::make_shared<Collected>();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -168,7 +169,7 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
 
 void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
 {
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     const auto expectError = [](auto result, SystemAudioCaptureError::Case expected, const QString &text) {
         const auto error = result.template errorAs<SystemAudioCaptureError>();
         QVERIFY2(error, "no capture error");
@@ -217,7 +218,7 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
     QVERIFY(!low.isEmpty() && !high.isEmpty());
 
     auto collected = std::make_shared<Collected>();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -260,7 +261,7 @@ void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_VERIFY(context->sinkNamed(other).has_value());
 
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     // The start has asked the server for its default output (still the old one) and waits
     // for the answer; the change lands before it goes on.
     QCoro::Task<void> starting = service.startCapture();
@@ -279,7 +280,7 @@ void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
     auto clock = std::make_shared<QElapsedTimer>();
     auto firstArrival = std::make_shared<std::atomic<qint64>>(-1);
     clock->start();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected, clock, firstArrival](const QByteArray &chunk) {
         qint64 none = -1;
         if (firstArrival->compare_exchange_strong(none, clock->elapsed()))
@@ -309,7 +310,7 @@ void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
     QVERIFY(!tone.isEmpty());
     auto collected = std::make_shared<Collected>();
     QStringList errors;
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
     service.setRecoveryTimings(timings);
@@ -342,7 +343,7 @@ void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
 {
     QStringList errors;
     bool reportedOffMainThread = false;
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(300);
     timings.firstRetryDelay = std::chrono::milliseconds(20);

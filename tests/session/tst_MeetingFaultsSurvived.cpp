@@ -8,6 +8,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "platform/PulseAudioContext.h"
 #include "session/AIResultPanelSet.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
@@ -65,7 +66,7 @@ void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
 
     // The real clients, fast; the audio sources are the recording fakes.
     Trace trace;
-    SessionServices services = SessionServices::makeDefault(auth.get());
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
     services.systemAudio = std::make_unique<FakeSystemAudio>(&trace);
     services.microphones = std::make_unique<FakeMicrophones>(&trace);
     services.recorder = std::make_unique<FakeRecorder>(&trace);

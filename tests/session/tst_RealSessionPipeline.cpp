@@ -4,6 +4,7 @@
 
 #include "accounts/AuthService.h"
 #include "app/KavrelLocalizationStore.h"
+#include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"
 #include "session/BillingUsageReporter.h"
@@ -92,7 +93,8 @@ void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
 
     UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));
     KavrelLocalizationStore localization(defaults);
-    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get()), localization);
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
+    SubtitleViewModel model(defaults, std::move(services), localization);
     model.setAudioRecordingEnabled(true);
     model.setTranslationEnabled(false);
     model.setSelectedSourceLanguage(SourceLanguageOption::english);

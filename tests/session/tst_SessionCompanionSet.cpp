@@ -5,6 +5,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "platform/PulseAudioContext.h"
 #include "services/MeetingSessionHistoryService.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
@@ -88,7 +89,7 @@ void TestSessionCompanionSet::cleanup()
 
 std::unique_ptr<SubtitleViewModel> TestSessionCompanionSet::makeModel()
 {
-    SessionServices services = SessionServices::makeDefault(m_auth.get());
+    SessionServices services = SessionServices::makeDefault(m_auth.get(), PulseAudioContext::shared());
     services.systemAudio = std::make_unique<FakeSystemAudio>(&m_trace);
     services.microphones = std::make_unique<FakeMicrophones>(&m_trace);
     services.recorder = std::make_unique<FakeRecorder>(&m_trace);
