@@ -270,7 +270,7 @@ void AuthSessionStore::cancelAuthentication()
     // The running e-mail step is aborted too, so its request cannot sign the user in after
     // the user gave up on it.
     m_emailOperationToken.cancel();
-    ++m_emailOperationGeneration;
+    m_emailOperationGeneration.renew();
     setIsAuthenticating(false);
     setActiveAuthenticationProvider(std::nullopt);
     setErrorMessage(AuthServiceError::userCancelled().message());
@@ -324,7 +324,7 @@ QCoro::Task<std::optional<T>> AuthSessionStore::runEmailAuthenticationOperation(
 
     CancellationToken token;
     m_emailOperationToken = token;
-    const quint64 generation = ++m_emailOperationGeneration;
+    const QUuid generation = m_emailOperationGeneration.renew();
 
     std::optional<T> result;
     std::exception_ptr error;
@@ -336,7 +336,7 @@ QCoro::Task<std::optional<T>> AuthSessionStore::runEmailAuthenticationOperation(
         error = std::current_exception();
     }
     // A cancelled step has already been wound up by cancelAuthentication().
-    if (!self || token.isCancelled() || generation != m_emailOperationGeneration)
+    if (!self || token.isCancelled() || !m_emailOperationGeneration.isCurrent(generation))
         co_return std::nullopt;
     if (result) {
         if (onSuccess)
