@@ -9,6 +9,7 @@
 #include "base/Dates.h"
 #include "base/Json.h"
 #include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/NetworkError.h"
@@ -234,19 +235,15 @@ QCoro::Task<AuthSession> AuthService::activeSession()
         if (now().msecsTo(saved->expiresAt) > refreshThresholdSeconds * 1000)
             co_return *saved;
         const QUuid generation = m_storeGeneration.current();
-        std::exception_ptr error;
-        try {
-            AuthSession refreshed = co_await refreshSession(saved->refreshToken);
-            co_return refreshed;
-        } catch (...) {
-            error = std::current_exception();
-        }
+        const TaskOutcome<AuthSession> refreshed = co_await outcomeOf(refreshSession(saved->refreshToken));
+        if (refreshed.succeeded())
+            co_return *refreshed.value;
         // The service may have gone while the refresh ran.
         if (!self)
-            std::rethrow_exception(error);
-        if (attempt == 0 && isCancellation(error) && !m_storeGeneration.isCurrent(generation))
+            std::rethrow_exception(refreshed.error);
+        if (attempt == 0 && refreshed.isCancellation() && !m_storeGeneration.isCurrent(generation))
             continue;
-        std::rethrow_exception(error);
+        std::rethrow_exception(refreshed.error);
     }
 }
 

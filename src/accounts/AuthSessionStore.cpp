@@ -326,26 +326,22 @@ QCoro::Task<std::optional<T>> AuthSessionStore::runEmailAuthenticationOperation(
     m_emailOperationToken = token;
     const QUuid generation = m_emailOperationGeneration.renew();
 
-    std::optional<T> result;
-    std::exception_ptr error;
-    try {
-        if (!service)
-            throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
-        result = co_await operation(service.data(), token);
-    } catch (...) {
-        error = std::current_exception();
-    }
+    TaskOutcome<T> outcome;
+    if (service)
+        outcome = co_await outcomeOf(operation(service.data(), token));
+    else
+        outcome.error = std::make_exception_ptr(AuthServiceError::requestFailed(AuthService::signInRequiredText()));
     // A cancelled step has already been wound up by cancelAuthentication().
     if (!self || token.isCancelled() || !m_emailOperationGeneration.isCurrent(generation))
         co_return std::nullopt;
-    if (result) {
+    if (outcome.succeeded()) {
         if (onSuccess)
-            onSuccess(*result);
+            onSuccess(*outcome.value);
         setIsAuthenticating(false);
         setActiveAuthenticationProvider(std::nullopt);
-        co_return result;
+        co_return outcome.value;
     }
-    setErrorMessage(::errorMessage(error));
+    setErrorMessage(outcome.errorText());
     setIsAuthenticating(false);
     setActiveAuthenticationProvider(std::nullopt);
     co_return std::nullopt;

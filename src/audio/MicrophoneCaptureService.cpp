@@ -5,6 +5,7 @@
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MicrophoneLevelGate.h"
 #include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "platform/PulseAudioRecordStream.h"
 
 #include <QCollator>
@@ -177,21 +178,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     m_requestedDeviceID = deviceID;
     const QUuid generation = m_generation.renew();
 
-    Capture *capture = m_capture.get();
-    std::exception_ptr failure;
-    try {
-        QFuture<void> reset = m_captureQueue.run([capture] {
-            capture->encoder = std::make_unique<AudioChunkEncoder>();
-            capture->gate.reset();
-            capture->reportLevel(0);
-        });
-        co_await reset;
-        if (!self || !m_generation.isCurrent(generation))
-            throw CancellationError();
-        co_await openStream(deviceID, generation);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = (co_await outcomeOf(resetAndOpenStream(deviceID, generation))).error;
     if (!failure)
         co_return;
     if (self && m_generation.isCurrent(generation)) {
@@ -209,6 +196,21 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     } catch (const KavrelError &error) {
         throw MicrophoneCaptureError::startFailed(error.message());
     }
+}
+
+QCoro::Task<void> MicrophoneCaptureService::resetAndOpenStream(std::optional<QString> deviceID, QUuid generation)
+{
+    QPointer<MicrophoneCaptureService> self(this);
+    Capture *capture = m_capture.get();
+    QFuture<void> reset = m_captureQueue.run([capture] {
+        capture->encoder = std::make_unique<AudioChunkEncoder>();
+        capture->gate.reset();
+        capture->reportLevel(0);
+    });
+    co_await reset;
+    if (!self || !m_generation.isCurrent(generation))
+        throw CancellationError();
+    co_await openStream(deviceID, generation);
 }
 
 QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> deviceID, QUuid generation)

@@ -72,6 +72,8 @@ public:
 private:
     struct Capture;
 
+    // A fresh encoder and gate on the worker, then the stream.
+    QCoro::Task<void> resetAndOpenStream(std::optional<QString> deviceID, QUuid generation);
     // Opens the record stream on the device, or on the default input when it is gone.
     QCoro::Task<void> openStream(std::optional<QString> deviceID, QUuid generation);
     void streamStopped(int error);
