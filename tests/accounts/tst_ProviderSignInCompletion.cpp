@@ -44,17 +44,9 @@ template<typename T, typename Receiver>
 TaskHandle<T> waitThenDelete(Receiver *receiver, std::function<QCoro::Task<T>(Receiver *)> wait)
 {
     return spawnTask([receiver, wait](CancellationToken) -> QCoro::Task<T> {
-        std::optional<T> value;
-        std::exception_ptr error;
-        try {
-            value = co_await wait(receiver);
-        } catch (...) {
-            error = std::current_exception();
-        }
+        const TaskOutcome<T> outcome = co_await outcomeOf(wait(receiver));
         delete receiver;
-        if (error)
-            std::rethrow_exception(error);
-        co_return *value;
+        co_return outcome.get();
     });
 }
 
