@@ -22,7 +22,7 @@ QByteArray j(const char *text)
 
 } // namespace
 
-class AuthRequestTransportTest : public QObject
+class tst_AuthRequestTransport : public QObject
 {
     Q_OBJECT
 
@@ -225,5 +225,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AuthRequestTransportTest)
+QTEST_GUILESS_MAIN(tst_AuthRequestTransport)
 #include "tst_AuthRequestTransport.moc"

@@ -58,7 +58,7 @@ void spin()
 
 } // namespace
 
-class ProviderSignInCompletionTest : public QObject
+class tst_ProviderSignInCompletion : public QObject
 {
     Q_OBJECT
 
@@ -347,5 +347,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(ProviderSignInCompletionTest)
+QTEST_GUILESS_MAIN(tst_ProviderSignInCompletion)
 #include "tst_ProviderSignInCompletion.moc"

@@ -84,7 +84,7 @@ std::vector<Block> blocksOf(const std::vector<Events::Event> &events)
 
 } // namespace
 
-class MicrophoneCaptureServiceTest : public QObject
+class tst_MicrophoneCaptureService : public QObject
 {
     Q_OBJECT
 
@@ -104,7 +104,7 @@ private:
     QTemporaryDir m_files;
 };
 
-void MicrophoneCaptureServiceTest::initTestCase()
+void tst_MicrophoneCaptureService::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
         QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
@@ -114,7 +114,7 @@ void MicrophoneCaptureServiceTest::initTestCase()
     QVERIFY(m_files.isValid());
 }
 
-void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
+void tst_MicrophoneCaptureService::offersInputsButNeverAMonitor()
 {
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     // The list is read from the cache, which fills once the server has answered.
@@ -146,7 +146,7 @@ void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
 
 // A machine without a microphone often has a monitor as its default source; that is never
 // taken for a microphone.
-void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
+void tst_MicrophoneCaptureService::neverChoosesAMonitorAsDefault()
 {
     const QString monitor = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK") + QStringLiteral(".monitor");
     QVERIFY(TestAudio::pactl({QStringLiteral("set-default-source"), monitor}));
@@ -165,7 +165,7 @@ void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
 
 // A tone through the microphone: every block is metered; loud blocks pass the gate, ten
 // quiet blocks after the last loud one still pass, then the gate closes.
-void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
+void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
 {
     const QString dir = m_files.path();
     const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 0.5, 44100, 2, -6);
@@ -227,7 +227,7 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
                  qPrintable(QString::number(blocks[i].chunkSamples)));
 }
 
-void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
+void tst_MicrophoneCaptureService::missingDeviceFallsBackToTheDefault()
 {
     auto events = std::make_shared<Events>();
     MicrophoneCaptureService service(PulseAudioContext::shared());
@@ -252,7 +252,7 @@ void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
 }
 
 // A machine without any input: the microphone is unavailable, not refused.
-void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
+void tst_MicrophoneCaptureService::noInputDeviceIsNoMatterOfPermission()
 {
     // The test microphone is the only input; take it away for this test.
     const std::optional<QString> modules = TestAudio::pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")});
@@ -294,7 +294,7 @@ void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
 
 // The audio server drops every client (it restarted) and is back a moment later: the
 // microphone is captured again by itself, and nothing is reported.
-void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+void tst_MicrophoneCaptureService::resumesAfterTheAudioServerComesBack()
 {
     const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 44100, 2, -6);
     QVERIFY(!tone.isEmpty());
@@ -333,7 +333,7 @@ void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
 
 // The audio server stays away past the resume time-out: the error handler hears of it once,
 // and the stop reports the same failure.
-void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
+void tst_MicrophoneCaptureService::reportsAMicrophoneThatDoesNotComeBack()
 {
     auto events = std::make_shared<Events>();
     MicrophoneCaptureService service(PulseAudioContext::shared());
@@ -366,5 +366,5 @@ void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
     QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
-QTEST_GUILESS_MAIN(MicrophoneCaptureServiceTest)
+QTEST_GUILESS_MAIN(tst_MicrophoneCaptureService)
 #include "tst_MicrophoneCaptureService.moc"

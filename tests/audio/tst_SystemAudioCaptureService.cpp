@@ -83,7 +83,7 @@ std::size_t at(double seconds)
 
 } // namespace
 
-class SystemAudioCaptureServiceTest : public QObject
+class tst_SystemAudioCaptureService : public QObject
 {
     Q_OBJECT
 
@@ -102,7 +102,7 @@ private:
     QTemporaryDir m_files;
 };
 
-void SystemAudioCaptureServiceTest::initTestCase()
+void tst_SystemAudioCaptureService::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
         QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
@@ -113,7 +113,7 @@ void SystemAudioCaptureServiceTest::initTestCase()
 
 // A tone, a pause and a phrase played into the default output come out as 16 kHz mono
 // chunks with each part where it was played: nothing lost, nothing reordered.
-void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
+void tst_SystemAudioCaptureService::capturesWhatIsPlayedInOrder()
 {
     const QString dir = m_files.path();
     const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 1.0, 48000, 2, -6);
@@ -167,7 +167,7 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
     QVERIFY(TestAudio::rms(samples, end + at(0.05), samples.size()) < 0.002);
 }
 
-void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
+void tst_SystemAudioCaptureService::refusesToStartTwiceOrStopWhenIdle()
 {
     SystemAudioCaptureService service(PulseAudioContext::shared());
     const auto expectError = [](auto result, SystemAudioCaptureError::Case expected, const QString &text) {
@@ -194,7 +194,7 @@ void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
 }
 
 // When another output becomes the default, capture moves there, in that output's format.
-void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
+void tst_SystemAudioCaptureService::followsAChangeOfTheDefaultOutput()
 {
     const QString other = QStringLiteral("kavrel_test_headphones");
     const std::optional<QString> module = TestAudio::pactl(
@@ -242,7 +242,7 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
 
 // The default output changes while capture is still being set up on the old one: capture
 // ends up on the new default all the same.
-void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
+void tst_SystemAudioCaptureService::followsAChangeMadeWhileStarting()
 {
     const QString other = QStringLiteral("kavrel_test_usb_headset");
     const std::optional<QString> module = TestAudio::pactl(
@@ -274,7 +274,7 @@ void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
 
 // While the handler is stuck, fragments pile up; those older than 750 ms when their turn
 // comes are dropped rather than delivered late.
-void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
+void tst_SystemAudioCaptureService::dropsChunksThatWaitedTooLong()
 {
     auto collected = std::make_shared<Collected>();
     auto clock = std::make_shared<QElapsedTimer>();
@@ -304,7 +304,7 @@ void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
 
 // The audio server drops every client (it restarted) and is back a moment later: capture
 // takes up the default output again by itself, and nothing is reported.
-void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+void tst_SystemAudioCaptureService::resumesAfterTheAudioServerComesBack()
 {
     const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 48000, 2, -6);
     QVERIFY(!tone.isEmpty());
@@ -339,7 +339,7 @@ void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
 
 // The audio server stays away past the resume time-out: the error handler hears of it on the
 // main thread, once, and the stop reports the same failure instead of success.
-void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
+void tst_SystemAudioCaptureService::reportsAudioThatDoesNotComeBack()
 {
     QStringList errors;
     bool reportedOffMainThread = false;
@@ -372,5 +372,5 @@ void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
     QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
-QTEST_GUILESS_MAIN(SystemAudioCaptureServiceTest)
+QTEST_GUILESS_MAIN(tst_SystemAudioCaptureService)
 #include "tst_SystemAudioCaptureService.moc"

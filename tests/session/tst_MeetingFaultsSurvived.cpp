@@ -36,7 +36,7 @@
 using namespace SessionTest;
 using Script = FakeHistoryBackend::ScriptedReply;
 
-class TestMeetingFaultsSurvived : public QObject
+class tst_MeetingFaultsSurvived : public QObject
 {
     Q_OBJECT
 
@@ -44,7 +44,7 @@ private Q_SLOTS:
     void scriptedMeetingLosesNothing();
 };
 
-void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
+void tst_MeetingFaultsSurvived::scriptedMeetingLosesNothing()
 {
     const QDateTime realNow = QDateTime::currentDateTimeUtc();
     FakeBackend backend;
@@ -242,5 +242,5 @@ void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
     QCOMPARE(backend.requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)), 1);
 }
 
-QTEST_MAIN(TestMeetingFaultsSurvived)
+QTEST_MAIN(tst_MeetingFaultsSurvived)
 #include "tst_MeetingFaultsSurvived.moc"
