@@ -48,14 +48,6 @@ void sizeLetter(QPainter &p, const QColor &color, qreal height)
 const QHash<QString, Drawing> &drawings()
 {
     static const QHash<QString, Drawing> table = {
-        {QStringLiteral("play.fill"), [](QPainter &p, const QColor &) {
-             QPainterPath path;
-             path.moveTo(7, 4);
-             path.lineTo(20, 12);
-             path.lineTo(7, 20);
-             path.closeSubpath();
-             p.drawPath(path);
-         }},
         {QStringLiteral("plus.circle"), [](QPainter &p, const QColor &c) {
              QPainterPath path;
              path.addEllipse(QPointF(12, 12), 9, 9);
