@@ -2,6 +2,7 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/ListeningSetupCard.h"
@@ -61,18 +62,27 @@ protected:
         font.setWeight(QFont::DemiBold);
         QRectF textRect(circle.left() + 10, circle.top() + 70, side - 20, 22);
         painter.setPen(Qt::white);
-        if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
-            painter.setFont(font);
-            painter.drawText(textRect, Qt::AlignCenter, text());
-            return;
+        // The title shrinks to fit one line; a longer one takes a second line rather than being
+        // cut, and a word too long for the circle shrinks it further.
+        for (int pixels = 15; pixels >= 11; --pixels) {
+            font.setPixelSize(pixels);
+            if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
+                painter.setFont(font);
+                painter.drawText(textRect, Qt::AlignCenter, text());
+                return;
+            }
         }
-        // A long title shrinks and takes a second line rather than being cut.
-        font.setPixelSize(int(15 * 0.8 + 0.5));
+        textRect = QRectF(circle.left() + 14, circle.top() + 66, side - 28, 34);
+        QString shown;
+        for (int pixels = 12; pixels >= 10 && shown.isEmpty(); --pixels) {
+            font.setPixelSize(pixels);
+            const QRectF needed = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text());
+            if (needed.width() <= textRect.width() + 0.5 && needed.height() <= textRect.height())
+                shown = text();
+        }
+        if (shown.isEmpty())
+            shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width());
         painter.setFont(font);
-        textRect = QRectF(circle.left() + 12, circle.top() + 66, side - 24, 34);
-        const QString shown = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text()).height() > textRect.height()
-                                  ? QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width())
-                                  : text();
         painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
     }
 };
@@ -95,12 +105,15 @@ QPixmap headerBadge(qreal ratio)
 void setEnabledAndDimmed(QWidget *widget, bool enabled)
 {
     widget->setEnabled(enabled);
-    auto *effect = qobject_cast<QGraphicsOpacityEffect *>(widget->graphicsEffect());
-    if (!effect) {
-        effect = new QGraphicsOpacityEffect(widget);
-        widget->setGraphicsEffect(effect);
+    // The effect goes away when the control is in use: an opacity effect at full opacity
+    // still redirects the painting, and a widget rendered off screen then comes out blank.
+    if (enabled) {
+        widget->setGraphicsEffect(nullptr);
+        return;
     }
-    effect->setOpacity(enabled ? 1.0 : 0.45);
+    auto *effect = new QGraphicsOpacityEffect(widget);
+    effect->setOpacity(0.45);
+    widget->setGraphicsEffect(effect);
 }
 
 QComboBox *languagePicker(QWidget *parent)
@@ -121,7 +134,7 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
       m_translationCard(new ListeningSetupCard(QStringLiteral("globe"), QColor::fromRgbF(0.86, 0.48, 0.14), this)),
       m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new QToolButton(this)),
       m_recording(new SetupSwitch(this)), m_translation(new SetupSwitch(this)), m_target(languagePicker(this)),
-      m_cancel(new QPushButton(this)), m_start(new StartButton(this))
+      m_cancel(new KavrelCapsuleButton(this)), m_start(new StartButton(this))
 {
     setModal(true);
     setFixedWidth(sheetWidth);
@@ -195,6 +208,10 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     auto *cancelColumn = new QVBoxLayout;
     cancelColumn->setContentsMargins(0, 0, 0, StartButton::shadowRoom - 8);
     cancelColumn->addStretch(1);
+    QFont cancelFont = m_cancel->font();
+    cancelFont.setPixelSize(13);
+    cancelFont.setWeight(QFont::Medium);
+    m_cancel->setFont(cancelFont);
     cancelColumn->addWidget(m_cancel);
     footer->addLayout(cancelColumn);
     footer->addStretch(1);
@@ -203,11 +220,10 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     root->addLayout(footer);
 
     // Return presses Start (when it is enabled); Escape rejects the dialog.
-    m_cancel->setAutoDefault(false);
     m_start->setDefault(true);
     m_start->setAutoDefault(true);
     m_start->setCursor(Qt::PointingHandCursor);
-    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(m_start, &QPushButton::clicked, this, &ListeningSetupSheet::startRequested);
 
     // Only the user's own choices write the view model, so the view model's follow-up
