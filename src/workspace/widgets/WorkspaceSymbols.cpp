@@ -72,8 +72,8 @@ const QHash<QString, Drawing> &drawings()
              p.drawEllipse(QPointF(12, 17.4), 1.3, 1.3);
              p.setCompositionMode(QPainter::CompositionMode_SourceOver);
          }},
-        {QStringLiteral("textformat.size.smaller"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 10); }},
-        {QStringLiteral("textformat.size.larger"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 16); }},
+        {QStringLiteral("textformat.size.smaller"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 12); }},
+        {QStringLiteral("textformat.size.larger"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 18); }},
         {QStringLiteral("rectangle.expand.vertical"), [](QPainter &p, const QColor &c) {
              QPainterPath path;
              path.addRoundedRect(QRectF(4, 8, 16, 8), 2, 2);
