@@ -298,6 +298,7 @@ void tst_WidgetKit::symbolsDrawInTheirColourAtDeviceResolution()
     for (const char *name : {"mic", "mic.fill", "mic.slash.fill", "stop.fill", "ellipsis", "checkmark", "waveform",
                              "character.bubble", "eye.slash", "arrow.up.and.down", "arrow.left.and.right",
                              "rectangle.split.2x1", "rectangle.split.1x2", "xmark", "play.fill", "envelope", "gearshape",
+                             "chevron.up.chevron.down",
                              "no.such.symbol"}) {
         QImage image(QSize(48, 48), QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);

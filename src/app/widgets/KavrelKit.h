@@ -33,7 +33,8 @@
 //   The desktop icon theme's freedesktop icon when it has one, else the program's own drawing; both
 //   in the given colour. Drawn: mic, mic.fill, mic.slash.fill, stop.fill, ellipsis, checkmark,
 //   waveform, character.bubble, eye.slash, arrow.up.and.down, arrow.left.and.right,
-//   rectangle.split.2x1, rectangle.split.1x2, xmark, play.fill, envelope, gearshape, clock, calendar,
+//   rectangle.split.2x1, rectangle.split.1x2, xmark, play.fill, envelope, gearshape,
+//   chevron.up.chevron.down, clock, calendar,
 //   text.alignleft, text.word.spacing, globe, number, sparkles, doc.on.doc, eye, trash,
 //   magnifyingglass, xmark.circle.fill, person. A screen's own symbol file draws only what is
 //   not here.

@@ -210,6 +210,16 @@ const QHash<QString, Drawing> &drawings()
              gear.addEllipse(QPointF(12, 12), 3.2, 3.2);
              strokePath(p, gear, 1.6);
          }},
+        {QStringLiteral("chevron.up.chevron.down"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(8, 9.5);
+             path.lineTo(12, 5.5);
+             path.lineTo(16, 9.5);
+             path.moveTo(8, 14.5);
+             path.lineTo(12, 18.5);
+             path.lineTo(16, 14.5);
+             strokePath(p, path, 2);
+         }},
         // History browser.
         {QStringLiteral("clock"), [](QPainter &p) {
              QPainterPath path;

@@ -4,6 +4,7 @@
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/ListeningSetupCard.h"
 #include "workspace/widgets/SetupSwitch.h"
@@ -116,10 +117,56 @@ void setEnabledAndDimmed(QWidget *widget, bool enabled)
     widget->setGraphicsEffect(effect);
 }
 
+// The face of the sheet's menu pickers: a rounded field in the kit's look, with the current
+// choice and the pop-up chevron, in place of the desktop style's square box.
+void paintPickerFace(QWidget *picker, const QString &text, const QIcon &icon)
+{
+    QPainter painter(picker);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPalette &colours = picker->palette();
+    const QRectF area = QRectF(picker->rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    KavrelPainting::fillAndStroke(painter, KavrelPainting::continuousRoundedRect(area, 9),
+                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.1),
+                                  picker->hasFocus() ? KavrelSystemColors::accent.resolve(colours, 0.7)
+                                                     : KavrelSystemColors::secondaryLabel.resolve(colours, 0.18));
+    double x = 11;
+    if (!icon.isNull()) {
+        icon.paint(&painter, QRect(int(x), (picker->height() - 14) / 2, 14, 14));
+        x += 20;
+    }
+    const double chevron = 12;
+    KavrelSymbols::paint(painter, QRectF(picker->width() - 10 - chevron, (picker->height() - chevron) / 2, chevron, chevron),
+                         QStringLiteral("chevron.up.chevron.down"), KavrelSystemColors::secondaryLabel.resolve(colours));
+    const QRectF textArea(x, 0, picker->width() - x - 16 - chevron, picker->height());
+    painter.setPen(KavrelSystemColors::label.resolve(colours));
+    painter.setFont(picker->font());
+    painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter,
+                     picker->fontMetrics().elidedText(text, Qt::ElideRight, int(textArea.width())));
+}
+
+class LanguagePicker final : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override { paintPickerFace(this, currentText(), QIcon()); }
+};
+
+class DevicePicker final : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override { paintPickerFace(this, text(), icon()); }
+};
+
 QComboBox *languagePicker(QWidget *parent)
 {
-    auto *picker = new QComboBox(parent);
-    picker->setFixedWidth(140);
+    auto *picker = new LanguagePicker(parent);
+    picker->setFixedSize(140, 28);
+    picker->setCursor(Qt::PointingHandCursor);
     return picker;
 }
 
@@ -132,7 +179,7 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
       m_microphoneCard(new ListeningSetupCard(QStringLiteral("mic.fill"), QColor::fromRgbF(0.79, 0.23, 0.28), this)),
       m_recordingCard(new ListeningSetupCard(QStringLiteral("waveform"), QColor::fromRgbF(0.10, 0.59, 0.46), this)),
       m_translationCard(new ListeningSetupCard(QStringLiteral("globe"), QColor::fromRgbF(0.86, 0.48, 0.14), this)),
-      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new QToolButton(this)),
+      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new DevicePicker(this)),
       m_recording(new SetupSwitch(this)), m_translation(new SetupSwitch(this)), m_target(languagePicker(this)),
       m_cancel(new KavrelCapsuleButton(this)), m_start(new StartButton(this))
 {
@@ -194,7 +241,8 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     m_microphoneCard->controls()->addWidget(m_microphone, 0, Qt::AlignRight);
     m_devices->setPopupMode(QToolButton::InstantPopup);
     m_devices->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_devices->setFixedWidth(190);
+    m_devices->setFixedSize(190, 28);
+    m_devices->setCursor(Qt::PointingHandCursor);
     m_devices->setMenu(new QMenu(m_devices));
     m_microphoneCard->controls()->addWidget(m_devices, 0, Qt::AlignRight);
     m_recordingCard->controls()->addWidget(m_recording, 0, Qt::AlignRight);
