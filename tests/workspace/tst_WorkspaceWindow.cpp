@@ -4,13 +4,13 @@
 
 #include "WorkspaceScenes.h"
 
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/AssistantColumn.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 #include "workspace/widgets/MicrophoneLevelBars.h"
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
-#include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
 #include "workspace/widgets/SetupSwitch.h"
