@@ -65,7 +65,8 @@ int main(int argc, char *argv[])
     MessageBoxListeningStartPrompts startPrompts(localization, [] { return QApplication::activeWindow(); });
     viewModel.setStartPrompts(&startPrompts);
     MeetingDetectionStore meetingDetection(SubtitleViewModelSessionControl::of(&viewModel),
-                                           std::make_unique<KavrelMeetingPromptPanels>());
+                                           std::make_unique<KavrelMeetingPromptPanels>(),
+                                           MeetingDetectionStore::systemDetector(audioServer));
 
     SubtitleViewModelSurface session(viewModel);
     KavrelListeningStarter starter(&authStore, &session);
@@ -76,7 +77,7 @@ int main(int argc, char *argv[])
 
     const KavrelMeetingDetectionWiring detectionWiring{&meetingDetection, SubtitleViewModelSessionControl::of(&viewModel)};
     KavrelApp app({&defaults, &authService, &authStore, &localization, &viewModel, &session, &starter, &presentation,
-                   &miniWindows, &updates, &avatarLoader, detectionWiring});
+                   &miniWindows, &updates, &avatarLoader, detectionWiring, audioServer});
     KavrelTrayItem trayItem(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
     trayItem.setMeetingDetection(detectionWiring);
 

@@ -9,16 +9,12 @@
 #include <QGuiApplication>
 #include <QPointer>
 
-namespace {
-
-MeetingDetectionStore::Detector systemDetector()
+MeetingDetectionStore::Detector MeetingDetectionStore::systemDetector(std::shared_ptr<PulseAudioContext> audioServer)
 {
     const double ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
-    auto scan = std::make_shared<MeetingSignalScan>(PulseAudioContext::shared(), ratio);
+    auto scan = std::make_shared<MeetingSignalScan>(std::move(audioServer), ratio);
     return [scan] { return scan->detectMeeting(true); };
 }
-
-} // namespace
 
 MeetingDetectionStore::MeetingDetectionStore(std::shared_ptr<MeetingDetectionSessionControl> viewModel,
                                              std::unique_ptr<MeetingPromptPresenter> presenter, Detector detector,
@@ -27,7 +23,7 @@ MeetingDetectionStore::MeetingDetectionStore(std::shared_ptr<MeetingDetectionSes
     , m_viewModel(std::move(viewModel))
     , m_shouldSuppressPrompts([] { return false; })
     , m_presenter(std::move(presenter))
-    , m_detector(detector ? std::move(detector) : systemDetector())
+    , m_detector(std::move(detector))
     , m_clock(clock ? std::move(clock) : [] { return QDateTime::currentDateTimeUtc(); })
     , m_timings(timings)
     , m_monitoringQueue(std::make_unique<SerialQueue>(QStringLiteral("КАВРЕЛ.MeetingDetection")))

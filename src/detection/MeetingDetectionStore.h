@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class PulseAudioContext;
 class SerialQueue;
 
 // The store's periods and cooldowns, in seconds where not said otherwise.
@@ -45,10 +46,13 @@ public:
     using Detector = std::function<std::optional<DetectedMeeting>()>;
     using Clock = std::function<QDateTime()>;
 
-    // Starts monitoring at once. Without a detector, the system's windows, processes and
-    // PulseAudio streams are scanned (the PulseAudio connection is made here, on the main thread).
+    // The program's detector: scans the system's windows, processes and the streams of the
+    // given audio server.
+    static Detector systemDetector(std::shared_ptr<PulseAudioContext> audioServer);
+
+    // Starts monitoring at once.
     MeetingDetectionStore(std::shared_ptr<MeetingDetectionSessionControl> viewModel,
-                          std::unique_ptr<MeetingPromptPresenter> presenter, Detector detector = {},
+                          std::unique_ptr<MeetingPromptPresenter> presenter, Detector detector,
                           Clock clock = {}, Timings timings = {}, QObject *parent = nullptr);
     ~MeetingDetectionStore() override;
 

@@ -9,6 +9,7 @@
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "platform/ApplicationInfo.h"
+#include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeBackend.h"
 #include "support/FakeSessionSurface.h"
@@ -50,6 +51,7 @@ void tst_KavrelApp::windowsOpenByIdentifierAndWithoutATrayTheMainWindowStays()
     dependencies.presentation = &presentation;
     dependencies.miniWindows = &windows;
     dependencies.updates = &updates;
+    dependencies.audioServer = PulseAudioContext::shared();
     KavrelApp app(dependencies);
     KavrelTrayItem tray(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
     QVERIFY(!app.hasVisibleWindows());

@@ -138,6 +138,7 @@ QWidget *KavrelApp::makeMainWindow()
     root.authStore = m_dependencies.authStore;
     root.defaults = m_dependencies.defaults;
     root.makeWorkspace = [this] { return makeWorkspaceShell(); };
+    root.audioServer = m_dependencies.audioServer;
     layout->addWidget(new KavrelRootView(std::move(root), window));
 
     auto *settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window);

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class AuthService;
 class AuthSessionStore;
@@ -20,6 +21,7 @@ class KavrelSettingsModel;
 class KavrelTrayItem;
 class KavrelUpdateController;
 class KavrelAvatarLoader;
+class PulseAudioContext;
 class SubtitleViewModel;
 class UserDefaults;
 
@@ -51,6 +53,8 @@ public:
         KavrelUpdateController *updates = nullptr;
         KavrelAvatarLoader *avatarLoader = nullptr;
         KavrelMeetingDetectionWiring meetingDetection;
+        // The audio server the onboarding asks for microphone access.
+        std::shared_ptr<PulseAudioContext> audioServer;
     };
 
     explicit KavrelApp(Dependencies dependencies, QObject *parent = nullptr);

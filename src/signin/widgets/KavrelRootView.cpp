@@ -88,7 +88,7 @@ QWidget *KavrelRootView::makeScreen(Branch branch)
             m_dependencies.makePermissionsController
                 ? m_dependencies.makePermissionsController()
                 : std::make_unique<AppPermissionsController>(
-                      std::make_shared<PulseAudioMicrophoneAuthorization>(PulseAudioContext::shared()));
+                      std::make_shared<PulseAudioMicrophoneAuthorization>(m_dependencies.audioServer));
         return new PermissionsOnboardingView(std::move(controller), [this] { finishOnboarding(); }, this);
     }
     case Branch::workspace:

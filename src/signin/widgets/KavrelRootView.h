@@ -9,6 +9,7 @@
 #include <memory>
 
 class AuthSessionStore;
+class PulseAudioContext;
 class UserDefaults;
 
 // The main window's content. It shows, in this order of precedence: the session-restore screen
@@ -37,8 +38,9 @@ public:
         // Makes the workspace shell each time it is shown; without one the branch is empty.
         std::function<QWidget *()> makeWorkspace;
         // Makes the onboarding's permission controller each time the onboarding is shown;
-        // without one it reads the program's audio server.
+        // without one the onboarding asks audioServer.
         std::function<std::unique_ptr<AppPermissionsController>()> makePermissionsController;
+        std::shared_ptr<PulseAudioContext> audioServer;
     };
 
     explicit KavrelRootView(Dependencies dependencies, QWidget *parent = nullptr);
