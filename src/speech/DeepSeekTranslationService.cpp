@@ -11,12 +11,12 @@
 #include "speech/TranslationMessageEnvelope.h"
 #include "speech/TranslationRevisionMessage.h"
 #include "speech/TranslationSocketErrorMessage.h"
+#include "speech/TranslationSocketFrames.h"
 #include "speech/TranslationTurnKey.h"
 #include "speech/TranslationTurnMessage.h"
 #include "base/TaskOutcome.h"
 #include "base/Timeout.h"
 
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
@@ -544,13 +544,12 @@ QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QSt
 
 TaskHandle<void> DeepSeekTranslationService::startReceiveLoop(WebSocketTask::Pointer task)
 {
-    QPointer<DeepSeekTranslationService> self(this);
-    return spawnTask([self, task](CancellationToken token) -> QCoro::Task<void> {
-        co_await yieldOnce();
-        if (!self || token.isCancelled())
-            co_return;
-        co_await self->receiveLoop(task, token);
-    });
+    const auto onText = [this, task](QString text) { return handleIncomingTextMessage(std::move(text), task); };
+    const auto onFailure = [this, task](std::exception_ptr failure) {
+        if (!m_isStopping)
+            handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
+    };
+    return TranslationSocketFrames::startReceiveLoop(this, task, onText, onFailure);
 }
 
 TaskHandle<void> DeepSeekTranslationService::startKeepAliveLoop(WebSocketTask::Pointer task)
@@ -562,34 +561,6 @@ TaskHandle<void> DeepSeekTranslationService::startKeepAliveLoop(WebSocketTask::P
             co_return;
         co_await self->keepAliveLoop(task, token);
     });
-}
-
-QCoro::Task<void> DeepSeekTranslationService::receiveLoop(WebSocketTask::Pointer task, CancellationToken token)
-{
-    QPointer<DeepSeekTranslationService> self(this);
-    std::exception_ptr failure;
-    try {
-        while (!token.isCancelled()) {
-            const WebSocketMessage message = co_await task->receive(token);
-            if (!self)
-                co_return;
-            QString text;
-            if (message.isText()) {
-                text = message.text;
-            } else {
-                QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-                text = decoder.decode(message.data);
-                if (decoder.hasError())
-                    continue;
-            }
-            handleIncomingTextMessage(text, task);
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self || !failure || m_isStopping || token.isCancelled())
-        co_return;
-    handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
 }
 
 QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token)
@@ -632,23 +603,15 @@ QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
 
 QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
 {
-    const WebSocketTask::Pointer socket = m_webSocketTask;
-    // Without a socket the connection is gone; signing in again would not help.
-    if (!socket)
-        throw DeepSeekTranslationError::connectionLost();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(json);
-    if (decoder.hasError())
-        throw DeepSeekTranslationError::invalidRequest();
-    co_await socket->send(WebSocketMessage::fromText(text));
+    return TranslationSocketFrames::sendJson(m_webSocketTask, std::move(json));
 }
 
-void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, const WebSocketTask::Pointer &task)
+QCoro::Task<void> DeepSeekTranslationService::handleIncomingTextMessage(QString text, WebSocketTask::Pointer task)
 {
     const QByteArray bytes = text.toUtf8();
     if (task != m_webSocketTask) {
         qCDebug(sharedLog()).noquote() << QStringLiteral("ignored message from stale websocket bytes=%1").arg(bytes.size());
-        return;
+        co_return;
     }
     QString summary = text;
     summary.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -660,20 +623,20 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
         m_translationSocketReady = true;
         if (auto continuation = std::exchange(m_readyContinuation, nullptr))
             continuation->resume();
-        return;
+        co_return;
     }
     if (type == QLatin1String("translation_revision")) {
         const TranslationRevisionMessage revision = TranslationRevisionMessage::decode(bytes);
         const std::optional<QUuid> turn = TranslationTurnKey::parse(revision.turnId);
         if (!turn) {
             qCWarning(sharedLog()).noquote() << QStringLiteral("ignored revision with invalid turnId=%1").arg(revision.turnId);
-            return;
+            co_return;
         }
         const QString translated = Text::trimmed(revision.text);
         if (translated.isEmpty()) {
             qCWarning(sharedLog()).noquote()
                 << QStringLiteral("ignored empty translation revision turn=%1 revision=%2").arg(revision.turnId).arg(revision.revision);
-            return;
+            co_return;
         }
         const qint64 previous = m_latestTranslationRevisionByTurn.value(revision.turnId, 0);
         const bool finalized = m_finalizedTranslationTurnIDs.contains(revision.turnId);
@@ -684,7 +647,7 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
                        .arg(revision.revision)
                        .arg(previous)
                        .arg(finalized ? QStringLiteral("true") : QStringLiteral("false"));
-            return;
+            co_return;
         }
         m_latestTranslationRevisionByTurn.insert(revision.turnId, revision.revision);
         if (!revision.isFinal) {
@@ -692,13 +655,13 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
             emitEvent(DeepSeekTranslationEvent::preview(*turn, translated));
             if (self)
                 resumePendingInterimTurnIfNeeded(revision.turnId, translated);
-            return;
+            co_return;
         }
         m_finalizedTranslationTurnIDs.insert(revision.turnId);
         const PendingTranslationContinuation waiting = m_pendingTurnContinuations.take(revision.turnId);
         if (waiting.continuation)
             waiting.continuation->resume(translated);
-        return;
+        co_return;
     }
     if (type == QLatin1String("error")) {
         QString message = QStringLiteral("Unknown translation service error.");
@@ -710,6 +673,7 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
         qCWarning(sharedLog()).noquote() << QStringLiteral("backend error message=%1").arg(message);
         throw DeepSeekTranslationError::serverError(message);
     }
+    co_return;
 }
 
 void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, const WebSocketTask::Pointer &task)

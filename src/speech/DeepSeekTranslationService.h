@@ -118,12 +118,11 @@ private:
     QCoro::Task<void> sendInterimRevisionImmediately(QString text, QUuid turnID);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     TaskHandle<void> startKeepAliveLoop(WebSocketTask::Pointer task);
-    QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
     QCoro::Task<void> keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token);
     QCoro::Task<void> waitForReadySignal();
     QCoro::Task<void> sendSocketMessage(QByteArray json);
     // Throws for a frame that does not decode and for the relay's error messages.
-    void handleIncomingTextMessage(const QString &text, const WebSocketTask::Pointer &task);
+    QCoro::Task<void> handleIncomingTextMessage(QString text, WebSocketTask::Pointer task);
     void handleSocketFailure(std::exception_ptr error, const WebSocketTask::Pointer &task);
     void failReadyIfNeeded(std::exception_ptr error);
     void failAllPendingTurns(std::exception_ptr error);

@@ -5,7 +5,8 @@
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "base/Continuation.h"
-#include "speech/V2PendingFinal.h"
+#include "speech/KavrelLiveTranslationV2EmergencyPath.h"
+#include "speech/LiveTranslationTurnTable.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -13,7 +14,6 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -65,8 +65,8 @@ public:
         std::chrono::milliseconds emergencyPreviewDelay{180};
     };
 
-    static constexpr int maxEmergencyFinalAttempts = 2;
-    static constexpr int emergencyHistoryTurns = 4;
+    static constexpr int maxEmergencyFinalAttempts = KavrelLiveTranslationV2EmergencyPath::maxFinalAttempts;
+    static constexpr int emergencyHistoryTurns = KavrelLiveTranslationV2EmergencyPath::historyTurns;
 
     // The legacy version-1 client is made here, over a proxy service of its own on authService.
     KavrelLiveTranslationV2Service(KavrelBackendProxyService *proxyService, AuthService *authService, QObject *parent = nullptr);
@@ -75,7 +75,7 @@ public:
                                    QObject *parent = nullptr);
     ~KavrelLiveTranslationV2Service() override;
 
-    void setTimings(const Timings &timings) { m_timings = timings; }
+    void setTimings(const Timings &timings);
     const Timings &timings() const { return m_timings; }
 
     // Starts a logical session, or, while one is connecting or ready with the same language
@@ -104,7 +104,7 @@ public:
     bool isReconnecting() const { return m_reconnectTask.isValid(); }
     QString logicalSessionID() const { return m_logicalSessionID; }
     std::optional<QString> connectionID() const { return m_connectionID; }
-    QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergencyHistory; }
+    QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergency.history(); }
     DeepSeekTranslationService *legacyFallbackService() const { return m_legacyFallbackService; }
 
 private:
@@ -113,7 +113,6 @@ private:
     QCoro::Task<void> performReset();
     // Waits until no reset is under way. False when the client is gone meanwhile.
     QCoro::Task<bool> waitForRunningReset();
-    qint64 nextRevision(const QString &turnID);
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
     QCoro::Task<void> flushPendingWork();
 
@@ -127,7 +126,6 @@ private:
     QCoro::Task<void> waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
-    QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
 
     // Incoming messages, failures and reconnection.
     QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
@@ -155,18 +153,9 @@ private:
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
 
-    // Emergency path.
-    QCoro::Task<QString> requestStableBlockTranslation(QString text, QList<DeepSeekTranslationHistoryTurn> history,
-                                                       CancellationToken token);
-    void scheduleEmergencyPreview(const QString &turnID);
-    void startEmergencyPreviewTaskIfNeeded();
-    QCoro::Task<void> runEmergencyPreview(CancellationToken token);
-    void finishEmergencyPreview(qint64 completedGeneration, const CancellationToken &token);
-    void cancelEmergencyPreview(const QString &turnID);
-    void cancelEmergencyPreviews();
-    void scheduleEmergencyFinalIfNeeded();
-    QCoro::Task<void> runEmergencyFinal(V2PendingFinal pending, CancellationToken token);
-    void cancelEmergencyFinal();
+    // Starts a logical session's state afresh: its turns, and both emergency lanes.
+    void clearSessionState();
+    QCoro::Task<void> sendFinal(V2PendingFinal pending);
 
     QPointer<KavrelBackendProxyService> m_proxyService;
     QPointer<DeepSeekTranslationService> m_legacyFallbackService;
@@ -190,20 +179,7 @@ private:
     bool m_hasConfiguredSession = false;
     bool m_isStopping = false;
 
-    QHash<QString, qint64> m_clientRevisionByTurn;
-    QHash<QString, QString> m_latestPreviewByTurn;
-    QHash<QString, qint64> m_previewInFlightRevisionByTurn;
-    QHash<QString, QString> m_lastSentPreviewTextByTurn;
-    QSet<QString> m_finalizedTurnIDs;
-    QHash<QString, V2PendingFinal> m_pendingFinals;
-    qint64 m_nextPendingFinalSequence = 0;
-
-    TaskHandle<void> m_emergencyPreviewTask;
-    qint64 m_emergencyPreviewGeneration = 0;
-    std::optional<QString> m_emergencyPreviewTurnID;
-    QList<DeepSeekTranslationHistoryTurn> m_emergencyHistory;
-    TaskHandle<void> m_emergencyFinalTask;
-    std::optional<QString> m_emergencyFinalTurnID;
-    QHash<QString, int> m_emergencyFinalAttempts;
-    QSet<QString> m_emergencyCompletedFinalTurnIDs;
+    // The turns come before the emergency path, which reads them.
+    LiveTranslationTurnTable m_turns;
+    KavrelLiveTranslationV2EmergencyPath m_emergency;
 };

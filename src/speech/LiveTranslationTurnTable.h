@@ -1,0 +1,44 @@
+#pragma once
+
+#include "speech/LiveTranslationTurn.h"
+#include "speech/V2PendingFinal.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The turns of the live translation client's logical session, by turn key. Pointers and
+// references into it hold only until the next record is made.
+class LiveTranslationTurnTable final
+{
+public:
+    // The turn's record, or nothing when none was made.
+    const LiveTranslationTurn *find(const QString &key) const;
+    LiveTranslationTurn *find(const QString &key);
+    // The turn's record, made when missing.
+    LiveTranslationTurn &record(const QString &key) { return m_turns[key]; }
+
+    bool isFinalized(const QString &key) const;
+    const V2PendingFinal *pendingFinal(const QString &key) const;
+    // Drops the turn's pending final, if any.
+    void removePendingFinal(const QString &key);
+
+    // The turn's next revision; the first is 1.
+    qint64 nextRevision(const QString &key);
+    // Makes text the turn's pending final, with the next revision and the next enqueue
+    // sequence, in place of its interim text and any preview of it.
+    V2PendingFinal addPendingFinal(const QString &key, const QString &text);
+
+    // Every pending final, the first enqueued first.
+    QList<V2PendingFinal> pendingFinalsInEnqueueOrder() const;
+    // Keys of the turns that hold an interim text, in ascending order.
+    QStringList openTurnKeys() const;
+    // Forgets which previews are in flight and what was sent: a new socket starts afresh.
+    void forgetSentPreviews();
+    void clear();
+
+private:
+    QHash<QString, LiveTranslationTurn> m_turns;
+    qint64 m_nextPendingFinalSequence = 0;
+};
