@@ -49,12 +49,6 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-bool isTerminalConnectionError(const std::exception_ptr &error)
-{
-    return isCancellation(error) || DeepSeekTranslationError::is(error, DeepSeekTranslationError::Case::authenticationRequired)
-        || DeepSeekTranslationError::is(error, DeepSeekTranslationError::Case::invalidRequest);
-}
-
 // The socket this step of a handshake started on was closed meanwhile (a failure, a protocol
 // error or a reset got in at an await).
 std::exception_ptr socketReplacedError()
@@ -87,7 +81,12 @@ KavrelLiveTranslationV2Service::KavrelLiveTranslationV2Service(KavrelBackendProx
                   KavrelLiveTranslationV2EmergencyPath::Host{[this] { return m_isReady || m_isStopping; },
                                                              [this] { return bool(m_eventHandler); },
                                                              [this](const DeepSeekTranslationEvent &event) { emitEvent(event); }})
+    , m_reconnectLoop(KavrelLiveTranslationV2ReconnectLoop::Host{
+          [this] { return m_isStopping; },
+          [this](CancellationToken token) { return establishSocket(m_hasConfiguredSession, std::move(token)); },
+          [this](const QString &description) { emitEvent(DeepSeekTranslationEvent::failed(description)); }})
 {
+    setTimings(m_timings);
     if (legacyFallbackService)
         legacyFallbackService->setParent(this);
 }
@@ -97,7 +96,7 @@ KavrelLiveTranslationV2Service::~KavrelLiveTranslationV2Service()
     // Suspended work wakes on a later turn, finds this object gone and ends.
     m_isStopping = true;
     m_eventHandler = nullptr;
-    m_reconnectTask.cancel();
+    m_reconnectLoop.cancel();
     m_receiveTask.cancel();
     m_emergency.reset();
     failHandshakeContinuations(std::make_exception_ptr(CancellationError()));
@@ -109,6 +108,7 @@ void KavrelLiveTranslationV2Service::setTimings(const Timings &timings)
 {
     m_timings = timings;
     m_emergency.setPreviewDelay(timings.emergencyPreviewDelay);
+    m_reconnectLoop.setDelays(timings.reconnectDelays);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -125,7 +125,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
         throw CancellationError();
     const QString source = Text::trimmed(sourceLanguageCode);
     const QString target = Text::trimmed(targetLanguageCode);
-    const bool active = m_isReady || m_webSocketTask || m_reconnectTask.isValid();
+    const bool active = m_isReady || m_webSocketTask || m_reconnectLoop.isRunning();
     if (active && source == m_sourceLanguageCode && target == m_targetLanguageCode) {
         m_eventHandler = std::move(eventHandler);
         co_return;
@@ -253,8 +253,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
     if (!self)
         co_return;
 
-    m_reconnectTask.cancel();
-    m_reconnectTask = {};
+    m_reconnectLoop.cancel();
 
     if (m_isReady && m_webSocketTask) {
         V2CompleteSessionMessage message;
@@ -315,25 +314,18 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::sendFinal(V2PendingFinal pendi
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::sendLatestPreviewIfNeeded(QString turnID)
 {
-    LiveTranslationTurn *turn = m_turns.find(turnID);
-    if (!m_isReady || !turn || turn->finalized || turn->pendingFinal || turn->previewInFlightRevision || !turn->latestPreview
-        || turn->latestPreview->isEmpty())
+    if (!m_isReady)
         co_return;
-    const QString text = *turn->latestPreview;
-    if (turn->lastSentPreviewText && Text::nfcEquals(*turn->lastSentPreviewText, text))
+    // Marked in flight before the send suspends, so interim texts that arrive meanwhile only
+    // replace the latest text and wait for the answer.
+    const std::optional<LiveTranslationTurnTable::Preview> preview = m_turns.takePreviewToSend(turnID);
+    if (!preview)
         co_return;
-
-    // Marked before the send suspends, so interim texts that arrive meanwhile only replace
-    // the latest text and wait for the answer.
-    const qint64 revision = ++turn->clientRevision;
-    turn->previewInFlightRevision = revision;
-    turn->lastSentPreviewText = text;
-
     V2PreviewMessage message;
     message.sessionId = m_logicalSessionID;
     message.turnId = turnID;
-    message.clientRevision = revision;
-    message.sourceText = text;
+    message.clientRevision = preview->clientRevision;
+    message.sourceText = preview->text;
     const QByteArray json = message.toJson();
     co_await sendMessage(json);
 }
@@ -606,9 +598,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handlePreviewAck(QByteArray by
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task)
 {
     const V2AckMessage ack = V2AckMessage::decode(bytes);
-    LiveTranslationTurn *turn = m_turns.find(ack.turnId);
-    if (turn && turn->pendingFinal && turn->pendingFinal->clientRevision == ack.clientRevision)
-        turn->pendingFinal->acknowledged = true;
+    m_turns.acknowledgeFinal(ack.turnId, ack.clientRevision);
     qCInfo(logger()).noquote()
         << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
     co_return;
@@ -618,12 +608,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    LiveTranslationTurn *record = m_turns.find(result.turnId);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !record
-        || record->finalized || record->pendingFinal || record->previewInFlightRevision != result.clientRevision || !turn)
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !turn
+        || !m_turns.acceptPreviewAnswer(result.turnId, result.clientRevision))
         co_return;
-    record->previewInFlightRevision.reset();
     emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
     if (!self)
         co_return;
@@ -640,22 +628,16 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteAr
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    LiveTranslationTurn *record = m_turns.find(result.turnId);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !record
-        || !record->pendingFinal || record->pendingFinal->clientRevision != result.clientRevision || !turn)
+    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !turn
+        || !m_turns.settleFinal(result.turnId, result.clientRevision))
         co_return;
-    const qint64 revision = record->pendingFinal->clientRevision;
-    record->finalized = true;
-    record->emergencyFinalCompleted = true;
-    record->latestPreview.reset();
-    record->pendingFinal.reset();
     m_emergency.cancelEmergencyPreview(result.turnId);
     m_emergency.cancelEmergencyFinal(result.turnId);
     emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
     if (!self)
         co_return;
-    logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
+    logTiming(result.timing, QStringLiteral("final"), result.turnId, result.clientRevision);
     co_return;
 }
 
@@ -710,12 +692,8 @@ void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &m
         if (!message.turnId)
             return;
         const QString turnID = *message.turnId;
-        LiveTranslationTurn *turn = m_turns.find(turnID);
-        const std::optional<qint64> inFlightRevision = turn ? turn->previewInFlightRevision : std::nullopt;
-        if (inFlightRevision != message.clientRevision)
+        if (!m_turns.releasePreview(turnID, message.clientRevision))
             return;
-        turn->previewInFlightRevision.reset();
-        turn->lastSentPreviewText.reset();
 
         QPointer<KavrelLiveTranslationV2Service> self(this);
         const auto delay = m_timings.previewRetryDelay;
@@ -773,77 +751,9 @@ void KavrelLiveTranslationV2Service::socketDidFail(std::exception_ptr error, con
 
 void KavrelLiveTranslationV2Service::scheduleReconnectIfNeeded()
 {
-    if (m_isStopping || m_reconnectTask.isValid())
+    if (m_isStopping || (!m_hasConfiguredSession && !m_eventHandler))
         return;
-    if (!m_hasConfiguredSession && !m_eventHandler)
-        return;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    TaskHandle<void> loop = spawnTask([self](CancellationToken token) -> QCoro::Task<void> {
-        co_await yieldOnce();
-        if (!self)
-            co_return;
-        co_await self->runReconnectLoop(token);
-    });
-    if (!loop.isFinished())
-        m_reconnectTask = loop;
-}
-
-QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationToken token)
-{
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    int failedAttempts = 0;
-    const auto pauseFor = [this](int failures) {
-        return m_timings.reconnectDelays[std::size_t(std::min(failures, int(m_timings.reconnectDelays.size()) - 1))];
-    };
-
-    if (!token.isCancelled() && !m_isStopping) {
-        const std::chrono::milliseconds firstPause = pauseFor(failedAttempts);
-        try {
-            co_await sleepFor(firstPause, token);
-        } catch (const CancellationError &) {
-            // Checked below.
-        }
-        if (!self)
-            co_return;
-
-        while (!token.isCancelled() && !m_isStopping) {
-            std::exception_ptr failure = (co_await outcomeOf(establishSocket(m_hasConfiguredSession, token))).error;
-            if (!self)
-                co_return;
-            if (!failure)
-                break;
-            if (isTerminalConnectionError(failure)) {
-                const QString description = errorMessage(failure);
-                qCWarning(logger()).noquote()
-                    << QStringLiteral("v2 connection stopped after non-recoverable error=%1").arg(description);
-                // A loop cancelled by a reset belongs to a session that is over; a session
-                // started since then has a handler of its own that must not hear of it.
-                if (token.isCancelled())
-                    break;
-                emitEvent(DeepSeekTranslationEvent::failed(description));
-                if (!self)
-                    co_return;
-                break;
-            }
-            ++failedAttempts;
-            qCWarning(logger()).noquote()
-                << QStringLiteral("v2 reconnect failed attempt=%1 error=%2").arg(failedAttempts).arg(errorMessage(failure));
-            if (token.isCancelled() || m_isStopping)
-                break;
-            const std::chrono::milliseconds pause = pauseFor(failedAttempts);
-            try {
-                co_await sleepFor(pause, token);
-            } catch (const CancellationError &) {
-                // Checked at the top of the loop.
-            }
-            if (!self)
-                co_return;
-        }
-    }
-
-    // Only this loop's own handle: a reset may have replaced it with a newer loop meanwhile.
-    if (m_reconnectTask.token() == token)
-        m_reconnectTask = {};
+    m_reconnectLoop.start();
 }
 
 void KavrelLiveTranslationV2Service::closeCurrentSocket()

@@ -6,6 +6,7 @@
 #include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "base/Continuation.h"
 #include "speech/KavrelLiveTranslationV2EmergencyPath.h"
+#include "speech/KavrelLiveTranslationV2ReconnectLoop.h"
 #include "speech/LiveTranslationTurnTable.h"
 
 #include <QByteArray>
@@ -101,7 +102,7 @@ public:
     // Read-only state, for diagnostics and tests.
     bool isReady() const { return m_isReady; }
     bool hasConfiguredSession() const { return m_hasConfiguredSession; }
-    bool isReconnecting() const { return m_reconnectTask.isValid(); }
+    bool isReconnecting() const { return m_reconnectLoop.isRunning(); }
     QString logicalSessionID() const { return m_logicalSessionID; }
     std::optional<QString> connectionID() const { return m_connectionID; }
     QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergency.history(); }
@@ -148,7 +149,6 @@ private:
     // is no longer the current one was already dealt with by whoever closed it.
     void socketDidFail(std::exception_ptr error, const WebSocketTask::Pointer &failedSocket);
     void scheduleReconnectIfNeeded();
-    QCoro::Task<void> runReconnectLoop(CancellationToken token);
     void closeCurrentSocket();
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
@@ -170,7 +170,6 @@ private:
     std::optional<QString> m_connectionID;
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
-    TaskHandle<void> m_reconnectTask;
     TaskHandle<void> m_resetTask;
     Continuation<>::Pointer m_helloContinuation;
     Continuation<>::Pointer m_readyContinuation;
@@ -182,4 +181,5 @@ private:
     // The turns come before the emergency path, which reads them.
     LiveTranslationTurnTable m_turns;
     KavrelLiveTranslationV2EmergencyPath m_emergency;
+    KavrelLiveTranslationV2ReconnectLoop m_reconnectLoop;
 };

@@ -1,5 +1,7 @@
 #include "speech/LiveTranslationTurnTable.h"
 
+#include "base/Text.h"
+
 #include <algorithm>
 
 const LiveTranslationTurn *LiveTranslationTurnTable::find(const QString &key) const
@@ -50,6 +52,61 @@ V2PendingFinal LiveTranslationTurnTable::addPendingFinal(const QString &key, con
     pending.enqueueSequence = m_nextPendingFinalSequence++;
     turn.pendingFinal = pending;
     return pending;
+}
+
+std::optional<LiveTranslationTurnTable::Preview> LiveTranslationTurnTable::takePreviewToSend(const QString &key)
+{
+    LiveTranslationTurn *turn = find(key);
+    if (!turn || turn->finalized || turn->pendingFinal || turn->previewInFlightRevision || !turn->latestPreview
+        || turn->latestPreview->isEmpty())
+        return std::nullopt;
+    if (turn->lastSentPreviewText && Text::nfcEquals(*turn->lastSentPreviewText, *turn->latestPreview))
+        return std::nullopt;
+    const qint64 revision = ++turn->clientRevision;
+    turn->previewInFlightRevision = revision;
+    turn->lastSentPreviewText = turn->latestPreview;
+    return Preview{revision, *turn->latestPreview};
+}
+
+bool LiveTranslationTurnTable::acceptPreviewAnswer(const QString &key, qint64 clientRevision)
+{
+    LiveTranslationTurn *turn = find(key);
+    if (!turn || turn->finalized || turn->pendingFinal || turn->previewInFlightRevision != clientRevision)
+        return false;
+    turn->previewInFlightRevision.reset();
+    return true;
+}
+
+bool LiveTranslationTurnTable::releasePreview(const QString &key, std::optional<qint64> clientRevision)
+{
+    LiveTranslationTurn *turn = find(key);
+    const std::optional<qint64> inFlight = turn ? turn->previewInFlightRevision : std::nullopt;
+    if (inFlight != clientRevision)
+        return false;
+    if (turn) {
+        turn->previewInFlightRevision.reset();
+        turn->lastSentPreviewText.reset();
+    }
+    return true;
+}
+
+void LiveTranslationTurnTable::acknowledgeFinal(const QString &key, qint64 clientRevision)
+{
+    LiveTranslationTurn *turn = find(key);
+    if (turn && turn->pendingFinal && turn->pendingFinal->clientRevision == clientRevision)
+        turn->pendingFinal->acknowledged = true;
+}
+
+bool LiveTranslationTurnTable::settleFinal(const QString &key, qint64 clientRevision)
+{
+    LiveTranslationTurn *turn = find(key);
+    if (!turn || !turn->pendingFinal || turn->pendingFinal->clientRevision != clientRevision)
+        return false;
+    turn->finalized = true;
+    turn->emergencyFinalCompleted = true;
+    turn->latestPreview.reset();
+    turn->pendingFinal.reset();
+    return true;
 }
 
 QList<V2PendingFinal> LiveTranslationTurnTable::pendingFinalsInEnqueueOrder() const
