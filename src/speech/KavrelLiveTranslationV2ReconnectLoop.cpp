@@ -65,12 +65,9 @@ QCoro::Task<void> KavrelLiveTranslationV2ReconnectLoop::run(CancellationToken to
     int failedAttempts = 0;
 
     if (!token.isCancelled() && !m_host.isStopping()) {
+        // A cancelled pause is seen by the checks after it.
         const std::chrono::milliseconds firstPause = pauseFor(failedAttempts);
-        try {
-            co_await sleepFor(firstPause, token);
-        } catch (const CancellationError &) {
-            // Checked below.
-        }
+        co_await outcomeOf(sleepFor(firstPause, token));
         if (!self)
             co_return;
 
@@ -99,11 +96,7 @@ QCoro::Task<void> KavrelLiveTranslationV2ReconnectLoop::run(CancellationToken to
             if (token.isCancelled() || m_host.isStopping())
                 break;
             const std::chrono::milliseconds pause = pauseFor(failedAttempts);
-            try {
-                co_await sleepFor(pause, token);
-            } catch (const CancellationError &) {
-                // Checked at the top of the loop.
-            }
+            co_await outcomeOf(sleepFor(pause, token));
             if (!self)
                 co_return;
         }

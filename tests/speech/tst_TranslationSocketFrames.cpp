@@ -7,6 +7,7 @@
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/TranslationSocketFrames.h"
 #include "support/FakeBackend.h"
+#include "TranslationTestSupport.h"
 
 #include <QObject>
 #include <QStringList>
@@ -65,18 +66,6 @@ struct RunningLoop
     QStringList texts;
     QList<std::exception_ptr> failures;
 };
-
-template<typename E>
-std::optional<E> errorAs(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const E &typed) {
-        return typed;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -147,12 +136,12 @@ private Q_SLOTS:
 
         const std::exception_ptr failure = loop.failures.first();
         if (ending == QLatin1String("handler")) {
-            const auto error = errorAs<DeepSeekTranslationError>(failure);
+            const auto error = TranslationTest::errorAs<DeepSeekTranslationError>(failure);
             QVERIFY(error);
             QCOMPARE(error->message(), DeepSeekTranslationError::serverError(QStringLiteral("boom")).message());
             return;
         }
-        const auto error = errorAs<WebSocketError>(failure);
+        const auto error = TranslationTest::errorAs<WebSocketError>(failure);
         QVERIFY2(error, qPrintable(errorMessage(failure)));
         if (ending == QLatin1String("oversized")) {
             QCOMPARE(error->kind(), WebSocketError::Kind::messageTooLarge);
