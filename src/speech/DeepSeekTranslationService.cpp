@@ -588,17 +588,8 @@ QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
 {
     if (m_translationSocketReady)
         co_return;
-    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
-    const auto continuation = Continuation<>::create();
-    m_readyContinuation = continuation;
-    QPointer<DeepSeekTranslationService> self(this);
-    // A wait that times out is forgotten, so a late "ready" finds nothing to end.
     const std::exception_ptr noReady = std::make_exception_ptr(DeepSeekTranslationError::invalidResponse());
-    const TaskOutcome<void> outcome =
-        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), m_timings.readyTimeout, noReady));
-    if (outcome.failed() && self && self->m_readyContinuation == continuation)
-        std::exchange(self->m_readyContinuation, nullptr)->fail(outcome.error);
-    outcome.rethrowIfFailed();
+    co_await m_readyContinuation.wait(m_timings.readyTimeout, noReady);
 }
 
 QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
@@ -621,8 +612,7 @@ QCoro::Task<void> DeepSeekTranslationService::handleIncomingTextMessage(QString 
     if (type == QLatin1String("ready")) {
         qCInfo(sharedLog()).noquote() << QStringLiteral("socket ready session=%1").arg(m_liveSessionID);
         m_translationSocketReady = true;
-        if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-            continuation->resume();
+        m_readyContinuation.resume();
         co_return;
     }
     if (type == QLatin1String("translation_revision")) {
@@ -700,8 +690,7 @@ void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, c
 
 void DeepSeekTranslationService::failReadyIfNeeded(std::exception_ptr error)
 {
-    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-        continuation->fail(std::move(error));
+    m_readyContinuation.fail(std::move(error));
 }
 
 void DeepSeekTranslationService::failAllPendingTurns(std::exception_ptr error)

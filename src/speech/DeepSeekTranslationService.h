@@ -5,6 +5,7 @@
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "speech/PendingTranslationChunk.h"
+#include "speech/TranslationHandshakeWait.h"
 #include "base/Continuation.h"
 
 #include <QByteArray>
@@ -147,7 +148,7 @@ private:
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_keepAliveTask;
-    Continuation<>::Pointer m_readyContinuation;
+    TranslationHandshakeWait m_readyContinuation;
     QHash<QString, PendingTranslationContinuation> m_pendingTurnContinuations;
     QHash<QString, qint64> m_latestTranslationRevisionByTurn;
     QSet<QString> m_finalizedTranslationTurnIDs;

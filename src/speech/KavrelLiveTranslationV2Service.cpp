@@ -464,44 +464,28 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::sendResume()
     co_await sendMessage(json);
 }
 
+// A newer wait for the same step cancels the older one; a wait that times out is forgotten,
+// so a late message finds nothing to end.
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHello()
 {
     if (m_receivedHello)
         co_return;
-    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_helloContinuation, m_timings.helloTimeout);
+    const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
+    co_await m_helloContinuation.wait(m_timings.helloTimeout, timedOut);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
 {
     if (m_isReady)
         co_return;
-    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_readyContinuation, m_timings.readyTimeout);
-}
-
-// One step of the handshake (hello, ready) that a message handler ends. A newer wait for the
-// same step cancels the older one; a wait that times out is forgotten, so a late message
-// finds nothing to end.
-QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout)
-{
-    if (this->*slot)
-        std::exchange(this->*slot, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = Continuation<>::create();
-    this->*slot = continuation;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
-    const TaskOutcome<void> outcome =
-        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), timeout, timedOut));
-    if (outcome.failed() && self && self->*slot == continuation)
-        std::exchange(self->*slot, nullptr)->fail(outcome.error);
-    outcome.rethrowIfFailed();
+    co_await m_readyContinuation.wait(m_timings.readyTimeout, timedOut);
 }
 
 void KavrelLiveTranslationV2Service::failHandshakeContinuations(std::exception_ptr error)
 {
-    if (auto hello = std::exchange(m_helloContinuation, nullptr))
-        hello->fail(error);
-    if (auto ready = std::exchange(m_readyContinuation, nullptr))
-        ready->fail(error);
+    m_helloContinuation.fail(error);
+    m_readyContinuation.fail(error);
 }
 
 TaskHandle<void> KavrelLiveTranslationV2Service::startReceiveLoop(WebSocketTask::Pointer task)
@@ -564,8 +548,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleHello(QByteArray bytes, 
     const V2HelloMessage hello = V2HelloMessage::decode(bytes);
     m_connectionID = hello.connectionId;
     m_receivedHello = true;
-    if (auto continuation = std::exchange(m_helloContinuation, nullptr))
-        continuation->resume();
+    m_helloContinuation.resume();
     qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
     co_return;
 }
@@ -580,8 +563,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleReady(QByteArray bytes, 
     m_hasConfiguredSession = true;
     m_emergency.cancelEmergencyPreviews();
     m_emergency.cancelEmergencyFinal();
-    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-        continuation->resume();
+    m_readyContinuation.resume();
     qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
                                       .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
     co_return;

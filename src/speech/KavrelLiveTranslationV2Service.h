@@ -4,10 +4,10 @@
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "base/Continuation.h"
 #include "speech/KavrelLiveTranslationV2EmergencyPath.h"
 #include "speech/KavrelLiveTranslationV2ReconnectLoop.h"
 #include "speech/LiveTranslationTurnTable.h"
+#include "speech/TranslationHandshakeWait.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -123,8 +123,6 @@ private:
     QCoro::Task<void> sendResume();
     QCoro::Task<void> waitForHello();
     QCoro::Task<void> waitForReady();
-    using HandshakeSlot = Continuation<>::Pointer KavrelLiveTranslationV2Service::*;
-    QCoro::Task<void> waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
 
@@ -171,8 +169,8 @@ private:
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_resetTask;
-    Continuation<>::Pointer m_helloContinuation;
-    Continuation<>::Pointer m_readyContinuation;
+    TranslationHandshakeWait m_helloContinuation;
+    TranslationHandshakeWait m_readyContinuation;
     bool m_receivedHello = false;
     bool m_isReady = false;
     bool m_hasConfiguredSession = false;
