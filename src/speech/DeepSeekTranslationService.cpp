@@ -17,6 +17,7 @@
 #include "base/TaskOutcome.h"
 #include "base/Timeout.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace {
@@ -69,7 +70,6 @@ DeepSeekTranslationService::DeepSeekTranslationService(KavrelBackendProxyService
     , m_proxyService(proxyService)
     , m_liveSessionID(newSessionID())
 {
-    m_lastDiagnosticsLog.start();
 }
 
 DeepSeekTranslationService::~DeepSeekTranslationService()
@@ -107,7 +107,7 @@ void DeepSeekTranslationService::enqueueInterimChunk(QString text, QUuid turnID)
     if (trimmed.isEmpty())
         return;
     if (m_webSocketTask && m_translationSocketReady) {
-        ++m_diagnostics.enqueuedChunkCount;
+        m_queue.countSentAtOnce();
         QPointer<DeepSeekTranslationService> self(this);
         spawnTask([self, trimmed, turnID](CancellationToken) -> QCoro::Task<void> {
             if (self)
@@ -128,21 +128,8 @@ void DeepSeekTranslationService::enqueueChunk(QString text, QUuid turnID, bool i
     const QString trimmed = Text::trimmed(text);
     if (trimmed.isEmpty())
         return;
-    bool merged = false;
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
-        PendingTranslationChunk &chunk = m_pendingTranscriptChunks[i];
-        if (chunk.turnID != turnID)
-            continue;
-        chunk.transcript = trimmed;
-        chunk.isFinal = chunk.isFinal || isFinal;
-        merged = true;
-        break;
-    }
-    if (!merged)
-        m_pendingTranscriptChunks.append(PendingTranslationChunk{turnID, trimmed, isFinal});
-    ++m_diagnostics.enqueuedChunkCount;
-    m_diagnostics.maxPendingChunkCount = std::max(m_diagnostics.maxPendingChunkCount, int(m_pendingTranscriptChunks.size()));
-    logDiagnosticsIfNeeded(QStringLiteral("enqueue"));
+    m_queue.add(PendingTranslationChunk{turnID, trimmed, isFinal});
+    m_queue.logDiagnosticsIfNeeded(QStringLiteral("enqueue"), m_timings.diagnosticsInterval);
 
     if (m_isProcessingQueue)
         return;
@@ -162,8 +149,7 @@ QCoro::Task<void> DeepSeekTranslationService::resetSession()
     m_isStopping = true;
     m_processingTask.cancel();
     m_processingTask = {};
-    m_pendingTranscriptChunks.clear();
-    m_shouldDispatchLiveChunkNext = true;
+    m_queue.reset();
     m_latestTranslationRevisionByTurn.clear();
     m_finalizedTranslationTurnIDs.clear();
     m_isProcessingQueue = false;
@@ -187,7 +173,6 @@ QCoro::Task<void> DeepSeekTranslationService::resetSession()
 
     m_isStopping = false;
     m_liveSessionID = newSessionID();
-    resetDiagnostics();
     co_return;
 }
 
@@ -212,35 +197,6 @@ QCoro::Task<QString> DeepSeekTranslationService::translateStableBlock(QString te
 // ---------------------------------------------------------------------------------------------
 // The queue
 
-std::optional<PendingTranslationChunk> DeepSeekTranslationService::nextPendingChunk()
-{
-    qsizetype lastInterim = -1;
-    qsizetype lastFinal = -1;
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0 && (lastInterim < 0 || lastFinal < 0); --i) {
-        if (m_pendingTranscriptChunks.at(i).isFinal) {
-            if (lastFinal < 0)
-                lastFinal = i;
-        } else if (lastInterim < 0) {
-            lastInterim = i;
-        }
-    }
-    qsizetype chosen = -1;
-    if (lastInterim >= 0 && lastFinal >= 0) {
-        // Interim and final chunks take turns while both wait.
-        chosen = m_shouldDispatchLiveChunkNext ? lastInterim : lastFinal;
-        m_shouldDispatchLiveChunkNext = !m_shouldDispatchLiveChunkNext;
-    } else if (lastInterim >= 0) {
-        chosen = lastInterim;
-        m_shouldDispatchLiveChunkNext = false;
-    } else if (lastFinal >= 0) {
-        chosen = lastFinal;
-        m_shouldDispatchLiveChunkNext = true;
-    } else {
-        return std::nullopt;
-    }
-    return m_pendingTranscriptChunks.takeAt(chosen);
-}
-
 QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationToken token)
 {
     QPointer<DeepSeekTranslationService> self(this);
@@ -249,7 +205,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
     const auto isOwn = [this, &token] { return !token.isCancelled() && m_processingTask.token() == token; };
 
     while (isOwn()) {
-        const std::optional<PendingTranslationChunk> chunk = nextPendingChunk();
+        const std::optional<PendingTranslationChunk> chunk = m_queue.takeNext();
         if (!chunk)
             break;
         const QString key = TranslationTurnKey::fromUuid(chunk->turnID);
@@ -262,9 +218,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             co_return;
 
         if (translation) {
-            ++m_diagnostics.completedChunkCount;
-            m_translationDurationTotalMilliseconds += double(elapsed.nsecsElapsed()) / 1e6;
-            ++m_translationDurationSampleCount;
+            m_queue.countCompleted(double(elapsed.nsecsElapsed()) / 1e6);
             if (chunk->isFinal) {
                 m_recentHistoryTurns.append(DeepSeekTranslationHistoryTurn{chunk->transcript, *translation});
                 if (m_recentHistoryTurns.size() > maxHistoryTurns)
@@ -275,22 +229,22 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             }
             if (!self || !isOwn())
                 co_return;
-            logDiagnosticsIfNeeded(QStringLiteral("completed"));
+            m_queue.logDiagnosticsIfNeeded(QStringLiteral("completed"), m_timings.diagnosticsInterval);
             continue;
         }
 
         if (isCancellation(failure)) {
-            m_pendingTranscriptChunks.clear();
+            m_queue.clear();
             break;
         }
         if (DeepSeekTranslationError::is(failure, Case::timedOut) && !chunk->isFinal) {
-            ++m_diagnostics.droppedChunkCount;
+            m_queue.countDropped();
             qCWarning(queueLog()).noquote() << QStringLiteral("Dropped stalled interim translation turnId=%1").arg(key);
-            logDiagnosticsIfNeeded(QStringLiteral("interim-timeout"));
+            m_queue.logDiagnosticsIfNeeded(QStringLiteral("interim-timeout"), m_timings.diagnosticsInterval);
             continue;
         }
         if (isTerminalRequestError(failure) || !isTranslationError(failure)) {
-            m_pendingTranscriptChunks.clear();
+            m_queue.clear();
             const QString text = isTranslationError(failure)
                 ? errorMessage(failure)
                 : DeepSeekTranslationError::requestFailed(failure).message();
@@ -300,7 +254,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             break;
         }
         // requestFailed, serverError, invalidResponse, or a final that timed out.
-        requeueForRecovery(*chunk);
+        m_queue.requeue(*chunk);
         qCWarning(queueLog()).noquote()
             << QStringLiteral("Retrying live translation after recoverable error=%1").arg(errorMessage(failure));
         const std::chrono::milliseconds pause = m_timings.reconnectDelay;
@@ -317,49 +271,6 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
         m_isProcessingQueue = false;
         m_processingTask = {};
     }
-}
-
-void DeepSeekTranslationService::requeueForRecovery(const PendingTranslationChunk &chunk)
-{
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
-        PendingTranslationChunk &queued = m_pendingTranscriptChunks[i];
-        if (queued.turnID != chunk.turnID)
-            continue;
-        queued.transcript = chunk.transcript;
-        queued.isFinal = queued.isFinal || chunk.isFinal;
-        return;
-    }
-    m_pendingTranscriptChunks.prepend(chunk);
-}
-
-void DeepSeekTranslationService::resetDiagnostics()
-{
-    m_lastDiagnosticsLog.restart();
-    m_diagnostics = Diagnostics();
-    m_translationDurationTotalMilliseconds = 0;
-    m_translationDurationSampleCount = 0;
-}
-
-void DeepSeekTranslationService::logDiagnosticsIfNeeded(const QString &reason)
-{
-    if (m_lastDiagnosticsLog.elapsed() < m_timings.diagnosticsInterval.count())
-        return;
-    const double average =
-        m_translationDurationSampleCount < 1 ? 0.0 : m_translationDurationTotalMilliseconds / m_translationDurationSampleCount;
-    qCInfo(queueLog()).noquote() << QStringLiteral("Translation queue diagnostics reason=%1 pendingChunks=%2 maxPendingChunks=%3 "
-                                                   "enqueued=%4 completed=%5 dropped=%6 avgTranslationMs=%7")
-                                        .arg(reason)
-                                        .arg(m_pendingTranscriptChunks.size())
-                                        .arg(m_diagnostics.maxPendingChunkCount)
-                                        .arg(m_diagnostics.enqueuedChunkCount)
-                                        .arg(m_diagnostics.completedChunkCount)
-                                        .arg(m_diagnostics.droppedChunkCount)
-                                        .arg(average, 0, 'f', 6);
-    m_lastDiagnosticsLog.restart();
-    m_diagnostics = Diagnostics();
-    m_diagnostics.maxPendingChunkCount = int(m_pendingTranscriptChunks.size());
-    m_translationDurationTotalMilliseconds = 0;
-    m_translationDurationSampleCount = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -538,7 +449,7 @@ QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QSt
     std::exception_ptr failure = (co_await outcomeOf(sendSocketMessage(json))).error;
     if (!self || !failure)
         co_return;
-    ++m_diagnostics.droppedChunkCount;
+    m_queue.countDropped();
     qCWarning(sharedLog()).noquote() << QStringLiteral("live interim send failed turn=%1 error=%2").arg(key, errorMessage(failure));
 }
 

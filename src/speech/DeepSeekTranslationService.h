@@ -4,12 +4,11 @@
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/PendingTranslationChunk.h"
+#include "speech/PendingTranslationQueue.h"
 #include "speech/TranslationHandshakeWait.h"
 #include "base/Continuation.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QNetworkRequest>
@@ -56,13 +55,7 @@ public:
     };
 
     // Counters of the queue since the last diagnostics line.
-    struct Diagnostics
-    {
-        int enqueuedChunkCount = 0;
-        int completedChunkCount = 0;
-        int droppedChunkCount = 0;
-        int maxPendingChunkCount = 0;
-    };
+    using Diagnostics = PendingTranslationQueue::Diagnostics;
 
     // The proxy service must outlive this object (or be its child).
     explicit DeepSeekTranslationService(KavrelBackendProxyService *proxyService, QObject *parent = nullptr);
@@ -88,9 +81,9 @@ public:
     QString liveSessionID() const { return m_liveSessionID; }
     bool isSocketReady() const { return m_webSocketTask && m_translationSocketReady; }
     bool isProcessingQueue() const { return m_isProcessingQueue; }
-    QList<PendingTranslationChunk> pendingTranscriptChunks() const { return m_pendingTranscriptChunks; }
+    QList<PendingTranslationChunk> pendingTranscriptChunks() const { return m_queue.chunks(); }
     QList<DeepSeekTranslationHistoryTurn> recentHistoryTurns() const { return m_recentHistoryTurns; }
-    Diagnostics diagnostics() const { return m_diagnostics; }
+    Diagnostics diagnostics() const { return m_queue.diagnostics(); }
 
 private:
     struct PendingTranslationContinuation
@@ -100,11 +93,7 @@ private:
     };
 
     // The queue.
-    std::optional<PendingTranslationChunk> nextPendingChunk();
     QCoro::Task<void> processPendingChunks(CancellationToken token);
-    void requeueForRecovery(const PendingTranslationChunk &chunk);
-    void resetDiagnostics();
-    void logDiagnosticsIfNeeded(const QString &reason);
 
     // Requests and the socket.
     QCoro::Task<QString> requestLiveTranslationWithReconnect(QString transcript, QUuid turnID, bool isFinal,
@@ -140,8 +129,7 @@ private:
     QString m_sourceLanguageCode;
     QString m_targetLanguageCode;
     QList<DeepSeekTranslationHistoryTurn> m_recentHistoryTurns;
-    QList<PendingTranslationChunk> m_pendingTranscriptChunks;
-    bool m_shouldDispatchLiveChunkNext = true;
+    PendingTranslationQueue m_queue;
     bool m_isProcessingQueue = false;
     TaskHandle<void> m_processingTask;
     EventHandler m_eventHandler;
@@ -155,9 +143,4 @@ private:
     bool m_translationSocketReady = false;
     bool m_isStopping = false;
     QString m_liveSessionID;
-
-    QElapsedTimer m_lastDiagnosticsLog;
-    Diagnostics m_diagnostics;
-    double m_translationDurationTotalMilliseconds = 0;
-    int m_translationDurationSampleCount = 0;
 };

@@ -38,10 +38,11 @@ struct V2Timing;
 //
 // One logical session outlives its sockets: the first socket configures it, every later one
 // resumes it and lists the finals still waiting. Previews keep one revision in flight per turn
-// and only the newest text is sent; finals wait in pendingFinals until the server settles them.
-// While no socket is ready a reconnect loop runs (250 ms, 750 ms, 2 s, then every 5 s, without
-// limit) and an emergency path translates through chat completions, so a turn may get two
-// completed events: the emergency one and, once a socket is back, the server's.
+// and only the newest text is sent; finals wait as pending finals until the server settles
+// them. Everything about one turn lives in its record in the turn table. While no socket is
+// ready a reconnect loop runs (250 ms, 750 ms, 2 s, then every 5 s, without limit) and an
+// emergency path translates through chat completions, so a turn may get two completed events:
+// the emergency one and, once a socket is back, the server's.
 //
 // Main thread only. Operations are coroutines; other calls get in at each of their awaits. The
 // loops and lanes it starts hold it weakly and end quietly when it is gone.
@@ -115,7 +116,10 @@ private:
     // Waits until no reset is under way. False when the client is gone meanwhile.
     QCoro::Task<bool> waitForRunningReset();
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
+    QCoro::Task<void> sendFinal(V2PendingFinal pending);
     QCoro::Task<void> flushPendingWork();
+    // Starts a logical session's state afresh: its turns, and both emergency lanes.
+    void clearSessionState();
 
     // Connection and handshake.
     QCoro::Task<void> establishSocket(bool resume, CancellationToken token);
@@ -126,7 +130,7 @@ private:
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
 
-    // Incoming messages, failures and reconnection.
+    // Incoming messages and failures.
     QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
     // One handler per server message type.
     using MessageHandler = QCoro::Task<void> (KavrelLiveTranslationV2Service::*)(QByteArray bytes, WebSocketTask::Pointer task);
@@ -150,10 +154,6 @@ private:
     void closeCurrentSocket();
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
-
-    // Starts a logical session's state afresh: its turns, and both emergency lanes.
-    void clearSessionState();
-    QCoro::Task<void> sendFinal(V2PendingFinal pending);
 
     QPointer<KavrelBackendProxyService> m_proxyService;
     QPointer<DeepSeekTranslationService> m_legacyFallbackService;
