@@ -269,13 +269,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
     }
 
     failHandshakeContinuations(std::make_exception_ptr(CancellationError()));
-    m_receiveTask.cancel();
-    m_receiveTask = {};
-    if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1000);
-    m_isReady = false;
-    m_receivedHello = false;
-    m_connectionID.reset();
+    closeCurrentSocket(1000);
     m_eventHandler = nullptr;
     clearSessionState();
 }
@@ -591,7 +585,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !turn
+    if (!isForCurrentConnection(result) || !turn
         || !m_turns.acceptPreviewAnswer(result.turnId, result.clientRevision))
         co_return;
     emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
@@ -611,7 +605,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteAr
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID) || !turn
+    if (!isForCurrentConnection(result) || !turn
         || !m_turns.settleFinal(result.turnId, result.clientRevision))
         co_return;
     m_emergency.cancelEmergencyPreview(result.turnId);
@@ -738,16 +732,21 @@ void KavrelLiveTranslationV2Service::scheduleReconnectIfNeeded()
     m_reconnectLoop.start();
 }
 
-void KavrelLiveTranslationV2Service::closeCurrentSocket()
+void KavrelLiveTranslationV2Service::closeCurrentSocket(int closeCode)
 {
     m_receiveTask.cancel();
     m_receiveTask = {};
     if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+        std::exchange(m_webSocketTask, nullptr)->cancel(closeCode);
     m_isReady = false;
     m_receivedHello = false;
     m_connectionID.reset();
     m_turns.forgetSentPreviews();
+}
+
+bool KavrelLiveTranslationV2Service::isForCurrentConnection(const V2TranslationResult &result) const
+{
+    return result.sessionId == m_logicalSessionID && (!m_connectionID || result.connectionId == *m_connectionID);
 }
 
 void KavrelLiveTranslationV2Service::logTiming(const std::optional<V2Timing> &timing, const QString &lane,

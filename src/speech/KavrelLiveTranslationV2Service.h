@@ -31,6 +31,7 @@ class DeepSeekTranslationService;
 class KavrelBackendProxyService;
 struct V2ErrorMessage;
 struct V2Timing;
+struct V2TranslationResult;
 
 // The live translation client. The session engine hands it the interim texts and the final
 // text of each dialogue turn; it translates them over one websocket to the backend's relay
@@ -151,7 +152,11 @@ private:
     // is no longer the current one was already dealt with by whoever closed it.
     void socketDidFail(std::exception_ptr error, const WebSocketTask::Pointer &failedSocket);
     void scheduleReconnectIfNeeded();
-    void closeCurrentSocket();
+    // Ends the receive loop, closes the socket (1001: going away) and forgets what the server
+    // said on it and which previews were in flight on it.
+    void closeCurrentSocket(int closeCode = 1001);
+    // A translation of this logical session, sent on the current connection.
+    bool isForCurrentConnection(const V2TranslationResult &result) const;
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
 
