@@ -1,4 +1,5 @@
 #include "speech/TranslationSocketRequest.h"
+#include "speech/TranslationSocketFrames.h"
 #include "speech/DeepSeekTranslationService.h"
 
 #include "accounts/KavrelBackendProxyError.h"
@@ -11,7 +12,6 @@
 #include "speech/TranslationMessageEnvelope.h"
 #include "speech/TranslationRevisionMessage.h"
 #include "speech/TranslationSocketErrorMessage.h"
-#include "speech/TranslationSocketFrames.h"
 #include "speech/TranslationTurnKey.h"
 #include "speech/TranslationTurnMessage.h"
 #include "base/TaskOutcome.h"

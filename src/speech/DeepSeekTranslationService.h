@@ -1,11 +1,12 @@
 #pragma once
 
 #include "base/Async.h"
+#include "speech/PendingTranslationQueue.h"
+#include "speech/TranslationHandshakeWait.h"
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/PendingTranslationQueue.h"
-#include "speech/TranslationHandshakeWait.h"
+#include "speech/PendingTranslationChunk.h"
 #include "base/Continuation.h"
 
 #include <QByteArray>

@@ -1,4 +1,5 @@
 #include "speech/TranslationSocketRequest.h"
+#include "speech/TranslationSocketFrames.h"
 #include "speech/KavrelLiveTranslationV2Service.h"
 
 #include "accounts/KavrelBackendProxyError.h"
@@ -8,8 +9,8 @@
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/DeepSeekTranslationService.h"
+#include "speech/StableBlockTranslation.h"
 #include "speech/TranslationTurnKey.h"
-#include "speech/TranslationSocketFrames.h"
 #include "speech/TranslationV2WebSocketOpenError.h"
 #include "speech/V2AckMessage.h"
 #include "speech/V2CompleteSessionMessage.h"

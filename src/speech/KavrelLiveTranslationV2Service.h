@@ -1,13 +1,15 @@
 #pragma once
 
 #include "base/Async.h"
-#include "platform/WebSocketTask.h"
-#include "speech/DeepSeekTranslationEvent.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "speech/KavrelLiveTranslationV2EmergencyPath.h"
 #include "speech/KavrelLiveTranslationV2ReconnectLoop.h"
 #include "speech/LiveTranslationTurnTable.h"
 #include "speech/TranslationHandshakeWait.h"
+#include "platform/WebSocketTask.h"
+#include "speech/DeepSeekTranslationEvent.h"
+#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "base/Continuation.h"
+#include "speech/V2PendingFinal.h"
 
 #include <QByteArray>
 #include <QHash>
