@@ -31,8 +31,6 @@
 #include <QDateTime>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace {
 
 const QLoggingCategory &logger()
