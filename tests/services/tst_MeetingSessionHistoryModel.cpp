@@ -117,7 +117,7 @@ using SnapshotChange = std::function<void(MeetingSessionHistorySnapshot &)>;
 
 Q_DECLARE_METATYPE(SnapshotChange)
 
-class TestMeetingSessionHistoryModel : public QObject
+class tst_MeetingSessionHistoryModel : public QObject
 {
     Q_OBJECT
 
@@ -138,7 +138,7 @@ private Q_SLOTS:
     void operationDataDecoding();
 };
 
-void TestMeetingSessionHistoryModel::statusRawValues()
+void tst_MeetingSessionHistoryModel::statusRawValues()
 {
     using namespace MeetingSessionHistoryStatusValue;
     QCOMPARE(rawValue(MeetingSessionHistoryStatus::active), QStringLiteral("active"));
@@ -148,7 +148,7 @@ void TestMeetingSessionHistoryModel::statusRawValues()
     QCOMPARE(fromRawValue(QStringLiteral("deleted")), std::nullopt);
 }
 
-void TestMeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndReadBack()
+void tst_MeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndReadBack()
 {
     const MeetingSessionTranscriptBlock plain = block(QStringLiteral("turn-1"), 1, QStringLiteral("Hi"));
     QStringList keys = plain.toJson().keys();
@@ -183,7 +183,7 @@ void TestMeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndRead
     QCOMPARE(MeetingSessionTranslationBlock::fromJson(translation.toJson()), translation);
 }
 
-void TestMeetingSessionHistoryModel::listItemDecoding_data()
+void tst_MeetingSessionHistoryModel::listItemDecoding_data()
 {
     QTest::addColumn<QJsonObject>("json");
     QTest::addColumn<QString>("outcome");
@@ -208,14 +208,14 @@ void TestMeetingSessionHistoryModel::listItemDecoding_data()
     QTest::newRow("title of the wrong type") << merged(base, {{"title", 5}}) << "decode";
 }
 
-void TestMeetingSessionHistoryModel::listItemDecoding()
+void tst_MeetingSessionHistoryModel::listItemDecoding()
 {
     QFETCH(QJsonObject, json);
     QFETCH(QString, outcome);
     QCOMPARE(outcomeOf([&] { MeetingSessionHistoryListItem::fromJson(json); }), outcome);
 }
 
-void TestMeetingSessionHistoryModel::detailDecoding_data()
+void tst_MeetingSessionHistoryModel::detailDecoding_data()
 {
     QTest::addColumn<QJsonObject>("json");
     QTest::addColumn<QString>("outcome");
@@ -235,14 +235,14 @@ void TestMeetingSessionHistoryModel::detailDecoding_data()
     QTest::newRow("deletedAt set") << merged(base, {{"deletedAt", "2025-03-15T00:00:00+03:00"}}) << "ok";
 }
 
-void TestMeetingSessionHistoryModel::detailDecoding()
+void tst_MeetingSessionHistoryModel::detailDecoding()
 {
     QFETCH(QJsonObject, json);
     QFETCH(QString, outcome);
     QCOMPARE(outcomeOf([&] { MeetingSessionHistoryDetail::fromJson(json); }), outcome);
 }
 
-void TestMeetingSessionHistoryModel::detailReadsNestedValues()
+void tst_MeetingSessionHistoryModel::detailReadsNestedValues()
 {
     const MeetingSessionHistoryDetail detail = MeetingSessionHistoryDetail::fromJson(detailJson());
     QCOMPARE(detail.title, std::nullopt);
@@ -261,7 +261,7 @@ void TestMeetingSessionHistoryModel::detailReadsNestedValues()
     QCOMPARE(item.status, QStringLiteral("completed"));
 }
 
-void TestMeetingSessionHistoryModel::signatureTellsRecordsApart_data()
+void tst_MeetingSessionHistoryModel::signatureTellsRecordsApart_data()
 {
     QTest::addColumn<SnapshotChange>("left");
     QTest::addColumn<SnapshotChange>("right");
@@ -321,7 +321,7 @@ void TestMeetingSessionHistoryModel::signatureTellsRecordsApart_data()
         << SnapshotChange([](auto &s) { s.title = QStringLiteral("a\\:"); s.microphoneLabel = QStringLiteral("b"); });
 }
 
-void TestMeetingSessionHistoryModel::signatureTellsRecordsApart()
+void tst_MeetingSessionHistoryModel::signatureTellsRecordsApart()
 {
     QFETCH(SnapshotChange, left);
     QFETCH(SnapshotChange, right);
@@ -333,7 +333,7 @@ void TestMeetingSessionHistoryModel::signatureTellsRecordsApart()
     QVERIFY2(a.signature() != b.signature(), qPrintable(a.signature()));
 }
 
-void TestMeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
+void tst_MeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
 {
     const MeetingSessionHistorySnapshot base = baseSnapshot();
     QCOMPARE(base.signature(), baseSnapshot().signature());
@@ -354,7 +354,7 @@ void TestMeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
     QVERIFY(emptyOne.signature() != base.signature());
 }
 
-void TestMeetingSessionHistoryModel::envelopeDecoding_data()
+void tst_MeetingSessionHistoryModel::envelopeDecoding_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("outcome"); // "decode", or "<data present>/<error count>/<message>/<code>"
@@ -373,7 +373,7 @@ void TestMeetingSessionHistoryModel::envelopeDecoding_data()
     QTest::newRow("JSON array") << QByteArray("[]") << "decode";
 }
 
-void TestMeetingSessionHistoryModel::envelopeDecoding()
+void tst_MeetingSessionHistoryModel::envelopeDecoding()
 {
     QFETCH(QByteArray, body);
     QFETCH(QString, outcome);
@@ -395,7 +395,7 @@ void TestMeetingSessionHistoryModel::envelopeDecoding()
     QCOMPARE(actual, outcome);
 }
 
-void TestMeetingSessionHistoryModel::operationDataDecoding_data()
+void tst_MeetingSessionHistoryModel::operationDataDecoding_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QByteArray>("data");
@@ -416,7 +416,7 @@ void TestMeetingSessionHistoryModel::operationDataDecoding_data()
     QTest::newRow("revision") << "revision" << j("{'meetingSessionRevision':{'id':'m','revision':9}}") << "ok";
 }
 
-void TestMeetingSessionHistoryModel::operationDataDecoding()
+void tst_MeetingSessionHistoryModel::operationDataDecoding()
 {
     QFETCH(QString, type);
     QFETCH(QByteArray, data);
@@ -439,5 +439,5 @@ void TestMeetingSessionHistoryModel::operationDataDecoding()
              outcome);
 }
 
-QTEST_GUILESS_MAIN(TestMeetingSessionHistoryModel)
+QTEST_GUILESS_MAIN(tst_MeetingSessionHistoryModel)
 #include "tst_MeetingSessionHistoryModel.moc"
