@@ -1,7 +1,7 @@
 #include "speech/KavrelLiveTranslationV2EmergencyPath.h"
 
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"

@@ -1,6 +1,6 @@
 #include "speech/KavrelLiveTranslationV2ReconnectLoop.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 #include "speech/DeepSeekTranslationError.h"
 

@@ -1,6 +1,6 @@
 #include "speech/PendingTranslationQueue.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <algorithm>
 

@@ -2,12 +2,12 @@
 // websocket: what reaches the handler, in which order, and how the loop ends.
 
 #include "base/Async.h"
+#include "base/TaskOutcome.h"
 #include "platform/WebSocketError.h"
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/TranslationSocketFrames.h"
 #include "support/FakeBackend.h"
-#include "TranslationTestSupport.h"
 
 #include <QObject>
 #include <QStringList>
@@ -136,12 +136,12 @@ private Q_SLOTS:
 
         const std::exception_ptr failure = loop.failures.first();
         if (ending == QLatin1String("handler")) {
-            const auto error = TranslationTest::errorAs<DeepSeekTranslationError>(failure);
+            const auto error = errorAs<DeepSeekTranslationError>(failure);
             QVERIFY(error);
             QCOMPARE(error->message(), DeepSeekTranslationError::serverError(QStringLiteral("boom")).message());
             return;
         }
-        const auto error = TranslationTest::errorAs<WebSocketError>(failure);
+        const auto error = errorAs<WebSocketError>(failure);
         QVERIFY2(error, qPrintable(errorMessage(failure)));
         if (ending == QLatin1String("oversized")) {
             QCOMPARE(error->kind(), WebSocketError::Kind::messageTooLarge);
