@@ -1,4 +1,5 @@
 #include "speech/TranslationSocketRequest.h"
+#include "speech/TranslationSocketFrames.h"
 #include "speech/DeepSeekTranslationService.h"
 
 #include "accounts/KavrelBackendProxyError.h"
@@ -16,7 +17,7 @@
 #include "base/TaskOutcome.h"
 #include "base/Timeout.h"
 
-#include <QStringDecoder>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace {
@@ -69,7 +70,6 @@ DeepSeekTranslationService::DeepSeekTranslationService(KavrelBackendProxyService
     , m_proxyService(proxyService)
     , m_liveSessionID(newSessionID())
 {
-    m_lastDiagnosticsLog.start();
 }
 
 DeepSeekTranslationService::~DeepSeekTranslationService()
@@ -107,7 +107,7 @@ void DeepSeekTranslationService::enqueueInterimChunk(QString text, QUuid turnID)
     if (trimmed.isEmpty())
         return;
     if (m_webSocketTask && m_translationSocketReady) {
-        ++m_diagnostics.enqueuedChunkCount;
+        m_queue.countSentAtOnce();
         QPointer<DeepSeekTranslationService> self(this);
         spawnTask([self, trimmed, turnID](CancellationToken) -> QCoro::Task<void> {
             if (self)
@@ -128,21 +128,8 @@ void DeepSeekTranslationService::enqueueChunk(QString text, QUuid turnID, bool i
     const QString trimmed = Text::trimmed(text);
     if (trimmed.isEmpty())
         return;
-    bool merged = false;
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
-        PendingTranslationChunk &chunk = m_pendingTranscriptChunks[i];
-        if (chunk.turnID != turnID)
-            continue;
-        chunk.transcript = trimmed;
-        chunk.isFinal = chunk.isFinal || isFinal;
-        merged = true;
-        break;
-    }
-    if (!merged)
-        m_pendingTranscriptChunks.append(PendingTranslationChunk{turnID, trimmed, isFinal});
-    ++m_diagnostics.enqueuedChunkCount;
-    m_diagnostics.maxPendingChunkCount = std::max(m_diagnostics.maxPendingChunkCount, int(m_pendingTranscriptChunks.size()));
-    logDiagnosticsIfNeeded(QStringLiteral("enqueue"));
+    m_queue.add(PendingTranslationChunk{turnID, trimmed, isFinal});
+    m_queue.logDiagnosticsIfNeeded(QStringLiteral("enqueue"), m_timings.diagnosticsInterval);
 
     if (m_isProcessingQueue)
         return;
@@ -162,8 +149,7 @@ QCoro::Task<void> DeepSeekTranslationService::resetSession()
     m_isStopping = true;
     m_processingTask.cancel();
     m_processingTask = {};
-    m_pendingTranscriptChunks.clear();
-    m_shouldDispatchLiveChunkNext = true;
+    m_queue.reset();
     m_latestTranslationRevisionByTurn.clear();
     m_finalizedTranslationTurnIDs.clear();
     m_isProcessingQueue = false;
@@ -187,7 +173,6 @@ QCoro::Task<void> DeepSeekTranslationService::resetSession()
 
     m_isStopping = false;
     m_liveSessionID = newSessionID();
-    resetDiagnostics();
     co_return;
 }
 
@@ -212,35 +197,6 @@ QCoro::Task<QString> DeepSeekTranslationService::translateStableBlock(QString te
 // ---------------------------------------------------------------------------------------------
 // The queue
 
-std::optional<PendingTranslationChunk> DeepSeekTranslationService::nextPendingChunk()
-{
-    qsizetype lastInterim = -1;
-    qsizetype lastFinal = -1;
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0 && (lastInterim < 0 || lastFinal < 0); --i) {
-        if (m_pendingTranscriptChunks.at(i).isFinal) {
-            if (lastFinal < 0)
-                lastFinal = i;
-        } else if (lastInterim < 0) {
-            lastInterim = i;
-        }
-    }
-    qsizetype chosen = -1;
-    if (lastInterim >= 0 && lastFinal >= 0) {
-        // Interim and final chunks take turns while both wait.
-        chosen = m_shouldDispatchLiveChunkNext ? lastInterim : lastFinal;
-        m_shouldDispatchLiveChunkNext = !m_shouldDispatchLiveChunkNext;
-    } else if (lastInterim >= 0) {
-        chosen = lastInterim;
-        m_shouldDispatchLiveChunkNext = false;
-    } else if (lastFinal >= 0) {
-        chosen = lastFinal;
-        m_shouldDispatchLiveChunkNext = true;
-    } else {
-        return std::nullopt;
-    }
-    return m_pendingTranscriptChunks.takeAt(chosen);
-}
-
 QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationToken token)
 {
     QPointer<DeepSeekTranslationService> self(this);
@@ -249,7 +205,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
     const auto isOwn = [this, &token] { return !token.isCancelled() && m_processingTask.token() == token; };
 
     while (isOwn()) {
-        const std::optional<PendingTranslationChunk> chunk = nextPendingChunk();
+        const std::optional<PendingTranslationChunk> chunk = m_queue.takeNext();
         if (!chunk)
             break;
         const QString key = TranslationTurnKey::fromUuid(chunk->turnID);
@@ -262,9 +218,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             co_return;
 
         if (translation) {
-            ++m_diagnostics.completedChunkCount;
-            m_translationDurationTotalMilliseconds += double(elapsed.nsecsElapsed()) / 1e6;
-            ++m_translationDurationSampleCount;
+            m_queue.countCompleted(double(elapsed.nsecsElapsed()) / 1e6);
             if (chunk->isFinal) {
                 m_recentHistoryTurns.append(DeepSeekTranslationHistoryTurn{chunk->transcript, *translation});
                 if (m_recentHistoryTurns.size() > maxHistoryTurns)
@@ -275,22 +229,22 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             }
             if (!self || !isOwn())
                 co_return;
-            logDiagnosticsIfNeeded(QStringLiteral("completed"));
+            m_queue.logDiagnosticsIfNeeded(QStringLiteral("completed"), m_timings.diagnosticsInterval);
             continue;
         }
 
         if (isCancellation(failure)) {
-            m_pendingTranscriptChunks.clear();
+            m_queue.clear();
             break;
         }
         if (DeepSeekTranslationError::is(failure, Case::timedOut) && !chunk->isFinal) {
-            ++m_diagnostics.droppedChunkCount;
+            m_queue.countDropped();
             qCWarning(queueLog()).noquote() << QStringLiteral("Dropped stalled interim translation turnId=%1").arg(key);
-            logDiagnosticsIfNeeded(QStringLiteral("interim-timeout"));
+            m_queue.logDiagnosticsIfNeeded(QStringLiteral("interim-timeout"), m_timings.diagnosticsInterval);
             continue;
         }
         if (isTerminalRequestError(failure) || !isTranslationError(failure)) {
-            m_pendingTranscriptChunks.clear();
+            m_queue.clear();
             const QString text = isTranslationError(failure)
                 ? errorMessage(failure)
                 : DeepSeekTranslationError::requestFailed(failure).message();
@@ -300,7 +254,7 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
             break;
         }
         // requestFailed, serverError, invalidResponse, or a final that timed out.
-        requeueForRecovery(*chunk);
+        m_queue.requeue(*chunk);
         qCWarning(queueLog()).noquote()
             << QStringLiteral("Retrying live translation after recoverable error=%1").arg(errorMessage(failure));
         const std::chrono::milliseconds pause = m_timings.reconnectDelay;
@@ -317,49 +271,6 @@ QCoro::Task<void> DeepSeekTranslationService::processPendingChunks(CancellationT
         m_isProcessingQueue = false;
         m_processingTask = {};
     }
-}
-
-void DeepSeekTranslationService::requeueForRecovery(const PendingTranslationChunk &chunk)
-{
-    for (qsizetype i = m_pendingTranscriptChunks.size() - 1; i >= 0; --i) {
-        PendingTranslationChunk &queued = m_pendingTranscriptChunks[i];
-        if (queued.turnID != chunk.turnID)
-            continue;
-        queued.transcript = chunk.transcript;
-        queued.isFinal = queued.isFinal || chunk.isFinal;
-        return;
-    }
-    m_pendingTranscriptChunks.prepend(chunk);
-}
-
-void DeepSeekTranslationService::resetDiagnostics()
-{
-    m_lastDiagnosticsLog.restart();
-    m_diagnostics = Diagnostics();
-    m_translationDurationTotalMilliseconds = 0;
-    m_translationDurationSampleCount = 0;
-}
-
-void DeepSeekTranslationService::logDiagnosticsIfNeeded(const QString &reason)
-{
-    if (m_lastDiagnosticsLog.elapsed() < m_timings.diagnosticsInterval.count())
-        return;
-    const double average =
-        m_translationDurationSampleCount < 1 ? 0.0 : m_translationDurationTotalMilliseconds / m_translationDurationSampleCount;
-    qCInfo(queueLog()).noquote() << QStringLiteral("Translation queue diagnostics reason=%1 pendingChunks=%2 maxPendingChunks=%3 "
-                                                   "enqueued=%4 completed=%5 dropped=%6 avgTranslationMs=%7")
-                                        .arg(reason)
-                                        .arg(m_pendingTranscriptChunks.size())
-                                        .arg(m_diagnostics.maxPendingChunkCount)
-                                        .arg(m_diagnostics.enqueuedChunkCount)
-                                        .arg(m_diagnostics.completedChunkCount)
-                                        .arg(m_diagnostics.droppedChunkCount)
-                                        .arg(average, 0, 'f', 6);
-    m_lastDiagnosticsLog.restart();
-    m_diagnostics = Diagnostics();
-    m_diagnostics.maxPendingChunkCount = int(m_pendingTranscriptChunks.size());
-    m_translationDurationTotalMilliseconds = 0;
-    m_translationDurationSampleCount = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -538,19 +449,18 @@ QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QSt
     std::exception_ptr failure = (co_await outcomeOf(sendSocketMessage(json))).error;
     if (!self || !failure)
         co_return;
-    ++m_diagnostics.droppedChunkCount;
+    m_queue.countDropped();
     qCWarning(sharedLog()).noquote() << QStringLiteral("live interim send failed turn=%1 error=%2").arg(key, errorMessage(failure));
 }
 
 TaskHandle<void> DeepSeekTranslationService::startReceiveLoop(WebSocketTask::Pointer task)
 {
-    QPointer<DeepSeekTranslationService> self(this);
-    return spawnTask([self, task](CancellationToken token) -> QCoro::Task<void> {
-        co_await yieldOnce();
-        if (!self || token.isCancelled())
-            co_return;
-        co_await self->receiveLoop(task, token);
-    });
+    const auto onText = [this, task](QString text) { return handleIncomingTextMessage(std::move(text), task); };
+    const auto onFailure = [this, task](std::exception_ptr failure) {
+        if (!m_isStopping)
+            handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
+    };
+    return TranslationSocketFrames::startReceiveLoop(this, task, onText, onFailure);
 }
 
 TaskHandle<void> DeepSeekTranslationService::startKeepAliveLoop(WebSocketTask::Pointer task)
@@ -562,34 +472,6 @@ TaskHandle<void> DeepSeekTranslationService::startKeepAliveLoop(WebSocketTask::P
             co_return;
         co_await self->keepAliveLoop(task, token);
     });
-}
-
-QCoro::Task<void> DeepSeekTranslationService::receiveLoop(WebSocketTask::Pointer task, CancellationToken token)
-{
-    QPointer<DeepSeekTranslationService> self(this);
-    std::exception_ptr failure;
-    try {
-        while (!token.isCancelled()) {
-            const WebSocketMessage message = co_await task->receive(token);
-            if (!self)
-                co_return;
-            QString text;
-            if (message.isText()) {
-                text = message.text;
-            } else {
-                QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-                text = decoder.decode(message.data);
-                if (decoder.hasError())
-                    continue;
-            }
-            handleIncomingTextMessage(text, task);
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self || !failure || m_isStopping || token.isCancelled())
-        co_return;
-    handleSocketFailure(std::make_exception_ptr(DeepSeekTranslationError::requestFailed(failure)), task);
 }
 
 QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token)
@@ -617,38 +499,21 @@ QCoro::Task<void> DeepSeekTranslationService::waitForReadySignal()
 {
     if (m_translationSocketReady)
         co_return;
-    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
-    const auto continuation = Continuation<>::create();
-    m_readyContinuation = continuation;
-    QPointer<DeepSeekTranslationService> self(this);
-    // A wait that times out is forgotten, so a late "ready" finds nothing to end.
     const std::exception_ptr noReady = std::make_exception_ptr(DeepSeekTranslationError::invalidResponse());
-    const TaskOutcome<void> outcome =
-        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), m_timings.readyTimeout, noReady));
-    if (outcome.failed() && self && self->m_readyContinuation == continuation)
-        std::exchange(self->m_readyContinuation, nullptr)->fail(outcome.error);
-    outcome.rethrowIfFailed();
+    co_await m_readyContinuation.wait(m_timings.readyTimeout, noReady);
 }
 
 QCoro::Task<void> DeepSeekTranslationService::sendSocketMessage(QByteArray json)
 {
-    const WebSocketTask::Pointer socket = m_webSocketTask;
-    // Without a socket the connection is gone; signing in again would not help.
-    if (!socket)
-        throw DeepSeekTranslationError::connectionLost();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(json);
-    if (decoder.hasError())
-        throw DeepSeekTranslationError::invalidRequest();
-    co_await socket->send(WebSocketMessage::fromText(text));
+    return TranslationSocketFrames::sendJson(m_webSocketTask, std::move(json));
 }
 
-void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, const WebSocketTask::Pointer &task)
+QCoro::Task<void> DeepSeekTranslationService::handleIncomingTextMessage(QString text, WebSocketTask::Pointer task)
 {
     const QByteArray bytes = text.toUtf8();
     if (task != m_webSocketTask) {
         qCDebug(sharedLog()).noquote() << QStringLiteral("ignored message from stale websocket bytes=%1").arg(bytes.size());
-        return;
+        co_return;
     }
     QString summary = text;
     summary.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -658,22 +523,21 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
     if (type == QLatin1String("ready")) {
         qCInfo(sharedLog()).noquote() << QStringLiteral("socket ready session=%1").arg(m_liveSessionID);
         m_translationSocketReady = true;
-        if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-            continuation->resume();
-        return;
+        m_readyContinuation.resume();
+        co_return;
     }
     if (type == QLatin1String("translation_revision")) {
         const TranslationRevisionMessage revision = TranslationRevisionMessage::decode(bytes);
         const std::optional<QUuid> turn = TranslationTurnKey::parse(revision.turnId);
         if (!turn) {
             qCWarning(sharedLog()).noquote() << QStringLiteral("ignored revision with invalid turnId=%1").arg(revision.turnId);
-            return;
+            co_return;
         }
         const QString translated = Text::trimmed(revision.text);
         if (translated.isEmpty()) {
             qCWarning(sharedLog()).noquote()
                 << QStringLiteral("ignored empty translation revision turn=%1 revision=%2").arg(revision.turnId).arg(revision.revision);
-            return;
+            co_return;
         }
         const qint64 previous = m_latestTranslationRevisionByTurn.value(revision.turnId, 0);
         const bool finalized = m_finalizedTranslationTurnIDs.contains(revision.turnId);
@@ -684,7 +548,7 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
                        .arg(revision.revision)
                        .arg(previous)
                        .arg(finalized ? QStringLiteral("true") : QStringLiteral("false"));
-            return;
+            co_return;
         }
         m_latestTranslationRevisionByTurn.insert(revision.turnId, revision.revision);
         if (!revision.isFinal) {
@@ -692,13 +556,13 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
             emitEvent(DeepSeekTranslationEvent::preview(*turn, translated));
             if (self)
                 resumePendingInterimTurnIfNeeded(revision.turnId, translated);
-            return;
+            co_return;
         }
         m_finalizedTranslationTurnIDs.insert(revision.turnId);
         const PendingTranslationContinuation waiting = m_pendingTurnContinuations.take(revision.turnId);
         if (waiting.continuation)
             waiting.continuation->resume(translated);
-        return;
+        co_return;
     }
     if (type == QLatin1String("error")) {
         QString message = QStringLiteral("Unknown translation service error.");
@@ -710,6 +574,7 @@ void DeepSeekTranslationService::handleIncomingTextMessage(const QString &text, 
         qCWarning(sharedLog()).noquote() << QStringLiteral("backend error message=%1").arg(message);
         throw DeepSeekTranslationError::serverError(message);
     }
+    co_return;
 }
 
 void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, const WebSocketTask::Pointer &task)
@@ -736,8 +601,7 @@ void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, c
 
 void DeepSeekTranslationService::failReadyIfNeeded(std::exception_ptr error)
 {
-    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-        continuation->fail(std::move(error));
+    m_readyContinuation.fail(std::move(error));
 }
 
 void DeepSeekTranslationService::failAllPendingTurns(std::exception_ptr error)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/Async.h"
+#include "speech/PendingTranslationQueue.h"
+#include "speech/TranslationHandshakeWait.h"
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
@@ -8,7 +10,6 @@
 #include "base/Continuation.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QNetworkRequest>
@@ -55,13 +56,7 @@ public:
     };
 
     // Counters of the queue since the last diagnostics line.
-    struct Diagnostics
-    {
-        int enqueuedChunkCount = 0;
-        int completedChunkCount = 0;
-        int droppedChunkCount = 0;
-        int maxPendingChunkCount = 0;
-    };
+    using Diagnostics = PendingTranslationQueue::Diagnostics;
 
     // The proxy service must outlive this object (or be its child).
     explicit DeepSeekTranslationService(KavrelBackendProxyService *proxyService, QObject *parent = nullptr);
@@ -87,9 +82,9 @@ public:
     QString liveSessionID() const { return m_liveSessionID; }
     bool isSocketReady() const { return m_webSocketTask && m_translationSocketReady; }
     bool isProcessingQueue() const { return m_isProcessingQueue; }
-    QList<PendingTranslationChunk> pendingTranscriptChunks() const { return m_pendingTranscriptChunks; }
+    QList<PendingTranslationChunk> pendingTranscriptChunks() const { return m_queue.chunks(); }
     QList<DeepSeekTranslationHistoryTurn> recentHistoryTurns() const { return m_recentHistoryTurns; }
-    Diagnostics diagnostics() const { return m_diagnostics; }
+    Diagnostics diagnostics() const { return m_queue.diagnostics(); }
 
 private:
     struct PendingTranslationContinuation
@@ -99,11 +94,7 @@ private:
     };
 
     // The queue.
-    std::optional<PendingTranslationChunk> nextPendingChunk();
     QCoro::Task<void> processPendingChunks(CancellationToken token);
-    void requeueForRecovery(const PendingTranslationChunk &chunk);
-    void resetDiagnostics();
-    void logDiagnosticsIfNeeded(const QString &reason);
 
     // Requests and the socket.
     QCoro::Task<QString> requestLiveTranslationWithReconnect(QString transcript, QUuid turnID, bool isFinal,
@@ -118,12 +109,11 @@ private:
     QCoro::Task<void> sendInterimRevisionImmediately(QString text, QUuid turnID);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     TaskHandle<void> startKeepAliveLoop(WebSocketTask::Pointer task);
-    QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
     QCoro::Task<void> keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token);
     QCoro::Task<void> waitForReadySignal();
     QCoro::Task<void> sendSocketMessage(QByteArray json);
     // Throws for a frame that does not decode and for the relay's error messages.
-    void handleIncomingTextMessage(const QString &text, const WebSocketTask::Pointer &task);
+    QCoro::Task<void> handleIncomingTextMessage(QString text, WebSocketTask::Pointer task);
     void handleSocketFailure(std::exception_ptr error, const WebSocketTask::Pointer &task);
     void failReadyIfNeeded(std::exception_ptr error);
     void failAllPendingTurns(std::exception_ptr error);
@@ -140,24 +130,18 @@ private:
     QString m_sourceLanguageCode;
     QString m_targetLanguageCode;
     QList<DeepSeekTranslationHistoryTurn> m_recentHistoryTurns;
-    QList<PendingTranslationChunk> m_pendingTranscriptChunks;
-    bool m_shouldDispatchLiveChunkNext = true;
+    PendingTranslationQueue m_queue;
     bool m_isProcessingQueue = false;
     TaskHandle<void> m_processingTask;
     EventHandler m_eventHandler;
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
     TaskHandle<void> m_keepAliveTask;
-    Continuation<>::Pointer m_readyContinuation;
+    TranslationHandshakeWait m_readyContinuation;
     QHash<QString, PendingTranslationContinuation> m_pendingTurnContinuations;
     QHash<QString, qint64> m_latestTranslationRevisionByTurn;
     QSet<QString> m_finalizedTranslationTurnIDs;
     bool m_translationSocketReady = false;
     bool m_isStopping = false;
     QString m_liveSessionID;
-
-    QElapsedTimer m_lastDiagnosticsLog;
-    Diagnostics m_diagnostics;
-    double m_translationDurationTotalMilliseconds = 0;
-    int m_translationDurationSampleCount = 0;
 };

@@ -1,4 +1,5 @@
 #include "speech/TranslationSocketRequest.h"
+#include "speech/TranslationSocketFrames.h"
 #include "speech/KavrelLiveTranslationV2Service.h"
 
 #include "accounts/KavrelBackendProxyError.h"
@@ -28,11 +29,7 @@
 #include "base/Timeout.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QStringDecoder>
 #include <QTimer>
-
-#include <algorithm>
 
 namespace {
 
@@ -49,12 +46,6 @@ QString newSessionID()
 QString boolText(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
-}
-
-bool isTerminalConnectionError(const std::exception_ptr &error)
-{
-    return isCancellation(error) || DeepSeekTranslationError::is(error, DeepSeekTranslationError::Case::authenticationRequired)
-        || DeepSeekTranslationError::is(error, DeepSeekTranslationError::Case::invalidRequest);
 }
 
 // The socket this step of a handshake started on was closed meanwhile (a failure, a protocol
@@ -85,7 +76,16 @@ KavrelLiveTranslationV2Service::KavrelLiveTranslationV2Service(KavrelBackendProx
     , m_proxyService(proxyService)
     , m_legacyFallbackService(legacyFallbackService)
     , m_logicalSessionID(newSessionID())
+    , m_emergency(proxyService, &m_turns,
+                  KavrelLiveTranslationV2EmergencyPath::Host{[this] { return m_isReady || m_isStopping; },
+                                                             [this] { return bool(m_eventHandler); },
+                                                             [this](const DeepSeekTranslationEvent &event) { emitEvent(event); }})
+    , m_reconnectLoop(KavrelLiveTranslationV2ReconnectLoop::Host{
+          [this] { return m_isStopping; },
+          [this](CancellationToken token) { return establishSocket(m_hasConfiguredSession, std::move(token)); },
+          [this](const QString &description) { emitEvent(DeepSeekTranslationEvent::failed(description)); }})
 {
+    setTimings(m_timings);
     if (legacyFallbackService)
         legacyFallbackService->setParent(this);
 }
@@ -95,13 +95,19 @@ KavrelLiveTranslationV2Service::~KavrelLiveTranslationV2Service()
     // Suspended work wakes on a later turn, finds this object gone and ends.
     m_isStopping = true;
     m_eventHandler = nullptr;
-    m_reconnectTask.cancel();
+    m_reconnectLoop.cancel();
     m_receiveTask.cancel();
-    m_emergencyPreviewTask.cancel();
-    m_emergencyFinalTask.cancel();
+    m_emergency.reset();
     failHandshakeContinuations(std::make_exception_ptr(CancellationError()));
     if (m_webSocketTask)
         std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+}
+
+void KavrelLiveTranslationV2Service::setTimings(const Timings &timings)
+{
+    m_timings = timings;
+    m_emergency.setPreviewDelay(timings.emergencyPreviewDelay);
+    m_reconnectLoop.setDelays(timings.reconnectDelays);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,7 +124,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
         throw CancellationError();
     const QString source = Text::trimmed(sourceLanguageCode);
     const QString target = Text::trimmed(targetLanguageCode);
-    const bool active = m_isReady || m_webSocketTask || m_reconnectTask.isValid();
+    const bool active = m_isReady || m_webSocketTask || m_reconnectLoop.isRunning();
     if (active && source == m_sourceLanguageCode && target == m_targetLanguageCode) {
         m_eventHandler = std::move(eventHandler);
         co_return;
@@ -133,23 +139,8 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
     m_eventHandler = std::move(eventHandler);
     m_logicalSessionID = newSessionID();
     m_connectionID.reset();
-
-    m_clientRevisionByTurn.clear();
-    m_latestPreviewByTurn.clear();
-    m_previewInFlightRevisionByTurn.clear();
-    m_lastSentPreviewTextByTurn.clear();
-    m_finalizedTurnIDs.clear();
-    m_pendingFinals.clear();
-    m_nextPendingFinalSequence = 0;
-
-    cancelEmergencyPreviews();
-    cancelEmergencyFinal();
-    m_emergencyHistory.clear();
-    m_emergencyFinalAttempts.clear();
-    m_emergencyCompletedFinalTurnIDs.clear();
-
-    m_hasConfiguredSession = false;
-    m_isStopping = false;
+    m_emergency.setLanguageNames(m_sourceLanguageName, m_targetLanguageName);
+    clearSessionState();
 
     qCInfo(logger()).noquote() << QStringLiteral("starting v2 session id=%1 source=%2 target=%3")
                                       .arg(m_logicalSessionID, m_sourceLanguageCode, m_targetLanguageCode);
@@ -163,12 +154,12 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
     if (trimmed.isEmpty())
         co_return;
     const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_finalizedTurnIDs.contains(key))
+    if (m_turns.isFinalized(key))
         co_return;
-    m_latestPreviewByTurn.insert(key, trimmed);
+    m_turns.record(key).latestPreview = trimmed;
 
     if (!m_isReady) {
-        scheduleEmergencyPreview(key);
+        m_emergency.scheduleEmergencyPreview(key);
         scheduleReconnectIfNeeded();
         co_return;
     }
@@ -188,38 +179,21 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
     if (trimmed.isEmpty())
         co_return;
     const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_finalizedTurnIDs.contains(key))
+    if (m_turns.isFinalized(key))
         co_return;
-
-    m_latestPreviewByTurn.remove(key);
-    m_previewInFlightRevisionByTurn.remove(key);
-    m_lastSentPreviewTextByTurn.remove(key);
-    const qint64 revision = nextRevision(key);
-    const qint64 sequence = m_nextPendingFinalSequence++;
-    V2PendingFinal pending;
-    pending.turnID = key;
-    pending.clientRevision = revision;
-    pending.sourceText = trimmed;
-    pending.enqueueSequence = sequence;
-    m_pendingFinals.insert(key, pending);
+    const V2PendingFinal pending = m_turns.addPendingFinal(key, trimmed);
+    const qint64 revision = pending.clientRevision;
 
     if (!m_isReady) {
-        cancelEmergencyPreview(key);
-        scheduleEmergencyFinalIfNeeded();
+        m_emergency.cancelEmergencyPreview(key);
+        m_emergency.scheduleEmergencyFinalIfNeeded();
         scheduleReconnectIfNeeded();
         co_return;
     }
 
-    V2FinalMessage message;
-    message.sessionId = m_logicalSessionID;
-    message.turnId = key;
-    message.clientRevision = revision;
-    message.sourceText = trimmed;
-    const QByteArray json = message.toJson();
-
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure = (co_await outcomeOf(sendMessage(json))).error;
+    std::exception_ptr failure = (co_await outcomeOf(sendFinal(pending))).error;
     // The pending final stays either way: the next flush sends it again.
     if (!self || !failure)
         co_return;
@@ -232,9 +206,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns)
 {
-    if (turns.size() > emergencyHistoryTurns)
-        turns = turns.mid(turns.size() - emergencyHistoryTurns);
-    m_emergencyHistory = std::move(turns);
+    m_emergency.replaceHistory(std::move(turns));
     co_return;
 }
 
@@ -270,8 +242,8 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
     // stop, not even from work that runs while this reset awaits.
     m_isStopping = true;
     m_eventHandler = nullptr;
-    cancelEmergencyPreviews();
-    cancelEmergencyFinal();
+    m_emergency.cancelEmergencyPreviews();
+    m_emergency.cancelEmergencyFinal();
 
     QPointer<KavrelLiveTranslationV2Service> self(this);
     QPointer<DeepSeekTranslationService> legacy = m_legacyFallbackService;
@@ -280,8 +252,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
     if (!self)
         co_return;
 
-    m_reconnectTask.cancel();
-    m_reconnectTask = {};
+    m_reconnectLoop.cancel();
 
     if (m_isReady && m_webSocketTask) {
         V2CompleteSessionMessage message;
@@ -297,36 +268,22 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::performReset()
     }
 
     failHandshakeContinuations(std::make_exception_ptr(CancellationError()));
-    m_receiveTask.cancel();
-    m_receiveTask = {};
-    if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1000);
-    m_isReady = false;
-    m_receivedHello = false;
-    m_connectionID.reset();
+    closeCurrentSocket(1000);
     m_eventHandler = nullptr;
+    clearSessionState();
+}
 
-    m_pendingFinals.clear();
-    m_latestPreviewByTurn.clear();
-    m_previewInFlightRevisionByTurn.clear();
-    m_lastSentPreviewTextByTurn.clear();
-    m_finalizedTurnIDs.clear();
-    m_clientRevisionByTurn.clear();
-    m_nextPendingFinalSequence = 0;
-
-    cancelEmergencyPreviews();
-    cancelEmergencyFinal();
-    m_emergencyHistory.clear();
-    m_emergencyFinalAttempts.clear();
-    m_emergencyCompletedFinalTurnIDs.clear();
-
+void KavrelLiveTranslationV2Service::clearSessionState()
+{
+    m_turns.clear();
+    m_emergency.reset();
     m_hasConfiguredSession = false;
     m_isStopping = false;
 }
 
 QCoro::Task<QString> KavrelLiveTranslationV2Service::translateStableBlock(QString text, QList<DeepSeekTranslationHistoryTurn> history)
 {
-    return requestStableBlockTranslation(std::move(text), std::move(history), CancellationToken());
+    return m_emergency.translateStableBlock(std::move(text), std::move(history), CancellationToken());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -335,47 +292,33 @@ QCoro::Task<QString> KavrelLiveTranslationV2Service::translateStableBlock(QStrin
 QCoro::Task<void> KavrelLiveTranslationV2Service::sendMessage(QByteArray json)
 {
     // The socket is read once: the frame goes to the socket that was current at the call.
-    const WebSocketTask::Pointer socket = m_webSocketTask;
-    if (!socket)
-        throw DeepSeekTranslationError::connectionLost();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(json);
-    if (decoder.hasError())
-        throw DeepSeekTranslationError::invalidRequest();
-    co_await socket->send(WebSocketMessage::fromText(text));
+    return TranslationSocketFrames::sendJson(m_webSocketTask, std::move(json));
 }
 
-qint64 KavrelLiveTranslationV2Service::nextRevision(const QString &turnID)
+QCoro::Task<void> KavrelLiveTranslationV2Service::sendFinal(V2PendingFinal pending)
 {
-    const qint64 revision = m_clientRevisionByTurn.value(turnID, 0) + 1;
-    m_clientRevisionByTurn.insert(turnID, revision);
-    return revision;
+    V2FinalMessage message;
+    message.sessionId = m_logicalSessionID;
+    message.turnId = pending.turnID;
+    message.clientRevision = pending.clientRevision;
+    message.sourceText = pending.sourceText;
+    return sendMessage(message.toJson());
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::sendLatestPreviewIfNeeded(QString turnID)
 {
-    if (!m_isReady || m_finalizedTurnIDs.contains(turnID) || m_pendingFinals.contains(turnID)
-        || m_previewInFlightRevisionByTurn.contains(turnID))
+    if (!m_isReady)
         co_return;
-    const auto latest = m_latestPreviewByTurn.constFind(turnID);
-    if (latest == m_latestPreviewByTurn.constEnd() || latest->isEmpty())
+    // Marked in flight before the send suspends, so interim texts that arrive meanwhile only
+    // replace the latest text and wait for the answer.
+    const std::optional<LiveTranslationTurnTable::Preview> preview = m_turns.takePreviewToSend(turnID);
+    if (!preview)
         co_return;
-    const QString text = *latest;
-    const auto lastSent = m_lastSentPreviewTextByTurn.constFind(turnID);
-    if (lastSent != m_lastSentPreviewTextByTurn.constEnd() && Text::nfcEquals(*lastSent, text))
-        co_return;
-
-    // Marked before the send suspends, so interim texts that arrive meanwhile only replace
-    // the latest text and wait for the answer.
-    const qint64 revision = nextRevision(turnID);
-    m_previewInFlightRevisionByTurn.insert(turnID, revision);
-    m_lastSentPreviewTextByTurn.insert(turnID, text);
-
     V2PreviewMessage message;
     message.sessionId = m_logicalSessionID;
     message.turnId = turnID;
-    message.clientRevision = revision;
-    message.sourceText = text;
+    message.clientRevision = preview->clientRevision;
+    message.sourceText = preview->text;
     const QByteArray json = message.toJson();
     co_await sendMessage(json);
 }
@@ -383,25 +326,16 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::sendLatestPreviewIfNeeded(QStr
 QCoro::Task<void> KavrelLiveTranslationV2Service::flushPendingWork()
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
-    QList<V2PendingFinal> finals = m_pendingFinals.values();
-    std::sort(finals.begin(), finals.end(),
-              [](const V2PendingFinal &a, const V2PendingFinal &b) { return a.enqueueSequence < b.enqueueSequence; });
+    const QList<V2PendingFinal> finals = m_turns.pendingFinalsInEnqueueOrder();
     for (const V2PendingFinal &pending : finals) {
-        V2FinalMessage message;
-        message.sessionId = m_logicalSessionID;
-        message.turnId = pending.turnID;
-        message.clientRevision = pending.clientRevision;
-        message.sourceText = pending.sourceText;
-        const QByteArray json = message.toJson();
-        co_await sendMessage(json);
+        co_await sendFinal(pending);
         if (!self)
             throw CancellationError();
     }
 
-    QStringList openTurns = m_latestPreviewByTurn.keys();
-    std::sort(openTurns.begin(), openTurns.end());
+    const QStringList openTurns = m_turns.openTurnKeys();
     for (const QString &turnID : openTurns) {
-        if (m_finalizedTurnIDs.contains(turnID))
+        if (m_turns.isFinalized(turnID))
             continue;
         co_await sendLatestPreviewIfNeeded(turnID);
         if (!self)
@@ -508,9 +442,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::establishSocket(bool resume, C
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::sendResume()
 {
-    QList<V2PendingFinal> finals = m_pendingFinals.values();
-    std::sort(finals.begin(), finals.end(),
-              [](const V2PendingFinal &a, const V2PendingFinal &b) { return a.enqueueSequence < b.enqueueSequence; });
+    const QList<V2PendingFinal> finals = m_turns.pendingFinalsInEnqueueOrder();
     V2ResumeMessage message;
     message.sessionId = m_logicalSessionID;
     message.sourceLanguage = m_sourceLanguageCode;
@@ -525,89 +457,40 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::sendResume()
     co_await sendMessage(json);
 }
 
+// A newer wait for the same step cancels the older one; a wait that times out is forgotten,
+// so a late message finds nothing to end.
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHello()
 {
     if (m_receivedHello)
         co_return;
-    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_helloContinuation, m_timings.helloTimeout);
+    const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
+    co_await m_helloContinuation.wait(m_timings.helloTimeout, timedOut);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::waitForReady()
 {
     if (m_isReady)
         co_return;
-    co_await waitForHandshakeStep(&KavrelLiveTranslationV2Service::m_readyContinuation, m_timings.readyTimeout);
-}
-
-// One step of the handshake (hello, ready) that a message handler ends. A newer wait for the
-// same step cancels the older one; a wait that times out is forgotten, so a late message
-// finds nothing to end.
-QCoro::Task<void> KavrelLiveTranslationV2Service::waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout)
-{
-    if (this->*slot)
-        std::exchange(this->*slot, nullptr)->fail(std::make_exception_ptr(CancellationError()));
-    const auto continuation = Continuation<>::create();
-    this->*slot = continuation;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const std::exception_ptr timedOut = std::make_exception_ptr(DeepSeekTranslationError::timedOut());
-    const TaskOutcome<void> outcome =
-        co_await outcomeOf(withTimeout(Continuation<>::wait(continuation), timeout, timedOut));
-    if (outcome.failed() && self && self->*slot == continuation)
-        std::exchange(self->*slot, nullptr)->fail(outcome.error);
-    outcome.rethrowIfFailed();
+    co_await m_readyContinuation.wait(m_timings.readyTimeout, timedOut);
 }
 
 void KavrelLiveTranslationV2Service::failHandshakeContinuations(std::exception_ptr error)
 {
-    if (auto hello = std::exchange(m_helloContinuation, nullptr))
-        hello->fail(error);
-    if (auto ready = std::exchange(m_readyContinuation, nullptr))
-        ready->fail(error);
+    m_helloContinuation.fail(error);
+    m_readyContinuation.fail(error);
 }
 
 TaskHandle<void> KavrelLiveTranslationV2Service::startReceiveLoop(WebSocketTask::Pointer task)
 {
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    return spawnTask([self, task](CancellationToken token) -> QCoro::Task<void> {
-        // Start on the next turn, so the handle is stored before the loop can act on it.
-        co_await yieldOnce();
-        if (!self || token.isCancelled())
-            co_return;
-        co_await self->receiveLoop(task, token);
-    });
-}
-
-QCoro::Task<void> KavrelLiveTranslationV2Service::receiveLoop(WebSocketTask::Pointer task, CancellationToken token)
-{
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    std::exception_ptr failure;
-    try {
-        while (!token.isCancelled()) {
-            const WebSocketMessage message = co_await task->receive(token);
-            if (!self)
-                co_return;
-            QString text;
-            if (message.isText()) {
-                text = message.text;
-            } else {
-                QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-                text = decoder.decode(message.data);
-                if (decoder.hasError())
-                    continue;
-            }
-            co_await handleMessage(text, task);
-            if (!self)
-                co_return;
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self || !failure)
-        co_return;
-    if (m_isStopping || token.isCancelled() || task != m_webSocketTask)
-        co_return;
-    qCWarning(logger()).noquote() << QStringLiteral("v2 receive failed error=%1").arg(errorMessage(failure));
-    socketDidFail(failure, task);
+    const auto onText = [this, task](QString text) { return handleMessage(std::move(text), task); };
+    const auto onFailure = [this, task](std::exception_ptr failure) {
+        if (m_isStopping || task != m_webSocketTask)
+            return;
+        qCWarning(logger()).noquote() << QStringLiteral("v2 receive failed error=%1").arg(errorMessage(failure));
+        socketDidFail(failure, task);
+    };
+    return TranslationSocketFrames::startReceiveLoop(this, task, onText, onFailure);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -658,8 +541,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleHello(QByteArray bytes, 
     const V2HelloMessage hello = V2HelloMessage::decode(bytes);
     m_connectionID = hello.connectionId;
     m_receivedHello = true;
-    if (auto continuation = std::exchange(m_helloContinuation, nullptr))
-        continuation->resume();
+    m_helloContinuation.resume();
     qCInfo(logger()).noquote() << QStringLiteral("v2 hello connection=%1").arg(hello.connectionId);
     co_return;
 }
@@ -672,10 +554,9 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleReady(QByteArray bytes, 
     m_connectionID = ready.connectionId;
     m_isReady = true;
     m_hasConfiguredSession = true;
-    cancelEmergencyPreviews();
-    cancelEmergencyFinal();
-    if (auto continuation = std::exchange(m_readyContinuation, nullptr))
-        continuation->resume();
+    m_emergency.cancelEmergencyPreviews();
+    m_emergency.cancelEmergencyFinal();
+    m_readyContinuation.resume();
     qCInfo(logger()).noquote() << QStringLiteral("v2 ready session=%1 connection=%2 resumed=%3")
                                       .arg(ready.sessionId, ready.connectionId, boolText(ready.resumed));
     co_return;
@@ -692,9 +573,7 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handlePreviewAck(QByteArray by
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalAck(QByteArray bytes, WebSocketTask::Pointer task)
 {
     const V2AckMessage ack = V2AckMessage::decode(bytes);
-    const auto pending = m_pendingFinals.find(ack.turnId);
-    if (pending != m_pendingFinals.end() && pending->clientRevision == ack.clientRevision)
-        pending->acknowledged = true;
+    m_turns.acknowledgeFinal(ack.turnId, ack.clientRevision);
     qCInfo(logger()).noquote()
         << QStringLiteral("final ack turn=%1 revision=%2 status=%3").arg(ack.turnId).arg(ack.clientRevision).arg(ack.status);
     co_return;
@@ -704,13 +583,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const auto inFlight = m_previewInFlightRevisionByTurn.constFind(result.turnId);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-        || m_finalizedTurnIDs.contains(result.turnId) || m_pendingFinals.contains(result.turnId)
-        || inFlight == m_previewInFlightRevisionByTurn.constEnd() || *inFlight != result.clientRevision || !turn)
+    if (!isForCurrentConnection(result) || !turn
+        || !m_turns.acceptPreviewAnswer(result.turnId, result.clientRevision))
         co_return;
-    m_previewInFlightRevisionByTurn.remove(result.turnId);
     emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
     if (!self)
         co_return;
@@ -727,46 +603,33 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteAr
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const auto pending = m_pendingFinals.constFind(result.turnId);
     const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (result.sessionId != m_logicalSessionID || (m_connectionID && result.connectionId != *m_connectionID)
-        || pending == m_pendingFinals.constEnd() || pending->clientRevision != result.clientRevision || !turn)
+    if (!isForCurrentConnection(result) || !turn
+        || !m_turns.settleFinal(result.turnId, result.clientRevision))
         co_return;
-    const qint64 revision = pending->clientRevision;
-    m_finalizedTurnIDs.insert(result.turnId);
-    cancelEmergencyPreview(result.turnId);
-    if (m_emergencyFinalTurnID == result.turnId)
-        cancelEmergencyFinal();
-    m_emergencyCompletedFinalTurnIDs.insert(result.turnId);
-    m_latestPreviewByTurn.remove(result.turnId);
-    m_pendingFinals.remove(result.turnId);
+    m_emergency.cancelEmergencyPreview(result.turnId);
+    m_emergency.cancelEmergencyFinal(result.turnId);
     emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
     if (!self)
         co_return;
-    logTiming(result.timing, QStringLiteral("final"), result.turnId, revision);
+    logTiming(result.timing, QStringLiteral("final"), result.turnId, result.clientRevision);
     co_return;
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalMissing(QByteArray bytes, WebSocketTask::Pointer task)
 {
     const V2TurnMessage missing = V2TurnMessage::decode(bytes);
-    const auto pending = m_pendingFinals.constFind(missing.turnId);
-    if (pending == m_pendingFinals.constEnd() || pending->clientRevision != missing.clientRevision)
+    const V2PendingFinal *pending = m_turns.pendingFinal(missing.turnId);
+    if (!pending || pending->clientRevision != missing.clientRevision)
         co_return;
-    V2FinalMessage message;
-    message.sessionId = m_logicalSessionID;
-    message.turnId = pending->turnID;
-    message.clientRevision = pending->clientRevision;
-    message.sourceText = pending->sourceText;
-    const QByteArray json = message.toJson();
-    co_await sendMessage(json);
-    co_return;
+    const V2PendingFinal resent = *pending;
+    co_await sendFinal(resent);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleFinalFailed(QByteArray bytes, WebSocketTask::Pointer task)
 {
     const V2TurnMessage failedTurn = V2TurnMessage::decode(bytes);
-    m_pendingFinals.remove(failedTurn.turnId);
+    m_turns.removePendingFinal(failedTurn.turnId);
     emitEvent(DeepSeekTranslationEvent::failed(QStringLiteral("Final translation failed for turn ") + failedTurn.turnId
                                                + QStringLiteral(".")));
     co_return;
@@ -804,13 +667,8 @@ void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &m
         if (!message.turnId)
             return;
         const QString turnID = *message.turnId;
-        const auto inFlight = m_previewInFlightRevisionByTurn.constFind(turnID);
-        const std::optional<qint64> inFlightRevision =
-            inFlight == m_previewInFlightRevisionByTurn.constEnd() ? std::nullopt : std::optional<qint64>(*inFlight);
-        if (inFlightRevision != message.clientRevision)
+        if (!m_turns.releasePreview(turnID, message.clientRevision))
             return;
-        m_previewInFlightRevisionByTurn.remove(turnID);
-        m_lastSentPreviewTextByTurn.remove(turnID);
 
         QPointer<KavrelLiveTranslationV2Service> self(this);
         const auto delay = m_timings.previewRetryDelay;
@@ -833,7 +691,7 @@ void KavrelLiveTranslationV2Service::handleProtocolError(const V2ErrorMessage &m
     if (message.scope == QLatin1String("final")) {
         if (message.recoverable || !message.turnId)
             return;
-        m_pendingFinals.remove(*message.turnId);
+        m_turns.removePendingFinal(*message.turnId);
         emitEvent(DeepSeekTranslationEvent::failed(message.message));
         return;
     }
@@ -859,101 +717,35 @@ void KavrelLiveTranslationV2Service::socketDidFail(std::exception_ptr error, con
     }
     failHandshakeContinuations(error);
     closeCurrentSocket();
-    scheduleEmergencyFinalIfNeeded();
-    if (!m_latestPreviewByTurn.isEmpty()) {
-        QStringList openTurns = m_latestPreviewByTurn.keys();
-        std::sort(openTurns.begin(), openTurns.end());
-        scheduleEmergencyPreview(openTurns.last());
-    }
+    m_emergency.scheduleEmergencyFinalIfNeeded();
+    const QStringList openTurns = m_turns.openTurnKeys();
+    if (!openTurns.isEmpty())
+        m_emergency.scheduleEmergencyPreview(openTurns.last());
     scheduleReconnectIfNeeded();
 }
 
 void KavrelLiveTranslationV2Service::scheduleReconnectIfNeeded()
 {
-    if (m_isStopping || m_reconnectTask.isValid())
+    if (m_isStopping || (!m_hasConfiguredSession && !m_eventHandler))
         return;
-    if (!m_hasConfiguredSession && !m_eventHandler)
-        return;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    TaskHandle<void> loop = spawnTask([self](CancellationToken token) -> QCoro::Task<void> {
-        co_await yieldOnce();
-        if (!self)
-            co_return;
-        co_await self->runReconnectLoop(token);
-    });
-    if (!loop.isFinished())
-        m_reconnectTask = loop;
+    m_reconnectLoop.start();
 }
 
-QCoro::Task<void> KavrelLiveTranslationV2Service::runReconnectLoop(CancellationToken token)
-{
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    int failedAttempts = 0;
-    const auto pauseFor = [this](int failures) {
-        return m_timings.reconnectDelays[std::size_t(std::min(failures, int(m_timings.reconnectDelays.size()) - 1))];
-    };
-
-    if (!token.isCancelled() && !m_isStopping) {
-        const std::chrono::milliseconds firstPause = pauseFor(failedAttempts);
-        try {
-            co_await sleepFor(firstPause, token);
-        } catch (const CancellationError &) {
-            // Checked below.
-        }
-        if (!self)
-            co_return;
-
-        while (!token.isCancelled() && !m_isStopping) {
-            std::exception_ptr failure = (co_await outcomeOf(establishSocket(m_hasConfiguredSession, token))).error;
-            if (!self)
-                co_return;
-            if (!failure)
-                break;
-            if (isTerminalConnectionError(failure)) {
-                const QString description = errorMessage(failure);
-                qCWarning(logger()).noquote()
-                    << QStringLiteral("v2 connection stopped after non-recoverable error=%1").arg(description);
-                // A loop cancelled by a reset belongs to a session that is over; a session
-                // started since then has a handler of its own that must not hear of it.
-                if (token.isCancelled())
-                    break;
-                emitEvent(DeepSeekTranslationEvent::failed(description));
-                if (!self)
-                    co_return;
-                break;
-            }
-            ++failedAttempts;
-            qCWarning(logger()).noquote()
-                << QStringLiteral("v2 reconnect failed attempt=%1 error=%2").arg(failedAttempts).arg(errorMessage(failure));
-            if (token.isCancelled() || m_isStopping)
-                break;
-            const std::chrono::milliseconds pause = pauseFor(failedAttempts);
-            try {
-                co_await sleepFor(pause, token);
-            } catch (const CancellationError &) {
-                // Checked at the top of the loop.
-            }
-            if (!self)
-                co_return;
-        }
-    }
-
-    // Only this loop's own handle: a reset may have replaced it with a newer loop meanwhile.
-    if (m_reconnectTask.token() == token)
-        m_reconnectTask = {};
-}
-
-void KavrelLiveTranslationV2Service::closeCurrentSocket()
+void KavrelLiveTranslationV2Service::closeCurrentSocket(int closeCode)
 {
     m_receiveTask.cancel();
     m_receiveTask = {};
     if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+        std::exchange(m_webSocketTask, nullptr)->cancel(closeCode);
     m_isReady = false;
     m_receivedHello = false;
     m_connectionID.reset();
-    m_previewInFlightRevisionByTurn.clear();
-    m_lastSentPreviewTextByTurn.clear();
+    m_turns.forgetSentPreviews();
+}
+
+bool KavrelLiveTranslationV2Service::isForCurrentConnection(const V2TranslationResult &result) const
+{
+    return result.sessionId == m_logicalSessionID && (!m_connectionID || result.connectionId == *m_connectionID);
 }
 
 void KavrelLiveTranslationV2Service::logTiming(const std::optional<V2Timing> &timing, const QString &lane,
@@ -975,225 +767,4 @@ void KavrelLiveTranslationV2Service::emitEvent(const DeepSeekTranslationEvent &e
     const EventHandler handler = m_eventHandler;
     if (handler)
         handler(event);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Emergency path
-
-QCoro::Task<QString> KavrelLiveTranslationV2Service::requestStableBlockTranslation(QString text,
-                                                                                  QList<DeepSeekTranslationHistoryTurn> history,
-                                                                                  CancellationToken token)
-{
-    const KavrelChatCompletionRequest request =
-        StableBlockTranslation::makeRequest(text, history, m_sourceLanguageName, m_targetLanguageName);
-    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
-    if (!proxy)
-        throw DeepSeekTranslationError::invalidRequest();
-    const KavrelChatCompletionResponse response = co_await proxy->performChatCompletion(request, token);
-    co_return StableBlockTranslation::translation(response);
-}
-
-void KavrelLiveTranslationV2Service::scheduleEmergencyPreview(const QString &turnID)
-{
-    if (m_isReady || m_isStopping || !m_eventHandler)
-        return;
-    ++m_emergencyPreviewGeneration;
-    m_emergencyPreviewTurnID = turnID;
-    startEmergencyPreviewTaskIfNeeded();
-}
-
-void KavrelLiveTranslationV2Service::startEmergencyPreviewTaskIfNeeded()
-{
-    if (m_emergencyPreviewTask.isValid() || !m_emergencyPreviewTurnID)
-        return;
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    const auto delay = m_timings.emergencyPreviewDelay;
-    // The pause gathers rapid interim texts into one request.
-    TaskHandle<void> task = spawnTask([self, delay](CancellationToken token) -> QCoro::Task<void> {
-        try {
-            co_await sleepFor(delay, token);
-        } catch (const CancellationError &) {
-            co_return;
-        }
-        if (!self || token.isCancelled())
-            co_return;
-        co_await self->runEmergencyPreview(token);
-    });
-    if (!task.isFinished())
-        m_emergencyPreviewTask = task;
-}
-
-QCoro::Task<void> KavrelLiveTranslationV2Service::runEmergencyPreview(CancellationToken token)
-{
-    const auto endRun = [this, &token] {
-        if (m_emergencyPreviewTask.token() == token)
-            m_emergencyPreviewTask = {};
-    };
-    if (token.isCancelled() || m_isReady || m_isStopping || !m_emergencyPreviewTurnID
-        || m_finalizedTurnIDs.contains(*m_emergencyPreviewTurnID)) {
-        endRun();
-        co_return;
-    }
-    const QString turnID = *m_emergencyPreviewTurnID;
-    std::optional<QString> text;
-    if (const auto pending = m_pendingFinals.constFind(turnID); pending != m_pendingFinals.constEnd())
-        text = pending->sourceText;
-    else if (const auto latest = m_latestPreviewByTurn.constFind(turnID); latest != m_latestPreviewByTurn.constEnd())
-        text = *latest;
-    if (!text || text->isEmpty()) {
-        endRun();
-        co_return;
-    }
-
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    const qint64 generation = m_emergencyPreviewGeneration;
-    const QList<DeepSeekTranslationHistoryTurn> history = m_emergencyHistory;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    TaskOutcome<QString> translationOutcome = co_await outcomeOf(requestStableBlockTranslation(*text, history, token));
-    std::optional<QString> translation = std::move(translationOutcome.value);
-    std::exception_ptr failure = translationOutcome.error;
-    if (!self)
-        co_return;
-
-    if (translation) {
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(turnID);
-        if (token.isCancelled() || m_isReady || m_isStopping || m_finalizedTurnIDs.contains(turnID)
-            || m_emergencyPreviewTurnID != turnID || !turn) {
-            qCDebug(logger()).noquote()
-                << QStringLiteral("discarded stale emergency preview turn=%1 generation=%2").arg(turnID).arg(generation);
-        } else {
-            emitEvent(DeepSeekTranslationEvent::preview(*turn, *translation));
-            if (!self)
-                co_return;
-            qCInfo(logger()).noquote()
-                << QStringLiteral("emergency preview completed turn=%1 generation=%2 currentGeneration=%3 durationMs=%4")
-                       .arg(turnID)
-                       .arg(generation)
-                       .arg(m_emergencyPreviewGeneration)
-                       .arg(elapsed.elapsed());
-        }
-    } else if (!isCancellation(failure)) {
-        qCWarning(logger()).noquote() << QStringLiteral("emergency preview failed turn=%1 generation=%2 error=%3")
-                                             .arg(turnID)
-                                             .arg(generation)
-                                             .arg(errorMessage(failure));
-    }
-    finishEmergencyPreview(generation, token);
-}
-
-void KavrelLiveTranslationV2Service::finishEmergencyPreview(qint64 completedGeneration, const CancellationToken &token)
-{
-    // Only the run's own handle: a newer task stored meanwhile keeps running and is not orphaned.
-    if (m_emergencyPreviewTask.token() == token)
-        m_emergencyPreviewTask = {};
-    if (m_isReady || m_isStopping || !m_emergencyPreviewTurnID || m_finalizedTurnIDs.contains(*m_emergencyPreviewTurnID))
-        return;
-    const QString turnID = *m_emergencyPreviewTurnID;
-    if ((m_pendingFinals.contains(turnID) || m_latestPreviewByTurn.contains(turnID))
-        && m_emergencyPreviewGeneration != completedGeneration)
-        startEmergencyPreviewTaskIfNeeded();
-}
-
-void KavrelLiveTranslationV2Service::cancelEmergencyPreview(const QString &turnID)
-{
-    if (m_emergencyPreviewTurnID != turnID)
-        return;
-    cancelEmergencyPreviews();
-}
-
-void KavrelLiveTranslationV2Service::cancelEmergencyPreviews()
-{
-    ++m_emergencyPreviewGeneration;
-    m_emergencyPreviewTurnID.reset();
-    m_emergencyPreviewTask.cancel();
-    m_emergencyPreviewTask = {};
-}
-
-void KavrelLiveTranslationV2Service::cancelEmergencyFinal()
-{
-    m_emergencyFinalTask.cancel();
-    m_emergencyFinalTask = {};
-    m_emergencyFinalTurnID.reset();
-}
-
-void KavrelLiveTranslationV2Service::scheduleEmergencyFinalIfNeeded()
-{
-    if (m_isReady || m_isStopping || m_emergencyFinalTask.isValid())
-        return;
-    const V2PendingFinal *oldest = nullptr;
-    for (const V2PendingFinal &pending : std::as_const(m_pendingFinals)) {
-        if (m_finalizedTurnIDs.contains(pending.turnID) || m_emergencyCompletedFinalTurnIDs.contains(pending.turnID)
-            || m_emergencyFinalAttempts.value(pending.turnID, 0) >= maxEmergencyFinalAttempts)
-            continue;
-        if (!oldest || pending.enqueueSequence < oldest->enqueueSequence)
-            oldest = &pending;
-    }
-    if (!oldest)
-        return;
-    const V2PendingFinal candidate = *oldest;
-    m_emergencyFinalTurnID = candidate.turnID;
-    m_emergencyFinalAttempts[candidate.turnID] += 1;
-
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    TaskHandle<void> task = spawnTask([self, candidate](CancellationToken token) -> QCoro::Task<void> {
-        // Start on the next turn, so the handle is stored before the run can end.
-        co_await yieldOnce();
-        if (!self)
-            co_return;
-        co_await self->runEmergencyFinal(candidate, token);
-    });
-    if (!task.isFinished())
-        m_emergencyFinalTask = task;
-}
-
-QCoro::Task<void> KavrelLiveTranslationV2Service::runEmergencyFinal(V2PendingFinal pending, CancellationToken token)
-{
-    QPointer<KavrelLiveTranslationV2Service> self(this);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const QList<DeepSeekTranslationHistoryTurn> history = m_emergencyHistory;
-    std::optional<QString> translation;
-    std::exception_ptr failure;
-    try {
-        token.throwIfCancelled();
-        translation = co_await requestStableBlockTranslation(pending.sourceText, history, token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-
-    if (translation) {
-        // Delivered only while that very final (same revision, same text) still waits.
-        const auto current = m_pendingFinals.constFind(pending.turnID);
-        const std::optional<QUuid> turn = TranslationTurnKey::parse(pending.turnID);
-        const bool deliver = !token.isCancelled() && !m_isReady && !m_isStopping && !m_finalizedTurnIDs.contains(pending.turnID)
-            && current != m_pendingFinals.constEnd() && current->clientRevision == pending.clientRevision
-            && Text::nfcEquals(current->sourceText, pending.sourceText) && turn;
-        if (deliver) {
-            m_emergencyCompletedFinalTurnIDs.insert(pending.turnID);
-            cancelEmergencyPreview(pending.turnID);
-            emitEvent(DeepSeekTranslationEvent::completed(*turn, *translation));
-            if (!self)
-                co_return;
-            qCInfo(logger()).noquote() << QStringLiteral("emergency final completed turn=%1 revision=%2 durationMs=%3")
-                                              .arg(pending.turnID)
-                                              .arg(pending.clientRevision)
-                                              .arg(elapsed.elapsed());
-        }
-    } else if (!isCancellation(failure)) {
-        qCWarning(logger()).noquote() << QStringLiteral("emergency final failed turn=%1 revision=%2 attempt=%3 error=%4")
-                                             .arg(pending.turnID)
-                                             .arg(pending.clientRevision)
-                                             .arg(m_emergencyFinalAttempts.value(pending.turnID, 0))
-                                             .arg(errorMessage(failure));
-    }
-
-    // Only the run's own handle: a newer run stored meanwhile keeps its task and its turn.
-    if (m_emergencyFinalTask.token() == token) {
-        m_emergencyFinalTask = {};
-        m_emergencyFinalTurnID.reset();
-    }
-    scheduleEmergencyFinalIfNeeded();
 }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "base/Async.h"
+#include "speech/KavrelLiveTranslationV2EmergencyPath.h"
+#include "speech/KavrelLiveTranslationV2ReconnectLoop.h"
+#include "speech/LiveTranslationTurnTable.h"
+#include "speech/TranslationHandshakeWait.h"
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
@@ -13,7 +17,6 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -30,6 +33,7 @@ class DeepSeekTranslationService;
 class KavrelBackendProxyService;
 struct V2ErrorMessage;
 struct V2Timing;
+struct V2TranslationResult;
 
 // The live translation client. The session engine hands it the interim texts and the final
 // text of each dialogue turn; it translates them over one websocket to the backend's relay
@@ -37,10 +41,11 @@ struct V2Timing;
 //
 // One logical session outlives its sockets: the first socket configures it, every later one
 // resumes it and lists the finals still waiting. Previews keep one revision in flight per turn
-// and only the newest text is sent; finals wait in pendingFinals until the server settles them.
-// While no socket is ready a reconnect loop runs (250 ms, 750 ms, 2 s, then every 5 s, without
-// limit) and an emergency path translates through chat completions, so a turn may get two
-// completed events: the emergency one and, once a socket is back, the server's.
+// and only the newest text is sent; finals wait as pending finals until the server settles
+// them. Everything about one turn lives in its record in the turn table. While no socket is
+// ready a reconnect loop runs (250 ms, 750 ms, 2 s, then every 5 s, without limit) and an
+// emergency path translates through chat completions, so a turn may get two completed events:
+// the emergency one and, once a socket is back, the server's.
 //
 // Main thread only. Operations are coroutines; other calls get in at each of their awaits. The
 // loops and lanes it starts hold it weakly and end quietly when it is gone.
@@ -65,8 +70,8 @@ public:
         std::chrono::milliseconds emergencyPreviewDelay{180};
     };
 
-    static constexpr int maxEmergencyFinalAttempts = 2;
-    static constexpr int emergencyHistoryTurns = 4;
+    static constexpr int maxEmergencyFinalAttempts = KavrelLiveTranslationV2EmergencyPath::maxFinalAttempts;
+    static constexpr int emergencyHistoryTurns = KavrelLiveTranslationV2EmergencyPath::historyTurns;
 
     // The legacy version-1 client is made here, over a proxy service of its own on authService.
     KavrelLiveTranslationV2Service(KavrelBackendProxyService *proxyService, AuthService *authService, QObject *parent = nullptr);
@@ -75,7 +80,7 @@ public:
                                    QObject *parent = nullptr);
     ~KavrelLiveTranslationV2Service() override;
 
-    void setTimings(const Timings &timings) { m_timings = timings; }
+    void setTimings(const Timings &timings);
     const Timings &timings() const { return m_timings; }
 
     // Starts a logical session, or, while one is connecting or ready with the same language
@@ -101,10 +106,10 @@ public:
     // Read-only state, for diagnostics and tests.
     bool isReady() const { return m_isReady; }
     bool hasConfiguredSession() const { return m_hasConfiguredSession; }
-    bool isReconnecting() const { return m_reconnectTask.isValid(); }
+    bool isReconnecting() const { return m_reconnectLoop.isRunning(); }
     QString logicalSessionID() const { return m_logicalSessionID; }
     std::optional<QString> connectionID() const { return m_connectionID; }
-    QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergencyHistory; }
+    QList<DeepSeekTranslationHistoryTurn> emergencyHistory() const { return m_emergency.history(); }
     DeepSeekTranslationService *legacyFallbackService() const { return m_legacyFallbackService; }
 
 private:
@@ -113,9 +118,11 @@ private:
     QCoro::Task<void> performReset();
     // Waits until no reset is under way. False when the client is gone meanwhile.
     QCoro::Task<bool> waitForRunningReset();
-    qint64 nextRevision(const QString &turnID);
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
+    QCoro::Task<void> sendFinal(V2PendingFinal pending);
     QCoro::Task<void> flushPendingWork();
+    // Starts a logical session's state afresh: its turns, and both emergency lanes.
+    void clearSessionState();
 
     // Connection and handshake.
     QCoro::Task<void> establishSocket(bool resume, CancellationToken token);
@@ -123,13 +130,10 @@ private:
     QCoro::Task<void> sendResume();
     QCoro::Task<void> waitForHello();
     QCoro::Task<void> waitForReady();
-    using HandshakeSlot = Continuation<>::Pointer KavrelLiveTranslationV2Service::*;
-    QCoro::Task<void> waitForHandshakeStep(HandshakeSlot slot, std::chrono::milliseconds timeout);
     void failHandshakeContinuations(std::exception_ptr error);
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
-    QCoro::Task<void> receiveLoop(WebSocketTask::Pointer task, CancellationToken token);
 
-    // Incoming messages, failures and reconnection.
+    // Incoming messages and failures.
     QCoro::Task<void> handleMessage(QString text, WebSocketTask::Pointer task);
     // One handler per server message type.
     using MessageHandler = QCoro::Task<void> (KavrelLiveTranslationV2Service::*)(QByteArray bytes, WebSocketTask::Pointer task);
@@ -150,23 +154,13 @@ private:
     // is no longer the current one was already dealt with by whoever closed it.
     void socketDidFail(std::exception_ptr error, const WebSocketTask::Pointer &failedSocket);
     void scheduleReconnectIfNeeded();
-    QCoro::Task<void> runReconnectLoop(CancellationToken token);
-    void closeCurrentSocket();
+    // Ends the receive loop, closes the socket (1001: going away) and forgets what the server
+    // said on it and which previews were in flight on it.
+    void closeCurrentSocket(int closeCode = 1001);
+    // A translation of this logical session, sent on the current connection.
+    bool isForCurrentConnection(const V2TranslationResult &result) const;
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
-
-    // Emergency path.
-    QCoro::Task<QString> requestStableBlockTranslation(QString text, QList<DeepSeekTranslationHistoryTurn> history,
-                                                       CancellationToken token);
-    void scheduleEmergencyPreview(const QString &turnID);
-    void startEmergencyPreviewTaskIfNeeded();
-    QCoro::Task<void> runEmergencyPreview(CancellationToken token);
-    void finishEmergencyPreview(qint64 completedGeneration, const CancellationToken &token);
-    void cancelEmergencyPreview(const QString &turnID);
-    void cancelEmergencyPreviews();
-    void scheduleEmergencyFinalIfNeeded();
-    QCoro::Task<void> runEmergencyFinal(V2PendingFinal pending, CancellationToken token);
-    void cancelEmergencyFinal();
 
     QPointer<KavrelBackendProxyService> m_proxyService;
     QPointer<DeepSeekTranslationService> m_legacyFallbackService;
@@ -181,29 +175,16 @@ private:
     std::optional<QString> m_connectionID;
     WebSocketTask::Pointer m_webSocketTask;
     TaskHandle<void> m_receiveTask;
-    TaskHandle<void> m_reconnectTask;
     TaskHandle<void> m_resetTask;
-    Continuation<>::Pointer m_helloContinuation;
-    Continuation<>::Pointer m_readyContinuation;
+    TranslationHandshakeWait m_helloContinuation;
+    TranslationHandshakeWait m_readyContinuation;
     bool m_receivedHello = false;
     bool m_isReady = false;
     bool m_hasConfiguredSession = false;
     bool m_isStopping = false;
 
-    QHash<QString, qint64> m_clientRevisionByTurn;
-    QHash<QString, QString> m_latestPreviewByTurn;
-    QHash<QString, qint64> m_previewInFlightRevisionByTurn;
-    QHash<QString, QString> m_lastSentPreviewTextByTurn;
-    QSet<QString> m_finalizedTurnIDs;
-    QHash<QString, V2PendingFinal> m_pendingFinals;
-    qint64 m_nextPendingFinalSequence = 0;
-
-    TaskHandle<void> m_emergencyPreviewTask;
-    qint64 m_emergencyPreviewGeneration = 0;
-    std::optional<QString> m_emergencyPreviewTurnID;
-    QList<DeepSeekTranslationHistoryTurn> m_emergencyHistory;
-    TaskHandle<void> m_emergencyFinalTask;
-    std::optional<QString> m_emergencyFinalTurnID;
-    QHash<QString, int> m_emergencyFinalAttempts;
-    QSet<QString> m_emergencyCompletedFinalTurnIDs;
+    // The turns come before the emergency path, which reads them.
+    LiveTranslationTurnTable m_turns;
+    KavrelLiveTranslationV2EmergencyPath m_emergency;
+    KavrelLiveTranslationV2ReconnectLoop m_reconnectLoop;
 };
