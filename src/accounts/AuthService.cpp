@@ -112,14 +112,6 @@ QString AuthService::readFailedText()
     return QStringLiteral("КАВРЕЛ could not read the auth session from the Keychain.");
 }
 
-QDateTime AuthService::decodeBackendDate(const QJsonValue &value, const QString &path)
-{
-    const QString text = Json::toString(value, path);
-    if (auto date = Dates::parseIso8601(text))
-        return *date;
-    throw JsonDecodeError(path, QStringLiteral("Expected ISO 8601 date string, got %1.").arg(text));
-}
-
 bool AuthService::isTransientFailure(const std::exception_ptr &error)
 {
     if (!error)

@@ -142,11 +142,6 @@ public:
 
     // ---- Shared rules ----
 
-    // The date rule of every backend reply: ISO 8601 without, then with, fractional
-    // seconds. Throws JsonDecodeError ("Expected ISO 8601 date string, got <text>.") and,
-    // for a value that is not a string, a type mismatch.
-    static QDateTime decodeBackendDate(const QJsonValue &value, const QString &path = QString());
-
     // True for failures that say nothing about the session itself: no connection, a
     // time-out, a server-side failure (5xx, 408, 429), an unusable base URL, the secret
     // store. A saved session is kept through these; only a rejection (another HTTP status)

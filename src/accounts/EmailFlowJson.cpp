@@ -1,6 +1,5 @@
 #include "accounts/EmailFlowJson.h"
 
-#include "accounts/AuthService.h"
 #include "base/Dates.h"
 #include "base/Json.h"
 
@@ -10,7 +9,7 @@ QDateTime requiredDate(const JsonReader &reader, const QString &key)
 {
     if (!reader.has(key))
         reader.fail(key, QStringLiteral("missing key"));
-    return AuthService::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
+    return Dates::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
 }
 
 void putDate(QJsonObject &object, const QString &key, const QDateTime &date)

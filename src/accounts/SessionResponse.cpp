@@ -1,7 +1,6 @@
 #include "accounts/SessionResponse.h"
 
 #include "accounts/AuthJsonReading.h"
-#include "accounts/AuthService.h"
 #include "base/Dates.h"
 #include "base/Json.h"
 
@@ -9,7 +8,7 @@ namespace {
 
 QDateTime readDate(const QJsonValue &value, const QString &path)
 {
-    return AuthService::decodeBackendDate(value, path);
+    return Dates::decodeBackendDate(value, path);
 }
 
 qint64 readInteger(const QJsonValue &value, const QString &path)

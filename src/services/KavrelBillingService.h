@@ -65,10 +65,6 @@ public:
     QCoro::Task<Configuration> makeConfiguration();
     Configuration makeConfiguration(QString accessToken) const;
 
-    // The date rule of every billing record: ISO 8601 with, then without, fractional
-    // seconds. Throws JsonDecodeError.
-    static QDateTime decodeBackendDate(const QJsonValue &value, const QString &path = QString());
-
 private:
     // Returns the body of a 2xx answer; throws the mapped error of any other status.
     QCoro::Task<QByteArray> performRequest(QUrl url, QByteArray method, std::optional<QByteArray> body, QString accessToken,

@@ -1,7 +1,7 @@
 #include "services/KavrelBillingSubscription.h"
 
 #include "base/Json.h"
-#include "services/KavrelBillingService.h"
+#include "base/Dates.h"
 
 namespace {
 
@@ -9,7 +9,7 @@ std::optional<QDateTime> optionalDate(const JsonReader &reader, const QString &k
 {
     if (!reader.has(key))
         return std::nullopt;
-    return KavrelBillingService::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
+    return Dates::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 #include "services/KavrelBillingSummary.h"
 
 #include "base/Json.h"
-#include "services/KavrelBillingService.h"
+#include "base/Dates.h"
 
 KavrelBillingSummary KavrelBillingSummary::fromJson(const QJsonValue &value, const QString &path)
 {
     const JsonReader reader = JsonReader::fromValue(value, path);
     KavrelBillingSummary summary;
-    summary.serverTime = KavrelBillingService::decodeBackendDate(reader.object().value(QStringLiteral("serverTime")),
+    summary.serverTime = Dates::decodeBackendDate(reader.object().value(QStringLiteral("serverTime")),
                                                                  reader.pathOf(QStringLiteral("serverTime")));
     summary.subscription = KavrelBillingSubscription::fromJson(reader.object().value(QStringLiteral("subscription")),
                                                                reader.pathOf(QStringLiteral("subscription")));

@@ -1,7 +1,7 @@
 #include "services/KavrelBillingUsageBatchResponse.h"
 
 #include "base/Json.h"
-#include "services/KavrelBillingService.h"
+#include "base/Dates.h"
 
 #include <QJsonArray>
 
@@ -15,7 +15,7 @@ KavrelBillingUsageBatchResponse KavrelBillingUsageBatchResponse::fromJson(const 
     const QString rejectedPath = reader.pathOf(QStringLiteral("rejectedEvents"));
     for (qsizetype i = 0; i < rejected.size(); ++i)
         response.rejectedEvents.append(KavrelBillingRejectedEvent::fromJson(rejected.at(i), QStringLiteral("%1[%2]").arg(rejectedPath).arg(i)));
-    response.serverTime = KavrelBillingService::decodeBackendDate(reader.object().value(QStringLiteral("serverTime")),
+    response.serverTime = Dates::decodeBackendDate(reader.object().value(QStringLiteral("serverTime")),
                                                                   reader.pathOf(QStringLiteral("serverTime")));
     response.subscription = KavrelBillingSubscription::fromJson(reader.object().value(QStringLiteral("subscription")),
                                                                 reader.pathOf(QStringLiteral("subscription")));

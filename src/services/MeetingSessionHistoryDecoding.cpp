@@ -1,6 +1,6 @@
 #include "services/MeetingSessionHistoryDecoding.h"
 
-#include "accounts/AuthService.h"
+#include "base/Dates.h"
 
 namespace MeetingSessionHistoryDecoding {
 
@@ -11,14 +11,14 @@ QDateTime date(const JsonReader &reader, const QString &key)
         reader.fail(key, QStringLiteral("missing key"));
     if (it->isNull())
         reader.fail(key, QStringLiteral("null value for a required key"));
-    return AuthService::decodeBackendDate(*it, reader.pathOf(key));
+    return Dates::decodeBackendDate(*it, reader.pathOf(key));
 }
 
 std::optional<QDateTime> optionalDate(const JsonReader &reader, const QString &key)
 {
     if (!reader.has(key))
         return std::nullopt;
-    return AuthService::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
+    return Dates::decodeBackendDate(reader.object().value(key), reader.pathOf(key));
 }
 
 } // namespace MeetingSessionHistoryDecoding

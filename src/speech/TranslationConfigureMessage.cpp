@@ -1,6 +1,6 @@
 #include "speech/TranslationConfigureMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray TranslationConfigureMessage::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/TranslationTurnMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray TranslationTurnMessage::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/V2CompleteSessionMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2CompleteSessionMessage::toJson() const
 {

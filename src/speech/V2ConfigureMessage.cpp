@@ -1,6 +1,6 @@
 #include "speech/V2ConfigureMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2ConfigureMessage::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/V2FinalMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2FinalMessage::toJson() const
 {

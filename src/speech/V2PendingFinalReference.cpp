@@ -1,6 +1,6 @@
 #include "speech/V2PendingFinalReference.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2PendingFinalReference::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/V2PingMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2PingMessage::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/V2PreviewMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2PreviewMessage::toJson() const
 {

@@ -1,6 +1,6 @@
 #include "speech/V2ResumeMessage.h"
 
-#include "speech/JsonObjectWriter.h"
+#include "base/Json.h"
 
 QByteArray V2ResumeMessage::toJson() const
 {

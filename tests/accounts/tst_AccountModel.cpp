@@ -183,32 +183,6 @@ private Q_SLOTS:
         QCOMPARE(failureKind([&] { AuthSession::fromJson(broken); }), "decode");
     }
 
-    void backendDates_data()
-    {
-        QTest::addColumn<QJsonValue>("value");
-        QTest::addColumn<qint64>("expectedMsecs"); // -1: fails
-        const qint64 base = QDateTime::fromString(QStringLiteral("2025-01-02T03:04:05Z"), Qt::ISODate).toMSecsSinceEpoch();
-        QTest::newRow("whole seconds") << QJsonValue(QStringLiteral("2025-01-02T03:04:05Z")) << base;
-        QTest::newRow("fraction") << QJsonValue(QStringLiteral("2025-01-02T03:04:05.123Z")) << base + 123;
-        QTest::newRow("offset") << QJsonValue(QStringLiteral("2025-01-02T06:04:05+03:00")) << base;
-        QTest::newRow("bare date") << QJsonValue(QStringLiteral("2025-01-02")) << qint64(-1);
-        QTest::newRow("number") << QJsonValue(1735787045) << qint64(-1);
-    }
-
-    void backendDates()
-    {
-        QFETCH(QJsonValue, value);
-        QFETCH(qint64, expectedMsecs);
-        try {
-            const QDateTime date = AuthService::decodeBackendDate(value, QStringLiteral("expiresAt"));
-            QCOMPARE(date.toMSecsSinceEpoch(), expectedMsecs);
-        } catch (const JsonDecodeError &error) {
-            QCOMPARE(expectedMsecs, qint64(-1));
-            if (value.isString())
-                QCOMPARE(error.reason(), QStringLiteral("Expected ISO 8601 date string, got 2025-01-02."));
-        }
-    }
-
     void emailFlowRecords()
     {
         CompleteEmailRegistrationInput input;
