@@ -5,7 +5,7 @@
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
 #include "base/Continuation.h"
-#include "speech/V2PendingFinal.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QByteArray>
 #include <QHash>
