@@ -4,7 +4,7 @@
 #include "platform/WebSocketTask.h"
 #include "speech/DeepSeekTranslationEvent.h"
 #include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/PendingTranslationChunk.h"
+#include "speech/LegacyTranslationMessages.h"
 #include "base/Continuation.h"
 
 #include <QByteArray>
