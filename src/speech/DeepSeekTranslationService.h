@@ -2,8 +2,7 @@
 
 #include "base/Async.h"
 #include "platform/WebSocketTask.h"
-#include "speech/DeepSeekTranslationEvent.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "speech/DeepSeekTranslationMessages.h"
 #include "speech/LegacyTranslationMessages.h"
 #include "base/Continuation.h"
 

@@ -2,7 +2,7 @@
 
 #include "accounts/KavrelChatCompletionRequest.h"
 #include "accounts/KavrelChatCompletionResponse.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "speech/DeepSeekTranslationMessages.h"
 
 #include <QList>
 #include <QString>

@@ -1,5 +1,8 @@
 #pragma once
 
+// What the live translation clients exchange with the session engine: the events they
+// report, and the earlier turns the engine hands them as context.
+
 #include <QString>
 #include <QUuid>
 
@@ -31,4 +34,13 @@ struct DeepSeekTranslationEvent
     }
 
     bool operator==(const DeepSeekTranslationEvent &) const = default;
+};
+
+// One earlier turn and its translation, given as context to a translation request.
+struct DeepSeekTranslationHistoryTurn
+{
+    QString source;
+    QString translation;
+
+    bool operator==(const DeepSeekTranslationHistoryTurn &) const = default;
 };
