@@ -1,4 +1,4 @@
-#include "speech/DeepgramResultsMessage.h"
+#include "speech/DeepgramMessages.h"
 
 #include "base/Json.h"
 
@@ -6,12 +6,29 @@
 
 namespace {
 
+// Alternatives and utterances are objects with an optional "transcript".
 std::optional<QString> transcriptOf(const QJsonValue &value, const QString &path)
 {
     return JsonReader::fromValue(value, path).optionalString(QStringLiteral("transcript"));
 }
 
 } // namespace
+
+DeepgramMessageEnvelope DeepgramMessageEnvelope::decode(const QByteArray &utf8)
+{
+    const JsonReader reader = JsonReader::parse(utf8);
+    return DeepgramMessageEnvelope{reader.string(QStringLiteral("type"))};
+}
+
+DeepgramErrorMessage DeepgramErrorMessage::decode(const QByteArray &utf8)
+{
+    const JsonReader reader = JsonReader::parse(utf8);
+    DeepgramErrorMessage message;
+    message.type = reader.optionalString(QStringLiteral("type"));
+    message.message = reader.optionalString(QStringLiteral("message"));
+    message.description = reader.optionalString(QStringLiteral("description"));
+    return message;
+}
 
 DeepgramResultsMessage DeepgramResultsMessage::decode(const QByteArray &utf8)
 {
