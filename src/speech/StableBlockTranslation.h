@@ -1,7 +1,6 @@
 #pragma once
 
-#include "accounts/KavrelChatCompletionRequest.h"
-#include "accounts/KavrelChatCompletionResponse.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "speech/DeepSeekTranslationMessages.h"
 
 #include <QList>

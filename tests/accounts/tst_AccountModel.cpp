@@ -3,9 +3,8 @@
 #include "accounts/CompleteEmailRegistrationInput.h"
 #include "accounts/CurrentUserProfileResponse.h"
 #include "accounts/EmailChallenge.h"
-#include "accounts/KavrelChatCompletionRequest.h"
-#include "accounts/KavrelChatCompletionResponse.h"
 #include "accounts/TotpSetup.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "base/Json.h"
 #include "support/JsonLiteral.h"
 
