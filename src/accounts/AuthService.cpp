@@ -2,10 +2,9 @@
 
 #include "accounts/AppleAuthorizationSession.h"
 #include "accounts/AuthRequestTransport.h"
-#include "accounts/CurrentUserProfileResponse.h"
+#include "accounts/AuthMessages.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
 #include "accounts/LoopbackOAuthRedirectServer.h"
-#include "accounts/SessionResponse.h"
 #include "app/KavrelDiagnostics.h"
 #include "base/Dates.h"
 #include "base/Json.h"

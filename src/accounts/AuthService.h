@@ -3,12 +3,7 @@
 #include "accounts/AppConfigurationStore.h"
 #include "accounts/AuthSession.h"
 #include "accounts/AuthServiceError.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
-#include "accounts/EmailChallenge.h"
-#include "accounts/EmailLoginResult.h"
-#include "accounts/EmailVerification.h"
-#include "accounts/MfaChallenge.h"
-#include "accounts/TotpSetup.h"
+#include "accounts/AuthMessages.h"
 #ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
 #endif
