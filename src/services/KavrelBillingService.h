@@ -4,9 +4,7 @@
 #include "base/Cancellation.h"
 #include "platform/HttpTransport.h"
 #include "services/KavrelBillingServiceError.h"
-#include "services/KavrelBillingSummary.h"
-#include "services/KavrelBillingUsageBatchResponse.h"
-#include "services/KavrelBillingUsageEvent.h"
+#include "services/BillingMessages.h"
 
 #include <QByteArray>
 #include <QDateTime>
