@@ -23,16 +23,35 @@ QDateTime requiredDate(const JsonReader &reader, const QString &key)
 }
 
 // Every e-mail flow record carries its expiry twice: seconds from issue and the moment.
-void readExpiry(const JsonReader &reader, qint64 &expiresIn, QDateTime &expiresAt)
+template<typename Record>
+void readExpiry(const JsonReader &reader, Record &record)
 {
-    expiresIn = reader.integer(QStringLiteral("expiresIn"));
-    expiresAt = requiredDate(reader, QStringLiteral("expiresAt"));
+    record.expiresIn = reader.integer(QStringLiteral("expiresIn"));
+    record.expiresAt = requiredDate(reader, QStringLiteral("expiresAt"));
 }
 
-void putExpiry(QJsonObject &object, qint64 expiresIn, const QDateTime &expiresAt)
+template<typename Record>
+void putExpiry(QJsonObject &object, const Record &record)
 {
-    object.insert(QStringLiteral("expiresIn"), expiresIn);
-    object.insert(QStringLiteral("expiresAt"), Dates::formatIso8601(expiresAt));
+    object.insert(QStringLiteral("expiresIn"), record.expiresIn);
+    object.insert(QStringLiteral("expiresAt"), Dates::formatIso8601(record.expiresAt));
+}
+
+// The records of a running e-mail challenge open with the challenge and its address.
+template<typename Record>
+void readChallenge(const JsonReader &reader, Record &record)
+{
+    record.challengeId = reader.string(QStringLiteral("challengeId"));
+    record.email = reader.string(QStringLiteral("email"));
+    record.maskedEmail = reader.string(QStringLiteral("maskedEmail"));
+}
+
+template<typename Record>
+void putChallenge(QJsonObject &object, const Record &record)
+{
+    object.insert(QStringLiteral("challengeId"), record.challengeId);
+    object.insert(QStringLiteral("email"), record.email);
+    object.insert(QStringLiteral("maskedEmail"), record.maskedEmail);
 }
 
 QDateTime readDate(const QJsonValue &value, const QString &path)
@@ -145,12 +164,10 @@ EmailChallenge EmailChallenge::fromJson(const QJsonObject &object)
 {
     const JsonReader reader(object);
     EmailChallenge challenge;
-    challenge.challengeId = reader.string(QStringLiteral("challengeId"));
-    challenge.email = reader.string(QStringLiteral("email"));
-    challenge.maskedEmail = reader.string(QStringLiteral("maskedEmail"));
+    readChallenge(reader, challenge);
     challenge.purpose = reader.string(QStringLiteral("purpose"));
     challenge.linkedAuthProviders = reader.stringArray(QStringLiteral("linkedAuthProviders"));
-    readExpiry(reader, challenge.expiresIn, challenge.expiresAt);
+    readExpiry(reader, challenge);
     challenge.resendAfter = reader.optionalInteger(QStringLiteral("resendAfter"));
     return challenge;
 }
@@ -158,12 +175,10 @@ EmailChallenge EmailChallenge::fromJson(const QJsonObject &object)
 QJsonObject EmailChallenge::toJson() const
 {
     QJsonObject object;
-    object.insert(QStringLiteral("challengeId"), challengeId);
-    object.insert(QStringLiteral("email"), email);
-    object.insert(QStringLiteral("maskedEmail"), maskedEmail);
+    putChallenge(object, *this);
     object.insert(QStringLiteral("purpose"), purpose);
     object.insert(QStringLiteral("linkedAuthProviders"), QJsonArray::fromStringList(linkedAuthProviders));
-    putExpiry(object, expiresIn, expiresAt);
+    putExpiry(object, *this);
     Json::putOptional(object, QStringLiteral("resendAfter"), resendAfter);
     return object;
 }
@@ -172,28 +187,24 @@ EmailVerification EmailVerification::fromJson(const QJsonObject &object)
 {
     const JsonReader reader(object);
     EmailVerification verification;
-    verification.challengeId = reader.string(QStringLiteral("challengeId"));
-    verification.email = reader.string(QStringLiteral("email"));
-    verification.maskedEmail = reader.string(QStringLiteral("maskedEmail"));
+    readChallenge(reader, verification);
     verification.verified = reader.boolean(QStringLiteral("verified"));
     verification.purpose = reader.string(QStringLiteral("purpose"));
     verification.linkedAuthProviders = reader.stringArray(QStringLiteral("linkedAuthProviders"));
     verification.verificationToken = reader.string(QStringLiteral("verificationToken"));
-    readExpiry(reader, verification.expiresIn, verification.expiresAt);
+    readExpiry(reader, verification);
     return verification;
 }
 
 QJsonObject EmailVerification::toJson() const
 {
     QJsonObject object;
-    object.insert(QStringLiteral("challengeId"), challengeId);
-    object.insert(QStringLiteral("email"), email);
-    object.insert(QStringLiteral("maskedEmail"), maskedEmail);
+    putChallenge(object, *this);
     object.insert(QStringLiteral("verified"), verified);
     object.insert(QStringLiteral("purpose"), purpose);
     object.insert(QStringLiteral("linkedAuthProviders"), QJsonArray::fromStringList(linkedAuthProviders));
     object.insert(QStringLiteral("verificationToken"), verificationToken);
-    putExpiry(object, expiresIn, expiresAt);
+    putExpiry(object, *this);
     return object;
 }
 
@@ -201,22 +212,18 @@ MfaChallenge MfaChallenge::fromJson(const QJsonObject &object)
 {
     const JsonReader reader(object);
     MfaChallenge challenge;
-    challenge.challengeId = reader.string(QStringLiteral("challengeId"));
-    challenge.email = reader.string(QStringLiteral("email"));
-    challenge.maskedEmail = reader.string(QStringLiteral("maskedEmail"));
+    readChallenge(reader, challenge);
     challenge.type = reader.string(QStringLiteral("type"));
-    readExpiry(reader, challenge.expiresIn, challenge.expiresAt);
+    readExpiry(reader, challenge);
     return challenge;
 }
 
 QJsonObject MfaChallenge::toJson() const
 {
     QJsonObject object;
-    object.insert(QStringLiteral("challengeId"), challengeId);
-    object.insert(QStringLiteral("email"), email);
-    object.insert(QStringLiteral("maskedEmail"), maskedEmail);
+    putChallenge(object, *this);
     object.insert(QStringLiteral("type"), type);
-    putExpiry(object, expiresIn, expiresAt);
+    putExpiry(object, *this);
     return object;
 }
 
@@ -228,7 +235,7 @@ TotpSetup TotpSetup::fromJson(const QJsonObject &object)
     setup.otpauthUri = reader.string(QStringLiteral("otpauthUri"));
     setup.secret = reader.string(QStringLiteral("secret"));
     setup.qrCodeDataUrl = reader.optionalString(QStringLiteral("qrCodeDataUrl"));
-    readExpiry(reader, setup.expiresIn, setup.expiresAt);
+    readExpiry(reader, setup);
     return setup;
 }
 
@@ -239,7 +246,7 @@ QJsonObject TotpSetup::toJson() const
     object.insert(QStringLiteral("otpauthUri"), otpauthUri);
     object.insert(QStringLiteral("secret"), secret);
     Json::putOptional(object, QStringLiteral("qrCodeDataUrl"), qrCodeDataUrl);
-    putExpiry(object, expiresIn, expiresAt);
+    putExpiry(object, *this);
     return object;
 }
 
