@@ -17,6 +17,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "platform/InMemorySecretStore.h"
+#include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "session/ListeningSession.h"
 #include "session/PublishedTranscript.h"
@@ -160,7 +161,7 @@ void measureLatency(int seconds, const QString &settingsFile)
 {
     Relay relay;
     auto auth = signedIn(relay.port());
-    SessionServices services = SessionServices::makeDefault(auth.get());
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
     auto system = std::make_unique<SyntheticSystemAudio>();
     SyntheticSystemAudio *capture = system.get();
     services.systemAudio = std::move(system);

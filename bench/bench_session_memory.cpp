@@ -9,6 +9,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "platform/PulseAudioContext.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionTurnStore.h"
@@ -91,7 +92,7 @@ int main(int argc, char *argv[])
     auto auth = TestAuth::signedInService(backend.baseUrl());
 
     Trace trace;
-    SessionServices services = SessionServices::makeDefault(auth.get());
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
     services.systemAudio = std::make_unique<FakeSystemAudio>(&trace);
     services.microphones = std::make_unique<FakeMicrophones>(&trace);
     services.recorder = std::make_unique<FakeRecorder>(&trace);

@@ -21,6 +21,7 @@
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/LibsecretSecretStore.h"
+#include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "session/SessionServices.h"
@@ -59,7 +60,8 @@ int main(int argc, char *argv[])
     KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
     localization.installBundleOverride();
 
-    SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService), localization);
+    const std::shared_ptr<PulseAudioContext> audioServer = PulseAudioContext::shared();
+    SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService, audioServer), localization);
     MessageBoxListeningStartPrompts startPrompts(localization, [] { return QApplication::activeWindow(); });
     viewModel.setStartPrompts(&startPrompts);
     MeetingDetectionStore meetingDetection(SubtitleViewModelSessionControl::of(&viewModel),

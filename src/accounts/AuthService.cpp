@@ -5,9 +5,10 @@
 #include "accounts/AuthMessages.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
 #include "accounts/LoopbackOAuthRedirectServer.h"
-#include "app/KavrelDiagnostics.h"
 #include "base/Dates.h"
 #include "base/Json.h"
+#include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/NetworkError.h"
@@ -178,12 +179,11 @@ QCoro::Task<std::optional<AuthSession>> AuthService::loadSavedSession()
 
 QCoro::Task<void> AuthService::deleteSavedSession()
 {
-    ++m_storeGeneration;
-    const quint64 generation = m_storeGeneration;
+    const QUuid generation = m_storeGeneration.renew();
     QPointer<AuthService> self(this);
     if (m_secretStore)
         co_await m_secretStore->remove(sessionAccountName());
-    if (self && generation == m_storeGeneration)
+    if (self && m_storeGeneration.isCurrent(generation))
         Q_EMIT savedSessionDeleted();
 }
 
@@ -191,7 +191,7 @@ QCoro::Task<void> AuthService::saveSession(AuthSession session)
 {
     // Issued before the first suspension: callers rely on the write being queued at once.
     ++m_saveSerial;
-    const quint64 generation = m_storeGeneration;
+    const QUuid generation = m_storeGeneration.current();
     QPointer<AuthService> self(this);
     const QByteArray data = session.toJsonBytes();
     bool failed = false;
@@ -206,7 +206,7 @@ QCoro::Task<void> AuthService::saveSession(AuthSession session)
     if (failed)
         throw AuthServiceError::requestFailed(QStringLiteral("КАВРЕЛ could not save the auth session in the Keychain."));
     // A sign-out or sign-in issued meanwhile has the last word, and announces itself.
-    if (self && generation == m_storeGeneration)
+    if (self && m_storeGeneration.isCurrent(generation))
         Q_EMIT sessionSaved(session);
 }
 
@@ -225,27 +225,23 @@ QCoro::Task<AuthSession> AuthService::activeSession()
             throw AuthServiceError::requestFailed(signInRequiredText());
         if (now().msecsTo(saved->expiresAt) > refreshThresholdSeconds * 1000)
             co_return *saved;
-        const quint64 generation = m_storeGeneration;
-        std::exception_ptr error;
-        try {
-            AuthSession refreshed = co_await refreshSession(saved->refreshToken);
-            co_return refreshed;
-        } catch (...) {
-            error = std::current_exception();
-        }
+        const QUuid generation = m_storeGeneration.current();
+        const TaskOutcome<AuthSession> refreshed = co_await outcomeOf(refreshSession(saved->refreshToken));
+        if (refreshed.succeeded())
+            co_return *refreshed.value;
         // The service may have gone while the refresh ran.
         if (!self)
-            std::rethrow_exception(error);
-        if (attempt == 0 && isCancellation(error) && generation != m_storeGeneration)
+            std::rethrow_exception(refreshed.error);
+        if (attempt == 0 && refreshed.isCancellation() && !m_storeGeneration.isCurrent(generation))
             continue;
-        std::rethrow_exception(error);
+        std::rethrow_exception(refreshed.error);
     }
 }
 
 QCoro::Task<AuthSession> AuthService::refreshSession(QString refreshToken)
 {
     if (!m_refreshTask.isValid() || m_refreshTask.isFinished() || m_refreshTaskToken != refreshToken) {
-        const quint64 generation = m_storeGeneration;
+        const QUuid generation = m_storeGeneration.current();
         QPointer<AuthService> self(this);
         m_refreshTaskToken = refreshToken;
         m_refreshTask = spawnTask([self, refreshToken, generation](CancellationToken) -> QCoro::Task<AuthSession> {
@@ -259,7 +255,7 @@ QCoro::Task<AuthSession> AuthService::refreshSession(QString refreshToken)
     co_return session;
 }
 
-QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, quint64 storeGeneration)
+QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, QUuid storeGeneration)
 {
     const Configuration configuration = makeConfiguration();
     QJsonObject body;
@@ -284,7 +280,7 @@ QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, quint
     session.user = response.user;
 
     // A sign-out or a new sign-in while the request ran has the last word.
-    if (storeGeneration != m_storeGeneration)
+    if (!m_storeGeneration.isCurrent(storeGeneration))
         throw CancellationError();
     co_await saveSession(session);
     co_return session;
@@ -322,7 +318,7 @@ QCoro::Task<void> AuthService::logout(std::optional<QString> accessToken, std::o
 QCoro::Task<AuthSession> AuthService::refreshCurrentUserProfile(AuthSession session)
 {
     QPointer<AuthService> self(this);
-    const quint64 generation = m_storeGeneration;
+    const QUuid generation = m_storeGeneration.current();
     const Configuration configuration = makeConfiguration();
     const QUrl url = endpointURL(configuration, QStringLiteral("v1/auth/me"));
     const HttpReply reply = co_await m_transport->performRawJSONRequest(url, "GET", std::nullopt, session.accessToken);
@@ -334,11 +330,11 @@ QCoro::Task<AuthSession> AuthService::refreshCurrentUserProfile(AuthSession sess
     // sends the read round again.
     std::optional<AuthSession> current;
     for (;;) {
-        if (!self || generation != m_storeGeneration)
+        if (!self || !m_storeGeneration.isCurrent(generation))
             throw CancellationError();
         const quint64 saves = m_saveSerial;
         current = co_await loadSavedSession();
-        if (!self || generation != m_storeGeneration)
+        if (!self || !m_storeGeneration.isCurrent(generation))
             throw CancellationError();
         if (saves == m_saveSerial)
             break;
@@ -368,7 +364,7 @@ QCoro::Task<AuthSession> AuthService::openSessionFromReply(HttpReply reply, Canc
     session.user = response.user;
 
     token.throwIfCancelled();
-    ++m_storeGeneration;
+    m_storeGeneration.renew();
     co_await saveSession(session);
     if (token.isCancelled()) {
         // Cancelled while saving: a cancelled sign-in must not leave the user signed in.

@@ -165,7 +165,7 @@ private:
     QUrl endpointURL(const Configuration &configuration, const QString &path) const;
     // POSTs one e-mail sign-in step's JSON body, without a bearer token, and returns the reply.
     QCoro::Task<HttpReply> postEmailStep(QString path, QJsonObject body, CancellationToken token);
-    QCoro::Task<AuthSession> performRefresh(QString refreshToken, quint64 storeGeneration);
+    QCoro::Task<AuthSession> performRefresh(QString refreshToken, QUuid storeGeneration);
     QCoro::Task<void> saveSession(AuthSession session);
     QCoro::Task<AuthSession> openSession(QUrl url, QByteArray body, CancellationToken token);
     QCoro::Task<AuthSession> openSessionFromReply(HttpReply reply, CancellationToken token);
@@ -178,9 +178,9 @@ private:
     // The running refresh and the refresh token it uses.
     TaskHandle<AuthSession> m_refreshTask;
     QString m_refreshTaskToken;
-    // Counts writes of the saved session by sign-in, logout and deletion, so a refresh that
+    // Renewed by every sign-in, logout and deletion of the saved session, so a refresh that
     // was overtaken by one of them does not overwrite the newer state.
-    quint64 m_storeGeneration = 0;
+    GenerationId m_storeGeneration;
     // Counts every write of the saved session as it is issued, so a read-merge-write can tell
     // that another write came in between.
     quint64 m_saveSerial = 0;

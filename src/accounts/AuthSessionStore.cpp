@@ -2,8 +2,8 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 
 AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
@@ -270,7 +270,7 @@ void AuthSessionStore::cancelAuthentication()
     // The running e-mail step is aborted too, so its request cannot sign the user in after
     // the user gave up on it.
     m_emailOperationToken.cancel();
-    ++m_emailOperationGeneration;
+    m_emailOperationGeneration.renew();
     setIsAuthenticating(false);
     setActiveAuthenticationProvider(std::nullopt);
     setErrorMessage(AuthServiceError::userCancelled().message());
@@ -324,28 +324,24 @@ QCoro::Task<std::optional<T>> AuthSessionStore::runEmailAuthenticationOperation(
 
     CancellationToken token;
     m_emailOperationToken = token;
-    const quint64 generation = ++m_emailOperationGeneration;
+    const QUuid generation = m_emailOperationGeneration.renew();
 
-    std::optional<T> result;
-    std::exception_ptr error;
-    try {
-        if (!service)
-            throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
-        result = co_await operation(service.data(), token);
-    } catch (...) {
-        error = std::current_exception();
-    }
+    TaskOutcome<T> outcome;
+    if (service)
+        outcome = co_await outcomeOf(operation(service.data(), token));
+    else
+        outcome.error = std::make_exception_ptr(AuthServiceError::requestFailed(AuthService::signInRequiredText()));
     // A cancelled step has already been wound up by cancelAuthentication().
-    if (!self || token.isCancelled() || generation != m_emailOperationGeneration)
+    if (!self || token.isCancelled() || !m_emailOperationGeneration.isCurrent(generation))
         co_return std::nullopt;
-    if (result) {
+    if (outcome.succeeded()) {
         if (onSuccess)
-            onSuccess(*result);
+            onSuccess(*outcome.value);
         setIsAuthenticating(false);
         setActiveAuthenticationProvider(std::nullopt);
-        co_return result;
+        co_return outcome.value;
     }
-    setErrorMessage(::errorMessage(error));
+    setErrorMessage(outcome.errorText());
     setIsAuthenticating(false);
     setActiveAuthenticationProvider(std::nullopt);
     co_return std::nullopt;

@@ -122,7 +122,7 @@ private:
     TaskHandle<void> m_restoreTask;
     // The running e-mail step; cancelAuthentication() aborts it.
     CancellationToken m_emailOperationToken;
-    quint64 m_emailOperationGeneration = 0;
+    GenerationId m_emailOperationGeneration;
     // A provider sign-in's task, for a start side that sets it.
     TaskHandle<void> m_authenticationTask;
 };

@@ -1,6 +1,6 @@
 #include "app/KavrelGracefulQuit.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,9 +1,9 @@
 #include "app/KavrelListeningStarter.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelSessionSurface.h"
 #include "base/Async.h"
+#include "base/KavrelDiagnostics.h"
 
 KavrelListeningStarter::KavrelListeningStarter(AuthSessionStore *authStore, KavrelSessionSurface *session, QObject *parent)
     : QObject(parent), m_authStore(authStore), m_session(session)

@@ -1,6 +1,6 @@
 #include "app/KavrelSingleInstance.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 
 #include <QDir>

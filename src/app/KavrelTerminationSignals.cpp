@@ -1,6 +1,6 @@
 #include "app/KavrelTerminationSignals.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QSocketNotifier>
 

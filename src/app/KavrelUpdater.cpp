@@ -1,9 +1,9 @@
 #include "app/KavrelUpdater.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelVersion.h"
 #include "base/Async.h"
 #include "base/Json.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/HttpTransport.h"

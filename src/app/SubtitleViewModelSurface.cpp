@@ -1,7 +1,7 @@
 #include "app/SubtitleViewModelSurface.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "base/Async.h"
+#include "base/KavrelDiagnostics.h"
 #include "session/ListeningSession.h"
 #include "session/SubtitleViewModel.h"
 

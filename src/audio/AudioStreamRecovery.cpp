@@ -1,6 +1,6 @@
 #include "audio/AudioStreamRecovery.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 
 #include <QPointer>

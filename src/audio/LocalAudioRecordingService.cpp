@@ -1,8 +1,8 @@
 #include "audio/LocalAudioRecordingService.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/M4AAudioFileWriter.h"
 #include "audio/SystemAudioCaptureError.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "audio/M4AAudioFileWriter.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/SystemAudioCaptureError.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QFile>
 #include <QFileInfo>

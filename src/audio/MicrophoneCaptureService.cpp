@@ -1,10 +1,11 @@
 #include "audio/MicrophoneCaptureService.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/AudioChunkEncoder.h"
 #include "audio/AudioStatusError.h"
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MicrophoneLevelGate.h"
+#include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "platform/PulseAudioRecordStream.h"
 
 #include <QCollator>
@@ -120,16 +121,6 @@ void MicrophoneCaptureService::setLevelHandler(LevelHandler handler)
     m_captureQueue.sync([capture, &handler] { capture->levelHandler = std::move(handler); });
 }
 
-std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices()
-{
-    return availableDevices(*PulseAudioContext::shared());
-}
-
-std::optional<QString> MicrophoneCaptureService::defaultDeviceID()
-{
-    return defaultDeviceID(*PulseAudioContext::shared());
-}
-
 std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices(PulseAudioContext &context)
 {
     // Menus ask on the main thread: read what the cache holds now. A connection that failed
@@ -187,21 +178,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     m_requestedDeviceID = deviceID;
     const QUuid generation = m_generation.renew();
 
-    Capture *capture = m_capture.get();
-    std::exception_ptr failure;
-    try {
-        QFuture<void> reset = m_captureQueue.run([capture] {
-            capture->encoder = std::make_unique<AudioChunkEncoder>();
-            capture->gate.reset();
-            capture->reportLevel(0);
-        });
-        co_await reset;
-        if (!self || !m_generation.isCurrent(generation))
-            throw CancellationError();
-        co_await openStream(deviceID, generation);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = (co_await outcomeOf(resetAndOpenStream(deviceID, generation))).error;
     if (!failure)
         co_return;
     if (self && m_generation.isCurrent(generation)) {
@@ -219,6 +196,21 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     } catch (const KavrelError &error) {
         throw MicrophoneCaptureError::startFailed(error.message());
     }
+}
+
+QCoro::Task<void> MicrophoneCaptureService::resetAndOpenStream(std::optional<QString> deviceID, QUuid generation)
+{
+    QPointer<MicrophoneCaptureService> self(this);
+    Capture *capture = m_capture.get();
+    QFuture<void> reset = m_captureQueue.run([capture] {
+        capture->encoder = std::make_unique<AudioChunkEncoder>();
+        capture->gate.reset();
+        capture->reportLevel(0);
+    });
+    co_await reset;
+    if (!self || !m_generation.isCurrent(generation))
+        throw CancellationError();
+    co_await openStream(deviceID, generation);
 }
 
 QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> deviceID, QUuid generation)

@@ -43,8 +43,7 @@ public:
     using ErrorHandler = std::function<void(const QString &message)>;
     using LevelHandler = std::function<void(double level)>;
 
-    explicit MicrophoneCaptureService(std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared(),
-                                      QObject *parent = nullptr);
+    explicit MicrophoneCaptureService(std::shared_ptr<PulseAudioContext> context, QObject *parent = nullptr);
     ~MicrophoneCaptureService() override;
 
     void setLiveAudioDataHandler(LiveAudioDataHandler handler);
@@ -65,17 +64,16 @@ public:
 
     // The input devices (sources that are not monitors), sorted by name. Empty until the
     // server has answered; a failed connection is started again meanwhile.
-    static std::vector<MicrophoneInputDevice> availableDevices();
+    static std::vector<MicrophoneInputDevice> availableDevices(PulseAudioContext &context);
     // The server's default input when it is a real input, else the first device; absent
     // when there is none.
-    static std::optional<QString> defaultDeviceID();
-
-    static std::vector<MicrophoneInputDevice> availableDevices(PulseAudioContext &context);
     static std::optional<QString> defaultDeviceID(PulseAudioContext &context);
 
 private:
     struct Capture;
 
+    // A fresh encoder and gate on the worker, then the stream.
+    QCoro::Task<void> resetAndOpenStream(std::optional<QString> deviceID, QUuid generation);
     // Opens the record stream on the device, or on the default input when it is gone.
     QCoro::Task<void> openStream(std::optional<QString> deviceID, QUuid generation);
     void streamStopped(int error);

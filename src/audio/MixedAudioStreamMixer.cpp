@@ -1,6 +1,6 @@
 #include "audio/MixedAudioStreamMixer.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QPointer>
 

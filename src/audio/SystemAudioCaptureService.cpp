@@ -1,9 +1,9 @@
 #include "audio/SystemAudioCaptureService.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/AudioChunkEncoder.h"
 #include "audio/SystemAudioCaptureError.h"
 #include "base/Async.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/PulseAudioRecordStream.h"
 #include "base/TaskOutcome.h"
 

@@ -45,8 +45,7 @@ public:
     static constexpr qint64 maximumProcessingAgeNanoseconds = 750'000'000;
     static constexpr qint64 diagnosticsIntervalNanoseconds = 5'000'000'000;
 
-    explicit SystemAudioCaptureService(std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared(),
-                                       QObject *parent = nullptr);
+    explicit SystemAudioCaptureService(std::shared_ptr<PulseAudioContext> context, QObject *parent = nullptr);
     ~SystemAudioCaptureService() override;
 
     // Replaces the handler; it never changes while a chunk is being delivered. Without a

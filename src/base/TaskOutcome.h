@@ -13,6 +13,21 @@
 #include <type_traits>
 #include <utility>
 
+// The exception as E, when it is one.
+template<typename E>
+std::optional<E> errorAs(const std::exception_ptr &error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const E &typed) {
+        return typed;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
 template<typename T>
 struct TaskOutcome
 {
@@ -39,19 +54,10 @@ struct TaskOutcome
             std::rethrow_exception(error);
     }
 
-    // The exception as E, when it is one.
     template<typename E>
     std::optional<E> errorAs() const
     {
-        if (!error)
-            return std::nullopt;
-        try {
-            std::rethrow_exception(error);
-        } catch (const E &typed) {
-            return typed;
-        } catch (...) {
-        }
-        return std::nullopt;
+        return ::errorAs<E>(error);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "detection/MeetingDetectionStore.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "base/SerialQueue.h"
 #include "detection/MeetingSignalScan.h"

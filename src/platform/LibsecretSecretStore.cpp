@@ -1,6 +1,6 @@
 #include "platform/LibsecretSecretStore.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfoTable.h"
 #include "base/Async.h"
 

@@ -1,6 +1,6 @@
 #include "platform/PulseAudioContext.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 
 #include <QCoreApplication>

@@ -2,6 +2,7 @@
 
 #include "base/Async.h"
 #include "base/KavrelError.h"
+#include "base/TaskOutcome.h"
 
 #include <QRegularExpression>
 #include <QSslSocket>
@@ -182,13 +183,7 @@ QCoro::Task<void> WebSocketTask::waitForOpen(std::chrono::milliseconds timeout, 
         }
         auto waiter = std::make_shared<Completion>();
         m_openWaiters.push_back(waiter);
-        CompletionAwaiter awaiter(waiter, token);
-        std::exception_ptr failure;
-        try {
-            co_await awaiter;
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        const std::exception_ptr failure = (co_await outcomeOf(CompletionAwaiter(waiter, token))).error;
         if (timer)
             delete timer.data();
         if (failure)

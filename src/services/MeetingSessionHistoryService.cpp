@@ -5,6 +5,7 @@
 #include "accounts/AuthServiceError.h"
 #include "base/Dates.h"
 #include "base/Json.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "platform/NetworkError.h"
 #include "platform/UserDefaults.h"
@@ -310,28 +311,23 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::star
     variables.input = makeStartInput(snapshot, configuration.workspaceID);
     const QJsonObject variablesJson = variables.toJson();
 
-    std::exception_ptr failure;
-    MeetingSessionHistoryRemoteState state;
-    try {
-        const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
-                                                               QString::fromLatin1(startMeetingSessionDocument),
-                                                               variablesJson, token);
-        const StartMeetingSessionResponse response = StartMeetingSessionResponse::fromJson(data, dataPath);
-        state.id = response.startMeetingSession.id;
-        state.revision = response.startMeetingSession.revision;
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<QJsonValue> data = co_await outcomeOf(
+        performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+                              QString::fromLatin1(startMeetingSessionDocument), variablesJson, token));
     if (!self)
         throw CancellationError();
 
-    if (failure) {
+    if (data.failed()) {
         // The request may have reached the server although its answer was lost: the next
         // start with this id looks for it first.
-        if (clientSessionID && isTransientNetworkError(failure))
+        if (clientSessionID && isTransientNetworkError(data.error))
             m_uncertainStartClientSessionIDs.insert(*clientSessionID);
-        std::rethrow_exception(failure);
+        std::rethrow_exception(data.error);
     }
+    const StartMeetingSessionResponse response = StartMeetingSessionResponse::fromJson(*data.value, dataPath);
+    MeetingSessionHistoryRemoteState state;
+    state.id = response.startMeetingSession.id;
+    state.revision = response.startMeetingSession.revision;
     if (clientSessionID)
         m_uncertainStartClientSessionIDs.remove(*clientSessionID);
     co_return state;
@@ -381,20 +377,14 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
         throw CancellationError();
     const Configuration configuration = makeConfiguration(session);
 
-    std::exception_ptr failure;
-    MeetingSessionHistoryRemoteState state;
-    try {
-        state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
-                                                                  revision, snapshot, token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<MeetingSessionHistoryRemoteState> first = co_await outcomeOf(updateSessionRecoveringUnreadableContent(
+        configuration.graphQLEndpoint, session.accessToken, id, revision, snapshot, token));
     if (!self)
         throw CancellationError();
-    if (!failure)
-        co_return state;
-    if (!isOutdatedRevisionError(failure))
-        std::rethrow_exception(failure);
+    if (first.succeeded())
+        co_return *first.value;
+    if (!isOutdatedRevisionError(first.error))
+        std::rethrow_exception(first.error);
 
     // Someone else saved in between: take the server's revision and try once more.
     MeetingSessionVariables variables;
@@ -407,8 +397,8 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
         throw CancellationError();
     const MeetingSessionRevisionResponse response = MeetingSessionRevisionResponse::fromJson(data, dataPath);
     const qint64 currentRevision = response.meetingSessionRevision.revision;
-    state = co_await updateSessionRecoveringUnreadableContent(configuration.graphQLEndpoint, session.accessToken, id,
-                                                              currentRevision, snapshot, token);
+    const MeetingSessionHistoryRemoteState state = co_await updateSessionRecoveringUnreadableContent(
+        configuration.graphQLEndpoint, session.accessToken, id, currentRevision, snapshot, token);
     co_return state;
 }
 

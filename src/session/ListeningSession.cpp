@@ -1,7 +1,8 @@
 #include "session/ListeningSession.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/MixedAudioStreamMixer.h"
+#include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "session/MicrophoneControl.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionServices.h"
@@ -544,13 +545,11 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
         if (!self)
             co_return;
         if (m_isStreamingSessionPrepared) {
-            try {
-                recordingURL = co_await m_services.recorder->finishRecording();
-            } catch (...) {
-                recordingURL.reset();
-                if (!stopError)
-                    stopError = ::errorMessage(std::current_exception());
-            }
+            const TaskOutcome<std::optional<QUrl>> finished = co_await outcomeOf(m_services.recorder->finishRecording());
+            if (finished.succeeded())
+                recordingURL = *finished.value;
+            else if (!stopError)
+                stopError = finished.errorText();
             if (!self)
                 co_return;
         }

@@ -1,7 +1,7 @@
 #include "session/LiveTranslationRouter.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "base/Text.h"
 #include "session/SessionTurnStore.h"

@@ -1,6 +1,6 @@
 #include "session/MeetingHistoryMirror.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"

@@ -1,8 +1,8 @@
 #include "session/MicrophoneControl.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MixedAudioStreamMixer.h"
+#include "base/KavrelDiagnostics.h"
 #include "session/ListeningSession.h"
 #include "session/SessionCompanions.h"
 

@@ -5,7 +5,7 @@
 #include "audio/SystemAudioCaptureService.h"
 #include "speech/DeepgramLiveTranscriptionService.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/PulseAudioContext.h"
 
 
@@ -36,8 +36,8 @@ QCoro::Task<void> RealSystemAudioSource::stopCapture()
     co_await m_service->stopCapture();
 }
 
-RealMicrophoneSource::RealMicrophoneSource()
-    : m_service(std::make_unique<MicrophoneCaptureService>())
+RealMicrophoneSource::RealMicrophoneSource(std::shared_ptr<PulseAudioContext> context)
+    : m_service(std::make_unique<MicrophoneCaptureService>(std::move(context)))
 {
 }
 
@@ -75,27 +75,36 @@ QCoro::Task<void> RealMicrophoneSource::stopCapture()
     }
 }
 
+RealMicrophoneDirectory::RealMicrophoneDirectory(std::shared_ptr<PulseAudioContext> context)
+    : m_context(std::move(context))
+{
+}
+
+RealMicrophoneDirectory::~RealMicrophoneDirectory()
+{
+    QObject::disconnect(m_devicesChanged);
+}
+
 std::vector<MicrophoneInputDevice> RealMicrophoneDirectory::availableDevices()
 {
-    return MicrophoneCaptureService::availableDevices();
+    return MicrophoneCaptureService::availableDevices(*m_context);
 }
 
 std::optional<QString> RealMicrophoneDirectory::defaultDeviceID()
 {
-    return MicrophoneCaptureService::defaultDeviceID();
+    return MicrophoneCaptureService::defaultDeviceID(*m_context);
 }
 
 void RealMicrophoneDirectory::setDevicesChangedHandler(std::function<void()> handler)
 {
     QObject::disconnect(m_devicesChanged);
     if (handler)
-        m_devicesChanged = QObject::connect(PulseAudioContext::shared().get(), &PulseAudioContext::devicesChanged,
-                                            std::move(handler));
+        m_devicesChanged = QObject::connect(m_context.get(), &PulseAudioContext::devicesChanged, std::move(handler));
 }
 
 std::unique_ptr<MicrophoneSource> RealMicrophoneDirectory::makeMicrophone()
 {
-    return std::make_unique<RealMicrophoneSource>();
+    return std::make_unique<RealMicrophoneSource>(m_context);
 }
 
 RealSessionRecorder::RealSessionRecorder(std::unique_ptr<LocalAudioRecordingService> service)

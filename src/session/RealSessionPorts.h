@@ -11,6 +11,7 @@
 class DeepgramLiveTranscriptionService;
 class LocalAudioRecordingService;
 class MicrophoneCaptureService;
+class PulseAudioContext;
 class SystemAudioCaptureService;
 
 class RealSystemAudioSource final : public SystemAudioSource
@@ -33,7 +34,7 @@ private:
 class RealMicrophoneSource final : public MicrophoneSource
 {
 public:
-    RealMicrophoneSource();
+    explicit RealMicrophoneSource(std::shared_ptr<PulseAudioContext> context);
     ~RealMicrophoneSource() override;
 
     void setLiveAudioDataHandler(AudioChunkHandler handler) override;
@@ -46,10 +47,12 @@ private:
     std::unique_ptr<MicrophoneCaptureService> m_service;
 };
 
+// The audio server's input devices; the microphones it makes capture through the same server.
 class RealMicrophoneDirectory final : public MicrophoneDirectory
 {
 public:
-    ~RealMicrophoneDirectory() override { QObject::disconnect(m_devicesChanged); }
+    explicit RealMicrophoneDirectory(std::shared_ptr<PulseAudioContext> context);
+    ~RealMicrophoneDirectory() override;
 
     std::vector<MicrophoneInputDevice> availableDevices() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
@@ -57,6 +60,7 @@ public:
     std::unique_ptr<MicrophoneSource> makeMicrophone() override;
 
 private:
+    std::shared_ptr<PulseAudioContext> m_context;
     QMetaObject::Connection m_devicesChanged;
 };
 

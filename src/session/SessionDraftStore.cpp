@@ -1,6 +1,6 @@
 #include "session/SessionDraftStore.h"
 
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/Text.h"
 #include "platform/UserDefaults.h"
 #include "session/PublishedTranscript.h"

@@ -25,12 +25,12 @@ KavrelBackendProxyService *SessionServices::makeProxy()
     return proxies.back().get();
 }
 
-SessionServices SessionServices::makeDefault(AuthService *authService)
+SessionServices SessionServices::makeDefault(AuthService *authService, std::shared_ptr<PulseAudioContext> audioServer)
 {
     SessionServices services;
     services.authService = authService;
-    services.systemAudio = std::make_unique<RealSystemAudioSource>(std::make_unique<SystemAudioCaptureService>());
-    services.microphones = std::make_unique<RealMicrophoneDirectory>();
+    services.systemAudio = std::make_unique<RealSystemAudioSource>(std::make_unique<SystemAudioCaptureService>(audioServer));
+    services.microphones = std::make_unique<RealMicrophoneDirectory>(std::move(audioServer));
     services.recorder = std::make_unique<RealSessionRecorder>(std::make_unique<LocalAudioRecordingService>());
     services.mixer = std::make_unique<MixedAudioStreamMixer>();
     services.speechToText = std::make_unique<RealSpeechToTextStream>(

@@ -14,6 +14,7 @@ class KavrelBillingService;
 class KavrelLiveTranslationV2Service;
 class MeetingSessionHistoryService;
 class MixedAudioStreamMixer;
+class PulseAudioContext;
 
 // Everything a listening session drives, handed to SubtitleViewModel at construction and owned
 // by it for the life of the process. makeDefault() builds the real services; tests build the
@@ -46,8 +47,9 @@ struct SessionServices
     KavrelBackendProxyService *aiProxy = nullptr;
     std::unique_ptr<MixedAudioStreamMixer> mixer;
 
-    // The real services, all signed in through authService.
-    static SessionServices makeDefault(AuthService *authService);
+    // The real services, all signed in through authService; the audio ones capture through
+    // audioServer.
+    static SessionServices makeDefault(AuthService *authService, std::shared_ptr<PulseAudioContext> audioServer);
 
     // A new proxy service on authService, owned by this bundle.
     KavrelBackendProxyService *makeProxy();

@@ -1,9 +1,9 @@
 #include "session/SubtitleViewModel.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "audio/MixedAudioStreamMixer.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/Text.h"
 #include "platform/UserDefaults.h"
 #include "session/ListeningStartPrompts.h"

@@ -3,7 +3,7 @@
 
 #include "accounts/KavrelBackendProxyError.h"
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/StableBlockTranslation.h"

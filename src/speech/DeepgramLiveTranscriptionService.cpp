@@ -2,7 +2,7 @@
 
 #include "accounts/KavrelBackendProxyError.h"
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelDiagnostics.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "speech/DeepgramMessages.h"
 #include "speech/DeepgramLiveTranscriptionError.h"
@@ -307,13 +307,9 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::runAudioSendLoop(QPointer<De
         QElapsedTimer elapsed;
         elapsed.start();
 
-        std::exception_ptr failure;
-        try {
-            // No token: a send under way is allowed to finish, stop() waits for it.
-            co_await socket->send(WebSocketMessage::fromBinary(std::move(chunk)));
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        // No token: a send under way is allowed to finish, stop() waits for it.
+        const std::exception_ptr failure =
+            (co_await outcomeOf(socket->send(WebSocketMessage::fromBinary(std::move(chunk))))).error;
         if (!self)
             co_return;
         client = self.data();
@@ -452,22 +448,24 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::receiveLoop(QPointer<Deepgra
 {
     co_await yieldOnce();
     while (self && !token.isCancelled()) {
-        std::exception_ptr failure;
-        try {
-            const WebSocketMessage message = co_await socket->receive(token);
-            if (!self)
-                co_return;
+        const TaskOutcome<WebSocketMessage> received = co_await outcomeOf(socket->receive(token));
+        std::exception_ptr failure = received.error;
+        if (self && !failure) {
             // Only the current connection speaks to the handlers: after stop() or a newer
             // connect, frames of this socket are dropped.
             if (!self->isCurrent(generation, socket))
                 co_return;
-            if (message.isText()) {
-                self->handleIncomingTextMessage(message.text);
-            } else if (const auto text = decodeUtf8(message.data)) {
-                self->handleIncomingTextMessage(*text);
+            // A frame the handlers cannot take ends the connection like a failed receive.
+            try {
+                const WebSocketMessage &message = *received.value;
+                if (message.isText()) {
+                    self->handleIncomingTextMessage(message.text);
+                } else if (const auto text = decodeUtf8(message.data)) {
+                    self->handleIncomingTextMessage(*text);
+                }
+            } catch (...) {
+                failure = std::current_exception();
             }
-        } catch (...) {
-            failure = std::current_exception();
         }
         if (!self)
             co_return;

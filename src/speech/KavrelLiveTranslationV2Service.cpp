@@ -3,8 +3,8 @@
 
 #include "accounts/KavrelBackendProxyError.h"
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelDiagnostics.h"
 #include "base/Dates.h"
+#include "base/KavrelDiagnostics.h"
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/DeepSeekTranslationService.h"

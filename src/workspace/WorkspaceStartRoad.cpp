@@ -1,10 +1,10 @@
 #include "workspace/WorkspaceStartRoad.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelListeningStarter.h"
 #include "app/KavrelSessionSurface.h"
 #include "base/Async.h"
+#include "base/KavrelDiagnostics.h"
 
 WorkspaceStartRoad::WorkspaceStartRoad(AuthSessionStore *authStore, KavrelSessionSurface *session,
                                        KavrelListeningStarter *starter, QObject *parent)

@@ -30,7 +30,7 @@ const char *failureKind(const std::function<void()> &work, QString *reason = nul
 
 } // namespace
 
-class AccountModelTest : public QObject
+class tst_AccountModel : public QObject
 {
     Q_OBJECT
 
@@ -225,5 +225,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AccountModelTest)
+QTEST_GUILESS_MAIN(tst_AccountModel)
 #include "tst_AccountModel.moc"

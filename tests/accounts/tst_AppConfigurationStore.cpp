@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-class AppConfigurationStoreTest : public QObject
+class tst_AppConfigurationStore : public QObject
 {
     Q_OBJECT
 
@@ -129,5 +129,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AppConfigurationStoreTest)
+QTEST_GUILESS_MAIN(tst_AppConfigurationStore)
 #include "tst_AppConfigurationStore.moc"

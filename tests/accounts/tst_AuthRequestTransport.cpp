@@ -19,22 +19,10 @@ QByteArray j(const char *text)
     return QByteArray(text).replace('\'', '"');
 }
 
-using Outcome = TaskResult<HttpReply>;
-
-Outcome run(QCoro::Task<HttpReply> task)
-{
-    return runTask(std::move(task));
-}
-
-template<typename E>
-std::optional<E> errorAs(const Outcome &outcome)
-{
-    return outcome.template errorAs<E>();
-}
 
 } // namespace
 
-class AuthRequestTransportTest : public QObject
+class tst_AuthRequestTransport : public QObject
 {
     Q_OBJECT
 
@@ -86,8 +74,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QString, expected);
         m_backend.route("POST", QStringLiteral("/fail"), FakeResponse::text(status, body, "application/json"));
-        const Outcome outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/fail")), "POST", QByteArray("{}"), std::nullopt));
-        const auto error = errorAs<AuthServiceError>(outcome);
+        const TaskResult<HttpReply> outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/fail")), "POST", QByteArray("{}"), std::nullopt));
+        const auto error = outcome.errorAs<AuthServiceError>();
         QVERIFY(error);
         QCOMPARE(error->errorCase(), AuthServiceError::Case::requestFailed);
         QCOMPARE(error->message(), expected);
@@ -97,7 +85,7 @@ private Q_SLOTS:
     void successAndHeaders()
     {
         m_backend.route("*", QStringLiteral("/ok"), FakeResponse::empty(204));
-        Outcome outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/ok")), "GET", std::nullopt, QString()));
+        TaskResult<HttpReply> outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/ok")), "GET", std::nullopt, QString()));
         QVERIFY(outcome.value);
         QCOMPARE(outcome.value->status, 204);
         QVERIFY(outcome.value->body.isEmpty());
@@ -107,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(request.header("Accept"), QByteArray("application/json"));
         QCOMPARE(request.headerCount("Authorization"), 0);
 
-        outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/ok")), "POST", QByteArray("{\"a\":1}"), QStringLiteral("tok")));
+        outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/ok")), "POST", QByteArray("{\"a\":1}"), QStringLiteral("tok")));
         QVERIFY(outcome.value);
         request = m_backend.requests(QStringLiteral("/ok")).last();
         QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok"));
@@ -117,21 +105,21 @@ private Q_SLOTS:
     void transportFailures()
     {
         m_backend.route("POST", QStringLiteral("/drop"), FakeResponse::dropConnection());
-        Outcome outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/drop")), "POST", QByteArray("{}"), std::nullopt));
-        QVERIFY(errorAs<NetworkError>(outcome));
+        TaskResult<HttpReply> outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/drop")), "POST", QByteArray("{}"), std::nullopt));
+        QVERIFY(outcome.errorAs<NetworkError>());
 
         m_backend.route("POST", QStringLiteral("/hang"), FakeResponse::hang());
         m_transport->setTimeout(std::chrono::milliseconds(150));
-        outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/hang")), "POST", QByteArray("{}"), std::nullopt));
+        outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/hang")), "POST", QByteArray("{}"), std::nullopt));
         m_transport->setTimeout(std::chrono::milliseconds(60000));
-        const auto timeout = errorAs<NetworkError>(outcome);
+        const auto timeout = outcome.errorAs<NetworkError>();
         QVERIFY(timeout);
         QCOMPARE(timeout->kind(), NetworkError::Kind::timedOut);
 
         // Cancelling aborts the request at once, long before any time-out.
         CancellationToken token;
         QTimer::singleShot(50, [token] { token.cancel(); });
-        outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/hang")), "POST", QByteArray("{}"), std::nullopt, token));
+        outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/hang")), "POST", QByteArray("{}"), std::nullopt, token));
         QVERIFY(isCancellation(outcome.error));
     }
 
@@ -221,7 +209,7 @@ private Q_SLOTS:
     {
         m_backend.route("POST", QStringLiteral("/cookie"),
                         FakeResponse::json(200, QByteArray("{}")).withHeader("Set-Cookie", "norvantis_refresh_token=from-jar; Path=/"));
-        Outcome outcome = run(m_transport->performRawJSONRequest(url(QStringLiteral("/cookie")), "POST", QByteArray("{}"), std::nullopt));
+        TaskResult<HttpReply> outcome = runTask(m_transport->performRawJSONRequest(url(QStringLiteral("/cookie")), "POST", QByteArray("{}"), std::nullopt));
         QVERIFY(outcome.value);
         // The jar's cookie is read even when the reply's fields say something else.
         HttpReply reply = *outcome.value;
@@ -237,5 +225,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AuthRequestTransportTest)
+QTEST_GUILESS_MAIN(tst_AuthRequestTransport)
 #include "tst_AuthRequestTransport.moc"

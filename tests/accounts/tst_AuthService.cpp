@@ -25,7 +25,7 @@ QByteArray j(const char *text)
 
 } // namespace
 
-class AuthServiceTest : public QObject
+class tst_AuthService : public QObject
 {
     Q_OBJECT
 
@@ -529,5 +529,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AuthServiceTest)
+QTEST_GUILESS_MAIN(tst_AuthService)
 #include "tst_AuthService.moc"

@@ -44,7 +44,7 @@ public:
 
 } // namespace
 
-class AuthSessionStoreTest : public QObject
+class tst_AuthSessionStore : public QObject
 {
     Q_OBJECT
 
@@ -416,5 +416,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AuthSessionStoreTest)
+QTEST_GUILESS_MAIN(tst_AuthSessionStore)
 #include "tst_AuthSessionStore.moc"

@@ -28,7 +28,7 @@ KavrelChatCompletionRequest chatRequest()
 
 } // namespace
 
-class KavrelBackendProxyServiceTest : public QObject
+class tst_KavrelBackendProxyService : public QObject
 {
     Q_OBJECT
 
@@ -267,5 +267,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(KavrelBackendProxyServiceTest)
+QTEST_GUILESS_MAIN(tst_KavrelBackendProxyService)
 #include "tst_KavrelBackendProxyService.moc"

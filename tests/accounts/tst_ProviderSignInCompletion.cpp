@@ -44,17 +44,9 @@ template<typename T, typename Receiver>
 TaskHandle<T> waitThenDelete(Receiver *receiver, std::function<QCoro::Task<T>(Receiver *)> wait)
 {
     return spawnTask([receiver, wait](CancellationToken) -> QCoro::Task<T> {
-        std::optional<T> value;
-        std::exception_ptr error;
-        try {
-            value = co_await wait(receiver);
-        } catch (...) {
-            error = std::current_exception();
-        }
+        const TaskOutcome<T> outcome = co_await outcomeOf(wait(receiver));
         delete receiver;
-        if (error)
-            std::rethrow_exception(error);
-        co_return *value;
+        co_return outcome.get();
     });
 }
 
@@ -66,7 +58,7 @@ void spin()
 
 } // namespace
 
-class ProviderSignInCompletionTest : public QObject
+class tst_ProviderSignInCompletion : public QObject
 {
     Q_OBJECT
 
@@ -355,5 +347,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(ProviderSignInCompletionTest)
+QTEST_GUILESS_MAIN(tst_ProviderSignInCompletion)
 #include "tst_ProviderSignInCompletion.moc"

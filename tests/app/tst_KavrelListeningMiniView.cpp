@@ -15,6 +15,7 @@
 #include "support/Screenshots.h"
 
 #include <QMenu>
+#include <QRect>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -69,6 +70,8 @@ private Q_SLOTS:
     void microphoneMenuListsTheDevices();
     void footerButtons();
     void panelScrollsToTheEndOnce();
+    void windowOpensInTheScreensFreeArea_data();
+    void windowOpensInTheScreensFreeArea();
     void miniWindowScreenshots();
 };
 
@@ -269,6 +272,30 @@ void tst_KavrelListeningMiniView::panelScrollsToTheEndOnce()
     }
     QTRY_VERIFY(bar->maximum() > 0);
     QTRY_COMPARE(bar->value(), bar->maximum());
+}
+
+void tst_KavrelListeningMiniView::windowOpensInTheScreensFreeArea_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("expected");
+    // 720 × 420 preferred, 420 × 300 at least, 24 in from the bottom-right corner.
+    QTest::newRow("full hd under a top panel") << QRect(0, 32, 1920, 1048) << QRect(1176, 636, 720, 420);
+    QTest::newRow("second screen to the right") << QRect(1920, 0, 1280, 1024) << QRect(2456, 580, 720, 420);
+    QTest::newRow("screen left of the primary") << QRect(-1440, 0, 1440, 900) << QRect(-744, 456, 720, 420);
+    QTest::newRow("dock on the left") << QRect(64, 0, 1216, 800) << QRect(536, 356, 720, 420);
+    QTest::newRow("small screen shrinks it") << QRect(0, 0, 640, 400) << QRect(24, 24, 592, 352);
+    QTest::newRow("tinier than its minimum") << QRect(0, 0, 400, 280) << QRect(0, 0, 420, 300);
+}
+
+void tst_KavrelListeningMiniView::windowOpensInTheScreensFreeArea()
+{
+    QFETCH(QRect, available);
+    QFETCH(QRect, expected);
+    const QRect placed = KavrelListeningMiniWindow::initialGeometry(available, QSize(720, 420), QSize(420, 300));
+    QCOMPARE(placed, expected);
+    QVERIFY(available.contains(placed.topLeft()));
+    if (available.width() >= 420 && available.height() >= 300)
+        QVERIFY(available.contains(placed));
 }
 
 void tst_KavrelListeningMiniView::miniWindowScreenshots()

@@ -11,6 +11,7 @@
 #include "support/TestChildProcess.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -71,6 +72,11 @@ void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWind
     QVERIFY(mini);
     QVERIFY(mini->windowFlags() & Qt::WindowStaysOnTopHint);
     QVERIFY(mini->windowFlags() & Qt::FramelessWindowHint);
+    // It opens inside the screen's free area, towards its bottom-right corner.
+    const QRect available = mini->screen()->availableGeometry();
+    QTRY_VERIFY(available.contains(mini->frameGeometry()));
+    QVERIFY(mini->frameGeometry().center().x() > available.center().x());
+    QVERIFY(mini->frameGeometry().center().y() > available.center().y());
 
     TestChildProcess::finish(*cover);
     QTRY_VERIFY_WITH_TIMEOUT(mainWindow.isVisible(), 3000);

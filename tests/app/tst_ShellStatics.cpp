@@ -1,6 +1,6 @@
 #include "app/KavrelAppearanceMode.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelNotifications.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 
 #include <QSignalSpy>

@@ -8,13 +8,18 @@
 #include <QDBusConnection>
 #include <QDBusVariant>
 #include <QLabel>
+#include <QListWidget>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextEdit>
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 // The desktop portal's settings, as a desktop publishes them on the session bus.
 class FakePortalSettings final : public QObject
@@ -57,6 +62,8 @@ private Q_SLOTS:
     void symbolsDrawInTheirColourAtDeviceResolution();
     void busyButtonTakesNoClicks();
     void softShadowFadesOutsideTheShape();
+    void slimScrollBarsDrawOnlyTheirHandle_data();
+    void slimScrollBarsDrawOnlyTheirHandle();
     void kitScreenshots();
 };
 
@@ -290,7 +297,9 @@ void tst_WidgetKit::symbolsDrawInTheirColourAtDeviceResolution()
     const QColor red(220, 20, 30);
     for (const char *name : {"mic", "mic.fill", "mic.slash.fill", "stop.fill", "ellipsis", "checkmark", "waveform",
                              "character.bubble", "eye.slash", "arrow.up.and.down", "arrow.left.and.right",
-                             "rectangle.split.2x1", "rectangle.split.1x2", "xmark", "no.such.symbol"}) {
+                             "rectangle.split.2x1", "rectangle.split.1x2", "xmark", "play.fill", "envelope", "gearshape",
+                             "chevron.up.chevron.down",
+                             "no.such.symbol"}) {
         QImage image(QSize(48, 48), QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);
         image.fill(Qt::transparent);
@@ -355,6 +364,62 @@ void tst_WidgetKit::softShadowFadesOutsideTheShape()
     QVERIFY(edge < inside && edge > outside);
     QVERIFY(outside > 0);
     QCOMPARE(far, 0);
+}
+
+void tst_WidgetKit::slimScrollBarsDrawOnlyTheirHandle_data()
+{
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<Qt::Orientation>("orientation");
+    QTest::newRow("scroll area, vertical") << QStringLiteral("area") << Qt::Vertical;
+    QTest::newRow("scroll area, horizontal") << QStringLiteral("area") << Qt::Horizontal;
+    QTest::newRow("list") << QStringLiteral("list") << Qt::Vertical;
+    QTest::newRow("text") << QStringLiteral("text") << Qt::Vertical;
+}
+
+void tst_WidgetKit::slimScrollBarsDrawOnlyTheirHandle()
+{
+    QFETCH(QString, view);
+    QFETCH(Qt::Orientation, orientation);
+    const bool vertical = orientation == Qt::Vertical;
+    std::unique_ptr<QAbstractScrollArea> area;
+    if (view == QLatin1String("area")) {
+        auto *scroll = new QScrollArea;
+        auto *content = new QWidget;
+        content->setFixedSize(vertical ? QSize(100, 2000) : QSize(2000, 100));
+        scroll->setWidget(content);
+        area.reset(scroll);
+    } else if (view == QLatin1String("list")) {
+        auto *list = new QListWidget;
+        for (int i = 0; i < 200; ++i)
+            list->addItem(QStringLiteral("Row %1").arg(i));
+        area.reset(list);
+    } else {
+        auto *text = new QTextEdit;
+        text->setPlainText(QStringLiteral("A line of text\n").repeated(200));
+        area.reset(text);
+    }
+    KavrelSlimScrollBars::apply(area.get());
+    area->resize(240, 240);
+    area->show();
+    QVERIFY(QTest::qWaitForWindowExposed(area.get()));
+    QScrollBar *bar = vertical ? area->verticalScrollBar() : area->horizontalScrollBar();
+    QTRY_VERIFY(bar->isVisible());
+    QVERIFY((vertical ? bar->width() : bar->height()) <= 10);
+
+    // At the start the handle lies at the leading end; the far end shows neither a track nor an
+    // arrow button, only what is behind the bar.
+    bar->setValue(0);
+    QImage image(bar->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    bar->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const int across = (vertical ? bar->width() : bar->height()) / 2 - 1;
+    const int along = vertical ? bar->height() : bar->width();
+    const auto pixel = [&](int position) {
+        return vertical ? image.pixelColor(across, position) : image.pixelColor(position, across);
+    };
+    QVERIFY(pixel(14).alpha() > 0);
+    QCOMPARE(pixel(along - 3).alpha(), 0);
+    QCOMPARE(pixel(along / 2 + 20).alpha(), 0);
 }
 
 void tst_WidgetKit::kitScreenshots()

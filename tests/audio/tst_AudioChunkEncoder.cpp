@@ -72,7 +72,7 @@ AudioFormat format(double rate, quint32 channels, AudioCommonFormat common, bool
 
 } // namespace
 
-class AudioChunkEncoderTest : public QObject
+class tst_AudioChunkEncoder : public QObject
 {
     Q_OBJECT
 
@@ -87,7 +87,7 @@ private Q_SLOTS:
     void rejectsBuffersThatDoNotHoldTheirFormat();
 };
 
-void AudioChunkEncoderTest::convertsEveryFormatToChunks_data()
+void tst_AudioChunkEncoder::convertsEveryFormatToChunks_data()
 {
     QTest::addColumn<AudioFormat>("source");
     QTest::newRow("48 kHz stereo float interleaved") << format(48000, 2, AudioCommonFormat::Float32, true);
@@ -100,7 +100,7 @@ void AudioChunkEncoderTest::convertsEveryFormatToChunks_data()
 
 // One second of a 1 kHz tone in 10 ms buffers comes out as one second of 16 kHz mono with the
 // tone at the same level.
-void AudioChunkEncoderTest::convertsEveryFormatToChunks()
+void tst_AudioChunkEncoder::convertsEveryFormatToChunks()
 {
     QFETCH(AudioFormat, source);
     AudioChunkEncoder encoder;
@@ -123,7 +123,7 @@ void AudioChunkEncoderTest::convertsEveryFormatToChunks()
              qPrintable(QString::number(TestAudio::rms(output, from, count))));
 }
 
-void AudioChunkEncoderTest::chunkFormatPassesThroughUnchanged()
+void tst_AudioChunkEncoder::chunkFormatPassesThroughUnchanged()
 {
     AudioChunkEncoder encoder;
     const AudioPCMBuffer buffer = makeTone(AudioFormat::chunkFormat(), 440, 0.7, 480);
@@ -131,7 +131,7 @@ void AudioChunkEncoderTest::chunkFormatPassesThroughUnchanged()
     QCOMPARE(chunk, buffer.buffers.front());
 }
 
-void AudioChunkEncoderTest::formatChangeRebuildsConverter_data()
+void tst_AudioChunkEncoder::formatChangeRebuildsConverter_data()
 {
     QTest::addColumn<AudioFormat>("first");
     QTest::addColumn<AudioFormat>("second");
@@ -147,7 +147,7 @@ void AudioChunkEncoderTest::formatChangeRebuildsConverter_data()
 
 // After the format changes, the new buffers are read as what they are: the tone keeps its
 // pitch and level. A converter kept from the old format would read garbage or the wrong rate.
-void AudioChunkEncoderTest::formatChangeRebuildsConverter()
+void tst_AudioChunkEncoder::formatChangeRebuildsConverter()
 {
     QFETCH(AudioFormat, first);
     QFETCH(AudioFormat, second);
@@ -170,7 +170,7 @@ void AudioChunkEncoderTest::formatChangeRebuildsConverter()
 // The resampler's state carries across buffers: cutting a stream into odd pieces gives the
 // samples one conversion of the whole stream gives. Pieces too short to release a sample
 // are no loss: their samples come out with the next piece.
-void AudioChunkEncoderTest::oddChunkSizesMatchOneWholeConversion()
+void tst_AudioChunkEncoder::oddChunkSizesMatchOneWholeConversion()
 {
     const AudioFormat source = format(48000, 2, AudioCommonFormat::Float32, true);
     const quint32 total = 96000;
@@ -213,7 +213,7 @@ void AudioChunkEncoderTest::oddChunkSizesMatchOneWholeConversion()
     QVERIFY2(largestDifference <= 2, qPrintable(QString::number(largestDifference)));
 }
 
-void AudioChunkEncoderTest::rejectsBuffersThatDoNotHoldTheirFormat_data()
+void tst_AudioChunkEncoder::rejectsBuffersThatDoNotHoldTheirFormat_data()
 {
     QTest::addColumn<AudioPCMBuffer>("buffer");
     const AudioFormat stereo = format(48000, 2, AudioCommonFormat::Float32, true);
@@ -239,7 +239,7 @@ void AudioChunkEncoderTest::rejectsBuffersThatDoNotHoldTheirFormat_data()
     QTest::newRow("no frames") << empty;
 }
 
-void AudioChunkEncoderTest::rejectsBuffersThatDoNotHoldTheirFormat()
+void tst_AudioChunkEncoder::rejectsBuffersThatDoNotHoldTheirFormat()
 {
     QFETCH(AudioPCMBuffer, buffer);
     AudioChunkEncoder encoder;
@@ -255,5 +255,5 @@ void AudioChunkEncoderTest::rejectsBuffersThatDoNotHoldTheirFormat()
     QVERIFY(!encoder.encode(makeTone(stereo, 1000, 0.5, 4800)).isEmpty());
 }
 
-QTEST_GUILESS_MAIN(AudioChunkEncoderTest)
+QTEST_GUILESS_MAIN(tst_AudioChunkEncoder)
 #include "tst_AudioChunkEncoder.moc"

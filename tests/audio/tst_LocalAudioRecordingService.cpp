@@ -85,7 +85,7 @@ int recordUntilKilled()
 
 } // namespace
 
-class LocalAudioRecordingServiceTest : public QObject
+class tst_LocalAudioRecordingService : public QObject
 {
     Q_OBJECT
 
@@ -108,7 +108,7 @@ private:
     QString m_folder;
 };
 
-void LocalAudioRecordingServiceTest::initTestCase()
+void tst_LocalAudioRecordingService::initTestCase()
 {
     QVERIFY(m_home.isValid());
     // The Downloads folder comes from the user's xdg user-dirs file; point it at a
@@ -124,12 +124,12 @@ void LocalAudioRecordingServiceTest::initTestCase()
     QCOMPARE(LocalAudioRecordingService::recordingsFolder(), m_folder);
 }
 
-void LocalAudioRecordingServiceTest::cleanup()
+void tst_LocalAudioRecordingService::cleanup()
 {
     QDir(m_folder).removeRecursively();
 }
 
-void LocalAudioRecordingServiceTest::recordingLandsInDownloadsAsAacLcMono16k()
+void tst_LocalAudioRecordingService::recordingLandsInDownloadsAsAacLcMono16k()
 {
     LocalAudioRecordingService recorder(fixedStart);
     recorder.startRecording(true);
@@ -157,7 +157,7 @@ void LocalAudioRecordingServiceTest::recordingLandsInDownloadsAsAacLcMono16k()
     QVERIFY(dominantShare(readBack, 440) > 0.9);
 }
 
-void LocalAudioRecordingServiceTest::noAudioMeansNoFile_data()
+void tst_LocalAudioRecordingService::noAudioMeansNoFile_data()
 {
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<QByteArray>("chunk");
@@ -166,7 +166,7 @@ void LocalAudioRecordingServiceTest::noAudioMeansNoFile_data()
     QTest::newRow("recording on, a stray byte") << true << QByteArray(1, '\x7f');
 }
 
-void LocalAudioRecordingServiceTest::noAudioMeansNoFile()
+void tst_LocalAudioRecordingService::noAudioMeansNoFile()
 {
     QFETCH(bool, enabled);
     QFETCH(QByteArray, chunk);
@@ -183,7 +183,7 @@ void LocalAudioRecordingServiceTest::noAudioMeansNoFile()
 
 // Recordings started in the same second get names of their own; a file already there is
 // never touched.
-void LocalAudioRecordingServiceTest::recordingsNeverReplaceAFile()
+void tst_LocalAudioRecordingService::recordingsNeverReplaceAFile()
 {
     QVERIFY(QDir().mkpath(m_folder));
     const QString taken = m_folder + QStringLiteral("/CapturedAudio-2026-03-03_14-05-09.m4a");
@@ -218,7 +218,7 @@ void LocalAudioRecordingServiceTest::recordingsNeverReplaceAFile()
     QVERIFY(dominantShare(TestAudio::readBack(second->toLocalFile()), 880) > 0.9);
 }
 
-void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
+void tst_LocalAudioRecordingService::cancelDeletesTheRecording()
 {
     LocalAudioRecordingService recorder(fixedStart);
     recorder.startRecording(true);
@@ -233,7 +233,7 @@ void LocalAudioRecordingServiceTest::cancelDeletesTheRecording()
 // The application quits right after asking for the file: the recorder goes away while
 // audio and the finish are still queued. Everything queued is written, the file completed
 // and its location handed back.
-void LocalAudioRecordingServiceTest::recorderDestroyedWhileFinishingCompletesTheFile()
+void tst_LocalAudioRecordingService::recorderDestroyedWhileFinishingCompletesTheFile()
 {
     auto recorder = std::make_unique<LocalAudioRecordingService>(fixedStart);
     recorder->startRecording(true);
@@ -253,7 +253,7 @@ void LocalAudioRecordingServiceTest::recorderDestroyedWhileFinishingCompletesThe
     QVERIFY2(std::abs(decoded - written) <= 0.05 * written, qPrintable(QString::number(decoded)));
 }
 
-void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
+void tst_LocalAudioRecordingService::unusableDownloadsFolderIsReported()
 {
     // Downloads is a file, so no folder can be made inside it.
     QTemporaryDir other;
@@ -289,7 +289,7 @@ void LocalAudioRecordingServiceTest::unusableDownloadsFolderIsReported()
 
 // A disk that refuses more data (here: a file size limit) ends the recording: the partial
 // file goes, later audio is ignored, and the failure is reported when the recording ends.
-void LocalAudioRecordingServiceTest::writeFailureDeletesThePartialFileAndIsReported()
+void tst_LocalAudioRecordingService::writeFailureDeletesThePartialFileAndIsReported()
 {
     rlimit original{};
     QVERIFY(getrlimit(RLIMIT_FSIZE, &original) == 0);
@@ -324,7 +324,7 @@ void LocalAudioRecordingServiceTest::writeFailureDeletesThePartialFileAndIsRepor
 
 // A recorder killed in the middle of writing leaves a file that plays up to about its last
 // second.
-void LocalAudioRecordingServiceTest::killedRecorderLeavesAPlayableFile()
+void tst_LocalAudioRecordingService::killedRecorderLeavesAPlayableFile()
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -362,7 +362,7 @@ void LocalAudioRecordingServiceTest::killedRecorderLeavesAPlayableFile()
 // Audio arrives far faster than the disk takes it: past the bound of queued audio the
 // recording is given up (appending goes on without a failure, as the transcript must), the
 // owner hears of it at the finish without waiting for the disk, and the file is deleted.
-void LocalAudioRecordingServiceTest::aDiskThatFallsBehindEndsTheRecording()
+void tst_LocalAudioRecordingService::aDiskThatFallsBehindEndsTheRecording()
 {
     LocalAudioRecordingService recorder(fixedStart);
     recorder.setMaximumQueuedAudio(std::chrono::seconds(3));
@@ -392,7 +392,7 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     if (argc >= 2 && qstrcmp(argv[1], childModeArgument) == 0)
         return recordUntilKilled();
-    LocalAudioRecordingServiceTest test;
+    tst_LocalAudioRecordingService test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

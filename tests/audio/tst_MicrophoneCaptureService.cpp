@@ -84,7 +84,7 @@ std::vector<Block> blocksOf(const std::vector<Events::Event> &events)
 
 } // namespace
 
-class MicrophoneCaptureServiceTest : public QObject
+class tst_MicrophoneCaptureService : public QObject
 {
     Q_OBJECT
 
@@ -104,7 +104,7 @@ private:
     QTemporaryDir m_files;
 };
 
-void MicrophoneCaptureServiceTest::initTestCase()
+void tst_MicrophoneCaptureService::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
         QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
@@ -114,11 +114,12 @@ void MicrophoneCaptureServiceTest::initTestCase()
     QVERIFY(m_files.isValid());
 }
 
-void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
+void tst_MicrophoneCaptureService::offersInputsButNeverAMonitor()
 {
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     // The list is read from the cache, which fills once the server has answered.
-    QTRY_VERIFY(!MicrophoneCaptureService::availableDevices().empty());
-    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    QTRY_VERIFY(!MicrophoneCaptureService::availableDevices(*context).empty());
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices(*context);
     QVERIFY(std::any_of(devices.begin(), devices.end(), [this](const MicrophoneInputDevice &device) {
         return device.id == m_source && device.name == QStringLiteral("Kavrel-Test-Microphone");
     }));
@@ -140,12 +141,12 @@ void MicrophoneCaptureServiceTest::offersInputsButNeverAMonitor()
     QVERIFY(std::is_sorted(devices.begin(), devices.end(), [&](const auto &a, const auto &b) {
         return collator.compare(a.name, b.name) < 0;
     }));
-    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(m_source));
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(m_source));
 }
 
 // A machine without a microphone often has a monitor as its default source; that is never
 // taken for a microphone.
-void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
+void tst_MicrophoneCaptureService::neverChoosesAMonitorAsDefault()
 {
     const QString monitor = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK") + QStringLiteral(".monitor");
     QVERIFY(TestAudio::pactl({QStringLiteral("set-default-source"), monitor}));
@@ -157,14 +158,14 @@ void MicrophoneCaptureServiceTest::neverChoosesAMonitorAsDefault()
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_COMPARE(context->serverInfo().defaultSourceName, monitor);
-    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices();
+    const std::vector<MicrophoneInputDevice> devices = MicrophoneCaptureService::availableDevices(*context);
     QVERIFY(!devices.empty());
-    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(), std::optional<QString>(devices.front().id));
+    QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(devices.front().id));
 }
 
 // A tone through the microphone: every block is metered; loud blocks pass the gate, ten
 // quiet blocks after the last loud one still pass, then the gate closes.
-void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
+void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
 {
     const QString dir = m_files.path();
     const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 0.5, 44100, 2, -6);
@@ -173,7 +174,7 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
     const QString program = TestAudio::concatenate(dir, QStringLiteral("program.wav"), {tone, quiet});
 
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     attach(service, events);
     const auto started = runTask(service.startCapture(m_source));
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -226,10 +227,10 @@ void MicrophoneCaptureServiceTest::gateOpensOnSoundHoldsAndCloses()
                  qPrintable(QString::number(blocks[i].chunkSamples)));
 }
 
-void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
+void tst_MicrophoneCaptureService::missingDeviceFallsBackToTheDefault()
 {
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     attach(service, events);
 
     // Stopping while stopped only reports a silent meter.
@@ -251,7 +252,7 @@ void MicrophoneCaptureServiceTest::missingDeviceFallsBackToTheDefault()
 }
 
 // A machine without any input: the microphone is unavailable, not refused.
-void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
+void tst_MicrophoneCaptureService::noInputDeviceIsNoMatterOfPermission()
 {
     // The test microphone is the only input; take it away for this test.
     const std::optional<QString> modules = TestAudio::pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")});
@@ -282,8 +283,8 @@ void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_VERIFY(!context->sourceNamed(m_source));
-    QVERIFY(MicrophoneCaptureService::availableDevices().empty());
-    MicrophoneCaptureService service;
+    QVERIFY(MicrophoneCaptureService::availableDevices(*context).empty());
+    MicrophoneCaptureService service(context);
     const auto error = runTask(service.startCapture(std::nullopt)).errorAs<MicrophoneCaptureError>();
     QVERIFY2(error, "capture started without an input");
     QCOMPARE(error->errorCase(), MicrophoneCaptureError::Case::selectedDeviceUnavailable);
@@ -293,12 +294,12 @@ void MicrophoneCaptureServiceTest::noInputDeviceIsNoMatterOfPermission()
 
 // The audio server drops every client (it restarted) and is back a moment later: the
 // microphone is captured again by itself, and nothing is reported.
-void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+void tst_MicrophoneCaptureService::resumesAfterTheAudioServerComesBack()
 {
     const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 44100, 2, -6);
     QVERIFY(!tone.isEmpty());
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
     service.setRecoveryTimings(timings);
@@ -332,10 +333,10 @@ void MicrophoneCaptureServiceTest::resumesAfterTheAudioServerComesBack()
 
 // The audio server stays away past the resume time-out: the error handler hears of it once,
 // and the stop reports the same failure.
-void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
+void tst_MicrophoneCaptureService::reportsAMicrophoneThatDoesNotComeBack()
 {
     auto events = std::make_shared<Events>();
-    MicrophoneCaptureService service;
+    MicrophoneCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(300);
     timings.firstRetryDelay = std::chrono::milliseconds(20);
@@ -365,5 +366,5 @@ void MicrophoneCaptureServiceTest::reportsAMicrophoneThatDoesNotComeBack()
     QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
-QTEST_GUILESS_MAIN(MicrophoneCaptureServiceTest)
+QTEST_GUILESS_MAIN(tst_MicrophoneCaptureService)
 #include "tst_MicrophoneCaptureService.moc"

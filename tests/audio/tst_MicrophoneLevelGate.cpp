@@ -29,7 +29,7 @@ std::vector<qint16> program()
 
 Q_DECLARE_METATYPE(std::vector<qint16>)
 
-class MicrophoneLevelGateTest : public QObject
+class tst_MicrophoneLevelGate : public QObject
 {
     Q_OBJECT
 
@@ -40,7 +40,7 @@ private Q_SLOTS:
     void gateDecidesPerTenMillisecondsWhateverTheFragments();
 };
 
-void MicrophoneLevelGateTest::level_data()
+void tst_MicrophoneLevelGate::level_data()
 {
     QTest::addColumn<std::vector<qint16>>("samples");
     QTest::addColumn<double>("expected");
@@ -54,7 +54,7 @@ void MicrophoneLevelGateTest::level_data()
     QTest::newRow("nothing") << std::vector<qint16>() << 0.0;
 }
 
-void MicrophoneLevelGateTest::level()
+void tst_MicrophoneLevelGate::level()
 {
     QFETCH(std::vector<qint16>, samples);
     QFETCH(double, expected);
@@ -62,7 +62,7 @@ void MicrophoneLevelGateTest::level()
     QVERIFY2(std::abs(level - expected) < 0.0005, qPrintable(QString::number(level, 'f', 5)));
 }
 
-void MicrophoneLevelGateTest::gateDecidesPerTenMillisecondsWhateverTheFragments_data()
+void tst_MicrophoneLevelGate::gateDecidesPerTenMillisecondsWhateverTheFragments_data()
 {
     QTest::addColumn<int>("fragmentBytes");
     QTest::newRow("one byte at a time") << 1;
@@ -74,7 +74,7 @@ void MicrophoneLevelGateTest::gateDecidesPerTenMillisecondsWhateverTheFragments_
 
 // Blocks 3 and 4 are loud and pass, the next ten quiet blocks still pass, the rest do not.
 // The meter sees every block.
-void MicrophoneLevelGateTest::gateDecidesPerTenMillisecondsWhateverTheFragments()
+void tst_MicrophoneLevelGate::gateDecidesPerTenMillisecondsWhateverTheFragments()
 {
     QFETCH(int, fragmentBytes);
     const std::vector<qint16> samples = program();
@@ -108,5 +108,5 @@ void MicrophoneLevelGateTest::gateDecidesPerTenMillisecondsWhateverTheFragments(
     QVERIFY(std::abs(blocks[3].level - 0.8495) < 0.01);
 }
 
-QTEST_GUILESS_MAIN(MicrophoneLevelGateTest)
+QTEST_GUILESS_MAIN(tst_MicrophoneLevelGate)
 #include "tst_MicrophoneLevelGate.moc"

@@ -84,7 +84,7 @@ using Appends = QList<QPair<char, int>>;
 
 Q_DECLARE_METATYPE(Appends)
 
-class MixedAudioStreamMixerTest : public QObject
+class tst_MixedAudioStreamMixer : public QObject
 {
     Q_OBJECT
 
@@ -102,7 +102,7 @@ private Q_SLOTS:
     void chunksPostedFromACaptureThreadStayInOrder();
 };
 
-void MixedAudioStreamMixerTest::mixesWithGainsTruncationAndClamping_data()
+void tst_MixedAudioStreamMixer::mixesWithGainsTruncationAndClamping_data()
 {
     QTest::addColumn<int>("system");
     QTest::addColumn<int>("microphone");
@@ -118,7 +118,7 @@ void MixedAudioStreamMixerTest::mixesWithGainsTruncationAndClamping_data()
     QTest::newRow("disabled microphone adds nothing") << 1000 << 1000 << false << 950;
 }
 
-void MixedAudioStreamMixerTest::mixesWithGainsTruncationAndClamping()
+void tst_MixedAudioStreamMixer::mixesWithGainsTruncationAndClamping()
 {
     QFETCH(int, system);
     QFETCH(int, microphone);
@@ -145,7 +145,7 @@ void MixedAudioStreamMixerTest::mixesWithGainsTruncationAndClamping()
         QCOMPARE(output[i], scaled(system, 0.95));
 }
 
-void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane_data()
+void tst_MixedAudioStreamMixer::cutsChunksFromTheFullerLane_data()
 {
     QTest::addColumn<bool>("microphoneEnabled");
     QTest::addColumn<Appends>("appends");
@@ -165,7 +165,7 @@ void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane_data()
     QTest::newRow("odd byte is ignored") << false << Appends{{'s', 1023}, {'s', 1}} << false << QList<int>{1024};
 }
 
-void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane()
+void tst_MixedAudioStreamMixer::cutsChunksFromTheFullerLane()
 {
     QFETCH(bool, microphoneEnabled);
     QFETCH(Appends, appends);
@@ -194,7 +194,7 @@ void MixedAudioStreamMixerTest::cutsChunksFromTheFullerLane()
     QCOMPARE(sizes, expectedSizes);
 }
 
-void MixedAudioStreamMixerTest::laneKeepsOnlyItsNewestSamples()
+void tst_MixedAudioStreamMixer::laneKeepsOnlyItsNewestSamples()
 {
     MixedAudioStreamMixer mixer;
     std::vector<qint16> ramp(20000);
@@ -214,7 +214,7 @@ void MixedAudioStreamMixerTest::laneKeepsOnlyItsNewestSamples()
         QCOMPARE(output[i], scaled(firstKept + int(i), 0.95));
 }
 
-void MixedAudioStreamMixerTest::slowConsumerLosesTheOldestChunks()
+void tst_MixedAudioStreamMixer::slowConsumerLosesTheOldestChunks()
 {
     MixedAudioStreamMixer mixer;
     auto received = std::make_shared<Received>();
@@ -234,7 +234,7 @@ void MixedAudioStreamMixerTest::slowConsumerLosesTheOldestChunks()
     QCOMPARE(firstSamples, (QList<int>{95, 665, 760, 855, 950, 1045, 1140}));
 }
 
-void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
+void tst_MixedAudioStreamMixer::disablingTheMicrophoneEmptiesAndClosesItsLane()
 {
     MixedAudioStreamMixer mixer;
     auto received = std::make_shared<Received>();
@@ -260,7 +260,7 @@ void MixedAudioStreamMixerTest::disablingTheMicrophoneEmptiesAndClosesItsLane()
     QCOMPARE(received->chunks.back(), constant(1350, 10));
 }
 
-void MixedAudioStreamMixerTest::drainWaitsUntilEverythingIsDelivered()
+void tst_MixedAudioStreamMixer::drainWaitsUntilEverythingIsDelivered()
 {
     MixedAudioStreamMixer mixer;
     auto received = std::make_shared<Received>();
@@ -281,7 +281,7 @@ void MixedAudioStreamMixerTest::drainWaitsUntilEverythingIsDelivered()
     QCOMPARE(sizes, (QList<int>{1024, 1024, 452}));
 }
 
-void MixedAudioStreamMixerTest::drainWithoutHandlerReturnsAtOnceAndKeepsChunks()
+void tst_MixedAudioStreamMixer::drainWithoutHandlerReturnsAtOnceAndKeepsChunks()
 {
     MixedAudioStreamMixer mixer;
     mixer.appendSystemAudio(constant(100, 1500));
@@ -296,7 +296,7 @@ void MixedAudioStreamMixerTest::drainWithoutHandlerReturnsAtOnceAndKeepsChunks()
     QCOMPARE(sizes, (QList<int>{1024, 476}));
 }
 
-void MixedAudioStreamMixerTest::resetReleasesDrainAndStopsTheOldLoop()
+void tst_MixedAudioStreamMixer::resetReleasesDrainAndStopsTheOldLoop()
 {
     MixedAudioStreamMixer mixer;
     auto oldReceived = std::make_shared<Received>();
@@ -331,7 +331,7 @@ void MixedAudioStreamMixerTest::resetReleasesDrainAndStopsTheOldLoop()
 
 // Capture threads post their chunks to the mixer with queued invocation; the mixed stream
 // keeps their order sample for sample.
-void MixedAudioStreamMixerTest::chunksPostedFromACaptureThreadStayInOrder()
+void tst_MixedAudioStreamMixer::chunksPostedFromACaptureThreadStayInOrder()
 {
     MixedAudioStreamMixer mixer;
     auto received = std::make_shared<Received>();
@@ -359,5 +359,5 @@ void MixedAudioStreamMixerTest::chunksPostedFromACaptureThreadStayInOrder()
         QCOMPARE(output[i], scaled(int(i % 20000), 0.95));
 }
 
-QTEST_GUILESS_MAIN(MixedAudioStreamMixerTest)
+QTEST_GUILESS_MAIN(tst_MixedAudioStreamMixer)
 #include "tst_MixedAudioStreamMixer.moc"

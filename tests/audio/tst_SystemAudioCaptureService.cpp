@@ -1,5 +1,6 @@
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
+#include "platform/PulseAudioContext.h"
 #include "support/AudioServerOutage.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
@@ -82,7 +83,7 @@ std::size_t at(double seconds)
 
 } // namespace
 
-class SystemAudioCaptureServiceTest : public QObject
+class tst_SystemAudioCaptureService : public QObject
 {
     Q_OBJECT
 
@@ -101,7 +102,7 @@ private:
     QTemporaryDir m_files;
 };
 
-void SystemAudioCaptureServiceTest::initTestCase()
+void tst_SystemAudioCaptureService::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
         QSKIP("KAVREL_TEST_PULSE is not set: these tests need the private PulseAudio of scripts/with-test-services");
@@ -112,7 +113,7 @@ void SystemAudioCaptureServiceTest::initTestCase()
 
 // A tone, a pause and a phrase played into the default output come out as 16 kHz mono
 // chunks with each part where it was played: nothing lost, nothing reordered.
-void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
+void tst_SystemAudioCaptureService::capturesWhatIsPlayedInOrder()
 {
     const QString dir = m_files.path();
     const QString tone = TestAudio::makeTone(dir, QStringLiteral("tone.wav"), 1000, 1.0, 48000, 2, -6);
@@ -126,7 +127,7 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
     QVERIFY(speechSeconds > 1.0);
 
     auto collected = std::make_shared<Collected>();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -166,9 +167,9 @@ void SystemAudioCaptureServiceTest::capturesWhatIsPlayedInOrder()
     QVERIFY(TestAudio::rms(samples, end + at(0.05), samples.size()) < 0.002);
 }
 
-void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
+void tst_SystemAudioCaptureService::refusesToStartTwiceOrStopWhenIdle()
 {
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     const auto expectError = [](auto result, SystemAudioCaptureError::Case expected, const QString &text) {
         const auto error = result.template errorAs<SystemAudioCaptureError>();
         QVERIFY2(error, "no capture error");
@@ -193,7 +194,7 @@ void SystemAudioCaptureServiceTest::refusesToStartTwiceOrStopWhenIdle()
 }
 
 // When another output becomes the default, capture moves there, in that output's format.
-void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
+void tst_SystemAudioCaptureService::followsAChangeOfTheDefaultOutput()
 {
     const QString other = QStringLiteral("kavrel_test_headphones");
     const std::optional<QString> module = TestAudio::pactl(
@@ -217,7 +218,7 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
     QVERIFY(!low.isEmpty() && !high.isEmpty());
 
     auto collected = std::make_shared<Collected>();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
@@ -241,7 +242,7 @@ void SystemAudioCaptureServiceTest::followsAChangeOfTheDefaultOutput()
 
 // The default output changes while capture is still being set up on the old one: capture
 // ends up on the new default all the same.
-void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
+void tst_SystemAudioCaptureService::followsAChangeMadeWhileStarting()
 {
     const QString other = QStringLiteral("kavrel_test_usb_headset");
     const std::optional<QString> module = TestAudio::pactl(
@@ -260,7 +261,7 @@ void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     QTRY_VERIFY(context->sinkNamed(other).has_value());
 
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     // The start has asked the server for its default output (still the old one) and waits
     // for the answer; the change lands before it goes on.
     QCoro::Task<void> starting = service.startCapture();
@@ -273,13 +274,13 @@ void SystemAudioCaptureServiceTest::followsAChangeMadeWhileStarting()
 
 // While the handler is stuck, fragments pile up; those older than 750 ms when their turn
 // comes are dropped rather than delivered late.
-void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
+void tst_SystemAudioCaptureService::dropsChunksThatWaitedTooLong()
 {
     auto collected = std::make_shared<Collected>();
     auto clock = std::make_shared<QElapsedTimer>();
     auto firstArrival = std::make_shared<std::atomic<qint64>>(-1);
     clock->start();
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     service.setLiveAudioDataHandler([collected, clock, firstArrival](const QByteArray &chunk) {
         qint64 none = -1;
         if (firstArrival->compare_exchange_strong(none, clock->elapsed()))
@@ -303,13 +304,13 @@ void SystemAudioCaptureServiceTest::dropsChunksThatWaitedTooLong()
 
 // The audio server drops every client (it restarted) and is back a moment later: capture
 // takes up the default output again by itself, and nothing is reported.
-void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
+void tst_SystemAudioCaptureService::resumesAfterTheAudioServerComesBack()
 {
     const QString tone = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1000, 3.0, 48000, 2, -6);
     QVERIFY(!tone.isEmpty());
     auto collected = std::make_shared<Collected>();
     QStringList errors;
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
     service.setRecoveryTimings(timings);
@@ -338,11 +339,11 @@ void SystemAudioCaptureServiceTest::resumesAfterTheAudioServerComesBack()
 
 // The audio server stays away past the resume time-out: the error handler hears of it on the
 // main thread, once, and the stop reports the same failure instead of success.
-void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
+void tst_SystemAudioCaptureService::reportsAudioThatDoesNotComeBack()
 {
     QStringList errors;
     bool reportedOffMainThread = false;
-    SystemAudioCaptureService service;
+    SystemAudioCaptureService service(PulseAudioContext::shared());
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(300);
     timings.firstRetryDelay = std::chrono::milliseconds(20);
@@ -371,5 +372,5 @@ void SystemAudioCaptureServiceTest::reportsAudioThatDoesNotComeBack()
     QVERIFY(runTask(service.stopCapture()).succeeded());
 }
 
-QTEST_GUILESS_MAIN(SystemAudioCaptureServiceTest)
+QTEST_GUILESS_MAIN(tst_SystemAudioCaptureService)
 #include "tst_SystemAudioCaptureService.moc"

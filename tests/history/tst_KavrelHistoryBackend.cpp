@@ -36,7 +36,7 @@ FakeResponse chatReply(const QString &content)
 
 } // namespace
 
-class TestKavrelHistoryBackend : public QObject
+class tst_KavrelHistoryBackend : public QObject
 {
     Q_OBJECT
 
@@ -59,7 +59,7 @@ private:
     std::unique_ptr<HistoryTestData::Localization> m_localization;
 };
 
-void TestKavrelHistoryBackend::init()
+void tst_KavrelHistoryBackend::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -70,7 +70,7 @@ void TestKavrelHistoryBackend::init()
     m_localization = std::make_unique<HistoryTestData::Localization>();
 }
 
-void TestKavrelHistoryBackend::cleanup()
+void tst_KavrelHistoryBackend::cleanup()
 {
     m_localization.reset();
     m_auth.reset();
@@ -79,7 +79,7 @@ void TestKavrelHistoryBackend::cleanup()
     m_backend.reset();
 }
 
-void TestKavrelHistoryBackend::listsSearchesOpensSummarizesAndDeletes()
+void tst_KavrelHistoryBackend::listsSearchesOpensSummarizesAndDeletes()
 {
     QString opened;
     for (int i = 1; i <= 25; ++i) {
@@ -177,5 +177,5 @@ void TestKavrelHistoryBackend::listsSearchesOpensSummarizesAndDeletes()
     QVERIFY(m_history->documentMismatches().isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestKavrelHistoryBackend)
+QTEST_GUILESS_MAIN(tst_KavrelHistoryBackend)
 #include "tst_KavrelHistoryBackend.moc"

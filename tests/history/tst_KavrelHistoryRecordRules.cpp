@@ -45,7 +45,7 @@ QStringList describe(const QList<MeetingSessionTranslationBlock> &blocks)
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<qint64>)
 
-class TestKavrelHistoryRecordRules : public QObject
+class tst_KavrelHistoryRecordRules : public QObject
 {
     Q_OBJECT
 
@@ -68,7 +68,7 @@ private Q_SLOTS:
     void detailTabRawValues();
 };
 
-void TestKavrelHistoryRecordRules::timestampSplit_data()
+void tst_KavrelHistoryRecordRules::timestampSplit_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("timestamp");
@@ -81,7 +81,7 @@ void TestKavrelHistoryRecordRules::timestampSplit_data()
     QTest::newRow("graphemes counted") << "[e\u0301e\u0301e\u0301e\u0301] x" << "00:00:00" << "[e\u0301e\u0301e\u0301e\u0301] x";
 }
 
-void TestKavrelHistoryRecordRules::timestampSplit()
+void tst_KavrelHistoryRecordRules::timestampSplit()
 {
     QFETCH(QString, line);
     QFETCH(QString, timestamp);
@@ -91,7 +91,7 @@ void TestKavrelHistoryRecordRules::timestampSplit()
     QCOMPARE(components.text, text);
 }
 
-void TestKavrelHistoryRecordRules::rebuiltTranscriptKeepsLineNumbers()
+void tst_KavrelHistoryRecordRules::rebuiltTranscriptKeepsLineNumbers()
 {
     // A line with a time and a word, an empty line, a time alone, a word without a time.
     const MeetingSessionHistoryDetail detail =
@@ -104,7 +104,7 @@ void TestKavrelHistoryRecordRules::rebuiltTranscriptKeepsLineNumbers()
     QCOMPARE(describe(Rules::persistedTranscriptBlocks(stored)), QStringList{"turn-x|7|t|kept"});
 }
 
-void TestKavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCollisions_data()
+void tst_KavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCollisions_data()
 {
     QTest::addColumn<QString>("transcript");
     QTest::addColumn<QString>("translation");
@@ -125,7 +125,7 @@ void TestKavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCol
                                    << QStringList{"history-m-transcript-1|1|fr|Eins"};
 }
 
-void TestKavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCollisions()
+void tst_KavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCollisions()
 {
     QFETCH(QString, transcript);
     QFETCH(QString, translation);
@@ -148,7 +148,7 @@ void TestKavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCol
     }
 }
 
-void TestKavrelHistoryRecordRules::copyableTranscriptSortsAndFormatsBlocks()
+void tst_KavrelHistoryRecordRules::copyableTranscriptSortsAndFormatsBlocks()
 {
     MeetingSessionHistoryDetail detail = record(QStringLiteral("m"), QStringLiteral("ignored"));
     detail.transcriptJson = QList<MeetingSessionTranscriptBlock>{
@@ -169,7 +169,7 @@ void TestKavrelHistoryRecordRules::copyableTranscriptSortsAndFormatsBlocks()
     QVERIFY(!Rules::copyableTranscriptText(detail));
 }
 
-void TestKavrelHistoryRecordRules::snapshotCarriesTheRecordWithTheNewSummary()
+void tst_KavrelHistoryRecordRules::snapshotCarriesTheRecordWithTheNewSummary()
 {
     MeetingSessionHistoryDetail detail = record(QStringLiteral("m"), QStringLiteral("[09:00:01] Hi"));
     detail.status = QStringLiteral("ACTIVE");
@@ -212,7 +212,7 @@ void TestKavrelHistoryRecordRules::snapshotCarriesTheRecordWithTheNewSummary()
     QCOMPARE(snapshot.sessionParams, params);
 }
 
-void TestKavrelHistoryRecordRules::languageNames_data()
+void tst_KavrelHistoryRecordRules::languageNames_data()
 {
     QTest::addColumn<std::optional<QString>>("code");
     QTest::addColumn<QString>("name");
@@ -226,14 +226,14 @@ void TestKavrelHistoryRecordRules::languageNames_data()
     QTest::newRow("none") << std::optional<QString>() << "English";
 }
 
-void TestKavrelHistoryRecordRules::languageNames()
+void tst_KavrelHistoryRecordRules::languageNames()
 {
     QFETCH(std::optional<QString>, code);
     QFETCH(QString, name);
     QCOMPARE(Rules::deepSeekLanguageName(code), name);
 }
 
-void TestKavrelHistoryRecordRules::localFallback_data()
+void tst_KavrelHistoryRecordRules::localFallback_data()
 {
     QTest::addColumn<QString>("transcript");
     QTest::addColumn<QString>("expected");
@@ -253,14 +253,14 @@ void TestKavrelHistoryRecordRules::localFallback_data()
     QTest::newRow("short bracket kept") << "[1:2] x" << "- [1:2] x";
 }
 
-void TestKavrelHistoryRecordRules::localFallback()
+void tst_KavrelHistoryRecordRules::localFallback()
 {
     QFETCH(QString, transcript);
     QFETCH(QString, expected);
     QCOMPARE(Rules::localFallbackSummary(transcript), expected);
 }
 
-void TestKavrelHistoryRecordRules::durationLabels_data()
+void tst_KavrelHistoryRecordRules::durationLabels_data()
 {
     QTest::addColumn<std::optional<qint64>>("seconds");
     QTest::addColumn<QString>("label");
@@ -274,14 +274,14 @@ void TestKavrelHistoryRecordRules::durationLabels_data()
     QTest::newRow("360000") << std::optional<qint64>(360000) << "100:00:00";
 }
 
-void TestKavrelHistoryRecordRules::durationLabels()
+void tst_KavrelHistoryRecordRules::durationLabels()
 {
     QFETCH(std::optional<qint64>, seconds);
     QFETCH(QString, label);
     QCOMPARE(Labels::durationLabel(seconds), label);
 }
 
-void TestKavrelHistoryRecordRules::languagePairAndStatusLabels()
+void tst_KavrelHistoryRecordRules::languagePairAndStatusLabels()
 {
     Localization english;
     Localization russian(KavrelAppLanguage::russian);
@@ -307,7 +307,7 @@ void TestKavrelHistoryRecordRules::languagePairAndStatusLabels()
     QCOMPARE(Labels::displayTitle(std::nullopt, QStringLiteral(" "), en), QStringLiteral("Untitled"));
 }
 
-void TestKavrelHistoryRecordRules::footerLines()
+void tst_KavrelHistoryRecordRules::footerLines()
 {
     Localization english;
     MeetingSessionHistoryDetail detail = record(QStringLiteral("m"));
@@ -332,7 +332,7 @@ void TestKavrelHistoryRecordRules::footerLines()
     QCOMPARE(lines.second, QStringLiteral("DE"));
 }
 
-void TestKavrelHistoryRecordRules::detailTabRawValues()
+void tst_KavrelHistoryRecordRules::detailTabRawValues()
 {
     for (KavrelHistoryDetailTab tab : KavrelHistoryDetailTabs::allCases)
         QCOMPARE(KavrelHistoryDetailTabs::fromRawValue(KavrelHistoryDetailTabs::rawValue(tab)), tab);
@@ -340,5 +340,5 @@ void TestKavrelHistoryRecordRules::detailTabRawValues()
     QVERIFY(!KavrelHistoryDetailTabs::fromRawValue(QStringLiteral(" summary")));
 }
 
-QTEST_GUILESS_MAIN(TestKavrelHistoryRecordRules)
+QTEST_GUILESS_MAIN(tst_KavrelHistoryRecordRules)
 #include "tst_KavrelHistoryRecordRules.moc"

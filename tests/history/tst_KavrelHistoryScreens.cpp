@@ -147,7 +147,7 @@ KavrelCapsuleButton *buttonNamed(QWidget *root, const QString &text)
 
 } // namespace
 
-class TestKavrelHistoryScreens : public QObject
+class tst_KavrelHistoryScreens : public QObject
 {
     Q_OBJECT
 
@@ -171,18 +171,18 @@ private:
     KavrelHistoryView *m_view = nullptr;
 };
 
-void TestKavrelHistoryScreens::initTestCase()
+void tst_KavrelHistoryScreens::initTestCase()
 {
     KavrelSymbols::setUsesIconTheme(false);
 }
 
-void TestKavrelHistoryScreens::init()
+void tst_KavrelHistoryScreens::init()
 {
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
     m_client = std::make_shared<HistoryTestClient>();
 }
 
-void TestKavrelHistoryScreens::cleanup()
+void tst_KavrelHistoryScreens::cleanup()
 {
     m_backdrop.reset();
     m_view = nullptr;
@@ -195,7 +195,7 @@ void TestKavrelHistoryScreens::cleanup()
     m_client.reset();
 }
 
-void TestKavrelHistoryScreens::makeView()
+void tst_KavrelHistoryScreens::makeView()
 {
     m_backdrop = std::make_unique<Backdrop>();
     m_view = new KavrelHistoryView(m_client);
@@ -206,7 +206,7 @@ void TestKavrelHistoryScreens::makeView()
     QVERIFY(QTest::qWaitForWindowExposed(m_backdrop.get()));
 }
 
-Call TestKavrelHistoryScreens::pending(const QString &operation)
+Call tst_KavrelHistoryScreens::pending(const QString &operation)
 {
     Call call = m_client->pending(operation);
     if (!call)
@@ -214,7 +214,7 @@ Call TestKavrelHistoryScreens::pending(const QString &operation)
     return call;
 }
 
-void TestKavrelHistoryScreens::settle()
+void tst_KavrelHistoryScreens::settle()
 {
     m_view->refresh();
     if (m_view->detailSheet())
@@ -222,7 +222,7 @@ void TestKavrelHistoryScreens::settle()
     QCoreApplication::processEvents();
 }
 
-void TestKavrelHistoryScreens::listStatesAndPaging()
+void tst_KavrelHistoryScreens::listStatesAndPaging()
 {
     makeView();
     // The first showing loads once.
@@ -280,7 +280,7 @@ void TestKavrelHistoryScreens::listStatesAndPaging()
     QVERIFY(std::any_of(pills.begin(), pills.end(), [](KavrelPill *pill) { return pill->text() == "25 sessions"; }));
 }
 
-void TestKavrelHistoryScreens::cardsOpenAndConfirmDeletion()
+void tst_KavrelHistoryScreens::cardsOpenAndConfirmDeletion()
 {
     makeView();
     pending("fetchSessions")->answerPage(meetings(1, 3, std::nullopt));
@@ -338,7 +338,7 @@ void TestKavrelHistoryScreens::cardsOpenAndConfirmDeletion()
     QCOMPARE(list->model()->rowCount(), 2);
 }
 
-void TestKavrelHistoryScreens::detailSheetTabsAndActions()
+void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
 {
     makeView();
     pending("fetchSessions")->answerPage(meetings(1, 3, std::nullopt));
@@ -398,7 +398,7 @@ void TestKavrelHistoryScreens::detailSheetTabsAndActions()
     QVERIFY(!vm->selectedSessionSummary());
 }
 
-void TestKavrelHistoryScreens::screenshots()
+void tst_KavrelHistoryScreens::screenshots()
 {
     for (const auto &variant : Screenshots::variants()) {
         init();
@@ -451,5 +451,5 @@ void TestKavrelHistoryScreens::screenshots()
     }
 }
 
-QTEST_MAIN(TestKavrelHistoryScreens)
+QTEST_MAIN(tst_KavrelHistoryScreens)
 #include "tst_KavrelHistoryScreens.moc"

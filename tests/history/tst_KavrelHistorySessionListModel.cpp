@@ -12,7 +12,7 @@
 
 using namespace HistoryTestData;
 
-class TestKavrelHistorySessionListModel : public QObject
+class tst_KavrelHistorySessionListModel : public QObject
 {
     Q_OBJECT
 
@@ -20,7 +20,7 @@ private Q_SLOTS:
     void followsTheViewModel();
 };
 
-void TestKavrelHistorySessionListModel::followsTheViewModel()
+void tst_KavrelHistorySessionListModel::followsTheViewModel()
 {
     Localization localization;
     auto client = std::make_shared<HistoryTestClient>();
@@ -56,5 +56,5 @@ void TestKavrelHistorySessionListModel::followsTheViewModel()
     QCOMPARE(model.rowCount(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestKavrelHistorySessionListModel)
+QTEST_GUILESS_MAIN(tst_KavrelHistorySessionListModel)
 #include "tst_KavrelHistorySessionListModel.moc"

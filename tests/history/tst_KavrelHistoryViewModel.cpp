@@ -38,7 +38,7 @@ QStringList ids(const QList<MeetingSessionHistoryListItem> &rows)
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
-class TestKavrelHistoryViewModel : public QObject
+class tst_KavrelHistoryViewModel : public QObject
 {
     Q_OBJECT
 
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<KavrelHistoryViewModel> m_viewModel;
 };
 
-void TestKavrelHistoryViewModel::init()
+void tst_KavrelHistoryViewModel::init()
 {
     m_localization = std::make_unique<Localization>();
     m_client = std::make_shared<HistoryTestClient>();
@@ -87,7 +87,7 @@ void TestKavrelHistoryViewModel::init()
     m_viewModel->setSearchDebounceInterval(20ms);
 }
 
-void TestKavrelHistoryViewModel::cleanup()
+void tst_KavrelHistoryViewModel::cleanup()
 {
     m_viewModel.reset();
     // Answer whatever is still waiting so no coroutine stays suspended.
@@ -99,7 +99,7 @@ void TestKavrelHistoryViewModel::cleanup()
     m_localization.reset();
 }
 
-Call TestKavrelHistoryViewModel::pending(const QString &operation)
+Call tst_KavrelHistoryViewModel::pending(const QString &operation)
 {
     Call call = m_client->pending(operation);
     if (!call)
@@ -107,14 +107,14 @@ Call TestKavrelHistoryViewModel::pending(const QString &operation)
     return call;
 }
 
-void TestKavrelHistoryViewModel::loadFirstPage(const MeetingSessionHistoryListPage &firstPage)
+void tst_KavrelHistoryViewModel::loadFirstPage(const MeetingSessionHistoryListPage &firstPage)
 {
     KavrelHistoryViewModel *vm = m_viewModel.get();
     start([vm] { return vm->loadInitialPage(); });
     pending(fetchSessions)->answerPage(firstPage);
 }
 
-void TestKavrelHistoryViewModel::openWithDetail(const MeetingSessionHistoryDetail &detail)
+void tst_KavrelHistoryViewModel::openWithDetail(const MeetingSessionHistoryDetail &detail)
 {
     KavrelHistoryViewModel *vm = m_viewModel.get();
     const MeetingSessionHistoryListItem item = row(detail.id);
@@ -122,7 +122,7 @@ void TestKavrelHistoryViewModel::openWithDetail(const MeetingSessionHistoryDetai
     pending(fetchDetail)->answerDetail(detail);
 }
 
-void TestKavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery_data()
+void tst_KavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery_data()
 {
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<std::optional<QString>>("sent");
@@ -132,7 +132,7 @@ void TestKavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery_da
     QTest::newRow("trimmed") << QStringList{"  budget  "} << std::optional<QString>("budget");
 }
 
-void TestKavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery()
+void tst_KavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery()
 {
     QFETCH(QStringList, typed);
     QFETCH(std::optional<QString>, sent);
@@ -157,7 +157,7 @@ void TestKavrelHistoryViewModel::searchBurstReloadsOnceWithTheNormalizedQuery()
     QCOMPARE(ids(m_viewModel->sessions()), QStringList{"b"});
 }
 
-void TestKavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt_data()
+void tst_KavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt_data()
 {
     QTest::addColumn<QString>("typedDuringLoad");
     QTest::addColumn<int>("expectedLoads");
@@ -165,7 +165,7 @@ void TestKavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt_data()
     QTest::newRow("the same query does not") << "  " << 2;
 }
 
-void TestKavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt()
+void tst_KavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt()
 {
     QFETCH(QString, typedDuringLoad);
     QFETCH(int, expectedLoads);
@@ -190,7 +190,7 @@ void TestKavrelHistoryViewModel::searchTypedDuringALoadRunsAfterIt()
     QVERIFY(!m_viewModel->isLoading());
 }
 
-void TestKavrelHistoryViewModel::firstPageFailureEmptiesTheList()
+void tst_KavrelHistoryViewModel::firstPageFailureEmptiesTheList()
 {
     loadFirstPage(page({"a", "b"}, QStringLiteral("c1")));
     KavrelHistoryViewModel *vm = m_viewModel.get();
@@ -206,7 +206,7 @@ void TestKavrelHistoryViewModel::firstPageFailureEmptiesTheList()
     QVERIFY(!m_viewModel->errorMessage());
 }
 
-void TestKavrelHistoryViewModel::loadMoreGuards_data()
+void tst_KavrelHistoryViewModel::loadMoreGuards_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::newRow("first page loading") << "loading";
@@ -214,7 +214,7 @@ void TestKavrelHistoryViewModel::loadMoreGuards_data()
     QTest::newRow("no cursor") << "noCursor";
 }
 
-void TestKavrelHistoryViewModel::loadMoreGuards()
+void tst_KavrelHistoryViewModel::loadMoreGuards()
 {
     QFETCH(QString, situation);
     KavrelHistoryViewModel *vm = m_viewModel.get();
@@ -228,7 +228,7 @@ void TestKavrelHistoryViewModel::loadMoreGuards()
     QCOMPARE(m_client->calls.size(), before);
 }
 
-void TestKavrelHistoryViewModel::loadMoreAppendsOrKeepsRowsOnFailure()
+void tst_KavrelHistoryViewModel::loadMoreAppendsOrKeepsRowsOnFailure()
 {
     KavrelHistoryViewModel *vm = m_viewModel.get();
     loadFirstPage(page({"a", "b"}, QStringLiteral("c1")));
@@ -254,7 +254,7 @@ void TestKavrelHistoryViewModel::loadMoreAppendsOrKeepsRowsOnFailure()
     QVERIFY(!pending(fetchSessions)->query.searchQuery);
 }
 
-void TestKavrelHistoryViewModel::nextPageOfAReloadedListIsDropped_data()
+void tst_KavrelHistoryViewModel::nextPageOfAReloadedListIsDropped_data()
 {
     QTest::addColumn<QString>("reloadBy");
     QTest::addColumn<bool>("reloadAnswersFirst");
@@ -265,7 +265,7 @@ void TestKavrelHistoryViewModel::nextPageOfAReloadedListIsDropped_data()
     QTest::newRow("post-save refresh") << "save" << true;
 }
 
-void TestKavrelHistoryViewModel::nextPageOfAReloadedListIsDropped()
+void tst_KavrelHistoryViewModel::nextPageOfAReloadedListIsDropped()
 {
     QFETCH(QString, reloadBy);
     QFETCH(bool, reloadAnswersFirst);
@@ -302,7 +302,7 @@ void TestKavrelHistoryViewModel::nextPageOfAReloadedListIsDropped()
     QVERIFY(!m_viewModel->isLoadingMore());
 }
 
-void TestKavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
+void tst_KavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
 {
     KavrelHistoryViewModel *vm = m_viewModel.get();
     loadFirstPage(page({"a", "b", "a"}));
@@ -327,7 +327,7 @@ void TestKavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
     QVERIFY(!m_viewModel->errorMessage());
 }
 
-void TestKavrelHistoryViewModel::lateDetailDoesNotFillTheSheet_data()
+void tst_KavrelHistoryViewModel::lateDetailDoesNotFillTheSheet_data()
 {
     QTest::addColumn<QString>("meanwhile");
     QTest::newRow("another meeting opened") << "openOther";
@@ -335,7 +335,7 @@ void TestKavrelHistoryViewModel::lateDetailDoesNotFillTheSheet_data()
     QTest::newRow("sheet dismissed") << "dismiss";
 }
 
-void TestKavrelHistoryViewModel::lateDetailDoesNotFillTheSheet()
+void tst_KavrelHistoryViewModel::lateDetailDoesNotFillTheSheet()
 {
     QFETCH(QString, meanwhile);
     KavrelHistoryViewModel *vm = m_viewModel.get();
@@ -371,7 +371,7 @@ void TestKavrelHistoryViewModel::lateDetailDoesNotFillTheSheet()
     QCOMPARE(m_viewModel->selectedSessionSummary()->id, secondID);
 }
 
-void TestKavrelHistoryViewModel::summaryOutcomes_data()
+void tst_KavrelHistoryViewModel::summaryOutcomes_data()
 {
     QTest::addColumn<bool>("aiSucceeds");
     QTest::addColumn<QString>("saveFails");      // "", "update" or "refetch"
@@ -387,7 +387,7 @@ void TestKavrelHistoryViewModel::summaryOutcomes_data()
     QTest::newRow("refetch fails") << true << "refetch" << "- ai" << saveError << 1;
 }
 
-void TestKavrelHistoryViewModel::summaryOutcomes()
+void tst_KavrelHistoryViewModel::summaryOutcomes()
 {
     QFETCH(bool, aiSucceeds);
     QFETCH(QString, saveFails);
@@ -441,7 +441,7 @@ void TestKavrelHistoryViewModel::summaryOutcomes()
     QVERIFY(!m_viewModel->canSummarize(*m_viewModel->selectedSessionDetail()));
 }
 
-void TestKavrelHistoryViewModel::summaryConflictRebuildsFromTheNewerRecord()
+void tst_KavrelHistoryViewModel::summaryConflictRebuildsFromTheNewerRecord()
 {
     loadFirstPage(page({"a"}));
     MeetingSessionHistoryDetail opened = record(QStringLiteral("a"), QStringLiteral("[09:00:01] One."));
@@ -485,7 +485,7 @@ void TestKavrelHistoryViewModel::summaryConflictRebuildsFromTheNewerRecord()
     QVERIFY(!m_viewModel->isSummaryLoading());
 }
 
-void TestKavrelHistoryViewModel::oneSummaryPerMeetingAcrossReopening()
+void tst_KavrelHistoryViewModel::oneSummaryPerMeetingAcrossReopening()
 {
     loadFirstPage(page({"a"}));
     const MeetingSessionHistoryDetail detail = record(QStringLiteral("a"), QStringLiteral("Hello"));
@@ -523,7 +523,7 @@ void TestKavrelHistoryViewModel::oneSummaryPerMeetingAcrossReopening()
     QCOMPARE(m_viewModel->detailSummaryText(), std::optional<QString>("- other"));
 }
 
-void TestKavrelHistoryViewModel::busyFlagIsClearedForItsOwnMeetingOnly()
+void tst_KavrelHistoryViewModel::busyFlagIsClearedForItsOwnMeetingOnly()
 {
     loadFirstPage(page({"a", "b"}));
     openWithDetail(record(QStringLiteral("a"), QStringLiteral("Alpha")));
@@ -545,7 +545,7 @@ void TestKavrelHistoryViewModel::busyFlagIsClearedForItsOwnMeetingOnly()
     QCOMPARE(m_client->callsOf(fetchDetail).size(), 2);
 }
 
-void TestKavrelHistoryViewModel::summaryOfAClosedSheetStillSavesButWritesNothing()
+void tst_KavrelHistoryViewModel::summaryOfAClosedSheetStillSavesButWritesNothing()
 {
     loadFirstPage(page({"a"}));
     openWithDetail(record(QStringLiteral("a"), QStringLiteral("Alpha")));
@@ -566,7 +566,7 @@ void TestKavrelHistoryViewModel::summaryOfAClosedSheetStillSavesButWritesNothing
     pending(update)->answer();
 }
 
-void TestKavrelHistoryViewModel::canSummarizeRules()
+void tst_KavrelHistoryViewModel::canSummarizeRules()
 {
     loadFirstPage(page({"a"}));
     MeetingSessionHistoryDetail detail = record(QStringLiteral("a"), QStringLiteral("Text"));
@@ -592,5 +592,5 @@ void TestKavrelHistoryViewModel::canSummarizeRules()
     QVERIFY(!m_viewModel->canSummarize(noTranscript));
 }
 
-QTEST_GUILESS_MAIN(TestKavrelHistoryViewModel)
+QTEST_GUILESS_MAIN(tst_KavrelHistoryViewModel)
 #include "tst_KavrelHistoryViewModel.moc"

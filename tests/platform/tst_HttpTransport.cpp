@@ -20,7 +20,7 @@ TaskResult<HttpReply> resultOf(TaskHandle<HttpReply> handle)
 
 } // namespace
 
-class HttpTransportTest : public QObject
+class tst_HttpTransport : public QObject
 {
     Q_OBJECT
 
@@ -88,5 +88,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(HttpTransportTest)
+QTEST_GUILESS_MAIN(tst_HttpTransport)
 #include "tst_HttpTransport.moc"

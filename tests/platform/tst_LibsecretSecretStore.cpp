@@ -10,7 +10,7 @@
 
 // Runs against the real Secret Service that scripts/with-test-services starts (a private
 // gnome-keyring); other tests cover the same code paths through the in-memory store.
-class LibsecretSecretStoreTest : public QObject
+class tst_LibsecretSecretStore : public QObject
 {
     Q_OBJECT
 
@@ -110,5 +110,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(LibsecretSecretStoreTest)
+QTEST_GUILESS_MAIN(tst_LibsecretSecretStore)
 #include "tst_LibsecretSecretStore.moc"

@@ -79,7 +79,7 @@ private:
 
 } // namespace
 
-class PulseAudioContextTest : public QObject
+class tst_PulseAudioContext : public QObject
 {
     Q_OBJECT
 
@@ -97,7 +97,7 @@ private:
     }
 };
 
-void PulseAudioContextTest::withoutAServerNothingHangsAndCaptureFailsClearly()
+void tst_PulseAudioContext::withoutAServerNothingHangsAndCaptureFailsClearly()
 {
     QTemporaryDir nowhere;
     // Every (re)connection of this test looks for a server where there is none.
@@ -132,7 +132,7 @@ void PulseAudioContextTest::withoutAServerNothingHangsAndCaptureFailsClearly()
 // A wedged server (pulseaudio or pipewire-pulse) takes the connection and never answers
 // the handshake: the attempt fails after the connect time-out, capture start reports its
 // error, and the next attempt connects afresh.
-void PulseAudioContextTest::aServerThatNeverAnswersFailsTheAttemptInTime()
+void tst_PulseAudioContext::aServerThatNeverAnswersFailsTheAttemptInTime()
 {
     WedgedServer wedged;
     std::shared_ptr<PulseAudioContext> context;
@@ -174,7 +174,7 @@ void PulseAudioContextTest::aServerThatNeverAnswersFailsTheAttemptInTime()
 // Device lists are read on the main thread (menus, pickers): they answer from the cache at
 // once, even while the server keeps a connection attempt hanging, and announce the list
 // with devicesChanged() once the server has answered.
-void PulseAudioContextTest::deviceListsNeverWaitForTheServer()
+void tst_PulseAudioContext::deviceListsNeverWaitForTheServer()
 {
     WedgedServer wedged;
     {
@@ -198,7 +198,7 @@ void PulseAudioContextTest::deviceListsNeverWaitForTheServer()
     QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(microphone));
 }
 
-void PulseAudioContextTest::cacheFollowsTheServer()
+void tst_PulseAudioContext::cacheFollowsTheServer()
 {
     if (!havePulse())
         QSKIP("KAVREL_TEST_PULSE is not set: this test needs the private PulseAudio of scripts/with-test-services");
@@ -228,7 +228,7 @@ void PulseAudioContextTest::cacheFollowsTheServer()
 
 // Meeting detection asks which processes are playing sound: uncorked sink inputs carry the
 // player's process id.
-void PulseAudioContextTest::sinkInputsTellWhichProcessPlays()
+void tst_PulseAudioContext::sinkInputsTellWhichProcessPlays()
 {
     if (!havePulse())
         QSKIP("KAVREL_TEST_PULSE is not set: this test needs the private PulseAudio of scripts/with-test-services");
@@ -252,5 +252,5 @@ void PulseAudioContextTest::sinkInputsTellWhichProcessPlays()
     QTRY_VERIFY(!playing());
 }
 
-QTEST_GUILESS_MAIN(PulseAudioContextTest)
+QTEST_GUILESS_MAIN(tst_PulseAudioContext)
 #include "tst_PulseAudioContext.moc"

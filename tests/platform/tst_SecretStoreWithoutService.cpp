@@ -10,7 +10,7 @@
 
 // Without a Secret Service the session lives in memory for the run and nothing is written
 // to disk. Runs its own process, with a session bus address where nothing listens.
-class SecretStoreWithoutServiceTest : public QObject
+class tst_SecretStoreWithoutService : public QObject
 {
     Q_OBJECT
 
@@ -62,5 +62,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(SecretStoreWithoutServiceTest)
+QTEST_GUILESS_MAIN(tst_SecretStoreWithoutService)
 #include "tst_SecretStoreWithoutService.moc"

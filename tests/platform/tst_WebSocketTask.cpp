@@ -5,6 +5,7 @@
 #include "platform/WebSocketTask.h"
 
 #include "base/Async.h"
+#include "support/TaskResult.h"
 
 #include <QCryptographicHash>
 #include <QPointer>
@@ -162,50 +163,6 @@ private:
     QList<QWebSocket *> m_closeSeen;
 };
 
-// Runs a coroutine to its end on the test's event loop and keeps what it threw.
-template<typename T>
-struct Outcome
-{
-    bool finished = false;
-    std::optional<T> value;
-    std::exception_ptr error;
-};
-
-template<typename T, typename F>
-std::shared_ptr<Outcome<T>> start(F work)
-{
-    auto outcome = std::make_shared<Outcome<T>>();
-    spawnTask([outcome, work](CancellationToken) -> QCoro::Task<void> {
-        try {
-            if constexpr (std::is_same_v<T, bool>) {
-                co_await work();
-                outcome->value = true;
-            } else {
-                T value = co_await work();
-                outcome->value = std::move(value);
-            }
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-        outcome->finished = true;
-    });
-    return outcome;
-}
-
-template<typename E>
-std::optional<E> errorAs(const std::exception_ptr &error)
-{
-    if (!error)
-        return std::nullopt;
-    try {
-        std::rethrow_exception(error);
-    } catch (const E &e) {
-        return e;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
 QNetworkRequest requestFor(const QUrl &url)
 {
     QNetworkRequest request(url);
@@ -229,7 +186,7 @@ private Q_SLOTS:
         TestServer server;
         auto task = WebSocketTask::create(requestFor(server.url()));
         task->resume();
-        auto open = start<bool>([task] { return task->waitForOpen(5s); });
+        auto open = startTask([task] { return task->waitForOpen(5s); });
         QTRY_VERIFY(open->finished);
         QVERIFY(!open->error);
         QCOMPARE(task->state(), WebSocketTask::State::open);
@@ -272,7 +229,7 @@ private Q_SLOTS:
         QSignalSpy opened(task.get(), &WebSocketTask::opened);
         QSignalSpy failed(task.get(), &WebSocketTask::failed);
         task->resume();
-        auto open = start<bool>([task] { return task->waitForOpen(300ms); });
+        auto open = startTask([task] { return task->waitForOpen(300ms); });
         QTRY_VERIFY(open->finished);
 
         if (expectedKind < 0) {
@@ -294,7 +251,7 @@ private Q_SLOTS:
         QCOMPARE(failed.size(), signalFailed ? 1 : 0);
 
         // The outcome is kept: a later wait gets the same failure at once, and a send is refused.
-        auto again = start<bool>([task] { return task->waitForOpen(0ms); });
+        auto again = startTask([task] { return task->waitForOpen(0ms); });
         QTRY_VERIFY(again->finished);
         QCOMPARE(int(errorAs<WebSocketOpenError>(again->error)->kind()), expectedKind);
     }
@@ -309,7 +266,7 @@ private Q_SLOTS:
         }
         auto task = WebSocketTask::create(QNetworkRequest(QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(port))));
         task->resume();
-        auto open = start<bool>([task] { return task->waitForOpen(5s); });
+        auto open = startTask([task] { return task->waitForOpen(5s); });
         QTRY_VERIFY(open->finished);
         const auto error = errorAs<WebSocketOpenError>(open->error);
         QVERIFY(error);
@@ -323,7 +280,7 @@ private Q_SLOTS:
         auto task = WebSocketTask::create(requestFor(server.url()));
         task->resume();
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
-        auto open = start<bool>([task] { return task->waitForOpen(1ms); });
+        auto open = startTask([task] { return task->waitForOpen(1ms); });
         QTRY_VERIFY(open->finished);
         QVERIFY(!open->error);
     }
@@ -334,7 +291,7 @@ private Q_SLOTS:
         server.mode = UpgradeMode::neverAnswer;
         auto task = WebSocketTask::create(requestFor(server.url()));
         task->resume();
-        auto send = start<bool>([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("early"))); });
+        auto send = startTask([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("early"))); });
         QTRY_VERIFY(send->finished);
         const auto error = errorAs<WebSocketError>(send->error);
         QVERIFY(error);
@@ -351,7 +308,7 @@ private Q_SLOTS:
         QTRY_COMPARE(server.sessions.size(), 1);
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
 
-        auto sends = start<bool>([task]() -> QCoro::Task<void> {
+        auto sends = startTask([task]() -> QCoro::Task<void> {
             co_await task->send(WebSocketMessage::fromText(QStringLiteral("{\"type\":\"KeepAlive\"}")));
             co_await task->send(WebSocketMessage::fromBinary(QByteArray("\x01\x02\x03", 3)));
         });
@@ -365,11 +322,11 @@ private Q_SLOTS:
         server.sessions.first()->sendTextMessage(QStringLiteral("one"));
         server.sessions.first()->sendBinaryMessage(QByteArray("two"));
         QTest::qWait(50);
-        auto first = start<WebSocketMessage>([task] { return task->receive(); });
+        auto first = startTask([task] { return task->receive(); });
         QTRY_VERIFY(first->finished);
         QVERIFY(first->value && first->value->isText());
         QCOMPARE(first->value->text, QStringLiteral("one"));
-        auto second = start<WebSocketMessage>([task] { return task->receive(); });
+        auto second = startTask([task] { return task->receive(); });
         QTRY_VERIFY(second->finished);
         QVERIFY(second->value && second->value->isBinary());
         QCOMPARE(second->value->data, QByteArray("two"));
@@ -393,11 +350,11 @@ private Q_SLOTS:
         QCOMPARE(closed.first().at(1).toString(), QStringLiteral("bye"));
         QCOMPARE(failed.size(), 0);
 
-        auto kept = start<WebSocketMessage>([task] { return task->receive(); });
+        auto kept = startTask([task] { return task->receive(); });
         QTRY_VERIFY(kept->finished);
         QVERIFY(kept->value);
         QCOMPARE(kept->value->text, QStringLiteral("last words"));
-        auto end = start<WebSocketMessage>([task] { return task->receive(); });
+        auto end = startTask([task] { return task->receive(); });
         QTRY_VERIFY(end->finished);
         const auto error = errorAs<WebSocketError>(end->error);
         QVERIFY(error);
@@ -405,7 +362,7 @@ private Q_SLOTS:
         QCOMPARE(error->closeCode(), 4001);
         QCOMPARE(error->closeReason(), QStringLiteral("bye"));
 
-        auto send = start<bool>([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("late"))); });
+        auto send = startTask([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("late"))); });
         QTRY_VERIFY(send->finished);
         QCOMPARE(errorAs<WebSocketError>(send->error)->kind(), WebSocketError::Kind::closed);
     }
@@ -447,11 +404,11 @@ private Q_SLOTS:
         QCOMPARE(closed.size(), 0);
         QCOMPARE(failed.size(), 1);
 
-        auto kept = start<WebSocketMessage>([task] { return task->receive(); });
+        auto kept = startTask([task] { return task->receive(); });
         QTRY_VERIFY(kept->finished);
         QVERIFY(kept->value);
         QCOMPARE(kept->value->data.size(), effectiveLimit);
-        auto end = start<WebSocketMessage>([task] { return task->receive(); });
+        auto end = startTask([task] { return task->receive(); });
         QTRY_VERIFY(end->finished);
         const auto error = errorAs<WebSocketError>(end->error);
         QVERIFY2(error, "the oversized message was delivered");
@@ -468,7 +425,7 @@ private Q_SLOTS:
         QTRY_COMPARE(server.sessions.size(), 1);
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
 
-        auto receive = start<WebSocketMessage>([task] { return task->receive(); });
+        auto receive = startTask([task] { return task->receive(); });
         QTest::qWait(20);
         QVERIFY(!receive->finished);
         server.abortSession(0);
@@ -489,7 +446,7 @@ private Q_SLOTS:
         QTRY_COMPARE(server.sessions.size(), 1);
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
 
-        auto receive = start<WebSocketMessage>([task] { return task->receive(); });
+        auto receive = startTask([task] { return task->receive(); });
         QTest::qWait(20);
         task->cancel(1001);
         QTRY_VERIFY(receive->finished);
@@ -500,7 +457,7 @@ private Q_SLOTS:
         QCOMPARE(closed.size(), 0);
         QCOMPARE(failed.size(), 0);
 
-        auto send = start<bool>([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("x"))); });
+        auto send = startTask([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("x"))); });
         QTRY_VERIFY(send->finished);
         QVERIFY(errorAs<CancellationError>(send->error));
     }
@@ -511,7 +468,7 @@ private Q_SLOTS:
         server.mode = UpgradeMode::neverAnswer;
         auto task = WebSocketTask::create(requestFor(server.url()));
         task->resume();
-        auto open = start<bool>([task] { return task->waitForOpen(0ms); });
+        auto open = startTask([task] { return task->waitForOpen(0ms); });
         QTRY_COMPARE(server.rawUpgrades.size(), 1);
         task->cancel(1001);
         QTRY_VERIFY(open->finished);
@@ -527,7 +484,7 @@ private Q_SLOTS:
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
 
         CancellationToken token;
-        auto cancelled = start<WebSocketMessage>([task, token] { return task->receive(token); });
+        auto cancelled = startTask([task, token] { return task->receive(token); });
         QTest::qWait(10);
         token.cancel();
         QTRY_VERIFY(cancelled->finished);
@@ -535,7 +492,7 @@ private Q_SLOTS:
 
         // The message goes to the next receiver, not to the cancelled one.
         server.sessions.first()->sendTextMessage(QStringLiteral("kept"));
-        auto next = start<WebSocketMessage>([task] { return task->receive(); });
+        auto next = startTask([task] { return task->receive(); });
         QTRY_VERIFY(next->finished);
         QVERIFY(next->value);
         QCOMPARE(next->value->text, QStringLiteral("kept"));
@@ -547,14 +504,14 @@ private Q_SLOTS:
     {
         TestServer server;
         auto task = WebSocketTask::create(requestFor(server.url()));
-        auto early = start<bool>([task] { return task->sendPing(); });
+        auto early = startTask([task] { return task->sendPing(); });
         QTRY_VERIFY(early->finished);
         QCOMPARE(errorAs<WebSocketError>(early->error)->kind(), WebSocketError::Kind::notConnected);
 
         task->resume();
         QTRY_COMPARE(server.sessions.size(), 1);
         QTRY_COMPARE(task->state(), WebSocketTask::State::open);
-        auto answered = start<bool>([task] { return task->sendPing(); });
+        auto answered = startTask([task] { return task->sendPing(); });
         QTRY_VERIFY(answered->finished);
         QVERIFY(!answered->error);
 
@@ -563,7 +520,7 @@ private Q_SLOTS:
         QPointer<QTcpSocket> tcp = server.rawSockets.first();
         QVERIFY(tcp);
         tcp->blockSignals(true);
-        auto unanswered = start<bool>([task] { return task->sendPing(); });
+        auto unanswered = startTask([task] { return task->sendPing(); });
         QTest::qWait(100);
         QVERIFY(!unanswered->finished);
         task->cancel(1000);
@@ -579,7 +536,7 @@ private Q_SLOTS:
         QTRY_COMPARE(second->state(), WebSocketTask::State::open);
         other.closeSession(0, 4000, QStringLiteral("bye"));
         QTRY_COMPARE(second->state(), WebSocketTask::State::closed);
-        auto afterClose = start<bool>([second] { return second->sendPing(); });
+        auto afterClose = startTask([second] { return second->sendPing(); });
         QTRY_VERIFY(afterClose->finished);
         const auto closed = errorAs<WebSocketError>(afterClose->error);
         QVERIFY(closed);
@@ -600,8 +557,8 @@ private Q_SLOTS:
         // Far more than loopback's socket buffers hold, so the bytes stay with us while the
         // peer does not read.
         const QByteArray big(16 * 1024 * 1024, 'a');
-        auto first = start<bool>([task, big] { return task->send(WebSocketMessage::fromBinary(big)); });
-        auto second = start<bool>([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("small"))); });
+        auto first = startTask([task, big] { return task->send(WebSocketMessage::fromBinary(big)); });
+        auto second = startTask([task] { return task->send(WebSocketMessage::fromText(QStringLiteral("small"))); });
         QTest::qWait(300);
         QVERIFY(!first->finished);
         QVERIFY(!second->finished);

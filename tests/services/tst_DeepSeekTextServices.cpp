@@ -135,7 +135,7 @@ enum class Kind { summary, answer, protocol };
 
 Q_DECLARE_METATYPE(Kind)
 
-class TestDeepSeekTextServices : public QObject
+class tst_DeepSeekTextServices : public QObject
 {
     Q_OBJECT
 
@@ -162,7 +162,7 @@ private:
     std::unique_ptr<KavrelBackendProxyService> m_proxy;
 };
 
-void TestDeepSeekTextServices::init()
+void tst_DeepSeekTextServices::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -172,7 +172,7 @@ void TestDeepSeekTextServices::init()
     m_proxy = std::make_unique<KavrelBackendProxyService>(m_auth.get());
 }
 
-void TestDeepSeekTextServices::cleanup()
+void tst_DeepSeekTextServices::cleanup()
 {
     m_proxy.reset();
     m_auth.reset();
@@ -180,7 +180,7 @@ void TestDeepSeekTextServices::cleanup()
     m_backend.reset();
 }
 
-TaskResult<QString> TestDeepSeekTextServices::run(Kind kind, const QString &transcript)
+TaskResult<QString> tst_DeepSeekTextServices::run(Kind kind, const QString &transcript)
 {
     switch (kind) {
     case Kind::summary: {
@@ -199,7 +199,7 @@ TaskResult<QString> TestDeepSeekTextServices::run(Kind kind, const QString &tran
     return {};
 }
 
-void TestDeepSeekTextServices::requestsAreExact_data()
+void tst_DeepSeekTextServices::requestsAreExact_data()
 {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QJsonObject>("expected");
@@ -211,7 +211,7 @@ void TestDeepSeekTextServices::requestsAreExact_data()
     QTest::newRow("protocol") << Kind::protocol << request({message("user", protocolUser)}, 0, 2200);
 }
 
-void TestDeepSeekTextServices::requestsAreExact()
+void tst_DeepSeekTextServices::requestsAreExact()
 {
     QFETCH(Kind, kind);
     QFETCH(QJsonObject, expected);
@@ -230,7 +230,7 @@ void TestDeepSeekTextServices::requestsAreExact()
     }
 }
 
-void TestDeepSeekTextServices::cutOffReplyIsAskedOnceMore_data()
+void tst_DeepSeekTextServices::cutOffReplyIsAskedOnceMore_data()
 {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<int>("firstLimit");
@@ -241,7 +241,7 @@ void TestDeepSeekTextServices::cutOffReplyIsAskedOnceMore_data()
     QTest::newRow("protocol") << Kind::protocol << 2200 << 3600 << "The AI backend returned a truncated meeting protocol response.";
 }
 
-void TestDeepSeekTextServices::cutOffReplyIsAskedOnceMore()
+void tst_DeepSeekTextServices::cutOffReplyIsAskedOnceMore()
 {
     QFETCH(Kind, kind);
     QFETCH(int, firstLimit);
@@ -277,7 +277,7 @@ void TestDeepSeekTextServices::cutOffReplyIsAskedOnceMore()
     QCOMPARE(m_backend->requests(chatPath).size(), 1);
 }
 
-void TestDeepSeekTextServices::emptyReplies_data()
+void tst_DeepSeekTextServices::emptyReplies_data()
 {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<FakeResponse>("answer");
@@ -304,7 +304,7 @@ void TestDeepSeekTextServices::emptyReplies_data()
     QTest::newRow("answer, several choices") << Kind::answer << several << QString();
 }
 
-void TestDeepSeekTextServices::emptyReplies()
+void tst_DeepSeekTextServices::emptyReplies()
 {
     QFETCH(Kind, kind);
     QFETCH(FakeResponse, answer);
@@ -320,7 +320,7 @@ void TestDeepSeekTextServices::emptyReplies()
     QCOMPARE(m_backend->requests(chatPath).size(), 1);
 }
 
-void TestDeepSeekTextServices::blankTranscriptSendsNothing_data()
+void tst_DeepSeekTextServices::blankTranscriptSendsNothing_data()
 {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QString>("message");
@@ -329,7 +329,7 @@ void TestDeepSeekTextServices::blankTranscriptSendsNothing_data()
     QTest::newRow("protocol") << Kind::protocol << "The AI backend returned an empty meeting protocol response.";
 }
 
-void TestDeepSeekTextServices::blankTranscriptSendsNothing()
+void tst_DeepSeekTextServices::blankTranscriptSendsNothing()
 {
     QFETCH(Kind, kind);
     QFETCH(QString, message);
@@ -339,7 +339,7 @@ void TestDeepSeekTextServices::blankTranscriptSendsNothing()
     QCOMPARE(m_backend->requests(chatPath).size(), 0);
 }
 
-void TestDeepSeekTextServices::failuresOfTheFirstAttemptAreWrapped()
+void tst_DeepSeekTextServices::failuresOfTheFirstAttemptAreWrapped()
 {
     const FakeResponse upstreamDown =
         FakeResponse::json(502, QJsonObject{{"error", QJsonObject{{"message", " Upstream model unavailable "}}}});
@@ -368,5 +368,5 @@ void TestDeepSeekTextServices::failuresOfTheFirstAttemptAreWrapped()
     QCOMPARE(*proxyError, KavrelBackendProxyError::serverError(QStringLiteral("Upstream model unavailable")));
 }
 
-QTEST_GUILESS_MAIN(TestDeepSeekTextServices)
+QTEST_GUILESS_MAIN(tst_DeepSeekTextServices)
 #include "tst_DeepSeekTextServices.moc"

@@ -53,7 +53,7 @@ AppConfigurationStore baseUrlConfiguration(const QString &baseUrl)
 
 } // namespace
 
-class TestKavrelBillingService : public QObject
+class tst_KavrelBillingService : public QObject
 {
     Q_OBJECT
 
@@ -83,7 +83,7 @@ private:
     std::unique_ptr<KavrelBillingService> m_service;
 };
 
-void TestKavrelBillingService::init()
+void tst_KavrelBillingService::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -92,7 +92,7 @@ void TestKavrelBillingService::init()
     m_service = std::make_unique<KavrelBillingService>(m_auth.get());
 }
 
-void TestKavrelBillingService::cleanup()
+void tst_KavrelBillingService::cleanup()
 {
     m_service.reset();
     m_auth.reset();
@@ -100,7 +100,7 @@ void TestKavrelBillingService::cleanup()
     m_backend.reset();
 }
 
-void TestKavrelBillingService::summaryWithTheSessionsToken()
+void tst_KavrelBillingService::summaryWithTheSessionsToken()
 {
     m_billing->setIncludedSeconds(600);
     const auto outcome = runTask(m_service->fetchSummary());
@@ -126,7 +126,7 @@ void TestKavrelBillingService::summaryWithTheSessionsToken()
     QCOMPARE(summary.usage.canUseTranscription, true);
 }
 
-void TestKavrelBillingService::summaryWithTheCallersToken()
+void tst_KavrelBillingService::summaryWithTheCallersToken()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     KavrelBillingService service(signedOut.get());
@@ -143,7 +143,7 @@ void TestKavrelBillingService::summaryWithTheCallersToken()
     QCOMPARE(m_backend->requestCount(QStringLiteral("/api/billing/summary")), 2);
 }
 
-void TestKavrelBillingService::signedOutSendsNothing()
+void tst_KavrelBillingService::signedOutSendsNothing()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     KavrelBillingService service(signedOut.get());
@@ -155,7 +155,7 @@ void TestKavrelBillingService::signedOutSendsNothing()
     QCOMPARE(m_backend->requests().size(), 0);
 }
 
-void TestKavrelBillingService::usageEventsAreSentAndCounted()
+void tst_KavrelBillingService::usageEventsAreSentAndCounted()
 {
     const QList<KavrelBillingUsageEvent> first{
         usageEvent(QStringLiteral("e-1"), std::nullopt, 60),
@@ -196,7 +196,7 @@ void TestKavrelBillingService::usageEventsAreSentAndCounted()
     QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/usage-events")).last().body, QByteArray("{\"events\":[]}"));
 }
 
-void TestKavrelBillingService::failureMessages_data()
+void tst_KavrelBillingService::failureMessages_data()
 {
     QTest::addColumn<FakeResponse>("reply");
     QTest::addColumn<QString>("message");
@@ -217,7 +217,7 @@ void TestKavrelBillingService::failureMessages_data()
     QTest::newRow("401 like any status") << FakeBillingBackend::problem(401, QStringLiteral("Unauthorized"), std::nullopt) << "Unauthorized";
 }
 
-void TestKavrelBillingService::failureMessages()
+void tst_KavrelBillingService::failureMessages()
 {
     QFETCH(FakeResponse, reply);
     QFETCH(QString, message);
@@ -227,7 +227,7 @@ void TestKavrelBillingService::failureMessages()
     QCOMPARE(m_backend->requestCount(QStringLiteral("/api/billing/summary")), 1);
 }
 
-void TestKavrelBillingService::unreadableReplies_data()
+void tst_KavrelBillingService::unreadableReplies_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("change"); // "-" for an empty body, else a key to drop or "key=<json value>"
@@ -244,7 +244,7 @@ void TestKavrelBillingService::unreadableReplies_data()
     QTest::newRow("events with an empty rejected list") << "events" << "rejectedEvents=[]" << true;
 }
 
-void TestKavrelBillingService::unreadableReplies()
+void tst_KavrelBillingService::unreadableReplies()
 {
     QFETCH(QString, path);
     QFETCH(QString, change);
@@ -284,7 +284,7 @@ void TestKavrelBillingService::unreadableReplies()
     }
 }
 
-void TestKavrelBillingService::basePathAndInvalidBase()
+void tst_KavrelBillingService::basePathAndInvalidBase()
 {
     FakeBillingBackend prefixed(m_backend.get(), QStringLiteral("/base"));
     for (const QString &suffix : {QStringLiteral("/base/"), QStringLiteral("/base")}) {
@@ -301,7 +301,7 @@ void TestKavrelBillingService::basePathAndInvalidBase()
     QCOMPARE(outcome.errorAs<BillingError>()->message(), QStringLiteral("The saved КАВРЕЛ backend URL is invalid: not a url"));
 }
 
-void TestKavrelBillingService::networkFailuresPassThrough()
+void tst_KavrelBillingService::networkFailuresPassThrough()
 {
     m_service->setRequestTimeout(std::chrono::milliseconds(200));
     m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath), FakeResponse::hang());
@@ -310,14 +310,14 @@ void TestKavrelBillingService::networkFailuresPassThrough()
     QCOMPARE(timedOut.errorAs<NetworkError>()->kind(), NetworkError::Kind::timedOut);
 }
 
-void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid_data()
+void tst_KavrelBillingService::repliesThatAreNotHttpAreInvalid_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("status 000") << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 2\r\n\r\nhi");
     QTest::newRow("status 999") << QByteArray("HTTP/1.1 999 Odd\r\nContent-Length: 2\r\n\r\nhi");
 }
 
-void TestKavrelBillingService::oversizedRepliesFailCleanly()
+void tst_KavrelBillingService::oversizedRepliesFailCleanly()
 {
     m_billing->failNext(QString::fromLatin1(FakeBillingBackend::summaryPath),
                         FakeResponse::text(200, QByteArray(5 * 1024 * 1024, ' ')));
@@ -325,7 +325,7 @@ void TestKavrelBillingService::oversizedRepliesFailCleanly()
     QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
 }
 
-void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid()
+void tst_KavrelBillingService::repliesThatAreNotHttpAreInvalid()
 {
     QFETCH(QByteArray, reply);
     RawReplyServer server(reply);
@@ -335,7 +335,7 @@ void TestKavrelBillingService::repliesThatAreNotHttpAreInvalid()
     QCOMPARE(outcome.errorAs<BillingError>(), BillingError::invalidResponse());
 }
 
-void TestKavrelBillingService::serviceDroppedWhileTheTokenIsRefreshed()
+void tst_KavrelBillingService::serviceDroppedWhileTheTokenIsRefreshed()
 {
     // The profile screen may close while the token provider refreshes; the suspended calls
     // must end without touching the dead service.
@@ -355,5 +355,5 @@ void TestKavrelBillingService::serviceDroppedWhileTheTokenIsRefreshed()
     QCOMPARE(m_backend->requests(QStringLiteral("/api/billing/usage-events")).size(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestKavrelBillingService)
+QTEST_GUILESS_MAIN(tst_KavrelBillingService)
 #include "tst_KavrelBillingService.moc"

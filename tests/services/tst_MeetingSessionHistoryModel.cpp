@@ -115,7 +115,7 @@ using SnapshotChange = std::function<void(MeetingSessionHistorySnapshot &)>;
 
 Q_DECLARE_METATYPE(SnapshotChange)
 
-class TestMeetingSessionHistoryModel : public QObject
+class tst_MeetingSessionHistoryModel : public QObject
 {
     Q_OBJECT
 
@@ -136,7 +136,7 @@ private Q_SLOTS:
     void operationDataDecoding();
 };
 
-void TestMeetingSessionHistoryModel::statusRawValues()
+void tst_MeetingSessionHistoryModel::statusRawValues()
 {
     using namespace MeetingSessionHistoryStatusValue;
     QCOMPARE(rawValue(MeetingSessionHistoryStatus::active), QStringLiteral("active"));
@@ -146,7 +146,7 @@ void TestMeetingSessionHistoryModel::statusRawValues()
     QCOMPARE(fromRawValue(QStringLiteral("deleted")), std::nullopt);
 }
 
-void TestMeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndReadBack()
+void tst_MeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndReadBack()
 {
     const MeetingSessionTranscriptBlock plain = block(QStringLiteral("turn-1"), 1, QStringLiteral("Hi"));
     QStringList keys = plain.toJson().keys();
@@ -181,7 +181,7 @@ void TestMeetingSessionHistoryModel::blocksAndParamsEncodeOnlyPresentKeysAndRead
     QCOMPARE(MeetingSessionTranslationBlock::fromJson(translation.toJson()), translation);
 }
 
-void TestMeetingSessionHistoryModel::listItemDecoding_data()
+void tst_MeetingSessionHistoryModel::listItemDecoding_data()
 {
     QTest::addColumn<QJsonObject>("json");
     QTest::addColumn<QString>("outcome");
@@ -206,14 +206,14 @@ void TestMeetingSessionHistoryModel::listItemDecoding_data()
     QTest::newRow("title of the wrong type") << merged(base, {{"title", 5}}) << "decode";
 }
 
-void TestMeetingSessionHistoryModel::listItemDecoding()
+void tst_MeetingSessionHistoryModel::listItemDecoding()
 {
     QFETCH(QJsonObject, json);
     QFETCH(QString, outcome);
     QCOMPARE(outcomeOf([&] { MeetingSessionHistoryListItem::fromJson(json); }), outcome);
 }
 
-void TestMeetingSessionHistoryModel::detailDecoding_data()
+void tst_MeetingSessionHistoryModel::detailDecoding_data()
 {
     QTest::addColumn<QJsonObject>("json");
     QTest::addColumn<QString>("outcome");
@@ -233,14 +233,14 @@ void TestMeetingSessionHistoryModel::detailDecoding_data()
     QTest::newRow("deletedAt set") << merged(base, {{"deletedAt", "2025-03-15T00:00:00+03:00"}}) << "ok";
 }
 
-void TestMeetingSessionHistoryModel::detailDecoding()
+void tst_MeetingSessionHistoryModel::detailDecoding()
 {
     QFETCH(QJsonObject, json);
     QFETCH(QString, outcome);
     QCOMPARE(outcomeOf([&] { MeetingSessionHistoryDetail::fromJson(json); }), outcome);
 }
 
-void TestMeetingSessionHistoryModel::detailReadsNestedValues()
+void tst_MeetingSessionHistoryModel::detailReadsNestedValues()
 {
     const MeetingSessionHistoryDetail detail = MeetingSessionHistoryDetail::fromJson(detailJson());
     QCOMPARE(detail.title, std::nullopt);
@@ -259,7 +259,7 @@ void TestMeetingSessionHistoryModel::detailReadsNestedValues()
     QCOMPARE(item.status, QStringLiteral("completed"));
 }
 
-void TestMeetingSessionHistoryModel::signatureTellsRecordsApart_data()
+void tst_MeetingSessionHistoryModel::signatureTellsRecordsApart_data()
 {
     QTest::addColumn<SnapshotChange>("left");
     QTest::addColumn<SnapshotChange>("right");
@@ -319,7 +319,7 @@ void TestMeetingSessionHistoryModel::signatureTellsRecordsApart_data()
         << SnapshotChange([](auto &s) { s.title = QStringLiteral("a\\:"); s.microphoneLabel = QStringLiteral("b"); });
 }
 
-void TestMeetingSessionHistoryModel::signatureTellsRecordsApart()
+void tst_MeetingSessionHistoryModel::signatureTellsRecordsApart()
 {
     QFETCH(SnapshotChange, left);
     QFETCH(SnapshotChange, right);
@@ -331,7 +331,7 @@ void TestMeetingSessionHistoryModel::signatureTellsRecordsApart()
     QVERIFY2(a.signature() != b.signature(), qPrintable(a.signature()));
 }
 
-void TestMeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
+void tst_MeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
 {
     const MeetingSessionHistorySnapshot base = baseSnapshot();
     QCOMPARE(base.signature(), baseSnapshot().signature());
@@ -352,7 +352,7 @@ void TestMeetingSessionHistoryModel::signatureIgnoresWhatIsNotSent()
     QVERIFY(emptyOne.signature() != base.signature());
 }
 
-void TestMeetingSessionHistoryModel::envelopeDecoding_data()
+void tst_MeetingSessionHistoryModel::envelopeDecoding_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("outcome"); // "decode", or "<data present>/<error count>/<message>/<code>"
@@ -371,7 +371,7 @@ void TestMeetingSessionHistoryModel::envelopeDecoding_data()
     QTest::newRow("JSON array") << QByteArray("[]") << "decode";
 }
 
-void TestMeetingSessionHistoryModel::envelopeDecoding()
+void tst_MeetingSessionHistoryModel::envelopeDecoding()
 {
     QFETCH(QByteArray, body);
     QFETCH(QString, outcome);
@@ -393,7 +393,7 @@ void TestMeetingSessionHistoryModel::envelopeDecoding()
     QCOMPARE(actual, outcome);
 }
 
-void TestMeetingSessionHistoryModel::operationDataDecoding_data()
+void tst_MeetingSessionHistoryModel::operationDataDecoding_data()
 {
     QTest::addColumn<QString>("type");
     QTest::addColumn<QByteArray>("data");
@@ -414,7 +414,7 @@ void TestMeetingSessionHistoryModel::operationDataDecoding_data()
     QTest::newRow("revision") << "revision" << j("{'meetingSessionRevision':{'id':'m','revision':9}}") << "ok";
 }
 
-void TestMeetingSessionHistoryModel::operationDataDecoding()
+void tst_MeetingSessionHistoryModel::operationDataDecoding()
 {
     QFETCH(QString, type);
     QFETCH(QByteArray, data);
@@ -437,5 +437,5 @@ void TestMeetingSessionHistoryModel::operationDataDecoding()
              outcome);
 }
 
-QTEST_GUILESS_MAIN(TestMeetingSessionHistoryModel)
+QTEST_GUILESS_MAIN(tst_MeetingSessionHistoryModel)
 #include "tst_MeetingSessionHistoryModel.moc"

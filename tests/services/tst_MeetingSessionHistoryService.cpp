@@ -87,7 +87,7 @@ MeetingSessionHistorySnapshot fullSnapshot()
 
 } // namespace
 
-class TestMeetingSessionHistoryService : public QObject
+class tst_MeetingSessionHistoryService : public QObject
 {
     Q_OBJECT
 
@@ -130,7 +130,7 @@ private:
     std::unique_ptr<MeetingSessionHistoryService> m_service;
 };
 
-void TestMeetingSessionHistoryService::init()
+void tst_MeetingSessionHistoryService::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -139,7 +139,7 @@ void TestMeetingSessionHistoryService::init()
     m_service = std::make_unique<MeetingSessionHistoryService>(m_auth.get());
 }
 
-void TestMeetingSessionHistoryService::cleanup()
+void tst_MeetingSessionHistoryService::cleanup()
 {
     QVERIFY2(m_history->documentMismatches().isEmpty(), qPrintable(m_history->documentMismatches().join(", ")));
     m_service.reset();
@@ -148,7 +148,7 @@ void TestMeetingSessionHistoryService::cleanup()
     m_backend.reset();
 }
 
-void TestMeetingSessionHistoryService::everyDocumentIsSentExactlyWithItsVariables()
+void tst_MeetingSessionHistoryService::everyDocumentIsSentExactlyWithItsVariables()
 {
     // Start without title, translation or microphone: those keys are left out.
     const auto started = runTask(m_service->startSession(snapshot()));
@@ -258,7 +258,7 @@ void TestMeetingSessionHistoryService::everyDocumentIsSentExactlyWithItsVariable
     }
 }
 
-void TestMeetingSessionHistoryService::startRecoversAnUncertainStart_data()
+void tst_MeetingSessionHistoryService::startRecoversAnUncertainStart_data()
 {
     QTest::addColumn<bool>("hang");
     QTest::addColumn<bool>("committed");
@@ -268,7 +268,7 @@ void TestMeetingSessionHistoryService::startRecoversAnUncertainStart_data()
     QTest::newRow("connection dropped before the write") << false << false;
 }
 
-void TestMeetingSessionHistoryService::startRecoversAnUncertainStart()
+void tst_MeetingSessionHistoryService::startRecoversAnUncertainStart()
 {
     QFETCH(bool, hang);
     QFETCH(bool, committed);
@@ -306,7 +306,7 @@ void TestMeetingSessionHistoryService::startRecoversAnUncertainStart()
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
-void TestMeetingSessionHistoryService::startWithoutClientSessionIdNeverRecovers()
+void tst_MeetingSessionHistoryService::startWithoutClientSessionIdNeverRecovers()
 {
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(true));
     QVERIFY(!runTask(m_service->startSession(snapshot(std::nullopt))).succeeded());
@@ -316,7 +316,7 @@ void TestMeetingSessionHistoryService::startWithoutClientSessionIdNeverRecovers(
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
-void TestMeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded_data()
+void tst_MeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded_data()
 {
     QTest::addColumn<Script>("failure");
     QTest::newRow("GraphQL error") << Script::error(QStringLiteral("Workspace is read-only"), QStringLiteral("FORBIDDEN"));
@@ -324,7 +324,7 @@ void TestMeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRec
     QTest::newRow("HTTP 503 blank") << Script::httpFailure(503, "");
 }
 
-void TestMeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded()
+void tst_MeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded()
 {
     QFETCH(Script, failure);
     m_history->script(QStringLiteral("StartMeetingSession"), failure);
@@ -337,7 +337,7 @@ void TestMeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRec
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
-void TestMeetingSessionHistoryService::failedRecoveryKeepsTheStartUncertain()
+void tst_MeetingSessionHistoryService::failedRecoveryKeepsTheStartUncertain()
 {
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(true));
     QVERIFY(!runTask(m_service->startSession(snapshot())).succeeded());
@@ -355,7 +355,7 @@ void TestMeetingSessionHistoryService::failedRecoveryKeepsTheStartUncertain()
     QCOMPARE(m_history->meetingCount(), 1);
 }
 
-void TestMeetingSessionHistoryService::recoveryTakesTheFirstMatchingRecord()
+void tst_MeetingSessionHistoryService::recoveryTakesTheFirstMatchingRecord()
 {
     const QJsonObject mine{{"sessionParams", QJsonObject{{"client", "macos"}, {"source", "system_audio"},
                                                           {"clientSessionId", "kavrel-macos-history-1"}}}};
@@ -380,7 +380,7 @@ void TestMeetingSessionHistoryService::recoveryTakesTheFirstMatchingRecord()
     QCOMPARE(recovered.value->revision, 2);
 }
 
-void TestMeetingSessionHistoryService::updateResendsUnreadableContentOnce()
+void tst_MeetingSessionHistoryService::updateResendsUnreadableContentOnce()
 {
     const auto started = runTask(m_service->startSession(snapshot()));
     const QString id = started.value->id;
@@ -405,7 +405,7 @@ void TestMeetingSessionHistoryService::updateResendsUnreadableContentOnce()
     QCOMPARE(m_history->calls().size(), 2);
 }
 
-void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce_data()
+void tst_MeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("retried");
@@ -416,7 +416,7 @@ void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce_data(
     QTest::newRow("another failure") << "Meeting session not found" << false;
 }
 
-void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce()
+void tst_MeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce()
 {
     QFETCH(QString, message);
     QFETCH(bool, retried);
@@ -439,7 +439,7 @@ void TestMeetingSessionHistoryService::updateRetriesAnOutdatedRevisionOnce()
     QCOMPARE(m_history->calls().at(2).variables.value("input").toObject().value("revision"), QJsonValue(3));
 }
 
-void TestMeetingSessionHistoryService::updateSendsAtMostFiveRequests()
+void tst_MeetingSessionHistoryService::updateSendsAtMostFiveRequests()
 {
     const QString id = runTask(m_service->startSession(snapshot())).value->id;
     const QString unavailable = QStringLiteral("MEETING_CONTENT_UNAVAILABLE");
@@ -466,7 +466,7 @@ void TestMeetingSessionHistoryService::updateSendsAtMostFiveRequests()
     QCOMPARE(m_history->operationNames(), (QStringList{"UpdateMeetingSession", "MeetingSessionRevision"}));
 }
 
-void TestMeetingSessionHistoryService::errorsBesideNullDataStillDriveTheRetries()
+void tst_MeetingSessionHistoryService::errorsBesideNullDataStillDriveTheRetries()
 {
     const QString id = runTask(m_service->startSession(snapshot())).value->id;
     m_history->bumpRevision(id);
@@ -483,7 +483,7 @@ void TestMeetingSessionHistoryService::errorsBesideNullDataStillDriveTheRetries(
                                                        "UpdateMeetingSession"}));
 }
 
-void TestMeetingSessionHistoryService::transportMapsAnswers_data()
+void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
@@ -518,7 +518,7 @@ void TestMeetingSessionHistoryService::transportMapsAnswers_data()
                                 << "Сервер истории встреч вернул некорректный ответ.";
 }
 
-void TestMeetingSessionHistoryService::transportMapsAnswers()
+void tst_MeetingSessionHistoryService::transportMapsAnswers()
 {
     QFETCH(int, status);
     QFETCH(QByteArray, body);
@@ -557,7 +557,7 @@ void TestMeetingSessionHistoryService::transportMapsAnswers()
     }
 }
 
-void TestMeetingSessionHistoryService::listPagesWithCursorAndSearch()
+void tst_MeetingSessionHistoryService::listPagesWithCursorAndSearch()
 {
     QStringList ids;
     for (int i = 0; i < 5; ++i) {
@@ -600,7 +600,7 @@ void TestMeetingSessionHistoryService::listPagesWithCursorAndSearch()
     QCOMPARE(found.value->items.last().hasSummary, false);
 }
 
-void TestMeetingSessionHistoryService::detailReadsBackWhatWasSavedAndNullIsAnError()
+void tst_MeetingSessionHistoryService::detailReadsBackWhatWasSavedAndNullIsAnError()
 {
     const MeetingSessionHistorySnapshot saved = fullSnapshot();
     const QString id = runTask(m_service->startSession(saved)).value->id;
@@ -623,7 +623,7 @@ void TestMeetingSessionHistoryService::detailReadsBackWhatWasSavedAndNullIsAnErr
     QVERIFY(!missing.errorAs<ServiceError>().has_value());
 }
 
-void TestMeetingSessionHistoryService::deleteRemovesTheMeeting()
+void tst_MeetingSessionHistoryService::deleteRemovesTheMeeting()
 {
     const QString keep = m_history->addMeeting(QStringLiteral("workspace-1"));
     const QString gone = m_history->addMeeting(QStringLiteral("workspace-1"));
@@ -639,7 +639,7 @@ void TestMeetingSessionHistoryService::deleteRemovesTheMeeting()
     QCOMPARE(again.errorAs<ServiceError>(), ServiceError::graphqlRequestFailed(QStringLiteral("Meeting session not found")));
 }
 
-void TestMeetingSessionHistoryService::workspaceIdResolutionOrder_data()
+void tst_MeetingSessionHistoryService::workspaceIdResolutionOrder_data()
 {
     QTest::addColumn<QJsonObject>("user");        // workspace fields of the signed-in user
     QTest::addColumn<QString>("environment");     // KAVREL_DEFAULT_WORKSPACE_ID, "-" when unset
@@ -676,7 +676,7 @@ void TestMeetingSessionHistoryService::workspaceIdResolutionOrder_data()
     QTest::newRow("nothing configured") << QJsonObject() << "-" << "-" << "9e4b7c21-3f6a-4d85-b0e2-71c5a8d3f690";
 }
 
-void TestMeetingSessionHistoryService::workspaceIdResolutionOrder()
+void tst_MeetingSessionHistoryService::workspaceIdResolutionOrder()
 {
     QFETCH(QJsonObject, user);
     QFETCH(QString, environment);
@@ -724,7 +724,7 @@ void TestMeetingSessionHistoryService::workspaceIdResolutionOrder()
     QCOMPARE(service.resolvedWorkspaceID(session), expected);
 }
 
-void TestMeetingSessionHistoryService::endpointFromTheBaseUrl_data()
+void tst_MeetingSessionHistoryService::endpointFromTheBaseUrl_data()
 {
     QTest::addColumn<QString>("environment"); // "-" when unset
     QTest::addColumn<QString>("saved");       // "-" when unset
@@ -740,7 +740,7 @@ void TestMeetingSessionHistoryService::endpointFromTheBaseUrl_data()
     QTest::newRow("no host") << "https://" << "-" << "invalid:https://";
 }
 
-void TestMeetingSessionHistoryService::endpointFromTheBaseUrl()
+void tst_MeetingSessionHistoryService::endpointFromTheBaseUrl()
 {
     QFETCH(QString, environment);
     QFETCH(QString, saved);
@@ -770,7 +770,7 @@ void TestMeetingSessionHistoryService::endpointFromTheBaseUrl()
     }
 }
 
-void TestMeetingSessionHistoryService::signedOutSendsNothing()
+void tst_MeetingSessionHistoryService::signedOutSendsNothing()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     MeetingSessionHistoryService service(signedOut.get());
@@ -781,7 +781,7 @@ void TestMeetingSessionHistoryService::signedOutSendsNothing()
     QCOMPARE(m_backend->requestCount(QStringLiteral("/graphql")), 0);
 }
 
-void TestMeetingSessionHistoryService::transientNetworkErrors_data()
+void tst_MeetingSessionHistoryService::transientNetworkErrors_data()
 {
     QTest::addColumn<int>("code");
     QTest::addColumn<bool>("transient");
@@ -803,7 +803,7 @@ void TestMeetingSessionHistoryService::transientNetworkErrors_data()
     }
 }
 
-void TestMeetingSessionHistoryService::transientNetworkErrors()
+void tst_MeetingSessionHistoryService::transientNetworkErrors()
 {
     QFETCH(int, code);
     QFETCH(bool, transient);
@@ -825,7 +825,7 @@ void TestMeetingSessionHistoryService::transientNetworkErrors()
     }
 }
 
-void TestMeetingSessionHistoryService::realNetworkFailuresAreTransient()
+void tst_MeetingSessionHistoryService::realNetworkFailuresAreTransient()
 {
     // Nobody listens on a port that was just given up.
     QTcpServer probe;
@@ -845,7 +845,7 @@ void TestMeetingSessionHistoryService::realNetworkFailuresAreTransient()
     QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(timedOut.error));
 }
 
-void TestMeetingSessionHistoryService::droppedServiceEndsItsRequestWithCancellation()
+void tst_MeetingSessionHistoryService::droppedServiceEndsItsRequestWithCancellation()
 {
     // The history browser closes while a list request is on its way.
     m_history->script(QStringLiteral("MeetingSessions"), Script::hang(false));
@@ -860,5 +860,5 @@ void TestMeetingSessionHistoryService::droppedServiceEndsItsRequestWithCancellat
     QVERIFY(outcome.isCancellation());
 }
 
-QTEST_GUILESS_MAIN(TestMeetingSessionHistoryService)
+QTEST_GUILESS_MAIN(tst_MeetingSessionHistoryService)
 #include "tst_MeetingSessionHistoryService.moc"

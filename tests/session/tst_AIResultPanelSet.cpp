@@ -37,7 +37,7 @@ FakeResponse failure()
 
 } // namespace
 
-class TestAIResultPanelSet : public QObject
+class tst_AIResultPanelSet : public QObject
 {
     Q_OBJECT
 
@@ -73,7 +73,7 @@ private:
     std::unique_ptr<AIResultPanelSet> m_panels;
 };
 
-void TestAIResultPanelSet::init()
+void tst_AIResultPanelSet::init()
 {
     m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("preferences.ini")));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
@@ -92,7 +92,7 @@ void TestAIResultPanelSet::init()
                                                 [this] { return m_generation; });
 }
 
-void TestAIResultPanelSet::cleanup()
+void tst_AIResultPanelSet::cleanup()
 {
     m_panels.reset();
     m_answer.reset();
@@ -104,7 +104,7 @@ void TestAIResultPanelSet::cleanup()
     m_backend.reset();
 }
 
-void TestAIResultPanelSet::oneRequestAtATimeAndColumnVisibility()
+void tst_AIResultPanelSet::oneRequestAtATimeAndColumnVisibility()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("- minutes")).withDelay(150));
     QSignalSpy saves(m_panels.get(), &AIResultPanelSet::historySaveRequested);
@@ -137,7 +137,7 @@ void TestAIResultPanelSet::oneRequestAtATimeAndColumnVisibility()
     QCOMPARE(saves.count(), 1);
 }
 
-void TestAIResultPanelSet::summaryIsShownAgainButProtocolIsAskedAgain()
+void tst_AIResultPanelSet::summaryIsShownAgainButProtocolIsAskedAgain()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("- point")));
     m_panels->startSummary(AIResultTarget::source, transcript, "English", "English");
@@ -153,7 +153,7 @@ void TestAIResultPanelSet::summaryIsShownAgainButProtocolIsAskedAgain()
     QCOMPARE(m_backend->requestCount(chatPath), 3);
 }
 
-void TestAIResultPanelSet::failureShowsAFallbackThatIsNeverStored()
+void tst_AIResultPanelSet::failureShowsAFallbackThatIsNeverStored()
 {
     m_fakeAuth->setChatCompletionReply(failure());
     QSignalSpy saves(m_panels.get(), &AIResultPanelSet::historySaveRequested);
@@ -187,7 +187,7 @@ void TestAIResultPanelSet::failureShowsAFallbackThatIsNeverStored()
              std::optional<QString>(QStringLiteral("AI answer assist failed, showing a local fallback instead.")));
 }
 
-void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped_data()
+void tst_AIResultPanelSet::resultsOfAnEndedConversationAreDropped_data()
 {
     QTest::addColumn<int>("tool");
     QTest::addColumn<bool>("succeeds");
@@ -197,7 +197,7 @@ void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped_data()
     QTest::newRow("protocol fallback") << 1 << false;
 }
 
-void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped()
+void tst_AIResultPanelSet::resultsOfAnEndedConversationAreDropped()
 {
     QFETCH(int, tool);
     QFETCH(bool, succeeds);
@@ -221,7 +221,7 @@ void TestAIResultPanelSet::resultsOfAnEndedConversationAreDropped()
     QCOMPARE(saves.count(), 0);
 }
 
-void TestAIResultPanelSet::blankTranscriptStartsNothing()
+void tst_AIResultPanelSet::blankTranscriptStartsNothing()
 {
     QSignalSpy changes(m_panels.get(), &AIResultPanelSet::transcriptSummaryChanged);
     m_panels->startSummary(AIResultTarget::source, QStringLiteral(" \n\t "), "English", "English");
@@ -231,7 +231,7 @@ void TestAIResultPanelSet::blankTranscriptStartsNothing()
     QCOMPARE(m_backend->requestCount(chatPath), 0);
 }
 
-void TestAIResultPanelSet::clearKeepsTheRunningRequest()
+void tst_AIResultPanelSet::clearKeepsTheRunningRequest()
 {
     m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("x")).withDelay(100));
     m_panels->startSummary(AIResultTarget::translation, transcript, "English", "English");
@@ -243,7 +243,7 @@ void TestAIResultPanelSet::clearKeepsTheRunningRequest()
     QCOMPARE(m_panels->text(AIPanel::translationSummary), QStringLiteral("x"));
 }
 
-void TestAIResultPanelSet::fallbackTexts_data()
+void tst_AIResultPanelSet::fallbackTexts_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("summary");
@@ -269,7 +269,7 @@ void TestAIResultPanelSet::fallbackTexts_data()
                                       << QStringLiteral("[10:00:00]\n[10:00:01]  ") << QStringLiteral("[10:00:00]\n[10:00:01]  ");
 }
 
-void TestAIResultPanelSet::fallbackTexts()
+void tst_AIResultPanelSet::fallbackTexts()
 {
     QFETCH(QString, input);
     QFETCH(QString, summary);
@@ -287,5 +287,5 @@ void TestAIResultPanelSet::fallbackTexts()
     QVERIFY(AILocalFallback::meetingProtocol(many.join('\n')).contains(QStringLiteral("- line 8\n\n2. Decisions")));
 }
 
-QTEST_GUILESS_MAIN(TestAIResultPanelSet)
+QTEST_GUILESS_MAIN(tst_AIResultPanelSet)
 #include "tst_AIResultPanelSet.moc"

@@ -23,7 +23,7 @@ QDateTime at(int hour, int minute, int second, int ms)
 
 } // namespace
 
-class TestBillingUsageReporter : public QObject
+class tst_BillingUsageReporter : public QObject
 {
     Q_OBJECT
 
@@ -47,7 +47,7 @@ private:
     std::unique_ptr<BillingUsageReporter> m_reporter;
 };
 
-void TestBillingUsageReporter::init()
+void tst_BillingUsageReporter::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -57,7 +57,7 @@ void TestBillingUsageReporter::init()
     m_reporter = std::make_unique<BillingUsageReporter>(m_service.get(), [this] { return m_now; });
 }
 
-void TestBillingUsageReporter::cleanup()
+void tst_BillingUsageReporter::cleanup()
 {
     m_reporter.reset();
     m_service.reset();
@@ -66,7 +66,7 @@ void TestBillingUsageReporter::cleanup()
     m_backend.reset();
 }
 
-void TestBillingUsageReporter::stretches_data()
+void tst_BillingUsageReporter::stretches_data()
 {
     QTest::addColumn<QDateTime>("start");
     QTest::addColumn<QDateTime>("stop");
@@ -81,7 +81,7 @@ void TestBillingUsageReporter::stretches_data()
     QTest::newRow("clock went back") << at(10, 0, 5, 0) << at(10, 0, 1, 0) << qint64(0) << "" << "";
 }
 
-void TestBillingUsageReporter::stretches()
+void tst_BillingUsageReporter::stretches()
 {
     QFETCH(QDateTime, start);
     QFETCH(QDateTime, stop);
@@ -103,7 +103,7 @@ void TestBillingUsageReporter::stretches()
     }
 }
 
-void TestBillingUsageReporter::eventFieldsAndNumbering()
+void tst_BillingUsageReporter::eventFieldsAndNumbering()
 {
     m_reporter->markStartedIfNeeded(false);
     QVERIFY(!m_reporter->intervalStartedAt());
@@ -125,7 +125,7 @@ void TestBillingUsageReporter::eventFieldsAndNumbering()
     }
 }
 
-void TestBillingUsageReporter::anOpenStretchKeepsItsStart()
+void tst_BillingUsageReporter::anOpenStretchKeepsItsStart()
 {
     m_now = at(10, 0, 0, 0);
     m_reporter->markStartedIfNeeded(true);
@@ -134,7 +134,7 @@ void TestBillingUsageReporter::anOpenStretchKeepsItsStart()
     QCOMPARE(*m_reporter->intervalStartedAt(), at(10, 0, 0, 0));
 }
 
-void TestBillingUsageReporter::resetDropsTheStretchAndRestartsNumbering()
+void tst_BillingUsageReporter::resetDropsTheStretchAndRestartsNumbering()
 {
     m_now = at(10, 0, 0, 0);
     m_reporter->markStartedIfNeeded(true);
@@ -146,7 +146,7 @@ void TestBillingUsageReporter::resetDropsTheStretchAndRestartsNumbering()
     QCOMPARE(m_reporter->eventSequence(), 1);
 }
 
-void TestBillingUsageReporter::reportsGoOutOneAfterAnotherAndFailuresAreDropped()
+void tst_BillingUsageReporter::reportsGoOutOneAfterAnotherAndFailuresAreDropped()
 {
     const QString path = QString::fromLatin1(FakeBillingBackend::usageEventsPath);
     // The first report never gets an answer and fails on its time-out; the second may only
@@ -183,5 +183,5 @@ void TestBillingUsageReporter::reportsGoOutOneAfterAnotherAndFailuresAreDropped(
     QCOMPARE(m_billing->events().keys(), QStringList{clientSession + "-2"});
 }
 
-QTEST_GUILESS_MAIN(TestBillingUsageReporter)
+QTEST_GUILESS_MAIN(tst_BillingUsageReporter)
 #include "tst_BillingUsageReporter.moc"

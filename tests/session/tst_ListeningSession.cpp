@@ -41,7 +41,7 @@ qint16 firstSample(const QByteArray &chunk)
 
 } // namespace
 
-class ListeningSessionTest final : public QObject
+class tst_ListeningSession final : public QObject
 {
     Q_OBJECT
 
@@ -60,14 +60,14 @@ private Q_SLOTS:
     void quitFinishesRecordingAndDraft();
 };
 
-void ListeningSessionTest::bringUpAndStopOrder_data()
+void tst_ListeningSession::bringUpAndStopOrder_data()
 {
     QTest::addColumn<bool>("record");
     QTest::newRow("recording off") << false;
     QTest::newRow("recording on") << true;
 }
 
-void ListeningSessionTest::bringUpAndStopOrder()
+void tst_ListeningSession::bringUpAndStopOrder()
 {
     QFETCH(bool, record);
     Engine engine;
@@ -99,7 +99,7 @@ void ListeningSessionTest::bringUpAndStopOrder()
     QVERIFY(engine.settle([&] { return engine.defaults->contains(SessionDraftStore::defaultsKey); }));
 }
 
-void ListeningSessionTest::busyCommandsAreRefused()
+void tst_ListeningSession::busyCommandsAreRefused()
 {
     Engine engine;
     engine.systemAudio->startGate.closed = true;
@@ -133,7 +133,7 @@ void ListeningSessionTest::busyCommandsAreRefused()
     QVERIFY(!engine.model->isMicrophoneListening());
 }
 
-void ListeningSessionTest::failedStartLeavesNothingOpen_data()
+void tst_ListeningSession::failedStartLeavesNothingOpen_data()
 {
     QTest::addColumn<QString>("failing");
     QTest::newRow("recording refused") << "recorder";
@@ -141,7 +141,7 @@ void ListeningSessionTest::failedStartLeavesNothingOpen_data()
     QTest::newRow("system capture refused") << "system";
 }
 
-void ListeningSessionTest::failedStartLeavesNothingOpen()
+void tst_ListeningSession::failedStartLeavesNothingOpen()
 {
     QFETCH(QString, failing);
     Engine engine;
@@ -176,7 +176,7 @@ void ListeningSessionTest::failedStartLeavesNothingOpen()
     QVERIFY(!engine.model->errorMessage());
 }
 
-void ListeningSessionTest::continueKeepsTurnsAndNewClearsThem()
+void tst_ListeningSession::continueKeepsTurnsAndNewClearsThem()
 {
     Engine engine;
     QVERIFY(engine.start());
@@ -207,7 +207,7 @@ void ListeningSessionTest::continueKeepsTurnsAndNewClearsThem()
     QCOMPARE(engine.model->status(), SubtitleStatus::listening);
 }
 
-void ListeningSessionTest::audioReachesRecordingAndSocketInCaptureOrder()
+void tst_ListeningSession::audioReachesRecordingAndSocketInCaptureOrder()
 {
     Engine engine;
     engine.model->setAudioRecordingEnabled(true);
@@ -231,7 +231,7 @@ void ListeningSessionTest::audioReachesRecordingAndSocketInCaptureOrder()
     QCOMPARE(engine.speech->sent, engine.recorder->chunks);
 }
 
-void ListeningSessionTest::runtimeFailureStopsTheSession_data()
+void tst_ListeningSession::runtimeFailureStopsTheSession_data()
 {
     QTest::addColumn<bool>("speechFails");
     QTest::addColumn<QString>("message");
@@ -239,7 +239,7 @@ void ListeningSessionTest::runtimeFailureStopsTheSession_data()
     QTest::newRow("system audio lost") << false << "socket closed";
 }
 
-void ListeningSessionTest::runtimeFailureStopsTheSession()
+void tst_ListeningSession::runtimeFailureStopsTheSession()
 {
     QFETCH(bool, speechFails);
     QFETCH(QString, message);
@@ -258,7 +258,7 @@ void ListeningSessionTest::runtimeFailureStopsTheSession()
     QCOMPARE(engine.recorder->finishCount, 1);
 }
 
-void ListeningSessionTest::failuresDuringAStopJoinIt()
+void tst_ListeningSession::failuresDuringAStopJoinIt()
 {
     Engine engine;
     engine.model->setAudioRecordingEnabled(true);
@@ -292,7 +292,7 @@ void ListeningSessionTest::failuresDuringAStopJoinIt()
     QVERIFY(!engine.microphones->current->capturing);
 }
 
-void ListeningSessionTest::lateResultsOfAnEndedStreamChangeNothing()
+void tst_ListeningSession::lateResultsOfAnEndedStreamChangeNothing()
 {
     Engine engine;
     QVERIFY(engine.start());
@@ -317,7 +317,7 @@ void ListeningSessionTest::lateResultsOfAnEndedStreamChangeNothing()
     QCOMPARE(engine.model->status(), SubtitleStatus::listening);
 }
 
-void ListeningSessionTest::quitFinishesRecordingAndDraft()
+void tst_ListeningSession::quitFinishesRecordingAndDraft()
 {
     Engine engine;
     engine.model->setAudioRecordingEnabled(true);
@@ -334,5 +334,5 @@ void ListeningSessionTest::quitFinishesRecordingAndDraft()
     QCOMPARE(draft.turns.front().text, QStringLiteral("last words before quitting"));
 }
 
-QTEST_GUILESS_MAIN(ListeningSessionTest)
+QTEST_GUILESS_MAIN(tst_ListeningSession)
 #include "tst_ListeningSession.moc"

@@ -12,7 +12,7 @@
 
 using Event = DeepSeekTranslationEvent;
 
-class TestLiveTranslationRouter : public QObject
+class tst_LiveTranslationRouter : public QObject
 {
     Q_OBJECT
 
@@ -49,7 +49,7 @@ private:
     std::optional<QString> m_message;
 };
 
-void TestLiveTranslationRouter::init()
+void tst_LiveTranslationRouter::init()
 {
     m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("preferences.ini")));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
@@ -72,20 +72,20 @@ void TestLiveTranslationRouter::init()
         [this](const std::optional<QString> &message) { m_message = message; });
 }
 
-void TestLiveTranslationRouter::cleanup()
+void tst_LiveTranslationRouter::cleanup()
 {
     m_router.reset();
     m_turns.reset();
     m_fixture.reset();
 }
 
-int TestLiveTranslationRouter::closeTurn(const QString &text)
+int tst_LiveTranslationRouter::closeTurn(const QString &text)
 {
     m_turns->applyFinalTranscript(text, true);
     return m_turns->count() - 1;
 }
 
-void TestLiveTranslationRouter::previewsAndCompletedTranslations()
+void tst_LiveTranslationRouter::previewsAndCompletedTranslations()
 {
     const int closed = closeTurn(QStringLiteral("Guten Tag."));
     openTurn(QStringLiteral("Wie geht"));
@@ -122,7 +122,7 @@ void TestLiveTranslationRouter::previewsAndCompletedTranslations()
     QVERIFY(!m_router->pendingTranslationDrafts().contains(openID));
 }
 
-void TestLiveTranslationRouter::promotionAndCommitKeepPreviews()
+void tst_LiveTranslationRouter::promotionAndCommitKeepPreviews()
 {
     openTurn(QStringLiteral("Erstens"));
     const QUuid first = turn(0).id;
@@ -153,7 +153,7 @@ void TestLiveTranslationRouter::promotionAndCommitKeepPreviews()
     QCOMPARE(m_router->translationPreviewTurnID(), std::nullopt);
 }
 
-void TestLiveTranslationRouter::failurePausesAndResets()
+void tst_LiveTranslationRouter::failurePausesAndResets()
 {
     QVERIFY(m_fixture->startReady());
     m_turns->setTranslationAvailable(true);
@@ -173,7 +173,7 @@ void TestLiveTranslationRouter::failurePausesAndResets()
     QVERIFY(!m_fixture->service->hasConfiguredSession());
 }
 
-void TestLiveTranslationRouter::preparationOpensTheSessionAndBackfillsInOrder()
+void tst_LiveTranslationRouter::preparationOpensTheSessionAndBackfillsInOrder()
 {
     m_settings.source = SourceLanguageOption::german;
     m_settings.target = TranslationLanguageOption::french;
@@ -203,7 +203,7 @@ void TestLiveTranslationRouter::preparationOpensTheSessionAndBackfillsInOrder()
     QVERIFY(FakeBackend::waitUntil([&] { return !turn(1).translationText.isEmpty(); }));
 }
 
-void TestLiveTranslationRouter::backfillStopsWhenTheSessionStopsHolding()
+void tst_LiveTranslationRouter::backfillStopsWhenTheSessionStopsHolding()
 {
     closeTurn(QStringLiteral("Eins."));
     closeTurn(QStringLiteral("Zwei."));
@@ -217,7 +217,7 @@ void TestLiveTranslationRouter::backfillStopsWhenTheSessionStopsHolding()
     QCOMPARE(finals.first().value("turnId").toString(), TranslationTurnKey::fromUuid(turn(0).id));
 }
 
-void TestLiveTranslationRouter::disabledTranslationOpensNothing()
+void tst_LiveTranslationRouter::disabledTranslationOpensNothing()
 {
     m_settings.isTranslationEnabled = false;
     m_message = QStringLiteral("old");
@@ -229,7 +229,7 @@ void TestLiveTranslationRouter::disabledTranslationOpensNothing()
     QCOMPARE(m_fixture->relay->v2ConnectionCount(), 0);
 }
 
-void TestLiveTranslationRouter::preparationThatLosesItsSessionClosesWhatItOpened()
+void tst_LiveTranslationRouter::preparationThatLosesItsSessionClosesWhatItOpened()
 {
     // The session ends while the client is being started.
     m_guardChecksLeft = 1;
@@ -241,7 +241,7 @@ void TestLiveTranslationRouter::preparationThatLosesItsSessionClosesWhatItOpened
     QVERIFY(m_fixture->relay->v2ConnectionCount() == 0 || !m_fixture->relay->v2Session()->isConnected());
 }
 
-void TestLiveTranslationRouter::historyLeavesOutBlankPairs()
+void tst_LiveTranslationRouter::historyLeavesOutBlankPairs()
 {
     const int a = closeTurn(QStringLiteral("  Eins. "));
     m_turns->setTranslationText(a, QStringLiteral(" One. "));
@@ -254,5 +254,5 @@ void TestLiveTranslationRouter::historyLeavesOutBlankPairs()
              (QList<DeepSeekTranslationHistoryTurn>{{"Eins.", "One."}, {"Vier", "Four"}}));
 }
 
-QTEST_GUILESS_MAIN(TestLiveTranslationRouter)
+QTEST_GUILESS_MAIN(tst_LiveTranslationRouter)
 #include "tst_LiveTranslationRouter.moc"

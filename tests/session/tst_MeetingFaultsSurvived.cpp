@@ -8,6 +8,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "platform/PulseAudioContext.h"
 #include "session/AIResultPanelSet.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
@@ -35,7 +36,7 @@
 using namespace SessionTest;
 using Script = FakeHistoryBackend::ScriptedReply;
 
-class TestMeetingFaultsSurvived : public QObject
+class tst_MeetingFaultsSurvived : public QObject
 {
     Q_OBJECT
 
@@ -43,7 +44,7 @@ private Q_SLOTS:
     void scriptedMeetingLosesNothing();
 };
 
-void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
+void tst_MeetingFaultsSurvived::scriptedMeetingLosesNothing()
 {
     const QDateTime realNow = QDateTime::currentDateTimeUtc();
     FakeBackend backend;
@@ -65,7 +66,7 @@ void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
 
     // The real clients, fast; the audio sources are the recording fakes.
     Trace trace;
-    SessionServices services = SessionServices::makeDefault(auth.get());
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
     services.systemAudio = std::make_unique<FakeSystemAudio>(&trace);
     services.microphones = std::make_unique<FakeMicrophones>(&trace);
     services.recorder = std::make_unique<FakeRecorder>(&trace);
@@ -241,5 +242,5 @@ void TestMeetingFaultsSurvived::scriptedMeetingLosesNothing()
     QCOMPARE(backend.requestCount(QString::fromLatin1(FakeAuthBackend::refreshPath)), 1);
 }
 
-QTEST_MAIN(TestMeetingFaultsSurvived)
+QTEST_MAIN(tst_MeetingFaultsSurvived)
 #include "tst_MeetingFaultsSurvived.moc"

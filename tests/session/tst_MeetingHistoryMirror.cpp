@@ -23,7 +23,7 @@ const QString transientMessage = QStringLiteral(
 
 } // namespace
 
-class TestMeetingHistoryMirror : public QObject
+class tst_MeetingHistoryMirror : public QObject
 {
     Q_OBJECT
 
@@ -57,7 +57,7 @@ private:
     std::optional<QString> m_errorMessage;
 };
 
-void TestMeetingHistoryMirror::init()
+void tst_MeetingHistoryMirror::init()
 {
     m_backend = std::make_unique<FakeBackend>();
     QVERIFY(m_backend->start());
@@ -68,7 +68,7 @@ void TestMeetingHistoryMirror::init()
     makeMirror(m_auth.get());
 }
 
-void TestMeetingHistoryMirror::makeMirror(AuthService *auth)
+void tst_MeetingHistoryMirror::makeMirror(AuthService *auth)
 {
     m_mirror.reset();
     m_service = std::make_unique<MeetingSessionHistoryService>(auth);
@@ -92,7 +92,7 @@ void TestMeetingHistoryMirror::makeMirror(AuthService *auth)
     });
 }
 
-void TestMeetingHistoryMirror::cleanup()
+void tst_MeetingHistoryMirror::cleanup()
 {
     m_mirror.reset();
     m_service.reset();
@@ -101,7 +101,7 @@ void TestMeetingHistoryMirror::cleanup()
     m_backend.reset();
 }
 
-void TestMeetingHistoryMirror::addTurn(const QString &text)
+void tst_MeetingHistoryMirror::addTurn(const QString &text)
 {
     SessionTurn turn;
     turn.id = QUuid::createUuid();
@@ -111,7 +111,7 @@ void TestMeetingHistoryMirror::addTurn(const QString &text)
     m_turns.push_back(turn);
 }
 
-void TestMeetingHistoryMirror::listeningCreatesTheRecordAtOnce()
+void tst_MeetingHistoryMirror::listeningCreatesTheRecordAtOnce()
 {
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_mirror->scheduleSessionStartIfNeeded();
@@ -129,13 +129,13 @@ void TestMeetingHistoryMirror::listeningCreatesTheRecordAtOnce()
     QCOMPARE(callCount("StartMeetingSession"), 1);
 }
 
-void TestMeetingHistoryMirror::nothingToSaveSendsNothing()
+void tst_MeetingHistoryMirror::nothingToSaveSendsNothing()
 {
     QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
     QVERIFY(m_history->calls().isEmpty());
 }
 
-void TestMeetingHistoryMirror::unchangedContentIsSkippedPerStatus()
+void tst_MeetingHistoryMirror::unchangedContentIsSkippedPerStatus()
 {
     addTurn(QStringLiteral("Hallo"));
     m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
@@ -152,7 +152,7 @@ void TestMeetingHistoryMirror::unchangedContentIsSkippedPerStatus()
     QCOMPARE(m_history->revisionOf(*m_mirror->sessionID()), *m_mirror->sessionRevision());
 }
 
-void TestMeetingHistoryMirror::savesRunInCallOrder()
+void tst_MeetingHistoryMirror::savesRunInCallOrder()
 {
     addTurn(QStringLiteral("eins"));
     m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
@@ -167,7 +167,7 @@ void TestMeetingHistoryMirror::savesRunInCallOrder()
     QCOMPARE(calls[3].variables.value("input").toObject().value("status").toString(), QStringLiteral("active"));
 }
 
-void TestMeetingHistoryMirror::retriesThenWaitsThenRecovers()
+void tst_MeetingHistoryMirror::retriesThenWaitsThenRecovers()
 {
     TranslationTest::LogCapture log;
     addTurn(QStringLiteral("Hallo"));
@@ -192,7 +192,7 @@ void TestMeetingHistoryMirror::retriesThenWaitsThenRecovers()
     QCOMPARE(m_history->meetingCount(), 1);
 }
 
-void TestMeetingHistoryMirror::otherFailuresShowTheirDescriptionWithoutRetry()
+void tst_MeetingHistoryMirror::otherFailuresShowTheirDescriptionWithoutRetry()
 {
     addTurn(QStringLiteral("Hallo"));
     m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("workspace is archived")));
@@ -205,7 +205,7 @@ void TestMeetingHistoryMirror::otherFailuresShowTheirDescriptionWithoutRetry()
     QCOMPARE(callCount("StartMeetingSession"), 1);
 }
 
-void TestMeetingHistoryMirror::missingSignInIsSilent()
+void tst_MeetingHistoryMirror::missingSignInIsSilent()
 {
     auto signedOut = TestAuth::signedInService(m_backend->baseUrl(), std::nullopt);
     makeMirror(signedOut.get());
@@ -217,7 +217,7 @@ void TestMeetingHistoryMirror::missingSignInIsSilent()
     m_mirror.reset();
 }
 
-void TestMeetingHistoryMirror::aSuccessClearsOnlyItsOwnMessage()
+void tst_MeetingHistoryMirror::aSuccessClearsOnlyItsOwnMessage()
 {
     addTurn(QStringLiteral("Hallo"));
     m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("boom")));
@@ -233,7 +233,7 @@ void TestMeetingHistoryMirror::aSuccessClearsOnlyItsOwnMessage()
     QCOMPARE(m_mirror->syncErrorMessage(), std::nullopt);
 }
 
-void TestMeetingHistoryMirror::aResetDropsQueuedWorkAndRetries()
+void tst_MeetingHistoryMirror::aResetDropsQueuedWorkAndRetries()
 {
     // A deferred retry of the old conversation never fires.
     addTurn(QStringLiteral("Hallo"));
@@ -267,7 +267,7 @@ void TestMeetingHistoryMirror::aResetDropsQueuedWorkAndRetries()
     QVERIFY(!m_mirror->hasDeferredRetry());
 }
 
-void TestMeetingHistoryMirror::aLateReplyNeverReachesTheNewConversation()
+void tst_MeetingHistoryMirror::aLateReplyNeverReachesTheNewConversation()
 {
     // A slow server: the start of the old conversation is answered after the reset.
     int starts = 0;
@@ -297,5 +297,5 @@ void TestMeetingHistoryMirror::aLateReplyNeverReachesTheNewConversation()
     QCOMPARE(m_mirror->sessionID(), std::optional<QString>(QStringLiteral("meeting-2")));
 }
 
-QTEST_GUILESS_MAIN(TestMeetingHistoryMirror)
+QTEST_GUILESS_MAIN(tst_MeetingHistoryMirror)
 #include "tst_MeetingHistoryMirror.moc"

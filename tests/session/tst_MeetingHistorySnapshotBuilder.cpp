@@ -36,7 +36,7 @@ Builder::Input baseInput()
 
 } // namespace
 
-class TestMeetingHistorySnapshotBuilder : public QObject
+class tst_MeetingHistorySnapshotBuilder : public QObject
 {
     Q_OBJECT
 
@@ -48,7 +48,7 @@ private Q_SLOTS:
     void titleIsCutAtUserPerceivedCharacters();
 };
 
-void TestMeetingHistorySnapshotBuilder::blocksNumberOnlyTurnsWithText()
+void tst_MeetingHistorySnapshotBuilder::blocksNumberOnlyTurnsWithText()
 {
     std::vector<SessionTurn> turns{turn("{AAAAAAAA-0000-4000-8000-000000000001}", QStringLiteral(" Hallo "), QStringLiteral(" Hello ")),
                                    turn("{AAAAAAAA-0000-4000-8000-000000000002}", QStringLiteral("   "), QStringLiteral("lost")),
@@ -72,7 +72,7 @@ void TestMeetingHistorySnapshotBuilder::blocksNumberOnlyTurnsWithText()
     QVERIFY(Builder::translationBlocks(turns, blocks, false, TranslationLanguageOption::french).isEmpty());
 }
 
-void TestMeetingHistorySnapshotBuilder::recordFields()
+void tst_MeetingHistorySnapshotBuilder::recordFields()
 {
     Builder::Input input = baseInput();
     input.turns = {turn("{AAAAAAAA-0000-4000-8000-000000000001}", QStringLiteral("Hallo"), QStringLiteral("Hello"), 30),
@@ -112,7 +112,7 @@ void TestMeetingHistorySnapshotBuilder::recordFields()
     QVERIFY(completed->translationBlocks.isEmpty());
 }
 
-void TestMeetingHistorySnapshotBuilder::emptyRecords_data()
+void tst_MeetingHistorySnapshotBuilder::emptyRecords_data()
 {
     QTest::addColumn<bool>("allowEmpty");
     QTest::addColumn<bool>("withSummary");
@@ -122,7 +122,7 @@ void TestMeetingHistorySnapshotBuilder::emptyRecords_data()
     QTest::newRow("a summary alone is saved") << false << true << true;
 }
 
-void TestMeetingHistorySnapshotBuilder::emptyRecords()
+void tst_MeetingHistorySnapshotBuilder::emptyRecords()
 {
     QFETCH(bool, allowEmpty);
     QFETCH(bool, withSummary);
@@ -139,7 +139,7 @@ void TestMeetingHistorySnapshotBuilder::emptyRecords()
     }
 }
 
-void TestMeetingHistorySnapshotBuilder::titleIsCutAtUserPerceivedCharacters()
+void tst_MeetingHistorySnapshotBuilder::titleIsCutAtUserPerceivedCharacters()
 {
     const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA"); // one character, four code units
     std::vector<SessionTurn> turns{turn("{AAAAAAAA-0000-4000-8000-000000000001}", QStringLiteral("  ")),
@@ -148,5 +148,5 @@ void TestMeetingHistorySnapshotBuilder::titleIsCutAtUserPerceivedCharacters()
     QCOMPARE(Builder::title({}), std::nullopt);
 }
 
-QTEST_GUILESS_MAIN(TestMeetingHistorySnapshotBuilder)
+QTEST_GUILESS_MAIN(tst_MeetingHistorySnapshotBuilder)
 #include "tst_MeetingHistorySnapshotBuilder.moc"

@@ -41,7 +41,7 @@ QAbstractButton *buttonNamed(QMessageBox *box, const QString &text)
 
 } // namespace
 
-class MessageBoxListeningStartPromptsTest final : public QObject
+class tst_MessageBoxListeningStartPrompts final : public QObject
 {
     Q_OBJECT
 
@@ -51,7 +51,7 @@ private Q_SLOTS:
     void windowClosedWhileAsking();
 };
 
-void MessageBoxListeningStartPromptsTest::answers_data()
+void tst_MessageBoxListeningStartPrompts::answers_data()
 {
     QTest::addColumn<bool>("startQuestion");
     QTest::addColumn<QString>("click");
@@ -65,7 +65,7 @@ void MessageBoxListeningStartPromptsTest::answers_data()
     QTest::newRow("without mic") << false << "Continue Without Mic" << "Turn on microphone?" << false;
 }
 
-void MessageBoxListeningStartPromptsTest::answers()
+void tst_MessageBoxListeningStartPrompts::answers()
 {
     QFETCH(bool, startQuestion);
     QFETCH(QString, click);
@@ -111,7 +111,7 @@ void MessageBoxListeningStartPromptsTest::answers()
     QTRY_VERIFY(openBox() == nullptr);
 }
 
-void MessageBoxListeningStartPromptsTest::windowClosedWhileAsking()
+void tst_MessageBoxListeningStartPrompts::windowClosedWhileAsking()
 {
     QTemporaryDir directory;
     UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
@@ -127,5 +127,5 @@ void MessageBoxListeningStartPromptsTest::windowClosedWhileAsking()
     QCOMPARE(*microphone, false);
 }
 
-QTEST_MAIN(MessageBoxListeningStartPromptsTest)
+QTEST_MAIN(tst_MessageBoxListeningStartPrompts)
 #include "tst_MessageBoxListeningStartPrompts.moc"

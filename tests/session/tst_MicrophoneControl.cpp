@@ -10,7 +10,7 @@
 
 using namespace SessionTest;
 
-class MicrophoneControlTest final : public QObject
+class tst_MicrophoneControl final : public QObject
 {
     Q_OBJECT
 
@@ -40,7 +40,7 @@ private:
     }
 };
 
-void MicrophoneControlTest::microphoneAloneRunsASession()
+void tst_MicrophoneControl::microphoneAloneRunsASession()
 {
     Engine engine;
     QVERIFY(toggle(engine));
@@ -60,7 +60,7 @@ void MicrophoneControlTest::microphoneAloneRunsASession()
     QVERIFY(engine.trace.calls.contains("history.sync completed"));
 }
 
-void MicrophoneControlTest::noDeviceLeavesNothingRunning()
+void tst_MicrophoneControl::noDeviceLeavesNothingRunning()
 {
     Engine engine;
     engine.microphones->devices.clear();
@@ -75,7 +75,7 @@ void MicrophoneControlTest::noDeviceLeavesNothingRunning()
     QCOMPARE(engine.model->status(), SubtitleStatus::idle);
 }
 
-void MicrophoneControlTest::joiningAndLeavingASystemSession()
+void tst_MicrophoneControl::joiningAndLeavingASystemSession()
 {
     Engine engine;
     QVERIFY(engine.start());
@@ -94,7 +94,7 @@ void MicrophoneControlTest::joiningAndLeavingASystemSession()
     QVERIFY(!engine.microphones->current->capturing);
 }
 
-void MicrophoneControlTest::levelTest()
+void tst_MicrophoneControl::levelTest()
 {
     Engine engine;
     // Off → Testing → Off.
@@ -127,7 +127,7 @@ void MicrophoneControlTest::levelTest()
     QCOMPARE(failing.model->errorMessage(), std::optional<QString>("Microphone permission was not granted."));
 }
 
-void MicrophoneControlTest::levelThreshold_data()
+void tst_MicrophoneControl::levelThreshold_data()
 {
     QTest::addColumn<double>("level");
     QTest::addColumn<bool>("detected");
@@ -137,7 +137,7 @@ void MicrophoneControlTest::levelThreshold_data()
     QTest::newRow("loud") << 0.8 << true;
 }
 
-void MicrophoneControlTest::levelThreshold()
+void tst_MicrophoneControl::levelThreshold()
 {
     QFETCH(double, level);
     QFETCH(bool, detected);
@@ -148,7 +148,7 @@ void MicrophoneControlTest::levelThreshold()
     QCOMPARE(engine.model->microphoneSignalDetected(), detected);
 }
 
-void MicrophoneControlTest::deviceSwitch()
+void tst_MicrophoneControl::deviceSwitch()
 {
     Engine engine;
     QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
@@ -172,7 +172,7 @@ void MicrophoneControlTest::deviceSwitch()
     QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-a"));
 }
 
-void MicrophoneControlTest::failedDeviceSwitchEndsOff()
+void tst_MicrophoneControl::failedDeviceSwitchEndsOff()
 {
     Engine engine;
     QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
@@ -185,7 +185,7 @@ void MicrophoneControlTest::failedDeviceSwitchEndsOff()
     QVERIFY(engine.model->isSystemAudioListening());
 }
 
-void MicrophoneControlTest::deviceChoiceDuringAStartIsOnlyStored()
+void tst_MicrophoneControl::deviceChoiceDuringAStartIsOnlyStored()
 {
     Engine engine;
     QVERIFY(toggleTest(engine)); // capture runs
@@ -202,14 +202,14 @@ void MicrophoneControlTest::deviceChoiceDuringAStartIsOnlyStored()
     QCOMPARE(engine.microphones->current->device, QStringLiteral("mic-a"));
 }
 
-void MicrophoneControlTest::runtimeFailure_data()
+void tst_MicrophoneControl::runtimeFailure_data()
 {
     QTest::addColumn<bool>("withSystemAudio");
     QTest::newRow("system audio goes on") << true;
     QTest::newRow("microphone was the only source") << false;
 }
 
-void MicrophoneControlTest::runtimeFailure()
+void tst_MicrophoneControl::runtimeFailure()
 {
     QFETCH(bool, withSystemAudio);
     Engine engine;
@@ -234,5 +234,5 @@ void MicrophoneControlTest::runtimeFailure()
     }
 }
 
-QTEST_GUILESS_MAIN(MicrophoneControlTest)
+QTEST_GUILESS_MAIN(tst_MicrophoneControl)
 #include "tst_MicrophoneControl.moc"

@@ -29,7 +29,7 @@ SessionTurn turn(const QString &text, const QString &translation, const QDateTim
 
 } // namespace
 
-class PublishedTranscriptTest final : public QObject
+class tst_PublishedTranscript final : public QObject
 {
     Q_OBJECT
 
@@ -41,7 +41,7 @@ private Q_SLOTS:
     void editsMoveOnlyTheirRow();
 };
 
-void PublishedTranscriptTest::rowsAndTexts()
+void tst_PublishedTranscript::rowsAndTexts()
 {
     SessionTurnStore store;
     PublishedTranscript published(&store);
@@ -66,7 +66,7 @@ void PublishedTranscriptTest::rowsAndTexts()
     QVERIFY(published.translationEntries().isEmpty());
 }
 
-void PublishedTranscriptTest::speakerLabels_data()
+void tst_PublishedTranscript::speakerLabels_data()
 {
     QTest::addColumn<std::optional<QString>>("speakerLabel");
     QTest::addColumn<std::optional<QString>>("translationLabel");
@@ -79,7 +79,7 @@ void PublishedTranscriptTest::speakerLabels_data()
     QTest::newRow("source label keeps translation") << std::optional<QString>("A") << std::optional<QString>("B") << "Hello" << "Hello";
 }
 
-void PublishedTranscriptTest::speakerLabels()
+void tst_PublishedTranscript::speakerLabels()
 {
     QFETCH(std::optional<QString>, speakerLabel);
     QFETCH(std::optional<QString>, translationLabel);
@@ -107,7 +107,7 @@ void PublishedTranscriptTest::speakerLabels()
     }
 }
 
-void PublishedTranscriptTest::oneMoreTurnIsOneRow()
+void tst_PublishedTranscript::oneMoreTurnIsOneRow()
 {
     SessionTurnStore store;
     PublishedTranscript published(&store);
@@ -128,7 +128,7 @@ void PublishedTranscriptTest::oneMoreTurnIsOneRow()
              before + u'\n' + u'[' + PublishedTranscript::transcriptTimestamp(store.at(1).timestamp) + "] two three.");
 }
 
-void PublishedTranscriptTest::editsMoveOnlyTheirRow()
+void tst_PublishedTranscript::editsMoveOnlyTheirRow()
 {
     SessionTurnStore store;
     PublishedTranscript published(&store);
@@ -150,5 +150,5 @@ void PublishedTranscriptTest::editsMoveOnlyTheirRow()
     QCOMPARE(published.translatedText(), "[01:00:02] C'");
 }
 
-QTEST_GUILESS_MAIN(PublishedTranscriptTest)
+QTEST_GUILESS_MAIN(tst_PublishedTranscript)
 #include "tst_PublishedTranscript.moc"

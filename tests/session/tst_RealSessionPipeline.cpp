@@ -4,6 +4,7 @@
 
 #include "accounts/AuthService.h"
 #include "app/KavrelLocalizationStore.h"
+#include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"
 #include "session/BillingUsageReporter.h"
@@ -48,7 +49,7 @@ qint64 toneOnset(const std::vector<qint16> &samples, double frequency)
 
 } // namespace
 
-class RealSessionPipelineTest final : public QObject
+class tst_RealSessionPipeline final : public QObject
 {
     Q_OBJECT
 
@@ -61,7 +62,7 @@ private:
     QTemporaryDir m_files;
 };
 
-void RealSessionPipelineTest::initTestCase()
+void tst_RealSessionPipeline::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
         QSKIP("KAVREL_TEST_PULSE is not set: this test needs the private PulseAudio of scripts/with-test-services");
@@ -70,7 +71,7 @@ void RealSessionPipelineTest::initTestCase()
     QVERIFY(m_files.isValid());
 }
 
-void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
+void tst_RealSessionPipeline::playedSpeechBecomesTurnsRecordingAndDraft()
 {
     const QString dir = m_files.path();
     const QString low = TestAudio::makeTone(dir, QStringLiteral("low.wav"), 440, 0.6, 48000, 2, -6);
@@ -92,7 +93,8 @@ void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
 
     UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));
     KavrelLocalizationStore localization(defaults);
-    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get()), localization);
+    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
+    SubtitleViewModel model(defaults, std::move(services), localization);
     model.setAudioRecordingEnabled(true);
     model.setTranslationEnabled(false);
     model.setSelectedSourceLanguage(SourceLanguageOption::english);
@@ -164,5 +166,5 @@ void RealSessionPipelineTest::playedSpeechBecomesTurnsRecordingAndDraft()
                                  && settled(model.companionSet()->billing()->syncTask()), 10000);
 }
 
-QTEST_GUILESS_MAIN(RealSessionPipelineTest)
+QTEST_GUILESS_MAIN(tst_RealSessionPipeline)
 #include "tst_RealSessionPipeline.moc"

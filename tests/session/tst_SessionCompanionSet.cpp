@@ -5,6 +5,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
+#include "platform/PulseAudioContext.h"
 #include "services/MeetingSessionHistoryService.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
@@ -34,7 +35,7 @@ FakeResponse chatReply(const QString &content)
 
 } // namespace
 
-class TestSessionCompanionSet : public QObject
+class tst_SessionCompanionSet : public QObject
 {
     Q_OBJECT
 
@@ -62,7 +63,7 @@ private:
     Trace m_trace;
 };
 
-void TestSessionCompanionSet::init()
+void tst_SessionCompanionSet::init()
 {
     m_defaults = std::make_unique<UserDefaults>(m_directory.filePath(QStringLiteral("preferences.ini")));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
@@ -75,7 +76,7 @@ void TestSessionCompanionSet::init()
     m_auth = TestAuth::signedInService(m_backend->baseUrl());
 }
 
-void TestSessionCompanionSet::cleanup()
+void tst_SessionCompanionSet::cleanup()
 {
     QTest::qWait(20);
     m_auth.reset();
@@ -86,9 +87,9 @@ void TestSessionCompanionSet::cleanup()
     m_defaults.reset();
 }
 
-std::unique_ptr<SubtitleViewModel> TestSessionCompanionSet::makeModel()
+std::unique_ptr<SubtitleViewModel> tst_SessionCompanionSet::makeModel()
 {
-    SessionServices services = SessionServices::makeDefault(m_auth.get());
+    SessionServices services = SessionServices::makeDefault(m_auth.get(), PulseAudioContext::shared());
     services.systemAudio = std::make_unique<FakeSystemAudio>(&m_trace);
     services.microphones = std::make_unique<FakeMicrophones>(&m_trace);
     services.recorder = std::make_unique<FakeRecorder>(&m_trace);
@@ -103,12 +104,12 @@ std::unique_ptr<SubtitleViewModel> TestSessionCompanionSet::makeModel()
     return model;
 }
 
-void TestSessionCompanionSet::addClosedTurn(SubtitleViewModel &model, const QString &text)
+void tst_SessionCompanionSet::addClosedTurn(SubtitleViewModel &model, const QString &text)
 {
     model.turnStore()->applyFinalTranscript(text, true);
 }
 
-std::optional<QJsonObject> TestSessionCompanionSet::lastUpdateInput() const
+std::optional<QJsonObject> tst_SessionCompanionSet::lastUpdateInput() const
 {
     std::optional<QJsonObject> input;
     for (const FakeHistoryBackend::Call &call : m_history->calls()) {
@@ -118,7 +119,7 @@ std::optional<QJsonObject> TestSessionCompanionSet::lastUpdateInput() const
     return input;
 }
 
-bool TestSessionCompanionSet::waitForSaves(SubtitleViewModel &model)
+bool tst_SessionCompanionSet::waitForSaves(SubtitleViewModel &model)
 {
     return QTest::qWaitFor([&] {
         const TaskHandle<void> save = model.companionSet()->history()->saveTask();
@@ -127,7 +128,7 @@ bool TestSessionCompanionSet::waitForSaves(SubtitleViewModel &model)
     }, 10000);
 }
 
-void TestSessionCompanionSet::aFallbackIsShownButNeverKept()
+void tst_SessionCompanionSet::aFallbackIsShownButNeverKept()
 {
     m_authBackend->setChatCompletionReply(FakeResponse::json(502, QJsonObject{{"error", QJsonObject{{"message", "down"}}}}));
     {
@@ -159,7 +160,7 @@ void TestSessionCompanionSet::aFallbackIsShownButNeverKept()
     QCOMPARE(restarted->transcriptSummaryText(), QString());
 }
 
-void TestSessionCompanionSet::anAISummaryIsKeptAndRestored()
+void tst_SessionCompanionSet::anAISummaryIsKeptAndRestored()
 {
     m_authBackend->setChatCompletionReply(chatReply(QStringLiteral("- Ship on Friday")));
     {
@@ -184,7 +185,7 @@ void TestSessionCompanionSet::anAISummaryIsKeptAndRestored()
     QCOMPARE(m_backend->requestCount(chatPath), requests);
 }
 
-void TestSessionCompanionSet::aLateProtocolStaysWithItsConversation()
+void tst_SessionCompanionSet::aLateProtocolStaysWithItsConversation()
 {
     m_authBackend->setChatCompletionReply(chatReply(QStringLiteral("Meeting Protocol ...")).withDelay(200));
     auto model = makeModel();
@@ -205,5 +206,5 @@ void TestSessionCompanionSet::aLateProtocolStaysWithItsConversation()
     QCOMPARE(m_history->meetingCount(), 1);
 }
 
-QTEST_MAIN(TestSessionCompanionSet)
+QTEST_MAIN(tst_SessionCompanionSet)
 #include "tst_SessionCompanionSet.moc"

@@ -60,7 +60,7 @@ struct DraftFixture
 
 } // namespace
 
-class SessionDraftTest final : public QObject
+class tst_SessionDraft final : public QObject
 {
     Q_OBJECT
 
@@ -75,13 +75,13 @@ private Q_SLOTS:
     void clearingWithAWritePending();
 };
 
-void SessionDraftTest::goldenJson()
+void tst_SessionDraft::goldenJson()
 {
     QCOMPARE(goldenValue().toJson(), goldenDraft);
     QCOMPARE(SessionDraft::fromJson(goldenDraft), goldenValue());
 }
 
-void SessionDraftTest::strictReading_data()
+void tst_SessionDraft::strictReading_data()
 {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<bool>("readable");
@@ -104,7 +104,7 @@ void SessionDraftTest::strictReading_data()
     QTest::newRow("not JSON") << QByteArray("{\"turns\":") << false;
 }
 
-void SessionDraftTest::strictReading()
+void tst_SessionDraft::strictReading()
 {
     QFETCH(QByteArray, json);
     QFETCH(bool, readable);
@@ -117,7 +117,7 @@ void SessionDraftTest::strictReading()
     QCOMPARE(read, readable);
 }
 
-void SessionDraftTest::restore()
+void tst_SessionDraft::restore()
 {
     DraftFixture fixture;
     fixture.defaults.setData(QString::fromLatin1(SessionDraftStore::defaultsKey), goldenDraft);
@@ -146,7 +146,7 @@ void SessionDraftTest::restore()
     QCOMPARE(*broken.stored(), QByteArray("{\"turns\":[]}"));
 }
 
-void SessionDraftTest::autosaveWritesOnceAfterTheDelay()
+void tst_SessionDraft::autosaveWritesOnceAfterTheDelay()
 {
     DraftFixture fixture;
     fixture.draft.setAutosaveDelay(30ms);
@@ -159,7 +159,7 @@ void SessionDraftTest::autosaveWritesOnceAfterTheDelay()
     QCOMPARE(SessionDraft::fromJson(*fixture.stored()).turns.front().text, QStringLiteral("hello"));
 }
 
-void SessionDraftTest::aSecondChangeFlushesThePendingWrite()
+void tst_SessionDraft::aSecondChangeFlushesThePendingWrite()
 {
     DraftFixture fixture;
     fixture.draft.setAutosaveDelay(60s);
@@ -177,7 +177,7 @@ void SessionDraftTest::aSecondChangeFlushesThePendingWrite()
     QCOMPARE(written.count(), 1);
 }
 
-void SessionDraftTest::unchangedContentIsNotWritten()
+void tst_SessionDraft::unchangedContentIsNotWritten()
 {
     DraftFixture fixture;
     QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
@@ -196,7 +196,7 @@ void SessionDraftTest::unchangedContentIsNotWritten()
     QCOMPARE(written.count(), 3);
 }
 
-void SessionDraftTest::clearingWithAWritePending()
+void tst_SessionDraft::clearingWithAWritePending()
 {
     DraftFixture fixture;
     fixture.draft.setAutosaveDelay(20ms);
@@ -221,5 +221,5 @@ void SessionDraftTest::clearingWithAWritePending()
     QVERIFY(empty.subtitlesText.isEmpty());
 }
 
-QTEST_GUILESS_MAIN(SessionDraftTest)
+QTEST_GUILESS_MAIN(tst_SessionDraft)
 #include "tst_SessionDraft.moc"

@@ -44,7 +44,7 @@ FakeResponse chatReply(const QString &content)
 
 } // namespace
 
-class TestStableReconstructionScheduler : public QObject
+class tst_StableReconstructionScheduler : public QObject
 {
     Q_OBJECT
 
@@ -82,7 +82,7 @@ private:
     int m_clock = 0;
 };
 
-void TestStableReconstructionScheduler::init()
+void tst_StableReconstructionScheduler::init()
 {
     m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("preferences.ini")));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
@@ -124,7 +124,7 @@ void TestStableReconstructionScheduler::init()
     m_scheduler->setDebounce(std::chrono::milliseconds(10));
 }
 
-void TestStableReconstructionScheduler::cleanup()
+void tst_StableReconstructionScheduler::cleanup()
 {
     m_scheduler.reset();
     m_router.reset();
@@ -132,14 +132,14 @@ void TestStableReconstructionScheduler::cleanup()
     m_fixture.reset();
 }
 
-void TestStableReconstructionScheduler::addClosedTurns(int count)
+void tst_StableReconstructionScheduler::addClosedTurns(int count)
 {
     const int first = m_turns->count();
     for (int i = 0; i < count; ++i)
         m_turns->applyFinalTranscript(QStringLiteral("turn %1.").arg(first + i), true);
 }
 
-QList<RecordedRequest> TestStableReconstructionScheduler::rewrites() const
+QList<RecordedRequest> tst_StableReconstructionScheduler::rewrites() const
 {
     QList<RecordedRequest> result;
     const QList<RecordedRequest> requests = m_fixture->backend.requests(chatPath);
@@ -150,7 +150,7 @@ QList<RecordedRequest> TestStableReconstructionScheduler::rewrites() const
     return result;
 }
 
-void TestStableReconstructionScheduler::windowSelection_data()
+void tst_StableReconstructionScheduler::windowSelection_data()
 {
     QTest::addColumn<int>("closed");
     QTest::addColumn<bool>("lastOpen");
@@ -167,7 +167,7 @@ void TestStableReconstructionScheduler::windowSelection_data()
     QTest::newRow("no turns") << 0 << false << 0 << 0 << -1 << 0;
 }
 
-void TestStableReconstructionScheduler::windowSelection()
+void tst_StableReconstructionScheduler::windowSelection()
 {
     QFETCH(int, closed);
     QFETCH(bool, lastOpen);
@@ -187,7 +187,7 @@ void TestStableReconstructionScheduler::windowSelection()
     QCOMPARE(*window, (StableTranscriptText::StableWindow{first, end, offset}));
 }
 
-void TestStableReconstructionScheduler::backlogIsWorkedOffWindowByWindow()
+void tst_StableReconstructionScheduler::backlogIsWorkedOffWindowByWindow()
 {
     addClosedTurns(12);
     QVERIFY(waitForStable(12));
@@ -205,7 +205,7 @@ void TestStableReconstructionScheduler::backlogIsWorkedOffWindowByWindow()
     QCOMPARE(body.value("temperature").toDouble(), 0.0);
 }
 
-void TestStableReconstructionScheduler::repliesThatDoNotFit_data()
+void tst_StableReconstructionScheduler::repliesThatDoNotFit_data()
 {
     QTest::addColumn<int>("reply");
     QTest::addColumn<QString>("text");
@@ -215,7 +215,7 @@ void TestStableReconstructionScheduler::repliesThatDoNotFit_data()
     QTest::newRow("fenced reply is read") << int(Reply::fenced) << "Clean turn 0.";
 }
 
-void TestStableReconstructionScheduler::repliesThatDoNotFit()
+void tst_StableReconstructionScheduler::repliesThatDoNotFit()
 {
     QFETCH(int, reply);
     QFETCH(QString, text);
@@ -228,7 +228,7 @@ void TestStableReconstructionScheduler::repliesThatDoNotFit()
     QCOMPARE(rewrites().size(), 1);
 }
 
-void TestStableReconstructionScheduler::aChangedWindowIsNotWrittenBack()
+void tst_StableReconstructionScheduler::aChangedWindowIsNotWrittenBack()
 {
     m_replyDelayMs = 150;
     addClosedTurns(2);
@@ -239,7 +239,7 @@ void TestStableReconstructionScheduler::aChangedWindowIsNotWrittenBack()
     QCOMPARE(m_turns->at(0).text, QStringLiteral("turn 0."));
 }
 
-void TestStableReconstructionScheduler::aTranslationThatArrivedMeanwhileIsKept()
+void tst_StableReconstructionScheduler::aTranslationThatArrivedMeanwhileIsKept()
 {
     m_replyDelayMs = 150;
     addClosedTurns(2);
@@ -253,7 +253,7 @@ void TestStableReconstructionScheduler::aTranslationThatArrivedMeanwhileIsKept()
     QCOMPARE(m_turns->at(0).translationText, QStringLiteral("old"));
 }
 
-void TestStableReconstructionScheduler::blockTranslationReplacesTranslations()
+void tst_StableReconstructionScheduler::blockTranslationReplacesTranslations()
 {
     QVERIFY(m_fixture->startReady());
     m_turns->setTranslationAvailable(true);
@@ -265,7 +265,7 @@ void TestStableReconstructionScheduler::blockTranslationReplacesTranslations()
     QCOMPARE(m_turns->at(0).translationSpeakerLabel, std::nullopt);
 }
 
-void TestStableReconstructionScheduler::newTurnsDoNotCancelARunningRewrite()
+void tst_StableReconstructionScheduler::newTurnsDoNotCancelARunningRewrite()
 {
     m_replyDelayMs = 100;
     addClosedTurns(1);
@@ -281,7 +281,7 @@ void TestStableReconstructionScheduler::newTurnsDoNotCancelARunningRewrite()
     QCOMPARE(m_turns->at(3).text, QStringLiteral("Clean turn 3."));
 }
 
-void TestStableReconstructionScheduler::aPendingPreviewPostponesTheRun()
+void tst_StableReconstructionScheduler::aPendingPreviewPostponesTheRun()
 {
     addClosedTurns(1);
     m_turns->applyFinalTranscript(QStringLiteral("still"), false);
@@ -293,5 +293,5 @@ void TestStableReconstructionScheduler::aPendingPreviewPostponesTheRun()
     QCOMPARE(rewrites().size(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestStableReconstructionScheduler)
+QTEST_GUILESS_MAIN(tst_StableReconstructionScheduler)
 #include "tst_StableReconstructionScheduler.moc"

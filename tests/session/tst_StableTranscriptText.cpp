@@ -4,7 +4,7 @@
 
 using StableTranscriptText::TranslatedLine;
 
-class TestStableTranscriptText : public QObject
+class tst_StableTranscriptText : public QObject
 {
     Q_OBJECT
 
@@ -18,7 +18,7 @@ private Q_SLOTS:
     void translatedLines();
 };
 
-void TestStableTranscriptText::rewriteRequestIsExact()
+void tst_StableTranscriptText::rewriteRequestIsExact()
 {
     const KavrelChatCompletionRequest request = StableTranscriptText::reconstructionRequest(
         QStringLiteral("[10:00:00] hello\n[10:00:03] world"));
@@ -36,7 +36,7 @@ void TestStableTranscriptText::rewriteRequestIsExact()
              QStringLiteral("Reconstruct this stable dialogue window:\n\n[10:00:00] hello\n[10:00:03] world"));
 }
 
-void TestStableTranscriptText::codeFences_data()
+void tst_StableTranscriptText::codeFences_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("cleaned");
@@ -48,14 +48,14 @@ void TestStableTranscriptText::codeFences_data()
     QTest::newRow("fence inside text stays") << "x ```y```" << "x ```y```";
 }
 
-void TestStableTranscriptText::codeFences()
+void tst_StableTranscriptText::codeFences()
 {
     QFETCH(QString, reply);
     QFETCH(QString, cleaned);
     QCOMPARE(StableTranscriptText::stripMarkdownCodeFence(reply), cleaned);
 }
 
-void TestStableTranscriptText::structuredReply_data()
+void tst_StableTranscriptText::structuredReply_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<std::optional<QStringList>>("texts");
@@ -74,14 +74,14 @@ void TestStableTranscriptText::structuredReply_data()
     QTest::newRow("prose") << "Here you go: []" << none;
 }
 
-void TestStableTranscriptText::structuredReply()
+void tst_StableTranscriptText::structuredReply()
 {
     QFETCH(QString, reply);
     QFETCH(std::optional<QStringList>, texts);
     QCOMPARE(StableTranscriptText::structuredDialogueTexts(reply), texts);
 }
 
-void TestStableTranscriptText::translatedLines_data()
+void tst_StableTranscriptText::translatedLines_data()
 {
     QTest::addColumn<QString>("block");
     QTest::addColumn<QStringList>("translations");
@@ -98,7 +98,7 @@ void TestStableTranscriptText::translatedLines_data()
     QTest::newRow("malformed time stays in text") << "[1:00:00] hi" << QStringList{"[1:00:00] hi"};
 }
 
-void TestStableTranscriptText::translatedLines()
+void tst_StableTranscriptText::translatedLines()
 {
     QFETCH(QString, block);
     QFETCH(QStringList, translations);
@@ -109,5 +109,5 @@ void TestStableTranscriptText::translatedLines()
     QCOMPARE(actual, translations);
 }
 
-QTEST_GUILESS_MAIN(TestStableTranscriptText)
+QTEST_GUILESS_MAIN(tst_StableTranscriptText)
 #include "tst_StableTranscriptText.moc"

@@ -39,7 +39,7 @@ public:
 
 } // namespace
 
-class SubtitleViewModelTest final : public QObject
+class tst_SubtitleViewModel final : public QObject
 {
     Q_OBJECT
 
@@ -54,7 +54,7 @@ private Q_SLOTS:
     void clipboard();
 };
 
-void SubtitleViewModelTest::languagePairRule_data()
+void tst_SubtitleViewModel::languagePairRule_data()
 {
     QTest::addColumn<SourceLanguageOption>("source");
     QTest::addColumn<TranslationLanguageOption>("target");
@@ -73,7 +73,7 @@ void SubtitleViewModelTest::languagePairRule_data()
         << SourceLanguageOption::german << TranslationLanguageOption::french << true << TranslationLanguageOption::french << true << false;
 }
 
-void SubtitleViewModelTest::languagePairRule()
+void tst_SubtitleViewModel::languagePairRule()
 {
     QFETCH(SourceLanguageOption, source);
     QFETCH(TranslationLanguageOption, target);
@@ -102,7 +102,7 @@ void SubtitleViewModelTest::languagePairRule()
     }
 }
 
-void SubtitleViewModelTest::translationLanguagesForASource()
+void tst_SubtitleViewModel::translationLanguagesForASource()
 {
     Engine engine;
     engine.model->setSelectedSourceLanguage(SourceLanguageOption::german);
@@ -115,7 +115,7 @@ void SubtitleViewModelTest::translationLanguagesForASource()
     QVERIFY(!SubtitleStatuses::fromRawValue(QStringLiteral("listening")));
 }
 
-void SubtitleViewModelTest::storedMicrophoneSetting()
+void tst_SubtitleViewModel::storedMicrophoneSetting()
 {
     const QString key = QString::fromLatin1(SubtitleViewModel::startWithMicrophoneDefaultsKey);
     // A fresh launch reads off and writes it.
@@ -136,7 +136,7 @@ void SubtitleViewModelTest::storedMicrophoneSetting()
     QCOMPARE(engine.defaults->boolValue(key), std::optional<bool>(false));
 }
 
-void SubtitleViewModelTest::startQuestions_data()
+void tst_SubtitleViewModel::startQuestions_data()
 {
     QTest::addColumn<bool>("includeMicrophone");
     QTest::addColumn<bool>("answerMicrophone");
@@ -151,7 +151,7 @@ void SubtitleViewModelTest::startQuestions_data()
         << false << false << QStringList{"start", "microphone"} << false << false;
 }
 
-void SubtitleViewModelTest::startQuestions()
+void tst_SubtitleViewModel::startQuestions()
 {
     QFETCH(bool, includeMicrophone);
     QFETCH(bool, answerMicrophone);
@@ -176,7 +176,7 @@ void SubtitleViewModelTest::startQuestions()
     QVERIFY(prompts.asked.isEmpty());
 }
 
-void SubtitleViewModelTest::derivedTexts()
+void tst_SubtitleViewModel::derivedTexts()
 {
     Engine engine;
     SubtitleViewModel &model = *engine.model;
@@ -208,7 +208,7 @@ void SubtitleViewModelTest::derivedTexts()
     QVERIFY(model.transcriptEntries().isEmpty());
 }
 
-void SubtitleViewModelTest::clipboard()
+void tst_SubtitleViewModel::clipboard()
 {
     Engine engine;
     QGuiApplication::clipboard()->setText(QStringLiteral("before"));
@@ -218,5 +218,5 @@ void SubtitleViewModelTest::clipboard()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("copied text"));
 }
 
-QTEST_MAIN(SubtitleViewModelTest)
+QTEST_MAIN(tst_SubtitleViewModel)
 #include "tst_SubtitleViewModel.moc"

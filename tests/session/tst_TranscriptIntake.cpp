@@ -9,7 +9,7 @@
 
 using namespace TranscriptTextRules;
 
-class TranscriptIntakeTest final : public QObject
+class tst_TranscriptIntake final : public QObject
 {
     Q_OBJECT
 
@@ -24,7 +24,7 @@ private Q_SLOTS:
     void editsAreAnnounced();
 };
 
-void TranscriptIntakeTest::textRules_data()
+void tst_TranscriptIntake::textRules_data()
 {
     QTest::addColumn<QString>("rule");
     QTest::addColumn<QString>("first");
@@ -41,7 +41,7 @@ void TranscriptIntakeTest::textRules_data()
     QTest::newRow("normalise no-break space") << "normalise" << QStringLiteral("a\u00A0\u00A0b") << "" << "a b";
 }
 
-void TranscriptIntakeTest::textRules()
+void tst_TranscriptIntake::textRules()
 {
     QFETCH(QString, rule);
     QFETCH(QString, first);
@@ -51,7 +51,7 @@ void TranscriptIntakeTest::textRules()
     QCOMPARE(actual, expected);
 }
 
-void TranscriptIntakeTest::delta_data()
+void tst_TranscriptIntake::delta_data()
 {
     QTest::addColumn<QString>("previous");
     QTest::addColumn<QString>("current");
@@ -74,7 +74,7 @@ void TranscriptIntakeTest::delta_data()
     QTest::newRow("emoji cluster") << QStringLiteral("ok \U0001F44D\U0001F3FD") << QStringLiteral("ok \U0001F44D\U0001F3FD fine") << "fine";
 }
 
-void TranscriptIntakeTest::delta()
+void tst_TranscriptIntake::delta()
 {
     QFETCH(QString, previous);
     QFETCH(QString, current);
@@ -84,7 +84,7 @@ void TranscriptIntakeTest::delta()
 
 // Each step: "F text" a final, "S text" a speech-final final, "I text" an interim, "close" the
 // stop's close. Turns are listed as "text" (closed) or "text…open".
-void TranscriptIntakeTest::scriptedResults_data()
+void tst_TranscriptIntake::scriptedResults_data()
 {
     QTest::addColumn<bool>("translation");
     QTest::addColumn<QStringList>("steps");
@@ -128,7 +128,7 @@ void TranscriptIntakeTest::scriptedResults_data()
         << QStringList{};
 }
 
-void TranscriptIntakeTest::scriptedResults()
+void tst_TranscriptIntake::scriptedResults()
 {
     QFETCH(bool, translation);
     QFETCH(QStringList, steps);
@@ -168,7 +168,7 @@ void TranscriptIntakeTest::scriptedResults()
         QVERIFY(store.at(i).isClosed);
 }
 
-void TranscriptIntakeTest::closingSignalsComeInOrder()
+void tst_TranscriptIntake::closingSignalsComeInOrder()
 {
     // A pending preview translation must become the turn's translation before the final chunk
     // goes out, and the turn is announced closed last.
@@ -187,7 +187,7 @@ void TranscriptIntakeTest::closingSignalsComeInOrder()
     QVERIFY(store.lastFinalTranscript().isEmpty());
 }
 
-void TranscriptIntakeTest::editsAreAnnounced()
+void tst_TranscriptIntake::editsAreAnnounced()
 {
     SessionTurnStore store;
     store.applyFinalTranscript(QStringLiteral("one."), false);
@@ -207,5 +207,5 @@ void TranscriptIntakeTest::editsAreAnnounced()
     QVERIFY(!store.indexOf(QUuid::createUuid()));
 }
 
-QTEST_GUILESS_MAIN(TranscriptIntakeTest)
+QTEST_GUILESS_MAIN(tst_TranscriptIntake)
 #include "tst_TranscriptIntake.moc"

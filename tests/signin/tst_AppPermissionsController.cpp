@@ -20,7 +20,7 @@ using State = AppPermissionsController::MicrophoneState;
 
 } // namespace
 
-class AppPermissionsControllerTest : public QObject
+class tst_AppPermissionsController : public QObject
 {
     Q_OBJECT
 
@@ -256,5 +256,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(AppPermissionsControllerTest)
+QTEST_GUILESS_MAIN(tst_AppPermissionsController)
 #include "tst_AppPermissionsController.moc"

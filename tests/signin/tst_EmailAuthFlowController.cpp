@@ -38,7 +38,7 @@ const QString strongPassword = QStringLiteral("Bright7$x");
 
 } // namespace
 
-class EmailAuthFlowControllerTest : public QObject
+class tst_EmailAuthFlowController : public QObject
 {
     Q_OBJECT
 
@@ -425,5 +425,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(EmailAuthFlowControllerTest)
+QTEST_GUILESS_MAIN(tst_EmailAuthFlowController)
 #include "tst_EmailAuthFlowController.moc"

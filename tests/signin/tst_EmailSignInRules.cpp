@@ -18,7 +18,7 @@ const QString needsSymbol = QStringLiteral("Password must include a symbol.");
 
 } // namespace
 
-class EmailSignInRulesTest : public QObject
+class tst_EmailSignInRules : public QObject
 {
     Q_OBJECT
 
@@ -136,5 +136,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(EmailSignInRulesTest)
+QTEST_GUILESS_MAIN(tst_EmailSignInRules)
 #include "tst_EmailSignInRules.moc"

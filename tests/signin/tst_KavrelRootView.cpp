@@ -30,7 +30,7 @@ const QString versionKey = QString::fromLatin1(KavrelRootView::onboardingVersion
 
 } // namespace
 
-class KavrelRootViewTest : public QObject
+class tst_KavrelRootView : public QObject
 {
     Q_OBJECT
 
@@ -200,5 +200,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(KavrelRootViewTest)
+QTEST_MAIN(tst_KavrelRootView)
 #include "tst_KavrelRootView.moc"

@@ -32,7 +32,7 @@ using Kind = EmailAuthFlow::Kind;
 
 // A new user registers with an authenticator, passes the onboarding, signs out and signs in
 // again with the second factor: all through the screens, against the fake backend.
-class SignInEndToEndTest : public QObject
+class tst_SignInEndToEnd : public QObject
 {
     Q_OBJECT
 
@@ -156,5 +156,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(SignInEndToEndTest)
+QTEST_MAIN(tst_SignInEndToEnd)
 #include "tst_SignInEndToEnd.moc"

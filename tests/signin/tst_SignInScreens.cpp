@@ -79,7 +79,7 @@ T *child(QWidget *parent, const QString &name)
 
 } // namespace
 
-class SignInScreensTest : public QObject
+class tst_SignInScreens : public QObject
 {
     Q_OBJECT
 
@@ -384,5 +384,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(SignInScreensTest)
+QTEST_MAIN(tst_SignInScreens)
 #include "tst_SignInScreens.moc"

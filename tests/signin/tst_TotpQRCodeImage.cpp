@@ -36,7 +36,7 @@ QString dataURL(const QByteArray &bytes, const QString &header = QStringLiteral(
 
 } // namespace
 
-class TotpQRCodeImageTest : public QObject
+class tst_TotpQRCodeImage : public QObject
 {
     Q_OBJECT
 
@@ -101,5 +101,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TotpQRCodeImageTest)
+QTEST_MAIN(tst_TotpQRCodeImage)
 #include "tst_TotpQRCodeImage.moc"

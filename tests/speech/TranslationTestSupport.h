@@ -13,6 +13,7 @@
 #include "speech/TranslationTurnKey.h"
 #include "support/FakeBackend.h"
 #include "support/FakeTranslationRelay.h"
+#include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
@@ -125,40 +126,11 @@ inline qint64 integer(const QJsonObject &object, const char *name)
     return object.value(QString::fromLatin1(name)).toInteger();
 }
 
-template<typename E>
-std::optional<E> errorAs(const std::exception_ptr &error)
-{
-    if (!error)
-        return std::nullopt;
-    try {
-        std::rethrow_exception(error);
-    } catch (const E &e) {
-        return e;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
-// Runs a task to its end and returns what it threw. (QCoro::waitFor never returns for a task
-// that has already thrown.)
+// Runs a task to its end and returns what it threw.
 template<typename T>
 std::exception_ptr failureOf(QCoro::Task<T> task)
 {
-    auto done = std::make_shared<bool>(false);
-    auto failure = std::make_shared<std::exception_ptr>();
-    auto wrapper = [](QCoro::Task<T> running, std::shared_ptr<bool> finished,
-                      std::shared_ptr<std::exception_ptr> error) -> QCoro::Task<void> {
-        try {
-            co_await std::move(running);
-        } catch (...) {
-            *error = std::current_exception();
-        }
-        *finished = true;
-    };
-    QCoro::Task<void> waiting = wrapper(std::move(task), done, failure);
-    if (!FakeBackend::waitUntil([done] { return *done; }, 10000))
-        qFatal("a task did not finish");
-    return *failure;
+    return runTask(std::move(task)).error;
 }
 
 enum class Account {

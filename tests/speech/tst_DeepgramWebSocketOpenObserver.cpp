@@ -6,6 +6,7 @@
 
 #include "base/Async.h"
 #include "platform/WebSocketError.h"
+#include "support/TaskResult.h"
 
 #include <QTest>
 
@@ -16,24 +17,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Wait
+std::shared_ptr<StartedTask<void>> startWait(DeepgramWebSocketOpenObserver *observer, int identifier,
+                                             std::chrono::milliseconds timeout)
 {
-    bool finished = false;
-    std::exception_ptr failure;
-};
-
-std::shared_ptr<Wait> startWait(DeepgramWebSocketOpenObserver *observer, int identifier, std::chrono::milliseconds timeout)
-{
-    auto wait = std::make_shared<Wait>();
-    spawnTask([observer, identifier, timeout, wait](CancellationToken) -> QCoro::Task<void> {
-        try {
-            co_await observer->waitForOpen(identifier, timeout);
-        } catch (...) {
-            wait->failure = std::current_exception();
-        }
-        wait->finished = true;
-    });
-    return wait;
+    return startTask([observer, identifier, timeout] { return observer->waitForOpen(identifier, timeout); });
 }
 
 } // namespace
@@ -75,7 +62,7 @@ private Q_SLOTS:
         else
             observer.didCompleteWithError(7, std::make_exception_ptr(WebSocketError::upgradeRejected(401, QString())));
         QTRY_VERIFY(wait->finished);
-        QCOMPARE(errorMessage(wait->failure), expected);
+        QCOMPARE(errorMessage(wait->error), expected);
     }
 
     void outcomeBeforeWaitReturnsAtOnce()
@@ -86,7 +73,7 @@ private Q_SLOTS:
         observer.didClose(1, 1000, std::nullopt); // a later close is ignored
         auto wait = startWait(&observer, 1, 1ms);
         QTRY_VERIFY(wait->finished);
-        QVERIFY(!wait->failure);
+        QVERIFY(!wait->error);
     }
 
     void timeoutWinsAndLaterCallbacksAreIgnored()
@@ -95,7 +82,7 @@ private Q_SLOTS:
         observer.prepare(2);
         auto wait = startWait(&observer, 2, 50ms);
         QTRY_VERIFY(wait->finished);
-        QCOMPARE(errorMessage(wait->failure),
+        QCOMPARE(errorMessage(wait->error),
                  QStringLiteral("The transcription service did not accept the connection in time."));
         observer.didOpen(2); // too late: ignored, and nothing is stored for a next wait
 
@@ -105,7 +92,7 @@ private Q_SLOTS:
         QVERIFY(!again->finished);
         observer.didOpen(2);
         QTRY_VERIFY(again->finished);
-        QVERIFY(!again->failure);
+        QVERIFY(!again->error);
     }
 
     void prepareForgetsAStoredOutcome()
@@ -120,7 +107,7 @@ private Q_SLOTS:
         QVERIFY(!wait->finished);
         observer.didClose(3, 4000, QStringLiteral("late"));
         QTRY_VERIFY(wait->finished);
-        QVERIFY(errorMessage(wait->failure).endsWith(QLatin1String("Code 4000: late")));
+        QVERIFY(errorMessage(wait->error).endsWith(QLatin1String("Code 4000: late")));
     }
 };
 

@@ -567,23 +567,15 @@ private Q_SLOTS:
         QVERIFY(!resetDone);
 
         QList<DeepSeekTranslationEvent> fresh;
-        bool started = false;
-        std::exception_ptr startFailure;
-        spawnTask([&, source, target](CancellationToken) -> QCoro::Task<void> {
-            KavrelLiveTranslationV2Service::EventHandler handler = [&fresh](const DeepSeekTranslationEvent &event) {
-                fresh.append(event);
-            };
-            try {
-                co_await f.service->startSession(source, QStringLiteral("Source"), target, QStringLiteral("Target"),
-                                                 std::move(handler));
-            } catch (...) {
-                startFailure = std::current_exception();
-            }
-            started = true;
+        KavrelLiveTranslationV2Service::EventHandler handler = [&fresh](const DeepSeekTranslationEvent &event) {
+            fresh.append(event);
+        };
+        const auto started = startTask([&f, source, target, handler] {
+            return f.service->startSession(source, QStringLiteral("Source"), target, QStringLiteral("Target"), handler);
         });
         f.backend.resumeReading(f.relay->v2Session(0));
-        QTRY_VERIFY_WITH_TIMEOUT(resetDone && started, 20000);
-        QVERIFY2(!startFailure, qPrintable(errorMessage(startFailure)));
+        QTRY_VERIFY_WITH_TIMEOUT(resetDone && started->finished, 20000);
+        QVERIFY2(!started->error, qPrintable(errorMessage(started->error)));
 
         QTRY_VERIFY_WITH_TIMEOUT(f.service->isReady(), 10000);
         QCOMPARE(f.relay->v2ConnectionCount(), 2);

@@ -11,7 +11,7 @@
 
 using namespace WorkspaceRules;
 
-class WorkspaceRulesTest final : public QObject
+class tst_WorkspaceRules final : public QObject
 {
     Q_OBJECT
 
@@ -33,7 +33,7 @@ private Q_SLOTS:
     void scrollSignature();
 };
 
-void WorkspaceRulesTest::split_data()
+void tst_WorkspaceRules::split_data()
 {
     QTest::addColumn<bool>("rows");
     QTest::addColumn<double>("minimum");
@@ -57,7 +57,7 @@ void WorkspaceRulesTest::split_data()
     QTest::newRow("tiny size") << true << 240.0 << 5.0 << 0.5 << 240.0 << 240.0;
 }
 
-void WorkspaceRulesTest::split()
+void tst_WorkspaceRules::split()
 {
     QFETCH(bool, rows);
     QFETCH(double, minimum);
@@ -76,7 +76,7 @@ void WorkspaceRulesTest::split()
         QCOMPARE(geometry.first + WorkspaceLayout::dividerExtent + geometry.second, total);
 }
 
-void WorkspaceRulesTest::dividerDrag_data()
+void tst_WorkspaceRules::dividerDrag_data()
 {
     QTest::addColumn<double>("position");
     QTest::addColumn<double>("available");
@@ -90,7 +90,7 @@ void WorkspaceRulesTest::dividerDrag_data()
     QTest::newRow("a NaN position keeps the split") << std::nan("") << 1000.0 << 0.4;
 }
 
-void WorkspaceRulesTest::dividerDrag()
+void tst_WorkspaceRules::dividerDrag()
 {
     QFETCH(double, position);
     QFETCH(double, available);
@@ -98,7 +98,7 @@ void WorkspaceRulesTest::dividerDrag()
     QCOMPARE(WorkspaceLayout::fractionForDrag(position, available, 0.4), expected);
 }
 
-void WorkspaceRulesTest::layoutValues()
+void tst_WorkspaceRules::layoutValues()
 {
     for (const QString &raw : {QStringLiteral("columns"), QStringLiteral("grid"), QString()}) {
         const WorkspaceLayout layout = WorkspaceLayout::fromRawValue(raw);
@@ -112,7 +112,7 @@ void WorkspaceRulesTest::layoutValues()
     QCOMPARE(rows.rawValue(), QStringLiteral("rows"));
 }
 
-void WorkspaceRulesTest::levelBars_data()
+void tst_WorkspaceRules::levelBars_data()
 {
     QTest::addColumn<double>("level");
     QTest::addColumn<int>("lit");
@@ -125,14 +125,14 @@ void WorkspaceRulesTest::levelBars_data()
     QTest::newRow("negative") << -1.0 << 0;
 }
 
-void WorkspaceRulesTest::levelBars()
+void tst_WorkspaceRules::levelBars()
 {
     QFETCH(double, level);
     QFETCH(int, lit);
     QCOMPARE(litLevelBars(level), lit);
 }
 
-void WorkspaceRulesTest::fontSizeBounds()
+void tst_WorkspaceRules::fontSizeBounds()
 {
     QVERIFY(!canDecreaseFontSize(12));
     QVERIFY(canIncreaseFontSize(12));
@@ -143,7 +143,7 @@ void WorkspaceRulesTest::fontSizeBounds()
     QCOMPARE(decreasedFontSize(18), 16.0);
 }
 
-void WorkspaceRulesTest::clearSubtitles()
+void tst_WorkspaceRules::clearSubtitles()
 {
     QVERIFY(!canClearSubtitles({}, {}, {}));
     QVERIFY(canClearSubtitles(QStringLiteral("  "), {}, {}));
@@ -153,7 +153,7 @@ void WorkspaceRulesTest::clearSubtitles()
     QVERIFY(!hasText(QStringLiteral(" \n\t")));
 }
 
-void WorkspaceRulesTest::columnBodyPrecedence()
+void tst_WorkspaceRules::columnBodyPrecedence()
 {
     QCOMPARE(transcriptBody(true, true, false), ColumnBody::summary);
     QCOMPARE(transcriptBody(false, true, false), ColumnBody::protocol);
@@ -169,7 +169,7 @@ void WorkspaceRulesTest::columnBodyPrecedence()
     QVERIFY(!showsHistoryPlaceholder(1, {}, {}));
 }
 
-void WorkspaceRulesTest::resultStates_data()
+void tst_WorkspaceRules::resultStates_data()
 {
     QTest::addColumn<bool>("loading");
     QTest::addColumn<bool>("hasError");
@@ -186,7 +186,7 @@ void WorkspaceRulesTest::resultStates_data()
     QTest::newRow("nothing") << false << false << QString() << QString() << int(ResultContent::empty) << false;
 }
 
-void WorkspaceRulesTest::resultStates()
+void tst_WorkspaceRules::resultStates()
 {
     QFETCH(bool, loading);
     QFETCH(bool, hasError);
@@ -199,7 +199,7 @@ void WorkspaceRulesTest::resultStates()
     QCOMPARE(resultCopyEnabled(loading, text), copy);
 }
 
-void WorkspaceRulesTest::primaryAction_data()
+void tst_WorkspaceRules::primaryAction_data()
 {
     QTest::addColumn<bool>("active");
     QTest::addColumn<bool>("busy");
@@ -219,7 +219,7 @@ void WorkspaceRulesTest::primaryAction_data()
     QTest::newRow("active, microphone busy") << true << false << true << false << true << false << true;
 }
 
-void WorkspaceRulesTest::primaryAction()
+void tst_WorkspaceRules::primaryAction()
 {
     PrimaryActionState state;
     QFETCH(bool, active);
@@ -238,7 +238,7 @@ void WorkspaceRulesTest::primaryAction()
     QCOMPARE(primaryActionDisabled(state), disabled);
 }
 
-void WorkspaceRulesTest::scrollSignature()
+void tst_WorkspaceRules::scrollSignature()
 {
     QCOMPARE(WorkspaceRules::scrollSignature(0, nullptr, QStringLiteral(" \n ")), QStringLiteral("empty-"));
     DialogueEntry row;
@@ -249,5 +249,5 @@ void WorkspaceRulesTest::scrollSignature()
              QStringLiteral("2-0B2C3D4E-1111-2222-3333-444455556666-3-true-next"));
 }
 
-QTEST_APPLESS_MAIN(WorkspaceRulesTest)
+QTEST_APPLESS_MAIN(tst_WorkspaceRules)
 #include "tst_WorkspaceRules.moc"

@@ -7,7 +7,7 @@
 
 using namespace WorkspaceTest;
 
-class WorkspaceScaledTest final : public QObject
+class tst_WorkspaceScaled final : public QObject
 {
     Q_OBJECT
 
@@ -15,7 +15,7 @@ private Q_SLOTS:
     void listeningAtDoubleScale();
 };
 
-void WorkspaceScaledTest::listeningAtDoubleScale()
+void tst_WorkspaceScaled::listeningAtDoubleScale()
 {
     QCOMPARE(qgetenv("QT_SCALE_FACTOR"), QByteArray("2"));
     const Screenshots::Variant variant = Screenshots::variants().at(2); // light, Russian
@@ -33,7 +33,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_SCALE_FACTOR", "2");
     QApplication app(argc, argv);
-    WorkspaceScaledTest test;
+    tst_WorkspaceScaled test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

@@ -7,7 +7,7 @@
 
 using namespace WorkspaceTest;
 
-class WorkspaceScreenshotsTest final : public QObject
+class tst_WorkspaceScreenshots final : public QObject
 {
     Q_OBJECT
 
@@ -17,7 +17,7 @@ private Q_SLOTS:
     void suggestedAnswer();
 };
 
-void WorkspaceScreenshotsTest::scenes()
+void tst_WorkspaceScreenshots::scenes()
 {
     for (const Screenshots::Variant &variant : Screenshots::variants()) {
         Workspace w;
@@ -43,7 +43,7 @@ void WorkspaceScreenshotsTest::scenes()
     }
 }
 
-void WorkspaceScreenshotsTest::rowsLayoutWithSummary()
+void tst_WorkspaceScreenshots::rowsLayoutWithSummary()
 {
     const Screenshots::Variant variant = Screenshots::variants().constFirst();
     Workspace w;
@@ -58,7 +58,7 @@ void WorkspaceScreenshotsTest::rowsLayoutWithSummary()
     QVERIFY(w.engine.stop());
 }
 
-void WorkspaceScreenshotsTest::suggestedAnswer()
+void tst_WorkspaceScreenshots::suggestedAnswer()
 {
     const Screenshots::Variant variant = Screenshots::variants().at(1); // dark, English
     Workspace w;
@@ -75,5 +75,5 @@ void WorkspaceScreenshotsTest::suggestedAnswer()
     QVERIFY(w.engine.stop());
 }
 
-QTEST_MAIN(WorkspaceScreenshotsTest)
+QTEST_MAIN(tst_WorkspaceScreenshots)
 #include "tst_WorkspaceScreenshots.moc"

@@ -4,6 +4,7 @@
 
 #include "WorkspaceHarness.h"
 
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "workspace/WorkspaceStartRoad.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
@@ -29,7 +30,7 @@ bool openSheet(Workspace &w)
 
 } // namespace
 
-class WorkspaceStartRoadTest final : public QObject
+class tst_WorkspaceStartRoad final : public QObject
 {
     Q_OBJECT
 
@@ -41,7 +42,7 @@ private Q_SLOTS:
     void closingTheWindowMidStart();
 };
 
-void WorkspaceStartRoadTest::refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart()
+void tst_WorkspaceStartRoad::refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart()
 {
     // Sessions that expire within a minute are refreshed by every ensureActiveSession().
     Workspace w(true, 30);
@@ -70,7 +71,7 @@ void WorkspaceStartRoadTest::refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart
     QVERIFY(w.engine.stop());
 }
 
-void WorkspaceStartRoadTest::cancelStartsNothingAndKeepsTheChoices()
+void tst_WorkspaceStartRoad::cancelStartsNothingAndKeepsTheChoices()
 {
     Workspace w;
     for (bool escape : {false, true}) {
@@ -92,14 +93,14 @@ void WorkspaceStartRoadTest::cancelStartsNothingAndKeepsTheChoices()
     }
 }
 
-void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage_data()
+void tst_WorkspaceStartRoad::failedRefreshesShowTheStoreMessage_data()
 {
     QTest::addColumn<bool>("beforeTheSheet");
     QTest::newRow("first refresh") << true;
     QTest::newRow("second refresh") << false;
 }
 
-void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage()
+void tst_WorkspaceStartRoad::failedRefreshesShowTheStoreMessage()
 {
     QFETCH(bool, beforeTheSheet);
     Workspace w(true, 30);
@@ -124,7 +125,7 @@ void WorkspaceStartRoadTest::failedRefreshesShowTheStoreMessage()
     QVERIFY(w.view->primaryActionDisabled());
 }
 
-void WorkspaceStartRoadTest::closingTheWindowMidStart()
+void tst_WorkspaceStartRoad::closingTheWindowMidStart()
 {
     Workspace w(true, 30);
     w.auth->setReplyDelay(80);
@@ -144,5 +145,5 @@ void WorkspaceStartRoadTest::closingTheWindowMidStart()
     QCOMPARE(w.prompts.asked, 1);
 }
 
-QTEST_MAIN(WorkspaceStartRoadTest)
+QTEST_MAIN(tst_WorkspaceStartRoad)
 #include "tst_WorkspaceStartRoad.moc"

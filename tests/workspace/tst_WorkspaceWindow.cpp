@@ -4,13 +4,13 @@
 
 #include "WorkspaceScenes.h"
 
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/AssistantColumn.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 #include "workspace/widgets/MicrophoneLevelBars.h"
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
-#include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
 #include "workspace/widgets/SetupSwitch.h"
@@ -44,7 +44,7 @@ QStringList menuEntries(QMenu *menu)
 
 } // namespace
 
-class WorkspaceWindowTest final : public QObject
+class tst_WorkspaceWindow final : public QObject
 {
     Q_OBJECT
 
@@ -60,7 +60,7 @@ private Q_SLOTS:
     void setupSheetControls();
 };
 
-void WorkspaceWindowTest::toolbarFollowsTheSessionAndFocusMode()
+void tst_WorkspaceWindow::toolbarFollowsTheSessionAndFocusMode()
 {
     Workspace w;
     w.view->resize(1200, 820);
@@ -98,7 +98,7 @@ void WorkspaceWindowTest::toolbarFollowsTheSessionAndFocusMode()
     QVERIFY(!w.view->newButton()->isVisibleTo(w.view.get()));
 }
 
-void WorkspaceWindowTest::hiddenWarningComesBackAfterAChange()
+void tst_WorkspaceWindow::hiddenWarningComesBackAfterAChange()
 {
     Workspace w;
     QVERIFY(w.engine.start());
@@ -115,7 +115,7 @@ void WorkspaceWindowTest::hiddenWarningComesBackAfterAChange()
     QVERIFY(w.engine.stop());
 }
 
-void WorkspaceWindowTest::dialogueRowsAreUpdatedInPlace()
+void tst_WorkspaceWindow::dialogueRowsAreUpdatedInPlace()
 {
     Workspace w;
     w.fillTurns(3, false);
@@ -151,7 +151,7 @@ void WorkspaceWindowTest::dialogueRowsAreUpdatedInPlace()
     QCOMPARE(document->findBlockByNumber(0).userState(), 101);
 }
 
-void WorkspaceWindowTest::scrollsOncePerBurstAndNotAgainstTheUser()
+void tst_WorkspaceWindow::scrollsOncePerBurstAndNotAgainstTheUser()
 {
     Workspace w;
     w.view->resize(1200, 820);
@@ -195,7 +195,7 @@ void WorkspaceWindowTest::scrollsOncePerBurstAndNotAgainstTheUser()
     QCOMPARE(bar->value(), bar->maximum());
 }
 
-void WorkspaceWindowTest::placeholdersAndTextSize()
+void tst_WorkspaceWindow::placeholdersAndTextSize()
 {
     Workspace w;
     WorkspaceTextColumn *transcript = w.view->transcriptColumn();
@@ -227,7 +227,7 @@ void WorkspaceWindowTest::placeholdersAndTextSize()
     QCOMPARE(w.model().translationFontSize(), 18.0);
 }
 
-void WorkspaceWindowTest::copyAndClear()
+void tst_WorkspaceWindow::copyAndClear()
 {
     Workspace w;
     QClipboard *clipboard = QGuiApplication::clipboard();
@@ -251,7 +251,7 @@ void WorkspaceWindowTest::copyAndClear()
     QCOMPARE(clipboard->text(), w.model().translatedText().trimmed());
 }
 
-void WorkspaceWindowTest::resultPanels()
+void tst_WorkspaceWindow::resultPanels()
 {
     // The panel on its own: which state shows, and when Copy can be used.
     Workspace w;
@@ -295,7 +295,7 @@ void WorkspaceWindowTest::resultPanels()
     QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
 }
 
-void WorkspaceWindowTest::microphoneMenuAndLevel()
+void tst_WorkspaceWindow::microphoneMenuAndLevel()
 {
     Workspace w;
     WorkspaceMicrophoneControl *control = w.view->microphoneControl();
@@ -321,7 +321,7 @@ void WorkspaceWindowTest::microphoneMenuAndLevel()
     QCOMPARE(bars->litBars(), 2);
 }
 
-void WorkspaceWindowTest::setupSheetControls()
+void tst_WorkspaceWindow::setupSheetControls()
 {
     Workspace w;
     w.view->handlePrimaryAction();
@@ -367,5 +367,5 @@ void WorkspaceWindowTest::setupSheetControls()
     QVERIFY(w.model().startsWithMicrophoneEnabled());
 }
 
-QTEST_MAIN(WorkspaceWindowTest)
+QTEST_MAIN(tst_WorkspaceWindow)
 #include "tst_WorkspaceWindow.moc"

@@ -200,6 +200,5 @@ QWidget *KavrelApp::makeMiniWindow()
     auto *window = new KavrelListeningMiniWindow(*m_dependencies.session, *m_dependencies.presentation,
                                                  *m_dependencies.defaults,
                                                  [open] { open(QString::fromLatin1(mainWindowIdentifier)); });
-    KavrelMiniWindowCoordinator::configureMiniWindow(window);
     return window;
 }

@@ -1,7 +1,7 @@
 #include "app/widgets/KavrelAppearanceController.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelPalette.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelListeningStarter.h"
 #include "app/KavrelNotifications.h"
 #include "app/KavrelSessionSurface.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/UserDefaults.h"
 
 #include <QGuiApplication>

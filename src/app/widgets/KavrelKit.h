@@ -33,7 +33,11 @@
 //   The desktop icon theme's freedesktop icon when it has one, else the program's own drawing; both
 //   in the given colour. Drawn: mic, mic.fill, mic.slash.fill, stop.fill, ellipsis, checkmark,
 //   waveform, character.bubble, eye.slash, arrow.up.and.down, arrow.left.and.right,
-//   rectangle.split.2x1, rectangle.split.1x2, xmark.
+//   rectangle.split.2x1, rectangle.split.1x2, xmark, play.fill, envelope, gearshape,
+//   chevron.up.chevron.down, clock, calendar,
+//   text.alignleft, text.word.spacing, globe, number, sparkles, doc.on.doc, eye, trash,
+//   magnifyingglass, xmark.circle.fill, person. A screen's own symbol file draws only what is
+//   not here.
 //
 // Widgets
 //   KavrelPill            a capsule badge: setText, setSymbol, setLook({fill, fillOpacity, ...}).
@@ -48,6 +52,8 @@
 //   KavrelSegmentedPicker segments of symbols in a capsule: setValue (a value no segment has
 //                         selects none), signal picked(value).
 //   kavrelPaintedIcon(painter)  a QIcon drawn by code at any size (KavrelPaintedIcon.h).
+//   KavrelSlimScrollBars::apply(area)  thin rounded scroll bars without track or arrows; every
+//                         scrolling view (scroll areas, lists, text views) wears them.
 //
 // Screenshots in tests: tests/support/Screenshots.h.
 
@@ -59,5 +65,6 @@
 #include "app/widgets/KavrelPaintedIcon.h"
 #include "app/widgets/KavrelPill.h"
 #include "app/widgets/KavrelSegmentedPicker.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "app/widgets/KavrelSplitContainer.h"
 #include "app/widgets/KavrelSymbols.h"

@@ -1,6 +1,5 @@
 #include "app/widgets/KavrelListeningMiniView.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelMiniListeningTexts.h"
 #include "app/KavrelPalette.h"
@@ -11,6 +10,7 @@
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelSegmentedPicker.h"
 #include "app/widgets/KavrelSplitContainer.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/UserDefaults.h"
 
 #include <QEvent>

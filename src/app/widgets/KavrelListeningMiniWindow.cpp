@@ -7,14 +7,18 @@
 #include "app/widgets/KavrelPainting.h"
 #include "platform/X11WindowPlacement.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
 namespace {
 
 constexpr int gripSize = 6;
+constexpr int screenMargin = 24;
 const char *edgesProperty = "kavrelResizeEdges";
 
 } // namespace
@@ -46,7 +50,24 @@ KavrelListeningMiniWindow::KavrelListeningMiniWindow(KavrelSessionSurface &sessi
         grip->installEventFilter(this);
         m_grips.append(grip);
     }
-    resize(sizeHint());
+    // It opens on the screen the user is working on: the one under the pointer.
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        setGeometry(initialGeometry(screen->availableGeometry(), sizeHint(), minimumSize()));
+    else
+        resize(sizeHint());
+}
+
+QRect KavrelListeningMiniWindow::initialGeometry(const QRect &available, QSize preferred, QSize minimum)
+{
+    const auto fit = [](int wanted, int least, int room) { return std::max(least, std::min(wanted, room - 2 * screenMargin)); };
+    const int width = fit(preferred.width(), minimum.width(), available.width());
+    const int height = fit(preferred.height(), minimum.height(), available.height());
+    const int x = std::max(available.left(), available.left() + available.width() - screenMargin - width);
+    const int y = std::max(available.top(), available.top() + available.height() - screenMargin - height);
+    return QRect(x, y, width, height);
 }
 
 void KavrelListeningMiniWindow::placeGrips()

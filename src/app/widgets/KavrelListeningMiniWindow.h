@@ -23,6 +23,12 @@ public:
     KavrelListeningMiniView *view() const { return m_view; }
     QSize sizeHint() const override { return QSize(720, 420); }
 
+    // Where a new mini window opens on a screen whose free area is `available`: its preferred
+    // size, shrunk to fit but not below its minimum, a margin in from the bottom-right corner,
+    // where a floating transcript keeps out of the way. A window larger than the area keeps
+    // its top-left corner on the screen.
+    static QRect initialGeometry(const QRect &available, QSize preferred, QSize minimum);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -3,6 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "app/widgets/KavrelSymbols.h"
 #include "base/Text.h"
 
@@ -53,12 +54,7 @@ KavrelMiniTranscriptPanel::KavrelMiniTranscriptPanel(QWidget *parent)
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->viewport()->setAutoFillBackground(false);
-    // A slim indicator inside the rounded area instead of a full scroll bar with arrows.
-    m_scrollArea->verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 6px 2px 6px 0; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110); border-radius: 3px; min-height: 24px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    KavrelSlimScrollBars::apply(m_scrollArea);
     m_scrollArea->setAutoFillBackground(false);
 
     auto *layout = new QVBoxLayout(this);

@@ -1,7 +1,7 @@
 #include "app/widgets/KavrelPresentationStore.h"
 
-#include "app/KavrelDiagnostics.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -176,6 +176,50 @@ const QHash<QString, Drawing> &drawings()
              path.lineTo(6, 18);
              strokePath(p, path, 2.2);
          }},
+        {QStringLiteral("play.fill"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(7, 4);
+             path.lineTo(20, 12);
+             path.lineTo(7, 20);
+             path.closeSubpath();
+             p.drawPath(path);
+         }},
+        {QStringLiteral("envelope"), [](QPainter &p) {
+             QPainterPath path;
+             path.addRoundedRect(QRectF(2.5, 5, 19, 14), 2, 2);
+             path.moveTo(3, 6);
+             path.lineTo(12, 13);
+             path.lineTo(21, 6);
+             strokePath(p, path, 1.8);
+         }},
+        {QStringLiteral("gearshape"), [](QPainter &p) {
+             QPainterPath gear;
+             constexpr int teeth = 8;
+             for (int i = 0; i < teeth * 2; ++i) {
+                 const qreal angle = (i * M_PI) / teeth;
+                 const qreal radius = (i % 2 == 0) ? 9.6 : 7.4;
+                 for (qreal step : {-0.17, 0.17}) {
+                     const QPointF point(12 + radius * std::cos(angle + step), 12 + radius * std::sin(angle + step));
+                     if (gear.elementCount() == 0)
+                         gear.moveTo(point);
+                     else
+                         gear.lineTo(point);
+                 }
+             }
+             gear.closeSubpath();
+             gear.addEllipse(QPointF(12, 12), 3.2, 3.2);
+             strokePath(p, gear, 1.6);
+         }},
+        {QStringLiteral("chevron.up.chevron.down"), [](QPainter &p) {
+             QPainterPath path;
+             path.moveTo(8, 9.5);
+             path.lineTo(12, 5.5);
+             path.lineTo(16, 9.5);
+             path.moveTo(8, 14.5);
+             path.lineTo(12, 18.5);
+             path.lineTo(16, 14.5);
+             strokePath(p, path, 2);
+         }},
         // History browser.
         {QStringLiteral("clock"), [](QPainter &p) {
              QPainterPath path;

@@ -1,7 +1,6 @@
 #include "app/widgets/KavrelTrayItem.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelDiagnostics.h"
 #include "app/KavrelListeningStarter.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelNotifications.h"
@@ -10,6 +9,7 @@
 #include "app/widgets/KavrelMenuBarIcon.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelSymbols.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/UserDefaults.h"
 

@@ -4,6 +4,7 @@
 #include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelPill.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "base/Async.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryLabels.h"
@@ -38,6 +39,7 @@ QScrollArea *bareScrollArea(QWidget *content, Qt::Orientation orientation)
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setVerticalScrollBarPolicy(orientation == Qt::Vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    KavrelSlimScrollBars::apply(area);
     area->setWidget(content);
     // The sheet's gradient shows through; setWidget() turns the content's filling on.
     area->viewport()->setAutoFillBackground(false);

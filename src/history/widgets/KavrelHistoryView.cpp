@@ -3,6 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPill.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistoryRemoteClient.h"
 #include "history/KavrelHistorySessionListModel.h"
@@ -108,6 +109,7 @@ void KavrelHistoryView::build()
     m_listView->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_listView->verticalScrollBar()->setSingleStep(24);
     m_listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    KavrelSlimScrollBars::apply(m_listView);
     m_listView->setSelectionMode(QAbstractItemView::NoSelection);
     m_listView->setFocusPolicy(Qt::NoFocus);
     m_listView->setMouseTracking(true);

@@ -3,6 +3,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/KavrelProfileModel.h"
@@ -77,6 +78,7 @@ void KavrelProfileView::build()
     m_scrollArea->setWidgetResizable(true);
     m_scrollArea->setFrameShape(QFrame::NoFrame);
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    KavrelSlimScrollBars::apply(m_scrollArea);
     m_scrollArea->viewport()->setAutoFillBackground(false);
     outer->addWidget(m_scrollArea);
 

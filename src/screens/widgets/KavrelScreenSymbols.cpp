@@ -105,24 +105,6 @@ const QHash<QString, Drawing> &drawings()
              hands.lineTo(15, 14);
              stroke(p, hands);
          }},
-        {QStringLiteral("gearshape"), [](QPainter &p) {
-             QPainterPath gear;
-             const int teeth = 8;
-             for (int i = 0; i < teeth * 2; ++i) {
-                 const qreal angle = (i * M_PI) / teeth;
-                 const qreal radius = (i % 2 == 0) ? 9.6 : 7.4;
-                 for (qreal step : {-0.17, 0.17}) {
-                     const QPointF point(12 + radius * std::cos(angle + step), 12 + radius * std::sin(angle + step));
-                     if (gear.elementCount() == 0)
-                         gear.moveTo(point);
-                     else
-                         gear.lineTo(point);
-                 }
-             }
-             gear.closeSubpath();
-             stroke(p, gear, 1.6);
-             stroke(p, circle({12, 12}, 3.2), 1.6);
-         }},
         {QStringLiteral("arrow.down.circle.fill"), [](QPainter &p) {
              const QColor color = p.brush().color();
              p.fillPath(circle({12, 12}, 10), color);
@@ -181,14 +163,6 @@ const QHash<QString, Drawing> &drawings()
              stroke(p, roundedRect(2.5, 5, 19, 14, 2.5));
              stroke(p, line({2.5, 9.5}, {21.5, 9.5}), 2.2);
              stroke(p, line({5.5, 15}, {9.5, 15}));
-         }},
-        {QStringLiteral("envelope"), [](QPainter &p) {
-             stroke(p, roundedRect(2.5, 5, 19, 14, 2));
-             QPainterPath flap;
-             flap.moveTo(3, 6);
-             flap.lineTo(12, 13);
-             flap.lineTo(21, 6);
-             stroke(p, flap);
          }},
         {QStringLiteral("checkmark.seal"), [](QPainter &p) {
              QPainterPath seal;

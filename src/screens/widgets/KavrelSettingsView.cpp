@@ -3,6 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 #include "screens/widgets/KavrelScreenPanel.h"
@@ -51,6 +52,7 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     // Shown only while the content is taller than the window; styles with transient scroll
     // bars keep it out of sight until the user scrolls.
     m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    KavrelSlimScrollBars::apply(m_scrollArea);
     m_scrollArea->viewport()->setAutoFillBackground(false);
     outer->addWidget(m_scrollArea);
 

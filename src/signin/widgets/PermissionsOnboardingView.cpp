@@ -1,6 +1,7 @@
 #include "signin/widgets/PermissionsOnboardingView.h"
 
 #include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
 #include "signin/PermissionsOnboardingContent.h"
 #include "signin/widgets/BenefitRow.h"
@@ -19,7 +20,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -52,14 +52,16 @@ protected:
     }
 };
 
-// "Continue later": a bordered button in the desktop's style.
-QPushButton *continueLaterButton(QWidget *parent)
+// "Continue later": the kit's bordered capsule.
+KavrelCapsuleButton *continueLaterButton(QWidget *parent)
 {
-    auto *button = new QPushButton(localized(QStringLiteral("Continue later")), parent);
+    auto *button = new KavrelCapsuleButton(parent);
+    KavrelCapsuleButton::Look look;
+    look.horizontalPadding = 18;
+    button->setLook(look);
+    button->setText(localized(QStringLiteral("Continue later")));
     button->setFont(ThemedLabel::font(14, QFont::Medium));
-    button->setMinimumHeight(38);
-    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 36);
-    button->setCursor(Qt::PointingHandCursor);
+    button->setFixedHeight(38);
     return button;
 }
 
@@ -181,9 +183,9 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
     footer->addWidget(m_footerNote);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(14);
-    QPushButton *later = continueLaterButton(column);
+    KavrelCapsuleButton *later = continueLaterButton(column);
     later->setObjectName(QStringLiteral("continueLater"));
-    connect(later, &QPushButton::clicked, this, &PermissionsOnboardingView::finish);
+    connect(later, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(later);
     buttons->addStretch(1);
     auto *open = new PermissionPrimaryButton(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"), green, column);

@@ -43,39 +43,9 @@ QPainterPath shield()
     return path;
 }
 
-QPainterPath gear()
-{
-    QPainterPath path;
-    constexpr int teeth = 8;
-    for (int i = 0; i < teeth * 2; ++i) {
-        const qreal angle = M_PI * 2 * i / (teeth * 2);
-        const qreal next = M_PI * 2 * (i + 1) / (teeth * 2);
-        const qreal radius = i % 2 == 0 ? 10 : 7.8;
-        const QPointF a(12 + radius * std::cos(angle), 12 + radius * std::sin(angle));
-        const QPointF b(12 + radius * std::cos(next), 12 + radius * std::sin(next));
-        if (i == 0)
-            path.moveTo(a);
-        else
-            path.lineTo(a);
-        path.lineTo(b);
-    }
-    path.closeSubpath();
-    QPainterPath hole;
-    hole.addEllipse(QPointF(12, 12), 3.2, 3.2);
-    return path.subtracted(hole);
-}
-
 const QHash<QString, Drawing> &drawings()
 {
     static const QHash<QString, Drawing> table = {
-        {QStringLiteral("envelope"), [](QPainter &p) {
-             QPainterPath path;
-             path.addRoundedRect(QRectF(3, 5.5, 18, 13), 2.5, 2.5);
-             path.moveTo(3.8, 6.8);
-             path.lineTo(12, 13);
-             path.lineTo(20.2, 6.8);
-             stroke(p, path, 1.8);
-         }},
         {QStringLiteral("paperplane"), [](QPainter &p) {
              QPainterPath path;
              path.moveTo(21, 3);
@@ -134,7 +104,6 @@ const QHash<QString, Drawing> &drawings()
              stroke(p, bar, 3.2);
              p.drawEllipse(QPointF(12, 19.5), 1.9, 1.9);
          }},
-        {QStringLiteral("gearshape"), [](QPainter &p) { p.drawPath(gear()); }},
         {QStringLiteral("mic.badge.plus"), [](QPainter &p) {
              QPainterPath body;
              body.addRoundedRect(QRectF(6, 2.5, 7, 12), 3.5, 3.5);
@@ -152,14 +121,6 @@ const QHash<QString, Drawing> &drawings()
              plus.moveTo(16, 16.5);
              plus.lineTo(23, 16.5);
              stroke(p, plus, 1.9);
-         }},
-        {QStringLiteral("play.fill"), [](QPainter &p) {
-             QPainterPath path;
-             path.moveTo(7, 4);
-             path.lineTo(20, 12);
-             path.lineTo(7, 20);
-             path.closeSubpath();
-             p.drawPath(path);
          }},
         {QStringLiteral("clock.fill"), [](QPainter &p) {
              QPainterPath face;

@@ -6,8 +6,8 @@
 
 class QPainter;
 
-// The symbols of the sign-in and onboarding screens that the kit does not draw (envelope,
-// shield, QR code, gear, seal, ...), drawn in one colour like the kit's; every other name goes
+// The symbols of the sign-in and onboarding screens that the kit does not draw (paper plane,
+// shield, QR code, seal, ...), drawn in one colour like the kit's; every other name goes
 // to KavrelSymbols.
 namespace SignInSymbols {
 

@@ -1,10 +1,12 @@
 #include "workspace/widgets/AssistantColumn.h"
 
 #include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/WorkspaceRules.h"
+#include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/SmartAssistantPanel.h"
 #include "workspace/widgets/SurfaceCard.h"
 #include "workspace/widgets/WorkspaceIconButton.h"
@@ -12,7 +14,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
@@ -40,9 +41,8 @@ AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
     QPalette colours = m_title->palette();
     colours.setColor(QPalette::WindowText, amber);
     m_title->setPalette(colours);
-    m_clear = new QPushButton(card);
-    m_copy = new QPushButton(card);
-    m_copy->setFlat(true);
+    m_clear = PanelActionButton::make(std::nullopt, card);
+    m_copy = PanelActionButton::makeBorderless(card);
     m_close = new WorkspaceIconButton(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, card);
     header->addWidget(icon);
     header->addWidget(m_title);
@@ -54,8 +54,8 @@ AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
     m_panel = new SmartAssistantPanel(m_texts, card);
     content->addWidget(m_panel, 1);
 
-    connect(m_clear, &QPushButton::clicked, &viewModel, &SubtitleViewModel::startNewSession);
-    connect(m_copy, &QPushButton::clicked, &viewModel, &SubtitleViewModel::copyTranscriptAnswerToPasteboard);
+    connect(m_clear, &QAbstractButton::clicked, &viewModel, &SubtitleViewModel::startNewSession);
+    connect(m_copy, &QAbstractButton::clicked, &viewModel, &SubtitleViewModel::copyTranscriptAnswerToPasteboard);
     connect(m_close, &QAbstractButton::clicked, this,
             [this] { m_viewModel.companionSet()->panels()->hide(AIPanel::transcriptAnswer); });
     connect(&viewModel, &SubtitleViewModel::transcriptAnswerChanged, this, &AssistantColumn::refresh);

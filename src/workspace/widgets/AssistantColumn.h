@@ -2,9 +2,9 @@
 
 #include <QWidget>
 
+class KavrelCapsuleButton;
 class KavrelLocalizationStore;
 class QLabel;
-class QPushButton;
 class SmartAssistantPanel;
 class SubtitleViewModel;
 class WorkspaceIconButton;
@@ -18,8 +18,8 @@ class AssistantColumn final : public QWidget
 public:
     explicit AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent = nullptr);
 
-    QPushButton *clearSubtitlesButton() const { return m_clear; }
-    QPushButton *copyButton() const { return m_copy; }
+    KavrelCapsuleButton *clearSubtitlesButton() const { return m_clear; }
+    KavrelCapsuleButton *copyButton() const { return m_copy; }
     WorkspaceIconButton *closeButton() const { return m_close; }
     SmartAssistantPanel *panel() const { return m_panel; }
 
@@ -30,8 +30,8 @@ private:
     SubtitleViewModel &m_viewModel;
     KavrelLocalizationStore &m_texts;
     QLabel *m_title;
-    QPushButton *m_clear;
-    QPushButton *m_copy;
+    KavrelCapsuleButton *m_clear;
+    KavrelCapsuleButton *m_copy;
     WorkspaceIconButton *m_close;
     SmartAssistantPanel *m_panel;
 };

@@ -4,6 +4,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelPill.h"
 #include "app/widgets/KavrelSegmentedPicker.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "app/widgets/KavrelSplitContainer.h"
 #include "platform/UserDefaults.h"
 #include "session/AIResultPanelSet.h"
@@ -17,7 +18,6 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
-#include "workspace/widgets/SlimScrollBars.h"
 #include "workspace/widgets/SurfaceCard.h"
 #include "workspace/widgets/ToolbarSecondaryButton.h"
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
@@ -159,7 +159,7 @@ void ContentView::buildWorkspace()
     m_workspaceScroll->setWidgetResizable(true);
     m_workspaceScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_workspaceScroll->viewport()->setAutoFillBackground(false);
-    SlimScrollBars::apply(m_workspaceScroll);
+    KavrelSlimScrollBars::apply(m_workspaceScroll);
     auto *inner = new QWidget(m_workspaceScroll);
     inner->setAutoFillBackground(false);
     auto *stack = new QVBoxLayout(inner);

@@ -1,10 +1,10 @@
 #include "workspace/widgets/DialogueHistoryPanel.h"
 
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "base/Text.h"
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"
-#include "workspace/widgets/SlimScrollBars.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -43,7 +43,7 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
-    SlimScrollBars::apply(this);
+    KavrelSlimScrollBars::apply(this);
     setAutoFillBackground(false);
     document()->setDocumentMargin(12);
     DialogueBadgeObject::install(document());

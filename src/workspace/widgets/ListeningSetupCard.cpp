@@ -45,7 +45,7 @@ ListeningSetupCard::ListeningSetupCard(const QString &iconName, const QColor &ac
     holder->setLayout(m_controls);
     m_controls->setContentsMargins(0, 0, 0, 0);
     row->addWidget(holder);
-    setMinimumHeight(tile + 36);
+    row->addStrut(tile); // the tile, at least, with the controls free to make the card taller
 }
 
 void ListeningSetupCard::setTexts(const QString &title, const QString &subtitle)

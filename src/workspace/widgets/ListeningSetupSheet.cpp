@@ -2,7 +2,9 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/ListeningSetupCard.h"
 #include "workspace/widgets/SetupSwitch.h"
@@ -61,18 +63,27 @@ protected:
         font.setWeight(QFont::DemiBold);
         QRectF textRect(circle.left() + 10, circle.top() + 70, side - 20, 22);
         painter.setPen(Qt::white);
-        if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
-            painter.setFont(font);
-            painter.drawText(textRect, Qt::AlignCenter, text());
-            return;
+        // The title shrinks to fit one line; a longer one takes a second line rather than being
+        // cut, and a word too long for the circle shrinks it further.
+        for (int pixels = 15; pixels >= 11; --pixels) {
+            font.setPixelSize(pixels);
+            if (QFontMetricsF(font).horizontalAdvance(text()) <= textRect.width()) {
+                painter.setFont(font);
+                painter.drawText(textRect, Qt::AlignCenter, text());
+                return;
+            }
         }
-        // A long title shrinks and takes a second line rather than being cut.
-        font.setPixelSize(int(15 * 0.8 + 0.5));
+        textRect = QRectF(circle.left() + 14, circle.top() + 66, side - 28, 34);
+        QString shown;
+        for (int pixels = 12; pixels >= 10 && shown.isEmpty(); --pixels) {
+            font.setPixelSize(pixels);
+            const QRectF needed = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text());
+            if (needed.width() <= textRect.width() + 0.5 && needed.height() <= textRect.height())
+                shown = text();
+        }
+        if (shown.isEmpty())
+            shown = QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width());
         painter.setFont(font);
-        textRect = QRectF(circle.left() + 12, circle.top() + 66, side - 24, 34);
-        const QString shown = QFontMetricsF(font).boundingRect(textRect, Qt::TextWordWrap, text()).height() > textRect.height()
-                                  ? QFontMetricsF(font).elidedText(text(), Qt::ElideRight, textRect.width())
-                                  : text();
         painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, shown);
     }
 };
@@ -95,18 +106,67 @@ QPixmap headerBadge(qreal ratio)
 void setEnabledAndDimmed(QWidget *widget, bool enabled)
 {
     widget->setEnabled(enabled);
-    auto *effect = qobject_cast<QGraphicsOpacityEffect *>(widget->graphicsEffect());
-    if (!effect) {
-        effect = new QGraphicsOpacityEffect(widget);
-        widget->setGraphicsEffect(effect);
+    // The effect goes away when the control is in use: an opacity effect at full opacity
+    // still redirects the painting, and a widget rendered off screen then comes out blank.
+    if (enabled) {
+        widget->setGraphicsEffect(nullptr);
+        return;
     }
-    effect->setOpacity(enabled ? 1.0 : 0.45);
+    auto *effect = new QGraphicsOpacityEffect(widget);
+    effect->setOpacity(0.45);
+    widget->setGraphicsEffect(effect);
 }
+
+// The face of the sheet's menu pickers: a rounded field in the kit's look, with the current
+// choice and the pop-up chevron, in place of the desktop style's square box.
+void paintPickerFace(QWidget *picker, const QString &text, const QIcon &icon)
+{
+    QPainter painter(picker);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPalette &colours = picker->palette();
+    const QRectF area = QRectF(picker->rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    KavrelPainting::fillAndStroke(painter, KavrelPainting::continuousRoundedRect(area, 9),
+                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.1),
+                                  picker->hasFocus() ? KavrelSystemColors::accent.resolve(colours, 0.7)
+                                                     : KavrelSystemColors::secondaryLabel.resolve(colours, 0.18));
+    double x = 11;
+    if (!icon.isNull()) {
+        icon.paint(&painter, QRect(int(x), (picker->height() - 14) / 2, 14, 14));
+        x += 20;
+    }
+    const double chevron = 12;
+    KavrelSymbols::paint(painter, QRectF(picker->width() - 10 - chevron, (picker->height() - chevron) / 2, chevron, chevron),
+                         QStringLiteral("chevron.up.chevron.down"), KavrelSystemColors::secondaryLabel.resolve(colours));
+    const QRectF textArea(x, 0, picker->width() - x - 16 - chevron, picker->height());
+    painter.setPen(KavrelSystemColors::label.resolve(colours));
+    painter.setFont(picker->font());
+    painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter,
+                     picker->fontMetrics().elidedText(text, Qt::ElideRight, int(textArea.width())));
+}
+
+class LanguagePicker final : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent *) override { paintPickerFace(this, currentText(), QIcon()); }
+};
+
+class DevicePicker final : public QToolButton
+{
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override { paintPickerFace(this, text(), icon()); }
+};
 
 QComboBox *languagePicker(QWidget *parent)
 {
-    auto *picker = new QComboBox(parent);
-    picker->setFixedWidth(140);
+    auto *picker = new LanguagePicker(parent);
+    picker->setFixedSize(140, 28);
+    picker->setCursor(Qt::PointingHandCursor);
     return picker;
 }
 
@@ -119,9 +179,9 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
       m_microphoneCard(new ListeningSetupCard(QStringLiteral("mic.fill"), QColor::fromRgbF(0.79, 0.23, 0.28), this)),
       m_recordingCard(new ListeningSetupCard(QStringLiteral("waveform"), QColor::fromRgbF(0.10, 0.59, 0.46), this)),
       m_translationCard(new ListeningSetupCard(QStringLiteral("globe"), QColor::fromRgbF(0.86, 0.48, 0.14), this)),
-      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new QToolButton(this)),
+      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new DevicePicker(this)),
       m_recording(new SetupSwitch(this)), m_translation(new SetupSwitch(this)), m_target(languagePicker(this)),
-      m_cancel(new QPushButton(this)), m_start(new StartButton(this))
+      m_cancel(new KavrelCapsuleButton(this)), m_start(new StartButton(this))
 {
     setModal(true);
     setFixedWidth(sheetWidth);
@@ -181,7 +241,8 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     m_microphoneCard->controls()->addWidget(m_microphone, 0, Qt::AlignRight);
     m_devices->setPopupMode(QToolButton::InstantPopup);
     m_devices->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_devices->setFixedWidth(190);
+    m_devices->setFixedSize(190, 28);
+    m_devices->setCursor(Qt::PointingHandCursor);
     m_devices->setMenu(new QMenu(m_devices));
     m_microphoneCard->controls()->addWidget(m_devices, 0, Qt::AlignRight);
     m_recordingCard->controls()->addWidget(m_recording, 0, Qt::AlignRight);
@@ -195,6 +256,10 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     auto *cancelColumn = new QVBoxLayout;
     cancelColumn->setContentsMargins(0, 0, 0, StartButton::shadowRoom - 8);
     cancelColumn->addStretch(1);
+    QFont cancelFont = m_cancel->font();
+    cancelFont.setPixelSize(13);
+    cancelFont.setWeight(QFont::Medium);
+    m_cancel->setFont(cancelFont);
     cancelColumn->addWidget(m_cancel);
     footer->addLayout(cancelColumn);
     footer->addStretch(1);
@@ -203,11 +268,10 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     root->addLayout(footer);
 
     // Return presses Start (when it is enabled); Escape rejects the dialog.
-    m_cancel->setAutoDefault(false);
     m_start->setDefault(true);
     m_start->setAutoDefault(true);
     m_start->setCursor(Qt::PointingHandCursor);
-    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(m_start, &QPushButton::clicked, this, &ListeningSetupSheet::startRequested);
 
     // Only the user's own choices write the view model, so the view model's follow-up

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class KavrelCapsuleButton;
 class KavrelLocalizationStore;
 class ListeningSetupCard;
 class QComboBox;
@@ -33,7 +34,7 @@ public:
     SetupSwitch *translationSwitch() const { return m_translation; }
     QToolButton *deviceMenuButton() const { return m_devices; }
     QPushButton *startButton() const { return m_start; }
-    QPushButton *cancelButton() const { return m_cancel; }
+    KavrelCapsuleButton *cancelButton() const { return m_cancel; }
 
 Q_SIGNALS:
     void startRequested();
@@ -60,6 +61,6 @@ private:
     SetupSwitch *m_recording;
     SetupSwitch *m_translation;
     QComboBox *m_target;
-    QPushButton *m_cancel;
+    KavrelCapsuleButton *m_cancel;
     QPushButton *m_start;
 };

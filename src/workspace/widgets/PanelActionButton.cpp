@@ -1,25 +1,56 @@
 #include "workspace/widgets/PanelActionButton.h"
 
-PanelActionButton::PanelActionButton(std::optional<QColor> accent, QWidget *parent) : QPushButton(parent), m_accent(accent)
+#include "app/widgets/KavrelCapsuleButton.h"
+
+namespace PanelActionButton {
+
+namespace {
+
+KavrelCapsuleButton *smallButton(const KavrelCapsuleButton::Look &look, QWidget *parent)
 {
-    QFont small = font();
+    auto *button = new KavrelCapsuleButton(parent);
+    button->setLook(look);
+    QFont small = button->font();
     small.setPixelSize(12);
-    setFont(small);
-    if (m_accent) {
-        const QColor c = *m_accent;
-        const QString rgb = QStringLiteral("%1,%2,%3").arg(c.red()).arg(c.green()).arg(c.blue());
-        setStyleSheet(QStringLiteral("QPushButton { background: rgb(%1); color: white; border: none; border-radius: 6px;"
-                                     " padding: 4px 10px; }"
-                                     "QPushButton:hover { background: rgba(%1,0.88); }"
-                                     "QPushButton:focus { border: 1px solid white; }"
-                                     "QPushButton:disabled { background: rgba(%1,0.35); color: rgba(255,255,255,0.75); }")
-                          .arg(rgb));
-    }
+    small.setWeight(QFont::DemiBold);
+    button->setFont(small);
+    button->setFixedHeight(26);
+    return button;
 }
 
-void PanelActionButton::setTexts(const QString &title, const QString &helpText)
+} // namespace
+
+KavrelCapsuleButton *make(std::optional<KavrelDynamicColor> accent, QWidget *parent)
 {
-    setText(title);
-    setToolTip(helpText);
-    setAccessibleDescription(helpText);
+    KavrelCapsuleButton::Look look;
+    look.horizontalPadding = 11;
+    if (accent) {
+        look.fill = *accent;
+        look.fillOpacity = 1;
+        look.stroke = *accent;
+        look.strokeOpacity = 0;
+        look.foreground = kavrelFixed({1, 1, 1, 1});
+    }
+    return smallButton(look, parent);
 }
+
+KavrelCapsuleButton *makeBorderless(QWidget *parent)
+{
+    // Its title alone, in the accent colour.
+    KavrelCapsuleButton::Look look;
+    look.fillOpacity = 0;
+    look.strokeOpacity = 0;
+    look.foreground = KavrelSystemColors::accent;
+    look.horizontalPadding = 8;
+    return smallButton(look, parent);
+}
+
+void setTexts(KavrelCapsuleButton *button, const QString &title, const QString &helpText)
+{
+    button->setText(title);
+    button->setToolTip(helpText);
+    button->setAccessibleName(title);
+    button->setAccessibleDescription(helpText);
+}
+
+} // namespace PanelActionButton

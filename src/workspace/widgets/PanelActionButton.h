@@ -1,22 +1,22 @@
 #pragma once
 
-#include <QColor>
-#include <QPushButton>
+#include "app/KavrelPalette.h"
+
+#include <QString>
 
 #include <optional>
 
-// A small action button of a column header ("Summarize", "Protocol", "Suggest answer"):
-// bordered, or filled with its accent colour when it has one.
-class PanelActionButton final : public QPushButton
-{
-    Q_OBJECT
+class KavrelCapsuleButton;
+class QWidget;
 
-public:
-    explicit PanelActionButton(std::optional<QColor> accent = std::nullopt, QWidget *parent = nullptr);
+// The small text buttons of the main window's panel headers, made from the kit's capsule
+// button: "Summarize", "Protocol", "Suggest answer" and "Clear subtitles" are bordered, or filled
+// with the accent colour and titled in white when there is one; "Copy" is borderless.
+namespace PanelActionButton {
 
-    void setTexts(const QString &title, const QString &helpText);
-    bool isProminent() const { return m_accent.has_value(); }
+KavrelCapsuleButton *make(std::optional<KavrelDynamicColor> accent, QWidget *parent);
+KavrelCapsuleButton *makeBorderless(QWidget *parent);
+// The title shown and the help text, which is the tooltip and the accessible description.
+void setTexts(KavrelCapsuleButton *button, const QString &title, const QString &helpText);
 
-private:
-    std::optional<QColor> m_accent;
-};
+} // namespace PanelActionButton

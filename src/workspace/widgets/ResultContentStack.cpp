@@ -1,9 +1,9 @@
 #include "workspace/widgets/ResultContentStack.h"
 
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelSlimScrollBars.h"
 #include "workspace/widgets/BusyIndicator.h"
 #include "workspace/widgets/EmptyPanelPlaceholder.h"
-#include "workspace/widgets/SlimScrollBars.h"
 
 #include <QLabel>
 #include <QScrollArea>
@@ -68,7 +68,7 @@ QWidget *ResultContentStack::textPage(QLabel *label, bool scrolls)
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->viewport()->setAutoFillBackground(false);
-        SlimScrollBars::apply(scroll);
+        KavrelSlimScrollBars::apply(scroll);
         label->setParent(scroll);
         scroll->setWidget(label);
         label->setAutoFillBackground(false);

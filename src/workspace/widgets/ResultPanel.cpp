@@ -1,17 +1,18 @@
 #include "workspace/widgets/ResultPanel.h"
 
 #include "app/KavrelLocalizationStore.h"
+#include "app/widgets/KavrelCapsuleButton.h"
+#include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/PanelBox.h"
 #include "workspace/widgets/ResultContentStack.h"
 #include "workspace/widgets/WorkspaceIconButton.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 ResultPanel::ResultPanel(KavrelLocalizationStore &localization, bool usesInternalScroll, QWidget *parent)
-    : QWidget(parent), m_localization(localization), m_title(new QLabel(this)), m_copy(new QPushButton(this)),
+    : QWidget(parent), m_localization(localization), m_title(new QLabel(this)), m_copy(PanelActionButton::makeBorderless(this)),
       m_close(new WorkspaceIconButton(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, this)),
       m_content(nullptr)
 {
@@ -25,7 +26,6 @@ ResultPanel::ResultPanel(KavrelLocalizationStore &localization, bool usesInterna
     headline.setPixelSize(14);
     headline.setBold(true);
     m_title->setFont(headline);
-    m_copy->setFlat(true);
     header->addWidget(m_title);
     header->addStretch(1);
     header->addWidget(m_copy);
@@ -39,7 +39,7 @@ ResultPanel::ResultPanel(KavrelLocalizationStore &localization, bool usesInterna
     boxLayout->addWidget(m_content);
     layout->addWidget(box, 1);
 
-    connect(m_copy, &QPushButton::clicked, this, &ResultPanel::copyRequested);
+    connect(m_copy, &QAbstractButton::clicked, this, &ResultPanel::copyRequested);
     connect(m_close, &QAbstractButton::clicked, this, &ResultPanel::closeRequested);
 }
 

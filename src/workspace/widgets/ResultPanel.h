@@ -6,9 +6,9 @@
 
 #include <optional>
 
+class KavrelCapsuleButton;
 class KavrelLocalizationStore;
 class QLabel;
-class QPushButton;
 class ResultContentStack;
 class WorkspaceIconButton;
 
@@ -27,7 +27,7 @@ public:
 
     WorkspaceRules::ResultContent state() const;
     QString shownText() const;
-    QPushButton *copyButton() const { return m_copy; }
+    KavrelCapsuleButton *copyButton() const { return m_copy; }
     WorkspaceIconButton *closeButton() const { return m_close; }
 
 Q_SIGNALS:
@@ -37,7 +37,7 @@ Q_SIGNALS:
 private:
     KavrelLocalizationStore &m_localization;
     QLabel *m_title;
-    QPushButton *m_copy;
+    KavrelCapsuleButton *m_copy;
     WorkspaceIconButton *m_close;
     ResultContentStack *m_content;
 };

@@ -48,14 +48,6 @@ void sizeLetter(QPainter &p, const QColor &color, qreal height)
 const QHash<QString, Drawing> &drawings()
 {
     static const QHash<QString, Drawing> table = {
-        {QStringLiteral("play.fill"), [](QPainter &p, const QColor &) {
-             QPainterPath path;
-             path.moveTo(7, 4);
-             path.lineTo(20, 12);
-             path.lineTo(7, 20);
-             path.closeSubpath();
-             p.drawPath(path);
-         }},
         {QStringLiteral("plus.circle"), [](QPainter &p, const QColor &c) {
              QPainterPath path;
              path.addEllipse(QPointF(12, 12), 9, 9);
@@ -80,8 +72,8 @@ const QHash<QString, Drawing> &drawings()
              p.drawEllipse(QPointF(12, 17.4), 1.3, 1.3);
              p.setCompositionMode(QPainter::CompositionMode_SourceOver);
          }},
-        {QStringLiteral("textformat.size.smaller"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 10); }},
-        {QStringLiteral("textformat.size.larger"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 16); }},
+        {QStringLiteral("textformat.size.smaller"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 12); }},
+        {QStringLiteral("textformat.size.larger"), [](QPainter &p, const QColor &c) { sizeLetter(p, c, 18); }},
         {QStringLiteral("rectangle.expand.vertical"), [](QPainter &p, const QColor &c) {
              QPainterPath path;
              path.addRoundedRect(QRectF(4, 8, 16, 8), 2, 2);

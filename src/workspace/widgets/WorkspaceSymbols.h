@@ -7,7 +7,7 @@
 
 class QPainter;
 
-// The main window's symbols that the kit does not draw (play.fill, plus.circle,
+// The main window's symbols that the kit does not draw (plus.circle,
 // exclamationmark.triangle.fill, textformat.size.smaller/larger, rectangle.compress/expand.vertical,
 // captions.bubble.fill, ear.fill, record.circle.fill); every other name goes to KavrelSymbols.
 namespace WorkspaceSymbols {

@@ -2,6 +2,7 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelPill.h"
 #include "app/widgets/KavrelSplitContainer.h"
 #include "session/AIResultPanelSet.h"
@@ -103,12 +104,12 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     auto *actions = new QHBoxLayout(m_actions);
     actions->setContentsMargins(0, 0, 0, 0);
     actions->setSpacing(8);
-    m_summarize = new PanelActionButton(std::nullopt, m_actions);
-    m_protocol = new PanelActionButton(std::nullopt, m_actions);
+    m_summarize = PanelActionButton::make(std::nullopt, m_actions);
+    m_protocol = PanelActionButton::make(std::nullopt, m_actions);
     actions->addWidget(m_summarize);
     actions->addWidget(m_protocol);
     if (isTranscript()) {
-        m_suggest = new PanelActionButton(QColor::fromRgbF(0.22, 0.46, 0.96), m_actions);
+        m_suggest = PanelActionButton::make(kavrelFixed({0.22, 0.46, 0.96, 1}), m_actions);
         actions->addWidget(m_suggest);
     }
     m_headerRow->addWidget(m_actions);
@@ -152,14 +153,14 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     connect(m_copyAll, &QAbstractButton::clicked, this, [this] {
         m_viewModel.copyToPasteboard(isTranscript() ? m_viewModel.subtitlesText() : m_viewModel.translatedText());
     });
-    connect(m_summarize, &QPushButton::clicked, this, [this] {
+    connect(m_summarize, &QAbstractButton::clicked, this, [this] {
         isTranscript() ? m_viewModel.summarizeSourceText() : m_viewModel.summarizeTranslatedText();
     });
-    connect(m_protocol, &QPushButton::clicked, this, [this] {
+    connect(m_protocol, &QAbstractButton::clicked, this, [this] {
         isTranscript() ? m_viewModel.generateSourceProtocol() : m_viewModel.generateTranslatedProtocol();
     });
     if (m_suggest)
-        connect(m_suggest, &QPushButton::clicked, &viewModel, &SubtitleViewModel::suggestSourceAnswer);
+        connect(m_suggest, &QAbstractButton::clicked, &viewModel, &SubtitleViewModel::suggestSourceAnswer);
     connect(m_result, &ResultPanel::closeRequested, this, &WorkspaceTextColumn::closeResultPanel);
     connect(m_result, &ResultPanel::copyRequested, this, [this] {
         switch (m_body) {
@@ -231,21 +232,23 @@ void WorkspaceTextColumn::refreshTexts()
         m_languageBadge->setToolTip(m_texts.localizedFormat(QStringLiteral("Input: %@"), QStringList{name}));
         m_languageBadge->setAccessibleName(m_languageBadge->toolTip());
         m_copyAll->setHelpText(m_texts.localized(QStringLiteral("Copy entire transcript")));
-        m_protocol->setTexts(m_texts.localized(QStringLiteral("Protocol")),
-                             m_texts.localized(QStringLiteral("Create a full structured meeting protocol from this transcript.")));
-        m_suggest->setTexts(m_texts.localized(QStringLiteral("Suggest answer")),
-                            m_texts.localized(QStringLiteral("Draft a suggested reply to the latest question in this transcript.")));
+        PanelActionButton::setTexts(
+            m_protocol, m_texts.localized(QStringLiteral("Protocol")),
+            m_texts.localized(QStringLiteral("Create a full structured meeting protocol from this transcript.")));
+        PanelActionButton::setTexts(
+            m_suggest, m_texts.localized(QStringLiteral("Suggest answer")),
+            m_texts.localized(QStringLiteral("Draft a suggested reply to the latest question in this transcript.")));
     } else {
         m_title->setText(m_viewModel.translationPanelTitle());
         m_title->setToolTip(m_texts.localized(QStringLiteral(
             "The translation stays secondary to the live transcript and fills in only when final text is ready.")));
         m_copyAll->setHelpText(m_texts.localized(QStringLiteral("Copy entire translation")));
-        m_protocol->setTexts(m_texts.localized(QStringLiteral("Protocol")),
-                             m_texts.localized(QStringLiteral(
-                                 "Create a full structured meeting protocol in the selected translation language.")));
+        PanelActionButton::setTexts(m_protocol, m_texts.localized(QStringLiteral("Protocol")),
+                                    m_texts.localized(QStringLiteral(
+                                        "Create a full structured meeting protocol in the selected translation language.")));
     }
-    m_summarize->setTexts(m_texts.localized(QStringLiteral("Summarize")),
-                          m_texts.localized(QStringLiteral("Generate a summary for the text in this panel.")));
+    PanelActionButton::setTexts(m_summarize, m_texts.localized(QStringLiteral("Summarize")),
+                                m_texts.localized(QStringLiteral("Generate a summary for the text in this panel.")));
     m_smaller->setHelpText(m_texts.localized(QStringLiteral("Decrease text size")));
     m_larger->setHelpText(m_texts.localized(QStringLiteral("Increase text size")));
     refreshHistory();

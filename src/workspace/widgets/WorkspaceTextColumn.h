@@ -7,10 +7,10 @@
 
 class DialogueHistoryPanel;
 class EmptyPanelPlaceholder;
+class KavrelCapsuleButton;
 class KavrelLocalizationStore;
 class KavrelPill;
 class KavrelSplitContainer;
-class PanelActionButton;
 class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
@@ -43,9 +43,9 @@ public:
     WorkspaceIconButton *copyAllButton() const { return m_copyAll; }
     WorkspaceIconButton *smallerTextButton() const { return m_smaller; }
     WorkspaceIconButton *largerTextButton() const { return m_larger; }
-    PanelActionButton *summarizeButton() const { return m_summarize; }
-    PanelActionButton *protocolButton() const { return m_protocol; }
-    PanelActionButton *suggestAnswerButton() const { return m_suggest; }
+    KavrelCapsuleButton *summarizeButton() const { return m_summarize; }
+    KavrelCapsuleButton *protocolButton() const { return m_protocol; }
+    KavrelCapsuleButton *suggestAnswerButton() const { return m_suggest; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -72,9 +72,9 @@ private:
     WorkspaceIconButton *m_smaller = nullptr;
     WorkspaceIconButton *m_larger = nullptr;
     WorkspaceIconButton *m_copyAll = nullptr;
-    PanelActionButton *m_summarize = nullptr;
-    PanelActionButton *m_protocol = nullptr;
-    PanelActionButton *m_suggest = nullptr;
+    KavrelCapsuleButton *m_summarize = nullptr;
+    KavrelCapsuleButton *m_protocol = nullptr;
+    KavrelCapsuleButton *m_suggest = nullptr;
     QWidget *m_actions = nullptr;
     QWidget *m_actionsDivider = nullptr;
     QHBoxLayout *m_headerRow = nullptr;

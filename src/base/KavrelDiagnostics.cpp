@@ -1,5 +1,5 @@
-#include "app/KavrelDiagnostics.h"
 #include "platform/ApplicationInfoTable.h"
+#include "base/KavrelDiagnostics.h"
 
 // Category names must outlive the categories, so they are string literals.
 #define KAVREL_CATEGORY(function, name) \
