@@ -14,11 +14,11 @@ AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
     // what the windows show, and what profile refreshes and sign-out start from.
     if (authService) {
         connect(authService, &AuthService::sessionSaved, this, [this](const AuthSession &session) {
-            ++m_followedChanges;
+            m_followedChanges.renew();
             setSession(session);
         });
         connect(authService, &AuthService::savedSessionDeleted, this, [this] {
-            ++m_followedChanges;
+            m_followedChanges.renew();
             setSession(std::nullopt);
         });
     }
@@ -136,13 +136,13 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
         co_return;
     }
     // A save or removal followed while the restore waited is newer than what it read.
-    const quint64 changes = m_followedChanges;
+    const QUuid changes = m_followedChanges.current();
     const TaskOutcome<std::optional<AuthSession>> savedOutcome = co_await outcomeOf(service->loadSavedSession());
     const std::optional<AuthSession> saved = savedOutcome.value.value_or(std::nullopt);
     std::exception_ptr readError = savedOutcome.error;
     if (!self)
         co_return;
-    if (m_followedChanges != changes) {
+    if (!m_followedChanges.isCurrent(changes)) {
         setIsRestoringSession(false);
         co_return;
     }
@@ -170,7 +170,7 @@ QCoro::Task<void> AuthSessionStore::restoreSession()
         co_return;
     if (refreshed) {
         // Published when the service saved it.
-    } else if (m_followedChanges != changes) {
+    } else if (!m_followedChanges.isCurrent(changes)) {
         // Another client signed in, refreshed or out meanwhile; that state stands.
     } else if (isCancellation(error)) {
         // A sign-in or sign-out overtook the refresh; it has set the state.
@@ -199,7 +199,7 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
     if (!service)
         throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
 
-    const quint64 changes = m_followedChanges;
+    const QUuid changes = m_followedChanges.current();
     TaskOutcome<AuthSession> sessionOutcome = co_await outcomeOf(service->activeSession());
     std::optional<AuthSession> session = std::move(sessionOutcome.value);
     std::exception_ptr error = sessionOutcome.error;
@@ -207,7 +207,7 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
         throw CancellationError();
     if (session) {
         // A session read before a save that was followed meanwhile is older than the one shown.
-        if (m_followedChanges == changes)
+        if (m_followedChanges.isCurrent(changes))
             setSession(*session);
         setErrorMessage(std::nullopt);
         co_return *session;

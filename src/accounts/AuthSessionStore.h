@@ -116,9 +116,9 @@ private:
     std::optional<AuthenticationProvider> m_activeAuthenticationProvider;
     std::optional<QString> m_errorMessage;
 
-    // Counts the saves and removals of the saved session followed from the service, so work
-    // that read the session earlier does not publish it over a newer one.
-    quint64 m_followedChanges = 0;
+    // Renewed by every save and removal of the saved session followed from the service, so
+    // work that read the session earlier does not publish it over a newer one.
+    GenerationId m_followedChanges;
     TaskHandle<void> m_restoreTask;
     // The running e-mail step; cancelAuthentication() aborts it.
     CancellationToken m_emailOperationToken;

@@ -1,6 +1,7 @@
 #include "history/KavrelHistoryViewModel.h"
 
 #include "app/KavrelLocalizationStore.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryRecordRules.h"
 #include "services/MeetingSessionHistoryService.h"
@@ -107,27 +108,21 @@ QCoro::Task<void> KavrelHistoryViewModel::reload(bool force)
 
     QPointer<KavrelHistoryViewModel> self(this);
     std::shared_ptr<KavrelHistoryClient> client = m_client;
-    const quint64 generation = ++m_listGeneration;
+    const QUuid generation = m_listGeneration.renew();
     setIsLoading(true);
 
-    std::optional<MeetingSessionHistoryListPage> page;
-    std::exception_ptr failure;
-    try {
-        page = co_await client->fetchSessions(query);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<MeetingSessionHistoryListPage> page = co_await outcomeOf(client->fetchSessions(query));
     if (!self)
         co_return;
 
     // A refresh that started later owns the list now.
-    if (generation == m_listGeneration) {
-        if (page) {
-            applyFirstPage(*page, query.searchQuery);
+    if (m_listGeneration.isCurrent(generation)) {
+        if (page.succeeded()) {
+            applyFirstPage(*page.value, query.searchQuery);
         } else {
             setSessions({});
             setNextCursor(std::nullopt);
-            setErrorMessage(::errorMessage(failure));
+            setErrorMessage(page.errorText());
         }
     }
     setIsLoading(false);
@@ -146,7 +141,7 @@ QCoro::Task<void> KavrelHistoryViewModel::loadMore()
 
     QPointer<KavrelHistoryViewModel> self(this);
     std::shared_ptr<KavrelHistoryClient> client = m_client;
-    const quint64 generation = m_listGeneration;
+    const QUuid generation = m_listGeneration.current();
     MeetingSessionHistoryListQuery query;
     query.limit = pageSize;
     query.cursor = m_nextCursor;
@@ -155,24 +150,18 @@ QCoro::Task<void> KavrelHistoryViewModel::loadMore()
     query.searchQuery = m_lastAppliedNormalizedQuery;
     setIsLoadingMore(true);
 
-    std::optional<MeetingSessionHistoryListPage> page;
-    std::exception_ptr failure;
-    try {
-        page = co_await client->fetchSessions(query);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<MeetingSessionHistoryListPage> page = co_await outcomeOf(client->fetchSessions(query));
     if (!self)
         co_return;
 
     // The list was loaded again meanwhile: this page and its cursor belong to the old one.
-    if (generation == m_listGeneration) {
-        if (page) {
-            setSessions(m_sessions + page->items);
-            setNextCursor(page->nextCursor);
+    if (m_listGeneration.isCurrent(generation)) {
+        if (page.succeeded()) {
+            setSessions(m_sessions + page.value->items);
+            setNextCursor(page.value->nextCursor);
             setErrorMessage(std::nullopt);
         } else {
-            setErrorMessage(::errorMessage(failure));
+            setErrorMessage(page.errorText());
         }
     }
     setIsLoadingMore(false);
@@ -187,17 +176,12 @@ QCoro::Task<void> KavrelHistoryViewModel::deleteSession(MeetingSessionHistoryLis
     std::shared_ptr<KavrelHistoryClient> client = m_client;
     setDeletingSessionID(item.id);
 
-    std::exception_ptr failure;
-    try {
-        co_await client->deleteSession(item.id);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<void> deletion = co_await outcomeOf(client->deleteSession(item.id));
     if (!self)
         co_return;
 
-    if (failure) {
-        setErrorMessage(::errorMessage(failure));
+    if (deletion.failed()) {
+        setErrorMessage(deletion.errorText());
         setDeletingSessionID(std::nullopt);
         co_return;
     }
@@ -216,7 +200,7 @@ QCoro::Task<void> KavrelHistoryViewModel::openSession(MeetingSessionHistoryListI
 {
     QPointer<KavrelHistoryViewModel> self(this);
     std::shared_ptr<KavrelHistoryClient> client = m_client;
-    const quint64 generation = ++m_detailGeneration;
+    const QUuid generation = m_detailGeneration.renew();
 
     setSelectedSessionSummary(item);
     setSelectedSessionDetail(std::nullopt);
@@ -229,25 +213,19 @@ QCoro::Task<void> KavrelHistoryViewModel::openSession(MeetingSessionHistoryListI
     // A summary of this meeting may still be on its way from an earlier opening.
     setIsSummaryLoading(m_summariesInFlight.contains(item.id));
 
-    std::optional<MeetingSessionHistoryDetail> detail;
-    std::exception_ptr failure;
-    try {
-        detail = co_await client->fetchSessionDetail(item.id);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<MeetingSessionHistoryDetail> detail = co_await outcomeOf(client->fetchSessionDetail(item.id));
     // Only the latest opening of a sheet that is still shown may fill it.
-    if (!self || generation != m_detailGeneration || !m_isDetailPresented)
+    if (!self || !m_detailGeneration.isCurrent(generation) || !m_isDetailPresented)
         co_return;
 
-    if (detail) {
-        const std::optional<QString> summary = Text::nilIfEmpty(detail->summaryText);
-        setSelectedSessionDetail(std::move(detail));
+    if (detail.succeeded()) {
+        const std::optional<QString> summary = Text::nilIfEmpty(detail.value->summaryText);
+        setSelectedSessionDetail(std::move(detail.value));
         // A summary made while the record loaded is newer than the stored one.
         if (!m_detailSummaryText)
             setDetailSummaryText(summary);
     } else {
-        setDetailErrorMessage(::errorMessage(failure));
+        setDetailErrorMessage(detail.errorText());
     }
     setIsLoadingDetail(false);
 }
@@ -262,7 +240,7 @@ QCoro::Task<void> KavrelHistoryViewModel::retrySelectedSession()
 
 void KavrelHistoryViewModel::dismissDetail()
 {
-    ++m_detailGeneration;
+    m_detailGeneration.renew();
     setIsDetailPresented(false);
     setSelectedSessionSummary(std::nullopt);
     setSelectedSessionDetail(std::nullopt);
@@ -358,16 +336,11 @@ QCoro::Task<void> KavrelHistoryViewModel::saveSummary(std::shared_ptr<KavrelHist
     MeetingSessionHistoryDetail base = std::move(detail);
     for (int attempt = 1;; ++attempt) {
         const MeetingSessionHistorySnapshot snapshot = KavrelHistoryRecordRules::snapshot(base, summary);
-        std::exception_ptr failure;
-        try {
-            co_await client->updateSession(base.id, base.revision, snapshot);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!failure)
+        const auto update = co_await outcomeOf(client->updateSession(base.id, base.revision, snapshot));
+        if (update.succeeded())
             co_return;
-        if (attempt >= maxSummarySaveAttempts || !MeetingSessionHistoryService::isOutdatedRevisionError(failure))
-            std::rethrow_exception(failure);
+        if (attempt >= maxSummarySaveAttempts || !MeetingSessionHistoryService::isOutdatedRevisionError(update.error))
+            update.rethrowIfFailed();
         // Someone saved the meeting since it was read (the live session may still be
         // writing it): take their record and change only its summary.
         base = co_await client->fetchSessionDetail(base.id);
@@ -378,25 +351,17 @@ QCoro::Task<void> KavrelHistoryViewModel::persistSummary(QPointer<KavrelHistoryV
                                                          std::shared_ptr<KavrelHistoryClient> client, QString summary,
                                                          MeetingSessionHistoryDetail detail)
 {
-    std::exception_ptr failure;
-    try {
-        co_await saveSummary(client, summary, detail);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<void> save = co_await outcomeOf(saveSummary(client, summary, detail));
+    std::exception_ptr failure = save.error;
 
-    if (!failure && self) {
+    if (save.succeeded() && self) {
         co_await self->refreshListAfterSummarySave();
         if (self && self->isSelected(detail.id)) {
-            std::optional<MeetingSessionHistoryDetail> fresh;
-            try {
-                fresh = co_await client->fetchSessionDetail(detail.id);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            if (fresh && self && self->isSelected(detail.id)) {
-                const std::optional<QString> stored = Text::nilIfEmpty(fresh->summaryText);
-                self->setSelectedSessionDetail(std::move(fresh));
+            TaskOutcome<MeetingSessionHistoryDetail> fresh = co_await outcomeOf(client->fetchSessionDetail(detail.id));
+            failure = fresh.error;
+            if (fresh.succeeded() && self && self->isSelected(detail.id)) {
+                const std::optional<QString> stored = Text::nilIfEmpty(fresh.value->summaryText);
+                self->setSelectedSessionDetail(std::move(fresh.value));
                 self->setDetailSummaryText(stored.value_or(summary));
             }
         }
@@ -413,24 +378,18 @@ QCoro::Task<void> KavrelHistoryViewModel::refreshListAfterSummarySave()
 {
     QPointer<KavrelHistoryViewModel> self(this);
     std::shared_ptr<KavrelHistoryClient> client = m_client;
-    const quint64 generation = ++m_listGeneration;
+    const QUuid generation = m_listGeneration.renew();
     const MeetingSessionHistoryListQuery query = firstPageQuery();
 
-    std::optional<MeetingSessionHistoryListPage> page;
-    std::exception_ptr failure;
-    try {
-        page = co_await client->fetchSessions(query);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self || generation != m_listGeneration)
+    const TaskOutcome<MeetingSessionHistoryListPage> page = co_await outcomeOf(client->fetchSessions(query));
+    if (!self || !m_listGeneration.isCurrent(generation))
         co_return;
 
-    if (!page) {
-        setErrorMessage(::errorMessage(failure));
+    if (page.failed()) {
+        setErrorMessage(page.errorText());
         co_return;
     }
-    applyFirstPage(*page, query.searchQuery);
+    applyFirstPage(*page.value, query.searchQuery);
     if (m_selectedSessionSummary) {
         for (const MeetingSessionHistoryListItem &row : std::as_const(m_sessions)) {
             if (row.id == m_selectedSessionSummary->id) {

@@ -170,9 +170,9 @@ private:
     // A reload asked for while a first page loaded.
     bool m_reloadPending = false;
     // Renewed by every first-page load; a page carrying an older one is dropped.
-    quint64 m_listGeneration = 0;
+    GenerationId m_listGeneration;
     // Renewed by every open and dismissal of the detail sheet.
-    quint64 m_detailGeneration = 0;
+    GenerationId m_detailGeneration;
     // Meetings whose summary is being made or saved.
     QSet<QString> m_summariesInFlight;
 };

@@ -45,7 +45,7 @@ void AppPermissionsController::setIsRequestingMicrophoneAccess(bool value)
 
 void AppPermissionsController::refreshMicrophoneState()
 {
-    const quint64 generation = ++m_readGeneration;
+    const QUuid generation = m_readGeneration.renew();
     if (const std::optional<MicrophoneAuthorization::Status> cached = m_authorization->cachedStatus()) {
         setMicrophoneState(stateFor(*cached));
         return;
@@ -54,9 +54,9 @@ void AppPermissionsController::refreshMicrophoneState()
     std::shared_ptr<MicrophoneAuthorization> authorization = m_authorization;
     spawnTask([self, authorization, generation](CancellationToken) -> QCoro::Task<void> {
         return [](QPointer<AppPermissionsController> self, std::shared_ptr<MicrophoneAuthorization> authorization,
-                  quint64 generation) -> QCoro::Task<void> {
+                  QUuid generation) -> QCoro::Task<void> {
             const MicrophoneAuthorization::Status status = co_await authorization->status();
-            if (!self || generation != self->m_readGeneration)
+            if (!self || !self->m_readGeneration.isCurrent(generation))
                 co_return;
             self->setMicrophoneState(stateFor(status));
         }(self, authorization, generation);
@@ -90,11 +90,11 @@ QCoro::Task<void> AppPermissionsController::requestMicrophoneAccess()
     if (!self)
         co_return;
 
-    const quint64 generation = ++m_readGeneration;
+    const QUuid generation = m_readGeneration.renew();
     const MicrophoneAuthorization::Status after = co_await authorization->status();
     if (!self)
         co_return;
     setIsRequestingMicrophoneAccess(false);
-    if (generation == m_readGeneration)
+    if (m_readGeneration.isCurrent(generation))
         setMicrophoneState(stateFor(after));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Async.h"
 #include "signin/MicrophoneAuthorization.h"
 
 #include <QObject>
@@ -51,6 +52,6 @@ private:
     std::shared_ptr<MicrophoneAuthorization> m_authorization;
     MicrophoneState m_microphoneState = MicrophoneState::notDetermined;
     bool m_isRequestingMicrophoneAccess = false;
-    // Numbers the reads, so that only the newest one publishes.
-    quint64 m_readGeneration = 0;
+    // Renewed by every read, so that only the newest one publishes.
+    GenerationId m_readGeneration;
 };
