@@ -1,7 +1,6 @@
 #pragma once
 
-#include "accounts/AppleAuthorizationResult.h"
-#include "accounts/AppleIDCredential.h"
+#include "accounts/AppleAuthorizationTypes.h"
 #include "base/Continuation.h"
 
 #include <QObject>

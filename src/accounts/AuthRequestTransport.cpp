@@ -1,6 +1,6 @@
 #include "accounts/AuthRequestTransport.h"
 
-#include "accounts/APIErrorResponse.h"
+#include "accounts/AuthMessages.h"
 #include "accounts/AuthServiceError.h"
 #include "base/Json.h"
 #include "base/Text.h"

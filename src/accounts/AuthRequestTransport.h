@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accounts/SessionResponse.h"
+#include "accounts/AuthMessages.h"
 #include "base/Cancellation.h"
 #include "platform/HttpTransport.h"
 

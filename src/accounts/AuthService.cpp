@@ -2,10 +2,9 @@
 
 #include "accounts/AppleAuthorizationSession.h"
 #include "accounts/AuthRequestTransport.h"
-#include "accounts/CurrentUserProfileResponse.h"
+#include "accounts/AuthMessages.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
 #include "accounts/LoopbackOAuthRedirectServer.h"
-#include "accounts/SessionResponse.h"
 #include "base/Dates.h"
 #include "base/Json.h"
 #include "base/KavrelDiagnostics.h"
@@ -111,14 +110,6 @@ QString AuthService::signInRequiredText()
 QString AuthService::readFailedText()
 {
     return QStringLiteral("КАВРЕЛ could not read the auth session from the Keychain.");
-}
-
-QDateTime AuthService::decodeBackendDate(const QJsonValue &value, const QString &path)
-{
-    const QString text = Json::toString(value, path);
-    if (auto date = Dates::parseIso8601(text))
-        return *date;
-    throw JsonDecodeError(path, QStringLiteral("Expected ISO 8601 date string, got %1.").arg(text));
 }
 
 bool AuthService::isTransientFailure(const std::exception_ptr &error)

@@ -3,12 +3,7 @@
 #include "accounts/AppConfigurationStore.h"
 #include "accounts/AuthSession.h"
 #include "accounts/AuthServiceError.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
-#include "accounts/EmailChallenge.h"
-#include "accounts/EmailLoginResult.h"
-#include "accounts/EmailVerification.h"
-#include "accounts/MfaChallenge.h"
-#include "accounts/TotpSetup.h"
+#include "accounts/AuthMessages.h"
 #ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
 #endif
@@ -141,11 +136,6 @@ public:
     bool handleCallbackURLs(const QList<QUrl> &urls);
 
     // ---- Shared rules ----
-
-    // The date rule of every backend reply: ISO 8601 without, then with, fractional
-    // seconds. Throws JsonDecodeError ("Expected ISO 8601 date string, got <text>.") and,
-    // for a value that is not a string, a type mismatch.
-    static QDateTime decodeBackendDate(const QJsonValue &value, const QString &path = QString());
 
     // True for failures that say nothing about the session itself: no connection, a
     // time-out, a server-side failure (5xx, 408, 429), an unusable base URL, the secret

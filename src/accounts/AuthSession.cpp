@@ -1,6 +1,5 @@
 #include "accounts/AuthSession.h"
 
-#include "accounts/AuthService.h"
 #include "base/Dates.h"
 #include "base/Json.h"
 
@@ -14,7 +13,7 @@ AuthSession AuthSession::fromJson(const QJsonObject &object, const QString &path
     const QString expiresAtKey = QStringLiteral("expiresAt");
     if (!reader.has(expiresAtKey))
         reader.fail(expiresAtKey, QStringLiteral("missing key"));
-    session.expiresAt = AuthService::decodeBackendDate(object.value(expiresAtKey), reader.pathOf(expiresAtKey));
+    session.expiresAt = Dates::decodeBackendDate(object.value(expiresAtKey), reader.pathOf(expiresAtKey));
     session.user = AuthenticatedUser::fromJson(reader.object(QStringLiteral("user")).object(), reader.pathOf(QStringLiteral("user")));
     return session;
 }

@@ -2,9 +2,7 @@
 
 #include "accounts/AuthSession.h"
 #include "accounts/AuthenticationProvider.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
-#include "accounts/EmailChallenge.h"
-#include "accounts/EmailLoginResult.h"
+#include "accounts/AuthMessages.h"
 #ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"
 #endif

@@ -1,7 +1,6 @@
 #include "accounts/AuthenticatedUser.h"
 
-#include "accounts/AuthJsonReading.h"
-#include "accounts/CurrentUserProfileResponse.h"
+#include "accounts/AuthMessages.h"
 #include "base/Json.h"
 #include "base/Text.h"
 

@@ -2,8 +2,7 @@
 
 #include "accounts/AppConfigurationStore.h"
 #include "accounts/KavrelBackendProxyError.h"
-#include "accounts/KavrelChatCompletionRequest.h"
-#include "accounts/KavrelChatCompletionResponse.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "base/Cancellation.h"
 #include "platform/HttpTransport.h"
 

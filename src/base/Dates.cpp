@@ -1,5 +1,7 @@
 #include "base/Dates.h"
 
+#include "base/Json.h"
+
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -50,6 +52,14 @@ bool isWritable(const QDateTime &dateTime)
         return false;
     const int year = dateTime.toUTC().date().year();
     return year >= 1 && year <= 9999;
+}
+
+QDateTime decodeBackendDate(const QJsonValue &value, const QString &path)
+{
+    const QString text = Json::toString(value, path);
+    if (auto date = parseIso8601(text))
+        return *date;
+    throw JsonDecodeError(path, QStringLiteral("Expected ISO 8601 date string, got %1.").arg(text));
 }
 
 } // namespace Dates

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 #include <optional>
 
@@ -18,5 +19,10 @@ QString formatIso8601(const QDateTime &dateTime);
 // True for a valid moment whose UTC year lies in 1...9999, the range of the four-digit
 // year the format has.
 bool isWritable(const QDateTime &dateTime);
+
+// The date rule of every backend reply: ISO 8601 with or without fractional seconds.
+// Throws JsonDecodeError ("Expected ISO 8601 date string, got <text>.") and, for a value
+// that is not a string, a type mismatch.
+QDateTime decodeBackendDate(const QJsonValue &value, const QString &path = QString());
 
 } // namespace Dates

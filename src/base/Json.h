@@ -7,13 +7,16 @@
 //  - an integer rejects 1.5 and "1";
 //  - unknown keys are ignored.
 // Writing omits absent optionals.
+// JsonObjectWriter writes an object whose keys must keep their order.
 
 #include "base/KavrelError.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -119,3 +122,26 @@ void putOptional(QJsonObject &object, const QString &key, const std::optional<QD
 QByteArray toCompactBytes(const QJsonObject &object);
 
 } // namespace Json
+
+// Writes one compact JSON object with its keys in the order they are added. The relays'
+// messages are documented in that order, and QJsonObject would sort them.
+class JsonObjectWriter
+{
+public:
+    JsonObjectWriter &add(const QString &key, const QString &value);
+    JsonObjectWriter &add(const QString &key, const char *value) { return add(key, QString::fromUtf8(value)); }
+    JsonObjectWriter &add(const QString &key, qint64 value);
+    JsonObjectWriter &add(const QString &key, int value) { return add(key, qint64(value)); }
+    JsonObjectWriter &add(const QString &key, bool value);
+    // A value that is already encoded JSON, such as an array.
+    JsonObjectWriter &addEncoded(const QString &key, const QByteArray &json);
+
+    QByteArray toJson() const;
+
+    // A JSON array of already encoded values.
+    static QByteArray array(const QList<QByteArray> &encodedValues);
+    static QByteArray encodedString(const QString &value);
+
+private:
+    QList<QByteArray> m_members;
+};

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "services/MeetingSessionHistoryDetail.h"
-#include "services/MeetingSessionHistoryListPage.h"
-#include "services/MeetingSessionHistoryListQuery.h"
-#include "services/MeetingSessionHistoryRemoteState.h"
+#include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistorySnapshot.h"
 
 #include <QString>

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "app/KavrelAppLanguage.h"
-#include "services/MeetingSessionHistoryDetail.h"
-#include "services/MeetingSessionHistoryListItem.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QDateTime>
 #include <QString>

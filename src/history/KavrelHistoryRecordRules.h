@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/MeetingSessionHistoryDetail.h"
+#include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistorySnapshot.h"
 
 #include <QList>

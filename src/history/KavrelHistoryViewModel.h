@@ -3,8 +3,7 @@
 #include "base/Async.h"
 #include "history/KavrelHistoryClient.h"
 #include "history/KavrelHistoryDetailTab.h"
-#include "services/MeetingSessionHistoryDetail.h"
-#include "services/MeetingSessionHistoryListItem.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QList>
 #include <QObject>

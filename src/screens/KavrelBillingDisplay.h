@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/KavrelPalette.h"
-#include "services/KavrelBillingSummary.h"
+#include "services/BillingMessages.h"
 
 #include <QString>
 #include <QUrl>

@@ -4,7 +4,7 @@
 #ifndef Q_MOC_RUN
 #include "base/Async.h"
 #endif
-#include "services/KavrelBillingSummary.h"
+#include "services/BillingMessages.h"
 
 #include <QObject>
 #include <QPointer>

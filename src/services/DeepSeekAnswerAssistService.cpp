@@ -1,6 +1,6 @@
 #include "services/DeepSeekAnswerAssistService.h"
 
-#include "accounts/ChatCompletion.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/TaskOutcome.h"
 #include "base/Text.h"

@@ -1,6 +1,6 @@
 #include "services/DeepSeekSummaryService.h"
 
-#include "accounts/ChatCompletion.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 #include "services/CutOffRetry.h"

@@ -99,17 +99,6 @@ void KavrelBillingService::setRequestTimeout(std::chrono::milliseconds timeout)
     m_transport.setTimeout(timeout);
 }
 
-QDateTime KavrelBillingService::decodeBackendDate(const QJsonValue &value, const QString &path)
-{
-    if (!value.isString())
-        throw JsonDecodeError(path, QStringLiteral("expected a string"));
-    const QString text = value.toString();
-    const auto parsed = Dates::parseIso8601(text);
-    if (!parsed)
-        throw JsonDecodeError(path, QStringLiteral("Expected ISO 8601 date string, got %1.").arg(text));
-    return *parsed;
-}
-
 QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfiguration()
 {
     QPointer<KavrelBillingService> self(this);

@@ -4,9 +4,7 @@
 #include "base/Cancellation.h"
 #include "platform/HttpTransport.h"
 #include "services/KavrelBillingServiceError.h"
-#include "services/KavrelBillingSummary.h"
-#include "services/KavrelBillingUsageBatchResponse.h"
-#include "services/KavrelBillingUsageEvent.h"
+#include "services/BillingMessages.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -64,10 +62,6 @@ public:
     // the base URL (invalidBackendBaseURL when it does not parse).
     QCoro::Task<Configuration> makeConfiguration();
     Configuration makeConfiguration(QString accessToken) const;
-
-    // The date rule of every billing record: ISO 8601 with, then without, fractional
-    // seconds. Throws JsonDecodeError.
-    static QDateTime decodeBackendDate(const QJsonValue &value, const QString &path = QString());
 
 private:
     // Returns the body of a 2xx answer; throws the mapped error of any other status.

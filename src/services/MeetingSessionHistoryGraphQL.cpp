@@ -1,6 +1,6 @@
 #include "services/MeetingSessionHistoryGraphQL.h"
 
-#include "services/MeetingSessionHistoryDecoding.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -5,11 +5,7 @@
 // Absent optionals are left out when writing; when reading, a missing or null optional is
 // absent and a missing or null required field fails the whole answer.
 
-#include "services/MeetingSessionHistoryDetail.h"
-#include "services/MeetingSessionHistoryListItem.h"
-#include "services/MeetingSessionHistorySessionParams.h"
-#include "services/MeetingSessionTranscriptBlock.h"
-#include "services/MeetingSessionTranslationBlock.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -4,11 +4,8 @@
 #include "accounts/AuthSession.h"
 #include "base/Cancellation.h"
 #include "platform/HttpTransport.h"
-#include "services/MeetingSessionHistoryDetail.h"
+#include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistoryGraphQL.h"
-#include "services/MeetingSessionHistoryListPage.h"
-#include "services/MeetingSessionHistoryListQuery.h"
-#include "services/MeetingSessionHistoryRemoteState.h"
 #include "services/MeetingSessionHistoryServiceError.h"
 #include "services/MeetingSessionHistorySnapshot.h"
 

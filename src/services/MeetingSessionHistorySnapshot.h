@@ -1,9 +1,6 @@
 #pragma once
 
-#include "services/MeetingSessionHistorySessionParams.h"
-#include "services/MeetingSessionHistoryStatus.h"
-#include "services/MeetingSessionTranscriptBlock.h"
-#include "services/MeetingSessionTranslationBlock.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QDateTime>
 #include <QList>

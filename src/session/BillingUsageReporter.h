@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Async.h"
-#include "services/KavrelBillingUsageEvent.h"
+#include "services/BillingMessages.h"
 #include "session/SessionCompanions.h"
 
 #include <QDateTime>

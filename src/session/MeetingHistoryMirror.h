@@ -1,9 +1,8 @@
 #pragma once
 
 #include "base/Async.h"
-#include "services/MeetingSessionHistoryRemoteState.h"
+#include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistorySnapshot.h"
-#include "services/MeetingSessionHistoryStatus.h"
 #include "session/SessionCompanions.h"
 
 #include <QDateTime>

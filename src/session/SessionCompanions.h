@@ -6,7 +6,7 @@
 // setCompanions(). Where a companion is not connected, its calls are skipped: a session then
 // runs without translation, history records, usage reports or AI panels.
 
-#include "services/MeetingSessionHistoryStatus.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QUuid>
 

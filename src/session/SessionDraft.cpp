@@ -2,7 +2,6 @@
 
 #include "base/Dates.h"
 #include "base/Json.h"
-#include "speech/JsonObjectWriter.h"
 
 namespace {
 

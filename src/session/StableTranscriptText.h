@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accounts/KavrelChatCompletionRequest.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "session/SessionModel.h"
 
 #include <QDateTime>

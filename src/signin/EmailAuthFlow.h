@@ -1,9 +1,6 @@
 #pragma once
 
-#include "accounts/EmailChallenge.h"
-#include "accounts/EmailVerification.h"
-#include "accounts/MfaChallenge.h"
-#include "accounts/TotpSetup.h"
+#include "accounts/AuthMessages.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
+#include "accounts/AuthMessages.h"
 #include "app/KavrelLocalizationStore.h"
 #include "base/Text.h"
 #include "signin/EmailSignInRules.h"

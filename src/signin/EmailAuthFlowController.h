@@ -2,11 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "accounts/AuthenticationProvider.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
-#include "accounts/EmailChallenge.h"
-#include "accounts/EmailVerification.h"
-#include "accounts/MfaChallenge.h"
-#include "accounts/TotpSetup.h"
+#include "accounts/AuthMessages.h"
 #include "signin/EmailAuthFlow.h"
 #ifndef Q_MOC_RUN // moc cannot parse <coroutine>, which this pulls in
 #include "base/Async.h"

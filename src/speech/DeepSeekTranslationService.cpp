@@ -8,12 +8,8 @@
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/StableBlockTranslation.h"
-#include "speech/TranslationConfigureMessage.h"
-#include "speech/TranslationMessageEnvelope.h"
-#include "speech/TranslationRevisionMessage.h"
-#include "speech/TranslationSocketErrorMessage.h"
+#include "speech/LegacyTranslationMessages.h"
 #include "speech/TranslationTurnKey.h"
-#include "speech/TranslationTurnMessage.h"
 #include "base/TaskOutcome.h"
 #include "base/Timeout.h"
 

@@ -4,9 +4,8 @@
 #include "speech/PendingTranslationQueue.h"
 #include "speech/TranslationHandshakeWait.h"
 #include "platform/WebSocketTask.h"
-#include "speech/DeepSeekTranslationEvent.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/PendingTranslationChunk.h"
+#include "speech/DeepSeekTranslationMessages.h"
+#include "speech/LegacyTranslationMessages.h"
 #include "base/Continuation.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 
 #include "base/Async.h"
 #include "speech/DeepgramLiveTranscriptionError.h"
-#include "speech/DeepgramResultsMessage.h"
+#include "speech/DeepgramMessages.h"
 #include "speech/DeepgramTranscriptEvent.h"
 #include "platform/WebSocketTask.h"
 

@@ -1,6 +1,15 @@
 #pragma once
 
-#include "speech/DeepgramTranscriptResult.h"
+#include <QString>
+
+// One transcript handed to the session engine.
+struct DeepgramTranscriptResult
+{
+    // Never empty; trimmed of white space and line breaks at both ends.
+    QString transcript;
+    // The service's end-of-utterance flag; the engine closes the open dialogue turn on it.
+    bool speechFinal = false;
+};
 
 // A speech-to-text result: interim (may still change; shown as the live preview) or final
 // (will not change; appended to the open dialogue turn).

@@ -6,10 +6,9 @@
 #include "speech/LiveTranslationTurnTable.h"
 #include "speech/TranslationHandshakeWait.h"
 #include "platform/WebSocketTask.h"
-#include "speech/DeepSeekTranslationEvent.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "speech/DeepSeekTranslationMessages.h"
 #include "base/Continuation.h"
-#include "speech/V2PendingFinal.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QByteArray>
 #include <QHash>

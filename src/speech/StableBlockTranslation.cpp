@@ -1,6 +1,6 @@
 #include "speech/StableBlockTranslation.h"
 
-#include "accounts/ChatCompletion.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 

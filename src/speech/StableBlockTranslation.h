@@ -1,8 +1,7 @@
 #pragma once
 
-#include "accounts/KavrelChatCompletionRequest.h"
-#include "accounts/KavrelChatCompletionResponse.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
+#include "accounts/ChatCompletionMessages.h"
+#include "speech/DeepSeekTranslationMessages.h"
 
 #include <QList>
 #include <QString>

@@ -1,11 +1,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSession.h"
-#include "accounts/CompleteEmailRegistrationInput.h"
-#include "accounts/CurrentUserProfileResponse.h"
-#include "accounts/EmailChallenge.h"
-#include "accounts/KavrelChatCompletionRequest.h"
-#include "accounts/KavrelChatCompletionResponse.h"
-#include "accounts/TotpSetup.h"
+#include "accounts/AuthMessages.h"
+#include "accounts/ChatCompletionMessages.h"
 #include "base/Json.h"
 #include "support/JsonLiteral.h"
 
@@ -181,32 +177,6 @@ private Q_SLOTS:
         QJsonObject broken = session.toJson();
         broken.remove(QStringLiteral("tokenType"));
         QCOMPARE(failureKind([&] { AuthSession::fromJson(broken); }), "decode");
-    }
-
-    void backendDates_data()
-    {
-        QTest::addColumn<QJsonValue>("value");
-        QTest::addColumn<qint64>("expectedMsecs"); // -1: fails
-        const qint64 base = QDateTime::fromString(QStringLiteral("2025-01-02T03:04:05Z"), Qt::ISODate).toMSecsSinceEpoch();
-        QTest::newRow("whole seconds") << QJsonValue(QStringLiteral("2025-01-02T03:04:05Z")) << base;
-        QTest::newRow("fraction") << QJsonValue(QStringLiteral("2025-01-02T03:04:05.123Z")) << base + 123;
-        QTest::newRow("offset") << QJsonValue(QStringLiteral("2025-01-02T06:04:05+03:00")) << base;
-        QTest::newRow("bare date") << QJsonValue(QStringLiteral("2025-01-02")) << qint64(-1);
-        QTest::newRow("number") << QJsonValue(1735787045) << qint64(-1);
-    }
-
-    void backendDates()
-    {
-        QFETCH(QJsonValue, value);
-        QFETCH(qint64, expectedMsecs);
-        try {
-            const QDateTime date = AuthService::decodeBackendDate(value, QStringLiteral("expiresAt"));
-            QCOMPARE(date.toMSecsSinceEpoch(), expectedMsecs);
-        } catch (const JsonDecodeError &error) {
-            QCOMPARE(expectedMsecs, qint64(-1));
-            if (value.isString())
-                QCOMPARE(error.reason(), QStringLiteral("Expected ISO 8601 date string, got 2025-01-02."));
-        }
     }
 
     void emailFlowRecords()

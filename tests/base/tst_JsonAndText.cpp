@@ -21,6 +21,8 @@ private Q_SLOTS:
     void dates_data();
     void dates();
     void dateFormatting();
+    void backendDates_data();
+    void backendDates();
     void trimmingAndNilIfEmpty_data();
     void trimmingAndNilIfEmpty();
     void graphemes();
@@ -199,6 +201,32 @@ void tst_JsonAndText::dateFormatting()
     QVERIFY(!Dates::isWritable(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC)));
     QVERIFY(!Dates::isWritable(QDateTime(QDate(-1, 12, 31), QTime(23, 0), Qt::UTC)));
     QVERIFY(!Dates::isWritable(QDateTime()));
+}
+
+void tst_JsonAndText::backendDates_data()
+{
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<qint64>("expectedMsecs"); // -1: fails
+    const qint64 base = QDateTime::fromString(QStringLiteral("2025-01-02T03:04:05Z"), Qt::ISODate).toMSecsSinceEpoch();
+    QTest::newRow("whole seconds") << QJsonValue(QStringLiteral("2025-01-02T03:04:05Z")) << base;
+    QTest::newRow("fraction") << QJsonValue(QStringLiteral("2025-01-02T03:04:05.123Z")) << base + 123;
+    QTest::newRow("offset") << QJsonValue(QStringLiteral("2025-01-02T06:04:05+03:00")) << base;
+    QTest::newRow("bare date") << QJsonValue(QStringLiteral("2025-01-02")) << qint64(-1);
+    QTest::newRow("number") << QJsonValue(1735787045) << qint64(-1);
+}
+
+void tst_JsonAndText::backendDates()
+{
+    QFETCH(QJsonValue, value);
+    QFETCH(qint64, expectedMsecs);
+    try {
+        const QDateTime date = Dates::decodeBackendDate(value, QStringLiteral("expiresAt"));
+        QCOMPARE(date.toMSecsSinceEpoch(), expectedMsecs);
+    } catch (const JsonDecodeError &error) {
+        QCOMPARE(expectedMsecs, qint64(-1));
+        if (value.isString())
+            QCOMPARE(error.reason(), QStringLiteral("Expected ISO 8601 date string, got 2025-01-02."));
+    }
 }
 
 void tst_JsonAndText::trimmingAndNilIfEmpty_data()

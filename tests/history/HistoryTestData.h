@@ -4,9 +4,7 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
-#include "services/MeetingSessionHistoryDetail.h"
-#include "services/MeetingSessionHistoryListItem.h"
-#include "services/MeetingSessionHistoryListPage.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>

@@ -1,9 +1,7 @@
 #include "base/Json.h"
-#include "services/MeetingSessionHistoryDetail.h"
+#include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistoryGraphQL.h"
-#include "services/MeetingSessionHistoryListItem.h"
 #include "services/MeetingSessionHistorySnapshot.h"
-#include "services/MeetingSessionHistoryStatus.h"
 #include "support/JsonLiteral.h"
 
 #include <QJsonArray>

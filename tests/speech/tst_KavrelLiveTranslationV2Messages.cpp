@@ -4,16 +4,7 @@
 #include "platform/WebSocketError.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/TranslationV2WebSocketOpenError.h"
-#include "speech/V2CompleteSessionMessage.h"
-#include "speech/V2ConfigureMessage.h"
-#include "speech/V2Envelope.h"
-#include "speech/V2ErrorMessage.h"
-#include "speech/V2FinalMessage.h"
-#include "speech/V2PingMessage.h"
-#include "speech/V2PreviewMessage.h"
-#include "speech/V2ResumeMessage.h"
-#include "speech/V2TranslationResult.h"
-#include "speech/V2TurnMessage.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QTest>
 

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "app/KavrelPalette.h"
-#include "services/MeetingSessionTranscriptBlock.h"
-#include "services/MeetingSessionTranslationBlock.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QList>
 #include <QString>

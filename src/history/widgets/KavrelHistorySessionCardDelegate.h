@@ -1,6 +1,6 @@
 #pragma once
 
-#include "services/MeetingSessionHistoryListItem.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QAbstractItemView>
 #include <QPointer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "history/widgets/KavrelHistoryDetailSheet.h"
-#include "services/MeetingSessionHistoryListItem.h"
+#include "services/MeetingSessionHistoryTypes.h"
 
 #include <QMessageBox>
 #include <QPointer>

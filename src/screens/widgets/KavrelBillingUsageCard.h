@@ -1,7 +1,7 @@
 #pragma once
 
 #include "screens/widgets/KavrelScreenPanel.h"
-#include "services/KavrelBillingSummary.h"
+#include "services/BillingMessages.h"
 
 // The usage of the billing period: used and included minutes, the sentence about them, a bar
 // and the remaining minutes with whether live transcription may be used.

@@ -1,8 +1,0 @@
-#include "speech/TranslationMessageEnvelope.h"
-
-TranslationMessageEnvelope TranslationMessageEnvelope::fromJson(const JsonReader &reader)
-{
-    TranslationMessageEnvelope message;
-    message.type = reader.string(QStringLiteral("type"));
-    return message;
-}
