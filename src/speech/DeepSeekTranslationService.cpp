@@ -181,13 +181,8 @@ void DeepSeekTranslationService::replaceHistory(QList<DeepSeekTranslationHistory
 
 QCoro::Task<QString> DeepSeekTranslationService::translateStableBlock(QString text, QList<DeepSeekTranslationHistoryTurn> history)
 {
-    const KavrelChatCompletionRequest request =
-        StableBlockTranslation::makeRequest(text, history, m_sourceLanguageName, m_targetLanguageName);
-    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
-    if (!proxy)
-        throw DeepSeekTranslationError::invalidRequest();
-    const KavrelChatCompletionResponse response = co_await proxy->performChatCompletion(request);
-    co_return StableBlockTranslation::translation(response);
+    return StableBlockTranslation::translate(m_proxyService, std::move(text), std::move(history), m_sourceLanguageName,
+                                             m_targetLanguageName);
 }
 
 // ---------------------------------------------------------------------------------------------

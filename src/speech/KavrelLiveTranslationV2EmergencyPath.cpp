@@ -58,13 +58,8 @@ QCoro::Task<QString> KavrelLiveTranslationV2EmergencyPath::translateStableBlock(
                                                                                QList<DeepSeekTranslationHistoryTurn> history,
                                                                                CancellationToken token)
 {
-    const KavrelChatCompletionRequest request =
-        StableBlockTranslation::makeRequest(text, history, m_sourceLanguageName, m_targetLanguageName);
-    QPointer<KavrelBackendProxyService> proxy = m_proxyService;
-    if (!proxy)
-        throw DeepSeekTranslationError::invalidRequest();
-    const KavrelChatCompletionResponse response = co_await proxy->performChatCompletion(request, token);
-    co_return StableBlockTranslation::translation(response);
+    return StableBlockTranslation::translate(m_proxyService, std::move(text), std::move(history), m_sourceLanguageName,
+                                             m_targetLanguageName, std::move(token));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "base/Async.h"
-#include "speech/DeepSeekTranslationEvent.h"
-#include "speech/DeepSeekTranslationHistoryTurn.h"
-#include "speech/V2PendingFinal.h"
+#include "speech/DeepSeekTranslationMessages.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/V2PendingFinal.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QString>
 

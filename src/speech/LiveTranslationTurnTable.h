@@ -1,7 +1,7 @@
 #pragma once
 
 #include "speech/LiveTranslationTurn.h"
-#include "speech/V2PendingFinal.h"
+#include "speech/TranslationV2Messages.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/PendingTranslationChunk.h"
+#include "speech/LegacyTranslationMessages.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,6 +1,7 @@
 #include "speech/StableBlockTranslation.h"
 
 #include "accounts/ChatCompletionMessages.h"
+#include "accounts/KavrelBackendProxyService.h"
 #include "base/Text.h"
 #include "speech/DeepSeekTranslationError.h"
 
@@ -38,6 +39,17 @@ QString translation(const KavrelChatCompletionResponse &response)
     if (!choice)
         throw DeepSeekTranslationError::invalidResponse();
     return choice->text;
+}
+
+QCoro::Task<QString> translate(QPointer<KavrelBackendProxyService> proxy, QString text,
+                               QList<DeepSeekTranslationHistoryTurn> history, QString sourceLanguageName,
+                               QString targetLanguageName, CancellationToken token)
+{
+    const KavrelChatCompletionRequest request = makeRequest(text, history, sourceLanguageName, targetLanguageName);
+    if (!proxy)
+        throw DeepSeekTranslationError::invalidRequest();
+    const KavrelChatCompletionResponse response = co_await proxy->performChatCompletion(request, token);
+    co_return translation(response);
 }
 
 } // namespace StableBlockTranslation

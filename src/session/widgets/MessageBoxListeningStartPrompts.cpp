@@ -1,7 +1,7 @@
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 
-#include "accounts/OneShotContinuation.h"
 #include "app/KavrelLocalizationStore.h"
+#include "base/Continuation.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -41,7 +41,7 @@ QCoro::Task<bool> ask(Question question, QWidget *parent)
         grid->addItem(new QSpacerItem(400, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
                       grid->columnCount());
 
-    auto answer = std::make_shared<OneShotContinuation<bool>>();
+    auto answer = std::make_shared<ContinuationSlot<bool>>();
     QObject::connect(box, &QMessageBox::finished, box, [answer, box, first] {
         const bool chosen = box->clickedButton() == static_cast<QAbstractButton *>(first);
         box->deleteLater();

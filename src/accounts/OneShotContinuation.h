@@ -1,5 +1,0 @@
-#pragma once
-
-#include "base/Continuation.h"
-
-template<typename T> using OneShotContinuation = ContinuationSlot<T>;
