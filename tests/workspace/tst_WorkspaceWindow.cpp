@@ -319,6 +319,29 @@ void tst_WorkspaceWindow::microphoneMenuAndLevel()
     QCOMPARE(bars->litBars(), 0);
     bars->setLevel(0.5, true);
     QCOMPARE(bars->litBars(), 2);
+
+    // A change fades the bars from what they showed to their new colours; a change during a
+    // fade starts from the colour on screen, not from either end.
+    const QColor lit = QColor::fromRgbF(0.2f, 0.78f, 0.41f);
+    const QColor unlit = QColor::fromRgbF(1, 1, 1, 0.35f);
+    bars->fade().stop();
+    bars->setLevel(0, true);
+    bars->fade().pause();
+    bars->fade().setCurrentTime(0);
+    QCOMPARE(bars->shownFill(0), lit);
+    bars->fade().setCurrentTime(MicrophoneLevelBars::fadeMilliseconds / 2);
+    const QColor halfway = bars->shownFill(0);
+    QVERIFY(halfway.alphaF() < lit.alphaF() && halfway.alphaF() > unlit.alphaF());
+    QVERIFY(halfway.greenF() > lit.greenF() && halfway.greenF() < unlit.greenF());
+    bars->setLevel(1.0, true);
+    bars->fade().pause();
+    bars->fade().setCurrentTime(0);
+    QCOMPARE(bars->shownFill(0), halfway);
+    QCOMPARE(bars->shownFill(3), unlit);
+    bars->fade().setCurrentTime(MicrophoneLevelBars::fadeMilliseconds);
+    bars->fade().stop();
+    QCOMPARE(bars->shownFill(0), lit);
+    QCOMPARE(bars->shownFill(3), lit);
 }
 
 void tst_WorkspaceWindow::setupSheetControls()

@@ -4,21 +4,47 @@
 #include "app/widgets/KavrelPainting.h"
 #include "workspace/WorkspaceRules.h"
 
+#include <QEvent>
 #include <QPainter>
+
+namespace {
+
+QColor blend(const QColor &from, const QColor &to, double progress)
+{
+    const auto mix = [progress](double a, double b) { return a + (b - a) * progress; };
+    return QColor::fromRgbF(float(mix(from.redF(), to.redF())), float(mix(from.greenF(), to.greenF())),
+                            float(mix(from.blueF(), to.blueF())), float(mix(from.alphaF(), to.alphaF())));
+}
+
+} // namespace
 
 MicrophoneLevelBars::MicrophoneLevelBars(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(sizeHint());
+    m_from = m_to = targetFills();
+    m_fade.setDuration(fadeMilliseconds);
+    m_fade.setEasingCurve(QEasingCurve::OutCubic);
+    m_fade.setStartValue(0.0);
+    m_fade.setEndValue(1.0);
+    connect(&m_fade, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
 }
 
 void MicrophoneLevelBars::setLevel(double level, bool isActive)
 {
-    if (litBars() == WorkspaceRules::litLevelBars(level) && m_isActive == isActive) {
-        m_level = level;
-        return;
-    }
+    const int litBefore = litBars();
+    const bool wasActive = m_isActive;
     m_level = level;
     m_isActive = isActive;
+    if (litBars() == litBefore && wasActive == isActive)
+        return;
+    // The fade starts from what shows now, so a change during a fade does not jump.
+    Fills shown;
+    for (int bar = 0; bar < 4; ++bar)
+        shown[size_t(bar)] = shownFill(bar);
+    m_from = shown;
+    m_to = targetFills();
+    m_fade.stop();
+    m_fade.start();
     update();
 }
 
@@ -27,21 +53,47 @@ int MicrophoneLevelBars::litBars() const
     return m_isActive ? WorkspaceRules::litLevelBars(m_level) : 0;
 }
 
+QColor MicrophoneLevelBars::shownFill(int bar) const
+{
+    const auto index = size_t(bar);
+    if (m_fade.state() == QAbstractAnimation::Stopped)
+        return m_to[index];
+    return blend(m_from[index], m_to[index], m_fade.currentValue().toDouble());
+}
+
+MicrophoneLevelBars::Fills MicrophoneLevelBars::targetFills() const
+{
+    const int lit = litBars();
+    Fills fills;
+    for (int bar = 0; bar < 4; ++bar) {
+        if (!m_isActive)
+            fills[size_t(bar)] = KavrelSystemColors::secondaryLabel.resolve(palette(), 0.25);
+        else if (bar < lit)
+            fills[size_t(bar)] = QColor::fromRgbF(0.2f, 0.78f, 0.41f);
+        else
+            fills[size_t(bar)] = QColor::fromRgbF(1, 1, 1, 0.35f);
+    }
+    return fills;
+}
+
+void MicrophoneLevelBars::changeEvent(QEvent *event)
+{
+    // The grey of idle bars follows the palette (light or dark appearance).
+    if (event->type() == QEvent::PaletteChange) {
+        m_fade.stop();
+        m_from = m_to = targetFills();
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
 void MicrophoneLevelBars::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int lit = litBars();
     for (int bar = 0; bar < 4; ++bar) {
         const double barHeight = 8 + 4 * bar;
         const QRectF shape(bar * 7, height() - barHeight, 4, barHeight);
-        QColor fill;
-        if (!m_isActive)
-            fill = KavrelSystemColors::secondaryLabel.resolve(palette(), 0.25);
-        else if (bar < lit)
-            fill = QColor::fromRgbF(0.2, 0.78, 0.41);
-        else
-            fill = QColor::fromRgbF(1, 1, 1, 0.35);
-        painter.fillPath(KavrelPainting::continuousRoundedRect(shape, 2), fill);
+        painter.fillPath(KavrelPainting::continuousRoundedRect(shape, 2), shownFill(bar));
     }
 }
