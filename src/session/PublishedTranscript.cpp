@@ -111,6 +111,10 @@ void PublishedTranscript::rebuildPublishedState()
                 rows.turnIndexes.push_back(i);
             }
         }
+        // Rendered again when read; until then the old column holds no memory.
+        rows.textCache.clear();
+        rows.lineLengths.clear();
+        rows.entriesCache.clear();
         rows.textValid = false;
         rows.entriesValid = false;
         Q_EMIT rowsReset(column);
