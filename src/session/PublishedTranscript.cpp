@@ -63,8 +63,6 @@ QString PublishedTranscript::text(Column column) const
             rows.textCache += line;
             rows.lineLengths.push_back(line.size());
         }
-        // Room for the rows still to come, so that appending one is not a copy of the whole.
-        rows.textCache.reserve(rows.textCache.size() + rows.textCache.size() / 2 + 4096);
         rows.textValid = true;
     }
     return rows.textCache;
