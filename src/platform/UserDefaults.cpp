@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 // Values are stored as text with a type tag ("b:true", "i:42", "d:0.5", "s:text",
@@ -230,18 +231,27 @@ UserDefaults::WorkerWriter::~WorkerWriter() = default;
 void UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &value)
 {
     m_settings->setValue(settingsKey(key), dataBytes(value));
-    // The readers live on the main thread, and so does the table of them.
-    const QString path = m_settings->fileName();
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [path, key] {
-        const auto found = backends().find(path);
-        if (found == backends().end())
-            return;
-        if (const std::shared_ptr<Backend> backend = found->second.lock())
-            notifyReaders(backend->readers, key);
-    }, Qt::QueuedConnection);
+    if (!m_changedKeys.contains(key))
+        m_changedKeys.append(key);
 }
 
 void UserDefaults::WorkerWriter::sync()
 {
     m_settings->sync();
+    // The readers live on the main thread, and so does the table of them; they hear of the
+    // change once the file holds it.
+    QCoreApplication *application = QCoreApplication::instance();
+    const QStringList keys = std::exchange(m_changedKeys, QStringList());
+    if (!application || keys.isEmpty())
+        return;
+    const QString path = m_settings->fileName();
+    QMetaObject::invokeMethod(application, [path, keys] {
+        const auto found = backends().find(path);
+        if (found == backends().end())
+            return;
+        if (const std::shared_ptr<Backend> backend = found->second.lock()) {
+            for (const QString &key : keys)
+                notifyReaders(backend->readers, key);
+        }
+    }, Qt::QueuedConnection);
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 class QSettings;
@@ -81,9 +82,10 @@ public:
     ~WorkerWriter();
 
     void setData(const QString &key, const QByteArray &value);
-    // Writes the file.
+    // Writes the file; then the readers hear of the keys set since the last sync.
     void sync();
 
 private:
     std::unique_ptr<QSettings> m_settings;
+    QStringList m_changedKeys;
 };
