@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 // Values are stored as text with a type tag ("b:true", "i:42", "d:0.5", "s:text",
@@ -27,6 +29,15 @@ std::map<QString, std::weak_ptr<UserDefaults::Backend>> &backends()
 {
     static std::map<QString, std::weak_ptr<UserDefaults::Backend>> map;
     return map;
+}
+
+// Data values are handed to QSettings as bytes: it writes a text value to the file one
+// character at a time with an allocation each, which for a large value (the session draft)
+// is millions of allocations per write, while bytes go straight through. Both read back as
+// the same "x:<base64>" text.
+QByteArray dataBytes(const QByteArray &value)
+{
+    return QByteArrayLiteral("x:") + value.toBase64();
 }
 
 QString standardPath()
@@ -105,10 +116,9 @@ std::optional<QString> UserDefaults::read(const QString &key) const
     return text;
 }
 
-void UserDefaults::write(const QString &key, const QString &encoded)
+void UserDefaults::write(const QString &key, const QVariant &encoded)
 {
-    const auto previous = read(key);
-    if (previous && *previous == encoded)
+    if (m_backend->settings.value(settingsKey(key)) == encoded)
         return;
     m_backend->settings.setValue(settingsKey(key), encoded);
     notifyReaders(m_backend->readers, key);
@@ -195,7 +205,7 @@ void UserDefaults::setString(const QString &key, const QString &value)
 
 void UserDefaults::setData(const QString &key, const QByteArray &value)
 {
-    write(key, QStringLiteral("x:") + QString::fromLatin1(value.toBase64()));
+    write(key, dataBytes(value));
 }
 
 void UserDefaults::remove(const QString &key)
@@ -209,4 +219,39 @@ void UserDefaults::remove(const QString &key)
 void UserDefaults::sync()
 {
     m_backend->settings.sync();
+}
+
+UserDefaults::WorkerWriter::WorkerWriter(const QString &filePath)
+    : m_settings(std::make_unique<QSettings>(QFileInfo(filePath).absoluteFilePath(), QSettings::IniFormat))
+{
+}
+
+UserDefaults::WorkerWriter::~WorkerWriter() = default;
+
+void UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &value)
+{
+    m_settings->setValue(settingsKey(key), dataBytes(value));
+    if (!m_changedKeys.contains(key))
+        m_changedKeys.append(key);
+}
+
+void UserDefaults::WorkerWriter::sync()
+{
+    m_settings->sync();
+    // The readers live on the main thread, and so does the table of them; they hear of the
+    // change once the file holds it.
+    QCoreApplication *application = QCoreApplication::instance();
+    const QStringList keys = std::exchange(m_changedKeys, QStringList());
+    if (!application || keys.isEmpty())
+        return;
+    const QString path = m_settings->fileName();
+    QMetaObject::invokeMethod(application, [path, keys] {
+        const auto found = backends().find(path);
+        if (found == backends().end())
+            return;
+        if (const std::shared_ptr<Backend> backend = found->second.lock()) {
+            for (const QString &key : keys)
+                notifyReaders(backend->readers, key);
+        }
+    }, Qt::QueuedConnection);
 }

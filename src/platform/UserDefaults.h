@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+
+class QSettings;
 
 #include <memory>
 #include <optional>
@@ -52,6 +55,8 @@ public:
     // Writes pending changes to disk.
     void sync();
 
+    class WorkerWriter;
+
 Q_SIGNALS:
     void valueChanged(const QString &key);
 
@@ -59,8 +64,28 @@ public:
     struct Backend; // shared by all instances over one file
 
 private:
-    void write(const QString &key, const QString &encoded);
+    void write(const QString &key, const QVariant &encoded);
     std::optional<QString> read(const QString &key) const;
 
     std::shared_ptr<Backend> m_backend;
+};
+
+// Writes values of one settings file from a worker thread, so that writing a large value (and
+// the whole file with it) never holds up the main thread. Create, use and destroy it on the
+// worker thread. Every UserDefaults over the same file reads the new value as soon as setData
+// returns (the settings layer keeps one guarded cache per file); their valueChanged follows on
+// the main thread.
+class UserDefaults::WorkerWriter final
+{
+public:
+    explicit WorkerWriter(const QString &filePath);
+    ~WorkerWriter();
+
+    void setData(const QString &key, const QByteArray &value);
+    // Writes the file; then the readers hear of the keys set since the last sync.
+    void sync();
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+    QStringList m_changedKeys;
 };

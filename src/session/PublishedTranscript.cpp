@@ -53,9 +53,16 @@ QString PublishedTranscript::text(Column column) const
 {
     const ColumnRows &rows = columnRows(column);
     if (!rows.textValid) {
-        rows.textCache = renderText(entries(column), false, true);
-        // Room for the rows still to come, so that appending one is not a copy of the whole.
-        rows.textCache.reserve(rows.textCache.size() + rows.textCache.size() / 2 + 4096);
+        rows.textCache.clear();
+        rows.lineLengths.clear();
+        rows.lineLengths.reserve(rows.rows.size());
+        for (const DialogueEntry &row : rows.rows) {
+            const QString line = renderLine(row, true);
+            if (!rows.lineLengths.empty())
+                rows.textCache += u'\n';
+            rows.textCache += line;
+            rows.lineLengths.push_back(line.size());
+        }
         rows.textValid = true;
     }
     return rows.textCache;
@@ -102,6 +109,10 @@ void PublishedTranscript::rebuildPublishedState()
                 rows.turnIndexes.push_back(i);
             }
         }
+        // Rendered again when read; until then the old column holds no memory.
+        rows.textCache.clear();
+        rows.lineLengths.clear();
+        rows.entriesCache.clear();
         rows.textValid = false;
         rows.entriesValid = false;
         Q_EMIT rowsReset(column);
@@ -149,29 +160,25 @@ void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optio
             return;
         rows.rowsWithSpeaker += (wanted->speakerNumber ? 1 : 0) - (current.speakerNumber ? 1 : 0);
         current = *wanted;
-        rows.textValid = false;
+        if (rows.textValid)
+            replaceLine(rows, rowIndex, current);
         rows.entriesValid = false;
         Q_EMIT rowChanged(column, rowIndex);
     } else if (wanted) {
-        const bool atEnd = rowIndex == int(rows.rows.size());
+        // The line goes in before the row, while the lines still match the rows.
+        if (rows.textValid)
+            insertLine(rows, rowIndex, *wanted);
         rows.rows.insert(rows.rows.begin() + rowIndex, *wanted);
         rows.turnIndexes.insert(position, turnIndex);
         rows.rowsWithSpeaker += wanted->speakerNumber ? 1 : 0;
-        // The common case, one more row at the end, extends the rendered text in place.
-        if (atEnd && rows.textValid) {
-            if (!rows.textCache.isEmpty())
-                rows.textCache += u'\n';
-            rows.textCache += renderLine(*wanted, true);
-        } else {
-            rows.textValid = false;
-        }
         rows.entriesValid = false;
         Q_EMIT rowInserted(column, rowIndex);
     } else if (exists) {
         rows.rowsWithSpeaker -= rows.rows[std::size_t(rowIndex)].speakerNumber ? 1 : 0;
+        if (rows.textValid)
+            removeLine(rows, rowIndex);
         rows.rows.erase(rows.rows.begin() + rowIndex);
         rows.turnIndexes.erase(position);
-        rows.textValid = false;
         rows.entriesValid = false;
         Q_EMIT rowRemoved(column, rowIndex);
     } else {
@@ -215,6 +222,51 @@ std::optional<DialogueEntry> PublishedTranscript::rowFor(Column column, int turn
     entry.timestamp = turn.timestamp;
     entry.isDraft = false;
     return entry;
+}
+
+qsizetype PublishedTranscript::lineStart(const ColumnRows &rows, int row)
+{
+    // Counted from the end: rows change near the end of a session far more than near its start.
+    const int count = int(rows.lineLengths.size());
+    qsizetype tail = 0;
+    for (int k = row; k < count; ++k)
+        tail += rows.lineLengths[std::size_t(k)];
+    return rows.textCache.size() - tail - (count - 1 - row);
+}
+
+void PublishedTranscript::replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry)
+{
+    const QString line = renderLine(entry, true);
+    qsizetype &length = rows.lineLengths[std::size_t(row)];
+    rows.textCache.replace(lineStart(rows, row), length, line);
+    length = line.size();
+}
+
+void PublishedTranscript::insertLine(ColumnRows &rows, int row, const DialogueEntry &entry)
+{
+    const QString line = renderLine(entry, true);
+    if (row == int(rows.lineLengths.size())) {
+        if (!rows.lineLengths.empty())
+            rows.textCache += u'\n';
+        rows.textCache += line;
+    } else {
+        rows.textCache.insert(lineStart(rows, row), line + u'\n');
+    }
+    rows.lineLengths.insert(rows.lineLengths.begin() + row, line.size());
+}
+
+void PublishedTranscript::removeLine(ColumnRows &rows, int row)
+{
+    const int count = int(rows.lineLengths.size());
+    const qsizetype start = lineStart(rows, row);
+    const qsizetype length = rows.lineLengths[std::size_t(row)];
+    if (count == 1)
+        rows.textCache.clear();
+    else if (row == count - 1)
+        rows.textCache.remove(start - 1, length + 1); // the newline before the last line
+    else
+        rows.textCache.remove(start, length + 1);
+    rows.lineLengths.erase(rows.lineLengths.begin() + row);
 }
 
 void PublishedTranscript::announce(Column column)

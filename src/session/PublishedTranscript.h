@@ -74,7 +74,10 @@ private:
         // The turn each row comes from, ascending.
         std::vector<int> turnIndexes;
         int rowsWithSpeaker = 0;
+        // The rendered column and the length of each row's line in it; while it is valid a
+        // changed row replaces its own line, so the text is never rendered anew for one row.
         mutable QString textCache;
+        mutable std::vector<qsizetype> lineLengths;
         mutable bool textValid = true;
         mutable QList<DialogueEntry> entriesCache;
         mutable bool entriesValid = true;
@@ -93,6 +96,11 @@ private:
     void syncRow(Column column, int turnIndex, const std::optional<DialogueEntry> &wanted);
     bool tidySpeakerLabels(int index);
     std::optional<DialogueEntry> rowFor(Column column, int turnIndex);
+    // Edits of a valid rendered text, for a row that is replaced, inserted or removed.
+    static qsizetype lineStart(const ColumnRows &rows, int row);
+    static void replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry);
+    static void insertLine(ColumnRows &rows, int row, const DialogueEntry &entry);
+    static void removeLine(ColumnRows &rows, int row);
     void announce(Column column);
 
     SessionTurnStore *m_turns;

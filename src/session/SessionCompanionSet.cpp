@@ -173,3 +173,14 @@ QString SessionCompanionSet::transcriptForAnswerAssist() const
     const QString transcript = Text::trimmed(lines.join(QLatin1Char('\n')));
     return transcript.isEmpty() ? m_viewModel.subtitlesText() : transcript;
 }
+
+bool SessionCompanionSet::hasTranscriptForAnswerAssist() const
+{
+    // A labelled line is never blank; otherwise a line is as blank as its text. The first
+    // turn with something to say ends the search, so this stays cheap in a long session.
+    for (const SessionTurn &turn : m_viewModel.turnStore()->turns()) {
+        if ((turn.speakerLabel && !turn.speakerLabel->isEmpty()) || !Text::trimmed(turn.text).isEmpty())
+            return true;
+    }
+    return !Text::trimmed(m_viewModel.subtitlesText()).isEmpty();
+}

@@ -56,6 +56,8 @@ public:
     // One line per turn ("label: text" when the turn has a speaker label); the transcript
     // text when that is blank.
     QString transcriptForAnswerAssist() const;
+    // Whether that text is non-blank, without building it.
+    bool hasTranscriptForAnswerAssist() const;
 
 private:
     QDateTime now() const;

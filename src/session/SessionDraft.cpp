@@ -2,6 +2,7 @@
 
 #include "base/Dates.h"
 #include "base/Json.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -61,6 +62,30 @@ QByteArray SessionDraft::toJson() const
     writer.add(QStringLiteral("transcriptAnswerText"), panels.transcriptAnswerText);
     writer.add(QStringLiteral("translationAnswerText"), panels.translationAnswerText);
     return writer.toJson();
+}
+
+QString SessionDraft::fingerprint() const
+{
+    QStringList texts;
+    QStringList translations;
+    texts.reserve(qsizetype(turns.size()));
+    translations.reserve(qsizetype(turns.size()));
+    for (const SessionTurn &turn : turns) {
+        texts.append(turn.text);
+        translations.append(turn.translationText);
+    }
+    const QStringList parts = {subtitlesText,
+                               translatedText,
+                               panels.transcriptSummaryText,
+                               panels.translationSummaryText,
+                               panels.transcriptProtocolText,
+                               panels.translationProtocolText,
+                               panels.transcriptAnswerText,
+                               panels.translationAnswerText,
+                               texts.join(u'|'),
+                               translations.join(u'|')};
+    // Only a digest is kept between writes: the joined text is as long as the whole session.
+    return Text::digest(parts.join(QStringLiteral("||")));
 }
 
 SessionDraft SessionDraft::fromJson(const QByteArray &json)

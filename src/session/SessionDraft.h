@@ -35,6 +35,9 @@ struct SessionDraft
     AIPanelTexts panels;
 
     QByteArray toJson() const;
+    // A digest of what a write is judged by: the eight texts, then every turn's text and every
+    // turn's translation. Ids, times, labels and the closed flags are left out.
+    QString fingerprint() const;
     // Throws JsonDecodeError.
     static SessionDraft fromJson(const QByteArray &json);
 

@@ -1,12 +1,10 @@
 #include "session/SessionDraftStore.h"
 
 #include "base/KavrelDiagnostics.h"
-#include "base/Text.h"
 #include "platform/UserDefaults.h"
 #include "session/PublishedTranscript.h"
+#include "session/SessionDraftWriter.h"
 #include "session/SessionTurnStore.h"
-
-#include <QStringList>
 
 SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *turns, PublishedTranscript *published,
                                      QObject *parent)
@@ -14,9 +12,11 @@ SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *t
     , m_defaults(defaults)
     , m_turns(turns)
     , m_published(published)
+    , m_writer(new SessionDraftWriter(defaults, QString::fromLatin1(defaultsKey), this))
 {
     m_autosaveTimer.setSingleShot(true);
-    connect(&m_autosaveTimer, &QTimer::timeout, this, &SessionDraftStore::persistDraftIfNeeded);
+    connect(&m_autosaveTimer, &QTimer::timeout, this, &SessionDraftStore::persistDraftInBackground);
+    connect(m_writer, &SessionDraftWriter::draftWritten, this, &SessionDraftStore::draftWritten);
 }
 
 void SessionDraftStore::setPanelTextAccess(std::function<AIPanelTexts()> read,
@@ -31,7 +31,7 @@ void SessionDraftStore::scheduleDraftAutosave()
     // A pending write is not dropped: it happens on the next turn of the event loop, with the
     // content of that moment, and this change waits for its own write.
     if (m_autosaveTimer.isActive())
-        QTimer::singleShot(0, this, &SessionDraftStore::persistDraftIfNeeded);
+        QTimer::singleShot(0, this, &SessionDraftStore::persistDraftInBackground);
     m_autosaveTimer.start(m_autosaveDelay);
 }
 
@@ -41,39 +41,29 @@ void SessionDraftStore::flushPendingAutosave()
     persistDraftIfNeeded();
 }
 
+bool SessionDraftStore::hasPendingAutosave() const
+{
+    return m_autosaveTimer.isActive() || m_writer->isBusy();
+}
+
 void SessionDraftStore::persistDraftIfNeeded()
 {
-    const QString fingerprint = draftFingerprint();
-    if (fingerprint == m_lastSavedDraftFingerprint)
-        return;
-    m_defaults.setData(QString::fromLatin1(defaultsKey), makeSessionDraft().toJson());
-    m_lastSavedDraftFingerprint = fingerprint;
-    Q_EMIT draftWritten();
+    m_writer->writeNow(makeSessionDraft());
+}
+
+void SessionDraftStore::persistDraftInBackground()
+{
+    m_writer->submit(makeSessionDraft());
 }
 
 QString SessionDraftStore::draftFingerprint() const
 {
-    const AIPanelTexts panels = panelTexts();
-    QStringList texts;
-    QStringList translations;
-    texts.reserve(m_turns->count());
-    translations.reserve(m_turns->count());
-    for (const SessionTurn &turn : m_turns->turns()) {
-        texts.append(turn.text);
-        translations.append(turn.translationText);
-    }
-    const QStringList parts = {m_published->subtitlesText(),
-                               m_published->translatedText(),
-                               panels.transcriptSummaryText,
-                               panels.translationSummaryText,
-                               panels.transcriptProtocolText,
-                               panels.translationProtocolText,
-                               panels.transcriptAnswerText,
-                               panels.translationAnswerText,
-                               texts.join(u'|'),
-                               translations.join(u'|')};
-    // Only a digest is kept between writes: the joined text is as long as the whole session.
-    return Text::digest(parts.join(QStringLiteral("||")));
+    return makeSessionDraft().fingerprint();
+}
+
+QString SessionDraftStore::lastSavedDraftFingerprint() const
+{
+    return m_writer->lastWrittenFingerprint();
 }
 
 SessionDraft SessionDraftStore::makeSessionDraft() const
@@ -111,14 +101,14 @@ bool SessionDraftStore::restoreDraftIfAvailable()
         return false;
     }
     applyDraft(draft);
-    m_lastSavedDraftFingerprint = draftFingerprint();
+    m_writer->setLastWrittenFingerprint(draftFingerprint());
     return true;
 }
 
 void SessionDraftStore::removeStoredDraft()
 {
+    m_writer->forget();
     m_defaults.remove(QString::fromLatin1(defaultsKey));
-    m_lastSavedDraftFingerprint.clear();
 }
 
 AIPanelTexts SessionDraftStore::panelTexts() const

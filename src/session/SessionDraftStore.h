@@ -10,6 +10,7 @@
 #include <functional>
 
 class PublishedTranscript;
+class SessionDraftWriter;
 class SessionTurnStore;
 class UserDefaults;
 
@@ -20,6 +21,10 @@ class UserDefaults;
 // makes that write happen at once (with the content of that moment, which holds the change)
 // and schedules its own; a write whose content equals the last one is skipped. Clearing the
 // session removes the draft; a pending write then stores the emptied session.
+//
+// The autosave only takes a copy of the content on this thread; SessionDraftWriter judges,
+// encodes and writes it on its worker. persistDraftIfNeeded() and flushPendingAutosave() write
+// on the calling thread, after the worker's write on its way.
 //
 // The texts of the AI panels are read and restored through setPanelTextAccess(); until the
 // panels are connected the draft carries empty panel texts.
@@ -40,11 +45,12 @@ public:
     void setPanelTextAccess(std::function<AIPanelTexts()> read, std::function<void(const AIPanelTexts &)> apply);
 
     void scheduleDraftAutosave();
-    // Writes the draft unless its content was written last.
+    // Writes the draft now unless its content was written last.
     void persistDraftIfNeeded();
     // Writes what is pending at once (the graceful quit).
     void flushPendingAutosave();
-    bool hasPendingAutosave() const { return m_autosaveTimer.isActive(); }
+    // A write is scheduled, waiting for the worker or on its way.
+    bool hasPendingAutosave() const;
 
     QString draftFingerprint() const;
     SessionDraft makeSessionDraft() const;
@@ -54,7 +60,7 @@ public:
     // Forgets the stored draft (the session is being cleared).
     void removeStoredDraft();
 
-    QString lastSavedDraftFingerprint() const { return m_lastSavedDraftFingerprint; }
+    QString lastSavedDraftFingerprint() const;
 
 Q_SIGNALS:
     // A draft was restored; closedTurnCount turns are closed (the rewriting resumes after them).
@@ -63,6 +69,8 @@ Q_SIGNALS:
 
 private:
     AIPanelTexts panelTexts() const;
+    // Hands the content of this moment to the worker.
+    void persistDraftInBackground();
 
     UserDefaults &m_defaults;
     SessionTurnStore *m_turns;
@@ -71,5 +79,5 @@ private:
     std::function<AIPanelTexts()> m_readPanelTexts;
     std::function<void(const AIPanelTexts &)> m_applyPanelTexts;
     QTimer m_autosaveTimer;
-    QString m_lastSavedDraftFingerprint;
+    SessionDraftWriter *m_writer;
 };

@@ -506,7 +506,7 @@ bool SubtitleViewModel::canGenerateSourceProtocol() const
 
 bool SubtitleViewModel::canSuggestSourceAnswer() const
 {
-    return !isTranscriptAnswerLoading() && !Text::trimmed(m_companionSet->transcriptForAnswerAssist()).isEmpty();
+    return !isTranscriptAnswerLoading() && m_companionSet->hasTranscriptForAnswerAssist();
 }
 
 bool SubtitleViewModel::canSummarizeTranslation() const

@@ -3,6 +3,7 @@
 #include "session/PublishedTranscript.h"
 #include "session/SessionTurnStore.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void speakerLabels();
     void oneMoreTurnIsOneRow();
     void editsMoveOnlyTheirRow();
+    void theTextFollowsEveryEditInPlace();
 };
 
 void tst_PublishedTranscript::rowsAndTexts()
@@ -148,6 +150,46 @@ void tst_PublishedTranscript::editsMoveOnlyTheirRow()
     QCOMPARE(removed.count(), 1);
     QCOMPARE(published.subtitlesText(), "[01:00:01] B\n[01:00:02] c");
     QCOMPARE(published.translatedText(), "[01:00:02] C'");
+}
+
+void tst_PublishedTranscript::theTextFollowsEveryEditInPlace()
+{
+    // Edits at random places of a text that has been read (and so is kept, not rendered anew)
+    // must leave it equal to the text rendered from the rows.
+    SessionTurnStore store;
+    PublishedTranscript published(&store);
+    std::vector<SessionTurn> turns;
+    for (int i = 0; i < 12; ++i)
+        turns.push_back(turn(QStringLiteral("line %1").arg(i), i % 3 ? QStringLiteral("tr %1").arg(i) : QString(),
+                             localTime(2, 0, i)));
+    store.replaceAll(turns);
+    QRandomGenerator random(7);
+    const QStringList texts = {QString(), QStringLiteral("  "), QStringLiteral("x"), QStringLiteral("a longer line of text"),
+                               QStringLiteral(" padded ")};
+    for (int step = 0; step < 400; ++step) {
+        published.subtitlesText();
+        published.translatedText();
+        const int index = random.bounded(store.count());
+        const QString text = texts.at(random.bounded(texts.size()));
+        switch (random.bounded(4)) {
+        case 0:
+            store.setText(index, text);
+            break;
+        case 1:
+            store.setTranslationText(index, text);
+            break;
+        case 2:
+            store.applyFinalTranscript(QStringLiteral("spoken %1").arg(step), random.bounded(2) == 0);
+            break;
+        default:
+            store.finalizeCurrentTurnIfNeeded();
+            break;
+        }
+        for (Column column : {Column::transcript, Column::translation}) {
+            const QString expected = PublishedTranscript::renderText(published.entries(column), false, true);
+            QVERIFY2(published.text(column) == expected, qPrintable(QStringLiteral("step %1").arg(step)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_PublishedTranscript)

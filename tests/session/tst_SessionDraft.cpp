@@ -73,6 +73,7 @@ private Q_SLOTS:
     void aSecondChangeFlushesThePendingWrite();
     void unchangedContentIsNotWritten();
     void clearingWithAWritePending();
+    void quittingWritesThePendingChangeAtOnce();
 };
 
 void tst_SessionDraft::goldenJson()
@@ -219,6 +220,33 @@ void tst_SessionDraft::clearingWithAWritePending()
     const SessionDraft empty = SessionDraft::fromJson(*fixture.stored());
     QVERIFY(empty.turns.empty());
     QVERIFY(empty.subtitlesText.isEmpty());
+}
+
+void tst_SessionDraft::quittingWritesThePendingChangeAtOnce()
+{
+    DraftFixture fixture;
+    fixture.draft.setAutosaveDelay(60s);
+    QSignalSpy written(&fixture.draft, &SessionDraftStore::draftWritten);
+    // A long session, whose write is still on the worker when the last change comes.
+    for (int i = 0; i < 1500; ++i)
+        fixture.turns.applyFinalTranscript(QStringLiteral("turn %1 of a long meeting").arg(i), true);
+    fixture.draft.scheduleDraftAutosave();
+    fixture.draft.scheduleDraftAutosave();
+    QTest::qWait(1);
+    fixture.turns.applyFinalTranscript(QStringLiteral("the last words"), true);
+    fixture.draft.scheduleDraftAutosave();
+    QVERIFY(fixture.draft.hasPendingAutosave());
+
+    fixture.draft.flushPendingAutosave();
+    // Stored before the call returns, without a turn of the event loop.
+    const SessionDraft draft = SessionDraft::fromJson(*fixture.stored());
+    QCOMPARE(draft.turns.size(), std::size_t(1501));
+    QCOMPARE(draft.turns.back().text, QStringLiteral("the last words"));
+    QCOMPARE(fixture.draft.lastSavedDraftFingerprint(), fixture.draft.draftFingerprint());
+    QVERIFY(!fixture.draft.hasPendingAutosave());
+    // Nothing that was on its way lands over it afterwards.
+    QTest::qWait(50);
+    QCOMPARE(SessionDraft::fromJson(*fixture.stored()).turns.size(), std::size_t(1501));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraft)

@@ -94,6 +94,8 @@ public:
     const QList<Frame> &frames() const { return m_frames; }
     QList<QByteArray> textFrames() const;
     QList<QByteArray> binaryFrames() const;
+    // Forgets the frames received so far (a long run keeps only what it checks).
+    void clearFrames() { m_frames.clear(); }
     bool isConnected() const;
     // Close code and reason of a close handshake the client started (-1 when it has not
     // started one; an echo of our own close() is not counted).

@@ -110,6 +110,8 @@ public:
     // variables or whose variables do not fit it.
     QStringList documentMismatches() const { return m_documentMismatches; }
     void clearCalls() { m_calls.clear(); }
+    // Forgets every stored meeting (a benchmark measures what the store held).
+    void clearMeetings() { m_meetings.clear(); }
 
     // The name of the operation a document runs.
     static QString operationName(const QString &query);

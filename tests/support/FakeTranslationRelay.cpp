@@ -93,6 +93,15 @@ void FakeTranslationRelay::sendV2(const QJsonObject &message, int index)
         session->sendJson(message);
 }
 
+void FakeTranslationRelay::clearV2Received()
+{
+    for (const std::shared_ptr<Tracked> &tracked : m_v2) {
+        tracked->connection->received.clear();
+        if (FakeWebSocketSession *session = tracked->connection->session)
+            session->clearFrames();
+    }
+}
+
 void FakeTranslationRelay::onV2Open(FakeWebSocketSession *session)
 {
     auto tracked = std::make_shared<Tracked>();

@@ -89,6 +89,9 @@ public:
     QList<QJsonObject> allV2Received(const QString &type) const;
     // Sends a server message on a connection.
     void sendV2(const QJsonObject &message, int index = -1);
+    // Forgets the client messages of every version 2 connection and their frames (a long run
+    // keeps only what it checks).
+    void clearV2Received();
 
     // The translation the relay gives a source text on its own.
     static QString translationOf(const QString &targetLanguage, const QString &sourceText, bool isFinal);
