@@ -6,10 +6,10 @@
 #include <QStringList>
 #include <QVariant>
 
-class QSettings;
-
 #include <memory>
 #include <optional>
+
+class QSettings;
 
 // A typed key-value store for user preferences, kept in a settings file. Values keep their
 // type: a Bool is read back as a Bool, and a String is never read as a Bool. Every instance
