@@ -571,14 +571,12 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (!isForCurrentConnection(result) || !turn
-        || !m_turns.acceptPreviewAnswer(result.turnId, result.clientRevision))
+    const std::optional<QUuid> turn = acceptedTurn(result, &LiveTranslationTurnTable::acceptPreviewAnswer);
+    if (!turn)
         co_return;
-    emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
+    emitTranslation(DeepSeekTranslationEvent::preview(*turn, result.text), result, QStringLiteral("preview"));
     if (!self)
         co_return;
-    logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
 
     // The answer frees the turn for its newest text, if that changed meanwhile.
     std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
@@ -589,18 +587,13 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task)
 {
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (!isForCurrentConnection(result) || !turn
-        || !m_turns.settleFinal(result.turnId, result.clientRevision))
+    const std::optional<QUuid> turn = acceptedTurn(result, &LiveTranslationTurnTable::settleFinal);
+    if (!turn)
         co_return;
     m_emergency.cancelEmergencyPreview(result.turnId);
     m_emergency.cancelEmergencyFinal(result.turnId);
-    emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
-    if (!self)
-        co_return;
-    logTiming(result.timing, QStringLiteral("final"), result.turnId, result.clientRevision);
+    emitTranslation(DeepSeekTranslationEvent::completed(*turn, result.text), result, QStringLiteral("final"));
     co_return;
 }
 
@@ -734,6 +727,25 @@ void KavrelLiveTranslationV2Service::closeCurrentSocket(int closeCode)
 bool KavrelLiveTranslationV2Service::isForCurrentConnection(const V2TranslationResult &result) const
 {
     return result.sessionId == m_logicalSessionID && (!m_connectionID || result.connectionId == *m_connectionID);
+}
+
+std::optional<QUuid> KavrelLiveTranslationV2Service::acceptedTurn(const V2TranslationResult &result,
+                                                                 bool (LiveTranslationTurnTable::*accept)(const QString &, qint64))
+{
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (!isForCurrentConnection(result) || !turn || !(m_turns.*accept)(result.turnId, result.clientRevision))
+        return std::nullopt;
+    return turn;
+}
+
+void KavrelLiveTranslationV2Service::emitTranslation(const DeepSeekTranslationEvent &event, const V2TranslationResult &result,
+                                                     const QString &lane)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    emitEvent(event);
+    if (!self)
+        return;
+    logTiming(result.timing, lane, result.turnId, result.clientRevision);
 }
 
 void KavrelLiveTranslationV2Service::logTiming(const std::optional<V2Timing> &timing, const QString &lane,

@@ -158,6 +158,12 @@ private:
     void closeCurrentSocket(int closeCode = 1001);
     // A translation of this logical session, sent on the current connection.
     bool isForCurrentConnection(const V2TranslationResult &result) const;
+    // The turn of a translation for the current connection that `accept` takes, else none.
+    std::optional<QUuid> acceptedTurn(const V2TranslationResult &result,
+                                      bool (LiveTranslationTurnTable::*accept)(const QString &, qint64));
+    // Hands the translation to the handler, then logs its timing unless the handler destroyed
+    // this client.
+    void emitTranslation(const DeepSeekTranslationEvent &event, const V2TranslationResult &result, const QString &lane);
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
 
