@@ -136,14 +136,34 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
     scheduleReconnectIfNeeded();
 }
 
+std::optional<QString> KavrelLiveTranslationV2Service::openTurnKey(const QString &trimmed, QUuid turnID) const
+{
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    const QString key = TranslationTurnKey::fromUuid(turnID);
+    if (m_turns.isFinalized(key))
+        return std::nullopt;
+    return key;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket,
+                                                            QString description)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    std::exception_ptr failure = (co_await outcomeOf(std::move(send))).error;
+    if (!self || !failure)
+        co_return;
+    qCWarning(logger()).noquote() << QStringLiteral("%1 error=%2").arg(description, errorMessage(failure));
+    socketDidFail(failure, socket);
+}
+
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString text, QUuid turnID)
 {
     const QString trimmed = Text::trimmed(text);
-    if (trimmed.isEmpty())
+    const std::optional<QString> openKey = openTurnKey(trimmed, turnID);
+    if (!openKey)
         co_return;
-    const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_turns.isFinalized(key))
-        co_return;
+    const QString key = *openKey;
     m_turns.record(key).latestPreview = trimmed;
 
     if (!m_isReady) {
@@ -152,23 +172,18 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
         co_return;
     }
 
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(key))).error;
-    if (!self || !failure)
-        co_return;
-    qCWarning(logger()).noquote() << QStringLiteral("preview send failed turn=%1 error=%2").arg(key, errorMessage(failure));
-    socketDidFail(failure, socket);
+    const QString description = QStringLiteral("preview send failed turn=%1").arg(key);
+    co_await awaitSend(sendLatestPreviewIfNeeded(key), socket, description);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text, QUuid turnID)
 {
     const QString trimmed = Text::trimmed(text);
-    if (trimmed.isEmpty())
+    const std::optional<QString> openKey = openTurnKey(trimmed, turnID);
+    if (!openKey)
         co_return;
-    const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_turns.isFinalized(key))
-        co_return;
+    const QString key = *openKey;
     const V2PendingFinal pending = m_turns.addPendingFinal(key, trimmed);
     const qint64 revision = pending.clientRevision;
 
@@ -179,17 +194,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
         co_return;
     }
 
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure = (co_await outcomeOf(sendFinal(pending))).error;
+    const QString description = QStringLiteral("final send failed turn=%1 revision=%2").arg(key).arg(revision);
     // The pending final stays either way: the next flush sends it again.
-    if (!self || !failure)
-        co_return;
-    qCWarning(logger()).noquote() << QStringLiteral("final send failed turn=%1 revision=%2 error=%3")
-                                         .arg(key)
-                                         .arg(revision)
-                                         .arg(errorMessage(failure));
-    socketDidFail(failure, socket);
+    co_await awaitSend(sendFinal(pending), socket, description);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns)

@@ -119,6 +119,11 @@ private:
     QCoro::Task<bool> waitForRunningReset();
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
     QCoro::Task<void> sendFinal(V2PendingFinal pending);
+    // The key of a turn that still takes this text; none for an empty text or a finished turn.
+    std::optional<QString> openTurnKey(const QString &trimmed, QUuid turnID) const;
+    // Awaits a send; its failure is logged after `description` and counts as a failure of
+    // the socket the send went to.
+    QCoro::Task<void> awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket, QString description);
     QCoro::Task<void> flushPendingWork();
     // Starts a logical session's state afresh: its turns, and both emergency lanes.
     void clearSessionState();
