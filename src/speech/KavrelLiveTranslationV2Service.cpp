@@ -136,14 +136,17 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
     scheduleReconnectIfNeeded();
 }
 
-std::optional<QString> KavrelLiveTranslationV2Service::openTurnKey(const QString &trimmed, QUuid turnID) const
+std::optional<KavrelLiveTranslationV2Service::OpenTurnText> KavrelLiveTranslationV2Service::openTurnText(const QString &text,
+                                                                                                     QUuid turnID) const
 {
-    if (trimmed.isEmpty())
+    OpenTurnText open;
+    open.text = Text::trimmed(text);
+    if (open.text.isEmpty())
         return std::nullopt;
-    const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_turns.isFinalized(key))
+    open.key = TranslationTurnKey::fromUuid(turnID);
+    if (m_turns.isFinalized(open.key))
         return std::nullopt;
-    return key;
+    return open;
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket,
@@ -159,12 +162,11 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::awaitSend(QCoro::Task<void> se
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString text, QUuid turnID)
 {
-    const QString trimmed = Text::trimmed(text);
-    const std::optional<QString> openKey = openTurnKey(trimmed, turnID);
-    if (!openKey)
+    const std::optional<OpenTurnText> open = openTurnText(text, turnID);
+    if (!open)
         co_return;
-    const QString key = *openKey;
-    m_turns.record(key).latestPreview = trimmed;
+    const QString key = open->key;
+    m_turns.record(key).latestPreview = open->text;
 
     if (!m_isReady) {
         m_emergency.scheduleEmergencyPreview(key);
@@ -179,12 +181,11 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text, QUuid turnID)
 {
-    const QString trimmed = Text::trimmed(text);
-    const std::optional<QString> openKey = openTurnKey(trimmed, turnID);
-    if (!openKey)
+    const std::optional<OpenTurnText> open = openTurnText(text, turnID);
+    if (!open)
         co_return;
-    const QString key = *openKey;
-    const V2PendingFinal pending = m_turns.addPendingFinal(key, trimmed);
+    const QString key = open->key;
+    const V2PendingFinal pending = m_turns.addPendingFinal(key, open->text);
     const qint64 revision = pending.clientRevision;
 
     if (!m_isReady) {

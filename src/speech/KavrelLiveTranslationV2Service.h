@@ -119,8 +119,14 @@ private:
     QCoro::Task<bool> waitForRunningReset();
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
     QCoro::Task<void> sendFinal(V2PendingFinal pending);
-    // The key of a turn that still takes this text; none for an empty text or a finished turn.
-    std::optional<QString> openTurnKey(const QString &trimmed, QUuid turnID) const;
+    struct OpenTurnText
+    {
+        QString key;
+        QString text; // trimmed
+    };
+    // The turn's key and the trimmed text when the turn still takes it; none for an empty
+    // text or a finished turn.
+    std::optional<OpenTurnText> openTurnText(const QString &text, QUuid turnID) const;
     // Awaits a send; its failure is logged after `description` and counts as a failure of
     // the socket the send went to.
     QCoro::Task<void> awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket, QString description);
