@@ -12,9 +12,21 @@ KavrelListeningStarter::KavrelListeningStarter(AuthSessionStore *authStore, Kavr
 
 void KavrelListeningStarter::startListeningAfterAuthRefresh(std::function<void()> afterwards)
 {
-    QPointer<AuthSessionStore> authStore = m_authStore;
     QPointer<KavrelSessionSurface> session = m_session;
-    spawnTask([authStore, session, afterwards](CancellationToken) -> QCoro::Task<void> {
+    runAfterAuthRefresh(
+        m_authStore, session,
+        [session] {
+            if (session)
+                session->promptAndStartListening(session->startsWithMicrophoneEnabled());
+        },
+        std::move(afterwards), "starting to listen failed:");
+}
+
+void KavrelListeningStarter::runAfterAuthRefresh(QPointer<AuthSessionStore> authStore, QPointer<KavrelSessionSurface> session,
+                                                 std::function<void()> refreshed, std::function<void()> afterwards,
+                                                 const char *failureLog)
+{
+    spawnTask([authStore, session, refreshed, afterwards, failureLog](CancellationToken) -> QCoro::Task<void> {
         std::optional<QString> failure;
         try {
             if (!authStore)
@@ -26,8 +38,8 @@ void KavrelListeningStarter::startListeningAfterAuthRefresh(std::function<void()
         // The stores may have gone while the refresh ran.
         try {
             if (!failure) {
-                if (session)
-                    session->promptAndStartListening(session->startsWithMicrophoneEnabled());
+                if (refreshed)
+                    refreshed();
             } else if (session) {
                 const std::optional<QString> storeMessage = authStore ? authStore->errorMessage() : std::nullopt;
                 session->setErrorMessage(storeMessage ? storeMessage : failure);
@@ -35,7 +47,7 @@ void KavrelListeningStarter::startListeningAfterAuthRefresh(std::function<void()
             if (afterwards)
                 afterwards();
         } catch (...) {
-            qCWarning(KavrelDiagnostics::app()).noquote() << "starting to listen failed:" << errorMessage(std::current_exception());
+            qCWarning(KavrelDiagnostics::app()).noquote() << failureLog << errorMessage(std::current_exception());
         }
     });
 }

@@ -24,6 +24,15 @@ public:
     // text) into the view model. Then calls `afterwards`.
     void startListeningAfterAuthRefresh(std::function<void()> afterwards);
 
+    // The refresh both start roads begin with, as a detached task: awaits
+    // AuthSessionStore::ensureActiveSession(), then calls `refreshed`, or on failure writes the
+    // store's error (else the error's own text) into the view model. Then calls `afterwards`.
+    // Whatever of that throws is logged after `failureLog`. The callbacks must check what
+    // they touch: the stores and windows may have gone while the refresh ran.
+    static void runAfterAuthRefresh(QPointer<AuthSessionStore> authStore, QPointer<KavrelSessionSurface> session,
+                                    std::function<void()> refreshed, std::function<void()> afterwards,
+                                    const char *failureLog);
+
 private:
     QPointer<AuthSessionStore> m_authStore;
     QPointer<KavrelSessionSurface> m_session;

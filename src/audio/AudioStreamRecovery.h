@@ -3,7 +3,9 @@
 #include "base/Async.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
+#include <QUuid>
 
 #include <qcoro/qcorotask.h>
 
@@ -38,6 +40,19 @@ public:
     // Called once when recovery gives up, with the last attempt's failure (null when no
     // attempt finished).
     using GiveUp = std::function<void(std::exception_ptr lastFailure)>;
+
+    // The attempt most owners make: `method` of `owner` for this capture generation, failing
+    // with CancellationError once the owner is gone.
+    template<typename Owner>
+    static Attempt attemptOf(Owner *owner, QCoro::Task<void> (Owner::*method)(QUuid, CancellationToken), QUuid generation)
+    {
+        QPointer<Owner> self(owner);
+        return [self, method, generation](CancellationToken token) -> QCoro::Task<void> {
+            if (!self)
+                throw CancellationError();
+            return (self.data()->*method)(generation, token);
+        };
+    }
 
     explicit AudioStreamRecovery(QObject *parent = nullptr);
     ~AudioStreamRecovery() override;

@@ -89,6 +89,7 @@ struct MicrophoneCaptureService::Capture
 MicrophoneCaptureService::MicrophoneCaptureService(std::shared_ptr<PulseAudioContext> context, QObject *parent)
     : QObject(parent)
     , m_context(std::move(context))
+    , m_stream(this, [this](int error) { streamStopped(error); })
     , m_capture(std::make_unique<Capture>())
     , m_captureQueue(QStringLiteral("КАВРЕЛ.MicrophoneCapture"))
 {
@@ -98,9 +99,7 @@ MicrophoneCaptureService::~MicrophoneCaptureService()
 {
     m_generation.renew();
     m_capture->active = false;
-    if (m_stream)
-        m_stream->disconnect();
-    m_stream.reset();
+    m_stream.close();
 }
 
 void MicrophoneCaptureService::setLiveAudioDataHandler(LiveAudioDataHandler handler)
@@ -272,30 +271,15 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
         QByteArray fragment(static_cast<const char *>(data), qsizetype(bytes));
         queue->async([capture, fragment = std::move(fragment)] { capture->receive(fragment); });
     };
-    const quint64 streamSerial = ++m_streamSerial;
-    auto onFailure = [self, streamSerial](int error) {
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, streamSerial, error] {
-                if (self && self->m_streamSerial == streamSerial && self->m_stream)
-                    self->streamStopped(error);
-            },
-            Qt::QueuedConnection);
-    };
-
     // A stream the server dropped goes first, so that two streams never feed the worker.
-    if (m_stream)
-        m_stream->disconnect();
-    auto stream = std::make_unique<PulseAudioRecordStream>(context, QStringLiteral("КАВРЕЛ Microphone"));
-    PulseAudioRecordStream *streamPointer = stream.get();
-    m_stream = std::move(stream);
+    PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ Microphone"));
+    PulseAudioRecordStream::FailureCallback onFailure = m_stream.failureCallback();
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
         *chosen, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
     if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {
-        if (m_stream.get() == streamPointer)
-            m_stream.reset();
+        m_stream.discard(streamPointer);
         switch (result.failedStep) {
         case PulseAudioRecordStream::Step::createStream:
             throw AudioStatusError(QStringLiteral("The app could not create the microphone audio unit."), result.error);
@@ -319,11 +303,8 @@ void MicrophoneCaptureService::streamStopped(int error)
         return;
     const QUuid generation = m_generation.current();
     QPointer<MicrophoneCaptureService> self(this);
-    AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        return self->recoveryAttempt(generation, token);
-    };
+    AudioStreamRecovery::Attempt attempt =
+        AudioStreamRecovery::attemptOf(this, &MicrophoneCaptureService::recoveryAttempt, generation);
     AudioStreamRecovery::GiveUp giveUp = [self, generation, error](std::exception_ptr) {
         if (!self || !self->m_generation.isCurrent(generation) || !self->m_isActive)
             return;
@@ -351,9 +332,7 @@ QCoro::Task<void> MicrophoneCaptureService::recoveryAttempt(QUuid generation, Ca
         throw CancellationError();
     // Given up while this attempt ran: the microphone has been reported as failed, it stays so.
     if (token.isCancelled()) {
-        if (m_stream)
-            m_stream->disconnect();
-        m_stream.reset();
+        m_stream.close();
         throw CancellationError();
     }
     qCInfo(KavrelDiagnostics::audio()).noquote() << "microphone capture resumed";
@@ -363,9 +342,7 @@ QCoro::Task<void> MicrophoneCaptureService::teardown(bool reportSilence)
 {
     m_recovery.cancel();
     m_capture->active = false;
-    if (m_stream)
-        m_stream->disconnect();
-    m_stream.reset();
+    m_stream.close();
     Capture *capture = m_capture.get();
     QFuture<void> emptied = m_captureQueue.run([capture, reportSilence] {
         capture->gate.reset();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioStreamRecovery.h"
+#include "audio/CaptureStream.h"
 #include "audio/MicrophoneInputDevice.h"
 #include "base/Async.h"
 #include "base/SerialQueue.h"
@@ -83,10 +84,9 @@ private:
     std::shared_ptr<PulseAudioContext> m_context;
     bool m_isActive = false;
     GenerationId m_generation;
-    quint64 m_streamSerial = 0;
     // The device asked for at start, tried again first when the stream comes back.
     std::optional<QString> m_requestedDeviceID;
-    std::unique_ptr<PulseAudioRecordStream> m_stream;
+    CaptureStream m_stream;
     AudioStreamRecovery m_recovery;
     // The microphone lost for good in this session; reported by stopCapture().
     std::exception_ptr m_runtimeError;

@@ -120,6 +120,7 @@ struct SystemAudioCaptureService::Processing
 SystemAudioCaptureService::SystemAudioCaptureService(std::shared_ptr<PulseAudioContext> context, QObject *parent)
     : QObject(parent)
     , m_context(std::move(context))
+    , m_stream(this, [this](int error) { streamStopped(error); })
     , m_processing(std::make_unique<Processing>())
     , m_processingQueue(QStringLiteral("КАВРЕЛ.SystemAudioCapture.Processing"))
 {
@@ -138,9 +139,7 @@ SystemAudioCaptureService::SystemAudioCaptureService(std::shared_ptr<PulseAudioC
 SystemAudioCaptureService::~SystemAudioCaptureService()
 {
     m_generation.renew();
-    if (m_stream)
-        m_stream->disconnect();
-    m_stream.reset();
+    m_stream.close();
 }
 
 void SystemAudioCaptureService::setLiveAudioDataHandler(LiveAudioDataHandler handler)
@@ -223,19 +222,12 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
 
     // A previous stream (when following a new default sink) goes first, so that two
     // streams never feed the worker at once.
-    if (m_stream)
-        m_stream->disconnect();
-    m_stream.reset();
+    PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ System Audio"));
     m_streamHealthy = false;
 
     Processing *processing = m_processing.get();
     SerialQueue *queue = &m_processingQueue;
     const int bytesPerFrame = format.bytesPerFrame();
-
-    auto stream = std::make_unique<PulseAudioRecordStream>(context, QStringLiteral("КАВРЕЛ System Audio"));
-    PulseAudioRecordStream *streamPointer = stream.get();
-    m_stream = std::move(stream);
-    const quint64 streamSerial = ++m_streamSerial;
 
     PulseAudioRecordStream::Format streamFormat;
     streamFormat.sampleFormat = PA_SAMPLE_FLOAT32LE;
@@ -254,16 +246,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
         chunk.format = format;
         queue->async([processing, chunk = std::move(chunk)] { processing->process(chunk); });
     };
-    auto onFailure = [self, streamSerial](int error) {
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, streamSerial, error] {
-                if (!self || self->m_streamSerial != streamSerial || !self->m_stream)
-                    return;
-                self->streamStopped(error);
-            },
-            Qt::QueuedConnection);
-    };
+    PulseAudioRecordStream::FailureCallback onFailure = m_stream.failureCallback();
 
     if (m_state == State::Starting) {
         QFuture<void> begun = m_processingQueue.run([processing] { processing->begin(); });
@@ -277,8 +260,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
     if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {
-        if (m_stream.get() == streamPointer)
-            m_stream.reset();
+        m_stream.discard(streamPointer);
         switch (result.failedStep) {
         case PulseAudioRecordStream::Step::createStream:
             throw SystemAudioCaptureError::failedToCreateProcessTap(result.error);
@@ -358,11 +340,8 @@ void SystemAudioCaptureService::startRecovery(int streamError)
         return;
     const QUuid generation = m_generation.current();
     QPointer<SystemAudioCaptureService> self(this);
-    AudioStreamRecovery::Attempt attempt = [self, generation](CancellationToken token) -> QCoro::Task<void> {
-        if (!self)
-            throw CancellationError();
-        return self->recoveryAttempt(generation, token);
-    };
+    AudioStreamRecovery::Attempt attempt =
+        AudioStreamRecovery::attemptOf(this, &SystemAudioCaptureService::recoveryAttempt, generation);
     AudioStreamRecovery::GiveUp giveUp = [self, generation, streamError](std::exception_ptr lastFailure) {
         if (!self || !self->m_generation.isCurrent(generation) || self->m_state != State::Capturing)
             return;
@@ -385,9 +364,7 @@ QCoro::Task<void> SystemAudioCaptureService::recoveryAttempt(QUuid generation, C
         throw CancellationError();
     // Given up while this attempt ran: capture has been reported as failed, it stays so.
     if (token.isCancelled()) {
-        if (m_stream)
-            m_stream->disconnect();
-        m_stream.reset();
+        m_stream.close();
         m_streamHealthy = false;
         throw CancellationError();
     }
@@ -400,12 +377,9 @@ QCoro::Task<SystemAudioCaptureService::TeardownResult> SystemAudioCaptureService
     Processing *processing = m_processing.get();
     std::exception_ptr firstError;
     // The stream goes first, so no fragment arrives after the worker has been told to stop.
-    if (m_stream) {
-        const int error = m_stream->disconnect();
-        if (error != 0)
-            firstError = std::make_exception_ptr(SystemAudioCaptureError::failedToStopDevice(error));
-    }
-    m_stream.reset();
+    const int disconnectError = m_stream.close();
+    if (disconnectError != 0)
+        firstError = std::make_exception_ptr(SystemAudioCaptureError::failedToStopDevice(disconnectError));
     m_streamHealthy = false;
     m_capturedSinkName.clear();
     // Only the worker may touch its state, and the main thread never waits for it. The

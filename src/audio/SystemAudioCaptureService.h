@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioStreamRecovery.h"
+#include "audio/CaptureStream.h"
 #include "base/Async.h"
 #include "base/SerialQueue.h"
 #include "platform/PulseAudioContext.h"
@@ -91,10 +92,9 @@ private:
     GenerationId m_generation;
     QString m_capturedSinkName;
     bool m_streamHealthy = false;
-    quint64 m_streamSerial = 0;
     bool m_following = false;
     bool m_followAgain = false;
-    std::unique_ptr<PulseAudioRecordStream> m_stream;
+    CaptureStream m_stream;
     ErrorHandler m_errorHandler;
     AudioStreamRecovery m_recovery;
     // Audio lost for good in this session; reported by stopCapture().

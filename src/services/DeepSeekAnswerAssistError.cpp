@@ -2,9 +2,9 @@
 
 QString DeepSeekAnswerAssistError::message() const
 {
-    switch (m_case) {
+    switch (errorCase()) {
     case Case::requestFailed:
-        return QStringLiteral("The app could not draft an answer: ") + errorMessage(m_cause);
+        return QStringLiteral("The app could not draft an answer: ") + errorMessage(cause());
     case Case::invalidResponse:
         return QStringLiteral("The AI backend returned an empty answer suggestion.");
     }

@@ -2,9 +2,9 @@
 
 QString DeepSeekMeetingProtocolError::message() const
 {
-    switch (m_case) {
+    switch (errorCase()) {
     case Case::requestFailed:
-        return QStringLiteral("The app could not generate a meeting protocol: ") + errorMessage(m_cause);
+        return QStringLiteral("The app could not generate a meeting protocol: ") + errorMessage(cause());
     case Case::invalidResponse:
         return QStringLiteral("The AI backend returned an empty meeting protocol response.");
     case Case::incompleteResponse:

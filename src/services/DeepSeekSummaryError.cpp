@@ -2,9 +2,9 @@
 
 QString DeepSeekSummaryError::message() const
 {
-    switch (m_case) {
+    switch (errorCase()) {
     case Case::requestFailed:
-        return QStringLiteral("The app could not generate a summary: ") + errorMessage(m_cause);
+        return QStringLiteral("The app could not generate a summary: ") + errorMessage(cause());
     case Case::invalidResponse:
         return QStringLiteral("The AI backend returned an empty summary response.");
     case Case::incompleteResponse:

@@ -21,12 +21,11 @@ namespace {
 
 const QString dataPath = QStringLiteral("data");
 
-StartMeetingSessionInput makeStartInput(const MeetingSessionHistorySnapshot &snapshot, const QString &workspaceID)
+// The fields that a start and an update both send: which app wrote the record and the
+// session's languages, switches and parameters.
+template<typename Input>
+void copySessionSettings(const MeetingSessionHistorySnapshot &snapshot, Input &input)
 {
-    StartMeetingSessionInput input;
-    input.workspaceId = workspaceID;
-    input.title = snapshot.title;
-    input.startedAt = Dates::formatIso8601(snapshot.startedAt);
     input.processedByApp = QString::fromLatin1(processedByApp);
     input.inputLanguage = snapshot.inputLanguage;
     input.translationLanguage = snapshot.translationLanguage;
@@ -34,6 +33,15 @@ StartMeetingSessionInput makeStartInput(const MeetingSessionHistorySnapshot &sna
     input.recordingEnabled = snapshot.recordingEnabled;
     input.microphoneLabel = snapshot.microphoneLabel;
     input.sessionParams = snapshot.sessionParams;
+}
+
+StartMeetingSessionInput makeStartInput(const MeetingSessionHistorySnapshot &snapshot, const QString &workspaceID)
+{
+    StartMeetingSessionInput input;
+    input.workspaceId = workspaceID;
+    input.title = snapshot.title;
+    input.startedAt = Dates::formatIso8601(snapshot.startedAt);
+    copySessionSettings(snapshot, input);
     return input;
 }
 
@@ -43,21 +51,15 @@ UpdateMeetingSessionVariables makeUpdateVariables(const QString &id, qint64 revi
     UpdateMeetingSessionInput input;
     input.revision = revision;
     input.status = MeetingSessionHistoryStatusValue::rawValue(snapshot.status);
-    input.processedByApp = QString::fromLatin1(processedByApp);
+    copySessionSettings(snapshot, input);
     input.transcriptJson = snapshot.transcriptBlocks;
     input.translationJson = snapshot.translationBlocks;
     input.summaryText = snapshot.summaryText;
     input.protocolText = snapshot.protocolText;
     input.suggestedAnswerText = snapshot.suggestedAnswerText;
-    input.inputLanguage = snapshot.inputLanguage;
-    input.translationLanguage = snapshot.translationLanguage;
-    input.translationEnabled = snapshot.translationEnabled;
-    input.recordingEnabled = snapshot.recordingEnabled;
-    input.microphoneLabel = snapshot.microphoneLabel;
     input.durationSeconds = snapshot.durationSeconds;
     if (snapshot.endedAt)
         input.endedAt = Dates::formatIso8601(*snapshot.endedAt);
-    input.sessionParams = snapshot.sessionParams;
     if (contentSnapshot)
         input.contentSnapshot = true;
 
@@ -72,6 +74,30 @@ std::optional<QString> formattedDate(const std::optional<QDateTime> &date)
     if (!date)
         return std::nullopt;
     return Dates::formatIso8601(*date);
+}
+
+// The variables of the documents that name one meeting by its id.
+QJsonObject sessionIdVariables(const QString &id)
+{
+    MeetingSessionVariables variables;
+    variables.id = id;
+    return variables.toJson();
+}
+
+// Any record of the answers that carries the id and revision.
+template<typename Record>
+MeetingSessionHistoryRemoteState remoteStateOf(const Record &record)
+{
+    MeetingSessionHistoryRemoteState state;
+    state.id = record.id;
+    state.revision = record.revision;
+    return state;
+}
+
+MeetingSessionHistoryRemoteState updatedRemoteState(const QJsonValue &data)
+{
+    const UpdateMeetingSessionResponse response = UpdateMeetingSessionResponse::fromJson(data, dataPath);
+    return remoteStateOf(response.updateMeetingSession);
 }
 
 // Qt's network errors that stand for a temporary condition of the network or the host:
@@ -274,23 +300,36 @@ bool MeetingSessionHistoryService::isOutdatedRevisionError(const std::exception_
 
 // ---- Operations ----
 
-QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::startSession(MeetingSessionHistorySnapshot snapshot,
-                                                                                        CancellationToken token)
+QCoro::Task<MeetingSessionHistoryService::RequestContext> MeetingSessionHistoryService::resolvedRequestContext()
 {
     QPointer<MeetingSessionHistoryService> self(this);
     const AuthSession session = co_await resolvedAuthSession();
     if (!self)
         throw CancellationError();
     const Configuration configuration = makeConfiguration(session);
+    RequestContext context;
+    context.endpoint = configuration.graphQLEndpoint;
+    context.accessToken = session.accessToken;
+    context.workspaceID = configuration.workspaceID;
+    co_return context;
+}
+
+QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::startSession(MeetingSessionHistorySnapshot snapshot,
+                                                                                        CancellationToken token)
+{
+    QPointer<MeetingSessionHistoryService> self(this);
+    const RequestContext context = co_await resolvedRequestContext();
+    if (!self)
+        throw CancellationError();
     const std::optional<QString> clientSessionID = snapshot.sessionParams.clientSessionId;
 
     if (clientSessionID && m_uncertainStartClientSessionIDs.contains(*clientSessionID)) {
         // An earlier start with this id got no answer; it may have created the record.
         MeetingSessionsVariables variables;
-        variables.workspaceId = configuration.workspaceID;
+        variables.workspaceId = context.workspaceID;
         variables.limit = recoveryLookupLimit;
         const QJsonObject variablesJson = variables.toJson();
-        const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+        const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken,
                                                                QString::fromLatin1(recoverMeetingSessionDocument),
                                                                variablesJson, token);
         if (!self)
@@ -299,20 +338,17 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::star
         for (const RecoverableSession &item : response.meetingSessions.items) {
             if (item.sessionParams && item.sessionParams->clientSessionId == clientSessionID) {
                 m_uncertainStartClientSessionIDs.remove(*clientSessionID);
-                MeetingSessionHistoryRemoteState state;
-                state.id = item.id;
-                state.revision = item.revision;
-                co_return state;
+                co_return remoteStateOf(item);
             }
         }
     }
 
     StartMeetingSessionVariables variables;
-    variables.input = makeStartInput(snapshot, configuration.workspaceID);
+    variables.input = makeStartInput(snapshot, context.workspaceID);
     const QJsonObject variablesJson = variables.toJson();
 
     const TaskOutcome<QJsonValue> data = co_await outcomeOf(
-        performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+        performGraphQLRequest(context.endpoint, context.accessToken,
                               QString::fromLatin1(startMeetingSessionDocument), variablesJson, token));
     if (!self)
         throw CancellationError();
@@ -325,29 +361,23 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::star
         std::rethrow_exception(data.error);
     }
     const StartMeetingSessionResponse response = StartMeetingSessionResponse::fromJson(*data.value, dataPath);
-    MeetingSessionHistoryRemoteState state;
-    state.id = response.startMeetingSession.id;
-    state.revision = response.startMeetingSession.revision;
+    const MeetingSessionHistoryRemoteState state = remoteStateOf(response.startMeetingSession);
     if (clientSessionID)
         m_uncertainStartClientSessionIDs.remove(*clientSessionID);
     co_return state;
 }
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionRecoveringUnreadableContent(
-    QUrl endpoint, QString accessToken, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
-    CancellationToken token)
+    RequestContext context, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot, CancellationToken token)
 {
     const QString document = QString::fromLatin1(updateMeetingSessionDocument);
     bool resendAsContentSnapshot = false;
     {
         const QJsonObject variables = makeUpdateVariables(id, revision, snapshot, false).toJson();
         try {
-            const QJsonValue data = co_await performGraphQLRequest(endpoint, accessToken, document, variables, token);
-            const UpdateMeetingSessionResponse response = UpdateMeetingSessionResponse::fromJson(data, dataPath);
-            MeetingSessionHistoryRemoteState state;
-            state.id = response.updateMeetingSession.id;
-            state.revision = response.updateMeetingSession.revision;
-            co_return state;
+            const QJsonValue data =
+                co_await performGraphQLRequest(context.endpoint, context.accessToken, document, variables, token);
+            co_return updatedRemoteState(data);
         } catch (const MeetingSessionHistoryServiceError &error) {
             if (error.errorCase() != MeetingSessionHistoryServiceError::Case::meetingContentUnavailable)
                 throw;
@@ -359,12 +389,8 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
     // The server cannot read what it holds of this record: send the whole content again,
     // marked as a full snapshot, once.
     const QJsonObject variables = makeUpdateVariables(id, revision, snapshot, true).toJson();
-    const QJsonValue data = co_await performGraphQLRequest(endpoint, accessToken, document, variables, token);
-    const UpdateMeetingSessionResponse response = UpdateMeetingSessionResponse::fromJson(data, dataPath);
-    MeetingSessionHistoryRemoteState state;
-    state.id = response.updateMeetingSession.id;
-    state.revision = response.updateMeetingSession.revision;
-    co_return state;
+    const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken, document, variables, token);
+    co_return updatedRemoteState(data);
 }
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSession(QString id, qint64 revision,
@@ -372,13 +398,12 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
                                                                                          CancellationToken token)
 {
     QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
+    const RequestContext context = co_await resolvedRequestContext();
     if (!self)
         throw CancellationError();
-    const Configuration configuration = makeConfiguration(session);
 
-    const TaskOutcome<MeetingSessionHistoryRemoteState> first = co_await outcomeOf(updateSessionRecoveringUnreadableContent(
-        configuration.graphQLEndpoint, session.accessToken, id, revision, snapshot, token));
+    const TaskOutcome<MeetingSessionHistoryRemoteState> first =
+        co_await outcomeOf(updateSessionRecoveringUnreadableContent(context, id, revision, snapshot, token));
     if (!self)
         throw CancellationError();
     if (first.succeeded())
@@ -387,45 +412,35 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
         std::rethrow_exception(first.error);
 
     // Someone else saved in between: take the server's revision and try once more.
-    MeetingSessionVariables variables;
-    variables.id = id;
-    const QJsonObject variablesJson = variables.toJson();
-    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+    const QJsonObject variablesJson = sessionIdVariables(id);
+    const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken,
                                                            QString::fromLatin1(meetingSessionRevisionDocument),
                                                            variablesJson, token);
     if (!self)
         throw CancellationError();
     const MeetingSessionRevisionResponse response = MeetingSessionRevisionResponse::fromJson(data, dataPath);
     const qint64 currentRevision = response.meetingSessionRevision.revision;
-    const MeetingSessionHistoryRemoteState state = co_await updateSessionRecoveringUnreadableContent(
-        configuration.graphQLEndpoint, session.accessToken, id, currentRevision, snapshot, token);
+    const MeetingSessionHistoryRemoteState state =
+        co_await updateSessionRecoveringUnreadableContent(context, id, currentRevision, snapshot, token);
     co_return state;
 }
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionAtRevision(
     QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot, CancellationToken token)
 {
-    QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
-    if (!self)
-        throw CancellationError();
-    const Configuration configuration = makeConfiguration(session);
-    const MeetingSessionHistoryRemoteState state = co_await updateSessionRecoveringUnreadableContent(
-        configuration.graphQLEndpoint, session.accessToken, id, revision, snapshot, token);
+    const RequestContext context = co_await resolvedRequestContext();
+    const MeetingSessionHistoryRemoteState state =
+        co_await updateSessionRecoveringUnreadableContent(context, id, revision, snapshot, token);
     co_return state;
 }
 
 QCoro::Task<MeetingSessionHistoryListPage> MeetingSessionHistoryService::fetchSessions(MeetingSessionHistoryListQuery query,
                                                                                       CancellationToken token)
 {
-    QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
-    if (!self)
-        throw CancellationError();
-    const Configuration configuration = makeConfiguration(session);
+    const RequestContext context = co_await resolvedRequestContext();
 
     MeetingSessionsVariables variables;
-    variables.workspaceId = configuration.workspaceID;
+    variables.workspaceId = context.workspaceID;
     variables.limit = query.limit;
     variables.cursor = Text::nilIfEmpty(query.cursor);
     variables.q = Text::nilIfEmpty(query.searchQuery);
@@ -433,7 +448,7 @@ QCoro::Task<MeetingSessionHistoryListPage> MeetingSessionHistoryService::fetchSe
     variables.dateTo = formattedDate(query.dateTo);
     const QJsonObject variablesJson = variables.toJson();
 
-    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+    const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken,
                                                            QString::fromLatin1(meetingSessionsDocument), variablesJson, token);
     const MeetingSessionsResponse response = MeetingSessionsResponse::fromJson(data, dataPath);
     MeetingSessionHistoryListPage page;
@@ -444,16 +459,9 @@ QCoro::Task<MeetingSessionHistoryListPage> MeetingSessionHistoryService::fetchSe
 
 QCoro::Task<MeetingSessionHistoryDetail> MeetingSessionHistoryService::fetchSessionDetail(QString id, CancellationToken token)
 {
-    QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
-    if (!self)
-        throw CancellationError();
-    const Configuration configuration = makeConfiguration(session);
-
-    MeetingSessionVariables variables;
-    variables.id = id;
-    const QJsonObject variablesJson = variables.toJson();
-    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+    const RequestContext context = co_await resolvedRequestContext();
+    const QJsonObject variablesJson = sessionIdVariables(id);
+    const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken,
                                                            QString::fromLatin1(meetingSessionDocument), variablesJson, token);
     MeetingSessionDetailResponse response = MeetingSessionDetailResponse::fromJson(data, dataPath);
     co_return std::move(response.meetingSession);
@@ -461,16 +469,9 @@ QCoro::Task<MeetingSessionHistoryDetail> MeetingSessionHistoryService::fetchSess
 
 QCoro::Task<void> MeetingSessionHistoryService::deleteSession(QString id, CancellationToken token)
 {
-    QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
-    if (!self)
-        throw CancellationError();
-    const Configuration configuration = makeConfiguration(session);
-
-    MeetingSessionVariables variables;
-    variables.id = id;
-    const QJsonObject variablesJson = variables.toJson();
-    const QJsonValue data = co_await performGraphQLRequest(configuration.graphQLEndpoint, session.accessToken,
+    const RequestContext context = co_await resolvedRequestContext();
+    const QJsonObject variablesJson = sessionIdVariables(id);
+    const QJsonValue data = co_await performGraphQLRequest(context.endpoint, context.accessToken,
                                                            QString::fromLatin1(deleteMeetingSessionDocument),
                                                            variablesJson, token);
     // The answer must have the expected shape; nothing of it is needed.

@@ -97,13 +97,23 @@ public:
     QString resolvedWorkspaceID(const AuthSession &session) const;
 
 private:
+    // Where the requests of one operation go and the token they carry.
+    struct RequestContext
+    {
+        QUrl endpoint;
+        QString accessToken;
+        QString workspaceID;
+    };
+
     QCoro::Task<AuthSession> resolvedAuthSession();
+    // A fresh token, the endpoint and the workspace for one operation.
+    QCoro::Task<RequestContext> resolvedRequestContext();
     // Posts the document and returns the answer's "data", unread. Throws the first GraphQL
     // error whenever the answer carries one.
     QCoro::Task<QJsonValue> performGraphQLRequest(QUrl endpoint, QString accessToken, QString query,
                                                   QJsonObject variables, CancellationToken token);
     QCoro::Task<MeetingSessionHistoryRemoteState> updateSessionRecoveringUnreadableContent(
-        QUrl endpoint, QString accessToken, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
+        RequestContext context, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
         CancellationToken token);
 
     static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body);

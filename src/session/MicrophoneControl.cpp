@@ -3,6 +3,7 @@
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 #include "session/ListeningSession.h"
 #include "session/SessionCompanions.h"
 
@@ -29,6 +30,13 @@ private:
     int &m_counter;
 };
 
+void detachHandlers(MicrophoneSource &microphone)
+{
+    microphone.setLiveAudioDataHandler(nullptr);
+    microphone.setErrorHandler(nullptr);
+    microphone.setLevelHandler(nullptr);
+}
+
 } // namespace
 
 MicrophoneControl::MicrophoneControl(MicrophoneDirectory *directory, MixedAudioStreamMixer *mixer, QObject *parent)
@@ -44,9 +52,7 @@ MicrophoneControl::MicrophoneControl(MicrophoneDirectory *directory, MixedAudioS
 MicrophoneControl::~MicrophoneControl()
 {
     m_directory->setDevicesChangedHandler(nullptr);
-    m_microphone->setLiveAudioDataHandler(nullptr);
-    m_microphone->setErrorHandler(nullptr);
-    m_microphone->setLevelHandler(nullptr);
+    detachHandlers(*m_microphone);
 }
 
 QString MicrophoneControl::selectedMicrophoneListName() const
@@ -60,22 +66,23 @@ QString MicrophoneControl::selectedMicrophoneListName() const
 
 // MARK: State
 
+void MicrophoneControl::setActivityFlag(bool &flag, bool value, void (MicrophoneControl::*changed)())
+{
+    if (flag == value)
+        return;
+    flag = value;
+    Q_EMIT(this->*changed)();
+    Q_EMIT activeSessionChanged();
+}
+
 void MicrophoneControl::setMicrophoneListening(bool listening)
 {
-    if (m_isMicrophoneListening == listening)
-        return;
-    m_isMicrophoneListening = listening;
-    Q_EMIT isMicrophoneListeningChanged();
-    Q_EMIT activeSessionChanged();
+    setActivityFlag(m_isMicrophoneListening, listening, &MicrophoneControl::isMicrophoneListeningChanged);
 }
 
 void MicrophoneControl::setMicrophoneTesting(bool testing)
 {
-    if (m_isMicrophoneTesting == testing)
-        return;
-    m_isMicrophoneTesting = testing;
-    Q_EMIT isMicrophoneTestingChanged();
-    Q_EMIT activeSessionChanged();
+    setActivityFlag(m_isMicrophoneTesting, testing, &MicrophoneControl::isMicrophoneTestingChanged);
 }
 
 void MicrophoneControl::setMicrophoneBusy(bool busy)
@@ -141,30 +148,27 @@ void MicrophoneControl::refreshAvailableMicrophones()
 
 // MARK: Handlers
 
-void MicrophoneControl::prepareMicrophoneServiceHandlers()
+template<typename Argument>
+std::function<void(Argument)> MicrophoneControl::queuedForCurrentService(void (MicrophoneControl::*apply)(Argument))
 {
     QPointer<MicrophoneControl> self(this);
     const quint64 serial = m_microphoneSerial;
-    m_microphone->setErrorHandler([self, serial](const QString &message) {
+    return [self, serial, apply](Argument argument) {
         if (!self)
             return;
         QMetaObject::invokeMethod(
-            self.data(), [self, serial, message] {
+            self.data(), [self, serial, apply, value = std::decay_t<Argument>(argument)] {
                 if (self && self->m_microphoneSerial == serial)
-                    self->handleMicrophoneRuntimeError(message);
+                    (self.data()->*apply)(value);
             },
             Qt::QueuedConnection);
-    });
-    m_microphone->setLevelHandler([self, serial](double level) {
-        if (!self)
-            return;
-        QMetaObject::invokeMethod(
-            self.data(), [self, serial, level] {
-                if (self && self->m_microphoneSerial == serial)
-                    self->setMicrophoneLevel(level);
-            },
-            Qt::QueuedConnection);
-    });
+    };
+}
+
+void MicrophoneControl::prepareMicrophoneServiceHandlers()
+{
+    m_microphone->setErrorHandler(queuedForCurrentService(&MicrophoneControl::handleMicrophoneRuntimeError));
+    m_microphone->setLevelHandler(queuedForCurrentService(&MicrophoneControl::setMicrophoneLevel));
 }
 
 void MicrophoneControl::updateMicrophoneLiveHandler()
@@ -252,9 +256,7 @@ QCoro::Task<void> MicrophoneControl::resetMicrophoneService()
     if (m_operationsInFlight == 0)
         m_retiredMicrophones.clear();
     std::unique_ptr<MicrophoneSource> old = std::move(m_microphone);
-    old->setLiveAudioDataHandler(nullptr);
-    old->setErrorHandler(nullptr);
-    old->setLevelHandler(nullptr);
+    detachHandlers(*old);
     m_microphone = m_directory->makeMicrophone();
     ++m_microphoneSerial;
     MicrophoneSource *stopping = old.get();
@@ -280,14 +282,15 @@ void MicrophoneControl::toggleMicrophoneCapture()
     if (busy || m_isMicrophoneBusy || !m_session)
         return;
     setMicrophoneBusy(true);
+    spawnOperation(m_isMicrophoneListening ? &MicrophoneControl::switchOff : &MicrophoneControl::switchOn);
+}
+
+void MicrophoneControl::spawnOperation(QCoro::Task<void> (MicrophoneControl::*operation)())
+{
     QPointer<MicrophoneControl> self(this);
-    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            co_return;
-        if (self->m_isMicrophoneListening)
-            co_await self->switchOff();
-        else
-            co_await self->switchOn();
+    spawnTask([self, operation](CancellationToken) -> QCoro::Task<void> {
+        if (self)
+            co_await (self.data()->*operation)();
     });
 }
 
@@ -366,47 +369,27 @@ void MicrophoneControl::toggleMicrophoneTest()
     if (busy || m_isMicrophoneBusy)
         return;
     setMicrophoneBusy(true);
-    QPointer<MicrophoneControl> self(this);
-    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (!self)
-            co_return;
-        if (self->m_isMicrophoneTesting) {
-            co_await self->stopTest();
-        } else {
-            co_await self->startTest();
-        }
-    });
+    spawnOperation(m_isMicrophoneTesting ? &MicrophoneControl::stopTest : &MicrophoneControl::startTest);
 }
 
 QCoro::Task<void> MicrophoneControl::startTest()
 {
     QPointer<MicrophoneControl> self(this);
     prepareMicrophoneServiceHandlers();
-    std::exception_ptr failure;
-    try {
-        co_await startMicrophoneCaptureIfNeeded();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<void> started = co_await outcomeOf(startMicrophoneCaptureIfNeeded());
     if (!self)
         co_return;
-    if (!failure) {
+    if (started.succeeded()) {
         // The mixer's microphone lane stays off: test audio reaches neither recording nor speech.
         setMicrophoneTesting(true);
-        updateMicrophoneLiveHandler();
-        if (m_session)
-            m_session->setErrorMessage(std::nullopt);
-        setMicrophoneBusy(false);
+        finishCommand(std::nullopt);
         co_return;
     }
     co_await stopMicrophoneCaptureIfPossible(true);
     if (!self)
         co_return;
     setMicrophoneTesting(false);
-    updateMicrophoneLiveHandler();
-    if (m_session)
-        m_session->setErrorMessage(errorMessage(failure));
-    setMicrophoneBusy(false);
+    finishCommand(started.errorText());
 }
 
 QCoro::Task<void> MicrophoneControl::stopTest()
@@ -431,11 +414,7 @@ void MicrophoneControl::selectMicrophone(const QString &id)
     if (m_session && (m_session->isBusy() || m_session->isStopping()))
         return;
     setMicrophoneBusy(true);
-    QPointer<MicrophoneControl> self(this);
-    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (self)
-            co_await self->switchDevice();
-    });
+    spawnOperation(&MicrophoneControl::switchDevice);
 }
 
 QCoro::Task<void> MicrophoneControl::switchDevice()
@@ -474,19 +453,21 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
         setMicrophoneListening(wasListening);
         setMicrophoneTesting(wasTesting);
         m_mixer->setMicrophoneEnabled(wasListening);
-        updateMicrophoneLiveHandler();
-        if (m_session)
-            m_session->setErrorMessage(std::nullopt);
-        setMicrophoneBusy(false);
+        finishCommand(std::nullopt);
         co_return;
     }
     setMicrophoneTesting(false);
     co_await stopMicrophoneCaptureIfPossible(true);
     if (!self)
         co_return;
+    finishCommand(errorMessage(failure));
+}
+
+void MicrophoneControl::finishCommand(std::optional<QString> error)
+{
     updateMicrophoneLiveHandler();
     if (m_session)
-        m_session->setErrorMessage(errorMessage(failure));
+        m_session->setErrorMessage(std::move(error));
     setMicrophoneBusy(false);
 }
 
@@ -495,11 +476,7 @@ void MicrophoneControl::handleMicrophoneRuntimeError(const QString &message)
     clearSessionState();
     if (m_session)
         m_session->setErrorMessage(message);
-    QPointer<MicrophoneControl> self(this);
-    spawnTask([self](CancellationToken) -> QCoro::Task<void> {
-        if (self)
-            co_await self->recoverFromRuntimeError();
-    });
+    spawnOperation(&MicrophoneControl::recoverFromRuntimeError);
 }
 
 QCoro::Task<void> MicrophoneControl::recoverFromRuntimeError()

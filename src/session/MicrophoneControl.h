@@ -7,7 +7,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class ListeningSession;
@@ -82,13 +84,23 @@ Q_SIGNALS:
     void activeSessionChanged();
 
 private:
+    // Runs one of the operations below as a detached task, unless this object is gone.
+    void spawnOperation(QCoro::Task<void> (MicrophoneControl::*operation)());
     QCoro::Task<void> switchOn();
     QCoro::Task<void> switchOff();
     QCoro::Task<void> startTest();
     QCoro::Task<void> stopTest();
     QCoro::Task<void> switchDevice();
     QCoro::Task<void> recoverFromRuntimeError();
+    // Ends a test or device switch: routes the audio anew, shows the failure or clears the
+    // last one, and frees the microphone commands.
+    void finishCommand(std::optional<QString> error);
     void handleMicrophoneRuntimeError(const QString &message);
+    // A handler for the current capture service that calls `apply` on this object's thread,
+    // in capture order, and is ignored once that service has been replaced.
+    template<typename Argument>
+    std::function<void(Argument)> queuedForCurrentService(void (MicrophoneControl::*apply)(Argument));
+    void setActivityFlag(bool &flag, bool value, void (MicrophoneControl::*changed)());
     void setMicrophoneTesting(bool testing);
     void setMicrophoneLevel(double level);
     void setCaptureActive(bool active);

@@ -151,15 +151,7 @@ QCoro::Task<void> DeepSeekTranslationService::resetSession()
     m_isProcessingQueue = false;
     m_recentHistoryTurns.clear();
 
-    failReadyIfNeeded(std::make_exception_ptr(CancellationError()));
-    failAllPendingTurns(std::make_exception_ptr(CancellationError()));
-    m_receiveTask.cancel();
-    m_receiveTask = {};
-    m_keepAliveTask.cancel();
-    m_keepAliveTask = {};
-    if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1000);
-    m_translationSocketReady = false;
+    closeSocket(std::make_exception_ptr(CancellationError()), 1000);
 
     m_sourceLanguageName.clear();
     m_targetLanguageName.clear();
@@ -360,16 +352,21 @@ QCoro::Task<void> DeepSeekTranslationService::establishTranslationSocket(Cancell
 void DeepSeekTranslationService::closeSocketForReconnect()
 {
     m_isStopping = true;
-    failReadyIfNeeded(cancelledRequest());
-    failAllPendingTurns(cancelledRequest());
+    closeSocket(cancelledRequest(), 1001);
+    m_isStopping = false;
+}
+
+void DeepSeekTranslationService::closeSocket(std::exception_ptr error, int closeCode)
+{
+    failReadyIfNeeded(error);
+    failAllPendingTurns(error);
     m_receiveTask.cancel();
     m_receiveTask = {};
     m_keepAliveTask.cancel();
     m_keepAliveTask = {};
     if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
+        std::exchange(m_webSocketTask, nullptr)->cancel(closeCode);
     m_translationSocketReady = false;
-    m_isStopping = false;
 }
 
 QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslationWithTimeout(QString transcript, QUuid turnID, bool isFinal,
@@ -392,12 +389,7 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
     m_pendingTurnContinuations.insert(key, PendingTranslationContinuation{continuation, isFinal});
     const std::weak_ptr<Continuation<QString>> weak = continuation;
 
-    TranslationTurnMessage message;
-    message.turnId = key;
-    message.transcript = transcript;
-    message.isFinal = isFinal;
-    message.sourceLanguage = m_sourceLanguageCode;
-    const QByteArray json = message.toJson();
+    const QByteArray json = turnMessageJson(key, transcript, isFinal);
 
     QPointer<DeepSeekTranslationService> self(this);
     spawnTask([self, json, key, weak](CancellationToken) -> QCoro::Task<void> {
@@ -427,15 +419,20 @@ QCoro::Task<QString> DeepSeekTranslationService::requestLiveTranslation(QString 
     co_return *translation;
 }
 
+QByteArray DeepSeekTranslationService::turnMessageJson(const QString &key, const QString &transcript, bool isFinal) const
+{
+    TranslationTurnMessage message;
+    message.turnId = key;
+    message.transcript = transcript;
+    message.isFinal = isFinal;
+    message.sourceLanguage = m_sourceLanguageCode;
+    return message.toJson();
+}
+
 QCoro::Task<void> DeepSeekTranslationService::sendInterimRevisionImmediately(QString text, QUuid turnID)
 {
     const QString key = TranslationTurnKey::fromUuid(turnID);
-    TranslationTurnMessage message;
-    message.turnId = key;
-    message.transcript = text;
-    message.isFinal = false;
-    message.sourceLanguage = m_sourceLanguageCode;
-    const QByteArray json = message.toJson();
+    const QByteArray json = turnMessageJson(key, text, false);
     QPointer<DeepSeekTranslationService> self(this);
     std::exception_ptr failure = (co_await outcomeOf(sendSocketMessage(json))).error;
     if (!self || !failure)
@@ -579,15 +576,7 @@ void DeepSeekTranslationService::handleSocketFailure(std::exception_ptr error, c
                                             .arg(m_pendingTurnContinuations.size());
     if (task != m_webSocketTask)
         return;
-    failReadyIfNeeded(error);
-    failAllPendingTurns(error);
-    m_receiveTask.cancel();
-    m_receiveTask = {};
-    m_keepAliveTask.cancel();
-    m_keepAliveTask = {};
-    if (m_webSocketTask)
-        std::exchange(m_webSocketTask, nullptr)->cancel(1001);
-    m_translationSocketReady = false;
+    closeSocket(error, 1001);
 }
 
 void DeepSeekTranslationService::failReadyIfNeeded(std::exception_ptr error)

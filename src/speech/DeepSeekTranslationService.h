@@ -101,11 +101,14 @@ private:
     QCoro::Task<void> establishTranslationSocket(CancellationToken token);
     QCoro::Task<QNetworkRequest> makeLiveTranslationWebSocketRequest();
     void closeSocketForReconnect();
+    // Fails whatever waits on the socket with the error, ends its loops and closes it.
+    void closeSocket(std::exception_ptr error, int closeCode);
     QCoro::Task<QString> requestLiveTranslation(QString transcript, QUuid turnID, bool isFinal, CancellationToken token,
                                                 std::chrono::milliseconds timeout);
     QCoro::Task<QString> requestLiveTranslationWithTimeout(QString transcript, QUuid turnID, bool isFinal,
                                                            CancellationToken token);
     QCoro::Task<void> sendInterimRevisionImmediately(QString text, QUuid turnID);
+    QByteArray turnMessageJson(const QString &key, const QString &transcript, bool isFinal) const;
     TaskHandle<void> startReceiveLoop(WebSocketTask::Pointer task);
     TaskHandle<void> startKeepAliveLoop(WebSocketTask::Pointer task);
     QCoro::Task<void> keepAliveLoop(WebSocketTask::Pointer task, CancellationToken token);

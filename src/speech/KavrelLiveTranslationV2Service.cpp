@@ -136,15 +136,37 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::startSession(QString sourceLan
     scheduleReconnectIfNeeded();
 }
 
+std::optional<KavrelLiveTranslationV2Service::OpenTurnText> KavrelLiveTranslationV2Service::openTurnText(const QString &text,
+                                                                                                     QUuid turnID) const
+{
+    OpenTurnText open;
+    open.text = Text::trimmed(text);
+    if (open.text.isEmpty())
+        return std::nullopt;
+    open.key = TranslationTurnKey::fromUuid(turnID);
+    if (m_turns.isFinalized(open.key))
+        return std::nullopt;
+    return open;
+}
+
+QCoro::Task<void> KavrelLiveTranslationV2Service::awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket,
+                                                            QString description)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    std::exception_ptr failure = (co_await outcomeOf(std::move(send))).error;
+    if (!self || !failure)
+        co_return;
+    qCWarning(logger()).noquote() << QStringLiteral("%1 error=%2").arg(description, errorMessage(failure));
+    socketDidFail(failure, socket);
+}
+
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString text, QUuid turnID)
 {
-    const QString trimmed = Text::trimmed(text);
-    if (trimmed.isEmpty())
+    const std::optional<OpenTurnText> open = openTurnText(text, turnID);
+    if (!open)
         co_return;
-    const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_turns.isFinalized(key))
-        co_return;
-    m_turns.record(key).latestPreview = trimmed;
+    const QString key = open->key;
+    m_turns.record(key).latestPreview = open->text;
 
     if (!m_isReady) {
         m_emergency.scheduleEmergencyPreview(key);
@@ -152,24 +174,18 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueInterimChunk(QString te
         co_return;
     }
 
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(key))).error;
-    if (!self || !failure)
-        co_return;
-    qCWarning(logger()).noquote() << QStringLiteral("preview send failed turn=%1 error=%2").arg(key, errorMessage(failure));
-    socketDidFail(failure, socket);
+    const QString description = QStringLiteral("preview send failed turn=%1").arg(key);
+    co_await awaitSend(sendLatestPreviewIfNeeded(key), socket, description);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text, QUuid turnID)
 {
-    const QString trimmed = Text::trimmed(text);
-    if (trimmed.isEmpty())
+    const std::optional<OpenTurnText> open = openTurnText(text, turnID);
+    if (!open)
         co_return;
-    const QString key = TranslationTurnKey::fromUuid(turnID);
-    if (m_turns.isFinalized(key))
-        co_return;
-    const V2PendingFinal pending = m_turns.addPendingFinal(key, trimmed);
+    const QString key = open->key;
+    const V2PendingFinal pending = m_turns.addPendingFinal(key, open->text);
     const qint64 revision = pending.clientRevision;
 
     if (!m_isReady) {
@@ -179,17 +195,10 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::enqueueFinalChunk(QString text
         co_return;
     }
 
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const WebSocketTask::Pointer socket = m_webSocketTask;
-    std::exception_ptr failure = (co_await outcomeOf(sendFinal(pending))).error;
+    const QString description = QStringLiteral("final send failed turn=%1 revision=%2").arg(key).arg(revision);
     // The pending final stays either way: the next flush sends it again.
-    if (!self || !failure)
-        co_return;
-    qCWarning(logger()).noquote() << QStringLiteral("final send failed turn=%1 revision=%2 error=%3")
-                                         .arg(key)
-                                         .arg(revision)
-                                         .arg(errorMessage(failure));
-    socketDidFail(failure, socket);
+    co_await awaitSend(sendFinal(pending), socket, description);
 }
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::replaceHistory(QList<DeepSeekTranslationHistoryTurn> turns)
@@ -571,14 +580,12 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 {
     QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (!isForCurrentConnection(result) || !turn
-        || !m_turns.acceptPreviewAnswer(result.turnId, result.clientRevision))
+    const std::optional<QUuid> turn = acceptedTurn(result, &LiveTranslationTurnTable::acceptPreviewAnswer);
+    if (!turn)
         co_return;
-    emitEvent(DeepSeekTranslationEvent::preview(*turn, result.text));
+    emitTranslation(DeepSeekTranslationEvent::preview(*turn, result.text), result, QStringLiteral("preview"));
     if (!self)
         co_return;
-    logTiming(result.timing, QStringLiteral("preview"), result.turnId, result.clientRevision);
 
     // The answer frees the turn for its newest text, if that changed meanwhile.
     std::exception_ptr failure = (co_await outcomeOf(sendLatestPreviewIfNeeded(result.turnId))).error;
@@ -589,18 +596,13 @@ QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationPreview(QByte
 
 QCoro::Task<void> KavrelLiveTranslationV2Service::handleTranslationFinal(QByteArray bytes, WebSocketTask::Pointer task)
 {
-    QPointer<KavrelLiveTranslationV2Service> self(this);
     const V2TranslationResult result = V2TranslationResult::decode(bytes);
-    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
-    if (!isForCurrentConnection(result) || !turn
-        || !m_turns.settleFinal(result.turnId, result.clientRevision))
+    const std::optional<QUuid> turn = acceptedTurn(result, &LiveTranslationTurnTable::settleFinal);
+    if (!turn)
         co_return;
     m_emergency.cancelEmergencyPreview(result.turnId);
     m_emergency.cancelEmergencyFinal(result.turnId);
-    emitEvent(DeepSeekTranslationEvent::completed(*turn, result.text));
-    if (!self)
-        co_return;
-    logTiming(result.timing, QStringLiteral("final"), result.turnId, result.clientRevision);
+    emitTranslation(DeepSeekTranslationEvent::completed(*turn, result.text), result, QStringLiteral("final"));
     co_return;
 }
 
@@ -734,6 +736,25 @@ void KavrelLiveTranslationV2Service::closeCurrentSocket(int closeCode)
 bool KavrelLiveTranslationV2Service::isForCurrentConnection(const V2TranslationResult &result) const
 {
     return result.sessionId == m_logicalSessionID && (!m_connectionID || result.connectionId == *m_connectionID);
+}
+
+std::optional<QUuid> KavrelLiveTranslationV2Service::acceptedTurn(const V2TranslationResult &result,
+                                                                 bool (LiveTranslationTurnTable::*accept)(const QString &, qint64))
+{
+    const std::optional<QUuid> turn = TranslationTurnKey::parse(result.turnId);
+    if (!isForCurrentConnection(result) || !turn || !(m_turns.*accept)(result.turnId, result.clientRevision))
+        return std::nullopt;
+    return turn;
+}
+
+void KavrelLiveTranslationV2Service::emitTranslation(const DeepSeekTranslationEvent &event, const V2TranslationResult &result,
+                                                     const QString &lane)
+{
+    QPointer<KavrelLiveTranslationV2Service> self(this);
+    emitEvent(event);
+    if (!self)
+        return;
+    logTiming(result.timing, lane, result.turnId, result.clientRevision);
 }
 
 void KavrelLiveTranslationV2Service::logTiming(const std::optional<V2Timing> &timing, const QString &lane,

@@ -119,6 +119,17 @@ private:
     QCoro::Task<bool> waitForRunningReset();
     QCoro::Task<void> sendLatestPreviewIfNeeded(QString turnID);
     QCoro::Task<void> sendFinal(V2PendingFinal pending);
+    struct OpenTurnText
+    {
+        QString key;
+        QString text; // trimmed
+    };
+    // The turn's key and the trimmed text when the turn still takes it; none for an empty
+    // text or a finished turn.
+    std::optional<OpenTurnText> openTurnText(const QString &text, QUuid turnID) const;
+    // Awaits a send; its failure is logged after `description` and counts as a failure of
+    // the socket the send went to.
+    QCoro::Task<void> awaitSend(QCoro::Task<void> send, WebSocketTask::Pointer socket, QString description);
     QCoro::Task<void> flushPendingWork();
     // Starts a logical session's state afresh: its turns, and both emergency lanes.
     void clearSessionState();
@@ -158,6 +169,12 @@ private:
     void closeCurrentSocket(int closeCode = 1001);
     // A translation of this logical session, sent on the current connection.
     bool isForCurrentConnection(const V2TranslationResult &result) const;
+    // The turn of a translation for the current connection that `accept` takes, else none.
+    std::optional<QUuid> acceptedTurn(const V2TranslationResult &result,
+                                      bool (LiveTranslationTurnTable::*accept)(const QString &, qint64));
+    // Hands the translation to the handler, then logs its timing unless the handler destroyed
+    // this client.
+    void emitTranslation(const DeepSeekTranslationEvent &event, const V2TranslationResult &result, const QString &lane);
     void logTiming(const std::optional<V2Timing> &timing, const QString &lane, const QString &turnID, qint64 revision) const;
     void emitEvent(const DeepSeekTranslationEvent &event);
 

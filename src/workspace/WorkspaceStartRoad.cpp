@@ -3,8 +3,6 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelListeningStarter.h"
 #include "app/KavrelSessionSurface.h"
-#include "base/Async.h"
-#include "base/KavrelDiagnostics.h"
 
 WorkspaceStartRoad::WorkspaceStartRoad(AuthSessionStore *authStore, KavrelSessionSurface *session,
                                        KavrelListeningStarter *starter, QObject *parent)
@@ -15,31 +13,14 @@ WorkspaceStartRoad::WorkspaceStartRoad(AuthSessionStore *authStore, KavrelSessio
 void WorkspaceStartRoad::prepareListeningSetupAfterAuthRefresh()
 {
     QPointer<WorkspaceStartRoad> self(this);
-    QPointer<AuthSessionStore> authStore = m_authStore;
-    QPointer<KavrelSessionSurface> session = m_session;
-    spawnTask([self, authStore, session](CancellationToken) -> QCoro::Task<void> {
-        std::optional<QString> failure;
-        try {
-            if (!authStore)
-                throw CancellationError();
-            co_await authStore->ensureActiveSession();
-        } catch (...) {
-            failure = errorMessage(std::current_exception());
-        }
-        try {
-            if (!failure) {
-                // The window may have closed while the refresh ran.
-                if (self)
-                    self->setListeningSetupPresented(true);
-            } else if (session) {
-                const std::optional<QString> storeMessage = authStore ? authStore->errorMessage() : std::nullopt;
-                session->setErrorMessage(storeMessage ? storeMessage : failure);
-            }
-        } catch (...) {
-            qCWarning(KavrelDiagnostics::app()).noquote() << "opening the listening setup failed:"
-                                                         << errorMessage(std::current_exception());
-        }
-    });
+    KavrelListeningStarter::runAfterAuthRefresh(
+        m_authStore, m_session,
+        [self] {
+            // The window may have closed while the refresh ran.
+            if (self)
+                self->setListeningSetupPresented(true);
+        },
+        {}, "opening the listening setup failed:");
 }
 
 void WorkspaceStartRoad::startFromSetup()

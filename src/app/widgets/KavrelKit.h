@@ -54,6 +54,10 @@
 //   kavrelPaintedIcon(painter)  a QIcon drawn by code at any size (KavrelPaintedIcon.h).
 //   KavrelSlimScrollBars::apply(area)  thin rounded scroll bars without track or arrows; every
 //                         scrolling view (scroll areas, lists, text views) wears them.
+//   KavrelScrollPage::install(owner), setPage(area, page)  a screen that scrolls as a whole,
+//                         vertically, over the screen's own background.
+//   KavrelDeferredRefresh a view's refresh coalesced to one run on the next event-loop turn:
+//                         schedule(); the refresh calls done().
 //
 // Screenshots in tests: tests/support/Screenshots.h.
 
@@ -61,9 +65,11 @@
 #include "app/KavrelSplitGeometry.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelDeferredRefresh.h"
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelPaintedIcon.h"
 #include "app/widgets/KavrelPill.h"
+#include "app/widgets/KavrelScrollPage.h"
 #include "app/widgets/KavrelSegmentedPicker.h"
 #include "app/widgets/KavrelSlimScrollBars.h"
 #include "app/widgets/KavrelSplitContainer.h"

@@ -80,19 +80,28 @@ QWidget *blockColumn(const QList<QWidget *> &rows)
 
 namespace {
 
-// One pill of the history screens: a tinted capsule with a medium-weight label.
-KavrelPill *pill(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor stroke, double strokeOpacity,
-                 KavrelDynamicColor foreground, int horizontalPadding, int height, const QFont &font,
-                 const QString &text, const QString &symbol = {})
+// The capsule look that the history's pills and buttons share.
+template<typename Look>
+Look capsuleLook(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor stroke, double strokeOpacity,
+                 KavrelDynamicColor foreground, int horizontalPadding)
 {
-    auto *pill = new KavrelPill;
-    KavrelPill::Look look;
+    Look look;
     look.fill = fill;
     look.fillOpacity = fillOpacity;
     look.stroke = stroke;
     look.strokeOpacity = strokeOpacity;
     look.foreground = foreground;
     look.horizontalPadding = horizontalPadding;
+    return look;
+}
+
+// One pill of the history screens: a tinted capsule with a medium-weight label.
+KavrelPill *pill(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor stroke, double strokeOpacity,
+                 KavrelDynamicColor foreground, int horizontalPadding, int height, const QFont &font,
+                 const QString &text, const QString &symbol = {})
+{
+    auto *pill = new KavrelPill;
+    auto look = capsuleLook<KavrelPill::Look>(fill, fillOpacity, stroke, strokeOpacity, foreground, horizontalPadding);
     look.height = height;
     pill->setLook(look);
     pill->setFont(font);
@@ -100,6 +109,21 @@ KavrelPill *pill(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor
         pill->setSymbol(symbol);
     pill->setText(text);
     return pill;
+}
+
+// One capsule button of the history screens, with its title looked up.
+KavrelCapsuleButton *capsuleButton(KavrelDynamicColor fill, double fillOpacity, KavrelDynamicColor stroke,
+                                   double strokeOpacity, KavrelDynamicColor foreground, double symbolSize,
+                                   int horizontalPadding, const QFont &font, const QString &title)
+{
+    auto *button = new KavrelCapsuleButton;
+    auto look =
+        capsuleLook<KavrelCapsuleButton::Look>(fill, fillOpacity, stroke, strokeOpacity, foreground, horizontalPadding);
+    look.symbolSize = symbolSize;
+    button->setLook(look);
+    button->setFont(font);
+    button->setText(Style::localized(title));
+    return button;
 }
 
 } // namespace
@@ -123,18 +147,9 @@ KavrelPill *countBadge(int count)
 
 KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symbol, bool isEnabled, bool isLoading)
 {
-    auto *button = new KavrelCapsuleButton;
-    KavrelCapsuleButton::Look look;
-    look.fill = Theme::elevatedFill;
-    look.fillOpacity = 1;
-    look.stroke = Theme::border;
-    look.strokeOpacity = 1;
-    look.foreground = isEnabled ? Theme::primaryText : Theme::tertiaryText;
-    look.symbolSize = 13;
-    look.horizontalPadding = 14;
-    button->setLook(look);
-    button->setFont(Style::font(14, QFont::DemiBold));
-    button->setText(Style::localized(title));
+    KavrelCapsuleButton *button = capsuleButton(Theme::elevatedFill, 1, Theme::border, 1,
+                                                isEnabled ? Theme::primaryText : Theme::tertiaryText, 13, 14,
+                                                Style::font(14, QFont::DemiBold), title);
     button->setToolTip(Style::localized(title));
     button->setSymbol(symbol);
     button->setEnabled(isEnabled);
@@ -188,23 +203,26 @@ QWidget *errorCard(const QString &text, const QString &retryTitle, std::function
     message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(message);
 
-    auto *retry = new KavrelCapsuleButton;
-    KavrelCapsuleButton::Look buttonLook;
-    buttonLook.fill = Style::errorRed;
-    buttonLook.fillOpacity = 0.14;
-    buttonLook.stroke = Style::errorRed;
-    buttonLook.strokeOpacity = 0.35;
-    buttonLook.foreground = Style::errorRed;
-    buttonLook.horizontalPadding = 14;
-    retry->setLook(buttonLook);
-    retry->setFont(Style::font(14, QFont::DemiBold));
-    retry->setText(Style::localized(retryTitle));
+    KavrelCapsuleButton *retry = capsuleButton(Style::errorRed, 0.14, Style::errorRed, 0.35, Style::errorRed,
+                                               KavrelCapsuleButton::Look().symbolSize, 14,
+                                               Style::font(14, QFont::DemiBold), retryTitle);
     QObject::connect(retry, &QAbstractButton::clicked, retry, [action = std::move(retryAction)] {
         if (action)
             action();
     });
     column->addWidget(retry, 0, Qt::AlignLeft);
     return frame;
+}
+
+KavrelCapsuleButton *loadMoreButton(bool loadingMore)
+{
+    KavrelCapsuleButton *button =
+        capsuleButton(Theme::elevatedFill, 1, Theme::border, 1, Theme::primaryText, 14, 18, Style::font(15, QFont::DemiBold),
+                      loadingMore ? QStringLiteral("Loading more…") : QStringLiteral("Load more"));
+    button->setFixedHeight(46);
+    button->setBusy(loadingMore);
+    button->setEnabled(!loadingMore);
+    return button;
 }
 
 QWidget *emptyCard(const QString &title, const QString &subtitle)

@@ -32,6 +32,8 @@ QWidget *spinner(int side);
 
 QWidget *loadingCard(const QString &text);
 QWidget *errorCard(const QString &text, const QString &retryTitle, std::function<void()> retryAction);
+// "Load more" under the list; while the next page loads it spins and takes no clicks.
+KavrelCapsuleButton *loadMoreButton(bool loadingMore);
 QWidget *emptyCard(const QString &title, const QString &subtitle);
 
 // A titled card with an accessory at the trailing end of its header. Takes ownership of

@@ -87,18 +87,12 @@ KavrelHistoryDetailSheet::~KavrelHistoryDetailSheet() = default;
 
 void KavrelHistoryDetailSheet::scheduleRefresh()
 {
-    if (m_refreshScheduled)
-        return;
-    m_refreshScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        if (m_refreshScheduled)
-            refresh();
-    });
+    m_deferredRefresh.schedule();
 }
 
 void KavrelHistoryDetailSheet::refresh()
 {
-    m_refreshScheduled = false;
+    m_deferredRefresh.done();
     if (!m_viewModel)
         return;
 

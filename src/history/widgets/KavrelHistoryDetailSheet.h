@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/widgets/KavrelDeferredRefresh.h"
 #include "history/KavrelHistoryDetailTab.h"
 
 #include <QDialog>
@@ -51,5 +52,5 @@ private:
     // Scroll positions per tab, kept across rebuilds of the same meeting.
     QHash<int, int> m_scrollPositions;
     QString m_scrollMeetingID;
-    bool m_refreshScheduled = false;
+    KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};
 };

@@ -146,18 +146,12 @@ void KavrelHistoryView::showEvent(QShowEvent *event)
 
 void KavrelHistoryView::scheduleRefresh()
 {
-    if (m_refreshScheduled)
-        return;
-    m_refreshScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        if (m_refreshScheduled)
-            refresh();
-    });
+    m_deferredRefresh.schedule();
 }
 
 void KavrelHistoryView::refresh()
 {
-    m_refreshScheduled = false;
+    m_deferredRefresh.done();
     retranslate();
 }
 
@@ -238,22 +232,7 @@ void KavrelHistoryView::refreshFooter()
         }));
     }
     if (hasMore) {
-        const bool loadingMore = m_viewModel->isLoadingMore();
-        auto *button = new KavrelCapsuleButton;
-        KavrelCapsuleButton::Look look;
-        look.fill = Theme::elevatedFill;
-        look.fillOpacity = 1;
-        look.stroke = Theme::border;
-        look.strokeOpacity = 1;
-        look.foreground = Theme::primaryText;
-        look.symbolSize = 14;
-        look.horizontalPadding = 18;
-        button->setLook(look);
-        button->setFont(Style::font(15, QFont::DemiBold));
-        button->setText(Style::localized(loadingMore ? QStringLiteral("Loading more…") : QStringLiteral("Load more")));
-        button->setFixedHeight(46);
-        button->setBusy(loadingMore);
-        button->setEnabled(!loadingMore);
+        KavrelCapsuleButton *button = Components::loadMoreButton(m_viewModel->isLoadingMore());
         KavrelHistoryViewModel *viewModel = m_viewModel.get();
         connect(button, &QAbstractButton::clicked, this, [viewModel] {
             startTask([viewModel] { return viewModel->loadMore(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/widgets/KavrelDeferredRefresh.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 #include "services/MeetingSessionHistoryTypes.h"
 
@@ -82,5 +83,5 @@ private:
     QPointer<KavrelHistoryDetailSheet> m_sheet;
     QPointer<QMessageBox> m_confirmation;
     std::optional<MeetingSessionHistoryListItem> m_pendingDeleteSession;
-    bool m_refreshScheduled = false;
+    KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};
 };

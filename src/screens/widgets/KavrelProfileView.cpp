@@ -3,7 +3,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
+#include "app/widgets/KavrelScrollPage.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/KavrelProfileModel.h"
@@ -72,15 +72,7 @@ KavrelProfileView::~KavrelProfileView()
 
 void KavrelProfileView::build()
 {
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    KavrelSlimScrollBars::apply(m_scrollArea);
-    m_scrollArea->viewport()->setAutoFillBackground(false);
-    outer->addWidget(m_scrollArea);
+    m_scrollArea = KavrelScrollPage::install(this);
 
     auto *page = new QWidget;
     page->setAutoFillBackground(false);
@@ -128,8 +120,7 @@ void KavrelProfileView::build()
             m_authStore->signOut();
     });
     connect(m_refreshButton, &QAbstractButton::clicked, this, [this] { m_model->startRefresh(); });
-    m_scrollArea->setWidget(page);
-    page->setAutoFillBackground(false); // setWidget() turned it on
+    KavrelScrollPage::setPage(m_scrollArea, page);
     KavrelScrollFocus::follow(m_scrollArea);
 }
 
@@ -168,18 +159,12 @@ void KavrelProfileView::sessionChanged()
 
 void KavrelProfileView::scheduleRefresh()
 {
-    if (m_refreshScheduled)
-        return;
-    m_refreshScheduled = true;
-    QTimer::singleShot(0, this, [this] {
-        if (m_refreshScheduled)
-            refresh();
-    });
+    m_deferredRefresh.schedule();
 }
 
 void KavrelProfileView::refresh()
 {
-    m_refreshScheduled = false;
+    m_deferredRefresh.done();
     const std::optional<KavrelProfileModel::StatusStrip> strip = m_model->syncStrip();
     rebuildSlot(m_stripSlot, strip ? KavrelProfileCards::statusStrip(strip->text, strip->tint) : nullptr);
     rebuildSlot(m_accountSlot, KavrelProfileCards::sectionCard(QStringLiteral("Account"),

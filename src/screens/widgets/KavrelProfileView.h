@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/widgets/KavrelDeferredRefresh.h"
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -69,5 +70,5 @@ private:
     KavrelScreenButton *m_refreshButton = nullptr;
     std::optional<QString> m_shownUserId;
     bool m_isShown = false;
-    bool m_refreshScheduled = false;
+    KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};
 };

@@ -3,7 +3,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
+#include "app/widgets/KavrelScrollPage.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 #include "screens/widgets/KavrelScreenPanel.h"
@@ -43,18 +43,7 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     setObjectName(QString::fromLatin1(windowIdentifier));
     setMinimumSize(560, 520);
 
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Shown only while the content is taller than the window; styles with transient scroll
-    // bars keep it out of sight until the user scrolls.
-    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    KavrelSlimScrollBars::apply(m_scrollArea);
-    m_scrollArea->viewport()->setAutoFillBackground(false);
-    outer->addWidget(m_scrollArea);
+    m_scrollArea = KavrelScrollPage::install(this);
 
     auto *page = new QWidget;
     page->setAutoFillBackground(false);
@@ -75,8 +64,7 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     panels->addWidget(makePanel(QStringLiteral("Updates"), m_updateRow));
     column->addLayout(panels);
     column->addStretch(1);
-    m_scrollArea->setWidget(page);
-    page->setAutoFillBackground(false); // setWidget() turned it on
+    KavrelScrollPage::setPage(m_scrollArea, page);
     KavrelScrollFocus::follow(m_scrollArea);
 
     connect(&m_model, &KavrelSettingsModel::appearanceModeChanged, this, &KavrelSettingsView::followModel);

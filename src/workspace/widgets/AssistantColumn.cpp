@@ -2,6 +2,7 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelSymbols.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SubtitleViewModel.h"
@@ -10,7 +11,6 @@
 #include "workspace/widgets/SmartAssistantPanel.h"
 #include "workspace/widgets/SurfaceCard.h"
 #include "workspace/widgets/WorkspaceIconButton.h"
-#include "workspace/widgets/WorkspaceSymbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,7 +31,7 @@ AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
     header->setSpacing(10);
     const QColor amber = QColor::fromRgbF(0.92, 0.64, 0.12);
     auto *icon = new QLabel(card);
-    icon->setPixmap(WorkspaceSymbols::icon(QStringLiteral("sparkles"), amber).pixmap(QSize(18, 18), 2.0));
+    icon->setPixmap(KavrelSymbols::icon(QStringLiteral("sparkles"), amber).pixmap(QSize(18, 18), 2.0));
     m_title = new QLabel(card);
     m_title->setTextFormat(Qt::PlainText);
     QFont titleFont = m_title->font();

@@ -352,7 +352,7 @@ void ListeningSetupSheet::refresh()
 void ListeningSetupSheet::rebuildDeviceMenu()
 {
     const QColor iconColour = KavrelSystemColors::label.resolve(palette());
-    m_devices->setIcon(WorkspaceSymbols::icon(QStringLiteral("mic.fill"), iconColour));
+    m_devices->setIcon(KavrelSymbols::icon(QStringLiteral("mic.fill"), iconColour));
     const QString name = m_viewModel.selectedMicrophoneName();
     m_devices->setText(m_devices->fontMetrics().elidedText(name, Qt::ElideRight, 190 - 48));
     m_devices->setToolTip(name);
@@ -369,7 +369,7 @@ void ListeningSetupSheet::rebuildDeviceMenu()
     for (const MicrophoneInputDevice &device : devices) {
         const bool selected = device.id == m_viewModel.selectedMicrophoneID();
         QAction *action = menu->addAction(
-            WorkspaceSymbols::icon(selected ? QStringLiteral("checkmark") : QStringLiteral("mic"), iconColour), device.name);
+            KavrelSymbols::icon(selected ? QStringLiteral("checkmark") : QStringLiteral("mic"), iconColour), device.name);
         action->setCheckable(false);
         const QString id = device.id;
         connect(action, &QAction::triggered, &m_viewModel, [this, id] { m_viewModel.selectMicrophone(id); });

@@ -1,6 +1,5 @@
 #include "workspace/widgets/WorkspaceSymbols.h"
 
-#include "app/widgets/KavrelPaintedIcon.h"
 #include "app/widgets/KavrelSymbols.h"
 
 #include <QHash>
@@ -169,16 +168,6 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(square, layer);
     painter.restore();
-}
-
-QIcon icon(const QString &symbol, const QColor &color)
-{
-    return kavrelPaintedIcon([symbol, color](QPainter &painter, const QRectF &rect, QIcon::Mode mode) {
-        QColor shown = color;
-        if (mode == QIcon::Disabled)
-            shown.setAlphaF(shown.alphaF() * 0.5f);
-        paint(painter, rect, symbol, shown);
-    });
 }
 
 } // namespace WorkspaceSymbols
