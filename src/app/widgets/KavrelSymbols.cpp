@@ -3,6 +3,7 @@
 #include "app/widgets/KavrelPaintedIcon.h"
 
 #include <QHash>
+#include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPainterPath>
@@ -435,6 +436,32 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
             painter.drawEllipse(QPointF(12, 12), 3, 3);
         }
     }
+    painter.restore();
+}
+
+void paintGridDrawing(QPainter &painter, const QRectF &rect, const QColor &color,
+                      const std::function<void(QPainter &)> &draw)
+{
+    const qreal side = std::min(rect.width(), rect.height());
+    if (side <= 0)
+        return;
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const int pixels = std::max(1, int(std::ceil(side * ratio)));
+    QImage layer(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    {
+        QPainter layerPainter(&layer);
+        layerPainter.setRenderHint(QPainter::Antialiasing);
+        layerPainter.scale(side / 24.0, side / 24.0);
+        layerPainter.setPen(Qt::NoPen);
+        layerPainter.setBrush(color);
+        draw(layerPainter);
+    }
+    const QRectF square(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(square, layer);
     painter.restore();
 }
 

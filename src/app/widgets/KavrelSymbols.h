@@ -5,6 +5,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <functional>
+
 class QPainter;
 
 // Symbols by their design names ("mic.fill", "stop.fill", "checkmark", ...). Each one is looked
@@ -20,6 +22,11 @@ bool canDraw(const QString &symbol);
 
 // Paints the symbol into `rect` (kept square, centred) in `color`.
 void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const QColor &color);
+// Paints a screen's own drawing made on the symbols' 24 × 24 grid into `rect` (kept square,
+// centred), with `color` as brush and no pen. It is drawn on a transparent layer of its own
+// first, so a drawing may clear holes into itself.
+void paintGridDrawing(QPainter &painter, const QRectF &rect, const QColor &color,
+                      const std::function<void(QPainter &)> &draw);
 // The same as an icon for menus and actions; disabled modes are drawn at half opacity.
 QIcon icon(const QString &symbol, const QColor &color);
 

@@ -215,22 +215,8 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
         KavrelSymbols::paint(painter, rect, symbol, color);
         return;
     }
-    const qreal side = std::min(rect.width(), rect.height());
-    const QRectF square(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
     // Drawn on a layer of its own so a drawing may cut holes into itself.
-    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    QImage layer(QSize(int(std::ceil(side * ratio)), int(std::ceil(side * ratio))), QImage::Format_ARGB32_Premultiplied);
-    layer.setDevicePixelRatio(ratio);
-    layer.fill(Qt::transparent);
-    {
-        QPainter layerPainter(&layer);
-        layerPainter.setRenderHint(QPainter::Antialiasing);
-        layerPainter.scale(side / 24.0, side / 24.0);
-        layerPainter.setPen(Qt::NoPen);
-        layerPainter.setBrush(color);
-        (*found)(layerPainter);
-    }
-    painter.drawImage(square, layer);
+    KavrelSymbols::paintGridDrawing(painter, rect, color, *found);
 }
 
 } // namespace KavrelScreenSymbols

@@ -205,16 +205,7 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
         KavrelSymbols::paint(painter, rect, symbol, color);
         return;
     }
-    const qreal side = std::min(rect.width(), rect.height());
-    const QRectF square(rect.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.translate(square.topLeft());
-    painter.scale(side / 24.0, side / 24.0);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(color);
-    (*drawing)(painter);
-    painter.restore();
+    KavrelSymbols::paintGridDrawing(painter, rect, color, *drawing);
 }
 
 } // namespace SignInSymbols

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include <cmath>
 #include <functional>
 
 namespace WorkspaceSymbols {
@@ -146,28 +145,9 @@ void paint(QPainter &painter, const QRectF &rect, const QString &symbol, const Q
         KavrelSymbols::paint(painter, rect, symbol, color);
         return;
     }
-    const qreal side = std::min(rect.width(), rect.height());
-    if (side <= 0)
-        return;
-    // Cut-outs clear to transparency, so draw into a layer of our own first.
-    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    const int pixels = std::max(1, int(std::ceil(side * ratio)));
-    QImage layer(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
-    layer.setDevicePixelRatio(ratio);
-    layer.fill(Qt::transparent);
-    {
-        QPainter p(&layer);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(side / 24.0, side / 24.0);
-        p.setPen(Qt::NoPen);
-        p.setBrush(color);
-        (*drawing)(p, color);
-    }
-    const QRectF square(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
-    painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(square, layer);
-    painter.restore();
+    // Cut-outs clear to transparency: the kit draws on a layer of its own first.
+    const Drawing &draw = *drawing;
+    KavrelSymbols::paintGridDrawing(painter, rect, color, [&draw, &color](QPainter &p) { draw(p, color); });
 }
 
 } // namespace WorkspaceSymbols
