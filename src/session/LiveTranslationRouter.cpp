@@ -187,11 +187,14 @@ QList<DeepSeekTranslationHistoryTurn> LiveTranslationRouter::translationHistoryT
     QList<DeepSeekTranslationHistoryTurn> history;
     if (!m_turns)
         return history;
-    for (const SessionTurn &turn : m_turns->turns()) {
-        const QString source = Text::trimmed(turn.text);
-        const QString translation = Text::trimmed(turn.translationText);
+    // Walked from the newest turn: the clients keep only the last few pairs, and this runs on
+    // every completed translation of a session that may hold thousands of turns.
+    const std::vector<SessionTurn> &turns = m_turns->turns();
+    for (auto turn = turns.rbegin(); turn != turns.rend() && history.size() < historyContextTurns; ++turn) {
+        const QString source = Text::trimmed(turn->text);
+        const QString translation = Text::trimmed(turn->translationText);
         if (!source.isEmpty() && !translation.isEmpty())
-            history.append(DeepSeekTranslationHistoryTurn{source, translation});
+            history.prepend(DeepSeekTranslationHistoryTurn{source, translation});
     }
     return history;
 }

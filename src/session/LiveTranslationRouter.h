@@ -70,7 +70,10 @@ public:
     QCoro::Task<void> prepareTranslation(QUuid generation, CancellationToken token);
     QCoro::Task<void> enqueueUntranslatedTurnsForTranslation(QUuid generation, CancellationToken token);
     void applyTranslationEvent(const DeepSeekTranslationEvent &event);
-    // Context for the client: every turn with both a text and a translation, in order.
+    // The translation clients keep this many of the newest pairs as context.
+    static constexpr qsizetype historyContextTurns = 4;
+    // Context for the client: the newest turns with both a text and a translation (at most
+    // historyContextTurns), in order.
     QList<DeepSeekTranslationHistoryTurn> translationHistoryTurns() const;
     // At stop, before the open turn closes: every pending preview becomes (part of) its turn's
     // translation, and the preview state is emptied.

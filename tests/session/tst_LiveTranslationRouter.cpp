@@ -252,6 +252,17 @@ void tst_LiveTranslationRouter::historyLeavesOutBlankPairs()
     m_turns->setTranslationText(3, QStringLiteral("Four"));
     QCOMPARE(m_router->translationHistoryTurns(),
              (QList<DeepSeekTranslationHistoryTurn>{{"Eins.", "One."}, {"Vier", "Four"}}));
+
+    // Only the newest pairs the clients keep, oldest first; blank pairs do not take a place.
+    m_turns->finalizeCurrentTurnIfNeeded();
+    for (const QString &word : {QStringLiteral("Fünf"), QStringLiteral("Sechs"), QStringLiteral("Sieben")}) {
+        const int index = closeTurn(word);
+        m_turns->setTranslationText(index, word + QStringLiteral("!"));
+    }
+    closeTurn(QStringLiteral("Acht."));
+    QCOMPARE(m_router->translationHistoryTurns(),
+             (QList<DeepSeekTranslationHistoryTurn>{
+                 {"Vier", "Four"}, {"Fünf", "Fünf!"}, {"Sechs", "Sechs!"}, {"Sieben", "Sieben!"}}));
 }
 
 QTEST_GUILESS_MAIN(tst_LiveTranslationRouter)
