@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -119,7 +120,8 @@ bool PermissionsOnboardingView::isAnimating() const
 void PermissionsOnboardingView::resizeEvent(QResizeEvent *event)
 {
     // The picture being faded out no longer fits.
-    finishAnimation();
+    if (event->oldSize() != event->size())
+        finishAnimation();
     QWidget::resizeEvent(event);
     m_setupColumn->setFixedWidth(int(std::lround(setupColumnWidth(width()))));
 }
