@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <numbers>
 
 // The desktop portal's settings, as a desktop publishes them on the session bus.
 class FakePortalSettings final : public QObject
@@ -64,6 +66,10 @@ private Q_SLOTS:
     void softShadowFadesOutsideTheShape();
     void slimScrollBarsDrawOnlyTheirHandle_data();
     void slimScrollBarsDrawOnlyTheirHandle();
+    void springEndsOnItsTarget_data();
+    void springEndsOnItsTarget();
+    void appearTransitionSettlesLikeShowAndHide();
+    void crossFadeLeavesNothingBehind();
     void kitScreenshots();
 };
 
@@ -420,6 +426,116 @@ void tst_WidgetKit::slimScrollBarsDrawOnlyTheirHandle()
     QVERIFY(pixel(14).alpha() > 0);
     QCOMPARE(pixel(along - 3).alpha(), 0);
     QCOMPARE(pixel(along / 2 + 20).alpha(), 0);
+}
+
+void tst_WidgetKit::springEndsOnItsTarget_data()
+{
+    QTest::addColumn<double>("response");
+    QTest::addColumn<double>("damping");
+    QTest::newRow("onboarding") << 0.34 << 0.88;
+    QTest::newRow("theme selector") << 0.24 << 0.86;
+    QTest::newRow("bouncy") << 0.5 << 0.5;
+    QTest::newRow("critically damped") << 0.3 << 1.0;
+    QTest::newRow("overdamped") << 0.3 << 1.5;
+}
+
+// The motion starts at 0, ends exactly at 1 and overshoots no more than a spring of that
+// damping does (not at all from damping 1 on); an animation of it moves between its own values so.
+void tst_WidgetKit::springEndsOnItsTarget()
+{
+    QFETCH(double, response);
+    QFETCH(double, damping);
+    const KavrelSpring spring(response, damping);
+    KavrelSpringAnimation animation(spring);
+    animation.setStartValue(10.0);
+    animation.setEndValue(30.0);
+    QCOMPARE(spring.valueAt(0), 0.0);
+    QCOMPARE(spring.valueAt(1), 1.0);
+    QCOMPARE(animation.duration(), spring.durationMs());
+    QVERIFY(spring.durationMs() > 0);
+    animation.setCurrentTime(animation.duration());
+    QCOMPARE(animation.currentValue().toDouble(), 30.0);
+
+    // The first peak of a spring below critical damping: e^(−πζ/√(1−ζ²)) past the target; the
+    // stretch to end exactly on it moves that by at most a few thousandths.
+    const double overshoot = damping < 1 ? std::exp(-std::numbers::pi * damping / std::sqrt(1 - damping * damping)) : 0;
+    double peak = 0;
+    double previous = 0;
+    for (int i = 0; i <= 400; ++i) {
+        const double fraction = i / 400.0;
+        const double value = spring.valueAt(fraction);
+        if (damping >= 1)
+            QVERIFY2(value >= previous - 1e-9, qPrintable(QString::number(fraction)));
+        previous = value;
+        peak = std::max(peak, value);
+    }
+    QVERIFY(peak <= 1 + overshoot + 0.003);
+    if (damping < 1)
+        QVERIFY(peak >= 1 + overshoot - 0.003);
+    // Settled well before the end, so stretching it to the end shows no jump.
+    QVERIFY(std::abs(spring.valueAt(0.9) - 1) < 0.02);
+    animation.setCurrentTime(animation.duration() / 2);
+    QCOMPARE(animation.currentValue().toDouble(), 10 + 20 * spring.valueAt(animation.currentTime() / double(animation.duration())));
+}
+
+void tst_WidgetKit::appearTransitionSettlesLikeShowAndHide()
+{
+    QWidget parent;
+    parent.resize(200, 200);
+    auto *target = new QWidget(&parent);
+    target->setGeometry(10, 20, 60, 40);
+    auto *transition = new KavrelAppearTransition(target, Qt::BottomEdge, 200, QEasingCurve::InOutQuad);
+
+    // Off screen it only shows and hides.
+    transition->setShown(false);
+    QVERIFY(target->isHidden());
+    QVERIFY(!transition->isRunning());
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+
+    transition->setShown(true);
+    QVERIFY(transition->isRunning());
+    QVERIFY(target->isVisible());
+    QVERIFY(QTest::qWaitFor([&] { return !transition->isRunning(); }));
+    QVERIFY(target->isVisible());
+    QVERIFY(!target->graphicsEffect());
+    QCOMPARE(target->geometry(), QRect(10, 20, 60, 40));
+
+    // Leaving, it stays until the end; asking for the same again changes nothing.
+    transition->setShown(false);
+    transition->setShown(false);
+    QVERIFY(target->isVisible());
+    QVERIFY(target->graphicsEffect());
+    transition->finish();
+    QVERIFY(target->isHidden());
+    QVERIFY(!target->graphicsEffect());
+
+    // Turned back half-way, it ends shown.
+    transition->setShown(true);
+    transition->setShown(false);
+    transition->setShown(true);
+    transition->finish();
+    QVERIFY(target->isVisible());
+    QVERIFY(!target->graphicsEffect());
+    QCOMPARE(target->geometry(), QRect(10, 20, 60, 40));
+}
+
+void tst_WidgetKit::crossFadeLeavesNothingBehind()
+{
+    QWidget view;
+    view.resize(120, 80);
+    auto *button = new QPushButton(QStringLiteral("Go"), &view);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+
+    KavrelCrossFade *first = KavrelCrossFade::start(&view, KavrelSpring(0.3, 0.9));
+    QCOMPARE(KavrelCrossFade::running(&view), first);
+    QCOMPARE(first->geometry(), view.rect());
+    // A second change replaces the first fade; clicks go through to the view.
+    KavrelCrossFade *second = KavrelCrossFade::start(&view, KavrelSpring(0.3, 0.9));
+    QCOMPARE(KavrelCrossFade::running(&view), second);
+    QCOMPARE(view.childAt(button->geometry().center()), button);
+    QVERIFY(QTest::qWaitFor([&] { return !KavrelCrossFade::running(&view); }));
 }
 
 void tst_WidgetKit::kitScreenshots()

@@ -2,6 +2,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelUpdateController.h"
+#include "app/widgets/KavrelAppearTransition.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelSymbols.h"
 #include "history/widgets/KavrelHistoryView.h"
@@ -255,9 +256,14 @@ void tst_KavrelScreens::shellSidebarButtonAndTab()
     QCOMPARE(toolbar->toolTip(), QStringLiteral("Hide sidebar"));
 
     QTest::mouseClick(toolbar, Qt::LeftButton);
+    // The tab fades in from the edge while the sidebar slides out.
+    QVERIFY(tab->isVisible());
+    QVERIFY(tab->graphicsEffect());
     shell->finishAnimation();
+    QVERIFY(!shell->isAnimating());
     QVERIFY(!shell->sidebar()->isVisible());
     QVERIFY(tab->isVisible());
+    QVERIFY(!tab->graphicsEffect());
     QCOMPARE(toolbar->toolTip(), QStringLiteral("Show sidebar"));
     QCOMPARE(tab->x(), 0);
 
@@ -267,7 +273,10 @@ void tst_KavrelScreens::shellSidebarButtonAndTab()
     drag(tab, middle, middle + QPoint(-20, 0));
     QVERIFY(shell->model()->isSidebarHidden());
     drag(tab, middle, middle + QPoint(13, 0));
+    QVERIFY(tab->isVisible()); // leaving
     shell->finishAnimation();
+    QVERIFY(!tab->isVisible());
+    QVERIFY(!tab->graphicsEffect());
     QVERIFY(!shell->model()->isSidebarHidden());
     QVERIFY(shell->sidebar()->isVisible());
     QCOMPARE(shell->sidebar()->width(), KavrelSidebarView::columnWidth);
@@ -299,6 +308,10 @@ void tst_KavrelScreens::sidebarUpdateButtonAndAccountPanel()
         QCOMPARE(sidebar->avatar()->initials(), QStringLiteral("AL"));
         QVERIFY(screens.announceUpdate());
         QVERIFY(sidebar->updateButton()->isVisible());
+        QVERIFY(sidebar->updateButtonTransition()->isRunning());
+        shell->finishAnimation();
+        QVERIFY(sidebar->updateButton()->isVisible());
+        QVERIFY(!sidebar->updateButton()->graphicsEffect());
 
         // The account panel's menu signs out; the panel goes with the user.
         sidebar->showAccountMenu(sidebar->accountPanel()->mapToGlobal(QPoint(10, 10)));
@@ -346,6 +359,12 @@ void tst_KavrelScreens::settingsWorkFromTheKeyboard()
     QTest::keyClick(options.at(2), Qt::Key_Space);
     QCOMPARE(defaults.stringValue(QString::fromLatin1(KavrelAppearance::defaultsKey)), QStringLiteral("dark"));
     QVERIFY(options.at(2)->isSelected() && !options.at(0)->isSelected());
+    // The tile springs over and settles fully on the new choice.
+    QVERIFY(options.at(2)->isAnimating() && options.at(0)->isAnimating());
+    QVERIFY(QTest::qWaitFor([&] { return !options.at(2)->isAnimating() && !options.at(0)->isAnimating(); }));
+    QCOMPARE(options.at(2)->highlight(), 1.0);
+    QCOMPARE(options.at(0)->highlight(), 0.0);
+    QCOMPARE(options.at(1)->highlight(), 0.0);
 
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), view.miniWindowSwitch());

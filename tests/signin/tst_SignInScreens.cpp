@@ -2,6 +2,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
+#include "app/widgets/KavrelCrossFade.h"
 #include "app/widgets/KavrelSymbols.h"
 #include "signin/AppPermissionsController.h"
 #include "signin/EmailAuthFlowController.h"
@@ -370,6 +371,40 @@ private Q_SLOTS:
         QTest::mouseClick(child<QAbstractButton>(&view, QStringLiteral("continueLater")), Qt::LeftButton);
         QTest::mouseClick(child<QAbstractButton>(&view, QStringLiteral("openKavrel")), Qt::LeftButton);
         QCOMPARE(continued, 2);
+    }
+
+    // Only a new permission state blends the screen; the request starting or ending alone does not.
+    void onboardingAnimatesPermissionChangesOnly()
+    {
+        auto authorization = std::make_shared<ScriptedAuthorization>();
+        authorization->current = MicrophoneAuthorization::Status::notDetermined;
+        authorization->holdPrompt = true;
+        PermissionsOnboardingView view(std::make_unique<AppPermissionsController>(authorization), [] {});
+        view.resize(1120, 760);
+        view.show();
+        waitFor([&] { return authorization->reads >= 1; });
+        QVERIFY(!view.isAnimating());
+        AppPermissionsController *controller = view.permissionsController();
+        QList<bool> afterRequestChanges;
+        QList<bool> afterStateChanges;
+        connect(controller, &AppPermissionsController::isRequestingMicrophoneAccessChanged, &view,
+                [&] { afterRequestChanges.append(view.isAnimating()); });
+        connect(controller, &AppPermissionsController::microphoneStateChanged, &view,
+                [&] { afterStateChanges.append(view.isAnimating()); });
+
+        QTest::mouseClick(view.microphoneCard()->actionButton(), Qt::LeftButton);
+        waitFor([&] { return authorization->prompts == 1; });
+        QCOMPARE(afterRequestChanges, QList<bool>{false});
+        authorization->gate.open();
+        waitFor([&] { return controller->microphoneState() == AppPermissionsController::MicrophoneState::granted
+                             && !controller->isRequestingMicrophoneAccess(); });
+        QCOMPARE(afterStateChanges, QList<bool>{true});
+
+        // Ended, the screen is what it would have shown without the animation.
+        view.finishAnimation();
+        QVERIFY(!view.isAnimating());
+        QVERIFY(!view.findChild<KavrelCrossFade *>());
+        QCOMPARE(view.microphoneCard()->actionButton()->text(), QStringLiteral("Allowed"));
     }
 
     void onboardingGeometry()

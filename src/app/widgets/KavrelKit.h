@@ -59,12 +59,22 @@
 //   KavrelDeferredRefresh a view's refresh coalesced to one run on the next event-loop turn:
 //                         schedule(); the refresh calls done().
 //
+// Motion
+//   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
+//                         KavrelSpringAnimation(spring) a QVariantAnimation of a number that moves so.
+//   KavrelAppearTransition(widget, edge, ms, curve)  setShown(bool) fades the widget in while it
+//                         slides in from that edge (and back out); finish() ends it at once.
+//   KavrelCrossFade::start(widget, spring)  call before changing a whole view: its old look fades
+//                         out over the new one.
+//
 // Screenshots in tests: tests/support/Screenshots.h.
 
 #include "app/KavrelPalette.h"
 #include "app/KavrelSplitGeometry.h"
+#include "app/widgets/KavrelAppearTransition.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelCrossFade.h"
 #include "app/widgets/KavrelDeferredRefresh.h"
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelPaintedIcon.h"
@@ -73,4 +83,6 @@
 #include "app/widgets/KavrelSegmentedPicker.h"
 #include "app/widgets/KavrelSlimScrollBars.h"
 #include "app/widgets/KavrelSplitContainer.h"
+#include "app/widgets/KavrelSpring.h"
+#include "app/widgets/KavrelSpringAnimation.h"
 #include "app/widgets/KavrelSymbols.h"

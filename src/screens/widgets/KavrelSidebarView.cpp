@@ -4,6 +4,7 @@
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
 #include "app/KavrelUpdateController.h"
+#include "app/widgets/KavrelAppearTransition.h"
 #include "app/widgets/KavrelPainting.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelAvatarView.h"
@@ -84,6 +85,8 @@ KavrelSidebarView::KavrelSidebarView(Dependencies dependencies, QWidget *parent)
     updateSlot->setContentsMargins(10, 0, 10, 0);
     updateSlot->addWidget(m_updateButton);
     column->addLayout(updateSlot);
+    // It fades in while rising from below, and leaves the same way.
+    m_updateTransition = new KavrelAppearTransition(m_updateButton, Qt::BottomEdge, 350, QEasingCurve::InOutQuad);
 
     m_accountPanel = makeAccountPanel();
     column->addWidget(m_accountPanel);
@@ -169,7 +172,7 @@ void KavrelSidebarView::followSelection()
 void KavrelSidebarView::followUpdate()
 {
     const bool known = m_dependencies.updateController && m_dependencies.updateController->availableUpdateDisplayVersion();
-    m_updateButton->setVisible(known);
+    m_updateTransition->setShown(known);
 }
 
 void KavrelSidebarView::followUser()

@@ -8,6 +8,7 @@
 #include <functional>
 
 class AuthSessionStore;
+class KavrelAppearTransition;
 class KavrelAvatarLoader;
 class KavrelAvatarView;
 class KavrelSidebarButton;
@@ -43,6 +44,8 @@ public:
     KavrelSidebarUpdateButton *updateButton() const { return m_updateButton; }
     QWidget *accountPanel() const { return m_accountPanel; }
     KavrelAvatarView *avatar() const { return m_avatar; }
+    // The Update button's coming and going.
+    KavrelAppearTransition *updateButtonTransition() const { return m_updateTransition; }
 
     // The menu the account panel shows on a secondary click.
     void showAccountMenu(const QPoint &globalPosition);
@@ -61,6 +64,7 @@ private:
     QList<KavrelSidebarButton *> m_sectionButtons;
     KavrelSidebarButton *m_settingsButton = nullptr;
     KavrelSidebarUpdateButton *m_updateButton = nullptr;
+    KavrelAppearTransition *m_updateTransition = nullptr;
     QWidget *m_accountPanel = nullptr;
     KavrelAvatarView *m_avatar = nullptr;
 };

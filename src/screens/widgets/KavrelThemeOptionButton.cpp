@@ -10,8 +10,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 
+#include <algorithm>
+
+
 KavrelThemeOptionButton::KavrelThemeOptionButton(KavrelAppearanceMode mode, QWidget *parent)
-    : QAbstractButton(parent), m_mode(mode)
+    : QAbstractButton(parent), m_mode(mode), m_highlightAnimation(KavrelSpring(0.24, 0.86))
 {
     const QString title = KavrelLocalizationStore::shared().localized(titleKey(mode));
     setText(title);
@@ -25,6 +28,10 @@ KavrelThemeOptionButton::KavrelThemeOptionButton(KavrelAppearanceMode mode, QWid
     titleFont.setPixelSize(11);
     titleFont.setWeight(QFont::DemiBold);
     setFont(titleFont);
+    connect(&m_highlightAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+        m_highlight = value.toDouble();
+        update();
+    });
 }
 
 QString KavrelThemeOptionButton::titleKey(KavrelAppearanceMode mode)
@@ -58,7 +65,16 @@ void KavrelThemeOptionButton::setSelected(bool selected)
     if (m_selected == selected)
         return;
     m_selected = selected;
-    update();
+    const double target = selected ? 1 : 0;
+    m_highlightAnimation.stop();
+    if (!isVisible()) {
+        m_highlight = target;
+        update();
+        return;
+    }
+    m_highlightAnimation.setStartValue(m_highlight);
+    m_highlightAnimation.setEndValue(target);
+    m_highlightAnimation.start();
 }
 
 void KavrelThemeOptionButton::keyPressEvent(QKeyEvent *event)
@@ -89,21 +105,32 @@ void KavrelThemeOptionButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF area = QRectF(rect()).adjusted(1, 1, -1, -1);
     const QPainterPath tile = KavrelPainting::continuousRoundedRect(area, 17);
-    if (m_selected) {
+    const double highlight = std::clamp(m_highlight, 0.0, 1.0);
+    if (highlight > 0) {
+        painter.save();
+        painter.setOpacity(highlight);
         KavrelPainting::drawSoftShadow(painter, tile, QColor(0, 0, 0, 20), 8, QPointF(0, 3));
         painter.fillPath(tile, KavrelSettingsTheme::selectedControlFill.resolve(palette()));
+        painter.restore();
     }
     if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
         painter.drawPath(tile);
     }
-    const QColor foreground = (m_selected ? KavrelSettingsTheme::accent : KavrelSettingsTheme::secondaryText).resolve(palette());
+    // The accent fades in over the plain colour as the tile does.
     const qreal symbolSide = 17;
     const QFontMetricsF metrics(font());
     const qreal total = symbolSide + 3 + metrics.height();
     const qreal top = (height() - total) / 2;
-    KavrelScreenSymbols::paint(painter, QRectF((width() - symbolSide) / 2, top, symbolSide, symbolSide), symbol(m_mode), foreground);
-    painter.setPen(foreground);
-    painter.drawText(QRectF(0, top + symbolSide + 3, width(), metrics.height()), Qt::AlignHCenter | Qt::AlignTop,
-                     metrics.elidedText(text(), Qt::ElideRight, width() - 8));
+    const QString title = metrics.elidedText(text(), Qt::ElideRight, width() - 8);
+    auto drawContent = [&](const QColor &colour, double opacity) {
+        painter.setOpacity(opacity);
+        KavrelScreenSymbols::paint(painter, QRectF((width() - symbolSide) / 2, top, symbolSide, symbolSide), symbol(m_mode), colour);
+        painter.setPen(colour);
+        painter.drawText(QRectF(0, top + symbolSide + 3, width(), metrics.height()), Qt::AlignHCenter | Qt::AlignTop, title);
+    };
+    if (highlight < 1)
+        drawContent(KavrelSettingsTheme::secondaryText.resolve(palette()), 1);
+    if (highlight > 0)
+        drawContent(KavrelSettingsTheme::accent.resolve(palette()), highlight);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "app/KavrelAppearanceMode.h"
+#include "app/widgets/KavrelSpringAnimation.h"
 
 #include <QAbstractButton>
 
 // One choice of the settings window's theme selector: a symbol over the mode's title, on a
-// raised white tile when selected. Reachable with Tab; the arrow keys move between choices.
+// raised white tile when selected. On screen the tile fades in and out with a quick spring. Reachable with Tab; the arrow keys move between choices.
 class KavrelThemeOptionButton final : public QAbstractButton
 {
     Q_OBJECT
@@ -16,6 +17,9 @@ public:
     KavrelAppearanceMode mode() const { return m_mode; }
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
+    // How far the tile is shown: 0 or 1 once settled.
+    double highlight() const { return m_highlight; }
+    bool isAnimating() const { return m_highlightAnimation.state() == QAbstractAnimation::Running; }
 
     static QString titleKey(KavrelAppearanceMode mode);
     static QString symbol(KavrelAppearanceMode mode);
@@ -29,4 +33,6 @@ protected:
 private:
     KavrelAppearanceMode m_mode;
     bool m_selected = false;
+    double m_highlight = 0;
+    KavrelSpringAnimation m_highlightAnimation;
 };

@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelPalette.h"
+#include "app/widgets/KavrelAppearTransition.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "app/widgets/KavrelPainting.h"
 #include "screens/KavrelAvatarLoader.h"
@@ -15,6 +16,10 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
+
+namespace {
+constexpr int revealDurationMs = 220;
+} // namespace
 
 KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QWidget *parent)
     : QWidget(parent), m_dependencies(std::move(dependencies))
@@ -61,7 +66,8 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     m_revealTab = new KavrelSidebarRevealTab(this);
     connect(m_revealTab, &KavrelSidebarRevealTab::revealRequested, m_model.get(), &KavrelWorkspaceShellModel::revealSidebar);
 
-    m_slide.setDuration(220);
+    // The sidebar slides in from the leading edge and the tab comes and goes the same way.
+    m_slide.setDuration(revealDurationMs);
     m_slide.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&m_slide, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         const int sidebarWidth = value.toInt();
@@ -75,6 +81,7 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     const bool hidden = m_model->isSidebarHidden();
     m_sidebar->setVisible(!hidden);
     m_revealTab->setVisible(hidden);
+    m_revealTabTransition = new KavrelAppearTransition(m_revealTab, Qt::LeftEdge, revealDurationMs, QEasingCurve::InOutQuad);
     m_visibilityButton->setSidebarHidden(hidden);
     showSection(m_model->selectedSection());
 }
@@ -116,7 +123,7 @@ void KavrelWorkspaceShellView::showSection(KavrelAppSection section)
 void KavrelWorkspaceShellView::followSidebarHidden(bool hidden)
 {
     m_visibilityButton->setSidebarHidden(hidden);
-    m_revealTab->setVisible(hidden);
+    m_revealTabTransition->setShown(hidden);
     placeRevealTab();
     m_revealTab->raise();
     m_slide.stop();
@@ -127,10 +134,18 @@ void KavrelWorkspaceShellView::followSidebarHidden(bool hidden)
 
 void KavrelWorkspaceShellView::finishAnimation()
 {
+    m_revealTabTransition->finish();
+    m_sidebar->updateButtonTransition()->finish();
     if (m_slide.state() != QAbstractAnimation::Running)
         return;
     m_slide.setCurrentTime(m_slide.duration());
     m_slide.stop();
+}
+
+bool KavrelWorkspaceShellView::isAnimating() const
+{
+    return m_slide.state() == QAbstractAnimation::Running || m_revealTabTransition->isRunning()
+           || m_sidebar->updateButtonTransition()->isRunning();
 }
 
 void KavrelWorkspaceShellView::resizeEvent(QResizeEvent *event)

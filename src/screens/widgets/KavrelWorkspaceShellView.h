@@ -10,6 +10,7 @@
 #include <memory>
 
 class AuthSessionStore;
+class KavrelAppearTransition;
 class KavrelAvatarLoader;
 class KavrelSidebarRevealTab;
 class KavrelSidebarView;
@@ -58,8 +59,9 @@ public:
     KavrelSidebarVisibilityButton *visibilityButton() const { return m_visibilityButton; }
     QWidget *currentSection() const { return m_section; }
 
-    // Ends the sidebar's slide at once (tests and screenshots).
+    // Ends the sidebar's slide and the tab's transition at once (tests and screenshots).
     void finishAnimation();
+    bool isAnimating() const;
     void setAnimationDuration(int milliseconds) { m_slide.setDuration(milliseconds); }
 
 protected:
@@ -80,4 +82,5 @@ private:
     QVBoxLayout *m_sectionSlot = nullptr;
     QPointer<QWidget> m_section;
     QVariantAnimation m_slide;
+    KavrelAppearTransition *m_revealTabTransition = nullptr;
 };

@@ -2,7 +2,9 @@
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelCapsuleButton.h"
+#include "app/widgets/KavrelCrossFade.h"
 #include "app/widgets/KavrelPainting.h"
+#include "app/widgets/KavrelSpring.h"
 #include "signin/PermissionsOnboardingContent.h"
 #include "signin/widgets/BenefitRow.h"
 #include "signin/widgets/InsightCard.h"
@@ -20,6 +22,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -103,8 +106,22 @@ qreal PermissionsOnboardingView::setupColumnWidth(qreal width)
     return std::clamp(width * 0.54, 520.0, 680.0);
 }
 
+void PermissionsOnboardingView::finishAnimation()
+{
+    if (KavrelCrossFade *fade = KavrelCrossFade::running(this))
+        fade->finish();
+}
+
+bool PermissionsOnboardingView::isAnimating() const
+{
+    return KavrelCrossFade::running(this) != nullptr;
+}
+
 void PermissionsOnboardingView::resizeEvent(QResizeEvent *event)
 {
+    // The picture being faded out no longer fits.
+    if (event->oldSize() != event->size())
+        finishAnimation();
     QWidget::resizeEvent(event);
     m_setupColumn->setFixedWidth(int(std::lround(setupColumnWidth(width()))));
 }
@@ -268,6 +285,13 @@ QWidget *PermissionsOnboardingView::buildInsightColumn()
 
 void PermissionsOnboardingView::updateFromController()
 {
+    // A new permission state moves the whole screen at once with one spring; the request
+    // starting or ending on its own changes only the button, without animation.
+    const AppPermissionsController::MicrophoneState state = m_permissionsController->microphoneState();
+    if (m_shownState && *m_shownState != state && isVisible())
+        KavrelCrossFade::start(this, KavrelSpring(0.34, 0.88));
+    m_shownState = state;
+
     const PermissionsOnboardingContent content = PermissionsOnboardingContent::make(
         m_permissionsController->microphoneState(), m_permissionsController->isRequestingMicrophoneAccess());
     const QStringList percent{QString::number(content.progressPercent)};

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class OnboardingCard;
 class PermissionAccessCard;
@@ -39,6 +40,10 @@ public:
     AppPermissionsController *permissionsController() const { return m_permissionsController; }
     PermissionAccessCard *microphoneCard() const { return m_microphoneCard; }
 
+    // A change of the permission blends the whole screen into its new look; this ends that at once.
+    void finishAnimation();
+    bool isAnimating() const;
+
     // The setup column's width for a screen this wide: 54 %, kept between 520 and 680.
     static qreal setupColumnWidth(qreal width);
 
@@ -64,5 +69,6 @@ private:
     ThemedLabel *m_readinessDetail = nullptr;
     StepRow *m_microphoneStep = nullptr;
     QList<OnboardingCard *> m_cards;
+    std::optional<AppPermissionsController::MicrophoneState> m_shownState;
     CachedBackground m_background;
 };

@@ -2,10 +2,10 @@
 
 #include <QWidget>
 
-ProgressAnimation::ProgressAnimation(QWidget *owner) : QObject(owner), m_owner(owner)
+// The same spring the onboarding screen blends its other parts with.
+ProgressAnimation::ProgressAnimation(QWidget *owner)
+    : QObject(owner), m_owner(owner), m_animation(KavrelSpring(0.34, 0.88))
 {
-    m_animation.setDuration(340);
-    m_animation.setEasingCurve(QEasingCurve(QEasingCurve::OutBack));
     connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
         m_value = value.toDouble();
         m_owner->update();

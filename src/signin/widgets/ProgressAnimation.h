@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QVariantAnimation>
+#include "app/widgets/KavrelSpringAnimation.h"
 
 class QWidget;
 
@@ -19,7 +19,7 @@ public:
 
 private:
     QWidget *m_owner;
-    QVariantAnimation m_animation;
+    KavrelSpringAnimation m_animation;
     double m_value = 0;
     double m_target = 0;
 };
