@@ -274,12 +274,18 @@ void tst_KavrelScreens::shellSidebarButtonAndTab()
     QVERIFY(shell->model()->isSidebarHidden());
     drag(tab, middle, middle + QPoint(13, 0));
     QVERIFY(tab->isVisible()); // leaving
+    // The sidebar slides in whole, from the leading edge, fading in; it is never squeezed.
+    QCOMPARE(shell->sidebar()->width(), KavrelSidebarView::columnWidth);
+    QVERIFY(shell->sidebar()->x() <= 0);
+    QVERIFY(shell->sidebar()->graphicsEffect());
     shell->finishAnimation();
     QVERIFY(!tab->isVisible());
     QVERIFY(!tab->graphicsEffect());
     QVERIFY(!shell->model()->isSidebarHidden());
     QVERIFY(shell->sidebar()->isVisible());
     QCOMPARE(shell->sidebar()->width(), KavrelSidebarView::columnWidth);
+    QCOMPARE(shell->sidebar()->x(), 0);
+    QVERIFY(!shell->sidebar()->graphicsEffect());
 
     // Focus mode written by the workspace hides it; a click on the tab shows it and ends focus mode.
     screens.defaults.setBool(QString::fromLatin1(KavrelWorkspaceShellModel::focusModeKey), true);

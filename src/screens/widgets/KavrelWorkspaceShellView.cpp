@@ -3,8 +3,8 @@
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelAppearTransition.h"
-#include "history/widgets/KavrelHistoryView.h"
 #include "app/widgets/KavrelPainting.h"
+#include "history/widgets/KavrelHistoryView.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelProfileView.h"
@@ -13,6 +13,8 @@
 #include "screens/widgets/KavrelSidebarView.h"
 #include "screens/widgets/KavrelSidebarVisibilityButton.h"
 
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -44,8 +46,13 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
         if (m_dependencies.openWindow)
             m_dependencies.openWindow(QString::fromLatin1(KavrelSettingsView::windowIdentifier));
     };
-    m_sidebar = new KavrelSidebarView(std::move(sidebarDependencies), this);
-    row->addWidget(m_sidebar);
+    // The sidebar keeps its width inside a strip whose width slides, so it moves in from the
+    // leading edge instead of being squeezed.
+    m_sidebarStrip = new QWidget(this);
+    m_sidebarStrip->setFixedWidth(KavrelSidebarView::columnWidth);
+    m_sidebarStrip->installEventFilter(this);
+    m_sidebar = new KavrelSidebarView(std::move(sidebarDependencies), m_sidebarStrip);
+    row->addWidget(m_sidebarStrip);
 
     auto *area = new QWidget(this);
     auto *areaLayout = new QVBoxLayout(area);
@@ -70,16 +77,26 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     m_slide.setDuration(revealDurationMs);
     m_slide.setEasingCurve(QEasingCurve::InOutQuad);
     connect(&m_slide, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-        const int sidebarWidth = value.toInt();
-        m_sidebar->setFixedWidth(sidebarWidth);
-        m_sidebar->setVisible(sidebarWidth > 0);
+        const int stripWidth = value.toInt();
+        m_sidebarStrip->setFixedWidth(stripWidth);
+        m_sidebarStrip->setVisible(stripWidth > 0);
+        placeSidebar();
+        if (auto *fade = qobject_cast<QGraphicsOpacityEffect *>(m_sidebar->graphicsEffect()))
+            fade->setOpacity(double(stripWidth) / KavrelSidebarView::columnWidth);
+    });
+    // The fade is painted through an effect only while the sidebar moves.
+    connect(&m_slide, &QVariantAnimation::stateChanged, this, [this](QAbstractAnimation::State state) {
+        if (state == QAbstractAnimation::Running)
+            m_sidebar->setGraphicsEffect(new QGraphicsOpacityEffect);
+        else if (state == QAbstractAnimation::Stopped)
+            m_sidebar->setGraphicsEffect(nullptr);
     });
 
     connect(m_model.get(), &KavrelWorkspaceShellModel::selectedSectionChanged, this, &KavrelWorkspaceShellView::showSection);
     connect(m_model.get(), &KavrelWorkspaceShellModel::sidebarHiddenChanged, this, &KavrelWorkspaceShellView::followSidebarHidden);
 
     const bool hidden = m_model->isSidebarHidden();
-    m_sidebar->setVisible(!hidden);
+    m_sidebarStrip->setVisible(!hidden);
     m_revealTab->setVisible(hidden);
     m_revealTabTransition = new KavrelAppearTransition(m_revealTab, Qt::LeftEdge, revealDurationMs, QEasingCurve::InOutQuad);
     m_visibilityButton->setSidebarHidden(hidden);
@@ -127,7 +144,7 @@ void KavrelWorkspaceShellView::followSidebarHidden(bool hidden)
     placeRevealTab();
     m_revealTab->raise();
     m_slide.stop();
-    m_slide.setStartValue(m_sidebar->isVisible() ? m_sidebar->width() : 0);
+    m_slide.setStartValue(m_sidebarStrip->isVisible() ? m_sidebarStrip->width() : 0);
     m_slide.setEndValue(hidden ? 0 : KavrelSidebarView::columnWidth);
     m_slide.start();
 }
@@ -140,6 +157,19 @@ void KavrelWorkspaceShellView::finishAnimation()
         return;
     m_slide.setCurrentTime(m_slide.duration());
     m_slide.stop();
+}
+
+void KavrelWorkspaceShellView::placeSidebar()
+{
+    m_sidebar->setGeometry(m_sidebarStrip->width() - KavrelSidebarView::columnWidth, 0, KavrelSidebarView::columnWidth,
+                           m_sidebarStrip->height());
+}
+
+bool KavrelWorkspaceShellView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_sidebarStrip && event->type() == QEvent::Resize)
+        placeSidebar();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool KavrelWorkspaceShellView::isAnimating() const

@@ -67,15 +67,18 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showSection(KavrelAppSection section);
     void followSidebarHidden(bool hidden);
     void placeRevealTab();
+    void placeSidebar();
 
     Dependencies m_dependencies;
     std::unique_ptr<KavrelAvatarLoader> m_ownAvatarLoader;
     std::unique_ptr<KavrelWorkspaceShellModel> m_model;
+    QWidget *m_sidebarStrip = nullptr;
     KavrelSidebarView *m_sidebar = nullptr;
     KavrelSidebarRevealTab *m_revealTab = nullptr;
     KavrelSidebarVisibilityButton *m_visibilityButton = nullptr;
