@@ -62,7 +62,7 @@ KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewM
 {
     setModal(true);
     setMinimumSize(minimumWidth, minimumHeight);
-    setWindowTitle(QStringLiteral("History"));
+    setWindowTitle(Style::localized(QStringLiteral("History")));
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(28, 28, 28, 0);
