@@ -103,12 +103,9 @@ void tst_WorkspaceRules::layoutValues()
     for (const QString &raw : {QStringLiteral("columns"), QStringLiteral("grid"), QString()}) {
         const WorkspaceLayout layout = WorkspaceLayout::fromRawValue(raw);
         QVERIFY(!layout.rows);
-        QCOMPARE(layout.minimumWorkspaceWidth(), 800.0);
-        QCOMPARE(layout.minimumPane(), 360.0);
     }
     const WorkspaceLayout rows = WorkspaceLayout::fromRawValue(QStringLiteral("rows"));
-    QCOMPARE(rows.minimumWorkspaceWidth(), 620.0);
-    QCOMPARE(rows.minimumPane(), 240.0);
+    QVERIFY(rows.rows);
     QCOMPARE(rows.rawValue(), QStringLiteral("rows"));
 }
 
