@@ -63,6 +63,10 @@ private Q_SLOTS:
     void continuousCornersStayInsideTheRectangle();
     void symbolsDrawInTheirColourAtDeviceResolution();
     void busyButtonTakesNoClicks();
+    void buttonKeysClickIt_data();
+    void buttonKeysClickIt();
+    void buttonLooksPaintTheirShape_data();
+    void buttonLooksPaintTheirShape();
     void softShadowFadesOutsideTheShape();
     void slimScrollBarsDrawOnlyTheirHandle_data();
     void slimScrollBarsDrawOnlyTheirHandle();
@@ -345,6 +349,90 @@ void tst_WidgetKit::busyButtonTakesNoClicks()
     button.setBusy(false);
     QTest::mouseClick(&button, Qt::LeftButton);
     QCOMPARE(clicks.count(), 2);
+}
+
+void tst_WidgetKit::buttonKeysClickIt_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("activatesOnReturn");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("space") << int(Qt::Key_Space) << false << false << 1;
+    QTest::newRow("return, not asked") << int(Qt::Key_Return) << false << false << 0;
+    QTest::newRow("return, asked") << int(Qt::Key_Return) << true << false << 1;
+    QTest::newRow("enter, asked") << int(Qt::Key_Enter) << true << false << 1;
+    QTest::newRow("return, busy") << int(Qt::Key_Return) << true << true << 0;
+}
+
+void tst_WidgetKit::buttonKeysClickIt()
+{
+    QFETCH(int, key);
+    QFETCH(bool, activatesOnReturn);
+    QFETCH(bool, busy);
+    QFETCH(int, clicks);
+    KavrelCapsuleButton button;
+    button.setText(QStringLiteral("Retry"));
+    button.setActivatesOnReturn(activatesOnReturn);
+    button.setBusy(busy);
+    button.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&button));
+    button.setFocus();
+    QSignalSpy spy(&button, &QAbstractButton::clicked);
+    QTest::keyClick(&button, Qt::Key(key));
+    QCOMPARE(spy.count(), clicks);
+}
+
+void tst_WidgetKit::buttonLooksPaintTheirShape_data()
+{
+    QTest::addColumn<double>("cornerRadius");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("ownDisabledColors");
+    QTest::addColumn<bool>("down");
+    QTest::addColumn<bool>("darkensWhenPressed");
+    QTest::addColumn<QPoint>("pixel");
+    QTest::addColumn<QColor>("expected");
+    const QPoint corner(2, 2);
+    const QPoint centre(40, 20);
+    const QColor red(255, 0, 0);
+    QTest::newRow("capsule leaves the corner empty") << -1.0 << true << false << false << false << corner << QColor(0, 0, 0, 0);
+    QTest::newRow("small radius fills the corner") << 2.0 << true << false << false << false << corner << red;
+    QTest::newRow("disabled fades") << -1.0 << false << false << false << false << centre << QColor(255, 0, 0, 128);
+    QTest::newRow("disabled in its own colours") << 2.0 << false << true << false << false << centre << QColor(0, 0, 255);
+    QTest::newRow("pressed fades") << -1.0 << true << false << true << false << centre << QColor(255, 0, 0, 191);
+    QTest::newRow("pressed darkens") << -1.0 << true << false << true << true << centre << QColor(215, 0, 0);
+}
+
+void tst_WidgetKit::buttonLooksPaintTheirShape()
+{
+    QFETCH(double, cornerRadius);
+    QFETCH(bool, enabled);
+    QFETCH(bool, ownDisabledColors);
+    QFETCH(bool, down);
+    QFETCH(bool, darkensWhenPressed);
+    QFETCH(QPoint, pixel);
+    QFETCH(QColor, expected);
+    KavrelCapsuleButton::Look look;
+    look.fill = kavrelFixed({1, 0, 0, 1});
+    look.fillOpacity = 1;
+    look.strokeOpacity = 0;
+    look.cornerRadius = cornerRadius;
+    look.darkensWhenPressed = darkensWhenPressed;
+    if (ownDisabledColors)
+        look.disabled = KavrelCapsuleButton::DisabledColors{kavrelFixed({0, 0, 1, 1}), 1, KavrelSystemColors::label};
+    KavrelCapsuleButton button;
+    button.setLook(look);
+    button.setFixedContentSize(QSize(80, 40));
+    button.resize(80, 40);
+    button.setEnabled(enabled);
+    button.setDown(down);
+    QImage image(button.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    button.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QColor actual = image.pixelColor(pixel);
+    const auto near = [](int a, int b) { return std::abs(a - b) <= 2; };
+    QVERIFY2(near(actual.red(), expected.red()) && near(actual.green(), expected.green())
+                 && near(actual.blue(), expected.blue()) && near(actual.alpha(), expected.alpha()),
+             qPrintable(actual.name(QColor::HexArgb)));
 }
 
 void tst_WidgetKit::softShadowFadesOutsideTheShape()

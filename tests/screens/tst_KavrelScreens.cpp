@@ -415,7 +415,7 @@ void tst_KavrelScreens::profileShowsPlanAndOpensBilling()
     QVERIFY(view->refreshButton()->isEnabled());
 
     QVERIFY(child<QWidget>(view.get(), QStringLiteral("betaNote")));
-    auto *action = child<KavrelScreenButton>(view.get(), QStringLiteral("billingActionButton"));
+    auto *action = child<KavrelCapsuleButton>(view.get(), QStringLiteral("billingActionButton"));
     QVERIFY(action);
     QCOMPARE(action->text(), QStringLiteral("Update"));
     QTest::mouseClick(action, Qt::LeftButton);
@@ -456,7 +456,7 @@ void tst_KavrelScreens::profileBillingFailureAndRetry()
     view->show();
     QVERIFY(waitForPass(*view));
     QVERIFY(child<QWidget>(view.get(), QStringLiteral("inlineErrorCard")));
-    auto *retry = child<KavrelScreenButton>(view.get(), QStringLiteral("inlineErrorAction"));
+    auto *retry = child<KavrelCapsuleButton>(view.get(), QStringLiteral("inlineErrorAction"));
     QVERIFY(retry);
     QTest::mouseClick(retry, Qt::LeftButton);
     QVERIFY(waitForPass(*view));

@@ -341,7 +341,7 @@ private Q_SLOTS:
         view.resize(1120, 760);
         view.show();
         waitFor([&] { return authorization->reads >= 1; });
-        PermissionActionButton *action = view.microphoneCard()->actionButton();
+        KavrelCapsuleButton *action = view.microphoneCard()->actionButton();
         QVERIFY(action->isEnabled());
         QCOMPARE(action->text(), QStringLiteral("Allow access"));
         QCOMPARE(view.microphoneCard()->statusBadge()->symbol(), QStringLiteral("clock.fill"));
@@ -350,7 +350,7 @@ private Q_SLOTS:
         QTest::mouseClick(action, Qt::LeftButton);
         waitFor([&] { return authorization->prompts == 1; });
         QVERIFY(!action->isEnabled());
-        QVERIFY(action->isInProgress());
+        QVERIFY(action->isBusy());
         QCOMPARE(view.microphoneCard()->statusBadge()->symbol(), QStringLiteral("checkmark.circle.fill"));
         authorization->gate.open();
         waitFor([&] { return view.permissionsController()->microphoneState() == AppPermissionsController::MicrophoneState::granted; });

@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <cmath>
@@ -59,10 +60,10 @@ QSize KavrelCapsuleButton::sizeHint() const
     if (m_fixedSize.isValid())
         return m_fixedSize;
     const QFontMetricsF metrics(font());
-    const double height = std::max(28.0, metrics.height() + 12);
+    const double height = m_look.height > 0 ? m_look.height : std::max(28.0, metrics.height() + 12);
     double width = 2 * m_look.horizontalPadding + metrics.horizontalAdvance(text());
     if (!m_symbol.isEmpty())
-        width += m_look.symbolSize + (text().isEmpty() ? 0 : 6);
+        width += m_look.symbolSize + (text().isEmpty() ? 0 : m_look.symbolSpacing);
     return QSize(int(std::ceil(width)), int(std::ceil(height)));
 }
 
@@ -93,38 +94,66 @@ void KavrelCapsuleButton::changeEvent(QEvent *event)
     QAbstractButton::changeEvent(event);
 }
 
+void KavrelCapsuleButton::keyPressEvent(QKeyEvent *event)
+{
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (m_activatesOnReturn && isReturn && isEnabled() && !m_busy) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+QPainterPath KavrelCapsuleButton::shape(double inset, double radiusGrowth) const
+{
+    const QRectF area = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
+    if (m_look.cornerRadius < 0)
+        return KavrelPainting::capsule(area);
+    return KavrelPainting::continuousRoundedRect(area, m_look.cornerRadius + radiusGrowth);
+}
+
 void KavrelCapsuleButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
+    const bool ownDisabledColors = !isEnabled() && m_look.disabled;
+    if (!isEnabled() && !ownDisabledColors)
         painter.setOpacity(0.5);
-    else if (isDown())
+    else if (isDown() && !m_look.darkensWhenPressed)
         painter.setOpacity(0.75);
 
     if (m_look.drawsBackground) {
+        const QPainterPath path = shape(m_look.inset, 0);
         const double hoverBoost = (m_hovered && isEnabled() && !m_busy) ? 1.6 : 1.0;
-        const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        KavrelPainting::fillAndStroke(painter, KavrelPainting::capsule(area),
-                                      m_look.fill.resolve(palette(), m_look.fillOpacity * hoverBoost),
-                                      m_look.stroke.resolve(palette(), m_look.strokeOpacity));
+        const QColor fill = ownDisabledColors ? m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity)
+                                              : m_look.fill.resolve(palette(), m_look.fillOpacity * hoverBoost);
+        KavrelPainting::fillAndStroke(painter, path, fill, m_look.stroke.resolve(palette(), m_look.strokeOpacity));
+        if (isDown() && m_look.darkensWhenPressed)
+            painter.fillPath(path, QColor(0, 0, 0, 40));
+    }
+    if (m_look.showsFocusRing && hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(shape(1, 1));
     }
 
-    const QColor foreground = m_look.foreground.resolve(palette());
+    const QColor foreground = ownDisabledColors ? m_look.disabled->foreground.resolve(palette())
+                                                : m_look.foreground.resolve(palette());
     const QFontMetricsF metrics(font());
     const double textWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
     const double symbolWidth = (m_symbol.isEmpty() && !m_busy) ? 0 : m_look.symbolSize;
-    const double gap = (symbolWidth > 0 && textWidth > 0) ? 6 : 0;
-    double x = (width() - (symbolWidth + gap + textWidth)) / 2;
-    const QRectF symbolRect(x, (height() - m_look.symbolSize) / 2, m_look.symbolSize, m_look.symbolSize);
+    const double gap = (symbolWidth > 0 && textWidth > 0) ? m_look.symbolSpacing : 0;
+    const double left = (width() - (symbolWidth + gap + textWidth)) / 2;
+    const double symbolX = m_look.symbolTrails ? left + textWidth + gap : left;
+    const double textX = m_look.symbolTrails ? left : left + symbolWidth + gap;
+    const QRectF symbolRect(symbolX, (height() - m_look.symbolSize) / 2, m_look.symbolSize, m_look.symbolSize);
     if (m_busy)
         KavrelPainting::drawSpinner(painter, symbolRect, foreground, m_spin.currentValue().toDouble());
     else if (!m_symbol.isEmpty())
-        KavrelSymbols::paint(painter, symbolRect, m_symbol, foreground);
-    x += symbolWidth + gap;
+        (m_look.paintSymbol ? m_look.paintSymbol : KavrelSymbols::paint)(painter, symbolRect, m_symbol, foreground);
     if (textWidth > 0) {
         painter.setPen(foreground);
         painter.setFont(font());
-        painter.drawText(QRectF(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        painter.drawText(QRectF(textX, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
     }
 }

@@ -43,7 +43,10 @@
 //   KavrelPill            a capsule badge: setText, setSymbol, setLook({fill, fillOpacity, ...}).
 //   KavrelCapsuleButton   a capsule button (QAbstractButton): setText, setSymbol, setLook,
 //                         setFixedContentSize, setBusy(true) shows a spinner and takes no clicks;
-//                         disabled draws at half opacity.
+//                         disabled draws at half opacity. Its Look also gives a rounded rectangle
+//                         (cornerRadius), a trailing symbol, a screen's own symbol painter, a focus
+//                         ring, a darker pressed state and colours of its own when disabled;
+//                         setActivatesOnReturn lets Return and Enter click it.
 //   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
 //                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
 //                         (minimum pane, divider size, spacing, clamp range, handle look), signal

@@ -157,14 +157,12 @@ QWidget *billingPlanRow(const KavrelBillingSummary &summary, std::function<void(
     texts->addWidget(plan);
     layout->addLayout(texts, 1);
     if (KavrelBillingDisplay::showsBillingAction(summary)) {
-        KavrelScreenButton::Look look;
-        look.trailingSymbol = QStringLiteral("arrow.up.right");
-        look.tint = KavrelProfileTheme::secondaryText;
-        look.foreground = KavrelProfileTheme::primaryText;
+        KavrelCapsuleButton::Look look = KavrelScreenButton::look(KavrelProfileTheme::secondaryText, KavrelProfileTheme::primaryText);
         look.fillOpacity = 0.08;
         look.strokeOpacity = 0.35;
         look.height = 28;
-        auto *button = new KavrelScreenButton(localized(KavrelBillingDisplay::billingActionTitle(summary)), look);
+        auto *button = KavrelScreenButton::make(localized(KavrelBillingDisplay::billingActionTitle(summary)), look);
+        button->setSymbol(QStringLiteral("arrow.up.right"));
         button->setObjectName(QStringLiteral("billingActionButton"));
         button->setToolTip(localized(QStringLiteral("Open billing in the web app")));
         QObject::connect(button, &QAbstractButton::clicked, row, [openBilling] {
@@ -223,10 +221,7 @@ QWidget *inlineErrorCard(const QString &text, const QString &actionTitle, std::f
     message->setWordWrap(true);
     message->setSelectable(true);
     layout->addWidget(message);
-    KavrelScreenButton::Look buttonLook;
-    buttonLook.tint = errorTint;
-    buttonLook.foreground = errorTint;
-    auto *button = new KavrelScreenButton(localized(actionTitle), buttonLook);
+    auto *button = KavrelScreenButton::make(localized(actionTitle), KavrelScreenButton::look(errorTint, errorTint));
     button->setObjectName(QStringLiteral("inlineErrorAction"));
     QObject::connect(button, &QAbstractButton::clicked, card, [action] {
         if (action)

@@ -9,7 +9,6 @@
 #include <optional>
 
 class KavrelAvatarLoader;
-class KavrelScreenButton;
 class QWidget;
 
 // The building blocks of the profile screen. Texts given as keys are looked up in the

@@ -99,16 +99,12 @@ void KavrelProfileView::build()
 
     auto *footer = new QHBoxLayout;
     footer->setSpacing(12);
-    KavrelScreenButton::Look signOutLook;
-    signOutLook.tint = kavrelFixed({0.84, 0.33, 0.30, 0.9});
-    signOutLook.foreground = kavrelFixed({0.84, 0.33, 0.30, 0.9});
-    m_signOutButton = new KavrelScreenButton(localized(QStringLiteral("Sign out")), signOutLook);
-    KavrelScreenButton::Look refreshLook;
-    refreshLook.tint = KavrelProfileTheme::secondaryText;
-    refreshLook.foreground = KavrelProfileTheme::primaryText;
+    const KavrelDynamicColor signOutTint = kavrelFixed({0.84, 0.33, 0.30, 0.9});
+    m_signOutButton = KavrelScreenButton::make(localized(QStringLiteral("Sign out")), KavrelScreenButton::look(signOutTint, signOutTint));
+    KavrelCapsuleButton::Look refreshLook = KavrelScreenButton::look(KavrelProfileTheme::secondaryText, KavrelProfileTheme::primaryText);
     refreshLook.fillOpacity = 0.08;
     refreshLook.strokeOpacity = 0.35;
-    m_refreshButton = new KavrelScreenButton(localized(QStringLiteral("Refresh profile")), refreshLook);
+    m_refreshButton = KavrelScreenButton::make(localized(QStringLiteral("Refresh profile")), refreshLook);
     footer->addWidget(m_signOutButton);
     footer->addWidget(m_refreshButton);
     footer->addStretch(1);

@@ -13,7 +13,7 @@ class AuthSessionStore;
 class KavrelAvatarLoader;
 class KavrelBillingService;
 class KavrelProfileModel;
-class KavrelScreenButton;
+class KavrelCapsuleButton;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -36,8 +36,8 @@ public:
     ~KavrelProfileView() override;
 
     KavrelProfileModel *model() const { return m_model.get(); }
-    KavrelScreenButton *refreshButton() const { return m_refreshButton; }
-    KavrelScreenButton *signOutButton() const { return m_signOutButton; }
+    KavrelCapsuleButton *refreshButton() const { return m_refreshButton; }
+    KavrelCapsuleButton *signOutButton() const { return m_signOutButton; }
     QScrollArea *scrollArea() const { return m_scrollArea; }
 
     // Applies the model's state now rather than on the next turn of the event loop.
@@ -66,8 +66,8 @@ private:
     QVBoxLayout *m_stripSlot = nullptr;
     QVBoxLayout *m_accountSlot = nullptr;
     QVBoxLayout *m_billingSlot = nullptr;
-    KavrelScreenButton *m_signOutButton = nullptr;
-    KavrelScreenButton *m_refreshButton = nullptr;
+    KavrelCapsuleButton *m_signOutButton = nullptr;
+    KavrelCapsuleButton *m_refreshButton = nullptr;
     std::optional<QString> m_shownUserId;
     bool m_isShown = false;
     KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};

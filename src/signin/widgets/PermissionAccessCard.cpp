@@ -30,7 +30,7 @@ PermissionAccessCard::PermissionAccessCard(KavrelDynamicColor accent, const QStr
                                            const QString &subtitleKey, std::function<void()> action, QWidget *parent)
     : OnboardingCard(permissionLook(), parent)
     , m_statusBadge(new SetupStatusBadge(QString(), QString(), accent, this))
-    , m_actionButton(new PermissionActionButton(accent, this))
+    , m_actionButton(PermissionActionButton::make(accent, this))
     , m_helpText(new ThemedLabel(QString(), 13, QFont::Medium, KavrelSystemColors::secondaryLabel, this))
 {
     const KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
@@ -81,6 +81,6 @@ void PermissionAccessCard::setStatus(const Status &status)
                               status.isActionEnabled ? QStringLiteral("clock.fill") : QStringLiteral("checkmark.circle.fill"),
                               status.statusTint);
     m_actionButton->setEnabled(status.isActionEnabled);
-    m_actionButton->setContent(status.actionTitle, status.actionIconName, status.isActionInProgress);
+    PermissionActionButton::setContent(m_actionButton, status.actionTitle, status.actionIconName, status.isActionInProgress);
     m_helpText->setText(KavrelLocalizationStore::shared().localized(status.helpText));
 }

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class PermissionActionButton;
+class KavrelCapsuleButton;
 class SetupStatusBadge;
 class ThemedLabel;
 
@@ -31,11 +31,11 @@ public:
 
     void setStatus(const Status &status);
 
-    PermissionActionButton *actionButton() const { return m_actionButton; }
+    KavrelCapsuleButton *actionButton() const { return m_actionButton; }
     SetupStatusBadge *statusBadge() const { return m_statusBadge; }
 
 private:
     SetupStatusBadge *m_statusBadge;
-    PermissionActionButton *m_actionButton;
+    KavrelCapsuleButton *m_actionButton;
     ThemedLabel *m_helpText;
 };
