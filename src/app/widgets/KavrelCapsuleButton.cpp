@@ -1,5 +1,6 @@
 #include "app/widgets/KavrelCapsuleButton.h"
 
+#include "app/widgets/KavrelFocusRing.h"
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelSymbols.h"
 
@@ -131,7 +132,7 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
         if (isDown() && m_look.darkensWhenPressed)
             painter.fillPath(path, QColor(0, 0, 0, 40));
     }
-    if (m_look.showsFocusRing && hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+    if (m_look.showsFocusRing && KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(shape(1, 1));

@@ -61,6 +61,8 @@
 //                         vertically, over the screen's own background.
 //   KavrelDeferredRefresh a view's refresh coalesced to one run on the next event-loop turn:
 //                         schedule(); the refresh calls done().
+//   KavrelFocusRing::shows(widget)  whether a control draws its focus ring (it has the focus and
+//                         the user moved it there with the keyboard).
 //
 // Motion
 //   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
@@ -79,6 +81,7 @@
 #include "app/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelCrossFade.h"
 #include "app/widgets/KavrelDeferredRefresh.h"
+#include "app/widgets/KavrelFocusRing.h"
 #include "app/widgets/KavrelPainting.h"
 #include "app/widgets/KavrelPaintedIcon.h"
 #include "app/widgets/KavrelPill.h"

@@ -1,6 +1,6 @@
 #include "screens/widgets/KavrelSettingsSwitch.h"
 
-#include "screens/widgets/KavrelFocusRing.h"
+#include "app/widgets/KavrelFocusRing.h"
 
 #include "app/KavrelPalette.h"
 #include "app/widgets/KavrelPainting.h"

@@ -1,6 +1,6 @@
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 
-#include "screens/widgets/KavrelFocusRing.h"
+#include "app/widgets/KavrelFocusRing.h"
 
 #include "accounts/AppConfigurationStore.h"
 #include "app/KavrelLocalizationStore.h"

@@ -1,6 +1,6 @@
 #include "screens/widgets/KavrelSidebarVisibilityButton.h"
 
-#include "screens/widgets/KavrelFocusRing.h"
+#include "app/widgets/KavrelFocusRing.h"
 
 #include "app/KavrelLocalizationStore.h"
 #include "app/KavrelPalette.h"
