@@ -41,34 +41,11 @@ enum class AIPanel {
 // such a fallback is only shown: it never counts as the stored AI result (history record,
 // draft), and asking for a summary again while one shows sends a new request.
 //
-// Results are dropped when the conversation changed while the request ran. Main thread only.
+// Results are dropped when the conversation changed while the request ran. The view model
+// publishes the panels' state as its own properties. Main thread only.
 class AIResultPanelSet final : public QObject, public AIResultPanels
 {
     Q_OBJECT
-    Q_PROPERTY(bool isTranscriptSummaryVisible READ isTranscriptSummaryVisible NOTIFY transcriptSummaryChanged)
-    Q_PROPERTY(bool isTranscriptSummaryLoading READ isTranscriptSummaryLoading NOTIFY transcriptSummaryChanged)
-    Q_PROPERTY(QString transcriptSummaryText READ transcriptSummaryText NOTIFY transcriptSummaryChanged)
-    Q_PROPERTY(std::optional<QString> transcriptSummaryErrorMessage READ transcriptSummaryErrorMessage NOTIFY transcriptSummaryChanged)
-    Q_PROPERTY(bool isTranslationSummaryVisible READ isTranslationSummaryVisible NOTIFY translationSummaryChanged)
-    Q_PROPERTY(bool isTranslationSummaryLoading READ isTranslationSummaryLoading NOTIFY translationSummaryChanged)
-    Q_PROPERTY(QString translationSummaryText READ translationSummaryText NOTIFY translationSummaryChanged)
-    Q_PROPERTY(std::optional<QString> translationSummaryErrorMessage READ translationSummaryErrorMessage NOTIFY translationSummaryChanged)
-    Q_PROPERTY(bool isTranscriptProtocolVisible READ isTranscriptProtocolVisible NOTIFY transcriptProtocolChanged)
-    Q_PROPERTY(bool isTranscriptProtocolLoading READ isTranscriptProtocolLoading NOTIFY transcriptProtocolChanged)
-    Q_PROPERTY(QString transcriptProtocolText READ transcriptProtocolText NOTIFY transcriptProtocolChanged)
-    Q_PROPERTY(std::optional<QString> transcriptProtocolErrorMessage READ transcriptProtocolErrorMessage NOTIFY transcriptProtocolChanged)
-    Q_PROPERTY(bool isTranslationProtocolVisible READ isTranslationProtocolVisible NOTIFY translationProtocolChanged)
-    Q_PROPERTY(bool isTranslationProtocolLoading READ isTranslationProtocolLoading NOTIFY translationProtocolChanged)
-    Q_PROPERTY(QString translationProtocolText READ translationProtocolText NOTIFY translationProtocolChanged)
-    Q_PROPERTY(std::optional<QString> translationProtocolErrorMessage READ translationProtocolErrorMessage NOTIFY translationProtocolChanged)
-    Q_PROPERTY(bool isTranscriptAnswerVisible READ isTranscriptAnswerVisible NOTIFY transcriptAnswerChanged)
-    Q_PROPERTY(bool isTranscriptAnswerLoading READ isTranscriptAnswerLoading NOTIFY transcriptAnswerChanged)
-    Q_PROPERTY(QString transcriptAnswerText READ transcriptAnswerText NOTIFY transcriptAnswerChanged)
-    Q_PROPERTY(std::optional<QString> transcriptAnswerErrorMessage READ transcriptAnswerErrorMessage NOTIFY transcriptAnswerChanged)
-    Q_PROPERTY(bool isTranslationAnswerVisible READ isTranslationAnswerVisible NOTIFY translationAnswerChanged)
-    Q_PROPERTY(bool isTranslationAnswerLoading READ isTranslationAnswerLoading NOTIFY translationAnswerChanged)
-    Q_PROPERTY(QString translationAnswerText READ translationAnswerText NOTIFY translationAnswerChanged)
-    Q_PROPERTY(std::optional<QString> translationAnswerErrorMessage READ translationAnswerErrorMessage NOTIFY translationAnswerChanged)
 
 public:
     using GenerationProvider = std::function<QUuid()>;
