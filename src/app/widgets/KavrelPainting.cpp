@@ -95,6 +95,13 @@ QPainterPath continuousRoundedRect(const QRectF &rect, qreal radius)
     return path;
 }
 
+QColor blend(const QColor &from, const QColor &to, qreal progress)
+{
+    const auto mix = [progress](float a, float b) { return float(a + (b - a) * progress); };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()), mix(from.blueF(), to.blueF()),
+                            mix(from.alphaF(), to.alphaF()));
+}
+
 QPainterPath capsule(const QRectF &rect)
 {
     QPainterPath path;

@@ -31,6 +31,9 @@ void fillGradient(QPainter &painter, const QPainterPath &path, const QColor &fro
 void drawSoftShadow(QPainter &painter, const QPainterPath &path, const QColor &color, qreal blurRadius,
                     QPointF offset = QPointF(0, 2));
 
+// The colour `progress` (0 to 1) of the way from `from` to `to`, every channel alike.
+QColor blend(const QColor &from, const QColor &to, qreal progress);
+
 // Draws the arc of a busy spinner in `rect`; `phase` from 0 to 1 turns it once.
 void drawSpinner(QPainter &painter, const QRectF &rect, const QColor &color, qreal phase);
 

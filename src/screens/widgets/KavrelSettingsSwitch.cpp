@@ -34,9 +34,8 @@ void KavrelSettingsSwitch::paintEvent(QPaintEvent *)
     const QRectF track = QRectF(rect()).adjusted(2, 2, -2, -2);
     const QColor off = KavrelSettingsTheme::controlBorder.resolve(palette());
     const QColor on = KavrelSettingsTheme::accent.resolve(palette());
-    QColor fill;
-    fill.setRgbF(off.redF() + (on.redF() - off.redF()) * position, off.greenF() + (on.greenF() - off.greenF()) * position,
-                 off.blueF() + (on.blueF() - off.blueF()) * position);
+    QColor fill = KavrelPainting::blend(off, on, position);
+    fill.setAlphaF(1);
     painter.fillPath(KavrelPainting::capsule(track), fill);
     if (KavrelFocusRing::shows(this)) {
         painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.6), 2));

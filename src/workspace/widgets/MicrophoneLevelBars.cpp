@@ -7,17 +7,6 @@
 #include <QEvent>
 #include <QPainter>
 
-namespace {
-
-QColor blend(const QColor &from, const QColor &to, double progress)
-{
-    const auto mix = [progress](double a, double b) { return a + (b - a) * progress; };
-    return QColor::fromRgbF(float(mix(from.redF(), to.redF())), float(mix(from.greenF(), to.greenF())),
-                            float(mix(from.blueF(), to.blueF())), float(mix(from.alphaF(), to.alphaF())));
-}
-
-} // namespace
-
 MicrophoneLevelBars::MicrophoneLevelBars(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(sizeHint());
@@ -58,7 +47,7 @@ QColor MicrophoneLevelBars::shownFill(int bar) const
     const auto index = size_t(bar);
     if (m_fade.state() == QAbstractAnimation::Stopped)
         return m_to[index];
-    return blend(m_from[index], m_to[index], m_fade.currentValue().toDouble());
+    return KavrelPainting::blend(m_from[index], m_to[index], m_fade.currentValue().toDouble());
 }
 
 MicrophoneLevelBars::Fills MicrophoneLevelBars::targetFills() const
