@@ -14,7 +14,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSession.h"
 #include "accounts/AppConfigurationStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "platform/InMemorySecretStore.h"
 #include "platform/PulseAudioContext.h"

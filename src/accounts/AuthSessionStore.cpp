@@ -2,7 +2,7 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthServiceError.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelSessionSurface.h"
+#include "session/KavrelSessionSurface.h"
 
 #include <QPointer>
 

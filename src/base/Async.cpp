@@ -1,6 +1,6 @@
 #include "base/Async.h"
 
-#include "platform/ApplicationInfoTable.h"
+#include "base/ApplicationInfoTable.h"
 
 #include <QTimer>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "platform/ApplicationInfoTable.h"
+#include "base/ApplicationInfoTable.h"
 #include "base/KavrelDiagnostics.h"
 
 // Category names must outlive the categories, so they are string literals.

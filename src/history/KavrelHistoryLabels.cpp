@@ -1,6 +1,6 @@
 #include "history/KavrelHistoryLabels.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/Text.h"
 
 #include <QLocale>

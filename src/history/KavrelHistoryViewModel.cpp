@@ -1,6 +1,6 @@
 #include "history/KavrelHistoryViewModel.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryRecordRules.h"

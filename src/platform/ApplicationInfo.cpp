@@ -1,5 +1,5 @@
 #include "platform/ApplicationInfo.h"
-#include "platform/ApplicationInfoTable.h"
+#include "base/ApplicationInfoTable.h"
 
 namespace ApplicationInfo {
 

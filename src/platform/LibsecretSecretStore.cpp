@@ -1,7 +1,7 @@
 #include "platform/LibsecretSecretStore.h"
 
 #include "base/KavrelDiagnostics.h"
-#include "platform/ApplicationInfoTable.h"
+#include "base/ApplicationInfoTable.h"
 #include "base/Async.h"
 
 #include <QMetaObject>

@@ -1,7 +1,7 @@
 #include "screens/KavrelBillingDisplay.h"
 
 #include "accounts/AppConfigurationStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "screens/KavrelProfileDates.h"
 
 #include <QStringList>

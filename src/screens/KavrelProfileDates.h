@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelAppLanguage.h"
+#include "localization/KavrelAppLanguage.h"
 
 #include <QDateTime>
 #include <QString>

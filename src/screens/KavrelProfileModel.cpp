@@ -1,7 +1,7 @@
 #include "screens/KavrelProfileModel.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/KavrelError.h"
 #include "services/KavrelBillingService.h"
 

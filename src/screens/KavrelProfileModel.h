@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelPalette.h"
+#include "kit/KavrelPalette.h"
 #ifndef Q_MOC_RUN
 #include "base/Async.h"
 #endif

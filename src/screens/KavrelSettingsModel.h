@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelAppearanceMode.h"
+#include "kit/KavrelAppearanceMode.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "session/LiveTranslationRouter.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
 #include "base/Text.h"

@@ -1,6 +1,6 @@
 #include "session/SessionCompanionSet.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/Text.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"

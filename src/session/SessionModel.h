@@ -9,7 +9,7 @@
 //  - DialogueEntry values are the published rows made by PublishedTranscript.
 //  - The enumerations are plain settings values held by SubtitleViewModel.
 
-#include "app/KavrelAppLanguage.h"
+#include "localization/KavrelAppLanguage.h"
 
 #include <QDateTime>
 #include <QMetaType>

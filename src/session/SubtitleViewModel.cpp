@@ -1,6 +1,6 @@
 #include "session/SubtitleViewModel.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/KavrelDiagnostics.h"

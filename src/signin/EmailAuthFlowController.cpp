@@ -3,7 +3,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "accounts/AuthMessages.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/Text.h"
 #include "signin/EmailSignInRules.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelSplitGeometry.h"
+#include "kit/KavrelSplitGeometry.h"
 
 #include <QString>
 

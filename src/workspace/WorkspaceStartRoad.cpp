@@ -1,8 +1,8 @@
 #include "workspace/WorkspaceStartRoad.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelListeningStarter.h"
-#include "app/KavrelSessionSurface.h"
+#include "session/KavrelListeningStarter.h"
+#include "session/KavrelSessionSurface.h"
 
 WorkspaceStartRoad::WorkspaceStartRoad(AuthSessionStore *authStore, KavrelSessionSurface *session,
                                        KavrelListeningStarter *starter, QObject *parent)

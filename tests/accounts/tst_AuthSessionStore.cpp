@@ -1,7 +1,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "accounts/DesktopOAuthCallbackWaiter.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/InMemorySecretStore.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"

@@ -1,6 +1,6 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelListeningStarter.h"
+#include "session/KavrelListeningStarter.h"
 #include "app/KavrelNotifications.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"

@@ -3,8 +3,8 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelListeningStarter.h"
-#include "app/KavrelUpdateController.h"
+#include "session/KavrelListeningStarter.h"
+#include "services/KavrelUpdateController.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"

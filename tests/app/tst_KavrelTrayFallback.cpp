@@ -3,9 +3,9 @@
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelListeningStarter.h"
-#include "app/KavrelUpdateController.h"
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "session/KavrelListeningStarter.h"
+#include "services/KavrelUpdateController.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"

@@ -1,4 +1,4 @@
-#include "app/KavrelAppearanceMode.h"
+#include "kit/KavrelAppearanceMode.h"
 #include "app/KavrelNotifications.h"
 #include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"

@@ -1,7 +1,7 @@
 // The shell's windows over the real session view model: values and changes come through, and
 // the commands reach it.
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "app/SubtitleViewModelSurface.h"
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelMiniTranscriptPanel.h"

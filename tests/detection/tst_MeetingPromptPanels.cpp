@@ -1,11 +1,11 @@
 // The meeting prompt panels: placement, texts, actions, how the window manager is asked to
 // treat them (on the private X server of scripts/test), and screenshots.
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "platform/X11WindowList.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "support/Screenshots.h"
 #include "support/TestChildProcess.h"
 

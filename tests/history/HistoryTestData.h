@@ -2,7 +2,7 @@
 
 // Records, rows and a localization store shared by the history tests.
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "services/MeetingSessionHistoryTypes.h"
 

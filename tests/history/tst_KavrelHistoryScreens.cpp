@@ -1,11 +1,11 @@
 // The history list and detail sheet over a scripted client: which card, footer and tab
 // each state shows, the actions wired to the view model, and screenshots of every state.
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelCapsuleButton.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelPill.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPill.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "history/KavrelHistoryViewModel.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 #include "history/widgets/KavrelHistoryDetailTabBar.h"

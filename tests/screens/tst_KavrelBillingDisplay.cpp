@@ -1,4 +1,4 @@
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/KavrelProfileDates.h"

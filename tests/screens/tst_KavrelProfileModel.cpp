@@ -1,6 +1,6 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "screens/KavrelProfileModel.h"
 #include "services/KavrelBillingService.h"
 #include "support/FakeAuthBackend.h"

@@ -3,7 +3,7 @@
 // Recording fakes of the session ports: each call is written to one shared trace, in order,
 // so a test can assert the order of a bring-up or a stop. Failures are switched on per test.
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/Async.h"

@@ -1,6 +1,6 @@
 #include "accounts/AuthService.h"
 #include "accounts/KavrelBackendProxyService.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"

@@ -1,4 +1,4 @@
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "session/LiveTranslationRouter.h"
 #include "session/SessionTurnStore.h"

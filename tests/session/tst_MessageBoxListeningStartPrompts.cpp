@@ -1,7 +1,7 @@
 // The start questions as message boxes: the caller's coroutine waits for the answer while the
 // event loop goes on (no nested loop), and each answer maps to its result.
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 

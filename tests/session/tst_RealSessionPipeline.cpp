@@ -3,7 +3,7 @@
 // scripted results become turns; the stop leaves a complete recording and a written draft.
 
 #include "accounts/AuthService.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"

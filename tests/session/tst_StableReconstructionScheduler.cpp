@@ -3,7 +3,7 @@
 #include "session/StableReconstructionScheduler.h"
 #include "speech/TranslationTestSupport.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/EmailSignInRules.h"

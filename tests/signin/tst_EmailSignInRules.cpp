@@ -1,4 +1,4 @@
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/EmailSignInRules.h"

@@ -3,7 +3,7 @@
 // A session view model surface for tests of the shell's windows: plain values the test sets
 // (each set announces the change) and a record of the commands the windows sent.
 
-#include "app/KavrelSessionSurface.h"
+#include "session/KavrelSessionSurface.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "Screenshots.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
 
 #include <QCoreApplication>

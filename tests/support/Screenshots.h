@@ -10,8 +10,8 @@
 //   }
 //   → build/screenshots/mini-window-light-en.png, -dark-en, -light-ru, -dark-ru
 
-#include "app/KavrelAppLanguage.h"
-#include "app/KavrelAppearanceMode.h"
+#include "localization/KavrelAppLanguage.h"
+#include "kit/KavrelAppearanceMode.h"
 
 #include <QList>
 #include <QString>

@@ -8,7 +8,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSession.h"
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelListeningStarter.h"
+#include "session/KavrelListeningStarter.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"
 #include "services/DeepSeekSummaryService.h"

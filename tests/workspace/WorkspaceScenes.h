@@ -4,7 +4,7 @@
 
 #include "WorkspaceHarness.h"
 
-#include "app/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
 #include "support/Screenshots.h"

@@ -4,7 +4,7 @@
 
 #include "WorkspaceHarness.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/WorkspaceStartRoad.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"

@@ -4,7 +4,7 @@
 
 #include "WorkspaceScenes.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/AssistantColumn.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"

@@ -1,6 +1,6 @@
 #include "app/widgets/KavrelAppearanceController.h"
 
-#include "app/KavrelPalette.h"
+#include "kit/KavrelPalette.h"
 #include "base/KavrelDiagnostics.h"
 #include "platform/UserDefaults.h"
 

@@ -1,8 +1,8 @@
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 
-#include "app/KavrelListeningStarter.h"
+#include "session/KavrelListeningStarter.h"
 #include "app/KavrelNotifications.h"
-#include "app/KavrelSessionSurface.h"
+#include "session/KavrelSessionSurface.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "base/KavrelDiagnostics.h"

@@ -1,10 +1,10 @@
 #include "app/widgets/KavrelListeningMiniWindow.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "platform/X11WindowPlacement.h"
 
 #include <QCursor>

@@ -1,6 +1,6 @@
 #include "app/widgets/KavrelMeetingDetectionWiring.h"
 
-#include "app/KavrelListeningStarter.h"
+#include "session/KavrelListeningStarter.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "detection/MeetingDetectionStore.h"
 

@@ -1,7 +1,7 @@
 #include "app/widgets/KavrelMenuBarIcon.h"
 
-#include "app/widgets/KavrelPaintedIcon.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPaintedIcon.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
 #include <QPainterPath>

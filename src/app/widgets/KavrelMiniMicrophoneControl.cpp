@@ -1,11 +1,11 @@
 #include "app/widgets/KavrelMiniMicrophoneControl.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/KavrelSessionSurface.h"
-#include "app/widgets/KavrelCapsuleButton.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "session/KavrelSessionSurface.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSymbols.h"
 
 #include <QHBoxLayout>
 #include <QMenu>

@@ -1,10 +1,10 @@
 #include "app/widgets/KavrelMiniTranscriptPanel.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "base/Text.h"
 
 #include <QEvent>

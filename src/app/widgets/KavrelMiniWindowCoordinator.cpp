@@ -1,6 +1,6 @@
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "app/KavrelWindowCoverage.h"
 #include "app/KavrelWindowListReader.h"
 #include "platform/ApplicationInfo.h"

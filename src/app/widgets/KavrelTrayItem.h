@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/KavrelMenuBarState.h"
-#include "app/KavrelUpdater.h"
+#include "services/KavrelUpdater.h"
 #include "app/widgets/KavrelMeetingDetectionWiring.h"
 
 #include <QObject>

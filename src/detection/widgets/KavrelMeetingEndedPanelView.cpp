@@ -1,6 +1,6 @@
 #include "detection/widgets/KavrelMeetingEndedPanelView.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "detection/widgets/KavrelMeetingPanelAccentBar.h"
 #include "detection/widgets/KavrelMeetingPanelParts.h"
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"

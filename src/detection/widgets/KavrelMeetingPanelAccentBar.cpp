@@ -1,6 +1,6 @@
 #include "detection/widgets/KavrelMeetingPanelAccentBar.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #include "detection/widgets/KavrelMeetingPanelParts.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 
 #include <QHBoxLayout>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 
 #include <functional>
 

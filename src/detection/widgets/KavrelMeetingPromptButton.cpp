@@ -1,7 +1,7 @@
 #include "detection/widgets/KavrelMeetingPromptButton.h"
 
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSymbols.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

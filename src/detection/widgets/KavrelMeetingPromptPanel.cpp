@@ -1,7 +1,7 @@
 #include "detection/widgets/KavrelMeetingPromptPanel.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "platform/X11WindowHints.h"
 
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "history/widgets/KavrelHistoryCardFrame.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
 #include <QPixmap>

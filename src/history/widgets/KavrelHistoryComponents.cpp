@@ -1,7 +1,7 @@
 #include "history/widgets/KavrelHistoryComponents.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
-#include "app/widgets/KavrelPill.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelPill.h"
 #include "base/Text.h"
 #include "history/widgets/KavrelHistoryCardFrame.h"
 #include "history/widgets/KavrelHistoryStyle.h"

@@ -1,7 +1,7 @@
 #include "history/widgets/KavrelHistoryDetailTabBar.h"
 
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QFontMetricsF>

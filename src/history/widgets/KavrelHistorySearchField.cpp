@@ -1,6 +1,6 @@
 #include "history/widgets/KavrelHistorySearchField.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "history/widgets/KavrelHistoryComponents.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 

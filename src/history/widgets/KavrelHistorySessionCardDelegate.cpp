@@ -1,8 +1,8 @@
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistorySessionListModel.h"

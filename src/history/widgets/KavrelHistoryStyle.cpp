@@ -1,6 +1,6 @@
 #include "history/widgets/KavrelHistoryStyle.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 
 #include <QEvent>
 #include <QFontDatabase>

@@ -1,9 +1,9 @@
 #include "history/widgets/KavrelHistoryView.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelCapsuleButton.h"
-#include "app/widgets/KavrelPill.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelPill.h"
+#include "kit/widgets/KavrelSlimScrollBars.h"
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistoryRemoteClient.h"
 #include "history/KavrelHistorySessionListModel.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/widgets/KavrelDeferredRefresh.h"
+#include "kit/widgets/KavrelDeferredRefresh.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 #include "services/MeetingSessionHistoryTypes.h"
 

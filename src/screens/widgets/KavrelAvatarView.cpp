@@ -1,6 +1,6 @@
 #include "screens/widgets/KavrelAvatarView.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "base/Async.h"
 #include "screens/KavrelAvatarLoader.h"
 

@@ -1,7 +1,7 @@
 #include "screens/widgets/KavrelBillingUsageCard.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 

@@ -1,8 +1,8 @@
 #include "screens/widgets/KavrelProfileCards.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelPill.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPill.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/widgets/KavrelAvatarView.h"
 #include "screens/widgets/KavrelPaintedWidget.h"

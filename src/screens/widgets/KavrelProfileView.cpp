@@ -1,9 +1,9 @@
 #include "screens/widgets/KavrelProfileView.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelScrollPage.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScrollPage.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "screens/KavrelProfileModel.h"

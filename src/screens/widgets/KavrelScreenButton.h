@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 
 // The bordered push buttons of the screens, made from the kit's button: a rounded rectangle
 // with a tinted fill and outline, a text and an optional symbol after it. They take keyboard

@@ -1,6 +1,6 @@
 #include "screens/widgets/KavrelScreenPanel.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
 

@@ -1,11 +1,11 @@
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 
-#include "app/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusRing.h"
 
 #include "accounts/AppConfigurationStore.h"
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
 
 #include <QKeyEvent>

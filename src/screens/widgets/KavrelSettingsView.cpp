@@ -1,9 +1,9 @@
 #include "screens/widgets/KavrelSettingsView.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelScrollPage.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScrollPage.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 #include "screens/widgets/KavrelScreenPanel.h"

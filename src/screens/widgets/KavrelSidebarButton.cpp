@@ -1,9 +1,9 @@
 #include "screens/widgets/KavrelSidebarButton.h"
 
-#include "app/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusRing.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
 
 #include <QKeyEvent>

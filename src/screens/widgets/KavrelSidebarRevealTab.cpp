@@ -1,10 +1,10 @@
 #include "screens/widgets/KavrelSidebarRevealTab.h"
 
-#include "app/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusRing.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
 

@@ -1,9 +1,9 @@
 #include "screens/widgets/KavrelSidebarUpdateButton.h"
 
-#include "app/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusRing.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "screens/widgets/KavrelScreenSymbols.h"
 
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/KavrelAppearanceMode.h"
-#include "app/widgets/KavrelSpringAnimation.h"
+#include "kit/KavrelAppearanceMode.h"
+#include "kit/widgets/KavrelSpringAnimation.h"
 
 #include <QAbstractButton>
 

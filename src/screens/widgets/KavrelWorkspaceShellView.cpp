@@ -1,9 +1,9 @@
 #include "screens/widgets/KavrelWorkspaceShellView.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelAppearTransition.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelAppearTransition.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelWorkspaceShellModel.h"

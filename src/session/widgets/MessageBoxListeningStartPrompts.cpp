@@ -1,6 +1,6 @@
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "base/Continuation.h"
 
 #include <QAbstractButton>

@@ -1,6 +1,6 @@
 #include "signin/widgets/AuthField.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/ThemedLabel.h"
 
 #include <QVBoxLayout>

@@ -1,7 +1,7 @@
 #include "signin/widgets/AuthLinkButton.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
 #include "signin/widgets/ThemedLabel.h"
 
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelPalette.h"
+#include "kit/KavrelPalette.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "signin/widgets/AuthPasswordInput.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/SignInSymbolButton.h"
 
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #include "signin/widgets/AuthenticationView.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/widgets/AuthButton.h"
 #include "signin/widgets/AuthField.h"

@@ -1,6 +1,6 @@
 #include "signin/widgets/BenefitRow.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/ThemedLabel.h"
 

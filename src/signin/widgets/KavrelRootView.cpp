@@ -1,7 +1,7 @@
 #include "signin/widgets/KavrelRootView.h"
 
 #include "accounts/AuthSessionStore.h"
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
 #include "signin/PulseAudioMicrophoneAuthorization.h"

@@ -1,6 +1,6 @@
 #include "signin/widgets/OnboardingCard.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
 #include <QVBoxLayout>

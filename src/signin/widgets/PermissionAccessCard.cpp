@@ -1,6 +1,6 @@
 #include "signin/widgets/PermissionAccessCard.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/PermissionActionButton.h"
 #include "signin/widgets/SetupStatusBadge.h"
 #include "signin/widgets/SignInTheme.h"

@@ -1,6 +1,6 @@
 #include "signin/widgets/PermissionActionButton.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/SignInSymbols.h"
 #include "signin/widgets/ThemedLabel.h"
 

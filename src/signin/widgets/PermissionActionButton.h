@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 
 // The permission card's button, made from the kit's button: a capsule in the card's accent with
 // a symbol and a title in white; while a request runs a small spinner replaces the symbol.

@@ -1,7 +1,7 @@
 #include "signin/widgets/PermissionPrimaryButton.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/widgets/SignInSymbols.h"
 #include "signin/widgets/ThemedLabel.h"
 

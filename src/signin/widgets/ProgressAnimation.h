@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/widgets/KavrelSpringAnimation.h"
+#include "kit/widgets/KavrelSpringAnimation.h"
 
 class QWidget;
 

@@ -1,8 +1,8 @@
 #include "signin/widgets/SetupProgressBadge.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/widgets/ProgressAnimation.h"
 #include "signin/widgets/ThemedLabel.h"
 

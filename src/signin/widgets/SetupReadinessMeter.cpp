@@ -1,6 +1,6 @@
 #include "signin/widgets/SetupReadinessMeter.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/widgets/ProgressAnimation.h"
 
 #include <QPainter>

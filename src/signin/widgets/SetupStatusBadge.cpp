@@ -1,6 +1,6 @@
 #include "signin/widgets/SetupStatusBadge.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/widgets/SignInSymbols.h"
 #include "signin/widgets/ThemedLabel.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/KavrelPalette.h"
+#include "kit/KavrelPalette.h"
 
 // The sign-in screens' own colours: each a fixed sRGB pair, the dark one under a dark
 // appearance.

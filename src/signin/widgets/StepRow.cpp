@@ -1,6 +1,6 @@
 #include "signin/widgets/StepRow.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/ThemedLabel.h"

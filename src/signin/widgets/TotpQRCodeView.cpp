@@ -1,7 +1,7 @@
 #include "signin/widgets/TotpQRCodeView.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "signin/TotpQRCodeImage.h"
 #include "signin/widgets/SignInSymbols.h"
 

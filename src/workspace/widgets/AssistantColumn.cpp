@@ -1,8 +1,8 @@
 #include "workspace/widgets/AssistantColumn.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelCapsuleButton.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SubtitleViewModel.h"

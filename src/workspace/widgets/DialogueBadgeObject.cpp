@@ -1,6 +1,6 @@
 #include "workspace/widgets/DialogueBadgeObject.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>

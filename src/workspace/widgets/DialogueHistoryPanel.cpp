@@ -1,7 +1,7 @@
 #include "workspace/widgets/DialogueHistoryPanel.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelSlimScrollBars.h"
 #include "base/Text.h"
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"

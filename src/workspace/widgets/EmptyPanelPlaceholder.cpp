@@ -1,6 +1,6 @@
 #include "workspace/widgets/EmptyPanelPlaceholder.h"
 
-#include "app/KavrelPalette.h"
+#include "kit/KavrelPalette.h"
 
 #include <QEvent>
 #include <QFontDatabase>

@@ -1,6 +1,6 @@
 #include "workspace/widgets/InlineStatusMessage.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
 #include <QHBoxLayout>

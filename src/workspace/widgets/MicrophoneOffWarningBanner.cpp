@@ -1,6 +1,6 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 
-#include "app/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "workspace/widgets/WorkspaceIconButton.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 

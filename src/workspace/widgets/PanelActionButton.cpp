@@ -1,6 +1,6 @@
 #include "workspace/widgets/PanelActionButton.h"
 
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 
 namespace PanelActionButton {
 

@@ -1,7 +1,7 @@
 #include "workspace/widgets/ResultContentStack.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelSlimScrollBars.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelSlimScrollBars.h"
 #include "workspace/widgets/BusyIndicator.h"
 #include "workspace/widgets/EmptyPanelPlaceholder.h"
 

@@ -1,7 +1,7 @@
 #include "workspace/widgets/ResultPanel.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/widgets/KavrelCapsuleButton.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/PanelBox.h"
 #include "workspace/widgets/ResultContentStack.h"

@@ -1,6 +1,6 @@
 #include "workspace/widgets/SmartAssistantPanel.h"
 
-#include "app/KavrelLocalizationStore.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "workspace/widgets/PanelBox.h"
 #include "workspace/widgets/ResultContentStack.h"
 

@@ -1,7 +1,7 @@
 #include "workspace/widgets/SurfaceCard.h"
 
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
 
 #include <QEvent>
 #include <QPaintEvent>

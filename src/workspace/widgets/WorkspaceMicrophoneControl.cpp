@@ -1,9 +1,9 @@
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
 
-#include "app/KavrelLocalizationStore.h"
-#include "app/KavrelPalette.h"
-#include "app/widgets/KavrelPainting.h"
-#include "app/widgets/KavrelSymbols.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/MicrophoneLevelBars.h"
 

@@ -1,6 +1,6 @@
 #include "workspace/widgets/WorkspaceSymbols.h"
 
-#include "app/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelSymbols.h"
 
 #include <QHash>
 #include <QPainter>

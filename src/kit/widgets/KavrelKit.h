@@ -1,0 +1,93 @@
+#pragma once
+
+// The widget kit: what every screen draws with. Include this one header.
+//
+// Colours (kit/KavrelPalette.h)
+//   KavrelRGBA{r, g, b, a}               a colour, components 0 … 1.
+//   kavrelDynamic(light, dark)           a KavrelDynamicColor. Resolve it when painting, against the
+//                                        palette of the widget being painted:
+//                                            color.resolve(palette())            or
+//                                            color.resolve(palette(), 0.5)       (alpha × 0.5)
+//                                        Never keep the resolved QColor: a theme switch only changes
+//                                        the palette and calls update().
+//   KavrelSystemColors::label, secondaryLabel, textBackground, windowBackground, accent
+//   KavrelSettingsTheme / KavrelShellTheme / KavrelProfileTheme / KavrelHistoryTheme: the screen
+//                                        themes' colours.
+//   kavrelIsDark(palette)                whether a palette is a dark one.
+//
+// Appearance (the program's app/widgets/KavrelAppearanceController.h)
+//   One controller, created by the program over the user defaults, gives the application the light
+//   or dark palette: "light"/"dark" stored in "kavrel.appearanceMode" win; "system" follows the
+//   desktop portal's colour scheme, else the desktop palette. KavrelAppearanceController::palette(scheme)
+//   is the program's own palette for a scheme (tests set it on a widget to draw it light or dark).
+//
+// Shapes and effects (KavrelPainting.h), in device-independent pixels, sharp at any device ratio:
+//   continuousRoundedRect(rect, radius), capsule(rect)           QPainterPaths
+//   fillAndStroke(painter, path, fill, stroke, width = 1)        a fill with a border inside it
+//   fillGradient(painter, path, from, to, vertical = false)      top-leading → bottom-trailing
+//   drawSoftShadow(painter, path, color, blurRadius, offset)     a blurred shadow under the path
+//   drawSpinner(painter, rect, color, phase)
+//
+// Symbols (KavrelSymbols.h)
+//   KavrelSymbols::paint(painter, rect, "mic.fill", color)  and  KavrelSymbols::icon("checkmark", color)
+//   The desktop icon theme's freedesktop icon when it has one, else the program's own drawing; both
+//   in the given colour. Drawn: mic, mic.fill, mic.slash.fill, stop.fill, ellipsis, checkmark,
+//   waveform, character.bubble, eye.slash, arrow.up.and.down, arrow.left.and.right,
+//   rectangle.split.2x1, rectangle.split.1x2, xmark, play.fill, envelope, gearshape,
+//   chevron.up.chevron.down, clock, calendar,
+//   text.alignleft, text.word.spacing, globe, number, sparkles, doc.on.doc, eye, trash,
+//   magnifyingglass, xmark.circle.fill, person. A screen's own symbol file draws only what is
+//   not here.
+//
+// Widgets
+//   KavrelPill            a capsule badge: setText, setSymbol, setLook({fill, fillOpacity, ...}).
+//   KavrelCapsuleButton   a capsule button (QAbstractButton): setText, setSymbol, setLook,
+//                         setFixedContentSize, setBusy(true) shows a spinner and takes no clicks;
+//                         disabled draws at half opacity. Its Look also gives a rounded rectangle
+//                         (cornerRadius), a trailing symbol, a screen's own symbol painter, a focus
+//                         ring, a darker pressed state and colours of its own when disabled;
+//                         setActivatesOnReturn lets Return and Enter click it.
+//   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
+//                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
+//                         (minimum pane, divider size, spacing, clamp range, handle look), signal
+//                         fractionDragged(f) for the owner to store. Hiding the second panel lets
+//                         the first fill it. The arithmetic is KavrelSplitGeometry (kit/).
+//   KavrelSegmentedPicker segments of symbols in a capsule: setValue (a value no segment has
+//                         selects none), signal picked(value).
+//   kavrelPaintedIcon(painter)  a QIcon drawn by code at any size (KavrelPaintedIcon.h).
+//   KavrelSlimScrollBars::apply(area)  thin rounded scroll bars without track or arrows; every
+//                         scrolling view (scroll areas, lists, text views) wears them.
+//   KavrelScrollPage::install(owner), setPage(area, page)  a screen that scrolls as a whole,
+//                         vertically, over the screen's own background.
+//   KavrelDeferredRefresh a view's refresh coalesced to one run on the next event-loop turn:
+//                         schedule(); the refresh calls done().
+//   KavrelFocusRing::shows(widget)  whether a control draws its focus ring (it has the focus and
+//                         the user moved it there with the keyboard).
+//
+// Motion
+//   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
+//                         KavrelSpringAnimation(spring) a QVariantAnimation of a number that moves so.
+//   KavrelAppearTransition(widget, edge, ms, curve)  setShown(bool) fades the widget in while it
+//                         slides in from that edge (and back out); finish() ends it at once.
+//   KavrelCrossFade::start(widget, spring)  call before changing a whole view: its old look fades
+//                         out over the new one.
+//
+// Screenshots in tests: tests/support/Screenshots.h.
+
+#include "kit/KavrelPalette.h"
+#include "kit/KavrelSplitGeometry.h"
+#include "kit/widgets/KavrelAppearTransition.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelCrossFade.h"
+#include "kit/widgets/KavrelDeferredRefresh.h"
+#include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelPaintedIcon.h"
+#include "kit/widgets/KavrelPill.h"
+#include "kit/widgets/KavrelScrollPage.h"
+#include "kit/widgets/KavrelSegmentedPicker.h"
+#include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelSplitContainer.h"
+#include "kit/widgets/KavrelSpring.h"
+#include "kit/widgets/KavrelSpringAnimation.h"
+#include "kit/widgets/KavrelSymbols.h"
