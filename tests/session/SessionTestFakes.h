@@ -380,7 +380,9 @@ struct Engine
     bool stop()
     {
         model->stopActiveSession();
-        return settle([this] { return !model->isBusy() && !model->listeningSession()->isStopping(); });
+        // A stop waits on the relay's finalize and the recorder's close; on a loaded machine under the
+        // sanitizers that has taken longer than the default settle.
+        return settle([this] { return !model->isBusy() && !model->listeningSession()->isStopping(); }, 15000);
     }
 };
 
