@@ -90,6 +90,19 @@ NetworkError::Kind kindOf(QNetworkReply::NetworkError code)
     }
 }
 
+// Whether the reply's error is a failure of the transfer rather than the meaning of its status.
+// Qt gives a status of 400 and above an error of its own (404 ContentNotFoundError, 400
+// ProtocolInvalidOperationError …), so there only a failure of the connection, the proxy or the
+// protocol counts; below 400 the status stands for no error, and any error is the transfer's
+// (a decompression failure, for one, arrives as UnknownContentError).
+bool isTransferFailure(QNetworkReply::NetworkError code, int status)
+{
+    if (status < 400)
+        return true;
+    const int number = int(code);
+    return number < 200 || code == QNetworkReply::ProtocolFailure || code == QNetworkReply::ProtocolUnknownError;
+}
+
 } // namespace
 
 std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
@@ -192,9 +205,14 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
                            QStringLiteral("the reply is larger than %1 bytes").arg(limit));
 
+    // A status line does not make a reply: a connection that drops in the middle of the body,
+    // or a compressed body that does not decompress, leaves a status and a part of the body
+    // (or none) behind. Only a failure that an HTTP status itself stands for (404, 500 …)
+    // is an answer.
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && raw->error() != QNetworkReply::NoError)
-        throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
+    const QNetworkReply::NetworkError failure = raw->error();
+    if (failure != QNetworkReply::NoError && (!status.isValid() || isTransferFailure(failure, status.toInt())))
+        throw NetworkError(kindOf(failure), failure, raw->errorString());
 
     HttpReply result;
     // A status line without a status code HTTP knows (such as "000") is no HTTP answer.
