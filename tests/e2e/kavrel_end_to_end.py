@@ -403,7 +403,7 @@ class Run:
         self.screenshot("restored-session")
 
 
-def main():
+def main(run_class=Run):
     parser = argparse.ArgumentParser()
     parser.add_argument("--kavrel", required=True)
     parser.add_argument("--backend", required=True)
@@ -413,7 +413,7 @@ def main():
         if not os.environ.get(variable):
             print("SKIP: %s is not set: run under scripts/with-test-services" % variable)
             return 0
-    run = Run(args)
+    run = run_class(args)
     try:
         run.run()
     except Exception as failure:
