@@ -90,17 +90,20 @@ NetworkError::Kind kindOf(QNetworkReply::NetworkError code)
     }
 }
 
-// Whether the reply's error is a failure of the transfer rather than the meaning of its status.
-// Qt gives a status of 400 and above an error of its own (404 ContentNotFoundError, 400
-// ProtocolInvalidOperationError …), so there only a failure of the connection, the proxy or the
-// protocol counts; below 400 the status stands for no error, and any error is the transfer's
-// (a decompression failure, for one, arrives as UnknownContentError).
+// Whether the reply's error is a failure of the transfer rather than something its status
+// stands for. With a 2xx status there is nothing else an error can be (a decompression failure,
+// for one, arrives as UnknownContentError). With other statuses Qt gives errors of its own: for
+// 400 and above one per status (404 ContentNotFoundError, 400 ProtocolInvalidOperationError …),
+// for a redirect it could not follow one about the redirect; only a broken connection, proxy or
+// protocol counts there.
 bool isTransferFailure(QNetworkReply::NetworkError code, int status)
 {
-    if (status < 400)
+    if (status >= 200 && status < 300)
         return true;
+    if (code == QNetworkReply::TooManyRedirectsError || code == QNetworkReply::InsecureRedirectError)
+        return false;
     const int number = int(code);
-    return number < 200 || code == QNetworkReply::ProtocolFailure || code == QNetworkReply::ProtocolUnknownError;
+    return number < 200 || code == QNetworkReply::ProtocolFailure;
 }
 
 } // namespace
