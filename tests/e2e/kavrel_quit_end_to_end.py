@@ -53,13 +53,7 @@ class QuitRun(e2e.Run):
         time.sleep(1)
         starts = [node for name, node in self.find_all("push button") if name.startswith("Начать")]
         self.press(starts[-1])
-        deadline = time.time() + 6
-        while time.time() < deadline:
-            answers = [node for name, node in self.find_all("push button")
-                       if name in ("Начать новую", "Продолжить без микрофона")]
-            if answers:
-                self.press(answers[0])
-            time.sleep(0.4)
+        self.answer_start_questions(("Начать новую", "Продолжить без микрофона"), 6)
         self.find(contains=TURNS[-1], timeout=30, what="last turn")
         self.screenshot(title)
 
@@ -79,13 +73,7 @@ class QuitRun(e2e.Run):
         return {m.get("id") for m in meetings}
 
     def run(self):
-        backend = self.start([self.args.backend], stdout=subprocess.PIPE, text=True)
-        self.base_url = backend.stdout.readline().strip()
-        if not self.base_url.startswith("http"):
-            raise Failure("the fake backend did not start")
-        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1)
+        self.start_backend_and_accessibility()
 
         # Listening with turns, then Quit from the tray.
         self.start_kavrel()
