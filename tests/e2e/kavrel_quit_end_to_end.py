@@ -21,6 +21,7 @@ TURNS = [
     "Please send your questions before Friday.",
 ]
 NOT_SAVED_NOTICE = "Прошлая встреча не сохранилась в истории"
+SECRET_SERVICE = "app.kavrel.desktop.auth"
 
 
 class QuitRun(e2e.Run):
@@ -30,6 +31,16 @@ class QuitRun(e2e.Run):
     def state(self):
         with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
             return json.load(reply)
+
+    @staticmethod
+    def forget_saved_sign_in():
+        """The secret store outlives a run: an earlier run's session (for another fake backend)
+        must neither sign this run in nor be left for the next one."""
+        subprocess.run(["secret-tool", "clear", "service", SECRET_SERVICE], check=False)
+
+    def stop_all(self):
+        super().stop_all()
+        self.forget_saved_sign_in()
 
     def sign_in(self):
         self.tray_menu("show", ["Down"])
@@ -73,6 +84,7 @@ class QuitRun(e2e.Run):
         return {m.get("id") for m in meetings}
 
     def run(self):
+        self.forget_saved_sign_in()
         self.start_backend_and_accessibility()
 
         # Listening with turns, then Quit from the tray.
