@@ -117,8 +117,10 @@ QList<MeetingSessionTranslationBlock> persistedTranslationBlocks(const MeetingSe
     if (!detail.translationText)
         return {};
 
-    const QString language = detail.translationLanguage ? Text::trimmed(*detail.translationLanguage).toLower()
-                                                        : QStringLiteral("translation");
+    // A blank language names nothing; the record then says "translation", as when it is absent.
+    QString language = detail.translationLanguage ? Text::trimmed(*detail.translationLanguage).toLower() : QString();
+    if (language.isEmpty())
+        language = QStringLiteral("translation");
     const QList<MeetingSessionTranscriptBlock> transcript = persistedTranscriptBlocks(detail);
     qint64 highestSeq = 0;
     for (const MeetingSessionTranscriptBlock &block : transcript)

@@ -90,6 +90,22 @@ NetworkError::Kind kindOf(QNetworkReply::NetworkError code)
     }
 }
 
+// Whether the reply's error is a failure of the transfer rather than something its status
+// stands for. With a 2xx status there is nothing else an error can be (a decompression failure,
+// for one, arrives as UnknownContentError). With other statuses Qt gives errors of its own: for
+// 400 and above one per status (404 ContentNotFoundError, 400 ProtocolInvalidOperationError …),
+// for a redirect it could not follow one about the redirect; only a broken connection, proxy or
+// protocol counts there.
+bool isTransferFailure(QNetworkReply::NetworkError code, int status)
+{
+    if (status >= 200 && status < 300)
+        return true;
+    if (code == QNetworkReply::TooManyRedirectsError || code == QNetworkReply::InsecureRedirectError)
+        return false;
+    const int number = int(code);
+    return number < 200 || code == QNetworkReply::ProtocolFailure;
+}
+
 } // namespace
 
 std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
@@ -192,9 +208,14 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
                            QStringLiteral("the reply is larger than %1 bytes").arg(limit));
 
+    // A status line does not make a reply: a connection that drops in the middle of the body,
+    // or a compressed body that does not decompress, leaves a status and a part of the body
+    // (or none) behind. Only a failure that an HTTP status itself stands for (404, 500 …)
+    // is an answer.
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() && raw->error() != QNetworkReply::NoError)
-        throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
+    const QNetworkReply::NetworkError failure = raw->error();
+    if (failure != QNetworkReply::NoError && (!status.isValid() || isTransferFailure(failure, status.toInt())))
+        throw NetworkError(kindOf(failure), failure, raw->errorString());
 
     HttpReply result;
     // A status line without a status code HTTP knows (such as "000") is no HTTP answer.

@@ -50,7 +50,9 @@ public:
     // The recovery of an uncertain start looks through this many recent meetings.
     static constexpr qint64 recoveryLookupLimit = 50;
     // The largest answer taken: a long meeting's detail with its transcript and translation.
-    static constexpr qint64 maximumReplyBodySize = 32 * 1024 * 1024;
+    // A day-long meeting's record is well under a megabyte; the cap keeps what the JSON decoder
+    // may cost on the main thread (some twenty times the body in memory) bounded.
+    static constexpr qint64 maximumReplyBodySize = 8 * 1024 * 1024;
 
     // Resolves the base URL and default workspace with the auth service's configuration store.
     explicit MeetingSessionHistoryService(AuthService *authService, QObject *parent = nullptr);

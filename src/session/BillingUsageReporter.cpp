@@ -36,6 +36,14 @@ void BillingUsageReporter::scheduleBillingUsageEventSyncIfNeeded()
     scheduleSyncIfNeeded(generation, meetingSessionID);
 }
 
+QCoro::Task<void> BillingUsageReporter::waitForPendingReports()
+{
+    // Reports go out one behind the other: the last one ends after all the others.
+    const TaskHandle<void> last = m_syncTask;
+    if (last.isValid())
+        co_await last.completion();
+}
+
 void BillingUsageReporter::markStartedIfNeeded(bool isCapturing)
 {
     if (!isCapturing || m_intervalStartedAt)

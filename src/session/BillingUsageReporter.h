@@ -47,6 +47,7 @@ public:
     // The engine's calls, with the context above.
     void markBillingUsageStartedIfNeeded() override;
     void scheduleBillingUsageEventSyncIfNeeded() override;
+    QCoro::Task<void> waitForPendingReports() override;
 
     // Opens a stretch when something is being captured and none is open; an open stretch keeps
     // its start. The start is kept in whole seconds.

@@ -238,15 +238,10 @@ QCoro::Task<void> ListeningSession::prepareNewListeningSession()
         co_await stopStreamingSession(false, false);
     if (!self)
         co_return;
-    if (auto *history = m_companions ? m_companions->history : nullptr) {
-        co_await history->waitForPendingSave();
-        if (!self)
-            co_return;
-        co_await history->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed);
-        if (!self)
-            co_return;
-        history->resetMeetingHistoryState();
-    }
+    // The finished meeting is saved in the background: an offline save keeps retrying
+    // without holding up the new session, and its notice stays its own.
+    if (auto *history = m_companions ? m_companions->history : nullptr)
+        history->finishConversation();
     clearCurrentSessionForNewSession();
 }
 
@@ -295,11 +290,14 @@ QCoro::Task<void> ListeningSession::startSystemAudioListening(bool includeMicrop
 
     setSystemAudioListening(true);
     setStatus(SubtitleStatus::listening);
-    setShouldShowMicrophoneOffWarning(!includeMicrophone);
+    // A session continued without the question's microphone may have it on already (a
+    // microphone-only session): what is captured counts, not the answer.
+    const bool microphoneCaptured = includeMicrophone || (m_microphone && m_microphone->isMicrophoneListening());
+    setShouldShowMicrophoneOffWarning(!microphoneCaptured);
     auto *history = m_companions ? m_companions->history : nullptr;
     if (history)
-        history->noteListeningStarted(includeMicrophone ? QStringLiteral("system_audio+microphone")
-                                                        : QStringLiteral("system_audio"));
+        history->noteListeningStarted(microphoneCaptured ? QStringLiteral("system_audio+microphone")
+                                                         : QStringLiteral("system_audio"));
     if (auto *billing = m_companions ? m_companions->billing : nullptr)
         billing->markBillingUsageStartedIfNeeded();
     if (history)

@@ -60,6 +60,7 @@ public:
     // Clears the visible session (turns, texts, panels, the stored draft).
     void setSubtitleClearer(std::function<void()> clearer) { m_clearSubtitles = std::move(clearer); }
     void setTimings(const Timings &timings) { m_timings = timings; }
+    const Timings &timings() const { return m_timings; }
 
     SubtitleStatus status() const { return m_status; }
     bool isBusy() const { return m_isBusy; }

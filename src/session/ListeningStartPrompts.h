@@ -16,4 +16,6 @@ public:
     virtual QCoro::Task<ListeningSessionStartMode> askStartMode() = 0;
     // "Turn on microphone?": true only for "Turn On Microphone".
     virtual QCoro::Task<bool> askMicrophone() = 0;
+    // Brings the question that is open to the front, if one is.
+    virtual void raiseOpenQuestion() {}
 };

@@ -7,12 +7,19 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "services/MeetingSessionHistoryServiceError.h"
 
+#include <algorithm>
+
 namespace {
 
 // Shown as they stand: the history texts are not looked up in the interface tables.
 const QString transientFailureMessage = QStringLiteral(
     "Не удалось синхронизировать историю встречи. Проверьте интернет-соединение — повторим попытку автоматически.");
 const QString failurePrefix = QStringLiteral("Не удалось синхронизировать историю встречи: ");
+// A finished meeting's save that fails after a new one began: its notice names the meeting it
+// is about, so a success or failure of the new meeting never clears or stands for it.
+const QString previousTransientFailureMessage = QStringLiteral(
+    "Не удалось сохранить в истории предыдущую встречу. Проверьте интернет-соединение — повторим попытку автоматически.");
+const QString previousFailurePrefix = QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ");
 
 bool isMissingAuthSession(const std::exception_ptr &error)
 {
@@ -36,7 +43,9 @@ MeetingHistoryMirror::MeetingHistoryMirror(MeetingSessionHistoryService *service
 
 MeetingHistoryMirror::~MeetingHistoryMirror()
 {
-    m_deferredRetryTask.cancel();
+    m_current->deferredRetryTask.cancel();
+    for (const ConversationPointer &conversation : m_handedOver)
+        conversation->deferredRetryTask.cancel();
     m_lifetime.cancel();
 }
 
@@ -48,13 +57,13 @@ void MeetingHistoryMirror::setErrorMessageAccess(ErrorMessageReader reader, Erro
 
 QString MeetingHistoryMirror::clientSessionID() const
 {
-    return QLatin1String(clientSessionPrefix) + m_conversationGeneration.toString(QUuid::WithoutBraces).toLower();
+    return QLatin1String(clientSessionPrefix) + m_current->generation.toString(QUuid::WithoutBraces).toLower();
 }
 
 void MeetingHistoryMirror::setStartedAtIfUnset(const QDateTime &now)
 {
-    if (!m_startedAt)
-        m_startedAt = now;
+    if (!m_current->startedAt)
+        m_current->startedAt = now;
 }
 
 QString MeetingHistoryMirror::currentAppVersion()
@@ -66,64 +75,116 @@ QString MeetingHistoryMirror::currentAppVersion()
     return QStringLiteral("0");
 }
 
-std::optional<QString> &MeetingHistoryMirror::lastSignature(MeetingSessionHistoryStatus status)
+std::optional<QString> &MeetingHistoryMirror::lastSignature(Conversation &conversation, MeetingSessionHistoryStatus status)
 {
-    return status == MeetingSessionHistoryStatus::completed ? m_lastCompletedSnapshotSignature : m_lastSavedSnapshotSignature;
+    return status == MeetingSessionHistoryStatus::completed ? conversation.lastCompletedSnapshotSignature
+                                                            : conversation.lastSavedSnapshotSignature;
+}
+
+QDateTime MeetingHistoryMirror::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentDateTimeUtc();
+}
+
+bool MeetingHistoryMirror::isLive(const ConversationPointer &conversation) const
+{
+    return conversation == m_current
+           || std::find(m_handedOver.begin(), m_handedOver.end(), conversation) != m_handedOver.end();
+}
+
+void MeetingHistoryMirror::fixEndIfUnset(Conversation &conversation)
+{
+    if (!conversation.endedAt)
+        conversation.endedAt = now();
+}
+
+void MeetingHistoryMirror::noteMeetingEndedAt(const QDateTime &end)
+{
+    m_current->endedAt = end;
 }
 
 // ---- Queue ----
 
-TaskHandle<void> MeetingHistoryMirror::scheduleWork(std::function<QCoro::Task<void>(CancellationToken)> work)
+TaskHandle<void> MeetingHistoryMirror::scheduleWork(ConversationPointer conversation,
+                                                    std::function<QCoro::Task<void>(CancellationToken)> work)
 {
-    TaskHandle<void> previous = m_saveTask;
-    const QUuid generation = m_conversationGeneration;
+    TaskHandle<void> previous = conversation->saveTask;
     QPointer<MeetingHistoryMirror> self(this);
-    m_saveTask = spawnTask([previous, generation, self, work](CancellationToken token) -> QCoro::Task<void> {
+    ++conversation->queuedSaves;
+    conversation->saveTask = spawnTask([previous, conversation, self, work](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
-        if (!self || token.isCancelled() || self->m_conversationGeneration != generation)
-            co_return;
-        try {
-            co_await work(token);
-        } catch (...) {
-            qCWarning(KavrelDiagnostics::history()).noquote()
-                << QStringLiteral("Meeting history work failed: %1").arg(errorMessage(std::current_exception()));
+        if (self && !token.isCancelled() && self->isLive(conversation)) {
+            try {
+                co_await work(token);
+            } catch (...) {
+                qCWarning(KavrelDiagnostics::history()).noquote()
+                    << QStringLiteral("Meeting history work failed: %1").arg(errorMessage(std::current_exception()));
+            }
         }
+        --conversation->queuedSaves;
     }, m_lifetime);
-    return m_saveTask;
+    return conversation->saveTask;
 }
 
 void MeetingHistoryMirror::scheduleSessionStartIfNeeded()
 {
     QPointer<MeetingHistoryMirror> self(this);
-    const QUuid generation = m_conversationGeneration;
-    scheduleWork([self, generation](CancellationToken token) -> QCoro::Task<void> {
+    ConversationPointer conversation = m_current;
+    scheduleWork(conversation, [self, conversation](CancellationToken token) -> QCoro::Task<void> {
         if (self)
-            co_await self->ensureSessionStartedIfNeeded(generation, token);
+            co_await self->ensureSessionStartedIfNeeded(conversation, token);
     });
 }
 
 TaskHandle<void> MeetingHistoryMirror::enqueueSnapshotSync(MeetingSessionHistoryStatus status)
 {
+    if (status == MeetingSessionHistoryStatus::completed)
+        fixEndIfUnset(*m_current);
+    return enqueueSave(m_current, status);
+}
+
+TaskHandle<void> MeetingHistoryMirror::enqueueSave(ConversationPointer conversation, MeetingSessionHistoryStatus status)
+{
     QPointer<MeetingHistoryMirror> self(this);
-    const QUuid generation = m_conversationGeneration;
-    return scheduleWork([self, status, generation](CancellationToken token) -> QCoro::Task<void> {
+    return scheduleWork(conversation, [self, status, conversation](CancellationToken token) -> QCoro::Task<void> {
         if (self)
-            co_await self->persistSnapshot(status, generation, token);
+            co_await self->persistSnapshot(status, conversation, token);
     });
 }
 
 void MeetingHistoryMirror::noteListeningStarted(const QString &source)
 {
-    setStartedAtIfUnset(m_clock ? m_clock() : QDateTime::currentDateTimeUtc());
+    setStartedAtIfUnset(now());
+    // Listening again: the meeting runs on, and its next stop fixes a new end.
+    m_current->endedAt.reset();
     m_source = source;
 }
 
 QCoro::Task<void> MeetingHistoryMirror::waitForPendingSave()
 {
-    TaskHandle<void> pending = m_saveTask;
+    TaskHandle<void> pending = m_current->saveTask;
     if (pending.isValid())
         co_await pending.completion();
+}
+
+QCoro::Task<void> MeetingHistoryMirror::waitForEverySave()
+{
+    QList<TaskHandle<void>> pending;
+    pending.append(m_current->saveTask);
+    for (const ConversationPointer &conversation : m_handedOver)
+        pending.append(conversation->saveTask);
+    for (const TaskHandle<void> &task : pending) {
+        if (task.isValid())
+            co_await task.completion();
+    }
+}
+
+bool MeetingHistoryMirror::hasUnsavedMeeting() const
+{
+    if (!m_handedOver.empty())
+        return true;
+    return m_current->queuedSaves > 0 || m_current->lastSaveFailed;
 }
 
 QCoro::Task<void> MeetingHistoryMirror::persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status)
@@ -134,25 +195,41 @@ QCoro::Task<void> MeetingHistoryMirror::persistMeetingHistorySnapshot(MeetingSes
 
 void MeetingHistoryMirror::resetMeetingHistoryState()
 {
-    m_deferredRetryTask.cancel();
-    m_deferredRetryTask = TaskHandle<void>();
-    m_syncErrorMessage.reset();
-    m_conversationGeneration = QUuid::createUuid();
-    m_sessionID.reset();
-    m_sessionRevision.reset();
-    m_startedAt.reset();
-    m_lastSavedSnapshotSignature.reset();
-    m_lastCompletedSnapshotSignature.reset();
+    m_current->deferredRetryTask.cancel();
+    m_current = std::make_shared<Conversation>();
     m_source = QLatin1String(defaultSource);
-    m_saveTask = TaskHandle<void>();
     Q_EMIT conversationReset();
+}
+
+void MeetingHistoryMirror::finishConversation()
+{
+    ConversationPointer finished = m_current;
+    fixEndIfUnset(*finished);
+    const bool allowEmptySession = finished->startedAt.has_value() || finished->sessionID.has_value();
+    std::optional<MeetingSessionHistorySnapshot> record =
+        m_snapshotProvider ? m_snapshotProvider(MeetingSessionHistoryStatus::completed, allowEmptySession) : std::nullopt;
+    // The conversation's notice goes with it; a later failure shows the previous meeting's own.
+    if (finished->syncErrorMessage && m_readErrorMessage && m_writeErrorMessage
+        && m_readErrorMessage() == finished->syncErrorMessage)
+        m_writeErrorMessage(std::nullopt);
+    finished->syncErrorMessage.reset();
+    finished->deferredRetryTask.cancel();
+    const bool landed = record && finished->lastCompletedSnapshotSignature == Text::digest(record->signature())
+                        && finished->queuedSaves == 0;
+    if (record && !landed) {
+        finished->finalSnapshot = *record;
+        m_handedOver.push_back(finished);
+        enqueueSave(finished, MeetingSessionHistoryStatus::completed);
+    }
+    resetMeetingHistoryState();
 }
 
 // ---- Saves ----
 
-QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(QUuid generation, CancellationToken token)
+QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token)
 {
-    if (m_sessionID || !m_snapshotProvider)
+    // A handed-over conversation starts its record, if need be, with its final save.
+    if (conversation->sessionID || conversation->finalSnapshot || !m_snapshotProvider)
         co_return;
     std::optional<MeetingSessionHistorySnapshot> snapshot = m_snapshotProvider(MeetingSessionHistoryStatus::active, true);
     if (!snapshot)
@@ -167,64 +244,72 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(QUuid gener
     };
     QPointer<MeetingHistoryMirror> self(this);
     std::optional<MeetingSessionHistoryRemoteState> state =
-        co_await callWithRetries(call, MeetingSessionHistoryStatus::active, generation, token);
+        co_await callWithRetries(call, MeetingSessionHistoryStatus::active, conversation, token);
     if (!self || !state)
         co_return;
-    m_sessionID = state->id;
-    m_sessionRevision = state->revision;
-    m_lastSavedSnapshotSignature.reset();
-    m_lastCompletedSnapshotSignature.reset();
-    markSyncSucceeded();
+    conversation->sessionID = state->id;
+    conversation->sessionRevision = state->revision;
+    conversation->lastSavedSnapshotSignature.reset();
+    conversation->lastCompletedSnapshotSignature.reset();
+    markSyncSucceeded(conversation);
 }
 
-QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistoryStatus status, QUuid generation,
+QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
                                                       CancellationToken token)
 {
-    if (!m_snapshotProvider)
+    std::optional<MeetingSessionHistorySnapshot> snapshot = conversation->finalSnapshot;
+    if (!snapshot && m_snapshotProvider) {
+        const bool allowEmptySession = conversation->startedAt.has_value() || conversation->sessionID.has_value();
+        snapshot = m_snapshotProvider(status, allowEmptySession);
+    }
+    if (!snapshot) {
+        conversation->lastSaveFailed = false;
         co_return;
-    const bool allowEmptySession = m_startedAt.has_value() || m_sessionID.has_value();
-    std::optional<MeetingSessionHistorySnapshot> snapshot = m_snapshotProvider(status, allowEmptySession);
-    if (!snapshot)
-        co_return;
+    }
     const MeetingSessionHistorySnapshot record = *snapshot;
+    // A meeting that has ended is saved as completed whatever asked for the save.
+    const MeetingSessionHistoryStatus savedStatus = record.status;
     QPointer<MeetingSessionHistoryService> service = m_service;
     QPointer<MeetingHistoryMirror> self(this);
 
-    if (!m_sessionID || !m_sessionRevision) {
+    if (!conversation->sessionID || !conversation->sessionRevision) {
         RemoteCall start = [service, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
             if (!service)
                 throw CancellationError();
             co_return co_await service->startSession(record, callToken);
         };
-        std::optional<MeetingSessionHistoryRemoteState> started = co_await callWithRetries(start, status, generation, token);
+        std::optional<MeetingSessionHistoryRemoteState> started =
+            co_await callWithRetries(start, savedStatus, conversation, token);
         if (!self || !started)
             co_return;
-        m_sessionID = started->id;
-        m_sessionRevision = started->revision;
+        conversation->sessionID = started->id;
+        conversation->sessionRevision = started->revision;
     }
 
     // A digest stands for the signature between saves: the signature is as long as the record.
     const QString signature = Text::digest(record.signature());
-    if (lastSignature(status) == signature)
+    if (lastSignature(*conversation, savedStatus) == signature) {
+        markSyncSucceeded(conversation);
         co_return;
+    }
 
-    const QString id = *m_sessionID;
-    const qint64 revision = *m_sessionRevision;
+    const QString id = *conversation->sessionID;
+    const qint64 revision = *conversation->sessionRevision;
     RemoteCall update = [service, id, revision, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
         if (!service)
             throw CancellationError();
         co_return co_await service->updateSession(id, revision, record, callToken);
     };
-    std::optional<MeetingSessionHistoryRemoteState> updated = co_await callWithRetries(update, status, generation, token);
+    std::optional<MeetingSessionHistoryRemoteState> updated = co_await callWithRetries(update, savedStatus, conversation, token);
     if (!self || !updated)
         co_return;
-    m_sessionRevision = updated->revision;
-    lastSignature(status) = signature;
-    markSyncSucceeded();
+    conversation->sessionRevision = updated->revision;
+    lastSignature(*conversation, savedStatus) = signature;
+    markSyncSucceeded(conversation);
 }
 
 QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirror::callWithRetries(
-    RemoteCall call, MeetingSessionHistoryStatus retryStatus, QUuid generation, CancellationToken token)
+    RemoteCall call, MeetingSessionHistoryStatus retryStatus, ConversationPointer conversation, CancellationToken token)
 {
     QPointer<MeetingHistoryMirror> self(this);
     const int retryLimit = static_cast<int>(m_timings.retryDelays.size());
@@ -238,14 +323,14 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
         } catch (...) {
             failure = std::current_exception();
         }
-        // A reply for a conversation that has ended meanwhile belongs to the old record.
-        if (!self || self->m_conversationGeneration != generation)
+        // A reply for a conversation that was dropped meanwhile belongs to no record any more.
+        if (!self || !self->isLive(conversation))
             co_return std::nullopt;
         if (state)
             co_return state;
 
         if (!MeetingSessionHistoryService::isTransientNetworkError(failure) || attempt >= retryLimit) {
-            handleSyncError(failure, retryStatus);
+            handleSyncError(failure, retryStatus, conversation);
             co_return std::nullopt;
         }
         const std::chrono::milliseconds delay = m_timings.retryDelays[static_cast<size_t>(attempt)];
@@ -260,10 +345,10 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
         } catch (...) {
             sleepFailure = std::current_exception();
         }
-        if (!self || self->m_conversationGeneration != generation)
+        if (!self || !self->isLive(conversation))
             co_return std::nullopt;
         if (sleepFailure) {
-            handleSyncError(sleepFailure, retryStatus);
+            handleSyncError(sleepFailure, retryStatus, conversation);
             co_return std::nullopt;
         }
         ++attempt;
@@ -272,47 +357,70 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
 
 // ---- Outcome ----
 
-void MeetingHistoryMirror::markSyncSucceeded()
+void MeetingHistoryMirror::markSyncSucceeded(const ConversationPointer &conversation)
 {
-    m_deferredRetryTask.cancel();
-    m_deferredRetryTask = TaskHandle<void>();
-    if (m_readErrorMessage && m_writeErrorMessage && m_readErrorMessage() == m_syncErrorMessage)
+    conversation->lastSaveFailed = false;
+    conversation->deferredRetryTask.cancel();
+    conversation->deferredRetryTask = TaskHandle<void>();
+    if (m_readErrorMessage && m_writeErrorMessage && m_readErrorMessage() == conversation->syncErrorMessage)
         m_writeErrorMessage(std::nullopt);
-    m_syncErrorMessage.reset();
+    conversation->syncErrorMessage.reset();
+    if (conversation->finalSnapshot)
+        releaseHandedOver(conversation);
 }
 
-void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus)
+void MeetingHistoryMirror::releaseHandedOver(const ConversationPointer &conversation)
 {
-    if (isCancellation(error) || isMissingAuthSession(error))
+    m_handedOver.erase(std::remove(m_handedOver.begin(), m_handedOver.end(), conversation), m_handedOver.end());
+}
+
+void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
+                                           const ConversationPointer &conversation)
+{
+    if (isCancellation(error))
         return;
+    if (isMissingAuthSession(error)) {
+        // Nobody is signed in: there is no history to save to.
+        conversation->lastSaveFailed = false;
+        if (conversation->finalSnapshot)
+            releaseHandedOver(conversation);
+        return;
+    }
+    conversation->lastSaveFailed = true;
+    const bool previousMeeting = conversation->finalSnapshot.has_value();
     const QString description = errorMessage(error);
     QString message;
     if (MeetingSessionHistoryService::isTransientNetworkError(error)) {
-        message = transientFailureMessage;
-        scheduleDeferredRetry(retryStatus);
+        message = previousMeeting ? previousTransientFailureMessage : transientFailureMessage;
+        scheduleDeferredRetry(retryStatus, conversation);
     } else {
-        message = failurePrefix + description;
+        message = (previousMeeting ? previousFailurePrefix : failurePrefix) + description;
+        // Refused by the server: retrying the same record cannot help.
+        if (previousMeeting)
+            releaseHandedOver(conversation);
     }
     qCWarning(KavrelDiagnostics::history()).noquote() << QStringLiteral("Meeting history sync failed: %1").arg(description);
-    m_syncErrorMessage = message;
+    conversation->syncErrorMessage = message;
     if (m_writeErrorMessage)
         m_writeErrorMessage(message);
 }
 
-void MeetingHistoryMirror::scheduleDeferredRetry(MeetingSessionHistoryStatus status)
+void MeetingHistoryMirror::scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation)
 {
-    m_deferredRetryTask.cancel();
+    conversation->deferredRetryTask.cancel();
     QPointer<MeetingHistoryMirror> self(this);
-    const QUuid generation = m_conversationGeneration;
+    const std::weak_ptr<Conversation> weakConversation = conversation;
     const std::chrono::milliseconds delay = m_timings.deferredRetryDelay;
-    m_deferredRetryTask = spawnTask([self, generation, status, delay](CancellationToken token) -> QCoro::Task<void> {
-        try {
-            co_await sleepFor(delay, token);
-        } catch (...) {
-            co_return;
-        }
-        if (token.isCancelled() || !self || self->m_conversationGeneration != generation)
-            co_return;
-        self->scheduleSnapshotSync(status);
-    });
+    conversation->deferredRetryTask =
+        spawnTask([self, weakConversation, status, delay](CancellationToken token) -> QCoro::Task<void> {
+            try {
+                co_await sleepFor(delay, token);
+            } catch (...) {
+                co_return;
+            }
+            ConversationPointer conversation = weakConversation.lock();
+            if (token.isCancelled() || !self || !conversation || !self->isLive(conversation))
+                co_return;
+            self->enqueueSave(conversation, status);
+        });
 }

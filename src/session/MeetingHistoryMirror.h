@@ -15,7 +15,9 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 class MeetingSessionHistoryService;
 
@@ -24,9 +26,16 @@ class MeetingSessionHistoryService;
 // last save of the same status; network interruptions are retried 1, 3 and 8 seconds later,
 // then every 30 seconds, with a notice in the engine's error message until a save succeeds.
 //
-// A conversation is identified by a generation; a new conversation (reset) drops the work
-// still queued for the old one, and replies that arrive for the old one after the reset are
-// ignored, so the new conversation never inherits the old record's id or revision.
+// A meeting's end is fixed when it stops (a meeting restored after a crash ended with its last
+// turn): later saves, such as the summary asked for after the stop, keep that end and the
+// completed status, instead of moving the end to the moment of the save.
+//
+// A conversation is identified by a generation. A plain reset drops the work still queued for
+// the old conversation and ignores its late replies, so the new conversation never inherits the
+// old record's id or revision. Finishing a conversation (Start New) hands its completed record
+// over instead: it keeps its own queue and retries, behind nothing of the next conversation,
+// until it lands, the server refuses it, or the program quits; its notices say that they are
+// about the previous meeting.
 //
 // Main thread only.
 class MeetingHistoryMirror final : public QObject, public MeetingHistorySync
@@ -58,43 +67,63 @@ public:
     ~MeetingHistoryMirror() override;
 
     void setTimings(const Timings &timings) { m_timings = timings; }
+    const Timings &timings() const { return m_timings; }
     void setSnapshotProvider(SnapshotProvider provider) { m_snapshotProvider = std::move(provider); }
     // The engine's published error message, which this class shares with the rest of the
     // engine: it only clears a message it wrote itself.
     void setErrorMessageAccess(ErrorMessageReader reader, ErrorMessageWriter writer);
 
     // Conversation facts that go into the record.
-    QUuid conversationGeneration() const { return m_conversationGeneration; }
+    QUuid conversationGeneration() const { return m_current->generation; }
     QString clientSessionID() const;
-    std::optional<QString> sessionID() const { return m_sessionID; }
-    std::optional<qint64> sessionRevision() const { return m_sessionRevision; }
-    std::optional<QDateTime> startedAt() const { return m_startedAt; }
+    std::optional<QString> sessionID() const { return m_current->sessionID; }
+    std::optional<qint64> sessionRevision() const { return m_current->sessionRevision; }
+    std::optional<QDateTime> startedAt() const { return m_current->startedAt; }
     // Keeps the first start of a continued conversation.
     void setStartedAtIfUnset(const QDateTime &now);
     QString source() const { return m_source; }
     void setSource(const QString &source) { m_source = source; }
     bool focusModeEnabled() const { return m_focusModeEnabled; }
     void setFocusModeEnabled(bool enabled) { m_focusModeEnabled = enabled; }
-    std::optional<QString> syncErrorMessage() const { return m_syncErrorMessage; }
+    std::optional<QString> syncErrorMessage() const { return m_current->syncErrorMessage; }
 
     // Notes the first start of the conversation and the audio source.
     void noteListeningStarted(const QString &source) override;
     // Queues the creation of the server record, unless one exists.
     void scheduleSessionStartIfNeeded() override;
-    // Queues a save of the current content with the status.
+    // Queues a save of the current content with the status. A completed save fixes the
+    // meeting's end at this moment unless it is fixed already.
     void scheduleSnapshotSync(MeetingSessionHistoryStatus status) override { enqueueSnapshotSync(status); }
     TaskHandle<void> enqueueSnapshotSync(MeetingSessionHistoryStatus status);
-    QCoro::Task<void> waitForPendingSave() override;
+    QCoro::Task<void> waitForPendingSave();
     // Saves now, behind the work already queued: a final save never overtakes (or is
     // overtaken by) a save of the same conversation.
-    QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status) override;
+    QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status);
     // Forgets the server record and begins a new conversation generation. A save that runs
     // finishes; work queued behind it is dropped, and its reply is ignored.
-    void resetMeetingHistoryState() override;
+    void resetMeetingHistoryState();
+    // Ends the conversation: its completed record, taken now, is handed over to be saved in
+    // the background, and a new conversation begins.
+    void finishConversation() override;
+    // Waits for every save queued now, of this conversation and of the handed-over ones (not
+    // for a retry that waits for its 30 seconds).
+    QCoro::Task<void> waitForEverySave() override;
+    // A save asked for has not landed: it is queued or running, or it failed.
+    bool hasUnsavedMeeting() const override;
+
+    // The meeting's end, once it is fixed.
+    std::optional<QDateTime> endedAt() const { return m_current->endedAt; }
+    // A meeting restored from the draft ended with its last turn.
+    void noteMeetingEndedAt(const QDateTime &end);
 
     // The tail of the queue (empty after a reset).
-    TaskHandle<void> saveTask() const { return m_saveTask; }
-    bool hasDeferredRetry() const { return m_deferredRetryTask.isValid() && !m_deferredRetryTask.isFinished(); }
+    TaskHandle<void> saveTask() const { return m_current->saveTask; }
+    bool hasDeferredRetry() const
+    {
+        return m_current->deferredRetryTask.isValid() && !m_current->deferredRetryTask.isFinished();
+    }
+    // Finished conversations whose record has not landed yet.
+    int handedOverCount() const { return int(m_handedOver.size()); }
 
     static QString currentAppVersion();
 
@@ -105,18 +134,48 @@ Q_SIGNALS:
 private:
     using RemoteCall = std::function<QCoro::Task<MeetingSessionHistoryRemoteState>(CancellationToken token)>;
 
-    TaskHandle<void> scheduleWork(std::function<QCoro::Task<void>(CancellationToken)> work);
-    QCoro::Task<void> ensureSessionStartedIfNeeded(QUuid generation, CancellationToken token);
-    QCoro::Task<void> persistSnapshot(MeetingSessionHistoryStatus status, QUuid generation, CancellationToken token);
+    // One meeting record and the work queued for it.
+    struct Conversation
+    {
+        QUuid generation = QUuid::createUuid();
+        std::optional<QString> sessionID;
+        std::optional<qint64> sessionRevision;
+        std::optional<QDateTime> startedAt;
+        std::optional<QDateTime> endedAt;
+        std::optional<QString> lastSavedSnapshotSignature;
+        std::optional<QString> lastCompletedSnapshotSignature;
+        std::optional<QString> syncErrorMessage;
+        TaskHandle<void> saveTask;
+        TaskHandle<void> deferredRetryTask;
+        // The completed record of a finished conversation, taken before its turns went.
+        std::optional<MeetingSessionHistorySnapshot> finalSnapshot;
+        int queuedSaves = 0;
+        bool lastSaveFailed = false;
+    };
+    using ConversationPointer = std::shared_ptr<Conversation>;
+
+    TaskHandle<void> scheduleWork(ConversationPointer conversation, std::function<QCoro::Task<void>(CancellationToken)> work);
+    TaskHandle<void> enqueueSave(ConversationPointer conversation, MeetingSessionHistoryStatus status);
+    // Work for the conversation still counts: it is the current one or a handed-over one.
+    bool isLive(const ConversationPointer &conversation) const;
+    QDateTime now() const;
+    void fixEndIfUnset(Conversation &conversation);
+    QCoro::Task<void> ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token);
+    QCoro::Task<void> persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
+                                      CancellationToken token);
     // Runs the call, retrying network interruptions. Nothing when it failed (the failure is
-    // handled) or when the conversation changed meanwhile.
+    // handled) or when the conversation was dropped meanwhile.
     QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> callWithRetries(RemoteCall call,
                                                                                  MeetingSessionHistoryStatus retryStatus,
-                                                                                 QUuid generation, CancellationToken token);
-    void markSyncSucceeded();
-    void handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus);
-    void scheduleDeferredRetry(MeetingSessionHistoryStatus status);
-    std::optional<QString> &lastSignature(MeetingSessionHistoryStatus status);
+                                                                                 ConversationPointer conversation,
+                                                                                 CancellationToken token);
+    void markSyncSucceeded(const ConversationPointer &conversation);
+    // The record of a handed-over conversation landed or was refused: it leaves the list.
+    void releaseHandedOver(const ConversationPointer &conversation);
+    void handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
+                         const ConversationPointer &conversation);
+    void scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation);
+    static std::optional<QString> &lastSignature(Conversation &conversation, MeetingSessionHistoryStatus status);
 
     QPointer<MeetingSessionHistoryService> m_service;
     Clock m_clock;
@@ -125,17 +184,10 @@ private:
     ErrorMessageReader m_readErrorMessage;
     ErrorMessageWriter m_writeErrorMessage;
 
-    QUuid m_conversationGeneration = QUuid::createUuid();
-    std::optional<QString> m_sessionID;
-    std::optional<qint64> m_sessionRevision;
-    std::optional<QDateTime> m_startedAt;
-    std::optional<QString> m_lastSavedSnapshotSignature;
-    std::optional<QString> m_lastCompletedSnapshotSignature;
-    std::optional<QString> m_syncErrorMessage;
+    ConversationPointer m_current = std::make_shared<Conversation>();
+    std::vector<ConversationPointer> m_handedOver;
     QString m_source = QLatin1String(defaultSource);
     bool m_focusModeEnabled = false;
-    TaskHandle<void> m_saveTask;
-    TaskHandle<void> m_deferredRetryTask;
     // Cancelled when this object goes: a save still on the network is aborted rather than
     // left waiting for ever, and queued saves do not start.
     CancellationToken m_lifetime;

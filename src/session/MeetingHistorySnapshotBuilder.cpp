@@ -102,8 +102,11 @@ std::optional<MeetingSessionHistorySnapshot> snapshot(const Input &input, Meetin
     } else {
         record.startedAt = input.now;
     }
+    // A meeting that has ended stays ended, whatever save comes after its stop.
+    if (input.endedAt)
+        status = MeetingSessionHistoryStatus::completed;
     if (status == MeetingSessionHistoryStatus::completed)
-        record.endedAt = input.now;
+        record.endedAt = input.endedAt.value_or(input.now);
     const QDateTime end = record.endedAt.value_or(input.now);
     record.durationSeconds = std::max<qint64>(0, (end.toMSecsSinceEpoch() - record.startedAt.toMSecsSinceEpoch()) / 1000);
     record.status = status;

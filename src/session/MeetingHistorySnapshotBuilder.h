@@ -31,6 +31,8 @@ struct Input
     QString translationAnswer;
     // Conversation facts kept by the history sync.
     std::optional<QDateTime> startedAt;
+    // Fixed when the meeting stopped: the record is then completed and ends there.
+    std::optional<QDateTime> endedAt;
     QString source;
     bool focusMode = false;
     QString clientSessionID;

@@ -56,6 +56,16 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
         [session, microphone] { return session->isSystemAudioListening() || microphone->isMicrophoneListening(); },
         [this] { return m_history->conversationGeneration(); }, [this] { return m_history->sessionID(); }});
     connect(m_history, &MeetingHistoryMirror::conversationReset, this, [this] { m_billing->resetForNewConversation(); });
+    // A meeting restored from the draft was cut off with its last turn: that is where it ended.
+    connect(viewModel.draftStore(), &SessionDraftStore::draftApplied, m_history, [this, turns] {
+        std::optional<QDateTime> lastTurn;
+        for (const SessionTurn &turn : turns->turns()) {
+            if (!lastTurn || turn.timestamp > *lastTurn)
+                lastTurn = turn.timestamp;
+        }
+        if (lastTurn)
+            m_history->noteMeetingEndedAt(*lastTurn);
+    });
 
     m_panels = new AIResultPanelSet(services.summary.get(), services.meetingProtocol.get(), services.answerAssist.get(),
                                     viewModel.localization(), [this] { return m_history->conversationGeneration(); }, this);
@@ -121,6 +131,7 @@ std::optional<MeetingSessionHistorySnapshot> SessionCompanionSet::historySnapsho
     input.transcriptAnswer = m_panels->storedText(AIPanel::transcriptAnswer);
     input.translationAnswer = m_panels->storedText(AIPanel::translationAnswer);
     input.startedAt = m_history->startedAt();
+    input.endedAt = m_history->endedAt();
     input.source = m_history->source();
     input.focusMode = m_history->focusModeEnabled();
     input.clientSessionID = m_history->clientSessionID();

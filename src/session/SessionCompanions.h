@@ -36,12 +36,13 @@ class MeetingHistorySync
 {
 public:
     virtual ~MeetingHistorySync() = default;
-    // Waits for the history save under way, if any.
-    virtual QCoro::Task<void> waitForPendingSave() = 0;
-    // Saves the record now with this status.
-    virtual QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status) = 0;
-    // Forgets the record (a new conversation begins).
-    virtual void resetMeetingHistoryState() = 0;
+    // The conversation is over (a new one begins): its completed record is saved in the
+    // background without holding up the next conversation.
+    virtual void finishConversation() = 0;
+    // For the quit: waits for the saves queued now.
+    virtual QCoro::Task<void> waitForEverySave() = 0;
+    // A save asked for has not reached the server (queued, running or failed).
+    virtual bool hasUnsavedMeeting() const = 0;
     // Audio started flowing: notes the first start time (kept by a continued session) and the
     // source ("system_audio", "system_audio+microphone" or "microphone").
     virtual void noteListeningStarted(const QString &source) = 0;
@@ -58,6 +59,8 @@ public:
     virtual ~BillingUsageReporting() = default;
     virtual void markBillingUsageStartedIfNeeded() = 0;
     virtual void scheduleBillingUsageEventSyncIfNeeded() = 0;
+    // For the quit: waits for the reports sent so far.
+    virtual QCoro::Task<void> waitForPendingReports() = 0;
 };
 
 // The six AI result panels.

@@ -1,6 +1,7 @@
 #include "session/SessionDraftStore.h"
 
 #include "base/KavrelDiagnostics.h"
+#include "base/Text.h"
 #include "platform/UserDefaults.h"
 #include "session/PublishedTranscript.h"
 #include "session/SessionDraftWriter.h"
@@ -82,8 +83,19 @@ void SessionDraftStore::applyDraft(const SessionDraft &draft)
     // The panels first: the turns' reset below announces the restored session.
     if (m_applyPanelTexts)
         m_applyPanelTexts(draft.panels);
+    // A turn still open when the program ended is over: it comes back closed, so it is shown
+    // and copied with the others, and new speech of a continued session starts its own turn
+    // instead of joining one from the past under the old time.
+    std::vector<SessionTurn> turns = draft.turns;
+    if (!turns.empty() && !turns.back().isClosed) {
+        SessionTurn &open = turns.back();
+        open.text = Text::trimmed(open.text);
+        open.isClosed = true;
+        if (open.text.isEmpty())
+            turns.pop_back();
+    }
     // The rendered texts are derived from the turns, not taken from the draft.
-    m_turns->replaceAll(draft.turns);
+    m_turns->replaceAll(std::move(turns));
     Q_EMIT draftApplied(m_turns->closedTurnCount());
 }
 

@@ -42,6 +42,7 @@ public:
                       QObject *parent = nullptr);
 
     void setAutosaveDelay(std::chrono::milliseconds delay) { m_autosaveDelay = delay; }
+    std::chrono::milliseconds autosaveDelay() const { return m_autosaveDelay; }
     void setPanelTextAccess(std::function<AIPanelTexts()> read, std::function<void(const AIPanelTexts &)> apply);
 
     void scheduleDraftAutosave();

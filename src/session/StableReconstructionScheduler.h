@@ -37,6 +37,7 @@ public:
     ~StableReconstructionScheduler() override;
 
     void setDebounce(std::chrono::milliseconds debounce) { m_debounceTimer.setInterval(debounce); }
+    std::chrono::milliseconds debounce() const { return m_debounceTimer.intervalAsDuration(); }
 
     // How many closed turns, counted among closed turns, are stable.
     int nextStableTurnIndex() const { return m_nextStableTurnIndex; }

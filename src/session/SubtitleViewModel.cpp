@@ -38,6 +38,19 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
     setStartsWithMicrophoneEnabled(m_defaults.boolValue(QString::fromLatin1(startWithMicrophoneDefaultsKey), false));
     refreshAvailableMicrophones();
     m_draft->restoreDraftIfAvailable();
+    showNoticeOfMeetingNotSavedAtQuit();
+}
+
+void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
+{
+    const QString key = QString::fromLatin1(historyNotSavedAtQuitDefaultsKey);
+    if (!m_defaults.boolValue(key, false))
+        return;
+    m_defaults.remove(key);
+    // Shown as it stands, like the other history notices.
+    m_session->setErrorMessage(QStringLiteral(
+        "Прошлая встреча не сохранилась в истории: программа закрылась раньше, чем сервер принял запись. "
+        "Текст встречи остался на этом компьютере."));
 }
 
 SubtitleViewModel::~SubtitleViewModel()
@@ -333,6 +346,13 @@ QCoro::Task<void> SubtitleViewModel::promptAndStartListening(bool includeMicroph
         qCWarning(KavrelDiagnostics::session()) << "promptAndStartListening without start prompts";
         co_return;
     }
+    // The questions do not block the other start controls: a second request while they are
+    // up brings them to the front rather than opening a second pair.
+    if (m_isAskingStartQuestions) {
+        m_prompts->raiseOpenQuestion();
+        co_return;
+    }
+    m_isAskingStartQuestions = true;
     QPointer<SubtitleViewModel> self(this);
     ListeningStartPrompts *prompts = m_prompts;
     const ListeningSessionStartMode mode = co_await prompts->askStartMode();
@@ -344,6 +364,7 @@ QCoro::Task<void> SubtitleViewModel::promptAndStartListening(bool includeMicroph
         if (!self)
             co_return;
     }
+    m_isAskingStartQuestions = false;
     if (microphoneWanted)
         setStartsWithMicrophoneEnabled(true);
     // The start re-checks listening and busy: another control may have started meanwhile.
@@ -367,7 +388,31 @@ void SubtitleViewModel::startNewSession()
 
 QCoro::Task<void> SubtitleViewModel::stopActiveSessionAndWait()
 {
+    QPointer<SubtitleViewModel> self(this);
     co_await m_session->stopActiveSessionAndWait();
+    if (!self)
+        co_return;
+    // The stop queued the completed record and the usage report: the program ends only once
+    // they are through. Until then the meeting counts as unsaved, so a quit that runs out of
+    // time says so at the next start.
+    MeetingHistorySync *history = m_companions.history;
+    BillingUsageReporting *billing = m_companions.billing;
+    const QString noticeKey = QString::fromLatin1(historyNotSavedAtQuitDefaultsKey);
+    if (history && history->hasUnsavedMeeting())
+        m_defaults.setBool(noticeKey, true);
+    if (history)
+        co_await history->waitForEverySave();
+    if (!self)
+        co_return;
+    if (billing)
+        co_await billing->waitForPendingReports();
+    if (!self)
+        co_return;
+    history = m_companions.history;
+    if (history && history->hasUnsavedMeeting())
+        m_defaults.setBool(noticeKey, true);
+    else
+        m_defaults.remove(noticeKey);
 }
 
 void SubtitleViewModel::toggleMicrophoneCapture()

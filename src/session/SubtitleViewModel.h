@@ -116,6 +116,9 @@ class SubtitleViewModel final : public QObject
 
 public:
     static constexpr const char *startWithMicrophoneDefaultsKey = "kavrel.session.startWithMicrophone";
+    // Set while a quit waits for the meeting's record; left set when the quit ended first, so
+    // the next start tells the user that the meeting did not reach the history.
+    static constexpr const char *historyNotSavedAtQuitDefaultsKey = "kavrel.session.historyNotSavedAtQuit";
     static constexpr double defaultFontSize = 18;
 
     struct Timings
@@ -228,7 +231,8 @@ public:
     void clearSubtitles();
     // Copies the trimmed text to the clipboard; a blank text leaves the clipboard alone.
     void copyToPasteboard(const QString &text);
-    // For the application's quit: stops what runs, finishes the recording, writes the draft.
+    // For the application's quit: stops what runs, finishes the recording, writes the draft,
+    // then waits for the history saves and usage reports under way.
     QCoro::Task<void> stopActiveSessionAndWait();
 
     // AI panel commands (the buttons are disabled by the can... properties; the commands do
@@ -312,6 +316,7 @@ private:
     void sendFinalChunk(const QString &text, const QUuid &turnID);
     void wireCompanionSet();
     void copyPanelText(AIPanel panel);
+    void showNoticeOfMeetingNotSavedAtQuit();
 
     UserDefaults &m_defaults;
     KavrelLocalizationStore &m_localization;
@@ -335,4 +340,5 @@ private:
     double m_translationFontSize = defaultFontSize;
     bool m_isReconcilingTranslationSelection = false;
     bool m_hasActiveSession = false;
+    bool m_isAskingStartQuestions = false;
 };

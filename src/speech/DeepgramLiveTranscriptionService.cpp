@@ -377,14 +377,14 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::waitForOutstandingAudioSends
     deadline.removeCallback(callback);
 }
 
-QCoro::Task<bool> DeepgramLiveTranscriptionService::sendWhileStopping(WebSocketTask::Pointer socket, QString frame,
+QCoro::Task<bool> DeepgramLiveTranscriptionService::sendWhileStopping(WebSocketTask::Pointer socket, WebSocketMessage message,
                                                                     QUuid generation, CancellationToken deadline)
 {
     QPointer<DeepgramLiveTranscriptionService> self(this);
     if (deadline.isCancelled())
         co_return false;
     try {
-        co_await socket->send(WebSocketMessage::fromText(frame), deadline);
+        co_await socket->send(std::move(message), deadline);
         co_return true;
     } catch (const CancellationError &) {
         if (self && deadline.isCancelled() && !socket->isCancelled()) {
@@ -652,7 +652,9 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
     QPointer<DeepgramLiveTranscriptionService> self(this);
     const QUuid generation = m_connectionGeneration;
     m_isStopping = true;
-    m_pendingAudioChunks.clear();
+    // The chunks still queued are the end of what was said (the mixer's drain hands them over
+    // just before the stop): they go out before the finalize frame, not into the bin.
+    std::deque<QByteArray> unsent = std::exchange(m_pendingAudioChunks, {});
     if (m_audioSendLoopTask.isValid())
         m_audioSendLoopTask.cancel();
 
@@ -671,7 +673,20 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
     }
     const WebSocketTask::Pointer socket = m_webSocketTask;
 
-    const bool finalized = co_await sendWhileStopping(socket, finalizeFrame, generation, deadline);
+    bool flushed = !m_didReportStreamingError;
+    while (flushed && !unsent.empty()) {
+        QByteArray chunk = std::move(unsent.front());
+        unsent.pop_front();
+        flushed = co_await sendWhileStopping(socket, WebSocketMessage::fromBinary(std::move(chunk)), generation, deadline);
+        if (!self)
+            co_return;
+    }
+    if (!unsent.empty())
+        qCWarning(KavrelDiagnostics::transcription()).noquote()
+            << QStringLiteral("stop: %1 audio chunks were not sent").arg(unsent.size());
+
+    const WebSocketMessage finalize = WebSocketMessage::fromText(finalizeFrame);
+    const bool finalized = co_await sendWhileStopping(socket, finalize, generation, deadline);
     if (!self)
         co_return;
 
@@ -683,7 +698,8 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
         }
         if (!self)
             co_return;
-        co_await sendWhileStopping(socket, closeStreamFrame, generation, deadline);
+        const WebSocketMessage closeStream = WebSocketMessage::fromText(closeStreamFrame);
+        co_await sendWhileStopping(socket, closeStream, generation, deadline);
         if (!self)
             co_return;
     }

@@ -135,7 +135,7 @@ private:
     QCoro::Task<void> waitForOutstandingAudioSends(CancellationToken deadline);
     // One control frame of the stop sequence. False when it was not written (the stop then
     // closes the socket at once).
-    QCoro::Task<bool> sendWhileStopping(WebSocketTask::Pointer socket, QString frame, QUuid generation,
+    QCoro::Task<bool> sendWhileStopping(WebSocketTask::Pointer socket, WebSocketMessage message, QUuid generation,
                                         CancellationToken deadline);
     QCoro::Task<bool> reconnectAfterTransientSocketFailure(std::exception_ptr error, QUuid generation,
                                                            WebSocketTask::Pointer failedTask, bool cancelAudioSendLoop);

@@ -1,7 +1,8 @@
 // The fake product backend as a process of its own, for the end-to-end run of the real program:
 // sign-in with an authenticator, the speech relay with scripted results, live translation,
 // history and billing. Prints its base URL on the first line of standard output and serves until
-// it is terminated.
+// it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
+// (in the detail shape) and every usage event.
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
@@ -10,6 +11,8 @@
 #include "support/FakeTranslationRelay.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QPointer>
 #include <QTimer>
 
@@ -65,6 +68,18 @@ int main(int argc, char *argv[])
             });
         }
     };
+
+    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing](const RecordedRequest &) {
+        QJsonArray meetings;
+        for (const QString &id : history.meetingIds()) {
+            if (const std::optional<QJsonObject> meeting = history.meeting(id))
+                meetings.append(*meeting);
+        }
+        QJsonArray events;
+        for (const QJsonObject &event : billing.events())
+            events.append(event);
+        return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}});
+    });
 
     std::printf("%s\n", backend.baseUrl().toString().toUtf8().constData());
     std::fflush(stdout);

@@ -270,8 +270,7 @@ class Run:
         subprocess.run(["espeak-ng", "-w", wav, text], check=True)
         return self.start(["paplay", "--device=" + sink, wav])
 
-    # ---- the run ----
-    def run(self):
+    def start_backend_and_accessibility(self):
         backend = self.start([self.args.backend], stdout=subprocess.PIPE, text=True)
         self.base_url = backend.stdout.readline().strip()
         if not self.base_url.startswith("http"):
@@ -279,6 +278,20 @@ class Run:
         self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1)
+
+    def answer_start_questions(self, answers, seconds):
+        """Presses, for a while, whichever of the answers a start question on screen offers."""
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            offered = [node for name, node in self.find_all("push button") if name in answers]
+            if offered:
+                self.screenshot("start-question")
+                self.press(offered[0])
+            time.sleep(0.5)
+
+    # ---- the run ----
+    def run(self):
+        self.start_backend_and_accessibility()
 
         # Launch: the program lives in the tray.
         self.start_kavrel()
@@ -324,14 +337,7 @@ class Run:
         starts = [node for name, node in self.find_all("push button") if name.startswith("Начать")]
         self.press(starts[-1])
         # The start questions: a new session, and the microphone when asked.
-        deadline = time.time() + 8
-        while time.time() < deadline:
-            answers = [node for name, node in self.find_all("push button")
-                       if name in ("Начать новую", "Включить микрофон")]
-            if answers:
-                self.screenshot("start-question")
-                self.press(answers[0])
-            time.sleep(0.5)
+        self.answer_start_questions(("Начать новую", "Включить микрофон"), 8)
         self.screenshot("listening")
         mic_feed = os.environ.get("KAVREL_TEST_PULSE_MIC_FEED", "kavrel_mic_feed")
         speakers = os.environ.get("KAVREL_TEST_PULSE_SINK", "kavrel_speakers")
@@ -403,7 +409,7 @@ class Run:
         self.screenshot("restored-session")
 
 
-def main():
+def main(run_class=Run):
     parser = argparse.ArgumentParser()
     parser.add_argument("--kavrel", required=True)
     parser.add_argument("--backend", required=True)
@@ -413,7 +419,7 @@ def main():
         if not os.environ.get(variable):
             print("SKIP: %s is not set: run under scripts/with-test-services" % variable)
             return 0
-    run = Run(args)
+    run = run_class(args)
     try:
         run.run()
     except Exception as failure:

@@ -121,6 +121,8 @@ void tst_KavrelHistoryRecordRules::rebuiltTranslationPairsByPositionWithoutIdCol
         << "A\n[09:00:02]\nC" << "Eins\nZwei\nDrei" << std::optional<QString>()
         << QStringList{"history-m-transcript-1|1|translation|Eins", "history-m-transcript-3|3|translation|Zwei",
                        "history-m-transcript-4|4|translation|Drei"};
+    QTest::newRow("blank language") << "A" << "Eins" << std::optional<QString>("  ")
+                                    << QStringList{"history-m-transcript-1|1|translation|Eins"};
     QTest::newRow("no transcript") << "" << "Eins" << std::optional<QString>("fr")
                                    << QStringList{"history-m-transcript-1|1|fr|Eins"};
 }

@@ -86,6 +86,45 @@ private Q_SLOTS:
         QCOMPARE(error->kind(), NetworkError::Kind::responseTooLarge);
         QCOMPARE(error->message(), QStringLiteral("The server's reply is too large."));
     }
+
+    void brokenBodiesAreNetworkFailures_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("status"); // 0: a NetworkError is expected
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        QTest::newRow("connection drops inside the body")
+            << head + "Content-Length: 100\r\n\r\n{\"data\":{\"meetingSession\":" << 0;
+        QTest::newRow("compressed body that does not decompress")
+            << head + "Content-Encoding: gzip\r\nContent-Length: 24\r\n\r\n"
+                   + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24) << 0;
+        // A status with its whole body is an answer, whatever the status says.
+        QTest::newRow("complete error answer")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << 404;
+        QTest::newRow("complete bad request")
+            << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 3\r\n\r\nbad") << 400;
+        QTest::newRow("error answer cut short")
+            << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 40\r\n\r\ndown") << 0;
+        QTest::newRow("complete answer") << head + "Content-Length: 2\r\n\r\n{}" << 200;
+    }
+
+    void brokenBodiesAreNetworkFailures()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, status);
+        RawReplyServer server(reply);
+        QVERIFY(server.start());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), "GET", std::nullopt));
+        if (status != 0) {
+            QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
+            QCOMPARE(result.value->status, status);
+            return;
+        }
+        const auto error = result.errorAs<NetworkError>();
+        QVERIFY2(error, qPrintable(result.errorText()));
+        QVERIFY(error->kind() != NetworkError::Kind::responseTooLarge);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_HttpTransport)

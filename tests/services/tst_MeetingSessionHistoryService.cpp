@@ -512,10 +512,18 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
     // A long meeting's detail is larger than other clients' answers may be; past its own
     // cap the exchange stops.
     QTest::newRow("5 MB answer") << 200 << QByteArray(5 * 1024 * 1024, ' ') << "decode";
-    QTest::newRow("33 MB answer") << 200 << QByteArray(33 * 1024 * 1024, ' ') << "too large";
+    QTest::newRow("9 MB answer") << 200 << QByteArray(9 * 1024 * 1024, ' ') << "too large";
     // Answers that are not HTTP at all come from a raw server.
     QTest::newRow("status 000") << -1 << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 4\r\n\r\nOops")
                                 << "Сервер истории встреч вернул некорректный ответ.";
+    // A status line followed by a broken body is no answer: the save is tried again.
+    QTest::newRow("body cut short") << -1
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{\"data\":{\"delete")
+        << "transient";
+    QTest::newRow("corrupt compressed body") << -1
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: 24\r\n\r\n")
+               + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24)
+        << "network";
 }
 
 void tst_MeetingSessionHistoryService::transportMapsAnswers()
@@ -541,6 +549,12 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers()
     }
     if (expected == QLatin1String("too large")) {
         QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
+        return;
+    }
+    if (expected == QLatin1String("transient") || expected == QLatin1String("network")) {
+        QVERIFY2(outcome.errorAs<NetworkError>().has_value(), qPrintable(outcome.errorText()));
+        if (expected == QLatin1String("transient"))
+            QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(outcome.error));
         return;
     }
     if (expected == QLatin1String("decode")) {

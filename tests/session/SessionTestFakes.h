@@ -281,17 +281,13 @@ class RecordingHistory final : public MeetingHistorySync, public BillingUsageRep
 public:
     explicit RecordingHistory(Trace *trace) : m_trace(trace) {}
 
-    QCoro::Task<void> waitForPendingSave() override
+    void finishConversation() override { m_trace->add(QStringLiteral("history.finish")); }
+    QCoro::Task<void> waitForEverySave() override
     {
-        m_trace->add(QStringLiteral("history.wait"));
+        m_trace->add(QStringLiteral("history.waitAll"));
         co_return;
     }
-    QCoro::Task<void> persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status) override
-    {
-        m_trace->add(QStringLiteral("history.persist ") + MeetingSessionHistoryStatusValue::rawValue(status));
-        co_return;
-    }
-    void resetMeetingHistoryState() override { m_trace->add(QStringLiteral("history.reset")); }
+    bool hasUnsavedMeeting() const override { return false; }
     void noteListeningStarted(const QString &source) override { m_trace->add(QStringLiteral("history.source ") + source); }
     void scheduleSessionStartIfNeeded() override { m_trace->add(QStringLiteral("history.start")); }
     void scheduleSnapshotSync(MeetingSessionHistoryStatus status) override
@@ -300,6 +296,11 @@ public:
     }
     void markBillingUsageStartedIfNeeded() override { m_trace->add(QStringLiteral("billing.mark")); }
     void scheduleBillingUsageEventSyncIfNeeded() override { m_trace->add(QStringLiteral("billing.sync")); }
+    QCoro::Task<void> waitForPendingReports() override
+    {
+        m_trace->add(QStringLiteral("billing.wait"));
+        co_return;
+    }
 
 private:
     Trace *m_trace;

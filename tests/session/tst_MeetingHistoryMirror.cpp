@@ -8,6 +8,7 @@
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
+#include <QJsonDocument>
 #include <QTest>
 #include <QTimeZone>
 
@@ -41,6 +42,9 @@ private Q_SLOTS:
     void aSuccessClearsOnlyItsOwnMessage();
     void aResetDropsQueuedWorkAndRetries();
     void aLateReplyNeverReachesTheNewConversation();
+    void aStoppedMeetingKeepsItsEndAndStatus();
+    void aFinishedMeetingKeepsRetryingBesideTheNextOne();
+    void aFinishedMeetingRefusedByTheServerIsLetGo();
 
 private:
     void makeMirror(AuthService *auth);
@@ -55,6 +59,7 @@ private:
     std::unique_ptr<MeetingHistoryMirror> m_mirror;
     std::vector<SessionTurn> m_turns;
     std::optional<QString> m_errorMessage;
+    QDateTime m_now;
 };
 
 void tst_MeetingHistoryMirror::init()
@@ -73,21 +78,22 @@ void tst_MeetingHistoryMirror::makeMirror(AuthService *auth)
     m_mirror.reset();
     m_service = std::make_unique<MeetingSessionHistoryService>(auth);
     m_service->setRequestTimeout(2000ms);
-    const QDateTime now(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
-    m_mirror = std::make_unique<MeetingHistoryMirror>(m_service.get(), [now] { return now; });
+    m_now = QDateTime(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
+    m_mirror = std::make_unique<MeetingHistoryMirror>(m_service.get(), [this] { return m_now; });
     MeetingHistoryMirror::Timings timings;
     timings.retryDelays = {5ms, 10ms, 20ms};
     timings.deferredRetryDelay = 60ms;
     m_mirror->setTimings(timings);
     m_mirror->setErrorMessageAccess([this] { return m_errorMessage; },
                                     [this](const std::optional<QString> &message) { m_errorMessage = message; });
-    m_mirror->setSnapshotProvider([this, now](MeetingSessionHistoryStatus status, bool allowEmpty) {
+    m_mirror->setSnapshotProvider([this](MeetingSessionHistoryStatus status, bool allowEmpty) {
         MeetingHistorySnapshotBuilder::Input input;
         input.turns = m_turns;
         input.startedAt = m_mirror->startedAt();
+        input.endedAt = m_mirror->endedAt();
         input.source = m_mirror->source();
         input.clientSessionID = m_mirror->clientSessionID();
-        input.now = now;
+        input.now = m_now;
         return MeetingHistorySnapshotBuilder::snapshot(input, status, allowEmpty);
     });
 }
@@ -161,10 +167,12 @@ void tst_MeetingHistoryMirror::savesRunInCallOrder()
     QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::active)).succeeded());
     // The direct save ran behind the queued ones.
     const QList<FakeHistoryBackend::Call> calls = m_history->calls();
-    QCOMPARE(calls.size(), 4);
+    // The direct save ran behind the queued ones; the completed save had ended the meeting,
+    // so it had nothing new to send.
+    QCOMPARE(calls.size(), 3);
     QCOMPARE(calls[1].variables.value("input").toObject().value("status").toString(), QStringLiteral("active"));
     QCOMPARE(calls[2].variables.value("input").toObject().value("status").toString(), QStringLiteral("completed"));
-    QCOMPARE(calls[3].variables.value("input").toObject().value("status").toString(), QStringLiteral("active"));
+    QVERIFY(!m_mirror->hasUnsavedMeeting());
 }
 
 void tst_MeetingHistoryMirror::retriesThenWaitsThenRecovers()
@@ -295,6 +303,94 @@ void tst_MeetingHistoryMirror::aLateReplyNeverReachesTheNewConversation()
     m_mirror->scheduleSessionStartIfNeeded();
     QVERIFY(waitIdle());
     QCOMPARE(m_mirror->sessionID(), std::optional<QString>(QStringLiteral("meeting-2")));
+}
+
+void tst_MeetingHistoryMirror::aStoppedMeetingKeepsItsEndAndStatus()
+{
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    addTurn(QStringLiteral("Hallo"));
+    m_now = m_now.addSecs(300);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed); // the stop
+    QVERIFY(waitIdle());
+    // Later saves: a summary half an hour after the stop, then Start New a day later.
+    m_now = m_now.addSecs(1800);
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitIdle());
+    m_now = m_now.addDays(1);
+    m_mirror->finishConversation();
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+    QTest::qWait(50);
+    int updates = 0;
+    for (const FakeHistoryBackend::Call &call : m_history->calls()) {
+        if (call.operationName != QLatin1String("UpdateMeetingSession"))
+            continue;
+        ++updates;
+        const QJsonObject input = call.variables.value("input").toObject();
+        QCOMPARE(input.value("status").toString(), QStringLiteral("completed"));
+        QCOMPARE(input.value("endedAt").toString(), QStringLiteral("2026-05-04T10:05:00Z"));
+        QCOMPARE(input.value("durationSeconds").toInteger(), qint64(300));
+    }
+    // The summary's save had nothing new; Start New had nothing new either.
+    QCOMPARE(updates, 1);
+
+    // Listening again in the same conversation reopens it until the next stop.
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    QCOMPARE(m_mirror->endedAt(), std::nullopt);
+}
+
+void tst_MeetingHistoryMirror::aFinishedMeetingKeepsRetryingBesideTheNextOne()
+{
+    const QString previousNotice = QStringLiteral(
+        "Не удалось сохранить в истории предыдущую встречу. Проверьте интернет-соединение — повторим попытку автоматически.");
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    const QString oldID = *m_mirror->sessionID();
+
+    // Offline for updates: the finished meeting's save fails, retries, and waits.
+    m_history->script(QStringLiteral("UpdateMeetingSession"), Script::dropConnection(false));
+    m_mirror->finishConversation();
+    m_turns.clear();
+    QCOMPARE(m_mirror->handedOverCount(), 1);
+    QVERIFY(m_mirror->hasUnsavedMeeting());
+
+    QVERIFY(FakeBackend::waitUntil([&] { return m_errorMessage == previousNotice; }));
+
+    // The new meeting is not held up: its record is made while the old one waits, and its
+    // success does not clear the old meeting's notice.
+    addTurn(QStringLiteral("neu"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    QVERIFY(m_mirror->sessionID() && *m_mirror->sessionID() != oldID);
+    QCOMPARE(m_errorMessage, std::optional<QString>(previousNotice));
+    QTest::qWait(150); // several 30-second retries (60 ms here) fail meanwhile
+    QVERIFY(callCount("UpdateMeetingSession") > 4);
+    QCOMPARE(m_mirror->handedOverCount(), 1);
+
+    // Back online: the old record lands, completed, with its own turn only.
+    m_history->clearScripts();
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+    const std::optional<QJsonObject> old = m_history->meeting(oldID);
+    QVERIFY(old);
+    QCOMPARE(old->value("status").toString(), QStringLiteral("completed"));
+    QVERIFY(QJsonDocument(*old).toJson().contains("alt"));
+    QVERIFY(!QJsonDocument(*old).toJson().contains("neu"));
+    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
+}
+
+void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
+{
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("workspace is archived")));
+    m_mirror->finishConversation();
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+    QVERIFY(m_errorMessage);
+    QVERIFY(m_errorMessage->startsWith(QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ")));
+    QTest::qWait(100);
+    QCOMPARE(callCount("StartMeetingSession"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_MeetingHistoryMirror)

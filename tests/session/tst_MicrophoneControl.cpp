@@ -18,6 +18,7 @@ private Q_SLOTS:
     void microphoneAloneRunsASession();
     void noDeviceLeavesNothingRunning();
     void joiningAndLeavingASystemSession();
+    void continuingWithoutMicIntoAMicrophoneSession();
     void levelTest();
     void levelThreshold_data();
     void levelThreshold();
@@ -92,6 +93,22 @@ void tst_MicrophoneControl::joiningAndLeavingASystemSession()
     QCOMPARE(engine.model->status(), SubtitleStatus::listening);
     QVERIFY(engine.model->isSystemAudioListening());
     QVERIFY(!engine.microphones->current->capturing);
+}
+
+void tst_MicrophoneControl::continuingWithoutMicIntoAMicrophoneSession()
+{
+    // The microphone alone runs; the user then starts system audio with "Continue Without Mic".
+    Engine engine;
+    QVERIFY(toggle(engine));
+    QVERIFY(engine.model->isMicrophoneListening());
+    engine.trace.calls.clear();
+    QVERIFY(engine.start(ListeningSessionStartMode::continuePrevious, false));
+    QVERIFY(engine.model->isSystemAudioListening());
+    QVERIFY(engine.model->isMicrophoneListening());
+    // What is captured is what is shown and recorded: both sources.
+    QVERIFY(!engine.model->shouldShowMicrophoneOffWarning());
+    QVERIFY(engine.trace.calls.contains("history.source system_audio+microphone"));
+    QVERIFY(!engine.trace.calls.contains("history.source system_audio"));
 }
 
 void tst_MicrophoneControl::levelTest()

@@ -7,19 +7,24 @@
 #include "accounts/KavrelBackendProxyService.h"
 #include "platform/PulseAudioContext.h"
 #include "services/MeetingSessionHistoryService.h"
+#include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
+#include "session/StableReconstructionScheduler.h"
+#include "support/TaskResult.h"
 #include "speech/DeepSeekTranslationService.h"
 #include "speech/KavrelLiveTranslationV2Service.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
+#include "support/FakeBillingBackend.h"
 #include "support/FakeHistoryBackend.h"
 #include "support/TestAuth.h"
 
 #include <QJsonArray>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace SessionTest;
 
@@ -46,6 +51,10 @@ private Q_SLOTS:
     void aFallbackIsShownButNeverKept();
     void anAISummaryIsKeptAndRestored();
     void aLateProtocolStaysWithItsConversation();
+    void aQuitWaitsForTheRecordAndTheUsageReport();
+    void aQuitThatCannotSaveSaysSoAtTheNextStart();
+    void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
+    void theProgramRunsWithItsProductionTimings();
 
 private:
     std::unique_ptr<SubtitleViewModel> makeModel();
@@ -54,18 +63,22 @@ private:
     bool waitForSaves(SubtitleViewModel &model);
 
     QTemporaryDir m_directory;
+    int m_testNumber = 0;
     std::unique_ptr<UserDefaults> m_defaults;
     std::unique_ptr<KavrelLocalizationStore> m_localization;
     std::unique_ptr<FakeBackend> m_backend;
     std::unique_ptr<FakeAuthBackend> m_authBackend;
     std::unique_ptr<FakeHistoryBackend> m_history;
+    std::unique_ptr<FakeBillingBackend> m_billing;
     std::unique_ptr<AuthService> m_auth;
     Trace m_trace;
 };
 
 void tst_SessionCompanionSet::init()
 {
-    m_defaults = std::make_unique<UserDefaults>(m_directory.filePath(QStringLiteral("preferences.ini")));
+    // Each test starts from settings of its own: no draft or notice of the one before.
+    ++m_testNumber;
+    m_defaults = std::make_unique<UserDefaults>(m_directory.filePath(QStringLiteral("preferences-%1.ini").arg(m_testNumber)));
     m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
     m_localization->setLanguage(KavrelAppLanguage::english);
     m_backend = std::make_unique<FakeBackend>();
@@ -73,6 +86,7 @@ void tst_SessionCompanionSet::init()
     m_authBackend = std::make_unique<FakeAuthBackend>(m_backend.get());
     m_authBackend->registerSession(TestAuth::defaultSession());
     m_history = std::make_unique<FakeHistoryBackend>(m_backend.get());
+    m_billing = std::make_unique<FakeBillingBackend>(m_backend.get());
     m_auth = TestAuth::signedInService(m_backend->baseUrl());
 }
 
@@ -81,6 +95,7 @@ void tst_SessionCompanionSet::cleanup()
     QTest::qWait(20);
     m_auth.reset();
     m_history.reset();
+    m_billing.reset();
     m_authBackend.reset();
     m_backend.reset();
     m_localization.reset();
@@ -124,7 +139,8 @@ bool tst_SessionCompanionSet::waitForSaves(SubtitleViewModel &model)
     return QTest::qWaitFor([&] {
         const TaskHandle<void> save = model.companionSet()->history()->saveTask();
         return !model.isTranscriptSummaryLoading() && !model.isTranscriptProtocolLoading()
-               && (!save.isValid() || save.isFinished()) && !model.draftStore()->hasPendingAutosave();
+               && (!save.isValid() || save.isFinished()) && model.companionSet()->history()->handedOverCount() == 0
+               && !model.draftStore()->hasPendingAutosave();
     }, 10000);
 }
 
@@ -204,6 +220,111 @@ void tst_SessionCompanionSet::aLateProtocolStaysWithItsConversation()
     QCOMPARE(input->value("status").toString(), QStringLiteral("completed"));
     QVERIFY(!input->contains("protocolText") || input->value("protocolText").isNull());
     QCOMPARE(m_history->meetingCount(), 1);
+}
+
+void tst_SessionCompanionSet::aQuitWaitsForTheRecordAndTheUsageReport()
+{
+    QDateTime now(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
+    auto model = makeModel();
+    model->companionSet()->setClock([&now] { return now; });
+    model->startListening(ListeningSessionStartMode::newSession, false);
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return m_history->meetingCount() == 1; }, 5000));
+    // A slow server: the final save and the report take longer than the stop itself.
+    m_backend->route("POST", QString::fromLatin1(FakeBillingBackend::usageEventsPath), [](const RecordedRequest &) {
+        return FakeResponse::json(200, QJsonObject{{"accepted", 1}}).withDelay(300);
+    });
+    addClosedTurn(*model, QStringLiteral("Good morning everyone."));
+    addClosedTurn(*model, QStringLiteral("Please send your questions."));
+    now = now.addSecs(42);
+
+    QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+    // Everything arrived before the quit could end the program.
+    const std::optional<QJsonObject> input = lastUpdateInput();
+    QVERIFY(input);
+    QCOMPARE(input->value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(input->value("transcriptJson").toArray().size(), 2);
+    QCOMPARE(input->value("durationSeconds").toInteger(), qint64(42));
+    QCOMPARE(m_backend->requestCount(QString::fromLatin1(FakeBillingBackend::usageEventsPath)), 1);
+    QVERIFY(model->companionSet()->billing()->syncTask().isFinished());
+    QVERIFY(!model->companionSet()->history()->hasUnsavedMeeting());
+    QVERIFY(!m_defaults->boolValue(QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey)));
+}
+
+void tst_SessionCompanionSet::aQuitThatCannotSaveSaysSoAtTheNextStart()
+{
+    {
+        auto model = makeModel();
+        SessionCompanionSet::Timings timings;
+        timings.stableRewriteDebounce = std::chrono::hours(1);
+        timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+        model->companionSet()->setTimings(timings);
+        m_history->script(QStringLiteral("StartMeetingSession"), FakeHistoryBackend::ScriptedReply::dropConnection(false));
+        addClosedTurn(*model, QStringLiteral("Nobody hears this."));
+        model->companionSet()->history()->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+        QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+        QVERIFY(model->companionSet()->history()->hasUnsavedMeeting());
+        QVERIFY(m_defaults->boolValue(QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey), false));
+    }
+    // The next start: the text is back, and so is the word that it is not in the history.
+    auto restarted = makeModel();
+    QCOMPARE(restarted->turnStore()->count(), 1);
+    QVERIFY(restarted->errorMessage());
+    QVERIFY(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча не сохранилась в истории")));
+    QVERIFY(!m_defaults->boolValue(QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey)));
+    // Once said is enough.
+    restarted.reset();
+    auto again = makeModel();
+    QCOMPARE(again->errorMessage(), std::nullopt);
+}
+
+void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()
+{
+    // A draft left by a program that ended mid-sentence.
+    const QByteArray draft = R"({"turns":[)"
+        R"({"id":"5C9F5B8E-3C2A-4B1D-9E8F-1A2B3C4D5E60","text":"First point.","translationText":"","timestamp":"2026-03-05T14:00:00Z","isClosed":true},)"
+        R"({"id":"5C9F5B8E-3C2A-4B1D-9E8F-1A2B3C4D5E61","text":"And the last words","translationText":"","timestamp":"2026-03-05T14:03:27Z","isClosed":false}],)"
+        R"("subtitlesText":"","translatedText":"","transcriptSummaryText":"","translationSummaryText":"",)"
+        R"("transcriptProtocolText":"","translationProtocolText":"","transcriptAnswerText":"","translationAnswerText":""})";
+    m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), draft);
+    auto model = makeModel();
+    // Both turns are rows, and both are in what is copied and summarised.
+    QCOMPARE(model->transcriptEntries().size(), 2);
+    QVERIFY(model->subtitlesText().contains(QStringLiteral("And the last words")));
+    // New speech starts a turn of its own.
+    addClosedTurn(*model, QStringLiteral("Continued."));
+    QCOMPARE(model->turnStore()->count(), 3);
+    QCOMPARE(model->turnStore()->turns().at(1).text, QStringLiteral("And the last words"));
+
+    // Start New days later: the record ends with the last turn of the old meeting.
+    model.reset();
+    m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), draft);
+    auto restarted = makeModel();
+    restarted->startNewSession();
+    QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy(); }, 5000));
+    QVERIFY(waitForSaves(*restarted));
+    QCOMPARE(m_history->meetingIds().size(), 1);
+    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(record);
+    QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record->value("startedAt").toString(), QStringLiteral("2026-03-05T14:00:00Z"));
+    QCOMPARE(record->value("endedAt").toString(), QStringLiteral("2026-03-05T14:03:27Z"));
+    QCOMPARE(record->value("durationSeconds").toInteger(), qint64(207));
+}
+
+void tst_SessionCompanionSet::theProgramRunsWithItsProductionTimings()
+{
+    SessionServices services = SessionServices::makeDefault(m_auth.get(), PulseAudioContext::shared());
+    SubtitleViewModel model(*m_defaults, std::move(services), *m_localization);
+    using std::chrono::milliseconds;
+    QCOMPARE(model.draftStore()->autosaveDelay(), milliseconds(240));
+    QCOMPARE(model.listeningSession()->timings().drainPause, milliseconds(50));
+    QCOMPARE(model.companionSet()->stableRewrite()->debounce(), milliseconds(2000));
+    const MeetingHistoryMirror::Timings &history = model.companionSet()->history()->timings();
+    QCOMPARE(history.retryDelays[0], milliseconds(1000));
+    QCOMPARE(history.retryDelays[1], milliseconds(3000));
+    QCOMPARE(history.retryDelays[2], milliseconds(8000));
+    QCOMPARE(history.deferredRetryDelay, milliseconds(30000));
 }
 
 QTEST_MAIN(tst_SessionCompanionSet)

@@ -125,19 +125,23 @@ void tst_SessionDraft::restore()
     QSignalSpy applied(&fixture.draft, &SessionDraftStore::draftApplied);
     QVERIFY(fixture.draft.restoreDraftIfAvailable());
     QCOMPARE(applied.count(), 1);
-    QCOMPARE(applied.first().first().toInt(), 1);
+    // The turn left open comes back closed: it is shown and counts as stable like the others.
+    QCOMPARE(applied.first().first().toInt(), 2);
     QCOMPARE(fixture.turns.count(), 2);
-    QVERIFY(fixture.turns.hasOpenTurn());
+    QVERIFY(!fixture.turns.hasOpenTurn());
     // Labels are tidied away; the rendered texts come from the turns, not from the draft.
     QVERIFY(!fixture.turns.at(1).speakerLabel);
     QCOMPARE(fixture.published.subtitlesText(),
-             "[" + PublishedTranscript::transcriptTimestamp(fixture.turns.at(0).timestamp) + "] Guten Morgen.");
+             "[" + PublishedTranscript::transcriptTimestamp(fixture.turns.at(0).timestamp) + "] Guten Morgen.\n["
+                 + PublishedTranscript::transcriptTimestamp(fixture.turns.at(1).timestamp) + "] und dann");
     QCOMPARE(fixture.panels, goldenValue().panels);
     // What was restored is not written back.
     QCOMPARE(fixture.draft.lastSavedDraftFingerprint(), fixture.draft.draftFingerprint());
-    // The restored open turn goes on growing.
+    // New speech starts a turn of its own, at its own time.
     fixture.turns.applyFinalTranscript(QStringLiteral("weiter"), false);
-    QCOMPARE(fixture.turns.at(1).text, QStringLiteral("und dann weiter"));
+    QCOMPARE(fixture.turns.count(), 3);
+    QCOMPARE(fixture.turns.at(1).text, QStringLiteral("und dann"));
+    QCOMPARE(fixture.turns.at(2).text, QStringLiteral("weiter"));
 
     // An unreadable draft changes nothing and stays stored.
     DraftFixture broken;

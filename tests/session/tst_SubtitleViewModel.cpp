@@ -21,14 +21,20 @@ class ScriptedPrompts final : public ListeningStartPrompts
 public:
     ListeningSessionStartMode mode = ListeningSessionStartMode::newSession;
     bool microphone = false;
+    // The user takes a while to answer the first question.
+    bool holdAnswer = false;
     QStringList asked;
+    int raised = 0;
 
     QCoro::Task<ListeningSessionStartMode> askStartMode() override
     {
         asked.append(QStringLiteral("start"));
-        co_await yieldOnce();
+        do {
+            co_await yieldOnce();
+        } while (holdAnswer);
         co_return mode;
     }
+    void raiseOpenQuestion() override { ++raised; }
     QCoro::Task<bool> askMicrophone() override
     {
         asked.append(QStringLiteral("microphone"));
@@ -50,6 +56,7 @@ private Q_SLOTS:
     void storedMicrophoneSetting();
     void startQuestions_data();
     void startQuestions();
+    void oneSetOfStartQuestionsAtATime();
     void derivedTexts();
     void clipboard();
 };
@@ -174,6 +181,32 @@ void tst_SubtitleViewModel::startQuestions()
     prompts.asked.clear();
     QVERIFY(runTask(engine.model->promptAndStartListening(false)).succeeded());
     QVERIFY(prompts.asked.isEmpty());
+}
+
+void tst_SubtitleViewModel::oneSetOfStartQuestionsAtATime()
+{
+    Engine engine;
+    ScriptedPrompts prompts;
+    prompts.holdAnswer = true;
+    engine.model->setStartPrompts(&prompts);
+    const TaskHandle<void> first = spawnTask([&](CancellationToken) { return engine.model->promptAndStartListening(true); });
+    QVERIFY(engine.settle([&] { return prompts.asked.size() == 1; }));
+    // The tray, the mini window and a meeting prompt ask while the questions are up.
+    for (int request = 0; request < 3; ++request)
+        QVERIFY(runTask(engine.model->promptAndStartListening(request % 2 == 0)).succeeded());
+    QCOMPARE(prompts.asked, QStringList{"start"});
+    QCOMPARE(prompts.raised, 3);
+
+    prompts.holdAnswer = false;
+    QVERIFY(engine.settle([&] { return first.isFinished() && !engine.model->isBusy(); }));
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    QCOMPARE(engine.trace.calls.count(QStringLiteral("speech.connect ru diarize=false utterances=true")), 1);
+
+    // Once answered, the next request asks again.
+    QVERIFY(engine.stop());
+    QVERIFY(runTask(engine.model->promptAndStartListening(true)).succeeded());
+    QCOMPARE(prompts.asked, (QStringList{"start", "start"}));
+    QVERIFY(engine.settle([&] { return !engine.model->isBusy(); }));
 }
 
 void tst_SubtitleViewModel::derivedTexts()

@@ -96,6 +96,8 @@ public:
     qint64 revisionOf(const QString &id) const;
     // Meetings that are not deleted.
     int meetingCount() const;
+    // Their ids, in no particular order.
+    QStringList meetingIds() const;
     // Another client saved in between: the revision moves on.
     void bumpRevision(const QString &id);
     // The server can no longer read the stored content of the meeting: updates fail with

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void scenes();
     void rowsLayoutWithSummary();
     void suggestedAnswer();
+    void summaryFallback();
 };
 
 void tst_WorkspaceScreenshots::scenes()
@@ -73,6 +74,28 @@ void tst_WorkspaceScreenshots::suggestedAnswer()
     }, 10000));
     QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-answer"), variant).isEmpty());
     QVERIFY(w.engine.stop());
+}
+
+// The AI summary failed: the notice line, and the local fallback under it.
+void tst_WorkspaceScreenshots::summaryFallback()
+{
+    for (const Screenshots::Variant &variant : Screenshots::variants()) {
+        if (variant.language != KavrelAppLanguage::russian)
+            continue;
+        Workspace w;
+        applyVariant(w, variant);
+        w.view->resize(1180, 840);
+        w.view->show();
+        QVERIFY(listenWithTurns(w, 8));
+        w.auth->setChatCompletionReply(FakeResponse::json(502, QJsonObject{{"error", QJsonObject{{"message", "down"}}}}));
+        w.engine.model->summarizeSourceText();
+        QVERIFY(QTest::qWaitFor([&] {
+            return w.engine.model->isTranscriptSummaryVisible() && !w.engine.model->isTranscriptSummaryLoading();
+        }, 10000));
+        QVERIFY(w.engine.model->transcriptSummaryErrorMessage());
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary-fallback"), variant).isEmpty());
+        QVERIFY(w.engine.stop());
+    }
 }
 
 QTEST_MAIN(tst_WorkspaceScreenshots)

@@ -263,6 +263,13 @@ void tst_WorkspaceWindow::resultPanels()
     panel.setContent(QStringLiteral("Summary"), QStringLiteral("old"), QString(), false, QString(), QString());
     QCOMPARE(panel.state(), WorkspaceRules::ResultContent::error);
     QVERIFY(panel.copyButton()->isEnabled());
+    // A failed request's local fallback shows under the error line, as Copy copies it.
+    const QString failed = QStringLiteral("AI summary failed, showing a local fallback instead.");
+    panel.setContent(QStringLiteral("Summary"), QStringLiteral("- We ship on Friday"), failed, false, QString(), QString());
+    QCOMPARE(panel.state(), WorkspaceRules::ResultContent::error);
+    QCOMPARE(panel.shownText(), failed + QStringLiteral("\n- We ship on Friday"));
+    panel.setContent(QStringLiteral("Summary"), QString(), failed, false, QString(), QString());
+    QCOMPARE(panel.shownText(), failed);
     panel.setContent(QStringLiteral("Summary"), QString(), std::nullopt, false, QString(), QStringLiteral("No summary yet."));
     QCOMPARE(panel.state(), WorkspaceRules::ResultContent::empty);
     QCOMPARE(panel.shownText(), QStringLiteral("No summary yet."));

@@ -25,9 +25,10 @@ struct Question
 
 // Opens the box and returns whether its first button was chosen. A box that goes away
 // unanswered (its window was closed) counts as the other answer.
-QCoro::Task<bool> ask(Question question, QWidget *parent)
+QCoro::Task<bool> ask(Question question, QWidget *parent, std::shared_ptr<QPointer<QMessageBox>> openBox)
 {
     auto *box = new QMessageBox(parent);
+    *openBox = box;
     box->setIcon(question.icon);
     box->setText(question.text);
     box->setInformativeText(question.informativeText);
@@ -77,7 +78,7 @@ QCoro::Task<ListeningSessionStartMode> MessageBoxListeningStartPrompts::askStart
     question.firstButton = m_localization.localized(QStringLiteral("Start New"));
     question.secondButton = m_localization.localized(QStringLiteral("Continue"));
     QWidget *parent = m_parentWindow ? m_parentWindow() : nullptr;
-    const bool startNew = co_await ask(question, parent);
+    const bool startNew = co_await ask(question, parent, m_openBox);
     if (startNew)
         co_return ListeningSessionStartMode::newSession;
     co_return ListeningSessionStartMode::continuePrevious;
@@ -93,6 +94,17 @@ QCoro::Task<bool> MessageBoxListeningStartPrompts::askMicrophone()
     question.firstButton = m_localization.localized(QStringLiteral("Turn On Microphone"));
     question.secondButton = m_localization.localized(QStringLiteral("Continue Without Mic"));
     QWidget *parent = m_parentWindow ? m_parentWindow() : nullptr;
-    const bool turnOn = co_await ask(question, parent);
+    const bool turnOn = co_await ask(question, parent, m_openBox);
     co_return turnOn;
+}
+
+void MessageBoxListeningStartPrompts::raiseOpenQuestion()
+{
+    QMessageBox *box = m_openBox->data();
+    if (!box || !box->isVisible())
+        return;
+    if (QWidget *window = box->parentWidget())
+        window->activateWindow();
+    box->raise();
+    box->activateWindow();
 }

@@ -6,6 +6,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+
+class QMessageBox;
 
 class KavrelLocalizationStore;
 
@@ -19,8 +22,11 @@ public:
 
     QCoro::Task<ListeningSessionStartMode> askStartMode() override;
     QCoro::Task<bool> askMicrophone() override;
+    void raiseOpenQuestion() override;
 
 private:
     KavrelLocalizationStore &m_localization;
     std::function<QWidget *()> m_parentWindow;
+    // The box on screen, while one is.
+    std::shared_ptr<QPointer<QMessageBox>> m_openBox = std::make_shared<QPointer<QMessageBox>>();
 };

@@ -26,7 +26,8 @@ QLabel *plainLabel(QWidget *parent)
 
 ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
     : QWidget(parent), m_options(options), m_stack(new QStackedLayout(this)), m_loadingPage(new QWidget(this)),
-      m_loadingLabel(new QLabel(m_loadingPage)), m_errorLabel(plainLabel(this)), m_resultLabel(plainLabel(this)),
+      m_loadingLabel(new QLabel(m_loadingPage)), m_errorLabel(plainLabel(this)), m_fallbackLabel(plainLabel(this)),
+      m_resultLabel(plainLabel(this)),
       m_empty(new EmptyPanelPlaceholder(this))
 {
     auto *loading = new QVBoxLayout(m_loadingPage);
@@ -46,7 +47,18 @@ ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
     red.setColor(QPalette::WindowText, QColor::fromRgbF(0.90, 0.22, 0.21));
     m_errorLabel->setPalette(red);
 
-    m_errorPage = textPage(m_errorLabel, options.usesInternalScroll && options.errorScrolls);
+    // A failed request still leaves a local fallback: it is shown under the error line.
+    auto *errorBody = new QWidget(this);
+    auto *errorLayout = new QVBoxLayout(errorBody);
+    errorLayout->setContentsMargins(0, 0, 0, 0);
+    errorLayout->setSpacing(10);
+    m_errorLabel->setParent(errorBody);
+    m_fallbackLabel->setParent(errorBody);
+    errorLayout->addWidget(m_errorLabel);
+    errorLayout->addWidget(m_fallbackLabel);
+    errorLayout->addStretch(1);
+    m_fallbackLabel->hide();
+    m_errorPage = textPage(errorBody, options.usesInternalScroll && options.errorScrolls);
     m_resultPage = textPage(m_resultLabel, options.usesInternalScroll);
     m_empty->setMinimumHeight(120);
     m_stack->addWidget(m_loadingPage);
@@ -56,7 +68,7 @@ ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
     m_stack->setCurrentWidget(m_empty);
 }
 
-QWidget *ResultContentStack::textPage(QLabel *label, bool scrolls)
+QWidget *ResultContentStack::textPage(QWidget *label, bool scrolls)
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
@@ -92,6 +104,8 @@ void ResultContentStack::setContent(const QString &text, const std::optional<QSt
         break;
     case WorkspaceRules::ResultContent::error:
         m_errorLabel->setText(errorMessage.value_or(QString()));
+        m_fallbackLabel->setText(text);
+        m_fallbackLabel->setVisible(!text.trimmed().isEmpty());
         m_stack->setCurrentWidget(m_errorPage);
         break;
     case WorkspaceRules::ResultContent::result:
@@ -111,6 +125,8 @@ QString ResultContentStack::shownText() const
     case WorkspaceRules::ResultContent::loading:
         return m_loadingLabel->text();
     case WorkspaceRules::ResultContent::error:
+        if (m_fallbackLabel->isVisibleTo(m_errorPage))
+            return m_errorLabel->text() + QLatin1Char('\n') + m_fallbackLabel->text();
         return m_errorLabel->text();
     case WorkspaceRules::ResultContent::result:
         return m_resultLabel->text();

@@ -12,8 +12,8 @@ class QLabel;
 class QScrollArea;
 class QStackedLayout;
 
-// The body of an AI result panel in its four states: a busy line, the error in red, the
-// result, or the empty hint. Error and result are plain, selectable text; with internal
+// The body of an AI result panel in its four states: a busy line, the error in red (with the
+// local fallback under it, when there is one), the result, or the empty hint. Error and result are plain, selectable text; with internal
 // scrolling they scroll inside the space they are given, otherwise the body grows with them.
 class ResultContentStack final : public QWidget
 {
@@ -35,13 +35,14 @@ public:
     QString shownText() const;
 
 private:
-    QWidget *textPage(QLabel *label, bool scrolls);
+    QWidget *textPage(QWidget *label, bool scrolls);
 
     Options m_options;
     QStackedLayout *m_stack;
     QWidget *m_loadingPage;
     QLabel *m_loadingLabel;
     QLabel *m_errorLabel;
+    QLabel *m_fallbackLabel;
     QLabel *m_resultLabel;
     QWidget *m_errorPage;
     QWidget *m_resultPage;
