@@ -101,9 +101,6 @@ MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &p
             apps.emplace(process.processId, *app);
     }
 
-    // Each process's application: its outermost ancestor of the same application. The walk
-    // passes through other programs (a shell between a launcher and its client); the bound
-    // guards against a table read while it changed.
     // The application's name is the best any of its processes has: from the strongest source,
     // the first process's on a tie, else the lowest process id's.
     struct BestName
@@ -117,6 +114,9 @@ MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &p
         const auto app = apps.find(process.processId);
         if (app == apps.end())
             continue;
+        // The application's first process: the outermost ancestor of the same application. The
+        // walk passes through other programs (a shell between a launcher and its client); the
+        // bound guards against a table read while it changed.
         qint32 root = process.processId;
         qint32 pid = process.processId;
         for (std::size_t step = 0; step < processes.size(); ++step) {
