@@ -20,12 +20,13 @@ struct DetectedMeeting
 {
     MeetingApp meetingApp = MeetingApp::zoom;
     QString appName;                 // the running application's name, or the app's display name
-    qint32 processID = 0;
+    qint32 processID = 0;            // the application's first process, whichever of its processes showed it
     std::optional<QString> windowTitle; // as the window has it, untrimmed
     bool isAudioOutputActive = false;
     MeetingDetectionSource detectionSource = MeetingDetectionSource::windowSignal;
 
-    // "zoom:812": the meeting's identity in every cooldown, whatever its title or source.
+    // "zoom:812": the meeting's identity in every cooldown, whatever its title or source, and
+    // whichever process of the application was seen.
     QString key() const;
     // The name to show: appName trimmed, or the app's display name when nothing is left.
     QString displayName() const;

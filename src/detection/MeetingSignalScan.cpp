@@ -3,6 +3,7 @@
 #include "platform/ProcessAudioActivity.h"
 #include "platform/PulseAudioContext.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace {
@@ -13,11 +14,29 @@ bool isLarge(const MeetingSignalScan::VisibleWindow &window)
         && window.bounds.height() >= MeetingSignalScan::largeWindowMinimumHeight;
 }
 
+// XWayland started by the desktop for its X11 clients, running as the user.
+bool isXWaylandRunning(const std::vector<RunningProcess> &processes)
+{
+    return std::any_of(processes.begin(), processes.end(),
+                       [](const RunningProcess &process) { return process.name == QLatin1String("Xwayland"); });
+}
+
+std::optional<MeetingApp> meetingAppOf(const RunningProcess &process, const RunningApplicationNames &names)
+{
+    if (const RunningApplicationNames::Name *name = names.forProcess(process.processId)) {
+        if (const auto app = MeetingApps::matchRunningApplication(name->identifier, name->name))
+            return app;
+    }
+    return MeetingApps::matchRunningApplication(process.identifier, process.name);
+}
+
 } // namespace
 
-MeetingSignalScan::MeetingSignalScan(std::shared_ptr<PulseAudioContext> pulseAudio, double devicePixelRatio)
+MeetingSignalScan::MeetingSignalScan(std::shared_ptr<PulseAudioContext> pulseAudio, double devicePixelRatio,
+                                     QStringList applicationDirectories)
     : m_pulseAudio(std::move(pulseAudio))
-    , m_windowList({}, devicePixelRatio)
+    , m_windowList({}, devicePixelRatio, X11WindowList::UnderWayland::xwaylandClients)
+    , m_desktopApplications(std::move(applicationDirectories))
 {
 }
 
@@ -26,8 +45,13 @@ MeetingSignalScan::~MeetingSignalScan() = default;
 std::optional<DetectedMeeting> MeetingSignalScan::detectMeeting(bool includeAudioOutput)
 {
     const auto processes = m_processList.read();
-    const auto windows = visibleWindows(m_windowList.read(), processes);
-    const auto candidates = runningMeetingCandidates(processes);
+    std::optional<X11WindowListSnapshot> snapshot;
+    if (!X11WindowList::isWaylandSession() || isXWaylandRunning(processes))
+        snapshot = m_windowList.read();
+    m_desktopApplications.refreshIfChanged();
+    const RunningApplicationNames names(processes, snapshot, m_desktopApplications);
+    const auto candidates = runningMeetingCandidates(processes, names);
+    const auto windows = visibleWindows(snapshot, names, candidates);
     // The cache of the PulseAudio layer, read without a call to the server.
     const ProcessAudioActivity activity(m_pulseAudio ? m_pulseAudio->sinkInputs()
                                                      : std::vector<PulseAudioContext::SinkInput>{},
@@ -38,14 +62,14 @@ std::optional<DetectedMeeting> MeetingSignalScan::detectMeeting(bool includeAudi
 
 std::vector<MeetingSignalScan::VisibleWindow>
 MeetingSignalScan::visibleWindows(const std::optional<X11WindowListSnapshot> &snapshot,
-                                  const std::vector<RunningProcess> &processes)
+                                  const RunningApplicationNames &names, const std::vector<Candidate> &candidates)
 {
     std::vector<VisibleWindow> windows;
     if (!snapshot)
         return windows;
-    std::unordered_map<qint32, const RunningProcess *> byPid;
-    for (const RunningProcess &process : processes)
-        byPid.emplace(process.processId, &process);
+    std::unordered_map<qint32, const Candidate *> meetingProcesses;
+    for (const Candidate &candidate : candidates)
+        meetingProcesses.emplace(candidate.processID, &candidate);
 
     for (const X11Window &window : snapshot->windows) {
         if (window.layer != X11Window::normalLayer || !window.processId)
@@ -54,8 +78,9 @@ MeetingSignalScan::visibleWindows(const std::optional<X11WindowListSnapshot> &sn
             continue;
         VisibleWindow visible;
         visible.processID = qint32(*window.processId);
-        const auto owner = byPid.find(visible.processID);
-        visible.ownerName = owner != byPid.end() ? owner->second->name : window.className;
+        const auto meetingProcess = meetingProcesses.find(visible.processID);
+        visible.ownerName = meetingProcess != meetingProcesses.end() ? meetingProcess->second->appName
+                                                                     : names.ownerNameOf(window);
         visible.title = window.title;
         visible.bounds = window.bounds;
         windows.push_back(std::move(visible));
@@ -64,15 +89,57 @@ MeetingSignalScan::visibleWindows(const std::optional<X11WindowListSnapshot> &sn
 }
 
 std::vector<MeetingSignalScan::Candidate>
-MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &processes)
+MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &processes,
+                                            const RunningApplicationNames &names)
 {
-    std::vector<Candidate> candidates;
+    std::unordered_map<qint32, MeetingApp> apps;
+    std::unordered_map<qint32, qint32> parents;
+    parents.reserve(processes.size());
     for (const RunningProcess &process : processes) {
-        const auto app = MeetingApps::matchRunningApplication(process.identifier, process.name);
-        if (!app)
+        parents.emplace(process.processId, process.parentProcessId);
+        if (const auto app = meetingAppOf(process, names))
+            apps.emplace(process.processId, *app);
+    }
+
+    // The application's name is the best any of its processes has: from the strongest source,
+    // the first process's on a tie, else the lowest process id's.
+    struct BestName
+    {
+        const RunningApplicationNames::Name *name = nullptr;
+        bool ofFirstProcess = false;
+    };
+    std::vector<Candidate> candidates;
+    std::unordered_map<qint32, BestName> applicationNames;
+    for (const RunningProcess &process : processes) {
+        const auto app = apps.find(process.processId);
+        if (app == apps.end())
             continue;
-        const QString name = process.name.isEmpty() ? MeetingApps::displayName(*app) : process.name;
-        candidates.push_back(Candidate{*app, name, process.processId});
+        // The application's first process: the outermost ancestor of the same application. The
+        // walk passes through other programs (a shell between a launcher and its client); the
+        // bound guards against a table read while it changed.
+        qint32 root = process.processId;
+        qint32 pid = process.processId;
+        for (std::size_t step = 0; step < processes.size(); ++step) {
+            const auto parent = parents.find(pid);
+            if (parent == parents.end() || parent->second <= 0 || parent->second == pid)
+                break;
+            pid = parent->second;
+            const auto parentApp = apps.find(pid);
+            if (parentApp != apps.end() && parentApp->second == app->second)
+                root = pid;
+        }
+        candidates.push_back(Candidate{app->second, QString(), process.processId, root});
+
+        const RunningApplicationNames::Name *name = names.forProcess(process.processId);
+        BestName &best = applicationNames[root];
+        const bool isFirst = process.processId == root;
+        if (name && (!best.name || name->source > best.name->source
+                     || (name->source == best.name->source && isFirst && !best.ofFirstProcess)))
+            best = BestName{name, isFirst};
+    }
+    for (Candidate &candidate : candidates) {
+        const RunningApplicationNames::Name *name = applicationNames[candidate.applicationProcessID].name;
+        candidate.appName = name && !name->name.isEmpty() ? name->name : MeetingApps::displayName(candidate.meetingApp);
     }
     return candidates;
 }
@@ -88,24 +155,37 @@ std::optional<DetectedMeeting> MeetingSignalScan::detectMeeting(const std::vecto
             large.push_back(&window);
     }
 
-    // The first candidate that gives anything wins; within one, a window signal beats audio.
+    // A meeting window of any process of an application beats audio alone: a launcher that
+    // plays because its client does is the same meeting, seen less well.
     for (const Candidate &candidate : candidates) {
-        const bool playing = isProcessRunningOutput(candidate.processID);
-        const VisibleWindow *firstOwn = nullptr;
         for (const VisibleWindow *window : large) {
             if (window->processID != candidate.processID)
                 continue;
-            if (!firstOwn)
-                firstOwn = window;
             if (MeetingApps::hasMeetingSignal(candidate.meetingApp, window->title, window->ownerName)) {
-                return DetectedMeeting{candidate.meetingApp, candidate.appName, candidate.processID, window->title,
-                                       playing, MeetingDetectionSource::windowSignal};
+                return DetectedMeeting{candidate.meetingApp, candidate.appName, candidate.applicationProcessID,
+                                       window->title, isProcessRunningOutput(candidate.applicationProcessID),
+                                       MeetingDetectionSource::windowSignal};
             }
         }
-        if (includeAudioOutput && playing) {
-            const std::optional<QString> title = firstOwn ? firstOwn->title : std::nullopt;
-            return DetectedMeeting{candidate.meetingApp, candidate.appName, candidate.processID, title, true,
-                                   MeetingDetectionSource::audioOutput};
+    }
+    if (includeAudioOutput) {
+        std::unordered_map<qint32, qint32> applicationOf;
+        for (const Candidate &candidate : candidates)
+            applicationOf.emplace(candidate.processID, candidate.applicationProcessID);
+        for (const Candidate &candidate : candidates) {
+            if (!isProcessRunningOutput(candidate.applicationProcessID))
+                continue;
+            // The title of the application's first large window, of whichever of its processes.
+            std::optional<QString> title;
+            for (const VisibleWindow *window : large) {
+                const auto application = applicationOf.find(window->processID);
+                if (application != applicationOf.end() && application->second == candidate.applicationProcessID) {
+                    title = window->title;
+                    break;
+                }
+            }
+            return DetectedMeeting{candidate.meetingApp, candidate.appName, candidate.applicationProcessID, title,
+                                   true, MeetingDetectionSource::audioOutput};
         }
     }
 

@@ -55,7 +55,7 @@ std::optional<qint32> parentFromStat(const QByteArray &stat)
     return ok ? std::optional<qint32>(parent) : std::nullopt;
 }
 
-QString executableBaseName(int directoryFd)
+QString executablePath(int directoryFd)
 {
     char target[4096];
     const ssize_t length = readlinkat(directoryFd, "exe", target, sizeof target - 1);
@@ -66,7 +66,7 @@ QString executableBaseName(int directoryFd)
     static const QByteArray deleted(" (deleted)");
     if (path.endsWith(deleted))
         path.chop(deleted.size());
-    return QString::fromLocal8Bit(path.mid(path.lastIndexOf('/') + 1));
+    return QString::fromLocal8Bit(path);
 }
 
 // Reads what the table says of one process; nothing when it is gone or not the user's.
@@ -87,7 +87,8 @@ std::optional<RunningProcess> readProcess(int rootFd, const char *pidName, qint3
             process.processId = pid;
             process.parentProcessId = *parent;
             process.name = QString::fromUtf8(comm->endsWith('\n') ? comm->chopped(1) : *comm);
-            process.identifier = executableBaseName(fd);
+            process.executablePath = executablePath(fd);
+            process.identifier = process.executablePath.mid(process.executablePath.lastIndexOf(QLatin1Char('/')) + 1);
             result = std::move(process);
         }
     }

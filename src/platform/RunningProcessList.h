@@ -12,6 +12,7 @@ struct RunningProcess
     qint32 parentProcessId = 0;
     QString name;       // the kernel's short name of the process (/proc/<pid>/comm, at most 15 bytes)
     QString identifier; // the base name of its executable; empty when it cannot be read
+    QString executablePath; // the executable the process runs (/proc/<pid>/exe); empty when it cannot be read
 };
 
 // The running processes of the current user, read from /proc.

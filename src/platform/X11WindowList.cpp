@@ -143,9 +143,10 @@ struct X11WindowList::Connection
     }
 };
 
-X11WindowList::X11WindowList(QByteArray displayName, double devicePixelRatio)
+X11WindowList::X11WindowList(QByteArray displayName, double devicePixelRatio, UnderWayland underWayland)
     : m_displayName(std::move(displayName))
     , m_devicePixelRatio(devicePixelRatio > 0 ? devicePixelRatio : 1.0)
+    , m_underWayland(underWayland)
 {
 }
 
@@ -191,7 +192,7 @@ bool X11WindowList::connect()
 
 std::optional<X11WindowListSnapshot> X11WindowList::read()
 {
-    if (isWaylandSession() || !connect())
+    if ((m_underWayland == UnderWayland::unreadable && isWaylandSession()) || !connect())
         return std::nullopt;
 
     const Connection &x = *m_connection;

@@ -46,8 +46,9 @@ struct X11WindowListSnapshot
 // Reads the list of on-screen windows from an EWMH window manager over the X11 protocol.
 //
 // read() answers "unreadable" (an empty optional, never an empty list) where no list can be
-// read: no X server, a Wayland session (whose native windows an X11 list would not show), or
-// an X server without an EWMH window manager. A lost connection is made again on the next read.
+// read: no X server, or an X server without an EWMH window manager. In a Wayland session the X
+// server is XWayland, whose list holds only the applications that run as X11 clients: whether
+// that counts as a list is the caller's choice. A lost connection is made again on the next read.
 //
 // A read costs two round trips to the X server whatever the number of windows (all requests
 // of one step are sent before the first answer is read): well under a millisecond on a local
@@ -56,9 +57,20 @@ struct X11WindowListSnapshot
 class X11WindowList final
 {
 public:
+    // What a read gives in a Wayland session.
+    enum class UnderWayland {
+        // Unreadable: a list that may lack this program's own windows and the native Wayland ones
+        // cannot tell what covers a window.
+        unreadable,
+        // The XWayland clients' windows: enough to find the windows of an application that runs
+        // under XWayland.
+        xwaylandClients,
+    };
+
     // displayName empty: the display of $DISPLAY. Coordinates are divided by devicePixelRatio
     // (the ratio the program's own windows are drawn with) to give device-independent pixels.
-    explicit X11WindowList(QByteArray displayName = {}, double devicePixelRatio = 1.0);
+    explicit X11WindowList(QByteArray displayName = {}, double devicePixelRatio = 1.0,
+                           UnderWayland underWayland = UnderWayland::unreadable);
     ~X11WindowList();
 
     X11WindowList(const X11WindowList &) = delete;
@@ -76,5 +88,6 @@ private:
 
     QByteArray m_displayName;
     double m_devicePixelRatio;
+    UnderWayland m_underWayland;
     std::unique_ptr<Connection> m_connection;
 };

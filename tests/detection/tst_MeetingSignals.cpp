@@ -104,9 +104,10 @@ VisibleWindow window(qint32 pid, const QString &title, double width = 800, doubl
 {
     return VisibleWindow{pid, owner, title, QRectF(10, 10, width, height)};
 }
-Candidate zoomProcess(qint32 pid)
+// A Zoom process; `application` is its launcher's process when it has one.
+Candidate zoomProcess(qint32 pid, qint32 application = 0)
 {
-    return Candidate{MeetingApp::zoom, u"zoom"_qs, pid};
+    return Candidate{MeetingApp::zoom, u"zoom"_qs, pid, application ? application : pid};
 }
 DetectedMeeting meeting(MeetingApp app, const QString &name, qint32 pid, OptionalText title, bool audio,
                         MeetingDetectionSource source)
@@ -149,9 +150,21 @@ void tst_MeetingSignals::detection_data()
         << Windows{window(7, u"Zoom"_qs), window(7, u"Zoom Webinar"_qs), window(7, u"Zoom Meeting"_qs)}
         << Candidates{zoomProcess(7)} << Playing{}
         << OptionalMeeting(meeting(zoom, u"zoom"_qs, 7, u"Zoom Webinar"_qs, false, S::windowSignal));
-    QTest::newRow("earlier process with audio beats a later meeting window")
+    QTest::newRow("a later meeting window beats an earlier process's audio")
         << Windows{window(9, u"Zoom Meeting"_qs)} << Candidates{zoomProcess(7), zoomProcess(9)} << Playing{7}
-        << OptionalMeeting(meeting(zoom, u"zoom"_qs, 7, std::nullopt, true, S::audioOutput));
+        << OptionalMeeting(meeting(zoom, u"zoom"_qs, 9, u"Zoom Meeting"_qs, false, S::windowSignal));
+    // A launcher (100) plays whenever its client (120) does: the client's window is the meeting,
+    // reported under the launcher, as is the audio alone, so both give one key.
+    QTest::newRow("launcher playing through its client: the client's window, under the launcher")
+        << Windows{window(120, u"Zoom Meeting"_qs)} << Candidates{zoomProcess(100), zoomProcess(120, 100)}
+        << Playing{100, 120} << OptionalMeeting(meeting(zoom, u"zoom"_qs, 100, u"Zoom Meeting"_qs, true, S::windowSignal));
+    QTest::newRow("launcher and client, audio only: the client's first large window gives the title")
+        << Windows{window(130, u"Chat"_qs, 200, 200), window(120, u"Zoom Workplace"_qs)}
+        << Candidates{zoomProcess(100), zoomProcess(120, 100), zoomProcess(130, 100)} << Playing{100, 130}
+        << OptionalMeeting(meeting(zoom, u"zoom"_qs, 100, u"Zoom Workplace"_qs, true, S::audioOutput));
+    QTest::newRow("another application's window does not title an audio-only meeting")
+        << Windows{window(200, u"Zoom Workplace"_qs)} << Candidates{zoomProcess(100), zoomProcess(200)}
+        << Playing{100} << OptionalMeeting(meeting(zoom, u"zoom"_qs, 100, std::nullopt, true, S::audioOutput));
     QTest::newRow("earlier process silent: the later meeting window")
         << Windows{window(9, u"Zoom Meeting"_qs)} << Candidates{zoomProcess(7), zoomProcess(9)} << Playing{}
         << OptionalMeeting(meeting(zoom, u"zoom"_qs, 9, u"Zoom Meeting"_qs, false, S::windowSignal));
@@ -186,12 +199,16 @@ void tst_MeetingSignals::detection()
 
 void tst_MeetingSignals::visibleWindowsFromTheWindowList()
 {
-    QCOMPARE(MeetingSignalScan::visibleWindows(std::nullopt, {}).size(), std::size_t(0));
+    const DesktopApplications noEntries{QStringList()};
+    QCOMPARE(MeetingSignalScan::visibleWindows(std::nullopt, RunningApplicationNames({}, std::nullopt, noEntries), {})
+                 .size(),
+             std::size_t(0));
 
     X11WindowListSnapshot snapshot;
     const auto add = [&snapshot](std::optional<qint64> pid, const QString &title, QRectF bounds, int layer,
                                  const QString &className = {}) {
         X11Window window;
+        window.id = quint32(snapshot.windows.size() + 1);
         window.processId = pid;
         window.title = title;
         window.bounds = bounds;
@@ -206,7 +223,9 @@ void tst_MeetingSignals::visibleWindowsFromTheWindowList()
     add(900, u"Unknown owner"_qs, QRectF(5, 5, 500, 400), X11Window::normalLayer, u"Zoom"_qs);
 
     const std::vector<RunningProcess> processes{{812, 1, u"zoom"_qs, u"zoom"_qs}};
-    const auto windows = MeetingSignalScan::visibleWindows(snapshot, processes);
+    const RunningApplicationNames names(processes, snapshot, noEntries);
+    const auto windows = MeetingSignalScan::visibleWindows(snapshot, names,
+                                                           MeetingSignalScan::runningMeetingCandidates(processes, names));
     QCOMPARE(windows.size(), std::size_t(2));
     QCOMPARE(windows[0].processID, 812);
     QCOMPARE(windows[0].ownerName, u"zoom"_qs);
@@ -244,6 +263,7 @@ void tst_MeetingSignals::realWindowsOfAChildProcess()
     const qint32 otherPid = qint32(otherWindows->processId());
 
     X11WindowList list;
+    const DesktopApplications noEntries{QStringList()};
     std::vector<VisibleWindow> windows;
     std::vector<Candidate> candidates;
     QDeadlineTimer deadline(20000);
@@ -252,8 +272,10 @@ void tst_MeetingSignals::realWindowsOfAChildProcess()
     };
     while (!deadline.hasExpired()) {
         const auto processes = RunningProcessList::readUserProcesses();
-        windows = MeetingSignalScan::visibleWindows(list.read(), processes);
-        candidates = MeetingSignalScan::runningMeetingCandidates(processes);
+        const auto snapshot = list.read();
+        const RunningApplicationNames names(processes, snapshot, noEntries);
+        candidates = MeetingSignalScan::runningMeetingCandidates(processes, names);
+        windows = MeetingSignalScan::visibleWindows(snapshot, names, candidates);
         if (hasOwnWindow(meetingPid) && hasOwnWindow(otherPid))
             break;
         QTest::qWait(20);
@@ -262,7 +284,8 @@ void tst_MeetingSignals::realWindowsOfAChildProcess()
                                             [&](const auto &w) { return w.processID == meetingPid; });
     QVERIFY(meetingWindow != windows.end());
     QCOMPARE(meetingWindow->title, OptionalText(u"Zoom Meeting"_qs));
-    QCOMPARE(meetingWindow->ownerName, u"zoom"_qs);
+    // Without a desktop entry the window's class names the application, as a task bar shows it.
+    QCOMPARE(meetingWindow->ownerName, u"Zoom"_qs);
     QCOMPARE(meetingWindow->bounds.size(), QSizeF(400, 300));
     // Of the other process only the narrow window is listed: the tool floats, the other is minimised.
     QCOMPARE(std::count_if(windows.begin(), windows.end(), [&](const auto &w) { return w.processID == otherPid; }), 1);
@@ -276,7 +299,7 @@ void tst_MeetingSignals::realWindowsOfAChildProcess()
     };
     QCOMPARE(onlyProcess(meetingPid).size(), std::size_t(1));
     QCOMPARE(MeetingSignalScan::detectMeeting(windows, onlyProcess(meetingPid), silent, true),
-             OptionalMeeting(meeting(MeetingApp::zoom, u"zoom"_qs, meetingPid, u"Zoom Meeting"_qs, false,
+             OptionalMeeting(meeting(MeetingApp::zoom, u"Zoom"_qs, meetingPid, u"Zoom Meeting"_qs, false,
                                      MeetingDetectionSource::windowSignal)));
     QCOMPARE(onlyProcess(otherPid).size(), std::size_t(1));
     const Windows othersOnly(windows.begin(), std::remove_if(windows.begin(), windows.end(), [&](const auto &w) {
