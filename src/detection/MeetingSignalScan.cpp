@@ -21,9 +21,10 @@ bool isXWaylandRunning(const std::vector<RunningProcess> &processes)
                        [](const RunningProcess &process) { return process.name == QLatin1String("Xwayland"); });
 }
 
+// By the desktop's name of the process, else by its executable and the kernel's name.
 std::optional<MeetingApp> meetingAppOf(const RunningProcess &process, const RunningApplicationNames &names)
 {
-    if (const RunningApplicationNames::Name *name = names.forProcess(process.processId)) {
+    if (const RunningApplicationNames::Name *name = names.desktopName(process.processId)) {
         if (const auto app = MeetingApps::matchRunningApplication(name->identifier, name->name))
             return app;
     }
@@ -105,7 +106,7 @@ MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &p
     // the first process's on a tie, else the lowest process id's.
     struct BestName
     {
-        const RunningApplicationNames::Name *name = nullptr;
+        std::optional<RunningApplicationNames::Name> name;
         bool ofFirstProcess = false;
     };
     std::vector<Candidate> candidates;
@@ -130,15 +131,15 @@ MeetingSignalScan::runningMeetingCandidates(const std::vector<RunningProcess> &p
         }
         candidates.push_back(Candidate{app->second, QString(), process.processId, root});
 
-        const RunningApplicationNames::Name *name = names.forProcess(process.processId);
+        auto name = names.forProcess(process.processId);
         BestName &best = applicationNames[root];
         const bool isFirst = process.processId == root;
         if (name && (!best.name || name->source > best.name->source
                      || (name->source == best.name->source && isFirst && !best.ofFirstProcess)))
-            best = BestName{name, isFirst};
+            best = BestName{std::move(name), isFirst};
     }
     for (Candidate &candidate : candidates) {
-        const RunningApplicationNames::Name *name = applicationNames[candidate.applicationProcessID].name;
+        const auto &name = applicationNames[candidate.applicationProcessID].name;
         candidate.appName = name && !name->name.isEmpty() ? name->name : MeetingApps::displayName(candidate.meetingApp);
     }
     return candidates;

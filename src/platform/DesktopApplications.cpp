@@ -130,10 +130,10 @@ void addFirst(QHash<QString, int> &index, const QString &key, int entry)
         index.insert(key, entry);
 }
 
-qint64 modifiedNanoseconds(const QString &path)
+qint64 modifiedNanoseconds(const QByteArray &path)
 {
     struct stat info{};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return -1;
     return qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
@@ -153,24 +153,13 @@ DesktopApplications::DesktopApplications(QStringList directories)
 void DesktopApplications::refreshIfChanged()
 {
     if (m_read && !m_unsettled) {
-        const auto states = currentStates();
-        const bool same = std::equal(states.begin(), states.end(), m_states.begin(), m_states.end(),
-                                     [](const DirectoryState &a, const DirectoryState &b) {
-                                         return a.path == b.path && a.modifiedNanoseconds == b.modifiedNanoseconds;
-                                     });
+        const bool same = std::all_of(m_states.begin(), m_states.end(), [](const DirectoryState &state) {
+            return modifiedNanoseconds(state.path) == state.modifiedNanoseconds;
+        });
         if (same)
             return;
     }
     read();
-}
-
-std::vector<DesktopApplications::DirectoryState> DesktopApplications::currentStates() const
-{
-    std::vector<DirectoryState> states;
-    states.reserve(m_states.size());
-    for (const DirectoryState &known : m_states)
-        states.push_back(DirectoryState{known.path, modifiedNanoseconds(known.path)});
-    return states;
 }
 
 void DesktopApplications::read()
@@ -193,7 +182,8 @@ void DesktopApplications::read()
 // Records the directory's state before listing it: a change during the listing shows at the next check.
 void DesktopApplications::readDirectory(const QString &root, const QString &directory, QHash<QString, bool> &seenIds)
 {
-    m_states.push_back(DirectoryState{directory, modifiedNanoseconds(directory)});
+    const QByteArray encoded = QFile::encodeName(directory);
+    m_states.push_back(DirectoryState{encoded, modifiedNanoseconds(encoded)});
     if (m_states.back().modifiedNanoseconds < 0)
         return;
     const QDir dir(directory);
@@ -292,8 +282,12 @@ std::optional<DesktopApplication> DesktopApplications::forWindowClass(const QStr
 
 std::optional<DesktopApplication> DesktopApplications::forExecutable(const QString &executablePath) const
 {
+    if (executablePath.isEmpty())
+        return std::nullopt;
     if (auto application = at(m_byProgramPath, executablePath))
         return application;
+    if (m_byProgramName.isEmpty())
+        return std::nullopt;
     const QString baseName = executablePath.mid(executablePath.lastIndexOf(QLatin1Char('/')) + 1);
     return at(m_byProgramName, baseName);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -41,14 +42,13 @@ public:
 private:
     struct DirectoryState
     {
-        QString path;
+        QByteArray path;                 // as the file system takes it
         qint64 modifiedNanoseconds = -1; // -1: missing
     };
 
     void read();
     void readDirectory(const QString &root, const QString &directory, QHash<QString, bool> &seenIds);
     void addEntry(const QString &id, const QString &filePath);
-    std::vector<DirectoryState> currentStates() const;
     std::optional<DesktopApplication> at(const QHash<QString, int> &index, const QString &key) const;
 
     QStringList m_directories;

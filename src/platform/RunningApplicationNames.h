@@ -27,16 +27,23 @@ public:
         Source source = Source::processName;
     };
 
+    // `processes` must outlive this object.
     RunningApplicationNames(const std::vector<RunningProcess> &processes,
                             const std::optional<X11WindowListSnapshot> &windows, const DesktopApplications &desktop);
 
-    // Null for a process that is not in the table.
-    const Name *forProcess(qint32 processId) const;
+    // The name from a desktop entry or a window's class; null where nothing names the process
+    // but its own kernel's name (or it is not in the table).
+    const Name *desktopName(qint32 processId) const;
+    // The name the desktop shows for a process of the table.
+    std::optional<Name> forProcess(qint32 processId) const;
     // The application a window of the list belongs to by its own class, else its process's
     // name, else its class.
     QString ownerNameOf(const X11Window &window) const;
 
 private:
-    std::unordered_map<qint32, Name> m_byProcess;
+    const RunningProcess *process(qint32 processId) const;
+
+    std::vector<const RunningProcess *> m_processes;           // by process id
+    std::unordered_map<qint32, Name> m_desktopNames;
     std::unordered_map<quint32, QString> m_windowApplications; // windows whose class names an entry
 };
