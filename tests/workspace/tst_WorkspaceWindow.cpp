@@ -13,7 +13,7 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
-#include "workspace/widgets/SetupSwitch.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "workspace/widgets/ToolbarSecondaryButton.h"
 #include "workspace/widgets/WorkspaceIconButton.h"
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
