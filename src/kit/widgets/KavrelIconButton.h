@@ -39,6 +39,9 @@ public:
     // The tooltip and the accessible name.
     void setHelpText(const QString &text);
 
+    // Its owner fixes its size; layouts that ask for a preferred size get that one.
+    QSize sizeHint() const override { return minimumSize(); }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void enterEvent(QEnterEvent *event) override;

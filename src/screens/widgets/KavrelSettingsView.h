@@ -5,8 +5,8 @@
 #include <functional>
 
 class KavrelSettingsModel;
-class KavrelSwitch;
 class KavrelSettingsUpdateRow;
+class KavrelSwitch;
 class KavrelThemeOptionButton;
 class QScrollArea;
 

@@ -1,7 +1,6 @@
 #include "signin/widgets/AuthPasswordInput.h"
 
 #include "localization/KavrelLocalizationStore.h"
-#include "kit/widgets/KavrelIconButton.h"
 #include "signin/widgets/SignInButtons.h"
 
 #include <QHBoxLayout>

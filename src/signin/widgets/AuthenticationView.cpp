@@ -2,8 +2,6 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
-#include "kit/widgets/KavrelCapsuleButton.h"
-#include "kit/widgets/KavrelLinkButton.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/widgets/AuthField.h"

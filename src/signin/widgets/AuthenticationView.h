@@ -4,15 +4,14 @@
 
 #include <QWidget>
 
-class KavrelCapsuleButton;
-class KavrelLinkButton;
-
 class AuthInputFrame;
 class AuthMessageStrip;
 class AuthPasswordInput;
 class AuthSessionStore;
 class AuthTextInput;
 class EmailAuthFlowController;
+class KavrelCapsuleButton;
+class KavrelLinkButton;
 class QAbstractButton;
 class QCheckBox;
 class QVBoxLayout;

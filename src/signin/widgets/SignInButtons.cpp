@@ -1,8 +1,5 @@
 #include "signin/widgets/SignInButtons.h"
 
-#include "kit/widgets/KavrelCapsuleButton.h"
-#include "kit/widgets/KavrelIconButton.h"
-#include "kit/widgets/KavrelLinkButton.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/SignInSymbols.h"
 #include "signin/widgets/SignInTheme.h"

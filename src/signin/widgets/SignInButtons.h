@@ -1,13 +1,11 @@
 #pragma once
 
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelIconButton.h"
+#include "kit/widgets/KavrelLinkButton.h"
 
 #include <QString>
-
-class KavrelCapsuleButton;
-class KavrelIconButton;
-class KavrelLinkButton;
-class QWidget;
 
 // The sign-in and onboarding screens' buttons, made from the kit's. Titles are interface keys,
 // localized here.
