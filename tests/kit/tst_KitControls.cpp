@@ -48,6 +48,19 @@ KavrelSwitch::Look plainSwitch(int slideMilliseconds)
     return look;
 }
 
+// A red rectangle filling the button, its content in blue.
+KavrelCapsuleButton::Look solidLook()
+{
+    KavrelCapsuleButton::Look look;
+    look.fill = red;
+    look.fillOpacity = 1;
+    look.strokeOpacity = 0;
+    look.foreground = blue;
+    look.cornerRadius = 0;
+    look.inset = 0;
+    return look;
+}
+
 } // namespace
 
 class tst_KitControls : public QObject
@@ -246,13 +259,7 @@ void tst_KitControls::capsuleLooksPaint()
     QFETCH(QString, look);
     QFETCH(QPoint, pixel);
     QFETCH(QColor, expected);
-    KavrelCapsuleButton::Look style;
-    style.fill = red;
-    style.fillOpacity = 1;
-    style.strokeOpacity = 0;
-    style.foreground = blue;
-    style.cornerRadius = 0;
-    style.inset = 0;
+    KavrelCapsuleButton::Look style = solidLook();
     style.height = 40;
     style.margins = QMarginsF(0, 0, 0, 10);
     style.horizontalPadding = 10;
@@ -292,13 +299,7 @@ void tst_KitControls::capsuleLooksPaint()
 
 void tst_KitControls::shrinkingCapsuleCutsItsText()
 {
-    KavrelCapsuleButton::Look look;
-    look.fill = red;
-    look.fillOpacity = 1;
-    look.strokeOpacity = 0;
-    look.foreground = blue;
-    look.cornerRadius = 0;
-    look.inset = 0;
+    KavrelCapsuleButton::Look look = solidLook();
     look.horizontalPadding = 20;
     KavrelCapsuleButton button;
     button.setLook(look);
