@@ -269,12 +269,12 @@ void tst_KitControls::capsuleLooksPaint()
         style.fillEnd = blue;
         style.gradientAcross = true;
     } else if (look == QLatin1String("shadow")) {
-        style.shadow = KavrelCapsuleButton::Shadow{kavrelFixed({0, 0, 0, 1}), 0.5, 4, QPointF(0, 4)};
+        style.shadow = KavrelCapsuleButton::Shadow{.opacity = 0.5, .blurRadius = 4, .offset = QPointF(0, 4)};
     } else if (look == QLatin1String("leading")) {
         style.alignsLeading = true;
     } else if (look == QLatin1String("ring")) {
         style.showsFocusRing = true;
-        style.focusRing = {blue, 1, 2, 1, 0, false};
+        style.focusRing = {.color = blue, .opacity = 1, .radiusGrowth = 0, .fromKeyboardOnly = false};
     } else if (look == QLatin1String("pressed")) {
         style.darkensWhenPressed = true;
         style.pressedShade = 64;

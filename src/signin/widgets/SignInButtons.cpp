@@ -37,7 +37,8 @@ KavrelCapsuleButton *action(const QString &titleKey, const QString &symbol, QWid
     look.darkensWhenPressed = true;
     look.disabledOpacity = 0.55;
     look.showsFocusRing = true;
-    look.focusRing = {white, 160.0 / 255, 2, 0, 0, false};
+    look.focusRing = {
+        .color = white, .opacity = 160.0 / 255, .inset = 0, .radiusGrowth = 0, .fromKeyboardOnly = false};
     auto *button = new KavrelCapsuleButton(parent);
     button->setLook(look);
     button->setFont(ThemedLabel::font(16, QFont::Bold));
@@ -67,7 +68,8 @@ KavrelCapsuleButton *callToAction(const QString &titleKey, const QString &symbol
     look.inset = 0;
     look.height = 58;
     look.margins = QMarginsF(14, 7, 14, 22);
-    look.shadow = KavrelCapsuleButton::Shadow{tint, 0.24, 18, QPointF(0, 10)};
+    look.shadow =
+        KavrelCapsuleButton::Shadow{.color = tint, .opacity = 0.24, .blurRadius = 18, .offset = QPointF(0, 10)};
     look.horizontalPadding = 26;
     look.symbolSize = 16;
     look.symbolSpacing = 12;

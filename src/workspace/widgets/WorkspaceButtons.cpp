@@ -26,7 +26,7 @@ KavrelCapsuleButton::Look toolbarLook(bool isActive)
     look.cornerRadius = 16;
     look.height = 46;
     look.margins = QMarginsF(0, 0, 0, 6);
-    look.shadow = KavrelCapsuleButton::Shadow{kavrelFixed({0, 0, 0, 1}), 0.04, 10, QPointF(0, 4)};
+    look.shadow = KavrelCapsuleButton::Shadow{.opacity = 0.04, .blurRadius = 10, .offset = QPointF(0, 4)};
     look.alignsLeading = true;
     look.horizontalPadding = 14;
     look.symbolSize = 14;
@@ -35,7 +35,7 @@ KavrelCapsuleButton::Look toolbarLook(bool isActive)
     look.darkensWhenPressed = true;
     look.pressedShade = 20;
     look.showsFocusRing = true;
-    look.focusRing = {KavrelSystemColors::accent, 1, 1.5, 2.5, -2, false};
+    look.focusRing = {.opacity = 1, .width = 1.5, .inset = 2.5, .radiusGrowth = -2, .fromKeyboardOnly = false};
     return look;
 }
 
