@@ -3,6 +3,14 @@
 // Awaiting a task's outcome without throwing: co_await outcomeOf(task) ends with the task's
 // value or the exception it threw, never by throwing itself. The caller decides afterwards,
 // typically after re-checking its own state, what a failure means.
+//
+// Why capture a failure at all: a catch handler may not co_await, so a failure that must be
+// followed by awaited work (cleanup, a reset, a retry's pause) before it is rethrown or
+// reported has to leave the handler first. That is the one legitimate use of a hand-written
+// `catch (...) { failure = std::current_exception(); }`, and where the code that fails is itself
+// awaited, outcomeOf is that capture; write it by hand only around plain calls that throw.
+// Where nothing is awaited after the failure, an ordinary try/catch (or letting it propagate)
+// says more.
 
 #include "base/KavrelError.h"
 

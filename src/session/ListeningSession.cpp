@@ -144,19 +144,15 @@ void ListeningSession::startListening(ListeningSessionStartMode mode, bool inclu
 QCoro::Task<void> ListeningSession::runStart(ListeningSessionStartMode mode, bool includeMicrophone)
 {
     QPointer<ListeningSession> self(this);
-    std::exception_ptr failure;
-    try {
-        if (mode == ListeningSessionStartMode::newSession)
-            co_await prepareNewListeningSession();
-        if (self)
-            co_await startSystemAudioListening(includeMicrophone);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<void> outcome;
+    if (mode == ListeningSessionStartMode::newSession)
+        outcome = co_await outcomeOf(prepareNewListeningSession());
+    if (self && outcome.succeeded())
+        outcome = co_await outcomeOf(startSystemAudioListening(includeMicrophone));
     if (!self)
         co_return;
-    if (failure) {
-        const QString message = ::errorMessage(failure);
+    if (outcome.failed()) {
+        const QString message = outcome.errorText();
         qCWarning(KavrelDiagnostics::session()).noquote() << QStringLiteral("startListening failed error=%1").arg(message);
         setErrorMessage(message);
         if (!m_isSystemAudioListening && !(m_microphone && m_microphone->isMicrophoneListening()))
@@ -265,26 +261,19 @@ QCoro::Task<void> ListeningSession::startSystemAudioListening(bool includeMicrop
         co_return;
     const QUuid generation = m_streamingSessionGeneration.current();
 
-    std::exception_ptr captureFailure;
-    try {
-        co_await m_services.systemAudio->startCapture();
-    } catch (...) {
-        captureFailure = std::current_exception();
-    }
+    const TaskOutcome<void> capture = co_await outcomeOf(m_services.systemAudio->startCapture());
     if (!self)
         co_return;
-    if (captureFailure) {
+    if (capture.failed()) {
         // What this start brought up goes down with it: no socket or recording is left open.
         if (bringsUpPipeline && m_streamingSessionGeneration.isCurrent(generation))
             co_await cleanupFailedStreamingStartup();
-        std::rethrow_exception(captureFailure);
+        capture.rethrowIfFailed();
     }
     if (!m_streamingSessionGeneration.isCurrent(generation)) {
-        // The pipeline ended while capture started (a speech stream failure stopped it).
-        try {
-            co_await m_services.systemAudio->stopCapture();
-        } catch (...) {
-        }
+        // The pipeline ended while capture started (a speech stream failure stopped it); a
+        // failure to stop changes nothing here.
+        co_await outcomeOf(m_services.systemAudio->stopCapture());
         co_return;
     }
 
@@ -305,13 +294,8 @@ QCoro::Task<void> ListeningSession::startSystemAudioListening(bool includeMicrop
 
     if (!includeMicrophone || !m_microphone || m_microphone->isMicrophoneListening())
         co_return;
-    std::exception_ptr microphoneFailure;
-    try {
-        co_await m_microphone->enableMicrophoneListening();
-    } catch (...) {
-        microphoneFailure = std::current_exception();
-    }
-    if (!self || !microphoneFailure)
+    const TaskOutcome<void> microphone = co_await outcomeOf(m_microphone->enableMicrophoneListening());
+    if (!self || microphone.succeeded())
         co_return;
     // The session goes on without the microphone.
     m_services.mixer->setMicrophoneEnabled(false);
@@ -321,7 +305,7 @@ QCoro::Task<void> ListeningSession::startSystemAudioListening(bool includeMicrop
     m_microphone->setMicrophoneListening(false);
     setShouldShowMicrophoneOffWarning(true);
     m_microphone->updateMicrophoneLiveHandler();
-    setErrorMessage(::errorMessage(microphoneFailure));
+    setErrorMessage(microphone.errorText());
 }
 
 QCoro::Task<void> ListeningSession::ensureStreamingSessionStarted()
@@ -386,17 +370,13 @@ QCoro::Task<void> ListeningSession::bringUpStreamingSession()
             },
             Qt::QueuedConnection);
     };
-    try {
-        co_await m_services.speechToText->connect(settings.sourceLanguageCode, false, true, std::move(onEvent),
-                                                  std::move(onError));
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<void> connected = co_await outcomeOf(m_services.speechToText->connect(
+        settings.sourceLanguageCode, false, true, std::move(onEvent), std::move(onError)));
     if (!self)
         co_return;
-    if (failure) {
+    if (connected.failed()) {
         co_await cleanupFailedStreamingStartup();
-        std::rethrow_exception(failure);
+        connected.rethrowIfFailed();
     }
 
     if (m_microphone)
@@ -448,10 +428,8 @@ QCoro::Task<void> ListeningSession::cleanupFailedStreamingStartup()
     m_services.mixer->reset();
     m_turns->setTranslationAvailable(false);
     if (m_isSystemAudioListening) {
-        try {
-            co_await m_services.systemAudio->stopCapture();
-        } catch (...) {
-        }
+        // A failure to stop changes nothing here: the session ends either way.
+        co_await outcomeOf(m_services.systemAudio->stopCapture());
         if (!self)
             co_return;
     }
@@ -519,13 +497,11 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
     // System audio off.
     std::optional<QString> stopError;
     if (m_isSystemAudioListening) {
-        try {
-            co_await m_services.systemAudio->stopCapture();
-        } catch (...) {
-            stopError = ::errorMessage(std::current_exception());
-        }
+        const TaskOutcome<void> stopped = co_await outcomeOf(m_services.systemAudio->stopCapture());
         if (!self)
             co_return;
+        if (stopped.failed())
+            stopError = stopped.errorText();
     }
     setSystemAudioListening(false);
     m_services.systemAudio->setLiveAudioDataHandler(nullptr);

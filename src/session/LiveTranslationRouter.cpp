@@ -3,6 +3,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "session/SessionTurnStore.h"
 #include "session/TranscriptTextRules.h"
@@ -109,29 +110,25 @@ QCoro::Task<void> LiveTranslationRouter::prepareTranslation(QUuid generation, Ca
     const QString targetCode = TranslationLanguageOptions::code(settings.target);
     const QString targetName = TranslationLanguageOptions::englishName(settings.target);
 
-    std::exception_ptr failure;
-    try {
-        co_await service->startSession(sourceCode, sourceName, targetCode, targetName, handler);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const TaskOutcome<void> started =
+        co_await outcomeOf(service->startSession(sourceCode, sourceName, targetCode, targetName, handler));
     if (!self || !service)
         co_return;
 
-    if (failure) {
+    if (started.failed()) {
         if (!sessionHolds())
             co_return;
         co_await service->resetSession();
         if (!self)
             co_return;
         setTranslationAvailable(false);
-        const QStringList arguments{targetLanguageName(), errorMessage(failure)};
+        const QStringList arguments{targetLanguageName(), started.errorText()};
         setTranslationMessage(m_localization.localizedFormat(QStringLiteral("%@ translation is unavailable: %@"), arguments));
         setLiveTranslationPreview(QString());
         qCWarning(KavrelDiagnostics::translation()).noquote()
             << QStringLiteral("background translation preparation failed durationMs=%1 error=%2")
                    .arg(elapsed.elapsed())
-                   .arg(errorMessage(failure));
+                   .arg(started.errorText());
         co_return;
     }
 

@@ -2,6 +2,7 @@
 
 #include "base/KavrelDiagnostics.h"
 #include "base/KavrelError.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "services/MeetingSessionHistoryService.h"
@@ -315,22 +316,15 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
     const int retryLimit = static_cast<int>(m_timings.retryDelays.size());
     int attempt = 0;
     while (true) {
-        std::exception_ptr failure;
-        std::optional<MeetingSessionHistoryRemoteState> state;
-        try {
-            MeetingSessionHistoryRemoteState answer = co_await call(token);
-            state = answer;
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        const TaskOutcome<MeetingSessionHistoryRemoteState> answer = co_await outcomeOf(call(token));
         // A reply for a conversation that was dropped meanwhile belongs to no record any more.
         if (!self || !self->isLive(conversation))
             co_return std::nullopt;
-        if (state)
-            co_return state;
+        if (answer.succeeded())
+            co_return answer.value;
 
-        if (!MeetingSessionHistoryService::isTransientNetworkError(failure) || attempt >= retryLimit) {
-            handleSyncError(failure, retryStatus, conversation);
+        if (!MeetingSessionHistoryService::isTransientNetworkError(answer.error) || attempt >= retryLimit) {
+            handleSyncError(answer.error, retryStatus, conversation);
             co_return std::nullopt;
         }
         const std::chrono::milliseconds delay = m_timings.retryDelays[static_cast<size_t>(attempt)];
@@ -339,16 +333,11 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
                    .arg(attempt + 1)
                    .arg(retryLimit)
                    .arg(QString::asprintf("%f", static_cast<double>(delay.count()) / 1000.0));
-        std::exception_ptr sleepFailure;
-        try {
-            co_await sleepFor(delay, token);
-        } catch (...) {
-            sleepFailure = std::current_exception();
-        }
+        const TaskOutcome<void> pause = co_await outcomeOf(sleepFor(delay, token));
         if (!self || !self->isLive(conversation))
             co_return std::nullopt;
-        if (sleepFailure) {
-            handleSyncError(sleepFailure, retryStatus, conversation);
+        if (pause.failed()) {
+            handleSyncError(pause.error, retryStatus, conversation);
             co_return std::nullopt;
         }
         ++attempt;

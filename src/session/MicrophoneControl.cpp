@@ -298,17 +298,12 @@ QCoro::Task<void> MicrophoneControl::switchOn()
 {
     QPointer<MicrophoneControl> self(this);
     const bool bringsUpPipeline = !m_session->isStreamingSessionPrepared();
-    std::exception_ptr failure;
-    try {
-        co_await m_session->ensureStreamingSessionStarted();
-        if (self)
-            co_await enableMicrophoneListening();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    TaskOutcome<void> outcome = co_await outcomeOf(m_session->ensureStreamingSessionStarted());
+    if (self && outcome.succeeded())
+        outcome = co_await outcomeOf(enableMicrophoneListening());
     if (!self)
         co_return;
-    if (!failure) {
+    if (outcome.succeeded()) {
         auto *history = m_companions ? m_companions->history : nullptr;
         if (history) {
             history->noteListeningStarted(m_session->isSystemAudioListening() ? QStringLiteral("system_audio+microphone")
@@ -335,7 +330,7 @@ QCoro::Task<void> MicrophoneControl::switchOn()
             co_return;
         m_session->setStatus(SubtitleStatus::idle);
     }
-    m_session->setErrorMessage(errorMessage(failure));
+    m_session->setErrorMessage(outcome.errorText());
     setMicrophoneBusy(false);
 }
 
@@ -434,13 +429,9 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
     if (!self)
         co_return;
 
-    std::exception_ptr failure;
+    TaskOutcome<void> restart;
     if (m_microphoneSerial == serial) {
-        try {
-            co_await startMicrophoneCaptureIfNeeded();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        restart = co_await outcomeOf(startMicrophoneCaptureIfNeeded());
         if (!self)
             co_return;
     }
@@ -449,7 +440,7 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
         setMicrophoneBusy(false);
         co_return;
     }
-    if (!failure) {
+    if (restart.succeeded()) {
         setMicrophoneListening(wasListening);
         setMicrophoneTesting(wasTesting);
         m_mixer->setMicrophoneEnabled(wasListening);
@@ -460,7 +451,7 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
     co_await stopMicrophoneCaptureIfPossible(true);
     if (!self)
         co_return;
-    finishCommand(errorMessage(failure));
+    finishCommand(restart.errorText());
 }
 
 void MicrophoneControl::finishCommand(std::optional<QString> error)

@@ -16,7 +16,7 @@
 #include "screens/widgets/KavrelBillingUsageCard.h"
 #include "screens/widgets/KavrelProfileView.h"
 #include "screens/widgets/KavrelScreenButton.h"
-#include "screens/widgets/KavrelSettingsSwitch.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 #include "screens/widgets/KavrelSettingsView.h"
 #include "screens/widgets/KavrelSidebarButton.h"

@@ -8,7 +8,7 @@
 #include "workspace/WorkspaceStartRoad.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
-#include "workspace/widgets/SetupSwitch.h"
+#include "kit/widgets/KavrelSwitch.h"
 
 #include <QPushButton>
 #include <QSignalSpy>

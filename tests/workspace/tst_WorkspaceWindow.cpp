@@ -5,6 +5,8 @@
 #include "WorkspaceScenes.h"
 
 #include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelIconButton.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "workspace/widgets/AssistantColumn.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"
@@ -13,9 +15,6 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
-#include "workspace/widgets/SetupSwitch.h"
-#include "workspace/widgets/ToolbarSecondaryButton.h"
-#include "workspace/widgets/WorkspaceIconButton.h"
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
@@ -84,7 +83,9 @@ void tst_WorkspaceWindow::toolbarFollowsTheSessionAndFocusMode()
     QVERIFY(w.view->isFocusModeEnabled());
     QVERIFY(w.engine.model->companionSet()->history()->focusModeEnabled());
     QCOMPARE(w.view->focusButton()->text(), QStringLiteral("Exit"));
-    QVERIFY(w.view->focusButton()->isActive());
+    // Active, the button wears the primary text colour.
+    const QPalette palette = w.view->focusButton()->palette();
+    QCOMPARE(w.view->focusButton()->look().foreground.resolve(palette), KavrelSystemColors::label.resolve(palette));
     QVERIFY(!w.view->primaryButton()->isVisibleTo(w.view.get()));
     QVERIFY(!w.view->microphoneControl()->isVisibleTo(w.view.get()));
     QVERIFY(w.view->newButton()->isVisibleTo(w.view.get()));

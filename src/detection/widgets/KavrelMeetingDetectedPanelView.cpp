@@ -4,7 +4,6 @@
 #include "detection/widgets/KavrelMeetingPanelAccentBar.h"
 #include "detection/widgets/KavrelMeetingPanelParts.h"
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"
-#include "detection/widgets/KavrelMeetingPromptButton.h"
 
 #include <QBoxLayout>
 
@@ -36,23 +35,19 @@ KavrelMeetingDetectedPanelView::KavrelMeetingDetectedPanelView(const DetectedMee
     column->setObjectName(QStringLiteral("texts"));
     row->addWidget(column, 1);
 
-    KavrelMeetingPromptButton::Look look;
-    look.fill = startFrom;
-    look.gradientEnd = startTo;
-    look.symbol = QStringLiteral("waveform"); // the program's mark
+    KavrelCapsuleButton::Look look = KavrelMeetingPanelParts::promptButtonLook(startFrom);
+    look.fillEnd = startTo;
     look.symbolSize = 18;
     look.horizontalPadding = 18;
     look.height = 52;
-    auto *start = new KavrelMeetingPromptButton(look, this);
+    // The symbol is the program's mark.
+    KavrelCapsuleButton *start = KavrelMeetingPanelParts::makePromptButton(this, look, QStringLiteral("waveform"),
+                                                                          std::move(startListening));
     start->setObjectName(QStringLiteral("startListeningButton"));
     start->setText(texts.localized(QStringLiteral("Start Listening")));
     QFont buttonFont = start->font();
     buttonFont.setPixelSize(14);
     buttonFont.setWeight(QFont::Bold);
     start->setFont(buttonFont);
-    connect(start, &KavrelMeetingPromptButton::clicked, this, [startListening = std::move(startListening)] {
-        if (startListening)
-            startListening();
-    });
     row->addWidget(start);
 }

@@ -4,7 +4,6 @@
 #include "detection/widgets/KavrelMeetingPanelAccentBar.h"
 #include "detection/widgets/KavrelMeetingPanelParts.h"
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"
-#include "detection/widgets/KavrelMeetingPromptButton.h"
 
 #include <QBoxLayout>
 
@@ -18,15 +17,6 @@ QFont fontOf(const QWidget *widget, int pixelSize, QFont::Weight weight)
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;
-}
-
-template<typename Action>
-void onClick(KavrelMeetingPromptButton *button, Action action)
-{
-    QObject::connect(button, &KavrelMeetingPromptButton::clicked, button, [action = std::move(action)] {
-        if (action)
-            action();
-    });
 }
 
 } // namespace
@@ -52,25 +42,20 @@ KavrelMeetingEndedPanelView::KavrelMeetingEndedPanelView(const DetectedMeeting &
     column->setObjectName(QStringLiteral("texts"));
     row->addWidget(column, 1);
 
-    KavrelMeetingPromptButton::Look keepLook;
-    keepLook.fill = KavrelSystemColors::label;
+    KavrelCapsuleButton::Look keepLook = KavrelMeetingPanelParts::promptButtonLook(KavrelSystemColors::label);
     keepLook.fillOpacity = 0.08 / 0.85;
     keepLook.foreground = KavrelSystemColors::label;
     keepLook.horizontalPadding = 14;
-    auto *keep = new KavrelMeetingPromptButton(keepLook, this);
+    KavrelCapsuleButton *keep = KavrelMeetingPanelParts::makePromptButton(this, keepLook, QString(), std::move(keepRecording));
     keep->setObjectName(QStringLiteral("keepListeningButton"));
     keep->setText(texts.localized(QStringLiteral("Keep Listening")));
     keep->setFont(fontOf(keep, 13, QFont::DemiBold));
-    onClick(keep, std::move(keepRecording));
     row->addWidget(keep);
 
-    KavrelMeetingPromptButton::Look stopLook;
-    stopLook.fill = stopRed;
-    stopLook.symbol = QStringLiteral("stop.fill");
-    auto *stop = new KavrelMeetingPromptButton(stopLook, this);
+    KavrelCapsuleButton *stop = KavrelMeetingPanelParts::makePromptButton(
+        this, KavrelMeetingPanelParts::promptButtonLook(stopRed), QStringLiteral("stop.fill"), std::move(finishRecording));
     stop->setObjectName(QStringLiteral("stopListeningButton"));
     stop->setText(texts.localized(QStringLiteral("Stop Listening")));
     stop->setFont(fontOf(stop, 14, QFont::Bold));
-    onClick(stop, std::move(finishRecording));
     row->addWidget(stop);
 }

@@ -14,6 +14,18 @@ QBoxLayout *makeRow(QWidget *view)
     return row;
 }
 
+namespace {
+
+void onClick(KavrelCapsuleButton *button, std::function<void()> action)
+{
+    QObject::connect(button, &KavrelCapsuleButton::clicked, button, [action = std::move(action)] {
+        if (action)
+            action();
+    });
+}
+
+} // namespace
+
 KavrelCapsuleButton *makeCloseButton(QWidget *parent, std::function<void()> action)
 {
     auto *button = new KavrelCapsuleButton(parent);
@@ -29,10 +41,36 @@ KavrelCapsuleButton *makeCloseButton(QWidget *parent, std::function<void()> acti
     look.symbolSize = 9;
     look.horizontalPadding = 0;
     button->setLook(look);
-    QObject::connect(button, &KavrelCapsuleButton::clicked, button, [action = std::move(action)] {
-        if (action)
-            action();
-    });
+    onClick(button, std::move(action));
+    return button;
+}
+
+KavrelCapsuleButton::Look promptButtonLook(KavrelDynamicColor fill)
+{
+    KavrelCapsuleButton::Look look;
+    look.fill = fill;
+    look.fillOpacity = 1;
+    look.brightensOnHover = false;
+    look.strokeOpacity = 0;
+    look.foreground = kavrelFixed({1, 1, 1, 1});
+    look.cornerRadius = 12;
+    look.inset = 0;
+    look.height = 44;
+    look.symbolSize = 13;
+    look.symbolSpacing = 8;
+    look.horizontalPadding = 16;
+    look.pressedOpacity = 0.8;
+    return look;
+}
+
+KavrelCapsuleButton *makePromptButton(QWidget *parent, const KavrelCapsuleButton::Look &look, const QString &symbol,
+                                      std::function<void()> action)
+{
+    auto *button = new KavrelCapsuleButton(parent);
+    button->setLook(look);
+    button->setSymbol(symbol);
+    button->setFocusPolicy(Qt::NoFocus);
+    onClick(button, std::move(action));
     return button;
 }
 

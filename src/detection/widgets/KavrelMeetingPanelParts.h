@@ -8,7 +8,7 @@
 class QBoxLayout;
 class QWidget;
 
-// What both meeting prompts share: their row layout and their round close button.
+// What both meeting prompts share: their row layout, their round close button and their buttons.
 namespace KavrelMeetingPanelParts {
 
 // The system blue of the detected prompt's bar and the red of the ended prompt's.
@@ -19,5 +19,11 @@ inline constexpr KavrelDynamicColor endedAccent = kavrelFixed({0.92, 0.2, 0.18, 
 QBoxLayout *makeRow(QWidget *view);
 // The 20 × 20 close button, an "xmark" over a faint circle; named "closeButton".
 KavrelCapsuleButton *makeCloseButton(QWidget *parent, std::function<void()> action);
+// A prompt button's look: a rounded rectangle (radius 12) 44 px high, filled in a colour (or a
+// gradient to fillEnd), its symbol and text in white; a pressed button fades a little.
+KavrelCapsuleButton::Look promptButtonLook(KavrelDynamicColor fill);
+// A button in that look, sized to its text; the click runs `action`.
+KavrelCapsuleButton *makePromptButton(QWidget *parent, const KavrelCapsuleButton::Look &look, const QString &symbol,
+                                      std::function<void()> action);
 
 } // namespace KavrelMeetingPanelParts

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QLinearGradient>
 #include <QPainter>
 
 #include <cmath>
@@ -65,13 +66,24 @@ QSize KavrelCapsuleButton::sizeHint() const
     double width = 2 * m_look.horizontalPadding + metrics.horizontalAdvance(text());
     if (!m_symbol.isEmpty())
         width += m_look.symbolSize + (text().isEmpty() ? 0 : m_look.symbolSpacing);
-    return QSize(int(std::ceil(width)), int(std::ceil(height)));
+    const QMarginsF &margins = m_look.margins;
+    return QSize(int(std::ceil(width)) + int(margins.left() + margins.right()),
+                 int(std::ceil(height)) + int(margins.top() + margins.bottom()));
+}
+
+QSize KavrelCapsuleButton::minimumSizeHint() const
+{
+    // A button that may shrink cuts its text instead of holding the layout at its full width.
+    QSize size = sizeHint();
+    if (sizePolicy().horizontalPolicy() & QSizePolicy::ShrinkFlag)
+        size.setWidth(-1);
+    return size;
 }
 
 bool KavrelCapsuleButton::hitButton(const QPoint &position) const
 {
-    // The whole rectangle takes clicks, not only the capsule; a busy button takes none.
-    return !m_busy && rect().contains(position);
+    // The whole face takes clicks, not only the capsule; a busy button takes none.
+    return !m_busy && face().contains(position);
 }
 
 void KavrelCapsuleButton::enterEvent(QEnterEvent *event)
@@ -105,12 +117,48 @@ void KavrelCapsuleButton::keyPressEvent(QKeyEvent *event)
     QAbstractButton::keyPressEvent(event);
 }
 
+QRectF KavrelCapsuleButton::face() const
+{
+    return QRectF(rect()).marginsRemoved(m_look.margins);
+}
+
 QPainterPath KavrelCapsuleButton::shape(double inset, double radiusGrowth) const
 {
-    const QRectF area = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
+    const QRectF area = face().adjusted(inset, inset, -inset, -inset);
     if (m_look.cornerRadius < 0)
         return KavrelPainting::capsule(area);
     return KavrelPainting::continuousRoundedRect(area, m_look.cornerRadius + radiusGrowth);
+}
+
+void KavrelCapsuleButton::paintFace(QPainter &painter, bool ownDisabledColors)
+{
+    const QPainterPath path = shape(m_look.inset, 0);
+    if (m_look.shadow)
+        KavrelPainting::drawSoftShadow(painter, path, m_look.shadow->color.resolve(palette(), m_look.shadow->opacity),
+                                       m_look.shadow->blurRadius, m_look.shadow->offset);
+    const QColor stroke = m_look.stroke.resolve(palette(), m_look.strokeOpacity);
+    if (m_look.fillEnd && !ownDisabledColors) {
+        const QColor from = m_look.fill.resolve(palette(), m_look.fillOpacity);
+        const QColor to = m_look.fillEnd->resolve(palette(), m_look.fillEndOpacity);
+        if (m_look.gradientAcross) {
+            const QRectF area = face();
+            QLinearGradient gradient(area.left(), area.top(), area.right(), area.top());
+            gradient.setColorAt(0, from);
+            gradient.setColorAt(1, to);
+            painter.fillPath(path, gradient);
+        } else {
+            KavrelPainting::fillGradient(painter, path, from, to);
+        }
+        if (stroke.alpha() > 0)
+            KavrelPainting::fillAndStroke(painter, path, Qt::transparent, stroke);
+    } else {
+        const bool hovered = m_hovered && isEnabled() && !m_busy && m_look.brightensOnHover;
+        const QColor fill = ownDisabledColors ? m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity)
+                                              : m_look.fill.resolve(palette(), m_look.fillOpacity * (hovered ? 1.6 : 1.0));
+        KavrelPainting::fillAndStroke(painter, path, fill, stroke);
+    }
+    if (isDown() && m_look.darkensWhenPressed)
+        painter.fillPath(path, QColor(0, 0, 0, m_look.pressedShade));
 }
 
 void KavrelCapsuleButton::paintEvent(QPaintEvent *)
@@ -119,35 +167,34 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const bool ownDisabledColors = !isEnabled() && m_look.disabled;
     if (!isEnabled() && !ownDisabledColors)
-        painter.setOpacity(0.5);
+        painter.setOpacity(m_look.disabledOpacity);
     else if (isDown() && !m_look.darkensWhenPressed)
-        painter.setOpacity(0.75);
+        painter.setOpacity(m_look.pressedOpacity);
 
-    if (m_look.drawsBackground) {
-        const QPainterPath path = shape(m_look.inset, 0);
-        const double hoverBoost = (m_hovered && isEnabled() && !m_busy) ? 1.6 : 1.0;
-        const QColor fill = ownDisabledColors ? m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity)
-                                              : m_look.fill.resolve(palette(), m_look.fillOpacity * hoverBoost);
-        KavrelPainting::fillAndStroke(painter, path, fill, m_look.stroke.resolve(palette(), m_look.strokeOpacity));
-        if (isDown() && m_look.darkensWhenPressed)
-            painter.fillPath(path, QColor(0, 0, 0, 40));
-    }
-    if (m_look.showsFocusRing && KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
+    if (m_look.drawsBackground)
+        paintFace(painter, ownDisabledColors);
+    const FocusRing &ring = m_look.focusRing;
+    if (m_look.showsFocusRing && (ring.fromKeyboardOnly ? KavrelFocusRing::shows(this) : hasFocus())) {
+        painter.setPen(QPen(ring.color.resolve(palette(), ring.opacity), ring.width));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(shape(1, 1));
+        painter.drawPath(shape(ring.inset, ring.radiusGrowth));
     }
 
     const QColor foreground = ownDisabledColors ? m_look.disabled->foreground.resolve(palette())
                                                 : m_look.foreground.resolve(palette());
+    const QRectF area = face();
     const QFontMetricsF metrics(font());
-    const double textWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
     const double symbolWidth = (m_symbol.isEmpty() && !m_busy) ? 0 : m_look.symbolSize;
-    const double gap = (symbolWidth > 0 && textWidth > 0) ? m_look.symbolSpacing : 0;
-    const double left = (width() - (symbolWidth + gap + textWidth)) / 2;
+    const double fullTextWidth = text().isEmpty() ? 0 : metrics.horizontalAdvance(text());
+    const double gap = (symbolWidth > 0 && fullTextWidth > 0) ? m_look.symbolSpacing : 0;
+    const double room = area.width() - 2 * m_look.horizontalPadding - symbolWidth - gap;
+    const double textWidth = std::max(0.0, std::min(fullTextWidth, room));
+    const double left = m_look.alignsLeading ? area.left() + m_look.horizontalPadding
+                                             : area.left() + (area.width() - (symbolWidth + gap + textWidth)) / 2;
     const double symbolX = m_look.symbolTrails ? left + textWidth + gap : left;
     const double textX = m_look.symbolTrails ? left : left + symbolWidth + gap;
-    const QRectF symbolRect(symbolX, (height() - m_look.symbolSize) / 2, m_look.symbolSize, m_look.symbolSize);
+    const QRectF symbolRect(symbolX, area.top() + (area.height() - m_look.symbolSize) / 2, m_look.symbolSize,
+                            m_look.symbolSize);
     if (m_busy)
         KavrelPainting::drawSpinner(painter, symbolRect, foreground, m_spin.currentValue().toDouble());
     else if (!m_symbol.isEmpty())
@@ -155,6 +202,7 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
     if (textWidth > 0) {
         painter.setPen(foreground);
         painter.setFont(font());
-        painter.drawText(QRectF(textX, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        const QString shown = textWidth < fullTextWidth ? metrics.elidedText(text(), Qt::ElideRight, textWidth) : text();
+        painter.drawText(QRectF(textX, area.top(), textWidth + 1, area.height()), Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
 }

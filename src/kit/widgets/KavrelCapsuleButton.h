@@ -3,6 +3,7 @@
 #include "kit/KavrelPalette.h"
 
 #include <QAbstractButton>
+#include <QMarginsF>
 #include <QPainterPath>
 #include <QVariantAnimation>
 
@@ -11,8 +12,9 @@
 class QPainter;
 
 // A button drawn as a capsule (or a rounded rectangle) with a symbol and/or a text. While busy
-// it shows a spinner in place of its symbol and takes no clicks. Disabled, it is drawn at half
-// opacity unless its look has colours of its own for that.
+// it shows a spinner in place of its symbol and takes no clicks. Disabled, it is drawn faded
+// unless its look has colours of its own for that. A text longer than the button is cut with an
+// ellipsis; a button whose size policy lets it shrink may become narrower than its text.
 class KavrelCapsuleButton final : public QAbstractButton
 {
     Q_OBJECT
@@ -28,10 +30,35 @@ public:
         KavrelDynamicColor foreground = KavrelSystemColors::secondaryLabel;
     };
 
+    // A soft shadow or glow under the shape, in the look's margins.
+    struct Shadow
+    {
+        KavrelDynamicColor color = kavrelFixed({0, 0, 0, 1});
+        double opacity = 0.2;
+        double blurRadius = 12;
+        QPointF offset;
+    };
+
+    struct FocusRing
+    {
+        KavrelDynamicColor color = KavrelSystemColors::accent;
+        double opacity = 0.8;
+        double width = 2;
+        double inset = 1;         // of the ring's centre line inside the button's face
+        double radiusGrowth = 1;  // added to a rounded rectangle's corner radius
+        bool fromKeyboardOnly = true;  // else any focus shows it
+    };
+
     struct Look
     {
         KavrelDynamicColor fill = KavrelSystemColors::secondaryLabel;
         double fillOpacity = 0.1;
+        // When set, the fill is a gradient from `fill` to this, top-leading to bottom-trailing or,
+        // with gradientAcross, from the leading edge to the trailing one.
+        std::optional<KavrelDynamicColor> fillEnd;
+        double fillEndOpacity = 1;
+        bool gradientAcross = false;
+        bool brightensOnHover = true;
         KavrelDynamicColor stroke = KavrelSystemColors::secondaryLabel;
         double strokeOpacity = 0.18;
         KavrelDynamicColor foreground = KavrelSystemColors::label;
@@ -40,12 +67,19 @@ public:
         bool drawsBackground = true;  // false inside a composite control that draws the capsule
         double cornerRadius = -1;     // at or above zero a rounded rectangle, below it a capsule
         double inset = 0.5;           // how far the shape keeps inside the button's rectangle
-        double height = 0;            // zero: from the font
+        double height = 0;            // of the face; zero: from the font
+        QMarginsF margins;            // room round the face for its shadow; only the face takes clicks
+        std::optional<Shadow> shadow;
+        bool alignsLeading = false;   // the content starts at the padding instead of in the middle
         double symbolSpacing = 6;     // between the symbol and the text
         bool symbolTrails = false;    // the symbol after the text instead of before it
         SymbolPainter paintSymbol = nullptr;  // null: KavrelSymbols::paint
-        bool showsFocusRing = false;  // an accent ring when focused from the keyboard
+        bool showsFocusRing = false;  // by default an accent ring when focused from the keyboard
+        FocusRing focusRing;
         bool darkensWhenPressed = false;  // pressed, the shape darkens instead of the button fading
+        int pressedShade = 40;            // the alpha of the black that darkens it
+        double pressedOpacity = 0.75;
+        double disabledOpacity = 0.5;
         std::optional<DisabledColors> disabled;
     };
 
@@ -65,7 +99,7 @@ public:
     bool isBusy() const { return m_busy; }
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -76,7 +110,9 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    QRectF face() const;
     QPainterPath shape(double inset, double radiusGrowth) const;
+    void paintFace(QPainter &painter, bool ownDisabledColors);
 
     Look m_look;
     QString m_symbol;

@@ -43,10 +43,21 @@
 //   KavrelPill            a capsule badge: setText, setSymbol, setLook({fill, fillOpacity, ...}).
 //   KavrelCapsuleButton   a capsule button (QAbstractButton): setText, setSymbol, setLook,
 //                         setFixedContentSize, setBusy(true) shows a spinner and takes no clicks;
-//                         disabled draws at half opacity. Its Look also gives a rounded rectangle
-//                         (cornerRadius), a trailing symbol, a screen's own symbol painter, a focus
-//                         ring, a darker pressed state and colours of its own when disabled;
-//                         setActivatesOnReturn lets Return and Enter click it.
+//                         disabled draws faded (disabledOpacity). Its Look also gives a rounded
+//                         rectangle (cornerRadius), a gradient fill (fillEnd, gradientAcross), a
+//                         shadow or glow in margins round the face (only the face takes clicks),
+//                         content from the leading padding (alignsLeading), a trailing symbol, a
+//                         screen's own symbol painter, a focus ring in its own colour and inset, a
+//                         darker pressed state (pressedShade) and colours of its own when disabled;
+//                         setActivatesOnReturn lets Return and Enter click it. A text too long for
+//                         the button is cut with an ellipsis. Screens keep their buttons' looks in
+//                         small factories (SignInButtons, WorkspaceButtons, KavrelScreenButton, ...).
+//   KavrelIconButton      a borderless button that is only a symbol: its Look gives the colour,
+//                         size and painter of the symbol, a faint plate under the pointer and while
+//                         pressed, a focus ring and how much a disabled symbol fades.
+//   KavrelLinkButton      a text drawn as a link, underlined under the pointer and while focused.
+//   KavrelSwitch          an on/off switch: its Look gives the track's colours and stroke, whether
+//                         the knob slides, the focus ring and the disabled fade.
 //   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
 //                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
 //                         (minimum pane, divider size, spacing, clamp range, handle look), signal
@@ -81,6 +92,8 @@
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelIconButton.h"
+#include "kit/widgets/KavrelLinkButton.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPaintedIcon.h"
 #include "kit/widgets/KavrelPill.h"
@@ -90,4 +103,5 @@
 #include "kit/widgets/KavrelSplitContainer.h"
 #include "kit/widgets/KavrelSpring.h"
 #include "kit/widgets/KavrelSpringAnimation.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "kit/widgets/KavrelSymbols.h"

@@ -4,11 +4,11 @@
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScrollPage.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
 #include "screens/widgets/KavrelScreenPanel.h"
 #include "screens/widgets/KavrelScrollFocus.h"
-#include "screens/widgets/KavrelSettingsSwitch.h"
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 #include "screens/widgets/KavrelSymbolView.h"
 #include "screens/widgets/KavrelThemeOptionButton.h"
@@ -23,6 +23,22 @@ namespace {
 QString localized(const QString &key)
 {
     return KavrelLocalizationStore::shared().localized(key);
+}
+
+// The settings' switch: the knob slides, the track turns from the border colour to the accent.
+KavrelSwitch::Look switchLook()
+{
+    KavrelSwitch::Look look;
+    look.offTrack = KavrelSettingsTheme::controlBorder;
+    look.offOpacity = 1;
+    look.onTrack = KavrelSettingsTheme::accent;
+    look.slideMilliseconds = 140;
+    look.focusRing = KavrelSettingsTheme::accent;
+    look.focusRingOpacity = 0.6;
+    look.focusRingWidth = 2;
+    look.focusRingInset = 1;
+    look.focusRingFromKeyboardOnly = true;
+    return look;
 }
 
 KavrelScreenPanel::Look controlLook(qreal radius)
@@ -126,7 +142,7 @@ QWidget *KavrelSettingsView::makeMiniWindowRow()
     detail->setWordWrap(true);
     texts->addWidget(detail);
     row->addLayout(texts, 1);
-    m_miniWindowSwitch = new KavrelSettingsSwitch;
+    m_miniWindowSwitch = new KavrelSwitch(switchLook());
     m_miniWindowSwitch->setAccessibleName(title);
     connect(m_miniWindowSwitch, &QAbstractButton::toggled, this, [this](bool on) { m_model.setMiniWindowEnabled(on); });
     row->addWidget(m_miniWindowSwitch);

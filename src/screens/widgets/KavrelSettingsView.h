@@ -5,8 +5,8 @@
 #include <functional>
 
 class KavrelSettingsModel;
-class KavrelSettingsSwitch;
 class KavrelSettingsUpdateRow;
+class KavrelSwitch;
 class KavrelThemeOptionButton;
 class QScrollArea;
 
@@ -24,7 +24,7 @@ public:
     KavrelSettingsView(KavrelSettingsModel &model, std::function<void()> checkForUpdates, QWidget *parent = nullptr);
 
     QList<KavrelThemeOptionButton *> themeOptions() const { return m_themeOptions; }
-    KavrelSettingsSwitch *miniWindowSwitch() const { return m_miniWindowSwitch; }
+    KavrelSwitch *miniWindowSwitch() const { return m_miniWindowSwitch; }
     KavrelSettingsUpdateRow *updateRow() const { return m_updateRow; }
     QScrollArea *scrollArea() const { return m_scrollArea; }
 
@@ -43,7 +43,7 @@ private:
     KavrelSettingsModel &m_model;
     std::function<void()> m_checkForUpdates;
     QList<KavrelThemeOptionButton *> m_themeOptions;
-    KavrelSettingsSwitch *m_miniWindowSwitch = nullptr;
+    KavrelSwitch *m_miniWindowSwitch = nullptr;
     KavrelSettingsUpdateRow *m_updateRow = nullptr;
     QScrollArea *m_scrollArea = nullptr;
 };

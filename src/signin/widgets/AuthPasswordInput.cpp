@@ -1,7 +1,7 @@
 #include "signin/widgets/AuthPasswordInput.h"
 
 #include "localization/KavrelLocalizationStore.h"
-#include "signin/widgets/SignInSymbolButton.h"
+#include "signin/widgets/SignInButtons.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -9,9 +9,8 @@
 AuthPasswordInput::AuthPasswordInput(const QString &placeholderKey, QWidget *parent)
     : AuthInputFrame(placeholderKey, 10, parent)
 {
-    m_toggle = new SignInSymbolButton(this);
+    m_toggle = SignInButtons::symbol(this);
     m_toggle->setFixedSize(28, 28);
-    m_toggle->setSymbolSize(15);
     m_toggle->setFocusPolicy(Qt::NoFocus);
     rowLayout()->addWidget(m_toggle);
     connect(m_toggle, &QAbstractButton::clicked, this, [this] { setPasswordVisible(!m_isPasswordVisible); });

@@ -2,7 +2,7 @@
 
 #include "signin/widgets/AuthInputFrame.h"
 
-class SignInSymbolButton;
+class KavrelIconButton;
 
 // A password input with an eye button that shows or hides the text. Each input starts hidden
 // and keeps its own visibility.
@@ -14,11 +14,11 @@ public:
     explicit AuthPasswordInput(const QString &placeholderKey, QWidget *parent = nullptr);
 
     bool isPasswordVisible() const { return m_isPasswordVisible; }
-    SignInSymbolButton *visibilityButton() const { return m_toggle; }
+    KavrelIconButton *visibilityButton() const { return m_toggle; }
 
 private:
     void setPasswordVisible(bool visible);
 
-    SignInSymbolButton *m_toggle;
+    KavrelIconButton *m_toggle;
     bool m_isPasswordVisible = false;
 };

@@ -4,12 +4,11 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "signin/EmailAuthFlowController.h"
-#include "signin/widgets/AuthButton.h"
 #include "signin/widgets/AuthField.h"
-#include "signin/widgets/AuthLinkButton.h"
 #include "signin/widgets/AuthMessageStrip.h"
 #include "signin/widgets/AuthPasswordInput.h"
 #include "signin/widgets/AuthTextInput.h"
+#include "signin/widgets/SignInButtons.h"
 #include "signin/widgets/CachedBackground.h"
 #include "signin/widgets/SymbolTile.h"
 #include "signin/widgets/SignInTheme.h"
@@ -170,7 +169,7 @@ void AuthenticationView::rebuildStep()
     titleRow->addStretch(1);
     if (m_flow->showsEmailModeSwitch()) {
         const bool signingIn = m_flow->emailFlow().kind == EmailAuthFlow::Kind::signIn;
-        AuthLinkButton *modeSwitch =
+        KavrelLinkButton *modeSwitch =
             actionLink(signingIn ? QStringLiteral("Create account") : QStringLiteral("Have an account?"), 14);
         connect(modeSwitch, &QAbstractButton::clicked, m_flow, &EmailAuthFlowController::switchEmailMode);
         titleRow->addWidget(modeSwitch);
@@ -213,7 +212,7 @@ QWidget *AuthenticationView::buildSignInForm()
     layout->addWidget(new AuthField(QStringLiteral("Password"),
         passwordInput(QStringLiteral("Password"), Field::password), form));
     layout->addSpacing(2);
-    AuthButton *button = actionButton(QStringLiteral("Sign in with email"), QStringLiteral("envelope"));
+    KavrelCapsuleButton *button = actionButton(QStringLiteral("Sign in with email"), QStringLiteral("envelope"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->loginWithEmail(); });
     layout->addWidget(button);
     return form;
@@ -228,7 +227,7 @@ QWidget *AuthenticationView::buildRegistrationStartForm()
     layout->addWidget(new AuthField(QStringLiteral("Email"),
         textInput(sampleEmail, false, Field::email), form));
     layout->addSpacing(2);
-    AuthButton *button = actionButton(QStringLiteral("Send verification code"), QStringLiteral("paperplane"));
+    KavrelCapsuleButton *button = actionButton(QStringLiteral("Send verification code"), QStringLiteral("paperplane"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->startRegistration(); });
     layout->addWidget(button);
     return form;
@@ -246,9 +245,9 @@ QWidget *AuthenticationView::buildRegistrationVerifyForm()
         textInput(codePlaceholder, true, Field::emailCode), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
-    AuthButton *verify = actionButton(QStringLiteral("Verify code"), QStringLiteral("checkmark"));
+    KavrelCapsuleButton *verify = actionButton(QStringLiteral("Verify code"), QStringLiteral("checkmark"));
     connect(verify, &QAbstractButton::clicked, m_flow, [this, challenge] { m_flow->verifyRegistrationCode(challenge); });
-    AuthLinkButton *resend = actionLink(QStringLiteral("Resend"), 14);
+    KavrelLinkButton *resend = actionLink(QStringLiteral("Resend"), 14);
     connect(resend, &QAbstractButton::clicked, m_flow, [this, challenge] { m_flow->resendRegistrationCode(challenge); });
     row->addWidget(verify, 1);
     row->addWidget(resend);
@@ -302,7 +301,7 @@ QWidget *AuthenticationView::buildRegistrationTotpForm()
 
     layout->addWidget(new AuthField(QStringLiteral("Authenticator code"),
         textInput(codePlaceholder, true, Field::mfaCode), form));
-    AuthButton *finish = actionButton(QStringLiteral("Finish registration"), QStringLiteral("checkmark.shield"));
+    KavrelCapsuleButton *finish = actionButton(QStringLiteral("Finish registration"), QStringLiteral("checkmark.shield"));
     connect(finish, &QAbstractButton::clicked, m_flow, [this, verification, setup] { m_flow->completeRegistration(verification, setup); });
     layout->addWidget(finish);
     return form;
@@ -320,9 +319,9 @@ QWidget *AuthenticationView::buildLoginMfaForm()
         textInput(codePlaceholder, true, Field::mfaCode), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
-    AuthButton *verify = actionButton(QStringLiteral("Verify and sign in"), QStringLiteral("checkmark.shield"));
+    KavrelCapsuleButton *verify = actionButton(QStringLiteral("Verify and sign in"), QStringLiteral("checkmark.shield"));
     connect(verify, &QAbstractButton::clicked, m_flow, [this, challenge] { m_flow->verifyLoginMfa(challenge); });
-    AuthLinkButton *back = actionLink(QStringLiteral("Back"), 14);
+    KavrelLinkButton *back = actionLink(QStringLiteral("Back"), 14);
     connect(back, &QAbstractButton::clicked, m_flow, &EmailAuthFlowController::backFromLoginMfa);
     row->addWidget(verify, 1);
     row->addWidget(back);
@@ -391,17 +390,17 @@ void AuthenticationView::bind(AuthInputFrame *input, Field field)
     m_inputs.append(BoundInput{input, field});
 }
 
-AuthButton *AuthenticationView::actionButton(const QString &titleKey, const QString &symbol)
+KavrelCapsuleButton *AuthenticationView::actionButton(const QString &titleKey, const QString &symbol)
 {
-    auto *button = new AuthButton(titleKey, symbol);
+    auto *button = SignInButtons::action(titleKey, symbol);
     button->setObjectName(titleKey);
     m_actions.append(button);
     return button;
 }
 
-AuthLinkButton *AuthenticationView::actionLink(const QString &key, int pixelSize)
+KavrelLinkButton *AuthenticationView::actionLink(const QString &key, int pixelSize)
 {
-    auto *link = new AuthLinkButton(key, pixelSize);
+    auto *link = SignInButtons::link(key, pixelSize);
     link->setObjectName(key);
     m_actions.append(link);
     return link;
@@ -417,7 +416,8 @@ void AuthenticationView::syncFields()
     if (m_totpCheckBox && m_totpCheckBox->isChecked() != m_flow->wantsTotpDuringRegistration())
         m_totpCheckBox->setChecked(m_flow->wantsTotpDuringRegistration());
     if (m_completeButton)
-        m_completeButton->setTitle(m_flow->completeRegistrationButtonTitle(), m_flow->completeRegistrationButtonIcon());
+        SignInButtons::setAction(m_completeButton, m_flow->completeRegistrationButtonTitle(),
+                                 m_flow->completeRegistrationButtonIcon());
 }
 
 // ---- Messages ----
@@ -436,7 +436,7 @@ QWidget *AuthenticationView::buildMessageArea()
     m_progressStrip->setObjectName(QStringLiteral("progressStrip"));
     progress->addWidget(m_progressStrip);
     // Never disabled: it is the way out of a provider sign-in that hangs.
-    m_cancelLink = new AuthLinkButton(QStringLiteral("Cancel sign-in"), 13, m_progressBlock);
+    m_cancelLink = SignInButtons::link(QStringLiteral("Cancel sign-in"), 13, m_progressBlock);
     m_cancelLink->setObjectName(QStringLiteral("cancelSignIn"));
     connect(m_cancelLink, &QAbstractButton::clicked, m_flow, &EmailAuthFlowController::cancelAuthentication);
     progress->addWidget(m_cancelLink, 0, Qt::AlignLeft);

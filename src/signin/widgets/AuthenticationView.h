@@ -4,14 +4,14 @@
 
 #include <QWidget>
 
-class AuthButton;
 class AuthInputFrame;
-class AuthLinkButton;
 class AuthMessageStrip;
 class AuthPasswordInput;
 class AuthSessionStore;
 class AuthTextInput;
 class EmailAuthFlowController;
+class KavrelCapsuleButton;
+class KavrelLinkButton;
 class QAbstractButton;
 class QCheckBox;
 class QVBoxLayout;
@@ -60,8 +60,8 @@ private:
     void bind(AuthInputFrame *input, Field field);
     QString valueOf(Field field) const;
     void store(Field field, const QString &value);
-    AuthButton *actionButton(const QString &titleKey, const QString &symbol);
-    AuthLinkButton *actionLink(const QString &key, int pixelSize);
+    KavrelCapsuleButton *actionButton(const QString &titleKey, const QString &symbol);
+    KavrelLinkButton *actionLink(const QString &key, int pixelSize);
 
     void syncFields();
     void updateMessages();
@@ -75,7 +75,7 @@ private:
     AuthMessageStrip *m_errorStrip = nullptr;
     QWidget *m_progressBlock = nullptr;
     AuthMessageStrip *m_progressStrip = nullptr;
-    AuthLinkButton *m_cancelLink = nullptr;
+    KavrelLinkButton *m_cancelLink = nullptr;
 
     // The inputs of the current step, each with the field it shows.
     struct BoundInput
@@ -85,7 +85,7 @@ private:
     };
     QList<BoundInput> m_inputs;
     QCheckBox *m_totpCheckBox = nullptr;
-    AuthButton *m_completeButton = nullptr;
+    KavrelCapsuleButton *m_completeButton = nullptr;
     // Buttons and links that are off while a sign-in runs.
     QList<QAbstractButton *> m_actions;
 };

@@ -9,10 +9,10 @@
 #include "signin/widgets/BenefitRow.h"
 #include "signin/widgets/InsightCard.h"
 #include "signin/widgets/PermissionAccessCard.h"
-#include "signin/widgets/PermissionPrimaryButton.h"
 #include "signin/widgets/SetupProgressBadge.h"
 #include "signin/widgets/SetupReadinessMeter.h"
 #include "signin/widgets/SetupStatusBadge.h"
+#include "signin/widgets/SignInButtons.h"
 #include "signin/widgets/SignInSymbols.h"
 #include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/StepRow.h"
@@ -205,7 +205,7 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
     connect(later, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(later);
     buttons->addStretch(1);
-    auto *open = new PermissionPrimaryButton(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"), green, column);
+    auto *open = SignInButtons::callToAction(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"), green, column);
     open->setObjectName(QStringLiteral("openKavrel"));
     connect(open, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(open);

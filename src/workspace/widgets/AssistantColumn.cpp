@@ -10,7 +10,7 @@
 #include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/SmartAssistantPanel.h"
 #include "workspace/widgets/SurfaceCard.h"
-#include "workspace/widgets/WorkspaceIconButton.h"
+#include "workspace/widgets/WorkspaceButtons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,7 +43,7 @@ AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
     m_title->setPalette(colours);
     m_clear = PanelActionButton::make(std::nullopt, card);
     m_copy = PanelActionButton::makeBorderless(card);
-    m_close = new WorkspaceIconButton(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, card);
+    m_close = WorkspaceButtons::icon(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, card);
     header->addWidget(icon);
     header->addWidget(m_title);
     header->addStretch(1);

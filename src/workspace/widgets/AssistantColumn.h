@@ -3,11 +3,11 @@
 #include <QWidget>
 
 class KavrelCapsuleButton;
+class KavrelIconButton;
 class KavrelLocalizationStore;
 class QLabel;
 class SmartAssistantPanel;
 class SubtitleViewModel;
-class WorkspaceIconButton;
 
 // The suggested-response card below the panels: its header ("Suggested response", "Clear
 // subtitles", and Copy and close while there is or will be an answer) over the answer.
@@ -20,7 +20,7 @@ public:
 
     KavrelCapsuleButton *clearSubtitlesButton() const { return m_clear; }
     KavrelCapsuleButton *copyButton() const { return m_copy; }
-    WorkspaceIconButton *closeButton() const { return m_close; }
+    KavrelIconButton *closeButton() const { return m_close; }
     SmartAssistantPanel *panel() const { return m_panel; }
 
 private:
@@ -32,6 +32,6 @@ private:
     QLabel *m_title;
     KavrelCapsuleButton *m_clear;
     KavrelCapsuleButton *m_copy;
-    WorkspaceIconButton *m_close;
+    KavrelIconButton *m_close;
     SmartAssistantPanel *m_panel;
 };

@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
@@ -19,7 +20,7 @@
 #include "workspace/widgets/PrimaryActionButton.h"
 #include "workspace/widgets/ResultPanel.h"
 #include "workspace/widgets/SurfaceCard.h"
-#include "workspace/widgets/ToolbarSecondaryButton.h"
+#include "workspace/widgets/WorkspaceButtons.h"
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
@@ -138,8 +139,8 @@ void ContentView::buildToolbar(SurfaceCard *hero)
     pill.height = 32;
     m_statusPill->setLook(pill);
     m_statusPill->setSymbol(QStringLiteral("sparkles"));
-    m_new = new ToolbarSecondaryButton(row);
-    m_focus = new ToolbarSecondaryButton(row);
+    m_new = WorkspaceButtons::toolbar(row);
+    m_focus = WorkspaceButtons::toolbar(row);
     m_toolbar->addWidget(m_primary);
     m_toolbar->addWidget(m_microphone);
     m_toolbar->addWidget(m_statusPill);
@@ -266,10 +267,10 @@ void ContentView::refreshToolbar()
     const std::optional<QString> activity = m_viewModel.assistantActivityText();
     m_statusPill->setText(activity.value_or(QString()));
     m_statusPill->setVisible(active && activity && !m_compact);
-    m_new->setContent(m_texts.localized(QStringLiteral("New")), QStringLiteral("plus.circle"), false);
-    m_focus->setContent(m_texts.localized(focus ? QStringLiteral("Exit") : QStringLiteral("Focus")),
-                        focus ? QStringLiteral("rectangle.compress.vertical") : QStringLiteral("rectangle.expand.vertical"),
-                        focus);
+    WorkspaceButtons::setToolbarContent(m_new, m_texts.localized(QStringLiteral("New")), QStringLiteral("plus.circle"), false);
+    WorkspaceButtons::setToolbarContent(
+        m_focus, m_texts.localized(focus ? QStringLiteral("Exit") : QStringLiteral("Focus")),
+        focus ? QStringLiteral("rectangle.compress.vertical") : QStringLiteral("rectangle.expand.vertical"), focus);
     m_new->setVisible(active);
     m_focus->setVisible(active);
     m_toolbar->setSpacing(m_compact ? 10 : 12);

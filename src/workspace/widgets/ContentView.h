@@ -8,6 +8,7 @@
 class AssistantColumn;
 class AuthSessionStore;
 class InlineStatusMessage;
+class KavrelCapsuleButton;
 class KavrelListeningStarter;
 class KavrelLocalizationStore;
 class KavrelPill;
@@ -22,7 +23,6 @@ class QScrollArea;
 class ResultPanel;
 class SubtitleViewModel;
 class SurfaceCard;
-class ToolbarSecondaryButton;
 class UserDefaults;
 class WorkspaceMicrophoneControl;
 class WorkspaceStartRoad;
@@ -57,8 +57,8 @@ public:
     PrimaryActionButton *primaryButton() const { return m_primary; }
     WorkspaceMicrophoneControl *microphoneControl() const { return m_microphone; }
     KavrelPill *statusPill() const { return m_statusPill; }
-    ToolbarSecondaryButton *newButton() const { return m_new; }
-    ToolbarSecondaryButton *focusButton() const { return m_focus; }
+    KavrelCapsuleButton *newButton() const { return m_new; }
+    KavrelCapsuleButton *focusButton() const { return m_focus; }
     InlineStatusMessage *errorLine() const { return m_errorLine; }
     InlineStatusMessage *translationLine() const { return m_translationLine; }
     MicrophoneOffWarningBanner *microphoneOffWarning() const { return m_warning; }
@@ -104,8 +104,8 @@ private:
     PrimaryActionButton *m_primary = nullptr;
     WorkspaceMicrophoneControl *m_microphone = nullptr;
     KavrelPill *m_statusPill = nullptr;
-    ToolbarSecondaryButton *m_new = nullptr;
-    ToolbarSecondaryButton *m_focus = nullptr;
+    KavrelCapsuleButton *m_new = nullptr;
+    KavrelCapsuleButton *m_focus = nullptr;
     InlineStatusMessage *m_errorLine = nullptr;
     InlineStatusMessage *m_translationLine = nullptr;
     MicrophoneOffWarningBanner *m_warning = nullptr;

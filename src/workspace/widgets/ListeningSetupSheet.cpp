@@ -4,10 +4,10 @@
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelSwitch.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/ListeningSetupCard.h"
-#include "workspace/widgets/SetupSwitch.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
 #include <QComboBox>
@@ -170,6 +170,18 @@ QComboBox *languagePicker(QWidget *parent)
     return picker;
 }
 
+// The setup cards' switch: green when on, a faint stroke round the track, the knob jumps.
+KavrelSwitch *setupSwitch(QWidget *parent)
+{
+    KavrelSwitch::Look look;
+    look.trackInsetX = 1;
+    look.onTrack = kavrelFixed({0.20, 0.74, 0.40, 1});
+    look.trackStroke = kavrelFixed({0, 0, 0, 0.06});
+    look.knobShadow = QColor::fromRgbF(0, 0, 0, 0.2);
+    look.disabledOpacity = 0.45;
+    return new KavrelSwitch(look, parent);
+}
+
 } // namespace
 
 ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *parent)
@@ -179,8 +191,8 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
       m_microphoneCard(new ListeningSetupCard(QStringLiteral("mic.fill"), QColor::fromRgbF(0.79, 0.23, 0.28), this)),
       m_recordingCard(new ListeningSetupCard(QStringLiteral("waveform"), QColor::fromRgbF(0.10, 0.59, 0.46), this)),
       m_translationCard(new ListeningSetupCard(QStringLiteral("globe"), QColor::fromRgbF(0.86, 0.48, 0.14), this)),
-      m_source(languagePicker(this)), m_microphone(new SetupSwitch(this)), m_devices(new DevicePicker(this)),
-      m_recording(new SetupSwitch(this)), m_translation(new SetupSwitch(this)), m_target(languagePicker(this)),
+      m_source(languagePicker(this)), m_microphone(setupSwitch(this)), m_devices(new DevicePicker(this)),
+      m_recording(setupSwitch(this)), m_translation(setupSwitch(this)), m_target(languagePicker(this)),
       m_cancel(new KavrelCapsuleButton(this)), m_start(new StartButton(this))
 {
     setModal(true);

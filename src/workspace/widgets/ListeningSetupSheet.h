@@ -4,12 +4,12 @@
 
 class KavrelCapsuleButton;
 class KavrelLocalizationStore;
+class KavrelSwitch;
 class ListeningSetupCard;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QToolButton;
-class SetupSwitch;
 class SubtitleViewModel;
 
 // The sheet shown before a session starts from the main window: listening language,
@@ -29,9 +29,9 @@ public:
 
     QComboBox *sourcePicker() const { return m_source; }
     QComboBox *targetPicker() const { return m_target; }
-    SetupSwitch *microphoneSwitch() const { return m_microphone; }
-    SetupSwitch *recordingSwitch() const { return m_recording; }
-    SetupSwitch *translationSwitch() const { return m_translation; }
+    KavrelSwitch *microphoneSwitch() const { return m_microphone; }
+    KavrelSwitch *recordingSwitch() const { return m_recording; }
+    KavrelSwitch *translationSwitch() const { return m_translation; }
     QToolButton *deviceMenuButton() const { return m_devices; }
     QPushButton *startButton() const { return m_start; }
     KavrelCapsuleButton *cancelButton() const { return m_cancel; }
@@ -56,10 +56,10 @@ private:
     ListeningSetupCard *m_recordingCard;
     ListeningSetupCard *m_translationCard;
     QComboBox *m_source;
-    SetupSwitch *m_microphone;
+    KavrelSwitch *m_microphone;
     QToolButton *m_devices;
-    SetupSwitch *m_recording;
-    SetupSwitch *m_translation;
+    KavrelSwitch *m_recording;
+    KavrelSwitch *m_translation;
     QComboBox *m_target;
     KavrelCapsuleButton *m_cancel;
     QPushButton *m_start;

@@ -1,7 +1,7 @@
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 
 #include "kit/widgets/KavrelPainting.h"
-#include "workspace/widgets/WorkspaceIconButton.h"
+#include "workspace/widgets/WorkspaceButtons.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
 #include <QHBoxLayout>
@@ -10,7 +10,7 @@
 
 MicrophoneOffWarningBanner::MicrophoneOffWarningBanner(QWidget *parent)
     : QWidget(parent), m_label(new QLabel(this)),
-      m_dismiss(new WorkspaceIconButton(QStringLiteral("xmark.circle.fill"), QSize(24, 24), 15, this))
+      m_dismiss(WorkspaceButtons::icon(QStringLiteral("xmark.circle.fill"), QSize(24, 24), 15, this))
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(14 + 24 + 12, 10, 14, 10);

@@ -2,8 +2,8 @@
 
 #include <QWidget>
 
+class KavrelIconButton;
 class QLabel;
-class WorkspaceIconButton;
 
 // The amber strip shown while listening without the microphone, with a hide button. Its
 // colours are the same in the light and dark looks.
@@ -15,7 +15,7 @@ public:
     explicit MicrophoneOffWarningBanner(QWidget *parent = nullptr);
 
     void setTexts(const QString &message, const QString &hideHelp);
-    WorkspaceIconButton *dismissButton() const { return m_dismiss; }
+    KavrelIconButton *dismissButton() const { return m_dismiss; }
 
 Q_SIGNALS:
     void dismissed();
@@ -25,5 +25,5 @@ protected:
 
 private:
     QLabel *m_label;
-    WorkspaceIconButton *m_dismiss;
+    KavrelIconButton *m_dismiss;
 };

@@ -5,7 +5,7 @@
 #include "workspace/widgets/PanelActionButton.h"
 #include "workspace/widgets/PanelBox.h"
 #include "workspace/widgets/ResultContentStack.h"
-#include "workspace/widgets/WorkspaceIconButton.h"
+#include "workspace/widgets/WorkspaceButtons.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,7 +13,7 @@
 
 ResultPanel::ResultPanel(KavrelLocalizationStore &localization, bool usesInternalScroll, QWidget *parent)
     : QWidget(parent), m_localization(localization), m_title(new QLabel(this)), m_copy(PanelActionButton::makeBorderless(this)),
-      m_close(new WorkspaceIconButton(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, this)),
+      m_close(WorkspaceButtons::icon(QStringLiteral("xmark.circle.fill"), QSize(22, 22), 15, this)),
       m_content(nullptr)
 {
     auto *layout = new QVBoxLayout(this);

@@ -7,10 +7,10 @@
 #include <optional>
 
 class KavrelCapsuleButton;
+class KavrelIconButton;
 class KavrelLocalizationStore;
 class QLabel;
 class ResultContentStack;
-class WorkspaceIconButton;
 
 // A titled AI result (summary, protocol, answer): a header with Copy and a hide button over
 // a boxed body that shows loading, error, result or the empty hint. Copy is off while the
@@ -28,7 +28,7 @@ public:
     WorkspaceRules::ResultContent state() const;
     QString shownText() const;
     KavrelCapsuleButton *copyButton() const { return m_copy; }
-    WorkspaceIconButton *closeButton() const { return m_close; }
+    KavrelIconButton *closeButton() const { return m_close; }
 
 Q_SIGNALS:
     void copyRequested();
@@ -38,6 +38,6 @@ private:
     KavrelLocalizationStore &m_localization;
     QLabel *m_title;
     KavrelCapsuleButton *m_copy;
-    WorkspaceIconButton *m_close;
+    KavrelIconButton *m_close;
     ResultContentStack *m_content;
 };

@@ -14,7 +14,7 @@
 #include "workspace/widgets/PanelBox.h"
 #include "workspace/widgets/ResultPanel.h"
 #include "workspace/widgets/SurfaceCard.h"
-#include "workspace/widgets/WorkspaceIconButton.h"
+#include "workspace/widgets/WorkspaceButtons.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -86,9 +86,9 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
         m_headerRow->addWidget(m_languageBadge);
     }
     m_headerRow->addStretch(1);
-    m_smaller = new WorkspaceIconButton(QStringLiteral("textformat.size.smaller"), QSize(28, 24), 14, card);
-    m_larger = new WorkspaceIconButton(QStringLiteral("textformat.size.larger"), QSize(28, 24), 14, card);
-    m_copyAll = new WorkspaceIconButton(QStringLiteral("doc.on.doc"), QSize(24, 24), 14, card);
+    m_smaller = WorkspaceButtons::icon(QStringLiteral("textformat.size.smaller"), QSize(28, 24), 14, card);
+    m_larger = WorkspaceButtons::icon(QStringLiteral("textformat.size.larger"), QSize(28, 24), 14, card);
+    m_copyAll = WorkspaceButtons::icon(QStringLiteral("doc.on.doc"), QSize(24, 24), 14, card);
     m_headerRow->addWidget(m_smaller);
     m_headerRow->addWidget(m_larger);
     m_headerRow->addWidget(m_copyAll);

@@ -8,6 +8,7 @@
 class DialogueHistoryPanel;
 class EmptyPanelPlaceholder;
 class KavrelCapsuleButton;
+class KavrelIconButton;
 class KavrelLocalizationStore;
 class KavrelPill;
 class KavrelSplitContainer;
@@ -17,7 +18,6 @@ class QLabel;
 class QStackedLayout;
 class ResultPanel;
 class SubtitleViewModel;
-class WorkspaceIconButton;
 
 // The transcript or the translation column of the main window: a header of controls (text
 // size, copy, summary, protocol and, for the transcript, the language badge, the layout
@@ -40,9 +40,9 @@ public:
     QString placeholderText() const;
     DialogueHistoryPanel *historyPanel() const { return m_history; }
     ResultPanel *resultPanel() const { return m_result; }
-    WorkspaceIconButton *copyAllButton() const { return m_copyAll; }
-    WorkspaceIconButton *smallerTextButton() const { return m_smaller; }
-    WorkspaceIconButton *largerTextButton() const { return m_larger; }
+    KavrelIconButton *copyAllButton() const { return m_copyAll; }
+    KavrelIconButton *smallerTextButton() const { return m_smaller; }
+    KavrelIconButton *largerTextButton() const { return m_larger; }
     KavrelCapsuleButton *summarizeButton() const { return m_summarize; }
     KavrelCapsuleButton *protocolButton() const { return m_protocol; }
     KavrelCapsuleButton *suggestAnswerButton() const { return m_suggest; }
@@ -69,9 +69,9 @@ private:
 
     QLabel *m_title = nullptr;
     KavrelPill *m_languageBadge = nullptr;
-    WorkspaceIconButton *m_smaller = nullptr;
-    WorkspaceIconButton *m_larger = nullptr;
-    WorkspaceIconButton *m_copyAll = nullptr;
+    KavrelIconButton *m_smaller = nullptr;
+    KavrelIconButton *m_larger = nullptr;
+    KavrelIconButton *m_copyAll = nullptr;
     KavrelCapsuleButton *m_summarize = nullptr;
     KavrelCapsuleButton *m_protocol = nullptr;
     KavrelCapsuleButton *m_suggest = nullptr;

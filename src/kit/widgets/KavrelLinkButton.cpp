@@ -1,31 +1,32 @@
-#include "signin/widgets/AuthLinkButton.h"
-
-#include "localization/KavrelLocalizationStore.h"
-#include "kit/KavrelPalette.h"
-#include "signin/widgets/ThemedLabel.h"
+#include "kit/widgets/KavrelLinkButton.h"
 
 #include <QFontMetrics>
 #include <QPainter>
 
-AuthLinkButton::AuthLinkButton(const QString &key, int pixelSize, QWidget *parent) : QAbstractButton(parent)
+KavrelLinkButton::KavrelLinkButton(const QString &text, QWidget *parent) : QAbstractButton(parent)
 {
-    setText(KavrelLocalizationStore::shared().localized(key));
-    setFont(ThemedLabel::font(pixelSize, QFont::DemiBold));
+    setText(text);
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize AuthLinkButton::sizeHint() const
+void KavrelLinkButton::setLook(const Look &look)
+{
+    m_look = look;
+    update();
+}
+
+QSize KavrelLinkButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
     return QSize(metrics.horizontalAdvance(text()) + 4, metrics.height() + 6);
 }
 
-void AuthLinkButton::paintEvent(QPaintEvent *)
+void KavrelLinkButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QColor color = isEnabled() ? KavrelSystemColors::accent.resolve(palette())
-                                     : KavrelSystemColors::secondaryLabel.resolve(palette(), 0.7);
+    const QColor color = isEnabled() ? m_look.color.resolve(palette())
+                                     : m_look.disabledColor.resolve(palette(), m_look.disabledOpacity);
     painter.setPen(color);
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter, text());

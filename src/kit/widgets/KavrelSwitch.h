@@ -1,0 +1,45 @@
+#pragma once
+
+#include "kit/KavrelPalette.h"
+
+#include <QAbstractButton>
+#include <QVariantAnimation>
+
+// An on/off switch: a capsule track with a round white knob. Space toggles it. Its look sets
+// the track's colours, whether the knob slides or jumps, and how focus and a disabled state show.
+class KavrelSwitch final : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    struct Look
+    {
+        KavrelDynamicColor offTrack = KavrelSystemColors::secondaryLabel;
+        double offOpacity = 0.45;
+        KavrelDynamicColor onTrack = KavrelSystemColors::accent;
+        KavrelDynamicColor trackStroke = kavrelFixed({0, 0, 0, 0});
+        double trackInsetX = 2;    // the track keeps this far inside the switch's rectangle
+        double trackInsetY = 2;
+        QColor knobShadow = QColor(0, 0, 0, 50);
+        int slideMilliseconds = 0;  // zero: the knob jumps
+        double disabledOpacity = 1;
+        KavrelDynamicColor focusRing = KavrelSystemColors::accent;
+        double focusRingOpacity = 1;
+        double focusRingWidth = 1.5;
+        double focusRingInset = 0.5;
+        bool focusRingFromKeyboardOnly = false;  // else any focus shows it
+    };
+
+    explicit KavrelSwitch(const Look &look, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override { return QSize(40, 24); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    double knobPosition() const;
+
+    Look m_look;
+    QVariantAnimation m_knob;
+};
