@@ -125,7 +125,7 @@ QCoro::Task<void> LiveTranslationRouter::prepareTranslation(QUuid generation, Ca
         if (!self)
             co_return;
         setTranslationAvailable(false);
-        const QStringList arguments{targetLanguageName(), errorMessage(failure)};
+        const QStringList arguments{targetLanguageName(), m_localization.localizedMessage(errorMessage(failure))};
         setTranslationMessage(m_localization.localizedFormat(QStringLiteral("%@ translation is unavailable: %@"), arguments));
         setLiveTranslationPreview(QString());
         qCWarning(KavrelDiagnostics::translation()).noquote()
@@ -231,7 +231,7 @@ void LiveTranslationRouter::applyTranslationEvent(const DeepSeekTranslationEvent
         }
         setTranslationAvailable(false);
         setLiveTranslationPreview(QString());
-        const QStringList arguments{targetLanguageName(), event.text};
+        const QStringList arguments{targetLanguageName(), m_localization.localizedMessage(event.text)};
         setTranslationMessage(m_localization.localizedFormat(QStringLiteral("%@ translation was paused: %@"), arguments));
         resetServiceInBackground();
         return;

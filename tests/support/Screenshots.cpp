@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QImage>
 #include <QLayout>
+#include <QRegularExpression>
+#include <QTest>
 #include <QWidget>
 
 namespace Screenshots {
@@ -29,15 +31,49 @@ QString directory()
     return QDir(root).filePath(QStringLiteral("build/screenshots"));
 }
 
+// Texts the scenes hand to the store that are not interface keys: the fixtures' user content
+// and the servers' own messages. A text without a Latin letter cannot be an English key and
+// is never listed.
+const QStringList &notKeys()
+{
+    static const QStringList texts{
+    };
+    return texts;
+}
+
+QStringList untranslatedTexts()
+{
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    QStringList texts;
+    for (const QString &text : KavrelLocalizationStore::shared().recordedMisses()) {
+        if (text.contains(latin) && !notKeys().contains(text))
+            texts.append(text);
+    }
+    return texts;
+}
+
 void apply(QWidget *widget, const Variant &variant)
 {
     KavrelLocalizationStore::shared().setLanguage(variant.language);
+    // From here on the scene is built in the variant's language; write() reports every text
+    // it looked up in vain.
+    KavrelLocalizationStore::shared().setRecordingMisses(variant.language != KavrelAppLanguage::english);
     widget->setPalette(KavrelAppearanceController::palette(variant.scheme));
 }
 
 QString write(QWidget *widget, const QString &name, const Variant &variant)
 {
-    return write(widget, name + QLatin1Char('-') + variant.suffix);
+    const QString path = write(widget, name + QLatin1Char('-') + variant.suffix);
+    if (variant.language != KavrelAppLanguage::english) {
+        const QStringList untranslated = untranslatedTexts();
+        KavrelLocalizationStore::shared().setRecordingMisses(true); // the next scene starts afresh
+        if (!untranslated.isEmpty()) {
+            const QString message = name + QLatin1Char('-') + variant.suffix
+                                    + QStringLiteral(" shows texts without a row in its language: ") + untranslated.join(QStringLiteral(" | "));
+            QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+        }
+    }
+    return path;
 }
 
 QString write(QWidget *widget, const QString &fileName)
