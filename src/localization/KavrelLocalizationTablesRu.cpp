@@ -125,6 +125,23 @@ const KavrelTranslationPair russianErrorPairs[] = {
     {"The operation was cancelled.", "Операция отменена."},
     {"The data couldn't be read because it isn't in the correct format: %@",
      "Не удалось прочитать данные: неверный формат: %@"},
+    // What was wrong with the data, and where: "missing key (feed.version)".
+    {"%@ (%@)", "%@ (%@)"},
+    {"missing key", "нет ключа"},
+    {"null value for a required key", "пустое значение обязательного ключа"},
+    {"expected an object", "ожидался объект"},
+    {"expected an array", "ожидался массив"},
+    {"expected a string", "ожидалась строка"},
+    {"expected an integer", "ожидалось целое число"},
+    {"expected a number", "ожидалось число"},
+    {"expected a boolean", "ожидалось логическое значение"},
+    {"is empty", "пусто"},
+    {"invalid JSON: %@", "некорректный JSON: %@"},
+    {"invalid date \"%@\"", "некорректная дата «%@»"},
+    {"Expected one of keys: %@.", "Ожидался один из ключей: %@."},
+    {"Expected expires_at, expiresAt, expires_in, or expiresIn.",
+     "Ожидался один из ключей: expires_at, expiresAt, expires_in или expiresIn."},
+    {"Expiry out of range.", "Срок действия вне допустимого диапазона."},
 
     // Network and websockets.
     {"The request timed out.", "Время ожидания запроса истекло."},

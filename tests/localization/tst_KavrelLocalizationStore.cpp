@@ -458,7 +458,11 @@ void tst_KavrelLocalizationStore::programErrorsReadInRussian_data()
     QTest::newRow("status after the text")
         << "The app could not switch to the selected microphone. OSStatus: -5"
         << "Не удалось переключиться на выбранный микрофон. Код ошибки: -5";
+    QTest::newRow("reason and place")
+        << "The data couldn't be read because it isn't in the correct format: missing key (feed.version)"
+        << "Не удалось прочитать данные: неверный формат: нет ключа (feed.version)";
     QTest::newRow("a server's message") << "Invalid credentials" << "Invalid credentials";
+    QTest::newRow("a server's message in parentheses") << "Bad gateway (upstream)" << "Bad gateway (upstream)";
     QTest::newRow("a near miss is not ours") << "The app could not generate a summary:" << "The app could not generate a summary:";
     QTest::newRow("screen key") << "Passwords do not match." << "Пароли не совпадают.";
     QTest::newRow("already Russian") << "Сервер истории встреч вернул некорректный ответ."
