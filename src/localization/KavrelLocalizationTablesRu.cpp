@@ -114,6 +114,8 @@ const KavrelTranslationPair russianScreenPairs[] = {
      "КАВРЕЛ открыл браузер по умолчанию. Завершите там вход через Google, и приложение снова откроется само."},
     {"КАВРЕЛ opened your default browser. Finish Microsoft sign-in there and the app will activate again automatically.",
      "КАВРЕЛ открыл браузер по умолчанию. Завершите там вход через Microsoft, и приложение снова откроется само."},
+    {"Sign-in finished. You can close this window and return to КАВРЕЛ.",
+     "Вход выполнен. Можно закрыть это окно и вернуться в КАВРЕЛ."},
     {"Your previous login expired. Sign in again to continue.",
      "Срок предыдущего входа истёк. Войдите снова, чтобы продолжить."},
 

@@ -2,7 +2,7 @@
 //
 // The keys are read from the source tree, not listed by hand, so a new text without a row
 // fails here. A key reaches the store in one of these ways, each followed below:
-// - written at the call:        localized(QStringLiteral("Settings")), also both arms of a ?:
+// - written at the call:        localized(QStringLiteral("Settings")) or tr("…"), also both arms of a ?:
 // - returned by a key function: titleKey(section) { return QStringLiteral("Workspace"); }
 // - passed through a parameter that the callee localizes: new StepRow(QStringLiteral("…"), …)
 // - held in a field that is localized: content.readinessSubtitle = QStringLiteral("…"), and
@@ -319,9 +319,10 @@ QStringList literalTexts(const QString &expression)
     return texts;
 }
 
+// tr() reaches the store too, through the translator the store installs.
 bool isLocalizingCall(const QString &name)
 {
-    return name == QLatin1String("localized") || name == QLatin1String("localizedFormat");
+    return name == QLatin1String("localized") || name == QLatin1String("localizedFormat") || name == QLatin1String("tr");
 }
 
 // "a.b", "a->b", "*a.b": the field named last, when the expression ends in one.
