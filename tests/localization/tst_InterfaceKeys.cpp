@@ -79,6 +79,17 @@ QString withoutComments(const QString &source)
     return out;
 }
 
+// Index of the quote closing the string or character literal that opens at `i`.
+qsizetype endOfQuoted(const QString &text, qsizetype i)
+{
+    const QChar quote = text.at(i);
+    for (++i; i < text.size() && text.at(i) != quote; ++i) {
+        if (text.at(i) == u'\\')
+            ++i;
+    }
+    return i;
+}
+
 // Index of the bracket closing the one at `open`, skipping strings; -1 when unbalanced.
 qsizetype closingBracket(const QString &text, qsizetype open)
 {
@@ -88,11 +99,7 @@ qsizetype closingBracket(const QString &text, qsizetype open)
     for (qsizetype i = open; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c == u'"' || c == u'\'') {
-            const QChar quote = c;
-            for (++i; i < text.size() && text.at(i) != quote; ++i) {
-                if (text.at(i) == u'\\')
-                    ++i;
-            }
+            i = endOfQuoted(text, i);
             continue;
         }
         if (c == opening)
@@ -112,11 +119,7 @@ QStringList splitArguments(const QString &list)
     for (qsizetype i = 0; i < list.size(); ++i) {
         const QChar c = list.at(i);
         if (c == u'"' || c == u'\'') {
-            const QChar quote = c;
-            for (++i; i < list.size() && list.at(i) != quote; ++i) {
-                if (list.at(i) == u'\\')
-                    ++i;
-            }
+            i = endOfQuoted(list, i);
             continue;
         }
         if (c == u'(' || c == u'{' || c == u'[' || c == u'<')
@@ -280,11 +283,7 @@ QStringList ternaryArms(const QString &expression)
     for (qsizetype i = 0; i < expression.size(); ++i) {
         const QChar c = expression.at(i);
         if (c == u'"' || c == u'\'') {
-            const QChar quote = c;
-            for (++i; i < expression.size() && expression.at(i) != quote; ++i) {
-                if (expression.at(i) == u'\\')
-                    ++i;
-            }
+            i = endOfQuoted(expression, i);
             continue;
         }
         if (c == u'(' || c == u'{' || c == u'[')
