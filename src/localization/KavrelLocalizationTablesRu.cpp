@@ -56,7 +56,7 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"Transcript is live. You can edit it at any time during testing.",
      "Транскрипт пишется вживую. Во время проверки его можно править в любой момент."},
     {"Start listening or turn on the microphone to begin capturing transcript.",
-     "Начните прослушивание или включите микрофон, чтобы пошёл транскрипт."},
+     "Начните прослушивание или включите микрофон, чтобы начать транскрипцию."},
     {"Start test", "Начать проверку"},
     {"Stop test", "Остановить проверку"},
     {"Panel layout", "Расположение панелей"},
@@ -121,7 +121,7 @@ const KavrelTranslationPair russianScreenPairs[] = {
 
     // History.
     {"Delete", "Удалить"},
-    {"Deleting", "Удаляем"},
+    {"Deleting", "Удаляем…"},
     {"Delete session?", "Удалить сессию?"},
     {"This will remove “%@” from your history.", "Сессия «%@» будет удалена из истории."},
     {"Your saved meetings will appear here after you finish a session.",
