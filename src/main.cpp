@@ -1,6 +1,7 @@
 #include "accounts/AppConfigurationStore.h"
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
+#include "base/KavrelDiagnostics.h"
 #include "app/KavrelAppDelegate.h"
 #include "app/KavrelGracefulQuit.h"
 #include "session/KavrelListeningStarter.h"
@@ -59,6 +60,9 @@ int main(int argc, char *argv[])
     updates.activate();
     KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
     localization.installBundleOverride();
+    // Qt's own words (standard buttons, the context menu of text) in the interface language.
+    if (!localization.installQtTranslations())
+        qCWarning(KavrelDiagnostics::app()) << "Qt's translations for the interface language are not installed";
 
     const std::shared_ptr<PulseAudioContext> audioServer = PulseAudioContext::shared();
     SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService, audioServer), localization);

@@ -1,5 +1,7 @@
 #include "accounts/LoopbackOAuthRedirectServer.h"
 
+#include "localization/KavrelLocalizationStore.h"
+
 #include <QMetaObject>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -131,7 +133,10 @@ void LoopbackOAuthRedirectServer::onReadyRead(QTcpSocket *socket)
         return;
     }
     url.setQuery(target.query(QUrl::FullyEncoded), QUrl::StrictMode);
-    answer(socket, 200, "OK", "Sign-in finished. You can close this window and return to КАВРЕЛ.");
+    // The page the browser shows the user once the sign-in has come back.
+    const QString finished = KavrelLocalizationStore::shared().localized(
+        QStringLiteral("Sign-in finished. You can close this window and return to КАВРЕЛ."));
+    answer(socket, 200, "OK", finished.toUtf8());
     // On the next turn, outside the socket's signal: the resumed caller may delete this
     // server, and the socket with it.
     QMetaObject::invokeMethod(this, [this, url] { finishCallback(url); }, Qt::QueuedConnection);

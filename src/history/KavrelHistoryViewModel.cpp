@@ -368,7 +368,7 @@ QCoro::Task<void> KavrelHistoryViewModel::persistSummary(QPointer<KavrelHistoryV
     }
 
     if (failure && self && self->isSelected(detail.id)) {
-        const QStringList arguments(::errorMessage(failure));
+        const QStringList arguments(self->m_localization.localizedMessage(::errorMessage(failure)));
         self->appendSummaryError(self->m_localization.localizedFormat(
             QStringLiteral("Summary generated, but could not be saved: %@"), arguments));
     }

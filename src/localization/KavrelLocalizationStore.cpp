@@ -5,8 +5,14 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMetaType>
+#include <QTranslator>
+
+#include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -129,6 +135,113 @@ QString fillFormat(const QString &format, const QVariantList &arguments)
     return result;
 }
 
+
+struct PluralPair
+{
+    QString one;
+    QString few;
+};
+
+const QHash<QString, PluralPair> &pluralTableFor(KavrelAppLanguage language)
+{
+    static const QHash<QString, PluralPair> none;
+    if (language != KavrelAppLanguage::russian)
+        return none;
+    static const QHash<QString, PluralPair> table = [] {
+        QHash<QString, PluralPair> built;
+        for (const KavrelPluralForms &forms : KavrelLocalizationTables::pluralForms(KavrelAppLanguage::russian))
+            built.insert(QString::fromUtf8(forms.key), {QString::fromUtf8(forms.one), QString::fromUtf8(forms.few)});
+        return built;
+    }();
+    return table;
+}
+
+enum class RussianPlural { one, few, many };
+
+// 1, 21, 101 take "one" (but 11, 111 do not); 2–4, 22–24 take "few" (but 12–14 do not);
+// everything else, 0 included, takes "many".
+RussianPlural russianPlural(quint64 count)
+{
+    const quint64 lastTwo = count % 100;
+    const quint64 last = count % 10;
+    if (last == 1 && lastTwo != 11)
+        return RussianPlural::one;
+    if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
+        return RussianPlural::few;
+    return RussianPlural::many;
+}
+
+std::optional<quint64> countOf(const QVariant &argument)
+{
+    bool ok = false;
+    const qlonglong value = argumentText(argument).trimmed().toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return value < 0 ? quint64(-(value + 1)) + 1 : quint64(value);
+}
+
+// A composed error text's frame: the words between its placeholders.
+struct MessageFormat
+{
+    QStringList literals; // one more than the placeholders
+    QString translation;
+    qsizetype literalLength = 0;
+};
+
+const std::vector<MessageFormat> &messageFormatsFor(KavrelAppLanguage language)
+{
+    static const std::vector<MessageFormat> none;
+    if (language != KavrelAppLanguage::russian)
+        return none;
+    static const std::vector<MessageFormat> formats = [] {
+        std::vector<MessageFormat> built;
+        for (const KavrelTranslationPair &pair : KavrelLocalizationTables::russianErrorPairs()) {
+            const QString key = QString::fromUtf8(pair.key);
+            if (!key.contains(QLatin1String("%@")))
+                continue;
+            MessageFormat format;
+            format.literals = key.split(QLatin1String("%@"));
+            format.translation = QString::fromUtf8(pair.translation);
+            for (const QString &literal : format.literals)
+                format.literalLength += literal.size();
+            built.push_back(std::move(format));
+        }
+        return built;
+    }();
+    return formats;
+}
+
+// The texts standing in the placeholders when `text` is written in `format`'s frame. The last
+// words must end the text; every placeholder stands for at least one character.
+std::optional<QStringList> matchMessage(const MessageFormat &format, const QString &text)
+{
+    const QStringList &literals = format.literals;
+    if (!text.startsWith(literals.first()))
+        return std::nullopt;
+    qsizetype position = literals.first().size();
+    QStringList parts;
+    for (qsizetype i = 1; i < literals.size(); ++i) {
+        const QString &literal = literals.at(i);
+        qsizetype end = -1;
+        if (i == literals.size() - 1) {
+            if (!text.endsWith(literal))
+                return std::nullopt;
+            end = text.size() - literal.size();
+            if (end <= position)
+                return std::nullopt;
+        } else {
+            if (literal.isEmpty())
+                return std::nullopt;
+            end = text.indexOf(literal, position + 1);
+            if (end < 0)
+                return std::nullopt;
+        }
+        parts.append(text.mid(position, end - position));
+        position = end + literal.size();
+    }
+    return parts;
+}
+
 } // namespace
 
 KavrelLocalizationStore &KavrelLocalizationStore::shared()
@@ -170,6 +283,11 @@ void KavrelLocalizationStore::setLanguage(KavrelAppLanguage language)
 
 QString KavrelLocalizationStore::localized(const QString &key) const
 {
+    return lookup(key, true);
+}
+
+QString KavrelLocalizationStore::lookup(const QString &key, bool recordMiss) const
+{
     const QString trimmedKey = key.trimmed();
     if (trimmedKey.isEmpty())
         return key;
@@ -177,8 +295,11 @@ QString KavrelLocalizationStore::localized(const QString &key) const
     if (!table)
         return key;
     const auto hit = table->constFind(trimmedKey);
-    if (hit == table->constEnd())
+    if (hit == table->constEnd()) {
+        if (recordMiss)
+            this->recordMiss(trimmedKey);
         return key;
+    }
     return hit.value();
 }
 
@@ -186,7 +307,21 @@ QString KavrelLocalizationStore::localizedFormat(const QString &format, const QV
 {
     // Every conversion the tables use prints its argument as is, so the interface locale
     // has nothing to add here.
-    return fillFormat(localized(format), arguments);
+    const KavrelAppLanguage current = language();
+    QString translated = lookup(format, true);
+    if (!arguments.isEmpty()) {
+        const QHash<QString, PluralPair> &plurals = pluralTableFor(current);
+        const auto forms = plurals.constFind(format.trimmed());
+        const std::optional<quint64> count = forms == plurals.constEnd() ? std::nullopt : countOf(arguments.first());
+        if (count) {
+            switch (russianPlural(*count)) {
+            case RussianPlural::one: translated = forms->one; break;
+            case RussianPlural::few: translated = forms->few; break;
+            case RussianPlural::many: break;
+            }
+        }
+    }
+    return fillFormat(translated, arguments);
 }
 
 QString KavrelLocalizationStore::localizedFormat(const QString &format, const QStringList &arguments) const
@@ -209,6 +344,79 @@ QString KavrelLocalizationStore::localizedLanguageName(KavrelAppLanguage languag
         {"Anglais", "Russe", "Allemand", "Espagnol", "Français"},
     };
     return QString::fromUtf8(names[int(this->language())][int(language)]);
+}
+
+QString KavrelLocalizationStore::localizedMessage(const QString &text) const
+{
+    const QString shown = messageInLanguage(text, 0);
+    if (shown == text && tableFor(language()) && !text.trimmed().isEmpty())
+        recordMiss(text.trimmed());
+    return shown;
+}
+
+QString KavrelLocalizationStore::messageInLanguage(const QString &text, int depth) const
+{
+    const QString whole = lookup(text, false);
+    if (whole != text)
+        return whole;
+    // Errors wrap one another only a few levels deep; a deeper text is read as given.
+    if (depth > 4)
+        return text;
+    const MessageFormat *best = nullptr;
+    QStringList bestParts;
+    for (const MessageFormat &format : messageFormatsFor(language())) {
+        if (best && format.literalLength <= best->literalLength)
+            continue;
+        if (std::optional<QStringList> parts = matchMessage(format, text)) {
+            best = &format;
+            bestParts = std::move(*parts);
+        }
+    }
+    if (!best)
+        return text;
+    QVariantList arguments;
+    for (const QString &part : bestParts)
+        arguments.append(messageInLanguage(part, depth + 1));
+    return fillFormat(best->translation, arguments);
+}
+
+void KavrelLocalizationStore::setRecordingMisses(bool recording)
+{
+    const std::lock_guard lock(m_missesMutex);
+    m_isRecordingMisses.store(recording, std::memory_order_relaxed);
+    if (recording)
+        m_misses.clear();
+}
+
+QStringList KavrelLocalizationStore::recordedMisses() const
+{
+    const std::lock_guard lock(m_missesMutex);
+    return m_misses;
+}
+
+void KavrelLocalizationStore::recordMiss(const QString &text) const
+{
+    if (!m_isRecordingMisses.load(std::memory_order_relaxed))
+        return;
+    const std::lock_guard lock(m_missesMutex);
+    if (!m_misses.contains(text))
+        m_misses.append(text);
+}
+
+bool KavrelLocalizationStore::installQtTranslations()
+{
+    if (!QCoreApplication::instance())
+        return false;
+    m_qtTranslator.reset(); // a translator takes itself out of the application when it goes
+    if (language() == KavrelAppLanguage::english)
+        return false;
+    auto translator = std::make_unique<QTranslator>();
+    const QString catalogue = QStringLiteral("qtbase_") + KavrelAppLanguages::rawValue(language());
+    if (!translator->load(catalogue, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    m_qtTranslator = std::move(translator);
+    return true;
 }
 
 void KavrelLocalizationStore::installBundleOverride()

@@ -1,6 +1,7 @@
 #include "localization/KavrelLocalizationTables.h"
 
 #include <iterator>
+#include <vector>
 
 // Translations keep their key's placeholders ("%@", "%%") in the same number and order, and
 // the product name КАВРЕЛ is never translated.
@@ -33,7 +34,7 @@ const KavrelTranslationPair russianPairs[] = {
     {"Choose how КАВРЕЛ looks and reads. Changes apply immediately.",
      "Выберите оформление и язык КАВРЕЛ. Изменения применяются сразу."},
     {"Switches the whole app between Light, Dark, or the current macOS appearance. Changes apply immediately.",
-     "Переключает всё приложение на светлую, тёмную или текущую тему macOS. Изменения применяются сразу."},
+     "Переключает всё приложение на светлую, тёмную или системную тему. Изменения применяются сразу."},
     {"Changes the entire app UI between English, Russian, German, Spanish, and French.",
      "Переключает интерфейс всего приложения между английским, русским, немецким, испанским и французским языками."},
     {"System",
@@ -265,7 +266,7 @@ const KavrelTranslationPair russianPairs[] = {
     {"КАВРЕЛ will listen through this input device.",
      "КАВРЕЛ будет слушать через это устройство ввода."},
     {"Allow microphone access so КАВРЕЛ can listen from the menu bar without requesting screen recording.",
-     "Разрешите доступ к микрофону, чтобы КАВРЕЛ мог слушать из строки меню без запроса записи экрана."},
+     "Разрешите доступ к микрофону, чтобы КАВРЕЛ мог слушать из значка в трее без запроса записи экрана."},
     {"Lets КАВРЕЛ capture live audio from the selected microphone for transcription.",
      "Позволяет КАВРЕЛ захватывать звук с выбранного микрофона для транскрипции."},
     {"What turns on after setup",
@@ -275,9 +276,9 @@ const KavrelTranslationPair russianPairs[] = {
     {"КАВРЕЛ listens through the selected microphone without asking for screen recording access.",
      "КАВРЕЛ слушает через выбранный микрофон и не запрашивает доступ к записи экрана."},
     {"Menu bar control",
-     "Управление из строки меню"},
+     "Управление из трея"},
     {"Start and stop listening while КАВРЕЛ stays in the top bar.",
-     "Запускайте и останавливайте прослушивание, пока КАВРЕЛ остаётся в верхней панели."},
+     "Запускайте и останавливайте прослушивание, пока КАВРЕЛ остаётся в трее."},
     {"Quick path",
      "Быстрый путь"},
     {"Needed for audio-only listening and device testing.",
@@ -289,7 +290,7 @@ const KavrelTranslationPair russianPairs[] = {
     {"Allow microphone access and the audio-only listening flow will be ready.",
      "Разрешите доступ к микрофону, и прослушивание только звука будет готово."},
     {"КАВРЕЛ asks for microphone input for the menu bar listening flow.",
-     "КАВРЕЛ запрашивает доступ к микрофону для прослушивания из строки меню."},
+     "КАВРЕЛ запрашивает доступ к микрофону для прослушивания из трея."},
     {"Continue later",
      "Продолжить позже"},
     {"Email sign in",
@@ -1532,7 +1533,16 @@ std::span<const KavrelTranslationPair> pairs(KavrelAppLanguage language)
 {
     switch (language) {
     case KavrelAppLanguage::english: return {};
-    case KavrelAppLanguage::russian: return russianPairs;
+    case KavrelAppLanguage::russian: {
+        // Built once; the rows live in two files, one table to every reader.
+        static const std::vector<KavrelTranslationPair> rows = [] {
+            std::vector<KavrelTranslationPair> all(std::begin(russianPairs), std::end(russianPairs));
+            for (const auto part : {russianScreenPairs(), russianErrorPairs()})
+                all.insert(all.end(), part.begin(), part.end());
+            return all;
+        }();
+        return rows;
+    }
     case KavrelAppLanguage::german: return germanPairs;
     case KavrelAppLanguage::spanish: return spanishPairs;
     case KavrelAppLanguage::french: return frenchPairs;

@@ -39,10 +39,10 @@ std::optional<KavrelProfileModel::StatusStrip> KavrelProfileModel::syncStrip() c
         return StatusStrip{m_localization.localized(QStringLiteral("Syncing account and billing…")),
                            kavrelFixed({0.17, 0.54, 0.95, 1})};
     if (m_profileRefreshErrorMessage)
-        return StatusStrip{*m_profileRefreshErrorMessage, kavrelFixed({0.84, 0.33, 0.30, 1})};
+        return StatusStrip{m_localization.localizedMessage(*m_profileRefreshErrorMessage), kavrelFixed({0.84, 0.33, 0.30, 1})};
     if (m_billingRefreshErrorMessage)
         return StatusStrip{m_localization.localizedFormat(QStringLiteral("Account synced, but billing is unavailable right now: %@"),
-                                                          QStringList{*m_billingRefreshErrorMessage}),
+                                                          QStringList{m_localization.localizedMessage(*m_billingRefreshErrorMessage)}),
                            kavrelFixed({0.86, 0.62, 0.20, 1})};
     if (currentUserId())
         return StatusStrip{m_localization.localized(QStringLiteral("Account and billing data are up to date.")),

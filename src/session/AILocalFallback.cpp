@@ -1,6 +1,7 @@
 #include "session/AILocalFallback.h"
 
 #include "base/Text.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "session/StableTranscriptText.h"
 
 #include <QRegularExpression>
@@ -16,6 +17,11 @@ QString bullets(const QStringList &lines)
     for (const QString &line : lines)
         bulleted.append(QStringLiteral("- ") + line);
     return bulleted.join(QLatin1Char('\n'));
+}
+
+QString inLanguage(const KavrelLocalizationStore *texts, const QString &key)
+{
+    return texts ? texts->localized(key) : key;
 }
 
 } // namespace
@@ -44,7 +50,7 @@ QString summary(const QString &text)
     return bullets(lines.mid(0, 12));
 }
 
-QString meetingProtocol(const QString &text)
+QString meetingProtocol(const QString &text, const KavrelLocalizationStore *texts)
 {
     const QStringList lines = cleanedTranscriptLines(text);
     if (lines.isEmpty())
@@ -62,21 +68,23 @@ QString meetingProtocol(const QString &text)
     }
 
     const QStringList parts{
-        QStringLiteral("Meeting Protocol"),
+        inLanguage(texts, QStringLiteral("Meeting Protocol")),
         QString(),
-        QStringLiteral("1. Topics Discussed"),
+        inLanguage(texts, QStringLiteral("1. Topics Discussed")),
         bullets(lines.mid(0, 8)),
         QString(),
-        QStringLiteral("2. Decisions Made"),
-        decisions.isEmpty() ? QStringLiteral("- No explicit decisions detected in the local fallback.") : bullets(decisions),
+        inLanguage(texts, QStringLiteral("2. Decisions Made")),
+        decisions.isEmpty() ? inLanguage(texts, QStringLiteral("- No explicit decisions detected in the local fallback."))
+                            : bullets(decisions),
         QString(),
-        QStringLiteral("3. Open Questions"),
-        questions.isEmpty() ? QStringLiteral("- No explicit open questions detected in the local fallback.") : bullets(questions),
+        inLanguage(texts, QStringLiteral("3. Open Questions")),
+        questions.isEmpty() ? inLanguage(texts, QStringLiteral("- No explicit open questions detected in the local fallback."))
+                            : bullets(questions),
     };
     return parts.join(QLatin1Char('\n'));
 }
 
-QString answer(const QString &text)
+QString answer(const QString &text, const KavrelLocalizationStore *texts)
 {
     const QStringList lines = cleanedTranscriptLines(text);
     if (lines.isEmpty())
@@ -84,14 +92,16 @@ QString answer(const QString &text)
     const QString &lastLine = lines.last();
     for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
         if (it->contains(QLatin1Char('?'))) {
-            return QStringLiteral("A concise fallback answer can acknowledge the latest question and respond to its main "
-                                  "point directly.\n\nLatest question:\n")
-                + *it + QStringLiteral("\n\nMost recent context:\n") + lastLine;
+            return inLanguage(texts, QStringLiteral("A concise fallback answer can acknowledge the latest question and "
+                                                    "respond to its main point directly."))
+                + QStringLiteral("\n\n") + inLanguage(texts, QStringLiteral("Latest question:")) + QLatin1Char('\n') + *it
+                + QStringLiteral("\n\n") + inLanguage(texts, QStringLiteral("Most recent context:")) + QLatin1Char('\n')
+                + lastLine;
         }
     }
-    return QStringLiteral("A safe fallback answer is to confirm the latest point and add the most recent concrete detail "
-                          "from the conversation.\n\nLatest context:\n")
-        + lastLine;
+    return inLanguage(texts, QStringLiteral("A safe fallback answer is to confirm the latest point and add the most "
+                                            "recent concrete detail from the conversation."))
+        + QStringLiteral("\n\n") + inLanguage(texts, QStringLiteral("Latest context:")) + QLatin1Char('\n') + lastLine;
 }
 
 } // namespace AILocalFallback

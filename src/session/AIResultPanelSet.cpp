@@ -212,11 +212,11 @@ QCoro::Task<void> AIResultPanelSet::runRequest(Tool tool, AIPanel panel, QString
                 finished.errorMessage = m_localization.localized(QStringLiteral("AI summary failed, showing a local fallback instead."));
                 break;
             case Tool::meetingProtocol:
-                finished.text = AILocalFallback::meetingProtocol(transcript);
+                finished.text = AILocalFallback::meetingProtocol(transcript, &m_localization);
                 finished.errorMessage = m_localization.localized(QStringLiteral("AI protocol failed, showing a local fallback instead."));
                 break;
             case Tool::answer:
-                finished.text = AILocalFallback::answer(transcript);
+                finished.text = AILocalFallback::answer(transcript, &m_localization);
                 finished.errorMessage = m_localization.localized(QStringLiteral("AI answer assist failed, showing a local fallback instead."));
                 break;
             }

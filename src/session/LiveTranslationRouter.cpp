@@ -122,7 +122,7 @@ QCoro::Task<void> LiveTranslationRouter::prepareTranslation(QUuid generation, Ca
         if (!self)
             co_return;
         setTranslationAvailable(false);
-        const QStringList arguments{targetLanguageName(), started.errorText()};
+        const QStringList arguments{targetLanguageName(), m_localization.localizedMessage(started.errorText())};
         setTranslationMessage(m_localization.localizedFormat(QStringLiteral("%@ translation is unavailable: %@"), arguments));
         setLiveTranslationPreview(QString());
         qCWarning(KavrelDiagnostics::translation()).noquote()
@@ -228,7 +228,7 @@ void LiveTranslationRouter::applyTranslationEvent(const DeepSeekTranslationEvent
         }
         setTranslationAvailable(false);
         setLiveTranslationPreview(QString());
-        const QStringList arguments{targetLanguageName(), event.text};
+        const QStringList arguments{targetLanguageName(), m_localization.localizedMessage(event.text)};
         setTranslationMessage(m_localization.localizedFormat(QStringLiteral("%@ translation was paused: %@"), arguments));
         resetServiceInBackground();
         return;

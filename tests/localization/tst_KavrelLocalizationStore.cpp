@@ -77,6 +77,7 @@ private Q_SLOTS:
     void languageCodes();
     void tablesHoldTheirKeys();
     void rowsKeepPlaceholdersAndProductName();
+    void pluralFormsKeepTheirFormat();
     void quotedRows_data();
     void quotedRows();
     void startupLanguage_data();
@@ -87,6 +88,13 @@ private Q_SLOTS:
     void formatting_data();
     void formatting();
     void formattingTakesTextArguments();
+    void russianCountsTakeTheirForm_data();
+    void russianCountsTakeTheirForm();
+    void programErrorsReadInRussian_data();
+    void programErrorsReadInRussian();
+    void missesAreRecordedForTests();
+    void qtCatalogueFollowsTheLanguage();
+    void noRussianRowNamesAMacPlace();
     void languageNames_data();
     void languageNames();
     void translatorAnswersOnlyForOwnTexts_data();
@@ -135,6 +143,21 @@ void tst_KavrelLocalizationStore::rowsKeepPlaceholdersAndProductName()
     }
 }
 
+void tst_KavrelLocalizationStore::pluralFormsKeepTheirFormat()
+{
+    const QSet<QString> russian = keysOf(KavrelAppLanguage::russian);
+    QVERIFY(!KavrelLocalizationTables::pluralForms(KavrelAppLanguage::russian).empty());
+    for (const KavrelPluralForms &forms : KavrelLocalizationTables::pluralForms(KavrelAppLanguage::russian)) {
+        const QString key = QString::fromUtf8(forms.key);
+        // The many form is the row itself; forms without one would never be reached.
+        QVERIFY2(russian.contains(key), forms.key);
+        QVERIFY2(conversions(QString::fromUtf8(forms.one)) == conversions(key), forms.key);
+        QVERIFY2(conversions(QString::fromUtf8(forms.few)) == conversions(key), forms.key);
+    }
+    for (KavrelAppLanguage language : {KavrelAppLanguage::english, KavrelAppLanguage::german})
+        QVERIFY(KavrelLocalizationTables::pluralForms(language).empty());
+}
+
 void tst_KavrelLocalizationStore::quotedRows_data()
 {
     QTest::addColumn<KavrelAppLanguage>("language");
@@ -164,7 +187,8 @@ void tst_KavrelLocalizationStore::quotedRows_data()
          "Zusammenfassung erstellt, konnte aber nicht gespeichert werden: %@",
          "El resumen se generó, pero no se pudo guardar: %@",
          "Le résumé a été généré, mais n’a pas pu être enregistré : %@"},
-        {"Setup %@%%", nullptr, "Einrichtung %@%%", "Configuración %@%%", "Configuration %@%%"},
+        // Russian is the interface a user has: it holds the rows only the others held before.
+        {"Setup %@%%", "Настройка %@%%", "Einrichtung %@%%", "Configuración %@%%", "Configuration %@%%"},
         {"Transcribe", "Транскрипт", "Transkript", "Transcripción", "Transcript"},
         {"Translate", "Перевод", "Übersetzung", "Traducción", "Traduction"},
         {"Email", "Email", "E-Mail", "Correo", "E-mail"},
@@ -293,8 +317,9 @@ void tst_KavrelLocalizationStore::lookup_data()
     QTest::newRow("white space only") << ru << " \t\n " << " \t\n ";
     QTest::newRow("keys are case-sensitive") << ru << "settings" << "settings";
     QTest::newRow("a translated text comes back unchanged") << ru << "Настройки" << "Настройки";
-    QTest::newRow("ru lacks the German-only rows") << ru << "Setup %@%%" << "Setup %@%%";
-    QTest::newRow("ru lacks the German-only rows 2") << ru << "Restart required" << "Restart required";
+    QTest::newRow("ru holds the formerly German-only rows") << ru << "Setup %@%%" << "Настройка %@%%";
+    QTest::newRow("de lacks a Russian-only row") << KavrelAppLanguage::german << "Usage this period" << "Usage this period";
+    QTest::newRow("ru holds the formerly German-only rows 2") << ru << "Restart required" << "Требуется перезапуск";
     QTest::newRow("en returns the key") << KavrelAppLanguage::english << "Settings" << "Settings";
     QTest::newRow("en returns the key untrimmed") << KavrelAppLanguage::english << " Settings\n" << " Settings\n";
     QTest::newRow("de translates its own rows") << KavrelAppLanguage::german << "Listening stopped"
@@ -334,8 +359,11 @@ void tst_KavrelLocalizationStore::formatting_data()
     QTest::newRow("ru wrapped argument is not translated")
         << KavrelAppLanguage::russian << "%@ is required." << QVariantList{QStringLiteral("Password")}
         << "Поле «Password» обязательно.";
-    QTest::newRow("ru miss still formats") << KavrelAppLanguage::russian << "Setup %@%%" << QVariantList{40}
-                                           << "Setup 40%";
+    QTest::newRow("ru miss still formats") << KavrelAppLanguage::russian << "Nothing here %@%%" << QVariantList{40}
+                                           << "Nothing here 40%";
+    QTest::newRow("ru percent") << KavrelAppLanguage::russian << "Setup %@%%" << QVariantList{75} << "Настройка 75%";
+    QTest::newRow("de counts keep one form") << KavrelAppLanguage::german << "%@ words" << QVariantList{1}
+                                             << "1 Wörter";
     QTest::newRow("whole double") << en << "%@" << QVariantList{2.0} << "2";
     QTest::newRow("negative integer") << en << "%@" << QVariantList{qint64(-7)} << "-7";
     QTest::newRow("missing argument stays visible") << en << "%@ of %@" << QVariantList{1} << "1 of %@";
@@ -367,6 +395,152 @@ void tst_KavrelLocalizationStore::formattingTakesTextArguments()
     QCOMPARE(fixture.store->localizedFormat(QStringLiteral("Summary generated, but could not be saved: %@"),
                                             QStringList{QStringLiteral("disque plein")}),
              QStringLiteral("Le résumé a été généré, mais n’a pas pu être enregistré : disque plein"));
+}
+
+void tst_KavrelLocalizationStore::russianCountsTakeTheirForm_data()
+{
+    QTest::addColumn<QVariant>("count");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("sessions");
+
+    QTest::newRow("0") << QVariant(0) << "0 слов" << "0 строк" << "0 сессий";
+    QTest::newRow("1") << QVariant(1) << "1 слово" << "1 строка" << "1 сессия";
+    QTest::newRow("2") << QVariant(2) << "2 слова" << "2 строки" << "2 сессии";
+    QTest::newRow("4") << QVariant(4) << "4 слова" << "4 строки" << "4 сессии";
+    QTest::newRow("5") << QVariant(5) << "5 слов" << "5 строк" << "5 сессий";
+    QTest::newRow("11") << QVariant(11) << "11 слов" << "11 строк" << "11 сессий";
+    QTest::newRow("12") << QVariant(12) << "12 слов" << "12 строк" << "12 сессий";
+    QTest::newRow("14") << QVariant(14) << "14 слов" << "14 строк" << "14 сессий";
+    QTest::newRow("21") << QVariant(21) << "21 слово" << "21 строка" << "21 сессия";
+    QTest::newRow("22") << QVariant(22) << "22 слова" << "22 строки" << "22 сессии";
+    QTest::newRow("25") << QVariant(25) << "25 слов" << "25 строк" << "25 сессий";
+    QTest::newRow("101") << QVariant(101) << "101 слово" << "101 строка" << "101 сессия";
+    QTest::newRow("111") << QVariant(111) << "111 слов" << "111 строк" << "111 сессий";
+    // Screens pass the count as text; it is read the same way.
+    QTest::newRow("text 23") << QVariant(QStringLiteral("23")) << "23 слова" << "23 строки" << "23 сессии";
+    QTest::newRow("text 1011") << QVariant(QStringLiteral("1011")) << "1011 слов" << "1011 строк" << "1011 сессий";
+    QTest::newRow("negative 1") << QVariant(-1) << "-1 слово" << "-1 строка" << "-1 сессия";
+    QTest::newRow("not a count") << QVariant(QStringLiteral("много")) << "много слов" << "много строк" << "много сессий";
+}
+
+void tst_KavrelLocalizationStore::russianCountsTakeTheirForm()
+{
+    QFETCH(QVariant, count);
+    QFETCH(QString, words);
+    QFETCH(QString, lines);
+    QFETCH(QString, sessions);
+    Fixture fixture;
+    QCOMPARE(fixture.store->localizedFormat(QStringLiteral("%@ words"), QVariantList{count}), words);
+    QCOMPARE(fixture.store->localizedFormat(QStringLiteral("%@ lines"), QVariantList{count}), lines);
+    QCOMPARE(fixture.store->localizedFormat(QStringLiteral("%@ sessions"), QVariantList{count}), sessions);
+    // The text overload callers use reads the same.
+    QCOMPARE(fixture.store->localizedFormat(QStringLiteral("%@ words"), QStringList{count.toString()}), words);
+}
+
+void tst_KavrelLocalizationStore::programErrorsReadInRussian_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("whole text") << "Could not connect to the server." << "Не удалось подключиться к серверу.";
+    QTest::newRow("frame around a cause")
+        << "The app could not generate a summary: Could not connect to the server."
+        << "Не удалось создать саммари: Не удалось подключиться к серверу.";
+    QTest::newRow("frames nest")
+        << "The app could not translate the final transcript: A network error occurred: The request timed out."
+        << "Не удалось перевести окончательный транскрипт: Произошла ошибка сети: Время ожидания запроса истекло.";
+    QTest::newRow("server's words stay")
+        << "The AI backend returned an error: quota exceeded for model" << "AI-сервер вернул ошибку: quota exceeded for model";
+    QTest::newRow("code and reason") << "The server closed the connection (code 1011): The request timed out."
+                                     << "Сервер закрыл соединение (код 1011): Время ожидания запроса истекло.";
+    QTest::newRow("code alone") << "The server closed the connection (code 1006)." << "Сервер закрыл соединение (код 1006).";
+    QTest::newRow("status after the text")
+        << "The app could not switch to the selected microphone. OSStatus: -5"
+        << "Не удалось переключиться на выбранный микрофон. Код ошибки: -5";
+    QTest::newRow("reason and place")
+        << "The data couldn't be read because it isn't in the correct format: missing key (feed.version)"
+        << "Не удалось прочитать данные: неверный формат: нет ключа (feed.version)";
+    QTest::newRow("a server's message") << "Invalid credentials" << "Invalid credentials";
+    QTest::newRow("a server's message in parentheses") << "Bad gateway (upstream)" << "Bad gateway (upstream)";
+    QTest::newRow("a near miss is not ours") << "The app could not generate a summary:" << "The app could not generate a summary:";
+    QTest::newRow("screen key") << "Passwords do not match." << "Пароли не совпадают.";
+    QTest::newRow("already Russian") << "Сервер истории встреч вернул некорректный ответ."
+                                     << "Сервер истории встреч вернул некорректный ответ.";
+    QTest::newRow("screen formats do not frame errors") << "Too many words" << "Too many words";
+    QTest::newRow("empty") << "" << "";
+}
+
+void tst_KavrelLocalizationStore::programErrorsReadInRussian()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, expected);
+    Fixture fixture;
+    QCOMPARE(fixture.store->localizedMessage(message), expected);
+    fixture.store->setLanguage(KavrelAppLanguage::english);
+    QCOMPARE(fixture.store->localizedMessage(message), message);
+}
+
+void tst_KavrelLocalizationStore::missesAreRecordedForTests()
+{
+    Fixture fixture;
+    KavrelLocalizationStore &store = *fixture.store;
+    store.localized(QStringLiteral("Not a key before recording"));
+    store.setRecordingMisses(true);
+    store.localized(QStringLiteral("Settings"));
+    store.localized(QStringLiteral("  Not a key  "));
+    store.localized(QStringLiteral("Not a key"));
+    store.localizedFormat(QStringLiteral("%@ things"), QVariantList{3});
+    store.localizedMessage(QStringLiteral("The app could not generate a summary: quota exceeded"));
+    store.localizedMessage(QStringLiteral("A server's own words"));
+    store.localized(QString());
+    QCOMPARE(store.recordedMisses(),
+             (QStringList{"Not a key", "%@ things", "A server's own words"}));
+
+    // English has no table, so nothing is missing there.
+    store.setRecordingMisses(true);
+    store.setLanguage(KavrelAppLanguage::english);
+    store.localized(QStringLiteral("Not a key"));
+    QVERIFY(store.recordedMisses().isEmpty());
+
+    store.setRecordingMisses(false);
+    store.setLanguage(KavrelAppLanguage::russian);
+    store.localized(QStringLiteral("Not a key"));
+    QVERIFY(store.recordedMisses().isEmpty());
+}
+
+void tst_KavrelLocalizationStore::qtCatalogueFollowsTheLanguage()
+{
+    // Qt's own words: the standard buttons and the context menu of selectable text.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    {
+        Fixture fixture;
+        QVERIFY2(fixture.store->installQtTranslations(), "qtbase_ru.qm is missing: scripts/install-deps installs it");
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+        QCOMPARE(QCoreApplication::translate("QWidgetTextControl", "Select All"), QStringLiteral("Выделить всё"));
+        QCOMPARE(QCoreApplication::translate("QWidgetTextControl", "&Copy"), QStringLiteral("&Копировать"));
+
+        fixture.store->setLanguage(KavrelAppLanguage::english);
+        QVERIFY(!fixture.store->installQtTranslations());
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+
+        fixture.store->setLanguage(KavrelAppLanguage::russian);
+        QVERIFY(fixture.store->installQtTranslations());
+    }
+    // The catalogue goes with its store.
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+}
+
+void tst_KavrelLocalizationStore::noRussianRowNamesAMacPlace()
+{
+    // A Linux user has no menu bar, Finder, System Settings or Keychain; the rows name the tray,
+    // the file manager, the sound settings and the password store.
+    static const QRegularExpression macPlace(
+        QStringLiteral("macOS|Finder|строк[аеиу] меню|Системные настройки|верхней панели|Связк"));
+    for (const auto &pair : KavrelLocalizationTables::pairs(KavrelAppLanguage::russian)) {
+        const QString translation = QString::fromUtf8(pair.translation);
+        QVERIFY2(!translation.contains(macPlace), pair.key);
+    }
 }
 
 void tst_KavrelLocalizationStore::languageNames_data()
@@ -403,7 +577,9 @@ void tst_KavrelLocalizationStore::translatorAnswersOnlyForOwnTexts_data()
     QTest::newRow("own window title") << QByteArray("KavrelMainWindow") << QByteArray("Settings") << "Настройки";
     QTest::newRow("own tooltip") << QByteArray("WorkspaceToolbar")
                                  << QByteArray("Resize transcript and translation panels")
-                                 << "qt:Resize transcript and translation panels";
+                                 << "Изменить размер панелей транскрипта и перевода";
+    QTest::newRow("own text without a row") << QByteArray("WorkspaceToolbar") << QByteArray("Not one of ours")
+                                            << "qt:Not one of ours";
     QTest::newRow("context with Q and lower case is ours") << QByteArray("QuickPanel") << QByteArray("Cancel")
                                                            << "Отмена";
     QTest::newRow("translation equal to key") << QByteArray("ProfileScreen") << QByteArray("Email") << "qt:Email";

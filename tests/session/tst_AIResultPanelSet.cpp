@@ -55,6 +55,7 @@ private Q_SLOTS:
 
     void fallbackTexts_data();
     void fallbackTexts();
+    void fallbackTextsReadInTheInterfaceLanguage();
 
 private:
     void waitIdle() { QVERIFY(FakeBackend::waitUntil([&] { return !m_panels->isAnyLoading(); })); }
@@ -285,6 +286,34 @@ void tst_AIResultPanelSet::fallbackTexts()
         many.append(QStringLiteral("[10:00:%1] line %2").arg(i, 2, 10, QLatin1Char('0')).arg(i));
     QCOMPARE(AILocalFallback::summary(many.join('\n')).count(QStringLiteral("- ")), 12);
     QVERIFY(AILocalFallback::meetingProtocol(many.join('\n')).contains(QStringLiteral("- line 8\n\n2. Decisions")));
+}
+
+void tst_AIResultPanelSet::fallbackTextsReadInTheInterfaceLanguage()
+{
+    m_localization->setLanguage(KavrelAppLanguage::russian);
+    const QString lines = QStringLiteral("[10:00:01] We agreed on Friday.\n[10:00:05] Who sends the notes?");
+    QCOMPARE(AILocalFallback::meetingProtocol(lines, m_localization.get()),
+             QStringLiteral("Протокол встречи\n\n1. Обсуждённые темы\n- We agreed on Friday.\n- Who sends the notes?\n\n"
+                            "2. Принятые решения\n- We agreed on Friday.\n\n3. Открытые вопросы\n- Who sends the notes?"));
+    QCOMPARE(AILocalFallback::meetingProtocol(QStringLiteral("[10:00:01] Hello"), m_localization.get()),
+             QStringLiteral("Протокол встречи\n\n1. Обсуждённые темы\n- Hello\n\n2. Принятые решения\n"
+                            "- В локальной версии явных решений не найдено.\n\n3. Открытые вопросы\n"
+                            "- В локальной версии явных открытых вопросов не найдено."));
+    QCOMPARE(AILocalFallback::answer(lines, m_localization.get()),
+             QStringLiteral("Короткий запасной ответ: отметьте последний вопрос и ответьте прямо на его суть.\n\n"
+                            "Последний вопрос:\nWho sends the notes?\n\nПоследний контекст:\nWho sends the notes?"));
+    // Without a store, or in English, the texts are the English ones the other cases check.
+    m_localization->setLanguage(KavrelAppLanguage::english);
+    QCOMPARE(AILocalFallback::answer(lines, m_localization.get()), AILocalFallback::answer(lines));
+
+    // The panel set writes its fallback in the interface language.
+    m_localization->setLanguage(KavrelAppLanguage::russian);
+    m_fakeAuth->setChatCompletionReply(failure());
+    m_panels->startMeetingProtocol(AIResultTarget::source, transcript, "English");
+    waitIdle();
+    QVERIFY(m_panels->text(AIPanel::transcriptProtocol).startsWith(QStringLiteral("Протокол встречи\n\n1. Обсуждённые темы\n")));
+    QCOMPARE(m_panels->errorMessage(AIPanel::transcriptProtocol),
+             std::optional<QString>(QStringLiteral("Не удалось создать AI-протокол, вместо него показана локальная версия.")));
 }
 
 QTEST_GUILESS_MAIN(tst_AIResultPanelSet)

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QImage>
 #include <QLayout>
+#include <QRegularExpression>
+#include <QTest>
 #include <QWidget>
 
 namespace Screenshots {
@@ -29,15 +31,69 @@ QString directory()
     return QDir(root).filePath(QStringLiteral("build/screenshots"));
 }
 
+// Texts the scenes hand to the store that are not interface keys. Texts that cannot be an
+// English key are never listed: one without a Latin letter, one already in Russian (the
+// product name aside), a language code.
+const QStringList &notKeys()
+{
+    static const QStringList texts{
+        // The fixtures' user content: names, addresses, a stored speaker label, plan names the
+        // billing server sends.
+        QStringLiteral("Ada Lovelace"),
+        QStringLiteral("ada@example.com"),
+        QStringLiteral("Speaker 2"),
+        QStringLiteral("Pro"),
+        QStringLiteral("Free"),
+        // A server's own message, shown as it comes.
+        QStringLiteral("Service Unavailable: The billing service is down."),
+        // Sample input the sign-in fields show as placeholders.
+        QStringLiteral("name@company.com"),
+        QStringLiteral("BrightKey7$x"),
+    };
+    return texts;
+}
+
+bool cannotBeAKey(QString text)
+{
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    static const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    static const QRegularExpression languageCode(QStringLiteral("^[A-Z]{2}$"));
+    text.remove(QStringLiteral("КАВРЕЛ"));
+    return !text.contains(latin) || text.contains(cyrillic) || text.contains(languageCode);
+}
+
+QStringList untranslatedTexts()
+{
+    QStringList texts;
+    for (const QString &text : KavrelLocalizationStore::shared().recordedMisses()) {
+        if (!cannotBeAKey(text) && !notKeys().contains(text))
+            texts.append(text);
+    }
+    return texts;
+}
+
 void apply(QWidget *widget, const Variant &variant)
 {
     KavrelLocalizationStore::shared().setLanguage(variant.language);
+    // From here on the scene is built in the variant's language; write() reports every text
+    // it looked up in vain.
+    KavrelLocalizationStore::shared().setRecordingMisses(variant.language != KavrelAppLanguage::english);
     widget->setPalette(KavrelAppearanceController::palette(variant.scheme));
 }
 
 QString write(QWidget *widget, const QString &name, const Variant &variant)
 {
-    return write(widget, name + QLatin1Char('-') + variant.suffix);
+    const QString path = write(widget, name + QLatin1Char('-') + variant.suffix);
+    if (variant.language != KavrelAppLanguage::english) {
+        const QStringList untranslated = untranslatedTexts();
+        KavrelLocalizationStore::shared().setRecordingMisses(true); // the next scene starts afresh
+        if (!untranslated.isEmpty()) {
+            const QString message = name + QLatin1Char('-') + variant.suffix
+                                    + QStringLiteral(" shows texts without a row in its language: ") + untranslated.join(QStringLiteral(" | "));
+            QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+        }
+    }
+    return path;
 }
 
 QString write(QWidget *widget, const QString &fileName)

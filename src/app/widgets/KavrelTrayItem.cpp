@@ -177,7 +177,7 @@ void KavrelTrayItem::restoreThenOpen(const QString &identifier)
 void KavrelTrayItem::showUpdateCheck(const KavrelUserUpdateCheck &result)
 {
     const QString title = localized(result.titleKey());
-    const QString message = KavrelLocalizationStore::shared().localizedFormat(result.messageKey(), QStringList{result.messageArgument()});
+    const QString message = KavrelLocalizationStore::shared().localizedFormat(result.messageKey(), QStringList{KavrelLocalizationStore::shared().localizedMessage(result.messageArgument())});
     Q_EMIT updateCheckShown(title, message);
     auto *box = new QMessageBox(result.outcome == KavrelUserUpdateCheck::Outcome::failed ? QMessageBox::Warning : QMessageBox::Information,
                                 title, message, QMessageBox::Ok);

@@ -198,7 +198,7 @@ QWidget *errorCard(const QString &text, const QString &retryTitle, std::function
     auto *column = new QVBoxLayout(frame);
     column->setContentsMargins(22, 22, 22, 22);
     column->setSpacing(14);
-    QLabel *message = Style::plainLabel(text, Style::font(15, QFont::Medium), Theme::primaryText);
+    QLabel *message = Style::plainLabel(Style::localizedMessage(text), Style::font(15, QFont::Medium), Theme::primaryText);
     message->setWordWrap(true);
     message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(message);

@@ -257,7 +257,7 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
             content = Components::transcriptBlockList(*detail.transcriptJson);
         else
             content = Components::textContent(Text::nilIfEmpty(detail.transcriptText)
-                                                  .value_or(QStringLiteral("Transcript is not available.")));
+                                                  .value_or(Style::localized(QStringLiteral("Transcript is not available."))));
         layout->addWidget(Components::detailPanel(QStringLiteral("Transcript"), accessory, content));
         layout->addWidget(buildFooter());
         break;
@@ -268,7 +268,7 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
             content = Components::translationBlockList(*detail.translationJson);
         else
             content = Components::textContent(Text::nilIfEmpty(detail.translationText)
-                                                  .value_or(QStringLiteral("Translation is not available.")));
+                                                  .value_or(Style::localized(QStringLiteral("Translation is not available."))));
         layout->addWidget(Components::detailPanel(QStringLiteral("Translation"), nullptr, content));
         layout->addWidget(buildFooter());
         break;

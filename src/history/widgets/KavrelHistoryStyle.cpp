@@ -99,6 +99,11 @@ QString localized(const QString &key)
     return KavrelLocalizationStore::shared().localized(key);
 }
 
+QString localizedMessage(const QString &text)
+{
+    return KavrelLocalizationStore::shared().localizedMessage(text);
+}
+
 QString localizedFormat(const QString &format, const QString &argument)
 {
     return KavrelLocalizationStore::shared().localizedFormat(format, QStringList(argument));

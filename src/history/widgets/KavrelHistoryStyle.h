@@ -33,5 +33,6 @@ QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor 
 // The interface key looked up in the shared localization store.
 QString localized(const QString &key);
 QString localizedFormat(const QString &format, const QString &argument);
+QString localizedMessage(const QString &text);
 
 } // namespace KavrelHistoryStyle

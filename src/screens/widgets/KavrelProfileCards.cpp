@@ -217,7 +217,7 @@ QWidget *inlineErrorCard(const QString &text, const QString &actionTitle, std::f
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(14);
-    auto *message = label(text, 15, QFont::Medium, KavrelProfileTheme::primaryText);
+    auto *message = label(KavrelLocalizationStore::shared().localizedMessage(text), 15, QFont::Medium, KavrelProfileTheme::primaryText);
     message->setWordWrap(true);
     message->setSelectable(true);
     layout->addWidget(message);

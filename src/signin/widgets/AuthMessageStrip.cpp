@@ -50,7 +50,7 @@ AuthMessageStrip::AuthMessageStrip(KavrelDynamicColor tint, const QString &text,
 
 void AuthMessageStrip::setText(const QString &text)
 {
-    m_label->setText(KavrelLocalizationStore::shared().localized(text));
+    m_label->setText(KavrelLocalizationStore::shared().localizedMessage(text));
 }
 
 QString AuthMessageStrip::text() const

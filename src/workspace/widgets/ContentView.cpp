@@ -315,10 +315,10 @@ void ContentView::refreshStatusLines()
 {
     const std::optional<QString> error = m_viewModel.errorMessage();
     m_errorLine->setVisible(error.has_value());
-    m_errorLine->setText(m_texts.localized(error.value_or(QString())));
+    m_errorLine->setText(m_texts.localizedMessage(error.value_or(QString())));
     const std::optional<QString> notice = m_viewModel.translationMessage();
     m_translationLine->setVisible(notice.has_value());
-    m_translationLine->setText(m_texts.localized(notice.value_or(QString())));
+    m_translationLine->setText(m_texts.localizedMessage(notice.value_or(QString())));
     m_warning->setTexts(m_texts.localized(QStringLiteral("Microphone is off. Your replies will not be included in the transcript.")),
                         m_texts.localized(QStringLiteral("Hide warning")));
     m_warning->setVisible(shouldShowMicrophoneOffWarning());

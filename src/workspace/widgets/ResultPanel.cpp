@@ -50,7 +50,9 @@ void ResultPanel::setContent(const QString &title, const QString &contentText, c
     m_copy->setText(m_localization.localized(QStringLiteral("Copy")));
     m_copy->setEnabled(WorkspaceRules::resultCopyEnabled(isLoading, contentText));
     m_close->setHelpText(m_localization.localized(QStringLiteral("Hide panel")));
-    m_content->setContent(contentText, errorMessage, isLoading, m_localization.localized(loadingText),
+    const std::optional<QString> shownError =
+        errorMessage ? std::optional<QString>(m_localization.localizedMessage(*errorMessage)) : std::nullopt;
+    m_content->setContent(contentText, shownError, isLoading, m_localization.localized(loadingText),
                           m_localization.localized(emptyText));
 }
 

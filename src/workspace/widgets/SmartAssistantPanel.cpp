@@ -23,7 +23,9 @@ SmartAssistantPanel::SmartAssistantPanel(KavrelLocalizationStore &localization, 
 void SmartAssistantPanel::setContent(const QString &contentText, const std::optional<QString> &errorMessage,
                                      bool isLoading, const QString &loadingText, const QString &emptyText)
 {
-    m_content->setContent(contentText, errorMessage, isLoading, m_localization.localized(loadingText),
+    const std::optional<QString> shownError =
+        errorMessage ? std::optional<QString>(m_localization.localizedMessage(*errorMessage)) : std::nullopt;
+    m_content->setContent(contentText, shownError, isLoading, m_localization.localized(loadingText),
                           m_localization.localized(emptyText));
 }
 
