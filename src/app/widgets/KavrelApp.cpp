@@ -28,6 +28,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 KavrelApp::KavrelApp(Dependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
@@ -90,24 +92,43 @@ void KavrelApp::launch(KavrelTrayItem &trayItem)
     const QIcon icon = QIcon::fromTheme(QStringLiteral("kavrel"));
     if (!icon.isNull())
         QApplication::setWindowIcon(icon);
-    openWindow(QString::fromLatin1(mainWindowIdentifier));
-    if (!trayItem.show())
+    if (!trayItem.show()) {
+        openWindow(QString::fromLatin1(mainWindowIdentifier));
         return;
-    // With a tray the program starts there; the window comes back through the tray's menu.
-    QPointer<QWidget> mainWindow = m_mainWindow;
-    QTimer::singleShot(0, this, [mainWindow] {
-        if (mainWindow)
-            mainWindow->close();
-    });
+    }
+    // With a tray a signed-in user starts there. Whether anyone is signed in is known once the
+    // saved session is restored; until then the window is made but kept off the screen, so it
+    // neither flashes up for the signed-in nor leaves the first run without a window.
+    m_mainWindow = makeMainWindow();
+    m_launchPending = true;
+    AuthSessionStore *store = m_dependencies.authStore;
+    if (store && store->isRestoringSession()) {
+        connect(store, &AuthSessionStore::isRestoringSessionChanged, this, &KavrelApp::finishLaunch,
+                Qt::SingleShotConnection);
+    } else {
+        // The next turn: a link handed over with the launch is routed first.
+        QTimer::singleShot(0, this, &KavrelApp::finishLaunch);
+    }
+}
+
+void KavrelApp::finishLaunch()
+{
+    if (!std::exchange(m_launchPending, false) || !m_mainWindow)
+        return;
+    // A link or the tray's menu asked for the window meanwhile: it stays.
+    if (m_mainWindow->isVisible())
+        return;
+    const bool signedIn = m_dependencies.authStore && m_dependencies.authStore->isAuthenticated();
+    if (signedIn)
+        m_mainWindow->close();
+    else
+        openWindow(QString::fromLatin1(mainWindowIdentifier)); // the sign-in screen
 }
 
 bool KavrelApp::hasVisibleWindows() const
 {
-    // The tray icon is a top-level widget of its own under X11; it is no window of the program.
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->isWindow() && widget->isVisible() && !widget->isMinimized()
-            && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
-            && !widget->inherits("QSystemTrayIconSys"))
+        if (KavrelMiniWindowCoordinator::isProgramWindow(widget) && widget->isVisible() && !widget->isMinimized())
             return true;
     }
     return false;
