@@ -280,7 +280,7 @@ class Run:
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1)
 
-        # Launch: the program lives in the tray.
+        # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(1)
