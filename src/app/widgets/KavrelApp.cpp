@@ -13,6 +13,7 @@
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "history/widgets/KavrelHistoryView.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "platform/ApplicationInfo.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelSettingsView.h"
@@ -76,6 +77,9 @@ void KavrelApp::openWindow(const QString &identifier)
             target = m_miniWindow = makeMiniWindow();
         else
             return;
+        // The mini window places itself in a corner of the screen.
+        if (target != m_miniWindow)
+            KavrelScreenFit::keepOnScreen(target);
     }
     if (identifier == QLatin1String(mainWindowIdentifier) && m_dependencies.miniWindows)
         m_dependencies.miniWindows->noteMainWindowRevealed();
@@ -100,6 +104,7 @@ void KavrelApp::launch(KavrelTrayItem &trayItem)
     // saved session is restored; until then the window is made but kept off the screen, so it
     // neither flashes up for the signed-in nor leaves the first run without a window.
     m_mainWindow = makeMainWindow();
+    KavrelScreenFit::keepOnScreen(m_mainWindow);
     m_launchPending = true;
     AuthSessionStore *store = m_dependencies.authStore;
     if (store && store->isRestoringSession()) {

@@ -5,6 +5,7 @@
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "base/Async.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryLabels.h"
@@ -61,7 +62,8 @@ KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewM
     , m_viewModel(viewModel)
 {
     setModal(true);
-    setMinimumSize(minimumWidth, minimumHeight);
+    KavrelScreenFit::setMinimumSize(this, QSize(minimumWidth, minimumHeight));
+    KavrelScreenFit::keepOnScreen(this);
     setWindowTitle(Style::localized(QStringLiteral("History")));
 
     auto *outer = new QVBoxLayout(this);

@@ -3,6 +3,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/widgets/AuthButton.h"
 #include "signin/widgets/AuthField.h"
@@ -75,7 +76,7 @@ AuthenticationView::AuthenticationView(AuthSessionStore *authStore, QWidget *par
     , m_card(new QWidget(this))
     , m_cardLayout(new QVBoxLayout(m_card))
 {
-    setMinimumSize(880, 700);
+    KavrelScreenFit::setMinimumSize(this, QSize(880, 700));
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(36, 36, 36, 36);
