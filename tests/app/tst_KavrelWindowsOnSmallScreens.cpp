@@ -93,6 +93,7 @@ void tst_KavrelWindowsOnSmallScreens::fitting()
     QCOMPARE(KavrelScreenFit::placedInside(frame, available), placed);
     QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), available.size()),
              QSize(std::min(760, available.width()), std::min(820, available.height())));
+    QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), QSize(1920, 1040)), QSize(760, 820));
 }
 
 void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea_data()
