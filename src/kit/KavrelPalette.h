@@ -63,9 +63,9 @@ inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.39, 0.82, 1},
 // stays readable on both.
 namespace KavrelStatusTints {
 inline constexpr KavrelDynamicColor green = kavrelDynamic({0.09, 0.42, 0.29, 1}, {0.15, 0.67, 0.46, 1});
-inline constexpr KavrelDynamicColor blue = kavrelDynamic({0.12, 0.38, 0.67, 1}, {0.40, 0.67, 0.96, 1});
+inline constexpr KavrelDynamicColor blue = kavrelDynamic({0.12, 0.38, 0.67, 1}, {0.47, 0.71, 0.97, 1});
 inline constexpr KavrelDynamicColor amber = kavrelDynamic({0.50, 0.36, 0.12, 1}, {0.86, 0.62, 0.20, 1});
-inline constexpr KavrelDynamicColor red = kavrelDynamic({0.64, 0.25, 0.23, 1}, {0.90, 0.56, 0.54, 1});
+inline constexpr KavrelDynamicColor red = kavrelDynamic({0.58, 0.23, 0.21, 1}, {0.90, 0.56, 0.54, 1});
 } // namespace KavrelStatusTints
 
 // The screen themes' appearance-dependent colours.

@@ -8,20 +8,11 @@
 #include "app/KavrelAppDelegate.h"
 #include "app/KavrelNotifications.h"
 #include "app/widgets/KavrelApp.h"
-#include "app/widgets/KavrelMiniWindowCoordinator.h"
-#include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
-#include "platform/PulseAudioContext.h"
-#include "platform/UserDefaults.h"
-#include "services/KavrelUpdateController.h"
-#include "session/KavrelListeningStarter.h"
-#include "support/FakeBackend.h"
-#include "support/FakeSessionSurface.h"
-#include "support/TestAuth.h"
+#include "support/TestProgramObjects.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 class tst_KavrelLaunch : public QObject
@@ -54,32 +45,12 @@ void tst_KavrelLaunch::mainWindowAfterLaunch()
     QFETCH(QStringList, links);
     QFETCH(bool, windowShown);
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto service = TestAuth::signedInService(backend.baseUrl(), signedIn ? std::optional(TestAuth::defaultSession())
-                                                                         : std::nullopt);
-    AuthSessionStore authStore(service.get());
-    QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
-    FakeSessionSurface session;
-    KavrelMiniWindowCoordinator windows([] { return std::optional<X11WindowListSnapshot>(); });
-    KavrelPresentationStore presentation(windows, &KavrelTrayItem::isAvailable);
-    KavrelListeningStarter starter(&authStore, &session);
-    KavrelUpdateController updates([](QObject *parent) { return new KavrelUpdater(std::nullopt, QStringLiteral("1.0"), parent); });
-
-    KavrelApp::Dependencies dependencies;
-    dependencies.defaults = &defaults;
-    dependencies.authService = service.get();
-    dependencies.authStore = &authStore;
-    dependencies.session = &session;
-    dependencies.starter = &starter;
-    dependencies.presentation = &presentation;
-    dependencies.miniWindows = &windows;
-    dependencies.updates = &updates;
-    dependencies.audioServer = PulseAudioContext::shared();
-    auto app = std::make_unique<KavrelApp>(dependencies);
-    KavrelTrayItem tray(session, authStore, presentation, starter, defaults, updates, app->windowOpener());
-    KavrelAppDelegate delegate(service.get(), KavrelNotifications::defaultCenter(),
+    TestProgramObjects objects(signedIn, &KavrelTrayItem::isAvailable);
+    AuthSessionStore &authStore = *objects.authStore;
+    auto app = std::make_unique<KavrelApp>(objects.dependencies());
+    KavrelTrayItem tray(objects.session, authStore, *objects.presentation, *objects.starter, *objects.defaults,
+                        *objects.updates, app->windowOpener());
+    KavrelAppDelegate delegate(objects.authService.get(), KavrelNotifications::defaultCenter(),
                                [&app] { return app->hasVisibleWindows(); }, [&app] { app->activate(); });
 
     // As main() does: the launch, then the links the program was started with.

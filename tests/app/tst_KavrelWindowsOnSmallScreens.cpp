@@ -2,24 +2,14 @@
 // for more room than its screen's free area, and each opens inside it. The screens are those of
 // the offscreen platform, set up by a configuration file before the application starts.
 
-#include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "app/widgets/KavrelApp.h"
-#include "app/widgets/KavrelMiniWindowCoordinator.h"
-#include "app/widgets/KavrelPresentationStore.h"
-#include "app/widgets/KavrelTrayItem.h"
 #include "history/KavrelHistoryViewModel.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 #include "kit/widgets/KavrelScreenFit.h"
 #include "localization/KavrelLocalizationStore.h"
-#include "platform/PulseAudioContext.h"
-#include "platform/UserDefaults.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
-#include "services/KavrelUpdateController.h"
-#include "session/KavrelListeningStarter.h"
-#include "support/FakeBackend.h"
-#include "support/FakeSessionSurface.h"
-#include "support/TestAuth.h"
+#include "support/TestProgramObjects.h"
 
 #include "../history/HistoryTestClient.h"
 
@@ -119,29 +109,10 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
         QVERIFY2(window->minimumSize().height() + decorations.height() <= available.height(), what);
     };
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
-    AuthSessionStore authStore(service.get());
+    TestProgramObjects objects(false, [] { return false; });
+    AuthSessionStore &authStore = *objects.authStore;
     QTRY_VERIFY(!authStore.isRestoringSession());
-    QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
-    FakeSessionSurface session;
-    KavrelMiniWindowCoordinator windows([] { return std::optional<X11WindowListSnapshot>(); });
-    KavrelPresentationStore presentation(windows, [] { return false; });
-    KavrelListeningStarter starter(&authStore, &session);
-    KavrelUpdateController updates([](QObject *parent) { return new KavrelUpdater(std::nullopt, QStringLiteral("1.0"), parent); });
-    KavrelApp::Dependencies dependencies;
-    dependencies.defaults = &defaults;
-    dependencies.authService = service.get();
-    dependencies.authStore = &authStore;
-    dependencies.session = &session;
-    dependencies.starter = &starter;
-    dependencies.presentation = &presentation;
-    dependencies.miniWindows = &windows;
-    dependencies.updates = &updates;
-    dependencies.audioServer = PulseAudioContext::shared();
-    KavrelApp app(dependencies);
+    KavrelApp app(objects.dependencies());
 
     // The main window (1240 × 820 of its own) with the sign-in screen.
     app.openWindow(QStringLiteral("kavrel-main"));
@@ -161,9 +132,9 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     auto *layout = new QVBoxLayout(&shellWindow);
     layout->setContentsMargins(0, 0, 0, 0);
     KavrelWorkspaceShellView::Dependencies shellDependencies;
-    shellDependencies.defaults = &defaults;
+    shellDependencies.defaults = objects.defaults.get();
     shellDependencies.authStore = &authStore;
-    shellDependencies.updateController = &updates;
+    shellDependencies.updateController = objects.updates.get();
     shellDependencies.makeWorkspace = [] { return new QWidget; };
     shellDependencies.makeProfile = [] { return new QWidget; };
     shellDependencies.makeHistory = [] { return new QWidget; };

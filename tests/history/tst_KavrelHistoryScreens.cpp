@@ -65,6 +65,10 @@ MeetingSessionHistoryListPage meetings(int first, int count, std::optional<QStri
                                 : QStringLiteral("Weekly sync %1").arg(i);
         item.previewText = QStringLiteral("We went through the open items, agreed on the release date and "
                                           "assigned the follow-up notes to the owners of each area.");
+        // Every other preview runs longer than the card's two lines.
+        if (i % 2 == 0)
+            item.previewText = *item.previewText + QStringLiteral(" Then we walked through the support queue, the hiring "
+                                                                  "plan and the budget for the spring conference.");
         item.durationSeconds = 95 + i * 611;
         item.inputLanguage = QStringLiteral("en");
         item.translationLanguage = QStringLiteral("de");
@@ -354,6 +358,8 @@ void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
     spawnTask([vm](CancellationToken) { return vm->openSession(meetings(3, 1, std::nullopt).items.first()); });
     QTRY_VERIFY(m_view->detailSheet());
     KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    // The test's screen is smaller than the sheet likes; give it its room back.
+    sheet->resize(KavrelHistoryDetailSheet::minimumWidth, KavrelHistoryDetailSheet::minimumHeight);
     settle();
     QVERIFY(labelTexts(sheet).contains("Loading full session…"));
     pending("fetchSessionDetail")->fail("Not found.");

@@ -130,6 +130,11 @@ QList<TextOn> makeTexts()
         {"history footer status", {History::secondaryText}, {}, shellBackground},
         {"history footer languages", {History::tertiaryText}, {}, shellBackground},
         {"history tab", {History::secondaryText}, {{History::elevatedFill}}, shellBackground},
+        {"history count badge", {HistoryStyle::accent}, {{History::accentFill}}, shellBackground},
+        {"history error card", {History::primaryText}, {{HistoryStyle::standardRed, 0.08}}, shellBackground},
+        {"history retry button", {HistoryStyle::errorRed}, {{HistoryStyle::errorRed, 0.14}, {HistoryStyle::standardRed, 0.08}},
+         shellBackground},
+        {"history summary error", {HistoryStyle::errorRed}, {historyCard}, shellBackground},
         // Sign-in screen.
         {"sign-in title", {label}, {}, signInBackground, true},
         {"sign-in subtitle", {secondaryLabel}, {}, signInBackground},

@@ -232,7 +232,8 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         // The screen never gets narrower than 880 (where the screen has the room), so neither
         // does the card get below 563.
-        QCOMPARE(view.minimumWidth(), std::min(880, view.screen()->availableGeometry().width()));
+        const int screenWidth = view.screen()->availableGeometry().width();
+        QVERIFY(screenWidth >= 880 ? view.minimumWidth() == 880 : view.minimumWidth() <= screenWidth);
         QVERIFY(view.width() >= view.minimumWidth());
         QCOMPARE(view.card()->width(), int(std::lround(AuthenticationView::cardWidth(view.width()))));
     }

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QTextLayout>
+#include <QTextOption>
 #include <QFontMetricsF>
 #include <QStringList>
 
@@ -102,6 +103,9 @@ QStringList elidedLines(const QString &text, const QFont &font, double width, in
     flowing.replace(QLatin1Char('\n'), QChar::LineSeparator);
     const QFontMetricsF metrics(font);
     QTextLayout layout(flowing, font);
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // a word longer than the line is broken too
+    layout.setTextOption(wrapping);
     layout.beginLayout();
     QStringList lines;
     while (lines.size() < maxLines) {

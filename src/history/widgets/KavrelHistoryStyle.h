@@ -9,12 +9,13 @@
 class QLabel;
 class QWidget;
 
-// What the history screens share beyond the history theme of the widget kit: the colours
-// that are the same in both appearances, the fonts and a few label helpers.
+// What the history screens share beyond the history theme of the widget kit: their own
+// colours, the fonts and a few label helpers.
 namespace KavrelHistoryStyle {
 
-inline constexpr KavrelDynamicColor accent = kavrelFixed({0.17, 0.54, 0.95, 1});
-inline constexpr KavrelDynamicColor errorRed = kavrelFixed({0.84, 0.33, 0.30, 1});
+// Both are drawn as text (the count badge, the retry button), so they follow the appearance.
+inline constexpr KavrelDynamicColor accent = KavrelStatusTints::blue;
+inline constexpr KavrelDynamicColor errorRed = KavrelStatusTints::red;
 // The desktop's standard red, used faintly behind error cards.
 inline constexpr KavrelDynamicColor standardRed = kavrelFixed({1.00, 0.23, 0.19, 1});
 inline constexpr KavrelDynamicColor deleteForeground = kavrelDynamic({0.75, 0.22, 0.27, 1}, {0.97, 0.53, 0.57, 1});
