@@ -110,6 +110,12 @@ void KavrelScreenFit::fitWindow()
     const QMargins frame = decorations(window);
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
+    if (!window->testAttribute(Qt::WA_Moved)) {
+        // Nobody chose a place for it: the window manager places it, inside the screen once it fits.
+        if (placed.size() != window->size())
+            window->resize(placed.size());
+        return;
+    }
     if (placed != window->geometry())
         window->setGeometry(placed);
 }

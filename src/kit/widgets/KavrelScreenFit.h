@@ -27,8 +27,8 @@ public:
     // Sets the minimum size of `widget` (a window or the content filling one) to `wanted`,
     // limited to what its screen leaves the widget; it follows the widget to another screen.
     static void setMinimumSize(QWidget *widget, QSize wanted);
-    // Each time the top-level `window` is shown, it is limited to its screen's free area and
-    // moved inside it.
+    // Each time the top-level `window` is shown, it is limited to its screen's free area and,
+    // when the program placed it, moved inside it (the window manager places the others).
     static void keepOnScreen(QWidget *window);
 
 protected:
