@@ -2,8 +2,10 @@
 
 #include "localization/KavrelLocalizationStore.h"
 #include "base/Text.h"
+#include "session/SessionModel.h"
 
 #include <QLocale>
+#include <QPair>
 #include <QStringList>
 
 namespace KavrelHistoryLabels {
@@ -49,12 +51,40 @@ QString displayTitle(const std::optional<QString> &title, const std::optional<QS
     return localization.localized(QStringLiteral("Untitled"));
 }
 
+QString audioSourceLabel(const QString &source, const KavrelLocalizationStore &localization)
+{
+    // The values a listening session stores (system audio, with the microphone mixed in or not,
+    // or the microphone alone).
+    static const QPair<QLatin1String, const char *> words[] = {
+        {QLatin1String("system_audio+microphone"), "System audio and microphone"},
+        {QLatin1String("system_audio"), "System audio"},
+        {QLatin1String("microphone"), "Microphone"},
+    };
+    const QString key = source.trimmed().toLower();
+    for (const auto &[stored, text] : words) {
+        if (key == stored)
+            return localization.localized(QString::fromLatin1(text));
+    }
+    return source;
+}
+
+QString languageName(const QString &stored, const KavrelLocalizationStore &localization)
+{
+    const QString key = stored.trimmed();
+    for (SourceLanguageOption option : SourceLanguageOptions::allCases) {
+        if (key.compare(SourceLanguageOptions::code(option), Qt::CaseInsensitive) == 0
+            || key.compare(SourceLanguageOptions::englishName(option), Qt::CaseInsensitive) == 0)
+            return localization.localizedLanguageName(SourceLanguageOptions::interfaceLanguage(option));
+    }
+    return stored.toUpper();
+}
+
 FooterLines footerLines(const MeetingSessionHistoryDetail &detail, const KavrelLocalizationStore &localization)
 {
     QStringList first{statusLabel(detail.status, localization)};
     if (detail.sessionParams) {
         if (auto source = Text::nilIfEmpty(detail.sessionParams->source))
-            first.append(*source);
+            first.append(audioSourceLabel(*source, localization));
     }
     if (auto app = Text::nilIfEmpty(detail.processedByApp)) {
         first.append(*app);
@@ -67,8 +97,9 @@ FooterLines footerLines(const MeetingSessionHistoryDetail &detail, const KavrelL
 
     QStringList second;
     if (detail.inputLanguage)
-        second.append(detail.inputLanguage->toUpper());
-    second.append(detail.translationLanguage ? detail.translationLanguage->toUpper() : QStringLiteral("No translation"));
+        second.append(languageName(*detail.inputLanguage, localization));
+    second.append(detail.translationLanguage ? languageName(*detail.translationLanguage, localization)
+                                             : localization.localized(QStringLiteral("No translation")));
 
     FooterLines lines;
     lines.first = first.join(QStringLiteral(" \u2022 "));

@@ -30,8 +30,17 @@ QString statusLabel(const QString &status, const KavrelLocalizationStore &locali
 QString displayTitle(const std::optional<QString> &title, const std::optional<QString> &previewText,
                      const KavrelLocalizationStore &localization);
 
-// The detail footer's two lines: status, source, app and microphone joined by " • ";
-// the input and translation languages joined by " -> ". Either may be empty.
+// A stored audio source in words ("system_audio+microphone" is "System audio and
+// microphone"); a value this program does not write is shown as stored.
+QString audioSourceLabel(const QString &source, const KavrelLocalizationStore &localization);
+
+// A stored language, its code ("ru") or its English name ("english") in any case, by its
+// name in the interface language; any other value upper-cased.
+QString languageName(const QString &stored, const KavrelLocalizationStore &localization);
+
+// The detail footer's two lines: status, source in words, app and microphone joined by
+// " • "; the names of the input and translation languages joined by " -> " (localized
+// "No translation" without one). Either may be empty. The record itself is left as stored.
 struct FooterLines
 {
     QString first;

@@ -52,11 +52,21 @@ constexpr KavrelDynamicColor kavrelFixed(KavrelRGBA color)
 // The desktop's semantic colours the windows draw with.
 namespace KavrelSystemColors {
 inline constexpr KavrelDynamicColor label = kavrelDynamic({0, 0, 0, 0.85}, {1, 1, 1, 0.85});
-inline constexpr KavrelDynamicColor secondaryLabel = kavrelDynamic({0, 0, 0, 0.5}, {1, 1, 1, 0.55});
+inline constexpr KavrelDynamicColor secondaryLabel = kavrelDynamic({0, 0, 0, 0.6}, {1, 1, 1, 0.55});
 inline constexpr KavrelDynamicColor textBackground = kavrelDynamic({1, 1, 1, 1}, {0.12, 0.12, 0.13, 1});
 inline constexpr KavrelDynamicColor windowBackground = kavrelDynamic({0.93, 0.93, 0.93, 1}, {0.18, 0.18, 0.19, 1});
-inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.48, 1.0, 1}, {0.04, 0.52, 1.0, 1});
+inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.39, 0.82, 1}, {0.04, 0.52, 1.0, 1});
 } // namespace KavrelSystemColors
+
+// The tints of statuses and warnings, drawn as text on a faint fill of themselves: each keeps
+// its hue, darker under the light appearance and lighter under the dark one, so the text
+// stays readable on both.
+namespace KavrelStatusTints {
+inline constexpr KavrelDynamicColor green = kavrelDynamic({0.09, 0.42, 0.29, 1}, {0.15, 0.67, 0.46, 1});
+inline constexpr KavrelDynamicColor blue = kavrelDynamic({0.12, 0.38, 0.67, 1}, {0.47, 0.71, 0.97, 1});
+inline constexpr KavrelDynamicColor amber = kavrelDynamic({0.50, 0.36, 0.12, 1}, {0.86, 0.62, 0.20, 1});
+inline constexpr KavrelDynamicColor red = kavrelDynamic({0.58, 0.23, 0.21, 1}, {0.90, 0.56, 0.54, 1});
+} // namespace KavrelStatusTints
 
 // The screen themes' appearance-dependent colours.
 namespace KavrelSettingsTheme {
@@ -65,8 +75,8 @@ inline constexpr KavrelDynamicColor backgroundBottom = kavrelDynamic({0.93, 0.97
 inline constexpr KavrelDynamicColor primaryText = kavrelDynamic({0.09, 0.16, 0.27, 1.00}, {0.92, 0.95, 0.98, 1.00});
 inline constexpr KavrelDynamicColor controlFill = kavrelDynamic({0.95, 0.97, 1.00, 0.92}, {0.18, 0.20, 0.24, 0.94});
 inline constexpr KavrelDynamicColor controlBorder = kavrelDynamic({0.77, 0.84, 0.92, 1.00}, {0.29, 0.34, 0.40, 1.00});
-inline constexpr KavrelDynamicColor secondaryText = kavrelDynamic({0.40, 0.48, 0.60, 1.00}, {0.64, 0.70, 0.78, 1.00});
-inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.09, 0.58, 0.84, 1.00}, {0.34, 0.76, 1.00, 1.00});
+inline constexpr KavrelDynamicColor secondaryText = kavrelDynamic({0.34, 0.41, 0.51, 1.00}, {0.64, 0.70, 0.78, 1.00});
+inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.06, 0.42, 0.61, 1.00}, {0.34, 0.76, 1.00, 1.00});
 inline constexpr KavrelDynamicColor panelFill = kavrelDynamic({0.86, 0.98, 0.92, 0.82}, {0.13, 0.20, 0.20, 0.88});
 inline constexpr KavrelDynamicColor panelBorder = kavrelDynamic({0.72, 0.91, 0.84, 1.00}, {0.22, 0.34, 0.34, 1.00});
 inline constexpr KavrelDynamicColor selectedControlFill = kavrelDynamic({1.00, 1.00, 1.00, 0.96}, {0.25, 0.29, 0.34, 0.96});
@@ -95,12 +105,14 @@ inline constexpr KavrelDynamicColor avatarBorder = kavrelDynamic({0.73, 0.80, 0.
 namespace KavrelProfileTheme {
 inline constexpr KavrelDynamicColor primaryText = kavrelDynamic({0.10, 0.16, 0.24, 1.00}, {0.92, 0.95, 0.98, 1.00});
 inline constexpr KavrelDynamicColor secondaryText = kavrelDynamic({0.34, 0.42, 0.54, 1.00}, {0.70, 0.77, 0.86, 1.00});
-inline constexpr KavrelDynamicColor tertiaryText = kavrelDynamic({0.47, 0.54, 0.64, 1.00}, {0.56, 0.63, 0.74, 1.00});
+inline constexpr KavrelDynamicColor tertiaryText = kavrelDynamic({0.35, 0.41, 0.48, 1.00}, {0.56, 0.63, 0.74, 1.00});
 inline constexpr KavrelDynamicColor cardFill = kavrelDynamic({1.00, 1.00, 1.00, 0.86}, {0.11, 0.13, 0.16, 0.94});
 inline constexpr KavrelDynamicColor subtlePanelFill = kavrelDynamic({0.96, 0.97, 0.99, 1.00}, {0.15, 0.17, 0.21, 1.00});
 inline constexpr KavrelDynamicColor cardBorder = kavrelDynamic({0.84, 0.88, 0.94, 1.00}, {0.24, 0.29, 0.36, 1.00});
 inline constexpr KavrelDynamicColor avatarSurface = kavrelDynamic({1.00, 1.00, 1.00, 1.00}, {0.19, 0.22, 0.27, 1.00});
 inline constexpr KavrelDynamicColor progressTrack = kavrelDynamic({0.89, 0.92, 0.96, 1.00}, {0.24, 0.28, 0.34, 1.00});
+// The sign-out button's red, its title and (faintly) its fill.
+inline constexpr KavrelDynamicColor signOutText = KavrelStatusTints::red;
 } // namespace KavrelProfileTheme
 
 namespace KavrelHistoryTheme {

@@ -6,7 +6,9 @@
 KavrelSplitGeometry KavrelSplitGeometry::compute(double total, double fraction, double minimumPane, double dividerExtent)
 {
     const double usable = total - dividerExtent;
-    double first = total * fraction;
+    // A stored fraction that is not finite is broken: it leaves the first panel at its
+    // smallest, infinity included, rather than handing it everything.
+    double first = std::isfinite(fraction) ? total * fraction : minimumPane;
     if (first >= usable - minimumPane)
         first = usable - minimumPane;
     // Written so that a NaN fails the comparison and ends as the minimum.

@@ -9,7 +9,7 @@ struct KavrelSplitGeometry
 
     // The first panel takes `fraction` of the whole length (not of what the divider leaves),
     // limited so the second keeps its minimum; each panel keeps `minimumPane` even when both
-    // then overflow the length. A fraction that is not a number gives the first its minimum.
+    // then overflow the length. A fraction that is not finite gives the first its minimum.
     static KavrelSplitGeometry compute(double total, double fraction, double minimumPane, double dividerExtent);
 
     // The fraction a divider drag stores: the pointer's position over the length (the position

@@ -550,6 +550,12 @@ const KavrelTranslationPair russianPairs[] = {
      "У вас последняя версия: КАВРЕЛ %@."},
     {"The update check failed: %@",
      "Не удалось проверить обновления: %@"},
+
+    // ---- History detail footer: the stored audio source in words ----
+    {"System audio and microphone",
+     "Системный звук и микрофон"},
+    {"System audio",
+     "Системный звук"},
 };
 
 const KavrelTranslationPair germanPairs[] = {
@@ -1520,7 +1526,7 @@ const KavrelTranslationPair frenchPairs[] = {
     {"Quit and reopen",
      "Quitter et rouvrir"},
 };
-static_assert(std::size(russianPairs) == 270);
+static_assert(std::size(russianPairs) == 272);
 static_assert(std::size(germanPairs) == 160);
 static_assert(std::size(spanishPairs) == 160);
 static_assert(std::size(frenchPairs) == 160);

@@ -73,13 +73,13 @@ KavrelDynamicColor statusTint(const KavrelBillingSummary &summary)
 {
     const QString status = summary.subscription.status.toLower();
     if (status == QLatin1String("active"))
-        return kavrelFixed({0.15, 0.67, 0.46, 1});
+        return KavrelStatusTints::green;
     if (status == QLatin1String("trialing"))
-        return kavrelFixed({0.17, 0.54, 0.95, 1});
+        return KavrelStatusTints::blue;
     if (status == QLatin1String("past_due"))
-        return kavrelFixed({0.86, 0.62, 0.20, 1});
+        return KavrelStatusTints::amber;
     if (status == QLatin1String("canceled") || status == QLatin1String("expired"))
-        return kavrelFixed({0.84, 0.33, 0.30, 1});
+        return KavrelStatusTints::red;
     return KavrelProfileTheme::tertiaryText;
 }
 

@@ -235,6 +235,19 @@ void EmailAuthFlowController::backFromLoginMfa()
     clearErrorMessages();
 }
 
+void EmailAuthFlowController::backToRegistrationStart()
+{
+    const EmailAuthFlow::Kind kind = m_emailFlow.kind;
+    if (kind != EmailAuthFlow::Kind::verifyRegistration && kind != EmailAuthFlow::Kind::completeRegistration)
+        return;
+    clearErrorMessages();
+    setEmailCode(QString());
+    setPassword(QString());
+    setConfirmPassword(QString());
+    setWantsTotpDuringRegistration(false);
+    setEmailFlow(EmailAuthFlow::registerAccount());
+}
+
 void EmailAuthFlowController::cancelAuthentication()
 {
     if (m_authStore)

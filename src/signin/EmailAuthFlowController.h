@@ -89,6 +89,9 @@ public:
     TaskHandle<void> completeRegistration(EmailVerification verification, std::optional<TotpSetup> setup);
     TaskHandle<void> verifyLoginMfa(MfaChallenge challenge);
     void backFromLoginMfa();
+    // From the code or password step of a registration back to its start, to correct the
+    // e-mail or the name (kept); the codes, passwords and the authenticator wish are cleared.
+    void backToRegistrationStart();
     void cancelAuthentication();
 
     // ---- Validation (each failure sets localErrorMessage and answers false) ----

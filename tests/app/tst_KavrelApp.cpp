@@ -11,9 +11,7 @@
 #include "platform/ApplicationInfo.h"
 #include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
-#include "support/FakeBackend.h"
-#include "support/FakeSessionSurface.h"
-#include "support/TestAuth.h"
+#include "support/TestProgramObjects.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -30,30 +28,12 @@ private Q_SLOTS:
 void tst_KavrelApp::windowsOpenByIdentifierAndWithoutATrayTheMainWindowStays()
 {
     QVERIFY(!KavrelTrayItem::isAvailable());
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
-    AuthSessionStore authStore(service.get());
-    QTemporaryDir dir;
-    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
-    FakeSessionSurface session;
-    KavrelMiniWindowCoordinator windows([] { return std::optional<X11WindowListSnapshot>(); });
-    KavrelPresentationStore presentation(windows, &KavrelTrayItem::isAvailable);
-    KavrelListeningStarter starter(&authStore, &session);
-    KavrelUpdateController updates([](QObject *parent) { return new KavrelUpdater(std::nullopt, QStringLiteral("1.0"), parent); });
-
-    KavrelApp::Dependencies dependencies;
-    dependencies.defaults = &defaults;
-    dependencies.authService = service.get();
-    dependencies.authStore = &authStore;
-    dependencies.session = &session;
-    dependencies.starter = &starter;
-    dependencies.presentation = &presentation;
-    dependencies.miniWindows = &windows;
-    dependencies.updates = &updates;
-    dependencies.audioServer = PulseAudioContext::shared();
+    TestProgramObjects objects(false, &KavrelTrayItem::isAvailable);
+    KavrelMiniWindowCoordinator &windows = objects.windows;
+    KavrelApp::Dependencies dependencies = objects.dependencies();
     KavrelApp app(dependencies);
-    KavrelTrayItem tray(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
+    KavrelTrayItem tray(objects.session, *objects.authStore, *objects.presentation, *objects.starter, *objects.defaults,
+                        *objects.updates, app.windowOpener());
     QVERIFY(!app.hasVisibleWindows());
 
     // No tray to come back from: the main window stays after launch.

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <limits>
+
 #include <memory>
 
 namespace {
@@ -161,6 +163,13 @@ void tst_KavrelListeningMiniView::splitFollowsTheSettingsAndTheDrag()
     mini.defaults.setDouble(QStringLiteral("kavrel.miniWindowSplit"), 0.9);
     QCOMPARE(view.transcriptPanel()->width(), 302);
     QCOMPARE(view.translationPanel()->width(), 90);
+    // A broken stored value leaves the transcript at its smallest, as in the workspace.
+    for (double broken : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+        mini.defaults.setDouble(QStringLiteral("kavrel.miniWindowSplit"), 0.9);
+        mini.defaults.setDouble(QStringLiteral("kavrel.miniWindowSplit"), broken);
+        QCOMPARE(view.transcriptPanel()->width(), 90);
+        QCOMPARE(view.translationPanel()->width(), 302);
+    }
 
     QSignalSpy picked(view.layoutPicker(), &KavrelSegmentedPicker::picked);
     QTest::mouseClick(view.layoutPicker(), Qt::LeftButton, {}, QPoint(view.layoutPicker()->width() * 3 / 4, 10));

@@ -128,6 +128,7 @@ private Q_SLOTS:
     void windowsAndQuitFromTheMenu();
     void updateCheckWithoutFeedPointsToThePackage();
     void trayHostShowsTheItem();
+    void hidingEveryWindowKeepsTheTrayIcon();
     void menuScreenshots();
 };
 
@@ -326,6 +327,47 @@ void tst_KavrelTrayItem::trayHostShowsTheItem()
     QVERIFY(tray.item->trayIcon().geometry().width() > 0);
     tray.session.update([](auto &s) { s.hasActiveSession = true; });
     QCOMPARE(tray.item->trayIcon().toolTip(), QStringLiteral("Listening"));
+}
+
+// Under an XEmbed tray host the icon is a top-level widget of the program; "Hide completely"
+// must leave it docked, or nothing brings the windows back.
+void tst_KavrelTrayItem::hidingEveryWindowKeepsTheTrayIcon()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no tray host: run under scripts/test, which starts one");
+    Tray tray;
+    QVERIFY(tray.item->show());
+    QTRY_VERIFY(tray.item->trayIcon().geometry().width() > 8);
+    const QRect docked = tray.item->trayIcon().geometry();
+    QWidget *iconWidget = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys"))
+            iconWidget = widget;
+    }
+    QVERIFY(iconWidget);
+    QVERIFY(!KavrelMiniWindowCoordinator::isProgramWindow(iconWidget));
+
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    mainWindow.show();
+    QWidget settings;
+    settings.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    tray.presentation.enterBackgroundOnlyMode();
+    QVERIFY(tray.presentation.isBackgroundOnly());
+    QVERIFY(!mainWindow.isVisible());
+    QVERIFY(!settings.isVisible());
+    QVERIFY(iconWidget->isVisible());
+    // The host keeps the icon at its size; a hidden embedded window shrinks to a sliver.
+    QTest::qWait(300);
+    QCOMPARE(tray.item->trayIcon().geometry().size(), docked.size());
+
+    // The menu's "Show" brings the window back beside the icon.
+    tray.action(QStringLiteral("Show КАВРЕЛ"))->trigger();
+    QVERIFY(!tray.presentation.isBackgroundOnly());
+    QTRY_COMPARE(tray.opened, QStringList{QStringLiteral("kavrel-main")});
+    QVERIFY(iconWidget->isVisible());
+    QCOMPARE(tray.item->trayIcon().geometry().size(), docked.size());
 }
 
 void tst_KavrelTrayItem::menuScreenshots()

@@ -293,7 +293,7 @@ class Run:
     def run(self):
         self.start_backend_and_accessibility()
 
-        # Launch: the program lives in the tray.
+        # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(1)

@@ -65,6 +65,8 @@ private Q_SLOTS:
     void durationLabels();
     void languagePairAndStatusLabels();
     void footerLines();
+    void storedValuesInWords_data();
+    void storedValuesInWords();
     void detailTabRawValues();
 };
 
@@ -318,7 +320,7 @@ void tst_KavrelHistoryRecordRules::footerLines()
     detail.inputLanguage = QStringLiteral("ru");
     auto lines = Labels::footerLines(detail, *english.store);
     QCOMPARE(lines.first, QStringLiteral("Active \u2022 macos"));
-    QCOMPARE(lines.second, QStringLiteral("RU -> No translation"));
+    QCOMPARE(lines.second, QStringLiteral("Russian -> No translation"));
 
     MeetingSessionHistorySessionParams params;
     params.client = QStringLiteral("linux");
@@ -330,8 +332,41 @@ void tst_KavrelHistoryRecordRules::footerLines()
     detail.inputLanguage.reset();
     detail.translationLanguage = QStringLiteral("de");
     lines = Labels::footerLines(detail, *english.store);
-    QCOMPARE(lines.first, QStringLiteral("archived \u2022 system_audio \u2022 linux \u2022 USB Mic"));
-    QCOMPARE(lines.second, QStringLiteral("DE"));
+    QCOMPARE(lines.first, QStringLiteral("archived \u2022 System audio \u2022 linux \u2022 USB Mic"));
+    QCOMPARE(lines.second, QStringLiteral("German"));
+
+    // In Russian, as a session stores it: the words and names of the interface, the record untouched.
+    Localization russian(KavrelAppLanguage::russian);
+    detail.status = QStringLiteral("completed");
+    detail.sessionParams->source = QStringLiteral("system_audio+microphone");
+    detail.inputLanguage = QStringLiteral("ru");
+    detail.translationLanguage = QStringLiteral("english");
+    lines = Labels::footerLines(detail, *russian.store);
+    QCOMPARE(lines.first, QStringLiteral("Завершена \u2022 Системный звук и микрофон \u2022 linux \u2022 USB Mic"));
+    QCOMPARE(lines.second, QStringLiteral("Русский -> Английский"));
+    QCOMPARE(detail.sessionParams->source, QStringLiteral("system_audio+microphone"));
+    QCOMPARE(*detail.translationLanguage, QStringLiteral("english"));
+}
+
+void tst_KavrelHistoryRecordRules::storedValuesInWords_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("system audio and microphone") << "system_audio+microphone" << "Системный звук и микрофон";
+    QTest::newRow("system audio") << "system_audio" << "Системный звук";
+    QTest::newRow("microphone, in capitals") << " MICROPHONE " << "Микрофон";
+    QTest::newRow("unknown, as stored") << "screen+camera" << "screen+camera";
+}
+
+void tst_KavrelHistoryRecordRules::storedValuesInWords()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, words);
+    Localization russian(KavrelAppLanguage::russian);
+    QCOMPARE(Labels::audioSourceLabel(source, *russian.store), words);
+    QCOMPARE(Labels::languageName(QStringLiteral("EN"), *russian.store), QStringLiteral("Английский"));
+    QCOMPARE(Labels::languageName(QStringLiteral(" French"), *russian.store), QStringLiteral("Французский"));
+    QCOMPARE(Labels::languageName(QStringLiteral("pt"), *russian.store), QStringLiteral("PT"));
 }
 
 void tst_KavrelHistoryRecordRules::detailTabRawValues()

@@ -11,12 +11,14 @@
 #include "history/widgets/KavrelHistoryDetailTabBar.h"
 #include "history/widgets/KavrelHistorySearchField.h"
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
+#include "history/widgets/KavrelHistoryStyle.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "support/Screenshots.h"
 
 #include "HistoryTestClient.h"
 #include "HistoryTestData.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -63,6 +65,10 @@ MeetingSessionHistoryListPage meetings(int first, int count, std::optional<QStri
                                 : QStringLiteral("Weekly sync %1").arg(i);
         item.previewText = QStringLiteral("We went through the open items, agreed on the release date and "
                                           "assigned the follow-up notes to the owners of each area.");
+        // Every other preview runs longer than the card's two lines.
+        if (i % 2 == 0)
+            item.previewText = *item.previewText + QStringLiteral(" Then we walked through the support queue, the hiring "
+                                                                  "plan and the budget for the spring conference.");
         item.durationSeconds = 95 + i * 611;
         item.inputLanguage = QStringLiteral("en");
         item.translationLanguage = QStringLiteral("de");
@@ -87,8 +93,11 @@ MeetingSessionHistoryDetail fullRecord()
     detail.lineCount = 12;
     detail.processedByApp = QStringLiteral("linux");
     detail.microphoneLabel = QStringLiteral("USB Microphone");
+    MeetingSessionHistorySessionParams params;
+    params.source = QStringLiteral("system_audio+microphone");
+    detail.sessionParams = params;
     detail.inputLanguage = QStringLiteral("en");
-    detail.translationLanguage = QStringLiteral("de");
+    detail.translationLanguage = QStringLiteral("german");
     detail.translationEnabled = true;
     QList<MeetingSessionTranscriptBlock> blocks;
     QList<MeetingSessionTranslationBlock> translations;
@@ -159,6 +168,9 @@ private Q_SLOTS:
     void listStatesAndPaging();
     void cardsOpenAndConfirmDeletion();
     void detailSheetTabsAndActions();
+    void keyboardBrowsing();
+    void previewCutAfterTwoLines_data();
+    void previewCutAfterTwoLines();
     void screenshots();
 
 private:
@@ -346,6 +358,8 @@ void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
     spawnTask([vm](CancellationToken) { return vm->openSession(meetings(3, 1, std::nullopt).items.first()); });
     QTRY_VERIFY(m_view->detailSheet());
     KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    // The test's screen is smaller than the sheet likes; give it its room back.
+    sheet->resize(KavrelHistoryDetailSheet::minimumWidth, KavrelHistoryDetailSheet::minimumHeight);
     settle();
     QVERIFY(labelTexts(sheet).contains("Loading full session…"));
     pending("fetchSessionDetail")->fail("Not found.");
@@ -359,8 +373,8 @@ void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
 
     QStringList texts = labelTexts(sheet);
     QVERIFY(texts.contains("Marketing asks for ten percent more; <b>not bold</b> stays as typed."));
-    QVERIFY(texts.contains("Completed \u2022 linux \u2022 USB Microphone"));
-    QVERIFY(texts.contains("EN -> DE"));
+    QVERIFY(texts.contains("Completed \u2022 System audio and microphone \u2022 linux \u2022 USB Microphone"));
+    QVERIFY(texts.contains("English -> German"));
     for (QLabel *label : sheet->findChildren<QLabel *>())
         QCOMPARE(label->textFormat(), Qt::PlainText);
 
@@ -396,6 +410,121 @@ void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
     sheet->reject();
     QVERIFY(!vm->isDetailPresented());
     QVERIFY(!vm->selectedSessionSummary());
+}
+
+// The list and the sheet without a mouse: Tab reaches the list, the arrows move between the
+// cards, Return opens one, Delete asks; in the sheet the tab bar takes the focus and the
+// arrows change the tab.
+void tst_KavrelHistoryScreens::keyboardBrowsing()
+{
+    makeView();
+    pending("fetchSessions")->answerPage(meetings(1, 3, std::nullopt));
+    settle();
+    QListView *list = m_view->listView();
+    m_backdrop->activateWindow();
+    m_view->searchField()->lineEdit()->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 4 && QApplication::focusWidget() != list; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), list);
+    QCOMPARE(list->currentIndex().row(), 0);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Up);
+    QCOMPARE(list->currentIndex().row(), 1);
+
+    // Delete asks, and Cancel leaves the meeting.
+    QTest::keyClick(list, Qt::Key_Delete);
+    QVERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    QCOMPARE(m_view->pendingDeleteSession()->id, QStringLiteral("m2"));
+    m_view->deleteConfirmation()->reject();
+    QVERIFY(!m_view->pendingDeleteSession());
+    QVERIFY(m_client->callsOf("deleteSession").isEmpty());
+
+    // Return opens; a second Return while it opens starts nothing.
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(pending("fetchSessionDetail")->id, QStringLiteral("m2"));
+    QTest::keyClick(list, Qt::Key_Enter);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(m_client->callsOf("fetchSessionDetail").size(), 1);
+    QVERIFY(!m_view->pendingDeleteSession());
+    QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
+    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    pending("fetchSessionDetail")->answerDetail(fullRecord());
+    settle();
+
+    sheet->activateWindow();
+    auto tabBar = [&] { return sheet->findChild<KavrelHistoryDetailTabBar *>(); };
+    QVERIFY(tabBar()->focusPolicy() & Qt::TabFocus);
+    for (int i = 0; i < 8 && QApplication::focusWidget() != tabBar(); ++i)
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : sheet, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), tabBar());
+    KavrelHistoryViewModel *vm = m_view->viewModel();
+    const struct
+    {
+        Qt::Key key;
+        KavrelHistoryDetailTab tab;
+    } presses[] = {{Qt::Key_Right, KavrelHistoryDetailTab::translate}, {Qt::Key_Right, KavrelHistoryDetailTab::summary},
+                   {Qt::Key_Right, KavrelHistoryDetailTab::summary},   {Qt::Key_Home, KavrelHistoryDetailTab::transcribe},
+                   {Qt::Key_Left, KavrelHistoryDetailTab::transcribe}, {Qt::Key_End, KavrelHistoryDetailTab::summary},
+                   {Qt::Key_Left, KavrelHistoryDetailTab::translate}};
+    for (const auto &press : presses) {
+        QTest::keyClick(tabBar(), press.key);
+        QCOMPARE(vm->selectedDetailTab(), press.tab);
+        settle();
+        // The bar is made anew with the content; the keyboard stays on it.
+        QCOMPARE(QApplication::focusWidget(), tabBar());
+        QCOMPARE(tabBar()->selection(), press.tab);
+    }
+    QVERIFY(labelTexts(sheet).contains("Übersetzung der Zeile 2."));
+
+    // On the transcript tab, Tab goes on to the panel's buttons; Return presses the focused one.
+    QTest::keyClick(tabBar(), Qt::Key_Home);
+    settle();
+    KavrelCapsuleButton *summarize = nullptr;
+    QTest::keyClick(tabBar(), Qt::Key_Tab);
+    for (int i = 0; i < 4 && !summarize; ++i) {
+        summarize = qobject_cast<KavrelCapsuleButton *>(QApplication::focusWidget());
+        if (!summarize)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QVERIFY(summarize);
+    QCOMPARE(summarize->text(), QStringLiteral("Summarize"));
+    QTest::keyClick(summarize, Qt::Key_Return);
+    QCOMPARE(vm->selectedDetailTab(), KavrelHistoryDetailTab::summary);
+    QVERIFY(pending("summarize"));
+    pending("summarize")->fail("test over");
+    settle();
+    sheet->reject();
+    QVERIFY(!vm->isDetailPresented());
+}
+
+void tst_KavrelHistoryScreens::previewCutAfterTwoLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("ellipsis");
+    const QString sentence = QStringLiteral("We went through the open items and agreed on the date. ");
+    QTest::newRow("one line") << QStringLiteral("Short preview.") << 1 << false;
+    QTest::newRow("exactly two lines") << QStringLiteral("First line\nSecond line") << 2 << false;
+    QTest::newRow("a long paragraph") << sentence.repeated(6) << 2 << true;
+    QTest::newRow("three short lines") << QStringLiteral("One\nTwo\nThree") << 2 << true;
+    QTest::newRow("one endless word") << QString(400, QLatin1Char('x')) << 2 << true;
+}
+
+void tst_KavrelHistoryScreens::previewCutAfterTwoLines()
+{
+    QFETCH(QString, text);
+    QFETCH(int, lines);
+    QFETCH(bool, ellipsis);
+    const QFont font = KavrelHistoryStyle::font(15, QFont::Medium);
+    const double width = 420;
+    const QStringList shown = KavrelHistoryStyle::elidedLines(text, font, width, 2);
+    QCOMPARE(shown.size(), lines);
+    QCOMPARE(shown.last().endsWith(QChar(0x2026)), ellipsis);
+    for (const QString &line : shown)
+        QVERIFY2(QFontMetricsF(font).horizontalAdvance(line) <= width + 0.5, qPrintable(line));
+    if (lines == 2 && !ellipsis)
+        QCOMPARE(shown, text.split(QLatin1Char('\n')));
 }
 
 void tst_KavrelHistoryScreens::screenshots()

@@ -211,7 +211,8 @@ void tst_WidgetKit::splitArithmetic_data()
     QTest::newRow("workspace default") << 1000.0 << 0.5 << 360.0 << 500.0 << 492.0;
     QTest::newRow("workspace narrow") << 700.0 << 0.5 << 360.0 << 360.0 << 360.0;
     QTest::newRow("not a number") << 1000.0 << nan << 360.0 << 360.0 << 632.0;
-    QTest::newRow("infinite") << 1000.0 << inf << 360.0 << 632.0 << 360.0;
+    QTest::newRow("infinite") << 1000.0 << inf << 360.0 << 360.0 << 632.0;
+    QTest::newRow("mini infinite") << 400.0 << inf << 90.0 << 90.0 << 302.0;
     QTest::newRow("minus infinite") << 1000.0 << -inf << 360.0 << 360.0 << 632.0;
 }
 

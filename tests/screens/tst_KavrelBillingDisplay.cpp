@@ -100,29 +100,31 @@ void tst_KavrelBillingDisplay::statusTitles_data()
 {
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QColor>("tint"); // invalid: the theme's tertiary text
-    QTest::newRow("active") << "active" << "Active" << QColor::fromRgbF(0.15f, 0.67f, 0.46f);
-    QTest::newRow("trialing") << "Trialing" << "Trialing" << QColor::fromRgbF(0.17f, 0.54f, 0.95f);
-    QTest::newRow("past due") << "PAST_DUE" << "Past due" << QColor::fromRgbF(0.86f, 0.62f, 0.20f);
-    QTest::newRow("canceled") << "canceled" << "Canceled" << QColor::fromRgbF(0.84f, 0.33f, 0.30f);
-    QTest::newRow("expired") << "expired" << "Expired" << QColor::fromRgbF(0.84f, 0.33f, 0.30f);
-    QTest::newRow("none") << "none" << "No subscription" << QColor();
-    QTest::newRow("unknown, capitalized word by word") << "paused BY admin" << "Paused By Admin" << QColor();
-    QTest::newRow("unknown with underscores") << "on_hold" << "On_hold" << QColor();
-    QTest::newRow("not trimmed") << " active" << " Active" << QColor();
+    QTest::addColumn<int>("tint"); // into the status tints; -1: the theme's tertiary text
+    QTest::newRow("active") << "active" << "Active" << 0;
+    QTest::newRow("trialing") << "Trialing" << "Trialing" << 1;
+    QTest::newRow("past due") << "PAST_DUE" << "Past due" << 2;
+    QTest::newRow("canceled") << "canceled" << "Canceled" << 3;
+    QTest::newRow("expired") << "expired" << "Expired" << 3;
+    QTest::newRow("none") << "none" << "No subscription" << -1;
+    QTest::newRow("unknown, capitalized word by word") << "paused BY admin" << "Paused By Admin" << -1;
+    QTest::newRow("unknown with underscores") << "on_hold" << "On_hold" << -1;
+    QTest::newRow("not trimmed") << " active" << " Active" << -1;
 }
 
 void tst_KavrelBillingDisplay::statusTitles()
 {
     QFETCH(QString, status);
     QFETCH(QString, title);
-    QFETCH(QColor, tint);
+    QFETCH(int, tint);
     const KavrelBillingSummary summary = summaryWith(status, std::nullopt, std::nullopt, true);
     QCOMPARE(KavrelBillingDisplay::statusTitle(summary, KavrelLocalizationStore::shared()), title);
     const KavrelDynamicColor resolved = KavrelBillingDisplay::statusTint(summary);
-    if (tint.isValid()) {
-        QCOMPARE(resolved.resolve(KavrelColorScheme::dark).name(), tint.name());
-        QCOMPARE(resolved.resolve(KavrelColorScheme::light).name(), tint.name());
+    const KavrelDynamicColor tints[] = {KavrelStatusTints::green, KavrelStatusTints::blue, KavrelStatusTints::amber,
+                                        KavrelStatusTints::red};
+    if (tint >= 0) {
+        QCOMPARE(resolved.light, tints[tint].light);
+        QCOMPARE(resolved.dark, tints[tint].dark);
     } else {
         QCOMPARE(resolved.light, KavrelProfileTheme::tertiaryText.light);
         QCOMPARE(resolved.dark, KavrelProfileTheme::tertiaryText.dark);

@@ -42,6 +42,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QScreen>
 #include <QTest>
 
 #include <memory>
@@ -211,7 +212,10 @@ void tst_KavrelScreens::shellSectionsAndSettingsButton()
     auto shell = screens.makeShell();
     shell->resize(1000, 820);
     shell->show();
-    QCOMPARE(shell->minimumSize(), QSize(760, 820));
+    // 760 × 820 where the screen has the room; the test's screen is 800 × 600, so the
+    // height gives way to it.
+    QCOMPARE(shell->minimumSize().width(), 760);
+    QVERIFY(shell->minimumSize().height() < shell->screen()->availableGeometry().height());
     QCOMPARE(shell->currentSection()->objectName(), QStringLiteral("workspace"));
 
     const QList<KavrelSidebarButton *> buttons = shell->sidebar()->sectionButtons();

@@ -173,6 +173,63 @@ private Q_SLOTS:
         QVERIFY(!m_store->activeAuthenticationProvider());
     }
 
+    // The registration's code and password steps lead back to its start, where the e-mail is
+    // corrected; elsewhere the way back does nothing.
+    void backToRegistrationStart_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<bool>("goesBack");
+        QTest::newRow("code step") << int(Kind::verifyRegistration) << true;
+        QTest::newRow("password step") << int(Kind::completeRegistration) << true;
+        QTest::newRow("e-mail sign-in") << int(Kind::signIn) << false;
+        QTest::newRow("registration start") << int(Kind::registerAccount) << false;
+    }
+
+    void backToRegistrationStart()
+    {
+        QFETCH(int, from);
+        QFETCH(bool, goesBack);
+        if (from != int(Kind::signIn)) {
+            m_flow->switchEmailMode();
+            m_flow->setName(QStringLiteral("Ada"));
+            m_flow->setEmail(QStringLiteral("ada@exmaple.com"));
+        }
+        if (from == int(Kind::verifyRegistration) || from == int(Kind::completeRegistration))
+            QVERIFY(finish(m_flow->startRegistration()));
+        if (from == int(Kind::completeRegistration)) {
+            m_flow->setEmailCode(QString::fromLatin1(FakeAuthBackend::emailCode));
+            QVERIFY(finish(m_flow->verifyRegistrationCode(*m_flow->emailFlow().challenge)));
+        }
+        QCOMPARE(int(m_flow->emailFlow().kind), from);
+        m_flow->setEmailCode(QStringLiteral("12"));
+        m_flow->setPassword(strongPassword);
+        m_flow->setConfirmPassword(strongPassword);
+        m_flow->setWantsTotpDuringRegistration(true);
+        m_flow->setLocalErrorMessage(QStringLiteral("local"));
+        const QString email = m_flow->email();
+
+        m_flow->backToRegistrationStart();
+        QCOMPARE(m_flow->emailFlow().kind, goesBack ? Kind::registerAccount : Kind(from));
+        QCOMPARE(m_flow->email(), email);
+        if (!goesBack) {
+            QCOMPARE(m_flow->password(), strongPassword);
+            return;
+        }
+        QVERIFY(m_flow->showsEmailModeSwitch());
+        QCOMPARE(m_flow->name(), QStringLiteral("Ada"));
+        QVERIFY(m_flow->emailCode().isEmpty());
+        QVERIFY(m_flow->password().isEmpty());
+        QVERIFY(m_flow->confirmPassword().isEmpty());
+        QVERIFY(!m_flow->wantsTotpDuringRegistration());
+        QVERIFY(!m_flow->errorText());
+
+        // The corrected address starts a new registration.
+        m_flow->setEmail(QStringLiteral("ada@example.com"));
+        QVERIFY(finish(m_flow->startRegistration()));
+        QCOMPARE(m_flow->emailFlow().kind, Kind::verifyRegistration);
+        QCOMPARE(m_flow->emailFlow().challenge->email, QStringLiteral("ada@example.com"));
+    }
+
     void signInWithoutSecondFactorStaysOnStep()
     {
         m_auth->addAccount(QStringLiteral("ada@example.com"), strongPassword, QStringLiteral("Ada"), false);

@@ -13,6 +13,7 @@
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "history/widgets/KavrelHistoryView.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "platform/ApplicationInfo.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelSettingsView.h"
@@ -27,6 +28,8 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 KavrelApp::KavrelApp(Dependencies dependencies, QObject *parent)
     : QObject(parent)
@@ -74,6 +77,9 @@ void KavrelApp::openWindow(const QString &identifier)
             target = m_miniWindow = makeMiniWindow();
         else
             return;
+        // The mini window places itself in a corner of the screen.
+        if (target != m_miniWindow)
+            KavrelScreenFit::keepOnScreen(target);
     }
     if (identifier == QLatin1String(mainWindowIdentifier) && m_dependencies.miniWindows)
         m_dependencies.miniWindows->noteMainWindowRevealed();
@@ -90,24 +96,44 @@ void KavrelApp::launch(KavrelTrayItem &trayItem)
     const QIcon icon = QIcon::fromTheme(QStringLiteral("kavrel"));
     if (!icon.isNull())
         QApplication::setWindowIcon(icon);
-    openWindow(QString::fromLatin1(mainWindowIdentifier));
-    if (!trayItem.show())
+    if (!trayItem.show()) {
+        openWindow(QString::fromLatin1(mainWindowIdentifier));
         return;
-    // With a tray the program starts there; the window comes back through the tray's menu.
-    QPointer<QWidget> mainWindow = m_mainWindow;
-    QTimer::singleShot(0, this, [mainWindow] {
-        if (mainWindow)
-            mainWindow->close();
-    });
+    }
+    // With a tray a signed-in user starts there. Whether anyone is signed in is known once the
+    // saved session is restored; until then the window is made but kept off the screen, so it
+    // neither flashes up for the signed-in nor leaves the first run without a window.
+    m_mainWindow = makeMainWindow();
+    KavrelScreenFit::keepOnScreen(m_mainWindow);
+    m_launchPending = true;
+    AuthSessionStore *store = m_dependencies.authStore;
+    if (store && store->isRestoringSession()) {
+        connect(store, &AuthSessionStore::isRestoringSessionChanged, this, &KavrelApp::finishLaunch,
+                Qt::SingleShotConnection);
+    } else {
+        // The next turn: a link handed over with the launch is routed first.
+        QTimer::singleShot(0, this, &KavrelApp::finishLaunch);
+    }
+}
+
+void KavrelApp::finishLaunch()
+{
+    if (!std::exchange(m_launchPending, false) || !m_mainWindow)
+        return;
+    // A link or the tray's menu asked for the window meanwhile: it stays.
+    if (m_mainWindow->isVisible())
+        return;
+    const bool signedIn = m_dependencies.authStore && m_dependencies.authStore->isAuthenticated();
+    if (signedIn)
+        m_mainWindow->close();
+    else
+        openWindow(QString::fromLatin1(mainWindowIdentifier)); // the sign-in screen
 }
 
 bool KavrelApp::hasVisibleWindows() const
 {
-    // The tray icon is a top-level widget of its own under X11; it is no window of the program.
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->isWindow() && widget->isVisible() && !widget->isMinimized()
-            && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
-            && !widget->inherits("QSystemTrayIconSys"))
+        if (KavrelMiniWindowCoordinator::isProgramWindow(widget) && widget->isVisible() && !widget->isMinimized())
             return true;
     }
     return false;

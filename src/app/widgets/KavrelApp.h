@@ -64,9 +64,10 @@ public:
     void openWindow(const QString &identifier);
     std::function<void(const QString &)> windowOpener();
 
-    // The launch: the application icon is set, the main window opens; when the desktop shows the tray item, it closes again
-    // on the next turn of the event loop and the program lives on in the tray. Without a tray
-    // the main window stays.
+    // The launch: the application icon is set and the main window is made. Without a tray it
+    // opens at once. With one, it opens only for the first run (nobody signed in once the saved
+    // session is restored) or when a link or the tray asks for it; a signed-in user starts in
+    // the tray.
     void launch(KavrelTrayItem &trayItem);
 
     // Whether any window of the program is on screen.
@@ -77,6 +78,7 @@ public:
     QWidget *window(const QString &identifier) const;
 
 private:
+    void finishLaunch();
     QWidget *makeMainWindow();
     QWidget *makeSettingsWindow();
     QWidget *makeMiniWindow();
@@ -89,4 +91,6 @@ private:
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_miniWindow;
     std::unique_ptr<KavrelSettingsModel> m_settingsModel;
+    // The launch waits for the restored session to decide whether the main window shows.
+    bool m_launchPending = false;
 };

@@ -80,7 +80,7 @@ void KavrelMiniWindowCoordinator::hideAllWindowsForBackgroundMode()
     m_hiddenMainWindowBounds.reset();
     m_coveringApplicationPID.reset();
     for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isWindow() && window->isVisible() && !isMiniWindow(window))
+        if (isProgramWindow(window) && window->isVisible() && !isMiniWindow(window))
             window->hide();
     }
 }
@@ -119,6 +119,12 @@ void KavrelMiniWindowCoordinator::configureMiniWindow(QWidget *window)
     window->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     window->setMinimumSize(420, 300);
     window->setMaximumSize(960, 680);
+}
+
+bool KavrelMiniWindowCoordinator::isProgramWindow(const QWidget *widget)
+{
+    return widget && widget->isWindow() && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
+           && !widget->inherits("QSystemTrayIconSys");
 }
 
 void KavrelMiniWindowCoordinator::presentMiniWindowOverOtherApps()

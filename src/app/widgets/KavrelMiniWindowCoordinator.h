@@ -68,6 +68,9 @@ public:
 
     // Sets up a mini window's platform window: stays on top, on every desktop.
     static void configureMiniWindow(QWidget *window);
+    // Whether a top-level widget is one of the program's windows. Under an XEmbed tray host
+    // the tray icon is a top-level widget of its own, and menus and tooltips are too.
+    static bool isProgramWindow(const QWidget *widget);
 
     // After the main window comes back, the window manager takes a moment to list it again;
     // until then it counts as on screen.

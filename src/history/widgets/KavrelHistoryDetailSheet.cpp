@@ -5,6 +5,7 @@
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "base/Async.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryLabels.h"
@@ -61,7 +62,8 @@ KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewM
     , m_viewModel(viewModel)
 {
     setModal(true);
-    setMinimumSize(minimumWidth, minimumHeight);
+    KavrelScreenFit::setMinimumSize(this, QSize(minimumWidth, minimumHeight));
+    KavrelScreenFit::keepOnScreen(this);
     setWindowTitle(Style::localized(QStringLiteral("History")));
 
     auto *outer = new QVBoxLayout(this);
@@ -107,6 +109,8 @@ void KavrelHistoryDetailSheet::refresh()
         m_scrollMeetingID = meetingID;
     }
 
+    // The tab bar is made anew below; the keyboard stays on it.
+    const bool tabBarHadFocus = qobject_cast<KavrelHistoryDetailTabBar *>(focusWidget()) != nullptr;
     delete m_header;
     delete m_body;
     while (QLayoutItem *item = m_column->takeAt(0))
@@ -120,6 +124,10 @@ void KavrelHistoryDetailSheet::refresh()
         m_column->addWidget(m_body, showsTabs ? 1 : 0);
     if (!showsTabs)
         m_column->addStretch(1);
+    if (tabBarHadFocus) {
+        if (auto *tabBar = findChild<KavrelHistoryDetailTabBar *>())
+            tabBar->setFocus(Qt::TabFocusReason);
+    }
 
     if (m_scrollArea) {
         const int position = m_scrollPositions.value(int(m_viewModel->selectedDetailTab()), 0);

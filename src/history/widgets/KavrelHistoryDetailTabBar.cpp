@@ -1,11 +1,13 @@
 #include "history/widgets/KavrelHistoryDetailTabBar.h"
 
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QFontMetricsF>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -23,6 +25,8 @@ KavrelHistoryDetailTabBar::KavrelHistoryDetailTabBar(QWidget *parent) : QWidget(
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     setFont(KavrelHistoryStyle::font(15, QFont::DemiBold));
+    // Tab reaches the bar; the arrows pick the tab beside the selected one.
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void KavrelHistoryDetailTabBar::setSelection(KavrelHistoryDetailTab tab)
@@ -64,6 +68,11 @@ void KavrelHistoryDetailTabBar::paintEvent(QPaintEvent *)
                                           KavrelPainting::continuousRoundedRect(button.adjusted(0.5, 0.5, -0.5, -0.5), 14),
                                           Theme::cardFill.resolve(palette()), Theme::border.resolve(palette()));
         }
+        if (selected && KavrelFocusRing::shows(this)) {
+            painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(KavrelPainting::continuousRoundedRect(button.adjusted(-1, -1, 1, 1), 15));
+        }
         const QColor color = (selected ? Theme::primaryText : Theme::secondaryText).resolve(palette());
         const QString title = KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab));
         const double symbolSide = 15;
@@ -86,6 +95,46 @@ void KavrelHistoryDetailTabBar::mouseReleaseEvent(QMouseEvent *event)
             return;
         }
     }
+}
+
+void KavrelHistoryDetailTabBar::keyPressEvent(QKeyEvent *event)
+{
+    const auto &tabs = KavrelHistoryDetailTabs::allCases;
+    const int count = int(tabs.size());
+    const int index = int(m_selection);
+    int target = -1;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        target = index - 1;
+        break;
+    case Qt::Key_Right:
+        target = index + 1;
+        break;
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = count - 1;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (target >= 0 && target < count && target != index)
+        Q_EMIT tabPressed(tabs[std::size_t(target)]);
+    event->accept();
+}
+
+void KavrelHistoryDetailTabBar::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void KavrelHistoryDetailTabBar::focusOutEvent(QFocusEvent *event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 bool KavrelHistoryDetailTabBar::event(QEvent *event)

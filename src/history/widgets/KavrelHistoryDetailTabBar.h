@@ -5,7 +5,8 @@
 #include <QWidget>
 
 // The detail sheet's segmented tab bar: one equal-width button per tab, the selected one
-// raised on a card. It only reports presses; the owner sets the selection.
+// raised on a card. It takes the keyboard focus (Left and Right, Home and End pick a tab). It
+// only reports presses; the owner sets the selection.
 class KavrelHistoryDetailTabBar final : public QWidget
 {
     Q_OBJECT
@@ -26,6 +27,9 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     bool event(QEvent *event) override;
 
 private:

@@ -1,6 +1,7 @@
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "base/Text.h"
@@ -122,7 +123,7 @@ struct StatusFlag
 {
     bool on;
     const char *onTitle;
-    KavrelRGBA onTint;
+    KavrelDynamicColor onTint;
     const char *offTitle;
 };
 
@@ -167,15 +168,15 @@ QList<Pill> metaPills(const MeetingSessionHistoryListItem &item)
 QList<Pill> statusPills(const MeetingSessionHistoryListItem &item)
 {
     const StatusFlag flags[] = {
-        {item.translationEnabled, "Translation on", {0.18, 0.70, 0.95, 1}, "Translation off"},
-        {item.recordingEnabled, "Recording on", {0.21, 0.79, 0.52, 1}, "Recording off"},
-        {item.hasSummary, "Summary ready", {0.26, 0.84, 0.60, 1}, "Summary missing"},
-        {item.hasProtocol, "Protocol ready", {0.28, 0.76, 0.95, 1}, "Protocol missing"},
-        {item.hasSuggestedAnswer, "Reply draft ready", {0.94, 0.60, 0.22, 1}, "Reply draft missing"},
+        {item.translationEnabled, "Translation on", Style::translationTint, "Translation off"},
+        {item.recordingEnabled, "Recording on", Style::recordingTint, "Recording off"},
+        {item.hasSummary, "Summary ready", Style::summaryTint, "Summary missing"},
+        {item.hasProtocol, "Protocol ready", Style::protocolTint, "Protocol missing"},
+        {item.hasSuggestedAnswer, "Reply draft ready", Style::replyDraftTint, "Reply draft missing"},
     };
     QList<Pill> pills;
     for (const StatusFlag &flag : flags) {
-        const KavrelDynamicColor tint = flag.on ? kavrelFixed(flag.onTint) : Theme::neutralTint;
+        const KavrelDynamicColor tint = flag.on ? flag.onTint : Theme::neutralTint;
         pills.append({Style::localized(QString::fromLatin1(flag.on ? flag.onTitle : flag.offTitle)), QString(),
                       statusLook(tint)});
     }
@@ -267,6 +268,12 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     const QPainterPath card = KavrelPainting::continuousRoundedRect(cardArea, 28);
     KavrelHistoryCardFrame::paintShadow(*painter, cardArea, 28, 0.04, 20, 12);
     KavrelPainting::fillAndStroke(*painter, card, Theme::cardFill.resolve(palette), Theme::border.resolve(palette));
+    // The card the keyboard is on (Return opens it, Delete asks to remove it).
+    if ((option.state & QStyle::State_HasFocus) && m_listView && KavrelFocusRing::shows(m_listView)) {
+        painter->setPen(QPen(KavrelSystemColors::accent.resolve(palette, 0.8), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPath(KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27));
+    }
 
     painter->save();
     painter->setClipRect(g.content.adjusted(0, 0, 0, 2));
@@ -293,10 +300,15 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     // Preview, at most two lines.
     const QString preview = Text::nilIfEmpty(item.previewText)
                                 .value_or(Style::localized(QStringLiteral("Preview text is not available yet.")));
-    painter->setFont(Style::font(15, QFont::Medium));
+    const QFont previewFont = Style::font(15, QFont::Medium);
+    painter->setFont(previewFont);
     painter->setPen(Theme::secondaryText.resolve(palette));
-    painter->drawText(QRectF(g.content.left(), y, g.content.width(), g.previewHeight),
-                      Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, preview);
+    const double lineSpacing = QFontMetricsF(previewFont).lineSpacing();
+    const QStringList lines = Style::elidedLines(preview, previewFont, g.content.width(), previewLines);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        painter->drawText(QRectF(g.content.left(), y + double(i) * lineSpacing, g.content.width(), lineSpacing),
+                          Qt::AlignLeft | Qt::AlignTop, lines.at(i));
+    }
     y += g.previewHeight + rowSpacing;
 
     // Metadata and status pills, each group flowing onto more rows when the card is narrow.
@@ -362,8 +374,7 @@ bool KavrelHistorySessionCardDelegate::editorEvent(QEvent *event, QAbstractItemM
     if (!listModel || mouse->button() != Qt::LeftButton)
         return false;
     const MeetingSessionHistoryListItem item = listModel->item(index.row());
-    // A card that is opening or being deleted takes no second action.
-    if (isOpening(item) || isDeleting(item))
+    if (!acceptsActions(item))
         return true;
     switch (partAt(option.rect, mouse->position().toPoint())) {
     case Part::title:

@@ -9,7 +9,8 @@
 class KavrelHistoryViewModel;
 
 // Paints each meeting of the history list as a card (title, duration, preview, metadata and
-// status pills, Open and Delete) and turns clicks on its title and buttons into requests.
+// status pills, Open and Delete) and turns clicks on its title and buttons into requests. The
+// card the list's keyboard focus is on wears a focus ring.
 // A card that is opening or deleting shows a spinner and takes no clicks.
 class KavrelHistorySessionCardDelegate final : public QStyledItemDelegate
 {
@@ -33,6 +34,9 @@ public:
     void setListView(QAbstractItemView *view) { m_listView = view; }
     // The turn of the busy spinners, from 0 to 1.
     void setSpinnerPhase(double phase) { m_spinnerPhase = phase; }
+
+    // A card that is opening or being deleted takes no second action, by mouse or keyboard.
+    bool acceptsActions(const MeetingSessionHistoryListItem &item) const { return !isOpening(item) && !isDeleting(item); }
 
     enum class Part { none, title, open, remove };
     // What of the card at `rect` lies under the point.

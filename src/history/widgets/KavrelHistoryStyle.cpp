@@ -5,6 +5,9 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QTextLayout>
+#include <QTextOption>
+#include <QFontMetricsF>
 #include <QStringList>
 
 #include <algorithm>
@@ -92,6 +95,40 @@ QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor 
     label->setFont(font);
     label->setElidedText(text);
     return label;
+}
+
+QStringList elidedLines(const QString &text, const QFont &font, double width, int maxLines)
+{
+    QString flowing = text;
+    flowing.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    const QFontMetricsF metrics(font);
+    QTextLayout layout(flowing, font);
+    QTextOption wrapping;
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // a word longer than the line is broken too
+    layout.setTextOption(wrapping);
+    layout.beginLayout();
+    QStringList lines;
+    while (lines.size() < maxLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        const QString own = flowing.mid(line.textStart(), line.textLength()).remove(QChar::LineSeparator).trimmed();
+        const bool more = line.textStart() + line.textLength() < flowing.size();
+        if (lines.size() < maxLines - 1 || !more) {
+            lines.append(own);
+            continue;
+        }
+        // The last line shows as much of the rest as fits, then the ellipsis.
+        QString rest = flowing.mid(line.textStart());
+        rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+        QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
+        if (elided == rest) // the rest fits only because its own line break was dropped
+            elided = metrics.elidedText(own + QChar(0x2026), Qt::ElideRight, width);
+        lines.append(elided);
+    }
+    layout.endLayout();
+    return lines;
 }
 
 QString localized(const QString &key)

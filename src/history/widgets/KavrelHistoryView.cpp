@@ -16,6 +16,7 @@
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
@@ -111,7 +112,10 @@ void KavrelHistoryView::build()
     m_listView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     KavrelSlimScrollBars::apply(m_listView);
     m_listView->setSelectionMode(QAbstractItemView::NoSelection);
-    m_listView->setFocusPolicy(Qt::NoFocus);
+    // From the keyboard: Tab reaches the list, the arrows move between cards, Return opens
+    // the card, Delete asks to remove it.
+    m_listView->setFocusPolicy(Qt::StrongFocus);
+    m_listView->installEventFilter(this);
     m_listView->setMouseTracking(true);
     m_listView->setResizeMode(QListView::Adjust);
     // The cards lie directly on the section's background.
@@ -134,6 +138,26 @@ void KavrelHistoryView::build()
         m_delegate->setSpinnerPhase(value.toDouble());
         m_listView->viewport()->update();
     });
+}
+
+bool KavrelHistoryView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_listView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const bool opens = key == Qt::Key_Return || key == Qt::Key_Enter;
+        const QModelIndex current = m_listView->currentIndex();
+        if ((opens || key == Qt::Key_Delete) && current.isValid() && current.row() < m_model->rowCount()) {
+            const MeetingSessionHistoryListItem item = m_model->item(current.row());
+            if (m_delegate->acceptsActions(item)) {
+                if (opens)
+                    open(item);
+                else
+                    confirmDelete(item);
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void KavrelHistoryView::showEvent(QShowEvent *event)

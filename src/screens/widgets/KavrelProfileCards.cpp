@@ -24,7 +24,7 @@ QString localized(const QString &key)
     return KavrelLocalizationStore::shared().localized(key);
 }
 
-const KavrelDynamicColor errorTint = kavrelFixed({0.84, 0.33, 0.30, 1});
+const KavrelDynamicColor errorTint = KavrelStatusTints::red;
 const KavrelDynamicColor accent = kavrelFixed({0.17, 0.54, 0.95, 1});
 
 KavrelScreenPanel *rowPanel(qreal radius)

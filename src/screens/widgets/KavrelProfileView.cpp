@@ -29,7 +29,6 @@ QString localized(const QString &key)
     return KavrelLocalizationStore::shared().localized(key);
 }
 
-const KavrelDynamicColor amber = kavrelFixed({0.86, 0.62, 0.20, 1});
 const KavrelDynamicColor blue = kavrelFixed({0.17, 0.54, 0.95, 1});
 
 std::optional<QString> userIdOf(const AuthSessionStore *store)
@@ -99,8 +98,8 @@ void KavrelProfileView::build()
 
     auto *footer = new QHBoxLayout;
     footer->setSpacing(12);
-    const KavrelDynamicColor signOutTint = kavrelFixed({0.84, 0.33, 0.30, 0.9});
-    m_signOutButton = KavrelScreenButton::make(localized(QStringLiteral("Sign out")), KavrelScreenButton::look(signOutTint, signOutTint));
+    m_signOutButton = KavrelScreenButton::make(localized(QStringLiteral("Sign out")),
+                                               KavrelScreenButton::look(KavrelProfileTheme::signOutText, KavrelProfileTheme::signOutText));
     KavrelCapsuleButton::Look refreshLook = KavrelScreenButton::look(KavrelProfileTheme::secondaryText, KavrelProfileTheme::primaryText);
     refreshLook.fillOpacity = 0.08;
     refreshLook.strokeOpacity = 0.35;
@@ -235,7 +234,7 @@ QWidget *KavrelProfileView::makeBillingContent()
     badges->setSpacing(12);
     badges->addWidget(KavrelProfileCards::billingStatusBadge(*summary));
     if (summary->subscription.cancelAtPeriodEnd)
-        badges->addWidget(KavrelProfileCards::badge(QStringLiteral("Cancels at period end"), amber));
+        badges->addWidget(KavrelProfileCards::badge(QStringLiteral("Cancels at period end"), KavrelStatusTints::amber));
     badges->addStretch(1);
     layout->addLayout(badges);
 

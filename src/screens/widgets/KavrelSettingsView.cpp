@@ -4,6 +4,7 @@
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScrollPage.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSwitch.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelScreenLabel.h"
@@ -57,7 +58,7 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
 {
     setWindowTitle(localized(QStringLiteral("Settings")));
     setObjectName(QString::fromLatin1(windowIdentifier));
-    setMinimumSize(560, 520);
+    KavrelScreenFit::setMinimumSize(this, QSize(560, 520));
 
     m_scrollArea = KavrelScrollPage::install(this);
 

@@ -4,6 +4,7 @@
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelAppearTransition.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "screens/KavrelAvatarLoader.h"
 #include "screens/KavrelWorkspaceShellModel.h"
@@ -31,7 +32,7 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
         m_ownAvatarLoader = std::make_unique<KavrelAvatarLoader>();
         m_dependencies.avatarLoader = m_ownAvatarLoader.get();
     }
-    setMinimumSize(760, 820);
+    KavrelScreenFit::setMinimumSize(this, QSize(760, 820));
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

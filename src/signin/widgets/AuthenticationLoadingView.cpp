@@ -2,6 +2,7 @@
 
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "signin/widgets/SignInTheme.h"
 #include "signin/widgets/ThemedLabel.h"
 
@@ -45,7 +46,7 @@ AuthenticationLoadingView::AuthenticationLoadingView(QWidget *parent)
     : QWidget(parent)
     , m_spinner(new Spinner(this))
 {
-    setMinimumSize(880, 620);
+    KavrelScreenFit::setMinimumSize(this, QSize(880, 620));
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(18);
     layout->addStretch(1);

@@ -3,6 +3,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/widgets/AuthField.h"
 #include "signin/widgets/AuthMessageStrip.h"
@@ -17,6 +18,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -74,7 +76,7 @@ AuthenticationView::AuthenticationView(AuthSessionStore *authStore, QWidget *par
     , m_card(new QWidget(this))
     , m_cardLayout(new QVBoxLayout(m_card))
 {
-    setMinimumSize(880, 700);
+    KavrelScreenFit::setMinimumSize(this, QSize(880, 700));
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(36, 36, 36, 36);
@@ -152,6 +154,8 @@ void AuthenticationView::rebuildStep()
     m_actions.clear();
     m_totpCheckBox = nullptr;
     m_completeButton = nullptr;
+    m_submitAction = nullptr;
+    m_backAction = nullptr;
     // The step may change from a click on one of its own buttons, which must outlive its signal:
     // the old step leaves the card now and is deleted on the next turn.
     if (m_stepContent) {
@@ -215,6 +219,7 @@ QWidget *AuthenticationView::buildSignInForm()
     KavrelCapsuleButton *button = actionButton(QStringLiteral("Sign in with email"), QStringLiteral("envelope"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->loginWithEmail(); });
     layout->addWidget(button);
+    m_submitAction = button;
     return form;
 }
 
@@ -230,6 +235,7 @@ QWidget *AuthenticationView::buildRegistrationStartForm()
     KavrelCapsuleButton *button = actionButton(QStringLiteral("Send verification code"), QStringLiteral("paperplane"));
     connect(button, &QAbstractButton::clicked, m_flow, [this] { m_flow->startRegistration(); });
     layout->addWidget(button);
+    m_submitAction = button;
     return form;
 }
 
@@ -251,7 +257,9 @@ QWidget *AuthenticationView::buildRegistrationVerifyForm()
     connect(resend, &QAbstractButton::clicked, m_flow, [this, challenge] { m_flow->resendRegistrationCode(challenge); });
     row->addWidget(verify, 1);
     row->addWidget(resend);
+    row->addWidget(registrationBackLink());
     layout->addLayout(row);
+    m_submitAction = verify;
     return form;
 }
 
@@ -273,7 +281,12 @@ QWidget *AuthenticationView::buildRegistrationCompleteForm()
     m_completeButton = actionButton(m_flow->completeRegistrationButtonTitle(), m_flow->completeRegistrationButtonIcon());
     m_completeButton->setObjectName(QStringLiteral("completeRegistration")); // its title follows the box
     connect(m_completeButton, &QAbstractButton::clicked, m_flow, [this, verification] { m_flow->continueRegistration(verification); });
-    layout->addWidget(m_completeButton);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    row->addWidget(m_completeButton, 1);
+    row->addWidget(registrationBackLink());
+    layout->addLayout(row);
+    m_submitAction = m_completeButton;
     return form;
 }
 
@@ -304,6 +317,7 @@ QWidget *AuthenticationView::buildRegistrationTotpForm()
     KavrelCapsuleButton *finish = actionButton(QStringLiteral("Finish registration"), QStringLiteral("checkmark.shield"));
     connect(finish, &QAbstractButton::clicked, m_flow, [this, verification, setup] { m_flow->completeRegistration(verification, setup); });
     layout->addWidget(finish);
+    m_submitAction = finish;
     return form;
 }
 
@@ -326,7 +340,37 @@ QWidget *AuthenticationView::buildLoginMfaForm()
     row->addWidget(verify, 1);
     row->addWidget(back);
     layout->addLayout(row);
+    m_submitAction = verify;
+    m_backAction = back;
     return form;
+}
+
+KavrelLinkButton *AuthenticationView::registrationBackLink()
+{
+    // A mistyped e-mail is corrected at the start of the registration.
+    KavrelLinkButton *back = actionLink(QStringLiteral("Back"), 14);
+    connect(back, &QAbstractButton::clicked, m_flow, &EmailAuthFlowController::backToRegistrationStart);
+    m_backAction = back;
+    return back;
+}
+
+void AuthenticationView::keyPressEvent(QKeyEvent *event)
+{
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    QAbstractButton *target = nullptr;
+    if (isReturn) {
+        // A focused action (Resend, Back) is pressed itself; anywhere else Return submits.
+        auto *focused = qobject_cast<QAbstractButton *>(focusWidget());
+        target = m_actions.contains(focused) ? focused : m_submitAction.data();
+    } else if (event->key() == Qt::Key_Escape) {
+        target = m_backAction;
+    }
+    if (target && target->isEnabled() && target->isVisible()) {
+        target->click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 // ---- Controls ----

@@ -2,6 +2,7 @@
 
 #include "signin/widgets/CachedBackground.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class AuthInputFrame;
@@ -39,6 +40,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Return submits the step (or presses the focused action); Escape takes its way back.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
 
@@ -61,6 +64,7 @@ private:
     QString valueOf(Field field) const;
     void store(Field field, const QString &value);
     KavrelCapsuleButton *actionButton(const QString &titleKey, const QString &symbol);
+    KavrelLinkButton *registrationBackLink();
     KavrelLinkButton *actionLink(const QString &key, int pixelSize);
 
     void syncFields();
@@ -88,4 +92,7 @@ private:
     KavrelCapsuleButton *m_completeButton = nullptr;
     // Buttons and links that are off while a sign-in runs.
     QList<QAbstractButton *> m_actions;
+    // The step's own button and its way back, if it has one.
+    QPointer<QAbstractButton> m_submitAction;
+    QPointer<QAbstractButton> m_backAction;
 };

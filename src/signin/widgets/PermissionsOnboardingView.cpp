@@ -5,6 +5,7 @@
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSpring.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "signin/PermissionsOnboardingContent.h"
 #include "signin/widgets/BenefitRow.h"
 #include "signin/widgets/InsightCard.h"
@@ -77,7 +78,7 @@ PermissionsOnboardingView::PermissionsOnboardingView(std::unique_ptr<AppPermissi
     , m_onContinue(std::move(onContinue))
 {
     m_permissionsController->setParent(this);
-    setMinimumSize(1120, 760);
+    KavrelScreenFit::setMinimumSize(this, QSize(1120, 760));
 
     auto *columns = new QHBoxLayout(this);
     columns->setContentsMargins(32, 32, 32, 32);

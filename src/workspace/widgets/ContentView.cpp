@@ -7,6 +7,7 @@
 #include "kit/widgets/KavrelSegmentedPicker.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
 #include "kit/widgets/KavrelSplitContainer.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "platform/UserDefaults.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
@@ -328,7 +329,7 @@ void ContentView::refreshStatusLines()
 void ContentView::refreshLayout()
 {
     const WorkspaceLayout current = layout();
-    setMinimumSize(int(current.minimumWorkspaceWidth()), 760);
+    KavrelScreenFit::setMinimumSize(this, QSize(int(current.minimumWorkspaceWidth()), 760));
     KavrelSplitContainer::Style style;
     style.minimumPane = current.minimumPane();
     style.dividerExtent = WorkspaceLayout::dividerExtent;

@@ -1,0 +1,146 @@
+#include "kit/widgets/KavrelScreenFit.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace {
+
+// The decorations around a window: what the window manager reported, else a title bar.
+QMargins decorations(const QWidget *window)
+{
+    const QWindow *handle = window->windowHandle();
+    const QMargins known = handle ? handle->frameMargins() : QMargins();
+    if (!known.isNull())
+        return known;
+    if (window->windowFlags() & Qt::FramelessWindowHint)
+        return QMargins();
+    return QMargins(0, KavrelScreenFit::assumedTitleBarHeight, 0, 0);
+}
+
+QRect availableGeometry(const QWidget *widget)
+{
+    QScreen *screen = widget->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace
+
+KavrelScreenFit::KavrelScreenFit(QWidget *widget) : QObject(widget), m_widget(widget)
+{
+    setObjectName(QStringLiteral("KavrelScreenFit"));
+    widget->installEventFilter(this);
+}
+
+KavrelScreenFit *KavrelScreenFit::of(QWidget *widget)
+{
+    if (auto *existing = widget->findChild<KavrelScreenFit *>(QStringLiteral("KavrelScreenFit"), Qt::FindDirectChildrenOnly))
+        return existing;
+    return new KavrelScreenFit(widget);
+}
+
+QSize KavrelScreenFit::boundedMinimum(QSize wanted, QSize room)
+{
+    if (room.isEmpty())
+        return wanted;
+    return wanted.boundedTo(room).expandedTo(QSize(0, 0));
+}
+
+QRect KavrelScreenFit::placedInside(const QRect &frame, const QRect &available)
+{
+    if (available.isEmpty())
+        return frame;
+    QRect placed(frame.topLeft(), frame.size().boundedTo(available.size()));
+    placed.moveLeft(std::clamp(placed.left(), available.left(), available.right() + 1 - placed.width()));
+    placed.moveTop(std::clamp(placed.top(), available.top(), available.bottom() + 1 - placed.height()));
+    return placed;
+}
+
+void KavrelScreenFit::setMinimumSize(QWidget *widget, QSize wanted)
+{
+    KavrelScreenFit *fit = of(widget);
+    fit->m_wantedMinimum = wanted;
+    fit->m_boundsMinimum = true;
+    fit->applyMinimum();
+}
+
+void KavrelScreenFit::keepOnScreen(QWidget *window)
+{
+    KavrelScreenFit *fit = of(window);
+    fit->m_keepsWindowOnScreen = true;
+    if (window->isVisible())
+        fit->fitWindow();
+}
+
+QSize KavrelScreenFit::room() const
+{
+    const QRect available = availableGeometry(m_widget);
+    if (available.isEmpty())
+        return QSize();
+    const QWidget *window = m_widget->window();
+    const QMargins frame = decorations(window);
+    QSize room = available.size().shrunkBy(frame);
+    if (m_widget != window) {
+        const QPoint offset = m_widget->mapTo(window, QPoint(0, 0));
+        room -= QSize(std::max(0, offset.x()), std::max(0, offset.y()));
+    }
+    return room.expandedTo(QSize(1, 1));
+}
+
+void KavrelScreenFit::applyMinimum()
+{
+    if (m_widget && m_boundsMinimum)
+        m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
+}
+
+void KavrelScreenFit::fitWindow()
+{
+    QWidget *window = m_widget;
+    if (!window || !window->isWindow())
+        return;
+    const QRect available = availableGeometry(window);
+    if (available.isEmpty())
+        return;
+    const QMargins frame = decorations(window);
+    const QRect content = available - frame;
+    const QRect placed = placedInside(window->geometry(), content);
+    if (!window->testAttribute(Qt::WA_Moved)) {
+        // Nobody chose a place for it: the window manager places it, inside the screen once it fits.
+        if (placed.size() != window->size())
+            window->resize(placed.size());
+        return;
+    }
+    if (placed != window->geometry())
+        window->setGeometry(placed);
+}
+
+void KavrelScreenFit::followScreen()
+{
+    if (m_followsScreen || !m_widget || !m_widget->window()->windowHandle())
+        return;
+    m_followsScreen = true;
+    connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this] {
+        applyMinimum();
+        if (m_keepsWindowOnScreen)
+            fitWindow();
+    });
+}
+
+bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_widget && event->type() == QEvent::Show) {
+        // The window's place and decorations are known by now (or assumed); the screen may
+        // not be the one the widget was made for.
+        applyMinimum();
+        if (m_keepsWindowOnScreen)
+            fitWindow();
+        followScreen();
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+
+class QWidget;
+
+// Keeps the program's windows within the screen they are on. A window never asks for more
+// room than the screen's free area (its available geometry: the screen without the panels)
+// leaves, and it opens inside that area, so a small laptop screen or a 1280 × 720 work area
+// shows every window whole. Main thread only.
+class KavrelScreenFit final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // What the window manager's decorations take when it has not said yet: a title bar.
+    static constexpr int assumedTitleBarHeight = 40;
+
+    // `wanted` where `room` allows it, else `room`, each side on its own.
+    static QSize boundedMinimum(QSize wanted, QSize room);
+    // `frame` shrunk to fit `available` when larger and moved inside it.
+    static QRect placedInside(const QRect &frame, const QRect &available);
+
+    // Sets the minimum size of `widget` (a window or the content filling one) to `wanted`,
+    // limited to what its screen leaves the widget; it follows the widget to another screen.
+    static void setMinimumSize(QWidget *widget, QSize wanted);
+    // Each time the top-level `window` is shown, it is limited to its screen's free area and,
+    // when the program placed it, moved inside it (the window manager places the others).
+    static void keepOnScreen(QWidget *window);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    explicit KavrelScreenFit(QWidget *widget);
+    static KavrelScreenFit *of(QWidget *widget);
+    // The room the widget may take on its screen: the free area without the window's
+    // decorations and without what lies above and left of the widget in its window.
+    QSize room() const;
+    void applyMinimum();
+    void fitWindow();
+    void followScreen();
+
+    QPointer<QWidget> m_widget;
+    QSize m_wantedMinimum;
+    bool m_boundsMinimum = false;
+    bool m_keepsWindowOnScreen = false;
+    bool m_followsScreen = false;
+};

@@ -1,0 +1,181 @@
+// Every window of the program on a 1366 × 768 laptop and on a 1280 × 720 work area: none asks
+// for more room than its screen's free area, and each opens inside it. The screens are those of
+// the offscreen platform, set up by a configuration file before the application starts.
+
+#include "accounts/AuthSessionStore.h"
+#include "app/widgets/KavrelApp.h"
+#include "history/KavrelHistoryViewModel.h"
+#include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "kit/widgets/KavrelScreenFit.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "support/TestProgramObjects.h"
+
+#include "../history/HistoryTestClient.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+namespace {
+
+QScreen *screenOfSize(QSize size)
+{
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (screen->availableGeometry().size() == size)
+            return screen;
+    }
+    return nullptr;
+}
+
+// As a window manager that cascades new windows would place it.
+void showOn(QWidget *window, QScreen *screen)
+{
+    window->hide();
+    window->setScreen(screen);
+    window->move(screen->availableGeometry().topLeft() + QPoint(60, 60));
+    window->show();
+}
+
+} // namespace
+
+class tst_KavrelWindowsOnSmallScreens : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void fitting_data();
+    void fitting();
+    void windowsStayInsideTheWorkArea_data();
+    void windowsStayInsideTheWorkArea();
+};
+
+void tst_KavrelWindowsOnSmallScreens::initTestCase()
+{
+    QVERIFY2(screenOfSize(QSize(1366, 768)) && screenOfSize(QSize(1280, 720)), "the offscreen screens are missing");
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+}
+
+void tst_KavrelWindowsOnSmallScreens::fitting_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("placed");
+    const QRect laptop(0, 0, 1366, 768);
+    QTest::newRow("inside stays") << QRect(10, 10, 600, 400) << laptop << QRect(10, 10, 600, 400);
+    QTest::newRow("past the bottom moves up") << QRect(100, 500, 600, 400) << laptop << QRect(100, 368, 600, 400);
+    QTest::newRow("taller than the screen shrinks") << QRect(60, 60, 1240, 860) << laptop << QRect(60, 0, 1240, 768);
+    QTest::newRow("left of a second screen") << QRect(1300, 20, 600, 400) << QRect(1366, 0, 1280, 720)
+                                             << QRect(1366, 20, 600, 400);
+    QTest::newRow("wider and taller than both") << QRect(-50, -50, 2000, 1000) << QRect(1366, 30, 1280, 690)
+                                                << QRect(1366, 30, 1280, 690);
+}
+
+void tst_KavrelWindowsOnSmallScreens::fitting()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QRect, available);
+    QFETCH(QRect, placed);
+    QCOMPARE(KavrelScreenFit::placedInside(frame, available), placed);
+    QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), available.size()),
+             QSize(std::min(760, available.width()), std::min(820, available.height())));
+    QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), QSize(1920, 1040)), QSize(760, 820));
+}
+
+void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea_data()
+{
+    QTest::addColumn<QSize>("workArea");
+    QTest::newRow("1366 × 768 laptop") << QSize(1366, 768);
+    QTest::newRow("1280 × 720 work area") << QSize(1280, 720);
+}
+
+void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
+{
+    QFETCH(QSize, workArea);
+    QScreen *screen = screenOfSize(workArea);
+    QVERIFY(screen);
+    const QRect available = screen->availableGeometry();
+    const auto fits = [&](QWidget *window, const char *what) {
+        QVERIFY2(window->isVisible(), what);
+        QCOMPARE(window->screen(), screen);
+        QVERIFY2(available.contains(window->frameGeometry()), what);
+        // Even at its smallest, with its decorations.
+        const QSize decorations = window->frameGeometry().size() - window->size();
+        QVERIFY2(window->minimumSize().width() + decorations.width() <= available.width(), what);
+        QVERIFY2(window->minimumSize().height() + decorations.height() <= available.height(), what);
+    };
+
+    TestProgramObjects objects(false, [] { return false; });
+    AuthSessionStore &authStore = *objects.authStore;
+    QTRY_VERIFY(!authStore.isRestoringSession());
+    KavrelApp app(objects.dependencies());
+
+    // The main window (1240 × 820 of its own) with the sign-in screen.
+    app.openWindow(QStringLiteral("kavrel-main"));
+    QWidget *mainWindow = app.window(QStringLiteral("kavrel-main"));
+    // Where nobody placed it, the window manager does; its size already fits the first screen.
+    const QRect first = mainWindow->screen()->availableGeometry();
+    QVERIFY(mainWindow->frameGeometry().width() <= first.width());
+    QVERIFY(mainWindow->frameGeometry().height() <= first.height());
+    showOn(mainWindow, screen);
+    fits(mainWindow, "main window");
+
+    // The settings window, whose page is taller than the work area.
+    app.openWindow(QStringLiteral("kavrel-settings"));
+    QWidget *settings = app.window(QStringLiteral("kavrel-settings"));
+    showOn(settings, screen);
+    fits(settings, "settings window");
+
+    // The workspace shell (760 × 820 wanted) in a window made as the main window is.
+    QWidget shellWindow;
+    KavrelScreenFit::keepOnScreen(&shellWindow);
+    auto *layout = new QVBoxLayout(&shellWindow);
+    layout->setContentsMargins(0, 0, 0, 0);
+    KavrelWorkspaceShellView::Dependencies shellDependencies;
+    shellDependencies.defaults = objects.defaults.get();
+    shellDependencies.authStore = &authStore;
+    shellDependencies.updateController = objects.updates.get();
+    shellDependencies.makeWorkspace = [] { return new QWidget; };
+    shellDependencies.makeProfile = [] { return new QWidget; };
+    shellDependencies.makeHistory = [] { return new QWidget; };
+    auto *shell = new KavrelWorkspaceShellView(std::move(shellDependencies));
+    layout->addWidget(shell);
+    shellWindow.resize(1240, 820);
+    showOn(&shellWindow, screen);
+    fits(&shellWindow, "workspace shell");
+    QVERIFY(shell->height() >= shell->minimumSize().height());
+
+    // The history detail sheet (1120 × 760 wanted).
+    KavrelHistoryViewModel viewModel(std::make_shared<HistoryTestClient>(), KavrelLocalizationStore::shared());
+    KavrelHistoryDetailSheet sheet(&viewModel);
+    showOn(&sheet, screen);
+    fits(&sheet, "history detail sheet");
+    sheet.hide();
+}
+
+int main(int argc, char **argv)
+{
+    // Two screens side by side, the smaller one first so the windows made without a screen
+    // land on it.
+    QTemporaryDir dir;
+    const QString config = dir.filePath(QStringLiteral("screens.json"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return 1;
+    file.write(R"({"windowFrameMargins": true, "screens": [
+        {"name": "work-area", "x": 0, "y": 0, "width": 1280, "height": 720, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "laptop", "x": 1280, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    tst_KavrelWindowsOnSmallScreens test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_KavrelWindowsOnSmallScreens.moc"

@@ -1,0 +1,226 @@
+// The contrast of every text colour against what it is drawn on, light and dark, computed from
+// the palette and the screens' own colour tables: at least 4.5 : 1 for body text and 3 : 1 for
+// large text (24 px, or 18.7 px bold), the usual accessibility thresholds. A translucent
+// surface is laid over what lies under it; a gradient is checked at both of its ends.
+
+#include "history/widgets/KavrelHistoryStyle.h"
+#include "kit/KavrelPalette.h"
+#include "screens/KavrelBillingDisplay.h"
+#include "signin/widgets/SignInTheme.h"
+
+#include <QColor>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+struct Layer
+{
+    KavrelDynamicColor color;
+    double opacity = 1;
+};
+
+// One text as a screen draws it: its colour, then what lies under it from the top down to the
+// opaque background, whose alternatives are the ends of a gradient.
+struct TextOn
+{
+    const char *what;
+    Layer text;
+    QList<Layer> surfaces;
+    QList<KavrelDynamicColor> background;
+    bool large = false;
+};
+
+QColor over(const QColor &top, const QColor &bottom)
+{
+    const double a = top.alphaF();
+    return QColor::fromRgbF(float(top.redF() * a + bottom.redF() * (1 - a)), float(top.greenF() * a + bottom.greenF() * (1 - a)),
+                            float(top.blueF() * a + bottom.blueF() * (1 - a)));
+}
+
+double luminance(const QColor &color)
+{
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+double ratio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor resolved(const Layer &layer, KavrelColorScheme scheme)
+{
+    QColor color = layer.color.resolve(scheme);
+    color.setAlphaF(float(color.alphaF() * layer.opacity));
+    return color;
+}
+
+// The lowest ratio of the text over any end of its background.
+double worstRatio(const TextOn &row, KavrelColorScheme scheme)
+{
+    double worst = 1e9;
+    for (const KavrelDynamicColor &base : row.background) {
+        QColor surface = base.resolve(scheme);
+        surface.setAlphaF(1);
+        for (auto layer = row.surfaces.crbegin(); layer != row.surfaces.crend(); ++layer)
+            surface = over(resolved(*layer, scheme), surface);
+        worst = std::min(worst, ratio(over(resolved(row.text, scheme), surface), surface));
+    }
+    return worst;
+}
+
+
+// Every text of the screens with what it is drawn on.
+QList<TextOn> makeTexts()
+{
+    using namespace KavrelSystemColors;
+    namespace Settings = KavrelSettingsTheme;
+    namespace Shell = KavrelShellTheme;
+    namespace Profile = KavrelProfileTheme;
+    namespace History = KavrelHistoryTheme;
+    namespace HistoryStyle = KavrelHistoryStyle;
+    const QList<KavrelDynamicColor> settingsBackground{Settings::backgroundTop, Settings::backgroundBottom};
+    const QList<KavrelDynamicColor> shellBackground{Shell::shellTop, Shell::shellBottom};
+    const QList<KavrelDynamicColor> sidebar{Shell::sidebarTop, Shell::sidebarBottom};
+    const QList<KavrelDynamicColor> signInBackground{SignInTheme::backgroundTop, SignInTheme::backgroundBottom};
+    const QList<KavrelDynamicColor> onboarding{SignInTheme::onboardingStop1, SignInTheme::onboardingStop2,
+                                               SignInTheme::onboardingStop3};
+    const Layer settingsPanel{Settings::panelFill};
+    const Layer settingsControl{Settings::controlFill};
+    const Layer profileCard{Profile::cardFill};
+    const Layer historyCard{History::cardFill};
+    const Layer signInCard{SignInTheme::cardFill};
+
+    QList<TextOn> rows{
+        // Settings window.
+        {"settings title", {Settings::primaryText}, {}, settingsBackground, true},
+        {"settings panel title", {Settings::primaryText}, {settingsPanel}, settingsBackground},
+        {"settings row title", {Settings::primaryText}, {settingsControl, settingsPanel}, settingsBackground},
+        {"settings description", {Settings::secondaryText}, {settingsControl, settingsPanel}, settingsBackground},
+        {"settings theme option", {Settings::secondaryText}, {settingsControl, settingsPanel}, settingsBackground},
+        {"settings chosen theme", {Settings::accent}, {{Settings::selectedControlFill}, settingsControl, settingsPanel},
+         settingsBackground},
+        // Workspace shell's sidebar.
+        {"sidebar caption", {Shell::buttonText}, {{Shell::buttonFill}}, sidebar},
+        {"sidebar chosen caption", {Shell::selectedButtonText}, {{Shell::selectedButtonFill}}, sidebar},
+        // Profile.
+        {"profile title", {Profile::primaryText}, {}, shellBackground, true},
+        {"profile subtitle", {Profile::secondaryText}, {}, shellBackground},
+        {"profile card text", {Profile::primaryText}, {profileCard}, shellBackground},
+        {"profile card secondary", {Profile::secondaryText}, {profileCard}, shellBackground},
+        {"profile card tertiary", {Profile::tertiaryText}, {profileCard}, shellBackground},
+        {"profile info row", {Profile::secondaryText}, {{Profile::subtlePanelFill}, profileCard}, shellBackground},
+        {"profile sign-out button", {Profile::signOutText}, {{Profile::signOutText, 0.1}, profileCard}, shellBackground},
+        {"profile refresh button", {Profile::primaryText}, {{Profile::secondaryText, 0.1}, profileCard}, shellBackground},
+        // History list and detail.
+        {"history title", {History::primaryText}, {}, shellBackground, true},
+        {"history subtitle", {History::secondaryText}, {}, shellBackground},
+        {"history card title", {History::primaryText}, {historyCard}, shellBackground},
+        {"history card preview", {History::secondaryText}, {historyCard}, shellBackground},
+        {"history meta pill", {History::secondaryText}, {{History::elevatedFill}, historyCard}, shellBackground},
+        {"history status pill off", {History::neutralTint}, {{History::neutralTint, 0.1}, historyCard}, shellBackground},
+        {"history delete button", {HistoryStyle::deleteForeground}, {{HistoryStyle::deleteFill}, historyCard},
+         shellBackground},
+        {"history footer status", {History::secondaryText}, {}, shellBackground},
+        {"history footer languages", {History::tertiaryText}, {}, shellBackground},
+        {"history tab", {History::secondaryText}, {{History::elevatedFill}}, shellBackground},
+        {"history count badge", {HistoryStyle::accent}, {{History::accentFill}}, shellBackground},
+        {"history error card", {History::primaryText}, {{HistoryStyle::standardRed, 0.08}}, shellBackground},
+        {"history retry button", {HistoryStyle::errorRed}, {{HistoryStyle::errorRed, 0.14}, {HistoryStyle::standardRed, 0.08}},
+         shellBackground},
+        {"history summary error", {HistoryStyle::errorRed}, {historyCard}, shellBackground},
+        // Sign-in screen.
+        {"sign-in title", {label}, {}, signInBackground, true},
+        {"sign-in subtitle", {secondaryLabel}, {}, signInBackground},
+        {"sign-in step title", {label}, {signInCard}, signInBackground},
+        {"sign-in field label", {secondaryLabel}, {signInCard}, signInBackground},
+        {"sign-in link", {accent}, {signInCard}, signInBackground},
+        {"sign-in footer note", {secondaryLabel}, {signInCard}, signInBackground},
+        {"sign-in error strip", {secondaryLabel}, {{SignInTheme::errorTint, 0.08}, signInCard}, signInBackground},
+        {"sign-in progress strip", {secondaryLabel}, {{SignInTheme::progressTint, 0.08}, signInCard}, signInBackground},
+        {"sign-in code-sent strip", {secondaryLabel}, {{SignInTheme::codeSentTint, 0.08}, signInCard}, signInBackground},
+        {"sign-in button", {kavrelFixed({1, 1, 1, 1})}, {}, {SignInTheme::buttonLeading, SignInTheme::buttonTrailing}},
+        // Permissions onboarding.
+        {"onboarding title", {label}, {}, onboarding, true},
+        {"onboarding subtitle", {secondaryLabel}, {}, onboarding},
+        {"onboarding card text", {secondaryLabel}, {{SignInTheme::permissionCardFill}}, onboarding},
+    };
+    // Pills and badges whose text is their tint, on a faint fill of it.
+    const QPair<const char *, KavrelDynamicColor> pills[] = {
+        {"history pill translation on", HistoryStyle::translationTint}, {"history pill recording on", HistoryStyle::recordingTint},
+        {"history pill summary ready", HistoryStyle::summaryTint},      {"history pill protocol ready", HistoryStyle::protocolTint},
+        {"history pill reply draft ready", HistoryStyle::replyDraftTint}};
+    for (const auto &[what, tint] : pills)
+        rows.append(TextOn{what, {tint}, {{tint, 0.1}, historyCard}, shellBackground});
+    rows.append(TextOn{"profile badge", {KavrelStatusTints::amber}, {{KavrelStatusTints::amber, 0.1}, profileCard}, shellBackground});
+    rows.append(TextOn{"profile error card button", {KavrelStatusTints::red},
+                       {{KavrelStatusTints::red, 0.1}, {KavrelStatusTints::red, 0.08}, profileCard}, shellBackground});
+    // The profile's billing status badges.
+    for (const char *status : {"active", "trialing", "past_due", "canceled"}) {
+        KavrelBillingSummary summary;
+        summary.subscription.status = QString::fromLatin1(status);
+        const KavrelDynamicColor tint = KavrelBillingDisplay::statusTint(summary);
+        rows.append(TextOn{status, {tint}, {{tint, 0.1}, profileCard}, shellBackground});
+    }
+    return rows;
+}
+
+const QList<TextOn> &texts()
+{
+    static const QList<TextOn> all = makeTexts();
+    return all;
+}
+
+} // namespace
+
+class tst_TextContrast : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void everyTextIsReadable_data();
+    void everyTextIsReadable();
+    void ratioArithmetic();
+};
+
+void tst_TextContrast::everyTextIsReadable_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("scheme");
+    for (int row = 0; row < texts().size(); ++row) {
+        for (KavrelColorScheme scheme : {KavrelColorScheme::light, KavrelColorScheme::dark}) {
+            const QString name = QStringLiteral("%1, %2").arg(QString::fromLatin1(texts().at(row).what),
+                                                               scheme == KavrelColorScheme::dark ? "dark" : "light");
+            QTest::newRow(qPrintable(name)) << row << int(scheme);
+        }
+    }
+}
+
+void tst_TextContrast::everyTextIsReadable()
+{
+    QFETCH(int, row);
+    QFETCH(int, scheme);
+    const TextOn &text = texts().at(row);
+    const double minimum = text.large ? 3.0 : 4.5;
+    const double measured = worstRatio(text, KavrelColorScheme(scheme));
+    QVERIFY2(measured >= minimum, qPrintable(QStringLiteral("%1 : 1, wanted %2 : 1").arg(measured, 0, 'f', 2).arg(minimum)));
+}
+
+void tst_TextContrast::ratioArithmetic()
+{
+    // The end points of the scale, and a mid grey as the accessibility guidelines give it.
+    QCOMPARE(ratio(Qt::black, Qt::white), 21.0);
+    QCOMPARE(ratio(Qt::white, Qt::white), 1.0);
+    QCOMPARE(std::round(ratio(QColor(0x77, 0x77, 0x77), Qt::white) * 100) / 100, 4.48);
+    // Half-transparent black over white is that grey's neighbour.
+    QVERIFY(std::abs(over(QColor::fromRgbF(0, 0, 0, 0.5f), Qt::white).redF() - 0.5) < 0.01);
+}
+
+QTEST_GUILESS_MAIN(tst_TextContrast)
+#include "tst_TextContrast.moc"
