@@ -9,6 +9,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -66,7 +67,7 @@ void WorkspaceMicrophoneControl::refresh()
     setEnabled(!m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy());
     m_bars->setLevel(m_viewModel.microphoneLevel(), listening || m_viewModel.isMicrophoneTesting());
     updateGeometry();
-    update();
+    forgetFace();
 }
 
 QSize WorkspaceMicrophoneControl::sizeHint() const
@@ -78,12 +79,29 @@ QSize WorkspaceMicrophoneControl::sizeHint() const
 void WorkspaceMicrophoneControl::resizeEvent(QResizeEvent *event)
 {
     QAbstractButton::resizeEvent(event);
+    m_face = QPixmap();
     m_bars->move(width() - padding - m_bars->width(), (faceHeight - m_bars->height()) / 2);
 }
 
-void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
+void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
 {
+    // The level bars above repaint many times a second while someone speaks, and each of their
+    // repaints passes through here: the button itself is drawn once and kept.
+    const qreal ratio = devicePixelRatioF();
+    if (m_face.isNull() || m_face.devicePixelRatio() != ratio) {
+        m_face = QPixmap(size() * ratio);
+        m_face.setDevicePixelRatio(ratio);
+        m_face.fill(Qt::transparent);
+        QPainter facePainter(&m_face);
+        paintFace(facePainter);
+    }
     QPainter painter(this);
+    const QRect area = event->rect();
+    painter.drawPixmap(area, m_face, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+}
+
+void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
+{
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled())
         painter.setOpacity(0.5);
@@ -110,6 +128,39 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
     painter.setPen(foreground);
     painter.drawText(QRectF(x, 0, room, faceHeight), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetricsF(font).elidedText(label, Qt::ElideRight, room));
+}
+
+void WorkspaceMicrophoneControl::forgetFace()
+{
+    m_face = QPixmap();
+    update();
+}
+
+void WorkspaceMicrophoneControl::changeEvent(QEvent *event)
+{
+    QAbstractButton::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::FontChange:
+    case QEvent::EnabledChange:
+    case QEvent::StyleChange:
+        forgetFace();
+        break;
+    default:
+        break;
+    }
+}
+
+void WorkspaceMicrophoneControl::focusInEvent(QFocusEvent *event)
+{
+    QAbstractButton::focusInEvent(event);
+    forgetFace();
+}
+
+void WorkspaceMicrophoneControl::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractButton::focusOutEvent(event);
+    forgetFace();
 }
 
 QMenu *WorkspaceMicrophoneControl::buildMenu(QWidget *parent) const
