@@ -505,15 +505,28 @@ void tst_KavrelHistoryScreens::longMeetingBuildsOnlyWhatIsInSight()
     QCOMPARE(sheet->body(), body.data());
     QCOMPARE(sheet->tabContent(), transcriptTab.data());
 
-    // Another tab: new content under the same header and tab bar.
+    // Another tab: its content under the same header and tab bar; back again, the transcript
+    // built before shows again where the reader left it.
+    const int position = area->verticalScrollBar()->value();
     QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->buttonRect(KavrelHistoryDetailTab::translate).center());
     settle();
-    QVERIFY(!transcriptTab);
     QVERIFY(header && body && tabBar);
+    QVERIFY(sheet->tabContent() != transcriptTab.data());
+    QVERIFY(!transcriptTab->isVisible());
     auto *translated = sheet->tabContent()->findChild<KavrelHistoryBlockList *>();
     QVERIFY(translated);
     QCOMPARE(translated->blockCount(), 2000);
     QVERIFY(translated->builtRowCount() < 40);
+    QTRY_COMPARE(area->verticalScrollBar()->value(), 0);
+    QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->buttonRect(KavrelHistoryDetailTab::transcribe).center());
+    settle();
+    QCOMPARE(sheet->tabContent(), transcriptTab.data());
+    QVERIFY(transcriptTab->isVisible());
+    QTRY_COMPARE(area->verticalScrollBar()->value(), position);
+    // A change of what the tabs show (the summary's state) builds the tab anew.
+    vm->summarizeSelectedTranscript();
+    settle();
+    QVERIFY(!transcriptTab);
     sheet->reject();
 }
 

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <limits>
 
 KavrelHistoryBlockList::KavrelHistoryBlockList(QList<Block> blocks, QWidget *parent)
     : QWidget(parent), m_blocks(std::move(blocks)), m_rows(size_t(m_blocks.size()), nullptr)
@@ -28,21 +29,39 @@ int KavrelHistoryBlockList::builtRowCount() const
 
 const std::vector<int> &KavrelHistoryBlockList::offsets(int width) const
 {
-    if (width != m_offsetsWidth) {
-        m_offsetsWidth = width;
-        m_offsets.assign(size_t(m_blocks.size()) + 1, 0);
-        int top = 0;
-        for (qsizetype i = 0; i < m_blocks.size(); ++i) {
-            m_offsets[size_t(i)] = top;
-            top += KavrelHistoryComponents::blockRowHeight(m_blocks[i].text, width) + spacing;
+    const auto known = std::find_if(m_measured.begin(), m_measured.end(),
+                                     [width](const Measured &measured) { return measured.width == width; });
+    if (known != m_measured.end())
+        return known->offsets;
+    if (m_measured.size() >= 4)
+        m_measured.erase(m_measured.begin());
+    std::vector<int> top(size_t(m_blocks.size()) + 1, 0);
+    m_fits.resize(size_t(m_blocks.size()));
+    int y = 0;
+    for (qsizetype i = 0; i < m_blocks.size(); ++i) {
+        top[size_t(i)] = y;
+        Fit &fit = m_fits[size_t(i)];
+        if (width > fit.width || width < fit.narrowest) {
+            bool wrapped = false;
+            fit.height = KavrelHistoryComponents::blockRowHeight(m_blocks[i].text, width, &fit.narrowest, &wrapped);
+            fit.width = wrapped ? width : std::numeric_limits<int>::max();
         }
-        m_offsets.back() = m_blocks.isEmpty() ? 0 : top - spacing;
+        y += fit.height + spacing;
     }
-    return m_offsets;
+    top.back() = m_blocks.isEmpty() ? 0 : y - spacing;
+    m_measured.push_back({width, std::move(top)});
+    return m_measured.back().offsets;
 }
 
 int KavrelHistoryBlockList::heightForWidth(int width) const
 {
+    // Layouts ask at passing widths before the list is on screen; measuring thousands of blocks
+    // for each would cost more than the showing. Until then a block counts as one line of text,
+    // and the list asks for a new layout when it shows.
+    const bool measured = std::any_of(m_measured.begin(), m_measured.end(),
+                                      [width](const Measured &known) { return known.width == width; });
+    if (!isVisible() && !measured)
+        return blockCount() * (KavrelHistoryComponents::blockRowHeight(QStringLiteral(" "), width) + spacing);
     return offsets(width).back();
 }
 
@@ -67,6 +86,7 @@ void KavrelHistoryBlockList::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     followScrollArea();
+    updateGeometry();
     buildVisibleRows();
 }
 
@@ -92,14 +112,16 @@ void KavrelHistoryBlockList::followScrollArea()
 
 void KavrelHistoryBlockList::buildVisibleRows()
 {
-    if (m_blocks.isEmpty() || width() <= 0 || height() <= 0)
+    // Nothing is built before the list is on screen, where it knows what is in sight.
+    if (m_blocks.isEmpty() || width() <= 0 || height() <= 0 || !isVisible())
         return;
-    // In sight, and a screenful either side so that scrolling finds cards already there.
+    followScrollArea();
+    // In sight, and half a screenful either side so that scrolling finds cards already there.
     QRect sight = rect();
     if (m_scrollArea && m_scrollArea->widget() && m_scrollArea->widget()->isAncestorOf(this)) {
         const QWidget *viewport = m_scrollArea->viewport();
         const QRect shown(mapFrom(m_scrollArea->widget(), -m_scrollArea->widget()->pos()), viewport->size());
-        sight = shown.adjusted(0, -viewport->height(), 0, viewport->height()) & rect();
+        sight = shown.adjusted(0, -viewport->height() / 2, 0, viewport->height() / 2) & rect();
     }
     const std::vector<int> &top = offsets(width());
     const int count = blockCount();

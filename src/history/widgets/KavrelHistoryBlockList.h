@@ -52,9 +52,25 @@ private:
     // Builds the cards in and near sight, places them, and lets the far ones go.
     void buildVisibleRows();
 
+    // The last height measured for each block, the same from `narrowest` up to `width` (up to any
+    // width for a block that did not wrap): a list measured at one width rarely lays out its
+    // blocks again for a slightly different one (the width left beside a scroll bar).
+    struct Fit
+    {
+        int width = -1;
+        int narrowest = 0;
+        int height = 0;
+    };
+
     QList<Block> m_blocks;
+    mutable std::vector<Fit> m_fits;
     std::vector<QWidget *> m_rows;
-    mutable std::vector<int> m_offsets;
-    mutable int m_offsetsWidth = -1;
+    // Layouts ask at a few widths in turn (with and without a scroll bar): the last few are kept.
+    struct Measured
+    {
+        int width;
+        std::vector<int> offsets;
+    };
+    mutable std::vector<Measured> m_measured;
     QPointer<QScrollArea> m_scrollArea;
 };

@@ -294,18 +294,26 @@ QWidget *blockRow(const QList<QWidget *> &pills, const QString &text)
     return row;
 }
 
-int blockRowHeight(const QString &text, int width)
+int blockRowHeight(const QString &text, int width, int *narrowest, bool *wrapped)
 {
     // Laid out as the row's label lays out its text: a paragraph per line break, word wrap,
     // each line as tall as the font with its leading.
     const QFont font = blockFont();
+    const int chrome = 2 * blockPadding + blockPillHeight + blockGap;
+    if (narrowest)
+        *narrowest = 0;
+    if (wrapped)
+        *wrapped = false;
     if (text.isEmpty()) // an empty label is one font height tall
-        return 2 * blockPadding + blockPillHeight + blockGap + QFontMetrics(font).height();
+        return chrome + QFontMetrics(font).height();
     QTextOption option;
     option.setWrapMode(QTextOption::WordWrap);
     const qreal lineWidth = std::max(0, width - 2 * blockPadding);
     qreal textHeight = 0;
-    for (const QString &paragraph : text.split(u'\n')) {
+    qreal widest = 0;
+    const QStringList paragraphs = text.split(u'\n');
+    int lines = 0;
+    for (const QString &paragraph : paragraphs) {
         QTextLayout layout(paragraph, font);
         layout.setTextOption(option);
         layout.setCacheEnabled(false);
@@ -314,10 +322,16 @@ int blockRowHeight(const QString &text, int width)
             line.setLeadingIncluded(true);
             line.setLineWidth(lineWidth);
             textHeight += line.height();
+            widest = std::max(widest, line.naturalTextWidth());
+            ++lines;
         }
         layout.endLayout();
     }
-    return 2 * blockPadding + blockPillHeight + blockGap + int(std::ceil(textHeight));
+    if (narrowest)
+        *narrowest = int(std::ceil(widest)) + 2 * blockPadding;
+    if (wrapped)
+        *wrapped = lines > paragraphs.size();
+    return chrome + int(std::ceil(textHeight));
 }
 
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)

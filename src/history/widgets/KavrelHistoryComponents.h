@@ -48,8 +48,10 @@ QWidget *summaryContent(const std::optional<QString> &text, const std::optional<
 
 // One block: its pills over its selectable text, on a rounded card. Takes the pills.
 QWidget *blockRow(const QList<QWidget *> &pills, const QString &text);
-// The height blockRow() takes for this text at this width.
-int blockRowHeight(const QString &text, int width);
+// The height blockRow() takes for this text at this width. `narrowest`, when given, is set to
+// the narrowest width that keeps the same line breaks (the height holds from there up to `width`,
+// and to any width when no line was wrapped: `wrapped`).
+int blockRowHeight(const QString &text, int width, int *narrowest = nullptr, bool *wrapped = nullptr);
 
 // One row per block in the given order, built where the reader looks; nothing for no blocks.
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);

@@ -63,6 +63,8 @@ KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewM
     , m_viewModel(viewModel)
 {
     setModal(true);
+    // The gradient covers every pixel.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(minimumWidth, minimumHeight);
     setWindowTitle(Style::localized(QStringLiteral("History")));
 
@@ -142,7 +144,10 @@ void KavrelHistoryDetailSheet::refresh()
     const bool keepsTabs = showedTabs && due.detail && sameLanguage && was->detail->id == due.detail->id;
     if (keepsTabs) {
         m_tabBar->setSelection(due.tab);
-        showTabContent();
+        // A tab already built stays while nothing it shows has changed.
+        Shown wasOtherwise = *was;
+        wasOtherwise.tab = due.tab;
+        showTabContent(!(wasOtherwise == due));
         return;
     }
     if (!was || !sameLanguage || bool(was->detail) != bool(due.detail) || was->isLoadingDetail != due.isLoadingDetail
@@ -153,6 +158,7 @@ void KavrelHistoryDetailSheet::refresh()
         m_tabBar = nullptr;
         m_tabColumn = nullptr;
         m_tabContent = nullptr;
+        m_builtTabs.clear();
         while (QLayoutItem *item = m_column->takeAt(1))
             delete item;
         m_body = buildBody();
@@ -163,17 +169,30 @@ void KavrelHistoryDetailSheet::refresh()
         if (!showsTabs)
             m_column->addStretch(1);
         if (showsTabs)
-            showTabContent();
+            showTabContent(true);
     }
 }
 
-void KavrelHistoryDetailSheet::showTabContent()
+void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
 {
     const KavrelHistoryDetailTab tab = m_viewModel->selectedDetailTab();
-    delete m_tabContent;
+    if (rebuild) {
+        for (QWidget *built : std::as_const(m_builtTabs))
+            delete built;
+        m_builtTabs.clear();
+        m_tabContent = nullptr;
+    }
+    if (m_tabContent)
+        m_tabContent->hide();
     m_shownTab = tab;
-    m_tabContent = buildTabContent(tab);
-    m_tabColumn->insertWidget(0, m_tabContent);
+    m_tabContent = m_builtTabs.value(int(tab));
+    if (m_tabContent) {
+        m_tabContent->show();
+    } else {
+        m_tabContent = buildTabContent(tab);
+        m_builtTabs.insert(int(tab), m_tabContent);
+        m_tabColumn->insertWidget(0, m_tabContent);
+    }
     const int position = m_scrollPositions.value(int(tab), 0);
     QPointer<QScrollArea> area = m_scrollArea;
     QTimer::singleShot(0, this, [area, position] {

@@ -66,7 +66,8 @@ private:
 
     Shown currentlyDue() const;
     void scheduleRefresh();
-    void showTabContent();
+    // Shows the selected tab's content, built anew when `rebuild` or not built yet.
+    void showTabContent(bool rebuild);
     QWidget *buildHeader();
     QWidget *buildBody();
     QWidget *buildTabContent(KavrelHistoryDetailTab tab);
@@ -81,6 +82,8 @@ private:
     KavrelHistoryDetailTabBar *m_tabBar = nullptr;
     QVBoxLayout *m_tabColumn = nullptr;
     QWidget *m_tabContent = nullptr;
+    // Each tab's content once built, kept hidden while another tab shows.
+    QHash<int, QWidget *> m_builtTabs;
     KavrelHistoryDetailTab m_shownTab = KavrelHistoryDetailTab::transcribe;
     std::optional<Shown> m_shown;
     // Scroll positions per tab, kept across rebuilds of the same meeting.
