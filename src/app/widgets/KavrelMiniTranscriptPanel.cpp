@@ -60,23 +60,8 @@ KavrelMiniTranscriptPanel::KavrelMiniTranscriptPanel(PublishedTranscript *transc
         rebuild();
         return;
     }
-    const auto mine = [this](PublishedTranscript::Column changed) { return changed == m_column; };
-    connect(transcript, &PublishedTranscript::rowInserted, this, [this, mine](PublishedTranscript::Column changed, int row) {
-        if (mine(changed))
-            insertRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowChanged, this, [this, mine](PublishedTranscript::Column changed, int row) {
-        if (mine(changed))
-            replaceRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowRemoved, this, [this, mine](PublishedTranscript::Column changed, int row) {
-        if (mine(changed))
-            removeRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowsReset, this, [this, mine](PublishedTranscript::Column changed) {
-        if (mine(changed))
-            rebuild();
-    });
+    transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
+                                            [this](int row) { removeRow(row); }, [this] { rebuild(); }});
     rebuild();
 }
 

@@ -66,23 +66,8 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
         m_scrolling = false;
     });
 
-    const auto mine = [this](PublishedTranscript::Column column) { return column == m_column; };
-    connect(transcript, &PublishedTranscript::rowInserted, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            insertRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowChanged, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            replaceRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowRemoved, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            removeRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowsReset, this, [this, mine](PublishedTranscript::Column column) {
-        if (mine(column))
-            rebuild();
-    });
+    transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
+                                            [this](int row) { removeRow(row); }, [this] { rebuild(); }});
     rebuild();
 }
 

@@ -86,7 +86,9 @@ void WorkspaceMicrophoneControl::resizeEvent(QResizeEvent *event)
 void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
 {
     // The level bars above repaint many times a second while someone speaks, and each of their
-    // repaints passes through here: the button itself is drawn once and kept.
+    // repaints passes through here: the button's shape and shadow are drawn once and kept. The
+    // symbol and the label are drawn over them directly, as text drawn into a transparent image
+    // would look heavier.
     const qreal ratio = devicePixelRatioF();
     if (m_face.isNull() || m_face.devicePixelRatio() != ratio) {
         m_face = QPixmap(size() * ratio);
@@ -98,6 +100,7 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     const QRect area = event->rect();
     painter.drawPixmap(area, m_face, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    paintContent(painter);
 }
 
 void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
@@ -114,6 +117,14 @@ void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
     if (hasFocus())
         painter.strokePath(KavrelPainting::continuousRoundedRect(face.adjusted(2, 2, -2, -2), 14),
                            QPen(listening ? QColor(Qt::white) : KavrelSystemColors::accent.resolve(palette()), 1.5));
+}
+
+void WorkspaceMicrophoneControl::paintContent(QPainter &painter) const
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+    const bool listening = m_viewModel.isMicrophoneListening();
     const QColor foreground = listening ? QColor(Qt::white) : KavrelSystemColors::label.resolve(palette());
     KavrelSymbols::paint(painter, QRectF(padding, (faceHeight - symbolSize) / 2.0, symbolSize, symbolSize),
                          listening ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"), foreground);

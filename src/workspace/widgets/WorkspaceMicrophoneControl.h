@@ -36,7 +36,9 @@ protected:
 
 private:
     void refresh();
+    // The kept part (shape, shadow, focus ring) and the part drawn every time (symbol, label).
     void paintFace(QPainter &painter) const;
+    void paintContent(QPainter &painter) const;
     // Drops the kept drawing of the button; the next paint draws it again.
     void forgetFace();
     QFont labelFont() const;
