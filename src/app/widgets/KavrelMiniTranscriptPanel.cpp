@@ -5,6 +5,7 @@
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
 #include "kit/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelTextBlocks.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -179,17 +180,7 @@ void KavrelMiniTranscriptPanel::removeRow(int row)
         return rebuild();
     if (m_rowBlocks == 1)
         return rebuild();
-    QTextCursor cursor(m_view->document()->findBlockByNumber(row));
-    if (row + 1 < m_rowBlocks || m_tail != Tail::none) {
-        // The row and the break after it.
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    } else {
-        // The last block: the break before it goes with it.
-        cursor.movePosition(QTextCursor::PreviousBlock);
-        cursor.movePosition(QTextCursor::EndOfBlock);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
+    KavrelTextBlocks::removeBlock(m_view->document(), row);
     --m_rowBlocks;
     refreshTail();
     contentChanged();

@@ -2,6 +2,7 @@
 
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelTextBlocks.h"
 #include "base/Text.h"
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"
@@ -188,17 +189,7 @@ void DialogueHistoryPanel::removeRow(int row)
 {
     if (row >= m_rowBlocks)
         return rebuild();
-    QTextCursor cursor = blockCursor(row);
-    if (m_rowBlocks + (m_hasDraftBlock ? 1 : 0) == 1) {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    } else if (cursor.block().next().isValid()) {
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::PreviousBlock);
-        cursor.movePosition(QTextCursor::EndOfBlock);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
+    KavrelTextBlocks::removeBlock(document(), row);
     --m_rowBlocks;
     contentChanged();
 }
