@@ -95,15 +95,8 @@ void DialogueHistoryPanel::setDraftText(const QString &text)
             cursor.removeSelectedText();
             writeDraft(cursor);
         } else {
-            // Remove the block together with the break before it (or after it when it is first).
-            if (m_rowBlocks > 0) {
-                cursor.movePosition(QTextCursor::PreviousBlock);
-                cursor.movePosition(QTextCursor::EndOfBlock);
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            } else {
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            }
-            cursor.removeSelectedText();
+            // The draft is the last block: it goes with the break before it.
+            KavrelTextBlocks::removeBlock(document(), m_rowBlocks);
             m_hasDraftBlock = false;
         }
     } else if (wanted) {
