@@ -190,6 +190,9 @@ void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
         m_tabContent->show();
     } else {
         m_tabContent = buildTabContent(tab);
+        // At the width it will have, so that a long tab is not laid out for a passing one first.
+        if (const QWidget *column = m_tabColumn->parentWidget(); column->width() > 0)
+            m_tabContent->resize(column->width(), m_tabContent->height());
         m_builtTabs.insert(int(tab), m_tabContent);
         m_tabColumn->insertWidget(0, m_tabContent);
     }
