@@ -6,16 +6,24 @@
 #include "session/SubtitleViewModel.h"
 
 #include <QMetaMethod>
+#include <QSet>
 
 SubtitleViewModelSurface::SubtitleViewModelSurface(SubtitleViewModel &viewModel, QObject *parent)
     : KavrelSessionSurface(parent), m_viewModel(&viewModel)
 {
     // Every published property's change is a change of the surface.
+    // A change of any value the surface offers is a change of the surface; the others (the
+    // microphone level above all, many times a second) would only wake every reader for nothing.
+    static const QSet<QByteArray> offered{
+        "hasActiveSession", "status", "isBusy", "isMicrophoneBusy", "isMicrophoneListening", "isTranslationEnabled",
+        "startsWithMicrophoneEnabled", "subtitlesText", "liveSubtitlePreview", "translatedText", "liveTranslationPreview",
+        "transcriptEntries", "translationEntries", "translationPlaceholderText", "translationPanelTitle",
+        "availableMicrophones", "selectedMicrophoneID", "selectedMicrophoneName"};
     const QMetaObject *meta = viewModel.metaObject();
     const QMetaMethod announce = metaObject()->method(metaObject()->indexOfSignal("changed()"));
     for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
         const QMetaProperty property = meta->property(i);
-        if (property.hasNotifySignal())
+        if (property.hasNotifySignal() && offered.contains(QByteArray(property.name())))
             connect(&viewModel, property.notifySignal(), this, announce, Qt::UniqueConnection);
     }
     connect(&viewModel, &SubtitleViewModel::hasActiveSessionChanged, this, &KavrelSessionSurface::hasActiveSessionChanged);
@@ -47,6 +55,11 @@ KAVREL_FORWARD(QString, selectedMicrophoneID, QString())
 KAVREL_FORWARD(QString, selectedMicrophoneName, QString())
 
 #undef KAVREL_FORWARD
+
+PublishedTranscript *SubtitleViewModelSurface::publishedTranscript() const
+{
+    return m_viewModel ? m_viewModel->publishedTranscript() : nullptr;
+}
 
 int SubtitleViewModelSurface::transcriptEntryCount() const
 {

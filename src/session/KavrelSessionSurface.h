@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class PublishedTranscript;
+
 // What the shell's windows and the tray item read of the session view model and the commands
 // they send it. The program passes an adapter over the one SubtitleViewModel; tests a fake.
 // Readers take the current value and follow changed(); they never write state.
@@ -28,6 +30,9 @@ public:
     virtual bool isTranslationEnabled() const = 0;
     virtual bool startsWithMicrophoneEnabled() const = 0;
 
+    // The rows of both columns with their row-level change signals (the whole texts below are
+    // those rows joined). It lives as long as the surface.
+    virtual PublishedTranscript *publishedTranscript() const = 0;
     virtual QString subtitlesText() const = 0;
     virtual QString liveSubtitlePreview() const = 0;
     virtual QString translatedText() const = 0;

@@ -29,6 +29,26 @@ PublishedTranscript::PublishedTranscript(SessionTurnStore *turns, QObject *paren
     rebuildPublishedState();
 }
 
+void PublishedTranscript::followColumn(Column column, QObject *context, ColumnFollower follower)
+{
+    connect(this, &PublishedTranscript::rowInserted, context, [column, call = follower.inserted](Column changed, int row) {
+        if (changed == column)
+            call(row);
+    });
+    connect(this, &PublishedTranscript::rowChanged, context, [column, call = follower.changed](Column changed, int row) {
+        if (changed == column)
+            call(row);
+    });
+    connect(this, &PublishedTranscript::rowRemoved, context, [column, call = follower.removed](Column changed, int row) {
+        if (changed == column)
+            call(row);
+    });
+    connect(this, &PublishedTranscript::rowsReset, context, [column, call = follower.reset](Column changed) {
+        if (changed == column)
+            call();
+    });
+}
+
 int PublishedTranscript::rowCount(Column column) const
 {
     return int(columnRows(column).rows.size());

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include <vector>
 
 class SessionTurnStore;
@@ -51,6 +53,17 @@ public:
 
     // Derives both columns from the turns anew.
     void rebuildPublishedState();
+
+    // What a view of one column does on each row-level change.
+    struct ColumnFollower
+    {
+        std::function<void(int row)> inserted;
+        std::function<void(int row)> changed;
+        std::function<void(int row)> removed;
+        std::function<void()> reset;
+    };
+    // Calls the follower's functions for the changes of `column` while `context` lives.
+    void followColumn(Column column, QObject *context, ColumnFollower follower);
 
     // "[HH:mm:ss] text" lines joined with "\n"; no trailing newline.
     static QString renderText(const QList<DialogueEntry> &rows, bool useDialogueLabels, bool includeTimestamps);

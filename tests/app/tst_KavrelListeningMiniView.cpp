@@ -13,6 +13,8 @@
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
 #include "support/Screenshots.h"
+#include "base/Text.h"
+#include "session/PublishedTranscript.h"
 
 #include <QMenu>
 #include <QRect>
@@ -21,6 +23,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
 
 #include <limits>
 
@@ -64,6 +69,8 @@ private Q_SLOTS:
     void initTestCase();
     void panelTexts_data();
     void panelTexts();
+    void panelRowsFollowTheDialogue_data();
+    void panelRowsFollowTheDialogue();
     void statusTitles_data();
     void statusTitles();
     void splitFollowsTheSettingsAndTheDrag();
@@ -92,8 +99,8 @@ void tst_KavrelListeningMiniView::panelTexts_data()
     QTest::newRow("nothing yet") << "" << "" << "Waiting for speech..." << "";
     QTest::newRow("only a live draft") << "" << "  hello there \n" << "" << "hello there";
     QTest::newRow("white space only") << " \n\t " << "" << "Waiting for speech..." << "";
-    QTest::newRow("trimmed") << "\n\nGood morning.\n" << "" << "Good morning." << "";
-    QTest::newRow("text and draft") << "Good morning." << "how are" << "Good morning." << "how are";
+    QTest::newRow("trimmed") << "\n\nGood morning.\n" << "" << "[09:05:07] Good morning." << "";
+    QTest::newRow("text and draft") << "Good morning." << "how are" << "[09:05:07] Good morning." << "how are";
 }
 
 void tst_KavrelListeningMiniView::panelTexts()
@@ -103,9 +110,8 @@ void tst_KavrelListeningMiniView::panelTexts()
     QFETCH(QString, shownText);
     QFETCH(QString, shownDraft);
     Mini mini;
-    mini.session.state.subtitlesText = text;
+    mini.session.setTurns({{text, text}});
     mini.session.state.liveSubtitlePreview = preview;
-    mini.session.state.translatedText = text;
     mini.session.state.liveTranslationPreview = preview;
     KavrelListeningMiniView &view = mini.make();
     QCOMPARE(view.transcriptPanel()->shownText(), shownText);
@@ -116,6 +122,89 @@ void tst_KavrelListeningMiniView::panelTexts()
                                                : shownText;
     QCOMPARE(view.translationPanel()->shownText(), translationPlaceholder);
     QCOMPARE(view.translationPanel()->shownDraft(), shownDraft);
+}
+
+void tst_KavrelListeningMiniView::panelRowsFollowTheDialogue_data()
+{
+    // Steps: "text <turn> <words>" and "tr <turn> <words>" edit a closed turn (no words: the
+    // row goes), "draft <words>" sets both live drafts, "reset <count>" replaces the dialogue,
+    // "clear" empties it.
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("rows added at the end, in the middle and first")
+        << QStringList{"text 5 sixth", "text 2 third", "text 0 first", "tr 3 fourth translated", "tr 0 first translated"};
+    QTest::newRow("rows edited in place") << QStringList{"text 1 second again", "tr 4 fifth again", "text 4 fifth again"};
+    QTest::newRow("rows removed: middle, last, first, all")
+        << QStringList{"text 3", "text 4", "text 1", "tr 1", "tr 3", "tr 4", "text 3 back again"};
+    QTest::newRow("the draft comes and goes around rows")
+        << QStringList{"draft how are", "text 5 sixth", "draft   ", "draft you", "text 4", "text 1", "text 3", "draft "};
+    QTest::newRow("rebuilt and cleared") << QStringList{"draft so", "reset 3", "text 0 edited", "clear", "draft ", "reset 2"};
+}
+
+// Each panel shows exactly the published column (or its placeholder) after every change, with
+// the draft below it; a change of one row never rebuilds the others.
+void tst_KavrelListeningMiniView::panelRowsFollowTheDialogue()
+{
+    QFETCH(QStringList, steps);
+    Mini mini;
+    // Turns 0, 2 and 5 have no text yet; turns 0, 1 and 2 no translation.
+    mini.session.setTurns({{"", ""}, {"second", ""}, {"", ""}, {"fourth", "fourth tr"}, {"fifth", "fifth tr"}, {"", ""}});
+    KavrelListeningMiniView &view = mini.make();
+    using Column = PublishedTranscript::Column;
+    const auto check = [&](const QString &step) {
+        for (Column column : {Column::transcript, Column::translation}) {
+            KavrelMiniTranscriptPanel *panel = column == Column::transcript ? view.transcriptPanel() : view.translationPanel();
+            const QString published = mini.session.published.text(column);
+            const QString draft = Text::trimmed(mini.session.state.liveSubtitlePreview);
+            QString expected = published;
+            if (published.isEmpty() && draft.isEmpty())
+                expected = column == Column::transcript ? QStringLiteral("Waiting for speech...")
+                                                        : mini.session.state.translationPlaceholderText;
+            if (panel->shownText() != expected || panel->shownDraft() != draft) {
+                qWarning().noquote() << "after" << step << "column" << int(column) << "shows" << panel->shownText() << "|"
+                                     << panel->shownDraft();
+                return false;
+            }
+            auto *document = qobject_cast<QTextEdit *>(panel->scrollArea())->document();
+            const int blocks = int(published.isEmpty() ? 0 : published.count(u'\n') + 1) + (expected != published || !draft.isEmpty() ? 1 : 0);
+            if (document->blockCount() != std::max(1, blocks)) {
+                qWarning().noquote() << "after" << step << "blocks" << document->blockCount() << "expected" << blocks;
+                return false;
+            }
+        }
+        return true;
+    };
+    QVERIFY(check(QStringLiteral("start")));
+    for (const QString &step : steps) {
+        const QStringList words = step.split(u' ');
+        const QString rest = words.mid(2).join(u' ');
+        // Blocks the panel did not write anew keep their mark.
+        QTextDocument *document = qobject_cast<QTextEdit *>(view.transcriptPanel()->scrollArea())->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+            block.setUserState(7);
+        const bool rebuilds = words[0] == QLatin1String("reset") || words[0] == QLatin1String("clear")
+                              || document->blockCount() <= 3;
+        if (words[0] == QLatin1String("text"))
+            mini.session.turns.setText(words[1].toInt(), rest);
+        else if (words[0] == QLatin1String("tr"))
+            mini.session.turns.setTranslationText(words[1].toInt(), rest);
+        else if (words[0] == QLatin1String("draft"))
+            mini.session.update([&](auto &s) { s.liveSubtitlePreview = s.liveTranslationPreview = step.mid(6); });
+        else if (words[0] == QLatin1String("clear"))
+            mini.session.turns.clear();
+        else if (words[0] == QLatin1String("reset")) {
+            std::vector<std::pair<QString, QString>> texts;
+            for (int i = 0; i < words[1].toInt(); ++i)
+                texts.push_back({QStringLiteral("again %1").arg(i), QStringLiteral("снова %1").arg(i)});
+            mini.session.setTurns(texts);
+        }
+        mini.session.update([](auto &) {}); // every change of the surface refreshes the window
+        QVERIFY2(check(step), qPrintable(step));
+        int kept = 0;
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+            kept += block.userState() == 7 ? 1 : 0;
+        if (!rebuilds)
+            QVERIFY2(kept >= document->blockCount() - 2, qPrintable(step));
+    }
 }
 
 void tst_KavrelListeningMiniView::statusTitles_data()
@@ -274,10 +363,10 @@ void tst_KavrelListeningMiniView::panelScrollsToTheEndOnce()
     KavrelListeningMiniView &view = mini.make(QSize(720, 360));
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     QScrollBar *bar = view.transcriptPanel()->scrollArea()->verticalScrollBar();
-    QString text;
+    std::vector<std::pair<QString, QString>> lines;
     for (int i = 0; i < 60; ++i) {
-        text += QStringLiteral("Line %1 of a long meeting.\n").arg(i);
-        mini.session.update([&](auto &s) { s.subtitlesText = text; });
+        lines.push_back({QStringLiteral("Line %1 of a long meeting.").arg(i), QString()});
+        mini.session.setTurns(lines);
     }
     QTRY_VERIFY(bar->maximum() > 0);
     QTRY_COMPARE(bar->value(), bar->maximum());
@@ -310,13 +399,12 @@ void tst_KavrelListeningMiniView::windowOpensInTheScreensFreeArea()
 void tst_KavrelListeningMiniView::miniWindowScreenshots()
 {
     Mini mini;
-    mini.session.state.subtitlesText = QStringLiteral(
-        "Speaker 1: Good morning, everyone. Let's start with the quarterly numbers.\n"
-        "Speaker 2: Revenue grew by twelve percent, mostly from the new region.");
+    mini.session.setTurns(
+        {{QStringLiteral("Speaker 1: Good morning, everyone. Let's start with the quarterly numbers."),
+          QStringLiteral("Спикер 1: Доброе утро всем. Начнём с квартальных цифр.")},
+         {QStringLiteral("Speaker 2: Revenue grew by twelve percent, mostly from the new region."),
+          QStringLiteral("Спикер 2: Выручка выросла на двенадцать процентов, в основном за счёт нового региона.")}});
     mini.session.state.liveSubtitlePreview = QStringLiteral("and the costs stayed");
-    mini.session.state.translatedText = QStringLiteral(
-        "Спикер 1: Доброе утро всем. Начнём с квартальных цифр.\n"
-        "Спикер 2: Выручка выросла на двенадцать процентов, в основном за счёт нового региона.");
     mini.session.state.translationPanelTitle = QStringLiteral("Russian translation");
     mini.session.state.isMicrophoneListening = true;
     mini.session.state.selectedMicrophoneName = QStringLiteral("Built-in Microphone");

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -24,6 +25,7 @@ class tst_KavrelMiniWindowOnX11 : public QObject
 
 private Q_SLOTS:
     void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
+    void windowListIsReadOnlyWhileASessionRuns();
 };
 
 void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWindow()
@@ -85,6 +87,46 @@ void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWind
     QTest::qWait(600);
     QVERIFY(mainWindow.isVisible());
     QVERIFY(!windows.isMiniWindowVisible());
+}
+
+// Without a session no decision depends on the window list, so it is not read at all; while a
+// session runs it is read with the decisions, and it stops again when the session ends.
+void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
+        QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    FakeSessionSurface session;
+    KavrelWindowListReader reader(qApp->devicePixelRatio());
+    KavrelMiniWindowCoordinator windows(reader);
+    KavrelPresentationStore presentation(windows, [] { return true; });
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    mainWindow.resize(640, 420);
+    mainWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mainWindow));
+    KavrelBackgroundCoordinator coordinator(session, presentation, windows, defaults, [](const QString &) {});
+    coordinator.setTimings({20ms, 350ms, 100ms, 1500ms});
+    QSignalSpy reads(&reader, &KavrelWindowListReader::snapshotRead);
+    coordinator.start();
+    QTest::qWait(300);
+    QCOMPARE(reads.count(), 0);
+
+    session.update([](auto &s) { s.hasActiveSession = true; });
+    QTRY_VERIFY(reads.count() >= 3);
+
+    session.update([](auto &s) { s.hasActiveSession = false; });
+    QTest::qWait(100); // a read already under way may still come back
+    const int afterSession = int(reads.count());
+    QTest::qWait(300);
+    QCOMPARE(reads.count(), afterSession);
+
+    // The mini window switched off in the settings: no decision reads the list either.
+    defaults.setBool(QString::fromLatin1(KavrelBackgroundCoordinator::miniWindowEnabledKey), false);
+    session.update([](auto &s) { s.hasActiveSession = true; });
+    QTest::qWait(300);
+    QCOMPARE(reads.count(), afterSession);
 }
 
 int main(int argc, char **argv)

@@ -34,6 +34,7 @@ class tst_SubtitleViewModelSurface : public QObject
 
 private Q_SLOTS:
     void followsTheViewModel();
+    void levelChangesDoNotReachTheSurface();
 };
 
 void tst_SubtitleViewModelSurface::followsTheViewModel()
@@ -71,6 +72,20 @@ void tst_SubtitleViewModelSurface::followsTheViewModel()
     QVERIFY(engine.settle([&] { return !surface.hasActiveSession() && !surface.isBusy(); }));
     QCOMPARE(surface.status(), SubtitleStatus::stopped);
     QCOMPARE(view.statusTitle(), QStringLiteral("Listening stopped"));
+}
+
+// The microphone level changes many times a second; it is not a value of the surface, so the
+// windows that follow the surface are not woken by it.
+void tst_SubtitleViewModelSurface::levelChangesDoNotReachTheSurface()
+{
+    Engine engine;
+    SubtitleViewModelSurface surface(*engine.model);
+    QSignalSpy changes(&surface, &KavrelSessionSurface::changed);
+    Q_EMIT engine.model->microphoneLevelChanged();
+    QCOMPARE(changes.count(), 0);
+    Q_EMIT engine.model->liveSubtitlePreviewChanged();
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(surface.publishedTranscript(), engine.model->publishedTranscript());
 }
 
 QTEST_MAIN(tst_SubtitleViewModelSurface)

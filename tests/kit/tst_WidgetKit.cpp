@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QVariantAnimation>
 
 #include <cmath>
 #include <limits>
@@ -64,11 +65,14 @@ private Q_SLOTS:
     void continuousCornersStayInsideTheRectangle();
     void symbolsDrawInTheirColourAtDeviceResolution();
     void busyButtonTakesNoClicks();
+    void hiddenAnimationsWait();
     void buttonKeysClickIt_data();
     void buttonKeysClickIt();
     void buttonLooksPaintTheirShape_data();
     void buttonLooksPaintTheirShape();
     void softShadowFadesOutsideTheShape();
+    void keptShadowsMatchAFreshRender_data();
+    void keptShadowsMatchAFreshRender();
     void slimScrollBarsDrawOnlyTheirHandle_data();
     void slimScrollBarsDrawOnlyTheirHandle();
     void springEndsOnItsTarget_data();
@@ -435,6 +439,92 @@ void tst_WidgetKit::buttonLooksPaintTheirShape()
     QVERIFY2(near(actual.red(), expected.red()) && near(actual.green(), expected.green())
                  && near(actual.blue(), expected.blue()) && near(actual.alpha(), expected.alpha()),
              qPrintable(actual.name(QColor::HexArgb)));
+}
+
+void tst_WidgetKit::keptShadowsMatchAFreshRender_data()
+{
+    QTest::addColumn<QPainterPath>("shape");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QPointF>("moved");
+    QTest::addColumn<qreal>("blur");
+    const QRectF card(30.5, 32.25, 120, 46);
+    QTest::newRow("card, ratio 1") << KavrelPainting::continuousRoundedRect(card, 16) << 1.0 << QPointF(37, 9) << 10.0;
+    QTest::newRow("card, ratio 2") << KavrelPainting::continuousRoundedRect(card, 16) << 2.0 << QPointF(3.5, 40) << 10.0;
+    QTest::newRow("capsule, fractional ratio") << KavrelPainting::capsule(card) << 1.25 << QPointF(11, 0.5) << 6.0;
+    QTest::newRow("no blur") << KavrelPainting::capsule(card) << 1.0 << QPointF(20, 20) << 0.0;
+}
+
+// A shadow drawn again from what was kept is the very image a first drawing gives, wherever
+// the shape stands; another colour, blur or pixel ratio is blurred anew.
+void tst_WidgetKit::keptShadowsMatchAFreshRender()
+{
+    QFETCH(QPainterPath, shape);
+    QFETCH(qreal, ratio);
+    QFETCH(QPointF, moved);
+    QFETCH(qreal, blur);
+    const QColor colour = QColor::fromRgbF(0, 0, 0, 0.3f);
+    const auto draw = [&](const QPainterPath &path, const QColor &shadowColour, qreal shadowRatio) {
+        QImage image((QSizeF(240, 160) * shadowRatio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(shadowRatio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        KavrelPainting::drawSoftShadow(painter, path, shadowColour, blur, QPointF(0, 4));
+        return image;
+    };
+    KavrelPainting::clearSoftShadowCache();
+    const quint64 start = KavrelPainting::softShadowRenderCount();
+    const QImage fresh = draw(shape.translated(moved), colour, ratio);
+    QCOMPARE(KavrelPainting::softShadowRenderCount(), start + 1);
+    // The same shape elsewhere first, then where the fresh one stood: both come from the cache.
+    const QImage elsewhere = draw(shape, colour, ratio);
+    const QImage again = draw(shape.translated(moved), colour, ratio);
+    QCOMPARE(KavrelPainting::softShadowRenderCount(), start + 1);
+    QCOMPARE(again, fresh);
+    QVERIFY(elsewhere != fresh);
+    // Moved by whole device pixels, the kept image lands exactly where a moved fresh one would.
+    const QPoint step = (moved * ratio).toPoint();
+    if (QPointF(step) == moved * ratio)
+        QCOMPARE(elsewhere.copy(QRect(-step, elsewhere.size())), fresh);
+    draw(shape, QColor::fromRgbF(0, 0, 0, 0.31f), ratio);
+    draw(shape, colour, ratio * 2);
+    QCOMPARE(KavrelPainting::softShadowRenderCount(), start + 3);
+}
+
+// A spinner nobody can see holds still: hidden with its window or a parent, or started while
+// hidden; it goes on when shown, and one stopped meanwhile stays stopped.
+void tst_WidgetKit::hiddenAnimationsWait()
+{
+    QWidget window;
+    auto *panel = new QWidget(&window);
+    QVariantAnimation spin;
+    spin.setDuration(900);
+    spin.setStartValue(0.0);
+    spin.setEndValue(1.0);
+    spin.setLoopCount(-1);
+    KavrelHiddenPause::install(panel, &spin);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    spin.start();
+    QCOMPARE(spin.state(), QAbstractAnimation::Running);
+    window.hide();
+    QCOMPARE(spin.state(), QAbstractAnimation::Paused);
+    window.show();
+    QCOMPARE(spin.state(), QAbstractAnimation::Running);
+    panel->hide();
+    QCOMPARE(spin.state(), QAbstractAnimation::Paused);
+    spin.stop();
+    panel->show();
+    QCOMPARE(spin.state(), QAbstractAnimation::Stopped);
+    panel->hide();
+    spin.start();
+    QCOMPARE(spin.state(), QAbstractAnimation::Paused);
+    panel->show();
+    QCOMPARE(spin.state(), QAbstractAnimation::Running);
+    // A pause the owner asked for is its own: showing does not undo it.
+    spin.pause();
+    panel->hide();
+    panel->show();
+    QCOMPARE(spin.state(), QAbstractAnimation::Paused);
 }
 
 void tst_WidgetKit::softShadowFadesOutsideTheShape()

@@ -1,11 +1,18 @@
 #pragma once
 
 // A session view model surface for tests of the shell's windows: plain values the test sets
-// (each set announces the change) and a record of the commands the windows sent.
+// (each set announces the change), the dialogue as real closed turns published in rows, and a
+// record of the commands the windows sent.
 
 #include "session/KavrelSessionSurface.h"
+#include "session/PublishedTranscript.h"
+#include "session/SessionTurnStore.h"
 
 #include <QStringList>
+#include <QUuid>
+
+#include <utility>
+#include <vector>
 
 class FakeSessionSurface final : public KavrelSessionSurface
 {
@@ -21,12 +28,8 @@ public:
         bool isMicrophoneListening = false;
         bool isTranslationEnabled = true;
         bool startsWithMicrophoneEnabled = false;
-        QString subtitlesText;
         QString liveSubtitlePreview;
-        QString translatedText;
         QString liveTranslationPreview;
-        int transcriptEntryCount = 0;
-        int translationEntryCount = 0;
         QString translationPlaceholderText = QStringLiteral("Translation will appear here as final transcript chunks arrive.");
         QString translationPanelTitle = QStringLiteral("English translation");
         QList<MicrophoneInputDevice> availableMicrophones;
@@ -36,8 +39,32 @@ public:
     };
 
     State state;
+    SessionTurnStore turns;
+    PublishedTranscript published{&turns};
     // "promptAndStartListening(true)", "stopActiveSession()", "selectMicrophone(mic-2)", ...
     QStringList commands;
+
+    // Replaces the dialogue with closed turns of these texts and translations (an empty text
+    // or translation gives no row in that column), seven seconds apart from 09:05:07.
+    void setTurns(const std::vector<std::pair<QString, QString>> &texts)
+    {
+        std::vector<SessionTurn> closed;
+        for (const auto &[text, translation] : texts)
+            closed.push_back(closedTurn(text, translation, int(closed.size())));
+        turns.replaceAll(std::move(closed));
+        Q_EMIT changed();
+    }
+
+    static SessionTurn closedTurn(const QString &text, const QString &translation, int index)
+    {
+        SessionTurn turn;
+        turn.id = QUuid::createUuid();
+        turn.text = text;
+        turn.translationText = translation;
+        turn.timestamp = QDateTime(QDate(2026, 3, 2), QTime(9, 5, 7)).addSecs(index * 7);
+        turn.isClosed = true;
+        return turn;
+    }
 
     // Changes the state and announces it.
     template<typename F>
@@ -57,12 +84,13 @@ public:
     bool isMicrophoneListening() const override { return state.isMicrophoneListening; }
     bool isTranslationEnabled() const override { return state.isTranslationEnabled; }
     bool startsWithMicrophoneEnabled() const override { return state.startsWithMicrophoneEnabled; }
-    QString subtitlesText() const override { return state.subtitlesText; }
+    PublishedTranscript *publishedTranscript() const override { return const_cast<PublishedTranscript *>(&published); }
+    QString subtitlesText() const override { return published.subtitlesText(); }
     QString liveSubtitlePreview() const override { return state.liveSubtitlePreview; }
-    QString translatedText() const override { return state.translatedText; }
+    QString translatedText() const override { return published.translatedText(); }
     QString liveTranslationPreview() const override { return state.liveTranslationPreview; }
-    int transcriptEntryCount() const override { return state.transcriptEntryCount; }
-    int translationEntryCount() const override { return state.translationEntryCount; }
+    int transcriptEntryCount() const override { return published.rowCount(PublishedTranscript::Column::transcript); }
+    int translationEntryCount() const override { return published.rowCount(PublishedTranscript::Column::translation); }
     QString translationPlaceholderText() const override { return state.translationPlaceholderText; }
     QString translationPanelTitle() const override { return state.translationPanelTitle; }
     QList<MicrophoneInputDevice> availableMicrophones() const override { return state.availableMicrophones; }

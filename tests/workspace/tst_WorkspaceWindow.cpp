@@ -11,6 +11,7 @@
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "workspace/widgets/MicrophoneLevelBars.h"
 #include "workspace/widgets/MicrophoneOffWarningBanner.h"
 #include "workspace/widgets/PrimaryActionButton.h"
@@ -56,6 +57,7 @@ private Q_SLOTS:
     void copyAndClear();
     void resultPanels();
     void microphoneMenuAndLevel();
+    void levelChangesBlurNoShadowAgain();
     void setupSheetControls();
 };
 
@@ -350,6 +352,35 @@ void tst_WorkspaceWindow::microphoneMenuAndLevel()
     bars->fade().stop();
     QCOMPARE(bars->shownFill(0), lit);
     QCOMPARE(bars->shownFill(3), lit);
+}
+
+// The level bars change many times a second while someone speaks; the button and the cards
+// under them are drawn from what was kept, so no shadow is blurred again.
+void tst_WorkspaceWindow::levelChangesBlurNoShadowAgain()
+{
+    Workspace w;
+    w.view->resize(1100, 760);
+    w.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.view.get()));
+    QVERIFY(listenWithTurns(w, 4));
+    QTRY_VERIFY(w.view->microphoneControl()->isVisible());
+    MicrophoneLevelBars *bars = w.view->microphoneControl()->levelBars();
+    bars->setLevel(0, true);
+    QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+    w.view->repaint();
+    const quint64 before = KavrelPainting::softShadowRenderCount();
+    for (double level : {0.3, 0.8, 1.0, 0.1, 0.6}) {
+        bars->setLevel(level, true);
+        QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(KavrelPainting::softShadowRenderCount(), before);
+    // A change of the button itself draws it again (and blurs its shadow once the kept ones are gone).
+    KavrelPainting::clearSoftShadowCache();
+    w.view->microphoneControl()->setEnabled(!w.view->microphoneControl()->isEnabled());
+    w.view->microphoneControl()->repaint();
+    QVERIFY(KavrelPainting::softShadowRenderCount() > before);
+    QVERIFY(w.engine.stop());
 }
 
 void tst_WorkspaceWindow::setupSheetControls()

@@ -47,10 +47,23 @@ void KavrelBackgroundCoordinator::start()
             });
         }
     });
-    connect(&m_session, &KavrelSessionSurface::hasActiveSessionChanged, this,
-            &KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility);
+    connect(&m_session, &KavrelSessionSurface::hasActiveSessionChanged, this, [this] {
+        followSession();
+        synchronizeMiniWindowVisibility();
+    });
     m_visibilityTimer.setInterval(m_timings.tick);
-    m_visibilityTimer.start();
+    followSession();
+}
+
+// Without a session every rule before the window list closes the mini window, and the events
+// that matter (a session starting, the program losing or gaining the focus) decide at once;
+// the ticks, and the window list they read, are needed only while a session runs.
+void KavrelBackgroundCoordinator::followSession()
+{
+    if (!m_session.hasActiveSession())
+        m_visibilityTimer.stop();
+    else if (!m_visibilityTimer.isActive())
+        m_visibilityTimer.start();
 }
 
 bool KavrelBackgroundCoordinator::isMiniWindowEnabled() const
@@ -68,15 +81,19 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
     if (!m_presentation || !m_miniWindows)
         return;
     KavrelMiniWindowCoordinator &windows = *m_miniWindows;
-    // The list read now serves the next decision; this one uses the latest at hand.
-    windows.requestWindowListRefresh();
     if (m_presentation->isBackgroundOnly()) {
         windows.closeMiniWindow(false);
         return;
     }
     if (!isMiniWindowEnabled() || !m_session.hasActiveSession()
-        || (m_suppressMiniWindowUntil.isValid() && m_clock() < m_suppressMiniWindowUntil)
-        || !windows.shouldPresentMiniWindow()) {
+        || (m_suppressMiniWindowUntil.isValid() && m_clock() < m_suppressMiniWindowUntil)) {
+        windows.closeMiniWindow(true);
+        return;
+    }
+    // Only from here on does the window list count. The list read now serves the next decision;
+    // this one uses the latest at hand.
+    windows.requestWindowListRefresh();
+    if (!windows.shouldPresentMiniWindow()) {
         windows.closeMiniWindow(true);
         return;
     }

@@ -16,8 +16,8 @@ class KavrelPresentationStore;
 class KavrelSessionSurface;
 class UserDefaults;
 
-// Decides, four times a second and on the events that matter, whether the floating mini window
-// should stand in for the main window: while a session is active, the mini window is enabled
+// Decides, four times a second while a session runs and on the events that matter, whether the
+// floating mini window should stand in for the main window: while a session is active, the mini window is enabled
 // and the main window is out of sight, it hides the main window and shows the mini window;
 // otherwise it closes the mini window and brings the main window back. It lives with the main
 // window's content. Main thread only.
@@ -62,6 +62,8 @@ public:
 
 private:
     void followUpAfterOpening();
+    // Ticks while a session is active, not otherwise.
+    void followSession();
     bool isMiniWindowEnabled() const;
 
     KavrelSessionSurface &m_session;

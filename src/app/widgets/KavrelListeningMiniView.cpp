@@ -4,6 +4,7 @@
 #include "app/KavrelMiniListeningTexts.h"
 #include "kit/KavrelPalette.h"
 #include "session/KavrelSessionSurface.h"
+#include "session/PublishedTranscript.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelMiniMicrophoneControl.h"
 #include "app/widgets/KavrelMiniTranscriptPanel.h"
@@ -95,8 +96,8 @@ KavrelListeningMiniView::KavrelListeningMiniView(KavrelSessionSurface &session, 
     header->addWidget(m_stop);
 
     // Panels.
-    m_transcript = new KavrelMiniTranscriptPanel;
-    m_translation = new KavrelMiniTranscriptPanel;
+    m_transcript = new KavrelMiniTranscriptPanel(session.publishedTranscript(), PublishedTranscript::Column::transcript);
+    m_translation = new KavrelMiniTranscriptPanel(session.publishedTranscript(), PublishedTranscript::Column::translation);
     m_split = new KavrelSplitContainer;
     m_split->setStyle(miniSplitStyle());
     m_split->setPanels(m_transcript, m_translation);
@@ -160,7 +161,6 @@ QString KavrelListeningMiniView::statusTitle() const
 
 void KavrelListeningMiniView::refresh()
 {
-    using namespace KavrelMiniListeningTexts;
     m_status->setText(statusTitle());
     m_microphoneName->setText(m_session.selectedMicrophoneName());
     m_microphone->refresh();
@@ -170,14 +170,11 @@ void KavrelListeningMiniView::refresh()
     m_layoutPicker->setToolTip(localized(QStringLiteral("Switch transcript layout")));
     m_split->setDividerAccessibleName(localized(QStringLiteral("Resize transcript panels")));
 
-    m_transcript->setContent(localized(QStringLiteral("Live transcript")),
-                             viewerText(m_session.subtitlesText(), m_session.liveSubtitlePreview(),
-                                        localized(QStringLiteral("Waiting for speech..."))),
-                             m_session.liveSubtitlePreview(), QStringLiteral("waveform"));
-    m_translation->setContent(m_session.translationPanelTitle(),
-                              viewerText(m_session.translatedText(), m_session.liveTranslationPreview(),
-                                         m_session.translationPlaceholderText()),
-                              m_session.liveTranslationPreview(), QStringLiteral("character.bubble"));
+    // The panels follow the rows themselves; what is read here is small.
+    m_transcript->setContent(localized(QStringLiteral("Live transcript")), m_session.liveSubtitlePreview(),
+                             localized(QStringLiteral("Waiting for speech...")), QStringLiteral("waveform"));
+    m_translation->setContent(m_session.translationPanelTitle(), m_session.liveTranslationPreview(),
+                              m_session.translationPlaceholderText(), QStringLiteral("character.bubble"));
     m_translation->setVisible(m_session.isTranslationEnabled());
 
     m_expand->setText(localized(QStringLiteral("Expand КАВРЕЛ")));

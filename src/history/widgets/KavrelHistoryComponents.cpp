@@ -3,13 +3,19 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "base/Text.h"
+#include "history/widgets/KavrelHistoryBlockList.h"
 #include "history/widgets/KavrelHistoryCardFrame.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace KavrelHistoryComponents {
 
@@ -44,36 +50,14 @@ QLabel *selectableText(const QString &text, const QFont &font, KavrelDynamicColo
     return label;
 }
 
-// One block row: a row of pills over the block's text, on a rounded rectangle.
-QWidget *blockRow(const QList<QWidget *> &pills, const QString &text)
-{
-    KavrelHistoryCardFrame::Look look;
-    look.fill = Theme::elevatedFill;
-    look.stroke = Theme::border;
-    look.radius = 18;
-    auto *row = new KavrelHistoryCardFrame(look);
-    auto *column = new QVBoxLayout(row);
-    column->setContentsMargins(14, 14, 14, 14);
-    column->setSpacing(6);
-    auto *pillRow = new QHBoxLayout;
-    pillRow->setSpacing(8);
-    for (QWidget *pill : pills)
-        pillRow->addWidget(pill);
-    pillRow->addStretch();
-    column->addLayout(pillRow);
-    column->addWidget(selectableText(text, Style::font(15, QFont::Medium, Style::Design::monospaced), Theme::primaryText));
-    return row;
-}
+// A block row's room around its pills and text, and between them.
+constexpr int blockPadding = 14;
+constexpr int blockGap = 6;
+constexpr int blockPillHeight = 30;
 
-QWidget *blockColumn(const QList<QWidget *> &rows)
+QFont blockFont()
 {
-    auto *list = new QWidget;
-    auto *column = new QVBoxLayout(list);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
-    for (QWidget *row : rows)
-        column->addWidget(row);
-    return list;
+    return Style::font(15, QFont::Medium, Style::Design::monospaced);
 }
 
 } // namespace
@@ -293,27 +277,89 @@ QWidget *summaryContent(const std::optional<QString> &text, const std::optional<
     return content;
 }
 
+QWidget *blockRow(const QList<QWidget *> &pills, const QString &text)
+{
+    KavrelHistoryCardFrame::Look look;
+    look.fill = Theme::elevatedFill;
+    look.stroke = Theme::border;
+    look.radius = 18;
+    auto *row = new KavrelHistoryCardFrame(look);
+    auto *column = new QVBoxLayout(row);
+    column->setContentsMargins(blockPadding, blockPadding, blockPadding, blockPadding);
+    column->setSpacing(blockGap);
+    auto *pillRow = new QHBoxLayout;
+    pillRow->setSpacing(8);
+    for (QWidget *pill : pills)
+        pillRow->addWidget(pill);
+    pillRow->addStretch();
+    column->addLayout(pillRow);
+    column->addWidget(selectableText(text, blockFont(), Theme::primaryText));
+    return row;
+}
+
+int blockRowHeight(const QString &text, int width, int *narrowest, bool *wrapped)
+{
+    // Laid out as the row's label lays out its text: a paragraph per line break, word wrap,
+    // each line as tall as the font with its leading.
+    const QFont font = blockFont();
+    const int chrome = 2 * blockPadding + blockPillHeight + blockGap;
+    if (narrowest)
+        *narrowest = 0;
+    if (wrapped)
+        *wrapped = false;
+    if (text.isEmpty()) // an empty label is one font height tall
+        return chrome + QFontMetrics(font).height();
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    const qreal lineWidth = std::max(0, width - 2 * blockPadding);
+    qreal textHeight = 0;
+    qreal widest = 0;
+    const QStringList paragraphs = text.split(u'\n');
+    int lines = 0;
+    for (const QString &paragraph : paragraphs) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.setCacheEnabled(false);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLeadingIncluded(true);
+            line.setLineWidth(lineWidth);
+            textHeight += line.height();
+            widest = std::max(widest, line.naturalTextWidth());
+            ++lines;
+        }
+        layout.endLayout();
+    }
+    if (narrowest)
+        *narrowest = int(std::ceil(widest)) + 2 * blockPadding;
+    if (wrapped)
+        *wrapped = lines > paragraphs.size();
+    return chrome + int(std::ceil(textHeight));
+}
+
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
 {
-    QList<QWidget *> rows;
+    QList<KavrelHistoryBlockList::Block> rows;
+    rows.reserve(blocks.size());
     for (const MeetingSessionTranscriptBlock &block : blocks) {
-        QList<QWidget *> pills{metaPill(block.timestamp, QStringLiteral("clock"))};
+        KavrelHistoryBlockList::Block row{{{block.timestamp, QStringLiteral("clock")}}, block.text};
         if (auto speaker = Text::nilIfEmpty(block.speakerLabel))
-            pills.append(metaPill(*speaker, QStringLiteral("person")));
-        rows.append(blockRow(pills, block.text));
+            row.pills.append({*speaker, QStringLiteral("person")});
+        rows.append(std::move(row));
     }
-    return blockColumn(rows);
+    return new KavrelHistoryBlockList(std::move(rows));
 }
 
 QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks)
 {
-    QList<QWidget *> rows;
+    QList<KavrelHistoryBlockList::Block> rows;
+    rows.reserve(blocks.size());
     for (const MeetingSessionTranslationBlock &block : blocks) {
-        const QList<QWidget *> pills{metaPill(block.language.toUpper(), QStringLiteral("globe")),
-                                     metaPill(QStringLiteral("#") + QString::number(block.seq), QStringLiteral("number"))};
-        rows.append(blockRow(pills, block.text));
+        rows.append({{{block.language.toUpper(), QStringLiteral("globe")},
+                      {QStringLiteral("#") + QString::number(block.seq), QStringLiteral("number")}},
+                     block.text});
     }
-    return blockColumn(rows);
+    return new KavrelHistoryBlockList(std::move(rows));
 }
 
 } // namespace KavrelHistoryComponents

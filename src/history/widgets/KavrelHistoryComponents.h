@@ -46,7 +46,14 @@ QWidget *textContent(const QString &text);
 QWidget *summaryContent(const std::optional<QString> &text, const std::optional<QString> &errorMessage,
                         bool isLoading);
 
-// One row per block in the given order; nothing for no blocks.
+// One block: its pills over its selectable text, on a rounded card. Takes the pills.
+QWidget *blockRow(const QList<QWidget *> &pills, const QString &text);
+// The height blockRow() takes for this text at this width. `narrowest`, when given, is set to
+// the narrowest width that keeps the same line breaks (the height holds from there up to `width`,
+// and to any width when no line was wrapped: `wrapped`).
+int blockRowHeight(const QString &text, int width, int *narrowest = nullptr, bool *wrapped = nullptr);
+
+// One row per block in the given order, built where the reader looks; nothing for no blocks.
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);
 QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks);
 

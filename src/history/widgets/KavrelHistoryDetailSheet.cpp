@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace Components = KavrelHistoryComponents;
 namespace Labels = KavrelHistoryLabels;
 namespace Rules = KavrelHistoryRecordRules;
@@ -62,6 +64,8 @@ KavrelHistoryDetailSheet::KavrelHistoryDetailSheet(KavrelHistoryViewModel *viewM
     , m_viewModel(viewModel)
 {
     setModal(true);
+    // The gradient covers every pixel.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     KavrelScreenFit::setMinimumSize(this, QSize(minimumWidth, minimumHeight));
     KavrelScreenFit::keepOnScreen(this);
     setWindowTitle(Style::localized(QStringLiteral("History")));
@@ -92,51 +96,118 @@ void KavrelHistoryDetailSheet::scheduleRefresh()
     m_deferredRefresh.schedule();
 }
 
+KavrelHistoryDetailSheet::Shown KavrelHistoryDetailSheet::currentlyDue() const
+{
+    Shown due;
+    due.detail = m_viewModel->selectedSessionDetail();
+    if (!due.detail)
+        due.row = m_viewModel->selectedSessionSummary();
+    due.isLoadingDetail = m_viewModel->isLoadingDetail();
+    due.detailError = m_viewModel->detailErrorMessage();
+    due.tab = m_viewModel->selectedDetailTab();
+    due.canSummarize = due.detail && m_viewModel->canSummarize(*due.detail);
+    due.isSummaryLoading = m_viewModel->isSummaryLoading();
+    due.summaryText = m_viewModel->detailSummaryText();
+    due.summaryError = m_viewModel->summaryErrorMessage();
+    due.language = int(KavrelLocalizationStore::shared().language());
+    return due;
+}
+
 void KavrelHistoryDetailSheet::refresh()
 {
     m_deferredRefresh.done();
     if (!m_viewModel)
         return;
+    const Shown due = currentlyDue();
+    if (m_shown && *m_shown == due)
+        return; // the history list or something else the sheet does not show
+    const std::optional<Shown> was = std::exchange(m_shown, due);
 
-    // Keep where the reader was in the tab across the rebuild.
-    if (m_scrollArea) {
-        m_scrollPositions.insert(int(m_viewModel->selectedDetailTab()), m_scrollArea->verticalScrollBar()->value());
-        m_scrollArea = nullptr;
-    }
-    const QString meetingID = m_viewModel->selectedSessionDetail() ? m_viewModel->selectedSessionDetail()->id : QString();
+    // Keep where the reader was in each tab of the meeting.
+    if (m_tabContent)
+        m_scrollPositions.insert(int(m_shownTab), m_scrollArea->verticalScrollBar()->value());
+    const QString meetingID = due.detail ? due.detail->id : QString();
     if (meetingID != m_scrollMeetingID) {
         m_scrollPositions.clear();
         m_scrollMeetingID = meetingID;
     }
 
-    // The tab bar is made anew below; the keyboard stays on it.
-    const bool tabBarHadFocus = qobject_cast<KavrelHistoryDetailTabBar *>(focusWidget()) != nullptr;
-    delete m_header;
-    delete m_body;
-    while (QLayoutItem *item = m_column->takeAt(0))
-        delete item;
-    m_header = buildHeader();
-    m_body = buildBody();
-    m_column->addWidget(m_header);
-    // The tabs take the height that is left; a card sits under the header.
-    const bool showsTabs = m_scrollArea != nullptr;
-    if (m_body)
-        m_column->addWidget(m_body, showsTabs ? 1 : 0);
-    if (!showsTabs)
-        m_column->addStretch(1);
-    if (tabBarHadFocus) {
-        if (auto *tabBar = findChild<KavrelHistoryDetailTabBar *>())
-            tabBar->setFocus(Qt::TabFocusReason);
+    const bool sameLanguage = was && was->language == due.language;
+    if (!sameLanguage || was->detail != due.detail || was->row != due.row) {
+        const int at = m_header ? m_column->indexOf(m_header) : 0;
+        delete m_header;
+        m_header = buildHeader();
+        m_column->insertWidget(at, m_header);
     }
 
-    if (m_scrollArea) {
-        const int position = m_scrollPositions.value(int(m_viewModel->selectedDetailTab()), 0);
-        QPointer<QScrollArea> area = m_scrollArea;
-        QTimer::singleShot(0, this, [area, position] {
-            if (area)
-                area->verticalScrollBar()->setValue(position);
-        });
+    // The tabs stay (with their bar) while the same meeting is shown; only what is under the bar
+    // follows the selected tab and the summary.
+    const bool showedTabs = was && was->detail && m_body;
+    const bool keepsTabs = showedTabs && due.detail && sameLanguage && was->detail->id == due.detail->id;
+    if (keepsTabs) {
+        m_tabBar->setSelection(due.tab);
+        // A tab already built stays while nothing it shows has changed.
+        Shown wasOtherwise = *was;
+        wasOtherwise.tab = due.tab;
+        showTabContent(!(wasOtherwise == due));
+        return;
     }
+    if (!was || !sameLanguage || bool(was->detail) != bool(due.detail) || was->isLoadingDetail != due.isLoadingDetail
+        || was->detailError != due.detailError || due.detail) {
+        // The tab bar is made anew below; the keyboard stays on it.
+        const bool tabBarHadFocus = m_tabBar && m_tabBar->hasFocus();
+        delete m_body;
+        m_body = nullptr;
+        m_scrollArea = nullptr;
+        m_tabBar = nullptr;
+        m_tabColumn = nullptr;
+        m_tabContent = nullptr;
+        m_builtTabs.clear();
+        while (QLayoutItem *item = m_column->takeAt(1))
+            delete item;
+        m_body = buildBody();
+        // The tabs take the height that is left; a card sits under the header.
+        const bool showsTabs = m_scrollArea != nullptr;
+        if (m_body)
+            m_column->addWidget(m_body, showsTabs ? 1 : 0);
+        if (!showsTabs)
+            m_column->addStretch(1);
+        if (showsTabs)
+            showTabContent(true);
+        if (tabBarHadFocus && m_tabBar)
+            m_tabBar->setFocus(Qt::TabFocusReason);
+    }
+}
+
+void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
+{
+    const KavrelHistoryDetailTab tab = m_viewModel->selectedDetailTab();
+    if (rebuild) {
+        for (QWidget *built : std::as_const(m_builtTabs))
+            delete built;
+        m_builtTabs.clear();
+        m_tabContent = nullptr;
+    }
+    if (m_tabContent)
+        m_tabContent->hide();
+    m_shownTab = tab;
+    m_tabContent = m_builtTabs.value(int(tab));
+    if (m_tabContent) {
+        m_tabContent->show();
+    } else {
+        m_tabContent = buildTabContent(tab);
+        // At the width it will have, so that a long tab is not laid out for a passing one first.
+        if (const QWidget *column = m_tabColumn->parentWidget(); column->width() > 0)
+            m_tabContent->resize(column->width(), m_tabContent->height());
+        m_builtTabs.insert(int(tab), m_tabContent);
+        m_tabColumn->insertWidget(0, m_tabContent);
+    }
+    const int position = m_scrollPositions.value(int(tab), 0);
+    QPointer<QScrollArea> area = m_scrollArea;
+    QTimer::singleShot(0, this, [area, position] {
+        if (area)
+            area->verticalScrollBar()->setValue(position);
+    });
 }
 
 QWidget *KavrelHistoryDetailSheet::buildHeader()
@@ -207,21 +278,20 @@ QWidget *KavrelHistoryDetailSheet::buildBody()
     auto *column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(18);
-    auto *tabBar = new KavrelHistoryDetailTabBar;
-    tabBar->setSelection(m_viewModel->selectedDetailTab());
+    m_tabBar = new KavrelHistoryDetailTabBar;
+    m_tabBar->setSelection(m_viewModel->selectedDetailTab());
     QPointer<KavrelHistoryViewModel> viewModel = m_viewModel;
-    connect(tabBar, &KavrelHistoryDetailTabBar::tabPressed, this, [viewModel](KavrelHistoryDetailTab tab) {
+    connect(m_tabBar, &KavrelHistoryDetailTabBar::tabPressed, this, [viewModel](KavrelHistoryDetailTab tab) {
         if (viewModel)
             viewModel->setSelectedDetailTab(tab);
     });
-    column->addWidget(tabBar);
+    column->addWidget(m_tabBar);
 
     auto *content = new QWidget;
-    auto *contentColumn = new QVBoxLayout(content);
-    contentColumn->setContentsMargins(0, 0, 0, 28);
-    contentColumn->setSpacing(18);
-    contentColumn->addWidget(buildTabContent(m_viewModel->selectedDetailTab()));
-    contentColumn->addStretch();
+    m_tabColumn = new QVBoxLayout(content);
+    m_tabColumn->setContentsMargins(0, 0, 0, 28);
+    m_tabColumn->setSpacing(18);
+    m_tabColumn->addStretch();
     m_scrollArea = bareScrollArea(content, Qt::Vertical);
     column->addWidget(m_scrollArea, 1);
     return body;

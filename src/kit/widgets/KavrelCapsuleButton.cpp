@@ -1,6 +1,7 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 
@@ -21,6 +22,7 @@ KavrelCapsuleButton::KavrelCapsuleButton(QWidget *parent) : QAbstractButton(pare
     m_spin.setDuration(900);
     m_spin.setLoopCount(-1);
     connect(&m_spin, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    KavrelHiddenPause::install(this, &m_spin);
 }
 
 void KavrelCapsuleButton::setLook(const Look &look)

@@ -25,7 +25,8 @@
 //   continuousRoundedRect(rect, radius), capsule(rect)           QPainterPaths
 //   fillAndStroke(painter, path, fill, stroke, width = 1)        a fill with a border inside it
 //   fillGradient(painter, path, from, to, vertical = false)      top-leading → bottom-trailing
-//   drawSoftShadow(painter, path, color, blurRadius, offset)     a blurred shadow under the path
+//   drawSoftShadow(painter, path, color, blurRadius, offset)     a blurred shadow under the path (kept
+//                                                                per shape, colour, blur and ratio)
 //   drawSpinner(painter, rect, color, phase)
 //
 // Symbols (KavrelSymbols.h)
@@ -82,6 +83,8 @@
 //                         slides in from that edge (and back out); finish() ends it at once.
 //   KavrelCrossFade::start(widget, spring)  call before changing a whole view: its old look fades
 //                         out over the new one.
+//   KavrelHiddenPause::install(widget, animation)  a looping animation (a spinner) holds still while
+//                         its widget is hidden.
 //
 // Screenshots in tests: tests/support/Screenshots.h.
 
@@ -92,6 +95,7 @@
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelLinkButton.h"
 #include "kit/widgets/KavrelPainting.h"

@@ -1,11 +1,14 @@
 #include "kit/widgets/KavrelPainting.h"
 
+#include <QCache>
+#include <QHashFunctions>
 #include <QImage>
 #include <QPainter>
 #include <QPaintDevice>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace KavrelPainting {
@@ -29,21 +32,27 @@ void addCorner(QPainterPath &path, QPointF corner, QPointF along, QPointF turn, 
     path.cubicTo(at(0, 0.86840689), at(0, 1.08849323), at(0, cornerReach));
 }
 
-// Three passes of a box blur on the alpha of a premultiplied image approximate a Gaussian.
+// Three passes of a box blur on the alpha of an 8-bit alpha image approximate a Gaussian. The
+// pixels are reached through one pointer: scanLine() on a non-const image checks for sharing
+// (and may copy) on every call.
 void blurAlpha(QImage &image, int radius)
 {
     if (radius < 1)
         return;
     const int width = image.width();
     const int height = image.height();
+    uchar *const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
     std::vector<int> line(size_t(std::max(width, height)));
     std::vector<int> out(line.size());
-    auto pass = [&](int count, int length, auto get, auto set) {
+    // `step` walks one line (1 along a row, `stride` down a column); `next` moves to the next line.
+    auto pass = [&](int count, int length, qsizetype next, qsizetype step) {
+        const int window = radius * 2 + 1;
         for (int index = 0; index < count; ++index) {
+            uchar *const start = bits + index * next;
             for (int i = 0; i < length; ++i)
-                line[size_t(i)] = get(index, i);
+                line[size_t(i)] = start[i * step];
             int sum = 0;
-            const int window = radius * 2 + 1;
             for (int i = -radius; i <= radius; ++i)
                 sum += (i >= 0 && i < length) ? line[size_t(i)] : 0;
             for (int i = 0; i < length; ++i) {
@@ -56,15 +65,87 @@ void blurAlpha(QImage &image, int radius)
                     sum += line[size_t(entering)];
             }
             for (int i = 0; i < length; ++i)
-                set(index, i, out[size_t(i)]);
+                start[i * step] = uchar(out[size_t(i)]);
         }
     };
     for (int round = 0; round < 3; ++round) {
-        pass(height, width, [&](int y, int x) { return int(image.scanLine(y)[x]); },
-             [&](int y, int x, int v) { image.scanLine(y)[x] = uchar(v); });
-        pass(width, height, [&](int x, int y) { return int(image.scanLine(y)[x]); },
-             [&](int x, int y, int v) { image.scanLine(y)[x] = uchar(v); });
+        pass(height, width, stride, 1);
+        pass(width, height, 1, stride);
     }
+}
+
+// A blurred shadow depends only on the shape (not where it is drawn), its colour, the blur and
+// the device pixel ratio; cards and buttons repaint the same few shadows over and over.
+struct ShadowKey
+{
+    QPainterPath shape; // moved so that its bounds start at the origin
+    QRgb color;
+    qreal blurRadius;
+    qreal ratio;
+    size_t hash;
+
+    bool operator==(const ShadowKey &other) const
+    {
+        return hash == other.hash && color == other.color && blurRadius == other.blurRadius && ratio == other.ratio
+               && shape == other.shape;
+    }
+};
+
+size_t qHash(const ShadowKey &key, size_t seed = 0)
+{
+    return key.hash ^ seed;
+}
+
+ShadowKey shadowKey(const QPainterPath &path, const QColor &color, qreal blurRadius, qreal ratio)
+{
+    ShadowKey key{path.translated(-path.boundingRect().topLeft()), color.rgba(), blurRadius, ratio, 0};
+    size_t hash = qHashMulti(0, key.color, blurRadius, ratio, key.shape.elementCount());
+    for (int i = 0; i < key.shape.elementCount(); ++i) {
+        const QPainterPath::Element element = key.shape.elementAt(i);
+        hash = qHashMulti(hash, element.x, element.y, int(element.type));
+    }
+    key.hash = hash;
+    return key;
+}
+
+// Shadows are drawn on the thread that paints widgets; one cache per thread needs no lock.
+struct ShadowCache
+{
+    static constexpr qsizetype budgetBytes = 8 * 1024 * 1024;
+    QCache<ShadowKey, QImage> images{budgetBytes};
+    quint64 renders = 0;
+};
+
+ShadowCache &shadowCache()
+{
+    thread_local ShadowCache cache;
+    return cache;
+}
+
+QImage renderShadow(const QPainterPath &shape, const QColor &color, qreal blurRadius, qreal ratio, QSize pixels, qreal margin)
+{
+    // The shape in the alpha channel only, blurred at device resolution.
+    QImage mask(pixels, QImage::Format_Alpha8);
+    mask.fill(0);
+    {
+        QPainter maskPainter(&mask);
+        maskPainter.setRenderHint(QPainter::Antialiasing);
+        maskPainter.scale(ratio, ratio);
+        maskPainter.translate(margin, margin);
+        maskPainter.fillPath(shape, Qt::black);
+    }
+    blurAlpha(mask, int(std::round(blurRadius * ratio / 2)));
+
+    QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
+    shadow.fill(color);
+    {
+        QPainter tint(&shadow);
+        tint.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        tint.drawImage(0, 0, mask);
+    }
+    shadow.setDevicePixelRatio(ratio);
+    ++shadowCache().renders;
+    return shadow;
 }
 
 } // namespace
@@ -146,31 +227,33 @@ void drawSoftShadow(QPainter &painter, const QPainterPath &path, const QColor &c
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const qreal margin = std::max<qreal>(0, blurRadius) * 2;
     const QRectF area = path.boundingRect().translated(offset).adjusted(-margin, -margin, margin, margin);
-    const QSize pixels(int(std::ceil(area.width() * ratio)), int(std::ceil(area.height() * ratio)));
+    ShadowCache &cache = shadowCache();
+    ShadowKey key = shadowKey(path, color, blurRadius, ratio);
+    // Sized from the moved shape, so that one key always gives one image.
+    const QSizeF size = key.shape.boundingRect().size() + QSizeF(margin * 2, margin * 2);
+    const QSize pixels(int(std::ceil(size.width() * ratio)), int(std::ceil(size.height() * ratio)));
     if (pixels.isEmpty())
         return;
-
-    // The shape in the alpha channel only, blurred at device resolution.
-    QImage mask(pixels, QImage::Format_Alpha8);
-    mask.fill(0);
-    {
-        QPainter maskPainter(&mask);
-        maskPainter.setRenderHint(QPainter::Antialiasing);
-        maskPainter.scale(ratio, ratio);
-        maskPainter.translate(-area.topLeft() + offset);
-        maskPainter.fillPath(path, Qt::black);
+    if (const QImage *cached = cache.images.object(key)) {
+        painter.drawImage(area.topLeft(), *cached);
+        return;
     }
-    blurAlpha(mask, int(std::round(blurRadius * ratio / 2)));
+    auto shadow = std::make_unique<QImage>(renderShadow(key.shape, color, blurRadius, ratio, pixels, margin));
+    painter.drawImage(area.topLeft(), *shadow);
+    const qsizetype cost = shadow->sizeInBytes();
+    // One shadow larger than the whole budget is drawn but not kept.
+    if (cost <= ShadowCache::budgetBytes)
+        cache.images.insert(std::move(key), shadow.release(), cost);
+}
 
-    QImage shadow(pixels, QImage::Format_ARGB32_Premultiplied);
-    shadow.fill(color);
-    {
-        QPainter tint(&shadow);
-        tint.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-        tint.drawImage(0, 0, mask);
-    }
-    shadow.setDevicePixelRatio(ratio);
-    painter.drawImage(area.topLeft(), shadow);
+quint64 softShadowRenderCount()
+{
+    return shadowCache().renders;
+}
+
+void clearSoftShadowCache()
+{
+    shadowCache().images.clear();
 }
 
 void drawSpinner(QPainter &painter, const QRectF &rect, const QColor &color, qreal phase)

@@ -27,9 +27,15 @@ void fillAndStroke(QPainter &painter, const QPainterPath &path, const QColor &fi
 void fillGradient(QPainter &painter, const QPainterPath &path, const QColor &from, const QColor &to,
                   bool vertical = false);
 
-// Draws a blurred shadow of the path under where the path itself will be painted.
+// Draws a blurred shadow of the path under where the path itself will be painted. The blurred
+// image is kept (a few megabytes at most) and drawn again for the same shape, colour, blur and
+// device pixel ratio, wherever it is drawn.
 void drawSoftShadow(QPainter &painter, const QPainterPath &path, const QColor &color, qreal blurRadius,
                     QPointF offset = QPointF(0, 2));
+// How many shadows this thread has blurred (a kept one drawn again adds nothing), and forgetting
+// the kept ones.
+quint64 softShadowRenderCount();
+void clearSoftShadowCache();
 
 // The colour `progress` (0 to 1) of the way from `from` to `to`, every channel alike.
 QColor blend(const QColor &from, const QColor &to, qreal progress);

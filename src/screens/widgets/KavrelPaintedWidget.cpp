@@ -1,5 +1,7 @@
 #include "screens/widgets/KavrelPaintedWidget.h"
 
+#include "kit/widgets/KavrelHiddenPause.h"
+
 #include <QPainter>
 
 KavrelPaintedWidget::KavrelPaintedWidget(QSize size, Painter painter, QWidget *parent)
@@ -12,6 +14,7 @@ KavrelPaintedWidget::KavrelPaintedWidget(QSize size, Painter painter, QWidget *p
     m_phase.setDuration(1000);
     m_phase.setLoopCount(-1);
     connect(&m_phase, &QVariantAnimation::valueChanged, this, [this] { update(); });
+    KavrelHiddenPause::install(this, &m_phase);
 }
 
 void KavrelPaintedWidget::setSpinning(bool spinning)

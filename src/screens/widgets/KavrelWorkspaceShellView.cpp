@@ -27,6 +27,8 @@ constexpr int revealDurationMs = 220;
 KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QWidget *parent)
     : QWidget(parent), m_dependencies(std::move(dependencies))
 {
+    // The gradient covers every pixel: nothing under the shell needs painting first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     m_model = std::make_unique<KavrelWorkspaceShellModel>(*m_dependencies.defaults);
     if (!m_dependencies.avatarLoader) {
         m_ownAvatarLoader = std::make_unique<KavrelAvatarLoader>();

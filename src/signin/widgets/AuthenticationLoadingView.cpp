@@ -1,6 +1,7 @@
 #include "signin/widgets/AuthenticationLoadingView.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScreenFit.h"
 #include "signin/widgets/SignInTheme.h"
@@ -24,6 +25,7 @@ public:
         m_turn.setDuration(1000);
         m_turn.setLoopCount(-1);
         connect(&m_turn, &QVariantAnimation::valueChanged, this, [this] { update(); });
+        KavrelHiddenPause::install(this, &m_turn);
         m_turn.start();
     }
 

@@ -2,6 +2,7 @@
 
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
+#include "kit/widgets/KavrelTextBlocks.h"
 #include "base/Text.h"
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"
@@ -66,23 +67,8 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
         m_scrolling = false;
     });
 
-    const auto mine = [this](PublishedTranscript::Column column) { return column == m_column; };
-    connect(transcript, &PublishedTranscript::rowInserted, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            insertRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowChanged, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            replaceRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowRemoved, this, [this, mine](PublishedTranscript::Column column, int row) {
-        if (mine(column))
-            removeRow(row);
-    });
-    connect(transcript, &PublishedTranscript::rowsReset, this, [this, mine](PublishedTranscript::Column column) {
-        if (mine(column))
-            rebuild();
-    });
+    transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
+                                            [this](int row) { removeRow(row); }, [this] { rebuild(); }});
     rebuild();
 }
 
@@ -109,15 +95,8 @@ void DialogueHistoryPanel::setDraftText(const QString &text)
             cursor.removeSelectedText();
             writeDraft(cursor);
         } else {
-            // Remove the block together with the break before it (or after it when it is first).
-            if (m_rowBlocks > 0) {
-                cursor.movePosition(QTextCursor::PreviousBlock);
-                cursor.movePosition(QTextCursor::EndOfBlock);
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            } else {
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            }
-            cursor.removeSelectedText();
+            // The draft is the last block: it goes with the break before it.
+            KavrelTextBlocks::removeBlock(document(), m_rowBlocks);
             m_hasDraftBlock = false;
         }
     } else if (wanted) {
@@ -203,17 +182,7 @@ void DialogueHistoryPanel::removeRow(int row)
 {
     if (row >= m_rowBlocks)
         return rebuild();
-    QTextCursor cursor = blockCursor(row);
-    if (m_rowBlocks + (m_hasDraftBlock ? 1 : 0) == 1) {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    } else if (cursor.block().next().isValid()) {
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    } else {
-        cursor.movePosition(QTextCursor::PreviousBlock);
-        cursor.movePosition(QTextCursor::EndOfBlock);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
+    KavrelTextBlocks::removeBlock(document(), row);
     --m_rowBlocks;
     contentChanged();
 }

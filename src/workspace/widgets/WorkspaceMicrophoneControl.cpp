@@ -9,6 +9,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace {
@@ -66,7 +67,7 @@ void WorkspaceMicrophoneControl::refresh()
     setEnabled(!m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy());
     m_bars->setLevel(m_viewModel.microphoneLevel(), listening || m_viewModel.isMicrophoneTesting());
     updateGeometry();
-    update();
+    forgetFace();
 }
 
 QSize WorkspaceMicrophoneControl::sizeHint() const
@@ -78,12 +79,32 @@ QSize WorkspaceMicrophoneControl::sizeHint() const
 void WorkspaceMicrophoneControl::resizeEvent(QResizeEvent *event)
 {
     QAbstractButton::resizeEvent(event);
+    m_face = QPixmap();
     m_bars->move(width() - padding - m_bars->width(), (faceHeight - m_bars->height()) / 2);
 }
 
-void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
+void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
 {
+    // The level bars above repaint many times a second while someone speaks, and each of their
+    // repaints passes through here: the button's shape and shadow are drawn once and kept. The
+    // symbol and the label are drawn over them directly, as text drawn into a transparent image
+    // would look heavier.
+    const qreal ratio = devicePixelRatioF();
+    if (m_face.isNull() || m_face.devicePixelRatio() != ratio) {
+        m_face = QPixmap(size() * ratio);
+        m_face.setDevicePixelRatio(ratio);
+        m_face.fill(Qt::transparent);
+        QPainter facePainter(&m_face);
+        paintFace(facePainter);
+    }
     QPainter painter(this);
+    const QRect area = event->rect();
+    painter.drawPixmap(area, m_face, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    paintContent(painter);
+}
+
+void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
+{
     painter.setRenderHint(QPainter::Antialiasing);
     if (!isEnabled())
         painter.setOpacity(0.5);
@@ -96,6 +117,14 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
     if (hasFocus())
         painter.strokePath(KavrelPainting::continuousRoundedRect(face.adjusted(2, 2, -2, -2), 14),
                            QPen(listening ? QColor(Qt::white) : KavrelSystemColors::accent.resolve(palette()), 1.5));
+}
+
+void WorkspaceMicrophoneControl::paintContent(QPainter &painter) const
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.5);
+    const bool listening = m_viewModel.isMicrophoneListening();
     const QColor foreground = listening ? QColor(Qt::white) : KavrelSystemColors::label.resolve(palette());
     KavrelSymbols::paint(painter, QRectF(padding, (faceHeight - symbolSize) / 2.0, symbolSize, symbolSize),
                          listening ? QStringLiteral("mic.fill") : QStringLiteral("mic.slash.fill"), foreground);
@@ -110,6 +139,39 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *)
     painter.setPen(foreground);
     painter.drawText(QRectF(x, 0, room, faceHeight), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetricsF(font).elidedText(label, Qt::ElideRight, room));
+}
+
+void WorkspaceMicrophoneControl::forgetFace()
+{
+    m_face = QPixmap();
+    update();
+}
+
+void WorkspaceMicrophoneControl::changeEvent(QEvent *event)
+{
+    QAbstractButton::changeEvent(event);
+    switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::FontChange:
+    case QEvent::EnabledChange:
+    case QEvent::StyleChange:
+        forgetFace();
+        break;
+    default:
+        break;
+    }
+}
+
+void WorkspaceMicrophoneControl::focusInEvent(QFocusEvent *event)
+{
+    QAbstractButton::focusInEvent(event);
+    forgetFace();
+}
+
+void WorkspaceMicrophoneControl::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractButton::focusOutEvent(event);
+    forgetFace();
 }
 
 QMenu *WorkspaceMicrophoneControl::buildMenu(QWidget *parent) const

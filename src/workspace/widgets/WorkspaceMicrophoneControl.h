@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QPixmap>
 #include <QPointer>
 
 class MicrophoneLevelBars;
@@ -29,11 +30,20 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void refresh();
+    // The kept part (shape, shadow, focus ring) and the part drawn every time (symbol, label).
+    void paintFace(QPainter &painter) const;
+    void paintContent(QPainter &painter) const;
+    // Drops the kept drawing of the button; the next paint draws it again.
+    void forgetFace();
     QFont labelFont() const;
 
     SubtitleViewModel &m_viewModel;
     MicrophoneLevelBars *m_bars;
+    QPixmap m_face;
 };
