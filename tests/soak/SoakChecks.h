@@ -1,0 +1,42 @@
+#pragma once
+
+// The end of a soak run: what the engine, the draft, the server's records, the usage events
+// and the recordings hold, against what the run wrote down; memory after the last turn
+// against the figure after the warm-up; and nothing left running once the engine is gone.
+
+#include <QtGlobal>
+
+#include <vector>
+
+class MeetingSoak;
+class SessionTurnStore;
+struct SessionTurn;
+
+class SoakChecks final
+{
+public:
+    explicit SoakChecks(MeetingSoak &soak);
+
+    void run();
+
+    // Bytes the allocator has handed out and not got back (the sanitizer's own count when it
+    // runs: its allocator replaces malloc's).
+    static qint64 heapInUse();
+    // The resident set, after handing freed pages back.
+    static qint64 residentBytes();
+    // The turns' texts and translations, as UTF-16.
+    static qint64 textBytes(const SessionTurnStore &turns);
+    static bool underAddressSanitizer();
+
+private:
+    void checkViewModel();
+    void checkDraft();
+    void checkServerRecords();
+    void checkUsageEvents();
+    void checkRecordings();
+    void checkMemory();
+    void checkNothingRunning();
+
+    MeetingSoak &m_soak;
+    std::vector<SessionTurn> m_turns;
+};
