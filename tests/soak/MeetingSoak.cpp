@@ -692,6 +692,7 @@ MeetingSoak::MemoryFigure MeetingSoak::measure()
     figure.resident = SoakChecks::residentBytes();
     figure.heap = SoakChecks::heapInUse();
     figure.text = SoakChecks::textBytes(*m_model->turnStore());
+    figure.serverText = SoakChecks::serverTextBytes(*m_history);
     m_report.note(QStringLiteral("  memory after %1 turns: live heap %2 MiB, resident %3 MiB, text %4 MiB")
                       .arg(m_spoken)
                       .arg(figure.heap / 1048576.0, 0, 'f', 2)

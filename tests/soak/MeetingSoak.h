@@ -72,6 +72,7 @@ private:
         qint64 heap = 0;
         qint64 resident = 0;
         qint64 text = 0;
+        qint64 serverText = 0;
     };
 
     void setUp();

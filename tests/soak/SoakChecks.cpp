@@ -110,6 +110,19 @@ qint64 SoakChecks::textBytes(const SessionTurnStore &turns)
     return bytes;
 }
 
+qint64 SoakChecks::serverTextBytes(const FakeHistoryBackend &history)
+{
+    qint64 bytes = 0;
+    for (const QString &id : history.meetingIds()) {
+        const std::optional<QJsonObject> record = history.meeting(id);
+        for (const QString &key : {QStringLiteral("transcriptJson"), QStringLiteral("translationJson")}) {
+            for (const QJsonValue &item : record->value(key).toArray())
+                bytes += item.toObject().value(QStringLiteral("text")).toString().size() * qint64(sizeof(QChar));
+        }
+    }
+    return bytes;
+}
+
 void SoakChecks::run()
 {
     SoakReport &report = m_soak.m_report;
@@ -308,17 +321,19 @@ void SoakChecks::checkMemory()
     const MeetingSoak::MemoryFigure &early = m_soak.m_early;
     const MeetingSoak::MemoryFigure &late = m_soak.m_late;
     // The fake server's stored meetings live in this process but are the harness's: what
-    // letting them go gives back is left out, in proportion to the text at each figure.
+    // letting them go gives back is left out, and at the warm-up in proportion to the text the
+    // server held then.
     const qint64 withStore = heapInUse();
     m_soak.m_history->clearMeetings();
     const qint64 store = std::max<qint64>(0, withStore - heapInUse());
-    const double storeEarly = late.text > 0 ? double(store) * double(early.text) / double(late.text) : 0.0;
+    const double storeEarly = late.serverText > 0 ? double(store) * double(early.serverText) / double(late.serverText) : 0.0;
     const double text = double(late.text - early.text);
     const double heapEarly = double(early.heap) - storeEarly;
     const double heapLate = double(late.heap) - double(store);
     const double heapLimit = 1.3 * (heapEarly + text);
     report.note(QStringLiteral("memory (the fake server's stored meetings, %1 at the end, left out):").arg(mebibytes(store)));
-    report.note(QStringLiteral("  text held: %1 after the warm-up, %2 after the last turn").arg(mebibytes(early.text), mebibytes(late.text)));
+    report.note(QStringLiteral("  text the engine holds: %1 after the warm-up, %2 after the last turn; the server: %3 and %4")
+                    .arg(mebibytes(early.text), mebibytes(late.text), mebibytes(early.serverText), mebibytes(late.serverText)));
     report.check(heapLate <= heapLimit, QStringLiteral("live heap after the last turn within 1.3x of the warm-up's plus the new text"),
                  QStringLiteral("%1 -> %2, limit %3").arg(mebibytes(heapEarly), mebibytes(heapLate), mebibytes(heapLimit)), true);
     const double residentEarly = double(early.resident) - storeEarly;

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class FakeHistoryBackend;
 class MeetingSoak;
 class SessionTurnStore;
 struct SessionTurn;
@@ -26,6 +27,8 @@ public:
     static qint64 residentBytes();
     // The turns' texts and translations, as UTF-16.
     static qint64 textBytes(const SessionTurnStore &turns);
+    // The same of every meeting the fake server stores.
+    static qint64 serverTextBytes(const FakeHistoryBackend &history);
     static bool underAddressSanitizer();
 
 private:

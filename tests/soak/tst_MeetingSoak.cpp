@@ -2,7 +2,7 @@
 // fake backend, checked end to end (see soak/MeetingSoak.h). The same executable runs the full
 // two-hour soak:
 //
-//   KAVREL_SOAK=full scripts/with-test-services build-test/tests/soak_tst_MeetingSoak
+//   KAVREL_SOAK=full QTEST_FUNCTION_TIMEOUT=3600000 scripts/with-test-services build-release/tests/soak_tst_MeetingSoak
 //
 // KAVREL_SOAK_SEED replays a run, KAVREL_SOAK_TURNS and KAVREL_SOAK_REPEATS change its length and
 // faults, and KAVREL_SOAK_REPORT=1 goes on past the first miss to report every one.
