@@ -195,6 +195,7 @@ void MeetingSoak::setUp()
     for (qsizetype i = 0; i < pieceSamples; ++i)
         samples[i] = qint16(2000.0 * std::sin(2.0 * M_PI * 400.0 * double(i) / sampleRate));
     m_tasksBefore = runningTaskCount();
+    m_heapBefore = SoakChecks::heapInUse();
 }
 
 void MeetingSoak::buildEngine()
@@ -511,16 +512,7 @@ FakeResponse MeetingSoak::answerChat(const RecordedRequest &request)
             m_slowReplySerial = serial;
         }
     }
-    QJsonObject reply;
-    reply.insert(QStringLiteral("role"), QStringLiteral("assistant"));
-    reply.insert(QStringLiteral("content"), content);
-    QJsonObject choice;
-    choice.insert(QStringLiteral("index"), 0);
-    choice.insert(QStringLiteral("message"), reply);
-    choice.insert(QStringLiteral("finish_reason"), QStringLiteral("stop"));
-    QJsonObject body;
-    body.insert(QStringLiteral("choices"), QJsonArray{choice});
-    return FakeResponse::json(200, body).withDelay(delayMs);
+    return FakeResponse::json(200, FakeTranslationRelay::chatCompletion(content)).withDelay(delayMs);
 }
 
 // ---- Faults ----

@@ -142,6 +142,7 @@ private:
     int m_slowReplySerial = -1;
     int m_aiAsks = 0;
     int m_tasksBefore = 0;
+    qint64 m_heapBefore = 0;
     MemoryFigure m_early;
     MemoryFigure m_late;
     QElapsedTimer m_wall;

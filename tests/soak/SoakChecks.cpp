@@ -326,6 +326,7 @@ void SoakChecks::checkMemory()
     const qint64 withStore = heapInUse();
     m_soak.m_history->clearMeetings();
     const qint64 store = std::max<qint64>(0, withStore - heapInUse());
+    m_store = store;
     const double storeEarly = late.serverText > 0 ? double(store) * double(early.serverText) / double(late.serverText) : 0.0;
     const double text = double(late.text - early.text);
     const double heapEarly = double(early.heap) - storeEarly;
@@ -388,4 +389,16 @@ void SoakChecks::checkNothingRunning()
                  QStringLiteral("%1 running, %2 before the engine").arg(runningTaskCount()).arg(before));
     report.check(backend->openConnectionCount() == 0, QStringLiteral("after the quit: no connection left open"),
                  QStringLiteral("%1 open").arg(backend->openConnectionCount()));
+    // Whether what the engine grew by is its own to give back: once it is gone, the heap should
+    // be where it was before it came.
+    const qint64 engineGone = heapInUse();
+    m_soak.clearHarnessRecords();
+    const qint64 recordsGone = heapInUse();
+    m_soak.m_defaults->remove(QString::fromLatin1(SessionDraftStore::defaultsKey));
+    m_soak.m_defaults->sync();
+    report.note(QStringLiteral("live heap before the engine %1, after the last turn %2 (the stored meetings left out), "
+                               "once the engine is gone %3, the fake server's records since the last clearing %4, "
+                               "the draft in the settings %5")
+                    .arg(mebibytes(m_soak.m_heapBefore), mebibytes(m_soak.m_late.heap - m_store), mebibytes(engineGone),
+                         mebibytes(engineGone - recordsGone), mebibytes(recordsGone - heapInUse())));
 }

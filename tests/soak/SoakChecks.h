@@ -42,4 +42,5 @@ private:
 
     MeetingSoak &m_soak;
     std::vector<SessionTurn> m_turns;
+    qint64 m_store = 0;
 };
