@@ -428,13 +428,19 @@ void MeetingSoak::speakTurn(int index, bool closeIt)
     FakeWebSocketSession *session = speechSession();
     const int closedBefore = m_model->turnStore()->closedTurnCount();
     const QString text = sentence(index);
-    session->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), false, false));
     ++m_spoken;
     if (!closeIt) {
-        expect([this] { return m_model->turnStore()->hasOpenTurn(); }, QStringLiteral("turn %1 opens").arg(index));
+        // Half the turn is final, the rest still an interim when the user quits; the relay
+        // answers the stop's Finalize with the whole turn, as the service does.
+        session->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), true, false));
+        session->sendText(FakeSpeechRelay::results(text, false, false));
+        m_speech->answerToFinalize = {FakeSpeechRelay::results(text, true, true)};
+        expect([this] { return m_model->turnStore()->hasOpenTurn() && !m_model->turnStore()->turns().back().text.isEmpty(); },
+               QStringLiteral("turn %1 opens").arg(index));
         m_ledger.meetings.back().tags.append(tagOf(index));
         return;
     }
+    session->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), false, false));
     session->sendText(FakeSpeechRelay::results(text, true, true));
     expect([this, closedBefore] { return m_model->turnStore()->closedTurnCount() == closedBefore + 1; },
            QStringLiteral("turn %1 closes").arg(index));
@@ -642,6 +648,7 @@ void MeetingSoak::runFault(Fault fault, int turn)
             co_await model->stopActiveSessionAndWait();
         });
         expect([quit] { return quit.isFinished(); }, QStringLiteral("the quit's stop ends"));
+        m_speech->answerToFinalize.clear();
         endStretch();
         tearDownEngine();
         buildEngine();
