@@ -24,6 +24,7 @@
 #include "support/FakeHistoryBackend.h"
 #include "support/FakeSpeechRelay.h"
 #include "support/FakeTranslationRelay.h"
+#include "support/ProcessMemory.h"
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
@@ -195,7 +196,7 @@ void MeetingSoak::setUp()
     for (qsizetype i = 0; i < pieceSamples; ++i)
         samples[i] = qint16(2000.0 * std::sin(2.0 * M_PI * 400.0 * double(i) / sampleRate));
     m_tasksBefore = runningTaskCount();
-    m_heapBefore = SoakChecks::heapInUse();
+    m_heapBefore = ProcessMemory::heapInUse();
 }
 
 void MeetingSoak::buildEngine()
@@ -688,8 +689,8 @@ void MeetingSoak::waitForQuiet(const QString &when)
 MeetingSoak::MemoryFigure MeetingSoak::measure()
 {
     MemoryFigure figure;
-    figure.resident = SoakChecks::residentBytes();
-    figure.heap = SoakChecks::heapInUse();
+    figure.resident = ProcessMemory::residentBytes();
+    figure.heap = ProcessMemory::heapInUse();
     figure.text = SoakChecks::textBytes(*m_model->turnStore());
     figure.serverText = SoakChecks::serverTextBytes(*m_history);
     m_report.note(QStringLiteral("  memory after %1 turns: live heap %2 MiB, resident %3 MiB, text %4 MiB")

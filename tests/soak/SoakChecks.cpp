@@ -20,6 +20,7 @@
 #include "support/FakeHistoryBackend.h"
 #include "support/FakeSpeechRelay.h"
 #include "support/FakeTranslationRelay.h"
+#include "support/ProcessMemory.h"
 #include "support/TestAudio.h"
 
 #include <QFile>
@@ -27,13 +28,6 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
-#include <malloc.h>
-#include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer runtime's count of live allocations (its header is not always installed).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace {
 
@@ -71,35 +65,6 @@ QString mebibytes(double bytes)
 SoakChecks::SoakChecks(MeetingSoak &soak)
     : m_soak(soak)
 {
-}
-
-bool SoakChecks::underAddressSanitizer()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#else
-    return false;
-#endif
-}
-
-qint64 SoakChecks::heapInUse()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    return qint64(__sanitizer_get_current_allocated_bytes());
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-#endif
-}
-
-qint64 SoakChecks::residentBytes()
-{
-    malloc_trim(0);
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
 }
 
 qint64 SoakChecks::textBytes(const SessionTurnStore &turns)
@@ -323,9 +288,9 @@ void SoakChecks::checkMemory()
     // The fake server's stored meetings live in this process but are the harness's: what
     // letting them go gives back is left out, and at the warm-up in proportion to the text the
     // server held then.
-    const qint64 withStore = heapInUse();
+    const qint64 withStore = ProcessMemory::heapInUse();
     m_soak.m_history->clearMeetings();
-    const qint64 store = std::max<qint64>(0, withStore - heapInUse());
+    const qint64 store = std::max<qint64>(0, withStore - ProcessMemory::heapInUse());
     m_store = store;
     const double storeEarly = late.serverText > 0 ? double(store) * double(early.serverText) / double(late.serverText) : 0.0;
     const double text = double(late.text - early.text);
@@ -342,7 +307,7 @@ void SoakChecks::checkMemory()
     const double residentLimit = 1.3 * (residentEarly + text);
     const QString residentFigures =
         QStringLiteral("%1 -> %2, limit %3").arg(mebibytes(residentEarly), mebibytes(residentLate), mebibytes(residentLimit));
-    if (underAddressSanitizer()) {
+    if (ProcessMemory::underAddressSanitizer()) {
         // Its quarantine keeps freed memory resident on purpose; the live heap above is its own count.
         report.note(QStringLiteral("  resident set (not judged under AddressSanitizer): ") + residentFigures);
     } else {
@@ -391,14 +356,14 @@ void SoakChecks::checkNothingRunning()
                  QStringLiteral("%1 open").arg(backend->openConnectionCount()));
     // Whether what the engine grew by is its own to give back: once it is gone, the heap should
     // be where it was before it came.
-    const qint64 engineGone = heapInUse();
+    const qint64 engineGone = ProcessMemory::heapInUse();
     m_soak.clearHarnessRecords();
-    const qint64 recordsGone = heapInUse();
+    const qint64 recordsGone = ProcessMemory::heapInUse();
     m_soak.m_defaults->remove(QString::fromLatin1(SessionDraftStore::defaultsKey));
     m_soak.m_defaults->sync();
     report.note(QStringLiteral("live heap before the engine %1, after the last turn %2 (the stored meetings left out), "
                                "once the engine is gone %3, the fake server's records since the last clearing %4, "
                                "the draft in the settings %5")
                     .arg(mebibytes(m_soak.m_heapBefore), mebibytes(m_soak.m_late.heap - m_store), mebibytes(engineGone),
-                         mebibytes(engineGone - recordsGone), mebibytes(recordsGone - heapInUse())));
+                         mebibytes(engineGone - recordsGone), mebibytes(recordsGone - ProcessMemory::heapInUse())));
 }

@@ -20,16 +20,10 @@ public:
 
     void run();
 
-    // Bytes the allocator has handed out and not got back (the sanitizer's own count when it
-    // runs: its allocator replaces malloc's).
-    static qint64 heapInUse();
-    // The resident set, after handing freed pages back.
-    static qint64 residentBytes();
     // The turns' texts and translations, as UTF-16.
     static qint64 textBytes(const SessionTurnStore &turns);
     // The same of every meeting the fake server stores.
     static qint64 serverTextBytes(const FakeHistoryBackend &history);
-    static bool underAddressSanitizer();
 
 private:
     void checkViewModel();
