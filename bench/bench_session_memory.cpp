@@ -21,39 +21,17 @@
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
 #include "support/FakeTranslationRelay.h"
+#include "support/ProcessMemory.h"
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QLoggingCategory>
 
 #include <cstdio>
-#include <malloc.h>
-#include <unistd.h>
 
 using namespace SessionTest;
 
 namespace {
-
-// Pages the allocator holds only because large transient buffers (the draft and the history
-// record, rewritten whole) were freed are handed back first: they are not the session's.
-qint64 residentBytes()
-{
-    malloc_trim(0);
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
-
-// Bytes the allocator has handed out and not yet got back: the live heap, without the pages
-// that fragmentation keeps resident.
-qint64 heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-}
 
 // The text the session holds: turn texts and translations, as UTF-16.
 qint64 textBytes(const SessionTurnStore &turns)
@@ -135,14 +113,14 @@ int main(int argc, char *argv[])
         }
         if (i + 1 == 100) {
             QTest::qWait(50);
-            rssAt100 = residentBytes();
-            heapAt100 = heapInUse();
+            rssAt100 = ProcessMemory::residentBytes();
+            heapAt100 = ProcessMemory::heapInUse();
             textAt100 = textBytes(turns);
         }
     }
     QTest::qWait(100);
-    const qint64 rssAtEnd = residentBytes();
-    const qint64 heapAtEnd = heapInUse();
+    const qint64 rssAtEnd = ProcessMemory::residentBytes();
+    const qint64 heapAtEnd = ProcessMemory::heapInUse();
     const qint64 textAtEnd = textBytes(turns);
 
     const double rssGrowth = double(rssAtEnd - rssAt100);
@@ -158,15 +136,15 @@ int main(int argc, char *argv[])
                 textGrowth / 1048576.0, textGrowth > 0 ? (rssGrowth - textGrowth) / textGrowth * 100.0 : 0.0);
 
     // Where the live heap of the end is: each share is what letting it go gives back.
-    const qint64 heapWithAll = heapInUse();
+    const qint64 heapWithAll = ProcessMemory::heapInUse();
     history.clearMeetings();
-    const qint64 heapWithoutRecord = heapInUse();
+    const qint64 heapWithoutRecord = ProcessMemory::heapInUse();
     defaults.remove(QString::fromLatin1(SessionDraftStore::defaultsKey));
     defaults.sync();
-    const qint64 heapWithoutDraft = heapInUse();
+    const qint64 heapWithoutDraft = ProcessMemory::heapInUse();
     model.clearSubtitles();
     QTest::qWait(100);
-    const qint64 heapWithoutDialogue = heapInUse();
+    const qint64 heapWithoutDialogue = ProcessMemory::heapInUse();
     // The stored meeting was in the heap after 100 turns too, about as large against the text
     // as at the end: that part is added back.
     const double recordAt100 = double(heapWithAll - heapWithoutRecord) * double(textAt100) / double(std::max<qint64>(1, textAtEnd));

@@ -181,6 +181,11 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
     co_return QUrl::fromLocalFile(*result.path);
 }
 
+qint64 LocalAudioRecordingService::queuedBytes() const
+{
+    return m_session ? m_session->queuedBytes.load() : 0;
+}
+
 QCoro::Task<void> LocalAudioRecordingService::cancel()
 {
     std::shared_ptr<Session> session = std::move(m_session);

@@ -58,6 +58,10 @@ public:
     // Abandons the recording and deletes its file.
     QCoro::Task<void> cancel();
 
+    // Audio bytes queued for the worker and not yet taken up by it: a source faster than real
+    // time (a replay, a long test) keeps this low rather than run into the backlog limit.
+    qint64 queuedBytes() const;
+
     // Downloads/КАВРЕЛ (the home folder stands in for a missing Downloads folder).
     static QString recordingsFolder();
     static QString fileName(const QDateTime &startedAt);

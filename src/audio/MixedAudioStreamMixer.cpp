@@ -118,6 +118,12 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
             available = std::max(available, m_microphoneSamples.size());
         if (available < (force ? 1 : chunkSampleCount))
             return;
+        // Both sources deliver in fragments of their own: cutting a chunk as soon as one lane
+        // is full would pad the other with silence it only lacks for a moment, stretching the
+        // stream past real time. A lane a whole chunk behind has stalled and counts as silence.
+        const qsizetype lagging = std::min(m_systemSamples.size(), m_microphoneSamples.size());
+        if (!force && m_microphoneEnabled && lagging < chunkSampleCount && available - lagging < chunkSampleCount)
+            return;
         mixChunk(std::min(available, chunkSampleCount));
         ++m_producedChunkCount;
         if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {

@@ -16,7 +16,8 @@
 
 // Joins system audio and the microphone into the one stream that is transcribed and
 // recorded. Each source fills its lane; whenever the fuller lane holds 1024 samples a chunk
-// is mixed with fixed gains and queued; queued chunks go to the output handler one at a time,
+// is mixed with fixed gains and queued (while the microphone is on, once the other lane holds
+// a chunk too or lags a whole chunk behind); queued chunks go to the output handler one at a time,
 // in order. When the consumer falls behind, the oldest queued chunks are dropped so the
 // stream stays live.
 //

@@ -6,9 +6,26 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <atomic>
+
 Q_LOGGING_CATEGORY(kavrelAsyncLog, KAVREL_INFO_BUNDLE_IDENTIFIER ".Async")
 
 namespace kavrel::detail {
+
+namespace {
+// Tasks live on the main thread; the count is read from anywhere.
+std::atomic<int> runningTasks{0};
+} // namespace
+
+void noteTaskStarted()
+{
+    ++runningTasks;
+}
+
+void noteTaskFinished()
+{
+    --runningTasks;
+}
 
 void resumeLater(std::coroutine_handle<> handle)
 {
@@ -83,6 +100,11 @@ void SleepAwaiter::await_resume()
 }
 
 } // namespace kavrel::detail
+
+int runningTaskCount()
+{
+    return kavrel::detail::runningTasks.load();
+}
 
 QCoro::Task<void> cancellableSleep(std::chrono::milliseconds duration, CancellationToken token)
 {

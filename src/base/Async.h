@@ -32,6 +32,10 @@ namespace kavrel::detail {
 // Schedules a coroutine resumption on the next turn of the event loop.
 void resumeLater(std::coroutine_handle<> handle);
 
+// Bookkeeping of the detached tasks that have started and not yet ended.
+void noteTaskStarted();
+void noteTaskFinished();
+
 struct SleepState;
 
 class SleepAwaiter
@@ -154,6 +158,7 @@ public:
         handle.m_state = std::make_shared<State>();
         handle.m_state->token = std::move(token);
         std::function<QCoro::Task<T>(CancellationToken)> fn(std::forward<F>(work));
+        kavrel::detail::noteTaskStarted();
         run(handle.m_state, std::move(fn));
         return handle;
     }
@@ -178,6 +183,7 @@ private:
     static void finish(const std::shared_ptr<State> &state)
     {
         state->finished = true;
+        kavrel::detail::noteTaskFinished();
         if (state->error && !state->awaited && !isCancellation(state->error))
             qCWarning(kavrelAsyncLog).noquote() << "detached task failed:" << errorMessage(state->error);
         auto waiters = std::move(state->waiters);
@@ -198,6 +204,10 @@ private:
 
     std::shared_ptr<State> m_state;
 };
+
+// How many detached tasks have started and not yet ended: a long run that ends with more than
+// it began with has left work behind (a wait that never wakes, a loop never cancelled).
+int runningTaskCount();
 
 // Starts work at once as a detached task. The work gets the task's cancellation token.
 template<typename F>

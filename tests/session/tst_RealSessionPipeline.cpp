@@ -26,29 +26,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-std::vector<qint16> samplesOfFrames(const QList<QByteArray> &frames)
-{
-    QByteArray all;
-    for (const QByteArray &frame : frames)
-        all += frame;
-    return TestAudio::samplesOf(all);
-}
-
-// Start of the first stretch of `seconds` where the tone dominates, in samples (or -1).
-qint64 toneOnset(const std::vector<qint16> &samples, double frequency)
-{
-    const std::size_t window = 1600;
-    for (std::size_t at = 0; at + window <= samples.size(); at += window / 2) {
-        if (TestAudio::rms(samples, at, window) > 0.05 && TestAudio::toneShare(samples, at, window, 16000, frequency) > 0.8)
-            return qint64(at);
-    }
-    return -1;
-}
-
-} // namespace
-
 class tst_RealSessionPipeline final : public QObject
 {
     Q_OBJECT
@@ -132,9 +109,9 @@ void tst_RealSessionPipeline::playedSpeechBecomesTurnsRecordingAndDraft()
     QCOMPARE(texts, (QStringList{"The meeting starts now.", "please listen carefully"}));
 
     // The relay got the program in order: the low tone before the high one, the speech between.
-    const std::vector<qint16> streamed = samplesOfFrames(relay.audioFrames(0));
-    const qint64 lowAt = toneOnset(streamed, 440);
-    const qint64 highAt = toneOnset(streamed, 1500);
+    const std::vector<qint16> streamed = TestAudio::samplesOf(relay.audioFrames(0));
+    const qint64 lowAt = TestAudio::toneOnset(streamed, 16000, 440);
+    const qint64 highAt = TestAudio::toneOnset(streamed, 16000, 1500);
     QVERIFY2(lowAt >= 0 && highAt >= 0, "a tone never reached the relay");
     const double gapSeconds = double(highAt - lowAt) / 16000.0;
     const double expectedGap = programSeconds - 0.6;

@@ -167,6 +167,8 @@ public:
     QList<RecordedRequest> upgradeRequests(const QString &path) const;
     QList<FakeWebSocketSession *> webSocketSessions(const QString &path) const;
     void clearRecords();
+    // HTTP connections open now (a websocket leaves this count once it is upgraded).
+    int openConnectionCount() const { return int(m_connections.size()); }
 
     // Stops reading a websocket connection: the client's bytes pile up in the kernel buffers
     // and then in the client. Returns false when the socket could not be reached.

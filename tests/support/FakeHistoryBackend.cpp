@@ -341,6 +341,18 @@ bool FakeHistoryBackend::isDeleted(const QString &id) const
     return m_meetings.value(id).deleted;
 }
 
+QStringList FakeHistoryBackend::meetingIds() const
+{
+    QList<const Meeting *> meetings;
+    for (const Meeting &meeting : m_meetings)
+        meetings.append(&meeting);
+    std::sort(meetings.begin(), meetings.end(), [](const Meeting *a, const Meeting *b) { return a->order < b->order; });
+    QStringList ids;
+    for (const Meeting *meeting : meetings)
+        ids.append(meeting->id);
+    return ids;
+}
+
 qint64 FakeHistoryBackend::revisionOf(const QString &id) const
 {
     return m_meetings.value(id).revision;

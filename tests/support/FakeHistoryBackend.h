@@ -94,6 +94,8 @@ public:
     std::optional<QJsonObject> meeting(const QString &id) const;
     bool isDeleted(const QString &id) const;
     qint64 revisionOf(const QString &id) const;
+    // Ids of every stored meeting, deleted ones included, in creation order.
+    QStringList meetingIds() const;
     // Meetings that are not deleted.
     int meetingCount() const;
     // Their ids, in no particular order.

@@ -108,6 +108,15 @@ void FakeSpeechRelay::onConnected(FakeWebSocketSession *session)
         onOpen(session);
 }
 
+void FakeSpeechRelay::clearFrames()
+{
+    for (Connection &connection : m_connections) {
+        connection.frames.clear();
+        if (connection.session)
+            connection.session->clearFrames();
+    }
+}
+
 int FakeSpeechRelay::upgradeCount() const
 {
     return int(m_backend->upgradeRequests(QString::fromLatin1(path)).size());

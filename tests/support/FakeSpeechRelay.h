@@ -69,6 +69,9 @@ public:
     QList<QByteArray> audioFrames(int index) const;
     QList<QByteArray> controlFrames(int index) const;
     qint64 openedAtMs(int index) const;
+    // Forgets the frames received so far on every connection (a long run keeps only what it
+    // checks).
+    void clearFrames();
     qint64 nowMs() const { return m_clock.elapsed(); }
 
     // Stops reading the connection: the client's bytes pile up in the kernel buffers and

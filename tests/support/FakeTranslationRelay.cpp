@@ -359,24 +359,25 @@ void FakeTranslationRelay::routeChatCompletions()
         }
         const QJsonArray messages = request.json().value(QStringLiteral("messages")).toArray();
         const QString last = messages.isEmpty() ? QString() : messages.last().toObject().value(QStringLiteral("content")).toString();
-        QJsonObject reply;
-        reply.insert(QStringLiteral("role"), QStringLiteral("assistant"));
-        if (m_chatReplyContent) {
-            if (*m_chatReplyContent)
-                reply.insert(QStringLiteral("content"), **m_chatReplyContent);
-            else
-                reply.insert(QStringLiteral("content"), QJsonValue::Null);
-        } else {
-            reply.insert(QStringLiteral("content"), chatTranslationOf(last));
-        }
-        QJsonObject choice;
-        choice.insert(QStringLiteral("index"), 0);
-        choice.insert(QStringLiteral("message"), reply);
-        choice.insert(QStringLiteral("finish_reason"), QStringLiteral("stop"));
-        QJsonObject body;
-        body.insert(QStringLiteral("choices"), QJsonArray{choice});
-        return FakeResponse::json(200, body).withDelay(m_chatDelayMs);
+        QJsonValue content = chatTranslationOf(last);
+        if (m_chatReplyContent)
+            content = *m_chatReplyContent ? QJsonValue(**m_chatReplyContent) : QJsonValue(QJsonValue::Null);
+        return FakeResponse::json(200, chatCompletion(content)).withDelay(m_chatDelayMs);
     });
+}
+
+QJsonObject FakeTranslationRelay::chatCompletion(const QJsonValue &content)
+{
+    QJsonObject reply;
+    reply.insert(QStringLiteral("role"), QStringLiteral("assistant"));
+    reply.insert(QStringLiteral("content"), content);
+    QJsonObject choice;
+    choice.insert(QStringLiteral("index"), 0);
+    choice.insert(QStringLiteral("message"), reply);
+    choice.insert(QStringLiteral("finish_reason"), QStringLiteral("stop"));
+    QJsonObject body;
+    body.insert(QStringLiteral("choices"), QJsonArray{choice});
+    return body;
 }
 
 QList<QJsonObject> FakeTranslationRelay::chatRequests() const

@@ -134,6 +134,8 @@ public:
     void setChatReplyContent(std::optional<std::optional<QString>> content) { m_chatReplyContent = std::move(content); }
     QList<QJsonObject> chatRequests() const;
     static QString chatTranslationOf(const QString &text);
+    // A chat completion whose one choice says this (a string, or null).
+    static QJsonObject chatCompletion(const QJsonValue &content);
 
 private:
     struct Tracked

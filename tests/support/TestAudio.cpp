@@ -119,6 +119,14 @@ std::vector<qint16> samplesOf(const QByteArray &chunk)
     return samples;
 }
 
+std::vector<qint16> samplesOf(const QList<QByteArray> &chunks)
+{
+    QByteArray all;
+    for (const QByteArray &chunk : chunks)
+        all += chunk;
+    return samplesOf(all);
+}
+
 QByteArray chunkOf(const std::vector<qint16> &samples)
 {
     return QByteArray(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
@@ -173,6 +181,16 @@ double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t cou
         sum += x * x;
     }
     return std::sqrt(sum / double(count));
+}
+
+qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency)
+{
+    const std::size_t window = std::size_t(sampleRate / 10);
+    for (std::size_t at = 0; at + window <= samples.size(); at += window / 2) {
+        if (rms(samples, at, window) > 0.05 && toneShare(samples, at, window, sampleRate, frequency) > 0.8)
+            return qint64(at);
+    }
+    return -1;
 }
 
 ReadBack readBack(const QString &path)

@@ -41,6 +41,8 @@ std::optional<QString> pactl(const QStringList &arguments);
 
 // Samples of an audio chunk (an odd last byte is ignored).
 std::vector<qint16> samplesOf(const QByteArray &chunk);
+// Samples of chunks one after the other (the audio frames a relay received).
+std::vector<qint16> samplesOf(const QList<QByteArray> &chunks);
 QByteArray chunkOf(const std::vector<qint16> &samples);
 
 // Power of one frequency relative to the whole signal's power (0 … about 1).
@@ -48,6 +50,8 @@ double toneShare(const float *samples, std::size_t count, double sampleRate, dou
 double toneShare(const std::vector<qint16> &samples, std::size_t from, std::size_t count, double sampleRate,
                  double frequency);
 double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t count); // 0 … 1
+// Start, in samples, of the first stretch of 0.1 s where the tone is loud and dominates (or -1).
+qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency);
 
 // A recording read back.
 struct ReadBack

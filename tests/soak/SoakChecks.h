@@ -1,0 +1,40 @@
+#pragma once
+
+// The end of a soak run: what the engine, the draft, the server's records, the usage events
+// and the recordings hold, against what the run wrote down; memory after the last turn
+// against the figure after the warm-up; and nothing left running once the engine is gone.
+
+#include <QtGlobal>
+
+#include <vector>
+
+class FakeHistoryBackend;
+class MeetingSoak;
+class SessionTurnStore;
+struct SessionTurn;
+
+class SoakChecks final
+{
+public:
+    explicit SoakChecks(MeetingSoak &soak);
+
+    void run();
+
+    // The turns' texts and translations, as UTF-16.
+    static qint64 textBytes(const SessionTurnStore &turns);
+    // The same of every meeting the fake server stores.
+    static qint64 serverTextBytes(const FakeHistoryBackend &history);
+
+private:
+    void checkViewModel();
+    void checkDraft();
+    void checkServerRecords();
+    void checkUsageEvents();
+    void checkRecordings();
+    void checkMemory();
+    void checkNothingRunning();
+
+    MeetingSoak &m_soak;
+    std::vector<SessionTurn> m_turns;
+    qint64 m_store = 0;
+};

@@ -1,0 +1,133 @@
+// The one fault of the soak that its fake audio sources cannot play: the audio server restarts
+// in the middle of a session. Here on the real capture path: what the private PulseAudio plays
+// is captured, mixed, recorded and streamed; the server drops every client and comes back; the
+// session goes on listening by itself, and what is played afterwards reaches the relay and the
+// recording.
+
+#include "accounts/AuthService.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "platform/PulseAudioContext.h"
+#include "platform/UserDefaults.h"
+#include "session/BillingUsageReporter.h"
+#include "session/MeetingHistoryMirror.h"
+#include "session/SessionCompanionSet.h"
+#include "session/SessionServices.h"
+#include "session/SessionTurnStore.h"
+#include "session/SubtitleViewModel.h"
+#include "support/AudioServerOutage.h"
+#include "support/FakeBackend.h"
+#include "support/FakeBillingBackend.h"
+#include "support/FakeHistoryBackend.h"
+#include "support/FakeSpeechRelay.h"
+#include "support/TestAudio.h"
+#include "support/TestAuth.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_SessionAudioServerRestart final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void sessionListensOnAcrossARestart();
+
+private:
+    QString m_sink;
+    QTemporaryDir m_files;
+};
+
+void tst_SessionAudioServerRestart::initTestCase()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
+        QSKIP("KAVREL_TEST_PULSE is not set: this test needs the private PulseAudio of scripts/with-test-services");
+    m_sink = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK");
+    QVERIFY(!m_sink.isEmpty());
+    QVERIFY(m_files.isValid());
+}
+
+void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
+{
+    const QString before = TestAudio::makeTone(m_files.path(), QStringLiteral("before.wav"), 440, 1.0, 48000, 2, -6);
+    const QString after = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1500, 1.5, 48000, 2, -6);
+    QVERIFY(!before.isEmpty() && !after.isEmpty());
+
+    FakeBackend backend;
+    QVERIFY(backend.start());
+    auto auth = TestAuth::signedInService(backend.baseUrl());
+    FakeSpeechRelay relay(&backend);
+    FakeHistoryBackend history(&backend);
+    FakeBillingBackend billing(&backend);
+
+    UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));
+    KavrelLocalizationStore localization(defaults);
+    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get(), PulseAudioContext::shared()), localization);
+    model.setAudioRecordingEnabled(true);
+    model.setTranslationEnabled(false);
+    model.setSelectedSourceLanguage(SourceLanguageOption::english);
+
+    model.startListening(ListeningSessionStartMode::newSession, false);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy(), 15000);
+    QCOMPARE(model.status(), SubtitleStatus::listening);
+    QTest::qWait(200);
+    QVERIFY(TestAudio::playInto(m_sink, before));
+
+    std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
+    {
+        AudioServerOutage outage;
+        QVERIFY(outage.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(context->state() != PulseAudioContext::State::Ready, 10000);
+        QVERIFY(outage.restore());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(context->state() == PulseAudioContext::State::Ready, 10000);
+    // The capture finds the output again on its own; what is played from now on is heard.
+    const qsizetype framesBefore = relay.audioFrames(0).size();
+    QTRY_VERIFY_WITH_TIMEOUT(relay.audioFrames(0).size() > framesBefore + 5, 10000);
+    QVERIFY(TestAudio::playInto(m_sink, after));
+    QTest::qWait(300);
+    QCOMPARE(model.status(), SubtitleStatus::listening);
+    QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
+    relay.session(0)->sendText(FakeSpeechRelay::results(QStringLiteral("After the restart."), true, true));
+    QTRY_COMPARE_WITH_TIMEOUT(model.turnStore()->closedTurnCount(), 1, 5000);
+
+    model.stopActiveSession();
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
+    QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
+    QCOMPARE(relay.upgradeCount(), 1);
+
+    // Both tones reached the relay on the one connection, in order.
+    const std::vector<qint16> streamed = TestAudio::samplesOf(relay.audioFrames(0));
+    const qint64 beforeAt = TestAudio::toneOnset(streamed, 16000, 440);
+    const qint64 afterAt = TestAudio::toneOnset(streamed, 16000, 1500);
+    QVERIFY2(beforeAt >= 0 && afterAt > beforeAt, qPrintable(QStringLiteral("%1 %2").arg(beforeAt).arg(afterAt)));
+
+    // The recording holds both tones too, in order. (Its length is not the stream's: under
+    // load the speech client drops audio that waited too long, the recording keeps it.)
+    QVERIFY(model.lastRecordingPath());
+    const TestAudio::ReadBack recording = TestAudio::readBack(*model.lastRecordingPath());
+    QVERIFY(recording.opened && !recording.decodeError && recording.sampleRate > 0);
+    std::vector<qint16> recorded;
+    recorded.reserve(recording.samples.size());
+    for (float sample : recording.samples)
+        recorded.push_back(qint16(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
+    const qint64 recordedBeforeAt = TestAudio::toneOnset(recorded, recording.sampleRate, 440);
+    const qint64 recordedAfterAt = TestAudio::toneOnset(recorded, recording.sampleRate, 1500);
+    QVERIFY2(recordedBeforeAt >= 0 && recordedAfterAt > recordedBeforeAt,
+             qPrintable(QStringLiteral("%1 %2").arg(recordedBeforeAt).arg(recordedAfterAt)));
+    QFile::remove(*model.lastRecordingPath());
+
+    // One listening stretch, reported once; the meeting saved as completed.
+    const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
+                                 && settled(model.companionSet()->billing()->syncTask()), 10000);
+    QCOMPARE(billing.events().size(), 1);
+    QCOMPARE(history.meetingCount(), 1);
+    const QString id = *model.companionSet()->history()->sessionID();
+    QCOMPARE(history.meeting(id)->value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
+}
+
+QTEST_GUILESS_MAIN(tst_SessionAudioServerRestart)
+#include "tst_SessionAudioServerRestart.moc"
