@@ -363,16 +363,6 @@ int FakeHistoryBackend::meetingCount() const
     return int(std::count_if(m_meetings.cbegin(), m_meetings.cend(), [](const Meeting &m) { return !m.deleted; }));
 }
 
-QStringList FakeHistoryBackend::meetingIds() const
-{
-    QStringList ids;
-    for (const Meeting &meeting : m_meetings) {
-        if (!meeting.deleted)
-            ids.append(meeting.id);
-    }
-    return ids;
-}
-
 void FakeHistoryBackend::bumpRevision(const QString &id)
 {
     if (m_meetings.contains(id))

@@ -98,8 +98,6 @@ public:
     QStringList meetingIds() const;
     // Meetings that are not deleted.
     int meetingCount() const;
-    // Their ids, in no particular order.
-    QStringList meetingIds() const;
     // Another client saved in between: the revision moves on.
     void bumpRevision(const QString &id);
     // The server can no longer read the stored content of the meeting: updates fail with
