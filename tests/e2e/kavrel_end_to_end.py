@@ -271,8 +271,8 @@ class Run:
         return self.start(["paplay", "--device=" + sink, wav])
 
     # ---- the run ----
-    def run(self):
-        backend = self.start([self.args.backend], stdout=subprocess.PIPE, text=True)
+    def start_backend(self, arguments=()):
+        backend = self.start([self.args.backend] + list(arguments), stdout=subprocess.PIPE, text=True)
         self.base_url = backend.stdout.readline().strip()
         if not self.base_url.startswith("http"):
             raise Failure("the fake backend did not start")
@@ -280,6 +280,8 @@ class Run:
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(1)
 
+    def sign_in(self):
+        """Launches the program, signs in and passes the onboarding: the workspace is on screen."""
         # Launch: the program lives in the tray.
         self.start_kavrel()
         self.tray_icon_center()
@@ -314,12 +316,24 @@ class Run:
             time.sleep(1)
         self.screenshot("workspace")
 
+    def start_listening_with_microphone(self, record_audio=False):
         # Start listening with the microphone on, from the workspace's start road.
         self.press(self.find(role="push button", contains="Начать", what="start button"))
         time.sleep(1)
         self.screenshot("listening-setup")
         self.press(self.find(name="Подмешивание микрофона", what="microphone switch"))
         time.sleep(0.5)
+        if record_audio:
+            # The switch, not the card's label of the same name.
+            switches = [node for role in ("toggle button", "check box", "push button")
+                        for name, node in self.find_all(role) if name == "Save full M4A recording"]
+            if not switches:
+                self.dump_tree("missing-recording-switch")
+                raise Failure("no recording switch")
+            # A click, as a person makes it: the accessible toggle action checks the switch without
+            # the click that tells the program.
+            self.click(switches[0])
+            time.sleep(0.5)
         self.screenshot("listening-setup-microphone-on")
         starts = [node for name, node in self.find_all("push button") if name.startswith("Начать")]
         self.press(starts[-1])
@@ -333,6 +347,11 @@ class Run:
                 self.press(answers[0])
             time.sleep(0.5)
         self.screenshot("listening")
+
+    def run(self):
+        self.start_backend()
+        self.sign_in()
+        self.start_listening_with_microphone()
         mic_feed = os.environ.get("KAVREL_TEST_PULSE_MIC_FEED", "kavrel_mic_feed")
         speakers = os.environ.get("KAVREL_TEST_PULSE_SINK", "kavrel_speakers")
         players = [self.play(speakers, SPOKEN), self.play(mic_feed, "Thank you, I am here.")]
