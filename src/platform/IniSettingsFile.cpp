@@ -1,5 +1,7 @@
 #include "platform/IniSettingsFile.h"
 
+#include "base/Text.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -10,22 +12,6 @@
 namespace {
 
 const QByteArray generalSection = QByteArrayLiteral("General");
-
-bool isHexDigit(char16_t ch)
-{
-    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-}
-
-int hexValue(char ch)
-{
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
-}
 
 int octValue(char ch)
 {
@@ -50,7 +36,7 @@ void appendEscapedString(QByteArray &result, const QString &text, bool utf8)
         const char16_t ch = text.at(i).unicode();
         if (ch == ';' || ch == ',' || ch == '=')
             needsQuotes = true;
-        if (escapeNextIfDigit && isHexDigit(ch)) {
+        if (escapeNextIfDigit && ch < 0x80 && Text::hexDigitValue(char(ch)) != -1) {
             result += "\\x" + QByteArray::number(ch, 16);
             continue;
         }
@@ -135,12 +121,12 @@ bool unescapeStringList(QByteArrayView str, QString &text, QStringList &list)
             if (code == 'x' || octValue(code) != -1) {
                 const bool hex = code == 'x';
                 char16_t value = hex ? 0 : char16_t(octValue(code));
-                if (hex && (i >= str.size() || hexValue(str.at(i)) == -1)) {
+                if (hex && (i >= str.size() || Text::hexDigitValue(str.at(i)) == -1)) {
                     chopLimit = text.size();
                     continue;
                 }
                 while (i < str.size()) {
-                    const int digit = hex ? hexValue(str.at(i)) : octValue(str.at(i));
+                    const int digit = hex ? Text::hexDigitValue(str.at(i)) : octValue(str.at(i));
                     if (digit == -1)
                         break;
                     value = char16_t((value << (hex ? 4 : 3)) + digit);
