@@ -94,6 +94,9 @@ PipelineResult runPipeline(const std::vector<float> &signal, int minutes)
 {
     const qint64 fragments = qint64(minutes) * 60 * 100;
     LocalAudioRecordingService recorder;
+    // The input arrives far faster than real time, so the whole of it may wait for the
+    // recorder's worker at once; the guard against a stalled disk must not end the run.
+    recorder.setMaximumQueuedAudio(std::chrono::minutes(minutes + 1));
     recorder.startRecording(true);
     MixedAudioStreamMixer mixer;
     mixer.setOutputHandler([&recorder](QByteArray chunk) -> QCoro::Task<void> {
@@ -110,7 +113,12 @@ PipelineResult runPipeline(const std::vector<float> &signal, int minutes)
             mixer.appendSystemAudio(chunk);
     }
     QCoro::waitFor(mixer.drainRemainingAudio());
-    const std::optional<QUrl> url = QCoro::waitFor(recorder.finishRecording());
+    std::optional<QUrl> url;
+    try {
+        url = QCoro::waitFor(recorder.finishRecording());
+    } catch (const std::exception &error) {
+        std::printf("recording failed: %s\n", error.what());
+    }
     PipelineResult result;
     result.cpu = cpuSeconds(RUSAGE_SELF) - cpuBefore;
     result.wall = double(wall.elapsed()) / 1000.0;

@@ -21,17 +21,6 @@ std::optional<QString> strictUtf8(const QByteArray &bytes)
     return text;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decoding that fails on a malformed escape or bytes that are not UTF-8.
 std::optional<QString> percentDecoded(const QByteArray &raw)
 {
@@ -45,8 +34,8 @@ std::optional<QString> percentDecoded(const QByteArray &raw)
         }
         if (i + 2 >= raw.size())
             return std::nullopt;
-        const int high = hexValue(raw.at(i + 1));
-        const int low = hexValue(raw.at(i + 2));
+        const int high = Text::hexDigitValue(raw.at(i + 1));
+        const int low = Text::hexDigitValue(raw.at(i + 2));
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes.append(char(high * 16 + low));

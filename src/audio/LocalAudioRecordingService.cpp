@@ -20,17 +20,19 @@ extern "C" {
 #include <filesystem>
 #include <system_error>
 
-// One recording. writer and recordingError are touched only on the worker, backlogError
-// only on the main thread; the two atomics by both.
+// One recording. writer and recordingError are touched only on the worker, backlogError and
+// batch only on the main thread; the two atomics by both.
 struct LocalAudioRecordingService::Session
 {
     std::unique_ptr<M4AAudioFileWriter> writer;
     std::exception_ptr recordingError;
-    // Bytes queued for the worker and not yet taken up by it.
+    // Bytes queued for the worker (or gathered for it) and not yet taken up by it.
     std::atomic<qint64> queuedBytes = 0;
     // Given up on the main thread: the worker writes nothing more of it.
     std::atomic<bool> abandoned = false;
     std::exception_ptr backlogError;
+    // Chunks gathered until there is enough to wake the worker for.
+    QByteArray batch;
 };
 
 namespace {
@@ -64,6 +66,8 @@ void LocalAudioRecordingService::setMaximumQueuedAudio(std::chrono::milliseconds
 
 LocalAudioRecordingService::~LocalAudioRecordingService()
 {
+    if (m_session)
+        queueBatch(m_session);
     // Whatever is queued is written first (audio, and the finish or cancel of a recording
     // someone still awaits); then the file is completed. The queue would drop those jobs.
     std::shared_ptr<Session> session = std::move(m_session);
@@ -89,8 +93,10 @@ QString LocalAudioRecordingService::fileName(const QDateTime &startedAt)
 
 void LocalAudioRecordingService::startRecording(bool isEnabled)
 {
-    if (std::shared_ptr<Session> previous = std::move(m_session))
+    if (std::shared_ptr<Session> previous = std::move(m_session)) {
+        queueBatch(previous);
         m_queue.async([previous] { previous->writer.reset(); });
+    }
     m_session.reset();
     if (!isEnabled)
         return;
@@ -115,6 +121,7 @@ QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
     if (session->queuedBytes.load() + bytes > m_maximumQueuedBytes) {
         session->backlogError = std::make_exception_ptr(SystemAudioCaptureError::failedToWriteAudioFile(AVERROR(ETIMEDOUT)));
         session->abandoned = true;
+        session->batch.clear();
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << "recording stopped: the disk did not keep up, queued bytes:" << session->queuedBytes.load();
         // The partial file goes whenever the disk answers again.
@@ -126,7 +133,17 @@ QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
         co_return;
     }
     session->queuedBytes += bytes;
-    m_queue.async([session, chunk = std::move(chunk)] {
+    session->batch.append(chunk);
+    if (session->batch.size() >= batchBytes)
+        queueBatch(session);
+    co_return;
+}
+
+void LocalAudioRecordingService::queueBatch(const std::shared_ptr<Session> &session)
+{
+    if (session->batch.isEmpty())
+        return;
+    m_queue.async([session, chunk = std::exchange(session->batch, QByteArray())] {
         session->queuedBytes -= chunk.size();
         if (session->abandoned || !session->writer || session->recordingError)
             return;
@@ -140,7 +157,6 @@ QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
             session->writer.reset();
         }
     });
-    co_return;
 }
 
 QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
@@ -152,6 +168,7 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
     // The worker may be stuck on the disk: say so now rather than wait for it.
     if (session->backlogError)
         std::rethrow_exception(session->backlogError);
+    queueBatch(session);
     QFuture<FinishResult> future = m_queue.run([session] {
         FinishResult result;
         if (session->recordingError) {

@@ -21,8 +21,6 @@
 
 namespace {
 
-constexpr std::chrono::milliseconds fragmentDuration(10);
-
 MicrophoneCaptureError serverUnavailable(const PulseAudioContext &context)
 {
     const int error = context.lastError();
@@ -275,7 +273,7 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
     PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ Microphone"));
     PulseAudioRecordStream::FailureCallback onFailure = m_stream.failureCallback();
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
-        *chosen, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
+        *chosen, streamFormat, CaptureStream::fragmentDuration, std::move(onData), std::move(onFailure));
     if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {

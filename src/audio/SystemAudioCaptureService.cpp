@@ -27,8 +27,6 @@ quint64 uptimeNanoseconds()
     return quint64(now.tv_sec) * 1'000'000'000ULL + quint64(now.tv_nsec);
 }
 
-constexpr std::chrono::milliseconds fragmentDuration(10);
-
 } // namespace
 
 // One fragment as the server delivered it.
@@ -256,7 +254,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
     }
 
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
-        sink.value->monitorSourceName, streamFormat, fragmentDuration, std::move(onData), std::move(onFailure));
+        sink.value->monitorSourceName, streamFormat, CaptureStream::fragmentDuration, std::move(onData), std::move(onFailure));
     if (!self || !m_generation.isCurrent(generation))
         throw CancellationError();
     if (result.error != 0) {

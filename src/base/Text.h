@@ -24,4 +24,7 @@ bool nfcEquals(const QString &a, const QString &b);
 // that would otherwise keep a whole copy of a long text.
 QString digest(const QString &text);
 
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
+
 } // namespace Text

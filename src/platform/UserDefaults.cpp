@@ -1,43 +1,152 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
+#include "platform/IniSettingsFile.h"
+#include "base/KavrelDiagnostics.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
-#include <QSettings>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <map>
+#include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
 // Values are stored as text with a type tag ("b:true", "i:42", "d:0.5", "s:text",
 // "x:<base64>") because the INI format turns every scalar into a string and would lose
 // the difference between the Bool true and the String "true".
-struct UserDefaults::Backend
+//
+// Changes are written to the file on the next turn of the main thread's event loop, a burst of
+// them at once (sync() and the last reader's end write at once). A value longer than
+// largeValueCharacters (the session draft) is written at once and not kept here: it is read back
+// from the file when asked for.
+struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backend>
 {
-    explicit Backend(const QString &path) : settings(path, QSettings::IniFormat) {}
-    QSettings settings;
+    static constexpr qsizetype largeValueCharacters = 64 * 1024;
+
+    explicit Backend(const QString &path) : file(path)
+    {
+        file.load(largeValueCharacters, values, large);
+    }
+    ~Backend() { flush(); }
+    // Guards values, large and the file: the draft is written from a worker thread.
+    mutable std::mutex mutex;
+    IniSettingsFile file;
+    std::map<QString, QString> values;
+    std::set<QString> large;
+    bool dirty = false;
+    bool flushRequested = false;
+    // Main thread only.
     std::vector<UserDefaults *> readers;
+
+    std::optional<QString> text(const QString &key) const
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = values.find(key);
+        if (found != values.end())
+            return found->second;
+        if (large.count(key))
+            return file.readValue(key);
+        return std::nullopt;
+    }
+    // Sets (or, without a text, removes) the value and writes the file. False when nothing changed.
+    bool store(const QString &key, const std::optional<QString> &text)
+    {
+        const std::lock_guard lock(mutex);
+        const auto found = values.find(key);
+        if (!text) {
+            if (found == values.end() && !large.count(key))
+                return false;
+            values.erase(key);
+            large.erase(key);
+        } else {
+            if (found != values.end() && found->second == *text)
+                return false;
+            large.erase(key);
+            values[key] = *text;
+        }
+        dirty = true;
+        requestFlush();
+        return true;
+    }
+    void flush()
+    {
+        const std::lock_guard lock(mutex);
+        flushRequested = false;
+        if (dirty)
+            writeFile(QString(), QByteArray());
+    }
+    // With the mutex held.
+    void requestFlush()
+    {
+        QCoreApplication *application = QCoreApplication::instance();
+        if (!application) {
+            writeFile(QString(), QByteArray());
+            return;
+        }
+        if (flushRequested)
+            return;
+        flushRequested = true;
+        const std::weak_ptr<Backend> weak = weak_from_this();
+        QMetaObject::invokeMethod(application, [weak] {
+            if (const std::shared_ptr<Backend> backend = weak.lock())
+                backend->flush();
+        }, Qt::QueuedConnection);
+    }
+    // A data value: a large one goes to the file alone and is forgotten here.
+    bool storeData(const QString &key, const QByteArray &value)
+    {
+        const QByteArray tagged = QByteArrayLiteral("x:") + value.toBase64();
+        if (tagged.size() <= largeValueCharacters)
+            return store(key, QString::fromLatin1(tagged));
+        const std::lock_guard lock(mutex);
+        values.erase(key);
+        large.insert(key);
+        writeFile(key, IniSettingsFile::escapedData(tagged));
+        return true;
+    }
+    // With the mutex held. newLarge: a large value to write now (the others are carried over).
+    void writeFile(const QString &newLargeKey, const QByteArray &newLarge)
+    {
+        dirty = false;
+        std::map<QString, QByteArray> largeValues;
+        for (const QString &key : large)
+            largeValues[key] = key == newLargeKey ? newLarge : QByteArray();
+        if (!file.write(values, largeValues))
+            qCWarning(KavrelDiagnostics::app()).noquote() << "settings could not be written:" << file.path();
+    }
 };
 
 namespace {
 
+std::mutex &backendsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Guarded by backendsMutex().
 std::map<QString, std::weak_ptr<UserDefaults::Backend>> &backends()
 {
     static std::map<QString, std::weak_ptr<UserDefaults::Backend>> map;
     return map;
 }
 
-// Data values are handed to QSettings as bytes: it writes a text value to the file one
-// character at a time with an allocation each, which for a large value (the session draft)
-// is millions of allocations per write, while bytes go straight through. Both read back as
-// the same "x:<base64>" text.
-QByteArray dataBytes(const QByteArray &value)
+std::shared_ptr<UserDefaults::Backend> backendFor(const QString &path)
 {
-    return QByteArrayLiteral("x:") + value.toBase64();
+    const std::lock_guard lock(backendsMutex());
+    auto &map = backends();
+    const auto found = map.find(path);
+    std::shared_ptr<UserDefaults::Backend> backend = found != map.end() ? found->second.lock() : nullptr;
+    if (!backend) {
+        backend = std::make_shared<UserDefaults::Backend>(path);
+        map[path] = backend;
+    }
+    return backend;
 }
 
 QString standardPath()
@@ -46,8 +155,8 @@ QString standardPath()
     return base + QLatin1Char('/') + ApplicationInfo::bundleIdentifier() + QStringLiteral("/preferences.ini");
 }
 
-// QSettings treats '/' and '\' in keys as group separators; our keys are dotted names,
-// but keep any key intact by escaping those characters.
+// QSettings treated '/' and '\' in keys as group separators, and files written by it are read
+// the same way: keys stay escaped as they were.
 QString settingsKey(const QString &key)
 {
     QString escaped = key;
@@ -79,14 +188,7 @@ UserDefaults::UserDefaults(const QString &filePath, QObject *parent)
 {
     const QString path = QFileInfo(filePath).absoluteFilePath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    auto &map = backends();
-    auto it = map.find(path);
-    if (it != map.end())
-        m_backend = it->second.lock();
-    if (!m_backend) {
-        m_backend = std::make_shared<Backend>(path);
-        map[path] = m_backend;
-    }
+    m_backend = backendFor(path);
     m_backend->readers.push_back(this);
 }
 
@@ -94,34 +196,26 @@ UserDefaults::~UserDefaults()
 {
     auto &readers = m_backend->readers;
     readers.erase(std::remove(readers.begin(), readers.end(), this), readers.end());
-    if (readers.empty()) {
-        m_backend->settings.sync();
-        backends().erase(m_backend->settings.fileName());
-    }
+    // The last owner of the backend writes what is pending as it goes.
 }
 
 QString UserDefaults::filePath() const
 {
-    return m_backend->settings.fileName();
+    return m_backend->file.path();
 }
 
 std::optional<QString> UserDefaults::read(const QString &key) const
 {
-    const QVariant value = m_backend->settings.value(settingsKey(key));
-    if (!value.isValid())
-        return std::nullopt;
-    const QString text = value.toString();
-    if (text.size() < 2 || text.at(1) != QLatin1Char(':'))
+    const std::optional<QString> text = m_backend->text(settingsKey(key));
+    if (!text || text->size() < 2 || text->at(1) != QLatin1Char(':'))
         return std::nullopt;
     return text;
 }
 
-void UserDefaults::write(const QString &key, const QVariant &encoded)
+void UserDefaults::write(const QString &key, const QString &text)
 {
-    if (m_backend->settings.value(settingsKey(key)) == encoded)
-        return;
-    m_backend->settings.setValue(settingsKey(key), encoded);
-    notifyReaders(m_backend->readers, key);
+    if (m_backend->store(settingsKey(key), text))
+        notifyReaders(m_backend->readers, key);
 }
 
 UserDefaults::Type UserDefaults::typeOf(const QString &key) const
@@ -205,24 +299,25 @@ void UserDefaults::setString(const QString &key, const QString &value)
 
 void UserDefaults::setData(const QString &key, const QByteArray &value)
 {
-    write(key, dataBytes(value));
+    if (m_backend->storeData(settingsKey(key), value))
+        notifyReaders(m_backend->readers, key);
 }
 
 void UserDefaults::remove(const QString &key)
 {
     if (!read(key))
         return;
-    m_backend->settings.remove(settingsKey(key));
-    notifyReaders(m_backend->readers, key);
+    if (m_backend->store(settingsKey(key), std::nullopt))
+        notifyReaders(m_backend->readers, key);
 }
 
 void UserDefaults::sync()
 {
-    m_backend->settings.sync();
+    m_backend->flush();
 }
 
 UserDefaults::WorkerWriter::WorkerWriter(const QString &filePath)
-    : m_settings(std::make_unique<QSettings>(QFileInfo(filePath).absoluteFilePath(), QSettings::IniFormat))
+    : m_backend(backendFor(QFileInfo(filePath).absoluteFilePath()))
 {
 }
 
@@ -230,26 +325,23 @@ UserDefaults::WorkerWriter::~WorkerWriter() = default;
 
 void UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &value)
 {
-    m_settings->setValue(settingsKey(key), dataBytes(value));
+    m_backend->storeData(settingsKey(key), value);
     if (!m_changedKeys.contains(key))
         m_changedKeys.append(key);
 }
 
 void UserDefaults::WorkerWriter::sync()
 {
-    m_settings->sync();
+    m_backend->flush();
     // The readers live on the main thread, and so does the table of them; they hear of the
     // change once the file holds it.
     QCoreApplication *application = QCoreApplication::instance();
     const QStringList keys = std::exchange(m_changedKeys, QStringList());
     if (!application || keys.isEmpty())
         return;
-    const QString path = m_settings->fileName();
-    QMetaObject::invokeMethod(application, [path, keys] {
-        const auto found = backends().find(path);
-        if (found == backends().end())
-            return;
-        if (const std::shared_ptr<Backend> backend = found->second.lock()) {
+    const std::weak_ptr<Backend> weak = m_backend;
+    QMetaObject::invokeMethod(application, [weak, keys] {
+        if (const std::shared_ptr<Backend> backend = weak.lock()) {
             for (const QString &key : keys)
                 notifyReaders(backend->readers, key);
         }

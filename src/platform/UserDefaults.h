@@ -9,11 +9,11 @@
 #include <memory>
 #include <optional>
 
-class QSettings;
-
-// A typed key-value store for user preferences, kept in a settings file. Values keep their
-// type: a Bool is read back as a Bool, and a String is never read as a Bool. Every instance
-// over the same file sees every change and emits valueChanged for it.
+// A typed key-value store for user preferences, kept in a settings file (in the INI dialect of
+// QSettings). Values keep their type: a Bool is read back as a Bool, and a String is never read
+// as a Bool. Every instance over the same file sees every change and emits valueChanged for it.
+// Changes reach the disk on the next turn of the event loop (or at sync()). A large value (the
+// session draft) is not held in memory: it is read back from the file when asked for.
 class UserDefaults final : public QObject
 {
     Q_OBJECT
@@ -64,7 +64,7 @@ public:
     struct Backend; // shared by all instances over one file
 
 private:
-    void write(const QString &key, const QVariant &encoded);
+    void write(const QString &key, const QString &text);
     std::optional<QString> read(const QString &key) const;
 
     std::shared_ptr<Backend> m_backend;
@@ -73,19 +73,20 @@ private:
 // Writes values of one settings file from a worker thread, so that writing a large value (and
 // the whole file with it) never holds up the main thread. Create, use and destroy it on the
 // worker thread. Every UserDefaults over the same file reads the new value as soon as setData
-// returns (the settings layer keeps one guarded cache per file); their valueChanged follows on
-// the main thread.
+// returns (one guarded store per file); their valueChanged follows on the main thread, after
+// sync().
 class UserDefaults::WorkerWriter final
 {
 public:
     explicit WorkerWriter(const QString &filePath);
     ~WorkerWriter();
 
+    // Writes the value to the file.
     void setData(const QString &key, const QByteArray &value);
-    // Writes the file; then the readers hear of the keys set since the last sync.
+    // The readers hear of the keys set since the last sync.
     void sync();
 
 private:
-    std::unique_ptr<QSettings> m_settings;
+    std::shared_ptr<Backend> m_backend;
     QStringList m_changedKeys;
 };

@@ -2,11 +2,24 @@
 
 #include "base/Dates.h"
 #include "base/Json.h"
-#include "base/Text.h"
+
+#include <QCryptographicHash>
+#include <QHashFunctions>
 
 namespace {
 
-QByteArray encodeTurn(const SessionTurn &turn)
+// Two independent 64-bit hashes of a text's UTF-16 code units.
+void appendTextHash(QByteArray &hashes, const QString &text)
+{
+    const std::size_t bytes = std::size_t(text.size()) * sizeof(QChar);
+    const quint64 values[2] = {quint64(qHashBits(text.constData(), bytes, 0x6b617672656c3031ULL)),
+                               quint64(qHashBits(text.constData(), bytes, 0x3f1d2c5b9e8a7d41ULL))};
+    hashes.append(reinterpret_cast<const char *>(values), sizeof values);
+}
+
+} // namespace
+
+QByteArray SessionDraft::encodeTurn(const SessionTurn &turn)
 {
     JsonObjectWriter writer;
     writer.add(QStringLiteral("id"), turn.id.toString(QUuid::WithoutBraces).toUpper());
@@ -20,6 +33,8 @@ QByteArray encodeTurn(const SessionTurn &turn)
     writer.add(QStringLiteral("isClosed"), turn.isClosed);
     return writer.toJson();
 }
+
+namespace {
 
 SessionTurn decodeTurn(const QJsonValue &value, const QString &path)
 {
@@ -51,10 +66,17 @@ QByteArray SessionDraft::toJson() const
     encodedTurns.reserve(qsizetype(turns.size()));
     for (const SessionTurn &turn : turns)
         encodedTurns.append(encodeTurn(turn));
+    return assembleJson(JsonObjectWriter::array(encodedTurns), JsonObjectWriter::encodedString(subtitlesText),
+                        JsonObjectWriter::encodedString(translatedText), panels);
+}
+
+QByteArray SessionDraft::assembleJson(const QByteArray &encodedTurns, const QByteArray &encodedSubtitlesText,
+                                      const QByteArray &encodedTranslatedText, const AIPanelTexts &panels)
+{
     JsonObjectWriter writer;
-    writer.addEncoded(QStringLiteral("turns"), JsonObjectWriter::array(encodedTurns));
-    writer.add(QStringLiteral("subtitlesText"), subtitlesText);
-    writer.add(QStringLiteral("translatedText"), translatedText);
+    writer.addEncoded(QStringLiteral("turns"), encodedTurns);
+    writer.addEncoded(QStringLiteral("subtitlesText"), encodedSubtitlesText);
+    writer.addEncoded(QStringLiteral("translatedText"), encodedTranslatedText);
     writer.add(QStringLiteral("transcriptSummaryText"), panels.transcriptSummaryText);
     writer.add(QStringLiteral("translationSummaryText"), panels.translationSummaryText);
     writer.add(QStringLiteral("transcriptProtocolText"), panels.transcriptProtocolText);
@@ -66,26 +88,21 @@ QByteArray SessionDraft::toJson() const
 
 QString SessionDraft::fingerprint() const
 {
-    QStringList texts;
-    QStringList translations;
-    texts.reserve(qsizetype(turns.size()));
-    translations.reserve(qsizetype(turns.size()));
+    // Only a digest is kept between writes, and it is taken for every change of a long session:
+    // each text is hashed on its own (fast, and no text can pass for the end of another), and
+    // only the short run of hashes is digested.
+    QByteArray hashes;
+    hashes.reserve(qsizetype(8 + 2 * turns.size()) * 16);
+    for (const QString *text : {&subtitlesText, &translatedText, &panels.transcriptSummaryText,
+                                &panels.translationSummaryText, &panels.transcriptProtocolText,
+                                &panels.translationProtocolText, &panels.transcriptAnswerText,
+                                &panels.translationAnswerText})
+        appendTextHash(hashes, *text);
     for (const SessionTurn &turn : turns) {
-        texts.append(turn.text);
-        translations.append(turn.translationText);
+        appendTextHash(hashes, turn.text);
+        appendTextHash(hashes, turn.translationText);
     }
-    const QStringList parts = {subtitlesText,
-                               translatedText,
-                               panels.transcriptSummaryText,
-                               panels.translationSummaryText,
-                               panels.transcriptProtocolText,
-                               panels.translationProtocolText,
-                               panels.transcriptAnswerText,
-                               panels.translationAnswerText,
-                               texts.join(u'|'),
-                               translations.join(u'|')};
-    // Only a digest is kept between writes: the joined text is as long as the whole session.
-    return Text::digest(parts.join(QStringLiteral("||")));
+    return QString::fromLatin1(QCryptographicHash::hash(hashes, QCryptographicHash::Sha256).toHex());
 }
 
 SessionDraft SessionDraft::fromJson(const QByteArray &json)

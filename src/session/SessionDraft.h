@@ -38,6 +38,11 @@ struct SessionDraft
     // A digest of what a write is judged by: the eight texts, then every turn's text and every
     // turn's translation. Ids, times, labels and the closed flags are left out.
     QString fingerprint() const;
+    // The pieces toJson() is made of, for an encoder that keeps some of them from one draft to
+    // the next: one element of "turns", and the whole object from its encoded parts.
+    static QByteArray encodeTurn(const SessionTurn &turn);
+    static QByteArray assembleJson(const QByteArray &encodedTurns, const QByteArray &encodedSubtitlesText,
+                                   const QByteArray &encodedTranslatedText, const AIPanelTexts &panels);
     // Throws JsonDecodeError.
     static SessionDraft fromJson(const QByteArray &json);
 

@@ -43,7 +43,7 @@ bool SessionDraftWriter::writeNow(const SessionDraft &draft)
     const QString fingerprint = draft.fingerprint();
     if (fingerprint == m_lastWrittenFingerprint)
         return false;
-    m_defaults.setData(m_key, draft.toJson());
+    m_defaults.setData(m_key, m_encoder.encode(draft));
     m_lastWrittenFingerprint = fingerprint;
     lock.unlock();
     Q_EMIT draftWritten();
@@ -89,7 +89,7 @@ void SessionDraftWriter::writeWaitingDrafts()
         if (generation != m_generation || fingerprint == m_lastWrittenFingerprint)
             continue;
         lock.unlock();
-        const QByteArray json = draft.toJson();
+        const QByteArray json = m_encoder.encode(draft);
         if (!m_fileWriter)
             m_fileWriter = std::make_unique<UserDefaults::WorkerWriter>(m_filePath);
         lock.lock();

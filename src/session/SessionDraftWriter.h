@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"
+#include "session/SessionDraftEncoder.h"
 
 #include <QObject>
 #include <QString>
@@ -13,8 +14,9 @@
 #include <optional>
 
 // Writes session drafts into the user defaults on a worker thread. Judging a draft against the
-// last write, encoding it and writing the settings file all take time in proportion to the
-// whole session; the main thread only hands over a copy, whose texts are shared, not copied.
+// last write and writing the settings file take time in proportion to the whole session (the
+// encoding only in proportion to what changed: SessionDraftEncoder); the main thread only hands
+// over a copy, whose texts are shared, not copied.
 //
 // At most one write is on its way and one draft waits behind it: a newer draft replaces the
 // waiting one, so a burst of changes never piles up writes, and the newest content is always
@@ -59,6 +61,8 @@ private:
     QObject *m_workerContext = nullptr;
     // Made, used and (after the thread ended) destroyed for the worker only.
     std::unique_ptr<UserDefaults::WorkerWriter> m_fileWriter;
+    // Used by whoever writes: the worker, or writeNow() once the worker is idle.
+    SessionDraftEncoder m_encoder;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_idle;

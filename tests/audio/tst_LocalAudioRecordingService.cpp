@@ -101,6 +101,7 @@ private Q_SLOTS:
     void unusableDownloadsFolderIsReported();
     void writeFailureDeletesThePartialFileAndIsReported();
     void aDiskThatFallsBehindEndsTheRecording();
+    void aRaisedBacklogBoundKeepsAFastBurst();
     void killedRecorderLeavesAPlayableFile();
 
 private:
@@ -385,6 +386,25 @@ void tst_LocalAudioRecordingService::aDiskThatFallsBehindEndsTheRecording()
     QVERIFY2(next.succeeded(), qPrintable(next.errorText()));
     QVERIFY(next.value && *next.value);
     QVERIFY(QFileInfo::exists(next.value->value().toLocalFile()));
+}
+
+// Audio fed faster than real time (as a benchmark feeds it) is kept whole once the bound of
+// queued audio is raised above what is fed, though the same burst ends a recording under the
+// three-second bound of the test above.
+void tst_LocalAudioRecordingService::aRaisedBacklogBoundKeepsAFastBurst()
+{
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.setMaximumQueuedAudio(std::chrono::minutes(3));
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    for (int i = 0; i < 120; ++i)
+        QVERIFY(runTask(recorder.appendMixedAudio(tone.next(16000))).succeeded());
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    QVERIFY(finished.value && *finished.value);
+    const TestAudio::ReadBack readBack = TestAudio::readBack(finished.value->value().toLocalFile());
+    const double decoded = double(readBack.decodedSamples) / 16000.0;
+    QVERIFY2(decoded >= 119.9 && decoded <= 120.2, qPrintable(QString::number(decoded)));
 }
 
 int main(int argc, char *argv[])

@@ -3,6 +3,9 @@
 // history and billing. Prints its base URL on the first line of standard output and serves until
 // it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
 // (in the detail shape) and every usage event.
+//
+// --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
+// meeting: an interim result every second and a final one every four seconds.
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
@@ -17,6 +20,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -26,6 +30,32 @@ const QStringList scriptedTurns = {
     QStringLiteral("Today we review the launch plan for the new release."),
     QStringLiteral("Please send your questions before Friday."),
 };
+
+// Sentences the endless speaker cycles through, each said over four seconds.
+const QStringList endlessSentences = {
+    QStringLiteral("Let us go through the numbers of the last quarter one more time."),
+    QStringLiteral("The release moves to Thursday so that the team can finish the tests."),
+    QStringLiteral("Marketing needs the final screenshots by the end of the week."),
+    QStringLiteral("We will review the open questions in the next meeting."),
+};
+
+void talkForever(FakeWebSocketSession *session)
+{
+    auto *timer = new QTimer(session);
+    auto second = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, session, [session, second] {
+        const int now = (*second)++;
+        const QString sentence = endlessSentences.at((now / 4) % endlessSentences.size());
+        const QStringList words = sentence.split(u' ');
+        if (now % 4 == 3) {
+            session->sendText(FakeSpeechRelay::results(sentence, true, true));
+            return;
+        }
+        const qsizetype spoken = words.size() * (now % 4 + 1) / 4;
+        session->sendText(FakeSpeechRelay::results(words.mid(0, spoken).join(u' '), false, false));
+    });
+    timer->start(1000);
+}
 
 } // namespace
 
@@ -56,7 +86,12 @@ int main(int argc, char *argv[])
         }
     });
 
-    speech.onOpen = [](FakeWebSocketSession *session) {
+    const bool keepTalking = application.arguments().contains(QStringLiteral("--keep-talking"));
+    speech.onOpen = [keepTalking](FakeWebSocketSession *session) {
+        if (keepTalking) {
+            talkForever(session);
+            return;
+        }
         QPointer<FakeWebSocketSession> guarded(session);
         for (qsizetype index = 0; index < scriptedTurns.size(); ++index) {
             const QString text = scriptedTurns.at(index);

@@ -270,8 +270,10 @@ class Run:
         subprocess.run(["espeak-ng", "-w", wav, text], check=True)
         return self.start(["paplay", "--device=" + sink, wav])
 
-    def start_backend_and_accessibility(self):
-        backend = self.start([self.args.backend], stdout=subprocess.PIPE, text=True)
+    # ---- the run ----
+    def start_backend(self, arguments=()):
+        """Starts the fake backend (with its command-line arguments) and the accessibility bus."""
+        backend = self.start([self.args.backend] + list(arguments), stdout=subprocess.PIPE, text=True)
         self.base_url = backend.stdout.readline().strip()
         if not self.base_url.startswith("http"):
             raise Failure("the fake backend did not start")
@@ -289,10 +291,8 @@ class Run:
                 self.press(offered[0])
             time.sleep(0.5)
 
-    # ---- the run ----
-    def run(self):
-        self.start_backend_and_accessibility()
-
+    def sign_in(self):
+        """Launches the program, signs in and passes the onboarding: the workspace is on screen."""
         # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
@@ -327,18 +327,35 @@ class Run:
             time.sleep(1)
         self.screenshot("workspace")
 
+    def start_listening_with_microphone(self, record_audio=False):
         # Start listening with the microphone on, from the workspace's start road.
         self.press(self.find(role="push button", contains="Начать", what="start button"))
         time.sleep(1)
         self.screenshot("listening-setup")
         self.press(self.find(name="Подмешивание микрофона", what="microphone switch"))
         time.sleep(0.5)
+        if record_audio:
+            # The switch, not the card's label of the same name.
+            switches = [node for role in ("toggle button", "check box", "push button")
+                        for name, node in self.find_all(role) if name == "Save full M4A recording"]
+            if not switches:
+                self.dump_tree("missing-recording-switch")
+                raise Failure("no recording switch")
+            # A click, as a person makes it: the accessible toggle action checks the switch without
+            # the click that tells the program.
+            self.click(switches[0])
+            time.sleep(0.5)
         self.screenshot("listening-setup-microphone-on")
         starts = [node for name, node in self.find_all("push button") if name.startswith("Начать")]
         self.press(starts[-1])
         # The start questions: a new session, and the microphone when asked.
         self.answer_start_questions(("Начать новую", "Включить микрофон"), 8)
         self.screenshot("listening")
+
+    def run(self):
+        self.start_backend()
+        self.sign_in()
+        self.start_listening_with_microphone()
         mic_feed = os.environ.get("KAVREL_TEST_PULSE_MIC_FEED", "kavrel_mic_feed")
         speakers = os.environ.get("KAVREL_TEST_PULSE_SINK", "kavrel_speakers")
         players = [self.play(speakers, SPOKEN), self.play(mic_feed, "Thank you, I am here.")]

@@ -85,7 +85,7 @@ class QuitRun(e2e.Run):
 
     def run(self):
         self.forget_saved_sign_in()
-        self.start_backend_and_accessibility()
+        self.start_backend()
 
         # Listening with turns, then Quit from the tray.
         self.start_kavrel()

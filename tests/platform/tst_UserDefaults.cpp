@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
 
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QPointer>
@@ -19,6 +20,9 @@ private Q_SLOTS:
     void trickyValuesAndKeysSurviveReopening_data();
     void trickyValuesAndKeysSurviveReopening();
     void readerDestroyedByAnotherReadersSlot();
+    void filesStayReadableBothWaysWithQSettings_data();
+    void filesStayReadableBothWaysWithQSettings();
+    void aLargeValueIsReadBackFromTheFile();
     void applicationInfo();
 };
 
@@ -172,6 +176,122 @@ void tst_UserDefaults::readerDestroyedByAnotherReadersSlot()
     writer.remove(QStringLiteral("kavrel.flag"));
     QCOMPARE(heard, 2);
     delete first;
+}
+
+void tst_UserDefaults::filesStayReadableBothWaysWithQSettings_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text"); // a stored value with its type tag
+    QTest::newRow("bool") << QStringLiteral("kavrel.flag") << QStringLiteral("b:true");
+    QTest::newRow("double") << QStringLiteral("kavrel.split") << QStringLiteral("d:0.30000000000000004");
+    QTest::newRow("empty string") << QStringLiteral("kavrel.text") << QStringLiteral("s:");
+    QTest::newRow("commas, semicolons, equals") << QStringLiteral("kavrel.text") << QStringLiteral("s:a, b;c=d");
+    QTest::newRow("edge spaces") << QStringLiteral("kavrel.text") << QStringLiteral("s:  padded  ");
+    QTest::newRow("controls") << QStringLiteral("kavrel.text") << QStringLiteral("s:l1\nl2\t\r\x01a\x7f");
+    QTest::newRow("nul then hex digit") << QStringLiteral("kavrel.text") << QStringLiteral("s:a") + QChar(0) + QStringLiteral("1f");
+    QTest::newRow("quotes and backslashes") << QStringLiteral("kavrel.text") << QStringLiteral(R"(s:C:\x "q" \")");
+    QTest::newRow("at sign") << QStringLiteral("kavrel.text") << QStringLiteral("s:@Variant(x) @@");
+    QTest::newRow("Cyrillic and emoji") << QStringLiteral("kavrel.text") << QStringLiteral("s:встреча 🎙️ 语言");
+    QTest::newRow("data") << QStringLiteral("kavrel.blob") << QStringLiteral("x:") + QString::fromLatin1(QByteArray("\x00\x01{\"a\":1}=", 10).toBase64());
+    QTest::newRow("escaped key") << QStringLiteral("a%2Fb%5C %25 ключ=;") << QStringLiteral("s:v");
+}
+
+// The file is the one QSettings wrote before and reads: what either writes, the other reads.
+void tst_UserDefaults::filesStayReadableBothWaysWithQSettings()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    const bool isData = text.startsWith(QLatin1String("x:"));
+    // The stored key is the settings layer's escaped form of the caller's key.
+    QString callerKey = key;
+    callerKey.replace(QStringLiteral("%2F"), QStringLiteral("/")).replace(QStringLiteral("%5C"), QStringLiteral("\\"));
+    callerKey.replace(QStringLiteral("%25"), QStringLiteral("%"));
+    QTemporaryDir dir;
+
+    const QString ours = dir.filePath(QStringLiteral("ours.ini"));
+    {
+        UserDefaults defaults(ours);
+        defaults.setString(QStringLiteral("kavrel.neighbour"), QStringLiteral("n, m"));
+        if (isData)
+            defaults.setData(callerKey, QByteArray::fromBase64(text.mid(2).toLatin1()));
+        else if (text.startsWith(QLatin1String("b:")))
+            defaults.setBool(callerKey, true);
+        else if (text.startsWith(QLatin1String("d:")))
+            defaults.setDouble(callerKey, 0.1 + 0.2);
+        else
+            defaults.setString(callerKey, text.mid(2));
+    }
+    {
+        QSettings settings(ours, QSettings::IniFormat);
+        QCOMPARE(settings.value(key).toString(), text);
+        QCOMPARE(settings.value(QStringLiteral("kavrel.neighbour")).toString(), QStringLiteral("s:n, m"));
+    }
+
+    const QString theirs = dir.filePath(QStringLiteral("theirs.ini"));
+    {
+        QSettings settings(theirs, QSettings::IniFormat);
+        if (isData)
+            settings.setValue(key, text.toLatin1());
+        else
+            settings.setValue(key, text);
+        settings.beginGroup(QStringLiteral("Other"));
+        settings.setValue(QStringLiteral("kept"), QStringLiteral("yes"));
+        settings.endGroup();
+    }
+    {
+        UserDefaults defaults(theirs);
+        QCOMPARE(defaults.typeOf(callerKey) != UserDefaults::Type::Missing, true);
+        if (isData)
+            QCOMPARE(defaults.dataValue(callerKey), std::optional<QByteArray>(QByteArray::fromBase64(text.mid(2).toLatin1())));
+        else if (text.startsWith(QLatin1String("s:")))
+            QCOMPARE(defaults.stringValue(callerKey), std::optional<QString>(text.mid(2)));
+        // A write of ours keeps what is not ours.
+        defaults.setInteger(QStringLiteral("kavrel.count"), 3);
+    }
+    QSettings settings(theirs, QSettings::IniFormat);
+    QCOMPARE(settings.value(QStringLiteral("Other/kept")).toString(), QStringLiteral("yes"));
+    QCOMPARE(settings.value(key).toString(), text);
+    QCOMPARE(settings.value(QStringLiteral("kavrel.count")).toString(), QStringLiteral("i:3"));
+}
+
+// A large value (the session draft) is not kept in memory: asked for, it is read from the file,
+// so a change of the file made behind the store's back is what comes back.
+void tst_UserDefaults::aLargeValueIsReadBackFromTheFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    const QString key = QStringLiteral("kavrel.session.localDraft.v2");
+    QByteArray first(400 * 1024, 'a');
+    for (qsizetype i = 0; i < first.size(); ++i)
+        first[i] = char(i * 7 % 251);
+    UserDefaults defaults(path);
+    UserDefaults reader(path);
+    QSignalSpy heard(&reader, &UserDefaults::valueChanged);
+    defaults.setString(QStringLiteral("kavrel.small"), QStringLiteral("s"));
+    defaults.setData(key, first);
+    QCOMPARE(heard.count(), 2);
+    QCOMPARE(reader.dataValue(key), std::optional<QByteArray>(first));
+    QCOMPARE(reader.typeOf(key), UserDefaults::Type::Data);
+
+    // Another small change rewrites the file and carries the large value over.
+    defaults.setBool(QStringLiteral("kavrel.flag"), true);
+    QCOMPARE(reader.dataValue(key), std::optional<QByteArray>(first));
+
+    // The file changes under the store: the new value is what it reads.
+    const QByteArray second = first.left(300 * 1024) + "tail";
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(key, QByteArray("x:") + second.toBase64());
+    }
+    QCOMPARE(reader.dataValue(key), std::optional<QByteArray>(second));
+    QCOMPARE(reader.stringValue(QStringLiteral("kavrel.small")), std::optional<QString>(QStringLiteral("s")));
+
+    // Removed, it is gone from the file too.
+    defaults.remove(key);
+    QVERIFY(!reader.contains(key));
+    defaults.sync();
+    QVERIFY(!QSettings(path, QSettings::IniFormat).contains(key));
+    QCOMPARE(reader.boolValue(QStringLiteral("kavrel.flag")), std::optional<bool>(true));
 }
 
 void tst_UserDefaults::applicationInfo()

@@ -1,0 +1,129 @@
+// The draft encoder that reuses what it encoded before: across a meeting's edits its bytes stay
+// exactly those of a full encoding, whatever changed and wherever the reused blocks end.
+
+#include "session/SessionDraft.h"
+#include "session/SessionDraftEncoder.h"
+
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+using Edit = std::function<void(SessionDraft &)>;
+
+SessionTurn turnAt(int index, const QString &text, bool closed)
+{
+    SessionTurn turn;
+    turn.id = QUuid::createUuid();
+    turn.text = text;
+    turn.translationText = QStringLiteral("перевод %1").arg(index);
+    turn.timestamp = QDateTime(QDate(2026, 3, 5), QTime(14, 0), Qt::UTC).addSecs(index);
+    turn.isClosed = closed;
+    return turn;
+}
+
+// What the published texts look like: one line per turn, the open one last.
+void render(SessionDraft &draft)
+{
+    draft.subtitlesText.clear();
+    draft.translatedText.clear();
+    for (const SessionTurn &turn : draft.turns) {
+        draft.subtitlesText += QStringLiteral("[14:00] ") + turn.text + u'\n';
+        draft.translatedText += QStringLiteral("[14:00] ") + turn.translationText + u'\n';
+    }
+}
+
+void addTurn(SessionDraft &draft, const QString &text)
+{
+    if (!draft.turns.empty())
+        draft.turns.back().isClosed = true;
+    draft.turns.push_back(turnAt(int(draft.turns.size()), text, false));
+    render(draft);
+}
+
+} // namespace
+
+class tst_SessionDraftEncoder final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void everyDraftOfAMeetingEncodesAsAFullEncodingDoes_data();
+    void everyDraftOfAMeetingEncodesAsAFullEncodingDoes();
+    void aLongSessionWithDefaultBlocks();
+};
+
+void tst_SessionDraftEncoder::everyDraftOfAMeetingEncodesAsAFullEncodingDoes_data()
+{
+    QTest::addColumn<qsizetype>("blockLength");
+    QTest::newRow("blocks of 2") << qsizetype(2);
+    QTest::newRow("blocks of 3") << qsizetype(3);
+    QTest::newRow("blocks of 7") << qsizetype(7);
+    QTest::newRow("blocks of 64") << qsizetype(64);
+}
+
+// One encoder follows a meeting edit by edit, as the writer's worker does.
+void tst_SessionDraftEncoder::everyDraftOfAMeetingEncodesAsAFullEncodingDoes()
+{
+    QFETCH(qsizetype, blockLength);
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // a surrogate pair
+    const std::vector<std::pair<const char *, Edit>> edits = {
+        {"empty session", [](SessionDraft &) {}},
+        {"first words", [](SessionDraft &d) { addTurn(d, QStringLiteral("Guten")); }},
+        {"the open turn grows", [](SessionDraft &d) { d.turns.back().text += QStringLiteral(" Morgen, \"alle\""); render(d); }},
+        {"a second turn closes the first", [](SessionDraft &d) { addTurn(d, QStringLiteral("Tab\there\\back")); }},
+        {"pairs at every offset", [&](SessionDraft &d) { addTurn(d, QStringLiteral("a") + emoji + emoji + QStringLiteral("b") + emoji); }},
+        {"a pair moves by one", [&](SessionDraft &d) { d.turns.back().text.prepend(u'x'); render(d); }},
+        {"control characters", [](SessionDraft &d) { addTurn(d, QString(QChar(1)) + QStringLiteral("\r\n") + QChar(0x1f) + QChar(0x7f)); }},
+        {"a lone surrogate", [](SessionDraft &d) { addTurn(d, QString(QChar(0xd83d)) + QStringLiteral("z")); }},
+        {"Cyrillic and more turns", [](SessionDraft &d) {
+             for (int i = 0; i < 12; ++i)
+                 addTurn(d, QStringLiteral("Реплика номер %1 — «кавычки»").arg(i));
+         }},
+        {"a closed turn's translation arrives", [](SessionDraft &d) { d.turns[2].translationText = QStringLiteral("late"); render(d); }},
+        {"a closed turn's text is rewritten", [](SessionDraft &d) { d.turns[1].text = QStringLiteral("stable rewrite"); render(d); }},
+        {"labels of a closed turn", [](SessionDraft &d) { d.turns[3].speakerLabel = QStringLiteral("Спикер 1"); d.turns[3].translationSpeakerLabel = QStringLiteral("S1"); }},
+        {"a time and an id", [](SessionDraft &d) { d.turns[4].timestamp = d.turns[4].timestamp.addSecs(60); d.turns[5].id = QUuid::createUuid(); }},
+        {"a turn reopens", [](SessionDraft &d) { d.turns[6].isClosed = false; }},
+        {"the middle of the transcript changes", [](SessionDraft &d) { d.subtitlesText.replace(20, 3, QStringLiteral("ÄÖÜ")); }},
+        {"the transcript shrinks", [](SessionDraft &d) { d.subtitlesText.chop(30); d.translatedText.truncate(5); }},
+        {"panels", [&](SessionDraft &d) { d.panels = AIPanelTexts{"Итог", "Summary " + emoji, "P1", "P2", "A\"1", "A2"}; }},
+        {"a turn goes from the middle", [](SessionDraft &d) { d.turns.erase(d.turns.begin() + 2); render(d); }},
+        {"the session is cleared", [](SessionDraft &d) { d = SessionDraft(); }},
+        {"a new session", [](SessionDraft &d) { addTurn(d, QStringLiteral("again")); addTurn(d, QStringLiteral("and again")); }},
+    };
+
+    SessionDraftEncoder encoder(blockLength);
+    SessionDraft draft;
+    for (const auto &[name, edit] : edits) {
+        edit(draft);
+        const QByteArray expected = draft.toJson();
+        const QByteArray encoded = encoder.encode(draft);
+        QVERIFY2(encoded == expected, qPrintable(QStringLiteral("%1:\n%2\n%3").arg(QString::fromUtf8(name),
+                                                     QString::fromUtf8(encoded), QString::fromUtf8(expected))));
+        // The same draft again, everything reused.
+        QCOMPARE(encoder.encode(draft), expected);
+        QCOMPARE(SessionDraft::fromJson(encoded), draft);
+    }
+}
+
+// A session as long as a long meeting, growing at its end, with the blocks the writer uses.
+void tst_SessionDraftEncoder::aLongSessionWithDefaultBlocks()
+{
+    SessionDraftEncoder encoder;
+    SessionDraft draft;
+    for (int i = 0; i < 600; ++i) {
+        addTurn(draft, QStringLiteral("Сказанное в реплике %1, достаточно длинное, чтобы блоки заполнялись. ").arg(i).repeated(3));
+        if (i % 37 == 0 || i > 590) {
+            QCOMPARE(encoder.encode(draft), draft.toJson());
+            draft.turns.back().text += QStringLiteral(" …");
+            render(draft);
+            QCOMPARE(encoder.encode(draft), draft.toJson());
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_SessionDraftEncoder)
+
+#include "tst_SessionDraftEncoder.moc"
