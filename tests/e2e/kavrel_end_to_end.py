@@ -337,7 +337,7 @@ class Run:
         if record_audio:
             # The switch, not the card's label of the same name.
             switches = [node for role in ("toggle button", "check box", "push button")
-                        for name, node in self.find_all(role) if name == "Save full M4A recording"]
+                        for name, node in self.find_all(role) if name == "Сохранять полную запись в M4A"]
             if not switches:
                 self.dump_tree("missing-recording-switch")
                 raise Failure("no recording switch")
