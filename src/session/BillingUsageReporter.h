@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -65,6 +66,9 @@ public:
 
     std::optional<QDateTime> intervalStartedAt() const { return m_intervalStartedAt; }
     int eventSequence() const { return m_eventSequence; }
+    // A conversation carried on from the last run: its events go on counting from there, so no
+    // event id of that run is sent again for a new stretch.
+    void continueEventSequence(int next) { m_eventSequence = std::max(next, 1); }
     // The last report task (to await the reports at quit, and for tests).
     TaskHandle<void> syncTask() const { return m_syncTask; }
 

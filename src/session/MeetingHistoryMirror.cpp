@@ -63,8 +63,10 @@ QString MeetingHistoryMirror::clientSessionID() const
 
 void MeetingHistoryMirror::setStartedAtIfUnset(const QDateTime &now)
 {
-    if (!m_current->startedAt)
-        m_current->startedAt = now;
+    if (m_current->startedAt)
+        return;
+    m_current->startedAt = now;
+    noteRecordChanged(*m_current);
 }
 
 QString MeetingHistoryMirror::currentAppVersion()
@@ -95,13 +97,61 @@ bool MeetingHistoryMirror::isLive(const ConversationPointer &conversation) const
 
 void MeetingHistoryMirror::fixEndIfUnset(Conversation &conversation)
 {
-    if (!conversation.endedAt)
-        conversation.endedAt = now();
+    if (conversation.endedAt)
+        return;
+    conversation.endedAt = now();
+    noteRecordChanged(conversation);
 }
 
 void MeetingHistoryMirror::noteMeetingEndedAt(const QDateTime &end)
 {
     m_current->endedAt = end;
+    noteRecordChanged(*m_current);
+}
+
+void MeetingHistoryMirror::noteRecordChanged(const Conversation &conversation)
+{
+    if (&conversation == m_current.get())
+        Q_EMIT recordChanged();
+}
+
+MeetingHistoryRecord MeetingHistoryMirror::record() const
+{
+    MeetingHistoryRecord record;
+    record.conversationGeneration = m_current->generation;
+    record.sessionID = m_current->sessionID;
+    record.sessionRevision = m_current->sessionRevision;
+    record.startedAt = m_current->startedAt;
+    record.endedAt = m_current->endedAt;
+    record.source = m_source;
+    record.focusMode = m_focusModeEnabled;
+    record.lastSavedSignature = m_current->lastSavedSnapshotSignature;
+    record.lastCompletedSignature = m_current->lastCompletedSnapshotSignature;
+    return record;
+}
+
+bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
+{
+    Conversation &current = *m_current;
+    if (record.conversationGeneration.isNull() || current.sessionID || current.startedAt || current.queuedSaves > 0
+        || current.lastSavedSnapshotSignature || current.lastCompletedSnapshotSignature)
+        return false;
+    current.generation = record.conversationGeneration;
+    // An id is only of use with its revision: without both the next save starts the record,
+    // which the server finds again by the client session id.
+    if (record.sessionID && record.sessionRevision) {
+        current.sessionID = record.sessionID;
+        current.sessionRevision = record.sessionRevision;
+    }
+    current.startedAt = record.startedAt;
+    current.endedAt = record.endedAt;
+    current.lastSavedSnapshotSignature = record.lastSavedSignature;
+    current.lastCompletedSnapshotSignature = record.lastCompletedSignature;
+    if (!record.source.isEmpty())
+        m_source = record.source;
+    m_focusModeEnabled = record.focusMode;
+    noteRecordChanged(current);
+    return true;
 }
 
 // ---- Queue ----
@@ -160,6 +210,7 @@ void MeetingHistoryMirror::noteListeningStarted(const QString &source)
     // Listening again: the meeting runs on, and its next stop fixes a new end.
     m_current->endedAt.reset();
     m_source = source;
+    noteRecordChanged(*m_current);
 }
 
 QCoro::Task<void> MeetingHistoryMirror::waitForPendingSave()
@@ -253,6 +304,7 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(Conversatio
     conversation->lastSavedSnapshotSignature.reset();
     conversation->lastCompletedSnapshotSignature.reset();
     markSyncSucceeded(conversation);
+    noteRecordChanged(*conversation);
 }
 
 QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
@@ -285,6 +337,7 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
             co_return;
         conversation->sessionID = started->id;
         conversation->sessionRevision = started->revision;
+        noteRecordChanged(*conversation);
     }
 
     // A digest stands for the signature between saves: the signature is as long as the record.
@@ -307,6 +360,7 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
     conversation->sessionRevision = updated->revision;
     lastSignature(*conversation, savedStatus) = signature;
     markSyncSucceeded(conversation);
+    noteRecordChanged(*conversation);
 }
 
 QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirror::callWithRetries(

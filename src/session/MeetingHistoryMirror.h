@@ -3,6 +3,7 @@
 #include "base/Async.h"
 #include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistorySnapshot.h"
+#include "session/MeetingHistoryRecord.h"
 #include "session/SessionCompanions.h"
 
 #include <QDateTime>
@@ -125,9 +126,19 @@ public:
     // Finished conversations whose record has not landed yet.
     int handedOverCount() const { return int(m_handedOver.size()); }
 
+    // The current meeting's record as far as it is known, to be kept across a restart (without
+    // the draft it belongs to, which the caller fills in).
+    MeetingHistoryRecord record() const;
+    // Goes on with a record kept from the last run: its generation (so its client session id),
+    // server id, revision, times and the signatures of its last saves. Only a conversation that
+    // has done nothing yet adopts one; false otherwise.
+    bool adoptRecord(const MeetingHistoryRecord &record);
+
     static QString currentAppVersion();
 
 Q_SIGNALS:
+    // A fact of the current meeting's record changed (record() differs).
+    void recordChanged();
     // A new conversation began (the billing stretch and its numbering start over).
     void conversationReset();
 
@@ -160,6 +171,7 @@ private:
     bool isLive(const ConversationPointer &conversation) const;
     QDateTime now() const;
     void fixEndIfUnset(Conversation &conversation);
+    void noteRecordChanged(const Conversation &conversation);
     QCoro::Task<void> ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token);
     QCoro::Task<void> persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
                                       CancellationToken token);

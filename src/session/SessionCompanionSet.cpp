@@ -10,6 +10,7 @@
 #include "session/AIResultPanelSet.h"
 #include "session/BillingUsageReporter.h"
 #include "session/LiveTranslationRouter.h"
+#include "session/MeetingHistoryRecordKeeper.h"
 #include "session/MeetingHistorySnapshotBuilder.h"
 #include "session/MicrophoneControl.h"
 #include "session/SessionDraftStore.h"
@@ -56,16 +57,8 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
         [session, microphone] { return session->isSystemAudioListening() || microphone->isMicrophoneListening(); },
         [this] { return m_history->conversationGeneration(); }, [this] { return m_history->sessionID(); }});
     connect(m_history, &MeetingHistoryMirror::conversationReset, this, [this] { m_billing->resetForNewConversation(); });
-    // A meeting restored from the draft was cut off with its last turn: that is where it ended.
-    connect(viewModel.draftStore(), &SessionDraftStore::draftApplied, m_history, [this, turns] {
-        std::optional<QDateTime> lastTurn;
-        for (const SessionTurn &turn : turns->turns()) {
-            if (!lastTurn || turn.timestamp > *lastTurn)
-                lastTurn = turn.timestamp;
-        }
-        if (lastTurn)
-            m_history->noteMeetingEndedAt(*lastTurn);
-    });
+    // A restored meeting goes on with its own record, or ends with its last turn.
+    new MeetingHistoryRecordKeeper(viewModel.defaults(), m_history, m_billing.get(), turns, viewModel.draftStore(), this);
 
     m_panels = new AIResultPanelSet(services.summary.get(), services.meetingProtocol.get(), services.answerAssist.get(),
                                     viewModel.localization(), [this] { return m_history->conversationGeneration(); }, this);

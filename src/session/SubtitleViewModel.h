@@ -260,6 +260,7 @@ public:
     ListeningSession *listeningSession() const { return m_session; }
     MicrophoneControl *microphoneControl() const { return m_microphone; }
     SessionServices &services() { return m_services; }
+    UserDefaults &defaults() const { return m_defaults; }
     KavrelLocalizationStore &localization() const { return m_localization; }
     // Translation, stable rewriting, history, billing and the AI panels.
     SessionCompanionSet *companionSet() const { return m_companionSet; }

@@ -4,6 +4,8 @@
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services, with
 the fake backend as a process of its own. After each ending the fake backend must hold the
 meeting as a completed record with every turn, and exactly one usage event for the listening.
+Each meeting is one record: the meeting restored at the restart and then finished by Start New
+is not uploaded a second time.
 """
 import json
 import os
@@ -75,6 +77,8 @@ class QuitRun(e2e.Run):
         if unfinished:
             raise Failure("%s: records left unfinished on the server: %s" % (how, unfinished))
         new = [m for m in meetings if m.get("id") not in meetings_before]
+        if len(new) != 1:
+            raise Failure("%s: %d new records, expected one for the one meeting: %s" % (how, len(new), [m.get("id") for m in new]))
         text = [json.dumps(m, ensure_ascii=False) for m in new]
         if not any(all(turn in record for turn in TURNS) for record in text):
             raise Failure("%s: no new record holds every turn: %s" % (how, text))

@@ -9,6 +9,7 @@
 #include "support/TestAuth.h"
 
 #include <QJsonDocument>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimeZone>
 
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void aStoppedMeetingKeepsItsEndAndStatus();
     void aFinishedMeetingKeepsRetryingBesideTheNextOne();
     void aFinishedMeetingRefusedByTheServerIsLetGo();
+    void aKeptRecordCarriesOnInTheNextRun();
 
 private:
     void makeMirror(AuthService *auth);
@@ -391,6 +393,47 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     QVERIFY(m_errorMessage->startsWith(QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ")));
     QTest::qWait(100);
     QCOMPARE(callCount("StartMeetingSession"), 1);
+}
+
+void tst_MeetingHistoryMirror::aKeptRecordCarriesOnInTheNextRun()
+{
+    m_now = m_now.addMSecs(700);
+    QSignalSpy changes(m_mirror.get(), &MeetingHistoryMirror::recordChanged);
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio+microphone"));
+    addTurn(QStringLiteral("Kept across the restart."));
+    m_now = m_now.addMSecs(61'500);
+    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
+    QVERIFY(changes.count() >= 3);
+    MeetingHistoryRecord kept = m_mirror->record();
+    kept.nextUsageEventSequence = 3;
+    QVERIFY(kept.sessionID && kept.sessionRevision && kept.lastCompletedSignature);
+    // Read back exactly, milliseconds included: the duration is counted from them.
+    QCOMPARE(MeetingHistoryRecord::fromJson(kept.toJson()), kept);
+    const QString clientSessionID = m_mirror->clientSessionID();
+    const int calls = int(m_history->calls().size());
+
+    // The next run, on the same turns: the completed record is not sent again.
+    makeMirror(m_auth.get());
+    QVERIFY(m_mirror->adoptRecord(MeetingHistoryRecord::fromJson(kept.toJson())));
+    QCOMPARE(m_mirror->clientSessionID(), clientSessionID);
+    QCOMPARE(m_mirror->source(), QStringLiteral("system_audio+microphone"));
+    m_now = m_now.addDays(1);
+    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
+    QCOMPARE(int(m_history->calls().size()), calls);
+    // Only a conversation that has done nothing yet takes one over.
+    QVERIFY(!m_mirror->adoptRecord(kept));
+
+    // A record kept before its start landed: the start carries the same client session id.
+    makeMirror(m_auth.get());
+    MeetingHistoryRecord unstarted;
+    unstarted.conversationGeneration = QUuid::createUuid();
+    unstarted.source = QStringLiteral("system_audio");
+    QVERIFY(m_mirror->adoptRecord(unstarted));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(waitIdle());
+    const QJsonObject input = m_history->calls().at(calls).variables.value("input").toObject();
+    QCOMPARE(input.value("sessionParams").toObject().value("clientSessionId").toString(), m_mirror->clientSessionID());
+    QVERIFY(m_mirror->clientSessionID().endsWith(unstarted.conversationGeneration.toString(QUuid::WithoutBraces)));
 }
 
 QTEST_GUILESS_MAIN(tst_MeetingHistoryMirror)

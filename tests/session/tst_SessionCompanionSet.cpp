@@ -7,6 +7,7 @@
 #include "accounts/KavrelBackendProxyService.h"
 #include "platform/PulseAudioContext.h"
 #include "services/MeetingSessionHistoryService.h"
+#include "base/Dates.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
@@ -54,6 +55,11 @@ private Q_SLOTS:
     void aQuitWaitsForTheRecordAndTheUsageReport();
     void aQuitThatCannotSaveSaysSoAtTheNextStart();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
+    void aMeetingQuitAndRestartedKeepsItsRecord_data();
+    void aMeetingQuitAndRestartedKeepsItsRecord();
+    void aMeetingRestoredAfterACrashCompletesItsActiveRecord();
+    void aKeptRecordOfAnotherMeetingIsIgnored_data();
+    void aKeptRecordOfAnotherMeetingIsIgnored();
     void theProgramRunsWithItsProductionTimings();
 
 private:
@@ -61,6 +67,7 @@ private:
     void addClosedTurn(SubtitleViewModel &model, const QString &text);
     std::optional<QJsonObject> lastUpdateInput() const;
     bool waitForSaves(SubtitleViewModel &model);
+    int callCount(const QString &operationName) const;
 
     QTemporaryDir m_directory;
     int m_testNumber = 0;
@@ -142,6 +149,11 @@ bool tst_SessionCompanionSet::waitForSaves(SubtitleViewModel &model)
                && (!save.isValid() || save.isFinished()) && model.companionSet()->history()->handedOverCount() == 0
                && !model.draftStore()->hasPendingAutosave();
     }, 10000);
+}
+
+int tst_SessionCompanionSet::callCount(const QString &operationName) const
+{
+    return int(m_history->operationNames().count(operationName));
 }
 
 void tst_SessionCompanionSet::aFallbackIsShownButNeverKept()
@@ -310,6 +322,143 @@ void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLast
     QCOMPARE(record->value("startedAt").toString(), QStringLiteral("2026-03-05T14:00:00Z"));
     QCOMPARE(record->value("endedAt").toString(), QStringLiteral("2026-03-05T14:03:27Z"));
     QCOMPARE(record->value("durationSeconds").toInteger(), qint64(207));
+}
+
+void tst_SessionCompanionSet::aMeetingQuitAndRestartedKeepsItsRecord_data()
+{
+    QTest::addColumn<bool>("continues");
+    QTest::newRow("Start New") << false;
+    QTest::newRow("Continue, then Stop") << true;
+}
+
+void tst_SessionCompanionSet::aMeetingQuitAndRestartedKeepsItsRecord()
+{
+    QFETCH(bool, continues);
+    QDateTime now(QDate(2026, 5, 4), QTime(10, 0, 0, 250), QTimeZone::utc());
+    QString id;
+    {
+        auto model = makeModel();
+        model->companionSet()->setClock([&now] { return now; });
+        model->startListening(ListeningSessionStartMode::newSession, true);
+        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+        addClosedTurn(*model, QStringLiteral("Good morning everyone."));
+        addClosedTurn(*model, QStringLiteral("Please send your questions."));
+        now = now.addMSecs(42'600);
+        // The quit: the completed record lands before the program ends.
+        QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+        QCOMPARE(m_history->meetingCount(), 1);
+        id = m_history->meetingIds().first();
+        QCOMPARE(m_history->meeting(id)->value("status").toString(), QStringLiteral("completed"));
+    }
+    const QJsonObject landed = *m_history->meeting(id);
+    const int starts = callCount(QStringLiteral("StartMeetingSession"));
+    const int updates = callCount(QStringLiteral("UpdateMeetingSession"));
+
+    now = now.addSecs(3600);
+    auto restarted = makeModel();
+    restarted->companionSet()->setClock([&now] { return now; });
+    QCOMPARE(restarted->turnStore()->count(), 2);
+    if (!continues) {
+        restarted->startNewSession();
+        QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy(); }, 5000));
+        QVERIFY(waitForSaves(*restarted));
+        // Nothing was sent again: the record that landed before the quit stands as it was.
+        QCOMPARE(callCount(QStringLiteral("StartMeetingSession")), starts);
+        QCOMPARE(callCount(QStringLiteral("UpdateMeetingSession")), updates);
+        QCOMPARE(m_history->meetingCount(), 1);
+        QCOMPARE(*m_history->meeting(id), landed);
+        return;
+    }
+    restarted->startListening(ListeningSessionStartMode::continuePrevious, true);
+    QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy() && restarted->isSystemAudioListening(); }, 5000));
+    addClosedTurn(*restarted, QStringLiteral("One more thing."));
+    now = now.addSecs(10);
+    QVERIFY(runTask(restarted->stopActiveSessionAndWait()).succeeded());
+    QCOMPARE(callCount(QStringLiteral("StartMeetingSession")), starts);
+    QCOMPARE(m_history->meetingCount(), 1);
+    const QJsonObject record = *m_history->meeting(id);
+    QCOMPARE(record.value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record.value("startedAt").toString(), landed.value("startedAt").toString());
+    QStringList texts;
+    for (const QJsonValue &block : record.value("transcriptJson").toArray())
+        texts.append(block.toObject().value("text").toString());
+    QCOMPARE(texts, (QStringList{QStringLiteral("Good morning everyone."), QStringLiteral("Please send your questions."),
+                                 QStringLiteral("One more thing.")}));
+    // Both listening stretches are counted, under the one conversation: the second event's id
+    // goes on from the first instead of repeating it.
+    QVERIFY(QTest::qWaitFor([&] { return m_billing->events().size() == 2; }, 5000));
+    QSet<QString> conversations;
+    for (const QJsonObject &event : m_billing->events())
+        conversations.insert(event.value("clientSessionId").toString());
+    QCOMPARE(conversations.size(), 1);
+}
+
+void tst_SessionCompanionSet::aMeetingRestoredAfterACrashCompletesItsActiveRecord()
+{
+    QString id;
+    {
+        auto model = makeModel();
+        addClosedTurn(*model, QStringLiteral("First point."));
+        addClosedTurn(*model, QStringLiteral("Second point."));
+        model->companionSet()->history()->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+        QVERIFY(waitForSaves(*model));
+        QCOMPARE(m_history->meetingCount(), 1);
+        id = m_history->meetingIds().first();
+        QCOMPARE(m_history->meeting(id)->value("status").toString(), QStringLiteral("active"));
+        // The program ends here without its final save, as in a crash.
+    }
+    const int starts = callCount(QStringLiteral("StartMeetingSession"));
+    auto restarted = makeModel();
+    const QDateTime lastTurn = restarted->turnStore()->turns().back().timestamp;
+    restarted->startNewSession();
+    QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy(); }, 5000));
+    QVERIFY(waitForSaves(*restarted));
+    QCOMPARE(callCount(QStringLiteral("StartMeetingSession")), starts);
+    QCOMPARE(m_history->meetingCount(), 1);
+    const QJsonObject record = *m_history->meeting(id);
+    QCOMPARE(record.value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record.value("endedAt").toString(), Dates::formatIso8601(lastTurn));
+    QCOMPARE(record.value("transcriptJson").toArray().size(), 2);
+    // The entry went with the meeting.
+    QVERIFY(!m_defaults->contains(QString::fromLatin1(MeetingHistoryRecord::defaultsKey)));
+}
+
+void tst_SessionCompanionSet::aKeptRecordOfAnotherMeetingIsIgnored_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    const QByteArray another = R"({"conversationGeneration":"0b8f6c1e-2d3a-4e5f-8a9b-0c1d2e3f4a5b","sessionId":"stale-meeting",)"
+                               R"("sessionRevision":4,"startedAt":"2026-03-05T13:00:00.000Z","source":"system_audio","focusMode":false,)"
+                               R"("lastCompletedSignature":"x",)";
+    QTest::newRow("another first turn")
+        << another + R"("firstTurnId":"11111111-3C2A-4B1D-9E8F-1A2B3C4D5E60","firstTurnAt":"2026-03-05T14:00:00.000Z"})";
+    QTest::newRow("same turn id, another time")
+        << another + R"("firstTurnId":"5C9F5B8E-3C2A-4B1D-9E8F-1A2B3C4D5E60","firstTurnAt":"2026-03-05T14:00:01.000Z"})";
+    QTest::newRow("no first turn") << another.chopped(1) + "}";
+    QTest::newRow("unreadable") << QByteArray(R"({"conversationGeneration":"not a uuid","source":"x","focusMode":false})");
+}
+
+void tst_SessionCompanionSet::aKeptRecordOfAnotherMeetingIsIgnored()
+{
+    QFETCH(QByteArray, entry);
+    const QByteArray draft = R"({"turns":[)"
+        R"({"id":"5C9F5B8E-3C2A-4B1D-9E8F-1A2B3C4D5E60","text":"First point.","translationText":"","timestamp":"2026-03-05T14:00:00Z","isClosed":true}],)"
+        R"("subtitlesText":"","translatedText":"","transcriptSummaryText":"","translationSummaryText":"",)"
+        R"("transcriptProtocolText":"","translationProtocolText":"","transcriptAnswerText":"","translationAnswerText":""})";
+    m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), draft);
+    m_defaults->setData(QString::fromLatin1(MeetingHistoryRecord::defaultsKey), entry);
+    auto model = makeModel();
+    QVERIFY(model->companionSet()->history()->sessionID() == std::nullopt);
+    QVERIFY(!model->companionSet()->history()->clientSessionID().contains(QStringLiteral("0b8f6c1e")));
+    model->startNewSession();
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 5000));
+    QVERIFY(waitForSaves(*model));
+    // The restored meeting got a record of its own, ended with its turn.
+    QCOMPARE(callCount(QStringLiteral("StartMeetingSession")), 1);
+    QCOMPARE(m_history->meetingCount(), 1);
+    const QJsonObject record = *m_history->meeting(m_history->meetingIds().first());
+    QCOMPARE(record.value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record.value("startedAt").toString(), QStringLiteral("2026-03-05T14:00:00Z"));
+    QCOMPARE(record.value("endedAt").toString(), QStringLiteral("2026-03-05T14:00:00Z"));
 }
 
 void tst_SessionCompanionSet::theProgramRunsWithItsProductionTimings()

@@ -1,0 +1,75 @@
+#include "session/MeetingHistoryRecord.h"
+
+#include "base/Dates.h"
+#include "base/Json.h"
+
+#include <QJsonObject>
+
+namespace {
+
+// Milliseconds are kept: the record's duration is counted from them, and a duration one
+// second off would make an unchanged meeting look changed.
+QString preciseDate(const QDateTime &date)
+{
+    return date.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QUuid uuid(const JsonReader &reader, const QString &key)
+{
+    const QUuid value = QUuid::fromString(reader.string(key));
+    if (value.isNull())
+        reader.fail(key, QStringLiteral("not a UUID"));
+    return value;
+}
+
+} // namespace
+
+bool MeetingHistoryRecord::belongsToDraft(const QUuid &turnID, const QDateTime &turnTime) const
+{
+    return firstTurnID && firstTurnTime && *firstTurnID == turnID
+           && firstTurnTime->toSecsSinceEpoch() == turnTime.toSecsSinceEpoch();
+}
+
+QByteArray MeetingHistoryRecord::toJson() const
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("conversationGeneration"), conversationGeneration.toString(QUuid::WithoutBraces));
+    Json::putOptional(object, QStringLiteral("sessionId"), sessionID);
+    Json::putOptional(object, QStringLiteral("sessionRevision"), sessionRevision);
+    if (startedAt)
+        object.insert(QStringLiteral("startedAt"), preciseDate(*startedAt));
+    if (endedAt)
+        object.insert(QStringLiteral("endedAt"), preciseDate(*endedAt));
+    object.insert(QStringLiteral("source"), source);
+    object.insert(QStringLiteral("focusMode"), focusMode);
+    Json::putOptional(object, QStringLiteral("lastSavedSignature"), lastSavedSignature);
+    Json::putOptional(object, QStringLiteral("lastCompletedSignature"), lastCompletedSignature);
+    object.insert(QStringLiteral("nextUsageEventSequence"), nextUsageEventSequence);
+    if (firstTurnID)
+        object.insert(QStringLiteral("firstTurnId"), firstTurnID->toString(QUuid::WithoutBraces));
+    if (firstTurnTime)
+        object.insert(QStringLiteral("firstTurnAt"), preciseDate(*firstTurnTime));
+    return Json::toCompactBytes(object);
+}
+
+MeetingHistoryRecord MeetingHistoryRecord::fromJson(const QByteArray &json)
+{
+    const JsonReader reader = JsonReader::parse(json);
+    MeetingHistoryRecord record;
+    record.conversationGeneration = uuid(reader, QStringLiteral("conversationGeneration"));
+    record.sessionID = reader.optionalString(QStringLiteral("sessionId"));
+    if (const std::optional<double> revision = reader.optionalNumber(QStringLiteral("sessionRevision")))
+        record.sessionRevision = qint64(*revision);
+    record.startedAt = reader.optionalDate(QStringLiteral("startedAt"));
+    record.endedAt = reader.optionalDate(QStringLiteral("endedAt"));
+    record.source = reader.string(QStringLiteral("source"));
+    record.focusMode = reader.boolean(QStringLiteral("focusMode"));
+    record.lastSavedSignature = reader.optionalString(QStringLiteral("lastSavedSignature"));
+    record.lastCompletedSignature = reader.optionalString(QStringLiteral("lastCompletedSignature"));
+    if (const std::optional<double> sequence = reader.optionalNumber(QStringLiteral("nextUsageEventSequence")))
+        record.nextUsageEventSequence = int(*sequence);
+    if (reader.has(QStringLiteral("firstTurnId")))
+        record.firstTurnID = uuid(reader, QStringLiteral("firstTurnId"));
+    record.firstTurnTime = reader.optionalDate(QStringLiteral("firstTurnAt"));
+    return record;
+}
