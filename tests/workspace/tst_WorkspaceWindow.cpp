@@ -58,6 +58,7 @@ private Q_SLOTS:
     void resultPanels();
     void microphoneMenuAndLevel();
     void levelChangesBlurNoShadowAgain();
+    void levelBarsRepaintOnlyThemselves();
     void setupSheetControls();
 };
 
@@ -380,6 +381,64 @@ void tst_WorkspaceWindow::levelChangesBlurNoShadowAgain()
     w.view->microphoneControl()->setEnabled(!w.view->microphoneControl()->isEnabled());
     w.view->microphoneControl()->repaint();
     QVERIFY(KavrelPainting::softShadowRenderCount() > before);
+    QVERIFY(w.engine.stop());
+}
+
+namespace {
+// Counts the paint events a widget receives.
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+} // namespace
+
+// While the microphone listens, the face under the bars is solid and the bars draw it
+// themselves: their repaints stop at them, and look as the whole button drawn at once does.
+void tst_WorkspaceWindow::levelBarsRepaintOnlyThemselves()
+{
+    Workspace w;
+    w.view->resize(1100, 760);
+    w.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.view.get()));
+    QVERIFY(listenWithTurns(w, 4));
+    w.model().toggleMicrophoneCapture();
+    QVERIFY(w.engine.settle([&] { return w.model().isMicrophoneListening() && !w.model().isMicrophoneBusy(); }));
+    WorkspaceMicrophoneControl *control = w.view->microphoneControl();
+    QTRY_VERIFY(control->isVisible());
+    control->repaint();
+    QTest::qWait(100); // whatever the start left to draw
+    MicrophoneLevelBars *bars = control->levelBars();
+    QVERIFY(bars->testAttribute(Qt::WA_OpaquePaintEvent));
+
+    PaintCounter buttonPaints(control);
+    PaintCounter barPaints(bars);
+    for (double level : {0.3, 0.9, 0.1}) {
+        bars->setLevel(level, true);
+        QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(barPaints.count > 0);
+    QCOMPARE(buttonPaints.count, 0);
+    const qreal ratio = control->devicePixelRatioF();
+    const QImage whole = control->grab().toImage();
+    const QRect under(QPoint(qRound(bars->x() * ratio), qRound(bars->y() * ratio)), bars->size() * ratio);
+    QCOMPARE(bars->grab().toImage().convertToFormat(whole.format()), whole.copy(under));
+
+    // Off, the face under the bars is see-through again, and so are the bars.
+    w.model().toggleMicrophoneCapture();
+    QVERIFY(w.engine.settle([&] { return !w.model().isMicrophoneListening() && !w.model().isMicrophoneBusy(); }));
+    control->repaint();
+    QVERIFY(!bars->testAttribute(Qt::WA_OpaquePaintEvent));
     QVERIFY(w.engine.stop());
 }
 

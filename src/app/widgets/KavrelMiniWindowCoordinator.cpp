@@ -28,10 +28,16 @@ void KavrelMiniWindowCoordinator::requestWindowListRefresh()
 
 QWidget *KavrelMiniWindowCoordinator::mainWindow() const
 {
+    // Asked several times a second while listening; the list of top-level widgets is gathered
+    // from every widget of the program, so the window found last time is asked first.
     const QString title = ApplicationInfo::displayName();
+    if (m_lastMainWindow && m_lastMainWindow->isWindow() && m_lastMainWindow->windowTitle() == title)
+        return m_lastMainWindow;
     for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isWindow() && window->windowTitle() == title)
+        if (window->isWindow() && window->windowTitle() == title) {
+            m_lastMainWindow = window;
             return window;
+        }
     }
     return nullptr;
 }

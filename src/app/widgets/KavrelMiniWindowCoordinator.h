@@ -86,6 +86,7 @@ private:
     std::function<void()> m_refresh;
     qint64 m_ownProcessId;
     QPointer<QWidget> m_mainWindowHiddenForMiniWindow;
+    mutable QPointer<QWidget> m_lastMainWindow;
     std::optional<QRectF> m_hiddenMainWindowBounds;
     std::optional<qint64> m_coveringApplicationPID;
     QElapsedTimer m_revealedAt;

@@ -76,9 +76,19 @@ void MicrophoneLevelBars::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
 }
 
+void MicrophoneLevelBars::setOpaqueBackdrop(const QPixmap &parentPicture)
+{
+    m_backdrop = parentPicture;
+    setAttribute(Qt::WA_OpaquePaintEvent, !m_backdrop.isNull());
+}
+
 void MicrophoneLevelBars::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
+    if (!m_backdrop.isNull()) {
+        const qreal ratio = m_backdrop.devicePixelRatio();
+        painter.drawPixmap(QRectF(rect()), m_backdrop, QRectF(QPointF(pos()) * ratio, QSizeF(size()) * ratio));
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     for (int bar = 0; bar < 4; ++bar) {
         const double barHeight = 8 + 4 * bar;

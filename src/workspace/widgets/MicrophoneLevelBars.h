@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -28,6 +29,11 @@ public:
 
     QSize sizeHint() const override { return QSize(4 * 4 + 3 * 3, 20); }
 
+    // What lies beneath the bars, when it covers them fully: a picture of the parent (in the
+    // parent's coordinates) that the bars draw themselves. Then a repaint of the bars touches
+    // nothing else; a null picture makes the bars see-through again.
+    void setOpaqueBackdrop(const QPixmap &parentPicture);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -42,4 +48,5 @@ private:
     Fills m_from;
     Fills m_to;
     QVariantAnimation m_fade;
+    QPixmap m_backdrop;
 };

@@ -80,6 +80,7 @@ void WorkspaceMicrophoneControl::resizeEvent(QResizeEvent *event)
 {
     QAbstractButton::resizeEvent(event);
     m_face = QPixmap();
+    m_bars->setOpaqueBackdrop(QPixmap());
     m_bars->move(width() - padding - m_bars->width(), (faceHeight - m_bars->height()) / 2);
 }
 
@@ -96,11 +97,23 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
         m_face.fill(Qt::transparent);
         QPainter facePainter(&m_face);
         paintFace(facePainter);
+        facePainter.end();
+        // While listening the face under the bars is solid: the bars draw it themselves and their
+        // many repaints stop at them instead of going through this button and everything below it.
+        const bool solidUnderBars = m_viewModel.isMicrophoneListening() && isEnabled();
+        m_bars->setOpaqueBackdrop(solidUnderBars ? m_face : QPixmap());
     }
     QPainter painter(this);
     const QRect area = event->rect();
     painter.drawPixmap(area, m_face, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
-    paintContent(painter);
+    // A repaint of the bars alone leaves the symbol and the label, which lie beside them, as they are.
+    if (event->region().intersects(contentArea()))
+        paintContent(painter);
+}
+
+QRect WorkspaceMicrophoneControl::contentArea() const
+{
+    return QRect(0, 0, std::max(0, m_bars->x() - spacing / 2), faceHeight);
 }
 
 void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
@@ -144,6 +157,7 @@ void WorkspaceMicrophoneControl::paintContent(QPainter &painter) const
 void WorkspaceMicrophoneControl::forgetFace()
 {
     m_face = QPixmap();
+    m_bars->setOpaqueBackdrop(QPixmap());
     update();
 }
 

@@ -38,6 +38,8 @@ private:
     void refresh();
     // The kept part (shape, shadow, focus ring) and the part drawn every time (symbol, label).
     void paintFace(QPainter &painter) const;
+    // Where the symbol and the label are drawn: everything left of the level bars.
+    QRect contentArea() const;
     void paintContent(QPainter &painter) const;
     // Drops the kept drawing of the button; the next paint draws it again.
     void forgetFace();
