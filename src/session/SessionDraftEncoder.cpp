@@ -72,6 +72,9 @@ QByteArray SessionDraftEncoder::encode(const SessionDraft &draft)
             m_turns.push_back(std::move(added));
         }
         KeptTurn &kept = m_turns[i];
+        // A turn with nothing kept sits where the one before it ends, wherever that one moved.
+        if (!rebuilding && kept.length == 0)
+            kept.start = i == 0 ? 0 : m_turns[i - 1].start + m_turns[i - 1].length;
         // An open turn changes with nearly every draft: it is encoded each time, not kept.
         const bool reused = turn.isClosed && kept.length > 0 && kept.turn == turn;
         QByteArrayView json;
