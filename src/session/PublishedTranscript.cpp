@@ -16,6 +16,16 @@ QString renderLine(const DialogueEntry &row, bool includeTimestamps)
     return u'[' + PublishedTranscript::transcriptTimestamp(row.timestamp) + QStringLiteral("] ") + row.text;
 }
 
+// A rendered column lives as long as the session and grows a line at a time: it grows by an
+// eighth, not by the doubling an append does, which would leave up to half of it unused.
+// Copies of it are handed out, so an edit often copies it anyway; that copy is sized alike.
+void makeRoom(QString &text, qsizetype extra)
+{
+    const qsizetype needed = text.size() + std::max<qsizetype>(extra, 0);
+    if (needed > text.capacity() || !text.isDetached())
+        text.reserve(needed + needed / 8);
+}
+
 } // namespace
 
 PublishedTranscript::PublishedTranscript(SessionTurnStore *turns, QObject *parent)
@@ -83,6 +93,7 @@ QString PublishedTranscript::text(Column column) const
             rows.textCache += line;
             rows.lineLengths.push_back(line.size());
         }
+        rows.textCache.squeeze();
         rows.textValid = true;
     }
     return rows.textCache;
@@ -258,6 +269,7 @@ void PublishedTranscript::replaceLine(ColumnRows &rows, int row, const DialogueE
 {
     const QString line = renderLine(entry, true);
     qsizetype &length = rows.lineLengths[std::size_t(row)];
+    makeRoom(rows.textCache, line.size() - length);
     rows.textCache.replace(lineStart(rows, row), length, line);
     length = line.size();
 }
@@ -265,6 +277,7 @@ void PublishedTranscript::replaceLine(ColumnRows &rows, int row, const DialogueE
 void PublishedTranscript::insertLine(ColumnRows &rows, int row, const DialogueEntry &entry)
 {
     const QString line = renderLine(entry, true);
+    makeRoom(rows.textCache, line.size() + 1);
     if (row == int(rows.lineLengths.size())) {
         if (!rows.lineLengths.empty())
             rows.textCache += u'\n';

@@ -28,10 +28,12 @@ public:
     QByteArray encode(const SessionDraft &draft);
 
 private:
-    struct EncodedTurn
+    // A turn as last encoded, and where its JSON lies in m_turnJson.
+    struct KeptTurn
     {
         SessionTurn turn;
-        QByteArray json;
+        qsizetype start = 0;
+        qsizetype length = 0; // 0 while the turn is open: nothing kept
     };
 
     // One rendered text, kept as the JSON escapes of consecutive blocks of it.
@@ -51,10 +53,11 @@ private:
         QByteArray m_escaped;
     };
 
-    QByteArray encodedTurn(std::size_t index, const SessionTurn &turn);
-
     qsizetype m_blockLength;
-    std::vector<EncodedTurn> m_turns;
+    // In the session's order, with the JSON of the closed ones one after another in m_turnJson:
+    // one buffer, as a buffer per turn costs its header and its spare room thousands of times.
+    std::vector<KeptTurn> m_turns;
+    QByteArray m_turnJson;
     EncodedText m_subtitles;
     EncodedText m_translated;
 };

@@ -5,6 +5,21 @@
 
 using namespace TranscriptTextRules;
 
+namespace {
+
+// A closed turn's texts are kept for the rest of the session: they keep none of the spare room
+// left by the appends that built them.
+QString compacted(const QString &text)
+{
+    if (text.capacity() <= text.size())
+        return text;
+    QString compact = text;
+    compact.squeeze();
+    return compact;
+}
+
+} // namespace
+
 SessionTurnStore::SessionTurnStore(QObject *parent)
     : SessionTurnStore([] { return QDateTime::currentDateTime(); }, parent)
 {
@@ -86,12 +101,13 @@ void SessionTurnStore::finalizeCurrentTurnIfNeeded()
         Q_EMIT turnRemoved(index);
         return;
     }
-    turn.text = trimmedText;
+    const QString closedText = compacted(trimmedText);
+    turn.text = closedText;
     turn.isClosed = true;
     const QUuid turnID = turn.id;
     Q_EMIT turnClosing(turnID, index);
     if (m_isTranslationAvailable)
-        Q_EMIT finalChunkReady(trimmedText, turnID);
+        Q_EMIT finalChunkReady(closedText, turnID);
     m_lastFinalTranscript.clear();
     Q_EMIT turnClosed(index);
 }
@@ -124,7 +140,8 @@ void SessionTurnStore::setText(int index, const QString &text)
 {
     if (index < 0 || index >= count() || m_turns[std::size_t(index)].text == text)
         return;
-    m_turns[std::size_t(index)].text = text;
+    SessionTurn &turn = m_turns[std::size_t(index)];
+    turn.text = turn.isClosed ? compacted(text) : text;
     Q_EMIT turnChanged(index);
 }
 
@@ -132,7 +149,7 @@ void SessionTurnStore::setTranslationText(int index, const QString &translation)
 {
     if (index < 0 || index >= count() || m_turns[std::size_t(index)].translationText == translation)
         return;
-    m_turns[std::size_t(index)].translationText = translation;
+    m_turns[std::size_t(index)].translationText = compacted(translation);
     Q_EMIT turnChanged(index);
 }
 

@@ -4,6 +4,7 @@
 #include "session/SessionDraft.h"
 #include "session/SessionDraftEncoder.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <functional>
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void everyDraftOfAMeetingEncodesAsAFullEncodingDoes_data();
     void everyDraftOfAMeetingEncodesAsAFullEncodingDoes();
     void aLongSessionWithDefaultBlocks();
+    void randomEditsAnywhere();
 };
 
 void tst_SessionDraftEncoder::everyDraftOfAMeetingEncodesAsAFullEncodingDoes_data()
@@ -88,10 +90,24 @@ void tst_SessionDraftEncoder::everyDraftOfAMeetingEncodesAsAFullEncodingDoes()
         {"a turn reopens", [](SessionDraft &d) { d.turns[6].isClosed = false; }},
         {"the middle of the transcript changes", [](SessionDraft &d) { d.subtitlesText.replace(20, 3, QStringLiteral("ÄÖÜ")); }},
         {"the transcript shrinks", [](SessionDraft &d) { d.subtitlesText.chop(30); d.translatedText.truncate(5); }},
+        {"an open turn between closed ones grows", [](SessionDraft &d) { d.turns[6].text += QStringLiteral(" …"); render(d); }},
+        {"it closes again, longer", [](SessionDraft &d) { d.turns[6].isClosed = true; d.turns[6].text += QStringLiteral(" конец"); render(d); }},
+        {"the last two turns go", [](SessionDraft &d) { d.turns.resize(d.turns.size() - 2); render(d); }},
+        {"a closed turn shortens", [](SessionDraft &d) { d.turns[0].text = QStringLiteral("G"); render(d); }},
         {"panels", [&](SessionDraft &d) { d.panels = AIPanelTexts{"Итог", "Summary " + emoji, "P1", "P2", "A\"1", "A2"}; }},
         {"a turn goes from the middle", [](SessionDraft &d) { d.turns.erase(d.turns.begin() + 2); render(d); }},
         {"the session is cleared", [](SessionDraft &d) { d = SessionDraft(); }},
         {"a new session", [](SessionDraft &d) { addTurn(d, QStringLiteral("again")); addTurn(d, QStringLiteral("and again")); }},
+        {"the last closed turn's translation arrives, the next turn open", [](SessionDraft &d) {
+             d.turns[d.turns.size() - 2].translationText += QStringLiteral(" — и ещё немного");
+             render(d);
+         }},
+        {"the open turn closes after it", [](SessionDraft &d) { addTurn(d, QStringLiteral("third")); }},
+        {"the last closed turn's translation shrinks, the next turn open", [](SessionDraft &d) {
+             d.turns[d.turns.size() - 2].translationText = QStringLiteral("п");
+             render(d);
+         }},
+        {"the open turn closes after that", [](SessionDraft &d) { addTurn(d, QStringLiteral("fourth")); }},
     };
 
     SessionDraftEncoder encoder(blockLength);
@@ -121,6 +137,42 @@ void tst_SessionDraftEncoder::aLongSessionWithDefaultBlocks()
             render(draft);
             QCOMPARE(encoder.encode(draft), draft.toJson());
         }
+    }
+}
+
+// Edits anywhere in the session in a fixed pseudo-random order: turns added, closed, reopened,
+// removed and changed before, at and after the end of what the encoder keeps.
+void tst_SessionDraftEncoder::randomEditsAnywhere()
+{
+    QRandomGenerator random(20261207);
+    SessionDraftEncoder encoder(5);
+    SessionDraft draft;
+    for (int step = 0; step < 600; ++step) {
+        const int count = int(draft.turns.size());
+        const int at = count > 0 ? int(random.bounded(count)) : 0;
+        switch (count < 3 ? 0 : random.bounded(6)) {
+        case 0:
+            addTurn(draft, QStringLiteral("шаг %1").arg(step).repeated(1 + int(random.bounded(4))));
+            break;
+        case 1:
+            draft.turns[std::size_t(at)].translationText += QStringLiteral(" т%1").arg(step);
+            break;
+        case 2:
+            draft.turns[std::size_t(at)].text = QStringLiteral("x").repeated(int(random.bounded(40)));
+            break;
+        case 3:
+            draft.turns[std::size_t(at)].isClosed = !draft.turns[std::size_t(at)].isClosed;
+            break;
+        case 4:
+            draft.turns.erase(draft.turns.begin() + at);
+            break;
+        default:
+            if (random.bounded(8) == 0)
+                draft.turns.resize(std::size_t(at));
+            break;
+        }
+        render(draft);
+        QCOMPARE(encoder.encode(draft), draft.toJson());
     }
 }
 

@@ -111,7 +111,7 @@ void FakeSpeechRelay::onConnected(FakeWebSocketSession *session)
 void FakeSpeechRelay::clearFrames()
 {
     for (Connection &connection : m_connections) {
-        connection.frames.clear();
+        connection.frames = {};
         if (connection.session)
             connection.session->clearFrames();
     }

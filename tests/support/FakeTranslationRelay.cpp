@@ -96,7 +96,7 @@ void FakeTranslationRelay::sendV2(const QJsonObject &message, int index)
 void FakeTranslationRelay::clearV2Received()
 {
     for (const std::shared_ptr<Tracked> &tracked : m_v2) {
-        tracked->connection->received.clear();
+        tracked->connection->received = {};
         if (FakeWebSocketSession *session = tracked->connection->session)
             session->clearFrames();
     }
