@@ -28,27 +28,26 @@ QHash<QString, QString> buildTable(std::span<const KavrelTranslationPair> pairs)
 // Each table becomes a map the first time its language is looked up. Function-local statics
 // give the once-only construction that lookups from any thread need; afterwards the maps are
 // only read.
+template<KavrelAppLanguage language>
+const QHash<QString, QString> *builtTable()
+{
+    static const QHash<QString, QString> table = buildTable(KavrelLocalizationTables::pairs(language));
+    return &table;
+}
+
 const QHash<QString, QString> *tableFor(KavrelAppLanguage language)
 {
     switch (language) {
     case KavrelAppLanguage::english:
         return nullptr;
-    case KavrelAppLanguage::russian: {
-        static const QHash<QString, QString> table = buildTable(KavrelLocalizationTables::pairs(language));
-        return &table;
-    }
-    case KavrelAppLanguage::german: {
-        static const QHash<QString, QString> table = buildTable(KavrelLocalizationTables::pairs(language));
-        return &table;
-    }
-    case KavrelAppLanguage::spanish: {
-        static const QHash<QString, QString> table = buildTable(KavrelLocalizationTables::pairs(language));
-        return &table;
-    }
-    case KavrelAppLanguage::french: {
-        static const QHash<QString, QString> table = buildTable(KavrelLocalizationTables::pairs(language));
-        return &table;
-    }
+    case KavrelAppLanguage::russian:
+        return builtTable<KavrelAppLanguage::russian>();
+    case KavrelAppLanguage::german:
+        return builtTable<KavrelAppLanguage::german>();
+    case KavrelAppLanguage::spanish:
+        return builtTable<KavrelAppLanguage::spanish>();
+    case KavrelAppLanguage::french:
+        return builtTable<KavrelAppLanguage::french>();
     }
     return nullptr;
 }

@@ -194,9 +194,8 @@ QCoro::Task<void> WebSocketTask::waitForOpen(std::chrono::milliseconds timeout, 
         std::rethrow_exception(m_openFailure);
 }
 
-QCoro::Task<void> WebSocketTask::send(WebSocketMessage message, CancellationToken token)
+void WebSocketTask::throwUnlessSendable(const CancellationToken &token) const
 {
-    const Pointer self = shared_from_this();
     token.throwIfCancelled();
     if (m_cancelled)
         throw CancellationError();
@@ -204,6 +203,12 @@ QCoro::Task<void> WebSocketTask::send(WebSocketMessage message, CancellationToke
         std::rethrow_exception(m_endReason);
     if (m_state != State::open || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         throw WebSocketError::notConnected();
+}
+
+QCoro::Task<void> WebSocketTask::send(WebSocketMessage message, CancellationToken token)
+{
+    const Pointer self = shared_from_this();
+    throwUnlessSendable(token);
 
     const qint64 before = pendingBytes();
     qint64 expected = 0;
@@ -254,13 +259,7 @@ QCoro::Task<WebSocketMessage> WebSocketTask::receive(CancellationToken token)
 QCoro::Task<void> WebSocketTask::sendPing(CancellationToken token)
 {
     const Pointer self = shared_from_this();
-    token.throwIfCancelled();
-    if (m_cancelled)
-        throw CancellationError();
-    if (m_state == State::closed && m_endReason)
-        std::rethrow_exception(m_endReason);
-    if (m_state != State::open || !m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
-        throw WebSocketError::notConnected();
+    throwUnlessSendable(token);
 
     // Pings whose waiters gave up are forgotten here, so they cannot pile up.
     std::erase_if(m_pings, [](const std::shared_ptr<PendingPing> &ping) { return ping->completion->done; });

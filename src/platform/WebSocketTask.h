@@ -131,6 +131,8 @@ Q_SIGNALS:
     void failed(const WebSocketError &error);
 
 private:
+    // What a send or a ping needs: not cancelled, and the socket open (else why it closed).
+    void throwUnlessSendable(const CancellationToken &token) const;
     struct Completion;
     struct PendingWrite;
     struct PendingReceive;

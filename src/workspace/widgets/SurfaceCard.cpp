@@ -4,7 +4,9 @@
 #include "kit/widgets/KavrelPainting.h"
 
 #include <QEvent>
+#include <QLabel>
 #include <QPaintEvent>
+#include <QLabel>
 #include <QPainter>
 
 namespace {
@@ -43,6 +45,17 @@ void SurfaceCard::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         m_background = QPixmap();
+}
+
+QLabel *SurfaceCard::titleLabel()
+{
+    auto *title = new QLabel(this);
+    title->setTextFormat(Qt::PlainText);
+    QFont font = title->font();
+    font.setPixelSize(18);
+    font.setBold(true);
+    title->setFont(font);
+    return title;
 }
 
 void SurfaceCard::paintEvent(QPaintEvent *event)

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+class QLabel;
+
 // The rounded card of the main window: appearance-following fill, border and shadow, and an
 // optional soft glow of an accent colour over its top-leading part that never takes clicks.
 // Children go into contentLayout(), inset by the content padding.
@@ -20,6 +22,8 @@ public:
     explicit SurfaceCard(double contentPadding, QWidget *parent = nullptr);
 
     QVBoxLayout *contentLayout() const { return m_layout; }
+    // A label for the card's title, in the columns' title font (plain text, 18 px bold).
+    QLabel *titleLabel();
     void setAccent(std::optional<QColor> accent);
     std::optional<QColor> accent() const { return m_accent; }
 

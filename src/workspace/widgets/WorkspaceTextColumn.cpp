@@ -60,12 +60,7 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     header->addLayout(m_secondRow);
     content->addLayout(header);
 
-    m_title = new QLabel(card);
-    m_title->setTextFormat(Qt::PlainText);
-    QFont titleFont = m_title->font();
-    titleFont.setPixelSize(18);
-    titleFont.setBold(true);
-    m_title->setFont(titleFont);
+    m_title = card->titleLabel();
     m_headerRow->addWidget(m_title);
     if (isTranscript()) {
         m_languageBadge = new KavrelPill(card);
