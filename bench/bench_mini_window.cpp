@@ -9,6 +9,7 @@
 //
 // Usage: bench_mini_window [--results N]
 
+#include "BenchTurns.h"
 #include "session/SessionTestFakes.h"
 
 #include "app/SubtitleViewModelSurface.h"
@@ -38,18 +39,7 @@ Cost costPerResult(int turns, int results)
 {
     SessionTest::Engine engine;
     SubtitleViewModel &model = *engine.model;
-    std::vector<SessionTurn> existing;
-    const QDateTime start = QDateTime::currentDateTime();
-    for (int i = 0; i < turns; ++i) {
-        SessionTurn turn;
-        turn.id = QUuid::createUuid();
-        turn.text = QStringLiteral("Turn %1: we should move the release to Thursday and check the numbers first.").arg(i);
-        turn.translationText = QStringLiteral("Реплика %1: перенесём релиз на четверг и сначала проверим цифры.").arg(i);
-        turn.timestamp = start.addSecs(i);
-        turn.isClosed = true;
-        existing.push_back(turn);
-    }
-    model.turnStore()->replaceAll(std::move(existing));
+    BenchTurns::fillClosedTurns(*model.turnStore(), turns);
 
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
@@ -74,9 +64,7 @@ Cost costPerResult(int turns, int results)
     for (int i = 0; i < results; ++i) {
         QElapsedTimer timer;
         timer.start();
-        store->applyFinalTranscript(QStringLiteral("A new final result number %1 about the budget.").arg(i), true);
-        const int index = store->count() - 1;
-        store->setTranslationText(index, QStringLiteral("Новый итоговый результат номер %1 о бюджете.").arg(i));
+        BenchTurns::applyFinalResult(*store, i);
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         resultNanoseconds += timer.nsecsElapsed();

@@ -10,6 +10,7 @@
 //
 // Usage: bench_session_draft [--changes N]
 
+#include "BenchTurns.h"
 #include "platform/UserDefaults.h"
 #include "session/SessionDraftEncoder.h"
 #include "session/SessionDraftWriter.h"
@@ -34,13 +35,7 @@ double cpuMilliseconds(clockid_t clock)
 
 SessionTurn turnAt(int index)
 {
-    SessionTurn turn;
-    turn.id = QUuid::createUuid();
-    turn.text = QStringLiteral("Turn %1: we should move the release to Thursday and check the numbers first.").arg(index);
-    turn.translationText = QStringLiteral("Реплика %1: перенесём релиз на четверг и сначала проверим цифры.").arg(index);
-    turn.timestamp = QDateTime(QDate(2026, 3, 5), QTime(9, 0), Qt::UTC).addSecs(index * 7);
-    turn.isClosed = true;
-    return turn;
+    return BenchTurns::closedTurn(index, QDateTime(QDate(2026, 3, 5), QTime(9, 0), Qt::UTC), 7);
 }
 
 // The rendered texts are made anew for every change, as the published transcript makes them.
