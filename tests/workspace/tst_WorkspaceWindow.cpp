@@ -57,6 +57,7 @@ private Q_SLOTS:
     void copyAndClear();
     void resultPanels();
     void microphoneMenuAndLevel();
+    void levelBarsFade();
     void levelChangesBlurNoShadowAgain();
     void levelBarsRepaintOnlyThemselves();
     void setupSheetControls();
@@ -306,6 +307,24 @@ void tst_WorkspaceWindow::resultPanels()
     QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
 }
 
+namespace {
+// Counts the paint events a widget receives.
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+};
+} // namespace
+
 void tst_WorkspaceWindow::microphoneMenuAndLevel()
 {
     Workspace w;
@@ -331,26 +350,50 @@ void tst_WorkspaceWindow::microphoneMenuAndLevel()
     bars->setLevel(0.5, true);
     QCOMPARE(bars->litBars(), 2);
 
-    // A change fades the bars from what they showed to their new colours; a change during a
-    // fade starts from the colour on screen, not from either end.
+    // Hidden bars take a change at once: nobody would see the fade.
+    bars->setLevel(0, true);
+    QVERIFY(!bars->isFading());
+    QCOMPARE(bars->shownFill(0), QColor::fromRgbF(1, 1, 1, 0.35f));
+}
+
+// A change fades the bars from what they showed to their new colours, in a few frames; a change
+// during a fade starts from the colour on screen, not from either end.
+void tst_WorkspaceWindow::levelBarsFade()
+{
+    MicrophoneLevelBars shownBars;
+    MicrophoneLevelBars *bars = &shownBars;
+    bars->show();
+    QVERIFY(QTest::qWaitForWindowExposed(bars));
     const QColor lit = QColor::fromRgbF(0.2f, 0.78f, 0.41f);
     const QColor unlit = QColor::fromRgbF(1, 1, 1, 0.35f);
-    bars->fade().stop();
+    bars->setLevel(0.5, true);
+    QTRY_VERIFY(!bars->isFading());
+    QCOMPARE(bars->shownFill(1), lit);
+
+    // One change draws its fade in steps, not at the display's rate, and ends on its colours.
+    PaintCounter paints(bars);
+    bars->setLevel(1.0, true);
+    QVERIFY(bars->isFading());
+    QTRY_VERIFY(!bars->isFading());
+    QCoreApplication::processEvents();
+    QVERIFY2(paints.count >= 2 && paints.count <= MicrophoneLevelBars::fadeMilliseconds / MicrophoneLevelBars::fadeStepMilliseconds + 2,
+             qPrintable(QString::number(paints.count)));
+    QCOMPARE(bars->grab().toImage().pixelColor(3 * 7 + 2, bars->height() - 2).rgb(), lit.rgb());
+
+    bars->setLevel(0.5, true);
+    QTRY_VERIFY(!bars->isFading());
     bars->setLevel(0, true);
-    bars->fade().pause();
-    bars->fade().setCurrentTime(0);
+    bars->holdFade(0);
     QCOMPARE(bars->shownFill(0), lit);
-    bars->fade().setCurrentTime(MicrophoneLevelBars::fadeMilliseconds / 2);
+    bars->holdFade(MicrophoneLevelBars::fadeMilliseconds / 2);
     const QColor halfway = bars->shownFill(0);
     QVERIFY(halfway.alphaF() < lit.alphaF() && halfway.alphaF() > unlit.alphaF());
     QVERIFY(halfway.greenF() > lit.greenF() && halfway.greenF() < unlit.greenF());
     bars->setLevel(1.0, true);
-    bars->fade().pause();
-    bars->fade().setCurrentTime(0);
+    bars->holdFade(0);
     QCOMPARE(bars->shownFill(0), halfway);
     QCOMPARE(bars->shownFill(3), unlit);
-    bars->fade().setCurrentTime(MicrophoneLevelBars::fadeMilliseconds);
-    bars->fade().stop();
+    bars->holdFade(MicrophoneLevelBars::fadeMilliseconds);
     QCOMPARE(bars->shownFill(0), lit);
     QCOMPARE(bars->shownFill(3), lit);
 }
@@ -367,12 +410,12 @@ void tst_WorkspaceWindow::levelChangesBlurNoShadowAgain()
     QTRY_VERIFY(w.view->microphoneControl()->isVisible());
     MicrophoneLevelBars *bars = w.view->microphoneControl()->levelBars();
     bars->setLevel(0, true);
-    QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+    QTRY_VERIFY(!bars->isFading());
     w.view->repaint();
     const quint64 before = KavrelPainting::softShadowRenderCount();
     for (double level : {0.3, 0.8, 1.0, 0.1, 0.6}) {
         bars->setLevel(level, true);
-        QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+        QTRY_VERIFY(!bars->isFading());
         QCoreApplication::processEvents();
     }
     QCOMPARE(KavrelPainting::softShadowRenderCount(), before);
@@ -383,24 +426,6 @@ void tst_WorkspaceWindow::levelChangesBlurNoShadowAgain()
     QVERIFY(KavrelPainting::softShadowRenderCount() > before);
     QVERIFY(w.engine.stop());
 }
-
-namespace {
-// Counts the paint events a widget receives.
-class PaintCounter final : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
-} // namespace
 
 // While the microphone listens, the face under the bars is solid and the bars draw it
 // themselves: their repaints stop at them, and look as the whole button drawn at once does.
@@ -424,7 +449,7 @@ void tst_WorkspaceWindow::levelBarsRepaintOnlyThemselves()
     PaintCounter barPaints(bars);
     for (double level : {0.3, 0.9, 0.1}) {
         bars->setLevel(level, true);
-        QTRY_COMPARE(bars->fade().state(), QAbstractAnimation::Stopped);
+        QTRY_VERIFY(!bars->isFading());
         QCoreApplication::processEvents();
     }
     QVERIFY(barPaints.count > 0);

@@ -4,18 +4,20 @@
 #include "kit/widgets/KavrelPainting.h"
 #include "workspace/WorkspaceRules.h"
 
+#include <QEasingCurve>
 #include <QEvent>
 #include <QPainter>
 
 MicrophoneLevelBars::MicrophoneLevelBars(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(sizeHint());
-    m_from = m_to = targetFills();
-    m_fade.setDuration(fadeMilliseconds);
-    m_fade.setEasingCurve(QEasingCurve::OutCubic);
-    m_fade.setStartValue(0.0);
-    m_fade.setEndValue(1.0);
-    connect(&m_fade, &QVariantAnimation::valueChanged, this, qOverload<>(&QWidget::update));
+    for (int bar = 0; bar < 4; ++bar) {
+        const double barHeight = 8 + 4 * bar;
+        m_shapes[size_t(bar)] = KavrelPainting::continuousRoundedRect(QRectF(bar * 7, height() - barHeight, 4, barHeight), 2);
+    }
+    m_from = m_to = m_painted = targetFills();
+    m_fadeSteps.setInterval(fadeStepMilliseconds);
+    connect(&m_fadeSteps, &QTimer::timeout, this, &MicrophoneLevelBars::stepFade);
 }
 
 void MicrophoneLevelBars::setLevel(double level, bool isActive)
@@ -32,9 +34,36 @@ void MicrophoneLevelBars::setLevel(double level, bool isActive)
         shown[size_t(bar)] = shownFill(bar);
     m_from = shown;
     m_to = targetFills();
-    m_fade.stop();
-    m_fade.start();
-    update();
+    if (!isVisible()) {
+        // Nobody sees a fade: the bars show their new colours when they come back.
+        m_fadeSteps.stop();
+        m_heldFadeTime.reset();
+        m_from = m_to;
+        return;
+    }
+    // The fade's first frame is what shows already; the steps draw the rest.
+    m_heldFadeTime.reset();
+    m_fadeClock.start();
+    m_fadeSteps.start();
+}
+
+void MicrophoneLevelBars::holdFade(int milliseconds)
+{
+    m_heldFadeTime = milliseconds;
+    m_fadeSteps.stop();
+}
+
+void MicrophoneLevelBars::stepFade()
+{
+    if (m_fadeClock.elapsed() >= fadeMilliseconds)
+        m_fadeSteps.stop();
+    // Near its end a step can change nothing a screen shows.
+    for (int bar = 0; bar < 4; ++bar) {
+        if (shownFill(bar).rgba() != m_painted[size_t(bar)].rgba()) {
+            update();
+            return;
+        }
+    }
 }
 
 int MicrophoneLevelBars::litBars() const
@@ -45,9 +74,17 @@ int MicrophoneLevelBars::litBars() const
 QColor MicrophoneLevelBars::shownFill(int bar) const
 {
     const auto index = size_t(bar);
-    if (m_fade.state() == QAbstractAnimation::Stopped)
+    qint64 time = 0;
+    if (m_heldFadeTime)
+        time = *m_heldFadeTime;
+    else if (m_fadeSteps.isActive())
+        time = m_fadeClock.elapsed();
+    else
         return m_to[index];
-    return KavrelPainting::blend(m_from[index], m_to[index], m_fade.currentValue().toDouble());
+    if (time >= fadeMilliseconds)
+        return m_to[index];
+    const double progress = QEasingCurve(QEasingCurve::OutCubic).valueForProgress(double(time) / fadeMilliseconds);
+    return KavrelPainting::blend(m_from[index], m_to[index], progress);
 }
 
 MicrophoneLevelBars::Fills MicrophoneLevelBars::targetFills() const
@@ -69,7 +106,8 @@ void MicrophoneLevelBars::changeEvent(QEvent *event)
 {
     // The grey of idle bars follows the palette (light or dark appearance).
     if (event->type() == QEvent::PaletteChange) {
-        m_fade.stop();
+        m_fadeSteps.stop();
+        m_heldFadeTime.reset();
         m_from = m_to = targetFills();
         update();
     }
@@ -91,8 +129,7 @@ void MicrophoneLevelBars::paintEvent(QPaintEvent *)
     }
     painter.setRenderHint(QPainter::Antialiasing);
     for (int bar = 0; bar < 4; ++bar) {
-        const double barHeight = 8 + 4 * bar;
-        const QRectF shape(bar * 7, height() - barHeight, 4, barHeight);
-        painter.fillPath(KavrelPainting::continuousRoundedRect(shape, 2), shownFill(bar));
+        m_painted[size_t(bar)] = shownFill(bar);
+        painter.fillPath(m_shapes[size_t(bar)], m_painted[size_t(bar)]);
     }
 }
