@@ -53,8 +53,14 @@ bool KavrelMiniWindowCoordinator::isMiniWindow(const QWidget *window) const
 
 QList<QWidget *> KavrelMiniWindowCoordinator::miniWindows() const
 {
+    // Asked four times a second while listening. A mini window has been on the screen, so it has
+    // a window of the windowing system; walking those is cheap, where the list of top-level
+    // widgets is gathered from every widget of the program.
     QList<QWidget *> windows;
-    for (QWidget *window : QApplication::topLevelWidgets()) {
+    for (QWindow *handle : QGuiApplication::topLevelWindows()) {
+        if (!handle->handle())
+            continue;
+        QWidget *window = QWidget::find(handle->winId());
         if (isMiniWindow(window))
             windows.append(window);
     }
