@@ -21,6 +21,7 @@
 #include <QVariantAnimation>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <numbers>
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void symbolsDrawInTheirColourAtDeviceResolution();
     void busyButtonTakesNoClicks();
     void hiddenAnimationsWait();
+    void backdropIsWhatLiesBeneath();
     void buttonKeysClickIt_data();
     void buttonKeysClickIt();
     void buttonLooksPaintTheirShape_data();
@@ -492,6 +494,138 @@ void tst_WidgetKit::keptShadowsMatchAFreshRender()
 
 // A spinner nobody can see holds still: hidden with its window or a parent, or started while
 // hidden; it goes on when shown, and one stopped meanwhile stays stopped.
+namespace {
+// A layer of the backdrop test: fills its rounded shape with a colour, counting its paints.
+class BackdropLayer final : public QWidget
+{
+public:
+    BackdropLayer(QColor colour, QWidget *parent = nullptr) : QWidget(parent), colour(colour) {}
+    QColor colour;
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        ++paints;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient fill(0, 0, width(), height());
+        fill.setColorAt(0, colour);
+        fill.setColorAt(1, colour.lighter(140));
+        painter.setBrush(fill);
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(rect()), 18, 18);
+    }
+};
+
+// See-through text, drawn over a kept picture of what lies beneath it when given one.
+class BackdropText final : public QWidget
+{
+public:
+    BackdropText(bool kept, QWidget *parent) : QWidget(parent), backdrop(kept ? new KavrelOpaqueBackdrop(this) : nullptr) {}
+    KavrelOpaqueBackdrop *backdrop;
+    QString text = QStringLiteral("Доброе утро, коллеги");
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        if (backdrop && !backdrop->paint(painter, event->rect()))
+            return;
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
+};
+
+// The largest difference of a colour channel between two pictures of one size; blending into a
+// kept picture first may round a step differently from blending into the window.
+int largestChannelDifference(const QImage &first, const QImage &second)
+{
+    const QImage a = first.convertToFormat(QImage::Format_ARGB32);
+    const QImage b = second.convertToFormat(QImage::Format_ARGB32);
+    if (a.size() != b.size())
+        return 256;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            for (int shift : {0, 8, 16, 24})
+                largest = std::max(largest, std::abs(int((p >> shift) & 0xff) - int((q >> shift) & 0xff)));
+        }
+    }
+    return largest;
+}
+
+struct BackdropScene
+{
+    explicit BackdropScene(bool kept)
+    {
+        window.setAutoFillBackground(true);
+        window.resize(360, 260);
+        card = new BackdropLayer(QColor(40, 90, 200, 150), &window);
+        card->setGeometry(20, 20, 320, 220);
+        box = new BackdropLayer(QColor(255, 255, 255, 90), card);
+        box->setGeometry(15, 15, 290, 190);
+        text = new BackdropText(kept, box);
+        text->setGeometry(10, 10, 240, 160);
+        // A button of the box over the text is not part of what lies beneath it.
+        auto *over = new QPushButton(QStringLiteral("×"), box);
+        over->setGeometry(200, 20, 40, 30);
+    }
+    QWidget window;
+    BackdropLayer *card;
+    BackdropLayer *box;
+    BackdropText *text;
+};
+} // namespace
+
+// A widget drawing a picture of what lies beneath it looks exactly as if it were see-through,
+// after the layers below change too; its own repaints stop at it.
+void tst_WidgetKit::backdropIsWhatLiesBeneath()
+{
+    BackdropScene kept(true);
+    BackdropScene seeThrough(false);
+    for (BackdropScene *scene : {&kept, &seeThrough}) {
+        scene->window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&scene->window));
+    }
+    QVERIFY(kept.text->testAttribute(Qt::WA_OpaquePaintEvent));
+    QVERIFY(largestChannelDifference(kept.window.grab().toImage(), seeThrough.window.grab().toImage()) <= 2);
+
+    // A change of the text repaints the text alone, from the picture taken before.
+    QCoreApplication::processEvents();
+    const int taken = kept.text->backdrop->pictureCount();
+    QVERIFY(taken > 0);
+    kept.card->paints = kept.box->paints = 0;
+    kept.text->text = QStringLiteral("Начнём с цифр прошлого квартала");
+    seeThrough.text->text = kept.text->text;
+    kept.text->repaint();
+    QCOMPARE(kept.card->paints, 0);
+    QCOMPARE(kept.box->paints, 0);
+    QCOMPARE(kept.text->backdrop->pictureCount(), taken);
+    QVERIFY(largestChannelDifference(kept.window.grab().toImage(), seeThrough.window.grab().toImage()) <= 2);
+
+    // Layers below that change — a colour, a size, a place — are drawn into a new picture.
+    const std::vector<std::function<void(BackdropScene &)>> changes = {
+        [](BackdropScene &scene) { scene.card->colour = QColor(200, 60, 40, 170); scene.card->update(); },
+        [](BackdropScene &scene) { scene.box->colour = QColor(0, 0, 0, 60); scene.box->update(); },
+        [](BackdropScene &scene) { scene.box->move(25, 20); },
+        [](BackdropScene &scene) { scene.text->resize(200, 120); },
+        [](BackdropScene &scene) {
+            QPalette palette = scene.window.palette();
+            palette.setColor(QPalette::Window, QColor(30, 30, 34));
+            scene.window.setPalette(palette);
+        },
+    };
+    for (const auto &change : changes) {
+        const int taken = kept.text->backdrop->pictureCount();
+        change(kept);
+        change(seeThrough);
+        QTRY_VERIFY(kept.text->backdrop->pictureCount() > taken);
+        QVERIFY(largestChannelDifference(kept.window.grab().toImage(), seeThrough.window.grab().toImage()) <= 2);
+    }
+}
+
 void tst_WidgetKit::hiddenAnimationsWait()
 {
     QWidget window;

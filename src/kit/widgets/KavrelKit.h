@@ -73,6 +73,8 @@
 //                         vertically, over the screen's own background.
 //   KavrelDeferredRefresh a view's refresh coalesced to one run on the next event-loop turn:
 //                         schedule(); the refresh calls done().
+//   KavrelOpaqueBackdrop(widget)  a widget that repaints often draws a kept picture of what lies
+//                         beneath it (paint() first in its paintEvent), so its repaints stop at it.
 //   KavrelFocusRing::shows(widget)  whether a control draws its focus ring (it has the focus and
 //                         the user moved it there with the keyboard).
 //
@@ -98,6 +100,7 @@
 #include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelLinkButton.h"
+#include "kit/widgets/KavrelOpaqueBackdrop.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPaintedIcon.h"
 #include "kit/widgets/KavrelPill.h"

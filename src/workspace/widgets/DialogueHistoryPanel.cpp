@@ -1,6 +1,7 @@
 #include "workspace/widgets/DialogueHistoryPanel.h"
 
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelOpaqueBackdrop.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
 #include "kit/widgets/KavrelTextBlocks.h"
 #include "base/Text.h"
@@ -9,6 +10,8 @@
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -34,7 +37,7 @@ QTextBlockFormat rowBlockFormat(bool hangs)
 
 DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, PublishedTranscript::Column column,
                                            SpeakerLabel speakerLabel, QWidget *parent)
-    : QTextEdit(parent), m_transcript(transcript), m_column(column), m_speakerLabel(std::move(speakerLabel))
+    : QTextEdit(parent), m_backdrop(new KavrelOpaqueBackdrop(viewport())), m_transcript(transcript), m_column(column), m_speakerLabel(std::move(speakerLabel))
 {
     setReadOnly(true);
     setAcceptRichText(false);
@@ -70,6 +73,25 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
                                             [this](int row) { removeRow(row); }, [this] { rebuild(); }});
     rebuild();
+}
+
+// The text changes several times a second while someone speaks; drawing the card and box
+// beneath it from a picture keeps those repaints to this view.
+void DialogueHistoryPanel::paintEvent(QPaintEvent *event)
+{
+    {
+        QPainter painter(viewport());
+        if (!m_backdrop->paint(painter, event->rect()))
+            return;
+    }
+    QTextEdit::paintEvent(event);
+}
+
+// What lies beneath stays where it is while the text moves, so the view is drawn again rather
+// than its pixels moved.
+void DialogueHistoryPanel::scrollContentsBy(int, int)
+{
+    viewport()->update();
 }
 
 void DialogueHistoryPanel::setFontSize(double size)

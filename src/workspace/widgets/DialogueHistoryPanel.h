@@ -8,6 +8,8 @@
 #include <chrono>
 #include <functional>
 
+class KavrelOpaqueBackdrop;
+
 // The scrolling body of the transcript or translation column: one row per dialogue turn
 // (time badge, speaker badge when there is a speaker, the text) and the live draft of the
 // turn being spoken below them, all plain, selectable text.
@@ -43,6 +45,8 @@ Q_SIGNALS:
     void scrolledToBottom();
 
 protected:
+    void paintEvent(QPaintEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 
@@ -57,6 +61,7 @@ private:
     void contentChanged();
     void scrollToBottom();
 
+    KavrelOpaqueBackdrop *m_backdrop;
     PublishedTranscript *m_transcript;
     PublishedTranscript::Column m_column;
     SpeakerLabel m_speakerLabel;

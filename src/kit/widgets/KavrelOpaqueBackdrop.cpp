@@ -1,0 +1,121 @@
+#include "kit/widgets/KavrelOpaqueBackdrop.h"
+
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWidget>
+
+namespace {
+
+bool paintsEveryPixel(const QWidget *widget)
+{
+    if (widget->isWindow() || widget->testAttribute(Qt::WA_OpaquePaintEvent))
+        return true;
+    return widget->autoFillBackground() && widget->palette().brush(widget->backgroundRole()).isOpaque();
+}
+
+bool changesTheLook(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::ParentChange:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget) : QObject(widget), m_widget(widget)
+{
+    m_widget->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_widget->installEventFilter(this);
+    watchAncestors();
+}
+
+void KavrelOpaqueBackdrop::watchAncestors()
+{
+    for (const QPointer<QWidget> &below : m_below) {
+        if (below)
+            below->removeEventFilter(this);
+    }
+    m_below.clear();
+    for (QWidget *below = m_widget->parentWidget(); below; below = below->parentWidget()) {
+        m_below.emplace_back(below);
+        below->installEventFilter(this);
+        if (paintsEveryPixel(below))
+            break;
+    }
+}
+
+void KavrelOpaqueBackdrop::invalidate()
+{
+    m_picture = QPixmap();
+}
+
+bool KavrelOpaqueBackdrop::paint(QPainter &painter, const QRect &area)
+{
+    if (m_taking)
+        return false;
+    const qreal ratio = m_widget->devicePixelRatioF();
+    if (m_picture.isNull() || m_picture.devicePixelRatio() != ratio || m_picture.size() != m_widget->size() * ratio)
+        takePicture(ratio);
+    painter.drawPixmap(area, m_picture, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    return true;
+}
+
+void KavrelOpaqueBackdrop::takePicture(qreal ratio)
+{
+    m_picture = QPixmap(m_widget->size() * ratio);
+    m_picture.setDevicePixelRatio(ratio);
+    m_picture.fill(Qt::transparent);
+    m_taking = true;
+    // Each widget below paints only itself, the lowest first: children of theirs that lie over
+    // this widget (a scroll bar, a floating button) are not part of what is beneath it.
+    QPainter painter(&m_picture);
+    for (auto below = m_below.rbegin(); below != m_below.rend(); ++below) {
+        QWidget *widget = *below;
+        if (!widget)
+            continue;
+        const QPoint offset = m_widget->mapTo(widget, QPoint(0, 0));
+        const QRect source = QRect(offset, m_widget->size()) & widget->rect();
+        if (source.isEmpty())
+            continue;
+        QWidget::RenderFlags flags;
+        if (widget == m_below.back() || widget->autoFillBackground())
+            flags |= QWidget::DrawWindowBackground;
+        // render() puts the top-left of what it draws at the offset given.
+        widget->render(&painter, source.topLeft() - offset, QRegion(source), flags);
+    }
+    painter.end();
+    m_taking = false;
+    ++m_pictureCount;
+}
+
+bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_taking)
+        return false;
+    if (changesTheLook(event->type())) {
+        if (watched == m_widget && event->type() == QEvent::ParentChange)
+            watchAncestors();
+        invalidate();
+    } else if (event->type() == QEvent::Paint && watched != m_widget) {
+        // Qt leaves this widget's area out of what the ones below repaint, as it is opaque; a
+        // repaint that reaches round it is a change of the whole of one of them (a new accent, a
+        // tint): the picture is out of date.
+        auto *below = static_cast<QWidget *>(watched);
+        const QRect mine(m_widget->mapTo(below, QPoint(0, 0)), m_widget->size());
+        if (static_cast<QPaintEvent *>(event)->region().boundingRect().intersects(mine)) {
+            invalidate();
+            m_widget->update();
+        }
+    }
+    return false;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QRect>
+
+#include <vector>
+
+class QPainter;
+class QWidget;
+
+// Lets a widget that repaints often draw what lies beneath it itself, from a picture taken once.
+//
+// A see-through widget's every repaint goes through each widget below it: the window's fill, a
+// card with its shadow, a tinted box, each blending the whole area again. With the picture the
+// widget is opaque to Qt, its repaints stop at it, and its scrolling copies pixels instead of
+// painting the stack anew. The picture is what the widgets below paint themselves (not their
+// other children), taken again when one of them changes size, place, palette or style, or
+// repaints around the widget.
+//
+// The widget's paintEvent calls paint() first and draws nothing when it returns false (the
+// picture is being taken). Main thread only.
+class KavrelOpaqueBackdrop final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit KavrelOpaqueBackdrop(QWidget *widget);
+
+    bool paint(QPainter &painter, const QRect &area);
+    // Drops the picture; the next paint takes it again.
+    void invalidate();
+    // How many pictures have been taken (for tests).
+    int pictureCount() const { return m_pictureCount; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void watchAncestors();
+    void takePicture(qreal ratio);
+
+    QWidget *m_widget;
+    std::vector<QPointer<QWidget>> m_below; // from the widget's parent up to the first opaque one
+    QPixmap m_picture;
+    bool m_taking = false;
+    int m_pictureCount = 0;
+};
