@@ -30,6 +30,26 @@ bool changesTheLook(QEvent::Type type)
     }
 }
 
+// Qt leaves an opaque widget's area out of what the widgets below it repaint. A repaint of one
+// of them that reaches this area on two sides or more was a repaint of a whole of it across the
+// area (a new accent, a tint); one along a single side is a neighbour's (a scroll bar beside it).
+bool surrounds(const QRegion &repainted, const QRect &area)
+{
+    bool left = false;
+    bool right = false;
+    bool top = false;
+    bool bottom = false;
+    for (const QRect &part : repainted) {
+        const bool acrossRows = part.top() <= area.bottom() && part.bottom() >= area.top();
+        const bool acrossColumns = part.left() <= area.right() && part.right() >= area.left();
+        left = left || (acrossRows && part.right() == area.left() - 1);
+        right = right || (acrossRows && part.left() == area.right() + 1);
+        top = top || (acrossColumns && part.bottom() == area.top() - 1);
+        bottom = bottom || (acrossColumns && part.top() == area.bottom() + 1);
+    }
+    return int(left) + int(right) + int(top) + int(bottom) >= 2;
+}
+
 } // namespace
 
 KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget) : QObject(widget), m_widget(widget)
@@ -107,12 +127,9 @@ bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
             watchAncestors();
         invalidate();
     } else if (event->type() == QEvent::Paint && watched != m_widget) {
-        // Qt leaves this widget's area out of what the ones below repaint, as it is opaque; a
-        // repaint that reaches round it is a change of the whole of one of them (a new accent, a
-        // tint): the picture is out of date.
         auto *below = static_cast<QWidget *>(watched);
         const QRect mine(m_widget->mapTo(below, QPoint(0, 0)), m_widget->size());
-        if (static_cast<QPaintEvent *>(event)->region().boundingRect().intersects(mine)) {
+        if (surrounds(static_cast<QPaintEvent *>(event)->region(), mine)) {
             invalidate();
             m_widget->update();
         }
