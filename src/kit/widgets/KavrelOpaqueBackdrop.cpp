@@ -94,7 +94,11 @@ void KavrelOpaqueBackdrop::takePicture(qreal ratio)
 {
     m_picture = QPixmap(m_widget->size() * ratio);
     m_picture.setDevicePixelRatio(ratio);
-    m_picture.fill(Qt::transparent);
+    // Below an opaque widget the picture has no see-through pixel: without an alpha channel
+    // drawing it is a copy, not a blend.
+    const QWidget *lowest = m_below.empty() ? nullptr : m_below.back().data();
+    const bool opaque = lowest && paintsEveryPixel(lowest) && !lowest->testAttribute(Qt::WA_TranslucentBackground);
+    m_picture.fill(opaque ? Qt::black : Qt::transparent);
     m_taking = true;
     // Each widget below paints only itself, the lowest first: children of theirs that lie over
     // this widget (a scroll bar, a floating button) are not part of what is beneath it.

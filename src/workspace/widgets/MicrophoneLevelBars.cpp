@@ -116,17 +116,22 @@ void MicrophoneLevelBars::changeEvent(QEvent *event)
 
 void MicrophoneLevelBars::setOpaqueBackdrop(const QPixmap &parentPicture)
 {
-    m_backdrop = parentPicture;
+    m_backdrop = QPixmap();
+    if (!parentPicture.isNull()) {
+        // Only the part under the bars, without an alpha channel: drawing it is a copy.
+        const qreal ratio = parentPicture.devicePixelRatio();
+        const QRect under(QPoint(qRound(x() * ratio), qRound(y() * ratio)), size() * ratio);
+        m_backdrop = QPixmap::fromImage(parentPicture.copy(under).toImage().convertToFormat(QImage::Format_RGB32));
+        m_backdrop.setDevicePixelRatio(ratio);
+    }
     setAttribute(Qt::WA_OpaquePaintEvent, !m_backdrop.isNull());
 }
 
 void MicrophoneLevelBars::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    if (!m_backdrop.isNull()) {
-        const qreal ratio = m_backdrop.devicePixelRatio();
-        painter.drawPixmap(QRectF(rect()), m_backdrop, QRectF(QPointF(pos()) * ratio, QSizeF(size()) * ratio));
-    }
+    if (!m_backdrop.isNull())
+        painter.drawPixmap(0, 0, m_backdrop);
     painter.setRenderHint(QPainter::Antialiasing);
     for (int bar = 0; bar < 4; ++bar) {
         m_painted[size_t(bar)] = shownFill(bar);
