@@ -337,6 +337,33 @@ int blockRowHeight(const QString &text, int width, int *narrowest, bool *wrapped
     return chrome + int(std::ceil(textHeight));
 }
 
+QFont blockTextFont()
+{
+    return blockFont();
+}
+
+int blockRowHeightEstimate(const QString &text, int width, const QFontMetricsF &metrics)
+{
+    const int chrome = 2 * blockPadding + blockPillHeight + blockGap;
+    const qreal advance = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('x')));
+    const qsizetype perLine = std::max<qsizetype>(1, qsizetype((width - 2 * blockPadding) / advance));
+    // Each paragraph takes at least a line; wrapping at word ends may take one more now and
+    // then, which the exact measuring puts right.
+    qsizetype lines = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        if (c == u'\n') {
+            lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
+    const qreal lineHeight = metrics.ascent() + metrics.descent() + std::max<qreal>(0, metrics.leading());
+    return chrome + int(std::ceil(qreal(lines) * lineHeight));
+}
+
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
 {
     QList<KavrelHistoryBlockList::Block> rows;

@@ -3,6 +3,8 @@
 #include "kit/KavrelPalette.h"
 #include "services/MeetingSessionHistoryTypes.h"
 
+#include <QFont>
+#include <QFontMetricsF>
 #include <QList>
 #include <QString>
 
@@ -52,6 +54,10 @@ QWidget *blockRow(const QList<QWidget *> &pills, const QString &text);
 // the narrowest width that keeps the same line breaks (the height holds from there up to `width`,
 // and to any width when no line was wrapped: `wrapped`).
 int blockRowHeight(const QString &text, int width, int *narrowest = nullptr, bool *wrapped = nullptr);
+// About the height blockRow() takes, from the count of characters alone (the text's font is
+// monospaced); a hundred times cheaper than blockRowHeight(). `metrics` of blockTextFont().
+int blockRowHeightEstimate(const QString &text, int width, const QFontMetricsF &metrics);
+QFont blockTextFont();
 
 // One row per block in the given order, built where the reader looks; nothing for no blocks.
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);
