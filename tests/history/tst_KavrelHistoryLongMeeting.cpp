@@ -103,6 +103,8 @@ private Q_SLOTS:
 
 private:
     void makeView();
+    // The history with three meetings, the third one's sheet opened (its record still loading).
+    KavrelHistoryDetailSheet *openSheet();
     Call pending(const QString &operation);
     void settle();
 
@@ -137,6 +139,17 @@ void tst_KavrelHistoryLongMeeting::makeView()
     m_view->resize(1180, 900);
     m_view->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+}
+
+KavrelHistoryDetailSheet *tst_KavrelHistoryLongMeeting::openSheet()
+{
+    makeView();
+    pending("fetchSessions")->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}));
+    KavrelHistoryViewModel *vm = m_view->viewModel();
+    spawnTask([vm](CancellationToken) { return vm->openSession(row(QStringLiteral("m3"))); });
+    if (!QTest::qWaitFor([this] { return m_view->detailSheet() != nullptr; }))
+        return nullptr;
+    return m_view->detailSheet();
 }
 
 Call tst_KavrelHistoryLongMeeting::pending(const QString &operation)
@@ -190,12 +203,9 @@ void tst_KavrelHistoryLongMeeting::blockHeightsMatchTheCards()
 // behind it leaves it alone.
 void tst_KavrelHistoryLongMeeting::longMeetingBuildsOnlyWhatIsInSight()
 {
-    makeView();
-    pending("fetchSessions")->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}));
+    KavrelHistoryDetailSheet *sheet = openSheet();
+    QVERIFY(sheet);
     KavrelHistoryViewModel *vm = m_view->viewModel();
-    spawnTask([vm](CancellationToken) { return vm->openSession(row(QStringLiteral("m3"))); });
-    QTRY_VERIFY(m_view->detailSheet());
-    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
     const MeetingSessionHistoryDetail detail = longMeeting(QString());
     const QList<MeetingSessionTranscriptBlock> blocks = *detail.transcriptJson;
     pending("fetchSessionDetail")->answerDetail(detail);
@@ -289,12 +299,9 @@ void tst_KavrelHistoryLongMeeting::longMeetingIsMeasuredAtTheWidthItSettlesAt()
 {
     QFETCH(int, wider);
     QFETCH(int, change);
-    makeView();
-    pending("fetchSessions")->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}));
+    KavrelHistoryDetailSheet *sheet = openSheet();
+    QVERIFY(sheet);
     KavrelHistoryViewModel *vm = m_view->viewModel();
-    spawnTask([vm](CancellationToken) { return vm->openSession(row(QStringLiteral("m3"))); });
-    QTRY_VERIFY(m_view->detailSheet());
-    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
     QTRY_VERIFY(sheet->isVisible());
     sheet->resize(KavrelHistoryDetailSheet::minimumWidth + wider, KavrelHistoryDetailSheet::minimumHeight);
     settle();
