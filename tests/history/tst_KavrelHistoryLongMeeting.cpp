@@ -97,6 +97,8 @@ private Q_SLOTS:
 
     void blockHeightsMatchTheCards_data();
     void blockHeightsMatchTheCards();
+    void estimatesMatchTheMeasuring_data();
+    void estimatesMatchTheMeasuring();
     void longMeetingBuildsOnlyWhatIsInSight();
     void longMeetingIsMeasuredAtTheWidthItSettlesAt_data();
     void longMeetingIsMeasuredAtTheWidthItSettlesAt();
@@ -196,6 +198,22 @@ void tst_KavrelHistoryLongMeeting::blockHeightsMatchTheCards()
         delete card;
         QCOMPARE(KavrelHistoryComponents::blockRowHeight(text, width), built);
     }
+}
+
+void tst_KavrelHistoryLongMeeting::estimatesMatchTheMeasuring_data()
+{
+    blockHeightsMatchTheCards_data();
+}
+
+// The block font is monospaced: for text that breaks only at spaces, the estimate a layout gets
+// for a width not measured yet is what the measuring finds, so a long list is rarely placed twice.
+void tst_KavrelHistoryLongMeeting::estimatesMatchTheMeasuring()
+{
+    QFETCH(QString, text);
+    const KavrelHistoryComponents::BlockTextUnits units = KavrelHistoryComponents::blockTextUnits();
+    for (int width : {240, 377, 640, 1040})
+        QCOMPARE(KavrelHistoryComponents::blockRowHeightEstimate(text, width, units),
+                 KavrelHistoryComponents::blockRowHeight(text, width));
 }
 
 // A meeting of two thousand blocks: the sheet builds the cards in sight only, follows the

@@ -99,14 +99,14 @@ int KavrelHistoryBlockList::estimatedHeight(int width) const
             return height;
     }
     // A block measured at a width that keeps its line breaks counts as measured.
-    const QFontMetricsF metrics(KavrelHistoryComponents::blockTextFont());
+    const KavrelHistoryComponents::BlockTextUnits units = KavrelHistoryComponents::blockTextUnits();
     int y = 0;
     for (qsizetype i = 0; i < m_blocks.size(); ++i) {
         const Fit &fit = m_measurements->fits[size_t(i)];
         if (width <= fit.width && width >= fit.narrowest)
             y += fit.height + spacing;
         else
-            y += KavrelHistoryComponents::blockRowHeightEstimate(m_blocks[i].text, width, metrics) + spacing;
+            y += KavrelHistoryComponents::blockRowHeightEstimate(m_blocks[i].text, width, units) + spacing;
     }
     const int height = m_blocks.isEmpty() ? 0 : y - spacing;
     if (m_estimates.size() >= 4)

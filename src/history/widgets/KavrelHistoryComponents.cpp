@@ -342,26 +342,71 @@ QFont blockTextFont()
     return blockFont();
 }
 
-int blockRowHeightEstimate(const QString &text, int width, const QFontMetricsF &metrics)
+BlockTextUnits blockTextUnits()
+{
+    // Laid out as blockRowHeight() lays out a text, so that an estimate adds up the same.
+    const QFont font = blockFont();
+    constexpr int sample = 100;
+    QTextLayout layout(QString(sample, u'x'), font);
+    layout.setCacheEnabled(false);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    BlockTextUnits units;
+    units.advance = std::max<qreal>(0.5, line.naturalTextWidth() / sample);
+    units.lineHeight = line.height();
+    units.emptyHeight = QFontMetrics(font).height();
+    return units;
+}
+
+int blockRowHeightEstimate(const QString &text, int width, const BlockTextUnits &units)
 {
     const int chrome = 2 * blockPadding + blockPillHeight + blockGap;
-    const qreal advance = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('x')));
-    const qsizetype perLine = std::max<qsizetype>(1, qsizetype((width - 2 * blockPadding) / advance));
-    // Each paragraph takes at least a line; wrapping at word ends may take one more now and
-    // then, which the exact measuring puts right.
-    qsizetype lines = 0;
-    qsizetype run = 0;
+    if (text.isEmpty())
+        return chrome + units.emptyHeight;
+    const qsizetype perLine = std::max<qsizetype>(1, qsizetype(std::max(0, width - 2 * blockPadding) / units.advance));
+    // Every character as wide as the next, the lines break where a label's word wrap breaks
+    // them: between words, the spaces at a line's end hanging over it, a word longer than a line
+    // on a line of its own. Other break points (hyphens, scripts without spaces) and other widths
+    // (wide or combining characters) are left to the measuring.
+    qsizetype lines = 1;
+    qsizetype used = 0;     // characters on the current line
+    qsizetype spaces = 0;   // spaces since the last word
+    qsizetype word = 0;     // characters of the word being read
+    bool lineStarted = false;
+    const auto endWord = [&] {
+        if (word == 0)
+            return;
+        if (!lineStarted) {
+            used = spaces + word;
+            lineStarted = true;
+        } else if (used + spaces + word <= perLine) {
+            used += spaces + word;
+        } else {
+            ++lines;
+            used = word;
+        }
+        spaces = 0;
+        word = 0;
+    };
     for (const QChar c : text) {
         if (c == u'\n') {
-            lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
-            run = 0;
+            endWord();
+            ++lines;
+            used = 0;
+            spaces = 0;
+            lineStarted = false;
+        } else if (c == u' ') {
+            endWord();
+            ++spaces;
         } else {
-            ++run;
+            ++word;
         }
     }
-    lines += std::max<qsizetype>(1, (run + perLine - 1) / perLine);
-    const qreal lineHeight = metrics.ascent() + metrics.descent() + std::max<qreal>(0, metrics.leading());
-    return chrome + int(std::ceil(qreal(lines) * lineHeight));
+    endWord();
+    return chrome + int(std::ceil(qreal(lines) * units.lineHeight));
 }
 
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
