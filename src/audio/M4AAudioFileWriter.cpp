@@ -82,7 +82,7 @@ void M4AAudioFileWriter::release()
     m_codecContext.reset();
     m_frame.reset();
     m_packet.reset();
-    m_pendingSamples.clear();
+    m_frameFill = 0;
     m_headerWritten = false;
 }
 
@@ -177,42 +177,59 @@ void M4AAudioFileWriter::append(const QByteArray &pcmData)
     if (!m_formatContext)
         createFile();
 
-    const std::size_t oldSize = m_pendingSamples.size();
-    m_pendingSamples.resize(oldSize + std::size_t(frames));
+    // The samples go straight into the encoder's frame; a full frame is encoded at once.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
     const char *bytes = pcmData.constData();
-    for (qsizetype i = 0; i < frames; ++i) {
-        qint16 sample;
-        std::memcpy(&sample, bytes + i * 2, 2);
-        m_pendingSamples[oldSize + std::size_t(i)] = float(sample) / 32768.0f;
+    qsizetype taken = 0;
+    while (taken < frames) {
+        if (m_frameFill == 0)
+            prepareFrame();
+        const int frameSize = m_frame->nb_samples;
+        const qsizetype count = std::min<qsizetype>(frameSize - m_frameFill, frames - taken);
+        auto *samples = reinterpret_cast<float *>(m_frame->data[0]) + m_frameFill;
+        for (qsizetype i = 0; i < count; ++i) {
+            qint16 sample;
+            std::memcpy(&sample, bytes + (taken + i) * 2, 2);
+            samples[i] = float(sample) * (1.0f / 32768.0f);
+        }
+        m_frameFill += int(count);
+        taken += count;
+        if (m_frameFill == frameSize)
+            encodeFrame();
     }
-    encodePendingSamples(false);
 }
 
-void M4AAudioFileWriter::encodePendingSamples(bool flush)
+void M4AAudioFileWriter::prepareFrame()
 {
-    const int frameSize = m_codecContext->frame_size > 0 ? m_codecContext->frame_size : 1024;
-    std::size_t offset = 0;
-    while (m_pendingSamples.size() - offset >= std::size_t(frameSize)
-           || (flush && m_pendingSamples.size() > offset)) {
-        const int count = int(std::min<std::size_t>(frameSize, m_pendingSamples.size() - offset));
-        av_frame_unref(m_frame.get());
+    // One buffer serves every frame: the encoder has copied the last one's samples by the
+    // time it hands back its packets, so the buffer is normally free to fill again.
+    if (!m_frame->buf[0]) {
         m_frame->format = AV_SAMPLE_FMT_FLTP;
         m_frame->sample_rate = m_codecContext->sample_rate;
-        m_frame->nb_samples = count;
+        m_frame->nb_samples = m_codecContext->frame_size > 0 ? m_codecContext->frame_size : 1024;
         av_channel_layout_copy(&m_frame->ch_layout, &m_codecContext->ch_layout);
-        int status = av_frame_get_buffer(m_frame.get(), 0);
+        const int status = av_frame_get_buffer(m_frame.get(), 0);
         if (status < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
-        std::memcpy(m_frame->data[0], m_pendingSamples.data() + offset, std::size_t(count) * sizeof(float));
-        m_frame->pts = m_nextPts;
-        m_nextPts += count;
-        offset += std::size_t(count);
-        status = avcodec_send_frame(m_codecContext.get(), m_frame.get());
-        if (status < 0)
-            throw SystemAudioCaptureError::failedToWriteAudioFile(status);
-        writePackets();
     }
-    m_pendingSamples.erase(m_pendingSamples.begin(), m_pendingSamples.begin() + qsizetype(offset));
+    const int status = av_frame_make_writable(m_frame.get());
+    if (status < 0)
+        throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+}
+
+void M4AAudioFileWriter::encodeFrame()
+{
+    // A short last frame is sent as it is (the encoder takes one) and ends the stream.
+    const int frameSize = m_frame->nb_samples;
+    m_frame->nb_samples = m_frameFill;
+    m_frame->pts = m_nextPts;
+    m_nextPts += m_frameFill;
+    m_frameFill = 0;
+    const int status = avcodec_send_frame(m_codecContext.get(), m_frame.get());
+    m_frame->nb_samples = frameSize;
+    if (status < 0)
+        throw SystemAudioCaptureError::failedToWriteAudioFile(status);
+    writePackets();
 }
 
 void M4AAudioFileWriter::writePackets()
@@ -240,7 +257,8 @@ void M4AAudioFileWriter::close()
         return;
     int failure = 0;
     try {
-        encodePendingSamples(true);
+        if (m_frameFill > 0)
+            encodeFrame();
         int status = avcodec_send_frame(m_codecContext.get(), nullptr);
         if (status < 0 && status != AVERROR_EOF)
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);

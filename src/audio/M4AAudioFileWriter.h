@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <vector>
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -54,7 +53,8 @@ public:
 
 private:
     void createFile();
-    void encodePendingSamples(bool flush);
+    void prepareFrame();
+    void encodeFrame();
     void writePackets();
     void release();
 
@@ -65,7 +65,8 @@ private:
     AVStream *m_stream = nullptr;
     FFmpeg::Pointer<AVFrame> m_frame;
     FFmpeg::Pointer<AVPacket> m_packet;
-    std::vector<float> m_pendingSamples;
+    // Samples of the frame being filled (the rest of a chunk that did not end on a frame).
+    int m_frameFill = 0;
     qint64 m_nextPts = 0;
     bool m_headerWritten = false;
 };

@@ -84,6 +84,14 @@ std::optional<QString> copyableTranscriptText(const MeetingSessionHistoryDetail 
     return Text::nilIfEmpty(lines.join(QLatin1Char('\n')));
 }
 
+bool hasCopyableTranscript(const MeetingSessionHistoryDetail &detail)
+{
+    if (!detail.transcriptJson || detail.transcriptJson->isEmpty())
+        return Text::nilIfEmpty(detail.transcriptText).has_value();
+    return std::any_of(detail.transcriptJson->begin(), detail.transcriptJson->end(),
+                       [](const MeetingSessionTranscriptBlock &block) { return !Text::trimmed(block.text).isEmpty(); });
+}
+
 QList<MeetingSessionTranscriptBlock> persistedTranscriptBlocks(const MeetingSessionHistoryDetail &detail)
 {
     if (detail.transcriptJson && !detail.transcriptJson->isEmpty())

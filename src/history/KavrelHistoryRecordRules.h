@@ -34,6 +34,9 @@ QStringList splitLines(const QString &text);
 // One line per non-blank block, ordered by seq and then timestamp, as
 // "[time] speaker: text"; the stored plain text when there are no blocks. Absent when blank.
 std::optional<QString> copyableTranscriptText(const MeetingSessionHistoryDetail &detail);
+// Whether copyableTranscriptText() has a text, without putting it together (a long meeting's
+// screens ask on every change).
+bool hasCopyableTranscript(const MeetingSessionHistoryDetail &detail);
 
 // The stored blocks when there are any, else blocks rebuilt from the stored text.
 QList<MeetingSessionTranscriptBlock> persistedTranscriptBlocks(const MeetingSessionHistoryDetail &detail);

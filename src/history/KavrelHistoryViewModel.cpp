@@ -271,7 +271,7 @@ bool KavrelHistoryViewModel::isSelected(const QString &id) const
 
 bool KavrelHistoryViewModel::canSummarize(const MeetingSessionHistoryDetail &detail) const
 {
-    return KavrelHistoryRecordRules::copyableTranscriptText(detail).has_value() && !m_isSummaryLoading
+    return KavrelHistoryRecordRules::hasCopyableTranscript(detail) && !m_isSummaryLoading
            && !m_summariesInFlight.contains(detail.id) && isBlank(m_detailSummaryText) && isBlank(detail.summaryText);
 }
 

@@ -1,4 +1,5 @@
 #include "audio/LocalAudioRecordingService.h"
+#include "audio/M4AAudioFileWriter.h"
 #include "audio/SystemAudioCaptureError.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
@@ -103,6 +104,8 @@ private Q_SLOTS:
     void aDiskThatFallsBehindEndsTheRecording();
     void aRaisedBacklogBoundKeepsAFastBurst();
     void killedRecorderLeavesAPlayableFile();
+    void chunkSizesDoNotChangeTheRecording_data();
+    void chunkSizesDoNotChangeTheRecording();
 
 private:
     QTemporaryDir m_home;
@@ -405,6 +408,51 @@ void tst_LocalAudioRecordingService::aRaisedBacklogBoundKeepsAFastBurst()
     const TestAudio::ReadBack readBack = TestAudio::readBack(finished.value->value().toLocalFile());
     const double decoded = double(readBack.decodedSamples) / 16000.0;
     QVERIFY2(decoded >= 119.9 && decoded <= 120.2, qPrintable(QString::number(decoded)));
+}
+
+void tst_LocalAudioRecordingService::chunkSizesDoNotChangeTheRecording_data()
+{
+    QTest::addColumn<QList<int>>("chunkSamples"); // taken in turn, over and over
+    QTest::newRow("one sample at a time") << QList<int>{1};
+    QTest::newRow("a frame and one more") << QList<int>{1025};
+    QTest::newRow("one short of a frame") << QList<int>{1023};
+    QTest::newRow("capture fragments") << QList<int>{160, 160, 161};
+    QTest::newRow("uneven, across several frames") << QList<int>{333, 4097, 7, 2048};
+    QTest::newRow("all at once") << QList<int>{48000};
+}
+
+// Whatever sizes the chunks come in, the encoder is handed the same frames: each file
+// decodes to the same samples as the one written in frame-sized chunks, the short last frame
+// included.
+void tst_LocalAudioRecordingService::chunkSizesDoNotChangeTheRecording()
+{
+    QFETCH(QList<int>, chunkSamples);
+    constexpr int total = 48000 + 517; // three seconds and a part of a frame
+    ToneSource tone(440);
+    const QByteArray audio = tone.next(total);
+    const auto write = [&](const QString &name, const QList<int> &sizes) {
+        M4AAudioFileWriter writer(QDir(m_home.path()).filePath(name));
+        qsizetype at = 0;
+        for (int turn = 0; at < audio.size(); ++turn) {
+            const qsizetype bytes = std::min<qsizetype>(2 * sizes.at(turn % sizes.size()), audio.size() - at);
+            writer.append(audio.mid(at, bytes));
+            at += bytes;
+        }
+        const QString path = writer.outputPath();
+        writer.close();
+        return TestAudio::readBack(path);
+    };
+    const TestAudio::ReadBack reference = write(QStringLiteral("reference.m4a"), {1024});
+    const TestAudio::ReadBack chunked = write(QStringLiteral("chunked.m4a"), chunkSamples);
+    QVERIFY(reference.opened && chunked.opened);
+    QVERIFY(!chunked.decodeError);
+    // The decoder also gives back the encoder's priming and the last frame's padding.
+    QVERIFY2(reference.decodedSamples >= total && reference.decodedSamples <= total + 2048,
+             qPrintable(QString::number(reference.decodedSamples)));
+    QCOMPARE(chunked.decodedSamples, reference.decodedSamples);
+    QVERIFY(chunked.samples == reference.samples);
+    QFile::remove(QDir(m_home.path()).filePath(QStringLiteral("reference.m4a")));
+    QFile::remove(QDir(m_home.path()).filePath(QStringLiteral("chunked.m4a")));
 }
 
 int main(int argc, char *argv[])

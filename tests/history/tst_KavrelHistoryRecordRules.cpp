@@ -44,6 +44,8 @@ QStringList describe(const QList<MeetingSessionTranslationBlock> &blocks)
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(std::optional<qint64>)
+using OptionalBlocks = std::optional<QList<MeetingSessionTranscriptBlock>>;
+Q_DECLARE_METATYPE(OptionalBlocks)
 
 class tst_KavrelHistoryRecordRules : public QObject
 {
@@ -56,6 +58,8 @@ private Q_SLOTS:
     void rebuiltTranslationPairsByPositionWithoutIdCollisions_data();
     void rebuiltTranslationPairsByPositionWithoutIdCollisions();
     void copyableTranscriptSortsAndFormatsBlocks();
+    void copyableTranscriptPresence_data();
+    void copyableTranscriptPresence();
     void snapshotCarriesTheRecordWithTheNewSummary();
     void languageNames_data();
     void languageNames();
@@ -171,6 +175,43 @@ void tst_KavrelHistoryRecordRules::copyableTranscriptSortsAndFormatsBlocks()
     QCOMPARE(Rules::copyableTranscriptText(detail), std::optional<QString>("plain"));
     detail.transcriptText = QStringLiteral(" \n");
     QVERIFY(!Rules::copyableTranscriptText(detail));
+}
+
+void tst_KavrelHistoryRecordRules::copyableTranscriptPresence_data()
+{
+    using Blocks = OptionalBlocks;
+    QTest::addColumn<Blocks>("blocks");
+    QTest::addColumn<std::optional<QString>>("text");
+    QTest::addColumn<bool>("present");
+    const std::optional<QString> none;
+    QTest::newRow("nothing") << Blocks() << none << false;
+    QTest::newRow("blank text") << Blocks() << std::optional<QString>(QStringLiteral(" \n\t")) << false;
+    QTest::newRow("text") << Blocks() << std::optional<QString>(QStringLiteral(" hi ")) << true;
+    QTest::newRow("no blocks, text") << Blocks(QList<MeetingSessionTranscriptBlock>{})
+                                     << std::optional<QString>(QStringLiteral("hi")) << true;
+    QTest::newRow("blank blocks with times and speakers")
+        << Blocks(QList<MeetingSessionTranscriptBlock>{block("a", 1, "09:00:01", " ", QStringLiteral("Ann")),
+                                                       block("b", 2, "09:00:02", "\u2028\n")})
+        << none << false;
+    QTest::newRow("blank blocks win over the text")
+        << Blocks(QList<MeetingSessionTranscriptBlock>{block("a", 1, "09:00:01", "  ")})
+        << std::optional<QString>(QStringLiteral("plain")) << false;
+    QTest::newRow("one block with words among blank ones")
+        << Blocks(QList<MeetingSessionTranscriptBlock>{block("a", 1, "", " "), block("b", 2, "", " ok "),
+                                                       block("c", 3, "", "")})
+        << none << true;
+}
+
+// The quick answer for the buttons agrees with the text that Copy would put together.
+void tst_KavrelHistoryRecordRules::copyableTranscriptPresence()
+{
+    QFETCH(OptionalBlocks, blocks);
+    QFETCH(std::optional<QString>, text);
+    QFETCH(bool, present);
+    MeetingSessionHistoryDetail detail = record(QStringLiteral("m"), text);
+    detail.transcriptJson = blocks;
+    QCOMPARE(Rules::copyableTranscriptText(detail).has_value(), present);
+    QCOMPARE(Rules::hasCopyableTranscript(detail), present);
 }
 
 void tst_KavrelHistoryRecordRules::snapshotCarriesTheRecordWithTheNewSummary()

@@ -9,12 +9,41 @@
 #include <algorithm>
 #include <limits>
 
+std::vector<std::shared_ptr<KavrelHistoryBlockList::Measurements>> &KavrelHistoryBlockList::keptMeasurements()
+{
+    static std::vector<std::shared_ptr<Measurements>> kept;
+    return kept;
+}
+
 KavrelHistoryBlockList::KavrelHistoryBlockList(QList<Block> blocks, QWidget *parent)
     : QWidget(parent), m_blocks(std::move(blocks)), m_rows(size_t(m_blocks.size()), nullptr)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+
+    QStringList texts;
+    texts.reserve(m_blocks.size());
+    for (const Block &block : std::as_const(m_blocks))
+        texts.append(block.text);
+    const QString fontKey = KavrelHistoryComponents::blockTextFont().key();
+    auto &kept = keptMeasurements();
+    for (const std::shared_ptr<Measurements> &known : kept) {
+        if (known->fontKey == fontKey && known->texts == texts) {
+            m_measurements = known;
+            break;
+        }
+    }
+    if (!m_measurements) {
+        m_measurements = std::make_shared<Measurements>();
+        m_measurements->fontKey = fontKey;
+        m_measurements->texts = std::move(texts);
+        m_measurements->fits.resize(size_t(m_blocks.size()));
+        // The transcript and the translation of the meeting shown.
+        if (kept.size() >= 2)
+            kept.erase(kept.begin());
+        kept.push_back(m_measurements);
+    }
 }
 
 QWidget *KavrelHistoryBlockList::builtRow(int index) const
@@ -27,42 +56,73 @@ int KavrelHistoryBlockList::builtRowCount() const
     return int(std::count_if(m_rows.begin(), m_rows.end(), [](QWidget *row) { return row != nullptr; }));
 }
 
+bool KavrelHistoryBlockList::isMeasured(int width) const
+{
+    const std::vector<Measured> &measured = m_measurements->measured;
+    return std::any_of(measured.begin(), measured.end(), [width](const Measured &known) { return known.width == width; });
+}
+
 const std::vector<int> &KavrelHistoryBlockList::offsets(int width) const
 {
-    const auto known = std::find_if(m_measured.begin(), m_measured.end(),
-                                     [width](const Measured &measured) { return measured.width == width; });
-    if (known != m_measured.end())
+    std::vector<Measured> &measured = m_measurements->measured;
+    const auto known = std::find_if(measured.begin(), measured.end(),
+                                    [width](const Measured &entry) { return entry.width == width; });
+    if (known != measured.end())
         return known->offsets;
-    if (m_measured.size() >= 4)
-        m_measured.erase(m_measured.begin());
+    if (measured.size() >= 4)
+        measured.erase(measured.begin());
     std::vector<int> top(size_t(m_blocks.size()) + 1, 0);
-    m_fits.resize(size_t(m_blocks.size()));
     int y = 0;
+    bool laidOut = false;
     for (qsizetype i = 0; i < m_blocks.size(); ++i) {
         top[size_t(i)] = y;
-        Fit &fit = m_fits[size_t(i)];
+        Fit &fit = m_measurements->fits[size_t(i)];
         if (width > fit.width || width < fit.narrowest) {
             bool wrapped = false;
             fit.height = KavrelHistoryComponents::blockRowHeight(m_blocks[i].text, width, &fit.narrowest, &wrapped);
             fit.width = wrapped ? width : std::numeric_limits<int>::max();
+            laidOut = true;
         }
         y += fit.height + spacing;
     }
+    if (laidOut)
+        ++m_measuringPasses;
     top.back() = m_blocks.isEmpty() ? 0 : y - spacing;
-    m_measured.push_back({width, std::move(top)});
-    return m_measured.back().offsets;
+    measured.push_back({width, std::move(top)});
+    return measured.back().offsets;
+}
+
+int KavrelHistoryBlockList::estimatedHeight(int width) const
+{
+    for (const auto &[known, height] : m_estimates) {
+        if (known == width)
+            return height;
+    }
+    // A block measured at a width that keeps its line breaks counts as measured.
+    const KavrelHistoryComponents::BlockTextUnits units = KavrelHistoryComponents::blockTextUnits();
+    int y = 0;
+    for (qsizetype i = 0; i < m_blocks.size(); ++i) {
+        const Fit &fit = m_measurements->fits[size_t(i)];
+        if (width <= fit.width && width >= fit.narrowest)
+            y += fit.height + spacing;
+        else
+            y += KavrelHistoryComponents::blockRowHeightEstimate(m_blocks[i].text, width, units) + spacing;
+    }
+    const int height = m_blocks.isEmpty() ? 0 : y - spacing;
+    if (m_estimates.size() >= 4)
+        m_estimates.erase(m_estimates.begin());
+    m_estimates.emplace_back(width, height);
+    return height;
 }
 
 int KavrelHistoryBlockList::heightForWidth(int width) const
 {
-    // Layouts ask at passing widths before the list is on screen; measuring thousands of blocks
-    // for each would cost more than the showing. Until then a block counts as one line of text,
-    // and the list asks for a new layout when it shows.
-    const bool measured = std::any_of(m_measured.begin(), m_measured.end(),
-                                      [width](const Measured &known) { return known.width == width; });
-    if (!isVisible() && !measured)
-        return blockCount() * (KavrelHistoryComponents::blockRowHeight(QStringLiteral(" "), width) + spacing);
-    return offsets(width).back();
+    // Measuring thousands of blocks at every width a layout passes through would cost more than
+    // the showing: a width not measured yet gets an estimate. The list measures the width it
+    // settles at and asks for a new layout when the estimate it was placed by was wrong.
+    if (isMeasured(width))
+        return offsets(width).back();
+    return estimatedHeight(width);
 }
 
 QSize KavrelHistoryBlockList::sizeHint() const
@@ -86,13 +146,52 @@ void KavrelHistoryBlockList::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     followScrollArea();
-    updateGeometry();
     buildVisibleRows();
 }
 
 void KavrelHistoryBlockList::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
+    buildVisibleRows();
+}
+
+void KavrelHistoryBlockList::settleLater(bool again)
+{
+    if (m_settling && !again)
+        return;
+    m_settling = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, again] {
+            // A scroll area shows or hides its bar on a turn of its own and then gives the list
+            // another width: measuring the one it has now would be wasted.
+            if (!again && scrollBarAboutToChange()) {
+                settleLater(true);
+                return;
+            }
+            m_settling = false;
+            settle();
+        },
+        Qt::QueuedConnection);
+}
+
+bool KavrelHistoryBlockList::scrollBarAboutToChange() const
+{
+    if (!m_scrollArea || m_scrollArea->verticalScrollBarPolicy() != Qt::ScrollBarAsNeeded)
+        return false;
+    const QScrollBar *bar = m_scrollArea->verticalScrollBar();
+    return (bar->maximum() > bar->minimum()) != bar->isVisibleTo(m_scrollArea);
+}
+
+void KavrelHistoryBlockList::settle()
+{
+    if (!isVisible() || width() <= 0)
+        return;
+    const int measured = offsets(width()).back();
+    // Estimates from now on take in what was measured.
+    m_estimates.clear();
+    if (measured != height())
+        updateGeometry(); // placed by an estimate
     buildVisibleRows();
 }
 
@@ -115,6 +214,10 @@ void KavrelHistoryBlockList::buildVisibleRows()
     // Nothing is built before the list is on screen, where it knows what is in sight.
     if (m_blocks.isEmpty() || width() <= 0 || height() <= 0 || !isVisible())
         return;
+    if (!isMeasured(width())) {
+        settleLater();
+        return;
+    }
     followScrollArea();
     // In sight, and half a screenful either side so that scrolling finds cards already there.
     QRect sight = rect();

@@ -4,16 +4,23 @@
 #include <QPair>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 class QScrollArea;
 
 // The blocks of a saved meeting, one card per block (pills over selectable text), in a column
-// that may run to thousands of blocks. Every block's height is measured from its text, but a
-// card is built only while it is in or near the sight of the scroll area around the list, so
-// opening a two-hour meeting costs about what a short one does.
+// that may run to thousands of blocks. A card is built only while it is in or near the sight of
+// the scroll area around the list, so opening a two-hour meeting costs about what a short one
+// does. Every block's height is measured from its text at the width the list settles at; layouts
+// also ask at passing widths (with and without a scroll bar, for a minimum size), and those get
+// an estimate from the count of characters rather than a measuring of every block. A list made
+// again for the same texts (the tab built anew) takes over what the last one measured, so a
+// reader's place in it is found again exactly.
 class KavrelHistoryBlockList final : public QWidget
 {
     Q_OBJECT
@@ -34,6 +41,9 @@ public:
     // The card of a block while it is built, else null.
     QWidget *builtRow(int index) const;
     int builtRowCount() const;
+    // How often this list laid out the text of its blocks anew (blocks measured before at a
+    // width that keeps their line breaks are not laid out again).
+    int measuringPasses() const { return m_measuringPasses; }
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -46,12 +56,6 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
-    // The top of every block at `width`, and the whole height last.
-    const std::vector<int> &offsets(int width) const;
-    void followScrollArea();
-    // Builds the cards in and near sight, places them, and lets the far ones go.
-    void buildVisibleRows();
-
     // The last height measured for each block, the same from `narrowest` up to `width` (up to any
     // width for a block that did not wrap): a list measured at one width rarely lays out its
     // blocks again for a slightly different one (the width left beside a scroll bar).
@@ -61,16 +65,43 @@ private:
         int narrowest = 0;
         int height = 0;
     };
-
-    QList<Block> m_blocks;
-    mutable std::vector<Fit> m_fits;
-    std::vector<QWidget *> m_rows;
-    // Layouts ask at a few widths in turn (with and without a scroll bar): the last few are kept.
     struct Measured
     {
         int width;
         std::vector<int> offsets;
     };
-    mutable std::vector<Measured> m_measured;
+    // What was measured of a set of texts in a font; shared by the lists made for them.
+    struct Measurements
+    {
+        QString fontKey;
+        QStringList texts;
+        std::vector<Fit> fits;
+        // Layouts ask at a few widths in turn: the last few are kept.
+        std::vector<Measured> measured;
+    };
+
+    // The measurements of the lists made last: a tab built anew for the same meeting finds its own.
+    static std::vector<std::shared_ptr<Measurements>> &keptMeasurements();
+    // The top of every block at `width`, and the whole height last: measured.
+    const std::vector<int> &offsets(int width) const;
+    bool isMeasured(int width) const;
+    int estimatedHeight(int width) const;
+    // Measures the width the list has, asks for a new layout when it was placed by an estimate
+    // that the measuring does not confirm, and builds what is in sight.
+    void settle();
+    // settle() on the next turn of the event loop, before the list is painted.
+    void settleLater(bool again = false);
+    bool scrollBarAboutToChange() const;
+    void followScrollArea();
+    // Builds the cards in and near sight, places them, and lets the far ones go.
+    void buildVisibleRows();
+
+    QList<Block> m_blocks;
+    std::shared_ptr<Measurements> m_measurements;
+    std::vector<QWidget *> m_rows;
+    // Estimates by width, until the next measuring (layouts ask the same widths again and again).
+    mutable std::vector<std::pair<int, int>> m_estimates;
+    mutable int m_measuringPasses = 0;
+    bool m_settling = false;
     QPointer<QScrollArea> m_scrollArea;
 };

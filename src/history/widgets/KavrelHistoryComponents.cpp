@@ -337,6 +337,78 @@ int blockRowHeight(const QString &text, int width, int *narrowest, bool *wrapped
     return chrome + int(std::ceil(textHeight));
 }
 
+QFont blockTextFont()
+{
+    return blockFont();
+}
+
+BlockTextUnits blockTextUnits()
+{
+    // Laid out as blockRowHeight() lays out a text, so that an estimate adds up the same.
+    const QFont font = blockFont();
+    constexpr int sample = 100;
+    QTextLayout layout(QString(sample, u'x'), font);
+    layout.setCacheEnabled(false);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setLineWidth(1e6);
+    layout.endLayout();
+    BlockTextUnits units;
+    units.advance = std::max<qreal>(0.5, line.naturalTextWidth() / sample);
+    units.lineHeight = line.height();
+    units.emptyHeight = QFontMetrics(font).height();
+    return units;
+}
+
+int blockRowHeightEstimate(const QString &text, int width, const BlockTextUnits &units)
+{
+    const int chrome = 2 * blockPadding + blockPillHeight + blockGap;
+    if (text.isEmpty())
+        return chrome + units.emptyHeight;
+    const qsizetype perLine = std::max<qsizetype>(1, qsizetype(std::max(0, width - 2 * blockPadding) / units.advance));
+    // Every character as wide as the next, the lines break where a label's word wrap breaks
+    // them: between words, the spaces at a line's end hanging over it, a word longer than a line
+    // on a line of its own. Other break points (hyphens, scripts without spaces) and other widths
+    // (wide or combining characters) are left to the measuring.
+    qsizetype lines = 1;
+    qsizetype used = 0;     // characters on the current line
+    qsizetype spaces = 0;   // spaces since the last word
+    qsizetype word = 0;     // characters of the word being read
+    bool lineStarted = false;
+    const auto endWord = [&] {
+        if (word == 0)
+            return;
+        if (!lineStarted) {
+            used = spaces + word;
+            lineStarted = true;
+        } else if (used + spaces + word <= perLine) {
+            used += spaces + word;
+        } else {
+            ++lines;
+            used = word;
+        }
+        spaces = 0;
+        word = 0;
+    };
+    for (const QChar c : text) {
+        if (c == u'\n') {
+            endWord();
+            ++lines;
+            used = 0;
+            spaces = 0;
+            lineStarted = false;
+        } else if (c == u' ') {
+            endWord();
+            ++spaces;
+        } else {
+            ++word;
+        }
+    }
+    endWord();
+    return chrome + int(std::ceil(qreal(lines) * units.lineHeight));
+}
+
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
 {
     QList<KavrelHistoryBlockList::Block> rows;

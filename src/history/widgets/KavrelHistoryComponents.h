@@ -3,6 +3,7 @@
 #include "kit/KavrelPalette.h"
 #include "services/MeetingSessionHistoryTypes.h"
 
+#include <QFont>
 #include <QList>
 #include <QString>
 
@@ -52,6 +53,19 @@ QWidget *blockRow(const QList<QWidget *> &pills, const QString &text);
 // the narrowest width that keeps the same line breaks (the height holds from there up to `width`,
 // and to any width when no line was wrapped: `wrapped`).
 int blockRowHeight(const QString &text, int width, int *narrowest = nullptr, bool *wrapped = nullptr);
+// What an estimate needs of the block font: a character's advance, a line's height as a label
+// lays it out, and an empty label's height.
+struct BlockTextUnits
+{
+    qreal advance = 1;
+    qreal lineHeight = 0;
+    int emptyHeight = 0;
+};
+BlockTextUnits blockTextUnits();
+QFont blockTextFont();
+// About the height blockRow() takes, from the count of characters and spaces alone (the text's
+// font is monospaced); a hundred times cheaper than blockRowHeight().
+int blockRowHeightEstimate(const QString &text, int width, const BlockTextUnits &units);
 
 // One row per block in the given order, built where the reader looks; nothing for no blocks.
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);

@@ -22,7 +22,6 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -124,8 +123,10 @@ void KavrelHistoryDetailSheet::refresh()
     const std::optional<Shown> was = std::exchange(m_shown, due);
 
     // Keep where the reader was in each tab of the meeting.
-    if (m_tabContent)
-        m_scrollPositions.insert(int(m_shownTab), m_scrollArea->verticalScrollBar()->value());
+    if (m_tabContent) {
+        m_scrollPositions.insert(int(m_shownTab), m_restoringPosition >= 0 ? m_restoringPosition
+                                                                          : m_scrollArea->verticalScrollBar()->value());
+    }
     const QString meetingID = due.detail ? due.detail->id : QString();
     if (meetingID != m_scrollMeetingID) {
         m_scrollPositions.clear();
@@ -202,12 +203,33 @@ void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
         m_builtTabs.insert(int(tab), m_tabContent);
         m_tabColumn->insertWidget(0, m_tabContent);
     }
-    const int position = m_scrollPositions.value(int(tab), 0);
-    QPointer<QScrollArea> area = m_scrollArea;
-    QTimer::singleShot(0, this, [area, position] {
-        if (area)
-            area->verticalScrollBar()->setValue(position);
+    restoreScrollPosition(m_scrollPositions.value(int(tab), 0));
+}
+
+void KavrelHistoryDetailSheet::restoreScrollPosition(int position)
+{
+    stopRestoringScrollPosition();
+    QScrollBar *bar = m_scrollArea->verticalScrollBar();
+    bar->setValue(position);
+    if (bar->value() == position)
+        return;
+    // The tab is laid out over the next turns of the event loop (a long one in steps): follow its
+    // range until the place is there again, unless the reader moves first.
+    m_restoringPosition = position;
+    m_restoreFollowsRange = connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        bar->setValue(m_restoringPosition);
+        if (maximum >= m_restoringPosition)
+            stopRestoringScrollPosition();
     });
+    m_restoreStopsOnAction = connect(bar, &QAbstractSlider::actionTriggered, this,
+                                     [this] { stopRestoringScrollPosition(); });
+}
+
+void KavrelHistoryDetailSheet::stopRestoringScrollPosition()
+{
+    disconnect(m_restoreFollowsRange);
+    disconnect(m_restoreStopsOnAction);
+    m_restoringPosition = -1;
 }
 
 QWidget *KavrelHistoryDetailSheet::buildHeader()
@@ -327,7 +349,7 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
         buttons->addWidget(summarizeButton());
         KavrelCapsuleButton *copy = Components::panelActionButton(
             QStringLiteral("Copy transcript"), QStringLiteral("doc.on.doc"),
-            Rules::copyableTranscriptText(detail).has_value(), false);
+            Rules::hasCopyableTranscript(detail), false);
         connect(copy, &QAbstractButton::clicked, this, &KavrelHistoryDetailSheet::copyTranscript);
         buttons->addWidget(copy);
         QWidget *content = nullptr;

@@ -68,6 +68,10 @@ private:
     void scheduleRefresh();
     // Shows the selected tab's content, built anew when `rebuild` or not built yet.
     void showTabContent(bool rebuild);
+    // Puts the reader back at `position` in the tab shown, following the tab's range while it is
+    // laid out, until the place is there or the reader moves.
+    void restoreScrollPosition(int position);
+    void stopRestoringScrollPosition();
     QWidget *buildHeader();
     QWidget *buildBody();
     QWidget *buildTabContent(KavrelHistoryDetailTab tab);
@@ -89,5 +93,9 @@ private:
     // Scroll positions per tab, kept across rebuilds of the same meeting.
     QHash<int, int> m_scrollPositions;
     QString m_scrollMeetingID;
+    // The position being put back while the tab is laid out (-1: none).
+    int m_restoringPosition = -1;
+    QMetaObject::Connection m_restoreFollowsRange;
+    QMetaObject::Connection m_restoreStopsOnAction;
     KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};
 };
