@@ -63,6 +63,9 @@ bool SessionDraftWriter::writeNow(SessionDraftChange change)
                                   if (m_storedIsEncoded && m_defaults.editData(m_key, result.previousLength, result.edits))
                                       return;
                                   m_defaults.setData(m_key, m_encoder.json());
+                                  // A small draft is kept in memory until the next turn of the
+                                  // event loop; this write is on the disk when the call returns.
+                                  m_defaults.sync();
                               });
     lock.unlock();
     if (written)

@@ -8,11 +8,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -84,6 +86,48 @@ QByteArray readByQSettings(const QString &path)
     return text.startsWith(QLatin1String("x:")) ? QByteArray::fromBase64(text.sliced(2).toLatin1()) : QByteArray("?");
 }
 
+// The values a writer goes through: a large value, then random edits of it, each step the same
+// for the same seed.
+struct EditSequence
+{
+    explicit EditSequence(quint32 seed) : random(seed), value(randomBytes(random, 70 * 1024)) {}
+    SettingsJournal::Edits next()
+    {
+        SettingsJournal::Edits edits = randomEdits(random, value.size());
+        value = edited(value, edits);
+        return edits;
+    }
+    QByteArray valueAfter(int steps)
+    {
+        for (int i = 0; i < steps; ++i)
+            next();
+        return value;
+    }
+
+    QRandomGenerator random;
+    QByteArray value;
+};
+
+const char *const writerRole = "--write-edits-until-killed";
+
+// The child: writes the sequence's values (by edits, or whole when the journal is due to be
+// folded) and reports each step once it returned, until it is killed.
+int writeEditsUntilKilled(const QString &path, quint32 seed)
+{
+    UserDefaults defaults(path);
+    defaults.setString(QStringLiteral("kavrel.other"), QStringLiteral("kept"));
+    EditSequence sequence(seed);
+    defaults.setData(key, sequence.value);
+    for (int step = 1;; ++step) {
+        const qsizetype length = sequence.value.size();
+        const SettingsJournal::Edits edits = sequence.next();
+        if (!defaults.editData(key, length, edits))
+            defaults.setData(key, sequence.value);
+        std::printf("written %d\n", step);
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 class tst_SettingsJournal final : public QObject
@@ -92,6 +136,7 @@ class tst_SettingsJournal final : public QObject
 
 private Q_SLOTS:
     void randomEditsReadBackAsSet();
+    void aWriterKilledAtAnyMoment();
     void damagedJournalTails_data();
     void damagedJournalTails();
     void aFoldCutShortBetweenItsSteps();
@@ -141,6 +186,46 @@ void tst_SettingsJournal::randomEditsReadBackAsSet()
     QCOMPARE(readByQSettings(path), value);
     QSettings settings(path, QSettings::IniFormat);
     QCOMPARE(settings.value(QStringLiteral("kavrel.name")).toString(), QStringLiteral("s:Анна; \"B\""));
+}
+
+// A real process writing edits, killed at moments of a fixed pseudo-random choice: a fresh
+// settings object reads the last value it reported written, or the one it was writing.
+void tst_SettingsJournal::aWriterKilledAtAnyMoment()
+{
+    QRandomGenerator moments(41);
+    for (int round = 0; round < 6; ++round) {
+        QTemporaryDir directory;
+        const QString path = directory.filePath(QStringLiteral("prefs.ini"));
+        const quint32 seed = 100 + quint32(round);
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(writerRole), path, QString::number(seed)});
+        QVERIFY(child.waitForStarted());
+        const int killAfter = 5 + int(moments.bounded(300));
+        int reported = 0;
+        QByteArray output;
+        while (reported < killAfter) {
+            QVERIFY2(child.waitForReadyRead(20000), "the writer stopped reporting");
+            output += child.readAllStandardOutput();
+            const qsizetype line = output.lastIndexOf("written ", output.size() - 2);
+            if (line >= 0)
+                reported = output.mid(line + 8, output.indexOf('\n', line) - line - 8).toInt();
+        }
+        QTest::qWait(int(moments.bounded(4)));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        output += child.readAllStandardOutput();
+        const qsizetype line = output.lastIndexOf("written ", output.size() - 2);
+        reported = output.mid(line + 8, output.indexOf('\n', line) - line - 8).toInt();
+
+        const UserDefaults fresh(path);
+        const std::optional<QByteArray> read = fresh.dataValue(key);
+        QVERIFY(read);
+        EditSequence sequence(seed);
+        const QByteArray last = sequence.valueAfter(reported);
+        const QByteArray writing = sequence.valueAfter(1);
+        QVERIFY2(*read == last || *read == writing, qPrintable(QStringLiteral("round %1, step %2").arg(round).arg(reported)));
+        QCOMPARE(fresh.stringValue(QStringLiteral("kavrel.other")), std::optional<QString>(QStringLiteral("kept")));
+    }
 }
 
 void tst_SettingsJournal::damagedJournalTails_data()
@@ -304,5 +389,15 @@ void tst_SettingsJournal::aRemovedValueLeavesNoEditsBehind()
     QVERIFY(!QSettings(path, QSettings::IniFormat).contains(key));
 }
 
-QTEST_GUILESS_MAIN(tst_SettingsJournal)
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], writerRole) == 0) {
+        QCoreApplication application(argc, argv);
+        return writeEditsUntilKilled(QString::fromLocal8Bit(argv[2]), quint32(QByteArray(argv[3]).toUInt()));
+    }
+    QCoreApplication application(argc, argv);
+    tst_SettingsJournal test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_SettingsJournal.moc"
