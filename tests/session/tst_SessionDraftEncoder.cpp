@@ -43,6 +43,48 @@ void addTurn(SessionDraft &draft, const QString &text)
     render(draft);
 }
 
+// One edit anywhere in the session, of a fixed pseudo-random choice: turns added, grown,
+// closed, reopened, removed and changed before, at and after the end of what an encoder keeps,
+// panels, ids, or nothing.
+void editAnywhere(SessionDraft &draft, QRandomGenerator &random, int step)
+{
+    const int count = int(draft.turns.size());
+    const std::size_t at = std::size_t(count > 0 ? random.bounded(count) : 0);
+    switch (count < 3 ? 0 : random.bounded(10)) {
+    case 0:
+        addTurn(draft, QStringLiteral("шаг %1 ").arg(step).repeated(1 + int(random.bounded(4))));
+        break;
+    case 1:
+        draft.turns.back().text += QStringLiteral(" слово");
+        break;
+    case 2:
+        draft.turns[at].translationText += QStringLiteral(" т%1").arg(step);
+        break;
+    case 3:
+        draft.turns[at].text = QStringLiteral("x").repeated(int(random.bounded(40)));
+        break;
+    case 4:
+        draft.turns[at].isClosed = !draft.turns[at].isClosed;
+        break;
+    case 5:
+        draft.turns.erase(draft.turns.begin() + std::ptrdiff_t(at));
+        break;
+    case 6:
+        if (random.bounded(8) == 0)
+            draft.turns.resize(at);
+        break;
+    case 7:
+        draft.panels.transcriptAnswerText = QStringLiteral("ответ %1").arg(step);
+        break;
+    case 8:
+        draft.turns[at].id = QUuid::createUuid();
+        break;
+    default:
+        break;
+    }
+    render(draft);
+}
+
 qsizetype commonPrefix(const QString &a, const QString &b)
 {
     qsizetype i = 0;
@@ -188,30 +230,7 @@ void tst_SessionDraftEncoder::randomEditsAnywhere()
     SessionDraftEncoder encoder(5);
     SessionDraft draft;
     for (int step = 0; step < 600; ++step) {
-        const int count = int(draft.turns.size());
-        const int at = count > 0 ? int(random.bounded(count)) : 0;
-        switch (count < 3 ? 0 : random.bounded(6)) {
-        case 0:
-            addTurn(draft, QStringLiteral("шаг %1").arg(step).repeated(1 + int(random.bounded(4))));
-            break;
-        case 1:
-            draft.turns[std::size_t(at)].translationText += QStringLiteral(" т%1").arg(step);
-            break;
-        case 2:
-            draft.turns[std::size_t(at)].text = QStringLiteral("x").repeated(int(random.bounded(40)));
-            break;
-        case 3:
-            draft.turns[std::size_t(at)].isClosed = !draft.turns[std::size_t(at)].isClosed;
-            break;
-        case 4:
-            draft.turns.erase(draft.turns.begin() + at);
-            break;
-        default:
-            if (random.bounded(8) == 0)
-                draft.turns.resize(std::size_t(at));
-            break;
-        }
-        render(draft);
+        editAnywhere(draft, random, step);
         QCOMPARE(encoder.encode(draft), draft.toJson());
     }
 }
@@ -230,36 +249,7 @@ void tst_SessionDraftEncoder::changesGiveTheEditsToTheNextEncoding()
     std::optional<SessionDraftChange> waiting;
     for (int step = 0; step < 800; ++step) {
         SessionDraft draft = handed;
-        const int count = int(draft.turns.size());
-        const int at = count > 0 ? int(random.bounded(count)) : 0;
-        switch (count < 3 ? 0 : random.bounded(8)) {
-        case 0:
-            addTurn(draft, QStringLiteral("шаг %1 ").arg(step).repeated(1 + int(random.bounded(4))));
-            break;
-        case 1:
-            draft.turns.back().text += QStringLiteral(" слово");
-            render(draft);
-            break;
-        case 2:
-            draft.turns[std::size_t(at)].translationText += QStringLiteral(" т%1").arg(step);
-            render(draft);
-            break;
-        case 3:
-            draft.turns[std::size_t(at)].isClosed = !draft.turns[std::size_t(at)].isClosed;
-            break;
-        case 4:
-            draft.turns.erase(draft.turns.begin() + at);
-            render(draft);
-            break;
-        case 5:
-            draft.panels.transcriptAnswerText = QStringLiteral("ответ %1").arg(step);
-            break;
-        case 6:
-            draft.turns[std::size_t(at)].id = QUuid::createUuid();
-            break;
-        default:
-            break; // nothing changed
-        }
+        editAnywhere(draft, random, step);
         SessionDraftChange change = changeBetween(handed, draft, random.bounded(3) == 0 ? &random : nullptr);
         handed = draft;
         if (waiting)
