@@ -136,6 +136,8 @@ void SessionDraftChange::includeEarlier(const SessionDraftChange &earlier)
     if (first < firstTurn) {
         std::vector<SessionTurn> joined;
         joined.reserve(firstTurn - first + turns.size());
+        // The draft store never names a first changed turn past the turns it handed over before.
+        Q_ASSERT(firstTurn - first <= earlier.turns.size());
         const std::size_t taken = std::min(firstTurn - first, earlier.turns.size());
         joined.insert(joined.end(), earlier.turns.begin(), earlier.turns.begin() + std::ptrdiff_t(taken));
         joined.insert(joined.end(), std::make_move_iterator(turns.begin()), std::make_move_iterator(turns.end()));
