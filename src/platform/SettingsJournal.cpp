@@ -2,7 +2,12 @@
 
 #include <QCryptographicHash>
 #include <QDataStream>
+#include <QFile>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -35,15 +40,21 @@ QByteArray framed(const QByteArray &payload)
 
 SettingsJournal::SettingsJournal(QString settingsPath)
     : m_path(settingsPath + QStringLiteral(".journal"))
-    , m_file(m_path)
 {
 }
 
-SettingsJournal::~SettingsJournal() = default;
+SettingsJournal::~SettingsJournal()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
 
 qsizetype SettingsJournal::size() const
 {
-    return m_file.isOpen() ? m_file.size() : QFile(m_path).size();
+    struct stat status = {};
+    if (m_descriptor >= 0)
+        return ::fstat(m_descriptor, &status) == 0 ? qsizetype(status.st_size) : 0;
+    return QFile(m_path).size();
 }
 
 QByteArray SettingsJournal::digest(const QByteArray &value)
@@ -71,24 +82,37 @@ bool SettingsJournal::appendChange(const QString &key, qsizetype length, const E
 
 bool SettingsJournal::append(const QByteArray &payload)
 {
-    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (m_descriptor < 0)
+        m_descriptor = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (m_descriptor < 0 || m_broken)
         return false;
-    const qsizetype before = m_file.size();
+    const qsizetype before = size();
     const QByteArray record = framed(payload);
-    // One write of the whole record, on the disk before the change counts as made: a crash
-    // leaves at most this record torn, which the reader drops.
-    const bool written = m_file.write(record) == record.size() && m_file.flush() && ::fdatasync(m_file.handle()) == 0;
-    if (!written) {
-        // Nothing may follow a torn record: the journal ends where it was whole.
-        m_file.resize(before);
-        m_file.seek(before);
+    // The whole record, on the disk before the change counts as made: a crash leaves at most
+    // this record torn, which the reader drops.
+    qsizetype written = 0;
+    while (written < record.size()) {
+        const ssize_t count = ::write(m_descriptor, record.constData() + written, std::size_t(record.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        written += qsizetype(count);
     }
-    return written;
+    if (written == record.size() && ::fdatasync(m_descriptor) == 0)
+        return true;
+    // Nothing may follow a torn record: the journal ends where it was whole, or takes no more
+    // records until it is folded and begins anew.
+    m_broken = ::ftruncate(m_descriptor, off_t(before)) != 0;
+    return false;
 }
 
 void SettingsJournal::clear()
 {
-    m_file.close();
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    m_descriptor = -1;
+    m_broken = false;
     QFile::remove(m_path);
 }
 

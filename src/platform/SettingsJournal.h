@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <map>
@@ -75,5 +74,8 @@ private:
     bool append(const QByteArray &payload);
 
     QString m_path;
-    QFile m_file;
+    // Open for appending from the first record on; a plain descriptor, as the owner's calls come
+    // from more than one thread.
+    int m_descriptor = -1;
+    bool m_broken = false;
 };

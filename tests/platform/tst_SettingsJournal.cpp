@@ -367,6 +367,16 @@ void tst_SettingsJournal::editsThatDoNotFitAreRefused()
     QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(large));
     QVERIFY(defaults.editData(key, large.size(), inside));
     QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(edited(large, inside)));
+
+    // A journal that cannot be written (a folder in its place): refused, written whole instead.
+    const QString blocked = directory.filePath(QStringLiteral("blocked.ini"));
+    QVERIFY(QDir().mkpath(blocked + QStringLiteral(".journal")));
+    UserDefaults unjournaled(blocked);
+    unjournaled.setData(key, large);
+    QVERIFY(!unjournaled.editData(key, large.size(), inside));
+    QCOMPARE(unjournaled.dataValue(key), std::optional<QByteArray>(large));
+    unjournaled.setData(key, edited(large, inside));
+    QCOMPARE(readByQSettings(blocked), edited(large, inside));
 }
 
 void tst_SettingsJournal::aRemovedValueLeavesNoEditsBehind()
