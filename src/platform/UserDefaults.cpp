@@ -122,8 +122,7 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
                 // A large value (the draft of a finished session) leaves the file at once, and its
                 // edits the journal after it.
                 journaled.erase(key);
-                writeFile(QString(), QByteArray());
-                if (journaled.empty())
+                if (writeLarge({}) && journaled.empty())
                     journal.clear();
                 return true;
             }
@@ -172,12 +171,15 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
         values.erase(key);
         large.insert(key);
         // The file is written whole: the journal's edits of the other values go into it too.
-        std::map<QString, QByteArray> written{{key, IniSettingsFile::escapedData(tagged)}};
-        journaled.erase(key);
+        std::map<QString, QByteArray> written;
         for (const auto &[other, length] : journaled) {
+            if (other == key)
+                continue; // replaced, not replayed
             if (const std::optional<QByteArray> current = journaledValue(other))
                 written[other] = IniSettingsFile::escapedData(taggedData(*current));
         }
+        written[key] = IniSettingsFile::escapedData(tagged);
+        // Not written: the file and the journal still hold the value as it was.
         if (!writeLarge(written))
             return true;
         journaled.clear();
