@@ -21,6 +21,14 @@ SessionDraftWriter::~SessionDraftWriter()
     }
     m_thread.quit();
     m_thread.wait();
+    // The session's edits are folded into the settings file at the end with the encoding at
+    // hand: cheaper than the settings layer replaying every edit since the last whole write.
+    // Through a writer that tells no reader: the program is ending.
+    if (m_storedIsEncoded && m_storedHasEdits) {
+        if (!m_fileWriter)
+            m_fileWriter = std::make_unique<UserDefaults::WorkerWriter>(m_filePath);
+        m_fileWriter->setData(m_key, m_encoder.json());
+    }
     // The thread has ended, so its settings object can go from here.
     m_fileWriter.reset();
 }
@@ -60,8 +68,11 @@ bool SessionDraftWriter::writeNow(SessionDraftChange change)
     m_idle.wait(lock, [this] { return !m_isWriting; });
     const bool written = take(Waiting{std::move(change), m_generation, false}, lock,
                               [this](const SessionDraftEncoder::Result &result) {
-                                  if (m_storedIsEncoded && m_defaults.editData(m_key, result.previousLength, result.edits))
+                                  if (m_storedIsEncoded && m_defaults.editData(m_key, result.previousLength, result.edits)) {
+                                      m_storedHasEdits = true;
                                       return;
+                                  }
+                                  m_storedHasEdits = false;
                                   m_defaults.setData(m_key, m_encoder.json());
                                   // A small draft is kept in memory until the next turn of the
                                   // event loop; this write is on the disk when the call returns.
@@ -134,8 +145,11 @@ void SessionDraftWriter::writeWaitingDrafts()
         if (!m_fileWriter)
             m_fileWriter = std::make_unique<UserDefaults::WorkerWriter>(m_filePath);
         const bool written = take(std::move(waiting), lock, [this](const SessionDraftEncoder::Result &result) {
-            if (m_storedIsEncoded && m_fileWriter->editData(m_key, result.previousLength, result.edits))
+            if (m_storedIsEncoded && m_fileWriter->editData(m_key, result.previousLength, result.edits)) {
+                m_storedHasEdits = true;
                 return;
+            }
+            m_storedHasEdits = false;
             m_fileWriter->setData(m_key, m_encoder.json());
         });
         if (!written)

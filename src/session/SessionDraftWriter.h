@@ -33,7 +33,8 @@ class SessionDraftWriter final : public QObject
 
 public:
     SessionDraftWriter(UserDefaults &defaults, QString key, QObject *parent = nullptr);
-    // Lets the write on its way finish; a waiting draft is dropped (writeNow() keeps it).
+    // Lets the write on its way finish; a waiting draft is dropped (writeNow() keeps it). A value
+    // written by edits is written whole once more, so the settings file holds it whole.
     ~SessionDraftWriter() override;
 
     // Hands the change to the worker; it takes a change still waiting there into itself.
@@ -94,4 +95,6 @@ private:
     bool m_storedIsEncoded = false;
     // The stored draft has the judged content of the encoder's last draft.
     bool m_storedIsJudgedSame = false;
+    // Edits of the stored value were written since it was last written whole.
+    bool m_storedHasEdits = false;
 };

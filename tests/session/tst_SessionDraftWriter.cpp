@@ -69,6 +69,7 @@ private Q_SLOTS:
     void aWriteNowWinsOverTheWorker();
     void aRemovalKeepsTheChangesTheNextOneBuildsOn_data();
     void aRemovalKeepsTheChangesTheNextOneBuildsOn();
+    void theEndLeavesTheSettingsFileWhole();
 };
 
 void tst_SessionDraftWriter::onlyAChangeOfTheJudgedContentIsWritten_data()
@@ -225,6 +226,35 @@ void tst_SessionDraftWriter::aRemovalKeepsTheChangesTheNextOneBuildsOn()
     QVERIFY(fixture.settle());
     QCOMPARE(fixture.defaults.dataValue(key), std::optional<QByteArray>(draft.toJson()));
     QCOMPARE(fixture.writer.lastWrittenFingerprint(), draft.fingerprint());
+}
+
+// Written by edits during the session, the draft is in the settings file whole once the writer
+// ends, for QSettings and an older program alike.
+void tst_SessionDraftWriter::theEndLeavesTheSettingsFileWhole()
+{
+    QTemporaryDir directory;
+    UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
+    const QString path = defaults.filePath();
+    SessionDraft draft = draftWith(600, QStringLiteral("session"));
+    {
+        SessionDraftWriter writer(defaults, key);
+        QVERIFY(writer.writeNow(draft));
+        SessionDraftChange change;
+        change.firstTurn = draft.turns.size() - 1;
+        draft.turns.back().text += QStringLiteral(" and more");
+        change.turns = {draft.turns.back()};
+        change.subtitlesText = draft.subtitlesText;
+        change.subtitlesKept = draft.subtitlesText.size();
+        change.translatedText = draft.translatedText;
+        change.translatedKept = draft.translatedText.size();
+        change.panels = draft.panels;
+        QVERIFY(writer.writeNow(std::move(change)));
+        QSettings before(path, QSettings::IniFormat);
+        QVERIFY(before.value(key).toString() != QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
+    }
+    QSettings after(path, QSettings::IniFormat);
+    QCOMPARE(after.value(key).toString(), QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
+    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(draft.toJson()));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraftWriter)
