@@ -12,8 +12,8 @@
 //
 // QSettings keeps every value of a file in a process-wide cache (even after the last QSettings
 // object of the file is gone) and writes the file from that cache, escaping it one character at a
-// time. For the session draft, a value of megabytes rewritten at every change, that is a second
-// copy in memory and most of the cost of a change. Here a large value stays where it is, in the
+// time. For the session draft, a value of megabytes, that is a second copy in memory and most of
+// the cost of writing it. Here a large value stays where it is, in the
 // file, and is read back when asked for; the file is written by splicing, not re-escaping, it.
 //
 // Only the General section is ours (every key of the settings layer lives there); other sections

@@ -1,6 +1,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/IniSettingsFile.h"
+#include "platform/SettingsJournal.h"
 #include "base/KavrelDiagnostics.h"
 
 #include <QCoreApplication>
@@ -24,18 +25,33 @@
 // them at once (sync() and the last reader's end write at once). A value longer than
 // largeValueCharacters (the session draft) is written at once and not kept here: it is read back
 // from the file when asked for.
+//
+// A large data value changed by edits (editData) has them appended to the journal beside the
+// file instead of the file being written again; the journal is folded into the file (the file
+// written whole, then the journal removed) when the value is next written whole, when it is
+// removed, when the file is opened and when its last user ends.
 struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backend>
 {
     static constexpr qsizetype largeValueCharacters = 64 * 1024;
 
-    explicit Backend(const QString &path) : file(path)
+    explicit Backend(const QString &path) : file(path), journal(path)
     {
         file.load(largeValueCharacters, values, large);
+        // What a crash left in the journal goes into the file before anything is appended.
+        foldJournal();
     }
-    ~Backend() { flush(); }
-    // Guards values, large and the file: the draft is written from a worker thread.
+    ~Backend()
+    {
+        flush();
+        const std::lock_guard lock(mutex);
+        foldJournal();
+    }
+    // Guards values, large, the file and the journal: the draft is written from a worker thread.
     mutable std::mutex mutex;
     IniSettingsFile file;
+    SettingsJournal journal;
+    // The large values with edits in the journal, and the length each one has now.
+    std::map<QString, qsizetype> journaled;
     std::map<QString, QString> values;
     std::set<QString> large;
     bool dirty = false;
@@ -43,15 +59,55 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
     // Main thread only.
     std::vector<UserDefaults *> readers;
 
+    static std::optional<QByteArray> decodedData(const std::optional<QString> &text)
+    {
+        if (!text || !text->startsWith(QLatin1String("x:")))
+            return std::nullopt;
+        return QByteArray::fromBase64(QStringView(*text).sliced(2).toLatin1());
+    }
+    static QByteArray taggedData(const QByteArray &value) { return QByteArrayLiteral("x:") + value.toBase64(); }
+
     std::optional<QString> text(const QString &key) const
     {
         const std::lock_guard lock(mutex);
         const auto found = values.find(key);
         if (found != values.end())
             return found->second;
-        if (large.count(key))
+        if (!large.count(key))
+            return std::nullopt;
+        if (!journaled.count(key))
             return file.readValue(key);
-        return std::nullopt;
+        const std::optional<QByteArray> value = journaledValue(key);
+        return value ? std::optional<QString>(QString::fromLatin1(taggedData(*value))) : std::nullopt;
+    }
+    // With the mutex held: the file's value of a journaled key with the journal's edits made.
+    std::optional<QByteArray> journaledValue(const QString &key) const
+    {
+        const std::optional<QByteArray> base = decodedData(file.readValue(key));
+        const std::map<QString, SettingsJournal::Entry> entries = journal.read();
+        const auto entry = entries.find(key);
+        if (!base || entry == entries.end())
+            return base;
+        return SettingsJournal::replay(entry->second, *base).value_or(*base);
+    }
+    // With the mutex held (or before the backend is shared): writes the file with the journal's
+    // edits made, then removes the journal. A crash between the two leaves a journal whose bases
+    // no longer match the file, which is then void.
+    void foldJournal()
+    {
+        journaled.clear();
+        std::map<QString, QByteArray> folded;
+        for (const auto &[key, entry] : journal.read()) {
+            const std::optional<QByteArray> base = decodedData(file.readValue(key));
+            if (!base || !large.count(key))
+                continue; // removed since, or no value of ours
+            const std::optional<QByteArray> value = SettingsJournal::replay(entry, *base);
+            if (value && *value != *base)
+                folded[key] = IniSettingsFile::escapedData(taggedData(*value));
+        }
+        if (!folded.empty() && !writeLarge(folded))
+            return; // the journal still holds them
+        journal.clear();
     }
     // Sets (or, without a text, removes) the value and writes the file. False when nothing changed.
     bool store(const QString &key, const std::optional<QString> &text)
@@ -62,11 +118,19 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
             if (found == values.end() && !large.count(key))
                 return false;
             values.erase(key);
-            large.erase(key);
+            if (large.erase(key)) {
+                // A large value (the draft of a finished session) leaves the file at once, and its
+                // edits the journal after it.
+                journaled.erase(key);
+                if (writeLarge({}) && journaled.empty())
+                    journal.clear();
+                return true;
+            }
         } else {
             if (found != values.end() && found->second == *text)
                 return false;
             large.erase(key);
+            journaled.erase(key);
             values[key] = *text;
         }
         dirty = true;
@@ -100,24 +164,79 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
     // A data value: a large one goes to the file alone and is forgotten here.
     bool storeData(const QString &key, const QByteArray &value)
     {
-        const QByteArray tagged = QByteArrayLiteral("x:") + value.toBase64();
+        const QByteArray tagged = taggedData(value);
         if (tagged.size() <= largeValueCharacters)
             return store(key, QString::fromLatin1(tagged));
         const std::lock_guard lock(mutex);
         values.erase(key);
         large.insert(key);
-        writeFile(key, IniSettingsFile::escapedData(tagged));
+        // The file is written whole: the journal's edits of the other values go into it too.
+        std::map<QString, QByteArray> written;
+        for (const auto &[other, length] : journaled) {
+            if (other == key)
+                continue; // replaced, not replayed
+            if (const std::optional<QByteArray> current = journaledValue(other))
+                written[other] = IniSettingsFile::escapedData(taggedData(*current));
+        }
+        written[key] = IniSettingsFile::escapedData(tagged);
+        // Not written: the file and the journal still hold the value as it was.
+        if (!writeLarge(written))
+            return true;
+        journaled.clear();
+        journal.clear();
+        // The next edits apply to this value.
+        if (journal.appendBase(key, value))
+            journaled[key] = value.size();
+        return true;
+    }
+    // Makes the edits of a large data value of `length` bytes. False when they were not made:
+    // the value is not a large one as long as that, or the journal is due to be folded; the
+    // caller then writes the value whole.
+    bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
+    {
+        const std::lock_guard lock(mutex);
+        if (!large.count(key))
+            return false;
+        auto found = journaled.find(key);
+        if (found == journaled.end()) {
+            // The first edits since the file was opened: the journal names the value they edit.
+            const std::optional<QByteArray> base = decodedData(file.readValue(key));
+            if (!base || base->size() != length || !journal.appendBase(key, *base))
+                return false;
+            found = journaled.emplace(key, length).first;
+        }
+        const std::optional<qsizetype> newLength = SettingsJournal::editedLength(length, edits);
+        // Folded once the journal has grown to half the value: reading the value back costs a
+        // replay of every edit, and the file is written whole about once per half its size.
+        constexpr qsizetype foldFloor = 256 * 1024;
+        if (!newLength || found->second != length || journal.size() > std::max(foldFloor, *newLength / 2)
+            || !journal.appendChange(key, length, edits))
+            return false;
+        found->second = *newLength;
         return true;
     }
     // With the mutex held. newLarge: a large value to write now (the others are carried over).
     void writeFile(const QString &newLargeKey, const QByteArray &newLarge)
     {
+        std::map<QString, QByteArray> written;
+        if (!newLargeKey.isEmpty())
+            written[newLargeKey] = newLarge;
+        writeLarge(written);
+    }
+    // With the mutex held: writes the file, with the large values given and the others as the
+    // file holds them.
+    bool writeLarge(const std::map<QString, QByteArray> &written)
+    {
         dirty = false;
         std::map<QString, QByteArray> largeValues;
-        for (const QString &key : large)
-            largeValues[key] = key == newLargeKey ? newLarge : QByteArray();
-        if (!file.write(values, largeValues))
-            qCWarning(KavrelDiagnostics::app()).noquote() << "settings could not be written:" << file.path();
+        for (const QString &key : large) {
+            const auto found = written.find(key);
+            largeValues[key] = found != written.end() ? found->second : QByteArray();
+        }
+        if (file.write(values, largeValues))
+            return true;
+        qCWarning(KavrelDiagnostics::app()).noquote() << "settings could not be written:" << file.path();
+        return false;
     }
 };
 
@@ -303,6 +422,14 @@ void UserDefaults::setData(const QString &key, const QByteArray &value)
         notifyReaders(m_backend->readers, key);
 }
 
+bool UserDefaults::editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
+{
+    if (!m_backend->editData(settingsKey(key), length, edits))
+        return false;
+    notifyReaders(m_backend->readers, key);
+    return true;
+}
+
 void UserDefaults::remove(const QString &key)
 {
     if (!read(key))
@@ -328,6 +455,15 @@ void UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &v
     m_backend->storeData(settingsKey(key), value);
     if (!m_changedKeys.contains(key))
         m_changedKeys.append(key);
+}
+
+bool UserDefaults::WorkerWriter::editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
+{
+    if (!m_backend->editData(settingsKey(key), length, edits))
+        return false;
+    if (!m_changedKeys.contains(key))
+        m_changedKeys.append(key);
+    return true;
 }
 
 void UserDefaults::WorkerWriter::sync()

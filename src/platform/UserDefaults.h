@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SettingsJournal.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -13,7 +15,8 @@
 // QSettings). Values keep their type: a Bool is read back as a Bool, and a String is never read
 // as a Bool. Every instance over the same file sees every change and emits valueChanged for it.
 // Changes reach the disk on the next turn of the event loop (or at sync()). A large value (the
-// session draft) is not held in memory: it is read back from the file when asked for.
+// session draft) is not held in memory: it is read back from the file when asked for; its
+// changes can be written as edits (a journal beside the file) instead of the whole file again.
 class UserDefaults final : public QObject
 {
     Q_OBJECT
@@ -50,6 +53,10 @@ public:
     void setDouble(const QString &key, double value);
     void setString(const QString &key, const QString &value);
     void setData(const QString &key, const QByteArray &value);
+    // Changes a large data value (one written with setData) of `length` bytes by edits, writing
+    // only them. False when nothing was done: the value is not such a one, is not `length` bytes
+    // long, or is due to be written whole; setData it then.
+    bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits);
     void remove(const QString &key);
 
     // Writes pending changes to disk.
@@ -83,6 +90,8 @@ public:
 
     // Writes the value to the file.
     void setData(const QString &key, const QByteArray &value);
+    // As UserDefaults::editData.
+    bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits);
     // The readers hear of the keys set since the last sync.
     void sync();
 

@@ -146,6 +146,7 @@ void PublishedTranscript::rebuildPublishedState()
         rows.entriesCache.clear();
         rows.textValid = false;
         rows.entriesValid = false;
+        Q_EMIT textEdited(column, 0);
         Q_EMIT rowsReset(column);
         announce(column);
     }
@@ -184,6 +185,8 @@ void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optio
     const auto position = std::lower_bound(rows.turnIndexes.begin(), rows.turnIndexes.end(), turnIndex);
     const int rowIndex = int(position - rows.turnIndexes.begin());
     const bool exists = position != rows.turnIndexes.end() && *position == turnIndex;
+    // A text not rendered since it was reset is rendered whole when read.
+    qsizetype editedFrom = 0;
 
     if (wanted && exists) {
         DialogueEntry &current = rows.rows[std::size_t(rowIndex)];
@@ -192,25 +195,28 @@ void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optio
         rows.rowsWithSpeaker += (wanted->speakerNumber ? 1 : 0) - (current.speakerNumber ? 1 : 0);
         current = *wanted;
         if (rows.textValid)
-            replaceLine(rows, rowIndex, current);
+            editedFrom = replaceLine(rows, rowIndex, current);
         rows.entriesValid = false;
+        Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowChanged(column, rowIndex);
     } else if (wanted) {
         // The line goes in before the row, while the lines still match the rows.
         if (rows.textValid)
-            insertLine(rows, rowIndex, *wanted);
+            editedFrom = insertLine(rows, rowIndex, *wanted);
         rows.rows.insert(rows.rows.begin() + rowIndex, *wanted);
         rows.turnIndexes.insert(position, turnIndex);
         rows.rowsWithSpeaker += wanted->speakerNumber ? 1 : 0;
         rows.entriesValid = false;
+        Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowInserted(column, rowIndex);
     } else if (exists) {
         rows.rowsWithSpeaker -= rows.rows[std::size_t(rowIndex)].speakerNumber ? 1 : 0;
         if (rows.textValid)
-            removeLine(rows, rowIndex);
+            editedFrom = removeLine(rows, rowIndex);
         rows.rows.erase(rows.rows.begin() + rowIndex);
         rows.turnIndexes.erase(position);
         rows.entriesValid = false;
+        Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowRemoved(column, rowIndex);
     } else {
         return;
@@ -265,41 +271,49 @@ qsizetype PublishedTranscript::lineStart(const ColumnRows &rows, int row)
     return rows.textCache.size() - tail - (count - 1 - row);
 }
 
-void PublishedTranscript::replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry)
+qsizetype PublishedTranscript::replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry)
 {
     const QString line = renderLine(entry, true);
     qsizetype &length = rows.lineLengths[std::size_t(row)];
     makeRoom(rows.textCache, line.size() - length);
-    rows.textCache.replace(lineStart(rows, row), length, line);
+    const qsizetype start = lineStart(rows, row);
+    rows.textCache.replace(start, length, line);
     length = line.size();
+    return start;
 }
 
-void PublishedTranscript::insertLine(ColumnRows &rows, int row, const DialogueEntry &entry)
+qsizetype PublishedTranscript::insertLine(ColumnRows &rows, int row, const DialogueEntry &entry)
 {
     const QString line = renderLine(entry, true);
     makeRoom(rows.textCache, line.size() + 1);
+    qsizetype start = rows.textCache.size();
     if (row == int(rows.lineLengths.size())) {
         if (!rows.lineLengths.empty())
             rows.textCache += u'\n';
         rows.textCache += line;
     } else {
-        rows.textCache.insert(lineStart(rows, row), line + u'\n');
+        start = lineStart(rows, row);
+        rows.textCache.insert(start, line + u'\n');
     }
     rows.lineLengths.insert(rows.lineLengths.begin() + row, line.size());
+    return start;
 }
 
-void PublishedTranscript::removeLine(ColumnRows &rows, int row)
+qsizetype PublishedTranscript::removeLine(ColumnRows &rows, int row)
 {
     const int count = int(rows.lineLengths.size());
-    const qsizetype start = lineStart(rows, row);
+    qsizetype start = lineStart(rows, row);
     const qsizetype length = rows.lineLengths[std::size_t(row)];
-    if (count == 1)
+    if (count == 1) {
         rows.textCache.clear();
-    else if (row == count - 1)
-        rows.textCache.remove(start - 1, length + 1); // the newline before the last line
-    else
+    } else if (row == count - 1) {
+        --start; // the newline before the last line
         rows.textCache.remove(start, length + 1);
+    } else {
+        rows.textCache.remove(start, length + 1);
+    }
     rows.lineLengths.erase(rows.lineLengths.begin() + row);
+    return start;
 }
 
 void PublishedTranscript::announce(Column column)

@@ -79,6 +79,9 @@ Q_SIGNALS:
     void translationEntriesChanged();
     void subtitlesTextChanged();
     void translatedTextChanged();
+    // The column's text changed from character `from` on; what comes before it is as it was.
+    // Emitted before the column's other signals.
+    void textEdited(PublishedTranscript::Column column, qsizetype from);
 
 private:
     struct ColumnRows
@@ -110,10 +113,11 @@ private:
     bool tidySpeakerLabels(int index);
     std::optional<DialogueEntry> rowFor(Column column, int turnIndex);
     // Edits of a valid rendered text, for a row that is replaced, inserted or removed.
+    // Each returns where the text began to differ.
     static qsizetype lineStart(const ColumnRows &rows, int row);
-    static void replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry);
-    static void insertLine(ColumnRows &rows, int row, const DialogueEntry &entry);
-    static void removeLine(ColumnRows &rows, int row);
+    static qsizetype replaceLine(ColumnRows &rows, int row, const DialogueEntry &entry);
+    static qsizetype insertLine(ColumnRows &rows, int row, const DialogueEntry &entry);
+    static qsizetype removeLine(ColumnRows &rows, int row);
     void announce(Column column);
 
     SessionTurnStore *m_turns;

@@ -8,13 +8,19 @@
 
 namespace {
 
-// Two independent 64-bit hashes of a text's UTF-16 code units.
+// Two independent 64-bit hashes of some bytes.
+void appendHash(QByteArray &hashes, QByteArrayView bytes)
+{
+    const quint64 values[2] = {quint64(qHashBits(bytes.data(), std::size_t(bytes.size()), 0x6b617672656c3031ULL)),
+                               quint64(qHashBits(bytes.data(), std::size_t(bytes.size()), 0x3f1d2c5b9e8a7d41ULL))};
+    hashes.append(reinterpret_cast<const char *>(values), sizeof values);
+}
+
+// The same of a text's UTF-16 code units.
 void appendTextHash(QByteArray &hashes, const QString &text)
 {
-    const std::size_t bytes = std::size_t(text.size()) * sizeof(QChar);
-    const quint64 values[2] = {quint64(qHashBits(text.constData(), bytes, 0x6b617672656c3031ULL)),
-                               quint64(qHashBits(text.constData(), bytes, 0x3f1d2c5b9e8a7d41ULL))};
-    hashes.append(reinterpret_cast<const char *>(values), sizeof values);
+    appendHash(hashes, QByteArrayView(reinterpret_cast<const char *>(text.constData()),
+                                      text.size() * qsizetype(sizeof(QChar))));
 }
 
 } // namespace
@@ -88,21 +94,58 @@ QByteArray SessionDraft::assembleJson(const QByteArray &encodedTurns, const QByt
 
 QString SessionDraft::fingerprint() const
 {
-    // Only a digest is kept between writes, and it is taken for every change of a long session:
-    // each text is hashed on its own (fast, and no text can pass for the end of another), and
-    // only the short run of hashes is digested.
+    return fingerprintOf(JsonObjectWriter::encodedString(subtitlesText), JsonObjectWriter::encodedString(translatedText),
+                         panels, turns.size(), [this](std::size_t i) -> const SessionTurn & { return turns[i]; });
+}
+
+QString SessionDraft::fingerprintOf(QByteArrayView encodedSubtitlesText, QByteArrayView encodedTranslatedText,
+                                    const AIPanelTexts &panels, std::size_t turnCount,
+                                    const std::function<const SessionTurn &(std::size_t)> &turnAt)
+{
+    // Only a digest is kept between writes: each text is hashed on its own (fast, and no text can
+    // pass for the end of another), and only the short run of hashes is digested.
     QByteArray hashes;
-    hashes.reserve(qsizetype(8 + 2 * turns.size()) * 16);
-    for (const QString *text : {&subtitlesText, &translatedText, &panels.transcriptSummaryText,
-                                &panels.translationSummaryText, &panels.transcriptProtocolText,
-                                &panels.translationProtocolText, &panels.transcriptAnswerText,
-                                &panels.translationAnswerText})
+    hashes.reserve(qsizetype(8 + 2 * turnCount) * 16);
+    appendHash(hashes, encodedSubtitlesText);
+    appendHash(hashes, encodedTranslatedText);
+    for (const QString *text : {&panels.transcriptSummaryText, &panels.translationSummaryText,
+                                &panels.transcriptProtocolText, &panels.translationProtocolText,
+                                &panels.transcriptAnswerText, &panels.translationAnswerText})
         appendTextHash(hashes, *text);
-    for (const SessionTurn &turn : turns) {
-        appendTextHash(hashes, turn.text);
-        appendTextHash(hashes, turn.translationText);
+    for (std::size_t i = 0; i < turnCount; ++i) {
+        appendTextHash(hashes, turnAt(i).text);
+        appendTextHash(hashes, turnAt(i).translationText);
     }
     return QString::fromLatin1(QCryptographicHash::hash(hashes, QCryptographicHash::Sha256).toHex());
+}
+
+SessionDraftChange SessionDraftChange::whole(SessionDraft draft)
+{
+    SessionDraftChange change;
+    change.turns = std::move(draft.turns);
+    change.subtitlesText = std::move(draft.subtitlesText);
+    change.translatedText = std::move(draft.translatedText);
+    change.panels = std::move(draft.panels);
+    return change;
+}
+
+void SessionDraftChange::includeEarlier(const SessionDraftChange &earlier)
+{
+    // The turns between the two first changed ones are as the earlier change has them.
+    const std::size_t first = std::min(earlier.firstTurn, firstTurn);
+    if (first < firstTurn) {
+        std::vector<SessionTurn> joined;
+        joined.reserve(firstTurn - first + turns.size());
+        // The draft store never names a first changed turn past the turns it handed over before.
+        Q_ASSERT(firstTurn - first <= earlier.turns.size());
+        const std::size_t taken = std::min(firstTurn - first, earlier.turns.size());
+        joined.insert(joined.end(), earlier.turns.begin(), earlier.turns.begin() + std::ptrdiff_t(taken));
+        joined.insert(joined.end(), std::make_move_iterator(turns.begin()), std::make_move_iterator(turns.end()));
+        turns = std::move(joined);
+        firstTurn = first;
+    }
+    subtitlesKept = std::min(subtitlesKept, earlier.subtitlesKept);
+    translatedKept = std::min(translatedKept, earlier.translatedKept);
 }
 
 SessionDraft SessionDraft::fromJson(const QByteArray &json)

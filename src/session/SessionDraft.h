@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 // The texts of the AI result panels, as the draft keeps them.
@@ -38,6 +39,11 @@ struct SessionDraft
     // A digest of what a write is judged by: the eight texts, then every turn's text and every
     // turn's translation. Ids, times, labels and the closed flags are left out.
     QString fingerprint() const;
+    // The same from its parts, for an encoder that keeps the rendered texts only encoded (as
+    // encodedString() gives them).
+    static QString fingerprintOf(QByteArrayView encodedSubtitlesText, QByteArrayView encodedTranslatedText,
+                                 const AIPanelTexts &panels, std::size_t turnCount,
+                                 const std::function<const SessionTurn &(std::size_t)> &turnAt);
     // The pieces toJson() is made of, for an encoder that keeps some of them from one draft to
     // the next: one element of "turns", and the whole object from its encoded parts.
     static QByteArray encodeTurn(const SessionTurn &turn);
@@ -47,4 +53,26 @@ struct SessionDraft
     static SessionDraft fromJson(const QByteArray &json);
 
     bool operator==(const SessionDraft &) const = default;
+};
+
+// One change of the draft as the draft store hands it to the writer, made in proportion to what
+// changed rather than to the session: the turns from the first one that may differ from the
+// change before (the ones before it are as they were then), the two rendered texts with how
+// many of their first characters are as they were, and the panel texts.
+struct SessionDraftChange
+{
+    std::size_t firstTurn = 0;
+    // The session's turns from firstTurn on.
+    std::vector<SessionTurn> turns;
+    QString subtitlesText;
+    qsizetype subtitlesKept = 0;
+    QString translatedText;
+    qsizetype translatedKept = 0;
+    AIPanelTexts panels;
+
+    std::size_t turnCount() const { return firstTurn + turns.size(); }
+    // The whole draft, nothing taken as kept.
+    static SessionDraftChange whole(SessionDraft draft);
+    // Makes this change stand for the one before it (not taken yet) and itself.
+    void includeEarlier(const SessionDraftChange &earlier);
 };

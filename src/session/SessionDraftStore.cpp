@@ -7,6 +7,9 @@
 #include "session/SessionDraftWriter.h"
 #include "session/SessionTurnStore.h"
 
+#include <algorithm>
+#include <limits>
+
 SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *turns, PublishedTranscript *published,
                                      QObject *parent)
     : QObject(parent)
@@ -18,6 +21,43 @@ SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *t
     m_autosaveTimer.setSingleShot(true);
     connect(&m_autosaveTimer, &QTimer::timeout, this, &SessionDraftStore::persistDraftInBackground);
     connect(m_writer, &SessionDraftWriter::draftWritten, this, &SessionDraftStore::draftWritten);
+    // Every change of a turn is announced with its index (a reset as a change of all).
+    connect(turns, &SessionTurnStore::turnOpened, this, &SessionDraftStore::noteTurnChanged);
+    connect(turns, &SessionTurnStore::turnChanged, this, &SessionDraftStore::noteTurnChanged);
+    connect(turns, &SessionTurnStore::turnClosed, this, &SessionDraftStore::noteTurnChanged);
+    connect(turns, &SessionTurnStore::turnRemoved, this, &SessionDraftStore::noteTurnChanged);
+    connect(turns, &SessionTurnStore::turnsReset, this, [this] { noteTurnChanged(0); });
+    connect(published, &PublishedTranscript::textEdited, this, &SessionDraftStore::noteTextEdited);
+}
+
+void SessionDraftStore::noteTurnChanged(int index)
+{
+    m_firstChangedTurn = std::min(m_firstChangedTurn, std::size_t(std::max(index, 0)));
+}
+
+void SessionDraftStore::noteTextEdited(PublishedTranscript::Column column, qsizetype from)
+{
+    qsizetype &kept = column == PublishedTranscript::Column::transcript ? m_subtitlesKept : m_translatedKept;
+    kept = std::min(kept, from);
+}
+
+SessionDraftChange SessionDraftStore::takeChange()
+{
+    const std::vector<SessionTurn> &turns = m_turns->turns();
+    SessionDraftChange change;
+    // The writer has the turns before it as they are; not one past those it was handed.
+    change.firstTurn = std::min({m_firstChangedTurn, m_handedTurnCount, turns.size()});
+    change.turns.assign(turns.begin() + std::ptrdiff_t(change.firstTurn), turns.end());
+    change.subtitlesText = m_published->subtitlesText();
+    change.subtitlesKept = m_subtitlesKept;
+    change.translatedText = m_published->translatedText();
+    change.translatedKept = m_translatedKept;
+    change.panels = panelTexts();
+    m_firstChangedTurn = std::numeric_limits<std::size_t>::max();
+    m_handedTurnCount = turns.size();
+    m_subtitlesKept = std::numeric_limits<qsizetype>::max();
+    m_translatedKept = std::numeric_limits<qsizetype>::max();
+    return change;
 }
 
 void SessionDraftStore::setPanelTextAccess(std::function<AIPanelTexts()> read,
@@ -49,12 +89,12 @@ bool SessionDraftStore::hasPendingAutosave() const
 
 void SessionDraftStore::persistDraftIfNeeded()
 {
-    m_writer->writeNow(makeSessionDraft());
+    m_writer->writeNow(takeChange());
 }
 
 void SessionDraftStore::persistDraftInBackground()
 {
-    m_writer->submit(makeSessionDraft());
+    m_writer->submit(takeChange());
 }
 
 QString SessionDraftStore::draftFingerprint() const
@@ -113,7 +153,7 @@ bool SessionDraftStore::restoreDraftIfAvailable()
         return false;
     }
     applyDraft(draft);
-    m_writer->setLastWrittenFingerprint(draftFingerprint());
+    m_writer->takeStored(takeChange());
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/PublishedTranscript.h"
 #include "session/SessionDraft.h"
 
 #include <QObject>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <functional>
 
-class PublishedTranscript;
 class SessionDraftWriter;
 class SessionTurnStore;
 class UserDefaults;
@@ -22,9 +22,11 @@ class UserDefaults;
 // and schedules its own; a write whose content equals the last one is skipped. Clearing the
 // session removes the draft; a pending write then stores the emptied session.
 //
-// The autosave only takes a copy of the content on this thread; SessionDraftWriter judges,
-// encodes and writes it on its worker. persistDraftIfNeeded() and flushPendingAutosave() write
-// on the calling thread, after the worker's write on its way.
+// The autosave only takes what changed since the last hand-over on this thread (the turns from
+// the first changed one, the rendered texts with how much of them is as it was, told by the
+// turn store's and the published transcript's signals); SessionDraftWriter judges, encodes and
+// writes it on its worker. persistDraftIfNeeded() and flushPendingAutosave() write on the
+// calling thread, after the worker's write on its way.
 //
 // The texts of the AI panels are read and restored through setPanelTextAccess(); until the
 // panels are connected the draft carries empty panel texts.
@@ -48,6 +50,8 @@ public:
     void scheduleDraftAutosave();
     // Writes the draft now unless its content was written last.
     void persistDraftIfNeeded();
+    // Hands what changed to the worker (what the autosave does when its delay has passed).
+    void persistDraftInBackground();
     // Writes what is pending at once (the graceful quit).
     void flushPendingAutosave();
     // A write is scheduled, waiting for the worker or on its way.
@@ -70,8 +74,10 @@ Q_SIGNALS:
 
 private:
     AIPanelTexts panelTexts() const;
-    // Hands the content of this moment to the worker.
-    void persistDraftInBackground();
+    // What changed since the last hand-over; what comes next is judged against this.
+    SessionDraftChange takeChange();
+    void noteTurnChanged(int index);
+    void noteTextEdited(PublishedTranscript::Column column, qsizetype from);
 
     UserDefaults &m_defaults;
     SessionTurnStore *m_turns;
@@ -81,4 +87,10 @@ private:
     std::function<void(const AIPanelTexts &)> m_applyPanelTexts;
     QTimer m_autosaveTimer;
     SessionDraftWriter *m_writer;
+    // Since the last hand-over: the first turn that may have changed, and the characters at the
+    // start of each rendered text that are as they were. Nothing is known before the first one.
+    std::size_t m_firstChangedTurn = 0;
+    std::size_t m_handedTurnCount = 0;
+    qsizetype m_subtitlesKept = 0;
+    qsizetype m_translatedKept = 0;
 };

@@ -9,19 +9,22 @@
 #include <QThread>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
-// Writes session drafts into the user defaults on a worker thread. Judging a draft against the
-// last write and writing the settings file take time in proportion to the whole session (the
-// encoding only in proportion to what changed: SessionDraftEncoder); the main thread only hands
-// over a copy, whose texts are shared, not copied.
+// Writes session drafts into the user defaults on a worker thread. The main thread hands over
+// what changed (SessionDraftChange); the worker takes it into its encoder, judges it, and writes
+// the edits of the stored value (a journal beside the settings file) or, when the stored value
+// is not the encoder's last one or the journal is due to be folded, the whole value. Every step
+// costs in proportion to what changed, except the whole writes, which come about once per half
+// the value's size of edits.
 //
-// At most one write is on its way and one draft waits behind it: a newer draft replaces the
-// waiting one, so a burst of changes never piles up writes, and the newest content is always
-// the last to land. A draft whose fingerprint equals the last one written (or restored) is not
-// written.
+// At most one write is on its way and one change waits behind it: a newer change takes the
+// waiting one into itself, so a burst of changes never piles up writes, and the newest content is
+// always the last to land. A change that leaves what a fingerprint covers as it was last written
+// (or restored) is not written.
 //
 // Everything but the writes runs on the main thread; draftWritten is emitted there.
 class SessionDraftWriter final : public QObject
@@ -30,29 +33,47 @@ class SessionDraftWriter final : public QObject
 
 public:
     SessionDraftWriter(UserDefaults &defaults, QString key, QObject *parent = nullptr);
-    // Lets the write on its way finish; a waiting draft is dropped (writeNow() keeps it).
+    // Lets the write on its way finish; a waiting draft is dropped (writeNow() keeps it). A value
+    // written by edits is written whole once more, so the settings file holds it whole.
     ~SessionDraftWriter() override;
 
-    // Hands the draft to the worker; it replaces a draft still waiting there.
-    void submit(SessionDraft draft);
-    // Writes the draft on the calling thread once the write on its way is done, unless it
-    // equals the last one; a waiting draft is dropped, as this one is newer. True when written.
-    bool writeNow(const SessionDraft &draft);
-    // The stored draft is about to be removed: the waiting draft is dropped, the one on its way
-    // will not land, and the fingerprint of the last write is forgotten.
+    // Hands the change to the worker; it takes a change still waiting there into itself.
+    void submit(SessionDraftChange change);
+    void submit(SessionDraft draft) { submit(SessionDraftChange::whole(std::move(draft))); }
+    // Writes the change on the calling thread once the write on its way is done, unless it
+    // leaves the judged content as it was; a waiting change is taken into it. True when written.
+    bool writeNow(SessionDraftChange change);
+    bool writeNow(const SessionDraft &draft) { return writeNow(SessionDraftChange::whole(draft)); }
+    // The stored draft is the one this change makes, as far as a fingerprint can tell (it was
+    // just restored from it): it is taken in without a write.
+    void takeStored(SessionDraftChange change);
+    // The stored draft is about to be removed: no change taken before lands, and nothing of
+    // what was written is remembered.
     void forget();
 
-    // A draft is waiting or being written.
+    // A change is waiting or being written.
     bool isBusy() const;
+    // The fingerprint of what was last written or restored; empty after forget(). Waits for the
+    // write on its way.
     QString lastWrittenFingerprint() const;
-    void setLastWrittenFingerprint(const QString &fingerprint);
 
 Q_SIGNALS:
     void draftWritten();
 
 private:
-    // On the worker: writes waiting drafts until none is left.
+    struct Waiting
+    {
+        SessionDraftChange change;
+        quint64 generation = 0;
+        bool stored = false;
+    };
+    // Hands over a change; with the mutex held.
+    void enqueue(SessionDraftChange change, bool stored);
+    // On the worker: writes waiting changes until none is left.
     void writeWaitingDrafts();
+    // Takes the change into the encoder and writes it; with the mutex held, which it lets go
+    // while encoding. True when written.
+    bool take(Waiting waiting, std::unique_lock<std::mutex> &lock, const std::function<void(const SessionDraftEncoder::Result &)> &write);
 
     UserDefaults &m_defaults;
     const QString m_key;
@@ -65,10 +86,15 @@ private:
     SessionDraftEncoder m_encoder;
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
+    mutable std::condition_variable m_idle;
     // Guarded by m_mutex.
-    std::optional<SessionDraft> m_waiting;
+    std::optional<Waiting> m_waiting;
     bool m_isWriting = false;
     quint64 m_generation = 0;
-    QString m_lastWrittenFingerprint;
+    // The stored value is the encoder's last encoding, so edits of it can be written.
+    bool m_storedIsEncoded = false;
+    // The stored draft has the judged content of the encoder's last draft.
+    bool m_storedIsJudgedSame = false;
+    // Edits of the stored value were written since it was last written whole.
+    bool m_storedHasEdits = false;
 };

@@ -6,6 +6,10 @@
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -74,6 +78,7 @@ private Q_SLOTS:
     void unchangedContentIsNotWritten();
     void clearingWithAWritePending();
     void quittingWritesThePendingChangeAtOnce();
+    void aMeetingOfRandomChangesIsStoredAsItIs();
 };
 
 void tst_SessionDraft::goldenJson()
@@ -251,6 +256,96 @@ void tst_SessionDraft::quittingWritesThePendingChangeAtOnce()
     // Nothing that was on its way lands over it afterwards.
     QTest::qWait(50);
     QCOMPARE(SessionDraft::fromJson(*fixture.stored()).turns.size(), std::size_t(1501));
+}
+
+// A long meeting through the real turn store and published transcript, changed anywhere in a
+// fixed pseudo-random order and written by every path (the autosave, a write now, a flush,
+// clearing): what is stored, and what a fresh settings object reads from the files as a crash
+// leaves them, is the full encoding of the session at that moment.
+void tst_SessionDraft::aMeetingOfRandomChangesIsStoredAsItIs()
+{
+    DraftFixture fixture;
+    fixture.draft.setAutosaveDelay(1ms);
+    const QString key = QString::fromLatin1(SessionDraftStore::defaultsKey);
+    const QString path = fixture.defaults.filePath();
+    QRandomGenerator random(20261209);
+    const auto fillSession = [&] {
+        std::vector<SessionTurn> turns;
+        for (int i = 0; i < 400; ++i) {
+            SessionTurn turn;
+            turn.id = QUuid::createUuid();
+            turn.text = QStringLiteral("Реплика %1: перенесём релиз на четверг и проверим цифры.").arg(i);
+            turn.translationText = QStringLiteral("Turn %1: we move the release to Thursday.").arg(i);
+            turn.timestamp = QDateTime(QDate(2026, 3, 5), QTime(9, 0), Qt::UTC).addSecs(i);
+            turn.isClosed = true;
+            turns.push_back(turn);
+        }
+        fixture.turns.replaceAll(std::move(turns));
+    };
+    fillSession();
+    QString spoken = QStringLiteral("Дальше");
+    int checks = 0;
+    for (int step = 0; step < 500; ++step) {
+        const int count = fixture.turns.count();
+        const int recent = std::max(0, count - 1 - int(random.bounded(std::min(count, 30) + 1)));
+        switch (random.bounded(12)) {
+        case 0: case 1: case 2: case 3:
+            spoken += QStringLiteral(" слово");
+            fixture.turns.applyFinalTranscript(spoken, false);
+            break;
+        case 4:
+            fixture.turns.applyFinalTranscript(spoken + QStringLiteral(" конец."), true);
+            spoken = QStringLiteral("Дальше %1").arg(step);
+            break;
+        case 5:
+            fixture.turns.setTranslationText(recent, QStringLiteral("Перевод %1").arg(step));
+            break;
+        case 6:
+            fixture.turns.setText(recent, QStringLiteral("Переписано на шаге %1").arg(step));
+            break;
+        case 7:
+            fixture.turns.setSpeakerLabels(recent, std::nullopt, QStringLiteral("B"));
+            break;
+        case 8:
+            fixture.panels.transcriptProtocolText = QStringLiteral("Протокол %1").arg(step);
+            break;
+        case 9:
+            if (count > 0 && random.bounded(3) == 0)
+                fixture.turns.setText(int(random.bounded(count)), QStringLiteral("Ранняя правка %1").arg(step));
+            break;
+        case 10:
+            if (random.bounded(8) == 0) {
+                fixture.turns.clear();
+                fixture.draft.removeStoredDraft();
+                if (random.bounded(2) == 0)
+                    fillSession();
+            }
+            break;
+        default:
+            break;
+        }
+        switch (random.bounded(4)) {
+        case 0: fixture.draft.scheduleDraftAutosave(); break;
+        case 1: fixture.draft.persistDraftInBackground(); break;
+        case 2: if (random.bounded(4) == 0) fixture.draft.persistDraftIfNeeded(); break;
+        default: break;
+        }
+        if (step % 25 != 24)
+            continue;
+        fixture.draft.flushPendingAutosave();
+        QVERIFY(QTest::qWaitFor([&] { return !fixture.draft.hasPendingAutosave(); }, 10000));
+        const QByteArray expected = fixture.draft.makeSessionDraft().toJson();
+        QCOMPARE(fixture.stored(), std::optional<QByteArray>(expected));
+        const QString copy = fixture.directory.filePath(QStringLiteral("crash%1/preferences.ini").arg(step));
+        QDir().mkpath(QFileInfo(copy).absolutePath());
+        QFile::copy(path, copy);
+        QFile::copy(path + QStringLiteral(".journal"), copy + QStringLiteral(".journal"));
+        const UserDefaults fresh(copy);
+        QCOMPARE(fresh.dataValue(key), std::optional<QByteArray>(expected));
+        checks += QFile::exists(path + QStringLiteral(".journal")) ? 1 : 0;
+    }
+    // Checks found edits in the journal, not only values written whole.
+    QVERIFY2(checks >= 5, qPrintable(QString::number(checks)));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraft)

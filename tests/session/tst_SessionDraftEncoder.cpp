@@ -43,6 +43,85 @@ void addTurn(SessionDraft &draft, const QString &text)
     render(draft);
 }
 
+// One edit anywhere in the session, of a fixed pseudo-random choice: turns added, grown,
+// closed, reopened, removed and changed before, at and after the end of what an encoder keeps,
+// panels, ids, or nothing.
+void editAnywhere(SessionDraft &draft, QRandomGenerator &random, int step)
+{
+    const int count = int(draft.turns.size());
+    const std::size_t at = std::size_t(count > 0 ? random.bounded(count) : 0);
+    switch (count < 3 ? 0 : random.bounded(10)) {
+    case 0:
+        addTurn(draft, QStringLiteral("шаг %1 ").arg(step).repeated(1 + int(random.bounded(4))));
+        break;
+    case 1:
+        draft.turns.back().text += QStringLiteral(" слово");
+        break;
+    case 2:
+        draft.turns[at].translationText += QStringLiteral(" т%1").arg(step);
+        break;
+    case 3:
+        draft.turns[at].text = QStringLiteral("x").repeated(int(random.bounded(40)));
+        break;
+    case 4:
+        draft.turns[at].isClosed = !draft.turns[at].isClosed;
+        break;
+    case 5:
+        draft.turns.erase(draft.turns.begin() + std::ptrdiff_t(at));
+        break;
+    case 6:
+        if (random.bounded(8) == 0)
+            draft.turns.resize(at);
+        break;
+    case 7:
+        draft.panels.transcriptAnswerText = QStringLiteral("ответ %1").arg(step);
+        break;
+    case 8:
+        draft.turns[at].id = QUuid::createUuid();
+        break;
+    default:
+        break;
+    }
+    render(draft);
+}
+
+qsizetype commonPrefix(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    while (i < a.size() && i < b.size() && a.at(i) == b.at(i))
+        ++i;
+    return i;
+}
+
+// The change from one draft to the next as the draft store tells it: the first turn that
+// differs and the unchanged beginnings of the texts, or (loosened) any earlier turn and any
+// shorter beginning, which are just as true.
+SessionDraftChange changeBetween(const SessionDraft &before, const SessionDraft &after, QRandomGenerator *loosen = nullptr)
+{
+    std::size_t first = 0;
+    while (first < before.turns.size() && first < after.turns.size() && before.turns[first] == after.turns[first])
+        ++first;
+    SessionDraftChange change = SessionDraftChange::whole(after);
+    change.subtitlesKept = commonPrefix(before.subtitlesText, after.subtitlesText);
+    change.translatedKept = commonPrefix(before.translatedText, after.translatedText);
+    if (loosen) {
+        first = std::size_t(loosen->bounded(quint64(first + 1)));
+        change.subtitlesKept = qsizetype(loosen->bounded(quint64(change.subtitlesKept + 1)));
+        change.translatedKept = qsizetype(loosen->bounded(quint64(change.translatedKept + 1)));
+    }
+    change.firstTurn = first;
+    change.turns.erase(change.turns.begin(), change.turns.begin() + std::ptrdiff_t(first));
+    return change;
+}
+
+qsizetype editedBytes(const SettingsJournal::Edits &edits)
+{
+    qsizetype bytes = 0;
+    for (const SettingsJournal::Edit &edit : edits)
+        bytes += edit.removed + edit.inserted.size();
+    return bytes;
+}
+
 } // namespace
 
 class tst_SessionDraftEncoder final : public QObject
@@ -54,6 +133,9 @@ private Q_SLOTS:
     void everyDraftOfAMeetingEncodesAsAFullEncodingDoes();
     void aLongSessionWithDefaultBlocks();
     void randomEditsAnywhere();
+    void changesGiveTheEditsToTheNextEncoding();
+    void aChangeNearTheEndEditsOnlyNearTheEnd_data();
+    void aChangeNearTheEndEditsOnlyNearTheEnd();
 };
 
 void tst_SessionDraftEncoder::everyDraftOfAMeetingEncodesAsAFullEncodingDoes_data()
@@ -148,32 +230,81 @@ void tst_SessionDraftEncoder::randomEditsAnywhere()
     SessionDraftEncoder encoder(5);
     SessionDraft draft;
     for (int step = 0; step < 600; ++step) {
-        const int count = int(draft.turns.size());
-        const int at = count > 0 ? int(random.bounded(count)) : 0;
-        switch (count < 3 ? 0 : random.bounded(6)) {
-        case 0:
-            addTurn(draft, QStringLiteral("шаг %1").arg(step).repeated(1 + int(random.bounded(4))));
-            break;
-        case 1:
-            draft.turns[std::size_t(at)].translationText += QStringLiteral(" т%1").arg(step);
-            break;
-        case 2:
-            draft.turns[std::size_t(at)].text = QStringLiteral("x").repeated(int(random.bounded(40)));
-            break;
-        case 3:
-            draft.turns[std::size_t(at)].isClosed = !draft.turns[std::size_t(at)].isClosed;
-            break;
-        case 4:
-            draft.turns.erase(draft.turns.begin() + at);
-            break;
-        default:
-            if (random.bounded(8) == 0)
-                draft.turns.resize(std::size_t(at));
-            break;
-        }
-        render(draft);
+        editAnywhere(draft, random, step);
         QCOMPARE(encoder.encode(draft), draft.toJson());
     }
+}
+
+// Random edits anywhere, handed over as changes that say what is kept (exactly or less), some
+// taken into the next one as the writer does with a waiting change: the edits turn the last
+// encoding into a full encoding of the new draft, and the judgement follows the fingerprint.
+void tst_SessionDraftEncoder::changesGiveTheEditsToTheNextEncoding()
+{
+    QRandomGenerator random(20261208);
+    SessionDraftEncoder encoder(7);
+    SessionDraft taken; // what the encoder has
+    SessionDraft handed = taken; // what the last change handed over made
+    QByteArray bytes = encoder.json();
+    QCOMPARE(bytes, taken.toJson());
+    std::optional<SessionDraftChange> waiting;
+    for (int step = 0; step < 800; ++step) {
+        SessionDraft draft = handed;
+        editAnywhere(draft, random, step);
+        SessionDraftChange change = changeBetween(handed, draft, random.bounded(3) == 0 ? &random : nullptr);
+        handed = draft;
+        if (waiting)
+            change.includeEarlier(*waiting);
+        if (random.bounded(4) == 0) {
+            waiting = std::move(change); // a newer change will take it in
+            continue;
+        }
+        waiting.reset();
+        const QString fingerprintBefore = encoder.fingerprint();
+        QCOMPARE(fingerprintBefore, taken.fingerprint());
+        const SessionDraftEncoder::Result result = encoder.apply(change);
+        QCOMPARE(result.previousLength, bytes.size());
+        QVERIFY(SettingsJournal::apply(bytes, result.edits));
+        QCOMPARE(bytes, draft.toJson());
+        QCOMPARE(encoder.json(), bytes);
+        QCOMPARE(result.judgedChanged, draft.fingerprint() != fingerprintBefore);
+        taken = draft;
+    }
+}
+
+void tst_SessionDraftEncoder::aChangeNearTheEndEditsOnlyNearTheEnd_data()
+{
+    QTest::addColumn<Edit>("edit");
+    QTest::newRow("the open turn grows") << Edit([](SessionDraft &d) { d.turns.back().text += QStringLiteral(" и ещё"); });
+    QTest::newRow("the open turn closes, the next opens")
+        << Edit([](SessionDraft &d) { addTurn(d, QStringLiteral("Следующая реплика")); });
+    QTest::newRow("a late translation of a recent turn")
+        << Edit([](SessionDraft &d) { d.turns[d.turns.size() - 3].translationText += QStringLiteral(" (поздно)"); });
+    QTest::newRow("a recent turn rewritten")
+        << Edit([](SessionDraft &d) { d.turns[d.turns.size() - 4].text = QStringLiteral("Переписано"); });
+    QTest::newRow("a summary") << Edit([](SessionDraft &d) { d.panels.transcriptSummaryText = QStringLiteral("Итог"); });
+    QTest::newRow("nothing") << Edit([](SessionDraft &) {});
+}
+
+// A long session: what a change near its end edits is a few kilobytes of a value of megabytes.
+void tst_SessionDraftEncoder::aChangeNearTheEndEditsOnlyNearTheEnd()
+{
+    QFETCH(Edit, edit);
+    SessionDraft draft;
+    for (int i = 0; i < 2000; ++i)
+        draft.turns.push_back(turnAt(i, QStringLiteral("Реплика %1: перенесём релиз на четверг и проверим цифры.").arg(i), true));
+    draft.turns.back().isClosed = false;
+    render(draft);
+    SessionDraftEncoder encoder;
+    QByteArray bytes = encoder.encode(draft);
+    QVERIFY(bytes.size() > 700 * 1024);
+
+    SessionDraft next = draft;
+    edit(next);
+    render(next);
+    const SessionDraftEncoder::Result result = encoder.apply(changeBetween(draft, next));
+    QVERIFY2(editedBytes(result.edits) < 8 * 1024, qPrintable(QString::number(editedBytes(result.edits))));
+    QVERIFY(SettingsJournal::apply(bytes, result.edits));
+    QCOMPARE(bytes, next.toJson());
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraftEncoder)

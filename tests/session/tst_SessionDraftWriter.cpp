@@ -67,6 +67,9 @@ private Q_SLOTS:
     void theNewestDraftOfABurstLandsLast();
     void aRemovalWinsOverTheWriteOnItsWay();
     void aWriteNowWinsOverTheWorker();
+    void aRemovalKeepsTheChangesTheNextOneBuildsOn_data();
+    void aRemovalKeepsTheChangesTheNextOneBuildsOn();
+    void theEndLeavesTheSettingsFileWhole();
 };
 
 void tst_SessionDraftWriter::onlyAChangeOfTheJudgedContentIsWritten_data()
@@ -176,6 +179,82 @@ void tst_SessionDraftWriter::aWriteNowWinsOverTheWorker()
     QVERIFY(fixture.settle());
     QCOMPARE(*fixture.stored(), last);
     QVERIFY(!fixture.writer.writeNow(last));
+}
+
+void tst_SessionDraftWriter::aRemovalKeepsTheChangesTheNextOneBuildsOn_data()
+{
+    QTest::addColumn<bool>("writeNow");
+    QTest::newRow("on the worker") << false;
+    QTest::newRow("on the calling thread") << true;
+}
+
+// Changes name only what is new since the change before. One handed over just before the stored
+// draft is removed must not land, yet the next change builds on it: what is stored afterwards is
+// the whole session, not the next change applied to a session that lacks the one before.
+void tst_SessionDraftWriter::aRemovalKeepsTheChangesTheNextOneBuildsOn()
+{
+    QFETCH(bool, writeNow);
+    WriterFixture fixture;
+    SessionDraft draft = draftWith(400, QStringLiteral("session"));
+    fixture.writer.submit(draft);
+    QVERIFY(fixture.settle());
+
+    const auto appendTurn = [&draft](const QString &text) {
+        SessionTurn turn = draft.turns.back();
+        turn.id = QUuid::createUuid();
+        turn.text = text;
+        draft.turns.push_back(turn);
+        draft.subtitlesText += u'\n' + text;
+        SessionDraftChange change;
+        change.firstTurn = draft.turns.size() - 1;
+        change.turns = {turn};
+        change.subtitlesText = draft.subtitlesText;
+        change.subtitlesKept = draft.subtitlesText.size() - text.size() - 1;
+        change.translatedText = draft.translatedText;
+        change.translatedKept = draft.translatedText.size();
+        change.panels = draft.panels;
+        return change;
+    };
+    fixture.writer.submit(appendTurn(QStringLiteral("said just before the clearing")));
+    fixture.writer.forget();
+    fixture.defaults.remove(key);
+    SessionDraftChange next = appendTurn(QStringLiteral("said after it"));
+    if (writeNow)
+        QVERIFY(fixture.writer.writeNow(std::move(next)));
+    else
+        fixture.writer.submit(std::move(next));
+    QVERIFY(fixture.settle());
+    QCOMPARE(fixture.defaults.dataValue(key), std::optional<QByteArray>(draft.toJson()));
+    QCOMPARE(fixture.writer.lastWrittenFingerprint(), draft.fingerprint());
+}
+
+// Written by edits during the session, the draft is in the settings file whole once the writer
+// ends, for QSettings and an older program alike.
+void tst_SessionDraftWriter::theEndLeavesTheSettingsFileWhole()
+{
+    QTemporaryDir directory;
+    UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
+    const QString path = defaults.filePath();
+    SessionDraft draft = draftWith(600, QStringLiteral("session"));
+    {
+        SessionDraftWriter writer(defaults, key);
+        QVERIFY(writer.writeNow(draft));
+        SessionDraftChange change;
+        change.firstTurn = draft.turns.size() - 1;
+        draft.turns.back().text += QStringLiteral(" and more");
+        change.turns = {draft.turns.back()};
+        change.subtitlesText = draft.subtitlesText;
+        change.subtitlesKept = draft.subtitlesText.size();
+        change.translatedText = draft.translatedText;
+        change.translatedKept = draft.translatedText.size();
+        change.panels = draft.panels;
+        QVERIFY(writer.writeNow(std::move(change)));
+        QSettings before(path, QSettings::IniFormat);
+        QVERIFY(before.value(key).toString() != QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
+    }
+    QSettings after(path, QSettings::IniFormat);
+    QCOMPARE(after.value(key).toString(), QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
+    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(draft.toJson()));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraftWriter)
