@@ -11,15 +11,20 @@ void removeBlock(QTextDocument *document, int number)
     const QTextBlock block = document->findBlockByNumber(number);
     if (!block.isValid())
         return;
-    QTextCursor cursor(block);
+    // Positions, not cursor moves: a move lays the blocks it passes out first, which in a long
+    // document costs more than the edit.
+    const int blockEnd = block.position() + block.length() - 1;
+    QTextCursor cursor(document);
     if (block.next().isValid()) {
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        cursor.setPosition(block.position());
+        cursor.setPosition(block.next().position(), QTextCursor::KeepAnchor);
     } else if (block.previous().isValid()) {
-        cursor.movePosition(QTextCursor::PreviousBlock);
-        cursor.movePosition(QTextCursor::EndOfBlock);
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        // The last block goes with the break before it.
+        cursor.setPosition(block.position() - 1);
+        cursor.setPosition(blockEnd, QTextCursor::KeepAnchor);
     } else {
-        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.setPosition(block.position());
+        cursor.setPosition(blockEnd, QTextCursor::KeepAnchor);
     }
     cursor.removeSelectedText();
 }

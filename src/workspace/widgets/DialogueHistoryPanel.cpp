@@ -110,11 +110,14 @@ void DialogueHistoryPanel::setDraftText(const QString &text)
     m_draftText = trimmed;
     const bool wanted = !m_draftText.isEmpty();
     QTextCursor cursor(document());
+    // One edit, so the document lays the draft out once.
+    cursor.beginEditBlock();
     if (m_hasDraftBlock) {
-        cursor = blockCursor(m_rowBlocks);
         if (wanted) {
-            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
+            // Selected by position: a cursor move would lay out the blocks it passes first.
+            const QTextBlock draft = document()->findBlockByNumber(m_rowBlocks);
+            cursor.setPosition(draft.position());
+            cursor.setPosition(draft.position() + draft.length() - 1, QTextCursor::KeepAnchor);
             writeDraft(cursor);
         } else {
             // The draft is the last block: it goes with the break before it.
@@ -122,12 +125,14 @@ void DialogueHistoryPanel::setDraftText(const QString &text)
             m_hasDraftBlock = false;
         }
     } else if (wanted) {
-        cursor.movePosition(QTextCursor::End);
+        const QTextBlock last = document()->lastBlock();
+        cursor.setPosition(last.position() + last.length() - 1);
         if (m_rowBlocks > 0)
             cursor.insertBlock();
         writeDraft(cursor);
         m_hasDraftBlock = true;
     }
+    cursor.endEditBlock();
     contentChanged();
 }
 
@@ -136,11 +141,6 @@ QString DialogueHistoryPanel::scrollSignature() const
     const int count = m_transcript->rowCount(m_column);
     const DialogueEntry *last = count > 0 ? &m_transcript->row(m_column, count - 1) : nullptr;
     return WorkspaceRules::scrollSignature(count, last, m_draftText);
-}
-
-QTextCursor DialogueHistoryPanel::blockCursor(int blockNumber) const
-{
-    return QTextCursor(document()->findBlockByNumber(blockNumber));
 }
 
 void DialogueHistoryPanel::rebuild()
@@ -172,19 +172,23 @@ void DialogueHistoryPanel::insertRow(int row)
 {
     const DialogueEntry &entry = m_transcript->row(m_column, row);
     QTextCursor cursor(document());
+    cursor.beginEditBlock();
     if (m_rowBlocks == 0 && !m_hasDraftBlock) {
         writeRow(cursor, entry);
     } else if (row < m_rowBlocks || m_hasDraftBlock) {
         // A block break before the block now at `row` leaves an empty block in its place.
-        cursor = blockCursor(row);
+        const int start = document()->findBlockByNumber(row).position();
+        cursor.setPosition(start);
         cursor.insertBlock();
-        cursor.movePosition(QTextCursor::PreviousBlock);
+        cursor.setPosition(start);
         writeRow(cursor, entry);
     } else {
-        cursor.movePosition(QTextCursor::End);
+        const QTextBlock last = document()->lastBlock();
+        cursor.setPosition(last.position() + last.length() - 1);
         cursor.insertBlock();
         writeRow(cursor, entry);
     }
+    cursor.endEditBlock();
     ++m_rowBlocks;
     contentChanged();
 }
@@ -193,10 +197,14 @@ void DialogueHistoryPanel::replaceRow(int row)
 {
     if (row >= m_rowBlocks)
         return rebuild();
-    QTextCursor cursor = blockCursor(row);
-    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    const QTextBlock block = document()->findBlockByNumber(row);
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    cursor.setPosition(block.position());
+    cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     writeRow(cursor, m_transcript->row(m_column, row));
+    cursor.endEditBlock();
     contentChanged();
 }
 

@@ -57,7 +57,6 @@ private:
     void removeRow(int row);
     void writeRow(QTextCursor &cursor, const DialogueEntry &entry);
     void writeDraft(QTextCursor &cursor);
-    QTextCursor blockCursor(int blockNumber) const;
     void contentChanged();
     void scrollToBottom();
 
