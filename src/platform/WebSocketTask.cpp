@@ -149,8 +149,9 @@ void WebSocketTask::resume()
 
     // Over TLS, written plaintext may still wait as ciphertext in the TLS socket's buffer.
     if (m_socket) {
-        if (auto *ssl = m_socket->findChild<QSslSocket *>())
-            connect(ssl, &QSslSocket::encryptedBytesWritten, this, &WebSocketTask::onBytesWritten);
+        m_tlsSocket = m_socket->findChild<QSslSocket *>();
+        if (m_tlsSocket)
+            connect(m_tlsSocket, &QSslSocket::encryptedBytesWritten, this, &WebSocketTask::onBytesWritten);
     }
 }
 
@@ -507,8 +508,8 @@ qint64 WebSocketTask::pendingBytes() const
     if (!m_socket)
         return 0;
     qint64 pending = m_socket->bytesToWrite();
-    if (auto *ssl = m_socket->findChild<QSslSocket *>())
-        pending += ssl->encryptedBytesToWrite();
+    if (m_tlsSocket)
+        pending += m_tlsSocket->encryptedBytesToWrite();
     return pending;
 }
 

@@ -9,6 +9,7 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
+#include <QSslSocket>
 #include <QString>
 
 #include <qcoro/qcorotask.h>
@@ -162,6 +163,8 @@ private:
     QNetworkRequest m_request;
     QString m_origin;
     QPointer<QWebSocket> m_socket;
+    // Its TLS socket, found once: every send asks it what still waits.
+    QPointer<QSslSocket> m_tlsSocket;
     State m_state = State::suspended;
     bool m_cancelled = false;
     bool m_sawSocketError = false;
