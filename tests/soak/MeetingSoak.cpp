@@ -725,8 +725,10 @@ MeetingSoak::MemoryFigure MeetingSoak::measure()
 
 void MeetingSoak::clearHarnessRecords()
 {
-    // The fake server records every request and frame; that memory is the harness's.
+    // The fake server records every request and frame and keeps every websocket session; that
+    // memory is the harness's.
     m_backend->clearRecords();
+    m_backend->dropClosedWebSockets();
     m_history->clearCalls();
     m_translation->clearV2Received();
     m_speech->clearFrames();
