@@ -685,14 +685,17 @@ void MeetingSoak::waitForQuiet(const QString &when)
     }, QStringLiteral("the stable rewrite caught up ") + when, 60000);
     AIResultPanelSet *panels = m_model->companionSet()->panels();
     expect([panels] { return !panels->isAnyLoading(); }, QStringLiteral("the AI panels settled ") + when);
-    // A save on its way holds its request body for a moment; the figures are taken between them.
+    // A save on its way holds its request body for a moment, and the recorder's queue its audio
+    // (all but the batch it gathers); the figures are taken between them.
     SessionCompanionSet *companions = m_model->companionSet();
     SessionDraftStore *draft = m_model->draftStore();
+    const LocalAudioRecordingService *recording = m_recording;
     const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
-    expect([companions, draft, settled] {
+    expect([companions, draft, recording, settled] {
         return settled(companions->history()->saveTask()) && !companions->history()->hasDeferredRetry()
-               && settled(companions->billing()->syncTask()) && !draft->hasPendingAutosave();
-    }, QStringLiteral("the saves settled ") + when);
+               && settled(companions->billing()->syncTask()) && !draft->hasPendingAutosave()
+               && recording->queuedBytes() < LocalAudioRecordingService::batchBytes;
+    }, QStringLiteral("the saves and the recorder settled ") + when);
 }
 
 MeetingSoak::MemoryFigure MeetingSoak::measure()

@@ -336,8 +336,10 @@ void SoakChecks::checkNothingRunning()
     report.check(backend->openConnectionCount() == 0, QStringLiteral("after the quit: no connection left open"),
                  QStringLiteral("%1 open").arg(backend->openConnectionCount()));
     // Whether what the engine grew by is its own to give back: once it is gone, the heap should
-    // be where it was before it came (the server's stored meetings, checked above, go first).
+    // be where it was before it came (the server's stored meetings and the copy of the turns the
+    // checks above compared, go first).
     m_soak.m_history->clearMeetings();
+    m_turns = {};
     const qint64 engineGone = ProcessMemory::heapInUse();
     m_soak.clearHarnessRecords();
     const qint64 recordsGone = ProcessMemory::heapInUse();
