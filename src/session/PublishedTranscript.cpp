@@ -1,6 +1,7 @@
 #include "session/PublishedTranscript.h"
 
 #include "base/Text.h"
+#include "base/VectorRoom.h"
 #include "session/SessionTurnStore.h"
 
 #include <QLocale>
@@ -130,8 +131,12 @@ void PublishedTranscript::rebuildPublishedState()
     m_turns->clearSpeakerMaps();
     for (Column column : {Column::transcript, Column::translation}) {
         ColumnRows &rows = columnRows(column);
-        rows.rows.clear();
-        rows.turnIndexes.clear();
+        // A column is rebuilt when a session is restored, replaced or cleared: it is sized for
+        // the turns at hand, not kept at the room of a longer session before it.
+        VectorRoom::release(rows.rows);
+        VectorRoom::release(rows.turnIndexes);
+        rows.rows.reserve(std::size_t(m_turns->count()));
+        rows.turnIndexes.reserve(std::size_t(m_turns->count()));
         rows.rowsWithSpeaker = 0;
         for (int i = 0; i < m_turns->count(); ++i) {
             if (auto entry = rowFor(column, i)) {
@@ -142,10 +147,9 @@ void PublishedTranscript::rebuildPublishedState()
         }
         // Rendered again when read; until then the old column holds no memory.
         rows.textCache.clear();
-        rows.lineLengths.clear();
-        rows.entriesCache.clear();
+        VectorRoom::release(rows.lineLengths);
         rows.textValid = false;
-        rows.entriesValid = false;
+        rows.dropEntries();
         Q_EMIT textEdited(column, 0);
         Q_EMIT rowsReset(column);
         announce(column);
@@ -196,17 +200,20 @@ void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optio
         current = *wanted;
         if (rows.textValid)
             editedFrom = replaceLine(rows, rowIndex, current);
-        rows.entriesValid = false;
+        rows.dropEntries();
         Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowChanged(column, rowIndex);
     } else if (wanted) {
         // The line goes in before the row, while the lines still match the rows.
         if (rows.textValid)
             editedFrom = insertLine(rows, rowIndex, *wanted);
+        VectorRoom::makeRoom(rows.rows);
         rows.rows.insert(rows.rows.begin() + rowIndex, *wanted);
-        rows.turnIndexes.insert(position, turnIndex);
+        // (The room may move the vector: the row index stands in for the position.)
+        VectorRoom::makeRoom(rows.turnIndexes);
+        rows.turnIndexes.insert(rows.turnIndexes.begin() + rowIndex, turnIndex);
         rows.rowsWithSpeaker += wanted->speakerNumber ? 1 : 0;
-        rows.entriesValid = false;
+        rows.dropEntries();
         Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowInserted(column, rowIndex);
     } else if (exists) {
@@ -215,7 +222,7 @@ void PublishedTranscript::syncRow(Column column, int turnIndex, const std::optio
             editedFrom = removeLine(rows, rowIndex);
         rows.rows.erase(rows.rows.begin() + rowIndex);
         rows.turnIndexes.erase(position);
-        rows.entriesValid = false;
+        rows.dropEntries();
         Q_EMIT textEdited(column, editedFrom);
         Q_EMIT rowRemoved(column, rowIndex);
     } else {
@@ -295,6 +302,7 @@ qsizetype PublishedTranscript::insertLine(ColumnRows &rows, int row, const Dialo
         start = lineStart(rows, row);
         rows.textCache.insert(start, line + u'\n');
     }
+    VectorRoom::makeRoom(rows.lineLengths);
     rows.lineLengths.insert(rows.lineLengths.begin() + row, line.size());
     return start;
 }

@@ -97,6 +97,14 @@ private:
         mutable bool textValid = true;
         mutable QList<DialogueEntry> entriesCache;
         mutable bool entriesValid = true;
+
+        // A stale copy of the rows is not kept until the next read: it would hold a row's worth
+        // of memory per turn for nothing.
+        void dropEntries()
+        {
+            entriesCache = QList<DialogueEntry>();
+            entriesValid = false;
+        }
     };
 
     ColumnRows &columnRows(Column column) { return column == Column::transcript ? m_transcript : m_translation; }

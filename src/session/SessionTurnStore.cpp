@@ -1,6 +1,7 @@
 #include "session/SessionTurnStore.h"
 
 #include "base/Text.h"
+#include "base/VectorRoom.h"
 #include "session/TranscriptTextRules.h"
 
 using namespace TranscriptTextRules;
@@ -119,6 +120,7 @@ QUuid SessionTurnStore::ensureOpenTurn()
     SessionTurn turn;
     turn.id = QUuid::createUuid();
     turn.timestamp = m_clock();
+    VectorRoom::makeRoom(m_turns);
     m_turns.push_back(turn);
     const int index = count() - 1;
     m_indexByID.insert(turn.id, index);
@@ -169,13 +171,14 @@ void SessionTurnStore::setSpeakerLabels(int index, std::optional<QString> speake
 void SessionTurnStore::replaceAll(std::vector<SessionTurn> turns)
 {
     m_turns = std::move(turns);
+    VectorRoom::trim(m_turns);
     reindex();
     Q_EMIT turnsReset();
 }
 
 void SessionTurnStore::clear()
 {
-    m_turns.clear();
+    VectorRoom::release(m_turns);
     m_indexByID.clear();
     m_lastFinalTranscript.clear();
     setLiveSubtitlePreview(QString());

@@ -205,7 +205,7 @@ void KavrelLiveTranslationV2EmergencyPath::scheduleEmergencyFinalIfNeeded()
     std::optional<V2PendingFinal> candidate;
     for (const V2PendingFinal &pending : m_turns->pendingFinalsInEnqueueOrder()) {
         const LiveTranslationTurn *turn = m_turns->find(pending.turnID);
-        if (!turn->finalized && !turn->emergencyFinalCompleted && turn->emergencyFinalAttempts < maxFinalAttempts) {
+        if (!turn->emergencyFinalCompleted && turn->emergencyFinalAttempts < maxFinalAttempts) {
             candidate = pending;
             break;
         }

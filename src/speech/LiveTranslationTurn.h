@@ -6,8 +6,9 @@
 
 #include <optional>
 
-// What the live translation client keeps about one dialogue turn of a logical session. A
-// record with every field at its default is the same as no record.
+// What the live translation client keeps about one dialogue turn of a logical session until
+// the server's translation of its final settles it (LiveTranslationTurnTable keeps no record of
+// a settled turn). A record with every field at its default is the same as no record.
 struct LiveTranslationTurn
 {
     // The last revision issued; previews and the final take theirs from this one counter.
@@ -17,8 +18,6 @@ struct LiveTranslationTurn
     // The preview that awaits its answer, and the last interim text sent.
     std::optional<qint64> previewInFlightRevision;
     std::optional<QString> lastSentPreviewText;
-    // The server's final translation arrived.
-    bool finalized = false;
     // The final until the server settles it.
     std::optional<V2PendingFinal> pendingFinal;
     // Runs of the emergency final lane, and whether the final's translation was delivered

@@ -1,6 +1,7 @@
 #include "speech/LiveTranslationTurnTable.h"
 
 #include "base/Text.h"
+#include "speech/TranslationTurnKey.h"
 
 #include <algorithm>
 
@@ -18,8 +19,10 @@ LiveTranslationTurn *LiveTranslationTurnTable::find(const QString &key)
 
 bool LiveTranslationTurnTable::isFinalized(const QString &key) const
 {
-    const LiveTranslationTurn *turn = find(key);
-    return turn && turn->finalized;
+    if (m_finalized.isEmpty())
+        return false;
+    const std::optional<QUuid> id = TranslationTurnKey::parse(key);
+    return id && m_finalized.contains(*id);
 }
 
 const V2PendingFinal *LiveTranslationTurnTable::pendingFinal(const QString &key) const
@@ -57,7 +60,7 @@ V2PendingFinal LiveTranslationTurnTable::addPendingFinal(const QString &key, con
 std::optional<LiveTranslationTurnTable::Preview> LiveTranslationTurnTable::takePreviewToSend(const QString &key)
 {
     LiveTranslationTurn *turn = find(key);
-    if (!turn || turn->finalized || turn->pendingFinal || turn->previewInFlightRevision || !turn->latestPreview
+    if (!turn || turn->pendingFinal || turn->previewInFlightRevision || !turn->latestPreview
         || turn->latestPreview->isEmpty())
         return std::nullopt;
     if (turn->lastSentPreviewText && Text::nfcEquals(*turn->lastSentPreviewText, *turn->latestPreview))
@@ -71,7 +74,7 @@ std::optional<LiveTranslationTurnTable::Preview> LiveTranslationTurnTable::takeP
 bool LiveTranslationTurnTable::acceptPreviewAnswer(const QString &key, qint64 clientRevision)
 {
     LiveTranslationTurn *turn = find(key);
-    if (!turn || turn->finalized || turn->pendingFinal || turn->previewInFlightRevision != clientRevision)
+    if (!turn || turn->pendingFinal || turn->previewInFlightRevision != clientRevision)
         return false;
     turn->previewInFlightRevision.reset();
     return true;
@@ -99,13 +102,15 @@ void LiveTranslationTurnTable::acknowledgeFinal(const QString &key, qint64 clien
 
 bool LiveTranslationTurnTable::settleFinal(const QString &key, qint64 clientRevision)
 {
-    LiveTranslationTurn *turn = find(key);
-    if (!turn || !turn->pendingFinal || turn->pendingFinal->clientRevision != clientRevision)
+    const auto found = m_turns.find(key);
+    if (found == m_turns.end() || !found->pendingFinal || found->pendingFinal->clientRevision != clientRevision)
         return false;
-    turn->finalized = true;
-    turn->emergencyFinalCompleted = true;
-    turn->latestPreview.reset();
-    turn->pendingFinal.reset();
+    // Records are made only under keys made from identifiers, so the key parses.
+    const std::optional<QUuid> id = TranslationTurnKey::parse(key);
+    if (!id)
+        return false;
+    m_finalized.insert(*id);
+    m_turns.erase(found);
     return true;
 }
 
@@ -143,5 +148,6 @@ void LiveTranslationTurnTable::forgetSentPreviews()
 void LiveTranslationTurnTable::clear()
 {
     m_turns.clear();
+    m_finalized.clear();
     m_nextPendingFinalSequence = 0;
 }

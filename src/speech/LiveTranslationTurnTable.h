@@ -5,13 +5,20 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <optional>
 
 // The turns of the live translation client's logical session, by turn key. Pointers and
-// references into it hold only until the next record is made.
+// references into it hold only until the next record is made or a final is settled.
+//
+// A turn whose final the server translated keeps no record, only its identifier: in a long
+// meeting the records of settled turns would pile up, and nothing but "settled" is asked of
+// them again (their texts are refused, and the server's late messages about them find nothing
+// to settle, acknowledge or answer, as they would in a settled record).
 class LiveTranslationTurnTable final
 {
 public:
@@ -21,12 +28,13 @@ public:
         QString text;
     };
 
-    // The turn's record, or nothing when none was made.
+    // The turn's record, or nothing when none was made or the turn is settled.
     const LiveTranslationTurn *find(const QString &key) const;
     LiveTranslationTurn *find(const QString &key);
     // The turn's record, made when missing.
     LiveTranslationTurn &record(const QString &key) { return m_turns[key]; }
 
+    // The server's translation of the turn's final arrived.
     bool isFinalized(const QString &key) const;
     const V2PendingFinal *pendingFinal(const QString &key) const;
     // Drops the turn's pending final, if any.
@@ -51,7 +59,7 @@ public:
     // Notes the server's acknowledgement of the turn's pending final with this revision.
     void acknowledgeFinal(const QString &key, qint64 clientRevision);
     // The server's translation of the turn's pending final with this revision: true, and the
-    // turn is finalized, when it is that final.
+    // turn is finalized (its record goes), when it is that final.
     bool settleFinal(const QString &key, qint64 clientRevision);
 
     // Every pending final, the first enqueued first.
@@ -62,7 +70,12 @@ public:
     void forgetSentPreviews();
     void clear();
 
+    // Records kept: turns not settled yet.
+    qsizetype recordCount() const { return m_turns.size(); }
+
 private:
     QHash<QString, LiveTranslationTurn> m_turns;
+    // The settled turns, by identifier (a sixth of the size of a key and far less than a record).
+    QSet<QUuid> m_finalized;
     qint64 m_nextPendingFinalSequence = 0;
 };

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void oneMoreTurnIsOneRow();
     void editsMoveOnlyTheirRow();
     void theTextFollowsEveryEditInPlace();
+    void aLongSessionKeepsLittleRoom();
 };
 
 void tst_PublishedTranscript::rowsAndTexts()
@@ -190,6 +191,42 @@ void tst_PublishedTranscript::theTextFollowsEveryEditInPlace()
             QVERIFY2(published.text(column) == expected, qPrintable(QStringLiteral("step %1").arg(step)));
         }
     }
+}
+
+// The turns live as long as the session and grow one at a time: they keep little unused room,
+// and a cleared session gives all of its room back, so a long meeting followed by "Start New"
+// does not leave the next one the memory of the first.
+void tst_PublishedTranscript::aLongSessionKeepsLittleRoom()
+{
+    SessionTurnStore store([] { return localTime(10, 0, 0); });
+    PublishedTranscript published(&store);
+    store.setTranslationAvailable(false);
+    const auto roomLeft = [&store] { return store.turns().capacity() - store.turns().size(); };
+    std::size_t mostRoom = 0;
+    for (int i = 0; i < 1500; ++i) {
+        store.applyFinalTranscript(QStringLiteral("turn %1").arg(i), true);
+        if (i >= 100)
+            mostRoom = std::max(mostRoom, roomLeft() * 8 / store.turns().size());
+    }
+    QCOMPARE(store.closedTurnCount(), 1500);
+    QCOMPARE(published.rowCount(Column::transcript), 1500);
+    QVERIFY(mostRoom <= 1); // never more than an eighth unused (doubling leaves up to a half)
+    QVERIFY(published.subtitlesText().endsWith(QStringLiteral("[10:00:00] turn 1499")));
+
+    store.clear();
+    QCOMPARE(store.turns().capacity(), std::size_t(0));
+    QCOMPARE(published.rowCount(Column::transcript), 0);
+    QVERIFY(published.subtitlesText().isEmpty());
+
+    // A restored session keeps no more room than it needs either.
+    std::vector<SessionTurn> restored;
+    restored.reserve(4000);
+    for (int i = 0; i < 1000; ++i)
+        restored.push_back(turn(QStringLiteral("again %1").arg(i), QString(), localTime(11, 0, 0)));
+    store.replaceAll(std::move(restored));
+    QCOMPARE(store.count(), 1000);
+    QVERIFY(store.turns().capacity() <= 1000 + 1000 / 8 + 16);
+    QCOMPARE(published.rowCount(Column::transcript), 1000);
 }
 
 QTEST_GUILESS_MAIN(tst_PublishedTranscript)

@@ -28,6 +28,7 @@
 #include "support/TestAuth.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -438,14 +439,14 @@ void MeetingSoak::speakTurn(int index, bool closeIt)
         m_speech->answerToFinalize = {FakeSpeechRelay::results(text, true, true)};
         expect([this] { return m_model->turnStore()->hasOpenTurn() && !m_model->turnStore()->turns().back().text.isEmpty(); },
                QStringLiteral("turn %1 opens").arg(index));
-        m_ledger.meetings.back().tags.append(tagOf(index));
+        m_ledger.meetings.back().tags.append(index);
         return;
     }
     session->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), false, false));
     session->sendText(FakeSpeechRelay::results(text, true, true));
     expect([this, closedBefore] { return m_model->turnStore()->closedTurnCount() == closedBefore + 1; },
            QStringLiteral("turn %1 closes").arg(index));
-    m_ledger.meetings.back().tags.append(tagOf(index));
+    m_ledger.meetings.back().tags.append(index);
 }
 
 void MeetingSoak::toggleMicrophone()
@@ -684,27 +685,53 @@ void MeetingSoak::waitForQuiet(const QString &when)
     }, QStringLiteral("the stable rewrite caught up ") + when, 60000);
     AIResultPanelSet *panels = m_model->companionSet()->panels();
     expect([panels] { return !panels->isAnyLoading(); }, QStringLiteral("the AI panels settled ") + when);
+    // A save on its way holds its request body for a moment, and the recorder's queue its audio
+    // (all but the batch it gathers); the figures are taken between them.
+    SessionCompanionSet *companions = m_model->companionSet();
+    SessionDraftStore *draft = m_model->draftStore();
+    const LocalAudioRecordingService *recording = m_recording;
+    const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
+    expect([companions, draft, recording, settled] {
+        return settled(companions->history()->saveTask()) && !companions->history()->hasDeferredRetry()
+               && settled(companions->billing()->syncTask()) && !draft->hasPendingAutosave()
+               && recording->queuedBytes() < LocalAudioRecordingService::batchBytes;
+    }, QStringLiteral("the saves and the recorder settled ") + when);
 }
 
 MeetingSoak::MemoryFigure MeetingSoak::measure()
 {
+    // The figures are the program's: what the harness keeps in this process goes first (its
+    // records of requests and frames), and the fake server's stored meetings wait in a file
+    // while the figures are taken.
+    clearHarnessRecords();
     MemoryFigure figure;
+    const qint64 withStore = ProcessMemory::heapInUse();
+    const QString asideFile = m_directory.filePath(QStringLiteral("stored-meetings.cbor"));
+    if (!m_history->setMeetingsAside(asideFile))
+        throw SoakStopped{QStringLiteral("the fake server's meetings could not be set aside")};
     figure.resident = ProcessMemory::residentBytes();
     figure.heap = ProcessMemory::heapInUse();
+    figure.store = withStore - figure.heap;
+    if (!m_history->bringMeetingsBack(asideFile))
+        throw SoakStopped{QStringLiteral("the fake server's meetings could not be brought back")};
+    QFile::remove(asideFile);
     figure.text = SoakChecks::textBytes(*m_model->turnStore());
-    figure.serverText = SoakChecks::serverTextBytes(*m_history);
-    m_report.note(QStringLiteral("  memory after %1 turns: live heap %2 MiB, resident %3 MiB, text %4 MiB")
+    m_report.note(QStringLiteral("  memory after %1 turns: live heap %2 MiB, resident %3 MiB, text %4 MiB "
+                                 "(the fake server's stored meetings, %5 MiB, left out)")
                       .arg(m_spoken)
                       .arg(figure.heap / 1048576.0, 0, 'f', 2)
                       .arg(figure.resident / 1048576.0, 0, 'f', 2)
-                      .arg(figure.text / 1048576.0, 0, 'f', 2));
+                      .arg(figure.text / 1048576.0, 0, 'f', 2)
+                      .arg(figure.store / 1048576.0, 0, 'f', 2));
     return figure;
 }
 
 void MeetingSoak::clearHarnessRecords()
 {
-    // The fake server records every request and frame; that memory is the harness's.
+    // The fake server records every request and frame and keeps every websocket session; that
+    // memory is the harness's.
     m_backend->clearRecords();
+    m_backend->dropClosedWebSockets();
     m_history->clearCalls();
     m_translation->clearV2Received();
     m_speech->clearFrames();
@@ -713,7 +740,6 @@ void MeetingSoak::clearHarnessRecords()
 void MeetingSoak::finish()
 {
     waitForQuiet(QStringLiteral("at the end"));
-    clearHarnessRecords();
     m_late = measure();
     stopListening();
     SessionCompanionSet *companions = m_model->companionSet();

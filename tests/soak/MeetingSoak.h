@@ -72,7 +72,7 @@ private:
         qint64 heap = 0;
         qint64 resident = 0;
         qint64 text = 0;
-        qint64 serverText = 0;
+        qint64 store = 0; // the fake server's stored meetings, left out of the others
     };
 
     void setUp();

@@ -8,7 +8,6 @@
 
 #include <vector>
 
-class FakeHistoryBackend;
 class MeetingSoak;
 class SessionTurnStore;
 struct SessionTurn;
@@ -22,8 +21,6 @@ public:
 
     // The turns' texts and translations, as UTF-16.
     static qint64 textBytes(const SessionTurnStore &turns);
-    // The same of every meeting the fake server stores.
-    static qint64 serverTextBytes(const FakeHistoryBackend &history);
 
 private:
     void checkViewModel();
@@ -36,5 +33,4 @@ private:
 
     MeetingSoak &m_soak;
     std::vector<SessionTurn> m_turns;
-    qint64 m_store = 0;
 };

@@ -6,6 +6,7 @@
 // state and the fake backend's records against this.
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -38,8 +39,9 @@ struct SoakMeeting
 {
     // The history record's clientSessionId, which names the conversation on the server.
     QString clientSessionID;
-    // The tags of the closed turns the conversation holds, in order (restored ones too).
-    QStringList tags;
+    // The tags (#n#, as numbers) of the closed turns the conversation holds, in order (restored
+    // ones too).
+    QList<int> tags;
     // Where its last stop put its end.
     QDateTime stoppedAt;
 };

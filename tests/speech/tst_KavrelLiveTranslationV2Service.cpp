@@ -327,6 +327,88 @@ private Q_SLOTS:
         QCOMPARE(finalFrames().size(), 4);
     }
 
+    // A settled turn keeps no record in the client: whatever still comes for it, from the server
+    // or from the engine, changes nothing, and the turns after it go on as before.
+    void lateMessagesForASettledTurn_data()
+    {
+        QTest::addColumn<QString>("late");
+        QTest::newRow("the final's answer again") << QStringLiteral("final answer, same revision");
+        QTest::newRow("an answer for a newer revision") << QStringLiteral("final answer, next revision");
+        QTest::newRow("final_missing") << QStringLiteral("final missing");
+        QTest::newRow("final_ack") << QStringLiteral("final ack");
+        QTest::newRow("a preview answer") << QStringLiteral("preview answer");
+        QTest::newRow("a preview error without revision") << QStringLiteral("preview error");
+        QTest::newRow("a recoverable final error") << QStringLiteral("final error");
+        QTest::newRow("an interim text from the engine") << QStringLiteral("interim");
+        QTest::newRow("a final text from the engine") << QStringLiteral("final");
+    }
+
+    void lateMessagesForASettledTurn()
+    {
+        QFETCH(QString, late);
+        Fixture f;
+        f.relay->setV2Script(manualAnswers());
+        QVERIFY(f.startReady());
+        const QString session = f.service->logicalSessionID();
+        const auto answer = [&](const QString &type, int number, qint64 revision, const QString &value) {
+            f.relay->sendV2(FakeTranslationRelay::translation(type, session, QStringLiteral("conn-1"), key(number), revision, value));
+        };
+        // What the client sent besides pings (its heartbeat may send some of its own).
+        const auto sentFrames = [&f] {
+            qsizetype count = 0;
+            for (const QJsonObject &frame : f.relay->v2Received(0))
+                count += text(frame, "type") == QLatin1String("ping") ? 0 : 1;
+            return count;
+        };
+
+        f.enqueueInterim(1, QStringLiteral("one"));
+        QTRY_COMPARE(f.relay->v2Received(0, QStringLiteral("translate_preview")).size(), 1);
+        f.enqueueFinal(1, QStringLiteral("one two"));
+        QTRY_COMPARE(f.relay->v2Received(0, QStringLiteral("translate_final")).size(), 1);
+        answer(QStringLiteral("translation_final"), 1, 2, QStringLiteral("eins zwei"));
+        QTRY_COMPARE(f.events.size(), 1);
+        const qsizetype framesBefore = sentFrames();
+
+        if (late == QLatin1String("final answer, same revision"))
+            answer(QStringLiteral("translation_final"), 1, 2, QStringLiteral("again"));
+        else if (late == QLatin1String("final answer, next revision"))
+            answer(QStringLiteral("translation_final"), 1, 3, QStringLiteral("newer"));
+        else if (late == QLatin1String("final missing"))
+            f.relay->sendV2(FakeTranslationRelay::turnMessage(QStringLiteral("final_missing"), key(1), 2));
+        else if (late == QLatin1String("final ack"))
+            f.relay->sendV2(FakeTranslationRelay::ack(QStringLiteral("final_ack"), key(1), 2));
+        else if (late == QLatin1String("preview answer"))
+            answer(QStringLiteral("translation_preview"), 1, 1, QStringLiteral("eins"));
+        else if (late == QLatin1String("preview error"))
+            f.relay->sendV2(FakeTranslationRelay::error(QStringLiteral("preview_failed"), QStringLiteral("try later"), true,
+                                                        QStringLiteral("preview"), key(1)));
+        else if (late == QLatin1String("final error"))
+            f.relay->sendV2(FakeTranslationRelay::error(QStringLiteral("final_error"), QStringLiteral("later"), true,
+                                                        QStringLiteral("final"), key(1), 2));
+        else if (late == QLatin1String("interim"))
+            f.enqueueInterim(1, QStringLiteral("one two three"));
+        else
+            f.enqueueFinal(1, QStringLiteral("one two three"));
+        // A ping after it marks when it has been handled; the preview retry pause is 30 ms.
+        f.relay->sendV2(FakeTranslationRelay::envelope(QStringLiteral("ping")));
+        QTRY_COMPARE(f.relay->v2Received(0, QStringLiteral("ping")).size(), 1);
+        QTest::qWait(100);
+        QCOMPARE(sentFrames(), framesBefore);
+
+        // The next turn starts at its own first revision and settles as usual.
+        f.enqueueFinal(2, QStringLiteral("three"));
+        QTRY_COMPARE(f.relay->v2Received(0, QStringLiteral("translate_final")).size(), 2);
+        QCOMPARE(integer(f.relay->v2Received(0, QStringLiteral("translate_final")).last(), "clientRevision"), 1);
+        answer(QStringLiteral("translation_final"), 2, 1, QStringLiteral("drei"));
+        QTRY_COMPARE(f.events.size(), 2);
+        const QList<DeepSeekTranslationEvent> expected = {
+            DeepSeekTranslationEvent::completed(turn(1), QStringLiteral("eins zwei")),
+            DeepSeekTranslationEvent::completed(turn(2), QStringLiteral("drei")),
+        };
+        QCOMPARE(f.events, expected);
+        QCOMPARE(f.relay->v2ConnectionCount(), 1);
+    }
+
     void previewScopeErrors_data()
     {
         QTest::addColumn<QString>("turnId");

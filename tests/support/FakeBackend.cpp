@@ -378,6 +378,18 @@ void FakeBackend::clearRecords()
     m_upgrades = {};
 }
 
+void FakeBackend::dropClosedWebSockets()
+{
+    QList<QPair<QString, QPointer<FakeWebSocketSession>>> open;
+    for (const auto &[path, session] : std::as_const(m_sessions)) {
+        if (session && session->isConnected())
+            open.append({path, session});
+        else
+            delete session.data();
+    }
+    m_sessions = open;
+}
+
 bool FakeBackend::waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
     QElapsedTimer elapsed;

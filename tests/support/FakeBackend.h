@@ -168,6 +168,10 @@ public:
     QList<RecordedRequest> upgradeRequests(const QString &path) const;
     QList<FakeWebSocketSession *> webSocketSessions(const QString &path) const;
     void clearRecords();
+    // Deletes the websocket sessions whose connection has ended, with their sockets and
+    // upgrade requests (a long run keeps what a server would let go); the relays' pointers to
+    // them become null.
+    void dropClosedWebSockets();
     // HTTP connections open now (a websocket leaves this count once it is upgraded).
     int openConnectionCount() const { return int(m_connections.size()); }
 

@@ -1,5 +1,8 @@
 #include "support/FakeHistoryBackend.h"
 
+#include <QCborArray>
+#include <QCborMap>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMap>
@@ -351,6 +354,53 @@ QStringList FakeHistoryBackend::meetingIds() const
     for (const Meeting *meeting : meetings)
         ids.append(meeting->id);
     return ids;
+}
+
+bool FakeHistoryBackend::setMeetingsAside(const QString &filePath)
+{
+    {
+        QCborArray entries;
+        for (const Meeting &meeting : std::as_const(m_meetings)) {
+            QCborMap entry;
+            entry.insert(QStringLiteral("id"), meeting.id);
+            entry.insert(QStringLiteral("workspaceId"), meeting.workspaceId);
+            entry.insert(QStringLiteral("revision"), meeting.revision);
+            entry.insert(QStringLiteral("order"), meeting.order);
+            entry.insert(QStringLiteral("contentUnavailable"), meeting.contentUnavailable);
+            entry.insert(QStringLiteral("deleted"), meeting.deleted);
+            entry.insert(QStringLiteral("fields"), QCborMap::fromJsonObject(meeting.fields));
+            entries.append(entry);
+        }
+        QFile file(filePath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QCborValue(entries).toCbor()) < 0 || !file.flush())
+            return false;
+    }
+    m_meetings.clear();
+    return true;
+}
+
+bool FakeHistoryBackend::bringMeetingsBack(const QString &filePath)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QCborParserError error;
+    const QCborValue entries = QCborValue::fromCbor(file.readAll(), &error);
+    if (error.error != QCborError::NoError || !entries.isArray())
+        return false;
+    for (const QCborValue &value : entries.toArray()) {
+        const QCborMap entry = value.toMap();
+        Meeting meeting;
+        meeting.id = entry.value(QStringLiteral("id")).toString();
+        meeting.workspaceId = entry.value(QStringLiteral("workspaceId")).toString();
+        meeting.revision = entry.value(QStringLiteral("revision")).toInteger();
+        meeting.order = int(entry.value(QStringLiteral("order")).toInteger());
+        meeting.contentUnavailable = entry.value(QStringLiteral("contentUnavailable")).toBool();
+        meeting.deleted = entry.value(QStringLiteral("deleted")).toBool();
+        meeting.fields = entry.value(QStringLiteral("fields")).toMap().toJsonObject();
+        m_meetings.insert(meeting.id, meeting);
+    }
+    return true;
 }
 
 qint64 FakeHistoryBackend::revisionOf(const QString &id) const
