@@ -491,8 +491,17 @@ void SubtitleViewModel::wireCompanionSet()
     connect(panels, &AIResultPanelSet::translationProtocolChanged, this, &SubtitleViewModel::translationProtocolChanged);
     connect(panels, &AIResultPanelSet::transcriptAnswerChanged, this, &SubtitleViewModel::transcriptAnswerChanged);
     connect(panels, &AIResultPanelSet::translationAnswerChanged, this, &SubtitleViewModel::translationAnswerChanged);
-    connect(panels, &AIResultPanelSet::loadingChanged, this, &SubtitleViewModel::assistantActivityTextChanged);
-    connect(m_turns, &SessionTurnStore::liveTranslationPreviewChanged, this, &SubtitleViewModel::assistantActivityTextChanged);
+    // The live translation's preview changes with every word; the activity text only when a
+    // preview starts or ends, and only then is it announced.
+    const auto announceActivity = [this] {
+        std::optional<QString> text = assistantActivityText();
+        if (text == m_announcedActivityText)
+            return;
+        m_announcedActivityText = std::move(text);
+        Q_EMIT assistantActivityTextChanged();
+    };
+    connect(panels, &AIResultPanelSet::loadingChanged, this, announceActivity);
+    connect(m_turns, &SessionTurnStore::liveTranslationPreviewChanged, this, announceActivity);
     connect(panels, &AIResultPanelSet::loadingChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
     connect(m_published, &PublishedTranscript::subtitlesTextChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);
     connect(m_published, &PublishedTranscript::translatedTextChanged, this, &SubtitleViewModel::aiCommandAvailabilityChanged);

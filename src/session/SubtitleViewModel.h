@@ -342,4 +342,5 @@ private:
     bool m_isReconcilingTranslationSelection = false;
     bool m_hasActiveSession = false;
     bool m_isAskingStartQuestions = false;
+    std::optional<QString> m_announcedActivityText;
 };

@@ -239,6 +239,17 @@ void tst_SubtitleViewModel::derivedTexts()
     QVERIFY(!model.showsTranscriptDialogueMode());
     model.clearSubtitles();
     QVERIFY(model.transcriptEntries().isEmpty());
+
+    // A live translation growing word by word announces its activity when it starts and ends,
+    // not with every word (the toolbar measures itself again for each announcement).
+    QSignalSpy activity(&model, &SubtitleViewModel::assistantActivityTextChanged);
+    for (const QString &preview : {QStringLiteral("Good"), QStringLiteral("Good morning"), QStringLiteral("Good morning all")})
+        model.turnStore()->setLiveTranslationPreview(preview);
+    QCOMPARE(activity.count(), 1);
+    QCOMPARE(model.assistantActivityText(), std::optional<QString>(QStringLiteral("Translating...")));
+    model.turnStore()->setLiveTranslationPreview(QString());
+    QCOMPARE(activity.count(), 2);
+    QCOMPARE(model.assistantActivityText(), std::nullopt);
 }
 
 void tst_SubtitleViewModel::clipboard()
