@@ -619,6 +619,15 @@ void tst_WidgetKit::backdropIsWhatLiesBeneath()
         [](BackdropScene &scene) { scene.box->move(25, 20); },
         [](BackdropScene &scene) { scene.text->resize(200, 120); },
         [](BackdropScene &scene) {
+            // Into a new layer: one more widget lies beneath.
+            auto *inner = new BackdropLayer(QColor(20, 160, 90, 120), scene.card);
+            inner->setGeometry(8, 8, 304, 204);
+            inner->show();
+            scene.box->setParent(inner);
+            scene.box->move(6, 6);
+            scene.box->show();
+        },
+        [](BackdropScene &scene) {
             QPalette palette = scene.window.palette();
             palette.setColor(QPalette::Window, QColor(30, 30, 34));
             scene.window.setPalette(palette);

@@ -72,6 +72,8 @@ void KavrelOpaqueBackdrop::watchAncestors()
         if (paintsEveryPixel(below))
             break;
     }
+    invalidate();
+    m_widget->update();
 }
 
 void KavrelOpaqueBackdrop::invalidate()
@@ -105,7 +107,8 @@ void KavrelOpaqueBackdrop::takePicture(qreal ratio)
     QPainter painter(&m_picture);
     for (auto below = m_below.rbegin(); below != m_below.rend(); ++below) {
         QWidget *widget = *below;
-        if (!widget)
+        // (Until the widgets below are looked at again after a new parent, some may be no more.)
+        if (!widget || !widget->isAncestorOf(m_widget))
             continue;
         const QPoint offset = m_widget->mapTo(widget, QPoint(0, 0));
         const QRect source = QRect(offset, m_widget->size()) & widget->rect();
@@ -127,11 +130,15 @@ bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
     if (m_taking)
         return false;
     if (changesTheLook(event->type())) {
-        if (watched == m_widget && event->type() == QEvent::ParentChange)
-            watchAncestors();
+        // A new parent anywhere below, or a palette that makes one of them see-through or
+        // opaque, changes which widgets lie beneath. Looked at again once this event is through.
+        if (event->type() == QEvent::ParentChange || event->type() == QEvent::PaletteChange)
+            QMetaObject::invokeMethod(this, &KavrelOpaqueBackdrop::watchAncestors, Qt::QueuedConnection);
         invalidate();
     } else if (event->type() == QEvent::Paint && watched != m_widget) {
         auto *below = static_cast<QWidget *>(watched);
+        if (!below->isAncestorOf(m_widget))
+            return false;
         const QRect mine(m_widget->mapTo(below, QPoint(0, 0)), m_widget->size());
         if (surrounds(static_cast<QPaintEvent *>(event)->region(), mine)) {
             invalidate();

@@ -14,10 +14,10 @@ class QWidget;
 //
 // A see-through widget's every repaint goes through each widget below it: the window's fill, a
 // card with its shadow, a tinted box, each blending the whole area again. With the picture the
-// widget is opaque to Qt, its repaints stop at it, and its scrolling copies pixels instead of
-// painting the stack anew. The picture is what the widgets below paint themselves (not their
-// other children), taken again when one of them changes size, place, palette or style, or
-// repaints around the widget.
+// widget is opaque to Qt and its repaints stop at it. The picture is what the widgets it lies in
+// paint themselves (not their other children, nor siblings of theirs that overlap them: widgets
+// laid out side by side), taken again when one of them changes size, place, parent, palette or
+// style, or repaints around the widget.
 //
 // The widget's paintEvent calls paint() first and draws nothing when it returns false (the
 // picture is being taken). Main thread only.
