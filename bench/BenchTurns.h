@@ -3,9 +3,13 @@
 // The meeting the transcript benchmarks run on: closed turns of one ordinary sentence with its
 // translation, and one more final result with its translation as the relay would bring it.
 
+#include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QUuid>
 
 #include <vector>
@@ -36,6 +40,18 @@ inline void applyFinalResult(SessionTurnStore &store, int number)
 {
     store.applyFinalTranscript(QStringLiteral("A new final result number %1 about the budget.").arg(number), true);
     store.setTranslationText(store.count() - 1, QStringLiteral("Новый итоговый результат номер %1 о бюджете.").arg(number));
+}
+
+// Waits until the draft of the last change is written, so the next timed change does not pay for it.
+inline void settleDraft(SessionDraftStore &draft)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (draft.hasPendingAutosave() && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(1);
+    }
+    QCoreApplication::processEvents();
 }
 
 } // namespace BenchTurns

@@ -62,11 +62,7 @@ Cost costPerResult(int turns, int results, bool withWindow)
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
 
-    SessionDraftStore *draft = model.draftStore();
-    const auto settle = [&] {
-        QTest::qWaitFor([&] { return !draft->hasPendingAutosave(); }, 10000);
-        QCoreApplication::processEvents();
-    };
+    const auto settle = [&] { BenchTurns::settleDraft(*model.draftStore()); };
     settle();
 
     SessionTurnStore *store = model.turnStore();
