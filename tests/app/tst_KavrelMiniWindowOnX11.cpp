@@ -24,16 +24,20 @@ class tst_KavrelMiniWindowOnX11 : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
     void windowListIsReadOnlyWhileASessionRuns();
 };
 
-void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWindow()
+void tst_KavrelMiniWindowOnX11::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
         QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+}
 
+void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWindow()
+{
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
     FakeSessionSurface session;
@@ -93,8 +97,6 @@ void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWind
 // session runs it is read with the decisions, and it stops again when the session ends.
 void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
 {
-    if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
-        QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
     FakeSessionSurface session;
