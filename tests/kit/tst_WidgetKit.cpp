@@ -68,6 +68,7 @@ private Q_SLOTS:
     void busyButtonTakesNoClicks();
     void hiddenAnimationsWait();
     void backdropIsWhatLiesBeneath();
+    void backdropUnderAStyledScrollBar();
     void buttonKeysClickIt_data();
     void buttonKeysClickIt();
     void buttonLooksPaintTheirShape_data();
@@ -640,6 +641,61 @@ void tst_WidgetKit::backdropIsWhatLiesBeneath()
         QTRY_VERIFY(kept.text->backdrop->pictureCount() > taken);
         QVERIFY(largestChannelDifference(kept.window.grab().toImage(), seeThrough.window.grab().toImage()) <= 2);
     }
+}
+
+// A widget whose painting is not ours (a style-sheet scroll bar) gets the picture drawn before
+// its own painting: it looks as before, and a new value repaints it alone.
+void tst_WidgetKit::backdropUnderAStyledScrollBar()
+{
+    struct Scene
+    {
+        explicit Scene(bool kept)
+        {
+            window.setAutoFillBackground(true);
+            window.resize(200, 240);
+            card = new BackdropLayer(QColor(40, 90, 200, 150), &window);
+            card->setGeometry(10, 10, 180, 220);
+            bar = new QScrollBar(Qt::Vertical, card);
+            bar->setStyleSheet(QStringLiteral(
+                "QScrollBar:vertical { background: transparent; width: 10px; margin: 6px 2px 6px 0; }"
+                "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 115); border-radius: 4px; min-height: 28px; }"
+                "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none; }"
+                "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+            bar->setRange(0, 100);
+            bar->setGeometry(160, 10, 10, 200);
+            if (kept)
+                new KavrelOpaqueBackdrop(bar, KavrelOpaqueBackdrop::Painting::beforeTheWidget);
+        }
+        QWidget window;
+        BackdropLayer *card;
+        QScrollBar *bar;
+    };
+    Scene kept(true);
+    Scene seeThrough(false);
+    for (Scene *scene : {&kept, &seeThrough}) {
+        scene->window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&scene->window));
+    }
+    QVERIFY(kept.bar->testAttribute(Qt::WA_OpaquePaintEvent));
+    const auto same = [&] {
+        return largestChannelDifference(kept.window.grab().toImage(), seeThrough.window.grab().toImage()) <= 2;
+    };
+    QVERIFY(same());
+
+    QCoreApplication::processEvents();
+    kept.card->paints = 0;
+    for (Scene *scene : {&kept, &seeThrough})
+        scene->bar->setValue(70);
+    kept.bar->repaint();
+    QCOMPARE(kept.card->paints, 0);
+    QVERIFY(same());
+
+    // The card beneath changes colour: the bar shows the new one.
+    for (Scene *scene : {&kept, &seeThrough}) {
+        scene->card->colour = QColor(200, 60, 40, 170);
+        scene->card->update();
+    }
+    QTRY_VERIFY(same());
 }
 
 void tst_WidgetKit::hiddenAnimationsWait()

@@ -52,7 +52,8 @@ bool surrounds(const QRegion &repainted, const QRect &area)
 
 } // namespace
 
-KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget) : QObject(widget), m_widget(widget)
+KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget, Painting painting)
+    : QObject(widget), m_widget(widget), m_painting(painting)
 {
     m_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     m_widget->installEventFilter(this);
@@ -129,6 +130,20 @@ bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_taking)
         return false;
+    if (watched == m_widget && event->type() == QEvent::Paint) {
+        // Filters see a paint event inside the widget's repaint, so painting here is allowed;
+        // the widget's own painting follows on top.
+        if (m_painting == Painting::beforeTheWidget) {
+            QPainter painter(m_widget);
+            paint(painter, static_cast<QPaintEvent *>(event)->rect());
+        }
+        return false;
+    }
+    if (watched == m_widget && (event->type() == QEvent::Show || event->type() == QEvent::StyleChange)) {
+        // A style polishing the widget (a scroll bar's does) may have made it see-through
+        // again; both events come after the polish.
+        m_widget->setAttribute(Qt::WA_OpaquePaintEvent);
+    }
     if (changesTheLook(event->type())) {
         // A new parent anywhere below, or a palette that makes one of them see-through or
         // opaque, changes which widgets lie beneath. Looked at again once this event is through.

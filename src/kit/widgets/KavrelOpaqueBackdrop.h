@@ -19,14 +19,21 @@ class QWidget;
 // laid out side by side), taken again when one of them changes size, place, parent, palette or
 // style, or repaints around the widget.
 //
-// The widget's paintEvent calls paint() first and draws nothing when it returns false (the
-// picture is being taken). Main thread only.
+// Either the widget's paintEvent calls paint() first and draws nothing when it returns false
+// (the picture is being taken), or, for a widget whose painting is not ours (a styled scroll
+// bar), the backdrop draws the picture itself before each of the widget's repaints. Main thread
+// only.
 class KavrelOpaqueBackdrop final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit KavrelOpaqueBackdrop(QWidget *widget);
+    enum class Painting {
+        byTheWidget,     // the widget's paintEvent calls paint()
+        beforeTheWidget, // the picture is drawn before the widget's own paintEvent runs
+    };
+
+    explicit KavrelOpaqueBackdrop(QWidget *widget, Painting painting = Painting::byTheWidget);
 
     bool paint(QPainter &painter, const QRect &area);
     // Drops the picture; the next paint takes it again.
@@ -42,6 +49,7 @@ private:
     void takePicture(qreal ratio);
 
     QWidget *m_widget;
+    Painting m_painting;
     std::vector<QPointer<QWidget>> m_below; // from the widget's parent up to the first opaque one
     QPixmap m_picture;
     bool m_taking = false;

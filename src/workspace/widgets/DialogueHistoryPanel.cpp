@@ -48,6 +48,9 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
     KavrelSlimScrollBars::apply(this);
+    // The scroll bar changes with the text; see-through, each change repainted the box, the
+    // card and the window beneath it.
+    new KavrelOpaqueBackdrop(verticalScrollBar(), KavrelOpaqueBackdrop::Painting::beforeTheWidget);
     setAutoFillBackground(false);
     document()->setDocumentMargin(12);
     DialogueBadgeObject::install(document());
