@@ -36,6 +36,8 @@ struct KavrelDynamicColor
     QColor resolve(const QPalette &palette) const;
     // The resolved colour with its alpha multiplied by `opacity`.
     QColor resolve(const QPalette &palette, double opacity) const;
+
+    friend bool operator==(const KavrelDynamicColor &, const KavrelDynamicColor &) = default;
 };
 
 constexpr KavrelDynamicColor kavrelDynamic(KavrelRGBA light, KavrelRGBA dark)

@@ -27,6 +27,10 @@ KavrelCapsuleButton::KavrelCapsuleButton(QWidget *parent) : QAbstractButton(pare
 
 void KavrelCapsuleButton::setLook(const Look &look)
 {
+    // Callers set the look again whenever something near it changes; an unchanged one costs
+    // no repaint.
+    if (look == m_look)
+        return;
     m_look = look;
     updateGeometry();
     update();

@@ -28,6 +28,8 @@ public:
         KavrelDynamicColor fill = KavrelSystemColors::secondaryLabel;
         double fillOpacity = 0.1;
         KavrelDynamicColor foreground = KavrelSystemColors::secondaryLabel;
+
+        friend bool operator==(const DisabledColors &, const DisabledColors &) = default;
     };
 
     // A soft shadow or glow under the shape, in the look's margins.
@@ -37,6 +39,8 @@ public:
         double opacity = 0.2;
         double blurRadius = 12;
         QPointF offset;
+
+        friend bool operator==(const Shadow &, const Shadow &) = default;
     };
 
     struct FocusRing
@@ -47,6 +51,8 @@ public:
         double inset = 1;         // of the ring's centre line inside the button's face
         double radiusGrowth = 1;  // added to a rounded rectangle's corner radius
         bool fromKeyboardOnly = true;  // else any focus shows it
+
+        friend bool operator==(const FocusRing &, const FocusRing &) = default;
     };
 
     struct Look
@@ -81,6 +87,8 @@ public:
         double pressedOpacity = 0.75;
         double disabledOpacity = 0.5;
         std::optional<DisabledColors> disabled;
+
+        friend bool operator==(const Look &, const Look &) = default;
     };
 
     explicit KavrelCapsuleButton(QWidget *parent = nullptr);

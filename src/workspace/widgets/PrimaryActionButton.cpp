@@ -23,6 +23,8 @@ PrimaryActionButton::PrimaryActionButton(QWidget *parent) : QAbstractButton(pare
 
 void PrimaryActionButton::setContent(const QString &title, const QString &subtitle, const QString &symbol, const QColor &tint)
 {
+    if (title == text() && subtitle == m_subtitle && symbol == m_symbol && tint == m_tint)
+        return;
     setText(title);
     setAccessibleName(title);
     m_subtitle = subtitle;
