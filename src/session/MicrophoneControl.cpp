@@ -3,6 +3,7 @@
 #include "audio/MicrophoneCaptureError.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/KavrelDiagnostics.h"
+#include "base/QueuedHandOff.h"
 #include "base/TaskOutcome.h"
 #include "session/ListeningSession.h"
 #include "session/SessionCompanions.h"
@@ -168,7 +169,14 @@ std::function<void(Argument)> MicrophoneControl::queuedForCurrentService(void (M
 void MicrophoneControl::prepareMicrophoneServiceHandlers()
 {
     m_microphone->setErrorHandler(queuedForCurrentService(&MicrophoneControl::handleMicrophoneRuntimeError));
-    m_microphone->setLevelHandler(queuedForCurrentService(&MicrophoneControl::setMicrophoneLevel));
+    // A level comes with every 10 ms of sound; the meter only needs the latest one each time the
+    // main thread gets to it.
+    QPointer<MicrophoneControl> self(this);
+    const quint64 serial = m_microphoneSerial;
+    m_microphone->setLevelHandler(QueuedHandOff::latest<double>(this, [self, serial](double level) {
+        if (self && self->m_microphoneSerial == serial)
+            self->setMicrophoneLevel(level);
+    }));
 }
 
 void MicrophoneControl::updateMicrophoneLiveHandler()
