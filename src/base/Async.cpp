@@ -67,11 +67,21 @@ void SleepAwaiter::await_suspend(std::coroutine_handle<> handle)
 {
     m_state = std::make_shared<SleepState>();
     m_state->handle = handle;
+    std::weak_ptr<SleepState> weak = m_state;
+    if (m_duration.count() <= 0) {
+        // A yield: the next turn of the event loop, through its queue rather than a timer
+        // object made and destroyed for it (the audio send loop yields for every chunk).
+        QTimer::singleShot(0, QCoreApplication::instance(), [weak] {
+            if (auto state = weak.lock())
+                state->resumeOnce();
+        });
+        // A cancellation needs no wake-up of its own: await_resume() reports it.
+        return;
+    }
     auto *timer = new QTimer();
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     m_state->timer = timer;
-    std::weak_ptr<SleepState> weak = m_state;
     QObject::connect(timer, &QTimer::timeout, timer, [weak] {
         if (auto state = weak.lock())
             state->resumeOnce();

@@ -65,6 +65,26 @@ void tst_Async::sleepWakesAtOnceWhenCancelled()
     };
     auto second = again();
     QTRY_VERIFY_WITH_TIMEOUT(threwAgain, 1000);
+
+    // A yield (no duration) cancelled before the next turn throws there, and only once.
+    CancellationToken yieldToken;
+    int yieldEnds = 0;
+    bool yieldThrew = false;
+    auto yielding = [&]() -> QCoro::Task<void> {
+        try {
+            co_await sleepFor(0ms, yieldToken);
+        } catch (const CancellationError &) {
+            yieldThrew = true;
+        }
+        ++yieldEnds;
+    };
+    auto third = yielding();
+    QCOMPARE(yieldEnds, 0);
+    yieldToken.cancel();
+    QTRY_COMPARE_WITH_TIMEOUT(yieldEnds, 1, 1000);
+    QVERIFY(yieldThrew);
+    QTest::qWait(10);
+    QCOMPARE(yieldEnds, 1);
 }
 
 void tst_Async::sleepFinishesWhenNotCancelled()
