@@ -23,7 +23,7 @@ class MicrophoneLevelBars final : public QWidget
 
 public:
     static constexpr int fadeMilliseconds = 120;
-    static constexpr int fadeStepMilliseconds = 40;
+    static constexpr int fadeStepMilliseconds = 60;
 
     explicit MicrophoneLevelBars(QWidget *parent = nullptr);
 
