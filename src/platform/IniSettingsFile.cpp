@@ -412,6 +412,10 @@ bool IniSettingsFile::write(const std::map<QString, QString> &values, const std:
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(out);
+    // A full disk takes part of the text without an error: only the whole of it replaces the file.
+    if (file.write(out) != out.size()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }

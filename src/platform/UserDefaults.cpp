@@ -97,16 +97,26 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
     {
         journaled.clear();
         std::map<QString, QByteArray> folded;
+        std::map<QString, qsizetype> lengths;
         for (const auto &[key, entry] : journal.read()) {
+            // A value written whole names itself in the journal with no edits after it.
+            if (entry.changes.empty() || !large.count(key))
+                continue;
             const std::optional<QByteArray> base = decodedData(file.readValue(key));
-            if (!base || !large.count(key))
-                continue; // removed since, or no value of ours
+            if (!base)
+                continue; // removed since
             const std::optional<QByteArray> value = SettingsJournal::replay(entry, *base);
-            if (value && *value != *base)
+            if (value && *value != *base) {
                 folded[key] = IniSettingsFile::escapedData(taggedData(*value));
+                lengths[key] = value->size();
+            }
         }
-        if (!folded.empty() && !writeLarge(folded))
-            return; // the journal still holds them
+        if (!folded.empty() && !writeLarge(folded)) {
+            // The journal still holds the edits: the values are read with them made, and the
+            // next edits go on from there.
+            journaled = std::move(lengths);
+            return;
+        }
         journal.clear();
     }
     // Sets (or, without a text, removes) the value and writes the file. False when nothing changed.
@@ -142,14 +152,14 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
         const std::lock_guard lock(mutex);
         flushRequested = false;
         if (dirty)
-            writeFile(QString(), QByteArray());
+            writeLarge({});
     }
     // With the mutex held.
     void requestFlush()
     {
         QCoreApplication *application = QCoreApplication::instance();
         if (!application) {
-            writeFile(QString(), QByteArray());
+            writeLarge({});
             return;
         }
         if (flushRequested)
@@ -179,9 +189,13 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
                 written[other] = IniSettingsFile::escapedData(taggedData(*current));
         }
         written[key] = IniSettingsFile::escapedData(tagged);
-        // Not written: the file and the journal still hold the value as it was.
-        if (!writeLarge(written))
+        if (!writeLarge(written)) {
+            // Not written: the file and the journal still hold the value as it was. Its caller
+            // takes the new one as stored, so no edit may be made to the old one, whatever its
+            // length, until a whole value is written again.
+            journaled[key] = -1;
             return true;
+        }
         journaled.clear();
         journal.clear();
         // The next edits apply to this value.
@@ -214,14 +228,6 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
             return false;
         found->second = *newLength;
         return true;
-    }
-    // With the mutex held. newLarge: a large value to write now (the others are carried over).
-    void writeFile(const QString &newLargeKey, const QByteArray &newLarge)
-    {
-        std::map<QString, QByteArray> written;
-        if (!newLargeKey.isEmpty())
-            written[newLargeKey] = newLarge;
-        writeLarge(written);
     }
     // With the mutex held: writes the file, with the large values given and the others as the
     // file holds them.

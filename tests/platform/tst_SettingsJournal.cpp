@@ -14,9 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -108,6 +111,25 @@ struct EditSequence
     QByteArray value;
 };
 
+// While it lives, this process cannot make a file larger than `bytes`: a settings file written
+// whole fails as on a full disk (permissions would not stop the tests, which may run as root).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
 const char *const writerRole = "--write-edits-until-killed";
 
 // The child: writes the sequence's values (by edits, or whole when the journal is due to be
@@ -142,6 +164,7 @@ private Q_SLOTS:
     void aFoldCutShortBetweenItsSteps();
     void editsThatDoNotFitAreRefused();
     void aRemovedValueLeavesNoEditsBehind();
+    void aFailedWriteLosesNoEdits();
 };
 
 // Hundreds of edits with a fixed seed, folded into the file whenever the journal grows past its
@@ -397,6 +420,44 @@ void tst_SettingsJournal::aRemovedValueLeavesNoEditsBehind()
     QVERIFY(!fresh.dataValue(key));
     QCOMPARE(fresh.boolValue(QStringLiteral("kavrel.flag")), std::optional<bool>(false));
     QVERIFY(!QSettings(path, QSettings::IniFormat).contains(key));
+}
+
+// A settings file that cannot be written whole (a full disk) neither drops the journal's edits
+// from what is read, nor lets later edits land on the value the failed write left in place.
+void tst_SettingsJournal::aFailedWriteLosesNoEdits()
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("prefs.ini"));
+    QRandomGenerator random(13);
+    const QByteArray base = randomBytes(random, 70 * 1024);
+    const SettingsJournal::Edits edits{{200, 5, QByteArray("edited")}};
+    const QByteArray value = edited(base, edits);
+    {
+        UserDefaults defaults(path);
+        defaults.setData(key, base);
+        QVERIFY(defaults.editData(key, base.size(), edits));
+        const QString crashed = crashCopy(path, directory.filePath(QStringLiteral("crash")));
+        // The edits the crash left cannot be folded into the file at the start.
+        const FileSizeLimit full(40 * 1024);
+        const UserDefaults fresh(crashed);
+        QCOMPARE(fresh.dataValue(key), std::optional<QByteArray>(value));
+    }
+    QCOMPARE(readByQSettings(path), value);
+
+    // A whole value as long as the stored one, not written: edits meant for it are refused
+    // rather than made to the value still in the file.
+    UserDefaults defaults(path);
+    const QByteArray replacement = randomBytes(random, value.size());
+    {
+        const FileSizeLimit full(40 * 1024);
+        defaults.setData(key, replacement);
+    }
+    const SettingsJournal::Edits next{{10, 3, QByteArray("xyz")}};
+    QVERIFY(!defaults.editData(key, replacement.size(), next));
+    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(value));
+    defaults.setData(key, edited(replacement, next));
+    QVERIFY(defaults.editData(key, replacement.size(), edits));
+    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(edited(edited(replacement, next), edits)));
 }
 
 int main(int argc, char **argv)
