@@ -71,10 +71,13 @@ void SleepAwaiter::await_suspend(std::coroutine_handle<> handle)
     if (m_duration.count() <= 0) {
         // A yield: the next turn of the event loop, through its queue rather than a timer
         // object made and destroyed for it (the audio send loop yields for every chunk).
-        QTimer::singleShot(0, QCoreApplication::instance(), [weak] {
-            if (auto state = weak.lock())
-                state->resumeOnce();
-        });
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak] {
+                if (auto state = weak.lock())
+                    state->resumeOnce();
+            },
+            Qt::QueuedConnection);
         // A cancellation needs no wake-up of its own: await_resume() reports it.
         return;
     }

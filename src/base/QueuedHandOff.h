@@ -24,12 +24,14 @@ std::function<void(const T &)> latest(QObject *receiver, std::function<void(T)> 
 {
     struct Shared
     {
+        std::function<void(T)> deliver;
         std::mutex mutex;
         std::optional<T> waiting;
     };
     auto shared = std::make_shared<Shared>();
+    shared->deliver = std::move(deliver);
     QPointer<QObject> target(receiver);
-    return [shared, target, deliver = std::move(deliver)](const T &value) {
+    return [shared, target](const T &value) {
         if (!target)
             return;
         {
@@ -41,14 +43,14 @@ std::function<void(const T &)> latest(QObject *receiver, std::function<void(T)> 
         }
         QMetaObject::invokeMethod(
             target.data(),
-            [shared, deliver] {
+            [shared] {
                 std::optional<T> value;
                 {
                     const std::lock_guard lock(shared->mutex);
                     value.swap(shared->waiting);
                 }
                 if (value)
-                    deliver(std::move(*value));
+                    shared->deliver(std::move(*value));
             },
             Qt::QueuedConnection);
     };

@@ -61,14 +61,6 @@ QString MeetingHistoryMirror::clientSessionID() const
     return QLatin1String(clientSessionPrefix) + m_current->generation.toString(QUuid::WithoutBraces).toLower();
 }
 
-void MeetingHistoryMirror::setStartedAtIfUnset(const QDateTime &now)
-{
-    if (m_current->startedAt)
-        return;
-    m_current->startedAt = now;
-    noteRecordChanged(*m_current);
-}
-
 QString MeetingHistoryMirror::currentAppVersion()
 {
     if (std::optional<QString> version = ApplicationInfo::value(QLatin1String(ApplicationInfo::ShortVersionKey)))
@@ -206,7 +198,9 @@ TaskHandle<void> MeetingHistoryMirror::enqueueSave(ConversationPointer conversat
 
 void MeetingHistoryMirror::noteListeningStarted(const QString &source)
 {
-    setStartedAtIfUnset(now());
+    // A continued conversation keeps its first start.
+    if (!m_current->startedAt)
+        m_current->startedAt = now();
     // Listening again: the meeting runs on, and its next stop fixes a new end.
     m_current->endedAt.reset();
     m_source = source;

@@ -80,8 +80,6 @@ public:
     std::optional<QString> sessionID() const { return m_current->sessionID; }
     std::optional<qint64> sessionRevision() const { return m_current->sessionRevision; }
     std::optional<QDateTime> startedAt() const { return m_current->startedAt; }
-    // Keeps the first start of a continued conversation.
-    void setStartedAtIfUnset(const QDateTime &now);
     QString source() const { return m_source; }
     void setSource(const QString &source) { m_source = source; }
     bool focusModeEnabled() const { return m_focusModeEnabled; }

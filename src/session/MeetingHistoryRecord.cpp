@@ -1,6 +1,5 @@
 #include "session/MeetingHistoryRecord.h"
 
-#include "base/Dates.h"
 #include "base/Json.h"
 
 #include <QJsonObject>
@@ -58,15 +57,14 @@ MeetingHistoryRecord MeetingHistoryRecord::fromJson(const QByteArray &json)
     MeetingHistoryRecord record;
     record.conversationGeneration = uuid(reader, QStringLiteral("conversationGeneration"));
     record.sessionID = reader.optionalString(QStringLiteral("sessionId"));
-    if (const std::optional<double> revision = reader.optionalNumber(QStringLiteral("sessionRevision")))
-        record.sessionRevision = qint64(*revision);
+    record.sessionRevision = reader.optionalInteger(QStringLiteral("sessionRevision"));
     record.startedAt = reader.optionalDate(QStringLiteral("startedAt"));
     record.endedAt = reader.optionalDate(QStringLiteral("endedAt"));
     record.source = reader.string(QStringLiteral("source"));
     record.focusMode = reader.boolean(QStringLiteral("focusMode"));
     record.lastSavedSignature = reader.optionalString(QStringLiteral("lastSavedSignature"));
     record.lastCompletedSignature = reader.optionalString(QStringLiteral("lastCompletedSignature"));
-    if (const std::optional<double> sequence = reader.optionalNumber(QStringLiteral("nextUsageEventSequence")))
+    if (const std::optional<qint64> sequence = reader.optionalInteger(QStringLiteral("nextUsageEventSequence")))
         record.nextUsageEventSequence = int(*sequence);
     if (reader.has(QStringLiteral("firstTurnId")))
         record.firstTurnID = uuid(reader, QStringLiteral("firstTurnId"));

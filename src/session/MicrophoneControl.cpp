@@ -171,11 +171,11 @@ void MicrophoneControl::prepareMicrophoneServiceHandlers()
     m_microphone->setErrorHandler(queuedForCurrentService(&MicrophoneControl::handleMicrophoneRuntimeError));
     // A level comes with every 10 ms of sound; the meter only needs the latest one each time the
     // main thread gets to it.
-    QPointer<MicrophoneControl> self(this);
+    // The call runs on this object's thread and never after it is gone.
     const quint64 serial = m_microphoneSerial;
-    m_microphone->setLevelHandler(QueuedHandOff::latest<double>(this, [self, serial](double level) {
-        if (self && self->m_microphoneSerial == serial)
-            self->setMicrophoneLevel(level);
+    m_microphone->setLevelHandler(QueuedHandOff::latest<double>(this, [this, serial](double level) {
+        if (m_microphoneSerial == serial)
+            setMicrophoneLevel(level);
     }));
 }
 

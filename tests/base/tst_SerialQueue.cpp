@@ -1,14 +1,11 @@
-#include "base/QueuedHandOff.h"
 #include "base/SerialQueue.h"
 
 #include <QTest>
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -18,7 +15,6 @@ class tst_SerialQueue : public QObject
 
 private Q_SLOTS:
     void syncHandsTheJobsFailureToTheCaller();
-    void handOffGivesTheLatestValueOnce();
 };
 
 // A caller waiting in sync() for a job that throws must get the exception, not wait forever;
@@ -45,33 +41,6 @@ void tst_SerialQueue::syncHandsTheJobsFailureToTheCaller()
     queue->sync([&ran] { ++ran; });
     QCOMPARE(ran, 1);
     delete queue;
-}
-
-// Values a worker reports while the receiving thread is busy arrive in one call, as the newest
-// of them; a later value makes a call of its own; nothing reaches a receiver that is gone.
-void tst_SerialQueue::handOffGivesTheLatestValueOnce()
-{
-    auto receiver = std::make_unique<QObject>();
-    std::vector<double> levels;
-    const auto level = QueuedHandOff::latest<double>(receiver.get(), [&levels](double value) { levels.push_back(value); });
-
-    std::thread([&] {
-        for (int block = 0; block <= 500; ++block)
-            level(block / 500.0);
-    }).join();
-    QCoreApplication::processEvents();
-    QCOMPARE(levels, std::vector<double>{1.0});
-
-    std::thread([&] { level(0); }).join();
-    QCoreApplication::processEvents();
-    QCOMPARE(levels, (std::vector<double>{1.0, 0.0}));
-
-    std::thread([&] { level(0.5); }).join();
-    receiver.reset();
-    QCoreApplication::processEvents();
-    std::thread([&] { level(0.7); }).join();
-    QCoreApplication::processEvents();
-    QCOMPARE(levels.size(), std::size_t(2));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialQueue)

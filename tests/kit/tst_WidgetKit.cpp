@@ -492,8 +492,6 @@ void tst_WidgetKit::keptShadowsMatchAFreshRender()
     QCOMPARE(KavrelPainting::softShadowRenderCount(), start + 3);
 }
 
-// A spinner nobody can see holds still: hidden with its window or a parent, or started while
-// hidden; it goes on when shown, and one stopped meanwhile stays stopped.
 namespace {
 // A layer of the backdrop test: fills its rounded shape with a colour, counting its paints.
 class BackdropLayer final : public QWidget
@@ -660,6 +658,8 @@ void tst_WidgetKit::backdropIsWhatLiesBeneath()
     }
 }
 
+// A spinner nobody can see holds still: hidden with its window or a parent, or started while
+// hidden; it goes on when shown, and one stopped meanwhile stays stopped.
 void tst_WidgetKit::hiddenAnimationsWait()
 {
     QWidget window;

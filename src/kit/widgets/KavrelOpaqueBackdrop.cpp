@@ -53,7 +53,7 @@ bool surrounds(const QRegion &repainted, const QRect &area)
 } // namespace
 
 KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget, Painting painting)
-    : QObject(widget), m_widget(widget), m_painting(painting)
+    : QObject(widget), m_widget(widget), m_painting(painting), m_rewatch(this, [this] { watchAncestors(); })
 {
     m_widget->setAttribute(Qt::WA_OpaquePaintEvent);
     m_widget->installEventFilter(this);
@@ -62,6 +62,7 @@ KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget, Painting painting)
 
 void KavrelOpaqueBackdrop::watchAncestors()
 {
+    m_rewatch.done();
     for (const QPointer<QWidget> &below : m_below) {
         if (below)
             below->removeEventFilter(this);
@@ -148,7 +149,7 @@ bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
         // A new parent anywhere below, or a palette that makes one of them see-through or
         // opaque, changes which widgets lie beneath. Looked at again once this event is through.
         if (event->type() == QEvent::ParentChange || event->type() == QEvent::PaletteChange)
-            QMetaObject::invokeMethod(this, &KavrelOpaqueBackdrop::watchAncestors, Qt::QueuedConnection);
+            m_rewatch.schedule();
         invalidate();
     } else if (event->type() == QEvent::Paint && watched != m_widget) {
         auto *below = static_cast<QWidget *>(watched);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/widgets/KavrelDeferredRefresh.h"
+
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
@@ -50,6 +52,8 @@ private:
 
     QWidget *m_widget;
     Painting m_painting;
+    // Looks at the widgets beneath again once the events that changed them are through.
+    KavrelDeferredRefresh m_rewatch;
     std::vector<QPointer<QWidget>> m_below; // from the widget's parent up to the first opaque one
     QPixmap m_picture;
     bool m_taking = false;

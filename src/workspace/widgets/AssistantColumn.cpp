@@ -32,7 +32,7 @@ AssistantColumn::AssistantColumn(SubtitleViewModel &viewModel, QWidget *parent)
     const QColor amber = QColor::fromRgbF(0.92, 0.64, 0.12);
     auto *icon = new QLabel(card);
     icon->setPixmap(KavrelSymbols::icon(QStringLiteral("sparkles"), amber).pixmap(QSize(18, 18), 2.0));
-    m_title = card->titleLabel();
+    m_title = card->makeTitleLabel();
     QPalette colours = m_title->palette();
     colours.setColor(QPalette::WindowText, amber);
     m_title->setPalette(colours);

@@ -6,7 +6,6 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPaintEvent>
-#include <QLabel>
 #include <QPainter>
 
 namespace {
@@ -47,7 +46,7 @@ void SurfaceCard::changeEvent(QEvent *event)
         m_background = QPixmap();
 }
 
-QLabel *SurfaceCard::titleLabel()
+QLabel *SurfaceCard::makeTitleLabel()
 {
     auto *title = new QLabel(this);
     title->setTextFormat(Qt::PlainText);

@@ -23,7 +23,7 @@ public:
 
     QVBoxLayout *contentLayout() const { return m_layout; }
     // A label for the card's title, in the columns' title font (plain text, 18 px bold).
-    QLabel *titleLabel();
+    QLabel *makeTitleLabel();
     void setAccent(std::optional<QColor> accent);
     std::optional<QColor> accent() const { return m_accent; }
 

@@ -60,7 +60,7 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     header->addLayout(m_secondRow);
     content->addLayout(header);
 
-    m_title = card->titleLabel();
+    m_title = card->makeTitleLabel();
     m_headerRow->addWidget(m_title);
     if (isTranscript()) {
         m_languageBadge = new KavrelPill(card);
