@@ -1,6 +1,7 @@
 #include "session/SessionDraftEncoder.h"
 
 #include "base/Json.h"
+#include "base/VectorRoom.h"
 
 #include <algorithm>
 #include <tuple>
@@ -17,15 +18,6 @@ QByteArray escapedText(QStringView text)
 {
     const QByteArray quoted = JsonObjectWriter::encodedString(text.toString());
     return quoted.mid(1, quoted.size() - 2);
-}
-
-// The kept buffers live as long as the session: they grow by an eighth, not by the doubling an
-// append does, which would leave up to half of them unused.
-void makeRoom(QByteArray &buffer, qsizetype extra)
-{
-    const qsizetype needed = buffer.size() + extra;
-    if (needed > buffer.capacity())
-        buffer.reserve(needed + needed / 8);
 }
 
 // After a session was cleared or cut short, the room its end took is given back.
@@ -95,13 +87,15 @@ SessionDraftEncoder::Result SessionDraftEncoder::apply(const SessionDraftChange 
         releaseSpareRoom(m_turnJson);
         if (m_turns.capacity() > 2 * count + 256)
             m_turns.shrink_to_fit();
+        // The kept turns live as long as the session, as the buffers do.
+        VectorRoom::makeRoom(m_turns, count - first);
         for (std::size_t i = first; i < count; ++i) {
             KeptTurn kept;
             kept.turn = turnAt(i);
             const KeptTurn *old = i < oldCount ? &oldTurns[i - first] : nullptr;
             const QByteArray json = old && old->turn == kept.turn ? oldTail.sliced(old->start - cut, old->length)
                                                                   : SessionDraft::encodeTurn(kept.turn);
-            makeRoom(m_turnJson, json.size() + 1);
+            VectorRoom::makeRoom(m_turnJson, std::size_t(json.size()) + 1);
             if (i > 0)
                 m_turnJson.append(',');
             kept.start = m_turnJson.size();
@@ -189,7 +183,7 @@ SessionDraftEncoder::EncodedText::Edit SessionDraftEncoder::EncodedText::update(
         if (end < text.size() && text.at(end - 1).isHighSurrogate())
             ++end;
         const QByteArray blockEscapes = escapedText(QStringView(text).sliced(start, end - start));
-        makeRoom(m_escaped, blockEscapes.size());
+        VectorRoom::makeRoom(m_escaped, std::size_t(blockEscapes.size()));
         m_escaped.append(blockEscapes);
         m_blocks.push_back(Block{end, m_escaped.size()});
         start = end;
