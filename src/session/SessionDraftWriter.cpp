@@ -58,6 +58,14 @@ void SessionDraftWriter::enqueue(SessionDraftChange change, bool stored)
     QMetaObject::invokeMethod(m_workerContext, [this] { writeWaitingDrafts(); }, Qt::QueuedConnection);
 }
 
+template<typename Target>
+void SessionDraftWriter::store(Target &target, const SessionDraftEncoder::Result &result)
+{
+    m_storedHasEdits = m_storedIsEncoded && target.editData(m_key, result.previousLength, result.edits);
+    if (!m_storedHasEdits)
+        target.setData(m_key, m_encoder.json());
+}
+
 bool SessionDraftWriter::writeNow(SessionDraftChange change)
 {
     std::unique_lock lock(m_mutex);
@@ -68,12 +76,7 @@ bool SessionDraftWriter::writeNow(SessionDraftChange change)
     m_idle.wait(lock, [this] { return !m_isWriting; });
     const bool written = take(Waiting{std::move(change), m_generation, false}, lock,
                               [this](const SessionDraftEncoder::Result &result) {
-                                  if (m_storedIsEncoded && m_defaults.editData(m_key, result.previousLength, result.edits)) {
-                                      m_storedHasEdits = true;
-                                      return;
-                                  }
-                                  m_storedHasEdits = false;
-                                  m_defaults.setData(m_key, m_encoder.json());
+                                  store(m_defaults, result);
                                   // A small draft is kept in memory until the next turn of the
                                   // event loop; this write is on the disk when the call returns.
                                   m_defaults.sync();
@@ -144,14 +147,8 @@ void SessionDraftWriter::writeWaitingDrafts()
         m_waiting.reset();
         if (!m_fileWriter)
             m_fileWriter = std::make_unique<UserDefaults::WorkerWriter>(m_filePath);
-        const bool written = take(std::move(waiting), lock, [this](const SessionDraftEncoder::Result &result) {
-            if (m_storedIsEncoded && m_fileWriter->editData(m_key, result.previousLength, result.edits)) {
-                m_storedHasEdits = true;
-                return;
-            }
-            m_storedHasEdits = false;
-            m_fileWriter->setData(m_key, m_encoder.json());
-        });
+        const bool written = take(std::move(waiting), lock,
+                                  [this](const SessionDraftEncoder::Result &result) { store(*m_fileWriter, result); });
         if (!written)
             continue;
         lock.unlock();

@@ -74,6 +74,10 @@ private:
     // Takes the change into the encoder and writes it; with the mutex held, which it lets go
     // while encoding. True when written.
     bool take(Waiting waiting, std::unique_lock<std::mutex> &lock, const std::function<void(const SessionDraftEncoder::Result &)> &write);
+    // With the mutex held: edits the stored value when it is the encoder's last one, else writes
+    // it whole. `Target` is the main thread's settings or the worker's writer.
+    template<typename Target>
+    void store(Target &target, const SessionDraftEncoder::Result &result);
 
     UserDefaults &m_defaults;
     const QString m_key;
