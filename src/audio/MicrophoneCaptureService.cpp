@@ -53,25 +53,40 @@ struct MicrophoneCaptureService::Capture
             errorHandler(message);
     }
 
+    // Every block is metered; the blocks that pass the gate one after another within a
+    // fragment are converted and handed on as one chunk. A chunk per 10 ms block was a
+    // converter pass and a queued call on the main thread a hundred times a second. A chunk
+    // is handed on before the level of the block that ended its run, so the handlers see
+    // each chunk after the levels of its own blocks.
     void receive(const QByteArray &fragment)
     {
         if (!gate)
             return;
-        gate->append(fragment.constData(), fragment.size(), [this](const MicrophoneLevelGate::Block &block) {
+        QByteArray run;
+        quint32 runFrames = 0;
+        gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
+            if (!block.passed) {
+                process(run, runFrames);
+                run.clear();
+                runFrames = 0;
+            }
             reportLevel(block.level);
-            if (block.passed)
-                process(block);
+            if (block.passed) {
+                run.append(block.samples);
+                runFrames += block.frameCount;
+            }
         });
+        process(run, runFrames);
     }
 
-    void process(const MicrophoneLevelGate::Block &block)
+    void process(const QByteArray &samples, quint32 frameCount)
     {
-        if (!active)
+        if (!active || frameCount == 0)
             return;
         AudioPCMBuffer buffer;
         buffer.format = captureFormat;
-        buffer.frameLength = block.frameCount;
-        buffer.buffers.push_back(block.samples);
+        buffer.frameLength = frameCount;
+        buffer.buffers.push_back(samples);
         QByteArray chunk;
         try {
             chunk = encoder->encodeAvailable(buffer);

@@ -23,7 +23,8 @@ class PulseAudioRecordStream;
 
 // Captures one input device: a record stream on a source of the audio server (never a
 // monitor of an output). Each 10 ms block feeds the level meter and passes the noise gate or
-// not; passed blocks are converted to audio chunks for the live audio data handler.
+// not; the blocks that pass one after another within a fragment become one audio chunk for the
+// live audio data handler.
 //
 // When the audio server drops the stream while capturing (it restarted, or crashed), capture
 // reconnects to the same device (or the default input when it is gone), trying with growing

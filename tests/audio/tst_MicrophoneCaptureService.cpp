@@ -60,7 +60,8 @@ void attach(MicrophoneCaptureService &service, const std::shared_ptr<Events> &ev
     });
 }
 
-// One 10 ms block as the handlers saw it: its level and the chunk it passed, if any.
+// One 10 ms block as the handlers saw it: its level, whether it passed the gate and its share
+// of the chunk that carried it.
 struct Block
 {
     double level = 0;
@@ -68,18 +69,38 @@ struct Block
     qsizetype chunkSamples = 0;
 };
 
-std::vector<Block> blocksOf(const std::vector<Events::Event> &events)
+struct Blocks
 {
     std::vector<Block> blocks;
+    int chunks = 0;
+    bool consistent = true; // no chunk carried more than the blocks metered since the last one
+};
+
+// A chunk carries the blocks metered just before it, about 160 samples (10 ms at 16 kHz) each.
+Blocks blocksOf(const std::vector<Events::Event> &events)
+{
+    Blocks result;
+    std::vector<Block> &blocks = result.blocks;
+    std::size_t carried = 0;
     for (const Events::Event &event : events) {
         if (event.isLevel) {
             blocks.push_back(Block{event.level, false, 0});
-        } else if (!blocks.empty()) {
-            blocks.back().passed = true;
-            blocks.back().chunkSamples += event.chunk.size() / 2;
+            continue;
         }
+        const qsizetype samples = event.chunk.size() / 2;
+        const std::size_t count = std::size_t(std::max(1, qRound(double(samples) / 160.0)));
+        if (count > blocks.size() - carried) {
+            result.consistent = false;
+            continue;
+        }
+        for (std::size_t i = blocks.size() - count; i < blocks.size(); ++i) {
+            blocks[i].passed = true;
+            blocks[i].chunkSamples = samples / qsizetype(count);
+        }
+        carried = blocks.size();
+        ++result.chunks;
     }
-    return blocks;
+    return result;
 }
 
 } // namespace
@@ -191,7 +212,9 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
     QVERIFY(all.back().isLevel);
     QCOMPARE(all.back().level, 0.0);
 
-    const std::vector<Block> blocks = blocksOf(std::vector<Events::Event>(all.begin(), all.end() - 1));
+    const Blocks seen = blocksOf(std::vector<Events::Event>(all.begin(), all.end() - 1));
+    QVERIFY(seen.consistent);
+    const std::vector<Block> &blocks = seen.blocks;
     std::vector<std::size_t> loud;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         if (blocks[i].level >= MicrophoneLevelGate::gateThreshold)
@@ -221,10 +244,13 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
     }
     for (std::size_t i = last + 11; i < blocks.size(); ++i)
         QVERIFY2(!blocks[i].passed, qPrintable(QString::number(i - last)));
-    // Each passed block becomes one chunk of about 10 ms at 16 kHz.
+    // Each passed block gives about 10 ms at 16 kHz, and the blocks that pass together within
+    // a 40 ms fragment travel as one chunk, not one chunk each.
     for (std::size_t i = first + 1; i <= last + 10; ++i)
         QVERIFY2(blocks[i].chunkSamples >= 150 && blocks[i].chunkSamples <= 170,
                  qPrintable(QString::number(blocks[i].chunkSamples)));
+    const qsizetype passed = std::count_if(blocks.begin(), blocks.end(), [](const Block &b) { return b.passed; });
+    QVERIFY2(seen.chunks * 3 <= passed, qPrintable(QStringLiteral("%1 chunks for %2 blocks").arg(seen.chunks).arg(passed)));
 }
 
 void tst_MicrophoneCaptureService::missingDeviceFallsBackToTheDefault()
