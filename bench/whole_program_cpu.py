@@ -7,7 +7,8 @@ process of its own with a speaker that never stops, and the real kavrel; signs i
 listening with the microphone on and the M4A recording on while speech plays in a loop into the speakers' null sink and the
 microphone's feed, with the main window open. While it listens, in the same run, two ffmpeg
 processes do the floor: one captures the speakers' monitor and encodes AAC, the other captures the
-monitor and the microphone, mixes them and encodes AAC (both 16 kHz mono, as kavrel records).
+monitor and the microphone, mixes them and encodes AAC (both 16 kHz mono with the AAC coder and
+bit rate kavrel records with).
 
 Every 10 s it samples /proc: the CPU and resident set of each process, and the CPU and the
 voluntary context switches (wake-ups) of each of kavrel's threads. At the end it prints kavrel's
@@ -96,7 +97,7 @@ def ffmpeg_floor(sources, output):
         command += ["-f", "pulse", "-i", source]
     if len(sources) > 1:
         command += ["-filter_complex", "amix=inputs=%d" % len(sources)]
-    command += ["-ar", "16000", "-ac", "1", "-c:a", "aac", "-b:a", "96k", output]
+    command += ["-ar", "16000", "-ac", "1", "-c:a", "aac", "-aac_coder", "fast", "-b:a", "96k", output]
     return subprocess.Popen(command, stdin=subprocess.DEVNULL)
 
 

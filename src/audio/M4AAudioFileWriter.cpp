@@ -127,6 +127,12 @@ void M4AAudioFileWriter::createFile()
         m_codecContext->time_base = AVRational{1, m_codecContext->sample_rate};
         if (m_formatContext->oformat->flags & AVFMT_GLOBALHEADER)
             m_codecContext->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // At this bit rate (the most AAC carries for 16 kHz mono) speech comes back from the
+        // fast coder about as close to the original as from the default two-loop search
+        // (within a few dB of signal to error, either way round), at a third of its CPU; the
+        // search pays off at low bit rates, which a recording never uses. An encoder without
+        // the option ignores it.
+        av_opt_set(m_codecContext->priv_data, "aac_coder", "fast", 0);
         if (avcodec_open2(m_codecContext.get(), codec, nullptr) < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
 
