@@ -8,12 +8,14 @@
 //    For reference also ffmpeg left to its defaults: its own stereo-to-mono reduction on its
 //    float path and its default two-loop AAC coder.
 // 2. The time from a fragment's capture to the mixer's output of the chunk it completes,
-//    with a capture thread delivering 10 ms fragments in real time through the processing
-//    worker and a queued hop to the main thread, as the capture services do.
+//    with a capture thread delivering fragments of the capture services' length (40 ms) in
+//    real time through the processing worker and a queued hop to the main thread, as the
+//    capture services do.
 //
 // Usage: bench_audio_pipeline [--minutes N] [--latency-seconds N]
 
 #include "audio/AudioChunkEncoder.h"
+#include "audio/CaptureStream.h"
 #include "audio/LocalAudioRecordingService.h"
 #include "audio/MixedAudioStreamMixer.h"
 #include "base/SerialQueue.h"
@@ -45,7 +47,9 @@ namespace {
 
 constexpr int sourceRate = 48000;
 constexpr int sourceChannels = 2;
-constexpr int fragmentFrames = 480; // 10 ms
+// Fragments as the capture services get them from the audio server.
+constexpr int fragmentMilliseconds = int(CaptureStream::fragmentDuration.count());
+constexpr int fragmentFrames = sourceRate / 1000 * fragmentMilliseconds;
 constexpr int signalSeconds = 10;   // the input repeats this much signal
 
 double cpuSeconds(int who)
@@ -94,7 +98,7 @@ struct PipelineResult
 
 PipelineResult runPipeline(const std::vector<float> &signal, int minutes)
 {
-    const qint64 fragments = qint64(minutes) * 60 * 100;
+    const qint64 fragments = qint64(minutes) * 60 * 1000 / fragmentMilliseconds;
     LocalAudioRecordingService recorder;
     // The input arrives far faster than real time, so the whole of it may wait for the
     // recorder's worker at once; the guard against a stalled disk must not end the run.
@@ -171,7 +175,7 @@ struct LatencyResult
     std::vector<double> milliseconds;
 };
 
-// A capture thread delivers 10 ms fragments on the real-time clock; a worker converts them;
+// A capture thread delivers fragments on the real-time clock; a worker converts them;
 // a queued hop carries each chunk to the mixer on the main thread.
 LatencyResult measureLatency(const std::vector<float> &signal, int seconds)
 {
@@ -190,9 +194,9 @@ LatencyResult measureLatency(const std::vector<float> &signal, int seconds)
     QEventLoop loop;
     std::thread capture([&] {
         const Clock::time_point start = Clock::now();
-        const qint64 fragments = qint64(seconds) * 100;
+        const qint64 fragments = qint64(seconds) * 1000 / fragmentMilliseconds;
         for (qint64 i = 0; i < fragments; ++i) {
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * (i + 1)));
+            std::this_thread::sleep_until(start + CaptureStream::fragmentDuration * (i + 1));
             const Clock::time_point captured = Clock::now();
             AudioPCMBuffer fragment = fragmentAt(signal, i);
             worker->async([&, fragment = std::move(fragment), captured] {
@@ -264,7 +268,7 @@ int main(int argc, char *argv[])
         raw.write(reinterpret_cast<const char *>(signal.data()), qint64(signal.size() * sizeof(float)));
     }
 
-    std::printf("input: %d min of 48 kHz stereo float, 10 ms fragments\n", minutes);
+    std::printf("input: %d min of 48 kHz stereo float, %d ms fragments\n", minutes, fragmentMilliseconds);
     std::fflush(stdout);
     const PipelineResult ours = runPipeline(signal, minutes);
     std::printf("kavrel  encoder+mixer+recorder: cpu %8.2f s   wall %8.2f s   %s\n", ours.cpu, ours.wall,
