@@ -2,10 +2,13 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <QSocketNotifier>
 
 #include <memory>
 
-// Lives on the worker thread; owns the X11 connection.
+// Lives on the worker thread; owns the X11 connection. The list follows the server's reports
+// of changes, so a read while nothing moved costs no round trip; the reports are taken as they
+// come, also while no one reads (no session runs), so they never pile up.
 class KavrelWindowListReader::Worker final : public QObject
 {
 public:
@@ -13,14 +16,39 @@ public:
 
     std::optional<X11WindowListSnapshot> read()
     {
-        if (!m_list)
+        if (!m_list) {
             m_list = std::make_unique<X11WindowList>(QByteArray(), m_devicePixelRatio);
-        return m_list->read();
+            m_list->setFollowsChanges(true);
+        }
+        auto snapshot = m_list->read();
+        watchConnection();
+        return snapshot;
     }
 
 private:
+    void watchConnection()
+    {
+        const int descriptor = m_list->connectionDescriptor();
+        if (m_reports && m_reports->socket() == descriptor)
+            return;
+        if (m_reports) {
+            // This may run inside the notifier's own signal.
+            m_reports->setEnabled(false);
+            m_reports.release()->deleteLater();
+        }
+        if (descriptor < 0)
+            return;
+        m_reports = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
+        connect(m_reports.get(), &QSocketNotifier::activated, this, [this] {
+            m_list->takeChanges();
+            // A connection that broke is gone now; the next read makes a new one.
+            watchConnection();
+        });
+    }
+
     double m_devicePixelRatio;
     std::unique_ptr<X11WindowList> m_list;
+    std::unique_ptr<QSocketNotifier> m_reports;
 };
 
 KavrelWindowListReader::KavrelWindowListReader(double devicePixelRatio, QObject *parent)

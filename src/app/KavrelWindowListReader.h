@@ -8,7 +8,8 @@
 #include <optional>
 
 // Reads the window manager's list of on-screen windows on a worker thread, so a slow X server
-// never holds up the windows, and keeps the latest answer for the main thread.
+// never holds up the windows, and keeps the latest answer for the main thread. The list follows
+// the server's reports of changes: while no window moves, a read asks the server nothing.
 //
 // requestRead() and latest() run on the main thread; the X11 connection lives on the worker.
 class KavrelWindowListReader final : public QObject

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -93,6 +94,9 @@ struct X11WindowList::Connection
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
     xcb_atom_t opacityAtom = XCB_NONE;
+    // Following changes: the server reports on the root and on these windows.
+    bool followed = false;
+    std::unordered_set<xcb_window_t> watched;
 
     ~Connection()
     {
@@ -140,6 +144,44 @@ struct X11WindowList::Connection
     bool isDesktopBackground(const std::vector<quint32> &types) const
     {
         return std::find(types.begin(), types.end(), ewmh._NET_WM_WINDOW_TYPE_DESKTOP) != types.end();
+    }
+
+    void reportChangesOf(xcb_window_t window, quint32 mask) const
+    {
+        xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
+    }
+
+    bool isReadProperty(xcb_atom_t atom) const
+    {
+        const xcb_atom_t read[] = {ewmh._NET_CLIENT_LIST_STACKING, ewmh._NET_CLIENT_LIST, ewmh._NET_ACTIVE_WINDOW,
+                                   ewmh._NET_CURRENT_DESKTOP, ewmh._NET_WM_PID, ewmh._NET_WM_NAME, XCB_ATOM_WM_NAME,
+                                   XCB_ATOM_WM_CLASS, ewmh._NET_WM_WINDOW_TYPE, ewmh._NET_WM_STATE,
+                                   ewmh._NET_WM_DESKTOP, ewmh._NET_FRAME_EXTENTS, opacityAtom};
+        return std::find(std::begin(read), std::end(read), atom) != std::end(read);
+    }
+
+    // Whether a report can change the list. Menus and tooltips (override-redirect windows) come
+    // and go without a window manager and are never listed.
+    bool changesTheList(const xcb_generic_event_t &event) const
+    {
+        switch (event.response_type & 0x7f) {
+        case 0: // an error: a window gone while it was asked about; read again to be sure
+            return true;
+        case XCB_PROPERTY_NOTIFY:
+            return isReadProperty(reinterpret_cast<const xcb_property_notify_event_t &>(event).atom);
+        case XCB_CONFIGURE_NOTIFY:
+            return !reinterpret_cast<const xcb_configure_notify_event_t &>(event).override_redirect;
+        case XCB_MAP_NOTIFY:
+            return !reinterpret_cast<const xcb_map_notify_event_t &>(event).override_redirect;
+        case XCB_UNMAP_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY:
+            return true;
+        default:
+            return false;
+        }
     }
 };
 
@@ -190,12 +232,67 @@ bool X11WindowList::connect()
     return true;
 }
 
+void X11WindowList::setFollowsChanges(bool follows)
+{
+    m_followsChanges = follows;
+    m_changed = true;
+    m_last.reset();
+}
+
+int X11WindowList::connectionDescriptor() const
+{
+    return m_connection ? xcb_get_file_descriptor(m_connection->connection) : -1;
+}
+
+void X11WindowList::takeChanges()
+{
+    if (!m_connection)
+        return;
+    xcb_connection_t *c = m_connection->connection;
+    while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
+        m_changed = m_changed || m_connection->changesTheList(*event);
+        std::free(event);
+    }
+    // A broken connection's socket stays readable; it is closed here and made again on the
+    // next read.
+    if (xcb_connection_has_error(c)) {
+        m_connection.reset();
+        m_changed = true;
+    }
+}
+
 std::optional<X11WindowListSnapshot> X11WindowList::read()
 {
-    if ((m_underWayland == UnderWayland::unreadable && isWaylandSession()) || !connect())
+    if (m_followsChanges)
+        takeChanges(); // this drops a connection that broke
+    if ((m_underWayland == UnderWayland::unreadable && isWaylandSession()) || !connect()) {
+        m_last.reset();
         return std::nullopt;
+    }
+    if (!m_followsChanges)
+        return readWhole();
 
-    const Connection &x = *m_connection;
+    Connection &x = *m_connection;
+    if (!x.followed) {
+        x.followed = true;
+        x.reportChangesOf(x.root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+        m_changed = true;
+    }
+    if (!m_changed && m_last)
+        return m_last;
+    // Cleared before the requests go out: whatever changes while they are answered is reported
+    // after them and makes the next read ask again.
+    m_changed = false;
+    m_last = readWhole();
+    if (!m_last)
+        m_changed = true;
+    return m_last;
+}
+
+std::optional<X11WindowListSnapshot> X11WindowList::readWhole()
+{
+    ++m_wholeReads;
+    Connection &x = *m_connection;
     xcb_connection_t *c = x.connection;
     const xcb_ewmh_connection_t &ewmh = x.ewmh;
 
@@ -224,10 +321,18 @@ std::optional<X11WindowListSnapshot> X11WindowList::read()
         return std::nullopt; // no EWMH window manager
     }
 
-    // Second round trip: everything about every window, sent before any answer is read.
+    // Second round trip: everything about every window, sent before any answer is read. A window
+    // followed for the first time is asked to report before it is read, so no change falls
+    // between the two.
     std::vector<WindowCookies> requests;
     requests.reserve(windows.size() + 1);
+    std::unordered_set<xcb_window_t> listed;
     for (const quint32 window : windows) {
+        if (x.followed) {
+            listed.insert(window);
+            if (!x.watched.count(window))
+                x.reportChangesOf(window, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+        }
         WindowCookies cookies;
         cookies.window = window;
         cookies.attributes = xcb_get_window_attributes(c, window);
@@ -311,5 +416,7 @@ std::optional<X11WindowListSnapshot> X11WindowList::read()
     }
     if (xcb_connection_has_error(c))
         return std::nullopt;
+    if (x.followed)
+        x.watched = std::move(listed);
     return snapshot;
 }

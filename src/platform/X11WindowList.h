@@ -78,6 +78,20 @@ public:
 
     std::optional<X11WindowListSnapshot> read();
 
+    // Following changes, read() asks the X server for the whole list again only after the
+    // server reported something that can change it: a window mapped, unmapped, moved, resized,
+    // restacked or destroyed, or one of the properties read here set on the root or a listed
+    // window. Until then it answers the list it read last, without a round trip. Those reports
+    // queue on the connection until they are taken: an owner that reads seldom calls
+    // takeChanges() whenever connectionDescriptor() turns readable, so none pile up in the
+    // server or here.
+    void setFollowsChanges(bool follows);
+    // The connection's socket; -1 while there is none (before the first read, or once it broke).
+    int connectionDescriptor() const;
+    void takeChanges();
+    // How many times the whole list has been asked of the X server.
+    int wholeReadCount() const { return m_wholeReads; }
+
     // True in a Wayland session, where an X11 window list shows only part of the screen.
     static bool isWaylandSession();
 
@@ -85,9 +99,14 @@ private:
     struct Connection;
 
     bool connect();
+    std::optional<X11WindowListSnapshot> readWhole();
 
     QByteArray m_displayName;
     double m_devicePixelRatio;
     UnderWayland m_underWayland;
     std::unique_ptr<Connection> m_connection;
+    bool m_followsChanges = false;
+    bool m_changed = true;
+    std::optional<X11WindowListSnapshot> m_last;
+    int m_wholeReads = 0;
 };

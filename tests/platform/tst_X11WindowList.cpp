@@ -25,6 +25,7 @@ private Q_SLOTS:
     void leavesOutHiddenAndOtherDesktopWindows();
     void scalesToDeviceIndependentPixels();
     void reportsTheActiveWindowsOwner();
+    void followingChangesReadsAgainOnlyAfterOne();
     void unreadableWithoutAnXServerOrUnderWayland();
 
 private:
@@ -208,6 +209,64 @@ void tst_X11WindowList::reportsTheActiveWindowsOwner()
         QThread::msleep(20);
     }
     QCOMPARE(active, std::optional<qint64>(childPid));
+}
+
+// A client connection of the test's own, as another application (or the user) changing windows.
+struct TestConnection
+{
+    TestConnection() : c(xcb_connect(nullptr, nullptr)) {}
+    ~TestConnection() { xcb_disconnect(c); }
+    xcb_atom_t atom(const char *name) const
+    {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(std::strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return value;
+    }
+    void setTitle(xcb_window_t window, const QByteArray &title) const
+    {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
+                            quint32(title.size()), title.constData());
+        xcb_flush(c);
+    }
+    xcb_connection_t *c;
+};
+
+void tst_X11WindowList::followingChangesReadsAgainOnlyAfterOne()
+{
+    X11WindowList list;
+    list.setFollowsChanges(true);
+    const auto first = readUntilShown(list, QStringLiteral("Zoom Meeting"));
+    const X11Window *meeting = find(first, QStringLiteral("Zoom Meeting"));
+    QVERIFY(meeting);
+    const xcb_window_t meetingId = meeting->id;
+    const QPointF meetingAt = meeting->bounds.topLeft();
+
+    // Nothing of ours changes: the list read last is answered. (Tests running beside this one
+    // may open windows of their own meanwhile, hence the few whole reads allowed.)
+    const int wholeReads = list.wholeReadCount();
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(list.read().has_value());
+    QVERIFY2(list.wholeReadCount() - wholeReads <= 3, qPrintable(QString::number(list.wholeReadCount() - wholeReads)));
+
+    // A property read here, set on a listed window, and a window moved by the window manager
+    // each show in a read after the server has reported them.
+    TestConnection other;
+    other.setTitle(meetingId, "Renamed Zoom Meeting");
+    QTRY_VERIFY_WITH_TIMEOUT(list.read() && find(*list.read(), QStringLiteral("Renamed Zoom Meeting")), 5000);
+    const quint32 place[] = {quint32(meetingAt.x()) + 37, quint32(meetingAt.y()) + 23};
+    xcb_configure_window(other.c, meetingId, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, place);
+    xcb_flush(other.c);
+    const auto moved = [&] {
+        const auto now = list.read();
+        const X11Window *window = now ? find(*now, QStringLiteral("Renamed Zoom Meeting")) : nullptr;
+        return window && window->bounds.topLeft() != meetingAt;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(moved(), 5000);
+
+    other.setTitle(meetingId, "Zoom Meeting");
+    QTRY_VERIFY_WITH_TIMEOUT(list.read() && find(*list.read(), QStringLiteral("Zoom Meeting")), 5000);
 }
 
 void tst_X11WindowList::unreadableWithoutAnXServerOrUnderWayland()
