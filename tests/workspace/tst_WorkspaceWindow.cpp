@@ -23,7 +23,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBlock>
@@ -53,6 +55,7 @@ private Q_SLOTS:
     void hiddenWarningComesBackAfterAChange();
     void dialogueRowsAreUpdatedInPlace();
     void scrollsOncePerBurstAndNotAgainstTheUser();
+    void scrollingMovesThePixelsAndDrawsWhatComesIntoView();
     void placeholdersAndTextSize();
     void copyAndClear();
     void resultPanels();
@@ -198,6 +201,72 @@ void tst_WorkspaceWindow::scrollsOncePerBurstAndNotAgainstTheUser()
     turns->applyFinalTranscript(QStringLiteral("Following."), true);
     QVERIFY(scrolls.wait());
     QCOMPARE(bar->value(), bar->maximum());
+}
+
+// How much of a widget its repaints covered.
+class PaintedArea final : public QObject
+{
+public:
+    explicit PaintedArea(QWidget *widget) { widget->installEventFilter(this); }
+    qint64 pixels = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            for (const QRect &part : static_cast<QPaintEvent *>(event)->region())
+                pixels += qint64(part.width()) * part.height();
+        }
+        return false;
+    }
+};
+
+void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
+{
+    Workspace w;
+    w.view->resize(1200, 820);
+    w.view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.view.get()));
+    DialogueHistoryPanel *panel = w.view->transcriptColumn()->historyPanel();
+    panel->setScrollDelay(30ms);
+    w.fillTurns(40, false);
+    QSignalSpy scrolls(panel, &DialogueHistoryPanel::scrolledToBottom);
+    QVERIFY(scrolls.wait());
+    QTest::qWait(50);
+    QWidget *view = panel->viewport();
+    QScrollBar *bar = panel->verticalScrollBar();
+    // What is on the screen, against the view drawn afresh.
+    const auto onScreenIsFresh = [&] {
+        const QPoint at = view->mapTo(view->window(), QPoint(0, 0));
+        const QImage screen =
+            view->screen()->grabWindow(view->window()->winId(), at.x(), at.y(), view->width(), view->height()).toImage();
+        const QImage fresh = view->grab().toImage();
+        return screen.convertToFormat(QImage::Format_RGB32) == fresh.convertToFormat(QImage::Format_RGB32);
+    };
+    QVERIFY(onScreenIsFresh());
+
+    const qint64 whole = qint64(view->width()) * view->height();
+    SessionTurnStore *turns = w.model().turnStore();
+    for (const QString &text : {QStringLiteral("One more row."), QStringLiteral("And another, long enough to wrap onto "
+                                                                             "a second line in the panel at this size.")}) {
+        PaintedArea painted(view);
+        const int before = bar->maximum();
+        turns->applyFinalTranscript(text, true);
+        QTRY_VERIFY(bar->maximum() > before && bar->value() == bar->maximum());
+        QTest::qWait(50);
+        // The new row, the box's rounded ends and the rows the edit touched: not the view.
+        QVERIFY2(painted.pixels * 3 < whole, qPrintable(QStringLiteral("%1 of %2").arg(painted.pixels).arg(whole)));
+        QVERIFY(onScreenIsFresh());
+    }
+
+    // The user's own scrolling, up and back down.
+    for (int step : {-90, -37, 127}) {
+        PaintedArea painted(view);
+        bar->setValue(bar->value() + step);
+        QTest::qWait(30);
+        QVERIFY(painted.pixels * 3 < whole);
+        QVERIFY(onScreenIsFresh());
+    }
 }
 
 void tst_WorkspaceWindow::placeholdersAndTextSize()

@@ -1,9 +1,13 @@
 #include "kit/widgets/KavrelOpaqueBackdrop.h"
 
 #include <QEvent>
+#include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
+
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -50,6 +54,31 @@ bool surrounds(const QRegion &repainted, const QRect &area)
     return int(left) + int(right) + int(top) + int(bottom) >= 2;
 }
 
+// The widest band of rows around the middle one that are each the same as it, in logical
+// pixels: whole logical rows only.
+QRect steadyRowsOf(const QImage &picture, qreal ratio)
+{
+    const int height = picture.height();
+    if (height == 0)
+        return {};
+    const qsizetype rowBytes = qsizetype(picture.width()) * picture.depth() / 8;
+    const int middle = height / 2;
+    const auto sameAsMiddle = [&](int row) {
+        return std::memcmp(picture.constScanLine(row), picture.constScanLine(middle), size_t(rowBytes)) == 0;
+    };
+    int top = middle;
+    while (top > 0 && sameAsMiddle(top - 1))
+        --top;
+    int bottom = middle;
+    while (bottom + 1 < height && sameAsMiddle(bottom + 1))
+        ++bottom;
+    const int first = int(std::ceil(top / ratio));
+    const int last = int(std::floor((bottom + 1) / ratio)) - 1;
+    if (last < first)
+        return {};
+    return QRect(0, first, int(std::ceil(picture.width() / ratio)), last - first + 1);
+}
+
 } // namespace
 
 KavrelOpaqueBackdrop::KavrelOpaqueBackdrop(QWidget *widget, Painting painting)
@@ -81,6 +110,7 @@ void KavrelOpaqueBackdrop::watchAncestors()
 void KavrelOpaqueBackdrop::invalidate()
 {
     m_picture = QPixmap();
+    m_steadyRows = QRect();
 }
 
 bool KavrelOpaqueBackdrop::paint(QPainter &painter, const QRect &area)
@@ -125,6 +155,7 @@ void KavrelOpaqueBackdrop::takePicture(qreal ratio)
     painter.end();
     m_taking = false;
     ++m_pictureCount;
+    m_steadyRows = steadyRowsOf(m_picture.toImage(), ratio);
 }
 
 bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)

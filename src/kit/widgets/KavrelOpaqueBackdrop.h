@@ -38,6 +38,10 @@ public:
     explicit KavrelOpaqueBackdrop(QWidget *widget, Painting painting = Painting::byTheWidget);
 
     bool paint(QPainter &painter, const QRect &area);
+    // The rows of the widget, across its whole width, in which the picture is the same row
+    // after row (the inside of a box between its rounded ends): content moved up or down within
+    // them may keep its pixels. Empty until a picture has been taken.
+    QRect steadyRows() const { return m_steadyRows; }
     // Drops the picture; the next paint takes it again.
     void invalidate();
     // How many pictures have been taken (for tests).
@@ -56,6 +60,7 @@ private:
     KavrelDeferredRefresh m_rewatch;
     std::vector<QPointer<QWidget>> m_below; // from the widget's parent up to the first opaque one
     QPixmap m_picture;
+    QRect m_steadyRows;
     bool m_taking = false;
     int m_pictureCount = 0;
 };

@@ -8,6 +8,7 @@
 #include "workspace/WorkspaceRules.h"
 #include "workspace/widgets/DialogueBadgeObject.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QPaintEvent>
@@ -16,6 +17,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+
+#include <cstdlib>
 
 namespace {
 
@@ -59,18 +62,18 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     m_scrollTimer.setInterval(std::chrono::milliseconds(60));
     connect(&m_scrollTimer, &QTimer::timeout, this, &DialogueHistoryPanel::scrollToBottom);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
-        // The user's own scrolling decides whether new rows pull the view down.
-        if (!m_scrolling)
+        // The user's own scrolling decides whether new rows pull the view down. (A move while
+        // the view is due to follow grown text is the text edit's own.)
+        if (!m_scrolling && !m_followPending)
             m_followsEnd = value >= verticalScrollBar()->maximum() - 4;
     });
     // The layout grows the range after the text changed; a view that follows the end keeps
     // to it.
-    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int maximum) {
-        if (!m_followsEnd)
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int) {
+        if (!m_followsEnd || m_followPending)
             return;
-        m_scrolling = true;
-        verticalScrollBar()->setValue(maximum);
-        m_scrolling = false;
+        m_followPending = true;
+        QCoreApplication::postEvent(this, new QEvent(followEvent), Qt::LowEventPriority);
     });
 
     transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
@@ -79,22 +82,46 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
 }
 
 // The text changes several times a second while someone speaks; drawing the card and box
-// beneath it from a picture keeps those repaints to this view.
+// beneath it from a picture keeps those repaints to this view. A repaint after a scroll is a
+// strip at each end and the rows that came into view: each part is drawn alone, as the text
+// of the whole view between them has not changed.
 void DialogueHistoryPanel::paintEvent(QPaintEvent *event)
+{
+    const QRegion &region = event->region();
+    if (region.rectCount() > 4) {
+        paintPart(event->rect());
+        return;
+    }
+    for (const QRect &part : region)
+        paintPart(part);
+}
+
+void DialogueHistoryPanel::paintPart(const QRect &part)
 {
     {
         QPainter painter(viewport());
-        if (!m_backdrop->paint(painter, event->rect()))
+        if (!m_backdrop->paint(painter, part))
             return;
     }
-    QTextEdit::paintEvent(event);
+    QPaintEvent partEvent(part);
+    QTextEdit::paintEvent(&partEvent);
 }
 
-// What lies beneath stays where it is while the text moves, so the view is drawn again rather
-// than its pixels moved.
-void DialogueHistoryPanel::scrollContentsBy(int, int)
+// The text moves over a box that stays: where the box is the same row after row, its pixels
+// move with the text and only the rows that come into view are drawn; the box's ends, which
+// do not move, are drawn again. Every new row and every scroll of the user's was a repaint of
+// the whole view, each line shaped again.
+void DialogueHistoryPanel::scrollContentsBy(int dx, int dy)
 {
-    viewport()->update();
+    const QRect steady = m_backdrop->steadyRows();
+    if (dx != 0 || steady.height() <= std::abs(dy)) {
+        viewport()->update();
+        return;
+    }
+    const QRect band(0, steady.top(), viewport()->width(), steady.height());
+    viewport()->scroll(0, dy, band);
+    viewport()->update(QRect(0, 0, viewport()->width(), band.top()));
+    viewport()->update(QRect(0, band.bottom() + 1, viewport()->width(), viewport()->height() - band.bottom() - 1));
 }
 
 void DialogueHistoryPanel::setFontSize(double size)
@@ -275,6 +302,21 @@ void DialogueHistoryPanel::scrollToBottom()
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     m_scrolling = false;
     Q_EMIT scrolledToBottom();
+}
+
+void DialogueHistoryPanel::customEvent(QEvent *event)
+{
+    if (event->type() != followEvent)
+        return QTextEdit::customEvent(event);
+    m_followPending = false;
+    if (!m_followsEnd || verticalScrollBar()->value() == verticalScrollBar()->maximum())
+        return;
+    // What the edit left to draw is drawn first, where it stands now, so the view's pixels are
+    // up to date and can be moved: with a repaint pending over them they would be drawn whole.
+    QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    m_scrolling = true;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    m_scrolling = false;
 }
 
 void DialogueHistoryPanel::showEvent(QShowEvent *event)

@@ -2,6 +2,7 @@
 
 #include "session/PublishedTranscript.h"
 
+#include <QEvent>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -46,8 +47,10 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void paintPart(const QRect &part);
     void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
+    void customEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
@@ -72,4 +75,6 @@ private:
     QTimer m_scrollTimer;
     bool m_followsEnd = true;
     bool m_scrolling = false;
+    bool m_followPending = false;
+    static constexpr QEvent::Type followEvent = QEvent::Type(QEvent::User + 71);
 };
