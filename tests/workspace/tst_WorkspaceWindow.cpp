@@ -8,6 +8,7 @@
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelSwitch.h"
 #include "workspace/widgets/AssistantColumn.h"
+#include "workspace/widgets/DialogueBadgeObject.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
 #include "workspace/widgets/InlineStatusMessage.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
@@ -28,7 +29,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
 using namespace WorkspaceTest;
@@ -56,6 +59,7 @@ private Q_SLOTS:
     void dialogueRowsAreUpdatedInPlace();
     void scrollsOncePerBurstAndNotAgainstTheUser();
     void scrollingMovesThePixelsAndDrawsWhatComesIntoView();
+    void badgeSizesFollowTheLabelAndTheFont();
     void placeholdersAndTextSize();
     void copyAndClear();
     void resultPanels();
@@ -267,6 +271,32 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
         QVERIFY(painted.pixels * 3 < whole);
         QVERIFY(onScreenIsFresh());
     }
+}
+
+void tst_WorkspaceWindow::badgeSizesFollowTheLabelAndTheFont()
+{
+    QTextDocument document;
+    DialogueBadgeObject::install(&document);
+    QTextObjectInterface *badges = document.documentLayout()->handlerForObject(DialogueBadgeObject::objectType);
+    QVERIFY(badges);
+    const auto size = [&](const QString &label) {
+        return badges->intrinsicSize(&document, 0,
+                                     DialogueBadgeObject::format(DialogueBadgeObject::Kind::speaker, label, Qt::black, Qt::white));
+    };
+    const QSizeF one = size(QStringLiteral("A"));
+    const QSizeF twelve = size(QStringLiteral("Speaker 12"));
+    QVERIFY(twelve.width() > one.width());
+    QCOMPARE(size(QStringLiteral("A")), one);
+
+    // A new font of the program's (the speaker badge follows it): measured again.
+    const QFont before = QApplication::font();
+    QFont spaced = before;
+    spaced.setLetterSpacing(QFont::AbsoluteSpacing, 4);
+    QApplication::setFont(spaced);
+    const QSizeF wider = size(QStringLiteral("Speaker 12"));
+    QApplication::setFont(before);
+    QVERIFY2(wider.width() >= twelve.width() + 30, qPrintable(QStringLiteral("%1 -> %2").arg(twelve.width()).arg(wider.width())));
+    QCOMPARE(size(QStringLiteral("Speaker 12")), twelve);
 }
 
 void tst_WorkspaceWindow::placeholdersAndTextSize()

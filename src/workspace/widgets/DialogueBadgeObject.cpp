@@ -4,7 +4,6 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
-#include <QFontMetricsF>
 #include <QPainter>
 #include <QTextDocument>
 
@@ -49,12 +48,31 @@ QTextCharFormat DialogueBadgeObject::format(Kind kind, const QString &label, con
     return format;
 }
 
+DialogueBadgeObject::Measures &DialogueBadgeObject::measuresFor(Kind kind)
+{
+    Measures &measures = m_measures[kind == Kind::timestamp ? 0 : 1];
+    // The system's fonts may change while the program runs.
+    const QFont font = badgeFont(kind);
+    if (!measures.metrics || font != measures.font) {
+        measures.font = font;
+        measures.metrics.emplace(font);
+        measures.widths.clear();
+    }
+    return measures;
+}
+
 QSizeF DialogueBadgeObject::intrinsicSize(QTextDocument *, int, const QTextFormat &format)
 {
-    const auto kind = Kind(format.intProperty(kindProperty));
-    const QFontMetricsF metrics(badgeFont(kind));
-    return QSizeF(metrics.horizontalAdvance(format.stringProperty(labelProperty)) + 2 * horizontalPadding,
-                  metrics.height() + 2 * verticalPadding);
+    Measures &measures = measuresFor(Kind(format.intProperty(kindProperty)));
+    const QString label = format.stringProperty(labelProperty);
+    auto width = measures.widths.constFind(label);
+    if (width == measures.widths.constEnd()) {
+        // Every row has a time of its own; the rows on screen are what counts.
+        if (measures.widths.size() >= 512)
+            measures.widths.clear();
+        width = measures.widths.insert(label, measures.metrics->horizontalAdvance(label));
+    }
+    return QSizeF(*width + 2 * horizontalPadding, measures.metrics->height() + 2 * verticalPadding);
 }
 
 void DialogueBadgeObject::drawObject(QPainter *painter, const QRectF &rect, QTextDocument *, int, const QTextFormat &format)
@@ -64,7 +82,7 @@ void DialogueBadgeObject::drawObject(QPainter *painter, const QRectF &rect, QTex
     painter->setRenderHint(QPainter::Antialiasing);
     painter->fillPath(KavrelPainting::capsule(rect), format.property(fillColorProperty).value<QColor>());
     painter->setPen(format.property(textColorProperty).value<QColor>());
-    painter->setFont(badgeFont(kind));
+    painter->setFont(measuresFor(kind).font);
     painter->drawText(rect, Qt::AlignCenter, format.stringProperty(labelProperty));
     painter->restore();
 }

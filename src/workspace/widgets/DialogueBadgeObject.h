@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QFont>
+#include <QFontMetricsF>
+#include <QHash>
 #include <QObject>
 #include <QTextCharFormat>
 #include <QTextObjectInterface>
+
+#include <array>
+#include <optional>
 
 class QTextDocument;
 
@@ -27,4 +33,17 @@ public:
                     const QTextFormat &format) override;
 
     using QObject::QObject;
+
+private:
+    // The layout asks a badge's size each time it shapes the badge's line, for every line drawn
+    // as well; measuring the label shaped it again each time.
+    struct Measures
+    {
+        QFont font;
+        std::optional<QFontMetricsF> metrics;
+        QHash<QString, qreal> widths; // by label
+    };
+    Measures &measuresFor(Kind kind);
+
+    std::array<Measures, 2> m_measures;
 };
