@@ -479,6 +479,18 @@ void tst_WorkspaceWindow::levelBarsFade()
              qPrintable(QString::number(paints.count)));
     QCOMPARE(bars->grab().toImage().pixelColor(3 * 7 + 2, bars->height() - 2).rgb(), lit.rgb());
 
+    // A new picture beneath: the bars' kept frames showed the old one.
+    const QPoint between(5, 1); // between the first two bars, above the shortest
+    for (const QColor beneath : {QColor(Qt::red), QColor(Qt::blue)}) {
+        QPixmap picture(bars->size() * bars->devicePixelRatioF());
+        picture.setDevicePixelRatio(bars->devicePixelRatioF());
+        picture.fill(beneath);
+        bars->setOpaqueBackdrop(picture);
+        QCOMPARE(bars->grab().toImage().pixelColor(between).rgb(), beneath.rgb());
+        QCOMPARE(bars->grab().toImage().pixelColor(3 * 7 + 2, bars->height() - 2).rgb(), lit.rgb());
+    }
+    bars->setOpaqueBackdrop(QPixmap());
+
     bars->setLevel(0.5, true);
     QTRY_VERIFY(!bars->isFading());
     bars->setLevel(0, true);

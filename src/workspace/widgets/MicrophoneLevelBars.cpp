@@ -117,6 +117,7 @@ void MicrophoneLevelBars::changeEvent(QEvent *event)
 void MicrophoneLevelBars::setOpaqueBackdrop(const QPixmap &parentPicture)
 {
     m_backdrop = QPixmap();
+    m_frames.clear();
     if (!parentPicture.isNull()) {
         // Only the part under the bars, without an alpha channel: drawing it is a copy.
         const qreal ratio = parentPicture.devicePixelRatio();
@@ -129,12 +130,35 @@ void MicrophoneLevelBars::setOpaqueBackdrop(const QPixmap &parentPicture)
 
 void MicrophoneLevelBars::paintEvent(QPaintEvent *)
 {
+    for (int bar = 0; bar < 4; ++bar)
+        m_painted[size_t(bar)] = shownFill(bar);
     QPainter painter(this);
+    painter.drawPixmap(0, 0, frameFor(m_painted));
+}
+
+const QPixmap &MicrophoneLevelBars::frameFor(const Fills &fills)
+{
+    const qreal ratio = devicePixelRatioF();
+    QByteArray key;
+    for (const QColor &fill : fills) {
+        const QRgba64 rgba = fill.rgba64();
+        key.append(reinterpret_cast<const char *>(&rgba), sizeof rgba);
+    }
+    auto frame = m_frames.constFind(key);
+    if (frame != m_frames.constEnd() && frame->devicePixelRatio() == ratio)
+        return *frame;
+    // A fade's steps make new colours; the few that stay are drawn again soon enough.
+    if (m_frames.size() >= 32)
+        m_frames.clear();
+    QPixmap drawn(size() * ratio);
+    drawn.setDevicePixelRatio(ratio);
+    drawn.fill(Qt::transparent);
+    QPainter painter(&drawn);
     if (!m_backdrop.isNull())
         painter.drawPixmap(0, 0, m_backdrop);
     painter.setRenderHint(QPainter::Antialiasing);
-    for (int bar = 0; bar < 4; ++bar) {
-        m_painted[size_t(bar)] = shownFill(bar);
-        painter.fillPath(m_shapes[size_t(bar)], m_painted[size_t(bar)]);
-    }
+    for (int bar = 0; bar < 4; ++bar)
+        painter.fillPath(m_shapes[size_t(bar)], fills[size_t(bar)]);
+    painter.end();
+    return *m_frames.insert(key, drawn);
 }

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QTimer>
@@ -54,6 +55,7 @@ private:
 
     Fills targetFills() const;
     void stepFade();
+    const QPixmap &frameFor(const Fills &fills);
 
     double m_level = 0;
     bool m_isActive = false;
@@ -65,4 +67,7 @@ private:
     QElapsedTimer m_fadeClock;
     std::optional<int> m_heldFadeTime;
     QPixmap m_backdrop;
+    // Drawn frames by their four colours: the bars show a handful of them over and over, and
+    // filling their rounded shapes again for each was most of a repaint's cost.
+    QHash<QByteArray, QPixmap> m_frames;
 };
