@@ -71,19 +71,26 @@ int MicrophoneLevelBars::litBars() const
     return m_isActive ? WorkspaceRules::litLevelBars(m_level) : 0;
 }
 
+std::optional<qint64> MicrophoneLevelBars::fadeTime() const
+{
+    if (m_heldFadeTime)
+        return *m_heldFadeTime;
+    if (m_fadeSteps.isActive())
+        return m_fadeClock.elapsed();
+    return std::nullopt;
+}
+
 QColor MicrophoneLevelBars::shownFill(int bar) const
 {
+    return fillAt(bar, fadeTime());
+}
+
+QColor MicrophoneLevelBars::fillAt(int bar, std::optional<qint64> time) const
+{
     const auto index = size_t(bar);
-    qint64 time = 0;
-    if (m_heldFadeTime)
-        time = *m_heldFadeTime;
-    else if (m_fadeSteps.isActive())
-        time = m_fadeClock.elapsed();
-    else
+    if (!time || *time >= fadeMilliseconds)
         return m_to[index];
-    if (time >= fadeMilliseconds)
-        return m_to[index];
-    const double progress = QEasingCurve(QEasingCurve::OutCubic).valueForProgress(double(time) / fadeMilliseconds);
+    const double progress = QEasingCurve(QEasingCurve::OutCubic).valueForProgress(double(*time) / fadeMilliseconds);
     return KavrelPainting::blend(m_from[index], m_to[index], progress);
 }
 
@@ -130,8 +137,13 @@ void MicrophoneLevelBars::setOpaqueBackdrop(const QPixmap &parentPicture)
 
 void MicrophoneLevelBars::paintEvent(QPaintEvent *)
 {
+    // A fade is drawn at its steps' times, not at whatever moment the repaint comes: the same
+    // few frames then serve every change between the same bars.
+    std::optional<qint64> time = fadeTime();
+    if (time)
+        time = qRound64(double(*time) / fadeStepMilliseconds) * fadeStepMilliseconds;
     for (int bar = 0; bar < 4; ++bar)
-        m_painted[size_t(bar)] = shownFill(bar);
+        m_painted[size_t(bar)] = fillAt(bar, time);
     QPainter painter(this);
     painter.drawPixmap(0, 0, frameFor(m_painted));
 }

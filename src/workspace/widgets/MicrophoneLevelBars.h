@@ -54,6 +54,8 @@ private:
     using Fills = std::array<QColor, 4>;
 
     Fills targetFills() const;
+    std::optional<qint64> fadeTime() const;
+    QColor fillAt(int bar, std::optional<qint64> time) const;
     void stepFade();
     const QPixmap &frameFor(const Fills &fills);
 
