@@ -47,6 +47,26 @@ QStringList menuEntries(QMenu *menu)
     return entries;
 }
 
+// Counts the paint events a widget receives, and how much of it they covered.
+class PaintCounter final : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    int count = 0;
+    qint64 pixels = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++count;
+            for (const QRect &part : static_cast<QPaintEvent *>(event)->region())
+                pixels += qint64(part.width()) * part.height();
+        }
+        return false;
+    }
+};
+
 } // namespace
 
 class tst_WorkspaceWindow final : public QObject
@@ -207,24 +227,6 @@ void tst_WorkspaceWindow::scrollsOncePerBurstAndNotAgainstTheUser()
     QCOMPARE(bar->value(), bar->maximum());
 }
 
-// How much of a widget its repaints covered.
-class PaintedArea final : public QObject
-{
-public:
-    explicit PaintedArea(QWidget *widget) { widget->installEventFilter(this); }
-    qint64 pixels = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            for (const QRect &part : static_cast<QPaintEvent *>(event)->region())
-                pixels += qint64(part.width()) * part.height();
-        }
-        return false;
-    }
-};
-
 void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
 {
     Workspace w;
@@ -253,7 +255,7 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
     SessionTurnStore *turns = w.model().turnStore();
     for (const QString &text : {QStringLiteral("One more row."), QStringLiteral("And another, long enough to wrap onto "
                                                                              "a second line in the panel at this size.")}) {
-        PaintedArea painted(view);
+        PaintCounter painted(view);
         const int before = bar->maximum();
         turns->applyFinalTranscript(text, true);
         QTRY_VERIFY(bar->maximum() > before && bar->value() == bar->maximum());
@@ -265,7 +267,7 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
 
     // The user's own scrolling, up and back down.
     for (int step : {-90, -37, 127}) {
-        PaintedArea painted(view);
+        PaintCounter painted(view);
         bar->setValue(bar->value() + step);
         QTest::qWait(30);
         QVERIFY(painted.pixels * 3 < whole);
@@ -405,24 +407,6 @@ void tst_WorkspaceWindow::resultPanels()
     QCOMPARE(w.model().transcriptSummaryText(), text);
     QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
 }
-
-namespace {
-// Counts the paint events a widget receives.
-class PaintCounter final : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
-} // namespace
 
 void tst_WorkspaceWindow::microphoneMenuAndLevel()
 {
