@@ -242,13 +242,15 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
     QWidget *view = panel->viewport();
     QScrollBar *bar = panel->verticalScrollBar();
     // What is on the screen, against the view drawn afresh.
-    const auto onScreenIsFresh = [&] {
-        const QPoint at = view->mapTo(view->window(), QPoint(0, 0));
-        const QImage screen =
-            view->screen()->grabWindow(view->window()->winId(), at.x(), at.y(), view->width(), view->height()).toImage();
-        const QImage fresh = view->grab().toImage();
+    const auto isFresh = [](QWidget *widget) {
+        const QPoint at = widget->mapTo(widget->window(), QPoint(0, 0));
+        const QImage screen = widget->screen()
+                                  ->grabWindow(widget->window()->winId(), at.x(), at.y(), widget->width(), widget->height())
+                                  .toImage();
+        const QImage fresh = widget->grab().toImage();
         return screen.convertToFormat(QImage::Format_RGB32) == fresh.convertToFormat(QImage::Format_RGB32);
     };
+    const auto onScreenIsFresh = [&] { return isFresh(view) && isFresh(bar); };
     QVERIFY(onScreenIsFresh());
 
     const qint64 whole = qint64(view->width()) * view->height();
@@ -256,12 +258,17 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
     for (const QString &text : {QStringLiteral("One more row."), QStringLiteral("And another, long enough to wrap onto "
                                                                              "a second line in the panel at this size.")}) {
         PaintCounter painted(view);
+        PaintCounter barPainted(bar);
         const int before = bar->maximum();
         turns->applyFinalTranscript(text, true);
         QTRY_VERIFY(bar->maximum() > before && bar->value() == bar->maximum());
         QTest::qWait(50);
-        // The new row, the box's rounded ends and the rows the edit touched: not the view.
+        // The new row, the box's rounded ends and the rows the edit touched: not the view. The
+        // scroll bar redraws its handle, not its length.
         QVERIFY2(painted.pixels * 3 < whole, qPrintable(QStringLiteral("%1 of %2").arg(painted.pixels).arg(whole)));
+        QVERIFY(barPainted.count > 0);
+        QVERIFY2(barPainted.pixels * 3 < qint64(bar->width()) * bar->height() * barPainted.count,
+                 qPrintable(QString::number(barPainted.pixels)));
         QVERIFY(onScreenIsFresh());
     }
 

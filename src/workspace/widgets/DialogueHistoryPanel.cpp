@@ -14,6 +14,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -36,6 +38,41 @@ QTextBlockFormat rowBlockFormat(bool hangs)
     return format;
 }
 
+// The slim bars draw only their handle: a change of the value or the range repaints where the
+// handle was and where it is, not the whole bar (every new row changes both, and each repaint
+// is a pass of the style sheet over the picture beneath the bar).
+class HandleScrollBar final : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderValueChange && change != SliderRangeChange)
+            return QScrollBar::sliderChange(change);
+        const QRect handle = handleRect();
+        if (handle != m_drawnHandle)
+            update(m_drawnHandle.united(handle));
+    }
+
+    void paintEvent(QPaintEvent *event) override
+    {
+        m_drawnHandle = handleRect();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    QRect handleRect() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    }
+
+    QRect m_drawnHandle;
+};
+
 } // namespace
 
 DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, PublishedTranscript::Column column,
@@ -50,6 +87,7 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
+    setVerticalScrollBar(new HandleScrollBar(Qt::Vertical, this));
     KavrelSlimScrollBars::apply(this);
     // The scroll bar changes with the text; see-through, each change repainted the box, the
     // card and the window beneath it.
