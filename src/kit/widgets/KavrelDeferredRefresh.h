@@ -19,6 +19,7 @@ public:
     void schedule();
     // Called at the start of the refresh: nothing is pending any more.
     void done() { m_scheduled = false; }
+    bool isScheduled() const { return m_scheduled; }
 
 private:
     QObject *m_owner;

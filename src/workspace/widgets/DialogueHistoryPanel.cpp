@@ -77,7 +77,8 @@ private:
 
 DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, PublishedTranscript::Column column,
                                            SpeakerLabel speakerLabel, QWidget *parent)
-    : QTextEdit(parent), m_backdrop(new KavrelOpaqueBackdrop(viewport())), m_transcript(transcript), m_column(column), m_speakerLabel(std::move(speakerLabel))
+    : QTextEdit(parent), m_backdrop(new KavrelOpaqueBackdrop(viewport())), m_transcript(transcript), m_column(column), m_speakerLabel(std::move(speakerLabel)),
+      m_follow(this, [this] { followEnd(); })
 {
     setReadOnly(true);
     setAcceptRichText(false);
@@ -102,16 +103,14 @@ DialogueHistoryPanel::DialogueHistoryPanel(PublishedTranscript *transcript, Publ
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         // The user's own scrolling decides whether new rows pull the view down. (A move while
         // the view is due to follow grown text is the text edit's own.)
-        if (!m_scrolling && !m_followPending)
+        if (!m_scrolling && !m_follow.isScheduled())
             m_followsEnd = value >= verticalScrollBar()->maximum() - 4;
     });
     // The layout grows the range after the text changed; a view that follows the end keeps
     // to it.
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, [this](int, int) {
-        if (!m_followsEnd || m_followPending)
-            return;
-        m_followPending = true;
-        QCoreApplication::postEvent(this, new QEvent(followEvent), Qt::LowEventPriority);
+        if (m_followsEnd)
+            m_follow.schedule();
     });
 
     transcript->followColumn(column, this, {[this](int row) { insertRow(row); }, [this](int row) { replaceRow(row); },
@@ -342,11 +341,9 @@ void DialogueHistoryPanel::scrollToBottom()
     Q_EMIT scrolledToBottom();
 }
 
-void DialogueHistoryPanel::customEvent(QEvent *event)
+void DialogueHistoryPanel::followEnd()
 {
-    if (event->type() != followEvent)
-        return QTextEdit::customEvent(event);
-    m_followPending = false;
+    m_follow.done();
     if (!m_followsEnd || verticalScrollBar()->value() == verticalScrollBar()->maximum())
         return;
     // What the edit left to draw is drawn first, where it stands now, so the view's pixels are

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "kit/widgets/KavrelDeferredRefresh.h"
 #include "session/PublishedTranscript.h"
 
-#include <QEvent>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -50,7 +50,6 @@ protected:
     void paintPart(const QRect &part);
     void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
-    void customEvent(QEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
@@ -62,6 +61,7 @@ private:
     void writeDraft(QTextCursor &cursor);
     void contentChanged();
     void scrollToBottom();
+    void followEnd();
 
     KavrelOpaqueBackdrop *m_backdrop;
     PublishedTranscript *m_transcript;
@@ -75,6 +75,6 @@ private:
     QTimer m_scrollTimer;
     bool m_followsEnd = true;
     bool m_scrolling = false;
-    bool m_followPending = false;
-    static constexpr QEvent::Type followEvent = QEvent::Type(QEvent::User + 71);
+    // Following grown text waits for the turn after the edit (see followEnd()).
+    KavrelDeferredRefresh m_follow;
 };
