@@ -277,7 +277,7 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
         streamFormat.channelMap = source.value->channelMap;
 
     SerialQueue *queue = &m_captureQueue;
-    // Runs on the server's thread: copy and queue.
+    // Runs on the server's thread (the last fragment on the stopping thread): copy and queue.
     auto onData = [queue, capture](const void *data, std::size_t bytes) {
         if (!data)
             return;

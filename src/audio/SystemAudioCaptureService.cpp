@@ -233,7 +233,8 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
     streamFormat.channels = sink.value->sampleSpec.channels;
     streamFormat.channelMap = sink.value->channelMap;
 
-    // Runs on the server's thread: copy, stamp, queue. Nothing else.
+    // Runs on the server's thread (the last fragment on the stopping thread): copy, stamp,
+    // queue. Nothing else.
     auto onData = [queue, processing, format, bytesPerFrame](const void *data, std::size_t bytes) {
         if (!data || bytes < std::size_t(bytesPerFrame))
             return;

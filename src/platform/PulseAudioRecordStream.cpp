@@ -1,5 +1,6 @@
 #include "platform/PulseAudioRecordStream.h"
 
+#include <QByteArray>
 #include <QFuture>
 #include <QPromise>
 
@@ -16,6 +17,9 @@ struct PulseAudioRecordStream::Shared
     FailureCallback onFailure;
     std::shared_ptr<QPromise<ConnectResult>> connectPromise;
     bool recording = false;
+    // Audio read from the server that does not yet make a whole fragment.
+    std::size_t fragmentBytes = 0;
+    QByteArray gathered;
 
     void finishConnect(ConnectResult result)
     {
@@ -51,6 +55,10 @@ struct PulseAudioRecordStream::Shared
         }
     }
 
+    // The server sends a record stream what its source produced, in pieces of the source's
+    // own period, which may be much shorter than the fragment asked for (a monitor follows
+    // its sink, which a call application keeps at 10 or 20 ms). The pieces are gathered and
+    // handed on a fragment at a time, so the owner is woken as often as the fragment says.
     static void readCallback(pa_stream *stream, std::size_t, void *userdata)
     {
         auto *shared = static_cast<Shared *>(userdata);
@@ -59,10 +67,40 @@ struct PulseAudioRecordStream::Shared
             std::size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
                 return;
-            if (shared->onData)
-                shared->onData(data, bytes);
+            if (data) {
+                shared->gather(static_cast<const char *>(data), bytes);
+            } else {
+                // A hole goes on in its place, after what came before it.
+                shared->handOnGathered();
+                if (shared->onData)
+                    shared->onData(nullptr, bytes);
+            }
             pa_stream_drop(stream);
         }
+    }
+
+    void gather(const char *data, std::size_t bytes)
+    {
+        if (fragmentBytes == 0) {
+            if (onData)
+                onData(data, bytes);
+            return;
+        }
+        gathered.append(data, qsizetype(bytes));
+        const auto whole = std::size_t(gathered.size()) / fragmentBytes * fragmentBytes;
+        for (std::size_t offset = 0; offset < whole; offset += fragmentBytes) {
+            if (onData)
+                onData(gathered.constData() + offset, fragmentBytes);
+        }
+        gathered.remove(0, qsizetype(whole));
+    }
+
+    // Hands on what was gathered, a whole fragment or not.
+    void handOnGathered()
+    {
+        if (!gathered.isEmpty() && onData)
+            onData(gathered.constData(), std::size_t(gathered.size()));
+        gathered.clear();
     }
 };
 
@@ -121,6 +159,7 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 shared->onFailure = std::move(onFailure);
                 shared->connectPromise = promise;
                 shared->recording = false;
+                shared->gathered.clear();
                 pa_stream_set_state_callback(stream, &Shared::stateCallback, shared.get());
                 pa_stream_set_read_callback(stream, &Shared::readCallback, shared.get());
 
@@ -130,6 +169,7 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 attributes.prebuf = std::uint32_t(-1);
                 attributes.minreq = std::uint32_t(-1);
                 attributes.fragsize = std::uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &sampleSpec));
+                shared->fragmentBytes = attributes.fragsize;
                 const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
                 if (pa_stream_connect_record(stream, sourceName.toUtf8().constData(), &attributes, flags) < 0) {
                     const int error = pa_context_errno(context);
@@ -158,6 +198,10 @@ int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
     PulseAudioContext::Lock lock(context);
     int error = 0;
     if (shared.stream) {
+        // What the server already sent is handed on: the end of a recording is not cut short.
+        if (pa_stream_get_state(shared.stream) == PA_STREAM_READY)
+            Shared::readCallback(shared.stream, 0, &shared);
+        shared.handOnGathered();
         pa_stream_set_read_callback(shared.stream, nullptr, nullptr);
         pa_stream_set_state_callback(shared.stream, nullptr, nullptr);
         const pa_stream_state_t state = pa_stream_get_state(shared.stream);
@@ -172,6 +216,7 @@ int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
     shared.finishConnect(ConnectResult{PA_ERR_KILLED, Step::startStream});
     shared.onData = nullptr;
     shared.onFailure = nullptr;
+    shared.gathered.clear();
     return error;
 }
 

@@ -18,8 +18,9 @@
 class PulseAudioRecordStream final
 {
 public:
-    // A fragment as the server delivers it. data is null for a hole (lost audio) of the
-    // given size.
+    // A fragment of the length asked for, gathered from what the server delivered; one before
+    // a hole, and the last one, handed on when the stream is disconnected, may be shorter.
+    // data is null for a hole (lost audio) of the given size.
     using DataCallback = std::function<void(const void *data, std::size_t bytes)>;
     // The stream stopped after it had started (source removed, server gone). Carries the
     // server's error number.
@@ -55,8 +56,9 @@ public:
     QCoro::Task<ConnectResult> connect(QString sourceName, Format format, std::chrono::milliseconds fragment,
                                        DataCallback onData, FailureCallback onFailure);
 
-    // Stops and releases the stream. When it returns no callback runs any more. Safe to
-    // call more than once and from any thread except the main-loop thread.
+    // Stops and releases the stream, handing on what the server had already sent (on the
+    // caller's thread). When it returns no callback runs any more. Safe to call more than
+    // once and from any thread except the main-loop thread.
     // Returns the server's error number when the server refused the disconnection.
     int disconnect();
 
