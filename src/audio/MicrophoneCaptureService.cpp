@@ -58,44 +58,62 @@ struct MicrophoneCaptureService::Capture
     // converter pass and a queued call on the main thread a hundred times a second. A chunk
     // is handed on before the level of the block that ended its run, so the handlers see
     // each chunk after the levels of its own blocks.
+    //
+    // The whole fragment is metered and converted before anything is handed on; then its
+    // levels and chunks follow one another at once, and the thread they go to, woken by the
+    // first, finds the rest waiting and takes them in the same turn rather than in one each.
     void receive(const QByteArray &fragment)
     {
         if (!gate)
             return;
+        struct Report
+        {
+            double level = 0;
+            QByteArray chunk; // a level when empty
+        };
+        std::vector<Report> reports;
         QByteArray run;
         quint32 runFrames = 0;
+        const auto endRun = [&] {
+            QByteArray chunk = process(run, runFrames);
+            if (!chunk.isEmpty())
+                reports.push_back(Report{0, std::move(chunk)});
+            run.clear();
+            runFrames = 0;
+        };
         gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
-            if (!block.passed) {
-                process(run, runFrames);
-                run.clear();
-                runFrames = 0;
-            }
-            reportLevel(block.level);
+            if (!block.passed)
+                endRun();
+            reports.push_back(Report{block.level, {}});
             if (block.passed) {
                 run.append(block.samples);
                 runFrames += block.frameCount;
             }
         });
-        process(run, runFrames);
+        endRun();
+        for (const Report &report : reports) {
+            if (report.chunk.isEmpty())
+                reportLevel(report.level);
+            else if (liveAudioDataHandler)
+                liveAudioDataHandler(report.chunk);
+        }
     }
 
-    void process(const QByteArray &samples, quint32 frameCount)
+    // The run's samples converted to a chunk; empty when there is nothing to hand on.
+    QByteArray process(const QByteArray &samples, quint32 frameCount)
     {
         if (!active || frameCount == 0)
-            return;
+            return {};
         AudioPCMBuffer buffer;
         buffer.format = captureFormat;
         buffer.frameLength = frameCount;
         buffer.buffers.push_back(samples);
-        QByteArray chunk;
         try {
-            chunk = encoder->encodeAvailable(buffer);
+            return encoder->encodeAvailable(buffer);
         } catch (...) {
             reportError(errorMessage(std::current_exception()));
-            return;
+            return {};
         }
-        if (!chunk.isEmpty() && liveAudioDataHandler)
-            liveAudioDataHandler(chunk);
     }
 };
 
