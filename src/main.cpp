@@ -34,6 +34,13 @@
 
 int main(int argc, char *argv[])
 {
+    // While a session runs, the window repaints a few small areas many times a second (the level
+    // bars, the newest rows). Through shared memory, every repaint of an area the display server
+    // may still be reading waits for a round trip to it first; sent in the request itself, a small
+    // area costs a copy of a few kilobytes and no waiting. Whole-window repaints (a resize) cost
+    // a larger copy instead. A setting of the user's own is kept.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
     QApplication application(argc, argv);
     QApplication::setApplicationName(ApplicationInfo::displayName());
     QApplication::setApplicationVersion(ApplicationInfo::shortVersion());
