@@ -498,6 +498,26 @@ void tst_WorkspaceWindow::levelBarsFade()
     bars->holdFade(MicrophoneLevelBars::fadeMilliseconds);
     QCOMPARE(bars->shownFill(0), lit);
     QCOMPARE(bars->shownFill(3), lit);
+
+    // A fade that began part way through another is drawn as any frame is: the picture beneath,
+    // then the bars in their colours of the moment.
+    QPixmap red(bars->size() * bars->devicePixelRatioF());
+    red.setDevicePixelRatio(bars->devicePixelRatioF());
+    red.fill(Qt::red);
+    bars->setOpaqueBackdrop(red);
+    bars->setLevel(0, true);
+    bars->holdFade(MicrophoneLevelBars::fadeMilliseconds / 2);
+    bars->setLevel(1.0, true);
+    bars->holdFade(0);
+    const QColor from = bars->shownFill(3);
+    QVERIFY(from != unlit && from != lit);
+    const QImage drawn = bars->grab().toImage();
+    QCOMPARE(drawn.pixelColor(between).rgb(), QColor(Qt::red).rgb());
+    const QColor bar = drawn.pixelColor(3 * 7 + 2, bars->height() - 10);
+    const double alpha = from.alphaF();
+    QVERIFY2(std::abs(bar.redF() - (from.redF() * alpha + (1 - alpha))) < 0.02
+                 && std::abs(bar.greenF() - from.greenF() * alpha) < 0.02,
+             qPrintable(bar.name(QColor::HexArgb) + QLatin1Char(' ') + from.name(QColor::HexArgb)));
 }
 
 // The level bars change many times a second while someone speaks; the button and the cards

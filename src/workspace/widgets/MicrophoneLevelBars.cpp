@@ -29,6 +29,7 @@ void MicrophoneLevelBars::setLevel(double level, bool isActive)
     if (litBars() == litBefore && wasActive == isActive)
         return;
     // The fade starts from what shows now, so a change during a fade does not jump.
+    m_fadeFromRest = !fadeTime() || *fadeTime() >= fadeMilliseconds;
     Fills shown;
     for (int bar = 0; bar < 4; ++bar)
         shown[size_t(bar)] = shownFill(bar);
@@ -39,6 +40,7 @@ void MicrophoneLevelBars::setLevel(double level, bool isActive)
         m_fadeSteps.stop();
         m_heldFadeTime.reset();
         m_from = m_to;
+        m_fadeFromRest = true;
         return;
     }
     // The fade's first frame is what shows already; the steps draw the rest.
@@ -145,7 +147,22 @@ void MicrophoneLevelBars::paintEvent(QPaintEvent *)
     for (int bar = 0; bar < 4; ++bar)
         m_painted[size_t(bar)] = fillAt(bar, time);
     QPainter painter(this);
-    painter.drawPixmap(0, 0, frameFor(m_painted));
+    // The bars at rest and the steps of a fade that began at rest come back again and again; a
+    // fade that began part way through another blends colours that seldom do, and keeping its
+    // frames only pushed the others out.
+    if (!time || m_fadeFromRest)
+        painter.drawPixmap(0, 0, frameFor(m_painted));
+    else
+        drawFrame(painter, m_painted);
+}
+
+void MicrophoneLevelBars::drawFrame(QPainter &painter, const Fills &fills) const
+{
+    if (!m_backdrop.isNull())
+        painter.drawPixmap(0, 0, m_backdrop);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (int bar = 0; bar < 4; ++bar)
+        painter.fillPath(m_shapes[size_t(bar)], fills[size_t(bar)]);
 }
 
 const QPixmap &MicrophoneLevelBars::frameFor(const Fills &fills)
@@ -159,18 +176,13 @@ const QPixmap &MicrophoneLevelBars::frameFor(const Fills &fills)
     auto frame = m_frames.constFind(key);
     if (frame != m_frames.constEnd() && frame->devicePixelRatio() == ratio)
         return *frame;
-    // A fade's steps make new colours; the few that stay are drawn again soon enough.
-    if (m_frames.size() >= 32)
+    if (m_frames.size() >= 64)
         m_frames.clear();
     QPixmap drawn(size() * ratio);
     drawn.setDevicePixelRatio(ratio);
     drawn.fill(Qt::transparent);
     QPainter painter(&drawn);
-    if (!m_backdrop.isNull())
-        painter.drawPixmap(0, 0, m_backdrop);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (int bar = 0; bar < 4; ++bar)
-        painter.fillPath(m_shapes[size_t(bar)], fills[size_t(bar)]);
+    drawFrame(painter, fills);
     painter.end();
     return *m_frames.insert(key, drawn);
 }

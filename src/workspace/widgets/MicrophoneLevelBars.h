@@ -11,6 +11,8 @@
 #include <array>
 #include <optional>
 
+class QPainter;
+
 // Four bars of growing height that light from the shortest up as the microphone level
 // reaches 0.25, 0.5, 0.75 and 1; grey while the microphone is neither captured nor tested.
 // A change of the bars fades them to their new colours in 0.12 s, easing out.
@@ -58,6 +60,7 @@ private:
     QColor fillAt(int bar, std::optional<qint64> time) const;
     void stepFade();
     const QPixmap &frameFor(const Fills &fills);
+    void drawFrame(QPainter &painter, const Fills &fills) const;
 
     double m_level = 0;
     bool m_isActive = false;
@@ -68,6 +71,7 @@ private:
     QTimer m_fadeSteps;
     QElapsedTimer m_fadeClock;
     std::optional<int> m_heldFadeTime;
+    bool m_fadeFromRest = true;
     QPixmap m_backdrop;
     // Drawn frames by their four colours: the bars show a handful of them over and over, and
     // filling their rounded shapes again for each was most of a repaint's cost.
