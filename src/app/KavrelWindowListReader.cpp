@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <memory>
 
 // Lives on the worker thread; owns the X11 connection. The list follows the server's reports
@@ -21,9 +22,17 @@ public:
             m_list->setFollowsChanges(true);
         }
         auto snapshot = m_list->read();
+        // Reports that came in while the read's answers were awaited sit in the connection's
+        // queue, where the socket's notifier does not see them: taken now, they make the list
+        // out of date at once.
+        m_list->takeChanges();
         watchConnection();
+        m_current = m_list->isCurrent();
         return snapshot;
     }
+
+    // Whether a read now would answer the last list again; asked from the main thread.
+    bool isCurrent() const { return m_current; }
 
 private:
     void watchConnection()
@@ -41,6 +50,7 @@ private:
         m_reports = std::make_unique<QSocketNotifier>(descriptor, QSocketNotifier::Read);
         connect(m_reports.get(), &QSocketNotifier::activated, this, [this] {
             m_list->takeChanges();
+            m_current = m_list->isCurrent();
             // A connection that broke is gone now; the next read makes a new one.
             watchConnection();
         });
@@ -49,6 +59,7 @@ private:
     double m_devicePixelRatio;
     std::unique_ptr<X11WindowList> m_list;
     std::unique_ptr<QSocketNotifier> m_reports;
+    std::atomic<bool> m_current = false;
 };
 
 KavrelWindowListReader::KavrelWindowListReader(double devicePixelRatio, QObject *parent)
@@ -70,7 +81,9 @@ KavrelWindowListReader::~KavrelWindowListReader()
 
 void KavrelWindowListReader::requestRead()
 {
-    if (m_readInFlight)
+    // While nothing on the screen changed, the latest answer is what a read would give: no
+    // trip to the worker and back (four a second while a session runs).
+    if (m_readInFlight || (m_hasRead && m_worker->isCurrent()))
         return;
     m_readInFlight = true;
     Worker *worker = m_worker;

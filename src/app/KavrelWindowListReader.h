@@ -21,7 +21,8 @@ public:
     explicit KavrelWindowListReader(double devicePixelRatio = 1.0, QObject *parent = nullptr);
     ~KavrelWindowListReader() override;
 
-    // Starts a read unless one is running; snapshotRead() follows.
+    // Starts a read unless one is running or the X server reported nothing since the last one
+    // that can change the list (the latest answer still holds); snapshotRead() follows a read.
     void requestRead();
     // The latest answer; unreadable until the first read has finished.
     const std::optional<X11WindowListSnapshot> &latest() const { return m_latest; }

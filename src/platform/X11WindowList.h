@@ -89,6 +89,9 @@ public:
     // The connection's socket; -1 while there is none (before the first read, or once it broke).
     int connectionDescriptor() const;
     void takeChanges();
+    // Following changes: true while a read would answer the list it read last, the server
+    // having reported nothing that can change it since.
+    bool isCurrent() const { return m_followsChanges && m_connection && m_last && !m_changed; }
     // How many times the whole list has been asked of the X server.
     int wholeReadCount() const { return m_wholeReads; }
 

@@ -94,7 +94,8 @@ void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWind
 }
 
 // Without a session no decision depends on the window list, so it is not read at all; while a
-// session runs it is read with the decisions, and it stops again when the session ends.
+// session runs it is read for the decisions, but again only after the X server reported a
+// change that can alter it; and it stops again when the session ends.
 void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
 {
     QTemporaryDir dir;
@@ -116,17 +117,26 @@ void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
     QCOMPARE(reads.count(), 0);
 
     session.update([](auto &s) { s.hasActiveSession = true; });
-    QTRY_VERIFY(reads.count() >= 3);
+    QTRY_VERIFY(reads.count() >= 1);
+    // Fifteen decisions while nothing moves: the answer at hand serves them.
+    QTest::qWait(300);
+    const int steady = int(reads.count());
+    QVERIFY2(steady <= 5, qPrintable(QString::number(steady)));
+    mainWindow.move(mainWindow.pos() + QPoint(40, 30));
+    QTRY_VERIFY(reads.count() > steady);
+    QVERIFY(reader.latest().has_value());
 
     session.update([](auto &s) { s.hasActiveSession = false; });
     QTest::qWait(100); // a read already under way may still come back
     const int afterSession = int(reads.count());
+    mainWindow.move(mainWindow.pos() + QPoint(-40, -30));
     QTest::qWait(300);
     QCOMPARE(reads.count(), afterSession);
 
     // The mini window switched off in the settings: no decision reads the list either.
     defaults.setBool(QString::fromLatin1(KavrelBackgroundCoordinator::miniWindowEnabledKey), false);
     session.update([](auto &s) { s.hasActiveSession = true; });
+    mainWindow.move(mainWindow.pos() + QPoint(40, 30));
     QTest::qWait(300);
     QCOMPARE(reads.count(), afterSession);
 }

@@ -249,11 +249,14 @@ void tst_X11WindowList::followingChangesReadsAgainOnlyAfterOne()
     for (int i = 0; i < 50; ++i)
         QVERIFY(list.read().has_value());
     QVERIFY2(list.wholeReadCount() - wholeReads <= 3, qPrintable(QString::number(list.wholeReadCount() - wholeReads)));
+    QTRY_VERIFY_WITH_TIMEOUT((list.read(), list.isCurrent()), 5000);
 
     // A property read here, set on a listed window, and a window moved by the window manager
     // each show in a read after the server has reported them.
     TestConnection other;
     other.setTitle(meetingId, "Renamed Zoom Meeting");
+    // Once the report is taken, the list says it is out of date without being read.
+    QTRY_VERIFY_WITH_TIMEOUT((list.takeChanges(), !list.isCurrent()), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(list.read() && find(*list.read(), QStringLiteral("Renamed Zoom Meeting")), 5000);
     const quint32 place[] = {quint32(meetingAt.x()) + 37, quint32(meetingAt.y()) + 23};
     xcb_configure_window(other.c, meetingId, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, place);
