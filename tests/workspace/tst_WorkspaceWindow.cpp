@@ -280,32 +280,6 @@ void tst_WorkspaceWindow::scrollingMovesThePixelsAndDrawsWhatComesIntoView()
         QVERIFY(painted.pixels * 3 < whole);
         QVERIFY(onScreenIsFresh());
     }
-
-    // Over its kept picture, the bar's handle shows where its style places it: a translucent
-    // grey over the box beneath, with rounded ends.
-    QStyleOptionSlider option;
-    option.initFrom(bar);
-    option.orientation = Qt::Vertical;
-    option.minimum = bar->minimum();
-    option.maximum = bar->maximum();
-    option.sliderPosition = bar->sliderPosition();
-    option.sliderValue = bar->value();
-    option.singleStep = bar->singleStep();
-    option.pageStep = bar->pageStep();
-    const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
-    QVERIFY(handle.height() >= 28);
-    const QImage drawn = bar->grab().toImage();
-    const QPoint middle = handle.center();
-    QVERIFY(handle.top() >= 2);
-    const QColor beneath = drawn.pixelColor(middle.x(), handle.top() - 2);
-    const QColor shown = drawn.pixelColor(middle);
-    const double alpha = 115.0 / 255;
-    for (const auto &[got, under] : {std::pair{shown.redF(), beneath.redF()}, std::pair{shown.greenF(), beneath.greenF()},
-                                     std::pair{shown.blueF(), beneath.blueF()}})
-        QVERIFY2(std::abs(got - (128.0 / 255 * alpha + under * (1 - alpha))) < 0.02,
-                 qPrintable(shown.name() + QLatin1Char(' ') + beneath.name()));
-    const QColor corner = drawn.pixelColor(handle.topLeft());
-    QVERIFY2(std::abs(corner.red() - beneath.red()) < 12, qPrintable(corner.name() + QLatin1Char(' ') + beneath.name()));
 }
 
 void tst_WorkspaceWindow::badgeSizesFollowTheLabelAndTheFont()
