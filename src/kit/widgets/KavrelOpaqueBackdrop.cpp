@@ -167,7 +167,9 @@ bool KavrelOpaqueBackdrop::eventFilter(QObject *watched, QEvent *event)
         // the widget's own painting follows on top.
         if (m_painting == Painting::beforeTheWidget) {
             QPainter painter(m_widget);
-            paint(painter, static_cast<QPaintEvent *>(event)->rect());
+            // Part by part: a repaint of two ends of a long widget is not the length between.
+            for (const QRect &part : static_cast<QPaintEvent *>(event)->region())
+                paint(painter, part);
         }
         return false;
     }

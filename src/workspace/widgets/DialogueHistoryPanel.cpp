@@ -20,6 +20,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -38,13 +39,17 @@ QTextBlockFormat rowBlockFormat(bool hangs)
     return format;
 }
 
-// The slim bars draw only their handle: a change of the value or the range repaints where the
-// handle was and where it is, not the whole bar (every new row changes both, and each repaint
-// is a pass of the style sheet over the picture beneath the bar).
+// The slim bars draw only their handle, a rounded bar of one flat colour: a change of the value
+// or the range repaints where the handle's ends were and are, not the whole bar nor the whole
+// handle (every new row changes both; early in a meeting the handle is most of the bar's
+// length, and each repaint is a pass of the style sheet over the picture beneath the bar).
 class HandleScrollBar final : public QScrollBar
 {
 public:
     using QScrollBar::QScrollBar;
+
+    // Rows of a handle's end that its rounding (and the antialiasing around it) may touch.
+    static constexpr int endRows = 6;
 
 protected:
     void sliderChange(SliderChange change) override
@@ -53,7 +58,7 @@ protected:
             return QScrollBar::sliderChange(change);
         const QRect handle = handleRect();
         if (handle != m_drawnHandle)
-            update(m_drawnHandle.united(handle));
+            update(changedArea(m_drawnHandle, handle));
     }
 
     void paintEvent(QPaintEvent *event) override
@@ -63,6 +68,23 @@ protected:
     }
 
 private:
+    // Between two handles of the same column only the rows around their ends differ; a handle
+    // that changed its column, or is not there, is drawn whole.
+    static QRegion changedArea(const QRect &before, const QRect &after)
+    {
+        if (before.isEmpty() || after.isEmpty() || before.left() != after.left() || before.right() != after.right())
+            return QRegion(before.united(after));
+        const auto rows = [&](int from, int to) {
+            return QRect(before.left(), from, before.width(), to - from + 1);
+        };
+        const QRect top = rows(std::min(before.top(), after.top()) - 1, std::max(before.top(), after.top()) + endRows);
+        const QRect bottom =
+            rows(std::min(before.bottom(), after.bottom()) - endRows, std::max(before.bottom(), after.bottom()) + 1);
+        if (top.bottom() + 1 >= bottom.top())
+            return QRegion(top.united(bottom));
+        return QRegion(top) + bottom;
+    }
+
     QRect handleRect() const
     {
         QStyleOptionSlider option;
