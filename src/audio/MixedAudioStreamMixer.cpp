@@ -7,6 +7,116 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <utility>
+
+// The capture threads' queue to the mixer. It knows what the mixer's lanes held when the main
+// thread last looked, so it can tell when what has come lets a chunk be cut; only then (or when
+// a good many fragments have piled up, which the mixer may ignore) is the main thread woken.
+class MixedAudioStreamMixer::Inbox
+{
+public:
+    struct Item
+    {
+        bool microphone = false;
+        QByteArray chunk;
+    };
+
+    // Fragments that wake the main thread whatever the lanes hold: a microphone handed over while
+    // its lane is off is not kept waiting long.
+    static constexpr std::size_t itemLimit = 8;
+
+    explicit Inbox(MixedAudioStreamMixer *mixer) : m_mixer(mixer) {}
+
+    void push(bool microphone, const QByteArray &chunk)
+    {
+        const qsizetype samples = chunk.size() / 2;
+        if (samples <= 0)
+            return;
+        const std::lock_guard lock(m_mutex);
+        if (!m_mixer)
+            return;
+        m_items.push_back(Item{microphone, chunk});
+        (microphone ? m_queuedMicrophone : m_queuedSystem) += samples;
+        wakeIfDue();
+    }
+
+    std::deque<Item> take()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_wakePending = false;
+        m_queuedSystem = 0;
+        m_queuedMicrophone = 0;
+        return std::exchange(m_items, {});
+    }
+
+    // What the mixer holds now: called on the main thread after each change of its lanes.
+    void setMixerState(qsizetype system, qsizetype microphone, bool microphoneEnabled)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_system = system;
+        m_microphone = microphone;
+        m_microphoneEnabled = microphoneEnabled;
+        wakeIfDue();
+    }
+
+    void clear()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_items.clear();
+        m_queuedSystem = 0;
+        m_queuedMicrophone = 0;
+    }
+
+    void detach()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_mixer = nullptr;
+        m_items.clear();
+    }
+
+    int wakeCount() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_wakeCount;
+    }
+
+private:
+    // The mixer's own rule (enqueueAvailableChunks), on what it will hold once it takes the queue.
+    bool chunkDue() const
+    {
+        const qsizetype system = m_system + m_queuedSystem;
+        const qsizetype microphone = m_microphoneEnabled ? m_microphone + m_queuedMicrophone : 0;
+        const qsizetype available = std::max(system, microphone);
+        if (available < chunkSampleCount)
+            return false;
+        const qsizetype lagging = std::min(system, microphone);
+        return !m_microphoneEnabled || lagging >= chunkSampleCount || available - lagging >= chunkSampleCount;
+    }
+
+    void wakeIfDue()
+    {
+        if (m_wakePending || m_items.empty() || (!chunkDue() && m_items.size() < itemLimit))
+            return;
+        m_wakePending = true;
+        ++m_wakeCount;
+        // Under the lock, so the mixer cannot be destroyed meanwhile; a call posted to a mixer
+        // destroyed later is dropped with it.
+        MixedAudioStreamMixer *mixer = m_mixer;
+        QMetaObject::invokeMethod(mixer, [mixer] { mixer->takeInbox(); }, Qt::QueuedConnection);
+    }
+
+    mutable std::mutex m_mutex;
+    MixedAudioStreamMixer *m_mixer;
+    std::deque<Item> m_items;
+    qsizetype m_queuedSystem = 0;
+    qsizetype m_queuedMicrophone = 0;
+    qsizetype m_system = 0;
+    qsizetype m_microphone = 0;
+    bool m_microphoneEnabled = false;
+    bool m_wakePending = false;
+    int m_wakeCount = 0;
+};
 
 void MixedAudioStreamMixer::Lane::append(const QByteArray &chunk)
 {
@@ -40,6 +150,7 @@ void MixedAudioStreamMixer::Lane::clear()
 
 MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
     : QObject(parent)
+    , m_inbox(std::make_shared<Inbox>(this))
     , m_outputLoopGeneration(QUuid::createUuid())
 {
     m_lastDiagnostics.start();
@@ -47,12 +158,45 @@ MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
 
 MixedAudioStreamMixer::~MixedAudioStreamMixer()
 {
+    m_inbox->detach();
     m_outputLoopTask.cancel();
     resumeDrainWaiters();
 }
 
+MixedAudioStreamMixer::Feed MixedAudioStreamMixer::systemAudioFeed()
+{
+    return [inbox = m_inbox](const QByteArray &chunk) { inbox->push(false, chunk); };
+}
+
+MixedAudioStreamMixer::Feed MixedAudioStreamMixer::microphoneAudioFeed()
+{
+    return [inbox = m_inbox](const QByteArray &chunk) { inbox->push(true, chunk); };
+}
+
+int MixedAudioStreamMixer::feedWakeCount() const
+{
+    return m_inbox->wakeCount();
+}
+
+void MixedAudioStreamMixer::takeInbox()
+{
+    for (const Inbox::Item &item : m_inbox->take()) {
+        if (item.microphone)
+            appendMicrophoneAudio(item.chunk);
+        else
+            appendSystemAudio(item.chunk);
+    }
+    updateInbox();
+}
+
+void MixedAudioStreamMixer::updateInbox()
+{
+    m_inbox->setMixerState(m_systemSamples.size(), m_microphoneSamples.size(), m_microphoneEnabled);
+}
+
 void MixedAudioStreamMixer::reset()
 {
+    m_inbox->clear();
     m_systemSamples.clear();
     m_microphoneSamples.clear();
     m_microphoneEnabled = false;
@@ -63,6 +207,7 @@ void MixedAudioStreamMixer::reset()
     m_receivedMicrophoneSampleCount = 0;
     m_producedChunkCount = 0;
     m_deliveredChunkCount = 0;
+    updateInbox();
 }
 
 void MixedAudioStreamMixer::setMicrophoneEnabled(bool enabled)
@@ -73,6 +218,7 @@ void MixedAudioStreamMixer::setMicrophoneEnabled(bool enabled)
                              enabled ? "true" : "false", long(m_systemSamples.size()), long(m_microphoneSamples.size()));
     if (!enabled)
         m_microphoneSamples.clear();
+    updateInbox();
 }
 
 void MixedAudioStreamMixer::setOutputHandler(OutputHandler handler)
@@ -108,6 +254,7 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
     enqueueAvailableChunks(false);
     startOutputLoopIfNeeded();
     checkDiagnostics();
+    updateInbox();
 }
 
 void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
@@ -233,7 +380,9 @@ void MixedAudioStreamMixer::DrainAwaiter::await_suspend(std::coroutine_handle<> 
 
 QCoro::Task<void> MixedAudioStreamMixer::drainRemainingAudio()
 {
+    takeInbox();
     enqueueAvailableChunks(true);
+    updateInbox();
     startOutputLoopIfNeeded();
     if (!m_outputLoopActive)
         co_return;

@@ -12,6 +12,7 @@
 #include <coroutine>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Joins system audio and the microphone into the one stream that is transcribed and
@@ -22,14 +23,19 @@
 // stream stays live.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
-// keep the order in which they were appended; capture threads post them here with queued
-// invocation, one FIFO path per source.
+// keep the order in which they were appended. Capture threads hand their audio over through
+// the feeds (systemAudioFeed(), microphoneAudioFeed()): one queue for both sources that the
+// main thread takes in order, woken only when what has come lets a chunk be cut. Two sources
+// delivering a fragment every 40 ms would otherwise wake it for every fragment, where a
+// chunk is 64 ms of sound.
 class MixedAudioStreamMixer final : public QObject
 {
     Q_OBJECT
 
 public:
     using OutputHandler = std::function<QCoro::Task<void>(QByteArray chunk)>;
+    // Callable from any thread; hands one chunk of a source to the mixer.
+    using Feed = std::function<void(const QByteArray &chunk)>;
 
     static constexpr qsizetype chunkSampleCount = 1024;
     static constexpr qsizetype laneSampleLimit = 8192;
@@ -55,11 +61,21 @@ public:
     void appendSystemAudio(const QByteArray &chunk);
     void appendMicrophoneAudio(const QByteArray &chunk);
 
+    // Thread-safe hand-overs of each source. What they take reaches the mixer in the order it
+    // was handed over, as the appends above; reset() drops what has not been taken yet, and
+    // drainRemainingAudio() takes it first. A feed outliving the mixer does nothing.
+    Feed systemAudioFeed();
+    Feed microphoneAudioFeed();
+    // How often the feeds have woken the main thread (for tests).
+    int feedWakeCount() const;
+
     // Mixes what the lanes still hold, the last chunk possibly shorter, and returns when
     // every queued chunk has been delivered (at once when there is no handler).
     QCoro::Task<void> drainRemainingAudio();
 
 private:
+    class Inbox;
+
     class Lane
     {
     public:
@@ -98,9 +114,12 @@ private:
     void stopOutputLoop();
     void resumeDrainWaiters();
     void checkDiagnostics();
+    void takeInbox();
+    void updateInbox();
     static QCoro::Task<void> runOutputLoop(QPointer<MixedAudioStreamMixer> mixer, QUuid generation,
                                            CancellationToken token);
 
+    std::shared_ptr<Inbox> m_inbox;
     Lane m_systemSamples;
     Lane m_microphoneSamples;
     std::deque<QByteArray> m_pendingOutputChunks;

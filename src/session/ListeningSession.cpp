@@ -585,18 +585,8 @@ void ListeningSession::configureSystemAudioRouting()
             },
             Qt::QueuedConnection);
     });
-    QPointer<MixedAudioStreamMixer> mixer(m_services.mixer.get());
-    // One queued path from the capture thread to the mixer keeps the chunks in capture order.
-    m_services.systemAudio->setLiveAudioDataHandler([mixer](const QByteArray &chunk) {
-        if (!mixer)
-            return;
-        QMetaObject::invokeMethod(
-            mixer.data(), [mixer, chunk] {
-                if (mixer)
-                    mixer->appendSystemAudio(chunk);
-            },
-            Qt::QueuedConnection);
-    });
+    // The mixer's feed keeps the chunks in capture order.
+    m_services.systemAudio->setLiveAudioDataHandler(m_services.mixer->systemAudioFeed());
 }
 
 void ListeningSession::configureMixedAudioOutput()

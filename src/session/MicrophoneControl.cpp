@@ -181,19 +181,9 @@ void MicrophoneControl::prepareMicrophoneServiceHandlers()
 
 void MicrophoneControl::updateMicrophoneLiveHandler()
 {
-    QPointer<MixedAudioStreamMixer> mixer(m_mixer);
-    // One queued path from the capture thread keeps the chunks in capture order; the mixer
-    // ignores them while its microphone lane is off.
-    m_microphone->setLiveAudioDataHandler([mixer](const QByteArray &chunk) {
-        if (!mixer)
-            return;
-        QMetaObject::invokeMethod(
-            mixer.data(), [mixer, chunk] {
-                if (mixer)
-                    mixer->appendMicrophoneAudio(chunk);
-            },
-            Qt::QueuedConnection);
-    });
+    // The mixer's feed keeps the chunks in capture order; the mixer ignores them while its
+    // microphone lane is off.
+    m_microphone->setLiveAudioDataHandler(m_mixer->microphoneAudioFeed());
 }
 
 // MARK: Capture

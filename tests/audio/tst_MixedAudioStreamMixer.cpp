@@ -109,6 +109,8 @@ private Q_SLOTS:
     void drainWithoutHandlerReturnsAtOnceAndKeepsChunks();
     void resetReleasesDrainAndStopsTheOldLoop();
     void chunksPostedFromACaptureThreadStayInOrder();
+    void feedsWakeTheMainThreadOnlyForAChunk();
+    void feedHandsOverTheTailAndForgetsOnReset();
 };
 
 void tst_MixedAudioStreamMixer::mixesWithGainsTruncationAndClamping_data()
@@ -350,8 +352,8 @@ void tst_MixedAudioStreamMixer::resetReleasesDrainAndStopsTheOldLoop()
     QCOMPARE(newReceived->chunks.size(), std::size_t(1));
 }
 
-// Capture threads post their chunks to the mixer with queued invocation; the mixed stream
-// keeps their order sample for sample.
+// Capture threads hand their chunks over through the mixer's feed; the mixed stream keeps
+// their order sample for sample.
 void tst_MixedAudioStreamMixer::chunksPostedFromACaptureThreadStayInOrder()
 {
     MixedAudioStreamMixer mixer;
@@ -360,14 +362,12 @@ void tst_MixedAudioStreamMixer::chunksPostedFromACaptureThreadStayInOrder()
 
     const int chunkCount = 400;
     const int chunkSize = 157;
-    std::thread capture([&mixer] {
+    std::thread capture([feed = mixer.systemAudioFeed()] {
         for (int c = 0; c < chunkCount; ++c) {
             std::vector<qint16> samples(chunkSize);
             for (int i = 0; i < chunkSize; ++i)
                 samples[std::size_t(i)] = qint16((c * chunkSize + i) % 20000);
-            QByteArray chunk = TestAudio::chunkOf(samples);
-            QMetaObject::invokeMethod(
-                &mixer, [&mixer, chunk] { mixer.appendSystemAudio(chunk); }, Qt::QueuedConnection);
+            feed(TestAudio::chunkOf(samples));
         }
     });
     capture.join();
@@ -378,6 +378,102 @@ void tst_MixedAudioStreamMixer::chunksPostedFromACaptureThreadStayInOrder()
     QCOMPARE(output.size(), std::size_t(chunkCount * chunkSize));
     for (std::size_t i = 0; i < output.size(); ++i)
         QCOMPARE(output[i], scaled(int(i % 20000), 0.95));
+}
+
+// Two sources of 40 ms fragments wake the main thread once a chunk can be cut, not for every
+// fragment, and the stream is the one the same appends make.
+void tst_MixedAudioStreamMixer::feedsWakeTheMainThreadOnlyForAChunk()
+{
+    MixedAudioStreamMixer mixer;
+    auto received = std::make_shared<Received>();
+    mixer.setOutputHandler(collectInto(received));
+    mixer.setMicrophoneEnabled(true);
+    MixedAudioStreamMixer reference;
+    auto expected = std::make_shared<Received>();
+    reference.setOutputHandler(collectInto(expected));
+    reference.setMicrophoneEnabled(true);
+
+    const MixedAudioStreamMixer::Feed system = mixer.systemAudioFeed();
+    const MixedAudioStreamMixer::Feed microphone = mixer.microphoneAudioFeed();
+    const auto fragment = [](int number, int base) {
+        std::vector<qint16> samples(640);
+        for (int i = 0; i < 640; ++i)
+            samples[std::size_t(i)] = qint16(base + (number * 640 + i) % 5000);
+        return TestAudio::chunkOf(samples);
+    };
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+
+    // The system lane runs ahead: 1,280 samples against 640 are no chunk yet.
+    system(fragment(0, 0));
+    microphone(fragment(0, 10000));
+    system(fragment(1, 0));
+    settle();
+    QCOMPARE(mixer.feedWakeCount(), 0);
+    QVERIFY(received->chunks.empty());
+    // The microphone's second fragment makes one.
+    microphone(fragment(1, 10000));
+    settle();
+    QCOMPARE(mixer.feedWakeCount(), 1);
+    QCOMPARE(received->sizes(), std::vector<qsizetype>{1024});
+
+    for (int n = 2; n < 50; ++n) {
+        system(fragment(n, 0));
+        microphone(fragment(n, 10000));
+        settle();
+    }
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+    for (int n = 0; n < 50; ++n) {
+        reference.appendSystemAudio(fragment(n, 0));
+        reference.appendMicrophoneAudio(fragment(n, 10000));
+    }
+    QVERIFY(runTask(reference.drainRemainingAudio()).succeeded());
+    QCOMPARE(received->samples(), expected->samples());
+    // 50 fragments of each source made 31 chunks and a short one; the main thread was woken
+    // for the chunks, not for the 100 fragments.
+    QCOMPARE(received->chunks.size(), std::size_t(32));
+    QVERIFY2(mixer.feedWakeCount() <= 31, qPrintable(QString::number(mixer.feedWakeCount())));
+
+    // A stalled microphone holds nothing up: a whole chunk ahead, the system lane is mixed alone.
+    received->chunks.clear();
+    system(fragment(0, 0));
+    system(fragment(1, 0));
+    settle();
+    QCOMPARE(received->sizes(), std::vector<qsizetype>{1024});
+}
+
+// What a feed handed over and the mixer has not taken yet is the mixer's like its lanes: the
+// end of a session is delivered, a reset forgets it, and a feed outliving the mixer is harmless.
+void tst_MixedAudioStreamMixer::feedHandsOverTheTailAndForgetsOnReset()
+{
+    auto received = std::make_shared<Received>();
+    MixedAudioStreamMixer::Feed orphan;
+    {
+        MixedAudioStreamMixer mixer;
+        mixer.setOutputHandler(collectInto(received));
+        const MixedAudioStreamMixer::Feed system = mixer.systemAudioFeed();
+        system(constant(100, 500));
+        QCoreApplication::processEvents();
+        QVERIFY(received->chunks.empty());
+        QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+        QCOMPARE(received->sizes(), std::vector<qsizetype>{500});
+
+        system(constant(100, 500));
+        mixer.reset();
+        mixer.setOutputHandler(collectInto(received));
+        QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+        QCOMPARE(received->chunks.size(), std::size_t(1));
+
+        // Handed over, never taken: the mixer goes first.
+        orphan = mixer.systemAudioFeed();
+        for (int i = 0; i < 4; ++i)
+            orphan(constant(100, 1024));
+    }
+    orphan(constant(100, 1024));
+    QCoreApplication::processEvents();
+    QCOMPARE(received->chunks.size(), std::size_t(1));
 }
 
 QTEST_GUILESS_MAIN(tst_MixedAudioStreamMixer)
