@@ -27,7 +27,7 @@ struct SessionCompanions;
 // a session start or stop runs, choosing another device only stores the choice.
 //
 // Main thread only. The capture service's handlers run on its capture thread and reach this
-// object and the mixer through queued calls, in capture order.
+// object through queued calls and the mixer through its feed, in capture order.
 class MicrophoneControl final : public QObject
 {
     Q_OBJECT
