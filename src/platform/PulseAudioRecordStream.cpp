@@ -168,8 +168,11 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 attributes.tlength = std::uint32_t(-1);
                 attributes.prebuf = std::uint32_t(-1);
                 attributes.minreq = std::uint32_t(-1);
-                attributes.fragsize = std::uint32_t(pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &sampleSpec));
-                shared->fragmentBytes = attributes.fragsize;
+                // The server runs the source (for a monitor, its sink) at half the latency
+                // asked for and hands over what each period produced: asking for two fragments
+                // makes its pieces whole fragments rather than halves.
+                shared->fragmentBytes = pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &sampleSpec);
+                attributes.fragsize = std::uint32_t(2 * shared->fragmentBytes);
                 const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
                 if (pa_stream_connect_record(stream, sourceName.toUtf8().constData(), &attributes, flags) < 0) {
                     const int error = pa_context_errno(context);

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <QtTest>
 
@@ -102,6 +103,25 @@ private:
     QTemporaryDir m_files;
 };
 
+namespace {
+
+// The latency the server has configured for a sink, in microseconds (-1 when it cannot tell).
+qint64 configuredLatencyOf(const QString &sink)
+{
+    const std::optional<QString> sinks = TestAudio::pactl({QStringLiteral("list"), QStringLiteral("sinks")});
+    if (!sinks)
+        return -1;
+    for (const QString &block : sinks->split(QStringLiteral("Sink #"))) {
+        if (!block.contains(QStringLiteral("Name: ") + sink + QLatin1Char('\n')))
+            continue;
+        const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("configured (\\d+) usec")).match(block);
+        return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+    }
+    return -1;
+}
+
+} // namespace
+
 void tst_SystemAudioCaptureService::initTestCase()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE"))
@@ -133,6 +153,12 @@ void tst_SystemAudioCaptureService::capturesWhatIsPlayedInOrder()
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QCOMPARE(service.capturedSinkName(), m_sink);
     QTest::qWait(300);
+    // Listening lets the speakers run at a period of a whole fragment: the server renders a sink
+    // (and hands its monitor's audio over) in pieces of half the latency asked for, and asking
+    // for one fragment woke the program, the server and every other recorder of the sink twice
+    // a fragment for nothing.
+    const qint64 latency = configuredLatencyOf(m_sink);
+    QVERIFY2(latency >= 2 * 40000 * 95 / 100, qPrintable(QStringLiteral("%1 us").arg(latency)));
     QVERIFY(TestAudio::playInto(m_sink, program));
     QTest::qWait(400);
     const auto stopped = runTask(service.stopCapture());
