@@ -129,17 +129,18 @@ SessionDraftChange SessionDraftChange::whole(SessionDraft draft)
     return change;
 }
 
-void SessionDraftChange::includeEarlier(const SessionDraftChange &earlier)
+void SessionDraftChange::includeEarlier(SessionDraftChange &&earlier)
 {
-    // The turns between the two first changed ones are as the earlier change has them.
+    // The turns between the two first changed ones are as the earlier change has them. Its list
+    // is taken over rather than copied: a writer behind a long session merges a change of the
+    // last turn into one that holds the whole session, once per result.
     const std::size_t first = std::min(earlier.firstTurn, firstTurn);
     if (first < firstTurn) {
-        std::vector<SessionTurn> joined;
-        joined.reserve(firstTurn - first + turns.size());
         // The draft store never names a first changed turn past the turns it handed over before.
         Q_ASSERT(firstTurn - first <= earlier.turns.size());
         const std::size_t taken = std::min(firstTurn - first, earlier.turns.size());
-        joined.insert(joined.end(), earlier.turns.begin(), earlier.turns.begin() + std::ptrdiff_t(taken));
+        std::vector<SessionTurn> joined = std::move(earlier.turns);
+        joined.erase(joined.begin() + std::ptrdiff_t(taken), joined.end());
         joined.insert(joined.end(), std::make_move_iterator(turns.begin()), std::make_move_iterator(turns.end()));
         turns = std::move(joined);
         firstTurn = first;

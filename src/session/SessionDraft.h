@@ -73,6 +73,7 @@ struct SessionDraftChange
     std::size_t turnCount() const { return firstTurn + turns.size(); }
     // The whole draft, nothing taken as kept.
     static SessionDraftChange whole(SessionDraft draft);
-    // Makes this change stand for the one before it (not taken yet) and itself.
-    void includeEarlier(const SessionDraftChange &earlier);
+    // Makes this change stand for the one before it (not taken yet) and itself; the earlier one
+    // is used up.
+    void includeEarlier(SessionDraftChange &&earlier);
 };

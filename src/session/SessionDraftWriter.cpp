@@ -50,7 +50,7 @@ void SessionDraftWriter::enqueue(SessionDraftChange change, bool stored)
     // Every change reaches the encoder, each after the one before it: a waiting one is not
     // dropped but taken into the newer.
     if (m_waiting)
-        change.includeEarlier(m_waiting->change);
+        change.includeEarlier(std::move(m_waiting->change));
     m_waiting = Waiting{std::move(change), m_generation, stored};
     if (m_isWriting)
         return; // the worker takes it after the write on its way
@@ -70,7 +70,7 @@ bool SessionDraftWriter::writeNow(SessionDraftChange change)
 {
     std::unique_lock lock(m_mutex);
     if (m_waiting) {
-        change.includeEarlier(m_waiting->change);
+        change.includeEarlier(std::move(m_waiting->change));
         m_waiting.reset();
     }
     m_idle.wait(lock, [this] { return !m_isWriting; });

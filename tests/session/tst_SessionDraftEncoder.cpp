@@ -253,7 +253,7 @@ void tst_SessionDraftEncoder::changesGiveTheEditsToTheNextEncoding()
         SessionDraftChange change = changeBetween(handed, draft, random.bounded(3) == 0 ? &random : nullptr);
         handed = draft;
         if (waiting)
-            change.includeEarlier(*waiting);
+            change.includeEarlier(std::move(*waiting));
         if (random.bounded(4) == 0) {
             waiting = std::move(change); // a newer change will take it in
             continue;
