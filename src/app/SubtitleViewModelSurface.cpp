@@ -3,6 +3,7 @@
 #include "base/Async.h"
 #include "base/KavrelDiagnostics.h"
 #include "session/ListeningSession.h"
+#include "session/PublishedTranscript.h"
 #include "session/SubtitleViewModel.h"
 
 #include <QMetaMethod>
@@ -63,12 +64,12 @@ PublishedTranscript *SubtitleViewModelSurface::publishedTranscript() const
 
 int SubtitleViewModelSurface::transcriptEntryCount() const
 {
-    return m_viewModel ? int(m_viewModel->transcriptEntries().size()) : 0;
+    return m_viewModel ? m_viewModel->publishedTranscript()->rowCount(PublishedTranscript::Column::transcript) : 0;
 }
 
 int SubtitleViewModelSurface::translationEntryCount() const
 {
-    return m_viewModel ? int(m_viewModel->translationEntries().size()) : 0;
+    return m_viewModel ? m_viewModel->publishedTranscript()->rowCount(PublishedTranscript::Column::translation) : 0;
 }
 
 void SubtitleViewModelSurface::promptAndStartListening(bool includeMicrophone)
