@@ -286,20 +286,24 @@ void ContentView::chooseToolbarVariant()
     // The full toolbar when it fits, else the compact one (no subtitle, no status pill).
     const bool active = m_viewModel.hasActiveSession();
     const bool focus = isFocusModeEnabled();
-    PrimaryActionButton probe;
-    probe.setFont(m_primary->font());
-    if (!active)
+    int needed = 0;
+    if (!active) {
+        // The start button as the full toolbar shows it, with its subtitle.
+        PrimaryActionButton probe;
+        probe.setFont(m_primary->font());
         probe.setContent(m_texts.localized(QStringLiteral("Start Listening")), m_texts.localized(QStringLiteral("system audio")),
                          QStringLiteral("play.fill"), startTint);
-    int needed = (!active || !focus) ? (active ? m_primary->sizeHint().width() : probe.sizeHint().width()) : 0;
-    if (active) {
+        needed = probe.sizeHint().width();
+    } else {
+        // While listening this runs whenever the activity comes or goes ("Translating..." with
+        // every turn): the toolbar's own widgets are measured, none is made for it.
         if (!focus)
-            needed += m_microphone->sizeHint().width() + 12;
+            needed += m_primary->sizeHint().width() + m_microphone->sizeHint().width() + 12;
         const std::optional<QString> activity = m_viewModel.assistantActivityText();
         if (activity) {
-            KavrelPill pill;
-            pill.setText(*activity);
-            needed += pill.sizeHint().width() + 12;
+            if (m_statusPill->text() != *activity)
+                m_statusPill->setText(*activity);
+            needed += m_statusPill->sizeHint().width() + 12;
         }
         needed += 12 + m_new->sizeHint().width() + 12 + m_focus->sizeHint().width();
     }
