@@ -180,13 +180,14 @@ int MixedAudioStreamMixer::feedWakeCount() const
 
 void MixedAudioStreamMixer::takeInbox()
 {
+    // Each append tells the queue what the lanes hold now; an item the mixer ignores changes
+    // nothing it would be told.
     for (const Inbox::Item &item : m_inbox->take()) {
         if (item.microphone)
             appendMicrophoneAudio(item.chunk);
         else
             appendSystemAudio(item.chunk);
     }
-    updateInbox();
 }
 
 void MixedAudioStreamMixer::updateInbox()
