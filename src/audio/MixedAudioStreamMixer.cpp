@@ -5,14 +5,19 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 // The capture threads' queue to the mixer. It knows what the mixer's lanes held when the main
-// thread last looked, so it can tell when what has come lets a chunk be cut; only then (or when
-// a good many fragments have piled up, which the mixer may ignore) is the main thread woken.
+// thread last looked, so it can tell when what has come lets chunks be cut. The main thread is
+// woken for two chunks at a time: the mixer, the recorder's hand-off and the speech socket's send
+// loop then run once for both. A single chunk waits for its partner no longer than
+// feedChunkWait, judged as fragments come (two sources bring one about every 20 ms); a good many
+// fragments that the mixer may ignore wake it as well.
 class MixedAudioStreamMixer::Inbox
 {
 public:
@@ -45,6 +50,7 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         m_wakePending = false;
+        m_dueSince.reset();
         m_queuedSystem = 0;
         m_queuedMicrophone = 0;
         return std::exchange(m_items, {});
@@ -82,21 +88,39 @@ public:
     }
 
 private:
-    // The mixer's own rule (enqueueAvailableChunks), on what it will hold once it takes the queue.
-    bool chunkDue() const
+    // How many chunks, up to two, the mixer's own rule (enqueueAvailableChunks) cuts from what it
+    // will hold once it takes the queue.
+    int dueChunks() const
     {
-        const qsizetype system = m_system + m_queuedSystem;
-        const qsizetype microphone = m_microphoneEnabled ? m_microphone + m_queuedMicrophone : 0;
-        const qsizetype available = std::max(system, microphone);
-        if (available < chunkSampleCount)
-            return false;
-        const qsizetype lagging = std::min(system, microphone);
-        return !m_microphoneEnabled || lagging >= chunkSampleCount || available - lagging >= chunkSampleCount;
+        qsizetype system = m_system + m_queuedSystem;
+        qsizetype microphone = m_microphoneEnabled ? m_microphone + m_queuedMicrophone : 0;
+        int due = 0;
+        for (; due < 2; ++due) {
+            const qsizetype available = std::max(system, microphone);
+            if (available < chunkSampleCount)
+                break;
+            const qsizetype lagging = std::min(system, microphone);
+            if (m_microphoneEnabled && lagging < chunkSampleCount && available - lagging < chunkSampleCount)
+                break;
+            // A lane short of a chunk is padded with silence, as mixChunk() does.
+            system -= std::min(system, chunkSampleCount);
+            microphone -= std::min(microphone, chunkSampleCount);
+        }
+        return due;
     }
 
     void wakeIfDue()
     {
-        if (m_wakePending || m_items.empty() || (!chunkDue() && m_items.size() < itemLimit))
+        const int due = dueChunks();
+        const auto now = std::chrono::steady_clock::now();
+        if (due == 0)
+            m_dueSince.reset();
+        else if (!m_dueSince)
+            m_dueSince = now;
+        if (m_wakePending || m_items.empty())
+            return;
+        const bool waitedEnough = due == 1 && now - *m_dueSince >= feedChunkWait;
+        if (due < 2 && !waitedEnough && m_items.size() < itemLimit)
             return;
         m_wakePending = true;
         ++m_wakeCount;
@@ -115,6 +139,8 @@ private:
     qsizetype m_microphone = 0;
     bool m_microphoneEnabled = false;
     bool m_wakePending = false;
+    // Since when a chunk could be cut from what has come.
+    std::optional<std::chrono::steady_clock::time_point> m_dueSince;
     int m_wakeCount = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <coroutine>
 #include <deque>
 #include <functional>
@@ -25,9 +26,9 @@
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
 // the feeds (systemAudioFeed(), microphoneAudioFeed()): one queue for both sources that the
-// main thread takes in order, woken only when what has come lets a chunk be cut. Two sources
-// delivering a fragment every 40 ms would otherwise wake it for every fragment, where a
-// chunk is 64 ms of sound.
+// main thread takes in order, woken only when what has come lets two chunks be cut, or one that
+// has waited feedChunkWait. Two sources delivering a fragment every 40 ms would otherwise wake it
+// for every fragment, where a chunk is 64 ms of sound.
 class MixedAudioStreamMixer final : public QObject
 {
     Q_OBJECT
@@ -43,6 +44,9 @@ public:
     static constexpr double systemGain = 0.95;
     static constexpr double microphoneGain = 1.35;
     static constexpr qint64 diagnosticsIntervalMilliseconds = 5000;
+    // How long a chunk the feeds have brought may wait for a second one before the main thread
+    // is woken for it alone (it is woken by the next fragment after that).
+    static constexpr std::chrono::milliseconds feedChunkWait{30};
 
     explicit MixedAudioStreamMixer(QObject *parent = nullptr);
     ~MixedAudioStreamMixer() override;
