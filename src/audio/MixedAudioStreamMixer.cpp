@@ -16,7 +16,7 @@
 // thread last looked, so it can tell when what has come lets chunks be cut. The main thread is
 // woken for two chunks at a time: the mixer, the recorder's hand-off and the speech socket's send
 // loop then run once for both. A single chunk waits for its partner no longer than
-// feedChunkWait, judged as fragments come (two sources bring one about every 20 ms); a good many
+// feedChunkWait (or what setFeedChunkWait() gave), judged as fragments come (two sources bring one about every 20 ms); a good many
 // fragments that the mixer may ignore wake it as well.
 class MixedAudioStreamMixer::Inbox
 {
@@ -87,6 +87,12 @@ public:
         return m_wakeCount;
     }
 
+    void setChunkWait(std::chrono::milliseconds wait)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_chunkWait = wait;
+    }
+
 private:
     // How many chunks, up to two, the mixer's own rule (enqueueAvailableChunks) cuts from what it
     // will hold once it takes the queue.
@@ -119,7 +125,7 @@ private:
             m_dueSince = now;
         if (m_wakePending || m_items.empty())
             return;
-        const bool waitedEnough = due == 1 && now - *m_dueSince >= feedChunkWait;
+        const bool waitedEnough = due == 1 && now - *m_dueSince >= m_chunkWait;
         if (due < 2 && !waitedEnough && m_items.size() < itemLimit)
             return;
         m_wakePending = true;
@@ -141,6 +147,7 @@ private:
     bool m_wakePending = false;
     // Since when a chunk could be cut from what has come.
     std::optional<std::chrono::steady_clock::time_point> m_dueSince;
+    std::chrono::milliseconds m_chunkWait = feedChunkWait;
     int m_wakeCount = 0;
 };
 
@@ -202,6 +209,11 @@ MixedAudioStreamMixer::Feed MixedAudioStreamMixer::microphoneAudioFeed()
 int MixedAudioStreamMixer::feedWakeCount() const
 {
     return m_inbox->wakeCount();
+}
+
+void MixedAudioStreamMixer::setFeedChunkWait(std::chrono::milliseconds wait)
+{
+    m_inbox->setChunkWait(wait);
 }
 
 void MixedAudioStreamMixer::takeInbox()

@@ -72,6 +72,8 @@ public:
     Feed microphoneAudioFeed();
     // How often the feeds have woken the main thread (for tests).
     int feedWakeCount() const;
+    // Replaces feedChunkWait (tests wait far longer, so no pause of theirs counts).
+    void setFeedChunkWait(std::chrono::milliseconds wait);
 
     // Mixes what the lanes still hold, the last chunk possibly shorter, and returns when
     // every queued chunk has been delivered (at once when there is no handler).
