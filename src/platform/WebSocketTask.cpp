@@ -149,7 +149,6 @@ void WebSocketTask::resume()
 
     // Over TLS, written plaintext may still wait as ciphertext in the TLS socket's buffer.
     if (m_socket) {
-        m_transport = m_socket->findChild<QAbstractSocket *>();
         m_tlsSocket = m_socket->findChild<QSslSocket *>();
         if (m_tlsSocket)
             connect(m_tlsSocket, &QSslSocket::encryptedBytesWritten, this, &WebSocketTask::onBytesWritten);
@@ -231,10 +230,6 @@ QCoro::Task<void> WebSocketTask::send(WebSocketMessage message, CancellationToke
         earlier->behind += added;
     auto write = std::make_shared<PendingWrite>();
     m_writes.push_back(write);
-    // Left to itself the socket writes on the event loop's next turn, and the waiter resumes on
-    // the turn after that. Handed to the kernel now, a send that fits its buffer is done at once.
-    if (m_transport)
-        m_transport->flush();
     completeWrittenSends();
 
     CompletionAwaiter awaiter(write->completion, token);

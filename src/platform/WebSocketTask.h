@@ -163,8 +163,6 @@ private:
     QNetworkRequest m_request;
     QString m_origin;
     QPointer<QWebSocket> m_socket;
-    // The connection under the websocket (TCP, or TLS over it), found once: a send flushes it.
-    QPointer<QAbstractSocket> m_transport;
     // Its TLS socket, found once: every send asks it what still waits.
     QPointer<QSslSocket> m_tlsSocket;
     State m_state = State::suspended;
