@@ -16,8 +16,8 @@
 // thread last looked, so it can tell when what has come lets chunks be cut. The main thread is
 // woken for two chunks at a time: the mixer, the recorder's hand-off and the speech socket's send
 // loop then run once for both. A single chunk waits for its partner no longer than
-// feedChunkWait (or what setFeedChunkWait() gave), judged as fragments come (two sources bring one about every 20 ms); a good many
-// fragments that the mixer may ignore wake it as well.
+// feedChunkWait (or what setFeedChunkWait() gave), judged as fragments come (two sources bring
+// one about every 20 ms); a good many fragments that the mixer may ignore wake it as well.
 class MixedAudioStreamMixer::Inbox
 {
 public:
