@@ -94,20 +94,14 @@ public:
     }
 
 private:
-    // How many chunks, up to two, the mixer's own rule (enqueueAvailableChunks) cuts from what it
-    // will hold once it takes the queue.
+    // How many chunks, up to two, the mixer cuts (chunkDue()) from what it will hold once it
+    // takes the queue.
     int dueChunks() const
     {
         qsizetype system = m_system + m_queuedSystem;
         qsizetype microphone = m_microphoneEnabled ? m_microphone + m_queuedMicrophone : 0;
         int due = 0;
-        for (; due < 2; ++due) {
-            const qsizetype available = std::max(system, microphone);
-            if (available < chunkSampleCount)
-                break;
-            const qsizetype lagging = std::min(system, microphone);
-            if (m_microphoneEnabled && lagging < chunkSampleCount && available - lagging < chunkSampleCount)
-                break;
+        for (; due < 2 && chunkDue(system, microphone, m_microphoneEnabled); ++due) {
             // A lane short of a chunk is padded with silence, as mixChunk() does.
             system -= std::min(system, chunkSampleCount);
             microphone -= std::min(microphone, chunkSampleCount);
@@ -296,19 +290,25 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
     updateInbox();
 }
 
+// Both sources deliver in fragments of their own: cutting a chunk as soon as one lane is full
+// would pad the other with silence it only lacks for a moment, stretching the stream past real
+// time. A lane a whole chunk behind has stalled and counts as silence.
+bool MixedAudioStreamMixer::chunkDue(qsizetype system, qsizetype microphone, bool microphoneEnabled)
+{
+    const qsizetype available = microphoneEnabled ? std::max(system, microphone) : system;
+    if (available < chunkSampleCount)
+        return false;
+    const qsizetype lagging = std::min(system, microphone);
+    return !microphoneEnabled || lagging >= chunkSampleCount || available - lagging >= chunkSampleCount;
+}
+
 void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
 {
     for (;;) {
         qsizetype available = m_systemSamples.size();
         if (m_microphoneEnabled)
             available = std::max(available, m_microphoneSamples.size());
-        if (available < (force ? 1 : chunkSampleCount))
-            return;
-        // Both sources deliver in fragments of their own: cutting a chunk as soon as one lane
-        // is full would pad the other with silence it only lacks for a moment, stretching the
-        // stream past real time. A lane a whole chunk behind has stalled and counts as silence.
-        const qsizetype lagging = std::min(m_systemSamples.size(), m_microphoneSamples.size());
-        if (!force && m_microphoneEnabled && lagging < chunkSampleCount && available - lagging < chunkSampleCount)
+        if (force ? available < 1 : !chunkDue(m_systemSamples.size(), m_microphoneSamples.size(), m_microphoneEnabled))
             return;
         mixChunk(std::min(available, chunkSampleCount));
         ++m_producedChunkCount;

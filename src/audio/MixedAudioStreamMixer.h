@@ -113,6 +113,8 @@ private:
         MixedAudioStreamMixer *m_mixer;
     };
 
+    // Whether lanes holding these many samples make a chunk (drains aside).
+    static bool chunkDue(qsizetype system, qsizetype microphone, bool microphoneEnabled);
     void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
