@@ -25,9 +25,9 @@ std::optional<QString> languagePairLabel(const MeetingSessionHistoryListItem &it
 {
     if (!item.inputLanguage)
         return std::nullopt;
-    const QString input = item.inputLanguage->toUpper();
+    const QString input = languageCode(*item.inputLanguage);
     if (item.translationEnabled && item.translationLanguage)
-        return input + QStringLiteral(" -> ") + item.translationLanguage->toUpper();
+        return input + QStringLiteral(" -> ") + languageCode(*item.translationLanguage);
     return input + QStringLiteral(" \u2022 ") + localization.localized(QStringLiteral("No translation"));
 }
 
@@ -68,14 +68,32 @@ QString audioSourceLabel(const QString &source, const KavrelLocalizationStore &l
     return source;
 }
 
-QString languageName(const QString &stored, const KavrelLocalizationStore &localization)
+namespace {
+
+std::optional<SourceLanguageOption> storedLanguage(const QString &stored)
 {
     const QString key = stored.trimmed();
     for (SourceLanguageOption option : SourceLanguageOptions::allCases) {
         if (key.compare(SourceLanguageOptions::code(option), Qt::CaseInsensitive) == 0
             || key.compare(SourceLanguageOptions::englishName(option), Qt::CaseInsensitive) == 0)
-            return localization.localizedLanguageName(SourceLanguageOptions::interfaceLanguage(option));
+            return option;
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString languageName(const QString &stored, const KavrelLocalizationStore &localization)
+{
+    if (const std::optional<SourceLanguageOption> option = storedLanguage(stored))
+        return localization.localizedLanguageName(SourceLanguageOptions::interfaceLanguage(*option));
+    return stored.toUpper();
+}
+
+QString languageCode(const QString &stored)
+{
+    if (const std::optional<SourceLanguageOption> option = storedLanguage(stored))
+        return SourceLanguageOptions::code(*option).toUpper();
     return stored.toUpper();
 }
 

@@ -18,8 +18,8 @@ namespace KavrelHistoryLabels {
 // "00:00" for no duration or less than a second.
 QString durationLabel(const std::optional<qint64> &durationSeconds);
 
-// "EN -> DE" with translation on, "EN • No translation" otherwise; nothing without an
-// input language.
+// "EN -> DE" with translation on, "EN • No translation" otherwise, each side by its code
+// (languageCode); nothing without an input language.
 std::optional<QString> languagePairLabel(const MeetingSessionHistoryListItem &item,
                                          const KavrelLocalizationStore &localization);
 
@@ -37,6 +37,11 @@ QString audioSourceLabel(const QString &source, const KavrelLocalizationStore &l
 // A stored language, its code ("ru") or its English name ("english") in any case, by its
 // name in the interface language; any other value upper-cased.
 QString languageName(const QString &stored, const KavrelLocalizationStore &localization);
+
+// A stored language, its code ("ru") or its English name ("english") in any case, by its
+// code upper-cased ("EN"); any other value upper-cased. The input is stored as a code and the
+// translation target as an English name, and a pill shows both alike.
+QString languageCode(const QString &stored);
 
 // The detail footer's two lines: status, source in words, app and microphone joined by
 // " • "; the names of the input and translation languages joined by " -> " (localized

@@ -338,6 +338,15 @@ void tst_KavrelHistoryRecordRules::languagePairAndStatusLabels()
     item.translationLanguage = QStringLiteral("de");
     item.translationEnabled = true;
     QCOMPARE(Labels::languagePairLabel(item, en), std::optional<QString>("EN -> DE"));
+    // The target is stored by its English name: the pill shows both sides by their codes.
+    item.inputLanguage = QStringLiteral("ru");
+    item.translationLanguage = QStringLiteral("english");
+    QCOMPARE(Labels::languagePairLabel(item, *russian.store), std::optional<QString>("RU -> EN"));
+    item.translationLanguage = QStringLiteral(" German");
+    QCOMPARE(Labels::languagePairLabel(item, en), std::optional<QString>("RU -> DE"));
+    item.translationLanguage = QStringLiteral("pt");
+    QCOMPARE(Labels::languagePairLabel(item, en), std::optional<QString>("RU -> PT"));
+    item.inputLanguage = QStringLiteral("en");
     item.translationEnabled = false;
     QCOMPARE(Labels::languagePairLabel(item, en), std::optional<QString>("EN \u2022 No translation"));
     QCOMPARE(Labels::languagePairLabel(item, *russian.store),

@@ -115,7 +115,7 @@ MeetingSessionHistoryDetail fullRecord()
         MeetingSessionTranslationBlock translation;
         translation.transcriptBlockId = block.id;
         translation.seq = i + 1;
-        translation.language = QStringLiteral("de");
+        translation.language = QStringLiteral("german");
         translation.text = QStringLiteral("Übersetzung der Zeile %1.").arg(i + 1);
         translations.append(translation);
     }
@@ -392,6 +392,14 @@ void tst_KavrelHistoryScreens::detailSheetTabsAndActions()
     QCOMPARE(vm->selectedDetailTab(), KavrelHistoryDetailTab::translate);
     settle();
     QVERIFY(labelTexts(sheet).contains("Übersetzung der Zeile 2."));
+    // Each block is labelled with its language's name, as the footer names it.
+    QStringList blockPills;
+    for (KavrelPill *pill : sheet->findChildren<KavrelPill *>()) {
+        if (pill->isVisibleTo(sheet))
+            blockPills.append(pill->text());
+    }
+    QVERIFY(blockPills.contains("German"));
+    QVERIFY(!blockPills.contains("GERMAN"));
 
     // Summarize switches to the summary tab and shows the busy row until the save ends.
     tabBar = sheet->findChild<KavrelHistoryDetailTabBar *>();

@@ -3,6 +3,7 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "base/Text.h"
+#include "history/KavrelHistoryLabels.h"
 #include "history/widgets/KavrelHistoryBlockList.h"
 #include "history/widgets/KavrelHistoryCardFrame.h"
 #include "history/widgets/KavrelHistoryStyle.h"
@@ -422,12 +423,13 @@ QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
     return new KavrelHistoryBlockList(std::move(rows));
 }
 
-QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks)
+QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks,
+                              const KavrelLocalizationStore &localization)
 {
     QList<KavrelHistoryBlockList::Block> rows;
     rows.reserve(blocks.size());
     for (const MeetingSessionTranslationBlock &block : blocks) {
-        rows.append({{{block.language.toUpper(), QStringLiteral("globe")},
+        rows.append({{{KavrelHistoryLabels::languageName(block.language, localization), QStringLiteral("globe")},
                       {QStringLiteral("#") + QString::number(block.seq), QStringLiteral("number")}},
                      block.text});
     }

@@ -11,6 +11,7 @@
 #include <optional>
 
 class KavrelCapsuleButton;
+class KavrelLocalizationStore;
 class KavrelPill;
 class QWidget;
 
@@ -69,6 +70,8 @@ int blockRowHeightEstimate(const QString &text, int width, const BlockTextUnits 
 
 // One row per block in the given order, built where the reader looks; nothing for no blocks.
 QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks);
-QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks);
+// Each translation block is labelled with its language's name in the interface language.
+QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks,
+                              const KavrelLocalizationStore &localization);
 
 } // namespace KavrelHistoryComponents

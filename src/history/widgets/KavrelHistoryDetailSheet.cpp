@@ -365,7 +365,7 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
     case KavrelHistoryDetailTab::translate: {
         QWidget *content = nullptr;
         if (detail.translationJson && !detail.translationJson->isEmpty())
-            content = Components::translationBlockList(*detail.translationJson);
+            content = Components::translationBlockList(*detail.translationJson, KavrelLocalizationStore::shared());
         else
             content = Components::textContent(Text::nilIfEmpty(detail.translationText)
                                                   .value_or(Style::localized(QStringLiteral("Translation is not available."))));
