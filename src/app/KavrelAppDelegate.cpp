@@ -4,6 +4,8 @@
 #include "accounts/DesktopOAuthCallbackWaiter.h"
 #include "app/KavrelNotifications.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString callbackScheme = QStringLiteral("kavrel");
@@ -43,9 +45,15 @@ std::optional<KavrelAppDelegate::CallbackMatch> KavrelAppDelegate::firstCallback
 void KavrelAppDelegate::openURLs(const QList<QUrl> &urls)
 {
     const std::optional<CallbackMatch> match = firstCallbackMatch(urls);
-    if (!match)
+    // The desktop entry hands the program every link of its scheme. A link that is no sign-in
+    // callback still shows the program: a cold start by one would otherwise leave a signed-in
+    // user with nothing but the tray.
+    const bool anyLinkOfTheScheme = std::any_of(urls.begin(), urls.end(), [](const QUrl &url) {
+        return url.scheme().compare(callbackScheme, Qt::CaseInsensitive) == 0;
+    });
+    if (!match && !anyLinkOfTheScheme)
         return;
-    if (match->path == CallbackPath::callback && m_authService) {
+    if (match && match->path == CallbackPath::callback && m_authService) {
         if (DesktopOAuthCallbackWaiter *waiter = m_authService->activeDesktopCallbackWaiter())
             waiter->receive(match->url);
     }

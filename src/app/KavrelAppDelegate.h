@@ -37,8 +37,8 @@ public:
     static std::optional<CallbackMatch> firstCallbackMatch(const QList<QUrl> &urls);
 
     // Routes the first callback URL of the list: "/callback" goes to the sign-in that waits for
-    // it (or nowhere when none waits), then the main window is asked for and the program raised.
-    // URLs of another scheme, host or path are ignored.
+    // it (or nowhere when none waits). Then, for a callback or any other "kavrel" link, the main
+    // window is asked for and the program raised. URLs of another scheme are ignored.
     void openURLs(const QList<QUrl> &urls);
 
     // The program was started again: asks for the main window unless a window is on screen, in

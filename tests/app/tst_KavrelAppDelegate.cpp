@@ -30,11 +30,15 @@ void tst_KavrelAppDelegate::routesTheFirstCallbackURL_data()
                               << "kavrel://auth/callback?code=abc&state=s1" << true;
     QTest::newRow("scheme and host in capitals")
         << QStringList{"KAVREL://AUTH/callback?code=1"} << "kavrel://auth/callback?code=1" << true;
-    QTest::newRow("path with a capital letter") << QStringList{"kavrel://auth/Callback?code=1"} << "" << false;
-    QTest::newRow("trailing slash") << QStringList{"kavrel://auth/callback/?code=1"} << "" << false;
-    QTest::newRow("other host") << QStringList{"kavrel://login/callback?code=1"} << "" << false;
+    // Any other link of the program's scheme shows the program but reaches no sign-in.
+    QTest::newRow("path with a capital letter") << QStringList{"kavrel://auth/Callback?code=1"} << "" << true;
+    QTest::newRow("trailing slash") << QStringList{"kavrel://auth/callback/?code=1"} << "" << true;
+    QTest::newRow("other host") << QStringList{"kavrel://login/callback?code=1"} << "" << true;
+    QTest::newRow("no host") << QStringList{"kavrel:/callback"} << "" << true;
+    QTest::newRow("open") << QStringList{"kavrel://open"} << "" << true;
+    QTest::newRow("open, in capitals") << QStringList{"KAVREL://OPEN"} << "" << true;
     QTest::newRow("other scheme") << QStringList{"https://auth/callback?code=1"} << "" << false;
-    QTest::newRow("no host") << QStringList{"kavrel:/callback"} << "" << false;
+    QTest::newRow("other schemes only") << QStringList{"https://example.com/", "file:///tmp/kavrel"} << "" << false;
     QTest::newRow("empty list") << QStringList{} << "" << false;
     QTest::newRow("unrelated, then a match with its query")
         << QStringList{"https://example.com/x", "kavrel://auth/callback?code=second"}

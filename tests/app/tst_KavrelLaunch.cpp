@@ -1,6 +1,6 @@
 // What the user sees after a launch with the desktop's tray: the first run (nobody signed in)
-// keeps the main window with the sign-in screen, a signed-in user starts in the tray, and a
-// kavrel:// link handed to the launch always leaves the main window shown. Run on the real X
+// keeps the main window with the sign-in screen, a signed-in user starts in the tray, and any
+// kavrel:// link handed to the launch leaves the main window shown. Run on the real X
 // server with its XEmbed tray host, as the program is.
 
 #include "accounts/AuthService.h"
@@ -34,6 +34,7 @@ void tst_KavrelLaunch::mainWindowAfterLaunch_data()
     QTest::newRow("first run: the sign-in window") << false << QStringList{} << true;
     QTest::newRow("signed in, cold start by a link") << true << QStringList{"kavrel://auth/callback?code=1"} << true;
     QTest::newRow("first run by a link") << false << QStringList{"kavrel://auth/microsoft/complete"} << true;
+    QTest::newRow("signed in, cold start by any other link") << true << QStringList{"kavrel://open"} << true;
     QTest::newRow("an unrelated link changes nothing") << true << QStringList{"https://example.com/"} << false;
 }
 
