@@ -11,6 +11,7 @@
 #include "kit/widgets/KavrelSymbols.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "platform/UserDefaults.h"
+#include "platform/X11WindowList.h"
 #include "support/FakeBackend.h"
 #include "support/FakeSessionSurface.h"
 #include "support/Screenshots.h"
@@ -23,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -40,6 +43,8 @@ struct Tray
     std::unique_ptr<KavrelListeningStarter> starter;
     KavrelUpdateController updates{[](QObject *parent) { return new KavrelUpdater(std::nullopt, QStringLiteral("1.0"), parent); }};
     QStringList opened;
+    // What opening a window does besides being noted; nothing unless a test shows real windows.
+    std::function<void(const QString &)> onOpen;
     int quits = 0;
     std::unique_ptr<KavrelTrayItem> item;
 
@@ -51,7 +56,11 @@ struct Tray
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), &session);
         defaults.setInteger(QString::fromLatin1(KavrelMenuBarState::onboardingVersionKey), 1);
         item = std::make_unique<KavrelTrayItem>(session, *authStore, presentation, *starter, defaults, updates,
-                                                [this](const QString &identifier) { opened << identifier; });
+                                                [this](const QString &identifier) {
+                                                    opened << identifier;
+                                                    if (onOpen)
+                                                        onOpen(identifier);
+                                                });
         item->setQuitAction([this] { ++quits; });
     }
 
@@ -129,6 +138,7 @@ private Q_SLOTS:
     void updateCheckWithoutFeedPointsToThePackage();
     void trayHostShowsTheItem();
     void hidingEveryWindowKeepsTheTrayIcon();
+    void settingsFromTheMenuComeToTheFront();
     void menuScreenshots();
 };
 
@@ -368,6 +378,52 @@ void tst_KavrelTrayItem::hidingEveryWindowKeepsTheTrayIcon()
     QTRY_COMPARE(tray.opened, QStringList{QStringLiteral("kavrel-main")});
     QVERIFY(iconWidget->isVisible());
     QCOMPARE(tray.item->trayIcon().geometry().size(), docked.size());
+}
+
+// Settings already open behind the main window: the menu's "Settings..." brings them to the
+// front, and they stay there once the event loop and the window manager have settled.
+void tst_KavrelTrayItem::settingsFromTheMenuComeToTheFront()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no tray host: run under scripts/test, which starts one");
+    QWidget mainWindow;
+    mainWindow.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    mainWindow.setGeometry(120, 120, 640, 420);
+    QWidget settings;
+    settings.setWindowTitle(QStringLiteral("Settings"));
+    settings.setGeometry(220, 180, 420, 300);
+    Tray tray;
+    tray.onOpen = [&](const QString &identifier) {
+        QWidget *window = identifier == QLatin1String("kavrel-settings") ? &settings : &mainWindow;
+        window->show();
+        window->raise();
+        window->activateWindow();
+    };
+    settings.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    mainWindow.show();
+    mainWindow.raise();
+    mainWindow.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&mainWindow));
+
+    tray.action(QStringLiteral("Settings..."))->trigger();
+    QVERIFY(QTest::qWaitForWindowActive(&settings));
+    QTest::qWait(400);
+    QVERIFY(settings.isActiveWindow());
+    QCOMPARE(QGuiApplication::focusWindow(), settings.windowHandle());
+    // Stacked above the main window, as the window manager lists them (front to back).
+    X11WindowList list;
+    const std::optional<X11WindowListSnapshot> snapshot = list.read();
+    QVERIFY(snapshot);
+    auto place = [&](const QWidget &window) {
+        const auto &windows = snapshot->windows;
+        const auto found = std::find_if(windows.begin(), windows.end(),
+                                        [&](const X11Window &listed) { return listed.id == quint32(window.winId()); });
+        return found == windows.end() ? -1 : int(found - windows.begin());
+    };
+    QVERIFY(place(settings) >= 0);
+    QVERIFY(place(mainWindow) >= 0);
+    QVERIFY2(place(settings) < place(mainWindow), "the settings are behind the main window");
 }
 
 void tst_KavrelTrayItem::menuScreenshots()

@@ -7,6 +7,12 @@
 #include <QTimer>
 #include <QWidget>
 
+namespace {
+
+const char *const mainWindowIdentifier = "kavrel-main";
+
+} // namespace
+
 KavrelPresentationStore::KavrelPresentationStore(KavrelMiniWindowCoordinator &coordinator,
                                                  TrayAvailability trayAvailability, QObject *parent)
     : QObject(parent), m_coordinator(coordinator), m_trayAvailability(std::move(trayAvailability))
@@ -36,6 +42,11 @@ void KavrelPresentationStore::enterBackgroundOnlyMode()
 
 void KavrelPresentationStore::restoreApplication(std::function<void()> openWindow)
 {
+    restore(std::move(openWindow), true);
+}
+
+void KavrelPresentationStore::restore(std::function<void()> openWindow, bool opensMainWindow)
+{
     const bool wasBackgroundOnly = m_isBackgroundOnly;
     m_isBackgroundOnly = false;
     if (wasBackgroundOnly) {
@@ -48,25 +59,25 @@ void KavrelPresentationStore::restoreApplication(std::function<void()> openWindo
         m_activationPolicy = ActivationPolicy::regular;
         // Let the mode change settle for one event-loop turn before windows come back.
         QPointer<KavrelPresentationStore> self(this);
-        QTimer::singleShot(0, this, [self, openWindow = std::move(openWindow)] {
+        QTimer::singleShot(0, this, [self, openWindow = std::move(openWindow), opensMainWindow] {
             if (self)
-                self->reveal(openWindow);
+                self->reveal(openWindow, opensMainWindow);
         });
         return;
     }
-    reveal(openWindow);
+    reveal(openWindow, opensMainWindow);
 }
 
 void KavrelPresentationStore::restoreApplicationOpening(const std::function<void(const QString &)> &openWindow,
                                                         const QString &identifier)
 {
-    restoreApplication([openWindow, identifier] {
+    restore([openWindow, identifier] {
         if (openWindow)
             openWindow(identifier);
-    });
+    }, identifier == QLatin1String(mainWindowIdentifier));
 }
 
-void KavrelPresentationStore::reveal(const std::function<void()> &openWindow)
+void KavrelPresentationStore::reveal(const std::function<void()> &openWindow, bool opensMainWindow)
 {
     m_coordinator.closeMiniWindow(false);
     if (m_coordinator.mainWindowHiddenForMiniWindow())
@@ -74,6 +85,10 @@ void KavrelPresentationStore::reveal(const std::function<void()> &openWindow)
     if (openWindow)
         openWindow();
     m_coordinator.noteMainWindowRevealed();
+    // Another window asked for (the settings) was raised and activated as it opened; raising
+    // the main window after it would bury it.
+    if (!opensMainWindow)
+        return;
     QPointer<KavrelMiniWindowCoordinator> coordinator(&m_coordinator);
     QTimer::singleShot(0, this, [coordinator] {
         if (!coordinator)

@@ -40,7 +40,8 @@ public:
     // Back to the regular mode: the mini window closes, a main window hidden for it comes back
     // and `openWindow` opens the main window, which is then activated.
     void restoreApplication(std::function<void()> openWindow);
-    // restoreApplication() with an action that opens the window `identifier` through `openWindow`.
+    // restoreApplication() with an action that opens the window `identifier` through `openWindow`;
+    // that window, not the main one, ends in front.
     void restoreApplicationOpening(const std::function<void(const QString &)> &openWindow, const QString &identifier);
 
 Q_SIGNALS:
@@ -48,7 +49,8 @@ Q_SIGNALS:
     void miniWindowGenerationChanged();
 
 private:
-    void reveal(const std::function<void()> &openWindow);
+    void restore(std::function<void()> openWindow, bool opensMainWindow);
+    void reveal(const std::function<void()> &openWindow, bool opensMainWindow);
 
     KavrelMiniWindowCoordinator &m_coordinator;
     TrayAvailability m_trayAvailability;
