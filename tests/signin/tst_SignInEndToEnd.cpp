@@ -4,6 +4,7 @@
 #include "platform/UserDefaults.h"
 #include "signin/EmailAuthFlowController.h"
 #include "signin/ScriptedMicrophoneAuthorization.h"
+#include "signin/widgets/AuthMessageStrip.h"
 #include "signin/widgets/AuthTextInput.h"
 #include "signin/widgets/AuthenticationView.h"
 #include "signin/widgets/KavrelRootView.h"
@@ -14,12 +15,14 @@
 #include "support/TestTotp.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include <memory>
 
@@ -70,20 +73,11 @@ private:
         return FakeBackend::waitUntil([&] { return m_root->branch() == branch; });
     }
 
-private Q_SLOTS:
-    void registerThenSignInWithAuthenticator()
+    void makeRoot(AuthSessionStore *store, UserDefaults *defaults)
     {
-        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
-        FakeBackend backend;
-        QVERIFY(backend.start());
-        FakeAuthBackend auth(&backend);
-        std::unique_ptr<AuthService> service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
-        AuthSessionStore store(service.get());
-        UserDefaults defaults(m_dir.filePath(QStringLiteral("defaults.ini")));
-
         KavrelRootView::Dependencies dependencies;
-        dependencies.authStore = &store;
-        dependencies.defaults = &defaults;
+        dependencies.authStore = store;
+        dependencies.defaults = defaults;
         dependencies.makeWorkspace = [] {
             auto *workspace = new QLabel(QStringLiteral("workspace"));
             workspace->setObjectName(QStringLiteral("workspace"));
@@ -97,6 +91,56 @@ private Q_SLOTS:
         m_root = std::make_unique<KavrelRootView>(dependencies);
         m_root->resize(1200, 820);
         m_root->show();
+    }
+
+    // Keys go to the window, which hands them to whatever has the focus, as a keyboard's do.
+    QWindow *window() const { return m_root->windowHandle(); }
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) const
+    {
+        QTest::keyClick(window(), key, modifiers);
+    }
+    void typeHere(const QString &text) const
+    {
+        for (const char character : text.toLatin1())
+            QTest::keyClick(window(), character);
+    }
+    void retypeHere(const QString &text) const
+    {
+        key(Qt::Key_A, Qt::ControlModifier);
+        typeHere(text);
+    }
+
+    // The field that has the keyboard, or what else has it.
+    static QString focused()
+    {
+        QWidget *widget = QApplication::focusWidget();
+        for (QWidget *step = widget; step; step = step->parentWidget()) {
+            if (auto *field = qobject_cast<AuthInputFrame *>(step))
+                return field->objectName();
+        }
+        return widget ? QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()),
+                                                         widget->objectName())
+                      : QStringLiteral("nothing");
+    }
+
+    QString shownError() const
+    {
+        const auto *strip = m_root->currentScreen()->findChild<AuthMessageStrip *>(QStringLiteral("errorStrip"));
+        return strip && strip->isVisibleTo(m_root.get()) ? strip->text() : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english); }
+
+    void registerThenSignInWithAuthenticator()
+    {
+        FakeBackend backend;
+        QVERIFY(backend.start());
+        FakeAuthBackend auth(&backend);
+        std::unique_ptr<AuthService> service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
+        AuthSessionStore store(service.get());
+        UserDefaults defaults(m_dir.filePath(QStringLiteral("defaults.ini")));
+        makeRoot(&store, &defaults);
         QCOMPARE(m_root->branch(), Branch::restoring);
         QVERIFY(reaches(Branch::signedOut));
 
@@ -154,7 +198,139 @@ private Q_SLOTS:
         QVERIFY(relaunched.isAuthenticated());
         m_root.reset();
     }
+
+    // Sign-in and registration from the keyboard alone, on a real window: every step puts the
+    // keyboard in its first empty field, Return submits and Escape goes back from the window
+    // as it stands after the change, errors included. Keys are never sent to a chosen widget.
+    void keyboardAloneThroughEveryStep()
+    {
+        if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
+            QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        FakeBackend backend;
+        QVERIFY(backend.start());
+        FakeAuthBackend auth(&backend);
+        auth.addAccount(QStringLiteral("grace@example.com"), QStringLiteral("Bright7$x"), QStringLiteral("Grace"), true);
+        std::unique_ptr<AuthService> service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
+        AuthSessionStore store(service.get());
+        UserDefaults defaults(m_dir.filePath(QStringLiteral("keyboard.ini")));
+        makeRoot(&store, &defaults);
+        QVERIFY(QTest::qWaitForWindowActive(m_root.get()));
+        QVERIFY(reaches(Branch::signedOut));
+
+        // The first start: the e-mail field has the keyboard, not the "Create account" link.
+        QCOMPARE(focused(), QStringLiteral("Email"));
+        key(Qt::Key_Escape); // no way back from here
+        QCOMPARE(signInScreen()->flow()->emailFlow().kind, Kind::signIn);
+        key(Qt::Key_Return); // nothing typed: the error, and the keyboard stays
+        QVERIFY(!shownError().isEmpty());
+        QCOMPARE(focused(), QStringLiteral("Email"));
+
+        // To the registration by the link, from the keyboard.
+        key(Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(focused(), QStringLiteral("KavrelLinkButton \"Create account\""));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::registerAccount));
+        QCOMPARE(focused(), QStringLiteral("Name"));
+        typeHere(QStringLiteral("Ada"));
+        key(Qt::Key_Tab);
+        QCOMPARE(focused(), QStringLiteral("Email"));
+        typeHere(QStringLiteral("ada@exmaple.com"));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::verifyRegistration));
+        QCOMPARE(focused(), QStringLiteral("Verification code"));
+        typeHere(QStringLiteral("12"));
+
+        // The typo is noticed: back with Escape, the name and e-mail kept.
+        key(Qt::Key_Escape);
+        QVERIFY(reaches(Kind::registerAccount));
+        QCOMPARE(focused(), QStringLiteral("Name"));
+        QCOMPARE(signInScreen()->flow()->email(), QStringLiteral("ada@exmaple.com"));
+        key(Qt::Key_Tab);
+        retypeHere(QStringLiteral("ada@example.com"));
+        key(Qt::Key_Enter);
+        QVERIFY(reaches(Kind::verifyRegistration));
+        QCOMPARE(signInScreen()->flow()->emailFlow().challenge->email, QStringLiteral("ada@example.com"));
+        QCOMPARE(focused(), QStringLiteral("Verification code"));
+        typeHere(QStringLiteral("000000"));
+        QVERIFY(shownError().isEmpty());
+        key(Qt::Key_Return); // a wrong code: the error, the step and the keyboard stay
+        QVERIFY(FakeBackend::waitUntil([&] { return !shownError().isEmpty() && !store.isAuthenticating(); }));
+        QCOMPARE(signInScreen()->flow()->emailFlow().kind, Kind::verifyRegistration);
+        QCOMPARE(focused(), QStringLiteral("Verification code"));
+        retypeHere(QString::fromLatin1(FakeAuthBackend::emailCode));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::completeRegistration));
+        QCOMPARE(focused(), QStringLiteral("Password"));
+
+        // The password step's way back, and forward again.
+        key(Qt::Key_Escape);
+        QVERIFY(reaches(Kind::registerAccount));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::verifyRegistration));
+        typeHere(QString::fromLatin1(FakeAuthBackend::emailCode));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::completeRegistration));
+        QCOMPARE(focused(), QStringLiteral("Password"));
+        typeHere(QStringLiteral("Bright7$x"));
+        key(Qt::Key_Tab);
+        QCOMPARE(focused(), QStringLiteral("Confirm password"));
+        typeHere(QStringLiteral("Bright7$x"));
+        key(Qt::Key_Tab);
+        key(Qt::Key_Space); // the authenticator box
+        QVERIFY(signInScreen()->flow()->wantsTotpDuringRegistration());
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::registrationTotp));
+        QCOMPARE(focused(), QStringLiteral("Authenticator code"));
+        const QString secret = QString::fromLatin1(FakeAuthBackend::totpSecret);
+        typeHere(TestTotp::code(secret));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Branch::onboarding));
+        QVERIFY(auth.accountHasAuthenticator(QStringLiteral("ada@example.com")));
+        click(QStringLiteral("continueLater"));
+        QVERIFY(reaches(Branch::workspace));
+
+        // Signed out, the fresh screen has the keyboard in its e-mail field again.
+        store.signOut();
+        QVERIFY(reaches(Branch::signedOut));
+        QCOMPARE(focused(), QStringLiteral("Email"));
+        typeHere(QStringLiteral("grace@example.com"));
+        key(Qt::Key_Tab);
+        QCOMPARE(focused(), QStringLiteral("Password"));
+        typeHere(QStringLiteral("Wrong7$x"));
+        QVERIFY(shownError().isEmpty());
+        key(Qt::Key_Return); // refused by the server: the error, and the keyboard stays
+        QVERIFY(FakeBackend::waitUntil([&] { return !shownError().isEmpty() && !store.isAuthenticating(); }));
+        QCOMPARE(focused(), QStringLiteral("Password"));
+        retypeHere(QStringLiteral("Bright7$x"));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::loginMfa));
+        QCOMPARE(focused(), QStringLiteral("Authenticator code"));
+        typeHere(QStringLiteral("12"));
+        key(Qt::Key_Escape);
+        QVERIFY(reaches(Kind::signIn));
+        QCOMPARE(signInScreen()->flow()->password(), QStringLiteral("Bright7$x"));
+        QCOMPARE(focused(), QStringLiteral("Email")); // nothing empty: the first field
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Kind::loginMfa));
+        QCOMPARE(focused(), QStringLiteral("Authenticator code"));
+        typeHere(TestTotp::code(secret));
+        key(Qt::Key_Return);
+        QVERIFY(reaches(Branch::workspace));
+        QCOMPARE(store.session()->user.email, QStringLiteral("grace@example.com"));
+        m_root.reset();
+    }
 };
 
-QTEST_MAIN(tst_SignInEndToEnd)
+// The keyboard's way through the screens depends on a real window system's focus: the tests
+// run on the test services' X server with its window manager.
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("KAVREL_TEST_X11") && qEnvironmentVariableIsSet("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    tst_SignInEndToEnd test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_SignInEndToEnd.moc"

@@ -25,7 +25,6 @@
 #include "support/Screenshots.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
-#include "support/TestTotp.h"
 
 #include <QBuffer>
 #include <QCheckBox>
@@ -261,92 +260,6 @@ private Q_SLOTS:
             return strip->isVisibleTo(&view) && strip->text().contains(flow->emailFlow().challenge->maskedEmail);
         });
         QVERIFY(namesMaskedAddress);
-    }
-
-    // Every step from the keyboard: Return submits it, Escape takes its way back, and the
-    // registration's code and password steps lead back to its start, where a mistyped
-    // e-mail is corrected.
-    void keyboardThroughEveryStep()
-    {
-        AuthenticationView view(m_store.get());
-        view.resize(1000, 760);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        EmailAuthFlowController *flow = view.flow();
-        const auto line = [&](const char *field) {
-            QApplication::processEvents(); // the previous step leaves on the next turn
-            QLineEdit *edit = child<AuthInputFrame>(&view, QString::fromLatin1(field))->lineEdit();
-            edit->setFocus();
-            return edit;
-        };
-        const auto kind = [&] { return flow->emailFlow().kind; };
-
-        // Escape on a step without a way back does nothing.
-        QTest::keyClick(line("Email"), Qt::Key_Escape);
-        QCOMPARE(kind(), Kind::signIn);
-        QTest::mouseClick(child<QAbstractButton>(&view, QStringLiteral("Create account")), Qt::LeftButton);
-        QTest::keyClicks(line("Name"), QStringLiteral("Ada"));
-        QTest::keyClicks(line("Email"), QStringLiteral("ada@exmaple.com"));
-        QTest::keyClick(line("Email"), Qt::Key_Return);
-        waitFor([&] { return kind() == Kind::verifyRegistration; });
-        QVERIFY(child<QAbstractButton>(&view, QStringLiteral("Back")));
-        QTest::keyClicks(line("Verification code"), QStringLiteral("12"));
-
-        // The typo is noticed: back to the start with the e-mail and the name kept.
-        QTest::keyClick(line("Verification code"), Qt::Key_Escape);
-        QCOMPARE(kind(), Kind::registerAccount);
-        QCOMPARE(flow->email(), QStringLiteral("ada@exmaple.com"));
-        QCOMPARE(flow->name(), QStringLiteral("Ada"));
-        QCOMPARE(flow->emailCode(), QString());
-        QLineEdit *email = line("Email");
-        email->selectAll();
-        QTest::keyClicks(email, QStringLiteral("ada@example.com"));
-        QTest::keyClick(email, Qt::Key_Enter);
-        waitFor([&] { return kind() == Kind::verifyRegistration; });
-        QCOMPARE(flow->emailFlow().challenge->email, QStringLiteral("ada@example.com"));
-        QTest::keyClicks(line("Verification code"), QString::fromLatin1(FakeAuthBackend::emailCode));
-        QTest::keyClick(line("Verification code"), Qt::Key_Return);
-        waitFor([&] { return kind() == Kind::completeRegistration; });
-
-        // The password step has its way back too; Return on the focused "Back" takes it.
-        QAbstractButton *back = child<QAbstractButton>(&view, QStringLiteral("Back"));
-        back->setFocus();
-        QTest::keyClick(back, Qt::Key_Return);
-        QCOMPARE(kind(), Kind::registerAccount);
-        QTest::keyClick(line("Name"), Qt::Key_Return);
-        waitFor([&] { return kind() == Kind::verifyRegistration; });
-        QTest::keyClicks(line("Verification code"), QString::fromLatin1(FakeAuthBackend::emailCode));
-        QTest::keyClick(line("Verification code"), Qt::Key_Return);
-        waitFor([&] { return kind() == Kind::completeRegistration; });
-        QTest::keyClicks(line("Password"), QStringLiteral("Bright7$x"));
-        QTest::keyClicks(line("Confirm password"), QStringLiteral("Bright7$x"));
-        QTest::keyClick(line("Confirm password"), Qt::Key_Return);
-        waitFor([&] { return m_store->isAuthenticated(); });
-        m_store->setSession(std::nullopt);
-
-        // A login with a second factor: Return signs in, Escape goes back, Return submits the code.
-        AuthenticationView login(m_store.get());
-        login.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&login));
-        flow = login.flow();
-        const auto loginLine = [&](const char *field) {
-            QApplication::processEvents();
-            QLineEdit *edit = child<AuthInputFrame>(&login, QString::fromLatin1(field))->lineEdit();
-            edit->setFocus();
-            return edit;
-        };
-        QTest::keyClicks(loginLine("Email"), QStringLiteral("grace@example.com"));
-        QTest::keyClicks(loginLine("Password"), QStringLiteral("Bright7$x"));
-        QTest::keyClick(loginLine("Password"), Qt::Key_Return);
-        waitFor([&] { return flow->emailFlow().kind == Kind::loginMfa; });
-        QTest::keyClick(loginLine("Authenticator code"), Qt::Key_Escape);
-        QCOMPARE(flow->emailFlow().kind, Kind::signIn);
-        QCOMPARE(flow->password(), QStringLiteral("Bright7$x"));
-        QTest::keyClick(loginLine("Password"), Qt::Key_Return);
-        waitFor([&] { return flow->emailFlow().kind == Kind::loginMfa; });
-        QTest::keyClicks(loginLine("Authenticator code"), TestTotp::code(QString::fromLatin1(FakeAuthBackend::totpSecret)));
-        QTest::keyClick(loginLine("Authenticator code"), Qt::Key_Return);
-        waitFor([&] { return m_store->isAuthenticated(); });
     }
 
     void controlsWhileSigningIn_data()

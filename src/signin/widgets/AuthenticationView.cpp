@@ -16,11 +16,12 @@
 #include "signin/widgets/ThemedLabel.h"
 #include "signin/widgets/TotpQRCodeView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -115,6 +116,7 @@ AuthenticationView::AuthenticationView(AuthSessionStore *authStore, QWidget *par
     connect(m_flow, &EmailAuthFlowController::fieldsChanged, this, &AuthenticationView::syncFields);
     connect(m_flow, &EmailAuthFlowController::messagesChanged, this, &AuthenticationView::updateMessages);
     rebuildStep();
+    installKeys();
 }
 
 AuthenticationView::~AuthenticationView() = default;
@@ -205,6 +207,10 @@ void AuthenticationView::rebuildStep()
     m_cardLayout->insertWidget(0, m_stepContent);
     m_stepContent->show();
     updateMessages();
+    // The step that held the focus is gone; the new one takes it. Before the first showing,
+    // showEvent() does.
+    if (isVisible())
+        focusStep();
 }
 
 QWidget *AuthenticationView::buildSignInForm()
@@ -354,23 +360,59 @@ KavrelLinkButton *AuthenticationView::registrationBackLink()
     return back;
 }
 
-void AuthenticationView::keyPressEvent(QKeyEvent *event)
+void AuthenticationView::installKeys()
 {
-    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    QAbstractButton *target = nullptr;
-    if (isReturn) {
-        // A focused action (Resend, Back) is pressed itself; anywhere else Return submits.
-        auto *focused = qobject_cast<QAbstractButton *>(focusWidget());
-        target = m_actions.contains(focused) ? focused : m_submitAction.data();
-    } else if (event->key() == Qt::Key_Escape) {
-        target = m_backAction;
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto *submit = new QShortcut(keys, this);
+        submit->setContext(Qt::WindowShortcut);
+        connect(submit, &QShortcut::activated, this, &AuthenticationView::submitFromKeyboard);
     }
-    if (target && target->isEnabled() && target->isVisible()) {
-        target->click();
-        event->accept();
+    auto *back = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    back->setContext(Qt::WindowShortcut);
+    connect(back, &QShortcut::activated, this, &AuthenticationView::goBackFromKeyboard);
+}
+
+void AuthenticationView::submitFromKeyboard()
+{
+    // A focused action (Resend, Back) is pressed itself; anywhere else Return submits.
+    auto *focused = qobject_cast<QAbstractButton *>(QApplication::focusWidget());
+    press(m_actions.contains(focused) ? focused : m_submitAction.data());
+}
+
+void AuthenticationView::goBackFromKeyboard()
+{
+    press(m_backAction);
+}
+
+void AuthenticationView::press(QAbstractButton *action)
+{
+    if (action && action->isEnabled() && action->isVisible())
+        action->click();
+}
+
+void AuthenticationView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Shown with nothing of it focused (the first start, a fresh screen after a sign-out): the
+    // window would otherwise give the keyboard to its first control, the mode switch. Shown
+    // again with the window, the focus it had is kept.
+    QWidget *focused = window()->focusWidget();
+    if (!focused || !isAncestorOf(focused))
+        focusStep();
+}
+
+void AuthenticationView::focusStep()
+{
+    if (m_inputs.isEmpty())
         return;
+    AuthInputFrame *target = m_inputs.first().input;
+    for (const BoundInput &bound : std::as_const(m_inputs)) {
+        if (bound.input->lineEdit()->text().isEmpty()) {
+            target = bound.input;
+            break;
+        }
     }
-    QWidget::keyPressEvent(event);
+    target->lineEdit()->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- Controls ----

@@ -40,10 +40,17 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    // Return submits the step (or presses the focused action); Escape takes its way back.
-    void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
+    // Return submits the step (or presses the focused action); Escape takes its way back.
+    // Both are the window's, so they work wherever the focus is, or when nothing has it.
+    void installKeys();
+    void submitFromKeyboard();
+    void goBackFromKeyboard();
+    static void press(QAbstractButton *action);
+    // The step's first empty field takes the keyboard, else its first field.
+    void focusStep();
 
     void rebuildStep();
     QWidget *buildSignInForm();
