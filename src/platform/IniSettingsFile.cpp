@@ -3,15 +3,22 @@
 #include "base/Text.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray generalSection = QByteArrayLiteral("General");
+// Another writer holds the lock for one read and write of the file.
+constexpr qint64 lockWaitMilliseconds = 3000;
 
 int octValue(char ch)
 {
@@ -351,19 +358,23 @@ void IniSettingsFile::load(qsizetype keepLimit, std::map<QString, QString> &valu
     values.clear();
     large.clear();
     const QByteArray file = readAll();
-    scan(file, [&](const Line &line) {
-        // Bytes are at least as many as the characters they decode to.
-        if (line.value.size() > keepLimit) {
-            values.erase(line.key);
-            large.insert(line.key);
-            return;
-        }
-        large.erase(line.key);
-        if (const std::optional<QString> text = unescapedValue(line.value))
-            values[line.key] = *text;
-        else
-            values.erase(line.key);
-    }, nullptr);
+    scan(file, [&](const Line &line) { keep(line.key, line.value, keepLimit, values, large); }, nullptr);
+}
+
+void IniSettingsFile::keep(const QString &key, QByteArrayView value, qsizetype keepLimit,
+                           std::map<QString, QString> &values, std::set<QString> &large)
+{
+    // Bytes are at least as many as the characters they decode to.
+    if (value.size() > keepLimit) {
+        values.erase(key);
+        large.insert(key);
+        return;
+    }
+    large.erase(key);
+    if (const std::optional<QString> text = unescapedValue(value))
+        values[key] = *text;
+    else
+        values.erase(key);
 }
 
 std::optional<QString> IniSettingsFile::readValue(const QString &key) const
@@ -377,32 +388,35 @@ std::optional<QString> IniSettingsFile::readValue(const QString &key) const
     return found;
 }
 
-bool IniSettingsFile::write(const std::map<QString, QString> &values, const std::map<QString, QByteArray> &large)
+bool IniSettingsFile::write(const Changes &changes, qsizetype keepLimit, std::map<QString, QString> &values,
+                            std::set<QString> &large)
 {
+    // Held until the new file is in place: a writer that read the file before us would
+    // otherwise replace it without our keys.
+    QLockFile lock(m_path + QStringLiteral(".lock"));
+    if (!lock.tryLock(int(lockWaitMilliseconds)))
+        return false;
     const QByteArray old = readAll();
     QByteArray others;
-    std::map<QString, QByteArrayView> kept;
-    scan(old, [&](const Line &line) {
-        const auto wanted = large.find(line.key);
-        if (wanted != large.end() && wanted->second.isEmpty())
-            kept[line.key] = line.value;
-    }, &others);
+    // Sorted as QSettings writes them; a key the file holds twice counts once, as it reads it.
+    std::map<QString, QByteArrayView> general;
+    scan(old, [&](const Line &line) { general[line.key] = line.value; }, &others);
+    for (const auto &[key, value] : changes) {
+        if (value)
+            general[key] = QByteArrayView(*value);
+        else
+            general.erase(key);
+    }
 
     QByteArray out;
     qsizetype size = 16 + others.size();
-    for (const auto &[key, bytes] : large)
-        size += key.size() + (bytes.isEmpty() && kept.count(key) ? kept[key].size() : bytes.size()) + 8;
+    for (const auto &[key, value] : general)
+        size += key.size() * 3 + value.size() + 2;
     out.reserve(size);
-    if (!values.empty() || !large.empty())
+    if (!general.empty())
         out += "[General]\n";
-    for (const auto &[key, text] : values)
-        out += escapedKey(key) + '=' + escapedValue(text) + '\n';
-    for (const auto &[key, bytes] : large) {
-        if (bytes.isEmpty() && !kept.count(key))
-            continue; // gone from the file meanwhile: nothing to carry over
-        out.append(escapedKey(key)).append('=');
-        out.append(bytes.isEmpty() ? kept[key] : QByteArrayView(bytes)).append('\n');
-    }
+    for (const auto &[key, value] : general)
+        out.append(escapedKey(key)).append('=').append(value).append('\n');
     if (!others.isEmpty()) {
         if (!out.isEmpty())
             out += '\n';
@@ -417,5 +431,24 @@ bool IniSettingsFile::write(const std::map<QString, QString> &values, const std:
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return false;
+    // The rename is only as durable as the folder that records it.
+    syncFolderOf(m_path);
+    values.clear();
+    large.clear();
+    for (const auto &[key, value] : general)
+        keep(key, value, keepLimit, values, large);
+    return true;
+}
+
+bool IniSettingsFile::syncFolderOf(const QString &path)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int descriptor = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    return synced;
 }

@@ -16,8 +16,8 @@
 // the cost of writing it. Here a large value stays where it is, in the
 // file, and is read back when asked for; the file is written by splicing, not re-escaping, it.
 //
-// Only the General section is ours (every key of the settings layer lives there); other sections
-// are carried over as they are. Keys and values are escaped as QSettings escapes them, so files
+// Only the General section is ours (every key of the settings layer lives there); other sections,
+// and keys of it whose values are none of ours, are carried over as they are. Keys and values are escaped as QSettings escapes them, so files
 // stay readable both ways. Not thread-safe: the owner serialises the calls.
 class IniSettingsFile final
 {
@@ -33,10 +33,20 @@ public:
     // The value of one key as the file holds it now.
     std::optional<QString> readValue(const QString &key) const;
 
-    // Replaces the file (atomically): the values given, then the large values, each either as
-    // escaped bytes to write or, when empty, copied from the file as it is. False when it could
-    // not be written.
-    bool write(const std::map<QString, QString> &values, const std::map<QString, QByteArray> &large);
+    // Changes of the General section: each key's escaped value, or nothing to remove it.
+    using Changes = std::map<QString, std::optional<QByteArray>>;
+
+    // Replaces the file (atomically, the folder synced after it) with the changes made to what
+    // the file holds at that moment: every other line is carried over as it is (keys written by
+    // another process, values that are none of ours, other sections). The file's lock, the one
+    // QSettings takes, is held from the read to the replacement, so writers on both sides merge
+    // rather than overwrite each other. On success the result is read back into values and large
+    // as load() does. False when it could not be written.
+    bool write(const Changes &changes, qsizetype keepLimit, std::map<QString, QString> &values,
+               std::set<QString> &large);
+
+    // Makes what was created, renamed or removed in the folder of `path` survive a power cut.
+    static bool syncFolderOf(const QString &path);
 
     // One value in the file's escaped form; a text tagged "x:" (data) takes the byte-array form.
     static QByteArray escapedValue(const QString &text);
@@ -58,6 +68,9 @@ private:
     template<typename Visit>
     static void scan(const QByteArray &file, Visit visit, QByteArray *others);
     QByteArray readAll() const;
+    // Files a value as load() does.
+    static void keep(const QString &key, QByteArrayView value, qsizetype keepLimit, std::map<QString, QString> &values,
+                     std::set<QString> &large);
 
     QString m_path;
 };

@@ -1,4 +1,5 @@
 #include "platform/SettingsJournal.h"
+#include "platform/IniSettingsFile.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -82,8 +83,12 @@ bool SettingsJournal::appendChange(const QString &key, qsizetype length, const E
 
 bool SettingsJournal::append(const QByteArray &payload)
 {
-    if (m_descriptor < 0)
+    if (m_descriptor < 0) {
         m_descriptor = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        // A journal whose name a power cut takes with it takes its records along.
+        if (m_descriptor >= 0)
+            IniSettingsFile::syncFolderOf(m_path);
+    }
     if (m_descriptor < 0 || m_broken)
         return false;
     const qsizetype before = size();

@@ -6,16 +6,23 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <set>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 // Values are stored as text with a type tag ("b:true", "i:42", "d:0.5", "s:text",
 // "x:<base64>") because the INI format turns every scalar into a string and would lose
@@ -24,40 +31,79 @@
 // Changes are written to the file on the next turn of the main thread's event loop, a burst of
 // them at once (sync() and the last reader's end write at once). A value longer than
 // largeValueCharacters (the session draft) is written at once and not kept here: it is read back
-// from the file when asked for.
+// from the file when asked for. A write writes only this process's changes into the file as it
+// then stands, under the lock QSettings takes, so keys another process wrote stay. A change that
+// could not be written (a full disk) stays pending: it is read back as set, written with the next
+// write, and tried again on a timer, each wait longer than the one before.
 //
 // A large data value changed by edits (editData) has them appended to the journal beside the
 // file instead of the file being written again; the journal is folded into the file (the file
 // written whole, then the journal removed) when the value is next written whole, when it is
-// removed, when the file is opened and when its last user ends.
+// removed, when the file is opened and when its last user ends. Only the process that holds the
+// file (see claimFile) keeps a journal; another one over the same file writes values whole and
+// never touches the journal, which belongs to its writer.
 struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backend>
 {
     static constexpr qsizetype largeValueCharacters = 64 * 1024;
 
     explicit Backend(const QString &path) : file(path), journal(path)
     {
+        claimFile(path);
         file.load(largeValueCharacters, values, large);
         // What a crash left in the journal goes into the file before anything is appended.
-        foldJournal();
+        if (!heldElsewhere)
+            foldJournal();
     }
     ~Backend()
     {
-        flush();
-        const std::lock_guard lock(mutex);
-        foldJournal();
+        {
+            const std::lock_guard lock(mutex);
+            writePending();
+            if (!heldElsewhere)
+                foldJournal();
+        }
+        if (ownerDescriptor >= 0)
+            ::close(ownerDescriptor);
     }
-    // Guards values, large, the file and the journal: the draft is written from a worker thread.
+    // Guards everything below but the readers: the draft is written from a worker thread.
     mutable std::mutex mutex;
     IniSettingsFile file;
     SettingsJournal journal;
+    // Held (an flock on "<file>.owner") for the backend's life: one process per settings file.
+    int ownerDescriptor = -1;
+    // Another process holds the file.
+    bool heldElsewhere = false;
     // The large values with edits in the journal, and the length each one has now.
     std::map<QString, qsizetype> journaled;
     std::map<QString, QString> values;
     std::set<QString> large;
-    bool dirty = false;
+    // Changes not in the file yet, kept until a write of them succeeds.
+    IniSettingsFile::Changes pending;
     bool flushRequested = false;
+    bool failing = false;
+    bool retryScheduled = false;
+    std::chrono::milliseconds firstRetryDelay{1000};
+    std::chrono::milliseconds longestRetryDelay{60000};
+    std::chrono::milliseconds nextRetryDelay{1000};
     // Main thread only.
     std::vector<UserDefaults *> readers;
+    bool announcedFailing = false;
+
+    void claimFile(const QString &path)
+    {
+        const QByteArray name = QFile::encodeName(path + QStringLiteral(".owner"));
+        const int descriptor = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (descriptor < 0)
+            return; // a folder we cannot write to: nothing is written by anyone
+        if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+            ownerDescriptor = descriptor;
+            return;
+        }
+        heldElsewhere = errno == EWOULDBLOCK;
+        ::close(descriptor);
+        if (heldElsewhere)
+            qCWarning(KavrelDiagnostics::app()).noquote() << "settings file in use by another process:" << path;
+    }
 
     static std::optional<QByteArray> decodedData(const std::optional<QString> &text)
     {
@@ -73,9 +119,13 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
         const auto found = values.find(key);
         if (found != values.end())
             return found->second;
+        const auto change = pending.find(key);
+        if (change != pending.end())
+            return change->second ? IniSettingsFile::unescapedValue(*change->second) : std::nullopt;
         if (!large.count(key))
             return std::nullopt;
-        if (!journaled.count(key))
+        // Another process's journal is read, never written.
+        if (!journaled.count(key) && !heldElsewhere)
             return file.readValue(key);
         const std::optional<QByteArray> value = journaledValue(key);
         return value ? std::optional<QString>(QString::fromLatin1(taggedData(*value))) : std::nullopt;
@@ -96,27 +146,24 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
     void foldJournal()
     {
         journaled.clear();
-        std::map<QString, QByteArray> folded;
         std::map<QString, qsizetype> lengths;
         for (const auto &[key, entry] : journal.read()) {
             // A value written whole names itself in the journal with no edits after it.
-            if (entry.changes.empty() || !large.count(key))
+            if (entry.changes.empty() || !large.count(key) || pending.count(key))
                 continue;
             const std::optional<QByteArray> base = decodedData(file.readValue(key));
             if (!base)
                 continue; // removed since
             const std::optional<QByteArray> value = SettingsJournal::replay(entry, *base);
             if (value && *value != *base) {
-                folded[key] = IniSettingsFile::escapedData(taggedData(*value));
+                pending[key] = IniSettingsFile::escapedData(taggedData(*value));
                 lengths[key] = value->size();
             }
         }
-        if (!folded.empty() && !writeLarge(folded)) {
-            // The journal still holds the edits: the values are read with them made, and the
-            // next edits go on from there.
-            journaled = std::move(lengths);
+        // Not written: the folded values are pending, and the journal stays until they are in
+        // the file.
+        if (!lengths.empty() && !writePending())
             return;
-        }
         journal.clear();
     }
     // Sets (or, without a text, removes) the value and writes the file. False when nothing changed.
@@ -128,12 +175,12 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
             if (found == values.end() && !large.count(key))
                 return false;
             values.erase(key);
+            pending[key] = std::nullopt;
             if (large.erase(key)) {
                 // A large value (the draft of a finished session) leaves the file at once, and its
                 // edits the journal after it.
                 journaled.erase(key);
-                if (writeLarge({}) && journaled.empty())
-                    journal.clear();
+                writePending();
                 return true;
             }
         } else {
@@ -142,24 +189,24 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
             large.erase(key);
             journaled.erase(key);
             values[key] = *text;
+            pending[key] = IniSettingsFile::escapedValue(*text);
         }
-        dirty = true;
         requestFlush();
         return true;
     }
-    void flush()
+    // True when the file holds every change.
+    bool flush()
     {
         const std::lock_guard lock(mutex);
         flushRequested = false;
-        if (dirty)
-            writeLarge({});
+        return writePending();
     }
     // With the mutex held.
     void requestFlush()
     {
         QCoreApplication *application = QCoreApplication::instance();
         if (!application) {
-            writeLarge({});
+            writePending();
             return;
         }
         if (flushRequested)
@@ -171,35 +218,35 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
                 backend->flush();
         }, Qt::QueuedConnection);
     }
-    // A data value: a large one goes to the file alone and is forgotten here.
-    bool storeData(const QString &key, const QByteArray &value)
+    // A data value: a large one goes to the file alone and is forgotten here once written. False
+    // when a write of it failed (it stays pending).
+    bool storeData(const QString &key, const QByteArray &value, bool &changed)
     {
         const QByteArray tagged = taggedData(value);
-        if (tagged.size() <= largeValueCharacters)
-            return store(key, QString::fromLatin1(tagged));
+        if (tagged.size() <= largeValueCharacters) {
+            changed = store(key, QString::fromLatin1(tagged));
+            return true;
+        }
+        changed = true;
         const std::lock_guard lock(mutex);
         values.erase(key);
         large.insert(key);
         // The file is written whole: the journal's edits of the other values go into it too.
-        std::map<QString, QByteArray> written;
         for (const auto &[other, length] : journaled) {
-            if (other == key)
+            if (other == key || pending.count(other))
                 continue; // replaced, not replayed
             if (const std::optional<QByteArray> current = journaledValue(other))
-                written[other] = IniSettingsFile::escapedData(taggedData(*current));
+                pending[other] = IniSettingsFile::escapedData(taggedData(*current));
         }
-        written[key] = IniSettingsFile::escapedData(tagged);
-        if (!writeLarge(written)) {
-            // Not written: the file and the journal still hold the value as it was. Its caller
-            // takes the new one as stored, so no edit may be made to the old one, whatever its
-            // length, until a whole value is written again.
-            journaled[key] = -1;
-            return true;
-        }
-        journaled.clear();
+        journaled.erase(key);
+        pending[key] = IniSettingsFile::escapedData(tagged);
+        // Not written: the value is pending, and no edit may be made to it until it is in the
+        // file (editData refuses a pending value).
+        if (!writePending())
+            return false;
         journal.clear();
         // The next edits apply to this value.
-        if (journal.appendBase(key, value))
+        if (!heldElsewhere && journal.appendBase(key, value))
             journaled[key] = value.size();
         return true;
     }
@@ -209,7 +256,11 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
     bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
     {
         const std::lock_guard lock(mutex);
-        if (!large.count(key))
+        if (heldElsewhere || !large.count(key) || pending.count(key))
+            return false;
+        // Changes made before the edits (the meeting's record beside the draft) reach the file
+        // no later than the edits do.
+        if (!writePending())
             return false;
         auto found = journaled.find(key);
         if (found == journaled.end()) {
@@ -229,20 +280,102 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
         found->second = *newLength;
         return true;
     }
-    // With the mutex held: writes the file, with the large values given and the others as the
-    // file holds them.
-    bool writeLarge(const std::map<QString, QByteArray> &written)
+    // With the mutex held: writes the pending changes into the file. False (and they stay
+    // pending, a retry scheduled) when it could not be written.
+    bool writePending()
     {
-        dirty = false;
-        std::map<QString, QByteArray> largeValues;
-        for (const QString &key : large) {
-            const auto found = written.find(key);
-            largeValues[key] = found != written.end() ? found->second : QByteArray();
-        }
-        if (file.write(values, largeValues))
+        if (pending.empty())
             return true;
-        qCWarning(KavrelDiagnostics::app()).noquote() << "settings could not be written:" << file.path();
-        return false;
+        if (!file.write(pending, largeValueCharacters, values, large)) {
+            if (!failing)
+                qCWarning(KavrelDiagnostics::app()).noquote() << "settings could not be written, kept to be tried again:"
+                                                              << file.path();
+            noteOutcome(false);
+            return false;
+        }
+        for (const auto &[key, value] : pending)
+            journaled.erase(key);
+        pending.clear();
+        // The journal's edits are all in the file now.
+        if (!heldElsewhere && journaled.empty() && journal.size() > 0)
+            journal.clear();
+        noteOutcome(true);
+        return true;
+    }
+    // With the mutex held.
+    void noteOutcome(bool written)
+    {
+        if (written)
+            nextRetryDelay = firstRetryDelay;
+        else
+            scheduleRetry();
+        if (failing == !written)
+            return;
+        failing = !written;
+        postAnnouncement();
+    }
+    // Once shared: a fold at the opening that could not be written is retried and told.
+    void opened()
+    {
+        const std::lock_guard lock(mutex);
+        if (!failing)
+            return;
+        scheduleRetry();
+        postAnnouncement();
+    }
+    // With the mutex held.
+    void postAnnouncement()
+    {
+        // The readers live on the main thread.
+        if (QCoreApplication *application = QCoreApplication::instance()) {
+            const std::weak_ptr<Backend> weak = weak_from_this();
+            QMetaObject::invokeMethod(application, [weak] {
+                if (const std::shared_ptr<Backend> backend = weak.lock())
+                    backend->announceFailing();
+            }, Qt::QueuedConnection);
+        }
+    }
+    // With the mutex held.
+    void scheduleRetry()
+    {
+        QCoreApplication *application = QCoreApplication::instance();
+        const std::weak_ptr<Backend> weak = weak_from_this();
+        // Not yet shared (a fold at the opening) or ending: the next write tries again.
+        if (!application || retryScheduled || weak.expired())
+            return;
+        retryScheduled = true;
+        const std::chrono::milliseconds delay = nextRetryDelay;
+        nextRetryDelay = std::min(nextRetryDelay * 2, longestRetryDelay);
+        // The timer starts on the main thread, whichever thread failed.
+        QMetaObject::invokeMethod(application, [weak, delay, application] {
+            QTimer::singleShot(delay, application, [weak] {
+                const std::shared_ptr<Backend> backend = weak.lock();
+                if (!backend)
+                    return;
+                {
+                    const std::lock_guard lock(backend->mutex);
+                    backend->retryScheduled = false;
+                }
+                backend->flush();
+            });
+        }, Qt::QueuedConnection);
+    }
+    // Main thread only.
+    void announceFailing()
+    {
+        bool now = false;
+        {
+            const std::lock_guard lock(mutex);
+            now = failing;
+        }
+        if (now == announcedFailing)
+            return;
+        announcedFailing = now;
+        std::vector<QPointer<UserDefaults>> current(readers.begin(), readers.end());
+        for (const QPointer<UserDefaults> &reader : current) {
+            if (reader)
+                Q_EMIT reader->writeFailingChanged(now);
+        }
     }
 };
 
@@ -269,6 +402,7 @@ std::shared_ptr<UserDefaults::Backend> backendFor(const QString &path)
     std::shared_ptr<UserDefaults::Backend> backend = found != map.end() ? found->second.lock() : nullptr;
     if (!backend) {
         backend = std::make_shared<UserDefaults::Backend>(path);
+        backend->opened();
         map[path] = backend;
     }
     return backend;
@@ -422,10 +556,13 @@ void UserDefaults::setString(const QString &key, const QString &value)
     write(key, QStringLiteral("s:") + value);
 }
 
-void UserDefaults::setData(const QString &key, const QByteArray &value)
+bool UserDefaults::setData(const QString &key, const QByteArray &value)
 {
-    if (m_backend->storeData(settingsKey(key), value))
+    bool changed = false;
+    const bool written = m_backend->storeData(settingsKey(key), value, changed);
+    if (changed)
         notifyReaders(m_backend->readers, key);
+    return written;
 }
 
 bool UserDefaults::editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
@@ -444,9 +581,28 @@ void UserDefaults::remove(const QString &key)
         notifyReaders(m_backend->readers, key);
 }
 
-void UserDefaults::sync()
+bool UserDefaults::sync()
 {
-    m_backend->flush();
+    return m_backend->flush();
+}
+
+bool UserDefaults::isWriteFailing() const
+{
+    const std::lock_guard lock(m_backend->mutex);
+    return m_backend->failing;
+}
+
+bool UserDefaults::isHeldByAnotherProcess() const
+{
+    return m_backend->heldElsewhere;
+}
+
+void UserDefaults::setWriteRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest)
+{
+    const std::lock_guard lock(m_backend->mutex);
+    m_backend->firstRetryDelay = first;
+    m_backend->nextRetryDelay = first;
+    m_backend->longestRetryDelay = longest;
 }
 
 UserDefaults::WorkerWriter::WorkerWriter(const QString &filePath)
@@ -456,11 +612,13 @@ UserDefaults::WorkerWriter::WorkerWriter(const QString &filePath)
 
 UserDefaults::WorkerWriter::~WorkerWriter() = default;
 
-void UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &value)
+bool UserDefaults::WorkerWriter::setData(const QString &key, const QByteArray &value)
 {
-    m_backend->storeData(settingsKey(key), value);
-    if (!m_changedKeys.contains(key))
+    bool changed = false;
+    const bool written = m_backend->storeData(settingsKey(key), value, changed);
+    if (changed && !m_changedKeys.contains(key))
         m_changedKeys.append(key);
+    return written;
 }
 
 bool UserDefaults::WorkerWriter::editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits)
@@ -472,15 +630,15 @@ bool UserDefaults::WorkerWriter::editData(const QString &key, qsizetype length, 
     return true;
 }
 
-void UserDefaults::WorkerWriter::sync()
+bool UserDefaults::WorkerWriter::sync()
 {
-    m_backend->flush();
+    const bool written = m_backend->flush();
     // The readers live on the main thread, and so does the table of them; they hear of the
     // change once the file holds it.
     QCoreApplication *application = QCoreApplication::instance();
     const QStringList keys = std::exchange(m_changedKeys, QStringList());
     if (!application || keys.isEmpty())
-        return;
+        return written;
     const std::weak_ptr<Backend> weak = m_backend;
     QMetaObject::invokeMethod(application, [weak, keys] {
         if (const std::shared_ptr<Backend> backend = weak.lock()) {
@@ -488,4 +646,5 @@ void UserDefaults::WorkerWriter::sync()
                 notifyReaders(backend->readers, key);
         }
     }, Qt::QueuedConnection);
+    return written;
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -17,6 +18,12 @@
 // Changes reach the disk on the next turn of the event loop (or at sync()). A large value (the
 // session draft) is not held in memory: it is read back from the file when asked for; its
 // changes can be written as edits (a journal beside the file) instead of the whole file again.
+//
+// A change that cannot be written (a full disk) is kept and read back as set; it is written with
+// the next write, or by a retry on a timer, and writeFailingChanged tells the readers while
+// writes fail. A write merges this process's changes into the file as it stands, under the lock
+// QSettings takes. The first process over a file holds it for the life of its store; another one
+// reads and writes its values but leaves the journal to the first (isHeldByAnotherProcess()).
 class UserDefaults final : public QObject
 {
     Q_OBJECT
@@ -52,20 +59,31 @@ public:
     void setInteger(const QString &key, qint64 value);
     void setDouble(const QString &key, double value);
     void setString(const QString &key, const QString &value);
-    void setData(const QString &key, const QByteArray &value);
+    // False when the value could not be written: it is kept and tried again. A small value is
+    // written later (see sync()) and counts as written here.
+    bool setData(const QString &key, const QByteArray &value);
     // Changes a large data value (one written with setData) of `length` bytes by edits, writing
     // only them. False when nothing was done: the value is not such a one, is not `length` bytes
     // long, or is due to be written whole; setData it then.
     bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits);
     void remove(const QString &key);
 
-    // Writes pending changes to disk.
-    void sync();
+    // Writes pending changes to disk. False when some could not be written: they are kept and
+    // tried again.
+    bool sync();
+    // The last write failed, and changes wait to be written.
+    bool isWriteFailing() const;
+    // Another process holds this settings file: two copies of the program share it.
+    bool isHeldByAnotherProcess() const;
+    // The wait before the first retry of a failed write, doubled for each next one up to longest.
+    void setWriteRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
 
     class WorkerWriter;
 
 Q_SIGNALS:
     void valueChanged(const QString &key);
+    // Writes began failing (true) or succeed again (false).
+    void writeFailingChanged(bool failing);
 
 public:
     struct Backend; // shared by all instances over one file
@@ -88,12 +106,12 @@ public:
     explicit WorkerWriter(const QString &filePath);
     ~WorkerWriter();
 
-    // Writes the value to the file.
-    void setData(const QString &key, const QByteArray &value);
+    // Writes the value to the file; false when it could not be (as UserDefaults::setData).
+    bool setData(const QString &key, const QByteArray &value);
     // As UserDefaults::editData.
     bool editData(const QString &key, qsizetype length, const SettingsJournal::Edits &edits);
-    // The readers hear of the keys set since the last sync.
-    void sync();
+    // The readers hear of the keys set since the last sync. False when changes wait to be written.
+    bool sync();
 
 private:
     std::shared_ptr<Backend> m_backend;

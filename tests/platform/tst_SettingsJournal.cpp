@@ -5,12 +5,14 @@
 
 #include "platform/SettingsJournal.h"
 #include "platform/UserDefaults.h"
+#include "support/FileSizeLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,8 +20,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -111,26 +111,24 @@ struct EditSequence
     QByteArray value;
 };
 
-// While it lives, this process cannot make a file larger than `bytes`: a settings file written
-// whole fails as on a full disk (permissions would not stop the tests, which may run as root).
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
-
-private:
-    rlimit m_old{};
-};
-
 const char *const writerRole = "--write-edits-until-killed";
+const char *const sharerRole = "--share-settings";
+
+// The child: a second process over the parent's settings file. It reports whether it found the
+// file held and the digest of the large value as it reads it, writes a key of its own and ends.
+int shareSettings(const QString &path)
+{
+    int status = 0;
+    {
+        UserDefaults defaults(path);
+        defaults.setString(QStringLiteral("kavrel.child"), QStringLiteral("c"));
+        status = defaults.sync() ? 0 : 1;
+        std::printf("held %d digest %s\n", int(defaults.isHeldByAnotherProcess()),
+                    SettingsJournal::digest(defaults.dataValue(key).value_or(QByteArray())).toHex().constData());
+    }
+    std::fflush(stdout);
+    return status;
+}
 
 // The child: writes the sequence's values (by edits, or whole when the journal is due to be
 // folded) and reports each step once it returned, until it is killed.
@@ -165,6 +163,9 @@ private Q_SLOTS:
     void editsThatDoNotFitAreRefused();
     void aRemovedValueLeavesNoEditsBehind();
     void aFailedWriteLosesNoEdits();
+    void aFailedWriteIsKeptAndWrittenLater_data();
+    void aFailedWriteIsKeptAndWrittenLater();
+    void twoProcessesOnOneFile();
 };
 
 // Hundreds of edits with a fixed seed, folded into the file whenever the journal grows past its
@@ -444,24 +445,133 @@ void tst_SettingsJournal::aFailedWriteLosesNoEdits()
     }
     QCOMPARE(readByQSettings(path), value);
 
-    // A whole value as long as the stored one, not written: edits meant for it are refused
-    // rather than made to the value still in the file.
+    // A whole value as long as the stored one, not written: it is kept and read back, and edits
+    // meant for it are refused rather than made to the value still in the file.
     UserDefaults defaults(path);
     const QByteArray replacement = randomBytes(random, value.size());
     {
         const FileSizeLimit full(40 * 1024);
-        defaults.setData(key, replacement);
+        QVERIFY(!defaults.setData(key, replacement));
     }
     const SettingsJournal::Edits next{{10, 3, QByteArray("xyz")}};
     QVERIFY(!defaults.editData(key, replacement.size(), next));
-    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(value));
+    QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(replacement));
+    QCOMPARE(readByQSettings(path), value);
     defaults.setData(key, edited(replacement, next));
     QVERIFY(defaults.editData(key, replacement.size(), edits));
     QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(edited(edited(replacement, next), edits)));
 }
 
+// A write that fails (the disk is full) is kept: read back as set, announced once, and written
+// by the next write or by a retry on the timer once there is room again.
+void tst_SettingsJournal::aFailedWriteIsKeptAndWrittenLater_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("byTimer");
+    for (const char *change : {"small value", "large value", "removal"}) {
+        QTest::addRow("%s, next write", change) << QString::fromLatin1(change) << false;
+        QTest::addRow("%s, retry", change) << QString::fromLatin1(change) << true;
+    }
+}
+
+void tst_SettingsJournal::aFailedWriteIsKeptAndWrittenLater()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, byTimer);
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("prefs.ini"));
+    QRandomGenerator random(21);
+    const QByteArray before = randomBytes(random, 70 * 1024);
+    const QByteArray after = randomBytes(random, 80 * 1024);
+    const QString small = QStringLiteral("kavrel.session.historyNotSavedAtQuit");
+    UserDefaults defaults(path);
+    const std::chrono::milliseconds retry = byTimer ? std::chrono::milliseconds(10) : std::chrono::hours(1);
+    defaults.setWriteRetryDelays(retry, 4 * retry);
+    defaults.setBool(small, false);
+    defaults.setData(key, before);
+    QVERIFY(defaults.sync());
+    QSignalSpy failing(&defaults, &UserDefaults::writeFailingChanged);
+    {
+        const FileSizeLimit full(16);
+        if (change == QLatin1String("small value")) {
+            defaults.setBool(small, true);
+            QVERIFY(!defaults.sync());
+            QCOMPARE(defaults.boolValue(small), std::optional<bool>(true));
+        } else if (change == QLatin1String("large value")) {
+            QVERIFY(!defaults.setData(key, after));
+            QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(after));
+        } else {
+            defaults.remove(small);
+            QVERIFY(!defaults.sync());
+            QVERIFY(!defaults.contains(small));
+        }
+        QVERIFY(defaults.isWriteFailing());
+        // The retries meanwhile fail too, and say nothing new.
+        QTest::qWait(60);
+        QCOMPARE(failing.count(), 1);
+        QCOMPARE(failing.at(0).at(0).toBool(), true);
+    }
+    if (!byTimer)
+        defaults.setString(QStringLiteral("kavrel.next"), QStringLiteral("n"));
+    QTRY_COMPARE(failing.count(), 2);
+    QCOMPARE(failing.at(1).at(0).toBool(), false);
+    QVERIFY(!defaults.isWriteFailing());
+    QSettings settings(path, QSettings::IniFormat);
+    if (change == QLatin1String("small value"))
+        QCOMPARE(settings.value(small).toString(), QStringLiteral("b:true"));
+    else if (change == QLatin1String("large value"))
+        QCOMPARE(readByQSettings(path), after);
+    else
+        QVERIFY(!settings.contains(small));
+    if (change != QLatin1String("large value"))
+        QCOMPARE(readByQSettings(path), before);
+}
+
+// A second process over the same file (another copy of the program) leaves the journal to its
+// writer, and each one's writes keep the other's keys, as QSettings did.
+void tst_SettingsJournal::twoProcessesOnOneFile()
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("prefs.ini"));
+    QRandomGenerator random(34);
+    const QByteArray base = randomBytes(random, 70 * 1024);
+    const SettingsJournal::Edits first{{100, 4, QByteArray("first")}};
+    const SettingsJournal::Edits second{{3000, 0, QByteArray("second")}};
+    const QByteArray once = edited(base, first);
+    UserDefaults defaults(path);
+    QVERIFY(!defaults.isHeldByAnotherProcess());
+    defaults.setString(QStringLiteral("kavrel.parent"), QStringLiteral("p"));
+    defaults.setData(key, base);
+    QVERIFY(defaults.editData(key, base.size(), first));
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(sharerRole), path});
+    QVERIFY(child.waitForFinished(30000));
+    QCOMPARE(child.exitCode(), 0);
+    // It saw the file held, and read the value with the journal's edits.
+    QCOMPARE(child.readAllStandardOutput().trimmed(),
+             QByteArray("held 1 digest ") + SettingsJournal::digest(once).toHex());
+
+    // The journal is still this process's: an edit now survives a crash.
+    QVERIFY(QFile::exists(path + QStringLiteral(".journal")));
+    QVERIFY(defaults.editData(key, once.size(), second));
+    const UserDefaults crashed(crashCopy(path, directory.filePath(QStringLiteral("crash"))));
+    QCOMPARE(crashed.dataValue(key), std::optional<QByteArray>(edited(once, second)));
+
+    // A write of ours keeps the other process's key.
+    defaults.setString(QStringLiteral("kavrel.parent"), QStringLiteral("q"));
+    QVERIFY(defaults.sync());
+    QSettings settings(path, QSettings::IniFormat);
+    QCOMPARE(settings.value(QStringLiteral("kavrel.child")).toString(), QStringLiteral("s:c"));
+    QCOMPARE(settings.value(QStringLiteral("kavrel.parent")).toString(), QStringLiteral("s:q"));
+}
+
 int main(int argc, char **argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], sharerRole) == 0) {
+        QCoreApplication application(argc, argv);
+        return shareSettings(QString::fromLocal8Bit(argv[2]));
+    }
     if (argc == 4 && qstrcmp(argv[1], writerRole) == 0) {
         QCoreApplication application(argc, argv);
         return writeEditsUntilKilled(QString::fromLocal8Bit(argv[2]), quint32(QByteArray(argv[3]).toUInt()));

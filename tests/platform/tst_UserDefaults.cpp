@@ -1,7 +1,12 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QPoint>
+#include <QRect>
 #include <QSettings>
+#include <QSize>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QPointer>
@@ -23,6 +28,8 @@ private Q_SLOTS:
     void filesStayReadableBothWaysWithQSettings_data();
     void filesStayReadableBothWaysWithQSettings();
     void aLargeValueIsReadBackFromTheFile();
+    void valuesThatAreNoneOfOursAreKept_data();
+    void valuesThatAreNoneOfOursAreKept();
     void applicationInfo();
 };
 
@@ -292,6 +299,58 @@ void tst_UserDefaults::aLargeValueIsReadBackFromTheFile()
     defaults.sync();
     QVERIFY(!QSettings(path, QSettings::IniFormat).contains(key));
     QCOMPARE(reader.boolValue(QStringLiteral("kavrel.flag")), std::optional<bool>(true));
+}
+
+void tst_UserDefaults::valuesThatAreNoneOfOursAreKept_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("large");
+    QTest::newRow("list") << QVariant(QStringList{QStringLiteral("a"), QStringLiteral("b, c")}) << false;
+    QTest::newRow("point") << QVariant(QPoint(3, -4)) << false;
+    QTest::newRow("rectangle") << QVariant(QRect(1, 2, 30, 40)) << false;
+    QTest::newRow("size") << QVariant(QSize(800, 600)) << false;
+    QTest::newRow("list of numbers") << QVariant(QVariantList{1, 2.5, true}) << false;
+    QTest::newRow("date and time") << QVariant(QDateTime(QDate(2026, 5, 4), QTime(9, 30), Qt::UTC)) << false;
+    QTest::newRow("list, with a large value rewritten") << QVariant(QStringList{QStringLiteral("x"), QStringLiteral("y")}) << true;
+}
+
+// Keys QSettings (another tool, an older version) wrote with values the store does not read are
+// carried over as they are by every write of it.
+void tst_UserDefaults::valuesThatAreNoneOfOursAreKept()
+{
+    QFETCH(QVariant, value);
+    QFETCH(bool, large);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("prefs.ini"));
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("kavrel.other"), value);
+        settings.setValue(QStringLiteral("kavrel.mine"), QStringLiteral("s:before"));
+        settings.setValue(QStringLiteral("Group/kept"), 7);
+    }
+    // The line as QSettings wrote it (what it reads back in this process is its cache's value).
+    const auto otherLine = [&path] {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QByteArray();
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (line.startsWith("kavrel.other="))
+                return line;
+        }
+        return QByteArray();
+    };
+    const QByteArray expected = otherLine();
+    QVERIFY(!expected.isEmpty());
+    {
+        UserDefaults defaults(path);
+        if (large)
+            defaults.setData(QStringLiteral("kavrel.session.localDraft.v2"), QByteArray(100 * 1024, 'd'));
+        defaults.setString(QStringLiteral("kavrel.mine"), QStringLiteral("after"));
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    QCOMPARE(otherLine(), expected);
+    QCOMPARE(settings.value(QStringLiteral("kavrel.mine")).toString(), QStringLiteral("s:after"));
+    QCOMPARE(settings.value(QStringLiteral("Group/kept")).toInt(), 7);
 }
 
 void tst_UserDefaults::applicationInfo()
