@@ -36,7 +36,9 @@ MeetingHistoryRecordKeeper::MeetingHistoryRecordKeeper(UserDefaults &defaults, M
     }
     connect(history, &MeetingHistoryMirror::recordChanged, this, &MeetingHistoryRecordKeeper::store);
     connect(history, &MeetingHistoryMirror::conversationReset, this, &MeetingHistoryRecordKeeper::remove);
-    connect(draft, &SessionDraftStore::draftWritten, this, &MeetingHistoryRecordKeeper::store);
+    // Set as the draft is handed over, the entry goes into the file with the draft, never after
+    // it: a crash between the two would leave a draft that names no record.
+    connect(draft, &SessionDraftStore::draftHandingOver, this, &MeetingHistoryRecordKeeper::store);
     connect(draft, &SessionDraftStore::draftApplied, this, &MeetingHistoryRecordKeeper::adoptForRestoredDraft);
 }
 

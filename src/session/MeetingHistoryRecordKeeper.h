@@ -19,8 +19,8 @@ class UserDefaults;
 // quit uploaded it a second time, and after a crash its final save made a second record
 // beside the active one the crashed run left.
 //
-// The entry is written when a fact of the record changes or the draft is written (so it names
-// the draft's first turn), and removed when a new conversation begins or no turns are left.
+// The entry is written when a fact of the record changes or the draft is handed over to be
+// written (so it names the draft's first turn, and reaches the file no later than the draft), and removed when a new conversation begins or no turns are left.
 // It is read once, when the keeper is made, before anything can overwrite it.
 //
 // Main thread only.

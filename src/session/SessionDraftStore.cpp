@@ -21,6 +21,13 @@ SessionDraftStore::SessionDraftStore(UserDefaults &defaults, SessionTurnStore *t
     m_autosaveTimer.setSingleShot(true);
     connect(&m_autosaveTimer, &QTimer::timeout, this, &SessionDraftStore::persistDraftInBackground);
     connect(m_writer, &SessionDraftWriter::draftWritten, this, &SessionDraftStore::draftWritten);
+    connect(m_writer, &SessionDraftWriter::draftWritten, this, [this] { setSaveFailing(false); });
+    connect(m_writer, &SessionDraftWriter::draftWriteFailed, this, [this] { setSaveFailing(true); });
+    // The settings layer's own retry puts the unsaved draft on the disk.
+    connect(&defaults, &UserDefaults::writeFailingChanged, this, [this](bool failing) {
+        if (!failing)
+            setSaveFailing(false);
+    });
     // Every change of a turn is announced with its index (a reset as a change of all).
     connect(turns, &SessionTurnStore::turnOpened, this, &SessionDraftStore::noteTurnChanged);
     connect(turns, &SessionTurnStore::turnChanged, this, &SessionDraftStore::noteTurnChanged);
@@ -89,12 +96,22 @@ bool SessionDraftStore::hasPendingAutosave() const
 
 void SessionDraftStore::persistDraftIfNeeded()
 {
+    Q_EMIT draftHandingOver();
     m_writer->writeNow(takeChange());
 }
 
 void SessionDraftStore::persistDraftInBackground()
 {
+    Q_EMIT draftHandingOver();
     m_writer->submit(takeChange());
+}
+
+void SessionDraftStore::setSaveFailing(bool failing)
+{
+    if (m_saveFailing == failing)
+        return;
+    m_saveFailing = failing;
+    Q_EMIT draftSaveFailingChanged(failing);
 }
 
 QString SessionDraftStore::draftFingerprint() const

@@ -66,13 +66,21 @@ public:
     void removeStoredDraft();
 
     QString lastSavedDraftFingerprint() const;
+    // The last write of the draft failed, and no write has succeeded since (the settings layer
+    // keeps trying).
+    bool isDraftSaveFailing() const { return m_saveFailing; }
 
 Q_SIGNALS:
     // A draft was restored; closedTurnCount turns are closed (the rewriting resumes after them).
     void draftApplied(int closedTurnCount);
     void draftWritten();
+    void draftSaveFailingChanged(bool failing);
+    // What changed is about to be handed to the writer; values to be written with the draft are
+    // set now (on the main thread), so they are in the file by the time the draft is.
+    void draftHandingOver();
 
 private:
+    void setSaveFailing(bool failing);
     AIPanelTexts panelTexts() const;
     // What changed since the last hand-over; what comes next is judged against this.
     SessionDraftChange takeChange();
@@ -93,4 +101,5 @@ private:
     std::size_t m_handedTurnCount = 0;
     qsizetype m_subtitlesKept = 0;
     qsizetype m_translatedKept = 0;
+    bool m_saveFailing = false;
 };

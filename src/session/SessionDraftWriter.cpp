@@ -59,11 +59,10 @@ void SessionDraftWriter::enqueue(SessionDraftChange change, bool stored)
 }
 
 template<typename Target>
-void SessionDraftWriter::store(Target &target, const SessionDraftEncoder::Result &result)
+bool SessionDraftWriter::store(Target &target, const SessionDraftEncoder::Result &result)
 {
     m_storedHasEdits = m_storedIsEncoded && target.editData(m_key, result.previousLength, result.edits);
-    if (!m_storedHasEdits)
-        target.setData(m_key, m_encoder.json());
+    return m_storedHasEdits || target.setData(m_key, m_encoder.json());
 }
 
 bool SessionDraftWriter::writeNow(SessionDraftChange change)
@@ -74,17 +73,16 @@ bool SessionDraftWriter::writeNow(SessionDraftChange change)
         m_waiting.reset();
     }
     m_idle.wait(lock, [this] { return !m_isWriting; });
-    const bool written = take(Waiting{std::move(change), m_generation, false}, lock,
-                              [this](const SessionDraftEncoder::Result &result) {
-                                  store(m_defaults, result);
-                                  // A small draft is kept in memory until the next turn of the
-                                  // event loop; this write is on the disk when the call returns.
-                                  m_defaults.sync();
-                              });
+    const Outcome outcome = take(Waiting{std::move(change), m_generation, false}, lock,
+                                 [this](const SessionDraftEncoder::Result &result) {
+                                     // A small draft is kept in memory until the next turn of the
+                                     // event loop; this write is on the disk when the call returns.
+                                     const bool stored = store(m_defaults, result);
+                                     return m_defaults.sync() && stored;
+                                 });
     lock.unlock();
-    if (written)
-        Q_EMIT draftWritten();
-    return written;
+    announce(outcome);
+    return outcome == Outcome::written;
 }
 
 void SessionDraftWriter::forget()
@@ -110,8 +108,16 @@ QString SessionDraftWriter::lastWrittenFingerprint() const
     return m_storedIsJudgedSame ? m_encoder.fingerprint() : QString();
 }
 
-bool SessionDraftWriter::take(Waiting waiting, std::unique_lock<std::mutex> &lock,
-                              const std::function<void(const SessionDraftEncoder::Result &)> &write)
+void SessionDraftWriter::announce(Outcome outcome)
+{
+    if (outcome == Outcome::written)
+        Q_EMIT draftWritten();
+    else if (outcome == Outcome::failed)
+        Q_EMIT draftWriteFailed();
+}
+
+SessionDraftWriter::Outcome SessionDraftWriter::take(Waiting waiting, std::unique_lock<std::mutex> &lock,
+                                                     const std::function<bool(const SessionDraftEncoder::Result &)> &write)
 {
     lock.unlock();
     const SessionDraftEncoder::Result result = m_encoder.apply(waiting.change);
@@ -119,24 +125,30 @@ bool SessionDraftWriter::take(Waiting waiting, std::unique_lock<std::mutex> &loc
     if (waiting.generation != m_generation) {
         // A removal of the stored draft since the change was taken wins over it.
         m_storedIsEncoded = false;
-        return false;
+        return Outcome::skipped;
     }
     if (waiting.stored) {
         m_storedIsEncoded = false;
         m_storedIsJudgedSame = true;
-        return false;
+        return Outcome::skipped;
     }
     if (m_storedIsJudgedSame && !result.judgedChanged) {
         // Not written, so the stored bytes are no longer the encoder's.
         if (!result.edits.empty())
             m_storedIsEncoded = false;
-        return false;
+        return Outcome::skipped;
     }
     // Under the lock: a removal waits for the write, or the write sees the removal.
-    write(result);
+    if (!write(result)) {
+        // Unsaved: the settings layer keeps the value and retries it, but until a write of ours
+        // succeeds the next change is written whole, even one the fingerprint finds the same.
+        m_storedIsEncoded = false;
+        m_storedIsJudgedSame = false;
+        return Outcome::failed;
+    }
     m_storedIsEncoded = true;
     m_storedIsJudgedSame = true;
-    return true;
+    return Outcome::written;
 }
 
 void SessionDraftWriter::writeWaitingDrafts()
@@ -147,14 +159,13 @@ void SessionDraftWriter::writeWaitingDrafts()
         m_waiting.reset();
         if (!m_fileWriter)
             m_fileWriter = std::make_unique<UserDefaults::WorkerWriter>(m_filePath);
-        const bool written = take(std::move(waiting), lock,
-                                  [this](const SessionDraftEncoder::Result &result) { store(*m_fileWriter, result); });
-        if (!written)
-            continue;
-        lock.unlock();
-        m_fileWriter->sync();
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT draftWritten(); }, Qt::QueuedConnection);
-        lock.lock();
+        const Outcome outcome = take(std::move(waiting), lock, [this](const SessionDraftEncoder::Result &result) {
+            // A small draft waits in the settings layer until this sync.
+            const bool stored = store(*m_fileWriter, result);
+            return m_fileWriter->sync() && stored;
+        });
+        if (outcome != Outcome::skipped)
+            QMetaObject::invokeMethod(this, [this, outcome] { announce(outcome); }, Qt::QueuedConnection);
     }
     m_isWriting = false;
     m_idle.notify_all();

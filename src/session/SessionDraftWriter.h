@@ -26,7 +26,8 @@
 // always the last to land. A change that leaves what a fingerprint covers as it was last written
 // (or restored) is not written.
 //
-// Everything but the writes runs on the main thread; draftWritten is emitted there.
+// Everything but the writes runs on the main thread; draftWritten and draftWriteFailed are
+// emitted there.
 class SessionDraftWriter final : public QObject
 {
     Q_OBJECT
@@ -41,7 +42,8 @@ public:
     void submit(SessionDraftChange change);
     void submit(SessionDraft draft) { submit(SessionDraftChange::whole(std::move(draft))); }
     // Writes the change on the calling thread once the write on its way is done, unless it
-    // leaves the judged content as it was; a waiting change is taken into it. True when written.
+    // leaves the judged content as it was; a waiting change is taken into it. True when written
+    // (false too when the write failed).
     bool writeNow(SessionDraftChange change);
     bool writeNow(const SessionDraft &draft) { return writeNow(SessionDraftChange::whole(draft)); }
     // The stored draft is the one this change makes, as far as a fingerprint can tell (it was
@@ -59,8 +61,11 @@ public:
 
 Q_SIGNALS:
     void draftWritten();
+    // A write failed; the settings layer keeps the value and tries again.
+    void draftWriteFailed();
 
 private:
+    enum class Outcome { skipped, written, failed };
     struct Waiting
     {
         SessionDraftChange change;
@@ -71,13 +76,16 @@ private:
     void enqueue(SessionDraftChange change, bool stored);
     // On the worker: writes waiting changes until none is left.
     void writeWaitingDrafts();
-    // Takes the change into the encoder and writes it; with the mutex held, which it lets go
-    // while encoding. True when written.
-    bool take(Waiting waiting, std::unique_lock<std::mutex> &lock, const std::function<void(const SessionDraftEncoder::Result &)> &write);
+    // Takes the change into the encoder and writes it (`write` true when written); with the
+    // mutex held, which it lets go while encoding.
+    Outcome take(Waiting waiting, std::unique_lock<std::mutex> &lock,
+                 const std::function<bool(const SessionDraftEncoder::Result &)> &write);
     // With the mutex held: edits the stored value when it is the encoder's last one, else writes
-    // it whole. `Target` is the main thread's settings or the worker's writer.
+    // it whole. `Target` is the main thread's settings or the worker's writer. True when written.
     template<typename Target>
-    void store(Target &target, const SessionDraftEncoder::Result &result);
+    bool store(Target &target, const SessionDraftEncoder::Result &result);
+    // Main thread.
+    void announce(Outcome outcome);
 
     UserDefaults &m_defaults;
     const QString m_key;

@@ -53,6 +53,18 @@ void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
         "Текст встречи остался на этом компьютере."));
 }
 
+void SubtitleViewModel::followDraftSaveFailing(bool failing)
+{
+    const QString notice = QString::fromUtf8(draftNotSavedNotice);
+    if (failing) {
+        m_session->setErrorMessage(notice);
+        return;
+    }
+    // A notice set since by someone else stays.
+    if (m_session->errorMessage() == notice)
+        m_session->setErrorMessage(std::nullopt);
+}
+
 SubtitleViewModel::~SubtitleViewModel()
 {
     // The concerns go before the services they drive.
@@ -81,6 +93,7 @@ void SubtitleViewModel::wireConcerns()
     // Each change of the turns is saved a moment later.
     connect(m_turns, &SessionTurnStore::turnChanged, m_draft, &SessionDraftStore::scheduleDraftAutosave);
     connect(m_turns, &SessionTurnStore::turnClosed, m_draft, &SessionDraftStore::scheduleDraftAutosave);
+    connect(m_draft, &SessionDraftStore::draftSaveFailingChanged, this, &SubtitleViewModel::followDraftSaveFailing);
     connect(m_turns, &SessionTurnStore::interimChunkReady, this, &SubtitleViewModel::sendInterimChunk);
     connect(m_turns, &SessionTurnStore::finalChunkReady, this, &SubtitleViewModel::sendFinalChunk);
 

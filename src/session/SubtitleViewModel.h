@@ -120,6 +120,10 @@ public:
     // the next start tells the user that the meeting did not reach the history.
     static constexpr const char *historyNotSavedAtQuitDefaultsKey = "kavrel.session.historyNotSavedAtQuit";
     static constexpr double defaultFontSize = 18;
+    // Shown once while the session draft cannot be written to this computer.
+    static constexpr const char *draftNotSavedNotice =
+        "Текст встречи не удаётся сохранить на этом компьютере: файл настроек недоступен для записи "
+        "(возможно, диск заполнен). Программа пробует снова; пока текст есть только в открытом окне.";
 
     struct Timings
     {
@@ -318,6 +322,7 @@ private:
     void wireCompanionSet();
     void copyPanelText(AIPanel panel);
     void showNoticeOfMeetingNotSavedAtQuit();
+    void followDraftSaveFailing(bool failing);
 
     UserDefaults &m_defaults;
     KavrelLocalizationStore &m_localization;

@@ -10,7 +10,9 @@
 #include "base/Dates.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
+#include "session/MeetingHistoryRecord.h"
 #include "session/SessionCompanionSet.h"
+#include "session/SessionDraft.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
 #include "session/StableReconstructionScheduler.h"
@@ -21,9 +23,14 @@
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
 #include "support/FakeHistoryBackend.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestAuth.h"
 
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonArray>
+#include <QSettings>
+#include <QThread>
 #include <QTest>
 #include <QTimeZone>
 
@@ -61,6 +68,9 @@ private Q_SLOTS:
     void aKeptRecordOfAnotherMeetingIsIgnored_data();
     void aKeptRecordOfAnotherMeetingIsIgnored();
     void theProgramRunsWithItsProductionTimings();
+    void theRecordEntryIsInTheFileWithTheDraft_data();
+    void theRecordEntryIsInTheFileWithTheDraft();
+    void aDraftThatCannotBeSavedIsNoticedOnce();
 
 private:
     std::unique_ptr<SubtitleViewModel> makeModel();
@@ -474,6 +484,81 @@ void tst_SessionCompanionSet::theProgramRunsWithItsProductionTimings()
     QCOMPARE(history.retryDelays[1], milliseconds(3000));
     QCOMPARE(history.retryDelays[2], milliseconds(8000));
     QCOMPARE(history.deferredRetryDelay, milliseconds(30000));
+}
+
+void tst_SessionCompanionSet::theRecordEntryIsInTheFileWithTheDraft_data()
+{
+    QTest::addColumn<bool>("writeNow");
+    QTest::newRow("on the worker") << false;
+    QTest::newRow("on the calling thread") << true;
+}
+
+// A crash right after the draft lands finds the record entry that names it: the two are not a
+// turn of the event loop apart. The files are read as a crash would leave them, with no event
+// processed since the draft was handed over.
+void tst_SessionCompanionSet::theRecordEntryIsInTheFileWithTheDraft()
+{
+    QFETCH(bool, writeNow);
+    auto model = makeModel();
+    model->draftStore()->setAutosaveDelay(std::chrono::hours(1));
+    addClosedTurn(*model, QStringLiteral("The first words of the meeting."));
+    const QUuid firstTurn = model->turnStore()->turns().front().id;
+    if (writeNow)
+        model->draftStore()->persistDraftIfNeeded();
+    else
+        model->draftStore()->persistDraftInBackground();
+
+    const QString path = m_defaults->filePath();
+    const QString copy = m_directory.filePath(QStringLiteral("crash-%1.ini").arg(m_testNumber));
+    std::optional<QByteArray> entry;
+    QDeadlineTimer deadline(10000);
+    for (;;) {
+        QFile::remove(copy);
+        QFile::remove(copy + QStringLiteral(".journal"));
+        QFile::copy(path, copy);
+        QFile::copy(path + QStringLiteral(".journal"), copy + QStringLiteral(".journal"));
+        const UserDefaults crashed(copy);
+        if (crashed.dataValue(QString::fromLatin1(SessionDraftStore::defaultsKey))) {
+            entry = crashed.dataValue(QString::fromLatin1(MeetingHistoryRecord::defaultsKey));
+            break;
+        }
+        QVERIFY2(!writeNow && !deadline.hasExpired(), "the draft never landed");
+        QThread::msleep(5);
+    }
+    QVERIFY(entry);
+    QCOMPARE(MeetingHistoryRecord::fromJson(*entry).firstTurnID, std::optional<QUuid>(firstTurn));
+}
+
+// A full disk: one notice while the draft cannot be written, gone once the settings layer's
+// retry has written it; the draft then holds every turn.
+void tst_SessionCompanionSet::aDraftThatCannotBeSavedIsNoticedOnce()
+{
+    auto model = makeModel();
+    m_defaults->setWriteRetryDelays(std::chrono::milliseconds(20), std::chrono::milliseconds(40));
+    const QString notice = QString::fromUtf8(SubtitleViewModel::draftNotSavedNotice);
+    int shown = 0;
+    connect(model.get(), &SubtitleViewModel::errorMessageChanged, this, [&] {
+        if (model->errorMessage() == notice)
+            ++shown;
+    });
+    addClosedTurn(*model, QStringLiteral("Said before the disk filled."));
+    QVERIFY(waitForSaves(*model));
+    {
+        const FileSizeLimit full(16);
+        addClosedTurn(*model, QStringLiteral("Said while it is full."));
+        QVERIFY(QTest::qWaitFor([&] { return model->errorMessage() == notice; }, 5000));
+        addClosedTurn(*model, QStringLiteral("Said while it is still full."));
+        QVERIFY(waitForSaves(*model));
+        QTest::qWait(100);
+        QCOMPARE(model->errorMessage(), std::optional<QString>(notice));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !model->errorMessage(); }, 5000));
+    QCOMPARE(shown, 1);
+    const QString stored = QSettings(m_defaults->filePath(), QSettings::IniFormat)
+                               .value(QString::fromLatin1(SessionDraftStore::defaultsKey)).toString();
+    QVERIFY(stored.startsWith(QLatin1String("x:")));
+    const SessionDraft draft = SessionDraft::fromJson(QByteArray::fromBase64(stored.sliced(2).toLatin1()));
+    QCOMPARE(draft.turns.size(), std::size_t(3));
 }
 
 QTEST_MAIN(tst_SessionCompanionSet)

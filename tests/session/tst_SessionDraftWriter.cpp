@@ -3,6 +3,7 @@
 
 #include "platform/UserDefaults.h"
 #include "session/SessionDraftWriter.h"
+#include "support/FileSizeLimit.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -70,6 +71,8 @@ private Q_SLOTS:
     void aRemovalKeepsTheChangesTheNextOneBuildsOn_data();
     void aRemovalKeepsTheChangesTheNextOneBuildsOn();
     void theEndLeavesTheSettingsFileWhole();
+    void aDraftThatCouldNotBeWrittenCountsAsUnsaved_data();
+    void aDraftThatCouldNotBeWrittenCountsAsUnsaved();
 };
 
 void tst_SessionDraftWriter::onlyAChangeOfTheJudgedContentIsWritten_data()
@@ -255,6 +258,47 @@ void tst_SessionDraftWriter::theEndLeavesTheSettingsFileWhole()
     QSettings after(path, QSettings::IniFormat);
     QCOMPARE(after.value(key).toString(), QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
     QCOMPARE(defaults.dataValue(key), std::optional<QByteArray>(draft.toJson()));
+}
+
+void tst_SessionDraftWriter::aDraftThatCouldNotBeWrittenCountsAsUnsaved_data()
+{
+    QTest::addColumn<bool>("writeNow");
+    QTest::addColumn<int>("turnCount"); // a draft kept in memory until the sync, or a large one
+    for (const int turnCount : {5, 600}) {
+        QTest::addRow("on the worker, %d turns", turnCount) << false << turnCount;
+        QTest::addRow("on the calling thread, %d turns", turnCount) << true << turnCount;
+    }
+}
+
+// A write that fails (a full disk) is reported, not counted as written: the same draft is
+// written again once there is room, although its content is what was handed over last.
+void tst_SessionDraftWriter::aDraftThatCouldNotBeWrittenCountsAsUnsaved()
+{
+    QFETCH(bool, writeNow);
+    QFETCH(int, turnCount);
+    WriterFixture fixture;
+    fixture.defaults.setWriteRetryDelays(std::chrono::hours(1), std::chrono::hours(1));
+    QSignalSpy failed(&fixture.writer, &SessionDraftWriter::draftWriteFailed);
+    QVERIFY(fixture.writer.writeNow(draftWith(turnCount, QStringLiteral("before"))));
+    const SessionDraft draft = draftWith(turnCount, QStringLiteral("while the disk is full"));
+    {
+        const FileSizeLimit full(16);
+        if (writeNow) {
+            QVERIFY(!fixture.writer.writeNow(draft));
+        } else {
+            fixture.writer.submit(draft);
+            QVERIFY(fixture.settle());
+        }
+    }
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(fixture.written.count(), 1);
+    QVERIFY(fixture.writer.lastWrittenFingerprint().isEmpty());
+
+    QVERIFY(fixture.writer.writeNow(draft));
+    QCOMPARE(fixture.written.count(), 2);
+    QCOMPARE(fixture.writer.lastWrittenFingerprint(), draft.fingerprint());
+    QSettings file(fixture.defaults.filePath(), QSettings::IniFormat);
+    QCOMPARE(file.value(key).toString(), QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraftWriter)
