@@ -55,6 +55,14 @@ int main(int argc, char *argv[])
         return KavrelSingleInstance::forward(instanceSocket, launchURLs) ? 0 : 1;
 
     UserDefaults defaults;
+    // The instance socket lives in the runtime folder, the settings in the configuration folder:
+    // a copy started with another runtime folder finds no one on the socket, but the settings
+    // file tells. Two programs over one settings file would undo each other's writes.
+    if (defaults.isHeldByAnotherProcess()) {
+        qCCritical(KavrelDiagnostics::app()).noquote()
+            << "another copy of the program runs with the settings file" << defaults.filePath() << "- ending";
+        return 1;
+    }
     KavrelAppearanceController appearance(defaults);
     appearance.followDesktopPortal();
 
