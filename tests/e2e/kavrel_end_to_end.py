@@ -425,6 +425,19 @@ class Run:
             raise Failure("the restarted program asks for a sign-in")
         self.screenshot("restored-session")
 
+        # A second copy with a runtime folder of its own finds no one on the instance socket, but
+        # the settings file is held: it ends instead of running beside the first.
+        runtime = tempfile.mkdtemp(prefix="runtime.", dir=self.work)
+        os.chmod(runtime, 0o700)
+        env = dict(os.environ, QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime, ASAN_OPTIONS="detect_leaks=0",
+                   KAVREL_AUTH_BASE_URL=self.base_url)
+        second = subprocess.run([self.args.kavrel], env=env, capture_output=True, text=True, timeout=30)
+        if second.returncode != 1:
+            raise Failure("a second copy over the same settings ended with %d: %s"
+                          % (second.returncode, (second.stdout + second.stderr)[-2000:]))
+        if self.kavrel.poll() is not None:
+            raise Failure("the first copy ended when the second one started")
+
 
 def main(run_class=Run):
     parser = argparse.ArgumentParser()
