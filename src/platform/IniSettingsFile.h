@@ -17,8 +17,9 @@
 // file, and is read back when asked for; the file is written by splicing, not re-escaping, it.
 //
 // Only the General section is ours (every key of the settings layer lives there); other sections,
-// and keys of it whose values are none of ours, are carried over as they are. Keys and values are escaped as QSettings escapes them, so files
-// stay readable both ways. Not thread-safe: the owner serialises the calls.
+// and keys of it whose values are none of ours, are carried over as they are. Keys and values
+// are escaped as QSettings escapes them, so files stay readable both ways. Not thread-safe: the
+// owner serialises the calls.
 class IniSettingsFile final
 {
 public:

@@ -20,7 +20,8 @@ class UserDefaults;
 // beside the active one the crashed run left.
 //
 // The entry is written when a fact of the record changes or the draft is handed over to be
-// written (so it names the draft's first turn, and reaches the file no later than the draft), and removed when a new conversation begins or no turns are left.
+// written (so it names the draft's first turn, and reaches the file no later than the draft),
+// and removed when a new conversation begins or no turns are left.
 // It is read once, when the keeper is made, before anything can overwrite it.
 //
 // Main thread only.

@@ -123,7 +123,7 @@ public:
     // Shown once while the session draft cannot be written to this computer.
     static constexpr const char *draftNotSavedNotice =
         "Текст встречи не удаётся сохранить на этом компьютере: файл настроек недоступен для записи "
-        "(возможно, диск заполнен). Программа пробует снова; пока текст есть только в открытом окне.";
+        "(возможно, диск заполнен). Программа пробует снова; до тех пор текст есть только в памяти программы.";
 
     struct Timings
     {
