@@ -124,6 +124,14 @@ bool isTransientCode(QNetworkReply::NetworkError code)
     }
 }
 
+// A status by which the server says it read the request and will not take it. A 401 refuses
+// the credentials, not the request (the next attempt carries a fresh token); 408 and 429 ask to
+// come back later; 5xx and anything outside 4xx say nothing of the request.
+bool isRefusalStatus(int status)
+{
+    return status >= 400 && status <= 499 && status != 401 && status != 408 && status != 429;
+}
+
 } // namespace
 
 MeetingSessionHistoryService::MeetingSessionHistoryService(AuthService *authService, QObject *parent)
@@ -236,8 +244,8 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
         throw MeetingSessionHistoryServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299) {
         if (auto error = graphqlRequestError(reply.body))
-            throw *error;
-        throw MeetingSessionHistoryServiceError::invalidResponse();
+            throw error->withHttpStatus(reply.status);
+        throw MeetingSessionHistoryServiceError::invalidResponse().withHttpStatus(reply.status);
     }
 
     // Errors are read before data: a server that fails a field reports it in "errors" and
@@ -290,6 +298,40 @@ bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_
         return isTransientCode(networkError.code());
     } catch (...) {
         return false;
+    }
+}
+
+bool MeetingSessionHistoryService::isRetryableError(const std::exception_ptr &error)
+{
+    using Case = MeetingSessionHistoryServiceError::Case;
+    if (!error || isCancellation(error))
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const MeetingSessionHistoryServiceError &serviceError) {
+        const int status = serviceError.httpStatus();
+        switch (serviceError.errorCase()) {
+        case Case::missingAuthSession:
+            return false;
+        case Case::invalidBackendBaseURL:
+            // Not the server's word: the record waits for the address to be mended as it waits
+            // for a network.
+            return true;
+        case Case::invalidResponse:
+            // An answer that says nothing readable, unless its status does.
+            return !isRefusalStatus(status);
+        case Case::graphqlRequestFailed:
+        case Case::meetingContentUnavailable:
+            // A GraphQL error in a 2xx answer is the server's own refusal; beside another status
+            // the status decides (a gateway may wrap its 503 in a GraphQL error).
+            return status != 0 && !isRefusalStatus(status);
+        }
+        return false;
+    } catch (...) {
+        // No answer, a broken one, or one that does not read (a body cut short that the network
+        // stack took for a whole one, a compressed body that does not decompress): the request
+        // may not even have reached the server.
+        return true;
     }
 }
 
@@ -354,9 +396,9 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::star
         throw CancellationError();
 
     if (data.failed()) {
-        // The request may have reached the server although its answer was lost: the next
-        // start with this id looks for it first.
-        if (clientSessionID && isTransientNetworkError(data.error))
+        // The request may have reached the server although its answer was lost, cut short or
+        // replaced by a gateway's: the next start with this id looks for it first.
+        if (clientSessionID && isRetryableError(data.error))
             m_uncertainStartClientSessionIDs.insert(*clientSessionID);
         std::rethrow_exception(data.error);
     }

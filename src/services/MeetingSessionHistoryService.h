@@ -89,6 +89,13 @@ public:
     // was not found, refused or unreachable, the connection was lost, no network. False for everything
     // else: HTTP answers of any status, this service's errors, decoding, cancellation.
     static bool isTransientNetworkError(const std::exception_ptr &error);
+    // True unless the server read the request and refused it: no answer or a broken one
+    // (connection failures, time-outs, a body cut short, a compressed body that does not
+    // decompress, an answer that does not decode), 408, 429, 401 and every 5xx (a gateway's word
+    // on a server it could not reach) may all go through on a later attempt. False for a
+    // refusal (a GraphQL error in a 2xx answer, any other 4xx), a cancellation and a missing
+    // sign-in. Only a refusal lets a record that waits to be saved go.
+    static bool isRetryableError(const std::exception_ptr &error);
     // True when the server refused an update because the quoted revision is not its own.
     static bool isOutdatedRevisionError(const std::exception_ptr &error);
 

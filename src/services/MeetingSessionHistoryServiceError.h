@@ -28,6 +28,15 @@ public:
 
     Case errorCase() const { return m_case; }
     QString payload() const { return m_payload; }
+    // The HTTP status of the answer that carried the failure when it was not 2xx; 0 otherwise.
+    // A gateway's 502 and a server's refusal may carry the same text: only this tells them apart.
+    int httpStatus() const { return m_httpStatus; }
+    MeetingSessionHistoryServiceError withHttpStatus(int status) const
+    {
+        MeetingSessionHistoryServiceError error = *this;
+        error.m_httpStatus = status;
+        return error;
+    }
 
     QString message() const override;
 
@@ -39,4 +48,5 @@ public:
 private:
     Case m_case;
     QString m_payload;
+    int m_httpStatus = 0;
 };

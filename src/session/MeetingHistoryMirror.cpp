@@ -371,7 +371,7 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
         if (answer.succeeded())
             co_return answer.value;
 
-        if (!MeetingSessionHistoryService::isTransientNetworkError(answer.error) || attempt >= retryLimit) {
+        if (!MeetingSessionHistoryService::isRetryableError(answer.error) || attempt >= retryLimit) {
             handleSyncError(answer.error, retryStatus, conversation);
             co_return std::nullopt;
         }
@@ -427,7 +427,7 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
     const bool previousMeeting = conversation->finalSnapshot.has_value();
     const QString description = errorMessage(error);
     QString message;
-    if (MeetingSessionHistoryService::isTransientNetworkError(error)) {
+    if (MeetingSessionHistoryService::isRetryableError(error)) {
         message = previousMeeting ? previousTransientFailureMessage : transientFailureMessage;
         scheduleDeferredRetry(retryStatus, conversation);
     } else {

@@ -24,8 +24,9 @@ class MeetingSessionHistoryService;
 
 // Mirrors each listening conversation as one meeting record on the history server. Saves run
 // one after another in one queue and are skipped when the content did not change since the
-// last save of the same status; network interruptions are retried 1, 3 and 8 seconds later,
-// then every 30 seconds, with a notice in the engine's error message until a save succeeds.
+// last save of the same status; a save that the server did not refuse (no answer, a gateway's
+// error, an answer that does not read) is retried 1, 3 and 8 seconds later, then every 30
+// seconds, with a notice in the engine's error message until a save succeeds.
 //
 // A meeting's end is fixed when it stops (a meeting restored after a crash ended with its last
 // turn): later saves, such as the summary asked for after the stop, keep that end and the

@@ -99,8 +99,8 @@ private Q_SLOTS:
     void startRecoversAnUncertainStart_data();
     void startRecoversAnUncertainStart();
     void startWithoutClientSessionIdNeverRecovers();
-    void startFailuresThatAreNotTransientAreNotRecorded_data();
-    void startFailuresThatAreNotTransientAreNotRecorded();
+    void refusedStartsAreNotRecorded_data();
+    void refusedStartsAreNotRecorded();
     void failedRecoveryKeepsTheStartUncertain();
     void recoveryTakesTheFirstMatchingRecord();
     void updateResendsUnreadableContentOnce();
@@ -260,29 +260,39 @@ void tst_MeetingSessionHistoryService::everyDocumentIsSentExactlyWithItsVariable
 
 void tst_MeetingSessionHistoryService::startRecoversAnUncertainStart_data()
 {
-    QTest::addColumn<bool>("hang");
+    QTest::addColumn<Script>("failure");
     QTest::addColumn<bool>("committed");
 
-    QTest::newRow("connection dropped after the write") << false << true;
-    QTest::newRow("timed out after the write") << true << true;
-    QTest::newRow("connection dropped before the write") << false << false;
+    QTest::newRow("connection dropped after the write") << Script::dropConnection(true) << true;
+    QTest::newRow("timed out after the write") << Script::hang(true) << true;
+    QTest::newRow("connection dropped before the write") << Script::dropConnection(false) << false;
+    // A gateway that gave up on the server, or an answer that does not read, says nothing of
+    // whether the record was made.
+    Script gatewayTimeout = Script::httpFailure(504, "<html>Gateway Time-out</html>", "text/html");
+    gatewayTimeout.commitFirst = true;
+    QTest::newRow("gateway time-out after the write") << gatewayTimeout << true;
+    QTest::newRow("bad gateway before the write") << Script::httpFailure(502, "Bad Gateway") << false;
+    Script cutShort = Script::httpFailure(200, R"({"data":{"startMeetingSession":{"id":")", "application/json");
+    cutShort.commitFirst = true;
+    QTest::newRow("answer cut short after the write") << cutShort << true;
+    Script compressed = Script::brokenCompression();
+    compressed.commitFirst = true;
+    QTest::newRow("answer that does not decompress after the write") << compressed << true;
 }
 
 void tst_MeetingSessionHistoryService::startRecoversAnUncertainStart()
 {
-    QFETCH(bool, hang);
+    QFETCH(Script, failure);
     QFETCH(bool, committed);
 
     m_history->addMeeting(QStringLiteral("workspace-1")); // someone else's meeting, no params
     m_service->setRequestTimeout(std::chrono::milliseconds(300));
-    m_history->script(QStringLiteral("StartMeetingSession"), hang ? Script::hang(committed) : Script::dropConnection(committed));
+    m_history->script(QStringLiteral("StartMeetingSession"), failure);
 
     const auto first = runTask(m_service->startSession(snapshot()));
     QVERIFY(!first.succeeded());
-    const auto networkError = first.errorAs<NetworkError>();
-    QVERIFY(networkError.has_value());
-    QCOMPARE(networkError->kind(), hang ? NetworkError::Kind::timedOut : NetworkError::Kind::connectionLost);
-    QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(first.error));
+    QVERIFY(!first.isCancellation());
+    QVERIFY2(MeetingSessionHistoryService::isRetryableError(first.error), qPrintable(first.errorText()));
     QCOMPARE(m_history->meetingCount(), committed ? 2 : 1);
     m_history->clearScripts();
 
@@ -316,21 +326,21 @@ void tst_MeetingSessionHistoryService::startWithoutClientSessionIdNeverRecovers(
     QCOMPARE(m_history->operationNames(), QStringList{"StartMeetingSession"});
 }
 
-void tst_MeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded_data()
+void tst_MeetingSessionHistoryService::refusedStartsAreNotRecorded_data()
 {
     QTest::addColumn<Script>("failure");
     QTest::newRow("GraphQL error") << Script::error(QStringLiteral("Workspace is read-only"), QStringLiteral("FORBIDDEN"));
-    QTest::newRow("HTTP 500 with text") << Script::httpFailure(500, "Internal error");
-    QTest::newRow("HTTP 503 blank") << Script::httpFailure(503, "");
+    QTest::newRow("HTTP 400 with text") << Script::httpFailure(400, "Bad request");
+    QTest::newRow("HTTP 403 blank") << Script::httpFailure(403, "");
 }
 
-void tst_MeetingSessionHistoryService::startFailuresThatAreNotTransientAreNotRecorded()
+void tst_MeetingSessionHistoryService::refusedStartsAreNotRecorded()
 {
     QFETCH(Script, failure);
     m_history->script(QStringLiteral("StartMeetingSession"), failure);
     const auto first = runTask(m_service->startSession(snapshot()));
     QVERIFY(first.errorAs<ServiceError>().has_value());
-    QVERIFY(!MeetingSessionHistoryService::isTransientNetworkError(first.error));
+    QVERIFY(!MeetingSessionHistoryService::isRetryableError(first.error));
 
     m_history->clearCalls();
     QVERIFY(runTask(m_service->startSession(snapshot())).succeeded());
@@ -488,42 +498,57 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("expected"); // "ok", "decode", or the service error's message
+    // Whether the same request may still go through: only the server's refusal says no.
+    QTest::addColumn<bool>("retryable");
 
     const QByteArray okData = j("{'data':{'deleteMeetingSession':{'id':'m','status':'deleted','deletedAt':'2025-03-14T09:26:53Z','revision':2}}");
-    QTest::newRow("data") << 200 << okData + "}" << "ok";
-    QTest::newRow("empty error list beside data") << 200 << okData + j(",'errors':[]}") << "ok";
-    QTest::newRow("status 299") << 299 << okData + "}" << "ok";
-    QTest::newRow("data and an error") << 200 << okData + j(",'errors':[{'message':'boom'}]}") << "boom";
-    QTest::newRow("error without message") << 200 << j("{'errors':[{'extensions':{'code':'X'}}]}") << "GraphQL request failed.";
-    QTest::newRow("blank error message") << 200 << j("{'data':null,'errors':[{'message':'  \\n'}]}") << "GraphQL request failed.";
-    QTest::newRow("content unavailable") << 200 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone";
-    QTest::newRow("code in lower case") << 200 << j("{'errors':[{'message':'gone','extensions':{'code':'meeting_content_unavailable'}}]}") << "gone";
-    QTest::newRow("empty object") << 200 << QByteArray("{}") << "Сервер истории встреч вернул некорректный ответ.";
-    QTest::newRow("data null without errors") << 200 << j("{'data':null}") << "Сервер истории встреч вернул некорректный ответ.";
-    QTest::newRow("data of the wrong shape") << 200 << j("{'data':{'deleteMeetingSession':null}}") << "decode";
-    QTest::newRow("not JSON") << 200 << QByteArray("OK") << "decode";
-    QTest::newRow("500 with GraphQL error") << 500 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone";
-    QTest::newRow("502 with text") << 502 << QByteArray("  Bad gateway\n") << "Bad gateway";
-    QTest::newRow("400 with JSON but no errors") << 400 << j("{'message':'bad'}") << "{\"message\":\"bad\"}";
-    QTest::newRow("status 300") << 300 << QByteArray("Multiple choices") << "Multiple choices";
-    QTest::newRow("500 empty") << 500 << QByteArray() << "Сервер истории встреч вернул некорректный ответ.";
-    QTest::newRow("500 blank") << 500 << QByteArray(" \n\t ") << "Сервер истории встреч вернул некорректный ответ.";
-    QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << "Сервер истории встреч вернул некорректный ответ.";
+    QTest::newRow("data") << 200 << okData + "}" << "ok" << false;
+    QTest::newRow("empty error list beside data") << 200 << okData + j(",'errors':[]}") << "ok" << false;
+    QTest::newRow("status 299") << 299 << okData + "}" << "ok" << false;
+    QTest::newRow("data and an error") << 200 << okData + j(",'errors':[{'message':'boom'}]}") << "boom" << false;
+    QTest::newRow("error without message") << 200 << j("{'errors':[{'extensions':{'code':'X'}}]}") << "GraphQL request failed." << false;
+    QTest::newRow("blank error message") << 200 << j("{'data':null,'errors':[{'message':'  \\n'}]}") << "GraphQL request failed." << false;
+    QTest::newRow("content unavailable") << 200 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone" << false;
+    QTest::newRow("code in lower case") << 200 << j("{'errors':[{'message':'gone','extensions':{'code':'meeting_content_unavailable'}}]}") << "gone" << false;
+    QTest::newRow("empty object") << 200 << QByteArray("{}") << "Сервер истории встреч вернул некорректный ответ." << true;
+    QTest::newRow("data null without errors") << 200 << j("{'data':null}") << "Сервер истории встреч вернул некорректный ответ." << true;
+    QTest::newRow("data of the wrong shape") << 200 << j("{'data':{'deleteMeetingSession':null}}") << "decode" << true;
+    QTest::newRow("not JSON") << 200 << QByteArray("OK") << "decode" << true;
+    QTest::newRow("500 with GraphQL error") << 500 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone" << true;
+    QTest::newRow("502 with text") << 502 << QByteArray("  Bad gateway\n") << "Bad gateway" << true;
+    QTest::newRow("503 with GraphQL error") << 503 << j("{'errors':[{'message':'upstream unavailable'}]}") << "upstream unavailable" << true;
+    QTest::newRow("504 with a page") << 504 << QByteArray("<html>Gateway Time-out</html>") << "<html>Gateway Time-out</html>" << true;
+    QTest::newRow("408") << 408 << QByteArray("Request Timeout") << "Request Timeout" << true;
+    QTest::newRow("429") << 429 << j("{'errors':[{'message':'slow down'}]}") << "slow down" << true;
+    QTest::newRow("401") << 401 << QByteArray("Unauthorized") << "Unauthorized" << true;
+    QTest::newRow("400 with JSON but no errors") << 400 << j("{'message':'bad'}") << "{\"message\":\"bad\"}" << false;
+    QTest::newRow("403 with text") << 403 << QByteArray("Forbidden") << "Forbidden" << false;
+    QTest::newRow("422 with GraphQL error") << 422 << j("{'errors':[{'message':'title too long'}]}") << "title too long" << false;
+    QTest::newRow("404 empty") << 404 << QByteArray() << "Сервер истории встреч вернул некорректный ответ." << false;
+    QTest::newRow("status 300") << 300 << QByteArray("Multiple choices") << "Multiple choices" << true;
+    QTest::newRow("500 empty") << 500 << QByteArray() << "Сервер истории встреч вернул некорректный ответ." << true;
+    QTest::newRow("500 blank") << 500 << QByteArray(" \n\t ") << "Сервер истории встреч вернул некорректный ответ." << true;
+    QTest::newRow("500 not UTF-8") << 500 << QByteArray("\xff\xfe\xfd") << "Сервер истории встреч вернул некорректный ответ." << true;
     // A long meeting's detail is larger than other clients' answers may be; past its own
     // cap the exchange stops.
-    QTest::newRow("5 MB answer") << 200 << QByteArray(5 * 1024 * 1024, ' ') << "decode";
-    QTest::newRow("9 MB answer") << 200 << QByteArray(9 * 1024 * 1024, ' ') << "too large";
+    QTest::newRow("5 MB answer") << 200 << QByteArray(5 * 1024 * 1024, ' ') << "decode" << true;
+    QTest::newRow("9 MB answer") << 200 << QByteArray(9 * 1024 * 1024, ' ') << "too large" << true;
     // Answers that are not HTTP at all come from a raw server.
     QTest::newRow("status 000") << -1 << QByteArray("HTTP/1.1 000 Zero\r\nContent-Length: 4\r\n\r\nOops")
-                                << "Сервер истории встреч вернул некорректный ответ.";
+                                << "Сервер истории встреч вернул некорректный ответ." << true;
     // A status line followed by a broken body is no answer: the save is tried again.
     QTest::newRow("body cut short") << -1
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{\"data\":{\"delete")
-        << "transient";
+        << "transient" << true;
+    // Without a length the end of the connection is the end of the body, and a cut one reads
+    // as whole.
+    QTest::newRow("body cut short without a length") << -1
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n{\"data\":{\"delete")
+        << "decode" << true;
     QTest::newRow("corrupt compressed body") << -1
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: 24\r\n\r\n")
                + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24)
-        << "network";
+        << "network" << true;
 }
 
 void tst_MeetingSessionHistoryService::transportMapsAnswers()
@@ -531,6 +556,7 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers()
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(QString, expected);
+    QFETCH(bool, retryable);
     m_backend->route("POST", QStringLiteral("/graphql"), FakeResponse::json(status, body));
     RawReplyServer raw(body);
     std::unique_ptr<AuthService> rawAuth;
@@ -547,6 +573,7 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers()
         QVERIFY(outcome.succeeded());
         return;
     }
+    QCOMPARE(MeetingSessionHistoryService::isRetryableError(outcome.error), retryable);
     if (expected == QLatin1String("too large")) {
         QCOMPARE(outcome.errorAs<NetworkError>()->kind(), NetworkError::Kind::responseTooLarge);
         return;
@@ -558,11 +585,12 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers()
         return;
     }
     if (expected == QLatin1String("decode")) {
-        QVERIFY(outcome.errorAs<JsonDecodeError>().has_value());
+        QVERIFY2(outcome.errorAs<JsonDecodeError>().has_value(), qPrintable(outcome.errorText()));
         return;
     }
     const auto error = outcome.errorAs<ServiceError>();
     QVERIFY(error.has_value());
+    QCOMPARE(error->httpStatus(), status < 0 || (status >= 200 && status <= 299) ? 0 : status);
     if (expected.startsWith(QLatin1String("content:"))) {
         QCOMPARE(*error, ServiceError::meetingContentUnavailable(expected.mid(8)));
     } else {
@@ -824,6 +852,8 @@ void tst_MeetingSessionHistoryService::transientNetworkErrors()
     const auto networkCode = QNetworkReply::NetworkError(code);
     const auto error = std::make_exception_ptr(NetworkError(NetworkError::Kind::other, networkCode, QString()));
     QCOMPARE(MeetingSessionHistoryService::isTransientNetworkError(error), transient);
+    // Whatever kept the answer from being read, the request may still go through.
+    QVERIFY(MeetingSessionHistoryService::isRetryableError(error));
 
     // Errors that are not network failures never are.
     if (code == QNetworkReply::NoError) {
@@ -833,6 +863,13 @@ void tst_MeetingSessionHistoryService::transientNetworkErrors()
         QVERIFY(!MeetingSessionHistoryService::isTransientNetworkError(
             std::make_exception_ptr(AuthServiceError::requestFailed(QStringLiteral("Gateway timeout"), 504))));
         QVERIFY(!MeetingSessionHistoryService::isTransientNetworkError(nullptr));
+        // Nothing to retry for a cancel or without a sign-in; a broken address is not the
+        // server's refusal, so a record waits for it to be mended.
+        QVERIFY(!MeetingSessionHistoryService::isRetryableError(nullptr));
+        QVERIFY(!MeetingSessionHistoryService::isRetryableError(std::make_exception_ptr(CancellationError())));
+        QVERIFY(!MeetingSessionHistoryService::isRetryableError(std::make_exception_ptr(ServiceError::missingAuthSession())));
+        QVERIFY(MeetingSessionHistoryService::isRetryableError(
+            std::make_exception_ptr(ServiceError::invalidBackendBaseURL(QStringLiteral("::")))));
         // Our own timer's time-out is transient whatever code came with it.
         QVERIFY(MeetingSessionHistoryService::isTransientNetworkError(std::make_exception_ptr(
             NetworkError(NetworkError::Kind::timedOut, QNetworkReply::OperationCanceledError, QString()))));

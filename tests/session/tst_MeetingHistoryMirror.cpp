@@ -45,6 +45,9 @@ private Q_SLOTS:
     void aLateReplyNeverReachesTheNewConversation();
     void aStoppedMeetingKeepsItsEndAndStatus();
     void aFinishedMeetingKeepsRetryingBesideTheNextOne();
+    void aFinishedMeetingOutlastsAnythingButARefusal_data();
+    void aFinishedMeetingOutlastsAnythingButARefusal();
+    void aFinishedMeetingRefusedByTheServerIsLetGo_data();
     void aFinishedMeetingRefusedByTheServerIsLetGo();
     void aKeptRecordCarriesOnInTheNextRun();
 
@@ -382,15 +385,83 @@ void tst_MeetingHistoryMirror::aFinishedMeetingKeepsRetryingBesideTheNextOne()
     QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
 }
 
-void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
+void tst_MeetingHistoryMirror::aFinishedMeetingOutlastsAnythingButARefusal_data()
 {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QList<Script>>("failures");
+
+    auto times = [](Script script, int count) {
+        script.times = count;
+        return script;
+    };
+    // More failures than the quick retries: the record also waits through the longer ones.
+    const QList<Script> gateway{times(Script::httpFailure(502, "<html>Bad Gateway</html>", "text/html"), 2),
+                                times(Script::httpFailure(503, "Service Unavailable"), 2),
+                                times(Script::httpFailure(504, "Gateway Time-out"), 2)};
+    QTest::newRow("502, 503, 504 on the start") << QStringLiteral("StartMeetingSession") << gateway;
+    QTest::newRow("502, 503, 504 on the update") << QStringLiteral("UpdateMeetingSession") << gateway;
+    Script lostStart = Script::httpFailure(504, "Gateway Time-out");
+    lostStart.commitFirst = true;
+    QTest::newRow("504 after the start was made") << QStringLiteral("StartMeetingSession") << QList<Script>{lostStart};
+    QTest::newRow("408 and 429") << QStringLiteral("UpdateMeetingSession")
+                                 << QList<Script>{times(Script::httpFailure(408, "Request Timeout"), 3),
+                                                  times(Script::httpFailure(429, "Too Many Requests"), 3)};
+    QTest::newRow("a body that does not decompress") << QStringLiteral("UpdateMeetingSession")
+                                                     << QList<Script>{times(Script::brokenCompression(), 5)};
+    QTest::newRow("a body cut short") << QStringLiteral("StartMeetingSession")
+                                      << QList<Script>{times(Script::httpFailure(200, R"({"data":{"startMeeting)",
+                                                                                     "application/json"), 5)};
+}
+
+void tst_MeetingHistoryMirror::aFinishedMeetingOutlastsAnythingButARefusal()
+{
+    QFETCH(QString, operation);
+    QFETCH(QList<Script>, failures);
+
     addTurn(QStringLiteral("alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    m_history->script(QStringLiteral("StartMeetingSession"), Script::error(QStringLiteral("workspace is archived")));
+    if (operation == QLatin1String("UpdateMeetingSession")) {
+        m_mirror->scheduleSessionStartIfNeeded();
+        QVERIFY(waitIdle());
+    }
+    int failureCount = 0;
+    for (const Script &failure : failures) {
+        m_history->script(operation, failure);
+        failureCount += failure.times;
+    }
+    m_mirror->finishConversation();
+    m_turns.clear();
+
+    // Every scripted failure is answered and outlasted; then the record lands, once, whole.
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }, 10000));
+    QVERIFY(callCount(operation) >= failureCount);
+    QCOMPARE(m_history->meetingCount(), 1);
+    const QJsonObject record = *m_history->meeting(m_history->meetingIds().first());
+    QCOMPARE(record.value("status").toString(), QStringLiteral("completed"));
+    QVERIFY(QJsonDocument(record).toJson().contains("alt"));
+    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
+}
+
+void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo_data()
+{
+    QTest::addColumn<Script>("refusal");
+    QTest::newRow("GraphQL error") << Script::error(QStringLiteral("workspace is archived"));
+    QTest::newRow("400") << Script::httpFailure(400, "workspace is archived");
+    QTest::newRow("422 with GraphQL error")
+        << Script::httpFailure(422, R"({"errors":[{"message":"workspace is archived"}]})", "application/json");
+}
+
+void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
+{
+    QFETCH(Script, refusal);
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_history->script(QStringLiteral("StartMeetingSession"), refusal);
     m_mirror->finishConversation();
     QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
     QVERIFY(m_errorMessage);
     QVERIFY(m_errorMessage->startsWith(QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ")));
+    QVERIFY(m_errorMessage->contains(QStringLiteral("workspace is archived")));
     QTest::qWait(100);
     QCOMPARE(callCount("StartMeetingSession"), 1);
 }

@@ -115,6 +115,8 @@ QString MeetingSoak::faultName(Fault fault)
         return QStringLiteral("slow AI reply after a new request");
     case Fault::startNewWhileHistoryDown:
         return QStringLiteral("Start New while the history endpoint is down");
+    case Fault::startNewThroughGatewayErrors:
+        return QStringLiteral("Start New while the history gateway answers 502, 503, 504");
     case Fault::quitAndRestart:
         return QStringLiteral("quit and restart from the draft");
     }
@@ -265,7 +267,8 @@ void MeetingSoak::schedule()
     std::vector<Fault> faults{Fault::speechRefused, Fault::quitAndRestart};
     for (int i = 0; i < m_options.faultRepeats; ++i) {
         for (Fault fault : {Fault::speechDrop, Fault::translationDrop, Fault::historyDropped, Fault::historyServerError,
-                            Fault::tokenExpiry, Fault::slowAIReply, Fault::startNewWhileHistoryDown})
+                            Fault::tokenExpiry, Fault::slowAIReply, Fault::startNewWhileHistoryDown,
+                            Fault::startNewThroughGatewayErrors})
             faults.push_back(fault);
     }
     // Spread over the meeting, apart enough that each one's recovery is over before the next.
@@ -637,6 +640,30 @@ void MeetingSoak::runFault(Fault fault, int turn)
         expect([panels] { return !panels->isAnyLoading(); }, QStringLiteral("the late protocol reply arrives"));
         m_report.check(m_model->transcriptProtocolText().isEmpty(), QStringLiteral("the late reply stays out of the new meeting"),
                        m_model->transcriptProtocolText());
+        startListening();
+        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        break;
+    }
+    case Fault::startNewThroughGatewayErrors: {
+        // The gateway in front of the history server answers for it for a while: the finished
+        // meeting waits through every answer and lands once the server is back (the checks find
+        // it on the server with all its turns).
+        for (const char *operation : {"UpdateMeetingSession", "StartMeetingSession"}) {
+            for (int status : {502, 503, 504}) {
+                Script failure = Script::httpFailure(status, "<html>gateway</html>", "text/html");
+                failure.times = 2;
+                m_history->script(QString::fromLatin1(operation), failure);
+            }
+        }
+        m_model->startNewSession();
+        if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
+                   QStringLiteral("Start New ends")))
+            endStretch();
+        MeetingHistoryMirror *history = m_model->companionSet()->history();
+        expect([history] { return history->handedOverCount() == 0; },
+               QStringLiteral("the finished meeting lands through the gateway's errors"));
+        m_history->clearScripts();
+        beginMeeting();
         startListening();
         expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
         break;

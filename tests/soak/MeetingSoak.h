@@ -56,6 +56,7 @@ public:
         tokenExpiry,
         slowAIReply,
         startNewWhileHistoryDown,
+        startNewThroughGatewayErrors,
         quitAndRestart,
     };
 

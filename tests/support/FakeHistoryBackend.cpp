@@ -252,6 +252,14 @@ FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::httpFailure
     return reply;
 }
 
+FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::brokenCompression()
+{
+    ScriptedReply reply = httpFailure(200, QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24),
+                                      "application/json");
+    reply.contentEncoding = "gzip";
+    return reply;
+}
+
 FakeHistoryBackend::ScriptedReply FakeHistoryBackend::ScriptedReply::dropConnection(bool commitFirst)
 {
     ScriptedReply reply;
@@ -528,6 +536,8 @@ FakeResponse FakeHistoryBackend::scripted(const QString &operation, ScriptedRepl
         return errors(QJsonObject{{fields.value(operation), QJsonValue::Null}}, true, reply.message, reply.code);
     case ScriptedReply::Kind::httpFailure: {
         FakeResponse response = FakeResponse::text(reply.status, reply.body, reply.contentType);
+        if (!reply.contentEncoding.isEmpty())
+            response.withHeader("Content-Encoding", reply.contentEncoding);
         return response;
     }
     case ScriptedReply::Kind::dropConnection:

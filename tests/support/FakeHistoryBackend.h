@@ -58,6 +58,7 @@ public:
         int status = 500;
         QByteArray body;
         QByteArray contentType = "text/plain";
+        QByteArray contentEncoding; // sent as Content-Encoding when not empty
         // How many calls in a row get this reply; 0 for every call until clearScripts().
         // Only the first use commits.
         int times = 1;
@@ -66,6 +67,8 @@ public:
         static ScriptedReply errorBesideNullData(std::optional<QString> message, std::optional<QString> code = std::nullopt);
         static ScriptedReply errorBesideNullField(std::optional<QString> message, std::optional<QString> code = std::nullopt);
         static ScriptedReply httpFailure(int status, const QByteArray &body, const QByteArray &contentType = "text/plain");
+        // 200 with a body marked as gzip that does not decompress.
+        static ScriptedReply brokenCompression();
         // Lasts until clearScripts(): the network stack resends a request whose connection
         // closed before any answer, as often as it sees fit.
         static ScriptedReply dropConnection(bool commitFirst);
