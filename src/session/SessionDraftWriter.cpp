@@ -16,8 +16,10 @@ SessionDraftWriter::SessionDraftWriter(UserDefaults &defaults, QString key, QObj
 SessionDraftWriter::~SessionDraftWriter()
 {
     {
-        const std::lock_guard lock(m_mutex);
-        m_waiting.reset();
+        // The draft that waits is the newest one, handed over as the program ends (a quit cut
+        // short by its time limit among them): it is written, not dropped.
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [this] { return !m_isWriting; });
     }
     m_thread.quit();
     m_thread.wait();

@@ -34,8 +34,8 @@ class SessionDraftWriter final : public QObject
 
 public:
     SessionDraftWriter(UserDefaults &defaults, QString key, QObject *parent = nullptr);
-    // Lets the write on its way finish; a waiting draft is dropped (writeNow() keeps it). A value
-    // written by edits is written whole once more, so the settings file holds it whole.
+    // Lets the write on its way finish and writes the draft that waits. A value written by edits
+    // is written whole once more, so the settings file holds it whole.
     ~SessionDraftWriter() override;
 
     // Hands the change to the worker; it takes a change still waiting there into itself.

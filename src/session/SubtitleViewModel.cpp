@@ -402,15 +402,23 @@ void SubtitleViewModel::startNewSession()
 QCoro::Task<void> SubtitleViewModel::stopActiveSessionAndWait()
 {
     QPointer<SubtitleViewModel> self(this);
+    const QString noticeKey = QString::fromLatin1(historyNotSavedAtQuitDefaultsKey);
+    // The quit's time limit may cut it short at any step (the speech client's stop among them):
+    // before any step begins, what was said is on the disk and the meeting is marked unsaved, a
+    // mark taken back only once its record is through.
+    MeetingHistorySync *history = m_companions.history;
+    const bool meetingToSave = m_session->hasActiveSession() || m_session->isBusy() || m_session->isStopping();
+    if (history && (meetingToSave || history->hasUnsavedMeeting()))
+        m_defaults.setBool(noticeKey, true);
+    m_draft->flushPendingAutosave();
+    m_defaults.sync();
     co_await m_session->stopActiveSessionAndWait();
     if (!self)
         co_return;
     // The stop queued the completed record and the usage report: the program ends only once
-    // they are through. Until then the meeting counts as unsaved, so a quit that runs out of
-    // time says so at the next start.
-    MeetingHistorySync *history = m_companions.history;
+    // they are through.
+    history = m_companions.history;
     BillingUsageReporting *billing = m_companions.billing;
-    const QString noticeKey = QString::fromLatin1(historyNotSavedAtQuitDefaultsKey);
     if (history && history->hasUnsavedMeeting())
         m_defaults.setBool(noticeKey, true);
     if (history)

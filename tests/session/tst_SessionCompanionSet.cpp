@@ -4,6 +4,7 @@
 #include "SessionTestFakes.h"
 
 #include "accounts/AuthService.h"
+#include "app/KavrelGracefulQuit.h"
 #include "accounts/KavrelBackendProxyService.h"
 #include "platform/PulseAudioContext.h"
 #include "services/MeetingSessionHistoryService.h"
@@ -27,6 +28,7 @@
 #include "support/TestAuth.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QSettings>
@@ -61,6 +63,7 @@ private Q_SLOTS:
     void aLateProtocolStaysWithItsConversation();
     void aQuitWaitsForTheRecordAndTheUsageReport();
     void aQuitThatCannotSaveSaysSoAtTheNextStart();
+    void aQuitCutShortWhileStoppingSaysSoAtTheNextStart();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
     void aMeetingQuitAndRestartedKeepsItsRecord_data();
     void aMeetingQuitAndRestartedKeepsItsRecord();
@@ -298,6 +301,53 @@ void tst_SessionCompanionSet::aQuitThatCannotSaveSaysSoAtTheNextStart()
     restarted.reset();
     auto again = makeModel();
     QCOMPARE(again->errorMessage(), std::nullopt);
+}
+
+void tst_SessionCompanionSet::aQuitCutShortWhileStoppingSaysSoAtTheNextStart()
+{
+    const QString settingsPath = m_defaults->filePath();
+    const QString leftPath = m_directory.filePath(QStringLiteral("left-at-exit-%1.ini").arg(m_testNumber));
+    {
+        auto model = makeModel();
+        model->startListening(ListeningSessionStartMode::newSession, false);
+        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+        auto *speech = dynamic_cast<FakeSpeech *>(model->services().speechToText.get());
+        QVERIFY(speech);
+        // The speech client's stop outlasts the quit's limit.
+        speech->stopGate.closed = true;
+        addClosedTurn(*model, QStringLiteral("Said just before the quit."));
+
+        SubtitleViewModel *quitting = model.get();
+        KavrelGracefulQuit quit([quitting] { return quitting->stopActiveSessionAndWait(); });
+        quit.setStopTimeLimit(std::chrono::milliseconds(200));
+        bool exited = false;
+        quit.setExit([&] {
+            exited = true;
+            // What the disk holds as the program ends.
+            for (const QString suffix : {QString(), QStringLiteral(".journal")}) {
+                if (QFile::exists(settingsPath + suffix))
+                    QVERIFY(QFile::copy(settingsPath + suffix, leftPath + suffix));
+            }
+        });
+        quit.requestQuit();
+        QVERIFY(QTest::qWaitFor([&] { return exited; }, 5000));
+        QVERIFY(m_trace.calls.contains(QStringLiteral("speech.stop")));
+        QVERIFY(speech->connected); // still stopping
+        // Let the stop end before its objects go.
+        speech->stopGate.closed = false;
+        QVERIFY(QTest::qWaitFor([&] { return !speech->connected && !model->isBusy(); }, 5000));
+        QVERIFY(waitForSaves(*model));
+    }
+    // The next start from what was on the disk: the text is back, and the word that it is not
+    // in the history.
+    m_localization.reset();
+    m_defaults = std::make_unique<UserDefaults>(leftPath);
+    m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
+    m_localization->setLanguage(KavrelAppLanguage::english);
+    auto restarted = makeModel();
+    QCOMPARE(restarted->turnStore()->count(), 1);
+    QVERIFY(restarted->errorMessage());
+    QVERIFY(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча не сохранилась в истории")));
 }
 
 void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()

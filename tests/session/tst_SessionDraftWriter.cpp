@@ -73,6 +73,7 @@ private Q_SLOTS:
     void theEndLeavesTheSettingsFileWhole();
     void aDraftThatCouldNotBeWrittenCountsAsUnsaved_data();
     void aDraftThatCouldNotBeWrittenCountsAsUnsaved();
+    void theEndWritesTheDraftThatWaits();
 };
 
 void tst_SessionDraftWriter::onlyAChangeOfTheJudgedContentIsWritten_data()
@@ -299,6 +300,22 @@ void tst_SessionDraftWriter::aDraftThatCouldNotBeWrittenCountsAsUnsaved()
     QCOMPARE(fixture.writer.lastWrittenFingerprint(), draft.fingerprint());
     QSettings file(fixture.defaults.filePath(), QSettings::IniFormat);
     QCOMPARE(file.value(key).toString(), QStringLiteral("x:") + QString::fromLatin1(draft.toJson().toBase64()));
+}
+
+void tst_SessionDraftWriter::theEndWritesTheDraftThatWaits()
+{
+    // The program ends (a quit cut short) right after the last drafts were handed over: one on
+    // its way, the newest waiting behind it.
+    QTemporaryDir directory;
+    UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
+    {
+        SessionDraftWriter writer(defaults, key);
+        writer.submit(draftWith(2000, QStringLiteral("earlier")));
+        writer.submit(draftWith(2000, QStringLiteral("last words")));
+    }
+    const std::optional<QByteArray> stored = defaults.dataValue(key);
+    QVERIFY(stored);
+    QCOMPARE(SessionDraft::fromJson(*stored).subtitlesText, QStringLiteral("last words"));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraftWriter)
