@@ -260,9 +260,14 @@ void DeepgramLiveTranscriptionService::sendAudio(QByteArray chunk)
     }
 
     ++m_enqueuedChunkCount;
-    if (int(m_pendingAudioChunks.size()) >= maximumPendingAudioChunks) {
-        const int removed = int(m_pendingAudioChunks.size()) - (maximumPendingAudioChunks - 1);
-        m_pendingAudioChunks.erase(m_pendingAudioChunks.begin(), m_pendingAudioChunks.begin() + removed);
+    qint64 pendingBytes = pendingAudioBytes();
+    int removed = 0;
+    while (!m_pendingAudioChunks.empty() && pendingBytes + chunk.size() > maximumPendingAudioBytes) {
+        pendingBytes -= m_pendingAudioChunks.front().size();
+        m_pendingAudioChunks.pop_front();
+        ++removed;
+    }
+    if (removed > 0) {
         m_droppedAudioChunkCount += removed;
         qCCritical(logger()).noquote() << QStringLiteral("dropped stale audio chunks count=%1 totalDropped=%2")
                                               .arg(removed)
@@ -275,6 +280,14 @@ void DeepgramLiveTranscriptionService::sendAudio(QByteArray chunk)
     // A socket that is still opening gets its send loop once it is open.
     if (!m_audioSendLoopTask.isValid() && m_webSocketTask->state() == WebSocketTask::State::open)
         startAudioSendLoop();
+}
+
+qint64 DeepgramLiveTranscriptionService::pendingAudioBytes() const
+{
+    qint64 bytes = 0;
+    for (const QByteArray &chunk : m_pendingAudioChunks)
+        bytes += chunk.size();
+    return bytes;
 }
 
 void DeepgramLiveTranscriptionService::startAudioSendLoop()

@@ -33,7 +33,7 @@ class KavrelBackendProxyService;
 // speech-to-text relay and hands the transcripts back as events.
 //
 // connect() opens the socket and returns once the upgrade is complete. sendAudio() queues a
-// chunk (at most 8 wait; when the network falls behind, the oldest are dropped) and one send
+// chunk (at most 5 s of audio wait; when the network falls behind, the oldest are dropped) and one send
 // loop writes them one at a time. A keep-alive frame goes out every 5 s. After a transient
 // socket failure the client reopens up to four times (after 250 ms, 750 ms, 2 s, 4 s); the
 // counter starts again after any successful send or decodable result. At most one error text
@@ -52,9 +52,12 @@ public:
     using ErrorHandler = std::function<void(const QString &)>;
 
     static constexpr const char *path = "/api/stt/deepgram/live";
-    static constexpr int maximumPendingAudioChunks = 8;
     static constexpr int maximumReconnectAttempts = 4;
     static constexpr int sampleRate = 16000;
+    // The queue is bounded by the audio it holds, not by a count of chunks: the capture hands
+    // over a burst of a second or two after the audio server comes back, and all of it must
+    // reach the relay; only a network that stays behind for longer loses the oldest audio.
+    static constexpr qint64 maximumPendingAudioBytes = 5 * sampleRate * 2; // 5 s of 16-bit mono
     static constexpr int normalCloseCode = 1000;
     static constexpr int goingAwayCloseCode = 1001;
 
@@ -110,6 +113,7 @@ public:
 
     // For diagnostics and tests.
     int pendingAudioChunkCount() const { return int(m_pendingAudioChunks.size()); }
+    qint64 pendingAudioBytes() const;
     int droppedAudioChunkCount() const { return m_droppedAudioChunkCount; }
     int inFlightAudioSendCount() const { return m_inFlightAudioSendCount; }
     int reconnectAttemptCount() const { return m_reconnectAttemptCount; }

@@ -10,10 +10,12 @@
 #include "platform/UserDefaults.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
+#include "session/RealSessionPorts.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionServices.h"
 #include "session/SessionTurnStore.h"
 #include "session/SubtitleViewModel.h"
+#include "speech/DeepgramLiveTranscriptionService.h"
 #include "support/AudioServerOutage.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
@@ -92,6 +94,10 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
     relay.session(0)->sendText(FakeSpeechRelay::results(QStringLiteral("After the restart."), true, true));
     QTRY_COMPARE_WITH_TIMEOUT(model.turnStore()->closedTurnCount(), 1, 5000);
+    // The capture's burst around the restart waited for the socket and went out whole.
+    const auto *speech = dynamic_cast<RealSpeechToTextStream *>(model.services().speechToText.get());
+    QVERIFY(speech);
+    QCOMPARE(speech->service()->droppedAudioChunkCount(), 0);
 
     model.stopActiveSession();
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);

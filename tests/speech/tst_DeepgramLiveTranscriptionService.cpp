@@ -24,6 +24,12 @@ QByteArray hugeChunk()
     return QByteArray(24 * 1024 * 1024, 'h');
 }
 
+// A chunk of exactly this many bytes that tells its number.
+QByteArray sizedChunk(int n, int bytes)
+{
+    return QByteArray::number(n).leftJustified(bytes, char('a' + n % 26));
+}
+
 } // namespace
 
 class tst_DeepgramLiveTranscriptionService : public QObject
@@ -51,26 +57,42 @@ private Q_SLOTS:
         h.stop();
     }
 
-    void queueKeepsTheNewestEight()
+    // The queue keeps the newest 5 s of audio (160,000 bytes), however the audio is cut: a
+    // burst like the one after an audio server's restart goes out whole.
+    void queueKeepsTheNewestFiveSeconds_data()
     {
+        QTest::addColumn<int>("chunkBytes");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("a restart's burst, 1.7 s of mixer chunks") << 2048 << 27 << 27;
+        QTest::newRow("8 s of 62.5 ms chunks") << 2000 << 128 << 80;
+        QTest::newRow("12.5 s of half-second chunks") << 16000 << 25 << 10;
+    }
+    void queueKeepsTheNewestFiveSeconds()
+    {
+        QFETCH(int, chunkBytes);
+        QFETCH(int, count);
+        QFETCH(int, kept);
         Harness h;
         QVERIFY(!h.connect());
-        for (int n = 0; n < 20; ++n)
-            h.client->sendAudio(chunk(n));
-        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
-        QCOMPARE(h.client->droppedAudioChunkCount(), 12);
+        QList<QByteArray> sent;
+        for (int n = 0; n < count; ++n) {
+            sent.append(sizedChunk(n, chunkBytes));
+            h.client->sendAudio(sent.last());
+        }
+        QCOMPARE(h.client->pendingAudioChunkCount(), kept);
+        QCOMPARE(h.client->droppedAudioChunkCount(), count - kept);
 
-        QList<QByteArray> expected;
-        for (int n = 12; n < 20; ++n)
-            expected.append(chunk(n));
-        QTRY_COMPARE(h.relay->audioFrames(0), expected);
+        const QList<QByteArray> expected = sent.mid(count - kept);
+        QTRY_COMPARE(h.relay->audioFrames(0).size(), kept);
+        QCOMPARE(h.relay->audioFrames(0), expected);
         QTest::qWait(50);
-        QCOMPARE(h.relay->audioFrames(0).size(), 8);
+        QCOMPARE(h.relay->audioFrames(0).size(), kept);
         h.stop();
     }
 
     // While the network does not take the bytes, one send stays in flight and the rest wait
-    // in the bounded queue, where a ninth chunk pushes out the oldest.
+    // in the bounded queue, where a chunk past its 5 s pushes out the oldest.
     void oneSendInFlightUnderBackPressure()
     {
         Harness h;
@@ -81,23 +103,24 @@ private Q_SLOTS:
         h.client->sendAudio(hugeChunk());
         QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
         QCOMPARE(h.client->pendingAudioChunkCount(), 0);
-        for (int n = 1; n <= 8; ++n)
-            h.client->sendAudio(chunk(n));
-        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
-        h.client->sendAudio(chunk(9));
-        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+        for (int n = 1; n <= 80; ++n)
+            h.client->sendAudio(sizedChunk(n, 2000));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 80);
+        QCOMPARE(h.client->droppedAudioChunkCount(), 0);
+        h.client->sendAudio(sizedChunk(81, 2000));
+        QCOMPARE(h.client->pendingAudioChunkCount(), 80);
         QCOMPARE(h.client->droppedAudioChunkCount(), 1);
 
         QTest::qWait(200);
         QCOMPARE(h.client->inFlightAudioSendCount(), 1);
-        QCOMPARE(h.client->pendingAudioChunkCount(), 8);
+        QCOMPARE(h.client->pendingAudioChunkCount(), 80);
 
         h.relay->resumeReading(h.relay->session(0));
-        QTRY_COMPARE_WITH_TIMEOUT(h.relay->audioFrames(0).size(), 9, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(h.relay->audioFrames(0).size(), 81, 20000);
         const auto frames = h.relay->audioFrames(0);
         QCOMPARE(frames.first().size(), hugeChunk().size());
-        for (int n = 2; n <= 9; ++n)
-            QCOMPARE(frames.at(n - 1), chunk(n));
+        for (int n = 2; n <= 81; ++n)
+            QCOMPARE(frames.at(n - 1), sizedChunk(n, 2000));
         QCOMPARE(h.client->pendingAudioChunkCount(), 0);
         h.stop();
     }
