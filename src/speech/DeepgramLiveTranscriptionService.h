@@ -32,14 +32,14 @@ class KavrelBackendProxyService;
 // The live speech-to-text client: streams the session's mixed audio to the backend's
 // speech-to-text relay and hands the transcripts back as events.
 //
-// connect() opens the socket and returns once the upgrade is complete. sendAudio() queues a
-// chunk (at most 5 s of audio wait; when the network falls behind, the oldest are dropped) and one send
-// loop writes them one at a time. A keep-alive frame goes out every 5 s. After a transient
-// socket failure the client reopens up to four times (after 250 ms, 750 ms, 2 s, 4 s); the
-// counter starts again after any successful send or decodable result. At most one error text
-// reaches the error handler per connection, none while stopping, and none (nor any event)
-// after stop() has returned. stop() lets the send under way finish, sends Finalize, keeps
-// receiving for 0.5 s, sends CloseStream and closes with 1000.
+// connect() opens the socket and returns once the upgrade is complete. sendAudio() queues a chunk
+// (at most 5 s of audio wait; when the network falls behind, the oldest are dropped) and one send
+// loop writes them one at a time. A keep-alive frame goes out every 5 s. After a transient socket
+// failure the client reopens up to four times (after 250 ms, 750 ms, 2 s, 4 s); the counter starts
+// again after any successful send or decodable result. At most one error text reaches the error
+// handler per connection, none while stopping, and none (nor any event) after stop() has returned.
+// stop() lets the send under way finish, sends Finalize, keeps receiving for 0.5 s, sends
+// CloseStream and closes with 1000.
 //
 // Main thread only; the loops run as detached tasks that hold the client weakly and check the
 // connection's generation and the current socket after every await.
