@@ -39,6 +39,7 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLayout>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -191,6 +192,8 @@ private Q_SLOTS:
     void shellSectionsAndSettingsButton();
     void shellSidebarButtonAndTab();
     void sidebarUpdateButtonAndAccountPanel();
+    void sidebarKeepsWholeButtonsWhenShort_data();
+    void sidebarKeepsWholeButtonsWhenShort();
     void settingsWorkFromTheKeyboard();
     void profileShowsPlanAndOpensBilling();
     void profileBillingFailureAndRetry();
@@ -338,6 +341,51 @@ void tst_KavrelScreens::sidebarUpdateButtonAndAccountPanel()
         shell->show();
         QVERIFY(!shell->sidebar()->accountPanel()->isVisible());
         QCOMPARE(shell->sidebar()->sectionButtons().size(), 3);
+    }
+}
+
+void tst_KavrelScreens::sidebarKeepsWholeButtonsWhenShort_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("showsMark");
+    QTest::newRow("roomy") << 820 << true;
+    QTest::newRow("1280 x 720 under a title bar") << 680 << false;
+    QTest::newRow("and under a panel") << 640 << false;
+}
+
+void tst_KavrelScreens::sidebarKeepsWholeButtonsWhenShort()
+{
+    QFETCH(int, height);
+    QFETCH(bool, showsMark);
+    // Russian: "Рабочая область" takes two lines.
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    Screens screens;
+    QVERIFY(screens.announceUpdate());
+    KavrelSidebarView::Dependencies dependencies;
+    dependencies.authStore = screens.store.get();
+    dependencies.updateController = screens.updates.get();
+    // As the shell holds it: in a strip of the window's height, whatever the column needs.
+    QWidget strip;
+    KavrelSidebarView sidebar(std::move(dependencies), &strip);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+    strip.resize(KavrelSidebarView::columnWidth, height);
+    sidebar.setGeometry(strip.rect());
+    strip.show();
+    sidebar.updateButtonTransition()->finish();
+    QCoreApplication::processEvents();
+    sidebar.layout()->activate();
+
+    QCOMPARE(sidebar.findChild<QWidget *>(QStringLiteral("appMark"))->isVisible(), showsMark);
+    QList<QWidget *> parts{sidebar.settingsButton(), sidebar.updateButton(), sidebar.accountPanel()};
+    for (KavrelSidebarButton *button : sidebar.sectionButtons())
+        parts.append(button);
+    QCOMPARE(sidebar.sectionButtons().first()->text(), QStringLiteral("Рабочая область"));
+    for (QWidget *part : std::as_const(parts)) {
+        const QString what = part->metaObject()->className() + QStringLiteral(" at ") + QString::number(part->y()) + QLatin1Char('+')
+                             + QString::number(part->height());
+        QVERIFY2(part->isVisible(), qPrintable(what));
+        QVERIFY2(sidebar.rect().contains(part->geometry()), qPrintable(what));
+        QVERIFY2(part->height() >= part->minimumSizeHint().height(), qPrintable(what));
     }
 }
 

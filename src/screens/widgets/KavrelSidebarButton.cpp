@@ -30,6 +30,8 @@ KavrelSidebarButton::KavrelSidebarButton(const QString &title, const QString &sy
     captionFont.setPixelSize(13);
     captionFont.setWeight(QFont::Medium);
     setFont(captionFont);
+    // The caption's lines are not to be cut, however short the column.
+    setMinimumHeight(sizeHint().height());
 }
 
 void KavrelSidebarButton::setSelected(bool selected)
