@@ -10,11 +10,15 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
 #include "support/TestProgramObjects.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
 
 #include "../history/HistoryTestClient.h"
+#include "../workspace/WorkspaceHarness.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -155,6 +159,16 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     showOn(&sheet, screen);
     fits(&sheet, "history detail sheet");
     sheet.hide();
+
+    // The start-listening sheet (620 × 732 wanted, 700 high at the least): Cancel and Start
+    // below its cards stay on the screen.
+    WorkspaceTest::Workspace workspace;
+    ListeningSetupSheet setup(*workspace.engine.model);
+    showOn(&setup, screen);
+    fits(&setup, "start-listening sheet");
+    for (QWidget *button : {static_cast<QWidget *>(setup.cancelButton()), static_cast<QWidget *>(setup.startButton())})
+        QVERIFY(available.contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())));
+    setup.hide();
 }
 
 int main(int argc, char **argv)
