@@ -95,7 +95,10 @@ QSize KavrelScreenFit::room() const
 
 void KavrelScreenFit::applyMinimum()
 {
-    if (m_widget && m_boundsMinimum)
+    if (!m_widget)
+        return;
+    m_fittedDecorations = decorations(m_widget->window());
+    if (m_boundsMinimum)
         m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
 }
 
@@ -108,6 +111,7 @@ void KavrelScreenFit::fitWindow()
     if (available.isEmpty())
         return;
     const QMargins frame = decorations(window);
+    m_fittedDecorations = frame;
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
     if (!window->testAttribute(Qt::WA_Moved)) {
@@ -120,11 +124,24 @@ void KavrelScreenFit::fitWindow()
         window->setGeometry(placed);
 }
 
+void KavrelScreenFit::refitForDecorations()
+{
+    if (!m_widget || !m_widget->isVisible() || decorations(m_widget->window()) == m_fittedDecorations)
+        return;
+    applyMinimum();
+    if (m_keepsWindowOnScreen)
+        fitWindow();
+}
+
 void KavrelScreenFit::followScreen()
 {
     if (m_followsScreen || !m_widget || !m_widget->window()->windowHandle())
         return;
     m_followsScreen = true;
+    // The window manager reports the decorations some time after the window is mapped, with
+    // no event of their own; it moves or resizes the window as it frames it.
+    if (m_widget->window() != m_widget)
+        m_widget->window()->installEventFilter(this);
     connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this] {
         applyMinimum();
         if (m_keepsWindowOnScreen)
@@ -141,6 +158,9 @@ bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
         if (m_keepsWindowOnScreen)
             fitWindow();
         followScreen();
+    } else if (m_widget && watched == m_widget->window()
+               && (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::WindowActivate)) {
+        refitForDecorations();
     }
     return QObject::eventFilter(watched, event);
 }
