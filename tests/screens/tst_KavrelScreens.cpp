@@ -30,6 +30,7 @@
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
+#include "support/ScreenFitCheck.h"
 #include "support/Screenshots.h"
 #include "support/TestAuth.h"
 
@@ -572,7 +573,7 @@ void tst_KavrelScreens::shellScreenshots()
         KavrelLocalizationStore::shared().setLanguage(variant.language);
         auto shell = screens.makeShell();
         Screenshots::apply(shell.get(), variant);
-        shell->resize(1080, 820);
+        ScreenFitCheck::resizeWindow(shell.get(), QSize(1080, 820));
         shell->show();
         shell->model()->selectSection(KavrelAppSection::profile);
         auto *profile = qobject_cast<KavrelProfileView *>(shell->currentSection());
@@ -627,7 +628,7 @@ void tst_KavrelScreens::profileScreenshots()
             auto view = screens.makeProfile();
             Screenshots::apply(view.get(), variant);
             // As wide as the section is in the narrowest shell with the sidebar open.
-            view->resize(622, item.name == QLatin1String("billing-failed") ? 900 : 1480);
+            ScreenFitCheck::resizeWindow(view.get(), QSize(622, item.name == QLatin1String("billing-failed") ? 900 : 1480));
             view->show();
             QVERIFY(waitForPass(*view));
             QVERIFY(!Screenshots::write(view.get(), QStringLiteral("screens-profile-") + item.name, variant).isEmpty());

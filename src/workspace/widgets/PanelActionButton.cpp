@@ -9,11 +9,14 @@ namespace {
 KavrelCapsuleButton *smallButton(const KavrelCapsuleButton::Look &look, QWidget *parent)
 {
     auto *button = new KavrelCapsuleButton(parent);
-    button->setLook(look);
-    QFont small = button->font();
-    small.setPixelSize(12);
-    small.setWeight(QFont::DemiBold);
-    button->setFont(small);
+    // 26 high: its own size hint says so too, so no layout takes it for squeezed.
+    KavrelCapsuleButton::Look small = look;
+    small.height = 26;
+    button->setLook(small);
+    QFont smallFont = button->font();
+    smallFont.setPixelSize(12);
+    smallFont.setWeight(QFont::DemiBold);
+    button->setFont(smallFont);
     button->setFixedHeight(26);
     return button;
 }
