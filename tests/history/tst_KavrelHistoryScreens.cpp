@@ -555,6 +555,14 @@ void tst_KavrelHistoryScreens::screenshots()
         pending("fetchSessions")->answerPage(meetings(21, 5, QStringLiteral("c2")));
         settle();
         QVERIFY(!Screenshots::write(m_backdrop.get(), QStringLiteral("history-list-25"), variant).isEmpty());
+        // The question before a meeting is deleted, a window of its own.
+        m_view->confirmDelete(meetings(1, 1, std::nullopt).items.first());
+        QMessageBox *question = m_view->deleteConfirmation();
+        QVERIFY(question && question->isVisible());
+        question->setPalette(m_backdrop->palette());
+        QVERIFY(!Screenshots::write(question, QStringLiteral("history-delete-question"), variant).isEmpty());
+        question->reject();
+        QTRY_VERIFY(!m_view->deleteConfirmation() || !m_view->deleteConfirmation()->isVisible());
         // Beside the sidebar the section is narrower: the pills flow onto more rows.
         ScreenFitCheck::resizeWindow(m_backdrop.get(), QSize(760, 900));
         QCoreApplication::processEvents();
