@@ -6,17 +6,16 @@ namespace PanelActionButton {
 
 namespace {
 
-KavrelCapsuleButton *smallButton(const KavrelCapsuleButton::Look &look, QWidget *parent)
+KavrelCapsuleButton *smallButton(KavrelCapsuleButton::Look look, QWidget *parent)
 {
     auto *button = new KavrelCapsuleButton(parent);
-    // 26 high: its own size hint says so too, so no layout takes it for squeezed.
-    KavrelCapsuleButton::Look small = look;
-    small.height = 26;
-    button->setLook(small);
-    QFont smallFont = button->font();
-    smallFont.setPixelSize(12);
-    smallFont.setWeight(QFont::DemiBold);
-    button->setFont(smallFont);
+    // Its size hint says 26 too, so no layout takes it for squeezed.
+    look.height = 26;
+    button->setLook(look);
+    QFont small = button->font();
+    small.setPixelSize(12);
+    small.setWeight(QFont::DemiBold);
+    button->setFont(small);
     button->setFixedHeight(26);
     return button;
 }
