@@ -17,6 +17,7 @@
 #include "../workspace/WorkspaceHarness.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFile>
 #include <QPushButton>
 #include <QScreen>
@@ -133,6 +134,11 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     QWidget *settings = app.window(QStringLiteral("kavrel-settings"));
     showOn(settings, screen);
     fits(settings, "settings window");
+
+    // The mini window opens in a corner of the screen under the pointer.
+    QCursor::setPos(available.center());
+    app.openWindow(QString::fromLatin1(KavrelApp::miniWindowIdentifier));
+    fits(app.window(QString::fromLatin1(KavrelApp::miniWindowIdentifier)), "mini window");
 
     // The workspace shell (760 × 820 wanted) in a window made as the main window is.
     QWidget shellWindow;

@@ -216,10 +216,9 @@ void tst_KavrelScreens::shellSectionsAndSettingsButton()
     auto shell = screens.makeShell();
     shell->resize(1000, 820);
     shell->show();
-    // 760 × 820 where the screen has the room; the test's screen is 800 × 600, so the
-    // height gives way to it.
+    // 760 × 820 where the screen has the room; on a shorter one the height gives way.
     QCOMPARE(shell->minimumSize().width(), 760);
-    QVERIFY(shell->minimumSize().height() < shell->screen()->availableGeometry().height());
+    QVERIFY(shell->minimumSize().height() <= std::min(820, shell->screen()->availableGeometry().height()));
     QCOMPARE(shell->currentSection()->objectName(), QStringLiteral("workspace"));
 
     const QList<KavrelSidebarButton *> buttons = shell->sidebar()->sectionButtons();
