@@ -9,6 +9,7 @@
 #include "kit/widgets/KavrelScreenFit.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "support/ScreenFitCheck.h"
 #include "support/TestProgramObjects.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -55,6 +57,8 @@ private Q_SLOTS:
     void initTestCase();
     void fitting_data();
     void fitting();
+    void checkFindsWhatIsCut_data();
+    void checkFindsWhatIsCut();
     void windowsStayInsideTheWorkArea_data();
     void windowsStayInsideTheWorkArea();
 };
@@ -89,6 +93,67 @@ void tst_KavrelWindowsOnSmallScreens::fitting()
     QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), available.size()),
              QSize(std::min(760, available.width()), std::min(820, available.height())));
     QCOMPARE(KavrelScreenFit::boundedMinimum(QSize(760, 820), QSize(1920, 1040)), QSize(760, 820));
+}
+
+enum class Cut { nothing, line, wrappedText, button, byParent, byScreen };
+
+// The check every screenshot scene runs: it must see each way a user loses part of a window.
+void tst_KavrelWindowsOnSmallScreens::checkFindsWhatIsCut_data()
+{
+    QTest::addColumn<Cut>("cut");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("everything whole") << Cut::nothing << QString();
+    QTest::newRow("a line wider than its label") << Cut::line << QStringLiteral("its text needs");
+    QTest::newRow("wrapped text taller than its label") << Cut::wrappedText << QStringLiteral("its wrapped text needs");
+    QTest::newRow("a button below its least size") << Cut::button << QStringLiteral("squeezed");
+    QTest::newRow("a label past its parent's edge") << Cut::byParent << QStringLiteral("partly hidden");
+    QTest::newRow("a window past the screen's edge") << Cut::byScreen << QStringLiteral("leaves the screen's free area");
+}
+
+void tst_KavrelWindowsOnSmallScreens::checkFindsWhatIsCut()
+{
+    QFETCH(Cut, cut);
+    QFETCH(QString, fault);
+    QScreen *screen = screenOfSize(QSize(1280, 720));
+    const QRect available = screen->availableGeometry();
+    QWidget window;
+    window.setScreen(screen);
+    window.setGeometry(QRect(available.topLeft() + QPoint(40, 40), QSize(400, 300)));
+    auto *label = new QLabel(QStringLiteral("Начать прослушивание"), &window);
+    label->adjustSize();
+    label->move(10, 10);
+    auto *button = new QPushButton(QStringLiteral("Отмена"), &window);
+    button->setGeometry(QRect(QPoint(10, 100), button->sizeHint()));
+    switch (cut) {
+    case Cut::nothing:
+        break;
+    case Cut::line:
+        label->resize(label->width() / 2, label->height());
+        break;
+    case Cut::wrappedText:
+        label->setWordWrap(true);
+        label->setText(QStringLiteral("Выберите язык речи, решите, подмешивать ли микрофон, и включайте перевод."));
+        label->setGeometry(10, 10, 160, label->fontMetrics().height() * 2);
+        break;
+    case Cut::button:
+        button->resize(button->width() - 6, button->height());
+        break;
+    case Cut::byParent:
+        label->move(window.width() - label->width() / 2, 10);
+        break;
+    case Cut::byScreen:
+        window.move(available.right() - 200, available.top() + 60);
+        break;
+    }
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList found = ScreenFitCheck::faults(&window);
+    if (fault.isEmpty()) {
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(found.size(), 1);
+        QVERIFY2(found.first().contains(fault), qPrintable(found.first()));
+    }
 }
 
 void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea_data()
