@@ -128,6 +128,9 @@ void KavrelScreenFit::refitForDecorations()
 {
     if (!m_widget || !m_widget->isVisible() || decorations(m_widget->window()) == m_fittedDecorations)
         return;
+    // A maximized or full-screen window drops or changes its frame; the window manager sizes it.
+    if (m_widget->window()->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
     applyMinimum();
     if (m_keepsWindowOnScreen)
         fitWindow();
