@@ -74,8 +74,8 @@ QString withoutMnemonics(QString text)
     return text;
 }
 
-// The part of `widget` its ancestors leave visible; what a scroll area holds is reachable by
-// scrolling, so the check ends there.
+// Whether an ancestor hides part of `widget`, naming it in `cutter`. What a scroll area holds is
+// reachable by scrolling, so the search ends there.
 bool isCutByAncestor(const QWidget *widget, const QWidget *root, QString &cutter)
 {
     QRect visible = widget->rect();
@@ -138,9 +138,10 @@ void checkTexts(QWidget *root, QStringList &found)
     QList<QWidget *> widgets = root->findChildren<QWidget *>();
     widgets.prepend(root);
     for (QWidget *widget : std::as_const(widgets)) {
-        if (widget->isWindow() && widget != root)
-            continue; // a window of its own, checked as one when it is shown
-        if (!widget->isVisibleTo(root) || (widget != root && !root->isAncestorOf(widget)))
+        // A window of its own, and what it holds, is checked as one when it is shown.
+        if ((widget->isWindow() && widget != root) || (widget != root && !root->isAncestorOf(widget)))
+            continue;
+        if (!widget->isVisibleTo(root))
             continue;
         const auto *label = qobject_cast<const QLabel *>(widget);
         const auto *button = qobject_cast<const QAbstractButton *>(widget);
