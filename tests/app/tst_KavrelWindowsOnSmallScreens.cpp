@@ -9,12 +9,14 @@
 #include "kit/widgets/KavrelScreenFit.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/ScreenFitCheck.h"
 #include "support/TestProgramObjects.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 
 #include "../history/HistoryTestClient.h"
+#include "../signin/ScriptedMicrophoneAuthorization.h"
 #include "../workspace/WorkspaceHarness.h"
 
 #include <QApplication>
@@ -161,6 +163,7 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea_data()
     QTest::addColumn<QSize>("workArea");
     QTest::newRow("1366 × 768 laptop") << QSize(1366, 768);
     QTest::newRow("1280 × 720 work area") << QSize(1280, 720);
+    QTest::newRow("1280 × 720 under a panel and a title bar") << QSize(1280, 660);
 }
 
 void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
@@ -177,6 +180,11 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
         const QSize decorations = window->frameGeometry().size() - window->size();
         QVERIFY2(window->minimumSize().width() + decorations.width() <= available.width(), what);
         QVERIFY2(window->minimumSize().height() + decorations.height() <= available.height(), what);
+        // And, once its layout has settled, nothing in it is cut.
+        for (int round = 0; round < 3; ++round)
+            QCoreApplication::processEvents();
+        const QStringList cut = ScreenFitCheck::faults(window);
+        QVERIFY2(cut.isEmpty(), qPrintable(QString::fromLatin1(what) + QStringLiteral(": ") + cut.join(QStringLiteral("; "))));
     };
 
     TestProgramObjects objects(false, [] { return false; });
@@ -193,6 +201,16 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     QVERIFY(mainWindow->frameGeometry().height() <= first.height());
     showOn(mainWindow, screen);
     fits(mainWindow, "main window");
+
+    // The first run's onboarding (1120 × 760 wanted) in a window made as the main window is.
+    auto authorization = std::make_shared<ScriptedAuthorization>();
+    authorization->cached = MicrophoneAuthorization::Status::denied;
+    PermissionsOnboardingView onboarding(std::make_unique<AppPermissionsController>(authorization), [] {});
+    KavrelScreenFit::keepOnScreen(&onboarding);
+    onboarding.resize(1240, 820);
+    showOn(&onboarding, screen);
+    fits(&onboarding, "onboarding");
+    onboarding.hide();
 
     // The settings window, whose page is taller than the work area.
     app.openWindow(QStringLiteral("kavrel-settings"));
@@ -253,7 +271,8 @@ int main(int argc, char **argv)
         return 1;
     file.write(R"({"windowFrameMargins": true, "screens": [
         {"name": "work-area", "x": 0, "y": 0, "width": 1280, "height": 720, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "laptop", "x": 1280, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        {"name": "laptop", "x": 1280, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "under-panel", "x": 2646, "y": 0, "width": 1280, "height": 660, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
     file.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     QApplication app(argc, argv);

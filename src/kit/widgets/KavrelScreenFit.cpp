@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -112,6 +113,10 @@ void KavrelScreenFit::fitWindow()
         return;
     const QMargins frame = decorations(window);
     m_fittedDecorations = frame;
+    // Its content may have just lowered its own minimum for this screen; the window's layout
+    // learns that only later, and would hold the window at the old one meanwhile.
+    if (window->layout())
+        window->layout()->activate();
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
     if (!window->testAttribute(Qt::WA_Moved)) {
