@@ -9,6 +9,7 @@
 #include "kit/widgets/KavrelScreenFit.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "session/widgets/MessageBoxListeningStartPrompts.h"
 #include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/ScreenFitCheck.h"
 #include "support/TestProgramObjects.h"
@@ -23,6 +24,7 @@
 #include <QCursor>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -47,6 +49,12 @@ void showOn(QWidget *window, QScreen *screen)
     window->setScreen(screen);
     window->move(screen->availableGeometry().topLeft() + QPoint(60, 60));
     window->show();
+}
+
+template<typename T>
+QCoro::Task<> answered(QCoro::Task<T> question)
+{
+    co_await std::move(question);
 }
 
 } // namespace
@@ -201,6 +209,17 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     QVERIFY(mainWindow->frameGeometry().height() <= first.height());
     showOn(mainWindow, screen);
     fits(mainWindow, "main window");
+
+    // The start questions, each a message box over the main window.
+    MessageBoxListeningStartPrompts prompts(KavrelLocalizationStore::shared(), [mainWindow] { return mainWindow; });
+    for (const bool microphone : {false, true}) {
+        QCoro::Task<> asking = microphone ? answered(prompts.askMicrophone()) : answered(prompts.askStartMode());
+        QMessageBox *question = nullptr;
+        QTRY_VERIFY((question = mainWindow->findChild<QMessageBox *>()) && question->isVisible());
+        fits(question, microphone ? "microphone question" : "start question");
+        question->reject();
+        QTRY_VERIFY(asking.isReady());
+    }
 
     // The first run's onboarding (1120 × 760 wanted) in a window made as the main window is.
     auto authorization = std::make_shared<ScriptedAuthorization>();
