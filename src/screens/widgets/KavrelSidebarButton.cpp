@@ -30,7 +30,7 @@ KavrelSidebarButton::KavrelSidebarButton(const QString &title, const QString &sy
     captionFont.setPixelSize(13);
     captionFont.setWeight(QFont::Medium);
     setFont(captionFont);
-    // The caption's lines are not to be cut, however short the column.
+    // Layouts reckon with its whole wrapped caption as its least height, not only as a wish.
     setMinimumHeight(sizeHint().height());
 }
 
