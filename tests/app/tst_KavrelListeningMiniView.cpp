@@ -12,6 +12,7 @@
 #include "kit/widgets/KavrelSymbols.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
+#include "support/ScreenFitCheck.h"
 #include "support/Screenshots.h"
 #include "base/Text.h"
 #include "session/PublishedTranscript.h"
@@ -424,7 +425,7 @@ void tst_KavrelListeningMiniView::miniWindowScreenshots()
         QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window"), variant).isEmpty());
     }
     mini.defaults.setString(QStringLiteral("kavrel.miniWindowLayout"), QStringLiteral("rows"));
-    window->resize(480, 560);
+    ScreenFitCheck::resizeWindow(window.get(), QSize(480, 560));
     for (const auto &variant : Screenshots::variants()) {
         Screenshots::apply(window.get(), variant);
         QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window-rows"), variant).isEmpty());

@@ -1,11 +1,13 @@
 // The mini window on a real X server: a window of another process covers the main window, the
-// mini window stands in for it, and uncovering brings the main window back.
+// mini window stands in for it, and uncovering brings the main window back. And a window kept on
+// the screen is fitted again once the window manager has framed it.
 
 #include "app/KavrelWindowListReader.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 #include "app/widgets/KavrelListeningMiniWindow.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
 #include "support/TestChildProcess.h"
@@ -27,6 +29,7 @@ private Q_SLOTS:
     void initTestCase();
     void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
     void windowListIsReadOnlyWhileASessionRuns();
+    void windowIsFittedAgainOnceFramed();
 };
 
 void tst_KavrelMiniWindowOnX11::initTestCase()
@@ -139,6 +142,30 @@ void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
     mainWindow.move(mainWindow.pos() + QPoint(40, 30));
     QTest::qWait(300);
     QCOMPARE(reads.count(), afterSession);
+}
+
+void tst_KavrelMiniWindowOnX11::windowIsFittedAgainOnceFramed()
+{
+    // Asked for the whole free area before openbox has said what its frame takes: the frame's
+    // sides and foot must come off once it has.
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    KavrelScreenFit::keepOnScreen(&window);
+    const QRect available = window.screen()->availableGeometry();
+    window.resize(available.size());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(!window.windowHandle()->frameMargins().isNull());
+    const QMargins frame = window.windowHandle()->frameMargins();
+    QVERIFY2(frame != QMargins(0, KavrelScreenFit::assumedTitleBarHeight, 0, 0), "the frame is as assumed: nothing to learn");
+    QTRY_VERIFY2(available.contains(window.frameGeometry()),
+                 qPrintable(QStringLiteral("frame %1,%2 %3x%4 in %5x%6")
+                                .arg(window.frameGeometry().x())
+                                .arg(window.frameGeometry().y())
+                                .arg(window.frameGeometry().width())
+                                .arg(window.frameGeometry().height())
+                                .arg(available.width())
+                                .arg(available.height())));
 }
 
 int main(int argc, char **argv)

@@ -13,6 +13,7 @@
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 #include "history/widgets/KavrelHistoryView.h"
+#include "support/ScreenFitCheck.h"
 #include "support/Screenshots.h"
 
 #include "HistoryTestClient.h"
@@ -213,7 +214,7 @@ void tst_KavrelHistoryScreens::makeView()
     m_view = new KavrelHistoryView(m_client);
     m_view->viewModel()->setSearchDebounceInterval(std::chrono::milliseconds(5));
     m_backdrop->layout()->addWidget(m_view);
-    m_backdrop->resize(1180, 900);
+    ScreenFitCheck::resizeWindow(m_backdrop.get(), QSize(1180, 900));
     m_backdrop->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_backdrop.get()));
 }
@@ -562,19 +563,27 @@ void tst_KavrelHistoryScreens::screenshots()
         pending("fetchSessions")->answerPage(meetings(21, 5, QStringLiteral("c2")));
         settle();
         QVERIFY(!Screenshots::write(m_backdrop.get(), QStringLiteral("history-list-25"), variant).isEmpty());
+        // The question before a meeting is deleted, a window of its own.
+        m_view->confirmDelete(meetings(1, 1, std::nullopt).items.first());
+        QMessageBox *question = m_view->deleteConfirmation();
+        QVERIFY(question && question->isVisible());
+        question->setPalette(m_backdrop->palette());
+        QVERIFY(!Screenshots::write(question, QStringLiteral("history-delete-question"), variant).isEmpty());
+        question->reject();
+        QTRY_VERIFY(!m_view->deleteConfirmation() || !m_view->deleteConfirmation()->isVisible());
         // Beside the sidebar the section is narrower: the pills flow onto more rows.
-        m_backdrop->resize(760, 900);
+        ScreenFitCheck::resizeWindow(m_backdrop.get(), QSize(760, 900));
         QCoreApplication::processEvents();
         settle();
         QVERIFY(!Screenshots::write(m_backdrop.get(), QStringLiteral("history-list-narrow"), variant).isEmpty());
-        m_backdrop->resize(1180, 900);
+        ScreenFitCheck::resizeWindow(m_backdrop.get(), QSize(1180, 900));
 
         MeetingSessionHistoryListItem item = meetings(3, 1, std::nullopt).items.first();
         spawnTask([vm, item](CancellationToken) { return vm->openSession(item); });
         QTRY_VERIFY(m_view->detailSheet());
         KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
         Screenshots::apply(sheet, variant);
-        sheet->resize(KavrelHistoryDetailSheet::minimumWidth, KavrelHistoryDetailSheet::minimumHeight);
+        ScreenFitCheck::resizeWindow(sheet, QSize(KavrelHistoryDetailSheet::minimumWidth, KavrelHistoryDetailSheet::minimumHeight));
         settle();
         QVERIFY(!Screenshots::write(sheet, QStringLiteral("history-detail-loading"), variant).isEmpty());
         pending("fetchSessionDetail")->answerDetail(fullRecord());

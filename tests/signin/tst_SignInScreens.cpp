@@ -22,6 +22,7 @@
 #include "kit/widgets/KavrelIconButton.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
+#include "support/ScreenFitCheck.h"
 #include "support/Screenshots.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
@@ -94,7 +95,7 @@ private:
     static void prepare(QWidget *screen, const Screenshots::Variant &variant, QSize size)
     {
         Screenshots::apply(screen, variant);
-        screen->resize(size);
+        ScreenFitCheck::resizeWindow(screen, size);
         screen->show();
         QCoreApplication::processEvents();
     }

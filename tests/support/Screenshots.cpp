@@ -1,4 +1,5 @@
 #include "Screenshots.h"
+#include "ScreenFitCheck.h"
 
 #include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
@@ -28,7 +29,9 @@ QString directory()
     QString root = qEnvironmentVariable("KAVREL_TEST_SOURCE_DIR");
     if (root.isEmpty())
         root = QDir::currentPath();
-    return QDir(root).filePath(QStringLiteral("build/screenshots"));
+    // A run on another screen than the usual one keeps its pictures apart.
+    const QString screen = qEnvironmentVariable("KAVREL_SCREENSHOTS_SCREEN");
+    return QDir(root).filePath(screen.isEmpty() ? QStringLiteral("build/screenshots") : QStringLiteral("build/screenshots/") + screen);
 }
 
 // Texts the scenes hand to the store that are not interface keys. Texts that cannot be an
@@ -105,6 +108,7 @@ QString write(QWidget *widget, const QString &fileName)
     // Let posted layout and scroll-bar updates land before the picture is taken.
     for (int round = 0; round < 3; ++round)
         QCoreApplication::processEvents();
+    ScreenFitCheck::verify(widget, fileName);
     QImage image(widget->size() * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);

@@ -9,6 +9,7 @@
 //       Screenshots::write(&window, QStringLiteral("mini-window"), variant);
 //   }
 //   → build/screenshots/mini-window-light-en.png, -dark-en, -light-ru, -dark-ru
+// (under build/screenshots/<KAVREL_SCREENSHOTS_SCREEN>/ when that names the run's screen).
 
 #include "localization/KavrelAppLanguage.h"
 #include "kit/KavrelAppearanceMode.h"

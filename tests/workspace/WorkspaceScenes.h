@@ -7,6 +7,7 @@
 #include "kit/widgets/KavrelSymbols.h"
 #include "session/AIResultPanelSet.h"
 #include "session/SessionCompanionSet.h"
+#include "support/ScreenFitCheck.h"
 #include "support/Screenshots.h"
 
 #include <QJsonArray>

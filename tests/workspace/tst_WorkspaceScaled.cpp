@@ -21,7 +21,7 @@ void tst_WorkspaceScaled::listeningAtDoubleScale()
     const Screenshots::Variant variant = Screenshots::variants().at(2); // light, Russian
     Workspace w;
     applyVariant(w, variant);
-    w.view->resize(1100, 820);
+    ScreenFitCheck::resizeWindow(w.view.get(), QSize(1100, 820));
     w.view->show();
     QVERIFY(listenWithTurns(w));
     QTest::qWait(120);

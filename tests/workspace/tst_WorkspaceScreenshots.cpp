@@ -23,7 +23,7 @@ void tst_WorkspaceScreenshots::scenes()
     for (const Screenshots::Variant &variant : Screenshots::variants()) {
         Workspace w;
         applyVariant(w, variant);
-        w.view->resize(1180, 840);
+        ScreenFitCheck::resizeWindow(w.view.get(), QSize(1180, 840));
         w.view->show();
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-idle"), variant).isEmpty());
 
@@ -50,7 +50,7 @@ void tst_WorkspaceScreenshots::rowsLayoutWithSummary()
     Workspace w;
     w.engine.defaults->setString(QString::fromLatin1(WorkspaceLayout::layoutDefaultsKey), QStringLiteral("rows"));
     applyVariant(w, variant);
-    w.view->resize(900, 900);
+    ScreenFitCheck::resizeWindow(w.view.get(), QSize(900, 900));
     w.view->show();
     QVERIFY(listenWithTurns(w, 12));
     QVERIFY(openSummary(w));
@@ -64,7 +64,7 @@ void tst_WorkspaceScreenshots::suggestedAnswer()
     const Screenshots::Variant variant = Screenshots::variants().at(1); // dark, English
     Workspace w;
     applyVariant(w, variant);
-    w.view->resize(1180, 900);
+    ScreenFitCheck::resizeWindow(w.view.get(), QSize(1180, 900));
     w.view->show();
     QVERIFY(listenWithTurns(w, 8));
     w.auth->setChatCompletionReply(chatReply(QStringLiteral("Thursday works for us; let's confirm the numbers by Wednesday evening.")));
@@ -84,7 +84,7 @@ void tst_WorkspaceScreenshots::summaryFallback()
             continue;
         Workspace w;
         applyVariant(w, variant);
-        w.view->resize(1180, 840);
+        ScreenFitCheck::resizeWindow(w.view.get(), QSize(1180, 840));
         w.view->show();
         QVERIFY(listenWithTurns(w, 8));
         w.auth->setChatCompletionReply(FakeResponse::json(502, QJsonObject{{"error", QJsonObject{{"message", "down"}}}}));

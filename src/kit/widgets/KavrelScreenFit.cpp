@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
@@ -95,7 +96,10 @@ QSize KavrelScreenFit::room() const
 
 void KavrelScreenFit::applyMinimum()
 {
-    if (m_widget && m_boundsMinimum)
+    if (!m_widget)
+        return;
+    m_fittedDecorations = decorations(m_widget->window());
+    if (m_boundsMinimum)
         m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
 }
 
@@ -108,6 +112,11 @@ void KavrelScreenFit::fitWindow()
     if (available.isEmpty())
         return;
     const QMargins frame = decorations(window);
+    m_fittedDecorations = frame;
+    // Its content may have just lowered its own minimum for this screen; the window's layout
+    // learns that only later, and would hold the window at the old one meanwhile.
+    if (window->layout())
+        window->layout()->activate();
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
     if (!window->testAttribute(Qt::WA_Moved)) {
@@ -120,11 +129,27 @@ void KavrelScreenFit::fitWindow()
         window->setGeometry(placed);
 }
 
+void KavrelScreenFit::refitForDecorations()
+{
+    if (!m_widget || !m_widget->isVisible() || decorations(m_widget->window()) == m_fittedDecorations)
+        return;
+    // A maximized or full-screen window drops or changes its frame; the window manager sizes it.
+    if (m_widget->window()->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    applyMinimum();
+    if (m_keepsWindowOnScreen)
+        fitWindow();
+}
+
 void KavrelScreenFit::followScreen()
 {
     if (m_followsScreen || !m_widget || !m_widget->window()->windowHandle())
         return;
     m_followsScreen = true;
+    // The window manager reports the decorations some time after the window is mapped, with
+    // no event of their own; it moves or resizes the window as it frames it.
+    if (m_widget->window() != m_widget)
+        m_widget->window()->installEventFilter(this);
     connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this] {
         applyMinimum();
         if (m_keepsWindowOnScreen)
@@ -141,6 +166,9 @@ bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
         if (m_keepsWindowOnScreen)
             fitWindow();
         followScreen();
+    } else if (m_widget && watched == m_widget->window()
+               && (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::WindowActivate)) {
+        refitForDecorations();
     }
     return QObject::eventFilter(watched, event);
 }

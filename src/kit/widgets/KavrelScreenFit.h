@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -28,7 +29,8 @@ public:
     // limited to what its screen leaves the widget; it follows the widget to another screen.
     static void setMinimumSize(QWidget *widget, QSize wanted);
     // Each time the top-level `window` is shown, it is limited to its screen's free area and,
-    // when the program placed it, moved inside it (the window manager places the others).
+    // when the program placed it, moved inside it (the window manager places the others). Once
+    // the window manager reports decorations other than those assumed, it is fitted again.
     static void keepOnScreen(QWidget *window);
 
 protected:
@@ -43,9 +45,12 @@ private:
     void applyMinimum();
     void fitWindow();
     void followScreen();
+    void refitForDecorations();
 
     QPointer<QWidget> m_widget;
     QSize m_wantedMinimum;
+    // The decorations the last fit reckoned with.
+    QMargins m_fittedDecorations;
     bool m_boundsMinimum = false;
     bool m_keepsWindowOnScreen = false;
     bool m_followsScreen = false;

@@ -30,6 +30,8 @@ KavrelSidebarButton::KavrelSidebarButton(const QString &title, const QString &sy
     captionFont.setPixelSize(13);
     captionFont.setWeight(QFont::Medium);
     setFont(captionFont);
+    // Layouts reckon with its whole wrapped caption as its least height, not only as a wish.
+    setMinimumHeight(sizeHint().height());
 }
 
 void KavrelSidebarButton::setSelected(bool selected)

@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -51,12 +52,10 @@ KavrelSidebarView::KavrelSidebarView(Dependencies dependencies, QWidget *parent)
 {
     setFixedWidth(columnWidth);
     auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(14, 18, 14, 18);
-    column->setSpacing(22);
-    column->addWidget(makeAppMark());
+    m_appMark = makeAppMark();
+    column->addWidget(m_appMark);
 
-    auto *buttons = new QVBoxLayout;
-    buttons->setSpacing(12);
+    auto *buttons = m_buttonColumn = new QVBoxLayout;
     for (KavrelAppSection section : KavrelAppSections::allCases) {
         auto *button = new KavrelSidebarButton(localized(KavrelAppSections::titleKey(section)),
                                                KavrelAppSections::systemImage(section), this);
@@ -98,6 +97,7 @@ KavrelSidebarView::KavrelSidebarView(Dependencies dependencies, QWidget *parent)
                 &KavrelSidebarView::followUpdate);
     if (m_dependencies.authStore)
         connect(m_dependencies.authStore, &AuthSessionStore::sessionChanged, this, &KavrelSidebarView::followUser);
+    setCompact(false);
     followSelection();
     followUpdate();
     followUser();
@@ -182,6 +182,40 @@ void KavrelSidebarView::followUser()
     m_accountPanel->setVisible(user.has_value());
     if (user)
         m_avatar->setAvatar(user->initials(), user->avatarURL);
+}
+
+bool KavrelSidebarView::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
+        fitColumn();
+    return handled;
+}
+
+// The column takes the window's height, whatever its own needs (the window may be held to a
+// short screen): there the mark is left out and the gaps narrow, so every button keeps its
+// whole caption and the account panel stays in sight.
+void KavrelSidebarView::fitColumn()
+{
+    const int roomyMinimum = layout()->minimumSize().height() + (m_compact ? m_compactSaving : 0);
+    const bool compact = height() < roomyMinimum;
+    if (compact == m_compact)
+        return;
+    setCompact(compact);
+    if (compact)
+        m_compactSaving = roomyMinimum - layout()->minimumSize().height();
+}
+
+void KavrelSidebarView::setCompact(bool compact)
+{
+    m_compact = compact;
+    const int margin = compact ? 12 : 18;
+    auto *column = static_cast<QVBoxLayout *>(layout());
+    column->setContentsMargins(14, margin, 14, margin);
+    column->setSpacing(compact ? 10 : 22);
+    m_buttonColumn->setSpacing(compact ? 6 : 12);
+    m_appMark->setVisible(!compact);
+    column->invalidate();
 }
 
 void KavrelSidebarView::paintEvent(QPaintEvent *)

@@ -19,7 +19,8 @@ class QVBoxLayout;
 
 // The shell's narrow column: the application mark, a button per section, Settings, the
 // Update button while a newer version is known, and the signed-in user's avatar, whose
-// context menu signs out.
+// context menu signs out. Where the column is too short for all of it, the mark gives way and
+// the gaps narrow.
 class KavrelSidebarView final : public QWidget
 {
     Q_OBJECT
@@ -51,16 +52,24 @@ public:
     void showAccountMenu(const QPoint &globalPosition);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
     QWidget *makeAppMark();
+    void fitColumn();
+    void setCompact(bool compact);
     QWidget *makeAccountPanel();
     void followSelection();
     void followUpdate();
     void followUser();
 
     Dependencies m_dependencies;
+    QWidget *m_appMark = nullptr;
+    QVBoxLayout *m_buttonColumn = nullptr;
+    bool m_compact = false;
+    // What the roomy column needs beyond the compact one.
+    int m_compactSaving = 0;
     QList<KavrelSidebarButton *> m_sectionButtons;
     KavrelSidebarButton *m_settingsButton = nullptr;
     KavrelSidebarUpdateButton *m_updateButton = nullptr;

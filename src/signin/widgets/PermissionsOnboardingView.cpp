@@ -30,6 +30,9 @@
 
 namespace {
 
+// The height the screen is laid out for.
+constexpr int designedHeight = 760;
+
 using SignInTheme::amber;
 using SignInTheme::blue;
 using SignInTheme::green;
@@ -78,14 +81,19 @@ PermissionsOnboardingView::PermissionsOnboardingView(std::unique_ptr<AppPermissi
     , m_onContinue(std::move(onContinue))
 {
     m_permissionsController->setParent(this);
-    KavrelScreenFit::setMinimumSize(this, QSize(1120, 760));
+    KavrelScreenFit::setMinimumSize(this, QSize(1120, designedHeight));
 
     auto *columns = new QHBoxLayout(this);
     columns->setContentsMargins(32, 32, 32, 32);
     columns->setSpacing(28);
     m_setupColumn = buildSetupColumn();
     columns->addWidget(m_setupColumn, 0);
-    columns->addWidget(buildInsightColumn(), 1);
+    QWidget *insightColumn = buildInsightColumn();
+    columns->addWidget(insightColumn, 1);
+    for (const QWidget *column : {m_setupColumn, insightColumn}) {
+        for (QVBoxLayout *stack : column->findChildren<QVBoxLayout *>())
+            m_gaps.append({stack, stack->spacing()});
+    }
 
     connect(m_permissionsController, &AppPermissionsController::microphoneStateChanged, this,
             &PermissionsOnboardingView::updateFromController);
@@ -125,6 +133,21 @@ void PermissionsOnboardingView::resizeEvent(QResizeEvent *event)
         finishAnimation();
     QWidget::resizeEvent(event);
     m_setupColumn->setFixedWidth(int(std::lround(setupColumnWidth(width()))));
+    fitGapsToHeight();
+}
+
+// Below the height the screen is laid out for (where the screen holds the window shorter), the
+// margins and the gaps between and inside the cards narrow before any text is cut.
+void PermissionsOnboardingView::fitGapsToHeight()
+{
+    const bool compact = height() < designedHeight;
+    if (compact == m_compact)
+        return;
+    m_compact = compact;
+    const int margin = compact ? 16 : 32;
+    layout()->setContentsMargins(margin, margin, margin, margin);
+    for (const auto &[gapped, spacing] : std::as_const(m_gaps))
+        gapped->setSpacing(compact ? spacing / 2 : spacing);
 }
 
 void PermissionsOnboardingView::paintEvent(QPaintEvent *)

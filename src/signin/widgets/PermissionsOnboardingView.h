@@ -13,8 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class OnboardingCard;
+class QBoxLayout;
 class PermissionAccessCard;
 class SetupProgressBadge;
 class SetupReadinessMeter;
@@ -54,6 +56,7 @@ protected:
 private:
     QWidget *buildSetupColumn();
     QWidget *buildInsightColumn();
+    void fitGapsToHeight();
     void updateFromController();
     void requestMicrophoneAccess();
     void finish();
@@ -69,6 +72,9 @@ private:
     ThemedLabel *m_readinessDetail = nullptr;
     StepRow *m_microphoneStep = nullptr;
     QList<OnboardingCard *> m_cards;
+    // The layouts whose gaps narrow on a short screen, with their full gap.
+    QList<std::pair<QBoxLayout *, int>> m_gaps;
+    bool m_compact = false;
     std::optional<AppPermissionsController::MicrophoneState> m_shownState;
     CachedBackground m_background;
 };

@@ -4,6 +4,7 @@
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSwitch.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
@@ -197,7 +198,10 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
 {
     setModal(true);
     setFixedWidth(sheetWidth);
-    setMinimumHeight(700);
+    // 700 high at the least, where the screen has that much room; on a smaller one the cards
+    // scroll and Cancel and Start stay in sight below them.
+    KavrelScreenFit::setMinimumSize(this, QSize(sheetWidth, 700));
+    KavrelScreenFit::keepOnScreen(this);
     setMaximumHeight(760);
     resize(sheetWidth, 732);
 
@@ -209,7 +213,7 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(scroll);
     content->setAutoFillBackground(false);

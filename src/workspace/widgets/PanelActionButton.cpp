@@ -6,9 +6,11 @@ namespace PanelActionButton {
 
 namespace {
 
-KavrelCapsuleButton *smallButton(const KavrelCapsuleButton::Look &look, QWidget *parent)
+KavrelCapsuleButton *smallButton(KavrelCapsuleButton::Look look, QWidget *parent)
 {
     auto *button = new KavrelCapsuleButton(parent);
+    // Its size hint says 26 too, so no layout takes it for squeezed.
+    look.height = 26;
     button->setLook(look);
     QFont small = button->font();
     small.setPixelSize(12);
