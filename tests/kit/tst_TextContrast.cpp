@@ -2,13 +2,21 @@
 // the palette and the screens' own colour tables: at least 4.5 : 1 for body text and 3 : 1 for
 // large text (24 px, or 18.7 px bold), the usual accessibility thresholds. A translucent
 // surface is laid over what lies under it; a gradient is checked at both of its ends.
+// The screenshot scenes measure the same in their rendered pictures; the last test here shows
+// that measurement finds what it should and nothing else.
 
 #include "history/widgets/KavrelHistoryStyle.h"
 #include "kit/KavrelPalette.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "signin/widgets/SignInTheme.h"
+#include "support/RenderedContrast.h"
 
+#include <QBoxLayout>
 #include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
 #include <QTest>
 
 #include <cmath>
@@ -177,6 +185,114 @@ const QList<TextOn> &texts()
     return all;
 }
 
+// A painted badge: an optional dark symbol, then its text in one colour on a fill.
+class PaintedBadge final : public QWidget
+{
+public:
+    PaintedBadge(QString text, QColor foreground, QColor fill, bool symbol)
+        : m_text(std::move(text)), m_foreground(foreground), m_fill(fill), m_symbol(symbol)
+    {
+        setFixedSize(160, 28);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), m_fill);
+        if (m_symbol)
+            painter.fillRect(QRect(4, 4, 20, 20), Qt::black);
+        painter.setPen(m_foreground);
+        painter.drawText(rect().adjusted(30, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, m_text);
+    }
+
+private:
+    QString m_text;
+    QColor m_foreground;
+    QColor m_fill;
+    bool m_symbol;
+};
+
+QFont sized(int pixels, bool bold = false)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QWidget *colouredLabel(const QString &text, const QColor &color, const QFont &font)
+{
+    auto *label = new QLabel(text);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+const QColor pale(0x99, 0x99, 0x99); // 2.85 : 1 on white
+const QColor midGrey(0x80, 0x80, 0x80); // 3.95 : 1 on white
+
+// Small scenes on white, each with one text that is unreadable or none.
+struct RenderedScene
+{
+    const char *what;
+    QWidget *(*make)();
+    bool unreadable;
+};
+
+const RenderedScene renderedScenes[] = {
+    {"black label", [] { return colouredLabel(QStringLiteral("Readable"), Qt::black, sized(13)); }, false},
+    {"pale label", [] { return colouredLabel(QStringLiteral("Pale"), pale, sized(13)); }, true},
+    {"mid grey, body size", [] { return colouredLabel(QStringLiteral("Body"), midGrey, sized(18)); }, true},
+    {"mid grey, large", [] { return colouredLabel(QStringLiteral("Large"), midGrey, sized(24)); }, false},
+    {"mid grey, large bold", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(19, true)); }, false},
+    {"mid grey, bold below large", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(17, true)); }, true},
+    {"white on light green badge",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Ready"), Qt::white, QColor(0x4c, 0xc0, 0x7a), false)); },
+     true},
+    {"white on dark green badge with a symbol",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Ready"), Qt::white, QColor(0x17, 0x6b, 0x4a), true)); },
+     false},
+    // The black symbol beside the text must not count as the text.
+    {"black symbol beside pale text",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Granted"), pale, Qt::white, true)); }, true},
+    {"pale placeholder",
+     [] {
+         auto *field = new QLineEdit;
+         field->setPlaceholderText(QStringLiteral("name@company.com"));
+         QPalette palette = field->palette();
+         palette.setColor(QPalette::PlaceholderText, pale);
+         palette.setColor(QPalette::Base, Qt::white);
+         field->setPalette(palette);
+         return static_cast<QWidget *>(field);
+     },
+     true},
+    {"pale button",
+     [] {
+         auto *button = new QPushButton(QStringLiteral("Continue"));
+         QPalette palette = button->palette();
+         palette.setColor(QPalette::ButtonText, pale);
+         palette.setColor(QPalette::Button, Qt::white);
+         button->setPalette(palette);
+         return static_cast<QWidget *>(button);
+     },
+     true},
+    // Inactive components need no contrast.
+    {"disabled button",
+     [] {
+         auto *button = new QPushButton(QStringLiteral("Continue"));
+         QPalette palette = button->palette();
+         palette.setColor(QPalette::Disabled, QPalette::ButtonText, pale);
+         palette.setColor(QPalette::Disabled, QPalette::Button, Qt::white);
+         button->setPalette(palette);
+         button->setEnabled(false);
+         return static_cast<QWidget *>(button);
+     },
+     false},
+};
+
 } // namespace
 
 class tst_TextContrast : public QObject
@@ -187,6 +303,8 @@ private Q_SLOTS:
     void everyTextIsReadable_data();
     void everyTextIsReadable();
     void ratioArithmetic();
+    void renderedTextsAreMeasured_data();
+    void renderedTextsAreMeasured();
 };
 
 void tst_TextContrast::everyTextIsReadable_data()
@@ -222,5 +340,42 @@ void tst_TextContrast::ratioArithmetic()
     QVERIFY(std::abs(over(QColor::fromRgbF(0, 0, 0, 0.5f), Qt::white).redF() - 0.5) < 0.01);
 }
 
-QTEST_GUILESS_MAIN(tst_TextContrast)
+void tst_TextContrast::renderedTextsAreMeasured_data()
+{
+    QTest::addColumn<int>("scene");
+    QTest::addColumn<bool>("unreadable");
+    for (int row = 0; row < int(std::size(renderedScenes)); ++row)
+        QTest::newRow(renderedScenes[row].what) << row << renderedScenes[row].unreadable;
+}
+
+void tst_TextContrast::renderedTextsAreMeasured()
+{
+    QFETCH(int, scene);
+    QFETCH(bool, unreadable);
+    QWidget root;
+    root.setAutoFillBackground(true);
+    QPalette palette = root.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    root.setPalette(palette);
+    auto *layout = new QVBoxLayout(&root);
+    layout->addWidget(renderedScenes[scene].make());
+    // Beside every case a readable label, which must never be named.
+    layout->addWidget(colouredLabel(QStringLiteral("Always readable"), Qt::black, sized(13)));
+    root.resize(240, 120);
+    layout->activate();
+
+    // As the screenshots are taken: at device pixel ratio 2.
+    QImage picture(root.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(2);
+    picture.fill(Qt::transparent);
+    root.render(&picture);
+
+    const QList<RenderedContrast::Finding> findings = RenderedContrast::unreadableTexts(&root, picture);
+    QStringList named;
+    for (const auto &finding : findings)
+        named.append(finding.text + QStringLiteral(" %1").arg(finding.ratio, 0, 'f', 2));
+    QVERIFY2(findings.size() == (unreadable ? 1 : 0), qPrintable(named.join(QStringLiteral(", "))));
+}
+
+QTEST_MAIN(tst_TextContrast)
 #include "tst_TextContrast.moc"
