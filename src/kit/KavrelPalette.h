@@ -25,6 +25,14 @@ struct KavrelRGBA
 bool kavrelIsDark(const QPalette &palette);
 KavrelColorScheme kavrelColorScheme(const QPalette &palette);
 
+// The contrast of two colours as the accessibility guidelines count it, from 1 to 21.
+double kavrelContrastRatio(const QColor &a, const QColor &b);
+
+// The colour with only its lightness changed (darker on a light surface, lighter on a dark
+// one) so that text in it reads on `surface` at `wanted` : 1 at least. A colour that reads
+// already is returned as it is.
+QColor kavrelReadableOn(const QColor &color, const QColor &surface, double wanted = 4.5);
+
 // A light/dark pair, resolved at paint time.
 struct KavrelDynamicColor
 {

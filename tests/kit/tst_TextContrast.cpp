@@ -47,19 +47,9 @@ QColor over(const QColor &top, const QColor &bottom)
                             float(top.blueF() * a + bottom.blueF() * (1 - a)));
 }
 
-double luminance(const QColor &color)
-{
-    const auto linear = [](double channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
 double ratio(const QColor &a, const QColor &b)
 {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    return kavrelContrastRatio(a, b);
 }
 
 QColor resolved(const Layer &layer, KavrelColorScheme scheme)
@@ -158,6 +148,12 @@ QList<TextOn> makeTexts()
         {"onboarding title", {label}, {}, onboarding, true},
         {"onboarding subtitle", {secondaryLabel}, {}, onboarding},
         {"onboarding card text", {secondaryLabel}, {{SignInTheme::permissionCardFill}}, onboarding},
+        {"onboarding call to action", {kavrelFixed({1, 1, 1, 1})}, {{SignInTheme::green, 0.82}}, onboarding},
+        {"permission action button", {kavrelFixed({1, 1, 1, 1})}, {}, {SignInTheme::green}},
+        {"sign-in placeholder", {secondaryLabel}, {signInCard}, signInBackground},
+        // The live transcript.
+        {"transcript time stamp", {secondaryLabel}, {{secondaryLabel, 0.1}}, {textBackground}},
+        {"transcript language badge", {accent}, {{accent, 0.1}}, {textBackground}},
     };
     // Pills and badges whose text is their tint, on a faint fill of it.
     const QPair<const char *, KavrelDynamicColor> pills[] = {
@@ -303,6 +299,8 @@ private Q_SLOTS:
     void everyTextIsReadable_data();
     void everyTextIsReadable();
     void ratioArithmetic();
+    void readableTintKeepsItsHue_data();
+    void readableTintKeepsItsHue();
     void renderedTextsAreMeasured_data();
     void renderedTextsAreMeasured();
 };
@@ -338,6 +336,39 @@ void tst_TextContrast::ratioArithmetic()
     QCOMPARE(std::round(ratio(QColor(0x77, 0x77, 0x77), Qt::white) * 100) / 100, 4.48);
     // Half-transparent black over white is that grey's neighbour.
     QVERIFY(std::abs(over(QColor::fromRgbF(0, 0, 0, 0.5f), Qt::white).redF() - 0.5) < 0.01);
+}
+
+void tst_TextContrast::readableTintKeepsItsHue_data()
+{
+    QTest::addColumn<QColor>("tint");
+    QTest::addColumn<QColor>("surface");
+    QTest::addColumn<bool>("changes");
+    const QColor green = QColor::fromRgbF(0.10f, 0.62f, 0.45f);
+    const QColor orange = QColor::fromRgbF(0.90f, 0.50f, 0.0f);
+    const QColor lightPlate = QColor(0xef, 0xef, 0xf1);
+    const QColor darkPlate = QColor(0x2d, 0x2e, 0x31);
+    QTest::newRow("green on light, darker") << green << lightPlate << true;
+    QTest::newRow("green on dark, lighter") << green << darkPlate << true;
+    QTest::newRow("orange on light, darker") << orange << lightPlate << true;
+    QTest::newRow("orange on dark, as it is") << orange << darkPlate << false;
+    QTest::newRow("grey on white, darker") << QColor(0x99, 0x99, 0x99) << QColor(Qt::white) << true;
+}
+
+void tst_TextContrast::readableTintKeepsItsHue()
+{
+    QFETCH(QColor, tint);
+    QFETCH(QColor, surface);
+    QFETCH(bool, changes);
+    const QColor readable = kavrelReadableOn(tint, surface);
+    QVERIFY2(ratio(readable, surface) >= 4.5, qPrintable(QString::number(ratio(readable, surface))));
+    QCOMPARE(readable != tint, changes);
+    QCOMPARE(readable.hslHue(), tint.hslHue());
+    // Only as far as it must: a little less change would not read.
+    if (changes) {
+        const double step = readable.lightnessF() < tint.lightnessF() ? 0.02 : -0.02;
+        const QColor less = QColor::fromHslF(tint.hslHueF(), tint.hslSaturationF(), readable.lightnessF() + step);
+        QVERIFY(ratio(less, surface) < 4.5);
+    }
 }
 
 void tst_TextContrast::renderedTextsAreMeasured_data()

@@ -1,5 +1,7 @@
 #include "RenderedContrast.h"
 
+#include "kit/KavrelPalette.h"
+
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QHash>
@@ -13,7 +15,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace RenderedContrast {
@@ -130,20 +131,9 @@ QList<DrawnText> textsPaintedBy(QWidget *widget)
     return texts;
 }
 
-double luminance(QRgb color)
-{
-    const auto linear = [](int channel) {
-        const double value = channel / 255.0;
-        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(qRed(color)) + 0.7152 * linear(qGreen(color)) + 0.0722 * linear(qBlue(color));
-}
-
 double ratio(QRgb a, QRgb b)
 {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    return kavrelContrastRatio(QColor(a), QColor(b));
 }
 
 // The contrast of the text in a box of the picture: the most common pixel is the background;
