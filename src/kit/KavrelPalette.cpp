@@ -39,16 +39,18 @@ QColor kavrelReadableOn(const QColor &color, const QColor &surface, double wante
     const bool darker = kavrelContrastRatio(Qt::black, surface) >= kavrelContrastRatio(Qt::white, surface);
     const float hue = color.hslHueF();
     const float saturation = color.hslSaturationF();
+    // In the 8 bits a channel has on screen, so that rounding cannot take the ratio back.
+    const auto withLightness = [&](float lightness) { return QColor(QColor::fromHslF(hue, saturation, lightness).rgb()); };
     float reads = darker ? 0 : 1;
     float fails = color.lightnessF();
     for (int step = 0; step < 24; ++step) {
         const float middle = (reads + fails) / 2;
-        if (kavrelContrastRatio(QColor::fromHslF(hue, saturation, middle), surface) >= wanted)
+        if (kavrelContrastRatio(withLightness(middle), surface) >= wanted)
             reads = middle;
         else
             fails = middle;
     }
-    QColor readable = QColor::fromHslF(hue, saturation, reads);
+    QColor readable = withLightness(reads);
     readable.setAlphaF(color.alphaF());
     return readable;
 }

@@ -148,8 +148,7 @@ QList<TextOn> makeTexts()
         {"onboarding title", {label}, {}, onboarding, true},
         {"onboarding subtitle", {secondaryLabel}, {}, onboarding},
         {"onboarding card text", {secondaryLabel}, {{SignInTheme::permissionCardFill}}, onboarding},
-        {"onboarding call to action", {kavrelFixed({1, 1, 1, 1})}, {{SignInTheme::green, 0.82}}, onboarding},
-        {"permission action button", {kavrelFixed({1, 1, 1, 1})}, {}, {SignInTheme::green}},
+        {"onboarding call to action", {kavrelFixed({1, 1, 1, 1})}, {{SignInTheme::greenButton, 0.82}}, onboarding},
         {"sign-in placeholder", {secondaryLabel}, {signInCard}, signInBackground},
         // The live transcript.
         {"transcript time stamp", {secondaryLabel}, {{secondaryLabel, 0.1}}, {textBackground}},
