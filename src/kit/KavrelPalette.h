@@ -25,6 +25,14 @@ struct KavrelRGBA
 bool kavrelIsDark(const QPalette &palette);
 KavrelColorScheme kavrelColorScheme(const QPalette &palette);
 
+// The contrast of two colours as the accessibility guidelines count it, from 1 to 21.
+double kavrelContrastRatio(const QColor &a, const QColor &b);
+
+// The colour with only its lightness changed (darker on a light surface, lighter on a dark
+// one) so that text in it reads on `surface` at `wanted` : 1 at least. A colour that reads
+// already is returned as it is.
+QColor kavrelReadableOn(const QColor &color, const QColor &surface, double wanted = 4.5);
+
 // A light/dark pair, resolved at paint time.
 struct KavrelDynamicColor
 {
@@ -57,7 +65,8 @@ inline constexpr KavrelDynamicColor label = kavrelDynamic({0, 0, 0, 0.85}, {1, 1
 inline constexpr KavrelDynamicColor secondaryLabel = kavrelDynamic({0, 0, 0, 0.6}, {1, 1, 1, 0.55});
 inline constexpr KavrelDynamicColor textBackground = kavrelDynamic({1, 1, 1, 1}, {0.12, 0.12, 0.13, 1});
 inline constexpr KavrelDynamicColor windowBackground = kavrelDynamic({0.93, 0.93, 0.93, 1}, {0.18, 0.18, 0.19, 1});
-inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.39, 0.82, 1}, {0.04, 0.52, 1.0, 1});
+// Under the dark appearance light enough to read as text on the darkest surfaces.
+inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.39, 0.82, 1}, {0.24, 0.62, 1.0, 1});
 } // namespace KavrelSystemColors
 
 // The tints of statuses and warnings, drawn as text on a faint fill of themselves: each keeps

@@ -2,13 +2,21 @@
 // the palette and the screens' own colour tables: at least 4.5 : 1 for body text and 3 : 1 for
 // large text (24 px, or 18.7 px bold), the usual accessibility thresholds. A translucent
 // surface is laid over what lies under it; a gradient is checked at both of its ends.
+// The screenshot scenes measure the same in their rendered pictures; the last test here shows
+// that measurement finds what it should and nothing else.
 
 #include "history/widgets/KavrelHistoryStyle.h"
 #include "kit/KavrelPalette.h"
 #include "screens/KavrelBillingDisplay.h"
 #include "signin/widgets/SignInTheme.h"
+#include "support/RenderedContrast.h"
 
+#include <QBoxLayout>
 #include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
 #include <QTest>
 
 #include <cmath>
@@ -39,19 +47,9 @@ QColor over(const QColor &top, const QColor &bottom)
                             float(top.blueF() * a + bottom.blueF() * (1 - a)));
 }
 
-double luminance(const QColor &color)
-{
-    const auto linear = [](double channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
-}
-
 double ratio(const QColor &a, const QColor &b)
 {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    return kavrelContrastRatio(a, b);
 }
 
 QColor resolved(const Layer &layer, KavrelColorScheme scheme)
@@ -150,6 +148,11 @@ QList<TextOn> makeTexts()
         {"onboarding title", {label}, {}, onboarding, true},
         {"onboarding subtitle", {secondaryLabel}, {}, onboarding},
         {"onboarding card text", {secondaryLabel}, {{SignInTheme::permissionCardFill}}, onboarding},
+        {"onboarding call to action", {kavrelFixed({1, 1, 1, 1})}, {{SignInTheme::greenButton, 0.82}}, onboarding},
+        {"sign-in placeholder", {secondaryLabel}, {signInCard}, signInBackground},
+        // The live transcript.
+        {"transcript time stamp", {secondaryLabel}, {{secondaryLabel, 0.1}}, {textBackground}},
+        {"transcript language badge", {accent}, {{accent, 0.1}}, {textBackground}},
     };
     // Pills and badges whose text is their tint, on a faint fill of it.
     const QPair<const char *, KavrelDynamicColor> pills[] = {
@@ -177,6 +180,114 @@ const QList<TextOn> &texts()
     return all;
 }
 
+// A painted badge: an optional dark symbol, then its text in one colour on a fill.
+class PaintedBadge final : public QWidget
+{
+public:
+    PaintedBadge(QString text, QColor foreground, QColor fill, bool symbol)
+        : m_text(std::move(text)), m_foreground(foreground), m_fill(fill), m_symbol(symbol)
+    {
+        setFixedSize(160, 28);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), m_fill);
+        if (m_symbol)
+            painter.fillRect(QRect(4, 4, 20, 20), Qt::black);
+        painter.setPen(m_foreground);
+        painter.drawText(rect().adjusted(30, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, m_text);
+    }
+
+private:
+    QString m_text;
+    QColor m_foreground;
+    QColor m_fill;
+    bool m_symbol;
+};
+
+QFont sized(int pixels, bool bold = false)
+{
+    QFont font;
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QWidget *colouredLabel(const QString &text, const QColor &color, const QFont &font)
+{
+    auto *label = new QLabel(text);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+const QColor pale(0x99, 0x99, 0x99); // 2.85 : 1 on white
+const QColor midGrey(0x80, 0x80, 0x80); // 3.95 : 1 on white
+
+// Small scenes on white, each with one text that is unreadable or none.
+struct RenderedScene
+{
+    const char *what;
+    QWidget *(*make)();
+    bool unreadable;
+};
+
+const RenderedScene renderedScenes[] = {
+    {"black label", [] { return colouredLabel(QStringLiteral("Readable"), Qt::black, sized(13)); }, false},
+    {"pale label", [] { return colouredLabel(QStringLiteral("Pale"), pale, sized(13)); }, true},
+    {"mid grey, body size", [] { return colouredLabel(QStringLiteral("Body"), midGrey, sized(18)); }, true},
+    {"mid grey, large", [] { return colouredLabel(QStringLiteral("Large"), midGrey, sized(24)); }, false},
+    {"mid grey, large bold", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(19, true)); }, false},
+    {"mid grey, bold below large", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(17, true)); }, true},
+    {"white on light green badge",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Ready"), Qt::white, QColor(0x4c, 0xc0, 0x7a), false)); },
+     true},
+    {"white on dark green badge with a symbol",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Ready"), Qt::white, QColor(0x17, 0x6b, 0x4a), true)); },
+     false},
+    // The black symbol beside the text must not count as the text.
+    {"black symbol beside pale text",
+     [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Granted"), pale, Qt::white, true)); }, true},
+    {"pale placeholder",
+     [] {
+         auto *field = new QLineEdit;
+         field->setPlaceholderText(QStringLiteral("name@company.com"));
+         QPalette palette = field->palette();
+         palette.setColor(QPalette::PlaceholderText, pale);
+         palette.setColor(QPalette::Base, Qt::white);
+         field->setPalette(palette);
+         return static_cast<QWidget *>(field);
+     },
+     true},
+    {"pale button",
+     [] {
+         auto *button = new QPushButton(QStringLiteral("Continue"));
+         QPalette palette = button->palette();
+         palette.setColor(QPalette::ButtonText, pale);
+         palette.setColor(QPalette::Button, Qt::white);
+         button->setPalette(palette);
+         return static_cast<QWidget *>(button);
+     },
+     true},
+    // Inactive components need no contrast.
+    {"disabled button",
+     [] {
+         auto *button = new QPushButton(QStringLiteral("Continue"));
+         QPalette palette = button->palette();
+         palette.setColor(QPalette::Disabled, QPalette::ButtonText, pale);
+         palette.setColor(QPalette::Disabled, QPalette::Button, Qt::white);
+         button->setPalette(palette);
+         button->setEnabled(false);
+         return static_cast<QWidget *>(button);
+     },
+     false},
+};
+
 } // namespace
 
 class tst_TextContrast : public QObject
@@ -187,6 +298,10 @@ private Q_SLOTS:
     void everyTextIsReadable_data();
     void everyTextIsReadable();
     void ratioArithmetic();
+    void readableTintKeepsItsHue_data();
+    void readableTintKeepsItsHue();
+    void renderedTextsAreMeasured_data();
+    void renderedTextsAreMeasured();
 };
 
 void tst_TextContrast::everyTextIsReadable_data()
@@ -222,5 +337,75 @@ void tst_TextContrast::ratioArithmetic()
     QVERIFY(std::abs(over(QColor::fromRgbF(0, 0, 0, 0.5f), Qt::white).redF() - 0.5) < 0.01);
 }
 
-QTEST_GUILESS_MAIN(tst_TextContrast)
+void tst_TextContrast::readableTintKeepsItsHue_data()
+{
+    QTest::addColumn<QColor>("tint");
+    QTest::addColumn<QColor>("surface");
+    QTest::addColumn<bool>("changes");
+    const QColor green = QColor::fromRgbF(0.10f, 0.62f, 0.45f);
+    const QColor orange = QColor::fromRgbF(0.90f, 0.50f, 0.0f);
+    const QColor lightPlate = QColor(0xef, 0xef, 0xf1);
+    const QColor darkPlate = QColor(0x2d, 0x2e, 0x31);
+    QTest::newRow("green on light, darker") << green << lightPlate << true;
+    QTest::newRow("green on dark, lighter") << green << darkPlate << true;
+    QTest::newRow("orange on light, darker") << orange << lightPlate << true;
+    QTest::newRow("orange on dark, as it is") << orange << darkPlate << false;
+    QTest::newRow("grey on white, darker") << QColor(0x99, 0x99, 0x99) << QColor(Qt::white) << true;
+}
+
+void tst_TextContrast::readableTintKeepsItsHue()
+{
+    QFETCH(QColor, tint);
+    QFETCH(QColor, surface);
+    QFETCH(bool, changes);
+    const QColor readable = kavrelReadableOn(tint, surface);
+    QVERIFY2(ratio(readable, surface) >= 4.5, qPrintable(QString::number(ratio(readable, surface))));
+    QCOMPARE(readable != tint, changes);
+    QCOMPARE(readable.hslHue(), tint.hslHue());
+    // Only as far as it must: a little less change would not read.
+    if (changes) {
+        const double step = readable.lightnessF() < tint.lightnessF() ? 0.02 : -0.02;
+        const QColor less = QColor::fromHslF(tint.hslHueF(), tint.hslSaturationF(), readable.lightnessF() + step);
+        QVERIFY(ratio(less, surface) < 4.5);
+    }
+}
+
+void tst_TextContrast::renderedTextsAreMeasured_data()
+{
+    QTest::addColumn<int>("scene");
+    QTest::addColumn<bool>("unreadable");
+    for (int row = 0; row < int(std::size(renderedScenes)); ++row)
+        QTest::newRow(renderedScenes[row].what) << row << renderedScenes[row].unreadable;
+}
+
+void tst_TextContrast::renderedTextsAreMeasured()
+{
+    QFETCH(int, scene);
+    QFETCH(bool, unreadable);
+    QWidget root;
+    root.setAutoFillBackground(true);
+    QPalette palette = root.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    root.setPalette(palette);
+    auto *layout = new QVBoxLayout(&root);
+    layout->addWidget(renderedScenes[scene].make());
+    // Beside every case a readable label, which must never be named.
+    layout->addWidget(colouredLabel(QStringLiteral("Always readable"), Qt::black, sized(13)));
+    root.resize(240, 120);
+    layout->activate();
+
+    // As the screenshots are taken: at device pixel ratio 2.
+    QImage picture(root.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(2);
+    picture.fill(Qt::transparent);
+    root.render(&picture);
+
+    const QList<RenderedContrast::Finding> findings = RenderedContrast::unreadableTexts(&root, picture);
+    QStringList named;
+    for (const auto &finding : findings)
+        named.append(finding.text + QStringLiteral(" %1").arg(finding.ratio, 0, 'f', 2));
+    QVERIFY2(findings.size() == (unreadable ? 1 : 0), qPrintable(named.join(QStringLiteral(", "))));
+}
+
+QTEST_MAIN(tst_TextContrast)
 #include "tst_TextContrast.moc"

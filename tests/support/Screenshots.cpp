@@ -1,6 +1,7 @@
 #include "Screenshots.h"
 #include "ScreenFitCheck.h"
 
+#include "RenderedContrast.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
 
@@ -88,6 +89,7 @@ QString write(QWidget *widget, const QString &name, const Variant &variant)
 {
     const QString path = write(widget, name + QLatin1Char('-') + variant.suffix);
     if (variant.language != KavrelAppLanguage::english) {
+        RenderedContrast::verify(widget, QImage(path), name + QLatin1Char('-') + variant.suffix);
         const QStringList untranslated = untranslatedTexts();
         KavrelLocalizationStore::shared().setRecordingMisses(true); // the next scene starts afresh
         if (!untranslated.isEmpty()) {

@@ -38,7 +38,8 @@ void apply(QWidget *widget, const Variant &variant);
 // Renders the widget at device pixel ratio 2 (so high-DPI faults show) and writes
 // <directory>/<name>-<suffix>.png. Returns the file path, empty when writing failed.
 // In a variant other than English, every text the scene looked up since apply() (or the last
-// write) without finding a row fails the running test, unless it is listed as not a key.
+// write) without finding a row fails the running test, unless it is listed as not a key; so
+// does every text shown that does not read against its background (RenderedContrast.h).
 QString write(QWidget *widget, const QString &name, const Variant &variant);
 QString write(QWidget *widget, const QString &fileName);
 

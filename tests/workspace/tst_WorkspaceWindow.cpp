@@ -4,6 +4,8 @@
 
 #include "WorkspaceScenes.h"
 
+#include "app/widgets/KavrelAppearanceController.h"
+#include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelSwitch.h"
@@ -23,6 +25,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPushButton>
@@ -84,6 +87,8 @@ private Q_SLOTS:
     void placeholdersAndTextSize();
     void copyAndClear();
     void resultPanels();
+    void errorLinesReadUnderEitherAppearance_data();
+    void errorLinesReadUnderEitherAppearance();
     void microphoneMenuAndLevel();
     void levelBarsFade();
     void levelChangesBlurNoShadowAgain();
@@ -424,6 +429,40 @@ void tst_WorkspaceWindow::resultPanels()
     QVERIFY(!w.model().isTranscriptSummaryVisible());
     QCOMPARE(w.model().transcriptSummaryText(), text);
     QCOMPARE(transcript->body(), WorkspaceRules::ColumnBody::history);
+}
+
+void tst_WorkspaceWindow::errorLinesReadUnderEitherAppearance_data()
+{
+    QTest::addColumn<bool>("inResultPanel");
+    QTest::newRow("status line") << false;
+    QTest::newRow("result panel") << true;
+}
+
+void tst_WorkspaceWindow::errorLinesReadUnderEitherAppearance()
+{
+    // Red text on the window, built under one appearance and then switched back and forth.
+    QFETCH(bool, inResultPanel);
+    Workspace w;
+    QWidget host;
+    host.setPalette(KavrelAppearanceController::palette(KavrelColorScheme::light));
+    const QString failed = QStringLiteral("Failed");
+    if (inResultPanel) {
+        auto *panel = new ResultPanel(*w.engine.localization, true, &host);
+        panel->setContent(QStringLiteral("Summary"), QString(), failed, false, QString(), QString());
+    } else {
+        (new InlineStatusMessage(QColor::fromRgbF(0.90, 0.22, 0.21), &host))->setText(failed);
+    }
+    QLabel *line = nullptr;
+    for (QLabel *label : host.findChildren<QLabel *>()) {
+        if (label->text() == failed)
+            line = label;
+    }
+    QVERIFY(line);
+    for (KavrelColorScheme scheme : {KavrelColorScheme::light, KavrelColorScheme::dark, KavrelColorScheme::light}) {
+        host.setPalette(KavrelAppearanceController::palette(scheme));
+        const double contrast = kavrelContrastRatio(line->palette().color(QPalette::WindowText), host.palette().color(QPalette::Window));
+        QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+    }
 }
 
 void tst_WorkspaceWindow::microphoneMenuAndLevel()

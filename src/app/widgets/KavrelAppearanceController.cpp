@@ -128,7 +128,8 @@ QPalette KavrelAppearanceController::palette(KavrelColorScheme scheme)
     palette.setColor(QPalette::ButtonText, text);
     palette.setColor(QPalette::ToolTipBase, base);
     palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::PlaceholderText, disabledText);
+    // Placeholders are read, unlike disabled text: they keep a readable contrast on the fields.
+    palette.setColor(QPalette::PlaceholderText, dark ? QColor(0x95, 0x96, 0x9c) : QColor(0x6c, 0x6d, 0x73));
     palette.setColor(QPalette::Highlight, highlight);
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::Link, highlight);

@@ -28,8 +28,9 @@ KavrelMeetingDetectedPanelView::KavrelMeetingDetectedPanelView(const DetectedMee
         {meeting.displayName(), 13, QFont::DemiBold, KavrelSystemColors::secondaryLabel, 1.0},
     };
     if (meeting.isAudioOutputActive) {
+        // The smaller type sets this line apart; faded as well it would not read.
         lines.push_back({texts.localized(QStringLiteral("Meeting audio is active")), 11, QFont::Medium,
-                         KavrelSystemColors::secondaryLabel, 0.8});
+                         KavrelSystemColors::secondaryLabel, 1.0});
     }
     auto *column = new KavrelMeetingPanelTextColumn(std::move(lines), this);
     column->setObjectName(QStringLiteral("texts"));

@@ -35,8 +35,9 @@ KavrelMeetingEndedPanelView::KavrelMeetingEndedPanelView(const DetectedMeeting &
         {
             {texts.localized(QStringLiteral("Meeting ended?")), 14, QFont::Bold, KavrelSystemColors::label, 1.0},
             {meeting.displayName(), 13, QFont::DemiBold, KavrelSystemColors::secondaryLabel, 1.0},
+            // The smaller type sets this line apart; faded as well it would not read.
             {texts.localized(QStringLiteral("КАВРЕЛ is still listening.")), 11, QFont::Medium,
-             KavrelSystemColors::secondaryLabel, 0.8},
+             KavrelSystemColors::secondaryLabel, 1.0},
         },
         this);
     column->setObjectName(QStringLiteral("texts"));

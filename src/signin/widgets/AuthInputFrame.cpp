@@ -75,7 +75,8 @@ void AuthInputFrame::applyTextColors()
     // The field draws on the frame's background, in the screen's text colours.
     QPalette own = m_lineEdit->palette();
     const QColor text = KavrelSystemColors::label.resolve(palette());
-    const QColor placeholder = KavrelSystemColors::secondaryLabel.resolve(palette(), 0.8);
+    // Fainter than the text, yet still readable on the field: a placeholder is read too.
+    const QColor placeholder = KavrelSystemColors::secondaryLabel.resolve(palette());
     if (own.color(QPalette::Text) == text && own.color(QPalette::PlaceholderText) == placeholder)
         return;
     own.setColor(QPalette::Base, Qt::transparent);

@@ -6,10 +6,21 @@
 
 namespace PermissionActionButton {
 
+namespace {
+
+// The accent as dark as it must be for white text on it to read.
+KavrelRGBA underWhiteText(const KavrelRGBA &accent)
+{
+    const QColor fill = kavrelReadableOn(accent.toColor(), Qt::white);
+    return {fill.redF(), fill.greenF(), fill.blueF(), fill.alphaF()};
+}
+
+} // namespace
+
 KavrelCapsuleButton *make(KavrelDynamicColor accent, QWidget *parent)
 {
     KavrelCapsuleButton::Look look;
-    look.fill = accent;
+    look.fill = kavrelDynamic(underWhiteText(accent.light), underWhiteText(accent.dark));
     look.fillOpacity = 1;
     look.strokeOpacity = 0;
     look.foreground = kavrelFixed({1, 1, 1, 1});

@@ -229,7 +229,8 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
     connect(later, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(later);
     buttons->addStretch(1);
-    auto *open = SignInButtons::callToAction(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"), green, column);
+    auto *open = SignInButtons::callToAction(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"),
+                                             SignInTheme::greenButton, column);
     open->setObjectName(QStringLiteral("openKavrel"));
     connect(open, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(open);

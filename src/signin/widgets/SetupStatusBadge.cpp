@@ -45,7 +45,10 @@ void SetupStatusBadge::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(KavrelPainting::capsule(rect()), m_tint.resolve(palette(), 0.14));
-    const QColor tint = m_tint.resolve(palette());
+    // The tint's own lightness seldom reads on a faint fill of itself under both appearances:
+    // the title takes the tint made darker or lighter until it does.
+    const QColor surface = KavrelPainting::blend(palette().color(QPalette::Window), m_tint.resolve(palette()), 0.14);
+    const QColor tint = kavrelReadableOn(m_tint.resolve(palette()), surface);
     SignInSymbols::paint(painter, QRectF(10, (height() - symbolSize) / 2, symbolSize, symbolSize), m_symbol, tint);
     painter.setPen(tint);
     painter.setFont(font());

@@ -32,6 +32,8 @@ inline constexpr KavrelDynamicColor authenticatorTint = kavrelFixed({0.17, 0.43,
 
 // Onboarding.
 inline constexpr KavrelDynamicColor green = kavrelFixed({0.10, 0.62, 0.45, 1});
+// The same green under white text: dark enough for it to read across a button's gradient.
+inline constexpr KavrelDynamicColor greenButton = kavrelFixed({0.06, 0.40, 0.29, 1});
 inline constexpr KavrelDynamicColor amber = kavrelFixed({0.89, 0.57, 0.20, 1});
 inline constexpr KavrelDynamicColor blue = kavrelFixed({0.19, 0.45, 0.95, 1});
 inline constexpr KavrelDynamicColor onboardingStop1 = kavrelDynamic({0.98, 0.97, 0.95, 1}, {0.08, 0.10, 0.13, 1});

@@ -32,7 +32,8 @@
 #include <QVBoxLayout>
 
 namespace {
-const QColor startTint = QColor::fromRgbF(0.12, 0.70, 0.39);
+// Dark enough for the start button's white title to read across its whole gradient.
+const QColor startTint = QColor::fromRgbF(0.08, 0.46, 0.25);
 const QColor stopTint = QColor::fromRgbF(0.84, 0.16, 0.17);
 const QColor pillTint = QColor::fromRgbF(0.56, 0.35, 0.88);
 const QColor systemRed = QColor::fromRgbF(0.90, 0.22, 0.21);

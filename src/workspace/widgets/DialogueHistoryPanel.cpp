@@ -314,7 +314,7 @@ void DialogueHistoryPanel::writeRow(QTextCursor &cursor, const DialogueEntry &en
     cursor.insertText(QString(QChar::ObjectReplacementCharacter),
                       DialogueBadgeObject::format(DialogueBadgeObject::Kind::timestamp,
                                                   PublishedTranscript::transcriptTimestamp(entry.timestamp), secondary,
-                                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.2)));
+                                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.1)));
     QTextCharFormat text;
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(int(m_fontSize));

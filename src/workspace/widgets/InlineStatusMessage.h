@@ -19,8 +19,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void applyTextColour();
+
+
     QColor m_tint;
     QLabel *m_label;
 };

@@ -95,9 +95,9 @@ void PrimaryActionButton::paintEvent(QPaintEvent *)
                      titleMetrics.elidedText(text(), Qt::ElideRight, textWidth));
     if (!m_subtitle.isEmpty()) {
         y += titleMetrics.height() + 1;
-        QColor faded(Qt::white);
-        faded.setAlphaF(0.82);
-        painter.setPen(faded);
+        // As white as the title: the smaller type sets it apart, and any fading would leave
+        // it unreadable on the tint.
+        painter.setPen(Qt::white);
         painter.setFont(subtitle);
         painter.drawText(QRectF(x, y, textWidth, subtitleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                          subtitleMetrics.elidedText(m_subtitle, Qt::ElideRight, textWidth));

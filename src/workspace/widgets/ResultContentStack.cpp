@@ -5,6 +5,7 @@
 #include "workspace/widgets/BusyIndicator.h"
 #include "workspace/widgets/EmptyPanelPlaceholder.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QStackedLayout>
@@ -24,6 +25,27 @@ QLabel *plainLabel(QWidget *parent)
 
 } // namespace
 
+void ResultContentStack::changeEvent(QEvent *event)
+{
+    // The colours below are taken from the appearance, so they follow it when it changes.
+    if (event->type() == QEvent::PaletteChange)
+        applyTextColours();
+    QWidget::changeEvent(event);
+}
+
+void ResultContentStack::applyTextColours()
+{
+    QPalette secondary = m_loadingLabel->palette();
+    secondary.setColor(QPalette::WindowText, KavrelSystemColors::secondaryLabel.resolve(palette()));
+    m_loadingLabel->setPalette(secondary);
+    // The error's red as light or as dark as it must be to read on the window; the panels'
+    // surfaces lie near the window colour, hence a little room above the bare minimum.
+    QPalette red = m_errorLabel->palette();
+    red.setColor(QPalette::WindowText,
+                 kavrelReadableOn(QColor::fromRgbF(0.90, 0.22, 0.21), palette().color(QPalette::Window), 5.0));
+    m_errorLabel->setPalette(red);
+}
+
 ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
     : QWidget(parent), m_options(options), m_stack(new QStackedLayout(this)), m_loadingPage(new QWidget(this)),
       m_loadingLabel(new QLabel(m_loadingPage)), m_errorLabel(plainLabel(this)), m_fallbackLabel(plainLabel(this)),
@@ -36,16 +58,11 @@ ResultContentStack::ResultContentStack(const Options &options, QWidget *parent)
     loading->addWidget(new BusyIndicator(m_loadingPage));
     m_loadingLabel->setTextFormat(Qt::PlainText);
     m_loadingLabel->setWordWrap(true);
-    QPalette secondary = m_loadingLabel->palette();
-    secondary.setColor(QPalette::WindowText, KavrelSystemColors::secondaryLabel.resolve(secondary));
-    m_loadingLabel->setPalette(secondary);
     loading->addWidget(m_loadingLabel);
     loading->addStretch(1);
     m_loadingPage->setMinimumHeight(120);
 
-    QPalette red = m_errorLabel->palette();
-    red.setColor(QPalette::WindowText, QColor::fromRgbF(0.90, 0.22, 0.21));
-    m_errorLabel->setPalette(red);
+    applyTextColours();
 
     // A failed request still leaves a local fallback: it is shown under the error line.
     auto *errorBody = new QWidget(this);

@@ -34,8 +34,12 @@ public:
     WorkspaceRules::ResultContent state() const { return m_state; }
     QString shownText() const;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     QWidget *textPage(QWidget *label, bool scrolls);
+    void applyTextColours();
 
     Options m_options;
     QStackedLayout *m_stack;

@@ -104,7 +104,7 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     actions->addWidget(m_summarize);
     actions->addWidget(m_protocol);
     if (isTranscript()) {
-        m_suggest = PanelActionButton::make(kavrelFixed({0.22, 0.46, 0.96, 1}), m_actions);
+        m_suggest = PanelActionButton::make(kavrelFixed({0.20, 0.41, 0.86, 1}), m_actions);
         actions->addWidget(m_suggest);
     }
     m_headerRow->addWidget(m_actions);

@@ -1,0 +1,288 @@
+#include "RenderedContrast.h"
+
+#include "kit/KavrelPalette.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QHash>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QTest>
+#include <QTextItem>
+#include <QWidget>
+
+#include <algorithm>
+#include <limits>
+
+namespace RenderedContrast {
+
+namespace {
+
+struct DrawnText
+{
+    QRectF box; // in the painting widget's coordinates
+    QFont font;
+    QString text;
+};
+
+// A paint engine that draws nothing and keeps every text item it is handed, with its box.
+class TextRecorder final : public QPaintEngine
+{
+public:
+    TextRecorder() : QPaintEngine(QPaintEngine::AllFeatures) {}
+
+    QList<DrawnText> texts;
+
+    bool begin(QPaintDevice *) override
+    {
+        m_transform = QTransform();
+        return true;
+    }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState &state) override
+    {
+        if (state.state() & QPaintEngine::DirtyTransform)
+            m_transform = state.transform();
+    }
+    void drawTextItem(const QPointF &origin, const QTextItem &item) override
+    {
+        const QRectF box(origin.x(), origin.y() - item.ascent(), item.width(), item.ascent() + item.descent());
+        texts.append({m_transform.mapRect(box), item.font(), item.text()});
+    }
+    void drawRects(const QRect *, int) override {}
+    void drawRects(const QRectF *, int) override {}
+    void drawLines(const QLine *, int) override {}
+    void drawLines(const QLineF *, int) override {}
+    void drawEllipse(const QRectF &) override {}
+    void drawEllipse(const QRect &) override {}
+    void drawPath(const QPainterPath &) override {}
+    void drawPoints(const QPointF *, int) override {}
+    void drawPoints(const QPoint *, int) override {}
+    void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
+    void drawPolygon(const QPoint *, int, PolygonDrawMode) override {}
+    void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
+    void drawTiledPixmap(const QRectF &, const QPixmap &, const QPointF &) override {}
+    void drawImage(const QRectF &, const QImage &, const QRectF &, Qt::ImageConversionFlags) override {}
+    Type type() const override { return QPaintEngine::User; }
+
+private:
+    QTransform m_transform;
+};
+
+// A device the size and resolution of one widget, painting into the recorder.
+class TextRecordingDevice final : public QPaintDevice
+{
+public:
+    explicit TextRecordingDevice(const QWidget *widget) : m_widget(widget) {}
+
+    QPaintEngine *paintEngine() const override { return &m_engine; }
+    QList<DrawnText> texts() const { return m_engine.texts; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth:
+            return m_widget->width();
+        case PdmHeight:
+            return m_widget->height();
+        case PdmWidthMM:
+            return m_widget->widthMM();
+        case PdmHeightMM:
+            return m_widget->heightMM();
+        case PdmNumColors:
+            return std::numeric_limits<int>::max();
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+            return m_widget->logicalDpiX();
+        case PdmDpiY:
+            return m_widget->logicalDpiY();
+        case PdmPhysicalDpiX:
+            return m_widget->physicalDpiX();
+        case PdmPhysicalDpiY:
+            return m_widget->physicalDpiY();
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        }
+        return 0;
+    }
+
+private:
+    const QWidget *m_widget;
+    mutable TextRecorder m_engine;
+};
+
+// The texts the widget itself paints (its children aside), in its own coordinates.
+QList<DrawnText> textsPaintedBy(QWidget *widget)
+{
+    TextRecordingDevice device(widget);
+    widget->render(&device, QPoint(), QRegion(), QWidget::RenderFlags());
+    QList<DrawnText> texts;
+    for (const DrawnText &text : device.texts()) {
+        if (!text.text.trimmed().isEmpty() && !text.box.isEmpty())
+            texts.append(text);
+    }
+    return texts;
+}
+
+double ratio(QRgb a, QRgb b)
+{
+    return kavrelContrastRatio(QColor(a), QColor(b));
+}
+
+// The contrast of the text in a box of the picture: the most common pixel is the background;
+// the text is the fourth farthest pixel from it, so that a stray pixel or the thin antialiased
+// edge of a glyph never decides.
+double measuredRatio(const QImage &picture, const QRect &box)
+{
+    QHash<QRgb, int> counts;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        for (int x = box.left(); x <= box.right(); ++x)
+            ++counts[line[x]];
+    }
+    QRgb background = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    constexpr int fewest = 4;
+    QList<double> farthest;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double r = ratio(it.key(), background);
+        for (int i = 0; i < std::min(it.value(), fewest); ++i)
+            farthest.append(r);
+    }
+    std::sort(farthest.begin(), farthest.end(), std::greater<>());
+    return farthest.size() >= fewest ? farthest.at(fewest - 1) : 1;
+}
+
+bool isLarge(const QFont &font, const QWidget *widget)
+{
+    const double pixels = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * widget->logicalDpiY() / 72.0;
+    return pixels >= 24 || (font.weight() >= QFont::Bold && pixels >= 18.66);
+}
+
+bool isControl(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractButton *>(widget) || qobject_cast<const QLineEdit *>(widget)
+           || widget->focusPolicy() != Qt::NoFocus;
+}
+
+// Inactive components need no contrast: a disabled control, or anything inside one.
+bool isInactiveControl(const QWidget *widget, const QWidget *root)
+{
+    for (const QWidget *w = widget; w; w = w == root ? nullptr : w->parentWidget()) {
+        if (!w->isEnabled() && isControl(w))
+            return true;
+    }
+    return false;
+}
+
+// A disabled menu item is an inactive control too, though the menu paints it.
+bool isInactiveMenuItem(const QWidget *widget, const QRectF &box)
+{
+    const auto *menu = qobject_cast<const QMenu *>(widget);
+    if (!menu)
+        return false;
+    const QAction *item = menu->actionAt(box.center().toPoint());
+    return item && !item->isEnabled();
+}
+
+// The part of the widget that shows in the root, in the root's coordinates: scrolled-out and
+// clipped parts of a child are not in the picture.
+QRect shownRect(const QWidget *widget, const QWidget *root)
+{
+    QRect shown = widget->rect().translated(widget->mapTo(root, QPoint()));
+    for (const QWidget *w = widget; w != root && shown.isValid();) {
+        w = w->parentWidget();
+        shown &= w->rect().translated(w->mapTo(root, QPoint()));
+    }
+    return shown;
+}
+
+// The widget a user would name: the item view, not its viewport.
+const QWidget *namedWidget(const QWidget *widget)
+{
+    if (auto *area = qobject_cast<const QAbstractScrollArea *>(widget->parentWidget()); area && area->viewport() == widget)
+        return area;
+    return widget;
+}
+
+QList<QWidget *> shownWidgets(QWidget *root)
+{
+    QList<QWidget *> widgets{root};
+    for (QWidget *child : root->findChildren<QWidget *>()) {
+        if (!child->isWindow() && child->isVisibleTo(root))
+            widgets.append(child);
+    }
+    return widgets;
+}
+
+} // namespace
+
+QList<Finding> unreadableTexts(QWidget *root, const QImage &picture)
+{
+    QList<Finding> findings;
+    if (picture.isNull() || root->width() <= 0)
+        return findings;
+    const QImage pixels = picture.convertToFormat(QImage::Format_RGB32);
+    const double scale = double(pixels.width()) / root->width();
+    for (QWidget *widget : shownWidgets(root)) {
+        if (isInactiveControl(widget, root))
+            continue;
+        const QRect shown = shownRect(widget, root);
+        if (shown.isEmpty())
+            continue;
+        const QPoint offset = widget->mapTo(root, QPoint());
+        for (const DrawnText &text : textsPaintedBy(widget)) {
+            if (isInactiveMenuItem(widget, text.box))
+                continue;
+            const QRectF box = text.box.translated(offset) & QRectF(shown);
+            const QRect inPicture = QRectF(box.x() * scale, box.y() * scale, box.width() * scale, box.height() * scale).toAlignedRect()
+                                    & pixels.rect();
+            if (inPicture.isEmpty())
+                continue;
+            const double wanted = isLarge(text.font, widget) ? 3.0 : 4.5;
+            const double measured = measuredRatio(pixels, inPicture);
+            if (measured >= wanted)
+                continue;
+            // One line a widget: its lowest ratio, with the text that has it.
+            const QWidget *named = namedWidget(widget);
+            const QString name = QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(named->metaObject()->className()), named->objectName());
+            auto before = std::find_if(findings.begin(), findings.end(), [&](const Finding &f) { return f.source == widget; });
+            if (before == findings.end())
+                findings.append({widget, name, text.text, measured, wanted});
+            else if (measured < before->ratio)
+                *before = {widget, name, text.text, measured, wanted};
+        }
+    }
+    return findings;
+}
+
+void verify(QWidget *root, const QImage &picture, const QString &scene)
+{
+    const QList<Finding> findings = unreadableTexts(root, picture);
+    if (findings.isEmpty())
+        return;
+    QStringList lines;
+    for (const Finding &finding : findings) {
+        lines.append(QStringLiteral("%1 \"%2\": %3 : 1, wanted %4 : 1")
+                         .arg(finding.widget, finding.text)
+                         .arg(finding.ratio, 0, 'f', 2)
+                         .arg(finding.wanted, 0, 'f', 1));
+    }
+    const QString message = scene + QStringLiteral(" shows text that cannot be read:\n  ") + lines.join(QStringLiteral("\n  "));
+    QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+}
+
+} // namespace RenderedContrast
