@@ -247,7 +247,12 @@ QList<Finding> unreadableTexts(QWidget *root, const QImage &picture)
         for (const DrawnText &text : textsPaintedBy(widget)) {
             if (isInactiveMenuItem(widget, text.box))
                 continue;
-            const QRectF box = text.box.translated(offset) & QRectF(shown);
+            // A line that a scroll area or a window's edge cuts is not judged: what shows of
+            // its box may hold none of its glyphs (the scene at another size shows it whole).
+            const QRectF own = text.box.translated(offset) & QRectF(widget->rect().translated(offset));
+            const QRectF box = own & QRectF(shown);
+            if (box != own)
+                continue;
             const QRect inPicture = QRectF(box.x() * scale, box.y() * scale, box.width() * scale, box.height() * scale).toAlignedRect()
                                     & pixels.rect();
             if (inPicture.isEmpty())
