@@ -21,6 +21,7 @@ const QString failurePrefix = QStringLiteral("Не удалось синхрон
 const QString previousTransientFailureMessage = QStringLiteral(
     "Не удалось сохранить в истории предыдущую встречу. Проверьте интернет-соединение — повторим попытку автоматически.");
 const QString previousFailurePrefix = QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ");
+const QString refusedMeetingTextKeptIn = QStringLiteral("Текст встречи сохранён на этом компьютере в файле: %1");
 
 bool isMissingAuthSession(const std::exception_ptr &error)
 {
@@ -103,23 +104,112 @@ void MeetingHistoryMirror::noteMeetingEndedAt(const QDateTime &end)
 
 void MeetingHistoryMirror::noteRecordChanged(const Conversation &conversation)
 {
-    if (&conversation == m_current.get())
+    if (&conversation == m_current.get()) {
         Q_EMIT recordChanged();
+        return;
+    }
+    for (const ConversationPointer &handedOver : m_handedOver) {
+        if (handedOver.get() == &conversation) {
+            Q_EMIT handedOverMeetingChanged(handedOverMeetingOf(conversation));
+            return;
+        }
+    }
 }
 
 MeetingHistoryRecord MeetingHistoryMirror::record() const
 {
+    return recordOf(*m_current);
+}
+
+MeetingHistoryRecord MeetingHistoryMirror::recordOf(const Conversation &conversation) const
+{
     MeetingHistoryRecord record;
-    record.conversationGeneration = m_current->generation;
-    record.sessionID = m_current->sessionID;
-    record.sessionRevision = m_current->sessionRevision;
-    record.startedAt = m_current->startedAt;
-    record.endedAt = m_current->endedAt;
-    record.source = m_source;
-    record.focusMode = m_focusModeEnabled;
-    record.lastSavedSignature = m_current->lastSavedSnapshotSignature;
-    record.lastCompletedSignature = m_current->lastCompletedSnapshotSignature;
+    record.conversationGeneration = conversation.generation;
+    record.sessionID = conversation.sessionID;
+    record.sessionRevision = conversation.sessionRevision;
+    record.startedAt = conversation.startedAt;
+    record.endedAt = conversation.endedAt;
+    record.source = conversation.finalSnapshot ? conversation.finalSnapshot->sessionParams.source : m_source;
+    record.focusMode = conversation.finalSnapshot ? conversation.finalSnapshot->sessionParams.focusMode.value_or(false)
+                                                  : m_focusModeEnabled;
+    record.lastSavedSignature = conversation.lastSavedSnapshotSignature;
+    record.lastCompletedSignature = conversation.lastCompletedSnapshotSignature;
     return record;
+}
+
+HandedOverMeeting MeetingHistoryMirror::handedOverMeetingOf(const Conversation &conversation) const
+{
+    HandedOverMeeting meeting;
+    meeting.record = recordOf(conversation);
+    meeting.finalSnapshot = conversation.finalSnapshot.value_or(MeetingSessionHistorySnapshot());
+    meeting.accountID = conversation.accountID;
+    return meeting;
+}
+
+bool MeetingHistoryMirror::isHandedOver(const ConversationPointer &conversation) const
+{
+    return std::find(m_handedOver.begin(), m_handedOver.end(), conversation) != m_handedOver.end();
+}
+
+QList<HandedOverMeeting> MeetingHistoryMirror::handedOverMeetings() const
+{
+    QList<HandedOverMeeting> meetings;
+    for (const ConversationPointer &conversation : m_handedOver)
+        meetings.append(handedOverMeetingOf(*conversation));
+    return meetings;
+}
+
+void MeetingHistoryMirror::resumeHandedOverMeetings(const QList<HandedOverMeeting> &meetings)
+{
+    for (const HandedOverMeeting &meeting : meetings) {
+        const QUuid generation = meeting.record.conversationGeneration;
+        const bool known = generation == m_current->generation
+                           || std::any_of(m_handedOver.begin(), m_handedOver.end(),
+                                          [&generation](const ConversationPointer &c) { return c->generation == generation; });
+        if (generation.isNull() || known)
+            continue;
+        auto conversation = std::make_shared<Conversation>();
+        conversation->generation = generation;
+        if (meeting.record.sessionID && meeting.record.sessionRevision) {
+            conversation->sessionID = meeting.record.sessionID;
+            conversation->sessionRevision = meeting.record.sessionRevision;
+        }
+        conversation->startedAt = meeting.record.startedAt;
+        conversation->endedAt = meeting.record.endedAt;
+        conversation->lastSavedSnapshotSignature = meeting.record.lastSavedSignature;
+        conversation->lastCompletedSnapshotSignature = meeting.record.lastCompletedSignature;
+        conversation->finalSnapshot = meeting.finalSnapshot;
+        conversation->accountID = meeting.accountID;
+        m_handedOver.push_back(conversation);
+        enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
+    }
+}
+
+void MeetingHistoryMirror::noteSignedIn(const QString &accountID)
+{
+    for (const ConversationPointer &conversation : m_handedOver) {
+        if (conversation->queuedSaves > 0 || (conversation->accountID && *conversation->accountID != accountID))
+            continue;
+        conversation->deferredRetryTask.cancel();
+        enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
+    }
+}
+
+QCoro::Task<bool> MeetingHistoryMirror::mayUpload(ConversationPointer conversation)
+{
+    const bool handedOver = isHandedOver(conversation);
+    if (!m_readAccount || (!handedOver && conversation->accountID))
+        co_return true;
+    QPointer<MeetingHistoryMirror> self(this);
+    const AccountReader readAccount = m_readAccount;
+    const std::optional<QString> account = co_await readAccount();
+    if (!self || !self->isLive(conversation))
+        co_return false;
+    if (!conversation->accountID && account) {
+        conversation->accountID = account;
+        noteRecordChanged(*conversation);
+    }
+    co_return !handedOver || (account && account == conversation->accountID);
 }
 
 bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
@@ -218,8 +308,16 @@ QCoro::Task<void> MeetingHistoryMirror::waitForEverySave()
 {
     QList<TaskHandle<void>> pending;
     pending.append(m_current->saveTask);
-    for (const ConversationPointer &conversation : m_handedOver)
+    for (const ConversationPointer &conversation : m_handedOver) {
+        // A finished meeting waiting for its next retry gets one more attempt now, like the
+        // current meeting's final save.
+        if (conversation->queuedSaves == 0 && conversation->deferredRetryTask.isValid()
+            && !conversation->deferredRetryTask.isFinished()) {
+            conversation->deferredRetryTask.cancel();
+            enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
+        }
         pending.append(conversation->saveTask);
+    }
     for (const TaskHandle<void> &task : pending) {
         if (task.isValid())
             co_await task.completion();
@@ -265,6 +363,8 @@ void MeetingHistoryMirror::finishConversation()
     if (record && !landed) {
         finished->finalSnapshot = *record;
         m_handedOver.push_back(finished);
+        // Kept on disk before the caller clears the draft, the meeting's only other copy.
+        Q_EMIT handedOverMeetingChanged(handedOverMeetingOf(*finished));
         enqueueSave(finished, MeetingSessionHistoryStatus::completed);
     }
     resetMeetingHistoryState();
@@ -277,6 +377,10 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(Conversatio
     // A handed-over conversation starts its record, if need be, with its final save.
     if (conversation->sessionID || conversation->finalSnapshot || !m_snapshotProvider)
         co_return;
+    QPointer<MeetingHistoryMirror> self(this);
+    const bool allowed = co_await mayUpload(conversation);
+    if (!self || !allowed || conversation->sessionID)
+        co_return;
     std::optional<MeetingSessionHistorySnapshot> snapshot = m_snapshotProvider(MeetingSessionHistoryStatus::active, true);
     if (!snapshot)
         co_return;
@@ -288,7 +392,6 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(Conversatio
             throw CancellationError();
         co_return co_await service->startSession(record, callToken);
     };
-    QPointer<MeetingHistoryMirror> self(this);
     std::optional<MeetingSessionHistoryRemoteState> state =
         co_await callWithRetries(call, MeetingSessionHistoryStatus::active, conversation, token);
     if (!self || !state)
@@ -318,6 +421,11 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
     const MeetingSessionHistoryStatus savedStatus = record.status;
     QPointer<MeetingSessionHistoryService> service = m_service;
     QPointer<MeetingHistoryMirror> self(this);
+
+    // A finished meeting of another account (or of one signed out) waits for its own.
+    const bool allowed = co_await mayUpload(conversation);
+    if (!self || !allowed)
+        co_return;
 
     if (!conversation->sessionID || !conversation->sessionRevision) {
         RemoteCall start = [service, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
@@ -408,7 +516,10 @@ void MeetingHistoryMirror::markSyncSucceeded(const ConversationPointer &conversa
 
 void MeetingHistoryMirror::releaseHandedOver(const ConversationPointer &conversation)
 {
+    if (!isHandedOver(conversation))
+        return;
     m_handedOver.erase(std::remove(m_handedOver.begin(), m_handedOver.end(), conversation), m_handedOver.end());
+    Q_EMIT handedOverMeetingReleased(conversation->generation);
 }
 
 void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
@@ -417,10 +528,9 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
     if (isCancellation(error))
         return;
     if (isMissingAuthSession(error)) {
-        // Nobody is signed in: there is no history to save to.
+        // Nobody is signed in: there is no history to save to. A finished meeting stays
+        // handed over until its account signs in again (noteSignedIn).
         conversation->lastSaveFailed = false;
-        if (conversation->finalSnapshot)
-            releaseHandedOver(conversation);
         return;
     }
     conversation->lastSaveFailed = true;
@@ -432,14 +542,28 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
         scheduleDeferredRetry(retryStatus, conversation);
     } else {
         message = (previousMeeting ? previousFailurePrefix : failurePrefix) + description;
-        // Refused by the server: retrying the same record cannot help.
-        if (previousMeeting)
+        // Refused by the server: retrying the same record cannot help. Its draft is gone, so
+        // its text is kept elsewhere on this computer first.
+        if (previousMeeting) {
+            const QString kept = keepRefusedMeetingText(*conversation);
+            if (!kept.isEmpty())
+                message += (message.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ")) + kept;
             releaseHandedOver(conversation);
+        }
     }
     qCWarning(KavrelDiagnostics::history()).noquote() << QStringLiteral("Meeting history sync failed: %1").arg(description);
     conversation->syncErrorMessage = message;
     if (m_writeErrorMessage)
         m_writeErrorMessage(message);
+}
+
+QString MeetingHistoryMirror::keepRefusedMeetingText(const Conversation &conversation) const
+{
+    const std::optional<QString> path = m_keepRefusedMeeting ? m_keepRefusedMeeting(handedOverMeetingOf(conversation))
+                                                             : std::nullopt;
+    if (!path)
+        return QString();
+    return refusedMeetingTextKeptIn.arg(*path);
 }
 
 void MeetingHistoryMirror::scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation)

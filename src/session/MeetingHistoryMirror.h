@@ -3,10 +3,12 @@
 #include "base/Async.h"
 #include "services/MeetingSessionHistoryTypes.h"
 #include "services/MeetingSessionHistorySnapshot.h"
+#include "session/HandedOverMeeting.h"
 #include "session/MeetingHistoryRecord.h"
 #include "session/SessionCompanions.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -36,8 +38,12 @@ class MeetingSessionHistoryService;
 // the old conversation and ignores its late replies, so the new conversation never inherits the
 // old record's id or revision. Finishing a conversation (Start New) hands its completed record
 // over instead: it keeps its own queue and retries, behind nothing of the next conversation,
-// until it lands, the server refuses it, or the program quits; its notices say that they are
-// about the previous meeting.
+// until it lands or the server refuses it; its notices say that they are about the previous
+// meeting. A handed-over meeting is announced (handedOverMeetingChanged) whenever what is known
+// of it changes, so that it can be kept on disk and taken up again by the next run
+// (resumeHandedOverMeetings); it is only ever sent for the account that was signed in when it
+// was first saved, and waits for that account's next sign-in (noteSignedIn) when another one,
+// or none, is signed in.
 //
 // Main thread only.
 class MeetingHistoryMirror final : public QObject, public MeetingHistorySync
@@ -59,6 +65,11 @@ public:
     using ErrorMessageReader = std::function<std::optional<QString>()>;
     using ErrorMessageWriter = std::function<void(const std::optional<QString> &)>;
     using Clock = std::function<QDateTime()>;
+    // The id of the account signed in now, if any.
+    using AccountReader = std::function<QCoro::Task<std::optional<QString>>()>;
+    // Keeps the text of a handed-over meeting the server refused on this computer; where, or
+    // nothing when it could not.
+    using RefusedMeetingKeeper = std::function<std::optional<QString>(const HandedOverMeeting &meeting)>;
 
     static constexpr const char *clientSessionPrefix = "kavrel-macos-history-";
     static constexpr const char *defaultSource = "system_audio";
@@ -71,6 +82,9 @@ public:
     void setTimings(const Timings &timings) { m_timings = timings; }
     const Timings &timings() const { return m_timings; }
     void setSnapshotProvider(SnapshotProvider provider) { m_snapshotProvider = std::move(provider); }
+    // Without it, meetings are not told apart by account.
+    void setAccountReader(AccountReader reader) { m_readAccount = std::move(reader); }
+    void setRefusedMeetingKeeper(RefusedMeetingKeeper keeper) { m_keepRefusedMeeting = std::move(keeper); }
     // The engine's published error message, which this class shares with the rest of the
     // engine: it only clears a message it wrote itself.
     void setErrorMessageAccess(ErrorMessageReader reader, ErrorMessageWriter writer);
@@ -124,6 +138,12 @@ public:
     }
     // Finished conversations whose record has not landed yet.
     int handedOverCount() const { return int(m_handedOver.size()); }
+    QList<HandedOverMeeting> handedOverMeetings() const;
+    // Takes up the meetings a previous run handed over and did not get through: each is saved
+    // again, on its own queue, behind nothing of the current conversation.
+    void resumeHandedOverMeetings(const QList<HandedOverMeeting> &meetings);
+    // An account signed in: the handed-over meetings that wait for it are sent now.
+    void noteSignedIn(const QString &accountID);
 
     // The current meeting's record as far as it is known, to be kept across a restart (without
     // the draft it belongs to, which the caller fills in).
@@ -140,6 +160,11 @@ Q_SIGNALS:
     void recordChanged();
     // A new conversation began (the billing stretch and its numbering start over).
     void conversationReset();
+    // A conversation was handed over, or what is known of a handed-over one changed (its server
+    // record, its account). Emitted by finishConversation() before it returns.
+    void handedOverMeetingChanged(const HandedOverMeeting &meeting);
+    // A handed-over meeting landed, or the server refused it: it is no longer retried.
+    void handedOverMeetingReleased(const QUuid &conversationGeneration);
 
 private:
     using RemoteCall = std::function<QCoro::Task<MeetingSessionHistoryRemoteState>(CancellationToken token)>;
@@ -159,6 +184,8 @@ private:
         TaskHandle<void> deferredRetryTask;
         // The completed record of a finished conversation, taken before its turns went.
         std::optional<MeetingSessionHistorySnapshot> finalSnapshot;
+        // The account of the first save that asked who is signed in.
+        std::optional<QString> accountID;
         int queuedSaves = 0;
         bool lastSaveFailed = false;
     };
@@ -171,6 +198,13 @@ private:
     QDateTime now() const;
     void fixEndIfUnset(Conversation &conversation);
     void noteRecordChanged(const Conversation &conversation);
+    MeetingHistoryRecord recordOf(const Conversation &conversation) const;
+    HandedOverMeeting handedOverMeetingOf(const Conversation &conversation) const;
+    bool isHandedOver(const ConversationPointer &conversation) const;
+    // Notes the signed-in account on a conversation that has none yet. For a handed-over one,
+    // true only when that account is its own; the current conversation goes to whoever is
+    // signed in.
+    QCoro::Task<bool> mayUpload(ConversationPointer conversation);
     QCoro::Task<void> ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token);
     QCoro::Task<void> persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
                                       CancellationToken token);
@@ -185,6 +219,8 @@ private:
     void releaseHandedOver(const ConversationPointer &conversation);
     void handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
                          const ConversationPointer &conversation);
+    // Where the refused meeting's text is kept, as a sentence for its notice.
+    QString keepRefusedMeetingText(const Conversation &conversation) const;
     void scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation);
     static std::optional<QString> &lastSignature(Conversation &conversation, MeetingSessionHistoryStatus status);
 
@@ -194,6 +230,8 @@ private:
     SnapshotProvider m_snapshotProvider;
     ErrorMessageReader m_readErrorMessage;
     ErrorMessageWriter m_writeErrorMessage;
+    AccountReader m_readAccount;
+    RefusedMeetingKeeper m_keepRefusedMeeting;
 
     ConversationPointer m_current = std::make_shared<Conversation>();
     std::vector<ConversationPointer> m_handedOver;

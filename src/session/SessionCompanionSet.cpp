@@ -1,6 +1,8 @@
 #include "session/SessionCompanionSet.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "accounts/AuthService.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"
@@ -9,6 +11,7 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "session/AIResultPanelSet.h"
 #include "session/BillingUsageReporter.h"
+#include "session/HandedOverMeetingStore.h"
 #include "session/LiveTranslationRouter.h"
 #include "session/MeetingHistoryRecordKeeper.h"
 #include "session/MeetingHistorySnapshotBuilder.h"
@@ -59,6 +62,15 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
     connect(m_history, &MeetingHistoryMirror::conversationReset, this, [this] { m_billing->resetForNewConversation(); });
     // A restored meeting goes on with its own record, or ends with its last turn.
     new MeetingHistoryRecordKeeper(viewModel.defaults(), m_history, m_billing.get(), turns, viewModel.draftStore(), this);
+    // A finished meeting is sent for the account it was made under, and waits for it.
+    if (AuthService *auth = services.authService) {
+        m_history->setAccountReader([auth = QPointer<AuthService>(auth)] { return signedInAccount(auth); });
+        connect(auth, &AuthService::sessionSaved, m_history,
+                [history = m_history](const AuthSession &session) { history->noteSignedIn(session.user.id); });
+    }
+    // The meetings handed over by Start New stay on disk until the server has them; the last
+    // run's are taken up again here.
+    m_handedOverMeetings = new HandedOverMeetingStore(viewModel.defaults(), m_history, this);
 
     m_panels = new AIResultPanelSet(services.summary.get(), services.meetingProtocol.get(), services.answerAssist.get(),
                                     viewModel.localization(), [this] { return m_history->conversationGeneration(); }, this);
@@ -75,6 +87,17 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
 }
 
 SessionCompanionSet::~SessionCompanionSet() = default;
+
+QCoro::Task<std::optional<QString>> SessionCompanionSet::signedInAccount(QPointer<AuthService> auth)
+{
+    if (!auth)
+        co_return std::nullopt;
+    // The saved session as it is: no refresh and no request, only whose it is.
+    const TaskOutcome<std::optional<AuthSession>> saved = co_await outcomeOf(auth->loadSavedSession());
+    if (saved.failed() || !*saved.value)
+        co_return std::nullopt;
+    co_return (*saved.value)->user.id;
+}
 
 void SessionCompanionSet::setTimings(const Timings &timings)
 {

@@ -4,13 +4,16 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
 #include <functional>
 
 class AIResultPanelSet;
+class AuthService;
 class BillingUsageReporter;
+class HandedOverMeetingStore;
 class LiveTranslationRouter;
 class StableReconstructionScheduler;
 class SubtitleViewModel;
@@ -45,6 +48,7 @@ public:
     StableReconstructionScheduler *stableRewrite() const { return m_stableRewrite; }
     MeetingHistoryMirror *history() const { return m_history; }
     BillingUsageReporter *billing() const { return m_billing.get(); }
+    HandedOverMeetingStore *handedOverMeetings() const { return m_handedOverMeetings; }
     AIResultPanelSet *panels() const { return m_panels; }
 
     // The AI commands of both columns.
@@ -64,6 +68,7 @@ private:
     std::optional<MeetingSessionHistorySnapshot> historySnapshot(MeetingSessionHistoryStatus status,
                                                                  bool allowEmptySession) const;
     void wireDraftPanelTexts();
+    static QCoro::Task<std::optional<QString>> signedInAccount(QPointer<AuthService> auth);
 
     SubtitleViewModel &m_viewModel;
     Clock m_clock;
@@ -72,4 +77,5 @@ private:
     MeetingHistoryMirror *m_history = nullptr;
     std::unique_ptr<BillingUsageReporter> m_billing;
     AIResultPanelSet *m_panels = nullptr;
+    HandedOverMeetingStore *m_handedOverMeetings = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "session/ListeningStartPrompts.h"
 #include "session/MicrophoneControl.h"
 #include "session/MeetingHistoryMirror.h"
+#include "session/MeetingHistorySnapshotBuilder.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
@@ -17,6 +18,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QPointer>
 
 SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices services,
@@ -41,16 +43,59 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
     showNoticeOfMeetingNotSavedAtQuit();
 }
 
+namespace {
+
+// "«title», начатая 04.05.2026 в 10:00,": which meeting a notice is about.
+QString meetingNamed(const std::optional<QString> &title, const std::optional<QDateTime> &startedAt)
+{
+    QString name;
+    if (title && !title->isEmpty()) {
+        const bool cut = Text::graphemeCount(*title) > 60;
+        name += QStringLiteral(" «") + (cut ? Text::graphemePrefix(*title, 60) + QStringLiteral("…") : *title)
+                + QStringLiteral("»");
+    }
+    if (startedAt) {
+        const QDateTime local = startedAt->toLocalTime();
+        name += QStringLiteral(", начатая ") + QLocale::c().toString(local, QStringLiteral("dd.MM.yyyy")) + QStringLiteral(" в ")
+                + QLocale::c().toString(local, QStringLiteral("HH:mm")) + QStringLiteral(",");
+    }
+    return name;
+}
+
+} // namespace
+
 void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
 {
     const QString key = QString::fromLatin1(historyNotSavedAtQuitDefaultsKey);
-    if (!m_defaults.boolValue(key, false))
-        return;
-    m_defaults.remove(key);
-    // Shown as it stands, like the other history notices.
-    m_session->setErrorMessage(QStringLiteral(
-        "Прошлая встреча не сохранилась в истории: программа закрылась раньше, чем сервер принял запись. "
-        "Текст встречи остался на этом компьютере."));
+    const bool quitBeforeSaved = m_defaults.boolValue(key, false);
+    if (quitBeforeSaved)
+        m_defaults.remove(key);
+    MeetingHistoryMirror *history = m_companionSet->history();
+    const QList<HandedOverMeeting> waiting = history->handedOverMeetings();
+    const std::vector<SessionTurn> &turns = m_turns->turns();
+    // With finished meetings waiting as well, the restored one counts only if its completed
+    // record never landed.
+    const bool currentUnsaved = quitBeforeSaved && !turns.empty()
+                                && (waiting.isEmpty() || !history->record().lastCompletedSignature);
+
+    // Shown as they stand, like the other history notices.
+    QStringList notices;
+    if (currentUnsaved) {
+        std::optional<QDateTime> startedAt = history->startedAt();
+        if (!startedAt)
+            startedAt = turns.front().timestamp;
+        notices << QStringLiteral("Прошлая встреча%1 не сохранилась в истории: программа закрылась раньше, чем сервер "
+                                  "принял запись. Её текст остался на этом компьютере и открыт в окне программы.")
+                       .arg(meetingNamed(MeetingHistorySnapshotBuilder::title(turns), startedAt));
+    }
+    for (const HandedOverMeeting &meeting : waiting) {
+        notices << QStringLiteral("Встреча%1 ещё не сохранилась в истории: программа закрылась раньше, чем сервер принял "
+                                  "запись. Её текст хранится на этом компьютере, и программа отправит его снова, как только "
+                                  "сервер ответит.")
+                       .arg(meetingNamed(meeting.finalSnapshot.title, meeting.finalSnapshot.startedAt));
+    }
+    if (!notices.isEmpty())
+        m_session->setErrorMessage(notices.join(QLatin1Char(' ')));
 }
 
 void SubtitleViewModel::followDraftSaveFailing(bool failing)

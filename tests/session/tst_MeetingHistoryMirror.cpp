@@ -1,5 +1,7 @@
 #include "accounts/AuthService.h"
 #include "services/MeetingSessionHistoryService.h"
+#include "platform/UserDefaults.h"
+#include "session/HandedOverMeetingStore.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/MeetingHistorySnapshotBuilder.h"
 #include "speech/TranslationTestSupport.h"
@@ -8,8 +10,11 @@
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
 
@@ -50,6 +55,9 @@ private Q_SLOTS:
     void aFinishedMeetingRefusedByTheServerIsLetGo_data();
     void aFinishedMeetingRefusedByTheServerIsLetGo();
     void aKeptRecordCarriesOnInTheNextRun();
+    void aHandedOverMeetingOutlivesTheProgram();
+    void aHandedOverMeetingWaitsForItsOwnAccount_data();
+    void aHandedOverMeetingWaitsForItsOwnAccount();
 
 private:
     void makeMirror(AuthService *auth);
@@ -65,6 +73,9 @@ private:
     std::vector<SessionTurn> m_turns;
     std::optional<QString> m_errorMessage;
     QDateTime m_now;
+    // Who is signed in, as the mirror asks it (only where a test sets the reader).
+    std::optional<QString> m_account;
+    QTemporaryDir m_settings;
 };
 
 void tst_MeetingHistoryMirror::init()
@@ -457,6 +468,10 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     addTurn(QStringLiteral("alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_history->script(QStringLiteral("StartMeetingSession"), refusal);
+    UserDefaults defaults(m_settings.filePath(QStringLiteral("refused.ini")));
+    HandedOverMeetingStore store(defaults, m_mirror.get());
+    const QString textFolder = m_settings.filePath(QStringLiteral("texts-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
+    store.setTextFolder(textFolder);
     m_mirror->finishConversation();
     QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
     QVERIFY(m_errorMessage);
@@ -464,6 +479,16 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     QVERIFY(m_errorMessage->contains(QStringLiteral("workspace is archived")));
     QTest::qWait(100);
     QCOMPARE(callCount("StartMeetingSession"), 1);
+    // Its draft is gone: the text is kept in a file of its own, and the notice says where.
+    QVERIFY(store.meetings().isEmpty());
+    const QStringList files = QDir(textFolder).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString path = QDir(textFolder).filePath(files.first());
+    QVERIFY2(m_errorMessage->contains(path), qPrintable(*m_errorMessage));
+    QFile text(path);
+    QVERIFY(text.open(QIODevice::ReadOnly));
+    QVERIFY(text.readAll().contains("alt"));
+    m_mirror.reset();
 }
 
 void tst_MeetingHistoryMirror::aKeptRecordCarriesOnInTheNextRun()
@@ -505,6 +530,109 @@ void tst_MeetingHistoryMirror::aKeptRecordCarriesOnInTheNextRun()
     const QJsonObject input = m_history->calls().at(calls).variables.value("input").toObject();
     QCOMPARE(input.value("sessionParams").toObject().value("clientSessionId").toString(), m_mirror->clientSessionID());
     QVERIFY(m_mirror->clientSessionID().endsWith(unstarted.conversationGeneration.toString(QUuid::WithoutBraces)));
+}
+
+void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
+{
+    const QString settingsPath = m_settings.filePath(QStringLiteral("outlives.ini"));
+    auto defaults = std::make_unique<UserDefaults>(settingsPath);
+    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    addTurn(QStringLiteral("alt"));
+    addTurn(QStringLiteral("noch alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
+        m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
+    m_mirror->finishConversation();
+    m_turns.clear();
+    // On disk before the caller goes on to clear the draft: no turn of the event loop between.
+    {
+        QFile file(settingsPath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(HandedOverMeetingStore::defaultsKey));
+    }
+    QCOMPARE(store->meetings().size(), 1);
+    QVERIFY(FakeBackend::waitUntil([&] { return callCount("StartMeetingSession") >= 2; }));
+
+    // The program ends with the server still away; the next one finds the meeting and sends it.
+    m_mirror.reset();
+    store.reset();
+    defaults.reset();
+    m_history->clearScripts();
+    QCOMPARE(m_history->meetingCount(), 0);
+    makeMirror(m_auth.get());
+    defaults = std::make_unique<UserDefaults>(settingsPath);
+    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    QCOMPARE(m_mirror->handedOverCount(), 1);
+    QVERIFY(m_mirror->hasUnsavedMeeting());
+    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+    QCOMPARE(m_history->meetingCount(), 1);
+    const std::optional<QJsonObject> landed = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(landed);
+    QCOMPARE(landed->value("status").toString(), QStringLiteral("completed"));
+    const QByteArray json = QJsonDocument(*landed).toJson();
+    QVERIFY(json.contains("\"alt\"") && json.contains("noch alt"));
+    // Landed: gone from disk, and not sent again by the run after.
+    QVERIFY(!defaults->contains(QString::fromLatin1(HandedOverMeetingStore::defaultsKey)));
+    m_mirror.reset();
+    store.reset();
+    makeMirror(m_auth.get());
+    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    QCOMPARE(m_mirror->handedOverCount(), 0);
+    m_mirror.reset();
+}
+
+void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount_data()
+{
+    QTest::addColumn<QString>("nextAccount");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("same account signs in again") << QStringLiteral("user-1") << true;
+    QTest::newRow("another account signs in") << QStringLiteral("user-2") << false;
+}
+
+void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount()
+{
+    QFETCH(QString, nextAccount);
+    QFETCH(bool, sent);
+    m_account = QStringLiteral("user-1");
+    m_mirror->setAccountReader([this]() -> QCoro::Task<std::optional<QString>> {
+        const std::optional<QString> account = m_account;
+        co_return account;
+    });
+    // Made while user-1 is signed in; the server is away when it is handed over.
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
+    m_mirror->scheduleSessionStartIfNeeded();
+    QVERIFY(waitIdle());
+    m_mirror->finishConversation();
+    m_turns.clear();
+    QCOMPARE(m_mirror->handedOverMeetings().value(0).accountID, std::optional<QString>(QStringLiteral("user-1")));
+
+    // Signed out as the server comes back: the meeting is kept, and nothing is sent.
+    m_account.reset();
+    QTest::qWait(300); // the attempt under way ends, and the next one finds nobody signed in
+    m_history->clearScripts();
+    const int starts = callCount("StartMeetingSession");
+    QTest::qWait(200); // several 30-second retries (60 ms here)
+    QCOMPARE(callCount("StartMeetingSession"), starts);
+    QCOMPARE(m_mirror->handedOverCount(), 1);
+
+    m_account = nextAccount;
+    m_mirror->noteSignedIn(nextAccount);
+    if (sent) {
+        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+        QCOMPARE(m_history->meetingCount(), 1);
+    } else {
+        QTest::qWait(200);
+        QCOMPARE(callCount("StartMeetingSession"), starts);
+        QCOMPARE(m_mirror->handedOverCount(), 1);
+        // Its own account, later, still gets it.
+        m_account = QStringLiteral("user-1");
+        m_mirror->noteSignedIn(QStringLiteral("user-1"));
+        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+        QCOMPARE(m_history->meetingCount(), 1);
+    }
+    m_mirror.reset();
 }
 
 QTEST_GUILESS_MAIN(tst_MeetingHistoryMirror)

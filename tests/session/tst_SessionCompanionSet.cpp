@@ -10,6 +10,7 @@
 #include "services/MeetingSessionHistoryService.h"
 #include "base/Dates.h"
 #include "session/BillingUsageReporter.h"
+#include "session/HandedOverMeetingStore.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/MeetingHistoryRecord.h"
 #include "session/SessionCompanionSet.h"
@@ -64,6 +65,8 @@ private Q_SLOTS:
     void aQuitWaitsForTheRecordAndTheUsageReport();
     void aQuitThatCannotSaveSaysSoAtTheNextStart();
     void aQuitCutShortWhileStoppingSaysSoAtTheNextStart();
+    void aMeetingHandedOverOfflineSurvivesQuitAndCrash_data();
+    void aMeetingHandedOverOfflineSurvivesQuitAndCrash();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
     void aMeetingQuitAndRestartedKeepsItsRecord_data();
     void aMeetingQuitAndRestartedKeepsItsRecord();
@@ -295,7 +298,11 @@ void tst_SessionCompanionSet::aQuitThatCannotSaveSaysSoAtTheNextStart()
     auto restarted = makeModel();
     QCOMPARE(restarted->turnStore()->count(), 1);
     QVERIFY(restarted->errorMessage());
-    QVERIFY(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча не сохранилась в истории")));
+    // It names the meeting and says where its text is.
+    QVERIFY2(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча «Nobody hears this.»")),
+             qPrintable(*restarted->errorMessage()));
+    QVERIFY(restarted->errorMessage()->contains(QStringLiteral("не сохранилась в истории")));
+    QVERIFY(restarted->errorMessage()->contains(QStringLiteral("открыт в окне программы")));
     QVERIFY(!m_defaults->boolValue(QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey)));
     // Once said is enough.
     restarted.reset();
@@ -347,7 +354,84 @@ void tst_SessionCompanionSet::aQuitCutShortWhileStoppingSaysSoAtTheNextStart()
     auto restarted = makeModel();
     QCOMPARE(restarted->turnStore()->count(), 1);
     QVERIFY(restarted->errorMessage());
-    QVERIFY(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча не сохранилась в истории")));
+    QVERIFY2(restarted->errorMessage()->startsWith(QStringLiteral("Прошлая встреча «Said just before the quit.»")),
+             qPrintable(*restarted->errorMessage()));
+    QVERIFY(restarted->errorMessage()->contains(QStringLiteral("не сохранилась в истории")));
+}
+
+void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash_data()
+{
+    QTest::addColumn<bool>("crash");
+    QTest::newRow("quit") << false;
+    QTest::newRow("crash") << true;
+}
+
+void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
+{
+    QFETCH(bool, crash);
+    const QString crashed = m_directory.filePath(QStringLiteral("crashed-%1.ini").arg(m_testNumber));
+    const QString noticeKey = QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey);
+    {
+        auto model = makeModel();
+        SessionCompanionSet::Timings timings;
+        timings.stableRewriteDebounce = std::chrono::hours(1);
+        timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+        timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
+        model->companionSet()->setTimings(timings);
+        for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
+            m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
+        model->startListening(ListeningSessionStartMode::newSession, false);
+        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+        addClosedTurn(*model, QStringLiteral("Offline first point."));
+        addClosedTurn(*model, QStringLiteral("Offline second point."));
+        QVERIFY(QTest::qWaitFor([&] { return !model->draftStore()->hasPendingAutosave(); }, 5000));
+
+        // Start New with the history server away: the meeting leaves the window and the draft.
+        model->startNewSession();
+        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 5000));
+        QCOMPARE(model->turnStore()->count(), 0);
+        QCOMPARE(model->companionSet()->history()->handedOverCount(), 1);
+        if (crash) {
+            // What a kill leaves behind: the settings file and its journal as they are on disk now.
+            for (const QString suffix : {QString(), QStringLiteral(".journal")}) {
+                if (QFile::exists(m_defaults->filePath() + suffix))
+                    QVERIFY(QFile::copy(m_defaults->filePath() + suffix, crashed + suffix));
+            }
+        } else {
+            QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+            QVERIFY(m_defaults->boolValue(noticeKey, false));
+        }
+    }
+    QCOMPARE(m_history->meetingCount(), 0);
+    m_history->clearScripts();
+    if (crash) {
+        m_localization.reset();
+        m_defaults = std::make_unique<UserDefaults>(crashed);
+        m_localization = std::make_unique<KavrelLocalizationStore>(*m_defaults);
+    }
+
+    // The next start, with the server back: the meeting is sent, and the notice says which one
+    // and where it is until then.
+    auto restarted = makeModel();
+    QVERIFY(restarted->errorMessage());
+    QVERIFY2(restarted->errorMessage()->startsWith(QStringLiteral("Встреча «Offline first point.»")),
+             qPrintable(*restarted->errorMessage()));
+    QVERIFY(restarted->errorMessage()->contains(QStringLiteral("хранится на этом компьютере")));
+    QVERIFY(QTest::qWaitFor([&] { return restarted->companionSet()->history()->handedOverCount() == 0; }, 10000));
+    QCOMPARE(m_history->meetingIds().size(), 1);
+    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(record);
+    QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
+    const QJsonArray blocks = record->value("transcriptJson").toArray();
+    QCOMPARE(blocks.size(), 2);
+    QCOMPARE(blocks.at(1).toObject().value("text").toString(), QStringLiteral("Offline second point."));
+    QVERIFY(!m_defaults->contains(QString::fromLatin1(HandedOverMeetingStore::defaultsKey)));
+    // Sent once: the run after has nothing left to send.
+    restarted.reset();
+    auto again = makeModel();
+    QCOMPARE(again->companionSet()->history()->handedOverCount(), 0);
+    QTest::qWait(50);
+    QCOMPARE(m_history->meetingIds().size(), 1);
 }
 
 void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()
