@@ -67,6 +67,8 @@ private Q_SLOTS:
     void aQuitCutShortWhileStoppingSaysSoAtTheNextStart();
     void aMeetingHandedOverOfflineSurvivesQuitAndCrash_data();
     void aMeetingHandedOverOfflineSurvivesQuitAndCrash();
+    void aWaitingMeetingGoesOnlyToItsOwnAccount_data();
+    void aWaitingMeetingGoesOnlyToItsOwnAccount();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
     void aMeetingQuitAndRestartedKeepsItsRecord_data();
     void aMeetingQuitAndRestartedKeepsItsRecord();
@@ -432,6 +434,61 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     QCOMPARE(again->companionSet()->history()->handedOverCount(), 0);
     QTest::qWait(50);
     QCOMPARE(m_history->meetingIds().size(), 1);
+}
+
+void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount_data()
+{
+    QTest::addColumn<bool>("sameAccount");
+    QTest::newRow("the same account signs in again") << true;
+    QTest::newRow("another account signs in") << false;
+}
+
+void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount()
+{
+    QFETCH(bool, sameAccount);
+    auto model = makeModel();
+    SessionCompanionSet::Timings timings;
+    timings.stableRewriteDebounce = std::chrono::hours(1);
+    timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+    timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
+    model->companionSet()->setTimings(timings);
+    MeetingHistoryMirror *history = model->companionSet()->history();
+    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
+        m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
+    model->startListening(ListeningSessionStartMode::newSession, false);
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+    addClosedTurn(*model, QStringLiteral("Said while signed in."));
+    model->startNewSession();
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 5000));
+    QCOMPARE(history->handedOverCount(), 1);
+
+    // Signed out when the server comes back: the meeting waits, and it is not dropped.
+    QVERIFY(runTask(m_auth->deleteSavedSession()).succeeded());
+    QTest::qWait(200);
+    m_history->clearScripts();
+    QTest::qWait(300);
+    QCOMPARE(m_history->meetingCount(), 0);
+    QCOMPARE(history->handedOverCount(), 1);
+
+    // A sign-in (here by a refresh token the backend knows, which saves a session).
+    AuthSession next = TestAuth::defaultSession();
+    next.refreshToken = QStringLiteral("next-refresh-token");
+    if (!sameAccount) {
+        next.user.id = QStringLiteral("user-2");
+        next.user.email = QStringLiteral("grace@example.com");
+    }
+    m_authBackend->registerSession(next);
+    const auto signedIn = runTask(m_auth->refreshSession(next.refreshToken));
+    QVERIFY(signedIn.succeeded());
+    m_history->setAccessToken(signedIn.value->accessToken);
+    if (sameAccount) {
+        QVERIFY(QTest::qWaitFor([&] { return history->handedOverCount() == 0; }, 5000));
+        QCOMPARE(m_history->meetingCount(), 1);
+    } else {
+        QTest::qWait(300);
+        QCOMPARE(m_history->meetingCount(), 0);
+        QCOMPARE(history->handedOverCount(), 1);
+    }
 }
 
 void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()
