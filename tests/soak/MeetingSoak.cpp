@@ -119,6 +119,8 @@ QString MeetingSoak::faultName(Fault fault)
         return QStringLiteral("Start New while the history gateway answers 502, 503, 504");
     case Fault::quitAndRestart:
         return QStringLiteral("quit and restart from the draft");
+    case Fault::startNewWhileHistoryDownThenQuit:
+        return QStringLiteral("Start New while the history endpoint is down, then quit and restart");
     }
     return QString();
 }
@@ -265,6 +267,7 @@ void MeetingSoak::tearDownEngine()
 void MeetingSoak::schedule()
 {
     std::vector<Fault> faults{Fault::speechRefused, Fault::quitAndRestart};
+    faults.push_back(Fault::startNewWhileHistoryDownThenQuit);
     for (int i = 0; i < m_options.faultRepeats; ++i) {
         for (Fault fault : {Fault::speechDrop, Fault::translationDrop, Fault::historyDropped, Fault::historyServerError,
                             Fault::tokenExpiry, Fault::slowAIReply, Fault::startNewWhileHistoryDown,
@@ -625,6 +628,8 @@ void MeetingSoak::runFault(Fault fault, int turn)
     case Fault::startNewWhileHistoryDown: {
         // A slow protocol is still out when the user starts anew with the endpoint down: the old
         // meeting keeps its last record, the new one starts empty and never gets the late reply.
+        // A translation still on its way at Start New never reaches the finished meeting's record.
+        waitForTranslations(QStringLiteral("before Start New"));
         AIResultPanelSet *panels = m_model->companionSet()->panels();
         waitFor([panels] { return !panels->isAnyLoading(); });
         m_slowReplyDelayMs = 300;
@@ -668,6 +673,36 @@ void MeetingSoak::runFault(Fault fault, int turn)
         expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
         break;
     }
+    case Fault::startNewWhileHistoryDownThenQuit: {
+        // The finished meeting cannot reach the server before the program quits: it waits on
+        // disk, and the next run sends it, once, with every turn.
+        waitForTranslations(QStringLiteral("before Start New"));
+        for (const char *operation : {"UpdateMeetingSession", "StartMeetingSession"})
+            m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
+        m_model->startNewSession();
+        if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
+                   QStringLiteral("Start New ends")))
+            endStretch();
+        SubtitleViewModel *model = m_model.get();
+        TaskHandle<void> quit = spawnTask([model](CancellationToken) -> QCoro::Task<void> {
+            co_await model->stopActiveSessionAndWait();
+        });
+        expect([quit] { return quit.isFinished(); }, QStringLiteral("the quit ends with the history endpoint down"));
+        m_report.check(m_model->companionSet()->history()->handedOverCount() == 1,
+                       QStringLiteral("the finished meeting is still waiting at the quit"));
+        tearDownEngine();
+        m_history->clearScripts();
+        buildEngine();
+        const std::optional<QString> notice = m_model->errorMessage();
+        m_report.check(notice && notice->contains(QStringLiteral("ещё не сохранилась в истории")),
+                       QStringLiteral("the restart says which meeting is still waiting"), notice.value_or(QString()));
+        expect([this] { return m_model->companionSet()->history()->handedOverCount() == 0; },
+               QStringLiteral("the waiting meeting lands after the restart"));
+        beginMeeting();
+        startListening();
+        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        break;
+    }
     case Fault::quitAndRestart: {
         // A turn is still open when the user quits; the program comes back from its draft and
         // goes on listening, in the same meeting.
@@ -696,7 +731,7 @@ void MeetingSoak::runFault(Fault fault, int turn)
 
 // ---- The end ----
 
-void MeetingSoak::waitForQuiet(const QString &when)
+void MeetingSoak::waitForTranslations(const QString &when)
 {
     SessionTurnStore *turns = m_model->turnStore();
     expect([turns] {
@@ -706,6 +741,12 @@ void MeetingSoak::waitForQuiet(const QString &when)
         }
         return true;
     }, QStringLiteral("every turn translated ") + when, 60000);
+}
+
+void MeetingSoak::waitForQuiet(const QString &when)
+{
+    SessionTurnStore *turns = m_model->turnStore();
+    waitForTranslations(when);
     StableReconstructionScheduler *rewrite = m_model->companionSet()->stableRewrite();
     expect([rewrite, turns] {
         return rewrite->nextStableTurnIndex() == turns->closedTurnCount() && !rewrite->isRunning() && !rewrite->isWaiting();

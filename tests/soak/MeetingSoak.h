@@ -58,6 +58,7 @@ public:
         startNewWhileHistoryDown,
         startNewThroughGatewayErrors,
         quitAndRestart,
+        startNewWhileHistoryDownThenQuit,
     };
 
     MeetingSoak(SoakOptions options, SoakReport::Printer printer);
@@ -90,6 +91,7 @@ private:
     void beginMeeting();
     void startListening();
     void stopListening();
+    void waitForTranslations(const QString &when);
     void waitForQuiet(const QString &when);
     MemoryFigure measure();
     void finish();
