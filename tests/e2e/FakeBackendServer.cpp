@@ -2,7 +2,8 @@
 // sign-in with an authenticator, the speech relay with scripted results, live translation,
 // history and billing. Prints its base URL on the first line of standard output and serves until
 // it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
-// (in the detail shape) and every usage event.
+// (in the detail shape) and every usage event. POST /e2e/history/down and /e2e/history/up take
+// the history endpoint away and bring it back.
 //
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
@@ -114,6 +115,21 @@ int main(int argc, char *argv[])
         for (const QJsonObject &event : billing.events())
             events.append(event);
         return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}});
+    });
+
+    // The history endpoint goes away (every request's connection closes unanswered) and comes
+    // back, as the test says.
+    backend.route("POST", QStringLiteral("/e2e/history/down"), [&history](const RecordedRequest &) {
+        for (const char *operation : {"RecoverMeetingSession", "StartMeetingSession", "UpdateMeetingSession",
+                                      "MeetingSessionRevision", "MeetingSessions", "MeetingSession"}) {
+            FakeHistoryBackend::ScriptedReply reply = FakeHistoryBackend::ScriptedReply::dropConnection(false);
+            history.script(QString::fromLatin1(operation), reply);
+        }
+        return FakeResponse::json(200, QJsonObject{{"history", "down"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/history/up"), [&history](const RecordedRequest &) {
+        history.clearScripts();
+        return FakeResponse::json(200, QJsonObject{{"history", "up"}});
     });
 
     std::printf("%s\n", backend.baseUrl().toString().toUtf8().constData());

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
-"""The real kavrel ended while it listens: from the tray's Quit, then by SIGTERM.
+"""The real kavrel ended while it listens: from the tray's Quit, then by SIGTERM; then, after a
+Start New while the history server is away, by Quit and by SIGKILL.
 
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services, with
 the fake backend as a process of its own. After each ending the fake backend must hold the
 meeting as a completed record with every turn, and exactly one usage event for the listening.
 Each meeting is one record: the meeting restored at the restart and then finished by Start New
-is not uploaded a second time.
+is not uploaded a second time. A meeting handed over by Start New while the history server is
+away is kept on this computer and reaches the server after the restart, once.
 """
 import json
 import os
@@ -22,7 +24,8 @@ TURNS = [
     "Today we review the launch plan for the new release.",
     "Please send your questions before Friday.",
 ]
-NOT_SAVED_NOTICE = "Прошлая встреча не сохранилась в истории"
+NOT_SAVED_NOTICE = "не сохранилась в истории"
+WAITING_NOTICE = "ещё не сохранилась в истории"
 SECRET_SERVICE = "app.kavrel.desktop.auth"
 
 
@@ -70,18 +73,26 @@ class QuitRun(e2e.Run):
         self.find(contains=TURNS[-1], timeout=30, what="last turn")
         self.screenshot(title)
 
-    def check_saved(self, meetings_before, events_expected, how):
+    def history(self, state):
+        """Takes the fake backend's history endpoint away ("down") or brings it back ("up")."""
+        request = urllib.request.Request(self.base_url + "/e2e/history/" + state, data=b"", method="POST")
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            reply.read()
+
+    def check_saved(self, meetings_before, events_expected, how, meetings_expected=1):
         state = self.state()
         meetings, events = state["meetings"], state["usageEvents"]
         unfinished = [m.get("id") for m in meetings if m.get("status") != "completed"]
         if unfinished:
             raise Failure("%s: records left unfinished on the server: %s" % (how, unfinished))
         new = [m for m in meetings if m.get("id") not in meetings_before]
-        if len(new) != 1:
-            raise Failure("%s: %d new records, expected one for the one meeting: %s" % (how, len(new), [m.get("id") for m in new]))
+        if len(new) != meetings_expected:
+            raise Failure("%s: %d new records, expected %d, one for each meeting: %s"
+                          % (how, len(new), meetings_expected, [m.get("id") for m in new]))
         text = [json.dumps(m, ensure_ascii=False) for m in new]
-        if not any(all(turn in record for turn in TURNS) for record in text):
-            raise Failure("%s: no new record holds every turn: %s" % (how, text))
+        incomplete = [record for record in text if not all(turn in record for turn in TURNS)]
+        if incomplete:
+            raise Failure("%s: new records without every turn: %s" % (how, incomplete))
         if len(events) != events_expected:
             raise Failure("%s: %d usage events, expected %d" % (how, len(events), events_expected))
         print("  %s: %d records, all completed; %d usage events" % (how, len(meetings), len(events)), flush=True)
@@ -116,7 +127,56 @@ class QuitRun(e2e.Run):
         code = self.kavrel.wait(timeout=20)
         if code != 0:
             raise Failure("kavrel ended with %d after SIGTERM" % code)
-        self.check_saved(known, 2, "SIGTERM")
+        known = self.check_saved(known, 2, "SIGTERM")
+
+        # Start New while the history server is away, then the program ends: by Quit, then
+        # killed outright. Each time three meetings: the one handed over offline, the one that
+        # was listening at the end (restored from its draft and finished by Start New after the
+        # restart) and the one listening at the last Quit.
+        events = 2
+        for how in ("quit", "sigkill"):
+            self.start_kavrel()
+            self.tray_icon_center()
+            time.sleep(2)
+            self.tray_menu(how + "-show", ["Down", "Down"])
+            time.sleep(1)
+            self.history("down")
+            self.listen_until_every_turn(how + "-offline-first")
+            self.tray_menu(how + "-offline-stop", ["Down"])
+            self.find(role="push button", contains="Начать прослушивание", timeout=20, what="start button after stop")
+            self.listen_until_every_turn(how + "-offline-start-new")
+            if how == "quit":
+                self.tray_menu(how + "-offline-quit", ["Up"])
+                code = self.kavrel.wait(timeout=30)
+                if code != 0:
+                    raise Failure("kavrel ended with %d after Quit" % code)
+            else:
+                self.kavrel.kill()
+                self.kavrel.wait(timeout=20)
+            # The stop before Start New reported its stretch; a kill reports none for the last one.
+            events += 2 if how == "quit" else 1
+            if len(self.state()["meetings"]) != len(known):
+                raise Failure("%s: a meeting reached the server while its history was down" % how)
+            self.history("up")
+
+            self.start_kavrel()
+            self.tray_icon_center()
+            time.sleep(2)
+            self.tray_menu(how + "-restarted", ["Down", "Down"])
+            time.sleep(1)
+            if not self.count_containing(WAITING_NOTICE):
+                raise Failure("%s: the restarted program does not say that a meeting is still waiting" % how)
+            self.screenshot(how + "-notice")
+            deadline = time.time() + 30
+            while time.time() < deadline and len(self.state()["meetings"]) == len(known):
+                time.sleep(0.5)
+            self.listen_until_every_turn(how + "-restored-start-new")
+            self.tray_menu(how + "-last-quit", ["Up"])
+            code = self.kavrel.wait(timeout=30)
+            if code != 0:
+                raise Failure("kavrel ended with %d after Quit" % code)
+            events += 1
+            known = self.check_saved(known, events, "Start New offline, " + how, meetings_expected=3)
 
 
 Failure = e2e.Failure
