@@ -82,6 +82,9 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<SubtitleViewModel> makeModel();
+    // A model listening while every history save fails on the network, with quick retries;
+    // nothing when listening did not start.
+    std::unique_ptr<SubtitleViewModel> listeningWithHistoryDown();
     void addClosedTurn(SubtitleViewModel &model, const QString &text);
     std::optional<QJsonObject> lastUpdateInput() const;
     bool waitForSaves(SubtitleViewModel &model);
@@ -141,6 +144,22 @@ std::unique_ptr<SubtitleViewModel> tst_SessionCompanionSet::makeModel()
     SessionCompanionSet::Timings companionTimings;
     companionTimings.stableRewriteDebounce = std::chrono::hours(1);
     model->companionSet()->setTimings(companionTimings);
+    return model;
+}
+
+std::unique_ptr<SubtitleViewModel> tst_SessionCompanionSet::listeningWithHistoryDown()
+{
+    auto model = makeModel();
+    SessionCompanionSet::Timings timings;
+    timings.stableRewriteDebounce = std::chrono::hours(1);
+    timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+    timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
+    model->companionSet()->setTimings(timings);
+    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
+        m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
+    model->startListening(ListeningSessionStartMode::newSession, false);
+    if (!QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000))
+        return nullptr;
     return model;
 }
 
@@ -374,16 +393,8 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     const QString crashed = m_directory.filePath(QStringLiteral("crashed-%1.ini").arg(m_testNumber));
     const QString noticeKey = QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey);
     {
-        auto model = makeModel();
-        SessionCompanionSet::Timings timings;
-        timings.stableRewriteDebounce = std::chrono::hours(1);
-        timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
-        timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
-        model->companionSet()->setTimings(timings);
-        for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
-            m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
-        model->startListening(ListeningSessionStartMode::newSession, false);
-        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+        auto model = listeningWithHistoryDown();
+        QVERIFY(model);
         addClosedTurn(*model, QStringLiteral("Offline first point."));
         addClosedTurn(*model, QStringLiteral("Offline second point."));
         QVERIFY(QTest::qWaitFor([&] { return !model->draftStore()->hasPendingAutosave(); }, 5000));
@@ -446,17 +457,9 @@ void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount_data()
 void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount()
 {
     QFETCH(bool, sameAccount);
-    auto model = makeModel();
-    SessionCompanionSet::Timings timings;
-    timings.stableRewriteDebounce = std::chrono::hours(1);
-    timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
-    timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
-    model->companionSet()->setTimings(timings);
+    auto model = listeningWithHistoryDown();
+    QVERIFY(model);
     MeetingHistoryMirror *history = model->companionSet()->history();
-    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
-        m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
-    model->startListening(ListeningSessionStartMode::newSession, false);
-    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
     addClosedTurn(*model, QStringLiteral("Said while signed in."));
     model->startNewSession();
     QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 5000));
