@@ -61,6 +61,8 @@ private Q_SLOTS:
 
 private:
     void makeMirror(AuthService *auth);
+    // The mirror asks m_account who is signed in.
+    void followTestAccount();
     void addTurn(const QString &text);
     bool waitIdle() { return FakeBackend::waitUntil([&] { return !m_mirror->saveTask().isValid() || m_mirror->saveTask().isFinished(); }); }
     int callCount(const QString &operation) const { return int(m_history->operationNames().count(operation)); }
@@ -111,6 +113,14 @@ void tst_MeetingHistoryMirror::makeMirror(AuthService *auth)
         input.clientSessionID = m_mirror->clientSessionID();
         input.now = m_now;
         return MeetingHistorySnapshotBuilder::snapshot(input, status, allowEmpty);
+    });
+}
+
+void tst_MeetingHistoryMirror::followTestAccount()
+{
+    m_mirror->setAccountReader([this]() -> QCoro::Task<std::optional<QString>> {
+        const std::optional<QString> account = m_account;
+        co_return account;
     });
 }
 
@@ -594,26 +604,28 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount()
     QFETCH(QString, nextAccount);
     QFETCH(bool, sent);
     m_account = QStringLiteral("user-1");
-    m_mirror->setAccountReader([this]() -> QCoro::Task<std::optional<QString>> {
-        const std::optional<QString> account = m_account;
-        co_return account;
-    });
+    followTestAccount();
     // Made while user-1 is signed in; the server is away when it is handed over.
     addTurn(QStringLiteral("alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
     m_mirror->scheduleSessionStartIfNeeded();
     QVERIFY(waitIdle());
+    // Only the attempts the test asks for from here on.
+    MeetingHistoryMirror::Timings timings = m_mirror->timings();
+    timings.deferredRetryDelay = std::chrono::hours(1);
+    m_mirror->setTimings(timings);
     m_mirror->finishConversation();
     m_turns.clear();
     QCOMPARE(m_mirror->handedOverMeetings().value(0).accountID, std::optional<QString>(QStringLiteral("user-1")));
+    QVERIFY(FakeBackend::waitUntil([&] { return m_errorMessage && m_errorMessage->contains(QStringLiteral("предыдущую")); }));
 
-    // Signed out as the server comes back: the meeting is kept, and nothing is sent.
+    // Signed out as the server comes back: the next attempt (the quit's) sends nothing, and
+    // the meeting is kept.
     m_account.reset();
-    QTest::qWait(300); // the attempt under way ends, and the next one finds nobody signed in
     m_history->clearScripts();
     const int starts = callCount("StartMeetingSession");
-    QTest::qWait(200); // several 30-second retries (60 ms here)
+    QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
     QCOMPARE(callCount("StartMeetingSession"), starts);
     QCOMPARE(m_mirror->handedOverCount(), 1);
 
@@ -623,7 +635,15 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount()
         QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
         QCOMPARE(m_history->meetingCount(), 1);
     } else {
-        QTest::qWait(200);
+        QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
+        QCOMPARE(callCount("StartMeetingSession"), starts);
+        QCOMPARE(m_mirror->handedOverCount(), 1);
+        // Nor does the next run, taking it up while the other account is signed in.
+        const QList<HandedOverMeeting> kept = m_mirror->handedOverMeetings();
+        makeMirror(m_auth.get());
+        followTestAccount();
+        m_mirror->resumeHandedOverMeetings(kept);
+        QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
         QCOMPARE(callCount("StartMeetingSession"), starts);
         QCOMPARE(m_mirror->handedOverCount(), 1);
         // Its own account, later, still gets it.
