@@ -91,6 +91,21 @@ QJsonObject KavrelBillingUsageEvent::toJson() const
     return object;
 }
 
+KavrelBillingUsageEvent KavrelBillingUsageEvent::fromJson(const QJsonValue &value, const QString &path)
+{
+    const JsonReader reader = JsonReader::fromValue(value, path);
+    KavrelBillingUsageEvent event;
+    event.eventId = reader.string(QStringLiteral("eventId"));
+    event.meetingSessionId = reader.optionalString(QStringLiteral("meetingSessionId"));
+    event.clientSessionId = reader.string(QStringLiteral("clientSessionId"));
+    event.sourceApp = reader.string(QStringLiteral("sourceApp"));
+    event.usageType = reader.string(QStringLiteral("usageType"));
+    event.startedAt = reader.string(QStringLiteral("startedAt"));
+    event.endedAt = reader.string(QStringLiteral("endedAt"));
+    event.durationSeconds = reader.integer(QStringLiteral("durationSeconds"));
+    return event;
+}
+
 KavrelBillingRejectedEvent KavrelBillingRejectedEvent::fromJson(const QJsonValue &value, const QString &path)
 {
     const JsonReader reader = JsonReader::fromValue(value, path);

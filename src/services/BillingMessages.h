@@ -75,6 +75,8 @@ struct KavrelBillingUsageEvent
     qint64 durationSeconds = 0;
 
     QJsonObject toJson() const;
+    // Reads what toJson() wrote (an event kept on disk until it is sent).
+    static KavrelBillingUsageEvent fromJson(const QJsonValue &value, const QString &path = QString());
 
     bool operator==(const KavrelBillingUsageEvent &) const = default;
 };

@@ -80,12 +80,24 @@ void BillingUsageReporter::scheduleSyncIfNeeded(const QUuid &conversationGenerat
                                                 const std::optional<QString> &meetingSessionID)
 {
     std::optional<KavrelBillingUsageEvent> event = makeEventIfNeeded(conversationGeneration, meetingSessionID);
-    if (!event)
-        return;
+    if (event)
+        queueReport(*event);
+}
+
+void BillingUsageReporter::reportKeptEvents(const QList<KavrelBillingUsageEvent> &events)
+{
+    for (const KavrelBillingUsageEvent &event : events)
+        queueReport(event);
+}
+
+void BillingUsageReporter::queueReport(const KavrelBillingUsageEvent &event)
+{
+    m_pending->events.append(event);
     TaskHandle<void> previous = m_syncTask;
     QPointer<KavrelBillingService> service = m_billingService;
-    KavrelBillingUsageEvent report = *event;
-    m_syncTask = spawnTask([previous, service, report](CancellationToken token) -> QCoro::Task<void> {
+    const std::weak_ptr<Pending> pending = m_pending;
+    KavrelBillingUsageEvent report = event;
+    m_syncTask = spawnTask([previous, service, report, pending](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
         if (!service || token.isCancelled())
@@ -96,6 +108,14 @@ void BillingUsageReporter::scheduleSyncIfNeeded(const QUuid &conversationGenerat
             co_await service->reportUsageEvents(events, token);
         } catch (...) {
             // Billing is best effort: an unreported stretch is not sent again.
+        }
+        // Cut off by the program's end: the report may not have reached the server.
+        if (token.isCancelled())
+            co_return;
+        if (const std::shared_ptr<Pending> state = pending.lock()) {
+            state->events.removeIf([&report](const KavrelBillingUsageEvent &kept) { return kept.eventId == report.eventId; });
+            if (state->onFinished)
+                state->onFinished(report.eventId);
         }
     }, m_lifetime);
 }

@@ -5,12 +5,14 @@
 #include "session/SessionCompanions.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QUuid>
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class KavrelBillingService;
@@ -71,11 +73,28 @@ public:
     void continueEventSequence(int next) { m_eventSequence = std::max(next, 1); }
     // The last report task (to await the reports at quit, and for tests).
     TaskHandle<void> syncTask() const { return m_syncTask; }
+    // The events made whose report is not through yet, in order.
+    QList<KavrelBillingUsageEvent> pendingEvents() const { return m_pending->events; }
+    // Told the id of each event whose report is through, whatever the answer (an event whose
+    // report was cut off by the program's end stays pending).
+    void setReportFinishedHandler(std::function<void(const QString &eventId)> handler)
+    {
+        m_pending->onFinished = std::move(handler);
+    }
+    // Reports events an earlier run made and did not get through, behind the reports before.
+    void reportKeptEvents(const QList<KavrelBillingUsageEvent> &events);
 
     static QString clientSessionID(const QUuid &conversationGeneration);
 
 private:
+    struct Pending
+    {
+        QList<KavrelBillingUsageEvent> events;
+        std::function<void(const QString &eventId)> onFinished;
+    };
+
     QDateTime now() const;
+    void queueReport(const KavrelBillingUsageEvent &event);
 
     QPointer<KavrelBillingService> m_billingService;
     Clock m_clock;
@@ -83,5 +102,7 @@ private:
     std::optional<QDateTime> m_intervalStartedAt;
     int m_eventSequence = 1;
     TaskHandle<void> m_syncTask;
+    // Shared with the report tasks, which outlive nothing but may outrun this object's end.
+    std::shared_ptr<Pending> m_pending = std::make_shared<Pending>();
     CancellationToken m_lifetime;
 };

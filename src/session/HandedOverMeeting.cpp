@@ -82,6 +82,12 @@ QJsonObject HandedOverMeeting::toJson() const
     object.insert(QStringLiteral("record"), QJsonDocument::fromJson(record.toJson()).object());
     object.insert(QStringLiteral("finalSnapshot"), snapshotToJson(finalSnapshot));
     Json::putOptional(object, QStringLiteral("accountId"), accountID);
+    if (!usageEvents.isEmpty()) {
+        QJsonArray events;
+        for (const KavrelBillingUsageEvent &event : usageEvents)
+            events.append(event.toJson());
+        object.insert(QStringLiteral("usageEvents"), events);
+    }
     return object;
 }
 
@@ -93,5 +99,9 @@ HandedOverMeeting HandedOverMeeting::fromJson(const QJsonValue &value, const QSt
     meeting.record = MeetingHistoryRecord::fromJson(QJsonDocument(record.object()).toJson(QJsonDocument::Compact));
     meeting.finalSnapshot = snapshotFromJson(reader.object(QStringLiteral("finalSnapshot")));
     meeting.accountID = reader.optionalString(QStringLiteral("accountId"));
+    if (const std::optional<QJsonArray> events = reader.optionalArray(QStringLiteral("usageEvents"))) {
+        meeting.usageEvents = MeetingSessionHistoryDecoding::list<KavrelBillingUsageEvent>(
+            *events, reader.pathOf(QStringLiteral("usageEvents")), &KavrelBillingUsageEvent::fromJson);
+    }
     return meeting;
 }

@@ -4,6 +4,7 @@
 #include "base/KavrelDiagnostics.h"
 #include "base/Json.h"
 #include "platform/UserDefaults.h"
+#include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
 
 #include <QDir>
@@ -34,9 +35,11 @@ QString lineOf(const std::optional<QString> &label, const QString &timestamp, co
 
 } // namespace
 
-HandedOverMeetingStore::HandedOverMeetingStore(UserDefaults &defaults, MeetingHistoryMirror *history, QObject *parent)
+HandedOverMeetingStore::HandedOverMeetingStore(UserDefaults &defaults, MeetingHistoryMirror *history,
+                                               BillingUsageReporter *billing, QObject *parent)
     : QObject(parent)
     , m_defaults(defaults)
+    , m_billing(billing)
     , m_textFolder(LocalAudioRecordingService::recordingsFolder())
 {
     if (const std::optional<QByteArray> data = m_defaults.dataValue(key())) {
@@ -56,6 +59,14 @@ HandedOverMeetingStore::HandedOverMeetingStore(UserDefaults &defaults, MeetingHi
         return self ? self->writeMeetingText(meeting) : std::nullopt;
     });
     history->resumeHandedOverMeetings(m_meetings);
+    if (!m_billing)
+        return;
+    m_billing->setReportFinishedHandler([self = QPointer<HandedOverMeetingStore>(this)](const QString &eventId) {
+        if (self)
+            self->forgetUsageEvent(eventId);
+    });
+    for (const HandedOverMeeting &meeting : std::as_const(m_meetings))
+        m_billing->reportKeptEvents(meeting.usageEvents);
 }
 
 void HandedOverMeetingStore::keep(const HandedOverMeeting &meeting)
@@ -64,13 +75,37 @@ void HandedOverMeetingStore::keep(const HandedOverMeeting &meeting)
     auto found = std::find_if(m_meetings.begin(), m_meetings.end(), [&generation](const HandedOverMeeting &kept) {
         return kept.record.conversationGeneration == generation;
     });
+    HandedOverMeeting kept = meeting;
+    if (found != m_meetings.end()) {
+        kept.usageEvents = found->usageEvents;
+    } else if (m_billing) {
+        // The stop before the hand-over has just queued the report of its last stretch.
+        const QString clientSessionID = BillingUsageReporter::clientSessionID(generation);
+        for (const KavrelBillingUsageEvent &event : m_billing->pendingEvents()) {
+            if (event.clientSessionId == clientSessionID)
+                kept.usageEvents.append(event);
+        }
+    }
     if (found == m_meetings.end())
-        m_meetings.append(meeting);
-    else if (*found == meeting)
+        m_meetings.append(kept);
+    else if (*found == kept)
         return;
     else
-        *found = meeting;
+        *found = kept;
     write();
+}
+
+void HandedOverMeetingStore::forgetUsageEvent(const QString &eventId)
+{
+    bool changed = false;
+    for (HandedOverMeeting &meeting : m_meetings) {
+        changed = meeting.usageEvents.removeIf([&eventId](const KavrelBillingUsageEvent &event) {
+                      return event.eventId == eventId;
+                  }) > 0
+                  || changed;
+    }
+    if (changed)
+        write();
 }
 
 void HandedOverMeetingStore::forget(const QUuid &conversationGeneration)

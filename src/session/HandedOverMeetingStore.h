@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class BillingUsageReporter;
 class MeetingHistoryMirror;
 class UserDefaults;
 
@@ -19,7 +20,8 @@ class UserDefaults;
 // came back lost it.
 //
 // A meeting is written at once when it is handed over, before the caller clears the draft, and
-// again when its server record becomes known. A meeting the server refuses is written out as a
+// again when its server record becomes known. The usage events of its listening whose reports
+// are still under way are kept with it until they are through, and sent again by the next run. A meeting the server refuses is written out as a
 // plain text file (refusedMeetingTextPath()), so that its text stays where the user can find it.
 //
 // Main thread only.
@@ -30,8 +32,10 @@ class HandedOverMeetingStore final : public QObject
 public:
     static constexpr const char *defaultsKey = "kavrel.session.handedOverMeetings";
 
-    // Reads what the last run left and gives it to the mirror to be saved again.
-    HandedOverMeetingStore(UserDefaults &defaults, MeetingHistoryMirror *history, QObject *parent = nullptr);
+    // Reads what the last run left and gives it to the mirror to be saved again, and its usage
+    // events to billing (which may be null) to be reported.
+    HandedOverMeetingStore(UserDefaults &defaults, MeetingHistoryMirror *history, BillingUsageReporter *billing,
+                           QObject *parent = nullptr);
 
     // Where the texts of refused meetings are written (tests pass their own).
     void setTextFolder(const QString &folder) { m_textFolder = folder; }
@@ -44,9 +48,11 @@ public:
 private:
     void keep(const HandedOverMeeting &meeting);
     void forget(const QUuid &conversationGeneration);
+    void forgetUsageEvent(const QString &eventId);
     void write();
 
     UserDefaults &m_defaults;
+    BillingUsageReporter *m_billing;
     QList<HandedOverMeeting> m_meetings;
     QString m_textFolder;
 };

@@ -70,7 +70,7 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
     }
     // The meetings handed over by Start New stay on disk until the server has them; the last
     // run's are taken up again here.
-    m_handedOverMeetings = new HandedOverMeetingStore(viewModel.defaults(), m_history, this);
+    m_handedOverMeetings = new HandedOverMeetingStore(viewModel.defaults(), m_history, m_billing.get(), this);
 
     m_panels = new AIResultPanelSet(services.summary.get(), services.meetingProtocol.get(), services.answerAssist.get(),
                                     viewModel.localization(), [this] { return m_history->conversationGeneration(); }, this);

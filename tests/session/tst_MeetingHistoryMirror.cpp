@@ -479,7 +479,7 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_history->script(QStringLiteral("StartMeetingSession"), refusal);
     UserDefaults defaults(m_settings.filePath(QStringLiteral("refused.ini")));
-    HandedOverMeetingStore store(defaults, m_mirror.get());
+    HandedOverMeetingStore store(defaults, m_mirror.get(), nullptr);
     const QString textFolder = m_settings.filePath(QStringLiteral("texts-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
     store.setTextFolder(textFolder);
     m_mirror->finishConversation();
@@ -546,7 +546,7 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
 {
     const QString settingsPath = m_settings.filePath(QStringLiteral("outlives.ini"));
     auto defaults = std::make_unique<UserDefaults>(settingsPath);
-    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
     addTurn(QStringLiteral("alt"));
     addTurn(QStringLiteral("noch alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
@@ -571,7 +571,7 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
     QCOMPARE(m_history->meetingCount(), 0);
     makeMirror(m_auth.get());
     defaults = std::make_unique<UserDefaults>(settingsPath);
-    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
     QCOMPARE(m_mirror->handedOverCount(), 1);
     QVERIFY(m_mirror->hasUnsavedMeeting());
     QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
@@ -586,7 +586,7 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
     m_mirror.reset();
     store.reset();
     makeMirror(m_auth.get());
-    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get());
+    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
     QCOMPARE(m_mirror->handedOverCount(), 0);
     m_mirror.reset();
 }

@@ -100,6 +100,8 @@ private:
     std::unique_ptr<FakeBillingBackend> m_billing;
     std::unique_ptr<AuthService> m_auth;
     Trace m_trace;
+    // The meeting clock of listeningWithHistoryDown().
+    QDateTime m_meetingClock;
 };
 
 void tst_SessionCompanionSet::init()
@@ -150,6 +152,8 @@ std::unique_ptr<SubtitleViewModel> tst_SessionCompanionSet::makeModel()
 std::unique_ptr<SubtitleViewModel> tst_SessionCompanionSet::listeningWithHistoryDown()
 {
     auto model = makeModel();
+    m_meetingClock = QDateTime(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
+    model->companionSet()->setClock([this] { return m_meetingClock; });
     SessionCompanionSet::Timings timings;
     timings.stableRewriteDebounce = std::chrono::hours(1);
     timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
@@ -392,12 +396,27 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     QFETCH(bool, crash);
     const QString crashed = m_directory.filePath(QStringLiteral("crashed-%1.ini").arg(m_testNumber));
     const QString noticeKey = QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey);
+    // Billing answers only after the crash: the usage report of the listening is still under way
+    // when the program dies.
+    QStringList reportedEvents;
+    bool billingAnswers = !crash;
+    m_backend->route("POST", QString::fromLatin1(FakeBillingBackend::usageEventsPath), [&](const RecordedRequest &request) {
+        if (!billingAnswers)
+            return FakeResponse::hang();
+        for (const QJsonValue &event : request.json().value("events").toArray())
+            reportedEvents.append(event.toObject().value("eventId").toString());
+        return FakeResponse::json(200, QJsonObject{{"accepted", 1}});
+    });
+    QString usageEventID;
     {
         auto model = listeningWithHistoryDown();
         QVERIFY(model);
+        usageEventID = BillingUsageReporter::clientSessionID(model->companionSet()->history()->conversationGeneration())
+                       + QStringLiteral("-1");
         addClosedTurn(*model, QStringLiteral("Offline first point."));
         addClosedTurn(*model, QStringLiteral("Offline second point."));
         QVERIFY(QTest::qWaitFor([&] { return !model->draftStore()->hasPendingAutosave(); }, 5000));
+        m_meetingClock = m_meetingClock.addSecs(90);
 
         // Start New with the history server away: the meeting leaves the window and the draft.
         model->startNewSession();
@@ -417,6 +436,7 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     }
     QCOMPARE(m_history->meetingCount(), 0);
     m_history->clearScripts();
+    billingAnswers = true;
     if (crash) {
         m_localization.reset();
         m_defaults = std::make_unique<UserDefaults>(crashed);
@@ -438,13 +458,17 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     const QJsonArray blocks = record->value("transcriptJson").toArray();
     QCOMPARE(blocks.size(), 2);
     QCOMPARE(blocks.at(1).toObject().value("text").toString(), QStringLiteral("Offline second point."));
-    QVERIFY(!m_defaults->contains(QString::fromLatin1(HandedOverMeetingStore::defaultsKey)));
+    // The usage of the listening is reported, once, whichever run got it through.
+    QVERIFY(QTest::qWaitFor([&] { return reportedEvents.size() == 1; }, 5000));
+    QCOMPARE(reportedEvents.first(), usageEventID);
+    QVERIFY(QTest::qWaitFor([&] { return !m_defaults->contains(QString::fromLatin1(HandedOverMeetingStore::defaultsKey)); }, 5000));
     // Sent once: the run after has nothing left to send.
     restarted.reset();
     auto again = makeModel();
     QCOMPARE(again->companionSet()->history()->handedOverCount(), 0);
     QTest::qWait(50);
     QCOMPARE(m_history->meetingIds().size(), 1);
+    QCOMPARE(reportedEvents.size(), 1);
 }
 
 void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount_data()
