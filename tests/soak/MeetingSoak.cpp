@@ -373,6 +373,29 @@ void MeetingSoak::startListening()
     expect([this] { return speechSession() && speechSession()->isConnected(); }, QStringLiteral("speech socket open"));
 }
 
+void MeetingSoak::listenAgain()
+{
+    startListening();
+    expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+}
+
+void MeetingSoak::startNew()
+{
+    m_model->startNewSession();
+    if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
+               QStringLiteral("Start New ends")))
+        endStretch();
+}
+
+void MeetingSoak::quit(const QString &what)
+{
+    SubtitleViewModel *model = m_model.get();
+    TaskHandle<void> stop = spawnTask([model](CancellationToken) -> QCoro::Task<void> {
+        co_await model->stopActiveSessionAndWait();
+    });
+    expect([stop] { return stop.isFinished(); }, what);
+}
+
 void MeetingSoak::stopListening()
 {
     m_model->stopActiveSession();
@@ -636,17 +659,13 @@ void MeetingSoak::runFault(Fault fault, int turn)
         m_model->generateSourceProtocol();
         for (const char *operation : {"UpdateMeetingSession", "StartMeetingSession"})
             m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
-        m_model->startNewSession();
-        if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
-                   QStringLiteral("Start New ends")))
-            endStretch();
+        startNew();
         m_history->clearScripts();
         beginMeeting();
         expect([panels] { return !panels->isAnyLoading(); }, QStringLiteral("the late protocol reply arrives"));
         m_report.check(m_model->transcriptProtocolText().isEmpty(), QStringLiteral("the late reply stays out of the new meeting"),
                        m_model->transcriptProtocolText());
-        startListening();
-        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        listenAgain();
         break;
     }
     case Fault::startNewThroughGatewayErrors: {
@@ -660,17 +679,13 @@ void MeetingSoak::runFault(Fault fault, int turn)
                 m_history->script(QString::fromLatin1(operation), failure);
             }
         }
-        m_model->startNewSession();
-        if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
-                   QStringLiteral("Start New ends")))
-            endStretch();
+        startNew();
         MeetingHistoryMirror *history = m_model->companionSet()->history();
         expect([history] { return history->handedOverCount() == 0; },
                QStringLiteral("the finished meeting lands through the gateway's errors"));
         m_history->clearScripts();
         beginMeeting();
-        startListening();
-        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        listenAgain();
         break;
     }
     case Fault::startNewWhileHistoryDownThenQuit: {
@@ -679,15 +694,8 @@ void MeetingSoak::runFault(Fault fault, int turn)
         waitForTranslations(QStringLiteral("before Start New"));
         for (const char *operation : {"UpdateMeetingSession", "StartMeetingSession"})
             m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
-        m_model->startNewSession();
-        if (expect([this] { return !m_model->isBusy() && m_model->status() == SubtitleStatus::idle; },
-                   QStringLiteral("Start New ends")))
-            endStretch();
-        SubtitleViewModel *model = m_model.get();
-        TaskHandle<void> quit = spawnTask([model](CancellationToken) -> QCoro::Task<void> {
-            co_await model->stopActiveSessionAndWait();
-        });
-        expect([quit] { return quit.isFinished(); }, QStringLiteral("the quit ends with the history endpoint down"));
+        startNew();
+        quit(QStringLiteral("the quit ends with the history endpoint down"));
         m_report.check(m_model->companionSet()->history()->handedOverCount() == 1,
                        QStringLiteral("the finished meeting is still waiting at the quit"));
         tearDownEngine();
@@ -699,19 +707,14 @@ void MeetingSoak::runFault(Fault fault, int turn)
         expect([this] { return m_model->companionSet()->history()->handedOverCount() == 0; },
                QStringLiteral("the waiting meeting lands after the restart"));
         beginMeeting();
-        startListening();
-        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        listenAgain();
         break;
     }
     case Fault::quitAndRestart: {
         // A turn is still open when the user quits; the program comes back from its draft and
         // goes on listening, in the same meeting.
         speakTurn(m_spoken, false);
-        SubtitleViewModel *model = m_model.get();
-        TaskHandle<void> quit = spawnTask([model](CancellationToken) -> QCoro::Task<void> {
-            co_await model->stopActiveSessionAndWait();
-        });
-        expect([quit] { return quit.isFinished(); }, QStringLiteral("the quit's stop ends"));
+        quit(QStringLiteral("the quit's stop ends"));
         m_speech->answerToFinalize.clear();
         endStretch();
         tearDownEngine();
@@ -722,8 +725,7 @@ void MeetingSoak::runFault(Fault fault, int turn)
         // The restored meeting goes on with its own record rather than a second one.
         m_report.check(m_model->companionSet()->history()->clientSessionID() == m_ledger.meetings.back().clientSessionID,
                        QStringLiteral("the restored meeting keeps its record"));
-        startListening();
-        expect([this] { return m_model->turnStore()->isTranslationAvailable(); }, QStringLiteral("translation ready again"));
+        listenAgain();
         break;
     }
     }

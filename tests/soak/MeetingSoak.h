@@ -91,6 +91,12 @@ private:
     void beginMeeting();
     void startListening();
     void stopListening();
+    // Listening after a fault, with live translation up again.
+    void listenAgain();
+    // Start New, which ends the listening stretch.
+    void startNew();
+    // The application's quit: stops and waits for the saves.
+    void quit(const QString &what);
     void waitForTranslations(const QString &when);
     void waitForQuiet(const QString &when);
     MemoryFigure measure();
