@@ -102,7 +102,7 @@ private:
     std::optional<QDateTime> m_intervalStartedAt;
     int m_eventSequence = 1;
     TaskHandle<void> m_syncTask;
-    // Shared with the report tasks, which outlive nothing but may outrun this object's end.
+    // Shared with the report tasks, which may outlive this object.
     std::shared_ptr<Pending> m_pending = std::make_shared<Pending>();
     CancellationToken m_lifetime;
 };

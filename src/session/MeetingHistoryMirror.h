@@ -119,8 +119,9 @@ public:
     // Ends the conversation: its completed record, taken now, is handed over to be saved in
     // the background, and a new conversation begins.
     void finishConversation() override;
-    // Waits for every save queued now, of this conversation and of the handed-over ones (not
-    // for a retry that waits for its 30 seconds).
+    // Waits for every save queued now, of this conversation and of the handed-over ones. A
+    // handed-over meeting waiting for its 30-second retry is tried once more at once; the
+    // current conversation's retry is not waited for.
     QCoro::Task<void> waitForEverySave() override;
     // A save asked for has not landed: it is queued or running, or it failed.
     bool hasUnsavedMeeting() const override;
