@@ -22,6 +22,9 @@ const QString previousTransientFailureMessage = QStringLiteral(
     "Не удалось сохранить в истории предыдущую встречу. Проверьте интернет-соединение — повторим попытку автоматически.");
 const QString previousFailurePrefix = QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ");
 const QString refusedMeetingTextKeptIn = QStringLiteral("Текст встречи сохранён на этом компьютере в файле: %1");
+const QString refusedMeetingTextNotWritten = QStringLiteral(
+    "Записать её текст в файл не удалось: он хранится на этом компьютере, и программа попробует записать его снова "
+    "при следующем запуске.");
 
 bool isMissingAuthSession(const std::exception_ptr &error)
 {
@@ -543,12 +546,18 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
     } else {
         message = (previousMeeting ? previousFailurePrefix : failurePrefix) + description;
         // Refused by the server: retrying the same record cannot help. Its draft is gone, so
-        // its text is kept elsewhere on this computer first.
+        // its text is kept elsewhere on this computer first; a meeting whose text file could
+        // not be written (a full disk) stays handed over, kept on disk, for the next run.
         if (previousMeeting) {
-            const QString kept = keepRefusedMeetingText(*conversation);
-            if (!kept.isEmpty())
-                message += (message.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ")) + kept;
-            releaseHandedOver(conversation);
+            const std::optional<QString> kept = keepRefusedMeetingText(*conversation);
+            const QString separator = message.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
+            if (kept) {
+                if (!kept->isEmpty())
+                    message += separator + *kept;
+                releaseHandedOver(conversation);
+            } else {
+                message += separator + refusedMeetingTextNotWritten;
+            }
         }
     }
     qCWarning(KavrelDiagnostics::history()).noquote() << QStringLiteral("Meeting history sync failed: %1").arg(description);
@@ -557,12 +566,13 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
         m_writeErrorMessage(message);
 }
 
-QString MeetingHistoryMirror::keepRefusedMeetingText(const Conversation &conversation) const
+std::optional<QString> MeetingHistoryMirror::keepRefusedMeetingText(const Conversation &conversation) const
 {
-    const std::optional<QString> path = m_keepRefusedMeeting ? m_keepRefusedMeeting(handedOverMeetingOf(conversation))
-                                                             : std::nullopt;
-    if (!path)
+    if (!m_keepRefusedMeeting)
         return QString();
+    const std::optional<QString> path = m_keepRefusedMeeting(handedOverMeetingOf(conversation));
+    if (!path)
+        return std::nullopt;
     return refusedMeetingTextKeptIn.arg(*path);
 }
 

@@ -466,29 +466,46 @@ void tst_MeetingHistoryMirror::aFinishedMeetingOutlastsAnythingButARefusal()
 void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo_data()
 {
     QTest::addColumn<Script>("refusal");
-    QTest::newRow("GraphQL error") << Script::error(QStringLiteral("workspace is archived"));
-    QTest::newRow("400") << Script::httpFailure(400, "workspace is archived");
+    QTest::addColumn<bool>("textCanBeWritten");
+    QTest::newRow("GraphQL error") << Script::error(QStringLiteral("workspace is archived")) << true;
+    QTest::newRow("400") << Script::httpFailure(400, "workspace is archived") << true;
     QTest::newRow("422 with GraphQL error")
-        << Script::httpFailure(422, R"({"errors":[{"message":"workspace is archived"}]})", "application/json");
+        << Script::httpFailure(422, R"({"errors":[{"message":"workspace is archived"}]})", "application/json") << true;
+    QTest::newRow("400, its text file cannot be written") << Script::httpFailure(400, "workspace is archived") << false;
 }
 
 void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
 {
     QFETCH(Script, refusal);
+    QFETCH(bool, textCanBeWritten);
     addTurn(QStringLiteral("alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_history->script(QStringLiteral("StartMeetingSession"), refusal);
-    UserDefaults defaults(m_settings.filePath(QStringLiteral("refused.ini")));
+    UserDefaults defaults(m_settings.filePath(QStringLiteral("refused-%1.ini").arg(QTest::currentDataTag())));
     HandedOverMeetingStore store(defaults, m_mirror.get(), nullptr);
-    const QString textFolder = m_settings.filePath(QStringLiteral("texts-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
+    QString textFolder = m_settings.filePath(QStringLiteral("texts-%1").arg(QString::fromLatin1(QTest::currentDataTag())));
+    if (!textCanBeWritten) {
+        // A folder under a plain file cannot be made, not even by root.
+        QFile blocker(textFolder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        textFolder += QStringLiteral("/texts");
+    }
     store.setTextFolder(textFolder);
     m_mirror->finishConversation();
-    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
-    QVERIFY(m_errorMessage);
+    QVERIFY(FakeBackend::waitUntil([&] { return m_errorMessage.has_value(); }));
     QVERIFY(m_errorMessage->startsWith(QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ")));
     QVERIFY(m_errorMessage->contains(QStringLiteral("workspace is archived")));
     QTest::qWait(100);
     QCOMPARE(callCount("StartMeetingSession"), 1);
+    if (!textCanBeWritten) {
+        // Its only copy is the program's own: kept, on disk too, for the next run to try again.
+        QCOMPARE(m_mirror->handedOverCount(), 1);
+        QCOMPARE(store.meetings().size(), 1);
+        QVERIFY2(m_errorMessage->contains(QStringLiteral("хранится на этом компьютере")), qPrintable(*m_errorMessage));
+        m_mirror.reset();
+        return;
+    }
+    QCOMPARE(m_mirror->handedOverCount(), 0);
     // Its draft is gone: the text is kept in a file of its own, and the notice says where.
     QVERIFY(store.meetings().isEmpty());
     const QStringList files = QDir(textFolder).entryList(QDir::Files);
