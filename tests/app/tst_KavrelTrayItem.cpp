@@ -16,6 +16,7 @@
 #include "support/FakeSessionSurface.h"
 #include "support/Screenshots.h"
 #include "support/TestAuth.h"
+#include "support/X11TestMain.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -470,14 +471,6 @@ void tst_KavrelTrayItem::menuScreenshots()
 }
 
 // With a tray host under the test services, the tray is tested on the real X server.
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet("KAVREL_TEST_TRAY") && qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    tst_KavrelTrayItem test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+KAVREL_X11_TEST_MAIN(tst_KavrelTrayItem, "KAVREL_TEST_TRAY")
 
 #include "tst_KavrelTrayItem.moc"

@@ -13,6 +13,7 @@
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 #include "support/TestTotp.h"
+#include "support/X11TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -324,13 +325,5 @@ private Q_SLOTS:
 
 // The keyboard's way through the screens depends on a real window system's focus: the tests
 // run on the test services' X server with its window manager.
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsSet("KAVREL_TEST_X11") && qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    tst_SignInEndToEnd test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+KAVREL_X11_TEST_MAIN(tst_SignInEndToEnd, "KAVREL_TEST_X11")
 #include "tst_SignInEndToEnd.moc"
