@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/widgets/KavrelMeetingDetectionWiring.h"
+#include "app/widgets/KavrelPresentationStore.h"
 
 #include <QObject>
 #include <QPointer>
@@ -35,7 +36,7 @@ class KavrelApp final : public QObject
     Q_OBJECT
 
 public:
-    static constexpr const char *mainWindowIdentifier = "kavrel-main";
+    static constexpr const char *mainWindowIdentifier = KavrelPresentationStore::mainWindowIdentifier;
     static constexpr const char *settingsWindowIdentifier = "kavrel-settings";
     static constexpr const char *miniWindowIdentifier = "kavrel-listening-mini";
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/widgets/KavrelMeetingDetectionWiring.h"
+#include "app/widgets/KavrelPresentationStore.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -27,7 +28,7 @@ class KavrelBackgroundCoordinator final : public QObject
 
 public:
     static constexpr const char *miniWindowEnabledKey = "kavrel.isMiniWindowEnabled";
-    static constexpr const char *mainWindowIdentifier = "kavrel-main";
+    static constexpr const char *mainWindowIdentifier = KavrelPresentationStore::mainWindowIdentifier;
     static constexpr const char *miniWindowWindowIdentifier = "kavrel-listening-mini";
 
     // Opens a window by its identifier ("kavrel-main", "kavrel-listening-mini", ...).

@@ -7,12 +7,6 @@
 #include <QTimer>
 #include <QWidget>
 
-namespace {
-
-const char *const mainWindowIdentifier = "kavrel-main";
-
-} // namespace
-
 KavrelPresentationStore::KavrelPresentationStore(KavrelMiniWindowCoordinator &coordinator,
                                                  TrayAvailability trayAvailability, QObject *parent)
     : QObject(parent), m_coordinator(coordinator), m_trayAvailability(std::move(trayAvailability))

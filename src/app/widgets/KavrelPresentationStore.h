@@ -25,6 +25,9 @@ public:
 
     enum class ActivationPolicy { regular, accessory };
 
+    // The main window's identifier among the windows the program opens by name.
+    static constexpr const char *mainWindowIdentifier = "kavrel-main";
+
     KavrelPresentationStore(KavrelMiniWindowCoordinator &coordinator, TrayAvailability trayAvailability,
                             QObject *parent = nullptr);
 
