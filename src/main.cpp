@@ -12,6 +12,7 @@
 #include "services/KavrelUpdateController.h"
 #include "app/KavrelWindowListReader.h"
 #include "app/SubtitleViewModelSurface.h"
+#include "app/widgets/KavrelAlreadyRunningNotice.h"
 #include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
@@ -55,16 +56,23 @@ int main(int argc, char *argv[])
         return KavrelSingleInstance::forward(instanceSocket, launchURLs) ? 0 : 1;
 
     UserDefaults defaults;
+    KavrelAppearanceController appearance(defaults);
+    appearance.followDesktopPortal();
+    KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
+    localization.installBundleOverride();
+    // Qt's own words (standard buttons, the context menu of text) in the interface language.
+    if (!localization.installQtTranslations())
+        qCWarning(KavrelDiagnostics::app()) << "Qt's translations for the interface language are not installed";
+
     // The instance socket lives in the runtime folder, the settings in the configuration folder:
     // a copy started with another runtime folder finds no one on the socket, but the settings
     // file tells. Two programs over one settings file would undo each other's writes.
     if (defaults.isHeldByAnotherProcess()) {
         qCCritical(KavrelDiagnostics::app()).noquote()
             << "another copy of the program runs with the settings file" << defaults.filePath() << "- ending";
-        return 1;
+        KavrelAlreadyRunningNotice::open(localization, [] { QCoreApplication::exit(1); });
+        return QApplication::exec();
     }
-    KavrelAppearanceController appearance(defaults);
-    appearance.followDesktopPortal();
 
     // The service owns its secret store.
     AuthService authService(AppConfigurationStore::createForApplication(&defaults),
@@ -73,11 +81,6 @@ int main(int argc, char *argv[])
 
     KavrelUpdateController &updates = KavrelUpdateController::shared();
     updates.activate();
-    KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
-    localization.installBundleOverride();
-    // Qt's own words (standard buttons, the context menu of text) in the interface language.
-    if (!localization.installQtTranslations())
-        qCWarning(KavrelDiagnostics::app()) << "Qt's translations for the interface language are not installed";
 
     const std::shared_ptr<PulseAudioContext> audioServer = PulseAudioContext::shared();
     SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService, audioServer), localization);

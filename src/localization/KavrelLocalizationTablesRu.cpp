@@ -132,6 +132,11 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"Updates", "Обновления"},
     {"Show sidebar", "Показать боковую панель"},
     {"Hide sidebar", "Скрыть боковую панель"},
+
+    // A second copy of the program over settings another copy holds.
+    {"КАВРЕЛ is already running", "КАВРЕЛ уже запущен"},
+    {"Another copy of КАВРЕЛ is already running with these settings, so this one will close.",
+     "Другая копия КАВРЕЛ уже работает с этими настройками, поэтому эта копия закроется."},
 };
 
 // Texts of the program's own errors. A key with "%@" also reads a composed message: the

@@ -1,7 +1,9 @@
 // What the user sees after a launch with the desktop's tray: the first run (nobody signed in)
 // keeps the main window with the sign-in screen, a signed-in user starts in the tray, and any
-// kavrel:// link handed to the launch leaves the main window shown. Run on the real X
-// server with its XEmbed tray host, as the program is.
+// kavrel:// link handed to the launch leaves the main window shown. And a window the user
+// minimized comes back by every way in (the tray's entries, a link, a start of the program
+// again): mapped, no longer minimized, active. Run on the real X server with its window
+// manager and XEmbed tray host, as the program is.
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
@@ -13,7 +15,39 @@
 #include "support/TestProgramObjects.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Whether the X server shows the window (mapped, and every ancestor too), as another client sees it.
+bool viewableOnTheServer(const QWidget *window)
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    xcb_get_window_attributes_reply_t *reply =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(window->winId())), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    xcb_disconnect(c);
+    return viewable;
+}
+
+QAction *trayEntry(KavrelTrayItem &tray, const QString &text)
+{
+    tray.rebuildMenu();
+    for (QAction *action : tray.menu()->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 class tst_KavrelLaunch : public QObject
 {
@@ -22,6 +56,8 @@ class tst_KavrelLaunch : public QObject
 private Q_SLOTS:
     void mainWindowAfterLaunch_data();
     void mainWindowAfterLaunch();
+    void minimizedWindowComesBackEveryWayIn_data();
+    void minimizedWindowComesBackEveryWayIn();
 };
 
 void tst_KavrelLaunch::mainWindowAfterLaunch_data()
@@ -77,6 +113,61 @@ void tst_KavrelLaunch::mainWindowAfterLaunch()
         delegate.handleReopen();
         QTRY_VERIFY(app->window(QStringLiteral("kavrel-main")) && app->window(QStringLiteral("kavrel-main"))->isVisible());
     }
+    tray.trayIcon().hide();
+    app.reset();
+}
+
+void tst_KavrelLaunch::minimizedWindowComesBackEveryWayIn_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("wayIn");
+
+    QTest::newRow("main window, the tray's Show") << "kavrel-main" << "Show КАВРЕЛ";
+    QTest::newRow("main window, a link") << "kavrel-main" << "kavrel://open";
+    QTest::newRow("main window, started again") << "kavrel-main" << "reopen";
+    QTest::newRow("settings, the tray's Settings...") << "kavrel-settings" << "Settings...";
+}
+
+void tst_KavrelLaunch::minimizedWindowComesBackEveryWayIn()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no window manager and tray host: run under scripts/test, which starts them");
+    QFETCH(QString, window);
+    QFETCH(QString, wayIn);
+
+    TestProgramObjects objects(true, &KavrelTrayItem::isAvailable);
+    auto app = std::make_unique<KavrelApp>(objects.dependencies());
+    KavrelTrayItem tray(objects.session, *objects.authStore, *objects.presentation, *objects.starter, *objects.defaults,
+                        *objects.updates, app->windowOpener());
+    KavrelAppDelegate delegate(objects.authService.get(), KavrelNotifications::defaultCenter(),
+                               [&app] { return app->hasVisibleWindows(); }, [&app] { app->activate(); });
+    app->launch(tray);
+    QTRY_VERIFY(!objects.authStore->isRestoringSession());
+
+    app->openWindow(window);
+    QPointer<QWidget> target = app->window(window);
+    QVERIFY(target);
+    QVERIFY(QTest::qWaitForWindowActive(target));
+    // Minimized: the window manager iconifies and unmaps it, as for its title bar's button.
+    target->showMinimized();
+    QTRY_VERIFY(target->isMinimized());
+    QTRY_VERIFY(!viewableOnTheServer(target));
+
+    if (wayIn == QLatin1String("reopen")) {
+        delegate.handleReopen();
+    } else if (wayIn.startsWith(QLatin1String("kavrel:"))) {
+        delegate.openURLs({QUrl(wayIn)});
+    } else {
+        QAction *entry = trayEntry(tray, wayIn);
+        QVERIFY(entry);
+        entry->trigger();
+    }
+
+    QTRY_VERIFY(target && !target->isMinimized());
+    QTRY_VERIFY(viewableOnTheServer(target));
+    QVERIFY(QTest::qWaitForWindowActive(target));
+    QVERIFY(QTest::qWaitForWindowExposed(target));
+    QCOMPARE(app->window(window), target.data());
     tray.trayIcon().hide();
     app.reset();
 }

@@ -1,6 +1,7 @@
 // The mini window on a real X server: a window of another process covers the main window, the
 // mini window stands in for it, and uncovering brings the main window back. And a window kept on
-// the screen is fitted again once the window manager has framed it.
+// the screen is fitted again once the window manager has framed it, and when the screen's free
+// area shrinks under it.
 
 #include "app/KavrelWindowListReader.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 #include <QWindow>
 
 using namespace std::chrono_literals;
@@ -30,6 +32,7 @@ private Q_SLOTS:
     void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
     void windowListIsReadOnlyWhileASessionRuns();
     void windowIsFittedAgainOnceFramed();
+    void windowIsFittedAgainWhenTheFreeAreaShrinks();
 };
 
 void tst_KavrelMiniWindowOnX11::initTestCase()
@@ -166,6 +169,54 @@ void tst_KavrelMiniWindowOnX11::windowIsFittedAgainOnceFramed()
                                 .arg(window.frameGeometry().height())
                                 .arg(available.width())
                                 .arg(available.height())));
+}
+
+namespace {
+
+QString describe(const QRect &frame, const QRect &available)
+{
+    return QStringLiteral("frame %1,%2 %3x%4 in %5,%6 %7x%8")
+        .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())
+        .arg(available.x()).arg(available.y()).arg(available.width()).arg(available.height());
+}
+
+} // namespace
+
+void tst_KavrelMiniWindowOnX11::windowIsFittedAgainWhenTheFreeAreaShrinks()
+{
+    // A window as the main window is made: its content asks for more height than the screen
+    // has, so the content's minimum, bounded by the free area, holds the window's size.
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("КАВРЕЛ"));
+    KavrelScreenFit::keepOnScreen(&window);
+    auto *layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *content = new QWidget(&window);
+    layout->addWidget(content);
+    QScreen *screen = window.screen();
+    const QRect before = screen->availableGeometry();
+    KavrelScreenFit::setMinimumSize(content, QSize(600, 4000));
+    window.resize(before.size());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(!window.windowHandle()->frameMargins().isNull());
+    QTRY_VERIFY2(before.contains(window.frameGeometry()), qPrintable(describe(window.frameGeometry(), before)));
+    const QRect shown = window.frameGeometry();
+
+    // A panel takes 240 pixels off the bottom while the window is open (a resolution change
+    // shrinks the free area the same way).
+    auto panel = TestChildProcess::start(QStringLiteral("x11-windows"), {QStringLiteral("Panel|%1|240|strut-bottom=240").arg(before.width())});
+    QVERIFY(panel);
+    QTRY_VERIFY(screen->availableGeometry().height() <= before.height() - 200);
+    const QRect smaller = screen->availableGeometry();
+    QTRY_VERIFY2(smaller.contains(window.frameGeometry()), qPrintable(describe(window.frameGeometry(), smaller)));
+    QVERIFY(window.frameGeometry().height() < shown.height());
+
+    // The panel goes: the content may ask for its height again, and the window stays inside.
+    TestChildProcess::finish(*panel);
+    QTRY_COMPARE(screen->availableGeometry(), before);
+    QTRY_VERIFY(content->minimumHeight() > smaller.height() - 100);
+    QTRY_VERIFY2(before.contains(window.frameGeometry()), qPrintable(describe(window.frameGeometry(), before)));
 }
 
 int main(int argc, char **argv)

@@ -1,7 +1,13 @@
 #include "app/KavrelSingleInstance.h"
+#include "app/widgets/KavrelAlreadyRunningNotice.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "support/Screenshots.h"
 
+#include <QAbstractButton>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,7 +19,8 @@
 
 // A second start of the program hands its request to the first over the user's local socket.
 // The second start runs on a thread of its own here, as it would in its own process: it waits
-// for the socket while the first one's event loop answers.
+// for the socket while the first one's event loop answers. A second start that finds no one on
+// the socket but the settings file held says so in a window before it ends.
 class tst_KavrelSingleInstance : public QObject
 {
     Q_OBJECT
@@ -26,6 +33,9 @@ private Q_SLOTS:
     void socketLeftByACrashedInstanceIsReplaced();
     void malformedAndOverlongRequestsAreDropped();
     void argumentsGiveTheURLs();
+    void secondCopyOverHeldSettingsSaysSo_data();
+    void secondCopyOverHeldSettingsSaysSo();
+    void alreadyRunningNoticeScreenshots();
 
 private:
     QString socketPath() const { return m_dir->filePath(QStringLiteral("instance")); }
@@ -178,5 +188,55 @@ void tst_KavrelSingleInstance::argumentsGiveTheURLs()
     QVERIFY(KavrelSingleInstance::urlsFromArguments({"kavrel"}).isEmpty());
 }
 
-QTEST_GUILESS_MAIN(tst_KavrelSingleInstance)
+void tst_KavrelSingleInstance::secondCopyOverHeldSettingsSaysSo_data()
+{
+    QTest::addColumn<QString>("closedBy");
+    QTest::newRow("its button") << "button";
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("the window's close button") << "close";
+}
+
+// However the user closes the notice, the copy ends, once; until then it waits for the user.
+void tst_KavrelSingleInstance::secondCopyOverHeldSettingsSaysSo()
+{
+    QFETCH(QString, closedBy);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    int ends = 0;
+    QPointer<QMessageBox> box = KavrelAlreadyRunningNotice::open(KavrelLocalizationStore::shared(), [&ends] { ++ends; });
+    QVERIFY(box);
+    QVERIFY(QTest::qWaitForWindowExposed(box));
+    QVERIFY(box->isActiveWindow());
+    QVERIFY2(box->informativeText().contains(QStringLiteral("настройками")), qPrintable(box->informativeText()));
+    QCoreApplication::processEvents();
+    QCOMPARE(ends, 0);
+
+    if (closedBy == QLatin1String("button")) {
+        QCOMPARE(box->buttons().size(), 1);
+        box->buttons().constFirst()->click();
+    } else if (closedBy == QLatin1String("escape")) {
+        QTest::keyClick(box, Qt::Key_Escape);
+    } else {
+        box->close();
+    }
+    QCOMPARE(ends, 1);
+    QTRY_VERIFY(!box);
+    QCOMPARE(ends, 1);
+}
+
+void tst_KavrelSingleInstance::alreadyRunningNoticeScreenshots()
+{
+    for (const auto &variant : Screenshots::variants()) {
+        QWidget scene; // sets the language the notice reads its texts in
+        Screenshots::apply(&scene, variant);
+        QPointer<QMessageBox> box = KavrelAlreadyRunningNotice::open(KavrelLocalizationStore::shared(), {});
+        box->setPalette(scene.palette());
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QVERIFY(!Screenshots::write(box, QStringLiteral("already-running"), variant).isEmpty());
+        box->close();
+        QTRY_VERIFY(!box);
+    }
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+}
+
+QTEST_MAIN(tst_KavrelSingleInstance)
 #include "tst_KavrelSingleInstance.moc"

@@ -99,6 +99,14 @@ int runX11Windows(const QStringList &descriptions)
                 setCardinals(c, window, wmHints, wmHints, {2u, 0u, 3u, 0u, 0u, 0u, 0u, 0u, 0u});
             } else if (flag.startsWith(QLatin1String("desktop="))) {
                 setCardinals(c, window, netWmDesktop, XCB_ATOM_CARDINAL, {flag.mid(8).toUInt()});
+            } else if (flag.startsWith(QLatin1String("strut-bottom="))) {
+                // A panel along the bottom edge: the window manager takes its height off the
+                // screen's free area (_NET_WORKAREA) while it is mapped.
+                const quint32 height = flag.mid(13).toUInt();
+                setCardinals(c, window, windowType, XCB_ATOM_ATOM, {atom(c, "_NET_WM_WINDOW_TYPE_DOCK")});
+                setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {0u, 0u, 0u, height});
+                setCardinals(c, window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
+                             {0u, 0u, 0u, height, 0u, 0u, 0u, 0u, 0u, 0u, 0u, quint32(screen->width_in_pixels - 1)});
             } else if (flag.startsWith(QLatin1String("opacity="))) {
                 setCardinals(c, window, opacityAtom, XCB_ATOM_CARDINAL,
                              {quint32(flag.mid(8).toDouble() * double(0xFFFFFFFFu))});

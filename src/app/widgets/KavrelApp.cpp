@@ -14,6 +14,7 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "kit/widgets/KavrelScreenFit.h"
+#include "kit/widgets/KavrelWindowFront.h"
 #include "platform/ApplicationInfo.h"
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelSettingsView.h"
@@ -83,11 +84,10 @@ void KavrelApp::openWindow(const QString &identifier)
     }
     if (identifier == QLatin1String(mainWindowIdentifier) && m_dependencies.miniWindows)
         m_dependencies.miniWindows->noteMainWindowRevealed();
-    target->show();
-    target->raise();
     // The mini window floats without taking the focus from the meeting.
-    if (identifier != QLatin1String(miniWindowIdentifier))
-        target->activateWindow();
+    KavrelWindowFront::bringForward(target, identifier == QLatin1String(miniWindowIdentifier)
+                                                ? KavrelWindowFront::Focus::leave
+                                                : KavrelWindowFront::Focus::take);
 }
 
 void KavrelApp::launch(KavrelTrayItem &trayItem)
@@ -142,11 +142,9 @@ bool KavrelApp::hasVisibleWindows() const
 void KavrelApp::activate()
 {
     for (QWidget *widget : {m_settingsWindow.data(), m_miniWindow.data(), m_mainWindow.data()}) {
-        if (widget && widget->isVisible()) {
-            widget->raise();
-            if (widget != m_miniWindow)
-                widget->activateWindow();
-        }
+        if (widget && widget->isVisible())
+            KavrelWindowFront::bringForward(widget, widget == m_miniWindow ? KavrelWindowFront::Focus::leave
+                                                                           : KavrelWindowFront::Focus::take);
     }
 }
 

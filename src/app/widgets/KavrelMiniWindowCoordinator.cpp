@@ -3,6 +3,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "app/KavrelWindowCoverage.h"
 #include "app/KavrelWindowListReader.h"
+#include "kit/widgets/KavrelWindowFront.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/X11WindowPlacement.h"
 
@@ -145,9 +146,8 @@ void KavrelMiniWindowCoordinator::presentMiniWindowOverOtherApps()
         if (!(window->windowFlags() & Qt::WindowStaysOnTopHint)) {
             window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
         }
-        window->show();
+        KavrelWindowFront::bringForward(window, KavrelWindowFront::Focus::leave);
         X11WindowPlacement::showOnAllDesktops(window->winId());
-        window->raise();
     }
 }
 
@@ -181,8 +181,7 @@ void KavrelMiniWindowCoordinator::clearRecord()
 
 void KavrelMiniWindowCoordinator::orderFront(QWidget *window)
 {
-    window->show();
-    window->raise();
+    KavrelWindowFront::bringForward(window, KavrelWindowFront::Focus::leave);
     noteMainWindowRevealed();
 }
 

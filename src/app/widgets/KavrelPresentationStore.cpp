@@ -2,6 +2,7 @@
 
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "base/KavrelDiagnostics.h"
+#include "kit/widgets/KavrelWindowFront.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -87,9 +88,6 @@ void KavrelPresentationStore::reveal(const std::function<void()> &openWindow, bo
     QTimer::singleShot(0, this, [coordinator] {
         if (!coordinator)
             return;
-        if (QWidget *window = coordinator->mainWindow()) {
-            window->raise();
-            window->activateWindow();
-        }
+        KavrelWindowFront::bringForward(coordinator->mainWindow());
     });
 }

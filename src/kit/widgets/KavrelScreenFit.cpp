@@ -103,7 +103,7 @@ void KavrelScreenFit::applyMinimum()
         m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
 }
 
-void KavrelScreenFit::fitWindow()
+void KavrelScreenFit::fitWindow(bool alreadyPlaced)
 {
     QWidget *window = m_widget;
     if (!window || !window->isWindow())
@@ -119,7 +119,7 @@ void KavrelScreenFit::fitWindow()
         window->layout()->activate();
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
-    if (!window->testAttribute(Qt::WA_Moved)) {
+    if (!window->testAttribute(Qt::WA_Moved) && !alreadyPlaced) {
         // Nobody chose a place for it: the window manager places it, inside the screen once it fits.
         if (placed.size() != window->size())
             window->resize(placed.size());
@@ -136,9 +136,7 @@ void KavrelScreenFit::refitForDecorations()
     // A maximized or full-screen window drops or changes its frame; the window manager sizes it.
     if (m_widget->window()->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
-    applyMinimum();
-    if (m_keepsWindowOnScreen)
-        fitWindow();
+    refitForScreen();
 }
 
 void KavrelScreenFit::followScreen()
@@ -150,11 +148,45 @@ void KavrelScreenFit::followScreen()
     // no event of their own; it moves or resizes the window as it frames it.
     if (m_widget->window() != m_widget)
         m_widget->window()->installEventFilter(this);
-    connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this] {
-        applyMinimum();
-        if (m_keepsWindowOnScreen)
-            fitWindow();
+    connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this](QScreen *screen) {
+        followFreeArea(screen);
+        refitForScreen();
     });
+    followFreeArea(m_widget->window()->windowHandle()->screen());
+}
+
+void KavrelScreenFit::followFreeArea(QScreen *screen)
+{
+    disconnect(m_freeAreaConnection);
+    // A resolution change, or a panel that takes more room, shrinks the screen's free area under
+    // a window that is already open; it would stay partly off the screen until shown again.
+    if (screen)
+        m_freeAreaConnection = connect(screen, &QScreen::availableGeometryChanged, this, &KavrelScreenFit::refitForFreeArea);
+}
+
+void KavrelScreenFit::refitForFreeArea()
+{
+    // The window manager sizes a maximized or full-screen window itself.
+    if (!m_widget || !m_widget->isVisible()
+        || (m_widget->window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    applyMinimum();
+    if (!m_keepsWindowOnScreen)
+        return;
+    // The window's layout holds it at its content's minimum: each content's own fit may not
+    // have heard of the change yet.
+    for (KavrelScreenFit *content : m_widget->findChildren<KavrelScreenFit *>())
+        content->applyMinimum();
+    // Wherever it was placed, it has its place on the screen by now: it moves inside the
+    // smaller area too.
+    fitWindow(true);
+}
+
+void KavrelScreenFit::refitForScreen()
+{
+    applyMinimum();
+    if (m_keepsWindowOnScreen)
+        fitWindow();
 }
 
 bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
@@ -162,9 +194,7 @@ bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_widget && event->type() == QEvent::Show) {
         // The window's place and decorations are known by now (or assumed); the screen may
         // not be the one the widget was made for.
-        applyMinimum();
-        if (m_keepsWindowOnScreen)
-            fitWindow();
+        refitForScreen();
         followScreen();
     } else if (m_widget && watched == m_widget->window()
                && (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::WindowActivate)) {

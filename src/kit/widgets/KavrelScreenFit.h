@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 
+class QScreen;
 class QWidget;
 
 // Keeps the program's windows within the screen they are on. A window never asks for more
@@ -30,7 +31,8 @@ public:
     static void setMinimumSize(QWidget *widget, QSize wanted);
     // Each time the top-level `window` is shown, it is limited to its screen's free area and,
     // when the program placed it, moved inside it (the window manager places the others). Once
-    // the window manager reports decorations other than those assumed, it is fitted again.
+    // the window manager reports decorations other than those assumed, and whenever its
+    // screen's free area changes while it is shown, it is fitted again.
     static void keepOnScreen(QWidget *window);
 
 protected:
@@ -43,11 +45,16 @@ private:
     // decorations and without what lies above and left of the widget in its window.
     QSize room() const;
     void applyMinimum();
-    void fitWindow();
+    // A window placed by the window manager is only resized, unless `alreadyPlaced`.
+    void fitWindow(bool alreadyPlaced = false);
+    void refitForScreen();
     void followScreen();
+    void followFreeArea(QScreen *screen);
+    void refitForFreeArea();
     void refitForDecorations();
 
     QPointer<QWidget> m_widget;
+    QMetaObject::Connection m_freeAreaConnection;
     QSize m_wantedMinimum;
     // The decorations the last fit reckoned with.
     QMargins m_fittedDecorations;
