@@ -409,6 +409,17 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::star
     co_return state;
 }
 
+bool MeetingSessionHistoryService::isStartUncertain(const QString &clientSessionID) const
+{
+    return m_uncertainStartClientSessionIDs.contains(clientSessionID);
+}
+
+void MeetingSessionHistoryService::noteUncertainStart(const QString &clientSessionID)
+{
+    if (!clientSessionID.isEmpty())
+        m_uncertainStartClientSessionIDs.insert(clientSessionID);
+}
+
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSessionRecoveringUnreadableContent(
     RequestContext context, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot, CancellationToken token)
 {

@@ -67,6 +67,11 @@ public:
     // returned instead of creating a second one. Calls must not overlap.
     QCoro::Task<MeetingSessionHistoryRemoteState> startSession(MeetingSessionHistorySnapshot snapshot,
                                                                CancellationToken token = CancellationToken());
+    // True while a start with this client session id may have created a record whose answer
+    // never arrived: the next start looks for that record first.
+    bool isStartUncertain(const QString &clientSessionID) const;
+    // A start with this id may have reached the server in an earlier run of the program.
+    void noteUncertainStart(const QString &clientSessionID);
     // Writes the whole snapshot over the record. Resends once as a content snapshot when the
     // server cannot read the stored content, and retries once with the server's revision
     // when the given one is outdated: at most five requests.

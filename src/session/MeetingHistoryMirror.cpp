@@ -107,16 +107,16 @@ void MeetingHistoryMirror::noteMeetingEndedAt(const QDateTime &end)
 
 void MeetingHistoryMirror::noteRecordChanged(const Conversation &conversation)
 {
-    if (&conversation == m_current.get()) {
-        Q_EMIT recordChanged();
-        return;
-    }
+    // A conversation being handed over is still the current one until finishConversation()
+    // resets, and its first save starts before that: it is announced as handed over.
     for (const ConversationPointer &handedOver : m_handedOver) {
         if (handedOver.get() == &conversation) {
             Q_EMIT handedOverMeetingChanged(handedOverMeetingOf(conversation));
             return;
         }
     }
+    if (&conversation == m_current.get())
+        Q_EMIT recordChanged();
 }
 
 MeetingHistoryRecord MeetingHistoryMirror::record() const
@@ -137,6 +137,7 @@ MeetingHistoryRecord MeetingHistoryMirror::recordOf(const Conversation &conversa
                                                   : m_focusModeEnabled;
     record.lastSavedSignature = conversation.lastSavedSnapshotSignature;
     record.lastCompletedSignature = conversation.lastCompletedSnapshotSignature;
+    record.startUncertain = conversation.startUncertain;
     return record;
 }
 
@@ -181,6 +182,7 @@ void MeetingHistoryMirror::resumeHandedOverMeetings(const QList<HandedOverMeetin
         conversation->endedAt = meeting.record.endedAt;
         conversation->lastSavedSnapshotSignature = meeting.record.lastSavedSignature;
         conversation->lastCompletedSnapshotSignature = meeting.record.lastCompletedSignature;
+        conversation->startUncertain = meeting.record.startUncertain;
         conversation->finalSnapshot = meeting.finalSnapshot;
         conversation->accountID = meeting.accountID;
         m_handedOver.push_back(conversation);
@@ -223,7 +225,7 @@ bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
         return false;
     current.generation = record.conversationGeneration;
     // An id is only of use with its revision: without both the next save starts the record,
-    // which the server finds again by the client session id.
+    // and looks it up first by the client session id when a start of the last run went unanswered.
     if (record.sessionID && record.sessionRevision) {
         current.sessionID = record.sessionID;
         current.sessionRevision = record.sessionRevision;
@@ -232,6 +234,7 @@ bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
     current.endedAt = record.endedAt;
     current.lastSavedSnapshotSignature = record.lastSavedSignature;
     current.lastCompletedSnapshotSignature = record.lastCompletedSignature;
+    current.startUncertain = record.startUncertain;
     if (!record.source.isEmpty())
         m_source = record.source;
     m_focusModeEnabled = record.focusMode;
@@ -388,19 +391,14 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(Conversatio
     if (!snapshot)
         co_return;
 
-    QPointer<MeetingSessionHistoryService> service = m_service;
-    MeetingSessionHistorySnapshot record = *snapshot;
-    RemoteCall call = [service, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
-        if (!service)
-            throw CancellationError();
-        co_return co_await service->startSession(record, callToken);
-    };
+    const RemoteCall call = startCall(conversation, *snapshot);
     std::optional<MeetingSessionHistoryRemoteState> state =
         co_await callWithRetries(call, MeetingSessionHistoryStatus::active, conversation, token);
     if (!self || !state)
         co_return;
     conversation->sessionID = state->id;
     conversation->sessionRevision = state->revision;
+    conversation->startUncertain = false;
     conversation->lastSavedSnapshotSignature.reset();
     conversation->lastCompletedSnapshotSignature.reset();
     markSyncSucceeded(conversation);
@@ -431,17 +429,14 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
         co_return;
 
     if (!conversation->sessionID || !conversation->sessionRevision) {
-        RemoteCall start = [service, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
-            if (!service)
-                throw CancellationError();
-            co_return co_await service->startSession(record, callToken);
-        };
+        const RemoteCall start = startCall(conversation, record);
         std::optional<MeetingSessionHistoryRemoteState> started =
             co_await callWithRetries(start, savedStatus, conversation, token);
         if (!self || !started)
             co_return;
         conversation->sessionID = started->id;
         conversation->sessionRevision = started->revision;
+        conversation->startUncertain = false;
         noteRecordChanged(*conversation);
     }
 
@@ -466,6 +461,39 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
     lastSignature(*conversation, savedStatus) = signature;
     markSyncSucceeded(conversation);
     noteRecordChanged(*conversation);
+}
+
+MeetingHistoryMirror::RemoteCall MeetingHistoryMirror::startCall(ConversationPointer conversation,
+                                                                 MeetingSessionHistorySnapshot record)
+{
+    QPointer<MeetingHistoryMirror> self(this);
+    QPointer<MeetingSessionHistoryService> service = m_service;
+    return [self, service, conversation, record](CancellationToken token) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
+        if (!self || !service)
+            throw CancellationError();
+        const QString clientSessionID = record.sessionParams.clientSessionId.value_or(QString());
+        // The service remembers only the starts of this run.
+        if (conversation->startUncertain)
+            service->noteUncertainStart(clientSessionID);
+        self->noteStartUncertain(*conversation, true);
+        const TaskOutcome<MeetingSessionHistoryRemoteState> answer =
+            co_await outcomeOf(service->startSession(record, token));
+        // A success is noted with the record's id by the caller; a cancellation says nothing of
+        // what the server did.
+        if (answer.failed() && !isCancellation(answer.error) && self && service)
+            self->noteStartUncertain(*conversation, service->isStartUncertain(clientSessionID));
+        if (answer.failed())
+            std::rethrow_exception(answer.error);
+        co_return *answer.value;
+    };
+}
+
+void MeetingHistoryMirror::noteStartUncertain(Conversation &conversation, bool uncertain)
+{
+    if (conversation.startUncertain == uncertain)
+        return;
+    conversation.startUncertain = uncertain;
+    noteRecordChanged(conversation);
 }
 
 QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirror::callWithRetries(

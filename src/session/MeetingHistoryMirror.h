@@ -189,6 +189,8 @@ private:
         std::optional<QString> accountID;
         int queuedSaves = 0;
         bool lastSaveFailed = false;
+        // A start went out and its answer was not read: the record may exist on the server.
+        bool startUncertain = false;
     };
     using ConversationPointer = std::shared_ptr<Conversation>;
 
@@ -207,6 +209,11 @@ private:
     // signed in.
     QCoro::Task<bool> mayUpload(ConversationPointer conversation);
     QCoro::Task<void> ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token);
+    // The start of the conversation's record, as a call for callWithRetries. The start counts as
+    // uncertain (and is kept so on disk) from before it goes out until its answer is read, so
+    // that a run ended meanwhile looks the record up instead of making a second one.
+    RemoteCall startCall(ConversationPointer conversation, MeetingSessionHistorySnapshot record);
+    void noteStartUncertain(Conversation &conversation, bool uncertain);
     QCoro::Task<void> persistSnapshot(MeetingSessionHistoryStatus status, ConversationPointer conversation,
                                       CancellationToken token);
     // Runs the call, retrying network interruptions. Nothing when it failed (the failure is

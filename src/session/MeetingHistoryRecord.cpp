@@ -43,6 +43,9 @@ QByteArray MeetingHistoryRecord::toJson() const
     object.insert(QStringLiteral("focusMode"), focusMode);
     Json::putOptional(object, QStringLiteral("lastSavedSignature"), lastSavedSignature);
     Json::putOptional(object, QStringLiteral("lastCompletedSignature"), lastCompletedSignature);
+    // Written only when set: an ordinary entry stays as it was.
+    if (startUncertain)
+        object.insert(QStringLiteral("startUncertain"), true);
     object.insert(QStringLiteral("nextUsageEventSequence"), nextUsageEventSequence);
     if (firstTurnID)
         object.insert(QStringLiteral("firstTurnId"), firstTurnID->toString(QUuid::WithoutBraces));
@@ -64,6 +67,7 @@ MeetingHistoryRecord MeetingHistoryRecord::fromJson(const QByteArray &json)
     record.focusMode = reader.boolean(QStringLiteral("focusMode"));
     record.lastSavedSignature = reader.optionalString(QStringLiteral("lastSavedSignature"));
     record.lastCompletedSignature = reader.optionalString(QStringLiteral("lastCompletedSignature"));
+    record.startUncertain = reader.optionalBoolean(QStringLiteral("startUncertain")).value_or(false);
     if (const std::optional<qint64> sequence = reader.optionalInteger(QStringLiteral("nextUsageEventSequence")))
         record.nextUsageEventSequence = int(*sequence);
     if (reader.has(QStringLiteral("firstTurnId")))

@@ -24,6 +24,9 @@ struct MeetingHistoryRecord
     bool focusMode = false;
     std::optional<QString> lastSavedSignature;
     std::optional<QString> lastCompletedSignature;
+    // A start of the record went out and its answer was never read: the server may hold the
+    // record already, so the next start looks it up by the client session id first.
+    bool startUncertain = false;
     // The number of the conversation's next usage event (its event ids go on from there).
     int nextUsageEventSequence = 1;
     // The draft the record belongs to, known by its first turn: an entry left from another

@@ -3,7 +3,8 @@
 // history and billing. Prints its base URL on the first line of standard output and serves until
 // it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
 // (in the detail shape) and every usage event. POST /e2e/history/down and /e2e/history/up take
-// the history endpoint away and bring it back.
+// the history endpoint away and bring it back; POST /e2e/history/lost has it carry out every
+// request and lose the answer (a gateway's 502 instead).
 //
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
@@ -39,6 +40,10 @@ const QStringList endlessSentences = {
     QStringLiteral("Marketing needs the final screenshots by the end of the week."),
     QStringLiteral("We will review the open questions in the next meeting."),
 };
+
+// Every operation of the history endpoint, for the test's outages.
+const char *const historyOperations[] = {"RecoverMeetingSession", "StartMeetingSession", "UpdateMeetingSession",
+                                         "MeetingSessionRevision", "MeetingSessions", "MeetingSession"};
 
 void talkForever(FakeWebSocketSession *session)
 {
@@ -120,12 +125,21 @@ int main(int argc, char *argv[])
     // The history endpoint goes away (every request's connection closes unanswered) and comes
     // back, as the test says.
     backend.route("POST", QStringLiteral("/e2e/history/down"), [&history](const RecordedRequest &) {
-        for (const char *operation : {"RecoverMeetingSession", "StartMeetingSession", "UpdateMeetingSession",
-                                      "MeetingSessionRevision", "MeetingSessions", "MeetingSession"}) {
+        for (const char *operation : historyOperations) {
             FakeHistoryBackend::ScriptedReply reply = FakeHistoryBackend::ScriptedReply::dropConnection(false);
             history.script(QString::fromLatin1(operation), reply);
         }
         return FakeResponse::json(200, QJsonObject{{"history", "down"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/history/lost"), [&history](const RecordedRequest &) {
+        for (const char *operation : historyOperations) {
+            FakeHistoryBackend::ScriptedReply reply =
+                FakeHistoryBackend::ScriptedReply::httpFailure(502, "<html>502 Bad Gateway</html>", "text/html");
+            reply.commitEvery = true;
+            reply.times = 0;
+            history.script(QString::fromLatin1(operation), reply);
+        }
+        return FakeResponse::json(200, QJsonObject{{"history", "lost"}});
     });
     backend.route("POST", QStringLiteral("/e2e/history/up"), [&history](const RecordedRequest &) {
         history.clearScripts();

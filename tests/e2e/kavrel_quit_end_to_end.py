@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """The real kavrel ended while it listens: from the tray's Quit, then by SIGTERM; then, after a
-Start New while the history server is away, by Quit and by SIGKILL.
+Start New while the history server is away, by Quit and by SIGKILL; and by SIGKILL after a Start
+New while a gateway loses every answer of the history server, which carries the requests out.
 
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services, with
 the fake backend as a process of its own. After each ending the fake backend must hold the
 meeting as a completed record with every turn, and exactly one usage event for the listening.
 Each meeting is one record: the meeting restored at the restart and then finished by Start New
 is not uploaded a second time. A meeting handed over by Start New while the history server is
-away is kept on this computer and reaches the server after the restart, once.
+away is kept on this computer and reaches the server after the restart, once. A meeting whose
+record the server made while the answer was lost is saved into that record, not into a second one.
 """
 import json
 import os
@@ -74,7 +76,8 @@ class QuitRun(e2e.Run):
         self.screenshot(title)
 
     def history(self, state):
-        """Takes the fake backend's history endpoint away ("down") or brings it back ("up")."""
+        """Takes the fake backend's history endpoint away ("down"), has it lose every answer after
+        doing the work ("lost"), or brings it back ("up")."""
         request = urllib.request.Request(self.base_url + "/e2e/history/" + state, data=b"", method="POST")
         with urllib.request.urlopen(request, timeout=10) as reply:
             reply.read()
@@ -100,11 +103,12 @@ class QuitRun(e2e.Run):
 
     def run(self):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
-        and SIGTERM while listening), "offline-quit" or "offline-sigkill"; without it, all."""
+        and SIGTERM while listening), "offline-quit", "offline-sigkill" or "lost-answers"; without
+        it, all."""
         self.forget_saved_sign_in()
         self.start_backend()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
-        if part not in ("all", "endings", "offline-quit", "offline-sigkill"):
+        if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers"):
             raise Failure("unknown KAVREL_E2E_QUIT_PART %r" % part)
         known, events = set(), 0
         if part in ("all", "endings"):
@@ -115,6 +119,8 @@ class QuitRun(e2e.Run):
         for how in ("quit", "sigkill"):
             if part in ("all", "offline-" + how):
                 known, events = self.run_offline_start_new(how, known, events)
+        if part in ("all", "lost-answers"):
+            known, events = self.run_offline_start_new("sigkill", known, events, outage="lost")
 
     def sign_in_and_quit(self):
         """A run that begins with an offline part signs in first, and ends without a meeting."""
@@ -157,22 +163,25 @@ class QuitRun(e2e.Run):
             raise Failure("kavrel ended with %d after SIGTERM" % code)
         return self.check_saved(known, 2, "SIGTERM")
 
-    def run_offline_start_new(self, how, known, events):
-        """Start New while the history server is away, then the program ends: by Quit, or
-        killed outright. Then three meetings: the one handed over offline, the one that was
-        listening at the end (restored from its draft and finished by Start New after the
-        restart) and the one listening at the last Quit."""
+    def run_offline_start_new(self, how, known, events, outage="down"):
+        """Start New while the history server is away (or loses its answers), then the program
+        ends: by Quit, or killed outright. Then three meetings: the one handed over offline, the
+        one that was listening at the end (restored from its draft and finished by Start New after
+        the restart) and the one listening at the last Quit."""
+        lost = outage == "lost"
+        if lost:
+            how = "lost-" + how
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(2)
         self.tray_menu(how + "-show", ["Down", "Down"])
         time.sleep(1)
-        self.history("down")
+        self.history(outage)
         self.listen_until_every_turn(how + "-offline-first")
         self.tray_menu(how + "-offline-stop", ["Down"])
         self.find(role="push button", contains="Начать прослушивание", timeout=20, what="start button after stop")
         self.listen_until_every_turn(how + "-offline-start-new")
-        if how == "quit":
+        if how.endswith("quit"):
             self.tray_menu(how + "-offline-quit", ["Up"])
             code = self.kavrel.wait(timeout=30)
             if code != 0:
@@ -181,9 +190,12 @@ class QuitRun(e2e.Run):
             self.kavrel.kill()
             self.kavrel.wait(timeout=20)
         # The stop before Start New reported its stretch; a kill reports none for the last one.
-        events += 2 if how == "quit" else 1
-        if len(self.state()["meetings"]) != len(known):
+        events += 2 if how.endswith("quit") else 1
+        reached = len(self.state()["meetings"]) - len(known)
+        if not lost and reached:
             raise Failure("%s: a meeting reached the server while its history was down" % how)
+        if lost and not reached:
+            raise Failure("%s: no start was carried out while its answers were lost" % how)
         self.history("up")
 
         self.start_kavrel()
@@ -191,11 +203,13 @@ class QuitRun(e2e.Run):
         time.sleep(2)
         self.tray_menu(how + "-restarted", ["Down", "Down"])
         time.sleep(1)
-        if not self.count_containing(WAITING_NOTICE):
+        if not lost and not self.count_containing(WAITING_NOTICE):
             raise Failure("%s: the restarted program does not say that a meeting is still waiting" % how)
         self.screenshot(how + "-notice")
+        # The meeting handed over before the end lands.
         deadline = time.time() + 30
-        while time.time() < deadline and len(self.state()["meetings"]) == len(known):
+        while time.time() < deadline and not any(
+                m.get("id") not in known and m.get("status") == "completed" for m in self.state()["meetings"]):
             time.sleep(0.5)
         self.listen_until_every_turn(how + "-restored-start-new")
         self.tray_menu(how + "-last-quit", ["Up"])
@@ -203,7 +217,8 @@ class QuitRun(e2e.Run):
         if code != 0:
             raise Failure("kavrel ended with %d after Quit" % code)
         events += 1
-        known = self.check_saved(known, events, "Start New offline, " + how, meetings_expected=3)
+        known = self.check_saved(known, events, "Start New %s, %s" % ("with answers lost" if lost else "offline", how),
+                                 meetings_expected=3)
         return known, events
 
 

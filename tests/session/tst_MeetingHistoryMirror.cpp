@@ -56,6 +56,8 @@ private Q_SLOTS:
     void aFinishedMeetingRefusedByTheServerIsLetGo();
     void aKeptRecordCarriesOnInTheNextRun();
     void aHandedOverMeetingOutlivesTheProgram();
+    void anUnansweredStartIsLookedUpByTheNextRun_data();
+    void anUnansweredStartIsLookedUpByTheNextRun();
     void aHandedOverMeetingWaitsForItsOwnAccount_data();
     void aHandedOverMeetingWaitsForItsOwnAccount();
 
@@ -605,6 +607,80 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
     makeMirror(m_auth.get());
     store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
     QCOMPARE(m_mirror->handedOverCount(), 0);
+    m_mirror.reset();
+}
+
+void tst_MeetingHistoryMirror::anUnansweredStartIsLookedUpByTheNextRun_data()
+{
+    QTest::addColumn<bool>("handedOver");
+    QTest::addColumn<Script>("lostStart");
+    // Lookups made by the failing run itself, before it ends.
+    QTest::addColumn<int>("lookupsBeforeTheEnd");
+    Script gateway = Script::httpFailure(502, "<html>Bad Gateway</html>", "text/html");
+    gateway.commitFirst = true;
+    QTest::newRow("current meeting, 502 after the start was made") << false << gateway << 1;
+    QTest::newRow("handed-over meeting, 502 after the start was made") << true << gateway << 1;
+    QTest::newRow("current meeting, ended while the start is unanswered") << false << Script::hang(true) << 0;
+    QTest::newRow("handed-over meeting, ended while the start is unanswered") << true << Script::hang(true) << 0;
+}
+
+void tst_MeetingHistoryMirror::anUnansweredStartIsLookedUpByTheNextRun()
+{
+    QFETCH(bool, handedOver);
+    QFETCH(Script, lostStart);
+    QFETCH(int, lookupsBeforeTheEnd);
+    const QString settingsPath = m_settings.filePath(QStringLiteral("unanswered-%1.ini").arg(QTest::currentDataTag()));
+    const QString crashedPath = settingsPath + QStringLiteral(".crashed");
+    auto defaults = std::make_unique<UserDefaults>(settingsPath);
+    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    // The server makes the record, and its answer is lost; so is every lookup of this run.
+    m_history->script(QStringLiteral("StartMeetingSession"), lostStart);
+    Script lostLookup = Script::httpFailure(502, "<html>Bad Gateway</html>", "text/html");
+    lostLookup.times = 0;
+    m_history->script(QStringLiteral("RecoverMeetingSession"), lostLookup);
+    if (handedOver) {
+        m_mirror->finishConversation();
+        m_turns.clear();
+    } else {
+        m_mirror->scheduleSessionStartIfNeeded();
+    }
+    QVERIFY(FakeBackend::waitUntil([&] {
+        return m_history->meetingCount() == 1 && callCount("RecoverMeetingSession") >= lookupsBeforeTheEnd;
+    }));
+    // What the disk holds as the program dies: the current meeting's record entry (written as
+    // it changes) and the settings file with the handed-over meetings.
+    const MeetingHistoryRecord kept = MeetingHistoryRecord::fromJson(m_mirror->record().toJson());
+    for (const QString suffix : {QString(), QStringLiteral(".journal")}) {
+        if (QFile::exists(settingsPath + suffix))
+            QVERIFY(QFile::copy(settingsPath + suffix, crashedPath + suffix));
+    }
+    m_mirror.reset();
+    store.reset();
+    defaults.reset();
+    m_errorMessage.reset();
+
+    // The next run, with the answers back: the record made by the lost start gets the meeting.
+    m_history->clearScripts();
+    makeMirror(m_auth.get());
+    defaults = std::make_unique<UserDefaults>(crashedPath);
+    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
+    if (handedOver) {
+        QCOMPARE(m_mirror->handedOverCount(), 1);
+        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
+    } else {
+        QVERIFY(m_mirror->adoptRecord(kept));
+        m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+        QVERIFY(waitIdle());
+    }
+    QCOMPARE(m_history->meetingCount(), 1);
+    QCOMPARE(callCount("StartMeetingSession"), 1);
+    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(record);
+    QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
+    QVERIFY(QJsonDocument(*record).toJson().contains("\"alt\""));
+    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
     m_mirror.reset();
 }
 

@@ -514,7 +514,7 @@ FakeResponse FakeHistoryBackend::handle(const RecordedRequest &request)
 
 FakeResponse FakeHistoryBackend::scripted(const QString &operation, ScriptedReply &reply, const QJsonObject &variables)
 {
-    if (reply.commitFirst) {
+    if (reply.commitFirst || reply.commitEvery) {
         dispatch(operation, variables);
         reply.commitFirst = false;
     }

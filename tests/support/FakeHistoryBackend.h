@@ -53,6 +53,8 @@ public:
         Kind kind = Kind::graphQLError;
         // The operation is carried out before the reply (the write is committed, the answer lost).
         bool commitFirst = false;
+        // So is every call that gets this reply, as behind a gateway that loses every answer.
+        bool commitEvery = false;
         std::optional<QString> message;
         std::optional<QString> code;
         int status = 500;
