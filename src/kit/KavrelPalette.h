@@ -66,7 +66,7 @@ inline constexpr KavrelDynamicColor secondaryLabel = kavrelDynamic({0, 0, 0, 0.6
 inline constexpr KavrelDynamicColor textBackground = kavrelDynamic({1, 1, 1, 1}, {0.12, 0.12, 0.13, 1});
 inline constexpr KavrelDynamicColor windowBackground = kavrelDynamic({0.93, 0.93, 0.93, 1}, {0.18, 0.18, 0.19, 1});
 // Under the dark appearance light enough to read as text on the darkest surfaces.
-inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.39, 0.82, 1}, {0.24, 0.62, 1.0, 1});
+inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.37, 0.78, 1}, {0.24, 0.62, 1.0, 1});
 } // namespace KavrelSystemColors
 
 // The tints of statuses and warnings, drawn as text on a faint fill of themselves: each keeps
@@ -87,7 +87,7 @@ inline constexpr KavrelDynamicColor primaryText = kavrelDynamic({0.09, 0.16, 0.2
 inline constexpr KavrelDynamicColor controlFill = kavrelDynamic({0.95, 0.97, 1.00, 0.92}, {0.18, 0.20, 0.24, 0.94});
 inline constexpr KavrelDynamicColor controlBorder = kavrelDynamic({0.77, 0.84, 0.92, 1.00}, {0.29, 0.34, 0.40, 1.00});
 inline constexpr KavrelDynamicColor secondaryText = kavrelDynamic({0.34, 0.41, 0.51, 1.00}, {0.64, 0.70, 0.78, 1.00});
-inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.06, 0.42, 0.61, 1.00}, {0.34, 0.76, 1.00, 1.00});
+inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.06, 0.42, 0.61, 1.00}, {0.42, 0.79, 1.00, 1.00});
 inline constexpr KavrelDynamicColor panelFill = kavrelDynamic({0.86, 0.98, 0.92, 0.82}, {0.13, 0.20, 0.20, 0.88});
 inline constexpr KavrelDynamicColor panelBorder = kavrelDynamic({0.72, 0.91, 0.84, 1.00}, {0.22, 0.34, 0.34, 1.00});
 inline constexpr KavrelDynamicColor selectedControlFill = kavrelDynamic({1.00, 1.00, 1.00, 0.96}, {0.25, 0.29, 0.34, 0.96});

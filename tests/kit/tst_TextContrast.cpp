@@ -208,6 +208,33 @@ private:
     bool m_symbol;
 };
 
+// A button's face: white bold text across a gradient from one colour to another.
+class GradientFace final : public QWidget
+{
+public:
+    GradientFace(QColor from, QColor to) : m_from(from), m_to(to) { setFixedSize(220, 36); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        QLinearGradient gradient(rect().topLeft(), rect().topRight());
+        gradient.setColorAt(0, m_from);
+        gradient.setColorAt(1, m_to);
+        painter.fillRect(rect(), gradient);
+        QFont font = this->font();
+        font.setPixelSize(15);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(rect().adjusted(8, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Stop listening now"));
+    }
+
+private:
+    QColor m_from;
+    QColor m_to;
+};
+
 QFont sized(int pixels, bool bold = false)
 {
     QFont font;
@@ -228,6 +255,7 @@ QWidget *colouredLabel(const QString &text, const QColor &color, const QFont &fo
 
 const QColor pale(0x99, 0x99, 0x99); // 2.85 : 1 on white
 const QColor midGrey(0x80, 0x80, 0x80); // 3.95 : 1 on white
+const QColor darkGrey(0x75, 0x75, 0x75); // 4.61 : 1 on white
 
 // Small scenes on white, each with one text that is unreadable or none.
 struct RenderedScene
@@ -244,6 +272,14 @@ const RenderedScene renderedScenes[] = {
     {"mid grey, large", [] { return colouredLabel(QStringLiteral("Large"), midGrey, sized(24)); }, false},
     {"mid grey, large bold", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(19, true)); }, false},
     {"mid grey, bold below large", [] { return colouredLabel(QStringLiteral("Bold"), midGrey, sized(17, true)); }, true},
+    // Small text draws fainter on a real screen than in these pictures: it needs a margin.
+    {"dark grey, small", [] { return colouredLabel(QStringLiteral("Small"), darkGrey, sized(11)); }, true},
+    {"dark grey, body size", [] { return colouredLabel(QStringLiteral("Body"), darkGrey, sized(13)); }, false},
+    // Wherever the glyphs stand on a gradient, not only where most of it is.
+    {"white on a gradient that pales at its end",
+     [] { return static_cast<QWidget *>(new GradientFace(QColor(0x9c, 0x1e, 0x20), QColor(0xee, 0x80, 0x80))); }, true},
+    {"white on a dark gradient",
+     [] { return static_cast<QWidget *>(new GradientFace(QColor(0x9c, 0x1e, 0x20), QColor(0xb8, 0x24, 0x26))); }, false},
     {"white on light green badge",
      [] { return static_cast<QWidget *>(new PaintedBadge(QStringLiteral("Ready"), Qt::white, QColor(0x4c, 0xc0, 0x7a), false)); },
      true},

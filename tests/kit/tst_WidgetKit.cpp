@@ -133,7 +133,7 @@ void tst_WidgetKit::appearanceSettingWinsOverTheDesktop()
     QFETCH(bool, expectedDark);
 
     const QPalette original = QApplication::palette();
-    QApplication::setPalette(schemePalette(desktopDark ? KavrelColorScheme::dark : KavrelColorScheme::light));
+    QApplication::setPalette(Screenshots::desktopPalette(desktopDark ? KavrelColorScheme::dark : KavrelColorScheme::light));
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
     defaults.setString(QStringLiteral("kavrel.appearanceMode"), stored);
@@ -142,9 +142,13 @@ void tst_WidgetKit::appearanceSettingWinsOverTheDesktop()
         if (portal >= 0)
             controller.setDesktopPreference(KavrelAppearanceController::schemeFromPortalValue(uint(portal)));
         QCOMPARE(controller.effectiveScheme() == KavrelColorScheme::dark, expectedDark);
-        QCOMPARE(kavrelIsDark(QApplication::palette()), expectedDark);
         QLabel label;
         QCOMPARE(kavrelIsDark(label.palette()), expectedDark);
+        // Our palette, even where the desktop's has the scheme already: its greys are the ones
+        // the texts were made to read in.
+        const QPalette ours = schemePalette(controller.effectiveScheme());
+        for (auto role : {QPalette::Window, QPalette::WindowText, QPalette::Base, QPalette::Text, QPalette::PlaceholderText})
+            QCOMPARE(QApplication::palette().color(role), ours.color(role));
     }
     QApplication::setPalette(original);
 }

@@ -297,6 +297,44 @@ private Q_SLOTS:
         QCOMPARE(error->text(), QStringLiteral("Sign-in was canceled."));
     }
 
+    // The card's shadow reaches below it, past what Qt repaints when the card changes height:
+    // after each change the screen as shown, not a fresh render, must hold no trace of the
+    // shadow's earlier place.
+    void cardShadowFollowsTheCardsHeight()
+    {
+        AuthenticationView view(m_store.get());
+        view.resize(1000, 760);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        EmailAuthFlowController *flow = view.flow();
+        const auto shownMatchesAFreshRender = [&] {
+            for (int round = 0; round < 5; ++round)
+                QCoreApplication::processEvents();
+            const QImage shown = view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+            const QImage fresh = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            // Below the card, as far down as the shadow of a taller card would reach.
+            const QRect card = view.card()->geometry();
+            const QRect below = QRect(card.left() - 40, card.bottom() + 1, card.width() + 80, 160) & view.rect();
+            return shown.copy(below) == fresh.copy(below);
+        };
+        QVERIFY(shownMatchesAFreshRender());
+        const int shortHeight = view.card()->height();
+
+        flow->setEmail(QStringLiteral("grace@example.com"));
+        flow->setPassword(QStringLiteral("wrong password"));
+        flow->loginWithEmail();
+        waitFor([&] { return child<AuthMessageStrip>(&view, QStringLiteral("errorStrip"))->isVisibleTo(&view); });
+        QVERIFY(shownMatchesAFreshRender());
+        QVERIFY(view.card()->height() > shortHeight);
+
+        // On to the next steps: the message goes, the card gets shorter again.
+        flow->switchEmailMode();
+        QVERIFY(shownMatchesAFreshRender());
+        flow->switchEmailMode();
+        QVERIFY(shownMatchesAFreshRender());
+        QCOMPARE(view.card()->height(), shortHeight);
+    }
+
     void passwordVisibility()
     {
         AuthPasswordInput input(QStringLiteral("Password"));

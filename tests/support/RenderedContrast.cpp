@@ -15,7 +15,9 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <optional>
 
 namespace RenderedContrast {
 
@@ -136,40 +138,111 @@ double ratio(QRgb a, QRgb b)
     return kavrelContrastRatio(QColor(a), QColor(b));
 }
 
-// The contrast of the text in a box of the picture: the most common pixel is the background;
-// the text is the fourth farthest pixel from it, so that a stray pixel or the thin antialiased
-// edge of a glyph never decides.
-double measuredRatio(const QImage &picture, const QRect &box)
+using Counts = QHash<QRgb, int>;
+
+Counts pixelCounts(const QImage &picture, const QRect &area)
 {
-    QHash<QRgb, int> counts;
-    for (int y = box.top(); y <= box.bottom(); ++y) {
+    Counts counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
-        for (int x = box.left(); x <= box.right(); ++x)
+        for (int x = area.left(); x <= area.right(); ++x)
             ++counts[line[x]];
     }
-    QRgb background = 0;
+    return counts;
+}
+
+QRgb mostCommon(const Counts &counts)
+{
+    QRgb common = 0;
     int most = 0;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
         if (it.value() > most) {
             most = it.value();
-            background = it.key();
+            common = it.key();
         }
     }
-    constexpr int fewest = 4;
-    QList<double> farthest;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        const double r = ratio(it.key(), background);
-        for (int i = 0; i < std::min(it.value(), fewest); ++i)
-            farthest.append(r);
-    }
-    std::sort(farthest.begin(), farthest.end(), std::greater<>());
-    return farthest.size() >= fewest ? farthest.at(fewest - 1) : 1;
+    return common;
 }
 
-bool isLarge(const QFont &font, const QWidget *widget)
+// The pixel a text is taken to be drawn in: the fourth farthest from the background, so that a
+// stray pixel or the thin antialiased edge of a glyph never decides.
+constexpr int fewest = 4;
+
+std::optional<QRgb> textPixel(const Counts &counts, QRgb background)
 {
-    const double pixels = font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * widget->logicalDpiY() / 72.0;
-    return pixels >= 24 || (font.weight() >= QFont::Bold && pixels >= 18.66);
+    QList<std::pair<double, QRgb>> farthest;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        for (int i = 0; i < std::min(it.value(), fewest); ++i)
+            farthest.append({ratio(it.key(), background), it.key()});
+    }
+    if (farthest.size() < fewest)
+        return std::nullopt;
+    std::nth_element(farthest.begin(), farthest.begin() + fewest - 1, farthest.end(), std::greater<>());
+    return farthest.at(fewest - 1).second;
+}
+
+// The pixels along the four sides of an area.
+Counts frameCounts(const QImage &picture, const QRect &area)
+{
+    Counts counts;
+    for (const QRect &side : {QRect(area.topLeft(), area.topRight()), QRect(area.bottomLeft(), area.bottomRight()),
+                              QRect(area.topLeft(), area.bottomLeft()), QRect(area.topRight(), area.bottomRight())}) {
+        const Counts some = pixelCounts(picture, side);
+        for (auto it = some.cbegin(); it != some.cend(); ++it)
+            counts[it.key()] += it.value();
+    }
+    return counts;
+}
+
+// The contrast of the text in a box of the picture: the most common pixel is the background.
+// Where the background changes along the line (a gradient), the text must read on it wherever
+// its glyphs stand: the box is judged again in stretches as wide as it is tall, each against
+// its own most common pixel among those that are not the text's, where the stretch holds some
+// of the text's pixels. On a gradient the text's own colour may be the box's most common
+// pixel, so the text is told apart there from what is most common along the box's sides.
+double measuredRatio(const QImage &picture, const QRect &box)
+{
+    const Counts counts = pixelCounts(picture, box);
+    const QRgb background = mostCommon(counts);
+    const std::optional<QRgb> text = textPixel(counts, background);
+    if (!text)
+        return 1;
+    double lowest = ratio(*text, background);
+    const QRgb sides = mostCommon(frameCounts(picture, box));
+    const QRgb alongText = sides == background ? *text : textPixel(counts, sides).value_or(*text);
+    // Nearer the text than the background, as contrast goes.
+    const double nearText = std::sqrt(ratio(alongText, sides));
+    const int stretch = std::max(box.height(), 1);
+    for (int left = box.left(); left <= box.right(); left += stretch) {
+        const QRect area(QPoint(left, box.top()), QPoint(std::min(left + stretch - 1, box.right()), box.bottom()));
+        const Counts here = pixelCounts(picture, area);
+        Counts ground;
+        int glyphPixels = 0;
+        for (auto it = here.cbegin(); it != here.cend(); ++it) {
+            if (ratio(it.key(), alongText) < nearText)
+                glyphPixels += it.value();
+            else
+                ground[it.key()] += it.value();
+        }
+        if (glyphPixels >= fewest && !ground.isEmpty())
+            lowest = std::min(lowest, ratio(alongText, mostCommon(ground)));
+    }
+    return lowest;
+}
+
+double pixelSize(const QFont &font, const QWidget *widget)
+{
+    return font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * widget->logicalDpiY() / 72.0;
+}
+
+// 4.5 : 1, 3 : 1 for large text. Small text gets a margin: an X server's font rendering draws
+// its few pixels thinner and fainter than the offscreen pictures show them.
+double wantedRatio(const QFont &font, const QWidget *widget)
+{
+    const double pixels = pixelSize(font, widget);
+    if (pixels >= 24 || (font.weight() >= QFont::Bold && pixels >= 18.66))
+        return 3.0;
+    return pixels < 13 ? 4.8 : 4.5;
 }
 
 bool isControl(const QWidget *widget)
@@ -257,7 +330,7 @@ QList<Finding> unreadableTexts(QWidget *root, const QImage &picture)
                                     & pixels.rect();
             if (inPicture.isEmpty())
                 continue;
-            const double wanted = isLarge(text.font, widget) ? 3.0 : 4.5;
+            const double wanted = wantedRatio(text.font, widget);
             const double measured = measuredRatio(pixels, inPicture);
             if (measured >= wanted)
                 continue;

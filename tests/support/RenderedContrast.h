@@ -7,8 +7,11 @@
 // item delegates and the program's own painted pills and badges are all found the same way.
 // In each text's box of the picture the most common pixel is taken as the background and the
 // pixel farthest from it, among the few farthest, as the text (so thin antialiased glyph edges
-// do not decide). The ratio must be 4.5 : 1, or 3 : 1 for large text (24 px, or 18.66 px bold,
-// in the widget's own pixels whatever the picture's device pixel ratio).
+// do not decide); on a background that changes along the line the text is judged against it
+// wherever its glyphs stand. The ratio must be 4.5 : 1, 3 : 1 for large text (24 px, or
+// 18.66 px bold) and 4.8 : 1 for small text (under 13 px), which a real X server renders
+// fainter than these pictures: sizes in the widget's own pixels whatever the picture's device
+// pixel ratio.
 //
 // Disabled controls are exempt, as the accessibility guidelines exempt inactive components.
 

@@ -4,14 +4,20 @@
 #include "RenderedContrast.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
+#include "platform/UserDefaults.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QImage>
 #include <QLayout>
 #include <QRegularExpression>
 #include <QTest>
 #include <QWidget>
+
+#include <memory>
 
 namespace Screenshots {
 
@@ -82,7 +88,34 @@ void apply(QWidget *widget, const Variant &variant)
     // From here on the scene is built in the variant's language; write() reports every text
     // it looked up in vain.
     KavrelLocalizationStore::shared().setRecordingMisses(variant.language != KavrelAppLanguage::english);
-    widget->setPalette(KavrelAppearanceController::palette(variant.scheme));
+    applyProgramPalette(variant);
+    // The scene's window follows the application's palette, as the program's windows do.
+    widget->setPalette(QPalette());
+}
+
+QPalette desktopPalette(KavrelColorScheme scheme)
+{
+    if (scheme == KavrelColorScheme::dark)
+        return QPalette(QColor(0x35, 0x35, 0x35));
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    return fusion->standardPalette();
+}
+
+void applyProgramPalette(const Variant &variant)
+{
+    // Following the desktop in Russian, where the contrast is checked: a palette the desktop
+    // gives is what the program would keep if it kept any. English forces the scheme over a
+    // desktop of the other one.
+    const bool followsDesktop = variant.language != KavrelAppLanguage::english;
+    const KavrelColorScheme other = variant.scheme == KavrelColorScheme::dark ? KavrelColorScheme::light : KavrelColorScheme::dark;
+    QApplication::setPalette(desktopPalette(followsDesktop ? variant.scheme : other));
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    if (!followsDesktop)
+        defaults.setString(QString::fromLatin1(KavrelAppearance::defaultsKey), KavrelAppearance::rawValue(
+                               variant.scheme == KavrelColorScheme::dark ? KavrelAppearanceMode::dark : KavrelAppearanceMode::light));
+    const KavrelAppearanceController controller(defaults);
+    QCOMPARE(controller.effectiveScheme(), variant.scheme);
 }
 
 QString write(QWidget *widget, const QString &name, const Variant &variant)

@@ -4,7 +4,7 @@
 // tree (KAVREL_TEST_SOURCE_DIR, set by CTest), one per appearance and interface language.
 //
 //   for (const auto &variant : Screenshots::variants()) {
-//       Screenshots::apply(&window, variant);      // palette + shared store's language
+//       Screenshots::apply(&window, variant);      // application palette + shared store's language
 //       ...let the widget take the new texts...
 //       Screenshots::write(&window, QStringLiteral("mini-window"), variant);
 //   }
@@ -15,6 +15,7 @@
 #include "kit/KavrelAppearanceMode.h"
 
 #include <QList>
+#include <QPalette>
 #include <QString>
 
 class QWidget;
@@ -31,9 +32,19 @@ struct Variant
 QList<Variant> variants();
 QString directory();
 
-// Gives the widget (and its children) the program's palette of the variant's scheme and sets
-// the shared localization store's language.
+// Sets the shared localization store's language and gives the application the palette the
+// program applies in the variant's scheme (applyProgramPalette()), which the widget and its
+// children then follow.
 void apply(QWidget *widget, const Variant &variant);
+
+// A palette a desktop gives the program before it sets its own: Qt's light one (Fusion's, as on
+// a desktop without a theme of its own) or the dark one Qt derives from a dark grey.
+QPalette desktopPalette(KavrelColorScheme scheme);
+
+// Gives the application the palette the program's own appearance controller applies for the
+// variant's scheme, starting from desktopPalette(): following a desktop of that scheme in
+// Russian, forcing the scheme over a desktop of the other one in English.
+void applyProgramPalette(const Variant &variant);
 
 // Renders the widget at device pixel ratio 2 (so high-DPI faults show) and writes
 // <directory>/<name>-<suffix>.png. Returns the file path, empty when writing failed.

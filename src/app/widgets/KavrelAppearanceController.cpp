@@ -32,7 +32,7 @@ std::optional<uint> unwrapPortalValue(QVariant value)
 } // namespace
 
 KavrelAppearanceController::KavrelAppearanceController(UserDefaults &defaults, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_desktopPalette(QGuiApplication::palette())
+    : QObject(parent), m_defaults(defaults), m_desktopScheme(kavrelColorScheme(QGuiApplication::palette()))
 {
     connect(&m_defaults, &UserDefaults::valueChanged, this, [this](const QString &key) {
         if (key == QLatin1String(KavrelAppearance::defaultsKey))
@@ -94,12 +94,13 @@ void KavrelAppearanceController::update()
     const QString stored = m_defaults.stringValue(QString::fromLatin1(KavrelAppearance::defaultsKey), QStringLiteral("system"));
     const std::optional<KavrelColorScheme> forced = KavrelAppearance::preferredColorScheme(stored);
     const std::optional<KavrelColorScheme> chosen = forced ? forced : m_desktopPreference;
-    const KavrelColorScheme effective = chosen.value_or(kavrelColorScheme(m_desktopPalette));
+    const KavrelColorScheme effective = chosen.value_or(m_desktopScheme);
 
-    // A scheme the desktop palette already has keeps that palette; otherwise ours stands in.
-    const bool keepDesktop = effective == kavrelColorScheme(m_desktopPalette);
+    // Our palette even where the desktop's has the same scheme: the screens' secondary and
+    // placeholder greys were chosen to read on our surfaces, and a desktop's own greys (the
+    // placeholder at half the text's opacity, say) do not.
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
-        QApplication::setPalette(keepDesktop ? m_desktopPalette : palette(effective));
+        QApplication::setPalette(palette(effective));
 
     const bool changed = !m_applied || effective != m_effective;
     m_effective = effective;
@@ -129,7 +130,7 @@ QPalette KavrelAppearanceController::palette(KavrelColorScheme scheme)
     palette.setColor(QPalette::ToolTipBase, base);
     palette.setColor(QPalette::ToolTipText, text);
     // Placeholders are read, unlike disabled text: they keep a readable contrast on the fields.
-    palette.setColor(QPalette::PlaceholderText, dark ? QColor(0x95, 0x96, 0x9c) : QColor(0x6c, 0x6d, 0x73));
+    palette.setColor(QPalette::PlaceholderText, dark ? QColor(0x95, 0x96, 0x9c) : QColor(0x68, 0x69, 0x6f));
     palette.setColor(QPalette::Highlight, highlight);
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::Link, highlight);

@@ -10,8 +10,8 @@
 
 class UserDefaults;
 
-// Decides whether the windows are drawn light or dark and gives the application the matching
-// palette. The stored "kavrel.appearanceMode" wins when it says "light" or "dark"; for "system"
+// Decides whether the windows are drawn light or dark and gives the application our palette
+// of that scheme (never the desktop's own). The stored "kavrel.appearanceMode" wins when it says "light" or "dark"; for "system"
 // the desktop decides: the portal's colour-scheme setting when the desktop has one, else the
 // window colour of the palette the desktop gave the application.
 //
@@ -22,7 +22,7 @@ class KavrelAppearanceController final : public QObject
     Q_OBJECT
 
 public:
-    // Reads the desktop palette as it is now; create it before anything else sets one.
+    // Reads the desktop palette's scheme as it is now; create it before anything else sets one.
     explicit KavrelAppearanceController(UserDefaults &defaults, QObject *parent = nullptr);
     ~KavrelAppearanceController() override;
 
@@ -49,7 +49,7 @@ private:
     void update();
 
     UserDefaults &m_defaults;
-    QPalette m_desktopPalette;
+    KavrelColorScheme m_desktopScheme;
     std::optional<KavrelColorScheme> m_desktopPreference;
     KavrelColorScheme m_effective = KavrelColorScheme::light;
     bool m_applied = false;

@@ -16,10 +16,10 @@
 //   kavrelIsDark(palette)                whether a palette is a dark one.
 //
 // Appearance (the program's app/widgets/KavrelAppearanceController.h)
-//   One controller, created by the program over the user defaults, gives the application the light
+//   One controller, created by the program over the user defaults, gives the application our light
 //   or dark palette: "light"/"dark" stored in "kavrel.appearanceMode" win; "system" follows the
-//   desktop portal's colour scheme, else the desktop palette. KavrelAppearanceController::palette(scheme)
-//   is the program's own palette for a scheme (tests set it on a widget to draw it light or dark).
+//   desktop portal's colour scheme, else the desktop palette's. KavrelAppearanceController::palette(scheme)
+//   is that palette; the desktop's own palette is never applied, so texts read as the tests measure.
 //
 // Shapes and effects (KavrelPainting.h), in device-independent pixels, sharp at any device ratio:
 //   continuousRoundedRect(rect, radius), capsule(rect)           QPainterPaths

@@ -111,6 +111,7 @@ AuthenticationView::AuthenticationView(AuthSessionStore *authStore, QWidget *par
     m_cardLayout->addWidget(m_messageArea);
     m_cardLayout->addWidget(buildFooter());
     m_card->setFixedWidth(int(cardWidth(880)));
+    m_background.followCards(this, {m_card});
 
     connect(m_flow, &EmailAuthFlowController::emailFlowChanged, this, &AuthenticationView::rebuildStep);
     connect(m_flow, &EmailAuthFlowController::fieldsChanged, this, &AuthenticationView::syncFields);

@@ -1,8 +1,34 @@
 #include "signin/widgets/CachedBackground.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPaintDevice>
 #include <QWidget>
+
+namespace {
+
+class CardWatcher final : public QObject
+{
+public:
+    explicit CardWatcher(QWidget *screen) : m_screen(screen) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && m_screen)
+            m_screen->update();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWidget> m_screen;
+};
+
+} // namespace
+
+CachedBackground::CachedBackground() = default;
+
+CachedBackground::~CachedBackground() = default;
 
 void CachedBackground::paint(QPainter &painter, const QWidget &widget, const QList<QRect> &cardGeometry,
                              const std::function<void(QPainter &)> &draw)
@@ -19,4 +45,11 @@ void CachedBackground::paint(QPainter &painter, const QWidget &widget, const QLi
         m_key = key;
     }
     painter.drawImage(QPointF(0, 0), m_image);
+}
+
+void CachedBackground::followCards(QWidget *screen, const QList<QWidget *> &cards)
+{
+    m_cardWatcher = std::make_unique<CardWatcher>(screen);
+    for (QWidget *card : cards)
+        card->installEventFilter(m_cardWatcher.get());
 }

@@ -2,10 +2,13 @@
 
 #include <QImage>
 #include <QList>
+#include <QPointer>
 #include <QRect>
 
 #include <functional>
+#include <memory>
 
+class QObject;
 class QPainter;
 class QWidget;
 
@@ -15,8 +18,16 @@ class QWidget;
 class CachedBackground final
 {
 public:
+    CachedBackground();
+    ~CachedBackground();
+
     void paint(QPainter &painter, const QWidget &widget, const QList<QRect> &cardGeometry,
                const std::function<void(QPainter &)> &draw);
+
+    // Repaints the whole screen whenever one of its cards moves or changes size. A card's
+    // shadow reaches past it, where Qt repaints nothing of the screen for the card: the old
+    // shadow would stay there, cut off at the card's edges. Once, with all the cards.
+    void followCards(QWidget *screen, const QList<QWidget *> &cards);
 
 private:
     struct Key
@@ -30,4 +41,5 @@ private:
 
     Key m_key;
     QImage m_image;
+    std::unique_ptr<QObject> m_cardWatcher;
 };

@@ -94,6 +94,7 @@ PermissionsOnboardingView::PermissionsOnboardingView(std::unique_ptr<AppPermissi
         for (QVBoxLayout *stack : column->findChildren<QVBoxLayout *>())
             m_gaps.append({stack, stack->spacing()});
     }
+    m_background.followCards(this, QList<QWidget *>(m_cards.cbegin(), m_cards.cend()));
 
     connect(m_permissionsController, &AppPermissionsController::microphoneStateChanged, this,
             &PermissionsOnboardingView::updateFromController);

@@ -46,9 +46,10 @@ void SetupStatusBadge::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(KavrelPainting::capsule(rect()), m_tint.resolve(palette(), 0.14));
     // The tint's own lightness seldom reads on a faint fill of itself under both appearances:
-    // the title takes the tint made darker or lighter until it does.
+    // the title takes the tint made darker or lighter until it does, with room to spare for the
+    // screen's gradient under the fill, which the window colour only stands for.
     const QColor surface = KavrelPainting::blend(palette().color(QPalette::Window), m_tint.resolve(palette()), 0.14);
-    const QColor tint = kavrelReadableOn(m_tint.resolve(palette()), surface);
+    const QColor tint = kavrelReadableOn(m_tint.resolve(palette()), surface, 5.0);
     SignInSymbols::paint(painter, QRectF(10, (height() - symbolSize) / 2, symbolSize, symbolSize), m_symbol, tint);
     painter.setPen(tint);
     painter.setFont(font());

@@ -34,7 +34,8 @@
 namespace {
 // Dark enough for the start button's white title to read across its whole gradient.
 const QColor startTint = QColor::fromRgbF(0.08, 0.46, 0.25);
-const QColor stopTint = QColor::fromRgbF(0.84, 0.16, 0.17);
+// The same for the stop button's: its gradient fades towards the surface under it at its end.
+const QColor stopTint = QColor::fromRgbF(0.76, 0.14, 0.15);
 const QColor pillTint = QColor::fromRgbF(0.56, 0.35, 0.88);
 const QColor systemRed = QColor::fromRgbF(0.90, 0.22, 0.21);
 const QColor systemOrange = QColor::fromRgbF(0.90, 0.50, 0.0);

@@ -311,9 +311,12 @@ void DialogueHistoryPanel::writeRow(QTextCursor &cursor, const DialogueEntry &en
     const QPalette colours = palette();
     cursor.setBlockFormat(rowBlockFormat(true));
     const QColor secondary = KavrelSystemColors::secondaryLabel.resolve(colours);
+    // The badges' 10 px type draws thin on a real screen, light on dark most of all: there it
+    // takes a lighter grey than the secondary text's.
+    const QColor badgeText = kavrelDynamic(KavrelSystemColors::secondaryLabel.light, {1, 1, 1, 0.62}).resolve(colours);
     cursor.insertText(QString(QChar::ObjectReplacementCharacter),
                       DialogueBadgeObject::format(DialogueBadgeObject::Kind::timestamp,
-                                                  PublishedTranscript::transcriptTimestamp(entry.timestamp), secondary,
+                                                  PublishedTranscript::transcriptTimestamp(entry.timestamp), badgeText,
                                                   KavrelSystemColors::secondaryLabel.resolve(colours, 0.1)));
     QTextCharFormat text;
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -326,7 +329,7 @@ void DialogueHistoryPanel::writeRow(QTextCursor &cursor, const DialogueEntry &en
     if (entry.speakerNumber) {
         cursor.insertText(QString(QChar::ObjectReplacementCharacter),
                           DialogueBadgeObject::format(DialogueBadgeObject::Kind::speaker, m_speakerLabel(*entry.speakerNumber),
-                                                      secondary, KavrelSystemColors::label.resolve(colours, 0.1)));
+                                                      badgeText, KavrelSystemColors::label.resolve(colours, 0.1)));
         cursor.insertText(QStringLiteral(" "), gap);
     }
     cursor.insertText(entry.text, text);
