@@ -515,6 +515,7 @@ void MeetingHistoryMirror::markSyncSucceeded(const ConversationPointer &conversa
     conversation->syncErrorMessage.reset();
     if (conversation->finalSnapshot)
         releaseHandedOver(conversation);
+    Q_EMIT meetingSaved(conversation->generation);
 }
 
 void MeetingHistoryMirror::releaseHandedOver(const ConversationPointer &conversation)

@@ -166,6 +166,8 @@ Q_SIGNALS:
     void handedOverMeetingChanged(const HandedOverMeeting &meeting);
     // A handed-over meeting landed, or the server refused it: it is no longer retried.
     void handedOverMeetingReleased(const QUuid &conversationGeneration);
+    // A meeting's record is through: the server holds what was last asked to be saved.
+    void meetingSaved(const QUuid &conversationGeneration);
 
 private:
     using RemoteCall = std::function<QCoro::Task<MeetingSessionHistoryRemoteState>(CancellationToken token)>;

@@ -11,10 +11,12 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class KavrelLocalizationStore;
 class ListeningStartPrompts;
@@ -322,6 +324,8 @@ private:
     void wireCompanionSet();
     void copyPanelText(AIPanel panel);
     void showNoticeOfMeetingNotSavedAtQuit();
+    // The meeting's record is through: its notice of the last run goes.
+    void withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration);
     void followDraftSaveFailing(bool failing);
 
     UserDefaults &m_defaults;
@@ -348,4 +352,7 @@ private:
     bool m_hasActiveSession = false;
     bool m_isAskingStartQuestions = false;
     std::optional<QString> m_announcedActivityText;
+    // The notices of the last run's meetings that had not reached the history, by meeting, while
+    // they are on screen.
+    QList<std::pair<QUuid, QString>> m_unsavedMeetingNotices;
 };

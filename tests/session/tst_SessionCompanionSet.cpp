@@ -451,6 +451,9 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
              qPrintable(*restarted->errorMessage()));
     QVERIFY(restarted->errorMessage()->contains(QStringLiteral("хранится на этом компьютере")));
     QVERIFY(QTest::qWaitFor([&] { return restarted->companionSet()->history()->handedOverCount() == 0; }, 10000));
+    // Once it is there, the notice that it is not goes.
+    QVERIFY2(QTest::qWaitFor([&] { return !restarted->errorMessage(); }, 5000),
+             qPrintable(restarted->errorMessage().value_or(QString())));
     QCOMPARE(m_history->meetingIds().size(), 1);
     const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
     QVERIFY(record);
