@@ -40,6 +40,7 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
     setStartsWithMicrophoneEnabled(m_defaults.boolValue(QString::fromLatin1(startWithMicrophoneDefaultsKey), false));
     refreshAvailableMicrophones();
     m_draft->restoreDraftIfAvailable();
+    dropDraftOfHandedOverMeeting();
     showNoticeOfMeetingNotSavedAtQuit();
 }
 
@@ -71,6 +72,22 @@ QString joinedNotices(const QList<std::pair<QUuid, QString>> &notices)
 }
 
 } // namespace
+
+void SubtitleViewModel::dropDraftOfHandedOverMeeting()
+{
+    // A crash just after Start New can leave the draft of the meeting it handed over: that
+    // meeting is kept, and sent, with the handed-over ones. Restored as well, it came back on
+    // screen and went to the history a second time as a meeting of its own.
+    MeetingHistoryMirror *history = m_companionSet->history();
+    const QUuid restored = history->conversationGeneration();
+    for (const HandedOverMeeting &meeting : history->handedOverMeetings()) {
+        if (meeting.record.conversationGeneration == restored) {
+            clearSubtitles();
+            history->resetMeetingHistoryState();
+            return;
+        }
+    }
+}
 
 void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
 {

@@ -323,6 +323,7 @@ private:
     void sendFinalChunk(const QString &text, const QUuid &turnID);
     void wireCompanionSet();
     void copyPanelText(AIPanel panel);
+    void dropDraftOfHandedOverMeeting();
     void showNoticeOfMeetingNotSavedAtQuit();
     // The meeting's record is through: its notice of the last run goes.
     void withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration);
