@@ -195,9 +195,12 @@ void MeetingHistoryMirror::noteSignedIn(const QString &accountID)
     for (const ConversationPointer &conversation : m_handedOver) {
         if (conversation->queuedSaves > 0 || (conversation->accountID && *conversation->accountID != accountID))
             continue;
-        conversation->deferredRetryTask.cancel();
-        enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
+        retrySaveNow(conversation, MeetingSessionHistoryStatus::completed);
     }
+    // A save that found nobody signed in scheduled nothing: the sign-in is what it waits for.
+    if (m_current->lastSaveFailed && m_current->queuedSaves == 0
+        && (!m_current->accountID || *m_current->accountID == accountID))
+        retrySaveNow(m_current, m_current->failedSaveStatus);
 }
 
 QCoro::Task<bool> MeetingHistoryMirror::mayUpload(ConversationPointer conversation)
@@ -242,6 +245,27 @@ bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
     return true;
 }
 
+void MeetingHistoryMirror::saveAdoptedMeetingIfBehind()
+{
+    // A crash just after Start New can leave the draft of the meeting it handed over: that
+    // meeting is on its way already.
+    const QUuid generation = m_current->generation;
+    if (std::any_of(m_handedOver.begin(), m_handedOver.end(),
+                    [&generation](const ConversationPointer &c) { return c->generation == generation; }))
+        return;
+    const bool allowEmptySession = m_current->startedAt.has_value() || m_current->sessionID.has_value();
+    const std::optional<MeetingSessionHistorySnapshot> record =
+        m_snapshotProvider ? m_snapshotProvider(MeetingSessionHistoryStatus::completed, allowEmptySession) : std::nullopt;
+    if (!record || (m_current->sessionID && holdsCompletedRecord(*m_current, *record)))
+        return;
+    enqueueSnapshotSync(MeetingSessionHistoryStatus::completed);
+}
+
+bool MeetingHistoryMirror::holdsCompletedRecord(const Conversation &conversation, const MeetingSessionHistorySnapshot &record)
+{
+    return conversation.lastCompletedSnapshotSignature == Text::digest(record.signature());
+}
+
 // ---- Queue ----
 
 TaskHandle<void> MeetingHistoryMirror::scheduleWork(ConversationPointer conversation,
@@ -283,6 +307,12 @@ TaskHandle<void> MeetingHistoryMirror::enqueueSnapshotSync(MeetingSessionHistory
     return enqueueSave(m_current, status);
 }
 
+void MeetingHistoryMirror::retrySaveNow(const ConversationPointer &conversation, MeetingSessionHistoryStatus status)
+{
+    conversation->deferredRetryTask.cancel();
+    enqueueSave(conversation, status);
+}
+
 TaskHandle<void> MeetingHistoryMirror::enqueueSave(ConversationPointer conversation, MeetingSessionHistoryStatus status)
 {
     QPointer<MeetingHistoryMirror> self(this);
@@ -313,15 +343,17 @@ QCoro::Task<void> MeetingHistoryMirror::waitForPendingSave()
 QCoro::Task<void> MeetingHistoryMirror::waitForEverySave()
 {
     QList<TaskHandle<void>> pending;
+    // A meeting stopped while the server was away (or nobody was signed in) would otherwise
+    // end the program unsent, its record behind its turns.
+    if (m_current->lastSaveFailed && m_current->queuedSaves == 0)
+        retrySaveNow(m_current, m_current->failedSaveStatus);
     pending.append(m_current->saveTask);
     for (const ConversationPointer &conversation : m_handedOver) {
         // A finished meeting waiting for its next retry gets one more attempt now, like the
         // current meeting's final save.
         if (conversation->queuedSaves == 0 && conversation->deferredRetryTask.isValid()
-            && !conversation->deferredRetryTask.isFinished()) {
-            conversation->deferredRetryTask.cancel();
-            enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
-        }
+            && !conversation->deferredRetryTask.isFinished())
+            retrySaveNow(conversation, MeetingSessionHistoryStatus::completed);
         pending.append(conversation->saveTask);
     }
     for (const TaskHandle<void> &task : pending) {
@@ -364,8 +396,7 @@ void MeetingHistoryMirror::finishConversation()
         m_writeErrorMessage(std::nullopt);
     finished->syncErrorMessage.reset();
     finished->deferredRetryTask.cancel();
-    const bool landed = record && finished->lastCompletedSnapshotSignature == Text::digest(record->signature())
-                        && finished->queuedSaves == 0;
+    const bool landed = record && holdsCompletedRecord(*finished, *record) && finished->queuedSaves == 0;
     if (record && !landed) {
         finished->finalSnapshot = *record;
         m_handedOver.push_back(finished);
@@ -543,6 +574,7 @@ void MeetingHistoryMirror::markSyncSucceeded(const ConversationPointer &conversa
     conversation->syncErrorMessage.reset();
     if (conversation->finalSnapshot)
         releaseHandedOver(conversation);
+    Q_EMIT meetingSaved(conversation->generation);
 }
 
 void MeetingHistoryMirror::releaseHandedOver(const ConversationPointer &conversation)
@@ -558,13 +590,13 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
 {
     if (isCancellation(error))
         return;
+    conversation->lastSaveFailed = true;
+    conversation->failedSaveStatus = retryStatus;
     if (isMissingAuthSession(error)) {
-        // Nobody is signed in: there is no history to save to. A finished meeting stays
-        // handed over until its account signs in again (noteSignedIn).
-        conversation->lastSaveFailed = false;
+        // Nobody is signed in: there is no history to save to. The meeting waits, unsaved,
+        // until its account signs in again (noteSignedIn), or for the next run.
         return;
     }
-    conversation->lastSaveFailed = true;
     const bool previousMeeting = conversation->finalSnapshot.has_value();
     const QString description = errorMessage(error);
     QString message;

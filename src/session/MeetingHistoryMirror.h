@@ -43,7 +43,9 @@ class MeetingSessionHistoryService;
 // of it changes, so that it can be kept on disk and taken up again by the next run
 // (resumeHandedOverMeetings); it is only ever sent for the account that was signed in when it
 // was first saved, and waits for that account's next sign-in (noteSignedIn) when another one,
-// or none, is signed in.
+// or none, is signed in. The current meeting whose last save did not land (the server away,
+// nobody signed in) is tried again by its retries, at its account's next sign-in, by the quit
+// and, restored from its draft, by the next run (saveAdoptedMeetingIfBehind).
 //
 // Main thread only.
 class MeetingHistoryMirror final : public QObject, public MeetingHistorySync
@@ -120,8 +122,8 @@ public:
     // the background, and a new conversation begins.
     void finishConversation() override;
     // Waits for every save queued now, of this conversation and of the handed-over ones. A
-    // handed-over meeting waiting for its 30-second retry is tried once more at once; the
-    // current conversation's retry is not waited for.
+    // handed-over meeting waiting for its 30-second retry, and the current one whose last save
+    // failed, are tried once more at once.
     QCoro::Task<void> waitForEverySave() override;
     // A save asked for has not landed: it is queued or running, or it failed.
     bool hasUnsavedMeeting() const override;
@@ -143,7 +145,8 @@ public:
     // Takes up the meetings a previous run handed over and did not get through: each is saved
     // again, on its own queue, behind nothing of the current conversation.
     void resumeHandedOverMeetings(const QList<HandedOverMeeting> &meetings);
-    // An account signed in: the handed-over meetings that wait for it are sent now.
+    // An account signed in: the meetings that wait for it (handed over, or the current one
+    // whose last save failed) are sent now.
     void noteSignedIn(const QString &accountID);
 
     // The current meeting's record as far as it is known, to be kept across a restart (without
@@ -153,6 +156,10 @@ public:
     // server id, revision, times and the signatures of its last saves. Only a conversation that
     // has done nothing yet adopts one; false otherwise.
     bool adoptRecord(const MeetingHistoryRecord &record);
+    // Saves the meeting taken over with adoptRecord() unless the server holds its completed record
+    // already: one stopped while the server was away or nobody was signed in, or cut off by a
+    // crash, goes to the history now instead of waiting for Start New.
+    void saveAdoptedMeetingIfBehind();
 
     static QString currentAppVersion();
 
@@ -166,6 +173,8 @@ Q_SIGNALS:
     void handedOverMeetingChanged(const HandedOverMeeting &meeting);
     // A handed-over meeting landed, or the server refused it: it is no longer retried.
     void handedOverMeetingReleased(const QUuid &conversationGeneration);
+    // A meeting's record is through: the server holds what was last asked to be saved.
+    void meetingSaved(const QUuid &conversationGeneration);
 
 private:
     using RemoteCall = std::function<QCoro::Task<MeetingSessionHistoryRemoteState>(CancellationToken token)>;
@@ -191,11 +200,15 @@ private:
         bool lastSaveFailed = false;
         // A start went out and its answer was not read: the record may exist on the server.
         bool startUncertain = false;
+        // The status of the save that failed, for the attempt that takes it up again.
+        MeetingSessionHistoryStatus failedSaveStatus = MeetingSessionHistoryStatus::active;
     };
     using ConversationPointer = std::shared_ptr<Conversation>;
 
     TaskHandle<void> scheduleWork(ConversationPointer conversation, std::function<QCoro::Task<void>(CancellationToken)> work);
     TaskHandle<void> enqueueSave(ConversationPointer conversation, MeetingSessionHistoryStatus status);
+    // A save now in place of the one the conversation's retry waits for.
+    void retrySaveNow(const ConversationPointer &conversation, MeetingSessionHistoryStatus status);
     // Work for the conversation still counts: it is the current one or a handed-over one.
     bool isLive(const ConversationPointer &conversation) const;
     QDateTime now() const;
@@ -204,6 +217,8 @@ private:
     MeetingHistoryRecord recordOf(const Conversation &conversation) const;
     HandedOverMeeting handedOverMeetingOf(const Conversation &conversation) const;
     bool isHandedOver(const ConversationPointer &conversation) const;
+    // The server holds this completed record of the conversation, as far as is known.
+    static bool holdsCompletedRecord(const Conversation &conversation, const MeetingSessionHistorySnapshot &record);
     // Notes the signed-in account on a conversation that has none yet. For a handed-over one,
     // true only when that account is its own; the current conversation goes to whoever is
     // signed in.

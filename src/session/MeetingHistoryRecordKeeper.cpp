@@ -79,8 +79,10 @@ void MeetingHistoryRecordKeeper::adoptForRestoredDraft()
     if (adopted)
         m_billing->continueEventSequence(kept->nextUsageEventSequence);
     // A meeting stopped before the quit keeps the end its record has.
-    if (adopted && kept->endedAt)
+    if (adopted && kept->endedAt) {
+        m_history->saveAdoptedMeetingIfBehind();
         return;
+    }
     // Otherwise it was cut off with its last turn: that is where it ended.
     std::optional<QDateTime> lastTurn;
     for (const SessionTurn &turn : turns) {
@@ -89,4 +91,8 @@ void MeetingHistoryRecordKeeper::adoptForRestoredDraft()
     }
     if (lastTurn)
         m_history->noteMeetingEndedAt(*lastTurn);
+    // A draft that names no record cannot tell whether the server holds it: it waits for Start
+    // New as before.
+    if (adopted)
+        m_history->saveAdoptedMeetingIfBehind();
 }

@@ -17,7 +17,8 @@ class UserDefaults;
 // MeetingHistoryRecord::defaultsKey), and hands it back to the mirror when that draft is
 // restored. Without it a restored meeting began a new conversation: Start New after a clean
 // quit uploaded it a second time, and after a crash its final save made a second record
-// beside the active one the crashed run left.
+// beside the active one the crashed run left. A restored meeting whose record is behind its
+// turns is saved then, without waiting for Start New.
 //
 // The entry is written when a fact of the record changes or the draft is handed over to be
 // written (so it names the draft's first turn, and reaches the file no later than the draft),

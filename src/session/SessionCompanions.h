@@ -39,7 +39,7 @@ public:
     // The conversation is over (a new one begins): its completed record is saved in the
     // background without holding up the next conversation.
     virtual void finishConversation() = 0;
-    // For the quit: waits for the saves queued now.
+    // For the quit: waits for the saves queued now, trying once more those that failed.
     virtual QCoro::Task<void> waitForEverySave() = 0;
     // A save asked for has not reached the server (queued, running or failed).
     virtual bool hasUnsavedMeeting() const = 0;

@@ -40,6 +40,7 @@ SubtitleViewModel::SubtitleViewModel(UserDefaults &defaults, SessionServices ser
     setStartsWithMicrophoneEnabled(m_defaults.boolValue(QString::fromLatin1(startWithMicrophoneDefaultsKey), false));
     refreshAvailableMicrophones();
     m_draft->restoreDraftIfAvailable();
+    dropDraftOfHandedOverMeeting();
     showNoticeOfMeetingNotSavedAtQuit();
 }
 
@@ -62,7 +63,31 @@ QString meetingNamed(const std::optional<QString> &title, const std::optional<QD
     return name;
 }
 
+QString joinedNotices(const QList<std::pair<QUuid, QString>> &notices)
+{
+    QStringList texts;
+    for (const auto &notice : notices)
+        texts.append(notice.second);
+    return texts.join(QLatin1Char(' '));
+}
+
 } // namespace
+
+void SubtitleViewModel::dropDraftOfHandedOverMeeting()
+{
+    // A crash just after Start New can leave the draft of the meeting it handed over: that
+    // meeting is kept, and sent, with the handed-over ones. Restored as well, it came back on
+    // screen and went to the history a second time as a meeting of its own.
+    MeetingHistoryMirror *history = m_companionSet->history();
+    const QUuid restored = history->conversationGeneration();
+    for (const HandedOverMeeting &meeting : history->handedOverMeetings()) {
+        if (meeting.record.conversationGeneration == restored) {
+            clearSubtitles();
+            history->resetMeetingHistoryState();
+            return;
+        }
+    }
+}
 
 void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
 {
@@ -79,23 +104,45 @@ void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
                                 && (waiting.isEmpty() || !history->record().lastCompletedSignature);
 
     // Shown as they stand, like the other history notices.
-    QStringList notices;
+    QList<std::pair<QUuid, QString>> notices;
     if (currentUnsaved) {
         std::optional<QDateTime> startedAt = history->startedAt();
         if (!startedAt)
             startedAt = turns.front().timestamp;
-        notices << QStringLiteral("Прошлая встреча%1 не сохранилась в истории: программа закрылась раньше, чем сервер "
-                                  "принял запись. Её текст остался на этом компьютере и открыт в окне программы.")
-                       .arg(meetingNamed(MeetingHistorySnapshotBuilder::title(turns), startedAt));
+        notices.append({history->conversationGeneration(),
+                        QStringLiteral("Прошлая встреча%1 не сохранилась в истории: программа закрылась раньше, чем "
+                                       "сервер принял запись. Её текст остался на этом компьютере и открыт в окне "
+                                       "программы.")
+                            .arg(meetingNamed(MeetingHistorySnapshotBuilder::title(turns), startedAt))});
     }
     for (const HandedOverMeeting &meeting : waiting) {
-        notices << QStringLiteral("Встреча%1 ещё не сохранилась в истории: программа закрылась раньше, чем сервер принял "
-                                  "запись. Её текст хранится на этом компьютере, и программа отправит его снова, как только "
-                                  "сервер ответит.")
-                       .arg(meetingNamed(meeting.finalSnapshot.title, meeting.finalSnapshot.startedAt));
+        notices.append({meeting.record.conversationGeneration,
+                        QStringLiteral("Встреча%1 ещё не сохранилась в истории: программа закрылась раньше, чем сервер "
+                                       "принял запись. Её текст хранится на этом компьютере, и программа отправит его "
+                                       "снова, как только сервер ответит.")
+                            .arg(meetingNamed(meeting.finalSnapshot.title, meeting.finalSnapshot.startedAt))});
     }
-    if (!notices.isEmpty())
-        m_session->setErrorMessage(notices.join(QLatin1Char(' ')));
+    if (notices.isEmpty())
+        return;
+    m_unsavedMeetingNotices = notices;
+    m_session->setErrorMessage(joinedNotices(m_unsavedMeetingNotices));
+    connect(history, &MeetingHistoryMirror::meetingSaved, this, &SubtitleViewModel::withdrawNoticeOfSavedMeeting);
+}
+
+void SubtitleViewModel::withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration)
+{
+    const QString shown = joinedNotices(m_unsavedMeetingNotices);
+    const qsizetype removed = m_unsavedMeetingNotices.removeIf(
+        [&conversationGeneration](const std::pair<QUuid, QString> &notice) { return notice.first == conversationGeneration; });
+    if (removed == 0)
+        return;
+    // Once another notice took its place, none of these is on screen any more.
+    if (m_session->errorMessage() != shown) {
+        m_unsavedMeetingNotices.clear();
+        return;
+    }
+    const QString rest = joinedNotices(m_unsavedMeetingNotices);
+    m_session->setErrorMessage(rest.isEmpty() ? std::nullopt : std::optional<QString>(rest));
 }
 
 void SubtitleViewModel::followDraftSaveFailing(bool failing)

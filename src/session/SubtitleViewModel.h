@@ -11,10 +11,12 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUuid>
 
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class KavrelLocalizationStore;
 class ListeningStartPrompts;
@@ -321,7 +323,10 @@ private:
     void sendFinalChunk(const QString &text, const QUuid &turnID);
     void wireCompanionSet();
     void copyPanelText(AIPanel panel);
+    void dropDraftOfHandedOverMeeting();
     void showNoticeOfMeetingNotSavedAtQuit();
+    // The meeting's record is through: its notice of the last run goes.
+    void withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration);
     void followDraftSaveFailing(bool failing);
 
     UserDefaults &m_defaults;
@@ -348,4 +353,7 @@ private:
     bool m_hasActiveSession = false;
     bool m_isAskingStartQuestions = false;
     std::optional<QString> m_announcedActivityText;
+    // The notices of the last run's meetings that had not reached the history, by meeting, while
+    // they are on screen.
+    QList<std::pair<QUuid, QString>> m_unsavedMeetingNotices;
 };

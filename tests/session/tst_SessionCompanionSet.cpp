@@ -69,6 +69,8 @@ private Q_SLOTS:
     void aMeetingHandedOverOfflineSurvivesQuitAndCrash();
     void aWaitingMeetingGoesOnlyToItsOwnAccount_data();
     void aWaitingMeetingGoesOnlyToItsOwnAccount();
+    void aMeetingStoppedOfflineIsSavedWithoutTheUser_data();
+    void aMeetingStoppedOfflineIsSavedWithoutTheUser();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
     void aMeetingQuitAndRestartedKeepsItsRecord_data();
     void aMeetingQuitAndRestartedKeepsItsRecord();
@@ -89,6 +91,9 @@ private:
     std::optional<QJsonObject> lastUpdateInput() const;
     bool waitForSaves(SubtitleViewModel &model);
     int callCount(const QString &operationName) const;
+    // Signs in as the session's user the way the program does (by a refresh token the backend
+    // knows, which saves a session); the history backend takes the new token.
+    bool signIn(AuthSession session);
 
     QTemporaryDir m_directory;
     int m_testNumber = 0;
@@ -195,6 +200,17 @@ bool tst_SessionCompanionSet::waitForSaves(SubtitleViewModel &model)
 int tst_SessionCompanionSet::callCount(const QString &operationName) const
 {
     return int(m_history->operationNames().count(operationName));
+}
+
+bool tst_SessionCompanionSet::signIn(AuthSession session)
+{
+    session.refreshToken = QStringLiteral("next-refresh-token");
+    m_authBackend->registerSession(session);
+    const auto signedIn = runTask(m_auth->refreshSession(session.refreshToken));
+    if (!signedIn.succeeded())
+        return false;
+    m_history->setAccessToken(signedIn.value->accessToken);
+    return true;
 }
 
 void tst_SessionCompanionSet::aFallbackIsShownButNeverKept()
@@ -446,11 +462,16 @@ void tst_SessionCompanionSet::aMeetingHandedOverOfflineSurvivesQuitAndCrash()
     // The next start, with the server back: the meeting is sent, and the notice says which one
     // and where it is until then.
     auto restarted = makeModel();
+    // Not on screen again, even where the kill came before the cleared draft reached the disk.
+    QCOMPARE(restarted->turnStore()->count(), 0);
     QVERIFY(restarted->errorMessage());
     QVERIFY2(restarted->errorMessage()->startsWith(QStringLiteral("Встреча «Offline first point.»")),
              qPrintable(*restarted->errorMessage()));
     QVERIFY(restarted->errorMessage()->contains(QStringLiteral("хранится на этом компьютере")));
     QVERIFY(QTest::qWaitFor([&] { return restarted->companionSet()->history()->handedOverCount() == 0; }, 10000));
+    // Once it is there, the notice that it is not goes.
+    QVERIFY2(QTest::qWaitFor([&] { return !restarted->errorMessage(); }, 5000),
+             qPrintable(restarted->errorMessage().value_or(QString())));
     QCOMPARE(m_history->meetingIds().size(), 1);
     const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
     QVERIFY(record);
@@ -497,17 +518,12 @@ void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount()
     QCOMPARE(m_history->meetingCount(), 0);
     QCOMPARE(history->handedOverCount(), 1);
 
-    // A sign-in (here by a refresh token the backend knows, which saves a session).
     AuthSession next = TestAuth::defaultSession();
-    next.refreshToken = QStringLiteral("next-refresh-token");
     if (!sameAccount) {
         next.user.id = QStringLiteral("user-2");
         next.user.email = QStringLiteral("grace@example.com");
     }
-    m_authBackend->registerSession(next);
-    const auto signedIn = runTask(m_auth->refreshSession(next.refreshToken));
-    QVERIFY(signedIn.succeeded());
-    m_history->setAccessToken(signedIn.value->accessToken);
+    QVERIFY(signIn(next));
     if (sameAccount) {
         QVERIFY(QTest::qWaitFor([&] { return history->handedOverCount() == 0; }, 5000));
         QCOMPARE(m_history->meetingCount(), 1);
@@ -516,6 +532,88 @@ void tst_SessionCompanionSet::aWaitingMeetingGoesOnlyToItsOwnAccount()
         QCOMPARE(m_history->meetingCount(), 0);
         QCOMPARE(history->handedOverCount(), 1);
     }
+}
+
+void tst_SessionCompanionSet::aMeetingStoppedOfflineIsSavedWithoutTheUser_data()
+{
+    QTest::addColumn<QString>("road");
+    QTest::newRow("the server comes back") << QStringLiteral("server back");
+    QTest::newRow("signed out, then in again") << QStringLiteral("sign-in");
+    QTest::newRow("the server comes back, then Quit") << QStringLiteral("quit");
+    QTest::newRow("Quit offline, restart with the server up") << QStringLiteral("restart");
+    QTest::newRow("signed out, Quit, restart, sign in") << QStringLiteral("signed-out restart");
+}
+
+// A meeting stopped (not handed over by Start New) while the history server is away reaches it
+// without Start New, whichever way the user goes on; its notices go once it is there.
+void tst_SessionCompanionSet::aMeetingStoppedOfflineIsSavedWithoutTheUser()
+{
+    QFETCH(QString, road);
+    const bool signsOut = road == QLatin1String("sign-in") || road == QLatin1String("signed-out restart");
+    const bool restarts = road.endsWith(QLatin1String("restart"));
+    const QString noticeKey = QString::fromLatin1(SubtitleViewModel::historyNotSavedAtQuitDefaultsKey);
+    auto model = listeningWithHistoryDown();
+    QVERIFY(model);
+    MeetingHistoryMirror *history = model->companionSet()->history();
+    // Where the road is not the 30-second retry (50 ms here), only the attempts it makes count.
+    const bool waitsForRetryToo = road == QLatin1String("quit") || road == QLatin1String("restart");
+    if (waitsForRetryToo) {
+        MeetingHistoryMirror::Timings timings = history->timings();
+        timings.deferredRetryDelay = std::chrono::hours(1);
+        history->setTimings(timings);
+    }
+    addClosedTurn(*model, QStringLiteral("Said before the stop."));
+    addClosedTurn(*model, QStringLiteral("Said while the server was away."));
+    m_meetingClock = m_meetingClock.addSecs(60);
+    model->stopActiveSession();
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && !model->isSystemAudioListening(); }, 5000));
+    // The stop cleared the engine's message; a failed save shows its notice again.
+    QVERIFY(QTest::qWaitFor([&] { return model->errorMessage().has_value(); }, 5000));
+    QVERIFY(model->errorMessage()->contains(QStringLiteral("повторим попытку автоматически")));
+    // Every save queued by then, the stop's among them, failed and waits for its retry.
+    if (waitsForRetryToo)
+        QVERIFY(QTest::qWaitFor([&] { return history->saveTask().isFinished() && history->hasDeferredRetry(); }, 5000));
+
+    if (signsOut) {
+        // Signed out before the next attempt: it finds nobody signed in, and none follows.
+        QVERIFY(runTask(m_auth->deleteSavedSession()).succeeded());
+        QVERIFY(QTest::qWaitFor([&] { return history->saveTask().isFinished() && !history->hasDeferredRetry(); }, 5000));
+    }
+    if (restarts) {
+        // The quit with the server still away (or nobody signed in) cannot save it: the next
+        // start says so.
+        QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+        QVERIFY(m_defaults->boolValue(noticeKey, false));
+        model.reset();
+    }
+    QCOMPARE(m_history->meetingCount(), 0);
+    const auto landedWhole = [this] {
+        const QStringList ids = m_history->meetingIds();
+        const std::optional<QJsonObject> record = ids.isEmpty() ? std::nullopt : m_history->meeting(ids.first());
+        return record && record->value("status").toString() == QLatin1String("completed")
+               && record->value("transcriptJson").toArray().size() == 2;
+    };
+    m_history->clearScripts();
+    if (signsOut && !restarts)
+        QVERIFY(signIn(TestAuth::defaultSession()));
+    if (road == QLatin1String("quit")) {
+        QVERIFY(runTask(model->stopActiveSessionAndWait()).succeeded());
+        QVERIFY(landedWhole());
+        QVERIFY(!m_defaults->boolValue(noticeKey, false));
+    }
+    if (restarts) {
+        model = makeModel();
+        QCOMPARE(model->turnStore()->count(), 2);
+        QVERIFY(model->errorMessage());
+        QVERIFY2(model->errorMessage()->startsWith(QStringLiteral("Прошлая встреча «Said before the stop.»")),
+                 qPrintable(*model->errorMessage()));
+        if (signsOut)
+            QVERIFY(signIn(TestAuth::defaultSession()));
+    }
+    QVERIFY(QTest::qWaitFor(landedWhole, 5000));
+    QCOMPARE(m_history->meetingCount(), 1);
+    QVERIFY(QTest::qWaitFor([&] { return !model->errorMessage(); }, 5000));
+    QVERIFY(!model->companionSet()->history()->hasUnsavedMeeting());
 }
 
 void tst_SessionCompanionSet::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()
