@@ -106,6 +106,21 @@ bool isTransferFailure(QNetworkReply::NetworkError code, int status)
     return number < 200 || code == QNetworkReply::ProtocolFailure;
 }
 
+// The body length the answer's head promised, where it binds: not for a HEAD request or a
+// status without a body, nor beside a chunked transfer. (A body Qt decompresses comes without
+// the header: its length was that of the compressed bytes.)
+std::optional<qint64> promisedBodyLength(const QNetworkReply &reply, const QByteArray &method, int status)
+{
+    if (method.compare("HEAD", Qt::CaseInsensitive) == 0 || status < 200 || status == 204 || status == 304)
+        return std::nullopt;
+    if (reply.hasRawHeader("Transfer-Encoding"))
+        return std::nullopt;
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    if (!length.isValid())
+        return std::nullopt;
+    return length.toLongLong();
+}
+
 } // namespace
 
 std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
@@ -213,6 +228,17 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
     // (or none) behind. Only a failure that an HTTP status itself stands for (404, 500 …)
     // is an answer.
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // A body shorter than its head promised was cut off. When the connection closes right
+    // after the part that came, Qt reports either the broken transfer or a finished answer
+    // with the status's own error, whichever event it handles first; the count decides.
+    if (status.isValid()) {
+        const std::optional<qint64> promised = promisedBodyLength(*raw, method, status.toInt());
+        if (promised && state->body.size() < *promised)
+            throw NetworkError(NetworkError::Kind::connectionLost, QNetworkReply::RemoteHostClosedError,
+                               QStringLiteral("the reply ended after %1 of the %2 bytes it announced")
+                                   .arg(state->body.size())
+                                   .arg(*promised));
+    }
     const QNetworkReply::NetworkError failure = raw->error();
     if (failure != QNetworkReply::NoError && (!status.isValid() || isTransferFailure(failure, status.toInt())))
         throw NetworkError(kindOf(failure), failure, raw->errorString());

@@ -49,7 +49,8 @@ public:
     void setMaximumBodySize(qint64 bytes) { m_maximumBodySize = bytes; }
 
     // Returns the reply for any HTTP status (status 0 for a reply that is not HTTP). Throws
-    // NetworkError when no complete HTTP reply came (whatever status preceded a failed body), and responseTooLarge (the exchange is aborted)
+    // NetworkError when no complete HTTP reply came (whatever status preceded a failed body, or
+    // a body shorter than its Content-Length), and responseTooLarge (the exchange is aborted)
     // for a body over the cap. Throws CancellationError when the token is cancelled (the
     // request is aborted at once) and when the manager is destroyed before the reply ends.
     QCoro::Task<HttpReply> send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,

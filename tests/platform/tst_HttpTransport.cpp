@@ -104,6 +104,16 @@ private Q_SLOTS:
             << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 3\r\n\r\nbad") << 400;
         QTest::newRow("error answer cut short")
             << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 40\r\n\r\ndown") << 0;
+        QTest::newRow("refusal cut short") << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 40\r\n\r\nbad") << 0;
+        // The length a compressed body comes with counts its compressed bytes, here more than
+        // the text they hold; and an answer that has no body promises none.
+        QTest::newRow("complete compressed answer")
+            << head + "Content-Encoding: gzip\r\nContent-Length: 31\r\n\r\n"
+                   + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\x56\xca\xcf\x56\xb2\x2a\x29\x2a\x4d\xad"
+                                "\x05\x00\x90\x5f\xd4\xa7\x0b\x00\x00\x00", 31)
+            << 200;
+        QTest::newRow("unchanged answer without a body")
+            << QByteArray("HTTP/1.1 304 Not Modified\r\nContent-Length: 40\r\n\r\n") << 304;
         QTest::newRow("complete answer") << head + "Content-Length: 2\r\n\r\n{}" << 200;
     }
 

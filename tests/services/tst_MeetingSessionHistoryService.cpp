@@ -540,6 +540,11 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::newRow("body cut short") << -1
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 400\r\n\r\n{\"data\":{\"delete")
         << "transient" << true;
+    // A refusal counts only when it came whole: one cut short is a broken exchange, and the
+    // record it would have dropped stays for another try.
+    QTest::newRow("refusal cut short") << -1
+        << QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Type: text/plain\r\nContent-Length: 400\r\n\r\nForb")
+        << "transient" << true;
     // Without a length the end of the connection is the end of the body, and a cut one reads
     // as whole.
     QTest::newRow("body cut short without a length") << -1

@@ -198,6 +198,8 @@ private Q_SLOTS:
                         0);
 
         QTRY_COMPARE_WITH_TIMEOUT(f.relay->v2ConnectionCount(), 2, 10000);
+        // The connection counts from its upgrade; the resume follows the relay's hello.
+        QTRY_VERIFY(!f.relay->v2Received(1).isEmpty());
         QCOMPARE(text(f.relay->v2Received(1).first(), "type"), QStringLiteral("resume"));
         QTRY_VERIFY(f.service->isReady());
         QVERIFY(f.eventsOf(DeepSeekTranslationEvent::Kind::failed).isEmpty());
