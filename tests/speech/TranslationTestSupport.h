@@ -174,11 +174,13 @@ public:
         QCoro::waitFor(service->startSession(source, QStringLiteral("Russian"), target, QStringLiteral("English"), handler()));
     }
 
-    // Starts and waits for the first ready.
+    // Starts and waits for the first ready and the end of the connection's setup: the setup
+    // goes on past ready with its flush of pending work, and a final enqueued meanwhile goes out
+    // twice (from the flush and on its own), a reset cancels the setup instead of waiting.
     bool startReady(const QString &source = QStringLiteral("ru"), const QString &target = QStringLiteral("en"))
     {
         start(source, target);
-        return FakeBackend::waitUntil([this] { return service->isReady(); });
+        return FakeBackend::waitUntil([this] { return service->isReady() && !service->isReconnecting(); });
     }
 
     void enqueueInterim(int number, const QString &value) { QCoro::waitFor(service->enqueueInterimChunk(value, turn(number))); }
