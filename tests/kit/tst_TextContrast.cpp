@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QTest>
 
 #include <cmath>
@@ -310,6 +311,23 @@ const RenderedScene renderedScenes[] = {
          return static_cast<QWidget *>(button);
      },
      true},
+    // A scrolled text shows only the top of its last line: its box there holds no glyph.
+    {"line cut by the text view's edge",
+     [] {
+         auto *view = new QTextEdit;
+         view->setFrameShape(QFrame::NoFrame);
+         view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+         view->setFont(sized(13));
+         view->document()->setDocumentMargin(0);
+         view->setPlainText(QStringLiteral("Readable\nsomeone is over a moor"));
+         QPalette palette = view->palette();
+         palette.setColor(QPalette::Text, Qt::black);
+         palette.setColor(QPalette::Base, Qt::white);
+         view->setPalette(palette);
+         view->setFixedHeight(QFontMetrics(view->font()).lineSpacing() + 2);
+         return static_cast<QWidget *>(view);
+     },
+     false},
     // Inactive components need no contrast.
     {"disabled button",
      [] {

@@ -322,7 +322,11 @@ QList<Finding> unreadableTexts(QWidget *root, const QImage &picture)
                 continue;
             // A line that a scroll area or a window's edge cuts is not judged: what shows of
             // its box may hold none of its glyphs (the scene at another size shows it whole).
-            const QRectF own = text.box.translated(offset) & QRectF(widget->rect().translated(offset));
+            // A scroll area's viewport cuts the lines it paints itself at its own edges; any
+            // other widget's box is taken within the widget, as a label's box may stand out of
+            // its label by a pixel with every glyph inside.
+            const QRectF drawn = text.box.translated(offset);
+            const QRectF own = namedWidget(widget) != widget ? drawn : drawn & QRectF(widget->rect().translated(offset));
             const QRectF box = own & QRectF(shown);
             if (box != own)
                 continue;
