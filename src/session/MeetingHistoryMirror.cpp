@@ -342,6 +342,9 @@ QCoro::Task<void> MeetingHistoryMirror::waitForPendingSave()
 
 QCoro::Task<void> MeetingHistoryMirror::waitForEverySave()
 {
+    // The server is away or answers with errors: the quit would otherwise sit through the
+    // pauses (1, 3 and 8 s) until its time limit ends the program, its windows still open.
+    m_quitting.cancel();
     QList<TaskHandle<void>> pending;
     // A meeting stopped while the server was away (or nobody was signed in) would otherwise
     // end the program unsent, its record behind its turns.
@@ -541,7 +544,8 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
         if (answer.succeeded())
             co_return answer.value;
 
-        if (!MeetingSessionHistoryService::isRetryableError(answer.error) || attempt >= retryLimit) {
+        if (!MeetingSessionHistoryService::isRetryableError(answer.error) || attempt >= retryLimit
+            || m_quitting.isCancelled()) {
             handleSyncError(answer.error, retryStatus, conversation);
             co_return std::nullopt;
         }
@@ -551,10 +555,17 @@ QCoro::Task<std::optional<MeetingSessionHistoryRemoteState>> MeetingHistoryMirro
                    .arg(attempt + 1)
                    .arg(retryLimit)
                    .arg(QString::asprintf("%f", static_cast<double>(delay.count()) / 1000.0));
-        const TaskOutcome<void> pause = co_await outcomeOf(sleepFor(delay, token));
+        // The pause ends with the save's task, or when the quit begins: the next attempt, the
+        // last, is made at once then.
+        const CancellationToken pauseEnds;
+        const CancellationToken::CallbackId bySave = token.onCancel([pauseEnds] { pauseEnds.cancel(); });
+        const CancellationToken::CallbackId byQuit = m_quitting.onCancel([pauseEnds] { pauseEnds.cancel(); });
+        const TaskOutcome<void> pause = co_await outcomeOf(sleepFor(delay, pauseEnds));
+        token.removeCallback(bySave);
         if (!self || !self->isLive(conversation))
             co_return std::nullopt;
-        if (pause.failed()) {
+        m_quitting.removeCallback(byQuit);
+        if (pause.failed() && token.isCancelled()) {
             handleSyncError(pause.error, retryStatus, conversation);
             co_return std::nullopt;
         }

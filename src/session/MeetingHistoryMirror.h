@@ -123,7 +123,9 @@ public:
     void finishConversation() override;
     // Waits for every save queued now, of this conversation and of the handed-over ones. A
     // handed-over meeting waiting for its 30-second retry, and the current one whose last save
-    // failed, are tried once more at once.
+    // failed, are tried once more at once. For the quit: from here on an attempt that fails is
+    // not tried again after a pause (a pause under way ends at once); the meeting stays on this
+    // computer, unsaved, for the next run.
     QCoro::Task<void> waitForEverySave() override;
     // A save asked for has not landed: it is queued or running, or it failed.
     bool hasUnsavedMeeting() const override;
@@ -264,4 +266,6 @@ private:
     // Cancelled when this object goes: a save still on the network is aborted rather than
     // left waiting for ever, and queued saves do not start.
     CancellationToken m_lifetime;
+    // Cancelled when the quit begins to wait for the saves: no more pauses between attempts.
+    CancellationToken m_quitting;
 };

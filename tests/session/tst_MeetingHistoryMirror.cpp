@@ -56,6 +56,7 @@ private Q_SLOTS:
     void aFinishedMeetingRefusedByTheServerIsLetGo();
     void aKeptRecordCarriesOnInTheNextRun();
     void aHandedOverMeetingOutlivesTheProgram();
+    void theQuitTriesEachSaveOnceWithoutPausing();
     void anUnansweredStartIsLookedUpByTheNextRun_data();
     void anUnansweredStartIsLookedUpByTheNextRun();
     void aHandedOverMeetingWaitsForItsOwnAccount_data();
@@ -608,6 +609,39 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
     store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
     QCOMPARE(m_mirror->handedOverCount(), 0);
     m_mirror.reset();
+}
+
+// The quit waits for every save. With the server away it tries each once more and ends there,
+// the meetings kept for the next run, instead of pausing until the quit's time limit ends it.
+void tst_MeetingHistoryMirror::theQuitTriesEachSaveOnceWithoutPausing()
+{
+    TranslationTest::LogCapture log;
+    MeetingHistoryMirror::Timings timings = m_mirror->timings();
+    timings.retryDelays = {1h, 1h, 1h};
+    timings.deferredRetryDelay = 1h;
+    m_mirror->setTimings(timings);
+    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
+        m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
+    // A finished meeting, in its pause after a failed attempt when the quit begins.
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->finishConversation();
+    m_turns.clear();
+    QVERIFY(FakeBackend::waitUntil([&] { return log.count(QStringLiteral("retry 1/3")) == 1; }));
+    // And the current meeting's last save, asked for by the quit's stop.
+    addTurn(QStringLiteral("neu"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+
+    const auto quit = startTask([this] { return m_mirror->waitForEverySave(); });
+    QVERIFY(FakeBackend::waitUntil([&] { return quit->finished; }));
+    QVERIFY(quit->succeeded());
+    QCOMPARE(log.count(QStringLiteral("Meeting history sync interrupted; retry")), 1);
+    // The finished meeting's pause was cut short; each failed once more and no pause followed.
+    QCOMPARE(log.count(QStringLiteral("Meeting history sync failed:")), 2);
+    QCOMPARE(m_history->meetingCount(), 0);
+    QCOMPARE(m_mirror->handedOverCount(), 1);
+    QVERIFY(m_mirror->hasUnsavedMeeting());
 }
 
 void tst_MeetingHistoryMirror::anUnansweredStartIsLookedUpByTheNextRun_data()
