@@ -282,13 +282,17 @@ class Run:
         time.sleep(1)
 
     def answer_start_questions(self, answers, seconds):
-        """Presses, for a while, whichever of the answers a start question on screen offers."""
+        """Presses, for a while, whichever of the answers a start question on screen offers, until
+        the program listens (its stop button shows and no question is left)."""
         deadline = time.time() + seconds
         while time.time() < deadline:
-            offered = [node for name, node in self.find_all("push button") if name in answers]
+            buttons = self.find_all("push button")
+            offered = [node for name, node in buttons if name in answers]
             if offered:
                 self.screenshot("start-question")
                 self.press(offered[0])
+            elif any(name.startswith("Остановить") for name, _ in buttons):
+                return
             time.sleep(0.5)
 
     def sign_in(self):
