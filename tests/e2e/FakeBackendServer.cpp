@@ -101,7 +101,7 @@ int main(int argc, char *argv[])
         QPointer<FakeWebSocketSession> guarded(session);
         for (qsizetype index = 0; index < scriptedTurns.size(); ++index) {
             const QString text = scriptedTurns.at(index);
-            QTimer::singleShot(int(1000 + 1500 * index), [guarded, text] {
+            QTimer::singleShot(int(500 + 1000 * index), [guarded, text] {
                 if (!guarded)
                     return;
                 guarded->sendText(FakeSpeechRelay::results(text.left(text.size() / 2), false, false));
