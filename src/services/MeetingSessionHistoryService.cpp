@@ -243,7 +243,7 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
     if (reply.status == 0)
         throw MeetingSessionHistoryServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299) {
-        if (auto error = graphqlRequestError(reply.body))
+        if (auto error = graphqlRequestError(reply.body, reply.status))
             throw error->withHttpStatus(reply.status);
         throw MeetingSessionHistoryServiceError::invalidResponse().withHttpStatus(reply.status);
     }
@@ -258,7 +258,8 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
     co_return *envelope.data;
 }
 
-std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::graphqlRequestError(const QByteArray &body)
+std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::graphqlRequestError(const QByteArray &body,
+                                                                                                 int status)
 {
     try {
         const GraphQLEnvelope envelope = GraphQLEnvelope::fromJsonBytes(body);
@@ -272,6 +273,9 @@ std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::g
     const QString text = Text::trimmed(decoder.decode(body));
     if (decoder.hasError() || text.isEmpty())
         return std::nullopt;
+    // A gateway's page in place of the server's answer: its status is all it says.
+    if (!Text::isWrittenForPeople(text))
+        return MeetingSessionHistoryServiceError::answeredWithStatus(status);
     return MeetingSessionHistoryServiceError::graphqlRequestFailed(text);
 }
 

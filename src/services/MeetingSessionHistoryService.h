@@ -130,7 +130,7 @@ private:
         RequestContext context, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
         CancellationToken token);
 
-    static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body);
+    static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body, int status);
     static MeetingSessionHistoryServiceError serviceError(const MeetingSessionHistoryGraphQL::GraphQLErrorPayload &payload);
 
     QPointer<AuthService> m_authService;

@@ -25,6 +25,9 @@ public:
     static MeetingSessionHistoryServiceError graphqlRequestFailed(const QString &message) { return MeetingSessionHistoryServiceError(Case::graphqlRequestFailed, message); }
     static MeetingSessionHistoryServiceError missingAuthSession() { return MeetingSessionHistoryServiceError(Case::missingAuthSession); }
     static MeetingSessionHistoryServiceError invalidResponse() { return MeetingSessionHistoryServiceError(Case::invalidResponse); }
+    // A failed answer whose body is not for the screen (a gateway's page): graphqlRequestFailed
+    // with a text that names the status.
+    static MeetingSessionHistoryServiceError answeredWithStatus(int status);
 
     Case errorCase() const { return m_case; }
     QString payload() const { return m_payload; }

@@ -517,7 +517,12 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::newRow("500 with GraphQL error") << 500 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone" << true;
     QTest::newRow("502 with text") << 502 << QByteArray("  Bad gateway\n") << "Bad gateway" << true;
     QTest::newRow("503 with GraphQL error") << 503 << j("{'errors':[{'message':'upstream unavailable'}]}") << "upstream unavailable" << true;
-    QTest::newRow("504 with a page") << 504 << QByteArray("<html>Gateway Time-out</html>") << "<html>Gateway Time-out</html>" << true;
+    // A gateway's page is no message: the status is.
+    QTest::newRow("504 with a page") << 504 << QByteArray("<html>Gateway Time-out</html>") << "Сервер истории встреч ответил ошибкой (статус 504)." << true;
+    QTest::newRow("429 with a page") << 429 << QByteArray("<html><body><h1>429 Too Many Requests</h1></body></html>\n")
+                                     << "Сервер истории встреч ответил ошибкой (статус 429)." << true;
+    QTest::newRow("404 page") << 404 << QByteArray("<html><body><h1>404 Not Found</h1></body></html>")
+                              << "Сервер истории встреч ответил ошибкой (статус 404)." << false;
     QTest::newRow("408") << 408 << QByteArray("Request Timeout") << "Request Timeout" << true;
     QTest::newRow("429") << 429 << j("{'errors':[{'message':'slow down'}]}") << "slow down" << true;
     QTest::newRow("401") << 401 << QByteArray("Unauthorized") << "Unauthorized" << true;
