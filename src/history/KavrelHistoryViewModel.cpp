@@ -180,7 +180,9 @@ QCoro::Task<void> KavrelHistoryViewModel::deleteSession(MeetingSessionHistoryLis
     if (!self)
         co_return;
 
-    if (deletion.failed()) {
+    // A meeting the server no longer has is gone, as asked: so is one whose earlier delete went
+    // through while its answer was lost.
+    if (deletion.failed() && !MeetingSessionHistoryService::isMeetingNotFoundError(deletion.error)) {
         setErrorMessage(deletion.errorText());
         setDeletingSessionID(std::nullopt);
         co_return;

@@ -284,9 +284,10 @@ MeetingSessionHistoryServiceError MeetingSessionHistoryService::serviceError(con
     QString message = QStringLiteral("GraphQL request failed.");
     if (payload.message && !Text::trimmed(*payload.message).isEmpty())
         message = *payload.message;
-    if (payload.extensions && payload.extensions->code == QLatin1String("MEETING_CONTENT_UNAVAILABLE"))
-        return MeetingSessionHistoryServiceError::meetingContentUnavailable(message);
-    return MeetingSessionHistoryServiceError::graphqlRequestFailed(message);
+    const std::optional<QString> code = payload.extensions ? payload.extensions->code : std::nullopt;
+    if (code == QLatin1String("MEETING_CONTENT_UNAVAILABLE"))
+        return MeetingSessionHistoryServiceError::meetingContentUnavailable(message).withServerCode(code);
+    return MeetingSessionHistoryServiceError::graphqlRequestFailed(message).withServerCode(code);
 }
 
 bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_ptr &error)
@@ -336,6 +337,19 @@ bool MeetingSessionHistoryService::isRetryableError(const std::exception_ptr &er
         // stack took for a whole one, a compressed body that does not decompress): the request
         // may not even have reached the server.
         return true;
+    }
+}
+
+bool MeetingSessionHistoryService::isMeetingNotFoundError(const std::exception_ptr &error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const MeetingSessionHistoryServiceError &serviceError) {
+        return serviceError.serverCode() == QLatin1String(notFoundCode);
+    } catch (...) {
+        return false;
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // The failure of a meeting-history request. The texts are Russian and shown as they stand;
 // the server's own messages are passed through.
 class MeetingSessionHistoryServiceError final : public KavrelError
@@ -40,6 +42,14 @@ public:
         error.m_httpStatus = status;
         return error;
     }
+    // The machine-readable code of the server's GraphQL error ("NOT_FOUND"), when it gave one.
+    std::optional<QString> serverCode() const { return m_serverCode; }
+    MeetingSessionHistoryServiceError withServerCode(std::optional<QString> code) const
+    {
+        MeetingSessionHistoryServiceError error = *this;
+        error.m_serverCode = std::move(code);
+        return error;
+    }
 
     QString message() const override;
 
@@ -52,4 +62,5 @@ private:
     Case m_case;
     QString m_payload;
     int m_httpStatus = 0;
+    std::optional<QString> m_serverCode;
 };

@@ -57,6 +57,7 @@ private Q_SLOTS:
     void nextPageOfAReloadedListIsDropped_data();
     void nextPageOfAReloadedListIsDropped();
     void deletionIsSerialAndClosesTheOpenedMeeting();
+    void deletionAnsweredNotFoundHasReachedItsGoal();
     void lateDetailDoesNotFillTheSheet_data();
     void lateDetailDoesNotFillTheSheet();
     void summaryOutcomes_data();
@@ -325,6 +326,25 @@ void tst_KavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
     QVERIFY(!m_viewModel->isDetailPresented());
     QVERIFY(!m_viewModel->selectedSessionDetail());
     QVERIFY(!m_viewModel->errorMessage());
+}
+
+void tst_KavrelHistoryViewModel::deletionAnsweredNotFoundHasReachedItsGoal()
+{
+    KavrelHistoryViewModel *vm = m_viewModel.get();
+    loadFirstPage(page({"a", "b"}));
+    openWithDetail(record(QStringLiteral("a")));
+    start([vm] { return vm->deleteSession(row("x")); });
+    pending(deleteOp)->fail(QStringLiteral("Forbidden"));
+    QCOMPARE(m_viewModel->errorMessage(), std::optional<QString>("Forbidden"));
+
+    // Deleted elsewhere, or by an earlier attempt whose answer was lost.
+    start([vm] { return vm->deleteSession(row("a")); });
+    pending(deleteOp)->fail(MeetingSessionHistoryServiceError::graphqlRequestFailed(QStringLiteral("Meeting session not found"))
+                                .withServerCode(QStringLiteral("NOT_FOUND")));
+    QCOMPARE(ids(m_viewModel->sessions()), QStringList{"b"});
+    QVERIFY(!m_viewModel->errorMessage());
+    QVERIFY(!m_viewModel->isDetailPresented());
+    QVERIFY(!m_viewModel->deletingSessionID());
 }
 
 void tst_KavrelHistoryViewModel::lateDetailDoesNotFillTheSheet_data()
