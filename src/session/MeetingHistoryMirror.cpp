@@ -372,6 +372,18 @@ bool MeetingHistoryMirror::hasUnsavedMeeting() const
     return m_current->queuedSaves > 0 || m_current->lastSaveFailed;
 }
 
+QStringList MeetingHistoryMirror::waitingSessionIDs() const
+{
+    QStringList ids;
+    if (m_current->sessionID && (m_current->queuedSaves > 0 || m_current->lastSaveFailed))
+        ids.append(*m_current->sessionID);
+    for (const ConversationPointer &conversation : m_handedOver) {
+        if (conversation->sessionID)
+            ids.append(*conversation->sessionID);
+    }
+    return ids;
+}
+
 QCoro::Task<void> MeetingHistoryMirror::persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status)
 {
     TaskHandle<void> save = enqueueSnapshotSync(status);

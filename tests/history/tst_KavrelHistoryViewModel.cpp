@@ -57,6 +57,8 @@ private Q_SLOTS:
     void nextPageOfAReloadedListIsDropped_data();
     void nextPageOfAReloadedListIsDropped();
     void deletionIsSerialAndClosesTheOpenedMeeting();
+    void meetingsTheEngineWritesAreNotDeleted_data();
+    void meetingsTheEngineWritesAreNotDeleted();
     void deletionAnsweredNotFoundHasReachedItsGoal();
     void lateDetailDoesNotFillTheSheet_data();
     void lateDetailDoesNotFillTheSheet();
@@ -326,6 +328,45 @@ void tst_KavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
     QVERIFY(!m_viewModel->isDetailPresented());
     QVERIFY(!m_viewModel->selectedSessionDetail());
     QVERIFY(!m_viewModel->errorMessage());
+}
+
+void tst_KavrelHistoryViewModel::meetingsTheEngineWritesAreNotDeleted_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("refusal"); // empty: deleted
+    QTest::newRow("being recorded") << "live" << "Эта сессия сейчас записывается. Остановите прослушивание, чтобы её удалить.";
+    QTest::newRow("waiting for the server")
+        << "waiting" << "Эта сессия ещё не сохранена на сервере. Удалить её можно, когда она сохранится.";
+    QTest::newRow("saved") << "saved" << "";
+}
+
+void tst_KavrelHistoryViewModel::meetingsTheEngineWritesAreNotDeleted()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, refusal);
+    Localization russian(KavrelAppLanguage::russian);
+    // Asked at the delete itself: the meeting became the live one after the list was loaded.
+    MeetingsInUse inUse;
+    KavrelHistoryViewModel vm(m_client, *russian.store);
+    vm.setMeetingsInUseReader([&inUse] { return inUse; });
+    KavrelHistoryViewModel *model = &vm;
+    start([model] { return model->loadInitialPage(); });
+    pending(fetchSessions)->answerPage(page({"live", "waiting", "saved"}));
+    inUse.recordingID = QStringLiteral("live");
+    inUse.waitingIDs = QStringList{QStringLiteral("waiting")};
+
+    QCOMPARE(vm.deletionRefusal(row(id)).value_or(QString()), refusal);
+    const MeetingSessionHistoryListItem item = row(id);
+    start([model, item] { return model->deleteSession(item); });
+    if (refusal.isEmpty()) {
+        pending(deleteOp)->answer();
+        QCOMPARE(ids(vm.sessions()), (QStringList{"live", "waiting"}));
+        return;
+    }
+    QVERIFY(m_client->callsOf(deleteOp).isEmpty());
+    QCOMPARE(vm.errorMessage(), std::optional<QString>(refusal));
+    QCOMPARE(vm.sessions().size(), 3);
+    QVERIFY(!vm.deletingSessionID());
 }
 
 void tst_KavrelHistoryViewModel::deletionAnsweredNotFoundHasReachedItsGoal()
