@@ -248,9 +248,11 @@ private:
     void releaseHandedOver(const ConversationPointer &conversation);
     void handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
                          const ConversationPointer &conversation);
-    // The notice's sentence that says where a refused meeting's text was written; nothing when
-    // it could not be written (the meeting then stays handed over), empty without a keeper.
-    std::optional<QString> keepRefusedMeetingText(const Conversation &conversation) const;
+    // The notice's sentence that says where a refused meeting's text (that of the record) was
+    // written; nothing when it could not be written (the meeting then stays handed over), empty
+    // without a keeper.
+    std::optional<QString> keepRefusedMeetingText(const Conversation &conversation,
+                                                  const MeetingSessionHistorySnapshot &record) const;
     void scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation);
     static std::optional<QString> &lastSignature(Conversation &conversation, MeetingSessionHistoryStatus status);
 
