@@ -81,7 +81,8 @@ QString AuthRequestTransport::failureMessage(int status, const QByteArray &body)
         if (auto message = decoded->resolvedMessage())
             return *message;
     }
-    if (const auto text = strictUtf8(body); text && !Text::trimmed(*text).isEmpty())
+    // A gateway's page in place of the backend's answer is not shown as the message.
+    if (const auto text = strictUtf8(body); text && Text::isWrittenForPeople(*text))
         return *text;
     return QStringLiteral("Auth backend request failed with status %1.").arg(status);
 }

@@ -142,7 +142,8 @@ std::optional<QString> KavrelBackendProxyService::parsedErrorMessage(const QByte
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(body);
-    if (decoder.hasError())
+    // A gateway's page in place of the backend's answer is not shown as the message.
+    if (decoder.hasError() || !Text::isWrittenForPeople(text))
         return std::nullopt;
     return Text::nilIfEmpty(text);
 }

@@ -1,6 +1,7 @@
 #include "base/Text.h"
 
 #include <QCryptographicHash>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 
 namespace Text {
@@ -61,6 +62,24 @@ bool nfcEquals(const QString &a, const QString &b)
 QString digest(const QString &text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+bool isWrittenForPeople(const QString &text)
+{
+    // Longer than any sentence a server writes for the screen.
+    constexpr qsizetype longestMessage = 600;
+    const QString message = trimmed(text);
+    if (message.isEmpty() || message.size() > longestMessage)
+        return false;
+    for (const QChar c : message) {
+        if (c.category() == QChar::Other_Control && c != QLatin1Char('\n') && c != QLatin1Char('\r')
+            && c != QLatin1Char('\t'))
+            return false;
+    }
+    // A tag (<html>, </h1>, <br/>, <?xml …?>) or a declaration (<!DOCTYPE …>, <!-- -->): the
+    // body is markup, whatever text sits between the tags.
+    static const QRegularExpression markup(QStringLiteral("<[/?]?[A-Za-z][^<>]*>|<![A-Za-z-]"));
+    return !markup.match(message).hasMatch();
 }
 
 int hexDigitValue(char c)

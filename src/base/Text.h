@@ -24,6 +24,13 @@ bool nfcEquals(const QString &a, const QString &b);
 // that would otherwise keep a whole copy of a long text.
 QString digest(const QString &text);
 
+// Whether a server's error text is written for people, so that it may be shown as the message:
+// not blank, not a markup page (a gateway's "502 Bad Gateway" page), no control characters of a
+// binary body, and not so long that it is a dump (a stack trace, a whole document). A short plain
+// text or JSON message passes. A caller that gets false says in its own words that the server
+// answered with an error, and with which status.
+bool isWrittenForPeople(const QString &text);
+
 // The value of a hexadecimal digit (either case), or -1 for any other character.
 int hexDigitValue(char c);
 

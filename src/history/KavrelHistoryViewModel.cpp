@@ -167,10 +167,28 @@ QCoro::Task<void> KavrelHistoryViewModel::loadMore()
     setIsLoadingMore(false);
 }
 
+std::optional<QString> KavrelHistoryViewModel::deletionRefusal(const MeetingSessionHistoryListItem &item) const
+{
+    if (!m_readMeetingsInUse)
+        return std::nullopt;
+    // Deleted from under the engine, the record would answer its next save with "not found".
+    const MeetingsInUse inUse = m_readMeetingsInUse();
+    if (inUse.recordingID == item.id)
+        return m_localization.localized(QStringLiteral("This session is being recorded now. Stop listening before deleting it."));
+    if (inUse.waitingIDs.contains(item.id))
+        return m_localization.localized(
+            QStringLiteral("This session has not been saved to the server yet. It can be deleted once it is saved."));
+    return std::nullopt;
+}
+
 QCoro::Task<void> KavrelHistoryViewModel::deleteSession(MeetingSessionHistoryListItem item)
 {
     if (m_deletingSessionID)
         co_return;
+    if (std::optional<QString> refusal = deletionRefusal(item)) {
+        setErrorMessage(std::move(refusal));
+        co_return;
+    }
 
     QPointer<KavrelHistoryViewModel> self(this);
     std::shared_ptr<KavrelHistoryClient> client = m_client;
@@ -180,7 +198,9 @@ QCoro::Task<void> KavrelHistoryViewModel::deleteSession(MeetingSessionHistoryLis
     if (!self)
         co_return;
 
-    if (deletion.failed()) {
+    // A meeting the server no longer has is gone, as asked: so is one whose earlier delete went
+    // through while its answer was lost.
+    if (deletion.failed() && !MeetingSessionHistoryService::isMeetingNotFoundError(deletion.error)) {
         setErrorMessage(deletion.errorText());
         setDeletingSessionID(std::nullopt);
         co_return;

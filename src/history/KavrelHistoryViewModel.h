@@ -4,6 +4,7 @@
 #include "history/KavrelHistoryClient.h"
 #include "history/KavrelHistoryDetailTab.h"
 #include "services/MeetingSessionHistoryTypes.h"
+#include "session/MeetingsInUse.h"
 
 #include <QList>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +48,9 @@ public:
     ~KavrelHistoryViewModel() override;
 
     void setSearchDebounceInterval(std::chrono::milliseconds interval) { m_searchDebounce = interval; }
+    // Tells which meetings the session engine still writes; asked at each deletion. Without it
+    // any meeting may be deleted.
+    void setMeetingsInUseReader(std::function<MeetingsInUse()> reader) { m_readMeetingsInUse = std::move(reader); }
 
     QString searchText() const { return m_searchText; }
     const QList<MeetingSessionHistoryListItem> &sessions() const { return m_sessions; }
@@ -75,7 +80,11 @@ public:
     // lost: when the search text then differs from that load's, it runs afterwards.
     QCoro::Task<void> reload(bool force);
     QCoro::Task<void> loadMore();
+    // A meeting the session engine still writes is not deleted: the list says why instead. A
+    // meeting the server no longer has counts as deleted.
     QCoro::Task<void> deleteSession(MeetingSessionHistoryListItem item);
+    // Why the meeting may not be deleted now, for the screen; nothing when it may.
+    std::optional<QString> deletionRefusal(const MeetingSessionHistoryListItem &item) const;
     QCoro::Task<void> openSession(MeetingSessionHistoryListItem item);
     QCoro::Task<void> retrySelectedSession();
     void dismissDetail();
@@ -146,6 +155,7 @@ private:
     std::shared_ptr<KavrelHistoryClient> m_client;
     const KavrelLocalizationStore &m_localization;
     std::chrono::milliseconds m_searchDebounce = defaultSearchDebounce;
+    std::function<MeetingsInUse()> m_readMeetingsInUse;
 
     QString m_searchText;
     QList<MeetingSessionHistoryListItem> m_sessions;

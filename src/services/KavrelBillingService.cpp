@@ -56,7 +56,8 @@ QString failureMessage(int status, const QByteArray &body)
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
     const QString text = Text::trimmed(decoder.decode(body));
-    if (!decoder.hasError() && !text.isEmpty())
+    // A gateway's page in place of the backend's answer is not shown as the message.
+    if (!decoder.hasError() && Text::isWrittenForPeople(text))
         return text;
     return QStringLiteral("Billing request failed with status %1.").arg(status);
 }

@@ -243,7 +243,7 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
     if (reply.status == 0)
         throw MeetingSessionHistoryServiceError::invalidResponse();
     if (reply.status < 200 || reply.status > 299) {
-        if (auto error = graphqlRequestError(reply.body))
+        if (auto error = graphqlRequestError(reply.body, reply.status))
             throw error->withHttpStatus(reply.status);
         throw MeetingSessionHistoryServiceError::invalidResponse().withHttpStatus(reply.status);
     }
@@ -258,7 +258,8 @@ QCoro::Task<QJsonValue> MeetingSessionHistoryService::performGraphQLRequest(QUrl
     co_return *envelope.data;
 }
 
-std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::graphqlRequestError(const QByteArray &body)
+std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::graphqlRequestError(const QByteArray &body,
+                                                                                                 int status)
 {
     try {
         const GraphQLEnvelope envelope = GraphQLEnvelope::fromJsonBytes(body);
@@ -272,6 +273,9 @@ std::optional<MeetingSessionHistoryServiceError> MeetingSessionHistoryService::g
     const QString text = Text::trimmed(decoder.decode(body));
     if (decoder.hasError() || text.isEmpty())
         return std::nullopt;
+    // A gateway's page in place of the server's answer: its status is all it says.
+    if (!Text::isWrittenForPeople(text))
+        return MeetingSessionHistoryServiceError::answeredWithStatus(status);
     return MeetingSessionHistoryServiceError::graphqlRequestFailed(text);
 }
 
@@ -280,9 +284,10 @@ MeetingSessionHistoryServiceError MeetingSessionHistoryService::serviceError(con
     QString message = QStringLiteral("GraphQL request failed.");
     if (payload.message && !Text::trimmed(*payload.message).isEmpty())
         message = *payload.message;
-    if (payload.extensions && payload.extensions->code == QLatin1String("MEETING_CONTENT_UNAVAILABLE"))
-        return MeetingSessionHistoryServiceError::meetingContentUnavailable(message);
-    return MeetingSessionHistoryServiceError::graphqlRequestFailed(message);
+    const std::optional<QString> code = payload.extensions ? payload.extensions->code : std::nullopt;
+    if (code == QLatin1String("MEETING_CONTENT_UNAVAILABLE"))
+        return MeetingSessionHistoryServiceError::meetingContentUnavailable(message).withServerCode(code);
+    return MeetingSessionHistoryServiceError::graphqlRequestFailed(message).withServerCode(code);
 }
 
 bool MeetingSessionHistoryService::isTransientNetworkError(const std::exception_ptr &error)
@@ -332,6 +337,19 @@ bool MeetingSessionHistoryService::isRetryableError(const std::exception_ptr &er
         // stack took for a whole one, a compressed body that does not decompress): the request
         // may not even have reached the server.
         return true;
+    }
+}
+
+bool MeetingSessionHistoryService::isMeetingNotFoundError(const std::exception_ptr &error)
+{
+    if (!error)
+        return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const MeetingSessionHistoryServiceError &serviceError) {
+        return serviceError.serverCode() == QLatin1String(notFoundCode);
+    } catch (...) {
+        return false;
     }
 }
 

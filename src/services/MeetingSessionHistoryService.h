@@ -103,6 +103,11 @@ public:
     static bool isRetryableError(const std::exception_ptr &error);
     // True when the server refused an update because the quoted revision is not its own.
     static bool isOutdatedRevisionError(const std::exception_ptr &error);
+    // True when the server answered that the meeting it was asked about does not exist (its
+    // GraphQL error code NOT_FOUND): deleted, by this program or elsewhere. A gateway's 404 page
+    // says nothing of the meeting and does not count.
+    static bool isMeetingNotFoundError(const std::exception_ptr &error);
+    static constexpr const char *notFoundCode = "NOT_FOUND";
 
     // Throws MeetingSessionHistoryServiceError::invalidBackendBaseURL.
     Configuration makeConfiguration(const AuthSession &session) const;
@@ -130,7 +135,7 @@ private:
         RequestContext context, QString id, qint64 revision, MeetingSessionHistorySnapshot snapshot,
         CancellationToken token);
 
-    static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body);
+    static std::optional<MeetingSessionHistoryServiceError> graphqlRequestError(const QByteArray &body, int status);
     static MeetingSessionHistoryServiceError serviceError(const MeetingSessionHistoryGraphQL::GraphQLErrorPayload &payload);
 
     QPointer<AuthService> m_authService;

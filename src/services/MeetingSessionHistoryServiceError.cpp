@@ -15,3 +15,9 @@ QString MeetingSessionHistoryServiceError::message() const
     }
     return QString();
 }
+
+MeetingSessionHistoryServiceError MeetingSessionHistoryServiceError::answeredWithStatus(int status)
+{
+    return graphqlRequestFailed(QStringLiteral("Сервер истории встреч ответил ошибкой (статус %1).").arg(status))
+        .withHttpStatus(status);
+}

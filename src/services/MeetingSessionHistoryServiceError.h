@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // The failure of a meeting-history request. The texts are Russian and shown as they stand;
 // the server's own messages are passed through.
 class MeetingSessionHistoryServiceError final : public KavrelError
@@ -25,6 +27,9 @@ public:
     static MeetingSessionHistoryServiceError graphqlRequestFailed(const QString &message) { return MeetingSessionHistoryServiceError(Case::graphqlRequestFailed, message); }
     static MeetingSessionHistoryServiceError missingAuthSession() { return MeetingSessionHistoryServiceError(Case::missingAuthSession); }
     static MeetingSessionHistoryServiceError invalidResponse() { return MeetingSessionHistoryServiceError(Case::invalidResponse); }
+    // A failed answer whose body is not for the screen (a gateway's page): graphqlRequestFailed
+    // with a text that names the status.
+    static MeetingSessionHistoryServiceError answeredWithStatus(int status);
 
     Case errorCase() const { return m_case; }
     QString payload() const { return m_payload; }
@@ -35,6 +40,14 @@ public:
     {
         MeetingSessionHistoryServiceError error = *this;
         error.m_httpStatus = status;
+        return error;
+    }
+    // The machine-readable code of the server's GraphQL error ("NOT_FOUND"), when it gave one.
+    std::optional<QString> serverCode() const { return m_serverCode; }
+    MeetingSessionHistoryServiceError withServerCode(std::optional<QString> code) const
+    {
+        MeetingSessionHistoryServiceError error = *this;
+        error.m_serverCode = std::move(code);
         return error;
     }
 
@@ -49,4 +62,5 @@ private:
     Case m_case;
     QString m_payload;
     int m_httpStatus = 0;
+    std::optional<QString> m_serverCode;
 };

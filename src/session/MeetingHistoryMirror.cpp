@@ -21,6 +21,8 @@ const QString failurePrefix = QStringLiteral("Не удалось синхрон
 const QString previousTransientFailureMessage = QStringLiteral(
     "Не удалось сохранить в истории предыдущую встречу. Проверьте интернет-соединение — повторим попытку автоматически.");
 const QString previousFailurePrefix = QStringLiteral("Не удалось сохранить в истории предыдущую встречу: ");
+// In place of the server's own words for a record it no longer has ("Meeting session not found").
+const QString recordGoneReason = QStringLiteral("её запись удалена с сервера.");
 const QString refusedMeetingTextKeptIn = QStringLiteral("Текст встречи сохранён на этом компьютере в файле: %1");
 const QString refusedMeetingTextNotWritten = QStringLiteral(
     "Записать её текст в файл не удалось: он хранится на этом компьютере, и программа попробует записать его снова "
@@ -372,6 +374,18 @@ bool MeetingHistoryMirror::hasUnsavedMeeting() const
     return m_current->queuedSaves > 0 || m_current->lastSaveFailed;
 }
 
+QStringList MeetingHistoryMirror::waitingSessionIDs() const
+{
+    QStringList ids;
+    if (m_current->sessionID && (m_current->queuedSaves > 0 || m_current->lastSaveFailed))
+        ids.append(*m_current->sessionID);
+    for (const ConversationPointer &conversation : m_handedOver) {
+        if (conversation->sessionID)
+            ids.append(*conversation->sessionID);
+    }
+    return ids;
+}
+
 QCoro::Task<void> MeetingHistoryMirror::persistMeetingHistorySnapshot(MeetingSessionHistoryStatus status)
 {
     TaskHandle<void> save = enqueueSnapshotSync(status);
@@ -609,23 +623,35 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
         return;
     }
     const bool previousMeeting = conversation->finalSnapshot.has_value();
+    const bool recordGone = MeetingSessionHistoryService::isMeetingNotFoundError(error);
     const QString description = errorMessage(error);
     QString message;
     if (MeetingSessionHistoryService::isRetryableError(error)) {
         message = previousMeeting ? previousTransientFailureMessage : transientFailureMessage;
         scheduleDeferredRetry(retryStatus, conversation);
     } else {
-        message = (previousMeeting ? previousFailurePrefix : failurePrefix) + description;
+        message = (previousMeeting ? previousFailurePrefix : failurePrefix) + (recordGone ? recordGoneReason : description);
         // Refused by the server: retrying the same record cannot help. Its draft is gone, so
         // its text is kept elsewhere on this computer first; a meeting whose text file could
-        // not be written (a full disk) stays handed over, kept on disk, for the next run.
-        if (previousMeeting) {
-            const std::optional<QString> kept = keepRefusedMeetingText(*conversation);
+        // not be written (a full disk) stays handed over, kept on disk, for the next run. A
+        // record deleted elsewhere refuses the meeting on screen as well: its text is kept now.
+        if (previousMeeting || recordGone) {
+            std::optional<MeetingSessionHistorySnapshot> record = conversation->finalSnapshot;
+            if (!record && m_snapshotProvider)
+                record = m_snapshotProvider(retryStatus, true);
+            const std::optional<QString> kept = record ? keepRefusedMeetingText(*conversation, *record) : QString();
             const QString separator = message.endsWith(QLatin1Char('.')) ? QStringLiteral(" ") : QStringLiteral(". ");
             if (kept) {
                 if (!kept->isEmpty())
                     message += separator + *kept;
                 releaseHandedOver(conversation);
+                // The file stands for this content: neither Start New nor the quit sends it to
+                // the gone record again, nor keeps it twice.
+                if (!previousMeeting && record) {
+                    lastSignature(*conversation, record->status) = Text::digest(record->signature());
+                    conversation->lastSaveFailed = false;
+                    noteRecordChanged(*conversation);
+                }
             } else {
                 message += separator + refusedMeetingTextNotWritten;
             }
@@ -637,11 +663,14 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
         m_writeErrorMessage(message);
 }
 
-std::optional<QString> MeetingHistoryMirror::keepRefusedMeetingText(const Conversation &conversation) const
+std::optional<QString> MeetingHistoryMirror::keepRefusedMeetingText(const Conversation &conversation,
+                                                                    const MeetingSessionHistorySnapshot &record) const
 {
     if (!m_keepRefusedMeeting)
         return QString();
-    const std::optional<QString> path = m_keepRefusedMeeting(handedOverMeetingOf(conversation));
+    HandedOverMeeting meeting = handedOverMeetingOf(conversation);
+    meeting.finalSnapshot = record;
+    const std::optional<QString> path = m_keepRefusedMeeting(meeting);
     if (!path)
         return std::nullopt;
     return refusedMeetingTextKeptIn.arg(*path);

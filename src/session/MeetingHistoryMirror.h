@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <array>
@@ -129,6 +130,9 @@ public:
     QCoro::Task<void> waitForEverySave() override;
     // A save asked for has not landed: it is queued or running, or it failed.
     bool hasUnsavedMeeting() const override;
+    // The server ids of the meetings whose record has not landed: the current one while a save
+    // of it is queued, running or failed, and every handed-over one the server knows.
+    QStringList waitingSessionIDs() const;
 
     // The meeting's end, once it is fixed.
     std::optional<QDateTime> endedAt() const { return m_current->endedAt; }
@@ -244,9 +248,11 @@ private:
     void releaseHandedOver(const ConversationPointer &conversation);
     void handleSyncError(const std::exception_ptr &error, MeetingSessionHistoryStatus retryStatus,
                          const ConversationPointer &conversation);
-    // The notice's sentence that says where a refused meeting's text was written; nothing when
-    // it could not be written (the meeting then stays handed over), empty without a keeper.
-    std::optional<QString> keepRefusedMeetingText(const Conversation &conversation) const;
+    // The notice's sentence that says where a refused meeting's text (that of the record) was
+    // written; nothing when it could not be written (the meeting then stays handed over), empty
+    // without a keeper.
+    std::optional<QString> keepRefusedMeetingText(const Conversation &conversation,
+                                                  const MeetingSessionHistorySnapshot &record) const;
     void scheduleDeferredRetry(MeetingSessionHistoryStatus status, const ConversationPointer &conversation);
     static std::optional<QString> &lastSignature(Conversation &conversation, MeetingSessionHistoryStatus status);
 

@@ -62,6 +62,9 @@ private Q_SLOTS:
         QTest::newRow("error as object: the JSON text")
             << 422 << j("{'error':{'message':'x'}}") << QString::fromUtf8(j("{'error':{'message':'x'}}"));
         QTest::newRow("plain text kept as sent") << 502 << QByteArray("Bad gateway\n") << "Bad gateway\n";
+        // A gateway's page is no message for the sign-in screen: the status is.
+        QTest::newRow("gateway page") << 502 << QByteArray("<html><body><h1>502 Bad Gateway</h1></body></html>")
+                                      << "Auth backend request failed with status 502.";
         QTest::newRow("blank body") << 503 << QByteArray(" \r\n  ") << "Auth backend request failed with status 503.";
         QTest::newRow("empty body") << 500 << QByteArray() << "Auth backend request failed with status 500.";
         QTest::newRow("not UTF-8") << 404 << QByteArray("\xff\xfe\xfd") << "Auth backend request failed with status 404.";

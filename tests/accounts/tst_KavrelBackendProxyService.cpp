@@ -98,6 +98,8 @@ private Q_SLOTS:
         QTest::newRow("envelope message trimmed") << 500 << j("{'error':{'message':'  Model overloaded  '}}") << int(C::serverError) << "Model overloaded";
         QTest::newRow("empty 401") << 401 << QByteArray() << int(C::serverError) << "КАВРЕЛ backend request failed with status 401.";
         QTest::newRow("plain text trimmed") << 502 << QByteArray("Bad gateway\n") << int(C::serverError) << "Bad gateway";
+        QTest::newRow("gateway page") << 503 << QByteArray("<html><head><title>503 Service Unavailable</title></head></html>")
+                                      << int(C::serverError) << "КАВРЕЛ backend request failed with status 503.";
         QTest::newRow("empty envelope message: the whole body")
             << 400 << j("{'error':{'message':''}}") << int(C::serverError) << QString::fromUtf8(j("{'error':{'message':''}}"));
         QTest::newRow("empty 200") << 200 << QByteArray() << int(C::invalidResponse) << "";

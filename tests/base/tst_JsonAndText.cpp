@@ -27,6 +27,8 @@ private Q_SLOTS:
     void trimmingAndNilIfEmpty();
     void graphemes();
     void nfc();
+    void serverTextWrittenForPeople_data();
+    void serverTextWrittenForPeople();
 };
 
 static JsonReader reader(const char *json)
@@ -277,6 +279,33 @@ void tst_JsonAndText::nfc()
     QVERIFY(Text::nfcEquals(QStringLiteral("e\u0301"), QStringLiteral("\u00E9")));
     QVERIFY(Text::nfcEquals(QStringLiteral("й"), QStringLiteral("и\u0306")));
     QVERIFY(!Text::nfcEquals(QStringLiteral("e"), QStringLiteral("\u00E9")));
+}
+
+void tst_JsonAndText::serverTextWrittenForPeople_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("forPeople");
+    QTest::newRow("sentence") << "Invalid e-mail code." << true;
+    QTest::newRow("Russian with newlines") << " Неверный код.\nПопробуйте ещё раз.\n" << true;
+    QTest::newRow("JSON message") << "{\"message\":\"bad\"}" << true;
+    QTest::newRow("comparison signs") << "limit < 5 and count > 3" << true;
+    QTest::newRow("gateway page") << "<html><body><h1>502 Bad Gateway</h1></body></html>" << false;
+    QTest::newRow("nginx page") << "<html>\r\n<head><title>503 Service Temporarily Unavailable</title></head>\r\n</html>"
+                                << false;
+    QTest::newRow("doctype") << "<!DOCTYPE html>\n<p>Rate limited" << false;
+    QTest::newRow("text around a tag") << "Bad gateway<br/>try later" << false;
+    QTest::newRow("XML") << "<?xml version=\"1.0\"?><Error><Code>Throttled</Code></Error>" << false;
+    QTest::newRow("control characters") << QStringLiteral("PK\u0003\u0004binary") << false;
+    QTest::newRow("dump") << QString(601, QLatin1Char('x')) << false;
+    QTest::newRow("longest message") << QString(600, QLatin1Char('x')) << true;
+    QTest::newRow("blank") << " \n " << false;
+}
+
+void tst_JsonAndText::serverTextWrittenForPeople()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, forPeople);
+    QCOMPARE(Text::isWrittenForPeople(text), forPeople);
 }
 
 QTEST_GUILESS_MAIN(tst_JsonAndText)

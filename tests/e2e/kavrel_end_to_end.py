@@ -7,12 +7,14 @@ against it, and drives the program through the accessibility bus (AT-SPI) and th
 synthesized X input. Every step leaves a screenshot in the screenshots folder.
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 # Debian's pyatspi lives with the system Python.
 try:
@@ -375,6 +377,8 @@ class Run:
         for player in players:
             player.wait(timeout=30)
 
+        self.live_meeting_is_not_deleted()
+
         # Another window covers the main window: the floating mini window appears.
         cover = self.start(["xlogo", "-geometry", "1600x1000+0+0"])
         self.mark_process_of_window("xlogo", cover.pid)
@@ -394,13 +398,7 @@ class Run:
         # The meeting is in the history list.
         self.tray_menu("show", ["Down", "Down"])
         self.press(self.find(role="push button", contains="История", what="history section"))
-        deadline = time.time() + 30
-        while time.time() < deadline:
-            loading = [node for name, node in self.find_all("label") if name.startswith("Загружаем")]
-            if not loading:
-                break
-            time.sleep(0.5)
-        time.sleep(1)
+        self.wait_for_history_list()
         self.screenshot("history")
         entry = self.find(role="list item", contains="Good morning", timeout=20, what="meeting in history")
         # The card's "Открыть" is drawn by the list, at the card's top right.
@@ -430,6 +428,43 @@ class Run:
         self.screenshot("restored-session")
 
         self.second_copy_says_so_and_ends()
+
+    def wait_for_history_list(self):
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            loading = [node for name, node in self.find_all("label") if name.startswith("Загружаем")]
+            if not loading:
+                break
+            time.sleep(0.5)
+        time.sleep(1)
+
+    def live_meeting_is_not_deleted(self):
+        """While it listens, the meeting being recorded is in the history list; its Delete says why
+        it cannot be deleted instead of deleting it, and the server keeps the record."""
+        self.press(self.find(role="push button", contains="История", what="history section"))
+        self.wait_for_history_list()
+        entry = self.find(role="list item", timeout=20, what="live meeting in history")
+        # The card's "Удалить" is drawn by the list under its "Открыть", at the card's top right.
+        extents = entry.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width - 81), str(extents.y + 91),
+                        "click", "1"], check=True)
+        self.find(contains="сейчас записывается", timeout=15, what="refusal to delete the live meeting")
+        time.sleep(0.5)
+        self.screenshot("history-live-meeting-not-deleted")
+        if any(name == "Удалить" for name, _ in self.find_all("push button")):
+            raise Failure("the refusal offers a Delete button")
+        with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
+            meetings = json.load(reply)["meetings"]
+        if len(meetings) != 1 or meetings[0].get("status") == "deleted":
+            raise Failure("the live meeting's record did not stay on the server: %s" % meetings)
+        buttons = [node for name, node in self.find_all("push button") if name in ("OK", "ОК", "&OK")]
+        if not buttons:
+            self.dump_tree("live-meeting-refusal")
+            raise Failure("the refusal has no button to close it")
+        self.press(buttons[0])
+        time.sleep(0.5)
+        self.press(self.find(role="push button", contains="Рабочая область", what="workspace section"))
+        self.find(role="push button", contains="Остановить", timeout=15, what="stop button back in the workspace")
 
     def second_copy_says_so_and_ends(self):
         """A second copy with a runtime folder of its own finds no one on the instance socket, but

@@ -42,9 +42,10 @@ public:
         if (std::coroutine_handle<> waiter = std::exchange(m_waiter, nullptr))
             waiter.resume();
     }
-    void fail(const QString &message)
+    void fail(const QString &message) { fail(MeetingSessionHistoryServiceError::graphqlRequestFailed(message)); }
+    void fail(const MeetingSessionHistoryServiceError &serviceError)
     {
-        error = std::make_exception_ptr(MeetingSessionHistoryServiceError::graphqlRequestFailed(message));
+        error = std::make_exception_ptr(serviceError);
         answer();
     }
 

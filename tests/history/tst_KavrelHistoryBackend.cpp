@@ -4,7 +4,11 @@
 #include "accounts/AuthService.h"
 #include "history/KavrelHistoryRemoteClient.h"
 #include "history/KavrelHistoryViewModel.h"
+#include "platform/UserDefaults.h"
 #include "services/MeetingSessionHistoryService.h"
+#include "session/HandedOverMeetingStore.h"
+#include "session/MeetingHistoryMirror.h"
+#include "session/MeetingHistorySnapshotBuilder.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
@@ -13,8 +17,12 @@
 
 #include "HistoryTestData.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace std::chrono_literals;
 
@@ -44,6 +52,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void listsSearchesOpensSummarizesAndDeletes();
+    void aMeetingTheEngineWritesIsNeitherDeletedNorLost();
 
 private:
     template<typename F>
@@ -175,6 +184,107 @@ void tst_KavrelHistoryBackend::listsSearchesOpensSummarizesAndDeletes()
     QVERIFY(!vm.isDetailPresented());
     QCOMPARE(vm.sessions().size(), 4);
     QVERIFY(m_history->documentMismatches().isEmpty());
+}
+
+void tst_KavrelHistoryBackend::aMeetingTheEngineWritesIsNeitherDeletedNorLost()
+{
+    // The engine's side: its own history client, and its record of the meeting on screen.
+    MeetingSessionHistoryService engineService(m_auth.get());
+    MeetingHistoryMirror mirror(&engineService);
+    MeetingHistoryMirror::Timings timings;
+    timings.retryDelays = {5ms, 5ms, 5ms};
+    timings.deferredRetryDelay = 30ms;
+    mirror.setTimings(timings);
+    std::optional<QString> notice;
+    mirror.setErrorMessageAccess([&notice] { return notice; }, [&notice](const std::optional<QString> &text) { notice = text; });
+    std::vector<SessionTurn> turns;
+    mirror.setSnapshotProvider([&](MeetingSessionHistoryStatus status, bool allowEmpty) {
+        MeetingHistorySnapshotBuilder::Input input;
+        input.turns = turns;
+        input.startedAt = mirror.startedAt();
+        input.endedAt = mirror.endedAt();
+        input.source = mirror.source();
+        input.clientSessionID = mirror.clientSessionID();
+        input.now = QDateTime::currentDateTimeUtc();
+        return MeetingHistorySnapshotBuilder::snapshot(input, status, allowEmpty);
+    });
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath(QStringLiteral("defaults.ini")));
+    HandedOverMeetingStore store(defaults, &mirror, nullptr);
+    const QString texts = folder.filePath(QStringLiteral("texts"));
+    store.setTextFolder(texts);
+    const auto say = [&turns](const QString &text) {
+        SessionTurn turn;
+        turn.id = QUuid::createUuid();
+        turn.text = text;
+        turn.timestamp = QDateTime(QDate(2026, 5, 4), QTime(10, 0, int(turns.size())), QTimeZone::utc());
+        turn.isClosed = true;
+        turns.push_back(turn);
+    };
+
+    bool listening = true;
+    mirror.noteListeningStarted(QStringLiteral("system_audio"));
+    mirror.scheduleSessionStartIfNeeded();
+    QTRY_VERIFY(mirror.sessionID());
+    const QString live = *mirror.sessionID();
+
+    // The browser's side, asking the engine at each delete.
+    KavrelHistoryViewModel vm(std::make_shared<KavrelHistoryRemoteClient>(m_auth.get()), *m_localization->store);
+    vm.setMeetingsInUseReader([&] {
+        return MeetingsInUse{listening ? mirror.sessionID() : std::nullopt, mirror.waitingSessionIDs()};
+    });
+    run([&] { return vm.loadInitialPage(); });
+    QCOMPARE(vm.sessions().size(), 1);
+    const MeetingSessionHistoryListItem card = vm.sessions().first();
+    run([&] { return vm.deleteSession(card); });
+    QCOMPARE(vm.errorMessage(), std::optional<QString>("This session is being recorded now. Stop listening before deleting it."));
+    QVERIFY(!m_history->isDeleted(live));
+
+    // Stopped, its save held up behind a gateway: it waits for the server, and stays.
+    listening = false;
+    m_history->script(QStringLiteral("UpdateMeetingSession"),
+                      FakeHistoryBackend::ScriptedReply::httpFailure(503, "<html><h1>503</h1></html>", "text/html"));
+    say(QStringLiteral("First words before the gateway failed."));
+    mirror.enqueueSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QTRY_VERIFY(mirror.waitingSessionIDs().contains(live));
+    run([&] { return vm.deleteSession(card); });
+    QVERIFY(vm.errorMessage().value_or(QString()).startsWith(QStringLiteral("This session has not been saved")));
+    QVERIFY(!m_history->isDeleted(live));
+    m_history->clearScripts();
+    QTRY_VERIFY(mirror.waitingSessionIDs().isEmpty());
+
+    // Listening goes on, and the record is deleted elsewhere meanwhile.
+    listening = true;
+    mirror.noteListeningStarted(QStringLiteral("system_audio"));
+    MeetingSessionHistoryService elsewhere(m_auth.get());
+    QVERIFY(runTask(elsewhere.deleteSession(live)).succeeded());
+    say(QStringLiteral("Words the server never got."));
+    listening = false;
+    m_history->clearCalls();
+    mirror.enqueueSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QTRY_VERIFY(notice && !mirror.hasUnsavedMeeting());
+
+    // The meeting is not lost: its text is in a file, and the notice, in Russian, says where.
+    const QStringList files = QDir(texts).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString path = QDir(texts).filePath(files.first());
+    QCOMPARE(*notice, QStringLiteral("Не удалось синхронизировать историю встречи: её запись удалена с сервера. "
+                                     "Текст встречи сохранён на этом компьютере в файле: ")
+                          + path);
+    QFile text(path);
+    QVERIFY(text.open(QIODevice::ReadOnly));
+    QVERIFY(text.readAll().contains("Words the server never got."));
+    // Start New neither sends it to the gone record again nor keeps it twice.
+    mirror.finishConversation();
+    QCOMPARE(mirror.handedOverCount(), 0);
+    QTest::qWait(100);
+    QCOMPARE(m_history->operationNames().count(QStringLiteral("UpdateMeetingSession")), 1);
+    QCOMPARE(QDir(texts).entryList(QDir::Files).size(), 1);
+
+    // The browser's card of the gone meeting: its delete has nothing left to do, and it goes.
+    run([&] { return vm.deleteSession(card); });
+    QVERIFY(vm.sessions().isEmpty());
+    QVERIFY(!vm.errorMessage());
 }
 
 QTEST_GUILESS_MAIN(tst_KavrelHistoryBackend)

@@ -352,6 +352,19 @@ void tst_KavrelHistoryScreens::cardsOpenAndConfirmDeletion()
     settle();
     QTRY_VERIFY(!m_view->detailSheet() || !m_view->detailSheet()->isVisible());
     QCOMPARE(list->model()->rowCount(), 2);
+
+    // The meeting being recorded: its Delete says why it cannot go, and offers no deletion.
+    m_view->viewModel()->setMeetingsInUseReader([] { return MeetingsInUse{QStringLiteral("m1"), {}}; });
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      deletePoint - second.topLeft() + list->visualRect(list->model()->index(0, 0)).topLeft());
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    QMessageBox *refusal = m_view->deleteConfirmation();
+    QCOMPARE(refusal->informativeText(), QStringLiteral("This session is being recorded now. Stop listening before deleting it."));
+    QVERIFY(!buttonTexts(refusal).contains("Delete"));
+    QVERIFY(!m_view->pendingDeleteSession());
+    refusal->accept();
+    QVERIFY(m_client->callsOf("deleteSession").size() == 1);
+    QCOMPARE(list->model()->rowCount(), 2);
 }
 
 void tst_KavrelHistoryScreens::detailSheetTabsAndActions()

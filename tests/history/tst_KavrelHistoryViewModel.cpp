@@ -57,6 +57,9 @@ private Q_SLOTS:
     void nextPageOfAReloadedListIsDropped_data();
     void nextPageOfAReloadedListIsDropped();
     void deletionIsSerialAndClosesTheOpenedMeeting();
+    void meetingsTheEngineWritesAreNotDeleted_data();
+    void meetingsTheEngineWritesAreNotDeleted();
+    void deletionAnsweredNotFoundHasReachedItsGoal();
     void lateDetailDoesNotFillTheSheet_data();
     void lateDetailDoesNotFillTheSheet();
     void summaryOutcomes_data();
@@ -325,6 +328,64 @@ void tst_KavrelHistoryViewModel::deletionIsSerialAndClosesTheOpenedMeeting()
     QVERIFY(!m_viewModel->isDetailPresented());
     QVERIFY(!m_viewModel->selectedSessionDetail());
     QVERIFY(!m_viewModel->errorMessage());
+}
+
+void tst_KavrelHistoryViewModel::meetingsTheEngineWritesAreNotDeleted_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("refusal"); // empty: deleted
+    QTest::newRow("being recorded") << "live" << "Эта сессия сейчас записывается. Остановите прослушивание, чтобы её удалить.";
+    QTest::newRow("waiting for the server")
+        << "waiting" << "Эта сессия ещё не сохранена на сервере. Удалить её можно, когда она сохранится.";
+    QTest::newRow("saved") << "saved" << "";
+}
+
+void tst_KavrelHistoryViewModel::meetingsTheEngineWritesAreNotDeleted()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, refusal);
+    Localization russian(KavrelAppLanguage::russian);
+    // Asked at the delete itself: the meeting became the live one after the list was loaded.
+    MeetingsInUse inUse;
+    KavrelHistoryViewModel vm(m_client, *russian.store);
+    vm.setMeetingsInUseReader([&inUse] { return inUse; });
+    KavrelHistoryViewModel *model = &vm;
+    start([model] { return model->loadInitialPage(); });
+    pending(fetchSessions)->answerPage(page({"live", "waiting", "saved"}));
+    inUse.recordingID = QStringLiteral("live");
+    inUse.waitingIDs = QStringList{QStringLiteral("waiting")};
+
+    QCOMPARE(vm.deletionRefusal(row(id)).value_or(QString()), refusal);
+    const MeetingSessionHistoryListItem item = row(id);
+    start([model, item] { return model->deleteSession(item); });
+    if (refusal.isEmpty()) {
+        pending(deleteOp)->answer();
+        QCOMPARE(ids(vm.sessions()), (QStringList{"live", "waiting"}));
+        return;
+    }
+    QVERIFY(m_client->callsOf(deleteOp).isEmpty());
+    QCOMPARE(vm.errorMessage(), std::optional<QString>(refusal));
+    QCOMPARE(vm.sessions().size(), 3);
+    QVERIFY(!vm.deletingSessionID());
+}
+
+void tst_KavrelHistoryViewModel::deletionAnsweredNotFoundHasReachedItsGoal()
+{
+    KavrelHistoryViewModel *vm = m_viewModel.get();
+    loadFirstPage(page({"a", "b"}));
+    openWithDetail(record(QStringLiteral("a")));
+    start([vm] { return vm->deleteSession(row("x")); });
+    pending(deleteOp)->fail(QStringLiteral("Forbidden"));
+    QCOMPARE(m_viewModel->errorMessage(), std::optional<QString>("Forbidden"));
+
+    // Deleted elsewhere, or by an earlier attempt whose answer was lost.
+    start([vm] { return vm->deleteSession(row("a")); });
+    pending(deleteOp)->fail(MeetingSessionHistoryServiceError::graphqlRequestFailed(QStringLiteral("Meeting session not found"))
+                                .withServerCode(QStringLiteral("NOT_FOUND")));
+    QCOMPARE(ids(m_viewModel->sessions()), QStringList{"b"});
+    QVERIFY(!m_viewModel->errorMessage());
+    QVERIFY(!m_viewModel->isDetailPresented());
+    QVERIFY(!m_viewModel->deletingSessionID());
 }
 
 void tst_KavrelHistoryViewModel::lateDetailDoesNotFillTheSheet_data()

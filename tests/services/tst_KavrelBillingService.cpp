@@ -211,6 +211,8 @@ void tst_KavrelBillingService::failureMessages_data()
     QTest::newRow("status only") << FakeResponse::json(400, j(" {'status':400} \n")) << "{\"status\":400}";
     QTest::newRow("title of the wrong type") << FakeResponse::json(422, j("{'title':5,'detail':'x'}")) << "{\"title\":5,\"detail\":\"x\"}";
     QTest::newRow("plain text") << FakeResponse::text(500, "  Internal Server Error\n") << "Internal Server Error";
+    QTest::newRow("gateway page") << FakeResponse::text(502, "<html><body><h1>502 Bad Gateway</h1></body></html>", "text/html")
+                                  << "Billing request failed with status 502.";
     QTest::newRow("empty body") << FakeResponse::empty(503) << "Billing request failed with status 503.";
     QTest::newRow("blank body") << FakeResponse::text(502, " \n ") << "Billing request failed with status 502.";
     QTest::newRow("not UTF-8") << FakeResponse::text(500, "\xff\xfe") << "Billing request failed with status 500.";

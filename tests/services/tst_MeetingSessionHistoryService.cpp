@@ -497,7 +497,7 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("expected"); // "ok", "decode", or the service error's message
+    QTest::addColumn<QString>("expected"); // "ok", "decode", or the service error's message ("gone:" when it says the meeting is not found)
     // Whether the same request may still go through: only the server's refusal says no.
     QTest::addColumn<bool>("retryable");
 
@@ -517,7 +517,20 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers_data()
     QTest::newRow("500 with GraphQL error") << 500 << j("{'errors':[{'message':'gone','extensions':{'code':'MEETING_CONTENT_UNAVAILABLE'}}]}") << "content:gone" << true;
     QTest::newRow("502 with text") << 502 << QByteArray("  Bad gateway\n") << "Bad gateway" << true;
     QTest::newRow("503 with GraphQL error") << 503 << j("{'errors':[{'message':'upstream unavailable'}]}") << "upstream unavailable" << true;
-    QTest::newRow("504 with a page") << 504 << QByteArray("<html>Gateway Time-out</html>") << "<html>Gateway Time-out</html>" << true;
+    // A gateway's page is no message: the status is.
+    QTest::newRow("504 with a page") << 504 << QByteArray("<html>Gateway Time-out</html>") << "Сервер истории встреч ответил ошибкой (статус 504)." << true;
+    QTest::newRow("429 with a page") << 429 << QByteArray("<html><body><h1>429 Too Many Requests</h1></body></html>\n")
+                                     << "Сервер истории встреч ответил ошибкой (статус 429)." << true;
+    // Only the server's own code says that the meeting is gone, not a page or a word in a text.
+    QTest::newRow("not found") << 200 << j("{'data':null,'errors':[{'message':'Meeting session not found','extensions':{'code':'NOT_FOUND'}}]}")
+                               << "gone:Meeting session not found" << false;
+    QTest::newRow("404 with GraphQL not found") << 404 << j("{'errors':[{'message':'Meeting session not found','extensions':{'code':'NOT_FOUND'}}]}")
+                                                << "gone:Meeting session not found" << false;
+    QTest::newRow("not found in lower case") << 200 << j("{'errors':[{'message':'Meeting session not found','extensions':{'code':'not_found'}}]}")
+                                             << "Meeting session not found" << false;
+    QTest::newRow("404 page") << 404 << QByteArray("<html><body><h1>404 Not Found</h1></body></html>")
+                              << "Сервер истории встреч ответил ошибкой (статус 404)." << false;
+    QTest::newRow("404 text") << 404 << QByteArray("Not Found") << "Not Found" << false;
     QTest::newRow("408") << 408 << QByteArray("Request Timeout") << "Request Timeout" << true;
     QTest::newRow("429") << 429 << j("{'errors':[{'message':'slow down'}]}") << "slow down" << true;
     QTest::newRow("401") << 401 << QByteArray("Unauthorized") << "Unauthorized" << true;
@@ -596,6 +609,9 @@ void tst_MeetingSessionHistoryService::transportMapsAnswers()
     const auto error = outcome.errorAs<ServiceError>();
     QVERIFY(error.has_value());
     QCOMPARE(error->httpStatus(), status < 0 || (status >= 200 && status <= 299) ? 0 : status);
+    QCOMPARE(MeetingSessionHistoryService::isMeetingNotFoundError(outcome.error), expected.startsWith(QLatin1String("gone:")));
+    if (expected.startsWith(QLatin1String("gone:")))
+        expected = expected.mid(5);
     if (expected.startsWith(QLatin1String("content:"))) {
         QCOMPARE(*error, ServiceError::meetingContentUnavailable(expected.mid(8)));
     } else {

@@ -12,6 +12,7 @@
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "app/widgets/KavrelTrayItem.h"
+#include "history/KavrelHistoryViewModel.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelWindowFront.h"
@@ -19,6 +20,7 @@
 #include "screens/KavrelSettingsModel.h"
 #include "screens/widgets/KavrelSettingsView.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "session/MeetingsInUse.h"
 #include "session/SubtitleViewModel.h"
 #include "signin/widgets/KavrelRootView.h"
 #include "workspace/widgets/ContentView.h"
@@ -26,6 +28,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QKeySequence>
+#include <QPointer>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -198,7 +201,15 @@ QWidget *KavrelApp::makeContentView()
 
 QWidget *KavrelApp::makeHistoryView()
 {
-    return new KavrelHistoryView(m_dependencies.authService);
+    auto *view = new KavrelHistoryView(m_dependencies.authService);
+    // The meeting being recorded, and those waiting for the server, are not deleted from under
+    // the engine.
+    if (SubtitleViewModel *engine = m_dependencies.viewModel) {
+        view->viewModel()->setMeetingsInUseReader([engine = QPointer<SubtitleViewModel>(engine)] {
+            return engine ? MeetingsInUse::of(*engine) : MeetingsInUse();
+        });
+    }
+    return view;
 }
 
 QWidget *KavrelApp::makeSettingsWindow()

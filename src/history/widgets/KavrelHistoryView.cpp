@@ -293,15 +293,27 @@ void KavrelHistoryView::followDetailPresentation()
 
 void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
 {
-    m_pendingDeleteSession = item;
     delete m_confirmation;
-    const QString name = KavrelHistoryLabels::displayTitle(item.title, item.previewText, KavrelLocalizationStore::shared());
+    const std::optional<QString> refusal = m_viewModel->deletionRefusal(item);
+    const QString title = Style::localized(refusal ? QStringLiteral("The session cannot be deleted")
+                                                   : QStringLiteral("Delete session?"));
     m_confirmation = new QMessageBox(this);
     m_confirmation->setAttribute(Qt::WA_DeleteOnClose);
-    m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setTextFormat(Qt::PlainText);
-    m_confirmation->setWindowTitle(Style::localized(QStringLiteral("Delete session?")));
-    m_confirmation->setText(Style::localized(QStringLiteral("Delete session?")));
+    m_confirmation->setWindowTitle(title);
+    m_confirmation->setText(title);
+    // A meeting the session engine still writes is not offered for deletion: the user is told why.
+    if (refusal) {
+        m_pendingDeleteSession.reset();
+        m_confirmation->setIcon(QMessageBox::Information);
+        m_confirmation->setInformativeText(*refusal);
+        m_confirmation->setStandardButtons(QMessageBox::Ok);
+        m_confirmation->open();
+        return;
+    }
+    m_pendingDeleteSession = item;
+    const QString name = KavrelHistoryLabels::displayTitle(item.title, item.previewText, KavrelLocalizationStore::shared());
+    m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setInformativeText(
         Style::localizedFormat(QStringLiteral("This will remove “%@” from your history."), name));
     QPushButton *remove = m_confirmation->addButton(Style::localized(QStringLiteral("Delete")), QMessageBox::DestructiveRole);

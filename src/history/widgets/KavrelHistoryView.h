@@ -45,7 +45,8 @@ public:
     QMessageBox *deleteConfirmation() const { return m_confirmation; }
     std::optional<MeetingSessionHistoryListItem> pendingDeleteSession() const { return m_pendingDeleteSession; }
 
-    // Asks to delete the meeting (the confirmation opens).
+    // Asks to delete the meeting (the confirmation opens); for a meeting the session engine still
+    // writes, a box that says why it cannot be deleted opens instead.
     void confirmDelete(const MeetingSessionHistoryListItem &item);
     // Applies the view model's state now rather than on the next event-loop turn.
     void refresh();
