@@ -110,6 +110,8 @@ int main(int argc, char *argv[])
 
     KavrelGracefulQuit quit([&viewModel] { return viewModel.stopActiveSessionAndWait(); });
     quit.interceptQuitOf(application);
+    // The user sees the program go at once; the session's saves finish behind it.
+    QObject::connect(&quit, &KavrelGracefulQuit::started, &presentation, &KavrelPresentationStore::leaveScreenForQuit);
     trayItem.setQuitAction([&quit] { quit.requestQuit(); });
     KavrelTerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &KavrelTerminationSignals::terminationRequested, &quit,
