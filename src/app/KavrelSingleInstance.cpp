@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -27,26 +28,24 @@ const QByteArray openRequestPrefix = QByteArrayLiteral("open ");
 const QByteArray takenAnswer = QByteArrayLiteral("ok");
 const QByteArray quittingAnswer = QByteArrayLiteral("quitting");
 
-qint64 peerProcessId(const QLocalSocket &socket)
+
+// The process at the other end of the connection, as the kernel knows it.
+std::optional<ucred> peerCredentials(const QLocalSocket &socket)
 {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
     const auto descriptor = static_cast<int>(socket.socketDescriptor());
     if (descriptor < 0 || getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return 0;
-    return credentials.pid;
+        return std::nullopt;
+    return credentials;
 }
 
 // The socket already lives in a folder only the user can enter; checking the peer as well keeps
 // a socket path pointed elsewhere (by a test or a setting) just as private.
 bool peerIsSameUser(const QLocalSocket &socket)
 {
-    ucred credentials{};
-    socklen_t length = sizeof(credentials);
-    const auto descriptor = static_cast<int>(socket.socketDescriptor());
-    if (descriptor < 0 || getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return false;
-    return credentials.uid == getuid();
+    const std::optional<ucred> credentials = peerCredentials(socket);
+    return credentials && credentials->uid == getuid();
 }
 
 QByteArray encodeRequest(const QList<QUrl> &urls)
@@ -230,7 +229,8 @@ KavrelSingleInstance::Handover KavrelSingleInstance::forward(const QString &sock
     const QDeadlineTimer deadline(timeout);
     if (!socket.waitForConnected(int(deadline.remainingTime())))
         return handover;
-    handover.processId = peerProcessId(socket);
+    if (const std::optional<ucred> credentials = peerCredentials(socket))
+        handover.processId = credentials->pid;
     socket.write(request);
     // A program that ended meanwhile reads nothing more; what it answered before is still here.
     socket.waitForBytesWritten(int(deadline.remainingTime()));
