@@ -49,11 +49,22 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     // One program per user: a second start hands its URL (or a reopen request) over and ends.
+    // A copy that is quitting takes nothing: this start waits for it to end (its session saved
+    // within the quit's time limit) and then runs as usual.
+    const std::chrono::milliseconds quitWaitLimit = KavrelGracefulQuit::defaultStopTimeLimit + std::chrono::seconds(5);
     const QList<QUrl> launchURLs = KavrelSingleInstance::urlsFromArguments(QApplication::arguments());
-    const QString instanceSocket = KavrelSingleInstance::defaultSocketPath();
-    KavrelSingleInstance singleInstance(instanceSocket);
-    if (singleInstance.listen() == KavrelSingleInstance::ListenResult::anotherInstanceRuns)
-        return KavrelSingleInstance::forward(instanceSocket, launchURLs) ? 0 : 1;
+    KavrelSingleInstance singleInstance(KavrelSingleInstance::defaultSocketPath());
+    switch (singleInstance.start(launchURLs, quitWaitLimit)) {
+    case KavrelSingleInstance::StartResult::handedOver:
+        return 0;
+    case KavrelSingleInstance::StartResult::failed:
+        return 1;
+    case KavrelSingleInstance::StartResult::run:
+        break;
+    }
+    // A quitting copy lets its settings go last of all, after its socket, and one with another
+    // runtime folder has no socket in common with this one: the settings file tells.
+    UserDefaults::waitForAnnouncedRelease(UserDefaults::standardFilePath(), quitWaitLimit);
 
     UserDefaults defaults;
     KavrelAppearanceController appearance(defaults);
@@ -110,6 +121,11 @@ int main(int argc, char *argv[])
 
     KavrelGracefulQuit quit([&viewModel] { return viewModel.stopActiveSessionAndWait(); });
     quit.interceptQuitOf(application);
+    // The user sees the program go at once; the session's saves finish behind it, and a start
+    // meanwhile waits for this copy to end.
+    QObject::connect(&quit, &KavrelGracefulQuit::started, &presentation, &KavrelPresentationStore::leaveScreenForQuit);
+    QObject::connect(&quit, &KavrelGracefulQuit::started, &singleInstance, &KavrelSingleInstance::setQuitting);
+    QObject::connect(&quit, &KavrelGracefulQuit::started, &defaults, &UserDefaults::announceRelease);
     trayItem.setQuitAction([&quit] { quit.requestQuit(); });
     KavrelTerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &KavrelTerminationSignals::terminationRequested, &quit,

@@ -35,6 +35,7 @@ void KavrelGracefulQuit::requestQuit()
         return;
     m_quitting = true;
     qCInfo(KavrelDiagnostics::app()) << "quitting: stopping the session first";
+    Q_EMIT started();
     m_deadline.start(m_stopTimeLimit);
     StopSession stop = m_stopSession;
     m_stop = spawnTask([stop](CancellationToken) -> QCoro::Task<void> {

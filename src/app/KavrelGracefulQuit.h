@@ -14,7 +14,8 @@ class QCoreApplication;
 
 // The one way the program ends: the tray's "Quit", the desktop session's end and SIGTERM/SIGINT
 // all come here. The running session is stopped first (recording finished, history saved,
-// usage reported), waiting at most the stop time limit, and then the event loop ends.
+// usage reported), waiting at most the stop time limit, and then the event loop ends. The user
+// is told at once (started()): the windows go while the session stops behind them.
 // A plain QCoreApplication::quit() is caught and takes the same road. Main thread only.
 class KavrelGracefulQuit final : public QObject
 {
@@ -22,6 +23,8 @@ class KavrelGracefulQuit final : public QObject
 
 public:
     using StopSession = std::function<QCoro::Task<void>()>;
+
+    static constexpr std::chrono::milliseconds defaultStopTimeLimit{10000};
 
     explicit KavrelGracefulQuit(StopSession stopSession, QObject *parent = nullptr);
 
@@ -37,6 +40,8 @@ public:
     bool isQuitting() const { return m_quitting; }
 
 Q_SIGNALS:
+    // The quit has begun, before the session is asked to stop; once per run.
+    void started();
     // The session stopped (true) or the time limit ran out first (false), just before the exit.
     void finished(bool sessionStopped);
 
@@ -48,7 +53,7 @@ private:
 
     StopSession m_stopSession;
     std::function<void()> m_exit;
-    std::chrono::milliseconds m_stopTimeLimit{10000};
+    std::chrono::milliseconds m_stopTimeLimit = defaultStopTimeLimit;
     QTimer m_deadline;
     TaskHandle<void> m_stop;
     bool m_quitting = false;

@@ -3,14 +3,21 @@
 #include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <optional>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -18,17 +25,27 @@ namespace {
 
 const QByteArray reopenRequest = QByteArrayLiteral("reopen");
 const QByteArray openRequestPrefix = QByteArrayLiteral("open ");
+const QByteArray takenAnswer = QByteArrayLiteral("ok");
+const QByteArray quittingAnswer = QByteArrayLiteral("quitting");
 
-// The socket already lives in a folder only the user can enter; checking the peer as well keeps
-// a socket path pointed elsewhere (by a test or a setting) just as private.
-bool peerIsSameUser(const QLocalSocket &socket)
+
+// The process at the other end of the connection, as the kernel knows it.
+std::optional<ucred> peerCredentials(const QLocalSocket &socket)
 {
     ucred credentials{};
     socklen_t length = sizeof(credentials);
     const auto descriptor = static_cast<int>(socket.socketDescriptor());
     if (descriptor < 0 || getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return false;
-    return credentials.uid == getuid();
+        return std::nullopt;
+    return credentials;
+}
+
+// The socket already lives in a folder only the user can enter; checking the peer as well keeps
+// a socket path pointed elsewhere (by a test or a setting) just as private.
+bool peerIsSameUser(const QLocalSocket &socket)
+{
+    const std::optional<ucred> credentials = peerCredentials(socket);
+    return credentials && credentials->uid == getuid();
 }
 
 QByteArray encodeRequest(const QList<QUrl> &urls)
@@ -143,8 +160,11 @@ void KavrelSingleInstance::acceptConnections()
                 return;
             }
             const QByteArray line = socket->read(newline + 1).chopped(1);
-            socket->disconnectFromServer();
-            handleRequest(line);
+            const bool quitting = m_quitting;
+            socket->write((quitting ? quittingAnswer : takenAnswer) + '\n');
+            socket->disconnectFromServer(); // once the answer is out
+            if (!quitting)
+                handleRequest(line);
         });
     }
 }
@@ -168,24 +188,92 @@ void KavrelSingleInstance::handleRequest(const QByteArray &line)
         Q_EMIT urlsReceived(urls);
 }
 
-bool KavrelSingleInstance::forward(const QString &socketPath, const QList<QUrl> &urls,
-                                   std::chrono::milliseconds timeout)
+void KavrelSingleInstance::setQuitting()
 {
+    m_quitting = true;
+}
+
+KavrelSingleInstance::StartResult KavrelSingleInstance::start(const QList<QUrl> &urls,
+                                                              std::chrono::milliseconds quitWaitLimit)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (listen() != ListenResult::anotherInstanceRuns)
+            return StartResult::run;
+        const Handover handover = forward(m_socketPath, urls);
+        if (handover.outcome == Handover::Outcome::delivered)
+            return StartResult::handedOver;
+        if (handover.outcome == Handover::Outcome::failed)
+            return StartResult::failed;
+        if (attempt > 0)
+            break;
+        // Its windows are gone already and it takes nothing; once it has ended (its settings
+        // file free again) this start goes on as the first instance.
+        qCInfo(KavrelDiagnostics::app()) << "the running copy is quitting; waiting for it to end";
+        waitForProcessEnd(handover.processId, quitWaitLimit);
+    }
+    qCWarning(KavrelDiagnostics::app()) << "the copy on its way out did not end in time";
+    return StartResult::failed;
+}
+
+KavrelSingleInstance::Handover KavrelSingleInstance::forward(const QString &socketPath, const QList<QUrl> &urls,
+                                                             std::chrono::milliseconds timeout)
+{
+    Handover handover;
     const QByteArray request = encodeRequest(urls);
     if (request.size() > maximumRequestBytes) {
         qCWarning(KavrelDiagnostics::app()) << "request for the running instance is over the length limit";
-        return false;
+        return handover;
     }
     QLocalSocket socket;
     socket.connectToServer(socketPath);
-    const int milliseconds = static_cast<int>(timeout.count());
-    if (!socket.waitForConnected(milliseconds))
-        return false;
+    const QDeadlineTimer deadline(timeout);
+    if (!socket.waitForConnected(int(deadline.remainingTime())))
+        return handover;
+    if (const std::optional<ucred> credentials = peerCredentials(socket))
+        handover.processId = credentials->pid;
     socket.write(request);
-    if (!socket.waitForBytesWritten(milliseconds))
+    // A program that ended meanwhile reads nothing more; what it answered before is still here.
+    socket.waitForBytesWritten(int(deadline.remainingTime()));
+    while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired())
+        socket.waitForReadyRead(int(deadline.remainingTime()));
+    if (socket.canReadLine()) {
+        const QByteArray answer = socket.readLine().trimmed();
+        handover.outcome = answer == quittingAnswer ? Handover::Outcome::declined : Handover::Outcome::delivered;
+    } else {
+        // Still connected: the program is busy and reads the request later. Gone without a word:
+        // it ended before it read it.
+        handover.outcome = socket.state() == QLocalSocket::ConnectedState ? Handover::Outcome::delivered
+                                                                          : Handover::Outcome::declined;
+    }
+    return handover;
+}
+
+bool KavrelSingleInstance::waitForProcessEnd(qint64 processId, std::chrono::milliseconds limit)
+{
+    if (processId <= 0)
         return false;
-    // The running instance closes the connection once it has read the request.
-    if (socket.state() == QLocalSocket::ConnectedState)
-        socket.waitForDisconnected(milliseconds);
+    const auto pid = static_cast<pid_t>(processId);
+    const QDeadlineTimer deadline(limit);
+#ifdef SYS_pidfd_open
+    // A process descriptor turns readable when the process ends, reaped by its parent or not.
+    const auto descriptor = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (descriptor >= 0) {
+        pollfd entry{descriptor, POLLIN, 0};
+        int ready = 0;
+        do {
+            ready = ::poll(&entry, 1, int(deadline.remainingTime()));
+        } while (ready < 0 && errno == EINTR);
+        ::close(descriptor);
+        return ready > 0;
+    }
+    if (errno == ESRCH)
+        return true;
+#endif
+    // Without process descriptors (an older kernel) it is asked now and then.
+    while (::kill(pid, 0) == 0 || errno == EPERM) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
     return true;
 }

@@ -14,12 +14,30 @@
 // runtime folder that only the same user can open; a later start hands its URLs (or, without
 // any, a reopen request) to it and ends. Requests are one line each and capped in length; a
 // peer running as another user, an over-long or malformed request is dropped.
+//
+// Each request is answered with one line: "ok" when it was taken, "quitting" from a program on
+// its way out, which takes nothing. A start answered "quitting" (or not at all: the program
+// ended before it read the request) waits for that process to end and starts as usual then.
 class KavrelSingleInstance final : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr qsizetype maximumRequestBytes = 16 * 1024;
+
+    enum class StartResult { run, handedOver, failed };
+
+    struct Handover
+    {
+        enum class Outcome {
+            delivered, // taken, or at least read later by a program that is busy now
+            declined,  // the program is on its way out, or ended before it read the request
+            failed,    // nobody to hand it to, or it could not be sent
+        };
+        Outcome outcome = Outcome::failed;
+        // The process that listens on the socket; 0 when unknown.
+        qint64 processId = 0;
+    };
 
     explicit KavrelSingleInstance(QString socketPath, QObject *parent = nullptr);
     ~KavrelSingleInstance() override;
@@ -37,10 +55,23 @@ public:
     ListenResult listen();
     bool isListening() const;
 
+    // The start of the program: listens as the first instance (run; so too when no socket is
+    // usable), or hands the URLs over to the running one (handedOver). A program on its way out
+    // is waited for, at most `quitWaitLimit`, and then the start is tried once more; failed when
+    // the request could not be handed over or that program did not end. Used before the event
+    // loop runs: it blocks.
+    StartResult start(const QList<QUrl> &urls, std::chrono::milliseconds quitWaitLimit);
+
     // Hands the URLs (a reopen request when empty) to the running instance. Used before the
-    // event loop runs, so it waits for the socket; true when the request was delivered.
-    static bool forward(const QString &socketPath, const QList<QUrl> &urls,
-                        std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // event loop runs, so it waits for the socket and its answer.
+    static Handover forward(const QString &socketPath, const QList<QUrl> &urls,
+                            std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Waits until the process has ended, at most `limit`; true when it has.
+    static bool waitForProcessEnd(qint64 processId, std::chrono::milliseconds limit);
+
+    // The program is quitting: from now on requests are answered "quitting" and not acted on.
+    void setQuitting();
+    bool isQuitting() const { return m_quitting; }
 
     // How long a connection may take to send its request.
     void setRequestTimeLimit(std::chrono::milliseconds limit) { m_requestTimeLimit = limit; }
@@ -56,4 +87,5 @@ private:
     QString m_socketPath;
     std::unique_ptr<QLocalServer> m_server;
     std::chrono::milliseconds m_requestTimeLimit{5000};
+    bool m_quitting = false;
 };

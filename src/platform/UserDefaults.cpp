@@ -5,11 +5,13 @@
 #include "base/KavrelDiagnostics.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -23,6 +25,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+namespace {
+
+// What the owner file holds while its holder is letting the settings file go.
+const QByteArray releaseAnnouncement = QByteArrayLiteral("releasing\n");
+
+QString ownerFilePath(const QString &settingsPath)
+{
+    return settingsPath + QStringLiteral(".owner");
+}
+
+} // namespace
 
 // Values are stored as text with a type tag ("b:true", "i:42", "d:0.5", "s:text",
 // "x:<base64>") because the INI format turns every scalar into a string and would lose
@@ -91,12 +105,14 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
 
     void claimFile(const QString &path)
     {
-        const QByteArray name = QFile::encodeName(path + QStringLiteral(".owner"));
+        const QByteArray name = QFile::encodeName(ownerFilePath(path));
         const int descriptor = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (descriptor < 0)
             return; // a folder we cannot write to: nothing is written by anyone
         if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
             ownerDescriptor = descriptor;
+            // What an earlier holder announced is not said of this one.
+            [[maybe_unused]] const int cleared = ::ftruncate(descriptor, 0);
             return;
         }
         heldElsewhere = errno == EWOULDBLOCK;
@@ -595,6 +611,49 @@ bool UserDefaults::isWriteFailing() const
 bool UserDefaults::isHeldByAnotherProcess() const
 {
     return m_backend->heldElsewhere;
+}
+
+void UserDefaults::announceRelease()
+{
+    const std::lock_guard lock(m_backend->mutex);
+    if (m_backend->ownerDescriptor < 0)
+        return;
+    const ssize_t written = ::pwrite(m_backend->ownerDescriptor, releaseAnnouncement.constData(),
+                                     size_t(releaseAnnouncement.size()), 0);
+    if (written != releaseAnnouncement.size())
+        qCWarning(KavrelDiagnostics::app()) << "the settings file's release could not be announced";
+}
+
+bool UserDefaults::waitForAnnouncedRelease(const QString &filePath, std::chrono::milliseconds limit)
+{
+    const QByteArray name = QFile::encodeName(ownerFilePath(QFileInfo(filePath).absoluteFilePath()));
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return true; // nobody ever held it
+    const QDeadlineTimer deadline(limit);
+    bool free = false;
+    for (;;) {
+        // Taken and given back at once: only the store that is made next holds it.
+        if (::flock(descriptor, LOCK_SH | LOCK_NB) == 0) {
+            ::flock(descriptor, LOCK_UN);
+            free = true;
+            break;
+        }
+        if (errno != EWOULDBLOCK)
+            break;
+        QByteArray said(releaseAnnouncement.size() + 1, '\0');
+        const ssize_t count = ::pread(descriptor, said.data(), size_t(said.size()), 0);
+        if (count != releaseAnnouncement.size() || said.first(count) != releaseAnnouncement || deadline.hasExpired())
+            break;
+        QThread::msleep(20);
+    }
+    ::close(descriptor);
+    return free;
+}
+
+QString UserDefaults::standardFilePath()
+{
+    return QFileInfo(standardPath()).absoluteFilePath();
 }
 
 void UserDefaults::setWriteRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest)

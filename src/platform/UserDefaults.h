@@ -24,6 +24,8 @@
 // writes fail. A write merges this process's changes into the file as it stands, under the lock
 // QSettings takes. The first process over a file holds it for the life of its store; another one
 // reads and writes its values but leaves the journal to the first (isHeldByAnotherProcess()).
+// A holder on its way out says so (announceRelease()), so that a process starting meanwhile
+// can wait for the file instead of sharing it (waitForAnnouncedRelease()).
 class UserDefaults final : public QObject
 {
     Q_OBJECT
@@ -75,6 +77,14 @@ public:
     bool isWriteFailing() const;
     // Another process holds this settings file: two copies of the program share it.
     bool isHeldByAnotherProcess() const;
+    // This process holds the file and lets it go soon (the program is quitting).
+    void announceRelease();
+    // Before a store over `filePath` is made: while another process holds the file and has
+    // announced its release, waits for that, at most `limit`. True when the file is free now;
+    // false when a process that stays holds it, or the limit passed.
+    static bool waitForAnnouncedRelease(const QString &filePath, std::chrono::milliseconds limit);
+    // The file of the program's standard store.
+    static QString standardFilePath();
     // The wait before the first retry of a failed write, doubled for each next one up to longest.
     void setWriteRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
 

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 
 // Every way out of the program stops the session first, and never waits for it for ever.
 class tst_KavrelGracefulQuit : public QObject
@@ -41,7 +42,12 @@ void tst_KavrelGracefulQuit::quitWaitsForTheSessionToStop()
     int stops = 0;
     bool stopEnded = false;
     CancellationToken hangingStop;
-    KavrelGracefulQuit quit([&stops, &stopEnded, stopMilliseconds, throws, hangingStop]() -> QCoro::Task<void> {
+    // The windows go before the stop begins (see started()).
+    int startedBeforeStop = -1;
+    std::unique_ptr<QSignalSpy> started;
+    KavrelGracefulQuit quit([&stops, &stopEnded, &startedBeforeStop, &started, stopMilliseconds, throws,
+                             hangingStop]() -> QCoro::Task<void> {
+        startedBeforeStop = int(started->count());
         ++stops;
         co_await sleepFor(std::chrono::milliseconds(stopMilliseconds), hangingStop);
         if (throws)
@@ -56,6 +62,7 @@ void tst_KavrelGracefulQuit::quitWaitsForTheSessionToStop()
         stopEndedBeforeExit = stopEnded;
     });
     QSignalSpy finished(&quit, &KavrelGracefulQuit::finished);
+    started = std::make_unique<QSignalSpy>(&quit, &KavrelGracefulQuit::started);
 
     quit.requestQuit();
     quit.requestQuit(); // a second Quit while stopping changes nothing
@@ -63,6 +70,8 @@ void tst_KavrelGracefulQuit::quitWaitsForTheSessionToStop()
     QCOMPARE(exits, 0);
     QTRY_COMPARE(exits, 1);
     QCOMPARE(stops, 1);
+    QCOMPARE(startedBeforeStop, 1);
+    QCOMPARE(started->count(), 1);
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.first().first().toBool(), stoppedInTime);
     QCOMPARE(stopEndedBeforeExit, stoppedInTime && !throws);

@@ -2,20 +2,25 @@
 // keeps the main window with the sign-in screen, a signed-in user starts in the tray, and any
 // kavrel:// link handed to the launch leaves the main window shown. And a window the user
 // minimized comes back by every way in (the tray's entries, a link, a start of the program
-// again): mapped, no longer minimized, active. Run on the real X server with its window
-// manager and XEmbed tray host, as the program is.
+// again): mapped, no longer minimized, active. Quit takes every window and the tray icon off
+// the screen at once, however long the session's saves take. Run on the real X server with its
+// window manager and XEmbed tray host, as the program is.
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
 #include "app/KavrelAppDelegate.h"
+#include "app/KavrelGracefulQuit.h"
 #include "app/KavrelNotifications.h"
 #include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelTrayItem.h"
+#include "base/Async.h"
+#include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "support/TestProgramObjects.h"
 
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 #include <QWindow>
 
@@ -58,6 +63,7 @@ private Q_SLOTS:
     void mainWindowAfterLaunch();
     void minimizedWindowComesBackEveryWayIn_data();
     void minimizedWindowComesBackEveryWayIn();
+    void quitClearsTheScreenAtOnce();
 };
 
 void tst_KavrelLaunch::mainWindowAfterLaunch_data()
@@ -169,6 +175,92 @@ void tst_KavrelLaunch::minimizedWindowComesBackEveryWayIn()
     QVERIFY(QTest::qWaitForWindowExposed(target));
     QCOMPARE(app->window(window), target.data());
     tray.trayIcon().hide();
+    app.reset();
+}
+
+// Quit from the tray while the session's saves wait for a network that accepts and never
+// answers: within a second no window of the program and no tray icon is on the screen, and
+// nothing brings one back while the saves go on (a session still running, a start of the
+// program or a link, a question or prompt shown late).
+void tst_KavrelLaunch::quitClearsTheScreenAtOnce()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no window manager and tray host: run under scripts/test, which starts them");
+    TestProgramObjects objects(true, &KavrelTrayItem::isAvailable);
+    auto app = std::make_unique<KavrelApp>(objects.dependencies());
+    KavrelTrayItem tray(objects.session, *objects.authStore, *objects.presentation, *objects.starter, *objects.defaults,
+                        *objects.updates, app->windowOpener());
+    KavrelAppDelegate delegate(objects.authService.get(), KavrelNotifications::defaultCenter(),
+                               [&app] { return app->hasVisibleWindows(); }, [&app] { app->activate(); });
+    app->launch(tray);
+    QTRY_VERIFY(!objects.authStore->isRestoringSession());
+    QTRY_VERIFY(tray.trayIcon().geometry().width() > 8);
+    QPointer<QWidget> trayIconWindow;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QSystemTrayIconSys"))
+            trayIconWindow = widget;
+    }
+    QVERIFY(trayIconWindow);
+    QTRY_VERIFY(viewableOnTheServer(trayIconWindow));
+
+    // Listening, with the windows open.
+    objects.session.update([](auto &state) { state.hasActiveSession = true; });
+    QList<QPointer<QWidget>> windows;
+    for (const char *identifier : {"kavrel-main", "kavrel-settings"}) {
+        app->openWindow(QString::fromLatin1(identifier));
+        windows.append(app->window(QString::fromLatin1(identifier)));
+    }
+    auto *question = new QMessageBox(QMessageBox::Question, QStringLiteral("Start"), QStringLiteral("New or continue?"),
+                                     QMessageBox::Yes | QMessageBox::No, app->window(QStringLiteral("kavrel-main")));
+    question->open();
+    windows.append(question);
+    KavrelMeetingPromptPanels prompts;
+    DetectedMeeting meeting;
+    meeting.appName = QStringLiteral("Zoom");
+    prompts.showMeetingDetected(meeting, {}, {});
+    windows.append(prompts.panel());
+    for (const QPointer<QWidget> &window : std::as_const(windows)) {
+        QVERIFY(window);
+        QTRY_VERIFY2(viewableOnTheServer(window), qPrintable(window->windowTitle()));
+    }
+
+    // As main() wires it. The saves never end by themselves here.
+    CancellationToken network;
+    KavrelGracefulQuit quit([network]() -> QCoro::Task<void> { co_await sleepFor(std::chrono::minutes(1), network); });
+    int exits = 0;
+    quit.setExit([&exits] { ++exits; });
+    QObject::connect(&quit, &KavrelGracefulQuit::started, objects.presentation.get(),
+                     &KavrelPresentationStore::leaveScreenForQuit);
+    tray.setQuitAction([&quit] { quit.requestQuit(); });
+    QAction *quitEntry = trayEntry(tray, QStringLiteral("Quit КАВРЕЛ completely"));
+    QVERIFY(quitEntry);
+    quitEntry->trigger();
+
+    const auto nothingOnScreen = [&tray] {
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (viewableOnTheServer(window))
+                return false;
+        }
+        return !tray.trayIcon().isVisible();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(nothingOnScreen(), 1000);
+
+    // While the saves go on, every way a window would come back leads nowhere.
+    delegate.handleReopen();
+    delegate.openURLs({QUrl(QStringLiteral("kavrel://open"))});
+    prompts.showMeetingEnded(meeting, {}, {});
+    QMessageBox late(QMessageBox::Information, QStringLiteral("Update"), QStringLiteral("Up to date"), QMessageBox::Ok);
+    late.show();
+    objects.session.update([](auto &state) { state.hasActiveSession = false; });
+    objects.session.update([](auto &state) { state.hasActiveSession = true; });
+    for (int check = 0; check < 8; ++check) {
+        QTest::qWait(100);
+        QVERIFY(nothingOnScreen());
+    }
+    QCOMPARE(exits, 0);
+
+    network.cancel();
+    QTRY_COMPARE(exits, 1);
     app.reset();
 }
 

@@ -1,9 +1,16 @@
+#include "app/KavrelGracefulQuit.h"
 #include "app/KavrelSingleInstance.h"
 #include "app/widgets/KavrelAlreadyRunningNotice.h"
+#include "base/Async.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "platform/UserDefaults.h"
 #include "support/Screenshots.h"
+#include "support/TestChildProcess.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -11,7 +18,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
+#include <cstdio>
 #include <future>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -20,7 +29,9 @@
 // A second start of the program hands its request to the first over the user's local socket.
 // The second start runs on a thread of its own here, as it would in its own process: it waits
 // for the socket while the first one's event loop answers. A second start that finds no one on
-// the socket but the settings file held says so in a window before it ends.
+// the socket but the settings file held says so in a window before it ends. A start while the
+// first copy quits waits for that copy to end and then runs; the first copy is a process of its
+// own then (this executable in the role "first-copy").
 class tst_KavrelSingleInstance : public QObject
 {
     Q_OBJECT
@@ -29,6 +40,8 @@ private Q_SLOTS:
     void init();
     void secondStartForwardsItsRequest_data();
     void secondStartForwardsItsRequest();
+    void startWhileTheFirstCopyQuits_data();
+    void startWhileTheFirstCopyQuits();
     void onlyOneInstanceListensAndItsSocketIsPrivate();
     void socketLeftByACrashedInstanceIsReplaced();
     void malformedAndOverlongRequestsAreDropped();
@@ -58,9 +71,66 @@ std::future<bool> sendRaw(const QString &path, QByteArray bytes)
     });
 }
 
-bool isReady(std::future<bool> &future)
+template<typename T>
+bool isReady(std::future<T> &future)
 {
     return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+using Outcome = KavrelSingleInstance::Handover::Outcome;
+
+const QString firstCopyRole = QStringLiteral("first-copy");
+
+void announce(const char *line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+// The child: the first copy of the program, as main() makes its instance socket and its
+// settings. With a stop time it quits at once, its session taking that long to stop; it lets
+// its settings go last, a moment after its socket, as the program does.
+int runFirstCopy(const QStringList &arguments)
+{
+    const QString socketPath = arguments.value(1);
+    const QString settingsPath = arguments.value(2);
+    const int stopMilliseconds = arguments.value(3).toInt();
+    auto defaults = std::make_unique<UserDefaults>(settingsPath);
+    auto instance = std::make_unique<KavrelSingleInstance>(socketPath);
+    if (instance->listen() != KavrelSingleInstance::ListenResult::listening || defaults->isHeldByAnotherProcess())
+        return 2;
+    QObject::connect(instance.get(), &KavrelSingleInstance::reopenRequested, [] { announce("reopen"); });
+    KavrelGracefulQuit quit([stopMilliseconds]() -> QCoro::Task<void> {
+        co_await sleepFor(std::chrono::milliseconds(stopMilliseconds), CancellationToken());
+    });
+    QObject::connect(&quit, &KavrelGracefulQuit::started, instance.get(), &KavrelSingleInstance::setQuitting);
+    QObject::connect(&quit, &KavrelGracefulQuit::started, defaults.get(), &UserDefaults::announceRelease);
+    if (stopMilliseconds >= 0)
+        quit.requestQuit();
+    announce("ready");
+    const int status = QCoreApplication::exec();
+    instance.reset();
+    QThread::msleep(300);
+    defaults.reset();
+    return status;
+}
+
+// What main() does before it makes anything else: "handed over", "failed", "notice" (the
+// settings are held: the already-running notice shows) or "runs".
+QString startAsTheProgramDoes(const QString &socketPath, const QString &settingsPath, std::chrono::milliseconds limit)
+{
+    KavrelSingleInstance instance(socketPath);
+    switch (instance.start({}, limit)) {
+    case KavrelSingleInstance::StartResult::handedOver:
+        return QStringLiteral("handed over");
+    case KavrelSingleInstance::StartResult::failed:
+        return QStringLiteral("failed");
+    case KavrelSingleInstance::StartResult::run:
+        break;
+    }
+    UserDefaults::waitForAnnouncedRelease(settingsPath, limit);
+    const UserDefaults defaults(settingsPath);
+    return defaults.isHeldByAnotherProcess() ? QStringLiteral("notice") : QStringLiteral("runs");
 }
 
 } // namespace
@@ -74,19 +144,26 @@ void tst_KavrelSingleInstance::init()
 void tst_KavrelSingleInstance::secondStartForwardsItsRequest_data()
 {
     QTest::addColumn<QStringList>("urls");
-    QTest::newRow("reopen") << QStringList{};
-    QTest::newRow("one callback") << QStringList{"kavrel://auth/callback?code=a%20b&state=x"};
+    QTest::addColumn<bool>("quitting");
+    QTest::newRow("reopen") << QStringList{} << false;
+    QTest::newRow("one callback") << QStringList{"kavrel://auth/callback?code=a%20b&state=x"} << false;
     QTest::newRow("two urls keep their order")
-        << QStringList{"https://example.com/page?q=1", "kavrel://auth/microsoft/complete"};
+        << QStringList{"https://example.com/page?q=1", "kavrel://auth/microsoft/complete"} << false;
+    // A program on its way out shows no window again and takes no link; it says so.
+    QTest::newRow("reopen, the first quitting") << QStringList{} << true;
+    QTest::newRow("callback, the first quitting") << QStringList{"kavrel://auth/callback?code=1"} << true;
 }
 
 void tst_KavrelSingleInstance::secondStartForwardsItsRequest()
 {
     QFETCH(QStringList, urls);
+    QFETCH(bool, quitting);
     KavrelSingleInstance first(socketPath());
     QCOMPARE(first.listen(), KavrelSingleInstance::ListenResult::listening);
     QSignalSpy received(&first, &KavrelSingleInstance::urlsReceived);
     QSignalSpy reopened(&first, &KavrelSingleInstance::reopenRequested);
+    if (quitting)
+        first.setQuitting();
 
     QList<QUrl> list;
     for (const QString &url : urls)
@@ -94,9 +171,15 @@ void tst_KavrelSingleInstance::secondStartForwardsItsRequest()
     const QString path = socketPath();
     auto delivered = std::async(std::launch::async, [path, list] { return KavrelSingleInstance::forward(path, list); });
     QTRY_VERIFY(isReady(delivered));
-    QVERIFY(delivered.get());
+    const KavrelSingleInstance::Handover handover = delivered.get();
+    QCOMPARE(handover.outcome, quitting ? Outcome::declined : Outcome::delivered);
+    // The process to wait for.
+    QCOMPARE(handover.processId, QCoreApplication::applicationPid());
 
-    if (urls.isEmpty()) {
+    if (quitting) {
+        QTest::qWait(50);
+        QCOMPARE(received.count() + reopened.count(), 0);
+    } else if (urls.isEmpty()) {
         QTRY_COMPARE(reopened.count(), 1);
         QCOMPARE(received.count(), 0);
     } else {
@@ -143,7 +226,7 @@ void tst_KavrelSingleInstance::socketLeftByACrashedInstanceIsReplaced()
     const QString stalePath = socketPath();
     auto delivered = std::async(std::launch::async, [stalePath] { return KavrelSingleInstance::forward(stalePath, {}); });
     QTRY_VERIFY(isReady(delivered));
-    QVERIFY(delivered.get());
+    QCOMPARE(delivered.get().outcome, Outcome::delivered);
     QTRY_COMPARE(reopened.count(), 1);
 }
 
@@ -170,13 +253,70 @@ void tst_KavrelSingleInstance::malformedAndOverlongRequestsAreDropped()
 
     // The sending side refuses a request over the cap before it connects.
     const QUrl huge(QStringLiteral("kavrel://auth/callback?code=") + QString(KavrelSingleInstance::maximumRequestBytes, 'x'));
-    QVERIFY(!KavrelSingleInstance::forward(socketPath(), {huge}));
+    QCOMPARE(KavrelSingleInstance::forward(socketPath(), {huge}).outcome, Outcome::failed);
 
     // And the instance still answers afterwards.
     const QString path = socketPath();
     auto delivered = std::async(std::launch::async, [path] { return KavrelSingleInstance::forward(path, {}); });
     QTRY_VERIFY(isReady(delivered));
     QTRY_COMPARE(reopened.count(), 1);
+}
+
+void tst_KavrelSingleInstance::startWhileTheFirstCopyQuits_data()
+{
+    QTest::addColumn<int>("firstStopsFor");  // milliseconds; -1: it does not quit
+    QTest::addColumn<bool>("sameRuntimeFolder");
+    QTest::addColumn<int>("waitLimit");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("first runs: request handed over") << -1 << true << 5000 << "handed over";
+    QTest::newRow("first runs, another runtime folder: the notice") << -1 << false << 5000 << "notice";
+    QTest::newRow("first quits: waits, then runs") << 1200 << true << 10000 << "runs";
+    QTest::newRow("first quits, another runtime folder: waits, then runs") << 1200 << false << 10000 << "runs";
+    QTest::newRow("first quits past the limit") << 4000 << true << 400 << "failed";
+    QTest::newRow("first quits past the limit, another runtime folder") << 4000 << false << 400 << "notice";
+}
+
+// A start never runs beside the first copy on one settings file: it runs only once that copy
+// has let the file go, and never stands waiting for a copy that keeps running.
+void tst_KavrelSingleInstance::startWhileTheFirstCopyQuits()
+{
+    QFETCH(int, firstStopsFor);
+    QFETCH(bool, sameRuntimeFolder);
+    QFETCH(int, waitLimit);
+    QFETCH(QString, expected);
+
+    const QString settings = m_dir->filePath(QStringLiteral("config/preferences.ini"));
+    QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
+    std::unique_ptr<QProcess> first =
+        TestChildProcess::start(firstCopyRole, {socketPath(), settings, QString::number(firstStopsFor)});
+    QVERIFY(first);
+
+    QString socket = socketPath();
+    if (!sameRuntimeFolder) {
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("other"))));
+        socket = m_dir->filePath(QStringLiteral("other/instance"));
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QCOMPARE(startAsTheProgramDoes(socket, settings, std::chrono::milliseconds(waitLimit)), expected);
+    const qint64 took = elapsed.elapsed();
+
+    if (firstStopsFor < 0) {
+        // No waiting for a copy that stays.
+        QVERIFY2(took < 1500, qPrintable(QString::number(took)));
+        if (expected == QLatin1String("handed over"))
+            QVERIFY(TestChildProcess::readLineStartingWith(*first, "reopen"));
+        QCOMPARE(first->state(), QProcess::Running);
+        first->kill();
+    } else if (expected == QLatin1String("runs")) {
+        QVERIFY2(took >= firstStopsFor / 2, qPrintable(QString::number(took)));
+    } else {
+        QVERIFY2(took < firstStopsFor, qPrintable(QString::number(took)));
+    }
+    QVERIFY(first->waitForFinished(10000));
+    if (firstStopsFor >= 0)
+        QCOMPARE(first->exitCode(), 0);
 }
 
 void tst_KavrelSingleInstance::argumentsGiveTheURLs()
@@ -240,5 +380,16 @@ void tst_KavrelSingleInstance::alreadyRunningNoticeScreenshots()
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
 }
 
-QTEST_MAIN(tst_KavrelSingleInstance)
+int main(int argc, char **argv)
+{
+    if (const std::optional<QStringList> role = TestChildProcess::childRole(argc, argv);
+        role && role->constFirst() == firstCopyRole) {
+        QCoreApplication application(argc, argv);
+        return runFirstCopy(*role);
+    }
+    QApplication application(argc, argv);
+    tst_KavrelSingleInstance test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_KavrelSingleInstance.moc"

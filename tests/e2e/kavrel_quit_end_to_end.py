@@ -10,6 +10,8 @@ Each meeting is one record: the meeting restored at the restart and then finishe
 is not uploaded a second time. A meeting handed over by Start New while the history server is
 away is kept on this computer and reaches the server after the restart, once. A meeting whose
 record the server made while the answer was lost is saved into that record, not into a second one.
+Quit while the history server takes every request and never answers clears the screen at once;
+a start of the program meanwhile waits for the quitting one to end and runs then.
 """
 import json
 import os
@@ -27,6 +29,7 @@ TURNS = [
     "Please send your questions before Friday.",
 ]
 NOT_SAVED_NOTICE = "не сохранилась в истории"
+ALREADY_RUNNING_NOTICE = "уже работает"
 SECRET_SERVICE = "app.kavrel.desktop.auth"
 
 
@@ -76,7 +79,8 @@ class QuitRun(e2e.Run):
 
     def history(self, state):
         """Takes the fake backend's history endpoint away ("down"), has it lose every answer after
-        doing the work ("lost"), or brings it back ("up")."""
+        doing the work ("lost"), take every request and never answer ("silent"), or brings it
+        back ("up")."""
         request = urllib.request.Request(self.base_url + "/e2e/history/" + state, data=b"", method="POST")
         with urllib.request.urlopen(request, timeout=10) as reply:
             reply.read()
@@ -102,12 +106,12 @@ class QuitRun(e2e.Run):
 
     def run(self):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
-        and SIGTERM while listening), "offline-quit", "offline-sigkill" or "lost-answers"; without
-        it, all."""
+        and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers" or
+        "quit-unanswered"; without it, all."""
         self.forget_saved_sign_in()
         self.start_backend()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
-        if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers"):
+        if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers", "quit-unanswered"):
             raise Failure("unknown KAVREL_E2E_QUIT_PART %r" % part)
         known, events = set(), 0
         if part in ("all", "endings"):
@@ -120,6 +124,8 @@ class QuitRun(e2e.Run):
                 known, events = self.run_offline_start_new(how, known, events)
         if part in ("all", "lost-answers"):
             known, events = self.run_offline_start_new("sigkill", known, events, outage="lost")
+        if part in ("all", "quit-unanswered"):
+            self.run_quit_unanswered(known, events)
 
     def sign_in_first(self):
         """A run that begins with an offline part signs in first; that program goes on with it."""
@@ -226,6 +232,82 @@ class QuitRun(e2e.Run):
         known = self.check_saved(known, events, "Start New %s, %s" % ("with answers lost" if lost else "offline", how),
                                  meetings_expected=3)
         return known, events
+
+    def visible_windows(self, process):
+        """The program's windows on the screen, its tray icon included."""
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(process.pid)],
+                                capture_output=True, text=True)
+        return result.stdout.split()
+
+    def run_quit_unanswered(self, known, events):
+        """Quit while listening, the history server taking every request and never answering: the
+        windows and the tray icon leave the screen within a second, and the program ends by
+        itself once its time limit for the saves is up, keeping the meeting. A start meanwhile
+        shows nothing, no notice either, until the quitting program has ended; then it runs, and
+        saves the kept meeting once the server answers again."""
+        if self.kavrel is None or self.kavrel.poll() is not None:
+            self.start_kavrel()
+            self.tray_icon_center()
+            time.sleep(2)
+            self.tray_menu("unanswered-show", ["Down", "Down"])
+            time.sleep(1)
+        self.listen_until_every_turn("unanswered-listening")
+        if not self.visible_windows(self.kavrel):
+            raise Failure("no window of the program on the screen before the quit")
+        self.history("silent")
+        self.tray_menu("unanswered-quit", ["Up"])
+        quit_at = time.time()
+        while self.visible_windows(self.kavrel) and time.time() - quit_at < 5:
+            time.sleep(0.05)
+        cleared = time.time() - quit_at
+        self.screenshot("unanswered-quitting")
+        print("  the screen cleared %.2f s after Quit" % cleared, flush=True)
+        if cleared > 1.0:
+            raise Failure("the windows stayed on the screen %.1f s after Quit" % cleared)
+        if self.kavrel.poll() is not None:
+            raise Failure("the program ended at once instead of saving behind its windows")
+
+        first = self.kavrel
+        self.start_kavrel()
+        second = self.kavrel
+        while True:
+            try:
+                first.wait(timeout=0.1)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+            if second.poll() is not None:
+                raise Failure("a start during the quit ended with %d before the quitting program"
+                              % second.returncode)
+            if self.visible_windows(second) or self.count_containing(ALREADY_RUNNING_NOTICE):
+                self.screenshot("unanswered-second-start")
+                raise Failure("a start during the quit showed itself beside the quitting program")
+            if time.time() - quit_at > 30:
+                raise Failure("the quitting program did not end")
+        # The network answers again by the time the new start gets to it (the requests of the
+        # quitting program were never answered, and ended with it).
+        self.history("up")
+        if first.returncode != 0:
+            raise Failure("kavrel ended with %d after Quit" % first.returncode)
+        print("  the quitting program ended %.1f s after Quit" % (time.time() - quit_at), flush=True)
+
+        # The start goes on as usual: its tray icon, no notice, and the kept meeting is saved.
+        self.tray_icon_center()
+        time.sleep(1)
+        if self.count_containing(ALREADY_RUNNING_NOTICE):
+            raise Failure("the start shows the already-running notice")
+        self.tray_menu("unanswered-restarted", ["Down", "Down"])
+        deadline = time.time() + 30
+        while time.time() < deadline and not any(m.get("id") not in known and m.get("status") == "completed"
+                                                 for m in self.state()["meetings"]):
+            time.sleep(0.5)
+        self.screenshot("unanswered-saved")
+        self.tray_menu("unanswered-last-quit", ["Up"])
+        code = self.kavrel.wait(timeout=30)
+        if code != 0:
+            raise Failure("kavrel ended with %d after Quit" % code)
+        # The quit reported the listening's usage before the saves; nothing was heard since.
+        return self.check_saved(known, events + 1, "Quit with the history server silent")
 
 
 Failure = e2e.Failure

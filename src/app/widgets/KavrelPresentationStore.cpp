@@ -4,9 +4,21 @@
 #include "base/KavrelDiagnostics.h"
 #include "kit/widgets/KavrelWindowFront.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+namespace {
+
+// Under an XEmbed tray host the tray icon is a top-level widget; the tray item hides it itself.
+bool isTrayIcon(const QWidget *window)
+{
+    return window->inherits("QSystemTrayIconSys");
+}
+
+} // namespace
 
 KavrelPresentationStore::KavrelPresentationStore(KavrelMiniWindowCoordinator &coordinator,
                                                  TrayAvailability trayAvailability, QObject *parent)
@@ -42,6 +54,8 @@ void KavrelPresentationStore::restoreApplication(std::function<void()> openWindo
 
 void KavrelPresentationStore::restore(std::function<void()> openWindow, bool opensMainWindow)
 {
+    if (m_isQuitting)
+        return;
     const bool wasBackgroundOnly = m_isBackgroundOnly;
     m_isBackgroundOnly = false;
     if (wasBackgroundOnly) {
@@ -90,4 +104,38 @@ void KavrelPresentationStore::reveal(const std::function<void()> &openWindow, bo
             return;
         KavrelWindowFront::bringForward(coordinator->mainWindow());
     });
+}
+
+void KavrelPresentationStore::leaveScreenForQuit()
+{
+    if (m_isQuitting)
+        return;
+    m_isQuitting = true;
+    qCInfo(KavrelDiagnostics::app()) << "quitting: every window leaves the screen";
+    // Set before any window goes, so that whatever answers a window hiding sees the mode.
+    if (!m_isBackgroundOnly) {
+        m_isBackgroundOnly = true;
+        Q_EMIT isBackgroundOnlyChanged();
+    }
+    m_activationPolicy = ActivationPolicy::accessory;
+    m_coordinator.closeMiniWindow(false);
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && !isTrayIcon(window))
+            window->hide();
+    }
+    // Prompts, dialogs and late replies may still show a window while the session stops; none
+    // of them is a reason to come back on screen.
+    qApp->installEventFilter(this);
+    Q_EMIT quittingStarted();
+}
+
+bool KavrelPresentationStore::eventFilter(QObject *watched, QEvent *event)
+{
+    // A window's show event comes before it is mapped; so marked, it never is.
+    if (m_isQuitting && event->type() == QEvent::Show && watched->isWidgetType()) {
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget->isWindow() && !isTrayIcon(widget) && !widget->testAttribute(Qt::WA_DontShowOnScreen))
+            widget->setAttribute(Qt::WA_DontShowOnScreen);
+    }
+    return QObject::eventFilter(watched, event);
 }

@@ -12,7 +12,9 @@ class KavrelMiniWindowCoordinator;
 // window is gone and only the tray item remains while listening goes on; that mode needs a
 // tray to come back from, so without one the program never enters it.
 //
-// The one way back to the regular mode is restoreApplication(). Main thread only.
+// The one way back to the regular mode is restoreApplication(). Quitting takes every window and
+// the tray item off the screen for good, while the session's saves finish behind them. Main
+// thread only.
 class KavrelPresentationStore final : public QObject
 {
     Q_OBJECT
@@ -47,9 +49,20 @@ public:
     // that window, not the main one, ends in front.
     void restoreApplicationOpening(const std::function<void(const QString &)> &openWindow, const QString &identifier);
 
+    // The program is quitting: every window leaves the screen at once, the background-only rules
+    // keep the mini window and the meeting prompts away, nothing restores the regular mode, and
+    // a window shown from now on never reaches the screen.
+    void leaveScreenForQuit();
+    bool isQuitting() const { return m_isQuitting; }
+
 Q_SIGNALS:
     void isBackgroundOnlyChanged();
     void miniWindowGenerationChanged();
+    // leaveScreenForQuit() was called: the tray item goes too.
+    void quittingStarted();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void restore(std::function<void()> openWindow, bool opensMainWindow);
@@ -58,6 +71,7 @@ private:
     KavrelMiniWindowCoordinator &m_coordinator;
     TrayAvailability m_trayAvailability;
     bool m_isBackgroundOnly = false;
+    bool m_isQuitting = false;
     QUuid m_miniWindowGeneration = QUuid::createUuid();
     ActivationPolicy m_activationPolicy = ActivationPolicy::regular;
 };

@@ -43,6 +43,11 @@ KavrelTrayItem::KavrelTrayItem(KavrelSessionSurface &session, AuthSessionStore &
     });
     connect(&m_session, &KavrelSessionSurface::changed, this, &KavrelTrayItem::refreshIcon);
     connect(&presentation, &KavrelPresentationStore::isBackgroundOnlyChanged, this, &KavrelTrayItem::refreshIcon);
+    // The program is on its way out: nothing is left to choose from the tray.
+    connect(&presentation, &KavrelPresentationStore::quittingStarted, this, [this] {
+        m_menu->hide();
+        m_trayIcon.hide();
+    });
     connect(&KavrelNotifications::defaultCenter(), &KavrelNotifications::posted, this, [this](const QString &name) {
         if (name == KavrelNotifications::openMainWindow)
             restoreThenOpen(QStringLiteral("kavrel-main"));

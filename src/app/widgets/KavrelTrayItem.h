@@ -23,7 +23,8 @@ class UserDefaults;
 // is active and its status is shown), the "Listening" tooltip, and the menu that starts and
 // stops listening, picks the microphone, shows the windows, checks for updates and quits. The
 // menu is built afresh each time it opens. The item stays in every presentation mode, and it
-// brings the main window back when "kavrel.openMainWindow" is posted.
+// brings the main window back when "kavrel.openMainWindow" is posted. It leaves the tray when
+// the program starts quitting.
 //
 // Where the desktop shows no tray, the item stays hidden and the program keeps its windows
 // (see KavrelPresentationStore). Main thread only.
