@@ -2,7 +2,7 @@
 
 // The program's windows as main() makes them, over the real session view model (the session
 // test fakes under it) and a sign-in store against the fake backend: signed in, with the
-// onboarding behind it, so the main window opens on the workspace.
+// onboarding behind it (the main window opens on the workspace) or still ahead.
 
 #include "../workspace/WorkspaceHarness.h"
 
@@ -30,10 +30,11 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     std::unique_ptr<KavrelUpdateController> updates;
     std::unique_ptr<KavrelApp> app;
 
-    explicit ProgramOverTheSession(std::function<bool()> trayAvailability = [] { return true; })
+    explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; })
         : SignIn(true, 3600)
     {
-        engine.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
+        if (onboardingDone)
+            engine.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
         authStore = std::make_unique<AuthSessionStore>(authService.get());
         surface = std::make_unique<SubtitleViewModelSurface>(*engine.model);
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), surface.get());

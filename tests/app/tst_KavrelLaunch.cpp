@@ -2,8 +2,11 @@
 // keeps the main window with the sign-in screen, a signed-in user starts in the tray, and any
 // kavrel:// link handed to the launch leaves the main window shown. And a window the user
 // minimized comes back by every way in (the tray's entries, a link, a start of the program
-// again): mapped, no longer minimized, active. Run on the real X server with its window
-// manager and XEmbed tray host, as the program is.
+// again): mapped, no longer minimized, active. Each screen after sign-in gives the keyboard to
+// its main control. Run on the real X server with its window manager and XEmbed tray host, as
+// the program is.
+
+#include "ProgramOverTheSession.h"
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
@@ -12,7 +15,11 @@
 #include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/TestProgramObjects.h"
+#include "workspace/widgets/ContentView.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
+#include "workspace/widgets/PrimaryActionButton.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -58,6 +65,8 @@ private Q_SLOTS:
     void mainWindowAfterLaunch();
     void minimizedWindowComesBackEveryWayIn_data();
     void minimizedWindowComesBackEveryWayIn();
+    void keyboardGoesToEachScreensMainControl_data();
+    void keyboardGoesToEachScreensMainControl();
 };
 
 void tst_KavrelLaunch::mainWindowAfterLaunch_data()
@@ -170,6 +179,40 @@ void tst_KavrelLaunch::minimizedWindowComesBackEveryWayIn()
     QCOMPARE(app->window(window), target.data());
     tray.trayIcon().hide();
     app.reset();
+}
+
+void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl_data()
+{
+    QTest::addColumn<bool>("onboardingDone");
+    QTest::newRow("the onboarding, then the workspace") << false;
+    QTest::newRow("the workspace") << true;
+}
+
+// Keys typed into the window, as the user types them: the onboarding's Space continues into
+// the program, the workspace's Space opens the start sheet.
+void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no window manager: run under scripts/test, which starts one");
+    QFETCH(bool, onboardingDone);
+    AppTest::ProgramOverTheSession program(onboardingDone);
+    program.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+    QWidget *window = program.mainWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+
+    if (!onboardingDone) {
+        auto *onboarding = window->findChild<PermissionsOnboardingView *>();
+        QVERIFY(onboarding);
+        QTRY_COMPARE(QApplication::focusWidget(), onboarding->findChild<QWidget *>(QStringLiteral("openKavrel")));
+        QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+    }
+    ContentView *workspace = nullptr;
+    QTRY_VERIFY((workspace = window->findChild<ContentView *>()) && workspace->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), workspace->primaryButton());
+    QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+    ListeningSetupSheet *sheet = nullptr;
+    QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
+    sheet->reject();
 }
 
 int main(int argc, char **argv)
