@@ -1,6 +1,9 @@
 #include "kit/widgets/KavrelWindowFront.h"
 
+#include "platform/X11WindowHints.h"
+
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
@@ -11,13 +14,18 @@ namespace {
 
 constexpr char returnWatchName[] = "KavrelWindowFront.returnWatch";
 
-// The questions open over the window: its modal dialogs on the screen.
+// The questions open over the window: its modal dialogs on the screen. The mini window is
+// brought forward several times a second; the program's windows are few where the widgets
+// inside a window are many, and a dialog on the screen has a window of the windowing system.
 QList<QWidget *> openQuestions(QWidget *window)
 {
     QList<QWidget *> questions;
-    const QList<QWidget *> inside = window->findChildren<QWidget *>();
-    for (QWidget *widget : inside) {
-        if (widget->isWindow() && widget->isVisible() && widget->windowModality() != Qt::NonModal
+    const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
+    for (QWindow *handle : windows) {
+        if (!handle->handle() || !handle->isVisible())
+            continue;
+        QWidget *widget = QWidget::find(handle->winId());
+        if (widget && widget != window && widget->isVisible() && widget->windowModality() != Qt::NonModal
             && widget->parentWidget() && widget->parentWidget()->window() == window)
             questions.append(widget);
     }
@@ -33,24 +41,18 @@ void putInFront(QWidget *question, Focus focus)
 
 // A question shown while its window was off the screen, or left there while the window was
 // away, is to the window manager a window of its own: it stacks the returning window above it
-// and gives that the focus. Shown again once the window is back, the question is the window's
-// own, which the window manager keeps in front of it and focuses in its place.
-void showAgainOver(QWidget *question, QWidget *window, Focus focus)
+// and gives that the focus. Named again as the window's own once the window is back, the
+// question is kept in front of it, and the window manager focuses it in the window's place.
+void attachTo(QWidget *question, QWidget *window, Focus focus)
 {
     if (QWindow *handle = question->windowHandle())
         handle->setTransientParent(window->windowHandle());
-    const bool quiet = focus == Focus::leave && !question->testAttribute(Qt::WA_ShowWithoutActivating);
-    if (quiet)
-        question->setAttribute(Qt::WA_ShowWithoutActivating);
-    question->hide();
-    question->show();
-    if (quiet)
-        question->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    X11WindowHints::setTransientFor(quint32(question->winId()), quint32(window->winId()));
     putInFront(question, focus);
 }
 
-// Watches a window on its way back to the screen and, once it is there, shows its open
-// questions again over it.
+// Watches a window on its way back to the screen and, once it is there, attaches its open
+// questions to it again.
 class ReturnWatch final : public QObject
 {
 public:
@@ -76,7 +78,7 @@ protected:
             QMetaObject::invokeMethod(this, [this] {
                 if (m_window && m_window->isVisible()) {
                     for (QWidget *question : openQuestions(m_window))
-                        showAgainOver(question, m_window, m_focus);
+                        attachTo(question, m_window, m_focus);
                 }
                 deleteLater();
             }, Qt::QueuedConnection);
