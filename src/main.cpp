@@ -95,7 +95,13 @@ int main(int argc, char *argv[])
 
     const std::shared_ptr<PulseAudioContext> audioServer = PulseAudioContext::shared();
     SubtitleViewModel viewModel(defaults, SessionServices::makeDefault(&authService, audioServer), localization);
-    MessageBoxListeningStartPrompts startPrompts(localization, [] { return QApplication::activeWindow(); });
+    // The questions belong to the main window, whichever control started: the tray and a
+    // meeting prompt bring that window back after asking. The prompts outlive the windows: a
+    // question that goes with them is taken as answered, and the next one has no window left.
+    KavrelApp *questionsOwner = nullptr;
+    MessageBoxListeningStartPrompts startPrompts(localization, [&questionsOwner] {
+        return questionsOwner ? questionsOwner->questionWindow() : nullptr;
+    });
     viewModel.setStartPrompts(&startPrompts);
     MeetingDetectionStore meetingDetection(SubtitleViewModelSessionControl::of(&viewModel),
                                            std::make_unique<KavrelMeetingPromptPanels>(),
@@ -111,6 +117,7 @@ int main(int argc, char *argv[])
     const KavrelMeetingDetectionWiring detectionWiring{&meetingDetection, SubtitleViewModelSessionControl::of(&viewModel)};
     KavrelApp app({&defaults, &authService, &authStore, &localization, &viewModel, &session, &starter, &presentation,
                    &miniWindows, &updates, &avatarLoader, detectionWiring, audioServer});
+    questionsOwner = &app;
     KavrelTrayItem trayItem(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
     trayItem.setMeetingDetection(detectionWiring);
 
@@ -137,5 +144,7 @@ int main(int argc, char *argv[])
 
     app.launch(trayItem);
     delegate.openURLs(launchURLs);
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    questionsOwner = nullptr;
+    return status;
 }

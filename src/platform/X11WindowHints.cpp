@@ -92,4 +92,14 @@ void keepOnAllDesktopsAbove(quint32 windowId)
     xcb_flush(c);
 }
 
+void setTransientFor(quint32 windowId, quint32 ownerId)
+{
+    xcb_connection_t *c = connection();
+    if (!c || windowId == 0 || ownerId == 0)
+        return;
+    const xcb_window_t owner = ownerId;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, windowId, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &owner);
+    xcb_flush(c);
+}
+
 } // namespace X11WindowHints

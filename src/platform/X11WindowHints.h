@@ -14,5 +14,9 @@ bool isCompositing();
 // with no taskbar or pager entry. Sent as requests to the root window, as the window
 // manager expects for a window it already manages.
 void keepOnAllDesktopsAbove(quint32 windowId);
+// Names `ownerId` as the window `windowId` belongs to (WM_TRANSIENT_FOR), for a window already
+// on the screen: the window manager reads the property again when it changes, and keeps the
+// window in front of its owner from then on.
+void setTransientFor(quint32 windowId, quint32 ownerId);
 
 } // namespace X11WindowHints

@@ -2,9 +2,13 @@
 // keeps the main window with the sign-in screen, a signed-in user starts in the tray, and any
 // kavrel:// link handed to the launch leaves the main window shown. And a window the user
 // minimized comes back by every way in (the tray's entries, a link, a start of the program
-// again): mapped, no longer minimized, active. Quit takes every window and the tray icon off
-// the screen at once, however long the session's saves take. Run on the real X server with its
+// again): mapped, no longer minimized, active. A question the program asks stands in front of
+// that window, with the keyboard, whatever brought the window back. Each screen after sign-in
+// gives the keyboard to its main control. Quit takes every window and the tray icon off the
+// screen at once, however long the session's saves take. Run on the real X server with its
 // window manager and XEmbed tray host, as the program is.
+
+#include "ProgramOverTheSession.h"
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
@@ -12,21 +16,30 @@
 #include "app/KavrelGracefulQuit.h"
 #include "app/KavrelNotifications.h"
 #include "app/widgets/KavrelApp.h"
+#include "app/widgets/KavrelMeetingDetectionWiring.h"
 #include "app/widgets/KavrelTrayItem.h"
 #include "base/Async.h"
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "session/widgets/MessageBoxListeningStartPrompts.h"
+#include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/TestProgramObjects.h"
+#include "workspace/widgets/ContentView.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
+#include "workspace/widgets/PrimaryActionButton.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTest>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -40,6 +53,58 @@ bool viewableOnTheServer(const QWidget *window)
     std::free(reply);
     xcb_disconnect(c);
     return viewable;
+}
+
+// A list of windows the window manager keeps on the root window.
+std::vector<xcb_window_t> rootWindowList(const char *name)
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    std::vector<xcb_window_t> windows;
+    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, quint16(std::strlen(name)), name), nullptr);
+    if (atom && atom->atom != XCB_ATOM_NONE) {
+        xcb_get_property_reply_t *reply = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 4096), nullptr);
+        if (reply) {
+            const auto *data = static_cast<const xcb_window_t *>(xcb_get_property_value(reply));
+            windows.assign(data, data + xcb_get_property_value_length(reply) / int(sizeof(xcb_window_t)));
+            std::free(reply);
+        }
+    }
+    std::free(atom);
+    xcb_disconnect(c);
+    return windows;
+}
+
+// Empty when the window manager stacks the question above its window and gives it the focus,
+// as Qt sees it too; else what it does instead.
+QString questionInFront(QWidget *question, QWidget *window)
+{
+    const std::vector<xcb_window_t> stacking = rootWindowList("_NET_CLIENT_LIST_STACKING"); // bottom first
+    const auto place = [&stacking](QWidget *widget) {
+        return int(std::find(stacking.begin(), stacking.end(), xcb_window_t(widget->winId())) - stacking.begin());
+    };
+    const std::vector<xcb_window_t> active = rootWindowList("_NET_ACTIVE_WINDOW");
+    const int questionPlace = place(question);
+    const int windowPlace = place(window);
+    if (questionPlace >= int(stacking.size()) || windowPlace >= int(stacking.size()))
+        return QStringLiteral("not both managed");
+    if (questionPlace < windowPlace)
+        return QStringLiteral("the question is stacked below its window");
+    if (active.empty() || active.front() != xcb_window_t(question->winId()))
+        return QStringLiteral("the window manager's active window is another");
+    if (QApplication::activeWindow() != question || !question->isAncestorOf(QApplication::focusWidget()))
+        return QStringLiteral("the question has no keyboard focus");
+    return {};
+}
+
+QMessageBox *openQuestion()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
 }
 
 QAction *trayEntry(KavrelTrayItem &tray, const QString &text)
@@ -59,12 +124,24 @@ class tst_KavrelLaunch : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup();
     void mainWindowAfterLaunch_data();
     void mainWindowAfterLaunch();
     void minimizedWindowComesBackEveryWayIn_data();
     void minimizedWindowComesBackEveryWayIn();
     void quitClearsTheScreenAtOnce();
+    void questionStandsInFrontOfItsWindowEveryWayBack_data();
+    void questionStandsInFrontOfItsWindowEveryWayBack();
+    void keyboardGoesToEachScreensMainControl_data();
+    void keyboardGoesToEachScreensMainControl();
 };
+
+void tst_KavrelLaunch::cleanup()
+{
+    // A test that failed with a question open leaves the question behind its program.
+    while (QMessageBox *question = openQuestion())
+        delete question;
+}
 
 void tst_KavrelLaunch::mainWindowAfterLaunch_data()
 {
@@ -262,6 +339,124 @@ void tst_KavrelLaunch::quitClearsTheScreenAtOnce()
     network.cancel();
     QTRY_COMPARE(exits, 1);
     app.reset();
+}
+
+void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("wayBack");
+
+    QTest::newRow("hidden completely, the tray's start") << "hidden" << "tray start";
+    QTest::newRow("stopped while hidden, the tray's start") << "stopped while hidden" << "tray start";
+    QTest::newRow("started in the tray, a meeting prompt's start") << "tray only" << "meeting prompt";
+    QTest::newRow("asked while hidden, a link") << "hidden, asked" << "kavrel://open";
+}
+
+// The start question over the real main window, as main() wires it. Each question is answered
+// with the keyboard, typed into the window that has it.
+void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no window manager and tray host: run under scripts/test, which starts them");
+    QFETCH(QString, before);
+    QFETCH(QString, wayBack);
+
+    // As main() wires them: the prompts outlive the windows, and once the program ends, a
+    // question that went with its window is not asked again over it.
+    KavrelApp *questionsOwner = nullptr;
+    MessageBoxListeningStartPrompts prompts(KavrelLocalizationStore::shared(), [&questionsOwner] {
+        return questionsOwner ? questionsOwner->questionWindow() : nullptr;
+    });
+    AppTest::ProgramOverTheSession program(true, &KavrelTrayItem::isAvailable);
+    KavrelApp &app = *program.app;
+    questionsOwner = &app;
+    const auto ending = qScopeGuard([&questionsOwner] { questionsOwner = nullptr; });
+    program.engine.model->setStartPrompts(&prompts);
+    KavrelTrayItem tray(*program.surface, *program.authStore, *program.presentation, *program.starter,
+                        *program.engine.defaults, *program.updates, app.windowOpener());
+    KavrelAppDelegate delegate(program.authService.get(), KavrelNotifications::defaultCenter(),
+                               [&app] { return app.hasVisibleWindows(); }, [&app] { app.activate(); });
+    app.launch(tray);
+    QTRY_VERIFY(!app.hasVisibleWindows() && !app.window(QStringLiteral("kavrel-main")));
+
+    if (before != QLatin1String("tray only")) {
+        app.openWindow(QStringLiteral("kavrel-main"));
+        QVERIFY(QTest::qWaitForWindowActive(program.mainWindow()));
+        if (before == QLatin1String("stopped while hidden"))
+            QVERIFY(program.engine.start());
+        program.presentation->enterBackgroundOnlyMode();
+        QTRY_VERIFY(!program.mainWindow()->isVisible());
+        if (before == QLatin1String("stopped while hidden")) {
+            trayEntry(tray, QStringLiteral("Stop Listening"))->trigger();
+            QVERIFY(program.engine.settle([&] { return !program.engine.model->hasActiveSession() && !program.engine.model->isBusy(); }, 15000));
+        }
+    }
+    if (before == QLatin1String("hidden, asked")) {
+        // A start that brings no window (a meeting prompt's, while everything is hidden).
+        program.surface->promptAndStartListening(false);
+        QTRY_VERIFY(openQuestion());
+        QTest::qWait(200);
+        delegate.openURLs({QUrl(wayBack)});
+    } else if (wayBack == QLatin1String("tray start")) {
+        trayEntry(tray, QStringLiteral("Start Listening"))->trigger();
+    } else {
+        KavrelMeetingDetectionWiring::promptStart(*program.starter, program.presentation.get(), app.windowOpener())();
+    }
+
+    QMessageBox *question = nullptr;
+    QTRY_VERIFY((question = openQuestion()));
+    QWidget *window = program.mainWindow();
+    QTRY_VERIFY(window && window->isVisible() && viewableOnTheServer(window));
+    QTRY_VERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+    // It stays there once the window has settled.
+    QTest::qWait(400);
+    QVERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+
+    // Return starts a new session; the microphone question follows over the window, and
+    // Escape goes on without the microphone.
+    QPointer<QMessageBox> first = question;
+    QTest::keyClick(question->windowHandle(), Qt::Key_Return);
+    QTRY_VERIFY((question = openQuestion()) && question != first);
+    QTRY_VERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+    QTest::keyClick(question->windowHandle(), Qt::Key_Escape);
+    QVERIFY(program.engine.settle([&] { return program.engine.model->hasActiveSession() && !program.engine.model->isBusy(); }));
+    QVERIFY(!openQuestion());
+    QVERIFY(program.engine.stop());
+    tray.trayIcon().hide();
+}
+
+void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl_data()
+{
+    QTest::addColumn<bool>("onboardingDone");
+    QTest::newRow("the onboarding, then the workspace") << false;
+    QTest::newRow("the workspace") << true;
+}
+
+// Keys typed into the window, as the user types them: the onboarding's Space continues into
+// the program, the workspace's Space opens the start sheet.
+void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        QSKIP("no window manager: run under scripts/test, which starts one");
+    QFETCH(bool, onboardingDone);
+    AppTest::ProgramOverTheSession program(onboardingDone);
+    program.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+    QWidget *window = program.mainWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+
+    if (!onboardingDone) {
+        auto *onboarding = window->findChild<PermissionsOnboardingView *>();
+        QVERIFY(onboarding);
+        QTRY_COMPARE(QApplication::focusWidget(), onboarding->findChild<QWidget *>(QStringLiteral("openKavrel")));
+        QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+    }
+    ContentView *workspace = nullptr;
+    QTRY_VERIFY((workspace = window->findChild<ContentView *>()) && workspace->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), workspace->primaryButton());
+    QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+    ListeningSetupSheet *sheet = nullptr;
+    QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
+    sheet->reject();
 }
 
 int main(int argc, char **argv)

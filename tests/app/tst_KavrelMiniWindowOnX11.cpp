@@ -1,7 +1,9 @@
 // The mini window on a real X server: a window of another process covers the main window, the
 // mini window stands in for it, and uncovering brings the main window back. And a window kept on
 // the screen is fitted again once the window manager has framed it, and when the screen's free
-// area shrinks under it.
+// area shrinks under it: the program's main window with its workspace too.
+
+#include "ProgramOverTheSession.h"
 
 #include "app/KavrelWindowListReader.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
@@ -12,6 +14,9 @@
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
 #include "support/TestChildProcess.h"
+#include "workspace/widgets/ContentView.h"
+#include "workspace/widgets/ListeningSetupSheet.h"
+#include "workspace/widgets/PrimaryActionButton.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -33,6 +38,8 @@ private Q_SLOTS:
     void windowListIsReadOnlyWhileASessionRuns();
     void windowIsFittedAgainOnceFramed();
     void windowIsFittedAgainWhenTheFreeAreaShrinks();
+    void mainWindowIsFittedAgainWhenTheFreeAreaShrinks_data();
+    void mainWindowIsFittedAgainWhenTheFreeAreaShrinks();
 };
 
 void tst_KavrelMiniWindowOnX11::initTestCase()
@@ -217,6 +224,79 @@ void tst_KavrelMiniWindowOnX11::windowIsFittedAgainWhenTheFreeAreaShrinks()
     QTRY_COMPARE(screen->availableGeometry(), before);
     QTRY_VERIFY(content->minimumHeight() > smaller.height() - 100);
     QTRY_VERIFY2(before.contains(window.frameGeometry()), qPrintable(describe(window.frameGeometry(), before)));
+}
+
+void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks_data()
+{
+    QTest::addColumn<QString>("state");
+    QTest::newRow("the workspace") << QStringLiteral("workspace");
+    QTest::newRow("the start sheet open") << QStringLiteral("sheet");
+    QTest::newRow("while listening") << QStringLiteral("listening");
+}
+
+// The real main window: its workspace's minimum reaches the window through the shell's and the
+// root view's layouts, each a level deeper than the window's own.
+void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks()
+{
+    QFETCH(QString, state);
+    // A work area 720 high, as on a small laptop under its own panels (the window manager
+    // gives a panel at most half the screen, so they take the top and the bottom).
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const int screenWidth = screen->geometry().width();
+    const int top = (screen->geometry().height() - 720) / 2;
+    const int bottom = screen->geometry().height() - 720 - top;
+    auto desk = TestChildProcess::start(QStringLiteral("x11-windows"),
+                                        {QStringLiteral("Desk|%1|40|strut-top=%2,strut-bottom=%3").arg(screenWidth).arg(top).arg(bottom)});
+    QVERIFY(desk);
+    QTRY_COMPARE(screen->availableGeometry().height(), 720);
+    const QRect before = screen->availableGeometry();
+
+    AppTest::ProgramOverTheSession program;
+    program.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+    QWidget *window = program.mainWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTRY_VERIFY(!window->windowHandle()->frameMargins().isNull());
+    auto *workspace = window->findChild<ContentView *>();
+    QVERIFY(workspace);
+    QTRY_VERIFY2(before.contains(window->frameGeometry()), qPrintable(describe(window->frameGeometry(), before)));
+    // The workspace asks for more height than the area has: the window takes all of it.
+    QTRY_COMPARE(window->frameGeometry().height(), before.height());
+    const QRect shown = window->frameGeometry();
+
+    QPointer<ListeningSetupSheet> sheet;
+    if (state == QLatin1String("sheet")) {
+        QTRY_VERIFY(workspace->primaryButton()->isEnabled());
+        QTest::mouseClick(workspace->primaryButton(), Qt::LeftButton);
+        QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(sheet));
+        QTRY_VERIFY2(before.contains(sheet->frameGeometry()), qPrintable(describe(sheet->frameGeometry(), before)));
+    } else if (state == QLatin1String("listening")) {
+        QVERIFY(program.engine.start());
+        QVERIFY(program.engine.model->hasActiveSession());
+        program.engine.model->turnStore()->setLiveSubtitlePreview(QStringLiteral("and one more thing about the budget"));
+    }
+
+    // A panel takes 240 pixels more off the bottom while the window is open.
+    auto panel = TestChildProcess::start(QStringLiteral("x11-windows"),
+                                         {QStringLiteral("Panel|%1|240|strut-bottom=%2").arg(screenWidth).arg(bottom + 240)});
+    QVERIFY(panel);
+    QTRY_COMPARE(screen->availableGeometry().height(), 480);
+    const QRect smaller = screen->availableGeometry();
+    QTRY_VERIFY2(smaller.contains(window->frameGeometry()), qPrintable(describe(window->frameGeometry(), smaller)));
+    if (sheet)
+        QTRY_VERIFY2(smaller.contains(sheet->frameGeometry()), qPrintable(describe(sheet->frameGeometry(), smaller)));
+
+    // The panel goes: the window grows back to what it had.
+    TestChildProcess::finish(*panel);
+    QTRY_COMPARE(screen->availableGeometry(), before);
+    QTRY_COMPARE(window->frameGeometry().size(), shown.size());
+    QVERIFY2(before.contains(window->frameGeometry()), qPrintable(describe(window->frameGeometry(), before)));
+    if (sheet)
+        QTRY_VERIFY2(before.contains(sheet->frameGeometry()), qPrintable(describe(sheet->frameGeometry(), before)));
+    if (state == QLatin1String("listening"))
+        QVERIFY(program.engine.stop());
+    TestChildProcess::finish(*desk);
 }
 
 int main(int argc, char **argv)

@@ -196,6 +196,8 @@ private Q_SLOTS:
     void sidebarKeepsWholeButtonsWhenShort_data();
     void sidebarKeepsWholeButtonsWhenShort();
     void settingsWorkFromTheKeyboard();
+    void settingsClosesFromTheKeyboard_data();
+    void settingsClosesFromTheKeyboard();
     void profileShowsPlanAndOpensBilling();
     void profileBillingFailureAndRetry();
     void avatarsLoadOnlyOverHttp();
@@ -449,6 +451,33 @@ void tst_KavrelScreens::settingsWorkFromTheKeyboard()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), view.updateRow());
     QVERIFY(view.scrollArea()->verticalScrollBar()->value() > 0);
+}
+
+void tst_KavrelScreens::settingsClosesFromTheKeyboard_data()
+{
+    QTest::addColumn<QKeyCombination>("keys");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("Escape") << QKeyCombination(Qt::Key_Escape) << true;
+    QTest::newRow("Ctrl+W") << QKeyCombination(Qt::ControlModifier, Qt::Key_W) << true;
+    QTest::newRow("W alone") << QKeyCombination(Qt::Key_W) << false;
+}
+
+void tst_KavrelScreens::settingsClosesFromTheKeyboard()
+{
+    QFETCH(QKeyCombination, keys);
+    QFETCH(bool, closes);
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    KavrelSettingsModel model(defaults, [] {});
+    KavrelSettingsView view(model, [] {});
+    view.resize(600, 560);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    // Wherever the keyboard is in it.
+    view.miniWindowSwitch()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view.windowHandle(), keys.key(), keys.keyboardModifiers());
+    QCOMPARE(view.isVisible(), !closes);
+    QCOMPARE(defaults.boolValue(QString::fromLatin1(KavrelSettingsModel::miniWindowEnabledKey), true), true);
 }
 
 void tst_KavrelScreens::profileShowsPlanAndOpensBilling()

@@ -78,6 +78,8 @@ int runX11Windows(const QStringList &descriptions)
         const int width = parts.value(1).toInt();
         const int height = parts.value(2).toInt();
         const QStringList flags = parts.value(3).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        quint32 topStrut = 0;
+        quint32 bottomStrut = 0;
 
         const xcb_window_t window = xcb_generate_id(c);
         const quint32 values[] = {screen->white_pixel};
@@ -100,17 +102,23 @@ int runX11Windows(const QStringList &descriptions)
             } else if (flag.startsWith(QLatin1String("desktop="))) {
                 setCardinals(c, window, netWmDesktop, XCB_ATOM_CARDINAL, {flag.mid(8).toUInt()});
             } else if (flag.startsWith(QLatin1String("strut-bottom="))) {
-                // A panel along the bottom edge: the window manager takes its height off the
-                // screen's free area (_NET_WORKAREA) while it is mapped.
-                const quint32 height = flag.mid(13).toUInt();
-                setCardinals(c, window, windowType, XCB_ATOM_ATOM, {atom(c, "_NET_WM_WINDOW_TYPE_DOCK")});
-                setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {0u, 0u, 0u, height});
-                setCardinals(c, window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
-                             {0u, 0u, 0u, height, 0u, 0u, 0u, 0u, 0u, 0u, 0u, quint32(screen->width_in_pixels - 1)});
+                bottomStrut = flag.mid(13).toUInt();
+            } else if (flag.startsWith(QLatin1String("strut-top="))) {
+                topStrut = flag.mid(10).toUInt();
             } else if (flag.startsWith(QLatin1String("opacity="))) {
                 setCardinals(c, window, opacityAtom, XCB_ATOM_CARDINAL,
                              {quint32(flag.mid(8).toDouble() * double(0xFFFFFFFFu))});
             }
+        }
+        if (topStrut || bottomStrut) {
+            // A panel along the edge: the window manager takes its height off the screen's free
+            // area (_NET_WORKAREA) while it is mapped, up to half the screen an edge.
+            const quint32 right = quint32(screen->width_in_pixels - 1);
+            setCardinals(c, window, windowType, XCB_ATOM_ATOM, {atom(c, "_NET_WM_WINDOW_TYPE_DOCK")});
+            setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {0u, 0u, topStrut, bottomStrut});
+            setCardinals(c, window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
+                         {0u, 0u, topStrut, bottomStrut, 0u, 0u, 0u, 0u, 0u, topStrut ? right : 0u, 0u,
+                          bottomStrut ? right : 0u});
         }
         xcb_map_window(c, window);
     }

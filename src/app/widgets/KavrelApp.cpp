@@ -69,6 +69,15 @@ QWidget *KavrelApp::window(const QString &identifier) const
     return nullptr;
 }
 
+QWidget *KavrelApp::questionWindow()
+{
+    if (!m_mainWindow) {
+        m_mainWindow = makeMainWindow();
+        KavrelScreenFit::keepOnScreen(m_mainWindow);
+    }
+    return m_mainWindow;
+}
+
 void KavrelApp::openWindow(const QString &identifier)
 {
     QWidget *target = window(identifier);

@@ -77,6 +77,9 @@ public:
     void activate();
 
     QWidget *window(const QString &identifier) const;
+    // The window the program's questions belong to: the main window, made (off the screen) when
+    // it is not open, so that a question asked from the tray stands in front of it when it opens.
+    QWidget *questionWindow();
 
 private:
     void finishLaunch();

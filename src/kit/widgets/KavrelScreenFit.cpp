@@ -23,6 +23,23 @@ QMargins decorations(const QWidget *window)
     return QMargins(0, KavrelScreenFit::assumedTitleBarHeight, 0, 0);
 }
 
+// Lays the window's content out at once, from the innermost layouts outwards. Content that
+// lowered its minimum for the screen tells only the layout it sits in; each layout passes that
+// one level up on a later turn of the event loop, so the window's own layout would hold the
+// window at the old minimum for as many turns as its content is deep.
+void settleLayouts(QWidget *window)
+{
+    const QList<QWidget *> inside = window->findChildren<QWidget *>();
+    // Children come after their parents in the list.
+    for (auto it = inside.crbegin(); it != inside.crend(); ++it) {
+        QWidget *widget = *it;
+        if (widget->layout() && widget->window() == window)
+            widget->layout()->activate();
+    }
+    if (window->layout())
+        window->layout()->activate();
+}
+
 QRect availableGeometry(const QWidget *widget)
 {
     QScreen *screen = widget->screen();
@@ -113,10 +130,8 @@ void KavrelScreenFit::fitWindow(bool alreadyPlaced)
         return;
     const QMargins frame = decorations(window);
     m_fittedDecorations = frame;
-    // Its content may have just lowered its own minimum for this screen; the window's layout
-    // learns that only later, and would hold the window at the old one meanwhile.
-    if (window->layout())
-        window->layout()->activate();
+    // Its content may have just changed its own minimum for this screen.
+    settleLayouts(window);
     const QRect content = available - frame;
     const QRect placed = placedInside(window->geometry(), content);
     if (!window->testAttribute(Qt::WA_Moved) && !alreadyPlaced) {

@@ -1,19 +1,122 @@
 #include "kit/widgets/KavrelWindowFront.h"
 
+#include "platform/X11WindowHints.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
+#include <QWindow>
 
 namespace KavrelWindowFront {
+
+namespace {
+
+constexpr char returnWatchName[] = "KavrelWindowFront.returnWatch";
+
+// The questions open over the window: its modal dialogs on the screen. The mini window is
+// brought forward several times a second; the program's windows are few where the widgets
+// inside a window are many, and a dialog on the screen has a window of the windowing system.
+QList<QWidget *> openQuestions(QWidget *window)
+{
+    QList<QWidget *> questions;
+    const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
+    for (QWindow *handle : windows) {
+        if (!handle->handle() || !handle->isVisible())
+            continue;
+        QWidget *widget = QWidget::find(handle->winId());
+        if (widget && widget != window && widget->isVisible() && widget->windowModality() != Qt::NonModal
+            && widget->parentWidget() && widget->parentWidget()->window() == window)
+            questions.append(widget);
+    }
+    return questions;
+}
+
+void putInFront(QWidget *question, Focus focus)
+{
+    question->raise();
+    if (focus == Focus::take)
+        question->activateWindow();
+}
+
+// A question shown while its window was off the screen, or left there while the window was
+// away, is to the window manager a window of its own: it stacks the returning window above it
+// and gives that the focus. Named again as the window's own once the window is back, the
+// question is kept in front of it, and the window manager focuses it in the window's place.
+void attachTo(QWidget *question, QWidget *window, Focus focus)
+{
+    if (QWindow *handle = question->windowHandle())
+        handle->setTransientParent(window->windowHandle());
+    X11WindowHints::setTransientFor(quint32(question->winId()), quint32(window->winId()));
+    putInFront(question, focus);
+}
+
+// Watches a window on its way back to the screen and, once it is there, attaches its open
+// questions to it again.
+class ReturnWatch final : public QObject
+{
+public:
+    ReturnWatch(QWidget *window, Focus focus) : QObject(window->windowHandle()), m_window(window), m_focus(focus)
+    {
+        setObjectName(QString::fromLatin1(returnWatchName));
+        window->windowHandle()->installEventFilter(this);
+    }
+
+    // Several ways back may meet; the focus goes along when any of them takes it.
+    void alsoFor(Focus focus)
+    {
+        if (focus == Focus::take)
+            m_focus = Focus::take;
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed() && !m_done) {
+            m_done = true;
+            // After the event, when the window is the window manager's.
+            QMetaObject::invokeMethod(this, [this] {
+                if (m_window && m_window->isVisible()) {
+                    for (QWidget *question : openQuestions(m_window))
+                        attachTo(question, m_window, m_focus);
+                }
+                deleteLater();
+            }, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    Focus m_focus;
+    bool m_done = false;
+};
+
+} // namespace
 
 void bringForward(QWidget *window, Focus focus)
 {
     if (!window)
         return;
+    const bool wasOnScreen = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     if (window->windowState() & Qt::WindowMinimized)
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
     window->raise();
     if (focus == Focus::take)
         window->activateWindow();
+    if (wasOnScreen) {
+        for (QWidget *question : openQuestions(window))
+            putInFront(question, focus);
+        return;
+    }
+    QWindow *handle = window->windowHandle();
+    if (!handle)
+        return;
+    if (QObject *watch = handle->findChild<QObject *>(QString::fromLatin1(returnWatchName), Qt::FindDirectChildrenOnly))
+        static_cast<ReturnWatch *>(watch)->alsoFor(focus);
+    else
+        new ReturnWatch(window, focus);
 }
 
 } // namespace KavrelWindowFront

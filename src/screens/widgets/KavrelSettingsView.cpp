@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -83,6 +84,12 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     column->addStretch(1);
     KavrelScrollPage::setPage(m_scrollArea, page);
     KavrelScrollFocus::follow(m_scrollArea);
+
+    // A settings window on this desktop closes with Escape, and as every window with Ctrl+W.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] { window()->close(); });
+    }
 
     connect(&m_model, &KavrelSettingsModel::appearanceModeChanged, this, &KavrelSettingsView::followModel);
     connect(&m_model, &KavrelSettingsModel::miniWindowEnabledChanged, this, &KavrelSettingsView::followModel);

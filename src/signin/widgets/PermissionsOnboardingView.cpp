@@ -1,6 +1,7 @@
 #include "signin/widgets/PermissionsOnboardingView.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -137,6 +138,13 @@ void PermissionsOnboardingView::resizeEvent(QResizeEvent *event)
     fitGapsToHeight();
 }
 
+void PermissionsOnboardingView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Arriving here, the keyboard continues into the program, as the click on the main button does.
+    KavrelArrivalFocus::give(m_openButton);
+}
+
 // Below the height the screen is laid out for (where the screen holds the window shorter), the
 // margins and the gaps between and inside the cards narrow before any text is cut.
 void PermissionsOnboardingView::fitGapsToHeight()
@@ -233,6 +241,7 @@ QWidget *PermissionsOnboardingView::buildSetupColumn()
     auto *open = SignInButtons::callToAction(QStringLiteral("Open КАВРЕЛ"), QStringLiteral("play.fill"),
                                              SignInTheme::greenButton, column);
     open->setObjectName(QStringLiteral("openKavrel"));
+    m_openButton = open;
     connect(open, &QAbstractButton::clicked, this, &PermissionsOnboardingView::finish);
     buttons->addWidget(open);
     footer->addLayout(buttons);

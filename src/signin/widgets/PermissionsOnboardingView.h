@@ -52,6 +52,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QWidget *buildSetupColumn();
@@ -66,6 +67,7 @@ private:
     QWidget *m_setupColumn = nullptr;
     SetupProgressBadge *m_progressBadge = nullptr;
     PermissionAccessCard *m_microphoneCard = nullptr;
+    QWidget *m_openButton = nullptr;
     ThemedLabel *m_footerNote = nullptr;
     ThemedLabel *m_readinessSubtitle = nullptr;
     SetupReadinessMeter *m_readinessMeter = nullptr;

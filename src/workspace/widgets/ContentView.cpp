@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
@@ -420,4 +421,6 @@ void ContentView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     m_viewModel.companionSet()->history()->setFocusModeEnabled(isFocusModeEnabled());
+    // Arriving at the workspace, the keyboard starts (or stops) listening.
+    KavrelArrivalFocus::give(m_primary);
 }

@@ -1,0 +1,21 @@
+#include "kit/widgets/KavrelArrivalFocus.h"
+
+#include <QWidget>
+
+namespace KavrelArrivalFocus {
+
+void give(QWidget *control)
+{
+    if (!control)
+        return;
+    QWidget *window = control->window();
+    if (!control->isEnabled() || !control->isVisibleTo(window))
+        return;
+    // The screen that held it was taken out of the window, or nothing ever had it.
+    const QWidget *focused = window->focusWidget();
+    if (focused && focused->isVisibleTo(window))
+        return;
+    control->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace KavrelArrivalFocus

@@ -1,0 +1,14 @@
+#pragma once
+
+class QWidget;
+
+// Where the keyboard goes when a screen comes into a window. Main thread only.
+namespace KavrelArrivalFocus {
+
+// Gives `control` its window's keyboard focus, unless the window holds it in a control the user
+// still sees (the sidebar button that brought the screen, the focus a window shown again had).
+// The focus stays inside the window: the window is neither raised nor activated for it, so it
+// reaches the control once the user brings the window forward.
+void give(QWidget *control);
+
+} // namespace KavrelArrivalFocus
