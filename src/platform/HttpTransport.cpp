@@ -3,6 +3,7 @@
 #include "base/Async.h"
 #include "base/KavrelError.h"
 #include "platform/NetworkError.h"
+#include "platform/OneShotHttpConnection.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -13,12 +14,12 @@
 
 namespace {
 
-struct ReplyDeleter
+struct LaterDeleter
 {
-    void operator()(QNetworkReply *reply) const
+    void operator()(QObject *object) const
     {
-        if (reply)
-            reply->deleteLater();
+        if (object)
+            object->deleteLater();
     }
 };
 
@@ -34,27 +35,28 @@ struct SendState
     QByteArray body;
 };
 
-// Waits for the reply to finish or to be deleted, whichever comes first. A reply deleted
-// with its manager never emits finished; the waiter then resumes on the next turn, outside
-// the destructor that is running.
-class ReplyEndAwaiter
+// Waits for an exchange (a QNetworkReply or a OneShotHttpConnection) to finish or to be
+// deleted, whichever comes first. One deleted with its manager never emits finished; the
+// waiter then resumes on the next turn, outside the destructor that is running.
+template<typename Exchange>
+class ExchangeEndAwaiter
 {
 public:
-    ReplyEndAwaiter(QNetworkReply *reply, std::shared_ptr<SendState> state)
-        : m_reply(reply), m_state(std::move(state)) {}
+    ExchangeEndAwaiter(Exchange *exchange, std::shared_ptr<SendState> state)
+        : m_exchange(exchange), m_state(std::move(state)) {}
 
-    bool await_ready() const noexcept { return m_reply->isFinished(); }
+    bool await_ready() const noexcept { return m_exchange->isFinished(); }
     void await_suspend(std::coroutine_handle<> handle)
     {
         m_state->handle = handle;
         auto state = m_state;
-        QObject::connect(m_reply, &QNetworkReply::finished, m_reply, [state] {
+        QObject::connect(m_exchange, &Exchange::finished, m_exchange, [state] {
             if (state->resumed)
                 return;
             state->resumed = true;
             state->handle.resume();
         });
-        QObject::connect(m_reply, &QObject::destroyed, [state] {
+        QObject::connect(m_exchange, &QObject::destroyed, [state] {
             if (state->resumed)
                 return;
             state->resumed = true;
@@ -65,7 +67,7 @@ public:
     void await_resume() const noexcept {}
 
 private:
-    QNetworkReply *m_reply;
+    Exchange *m_exchange;
     std::shared_ptr<SendState> m_state;
 };
 
@@ -121,46 +123,17 @@ std::optional<qint64> promisedBodyLength(const QNetworkReply &reply, const QByte
     return length.toLongLong();
 }
 
-} // namespace
-
-std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
+// Qt's HTTP stack, with its connection reuse (and its resending of a request whose connection
+// closed before the answer began).
+QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetworkRequest request, QByteArray method,
+                                          std::optional<QByteArray> body, std::chrono::milliseconds timeout,
+                                          qint64 limit, CancellationToken token)
 {
-    for (const auto &field : headers) {
-        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
-            return field.second;
-    }
-    return std::nullopt;
-}
-
-QList<QByteArray> HttpReply::headerValues(const QByteArray &name) const
-{
-    QList<QByteArray> values;
-    for (const auto &field : headers) {
-        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
-            values.append(field.second);
-    }
-    return values;
-}
-
-HttpTransport::HttpTransport(QNetworkAccessManager *manager)
-    : m_manager(manager)
-{
-}
-
-QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
-                                           CancellationToken token) const
-{
-    token.throwIfCancelled();
-    QNetworkAccessManager *manager = m_manager.data();
-    // The client that owned the manager is gone.
-    if (!manager)
-        throw CancellationError();
-
     // Our own timer decides about time-outs; Qt's would surface as OperationCanceledError.
     request.setTransferTimeout(0);
     QNetworkReply *raw = body ? manager->sendCustomRequest(request, method, *body)
                               : manager->sendCustomRequest(request, method);
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
+    std::unique_ptr<QNetworkReply, LaterDeleter> reply(raw);
     auto state = std::make_shared<SendState>();
 
     QTimer timer;
@@ -169,12 +142,11 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         state->timedOut = true;
         raw->abort();
     });
-    if (m_timeout.count() > 0)
-        timer.start(m_timeout);
+    if (timeout.count() > 0)
+        timer.start(timeout);
 
     // The body is taken as it arrives, and the exchange stops as soon as it is certain to
     // pass the limit: a decoder never sees more than that, and memory stays bounded.
-    const qint64 limit = m_maximumBodySize;
     auto readAvailable = [state, raw, limit] {
         if (state->tooLarge)
             return;
@@ -204,7 +176,7 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
         });
     });
 
-    co_await ReplyEndAwaiter(raw, state);
+    co_await ExchangeEndAwaiter<QNetworkReply>(raw, state);
 
     token.removeCallback(callbackId);
     timer.stop();
@@ -251,4 +223,111 @@ QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray m
     result.headers = raw->rawHeaderPairs();
     result.url = raw->url();
     co_return result;
+}
+
+// A connection of the request's own, on which the request is written once.
+QCoro::Task<HttpReply> sendOnItsOwnConnection(QNetworkAccessManager *manager, QNetworkRequest request, QByteArray method,
+                                              std::optional<QByteArray> body, std::chrono::milliseconds timeout,
+                                              qint64 limit, CancellationToken token)
+{
+    // A child of the manager, so that it ends with the client that owns the manager.
+    auto *raw = new OneShotHttpConnection(request, method, body, limit, manager->cookieJar(), manager);
+    std::unique_ptr<OneShotHttpConnection, LaterDeleter> exchange(raw);
+    auto state = std::make_shared<SendState>();
+
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, raw, [state, raw] {
+        state->timedOut = true;
+        raw->abort();
+    });
+    if (timeout.count() > 0)
+        timer.start(timeout);
+    QPointer<OneShotHttpConnection> weakExchange(raw);
+    const CancellationToken::CallbackId callbackId = token.onCancel([state, weakExchange] {
+        state->cancelled = true;
+        QTimer::singleShot(0, weakExchange.data(), [weakExchange] {
+            if (weakExchange)
+                weakExchange->abort();
+        });
+    });
+
+    raw->start();
+    co_await ExchangeEndAwaiter<OneShotHttpConnection>(raw, state);
+
+    token.removeCallback(callbackId);
+    timer.stop();
+    if (state->destroyed) {
+        (void)exchange.release();
+        throw CancellationError();
+    }
+    if (state->cancelled || token.isCancelled())
+        throw CancellationError();
+    if (state->timedOut)
+        throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
+    if (raw->isTooLarge())
+        throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
+                           QStringLiteral("the reply is larger than %1 bytes").arg(limit));
+    // A body cut short, a connection that closed before the answer, bytes that are not HTTP.
+    if (raw->error() != QNetworkReply::NoError)
+        throw NetworkError(kindOf(raw->error()), raw->error(), raw->errorString());
+
+    const HttpResponseParser &answer = raw->parser();
+    HttpReply result;
+    const int code = answer.status().value_or(0);
+    result.status = code >= 100 && code <= 599 ? code : 0;
+    result.body = answer.body();
+    result.headers = answer.headers();
+    result.url = request.url();
+    co_return result;
+}
+
+// Methods that change nothing on the server: Qt may send them again as it sees fit.
+bool isSafeToRepeat(const QByteArray &method)
+{
+    return method == "GET" || method == "HEAD" || method == "OPTIONS";
+}
+
+} // namespace
+
+std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
+{
+    for (const auto &field : headers) {
+        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
+            return field.second;
+    }
+    return std::nullopt;
+}
+
+QList<QByteArray> HttpReply::headerValues(const QByteArray &name) const
+{
+    QList<QByteArray> values;
+    for (const auto &field : headers) {
+        if (field.first.compare(name, Qt::CaseInsensitive) == 0)
+            values.append(field.second);
+    }
+    return values;
+}
+
+HttpTransport::HttpTransport(QNetworkAccessManager *manager)
+    : m_manager(manager)
+{
+}
+
+QCoro::Task<HttpReply> HttpTransport::send(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
+                                           CancellationToken token) const
+{
+    token.throwIfCancelled();
+    QNetworkAccessManager *manager = m_manager.data();
+    // The client that owned the manager is gone.
+    if (!manager)
+        throw CancellationError();
+    const std::chrono::milliseconds timeout = m_timeout;
+    const qint64 limit = m_maximumBodySize;
+    if (isSafeToRepeat(method)) {
+        HttpReply reply = co_await sendThroughManager(manager, request, method, body, timeout, limit, token);
+        co_return reply;
+    }
+    HttpReply reply = co_await sendOnItsOwnConnection(manager, request, method, body, timeout, limit, token);
+    co_return reply;
 }
