@@ -51,6 +51,14 @@ void FakeAuthBackend::addAccount(const QString &email, const QString &password, 
     m_accounts.insert(email, account);
 }
 
+void FakeAuthBackend::setAnswersLost(const char *path, bool lost)
+{
+    if (lost)
+        m_lostAnswerPaths.insert(QString::fromLatin1(path));
+    else
+        m_lostAnswerPaths.remove(QString::fromLatin1(path));
+}
+
 bool FakeAuthBackend::accountHasAuthenticator(const QString &email) const
 {
     return m_accounts.value(email).withAuthenticator;
@@ -76,6 +84,8 @@ void FakeAuthBackend::installRoutes()
                        const QByteArray &method) {
         m_backend->route(method, QString::fromLatin1(path), [this, handler](const RecordedRequest &request) {
             FakeResponse response = (this->*handler)(request);
+            if (m_lostAnswerPaths.contains(request.path))
+                response = FakeResponse::dropConnection();
             if (m_replyDelayMs > 0 && response.delayMs == 0)
                 response.withDelay(m_replyDelayMs);
             return response;

@@ -64,6 +64,9 @@ public:
     void setReplyDelay(int milliseconds) { m_replyDelayMs = milliseconds; }
     // Lifetime of issued access tokens (3600 s unless set).
     void setSessionLifetimeSeconds(qint64 seconds) { m_sessionLifetimeSeconds = seconds; }
+    // Requests to the route are carried out, and their answers lost: the connection closes
+    // unanswered, as behind a gateway that drops them.
+    void setAnswersLost(const char *path, bool lost);
 
     // An existing account.
     void addAccount(const QString &email, const QString &password, const QString &name, bool withAuthenticator);
@@ -136,4 +139,5 @@ private:
     std::optional<FakeResponse> m_chatReply;
     int m_serial = 0;
     int m_replyDelayMs = 0;
+    QSet<QString> m_lostAnswerPaths;
 };
