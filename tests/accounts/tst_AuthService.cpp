@@ -183,14 +183,13 @@ private Q_SLOTS:
                                                      QString::fromLatin1(FakeAuthBackend::totpCode)));
         };
 
-        m_auth->setAnswersLost(path.constData(), true);
+        m_auth->loseNextAnswers(path.constData(), 1);
         const auto lost = attempt();
         QVERIFY2(lost.errorAs<NetworkError>(), qPrintable(lost.errorText()));
         QVERIFY(AuthService::isTransientFailure(lost.error));
         QTest::qWait(50);
         QCOMPARE(m_backend->requestCount(QString::fromLatin1(path)), 1);
 
-        m_auth->setAnswersLost(path.constData(), false);
         const auto later = attempt();
         const auto refused = later.errorAs<AuthServiceError>();
         QVERIFY2(refused, qPrintable(later.errorText()));
