@@ -198,18 +198,12 @@ bool HttpResponseParser::parseBody()
     switch (m_framing) {
     case Framing::chunked:
         return parseChunked();
-    case Framing::length: {
-        if (m_buffer.isEmpty())
+    case Framing::length:
+        if (!takeCountedBytes())
             return false;
-        const qsizetype taken = qsizetype(std::min<qint64>(m_remaining, m_buffer.size()));
-        if (!appendBody(m_buffer.left(taken)))
-            return false;
-        m_buffer.remove(0, taken);
-        m_remaining -= taken;
         if (m_remaining == 0)
             complete();
         return true;
-    }
     case Framing::untilClose: {
         if (m_buffer.isEmpty())
             return false;
@@ -245,18 +239,12 @@ bool HttpResponseParser::parseChunked()
         m_chunkStep = size == 0 ? ChunkStep::trailer : ChunkStep::data;
         return true;
     }
-    case ChunkStep::data: {
-        if (m_buffer.isEmpty())
+    case ChunkStep::data:
+        if (!takeCountedBytes())
             return false;
-        const qsizetype taken = qsizetype(std::min<qint64>(m_remaining, m_buffer.size()));
-        if (!appendBody(m_buffer.left(taken)))
-            return false;
-        m_buffer.remove(0, taken);
-        m_remaining -= taken;
         if (m_remaining == 0)
             m_chunkStep = ChunkStep::dataEnd;
         return true;
-    }
     case ChunkStep::dataEnd: {
         const std::optional<QByteArray> line = takeLine();
         if (!line)
@@ -293,6 +281,18 @@ std::optional<QByteArray> HttpResponseParser::takeLine()
         line.chop(1);
     m_buffer.remove(0, newline + 1);
     return line;
+}
+
+bool HttpResponseParser::takeCountedBytes()
+{
+    if (m_buffer.isEmpty())
+        return false;
+    const qsizetype taken = qsizetype(std::min<qint64>(m_remaining, m_buffer.size()));
+    if (!appendBody(m_buffer.left(taken)))
+        return false;
+    m_buffer.remove(0, taken);
+    m_remaining -= taken;
+    return true;
 }
 
 bool HttpResponseParser::appendBody(const QByteArray &bytes)

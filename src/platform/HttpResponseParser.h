@@ -77,6 +77,9 @@ private:
     bool parseChunked();
     // The next line of the buffer without its line end, or nothing when it is not all here.
     std::optional<QByteArray> takeLine();
+    // Moves up to m_remaining buffered bytes into the body; false when none were buffered or
+    // the body passed the cap.
+    bool takeCountedBytes();
     bool appendBody(const QByteArray &bytes);
     void complete();
     void fail(Failure failure, const QString &detail);

@@ -14,15 +14,6 @@
 
 namespace {
 
-struct LaterDeleter
-{
-    void operator()(QObject *object) const
-    {
-        if (object)
-            object->deleteLater();
-    }
-};
-
 struct SendState
 {
     bool timedOut = false;
@@ -69,6 +60,74 @@ public:
 private:
     Exchange *m_exchange;
     std::shared_ptr<SendState> m_state;
+};
+
+// One exchange from its start to its end: our own time-out and the caller's token end it with
+// abort(), and it is deleted (later) when the send is over, unless it went with its manager.
+template<typename Exchange>
+class ExchangeWatch
+{
+public:
+    ExchangeWatch(Exchange *exchange, std::chrono::milliseconds timeout, CancellationToken token)
+        : m_exchange(exchange), m_token(std::move(token)), m_state(std::make_shared<SendState>())
+    {
+        auto state = m_state;
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, exchange, [state, exchange] {
+            state->timedOut = true;
+            exchange->abort();
+        });
+        if (timeout.count() > 0)
+            m_timer.start(timeout);
+        // Abort on the next event-loop turn, not inside cancel(): the canceller finishes its
+        // own work before this coroutine runs again.
+        QPointer<Exchange> weakExchange(exchange);
+        m_callbackId = m_token.onCancel([state, weakExchange] {
+            state->cancelled = true;
+            QTimer::singleShot(0, weakExchange.data(), [weakExchange] {
+                if (weakExchange)
+                    weakExchange->abort();
+            });
+        });
+    }
+    ~ExchangeWatch()
+    {
+        stopWatching();
+        if (m_exchange)
+            m_exchange->deleteLater();
+    }
+    ExchangeWatch(const ExchangeWatch &) = delete;
+    ExchangeWatch &operator=(const ExchangeWatch &) = delete;
+
+    const std::shared_ptr<SendState> &state() const { return m_state; }
+    ExchangeEndAwaiter<Exchange> end() const { return ExchangeEndAwaiter<Exchange>(m_exchange.data(), m_state); }
+
+    // Once the exchange has ended: a cancel, or the manager gone with the exchange, throws
+    // CancellationError; our time-out throws NetworkError.
+    void throwIfEndedUnanswered()
+    {
+        stopWatching();
+        if (m_state->destroyed || m_state->cancelled || m_token.isCancelled())
+            throw CancellationError();
+        if (m_state->timedOut)
+            throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
+    }
+
+private:
+    void stopWatching()
+    {
+        m_timer.stop();
+        if (m_watchingToken)
+            m_token.removeCallback(m_callbackId);
+        m_watchingToken = false;
+    }
+
+    QPointer<Exchange> m_exchange;
+    CancellationToken m_token;
+    std::shared_ptr<SendState> m_state;
+    QTimer m_timer;
+    CancellationToken::CallbackId m_callbackId{};
+    bool m_watchingToken = true;
 };
 
 NetworkError::Kind kindOf(QNetworkReply::NetworkError code)
@@ -123,6 +182,12 @@ std::optional<qint64> promisedBodyLength(const QNetworkReply &reply, const QByte
     return length.toLongLong();
 }
 
+// A status line without a status code HTTP knows (such as "000") is no HTTP answer.
+int knownStatusOrZero(int code)
+{
+    return code >= 100 && code <= 599 ? code : 0;
+}
+
 // Qt's HTTP stack, with its connection reuse (and its resending of a request whose connection
 // closed before the answer began).
 QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetworkRequest request, QByteArray method,
@@ -133,17 +198,8 @@ QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetwo
     request.setTransferTimeout(0);
     QNetworkReply *raw = body ? manager->sendCustomRequest(request, method, *body)
                               : manager->sendCustomRequest(request, method);
-    std::unique_ptr<QNetworkReply, LaterDeleter> reply(raw);
-    auto state = std::make_shared<SendState>();
-
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, raw, [state, raw] {
-        state->timedOut = true;
-        raw->abort();
-    });
-    if (timeout.count() > 0)
-        timer.start(timeout);
+    ExchangeWatch<QNetworkReply> watch(raw, timeout, token);
+    const std::shared_ptr<SendState> state = watch.state();
 
     // The body is taken as it arrives, and the exchange stops as soon as it is certain to
     // pass the limit: a decoder never sees more than that, and memory stays bounded.
@@ -165,31 +221,8 @@ QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetwo
     // Only the body of the last answer of a followed redirect counts.
     QObject::connect(raw, &QNetworkReply::redirected, raw, [state] { state->body.clear(); });
 
-    // Abort on the next event-loop turn, not inside cancel(): the canceller finishes its
-    // own work before this coroutine runs again.
-    QPointer<QNetworkReply> weakReply(raw);
-    const CancellationToken::CallbackId callbackId = token.onCancel([state, weakReply] {
-        state->cancelled = true;
-        QTimer::singleShot(0, weakReply.data(), [weakReply] {
-            if (weakReply)
-                weakReply->abort();
-        });
-    });
-
-    co_await ExchangeEndAwaiter<QNetworkReply>(raw, state);
-
-    token.removeCallback(callbackId);
-    timer.stop();
-
-    if (state->destroyed) {
-        // Deleted with its manager; there is nothing left to delete.
-        (void)reply.release();
-        throw CancellationError();
-    }
-    if (state->cancelled || token.isCancelled())
-        throw CancellationError();
-    if (state->timedOut)
-        throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
+    co_await watch.end();
+    watch.throwIfEndedUnanswered();
     readAvailable();
     if (state->tooLarge)
         throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
@@ -216,9 +249,7 @@ QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetwo
         throw NetworkError(kindOf(failure), failure, raw->errorString());
 
     HttpReply result;
-    // A status line without a status code HTTP knows (such as "000") is no HTTP answer.
-    const int code = status.isValid() ? status.toInt() : 0;
-    result.status = code >= 100 && code <= 599 ? code : 0;
+    result.status = knownStatusOrZero(status.isValid() ? status.toInt() : 0);
     result.body = std::move(state->body);
     result.headers = raw->rawHeaderPairs();
     result.url = raw->url();
@@ -232,39 +263,10 @@ QCoro::Task<HttpReply> sendOnItsOwnConnection(QNetworkAccessManager *manager, QN
 {
     // A child of the manager, so that it ends with the client that owns the manager.
     auto *raw = new OneShotHttpConnection(request, method, body, limit, manager->cookieJar(), manager);
-    std::unique_ptr<OneShotHttpConnection, LaterDeleter> exchange(raw);
-    auto state = std::make_shared<SendState>();
-
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, raw, [state, raw] {
-        state->timedOut = true;
-        raw->abort();
-    });
-    if (timeout.count() > 0)
-        timer.start(timeout);
-    QPointer<OneShotHttpConnection> weakExchange(raw);
-    const CancellationToken::CallbackId callbackId = token.onCancel([state, weakExchange] {
-        state->cancelled = true;
-        QTimer::singleShot(0, weakExchange.data(), [weakExchange] {
-            if (weakExchange)
-                weakExchange->abort();
-        });
-    });
-
+    ExchangeWatch<OneShotHttpConnection> watch(raw, timeout, token);
     raw->start();
-    co_await ExchangeEndAwaiter<OneShotHttpConnection>(raw, state);
-
-    token.removeCallback(callbackId);
-    timer.stop();
-    if (state->destroyed) {
-        (void)exchange.release();
-        throw CancellationError();
-    }
-    if (state->cancelled || token.isCancelled())
-        throw CancellationError();
-    if (state->timedOut)
-        throw NetworkError(NetworkError::Kind::timedOut, QNetworkReply::TimeoutError, QStringLiteral("timed out"));
+    co_await watch.end();
+    watch.throwIfEndedUnanswered();
     if (raw->isTooLarge())
         throw NetworkError(NetworkError::Kind::responseTooLarge, QNetworkReply::UnknownContentError,
                            QStringLiteral("the reply is larger than %1 bytes").arg(limit));
@@ -274,8 +276,7 @@ QCoro::Task<HttpReply> sendOnItsOwnConnection(QNetworkAccessManager *manager, QN
 
     const HttpResponseParser &answer = raw->parser();
     HttpReply result;
-    const int code = answer.status().value_or(0);
-    result.status = code >= 100 && code <= 599 ? code : 0;
+    result.status = knownStatusOrZero(answer.status().value_or(0));
     result.body = answer.body();
     result.headers = answer.headers();
     result.url = request.url();
