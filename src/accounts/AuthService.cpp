@@ -247,12 +247,30 @@ QCoro::Task<AuthSession> AuthService::refreshSession(QString refreshToken)
         m_refreshTask = spawnTask([self, refreshToken, generation](CancellationToken) -> QCoro::Task<AuthSession> {
             if (!self)
                 throw CancellationError();
-            return self->performRefresh(refreshToken, generation);
+            return self->refreshAndAnnounceRefusal(refreshToken, generation);
         });
     }
     TaskHandle<AuthSession> task = m_refreshTask;
     AuthSession session = co_await task.result();
     co_return session;
+}
+
+QCoro::Task<AuthSession> AuthService::refreshAndAnnounceRefusal(QString refreshToken, QUuid storeGeneration)
+{
+    QPointer<AuthService> self(this);
+    TaskOutcome<AuthSession> refreshed = co_await outcomeOf(performRefresh(refreshToken, storeGeneration));
+    if (refreshed.succeeded())
+        co_return *refreshed.value;
+    if (!self || refreshed.isCancellation() || isTransientFailure(refreshed.error)
+        || !m_storeGeneration.isCurrent(storeGeneration))
+        std::rethrow_exception(refreshed.error);
+    // Only the saved session's own token speaks for the session: a stale token's refusal says
+    // nothing of the session saved now.
+    const TaskOutcome<std::optional<AuthSession>> saved = co_await outcomeOf(loadSavedSession());
+    if (self && m_storeGeneration.isCurrent(storeGeneration) && saved.succeeded() && *saved.value
+        && (*saved.value)->refreshToken == refreshToken)
+        Q_EMIT savedSessionRefused();
+    std::rethrow_exception(refreshed.error);
 }
 
 QCoro::Task<AuthSession> AuthService::performRefresh(QString refreshToken, QUuid storeGeneration)

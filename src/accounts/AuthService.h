@@ -154,6 +154,11 @@ Q_SIGNALS:
     void sessionSaved(const AuthSession &session);
     // The saved session was removed (sign-out, expiry, a cancelled sign-in).
     void savedSessionDeleted();
+    // The backend refused for good to renew the saved session (its refresh token is spent or
+    // revoked, or the answer holds no session), whoever asked for the refresh: the session is
+    // over, and the one who keeps the sign-in state ends it. Not for a refresh that failed on
+    // the network or on the server's side, nor for one overtaken by a sign-in or sign-out.
+    void savedSessionRefused();
 
 private:
     struct Configuration
@@ -166,6 +171,8 @@ private:
     // POSTs one e-mail sign-in step's JSON body, without a bearer token, and returns the reply.
     QCoro::Task<HttpReply> postEmailStep(QString path, QJsonObject body, CancellationToken token);
     QCoro::Task<AuthSession> performRefresh(QString refreshToken, QUuid storeGeneration);
+    // performRefresh(), and savedSessionRefused() when the saved session's token was refused.
+    QCoro::Task<AuthSession> refreshAndAnnounceRefusal(QString refreshToken, QUuid storeGeneration);
     QCoro::Task<void> saveSession(AuthSession session);
     QCoro::Task<AuthSession> openSession(QUrl url, QByteArray body, CancellationToken token);
     QCoro::Task<AuthSession> openSessionFromReply(HttpReply reply, CancellationToken token);

@@ -21,6 +21,19 @@ AuthSessionStore::AuthSessionStore(AuthService *authService, QObject *parent)
             m_followedChanges.renew();
             setSession(std::nullopt);
         });
+        // A refusal met by any client (a history save, a usage report) ends the session now,
+        // the way the screens' own check does, rather than at the next start. The start-up
+        // restore tells of its own refusal in its own words.
+        connect(authService, &AuthService::savedSessionRefused, this, [this] {
+            if (m_isRestoringSession)
+                return;
+            QPointer<AuthSessionStore> self(this);
+            spawnTask([self](CancellationToken) -> QCoro::Task<void> {
+                if (!self)
+                    throw CancellationError();
+                return self->endExpiredSession();
+            });
+        });
     }
     QPointer<AuthSessionStore> self(this);
     m_restoreTask = spawnTask([self](CancellationToken) -> QCoro::Task<void> {
@@ -216,18 +229,24 @@ QCoro::Task<AuthSession> AuthSessionStore::ensureActiveSession()
         std::rethrow_exception(error);
 
     const bool publishedStillValid = m_session && !expiresWithinThreshold(*m_session);
-    if (publishedStillValid || AuthService::isTransientFailure(error)) {
+    if (publishedStillValid || AuthService::isTransientFailure(error))
         setErrorMessage(::errorMessage(error));
-    } else {
-        if (service)
-            co_await service->deleteSavedSession();
-        if (!self)
-            std::rethrow_exception(error);
-        setSession(std::nullopt);
-        const QString key = loginExpiredKey();
-        setErrorMessage(m_localizer ? m_localizer(key) : KavrelLocalizationStore::shared().localized(key));
-    }
+    else
+        co_await endExpiredSession();
     std::rethrow_exception(error);
+}
+
+QCoro::Task<void> AuthSessionStore::endExpiredSession()
+{
+    QPointer<AuthSessionStore> self(this);
+    QPointer<AuthService> service = m_authService;
+    if (service)
+        co_await service->deleteSavedSession();
+    if (!self)
+        co_return;
+    setSession(std::nullopt);
+    const QString key = loginExpiredKey();
+    setErrorMessage(m_localizer ? m_localizer(key) : KavrelLocalizationStore::shared().localized(key));
 }
 
 // ---- Profile ----

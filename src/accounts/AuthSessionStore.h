@@ -97,6 +97,9 @@ Q_SIGNALS:
 
 private:
     QCoro::Task<void> restoreSession();
+    // Deletes the saved session, signs out and shows "Your login expired. Sign in again to
+    // continue." in the interface language.
+    QCoro::Task<void> endExpiredSession();
     template<typename T>
     QCoro::Task<std::optional<T>> runEmailAuthenticationOperation(
         std::function<QCoro::Task<T>(AuthService *, CancellationToken)> operation, std::function<void(const T &)> onSuccess);

@@ -170,8 +170,11 @@ QCoro::Task<AuthSession> MeetingSessionHistoryService::resolvedAuthSession()
         AuthSession session = co_await authService->activeSession();
         co_return session;
     } catch (const AuthServiceError &error) {
-        // This is also what the auth service throws when nobody is signed in.
-        if (error.errorCase() == AuthServiceError::Case::requestFailed)
+        // This is also what the auth service throws when nobody is signed in. A refresh the
+        // server could not carry out (5xx, 408, 429) says nothing of the sign-in, and goes on
+        // as the passing failure it is.
+        if (error.errorCase() == AuthServiceError::Case::requestFailed
+            && !AuthService::isTransientFailure(std::current_exception()))
             throw MeetingSessionHistoryServiceError::missingAuthSession();
         throw;
     }

@@ -35,7 +35,8 @@ class AuthService;
 //
 // Failures: MeetingSessionHistoryServiceError, NetworkError (no HTTP answer, or the request
 // time-out), JsonDecodeError (an answer of the wrong shape), CancellationError, and
-// failures of the auth service other than its requestFailed case.
+// failures of the auth service other than its requestFailed case (which becomes
+// missingAuthSession, unless the server failed to carry out a refresh: 5xx, 408, 429).
 class MeetingSessionHistoryService final : public QObject
 {
     Q_OBJECT

@@ -157,6 +157,46 @@ private Q_SLOTS:
         QCOMPARE(saved(), std::optional<AuthSession>(original));
     }
 
+    // The server carries out the step and its answer is lost: each attempt reaches it once,
+    // so a spent refresh token or sign-in request is not spent again behind the caller's back.
+    void stepsWhoseAnswerIsLostGoOutOncePerAttempt_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("laterStatus"); // of the next attempt, answered
+        QTest::newRow("refresh") << QByteArray(FakeAuthBackend::refreshPath) << 401;
+        QTest::newRow("authenticator code check") << QByteArray(FakeAuthBackend::mfaVerifyPath) << 404;
+    }
+
+    void stepsWhoseAnswerIsLostGoOutOncePerAttempt()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, laterStatus);
+        saveSession(10);
+        m_auth->addAccount(QStringLiteral("ada@example.org"), QStringLiteral("analytical"), QStringLiteral("Ada"), true);
+        const auto login = runTask(m_service->loginWithEmail(QStringLiteral("ada@example.org"), QStringLiteral("analytical")));
+        QVERIFY2(login.succeeded(), qPrintable(login.errorText()));
+        const MfaChallenge challenge = *login.value->challenge;
+        auto attempt = [&] {
+            if (path == FakeAuthBackend::refreshPath)
+                return runTask(m_service->activeSession());
+            return runTask(m_service->verifyEmailMfa(challenge.challengeId, challenge.email,
+                                                     QString::fromLatin1(FakeAuthBackend::totpCode)));
+        };
+
+        m_auth->loseNextAnswers(path.constData(), 1);
+        const auto lost = attempt();
+        QVERIFY2(lost.errorAs<NetworkError>(), qPrintable(lost.errorText()));
+        QVERIFY(AuthService::isTransientFailure(lost.error));
+        QTest::qWait(50);
+        QCOMPARE(m_backend->requestCount(QString::fromLatin1(path)), 1);
+
+        const auto later = attempt();
+        const auto refused = later.errorAs<AuthServiceError>();
+        QVERIFY2(refused, qPrintable(later.errorText()));
+        QCOMPARE(refused->httpStatus(), laterStatus);
+        QCOMPARE(m_backend->requestCount(QString::fromLatin1(path)), 2);
+    }
+
     void refreshTrimsTheRotatedToken()
     {
         saveSession(10);

@@ -4,8 +4,9 @@
 // it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
 // (in the detail shape) and every usage event. POST /e2e/history/down and /e2e/history/up take
 // the history endpoint away and bring it back; POST /e2e/history/lost has it carry out every
-// request and lose the answer (a gateway's 502 instead); POST /e2e/history/silent has it take
-// every request and never answer.
+// request and lose the answer (a gateway's 502 instead), /e2e/history/dropped the same with
+// the connection closed unanswered, and POST /e2e/history/silent has it take every request and
+// never answer.
 //
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
@@ -149,6 +150,14 @@ int main(int argc, char *argv[])
             history.script(QString::fromLatin1(operation), reply);
         }
         return FakeResponse::json(200, QJsonObject{{"history", "silent"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/history/dropped"), [&history](const RecordedRequest &) {
+        for (const char *operation : historyOperations) {
+            FakeHistoryBackend::ScriptedReply reply = FakeHistoryBackend::ScriptedReply::dropConnection(false);
+            reply.commitEvery = true;
+            history.script(QString::fromLatin1(operation), reply);
+        }
+        return FakeResponse::json(200, QJsonObject{{"history", "dropped"}});
     });
     backend.route("POST", QStringLiteral("/e2e/history/up"), [&history](const RecordedRequest &) {
         history.clearScripts();

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The real kavrel ended while it listens: from the tray's Quit, then by SIGTERM; then, after a
 Start New while the history server is away, by Quit and by SIGKILL; and by SIGKILL after a Start
-New while a gateway loses every answer of the history server, which carries the requests out.
+New while a gateway loses every answer of the history server, which carries the requests out
+(answering 502, or closing the connection unanswered).
 
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services, with
 the fake backend as a process of its own. After each ending the fake backend must hold the
@@ -79,7 +80,8 @@ class QuitRun(e2e.Run):
 
     def history(self, state):
         """Takes the fake backend's history endpoint away ("down"), has it lose every answer after
-        doing the work ("lost"), take every request and never answer ("silent"), or brings it
+        doing the work ("lost": a 502; "dropped": the connection closes unanswered), take every
+        request and never answer ("silent"), or brings it
         back ("up")."""
         request = urllib.request.Request(self.base_url + "/e2e/history/" + state, data=b"", method="POST")
         with urllib.request.urlopen(request, timeout=10) as reply:
@@ -106,12 +108,13 @@ class QuitRun(e2e.Run):
 
     def run(self):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
-        and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers" or
-        "quit-unanswered"; without it, all."""
+        and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers",
+        "dropped-answers" or "quit-unanswered"; without it, all."""
         self.forget_saved_sign_in()
         self.start_backend()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
-        if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers", "quit-unanswered"):
+        if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers", "dropped-answers",
+                        "quit-unanswered"):
             raise Failure("unknown KAVREL_E2E_QUIT_PART %r" % part)
         known, events = set(), 0
         if part in ("all", "endings"):
@@ -124,6 +127,8 @@ class QuitRun(e2e.Run):
                 known, events = self.run_offline_start_new(how, known, events)
         if part in ("all", "lost-answers"):
             known, events = self.run_offline_start_new("sigkill", known, events, outage="lost")
+        if part in ("all", "dropped-answers"):
+            known, events = self.run_offline_start_new("sigkill", known, events, outage="dropped")
         if part in ("all", "quit-unanswered"):
             self.run_quit_unanswered(known, events)
 
@@ -169,9 +174,9 @@ class QuitRun(e2e.Run):
         ends: by Quit, or killed outright. Then three meetings: the one handed over offline, the
         one that was listening at the end (restored from its draft and saved by the restart, then
         finished by Start New) and the one listening at the last Quit."""
-        lost = outage == "lost"
+        lost = outage in ("lost", "dropped")
         if lost:
-            how = "lost-" + how
+            how = outage + "-" + how
         if self.kavrel is None or self.kavrel.poll() is not None:
             self.start_kavrel()
             self.tray_icon_center()

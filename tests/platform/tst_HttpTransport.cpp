@@ -6,9 +6,18 @@
 #include "support/TaskResult.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QSslConfiguration>
 #include <QTest>
 
 namespace {
+
+std::optional<QByteArray> bodyFor(const QByteArray &method)
+{
+    if (method == "GET")
+        return std::nullopt;
+    return QByteArray(R"({"query":"mutation"})");
+}
 
 TaskResult<HttpReply> resultOf(TaskHandle<HttpReply> handle)
 {
@@ -25,17 +34,25 @@ class tst_HttpTransport : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void destroyedManagerEndsTheExchangeWithCancellation_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::newRow("GET") << QByteArray("GET");
+        QTest::newRow("POST") << QByteArray("POST");
+    }
+
     void destroyedManagerEndsTheExchangeWithCancellation()
     {
+        QFETCH(QByteArray, method);
         FakeBackend backend;
         QVERIFY(backend.start());
-        backend.route("GET", QStringLiteral("/slow"), FakeResponse::hang());
+        backend.route("*", QStringLiteral("/slow"), FakeResponse::hang());
         auto *manager = new QNetworkAccessManager();
         auto transport = std::make_shared<HttpTransport>(manager);
         QUrl url = backend.baseUrl();
         url.setPath(QStringLiteral("/slow"));
-        auto exchange = spawnTask([transport, url](CancellationToken) {
-            return transport->send(QNetworkRequest(url), "GET", std::nullopt);
+        auto exchange = spawnTask([transport, url, method](CancellationToken) {
+            return transport->send(QNetworkRequest(url), method, bodyFor(method));
         });
         QVERIFY(FakeBackend::waitUntil([&] { return backend.requestCount(QStringLiteral("/slow")) == 1; }));
 
@@ -43,23 +60,29 @@ private Q_SLOTS:
         QVERIFY(FakeBackend::waitUntil([&] { return exchange.isFinished(); }));
         QVERIFY(resultOf(exchange).isCancellation());
         // A request on the gone manager ends the same way.
-        QVERIFY(runTask(transport->send(QNetworkRequest(url), "GET", std::nullopt)).isCancellation());
+        QVERIFY(runTask(transport->send(QNetworkRequest(url), method, bodyFor(method))).isCancellation());
+        QCOMPARE(backend.requestCount(QStringLiteral("/slow")), 1);
     }
 
     void bodiesAreCapped_data()
     {
+        QTest::addColumn<QByteArray>("method");
         QTest::addColumn<bool>("announced"); // Content-Length sent, or the body ends with the connection
         QTest::addColumn<qint64>("size");
         QTest::addColumn<bool>("taken");
         const qint64 cap = 64 * 1024;
-        QTest::newRow("at the cap") << true << cap << true;
-        QTest::newRow("announced over the cap") << true << cap + 1 << false;
-        QTest::newRow("unannounced at the cap") << false << cap << true;
-        QTest::newRow("unannounced far over the cap") << false << 40 * cap << false;
+        for (const QByteArray method : {"GET", "POST"}) {
+            const QByteArray prefix = method + ": ";
+            QTest::newRow(prefix + "at the cap") << method << true << cap << true;
+            QTest::newRow(prefix + "announced over the cap") << method << true << cap + 1 << false;
+            QTest::newRow(prefix + "unannounced at the cap") << method << false << cap << true;
+            QTest::newRow(prefix + "unannounced far over the cap") << method << false << 40 * cap << false;
+        }
     }
 
     void bodiesAreCapped()
     {
+        QFETCH(QByteArray, method);
         QFETCH(bool, announced);
         QFETCH(qint64, size);
         QFETCH(bool, taken);
@@ -74,7 +97,7 @@ private Q_SLOTS:
         HttpTransport transport(&manager);
         QCOMPARE(transport.maximumBodySize(), HttpTransport::defaultMaximumBodySize);
         transport.setMaximumBodySize(64 * 1024);
-        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), "GET", std::nullopt));
+        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), method, bodyFor(method)));
         if (taken) {
             QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
             QCOMPARE(result.value->status, 200);
@@ -89,51 +112,131 @@ private Q_SLOTS:
 
     void brokenBodiesAreNetworkFailures_data()
     {
+        QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("status"); // 0: a NetworkError is expected
         const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
-        QTest::newRow("connection drops inside the body")
-            << head + "Content-Length: 100\r\n\r\n{\"data\":{\"meetingSession\":" << 0;
-        QTest::newRow("compressed body that does not decompress")
-            << head + "Content-Encoding: gzip\r\nContent-Length: 24\r\n\r\n"
-                   + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24) << 0;
-        // A status with its whole body is an answer, whatever the status says.
-        QTest::newRow("complete error answer")
-            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << 404;
-        QTest::newRow("complete bad request")
-            << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 3\r\n\r\nbad") << 400;
-        QTest::newRow("error answer cut short")
-            << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 40\r\n\r\ndown") << 0;
-        QTest::newRow("refusal cut short") << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 40\r\n\r\nbad") << 0;
+        const QByteArray gzipped = head + "Content-Encoding: gzip\r\nContent-Length: 31\r\n\r\n"
+            + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\x56\xca\xcf\x56\xb2\x2a\x29\x2a\x4d\xad"
+                         "\x05\x00\x90\x5f\xd4\xa7\x0b\x00\x00\x00", 31);
+        for (const QByteArray method : {"GET", "POST"}) {
+            const QByteArray prefix = method + ": ";
+            QTest::newRow(prefix + "connection drops inside the body")
+                << method << head + "Content-Length: 100\r\n\r\n{\"data\":{\"meetingSession\":" << 0;
+            QTest::newRow(prefix + "compressed body that does not decompress")
+                << method << head + "Content-Encoding: gzip\r\nContent-Length: 24\r\n\r\n"
+                       + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03not-deflate-data", 24) << 0;
+            // A status with its whole body is an answer, whatever the status says.
+            QTest::newRow(prefix + "complete error answer")
+                << method << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone") << 404;
+            QTest::newRow(prefix + "complete bad request")
+                << method << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 3\r\n\r\nbad") << 400;
+            QTest::newRow(prefix + "error answer cut short")
+                << method << QByteArray("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 40\r\n\r\ndown") << 0;
+            QTest::newRow(prefix + "refusal cut short")
+                << method << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 40\r\n\r\nbad") << 0;
+            QTest::newRow(prefix + "unchanged answer without a body")
+                << method << QByteArray("HTTP/1.1 304 Not Modified\r\nContent-Length: 40\r\n\r\n") << 304;
+            QTest::newRow(prefix + "complete answer") << method << head + "Content-Length: 2\r\n\r\n{}" << 200;
+            QTest::newRow(prefix + "chunked answer")
+                << method << head + "Transfer-Encoding: chunked\r\n\r\n1;x=y\r\n{\r\n1\r\n}\r\n0\r\nTrailer: t\r\n\r\n" << 200;
+            QTest::newRow(prefix + "interim answer before the final one")
+                << method << "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 2\r\n\r\n{}" << 200;
+            QTest::newRow(prefix + "connection closes before any answer") << method << QByteArray() << 0;
+            QTest::newRow(prefix + "connection closes inside the status line") << method << QByteArray("HTTP/1.1 2") << 0;
+        }
         // The length a compressed body comes with counts its compressed bytes, here more than
         // the text they hold; and an answer that has no body promises none.
-        QTest::newRow("complete compressed answer")
-            << head + "Content-Encoding: gzip\r\nContent-Length: 31\r\n\r\n"
-                   + QByteArray("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\x56\xca\xcf\x56\xb2\x2a\x29\x2a\x4d\xad"
-                                "\x05\x00\x90\x5f\xd4\xa7\x0b\x00\x00\x00", 31)
-            << 200;
-        QTest::newRow("unchanged answer without a body")
-            << QByteArray("HTTP/1.1 304 Not Modified\r\nContent-Length: 40\r\n\r\n") << 304;
-        QTest::newRow("complete answer") << head + "Content-Length: 2\r\n\r\n{}" << 200;
+        QTest::newRow("GET: complete compressed answer") << QByteArray("GET") << gzipped << 200;
+        // No compressed body is asked for where a request goes out once: one that comes all
+        // the same cannot be read.
+        QTest::newRow("POST: compressed answer not asked for") << QByteArray("POST") << gzipped << 0;
+        QTest::newRow("POST: not HTTP") << QByteArray("POST") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n\r\n") << 0;
+        // Qt's stack takes such a body for a whole one now and then; its own framing is out of reach.
+        QTest::newRow("POST: chunked answer without its last chunk")
+            << QByteArray("POST") << head + "Transfer-Encoding: chunked\r\n\r\n1\r\n{\r\n1\r\n}\r\n" << 0;
     }
 
     void brokenBodiesAreNetworkFailures()
     {
+        QFETCH(QByteArray, method);
         QFETCH(QByteArray, reply);
         QFETCH(int, status);
         RawReplyServer server(reply);
         QVERIFY(server.start());
         QNetworkAccessManager manager;
         HttpTransport transport(&manager);
-        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), "GET", std::nullopt));
+        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), method, bodyFor(method)));
         if (status != 0) {
             QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
             QCOMPARE(result.value->status, status);
+            if (status == 200)
+                QCOMPARE(result.value->body.right(1), QByteArray("}"));
             return;
         }
         const auto error = result.errorAs<NetworkError>();
         QVERIFY2(error, qPrintable(result.errorText()));
         QVERIFY(error->kind() != NetworkError::Kind::responseTooLarge);
+    }
+
+    // A gateway that passes the request on and loses the answer: the server has done the work.
+    // Qt's HTTP stack sends such a request again on a new connection (4 times in all for a
+    // status line cut short); a request that changes something must go out once per call.
+    void unsafeRequestsReachTheServerOnce_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("reply");
+        for (const QByteArray method : {"POST", "PUT", "PATCH", "DELETE"}) {
+            QTest::newRow(method + ": closed unanswered") << method << QByteArray();
+            QTest::newRow(method + ": closed inside the status line") << method << QByteArray("HTTP/1.1 2");
+            QTest::newRow(method + ": closed inside the head") << method << QByteArray("HTTP/1.1 200 OK\r\nContent-");
+        }
+    }
+
+    void unsafeRequestsReachTheServerOnce()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, reply);
+        RawReplyServer server(reply);
+        QVERIFY(server.start());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        for (int call = 1; call <= 2; ++call) {
+            const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), method, bodyFor(method)));
+            const auto error = result.errorAs<NetworkError>();
+            QVERIFY2(error, qPrintable(result.errorText()));
+            QCOMPARE(error->kind(), NetworkError::Kind::connectionLost);
+            // Whatever the stack below might still do on its own.
+            QTest::qWait(50);
+            QCOMPARE(server.requestCount(), call);
+        }
+    }
+
+    void unsafeRequestsGoOverTls()
+    {
+        RawReplyServer server("HTTP/1.1 201 Created\r\nContent-Length: 2\r\nSet-Cookie: crumb=1; Path=/\r\n\r\n{}");
+        QVERIFY(server.startEncrypted());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        QNetworkRequest request(server.baseUrl());
+
+        // A certificate nobody vouches for ends the exchange before anything is sent.
+        const auto refused = runTask(transport.send(request, "POST", bodyFor("POST")));
+        const auto error = refused.errorAs<NetworkError>();
+        QVERIFY2(error, qPrintable(refused.errorText()));
+        QCOMPARE(error->code(), QNetworkReply::SslHandshakeFailedError);
+        QCOMPARE(server.requestCount(), 0);
+
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificate(RawReplyServer::certificate());
+        request.setSslConfiguration(trusting);
+        const auto answered = runTask(transport.send(request, "POST", bodyFor("POST")));
+        QVERIFY2(answered.succeeded(), qPrintable(answered.errorText()));
+        QCOMPARE(answered.value->status, 201);
+        QCOMPARE(answered.value->body, QByteArray("{}"));
+        QCOMPARE(server.requestCount(), 1);
+        // The cookie the answer set is the manager's, as for any other request.
+        QCOMPARE(manager.cookieJar()->cookiesForUrl(server.baseUrl()).size(), 1);
     }
 };
 

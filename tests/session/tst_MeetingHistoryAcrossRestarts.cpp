@@ -5,6 +5,7 @@
 #include "support/SessionCompanionFixture.h"
 
 #include "accounts/AuthService.h"
+#include "accounts/AuthSessionStore.h"
 #include "app/KavrelGracefulQuit.h"
 #include "services/MeetingSessionHistoryService.h"
 #include "base/Dates.h"
@@ -20,6 +21,7 @@
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
 #include "support/FakeHistoryBackend.h"
+#include "platform/InMemorySecretStore.h"
 #include "support/TestAuth.h"
 
 #include <QDeadlineTimer>
@@ -49,6 +51,8 @@ private Q_SLOTS:
     void aWaitingMeetingGoesOnlyToItsOwnAccount();
     void aMeetingStoppedOfflineIsSavedWithoutTheUser_data();
     void aMeetingStoppedOfflineIsSavedWithoutTheUser();
+    void aRefreshRefusedWhileListeningSignsOutAtOnce_data();
+    void aRefreshRefusedWhileListeningSignsOutAtOnce();
     void aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn();
     void aMeetingQuitAndRestartedKeepsItsRecord_data();
     void aMeetingQuitAndRestartedKeepsItsRecord();
@@ -438,6 +442,84 @@ void tst_MeetingHistoryAcrossRestarts::aMeetingStoppedOfflineIsSavedWithoutTheUs
     QCOMPARE(m_history->meetingCount(), 1);
     QVERIFY(QTest::qWaitFor([&] { return !model->errorMessage(); }, 5000));
     QVERIFY(!model->companionSet()->history()->hasUnsavedMeeting());
+}
+
+void tst_MeetingHistoryAcrossRestarts::aRefreshRefusedWhileListeningSignsOutAtOnce_data()
+{
+    QTest::addColumn<QString>("refresh");
+    QTest::addColumn<bool>("signsOut");
+    // The server rotates the tokens and the answer is lost: the next refresh carries the spent token.
+    QTest::newRow("answer lost, then the spent token refused") << QStringLiteral("lost") << true;
+    QTest::newRow("connection dropped before the server") << QStringLiteral("dropped") << false;
+    QTest::newRow("the server fails once") << QStringLiteral("failing") << false;
+}
+
+// The save at the stop is the first to need the session after its token expired: a refresh
+// refused for good signs the user out and says so at once, and the meeting waits on this
+// computer for the sign-in; a refresh that merely failed is tried again.
+void tst_MeetingHistoryAcrossRestarts::aRefreshRefusedWhileListeningSignsOutAtOnce()
+{
+    QFETCH(QString, refresh);
+    QFETCH(bool, signsOut);
+    m_localization->setLanguage(KavrelAppLanguage::russian);
+    AuthSessionStore store(m_auth.get());
+    store.setLocalizer([this](const QString &key) { return m_localization->localized(key); });
+    QVERIFY(runTask(store.restored()).succeeded());
+    QVERIFY(store.isAuthenticated());
+    // The history endpoint takes every token the sign-in issues.
+    connect(m_backend.get(), &FakeBackend::requestReceived, this, [this](const RecordedRequest &request) {
+        const QString token = QString::fromUtf8(request.header("Authorization").mid(7));
+        if (m_authBackend->isAccessTokenValid(token))
+            m_history->setAccessToken(token);
+    });
+
+    auto model = makeModel();
+    SessionCompanionSet::Timings timings;
+    timings.stableRewriteDebounce = std::chrono::hours(1);
+    timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
+    timings.history.deferredRetryDelay = std::chrono::hours(1);
+    model->companionSet()->setTimings(timings);
+    model->startListening(ListeningSessionStartMode::newSession, false);
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && m_history->meetingCount() == 1; }, 5000));
+    addClosedTurn(*model, QStringLiteral("Said while the token was fresh."));
+    addClosedTurn(*model, QStringLiteral("Said as it expired."));
+
+    const QDateTime expiry = TestAuth::defaultSession().expiresAt;
+    m_auth->setClock([expiry] { return expiry.addSecs(-30); });
+    const char *refreshPath = FakeAuthBackend::refreshPath;
+    if (refresh == QLatin1String("lost"))
+        m_authBackend->loseNextAnswers(refreshPath, 1);
+    else if (refresh == QLatin1String("dropped"))
+        m_authBackend->failNext(refreshPath, FakeResponse::dropConnection(), 1);
+    else
+        m_authBackend->failNext(refreshPath, FakeResponse::json(503, QJsonObject{{"message", "Try again later"}}), 1);
+    model->stopActiveSession();
+
+    MeetingHistoryMirror *history = model->companionSet()->history();
+    const auto landedWhole = [this] {
+        const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+        return record && record->value("status").toString() == QLatin1String("completed")
+               && record->value("transcriptJson").toArray().size() == 2;
+    };
+    if (signsOut) {
+        QVERIFY(QTest::qWaitFor([&] { return !store.isAuthenticated(); }, 5000));
+        QCOMPARE(store.errorMessage(), std::optional<QString>(QStringLiteral("Срок входа истёк. Войдите снова, чтобы продолжить.")));
+        QVERIFY(!TestAuth::secretStoreOf(m_auth.get())->value(QString::fromLatin1(AuthService::sessionAccount)));
+        QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && history->saveTask().isFinished(); }, 5000));
+        QVERIFY(history->hasUnsavedMeeting());
+        QVERIFY(!landedWhole());
+        // Signing in again sends it.
+        m_auth->setClock(AuthService::Clock());
+        QVERIFY(signIn(TestAuth::defaultSession()));
+        QVERIFY(store.isAuthenticated());
+    }
+    QVERIFY(QTest::qWaitFor(landedWhole, 5000));
+    QCOMPARE(m_history->meetingCount(), 1);
+    QVERIFY(QTest::qWaitFor([&] { return !history->hasUnsavedMeeting(); }, 5000));
+    if (!signsOut) {
+        QVERIFY(store.isAuthenticated());
+        QCOMPARE(store.errorMessage(), std::nullopt);
+    }
 }
 
 void tst_MeetingHistoryAcrossRestarts::aRestoredMeetingShowsItsOpenTurnAndEndsWithItsLastTurn()

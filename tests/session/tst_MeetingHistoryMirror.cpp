@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void unchangedContentIsSkippedPerStatus();
     void savesRunInCallOrder();
     void retriesThenWaitsThenRecovers();
+    void aStartWhoseAnswerIsLostMakesOneRecord();
     void otherFailuresShowTheirDescriptionWithoutRetry();
     void missingSignInIsSilent();
     void aSuccessClearsOnlyItsOwnMessage();
@@ -227,6 +229,33 @@ void tst_MeetingHistoryMirror::retriesThenWaitsThenRecovers()
     QVERIFY(!m_mirror->hasDeferredRetry());
     QCOMPARE(callCount("UpdateMeetingSession"), 1);
     QCOMPARE(m_history->meetingCount(), 1);
+}
+
+void tst_MeetingHistoryMirror::aStartWhoseAnswerIsLostMakesOneRecord()
+{
+    // Behind a gateway that passes every start on and loses its answer, the server makes the
+    // record each time a start reaches it.
+    Script lostAnswer = Script::dropConnection(true);
+    lostAnswer.commitEvery = true;
+    m_history->script(QStringLiteral("StartMeetingSession"), lostAnswer);
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    m_mirror->scheduleSessionStartIfNeeded();
+    addTurn(QStringLiteral("Guten Morgen."));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    addTurn(QStringLiteral("Bis morgen."));
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(waitIdle());
+
+    // The start went out once; the retry found its record and completed it with every turn.
+    QCOMPARE(callCount("StartMeetingSession"), 1);
+    QCOMPARE(callCount("RecoverMeetingSession"), 1);
+    QCOMPARE(m_history->meetingCount(), 1);
+    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(record);
+    QCOMPARE(m_mirror->sessionID(), record->value("id").toString());
+    QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record->value("transcriptJson").toArray().size(), 2);
+    QVERIFY(!m_mirror->hasUnsavedMeeting());
 }
 
 void tst_MeetingHistoryMirror::otherFailuresShowTheirDescriptionWithoutRetry()

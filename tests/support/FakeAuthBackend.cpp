@@ -51,6 +51,16 @@ void FakeAuthBackend::addAccount(const QString &email, const QString &password, 
     m_accounts.insert(email, account);
 }
 
+void FakeAuthBackend::loseNextAnswers(const char *path, int count)
+{
+    m_answersToLose.insert(QString::fromLatin1(path), count);
+}
+
+void FakeAuthBackend::failNext(const char *path, const FakeResponse &response, int count)
+{
+    m_failures.insert(QString::fromLatin1(path), {response, count});
+}
+
 bool FakeAuthBackend::accountHasAuthenticator(const QString &email) const
 {
     return m_accounts.value(email).withAuthenticator;
@@ -75,7 +85,16 @@ void FakeAuthBackend::installRoutes()
     auto bind = [this](const char *path, FakeResponse (FakeAuthBackend::*handler)(const RecordedRequest &),
                        const QByteArray &method) {
         m_backend->route(method, QString::fromLatin1(path), [this, handler](const RecordedRequest &request) {
+            auto failure = m_failures.find(request.path);
+            if (failure != m_failures.end() && failure->second > 0) {
+                --failure->second;
+                return failure->first;
+            }
             FakeResponse response = (this->*handler)(request);
+            if (m_answersToLose.value(request.path) > 0) {
+                --m_answersToLose[request.path];
+                response = FakeResponse::dropConnection();
+            }
             if (m_replyDelayMs > 0 && response.delayMs == 0)
                 response.withDelay(m_replyDelayMs);
             return response;

@@ -64,6 +64,11 @@ public:
     void setReplyDelay(int milliseconds) { m_replyDelayMs = milliseconds; }
     // Lifetime of issued access tokens (3600 s unless set).
     void setSessionLifetimeSeconds(qint64 seconds) { m_sessionLifetimeSeconds = seconds; }
+    // The next requests to the route are carried out and their answers lost: the connection
+    // closes unanswered, as behind a gateway that drops them.
+    void loseNextAnswers(const char *path, int count);
+    // The next requests to the route get this answer instead, and are not carried out.
+    void failNext(const char *path, const FakeResponse &response, int count);
 
     // An existing account.
     void addAccount(const QString &email, const QString &password, const QString &name, bool withAuthenticator);
@@ -136,4 +141,6 @@ private:
     std::optional<FakeResponse> m_chatReply;
     int m_serial = 0;
     int m_replyDelayMs = 0;
+    QHash<QString, int> m_answersToLose;                // by path
+    QHash<QString, QPair<FakeResponse, int>> m_failures; // by path
 };
