@@ -28,6 +28,8 @@ void SessionCompanionFixture::initFixture()
     QVERIFY(m_backend->start());
     m_authBackend = std::make_unique<FakeAuthBackend>(m_backend.get());
     m_authBackend->registerSession(TestAuth::defaultSession());
+    // Another person's account, for the tests of whose a meeting is.
+    m_authBackend->registerSession(TestAuth::secondSession());
     m_history = std::make_unique<FakeHistoryBackend>(m_backend.get());
     m_billing = std::make_unique<FakeBillingBackend>(m_backend.get());
     m_auth = TestAuth::signedInService(m_backend->baseUrl());
@@ -85,4 +87,14 @@ bool SessionCompanionFixture::waitForSaves(SubtitleViewModel &model)
                && (!save.isValid() || save.isFinished()) && model.companionSet()->history()->handedOverCount() == 0
                && !model.draftStore()->hasPendingAutosave();
     }, 10000);
+}
+
+int SessionCompanionFixture::requestsSignedInAs(const QString &email) const
+{
+    int count = 0;
+    for (const char *path : {FakeHistoryBackend::graphQLPath, FakeBillingBackend::usageEventsPath}) {
+        for (const RecordedRequest &request : m_backend->requests(QString::fromLatin1(path)))
+            count += m_authBackend->accountOf(request) == email ? 1 : 0;
+    }
+    return count;
 }

@@ -34,6 +34,8 @@ protected:
     void addClosedTurn(SubtitleViewModel &model, const QString &text);
     std::optional<QJsonObject> lastUpdateInput() const;
     bool waitForSaves(SubtitleViewModel &model);
+    // History and usage requests that carried a token of the account with this e-mail.
+    int requestsSignedInAs(const QString &email) const;
 
     QTemporaryDir m_directory;
     int m_testNumber = 0;
