@@ -100,7 +100,7 @@ void KavrelBillingService::setRequestTimeout(std::chrono::milliseconds timeout)
     m_transport.setTimeout(timeout);
 }
 
-QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfiguration()
+QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfiguration(std::optional<QString> accountID)
 {
     QPointer<KavrelBillingService> self(this);
     QPointer<AuthService> authService = m_authService;
@@ -111,7 +111,7 @@ QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfi
     try {
         const AuthSession session = co_await authService->activeSession();
         accessToken = session.accessToken;
-        signedIn = true;
+        signedIn = !accountID || session.user.id == *accountID;
     } catch (...) {
         // Whatever went wrong, the user has to sign in (again) to see billing data.
     }
@@ -181,10 +181,11 @@ QCoro::Task<KavrelBillingSummary> KavrelBillingService::fetchSummary(QString acc
 }
 
 QCoro::Task<KavrelBillingUsageBatchResponse> KavrelBillingService::reportUsageEvents(QList<KavrelBillingUsageEvent> events,
-                                                                                     CancellationToken token)
+                                                                                     CancellationToken token,
+                                                                                     std::optional<QString> accountID)
 {
     QPointer<KavrelBillingService> self(this);
-    const Configuration configuration = co_await makeConfiguration();
+    const Configuration configuration = co_await makeConfiguration(accountID);
     if (!self)
         throw CancellationError();
 

@@ -54,13 +54,16 @@ public:
     QCoro::Task<KavrelBillingSummary> fetchSummary(CancellationToken token = CancellationToken());
     // With the caller's token, sent as it is.
     QCoro::Task<KavrelBillingSummary> fetchSummary(QString accessToken, CancellationToken token = CancellationToken());
-    // Sends {"events": [...]}, an empty list too.
+    // Sends {"events": [...]}, an empty list too. With an account, only with that account's
+    // session: while another one, or none, is signed in, authenticationRequired, nothing sent.
     QCoro::Task<KavrelBillingUsageBatchResponse> reportUsageEvents(QList<KavrelBillingUsageEvent> events,
-                                                                   CancellationToken token = CancellationToken());
+                                                                   CancellationToken token = CancellationToken(),
+                                                                   std::optional<QString> accountID = std::nullopt);
 
-    // The token of the signed-in session (any failure there: authenticationRequired) and
-    // the base URL (invalidBackendBaseURL when it does not parse).
-    QCoro::Task<Configuration> makeConfiguration();
+    // The token of the signed-in session (any failure there, or a session of another account
+    // than the one given: authenticationRequired) and the base URL (invalidBackendBaseURL when
+    // it does not parse).
+    QCoro::Task<Configuration> makeConfiguration(std::optional<QString> accountID = std::nullopt);
     Configuration makeConfiguration(QString accessToken) const;
 
 private:

@@ -161,13 +161,16 @@ void MeetingSessionHistoryService::setRequestTimeout(std::chrono::milliseconds t
 
 // ---- Configuration ----
 
-QCoro::Task<AuthSession> MeetingSessionHistoryService::resolvedAuthSession()
+QCoro::Task<AuthSession> MeetingSessionHistoryService::resolvedAuthSession(std::optional<QString> accountID)
 {
     QPointer<AuthService> authService = m_authService;
     if (!authService)
         throw MeetingSessionHistoryServiceError::missingAuthSession();
     try {
         AuthSession session = co_await authService->activeSession();
+        // Another account's token never carries this account's meeting.
+        if (accountID && session.user.id != *accountID)
+            throw MeetingSessionHistoryServiceError::missingAuthSession();
         co_return session;
     } catch (const AuthServiceError &error) {
         // This is also what the auth service throws when nobody is signed in. A refresh the
@@ -363,10 +366,11 @@ bool MeetingSessionHistoryService::isOutdatedRevisionError(const std::exception_
 
 // ---- Operations ----
 
-QCoro::Task<MeetingSessionHistoryService::RequestContext> MeetingSessionHistoryService::resolvedRequestContext()
+QCoro::Task<MeetingSessionHistoryService::RequestContext> MeetingSessionHistoryService::resolvedRequestContext(
+    std::optional<QString> accountID)
 {
     QPointer<MeetingSessionHistoryService> self(this);
-    const AuthSession session = co_await resolvedAuthSession();
+    const AuthSession session = co_await resolvedAuthSession(accountID);
     if (!self)
         throw CancellationError();
     const Configuration configuration = makeConfiguration(session);
@@ -378,10 +382,11 @@ QCoro::Task<MeetingSessionHistoryService::RequestContext> MeetingSessionHistoryS
 }
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::startSession(MeetingSessionHistorySnapshot snapshot,
-                                                                                        CancellationToken token)
+                                                                                        CancellationToken token,
+                                                                                        std::optional<QString> accountID)
 {
     QPointer<MeetingSessionHistoryService> self(this);
-    const RequestContext context = co_await resolvedRequestContext();
+    const RequestContext context = co_await resolvedRequestContext(accountID);
     if (!self)
         throw CancellationError();
     const std::optional<QString> clientSessionID = snapshot.sessionParams.clientSessionId;
@@ -469,10 +474,11 @@ QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::upda
 
 QCoro::Task<MeetingSessionHistoryRemoteState> MeetingSessionHistoryService::updateSession(QString id, qint64 revision,
                                                                                          MeetingSessionHistorySnapshot snapshot,
-                                                                                         CancellationToken token)
+                                                                                         CancellationToken token,
+                                                                                         std::optional<QString> accountID)
 {
     QPointer<MeetingSessionHistoryService> self(this);
-    const RequestContext context = co_await resolvedRequestContext();
+    const RequestContext context = co_await resolvedRequestContext(accountID);
     if (!self)
         throw CancellationError();
 

@@ -66,8 +66,11 @@ public:
     // Creates the server record. When an earlier start with the same client session id
     // failed on the network, the server is searched for that start first and its record is
     // returned instead of creating a second one. Calls must not overlap.
+    // With an account, nothing is sent unless the session signed in is that account's
+    // (missingAuthSession otherwise); the same for updateSession().
     QCoro::Task<MeetingSessionHistoryRemoteState> startSession(MeetingSessionHistorySnapshot snapshot,
-                                                               CancellationToken token = CancellationToken());
+                                                               CancellationToken token = CancellationToken(),
+                                                               std::optional<QString> accountID = std::nullopt);
     // True while a start with this client session id may have created a record whose answer
     // never arrived: the next start looks for that record first.
     bool isStartUncertain(const QString &clientSessionID) const;
@@ -78,7 +81,8 @@ public:
     // when the given one is outdated: at most five requests.
     QCoro::Task<MeetingSessionHistoryRemoteState> updateSession(QString id, qint64 revision,
                                                                 MeetingSessionHistorySnapshot snapshot,
-                                                                CancellationToken token = CancellationToken());
+                                                                CancellationToken token = CancellationToken(),
+                                                                std::optional<QString> accountID = std::nullopt);
     // Writes the whole snapshot over the record at exactly this revision (resending once as
     // a content snapshot like updateSession). An outdated revision fails, see
     // isOutdatedRevisionError(), instead of being retried over what another client saved.
@@ -125,9 +129,10 @@ private:
         QString workspaceID;
     };
 
-    QCoro::Task<AuthSession> resolvedAuthSession();
+    // The signed-in session; with an account, only that account's.
+    QCoro::Task<AuthSession> resolvedAuthSession(std::optional<QString> accountID);
     // A fresh token, the endpoint and the workspace for one operation.
-    QCoro::Task<RequestContext> resolvedRequestContext();
+    QCoro::Task<RequestContext> resolvedRequestContext(std::optional<QString> accountID = std::nullopt);
     // Posts the document and returns the answer's "data", unread. Throws the first GraphQL
     // error whenever the answer carries one.
     QCoro::Task<QJsonValue> performGraphQLRequest(QUrl endpoint, QString accessToken, QString query,

@@ -2,6 +2,7 @@
 
 #include "base/Dates.h"
 #include "services/KavrelBillingService.h"
+#include "services/KavrelBillingServiceError.h"
 
 BillingUsageReporter::BillingUsageReporter(KavrelBillingService *billingService, Clock clock)
     : m_billingService(billingService)
@@ -33,7 +34,8 @@ void BillingUsageReporter::scheduleBillingUsageEventSyncIfNeeded()
 {
     const QUuid generation = m_context.conversationGeneration ? m_context.conversationGeneration() : QUuid();
     const std::optional<QString> meetingSessionID = m_context.meetingSessionID ? m_context.meetingSessionID() : std::nullopt;
-    scheduleSyncIfNeeded(generation, meetingSessionID);
+    const std::optional<QString> accountID = m_context.accountID ? m_context.accountID() : std::nullopt;
+    scheduleSyncIfNeeded(generation, meetingSessionID, accountID);
 }
 
 QCoro::Task<void> BillingUsageReporter::waitForPendingReports()
@@ -77,46 +79,76 @@ std::optional<KavrelBillingUsageEvent> BillingUsageReporter::makeEventIfNeeded(c
 }
 
 void BillingUsageReporter::scheduleSyncIfNeeded(const QUuid &conversationGeneration,
-                                                const std::optional<QString> &meetingSessionID)
+                                                const std::optional<QString> &meetingSessionID,
+                                                const std::optional<QString> &accountID)
 {
     std::optional<KavrelBillingUsageEvent> event = makeEventIfNeeded(conversationGeneration, meetingSessionID);
     if (event)
-        queueReport(*event);
+        queueReport(*event, accountID);
 }
 
-void BillingUsageReporter::reportKeptEvents(const QList<KavrelBillingUsageEvent> &events)
+void BillingUsageReporter::reportKeptEvents(const QList<KavrelBillingUsageEvent> &events,
+                                            const std::optional<QString> &accountID)
 {
     for (const KavrelBillingUsageEvent &event : events)
-        queueReport(event);
+        queueReport(event, accountID);
 }
 
-void BillingUsageReporter::queueReport(const KavrelBillingUsageEvent &event)
+void BillingUsageReporter::noteSignedIn(const QString &accountID)
+{
+    QList<Report> waiting;
+    m_pending->held.removeIf([&](const Report &report) {
+        if (report.accountID != accountID)
+            return false;
+        waiting.append(report);
+        return true;
+    });
+    for (Report &report : waiting)
+        sendBehindPrevious(std::move(report));
+}
+
+void BillingUsageReporter::queueReport(const KavrelBillingUsageEvent &event, const std::optional<QString> &accountID)
 {
     m_pending->events.append(event);
+    sendBehindPrevious(Report{event, accountID});
+}
+
+void BillingUsageReporter::sendBehindPrevious(Report report)
+{
     TaskHandle<void> previous = m_syncTask;
     QPointer<KavrelBillingService> service = m_billingService;
     const std::weak_ptr<Pending> pending = m_pending;
-    KavrelBillingUsageEvent report = event;
     m_syncTask = spawnTask([previous, service, report, pending](CancellationToken token) -> QCoro::Task<void> {
         if (previous.isValid())
             co_await previous.completion();
         if (!service || token.isCancelled())
             co_return;
         QList<KavrelBillingUsageEvent> events;
-        events.append(report);
+        events.append(report.event);
+        bool waitsForItsAccount = false;
         try {
-            co_await service->reportUsageEvents(events, token);
+            co_await service->reportUsageEvents(events, token, report.accountID);
+        } catch (const KavrelBillingServiceError &error) {
+            // Nothing was sent: its account is not the one signed in (or nobody is).
+            waitsForItsAccount =
+                report.accountID && error.errorCase() == KavrelBillingServiceError::Case::authenticationRequired;
         } catch (...) {
             // Billing is best effort: an unreported stretch is not sent again.
         }
         // Cut off by the program's end: the report may not have reached the server.
         if (token.isCancelled())
             co_return;
-        if (const std::shared_ptr<Pending> state = pending.lock()) {
-            state->events.removeIf([&report](const KavrelBillingUsageEvent &kept) { return kept.eventId == report.eventId; });
-            if (state->onFinished)
-                state->onFinished(report.eventId);
+        const std::shared_ptr<Pending> state = pending.lock();
+        if (!state)
+            co_return;
+        if (waitsForItsAccount) {
+            state->held.append(report);
+            co_return;
         }
+        const QString eventId = report.event.eventId;
+        state->events.removeIf([&eventId](const KavrelBillingUsageEvent &kept) { return kept.eventId == eventId; });
+        if (state->onFinished)
+            state->onFinished(eventId);
     }, m_lifetime);
 }
 

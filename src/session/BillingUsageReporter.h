@@ -22,6 +22,10 @@ class KavrelBillingService;
 // out one after another in stop order; their replies and failures are ignored, and nothing
 // in the client depends on them.
 //
+// A report belongs to the account of its meeting and goes out only with that account's
+// session: while another account, or none, is signed in, it is held (and stays pending) until
+// that account signs in again (noteSignedIn).
+//
 // Main thread only.
 class BillingUsageReporter final : public BillingUsageReporting
 {
@@ -38,12 +42,13 @@ public:
     ~BillingUsageReporter() override;
 
     // What the engine knows at the moment of a call: whether audio is being captured, and the
-    // conversation (generation and server record) the stretch belongs to.
+    // conversation (generation, server record and account) the stretch belongs to.
     struct Context
     {
         std::function<bool()> isCapturing;
         std::function<QUuid()> conversationGeneration;
         std::function<std::optional<QString>()> meetingSessionID;
+        std::function<std::optional<QString>()> accountID;
     };
     void setContext(Context context) { m_context = std::move(context); }
 
@@ -60,8 +65,9 @@ public:
     std::optional<KavrelBillingUsageEvent> makeEventIfNeeded(const QUuid &conversationGeneration,
                                                              const std::optional<QString> &meetingSessionID);
 
-    // Closes the open stretch and reports it behind the report before it.
-    void scheduleSyncIfNeeded(const QUuid &conversationGeneration, const std::optional<QString> &meetingSessionID);
+    // Closes the open stretch and reports it behind the report before it, for the account.
+    void scheduleSyncIfNeeded(const QUuid &conversationGeneration, const std::optional<QString> &meetingSessionID,
+                              const std::optional<QString> &accountID = std::nullopt);
 
     // A new conversation: the open stretch is dropped unreported and events count from 1 again.
     void resetForNewConversation();
@@ -81,20 +87,34 @@ public:
     {
         m_pending->onFinished = std::move(handler);
     }
-    // Reports events an earlier run made and did not get through, behind the reports before.
-    void reportKeptEvents(const QList<KavrelBillingUsageEvent> &events);
+    // Reports events an earlier run made and did not get through, behind the reports before,
+    // for the account of their meeting.
+    void reportKeptEvents(const QList<KavrelBillingUsageEvent> &events, const std::optional<QString> &accountID);
+    // The account signed in: the reports held for it go out now.
+    void noteSignedIn(const QString &accountID);
+    // Reports held until their account signs in.
+    int heldReportCount() const { return int(m_pending->held.size()); }
 
     static QString clientSessionID(const QUuid &conversationGeneration);
 
 private:
+    struct Report
+    {
+        KavrelBillingUsageEvent event;
+        std::optional<QString> accountID;
+    };
     struct Pending
     {
         QList<KavrelBillingUsageEvent> events;
+        // Found another account, or none, signed in.
+        QList<Report> held;
         std::function<void(const QString &eventId)> onFinished;
     };
 
     QDateTime now() const;
-    void queueReport(const KavrelBillingUsageEvent &event);
+    // A new report, pending from now until it is through.
+    void queueReport(const KavrelBillingUsageEvent &event, const std::optional<QString> &accountID);
+    void sendBehindPrevious(Report report);
 
     QPointer<KavrelBillingService> m_billingService;
     Clock m_clock;

@@ -66,7 +66,7 @@ HandedOverMeetingStore::HandedOverMeetingStore(UserDefaults &defaults, MeetingHi
             self->forgetUsageEvent(eventId);
     });
     for (const HandedOverMeeting &meeting : std::as_const(m_meetings))
-        m_billing->reportKeptEvents(meeting.usageEvents);
+        m_billing->reportKeptEvents(meeting.usageEvents, meeting.accountID ? meeting.accountID : meeting.record.accountID);
 }
 
 void HandedOverMeetingStore::keep(const HandedOverMeeting &meeting)

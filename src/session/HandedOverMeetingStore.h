@@ -21,7 +21,8 @@ class UserDefaults;
 //
 // A meeting is written at once when it is handed over, before the caller clears the draft, and
 // again when its server record becomes known. The usage events of its listening whose reports
-// are still under way are kept with it until they are through, and sent again by the next run.
+// are still under way are kept with it until they are through, and sent again by the next run,
+// with the meeting's account only.
 // A meeting the server refuses is written out as a plain text file (writeMeetingText()), so that
 // its text stays where the user can find it.
 //

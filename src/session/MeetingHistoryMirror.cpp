@@ -140,6 +140,7 @@ MeetingHistoryRecord MeetingHistoryMirror::recordOf(const Conversation &conversa
     record.lastSavedSignature = conversation.lastSavedSnapshotSignature;
     record.lastCompletedSignature = conversation.lastCompletedSnapshotSignature;
     record.startUncertain = conversation.startUncertain;
+    record.accountID = conversation.accountID;
     return record;
 }
 
@@ -186,7 +187,7 @@ void MeetingHistoryMirror::resumeHandedOverMeetings(const QList<HandedOverMeetin
         conversation->lastCompletedSnapshotSignature = meeting.record.lastCompletedSignature;
         conversation->startUncertain = meeting.record.startUncertain;
         conversation->finalSnapshot = meeting.finalSnapshot;
-        conversation->accountID = meeting.accountID;
+        conversation->accountID = meeting.accountID ? meeting.accountID : meeting.record.accountID;
         m_handedOver.push_back(conversation);
         enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
     }
@@ -194,6 +195,7 @@ void MeetingHistoryMirror::resumeHandedOverMeetings(const QList<HandedOverMeetin
 
 void MeetingHistoryMirror::noteSignedIn(const QString &accountID)
 {
+    m_signedInAccount = accountID;
     for (const ConversationPointer &conversation : m_handedOver) {
         if (conversation->queuedSaves > 0 || (conversation->accountID && *conversation->accountID != accountID))
             continue;
@@ -205,10 +207,17 @@ void MeetingHistoryMirror::noteSignedIn(const QString &accountID)
         retrySaveNow(m_current, m_current->failedSaveStatus);
 }
 
-QCoro::Task<bool> MeetingHistoryMirror::mayUpload(ConversationPointer conversation)
+void MeetingHistoryMirror::noteMeetingAccount(const QString &accountID)
 {
-    const bool handedOver = isHandedOver(conversation);
-    if (!m_readAccount || (!handedOver && conversation->accountID))
+    if (m_current->accountID || accountID.isEmpty())
+        return;
+    m_current->accountID = accountID;
+    noteRecordChanged(*m_current);
+}
+
+QCoro::Task<bool> MeetingHistoryMirror::mayUpload(ConversationPointer conversation, MeetingSessionHistoryStatus status)
+{
+    if (!m_readAccount)
         co_return true;
     QPointer<MeetingHistoryMirror> self(this);
     const AccountReader readAccount = m_readAccount;
@@ -219,7 +228,13 @@ QCoro::Task<bool> MeetingHistoryMirror::mayUpload(ConversationPointer conversati
         conversation->accountID = account;
         noteRecordChanged(*conversation);
     }
-    co_return !handedOver || (account && account == conversation->accountID);
+    if (account && account == conversation->accountID)
+        co_return true;
+    // Nobody, or another account, is signed in: no request goes out, and the meeting waits for
+    // its own account's sign-in.
+    conversation->lastSaveFailed = true;
+    conversation->failedSaveStatus = status;
+    co_return false;
 }
 
 bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
@@ -240,6 +255,8 @@ bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
     current.lastSavedSnapshotSignature = record.lastSavedSignature;
     current.lastCompletedSnapshotSignature = record.lastCompletedSignature;
     current.startUncertain = record.startUncertain;
+    if (record.accountID)
+        current.accountID = record.accountID;
     if (!record.source.isEmpty())
         m_source = record.source;
     m_focusModeEnabled = record.focusMode;
@@ -329,6 +346,9 @@ void MeetingHistoryMirror::noteListeningStarted(const QString &source)
     // A continued conversation keeps its first start.
     if (!m_current->startedAt)
         m_current->startedAt = now();
+    // The meeting is recorded under the account signed in now.
+    if (!m_current->accountID)
+        m_current->accountID = m_signedInAccount;
     // Listening again: the meeting runs on, and its next stop fixes a new end.
     m_current->endedAt.reset();
     m_source = source;
@@ -432,7 +452,7 @@ QCoro::Task<void> MeetingHistoryMirror::ensureSessionStartedIfNeeded(Conversatio
     if (conversation->sessionID || conversation->finalSnapshot || !m_snapshotProvider)
         co_return;
     QPointer<MeetingHistoryMirror> self(this);
-    const bool allowed = co_await mayUpload(conversation);
+    const bool allowed = co_await mayUpload(conversation, MeetingSessionHistoryStatus::active);
     if (!self || !allowed || conversation->sessionID)
         co_return;
     std::optional<MeetingSessionHistorySnapshot> snapshot = m_snapshotProvider(MeetingSessionHistoryStatus::active, true);
@@ -471,8 +491,8 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
     QPointer<MeetingSessionHistoryService> service = m_service;
     QPointer<MeetingHistoryMirror> self(this);
 
-    // A finished meeting of another account (or of one signed out) waits for its own.
-    const bool allowed = co_await mayUpload(conversation);
+    // A meeting of another account (or of one signed out) waits for its own.
+    const bool allowed = co_await mayUpload(conversation, savedStatus);
     if (!self || !allowed)
         co_return;
 
@@ -497,10 +517,12 @@ QCoro::Task<void> MeetingHistoryMirror::persistSnapshot(MeetingSessionHistorySta
 
     const QString id = *conversation->sessionID;
     const qint64 revision = *conversation->sessionRevision;
-    RemoteCall update = [service, id, revision, record](CancellationToken callToken) -> QCoro::Task<MeetingSessionHistoryRemoteState> {
+    const std::optional<QString> account = conversation->accountID;
+    RemoteCall update = [service, id, revision, record, account](CancellationToken callToken)
+        -> QCoro::Task<MeetingSessionHistoryRemoteState> {
         if (!service)
             throw CancellationError();
-        co_return co_await service->updateSession(id, revision, record, callToken);
+        co_return co_await service->updateSession(id, revision, record, callToken, account);
     };
     std::optional<MeetingSessionHistoryRemoteState> updated = co_await callWithRetries(update, savedStatus, conversation, token);
     if (!self || !updated)
@@ -524,8 +546,10 @@ MeetingHistoryMirror::RemoteCall MeetingHistoryMirror::startCall(ConversationPoi
         if (conversation->startUncertain)
             service->noteUncertainStart(clientSessionID);
         self->noteStartUncertain(*conversation, true);
+        // Only with the session of the meeting's own account.
+        const std::optional<QString> account = conversation->accountID;
         const TaskOutcome<MeetingSessionHistoryRemoteState> answer =
-            co_await outcomeOf(service->startSession(record, token));
+            co_await outcomeOf(service->startSession(record, token, account));
         // A success is noted with the record's id by the caller; a cancellation says nothing of
         // what the server did.
         if (answer.failed() && !isCancellation(answer.error) && self && service)
@@ -618,8 +642,9 @@ void MeetingHistoryMirror::handleSyncError(const std::exception_ptr &error, Meet
     conversation->lastSaveFailed = true;
     conversation->failedSaveStatus = retryStatus;
     if (isMissingAuthSession(error)) {
-        // Nobody is signed in: there is no history to save to. The meeting waits, unsaved,
-        // until its account signs in again (noteSignedIn), or for the next run.
+        // Nobody, or another account, is signed in: there is no history of its own to save to.
+        // The meeting waits, unsaved, until its account signs in again (noteSignedIn), or for
+        // the next run.
         return;
     }
     const bool previousMeeting = conversation->finalSnapshot.has_value();

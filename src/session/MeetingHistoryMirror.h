@@ -42,11 +42,14 @@ class MeetingSessionHistoryService;
 // until it lands or the server refuses it; its notices say that they are about the previous
 // meeting. A handed-over meeting is announced (handedOverMeetingChanged) whenever what is known
 // of it changes, so that it can be kept on disk and taken up again by the next run
-// (resumeHandedOverMeetings); it is only ever sent for the account that was signed in when it
-// was first saved, and waits for that account's next sign-in (noteSignedIn) when another one,
-// or none, is signed in. The current meeting whose last save did not land (the server away,
+// (resumeHandedOverMeetings). The current meeting whose last save did not land (the server away,
 // nobody signed in) is tried again by its retries, at its account's next sign-in, by the quit
 // and, restored from its draft, by the next run (saveAdoptedMeetingIfBehind).
+//
+// Every meeting belongs to the account signed in when it was recorded (or, for one kept from
+// before accounts were kept, to the first account that signs in). It is only ever sent with that
+// account's sign-in, each request checked against the session whose token it carries; while
+// another account, or none, is signed in, it waits on this computer for its own (noteSignedIn).
 //
 // Main thread only.
 class MeetingHistoryMirror final : public QObject, public MeetingHistorySync
@@ -152,8 +155,15 @@ public:
     // again, on its own queue, behind nothing of the current conversation.
     void resumeHandedOverMeetings(const QList<HandedOverMeeting> &meetings);
     // An account signed in: the meetings that wait for it (handed over, or the current one
-    // whose last save failed) are sent now.
+    // whose last save failed) are sent now. A meeting recorded from here on belongs to it.
     void noteSignedIn(const QString &accountID);
+    // Nobody is signed in any more.
+    void noteSignedOut() { m_signedInAccount.reset(); }
+    // The account the current meeting belongs to, once it is known.
+    std::optional<QString> accountID() const { return m_current->accountID; }
+    // The current meeting, made before its account was known, belongs to this one. An account
+    // it has already stays.
+    void noteMeetingAccount(const QString &accountID);
 
     // The current meeting's record as far as it is known, to be kept across a restart (without
     // the draft it belongs to, which the caller fills in).
@@ -225,10 +235,10 @@ private:
     bool isHandedOver(const ConversationPointer &conversation) const;
     // The server holds this completed record of the conversation, as far as is known.
     static bool holdsCompletedRecord(const Conversation &conversation, const MeetingSessionHistorySnapshot &record);
-    // Notes the signed-in account on a conversation that has none yet. For a handed-over one,
-    // true only when that account is its own; the current conversation goes to whoever is
-    // signed in.
-    QCoro::Task<bool> mayUpload(ConversationPointer conversation);
+    // Notes the signed-in account on a conversation that has none yet. False when another
+    // account, or none, is signed in: the conversation then waits for its own (a failed save
+    // of the current one is taken up again at that sign-in).
+    QCoro::Task<bool> mayUpload(ConversationPointer conversation, MeetingSessionHistoryStatus status);
     QCoro::Task<void> ensureSessionStartedIfNeeded(ConversationPointer conversation, CancellationToken token);
     // The start of the conversation's record, as a call for callWithRetries. The start counts as
     // uncertain (and is kept so on disk) from before it goes out until its answer is read, so
@@ -264,6 +274,8 @@ private:
     ErrorMessageWriter m_writeErrorMessage;
     AccountReader m_readAccount;
     RefusedMeetingKeeper m_keepRefusedMeeting;
+    // As last told; a meeting that starts listening belongs to it.
+    std::optional<QString> m_signedInAccount;
 
     ConversationPointer m_current = std::make_shared<Conversation>();
     std::vector<ConversationPointer> m_handedOver;

@@ -51,6 +51,7 @@ QByteArray MeetingHistoryRecord::toJson() const
         object.insert(QStringLiteral("firstTurnId"), firstTurnID->toString(QUuid::WithoutBraces));
     if (firstTurnTime)
         object.insert(QStringLiteral("firstTurnAt"), preciseDate(*firstTurnTime));
+    Json::putOptional(object, QStringLiteral("accountId"), accountID);
     return Json::toCompactBytes(object);
 }
 
@@ -73,5 +74,6 @@ MeetingHistoryRecord MeetingHistoryRecord::fromJson(const QByteArray &json)
     if (reader.has(QStringLiteral("firstTurnId")))
         record.firstTurnID = uuid(reader, QStringLiteral("firstTurnId"));
     record.firstTurnTime = reader.optionalDate(QStringLiteral("firstTurnAt"));
+    record.accountID = reader.optionalString(QStringLiteral("accountId"));
     return record;
 }

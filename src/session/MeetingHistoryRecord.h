@@ -33,6 +33,9 @@ struct MeetingHistoryRecord
     // meeting is never adopted.
     std::optional<QUuid> firstTurnID;
     std::optional<QDateTime> firstTurnTime;
+    // The account signed in when the meeting was recorded: it is saved to that account's history
+    // only. An entry written before accounts were kept has none.
+    std::optional<QString> accountID;
 
     // True when the draft's first turn is the one this record was written for. The draft keeps
     // whole seconds, so the times are compared at that precision.

@@ -26,6 +26,7 @@ MeetingHistoryRecordKeeper::MeetingHistoryRecordKeeper(UserDefaults &defaults, M
     , m_history(history)
     , m_billing(billing)
     , m_turns(turns)
+    , m_draft(draft)
 {
     if (const std::optional<QByteArray> data = m_defaults.dataValue(key())) {
         try {
@@ -78,6 +79,9 @@ void MeetingHistoryRecordKeeper::adoptForRestoredDraft()
         adopted = m_history->adoptRecord(*kept);
     if (adopted)
         m_billing->continueEventSequence(kept->nextUsageEventSequence);
+    // The meeting stays with the account it was recorded under, which the draft names too.
+    if (const std::optional<QString> account = m_draft->restoredAccountID(); account && !turns.empty())
+        m_history->noteMeetingAccount(*account);
     // A meeting stopped before the quit keeps the end its record has.
     if (adopted && kept->endedAt) {
         m_history->saveAdoptedMeetingIfBehind();

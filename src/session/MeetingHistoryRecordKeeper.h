@@ -43,6 +43,7 @@ private:
     MeetingHistoryMirror *m_history;
     BillingUsageReporter *m_billing;
     SessionTurnStore *m_turns;
+    SessionDraftStore *m_draft;
     // The entry the last run left, until a draft is restored.
     std::optional<MeetingHistoryRecord> m_kept;
     // What this run last wrote (empty: removed); nothing until the first write.

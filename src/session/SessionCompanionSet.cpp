@@ -2,7 +2,6 @@
 
 #include "localization/KavrelLocalizationStore.h"
 #include "accounts/AuthService.h"
-#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"
@@ -18,6 +17,7 @@
 #include "session/MicrophoneControl.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
+#include "session/SignedInAccountFollower.h"
 #include "session/StableReconstructionScheduler.h"
 #include "session/SubtitleViewModel.h"
 
@@ -58,19 +58,22 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
     MicrophoneControl *microphone = viewModel.microphoneControl();
     m_billing->setContext(BillingUsageReporter::Context{
         [session, microphone] { return session->isSystemAudioListening() || microphone->isMicrophoneListening(); },
-        [this] { return m_history->conversationGeneration(); }, [this] { return m_history->sessionID(); }});
+        [this] { return m_history->conversationGeneration(); }, [this] { return m_history->sessionID(); },
+        [this] { return m_history->accountID(); }});
     connect(m_history, &MeetingHistoryMirror::conversationReset, this, [this] { m_billing->resetForNewConversation(); });
+    // The draft names the account of its meeting.
+    viewModel.draftStore()->setAccountAccess([history = m_history] { return history->accountID(); });
     // A restored meeting goes on with its own record, or ends with its last turn.
     new MeetingHistoryRecordKeeper(viewModel.defaults(), m_history, m_billing.get(), turns, viewModel.draftStore(), this);
-    // A finished meeting is sent for the account it was made under, and waits for it.
+    // A meeting is sent for the account it was made under, and waits for it.
     if (AuthService *auth = services.authService) {
-        m_history->setAccountReader([auth = QPointer<AuthService>(auth)] { return signedInAccount(auth); });
-        connect(auth, &AuthService::sessionSaved, m_history,
-                [history = m_history](const AuthSession &session) { history->noteSignedIn(session.user.id); });
+        m_history->setAccountReader(
+            [auth = QPointer<AuthService>(auth)] { return SignedInAccountFollower::savedAccount(auth); });
     }
     // The meetings handed over by Start New stay on disk until the server has them; the last
     // run's are taken up again here.
     m_handedOverMeetings = new HandedOverMeetingStore(viewModel.defaults(), m_history, m_billing.get(), this);
+    m_accounts = new SignedInAccountFollower(services.authService, viewModel, m_history, m_billing.get(), this);
 
     m_panels = new AIResultPanelSet(services.summary.get(), services.meetingProtocol.get(), services.answerAssist.get(),
                                     viewModel.localization(), [this] { return m_history->conversationGeneration(); }, this);
@@ -87,17 +90,6 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
 }
 
 SessionCompanionSet::~SessionCompanionSet() = default;
-
-QCoro::Task<std::optional<QString>> SessionCompanionSet::signedInAccount(QPointer<AuthService> auth)
-{
-    if (!auth)
-        co_return std::nullopt;
-    // The saved session as it is: no refresh and no request, only whose it is.
-    const TaskOutcome<std::optional<AuthSession>> saved = co_await outcomeOf(auth->loadSavedSession());
-    if (saved.failed() || !*saved.value)
-        co_return std::nullopt;
-    co_return (*saved.value)->user.id;
-}
 
 void SessionCompanionSet::setTimings(const Timings &timings)
 {

@@ -11,10 +11,10 @@
 #include <functional>
 
 class AIResultPanelSet;
-class AuthService;
 class BillingUsageReporter;
 class HandedOverMeetingStore;
 class LiveTranslationRouter;
+class SignedInAccountFollower;
 class StableReconstructionScheduler;
 class SubtitleViewModel;
 
@@ -50,6 +50,7 @@ public:
     BillingUsageReporter *billing() const { return m_billing.get(); }
     HandedOverMeetingStore *handedOverMeetings() const { return m_handedOverMeetings; }
     AIResultPanelSet *panels() const { return m_panels; }
+    SignedInAccountFollower *accounts() const { return m_accounts; }
 
     // The AI commands of both columns.
     void summarizeSourceText();
@@ -68,7 +69,6 @@ private:
     std::optional<MeetingSessionHistorySnapshot> historySnapshot(MeetingSessionHistoryStatus status,
                                                                  bool allowEmptySession) const;
     void wireDraftPanelTexts();
-    static QCoro::Task<std::optional<QString>> signedInAccount(QPointer<AuthService> auth);
 
     SubtitleViewModel &m_viewModel;
     Clock m_clock;
@@ -78,4 +78,5 @@ private:
     std::unique_ptr<BillingUsageReporter> m_billing;
     AIResultPanelSet *m_panels = nullptr;
     HandedOverMeetingStore *m_handedOverMeetings = nullptr;
+    SignedInAccountFollower *m_accounts = nullptr;
 };

@@ -73,11 +73,12 @@ QByteArray SessionDraft::toJson() const
     for (const SessionTurn &turn : turns)
         encodedTurns.append(encodeTurn(turn));
     return assembleJson(JsonObjectWriter::array(encodedTurns), JsonObjectWriter::encodedString(subtitlesText),
-                        JsonObjectWriter::encodedString(translatedText), panels);
+                        JsonObjectWriter::encodedString(translatedText), panels, accountID);
 }
 
 QByteArray SessionDraft::assembleJson(const QByteArray &encodedTurns, const QByteArray &encodedSubtitlesText,
-                                      const QByteArray &encodedTranslatedText, const AIPanelTexts &panels)
+                                      const QByteArray &encodedTranslatedText, const AIPanelTexts &panels,
+                                      const std::optional<QString> &accountID)
 {
     JsonObjectWriter writer;
     writer.addEncoded(QStringLiteral("turns"), encodedTurns);
@@ -89,6 +90,8 @@ QByteArray SessionDraft::assembleJson(const QByteArray &encodedTurns, const QByt
     writer.add(QStringLiteral("translationProtocolText"), panels.translationProtocolText);
     writer.add(QStringLiteral("transcriptAnswerText"), panels.transcriptAnswerText);
     writer.add(QStringLiteral("translationAnswerText"), panels.translationAnswerText);
+    if (accountID)
+        writer.add(QStringLiteral("accountId"), *accountID);
     return writer.toJson();
 }
 
@@ -126,6 +129,7 @@ SessionDraftChange SessionDraftChange::whole(SessionDraft draft)
     change.subtitlesText = std::move(draft.subtitlesText);
     change.translatedText = std::move(draft.translatedText);
     change.panels = std::move(draft.panels);
+    change.accountID = std::move(draft.accountID);
     return change;
 }
 
@@ -164,5 +168,6 @@ SessionDraft SessionDraft::fromJson(const QByteArray &json)
     draft.panels.translationProtocolText = reader.string(QStringLiteral("translationProtocolText"));
     draft.panels.transcriptAnswerText = reader.string(QStringLiteral("transcriptAnswerText"));
     draft.panels.translationAnswerText = reader.string(QStringLiteral("translationAnswerText"));
+    draft.accountID = reader.optionalString(QStringLiteral("accountId"));
     return draft;
 }

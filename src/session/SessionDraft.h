@@ -4,7 +4,9 @@
 // back after a restart: every turn (the open one too), the two rendered texts and the texts of
 // the six AI result panels. Stored as compact JSON with the keys in a fixed order; read
 // strictly (a missing required key, a wrong type, an id that is no UUID or a time that is not
-// a whole-second ISO 8601 date-time fails the whole draft).
+// a whole-second ISO 8601 date-time fails the whole draft). The account the meeting was
+// recorded under goes last, and only once it is known: a draft written before accounts were
+// kept has none.
 
 #include "session/SessionModel.h"
 
@@ -12,6 +14,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // The texts of the AI result panels, as the draft keeps them.
@@ -34,6 +37,7 @@ struct SessionDraft
     QString subtitlesText;
     QString translatedText;
     AIPanelTexts panels;
+    std::optional<QString> accountID;
 
     QByteArray toJson() const;
     // A digest of what a write is judged by: the eight texts, then every turn's text and every
@@ -48,7 +52,8 @@ struct SessionDraft
     // the next: one element of "turns", and the whole object from its encoded parts.
     static QByteArray encodeTurn(const SessionTurn &turn);
     static QByteArray assembleJson(const QByteArray &encodedTurns, const QByteArray &encodedSubtitlesText,
-                                   const QByteArray &encodedTranslatedText, const AIPanelTexts &panels);
+                                   const QByteArray &encodedTranslatedText, const AIPanelTexts &panels,
+                                   const std::optional<QString> &accountID);
     // Throws JsonDecodeError.
     static SessionDraft fromJson(const QByteArray &json);
 
@@ -69,6 +74,7 @@ struct SessionDraftChange
     QString translatedText;
     qsizetype translatedKept = 0;
     AIPanelTexts panels;
+    std::optional<QString> accountID;
 
     std::size_t turnCount() const { return firstTurn + turns.size(); }
     // The whole draft, nothing taken as kept.

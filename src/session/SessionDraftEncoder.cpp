@@ -46,7 +46,8 @@ SessionDraftEncoder::SessionDraftEncoder(qsizetype blockLength)
 QByteArray SessionDraftEncoder::encodedPanels() const
 {
     // The members as SessionDraft::assembleJson() writes them, after the translated text.
-    const QByteArray object = SessionDraft::assembleJson(QByteArray("[]"), QByteArray("\"\""), QByteArray("\"\""), m_panels);
+    const QByteArray object =
+        SessionDraft::assembleJson(QByteArray("[]"), QByteArray("\"\""), QByteArray("\"\""), m_panels, m_accountID);
     const qsizetype start = object.indexOf("\"transcriptSummaryText\"");
     return ',' + object.sliced(start, object.size() - start - 1);
 }
@@ -118,9 +119,10 @@ SessionDraftEncoder::Result SessionDraftEncoder::apply(const SessionDraftChange 
         textStart += encoded->escapes().size() + betweenTexts.size();
     }
 
-    if (!(change.panels == m_panels)) {
+    if (!(change.panels == m_panels) || change.accountID != m_accountID) {
         result.judgedChanged = true;
         m_panels = change.panels;
+        m_accountID = change.accountID;
         QByteArray panelJson = encodedPanels();
         // Right after the translated text's closing quote.
         const qsizetype panelStart = textStart - betweenTexts.size() + 1;

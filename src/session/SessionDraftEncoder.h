@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 // Encodes the drafts of one session one after another, giving the very bytes
@@ -23,7 +24,8 @@
 // The encoded draft is
 //   {"turns":[<turn>,<turn>,…],"subtitlesText":"<escapes>","translatedText":"<escapes>"<panels>}
 // and its parts are kept in that order, so the edits are at most four: from the first changed
-// turn to the end of the turns, the changed end of each rendered text, and the panels.
+// turn to the end of the turns, the changed end of each rendered text, and the panels (with the
+// account after them).
 //
 // Not thread-safe: one thread at a time.
 class SessionDraftEncoder final
@@ -39,8 +41,8 @@ public:
         // From the encoding before (of previousLength bytes) to the one now.
         SettingsJournal::Edits edits;
         qsizetype previousLength = 0;
-        // What SessionDraft::fingerprint() covers changed: a text or translation of a turn, the
-        // number of turns, a rendered text or a panel.
+        // What SessionDraft::fingerprint() covers changed (a text or translation of a turn, the
+        // number of turns, a rendered text or a panel), or the account.
         bool judgedChanged = false;
     };
     // Takes the change into what is kept. Its turns before firstTurn and the kept beginnings of
@@ -99,6 +101,7 @@ private:
     EncodedText m_subtitles;
     EncodedText m_translated;
     AIPanelTexts m_panels;
-    // The members after the translated text: ,"transcriptSummaryText":"…",…
+    std::optional<QString> m_accountID;
+    // The members after the translated text: ,"transcriptSummaryText":"…",… and the account.
     QByteArray m_panelJson;
 };

@@ -60,6 +60,7 @@ SessionDraftChange SessionDraftStore::takeChange()
     change.translatedText = m_published->translatedText();
     change.translatedKept = m_translatedKept;
     change.panels = panelTexts();
+    change.accountID = accountID();
     m_firstChangedTurn = std::numeric_limits<std::size_t>::max();
     m_handedTurnCount = turns.size();
     m_subtitlesKept = std::numeric_limits<qsizetype>::max();
@@ -131,6 +132,7 @@ SessionDraft SessionDraftStore::makeSessionDraft() const
     draft.subtitlesText = m_published->subtitlesText();
     draft.translatedText = m_published->translatedText();
     draft.panels = panelTexts();
+    draft.accountID = accountID();
     return draft;
 }
 
@@ -169,8 +171,13 @@ bool SessionDraftStore::restoreDraftIfAvailable()
         qCInfo(KavrelDiagnostics::session()).noquote() << "stored session draft ignored:" << error.what();
         return false;
     }
+    m_restoredAccountID = draft.accountID;
     applyDraft(draft);
-    m_writer->takeStored(takeChange());
+    // What is stored names the account it names, whatever the meeting has taken up since: a
+    // difference is written with the next change.
+    SessionDraftChange stored = takeChange();
+    stored.accountID = draft.accountID;
+    m_writer->takeStored(std::move(stored));
     return true;
 }
 
@@ -183,4 +190,9 @@ void SessionDraftStore::removeStoredDraft()
 AIPanelTexts SessionDraftStore::panelTexts() const
 {
     return m_readPanelTexts ? m_readPanelTexts() : AIPanelTexts();
+}
+
+std::optional<QString> SessionDraftStore::accountID() const
+{
+    return m_readAccount ? m_readAccount() : std::nullopt;
 }

@@ -29,7 +29,9 @@ class UserDefaults;
 // calling thread, after the worker's write on its way.
 //
 // The texts of the AI panels are read and restored through setPanelTextAccess(); until the
-// panels are connected the draft carries empty panel texts.
+// panels are connected the draft carries empty panel texts. The account the meeting belongs to
+// is read through setAccountAccess() and written with the draft; the restored draft's is kept
+// for whoever takes the meeting up (restoredAccountID()).
 //
 // Main thread only.
 class SessionDraftStore final : public QObject
@@ -46,6 +48,9 @@ public:
     void setAutosaveDelay(std::chrono::milliseconds delay) { m_autosaveDelay = delay; }
     std::chrono::milliseconds autosaveDelay() const { return m_autosaveDelay; }
     void setPanelTextAccess(std::function<AIPanelTexts()> read, std::function<void(const AIPanelTexts &)> apply);
+    void setAccountAccess(std::function<std::optional<QString>()> read) { m_readAccount = std::move(read); }
+    // The account of the draft restored last; nothing when it names none.
+    std::optional<QString> restoredAccountID() const { return m_restoredAccountID; }
 
     void scheduleDraftAutosave();
     // Writes the draft now unless its content was written last.
@@ -82,6 +87,7 @@ Q_SIGNALS:
 private:
     void setSaveFailing(bool failing);
     AIPanelTexts panelTexts() const;
+    std::optional<QString> accountID() const;
     // What changed since the last hand-over; what comes next is judged against this.
     SessionDraftChange takeChange();
     void noteTurnChanged(int index);
@@ -93,6 +99,8 @@ private:
     std::chrono::milliseconds m_autosaveDelay = defaultAutosaveDelay;
     std::function<AIPanelTexts()> m_readPanelTexts;
     std::function<void(const AIPanelTexts &)> m_applyPanelTexts;
+    std::function<std::optional<QString>()> m_readAccount;
+    std::optional<QString> m_restoredAccountID;
     QTimer m_autosaveTimer;
     SessionDraftWriter *m_writer;
     // Since the last hand-over: the first turn that may have changed, and the characters at the

@@ -13,6 +13,7 @@
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
+#include "session/SignedInAccountFollower.h"
 #include "speech/DeepSeekTranslationService.h"
 #include "speech/KavrelLiveTranslationV2Service.h"
 
@@ -63,11 +64,13 @@ QString meetingNamed(const std::optional<QString> &title, const std::optional<QD
     return name;
 }
 
-QString joinedNotices(const QList<std::pair<QUuid, QString>> &notices)
+// The notices' texts, one after the other.
+template<typename Notices>
+QString joinedNotices(const Notices &notices)
 {
     QStringList texts;
     for (const auto &notice : notices)
-        texts.append(notice.second);
+        texts.append(notice.text);
     return texts.join(QLatin1Char(' '));
 }
 
@@ -104,19 +107,19 @@ void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
                                 && (waiting.isEmpty() || !history->record().lastCompletedSignature);
 
     // Shown as they stand, like the other history notices.
-    QList<std::pair<QUuid, QString>> notices;
+    QList<UnsavedMeetingNotice> notices;
     if (currentUnsaved) {
         std::optional<QDateTime> startedAt = history->startedAt();
         if (!startedAt)
             startedAt = turns.front().timestamp;
-        notices.append({history->conversationGeneration(),
+        notices.append({history->conversationGeneration(), history->accountID(),
                         QStringLiteral("Прошлая встреча%1 не сохранилась в истории: программа закрылась раньше, чем "
                                        "сервер принял запись. Её текст остался на этом компьютере и открыт в окне "
                                        "программы.")
                             .arg(meetingNamed(MeetingHistorySnapshotBuilder::title(turns), startedAt))});
     }
     for (const HandedOverMeeting &meeting : waiting) {
-        notices.append({meeting.record.conversationGeneration,
+        notices.append({meeting.record.conversationGeneration, meeting.accountID,
                         QStringLiteral("Встреча%1 ещё не сохранилась в истории: программа закрылась раньше, чем сервер "
                                        "принял запись. Её текст хранится на этом компьютере, и программа отправит его "
                                        "снова, как только сервер ответит.")
@@ -127,13 +130,29 @@ void SubtitleViewModel::showNoticeOfMeetingNotSavedAtQuit()
     m_unsavedMeetingNotices = notices;
     m_session->setErrorMessage(joinedNotices(m_unsavedMeetingNotices));
     connect(history, &MeetingHistoryMirror::meetingSaved, this, &SubtitleViewModel::withdrawNoticeOfSavedMeeting);
+    connect(m_companionSet->accounts(), &SignedInAccountFollower::accountSignedIn, this,
+            &SubtitleViewModel::withdrawNoticesOfOtherAccounts);
 }
 
 void SubtitleViewModel::withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration)
 {
+    withdrawNotices([&conversationGeneration](const UnsavedMeetingNotice &notice) {
+        return notice.conversationGeneration == conversationGeneration;
+    });
+}
+
+void SubtitleViewModel::withdrawNoticesOfOtherAccounts(const QString &accountID)
+{
+    // A notice names its meeting by its first words.
+    withdrawNotices([&accountID](const UnsavedMeetingNotice &notice) {
+        return notice.accountID && *notice.accountID != accountID;
+    });
+}
+
+void SubtitleViewModel::withdrawNotices(const std::function<bool(const UnsavedMeetingNotice &)> &which)
+{
     const QString shown = joinedNotices(m_unsavedMeetingNotices);
-    const qsizetype removed = m_unsavedMeetingNotices.removeIf(
-        [&conversationGeneration](const std::pair<QUuid, QString> &notice) { return notice.first == conversationGeneration; });
+    const qsizetype removed = m_unsavedMeetingNotices.removeIf(which);
     if (removed == 0)
         return;
     // Once another notice took its place, none of these is on screen any more.

@@ -14,6 +14,7 @@
 #include <QUuid>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -327,6 +328,10 @@ private:
     void showNoticeOfMeetingNotSavedAtQuit();
     // The meeting's record is through: its notice of the last run goes.
     void withdrawNoticeOfSavedMeeting(const QUuid &conversationGeneration);
+    // An account signed in: notices that name other accounts' meetings go off its screen.
+    void withdrawNoticesOfOtherAccounts(const QString &accountID);
+    struct UnsavedMeetingNotice;
+    void withdrawNotices(const std::function<bool(const UnsavedMeetingNotice &)> &which);
     void followDraftSaveFailing(bool failing);
 
     UserDefaults &m_defaults;
@@ -353,7 +358,13 @@ private:
     bool m_hasActiveSession = false;
     bool m_isAskingStartQuestions = false;
     std::optional<QString> m_announcedActivityText;
-    // The notices of the last run's meetings that had not reached the history, by meeting, while
-    // they are on screen.
-    QList<std::pair<QUuid, QString>> m_unsavedMeetingNotices;
+    // The notices of the last run's meetings that had not reached the history, by meeting (and
+    // its account, once known), while they are on screen.
+    struct UnsavedMeetingNotice
+    {
+        QUuid conversationGeneration;
+        std::optional<QString> accountID;
+        QString text;
+    };
+    QList<UnsavedMeetingNotice> m_unsavedMeetingNotices;
 };

@@ -2,7 +2,9 @@
 // sign-in with an authenticator, the speech relay with scripted results, live translation,
 // history and billing. Prints its base URL on the first line of standard output and serves until
 // it is terminated. GET /e2e/state tells the test what the server holds: every meeting record
-// (in the detail shape) and every usage event. POST /e2e/history/down and /e2e/history/up take
+// (in the detail shape), every usage event, and every history and usage request with the e-mail
+// of the account whose token it carried. Two accounts can sign in: ada@example.com and
+// grace@example.com, both with an authenticator. POST /e2e/history/down and /e2e/history/up take
 // the history endpoint away and bring it back; POST /e2e/history/lost has it carry out every
 // request and lose the answer (a gateway's 502 instead), /e2e/history/dropped the same with
 // the connection closed unanswered, and POST /e2e/history/silent has it take every request and
@@ -77,13 +79,25 @@ int main(int argc, char *argv[])
     FakeAuthBackend auth(&backend);
     auth.addAccount(QStringLiteral("ada@example.com"), QStringLiteral("correct-horse-battery"),
                     QStringLiteral("Ada Lovelace"), true);
+    // Another person on the same computer.
+    auth.addAccount(QStringLiteral("grace@example.com"), QStringLiteral("analytical-engine-1843"),
+                    QStringLiteral("Grace Hopper"), true);
     FakeHistoryBackend history(&backend);
     FakeBillingBackend billing(&backend);
     FakeTranslationRelay translation(&backend);
     FakeSpeechRelay speech(&backend);
 
-    // History and billing accept whichever session the sign-in issued.
+    // History and billing accept whichever session the sign-in issued; whose it was is noted.
+    QJsonArray requests;
     QObject::connect(&backend, &FakeBackend::requestReceived, &application, [&](const RecordedRequest &request) {
+        const bool toHistory = request.path == QLatin1String(FakeHistoryBackend::graphQLPath);
+        if (toHistory || request.path == QLatin1String(FakeBillingBackend::usageEventsPath)) {
+            const std::optional<QString> account = auth.accountOf(request);
+            requests.append(QJsonObject{
+                {"path", request.path},
+                {"operation", toHistory ? FakeHistoryBackend::operationName(request.json().value("query").toString()) : QString()},
+                {"account", account ? QJsonValue(*account) : QJsonValue()}});
+        }
         const QByteArray authorization = request.header("Authorization");
         if (!authorization.startsWith("Bearer "))
             return;
@@ -112,7 +126,7 @@ int main(int argc, char *argv[])
         }
     };
 
-    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing](const RecordedRequest &) {
+    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing, &requests](const RecordedRequest &) {
         QJsonArray meetings;
         for (const QString &id : history.meetingIds()) {
             if (const std::optional<QJsonObject> meeting = history.meeting(id))
@@ -121,7 +135,7 @@ int main(int argc, char *argv[])
         QJsonArray events;
         for (const QJsonObject &event : billing.events())
             events.append(event);
-        return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}});
+        return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}, {"requests", requests}});
     });
 
     // The history endpoint goes away (every request's connection closes unanswered) and comes

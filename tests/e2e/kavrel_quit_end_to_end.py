@@ -13,6 +13,12 @@ away is kept on this computer and reaches the server after the restart, once. A 
 record the server made while the answer was lost is saved into that record, not into a second one.
 Quit while the history server takes every request and never answers clears the screen at once;
 a start of the program meanwhile waits for the quitting one to end and runs then.
+
+With two accounts: a meeting stopped while the history server is away, its account signed out at
+once, stays with that account. Another account signing in (after a restart, or in the same run)
+sees an empty workspace, and no history or usage request goes out with its token, neither then
+nor at its quit nor at its next start; the meeting's own account, signing in later, has it saved
+at once, every turn once, into its own history.
 """
 import json
 import os
@@ -31,6 +37,8 @@ TURNS = [
 ]
 NOT_SAVED_NOTICE = "не сохранилась в истории"
 ALREADY_RUNNING_NOTICE = "уже работает"
+OTHER_EMAIL = "grace@example.com"
+OTHER_PASSWORD = "analytical-engine-1843"
 SECRET_SERVICE = "app.kavrel.desktop.auth"
 
 
@@ -52,10 +60,10 @@ class QuitRun(e2e.Run):
         super().stop_all()
         self.forget_saved_sign_in()
 
-    def sign_in(self):
+    def sign_in(self, email=e2e.EMAIL, password=e2e.PASSWORD):
         self.tray_menu("show", ["Down"])
-        self.type_into(self.find(role="text", what="email field"), e2e.EMAIL)
-        self.type_into(self.find(role="password text", what="password field"), e2e.PASSWORD)
+        self.type_into(self.find(role="text", what="email field"), email)
+        self.type_into(self.find(role="password text", what="password field"), password)
         self.press(self.find(role="push button", name="Войти по email"))
         time.sleep(1.5)
         self.type_into(self.find(role="text", what="authenticator code field"), e2e.AUTHENTICATOR_CODE)
@@ -67,6 +75,19 @@ class QuitRun(e2e.Run):
                 break
             self.press(buttons[0])
             time.sleep(1)
+
+    def sign_out(self, title):
+        """Профиль, then Выйти, as a person signs out; the sign-in screen follows."""
+        self.press(self.find(role="push button", contains="Профиль", what="profile section"))
+        self.press(self.find(role="push button", name="Выйти", what="sign-out button"))
+        self.find(role="push button", name="Войти по email", timeout=20, what="sign-in screen after sign-out")
+        self.screenshot(title)
+
+    def quit(self, title):
+        self.tray_menu(title, ["Up"])
+        code = self.kavrel.wait(timeout=30)
+        if code != 0:
+            raise Failure("kavrel ended with %d after Quit (%s)" % (code, title))
 
     def listen_until_every_turn(self, title):
         """Starts a new session from the workspace and waits until the relay's turns are shown."""
@@ -109,10 +130,14 @@ class QuitRun(e2e.Run):
     def run(self):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
         and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers",
-        "dropped-answers" or "quit-unanswered"; without it, all."""
+        "dropped-answers" or "quit-unanswered"; without it, all of those. "accounts-restart" and
+        "accounts-same-run" (two accounts) run only when named."""
         self.forget_saved_sign_in()
         self.start_backend()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
+        if part in ("accounts-restart", "accounts-same-run"):
+            self.run_two_accounts(restarts=part == "accounts-restart")
+            return
         if part not in ("all", "endings", "offline-quit", "offline-sigkill", "lost-answers", "dropped-answers",
                         "quit-unanswered"):
             raise Failure("unknown KAVREL_E2E_QUIT_PART %r" % part)
@@ -313,6 +338,87 @@ class QuitRun(e2e.Run):
             raise Failure("kavrel ended with %d after Quit" % code)
         # The quit reported the listening's usage before the saves; nothing was heard since.
         return self.check_saved(known, events + 1, "Quit with the history server silent")
+
+    def sent_as_other_account(self):
+        """History and usage requests that carried the other account's token."""
+        return [r for r in self.state()["requests"] if r.get("account") == OTHER_EMAIL]
+
+    def other_account_has_nothing(self, how, known, on_screen=True):
+        """The other account's workspace (when on screen) shows nothing of the meeting, and nothing
+        of it went out with that account's token."""
+        if on_screen:
+            self.find(role="push button", contains="Начать прослушивание", timeout=20, what="other account's workspace")
+        shown = [turn for turn in TURNS if self.count_containing(turn[:24])]
+        if shown:
+            self.dump_tree(how)
+            raise Failure("%s: the other account's window shows the meeting: %s" % (how, shown))
+        leaked = self.sent_as_other_account()
+        if leaked:
+            raise Failure("%s: requests went out with the other account's token: %s" % (how, leaked))
+        new = [m.get("id") for m in self.state()["meetings"] if m.get("id") not in known]
+        if new:
+            raise Failure("%s: a meeting reached the server while its account was signed out: %s" % (how, new))
+        print("  %s: nothing shown, nothing sent" % how, flush=True)
+
+    def run_two_accounts(self, restarts):
+        """Listens as one account with the history server away, stops, signs out at once and the
+        server comes back. Then another account signs in: after Quit and a restart, or in the same
+        run. It quits, starts again and signs out; the first account signs in again."""
+        road = "accounts-restart" if restarts else "accounts-same-run"
+        self.sign_in_first()
+        known = {m.get("id") for m in self.state()["meetings"]}
+        self.history("down")
+        self.listen_until_every_turn(road + "-first-listening")
+        self.tray_menu(road + "-first-stop", ["Down"])
+        self.find(role="push button", contains="Начать прослушивание", timeout=20, what="start button after stop")
+        self.sign_out(road + "-first-signed-out")
+        self.history("up")
+        if restarts:
+            self.quit(road + "-signed-out-quit")
+            self.start_kavrel()
+            self.tray_icon_center()
+            time.sleep(2)
+        self.sign_in(OTHER_EMAIL, OTHER_PASSWORD)
+        time.sleep(1)
+        self.screenshot(road + "-other-signed-in")
+        self.other_account_has_nothing(road + ", the other account signed in", known)
+        self.quit(road + "-other-quit")
+        self.other_account_has_nothing(road + ", the other account's quit", known, on_screen=False)
+
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(2)
+        self.tray_menu(road + "-other-restarted", ["Down", "Down"])
+        time.sleep(1)
+        self.screenshot(road + "-other-restarted")
+        self.other_account_has_nothing(road + ", the other account's next start", known)
+        self.sign_out(road + "-other-signed-out")
+        self.sign_in()
+
+        # The meeting's own account: saved without the user, every turn once, into its history.
+        def landed():
+            return [m for m in self.state()["meetings"] if m.get("id") not in known and m.get("status") == "completed"]
+        deadline = time.time() + 30
+        while time.time() < deadline and not landed():
+            time.sleep(0.5)
+        meetings = [m for m in self.state()["meetings"] if m.get("id") not in known]
+        if len(meetings) != 1 or not landed():
+            raise Failure("%s: the first account's meeting did not land once, completed: %s"
+                          % (road, [(m.get("id"), m.get("status")) for m in meetings]))
+        transcript = "\n".join(block.get("text", "") for block in meetings[0].get("transcriptJson", []))
+        if any(transcript.count(turn) != 1 for turn in TURNS):
+            raise Failure("%s: the saved meeting holds %r, not every turn once" % (road, transcript))
+        if meetings[0].get("workspaceId") != "ws-user-1":
+            raise Failure("%s: the meeting went to workspace %s" % (road, meetings[0].get("workspaceId")))
+        self.screenshot(road + "-first-saved")
+        self.quit(road + "-last-quit")
+        leaked = self.sent_as_other_account()
+        if leaked:
+            raise Failure("%s: requests went out with the other account's token: %s" % (road, leaked))
+        events = self.state()["usageEvents"]
+        if len(events) != 1:
+            raise Failure("%s: %d usage events, expected the one of the listening" % (road, len(events)))
+        print("  %s: saved once, with its own account only" % road, flush=True)
 
 
 Failure = e2e.Failure

@@ -5,6 +5,8 @@
 #include "support/FakeBillingBackend.h"
 #include "support/TestAuth.h"
 
+#include "platform/InMemorySecretStore.h"
+
 #include <QJsonArray>
 #include <QTest>
 #include <QTimeZone>
@@ -37,6 +39,8 @@ private Q_SLOTS:
     void anOpenStretchKeepsItsStart();
     void resetDropsTheStretchAndRestartsNumbering();
     void reportsGoOutOneAfterAnotherAndFailuresAreDropped();
+    void aReportGoesOnlyWithItsAccountsSession_data();
+    void aReportGoesOnlyWithItsAccountsSession();
 
 private:
     std::unique_ptr<FakeBackend> m_backend;
@@ -181,6 +185,47 @@ void tst_BillingUsageReporter::reportsGoOutOneAfterAnotherAndFailuresAreDropped(
     QCOMPARE(second["durationSeconds"].toInt(), 15);
     // Only the second reached the store; the failed one is not sent again.
     QCOMPARE(m_billing->events().keys(), QStringList{clientSession + "-2"});
+}
+
+void tst_BillingUsageReporter::aReportGoesOnlyWithItsAccountsSession_data()
+{
+    QTest::addColumn<bool>("anotherAccount");
+    QTest::newRow("another account signed in") << true;
+    QTest::newRow("nobody signed in") << false;
+}
+
+// The listening of one account is never reported with another's session, and not lost for want
+// of its own: the report waits until its account signs in again.
+void tst_BillingUsageReporter::aReportGoesOnlyWithItsAccountsSession()
+{
+    QFETCH(bool, anotherAccount);
+    const QString path = QString::fromLatin1(FakeBillingBackend::usageEventsPath);
+    const QString sessionItem = QString::fromLatin1(AuthService::sessionAccount);
+    InMemorySecretStore *secrets = TestAuth::secretStoreOf(m_auth.get());
+    if (anotherAccount)
+        secrets->setValue(sessionItem, TestAuth::secondSession().toJsonBytes());
+    else
+        secrets->removeValue(sessionItem);
+    m_now = at(10, 0, 0, 0);
+    m_reporter->markStartedIfNeeded(true);
+    m_now = at(10, 0, 30, 0);
+    m_reporter->scheduleSyncIfNeeded(generation, std::nullopt, QStringLiteral("user-1"));
+    QVERIFY(FakeBackend::waitUntil([&] { return m_reporter->syncTask().isFinished(); }));
+    QCOMPARE(m_backend->requestCount(path), 0);
+    QCOMPARE(m_reporter->pendingEvents().size(), 1);
+    // Another account's sign-in does not send it either.
+    m_reporter->noteSignedIn(TestAuth::secondSession().user.id);
+    QVERIFY(FakeBackend::waitUntil([&] { return m_reporter->syncTask().isFinished(); }));
+    QCOMPARE(m_backend->requestCount(path), 0);
+
+    secrets->setValue(sessionItem, TestAuth::defaultSession().toJsonBytes());
+    m_reporter->noteSignedIn(TestAuth::defaultSession().user.id);
+    QVERIFY(FakeBackend::waitUntil([&] { return m_reporter->syncTask().isFinished() && m_billing->events().size() == 1; }));
+    const QList<RecordedRequest> requests = m_backend->requests(path);
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().header("Authorization"), "Bearer " + TestAuth::defaultSession().accessToken.toUtf8());
+    QVERIFY(m_reporter->pendingEvents().isEmpty());
+    QCOMPARE(m_reporter->heldReportCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_BillingUsageReporter)

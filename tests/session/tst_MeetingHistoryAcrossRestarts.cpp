@@ -63,16 +63,7 @@ private Q_SLOTS:
     void theRecordEntryIsInTheFileWithTheDraft();
 
 private:
-    // A model listening while every history save fails on the network, with quick retries;
-    // nothing when listening did not start.
-    std::unique_ptr<SubtitleViewModel> listeningWithHistoryDown();
     int callCount(const QString &operationName) const;
-    // Signs in as the session's user the way the program does (by a refresh token the backend
-    // knows, which saves a session); the history backend takes the new token.
-    bool signIn(AuthSession session);
-
-    // The meeting clock of listeningWithHistoryDown().
-    QDateTime m_meetingClock;
 };
 
 void tst_MeetingHistoryAcrossRestarts::init()
@@ -85,38 +76,9 @@ void tst_MeetingHistoryAcrossRestarts::cleanup()
     cleanupFixture();
 }
 
-std::unique_ptr<SubtitleViewModel> tst_MeetingHistoryAcrossRestarts::listeningWithHistoryDown()
-{
-    auto model = makeModel();
-    m_meetingClock = QDateTime(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
-    model->companionSet()->setClock([this] { return m_meetingClock; });
-    SessionCompanionSet::Timings timings;
-    timings.stableRewriteDebounce = std::chrono::hours(1);
-    timings.history.retryDelays = {std::chrono::milliseconds(5), std::chrono::milliseconds(5), std::chrono::milliseconds(5)};
-    timings.history.deferredRetryDelay = std::chrono::milliseconds(50);
-    model->companionSet()->setTimings(timings);
-    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
-        m_history->script(QString::fromLatin1(operation), FakeHistoryBackend::ScriptedReply::dropConnection(false));
-    model->startListening(ListeningSessionStartMode::newSession, false);
-    if (!QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000))
-        return nullptr;
-    return model;
-}
-
 int tst_MeetingHistoryAcrossRestarts::callCount(const QString &operationName) const
 {
     return int(m_history->operationNames().count(operationName));
-}
-
-bool tst_MeetingHistoryAcrossRestarts::signIn(AuthSession session)
-{
-    session.refreshToken = QStringLiteral("next-refresh-token");
-    m_authBackend->registerSession(session);
-    const auto signedIn = runTask(m_auth->refreshSession(session.refreshToken));
-    if (!signedIn.succeeded())
-        return false;
-    m_history->setAccessToken(signedIn.value->accessToken);
-    return true;
 }
 
 void tst_MeetingHistoryAcrossRestarts::aQuitWaitsForTheRecordAndTheUsageReport()
@@ -672,11 +634,7 @@ void tst_MeetingHistoryAcrossRestarts::aKeptRecordOfAnotherMeetingIsIgnored_data
 void tst_MeetingHistoryAcrossRestarts::aKeptRecordOfAnotherMeetingIsIgnored()
 {
     QFETCH(QByteArray, entry);
-    const QByteArray draft = R"({"turns":[)"
-        R"({"id":"5C9F5B8E-3C2A-4B1D-9E8F-1A2B3C4D5E60","text":"First point.","translationText":"","timestamp":"2026-03-05T14:00:00Z","isClosed":true}],)"
-        R"("subtitlesText":"","translatedText":"","transcriptSummaryText":"","translationSummaryText":"",)"
-        R"("transcriptProtocolText":"","translationProtocolText":"","transcriptAnswerText":"","translationAnswerText":""})";
-    m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), draft);
+    m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), oneTurnDraft());
     m_defaults->setData(QString::fromLatin1(MeetingHistoryRecord::defaultsKey), entry);
     auto model = makeModel();
     QVERIFY(model->companionSet()->history()->sessionID() == std::nullopt);

@@ -10,6 +10,9 @@
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
+#include "accounts/AuthSession.h"
+#include "platform/InMemorySecretStore.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -63,6 +66,7 @@ private Q_SLOTS:
     void anUnansweredStartIsLookedUpByTheNextRun();
     void aHandedOverMeetingWaitsForItsOwnAccount_data();
     void aHandedOverMeetingWaitsForItsOwnAccount();
+    void aMeetingIsSentOnlyWithItsOwnAccountsSession();
 
 private:
     void makeMirror(AuthService *auth);
@@ -808,6 +812,43 @@ void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount()
         QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
         QCOMPARE(m_history->meetingCount(), 1);
     }
+    m_mirror.reset();
+}
+
+// The account can change between a save's attempts (signed out and in as someone else while the
+// server is away): a later attempt goes with the meeting's own account or not at all.
+void tst_MeetingHistoryMirror::aMeetingIsSentOnlyWithItsOwnAccountsSession()
+{
+    const QString sessionItem = QString::fromLatin1(AuthService::sessionAccount);
+    m_account = QStringLiteral("user-1");
+    followTestAccount();
+    addTurn(QStringLiteral("alt"));
+    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
+    // The first start is lost on the way, and the other account signs in as it is.
+    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
+    QMetaObject::Connection switchAccount = connect(m_backend.get(), &FakeBackend::requestReceived, this, [&] {
+        TestAuth::secretStoreOf(m_auth.get())->setValue(sessionItem, TestAuth::secondSession().toJsonBytes());
+        m_account = QStringLiteral("user-2");
+    });
+    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
+    QVERIFY(waitIdle());
+    disconnect(switchAccount);
+    const QByteArray otherToken = "Bearer " + TestAuth::secondSession().accessToken.toUtf8();
+    for (const RecordedRequest &request : m_backend->requests(QString::fromLatin1(FakeHistoryBackend::graphQLPath)))
+        QVERIFY(request.header("Authorization") != otherToken);
+    QCOMPARE(m_history->meetingCount(), 0);
+
+    // Its own account signs in again: it is saved at once.
+    m_history->clearScripts();
+    TestAuth::secretStoreOf(m_auth.get())->setValue(sessionItem, TestAuth::defaultSession().toJsonBytes());
+    m_account = QStringLiteral("user-1");
+    m_mirror->noteSignedIn(QStringLiteral("user-1"));
+    QVERIFY(FakeBackend::waitUntil([&] {
+        const QStringList ids = m_history->meetingIds();
+        return ids.size() == 1 && m_history->meeting(ids.first())->value("status").toString() == QLatin1String("completed");
+    }));
+    QVERIFY(waitIdle());
+    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
     m_mirror.reset();
 }
 

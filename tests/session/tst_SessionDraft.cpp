@@ -54,10 +54,12 @@ struct DraftFixture
     PublishedTranscript published{&turns};
     SessionDraftStore draft{defaults, &turns, &published};
     AIPanelTexts panels;
+    std::optional<QString> account;
 
     DraftFixture()
     {
         draft.setPanelTextAccess([this] { return panels; }, [this](const AIPanelTexts &texts) { panels = texts; });
+        draft.setAccountAccess([this] { return account; });
     }
     std::optional<QByteArray> stored() const { return defaults.dataValue(QString::fromLatin1(SessionDraftStore::defaultsKey)); }
 };
@@ -79,6 +81,7 @@ private Q_SLOTS:
     void clearingWithAWritePending();
     void quittingWritesThePendingChangeAtOnce();
     void aMeetingOfRandomChangesIsStoredAsItIs();
+    void theDraftNamesItsAccount();
 };
 
 void tst_SessionDraft::goldenJson()
@@ -288,6 +291,9 @@ void tst_SessionDraft::aMeetingOfRandomChangesIsStoredAsItIs()
     for (int step = 0; step < 500; ++step) {
         const int count = fixture.turns.count();
         const int recent = std::max(0, count - 1 - int(random.bounded(std::min(count, 30) + 1)));
+        // Now and then the meeting's account becomes known, or (as after a clear) is not yet.
+        if (step % 40 == 7)
+            fixture.account = step % 80 == 7 ? std::optional<QString>(QStringLiteral("user-%1").arg(step)) : std::nullopt;
         switch (random.bounded(12)) {
         case 0: case 1: case 2: case 3:
             spoken += QStringLiteral(" слово");
@@ -346,6 +352,32 @@ void tst_SessionDraft::aMeetingOfRandomChangesIsStoredAsItIs()
     }
     // Checks found edits in the journal, not only values written whole.
     QVERIFY2(checks >= 5, qPrintable(QString::number(checks)));
+}
+
+// The draft names the account its meeting was recorded under, written last and only once known;
+// a draft of an earlier version, without one, reads as it did.
+void tst_SessionDraft::theDraftNamesItsAccount()
+{
+    SessionDraft named = goldenValue();
+    named.accountID = QStringLiteral("user-1");
+    const QByteArray json = named.toJson();
+    QVERIFY(json.endsWith(R"("translationAnswerText":"A2","accountId":"user-1"})"));
+    QCOMPARE(SessionDraft::fromJson(json), named);
+    QCOMPARE(SessionDraft::fromJson(goldenDraft).accountID, std::nullopt);
+
+    // Known only after the first write: the next write names it, although no text changed.
+    DraftFixture fixture;
+    fixture.turns.applyFinalTranscript(QStringLiteral("Hallo."), true);
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(SessionDraft::fromJson(*fixture.stored()).accountID, std::nullopt);
+    fixture.account = QStringLiteral("user-1");
+    fixture.draft.persistDraftIfNeeded();
+    QCOMPARE(SessionDraft::fromJson(*fixture.stored()).accountID, named.accountID);
+
+    DraftFixture restarted;
+    restarted.defaults.setData(QString::fromLatin1(SessionDraftStore::defaultsKey), *fixture.stored());
+    QVERIFY(restarted.draft.restoreDraftIfAvailable());
+    QCOMPARE(restarted.draft.restoredAccountID(), named.accountID);
 }
 
 QTEST_GUILESS_MAIN(tst_SessionDraft)

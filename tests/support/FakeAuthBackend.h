@@ -79,6 +79,9 @@ public:
     void registerSession(const AuthSession &session);
     bool isRefreshTokenValid(const QString &refreshToken) const { return m_refreshTokens.contains(refreshToken); }
     bool isAccessTokenValid(const QString &accessToken) const { return m_accessTokens.contains(accessToken); }
+    // The e-mail of the account whose session the request's bearer token is; nothing for
+    // another token or none.
+    std::optional<QString> accountOf(const RecordedRequest &request) const { return bearerEmail(request); }
 
     // The profile the "me" endpoint answers for a user (merged over the account's own).
     void setProfileOverride(const QJsonObject &profile) { m_profileOverride = profile; }

@@ -16,6 +16,7 @@
 #include <optional>
 
 class AuthService;
+struct AuthSession;
 class FakeAuthBackend;
 class FakeBackend;
 class FakeBillingBackend;
@@ -34,6 +35,21 @@ protected:
     void addClosedTurn(SubtitleViewModel &model, const QString &text);
     std::optional<QJsonObject> lastUpdateInput() const;
     bool waitForSaves(SubtitleViewModel &model);
+    // History and usage requests that carried a token of the account with this e-mail.
+    int requestsSignedInAs(const QString &email) const;
+    // A model listening while every history save fails on the network, with quick retries;
+    // nothing when listening did not start.
+    std::unique_ptr<SubtitleViewModel> listeningWithHistoryDown();
+    // Signs in as the session's user the way the program does (by a refresh token the backend
+    // knows, which saves a session); the history and billing backends take the new token.
+    bool signIn(AuthSession session);
+    // A stored draft of one closed turn ("First point.", 2026-03-05 14:00:00 UTC), as a run that
+    // ended left it.
+    static QByteArray oneTurnDraft();
+    // Copies the settings file and its journal, as they are on disk now, to the path.
+    bool copySettingsTo(const QString &path) const;
+    // What follows starts from the settings at the path.
+    void startFromSettings(const QString &path);
 
     QTemporaryDir m_directory;
     int m_testNumber = 0;
@@ -45,4 +61,7 @@ protected:
     std::unique_ptr<FakeBillingBackend> m_billing;
     std::unique_ptr<AuthService> m_auth;
     SessionTest::Trace m_trace;
+    // The meeting clock of listeningWithHistoryDown().
+    QDateTime m_meetingClock;
+    int m_signIns = 0;
 };

@@ -21,6 +21,18 @@ AuthSession defaultSession()
     return session;
 }
 
+AuthSession secondSession()
+{
+    AuthSession session = defaultSession();
+    session.accessToken = QStringLiteral("second-access-token");
+    session.refreshToken = QStringLiteral("second-refresh-token");
+    session.user.id = QStringLiteral("user-2");
+    session.user.email = QStringLiteral("grace@example.com");
+    session.user.displayName = QStringLiteral("Grace Hopper");
+    session.user.workspaceID = QStringLiteral("workspace-2");
+    return session;
+}
+
 AppConfigurationStore configurationFor(const QUrl &baseUrl)
 {
     const QString base = baseUrl.toString();

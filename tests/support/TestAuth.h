@@ -21,6 +21,10 @@ namespace TestAuth {
 // access token "test-access-token", refresh token "test-refresh-token", expiry in 2099,
 // user "user-1" / ada@example.com / "Ada Lovelace" with workspace "workspace-1".
 AuthSession defaultSession();
+// Another person's account on the same computer: access token "second-access-token", refresh
+// token "second-refresh-token", user "user-2" / grace@example.com / "Grace Hopper" with
+// workspace "workspace-2".
+AuthSession secondSession();
 
 // A configuration whose base URL comes from a fake environment, with no saved settings
 // and an empty information table.

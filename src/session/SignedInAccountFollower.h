@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+class AuthService;
+class BillingUsageReporter;
+class MeetingHistoryMirror;
+class SubtitleViewModel;
+
+// Follows who is signed in (the auth service's saved session) for the engine's meetings, each of
+// which belongs to the account signed in when it was recorded:
+//  - the history and the usage reports learn of every sign-in and sign-out, so a meeting waiting
+//    for its own account is saved as soon as that account signs in again;
+//  - a meeting on screen that belongs to another account than the one signing in is handed over
+//    to wait for its own (kept on this computer, like a meeting finished by Start New), and the
+//    account signing in starts with an empty workspace;
+//  - a meeting kept from before accounts were kept goes with the first account that signs in.
+//
+// A sign-in is followed as its session is saved, in the same turn of the event loop in which the
+// screens learn of it: the workspace is never drawn for one account with another's meeting.
+//
+// Main thread only.
+class SignedInAccountFollower final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The view model owns the history and billing given, and this object.
+    SignedInAccountFollower(AuthService *auth, SubtitleViewModel &viewModel, MeetingHistoryMirror *history,
+                            BillingUsageReporter *billing, QObject *parent = nullptr);
+
+    std::optional<QString> signedInAccount() const { return m_signedInAccount; }
+
+    // The id of the account whose session is saved now, if any: no refresh and no request.
+    static QCoro::Task<std::optional<QString>> savedAccount(QPointer<AuthService> auth);
+
+Q_SIGNALS:
+    // An account signed in (again, at every save of its session).
+    void accountSignedIn(const QString &accountID);
+
+private:
+    void follow(const std::optional<QString> &accountID);
+    // The meeting on screen belongs to another account than the one signed in: it goes (once the
+    // session commands are free, when a start or stop is under way).
+    void handOverMeetingOfAnotherAccount();
+    bool showsMeetingOfAnotherAccount() const;
+    QCoro::Task<void> followSavedAccount();
+
+    QPointer<AuthService> m_auth;
+    SubtitleViewModel &m_viewModel;
+    MeetingHistoryMirror *m_history;
+    BillingUsageReporter *m_billing;
+    std::optional<QString> m_signedInAccount;
+    // A sign-in or sign-out was told before the first look at the saved session ended.
+    bool m_told = false;
+};
