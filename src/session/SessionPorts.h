@@ -8,6 +8,7 @@
 // service's own capture thread: they must hand the data on at once and never touch a
 // main-thread object directly.
 
+#include "audio/AudioCaptureTime.h"
 #include "audio/MicrophoneInputDevice.h"
 #include "speech/DeepgramTranscriptEvent.h"
 
@@ -22,7 +23,8 @@
 #include <optional>
 #include <vector>
 
-using AudioChunkHandler = std::function<void(const QByteArray &chunk)>;
+// Each chunk comes with the time its audio was captured (AudioCaptureTime).
+using AudioChunkHandler = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
 using AudioErrorHandler = std::function<void(const QString &message)>;
 using AudioLevelHandler = std::function<void(double level)>;
 

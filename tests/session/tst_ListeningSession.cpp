@@ -217,7 +217,7 @@ void tst_ListeningSession::audioReachesRecordingAndSocketInCaptureOrder()
     AudioChunkHandler handler = engine.systemAudio->chunkHandler;
     std::thread capture([handler] {
         for (int i = 1; i <= chunkCount; ++i)
-            handler(constantChunk(qint16(i * 8)));
+            handler(constantChunk(qint16(i * 8)), AudioCaptureTime());
     });
     capture.join();
     QVERIFY(engine.settle([&] { return engine.speech->sent.size() >= 6; }));

@@ -429,9 +429,9 @@ void MeetingSoak::feedAudio(double seconds)
         for (qsizetype offset = 0; offset < count; offset += fragmentSamples) {
             const QByteArray fragment = m_audio.mid(offset * 2, std::min(fragmentSamples, count - offset) * 2);
             if (m_systemAudio->chunkHandler)
-                m_systemAudio->chunkHandler(fragment);
+                m_systemAudio->chunkHandler(fragment, AudioCaptureTime());
             if (microphone)
-                m_microphones->current->chunkHandler(fragment);
+                m_microphones->current->chunkHandler(fragment, AudioCaptureTime());
         }
         fed += count;
         stretch.audioSamples += count;
