@@ -76,7 +76,10 @@ public:
     // Throws when the recording cannot be prepared.
     virtual void startRecording(bool isEnabled) = 0;
     virtual QCoro::Task<void> appendMixedAudio(QByteArray chunk) = 0;
-    // The file, or nothing when recording was off. Throws the recording's write failure.
+    // Called on the main thread when the recording stops at a failure (a full disk), with why.
+    virtual void setFailureHandler(std::function<void(const QString &reason)> handler) = 0;
+    // The file, or nothing when recording was off. Throws the recording's write failure, which
+    // names the file that kept the part recorded before it (SystemAudioCaptureError::keptFile()).
     virtual QCoro::Task<std::optional<QUrl>> finishRecording() = 0;
     // Abandons the recording and deletes its file.
     virtual QCoro::Task<void> cancel() = 0;

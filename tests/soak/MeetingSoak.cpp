@@ -68,6 +68,10 @@ public:
         *m_counter += chunk.size();
         return m_inner->appendMixedAudio(std::move(chunk));
     }
+    void setFailureHandler(std::function<void(const QString &reason)> handler) override
+    {
+        m_inner->setFailureHandler(std::move(handler));
+    }
     QCoro::Task<std::optional<QUrl>> finishRecording() override { return m_inner->finishRecording(); }
     QCoro::Task<void> cancel() override { return m_inner->cancel(); }
 
