@@ -192,6 +192,16 @@ void MixedAudioStreamMixer::Lane::mixInto(double *out, qint64 from, qsizetype co
     }
 }
 
+const qint16 *MixedAudioStreamMixer::Lane::samplesAt(qint64 from, qsizetype count) const
+{
+    if (size() == 0 || firstPlace() > from)
+        return nullptr;
+    const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
+    if (firstPlace() + qint64(endIndex - m_head) < from + count)
+        return nullptr;
+    return m_samples.data() + m_head + (from - firstPlace());
+}
+
 void MixedAudioStreamMixer::Lane::removeBefore(qint64 place)
 {
     while (size() > 0 && firstPlace() < place) {
@@ -468,15 +478,22 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
 // Where a source has no audio it is silence.
 void MixedAudioStreamMixer::mixChunk(qsizetype sampleCount)
 {
-    m_mixBuffer.assign(std::size_t(sampleCount), 0.0);
-    m_systemSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, systemGain);
-    if (m_microphoneEnabled)
-        m_microphoneSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, microphoneGain);
-
     QByteArray chunk(sampleCount * 2, Qt::Uninitialized);
     auto *output = reinterpret_cast<qint16 *>(chunk.data());
-    for (qsizetype i = 0; i < sampleCount; ++i)
-        output[i] = qint16(std::clamp(std::trunc(m_mixBuffer[std::size_t(i)]), -32768.0, 32767.0));
+    const auto toSample = [](double value) { return qint16(std::clamp(std::trunc(value), -32768.0, 32767.0)); };
+    const qint16 *systemOnly = m_systemSamples.samplesAt(m_emitted, sampleCount);
+    if (systemOnly && (!m_microphoneEnabled || m_microphoneSamples.size() == 0)) {
+        // The computer's audio alone, as most of the time: one pass.
+        for (qsizetype i = 0; i < sampleCount; ++i)
+            output[i] = toSample(double(systemOnly[i]) * systemGain);
+    } else {
+        m_mixBuffer.assign(std::size_t(sampleCount), 0.0);
+        m_systemSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, systemGain);
+        if (m_microphoneEnabled)
+            m_microphoneSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, microphoneGain);
+        for (qsizetype i = 0; i < sampleCount; ++i)
+            output[i] = toSample(m_mixBuffer[std::size_t(i)]);
+    }
     m_emitted += sampleCount;
     m_systemSamples.removeBefore(m_emitted);
     m_microphoneSamples.removeBefore(m_emitted);

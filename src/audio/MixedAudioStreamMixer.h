@@ -127,6 +127,9 @@ private:
         void place(qint64 place, const qint16 *samples, qsizetype count);
         // Adds gain × each sample at the places [from, from + count) to out.
         void mixInto(double *out, qint64 from, qsizetype count, double gain) const;
+        // The samples at the places [from, from + count) when the lane holds every one of them
+        // in one run, else null.
+        const qint16 *samplesAt(qint64 from, qsizetype count) const;
         void removeBefore(qint64 place);
         void removeOldest(qsizetype count);
         void clear();
