@@ -222,6 +222,10 @@ void tst_RealSessionPipeline::speakersAndMicrophoneTogetherKeepRealTime()
         QVERIFY2(std::abs(onsets[i] - onsets[i - 1] - period) < 0.1, qPrintable(figures));
     // The recording holds all that was played and is no longer than the session.
     QVERIFY2(recordedSeconds < sessionSeconds + 0.2 && recordedSeconds > runSeconds, qPrintable(figures));
+
+    const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
+                                 && settled(model.companionSet()->billing()->syncTask()), 10000);
 }
 
 QTEST_GUILESS_MAIN(tst_RealSessionPipeline)
