@@ -199,7 +199,7 @@ void measureLatency(int seconds, const QString &settingsFile)
                 samples[s] = qint16(((i * fragmentSamples + s) % 200) * 40 - 4000);
             std::this_thread::sleep_until(next);
             handedOver[std::size_t(i)] = Clock::now();
-            handler(fragment);
+            handler(fragment, handedOver[std::size_t(i)]);
             next += CaptureStream::fragmentDuration;
         }
         done = true;

@@ -3,6 +3,7 @@
 #include "audio/M4AAudioFileWriter.h"
 #include "audio/SystemAudioCaptureError.h"
 #include "base/KavrelDiagnostics.h"
+#include "base/TaskOutcome.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,12 +21,15 @@ extern "C" {
 #include <filesystem>
 #include <system_error>
 
-// One recording. writer and recordingError are touched only on the worker, backlogError and
-// batch only on the main thread; the two atomics by both.
+// One recording. writer, recordingError and keptFile are touched only on the worker,
+// backlogError, batch and stopReported only on the main thread; the two atomics by both.
 struct LocalAudioRecordingService::Session
 {
     std::unique_ptr<M4AAudioFileWriter> writer;
     std::exception_ptr recordingError;
+    // Where the part written before the failure was kept.
+    std::optional<QString> keptFile;
+    bool stopReported = false;
     // Bytes queued for the worker (or gathered for it) and not yet taken up by it.
     std::atomic<qint64> queuedBytes = 0;
     // Given up on the main thread: the worker writes nothing more of it.
@@ -42,6 +46,15 @@ struct FinishResult
     std::exception_ptr error;
     std::optional<QString> path;
 };
+
+// The recording's failure, naming the file that kept the part written before it.
+std::exception_ptr keptError(const std::exception_ptr &failure, const std::optional<QString> &keptFile)
+{
+    const std::optional<SystemAudioCaptureError> error = errorAs<SystemAudioCaptureError>(failure);
+    if (!keptFile || !error)
+        return failure;
+    return std::make_exception_ptr(error->withKeptFile(*keptFile));
+}
 
 } // namespace
 
@@ -124,12 +137,9 @@ QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
         session->batch.clear();
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << "recording stopped: the disk did not keep up, queued bytes:" << session->queuedBytes.load();
-        // The partial file goes whenever the disk answers again.
-        m_queue.async([session] {
-            if (session->writer)
-                session->writer->discard();
-            session->writer.reset();
-        });
+        // What was written stays, made whole whenever the disk answers again.
+        m_queue.async([session] { keepWrittenPart(*session); });
+        reportStopped(session, session->backlogError);
         co_return;
     }
     session->queuedBytes += bytes;
@@ -143,20 +153,42 @@ void LocalAudioRecordingService::queueBatch(const std::shared_ptr<Session> &sess
 {
     if (session->batch.isEmpty())
         return;
-    m_queue.async([session, chunk = std::exchange(session->batch, QByteArray())] {
+    m_queue.async([this, session, chunk = std::exchange(session->batch, QByteArray())] {
         session->queuedBytes -= chunk.size();
         if (session->abandoned || !session->writer || session->recordingError)
             return;
         try {
             session->writer->append(chunk);
         } catch (...) {
-            session->recordingError = std::current_exception();
-            qCWarning(KavrelDiagnostics::audio()).noquote()
-                << "recording stopped:" << errorMessage(session->recordingError);
-            session->writer->discard();
-            session->writer.reset();
+            const std::exception_ptr failure = std::current_exception();
+            session->recordingError = failure;
+            qCWarning(KavrelDiagnostics::audio()).noquote() << "recording stopped:" << errorMessage(failure);
+            keepWrittenPart(*session);
+            // A call queued to this object is dropped with it.
+            QMetaObject::invokeMethod(this, [this, session, failure] { reportStopped(session, failure); },
+                                      Qt::QueuedConnection);
         }
     });
+}
+
+// On the worker, after a failure: the file keeps what was wholly written.
+void LocalAudioRecordingService::keepWrittenPart(Session &session)
+{
+    if (!session.writer)
+        return;
+    const QString path = session.writer->outputPath();
+    if (session.writer->keepWrittenPart())
+        session.keptFile = path;
+    session.writer.reset();
+}
+
+void LocalAudioRecordingService::reportStopped(const std::shared_ptr<Session> &session, const std::exception_ptr &failure)
+{
+    if (session != m_session || session->stopReported)
+        return;
+    session->stopReported = true;
+    const std::optional<SystemAudioCaptureError> error = errorAs<SystemAudioCaptureError>(failure);
+    Q_EMIT recordingStopped(error ? error->reason() : errorMessage(failure));
 }
 
 QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
@@ -172,7 +204,7 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
     QFuture<FinishResult> future = m_queue.run([session] {
         FinishResult result;
         if (session->recordingError) {
-            result.error = session->recordingError;
+            result.error = keptError(session->recordingError, session->keptFile);
             return result;
         }
         if (!session->writer)
@@ -184,8 +216,8 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
             if (wroteAudio)
                 result.path = path;
         } catch (...) {
-            result.error = std::current_exception();
-            QFile::remove(path);
+            // The writer kept what it could.
+            result.error = keptError(std::current_exception(), QFile::exists(path) ? std::optional<QString>(path) : std::nullopt);
         }
         session->writer.reset();
         return result;
@@ -209,13 +241,15 @@ QCoro::Task<void> LocalAudioRecordingService::cancel()
     m_session.reset();
     if (!session)
         co_return;
-    // Already given up; its file goes when the disk answers again.
-    if (session->backlogError)
-        co_return;
     QFuture<void> future = m_queue.run([session] {
         if (session->writer)
             session->writer->discard();
         session->writer.reset();
+        if (session->keptFile)
+            QFile::remove(*session->keptFile);
     });
+    // Already given up on a disk that does not answer: its file goes whenever it does.
+    if (session->backlogError)
+        co_return;
     co_await future;
 }

@@ -11,6 +11,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,13 +21,16 @@
 //
 // A main-thread object. Encoding and disk writes run on a worker thread of their own, in the
 // order the chunks were appended, so a slow disk never holds up the main thread or the live
-// stream. The first write failure ends the recording: its partial file is deleted, later
-// chunks are ignored and finishRecording() reports the failure.
+// stream. The first write failure (a full disk) ends the recording: the file keeps what was
+// wholly written and plays up to there (a file that holds no audio yet is deleted), later
+// chunks are ignored, recordingStopped() tells at once, and finishRecording() reports the
+// failure with where the file is.
 //
 // A disk that stops answering (a hung network share, a sleeping USB drive) must not let the
 // queued audio grow without end: once more than maximumQueuedAudio waits for the worker, the
 // recording fails the same way, and finishRecording() reports it without waiting for the
-// disk. Appending never fails nor waits, so the live transcript goes on.
+// disk (what was written is kept whenever the disk answers again). Appending never fails nor
+// waits, so the live transcript goes on.
 class LocalAudioRecordingService final : public QObject
 {
     Q_OBJECT
@@ -62,6 +66,7 @@ public:
     // Abandons the recording and deletes its file.
     QCoro::Task<void> cancel();
 
+
     // Audio bytes queued for the worker and not yet taken up by it: a source faster than real
     // time (a replay, a long test) keeps this low rather than run into the backlog limit.
     qint64 queuedBytes() const;
@@ -70,11 +75,19 @@ public:
     static QString recordingsFolder();
     static QString fileName(const QDateTime &startedAt);
 
+Q_SIGNALS:
+    // The current recording stopped at a failure: `reason` says why, in words where the system
+    // gives one (SystemAudioCaptureError::reason()). Once per recording, before its finish.
+    void recordingStopped(const QString &reason);
+
 private:
     struct Session;
 
     // Hands the gathered chunks of the session to the worker.
     void queueBatch(const std::shared_ptr<Session> &session);
+    static void keepWrittenPart(Session &session);
+    // On the main thread: tells of the session's failure while it is the current recording.
+    void reportStopped(const std::shared_ptr<Session> &session, const std::exception_ptr &failure);
 
     Clock m_clock;
     qint64 m_maximumQueuedBytes = 0;

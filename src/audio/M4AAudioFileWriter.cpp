@@ -154,7 +154,11 @@ void M4AAudioFileWriter::createFile()
         if (status < 0)
             throw SystemAudioCaptureError::failedToCreateAudioFile();
         avio_flush(m_formatContext->pb);
+        if (m_formatContext->pb->error < 0)
+            throw SystemAudioCaptureError::failedToWriteAudioFile(m_formatContext->pb->error);
         m_headerWritten = true;
+        m_headerBytes = avio_tell(m_formatContext->pb);
+        m_wholeBytes = m_headerBytes;
 
         m_frame.reset(av_frame_alloc());
         m_packet.reset(av_packet_alloc());
@@ -254,6 +258,9 @@ void M4AAudioFileWriter::writePackets()
             throw SystemAudioCaptureError::failedToWriteAudioFile(status);
         if (m_formatContext->pb && m_formatContext->pb->error < 0)
             throw SystemAudioCaptureError::failedToWriteAudioFile(m_formatContext->pb->error);
+        // Every packet is flushed (AVFMT_FLAG_FLUSH_PACKETS) and the muxer hands the file only
+        // whole fragments, so what it has taken is on disk and ends with a whole fragment.
+        m_wholeBytes = avio_tell(m_formatContext->pb);
     }
 }
 
@@ -283,20 +290,48 @@ void M4AAudioFileWriter::close()
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << "recording could not be completed:" << errorText(failure);
     }
-    release();
-    if (failure != 0)
-        throw SystemAudioCaptureError::failedToWriteAudioFile(failure);
+    if (failure == 0) {
+        release();
+        return;
+    }
+    keepWrittenPart();
+    throw SystemAudioCaptureError::failedToWriteAudioFile(failure);
 }
 
 void M4AAudioFileWriter::discard()
 {
     const bool hadFile = m_formatContext != nullptr;
-    // Let the encoder finish what it holds, and throw that away.
+    abandonEncoder();
+    release();
+    if (hadFile)
+        QFile::remove(m_outputPath);
+}
+
+bool M4AAudioFileWriter::keepWrittenPart()
+{
+    if (!m_formatContext)
+        return false;
+    const qint64 whole = m_wholeBytes;
+    const bool playable = m_headerWritten && whole > m_headerBytes;
+    abandonEncoder();
+    // Closing may write what the file's buffer still holds (or fail to): the file is cut back
+    // after it.
+    release();
+    // Cutting a file back needs no room on the disk.
+    if (playable && QFile::resize(m_outputPath, whole)) {
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << "recording kept up to its last whole fragment:" << m_outputPath << whole << "bytes";
+        return true;
+    }
+    QFile::remove(m_outputPath);
+    return false;
+}
+
+// Lets the encoder finish what it holds, and throws that away.
+void M4AAudioFileWriter::abandonEncoder()
+{
     if (m_codecContext && m_packet && avcodec_send_frame(m_codecContext.get(), nullptr) >= 0) {
         while (avcodec_receive_packet(m_codecContext.get(), m_packet.get()) == 0)
             av_packet_unref(m_packet.get());
     }
-    release();
-    if (hadFile)
-        QFile::remove(m_outputPath);
 }

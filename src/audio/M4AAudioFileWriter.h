@@ -18,8 +18,8 @@ struct AVStream;
 // The file is made on the first non-empty chunk, never over an existing file: when the name
 // is taken, "-2", "-3" … are added before the extension. It is written as a fragmented MP4
 // with fragments of about one second, each on disk as soon as it is complete, so that a
-// process killed mid-recording leaves a file that plays up to about its last second.
-// close() completes the file.
+// process killed mid-recording, or a disk that fills up, leaves a file that plays up to about
+// its last second. close() completes the file.
 //
 // Not thread-safe: its owner uses it from one thread.
 class M4AAudioFileWriter final
@@ -44,18 +44,25 @@ public:
     void append(const QByteArray &pcmData);
 
     // Flushes the encoder and completes the file. Throws failedToWriteAudioFile when that
-    // fails; the writer is closed either way. Does nothing when no file was made.
+    // fails; the writer is closed either way, and the file then holds what keepWrittenPart()
+    // keeps. Does nothing when no file was made.
     void close();
 
     // Abandons the recording: releases the writer without completing the file and deletes
     // the file if one was made. Never fails.
     void discard();
 
+    // Abandons the recording after a failure (a full disk): releases the writer and cuts the
+    // file back to its last whole fragment, so that it plays up to there; a file holding no
+    // whole fragment is deleted. Returns whether a file was kept. Never fails.
+    bool keepWrittenPart();
+
 private:
     void createFile();
     void prepareFrame();
     void encodeFrame();
     void writePackets();
+    void abandonEncoder();
     void release();
 
     QString m_outputPath;
@@ -69,4 +76,7 @@ private:
     int m_frameFill = 0;
     qint64 m_nextPts = 0;
     bool m_headerWritten = false;
+    // How much of the file is on disk and whole: the header, then each fragment once written.
+    qint64 m_headerBytes = 0;
+    qint64 m_wholeBytes = 0;
 };

@@ -62,7 +62,10 @@ struct MicrophoneCaptureService::Capture
     // The whole fragment is metered and converted before anything is handed on; then its
     // levels and chunks follow one another at once, and the thread they go to, woken by the
     // first, finds the rest waiting and takes them in the same turn rather than in one each.
-    void receive(const QByteArray &fragment)
+    //
+    // A run that ends before its fragment does was captured that much earlier than the
+    // fragment's end: the blocks dropped after it make the difference.
+    void receive(const QByteArray &fragment, AudioCaptureTime capturedAt)
     {
         if (!gate)
             return;
@@ -70,24 +73,30 @@ struct MicrophoneCaptureService::Capture
         {
             double level = 0;
             QByteArray chunk; // a level when empty
+            AudioCaptureTime capturedAt;
         };
         std::vector<Report> reports;
         QByteArray run;
         quint32 runFrames = 0;
+        qsizetype runEnd = 0;
+        const qsizetype bytesPerSecond = qsizetype(captureFormat.sampleRate) * captureFormat.bytesPerFrame();
         const auto endRun = [&] {
             QByteArray chunk = process(run, runFrames);
-            if (!chunk.isEmpty())
-                reports.push_back(Report{0, std::move(chunk)});
+            if (!chunk.isEmpty()) {
+                const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - runEnd) * 1'000'000'000 / bytesPerSecond : 0;
+                reports.push_back(Report{0, std::move(chunk), capturedAt - std::chrono::nanoseconds(after)});
+            }
             run.clear();
             runFrames = 0;
         };
         gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
             if (!block.passed)
                 endRun();
-            reports.push_back(Report{block.level, {}});
+            reports.push_back(Report{block.level, {}, {}});
             if (block.passed) {
                 run.append(block.samples);
                 runFrames += block.frameCount;
+                runEnd = block.fragmentOffset;
             }
         });
         endRun();
@@ -95,7 +104,7 @@ struct MicrophoneCaptureService::Capture
             if (report.chunk.isEmpty())
                 reportLevel(report.level);
             else if (liveAudioDataHandler)
-                liveAudioDataHandler(report.chunk);
+                liveAudioDataHandler(report.chunk, report.capturedAt);
         }
     }
 
@@ -296,11 +305,11 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
 
     SerialQueue *queue = &m_captureQueue;
     // Runs on the server's thread (the last fragment on the stopping thread): copy and queue.
-    auto onData = [queue, capture](const void *data, std::size_t bytes) {
+    auto onData = [queue, capture](const void *data, std::size_t bytes, AudioCaptureTime capturedAt) {
         if (!data)
             return;
         QByteArray fragment(static_cast<const char *>(data), qsizetype(bytes));
-        queue->async([capture, fragment = std::move(fragment)] { capture->receive(fragment); });
+        queue->async([capture, fragment = std::move(fragment), capturedAt] { capture->receive(fragment, capturedAt); });
     };
     // A stream the server dropped goes first, so that two streams never feed the worker.
     PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ Microphone"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCaptureTime.h"
 #include "audio/AudioStreamRecovery.h"
 #include "audio/CaptureStream.h"
 #include "audio/MicrophoneInputDevice.h"
@@ -41,7 +42,8 @@ class MicrophoneCaptureService final : public QObject
     Q_OBJECT
 
 public:
-    using LiveAudioDataHandler = std::function<void(const QByteArray &chunk)>;
+    // Each chunk comes with the time its last block was captured.
+    using LiveAudioDataHandler = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
     using ErrorHandler = std::function<void(const QString &message)>;
     using LevelHandler = std::function<void(double level)>;
 

@@ -20,17 +20,20 @@ void MicrophoneLevelGate::reset()
 
 void MicrophoneLevelGate::append(const char *data, qsizetype bytes, const std::function<void(const Block &)> &onBlock)
 {
+    qsizetype offset = 0;
     while (bytes > 0) {
         const qsizetype take = std::min(bytes, m_bytesPerBlock - m_partial.size());
         m_partial.append(data, take);
         data += take;
         bytes -= take;
+        offset += take;
         if (m_partial.size() < m_bytesPerBlock)
             break;
 
         Block block;
         block.samples = m_partial;
         block.frameCount = m_framesPerBlock;
+        block.fragmentOffset = offset;
         m_partial.clear();
         block.level = level(reinterpret_cast<const qint16 *>(block.samples.constData()),
                             qsizetype(m_framesPerBlock) * m_channelCount);

@@ -28,6 +28,8 @@ public:
         quint32 frameCount = 0;
         double level = 0;
         bool passed = false;
+        // Bytes of the fragment given to append() up to this block's end.
+        qsizetype fragmentOffset = 0;
     };
 
     MicrophoneLevelGate(quint32 sampleRate, quint32 channelCount);

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <utility>
 
-// The capture threads' queue to the mixer. It knows what the mixer's lanes held when the main
+// The capture threads' queue to the mixer. It knows where the mixer's lanes stood when the main
 // thread last looked, so it can tell when what has come lets chunks be cut. The main thread is
 // woken for two chunks at a time: the mixer, the recorder's hand-off and the speech socket's send
 // loop then run once for both. A single chunk waits for its partner no longer than
@@ -25,6 +27,7 @@ public:
     {
         bool microphone = false;
         QByteArray chunk;
+        AudioCaptureTime capturedAt;
     };
 
     // Fragments that wake the main thread whatever the lanes hold: a microphone handed over while
@@ -33,7 +36,7 @@ public:
 
     explicit Inbox(MixedAudioStreamMixer *mixer) : m_mixer(mixer) {}
 
-    void push(bool microphone, const QByteArray &chunk)
+    void push(bool microphone, const QByteArray &chunk, AudioCaptureTime capturedAt)
     {
         const qsizetype samples = chunk.size() / 2;
         if (samples <= 0)
@@ -41,7 +44,7 @@ public:
         const std::lock_guard lock(m_mutex);
         if (!m_mixer)
             return;
-        m_items.push_back(Item{microphone, chunk});
+        m_items.push_back(Item{microphone, chunk, capturedAt});
         (microphone ? m_queuedMicrophone : m_queuedSystem) += samples;
         wakeIfDue();
     }
@@ -56,10 +59,11 @@ public:
         return std::exchange(m_items, {});
     }
 
-    // What the mixer holds now: called on the main thread after each change of its lanes.
-    void setMixerState(qsizetype system, qsizetype microphone, bool microphoneEnabled)
+    // Where the mixer stands now: called on the main thread after each change of its lanes.
+    void setMixerState(qint64 emitted, LaneState system, LaneState microphone, bool microphoneEnabled)
     {
         const std::lock_guard lock(m_mutex);
+        m_emitted = emitted;
         m_system = system;
         m_microphone = microphone;
         m_microphoneEnabled = microphoneEnabled;
@@ -94,19 +98,19 @@ public:
     }
 
 private:
-    // How many chunks, up to two, the mixer cuts (chunkDue()) from what it will hold once it
-    // takes the queue.
+    // How many chunks, up to two, the mixer cuts from what it will hold once it takes the
+    // queue, taking what has come to follow on from each source's audio before.
     int dueChunks() const
     {
-        qsizetype system = m_system + m_queuedSystem;
-        qsizetype microphone = m_microphoneEnabled ? m_microphone + m_queuedMicrophone : 0;
-        int due = 0;
-        for (; due < 2 && chunkDue(system, microphone, m_microphoneEnabled); ++due) {
-            // A lane short of a chunk is padded with silence, as mixChunk() does.
-            system -= std::min(system, chunkSampleCount);
-            microphone -= std::min(microphone, chunkSampleCount);
-        }
-        return due;
+        const auto withQueued = [this](LaneState lane, qsizetype queued) {
+            if (queued > 0)
+                lane = LaneState{true, (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + queued};
+            return lane;
+        };
+        const LaneState system = withQueued(m_system, m_queuedSystem);
+        const LaneState microphone = m_microphoneEnabled ? withQueued(m_microphone, m_queuedMicrophone) : LaneState{};
+        const qint64 settled = settledEnd(system, microphone, m_emitted);
+        return int(std::min<qint64>(2, (settled - m_emitted) / chunkSampleCount));
     }
 
     void wakeIfDue()
@@ -135,8 +139,9 @@ private:
     std::deque<Item> m_items;
     qsizetype m_queuedSystem = 0;
     qsizetype m_queuedMicrophone = 0;
-    qsizetype m_system = 0;
-    qsizetype m_microphone = 0;
+    qint64 m_emitted = 0;
+    LaneState m_system;
+    LaneState m_microphone;
     bool m_microphoneEnabled = false;
     bool m_wakePending = false;
     // Since when a chunk could be cut from what has come.
@@ -145,34 +150,100 @@ private:
     int m_wakeCount = 0;
 };
 
-void MixedAudioStreamMixer::Lane::append(const QByteArray &chunk)
+void MixedAudioStreamMixer::Lane::expect(qint64 place)
 {
-    const qsizetype count = chunk.size() / 2;
+    if (m_started)
+        return;
+    m_started = true;
+    m_next = place;
+}
+
+void MixedAudioStreamMixer::Lane::place(qint64 place, const qint16 *samples, qsizetype count)
+{
+    // The first audio tells where the source really is; an expectation was only a guess.
+    m_next = m_hasAudio ? std::max(m_next, place + count) : place + count;
+    m_started = true;
+    m_hasAudio = true;
     if (count <= 0)
         return;
     // Reclaim the consumed front once it outweighs what is still buffered.
     if (m_head > 0 && m_head >= m_samples.size() / 2) {
         m_samples.erase(m_samples.begin(), m_samples.begin() + qsizetype(m_head));
+        for (Break &entry : m_breaks)
+            entry.index -= m_head;
         m_head = 0;
     }
+    if (m_breaks.empty() || endPlace() != place)
+        m_breaks.push_back(Break{m_samples.size(), place});
     const std::size_t oldSize = m_samples.size();
     m_samples.resize(oldSize + std::size_t(count));
-    // Audio chunks are little-endian, as is every machine this builds for.
-    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
-    std::memcpy(m_samples.data() + oldSize, chunk.constData(), std::size_t(count) * 2);
+    std::memcpy(m_samples.data() + oldSize, samples, std::size_t(count) * 2);
 }
 
+void MixedAudioStreamMixer::Lane::mixInto(double *out, qint64 from, qsizetype count, double gain) const
+{
+    for (std::size_t b = 0; b < m_breaks.size(); ++b) {
+        const std::size_t endIndex = b + 1 < m_breaks.size() ? m_breaks[b + 1].index : m_samples.size();
+        const qint64 first = std::max(m_breaks[b].place, from);
+        const qint64 last = std::min(m_breaks[b].place + qint64(endIndex - m_breaks[b].index), from + count);
+        const qint16 *samples = m_samples.data() + m_breaks[b].index + (first - m_breaks[b].place);
+        for (qint64 place = first; place < last; ++place)
+            out[place - from] += double(*samples++) * gain;
+    }
+}
+
+const qint16 *MixedAudioStreamMixer::Lane::samplesAt(qint64 from, qsizetype count) const
+{
+    if (size() == 0 || firstPlace() > from)
+        return nullptr;
+    const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
+    if (firstPlace() + qint64(endIndex - m_head) < from + count)
+        return nullptr;
+    return m_samples.data() + m_head + (from - firstPlace());
+}
+
+void MixedAudioStreamMixer::Lane::removeBefore(qint64 place)
+{
+    while (size() > 0 && firstPlace() < place) {
+        const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
+        removeFront(qsizetype(std::min<qint64>(place - firstPlace(), qint64(endIndex - m_head))));
+    }
+}
+
+void MixedAudioStreamMixer::Lane::removeOldest(qsizetype count)
+{
+    while (count > 0 && size() > 0) {
+        const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
+        const qsizetype taken = std::min(count, qsizetype(endIndex - m_head));
+        removeFront(taken);
+        count -= taken;
+    }
+}
+
+// Removes samples of the first run only.
 void MixedAudioStreamMixer::Lane::removeFront(qsizetype count)
 {
-    m_head += std::size_t(std::min(count, size()));
-    if (m_head == m_samples.size())
-        clear();
+    m_head += std::size_t(count);
+    m_breaks.front().place += count;
+    m_breaks.front().index = m_head;
+    const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
+    if (m_head == endIndex)
+        m_breaks.pop_front();
+    if (m_head == m_samples.size()) {
+        m_samples.clear();
+        m_breaks.clear();
+        m_head = 0;
+    }
 }
 
 void MixedAudioStreamMixer::Lane::clear()
 {
     m_samples.clear();
+    m_breaks.clear();
     m_head = 0;
+    m_started = false;
+    m_hasAudio = false;
+    m_next = 0;
 }
 
 MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
@@ -192,12 +263,12 @@ MixedAudioStreamMixer::~MixedAudioStreamMixer()
 
 MixedAudioStreamMixer::Feed MixedAudioStreamMixer::systemAudioFeed()
 {
-    return [inbox = m_inbox](const QByteArray &chunk) { inbox->push(false, chunk); };
+    return [inbox = m_inbox](const QByteArray &chunk, AudioCaptureTime capturedAt) { inbox->push(false, chunk, capturedAt); };
 }
 
 MixedAudioStreamMixer::Feed MixedAudioStreamMixer::microphoneAudioFeed()
 {
-    return [inbox = m_inbox](const QByteArray &chunk) { inbox->push(true, chunk); };
+    return [inbox = m_inbox](const QByteArray &chunk, AudioCaptureTime capturedAt) { inbox->push(true, chunk, capturedAt); };
 }
 
 int MixedAudioStreamMixer::feedWakeCount() const
@@ -216,15 +287,16 @@ void MixedAudioStreamMixer::takeInbox()
     // nothing it would be told.
     for (const Inbox::Item &item : m_inbox->take()) {
         if (item.microphone)
-            appendMicrophoneAudio(item.chunk);
+            appendMicrophoneAudio(item.chunk, item.capturedAt);
         else
-            appendSystemAudio(item.chunk);
+            appendSystemAudio(item.chunk, item.capturedAt);
     }
 }
 
 void MixedAudioStreamMixer::updateInbox()
 {
-    m_inbox->setMixerState(m_systemSamples.size(), m_microphoneSamples.size(), m_microphoneEnabled);
+    m_inbox->setMixerState(m_emitted, stateOf(m_systemSamples, true), stateOf(m_microphoneSamples, m_microphoneEnabled),
+                           m_microphoneEnabled);
 }
 
 void MixedAudioStreamMixer::reset()
@@ -232,6 +304,8 @@ void MixedAudioStreamMixer::reset()
     m_inbox->clear();
     m_systemSamples.clear();
     m_microphoneSamples.clear();
+    m_emitted = 0;
+    m_clockAnchor.reset();
     m_microphoneEnabled = false;
     m_outputHandler = nullptr;
     stopOutputLoop();
@@ -251,6 +325,8 @@ void MixedAudioStreamMixer::setMicrophoneEnabled(bool enabled)
                              enabled ? "true" : "false", long(m_systemSamples.size()), long(m_microphoneSamples.size()));
     if (!enabled)
         m_microphoneSamples.clear();
+    else
+        m_microphoneSamples.expect(m_systemSamples.started() ? std::max(m_systemSamples.next(), m_emitted) : m_emitted);
     updateInbox();
 }
 
@@ -260,26 +336,67 @@ void MixedAudioStreamMixer::setOutputHandler(OutputHandler handler)
     startOutputLoopIfNeeded();
 }
 
-void MixedAudioStreamMixer::appendSystemAudio(const QByteArray &chunk)
+void MixedAudioStreamMixer::appendSystemAudio(const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
     m_receivedSystemSampleCount += chunk.size() / 2;
-    appendTo(m_systemSamples, "system", chunk);
+    appendTo(m_systemSamples, "system", chunk, capturedAt);
 }
 
-void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk)
+void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
     if (!m_microphoneEnabled)
         return;
     m_receivedMicrophoneSampleCount += chunk.size() / 2;
-    appendTo(m_microphoneSamples, "microphone", chunk);
+    appendTo(m_microphoneSamples, "microphone", chunk, capturedAt);
 }
 
-void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk)
+qint64 MixedAudioStreamMixer::placeOf(AudioCaptureTime time) const
 {
-    lane.append(chunk);
+    const qint64 nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(time - m_clockAnchor->first).count();
+    return m_clockAnchor->second + std::llround(double(nanoseconds) * 16000.0 / 1e9);
+}
+
+void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt)
+{
+    const qsizetype count = chunk.size() / 2;
+    if (count <= 0)
+        return;
+    // Audio chunks are little-endian, as is every machine this builds for.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    const auto *samples = reinterpret_cast<const qint16 *>(chunk.constData());
+
+    // Nothing goes where the source has audio already or where the stream has gone out.
+    const qint64 floor = lane.hasAudio() ? std::max(lane.next(), m_emitted) : m_emitted;
+    qint64 start = floor;
+    bool byTime = false;
+    if (capturedAt != AudioCaptureTime()) {
+        if (!m_clockAnchor)
+            m_clockAnchor.emplace(capturedAt, floor + count);
+        const qint64 timed = placeOf(capturedAt) - count;
+        if (lane.hasAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
+            start = lane.next();
+        } else {
+            byTime = true;
+            start = timed;
+            if (lane.hasAudio())
+                qCInfo(KavrelDiagnostics::audio()).noquote()
+                    << QString::asprintf("mixer realigned lane=%s by=%ld", laneName, long(timed - lane.next()));
+        }
+    }
+    // A source taken up again a moment after the stream went on (the other's deliveries came
+    // sooner) starts with the stream rather than losing its first sound; the rest of late
+    // audio had its place already.
+    if (byTime && start < floor && floor - start <= realignSampleCount)
+        start = floor;
+    const qsizetype late = qsizetype(std::clamp<qint64>(floor - start, 0, count));
+    if (late > 0)
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << QString::asprintf("mixer dropped late samples lane=%s samples=%ld", laneName, long(late));
+    lane.place(start + late, samples + late, count - late);
+
     if (lane.size() > laneSampleLimit) {
         const qsizetype dropped = lane.size() - laneSampleLimit;
-        lane.removeFront(dropped);
+        lane.removeOldest(dropped);
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << QString::asprintf("mixer dropped stale samples lane=%s samples=%ld buffered=%ld", laneName,
                                  long(dropped), long(lane.size()));
@@ -290,27 +407,63 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
     updateInbox();
 }
 
-// Both sources deliver in fragments of their own: cutting a chunk as soon as one lane is full
-// would pad the other with silence it only lacks for a moment, stretching the stream past real
-// time. A lane a whole chunk behind has stalled and counts as silence.
-bool MixedAudioStreamMixer::chunkDue(qsizetype system, qsizetype microphone, bool microphoneEnabled)
+// The sources deliver in fragments of their own, at their own moments: the timeline is settled
+// only as far as each has delivered, or padding one with silence it lacks only for a moment
+// would stretch the stream past real time. A source that lags by more than the wait has
+// stopped and holds nothing back.
+qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone, qint64 emitted)
 {
-    const qsizetype available = microphoneEnabled ? std::max(system, microphone) : system;
-    if (available < chunkSampleCount)
-        return false;
-    const qsizetype lagging = std::min(system, microphone);
-    return !microphoneEnabled || lagging >= chunkSampleCount || available - lagging >= chunkSampleCount;
+    if (!system.counted && !microphone.counted)
+        return emitted;
+    qint64 lead = std::numeric_limits<qint64>::min();
+    for (const LaneState &lane : {system, microphone}) {
+        if (lane.counted)
+            lead = std::max(lead, lane.next);
+    }
+    qint64 settled = lead;
+    for (const LaneState &lane : {system, microphone}) {
+        if (lane.counted && lane.next >= lead - laneWaitSampleCount)
+            settled = std::min(settled, lane.next);
+    }
+    return std::max(settled, emitted);
+}
+
+qint64 MixedAudioStreamMixer::settledEnd() const
+{
+    return settledEnd(stateOf(m_systemSamples, true), stateOf(m_microphoneSamples, m_microphoneEnabled), m_emitted);
+}
+
+void MixedAudioStreamMixer::skipSilentStretch(qint64 limit)
+{
+    const bool system = m_systemSamples.size() > 0;
+    const bool microphone = m_microphoneEnabled && m_microphoneSamples.size() > 0;
+    if (!system && !microphone)
+        return;
+    const qint64 first = std::min(system ? m_systemSamples.firstPlace() : std::numeric_limits<qint64>::max(),
+                                  microphone ? m_microphoneSamples.firstPlace() : std::numeric_limits<qint64>::max());
+    m_emitted = std::max(m_emitted, std::min(first, limit));
 }
 
 void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
 {
     for (;;) {
-        qsizetype available = m_systemSamples.size();
-        if (m_microphoneEnabled)
-            available = std::max(available, m_microphoneSamples.size());
-        if (force ? available < 1 : !chunkDue(m_systemSamples.size(), m_microphoneSamples.size(), m_microphoneEnabled))
+        const bool microphone = m_microphoneEnabled && m_microphoneSamples.size() > 0;
+        if (m_systemSamples.size() == 0 && !microphone)
             return;
-        mixChunk(std::min(available, chunkSampleCount));
+        qsizetype count = chunkSampleCount;
+        if (force) {
+            skipSilentStretch(std::numeric_limits<qint64>::max());
+            qint64 end = m_systemSamples.size() > 0 ? m_systemSamples.endPlace() : m_emitted;
+            if (microphone)
+                end = std::max(end, m_microphoneSamples.endPlace());
+            count = qsizetype(std::min<qint64>(end - m_emitted, chunkSampleCount));
+        } else {
+            const qint64 settled = settledEnd();
+            skipSilentStretch(settled);
+            if (settled - m_emitted < chunkSampleCount)
+                return;
+        }
+        mixChunk(count);
         ++m_producedChunkCount;
         if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
             const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
@@ -322,25 +475,28 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
     }
 }
 
-// Samples a lane lacks count as silence; the lanes are not realigned afterwards.
+// Where a source has no audio it is silence.
 void MixedAudioStreamMixer::mixChunk(qsizetype sampleCount)
 {
-    const qsizetype systemCount = std::min(sampleCount, m_systemSamples.size());
-    const qsizetype microphoneCount = std::min(sampleCount, m_microphoneSamples.size());
-    const qint16 *system = m_systemSamples.data();
-    const qint16 *microphone = m_microphoneSamples.data();
-    const bool mixMicrophone = m_microphoneEnabled;
-
     QByteArray chunk(sampleCount * 2, Qt::Uninitialized);
     auto *output = reinterpret_cast<qint16 *>(chunk.data());
-    for (qsizetype i = 0; i < sampleCount; ++i) {
-        const double a = i < systemCount ? double(system[i]) * systemGain : 0.0;
-        const double b = (mixMicrophone && i < microphoneCount) ? double(microphone[i]) * microphoneGain : 0.0;
-        const double mixed = std::trunc(a + b);
-        output[i] = qint16(std::clamp(mixed, -32768.0, 32767.0));
+    const auto toSample = [](double value) { return qint16(std::clamp(std::trunc(value), -32768.0, 32767.0)); };
+    const qint16 *systemOnly = m_systemSamples.samplesAt(m_emitted, sampleCount);
+    if (systemOnly && (!m_microphoneEnabled || m_microphoneSamples.size() == 0)) {
+        // The computer's audio alone, as most of the time: one pass.
+        for (qsizetype i = 0; i < sampleCount; ++i)
+            output[i] = toSample(double(systemOnly[i]) * systemGain);
+    } else {
+        m_mixBuffer.assign(std::size_t(sampleCount), 0.0);
+        m_systemSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, systemGain);
+        if (m_microphoneEnabled)
+            m_microphoneSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, microphoneGain);
+        for (qsizetype i = 0; i < sampleCount; ++i)
+            output[i] = toSample(m_mixBuffer[std::size_t(i)]);
     }
-    m_systemSamples.removeFront(systemCount);
-    m_microphoneSamples.removeFront(microphoneCount);
+    m_emitted += sampleCount;
+    m_systemSamples.removeBefore(m_emitted);
+    m_microphoneSamples.removeBefore(m_emitted);
     m_pendingOutputChunks.push_back(std::move(chunk));
 }
 

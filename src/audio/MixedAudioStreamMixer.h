@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCaptureTime.h"
 #include "base/Async.h"
 
 #include <QByteArray>
@@ -14,14 +15,25 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 // Joins system audio and the microphone into the one stream that is transcribed and
-// recorded. Each source fills its lane; whenever the fuller lane holds 1024 samples a chunk
-// is mixed with fixed gains and queued (while the microphone is on, once the other lane holds
-// a chunk too or lags a whole chunk behind); queued chunks go to the output handler one at a time,
-// in order. When the consumer falls behind, the oldest queued chunks are dropped so the
-// stream stays live.
+// recorded. The two sources are lined up in time: each chunk a source hands over is placed on
+// the mixer's timeline after the audio that source gave before, or, when its capture time says
+// it lies elsewhere (the source paused, lost audio, or its clock strayed), where that time
+// says. Whenever the timeline is settled for 1024 more samples, a chunk is mixed with fixed
+// gains and queued; queued chunks go to the output handler one at a time, in order. When the
+// consumer falls behind, the oldest queued chunks are dropped so the stream stays live.
+//
+// The timeline is settled as far as both sources have delivered, so the stream runs exactly
+// as long as the audio that came in, whatever order and grouping the sources deliver in. A
+// source that has delivered nothing for laneWaitSampleCount (250 ms) of the other's audio counts
+// as stopped: the other goes on alone and the stopped one is silence. What it delivers later
+// for a time that has already gone out is dropped, so the rest of it lands in its place rather
+// than after that silence. Stretches where neither source has audio (capture restarting) do
+// not go out.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
@@ -35,8 +47,9 @@ class MixedAudioStreamMixer final : public QObject
 
 public:
     using OutputHandler = std::function<QCoro::Task<void>(QByteArray chunk)>;
-    // Callable from any thread; hands one chunk of a source to the mixer.
-    using Feed = std::function<void(const QByteArray &chunk)>;
+    // Callable from any thread; hands one chunk of a source, and when it was captured, to the
+    // mixer.
+    using Feed = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
 
     static constexpr qsizetype chunkSampleCount = 1024;
     static constexpr qsizetype laneSampleLimit = 8192;
@@ -44,6 +57,15 @@ public:
     static constexpr double systemGain = 0.95;
     static constexpr double microphoneGain = 1.35;
     static constexpr qint64 diagnosticsIntervalMilliseconds = 5000;
+    // How much audio one source may bring ahead of a source that delivers nothing before that
+    // one counts as stopped (250 ms): longer than the two captures' deliveries stray from each
+    // other, short enough that a microphone unplugged mid-sentence does not hold up the
+    // transcript.
+    static constexpr qsizetype laneWaitSampleCount = 4000;
+    // How far a source's capture time may differ from where its audio follows on before the
+    // audio is put where the time says (100 ms): more than the audio server's own jitter, less
+    // than a pause the microphone's gate makes.
+    static constexpr qsizetype realignSampleCount = 1600;
     // How long a chunk the feeds have brought may wait for a second one before the main thread
     // is woken for it alone (it is woken by the next fragment after that).
     static constexpr std::chrono::milliseconds feedChunkWait{30};
@@ -57,13 +79,16 @@ public:
     void reset();
 
     // Disabling also empties the microphone lane; microphone audio is ignored while disabled.
+    // Once enabled, the microphone is waited for from the present on, so its first audio
+    // lands in its place (or, when none comes, holds the stream back for the wait once).
     void setMicrophoneEnabled(bool enabled);
 
     // Replaces the consumer and starts delivering chunks that are waiting.
     void setOutputHandler(OutputHandler handler);
 
-    void appendSystemAudio(const QByteArray &chunk);
-    void appendMicrophoneAudio(const QByteArray &chunk);
+    // A chunk without a capture time follows what its source gave before.
+    void appendSystemAudio(const QByteArray &chunk, AudioCaptureTime capturedAt = {});
+    void appendMicrophoneAudio(const QByteArray &chunk, AudioCaptureTime capturedAt = {});
 
     // Thread-safe hand-overs of each source. What they take reaches the mixer in the order it
     // was handed over, as the appends above; reset() drops what has not been taken yet, and
@@ -82,18 +107,55 @@ public:
 private:
     class Inbox;
 
+    // One source's samples waiting to be mixed, each at its place on the timeline (a sample
+    // index counted from the start of the era). The places run on from sample to sample
+    // except where the source's audio jumped ahead.
     class Lane
     {
     public:
         qsizetype size() const { return qsizetype(m_samples.size() - m_head); }
-        const qint16 *data() const { return m_samples.data() + m_head; }
-        void append(const QByteArray &chunk);
-        void removeFront(qsizetype count);
+        // Whether the lane is waited for in this era, and the place after its latest audio (or
+        // where it was expected to begin).
+        bool started() const { return m_started; }
+        bool hasAudio() const { return m_hasAudio; }
+        qint64 next() const { return m_next; }
+        // Waits for the source from `place` on, as if it had delivered up to there.
+        void expect(qint64 place);
+        qint64 firstPlace() const { return m_breaks.front().place; }
+        qint64 endPlace() const { return m_breaks.back().place + qint64(m_samples.size() - m_breaks.back().index); }
+        // Puts samples at `place`, which is never before the end of the lane's audio.
+        void place(qint64 place, const qint16 *samples, qsizetype count);
+        // Adds gain × each sample at the places [from, from + count) to out.
+        void mixInto(double *out, qint64 from, qsizetype count, double gain) const;
+        // The samples at the places [from, from + count) when the lane holds every one of them
+        // in one run, else null.
+        const qint16 *samplesAt(qint64 from, qsizetype count) const;
+        void removeBefore(qint64 place);
+        void removeOldest(qsizetype count);
         void clear();
 
     private:
+        // From samples[index] on, the samples lie at place, place + 1, …
+        struct Break
+        {
+            std::size_t index;
+            qint64 place;
+        };
+        void removeFront(qsizetype count);
+
         std::vector<qint16> m_samples;
         std::size_t m_head = 0;
+        std::deque<Break> m_breaks;
+        bool m_started = false;
+        bool m_hasAudio = false;
+        qint64 m_next = 0;
+    };
+
+    // What the inbox needs to know of a lane to tell when chunks can be cut.
+    struct LaneState
+    {
+        bool counted = false; // enabled and has delivered in this era
+        qint64 next = 0;
     };
 
     struct DrainWaiter
@@ -113,9 +175,15 @@ private:
         MixedAudioStreamMixer *m_mixer;
     };
 
-    // Whether lanes holding these many samples make a chunk (drains aside).
-    static bool chunkDue(qsizetype system, qsizetype microphone, bool microphoneEnabled);
-    void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk);
+    // How far the timeline is settled: up to the place where the sources still waited for
+    // (those not stopped) have delivered. `emitted` when no source has delivered.
+    static qint64 settledEnd(LaneState system, LaneState microphone, qint64 emitted);
+    qint64 settledEnd() const;
+    LaneState stateOf(const Lane &lane, bool enabled) const { return LaneState{enabled && lane.started(), lane.next()}; }
+    qint64 placeOf(AudioCaptureTime time) const;
+    void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
+    // Moves the start of the next chunk over a stretch no source has audio for.
+    void skipSilentStretch(qint64 limit);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
     void startOutputLoopIfNeeded();
@@ -130,6 +198,12 @@ private:
     std::shared_ptr<Inbox> m_inbox;
     Lane m_systemSamples;
     Lane m_microphoneSamples;
+    // The place on the timeline where the next chunk starts.
+    qint64 m_emitted = 0;
+    // A capture time and its place: the timeline runs with the clock from there. Set by the
+    // era's first audio that has a time.
+    std::optional<std::pair<AudioCaptureTime, qint64>> m_clockAnchor;
+    std::vector<double> m_mixBuffer;
     std::deque<QByteArray> m_pendingOutputChunks;
     bool m_microphoneEnabled = false;
     OutputHandler m_outputHandler;

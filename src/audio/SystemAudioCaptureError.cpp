@@ -1,5 +1,7 @@
 #include "audio/SystemAudioCaptureError.h"
 
+#include <cerrno>
+
 SystemAudioCaptureError::SystemAudioCaptureError(Case errorCase)
     : m_case(errorCase)
 {
@@ -15,6 +17,38 @@ SystemAudioCaptureError::SystemAudioCaptureError(Case errorCase, QString underly
     : m_case(errorCase)
     , m_underlyingDescription(std::move(underlyingDescription))
 {
+}
+
+SystemAudioCaptureError SystemAudioCaptureError::withKeptFile(const QString &path) const
+{
+    SystemAudioCaptureError error = *this;
+    error.m_keptFile = path;
+    return error;
+}
+
+QString SystemAudioCaptureError::reason() const
+{
+    if (m_case == Case::failedToWriteAudioFile) {
+        // The file library reports a system error as its number, negated.
+        switch (-m_status) {
+        case ENOSPC:
+            return QStringLiteral("No space is left on the device.");
+        case EDQUOT:
+            return QStringLiteral("The disk quota is used up.");
+        case EFBIG:
+            return QStringLiteral("The file has grown larger than the system allows.");
+        case EROFS:
+            return QStringLiteral("The disk can only be read.");
+        case EIO:
+            return QStringLiteral("The disk reported an input/output error.");
+        case ETIMEDOUT:
+            // Set by the recorder itself when the disk stops taking the audio.
+            return QStringLiteral("The disk did not keep up with the recording.");
+        default:
+            break;
+        }
+    }
+    return message();
 }
 
 QString SystemAudioCaptureError::message() const
@@ -47,6 +81,9 @@ QString SystemAudioCaptureError::message() const
         return QStringLiteral("The app could not create the output folder for saved audio recordings: ")
             + m_underlyingDescription;
     case Case::failedToWriteAudioFile:
+        if (!m_keptFile.isEmpty())
+            return withStatus("The app could not write the M4A file.") + QStringLiteral(" The recording up to that moment is kept: ")
+                + m_keptFile;
         return withStatus("The app could not write the M4A file.");
     case Case::alreadyCapturing:
         return QStringLiteral("System audio capture is already running.");

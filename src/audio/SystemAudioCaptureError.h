@@ -55,9 +55,19 @@ public:
     static SystemAudioCaptureError unsupportedAudioFormat() { return SystemAudioCaptureError(Case::unsupportedAudioFormat); }
 
     Case errorCase() const { return m_case; }
-    // The audio server's error number, for the cases that carry one.
+    // The audio server's error number, for the cases that carry one (for the file cases, the
+    // file library's: a system error number, negated).
     qint32 status() const { return m_status; }
     QString underlyingDescription() const { return m_underlyingDescription; }
+
+    // A recording that failed but kept what it had written: where that file is. The message
+    // then says so.
+    SystemAudioCaptureError withKeptFile(const QString &path) const;
+    QString keptFile() const { return m_keptFile; }
+
+    // Why, in words, where the status names a reason the system gives (a full disk); else the
+    // message.
+    QString reason() const;
 
     QString message() const override;
 
@@ -65,4 +75,5 @@ private:
     Case m_case;
     qint32 m_status = 0;
     QString m_underlyingDescription;
+    QString m_keptFile;
 };

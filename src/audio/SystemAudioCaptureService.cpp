@@ -16,15 +16,12 @@
 #include <pulse/sample.h>
 
 #include <algorithm>
-#include <time.h>
 
 namespace {
 
-quint64 uptimeNanoseconds()
+quint64 uptimeNanoseconds(AudioCaptureTime time = AudioCaptureClock::now())
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return quint64(now.tv_sec) * 1'000'000'000ULL + quint64(now.tv_nsec);
+    return quint64(std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
 }
 
 } // namespace
@@ -35,7 +32,7 @@ struct SystemAudioCaptureService::CapturedAudioChunk
     QByteArray data;
     AudioFormat format;
     quint32 frameCount = 0;
-    quint64 capturedAtUptimeNanoseconds = 0;
+    AudioCaptureTime capturedAt;
 };
 
 // Everything the worker owns. Touched only on the processing queue.
@@ -54,7 +51,8 @@ struct SystemAudioCaptureService::Processing
         if (!isProcessingAudio)
             return;
         const quint64 now = uptimeNanoseconds();
-        const quint64 age = now >= chunk.capturedAtUptimeNanoseconds ? now - chunk.capturedAtUptimeNanoseconds : 0;
+        const quint64 captured = uptimeNanoseconds(chunk.capturedAt);
+        const quint64 age = now >= captured ? now - captured : 0;
         maximumProcessingAgeMilliseconds = std::max(maximumProcessingAgeMilliseconds, double(age) / 1'000'000.0);
         if (age > quint64(maximumProcessingAgeNanoseconds)) {
             ++droppedStaleChunkCount;
@@ -78,7 +76,7 @@ struct SystemAudioCaptureService::Processing
         if (encoded.isEmpty())
             return;
         if (liveAudioDataHandler)
-            liveAudioDataHandler(encoded);
+            liveAudioDataHandler(encoded, chunk.capturedAt);
         checkDiagnostics("processed", now);
     }
 
@@ -235,11 +233,12 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
 
     // Runs on the server's thread (the last fragment on the stopping thread): copy, stamp,
     // queue. Nothing else.
-    auto onData = [queue, processing, format, bytesPerFrame](const void *data, std::size_t bytes) {
+    auto onData = [queue, processing, format, bytesPerFrame](const void *data, std::size_t bytes,
+                                                             AudioCaptureTime capturedAt) {
         if (!data || bytes < std::size_t(bytesPerFrame))
             return;
         CapturedAudioChunk chunk;
-        chunk.capturedAtUptimeNanoseconds = uptimeNanoseconds();
+        chunk.capturedAt = capturedAt;
         chunk.frameCount = quint32(bytes / std::size_t(bytesPerFrame));
         chunk.data = QByteArray(static_cast<const char *>(data), qsizetype(chunk.frameCount) * bytesPerFrame);
         chunk.format = format;

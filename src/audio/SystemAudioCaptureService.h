@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCaptureTime.h"
 #include "audio/AudioStreamRecovery.h"
 #include "audio/CaptureStream.h"
 #include "base/Async.h"
@@ -28,9 +29,9 @@ class PulseAudioRecordStream;
 // is not back within the resume time-out, the error handler is told and stopCapture()
 // throws the same failure.
 //
-// The server's thread only copies and time-stamps each fragment. A worker thread, one
-// fragment at a time in capture order, drops fragments that waited more than 750 ms,
-// converts the rest to audio chunks and calls the live audio data handler.
+// The server's thread only copies each fragment and notes when it was captured. A worker
+// thread, one fragment at a time in capture order, drops fragments that waited more than
+// 750 ms, converts the rest to audio chunks and calls the live audio data handler.
 //
 // A main-thread object. The data handler runs on the worker thread: it must hand the chunk on
 // quickly, and reach main-thread objects only through queued invocation. The error handler
@@ -40,7 +41,8 @@ class SystemAudioCaptureService final : public QObject
     Q_OBJECT
 
 public:
-    using LiveAudioDataHandler = std::function<void(const QByteArray &chunk)>;
+    // Each chunk comes with the time its audio was captured.
+    using LiveAudioDataHandler = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
     using ErrorHandler = std::function<void(const QString &message)>;
 
     static constexpr qint64 maximumProcessingAgeNanoseconds = 750'000'000;

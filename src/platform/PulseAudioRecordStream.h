@@ -18,10 +18,13 @@
 class PulseAudioRecordStream final
 {
 public:
+    using Clock = std::chrono::steady_clock;
     // A fragment of the length asked for, gathered from what the server delivered; one before
     // a hole, and the last one, handed on when the stream is disconnected, may be shorter.
-    // data is null for a hole (lost audio) of the given size.
-    using DataCallback = std::function<void(const void *data, std::size_t bytes)>;
+    // data is null for a hole (lost audio) of the given size. capturedAt is when the fragment's
+    // last frame reached this process: a main-loop thread that was held up hands several
+    // fragments on at once, each with its own time.
+    using DataCallback = std::function<void(const void *data, std::size_t bytes, Clock::time_point capturedAt)>;
     // The stream stopped after it had started (source removed, server gone). Carries the
     // server's error number.
     using FailureCallback = std::function<void(int error)>;

@@ -1,6 +1,7 @@
 #include "session/ListeningSession.h"
 
 #include "audio/MixedAudioStreamMixer.h"
+#include "audio/SystemAudioCaptureError.h"
 #include "base/KavrelDiagnostics.h"
 #include "base/TaskOutcome.h"
 #include "session/MicrophoneControl.h"
@@ -520,10 +521,16 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
             co_return;
         if (m_isStreamingSessionPrepared) {
             const TaskOutcome<std::optional<QUrl>> finished = co_await outcomeOf(m_services.recorder->finishRecording());
-            if (finished.succeeded())
+            if (finished.succeeded()) {
                 recordingURL = *finished.value;
-            else if (!stopError)
-                stopError = finished.errorText();
+            } else {
+                // What was recorded before the failure is a recording too.
+                const std::optional<SystemAudioCaptureError> failure = finished.errorAs<SystemAudioCaptureError>();
+                if (failure && !failure->keptFile().isEmpty())
+                    recordingURL = QUrl::fromLocalFile(failure->keptFile());
+                if (!stopError)
+                    stopError = finished.errorText();
+            }
             if (!self)
                 co_return;
         }
@@ -595,6 +602,22 @@ void ListeningSession::configureMixedAudioOutput()
     SpeechToTextStream *speech = m_services.speechToText.get();
     m_services.mixer->setOutputHandler(
         [recorder, speech](QByteArray chunk) { return deliverMixedChunk(recorder, speech, std::move(chunk)); });
+    QPointer<ListeningSession> self(this);
+    const QUuid generation = m_streamingSessionGeneration.current();
+    recorder->setFailureHandler([self, generation](const QString &reason) {
+        if (self)
+            self->handleRecordingStopped(reason, generation);
+    });
+}
+
+// The recording ended early (a full disk); listening, the transcript and the history go on.
+// The user hears of it now, not only at the stop, which then names the file that was kept.
+void ListeningSession::handleRecordingStopped(const QString &reason, const QUuid &generation)
+{
+    if (!m_streamingSessionGeneration.isCurrent(generation))
+        return;
+    qCWarning(KavrelDiagnostics::session()).noquote() << QStringLiteral("recording stopped reason=%1").arg(reason);
+    setErrorMessage(QStringLiteral("Recording stopped: ") + reason);
 }
 
 void ListeningSession::handleSystemAudioRuntimeError(const QString &message, const QUuid &generation)

@@ -121,6 +121,7 @@ private:
     void installSpeechHandlersFor(const QUuid &generation);
     void handleLiveTranscriptionRuntimeError(const QString &message, const QUuid &generation);
     void handleSystemAudioRuntimeError(const QString &message, const QUuid &generation);
+    void handleRecordingStopped(const QString &reason, const QUuid &generation);
     void setSystemAudioListening(bool listening);
     void setStreamingSessionPrepared(bool prepared);
     void setLastRecordingPath(std::optional<QString> path);

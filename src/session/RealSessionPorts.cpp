@@ -124,6 +124,13 @@ QCoro::Task<void> RealSessionRecorder::appendMixedAudio(QByteArray chunk)
     co_await m_service->appendMixedAudio(std::move(chunk));
 }
 
+void RealSessionRecorder::setFailureHandler(std::function<void(const QString &reason)> handler)
+{
+    QObject::disconnect(m_stopped);
+    if (handler)
+        m_stopped = QObject::connect(m_service.get(), &LocalAudioRecordingService::recordingStopped, std::move(handler));
+}
+
 QCoro::Task<std::optional<QUrl>> RealSessionRecorder::finishRecording()
 {
     auto url = co_await m_service->finishRecording();

@@ -72,11 +72,13 @@ public:
 
     void startRecording(bool isEnabled) override;
     QCoro::Task<void> appendMixedAudio(QByteArray chunk) override;
+    void setFailureHandler(std::function<void(const QString &reason)> handler) override;
     QCoro::Task<std::optional<QUrl>> finishRecording() override;
     QCoro::Task<void> cancel() override;
 
 private:
     std::unique_ptr<LocalAudioRecordingService> m_service;
+    QMetaObject::Connection m_stopped;
 };
 
 class RealSpeechToTextStream final : public SpeechToTextStream

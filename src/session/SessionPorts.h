@@ -8,6 +8,7 @@
 // service's own capture thread: they must hand the data on at once and never touch a
 // main-thread object directly.
 
+#include "audio/AudioCaptureTime.h"
 #include "audio/MicrophoneInputDevice.h"
 #include "speech/DeepgramTranscriptEvent.h"
 
@@ -22,7 +23,8 @@
 #include <optional>
 #include <vector>
 
-using AudioChunkHandler = std::function<void(const QByteArray &chunk)>;
+// Each chunk comes with the time its audio was captured (AudioCaptureTime).
+using AudioChunkHandler = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
 using AudioErrorHandler = std::function<void(const QString &message)>;
 using AudioLevelHandler = std::function<void(double level)>;
 
@@ -74,7 +76,10 @@ public:
     // Throws when the recording cannot be prepared.
     virtual void startRecording(bool isEnabled) = 0;
     virtual QCoro::Task<void> appendMixedAudio(QByteArray chunk) = 0;
-    // The file, or nothing when recording was off. Throws the recording's write failure.
+    // Called on the main thread when the recording stops at a failure (a full disk), with why.
+    virtual void setFailureHandler(std::function<void(const QString &reason)> handler) = 0;
+    // The file, or nothing when recording was off. Throws the recording's write failure, which
+    // names the file that kept the part recorded before it (SystemAudioCaptureError::keptFile()).
     virtual QCoro::Task<std::optional<QUrl>> finishRecording() = 0;
     // Abandons the recording and deletes its file.
     virtual QCoro::Task<void> cancel() = 0;

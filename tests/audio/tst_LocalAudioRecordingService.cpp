@@ -1,10 +1,12 @@
 #include "audio/LocalAudioRecordingService.h"
 #include "audio/M4AAudioFileWriter.h"
 #include "audio/SystemAudioCaptureError.h"
+#include "support/FileSizeLimit.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
@@ -14,6 +16,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -140,7 +143,8 @@ private Q_SLOTS:
     void cancelDeletesTheRecording();
     void recorderDestroyedWhileFinishingCompletesTheFile();
     void unusableDownloadsFolderIsReported();
-    void writeFailureDeletesThePartialFileAndIsReported();
+    void writeFailureKeepsWhatWasWrittenAndTellsAtOnce_data();
+    void writeFailureKeepsWhatWasWrittenAndTellsAtOnce();
     void aDiskThatFallsBehindEndsTheRecording();
     void aRaisedBacklogBoundKeepsAFastBurst();
     void killedRecorderLeavesAPlayableFile();
@@ -332,36 +336,64 @@ void tst_LocalAudioRecordingService::unusableDownloadsFolderIsReported()
     QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
 }
 
-// A disk that refuses more data (here: a file size limit) ends the recording: the partial
-// file goes, later audio is ignored, and the failure is reported when the recording ends.
-void tst_LocalAudioRecordingService::writeFailureDeletesThePartialFileAndIsReported()
+// A disk that refuses more data (here: a file size limit, which fails a write as a full disk
+// does) ends the recording: the owner hears of it at once, with why; the file keeps what was
+// wholly written before and plays up to there, or goes when that is no audio at all; later
+// audio is ignored, and the finish reports the failure and where the file is.
+void tst_LocalAudioRecordingService::writeFailureKeepsWhatWasWrittenAndTellsAtOnce_data()
 {
-    rlimit original{};
-    QVERIFY(getrlimit(RLIMIT_FSIZE, &original) == 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = original;
-    limited.rlim_cur = 24 * 1024;
-    QVERIFY(setrlimit(RLIMIT_FSIZE, &limited) == 0);
-    struct Restore
-    {
-        rlimit limit;
-        void (*handler)(int);
-        ~Restore()
-        {
-            setrlimit(RLIMIT_FSIZE, &limit);
-            std::signal(SIGXFSZ, handler);
-        }
-    } restore{original, previousHandler};
+    QTest::addColumn<int>("limitBytes");
+    QTest::addColumn<double>("keptSeconds"); // about; 0 when nothing is kept
+    // A second of this speech-like audio is about 12 KB of file.
+    QTest::newRow("fills up after three seconds") << 40 * 1024 << 3.0;
+    QTest::newRow("fills up within the first second") << 8 * 1024 << 0.0;
+}
 
+void tst_LocalAudioRecordingService::writeFailureKeepsWhatWasWrittenAndTellsAtOnce()
+{
+    QFETCH(int, limitBytes);
+    QFETCH(double, keptSeconds);
     LocalAudioRecordingService recorder(fixedStart);
-    recorder.startRecording(true);
-    ToneSource tone(440);
-    appendTone(recorder, tone, 10.0);
-    const auto failure = runTask(recorder.finishRecording()).errorAs<SystemAudioCaptureError>();
+    QSignalSpy stopped(&recorder, &LocalAudioRecordingService::recordingStopped);
+    std::optional<SystemAudioCaptureError> failure;
+    const std::vector<qint16> speech = speechLike(10 * 16000);
+    {
+        const FileSizeLimit limit{rlim_t(limitBytes)};
+        recorder.startRecording(true);
+        for (std::size_t at = 0; at < speech.size(); at += 1024) {
+            const auto end = speech.begin() + qsizetype(std::min(at + 1024, speech.size()));
+            QVERIFY(runTask(recorder.appendMixedAudio(TestAudio::chunkOf({speech.begin() + qsizetype(at), end}))).succeeded());
+        }
+        // Told before the recording is finished.
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 20000);
+        QCOMPARE(stopped.at(0).at(0).toString(), QStringLiteral("The file has grown larger than the system allows."));
+        ToneSource tone(440);
+        appendTone(recorder, tone, 2.0);
+        failure = runTask(recorder.finishRecording()).errorAs<SystemAudioCaptureError>();
+    }
     QVERIFY2(failure, "the write failure was not reported");
     QCOMPARE(failure->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
+    QCOMPARE(failure->status(), qint32(-EFBIG));
     QVERIFY(failure->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
-    QVERIFY(recordingsIn(m_folder).isEmpty());
+    QCOMPARE(stopped.count(), 1);
+
+    if (keptSeconds == 0) {
+        QVERIFY(recordingsIn(m_folder).isEmpty());
+        QVERIFY(failure->keptFile().isEmpty());
+    } else {
+        QCOMPARE(recordingsIn(m_folder), QStringList{QStringLiteral("CapturedAudio-2026-03-03_14-05-09.m4a")});
+        const QString kept = QDir(m_folder).filePath(recordingsIn(m_folder).front());
+        QCOMPARE(failure->keptFile(), kept);
+        QVERIFY(failure->message().endsWith(QStringLiteral(" The recording up to that moment is kept: ") + kept));
+        const TestAudio::ReadBack readBack = TestAudio::readBack(kept);
+        QVERIFY(readBack.opened);
+        QVERIFY(!readBack.decodeError);
+        const double seconds = double(readBack.decodedSamples) / 16000.0;
+        QVERIFY2(std::abs(seconds - keptSeconds) <= 1.0, qPrintable(QString::number(seconds)));
+        // It is the audio of the start of the recording.
+        const std::vector<qint16> before(speech.begin(), speech.begin() + qsizetype(readBack.decodedSamples));
+        QVERIFY2(signalToError(before, readBack.samples) > 20, qPrintable(QString::number(signalToError(before, readBack.samples))));
+    }
     // The failure belonged to that recording only.
     const auto idleFinish = runTask(recorder.finishRecording());
     QVERIFY(idleFinish.succeeded() && !*idleFinish.value);
@@ -406,30 +438,37 @@ void tst_LocalAudioRecordingService::killedRecorderLeavesAPlayableFile()
 
 // Audio arrives far faster than the disk takes it: past the bound of queued audio the
 // recording is given up (appending goes on without a failure, as the transcript must), the
-// owner hears of it at the finish without waiting for the disk, and the file is deleted.
+// owner hears of it at once and at the finish without waiting for the disk, and what was
+// written stays, playable.
 void tst_LocalAudioRecordingService::aDiskThatFallsBehindEndsTheRecording()
 {
     LocalAudioRecordingService recorder(fixedStart);
+    QSignalSpy stopped(&recorder, &LocalAudioRecordingService::recordingStopped);
     recorder.setMaximumQueuedAudio(std::chrono::seconds(3));
     recorder.startRecording(true);
     ToneSource tone(440);
     // A minute of audio queued in far less time than the worker needs to encode it.
     for (int i = 0; i < 60; ++i)
         QVERIFY(runTask(recorder.appendMixedAudio(tone.next(16000))).succeeded());
+    QCOMPARE(stopped.count(), 1);
+    QCOMPARE(stopped.at(0).at(0).toString(), QStringLiteral("The disk did not keep up with the recording."));
     const auto finished = runTask(recorder.finishRecording());
     const auto error = finished.errorAs<SystemAudioCaptureError>();
     QVERIFY2(error, "the recording grew without bound");
     QCOMPARE(error->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
     QVERIFY(error->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
-    QTRY_VERIFY(recordingsIn(m_folder).isEmpty());
 
-    // The next recording is written as usual.
+    // The next recording is written as usual, once the worker is through with the first.
     recorder.startRecording(true);
     appendTone(recorder, tone, 1.0);
     const auto next = runTask(recorder.finishRecording());
     QVERIFY2(next.succeeded(), qPrintable(next.errorText()));
     QVERIFY(next.value && *next.value);
     QVERIFY(QFileInfo::exists(next.value->value().toLocalFile()));
+    for (const QString &name : recordingsIn(m_folder)) {
+        const TestAudio::ReadBack readBack = TestAudio::readBack(QDir(m_folder).filePath(name));
+        QVERIFY2(readBack.opened && !readBack.decodeError && readBack.decodedSamples > 0, qPrintable(name));
+    }
 }
 
 // Audio fed faster than real time (as a benchmark feeds it) is kept whole once the bound of

@@ -24,6 +24,7 @@ struct Events
         bool isLevel = false;
         double level = 0;
         QByteArray chunk;
+        AudioCaptureTime capturedAt;
     };
 
     std::mutex mutex;
@@ -53,7 +54,9 @@ struct Events
 void attach(MicrophoneCaptureService &service, const std::shared_ptr<Events> &events)
 {
     service.setLevelHandler([events](double level) { events->note({true, level, {}}); });
-    service.setLiveAudioDataHandler([events](const QByteArray &chunk) { events->note({false, 0, chunk}); });
+    service.setLiveAudioDataHandler([events](const QByteArray &chunk, AudioCaptureTime capturedAt) {
+        events->note({false, 0, chunk, capturedAt});
+    });
     service.setErrorHandler([events](const QString &message) {
         std::lock_guard lock(events->mutex);
         events->errors << message;
@@ -251,6 +254,19 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
                  qPrintable(QString::number(blocks[i].chunkSamples)));
     const qsizetype passed = std::count_if(blocks.begin(), blocks.end(), [](const Block &b) { return b.passed; });
     QVERIFY2(seen.chunks * 3 <= passed, qPrintable(QStringLiteral("%1 chunks for %2 blocks").arg(seen.chunks).arg(passed)));
+    // The chunks of the one run of sound follow each other by their own length in capture time,
+    // the last as well, though the blocks shut out after it end its fragment later.
+    std::vector<std::pair<qsizetype, AudioCaptureTime>> chunks;
+    for (const Events::Event &event : all) {
+        if (!event.isLevel)
+            chunks.emplace_back(event.chunk.size() / 2, event.capturedAt);
+    }
+    for (std::size_t i = 1; i < chunks.size(); ++i) {
+        const double apart = std::chrono::duration<double>(chunks[i].second - chunks[i - 1].second).count();
+        const double length = double(chunks[i].first) / 16000.0;
+        QVERIFY2(std::abs(apart - length) < 0.008,
+                 qPrintable(QStringLiteral("chunk %1 of %2 s came %3 s after the one before").arg(i).arg(length).arg(apart)));
+    }
 }
 
 void tst_MicrophoneCaptureService::missingDeviceFallsBackToTheDefault()

@@ -87,7 +87,11 @@ void tst_MicrophoneLevelGate::gateDecidesPerTenMillisecondsWhateverTheFragments(
     std::vector<MicrophoneLevelGate::Block> blocks;
     for (qsizetype offset = 0; offset < bytes.size(); offset += fragmentBytes) {
         const qsizetype size = std::min<qsizetype>(fragmentBytes, bytes.size() - offset);
-        gate.append(bytes.constData() + offset, size, [&](const MicrophoneLevelGate::Block &block) { blocks.push_back(block); });
+        gate.append(bytes.constData() + offset, size, [&](const MicrophoneLevelGate::Block &block) {
+            // Each block says where in its fragment it ended (capture times are reckoned from it).
+            QCOMPARE(offset + block.fragmentOffset, qsizetype(blocks.size() + 1) * 441 * 4);
+            blocks.push_back(block);
+        });
     }
 
     QCOMPARE(blocks.size(), std::size_t(25));

@@ -7,8 +7,10 @@
 #include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <thread>
 
 namespace {
@@ -89,9 +91,77 @@ Appends interleaved(int fragment, int count)
     return appends;
 }
 
+// One capture source on a simulated clock: it captures a fragment every `fragment` samples from
+// `phase` seconds on, and each fragment reaches the mixer later by a jitter of its own (never
+// overtaking the one before). Fragments captured during a pause are never made; from `stopAt`
+// on nothing is. A marker (a few samples of 1000 in silence) sits at `markerAt`.
+struct SimulatedSource
+{
+    bool microphone = false;
+    int fragment = 640;
+    double phase = 0;
+    double maximumDelay = 0.15;
+    double stopAt = 1e9;
+    std::pair<double, double> pause{-1, -1};
+    // Fragments captured in this stretch all reach the mixer at its end (a capture thread held up).
+    std::pair<double, double> heldUp{-1, -1};
+    double markerAt = -1;
+};
+
+struct Delivery
+{
+    double at = 0; // seconds on the simulated clock
+    double end = 0; // when its last sample was captured, in truth
+    bool microphone = false;
+    QByteArray chunk;
+    AudioCaptureTime capturedAt;
+};
+
+// The fragments of both sources in the order they reach the mixer.
+std::vector<Delivery> simulate(const std::vector<SimulatedSource> &sources, double seconds, unsigned seed)
+{
+    const AudioCaptureTime origin = AudioCaptureClock::now();
+    std::mt19937 random(seed);
+    std::vector<Delivery> deliveries;
+    for (const SimulatedSource &source : sources) {
+        std::uniform_real_distribution<double> delay(0.0, source.maximumDelay);
+        std::uniform_real_distribution<double> stampJitter(0.0, 0.002);
+        double lastArrival = 0;
+        for (qint64 first = qint64(source.phase * 16000);; first += source.fragment) {
+            const double start = double(first) / 16000.0;
+            const double end = double(first + source.fragment) / 16000.0;
+            if (end > seconds || start >= source.stopAt)
+                break;
+            if (start >= source.pause.first && start < source.pause.second)
+                continue;
+            std::vector<qint16> samples(std::size_t(source.fragment), 0);
+            const qint64 marker = qint64(source.markerAt * 16000) - first;
+            for (qint64 i = std::max<qint64>(marker, 0); i < std::min<qint64>(marker + 8, source.fragment); ++i)
+                samples[std::size_t(i)] = 1000;
+            double arrival = std::max(lastArrival, end + delay(random));
+            if (end > source.heldUp.first && end <= source.heldUp.second)
+                arrival = std::max(arrival, source.heldUp.second);
+            lastArrival = arrival;
+            const auto capturedAt = origin + std::chrono::nanoseconds(qint64((end + stampJitter(random)) * 1e9));
+            deliveries.push_back(Delivery{arrival, end, source.microphone, TestAudio::chunkOf(samples), capturedAt});
+        }
+    }
+    std::stable_sort(deliveries.begin(), deliveries.end(),
+                     [](const Delivery &a, const Delivery &b) { return a.at < b.at; });
+    return deliveries;
+}
+
+// Where the first sample of the value is, or -1.
+qint64 indexOf(const std::vector<qint16> &samples, qint16 value)
+{
+    const auto found = std::find(samples.begin(), samples.end(), value);
+    return found == samples.end() ? -1 : qint64(found - samples.begin());
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Appends)
+Q_DECLARE_METATYPE(SimulatedSource)
 
 class tst_MixedAudioStreamMixer : public QObject
 {
@@ -111,6 +181,10 @@ private Q_SLOTS:
     void chunksPostedFromACaptureThreadStayInOrder();
     void feedsWakeTheMainThreadForTwoChunks();
     void feedHandsOverTheTailAndForgetsOnReset();
+    void twoSourcesOnTheirOwnClocksKeepRealTime_data();
+    void twoSourcesOnTheirOwnClocksKeepRealTime();
+    void aStoppedSourceHoldsTheOtherBackOnlyBriefly_data();
+    void aStoppedSourceHoldsTheOtherBackOnlyBriefly();
 };
 
 void tst_MixedAudioStreamMixer::mixesWithGainsTruncationAndClamping_data()
@@ -176,10 +250,14 @@ void tst_MixedAudioStreamMixer::cutsChunksFromTheFullerLane_data()
     QTest::newRow("microphone alone fills chunks when enabled")
         << true << Appends{{'m', 2048}} << false << QList<int>{1024, 1024};
     QTest::newRow("disabled microphone makes nothing") << false << Appends{{'m', 4096}} << true << QList<int>{};
-    QTest::newRow("a full lane waits for the other while it is less than a chunk behind")
+    QTest::newRow("a full lane waits for the other while it is less than the wait behind")
         << true << Appends{{'s', 100}, {'m', 1024}} << false << QList<int>{};
-    QTest::newRow("lanes are cut in step, then the one a chunk ahead alone")
+    QTest::newRow("lanes are cut in step, then the drain takes the one ahead alone")
         << true << Appends{{'s', 100}, {'m', 1024}, {'s', 2000}} << true << QList<int>{1024, 1024, 52};
+    QTest::newRow("a lane the wait behind still holds the other back")
+        << true << Appends{{'m', 300}, {'s', 4300}} << false << QList<int>{};
+    QTest::newRow("a lane more than the wait behind has stopped: the other goes on alone")
+        << true << Appends{{'m', 299}, {'s', 4300}} << false << QList<int>{1024, 1024, 1024, 1024};
     QTest::newRow("fragments from both sources in turn make exactly their length")
         << true << interleaved(320, 64) << true << QList<int>(20, 1024);
     QTest::newRow("fragments of 160 in turn, 23 each")
@@ -363,11 +441,12 @@ void tst_MixedAudioStreamMixer::chunksPostedFromACaptureThreadStayInOrder()
     const int chunkCount = 400;
     const int chunkSize = 157;
     std::thread capture([feed = mixer.systemAudioFeed()] {
+        const AudioCaptureTime start = AudioCaptureClock::now();
         for (int c = 0; c < chunkCount; ++c) {
             std::vector<qint16> samples(chunkSize);
             for (int i = 0; i < chunkSize; ++i)
                 samples[std::size_t(i)] = qint16((c * chunkSize + i) % 20000);
-            feed(TestAudio::chunkOf(samples));
+            feed(TestAudio::chunkOf(samples), start + std::chrono::microseconds((c + 1) * chunkSize * 1000000LL / 16000));
         }
     });
     capture.join();
@@ -393,8 +472,8 @@ void tst_MixedAudioStreamMixer::feedsWakeTheMainThreadForTwoChunks()
     reference.setOutputHandler(collectInto(expected));
     reference.setMicrophoneEnabled(true);
 
-    const MixedAudioStreamMixer::Feed system = mixer.systemAudioFeed();
-    const MixedAudioStreamMixer::Feed microphone = mixer.microphoneAudioFeed();
+    const auto system = [feed = mixer.systemAudioFeed()](const QByteArray &chunk) { feed(chunk, AudioCaptureTime()); };
+    const auto microphone = [feed = mixer.microphoneAudioFeed()](const QByteArray &chunk) { feed(chunk, AudioCaptureTime()); };
     const auto fragment = [](int number, int base) {
         std::vector<qint16> samples(640);
         for (int i = 0; i < 640; ++i)
@@ -441,25 +520,26 @@ void tst_MixedAudioStreamMixer::feedsWakeTheMainThreadForTwoChunks()
     QCOMPARE(received->chunks.size(), std::size_t(32));
     QVERIFY2(mixer.feedWakeCount() <= 16, qPrintable(QString::number(mixer.feedWakeCount())));
 
-    // A stalled microphone holds nothing up: two chunks ahead, the system lane is mixed alone.
+    // A stalled microphone holds the system lane back no longer than the wait: past it, the
+    // system lane is mixed alone.
     received->chunks.clear();
-    for (int n = 0; n < 3; ++n)
+    for (int n = 0; n < 6; ++n)
         system(fragment(n, 0));
     settle();
     QVERIFY(received->chunks.empty());
-    system(fragment(3, 0));
+    system(fragment(6, 0));
     settle();
-    QCOMPARE(received->sizes(), (std::vector<qsizetype>{1024, 1024}));
+    QCOMPARE(received->sizes(), (std::vector<qsizetype>{1024, 1024, 1024, 1024}));
 
     // A chunk waits for a second one no longer than the wait: the next fragment after it
     // wakes the main thread for the one chunk there is.
     mixer.setFeedChunkWait(MixedAudioStreamMixer::feedChunkWait);
     received->chunks.clear();
-    system(fragment(4, 0));
+    system(fragment(7, 0));
     settle();
     QVERIFY(received->chunks.empty());
     std::this_thread::sleep_for(MixedAudioStreamMixer::feedChunkWait * 2);
-    system(fragment(5, 0));
+    system(fragment(8, 0));
     settle();
     QCOMPARE(received->sizes(), std::vector<qsizetype>{1024});
 }
@@ -473,7 +553,7 @@ void tst_MixedAudioStreamMixer::feedHandsOverTheTailAndForgetsOnReset()
     {
         MixedAudioStreamMixer mixer;
         mixer.setOutputHandler(collectInto(received));
-        const MixedAudioStreamMixer::Feed system = mixer.systemAudioFeed();
+        const auto system = [feed = mixer.systemAudioFeed()](const QByteArray &chunk) { feed(chunk, AudioCaptureTime()); };
         system(constant(100, 500));
         QCoreApplication::processEvents();
         QVERIFY(received->chunks.empty());
@@ -489,11 +569,142 @@ void tst_MixedAudioStreamMixer::feedHandsOverTheTailAndForgetsOnReset()
         // Handed over, never taken: the mixer goes first.
         orphan = mixer.systemAudioFeed();
         for (int i = 0; i < 4; ++i)
-            orphan(constant(100, 1024));
+            orphan(constant(100, 1024), AudioCaptureTime());
     }
-    orphan(constant(100, 1024));
+    orphan(constant(100, 1024), AudioCaptureTime());
     QCoreApplication::processEvents();
     QCOMPARE(received->chunks.size(), std::size_t(1));
+}
+
+// Two sources capturing on their own schedules, delivering late by their own jitter and in any
+// grouping: the mixed stream is exactly as long as the time they cover, and a marker in either
+// comes out where it was captured. A source that pauses (a closed gate) is silence meanwhile,
+// and audio held up for a moment lands in its place.
+void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime_data()
+{
+    QTest::addColumn<SimulatedSource>("system");
+    QTest::addColumn<SimulatedSource>("microphone");
+    QTest::addColumn<double>("markerTolerance");
+
+    SimulatedSource system;
+    system.markerAt = 30.0;
+    // The microphone is taken up a moment after the computer's audio, as a session does.
+    SimulatedSource microphone;
+    microphone.microphone = true;
+    microphone.fragment = 480;
+    microphone.phase = 0.313;
+    microphone.markerAt = 45.0;
+    QTest::newRow("both live, jittered") << system << microphone << 0.003;
+
+    SimulatedSource steady = system;
+    steady.maximumDelay = 0.002;
+    SimulatedSource bursty = microphone;
+    bursty.maximumDelay = 0.2;
+    QTest::newRow("one steady, one in bursts") << steady << bursty << 0.003;
+
+    SimulatedSource paused = microphone;
+    paused.pause = {20.0, 26.5};
+    paused.markerAt = 27.0;
+    // Taken up again, the microphone may start up to the realignment later than it was captured
+    // (the other source's audio went out meanwhile).
+    QTest::newRow("microphone pauses") << system << paused << 0.1;
+
+    SimulatedSource heldUp = microphone;
+    heldUp.heldUp = {20.0, 20.2};
+    heldUp.markerAt = 20.1;
+    QTest::newRow("microphone held up for a moment") << system << heldUp << 0.003;
+
+    SimulatedSource systemHeldUp = system;
+    systemHeldUp.heldUp = {30.0, 31.0};
+    systemHeldUp.markerAt = 40.0;
+    QTest::newRow("system audio held up past the wait") << systemHeldUp << microphone << 0.003;
+}
+
+void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime()
+{
+    QFETCH(SimulatedSource, system);
+    QFETCH(SimulatedSource, microphone);
+    QFETCH(double, markerTolerance);
+    const double seconds = 60.0;
+
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        MixedAudioStreamMixer mixer;
+        auto received = std::make_shared<Received>();
+        mixer.setOutputHandler(collectInto(received));
+        bool microphoneOpen = false;
+        for (const Delivery &delivery : simulate({system, microphone}, seconds, seed)) {
+            // The microphone's lane opens once its capture runs.
+            if (!microphoneOpen && delivery.at >= microphone.phase)
+                mixer.setMicrophoneEnabled(microphoneOpen = true);
+            if (delivery.microphone)
+                mixer.appendMicrophoneAudio(delivery.chunk, delivery.capturedAt);
+            else
+                mixer.appendSystemAudio(delivery.chunk, delivery.capturedAt);
+        }
+        QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+
+        const std::vector<qint16> output = received->samples();
+        // The computer's audio starts the stream; it ends with the last capture.
+        const double length = double(output.size()) / 16000.0;
+        QVERIFY2(std::abs(length - seconds) < 0.1, qPrintable(QStringLiteral("seed %1: %2 s of %3 s").arg(seed).arg(length).arg(seconds)));
+        const double systemMarker = double(indexOf(output, 950)) / 16000.0;
+        const double microphoneMarker = double(indexOf(output, 1350)) / 16000.0;
+        QVERIFY2(std::abs(systemMarker - system.markerAt) < markerTolerance,
+                 qPrintable(QStringLiteral("seed %1: system marker at %2 s").arg(seed).arg(systemMarker)));
+        QVERIFY2(std::abs(microphoneMarker - microphone.markerAt) < markerTolerance,
+                 qPrintable(QStringLiteral("seed %1: microphone marker at %2 s").arg(seed).arg(microphoneMarker)));
+    }
+}
+
+// A source that stops for good (its device is gone) holds the other back no longer than the
+// wait; the stream then follows the other alone, its length still the time covered.
+void tst_MixedAudioStreamMixer::aStoppedSourceHoldsTheOtherBackOnlyBriefly_data()
+{
+    QTest::addColumn<bool>("microphoneStops");
+    QTest::newRow("microphone unplugged") << true;
+    QTest::newRow("system audio lost") << false;
+}
+
+void tst_MixedAudioStreamMixer::aStoppedSourceHoldsTheOtherBackOnlyBriefly()
+{
+    QFETCH(bool, microphoneStops);
+    const double seconds = 30.0;
+    SimulatedSource system;
+    system.maximumDelay = 0.02;
+    SimulatedSource microphone;
+    microphone.microphone = true;
+    microphone.phase = 0.3;
+    microphone.maximumDelay = 0.02;
+    (microphoneStops ? microphone : system).stopAt = 10.0;
+    (microphoneStops ? system : microphone).markerAt = 20.0;
+
+    MixedAudioStreamMixer mixer;
+    auto received = std::make_shared<Received>();
+    mixer.setOutputHandler(collectInto(received));
+    bool microphoneOpen = false;
+    qint64 survivorSamples = 0;
+    qint64 longestHold = 0;
+    double lastCapture = 0;
+    for (const Delivery &delivery : simulate({system, microphone}, seconds, 7)) {
+        lastCapture = std::max(lastCapture, delivery.end);
+        if (!microphoneOpen && delivery.at >= microphone.phase)
+            mixer.setMicrophoneEnabled(microphoneOpen = true);
+        if (delivery.microphone)
+            mixer.appendMicrophoneAudio(delivery.chunk, delivery.capturedAt);
+        else
+            mixer.appendSystemAudio(delivery.chunk, delivery.capturedAt);
+        if (delivery.microphone != microphoneStops)
+            survivorSamples += delivery.chunk.size() / 2;
+        if (delivery.at > 10.0)
+            longestHold = std::max(longestHold, survivorSamples - qint64(received->samples().size()));
+    }
+    QVERIFY2(longestHold <= MixedAudioStreamMixer::laneWaitSampleCount + 2 * MixedAudioStreamMixer::chunkSampleCount,
+             qPrintable(QStringLiteral("held back %1 samples").arg(longestHold)));
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+    // The stream runs from the first capture to the last; capture times stray by up to 2 ms.
+    const std::vector<qint16> output = received->samples();
+    QVERIFY2(std::abs(qint64(output.size()) - qint64(lastCapture * 16000)) <= 64, qPrintable(QString::number(output.size())));
+    QVERIFY(std::abs(indexOf(output, microphoneStops ? 950 : 1350) - qint64(20.0 * 16000)) <= 64);
 }
 
 QTEST_GUILESS_MAIN(tst_MixedAudioStreamMixer)

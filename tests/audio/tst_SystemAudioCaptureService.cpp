@@ -95,6 +95,7 @@ private Q_SLOTS:
     void followsAChangeOfTheDefaultOutput();
     void followsAChangeMadeWhileStarting();
     void dropsChunksThatWaitedTooLong();
+    void captureTimesFollowTheAudioThroughAHeldUpRead();
     void resumesAfterTheAudioServerComesBack();
     void reportsAudioThatDoesNotComeBack();
 
@@ -148,7 +149,7 @@ void tst_SystemAudioCaptureService::capturesWhatIsPlayedInOrder()
 
     auto collected = std::make_shared<Collected>();
     SystemAudioCaptureService service(PulseAudioContext::shared());
-    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk, AudioCaptureTime) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QCOMPARE(service.capturedSinkName(), m_sink);
@@ -252,7 +253,7 @@ void tst_SystemAudioCaptureService::followsAChangeOfTheDefaultOutput()
 
     auto collected = std::make_shared<Collected>();
     SystemAudioCaptureService service(PulseAudioContext::shared());
-    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk, AudioCaptureTime) { collected->add(chunk); });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
     QCOMPARE(service.capturedSinkName(), m_sink);
@@ -314,7 +315,7 @@ void tst_SystemAudioCaptureService::dropsChunksThatWaitedTooLong()
     auto firstArrival = std::make_shared<std::atomic<qint64>>(-1);
     clock->start();
     SystemAudioCaptureService service(PulseAudioContext::shared());
-    service.setLiveAudioDataHandler([collected, clock, firstArrival](const QByteArray &chunk) {
+    service.setLiveAudioDataHandler([collected, clock, firstArrival](const QByteArray &chunk, AudioCaptureTime) {
         qint64 none = -1;
         if (firstArrival->compare_exchange_strong(none, clock->elapsed()))
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -335,6 +336,45 @@ void tst_SystemAudioCaptureService::dropsChunksThatWaitedTooLong()
     QVERIFY2(missing > 0.55 && missing < 1.0, qPrintable(QStringLiteral("%1 s missing").arg(missing)));
 }
 
+// The audio server's thread is held up (a busy machine): the fragments it finds waiting are
+// handed on at once, each with the time it was captured, not all with the time of the read.
+// The mixer lines the two captures up by these times.
+void tst_SystemAudioCaptureService::captureTimesFollowTheAudioThroughAHeldUpRead()
+{
+    struct Timed
+    {
+        std::mutex mutex;
+        std::vector<std::pair<qsizetype, AudioCaptureTime>> chunks;
+    };
+    auto timed = std::make_shared<Timed>();
+    SystemAudioCaptureService service(PulseAudioContext::shared());
+    service.setLiveAudioDataHandler([timed](const QByteArray &chunk, AudioCaptureTime capturedAt) {
+        std::lock_guard lock(timed->mutex);
+        timed->chunks.emplace_back(chunk.size() / 2, capturedAt);
+    });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        std::lock_guard lock(timed->mutex);
+        return timed->chunks.size() >= 5;
+    }(), 5000);
+    {
+        PulseAudioContext::Lock held(*PulseAudioContext::shared());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    QTest::qWait(500);
+    QVERIFY(runTask(service.stopCapture()).succeeded());
+
+    std::lock_guard lock(timed->mutex);
+    double worst = 0;
+    for (std::size_t i = 1; i < timed->chunks.size(); ++i) {
+        const double apart = std::chrono::duration<double>(timed->chunks[i].second - timed->chunks[i - 1].second).count();
+        worst = std::max(worst, std::abs(apart - double(timed->chunks[i].first) / 16000.0));
+    }
+    // The last fragment may be cut short at the stop, and the server's own pieces are 20 ms.
+    QVERIFY2(worst < 0.025, qPrintable(QStringLiteral("capture times stray %1 s from the audio").arg(worst)));
+}
+
 // The audio server drops every client (it restarted) and is back a moment later: capture
 // takes up the default output again by itself, and nothing is reported.
 void tst_SystemAudioCaptureService::resumesAfterTheAudioServerComesBack()
@@ -347,7 +387,7 @@ void tst_SystemAudioCaptureService::resumesAfterTheAudioServerComesBack()
     AudioStreamRecovery::Timings timings;
     timings.resumeTimeout = std::chrono::milliseconds(30000); // far beyond what this takes
     service.setRecoveryTimings(timings);
-    service.setLiveAudioDataHandler([collected](const QByteArray &chunk) { collected->add(chunk); });
+    service.setLiveAudioDataHandler([collected](const QByteArray &chunk, AudioCaptureTime) { collected->add(chunk); });
     service.setErrorHandler([&errors](const QString &message) { errors << message; });
     const auto started = runTask(service.startCapture());
     QVERIFY2(started.succeeded(), qPrintable(started.errorText()));

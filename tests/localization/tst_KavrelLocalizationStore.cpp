@@ -458,6 +458,12 @@ void tst_KavrelLocalizationStore::programErrorsReadInRussian_data()
     QTest::newRow("status after the text")
         << "The app could not switch to the selected microphone. OSStatus: -5"
         << "Не удалось переключиться на выбранный микрофон. Код ошибки: -5";
+    QTest::newRow("a stopped recording and why")
+        << "Recording stopped: No space is left on the device."
+        << "Запись остановлена: На устройстве не осталось свободного места.";
+    QTest::newRow("a failed recording and its kept file")
+        << "The app could not write the M4A file. OSStatus: -28 The recording up to that moment is kept: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a"
+        << "Не удалось записать файл M4A. Код ошибки: -28 Запись до этого момента сохранена: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a";
     QTest::newRow("reason and place")
         << "The data couldn't be read because it isn't in the correct format: missing key (feed.version)"
         << "Не удалось прочитать данные: неверный формат: нет ключа (feed.version)";

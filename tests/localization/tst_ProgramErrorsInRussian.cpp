@@ -27,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+
 namespace {
 
 const QString serverWords = QStringLiteral("сервер ответил отказом");
@@ -124,6 +126,14 @@ void tst_ProgramErrorsInRussian::readsInRussian_data()
         else
             row(QStringLiteral("system audio %1").arg(c), SystemAudioCaptureError(errorCase, qint32(-50)));
     }
+    // A recording stopped by the disk: the notice at once, with the reason the system gives or
+    // the error itself, and the stop's message naming the file kept (a path of Cyrillic words).
+    for (const qint32 status : {-ENOSPC, -EDQUOT, -EFBIG, -EROFS, -EIO, -ETIMEDOUT, qint32(-50)}) {
+        const SystemAudioCaptureError failure = SystemAudioCaptureError::failedToWriteAudioFile(status);
+        QTest::newRow(qPrintable(QStringLiteral("recording stopped %1").arg(status))) << QStringLiteral("Recording stopped: ") + failure.reason();
+    }
+    row(QStringLiteral("recording kept"),
+        SystemAudioCaptureError::failedToWriteAudioFile(-ENOSPC).withKeptFile(QStringLiteral("/дом/Загрузки/КАВРЕЛ/запись.m4a")));
 
     row(QStringLiteral("translation failed"), DeepSeekTranslationError::requestFailed(offline));
     row(QStringLiteral("translation server"), DeepSeekTranslationError::serverError(serverWords));

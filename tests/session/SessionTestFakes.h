@@ -180,6 +180,7 @@ public:
 
     std::optional<QString> startFailure;
     std::optional<QString> finishFailure;
+    std::exception_ptr finishError;
     QList<QByteArray> chunks;
     bool enabled = false;
     bool open = false;
@@ -199,6 +200,8 @@ public:
             chunks.append(chunk);
         co_return;
     }
+    std::function<void(const QString &reason)> failureHandler;
+    void setFailureHandler(std::function<void(const QString &reason)> handler) override { failureHandler = std::move(handler); }
     QCoro::Task<std::optional<QUrl>> finishRecording() override
     {
         m_trace->add(QStringLiteral("recorder.finish"));
@@ -208,6 +211,8 @@ public:
         open = false;
         if (finishFailure)
             throw FailureText(*finishFailure);
+        if (finishError)
+            std::rethrow_exception(finishError);
         if (!wasOpen)
             co_return std::nullopt;
         co_return QUrl::fromLocalFile(QStringLiteral("/tmp/CapturedAudio-test.m4a"));

@@ -3,6 +3,7 @@
 
 #include "SessionTestFakes.h"
 
+#include "audio/SystemAudioCaptureError.h"
 #include "session/ListeningSession.h"
 #include "session/MicrophoneControl.h"
 #include "session/SessionDraftStore.h"
@@ -11,6 +12,7 @@
 
 #include <QTest>
 
+#include <cerrno>
 #include <thread>
 
 using namespace SessionTest;
@@ -56,6 +58,7 @@ private Q_SLOTS:
     void runtimeFailureStopsTheSession_data();
     void runtimeFailureStopsTheSession();
     void failuresDuringAStopJoinIt();
+    void aRecordingThatStopsIsToldAtOnceAndListeningGoesOn();
     void lateResultsOfAnEndedStreamChangeNothing();
     void quitFinishesRecordingAndDraft();
 };
@@ -217,7 +220,7 @@ void tst_ListeningSession::audioReachesRecordingAndSocketInCaptureOrder()
     AudioChunkHandler handler = engine.systemAudio->chunkHandler;
     std::thread capture([handler] {
         for (int i = 1; i <= chunkCount; ++i)
-            handler(constantChunk(qint16(i * 8)));
+            handler(constantChunk(qint16(i * 8)), AudioCaptureTime());
     });
     capture.join();
     QVERIFY(engine.settle([&] { return engine.speech->sent.size() >= 6; }));
@@ -290,6 +293,39 @@ void tst_ListeningSession::failuresDuringAStopJoinIt()
     QVERIFY(!engine.model->isMicrophoneListening());
     QVERIFY(!engine.model->microphoneControl()->isMicrophoneCaptureActive());
     QVERIFY(!engine.microphones->current->capturing);
+}
+
+// The recording stops at a full disk in the middle of a session: the user is told at once,
+// listening and the transcript go on, and the stop names the file that kept the part recorded
+// before. A late word of a recording of an earlier session changes nothing.
+void tst_ListeningSession::aRecordingThatStopsIsToldAtOnceAndListeningGoesOn()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start());
+    engine.speech->final(QStringLiteral("before the disk filled up."));
+    const QString kept = QStringLiteral("/tmp/CapturedAudio-kept.m4a");
+    const SystemAudioCaptureError failure = SystemAudioCaptureError::failedToWriteAudioFile(-ENOSPC);
+    engine.recorder->finishError = std::make_exception_ptr(failure.withKeptFile(kept));
+    QVERIFY(engine.recorder->failureHandler);
+    engine.recorder->failureHandler(failure.reason());
+
+    QCOMPARE(engine.model->errorMessage(), std::optional<QString>(QStringLiteral("Recording stopped: No space is left on the device.")));
+    QCOMPARE(engine.model->status(), SubtitleStatus::listening);
+    engine.speech->final(QStringLiteral("and after it."));
+    QCOMPARE(turnTexts(*engine.model), (QStringList{"before the disk filled up.", "and after it."}));
+
+    const auto earlierRecording = engine.recorder->failureHandler;
+    QVERIFY(engine.stop());
+    QCOMPARE(engine.model->errorMessage(),
+             std::optional<QString>(QStringLiteral("The app could not write the M4A file. OSStatus: -28 The recording up to that "
+                                                   "moment is kept: ") + kept));
+    QCOMPARE(engine.model->lastRecordingPath(), std::optional<QString>(kept));
+
+    engine.recorder->finishError = nullptr;
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession));
+    earlierRecording(failure.reason());
+    QCOMPARE(engine.model->errorMessage(), std::nullopt);
 }
 
 void tst_ListeningSession::lateResultsOfAnEndedStreamChangeNothing()

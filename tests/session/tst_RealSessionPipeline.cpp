@@ -33,9 +33,11 @@ class tst_RealSessionPipeline final : public QObject
 private Q_SLOTS:
     void initTestCase();
     void playedSpeechBecomesTurnsRecordingAndDraft();
+    void speakersAndMicrophoneTogetherKeepRealTime();
 
 private:
     QString m_sink;
+    QString m_microphoneFeed;
     QTemporaryDir m_files;
 };
 
@@ -45,6 +47,8 @@ void tst_RealSessionPipeline::initTestCase()
         QSKIP("KAVREL_TEST_PULSE is not set: this test needs the private PulseAudio of scripts/with-test-services");
     m_sink = qEnvironmentVariable("KAVREL_TEST_PULSE_SINK");
     QVERIFY(!m_sink.isEmpty());
+    m_microphoneFeed = qEnvironmentVariable("KAVREL_TEST_PULSE_MIC_FEED");
+    QVERIFY(!m_microphoneFeed.isEmpty());
     QVERIFY(m_files.isValid());
 }
 
@@ -138,6 +142,87 @@ void tst_RealSessionPipeline::playedSpeechBecomesTurnsRecordingAndDraft()
     QFile::remove(*model.lastRecordingPath());
 
     // The meeting record and the usage report of the stop reach the server before the engine goes.
+    const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
+                                 && settled(model.companionSet()->billing()->syncTask()), 10000);
+}
+
+// A steady tone into the microphone and, into the speakers, a short burst at a fixed period: the
+// recording (the stream the speech service hears) lasts as long as the session and the bursts
+// keep their period, however the two captures' deliveries interleave. KAVREL_BURST_SECONDS sets
+// a longer run by hand (80 with a period of 10 s, as a user's meeting would show it).
+void tst_RealSessionPipeline::speakersAndMicrophoneTogetherKeepRealTime()
+{
+    const int runSeconds = qEnvironmentVariableIsSet("KAVREL_BURST_SECONDS") ? qEnvironmentVariableIntValue("KAVREL_BURST_SECONDS") : 24;
+    const double period = runSeconds >= 40 ? 10.0 : 4.0;
+    const int bursts = int(runSeconds / period);
+    const QString dir = m_files.path();
+    const QString microphoneTone = TestAudio::makeTone(dir, QStringLiteral("steady.wav"), 330, runSeconds + 4, 48000, 2, -12);
+    const QString burstFile = dir + QStringLiteral("/bursts.wav");
+    QVERIFY(!microphoneTone.isEmpty());
+    QVERIFY(TestAudio::run(QStringLiteral("sox"),
+                           {QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("48000"), QStringLiteral("-c"),
+                            QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), burstFile,
+                            QStringLiteral("synth"), QStringLiteral("0.1"), QStringLiteral("sine"), QStringLiteral("2500"),
+                            QStringLiteral("gain"), QStringLiteral("-6"), QStringLiteral("pad"), QString::number(period - 0.1),
+                            QStringLiteral("0"), QStringLiteral("repeat"), QString::number(bursts - 1)}));
+
+    FakeBackend backend;
+    QVERIFY(backend.start());
+    auto auth = TestAuth::signedInService(backend.baseUrl());
+    FakeSpeechRelay relay(&backend);
+    FakeHistoryBackend history(&backend);
+    FakeBillingBackend billing(&backend);
+
+    UserDefaults defaults(m_files.filePath(QStringLiteral("together.ini")));
+    KavrelLocalizationStore localization(defaults);
+    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get(), PulseAudioContext::shared()), localization);
+    model.setAudioRecordingEnabled(true);
+    model.setTranslationEnabled(false);
+
+    const auto microphone = TestAudio::startPlaying(m_microphoneFeed, microphoneTone);
+    QVERIFY(microphone);
+    QElapsedTimer session;
+    session.start();
+    model.startListening(ListeningSessionStartMode::newSession, true);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy(), 15000);
+    QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
+    QVERIFY(model.isMicrophoneListening());
+
+    QElapsedTimer played;
+    played.start();
+    const auto speakers = TestAudio::startPlaying(m_sink, burstFile);
+    QVERIFY(speakers);
+    QTRY_VERIFY_WITH_TIMEOUT(speakers->state() == QProcess::NotRunning, (runSeconds + 20) * 1000);
+    QTest::qWait(500);
+    model.stopActiveSession();
+    const double sessionSeconds = session.elapsed() / 1000.0;
+    const double playedSeconds = played.elapsed() / 1000.0;
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
+    microphone->kill();
+    microphone->waitForFinished();
+
+    QVERIFY(model.lastRecordingPath());
+    const TestAudio::ReadBack recording = TestAudio::readBack(*model.lastRecordingPath());
+    QVERIFY(recording.opened && !recording.decodeError);
+    const double recordedSeconds = double(recording.decodedSamples) / recording.sampleRate;
+    const double streamedSeconds = double(TestAudio::samplesOf(relay.audioFrames(0)).size()) / 16000.0;
+    const std::vector<double> onsets = TestAudio::toneBurstOnsets(recording.samples, recording.sampleRate, 2500, 1.0);
+    QStringList spacing;
+    for (std::size_t i = 1; i < onsets.size(); ++i)
+        spacing << QString::number(onsets[i] - onsets[i - 1], 'f', 3);
+    const QString figures = QStringLiteral("session %1 s (speakers on for %2 s), recorded %3 s, streamed %4 s, bursts %5 apart")
+                                .arg(sessionSeconds, 0, 'f', 2).arg(playedSeconds, 0, 'f', 2).arg(recordedSeconds, 0, 'f', 2)
+                                .arg(streamedSeconds, 0, 'f', 2).arg(spacing.join(QStringLiteral(", ")));
+    qInfo().noquote() << figures;
+    QFile::remove(*model.lastRecordingPath());
+
+    QCOMPARE(int(onsets.size()), bursts);
+    for (std::size_t i = 1; i < onsets.size(); ++i)
+        QVERIFY2(std::abs(onsets[i] - onsets[i - 1] - period) < 0.1, qPrintable(figures));
+    // The recording holds all that was played and is no longer than the session.
+    QVERIFY2(recordedSeconds < sessionSeconds + 0.2 && recordedSeconds > runSeconds, qPrintable(figures));
+
     const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
     QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
                                  && settled(model.companionSet()->billing()->syncTask()), 10000);

@@ -68,6 +68,10 @@ public:
         *m_counter += chunk.size();
         return m_inner->appendMixedAudio(std::move(chunk));
     }
+    void setFailureHandler(std::function<void(const QString &reason)> handler) override
+    {
+        m_inner->setFailureHandler(std::move(handler));
+    }
     QCoro::Task<std::optional<QUrl>> finishRecording() override { return m_inner->finishRecording(); }
     QCoro::Task<void> cancel() override { return m_inner->cancel(); }
 
@@ -429,9 +433,9 @@ void MeetingSoak::feedAudio(double seconds)
         for (qsizetype offset = 0; offset < count; offset += fragmentSamples) {
             const QByteArray fragment = m_audio.mid(offset * 2, std::min(fragmentSamples, count - offset) * 2);
             if (m_systemAudio->chunkHandler)
-                m_systemAudio->chunkHandler(fragment);
+                m_systemAudio->chunkHandler(fragment, AudioCaptureTime());
             if (microphone)
-                m_microphones->current->chunkHandler(fragment);
+                m_microphones->current->chunkHandler(fragment, AudioCaptureTime());
         }
         fed += count;
         stretch.audioSamples += count;

@@ -193,6 +193,27 @@ qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double f
     return -1;
 }
 
+std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
+                                    double quietSeconds)
+{
+    std::vector<double> onsets;
+    const std::size_t window = std::size_t(sampleRate / 50);
+    double lastHeard = -quietSeconds;
+    for (std::size_t at = 0; at + window <= samples.size(); at += window) {
+        double power = 0;
+        for (std::size_t i = at; i < at + window; ++i)
+            power += double(samples[i]) * double(samples[i]);
+        const bool loud = std::sqrt(power / double(window)) > 0.05;
+        if (!loud || toneShare(samples.data() + at, window, sampleRate, frequency) < 0.4)
+            continue;
+        const double seconds = double(at) / sampleRate;
+        if (seconds - lastHeard >= quietSeconds)
+            onsets.push_back(seconds);
+        lastHeard = seconds;
+    }
+    return onsets;
+}
+
 ReadBack readBack(const QString &path)
 {
     ReadBack result;

@@ -52,6 +52,10 @@ double toneShare(const std::vector<qint16> &samples, std::size_t from, std::size
 double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t count); // 0 … 1
 // Start, in samples, of the first stretch of 0.1 s where the tone is loud and dominates (or -1).
 qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency);
+// Where, in seconds, each burst of the tone begins: a 20 ms window in which the tone is loud and
+// carries most of the power, after at least `quietSeconds` without one.
+std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
+                                    double quietSeconds);
 
 // A recording read back.
 struct ReadBack
