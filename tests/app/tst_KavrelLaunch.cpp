@@ -13,28 +13,19 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "support/TestProgramObjects.h"
+#include "support/X11TestWindows.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QTest>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-
 namespace {
 
-// Whether the X server shows the window (mapped, and every ancestor too), as another client sees it.
+// Whether the X server shows the window, as another client sees it.
 bool viewableOnTheServer(const QWidget *window)
 {
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    xcb_get_window_attributes_reply_t *reply =
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(window->winId())), nullptr);
-    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(reply);
-    xcb_disconnect(c);
-    return viewable;
+    return X11TestWindows::isViewable(quint32(window->winId()));
 }
 
 QAction *trayEntry(KavrelTrayItem &tray, const QString &text)
