@@ -67,6 +67,10 @@ inline constexpr KavrelDynamicColor textBackground = kavrelDynamic({1, 1, 1, 1},
 inline constexpr KavrelDynamicColor windowBackground = kavrelDynamic({0.93, 0.93, 0.93, 1}, {0.18, 0.18, 0.19, 1});
 // Under the dark appearance light enough to read as text on the darkest surfaces.
 inline constexpr KavrelDynamicColor accent = kavrelDynamic({0.0, 0.37, 0.78, 1}, {0.24, 0.62, 1.0, 1});
+// Behind white text: the selected item of every menu, selected text, a selected row. The
+// desktop's selection blue (#007aff, #0a84ff) made darker, keeping its hue, so that small
+// white text on it reads at 5 : 1.
+inline constexpr KavrelDynamicColor selection = kavrelDynamic({0.0, 0.42, 0.88, 1}, {0.0, 0.425, 0.85, 1});
 } // namespace KavrelSystemColors
 
 // The tints of statuses and warnings, drawn as text on a faint fill of themselves: each keeps
@@ -77,6 +81,8 @@ inline constexpr KavrelDynamicColor green = kavrelDynamic({0.09, 0.42, 0.29, 1},
 inline constexpr KavrelDynamicColor blue = kavrelDynamic({0.12, 0.38, 0.67, 1}, {0.47, 0.71, 0.97, 1});
 inline constexpr KavrelDynamicColor amber = kavrelDynamic({0.50, 0.36, 0.12, 1}, {0.86, 0.62, 0.20, 1});
 inline constexpr KavrelDynamicColor red = kavrelDynamic({0.58, 0.23, 0.21, 1}, {0.90, 0.56, 0.54, 1});
+// The workspace's activity pill ("Translating..."), from the violet (0.56, 0.35, 0.88).
+inline constexpr KavrelDynamicColor violet = kavrelDynamic({0.40, 0.15, 0.79, 1}, {0.76, 0.64, 0.93, 1});
 } // namespace KavrelStatusTints
 
 // The screen themes' appearance-dependent colours.

@@ -131,6 +131,7 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"This will remove “%@” from your history.", "Сессия «%@» будет удалена из истории."},
     {"Your saved meetings will appear here after you finish a session.",
      "Сохранённые встречи появятся здесь, когда вы завершите сессию."},
+    {"Clear search", "Очистить поиск"},
 
     // Profile, settings and the shell.
     {"Your signed-in КАВРЕЛ profile.", "Профиль КАВРЕЛ, в который вы вошли."},

@@ -24,6 +24,7 @@
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 #include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/TestProgramObjects.h"
+#include "support/X11TestWindows.h"
 #include "workspace/widgets/ContentView.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 #include "workspace/widgets/PrimaryActionButton.h"
@@ -43,16 +44,10 @@
 
 namespace {
 
-// Whether the X server shows the window (mapped, and every ancestor too), as another client sees it.
+// Whether the X server shows the window, as another client sees it.
 bool viewableOnTheServer(const QWidget *window)
 {
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    xcb_get_window_attributes_reply_t *reply =
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(window->winId())), nullptr);
-    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(reply);
-    xcb_disconnect(c);
-    return viewable;
+    return X11TestWindows::isViewable(quint32(window->winId()));
 }
 
 // A list of windows the window manager keeps on the root window.

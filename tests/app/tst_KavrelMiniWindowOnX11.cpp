@@ -1,30 +1,43 @@
 // The mini window on a real X server: a window of another process covers the main window, the
-// mini window stands in for it, and uncovering brings the main window back. And a window kept on
-// the screen is fitted again once the window manager has framed it, and when the screen's free
-// area shrinks under it: the program's main window with its workspace too.
+// mini window stands in for it, and uncovering brings the main window back. The mini window never
+// takes the keyboard from the application in front, and once the user minimized it, it stays so
+// until the user asks for a window of the program or the meeting ends. And a window kept on the
+// screen is fitted again once the window manager has framed it, and when the screen's free area
+// shrinks under it: the program's main window with its workspace too.
 
 #include "ProgramOverTheSession.h"
 
+#include "app/KavrelAppDelegate.h"
+#include "app/KavrelNotifications.h"
 #include "app/KavrelWindowListReader.h"
+#include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 #include "app/widgets/KavrelListeningMiniWindow.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "app/widgets/KavrelTrayItem.h"
 #include "kit/widgets/KavrelScreenFit.h"
+#include "localization/KavrelLocalizationStore.h"
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
 #include "support/TestChildProcess.h"
+#include "support/TestProgramObjects.h"
+#include "support/X11TestWindows.h"
 #include "workspace/widgets/ContentView.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 #include "workspace/widgets/PrimaryActionButton.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 using namespace std::chrono_literals;
 
@@ -36,6 +49,8 @@ private Q_SLOTS:
     void initTestCase();
     void coveringWindowOfAnotherProcessSwapsInTheMiniWindow();
     void windowListIsReadOnlyWhileASessionRuns();
+    void minimizedMiniWindowStaysUntilAsked_data();
+    void minimizedMiniWindowStaysUntilAsked();
     void windowIsFittedAgainOnceFramed();
     void windowIsFittedAgainWhenTheFreeAreaShrinks();
     void mainWindowIsFittedAgainWhenTheFreeAreaShrinks_data();
@@ -47,6 +62,8 @@ void tst_KavrelMiniWindowOnX11::initTestCase()
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
         QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
 }
 
 void tst_KavrelMiniWindowOnX11::coveringWindowOfAnotherProcessSwapsInTheMiniWindow()
@@ -152,6 +169,109 @@ void tst_KavrelMiniWindowOnX11::windowListIsReadOnlyWhileASessionRuns()
     mainWindow.move(mainWindow.pos() + QPoint(40, 30));
     QTest::qWait(300);
     QCOMPARE(reads.count(), afterSession);
+}
+
+void tst_KavrelMiniWindowOnX11::minimizedMiniWindowStaysUntilAsked_data()
+{
+    QTest::addColumn<QString>("ending");
+
+    QTest::newRow("the tray's Show") << "Show КАВРЕЛ";
+    QTest::newRow("a link") << "kavrel://open";
+    QTest::newRow("started again") << "reopen";
+    QTest::newRow("the meeting ends") << "stop";
+}
+
+// The program as main() wires it, over the real window list: while listening, a meeting's
+// window comes over the main window and has the keyboard; the mini window shows without taking
+// it. The user minimizes the mini window through the window manager: the periodic decisions leave
+// it minimized and the meeting keeps the keyboard, until the user asks for a window of the
+// program (it comes, active) or the meeting ends (the main window comes back, the keyboard stays
+// with the meeting).
+void tst_KavrelMiniWindowOnX11::minimizedMiniWindowStaysUntilAsked()
+{
+    QFETCH(QString, ending);
+    const QString main = QStringLiteral("kavrel-main");
+    const QString miniIdentifier = QStringLiteral("kavrel-listening-mini");
+
+    KavrelWindowListReader reader(qApp->devicePixelRatio());
+    TestProgramObjects objects(true, [] { return true; }, [&reader] {
+        reader.requestRead();
+        return reader.latest();
+    });
+    auto app = std::make_unique<KavrelApp>(objects.dependencies());
+    KavrelTrayItem tray(objects.session, *objects.authStore, *objects.presentation, *objects.starter, *objects.defaults,
+                        *objects.updates, app->windowOpener());
+    KavrelAppDelegate delegate(objects.authService.get(), KavrelNotifications::defaultCenter(),
+                               [&app] { return app->hasVisibleWindows(); }, [&app] { app->activate(); });
+    QTRY_VERIFY(!objects.authStore->isRestoringSession());
+    app->openWindow(main);
+    QPointer<QWidget> mainWindow = app->window(main);
+    QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+    auto *coordinator = mainWindow->findChild<KavrelBackgroundCoordinator *>();
+    QVERIFY(coordinator);
+    constexpr auto tick = 50ms;
+    coordinator->setTimings({tick, 350ms, 100ms, 1500ms});
+
+    auto meeting = TestChildProcess::start(QStringLiteral("x11-windows"), {QStringLiteral("Meeting|1600|1000|activate")});
+    QVERIFY(meeting);
+    const auto endMeeting = qScopeGuard([&meeting] { TestChildProcess::finish(*meeting); });
+    const qint64 meetingProcess = meeting->processId();
+    // The window manager's active window is the meeting's, and no window of the program has the focus.
+    const auto meetingHasTheKeyboard = [meetingProcess] {
+        return X11TestWindows::activeWindowProcessId() == meetingProcess && !QGuiApplication::focusWindow();
+    };
+    QTRY_VERIFY(meetingHasTheKeyboard());
+    objects.session.update([](auto &s) {
+        s.hasActiveSession = true;
+        s.status = SubtitleStatus::listening;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(app->window(miniIdentifier) && app->window(miniIdentifier)->isVisible(), 3000);
+    QPointer<QWidget> mini = app->window(miniIdentifier);
+    QTRY_VERIFY(X11TestWindows::isViewable(quint32(mini->winId())));
+    QTRY_VERIFY(!mainWindow->isVisible());
+    QTest::qWait(10 * tick.count());
+    QVERIFY(meetingHasTheKeyboard());
+
+    X11TestWindows::iconify(quint32(mini->winId()));
+    QTRY_VERIFY(mini->isMinimized());
+    QTRY_VERIFY(!X11TestWindows::isViewable(quint32(mini->winId())));
+    // Twenty decisions later it is still minimized, and the meeting has the keyboard.
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(tick.count());
+        QVERIFY2(mini && mini->isMinimized() && !X11TestWindows::isViewable(quint32(mini->winId())),
+                 qPrintable(QStringLiteral("back on screen after %1 ticks").arg(i + 1)));
+    }
+    QVERIFY(meetingHasTheKeyboard());
+    QCOMPARE(objects.presentation->isBackgroundOnly(), false);
+
+    if (ending == QLatin1String("stop")) {
+        objects.session.update([](auto &s) {
+            s.hasActiveSession = false;
+            s.status = SubtitleStatus::stopped;
+        });
+        QTRY_VERIFY(!mini || !mini->isVisible());
+        QTRY_VERIFY(mainWindow->isVisible());
+        QTRY_VERIFY(X11TestWindows::isViewable(quint32(mainWindow->winId())));
+        QTest::qWait(10 * tick.count());
+        QVERIFY(meetingHasTheKeyboard());
+    } else {
+        if (ending == QLatin1String("reopen")) {
+            delegate.handleReopen();
+        } else if (ending.startsWith(QLatin1String("kavrel:"))) {
+            delegate.openURLs({QUrl(ending)});
+        } else {
+            tray.rebuildMenu();
+            const QList<QAction *> entries = tray.menu()->actions();
+            const auto entry = std::find_if(entries.begin(), entries.end(), [&](QAction *a) { return a->text() == ending; });
+            QVERIFY(entry != entries.end());
+            (*entry)->trigger();
+        }
+        QTRY_VERIFY(mainWindow->isVisible() && !mainWindow->isMinimized());
+        QVERIFY(QTest::qWaitForWindowActive(mainWindow));
+        QTRY_VERIFY(!mini || !mini->isVisible());
+    }
+    tray.trayIcon().hide();
+    app.reset();
 }
 
 void tst_KavrelMiniWindowOnX11::windowIsFittedAgainOnceFramed()

@@ -451,6 +451,10 @@ void tst_KavrelTrayItem::menuScreenshots()
         Screenshots::apply(tray.item->menu(), variant);
         tray.item->menu()->adjustSize();
         microphones->adjustSize();
+        // The item under the pointer, as the user meets it in every menu.
+        tray.item->menu()->setActiveAction(tray.action(KavrelLocalizationStore::shared().localized(QStringLiteral("Show КАВРЕЛ"))));
+        microphones->setActiveAction(microphones->actions().constLast());
+        QVERIFY(tray.item->menu()->activeAction() && microphones->activeAction()->isEnabled());
         QVERIFY(!Screenshots::write(tray.item->menu(), QStringLiteral("tray-menu"), variant).isEmpty());
         QVERIFY(!Screenshots::write(microphones, QStringLiteral("tray-menu-microphones"), variant).isEmpty());
     }

@@ -116,6 +116,11 @@ private:
         flow->switchEmailMode();
         flow->setName(QStringLiteral("Ada Lovelace"));
         flow->setEmail(QStringLiteral("ada-%1@example.com").arg(variant.suffix));
+        // The address selected, as for a copy or a correction.
+        const QList<QLineEdit *> fields = view.findChildren<QLineEdit *>();
+        const auto email = std::find_if(fields.begin(), fields.end(), [](QLineEdit *f) { return f->text().contains(u'@'); });
+        QVERIFY(email != fields.end());
+        (*email)->selectAll();
         Screenshots::write(&view, QStringLiteral("signin-register"), variant);
 
         flow->startRegistration();

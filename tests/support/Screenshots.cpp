@@ -1,6 +1,7 @@
 #include "Screenshots.h"
 #include "ScreenFitCheck.h"
 
+#include "AccessibleNames.h"
 #include "RenderedContrast.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
@@ -144,6 +145,7 @@ QString write(QWidget *widget, const QString &fileName)
     for (int round = 0; round < 3; ++round)
         QCoreApplication::processEvents();
     ScreenFitCheck::verify(widget, fileName);
+    AccessibleNames::verify(widget, fileName);
     QImage image(widget->size() * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);

@@ -50,6 +50,35 @@ void setCardinals(xcb_connection_t *c, xcb_window_t window, xcb_atom_t property,
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, property, type, 32, quint32(data.size()), data.data());
 }
 
+// Waits until the window manager manages the window (it sets WM_STATE), then asks it to make the
+// window active as a taskbar does for a user's click: a window mapped while another has the
+// keyboard does not always get it.
+void activateOnceManaged(xcb_connection_t *c, xcb_window_t root, xcb_window_t window)
+{
+    const xcb_atom_t wmState = atom(c, "WM_STATE");
+    QDeadlineTimer deadline(5000);
+    for (;;) {
+        xcb_get_property_reply_t *reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, wmState, wmState, 0, 2), nullptr);
+        const bool managed = reply && xcb_get_property_value_length(reply) > 0;
+        std::free(reply);
+        if (managed || deadline.hasExpired())
+            break;
+        usleep(10000);
+    }
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(c, "_NET_ACTIVE_WINDOW");
+    event.data.data32[0] = 2; // from a pager: the user's own choice
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+    xcb_flush(c);
+}
+
 int runX11Windows(const QStringList &descriptions)
 {
     int screenNumber = 0;
@@ -71,6 +100,7 @@ int runX11Windows(const QStringList &descriptions)
     const xcb_atom_t netWmDesktop = atom(c, "_NET_WM_DESKTOP");
     const xcb_atom_t opacityAtom = atom(c, "_NET_WM_WINDOW_OPACITY");
     const xcb_atom_t wmHints = atom(c, "WM_HINTS");
+    std::vector<xcb_window_t> toActivate;
 
     for (const QString &description : descriptions) {
         const QStringList parts = description.split(QLatin1Char('|'));
@@ -108,6 +138,8 @@ int runX11Windows(const QStringList &descriptions)
             } else if (flag.startsWith(QLatin1String("opacity="))) {
                 setCardinals(c, window, opacityAtom, XCB_ATOM_CARDINAL,
                              {quint32(flag.mid(8).toDouble() * double(0xFFFFFFFFu))});
+            } else if (flag == QLatin1String("activate")) {
+                toActivate.push_back(window);
             }
         }
         if (topStrut || bottomStrut) {
@@ -123,6 +155,8 @@ int runX11Windows(const QStringList &descriptions)
         xcb_map_window(c, window);
     }
     xcb_flush(c);
+    for (const xcb_window_t window : toActivate)
+        activateOnceManaged(c, screen->root, window);
     announce("ready");
     waitForEndOfInput();
     xcb_disconnect(c);

@@ -3,8 +3,9 @@
 #include "platform/PulseAudioContext.h"
 #include "support/TestAuth.h"
 
-TestProgramObjects::TestProgramObjects(bool signedIn, std::function<bool()> trayAvailability)
-    : windows([] { return std::optional<X11WindowListSnapshot>(); })
+TestProgramObjects::TestProgramObjects(bool signedIn, std::function<bool()> trayAvailability,
+                                       KavrelMiniWindowCoordinator::WindowListSource windowList)
+    : windows(windowList ? std::move(windowList) : [] { return std::optional<X11WindowListSnapshot>(); })
 {
     backend.start();
     authService = TestAuth::signedInService(backend.baseUrl(), signedIn ? std::optional(TestAuth::defaultSession()) : std::nullopt);

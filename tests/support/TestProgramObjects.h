@@ -2,8 +2,9 @@
 
 // The program's long-lived objects as main() makes them, over the fake backend, for tests of
 // the windows, the launch and the tray: a sign-in store (signed in or not), user defaults in a
-// temporary directory, a scripted session, the mini-window coordinator over no window list,
-// the presentation store, the listening starter and an update controller without a feed.
+// temporary directory, a scripted session, the mini-window coordinator (over no window list
+// unless given one), the presentation store, the listening starter and an update controller
+// without a feed.
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
@@ -24,7 +25,8 @@
 class TestProgramObjects
 {
 public:
-    TestProgramObjects(bool signedIn, std::function<bool()> trayAvailability);
+    TestProgramObjects(bool signedIn, std::function<bool()> trayAvailability,
+                       KavrelMiniWindowCoordinator::WindowListSource windowList = {});
 
     // Everything KavrelApp needs, the audio server included.
     KavrelApp::Dependencies dependencies();

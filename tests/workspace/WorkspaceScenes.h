@@ -38,13 +38,15 @@ inline void applyVariant(Workspace &w, const Screenshots::Variant &variant)
     w.engine.localization->setLanguage(variant.language);
 }
 
-// A running session with 30 translated turns and a live line.
+// A running session with 30 translated turns and a live line whose translation is pending, as
+// with every turn while translation is on ("Translating..." beside it).
 inline bool listenWithTurns(Workspace &w, int turns = 30)
 {
     if (!w.engine.start(ListeningSessionStartMode::newSession, false))
         return false;
     w.fillTurns(turns, true);
     w.engine.model->turnStore()->setLiveSubtitlePreview(QStringLiteral("and one more thing about the budget"));
+    w.engine.model->turnStore()->setLiveTranslationPreview(QStringLiteral("и ещё одно по бюджету"));
     return w.engine.model->hasActiveSession();
 }
 

@@ -1,9 +1,12 @@
 // Screenshots of the main window for review by eye: idle, listening with translation, a
-// summary open and the setup sheet, light and dark, English and Russian.
+// summary open and the setup sheet with its language list, light and dark, English and Russian.
 
 #include "WorkspaceScenes.h"
 
 #include "workspace/widgets/ListeningSetupSheet.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
 
 using namespace WorkspaceTest;
 
@@ -40,6 +43,15 @@ void tst_WorkspaceScreenshots::scenes()
         ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
         sheet->setPalette(w.view->palette());
         QVERIFY(!Screenshots::write(sheet, QStringLiteral("workspace-sheet"), variant).isEmpty());
+
+        // The language list open: its current row is the selected one.
+        QComboBox *languages = sheet->sourcePicker();
+        languages->showPopup();
+        QWidget *list = languages->view()->window();
+        QVERIFY(list->isVisible());
+        QVERIFY(languages->view()->selectionModel()->isSelected(languages->view()->currentIndex()));
+        QVERIFY(!Screenshots::write(list, QStringLiteral("workspace-sheet-languages"), variant).isEmpty());
+        languages->hidePopup();
         sheet->reject();
     }
 }

@@ -116,7 +116,7 @@ QPalette KavrelAppearanceController::palette(KavrelColorScheme scheme)
     const QColor base = dark ? QColor(0x1f, 0x1f, 0x22) : QColor(0xff, 0xff, 0xff);
     const QColor text = dark ? QColor(0xee, 0xef, 0xf2) : QColor(0x1d, 0x1d, 0x1f);
     const QColor button = dark ? QColor(0x3a, 0x3b, 0x3f) : QColor(0xf7, 0xf7, 0xf9);
-    const QColor highlight = dark ? QColor(0x0a, 0x84, 0xff) : QColor(0x00, 0x7a, 0xff);
+    const QColor highlight = KavrelSystemColors::selection.resolve(scheme);
     const QColor disabledText = dark ? QColor(0x80, 0x82, 0x88) : QColor(0xa0, 0xa2, 0xa8);
 
     QPalette palette(window);
@@ -133,7 +133,8 @@ QPalette KavrelAppearanceController::palette(KavrelColorScheme scheme)
     palette.setColor(QPalette::PlaceholderText, dark ? QColor(0x95, 0x96, 0x9c) : QColor(0x68, 0x69, 0x6f));
     palette.setColor(QPalette::Highlight, highlight);
     palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::Link, highlight);
+    // A link is text on the window's own surfaces, where the selection blue is too dark in the dark scheme.
+    palette.setColor(QPalette::Link, KavrelSystemColors::accent.resolve(scheme));
     palette.setColor(QPalette::BrightText, Qt::white);
     palette.setColor(QPalette::Light, dark ? QColor(0x4a, 0x4b, 0x50) : Qt::white);
     palette.setColor(QPalette::Midlight, dark ? QColor(0x3f, 0x40, 0x44) : QColor(0xe3, 0xe3, 0xe6));

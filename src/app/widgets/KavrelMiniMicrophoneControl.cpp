@@ -77,6 +77,10 @@ void KavrelMiniMicrophoneControl::refresh()
     m_toggle->setToolTip(listening ? localized("Turn microphone off. Right-click to choose a microphone.")
                                    : localized("Turn microphone on. Right-click to choose a microphone."));
     m_menuButton->setToolTip(localized("Select microphone"));
+    // Both show only a symbol: the tooltips describe them, these names say what they are.
+    m_menuButton->setAccessibleName(m_menuButton->toolTip());
+    m_toggle->setAccessibleName(KavrelLocalizationStore::shared().localizedFormat(
+        QStringLiteral("Mic: %@"), QStringList{m_session.selectedMicrophoneName()}));
     setEnabled(!m_session.isBusy() && !m_session.isMicrophoneBusy());
     update();
 }

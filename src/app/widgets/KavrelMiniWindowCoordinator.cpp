@@ -130,6 +130,8 @@ void KavrelMiniWindowCoordinator::configureMiniWindow(QWidget *window)
 {
     window->setObjectName(QString::fromLatin1(miniWindowIdentifier));
     window->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // It floats beside the meeting: showing it never takes the keyboard from it.
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setMinimumSize(420, 300);
     window->setMaximumSize(960, 680);
 }

@@ -1,6 +1,7 @@
 #include "detection/widgets/KavrelMeetingPanelParts.h"
 
 #include "kit/widgets/KavrelCapsuleButton.h"
+#include "localization/KavrelLocalizationStore.h"
 
 #include <QHBoxLayout>
 
@@ -33,6 +34,7 @@ KavrelCapsuleButton *makeCloseButton(QWidget *parent, std::function<void()> acti
     button->setSymbol(QStringLiteral("xmark"));
     button->setFixedContentSize(QSize(20, 20));
     button->setFocusPolicy(Qt::NoFocus);
+    button->setAccessibleName(KavrelLocalizationStore::shared().localized(QStringLiteral("Hide panel")));
     KavrelCapsuleButton::Look look;
     look.fill = KavrelSystemColors::label;
     look.fillOpacity = 0.08 / 0.85;

@@ -146,7 +146,7 @@ KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symb
     return button;
 }
 
-QWidget *spinner(int side)
+QWidget *spinner(int side, const QString &accessibleName)
 {
     auto *indicator = new KavrelCapsuleButton;
     KavrelCapsuleButton::Look look;
@@ -159,6 +159,7 @@ QWidget *spinner(int side)
     indicator->setBusy(true);
     indicator->setCursor(Qt::ArrowCursor);
     indicator->setFocusPolicy(Qt::NoFocus);
+    indicator->setAccessibleName(accessibleName);
     return indicator;
 }
 
@@ -168,8 +169,9 @@ QWidget *loadingCard(const QString &text)
     auto *row = new QHBoxLayout(frame);
     row->setContentsMargins(22, 22, 22, 22);
     row->setSpacing(12);
-    row->addWidget(spinner(20));
-    row->addWidget(Style::plainLabel(Style::localized(text), Style::font(16, QFont::Medium), Theme::primaryText));
+    const QString title = Style::localized(text);
+    row->addWidget(spinner(20, title));
+    row->addWidget(Style::plainLabel(title, Style::font(16, QFont::Medium), Theme::primaryText));
     row->addStretch();
     return frame;
 }
@@ -261,9 +263,9 @@ QWidget *summaryContent(const std::optional<QString> &text, const std::optional<
     if (isLoading) {
         auto *row = new QHBoxLayout;
         row->setSpacing(10);
-        row->addWidget(spinner(16));
-        row->addWidget(Style::plainLabel(Style::localized(QStringLiteral("Summarizing transcript...")),
-                                         Style::font(15, QFont::Medium), Theme::secondaryText));
+        const QString title = Style::localized(QStringLiteral("Summarizing transcript..."));
+        row->addWidget(spinner(16, title));
+        row->addWidget(Style::plainLabel(title, Style::font(15, QFont::Medium), Theme::secondaryText));
         row->addStretch();
         column->addLayout(row);
     }

@@ -29,8 +29,9 @@ KavrelPill *countBadge(int count);
 
 // The capsule button of a panel header; a loading one shows a spinner in place of its symbol.
 KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symbol, bool isEnabled, bool isLoading);
-// A spinning busy indicator of the given side in the accent colour.
-QWidget *spinner(int side);
+// A spinning busy indicator of the given side in the accent colour; a screen reader names it by
+// what is loading.
+QWidget *spinner(int side, const QString &accessibleName);
 
 QWidget *loadingCard(const QString &text);
 QWidget *errorCard(const QString &text, const QString &retryTitle, std::function<void()> retryAction);

@@ -49,7 +49,8 @@ KavrelHistorySearchField::KavrelHistorySearchField(QWidget *parent) : KavrelHist
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(18, 0, 18, 0);
     row->setSpacing(12);
-    row->addWidget(symbolButton(QStringLiteral("magnifyingglass"), Theme::searchIcon, false));
+    m_searchSymbol = symbolButton(QStringLiteral("magnifyingglass"), Theme::searchIcon, false);
+    row->addWidget(m_searchSymbol);
 
     m_lineEdit = new QLineEdit;
     m_lineEdit->setFrame(false);
@@ -89,6 +90,9 @@ void KavrelHistorySearchField::setText(const QString &text)
 void KavrelHistorySearchField::retranslate()
 {
     m_lineEdit->setPlaceholderText(Style::localized(QStringLiteral("Search transcript, translation, summary, or protocol")));
+    // The symbols are buttons to a screen reader: they are named by what they stand for.
+    m_searchSymbol->setAccessibleName(m_lineEdit->placeholderText());
+    m_clearButton->setAccessibleName(Style::localized(QStringLiteral("Clear search")));
 }
 
 void KavrelHistorySearchField::updateClearButton()

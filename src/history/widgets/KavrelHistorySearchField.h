@@ -31,6 +31,7 @@ private:
     void updateClearButton();
     void applyTextColor();
 
+    KavrelCapsuleButton *m_searchSymbol = nullptr;
     QLineEdit *m_lineEdit = nullptr;
     KavrelCapsuleButton *m_clearButton = nullptr;
 };

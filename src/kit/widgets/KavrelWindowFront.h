@@ -3,14 +3,18 @@
 class QWidget;
 
 // The one way the program brings one of its windows forward: a tray entry, a link, a second
-// start, a window opened by name. Main thread only.
+// start, a window opened by name, and the mini window's periodic presentation. Main thread only.
 namespace KavrelWindowFront {
 
+// Focus::take when the user asked for the window; Focus::leave when the program shows it on
+// its own, which must never take the keyboard from the application the user works in.
 enum class Focus { take, leave };
 
-// Restores the top-level `window` from minimized, shows and raises it, and with Focus::take
-// activates it. A window the user minimized stays unmapped through show() and raise() alone:
-// the window manager keeps it iconic until the program asks for its normal state back.
+// With Focus::take: restores the top-level `window` from minimized, shows, raises and activates
+// it. A window the user minimized stays unmapped through show() and raise() alone: the window
+// manager keeps it iconic until the program asks for its normal state back.
+// With Focus::leave: shows and raises it without activating it. A window the user minimized
+// stays minimized: the window manager focuses a window it restores from minimized.
 // A maximized or full-screen window keeps that state. A question open over the window (a modal
 // dialog of it) comes in front of it, and with Focus::take has the keyboard.
 void bringForward(QWidget *window, Focus focus = Focus::take);

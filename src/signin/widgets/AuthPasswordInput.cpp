@@ -24,4 +24,5 @@ void AuthPasswordInput::setPasswordVisible(bool visible)
     m_toggle->setSymbol(visible ? QStringLiteral("eye.slash") : QStringLiteral("eye"));
     m_toggle->setToolTip(KavrelLocalizationStore::shared().localized(visible ? QStringLiteral("Hide password")
                                                                            : QStringLiteral("Show password")));
+    m_toggle->setAccessibleName(m_toggle->toolTip());
 }

@@ -37,7 +37,6 @@ namespace {
 const QColor startTint = QColor::fromRgbF(0.08, 0.46, 0.25);
 // The same for the stop button's: its gradient fades towards the surface under it at its end.
 const QColor stopTint = QColor::fromRgbF(0.76, 0.14, 0.15);
-const QColor pillTint = QColor::fromRgbF(0.56, 0.35, 0.88);
 const QColor systemRed = QColor::fromRgbF(0.90, 0.22, 0.21);
 const QColor systemOrange = QColor::fromRgbF(0.90, 0.50, 0.0);
 
@@ -134,7 +133,7 @@ void ContentView::buildToolbar(SurfaceCard *hero)
     m_microphone = new WorkspaceMicrophoneControl(m_viewModel, row);
     m_statusPill = new KavrelPill(row);
     KavrelPill::Look pill;
-    pill.fill = kavrelFixed({pillTint.redF(), pillTint.greenF(), pillTint.blueF(), 1});
+    pill.fill = KavrelStatusTints::violet;
     pill.fillOpacity = 0.14;
     pill.stroke = pill.fill;
     pill.strokeOpacity = 0.10;

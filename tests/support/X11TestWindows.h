@@ -1,0 +1,23 @@
+#pragma once
+
+// What another client of the test services' X server sees of the windows, and what the window
+// manager does to them at a user's request: asked of the server on a connection of its own.
+
+#include <QtGlobal>
+
+#include <optional>
+
+namespace X11TestWindows {
+
+// Whether the server shows the window (mapped, and every ancestor too).
+bool isViewable(quint32 window);
+
+// The process that owns the window the window manager made active (_NET_ACTIVE_WINDOW's
+// _NET_WM_PID); none when no window is active or it does not say.
+std::optional<qint64> activeWindowProcessId();
+
+// Asks the window manager to minimize the window, as its title bar's button or a taskbar does
+// (an ICCCM WM_CHANGE_STATE request for the iconic state).
+void iconify(quint32 window);
+
+} // namespace X11TestWindows
