@@ -36,10 +36,7 @@
 #include <QTest>
 #include <QWindow>
 
-#include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -50,48 +47,49 @@ bool viewableOnTheServer(const QWidget *window)
     return X11TestWindows::isViewable(quint32(window->winId()));
 }
 
-// A list of windows the window manager keeps on the root window.
-std::vector<xcb_window_t> rootWindowList(const char *name)
+QString describeWindow(quint32 id)
 {
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    std::vector<xcb_window_t> windows;
-    xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, quint16(std::strlen(name)), name), nullptr);
-    if (atom && atom->atom != XCB_ATOM_NONE) {
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 4096), nullptr);
-        if (reply) {
-            const auto *data = static_cast<const xcb_window_t *>(xcb_get_property_value(reply));
-            windows.assign(data, data + xcb_get_property_value_length(reply) / int(sizeof(xcb_window_t)));
-            std::free(reply);
-        }
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->internalWinId() == WId(id))
+            return QStringLiteral("the program's %1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle());
     }
-    std::free(atom);
-    xcb_disconnect(c);
-    return windows;
+    return QStringLiteral("0x%1 of another client").arg(id, 0, 16);
 }
 
 // Empty when the window manager stacks the question above its window and gives it the focus,
 // as Qt sees it too; else what it does instead.
 QString questionInFront(QWidget *question, QWidget *window)
 {
-    const std::vector<xcb_window_t> stacking = rootWindowList("_NET_CLIENT_LIST_STACKING"); // bottom first
+    const std::vector<quint32> stacking = X11TestWindows::stackingOrder(); // bottom first
     const auto place = [&stacking](QWidget *widget) {
-        return int(std::find(stacking.begin(), stacking.end(), xcb_window_t(widget->winId())) - stacking.begin());
+        return int(std::find(stacking.begin(), stacking.end(), quint32(widget->winId())) - stacking.begin());
     };
-    const std::vector<xcb_window_t> active = rootWindowList("_NET_ACTIVE_WINDOW");
+    const std::optional<quint32> active = X11TestWindows::activeWindow();
     const int questionPlace = place(question);
     const int windowPlace = place(window);
     if (questionPlace >= int(stacking.size()) || windowPlace >= int(stacking.size()))
         return QStringLiteral("not both managed");
     if (questionPlace < windowPlace)
         return QStringLiteral("the question is stacked below its window");
-    if (active.empty() || active.front() != xcb_window_t(question->winId()))
-        return QStringLiteral("the window manager's active window is another");
+    if (active != quint32(question->winId())) {
+        if (!active)
+            return QStringLiteral("the window manager has no active window");
+        return active == quint32(window->winId()) ? QStringLiteral("the window manager made its window active")
+                                                  : QStringLiteral("the window manager's active window is another: %1")
+                                                        .arg(describeWindow(*active));
+    }
     if (QApplication::activeWindow() != question || !question->isAncestorOf(QApplication::focusWidget()))
         return QStringLiteral("the question has no keyboard focus");
     return {};
 }
+
+// Waits for the question to stand in front of its window; a failure says what the window manager
+// does instead.
+#define VERIFY_QUESTION_IN_FRONT(question, window)                                                                  \
+    do {                                                                                                           \
+        (void)QTest::qWaitFor([&] { return questionInFront(question, window).isEmpty(); }, 5000);                  \
+        QVERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));      \
+    } while (false)
 
 QMessageBox *openQuestion()
 {
@@ -345,6 +343,12 @@ void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack_data()
     QTest::newRow("stopped while hidden, the tray's start") << "stopped while hidden" << "tray start";
     QTest::newRow("started in the tray, a meeting prompt's start") << "tray only" << "meeting prompt";
     QTest::newRow("asked while hidden, a link") << "hidden, asked" << "kavrel://open";
+    // Hidden completely while a question is open: it goes with its window and comes back with it.
+    QTest::newRow("asked, then hidden completely, the tray's open") << "asked, hidden" << "tray open";
+    QTest::newRow("asked, then hidden completely, the tray's start") << "asked, hidden" << "tray start";
+    QTest::newRow("asked, then hidden completely, a link") << "asked, hidden" << "kavrel://open";
+    QTest::newRow("asked, then hidden completely, a second start") << "asked, hidden" << "second start";
+    QTest::newRow("microphone asked, then hidden completely, the tray's open") << "microphone asked, hidden" << "tray open";
 }
 
 // The start question over the real main window, as main() wires it. Each question is answered
@@ -374,13 +378,31 @@ void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack()
     app.launch(tray);
     QTRY_VERIFY(!app.hasVisibleWindows() && !app.window(QStringLiteral("kavrel-main")));
 
+    const bool askedBeforeHiding = before.endsWith(QLatin1String("asked, hidden"));
+    QPointer<QMessageBox> askedBefore;
     if (before != QLatin1String("tray only")) {
         app.openWindow(QStringLiteral("kavrel-main"));
         QVERIFY(QTest::qWaitForWindowActive(program.mainWindow()));
         if (before == QLatin1String("stopped while hidden"))
             QVERIFY(program.engine.start());
+        if (askedBeforeHiding) {
+            program.surface->promptAndStartListening(false);
+            QTRY_VERIFY(openQuestion());
+            VERIFY_QUESTION_IN_FRONT(openQuestion(), program.mainWindow());
+            if (before.startsWith(QLatin1String("microphone"))) {
+                QPointer<QMessageBox> first = openQuestion();
+                QTest::keyClick(first->windowHandle(), Qt::Key_Return);
+                QTRY_VERIFY(openQuestion() && openQuestion() != first);
+            }
+        }
+        askedBefore = openQuestion();
+        // What the mini window's "Hide completely" does.
         program.presentation->enterBackgroundOnlyMode();
         QTRY_VERIFY(!program.mainWindow()->isVisible());
+        if (askedBeforeHiding) {
+            QTRY_VERIFY(!openQuestion());
+            QTest::qWait(200);
+        }
         if (before == QLatin1String("stopped while hidden")) {
             trayEntry(tray, QStringLiteral("Stop Listening"))->trigger();
             QVERIFY(program.engine.settle([&] { return !program.engine.model->hasActiveSession() && !program.engine.model->isBusy(); }, 15000));
@@ -394,25 +416,36 @@ void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack()
         delegate.openURLs({QUrl(wayBack)});
     } else if (wayBack == QLatin1String("tray start")) {
         trayEntry(tray, QStringLiteral("Start Listening"))->trigger();
+    } else if (wayBack == QLatin1String("tray open")) {
+        trayEntry(tray, QStringLiteral("Show КАВРЕЛ"))->trigger();
+    } else if (wayBack == QLatin1String("second start")) {
+        delegate.handleReopen();
+    } else if (wayBack.startsWith(QLatin1String("kavrel:"))) {
+        delegate.openURLs({QUrl(wayBack)});
     } else {
         KavrelMeetingDetectionWiring::promptStart(*program.starter, program.presentation.get(), app.windowOpener())();
     }
 
     QMessageBox *question = nullptr;
     QTRY_VERIFY((question = openQuestion()));
+    // The same question, still waiting for its answer: hiding neither answered it nor asked anew.
+    if (askedBeforeHiding)
+        QCOMPARE(question, askedBefore.data());
     QWidget *window = program.mainWindow();
     QTRY_VERIFY(window && window->isVisible() && viewableOnTheServer(window));
-    QTRY_VERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+    VERIFY_QUESTION_IN_FRONT(question, window);
     // It stays there once the window has settled.
     QTest::qWait(400);
     QVERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
 
     // Return starts a new session; the microphone question follows over the window, and
     // Escape goes on without the microphone.
-    QPointer<QMessageBox> first = question;
-    QTest::keyClick(question->windowHandle(), Qt::Key_Return);
-    QTRY_VERIFY((question = openQuestion()) && question != first);
-    QTRY_VERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+    if (!before.startsWith(QLatin1String("microphone"))) {
+        QPointer<QMessageBox> first = question;
+        QTest::keyClick(question->windowHandle(), Qt::Key_Return);
+        QTRY_VERIFY((question = openQuestion()) && question != first);
+        VERIFY_QUESTION_IN_FRONT(question, window);
+    }
     QTest::keyClick(question->windowHandle(), Qt::Key_Escape);
     QVERIFY(program.engine.settle([&] { return program.engine.model->hasActiveSession() && !program.engine.model->isBusy(); }));
     QVERIFY(!openQuestion());

@@ -45,12 +45,35 @@ bool isViewable(quint32 window)
     return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-std::optional<qint64> activeWindowProcessId()
+std::optional<quint32> activeWindow()
 {
     const Connection x;
     const std::optional<quint32> active = x.cardinal(x.root(), "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW);
     if (!active || *active == XCB_WINDOW_NONE)
         return std::nullopt;
+    return active;
+}
+
+std::vector<quint32> stackingOrder()
+{
+    const Connection x;
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(
+            x.c, xcb_get_property(x.c, 0, x.root(), x.atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, 0, 4096),
+            nullptr),
+        &std::free);
+    if (!reply || reply->format != 32)
+        return {};
+    const auto *data = static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
+    return std::vector<quint32>(data, data + xcb_get_property_value_length(reply.get()) / 4);
+}
+
+std::optional<qint64> activeWindowProcessId()
+{
+    const std::optional<quint32> active = activeWindow();
+    if (!active)
+        return std::nullopt;
+    const Connection x;
     const std::optional<quint32> pid = x.cardinal(*active, "_NET_WM_PID", XCB_ATOM_CARDINAL);
     if (!pid)
         return std::nullopt;

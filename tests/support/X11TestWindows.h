@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <vector>
 
 namespace X11TestWindows {
 
@@ -15,6 +16,12 @@ bool isViewable(quint32 window);
 // The process that owns the window the window manager made active (_NET_ACTIVE_WINDOW's
 // _NET_WM_PID); none when no window is active or it does not say.
 std::optional<qint64> activeWindowProcessId();
+
+// The window the window manager made active (_NET_ACTIVE_WINDOW); none when no window is.
+std::optional<quint32> activeWindow();
+
+// The windows the window manager manages, bottom first (_NET_CLIENT_LIST_STACKING).
+std::vector<quint32> stackingOrder();
 
 // Asks the window manager to minimize the window, as its title bar's button or a taskbar does
 // (an ICCCM WM_CHANGE_STATE request for the iconic state).

@@ -92,9 +92,11 @@ void KavrelMiniWindowCoordinator::hideAllWindowsForBackgroundMode()
         m_mainWindowHiddenForMiniWindow = mainWindow();
     m_hiddenMainWindowBounds.reset();
     m_coveringApplicationPID.reset();
+    // A question open over a window waits for the user with it, to come back when it does:
+    // hiding answers nothing.
     for (QWidget *window : QApplication::topLevelWidgets()) {
         if (isProgramWindow(window) && window->isVisible() && !isMiniWindow(window))
-            window->hide();
+            KavrelWindowFront::sendAway(window);
     }
 }
 

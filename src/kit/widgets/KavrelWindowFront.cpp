@@ -13,27 +13,74 @@ namespace KavrelWindowFront {
 namespace {
 
 constexpr char returnWatchName[] = "KavrelWindowFront.returnWatch";
+constexpr char awayName[] = "KavrelWindowFront.awayWithItsWindow";
+constexpr char questionKeeperName[] = "KavrelWindowFront.questionKeeper";
 
-// The questions open over the window: its modal dialogs on the screen. The mini window is
-// brought forward several times a second; the program's windows are few where the widgets
-// inside a window are many, and a dialog on the screen has a window of the windowing system.
+bool isQuestion(const QWidget *widget)
+{
+    return widget->windowModality() != Qt::NonModal && widget->parentWidget();
+}
+
+// A question that left the screen with its window and waits for it to come back.
+bool isAway(const QWidget *widget)
+{
+    return widget->property(awayName).toBool();
+}
+
+// The questions open over the window: its modal dialogs on the screen, or away with it. The
+// mini window is brought forward several times a second; the program's windows are few where
+// the widgets inside a window are many, and a dialog that has been on the screen has a window
+// of the windowing system (hiding keeps it).
 QList<QWidget *> openQuestions(QWidget *window)
 {
     QList<QWidget *> questions;
     const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
     for (QWindow *handle : windows) {
-        if (!handle->handle() || !handle->isVisible())
+        if (!handle->handle())
             continue;
         QWidget *widget = QWidget::find(handle->winId());
-        if (widget && widget != window && widget->isVisible() && widget->windowModality() != Qt::NonModal
-            && widget->parentWidget() && widget->parentWidget()->window() == window)
+        if (!widget || widget == window || !(widget->isVisible() || isAway(widget)))
+            continue;
+        if (isQuestion(widget) && widget->parentWidget()->window() == window)
             questions.append(widget);
     }
     return questions;
 }
 
+// Maps a hidden window so that the window manager leaves the keyboard where it is (on X11 its
+// user time is 0). The platform reads the request as the window is mapped; later maps on the
+// user's behalf activate as usual.
+void showWithoutActivating(QWidget *window)
+{
+    if (window->isVisible() || window->testAttribute(Qt::WA_ShowWithoutActivating)) {
+        window->show();
+        return;
+    }
+    window->winId(); // the platform window the request is made on
+    QWindow *handle = window->windowHandle();
+    const char *property = "_q_showWithoutActivating";
+    if (handle)
+        handle->setProperty(property, true);
+    window->show();
+    if (handle)
+        handle->setProperty(property, QVariant());
+}
+
+// Shows a question that was away with its window again; shown on the program's own account, it
+// leaves the keyboard where it is.
+void showAgain(QWidget *question, Focus focus)
+{
+    question->setProperty(awayName, QVariant());
+    if (focus == Focus::leave)
+        showWithoutActivating(question);
+    else
+        question->show();
+}
+
 void putInFront(QWidget *question, Focus focus)
 {
+    if (isAway(question))
+        showAgain(question, focus);
     question->raise();
     if (focus == Focus::take)
         question->activateWindow();
@@ -92,26 +139,67 @@ private:
     bool m_done = false;
 };
 
-// Maps a hidden window so that the window manager leaves the keyboard where it is (on X11 its
-// user time is 0). The platform reads the request as the window is mapped; later maps on the
-// user's behalf activate as usual.
-void showWithoutActivating(QWidget *window)
+// While a question is open over the window, the window passes the keyboard on to it whenever it
+// becomes active: the window manager may focus a returning window after the question was put in
+// front of it (its own focus request and the program's cross), and a click on the window finds
+// the question waiting, as a sheet does.
+class QuestionKeeper final : public QObject
 {
-    if (window->isVisible() || window->testAttribute(Qt::WA_ShowWithoutActivating)) {
-        window->show();
-        return;
+public:
+    explicit QuestionKeeper(QWidget *window) : QObject(window), m_window(window)
+    {
+        setObjectName(QString::fromLatin1(questionKeeperName));
+        window->installEventFilter(this);
     }
-    window->winId(); // the platform window the request is made on
-    QWindow *handle = window->windowHandle();
-    const char *property = "_q_showWithoutActivating";
-    if (handle)
-        handle->setProperty(property, true);
-    window->show();
-    if (handle)
-        handle->setProperty(property, QVariant());
-}
+
+    static void keep(QWidget *window)
+    {
+        if (!window->findChild<QObject *>(QString::fromLatin1(questionKeeperName), Qt::FindDirectChildrenOnly))
+            new QuestionKeeper(window);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::WindowActivate && !m_pending) {
+            m_pending = true;
+            // After the activation has settled in the window.
+            QMetaObject::invokeMethod(this, [this] {
+                m_pending = false;
+                if (m_window && m_window->isActiveWindow()) {
+                    for (QWidget *question : openQuestions(m_window)) {
+                        if (question->isVisible())
+                            putInFront(question, Focus::take);
+                    }
+                }
+            }, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget *m_window;
+    bool m_pending = false;
+};
 
 } // namespace
+
+void sendAway(QWidget *window)
+{
+    if (!window)
+        return;
+    const auto goesWithItsWindow = [](QWidget *question) {
+        question->setProperty(awayName, true);
+        question->hide();
+    };
+    if (window->isVisible() && isQuestion(window)) {
+        goesWithItsWindow(window);
+        return;
+    }
+    for (QWidget *question : openQuestions(window))
+        goesWithItsWindow(question);
+    window->hide();
+}
 
 void bringForward(QWidget *window, Focus focus)
 {
@@ -122,6 +210,7 @@ void bringForward(QWidget *window, Focus focus)
     // would focus it on its way back.
     if (focus == Focus::leave && minimized)
         return;
+    QuestionKeeper::keep(window);
     const bool wasOnScreen = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     if (focus == Focus::take) {
         if (minimized)

@@ -3,7 +3,8 @@
 class QWidget;
 
 // The one way the program brings one of its windows forward: a tray entry, a link, a second
-// start, a window opened by name, and the mini window's periodic presentation. Main thread only.
+// start, a window opened by name, and the mini window's periodic presentation; and the way a
+// window leaves the screen with its questions. Main thread only.
 namespace KavrelWindowFront {
 
 // Focus::take when the user asked for the window; Focus::leave when the program shows it on
@@ -18,5 +19,9 @@ enum class Focus { take, leave };
 // A maximized or full-screen window keeps that state. A question open over the window (a modal
 // dialog of it) comes in front of it, and with Focus::take has the keyboard.
 void bringForward(QWidget *window, Focus focus = Focus::take);
+// Hides the top-level `window`. A question open over it goes along and is still open: it comes
+// back in front of the window when bringForward() brings the window back. Given a question, it
+// sends just that away with its window.
+void sendAway(QWidget *window);
 
 } // namespace KavrelWindowFront
