@@ -1,28 +1,19 @@
-#include "accounts/AuthService.h"
-#include "services/MeetingSessionHistoryService.h"
+// The meeting history mirror during a conversation: when its record is made and saved, in what
+// order, how failures are retried and shown, and what a reset or a stop leaves; and a finished
+// meeting handed over while the next one goes on, retried until it lands or the server refuses it.
+
+#include "MeetingHistoryMirrorFixture.h"
+
 #include "platform/UserDefaults.h"
 #include "session/HandedOverMeetingStore.h"
-#include "session/MeetingHistoryMirror.h"
-#include "session/MeetingHistorySnapshotBuilder.h"
 #include "speech/TranslationTestSupport.h"
-#include "support/FakeBackend.h"
-#include "support/FakeHistoryBackend.h"
 #include "support/TaskResult.h"
-#include "support/TestAuth.h"
-
-#include "accounts/AuthSession.h"
-#include "platform/InMemorySecretStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimeZone>
-
-#include <memory>
 
 using Script = FakeHistoryBackend::ScriptedReply;
 using namespace std::chrono_literals;
@@ -34,13 +25,13 @@ const QString transientMessage = QStringLiteral(
 
 } // namespace
 
-class tst_MeetingHistoryMirror : public QObject
+class tst_MeetingHistoryMirror : public QObject, protected MeetingHistoryMirrorFixture
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init() { initFixture(); }
+    void cleanup() { cleanupFixture(); }
 
     void listeningCreatesTheRecordAtOnce();
     void nothingToSaveSendsNothing();
@@ -59,98 +50,7 @@ private Q_SLOTS:
     void aFinishedMeetingOutlastsAnythingButARefusal();
     void aFinishedMeetingRefusedByTheServerIsLetGo_data();
     void aFinishedMeetingRefusedByTheServerIsLetGo();
-    void aKeptRecordCarriesOnInTheNextRun();
-    void aHandedOverMeetingOutlivesTheProgram();
-    void theQuitTriesEachSaveOnceWithoutPausing();
-    void anUnansweredStartIsLookedUpByTheNextRun_data();
-    void anUnansweredStartIsLookedUpByTheNextRun();
-    void aHandedOverMeetingWaitsForItsOwnAccount_data();
-    void aHandedOverMeetingWaitsForItsOwnAccount();
-    void aMeetingIsSentOnlyWithItsOwnAccountsSession();
-
-private:
-    void makeMirror(AuthService *auth);
-    // The mirror asks m_account who is signed in.
-    void followTestAccount();
-    void addTurn(const QString &text);
-    bool waitIdle() { return FakeBackend::waitUntil([&] { return !m_mirror->saveTask().isValid() || m_mirror->saveTask().isFinished(); }); }
-    int callCount(const QString &operation) const { return int(m_history->operationNames().count(operation)); }
-
-    std::unique_ptr<FakeBackend> m_backend;
-    std::unique_ptr<FakeHistoryBackend> m_history;
-    std::unique_ptr<AuthService> m_auth;
-    std::unique_ptr<MeetingSessionHistoryService> m_service;
-    std::unique_ptr<MeetingHistoryMirror> m_mirror;
-    std::vector<SessionTurn> m_turns;
-    std::optional<QString> m_errorMessage;
-    QDateTime m_now;
-    // Who is signed in, as the mirror asks it (only where a test sets the reader).
-    std::optional<QString> m_account;
-    QTemporaryDir m_settings;
 };
-
-void tst_MeetingHistoryMirror::init()
-{
-    m_backend = std::make_unique<FakeBackend>();
-    QVERIFY(m_backend->start());
-    m_history = std::make_unique<FakeHistoryBackend>(m_backend.get());
-    m_auth = TestAuth::signedInService(m_backend->baseUrl());
-    m_turns.clear();
-    m_errorMessage.reset();
-    makeMirror(m_auth.get());
-}
-
-void tst_MeetingHistoryMirror::makeMirror(AuthService *auth)
-{
-    m_mirror.reset();
-    m_service = std::make_unique<MeetingSessionHistoryService>(auth);
-    m_service->setRequestTimeout(2000ms);
-    m_now = QDateTime(QDate(2026, 5, 4), QTime(10, 0), QTimeZone::utc());
-    m_mirror = std::make_unique<MeetingHistoryMirror>(m_service.get(), [this] { return m_now; });
-    MeetingHistoryMirror::Timings timings;
-    timings.retryDelays = {5ms, 10ms, 20ms};
-    timings.deferredRetryDelay = 60ms;
-    m_mirror->setTimings(timings);
-    m_mirror->setErrorMessageAccess([this] { return m_errorMessage; },
-                                    [this](const std::optional<QString> &message) { m_errorMessage = message; });
-    m_mirror->setSnapshotProvider([this](MeetingSessionHistoryStatus status, bool allowEmpty) {
-        MeetingHistorySnapshotBuilder::Input input;
-        input.turns = m_turns;
-        input.startedAt = m_mirror->startedAt();
-        input.endedAt = m_mirror->endedAt();
-        input.source = m_mirror->source();
-        input.clientSessionID = m_mirror->clientSessionID();
-        input.now = m_now;
-        return MeetingHistorySnapshotBuilder::snapshot(input, status, allowEmpty);
-    });
-}
-
-void tst_MeetingHistoryMirror::followTestAccount()
-{
-    m_mirror->setAccountReader([this]() -> QCoro::Task<std::optional<QString>> {
-        const std::optional<QString> account = m_account;
-        co_return account;
-    });
-}
-
-void tst_MeetingHistoryMirror::cleanup()
-{
-    m_mirror.reset();
-    m_service.reset();
-    m_auth.reset();
-    m_history.reset();
-    m_backend.reset();
-}
-
-void tst_MeetingHistoryMirror::addTurn(const QString &text)
-{
-    SessionTurn turn;
-    turn.id = QUuid::createUuid();
-    turn.text = text;
-    turn.timestamp = QDateTime(QDate(2026, 5, 4), QTime(10, 0, int(m_turns.size())), QTimeZone::utc());
-    turn.isClosed = true;
-    m_turns.push_back(turn);
-}
 
 void tst_MeetingHistoryMirror::listeningCreatesTheRecordAtOnce()
 {
@@ -551,304 +451,6 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     QFile text(path);
     QVERIFY(text.open(QIODevice::ReadOnly));
     QVERIFY(text.readAll().contains("alt"));
-    m_mirror.reset();
-}
-
-void tst_MeetingHistoryMirror::aKeptRecordCarriesOnInTheNextRun()
-{
-    m_now = m_now.addMSecs(700);
-    QSignalSpy changes(m_mirror.get(), &MeetingHistoryMirror::recordChanged);
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio+microphone"));
-    addTurn(QStringLiteral("Kept across the restart."));
-    m_now = m_now.addMSecs(61'500);
-    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
-    QVERIFY(changes.count() >= 3);
-    MeetingHistoryRecord kept = m_mirror->record();
-    kept.nextUsageEventSequence = 3;
-    QVERIFY(kept.sessionID && kept.sessionRevision && kept.lastCompletedSignature);
-    // Read back exactly, milliseconds included: the duration is counted from them.
-    QCOMPARE(MeetingHistoryRecord::fromJson(kept.toJson()), kept);
-    const QString clientSessionID = m_mirror->clientSessionID();
-    const int calls = int(m_history->calls().size());
-
-    // The next run, on the same turns: the completed record is not sent again.
-    makeMirror(m_auth.get());
-    QVERIFY(m_mirror->adoptRecord(MeetingHistoryRecord::fromJson(kept.toJson())));
-    QCOMPARE(m_mirror->clientSessionID(), clientSessionID);
-    QCOMPARE(m_mirror->source(), QStringLiteral("system_audio+microphone"));
-    m_now = m_now.addDays(1);
-    QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
-    QCOMPARE(int(m_history->calls().size()), calls);
-    // Only a conversation that has done nothing yet takes one over.
-    QVERIFY(!m_mirror->adoptRecord(kept));
-
-    // A record kept before its start landed: the start carries the same client session id.
-    makeMirror(m_auth.get());
-    MeetingHistoryRecord unstarted;
-    unstarted.conversationGeneration = QUuid::createUuid();
-    unstarted.source = QStringLiteral("system_audio");
-    QVERIFY(m_mirror->adoptRecord(unstarted));
-    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
-    QVERIFY(waitIdle());
-    const QJsonObject input = m_history->calls().at(calls).variables.value("input").toObject();
-    QCOMPARE(input.value("sessionParams").toObject().value("clientSessionId").toString(), m_mirror->clientSessionID());
-    QVERIFY(m_mirror->clientSessionID().endsWith(unstarted.conversationGeneration.toString(QUuid::WithoutBraces)));
-}
-
-void tst_MeetingHistoryMirror::aHandedOverMeetingOutlivesTheProgram()
-{
-    const QString settingsPath = m_settings.filePath(QStringLiteral("outlives.ini"));
-    auto defaults = std::make_unique<UserDefaults>(settingsPath);
-    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
-    addTurn(QStringLiteral("alt"));
-    addTurn(QStringLiteral("noch alt"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
-        m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
-    m_mirror->finishConversation();
-    m_turns.clear();
-    // On disk before the caller goes on to clear the draft: no turn of the event loop between.
-    {
-        QFile file(settingsPath);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains(HandedOverMeetingStore::defaultsKey));
-    }
-    QCOMPARE(store->meetings().size(), 1);
-    QVERIFY(FakeBackend::waitUntil([&] { return callCount("StartMeetingSession") >= 2; }));
-
-    // The program ends with the server still away; the next one finds the meeting and sends it.
-    m_mirror.reset();
-    store.reset();
-    defaults.reset();
-    m_history->clearScripts();
-    QCOMPARE(m_history->meetingCount(), 0);
-    makeMirror(m_auth.get());
-    defaults = std::make_unique<UserDefaults>(settingsPath);
-    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
-    QCOMPARE(m_mirror->handedOverCount(), 1);
-    QVERIFY(m_mirror->hasUnsavedMeeting());
-    QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
-    QCOMPARE(m_history->meetingCount(), 1);
-    const std::optional<QJsonObject> landed = m_history->meeting(m_history->meetingIds().first());
-    QVERIFY(landed);
-    QCOMPARE(landed->value("status").toString(), QStringLiteral("completed"));
-    const QByteArray json = QJsonDocument(*landed).toJson();
-    QVERIFY(json.contains("\"alt\"") && json.contains("noch alt"));
-    // Landed: gone from disk, and not sent again by the run after.
-    QVERIFY(!defaults->contains(QString::fromLatin1(HandedOverMeetingStore::defaultsKey)));
-    m_mirror.reset();
-    store.reset();
-    makeMirror(m_auth.get());
-    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
-    QCOMPARE(m_mirror->handedOverCount(), 0);
-    m_mirror.reset();
-}
-
-// The quit waits for every save. With the server away it tries each once more and ends there,
-// the meetings kept for the next run, instead of pausing until the quit's time limit ends it.
-void tst_MeetingHistoryMirror::theQuitTriesEachSaveOnceWithoutPausing()
-{
-    TranslationTest::LogCapture log;
-    MeetingHistoryMirror::Timings timings = m_mirror->timings();
-    timings.retryDelays = {1h, 1h, 1h};
-    timings.deferredRetryDelay = 1h;
-    m_mirror->setTimings(timings);
-    for (const char *operation : {"StartMeetingSession", "UpdateMeetingSession"})
-        m_history->script(QString::fromLatin1(operation), Script::dropConnection(false));
-    // A finished meeting, in its pause after a failed attempt when the quit begins.
-    addTurn(QStringLiteral("alt"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    m_mirror->finishConversation();
-    m_turns.clear();
-    QVERIFY(FakeBackend::waitUntil([&] { return log.count(QStringLiteral("retry 1/3")) == 1; }));
-    // And the current meeting's last save, asked for by the quit's stop.
-    addTurn(QStringLiteral("neu"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
-
-    const auto quit = startTask([this] { return m_mirror->waitForEverySave(); });
-    QVERIFY(FakeBackend::waitUntil([&] { return quit->finished; }));
-    QVERIFY(quit->succeeded());
-    QCOMPARE(log.count(QStringLiteral("Meeting history sync interrupted; retry")), 1);
-    // The finished meeting's pause was cut short; each failed once more and no pause followed.
-    QCOMPARE(log.count(QStringLiteral("Meeting history sync failed:")), 2);
-    QCOMPARE(m_history->meetingCount(), 0);
-    QCOMPARE(m_mirror->handedOverCount(), 1);
-    QVERIFY(m_mirror->hasUnsavedMeeting());
-}
-
-void tst_MeetingHistoryMirror::anUnansweredStartIsLookedUpByTheNextRun_data()
-{
-    QTest::addColumn<bool>("handedOver");
-    QTest::addColumn<Script>("lostStart");
-    // Lookups made by the failing run itself, before it ends.
-    QTest::addColumn<int>("lookupsBeforeTheEnd");
-    Script gateway = Script::httpFailure(502, "<html>Bad Gateway</html>", "text/html");
-    gateway.commitFirst = true;
-    QTest::newRow("current meeting, 502 after the start was made") << false << gateway << 1;
-    QTest::newRow("handed-over meeting, 502 after the start was made") << true << gateway << 1;
-    QTest::newRow("current meeting, ended while the start is unanswered") << false << Script::hang(true) << 0;
-    QTest::newRow("handed-over meeting, ended while the start is unanswered") << true << Script::hang(true) << 0;
-}
-
-void tst_MeetingHistoryMirror::anUnansweredStartIsLookedUpByTheNextRun()
-{
-    QFETCH(bool, handedOver);
-    QFETCH(Script, lostStart);
-    QFETCH(int, lookupsBeforeTheEnd);
-    const QString settingsPath = m_settings.filePath(QStringLiteral("unanswered-%1.ini").arg(QTest::currentDataTag()));
-    const QString crashedPath = settingsPath + QStringLiteral(".crashed");
-    auto defaults = std::make_unique<UserDefaults>(settingsPath);
-    auto store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
-    addTurn(QStringLiteral("alt"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    // The server makes the record, and its answer is lost; so is every lookup of this run.
-    m_history->script(QStringLiteral("StartMeetingSession"), lostStart);
-    Script lostLookup = Script::httpFailure(502, "<html>Bad Gateway</html>", "text/html");
-    lostLookup.times = 0;
-    m_history->script(QStringLiteral("RecoverMeetingSession"), lostLookup);
-    if (handedOver) {
-        m_mirror->finishConversation();
-        m_turns.clear();
-    } else {
-        m_mirror->scheduleSessionStartIfNeeded();
-    }
-    QVERIFY(FakeBackend::waitUntil([&] {
-        return m_history->meetingCount() == 1 && callCount("RecoverMeetingSession") >= lookupsBeforeTheEnd;
-    }));
-    // What the disk holds as the program dies: the current meeting's record entry (written as
-    // it changes) and the settings file with the handed-over meetings.
-    const MeetingHistoryRecord kept = MeetingHistoryRecord::fromJson(m_mirror->record().toJson());
-    for (const QString suffix : {QString(), QStringLiteral(".journal")}) {
-        if (QFile::exists(settingsPath + suffix))
-            QVERIFY(QFile::copy(settingsPath + suffix, crashedPath + suffix));
-    }
-    m_mirror.reset();
-    store.reset();
-    defaults.reset();
-    m_errorMessage.reset();
-
-    // The next run, with the answers back: the record made by the lost start gets the meeting.
-    m_history->clearScripts();
-    makeMirror(m_auth.get());
-    defaults = std::make_unique<UserDefaults>(crashedPath);
-    store = std::make_unique<HandedOverMeetingStore>(*defaults, m_mirror.get(), nullptr);
-    if (handedOver) {
-        QCOMPARE(m_mirror->handedOverCount(), 1);
-        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
-    } else {
-        QVERIFY(m_mirror->adoptRecord(kept));
-        m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
-        QVERIFY(waitIdle());
-    }
-    QCOMPARE(m_history->meetingCount(), 1);
-    QCOMPARE(callCount("StartMeetingSession"), 1);
-    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
-    QVERIFY(record);
-    QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
-    QVERIFY(QJsonDocument(*record).toJson().contains("\"alt\""));
-    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
-    m_mirror.reset();
-}
-
-void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount_data()
-{
-    QTest::addColumn<QString>("nextAccount");
-    QTest::addColumn<bool>("sent");
-    QTest::newRow("same account signs in again") << QStringLiteral("user-1") << true;
-    QTest::newRow("another account signs in") << QStringLiteral("user-2") << false;
-}
-
-void tst_MeetingHistoryMirror::aHandedOverMeetingWaitsForItsOwnAccount()
-{
-    QFETCH(QString, nextAccount);
-    QFETCH(bool, sent);
-    m_account = QStringLiteral("user-1");
-    followTestAccount();
-    // Made while user-1 is signed in; the server is away when it is handed over.
-    addTurn(QStringLiteral("alt"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
-    m_mirror->scheduleSessionStartIfNeeded();
-    QVERIFY(waitIdle());
-    // Only the attempts the test asks for from here on.
-    MeetingHistoryMirror::Timings timings = m_mirror->timings();
-    timings.deferredRetryDelay = std::chrono::hours(1);
-    m_mirror->setTimings(timings);
-    m_mirror->finishConversation();
-    m_turns.clear();
-    QCOMPARE(m_mirror->handedOverMeetings().value(0).accountID, std::optional<QString>(QStringLiteral("user-1")));
-    QVERIFY(FakeBackend::waitUntil([&] { return m_errorMessage && m_errorMessage->contains(QStringLiteral("предыдущую")); }));
-
-    // Signed out as the server comes back: the next attempt (the quit's) sends nothing, and
-    // the meeting is kept.
-    m_account.reset();
-    m_history->clearScripts();
-    const int starts = callCount("StartMeetingSession");
-    QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
-    QCOMPARE(callCount("StartMeetingSession"), starts);
-    QCOMPARE(m_mirror->handedOverCount(), 1);
-
-    m_account = nextAccount;
-    m_mirror->noteSignedIn(nextAccount);
-    if (sent) {
-        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
-        QCOMPARE(m_history->meetingCount(), 1);
-    } else {
-        QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
-        QCOMPARE(callCount("StartMeetingSession"), starts);
-        QCOMPARE(m_mirror->handedOverCount(), 1);
-        // Nor does the next run, taking it up while the other account is signed in.
-        const QList<HandedOverMeeting> kept = m_mirror->handedOverMeetings();
-        makeMirror(m_auth.get());
-        followTestAccount();
-        m_mirror->resumeHandedOverMeetings(kept);
-        QVERIFY(runTask(m_mirror->waitForEverySave()).succeeded());
-        QCOMPARE(callCount("StartMeetingSession"), starts);
-        QCOMPARE(m_mirror->handedOverCount(), 1);
-        // Its own account, later, still gets it.
-        m_account = QStringLiteral("user-1");
-        m_mirror->noteSignedIn(QStringLiteral("user-1"));
-        QVERIFY(FakeBackend::waitUntil([&] { return m_mirror->handedOverCount() == 0; }));
-        QCOMPARE(m_history->meetingCount(), 1);
-    }
-    m_mirror.reset();
-}
-
-// The account can change between a save's attempts (signed out and in as someone else while the
-// server is away): a later attempt goes with the meeting's own account or not at all.
-void tst_MeetingHistoryMirror::aMeetingIsSentOnlyWithItsOwnAccountsSession()
-{
-    const QString sessionItem = QString::fromLatin1(AuthService::sessionAccount);
-    m_account = QStringLiteral("user-1");
-    followTestAccount();
-    addTurn(QStringLiteral("alt"));
-    m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
-    // The first start is lost on the way, and the other account signs in as it is.
-    m_history->script(QStringLiteral("StartMeetingSession"), Script::dropConnection(false));
-    QMetaObject::Connection switchAccount = connect(m_backend.get(), &FakeBackend::requestReceived, this, [&] {
-        TestAuth::secretStoreOf(m_auth.get())->setValue(sessionItem, TestAuth::secondSession().toJsonBytes());
-        m_account = QStringLiteral("user-2");
-    });
-    m_mirror->scheduleSnapshotSync(MeetingSessionHistoryStatus::completed);
-    QVERIFY(waitIdle());
-    disconnect(switchAccount);
-    const QByteArray otherToken = "Bearer " + TestAuth::secondSession().accessToken.toUtf8();
-    for (const RecordedRequest &request : m_backend->requests(QString::fromLatin1(FakeHistoryBackend::graphQLPath)))
-        QVERIFY(request.header("Authorization") != otherToken);
-    QCOMPARE(m_history->meetingCount(), 0);
-
-    // Its own account signs in again: it is saved at once.
-    m_history->clearScripts();
-    TestAuth::secretStoreOf(m_auth.get())->setValue(sessionItem, TestAuth::defaultSession().toJsonBytes());
-    m_account = QStringLiteral("user-1");
-    m_mirror->noteSignedIn(QStringLiteral("user-1"));
-    QVERIFY(FakeBackend::waitUntil([&] {
-        const QStringList ids = m_history->meetingIds();
-        return ids.size() == 1 && m_history->meeting(ids.first())->value("status").toString() == QLatin1String("completed");
-    }));
-    QVERIFY(waitIdle());
-    QVERIFY2(!m_errorMessage, qPrintable(m_errorMessage.value_or(QString())));
     m_mirror.reset();
 }
 
