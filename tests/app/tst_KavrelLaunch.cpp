@@ -434,9 +434,10 @@ void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack()
     QWidget *window = program.mainWindow();
     QTRY_VERIFY(window && window->isVisible() && viewableOnTheServer(window));
     VERIFY_QUESTION_IN_FRONT(question, window);
-    // It stays there once the window has settled.
+    // It stays there once the window has settled: a late focus request for the window may cross
+    // the question's, and the question gets the keyboard back from it.
     QTest::qWait(400);
-    QVERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));
+    VERIFY_QUESTION_IN_FRONT(question, window);
 
     // Return starts a new session; the microphone question follows over the window, and
     // Escape goes on without the microphone.
