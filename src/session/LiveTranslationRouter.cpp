@@ -88,6 +88,8 @@ QCoro::Task<void> LiveTranslationRouter::prepareTranslation(QUuid generation, Ca
     }
 
     const quint64 serial = ++m_preparationSerial;
+    // The session opened below answers in this language; previews kept from it are in it too.
+    m_sessionLanguage = settings.target;
     QElapsedTimer elapsed;
     elapsed.start();
     qCInfo(KavrelDiagnostics::translation()).noquote()
@@ -241,7 +243,7 @@ void LiveTranslationRouter::applyCompletedTranslationChunk(const QString &text, 
     const std::optional<int> index = m_turns ? m_turns->indexOf(turnID) : std::nullopt;
     if (!index)
         return;
-    m_turns->setTranslationText(*index, Text::trimmed(text));
+    m_turns->setTranslationText(*index, Text::trimmed(text), m_sessionLanguage);
     replaceHistoryInBackground();
 }
 
@@ -254,7 +256,7 @@ void LiveTranslationRouter::promotePendingTranslationDraftIfAvailable(const QUui
     m_pendingTranslationDrafts.erase(draft);
     if (trimmed.isEmpty() || !m_turns)
         return;
-    m_turns->setTranslationText(turnIndex, trimmed);
+    m_turns->setTranslationText(turnIndex, trimmed, m_sessionLanguage);
     if (m_translationPreviewTurnID == turnID) {
         m_translationPreviewTurnID.reset();
         setLiveTranslationPreview(QString());
@@ -275,7 +277,7 @@ void LiveTranslationRouter::commitPendingTranslationDrafts()
             if (trimmed.isEmpty() || !index)
                 continue;
             const QString existing = m_turns->at(*index).translationText;
-            m_turns->setTranslationText(*index, TranscriptTextRules::mergedText(existing, trimmed));
+            m_turns->setTranslationText(*index, TranscriptTextRules::mergedText(existing, trimmed), m_sessionLanguage);
         }
     }
     clearPreviews();

@@ -63,6 +63,9 @@ public:
     bool hasPendingPreview() const;
     QHash<QUuid, QString> pendingTranslationDrafts() const { return m_pendingTranslationDrafts; }
     std::optional<QUuid> translationPreviewTurnID() const { return m_translationPreviewTurnID; }
+    // The target language of the translation session whose answers are read now: the language
+    // of every translation it writes into a turn, whatever is selected meanwhile.
+    std::optional<TranslationLanguageOption> sessionLanguage() const { return m_sessionLanguage; }
 
     // Opens the translation session for the streaming session of `generation`; a cancelled
     // token counts as a session that ended.
@@ -106,6 +109,7 @@ private:
 
     QHash<QUuid, QString> m_pendingTranslationDrafts;
     std::optional<QUuid> m_translationPreviewTurnID;
+    std::optional<TranslationLanguageOption> m_sessionLanguage;
     // Counts preparations, so one that lost its session can tell whether a newer one took over
     // the client since.
     quint64 m_preparationSerial = 0;

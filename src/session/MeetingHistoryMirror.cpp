@@ -141,6 +141,7 @@ MeetingHistoryRecord MeetingHistoryMirror::recordOf(const Conversation &conversa
     record.lastCompletedSignature = conversation.lastCompletedSnapshotSignature;
     record.startUncertain = conversation.startUncertain;
     record.accountID = conversation.accountID;
+    record.settings = conversation.settings;
     return record;
 }
 
@@ -188,6 +189,7 @@ void MeetingHistoryMirror::resumeHandedOverMeetings(const QList<HandedOverMeetin
         conversation->startUncertain = meeting.record.startUncertain;
         conversation->finalSnapshot = meeting.finalSnapshot;
         conversation->accountID = meeting.accountID ? meeting.accountID : meeting.record.accountID;
+        conversation->settings = meeting.record.settings;
         m_handedOver.push_back(conversation);
         enqueueSave(conversation, MeetingSessionHistoryStatus::completed);
     }
@@ -257,6 +259,8 @@ bool MeetingHistoryMirror::adoptRecord(const MeetingHistoryRecord &record)
     current.startUncertain = record.startUncertain;
     if (record.accountID)
         current.accountID = record.accountID;
+    if (record.settings)
+        current.settings = record.settings;
     if (!record.source.isEmpty())
         m_source = record.source;
     m_focusModeEnabled = record.focusMode;
@@ -352,6 +356,18 @@ void MeetingHistoryMirror::noteListeningStarted(const QString &source)
     // Listening again: the meeting runs on, and its next stop fixes a new end.
     m_current->endedAt.reset();
     m_source = source;
+    if (m_readSettings) {
+        const MeetingSettings chosen = m_readSettings();
+        m_current->settings = m_current->settings ? m_current->settings->continuedWith(chosen) : chosen;
+    }
+    noteRecordChanged(*m_current);
+}
+
+void MeetingHistoryMirror::noteMeetingSettingsIfUnknown()
+{
+    if (m_current->settings || !m_readSettings)
+        return;
+    m_current->settings = m_readSettings();
     noteRecordChanged(*m_current);
 }
 

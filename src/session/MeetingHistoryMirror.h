@@ -68,6 +68,8 @@ public:
     // asks for a record even without turns or AI texts.
     using SnapshotProvider = std::function<std::optional<MeetingSessionHistorySnapshot>(MeetingSessionHistoryStatus status,
                                                                                         bool allowEmptySession)>;
+    // The settings chosen now (the ones a meeting that starts listening is recorded with).
+    using SettingsReader = std::function<MeetingSettings()>;
     using ErrorMessageReader = std::function<std::optional<QString>()>;
     using ErrorMessageWriter = std::function<void(const std::optional<QString> &)>;
     using Clock = std::function<QDateTime()>;
@@ -88,6 +90,8 @@ public:
     void setTimings(const Timings &timings) { m_timings = timings; }
     const Timings &timings() const { return m_timings; }
     void setSnapshotProvider(SnapshotProvider provider) { m_snapshotProvider = std::move(provider); }
+    // Without it, meetings are recorded with no settings of their own.
+    void setSettingsReader(SettingsReader reader) { m_readSettings = std::move(reader); }
     // Without it, meetings are not told apart by account.
     void setAccountReader(AccountReader reader) { m_readAccount = std::move(reader); }
     void setRefusedMeetingKeeper(RefusedMeetingKeeper keeper) { m_keepRefusedMeeting = std::move(keeper); }
@@ -106,8 +110,14 @@ public:
     bool focusModeEnabled() const { return m_focusModeEnabled; }
     void setFocusModeEnabled(bool enabled) { m_focusModeEnabled = enabled; }
     std::optional<QString> syncErrorMessage() const { return m_current->syncErrorMessage; }
+    // The settings the current meeting was recorded with, once it has listened or was restored.
+    std::optional<MeetingSettings> meetingSettings() const { return m_current->settings; }
+    // A meeting restored without the settings it was recorded with (its draft is older than
+    // them) keeps those chosen now, not those of whatever comes next.
+    void noteMeetingSettingsIfUnknown();
 
-    // Notes the first start of the conversation and the audio source.
+    // Notes the first start of the conversation, the audio source and the settings it listens
+    // with (a continued conversation keeps its own; see MeetingSettings::continuedWith).
     void noteListeningStarted(const QString &source) override;
     // Queues the creation of the server record, unless one exists.
     void scheduleSessionStartIfNeeded() override;
@@ -212,6 +222,7 @@ private:
         std::optional<MeetingSessionHistorySnapshot> finalSnapshot;
         // The account of the first save that asked who is signed in.
         std::optional<QString> accountID;
+        std::optional<MeetingSettings> settings;
         int queuedSaves = 0;
         bool lastSaveFailed = false;
         // A start went out and its answer was not read: the record may exist on the server.
@@ -270,6 +281,7 @@ private:
     Clock m_clock;
     Timings m_timings;
     SnapshotProvider m_snapshotProvider;
+    SettingsReader m_readSettings;
     ErrorMessageReader m_readErrorMessage;
     ErrorMessageWriter m_writeErrorMessage;
     AccountReader m_readAccount;

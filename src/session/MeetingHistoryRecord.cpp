@@ -21,6 +21,36 @@ QUuid uuid(const JsonReader &reader, const QString &key)
     return value;
 }
 
+QJsonObject settingsToJson(const MeetingSettings &settings)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("sourceLanguage"), SourceLanguageOptions::rawValue(settings.sourceLanguage));
+    object.insert(QStringLiteral("translationEnabled"), settings.isTranslationEnabled);
+    object.insert(QStringLiteral("translationLanguage"), TranslationLanguageOptions::rawValue(settings.translationLanguage));
+    object.insert(QStringLiteral("recordingEnabled"), settings.isAudioRecordingEnabled);
+    object.insert(QStringLiteral("microphoneName"), settings.microphoneName);
+    return object;
+}
+
+MeetingSettings settingsFromJson(const JsonReader &reader)
+{
+    MeetingSettings settings;
+    const std::optional<SourceLanguageOption> source =
+        SourceLanguageOptions::fromRawValue(reader.string(QStringLiteral("sourceLanguage")));
+    if (!source)
+        reader.fail(QStringLiteral("sourceLanguage"), QStringLiteral("not a source language"));
+    const std::optional<TranslationLanguageOption> target =
+        TranslationLanguageOptions::fromRawValue(reader.string(QStringLiteral("translationLanguage")));
+    if (!target)
+        reader.fail(QStringLiteral("translationLanguage"), QStringLiteral("not a translation language"));
+    settings.sourceLanguage = *source;
+    settings.isTranslationEnabled = reader.boolean(QStringLiteral("translationEnabled"));
+    settings.translationLanguage = *target;
+    settings.isAudioRecordingEnabled = reader.boolean(QStringLiteral("recordingEnabled"));
+    settings.microphoneName = reader.string(QStringLiteral("microphoneName"));
+    return settings;
+}
+
 } // namespace
 
 bool MeetingHistoryRecord::belongsToDraft(const QUuid &turnID, const QDateTime &turnTime) const
@@ -52,6 +82,8 @@ QByteArray MeetingHistoryRecord::toJson() const
     if (firstTurnTime)
         object.insert(QStringLiteral("firstTurnAt"), preciseDate(*firstTurnTime));
     Json::putOptional(object, QStringLiteral("accountId"), accountID);
+    if (settings)
+        object.insert(QStringLiteral("settings"), settingsToJson(*settings));
     return Json::toCompactBytes(object);
 }
 
@@ -75,5 +107,7 @@ MeetingHistoryRecord MeetingHistoryRecord::fromJson(const QByteArray &json)
         record.firstTurnID = uuid(reader, QStringLiteral("firstTurnId"));
     record.firstTurnTime = reader.optionalDate(QStringLiteral("firstTurnAt"));
     record.accountID = reader.optionalString(QStringLiteral("accountId"));
+    if (const std::optional<JsonReader> settings = reader.optionalObject(QStringLiteral("settings")))
+        record.settings = settingsFromJson(*settings);
     return record;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/SessionModel.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -36,6 +38,9 @@ struct MeetingHistoryRecord
     // The account signed in when the meeting was recorded: it is saved to that account's history
     // only. An entry written before accounts were kept has none.
     std::optional<QString> accountID;
+    // The settings the meeting was recorded with. An entry written before they were kept has
+    // none.
+    std::optional<MeetingSettings> settings;
 
     // True when the draft's first turn is the one this record was written for. The draft keeps
     // whole seconds, so the times are compared at that precision.

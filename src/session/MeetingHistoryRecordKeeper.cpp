@@ -79,6 +79,10 @@ void MeetingHistoryRecordKeeper::adoptForRestoredDraft()
         adopted = m_history->adoptRecord(*kept);
     if (adopted)
         m_billing->continueEventSequence(kept->nextUsageEventSequence);
+    // A draft older than the settings kept with its record: from here on the meeting keeps
+    // those in use when it came back, whatever the next meeting is started with.
+    if (!turns.empty())
+        m_history->noteMeetingSettingsIfUnknown();
     // The meeting stays with the account it was recorded under, which the draft names too.
     if (const std::optional<QString> account = m_draft->restoredAccountID(); account && !turns.empty())
         m_history->noteMeetingAccount(*account);

@@ -43,11 +43,9 @@ QList<MeetingSessionTranscriptBlock> transcriptBlocks(const std::vector<SessionT
 
 QList<MeetingSessionTranslationBlock> translationBlocks(const std::vector<SessionTurn> &turns,
                                                         const QList<MeetingSessionTranscriptBlock> &blocks,
-                                                        bool isTranslationEnabled, TranslationLanguageOption language)
+                                                        TranslationLanguageOption meetingLanguage)
 {
     QList<MeetingSessionTranslationBlock> translations;
-    if (!isTranslationEnabled)
-        return translations;
     QHash<QString, qint64> seqByID;
     for (const MeetingSessionTranscriptBlock &block : blocks)
         seqByID.insert(block.id, block.seq);
@@ -56,7 +54,8 @@ QList<MeetingSessionTranslationBlock> translationBlocks(const std::vector<Sessio
         const auto seq = seqByID.constFind(blockID(turn));
         if (text.isEmpty() || seq == seqByID.cend())
             continue;
-        translations.append(MeetingSessionTranslationBlock{seq.key(), seq.value(), languageName(language), text});
+        const QString language = languageName(turn.translationLanguage.value_or(meetingLanguage));
+        translations.append(MeetingSessionTranslationBlock{seq.key(), seq.value(), language, text});
     }
     return translations;
 }
@@ -83,8 +82,8 @@ std::optional<MeetingSessionHistorySnapshot> snapshot(const Input &input, Meetin
 {
     MeetingSessionHistorySnapshot record;
     record.transcriptBlocks = transcriptBlocks(input.turns);
-    record.translationBlocks =
-        translationBlocks(input.turns, record.transcriptBlocks, input.isTranslationEnabled, input.translationLanguage);
+    const MeetingSettings &settings = input.settings;
+    record.translationBlocks = translationBlocks(input.turns, record.transcriptBlocks, settings.translationLanguage);
     record.summaryText = preferredText(input.transcriptSummary, input.translationSummary);
     record.protocolText = preferredText(input.transcriptProtocol, input.translationProtocol);
     record.suggestedAnswerText = preferredText(input.transcriptAnswer, input.translationAnswer);
@@ -110,12 +109,17 @@ std::optional<MeetingSessionHistorySnapshot> snapshot(const Input &input, Meetin
     const QDateTime end = record.endedAt.value_or(input.now);
     record.durationSeconds = std::max<qint64>(0, (end.toMSecsSinceEpoch() - record.startedAt.toMSecsSinceEpoch()) / 1000);
     record.status = status;
-    record.inputLanguage = SourceLanguageOptions::code(input.sourceLanguage);
-    if (input.isTranslationEnabled)
-        record.translationLanguage = languageName(input.translationLanguage);
-    record.translationEnabled = input.isTranslationEnabled;
-    record.recordingEnabled = input.isAudioRecordingEnabled;
-    record.microphoneLabel = Text::nilIfEmpty(input.microphoneName);
+    record.inputLanguage = SourceLanguageOptions::code(settings.sourceLanguage);
+    // A meeting that has translations was translated, even one recorded without translation (a
+    // draft continued with it, from before the settings were kept); its language is then that
+    // of its first translation.
+    record.translationEnabled = settings.isTranslationEnabled || !record.translationBlocks.isEmpty();
+    if (settings.isTranslationEnabled)
+        record.translationLanguage = languageName(settings.translationLanguage);
+    else if (!record.translationBlocks.isEmpty())
+        record.translationLanguage = record.translationBlocks.first().language;
+    record.recordingEnabled = settings.isAudioRecordingEnabled;
+    record.microphoneLabel = Text::nilIfEmpty(settings.microphoneName);
     record.sessionParams.client = QStringLiteral("macos");
     record.sessionParams.source = input.source;
     record.sessionParams.appVersion = input.appVersion;

@@ -10,18 +10,14 @@
 #include <optional>
 #include <vector>
 
-// Builds the meeting record that the history server keeps of a conversation, from the turns
-// and the session's settings as they are at the moment of the save.
+// Builds the meeting record that the history server keeps of a conversation, from its turns
+// and the settings it was recorded with.
 namespace MeetingHistorySnapshotBuilder {
 
 struct Input
 {
     std::vector<SessionTurn> turns;
-    SourceLanguageOption sourceLanguage = SourceLanguageOption::russian;
-    TranslationLanguageOption translationLanguage = TranslationLanguageOption::english;
-    bool isTranslationEnabled = false;
-    bool isAudioRecordingEnabled = false;
-    QString microphoneName;
+    MeetingSettings settings;
     // The AI results worth keeping, per column (a local fallback is not one).
     QString transcriptSummary;
     QString translationSummary;
@@ -46,10 +42,12 @@ std::optional<MeetingSessionHistorySnapshot> snapshot(const Input &input, Meetin
 
 // One block per turn with text, numbered from 1, with the id "turn-<uuid>".
 QList<MeetingSessionTranscriptBlock> transcriptBlocks(const std::vector<SessionTurn> &turns);
-// The translation of each turn that has a transcript block; none with translation off.
+// The translation of each turn that has a transcript block, whatever the translation setting
+// is now: a translation made is part of the meeting. Each is in the language it was made in;
+// one whose language was not kept, in the meeting's.
 QList<MeetingSessionTranslationBlock> translationBlocks(const std::vector<SessionTurn> &turns,
                                                         const QList<MeetingSessionTranscriptBlock> &blocks,
-                                                        bool isTranslationEnabled, TranslationLanguageOption language);
+                                                        TranslationLanguageOption meetingLanguage);
 // The first 120 characters of the first turn with text.
 std::optional<QString> title(const std::vector<SessionTurn> &turns);
 // The transcript column's text if it has one, else the translation column's.

@@ -51,6 +51,7 @@ SessionCompanionSet::SessionCompanionSet(SubtitleViewModel &viewModel)
     m_history = new MeetingHistoryMirror(services.history.get(), [this] { return now(); }, this);
     m_history->setSnapshotProvider(
         [this](MeetingSessionHistoryStatus status, bool allowEmptySession) { return historySnapshot(status, allowEmptySession); });
+    m_history->setSettingsReader([this] { return chosenSettings(); });
     m_history->setErrorMessageAccess([session] { return session->errorMessage(); },
                                      [session](const std::optional<QString> &message) { session->setErrorMessage(message); });
 
@@ -122,16 +123,24 @@ void SessionCompanionSet::wireDraftPanelTexts()
         });
 }
 
+MeetingSettings SessionCompanionSet::chosenSettings() const
+{
+    MeetingSettings settings;
+    settings.sourceLanguage = m_viewModel.selectedSourceLanguage();
+    settings.isTranslationEnabled = m_viewModel.isTranslationEnabled();
+    settings.translationLanguage = m_viewModel.selectedTranslationLanguage();
+    settings.isAudioRecordingEnabled = m_viewModel.isAudioRecordingEnabled();
+    settings.microphoneName = m_viewModel.selectedMicrophoneName();
+    return settings;
+}
+
 std::optional<MeetingSessionHistorySnapshot> SessionCompanionSet::historySnapshot(MeetingSessionHistoryStatus status,
                                                                                   bool allowEmptySession) const
 {
     MeetingHistorySnapshotBuilder::Input input;
     input.turns = m_viewModel.turnStore()->turns();
-    input.sourceLanguage = m_viewModel.selectedSourceLanguage();
-    input.translationLanguage = m_viewModel.selectedTranslationLanguage();
-    input.isTranslationEnabled = m_viewModel.isTranslationEnabled();
-    input.isAudioRecordingEnabled = m_viewModel.isAudioRecordingEnabled();
-    input.microphoneName = m_viewModel.selectedMicrophoneName();
+    // A meeting that never listened (an empty draft asked to be saved) has none of its own.
+    input.settings = m_history->meetingSettings().value_or(chosenSettings());
     input.transcriptSummary = m_panels->storedText(AIPanel::transcriptSummary);
     input.translationSummary = m_panels->storedText(AIPanel::translationSummary);
     input.transcriptProtocol = m_panels->storedText(AIPanel::transcriptProtocol);

@@ -66,6 +66,8 @@ public:
 
 private:
     QDateTime now() const;
+    // The settings chosen now, as a meeting that starts listening is recorded with.
+    MeetingSettings chosenSettings() const;
     std::optional<MeetingSessionHistorySnapshot> historySnapshot(MeetingSessionHistoryStatus status,
                                                                  bool allowEmptySession) const;
     void wireDraftPanelTexts();

@@ -35,6 +35,9 @@ QByteArray SessionDraft::encodeTurn(const SessionTurn &turn)
     if (turn.translationSpeakerLabel)
         writer.add(QStringLiteral("translationSpeakerLabel"), *turn.translationSpeakerLabel);
     writer.add(QStringLiteral("translationText"), turn.translationText);
+    // Only when known: a turn without it reads as in a draft written before it was kept.
+    if (turn.translationLanguage)
+        writer.add(QStringLiteral("translationLanguage"), TranslationLanguageOptions::rawValue(*turn.translationLanguage));
     writer.add(QStringLiteral("timestamp"), Dates::formatIso8601(turn.timestamp));
     writer.add(QStringLiteral("isClosed"), turn.isClosed);
     return writer.toJson();
@@ -54,6 +57,11 @@ SessionTurn decodeTurn(const QJsonValue &value, const QString &path)
     turn.text = reader.string(QStringLiteral("text"));
     turn.translationSpeakerLabel = reader.optionalString(QStringLiteral("translationSpeakerLabel"));
     turn.translationText = reader.string(QStringLiteral("translationText"));
+    if (const std::optional<QString> language = reader.optionalString(QStringLiteral("translationLanguage"))) {
+        turn.translationLanguage = TranslationLanguageOptions::fromRawValue(*language);
+        if (!turn.translationLanguage)
+            reader.fail(QStringLiteral("translationLanguage"), QStringLiteral("not a translation language"));
+    }
     // Whole seconds only: that is the form the draft is written in.
     const QString timestamp = reader.string(QStringLiteral("timestamp"));
     const auto date = Dates::parseIso8601(timestamp);
@@ -116,8 +124,13 @@ QString SessionDraft::fingerprintOf(QByteArrayView encodedSubtitlesText, QByteAr
                                 &panels.transcriptAnswerText, &panels.translationAnswerText})
         appendTextHash(hashes, *text);
     for (std::size_t i = 0; i < turnCount; ++i) {
-        appendTextHash(hashes, turnAt(i).text);
-        appendTextHash(hashes, turnAt(i).translationText);
+        const SessionTurn &turn = turnAt(i);
+        appendTextHash(hashes, turn.text);
+        appendTextHash(hashes, turn.translationText);
+        // A translation's language counts only where it is known, so a draft restored from
+        // before languages were kept is judged as it was written.
+        if (turn.translationLanguage)
+            appendTextHash(hashes, TranslationLanguageOptions::rawValue(*turn.translationLanguage));
     }
     return QString::fromLatin1(QCryptographicHash::hash(hashes, QCryptographicHash::Sha256).toHex());
 }

@@ -40,8 +40,8 @@ struct SessionDraft
     std::optional<QString> accountID;
 
     QByteArray toJson() const;
-    // A digest of what a write is judged by: the eight texts, then every turn's text and every
-    // turn's translation. Ids, times, labels and the closed flags are left out.
+    // A digest of what a write is judged by: the eight texts, then every turn's text, translation
+    // and the translation's language. Ids, times, labels and the closed flags are left out.
     QString fingerprint() const;
     // The same from its parts, for an encoder that keeps the rendered texts only encoded (as
     // encodedString() gives them).

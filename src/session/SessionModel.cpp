@@ -149,3 +149,16 @@ QString caseName(ListeningSessionStartMode mode)
 }
 
 } // namespace ListeningSessionStartModes
+
+MeetingSettings MeetingSettings::continuedWith(const MeetingSettings &next) const
+{
+    MeetingSettings settings = *this;
+    if (!settings.isTranslationEnabled && next.isTranslationEnabled) {
+        settings.isTranslationEnabled = true;
+        settings.translationLanguage = next.translationLanguage;
+    }
+    settings.isAudioRecordingEnabled = settings.isAudioRecordingEnabled || next.isAudioRecordingEnabled;
+    if (settings.microphoneName.trimmed().isEmpty())
+        settings.microphoneName = next.microphoneName;
+    return settings;
+}

@@ -97,12 +97,33 @@ struct SessionTurn
     std::optional<QString> translationSpeakerLabel;
     // The committed translation; empty until one arrives.
     QString translationText;
+    // The language the translation was made in, fixed when it arrives or a preview is kept in
+    // its place: a meeting continued in another language leaves the earlier ones as they were.
+    // Unknown for a turn restored from a draft that did not keep it.
+    std::optional<TranslationLanguageOption> translationLanguage;
     // When the turn began.
     QDateTime timestamp;
     // False while the turn is open and may grow.
     bool isClosed = false;
 
     bool operator==(const SessionTurn &) const = default;
+};
+
+// The settings a meeting was recorded with, as its history record names them. They are the
+// meeting's own: what is chosen for the next meeting changes nothing of them.
+struct MeetingSettings
+{
+    SourceLanguageOption sourceLanguage = SourceLanguageOption::russian;
+    bool isTranslationEnabled = false;
+    TranslationLanguageOption translationLanguage = TranslationLanguageOption::english;
+    bool isAudioRecordingEnabled = false;
+    QString microphoneName;
+
+    // The settings of a meeting that is listened to again with `next`: its languages and
+    // microphone stay those it began with; a translation or recording begun later counts.
+    MeetingSettings continuedWith(const MeetingSettings &next) const;
+
+    bool operator==(const MeetingSettings &) const = default;
 };
 
 Q_DECLARE_METATYPE(SubtitleStatus)

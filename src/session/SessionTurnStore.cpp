@@ -147,11 +147,17 @@ void SessionTurnStore::setText(int index, const QString &text)
     Q_EMIT turnChanged(index);
 }
 
-void SessionTurnStore::setTranslationText(int index, const QString &translation)
+void SessionTurnStore::setTranslationText(int index, const QString &translation,
+                                          std::optional<TranslationLanguageOption> language)
 {
-    if (index < 0 || index >= count() || m_turns[std::size_t(index)].translationText == translation)
+    if (index < 0 || index >= count())
         return;
-    m_turns[std::size_t(index)].translationText = compacted(translation);
+    SessionTurn &turn = m_turns[std::size_t(index)];
+    const std::optional<TranslationLanguageOption> madeIn = language ? language : turn.translationLanguage;
+    if (turn.translationText == translation && turn.translationLanguage == madeIn)
+        return;
+    turn.translationText = compacted(translation);
+    turn.translationLanguage = madeIn;
     Q_EMIT turnChanged(index);
 }
 

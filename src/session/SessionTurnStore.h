@@ -67,7 +67,10 @@ public:
 
     // Edits by the other parts of the engine (translation, rewriting, restore).
     void setText(int index, const QString &text);
-    void setTranslationText(int index, const QString &translation);
+    // The language is the one the translation was made in; without one the turn keeps the
+    // language it has (a label moved into the text changes no language).
+    void setTranslationText(int index, const QString &translation,
+                            std::optional<TranslationLanguageOption> language = std::nullopt);
     void setSpeakerLabels(int index, std::optional<QString> speakerLabel, std::optional<QString> translationSpeakerLabel);
     void replaceAll(std::vector<SessionTurn> turns);
     // Empties the dialogue, both live lines and the previous final result.

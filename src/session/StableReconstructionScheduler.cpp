@@ -135,7 +135,8 @@ void StableReconstructionScheduler::writeBack(const StableTranscriptText::Stable
         // A translation that arrived while the model worked is newer than the copy taken
         // before; only the block translation of this very window may replace it.
         if (result.translationReplaced)
-            m_turns->setTranslationText(index, rewritten.translationText);
+            m_turns->setTranslationText(index, rewritten.translationText,
+                                        m_translation ? m_translation->sessionLanguage() : std::nullopt);
     }
 }
 

@@ -12,6 +12,9 @@
 //
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
+//
+// --no-chat: the chat-completion proxy refuses every request (503), so the rewrite of closed turns
+// leaves them, and their live translations, as the relays gave them.
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
@@ -108,6 +111,8 @@ int main(int argc, char *argv[])
         }
     });
 
+    if (application.arguments().contains(QStringLiteral("--no-chat")))
+        auth.setChatCompletionReply(FakeResponse::json(503, QJsonObject{{"error", QJsonObject{{"message", "unavailable"}}}}));
     const bool keepTalking = application.arguments().contains(QStringLiteral("--keep-talking"));
     speech.onOpen = [keepTalking](FakeWebSocketSession *session) {
         if (keepTalking) {

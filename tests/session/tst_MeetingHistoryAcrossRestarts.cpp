@@ -505,7 +505,12 @@ void tst_MeetingHistoryAcrossRestarts::aRestoredMeetingShowsItsOpenTurnAndEndsWi
     // Start New days later: the record ends with the last turn of the old meeting.
     model.reset();
     m_defaults->setData(QString::fromLatin1(SessionDraftStore::defaultsKey), draft);
+    m_defaults->remove(QString::fromLatin1(MeetingHistoryRecord::defaultsKey));
     auto restarted = makeModel();
+    // The draft is older than the settings kept with a meeting: the meeting keeps those in use
+    // when it came back, not the ones chosen for the next meeting.
+    QCOMPARE(restarted->selectedSourceLanguage(), SourceLanguageOption::russian);
+    restarted->setSelectedSourceLanguage(SourceLanguageOption::german);
     restarted->startNewSession();
     QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy(); }, 5000));
     QVERIFY(waitForSaves(*restarted));
@@ -513,6 +518,7 @@ void tst_MeetingHistoryAcrossRestarts::aRestoredMeetingShowsItsOpenTurnAndEndsWi
     const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
     QVERIFY(record);
     QCOMPARE(record->value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(record->value("inputLanguage").toString(), QStringLiteral("ru"));
     QCOMPARE(record->value("startedAt").toString(), QStringLiteral("2026-03-05T14:00:00Z"));
     QCOMPARE(record->value("endedAt").toString(), QStringLiteral("2026-03-05T14:03:27Z"));
     QCOMPARE(record->value("durationSeconds").toInteger(), qint64(207));
@@ -563,6 +569,8 @@ void tst_MeetingHistoryAcrossRestarts::aMeetingQuitAndRestartedKeepsItsRecord()
         QCOMPARE(*m_history->meeting(id), landed);
         return;
     }
+    // Continued in another language, the meeting keeps the one it was recorded with.
+    restarted->setSelectedSourceLanguage(SourceLanguageOption::german);
     restarted->startListening(ListeningSessionStartMode::continuePrevious, true);
     QVERIFY(QTest::qWaitFor([&] { return !restarted->isBusy() && restarted->isSystemAudioListening(); }, 5000));
     addClosedTurn(*restarted, QStringLiteral("One more thing."));
@@ -573,6 +581,7 @@ void tst_MeetingHistoryAcrossRestarts::aMeetingQuitAndRestartedKeepsItsRecord()
     const QJsonObject record = *m_history->meeting(id);
     QCOMPARE(record.value("status").toString(), QStringLiteral("completed"));
     QCOMPARE(record.value("startedAt").toString(), landed.value("startedAt").toString());
+    QCOMPARE(record.value("inputLanguage").toString(), QStringLiteral("ru"));
     QStringList texts;
     for (const QJsonValue &block : record.value("transcriptJson").toArray())
         texts.append(block.toObject().value("text").toString());

@@ -42,6 +42,12 @@ private Q_SLOTS:
 void tst_MeetingHistoryCarriedOver::aKeptRecordCarriesOnInTheNextRun()
 {
     m_now = m_now.addMSecs(700);
+    MeetingSettings settings;
+    settings.sourceLanguage = SourceLanguageOption::german;
+    settings.isTranslationEnabled = true;
+    settings.translationLanguage = TranslationLanguageOption::french;
+    settings.microphoneName = QStringLiteral("Beta");
+    m_mirror->setSettingsReader([&settings] { return settings; });
     QSignalSpy changes(m_mirror.get(), &MeetingHistoryMirror::recordChanged);
     m_mirror->noteListeningStarted(QStringLiteral("system_audio+microphone"));
     addTurn(QStringLiteral("Kept across the restart."));
@@ -61,6 +67,7 @@ void tst_MeetingHistoryCarriedOver::aKeptRecordCarriesOnInTheNextRun()
     QVERIFY(m_mirror->adoptRecord(MeetingHistoryRecord::fromJson(kept.toJson())));
     QCOMPARE(m_mirror->clientSessionID(), clientSessionID);
     QCOMPARE(m_mirror->source(), QStringLiteral("system_audio+microphone"));
+    QCOMPARE(m_mirror->meetingSettings(), std::optional(settings));
     m_now = m_now.addDays(1);
     QVERIFY(runTask(m_mirror->persistMeetingHistorySnapshot(MeetingSessionHistoryStatus::completed)).succeeded());
     QCOMPARE(int(m_history->calls().size()), calls);

@@ -23,10 +23,10 @@ SessionTurn turn(const char *id, const QString &text, const QString &translation
 Builder::Input baseInput()
 {
     Builder::Input input;
-    input.sourceLanguage = SourceLanguageOption::german;
-    input.translationLanguage = TranslationLanguageOption::english;
-    input.isTranslationEnabled = true;
-    input.microphoneName = QStringLiteral("  USB Mic ");
+    input.settings.sourceLanguage = SourceLanguageOption::german;
+    input.settings.translationLanguage = TranslationLanguageOption::english;
+    input.settings.isTranslationEnabled = true;
+    input.settings.microphoneName = QStringLiteral("  USB Mic ");
     input.source = QStringLiteral("system_audio+microphone");
     input.clientSessionID = QStringLiteral("kavrel-macos-history-x");
     input.appVersion = QStringLiteral("1.2");
@@ -66,10 +66,10 @@ void tst_MeetingHistorySnapshotBuilder::blocksNumberOnlyTurnsWithText()
     QCOMPARE(blocks[1].seq, 2);
     QCOMPARE(blocks[1].speakerLabel, std::optional<QString>(QStringLiteral("Anna")));
 
-    const auto translations = Builder::translationBlocks(turns, blocks, true, TranslationLanguageOption::french);
+    // A turn whose translation language was not kept (an older draft) is in the meeting's.
+    const auto translations = Builder::translationBlocks(turns, blocks, TranslationLanguageOption::french);
     QCOMPARE(translations.size(), 1);
     QCOMPARE(translations[0], (MeetingSessionTranslationBlock{blocks[0].id, 1, QStringLiteral("french"), QStringLiteral("Hello")}));
-    QVERIFY(Builder::translationBlocks(turns, blocks, false, TranslationLanguageOption::french).isEmpty());
 }
 
 void tst_MeetingHistorySnapshotBuilder::recordFields()
@@ -104,10 +104,13 @@ void tst_MeetingHistorySnapshotBuilder::recordFields()
     QCOMPARE(active->sessionParams.clientSessionId, std::optional<QString>(QStringLiteral("kavrel-macos-history-x")));
 
     input.startedAt = QDateTime(QDate(2026, 5, 4), QTime(10, 5, 40), QTimeZone::utc()); // after "now"
-    input.isTranslationEnabled = false;
+    input.turns[1].translationText.clear();
+    input.turns[0].translationText.clear();
+    input.settings.isTranslationEnabled = false;
     const auto completed = Builder::snapshot(input, MeetingSessionHistoryStatus::completed, false);
     QCOMPARE(completed->endedAt, std::optional<QDateTime>(now));
     QCOMPARE(completed->durationSeconds, std::optional<qint64>(0));
+    QCOMPARE(completed->translationEnabled, false);
     QCOMPARE(completed->translationLanguage, std::nullopt);
     QVERIFY(completed->translationBlocks.isEmpty());
 }

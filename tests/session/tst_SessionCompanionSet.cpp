@@ -1,5 +1,6 @@
 // The background companions as the view model wires them: what the AI panels hand to the
-// meeting record and to the draft, across a restart and a new conversation.
+// meeting record and to the draft, across a restart and a new conversation, and the settings and
+// translations the record keeps of a meeting whatever is chosen after it.
 
 #include "support/SessionCompanionFixture.h"
 
@@ -13,6 +14,7 @@
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeHistoryBackend.h"
+#include "support/FakeTranslationRelay.h"
 #include "support/FileSizeLimit.h"
 
 #include <QJsonArray>
@@ -31,6 +33,31 @@ FakeResponse chatReply(const QString &content)
     return FakeResponse::json(200, QJsonObject{{"choices", QJsonArray{QJsonObject{{"index", 0}, {"message", message}}}}});
 }
 
+// Listens, says one sentence (waiting for its translation when translation is on) and stops.
+bool listenAndSay(SubtitleViewModel &model, ListeningSessionStartMode mode, const QString &text)
+{
+    model.startListening(mode, false);
+    if (!QTest::qWaitFor([&] { return !model.isBusy() && model.isSystemAudioListening(); }, 5000))
+        return false;
+    const bool translated = model.isTranslationEnabled();
+    if (translated && !QTest::qWaitFor([&] { return model.turnStore()->isTranslationAvailable(); }, 5000))
+        return false;
+    model.turnStore()->applyFinalTranscript(text, true);
+    const int said = model.turnStore()->count() - 1;
+    if (translated && !QTest::qWaitFor([&] { return !model.turnStore()->at(said).translationText.isEmpty(); }, 5000))
+        return false;
+    model.stopActiveSession();
+    return QTest::qWaitFor([&] { return !model.isBusy() && !model.isSystemAudioListening(); }, 5000);
+}
+
+QStringList blockLanguages(const QJsonObject &record)
+{
+    QStringList languages;
+    for (const QJsonValue &block : record.value("translationJson").toArray())
+        languages.append(block.toObject().value("language").toString());
+    return languages;
+}
+
 } // namespace
 
 class tst_SessionCompanionSet : public QObject, protected SessionCompanionFixture
@@ -46,6 +73,10 @@ private Q_SLOTS:
     void aLateProtocolStaysWithItsConversation();
     void theProgramRunsWithItsProductionTimings();
     void aDraftThatCannotBeSavedIsNoticedOnce();
+    void aContinuedMeetingKeepsEachTranslation_data();
+    void aContinuedMeetingKeepsEachTranslation();
+    void theNextMeetingsSettingsLeaveTheStoppedOneAlone_data();
+    void theNextMeetingsSettingsLeaveTheStoppedOneAlone();
 };
 
 void tst_SessionCompanionSet::init()
@@ -181,6 +212,85 @@ void tst_SessionCompanionSet::aDraftThatCannotBeSavedIsNoticedOnce()
     QVERIFY(stored.startsWith(QLatin1String("x:")));
     const SessionDraft draft = SessionDraft::fromJson(QByteArray::fromBase64(stored.sliced(2).toLatin1()));
     QCOMPARE(draft.turns.size(), std::size_t(3));
+}
+
+// Translated into English, stopped, then continued in German or without translation: each
+// translation stays in the record, in the language it was made in, and the meeting's language
+// is the one it was recorded with.
+void tst_SessionCompanionSet::aContinuedMeetingKeepsEachTranslation_data()
+{
+    QTest::addColumn<bool>("translateOnContinue");
+    QTest::addColumn<QStringList>("languages");
+    QTest::newRow("another language") << true << QStringList{"english", "german"};
+    QTest::newRow("translation off") << false << QStringList{"english"};
+}
+
+void tst_SessionCompanionSet::aContinuedMeetingKeepsEachTranslation()
+{
+    QFETCH(bool, translateOnContinue);
+    QFETCH(QStringList, languages);
+    FakeTranslationRelay relay(m_backend.get());
+    auto model = makeModel();
+    model->setSelectedSourceLanguage(SourceLanguageOption::russian);
+    model->setSelectedTranslationLanguage(TranslationLanguageOption::english);
+    model->setTranslationEnabled(true);
+    QVERIFY(listenAndSay(*model, ListeningSessionStartMode::newSession, QStringLiteral("Первый пункт.")));
+    model->setSelectedTranslationLanguage(TranslationLanguageOption::german);
+    model->setTranslationEnabled(translateOnContinue);
+    QVERIFY(listenAndSay(*model, ListeningSessionStartMode::continuePrevious, QStringLiteral("Второй пункт.")));
+    QVERIFY(waitForSaves(*model));
+
+    QCOMPARE(m_history->meetingCount(), 1);
+    const std::optional<QJsonObject> record = m_history->meeting(m_history->meetingIds().first());
+    QVERIFY(record);
+    QCOMPARE(blockLanguages(*record), languages);
+    QCOMPARE(record->value("translationEnabled"), QJsonValue(true));
+    QCOMPARE(record->value("translationLanguage"), QJsonValue("english"));
+}
+
+// Stopped, then other settings chosen for the next meeting, which starts anew: the stopped
+// meeting's record keeps the languages, translation and microphone it was recorded with.
+void tst_SessionCompanionSet::theNextMeetingsSettingsLeaveTheStoppedOneAlone_data()
+{
+    QTest::addColumn<bool>("otherLanguage");
+    QTest::addColumn<bool>("otherMicrophone");
+    QTest::newRow("language and translation") << true << false;
+    QTest::newRow("microphone") << false << true;
+}
+
+void tst_SessionCompanionSet::theNextMeetingsSettingsLeaveTheStoppedOneAlone()
+{
+    QFETCH(bool, otherLanguage);
+    QFETCH(bool, otherMicrophone);
+    FakeTranslationRelay relay(m_backend.get());
+    auto model = makeModel();
+    model->setSelectedSourceLanguage(SourceLanguageOption::russian);
+    model->setSelectedTranslationLanguage(TranslationLanguageOption::english);
+    model->setTranslationEnabled(true);
+    const QString microphone = model->selectedMicrophoneName();
+    QVERIFY(listenAndSay(*model, ListeningSessionStartMode::newSession, QStringLiteral("Первый пункт.")));
+    QVERIFY(waitForSaves(*model));
+    const QString stopped = m_history->meetingIds().first();
+
+    if (otherLanguage) {
+        model->setSelectedSourceLanguage(SourceLanguageOption::english);
+        model->setTranslationEnabled(false);
+    }
+    if (otherMicrophone) {
+        model->selectMicrophone(QStringLiteral("mic-b"));
+        QVERIFY(model->selectedMicrophoneName() != microphone);
+    }
+    QVERIFY(listenAndSay(*model, ListeningSessionStartMode::newSession, QStringLiteral("Next meeting.")));
+    QVERIFY(waitForSaves(*model));
+
+    QCOMPARE(m_history->meetingCount(), 2);
+    const std::optional<QJsonObject> record = m_history->meeting(stopped);
+    QVERIFY(record);
+    QCOMPARE(record->value("inputLanguage"), QJsonValue("ru"));
+    QCOMPARE(record->value("translationEnabled"), QJsonValue(true));
+    QCOMPARE(record->value("translationLanguage"), QJsonValue("english"));
+    QCOMPARE(blockLanguages(*record), QStringList{"english"});
+    QCOMPARE(record->value("microphoneLabel"), QJsonValue(microphone));
 }
 
 QTEST_MAIN(tst_SessionCompanionSet)

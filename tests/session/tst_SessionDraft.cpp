@@ -88,6 +88,16 @@ void tst_SessionDraft::goldenJson()
 {
     QCOMPARE(goldenValue().toJson(), goldenDraft);
     QCOMPARE(SessionDraft::fromJson(goldenDraft), goldenValue());
+
+    // A translation's language follows its text, only where it is known: the golden draft,
+    // written before languages were kept, reads as it did.
+    SessionDraft translated = goldenValue();
+    translated.turns[0].translationLanguage = TranslationLanguageOption::english;
+    const QByteArray json =
+        QByteArray(goldenDraft).replace(R"("Good morning.",)", R"("Good morning.","translationLanguage":"english",)");
+    QCOMPARE(translated.toJson(), json);
+    QCOMPARE(SessionDraft::fromJson(json), translated);
+    QVERIFY(translated.fingerprint() != goldenValue().fingerprint());
 }
 
 void tst_SessionDraft::strictReading_data()
@@ -110,6 +120,8 @@ void tst_SessionDraft::strictReading_data()
     QTest::newRow("fractional seconds") << replace("14:03:27Z", "14:03:27.500Z") << false;
     QTest::newRow("date only") << replace("2026-03-05T14:03:27Z", "2026-03-05") << false;
     QTest::newRow("turns not an array") << replace(R"({"turns":[)", R"({"turns":{"a":[)").replace(R"(],"subtitlesText")", R"(]},"subtitlesText")") << false;
+    QTest::newRow("unknown translation language")
+        << replace(R"("Good morning.",)", R"("Good morning.","translationLanguage":"klingon",)") << false;
     QTest::newRow("not JSON") << QByteArray("{\"turns\":") << false;
 }
 
