@@ -19,6 +19,9 @@ import urllib.request
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
 
+Failure = e2e.Failure
+pyatspi = e2e.pyatspi
+
 SECRET_SERVICE = "app.kavrel.desktop.auth"
 LAST_TURN = "Please send your questions"
 PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
@@ -119,9 +122,6 @@ class AIRepeatRun(e2e.Run):
         if kept != [first]:
             raise Failure("after the quit the server holds %s" % kept)
 
-
-Failure = e2e.Failure
-pyatspi = e2e.pyatspi
 
 if __name__ == "__main__":
     sys.exit(e2e.main(AIRepeatRun))
