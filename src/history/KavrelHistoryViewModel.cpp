@@ -374,6 +374,9 @@ QCoro::Task<void> KavrelHistoryViewModel::persistSummary(QPointer<KavrelHistoryV
     const TaskOutcome<void> save = co_await outcomeOf(saveSummary(client, summary, detail));
     std::exception_ptr failure = save.error;
 
+    // At once: the next save of the meeting by the session engine would otherwise take it away.
+    if (save.succeeded() && self && self->m_savedSummaryListener)
+        self->m_savedSummaryListener(detail.id, summary);
     if (save.succeeded() && self) {
         co_await self->refreshListAfterSummarySave();
         if (self && self->isSelected(detail.id)) {

@@ -51,6 +51,10 @@ public:
     // Tells which meetings the session engine still writes; asked at each deletion. Without it
     // any meeting may be deleted.
     void setMeetingsInUseReader(std::function<MeetingsInUse()> reader) { m_readMeetingsInUse = std::move(reader); }
+    // Told of each summary the server took for a meeting (its id and the text), as soon as it
+    // did: the session engine keeps it with a meeting it still writes.
+    using SavedSummaryListener = std::function<void(const QString &sessionID, const QString &summary)>;
+    void setSavedSummaryListener(SavedSummaryListener listener) { m_savedSummaryListener = std::move(listener); }
 
     QString searchText() const { return m_searchText; }
     const QList<MeetingSessionHistoryListItem> &sessions() const { return m_sessions; }
@@ -156,6 +160,7 @@ private:
     const KavrelLocalizationStore &m_localization;
     std::chrono::milliseconds m_searchDebounce = defaultSearchDebounce;
     std::function<MeetingsInUse()> m_readMeetingsInUse;
+    SavedSummaryListener m_savedSummaryListener;
 
     QString m_searchText;
     QList<MeetingSessionHistoryListItem> m_sessions;

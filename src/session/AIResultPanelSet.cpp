@@ -49,12 +49,6 @@ bool AIResultPanelSet::isAnyLoading() const
     return false;
 }
 
-QString AIResultPanelSet::storedText(AIPanel panel) const
-{
-    const PanelState &current = state(panel);
-    return current.isFallback ? QString() : current.text;
-}
-
 void AIResultPanelSet::setState(AIPanel panel, const PanelState &newState)
 {
     PanelState &current = m_panels[static_cast<size_t>(panel)];
@@ -88,10 +82,23 @@ void AIResultPanelSet::setState(AIPanel panel, const PanelState &newState)
 
 void AIResultPanelSet::restoreText(AIPanel panel, const QString &text)
 {
+    m_meetingTexts[static_cast<size_t>(panel)] = text;
     PanelState restored = state(panel);
     restored.text = text;
     restored.isFallback = false;
     setState(panel, restored);
+}
+
+void AIResultPanelSet::keepText(AIPanel panel, const QString &text)
+{
+    m_meetingTexts[static_cast<size_t>(panel)] = text;
+    if (isLoading(panel))
+        return;
+    PanelState kept = state(panel);
+    kept.text = text;
+    kept.errorMessage.reset();
+    kept.isFallback = false;
+    setState(panel, kept);
 }
 
 void AIResultPanelSet::hide(AIPanel panel)
@@ -103,11 +110,12 @@ void AIResultPanelSet::hide(AIPanel panel)
 
 void AIResultPanelSet::clear()
 {
-    for (size_t i = 0; i < m_panels.size(); ++i) {
-        PanelState cleared;
-        cleared.loading = m_panels[i].loading;
-        setState(static_cast<AIPanel>(i), cleared);
-    }
+    // The last meeting's request must not hold the tools of the next one.
+    m_requestTask.cancel();
+    m_requestTask = {};
+    m_meetingTexts.fill(QString());
+    for (size_t i = 0; i < m_panels.size(); ++i)
+        setState(static_cast<AIPanel>(i), PanelState());
 }
 
 void AIResultPanelSet::startSummary(SummaryTarget target, QString transcript, QString inputLanguageName,
@@ -154,6 +162,9 @@ void AIResultPanelSet::startRequest(Tool tool, AIResultTarget target, const QStr
     if (tool == Tool::summary && !Text::trimmed(storedText(panel)).isEmpty()) {
         PanelState shown = state(panel);
         shown.visible = true;
+        shown.text = storedText(panel);
+        shown.errorMessage.reset();
+        shown.isFallback = false;
         setState(panel, shown);
         return;
     }
@@ -192,7 +203,8 @@ QCoro::Task<void> AIResultPanelSet::runRequest(Tool tool, AIPanel panel, QString
     } catch (...) {
         // The error itself is not shown: the panel gets a local fallback and a fixed notice.
     }
-    if (!self)
+    // Ended by a new conversation, which has freed the panels already.
+    if (!self || token.isCancelled())
         co_return;
 
     PanelState finished = state(panel);
@@ -205,6 +217,7 @@ QCoro::Task<void> AIResultPanelSet::runRequest(Tool tool, AIPanel panel, QString
             finished.text = *result;
             finished.errorMessage.reset();
             finished.isFallback = false;
+            m_meetingTexts[static_cast<size_t>(panel)] = *result;
         } else {
             switch (tool) {
             case Tool::summary:

@@ -41,8 +41,13 @@ enum class AIPanel {
 // such a fallback is only shown: it never counts as the stored AI result (history record,
 // draft), and asking for a summary again while one shows sends a new request.
 //
-// Results are dropped when the conversation changed while the request ran. The view model
-// publishes the panels' state as its own properties. Main thread only.
+// What a panel shows and what the meeting keeps are apart: the meeting keeps each tool's last
+// good AI answer, so a repeat that is under way, fails or never finishes leaves the earlier
+// answer as the meeting's text, whatever the panel shows meanwhile.
+//
+// A new conversation (clear) ends the request of the last one at once: its answer is dropped
+// and the tools are free for the new meeting. The view model publishes the panels' state as
+// its own properties. Main thread only.
 class AIResultPanelSet final : public QObject, public AIResultPanels
 {
     Q_OBJECT
@@ -68,14 +73,19 @@ public:
     QString text(AIPanel panel) const { return state(panel).text; }
     std::optional<QString> errorMessage(AIPanel panel) const { return state(panel).errorMessage; }
     bool isShowingFallback(AIPanel panel) const { return state(panel).isFallback; }
-    // The AI result to keep with the session: the text, or empty while a fallback shows.
-    QString storedText(AIPanel panel) const;
+    // The AI result the meeting keeps: the last good answer of this panel's tool, whatever the
+    // panel shows now (a fallback, a repeat under way); empty when there is none.
+    QString storedText(AIPanel panel) const { return m_meetingTexts[static_cast<size_t>(panel)]; }
 
     // Puts back texts kept from an earlier run (panels stay hidden).
     void restoreText(AIPanel panel, const QString &text);
+    // The meeting got this AI text elsewhere (the history browser saved it): it is kept as the
+    // panel's result, and shown in it unless a request of the panel is under way.
+    void keepText(AIPanel panel, const QString &text);
     // Hides a panel (the views' close buttons); a request in it keeps running and its text stays.
     void hide(AIPanel panel);
-    // Empties every text and error and hides every panel; loading flags stay as they are.
+    // A new conversation: ends the running request (its answer is dropped), empties every text
+    // and error and hides every panel.
     void clear();
     void clearPanels() override { clear(); }
 
@@ -154,5 +164,6 @@ private:
     const KavrelLocalizationStore &m_localization;
     GenerationProvider m_conversationGeneration;
     std::array<PanelState, 6> m_panels;
+    std::array<QString, 6> m_meetingTexts;
     TaskHandle<void> m_requestTask;
 };

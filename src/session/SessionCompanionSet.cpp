@@ -189,6 +189,17 @@ void SessionCompanionSet::suggestSourceAnswer()
     m_panels->startAnswerAssist(AIResultTarget::source, transcriptForAnswerAssist(), language, language);
 }
 
+void SessionCompanionSet::keepSummarySavedFromHistory(const QString &sessionID, const QString &summary)
+{
+    if (m_history->sessionID() != sessionID || Text::trimmed(summary).isEmpty())
+        return;
+    if (!Text::trimmed(m_panels->storedText(AIPanel::transcriptSummary)).isEmpty())
+        return;
+    m_panels->keepText(AIPanel::transcriptSummary, summary);
+    m_viewModel.draftStore()->scheduleDraftAutosave();
+    m_history->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+}
+
 QString SessionCompanionSet::transcriptForAnswerAssist() const
 {
     QStringList lines;

@@ -58,6 +58,9 @@ public:
     void generateSourceProtocol();
     void generateTranslatedProtocol();
     void suggestSourceAnswer();
+    // A summary saved from the history browser for the current meeting's record becomes its
+    // transcript summary, unless that column has one of its own; others are not this meeting's.
+    void keepSummarySavedFromHistory(const QString &sessionID, const QString &summary);
     // One line per turn ("label: text" when the turn has a speaker label); the transcript
     // text when that is blank.
     QString transcriptForAnswerAssist() const;

@@ -680,29 +680,31 @@ std::optional<QString> SubtitleViewModel::assistantActivityText() const
     return std::nullopt;
 }
 
+// One AI request runs at a time across all the tools: while any loads, none of them can act,
+// so none looks as if it could.
 bool SubtitleViewModel::canSummarizeSource() const
 {
-    return !isTranscriptSummaryLoading() && !Text::trimmed(subtitlesText()).isEmpty();
+    return !m_companionSet->panels()->isAnyLoading() && !Text::trimmed(subtitlesText()).isEmpty();
 }
 
 bool SubtitleViewModel::canGenerateSourceProtocol() const
 {
-    return !isTranscriptProtocolLoading() && !Text::trimmed(subtitlesText()).isEmpty();
+    return !m_companionSet->panels()->isAnyLoading() && !Text::trimmed(subtitlesText()).isEmpty();
 }
 
 bool SubtitleViewModel::canSuggestSourceAnswer() const
 {
-    return !isTranscriptAnswerLoading() && m_companionSet->hasTranscriptForAnswerAssist();
+    return !m_companionSet->panels()->isAnyLoading() && m_companionSet->hasTranscriptForAnswerAssist();
 }
 
 bool SubtitleViewModel::canSummarizeTranslation() const
 {
-    return !isTranslationSummaryLoading() && !Text::trimmed(translatedText()).isEmpty();
+    return !m_companionSet->panels()->isAnyLoading() && !Text::trimmed(translatedText()).isEmpty();
 }
 
 bool SubtitleViewModel::canGenerateTranslationProtocol() const
 {
-    return !isTranslationProtocolLoading() && !Text::trimmed(translatedText()).isEmpty();
+    return !m_companionSet->panels()->isAnyLoading() && !Text::trimmed(translatedText()).isEmpty();
 }
 
 void SubtitleViewModel::setFocusModeEnabledForHistory(bool enabled)
@@ -715,6 +717,11 @@ void SubtitleViewModel::summarizeTranslatedText() { m_companionSet->summarizeTra
 void SubtitleViewModel::generateSourceProtocol() { m_companionSet->generateSourceProtocol(); }
 void SubtitleViewModel::generateTranslatedProtocol() { m_companionSet->generateTranslatedProtocol(); }
 void SubtitleViewModel::suggestSourceAnswer() { m_companionSet->suggestSourceAnswer(); }
+
+void SubtitleViewModel::keepSummarySavedFromHistory(const QString &sessionID, const QString &summary)
+{
+    m_companionSet->keepSummarySavedFromHistory(sessionID, summary);
+}
 
 void SubtitleViewModel::copyPanelText(AIPanel panel)
 {

@@ -249,6 +249,9 @@ public:
     void generateSourceProtocol();
     void generateTranslatedProtocol();
     void suggestSourceAnswer();
+    // The history browser saved a summary for the meeting with this server id: the meeting
+    // being written keeps it, so its next save does not take it away again.
+    void keepSummarySavedFromHistory(const QString &sessionID, const QString &summary);
     // Each copies its panel's text as it is; an empty text leaves the clipboard alone.
     void copyTranscriptSummaryToPasteboard();
     void copyTranslationSummaryToPasteboard();

@@ -8,7 +8,8 @@
 // the history endpoint away and bring it back; POST /e2e/history/lost has it carry out every
 // request and lose the answer (a gateway's 502 instead), /e2e/history/dropped the same with
 // the connection closed unanswered, and POST /e2e/history/silent has it take every request and
-// never answer.
+// never answer. POST /e2e/ai/failing has the AI service answer every request with a 500,
+// /e2e/ai/silent has it take every request and never answer, and /e2e/ai/up brings it back.
 //
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
@@ -181,6 +182,19 @@ int main(int argc, char *argv[])
     backend.route("POST", QStringLiteral("/e2e/history/up"), [&history](const RecordedRequest &) {
         history.clearScripts();
         return FakeResponse::json(200, QJsonObject{{"history", "up"}});
+    });
+
+    backend.route("POST", QStringLiteral("/e2e/ai/failing"), [&auth](const RecordedRequest &) {
+        auth.setChatCompletionReply(FakeResponse::json(500, QJsonObject{{"error", QJsonObject{{"message", "boom"}}}}));
+        return FakeResponse::json(200, QJsonObject{{"ai", "failing"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/ai/silent"), [&auth](const RecordedRequest &) {
+        auth.setChatCompletionReply(FakeResponse::hang());
+        return FakeResponse::json(200, QJsonObject{{"ai", "silent"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/ai/up"), [&auth](const RecordedRequest &) {
+        auth.setChatCompletionReply(std::nullopt);
+        return FakeResponse::json(200, QJsonObject{{"ai", "up"}});
     });
 
     std::printf("%s\n", backend.baseUrl().toString().toUtf8().constData());

@@ -51,7 +51,7 @@ private Q_SLOTS:
     void resultsOfAnEndedConversationAreDropped_data();
     void resultsOfAnEndedConversationAreDropped();
     void blankTranscriptStartsNothing();
-    void clearKeepsTheRunningRequest();
+    void clearEndsTheRunningRequest();
 
     void fallbackTexts_data();
     void fallbackTexts();
@@ -232,16 +232,22 @@ void tst_AIResultPanelSet::blankTranscriptStartsNothing()
     QCOMPARE(m_backend->requestCount(chatPath), 0);
 }
 
-void tst_AIResultPanelSet::clearKeepsTheRunningRequest()
+void tst_AIResultPanelSet::clearEndsTheRunningRequest()
 {
-    m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("x")).withDelay(100));
-    m_panels->startSummary(AIResultTarget::translation, transcript, "English", "English");
+    // The last meeting's protocol never answers; the next meeting's tools work at once.
+    m_fakeAuth->setChatCompletionReply(FakeResponse::hang());
+    m_panels->startMeetingProtocol(AIResultTarget::source, transcript, "English");
+    QVERIFY(m_panels->isLoading(AIPanel::transcriptProtocol));
+    m_generation = QUuid::createUuid();
     m_panels->clear();
-    QVERIFY(m_panels->isLoading(AIPanel::translationSummary));
-    QVERIFY(!m_panels->isVisible(AIPanel::translationSummary));
+    QVERIFY(!m_panels->isAnyLoading());
+
+    m_fakeAuth->setChatCompletionReply(reply(QStringLiteral("- next")));
+    m_panels->startSummary(AIResultTarget::source, transcript, "English", "English");
+    QVERIFY(m_panels->isLoading(AIPanel::transcriptSummary));
     waitIdle();
-    // Same conversation: the answer lands.
-    QCOMPARE(m_panels->text(AIPanel::translationSummary), QStringLiteral("x"));
+    QCOMPARE(m_panels->storedText(AIPanel::transcriptSummary), QStringLiteral("- next"));
+    QCOMPARE(m_panels->text(AIPanel::transcriptProtocol), QString());
 }
 
 void tst_AIResultPanelSet::fallbackTexts_data()

@@ -5,6 +5,8 @@
 #include "support/SessionCompanionFixture.h"
 
 #include "platform/PulseAudioContext.h"
+#include "history/KavrelHistoryRemoteClient.h"
+#include "history/KavrelHistoryViewModel.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraft.h"
@@ -16,6 +18,7 @@
 #include "support/FakeHistoryBackend.h"
 #include "support/FakeTranslationRelay.h"
 #include "support/FileSizeLimit.h"
+#include "support/TaskResult.h"
 
 #include <QJsonArray>
 #include <QSettings>
@@ -71,6 +74,10 @@ private Q_SLOTS:
     void aFallbackIsShownButNeverKept();
     void anAISummaryIsKeptAndRestored();
     void aLateProtocolStaysWithItsConversation();
+    void aRepeatThatFailsLeavesTheEarlierText_data();
+    void aRepeatThatFailsLeavesTheEarlierText();
+    void whileARequestLoadsTheOtherToolsAreOff();
+    void aSummaryMadeInHistoryStaysWithTheLiveMeeting();
     void theProgramRunsWithItsProductionTimings();
     void aDraftThatCannotBeSavedIsNoticedOnce();
     void aContinuedMeetingKeepsEachTranslation_data();
@@ -165,6 +172,133 @@ void tst_SessionCompanionSet::aLateProtocolStaysWithItsConversation()
     QCOMPARE(input->value("status").toString(), QStringLiteral("completed"));
     QVERIFY(!input->contains("protocolText") || input->value("protocolText").isNull());
     QCOMPARE(m_history->meetingCount(), 1);
+}
+
+void tst_SessionCompanionSet::aRepeatThatFailsLeavesTheEarlierText_data()
+{
+    QTest::addColumn<bool>("answer"); // the suggested answer, else the protocol
+    QTest::addColumn<int>("fault");    // of the repeat: 500, an HTML 502, a dropped connection, none
+    QTest::newRow("protocol, 500") << false << 0;
+    QTest::newRow("protocol, HTML 502") << false << 1;
+    QTest::newRow("protocol, dropped connection") << false << 2;
+    QTest::newRow("protocol, New while loading") << false << 3;
+    QTest::newRow("answer, 500") << true << 0;
+    QTest::newRow("answer, New while loading") << true << 3;
+}
+
+// The meeting keeps its last good AI text: a repeat that fails shows the fallback meanwhile, but
+// neither the server's record nor the draft loses the earlier text.
+void tst_SessionCompanionSet::aRepeatThatFailsLeavesTheEarlierText()
+{
+    QFETCH(bool, answer);
+    QFETCH(int, fault);
+    // The last one never answers: the user starts a new meeting while it loads.
+    const bool startNew = fault == 3;
+    const FakeResponse repeat = fault == 0 ? FakeResponse::json(500, QJsonObject{{"error", QJsonObject{{"message", "boom"}}}})
+                                : fault == 1 ? FakeResponse::text(502, "<html><body><h1>502 Bad Gateway</h1></body></html>", "text/html")
+                                : fault == 2 ? FakeResponse::dropConnection()
+                                             : FakeResponse::hang();
+    const QString key = QString::fromLatin1(answer ? "suggestedAnswerText" : "protocolText");
+    const auto ask = [answer](SubtitleViewModel &model) {
+        answer ? model.suggestSourceAnswer() : model.generateSourceProtocol();
+    };
+    const auto loading = [answer](const SubtitleViewModel &model) {
+        return answer ? model.isTranscriptAnswerLoading() : model.isTranscriptProtocolLoading();
+    };
+    const auto shown = [answer](const SubtitleViewModel &model) {
+        return answer ? model.transcriptAnswerText() : model.transcriptProtocolText();
+    };
+    // A save as a summary's or protocol's result asks for one (an answer asks for none).
+    const auto save = [](SubtitleViewModel &model) {
+        model.companionSet()->history()->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    };
+    const QString first = QStringLiteral("Meeting Protocol: ship on Friday");
+    m_authBackend->setChatCompletionReply(chatReply(first));
+    {
+        auto model = makeModel();
+        addClosedTurn(*model, QStringLiteral("We agreed to ship on Friday."));
+        ask(*model);
+        QVERIFY(QTest::qWaitFor([&] { return !loading(*model); }, 10000));
+        addClosedTurn(*model, QStringLiteral("Who owns testing?"));
+        save(*model);
+        QVERIFY(waitForSaves(*model));
+        QCOMPARE(lastUpdateInput()->value(key).toString(), first);
+
+        m_authBackend->setChatCompletionReply(repeat);
+        ask(*model);
+        QVERIFY(loading(*model));
+        if (startNew) {
+            model->startNewSession();
+            QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 10000));
+            QVERIFY(waitForSaves(*model));
+            const std::optional<QJsonObject> input = lastUpdateInput();
+            QCOMPARE(input->value("status").toString(), QStringLiteral("completed"));
+            QCOMPARE(input->value(key).toString(), first);
+            return;
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !loading(*model); }, 10000));
+        QVERIFY(shown(*model) != first); // the fallback, with its notice
+        addClosedTurn(*model, QStringLiteral("Anna does."));
+        save(*model);
+        QVERIFY(waitForSaves(*model));
+        QCOMPARE(lastUpdateInput()->value(key).toString(), first);
+    }
+    auto restarted = makeModel();
+    QCOMPARE(shown(*restarted), first);
+}
+
+void tst_SessionCompanionSet::whileARequestLoadsTheOtherToolsAreOff()
+{
+    m_authBackend->setChatCompletionReply(FakeResponse::hang());
+    auto model = makeModel();
+    addClosedTurn(*model, QStringLiteral("We agreed to ship on Friday."));
+    model->generateSourceProtocol();
+    QVERIFY(model->isTranscriptProtocolLoading());
+    // Each would do nothing now, so none looks as if it could.
+    QVERIFY(!model->canSummarizeSource());
+    QVERIFY(!model->canSuggestSourceAnswer());
+    QVERIFY(!model->canGenerateSourceProtocol());
+
+    // The next meeting does not wait for the last one's request.
+    model->startNewSession();
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy(); }, 10000));
+    addClosedTurn(*model, QStringLiteral("Testing is next."));
+    QVERIFY(model->canSummarizeSource());
+    QVERIFY(model->canSuggestSourceAnswer());
+    QCOMPARE(model->assistantActivityText(), std::nullopt);
+}
+
+// The history browser summarises the meeting being recorded; the stop's save keeps that summary.
+void tst_SessionCompanionSet::aSummaryMadeInHistoryStaysWithTheLiveMeeting()
+{
+    auto model = makeModel();
+    model->startListening(ListeningSessionStartMode::newSession, false);
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && model->isSystemAudioListening(); }, 5000));
+    addClosedTurn(*model, QStringLiteral("We agreed to ship on Friday."));
+    // Saved, as an AI result's save does, so the record has a transcript to summarise.
+    model->companionSet()->history()->scheduleSnapshotSync(MeetingSessionHistoryStatus::active);
+    QVERIFY(waitForSaves(*model));
+
+    // Wired as the program wires its history window to the engine.
+    KavrelHistoryViewModel browser(std::make_shared<KavrelHistoryRemoteClient>(m_auth.get()), *m_localization);
+    browser.setSavedSummaryListener([&model](const QString &sessionID, const QString &summary) {
+        model->keepSummarySavedFromHistory(sessionID, summary);
+    });
+    QVERIFY(runTask(browser.loadInitialPage()).succeeded());
+    QCOMPARE(browser.sessions().size(), 1);
+    QVERIFY(runTask(browser.openSession(browser.sessions().first())).succeeded());
+    m_authBackend->setChatCompletionReply(chatReply(QStringLiteral("- Ship on Friday")));
+    const TaskHandle<void> summary = browser.summarizeSelectedTranscript();
+    QVERIFY(summary.isValid());
+    QVERIFY(QTest::qWaitFor([&] { return summary.isFinished(); }, 10000));
+    QVERIFY(!browser.summaryErrorMessage());
+
+    model->stopActiveSession();
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && !model->isSystemAudioListening(); }, 10000));
+    QVERIFY(waitForSaves(*model));
+    const std::optional<QJsonObject> input = lastUpdateInput();
+    QCOMPARE(input->value("status").toString(), QStringLiteral("completed"));
+    QCOMPARE(input->value("summaryText").toString(), QStringLiteral("- Ship on Friday"));
 }
 
 void tst_SessionCompanionSet::theProgramRunsWithItsProductionTimings()

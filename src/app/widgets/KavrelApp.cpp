@@ -217,6 +217,12 @@ QWidget *KavrelApp::makeHistoryView()
         view->viewModel()->setMeetingsInUseReader([engine = QPointer<SubtitleViewModel>(engine)] {
             return engine ? MeetingsInUse::of(*engine) : MeetingsInUse();
         });
+        // A summary made here for the meeting still being written stays with it.
+        view->viewModel()->setSavedSummaryListener(
+            [engine = QPointer<SubtitleViewModel>(engine)](const QString &sessionID, const QString &summary) {
+                if (engine)
+                    engine->keepSummarySavedFromHistory(sessionID, summary);
+            });
     }
     return view;
 }
