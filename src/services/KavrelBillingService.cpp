@@ -120,10 +120,10 @@ QCoro::Task<KavrelBillingService::Configuration> KavrelBillingService::makeConfi
         throw CancellationError();
     if (!signedIn)
         throw KavrelBillingServiceError::authenticationRequired();
-    co_return makeConfiguration(accessToken);
+    co_return configurationForToken(accessToken);
 }
 
-KavrelBillingService::Configuration KavrelBillingService::makeConfiguration(QString accessToken) const
+KavrelBillingService::Configuration KavrelBillingService::configurationForToken(QString accessToken) const
 {
     const QString text = m_configuration.resolvedValue(AppConfigurationKind::authBackendBaseURL);
     const QUrl base(text, QUrl::StrictMode);
@@ -173,7 +173,7 @@ QCoro::Task<KavrelBillingSummary> KavrelBillingService::fetchSummary(Cancellatio
 
 QCoro::Task<KavrelBillingSummary> KavrelBillingService::fetchSummary(QString accessToken, CancellationToken token)
 {
-    const Configuration configuration = makeConfiguration(accessToken);
+    const Configuration configuration = configurationForToken(accessToken);
     const QUrl url = endpointURL(configuration.baseURL, QString::fromLatin1(summaryPath));
     const QByteArray body = co_await performRequest(url, QByteArrayLiteral("GET"), std::nullopt,
                                                     configuration.accessToken, token);

@@ -64,7 +64,8 @@ public:
     // than the one given: authenticationRequired) and the base URL (invalidBackendBaseURL when
     // it does not parse).
     QCoro::Task<Configuration> makeConfiguration(std::optional<QString> accountID = std::nullopt);
-    Configuration makeConfiguration(QString accessToken) const;
+    // The same for a token the caller already holds.
+    Configuration configurationForToken(QString accessToken) const;
 
 private:
     // Returns the body of a 2xx answer; throws the mapped error of any other status.
