@@ -287,7 +287,15 @@ void OneShotHttpConnection::handleSocketError(QAbstractSocket::SocketError socke
     readAvailable();
     if (m_finished)
         return;
-    finish(replyErrorOf(socketError), m_socket ? m_socket->errorString() : QString());
+    QNetworkReply::NetworkError error = replyErrorOf(socketError);
+    // The connection that failed went to the proxy: it is the proxy that could not be reached.
+    if (m_forwardingProxy && !m_written) {
+        if (error == QNetworkReply::ConnectionRefusedError)
+            error = QNetworkReply::ProxyConnectionRefusedError;
+        else if (error == QNetworkReply::HostNotFoundError)
+            error = QNetworkReply::ProxyNotFoundError;
+    }
+    finish(error, m_socket ? m_socket->errorString() : QString());
 }
 
 void OneShotHttpConnection::handleClosed()
