@@ -22,6 +22,8 @@ enum class ProxySetting {
     environmentExcludingTheHost,
     applicationProxy,
     managersProxy,
+    socksApplicationProxy,
+    socksManagersProxy,
 };
 
 const char *const proxyVariables[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
@@ -77,6 +79,12 @@ private Q_SLOTS:
                 << method << "http" << ProxySetting::managersProxy << forwarded;
             QTest::newRow(prefix + "https, manager's proxy")
                 << method << "https" << ProxySetting::managersProxy << tunnel;
+            QTest::newRow(prefix + "http, SOCKS5 application proxy")
+                << method << "http" << ProxySetting::socksApplicationProxy
+                << QByteArray("SOCKS5 CONNECT backend.invalid:80");
+            QTest::newRow(prefix + "https, SOCKS5 manager's proxy")
+                << method << "https" << ProxySetting::socksManagersProxy
+                << QByteArray("SOCKS5 CONNECT backend.invalid:443");
         }
     }
 
@@ -86,15 +94,16 @@ private Q_SLOTS:
         QFETCH(QString, scheme);
         QFETCH(ProxySetting, setting);
         QFETCH(QByteArray, requestLine);
-        // The server behind the tunnel; the proxy answers plain requests itself.
+        // The server behind a tunnel; the proxy answers requests it forwards itself.
         RawReplyServer server("HTTP/1.1 201 Created\r\nContent-Length: 6\r\n\r\ntunnel");
-        QVERIFY(server.startEncrypted());
+        QVERIFY(scheme == QLatin1String("https") ? server.startEncrypted() : server.start());
         ForwardProxyServer proxy("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nforwarded");
         QVERIFY(proxy.start());
         proxy.setTunnelPort(server.serverPort());
 
         QNetworkAccessManager manager;
         const QNetworkProxy httpProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.serverPort());
+        const QNetworkProxy socksProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), proxy.serverPort());
         const QByteArray proxyUrl = proxy.proxyUrl().toEncoded();
         switch (setting) {
         case ProxySetting::environmentExcludingTheHost:
@@ -108,6 +117,12 @@ private Q_SLOTS:
             break;
         case ProxySetting::managersProxy:
             manager.setProxy(httpProxy);
+            break;
+        case ProxySetting::socksApplicationProxy:
+            QNetworkProxy::setApplicationProxy(socksProxy);
+            break;
+        case ProxySetting::socksManagersProxy:
+            manager.setProxy(socksProxy);
             break;
         }
 
@@ -132,7 +147,7 @@ private Q_SLOTS:
         }
         QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
         QCOMPARE(proxy.requestLines(), QList<QByteArray>{requestLine});
-        if (scheme == QLatin1String("https")) {
+        if (!requestLine.startsWith(method)) {
             QCOMPARE(result.value->status, 201);
             QCOMPARE(result.value->body, QByteArray("tunnel"));
             QCOMPARE(server.requestCount(), 1);

@@ -21,8 +21,10 @@ QUrl ForwardProxyServer::proxyUrl() const
 QList<QByteArray> ForwardProxyServer::requestLines() const
 {
     QList<QByteArray> lines;
-    for (const QByteArray &head : m_heads)
-        lines.append(head.left(head.indexOf("\r\n")));
+    for (const QByteArray &head : m_heads) {
+        const qsizetype end = head.indexOf("\r\n");
+        lines.append(end < 0 ? head : head.left(end));
+    }
     return lines;
 }
 
@@ -43,6 +45,10 @@ void ForwardProxyServer::readRequest(QTcpSocket *socket)
         return;
     const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
     socket->setProperty("request", request);
+    if (request.startsWith('\x05')) {
+        readSocksRequest(socket, request);
+        return;
+    }
     const qsizetype headEnd = request.indexOf("\r\n\r\n");
     if (headEnd < 0)
         return;
@@ -50,7 +56,7 @@ void ForwardProxyServer::readRequest(QTcpSocket *socket)
     if (head.startsWith("CONNECT ")) {
         socket->setProperty("handled", true);
         m_heads.append(head);
-        openTunnel(socket, request.mid(headEnd + 4));
+        openTunnel(socket, "HTTP/1.1 200 Connection established\r\n\r\n", request.mid(headEnd + 4));
         return;
     }
     qsizetype length = 0;
@@ -66,11 +72,37 @@ void ForwardProxyServer::readRequest(QTcpSocket *socket)
     socket->disconnectFromHost();
 }
 
-void ForwardProxyServer::openTunnel(QTcpSocket *socket, const QByteArray &early)
+void ForwardProxyServer::readSocksRequest(QTcpSocket *socket, QByteArray request)
+{
+    // The greeting: version, the number of methods, the methods. "No authentication" it is.
+    if (!socket->property("greeted").toBool()) {
+        if (request.size() < 2 || request.size() < 2 + qsizetype(quint8(request.at(1))))
+            return;
+        socket->write(QByteArray("\x05\x00", 2));
+        socket->setProperty("greeted", true);
+        request = request.mid(2 + quint8(request.at(1)));
+        socket->setProperty("request", request);
+    }
+    // The request: version, CONNECT, reserved, the address (IPv4, a name, IPv6), the port.
+    if (request.size() < 5)
+        return;
+    const char type = request.at(3);
+    const qsizetype addressSize = type == '\x01' ? 4 : type == '\x04' ? 16 : 1 + quint8(request.at(4));
+    const qsizetype size = 4 + addressSize + 2;
+    if (request.size() < size)
+        return;
+    const QByteArray host = type == '\x03' ? request.mid(5, addressSize - 1) : QByteArray("<address>");
+    const int port = quint8(request.at(size - 2)) * 256 + quint8(request.at(size - 1));
+    socket->setProperty("handled", true);
+    m_heads.append("SOCKS5 CONNECT " + host + ':' + QByteArray::number(port));
+    openTunnel(socket, QByteArray("\x05\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10), request.mid(size));
+}
+
+void ForwardProxyServer::openTunnel(QTcpSocket *socket, const QByteArray &established, const QByteArray &early)
 {
     auto *upstream = new QTcpSocket(socket);
-    connect(upstream, &QTcpSocket::connected, socket, [socket, upstream, early] {
-        socket->write("HTTP/1.1 200 Connection established\r\n\r\n");
+    connect(upstream, &QTcpSocket::connected, socket, [socket, upstream, established, early] {
+        socket->write(established);
         upstream->write(early + socket->readAll());
         connect(socket, &QTcpSocket::readyRead, upstream, [socket, upstream] { upstream->write(socket->readAll()); });
     });

@@ -3,8 +3,10 @@
 // A loopback HTTP proxy as companies run them: a request in absolute form
 // ("POST http://host/path HTTP/1.1") it answers itself with the same bytes every time, as if
 // from the server it names; a CONNECT opens a tunnel, whatever host it names, to one port on
-// 127.0.0.1 (a test server standing in for that host). It records the head of every request
-// it got, so that a test sees which road a request took and in what form.
+// 127.0.0.1 (a test server standing in for that host). On the same port it speaks SOCKS5 (no
+// authentication), whose CONNECT opens the same tunnel. It records the head of every request
+// it got ("SOCKS5 CONNECT host:port" for SOCKS), so that a test sees which road a request took
+// and in what form.
 
 #include <QByteArray>
 #include <QList>
@@ -34,7 +36,8 @@ protected:
 
 private:
     void readRequest(QTcpSocket *socket);
-    void openTunnel(QTcpSocket *socket, const QByteArray &early);
+    void readSocksRequest(QTcpSocket *socket, QByteArray request);
+    void openTunnel(QTcpSocket *socket, const QByteArray &established, const QByteArray &early);
 
     QByteArray m_reply;
     quint16 m_tunnelPort = 0;
