@@ -158,6 +158,26 @@ private Q_SLOTS:
         }
     }
 
+    // A proxy that loses the server's answer: the request it forwarded was carried out, and
+    // is not sent again.
+    void unsafeRequestsReachTheProxyOnce()
+    {
+        ForwardProxyServer proxy(QByteArray{});
+        QVERIFY(proxy.start());
+        qputenv("http_proxy", proxy.proxyUrl().toEncoded());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        const QNetworkRequest request(QUrl("http://" + backendHost + "/graphql"));
+        for (int call = 1; call <= 2; ++call) {
+            const auto result = runTask(transport.send(request, "POST", QByteArray(R"({"query":"mutation"})")));
+            const auto error = result.errorAs<NetworkError>();
+            QVERIFY2(error, qPrintable(result.errorText()));
+            QCOMPARE(error->kind(), NetworkError::Kind::connectionLost);
+            QTest::qWait(50);
+            QCOMPARE(proxy.heads().size(), call);
+        }
+    }
+
     // A proxy that wants to know who is asking gets the credentials its URL names with the
     // request it forwards, which is written once.
     void forwardedRequestsCarryTheProxysCredentials()
