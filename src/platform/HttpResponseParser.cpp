@@ -1,5 +1,8 @@
 #include "platform/HttpResponseParser.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 bool isBlank(char c)
@@ -48,9 +51,10 @@ bool isDigits(const QByteArray &text)
 
 } // namespace
 
-HttpResponseParser::HttpResponseParser(bool answersHeadRequest, qint64 maximumBodySize)
+HttpResponseParser::HttpResponseParser(bool answersHeadRequest, qint64 maximumBodySize, bool decodesContent)
     : m_answersHeadRequest(answersHeadRequest)
     , m_maximumBodySize(maximumBodySize)
+    , m_decodesContent(decodesContent)
 {
 }
 
@@ -61,6 +65,7 @@ void HttpResponseParser::feed(const QByteArray &bytes)
     m_hasInput = true;
     m_buffer.append(bytes);
     parse();
+    compactBuffer();
 }
 
 void HttpResponseParser::finishInput()
@@ -82,8 +87,8 @@ void HttpResponseParser::finishInput()
         return;
     case Framing::length:
         fail(Failure::cutShort, QStringLiteral("the reply ended after %1 of the %2 bytes it announced")
-                                    .arg(m_body.size())
-                                    .arg(m_body.size() + m_remaining));
+                                    .arg(m_receivedBodyBytes)
+                                    .arg(m_receivedBodyBytes + m_remaining));
         return;
     case Framing::chunked:
         fail(Failure::cutShort, QStringLiteral("the reply ended before its last chunk"));
@@ -105,73 +110,104 @@ void HttpResponseParser::parse()
 
 bool HttpResponseParser::parseHead()
 {
-    // The head is read whole once its closing empty line is here.
-    QList<QByteArray> lines;
-    qsizetype lineStart = 0;
-    qsizetype headEnd = -1;
-    while (headEnd < 0) {
-        const qsizetype newline = m_buffer.indexOf('\n', lineStart);
-        if (newline < 0)
-            break;
-        QByteArray line = m_buffer.mid(lineStart, newline - lineStart);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        lineStart = newline + 1;
-        if (!line.isEmpty())
-            lines.append(line);
-        else if (!lines.isEmpty())
-            headEnd = lineStart;
-    }
-    if (headEnd < 0) {
-        if (m_buffer.size() > maximumHeadSize)
-            fail(Failure::malformed, QStringLiteral("the head of the answer is larger than %1 bytes").arg(maximumHeadSize));
+    // One line at a time, as it comes: bytes already read are never read again.
+    const qsizetype lineStart = m_readOffset;
+    QByteArray line;
+    switch (takeLine(maximumHeadSize - m_headBytes, line)) {
+    case LineResult::incomplete:
         return false;
+    case LineResult::tooLong:
+        fail(Failure::malformed, QStringLiteral("the head of the answer is larger than %1 bytes").arg(maximumHeadSize));
+        return false;
+    case LineResult::line:
+        break;
     }
-    m_buffer.remove(0, headEnd);
+    m_headBytes += m_readOffset - lineStart;
+    return parseHeadLine(line);
+}
 
-    // "HTTP/1.1 200 OK": a version, a three-digit code, an optional reason.
-    const QByteArray statusLine = lines.takeFirst();
-    const QList<QByteArray> parts = statusLine.split(' ');
-    if (parts.size() < 2 || !parts.at(0).startsWith("HTTP/1.") || parts.at(1).size() != 3 || !isDigits(parts.at(1))) {
-        fail(Failure::malformed, QStringLiteral("not an HTTP/1 answer: %1").arg(QString::fromLatin1(statusLine.left(80))));
-        return false;
-    }
-    const int status = parts.at(1).toInt();
-    QList<QPair<QByteArray, QByteArray>> headers;
-    for (const QByteArray &line : std::as_const(lines)) {
-        if (isBlank(line.at(0)) && !headers.isEmpty()) {
-            // An old-style continuation of the field before.
-            headers.last().second += ' ' + trimmedBlanks(line);
-            continue;
+bool HttpResponseParser::parseHeadLine(const QByteArray &line)
+{
+    if (!m_headStatus) {
+        // Empty lines before an answer are left over from the one before; they say nothing.
+        if (line.isEmpty())
+            return true;
+        // "HTTP/1.1 200 OK": a version, a three-digit code, an optional reason.
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() < 2 || !parts.at(0).startsWith("HTTP/1.") || parts.at(1).size() != 3
+            || !isDigits(parts.at(1))) {
+            fail(Failure::malformed, QStringLiteral("not an HTTP/1 answer: %1").arg(QString::fromLatin1(line.left(80))));
+            return false;
         }
-        const qsizetype colon = line.indexOf(':');
-        const QByteArray name = colon > 0 ? line.left(colon) : QByteArray();
-        if (name.isEmpty() || isBlank(name.back()))
-            continue;
-        headers.append({name, trimmedBlanks(line.mid(colon + 1))});
+        const int status = parts.at(1).toInt();
+        if (status == 101) {
+            fail(Failure::malformed, QStringLiteral("the server switched protocols unasked"));
+            return false;
+        }
+        m_headStatus = status;
+        m_headFields.clear();
+        return true;
     }
+    if (line.isEmpty())
+        return finishHead();
+    if (isBlank(line.at(0))) {
+        // An old-style continuation of the field before.
+        if (!m_headFields.isEmpty())
+            m_headFields.last().second += ' ' + trimmedBlanks(line);
+        return true;
+    }
+    const qsizetype colon = line.indexOf(':');
+    const QByteArray name = colon > 0 ? line.left(colon) : QByteArray();
+    if (!name.isEmpty() && !isBlank(name.back()))
+        m_headFields.append({name, trimmedBlanks(line.mid(colon + 1))});
+    return true;
+}
 
-    if (status == 101) {
-        fail(Failure::malformed, QStringLiteral("the server switched protocols unasked"));
-        return false;
+bool HttpResponseParser::finishHead()
+{
+    const int status = *m_headStatus;
+    m_headStatus.reset();
+    if (status >= 100 && status < 200) {
+        // An interim answer; the final one follows, unless the server sends nothing else.
+        if (++m_interimAnswers > maximumInterimAnswers) {
+            fail(Failure::malformed, QStringLiteral("more than %1 interim answers").arg(maximumInterimAnswers));
+            return false;
+        }
+        m_headFields.clear();
+        return true;
     }
-    if (status >= 100 && status < 200)
-        return true; // an interim answer; the final one follows
 
     m_status = status;
-    m_headers = headers;
+    m_headers = std::move(m_headFields);
+    m_headFields.clear();
     m_state = State::body;
     if (m_answersHeadRequest || status == 204 || status == 304) {
         m_framing = Framing::none;
         complete();
         return true;
     }
+
+    QList<QByteArray> contentCodings = listElements(m_headers, "Content-Encoding");
+    contentCodings.removeAll("identity");
+    if (m_decodesContent && !contentCodings.isEmpty()) {
+        if (contentCodings.size() == 1 && HttpBodyDecoder::reads(contentCodings.first()))
+            m_decoder = std::make_unique<HttpBodyDecoder>();
+        else
+            m_unreadableCoding = contentCodings.join(", ");
+    }
+
     const QList<QByteArray> codings = listElements(m_headers, "Transfer-Encoding");
+    const QList<QByteArray> lengths = listElements(m_headers, "Content-Length");
+    if (m_decoder) {
+        // The length counts the compressed bytes, not the body the caller gets.
+        m_headers.removeIf([](const QPair<QByteArray, QByteArray> &field) {
+            return field.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+        });
+    }
     if (!codings.isEmpty()) {
         m_framing = codings.last() == "chunked" ? Framing::chunked : Framing::untilClose;
         return true;
     }
-    const QList<QByteArray> lengths = listElements(m_headers, "Content-Length");
     if (lengths.isEmpty()) {
         m_framing = Framing::untilClose;
         return true;
@@ -205,11 +241,12 @@ bool HttpResponseParser::parseBody()
             complete();
         return true;
     case Framing::untilClose: {
-        if (m_buffer.isEmpty())
+        const qsizetype available = m_buffer.size() - m_readOffset;
+        if (available == 0)
             return false;
-        const QByteArray bytes = m_buffer;
-        m_buffer.clear();
-        appendBody(bytes);
+        const qsizetype offset = m_readOffset;
+        m_readOffset = m_buffer.size();
+        appendBody(m_buffer.constData() + offset, available);
         return false;
     }
     case Framing::none:
@@ -221,14 +258,21 @@ bool HttpResponseParser::parseBody()
 
 bool HttpResponseParser::parseChunked()
 {
+    QByteArray line;
     switch (m_chunkStep) {
     case ChunkStep::size: {
-        const std::optional<QByteArray> line = takeLine();
-        if (!line)
+        switch (takeLine(maximumHeadSize, line)) {
+        case LineResult::incomplete:
             return false;
+        case LineResult::tooLong:
+            fail(Failure::malformed, QStringLiteral("a line of the chunked body is larger than %1 bytes").arg(maximumHeadSize));
+            return false;
+        case LineResult::line:
+            break;
+        }
         // "1a3f;name=value": the size in hex, extensions ignored.
-        const qsizetype semicolon = line->indexOf(';');
-        const QByteArray digits = trimmedBlanks(semicolon >= 0 ? line->left(semicolon) : *line);
+        const qsizetype semicolon = line.indexOf(';');
+        const QByteArray digits = trimmedBlanks(semicolon >= 0 ? line.left(semicolon) : line);
         bool ok = false;
         const qint64 size = digits.size() <= 15 ? digits.toLongLong(&ok, 16) : 0;
         if (!ok || size < 0 || digits.startsWith('+') || digits.startsWith('-')) {
@@ -246,10 +290,11 @@ bool HttpResponseParser::parseChunked()
             m_chunkStep = ChunkStep::dataEnd;
         return true;
     case ChunkStep::dataEnd: {
-        const std::optional<QByteArray> line = takeLine();
-        if (!line)
+        // Nothing but the line end may follow the chunk's bytes.
+        const LineResult result = takeLine(2, line);
+        if (result == LineResult::incomplete)
             return false;
-        if (!line->isEmpty()) {
+        if (result == LineResult::tooLong || !line.isEmpty()) {
             fail(Failure::malformed, QStringLiteral("a chunk longer than its size"));
             return false;
         }
@@ -257,68 +302,122 @@ bool HttpResponseParser::parseChunked()
         return true;
     }
     case ChunkStep::trailer: {
-        const std::optional<QByteArray> line = takeLine();
-        if (!line)
+        const qsizetype lineStart = m_readOffset;
+        switch (takeLine(maximumHeadSize - m_trailerBytes, line)) {
+        case LineResult::incomplete:
             return false;
-        if (line->isEmpty())
+        case LineResult::tooLong:
+            fail(Failure::malformed, QStringLiteral("the trailer fields are larger than %1 bytes").arg(maximumHeadSize));
+            return false;
+        case LineResult::line:
+            break;
+        }
+        m_trailerBytes += m_readOffset - lineStart;
+        if (line.isEmpty()) {
             complete();
+            return true;
+        }
+        if (++m_trailerFields > maximumTrailerFields) {
+            fail(Failure::malformed, QStringLiteral("more than %1 trailer fields").arg(maximumTrailerFields));
+            return false;
+        }
         return true;
     }
     }
     return false;
 }
 
-std::optional<QByteArray> HttpResponseParser::takeLine()
+HttpResponseParser::LineResult HttpResponseParser::takeLine(qsizetype maximumSize, QByteArray &line)
 {
-    const qsizetype newline = m_buffer.indexOf('\n');
-    if (newline < 0) {
-        if (m_buffer.size() > maximumHeadSize)
-            fail(Failure::malformed, QStringLiteral("a line of the chunked body is larger than %1 bytes").arg(maximumHeadSize));
-        return std::nullopt;
+    const qsizetype size = m_buffer.size();
+    if (size == m_readOffset)
+        return LineResult::incomplete;
+    // A line end is looked for once per byte, and never further than the longest line allowed.
+    const char *data = m_buffer.constData();
+    const qsizetype from = std::max(m_scannedTo, m_readOffset);
+    const qsizetype searchEnd = std::min(size, m_readOffset + std::max<qsizetype>(maximumSize, 0));
+    const void *found = from < searchEnd ? std::memchr(data + from, '\n', size_t(searchEnd - from)) : nullptr;
+    if (!found) {
+        m_examinedBytes += std::max<qsizetype>(searchEnd - from, 0);
+        m_scannedTo = std::max(searchEnd, m_readOffset);
+        return size - m_readOffset >= maximumSize ? LineResult::tooLong : LineResult::incomplete;
     }
-    QByteArray line = m_buffer.left(newline);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    m_buffer.remove(0, newline + 1);
-    return line;
+    const qsizetype newline = static_cast<const char *>(found) - data;
+    qsizetype end = newline;
+    if (end > m_readOffset && data[end - 1] == '\r')
+        --end;
+    line = QByteArray(data + m_readOffset, end - m_readOffset);
+    m_examinedBytes += (newline + 1 - from) + (end - m_readOffset);
+    m_readOffset = newline + 1;
+    m_scannedTo = m_readOffset;
+    return LineResult::line;
 }
 
 bool HttpResponseParser::takeCountedBytes()
 {
-    if (m_buffer.isEmpty())
+    const qsizetype available = m_buffer.size() - m_readOffset;
+    if (available == 0)
         return false;
-    const qsizetype taken = qsizetype(std::min<qint64>(m_remaining, m_buffer.size()));
-    if (!appendBody(m_buffer.left(taken)))
-        return false;
-    m_buffer.remove(0, taken);
+    const qsizetype taken = qsizetype(std::min<qint64>(m_remaining, available));
+    const qsizetype offset = m_readOffset;
+    m_readOffset += taken;
     m_remaining -= taken;
-    return true;
+    return appendBody(m_buffer.constData() + offset, taken);
 }
 
-bool HttpResponseParser::appendBody(const QByteArray &bytes)
+bool HttpResponseParser::appendBody(const char *data, qsizetype size)
 {
-    if (m_body.size() + bytes.size() > m_maximumBodySize) {
+    m_examinedBytes += size;
+    if (size > 0 && !m_unreadableCoding.isEmpty()) {
+        fail(Failure::malformed, QStringLiteral("a body in the %1 encoding, which cannot be read")
+                                     .arg(QString::fromLatin1(m_unreadableCoding)));
+        return false;
+    }
+    m_receivedBodyBytes += size;
+    if (m_receivedBodyBytes > m_maximumBodySize) {
         fail(Failure::tooLarge, QStringLiteral("the reply is larger than %1 bytes").arg(m_maximumBodySize));
         return false;
     }
-    m_body.append(bytes);
-    return true;
+    if (!m_decoder) {
+        m_body.append(data, size);
+        return true;
+    }
+    switch (m_decoder->decode(data, size, m_body, m_maximumBodySize)) {
+    case HttpBodyDecoder::Result::ok:
+        return true;
+    case HttpBodyDecoder::Result::malformed:
+        fail(Failure::malformed, QStringLiteral("the body does not decode from its compressed form"));
+        return false;
+    case HttpBodyDecoder::Result::tooLarge:
+        fail(Failure::tooLarge, QStringLiteral("the reply is larger than %1 bytes once decoded").arg(m_maximumBodySize));
+        return false;
+    }
+    return false;
+}
+
+void HttpResponseParser::compactBuffer()
+{
+    // Each byte is moved at most once per time the unread part halves: linear in all.
+    if (m_readOffset == 0 || m_state == State::complete || m_state == State::failed)
+        return;
+    if (m_readOffset * 2 < m_buffer.size())
+        return;
+    m_examinedBytes += m_buffer.size() - m_readOffset;
+    m_buffer.remove(0, m_readOffset);
+    m_scannedTo = std::max<qsizetype>(m_scannedTo - m_readOffset, 0);
+    m_readOffset = 0;
 }
 
 void HttpResponseParser::complete()
 {
-    // No Accept-Encoding goes out, so a body comes as it is; one encoded all the same cannot be
-    // read here.
-    const QList<QByteArray> encodings = listElements(m_headers, "Content-Encoding");
-    for (const QByteArray &encoding : encodings) {
-        if (encoding != "identity" && !m_body.isEmpty()) {
-            fail(Failure::malformed, QStringLiteral("a body in the %1 encoding, which was not asked for")
-                                         .arg(QString::fromLatin1(encoding)));
-            return;
-        }
+    if (m_decoder && !m_decoder->isAtStreamEnd()) {
+        fail(Failure::malformed, QStringLiteral("the body ends inside its compressed form"));
+        return;
     }
     m_state = State::complete;
     m_buffer.clear();
+    m_readOffset = 0;
+    m_scannedTo = 0;
 }
 
 void HttpResponseParser::fail(Failure failure, const QString &detail)
@@ -327,4 +426,6 @@ void HttpResponseParser::fail(Failure failure, const QString &detail)
     m_failure = failure;
     m_failureDetail = detail;
     m_buffer.clear();
+    m_readOffset = 0;
+    m_scannedTo = 0;
 }

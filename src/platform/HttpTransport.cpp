@@ -6,6 +6,7 @@
 #include "platform/OneShotHttpConnection.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
 #include <QNetworkReply>
 #include <QTimer>
 
@@ -256,13 +257,31 @@ QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetwo
     co_return result;
 }
 
+// The proxies the manager would consider for a request to this URL, as it asks for them: its
+// own factory, else its own proxy, else the application's settings (which read the system's
+// and the environment's).
+QList<QNetworkProxy> proxiesFor(const QNetworkAccessManager &manager, const QUrl &url)
+{
+    const QNetworkProxyQuery query(url);
+    if (QNetworkProxyFactory *factory = manager.proxyFactory()) {
+        QList<QNetworkProxy> proxies = factory->queryProxy(query);
+        if (proxies.isEmpty())
+            proxies.append(QNetworkProxy(QNetworkProxy::NoProxy));
+        return proxies;
+    }
+    if (manager.proxy().type() != QNetworkProxy::DefaultProxy)
+        return {manager.proxy()};
+    return QNetworkProxyFactory::proxyForQuery(query);
+}
+
 // A connection of the request's own, on which the request is written once.
 QCoro::Task<HttpReply> sendOnItsOwnConnection(QNetworkAccessManager *manager, QNetworkRequest request, QByteArray method,
                                               std::optional<QByteArray> body, std::chrono::milliseconds timeout,
                                               qint64 limit, CancellationToken token)
 {
     // A child of the manager, so that it ends with the client that owns the manager.
-    auto *raw = new OneShotHttpConnection(request, method, body, limit, manager->cookieJar(), manager);
+    auto *raw = new OneShotHttpConnection(request, method, body, limit, manager->cookieJar(),
+                                          proxiesFor(*manager, request.url()), manager);
     ExchangeWatch<OneShotHttpConnection> watch(raw, timeout, token);
     raw->start();
     co_await watch.end();

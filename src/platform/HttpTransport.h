@@ -33,8 +33,8 @@ struct HttpReply
 // Sends one request and waits for the whole reply. GET, HEAD and OPTIONS go over a long-lived
 // QNetworkAccessManager. Every other method changes something on the server, and Qt's HTTP
 // stack sends a request again when its connection closes before the answer begins, so those
-// go over a connection of their own (OneShotHttpConnection, with the manager's cookie jar),
-// where they are written once: one call of send() reaches the server at most once.
+// go over a connection of their own (OneShotHttpConnection, with the manager's cookie jar and
+// the proxy the manager would take), where they are written once: one call of send() reaches the server at most once.
 // The time-out is our own timer: Qt reports its transfer time-out as a cancellation, which
 // must not read as a user's cancel. Reply bodies are capped; each client sets the cap its
 // largest answer needs.

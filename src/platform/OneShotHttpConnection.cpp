@@ -44,6 +44,27 @@ QByteArray acceptLanguage()
     return locale.toLatin1() + ",en,*";
 }
 
+// The proxy Qt's HTTP stack takes from the list, as it does: the first HTTP proxy that can
+// forward a plain request, or the first that can carry a connection of any kind (no proxy at
+// all among them). Nothing when none suits.
+struct ProxyChoice
+{
+    QNetworkProxy proxy;
+    bool forwards = false;
+};
+
+std::optional<ProxyChoice> chooseProxy(const QList<QNetworkProxy> &proxies, bool secure)
+{
+    for (const QNetworkProxy &proxy : proxies) {
+        if (!secure && (proxy.capabilities() & QNetworkProxy::CachingCapability)
+            && (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy))
+            return ProxyChoice{proxy, true};
+        if (proxy.capabilities() & QNetworkProxy::TunnelingCapability)
+            return ProxyChoice{proxy, false};
+    }
+    return std::nullopt;
+}
+
 bool holdsLineBreak(const QByteArray &text)
 {
     return text.contains('\r') || text.contains('\n');
@@ -83,13 +104,17 @@ QNetworkReply::NetworkError replyErrorOf(QAbstractSocket::SocketError socketErro
 } // namespace
 
 OneShotHttpConnection::OneShotHttpConnection(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
-                                             qint64 maximumBodySize, QNetworkCookieJar *cookieJar, QObject *parent)
+                                             qint64 maximumBodySize, QNetworkCookieJar *cookieJar,
+                                             QList<QNetworkProxy> proxies, QObject *parent)
     : QObject(parent)
     , m_request(std::move(request))
     , m_method(std::move(method))
     , m_body(std::move(body))
     , m_cookieJar(cookieJar)
-    , m_parser(m_method.compare("HEAD", Qt::CaseInsensitive) == 0, maximumBodySize)
+    , m_proxies(std::move(proxies))
+    // A caller that names its own codings reads the body itself.
+    , m_parser(m_method.compare("HEAD", Qt::CaseInsensitive) == 0, maximumBodySize,
+               !m_request.hasRawHeader("Accept-Encoding"))
 {
 }
 
@@ -102,17 +127,25 @@ OneShotHttpConnection::~OneShotHttpConnection()
 }
 
 QByteArray OneShotHttpConnection::requestHead(const QNetworkRequest &request, const QByteArray &method,
-                                              const std::optional<QByteArray> &body, QNetworkCookieJar *cookieJar)
+                                              const std::optional<QByteArray> &body, QNetworkCookieJar *cookieJar,
+                                              const std::optional<QNetworkProxy> &forwardingProxy)
 {
     const QUrl url = request.url();
-    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    QUrl targetUrl = url;
+    if (targetUrl.path().isEmpty())
+        targetUrl.setPath(QStringLiteral("/"));
+    QUrl::FormattingOptions parts = QUrl::FullyEncoded | QUrl::RemoveFragment | QUrl::RemoveUserInfo;
+    // A proxy is told the whole URL; the server itself only the path and query.
+    if (!forwardingProxy)
+        parts |= QUrl::RemoveScheme | QUrl::RemoveAuthority;
+    const QByteArray target = targetUrl.toEncoded(parts);
 
     QByteArray head = method + ' ' + target + " HTTP/1.1\r\n";
     head += "Host: " + hostField(url) + "\r\n";
+    if (forwardingProxy && !forwardingProxy->user().isEmpty() && !request.hasRawHeader("Proxy-Authorization")) {
+        const QByteArray credentials = forwardingProxy->user().toUtf8() + ':' + forwardingProxy->password().toUtf8();
+        head += "Proxy-Authorization: Basic " + credentials.toBase64() + "\r\n";
+    }
     // Framing and the connection are this class's to state.
     static const QByteArray ownFields[] = {"Host", "Content-Length", "Transfer-Encoding", "Connection", "Expect"};
     const QList<QByteArray> names = request.rawHeaderList();
@@ -127,6 +160,8 @@ QByteArray OneShotHttpConnection::requestHead(const QNetworkRequest &request, co
         head += "User-Agent: Mozilla/5.0\r\n";
     if (!request.hasRawHeader("Accept-Language"))
         head += "Accept-Language: " + acceptLanguage() + "\r\n";
+    if (!request.hasRawHeader("Accept-Encoding"))
+        head += "Accept-Encoding: gzip, deflate\r\n";
     if (cookieJar && !request.hasRawHeader("Cookie")) {
         const QList<QNetworkCookie> cookies = cookieJar->cookiesForUrl(url);
         QByteArray pairs;
@@ -161,6 +196,9 @@ void OneShotHttpConnection::start()
         lineBreak = lineBreak || holdsLineBreak(name) || holdsLineBreak(m_request.rawHeader(name));
     if (lineBreak)
         refusal = {QNetworkReply::ProtocolInvalidOperationError, QStringLiteral("the request's head holds a line break")};
+    const std::optional<ProxyChoice> proxy = chooseProxy(m_proxies, isSecure(url));
+    if (!refusal && !proxy)
+        refusal = {QNetworkReply::ProxyNotFoundError, QStringLiteral("No suitable proxy found")};
     if (refusal) {
         // Ends on the next turn, as a connection that fails would.
         QTimer::singleShot(0, this, [this, refusal] { finish(refusal->first, refusal->second); });
@@ -181,6 +219,21 @@ void OneShotHttpConnection::start()
     connect(m_socket, &QIODevice::readyRead, this, &OneShotHttpConnection::readAvailable);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &OneShotHttpConnection::handleSocketError);
     connect(m_socket, &QAbstractSocket::disconnected, this, &OneShotHttpConnection::handleClosed);
+    // The socket is told its proxy: left to itself it would ask for one for a bare connection
+    // to the host, which is not what the manager asks for the URL.
+    if (proxy->forwards) {
+        m_forwardingProxy = proxy->proxy;
+        m_socket->setProxy(QNetworkProxy::NoProxy);
+        m_socket->connectToHost(proxy->proxy.hostName(), proxy->proxy.port());
+        return;
+    }
+    QNetworkProxy tunnel = proxy->proxy;
+    if (tunnel.type() == QNetworkProxy::HttpProxy) {
+        // The proxy sees the same User-Agent as the server, as with Qt's stack.
+        tunnel.setRawHeader("User-Agent", m_request.hasRawHeader("User-Agent") ? m_request.rawHeader("User-Agent")
+                                                                              : QByteArray("Mozilla/5.0"));
+    }
+    m_socket->setProxy(tunnel);
     if (auto *socket = qobject_cast<QSslSocket *>(m_socket))
         socket->connectToHostEncrypted(url.host(), quint16(url.port(443)));
     else
@@ -198,7 +251,7 @@ void OneShotHttpConnection::writeRequest()
     if (m_written || m_finished)
         return;
     m_written = true;
-    QByteArray bytes = requestHead(m_request, m_method, m_body, m_cookieJar.data());
+    QByteArray bytes = requestHead(m_request, m_method, m_body, m_cookieJar.data(), m_forwardingProxy);
     if (m_body)
         bytes += *m_body;
     m_socket->write(bytes);
@@ -234,7 +287,15 @@ void OneShotHttpConnection::handleSocketError(QAbstractSocket::SocketError socke
     readAvailable();
     if (m_finished)
         return;
-    finish(replyErrorOf(socketError), m_socket ? m_socket->errorString() : QString());
+    QNetworkReply::NetworkError error = replyErrorOf(socketError);
+    // The connection that failed went to the proxy: it is the proxy that could not be reached.
+    if (m_forwardingProxy && !m_written) {
+        if (error == QNetworkReply::ConnectionRefusedError)
+            error = QNetworkReply::ProxyConnectionRefusedError;
+        else if (error == QNetworkReply::HostNotFoundError)
+            error = QNetworkReply::ProxyNotFoundError;
+    }
+    finish(error, m_socket ? m_socket->errorString() : QString());
 }
 
 void OneShotHttpConnection::handleClosed()

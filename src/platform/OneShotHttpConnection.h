@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QObject>
@@ -23,10 +24,13 @@ class QNetworkCookieJar;
 // attempt.
 //
 // The request goes out as QNetworkAccessManager would send it: the request's own header fields,
-// Host, Content-Length, the cookies of the jar for its URL, and the same User-Agent and
-// Accept-Language where the request has none. Set-Cookie fields of the answer go into the jar.
-// Redirects are not followed (a redirect is an answer like any other), and no compressed body
-// is asked for.
+// Host, Content-Length, the cookies of the jar for its URL, and the same User-Agent,
+// Accept-Language and Accept-Encoding where the request has none; a body in gzip or deflate is
+// then decoded. It takes the road the manager would: through the first of the proxies the
+// manager's settings give for the URL that suits it (a plain request goes to an HTTP proxy in
+// absolute form, anything else through a tunnel the proxy opens), or direct. Set-Cookie fields
+// of the answer go into the jar. Redirects are not followed (a redirect is an answer like any
+// other).
 //
 // Main thread only.
 class OneShotHttpConnection final : public QObject
@@ -34,8 +38,10 @@ class OneShotHttpConnection final : public QObject
     Q_OBJECT
 
 public:
+    // proxies: what the manager's proxy settings give for the request's URL, in order.
     OneShotHttpConnection(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
-                          qint64 maximumBodySize, QNetworkCookieJar *cookieJar, QObject *parent = nullptr);
+                          qint64 maximumBodySize, QNetworkCookieJar *cookieJar, QList<QNetworkProxy> proxies,
+                          QObject *parent = nullptr);
     ~OneShotHttpConnection() override;
 
     // Connects and writes the request. Ends with finished(), always on a later turn.
@@ -51,9 +57,11 @@ public:
     // The body passed the cap; the exchange was aborted.
     bool isTooLarge() const { return m_parser.failure() == HttpResponseParser::Failure::tooLarge; }
 
-    // The request as it goes on the wire: the head and the body.
+    // The head of the request as it goes on the wire; forwardingProxy, when there is one, is the
+    // HTTP proxy a plain request is handed to.
     static QByteArray requestHead(const QNetworkRequest &request, const QByteArray &method,
-                                  const std::optional<QByteArray> &body, QNetworkCookieJar *cookieJar);
+                                  const std::optional<QByteArray> &body, QNetworkCookieJar *cookieJar,
+                                  const std::optional<QNetworkProxy> &forwardingProxy = std::nullopt);
 
 Q_SIGNALS:
     void finished();
@@ -69,6 +77,8 @@ private:
     QByteArray m_method;
     std::optional<QByteArray> m_body;
     QPointer<QNetworkCookieJar> m_cookieJar;
+    QList<QNetworkProxy> m_proxies;
+    std::optional<QNetworkProxy> m_forwardingProxy;
     HttpResponseParser m_parser;
     QAbstractSocket *m_socket = nullptr;
     bool m_written = false;

@@ -1,7 +1,9 @@
 #include "base/Async.h"
 #include "platform/HttpTransport.h"
 #include "platform/NetworkError.h"
+#include "support/CompressedBody.h"
 #include "support/FakeBackend.h"
+#include "support/HttpAnswerText.h"
 #include "support/RawReplyServer.h"
 #include "support/TaskResult.h"
 
@@ -144,13 +146,12 @@ private Q_SLOTS:
                 << method << "HTTP/1.1 100 Continue\r\n\r\n" + head + "Content-Length: 2\r\n\r\n{}" << 200;
             QTest::newRow(prefix + "connection closes before any answer") << method << QByteArray() << 0;
             QTest::newRow(prefix + "connection closes inside the status line") << method << QByteArray("HTTP/1.1 2") << 0;
+            // The length a compressed body comes with counts its compressed bytes, here more
+            // than the text they hold.
+            QTest::newRow(prefix + "complete compressed answer") << method << gzipped << 200;
         }
-        // The length a compressed body comes with counts its compressed bytes, here more than
-        // the text they hold; and an answer that has no body promises none.
-        QTest::newRow("GET: complete compressed answer") << QByteArray("GET") << gzipped << 200;
-        // No compressed body is asked for where a request goes out once: one that comes all
-        // the same cannot be read.
-        QTest::newRow("POST: compressed answer not asked for") << QByteArray("POST") << gzipped << 0;
+        QTest::newRow("POST: head over 64 KiB in one write")
+            << QByteArray("POST") << HttpAnswerText::withHeadOfSize(64 * 1024 + 1, "{}") << 0;
         QTest::newRow("POST: not HTTP") << QByteArray("POST") << QByteArray("SSH-2.0-OpenSSH_9.2\r\n\r\n") << 0;
         // Qt's stack takes such a body for a whole one now and then; its own framing is out of reach.
         QTest::newRow("POST: chunked answer without its last chunk")
@@ -210,6 +211,102 @@ private Q_SLOTS:
             QTest::qWait(50);
             QCOMPARE(server.requestCount(), call);
         }
+    }
+
+    // A server or gateway that compresses what it sends, asked or not.
+    void compressedAnswersAreReadUnderTheCap_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("body"); // empty: too large
+        const QByteArray text = QByteArray(R"({"data":{"summary":"Budget agreed."}})").repeated(50);
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        const QByteArray bomb = CompressedBody::gzip(QByteArray(1024 * 1024, ' '));
+        for (const QByteArray method : {"GET", "POST"}) {
+            const QByteArray prefix = method + ": ";
+            const QByteArray gzipped = CompressedBody::gzip(text);
+            QTest::newRow(prefix + "gzip") << method
+                << head + "Content-Encoding: gzip\r\nContent-Length: " + QByteArray::number(gzipped.size())
+                       + "\r\n\r\n" + gzipped << text;
+            QTest::newRow(prefix + "deflate, to the end of the connection")
+                << method << head + "Content-Encoding: deflate\r\n\r\n" + CompressedBody::deflate(text) << text;
+            QTest::newRow(prefix + "gzip in chunks")
+                << method << head + "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n"
+                       + QByteArray::number(gzipped.size(), 16) + "\r\n" + gzipped + "\r\n0\r\n\r\n" << text;
+            // A kilobyte that stands for a megabyte: the cap is for what the body decodes to.
+            QTest::newRow(prefix + "over the cap once decoded")
+                << method << head + "Content-Encoding: gzip\r\nContent-Length: " + QByteArray::number(bomb.size())
+                       + "\r\n\r\n" + bomb << QByteArray();
+        }
+    }
+
+    void compressedAnswersAreReadUnderTheCap()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, body);
+        RawReplyServer server(reply);
+        QVERIFY(server.start());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        transport.setMaximumBodySize(64 * 1024);
+        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), method, bodyFor(method)));
+        if (body.isEmpty()) {
+            const auto error = result.errorAs<NetworkError>();
+            QVERIFY2(error, qPrintable(result.errorText()));
+            QCOMPARE(error->kind(), NetworkError::Kind::responseTooLarge);
+            return;
+        }
+        QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
+        QCOMPARE(result.value->status, 200);
+        QCOMPARE(result.value->body, body);
+    }
+
+    // A server that sends its head a byte at a time, and servers that never get to the end of
+    // an answer while keeping the connection open: each is read, or refused as soon as it
+    // passes a limit, not when the time-out strikes.
+    void slowAndEndlessAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<qsizetype>("pieceSize"); // 0: all at once
+        QTest::addColumn<int>("status"); // 0: a NetworkError is expected
+        QTest::newRow("60,000-byte head a byte at a time")
+            << HttpAnswerText::withHeadOfSize(60000, "{}") << qsizetype(1) << 200;
+        QTest::newRow("head over 64 KiB a few bytes at a time")
+            << HttpAnswerText::withHeadOfSize(64 * 1024 + 1, "{}") << qsizetype(5) << 0;
+        QTest::newRow("interim answers without end")
+            << QByteArray("HTTP/1.1 103 Early Hints\r\nLink: </app.css>; rel=preload\r\n\r\n").repeated(40)
+            << qsizetype(0) << 0;
+        QByteArray trailers;
+        for (int field = 0; field < 400; ++field)
+            trailers += "X-Checksum-" + QByteArray::number(field) + ": 0\r\n";
+        QTest::newRow("trailer fields without end")
+            << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n" + trailers
+            << qsizetype(0) << 0;
+    }
+
+    void slowAndEndlessAnswers()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(qsizetype, pieceSize);
+        QFETCH(int, status);
+        RawReplyServer server(reply);
+        server.setPieceSize(pieceSize);
+        server.setLeavesOpen(true);
+        QVERIFY(server.start());
+        QNetworkAccessManager manager;
+        HttpTransport transport(&manager);
+        transport.setTimeout(std::chrono::seconds(30));
+        const auto result = runTask(transport.send(QNetworkRequest(server.baseUrl()), "POST", bodyFor("POST")));
+        if (status != 0) {
+            QVERIFY2(result.succeeded(), qPrintable(result.errorText()));
+            QCOMPARE(result.value->status, status);
+            QCOMPARE(result.value->body, QByteArray("{}"));
+            return;
+        }
+        const auto error = result.errorAs<NetworkError>();
+        QVERIFY2(error, qPrintable(result.errorText()));
+        QCOMPARE(error->code(), QNetworkReply::ProtocolFailure);
     }
 
     void unsafeRequestsGoOverTls()

@@ -3,6 +3,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QTimer>
 
 namespace {
 
@@ -94,6 +95,28 @@ void RawReplyServer::readRequest(QTcpSocket *socket)
         return;
     socket->setProperty("answered", true);
     ++m_requestCount;
-    socket->write(m_reply);
-    socket->disconnectFromHost();
+    writeReply(socket);
+}
+
+void RawReplyServer::writeReply(QTcpSocket *socket)
+{
+    if (m_pieceSize <= 0) {
+        socket->write(m_reply);
+        if (!m_leavesOpen)
+            socket->disconnectFromHost();
+        return;
+    }
+    auto *drip = new QTimer(socket);
+    drip->setInterval(0);
+    connect(drip, &QTimer::timeout, socket, [this, socket, drip, offset = qsizetype(0)]() mutable {
+        socket->write(m_reply.mid(offset, m_pieceSize));
+        socket->flush();
+        offset += m_pieceSize;
+        if (offset < m_reply.size())
+            return;
+        drip->stop();
+        if (!m_leavesOpen)
+            socket->disconnectFromHost();
+    });
+    drip->start();
 }

@@ -24,6 +24,10 @@ public:
     QUrl baseUrl() const;
     // Every request whose head and body arrived whole, answered or not.
     int requestCount() const { return m_requestCount; }
+    // The reply goes out pieceSize bytes at a time, each on a later turn of the event loop.
+    void setPieceSize(qsizetype pieceSize) { m_pieceSize = pieceSize; }
+    // The connection stays open once the reply is out, as with a server that stalls.
+    void setLeavesOpen(bool leavesOpen) { m_leavesOpen = leavesOpen; }
 
     // The self-signed certificate of the encrypted server; a client that trusts it reaches it.
     static QSslCertificate certificate();
@@ -33,8 +37,11 @@ protected:
 
 private:
     void readRequest(QTcpSocket *socket);
+    void writeReply(QTcpSocket *socket);
 
     QByteArray m_reply;
     bool m_encrypted = false;
     int m_requestCount = 0;
+    qsizetype m_pieceSize = 0;
+    bool m_leavesOpen = false;
 };

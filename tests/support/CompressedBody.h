@@ -1,0 +1,14 @@
+#pragma once
+
+// Bodies in the codings HTTP servers compress with, as a server or gateway would send them.
+
+#include <QByteArray>
+
+namespace CompressedBody {
+
+// The gzip coding (a gzip member).
+QByteArray gzip(const QByteArray &text);
+// The deflate coding as HTTP means it: zlib's wrapping around deflate data.
+QByteArray deflate(const QByteArray &text);
+
+} // namespace CompressedBody
