@@ -269,11 +269,9 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     KavrelHistoryCardFrame::paintShadow(*painter, cardArea, 28, 0.04, 20, 12);
     KavrelPainting::fillAndStroke(*painter, card, Theme::cardFill.resolve(palette), Theme::border.resolve(palette));
     // The card the keyboard is on (Return opens it, Delete asks to remove it).
-    if ((option.state & QStyle::State_HasFocus) && m_listView && KavrelFocusRing::shows(m_listView)) {
-        painter->setPen(QPen(KavrelSystemColors::accent.resolve(palette, 0.8), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawPath(KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27));
-    }
+    if ((option.state & QStyle::State_HasFocus) && m_listView)
+        KavrelFocusRing::paint(*painter, m_listView, KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27),
+                               Theme::cardFill.resolve(palette));
 
     painter->save();
     painter->setClipRect(g.content.adjusted(0, 0, 0, 2));
