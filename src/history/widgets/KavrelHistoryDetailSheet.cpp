@@ -1,6 +1,7 @@
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPill.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -121,6 +123,9 @@ void KavrelHistoryDetailSheet::refresh()
     if (m_shown && *m_shown == due)
         return; // the history list or something else the sheet does not show
     const std::optional<Shown> was = std::exchange(m_shown, due);
+    // What the keyboard was on may be made anew below (the meeting loaded, a language came):
+    // it goes to the first control of what is shown then.
+    const auto keyboardStays = qScopeGuard([this] { KavrelArrivalFocus::giveFirst(this); });
 
     // Keep where the reader was in each tab of the meeting.
     if (m_tabContent) {

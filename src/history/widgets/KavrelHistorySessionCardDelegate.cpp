@@ -268,8 +268,11 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     const QPainterPath card = KavrelPainting::continuousRoundedRect(cardArea, 28);
     KavrelHistoryCardFrame::paintShadow(*painter, cardArea, 28, 0.04, 20, 12);
     KavrelPainting::fillAndStroke(*painter, card, Theme::cardFill.resolve(palette), Theme::border.resolve(palette));
-    // The card the keyboard is on (Return opens it, Delete asks to remove it).
-    if ((option.state & QStyle::State_HasFocus) && m_listView)
+    // The card the keyboard is on (Return opens it, Delete asks to remove it), or its Open or
+    // Delete when Tab went on to it.
+    const bool keyboardOnCard = (option.state & QStyle::State_HasFocus) && m_listView;
+    const bool keyboardOnButton = m_keyboardPart == Part::open || m_keyboardPart == Part::remove;
+    if (keyboardOnCard && !keyboardOnButton)
         KavrelFocusRing::paint(*painter, m_listView, KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27),
                                Theme::cardFill.resolve(palette));
 
@@ -345,6 +348,12 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     paintButton(g.remove, deleteTitle(deleting), QStringLiteral("trash"), deleting,
                 Style::deleteForeground.resolve(palette), Style::deleteFill.resolve(palette),
                 Style::deleteForeground.resolve(palette, 0.28));
+    if (keyboardOnCard && keyboardOnButton) {
+        const bool open = m_keyboardPart == Part::open;
+        const QRectF button = (open ? g.open : g.remove).adjusted(1, 1, -1, -1);
+        KavrelFocusRing::paint(*painter, m_listView, KavrelPainting::continuousRoundedRect(button, 13),
+                               (open ? Theme::elevatedFill : Style::deleteFill).resolve(palette));
+    }
     painter->restore();
 }
 
