@@ -22,7 +22,7 @@ bool shows(const QWidget *control);
 
 // The ring's colour where it lies over `under` (a control's face, or what lies behind it; a
 // translucent colour counts as laid over the palette's window colour): the accent, made lighter
-// or darker until it stands out from `under` at 3 : 1, as a focus indication must.
+// or darker until it stands out from `under` well beyond the 3 : 1 a focus indication needs.
 QColor color(const QPalette &palette, const QColor &under);
 
 // Strokes `centreLine` with the ring when the control shows it. The caller gives the line

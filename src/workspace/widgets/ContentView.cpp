@@ -164,6 +164,9 @@ void ContentView::buildWorkspace()
 {
     m_workspaceScroll = new QScrollArea(this);
     m_workspaceScroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the controls it holds (and scrolls them into sight), never to the area
+    // itself, which has no name and nothing to press.
+    m_workspaceScroll->setFocusPolicy(Qt::NoFocus);
     m_workspaceScroll->setWidgetResizable(true);
     m_workspaceScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_workspaceScroll->viewport()->setAutoFillBackground(false);
