@@ -105,8 +105,10 @@ void tabRoundAndSeeTheRing(QWidget *window, const QString &picture, QStringList 
         const QRect area(focused->mapTo(window, QPoint(0, 0)), focused->size());
         const QString problem = FocusRingCheck::waitForRing(window, area, before.value(focused), &after);
         QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(describe(focused), problem)));
-        if (!picture.isEmpty())
-            after.save(QDir(Screenshots::directory()).filePath(picture + QStringLiteral(".png")));
+        // The window as it shows each stop, for review by eye.
+        const QDir folder(QDir(Screenshots::directory()).filePath(QStringLiteral("focus")));
+        folder.mkpath(QStringLiteral("."));
+        FocusRingCheck::grab(window, window->rect()).save(folder.filePath(QStringLiteral("%1-%2.png").arg(picture).arg(press, 2, 10, QLatin1Char('0'))));
     }
     QFAIL("Tab never came back round");
 }
@@ -157,7 +159,6 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     QWidget *window = program.mainWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
     QCOMPARE(kavrelIsDark(window->palette()), scheme == int(KavrelColorScheme::dark));
-    QDir().mkpath(Screenshots::directory());
     QStringList reached;
 
     auto *onboarding = window->findChild<PermissionsOnboardingView *>();
@@ -165,7 +166,7 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     QWidget *open = onboarding->findChild<QWidget *>(QStringLiteral("openKavrel"));
     QTRY_COMPARE(QApplication::focusWidget(), open);
     QTest::qWait(200);
-    tabRoundAndSeeTheRing(window, QStringLiteral("focus-onboarding-") + variant.suffix, &reached);
+    tabRoundAndSeeTheRing(window, QStringLiteral("onboarding-") + variant.suffix, &reached);
     if (QTest::currentTestFailed())
         return;
     for (int press = 0; press < 3 && QApplication::focusWidget() != open; ++press)
@@ -181,7 +182,7 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     window->setAttribute(Qt::WA_KeyboardFocusChange, false);
     workspace->primaryButton()->update();
     QTest::qWait(200);
-    tabRoundAndSeeTheRing(window, QStringLiteral("focus-workspace-") + variant.suffix, &reached);
+    tabRoundAndSeeTheRing(window, QStringLiteral("workspace-") + variant.suffix, &reached);
     if (QTest::currentTestFailed())
         return;
 
@@ -194,7 +195,7 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     const auto closing = qScopeGuard([&sheet] { sheet->reject(); });
     // The sheet is a window of its own: no key was pressed in it yet.
     sheet->setAttribute(Qt::WA_KeyboardFocusChange, false);
-    tabRoundAndSeeTheRing(sheet, QStringLiteral("focus-start-sheet-") + variant.suffix, &reached);
+    tabRoundAndSeeTheRing(sheet, QStringLiteral("start-sheet-") + variant.suffix, &reached);
     qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
 }
 

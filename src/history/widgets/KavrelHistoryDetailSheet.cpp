@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScopeGuard>
+#include <QTimer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -124,8 +125,11 @@ void KavrelHistoryDetailSheet::refresh()
         return; // the history list or something else the sheet does not show
     const std::optional<Shown> was = std::exchange(m_shown, due);
     // What the keyboard was on may be made anew below (the meeting loaded, a language came):
-    // it goes to the first control of what is shown then.
-    const auto keyboardStays = qScopeGuard([this] { KavrelArrivalFocus::giveFirst(this); });
+    // it goes to the first control of what is shown then, once the new controls are shown
+    // (Qt shows a child added to a shown window on the next turn of the event loop).
+    const auto keyboardStays = qScopeGuard([this] {
+        QTimer::singleShot(0, this, [this] { KavrelArrivalFocus::giveFirst(this); });
+    });
 
     // Keep where the reader was in each tab of the meeting.
     if (m_tabContent) {
@@ -278,6 +282,8 @@ QWidget *KavrelHistoryDetailSheet::buildHeader()
         row->addStretch();
         QScrollArea *area = bareScrollArea(pills, Qt::Horizontal);
         area->setFixedHeight(32);
+        // A row of facts, nothing to press: Tab passes it by.
+        area->setFocusPolicy(Qt::NoFocus);
         column->addWidget(area);
     }
     return header;
