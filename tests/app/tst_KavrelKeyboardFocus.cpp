@@ -7,6 +7,11 @@
 #include "ProgramOverTheSession.h"
 
 #include "app/widgets/KavrelApp.h"
+#include "app/widgets/KavrelListeningMiniWindow.h"
+#include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelPresentationStore.h"
+#include "platform/UserDefaults.h"
+#include "support/FakeSessionSurface.h"
 #include "kit/KavrelPalette.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
@@ -23,6 +28,7 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
 
@@ -124,6 +130,8 @@ private Q_SLOTS:
     void cleanup();
     void everyControlShowsWhereTheKeyboardIs_data();
     void everyControlShowsWhereTheKeyboardIs();
+    void miniWindowControlsShowTheKeyboard_data();
+    void miniWindowControlsShowTheKeyboard();
     void keyboardLandsOnTheNextControl_data();
     void keyboardLandsOnTheNextControl();
 };
@@ -196,6 +204,37 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     // The sheet is a window of its own: no key was pressed in it yet.
     sheet->setAttribute(Qt::WA_KeyboardFocusChange, false);
     tabRoundAndSeeTheRing(sheet, QStringLiteral("start-sheet-") + variant.suffix, &reached);
+    qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
+}
+
+void tst_KavrelKeyboardFocus::miniWindowControlsShowTheKeyboard_data()
+{
+    everyControlShowsWhereTheKeyboardIs_data();
+}
+
+// The mini window's buttons, once the user brought it forward.
+void tst_KavrelKeyboardFocus::miniWindowControlsShowTheKeyboard()
+{
+    QFETCH(int, scheme);
+    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
+                                       scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
+    Screenshots::applyProgramPalette(variant);
+    QTemporaryDir dir;
+    UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
+    FakeSessionSurface session;
+    session.update([](auto &state) {
+        state.hasActiveSession = true;
+        state.status = SubtitleStatus::listening;
+    });
+    KavrelMiniWindowCoordinator windows([] { return std::optional<X11WindowListSnapshot>(); });
+    KavrelPresentationStore presentation(windows, [] { return true; });
+    KavrelListeningMiniWindow mini(session, presentation, defaults, [] {});
+    mini.show();
+    mini.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&mini));
+    QTest::qWait(200);
+    QStringList reached;
+    tabRoundAndSeeTheRing(&mini, QStringLiteral("mini-") + variant.suffix, &reached);
     qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
 }
 
