@@ -130,6 +130,8 @@ private Q_SLOTS:
     void cleanup();
     void everyControlShowsWhereTheKeyboardIs_data();
     void everyControlShowsWhereTheKeyboardIs();
+    void settingsControlsShowTheKeyboard_data();
+    void settingsControlsShowTheKeyboard();
     void miniWindowControlsShowTheKeyboard_data();
     void miniWindowControlsShowTheKeyboard();
     void keyboardLandsOnTheNextControl_data();
@@ -204,6 +206,29 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     // The sheet is a window of its own: no key was pressed in it yet.
     sheet->setAttribute(Qt::WA_KeyboardFocusChange, false);
     tabRoundAndSeeTheRing(sheet, QStringLiteral("start-sheet-") + variant.suffix, &reached);
+    qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
+}
+
+void tst_KavrelKeyboardFocus::settingsControlsShowTheKeyboard_data()
+{
+    everyControlShowsWhereTheKeyboardIs_data();
+}
+
+// The settings window: its theme choices, switches and pickers.
+void tst_KavrelKeyboardFocus::settingsControlsShowTheKeyboard()
+{
+    QFETCH(int, scheme);
+    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
+                                       scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
+    Screenshots::applyProgramPalette(variant);
+    AppTest::ProgramOverTheSession program(true);
+    program.app->openWindow(QStringLiteral("kavrel-settings"));
+    QWidget *window = program.app->window(QStringLiteral("kavrel-settings"));
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::qWait(200);
+    QStringList reached;
+    tabRoundAndSeeTheRing(window, QStringLiteral("settings-") + variant.suffix, &reached);
     qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
 }
 
