@@ -202,10 +202,24 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
     QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
     QVERIFY(QTest::qWaitForWindowActive(sheet));
     QTest::qWait(200);
-    const auto closing = qScopeGuard([&sheet] { sheet->reject(); });
-    // The sheet is a window of its own: no key was pressed in it yet.
-    sheet->setAttribute(Qt::WA_KeyboardFocusChange, false);
-    tabRoundAndSeeTheRing(sheet, QStringLiteral("start-sheet-") + variant.suffix, &reached);
+    {
+        const auto closing = qScopeGuard([&sheet] { sheet->reject(); });
+        // The sheet is a window of its own: no key was pressed in it yet.
+        sheet->setAttribute(Qt::WA_KeyboardFocusChange, false);
+        tabRoundAndSeeTheRing(sheet, QStringLiteral("start-sheet-") + variant.suffix, &reached);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // Listening: the toolbar and the side panel's buttons come into use.
+    QTRY_COMPARE(QApplication::activeWindow(), window);
+    QVERIFY(program.engine.start());
+    const auto stopping = qScopeGuard([&program] { (void)program.engine.stop(); });
+    QTRY_VERIFY(workspace->primaryButton()->isEnabled());
+    window->setAttribute(Qt::WA_KeyboardFocusChange, false);
+    workspace->primaryButton()->setFocus(Qt::OtherFocusReason);
+    QTest::qWait(200);
+    tabRoundAndSeeTheRing(window, QStringLiteral("workspace-listening-") + variant.suffix, &reached);
     qInfo().noquote() << "reached:" << reached.join(QStringLiteral(", "));
 }
 

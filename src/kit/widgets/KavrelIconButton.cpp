@@ -24,6 +24,12 @@ void KavrelIconButton::setSymbolColor(const QColor &color)
     update();
 }
 
+void KavrelIconButton::setSurfaceColor(const QColor &color)
+{
+    m_surface = color;
+    update();
+}
+
 void KavrelIconButton::setHelpText(const QString &text)
 {
     setToolTip(text);
@@ -63,7 +69,7 @@ void KavrelIconButton::paintEvent(QPaintEvent *)
     KavrelFocusRing::paint(painter, this,
                            KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring),
                                                                  m_look.plateRadius - ring),
-                           palette().color(QPalette::Window));
+                           m_surface.value_or(palette().color(QPalette::Window)));
     QColor colour = m_color.value_or(m_look.color.resolve(palette()));
     if (!isEnabled())
         colour.setAlphaF(colour.alphaF() * m_look.disabledOpacity);

@@ -37,6 +37,9 @@ public:
     void setSymbolColor(const QColor &color);
     // The tooltip and the accessible name.
     void setHelpText(const QString &text);
+    // What the button lies on, when that is not the window's colour: the focus ring stands out
+    // from it.
+    void setSurfaceColor(const QColor &color);
 
     // Its owner fixes its size; layouts that ask for a preferred size get that one.
     QSize sizeHint() const override { return minimumSize(); }
@@ -51,5 +54,6 @@ private:
     Look m_look;
     QString m_symbol;
     std::optional<QColor> m_color;
+    std::optional<QColor> m_surface;
     bool m_hovered = false;
 };
