@@ -23,6 +23,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QHash>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -155,14 +157,14 @@ void tst_KavrelHistoryKeyboard::searchAndCardsShowTheKeyboard()
     // Tab goes on to Open, then Delete: each wears the ring, measured on the button alone.
     auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
     const QRect cardInList = list->visualRect(list->model()->index(0, 0));
+    // Where the buttons lie, probed every other pixel (a pixel's slack round each is no matter).
+    QHash<int, QRect> buttons;
+    for (int y = cardInList.top(); y <= cardInList.bottom(); y += 2) {
+        for (int x = cardInList.left(); x <= cardInList.right(); x += 2)
+            buttons[int(delegate->partAt(cardInList, QPoint(x, y)))] |= QRect(x - 1, y - 1, 3, 3);
+    }
     for (const Part part : {Part::open, Part::remove}) {
-        QRect button;
-        for (int y = cardInList.top(); y <= cardInList.bottom(); ++y) {
-            for (int x = cardInList.left(); x <= cardInList.right(); ++x) {
-                if (delegate->partAt(cardInList, QPoint(x, y)) == part)
-                    button |= QRect(x, y, 1, 1);
-            }
-        }
+        QRect button = buttons.value(int(part));
         QVERIFY(!button.isEmpty());
         button.translate(card.topLeft() - cardInList.topLeft());
         typeKey(Qt::Key_Tab);
@@ -171,6 +173,13 @@ void tst_KavrelHistoryKeyboard::searchAndCardsShowTheKeyboard()
         const QImage buttonBefore = cardBefore.copy(button.translated(-card.topLeft()));
         const QString problem = FocusRingCheck::waitForRing(window, button, buttonBefore);
         QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("part %1: %2").arg(int(part)).arg(problem)));
+        // The window as it shows the button's ring, for review by eye.
+        const QDir folder(QDir(Screenshots::directory()).filePath(QStringLiteral("focus")));
+        folder.mkpath(QStringLiteral("."));
+        FocusRingCheck::grab(window, window->rect())
+            .save(folder.filePath(QStringLiteral("history-%1-%2.png")
+                                      .arg(part == Part::open ? QStringLiteral("open") : QStringLiteral("delete"),
+                                           scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru"))));
     }
 }
 
