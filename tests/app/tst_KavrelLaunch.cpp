@@ -457,17 +457,22 @@ void tst_KavrelLaunch::questionStandsInFrontOfItsWindowEveryWayBack()
 void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl_data()
 {
     QTest::addColumn<bool>("onboardingDone");
-    QTest::newRow("the onboarding, then the workspace") << false;
-    QTest::newRow("the workspace") << true;
+    QTest::addColumn<int>("key");
+    QTest::newRow("the onboarding, then the workspace") << false << int(Qt::Key_Space);
+    QTest::newRow("the workspace") << true << int(Qt::Key_Space);
+    // On this desktop Return presses the focused button as Space does.
+    QTest::newRow("the onboarding, then the workspace, by Return") << false << int(Qt::Key_Return);
+    QTest::newRow("the workspace, by Return") << true << int(Qt::Key_Return);
 }
 
-// Keys typed into the window, as the user types them: the onboarding's Space continues into
-// the program, the workspace's Space opens the start sheet.
+// Keys typed into the window, as the user types them: the onboarding's Space (or Return)
+// continues into the program, the workspace's opens the start sheet.
 void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl()
 {
     if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
         QSKIP("no window manager: run under scripts/test, which starts one");
     QFETCH(bool, onboardingDone);
+    QFETCH(int, key);
     AppTest::ProgramOverTheSession program(onboardingDone);
     program.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
     QWidget *window = program.mainWindow();
@@ -477,12 +482,12 @@ void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl()
         auto *onboarding = window->findChild<PermissionsOnboardingView *>();
         QVERIFY(onboarding);
         QTRY_COMPARE(QApplication::focusWidget(), onboarding->findChild<QWidget *>(QStringLiteral("openKavrel")));
-        QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+        QTest::keyClick(window->windowHandle(), Qt::Key(key));
     }
     ContentView *workspace = nullptr;
     QTRY_VERIFY((workspace = window->findChild<ContentView *>()) && workspace->isVisible());
     QTRY_COMPARE(QApplication::focusWidget(), workspace->primaryButton());
-    QTest::keyClick(window->windowHandle(), Qt::Key_Space);
+    QTest::keyClick(window->windowHandle(), Qt::Key(key));
     ListeningSetupSheet *sheet = nullptr;
     QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
     sheet->reject();

@@ -366,25 +366,21 @@ void tst_WidgetKit::busyButtonTakesNoClicks()
 void tst_WidgetKit::buttonKeysClickIt_data()
 {
     QTest::addColumn<int>("key");
-    QTest::addColumn<bool>("activatesOnReturn");
     QTest::addColumn<bool>("busy");
     QTest::addColumn<int>("clicks");
-    QTest::newRow("space") << int(Qt::Key_Space) << false << false << 1;
-    QTest::newRow("return, not asked") << int(Qt::Key_Return) << false << false << 0;
-    QTest::newRow("return, asked") << int(Qt::Key_Return) << true << false << 1;
-    QTest::newRow("enter, asked") << int(Qt::Key_Enter) << true << false << 1;
-    QTest::newRow("return, busy") << int(Qt::Key_Return) << true << true << 0;
+    QTest::newRow("space") << int(Qt::Key_Space) << false << 1;
+    QTest::newRow("return") << int(Qt::Key_Return) << false << 1;
+    QTest::newRow("enter") << int(Qt::Key_Enter) << false << 1;
+    QTest::newRow("return, busy") << int(Qt::Key_Return) << true << 0;
 }
 
 void tst_WidgetKit::buttonKeysClickIt()
 {
     QFETCH(int, key);
-    QFETCH(bool, activatesOnReturn);
     QFETCH(bool, busy);
     QFETCH(int, clicks);
     KavrelCapsuleButton button;
     button.setText(QStringLiteral("Retry"));
-    button.setActivatesOnReturn(activatesOnReturn);
     button.setBusy(busy);
     button.show();
     QVERIFY(QTest::qWaitForWindowExposed(&button));

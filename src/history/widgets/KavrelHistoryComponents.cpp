@@ -105,10 +105,7 @@ KavrelCapsuleButton *capsuleButton(KavrelDynamicColor fill, double fillOpacity, 
     auto look =
         capsuleLook<KavrelCapsuleButton::Look>(fill, fillOpacity, stroke, strokeOpacity, foreground, horizontalPadding);
     look.symbolSize = symbolSize;
-    // Tab reaches it: it shows where the keyboard is, and Return presses it as Space does.
-    look.showsFocusRing = true;
     button->setLook(look);
-    button->setActivatesOnReturn(true);
     button->setFont(font);
     button->setText(Style::localized(title));
     return button;

@@ -1,6 +1,7 @@
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 
 #include "localization/KavrelLocalizationStore.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelPill.h"
@@ -21,6 +22,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QScrollArea>
+#include <QScopeGuard>
+#include <QTimer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -121,6 +124,12 @@ void KavrelHistoryDetailSheet::refresh()
     if (m_shown && *m_shown == due)
         return; // the history list or something else the sheet does not show
     const std::optional<Shown> was = std::exchange(m_shown, due);
+    // What the keyboard was on may be made anew below (the meeting loaded, a language came):
+    // it goes to the first control of what is shown then, once the new controls are shown
+    // (Qt shows a child added to a shown window on the next turn of the event loop).
+    const auto keyboardStays = qScopeGuard([this] {
+        QTimer::singleShot(0, this, [this] { KavrelArrivalFocus::giveFirst(this); });
+    });
 
     // Keep where the reader was in each tab of the meeting.
     if (m_tabContent) {
@@ -273,6 +282,8 @@ QWidget *KavrelHistoryDetailSheet::buildHeader()
         row->addStretch();
         QScrollArea *area = bareScrollArea(pills, Qt::Horizontal);
         area->setFixedHeight(32);
+        // A row of facts, nothing to press: Tab passes it by.
+        area->setFocusPolicy(Qt::NoFocus);
         column->addWidget(area);
     }
     return header;

@@ -68,11 +68,9 @@ void KavrelHistoryDetailTabBar::paintEvent(QPaintEvent *)
                                           KavrelPainting::continuousRoundedRect(button.adjusted(0.5, 0.5, -0.5, -0.5), 14),
                                           Theme::cardFill.resolve(palette()), Theme::border.resolve(palette()));
         }
-        if (selected && KavrelFocusRing::shows(this)) {
-            painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawPath(KavrelPainting::continuousRoundedRect(button.adjusted(-1, -1, 1, 1), 15));
-        }
+        if (selected)
+            KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(button.adjusted(-1, -1, 1, 1), 15),
+                                   Theme::elevatedFill.resolve(palette()));
         const QColor color = (selected ? Theme::primaryText : Theme::secondaryText).resolve(palette());
         const QString title = KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab));
         const double symbolSide = 15;

@@ -1,12 +1,15 @@
 #include "history/widgets/KavrelHistorySearchField.h"
 
 #include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelPainting.h"
 #include "history/widgets/KavrelHistoryComponents.h"
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPainter>
 
 namespace Style = KavrelHistoryStyle;
 namespace Theme = KavrelHistoryTheme;
@@ -56,6 +59,8 @@ KavrelHistorySearchField::KavrelHistorySearchField(QWidget *parent) : KavrelHist
     m_lineEdit->setFrame(false);
     m_lineEdit->setFont(Style::font(18, QFont::Medium));
     m_lineEdit->setAttribute(Qt::WA_MacShowFocusRect, false);
+    // The field's edge shows the keyboard is in it, not the caret alone.
+    m_lineEdit->installEventFilter(this);
     row->addWidget(m_lineEdit, 1);
 
     m_clearButton = symbolButton(QStringLiteral("xmark.circle.fill"), Theme::tertiaryText, true);
@@ -107,6 +112,23 @@ void KavrelHistorySearchField::applyTextColor()
     p.setColor(QPalette::Text, Theme::primaryText.resolve(palette()));
     p.setColor(QPalette::PlaceholderText, Theme::tertiaryText.resolve(palette()));
     m_lineEdit->setPalette(p);
+}
+
+bool KavrelHistorySearchField::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_lineEdit && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        update();
+    return KavrelHistoryCardFrame::eventFilter(watched, event);
+}
+
+void KavrelHistorySearchField::paintEvent(QPaintEvent *event)
+{
+    KavrelHistoryCardFrame::paintEvent(event);
+    QPainter painter(this);
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, m_lineEdit,
+                           KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring), 18 - ring),
+                           fieldLook().fill.resolve(palette()));
 }
 
 void KavrelHistorySearchField::changeEvent(QEvent *event)

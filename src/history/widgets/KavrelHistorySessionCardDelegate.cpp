@@ -268,12 +268,13 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     const QPainterPath card = KavrelPainting::continuousRoundedRect(cardArea, 28);
     KavrelHistoryCardFrame::paintShadow(*painter, cardArea, 28, 0.04, 20, 12);
     KavrelPainting::fillAndStroke(*painter, card, Theme::cardFill.resolve(palette), Theme::border.resolve(palette));
-    // The card the keyboard is on (Return opens it, Delete asks to remove it).
-    if ((option.state & QStyle::State_HasFocus) && m_listView && KavrelFocusRing::shows(m_listView)) {
-        painter->setPen(QPen(KavrelSystemColors::accent.resolve(palette, 0.8), 2));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawPath(KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27));
-    }
+    // The card the keyboard is on (Return opens it, Delete asks to remove it), or its Open or
+    // Delete when Tab went on to it.
+    const bool keyboardOnCard = (option.state & QStyle::State_HasFocus) && m_listView;
+    const bool keyboardOnButton = m_keyboardPart == Part::open || m_keyboardPart == Part::remove;
+    if (keyboardOnCard && !keyboardOnButton)
+        KavrelFocusRing::paint(*painter, m_listView, KavrelPainting::continuousRoundedRect(cardArea.adjusted(1, 1, -1, -1), 27),
+                               Theme::cardFill.resolve(palette));
 
     painter->save();
     painter->setClipRect(g.content.adjusted(0, 0, 0, 2));
@@ -347,6 +348,12 @@ void KavrelHistorySessionCardDelegate::paint(QPainter *painter, const QStyleOpti
     paintButton(g.remove, deleteTitle(deleting), QStringLiteral("trash"), deleting,
                 Style::deleteForeground.resolve(palette), Style::deleteFill.resolve(palette),
                 Style::deleteForeground.resolve(palette, 0.28));
+    if (keyboardOnCard && keyboardOnButton) {
+        const bool open = m_keyboardPart == Part::open;
+        const QRectF button = (open ? g.open : g.remove).adjusted(1, 1, -1, -1);
+        KavrelFocusRing::paint(*painter, m_listView, KavrelPainting::continuousRoundedRect(button, 13),
+                               (open ? Theme::elevatedFill : Style::deleteFill).resolve(palette));
+    }
     painter->restore();
 }
 

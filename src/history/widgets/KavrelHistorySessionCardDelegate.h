@@ -10,7 +10,8 @@ class KavrelHistoryViewModel;
 
 // Paints each meeting of the history list as a card (title, duration, preview, metadata and
 // status pills, Open and Delete) and turns clicks on its title and buttons into requests. The
-// card the list's keyboard focus is on wears a focus ring.
+// card the list's keyboard focus is on wears the focus ring, or its Open or Delete does when
+// Tab went on to it.
 // A card that is opening or deleting shows a spinner and takes no clicks.
 class KavrelHistorySessionCardDelegate final : public QStyledItemDelegate
 {
@@ -41,6 +42,9 @@ public:
     enum class Part { none, title, open, remove };
     // What of the card at `rect` lies under the point.
     Part partAt(const QRect &rect, const QPoint &point) const;
+    // Where on the current card the keyboard is: the card itself (none), its Open or its Delete.
+    void setKeyboardPart(Part part) { m_keyboardPart = part; }
+    Part keyboardPart() const { return m_keyboardPart; }
 
 Q_SIGNALS:
     void openRequested(const MeetingSessionHistoryListItem &item);
@@ -55,4 +59,5 @@ private:
     QPointer<KavrelHistoryViewModel> m_viewModel;
     QPointer<QAbstractItemView> m_listView;
     double m_spinnerPhase = 0;
+    Part m_keyboardPart = Part::none;
 };

@@ -16,8 +16,10 @@
 #include "history/widgets/KavrelHistoryStyle.h"
 
 #include <QHBoxLayout>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -113,7 +115,8 @@ void KavrelHistoryView::build()
     KavrelSlimScrollBars::apply(m_listView);
     m_listView->setSelectionMode(QAbstractItemView::NoSelection);
     // From the keyboard: Tab reaches the list, the arrows move between cards, Return opens
-    // the card, Delete asks to remove it.
+    // the card, Delete asks to remove it; Tab goes on to the card's Open and Delete before it
+    // leaves the list, and Return or Space presses the one it is on.
     m_listView->setFocusPolicy(Qt::StrongFocus);
     m_listView->installEventFilter(this);
     m_listView->setMouseTracking(true);
@@ -126,6 +129,11 @@ void KavrelHistoryView::build()
     listColumn->addLayout(m_footerSlot);
     m_content->addWidget(m_listPage);
 
+    connect(m_listView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { setKeyboardPart(KavrelHistorySessionCardDelegate::Part::none); });
+    // A deleted card hands the keyboard to the one that took its place.
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &KavrelHistoryView::followDeletion);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &KavrelHistoryView::followDeletion);
     connect(m_delegate, &KavrelHistorySessionCardDelegate::openRequested, this, &KavrelHistoryView::open);
     connect(m_delegate, &KavrelHistorySessionCardDelegate::deleteRequested, this, &KavrelHistoryView::confirmDelete);
 
@@ -142,22 +150,73 @@ void KavrelHistoryView::build()
 
 bool KavrelHistoryView::eventFilter(QObject *watched, QEvent *event)
 {
+    using Part = KavrelHistorySessionCardDelegate::Part;
+    if (watched == m_listView && event->type() == QEvent::FocusIn) {
+        // Coming back with Shift+Tab lands on the last stop of the card, Delete.
+        const bool backwards = static_cast<QFocusEvent *>(event)->reason() == Qt::BacktabFocusReason;
+        setKeyboardPart(backwards && m_listView->currentIndex().isValid() ? Part::remove : Part::none);
+    }
     if (watched == m_listView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        const bool opens = key == Qt::Key_Return || key == Qt::Key_Enter;
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        const int key = keyEvent->key();
         const QModelIndex current = m_listView->currentIndex();
-        if ((opens || key == Qt::Key_Delete) && current.isValid() && current.row() < m_model->rowCount()) {
+        const bool onCard = current.isValid() && current.row() < m_model->rowCount();
+        const Part part = m_delegate->keyboardPart();
+        if (onCard && (key == Qt::Key_Tab || key == Qt::Key_Backtab) && !(keyEvent->modifiers() & ~Qt::ShiftModifier)) {
+            const bool forwards = key == Qt::Key_Tab;
+            const Part next = forwards ? (part == Part::none ? Part::open : part == Part::open ? Part::remove : Part::title)
+                                       : (part == Part::remove ? Part::open : part == Part::open ? Part::none : Part::title);
+            if (next == Part::title)
+                return false; // on out of the list
+            setKeyboardPart(next);
+            return true;
+        }
+        const bool presses = key == Qt::Key_Return || key == Qt::Key_Enter || (key == Qt::Key_Space && part != Part::none);
+        if ((presses || key == Qt::Key_Delete) && onCard) {
             const MeetingSessionHistoryListItem item = m_model->item(current.row());
             if (m_delegate->acceptsActions(item)) {
-                if (opens)
-                    open(item);
-                else
+                if (key == Qt::Key_Delete || part == Part::remove)
                     confirmDelete(item);
+                else
+                    open(item);
             }
             return true;
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void KavrelHistoryView::setKeyboardPart(KavrelHistorySessionCardDelegate::Part part)
+{
+    if (m_delegate->keyboardPart() == part)
+        return;
+    m_delegate->setKeyboardPart(part);
+    m_listView->viewport()->update();
+}
+
+void KavrelHistoryView::followDeletion()
+{
+    if (m_deletedID.isEmpty())
+        return;
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_model->item(row).id == m_deletedID)
+            return; // not gone (yet)
+    }
+    const int row = std::min(m_deletedRow, m_model->rowCount() - 1);
+    m_deletedID.clear();
+    m_deletedRow = -1;
+    QWidget *window = this->window();
+    const QWidget *focused = window->focusWidget();
+    const bool keyboardHere = !focused || focused == m_listView || !focused->isVisibleTo(window);
+    if (row < 0) {
+        // No card is left: the search field is what the keyboard can use next.
+        if (keyboardHere)
+            m_searchField->lineEdit()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    m_listView->setCurrentIndex(m_model->index(row));
+    if (keyboardHere)
+        m_listView->setFocus(Qt::OtherFocusReason);
 }
 
 void KavrelHistoryView::showEvent(QShowEvent *event)
@@ -312,6 +371,7 @@ void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
         return;
     }
     m_pendingDeleteSession = item;
+    m_deletedID.clear();
     const QString name = KavrelHistoryLabels::displayTitle(item.title, item.previewText, KavrelLocalizationStore::shared());
     m_confirmation->setIcon(QMessageBox::Warning);
     m_confirmation->setInformativeText(
@@ -323,6 +383,12 @@ void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
         const std::optional<MeetingSessionHistoryListItem> pending = std::exchange(m_pendingDeleteSession, std::nullopt);
         if (m_confirmation && m_confirmation->clickedButton() == remove && pending) {
             const MeetingSessionHistoryListItem target = *pending;
+            m_deletedID = target.id;
+            m_deletedRow = -1;
+            for (int row = 0; row < m_model->rowCount() && m_deletedRow < 0; ++row) {
+                if (m_model->item(row).id == target.id)
+                    m_deletedRow = row;
+            }
             startTask([viewModel, target] { return viewModel->deleteSession(target); });
         }
     });

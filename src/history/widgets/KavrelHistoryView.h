@@ -2,6 +2,7 @@
 
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "history/widgets/KavrelHistorySessionCardDelegate.h"
 #include "services/MeetingSessionHistoryTypes.h"
 
 #include <QMessageBox>
@@ -15,7 +16,7 @@
 class AuthService;
 class KavrelHistoryClient;
 class KavrelHistorySearchField;
-class KavrelHistorySessionCardDelegate;
+
 class KavrelHistorySessionListModel;
 class KavrelHistoryViewModel;
 class KavrelPill;
@@ -63,6 +64,8 @@ private:
     void followDetailPresentation();
     void retranslate();
     void open(const MeetingSessionHistoryListItem &item);
+    void setKeyboardPart(KavrelHistorySessionCardDelegate::Part part);
+    void followDeletion();
     void reloadFirstPage();
 
     std::unique_ptr<KavrelHistoryViewModel> m_viewModel;
@@ -85,5 +88,8 @@ private:
     QPointer<KavrelHistoryDetailSheet> m_sheet;
     QPointer<QMessageBox> m_confirmation;
     std::optional<MeetingSessionHistoryListItem> m_pendingDeleteSession;
+    // The card being deleted and its place, so the keyboard goes to the card that takes it.
+    QString m_deletedID;
+    int m_deletedRow = -1;
     KavrelDeferredRefresh m_deferredRefresh{this, [this] { refresh(); }};
 };

@@ -18,4 +18,18 @@ void give(QWidget *control)
     control->setFocus(Qt::OtherFocusReason);
 }
 
+void giveFirst(QWidget *window)
+{
+    const QWidget *focused = window->focusWidget();
+    if (focused && focused != window && focused->isVisibleTo(window))
+        return;
+    for (QWidget *next = window->nextInFocusChain(); next && next != window; next = next->nextInFocusChain()) {
+        if ((next->focusPolicy() & Qt::TabFocus) == Qt::TabFocus && next->isEnabled() && window->isAncestorOf(next)
+            && next->isVisibleTo(window)) {
+            next->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
 } // namespace KavrelArrivalFocus

@@ -11,4 +11,8 @@ namespace KavrelArrivalFocus {
 // reaches the control once the user brings the window forward.
 void give(QWidget *control);
 
+// Gives the first control of `window`'s tab order the focus, unless the window holds it in a
+// control the user still sees: for a window whose content is made anew as it loads.
+void giveFirst(QWidget *window);
+
 } // namespace KavrelArrivalFocus

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -115,12 +116,13 @@ void KavrelCapsuleButton::changeEvent(QEvent *event)
 
 void KavrelCapsuleButton::keyPressEvent(QKeyEvent *event)
 {
-    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (m_activatesOnReturn && isReturn && isEnabled() && !m_busy) {
-        click();
+    // A busy button takes the key and does nothing, as it takes no clicks.
+    if (m_busy && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        event->accept();
         return;
     }
-    QAbstractButton::keyPressEvent(event);
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 QRectF KavrelCapsuleButton::face() const
@@ -134,6 +136,19 @@ QPainterPath KavrelCapsuleButton::shape(double inset, double radiusGrowth) const
     if (m_look.cornerRadius < 0)
         return KavrelPainting::capsule(area);
     return KavrelPainting::continuousRoundedRect(area, m_look.cornerRadius + radiusGrowth);
+}
+
+QColor KavrelCapsuleButton::faceColour(bool ownDisabledColors) const
+{
+    if (!m_look.drawsBackground)
+        return palette().color(QPalette::Window);
+    if (ownDisabledColors)
+        return m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity);
+    const QColor from = m_look.fill.resolve(palette(), m_look.fillOpacity);
+    if (!m_look.fillEnd)
+        return from;
+    // The ring crosses the whole gradient; its middle stands for it.
+    return KavrelPainting::blend(from, m_look.fillEnd->resolve(palette(), m_look.fillEndOpacity), 0.5);
 }
 
 void KavrelCapsuleButton::paintFace(QPainter &painter, bool ownDisabledColors)
@@ -179,12 +194,8 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
 
     if (m_look.drawsBackground)
         paintFace(painter, ownDisabledColors);
-    const FocusRing &ring = m_look.focusRing;
-    if (m_look.showsFocusRing && (ring.fromKeyboardOnly ? KavrelFocusRing::shows(this) : hasFocus())) {
-        painter.setPen(QPen(ring.color.resolve(palette(), ring.opacity), ring.width));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(shape(ring.inset, ring.radiusGrowth));
-    }
+    KavrelFocusRing::paint(painter, this, shape(m_look.focusRing.inset, m_look.focusRing.radiusGrowth),
+                           faceColour(ownDisabledColors));
 
     const QColor foreground = ownDisabledColors ? m_look.disabled->foreground.resolve(palette())
                                                 : m_look.foreground.resolve(palette());

@@ -43,14 +43,11 @@ public:
         friend bool operator==(const Shadow &, const Shadow &) = default;
     };
 
+    // Where the kit's focus ring lies on this face (its colour and width are the kit's).
     struct FocusRing
     {
-        KavrelDynamicColor color = KavrelSystemColors::accent;
-        double opacity = 0.8;
-        double width = 2;
-        double inset = 1;         // of the ring's centre line inside the button's face
-        double radiusGrowth = 1;  // added to a rounded rectangle's corner radius
-        bool fromKeyboardOnly = true;  // else any focus shows it
+        double inset = 1.5;          // of the ring's centre line inside the button's face
+        double radiusGrowth = -1.5;  // added to a rounded rectangle's corner radius
 
         friend bool operator==(const FocusRing &, const FocusRing &) = default;
     };
@@ -80,7 +77,6 @@ public:
         double symbolSpacing = 6;     // between the symbol and the text
         bool symbolTrails = false;    // the symbol after the text instead of before it
         SymbolPainter paintSymbol = nullptr;  // null: KavrelSymbols::paint
-        bool showsFocusRing = false;  // by default an accent ring when focused from the keyboard
         FocusRing focusRing;
         bool darkensWhenPressed = false;  // pressed, the shape darkens instead of the button fading
         int pressedShade = 40;            // the alpha of the black that darkens it
@@ -100,9 +96,6 @@ public:
     // A fixed size for symbol-only buttons; an empty size sizes the button to its content.
     void setFixedContentSize(QSize size);
 
-    // Return and Enter click the button too, not only Space.
-    void setActivatesOnReturn(bool activates) { m_activatesOnReturn = activates; }
-
     void setBusy(bool busy);
     bool isBusy() const { return m_busy; }
 
@@ -121,12 +114,12 @@ private:
     QRectF face() const;
     QPainterPath shape(double inset, double radiusGrowth) const;
     void paintFace(QPainter &painter, bool ownDisabledColors);
+    QColor faceColour(bool ownDisabledColors) const;
 
     Look m_look;
     QString m_symbol;
     QSize m_fixedSize;
     bool m_busy = false;
     bool m_hovered = false;
-    bool m_activatesOnReturn = false;
     QVariantAnimation m_spin;
 };

@@ -1,5 +1,7 @@
 #include "kit/widgets/KavrelIconButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 
@@ -19,6 +21,12 @@ void KavrelIconButton::setSymbol(const QString &symbol)
 void KavrelIconButton::setSymbolColor(const QColor &color)
 {
     m_color = color;
+    update();
+}
+
+void KavrelIconButton::setSurfaceColor(const QColor &color)
+{
+    m_surface = color;
     update();
 }
 
@@ -42,6 +50,12 @@ void KavrelIconButton::leaveEvent(QEvent *event)
     QAbstractButton::leaveEvent(event);
 }
 
+void KavrelIconButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
+}
+
 void KavrelIconButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -51,8 +65,11 @@ void KavrelIconButton::paintEvent(QPaintEvent *)
     const double plateOpacity = isDown() ? m_look.pressedPlateOpacity : m_hovered ? m_look.hoverPlateOpacity : 0;
     if (isEnabled() && plateOpacity > 0)
         painter.fillPath(plate, m_look.color.resolve(palette(), plateOpacity));
-    if (m_look.showsFocusRing && hasFocus())
-        painter.strokePath(plate, QPen(KavrelSystemColors::accent.resolve(palette()), 1.5));
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this,
+                           KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring),
+                                                                 m_look.plateRadius - ring),
+                           m_surface.value_or(palette().color(QPalette::Window)));
     QColor colour = m_color.value_or(m_look.color.resolve(palette()));
     if (!isEnabled())
         colour.setAlphaF(colour.alphaF() * m_look.disabledOpacity);

@@ -10,7 +10,7 @@
 class QPainter;
 
 // A borderless button that is only a symbol. Its look may add a faint plate under the pointer
-// and while pressed, and a focus ring round that plate; disabled, the symbol fades.
+// and while pressed; the kit's focus ring goes round that plate. Disabled, the symbol fades.
 class KavrelIconButton final : public QAbstractButton
 {
     Q_OBJECT
@@ -26,7 +26,6 @@ public:
         double hoverPlateOpacity = 0;         // of the symbol's colour; zero: no plate
         double pressedPlateOpacity = 0;
         double plateRadius = 6;
-        bool showsFocusRing = false;
         double disabledOpacity = 1;  // of the symbol
     };
 
@@ -38,6 +37,9 @@ public:
     void setSymbolColor(const QColor &color);
     // The tooltip and the accessible name.
     void setHelpText(const QString &text);
+    // What the button lies on, when that is not the window's colour: the focus ring stands out
+    // from it.
+    void setSurfaceColor(const QColor &color);
 
     // Its owner fixes its size; layouts that ask for a preferred size get that one.
     QSize sizeHint() const override { return minimumSize(); }
@@ -46,10 +48,12 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     Look m_look;
     QString m_symbol;
     std::optional<QColor> m_color;
+    std::optional<QColor> m_surface;
     bool m_hovered = false;
 };

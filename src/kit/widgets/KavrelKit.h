@@ -48,17 +48,17 @@
 //                         rectangle (cornerRadius), a gradient fill (fillEnd, gradientAcross), a
 //                         shadow or glow in margins round the face (only the face takes clicks),
 //                         content from the leading padding (alignsLeading), a trailing symbol, a
-//                         screen's own symbol painter, a focus ring in its own colour and inset, a
-//                         darker pressed state (pressedShade) and colours of its own when disabled;
-//                         setActivatesOnReturn lets Return and Enter click it. A text too long for
+//                         screen's own symbol painter, where on its face the kit's focus ring lies,
+//                         a darker pressed state (pressedShade) and colours of its own when
+//                         disabled. Return and Enter click it as Space does. A text too long for
 //                         the button is cut with an ellipsis. Screens keep their buttons' looks in
 //                         small factories (SignInButtons, WorkspaceButtons, KavrelScreenButton, ...).
 //   KavrelIconButton      a borderless button that is only a symbol: its Look gives the colour,
 //                         size and painter of the symbol, a faint plate under the pointer and while
-//                         pressed, a focus ring and how much a disabled symbol fades.
+//                         pressed, and how much a disabled symbol fades.
 //   KavrelLinkButton      a text drawn as a link, underlined under the pointer and while focused.
 //   KavrelSwitch          an on/off switch: its Look gives the track's colours and stroke, whether
-//                         the knob slides, the focus ring and the disabled fade.
+//                         the knob slides, and the disabled fade.
 //   KavrelSplitContainer  two panels with a draggable divider: setPanels(first, second),
 //                         setOrientation(Qt::Horizontal = side by side), setFraction, setStyle
 //                         (minimum pane, divider size, spacing, clamp range, handle look), signal
@@ -75,8 +75,19 @@
 //                         schedule(); the refresh calls done().
 //   KavrelOpaqueBackdrop(widget)  a widget that repaints often draws a kept picture of what lies
 //                         beneath it (paint() first in its paintEvent), so its repaints stop at it.
-//   KavrelFocusRing::shows(widget)  whether a control draws its focus ring (it has the focus and
-//                         the user moved it there with the keyboard).
+//
+// Keyboard
+//   KavrelFocusRing::paint(painter, control, centreLine, under)  the one focus ring every control
+//                         draws (every kit control does already): the accent, 3 : 1 and more
+//                         against `under`, shown while the control has the keyboard and its window
+//                         is used from the keyboard (a text field: whenever it has the keyboard).
+//                         KavrelFocusRing::shows(control) says whether it shows now.
+//   KavrelButtonKeys::pressOnReturn(button, event)  Return and Enter press a focused button as
+//                         Space does; every button's key handler asks it first.
+//   KavrelArrivalFocus::give(control), giveFirst(window)  where the keyboard goes when a screen
+//                         arrives or a window's content is made anew.
+//   KavrelFocusReturn(control).change(apply)  a control disabled or hidden for a while gets the
+//                         keyboard back once it can take it, unless the user moved it meanwhile.
 //
 // Motion
 //   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
@@ -93,10 +104,13 @@
 #include "kit/KavrelPalette.h"
 #include "kit/KavrelSplitGeometry.h"
 #include "kit/widgets/KavrelAppearTransition.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusReturn.h"
 #include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelLinkButton.h"

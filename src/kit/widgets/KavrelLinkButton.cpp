@@ -1,5 +1,9 @@
 #include "kit/widgets/KavrelLinkButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
+#include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelPainting.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 
@@ -19,7 +23,8 @@ void KavrelLinkButton::setLook(const Look &look)
 QSize KavrelLinkButton::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(text()) + 4, metrics.height() + 6);
+    // Room round the text for the focus ring.
+    return QSize(metrics.horizontalAdvance(text()) + 12, metrics.height() + 8);
 }
 
 void KavrelLinkButton::paintEvent(QPaintEvent *)
@@ -36,4 +41,14 @@ void KavrelLinkButton::paintEvent(QPaintEvent *)
         const int baseline = (height() + metrics.ascent() - metrics.descent()) / 2 + 2;
         painter.drawLine((this->width() - width) / 2, baseline, (this->width() + width) / 2, baseline);
     }
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this,
+                           KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring), 5),
+                           palette().color(QPalette::Window));
+}
+
+void KavrelLinkButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }

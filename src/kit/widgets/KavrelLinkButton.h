@@ -5,7 +5,7 @@
 #include <QAbstractButton>
 
 // A text button drawn as a link: coloured text and no box, underlined under the pointer and
-// while focused. Disabled, it takes its look's disabled colour.
+// while focused, with the kit's focus ring round it. Disabled, it takes its look's disabled colour.
 class KavrelLinkButton final : public QAbstractButton
 {
     Q_OBJECT
@@ -26,6 +26,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     Look m_look;

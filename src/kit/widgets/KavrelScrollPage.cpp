@@ -14,6 +14,9 @@ QScrollArea *install(QWidget *owner)
     auto *area = new QScrollArea(owner);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the controls it holds (and scrolls them into sight), never to the area
+    // itself, which has no name and nothing to press.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Shown only while the content is taller than the window; styles with transient scroll
     // bars keep it out of sight until the user scrolls.

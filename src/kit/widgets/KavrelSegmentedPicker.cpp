@@ -1,6 +1,7 @@
 #include "kit/widgets/KavrelSegmentedPicker.h"
 
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 
@@ -55,6 +56,9 @@ void KavrelSegmentedPicker::paintEvent(QPaintEvent *)
         KavrelSymbols::paint(painter, symbol, m_segments[i].symbol,
                              (selected ? KavrelSystemColors::label : KavrelSystemColors::secondaryLabel).resolve(palette()));
     }
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this, KavrelPainting::capsule(QRectF(rect()).adjusted(ring, ring, -ring, -ring)),
+                           palette().color(QPalette::Window));
 }
 
 void KavrelSegmentedPicker::mouseReleaseEvent(QMouseEvent *event)

@@ -54,9 +54,7 @@ void KavrelSwitch::paintEvent(QPaintEvent *)
     KavrelPainting::drawSoftShadow(painter, knobPath, m_look.knobShadow, 3, QPointF(0, 1));
     painter.fillPath(knobPath, Qt::white);
 
-    if (m_look.focusRingFromKeyboardOnly ? KavrelFocusRing::shows(this) : hasFocus()) {
-        const double inset = m_look.focusRingInset;
-        painter.strokePath(KavrelPainting::capsule(QRectF(rect()).adjusted(inset, inset, -inset, -inset)),
-                           QPen(m_look.focusRing.resolve(palette(), m_look.focusRingOpacity), m_look.focusRingWidth));
-    }
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this, KavrelPainting::capsule(QRectF(rect()).adjusted(ring, ring, -ring, -ring)),
+                           palette().color(QPalette::Window));
 }

@@ -6,7 +6,8 @@
 #include <QVariantAnimation>
 
 // An on/off switch: a capsule track with a round white knob. Space toggles it. Its look sets
-// the track's colours, whether the knob slides or jumps, and how focus and a disabled state show.
+// the track's colours, whether the knob slides or jumps, and how a disabled state shows; the
+// kit's focus ring goes round the track.
 class KavrelSwitch final : public QAbstractButton
 {
     Q_OBJECT
@@ -23,11 +24,6 @@ public:
         QColor knobShadow = QColor(0, 0, 0, 50);
         int slideMilliseconds = 0;  // zero: the knob jumps
         double disabledOpacity = 1;
-        KavrelDynamicColor focusRing = KavrelSystemColors::accent;
-        double focusRingOpacity = 1;
-        double focusRingWidth = 1.5;
-        double focusRingInset = 0.5;
-        bool focusRingFromKeyboardOnly = false;  // else any focus shows it
     };
 
     explicit KavrelSwitch(const Look &look, QWidget *parent = nullptr);

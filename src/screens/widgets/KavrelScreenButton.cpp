@@ -19,7 +19,7 @@ KavrelCapsuleButton::Look look(KavrelDynamicColor tint, KavrelDynamicColor foreg
     look.symbolSpacing = 5;
     look.symbolTrails = true;
     look.paintSymbol = KavrelScreenSymbols::paint;
-    look.showsFocusRing = true;
+    look.focusRing = {.inset = 1, .radiusGrowth = 0.5};
     return look;
 }
 
@@ -29,7 +29,6 @@ KavrelCapsuleButton *make(const QString &text, const KavrelCapsuleButton::Look &
     button->setLook(look);
     button->setText(text);
     button->setFocusPolicy(Qt::StrongFocus);
-    button->setActivatesOnReturn(true);
     button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
     QFont buttonFont = button->font();
     buttonFont.setPixelSize(13);

@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelScreenPanel.h"
 
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 
 #include <QPainter>
@@ -23,6 +24,12 @@ void KavrelScreenPanel::paintEvent(QPaintEvent *)
     if (m_look.shadowOpacity > 0)
         KavrelPainting::drawSoftShadow(painter, shape, QColor(0, 0, 0, int(255 * m_look.shadowOpacity)), m_look.shadowRadius,
                                        QPointF(0, m_look.shadowOffset));
-    KavrelPainting::fillAndStroke(painter, shape, m_look.fill.resolve(palette(), m_look.fillOpacity),
-                                  m_look.stroke.resolve(palette(), m_look.strokeOpacity));
+    const QColor fill = m_look.fill.resolve(palette(), m_look.fillOpacity);
+    KavrelPainting::fillAndStroke(painter, shape, fill, m_look.stroke.resolve(palette(), m_look.strokeOpacity));
+    // A panel that takes the keyboard (the account card) shows it as every control does.
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this,
+                           KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring),
+                                                                 m_look.radius - ring),
+                           fill);
 }

@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelSettingsUpdateRow.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "accounts/AppConfigurationStore.h"
@@ -34,11 +35,8 @@ QString KavrelSettingsUpdateRow::tooltipText()
 
 void KavrelSettingsUpdateRow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 void KavrelSettingsUpdateRow::paintEvent(QPaintEvent *)
@@ -52,10 +50,8 @@ void KavrelSettingsUpdateRow::paintEvent(QPaintEvent *)
     const double hover = underMouse() ? 1.04 : 1.0;
     KavrelPainting::fillAndStroke(painter, tile, KavrelSettingsTheme::controlFill.resolve(palette(), hover),
                                   KavrelSettingsTheme::controlBorder.resolve(palette()));
-    if (KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
-        painter.drawPath(KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 18));
-    }
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 17.5),
+                           KavrelSettingsTheme::controlFill.resolve(palette()));
     qreal x = 16;
     KavrelScreenSymbols::paint(painter, QRectF(x, (height() - 18) / 2.0, 18, 18), QStringLiteral("arrow.down.circle.fill"),
                                KavrelSettingsTheme::accent.resolve(palette()));

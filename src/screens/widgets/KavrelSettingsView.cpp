@@ -35,11 +35,6 @@ KavrelSwitch::Look switchLook()
     look.offOpacity = 1;
     look.onTrack = KavrelSettingsTheme::accent;
     look.slideMilliseconds = 140;
-    look.focusRing = KavrelSettingsTheme::accent;
-    look.focusRingOpacity = 0.6;
-    look.focusRingWidth = 2;
-    look.focusRingInset = 1;
-    look.focusRingFromKeyboardOnly = true;
     return look;
 }
 

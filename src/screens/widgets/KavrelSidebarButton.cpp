@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelSidebarButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "kit/KavrelPalette.h"
@@ -72,11 +73,8 @@ QString KavrelSidebarButton::captionText(qreal width) const
 
 void KavrelSidebarButton::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 void KavrelSidebarButton::paintEvent(QPaintEvent *)
@@ -90,11 +88,8 @@ void KavrelSidebarButton::paintEvent(QPaintEvent *)
     using namespace KavrelShellTheme;
     KavrelPainting::fillAndStroke(painter, shape, (m_selected ? selectedButtonFill : buttonFill).resolve(palette()),
                                   (m_selected ? selectedButtonBorder : buttonBorder).resolve(palette()));
-    if (KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(KavrelPainting::continuousRoundedRect(tile.adjusted(-2, -2, 2, 2), 18));
-    }
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(tile.adjusted(-2, -2, 2, 2), 18),
+                           palette().color(QPalette::Window));
     const qreal symbolSide = 20;
     KavrelScreenSymbols::paint(painter, QRectF(tile.center() - QPointF(symbolSide / 2, symbolSide / 2), QSizeF(symbolSide, symbolSide)),
                                m_systemImage, (m_selected ? selectedButtonIcon : buttonIcon).resolve(palette()));

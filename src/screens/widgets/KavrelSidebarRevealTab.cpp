@@ -55,10 +55,8 @@ void KavrelSidebarRevealTab::paintEvent(QPaintEvent *)
     KavrelPainting::drawSoftShadow(painter, outline, QColor(0, 0, 0, 20), 5, QPointF(2, 0));
     KavrelPainting::fillAndStroke(painter, outline, KavrelShellTheme::sidebarPanelFill.resolve(palette()),
                                   KavrelShellTheme::sidebarPanelBorder.resolve(palette()));
-    if (KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(KavrelSystemColors::accent.resolve(palette(), 0.8), 2));
-        painter.drawPath(outline);
-    }
+    KavrelFocusRing::paint(painter, this, shape(tab.adjusted(0, 1, -1, -1), 6.5),
+                           KavrelShellTheme::sidebarPanelFill.resolve(palette()));
     KavrelScreenSymbols::paint(painter, QRectF(tab.center() - QPointF(4.5, 4.5), QSizeF(9, 9)), QStringLiteral("chevron.right"),
                                KavrelShellTheme::buttonIcon.resolve(palette()));
 }

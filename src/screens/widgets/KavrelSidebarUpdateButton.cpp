@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelSidebarUpdateButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "localization/KavrelLocalizationStore.h"
@@ -31,11 +32,8 @@ KavrelSidebarUpdateButton::KavrelSidebarUpdateButton(QWidget *parent) : QAbstrac
 
 void KavrelSidebarUpdateButton::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        click();
-        return;
-    }
-    QAbstractButton::keyPressEvent(event);
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 void KavrelSidebarUpdateButton::paintEvent(QPaintEvent *)
@@ -51,10 +49,7 @@ void KavrelSidebarUpdateButton::paintEvent(QPaintEvent *)
     shadow.setAlphaF(0.22f);
     KavrelPainting::drawSoftShadow(painter, shape, shadow, 10, QPointF(0, 5));
     KavrelPainting::fillAndStroke(painter, shape, blue, QColor(255, 255, 255, 56));
-    if (KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(QColor(255, 255, 255, 200), 2));
-        painter.drawPath(KavrelPainting::continuousRoundedRect(area.adjusted(2, 2, -2, -2), 13));
-    }
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(area.adjusted(2, 2, -2, -2), 13), blue);
     const QFontMetricsF metrics(font());
     const qreal symbolSide = 14;
     const qreal textWidth = metrics.horizontalAdvance(text());

@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelSidebarVisibilityButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "localization/KavrelLocalizationStore.h"
@@ -31,16 +32,23 @@ void KavrelSidebarVisibilityButton::setSidebarHidden(bool hidden)
     update();
 }
 
+void KavrelSidebarVisibilityButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
+}
+
 void KavrelSidebarVisibilityButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     if (isDown())
         painter.setOpacity(0.7);
-    if (KavrelFocusRing::shows(this) || underMouse()) {
-        painter.fillPath(KavrelPainting::continuousRoundedRect(QRectF(rect()), 6),
-                         KavrelShellTheme::buttonIcon.resolve(palette(), KavrelFocusRing::shows(this) ? 0.16 : 0.08));
-    }
+    if (underMouse())
+        painter.fillPath(KavrelPainting::continuousRoundedRect(QRectF(rect()), 6), KavrelShellTheme::buttonIcon.resolve(palette(), 0.08));
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(ring, ring, -ring, -ring), 5),
+                           palette().color(QPalette::Window));
     const qreal side = 16;
     KavrelScreenSymbols::paint(painter, QRectF((width() - side) / 2, (height() - side) / 2, side, side),
                                QStringLiteral("sidebar.left"), KavrelShellTheme::buttonIcon.resolve(palette()));

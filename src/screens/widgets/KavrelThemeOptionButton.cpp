@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelThemeOptionButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "localization/KavrelLocalizationStore.h"
@@ -90,12 +91,9 @@ void KavrelThemeOptionButton::keyPressEvent(QKeyEvent *event)
                 options.at(index)->setFocus(Qt::TabFocusReason);
         }
         return;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        click();
-        return;
     default:
-        QAbstractButton::keyPressEvent(event);
+        if (!KavrelButtonKeys::pressOnReturn(this, event))
+            QAbstractButton::keyPressEvent(event);
     }
 }
 
@@ -113,10 +111,8 @@ void KavrelThemeOptionButton::paintEvent(QPaintEvent *)
         painter.fillPath(tile, KavrelSettingsTheme::selectedControlFill.resolve(palette()));
         painter.restore();
     }
-    if (KavrelFocusRing::shows(this)) {
-        painter.setPen(QPen(KavrelSettingsTheme::accent.resolve(palette(), 0.8), 2));
-        painter.drawPath(tile);
-    }
+    KavrelFocusRing::paint(painter, this, tile,
+                           highlight > 0.5 ? KavrelSettingsTheme::selectedControlFill.resolve(palette()) : palette().color(QPalette::Window));
     // The accent fades in over the plain colour as the tile does.
     const qreal symbolSide = 17;
     const QFontMetricsF metrics(font());

@@ -36,9 +36,6 @@ KavrelCapsuleButton *action(const QString &titleKey, const QString &symbol, QWid
     look.paintSymbol = SignInSymbols::paint;
     look.darkensWhenPressed = true;
     look.disabledOpacity = 0.55;
-    look.showsFocusRing = true;
-    look.focusRing = {
-        .color = white, .opacity = 160.0 / 255, .inset = 0, .radiusGrowth = 0, .fromKeyboardOnly = false};
     auto *button = new KavrelCapsuleButton(parent);
     button->setLook(look);
     button->setFont(ThemedLabel::font(16, QFont::Bold));

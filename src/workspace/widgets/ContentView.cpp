@@ -3,6 +3,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelArrivalFocus.h"
+#include "kit/widgets/KavrelFocusReturn.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
@@ -130,6 +131,9 @@ void ContentView::buildToolbar(SurfaceCard *hero)
     m_toolbar->setContentsMargins(0, 0, 0, 0);
     m_toolbar->setSpacing(12);
     m_primary = new PrimaryActionButton(row);
+    // Stopping or starting from the keyboard disables the button while it runs: the keyboard
+    // comes back to it once it can be pressed again.
+    m_primaryFocus = new KavrelFocusReturn(m_primary);
     m_microphone = new WorkspaceMicrophoneControl(m_viewModel, row);
     m_statusPill = new KavrelPill(row);
     KavrelPill::Look pill;
@@ -160,6 +164,9 @@ void ContentView::buildWorkspace()
 {
     m_workspaceScroll = new QScrollArea(this);
     m_workspaceScroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the controls it holds (and scrolls them into sight), never to the area
+    // itself, which has no name and nothing to press.
+    m_workspaceScroll->setFocusPolicy(Qt::NoFocus);
     m_workspaceScroll->setWidgetResizable(true);
     m_workspaceScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_workspaceScroll->viewport()->setAutoFillBackground(false);
@@ -264,8 +271,10 @@ void ContentView::refreshToolbar()
         m_primary->setContent(m_texts.localized(QStringLiteral("Start Listening")),
                               m_compact ? QString() : m_texts.localized(QStringLiteral("system audio")),
                               QStringLiteral("play.fill"), startTint);
-    m_primary->setEnabled(!primaryActionDisabled());
-    m_primary->setVisible(!active || !focus);
+    m_primaryFocus->change([&] {
+        m_primary->setEnabled(!primaryActionDisabled());
+        m_primary->setVisible(!active || !focus);
+    });
     m_microphone->setVisible(active && !focus);
     const std::optional<QString> activity = m_viewModel.assistantActivityText();
     m_statusPill->setText(activity.value_or(QString()));

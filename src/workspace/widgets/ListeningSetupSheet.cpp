@@ -3,6 +3,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSwitch.h"
@@ -55,8 +56,9 @@ protected:
         KavrelPainting::fillGradient(painter, shape, QColor::fromRgbF(0.93, 0.18, 0.16), QColor::fromRgbF(0.70, 0.08, 0.12));
         if (isDown())
             painter.fillPath(shape, QColor(0, 0, 0, 30));
-        if (hasFocus())
-            painter.strokePath(QPainterPath(shape), QPen(QColor(255, 255, 255, 200), 1.5));
+        QPainterPath ring;
+        ring.addEllipse(circle.adjusted(2.5, 2.5, -2.5, -2.5));
+        KavrelFocusRing::paint(painter, this, ring, QColor::fromRgbF(0.82, 0.13, 0.14));
         WorkspaceSymbols::paint(painter, QRectF(circle.center().x() - 20, circle.top() + 24, 40, 40),
                                 QStringLiteral("record.circle.fill"), Qt::white);
         QFont font = this->font();
@@ -126,10 +128,13 @@ void paintPickerFace(QWidget *picker, const QString &text, const QIcon &icon)
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette &colours = picker->palette();
     const QRectF area = QRectF(picker->rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    KavrelPainting::fillAndStroke(painter, KavrelPainting::continuousRoundedRect(area, 9),
-                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.1),
-                                  picker->hasFocus() ? KavrelSystemColors::accent.resolve(colours, 0.7)
-                                                     : KavrelSystemColors::secondaryLabel.resolve(colours, 0.18));
+    const QColor fill = KavrelSystemColors::secondaryLabel.resolve(colours, 0.1);
+    KavrelPainting::fillAndStroke(painter, KavrelPainting::continuousRoundedRect(area, 9), fill,
+                                  KavrelSystemColors::secondaryLabel.resolve(colours, 0.18));
+    const double ring = KavrelFocusRing::width / 2;
+    KavrelFocusRing::paint(painter, picker,
+                           KavrelPainting::continuousRoundedRect(QRectF(picker->rect()).adjusted(ring, ring, -ring, -ring), 9 - ring),
+                           fill);
     double x = 11;
     if (!icon.isNull()) {
         icon.paint(&painter, QRect(int(x), (picker->height() - 14) / 2, 14, 14));
@@ -211,6 +216,9 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
 
     auto *scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the controls it holds (and scrolls them into sight), never to the area
+    // itself, which has no name and nothing to press.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

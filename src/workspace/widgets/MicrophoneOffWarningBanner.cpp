@@ -8,6 +8,11 @@
 #include <QLabel>
 #include <QPainter>
 
+namespace {
+// The banner keeps its warm light look in the dark appearance too.
+const QColor bannerFill = QColor::fromRgbF(1.0, 0.95, 0.86);
+} // namespace
+
 MicrophoneOffWarningBanner::MicrophoneOffWarningBanner(QWidget *parent)
     : QWidget(parent), m_label(new QLabel(this)),
       m_dismiss(WorkspaceButtons::icon(QStringLiteral("xmark.circle.fill"), QSize(24, 24), 15, this))
@@ -27,6 +32,7 @@ MicrophoneOffWarningBanner::MicrophoneOffWarningBanner(QWidget *parent)
     layout->addWidget(m_label, 1);
     layout->addWidget(m_dismiss);
     m_dismiss->setSymbolColor(QColor::fromRgbF(0.70, 0.34, 0.04, 0.72));
+    m_dismiss->setSurfaceColor(bannerFill);
     connect(m_dismiss, &QAbstractButton::clicked, this, &MicrophoneOffWarningBanner::dismissed);
 }
 
@@ -41,7 +47,7 @@ void MicrophoneOffWarningBanner::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     KavrelPainting::fillAndStroke(painter, KavrelPainting::continuousRoundedRect(rect(), 14),
-                                  QColor::fromRgbF(1.0, 0.95, 0.86), QColor::fromRgbF(0.90, 0.48, 0.08, 0.32));
+                                  bannerFill, QColor::fromRgbF(0.90, 0.48, 0.08, 0.32));
     WorkspaceSymbols::paint(painter, QRectF(14 + 3, (height() - 18) / 2.0, 18, 18), QStringLiteral("mic.slash.fill"),
                             QColor::fromRgbF(0.86, 0.43, 0.02));
 }

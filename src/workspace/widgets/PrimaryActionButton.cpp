@@ -1,8 +1,11 @@
 #include "workspace/widgets/PrimaryActionButton.h"
 
+#include "kit/widgets/KavrelButtonKeys.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -57,6 +60,12 @@ QSize PrimaryActionButton::sizeHint() const
     return QSize(horizontalPadding * 2 + symbolSize + spacing + textWidth + 2, faceHeight + shadowRoom);
 }
 
+void PrimaryActionButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
+}
+
 void PrimaryActionButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -73,11 +82,8 @@ void PrimaryActionButton::paintEvent(QPaintEvent *)
     KavrelPainting::fillGradient(painter, shape, m_tint, end);
     if (isDown())
         painter.fillPath(shape, QColor(0, 0, 0, 30));
-    if (hasFocus()) {
-        QColor ring(Qt::white);
-        ring.setAlphaF(0.8);
-        painter.strokePath(KavrelPainting::continuousRoundedRect(face.adjusted(2.5, 2.5, -2.5, -2.5), 14), QPen(ring, 1.5));
-    }
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(face.adjusted(2.5, 2.5, -2.5, -2.5), 14),
+                           m_tint);
 
     const QFont title = titleFont();
     const QFont subtitle = subtitleFont();

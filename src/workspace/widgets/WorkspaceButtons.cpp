@@ -34,8 +34,7 @@ KavrelCapsuleButton::Look toolbarLook(bool isActive)
     look.paintSymbol = WorkspaceSymbols::paint;
     look.darkensWhenPressed = true;
     look.pressedShade = 20;
-    look.showsFocusRing = true;
-    look.focusRing = {.opacity = 1, .width = 1.5, .inset = 2.5, .radiusGrowth = -2, .fromKeyboardOnly = false};
+    look.focusRing = {.inset = 2.5, .radiusGrowth = -2};
     return look;
 }
 
@@ -69,7 +68,6 @@ KavrelIconButton *icon(const QString &symbol, QSize size, double symbolSize, QWi
     look.paintSymbol = WorkspaceSymbols::paint;
     look.hoverPlateOpacity = 0.12;
     look.pressedPlateOpacity = 0.22;
-    look.showsFocusRing = true;
     look.disabledOpacity = 0.4;
     auto *button = new KavrelIconButton(look, parent);
     button->setSymbol(symbol);

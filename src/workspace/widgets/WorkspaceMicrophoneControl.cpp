@@ -2,12 +2,15 @@
 
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelButtonKeys.h"
+#include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "session/SubtitleViewModel.h"
 #include "workspace/widgets/MicrophoneLevelBars.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
@@ -106,6 +109,10 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     const QRect area = event->rect();
     painter.drawPixmap(area, m_face, QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio));
+    // The ring follows the keyboard's use of the window, which the kept face knows nothing of.
+    const QRectF face(0.5, 0.5, width() - 1, faceHeight - 1);
+    KavrelFocusRing::paint(painter, this, KavrelPainting::continuousRoundedRect(face.adjusted(2.5, 2.5, -2.5, -2.5), 13.5),
+                           m_viewModel.isMicrophoneListening() ? listeningFill : idleFill.resolve(palette()));
     // A repaint of the bars alone leaves the symbol and the label, which lie beside them, as they are.
     if (event->region().intersects(contentArea()))
         paintContent(painter);
@@ -127,9 +134,6 @@ void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
     KavrelPainting::drawSoftShadow(painter, shape, QColor::fromRgbF(0, 0, 0, 0.04), 10, QPointF(0, 4));
     KavrelPainting::fillAndStroke(painter, shape, listening ? listeningFill : idleFill.resolve(palette()),
                                   listening ? QColor::fromRgbF(1, 0.23, 0.19, 0.18) : idleBorder.resolve(palette()));
-    if (hasFocus())
-        painter.strokePath(KavrelPainting::continuousRoundedRect(face.adjusted(2, 2, -2, -2), 14),
-                           QPen(listening ? QColor(Qt::white) : KavrelSystemColors::accent.resolve(palette()), 1.5));
 }
 
 void WorkspaceMicrophoneControl::paintContent(QPainter &painter) const
@@ -176,16 +180,10 @@ void WorkspaceMicrophoneControl::changeEvent(QEvent *event)
     }
 }
 
-void WorkspaceMicrophoneControl::focusInEvent(QFocusEvent *event)
+void WorkspaceMicrophoneControl::keyPressEvent(QKeyEvent *event)
 {
-    QAbstractButton::focusInEvent(event);
-    forgetFace();
-}
-
-void WorkspaceMicrophoneControl::focusOutEvent(QFocusEvent *event)
-{
-    QAbstractButton::focusOutEvent(event);
-    forgetFace();
+    if (!KavrelButtonKeys::pressOnReturn(this, event))
+        QAbstractButton::keyPressEvent(event);
 }
 
 QMenu *WorkspaceMicrophoneControl::buildMenu(QWidget *parent) const

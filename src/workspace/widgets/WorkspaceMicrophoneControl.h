@@ -31,12 +31,11 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void refresh();
-    // The kept part (shape, shadow, focus ring) and the part drawn every time (symbol, label).
+    // The kept part (shape and shadow) and the part drawn every time (symbol, label).
     void paintFace(QPainter &painter) const;
     // Where the symbol and the label are drawn: everything left of the level bars.
     QRect contentArea() const;

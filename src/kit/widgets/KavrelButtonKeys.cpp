@@ -1,0 +1,20 @@
+#include "kit/widgets/KavrelButtonKeys.h"
+
+#include <QAbstractButton>
+#include <QKeyEvent>
+
+namespace KavrelButtonKeys {
+
+bool pressOnReturn(QAbstractButton *button, QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    if (event->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    if (!event->isAutoRepeat() && button->isEnabled())
+        button->click();
+    event->accept();
+    return true;
+}
+
+} // namespace KavrelButtonKeys

@@ -1,0 +1,248 @@
+// The history screen without a mouse, on the real X server with its window manager: the search
+// field and the cards show where the keyboard is on the screen, in the light and the dark look;
+// Tab goes from a card on to its Open and Delete, and Return or Space presses them; after a
+// delete the keyboard is on the card that took the deleted one's place, and a card opened with
+// Return hands it to the detail's first control. Keys are typed into the window that has the
+// keyboard.
+
+#include "HistoryTestClient.h"
+#include "HistoryTestData.h"
+
+#include "history/KavrelHistorySessionListModel.h"
+#include "history/KavrelHistoryViewModel.h"
+#include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "history/widgets/KavrelHistoryDetailTabBar.h"
+#include "history/widgets/KavrelHistorySearchField.h"
+#include "history/widgets/KavrelHistorySessionCardDelegate.h"
+#include "history/widgets/KavrelHistoryView.h"
+#include "kit/KavrelPalette.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "support/FocusRingCheck.h"
+#include "support/Screenshots.h"
+#include "support/X11TestMain.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QHash>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWindow>
+
+using namespace HistoryTestData;
+using Part = KavrelHistorySessionCardDelegate::Part;
+
+namespace {
+
+void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget *window = QApplication::activeWindow();
+    QVERIFY(window);
+    QTest::keyClick(window->windowHandle(), key, modifiers);
+}
+
+} // namespace
+
+class tst_KavrelHistoryKeyboard : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void searchAndCardsShowTheKeyboard_data();
+    void searchAndCardsShowTheKeyboard();
+    void cardActionsFromTheKeyboard();
+
+private:
+    void makeView(KavrelColorScheme scheme);
+    std::shared_ptr<HistoryTestCall> pending(const QString &operation);
+
+    std::shared_ptr<HistoryTestClient> m_client;
+    std::unique_ptr<QWidget> m_window;
+    KavrelHistoryView *m_view = nullptr;
+};
+
+void tst_KavrelHistoryKeyboard::init()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
+        QSKIP("no X server: run under scripts/test, which starts one");
+    m_client = std::make_shared<HistoryTestClient>();
+}
+
+void tst_KavrelHistoryKeyboard::cleanup()
+{
+    m_window.reset();
+    m_view = nullptr;
+    if (!m_client)
+        return;
+    for (const auto &call : m_client->calls) {
+        if (!call->answered)
+            call->fail(QStringLiteral("test over"));
+    }
+    m_client.reset();
+}
+
+void tst_KavrelHistoryKeyboard::makeView(KavrelColorScheme scheme)
+{
+    Screenshots::applyProgramPalette({scheme, KavrelAppLanguage::russian, QString()});
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    m_window = std::make_unique<QWidget>();
+    auto *layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new KavrelHistoryView(m_client);
+    layout->addWidget(m_view);
+    m_window->resize(1100, 700);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    pending(QStringLiteral("fetchSessions"))->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}));
+    m_view->refresh();
+    QTRY_COMPARE(m_view->listView()->model()->rowCount(), 3);
+    QTest::qWait(200);
+}
+
+std::shared_ptr<HistoryTestCall> tst_KavrelHistoryKeyboard::pending(const QString &operation)
+{
+    std::shared_ptr<HistoryTestCall> call;
+    (void)QTest::qWaitFor([&] { return bool(call = m_client->pending(operation)); }, 3000);
+    if (!call)
+        qFatal("no pending %s call", qPrintable(operation));
+    return call;
+}
+
+void tst_KavrelHistoryKeyboard::searchAndCardsShowTheKeyboard_data()
+{
+    QTest::addColumn<int>("scheme");
+    QTest::newRow("light") << int(KavrelColorScheme::light);
+    QTest::newRow("dark") << int(KavrelColorScheme::dark);
+}
+
+// The search field shows the keyboard by more than its caret, the card by its ring, and the
+// card's Open and Delete by theirs.
+void tst_KavrelHistoryKeyboard::searchAndCardsShowTheKeyboard()
+{
+    QFETCH(int, scheme);
+    makeView(KavrelColorScheme(scheme));
+    if (QTest::currentTestFailed())
+        return;
+    QWidget *window = m_window.get();
+    KavrelHistorySearchField *search = m_view->searchField();
+    QListView *list = m_view->listView();
+
+    // The field, before and after it takes the keyboard (the caret alone does not count: the
+    // ring must be there whether the caret blinks on or off).
+    list->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    QTest::qWait(100);
+    const QRect field(search->mapTo(window, QPoint(0, 0)), search->size());
+    const QImage fieldBefore = FocusRingCheck::grab(window, field);
+    search->lineEdit()->setFocus(Qt::OtherFocusReason);
+    const QString fieldProblem = FocusRingCheck::waitForRing(window, field, fieldBefore);
+    QVERIFY2(fieldProblem.isEmpty(), qPrintable(QStringLiteral("search field: ") + fieldProblem));
+
+    // Tab from the field to the list: the first card wears the ring.
+    const QRect card(list->viewport()->mapTo(window, list->visualRect(list->model()->index(0, 0)).topLeft()),
+                     list->visualRect(list->model()->index(0, 0)).size());
+    const QImage cardBefore = FocusRingCheck::grab(window, card);
+    for (int press = 0; press < 4 && !list->hasFocus(); ++press)
+        typeKey(Qt::Key_Tab);
+    QTRY_VERIFY(list->hasFocus());
+    QCOMPARE(list->currentIndex().row(), 0);
+    const QString cardProblem = FocusRingCheck::waitForRing(window, card, cardBefore);
+    QVERIFY2(cardProblem.isEmpty(), qPrintable(QStringLiteral("card: ") + cardProblem));
+
+    // Tab goes on to Open, then Delete: each wears the ring, measured on the button alone.
+    auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
+    const QRect cardInList = list->visualRect(list->model()->index(0, 0));
+    // Where the buttons lie, probed every other pixel (a pixel's slack round each is no matter).
+    QHash<int, QRect> buttons;
+    for (int y = cardInList.top(); y <= cardInList.bottom(); y += 2) {
+        for (int x = cardInList.left(); x <= cardInList.right(); x += 2)
+            buttons[int(delegate->partAt(cardInList, QPoint(x, y)))] |= QRect(x - 1, y - 1, 3, 3);
+    }
+    for (const Part part : {Part::open, Part::remove}) {
+        QRect button = buttons.value(int(part));
+        QVERIFY(!button.isEmpty());
+        button.translate(card.topLeft() - cardInList.topLeft());
+        typeKey(Qt::Key_Tab);
+        QCOMPARE(delegate->keyboardPart(), part);
+        QVERIFY(list->hasFocus());
+        const QImage buttonBefore = cardBefore.copy(button.translated(-card.topLeft()));
+        const QString problem = FocusRingCheck::waitForRing(window, button, buttonBefore);
+        QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("part %1: %2").arg(int(part)).arg(problem)));
+        // The window as it shows the button's ring, for review by eye.
+        const QDir folder(QDir(Screenshots::directory()).filePath(QStringLiteral("focus")));
+        folder.mkpath(QStringLiteral("."));
+        FocusRingCheck::grab(window, window->rect())
+            .save(folder.filePath(QStringLiteral("history-%1-%2.png")
+                                      .arg(part == Part::open ? QStringLiteral("open") : QStringLiteral("delete"),
+                                           scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru"))));
+    }
+}
+
+void tst_KavrelHistoryKeyboard::cardActionsFromTheKeyboard()
+{
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
+    QListView *list = m_view->listView();
+    auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
+    m_view->searchField()->lineEdit()->setFocus(Qt::TabFocusReason);
+    for (int press = 0; press < 4 && !list->hasFocus(); ++press)
+        typeKey(Qt::Key_Tab);
+    QTRY_VERIFY(list->hasFocus());
+
+    // Tab leaves the list after the card's Delete; Shift+Tab comes back to that last stop.
+    typeKey(Qt::Key_Tab);
+    typeKey(Qt::Key_Tab);
+    QCOMPARE(delegate->keyboardPart(), Part::remove);
+    typeKey(Qt::Key_Tab);
+    QTRY_VERIFY(!list->hasFocus());
+    typeKey(Qt::Key_Backtab);
+    QTRY_VERIFY(list->hasFocus());
+    QCOMPARE(delegate->keyboardPart(), Part::remove);
+    // Up and down go between cards, on the card itself.
+    typeKey(Qt::Key_Down);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QCOMPARE(delegate->keyboardPart(), Part::none);
+
+    // Space on Delete asks; confirming removes the card, and the keyboard is on the card that
+    // took its place.
+    typeKey(Qt::Key_Tab);
+    typeKey(Qt::Key_Tab);
+    QCOMPARE(delegate->keyboardPart(), Part::remove);
+    typeKey(Qt::Key_Space);
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    QCOMPARE(m_view->pendingDeleteSession()->id, QStringLiteral("m2"));
+    QTRY_COMPARE(QApplication::activeWindow(), m_view->deleteConfirmation());
+    for (QAbstractButton *button : m_view->deleteConfirmation()->buttons()) {
+        if (m_view->deleteConfirmation()->buttonRole(button) == QMessageBox::DestructiveRole)
+            button->click();
+    }
+    pending(QStringLiteral("deleteSession"))->answer();
+    QTRY_COMPARE(list->model()->rowCount(), 2);
+    QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(list));
+    QCOMPARE(list->currentIndex().data(KavrelHistorySessionListModel::idRole).toString(), QStringLiteral("m3"));
+
+    // Tab to Open and Return: the detail opens with the keyboard on its first control.
+    typeKey(Qt::Key_Tab);
+    QCOMPARE(delegate->keyboardPart(), Part::open);
+    typeKey(Qt::Key_Return);
+    QCOMPARE(pending(QStringLiteral("fetchSessionDetail"))->id, QStringLiteral("m3"));
+    QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
+    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    pending(QStringLiteral("fetchSessionDetail"))->answerDetail(record(QStringLiteral("m3"), QStringLiteral("Hello")));
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(sheet));
+    QTRY_VERIFY(sheet->findChild<KavrelHistoryDetailTabBar *>());
+    QTRY_VERIFY2(QApplication::focusWidget() == sheet->findChild<KavrelHistoryDetailTabBar *>(),
+                 QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    sheet->reject();
+}
+
+KAVREL_X11_TEST_MAIN(tst_KavrelHistoryKeyboard, "KAVREL_TEST_X11")
+
+#include "tst_KavrelHistoryKeyboard.moc"
