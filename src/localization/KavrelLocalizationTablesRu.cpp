@@ -143,6 +143,12 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"КАВРЕЛ is already running", "КАВРЕЛ уже запущен"},
     {"Another copy of КАВРЕЛ is already running with these settings, so this one will close.",
      "Другая копия КАВРЕЛ уже работает с этими настройками, поэтому эта копия закроется."},
+    // A second start beside a copy that hangs or is stopped.
+    {"КАВРЕЛ is running but does not answer", "КАВРЕЛ запущен, но не отвечает"},
+    {"A copy of КАВРЕЛ is already running but does not answer, so nothing opens. End it in the system monitor or "
+     "with the command “kill -9 %@” in a terminal, then start КАВРЕЛ again.",
+     "Копия КАВРЕЛ уже запущена, но не отвечает, поэтому ничего не открывается. Завершите её в системном мониторе "
+     "или командой «kill -9 %@» в терминале, затем снова запустите КАВРЕЛ."},
 };
 
 // Texts of the program's own errors. A key with "%@" also reads a composed message: the
