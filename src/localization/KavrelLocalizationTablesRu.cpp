@@ -139,6 +139,12 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"Show sidebar", "Показать боковую панель"},
     {"Hide sidebar", "Скрыть боковую панель"},
 
+    // The sign-in screen after a sign-out that stopped the listening.
+    {"Listening stopped because you were signed out. The meeting is kept on this computer and will be saved to "
+     "the history when you sign in to its account again.",
+     "Прослушивание остановлено, потому что вы вышли из аккаунта. Встреча сохранена на этом компьютере и попадёт "
+     "в историю, когда вы снова войдёте в её аккаунт."},
+
     // A second copy of the program over settings another copy holds.
     {"КАВРЕЛ is already running", "КАВРЕЛ уже запущен"},
     {"Another copy of КАВРЕЛ is already running with these settings, so this one will close.",

@@ -64,6 +64,7 @@ EmailAuthFlowController::EmailAuthFlowController(AuthSessionStore *authStore, co
 {
     if (authStore) {
         connect(authStore, &AuthSessionStore::errorMessageChanged, this, &EmailAuthFlowController::messagesChanged);
+        connect(authStore, &AuthSessionStore::signOutNoticeChanged, this, &EmailAuthFlowController::messagesChanged);
         connect(authStore, &AuthSessionStore::isAuthenticatingChanged, this, &EmailAuthFlowController::messagesChanged);
         connect(authStore, &AuthSessionStore::activeAuthenticationProviderChanged, this,
                 &EmailAuthFlowController::messagesChanged);
@@ -123,6 +124,11 @@ std::optional<QString> EmailAuthFlowController::errorText() const
     if (m_authStore)
         return m_authStore->errorMessage();
     return std::nullopt;
+}
+
+std::optional<QString> EmailAuthFlowController::noticeText() const
+{
+    return m_authStore ? m_authStore->signOutNotice() : std::nullopt;
 }
 
 std::optional<QString> EmailAuthFlowController::progressMessage() const

@@ -66,6 +66,8 @@ public:
     bool showsEmailModeSwitch() const { return m_emailFlow.showsModeSwitch(); }
     // The one error line: the screen's own message first, else the store's.
     std::optional<QString> errorText() const;
+    // The store's word on what the last sign-out stopped, shown beside the error (an interface key).
+    std::optional<QString> noticeText() const;
     // The progress line while a sign-in runs with a known provider (an interface key).
     std::optional<QString> progressMessage() const;
     // "Cancel sign-in" is offered for the browser and system-prompt providers only.
