@@ -225,6 +225,8 @@ const KavrelTranslationPair russianErrorPairs[] = {
      "Время входа через Google истекло, прежде чем КАВРЕЛ получил ответ из браузера."},
     {"Microsoft sign-in timed out before КАВРЕЛ received the browser callback.",
      "Время входа через Microsoft истекло, прежде чем КАВРЕЛ получил ответ из браузера."},
+    {"This sign-in request is no longer valid. Sign in again to get a new authenticator code.",
+     "Этот запрос на вход больше не действителен. Войдите снова, чтобы получить новый код аутентификатора."},
     {"Sign-in was canceled.", "Вход отменён."},
     {"Auth backend request failed with status %@.", "Запрос к серверу авторизации завершился ошибкой (статус %@)."},
     {"Sign in to sync meeting history.", "Войдите, чтобы синхронизировать историю встреч."},

@@ -89,6 +89,8 @@ public:
     TaskHandle<void> resendRegistrationCode(EmailChallenge challenge);
     TaskHandle<void> continueRegistration(EmailVerification verification);
     TaskHandle<void> completeRegistration(EmailVerification verification, std::optional<TotpSetup> setup);
+    // A challenge the server no longer knows leads back to the sign-in step, the e-mail and
+    // password kept, with the store's message saying a new sign-in is needed.
     TaskHandle<void> verifyLoginMfa(MfaChallenge challenge);
     void backFromLoginMfa();
     // From the code or password step of a registration back to its start, to correct the
@@ -123,7 +125,7 @@ private:
     static QCoro::Task<void> runResendCode(Self self, Store store, EmailChallenge challenge);
     static QCoro::Task<void> runSetupTotp(Self self, Store store, EmailVerification verification);
     static QCoro::Task<void> runCompleteRegistration(Store store, CompleteEmailRegistrationInput input);
-    static QCoro::Task<void> runVerifyLoginMfa(Store store, MfaChallenge challenge, QString code);
+    static QCoro::Task<void> runVerifyLoginMfa(Self self, Store store, MfaChallenge challenge, QString code);
 
     void setEmailFlow(EmailAuthFlow flow);
     void clearErrorMessages();
