@@ -25,9 +25,14 @@ used the sign-in request; the next press says so in Russian and leads back to th
 with what was typed, and one press there signs in again. And a token refresh refused for good
 while listening: the listening stops, the sign-in screen says in Russian that the meeting was
 stopped and kept, and the meeting is saved once its account signs in again.
+
+A start beside a copy whose process is stopped (as a hung one is) says in Russian, in a window and
+on its error output, that a copy runs but does not answer and how to end it, and ends with a
+non-zero status; once that copy is gone, a start runs as usual.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -145,8 +150,8 @@ class QuitRun(e2e.Run):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
         and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers",
         "dropped-answers" or "quit-unanswered"; without it, all of those. "accounts-restart" and
-        "accounts-same-run" (two accounts), "lost-code-answer" and "refused-while-listening" run
-        only when named."""
+        "accounts-same-run" (two accounts), "lost-code-answer", "refused-while-listening" and
+        "stopped-copy" run only when named."""
         self.forget_saved_sign_in()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
         if part == "refused-while-listening":
@@ -157,6 +162,9 @@ class QuitRun(e2e.Run):
         self.start_backend()
         if part == "lost-code-answer":
             self.run_lost_code_answer()
+            return
+        if part == "stopped-copy":
+            self.run_stopped_copy()
             return
         if part in ("accounts-restart", "accounts-same-run"):
             self.run_two_accounts(restarts=part == "accounts-restart")
@@ -455,6 +463,55 @@ class QuitRun(e2e.Run):
             raise Failure("the signed-in account's workspace listens without a start")
         self.screenshot("refused-saved")
         self.quit("refused-quit")
+
+    def run_stopped_copy(self):
+        """The first copy's process is stopped; a second start tells the user and ends. The
+        stopped copy is never asked anything over the accessibility bus: it would not answer."""
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(1)
+        first = self.kavrel
+        os.kill(first.pid, signal.SIGSTOP)
+        try:
+            env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0",
+                       KAVREL_AUTH_BASE_URL=self.base_url)
+            log = open(os.path.join(self.work, "kavrel-beside-stopped.log"), "w")
+            second = self.start([self.args.kavrel], env=env, stdout=subprocess.DEVNULL, stderr=log)
+            windows = []
+            deadline = time.time() + 30
+            while time.time() < deadline and not windows:
+                if second.poll() is not None:
+                    raise Failure("the start beside the stopped copy ended with %d and showed nothing"
+                                  % second.returncode)
+                windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "не отвечает"],
+                                         capture_output=True, text=True).stdout.split()
+                time.sleep(0.3)
+            if not windows:
+                raise Failure("the start beside the stopped copy showed no notice")
+            time.sleep(0.5)
+            self.screenshot("stopped-copy-notice")
+            subprocess.run(["xdotool", "windowactivate", "--sync", windows[0]], check=False)
+            subprocess.run(["xdotool", "key", "--window", windows[0], "Return"], check=True)
+            try:
+                code = second.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                raise Failure("the start beside the stopped copy did not end once its notice was closed")
+            said = open(log.name).read()
+            if code == 0:
+                raise Failure("the start beside the stopped copy ended with status 0")
+            if "не отвечает" not in said or "kill -9 %d" % first.pid not in said:
+                raise Failure("the error output does not say what runs and how to end it: %r" % said[-2000:])
+        finally:
+            os.kill(first.pid, signal.SIGCONT)
+        # The stopped copy is ended as the notice says: the next start runs as usual.
+        first.kill()
+        first.wait(timeout=20)
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(1)
+        self.tray_menu("stopped-copy-gone-show", ["Down"])
+        self.find(role="push button", name="Войти по email", timeout=20, what="sign-in screen of the new start")
+        self.quit("stopped-copy-quit")
 
     def listening_window_stays(self):
         """Whether a window titled as listening stays on the screen for some seconds."""
