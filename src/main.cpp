@@ -33,6 +33,8 @@
 #include <QApplication>
 #include <QSessionManager>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     // While a session runs, the window repaints a few small areas many times a second (the level
@@ -59,6 +61,20 @@ int main(int argc, char *argv[])
         return 0;
     case KavrelSingleInstance::StartResult::failed:
         return 1;
+    case KavrelSingleInstance::StartResult::unanswered: {
+        // Nothing of this copy is on screen yet and the running one shows nothing either: the
+        // error output tells a terminal, the box a user who started from the desktop's menu.
+        const KavrelLocalizationStore &localization = KavrelLocalizationStore::shared();
+        const qint64 processId = singleInstance.unansweredProcessId();
+        std::fprintf(stderr, "%s\n",
+                     KavrelAlreadyRunningNotice::notAnsweringText(localization, processId).toUtf8().constData());
+        std::fflush(stderr);
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+            return 1;
+        KavrelAlreadyRunningNotice::openNotAnswering(localization, processId, [] { QCoreApplication::exit(1); });
+        return QApplication::exec();
+    }
     case KavrelSingleInstance::StartResult::run:
         break;
     }

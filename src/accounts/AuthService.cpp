@@ -450,7 +450,17 @@ QCoro::Task<AuthSession> AuthService::verifyEmailMfa(QString challengeId, QStrin
     body.insert(QStringLiteral("email"), email);
     body.insert(QStringLiteral("type"), QStringLiteral("totp"));
     body.insert(QStringLiteral("code"), code);
-    HttpReply reply = co_await postEmailStep(QStringLiteral("api/auth/email/mfa/verify"), body, token);
+    HttpReply reply;
+    try {
+        reply = co_await postEmailStep(QStringLiteral("api/auth/email/mfa/verify"), body, token);
+    } catch (const AuthServiceError &error) {
+        // The server's words for a request it no longer has would leave the user pressing the
+        // same button again; the caller needs to know that only a new sign-in helps.
+        const int status = error.httpStatus();
+        if (error.errorCase() == AuthServiceError::Case::requestFailed && (status == 404 || status == 410))
+            throw AuthServiceError::signInRequestGone(status);
+        throw;
+    }
     AuthSession session = co_await openSessionFromReply(std::move(reply), token);
     co_return session;
 }

@@ -109,7 +109,8 @@ public:
     // leaves the saved session as it was.
     QCoro::Task<EmailLoginResult> loginWithEmail(QString email, QString password,
                                                  CancellationToken token = CancellationToken());
-    // Opens and saves the session before returning it.
+    // Opens and saves the session before returning it. A challenge the server no longer knows
+    // (404 or 410) throws AuthServiceError::signInRequestGone().
     QCoro::Task<AuthSession> verifyEmailMfa(QString challengeId, QString email, QString code,
                                             CancellationToken token = CancellationToken());
     QCoro::Task<EmailChallenge> resendEmailCode(QString challengeId, QString email,

@@ -30,6 +30,8 @@ QString AuthServiceError::message() const
         return QStringLiteral("Google sign-in timed out before КАВРЕЛ received the browser callback.");
     case Case::timedOutWaitingForMicrosoft:
         return QStringLiteral("Microsoft sign-in timed out before КАВРЕЛ received the browser callback.");
+    case Case::signInRequestGone:
+        return QStringLiteral("This sign-in request is no longer valid. Sign in again to get a new authenticator code.");
     case Case::userCancelled:
         return QStringLiteral("Sign-in was canceled.");
     }

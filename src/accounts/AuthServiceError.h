@@ -24,6 +24,9 @@ public:
         invalidResponse,
         timedOutWaitingForGoogle,
         timedOutWaitingForMicrosoft,
+        // The server no longer knows the sign-in request a second-factor code was sent for: it
+        // was used (perhaps by an attempt whose answer was lost) or it expired.
+        signInRequestGone,
         userCancelled,
     };
 
@@ -35,12 +38,14 @@ public:
     // httpStatus is the status of the reply that failed, 0 when the failure is not an HTTP reply.
     static AuthServiceError requestFailed(const QString &text, int httpStatus = 0) { return AuthServiceError(Case::requestFailed, text, httpStatus); }
     static AuthServiceError invalidResponse() { return AuthServiceError(Case::invalidResponse); }
+    static AuthServiceError signInRequestGone(int httpStatus) { return AuthServiceError(Case::signInRequestGone, QString(), httpStatus); }
     static AuthServiceError userCancelled() { return AuthServiceError(Case::userCancelled); }
 
     Case errorCase() const { return m_case; }
     // The text carried by invalidBackendBaseURL, callbackReturnedError and requestFailed.
     QString payload() const { return m_payload; }
-    // For requestFailed raised from a reply status outside 200-299: that status; else 0.
+    // For requestFailed and signInRequestGone raised from a reply status outside 200-299: that
+    // status; else 0.
     int httpStatus() const { return m_httpStatus; }
 
     QString message() const override;

@@ -72,7 +72,17 @@ void AuthSessionStore::setSession(std::optional<AuthSession> session)
     if (m_session == session)
         return;
     m_session = std::move(session);
+    if (m_session)
+        setSignOutNotice(std::nullopt);
     Q_EMIT sessionChanged();
+}
+
+void AuthSessionStore::setSignOutNotice(std::optional<QString> notice)
+{
+    if (m_signOutNotice == notice)
+        return;
+    m_signOutNotice = std::move(notice);
+    Q_EMIT signOutNoticeChanged();
 }
 
 void AuthSessionStore::setIsRestoringSession(bool value)

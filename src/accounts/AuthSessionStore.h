@@ -29,6 +29,7 @@ class AuthSessionStore final : public QObject
     Q_PROPERTY(bool isAuthenticating READ isAuthenticating WRITE setIsAuthenticating NOTIFY isAuthenticatingChanged)
     Q_PROPERTY(bool isSigningOut READ isSigningOut NOTIFY isSigningOutChanged)
     Q_PROPERTY(QString errorMessage READ errorMessageText NOTIFY errorMessageChanged)
+    Q_PROPERTY(QString signOutNotice READ signOutNoticeText NOTIFY signOutNoticeChanged)
 
 public:
     // Localizes the key of the "login expired" text; without one the application's
@@ -54,6 +55,11 @@ public:
     const std::optional<QString> &errorMessage() const { return m_errorMessage; }
     QString errorMessageText() const { return m_errorMessage.value_or(QString()); }
     void setErrorMessage(std::optional<QString> message);
+    // What the sign-in screen tells besides the error: what the end of the last session did to
+    // the work that ran in it (an interface key). A published session takes it back.
+    const std::optional<QString> &signOutNotice() const { return m_signOutNotice; }
+    QString signOutNoticeText() const { return m_signOutNotice.value_or(QString()); }
+    void setSignOutNotice(std::optional<QString> notice);
 
     bool isAuthenticated() const { return m_session.has_value(); }
     std::optional<AuthenticatedUser> currentUser() const;
@@ -94,6 +100,7 @@ Q_SIGNALS:
     void isSigningOutChanged();
     void activeAuthenticationProviderChanged();
     void errorMessageChanged();
+    void signOutNoticeChanged();
 
 private:
     QCoro::Task<void> restoreSession();
@@ -118,6 +125,7 @@ private:
     bool m_isSigningOut = false;
     std::optional<AuthenticationProvider> m_activeAuthenticationProvider;
     std::optional<QString> m_errorMessage;
+    std::optional<QString> m_signOutNotice;
 
     // Renewed by every save and removal of the saved session followed from the service, so
     // work that read the session earlier does not publish it over a newer one.

@@ -194,16 +194,23 @@ void KavrelSingleInstance::setQuitting()
 }
 
 KavrelSingleInstance::StartResult KavrelSingleInstance::start(const QList<QUrl> &urls,
-                                                              std::chrono::milliseconds quitWaitLimit)
+                                                              std::chrono::milliseconds quitWaitLimit,
+                                                              std::chrono::milliseconds answerLimit)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (listen() != ListenResult::anotherInstanceRuns)
             return StartResult::run;
-        const Handover handover = forward(m_socketPath, urls);
+        const Handover handover = forward(m_socketPath, urls, answerLimit);
         if (handover.outcome == Handover::Outcome::delivered)
             return StartResult::handedOver;
         if (handover.outcome == Handover::Outcome::failed)
             return StartResult::failed;
+        if (handover.outcome == Handover::Outcome::unanswered) {
+            qCWarning(KavrelDiagnostics::app()) << "the running copy" << handover.processId
+                                                << "took the request but did not answer";
+            m_unansweredProcessId = handover.processId;
+            return StartResult::unanswered;
+        }
         if (attempt > 0)
             break;
         // Its windows are gone already and it takes nothing; once it has ended (its settings
@@ -240,9 +247,10 @@ KavrelSingleInstance::Handover KavrelSingleInstance::forward(const QString &sock
         const QByteArray answer = socket.readLine().trimmed();
         handover.outcome = answer == quittingAnswer ? Handover::Outcome::declined : Handover::Outcome::delivered;
     } else {
-        // Still connected: the program is busy and reads the request later. Gone without a word:
-        // it ended before it read it.
-        handover.outcome = socket.state() == QLocalSocket::ConnectedState ? Handover::Outcome::delivered
+        // Still connected: the program's event loop does not run (it hangs, or its process is
+        // stopped), and nobody can tell whether it ever will. Gone without a word: it ended
+        // before it read the request.
+        handover.outcome = socket.state() == QLocalSocket::ConnectedState ? Handover::Outcome::unanswered
                                                                           : Handover::Outcome::declined;
     }
     return handover;

@@ -17,7 +17,9 @@
 //
 // Each request is answered with one line: "ok" when it was taken, "quitting" from a program on
 // its way out, which takes nothing. A start answered "quitting" (or not at all: the program
-// ended before it read the request) waits for that process to end and starts as usual then.
+// ended before it read the request) waits for that process to end and starts as usual then. A
+// start that stays unanswered while the connection stays open (the program hangs, or its process
+// is stopped) is not counted as handed over: the user is told, and nothing else opens.
 class KavrelSingleInstance final : public QObject
 {
     Q_OBJECT
@@ -25,14 +27,20 @@ class KavrelSingleInstance final : public QObject
 public:
     static constexpr qsizetype maximumRequestBytes = 16 * 1024;
 
-    enum class StartResult { run, handedOver, failed };
+    enum class StartResult {
+        run,
+        handedOver,
+        failed,
+        unanswered, // a copy holds the socket open but did not answer the request
+    };
 
     struct Handover
     {
         enum class Outcome {
-            delivered, // taken, or at least read later by a program that is busy now
-            declined,  // the program is on its way out, or ended before it read the request
-            failed,    // nobody to hand it to, or it could not be sent
+            delivered,  // taken
+            declined,   // the program is on its way out, or ended before it read the request
+            unanswered, // connected, but no answer in time: the program hangs or is stopped
+            failed,     // nobody to hand it to, or it could not be sent
         };
         Outcome outcome = Outcome::failed;
         // The process that listens on the socket; 0 when unknown.
@@ -58,9 +66,13 @@ public:
     // The start of the program: listens as the first instance (run; so too when no socket is
     // usable), or hands the URLs over to the running one (handedOver). A program on its way out
     // is waited for, at most `quitWaitLimit`, and then the start is tried once more; failed when
-    // the request could not be handed over or that program did not end. Used before the event
-    // loop runs: it blocks.
-    StartResult start(const QList<QUrl> &urls, std::chrono::milliseconds quitWaitLimit);
+    // the request could not be handed over or that program did not end; unanswered when the
+    // running program took the connection but did not answer within `answerLimit`. Used before
+    // the event loop runs: it blocks.
+    StartResult start(const QList<QUrl> &urls, std::chrono::milliseconds quitWaitLimit,
+                      std::chrono::milliseconds answerLimit = std::chrono::milliseconds(2000));
+    // After an unanswered start: the process that holds the socket, 0 when unknown.
+    qint64 unansweredProcessId() const { return m_unansweredProcessId; }
 
     // Hands the URLs (a reopen request when empty) to the running instance. Used before the
     // event loop runs, so it waits for the socket and its answer.
@@ -88,4 +100,5 @@ private:
     std::unique_ptr<QLocalServer> m_server;
     std::chrono::milliseconds m_requestTimeLimit{5000};
     bool m_quitting = false;
+    qint64 m_unansweredProcessId = 0;
 };

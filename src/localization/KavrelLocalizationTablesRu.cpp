@@ -139,10 +139,22 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"Show sidebar", "Показать боковую панель"},
     {"Hide sidebar", "Скрыть боковую панель"},
 
+    // The sign-in screen after a sign-out that stopped the listening.
+    {"Listening stopped because you were signed out. The meeting is kept on this computer and will be saved to "
+     "the history when you sign in to its account again.",
+     "Прослушивание остановлено, потому что вы вышли из аккаунта. Встреча сохранена на этом компьютере и попадёт "
+     "в историю, когда вы снова войдёте в её аккаунт."},
+
     // A second copy of the program over settings another copy holds.
     {"КАВРЕЛ is already running", "КАВРЕЛ уже запущен"},
     {"Another copy of КАВРЕЛ is already running with these settings, so this one will close.",
      "Другая копия КАВРЕЛ уже работает с этими настройками, поэтому эта копия закроется."},
+    // A second start beside a copy that hangs or is stopped.
+    {"КАВРЕЛ is running but does not answer", "КАВРЕЛ запущен, но не отвечает"},
+    {"A copy of КАВРЕЛ is already running but does not answer, so nothing opens. End it in the system monitor or "
+     "with the command “kill -9 %@” in a terminal, then start КАВРЕЛ again.",
+     "Копия КАВРЕЛ уже запущена, но не отвечает, поэтому ничего не открывается. Завершите её в системном мониторе "
+     "или командой «kill -9 %@» в терминале, затем снова запустите КАВРЕЛ."},
 };
 
 // Texts of the program's own errors. A key with "%@" also reads a composed message: the
@@ -213,6 +225,8 @@ const KavrelTranslationPair russianErrorPairs[] = {
      "Время входа через Google истекло, прежде чем КАВРЕЛ получил ответ из браузера."},
     {"Microsoft sign-in timed out before КАВРЕЛ received the browser callback.",
      "Время входа через Microsoft истекло, прежде чем КАВРЕЛ получил ответ из браузера."},
+    {"This sign-in request is no longer valid. Sign in again to get a new authenticator code.",
+     "Этот запрос на вход больше не действителен. Войдите снова, чтобы получить новый код аутентификатора."},
     {"Sign-in was canceled.", "Вход отменён."},
     {"Auth backend request failed with status %@.", "Запрос к серверу авторизации завершился ошибкой (статус %@)."},
     {"Sign in to sync meeting history.", "Войдите, чтобы синхронизировать историю встреч."},

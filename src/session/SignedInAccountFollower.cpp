@@ -37,8 +37,10 @@ SignedInAccountFollower::SignedInAccountFollower(AuthService *auth, SubtitleView
                 co_await self->followSavedAccount();
         });
     });
-    for (auto busy : {&SubtitleViewModel::isBusyChanged, &SubtitleViewModel::isMicrophoneBusyChanged})
+    for (auto busy : {&SubtitleViewModel::isBusyChanged, &SubtitleViewModel::isMicrophoneBusyChanged}) {
         connect(&viewModel, busy, this, &SignedInAccountFollower::handOverMeetingOfAnotherAccount);
+        connect(&viewModel, busy, this, &SignedInAccountFollower::stopListeningOfSignedOut);
+    }
 }
 
 QCoro::Task<std::optional<QString>> SignedInAccountFollower::savedAccount(QPointer<AuthService> auth)
@@ -65,8 +67,13 @@ void SignedInAccountFollower::follow(const std::optional<QString> &accountID)
     m_signedInAccount = accountID;
     if (!accountID) {
         m_history->noteSignedOut();
+        // The meeting is this account's, and its speech and AI requests ran on its session: with
+        // nobody signed in, nothing listens on.
+        m_stopOwed = m_viewModel.hasActiveSession() || m_viewModel.isBusy() || m_viewModel.isMicrophoneBusy();
+        stopListeningOfSignedOut();
         return;
     }
+    m_stopOwed = false;
     // A meeting kept from before accounts were kept is this account's.
     if (!m_history->accountID()) {
         const bool hasMeeting = m_viewModel.turnStore()->count() > 0;
@@ -86,6 +93,18 @@ bool SignedInAccountFollower::showsMeetingOfAnotherAccount() const
 {
     const std::optional<QString> meetingAccount = m_history->accountID();
     return m_signedInAccount && meetingAccount && *meetingAccount != *m_signedInAccount;
+}
+
+void SignedInAccountFollower::stopListeningOfSignedOut()
+{
+    if (!m_stopOwed || m_viewModel.isBusy() || m_viewModel.isMicrophoneBusy())
+        return;
+    m_stopOwed = false;
+    // A start under way that failed leaves nothing to stop.
+    if (!m_viewModel.hasActiveSession())
+        return;
+    m_viewModel.stopActiveSession();
+    Q_EMIT listeningStoppedBySignOut();
 }
 
 void SignedInAccountFollower::handOverMeetingOfAnotherAccount()

@@ -4,6 +4,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "accounts/AuthMessages.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "base/TaskOutcome.h"
 #include "base/Text.h"
 #include "signin/EmailSignInRules.h"
 
@@ -14,39 +15,40 @@ namespace {
 // The steps that call the service directly run under the same rules as the store's own:
 // dropped while another sign-in runs, the store's flags set around the request, a failure
 // published as the store's error text. This settles the store even when the screen that
-// started it is gone.
+// started it is gone. A dropped call, or one whose store went meanwhile, ends as cancelled.
 template<typename T>
-QCoro::Task<std::optional<T>> runGuardedServiceCall(QPointer<AuthSessionStore> store,
-                                                    std::function<QCoro::Task<T>(AuthService *)> call,
-                                                    std::function<void(AuthSessionStore *, const T &)> publish)
+QCoro::Task<TaskOutcome<T>> runGuardedServiceCall(QPointer<AuthSessionStore> store,
+                                                  std::function<QCoro::Task<T>(AuthService *)> call,
+                                                  std::function<void(AuthSessionStore *, const T &)> publish)
 {
-    if (!store || store->isAuthenticating())
-        co_return std::nullopt;
+    TaskOutcome<T> outcome;
+    if (!store || store->isAuthenticating()) {
+        outcome.error = std::make_exception_ptr(CancellationError());
+        co_return outcome;
+    }
     QPointer<AuthService> service = store->authService();
     store->setErrorMessage(std::nullopt);
     store->setIsAuthenticating(true);
     store->setActiveAuthenticationProvider(AuthenticationProvider::email);
 
-    std::optional<T> result;
-    std::exception_ptr error;
-    try {
-        if (!service)
-            throw AuthServiceError::requestFailed(AuthService::signInRequiredText());
-        result = co_await call(service.data());
-    } catch (...) {
-        error = std::current_exception();
+    if (service)
+        outcome = co_await outcomeOf(call(service.data()));
+    else
+        outcome.error = std::make_exception_ptr(AuthServiceError::requestFailed(AuthService::signInRequiredText()));
+    if (!store) {
+        outcome.value.reset();
+        outcome.error = std::make_exception_ptr(CancellationError());
+        co_return outcome;
     }
-    if (!store)
-        co_return std::nullopt;
-    if (result) {
+    if (outcome.succeeded()) {
         if (publish)
-            publish(store.data(), *result);
+            publish(store.data(), *outcome.value);
     } else {
-        store->setErrorMessage(errorMessage(error));
+        store->setErrorMessage(outcome.errorText());
     }
     store->setIsAuthenticating(false);
     store->setActiveAuthenticationProvider(std::nullopt);
-    co_return result;
+    co_return outcome;
 }
 
 const QString passwordLabel = QStringLiteral("Password");
@@ -64,6 +66,7 @@ EmailAuthFlowController::EmailAuthFlowController(AuthSessionStore *authStore, co
 {
     if (authStore) {
         connect(authStore, &AuthSessionStore::errorMessageChanged, this, &EmailAuthFlowController::messagesChanged);
+        connect(authStore, &AuthSessionStore::signOutNoticeChanged, this, &EmailAuthFlowController::messagesChanged);
         connect(authStore, &AuthSessionStore::isAuthenticatingChanged, this, &EmailAuthFlowController::messagesChanged);
         connect(authStore, &AuthSessionStore::activeAuthenticationProviderChanged, this,
                 &EmailAuthFlowController::messagesChanged);
@@ -123,6 +126,11 @@ std::optional<QString> EmailAuthFlowController::errorText() const
     if (m_authStore)
         return m_authStore->errorMessage();
     return std::nullopt;
+}
+
+std::optional<QString> EmailAuthFlowController::noticeText() const
+{
+    return m_authStore ? m_authStore->signOutNotice() : std::nullopt;
 }
 
 std::optional<QString> EmailAuthFlowController::progressMessage() const
@@ -318,14 +326,14 @@ QCoro::Task<void> EmailAuthFlowController::runVerifyCode(Self self, Store store,
     std::function<QCoro::Task<EmailVerification>(AuthService *)> call = [challenge, code](AuthService *service) {
         return service->verifyEmailCode(challenge.challengeId, challenge.email, code);
     };
-    const std::optional<EmailVerification> verification =
+    const TaskOutcome<EmailVerification> verification =
         co_await runGuardedServiceCall<EmailVerification>(store, call, nullptr);
-    if (!self || !verification)
+    if (!self || !verification.value)
         co_return;
     self->setPassword(QString());
     self->setConfirmPassword(QString());
     self->setWantsTotpDuringRegistration(false);
-    self->setEmailFlow(EmailAuthFlow::completeRegistration(*verification));
+    self->setEmailFlow(EmailAuthFlow::completeRegistration(*verification.value));
 }
 
 TaskHandle<void> EmailAuthFlowController::resendRegistrationCode(EmailChallenge challenge)
@@ -357,12 +365,12 @@ QCoro::Task<void> EmailAuthFlowController::runSetupTotp(Self self, Store store, 
     std::function<QCoro::Task<TotpSetup>(AuthService *)> call = [verification](AuthService *service) {
         return service->setupRegistrationTotp(verification.challengeId, verification.email, verification.verificationToken);
     };
-    const std::optional<TotpSetup> setup = co_await runGuardedServiceCall<TotpSetup>(store, call, nullptr);
-    if (!self || !setup)
+    const TaskOutcome<TotpSetup> setup = co_await runGuardedServiceCall<TotpSetup>(store, call, nullptr);
+    if (!self || !setup.value)
         co_return;
     // The passwords stay: they are sent with the authenticator code.
     self->setMfaCode(QString());
-    self->setEmailFlow(EmailAuthFlow::registrationTotp(verification, *setup));
+    self->setEmailFlow(EmailAuthFlow::registrationTotp(verification, *setup.value));
 }
 
 TaskHandle<void> EmailAuthFlowController::completeRegistration(EmailVerification verification,
@@ -398,15 +406,22 @@ TaskHandle<void> EmailAuthFlowController::verifyLoginMfa(MfaChallenge challenge)
     if (!validateRequired(m_mfaCode, authenticatorCodeLabel))
         return {};
     const QString code = Text::trimmed(m_mfaCode);
-    return startRequest([challenge, code](Self, Store store) { return runVerifyLoginMfa(store, challenge, code); });
+    return startRequest([challenge, code](Self self, Store store) { return runVerifyLoginMfa(self, store, challenge, code); });
 }
 
-QCoro::Task<void> EmailAuthFlowController::runVerifyLoginMfa(Store store, MfaChallenge challenge, QString code)
+QCoro::Task<void> EmailAuthFlowController::runVerifyLoginMfa(Self self, Store store, MfaChallenge challenge, QString code)
 {
     std::function<QCoro::Task<AuthSession>(AuthService *)> call = [challenge, code](AuthService *service) {
         return service->verifyEmailMfa(challenge.challengeId, challenge.email, code);
     };
     std::function<void(AuthSessionStore *, const AuthSession &)> publish =
         [](AuthSessionStore *authStore, const AuthSession &session) { authStore->setSession(session); };
-    co_await runGuardedServiceCall<AuthSession>(store, call, publish);
+    const TaskOutcome<AuthSession> outcome = co_await runGuardedServiceCall<AuthSession>(store, call, publish);
+    const std::optional<AuthServiceError> error = outcome.errorAs<AuthServiceError>();
+    if (!self || !error || error->errorCase() != AuthServiceError::Case::signInRequestGone)
+        co_return;
+    // No code helps any more; a new sign-in does, and the e-mail and password it needs are
+    // still here. The store's message says why the step changed.
+    self->setMfaCode(QString());
+    self->setEmailFlow(EmailAuthFlow::signIn());
 }

@@ -66,6 +66,8 @@ public:
     bool showsEmailModeSwitch() const { return m_emailFlow.showsModeSwitch(); }
     // The one error line: the screen's own message first, else the store's.
     std::optional<QString> errorText() const;
+    // The store's word on what the last sign-out stopped, shown beside the error (an interface key).
+    std::optional<QString> noticeText() const;
     // The progress line while a sign-in runs with a known provider (an interface key).
     std::optional<QString> progressMessage() const;
     // "Cancel sign-in" is offered for the browser and system-prompt providers only.
@@ -87,6 +89,8 @@ public:
     TaskHandle<void> resendRegistrationCode(EmailChallenge challenge);
     TaskHandle<void> continueRegistration(EmailVerification verification);
     TaskHandle<void> completeRegistration(EmailVerification verification, std::optional<TotpSetup> setup);
+    // A challenge the server no longer knows leads back to the sign-in step, the e-mail and
+    // password kept, with the store's message saying a new sign-in is needed.
     TaskHandle<void> verifyLoginMfa(MfaChallenge challenge);
     void backFromLoginMfa();
     // From the code or password step of a registration back to its start, to correct the
@@ -121,7 +125,7 @@ private:
     static QCoro::Task<void> runResendCode(Self self, Store store, EmailChallenge challenge);
     static QCoro::Task<void> runSetupTotp(Self self, Store store, EmailVerification verification);
     static QCoro::Task<void> runCompleteRegistration(Store store, CompleteEmailRegistrationInput input);
-    static QCoro::Task<void> runVerifyLoginMfa(Store store, MfaChallenge challenge, QString code);
+    static QCoro::Task<void> runVerifyLoginMfa(Self self, Store store, MfaChallenge challenge, QString code);
 
     void setEmailFlow(EmailAuthFlow flow);
     void clearErrorMessages();

@@ -163,14 +163,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<int>("laterStatus"); // of the next attempt, answered
-        QTest::newRow("refresh") << QByteArray(FakeAuthBackend::refreshPath) << 401;
-        QTest::newRow("authenticator code check") << QByteArray(FakeAuthBackend::mfaVerifyPath) << 404;
+        QTest::addColumn<int>("laterCase");
+        QTest::newRow("refresh") << QByteArray(FakeAuthBackend::refreshPath) << 401
+                                 << int(AuthServiceError::Case::requestFailed);
+        // The sign-in request is spent: only a new sign-in helps, and the caller must know.
+        QTest::newRow("authenticator code check") << QByteArray(FakeAuthBackend::mfaVerifyPath) << 404
+                                                  << int(AuthServiceError::Case::signInRequestGone);
     }
 
     void stepsWhoseAnswerIsLostGoOutOncePerAttempt()
     {
         QFETCH(QByteArray, path);
         QFETCH(int, laterStatus);
+        QFETCH(int, laterCase);
         saveSession(10);
         m_auth->addAccount(QStringLiteral("ada@example.org"), QStringLiteral("analytical"), QStringLiteral("Ada"), true);
         const auto login = runTask(m_service->loginWithEmail(QStringLiteral("ada@example.org"), QStringLiteral("analytical")));
@@ -194,6 +199,7 @@ private Q_SLOTS:
         const auto refused = later.errorAs<AuthServiceError>();
         QVERIFY2(refused, qPrintable(later.errorText()));
         QCOMPARE(refused->httpStatus(), laterStatus);
+        QCOMPARE(int(refused->errorCase()), laterCase);
         QCOMPARE(m_backend->requestCount(QString::fromLatin1(path)), 2);
     }
 

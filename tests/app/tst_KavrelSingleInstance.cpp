@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <future>
 #include <sys/socket.h>
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void secondStartForwardsItsRequest();
     void startWhileTheFirstCopyQuits_data();
     void startWhileTheFirstCopyQuits();
+    void startBesideAStoppedCopy_data();
+    void startBesideAStoppedCopy();
     void onlyOneInstanceListensAndItsSocketIsPrivate();
     void socketLeftByACrashedInstanceIsReplaced();
     void malformedAndOverlongRequestsAreDropped();
@@ -115,8 +118,9 @@ int runFirstCopy(const QStringList &arguments)
     return status;
 }
 
-// What main() does before it makes anything else: "handed over", "failed", "notice" (the
-// settings are held: the already-running notice shows) or "runs".
+// What main() does before it makes anything else: "handed over", "failed", "unanswered <pid>" (a
+// copy took the request and said nothing), "notice" (the settings are held: the already-running
+// notice shows) or "runs".
 QString startAsTheProgramDoes(const QString &socketPath, const QString &settingsPath, std::chrono::milliseconds limit)
 {
     KavrelSingleInstance instance(socketPath);
@@ -125,6 +129,8 @@ QString startAsTheProgramDoes(const QString &socketPath, const QString &settings
         return QStringLiteral("handed over");
     case KavrelSingleInstance::StartResult::failed:
         return QStringLiteral("failed");
+    case KavrelSingleInstance::StartResult::unanswered:
+        return QStringLiteral("unanswered %1").arg(instance.unansweredProcessId());
     case KavrelSingleInstance::StartResult::run:
         break;
     }
@@ -319,6 +325,38 @@ void tst_KavrelSingleInstance::startWhileTheFirstCopyQuits()
         QCOMPARE(first->exitCode(), 0);
 }
 
+void tst_KavrelSingleInstance::startBesideAStoppedCopy_data()
+{
+    QTest::addColumn<bool>("killedFirst");
+    QTest::newRow("stopped: says it does not answer") << false;
+    QTest::newRow("stopped, then killed: runs") << true;
+}
+
+// A copy whose process is stopped (as a hung one is) still takes connections, but never answers:
+// the start must not count that as handed over, and must name the process to end. Once that
+// process is gone, the start runs as usual.
+void tst_KavrelSingleInstance::startBesideAStoppedCopy()
+{
+    QFETCH(bool, killedFirst);
+    const QString settings = m_dir->filePath(QStringLiteral("config/preferences.ini"));
+    QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
+    std::unique_ptr<QProcess> first = TestChildProcess::start(firstCopyRole, {socketPath(), settings, QStringLiteral("-1")});
+    QVERIFY(first);
+    const qint64 pid = first->processId();
+    QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+    if (killedFirst) {
+        first->kill();
+        QVERIFY(first->waitForFinished(10000));
+    }
+
+    const QString result = startAsTheProgramDoes(socketPath(), settings, std::chrono::milliseconds(5000));
+    if (!killedFirst) {
+        ::kill(pid_t(pid), SIGKILL);
+        QVERIFY(first->waitForFinished(10000));
+    }
+    QCOMPARE(result, killedFirst ? QStringLiteral("runs") : QStringLiteral("unanswered %1").arg(pid));
+}
+
 void tst_KavrelSingleInstance::argumentsGiveTheURLs()
 {
     const QStringList arguments{"kavrel", "--verbose", "kavrel://auth/callback?code=1", "word", "-x",
@@ -331,22 +369,34 @@ void tst_KavrelSingleInstance::argumentsGiveTheURLs()
 void tst_KavrelSingleInstance::secondCopyOverHeldSettingsSaysSo_data()
 {
     QTest::addColumn<QString>("closedBy");
-    QTest::newRow("Return, on its one button") << "return";
-    QTest::newRow("Escape") << "escape";
-    QTest::newRow("the window's close button") << "close";
+    QTest::addColumn<bool>("notAnswering");
+    QTest::addColumn<QString>("says");
+    const QString held = QStringLiteral("настройками");
+    const QString stopped = QStringLiteral("не отвечает, поэтому ничего не открывается. Завершите её в системном мониторе "
+                                           "или командой «kill -9 4242» в терминале");
+    QTest::newRow("Return, on its one button") << "return" << false << held;
+    QTest::newRow("Escape") << "escape" << false << held;
+    QTest::newRow("the window's close button") << "close" << false << held;
+    QTest::newRow("a copy that does not answer, Return") << "return" << true << stopped;
+    QTest::newRow("a copy that does not answer, the close button") << "close" << true << stopped;
 }
 
 // However the user closes the notice, the copy ends, once; until then it waits for the user.
 void tst_KavrelSingleInstance::secondCopyOverHeldSettingsSaysSo()
 {
     QFETCH(QString, closedBy);
+    QFETCH(bool, notAnswering);
+    QFETCH(QString, says);
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
     int ends = 0;
-    QPointer<QMessageBox> box = KavrelAlreadyRunningNotice::open(KavrelLocalizationStore::shared(), [&ends] { ++ends; });
+    const auto closed = [&ends] { ++ends; };
+    QPointer<QMessageBox> box = notAnswering
+        ? KavrelAlreadyRunningNotice::openNotAnswering(KavrelLocalizationStore::shared(), 4242, closed)
+        : KavrelAlreadyRunningNotice::open(KavrelLocalizationStore::shared(), closed);
     QVERIFY(box);
     QVERIFY(QTest::qWaitForWindowExposed(box));
     QVERIFY(box->isActiveWindow());
-    QVERIFY2(box->informativeText().contains(QStringLiteral("настройками")), qPrintable(box->informativeText()));
+    QVERIFY2(box->informativeText().contains(says), qPrintable(box->informativeText()));
     QCoreApplication::processEvents();
     QCOMPARE(ends, 0);
 

@@ -10,7 +10,13 @@
 // the connection closed unanswered, and POST /e2e/history/silent has it take every request and
 // never answer. POST /e2e/ai/failing has the AI service answer every request with a 500,
 // /e2e/ai/silent has it take every request and never answer, and /e2e/ai/up brings it back.
+// GET /e2e/state also counts the speech relay's open connections. POST
+// /e2e/auth/lose-code-answer has the next authenticator-code check carried out and its answer
+// lost (the connection closes unanswered); POST /e2e/auth/refuse-refresh has every later token
+// refresh refused for good (401 invalid_grant), until POST /e2e/auth/refresh-up. POST
+// /e2e/speech/drop drops the speech relay's connections, as a network hiccup does.
 //
+// --session-lifetime <seconds>: the lifetime of the access tokens it issues (an hour unless set).
 // --keep-talking: instead of the three scripted turns, the speaker never stops, as in a long
 // meeting: an interim result every second and a final one every four seconds.
 //
@@ -112,9 +118,12 @@ int main(int argc, char *argv[])
         }
     });
 
-    if (application.arguments().contains(QStringLiteral("--no-chat")))
+    const QStringList arguments = application.arguments();
+    if (arguments.contains(QStringLiteral("--no-chat")))
         auth.setChatCompletionReply(FakeResponse::json(503, QJsonObject{{"error", QJsonObject{{"message", "unavailable"}}}}));
-    const bool keepTalking = application.arguments().contains(QStringLiteral("--keep-talking"));
+    const bool keepTalking = arguments.contains(QStringLiteral("--keep-talking"));
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--session-lifetime")); at > 0 && at + 1 < arguments.size())
+        auth.setSessionLifetimeSeconds(arguments.at(at + 1).toLongLong());
     speech.onOpen = [keepTalking](FakeWebSocketSession *session) {
         if (keepTalking) {
             talkForever(session);
@@ -132,7 +141,7 @@ int main(int argc, char *argv[])
         }
     };
 
-    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing, &requests](const RecordedRequest &) {
+    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing, &speech, &requests](const RecordedRequest &) {
         QJsonArray meetings;
         for (const QString &id : history.meetingIds()) {
             if (const std::optional<QJsonObject> meeting = history.meeting(id))
@@ -141,7 +150,32 @@ int main(int argc, char *argv[])
         QJsonArray events;
         for (const QJsonObject &event : billing.events())
             events.append(event);
-        return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}, {"requests", requests}});
+        int speechConnections = 0;
+        for (const FakeWebSocketSession *session : speech.sessions())
+            speechConnections += session && session->isConnected() ? 1 : 0;
+        return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}, {"requests", requests},
+                                                   {"speechConnections", speechConnections}});
+    });
+
+    backend.route("POST", QStringLiteral("/e2e/auth/lose-code-answer"), [&auth](const RecordedRequest &) {
+        auth.loseNextAnswers(FakeAuthBackend::mfaVerifyPath, 1);
+        return FakeResponse::json(200, QJsonObject{{"auth", "code answer lost"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/auth/refuse-refresh"), [&auth](const RecordedRequest &) {
+        const QJsonObject refusal{{"error", "invalid_grant"}, {"error_description", "The refresh token was revoked."}};
+        auth.failNext(FakeAuthBackend::refreshPath, FakeResponse::json(401, refusal), 1000000);
+        return FakeResponse::json(200, QJsonObject{{"auth", "refresh refused"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/speech/drop"), [&speech](const RecordedRequest &) {
+        for (FakeWebSocketSession *session : speech.sessions()) {
+            if (session && session->isConnected())
+                session->abort();
+        }
+        return FakeResponse::json(200, QJsonObject{{"speech", "dropped"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/auth/refresh-up"), [&auth](const RecordedRequest &) {
+        auth.failNext(FakeAuthBackend::refreshPath, FakeResponse::json(200, QJsonObject()), 0);
+        return FakeResponse::json(200, QJsonObject{{"auth", "refresh up"}});
     });
 
     // The history endpoint goes away (every request's connection closes unanswered) and comes

@@ -19,9 +19,20 @@ once, stays with that account. Another account signing in (after a restart, or i
 sees an empty workspace, and no history or usage request goes out with its token, neither then
 nor at its quit nor at its next start; the meeting's own account, signing in later, has it saved
 at once, every turn once, into its own history.
+
+The session ending under the user: the answer to the authenticator code is lost after the server
+used the sign-in request; the next press says so in Russian and leads back to the password step
+with what was typed, and one press there signs in again. And a token refresh refused for good
+while listening: the listening stops, the sign-in screen says in Russian that the meeting was
+stopped and kept, and the meeting is saved once its account signs in again.
+
+A start beside a copy whose process is stopped (as a hung one is) says in Russian, in a window and
+on its error output, that a copy runs but does not answer and how to end it, and ends with a
+non-zero status; once that copy is gone, a start runs as usual.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -36,6 +47,9 @@ TURNS = [
     "Please send your questions before Friday.",
 ]
 NOT_SAVED_NOTICE = "не сохранилась в истории"
+STOPPED_AND_KEPT_NOTICE = "Прослушивание остановлено"
+REQUEST_GONE_NOTICE = "Этот запрос на вход больше не действителен"
+LOGIN_EXPIRED_NOTICE = "Срок входа истёк"
 ALREADY_RUNNING_NOTICE = "уже работает"
 OTHER_EMAIL = "grace@example.com"
 OTHER_PASSWORD = "analytical-engine-1843"
@@ -99,6 +113,11 @@ class QuitRun(e2e.Run):
         self.find(contains=TURNS[-1], timeout=30, what="last turn")
         self.screenshot(title)
 
+    def post(self, path):
+        request = urllib.request.Request(self.base_url + path, data=b"", method="POST")
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            reply.read()
+
     def history(self, state):
         """Takes the fake backend's history endpoint away ("down"), has it lose every answer after
         doing the work ("lost": a 502; "dropped": the connection closes unanswered), take every
@@ -131,10 +150,22 @@ class QuitRun(e2e.Run):
         """KAVREL_E2E_QUIT_PART runs one part alone (each test of CTest runs one): "endings" (Quit
         and SIGTERM while listening), "offline-quit", "offline-sigkill", "lost-answers",
         "dropped-answers" or "quit-unanswered"; without it, all of those. "accounts-restart" and
-        "accounts-same-run" (two accounts) run only when named."""
+        "accounts-same-run" (two accounts), "lost-code-answer", "refused-while-listening" and
+        "stopped-copy" run only when named."""
         self.forget_saved_sign_in()
-        self.start_backend()
         part = os.environ.get("KAVREL_E2E_QUIT_PART", "all")
+        if part == "refused-while-listening":
+            # Tokens that are always due for renewal, and a speaker who never stops.
+            self.start_backend(["--session-lifetime", "30", "--keep-talking"])
+            self.run_refused_while_listening()
+            return
+        self.start_backend()
+        if part == "lost-code-answer":
+            self.run_lost_code_answer()
+            return
+        if part == "stopped-copy":
+            self.run_stopped_copy()
+            return
         if part in ("accounts-restart", "accounts-same-run"):
             self.run_two_accounts(restarts=part == "accounts-restart")
             return
@@ -338,6 +369,160 @@ class QuitRun(e2e.Run):
             raise Failure("kavrel ended with %d after Quit" % code)
         # The quit reported the listening's usage before the saves; nothing was heard since.
         return self.check_saved(known, events + 1, "Quit with the history server silent")
+
+    def run_lost_code_answer(self):
+        """The server takes the authenticator code and the answer is lost; the next press meets a
+        sign-in request the server has used."""
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(1)
+        self.tray_menu("code-show", ["Down"])
+        self.type_into(self.find(role="text", what="email field"), e2e.EMAIL)
+        self.type_into(self.find(role="password text", what="password field"), e2e.PASSWORD)
+        self.press(self.find(role="push button", name="Войти по email"))
+        time.sleep(1.5)
+        self.post("/e2e/auth/lose-code-answer")
+        self.type_into(self.find(role="text", what="authenticator code field"), e2e.AUTHENTICATOR_CODE)
+        self.press(self.find(role="push button", contains="Подтвердить", what="confirm button"))
+        self.find(contains="Сетевое соединение потеряно", timeout=20, what="lost-connection message")
+        self.screenshot("code-answer-lost")
+        self.press(self.find(role="push button", contains="Подтвердить", what="confirm button again"))
+        self.find(contains=REQUEST_GONE_NOTICE, timeout=20, what="the sign-in request is gone, in Russian")
+        time.sleep(0.5)
+        self.screenshot("code-request-gone")
+        english = [text for text in ("This sign-in request", "not found") if self.count_containing(text)]
+        if english:
+            self.dump_tree("code-request-gone")
+            raise Failure("the server's own words are shown: %s" % english)
+        # Back at the password step with what the program has: one press asks for a new code.
+        sign_in = self.find(role="push button", name="Войти по email", what="password step")
+        email = self.text_of(self.find(role="text", what="email field"))
+        if email != e2e.EMAIL:
+            raise Failure("the e-mail field holds %r after the way back" % email)
+        self.press(sign_in)
+        time.sleep(1.5)
+        self.type_into(self.find(role="text", what="new authenticator code field"), e2e.AUTHENTICATOR_CODE)
+        self.press(self.find(role="push button", contains="Подтвердить", what="confirm button of the new code"))
+        time.sleep(2)
+        for _ in range(4):
+            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
+            if not buttons:
+                break
+            self.press(buttons[0])
+            time.sleep(1)
+        self.find(role="push button", contains="Начать прослушивание", timeout=20, what="workspace after the new code")
+        self.screenshot("code-signed-in")
+        self.quit("code-quit")
+
+    def run_refused_while_listening(self):
+        """Listening, then every token refresh is refused for good (met by the next connection that
+        needs the session, here the speech stream's after a network hiccup): the program signs out, stops
+        the listening as Stop does, and says on the sign-in screen that the meeting was stopped and
+        kept. Signing in again has the meeting saved, and nothing listens."""
+        self.sign_in_first()
+        self.press(self.find(role="push button", contains="Начать", what="start button"))
+        time.sleep(1)
+        starts = [node for name, node in self.find_all("push button") if name.startswith("Начать")]
+        self.press(starts[-1])
+        self.answer_start_questions(("Начать новую", "Продолжить без микрофона"), 6)
+        # The second sentence begins once the first is a finished turn.
+        self.find(contains="The release moves", timeout=30, what="a finished turn of the long meeting")
+        self.screenshot("refused-listening")
+        self.post("/e2e/auth/refuse-refresh")
+        # The next connection that needs the session renews it: the speech stream, dropped as by
+        # a network hiccup, connects again.
+        self.post("/e2e/speech/drop")
+        refused_at = time.time()
+        self.find(role="push button", name="Войти по email", timeout=30, what="sign-in screen after the refusal")
+        self.find(contains=STOPPED_AND_KEPT_NOTICE, timeout=10, what="notice that the meeting was stopped and kept")
+        self.find(contains=LOGIN_EXPIRED_NOTICE, timeout=10, what="notice that the login expired")
+        print("  the sign-in screen came %.1f s after the refusal" % (time.time() - refused_at), flush=True)
+        time.sleep(0.5)
+        self.screenshot("refused-sign-in-screen")
+        deadline = time.time() + 15
+        while time.time() < deadline and self.state()["speechConnections"]:
+            time.sleep(0.5)
+        if self.state()["speechConnections"]:
+            raise Failure("the speech stream goes on with nobody signed in")
+        if self.listening_window_stays():
+            raise Failure("a window still says the program listens with nobody signed in")
+        if self.state()["meetings"] and any(m.get("status") == "completed" for m in self.state()["meetings"]):
+            raise Failure("the meeting was saved while nobody was signed in")
+
+        self.post("/e2e/auth/refresh-up")
+        self.sign_in()
+        self.find(role="push button", contains="Начать прослушивание", timeout=20, what="workspace, not listening")
+        deadline = time.time() + 30
+        while time.time() < deadline and not any(m.get("status") == "completed" for m in self.state()["meetings"]):
+            time.sleep(0.5)
+        completed = [m for m in self.state()["meetings"] if m.get("status") == "completed"]
+        if len(completed) != 1 or "Let us go through" not in json.dumps(completed[0], ensure_ascii=False):
+            raise Failure("the stopped meeting was not saved once its account signed in: %s"
+                          % [(m.get("id"), m.get("status")) for m in self.state()["meetings"]])
+        if self.state()["speechConnections"]:
+            raise Failure("the signed-in account's workspace listens without a start")
+        self.screenshot("refused-saved")
+        self.quit("refused-quit")
+
+    def run_stopped_copy(self):
+        """The first copy's process is stopped; a second start tells the user and ends. The
+        stopped copy is never asked anything over the accessibility bus: it would not answer."""
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(1)
+        first = self.kavrel
+        os.kill(first.pid, signal.SIGSTOP)
+        try:
+            env = dict(os.environ, QT_QPA_PLATFORM="xcb", ASAN_OPTIONS="detect_leaks=0",
+                       KAVREL_AUTH_BASE_URL=self.base_url)
+            log = open(os.path.join(self.work, "kavrel-beside-stopped.log"), "w")
+            second = self.start([self.args.kavrel], env=env, stdout=subprocess.DEVNULL, stderr=log)
+            windows = []
+            deadline = time.time() + 30
+            while time.time() < deadline and not windows:
+                if second.poll() is not None:
+                    raise Failure("the start beside the stopped copy ended with %d and showed nothing"
+                                  % second.returncode)
+                windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "не отвечает"],
+                                         capture_output=True, text=True).stdout.split()
+                time.sleep(0.3)
+            if not windows:
+                raise Failure("the start beside the stopped copy showed no notice")
+            time.sleep(0.5)
+            self.screenshot("stopped-copy-notice")
+            subprocess.run(["xdotool", "windowactivate", "--sync", windows[0]], check=False)
+            subprocess.run(["xdotool", "key", "--window", windows[0], "Return"], check=True)
+            try:
+                code = second.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                raise Failure("the start beside the stopped copy did not end once its notice was closed")
+            said = open(log.name).read()
+            if code == 0:
+                raise Failure("the start beside the stopped copy ended with status 0")
+            if "не отвечает" not in said or "kill -9 %d" % first.pid not in said:
+                raise Failure("the error output does not say what runs and how to end it: %r" % said[-2000:])
+        finally:
+            os.kill(first.pid, signal.SIGCONT)
+        # The stopped copy is ended as the notice says: the next start runs as usual.
+        first.kill()
+        first.wait(timeout=20)
+        self.start_kavrel()
+        self.tray_icon_center()
+        time.sleep(1)
+        self.tray_menu("stopped-copy-gone-show", ["Down"])
+        self.find(role="push button", name="Войти по email", timeout=20, what="sign-in screen of the new start")
+        self.quit("stopped-copy-quit")
+
+    def listening_window_stays(self):
+        """Whether a window titled as listening stays on the screen for some seconds."""
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Слушает"],
+                                    capture_output=True, text=True)
+            if not result.stdout.split():
+                return False
+            time.sleep(0.5)
+        return True
 
     def sent_as_other_account(self):
         """History and usage requests that carried the other account's token."""

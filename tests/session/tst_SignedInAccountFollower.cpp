@@ -1,17 +1,20 @@
 // Whose a meeting is: the account signed in when it was recorded. Another account signing in on
 // the same computer, in the same run or after a restart, sees nothing of it and sends nothing of
 // it (history or usage); the meeting's own account, signing in again, has it saved at once. A
-// meeting kept before accounts were kept goes with the first account that signs in.
+// meeting kept before accounts were kept goes with the first account that signs in. Nobody signed
+// in means nothing listening: a sign-out stops the listening and keeps the meeting for its account.
 
 #include "support/SessionCompanionFixture.h"
 
 #include "accounts/AuthService.h"
+#include "accounts/AuthSessionStore.h"
 #include "session/HandedOverMeetingStore.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/MeetingHistoryRecord.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
 #include "session/SessionTurnStore.h"
+#include "session/SignedInAccountFollower.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/FakeBillingBackend.h"
@@ -20,6 +23,7 @@
 #include "support/TestAuth.h"
 
 #include <QJsonArray>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace SessionTest;
@@ -36,6 +40,8 @@ private Q_SLOTS:
     void aMeetingStaysWithItsAccount();
     void aKeptMeetingAndItsUsageWaitForTheirAccount();
     void aMeetingKeptWithoutAnAccountGoesWithTheFirstSignIn();
+    void aSignOutStopsTheListening_data();
+    void aSignOutStopsTheListening();
 
 private:
     // Whether the history holds the meeting of listeningWithHistoryDown() with its two turns,
@@ -193,6 +199,51 @@ void tst_SignedInAccountFollower::aMeetingKeptWithoutAnAccountGoesWithTheFirstSi
     QVERIFY(QTest::qWaitFor([&] { return record().value("status").toString() == QLatin1String("completed"); }, 5000));
     QCOMPARE(record().value("workspaceId").toString(), QStringLiteral("ws-") + TestAuth::secondSession().user.id);
     QCOMPARE(model->turnStore()->count(), 1);
+}
+
+void tst_SignedInAccountFollower::aSignOutStopsTheListening_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the user signs out") << false;
+    QTest::newRow("a refresh refused for good") << true;
+}
+
+// The session ends while listening: the listening stops as Stop stops it, once, and the meeting
+// stays on screen, kept for its account, which has it saved when it signs in again.
+void tst_SignedInAccountFollower::aSignOutStopsTheListening()
+{
+    QFETCH(bool, refused);
+    auto model = listeningWithHistoryDown();
+    QVERIFY(model);
+    AuthSessionStore store(m_auth.get());
+    runTask(store.restored());
+    QVERIFY(store.isAuthenticated());
+    QSignalSpy stopped(model->companionSet()->accounts(), &SignedInAccountFollower::listeningStoppedBySignOut);
+    addClosedTurn(*model, QStringLiteral("Said before the stop."));
+    addClosedTurn(*model, QStringLiteral("Said while the server was away."));
+    m_meetingClock = m_meetingClock.addSecs(60);
+    m_history->clearScripts();
+
+    if (refused) {
+        QJsonObject refusal{{"error", "invalid_grant"}, {"error_description", "The refresh token was revoked."}};
+        m_authBackend->failNext(FakeAuthBackend::refreshPath, FakeResponse::json(401, refusal), 1);
+        QVERIFY(runTask(m_auth->refreshSession(store.session()->refreshToken)).failed());
+    } else {
+        store.signOut();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !store.isAuthenticated() && !store.isSigningOut(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return !model->isBusy() && !model->hasActiveSession(); }, 5000));
+    QVERIFY(!model->isSystemAudioListening());
+    QCOMPARE(stopped.count(), 1);
+    QCOMPARE(model->turnStore()->count(), 2);
+    // Its record is not finished with nobody signed in.
+    QTest::qWait(100);
+    QVERIFY(!landedWhole());
+
+    QVERIFY(signIn(TestAuth::defaultSession()));
+    QVERIFY(QTest::qWaitFor([&] { return landedWhole(); }, 5000));
+    QVERIFY(!model->hasActiveSession());
+    QCOMPARE(stopped.count(), 1);
 }
 
 QTEST_MAIN(tst_SignedInAccountFollower)

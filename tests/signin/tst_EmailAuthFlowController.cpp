@@ -173,6 +173,43 @@ private Q_SLOTS:
         QVERIFY(!m_store->activeAuthenticationProvider());
     }
 
+    // The server takes the code and the answer is lost; the next press meets a sign-in request
+    // the server no longer has. That leads back to the sign-in step with what was typed, and says
+    // so in the interface language, not in the server's words; one press there signs in again.
+    void lostAnswerToTheCodeLeadsBackToSignIn()
+    {
+        const QString email = QStringLiteral("grace@example.com");
+        m_auth->addAccount(email, strongPassword, QStringLiteral("Grace"), true);
+        m_flow->setEmail(email);
+        m_flow->setPassword(strongPassword);
+        QVERIFY(finish(m_flow->loginWithEmail()));
+        const MfaChallenge challenge = *m_flow->emailFlow().mfaChallenge;
+        m_flow->setMfaCode(QString::fromLatin1(FakeAuthBackend::totpCode));
+        m_auth->loseNextAnswers(FakeAuthBackend::mfaVerifyPath, 1);
+        QVERIFY(finish(m_flow->verifyLoginMfa(challenge)));
+        QCOMPARE(m_flow->emailFlow().kind, Kind::loginMfa);
+        QVERIFY(!m_store->isAuthenticated());
+
+        QVERIFY(finish(m_flow->verifyLoginMfa(challenge)));
+        QCOMPARE(m_flow->emailFlow().kind, Kind::signIn);
+        QCOMPARE(m_flow->email(), email);
+        QCOMPARE(m_flow->password(), strongPassword);
+        QVERIFY(m_flow->mfaCode().isEmpty());
+        QVERIFY(!m_store->isAuthenticating());
+        const QString shown = m_flow->errorText().value_or(QString());
+        QCOMPARE(shown, AuthServiceError::signInRequestGone(404).message());
+        m_localization->setLanguage(KavrelAppLanguage::russian);
+        QVERIFY2(m_localization->localizedMessage(shown).startsWith(QStringLiteral("Этот запрос на вход больше не действителен")),
+                 qPrintable(m_localization->localizedMessage(shown)));
+
+        QVERIFY(finish(m_flow->loginWithEmail()));
+        QCOMPARE(m_flow->emailFlow().kind, Kind::loginMfa);
+        m_flow->setMfaCode(QString::fromLatin1(FakeAuthBackend::totpCode));
+        QVERIFY(finish(m_flow->verifyLoginMfa(*m_flow->emailFlow().mfaChallenge)));
+        QVERIFY(m_store->isAuthenticated());
+        QVERIFY(!m_flow->errorText());
+    }
+
     // The registration's code and password steps lead back to its start, where the e-mail is
     // corrected; elsewhere the way back does nothing.
     void backToRegistrationStart_data()

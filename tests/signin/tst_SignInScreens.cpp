@@ -20,6 +20,7 @@
 #include "signin/widgets/SetupReadinessMeter.h"
 #include "signin/widgets/SetupStatusBadge.h"
 #include "kit/widgets/KavrelIconButton.h"
+#include "session/SignedInAccountFollower.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/ScreenFitCheck.h"
@@ -300,6 +301,40 @@ private Q_SLOTS:
         auto *error = child<AuthMessageStrip>(&view, QStringLiteral("errorStrip"));
         QVERIFY(error->isVisibleTo(&view));
         QCOMPARE(error->text(), QStringLiteral("Sign-in was canceled."));
+    }
+
+    void signOutNoticeBesideTheError_data()
+    {
+        QTest::addColumn<bool>("beforeTheScreen");
+        QTest::newRow("told before the screen is made") << true;
+        QTest::newRow("told while it shows") << false;
+    }
+
+    // A sign-out that stopped the listening is told on the sign-in screen beside the error, in
+    // the interface language, until someone signs in.
+    void signOutNoticeBesideTheError()
+    {
+        QFETCH(bool, beforeTheScreen);
+        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+        const QString notice = QString::fromUtf8(SignedInAccountFollower::listeningStoppedNotice);
+        m_store->setErrorMessage(QStringLiteral("Срок входа истёк. Войдите снова, чтобы продолжить."));
+        if (beforeTheScreen)
+            m_store->setSignOutNotice(notice);
+        AuthenticationView view(m_store.get());
+        view.resize(1000, 760);
+        view.show();
+        auto *strip = child<AuthMessageStrip>(&view, QStringLiteral("noticeStrip"));
+        QCOMPARE(strip->isVisibleTo(&view), beforeTheScreen);
+        if (!beforeTheScreen)
+            m_store->setSignOutNotice(notice);
+        QVERIFY(strip->isVisibleTo(&view));
+        QVERIFY2(strip->text().startsWith(QStringLiteral("Прослушивание остановлено")), qPrintable(strip->text()));
+        QVERIFY(child<AuthMessageStrip>(&view, QStringLiteral("errorStrip"))->isVisibleTo(&view));
+
+        m_store->setSession(TestAuth::defaultSession());
+        QVERIFY(!m_store->signOutNotice());
+        QVERIFY(!strip->isVisibleTo(&view));
+        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
     }
 
     // The card's shadow reaches below it, past what Qt repaints when the card changes height:

@@ -21,6 +21,8 @@
 #include "screens/widgets/KavrelSettingsView.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
 #include "session/MeetingsInUse.h"
+#include "session/SessionCompanionSet.h"
+#include "session/SignedInAccountFollower.h"
 #include "session/SubtitleViewModel.h"
 #include "signin/widgets/KavrelRootView.h"
 #include "workspace/widgets/ContentView.h"
@@ -39,6 +41,13 @@ KavrelApp::KavrelApp(Dependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_dependencies(std::move(dependencies))
 {
+    // The sign-in screen that follows a sign-out tells what became of the meeting that listened.
+    SubtitleViewModel *engine = m_dependencies.viewModel;
+    if (AuthSessionStore *store = m_dependencies.authStore; store && engine && engine->companionSet()) {
+        connect(engine->companionSet()->accounts(), &SignedInAccountFollower::listeningStoppedBySignOut, store, [store] {
+            store->setSignOutNotice(QString::fromUtf8(SignedInAccountFollower::listeningStoppedNotice));
+        });
+    }
 }
 
 KavrelApp::~KavrelApp()

@@ -516,6 +516,9 @@ QWidget *AuthenticationView::buildMessageArea()
     m_errorStrip = new AuthMessageStrip(SignInTheme::errorTint, QString(), area);
     m_errorStrip->setObjectName(QStringLiteral("errorStrip"));
     layout->addWidget(m_errorStrip);
+    m_noticeStrip = new AuthMessageStrip(SignInTheme::progressTint, QString(), area);
+    m_noticeStrip->setObjectName(QStringLiteral("noticeStrip"));
+    layout->addWidget(m_noticeStrip);
 
     m_progressBlock = new QWidget(area);
     auto *progress = formLayout(m_progressBlock, 10);
@@ -559,13 +562,17 @@ void AuthenticationView::updateMessages()
     m_errorStrip->setVisible(error.has_value());
     if (error)
         m_errorStrip->setText(*error);
+    const std::optional<QString> notice = m_flow->noticeText();
+    m_noticeStrip->setVisible(notice.has_value());
+    if (notice)
+        m_noticeStrip->setText(*notice);
 
     const std::optional<QString> progress = m_flow->progressMessage();
     m_progressBlock->setVisible(progress.has_value());
     if (progress)
         m_progressStrip->setText(*progress);
     m_cancelLink->setVisible(m_flow->showsCancelSignIn());
-    m_messageArea->setVisible(error || progress);
+    m_messageArea->setVisible(error || notice || progress);
 
     const bool enabled = m_flow->areActionsEnabled();
     for (QAbstractButton *action : std::as_const(m_actions))

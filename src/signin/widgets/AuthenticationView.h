@@ -84,6 +84,7 @@ private:
     QWidget *m_stepContent = nullptr;
     QWidget *m_messageArea = nullptr;
     AuthMessageStrip *m_errorStrip = nullptr;
+    AuthMessageStrip *m_noticeStrip = nullptr;
     QWidget *m_progressBlock = nullptr;
     AuthMessageStrip *m_progressStrip = nullptr;
     KavrelLinkButton *m_cancelLink = nullptr;
