@@ -14,6 +14,8 @@ QScrollArea *install(QWidget *owner)
     auto *area = new QScrollArea(owner);
     area->setWidgetResizable(true);
     area->setFrameShape(QFrame::NoFrame);
+    // A page is no Tab stop of its own: it scrolls to the control the keyboard reaches in it.
+    area->setFocusPolicy(Qt::NoFocus);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Shown only while the content is taller than the window; styles with transient scroll
     // bars keep it out of sight until the user scrolls.

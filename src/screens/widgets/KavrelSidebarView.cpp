@@ -4,6 +4,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "services/KavrelUpdateController.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelAppearTransition.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "screens/KavrelWorkspaceShellModel.h"
@@ -31,11 +32,16 @@ QString localized(const QString &key)
 // The account panel: it opens the account menu on a secondary click or the menu key.
 class AccountPanel final : public KavrelScreenPanel
 {
+    Q_OBJECT
+
 public:
     AccountPanel(KavrelSidebarView *sidebar, const Look &look) : KavrelScreenPanel(look), m_sidebar(sidebar)
     {
         setFocusPolicy(Qt::StrongFocus);
         setContextMenuPolicy(Qt::DefaultContextMenu);
+        // A screen reader reads a group holding the avatar, under the account's name.
+        KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::Grouping);
+        setAccessibleName(localized(QStringLiteral("Account")));
     }
 
 protected:
@@ -227,3 +233,5 @@ void KavrelSidebarView::paintEvent(QPaintEvent *)
                                  KavrelShellTheme::sidebarBottom.resolve(palette()), true);
     painter.fillRect(QRectF(width() - 1, 0, 1, height()), KavrelShellTheme::sidebarDivider.resolve(palette()));
 }
+
+#include "KavrelSidebarView.moc"

@@ -160,6 +160,7 @@ void ContentView::buildWorkspace()
 {
     m_workspaceScroll = new QScrollArea(this);
     m_workspaceScroll->setFrameShape(QFrame::NoFrame);
+    m_workspaceScroll->setFocusPolicy(Qt::NoFocus); // the panels take the keyboard, not the frame
     m_workspaceScroll->setWidgetResizable(true);
     m_workspaceScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_workspaceScroll->viewport()->setAutoFillBackground(false);
@@ -358,6 +359,8 @@ void ContentView::refreshLayout()
     m_layoutPicker->setValue(current.rawValue());
     m_layoutPicker->setToolTip(m_texts.localized(QStringLiteral("Switch transcript and translation layout")));
     m_layoutPicker->setAccessibleName(m_texts.localized(QStringLiteral("Panel layout")));
+    m_layoutPicker->setSegmentNames({m_texts.localized(QStringLiteral("Side by side")),
+                                     m_texts.localized(QStringLiteral("One above the other"))});
     const bool scrolls = usesScrollableRowsWorkspace();
     m_transcript->setUsesScrollableRowsWorkspace(scrolls);
     m_translation->setUsesScrollableRowsWorkspace(scrolls);

@@ -11,6 +11,7 @@
 #include "workspace/widgets/ListeningSetupCard.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -211,6 +212,7 @@ ListeningSetupSheet::ListeningSetupSheet(SubtitleViewModel &viewModel, QWidget *
 
     auto *scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // the sheet's controls take the keyboard, not the frame
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -337,6 +339,8 @@ void ListeningSetupSheet::refreshTexts()
     m_recording->setAccessibleName(m_texts.localized(QStringLiteral("Save full M4A recording")));
     m_translation->setAccessibleName(m_texts.localized(QStringLiteral("Live translation")));
     m_source->setAccessibleName(m_texts.localized(QStringLiteral("Listening language")));
+    // The open list of languages answers to its picker's name.
+    m_source->view()->setAccessibleName(m_source->accessibleName());
     refresh();
 }
 

@@ -242,6 +242,8 @@ void WorkspaceTextColumn::refreshTexts()
                                     m_texts.localized(QStringLiteral(
                                         "Create a full structured meeting protocol in the selected translation language.")));
     }
+    // The dialogue takes the keyboard (its text is selectable): it answers to the column's title.
+    m_history->setAccessibleName(m_title->text());
     PanelActionButton::setTexts(m_summarize, m_texts.localized(QStringLiteral("Summarize")),
                                 m_texts.localized(QStringLiteral("Generate a summary for the text in this panel.")));
     m_smaller->setHelpText(m_texts.localized(QStringLiteral("Decrease text size")));
