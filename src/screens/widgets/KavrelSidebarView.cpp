@@ -215,12 +215,17 @@ void KavrelSidebarView::fitColumn()
 void KavrelSidebarView::setCompact(bool compact)
 {
     m_compact = compact;
-    const int margin = compact ? 12 : 18;
+    const int margin = compact ? 8 : 18;
     auto *column = static_cast<QVBoxLayout *>(layout());
     column->setContentsMargins(14, margin, 14, margin);
-    column->setSpacing(compact ? 10 : 22);
-    m_buttonColumn->setSpacing(compact ? 6 : 12);
+    column->setSpacing(compact ? 6 : 22);
+    m_buttonColumn->setSpacing(compact ? 4 : 12);
     m_appMark->setVisible(!compact);
+    for (KavrelSidebarButton *button : std::as_const(m_sectionButtons))
+        button->setCompact(compact);
+    m_settingsButton->setCompact(compact);
+    if (m_accountPanel && m_accountPanel->layout())
+        m_accountPanel->layout()->setContentsMargins(10, compact ? 8 : 14, 10, compact ? 8 : 14);
     column->invalidate();
 }
 
