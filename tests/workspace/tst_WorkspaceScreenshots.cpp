@@ -19,6 +19,7 @@ private Q_SLOTS:
     void rowsLayoutWithSummary();
     void suggestedAnswer();
     void summaryFallback();
+    void narrowWindow();
 };
 
 void tst_WorkspaceScreenshots::scenes()
@@ -106,6 +107,23 @@ void tst_WorkspaceScreenshots::summaryFallback()
         }, 10000));
         QVERIFY(w.engine.model->transcriptSummaryErrorMessage());
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary-fallback"), variant).isEmpty());
+        QVERIFY(w.engine.stop());
+    }
+}
+
+// A 980 px main window: the workspace beside the sidebar, listening with translation.
+void tst_WorkspaceScreenshots::narrowWindow()
+{
+    for (const Screenshots::Variant &variant : Screenshots::variants()) {
+        if (variant.language != KavrelAppLanguage::russian)
+            continue;
+        Workspace w;
+        applyVariant(w, variant);
+        ScreenFitCheck::resizeWindow(w.view.get(), QSize(980 - 138, 640));
+        w.view->show();
+        QVERIFY(listenWithTurns(w));
+        QTest::qWait(120); // "Translating..." shows beside the buttons
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening-narrow"), variant).isEmpty());
         QVERIFY(w.engine.stop());
     }
 }
