@@ -3,9 +3,11 @@
 
 #include "WorkspaceScenes.h"
 
+#include "kit/widgets/KavrelPill.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 
 using namespace WorkspaceTest;
@@ -34,6 +36,14 @@ void tst_WorkspaceScreenshots::scenes()
         QVERIFY(listenWithTurns(w));
         QTest::qWait(120);
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening"), variant).isEmpty());
+        // The activity pill ("Translating...") reads as the text it shows.
+        for (KavrelPill *pill : w.view->findChildren<KavrelPill *>()) {
+            if (!pill->isVisibleTo(w.view.get()) || pill->text().isEmpty())
+                continue;
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pill);
+            QCOMPARE(accessible->role(), QAccessible::StaticText);
+            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), qPrintable(pill->text()));
+        }
 
         QVERIFY(openSummary(w));
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary"), variant).isEmpty());
