@@ -1,5 +1,6 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "app/KavrelMiniListeningTexts.h"
+#include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelListeningMiniWindow.h"
@@ -17,6 +18,7 @@
 #include "base/Text.h"
 #include "session/PublishedTranscript.h"
 
+#include <QImage>
 #include <QMenu>
 #include <QRect>
 #include <QScrollArea>
@@ -59,6 +61,32 @@ struct Mini
         return *view;
     }
 };
+
+// The contrast of a symbol painted in `area` of a picture of `scene`, rendered at any device
+// pixel ratio: the most common pixel is its background, the farthest from it its colour.
+double symbolContrast(const QImage &picture, const QWidget *scene, const QRect &area)
+{
+    const qreal ratio = qreal(picture.width()) / std::max(1, scene->width());
+    const QRect inside = area.adjusted(3, 3, -3, -3); // clear of the capsule's rim
+    const QRect pixels(QPoint(int(inside.left() * ratio), int(inside.top() * ratio)), inside.size() * ratio);
+    QHash<QRgb, int> counts;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x)
+            ++counts[picture.pixel(x, y)];
+    }
+    QRgb background = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    double farthest = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        farthest = std::max(farthest, kavrelContrastRatio(QColor(background), QColor(it.key())));
+    return farthest;
+}
 
 } // namespace
 
@@ -426,7 +454,15 @@ void tst_KavrelListeningMiniView::miniWindowScreenshots()
             s.translationPanelTitle = variant.language == KavrelAppLanguage::russian ? QStringLiteral("Перевод: русский")
                                                                                     : QStringLiteral("Russian translation");
         });
-        QVERIFY(!Screenshots::write(window.get(), QStringLiteral("mini-window"), variant).isEmpty());
+        const QString path = Screenshots::write(window.get(), QStringLiteral("mini-window"), variant);
+        QVERIFY(!path.isEmpty());
+        // The microphone control's symbols (listening: red) read against the window behind them.
+        const QImage picture(path);
+        KavrelMiniMicrophoneControl *control = window->view()->microphoneControl();
+        for (QWidget *button : {static_cast<QWidget *>(control->menuButton()), static_cast<QWidget *>(control->toggleButton())}) {
+            const double ratio = symbolContrast(picture, window.get(), QRect(button->mapTo(window.get(), QPoint(0, 0)), button->size()));
+            QVERIFY2(ratio >= 3, qPrintable(QStringLiteral("%1 %2: %3").arg(variant.suffix, button->accessibleName()).arg(ratio)));
+        }
     }
     mini.defaults.setString(QStringLiteral("kavrel.miniWindowLayout"), QStringLiteral("rows"));
     ScreenFitCheck::resizeWindow(window.get(), QSize(480, 560));

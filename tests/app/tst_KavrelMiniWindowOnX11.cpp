@@ -349,9 +349,11 @@ void tst_KavrelMiniWindowOnX11::windowIsFittedAgainWhenTheFreeAreaShrinks()
 void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks_data()
 {
     QTest::addColumn<QString>("state");
-    QTest::newRow("the workspace") << QStringLiteral("workspace");
-    QTest::newRow("the start sheet open") << QStringLiteral("sheet");
-    QTest::newRow("while listening") << QStringLiteral("listening");
+    QTest::addColumn<QString>("edge");
+    QTest::newRow("the workspace") << QStringLiteral("workspace") << QStringLiteral("bottom");
+    QTest::newRow("the start sheet open") << QStringLiteral("sheet") << QStringLiteral("bottom");
+    QTest::newRow("while listening") << QStringLiteral("listening") << QStringLiteral("bottom");
+    QTest::newRow("a panel on the left") << QStringLiteral("workspace") << QStringLiteral("left");
 }
 
 // The real main window: its workspace's minimum reaches the window through the shell's and the
@@ -359,6 +361,7 @@ void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks_da
 void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks()
 {
     QFETCH(QString, state);
+    QFETCH(QString, edge);
     // A work area 720 high, as on a small laptop under its own panels (the window manager
     // gives a panel at most half the screen, so they take the top and the bottom).
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -397,15 +400,27 @@ void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks()
         program.engine.model->turnStore()->setLiveSubtitlePreview(QStringLiteral("and one more thing about the budget"));
     }
 
-    // A panel takes 240 pixels more off the bottom while the window is open.
-    auto panel = TestChildProcess::start(QStringLiteral("x11-windows"),
-                                         {QStringLiteral("Panel|%1|240|strut-bottom=%2").arg(screenWidth).arg(bottom + 240)});
+    // A panel takes 240 pixels more off the bottom while the window is open, or one on the left
+    // leaves the window less width than it has (and more than its least).
+    const int leastWidth = window->minimumWidth() + shown.width() - window->width();
+    const int freeWidth = std::min(shown.width() - 100, (leastWidth + shown.width()) / 2);
+    QVERIFY2(freeWidth >= leastWidth, qPrintable(QStringLiteral("%1 < %2").arg(freeWidth).arg(leastWidth)));
+    const QString panelWindow = edge == QLatin1String("left")
+                                    ? QStringLiteral("Panel|%1|%2|strut-left=%1").arg(screenWidth - freeWidth).arg(screen->geometry().height())
+                                    : QStringLiteral("Panel|%1|240|strut-bottom=%2").arg(screenWidth).arg(bottom + 240);
+    auto panel = TestChildProcess::start(QStringLiteral("x11-windows"), {panelWindow});
     QVERIFY(panel);
-    QTRY_COMPARE(screen->availableGeometry().height(), 480);
+    if (edge == QLatin1String("left"))
+        QTRY_COMPARE(screen->availableGeometry().width(), freeWidth);
+    else
+        QTRY_COMPARE(screen->availableGeometry().height(), 480);
     const QRect smaller = screen->availableGeometry();
     QTRY_VERIFY2(smaller.contains(window->frameGeometry()), qPrintable(describe(window->frameGeometry(), smaller)));
     if (sheet)
         QTRY_VERIFY2(smaller.contains(sheet->frameGeometry()), qPrintable(describe(sheet->frameGeometry(), smaller)));
+
+    if (edge == QLatin1String("left"))
+        QTRY_COMPARE(window->frameGeometry().width(), freeWidth);
 
     // The panel goes: the window grows back to what it had.
     TestChildProcess::finish(*panel);

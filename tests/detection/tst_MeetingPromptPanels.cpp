@@ -9,6 +9,7 @@
 #include "support/Screenshots.h"
 #include "support/TestChildProcess.h"
 
+#include <QAccessible>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -178,6 +179,12 @@ void tst_MeetingPromptPanels::textsOfBothPanels()
     else
         panels.showMeetingDetected(meeting(name, audio), {}, {});
     QCOMPARE(linesOf(panels.panel()), lines);
+    // A screen reader reads the painted lines whole, as text.
+    QAccessibleInterface *texts = QAccessible::queryAccessibleInterface(
+        panels.panel()->findChild<KavrelMeetingPanelTextColumn *>(QStringLiteral("texts")));
+    QVERIFY(texts);
+    QCOMPARE(texts->role(), QAccessible::StaticText);
+    QCOMPARE(texts->text(QAccessible::Name), lines.join(QLatin1Char('\n')));
     QVERIFY(panels.isPanelVisible());
     if (language != KavrelAppLanguage::english)
         QVERIFY(lines.first() != u"Meeting ended?"_qs);

@@ -2,8 +2,10 @@
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelLinkButton.h"
+#include "kit/widgets/KavrelSegmentedPicker.h"
 #include "kit/widgets/KavrelSwitch.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEnterEvent>
 #include <QImage>
@@ -81,6 +83,8 @@ private Q_SLOTS:
     void capsuleLooksPaint_data();
     void capsuleLooksPaint();
     void shrinkingCapsuleCutsItsText();
+    void pickerFollowsKeysAndScreenReader_data();
+    void pickerFollowsKeysAndScreenReader();
 };
 
 void tst_KitControls::switchKnobSitsOnItsSide_data()
@@ -315,6 +319,55 @@ void tst_KitControls::shrinkingCapsuleCutsItsText()
         for (const int x : {2, 17, 102, 117})
             QVERIFY2(near(image.pixelColor(x, y), QColor(255, 0, 0), 8), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
     }
+}
+
+void tst_KitControls::pickerFollowsKeysAndScreenReader_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("input"); // a key, "segment N" (its tab's press) or "press" (the picker's)
+    QTest::addColumn<QString>("picked"); // empty: nothing reported
+    QTest::newRow("right") << "a" << "Right" << "b";
+    QTest::newRow("right at the end") << "c" << "Right" << "";
+    QTest::newRow("left") << "b" << "Left" << "a";
+    QTest::newRow("left at the start") << "a" << "Left" << "";
+    QTest::newRow("space goes round") << "c" << "Space" << "a";
+    QTest::newRow("return") << "a" << "Return" << "b";
+    QTest::newRow("right from no match") << "x" << "Right" << "a";
+    QTest::newRow("a segment's tab") << "a" << "segment 2" << "c";
+    QTest::newRow("the picker's press") << "b" << "press" << "c";
+}
+
+void tst_KitControls::pickerFollowsKeysAndScreenReader()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, input);
+    QFETCH(QString, picked);
+    KavrelSegmentedPicker picker({{"a", "circle", "Alpha"}, {"b", "circle", "Beta"}, {"c", "circle", "Gamma"}});
+    picker.setAccessibleName(QStringLiteral("Layout"));
+    picker.resize(picker.sizeHint());
+    picker.setValue(start);
+    QCOMPARE(picker.focusPolicy(), Qt::StrongFocus);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&picker);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::PageTabList);
+    QCOMPARE(accessible->childCount(), 3);
+    QCOMPARE(accessible->child(1)->text(QAccessible::Name), QStringLiteral("Beta"));
+    QCOMPARE(accessible->child(1)->state().selected, start == QLatin1String("b"));
+
+    QSignalSpy reports(&picker, &KavrelSegmentedPicker::picked);
+    if (input.startsWith(QLatin1String("segment ")))
+        accessible->child(input.mid(8).toInt())->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    else if (input == QLatin1String("press"))
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    else
+        QTest::keyClick(&picker, input == QLatin1String("Right") ? Qt::Key_Right
+                                 : input == QLatin1String("Left") ? Qt::Key_Left
+                                 : input == QLatin1String("Space") ? Qt::Key_Space
+                                                                   : Qt::Key_Return);
+    QCOMPARE(reports.size(), picked.isEmpty() ? 0 : 1);
+    QCOMPARE(picker.value(), picked.isEmpty() ? start : picked);
+    if (!picked.isEmpty())
+        QCOMPARE(reports.constFirst().constFirst().toString(), picked);
 }
 
 QTEST_MAIN(tst_KitControls)

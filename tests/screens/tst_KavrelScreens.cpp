@@ -2,6 +2,7 @@
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "services/KavrelUpdateController.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelAppearTransition.h"
 #include "app/widgets/KavrelAppearanceController.h"
 #include "kit/widgets/KavrelSymbols.h"
@@ -34,6 +35,7 @@
 #include "support/Screenshots.h"
 #include "support/TestAuth.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -609,6 +611,15 @@ void tst_KavrelScreens::shellScreenshots()
         QVERIFY(waitForPass(*profile));
         QVERIFY(!Screenshots::write(shell.get(), QStringLiteral("screens-shell-sidebar-open"), variant).isEmpty());
 
+        // Under a 240 px panel on a 1280 × 720 screen: the free area is 480 high, title bar
+        // included, and the window's minimum yields to it as the program's screen fit has it.
+        const QSize least = shell->minimumSize();
+        shell->setMinimumSize(1, 1);
+        shell->resize(1242, 480 - KavrelScreenFit::assumedTitleBarHeight);
+        QVERIFY(!Screenshots::write(shell.get(), QStringLiteral("screens-shell-short"), variant).isEmpty());
+        shell->setMinimumSize(least);
+        ScreenFitCheck::resizeWindow(shell.get(), QSize(1080, 820));
+
         shell->model()->toggleSidebarVisibility();
         shell->finishAnimation();
         QVERIFY(!Screenshots::write(shell.get(), QStringLiteral("screens-shell-sidebar-hidden"), variant).isEmpty());
@@ -629,6 +640,23 @@ void tst_KavrelScreens::settingsScreenshots()
         view.resize(view.sizeHint());
         view.show();
         QVERIFY(!Screenshots::write(&view, QStringLiteral("screens-settings"), variant).isEmpty());
+        // A screen reader hears which theme is chosen, and choosing one by its action chooses it.
+        const QList<KavrelThemeOptionButton *> themes = view.findChildren<KavrelThemeOptionButton *>();
+        QCOMPARE(themes.size(), 3);
+        for (KavrelThemeOptionButton *theme : themes) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(theme);
+            QCOMPARE(accessible->role(), QAccessible::RadioButton);
+            QVERIFY(accessible->state().checkable);
+            QCOMPARE(accessible->state().checked, theme->mode() == model.appearanceMode());
+        }
+        KavrelThemeOptionButton *system = themes.constFirst();
+        QCOMPARE(system->mode(), KavrelAppearanceMode::system);
+        QAccessible::queryAccessibleInterface(system)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(model.appearanceMode(), KavrelAppearanceMode::system);
+        QVERIFY(QAccessible::queryAccessibleInterface(system)->state().checked);
+        // Chosen again, it stays chosen.
+        QAccessible::queryAccessibleInterface(system)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(system->isChecked());
     }
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
 }

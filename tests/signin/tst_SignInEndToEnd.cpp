@@ -5,6 +5,8 @@
 #include "signin/EmailAuthFlowController.h"
 #include "signin/ScriptedMicrophoneAuthorization.h"
 #include "signin/widgets/AuthMessageStrip.h"
+#include "kit/widgets/KavrelIconButton.h"
+#include "signin/widgets/AuthPasswordInput.h"
 #include "signin/widgets/AuthTextInput.h"
 #include "signin/widgets/AuthenticationView.h"
 #include "signin/widgets/KavrelRootView.h"
@@ -274,9 +276,20 @@ private Q_SLOTS:
         QVERIFY(reaches(Kind::completeRegistration));
         QCOMPARE(focused(), QStringLiteral("Password"));
         typeHere(QStringLiteral("Bright7$x"));
+        // The eye beside the password is the next stop: Space shows the password, and again hides it.
+        key(Qt::Key_Tab);
+        auto *password = qobject_cast<AuthPasswordInput *>(QApplication::focusWidget()->parentWidget());
+        QVERIFY(password);
+        QCOMPARE(QApplication::focusWidget(), password->visibilityButton());
+        key(Qt::Key_Space);
+        QVERIFY(password->isPasswordVisible());
+        key(Qt::Key_Space);
+        QVERIFY(!password->isPasswordVisible());
         key(Qt::Key_Tab);
         QCOMPARE(focused(), QStringLiteral("Confirm password"));
         typeHere(QStringLiteral("Bright7$x"));
+        key(Qt::Key_Tab); // its eye
+        QVERIFY(qobject_cast<KavrelIconButton *>(QApplication::focusWidget()));
         key(Qt::Key_Tab);
         key(Qt::Key_Space); // the authenticator box
         QVERIFY(signInScreen()->flow()->wantsTotpDuringRegistration());

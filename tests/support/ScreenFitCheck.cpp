@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QTest>
 #include <QToolButton>
@@ -58,6 +59,12 @@ void checkWindow(const QWidget *window, QStringList &found)
     if (!available.contains(frame))
         found.append(what + QStringLiteral(": the window ") + rectText(frame) + QStringLiteral(" leaves the screen's free area ")
                      + rectText(available));
+    // The window manager shows the title whole only when the window is wide enough for it.
+    const QString title = window->windowTitle();
+    if (!title.isEmpty() && !(window->windowFlags() & Qt::FramelessWindowHint)
+        && frame.width() < KavrelScreenFit::titleBarWidth(title))
+        found.append(what + QStringLiteral(": the title bar (") + QString::number(frame.width())
+                     + QStringLiteral(" wide) cuts the title, which needs ") + QString::number(KavrelScreenFit::titleBarWidth(title)));
     const QSize decorations = frame.size() - window->size();
     const QSize least = window->minimumSize() + decorations;
     if (least.width() > available.width() || least.height() > available.height())
@@ -92,6 +99,35 @@ bool isCutByAncestor(const QWidget *widget, const QWidget *root, QString &cutter
         visible = kept;
     }
     return false;
+}
+
+bool isLaidOutBy(const QLayout *layout, const QWidget *widget)
+{
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (item->widget() == widget || (item->layout() && isLaidOutBy(item->layout(), widget)))
+            return true;
+    }
+    return false;
+}
+
+// A sibling that the same layout placed over `widget`: a layout squeezed below its least size
+// stacks what it holds.
+const QWidget *overlappingSibling(const QWidget *widget)
+{
+    const QWidget *parent = widget->parentWidget();
+    if (!parent || !parent->layout() || !isLaidOutBy(parent->layout(), widget))
+        return nullptr;
+    for (const QObject *child : parent->children()) {
+        const auto *sibling = qobject_cast<const QWidget *>(child);
+        if (!sibling || sibling == widget || sibling->isWindow() || !sibling->isVisibleTo(parent)
+            || !isLaidOutBy(parent->layout(), sibling))
+            continue;
+        const QRect shared = sibling->geometry() & widget->geometry();
+        if (shared.width() > slack && shared.height() > slack)
+            return sibling;
+    }
+    return nullptr;
 }
 
 void checkLabel(const QLabel *label, QStringList &found)
@@ -155,6 +191,10 @@ void checkTexts(QWidget *root, QStringList &found)
         QString cutter;
         if (isCutByAncestor(widget, root, cutter)) {
             found.append(describe(widget, text) + QStringLiteral(": partly hidden outside ") + cutter);
+            continue;
+        }
+        if (const QWidget *over = overlappingSibling(widget)) {
+            found.append(describe(widget, text) + QStringLiteral(": overlapped by ") + describe(over, QString()));
             continue;
         }
         if (label)

@@ -110,6 +110,7 @@ int runX11Windows(const QStringList &descriptions)
         const QStringList flags = parts.value(3).split(QLatin1Char(','), Qt::SkipEmptyParts);
         quint32 topStrut = 0;
         quint32 bottomStrut = 0;
+        quint32 leftStrut = 0;
 
         const xcb_window_t window = xcb_generate_id(c);
         const quint32 values[] = {screen->white_pixel};
@@ -135,6 +136,8 @@ int runX11Windows(const QStringList &descriptions)
                 bottomStrut = flag.mid(13).toUInt();
             } else if (flag.startsWith(QLatin1String("strut-top="))) {
                 topStrut = flag.mid(10).toUInt();
+            } else if (flag.startsWith(QLatin1String("strut-left="))) {
+                leftStrut = flag.mid(11).toUInt();
             } else if (flag.startsWith(QLatin1String("opacity="))) {
                 setCardinals(c, window, opacityAtom, XCB_ATOM_CARDINAL,
                              {quint32(flag.mid(8).toDouble() * double(0xFFFFFFFFu))});
@@ -142,15 +145,16 @@ int runX11Windows(const QStringList &descriptions)
                 toActivate.push_back(window);
             }
         }
-        if (topStrut || bottomStrut) {
-            // A panel along the edge: the window manager takes its height off the screen's free
+        if (topStrut || bottomStrut || leftStrut) {
+            // A panel along the edge: the window manager takes its extent off the screen's free
             // area (_NET_WORKAREA) while it is mapped, up to half the screen an edge.
             const quint32 right = quint32(screen->width_in_pixels - 1);
+            const quint32 bottom = quint32(screen->height_in_pixels - 1);
             setCardinals(c, window, windowType, XCB_ATOM_ATOM, {atom(c, "_NET_WM_WINDOW_TYPE_DOCK")});
-            setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {0u, 0u, topStrut, bottomStrut});
+            setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {leftStrut, 0u, topStrut, bottomStrut});
             setCardinals(c, window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
-                         {0u, 0u, topStrut, bottomStrut, 0u, 0u, 0u, 0u, 0u, topStrut ? right : 0u, 0u,
-                          bottomStrut ? right : 0u});
+                         {leftStrut, 0u, topStrut, bottomStrut, 0u, leftStrut ? bottom : 0u, 0u, 0u, 0u,
+                          topStrut ? right : 0u, 0u, bottomStrut ? right : 0u});
         }
         xcb_map_window(c, window);
     }

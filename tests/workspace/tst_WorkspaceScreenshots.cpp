@@ -3,9 +3,11 @@
 
 #include "WorkspaceScenes.h"
 
+#include "kit/widgets/KavrelPill.h"
 #include "workspace/widgets/ListeningSetupSheet.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 
 using namespace WorkspaceTest;
@@ -19,6 +21,7 @@ private Q_SLOTS:
     void rowsLayoutWithSummary();
     void suggestedAnswer();
     void summaryFallback();
+    void narrowWindow();
 };
 
 void tst_WorkspaceScreenshots::scenes()
@@ -33,6 +36,14 @@ void tst_WorkspaceScreenshots::scenes()
         QVERIFY(listenWithTurns(w));
         QTest::qWait(120);
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening"), variant).isEmpty());
+        // The activity pill ("Translating...") reads as the text it shows.
+        for (KavrelPill *pill : w.view->findChildren<KavrelPill *>()) {
+            if (!pill->isVisibleTo(w.view.get()) || pill->text().isEmpty())
+                continue;
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(pill);
+            QCOMPARE(accessible->role(), QAccessible::StaticText);
+            QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), qPrintable(pill->text()));
+        }
 
         QVERIFY(openSummary(w));
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary"), variant).isEmpty());
@@ -106,6 +117,23 @@ void tst_WorkspaceScreenshots::summaryFallback()
         }, 10000));
         QVERIFY(w.engine.model->transcriptSummaryErrorMessage());
         QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-summary-fallback"), variant).isEmpty());
+        QVERIFY(w.engine.stop());
+    }
+}
+
+// A 980 px main window: the workspace beside the sidebar, listening with translation.
+void tst_WorkspaceScreenshots::narrowWindow()
+{
+    for (const Screenshots::Variant &variant : Screenshots::variants()) {
+        if (variant.language != KavrelAppLanguage::russian)
+            continue;
+        Workspace w;
+        applyVariant(w, variant);
+        ScreenFitCheck::resizeWindow(w.view.get(), QSize(980 - 138, 640));
+        w.view->show();
+        QVERIFY(listenWithTurns(w));
+        QTest::qWait(120); // "Translating..." shows beside the buttons
+        QVERIFY(!Screenshots::write(w.view.get(), QStringLiteral("workspace-listening-narrow"), variant).isEmpty());
         QVERIFY(w.engine.stop());
     }
 }

@@ -22,6 +22,7 @@
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -94,6 +95,8 @@ private Q_SLOTS:
     void levelChangesBlurNoShadowAgain();
     void levelBarsRepaintOnlyThemselves();
     void setupSheetControls();
+    void setupSheetSwitchesChangeTheirSettingEveryWay_data();
+    void setupSheetSwitchesChangeTheirSettingEveryWay();
 };
 
 void tst_WorkspaceWindow::toolbarFollowsTheSessionAndFocusMode()
@@ -683,6 +686,60 @@ void tst_WorkspaceWindow::setupSheetControls()
     QVERIFY(QTest::qWaitFor([&] { return !w.view->listeningSetupSheet(); }));
     QCOMPARE(w.model().selectedSourceLanguage(), SourceLanguageOption::english);
     QVERIFY(w.model().startsWithMicrophoneEnabled());
+}
+
+void tst_WorkspaceWindow::setupSheetSwitchesChangeTheirSettingEveryWay_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<QString>("way");
+    const QList<std::pair<QString, QByteArray>> switches{{QStringLiteral("microphone"), "startsWithMicrophoneEnabled"},
+                                                        {QStringLiteral("recording"), "isAudioRecordingEnabled"},
+                                                        {QStringLiteral("translation"), "isTranslationEnabled"}};
+    // A screen reader offers a switch "Toggle"; pressing is the other action it may send.
+    const QStringList ways{QStringLiteral("mouse"), QStringLiteral("space"), QAccessibleActionInterface::toggleAction(),
+                           QAccessibleActionInterface::pressAction()};
+    for (const auto &[control, setting] : switches) {
+        for (const QString &way : ways)
+            QTest::addRow("%s by %s", qPrintable(control), qPrintable(way)) << control << setting << way;
+    }
+}
+
+void tst_WorkspaceWindow::setupSheetSwitchesChangeTheirSettingEveryWay()
+{
+    QFETCH(QString, control);
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, way);
+    Workspace w;
+    w.view->handlePrimaryAction();
+    QVERIFY(QTest::qWaitFor([&] { return w.view->listeningSetupSheet() && w.view->listeningSetupSheet()->isVisible(); }));
+    ListeningSetupSheet *sheet = w.view->listeningSetupSheet();
+    KavrelSwitch *toggle = control == QLatin1String("microphone") ? sheet->microphoneSwitch()
+                           : control == QLatin1String("recording") ? sheet->recordingSwitch()
+                                                                   : sheet->translationSwitch();
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(toggle);
+    QVERIFY(accessible && accessible->actionInterface());
+    QVERIFY(accessible->state().checkable);
+    QVERIFY(!accessible->text(QAccessible::Name).isEmpty());
+    QVERIFY(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+
+    const auto change = [&] {
+        if (way == QLatin1String("mouse"))
+            QTest::mouseClick(toggle, Qt::LeftButton);
+        else if (way == QLatin1String("space"))
+            QTest::keyClick(toggle, Qt::Key_Space);
+        else
+            accessible->actionInterface()->doAction(way);
+    };
+    // Each way, there and back: the setting follows the picture, and a screen reader hears it.
+    for (int round = 0; round < 2; ++round) {
+        const bool before = w.model().property(setting).toBool();
+        QCOMPARE(toggle->isChecked(), before);
+        change();
+        QTRY_COMPARE(toggle->isChecked(), !before);
+        QCOMPARE(w.model().property(setting).toBool(), !before);
+        QCOMPARE(accessible->state().checked, !before);
+    }
 }
 
 QTEST_MAIN(tst_WorkspaceWindow)

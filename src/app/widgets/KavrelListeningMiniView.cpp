@@ -169,6 +169,7 @@ void KavrelListeningMiniView::refresh()
     m_stop->setAccessibleName(localized(QStringLiteral("Stop Listening")));
     m_layoutPicker->setToolTip(localized(QStringLiteral("Switch transcript layout")));
     m_layoutPicker->setAccessibleName(m_layoutPicker->toolTip());
+    m_layoutPicker->setSegmentNames({localized(QStringLiteral("Side by side")), localized(QStringLiteral("One above the other"))});
     m_split->setDividerAccessibleName(localized(QStringLiteral("Resize transcript panels")));
 
     // The panels follow the rows themselves; what is read here is small.

@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr KavrelDynamicColor microphoneRed = kavrelFixed({0.84, 0.16, 0.17, 1});
+// Darker on a light window and lighter on a dark one, so the symbols read at 3:1 or more on both.
+constexpr KavrelDynamicColor microphoneRed = kavrelDynamic({0.76, 0.11, 0.13, 1}, {1.0, 0.45, 0.43, 1});
 
 // Microphone red at opacity `listening` while the microphone listens, else the secondary
 // colour at opacity `idle`.

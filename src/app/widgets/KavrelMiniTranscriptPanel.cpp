@@ -77,6 +77,7 @@ void KavrelMiniTranscriptPanel::setContent(const QString &title, const QString &
     if (title != m_title || symbol != m_symbol) {
         m_title = title;
         m_symbol = symbol;
+        m_view->setAccessibleName(title); // the heading is painted: the text answers to it
         update(QRect(0, 0, width(), headingHeight));
     }
     m_draft = KavrelMiniListeningTexts::draftLine(draftText);

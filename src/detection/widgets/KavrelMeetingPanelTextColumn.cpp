@@ -1,5 +1,7 @@
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -9,6 +11,14 @@ KavrelMeetingPanelTextColumn::KavrelMeetingPanelTextColumn(std::vector<Line> lin
     : QWidget(parent), m_lines(std::move(lines))
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // The lines are painted: a screen reader reads them whole (never elided) as the prompt's text.
+    KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::StaticText);
+    QStringList texts;
+    for (const Line &line : m_lines) {
+        if (!line.text.isEmpty())
+            texts.append(line.text);
+    }
+    setAccessibleName(texts.join(QLatin1Char('\n')));
 }
 
 QString KavrelMeetingPanelTextColumn::textOfLine(std::size_t index) const

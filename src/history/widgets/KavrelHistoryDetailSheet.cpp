@@ -41,6 +41,7 @@ QScrollArea *bareScrollArea(QWidget *content, Qt::Orientation orientation)
 {
     auto *area = new QScrollArea;
     area->setFrameShape(QFrame::NoFrame);
+    area->setFocusPolicy(Qt::NoFocus); // its text and controls take the keyboard, not the frame
     area->setWidgetResizable(true);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setVerticalScrollBarPolicy(orientation == Qt::Vertical ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);

@@ -1,5 +1,6 @@
 #include "history/widgets/KavrelHistoryDetailTabBar.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
@@ -27,6 +28,10 @@ KavrelHistoryDetailTabBar::KavrelHistoryDetailTabBar(QWidget *parent) : QWidget(
     setFont(KavrelHistoryStyle::font(15, QFont::DemiBold));
     // Tab reaches the bar; the arrows pick the tab beside the selected one.
     setFocusPolicy(Qt::StrongFocus);
+    // A screen reader hears the bar's name and, as its description, the tab it shows.
+    KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::PageTabList);
+    setAccessibleName(KavrelHistoryStyle::localized(QStringLiteral("Session sections")));
+    setAccessibleDescription(KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(m_selection)));
 }
 
 void KavrelHistoryDetailTabBar::setSelection(KavrelHistoryDetailTab tab)
@@ -34,6 +39,7 @@ void KavrelHistoryDetailTabBar::setSelection(KavrelHistoryDetailTab tab)
     if (tab == m_selection)
         return;
     m_selection = tab;
+    setAccessibleDescription(KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab)));
     update();
 }
 

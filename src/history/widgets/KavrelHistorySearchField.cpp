@@ -95,6 +95,7 @@ void KavrelHistorySearchField::setText(const QString &text)
 void KavrelHistorySearchField::retranslate()
 {
     m_lineEdit->setPlaceholderText(Style::localized(QStringLiteral("Search transcript, translation, summary, or protocol")));
+    m_lineEdit->setAccessibleName(Style::localized(QStringLiteral("Search history")));
     // The symbols are buttons to a screen reader: they are named by what they stand for.
     m_searchSymbol->setAccessibleName(m_lineEdit->placeholderText());
     m_clearButton->setAccessibleName(Style::localized(QStringLiteral("Clear search")));

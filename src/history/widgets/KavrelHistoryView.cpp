@@ -3,6 +3,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSlimScrollBars.h"
 #include "history/KavrelHistoryLabels.h"
 #include "history/KavrelHistoryRemoteClient.h"
@@ -241,6 +242,7 @@ void KavrelHistoryView::refresh()
 void KavrelHistoryView::retranslate()
 {
     m_title->setText(Style::localized(QStringLiteral("History")));
+    m_listView->setAccessibleName(m_title->text());
     m_subtitle->setText(Style::localized(
         QStringLiteral("Review your saved meetings, transcripts, translations, summaries, and follow-up notes.")));
     m_searchField->retranslate();
@@ -367,6 +369,7 @@ void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
         m_confirmation->setIcon(QMessageBox::Information);
         m_confirmation->setInformativeText(*refusal);
         m_confirmation->setStandardButtons(QMessageBox::Ok);
+        KavrelScreenFit::keepTitleWhole(m_confirmation);
         m_confirmation->open();
         return;
     }
@@ -378,6 +381,7 @@ void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
         Style::localizedFormat(QStringLiteral("This will remove “%@” from your history."), name));
     QPushButton *remove = m_confirmation->addButton(Style::localized(QStringLiteral("Delete")), QMessageBox::DestructiveRole);
     m_confirmation->addButton(Style::localized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    KavrelScreenFit::keepTitleWhole(m_confirmation);
     KavrelHistoryViewModel *viewModel = m_viewModel.get();
     connect(m_confirmation, &QMessageBox::finished, this, [this, remove, viewModel] {
         const std::optional<MeetingSessionHistoryListItem> pending = std::exchange(m_pendingDeleteSession, std::nullopt);

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelPill.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 
@@ -11,6 +12,7 @@
 
 KavrelPill::KavrelPill(QWidget *parent) : QWidget(parent)
 {
+    KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::StaticText);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -18,6 +20,9 @@ void KavrelPill::setText(const QString &text)
 {
     if (text == m_text)
         return;
+    // The text is all the pill says, to a screen reader too, unless its owner named it otherwise.
+    if (accessibleName().isEmpty() || accessibleName() == m_text)
+        setAccessibleName(text);
     m_text = text;
     updateGeometry();
     update();

@@ -1,7 +1,9 @@
 #include "kit/widgets/KavrelScreenFit.h"
 
+#include <QApplication>
 #include <QEvent>
-#include <QGuiApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QLayout>
 #include <QScreen>
 #include <QWidget>
@@ -63,6 +65,22 @@ KavrelScreenFit *KavrelScreenFit::of(QWidget *widget)
     return new KavrelScreenFit(widget);
 }
 
+int KavrelScreenFit::titleBarWidth(const QString &title)
+{
+    // The icon and three buttons of a title bar, with the gaps around the title.
+    constexpr int decorations = 4 * 24 + 2 * 16;
+    QFont font = QApplication::font();
+    font.setBold(true);
+    return QFontMetrics(font).horizontalAdvance(title) + decorations;
+}
+
+void KavrelScreenFit::keepTitleWhole(QWidget *questionBox)
+{
+    // A question box fits itself to its texts: its main text is held wide enough for the title.
+    if (auto *text = questionBox->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+        text->setMinimumWidth(titleBarWidth(questionBox->windowTitle()));
+}
+
 QSize KavrelScreenFit::boundedMinimum(QSize wanted, QSize room)
 {
     if (room.isEmpty())
@@ -120,7 +138,7 @@ void KavrelScreenFit::applyMinimum()
         m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
 }
 
-void KavrelScreenFit::fitWindow(bool alreadyPlaced)
+void KavrelScreenFit::fitWindow(bool alreadyPlaced, QRect wanted)
 {
     QWidget *window = m_widget;
     if (!window || !window->isWindow())
@@ -133,7 +151,7 @@ void KavrelScreenFit::fitWindow(bool alreadyPlaced)
     // Its content may have just changed its own minimum for this screen.
     settleLayouts(window);
     const QRect content = available - frame;
-    const QRect placed = placedInside(window->geometry(), content);
+    const QRect placed = placedInside(wanted.isValid() ? wanted : window->geometry(), content);
     if (!window->testAttribute(Qt::WA_Moved) && !alreadyPlaced) {
         // Nobody chose a place for it: the window manager places it, inside the screen once it fits.
         if (placed.size() != window->size())
@@ -192,9 +210,21 @@ void KavrelScreenFit::refitForFreeArea()
     // have heard of the change yet.
     for (KavrelScreenFit *content : m_widget->findChildren<KavrelScreenFit *>())
         content->applyMinimum();
+    // A window the free area squeezed takes back what it had once the area allows it (a panel
+    // that came and went), unless it was moved or resized since.
+    QWidget *window = m_widget;
+    if (m_geometryBeforeSqueeze.isValid() && window->geometry() != m_squeezedGeometry)
+        m_geometryBeforeSqueeze = QRect();
+    const QRect wanted = m_geometryBeforeSqueeze.isValid() ? m_geometryBeforeSqueeze : window->geometry();
     // Wherever it was placed, it has its place on the screen by now: it moves inside the
     // smaller area too.
-    fitWindow(true);
+    fitWindow(true, wanted);
+    if (window->geometry() == wanted) {
+        m_geometryBeforeSqueeze = QRect();
+    } else {
+        m_geometryBeforeSqueeze = wanted;
+        m_squeezedGeometry = window->geometry();
+    }
 }
 
 void KavrelScreenFit::refitForScreen()

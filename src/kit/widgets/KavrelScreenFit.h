@@ -21,6 +21,12 @@ public:
     // What the window manager's decorations take when it has not said yet: a title bar.
     static constexpr int assumedTitleBarHeight = 40;
 
+    // The width a window needs for the window manager to show `title` whole in its title bar,
+    // beside its icon and its buttons (a bold title in the program's font, as title bars have it).
+    static int titleBarWidth(const QString &title);
+    // Holds a question box at least as wide as its title bar needs: it sizes itself by its text.
+    static void keepTitleWhole(QWidget *questionBox);
+
     // `wanted` where `room` allows it, else `room`, each side on its own.
     static QSize boundedMinimum(QSize wanted, QSize room);
     // `frame` shrunk to fit `available` when larger and moved inside it.
@@ -32,7 +38,8 @@ public:
     // Each time the top-level `window` is shown, it is limited to its screen's free area and,
     // when the program placed it, moved inside it (the window manager places the others). Once
     // the window manager reports decorations other than those assumed, and whenever its
-    // screen's free area changes while it is shown, it is fitted again.
+    // screen's free area changes while it is shown, it is fitted again; squeezed by a smaller
+    // free area, it returns to what it had once the area allows it.
     static void keepOnScreen(QWidget *window);
 
 protected:
@@ -45,8 +52,9 @@ private:
     // decorations and without what lies above and left of the widget in its window.
     QSize room() const;
     void applyMinimum();
-    // A window placed by the window manager is only resized, unless `alreadyPlaced`.
-    void fitWindow(bool alreadyPlaced = false);
+    // Fits `wanted` (else the window's geometry) inside the free area. A window placed by the
+    // window manager is only resized, unless `alreadyPlaced`.
+    void fitWindow(bool alreadyPlaced = false, QRect wanted = QRect());
     void refitForScreen();
     void followScreen();
     void followFreeArea(QScreen *screen);
@@ -58,6 +66,9 @@ private:
     QSize m_wantedMinimum;
     // The decorations the last fit reckoned with.
     QMargins m_fittedDecorations;
+    // What the window had before a smaller free area squeezed it, and what it was squeezed to.
+    QRect m_geometryBeforeSqueeze;
+    QRect m_squeezedGeometry;
     bool m_boundsMinimum = false;
     bool m_keepsWindowOnScreen = false;
     bool m_followsScreen = false;

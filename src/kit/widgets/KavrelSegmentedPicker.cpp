@@ -1,17 +1,22 @@
 #include "kit/widgets/KavrelSegmentedPicker.h"
 
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelSymbols.h"
 
+#include <QAccessible>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 KavrelSegmentedPicker::KavrelSegmentedPicker(QList<Segment> segments, QWidget *parent)
     : QWidget(parent), m_segments(std::move(segments))
 {
+    KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::PageTabList);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -21,6 +26,35 @@ void KavrelSegmentedPicker::setValue(const QString &value)
         return;
     m_value = value;
     update();
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.selected = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void KavrelSegmentedPicker::setSegmentNames(const QStringList &names)
+{
+    for (qsizetype i = 0; i < std::min(names.size(), m_segments.size()); ++i)
+        m_segments[i].name = names.at(i);
+}
+
+qsizetype KavrelSegmentedPicker::selectedIndex() const
+{
+    for (qsizetype i = 0; i < m_segments.size(); ++i) {
+        if (m_segments[i].value == m_value)
+            return i;
+    }
+    return -1;
+}
+
+void KavrelSegmentedPicker::pick(qsizetype index)
+{
+    if (index < 0 || index >= m_segments.size())
+        return;
+    setValue(m_segments[index].value);
+    Q_EMIT picked(m_segments[index].value);
 }
 
 QSize KavrelSegmentedPicker::sizeHint() const
@@ -28,7 +62,7 @@ QSize KavrelSegmentedPicker::sizeHint() const
     return QSize(int(34 * m_segments.size()), 24);
 }
 
-QRectF KavrelSegmentedPicker::segmentRect(int index) const
+QRectF KavrelSegmentedPicker::segmentRect(qsizetype index) const
 {
     const qreal width = qreal(this->width()) / std::max<qsizetype>(1, m_segments.size());
     return QRectF(index * width, 0, width, height());
@@ -42,7 +76,7 @@ void KavrelSegmentedPicker::paintEvent(QPaintEvent *)
     KavrelPainting::fillAndStroke(painter, KavrelPainting::capsule(area),
                                   KavrelSystemColors::secondaryLabel.resolve(palette(), 0.1),
                                   KavrelSystemColors::secondaryLabel.resolve(palette(), 0.18));
-    for (int i = 0; i < m_segments.size(); ++i) {
+    for (qsizetype i = 0; i < m_segments.size(); ++i) {
         const QRectF segment = segmentRect(i);
         const bool selected = m_segments[i].value == m_value;
         if (selected) {
@@ -63,11 +97,38 @@ void KavrelSegmentedPicker::paintEvent(QPaintEvent *)
 
 void KavrelSegmentedPicker::mouseReleaseEvent(QMouseEvent *event)
 {
-    for (int i = 0; i < m_segments.size(); ++i) {
+    for (qsizetype i = 0; i < m_segments.size(); ++i) {
         if (segmentRect(i).contains(event->position())) {
-            setValue(m_segments[i].value);
-            Q_EMIT picked(m_segments[i].value);
+            pick(i);
             return;
         }
     }
+}
+
+void KavrelSegmentedPicker::keyPressEvent(QKeyEvent *event)
+{
+    const qsizetype count = m_segments.size();
+    const qsizetype current = selectedIndex();
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        if (current > 0)
+            pick(current - 1);
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        if (current + 1 < count)
+            pick(current + 1);
+        break;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (count > 0)
+            pick((current + 1) % count);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }

@@ -5,7 +5,9 @@
 #include <QWidget>
 
 // A row of segments in a capsule, each showing a symbol; one value is selected, or none when
-// the current value matches no segment. Clicking a segment reports its value.
+// the current value matches no segment. Clicking a segment reports its value; so do the arrow
+// keys (the neighbouring segment) and Space or Return (the next one, round) while it has the
+// focus. A screen reader reads it as a list of tabs, one for each segment's name.
 class KavrelSegmentedPicker final : public QWidget
 {
     Q_OBJECT
@@ -15,12 +17,22 @@ public:
     {
         QString value;
         QString symbol;
+        QString name; // what a screen reader says for the segment's symbol
     };
 
     explicit KavrelSegmentedPicker(QList<Segment> segments, QWidget *parent = nullptr);
 
     void setValue(const QString &value);
     QString value() const { return m_value; }
+    // The segments' names, in their order (the interface language may change them).
+    void setSegmentNames(const QStringList &names);
+    qsizetype segmentCount() const { return m_segments.size(); }
+    const Segment &segment(qsizetype index) const { return m_segments.at(index); }
+    qsizetype selectedIndex() const;
+    QRect segmentArea(qsizetype index) const { return segmentRect(index).toAlignedRect(); }
+    // Selects a segment as a click on it does, reporting its value.
+    void pick(qsizetype index);
+
     QSize sizeHint() const override;
 
 Q_SIGNALS:
@@ -29,9 +41,10 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    QRectF segmentRect(int index) const;
+    QRectF segmentRect(qsizetype index) const;
 
     QList<Segment> m_segments;
     QString m_value;

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelSwitch.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
 
@@ -7,6 +8,7 @@
 
 KavrelSwitch::KavrelSwitch(const Look &look, QWidget *parent) : QAbstractButton(parent), m_look(look)
 {
+    KavrelAccessibleFactory::registerButton(staticMetaObject, QAccessible::CheckBox);
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);

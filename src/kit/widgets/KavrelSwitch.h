@@ -5,7 +5,8 @@
 #include <QAbstractButton>
 #include <QVariantAnimation>
 
-// An on/off switch: a capsule track with a round white knob. Space toggles it. Its look sets
+// An on/off switch: a capsule track with a round white knob. Space toggles it, and so does a
+// screen reader's action, each by a click (clicked() is the switch's one report). Its look sets
 // the track's colours, whether the knob slides or jumps, and how a disabled state shows; the
 // kit's focus ring goes round the track.
 class KavrelSwitch final : public QAbstractButton

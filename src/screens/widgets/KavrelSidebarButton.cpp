@@ -14,9 +14,15 @@
 #include <cmath>
 
 namespace {
-constexpr qreal tileSide = 54;
-constexpr qreal verticalPadding = 12;
-constexpr qreal captionGap = 10;
+struct Metrics
+{
+    qreal tileSide;
+    qreal verticalPadding;
+    qreal captionGap;
+};
+constexpr Metrics roomy{54, 12, 10};
+// A short window: smaller tiles closer together, so every caption keeps its room.
+constexpr Metrics compact{38, 4, 4};
 } // namespace
 
 KavrelSidebarButton::KavrelSidebarButton(const QString &title, const QString &systemImage, QWidget *parent)
@@ -35,6 +41,16 @@ KavrelSidebarButton::KavrelSidebarButton(const QString &title, const QString &sy
     setMinimumHeight(sizeHint().height());
 }
 
+void KavrelSidebarButton::setCompact(bool compact)
+{
+    if (m_compact == compact)
+        return;
+    m_compact = compact;
+    setMinimumHeight(sizeHint().height());
+    updateGeometry();
+    update();
+}
+
 void KavrelSidebarButton::setSelected(bool selected)
 {
     if (m_selected == selected)
@@ -45,9 +61,10 @@ void KavrelSidebarButton::setSelected(bool selected)
 
 QSize KavrelSidebarButton::sizeHint() const
 {
+    const Metrics &m = m_compact ? compact : roomy;
     const QFontMetricsF metrics(font());
     const int lines = captionText(100).count(QLatin1Char('\n')) + 1;
-    const qreal height = verticalPadding * 2 + tileSide + captionGap + lines * metrics.lineSpacing();
+    const qreal height = m.verticalPadding * 2 + m.tileSide + m.captionGap + lines * metrics.lineSpacing();
     return QSize(100, int(std::ceil(height)));
 }
 
@@ -83,8 +100,9 @@ void KavrelSidebarButton::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     if (isDown())
         painter.setOpacity(0.8);
-    const QRectF tile((width() - tileSide) / 2, verticalPadding, tileSide, tileSide);
-    const QPainterPath shape = KavrelPainting::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), 16);
+    const Metrics &m = m_compact ? compact : roomy;
+    const QRectF tile((width() - m.tileSide) / 2, m.verticalPadding, m.tileSide, m.tileSide);
+    const QPainterPath shape = KavrelPainting::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), m.tileSide * 16 / 54);
     using namespace KavrelShellTheme;
     KavrelPainting::fillAndStroke(painter, shape, (m_selected ? selectedButtonFill : buttonFill).resolve(palette()),
                                   (m_selected ? selectedButtonBorder : buttonBorder).resolve(palette()));
@@ -95,6 +113,6 @@ void KavrelSidebarButton::paintEvent(QPaintEvent *)
                                m_systemImage, (m_selected ? selectedButtonIcon : buttonIcon).resolve(palette()));
     painter.setPen((m_selected ? selectedButtonText : buttonText).resolve(palette()));
     painter.setFont(font());
-    const QRectF caption(0, tile.bottom() + captionGap, width(), height() - tile.bottom() - captionGap);
+    const QRectF caption(0, tile.bottom() + m.captionGap, width(), height() - tile.bottom() - m.captionGap);
     painter.drawText(caption, Qt::AlignHCenter | Qt::AlignTop, captionText(width()));
 }

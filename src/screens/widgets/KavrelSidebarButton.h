@@ -11,6 +11,8 @@ class KavrelSidebarButton final : public QAbstractButton
 public:
     KavrelSidebarButton(const QString &title, const QString &systemImage, QWidget *parent = nullptr);
 
+    // Smaller tiles, closer to their captions, for a short window.
+    void setCompact(bool compact);
     void setSelected(bool selected);
     bool isSelected() const { return m_selected; }
     QString systemImage() const { return m_systemImage; }
@@ -27,4 +29,5 @@ private:
 
     QString m_systemImage;
     bool m_selected = false;
+    bool m_compact = false;
 };

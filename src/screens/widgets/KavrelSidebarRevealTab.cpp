@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelSidebarRevealTab.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "localization/KavrelLocalizationStore.h"
@@ -27,6 +28,7 @@ KavrelSidebarRevealTab::KavrelSidebarRevealTab(QWidget *parent) : QWidget(parent
     const QString title = KavrelLocalizationStore::shared().localized(QStringLiteral("Show sidebar"));
     setToolTip(title);
     setAccessibleName(title);
+    KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::Button);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setFixedSize(tabSize.width() + shadowMargin, tabSize.height() + 2 * shadowMargin);

@@ -4,6 +4,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "services/KavrelUpdateController.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelAppearTransition.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "screens/KavrelWorkspaceShellModel.h"
@@ -31,11 +32,16 @@ QString localized(const QString &key)
 // The account panel: it opens the account menu on a secondary click or the menu key.
 class AccountPanel final : public KavrelScreenPanel
 {
+    Q_OBJECT
+
 public:
     AccountPanel(KavrelSidebarView *sidebar, const Look &look) : KavrelScreenPanel(look), m_sidebar(sidebar)
     {
         setFocusPolicy(Qt::StrongFocus);
         setContextMenuPolicy(Qt::DefaultContextMenu);
+        // A screen reader reads a group holding the avatar, under the account's name.
+        KavrelAccessibleFactory::registerWidget(staticMetaObject, QAccessible::Grouping);
+        setAccessibleName(localized(QStringLiteral("Account")));
     }
 
 protected:
@@ -209,12 +215,17 @@ void KavrelSidebarView::fitColumn()
 void KavrelSidebarView::setCompact(bool compact)
 {
     m_compact = compact;
-    const int margin = compact ? 12 : 18;
+    const int margin = compact ? 8 : 18;
     auto *column = static_cast<QVBoxLayout *>(layout());
     column->setContentsMargins(14, margin, 14, margin);
-    column->setSpacing(compact ? 10 : 22);
-    m_buttonColumn->setSpacing(compact ? 6 : 12);
+    column->setSpacing(compact ? 6 : 22);
+    m_buttonColumn->setSpacing(compact ? 4 : 12);
     m_appMark->setVisible(!compact);
+    for (KavrelSidebarButton *button : std::as_const(m_sectionButtons))
+        button->setCompact(compact);
+    m_settingsButton->setCompact(compact);
+    if (m_accountPanel && m_accountPanel->layout())
+        m_accountPanel->layout()->setContentsMargins(10, compact ? 8 : 14, 10, compact ? 8 : 14);
     column->invalidate();
 }
 
@@ -227,3 +238,5 @@ void KavrelSidebarView::paintEvent(QPaintEvent *)
                                  KavrelShellTheme::sidebarBottom.resolve(palette()), true);
     painter.fillRect(QRectF(width() - 1, 0, 1, height()), KavrelShellTheme::sidebarDivider.resolve(palette()));
 }
+
+#include "KavrelSidebarView.moc"

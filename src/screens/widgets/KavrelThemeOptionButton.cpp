@@ -1,6 +1,7 @@
 #include "screens/widgets/KavrelThemeOptionButton.h"
 
 #include "kit/widgets/KavrelButtonKeys.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelFocusRing.h"
 
 #include "localization/KavrelLocalizationStore.h"
@@ -21,6 +22,9 @@ KavrelThemeOptionButton::KavrelThemeOptionButton(KavrelAppearanceMode mode, QWid
     setText(title);
     setToolTip(title);
     setAccessibleName(title);
+    // Checked is the chosen theme: a screen reader reads it as one choice of three.
+    KavrelAccessibleFactory::registerButton(staticMetaObject, QAccessible::RadioButton);
+    setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
     setMinimumHeight(44);
@@ -66,6 +70,7 @@ void KavrelThemeOptionButton::setSelected(bool selected)
     if (m_selected == selected)
         return;
     m_selected = selected;
+    setChecked(selected);
     const double target = selected ? 1 : 0;
     m_highlightAnimation.stop();
     if (!isVisible()) {

@@ -29,6 +29,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    // Only the settings choose the theme: a click asks for it, setSelected() shows it.
+    void nextCheckState() override {}
 
 private:
     KavrelAppearanceMode m_mode;

@@ -11,7 +11,8 @@ AuthPasswordInput::AuthPasswordInput(const QString &placeholderKey, QWidget *par
 {
     m_toggle = SignInButtons::symbol(this);
     m_toggle->setFixedSize(28, 28);
-    m_toggle->setFocusPolicy(Qt::NoFocus);
+    // After the text in the Tab order: a keyboard shows the password as a pointer does.
+    m_toggle->setFocusPolicy(Qt::StrongFocus);
     rowLayout()->addWidget(m_toggle);
     connect(m_toggle, &QAbstractButton::clicked, this, [this] { setPasswordVisible(!m_isPasswordVisible); });
     setPasswordVisible(false);

@@ -367,6 +367,8 @@ void ContentView::refreshLayout()
     m_layoutPicker->setValue(current.rawValue());
     m_layoutPicker->setToolTip(m_texts.localized(QStringLiteral("Switch transcript and translation layout")));
     m_layoutPicker->setAccessibleName(m_texts.localized(QStringLiteral("Panel layout")));
+    m_layoutPicker->setSegmentNames({m_texts.localized(QStringLiteral("Side by side")),
+                                     m_texts.localized(QStringLiteral("One above the other"))});
     const bool scrolls = usesScrollableRowsWorkspace();
     m_transcript->setUsesScrollableRowsWorkspace(scrolls);
     m_translation->setUsesScrollableRowsWorkspace(scrolls);

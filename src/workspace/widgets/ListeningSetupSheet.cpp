@@ -12,6 +12,7 @@
 #include "workspace/widgets/ListeningSetupCard.h"
 #include "workspace/widgets/WorkspaceSymbols.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -345,6 +346,8 @@ void ListeningSetupSheet::refreshTexts()
     m_recording->setAccessibleName(m_texts.localized(QStringLiteral("Save full M4A recording")));
     m_translation->setAccessibleName(m_texts.localized(QStringLiteral("Live translation")));
     m_source->setAccessibleName(m_texts.localized(QStringLiteral("Listening language")));
+    // The open list of languages answers to its picker's name.
+    m_source->view()->setAccessibleName(m_source->accessibleName());
     refresh();
 }
 

@@ -94,6 +94,7 @@ QWidget *ResultContentStack::textPage(QWidget *label, bool scrolls)
     if (scrolls) {
         auto *scroll = new QScrollArea(page);
         scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setFocusPolicy(Qt::NoFocus); // an unnamed frame; the panel's buttons take the keyboard
         scroll->setWidgetResizable(true);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll->viewport()->setAutoFillBackground(false);

@@ -61,6 +61,9 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     content->addLayout(header);
 
     m_title = card->makeTitleLabel();
+    // A narrow column leaves the title beside its badge and buttons less than a line: it takes
+    // two rather than running under them.
+    m_title->setWordWrap(true);
     m_headerRow->addWidget(m_title);
     if (isTranscript()) {
         m_languageBadge = new KavrelPill(card);
@@ -242,6 +245,8 @@ void WorkspaceTextColumn::refreshTexts()
                                     m_texts.localized(QStringLiteral(
                                         "Create a full structured meeting protocol in the selected translation language.")));
     }
+    // The dialogue takes the keyboard (its text is selectable): it answers to the column's title.
+    m_history->setAccessibleName(m_title->text());
     PanelActionButton::setTexts(m_summarize, m_texts.localized(QStringLiteral("Summarize")),
                                 m_texts.localized(QStringLiteral("Generate a summary for the text in this panel.")));
     m_smaller->setHelpText(m_texts.localized(QStringLiteral("Decrease text size")));
@@ -365,25 +370,34 @@ void WorkspaceTextColumn::arrangeHeader()
 {
     // One row when everything fits, else the AI actions move to a second row rather than
     // being cut off in a narrow column.
+    const int oneLine = m_title->fontMetrics().horizontalAdvance(m_title->text()) + 2;
     int needed = m_actions->sizeHint().width();
     for (int i = 0; i < m_headerRow->count(); ++i) {
         QWidget *widget = m_headerRow->itemAt(i)->widget();
         if (widget && widget != m_actions)
-            needed += widget->sizeHint().width() + m_headerRow->spacing();
+            needed += (widget == m_title ? oneLine : widget->sizeHint().width()) + m_headerRow->spacing();
     }
     const int available = width() - 2 * (20 + 4);
     const bool secondRow = needed > available;
-    if (secondRow == m_actionsOnSecondRow)
-        return;
-    m_actionsOnSecondRow = secondRow;
-    m_actionsDivider->setVisible(!secondRow);
-    if (secondRow) {
-        m_headerRow->removeWidget(m_actions);
-        m_secondRow->addWidget(m_actions);
-    } else {
-        m_secondRow->removeWidget(m_actions);
-        m_headerRow->addWidget(m_actions);
+    if (secondRow != m_actionsOnSecondRow) {
+        m_actionsOnSecondRow = secondRow;
+        m_actionsDivider->setVisible(!secondRow);
+        if (secondRow) {
+            m_headerRow->removeWidget(m_actions);
+            m_secondRow->addWidget(m_actions);
+        } else {
+            m_secondRow->removeWidget(m_actions);
+            m_headerRow->addWidget(m_actions);
+        }
     }
+    // The title keeps one line where the row leaves it the room, and wraps where it does not.
+    int others = 0;
+    for (int i = 0; i < m_headerRow->count(); ++i) {
+        QWidget *widget = m_headerRow->itemAt(i)->widget();
+        if (widget && widget != m_title && !widget->isHidden())
+            others += widget->sizeHint().width() + m_headerRow->spacing();
+    }
+    m_title->setMinimumWidth(std::max(0, std::min(oneLine, available - others)));
 }
 
 void WorkspaceTextColumn::resizeEvent(QResizeEvent *event)

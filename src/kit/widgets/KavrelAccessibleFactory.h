@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QAccessible>
+
+struct QMetaObject;
+
+// What a screen reader is told about the controls that paint themselves. Qt's own interface for
+// a checkable button toggles it without a click, so a setting that follows the button's clicks
+// never hears of it; and a painted widget is an unnamed filler unless told what it is. Each
+// control registers its class here once (its constructor does), and the interface built for it
+// reaches the control the way a user does.
+namespace KavrelAccessibleFactory {
+
+// A button whose every accessible action (press, toggle) is a click, so whatever listens to
+// clicked() follows it. `role` is what it reads as (a check box for a switch, a radio button for
+// one choice of several); its name is its accessible name, else its text.
+void registerButton(const QMetaObject &type, QAccessible::Role role);
+
+// A painted widget that reads as `role` (static text for a label-like capsule) under its
+// accessible name. A segmented picker reads as a list of tabs, one for each segment's name,
+// whatever the role.
+void registerWidget(const QMetaObject &type, QAccessible::Role role);
+
+} // namespace KavrelAccessibleFactory
