@@ -490,11 +490,23 @@ class QuitRun(e2e.Run):
                 raise Failure("the start beside the stopped copy showed no notice")
             time.sleep(0.5)
             self.screenshot("stopped-copy-notice")
-            subprocess.run(["xdotool", "windowactivate", "--sync", windows[0]], check=False)
-            subprocess.run(["xdotool", "key", "--window", windows[0], "Return"], check=True)
-            try:
-                code = second.wait(timeout=20)
-            except subprocess.TimeoutExpired:
+            # The notice's window can be replaced while the window manager maps it, so the one
+            # found a moment ago may be gone: look it up again until Return closes it.
+            code = None
+            deadline = time.time() + 20
+            while code is None and time.time() < deadline:
+                windows = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "не отвечает"],
+                                         capture_output=True, text=True).stdout.split()
+                if windows:
+                    subprocess.run(["xdotool", "windowactivate", "--sync", windows[-1]], check=False,
+                                   stderr=subprocess.DEVNULL)
+                    subprocess.run(["xdotool", "key", "--window", windows[-1], "Return"], check=False,
+                                   stderr=subprocess.DEVNULL)
+                try:
+                    code = second.wait(timeout=2)
+                except subprocess.TimeoutExpired:
+                    pass
+            if code is None:
                 raise Failure("the start beside the stopped copy did not end once its notice was closed")
             said = open(log.name).read()
             if code == 0:
