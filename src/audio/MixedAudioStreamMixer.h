@@ -22,8 +22,9 @@
 // Joins system audio and the microphone into the one stream that is transcribed and
 // recorded. The two sources are lined up in time: each chunk a source hands over is placed on
 // the mixer's timeline after the audio that source gave before, or, when its capture time says
-// it lies elsewhere (the source paused, lost audio, or its clock strayed), where that time
-// says. Whenever the timeline is settled for 1024 more samples, a chunk is mixed with fixed
+// it lies elsewhere (the source paused or lost audio), where that time says. A microphone
+// whose clock runs a little slower or faster than the computer's audio is stretched or squeezed
+// to keep its place, however long the meeting. Whenever the timeline is settled for 1024 more samples, a chunk is mixed with fixed
 // gains and queued; queued chunks go to the output handler one at a time, in order. When the
 // consumer falls behind, the oldest queued chunks are dropped so the stream stays live.
 //
@@ -66,6 +67,19 @@ public:
     // audio is put where the time says (100 ms): more than the audio server's own jitter, less
     // than a pause the microphone's gate makes.
     static constexpr qsizetype realignSampleCount = 1600;
+    // No two device clocks agree: one runs up to a fraction of a percent slower or faster than
+    // the other, and over an hour its audio would stray by seconds from where its capture times
+    // put it. The timeline follows the computer's audio: its capture times are read as that
+    // source's clock says (they are followed over clockFollowSampleCount, 5 s), and the
+    // microphone's audio is stretched or squeezed by up to maximumStretch to keep to them, once
+    // it strays by more than stretchDeadBand (10 ms). It is stretched by 1 % for each
+    // stretchSpanSampleCount (40 ms) it strays beyond that, judged over driftSampleCount (2 s),
+    // so a source 0.5 % off settles 30 ms from its times.
+    static constexpr double clockFollowSampleCount = 80000;
+    static constexpr double maximumStretch = 0.01;
+    static constexpr double stretchDeadBand = 160;
+    static constexpr double stretchSpanSampleCount = 64000;
+    static constexpr double driftSampleCount = 32000;
     // How long a chunk the feeds have brought may wait for a second one before the main thread
     // is woken for it alone (it is woken by the next fragment after that).
     static constexpr std::chrono::milliseconds feedChunkWait{30};
@@ -133,6 +147,12 @@ private:
         void removeBefore(qint64 place);
         void removeOldest(qsizetype count);
         void clear();
+        // The chunk's samples as they go onto the timeline, the chunk having strayed by `strayed`
+        // places from where its time puts it: the chunk itself, or stretched into `buffer`.
+        std::pair<const qint16 *, qsizetype> stretch(const qint16 *samples, qsizetype count, double strayed,
+                                                     std::vector<qint16> &buffer);
+        // Forgets how the source strayed (its audio was put where its time says).
+        void restartStretch();
 
     private:
         // From samples[index] on, the samples lie at place, place + 1, …
@@ -149,6 +169,12 @@ private:
         bool m_started = false;
         bool m_hasAudio = false;
         qint64 m_next = 0;
+        // How far the source has strayed lately, the read position in the source's audio of the
+        // next stretched sample (0 is the next chunk's first, -1 the sample before it), and that
+        // sample before.
+        double m_strayed = 0;
+        double m_position = 0;
+        std::optional<qint16> m_previous;
     };
 
     // What the inbox needs to know of a lane to tell when chunks can be cut.
@@ -181,7 +207,9 @@ private:
     qint64 settledEnd() const;
     LaneState stateOf(const Lane &lane, bool enabled) const { return LaneState{enabled && lane.started(), lane.next()}; }
     qint64 placeOf(AudioCaptureTime time) const;
-    void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
+    // The master lane (the computer's audio) sets how the capture times are read; the other is
+    // stretched to them.
+    void appendTo(Lane &lane, bool master, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
     // Moves the start of the next chunk over a stretch no source has audio for.
     void skipSilentStretch(qint64 limit);
     void enqueueAvailableChunks(bool force);
@@ -203,6 +231,9 @@ private:
     // A capture time and its place: the timeline runs with the clock from there. Set by the
     // era's first audio that has a time.
     std::optional<std::pair<AudioCaptureTime, qint64>> m_clockAnchor;
+    // Places added to what the anchor says, as the computer's audio has strayed from its times.
+    double m_clockOffset = 0;
+    std::vector<qint16> m_stretchBuffer;
     std::vector<double> m_mixBuffer;
     std::deque<QByteArray> m_pendingOutputChunks;
     bool m_microphoneEnabled = false;
