@@ -450,6 +450,12 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, bool master, const char *laneNa
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << QString::asprintf("mixer dropped stale samples lane=%s samples=%ld buffered=%ld", laneName,
                                  long(dropped), long(lane.size()));
+        // The stream goes on where the kept audio starts, unless the other source has audio
+        // before it.
+        const Lane &other = &lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples;
+        const bool otherHasAudio = other.size() > 0 && (&other == &m_systemSamples || m_microphoneEnabled);
+        const qint64 resume = otherHasAudio ? std::min(lane.firstPlace(), other.firstPlace()) : lane.firstPlace();
+        m_emitted = std::max(m_emitted, std::min(resume, settledEnd()));
     }
     enqueueAvailableChunks(false);
     startOutputLoopIfNeeded();
@@ -483,17 +489,6 @@ qint64 MixedAudioStreamMixer::settledEnd() const
     return settledEnd(stateOf(m_systemSamples, true), stateOf(m_microphoneSamples, m_microphoneEnabled), m_emitted);
 }
 
-void MixedAudioStreamMixer::skipSilentStretch(qint64 limit)
-{
-    const bool system = m_systemSamples.size() > 0;
-    const bool microphone = m_microphoneEnabled && m_microphoneSamples.size() > 0;
-    if (!system && !microphone)
-        return;
-    const qint64 first = std::min(system ? m_systemSamples.firstPlace() : std::numeric_limits<qint64>::max(),
-                                  microphone ? m_microphoneSamples.firstPlace() : std::numeric_limits<qint64>::max());
-    m_emitted = std::max(m_emitted, std::min(first, limit));
-}
-
 void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
 {
     for (;;) {
@@ -502,19 +497,20 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
             return;
         qsizetype count = chunkSampleCount;
         if (force) {
-            skipSilentStretch(std::numeric_limits<qint64>::max());
             qint64 end = m_systemSamples.size() > 0 ? m_systemSamples.endPlace() : m_emitted;
             if (microphone)
                 end = std::max(end, m_microphoneSamples.endPlace());
             count = qsizetype(std::min<qint64>(end - m_emitted, chunkSampleCount));
         } else {
             const qint64 settled = settledEnd();
-            skipSilentStretch(settled);
             if (settled - m_emitted < chunkSampleCount)
                 return;
         }
         mixChunk(count);
         ++m_producedChunkCount;
+        // A consumer that keeps up takes each chunk at once, however many come together (the
+        // silence of a stretch no source had audio for).
+        startOutputLoopIfNeeded();
         if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
             const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
             m_pendingOutputChunks.erase(m_pendingOutputChunks.begin(), m_pendingOutputChunks.begin() + removed);

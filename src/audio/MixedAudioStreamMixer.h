@@ -24,8 +24,8 @@
 // the mixer's timeline after the audio that source gave before, or, when its capture time says
 // it lies elsewhere (the source paused or lost audio), where that time says. A microphone
 // whose clock runs a little slower or faster than the computer's audio is stretched or squeezed
-// to keep its place, however long the meeting. Whenever the timeline is settled for 1024 more samples, a chunk is mixed with fixed
-// gains and queued; queued chunks go to the output handler one at a time, in order. When the
+// to keep its place, however long the meeting. Whenever the timeline is settled for 1024 more
+// samples, a chunk is mixed with fixed gains and queued; queued chunks go to the output handler one at a time, in order. When the
 // consumer falls behind, the oldest queued chunks are dropped so the stream stays live.
 //
 // The timeline is settled as far as both sources have delivered, so the stream runs exactly
@@ -33,8 +33,8 @@
 // source that has delivered nothing for laneWaitSampleCount (250 ms) of the other's audio counts
 // as stopped: the other goes on alone and the stopped one is silence. What it delivers later
 // for a time that has already gone out is dropped, so the rest of it lands in its place rather
-// than after that silence. Stretches where neither source has audio (capture restarting) do
-// not go out.
+// than after that silence. A stretch where neither source has audio (the audio server
+// restarting) goes out as silence, so what follows keeps its place in time.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
@@ -210,8 +210,6 @@ private:
     // The master lane (the computer's audio) sets how the capture times are read; the other is
     // stretched to them.
     void appendTo(Lane &lane, bool master, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
-    // Moves the start of the next chunk over a stretch no source has audio for.
-    void skipSilentStretch(qint64 limit);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
     void startOutputLoopIfNeeded();
