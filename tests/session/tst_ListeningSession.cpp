@@ -318,8 +318,8 @@ void tst_ListeningSession::aRecordingThatStopsIsToldAtOnceAndListeningGoesOn()
     const auto earlierRecording = engine.recorder->failureHandler;
     QVERIFY(engine.stop());
     QCOMPARE(engine.model->errorMessage(),
-             std::optional<QString>(QStringLiteral("The app could not write the M4A file. OSStatus: -28 The recording up to that "
-                                                   "moment is kept: ") + kept));
+             std::optional<QString>(QStringLiteral("The app could not write the M4A file: No space is left on the device. "
+                                                   "The recording up to that moment is kept: ") + kept));
     QCOMPARE(engine.model->lastRecordingPath(), std::optional<QString>(kept));
 
     engine.recorder->finishError = nullptr;
