@@ -27,15 +27,6 @@ QStringList turnTexts(const SubtitleViewModel &model)
     return texts;
 }
 
-QByteArray constantChunk(qint16 value)
-{
-    QByteArray chunk(MixedAudioStreamMixer::chunkSampleCount * 2, Qt::Uninitialized);
-    auto *samples = reinterpret_cast<qint16 *>(chunk.data());
-    for (qsizetype i = 0; i < MixedAudioStreamMixer::chunkSampleCount; ++i)
-        samples[i] = value;
-    return chunk;
-}
-
 qint16 firstSample(const QByteArray &chunk)
 {
     return *reinterpret_cast<const qint16 *>(chunk.constData());
