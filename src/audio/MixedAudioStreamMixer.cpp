@@ -348,7 +348,6 @@ void MixedAudioStreamMixer::reset()
     m_microphoneSamples.clear();
     m_emitted = 0;
     m_clockAnchor.reset();
-    m_clockOffset = 0;
     m_microphoneEnabled = false;
     m_outputHandler = nullptr;
     stopOutputLoop();
@@ -382,7 +381,7 @@ void MixedAudioStreamMixer::setOutputHandler(OutputHandler handler)
 void MixedAudioStreamMixer::appendSystemAudio(const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
     m_receivedSystemSampleCount += chunk.size() / 2;
-    appendTo(m_systemSamples, true, "system", chunk, capturedAt);
+    appendTo(m_systemSamples, "system", chunk, capturedAt);
 }
 
 void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk, AudioCaptureTime capturedAt)
@@ -390,17 +389,16 @@ void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk, Audio
     if (!m_microphoneEnabled)
         return;
     m_receivedMicrophoneSampleCount += chunk.size() / 2;
-    appendTo(m_microphoneSamples, false, "microphone", chunk, capturedAt);
+    appendTo(m_microphoneSamples, "microphone", chunk, capturedAt);
 }
 
 qint64 MixedAudioStreamMixer::placeOf(AudioCaptureTime time) const
 {
     const qint64 nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(time - m_clockAnchor->first).count();
-    return m_clockAnchor->second + std::llround(double(nanoseconds) * 16000.0 / 1e9 + m_clockOffset);
+    return m_clockAnchor->second + std::llround(double(nanoseconds) * 16000.0 / 1e9);
 }
 
-void MixedAudioStreamMixer::appendTo(Lane &lane, bool master, const char *laneName, const QByteArray &chunk,
-                                     AudioCaptureTime capturedAt)
+void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
     qsizetype count = chunk.size() / 2;
     if (count <= 0)
@@ -419,11 +417,7 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, bool master, const char *laneNa
         const qint64 timed = placeOf(capturedAt) - count;
         if (lane.hasAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
             start = lane.next();
-            const double strayed = double(timed - lane.next());
-            if (master)
-                m_clockOffset -= strayed * std::min(1.0, double(count) / clockFollowSampleCount);
-            else
-                std::tie(samples, count) = lane.stretch(samples, count, strayed, m_stretchBuffer);
+            std::tie(samples, count) = lane.stretch(samples, count, double(timed - lane.next()), m_stretchBuffer);
         } else {
             byTime = true;
             start = timed;

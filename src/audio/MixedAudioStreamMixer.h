@@ -22,9 +22,9 @@
 // Joins system audio and the microphone into the one stream that is transcribed and
 // recorded. The two sources are lined up in time: each chunk a source hands over is placed on
 // the mixer's timeline after the audio that source gave before, or, when its capture time says
-// it lies elsewhere (the source paused or lost audio), where that time says. A microphone
-// whose clock runs a little slower or faster than the computer's audio is stretched or squeezed
-// to keep its place, however long the meeting. Whenever the timeline is settled for 1024 more
+// it lies elsewhere (the source paused or lost audio), where that time says. A source whose
+// clock runs a little slower or faster than the machine's is stretched or squeezed to keep its
+// place, however long the meeting. Whenever the timeline is settled for 1024 more
 // samples, a chunk is mixed with fixed gains and queued; queued chunks go to the output handler one at a time, in order. When the
 // consumer falls behind, the oldest queued chunks are dropped so the stream stays live.
 //
@@ -67,15 +67,14 @@ public:
     // audio is put where the time says (100 ms): more than the audio server's own jitter, less
     // than a pause the microphone's gate makes.
     static constexpr qsizetype realignSampleCount = 1600;
-    // No two device clocks agree: one runs up to a fraction of a percent slower or faster than
-    // the other, and over an hour its audio would stray by seconds from where its capture times
-    // put it. The timeline follows the computer's audio: its capture times are read as that
-    // source's clock says (they are followed over clockFollowSampleCount, 5 s), and the
-    // microphone's audio is stretched or squeezed by up to maximumStretch to keep to them, once
-    // it strays by more than stretchDeadBand (10 ms). It is stretched by 1 % for each
-    // stretchSpanSampleCount (40 ms) it strays beyond that, judged over driftSampleCount (2 s),
-    // so a source 0.5 % off settles 30 ms from its times.
-    static constexpr double clockFollowSampleCount = 80000;
+    // No device clock agrees with the machine's: one runs up to a fraction of a percent slower
+    // or faster, and over an hour its audio would stray by seconds from where its capture times
+    // put it. The timeline runs with the capture times (the machine's clock), and each source's
+    // audio is stretched or squeezed by up to maximumStretch to keep to them, once it strays by
+    // more than stretchDeadBand (10 ms): by 1 % for each stretchSpanSampleCount (40 ms) it
+    // strays beyond that, judged over driftSampleCount (2 s), so a source 0.5 % off settles
+    // 30 ms from its times. Audio a source lost for less than the realignment (a capture
+    // thread that fell behind) is caught up the same way, so the stream keeps real time.
     static constexpr double maximumStretch = 0.01;
     static constexpr double stretchDeadBand = 160;
     static constexpr double stretchSpanSampleCount = 64000;
@@ -207,9 +206,7 @@ private:
     qint64 settledEnd() const;
     LaneState stateOf(const Lane &lane, bool enabled) const { return LaneState{enabled && lane.started(), lane.next()}; }
     qint64 placeOf(AudioCaptureTime time) const;
-    // The master lane (the computer's audio) sets how the capture times are read; the other is
-    // stretched to them.
-    void appendTo(Lane &lane, bool master, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
+    void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
     void startOutputLoopIfNeeded();
@@ -229,8 +226,6 @@ private:
     // A capture time and its place: the timeline runs with the clock from there. Set by the
     // era's first audio that has a time.
     std::optional<std::pair<AudioCaptureTime, qint64>> m_clockAnchor;
-    // Places added to what the anchor says, as the computer's audio has strayed from its times.
-    double m_clockOffset = 0;
     std::vector<qint16> m_stretchBuffer;
     std::vector<double> m_mixBuffer;
     std::deque<QByteArray> m_pendingOutputChunks;
