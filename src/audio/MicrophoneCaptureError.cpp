@@ -19,6 +19,8 @@ QString MicrophoneCaptureError::message() const
         return QStringLiteral("The app could not access the selected microphone input.");
     case Case::selectedDeviceUnavailable:
         return QStringLiteral("The selected microphone is not available.");
+    case Case::captureLost:
+        return QStringLiteral("Microphone capture failed: ") + m_underlyingDescription;
     case Case::audioServerUnavailable:
         return QStringLiteral("The app could not reach the audio server: ") + m_underlyingDescription;
     }

@@ -15,6 +15,7 @@ public:
         inputUnavailable,
         selectedDeviceUnavailable,
         audioServerUnavailable,
+        captureLost,
     };
 
     explicit MicrophoneCaptureError(Case errorCase, QString underlyingDescription = QString());
@@ -27,6 +28,10 @@ public:
     static MicrophoneCaptureError selectedDeviceUnavailable() { return MicrophoneCaptureError(Case::selectedDeviceUnavailable); }
     // The audio server could not be reached; carries the server library's text for why.
     static MicrophoneCaptureError audioServerUnavailable(const QString &underlyingDescription) { return MicrophoneCaptureError(Case::audioServerUnavailable, underlyingDescription); }
+
+    // The microphone went away while it was captured and could not be taken up again; carries
+    // why, in words.
+    static MicrophoneCaptureError captureLost(const QString &underlyingDescription) { return MicrophoneCaptureError(Case::captureLost, underlyingDescription); }
 
     Case errorCase() const { return m_case; }
     QString underlyingDescription() const { return m_underlyingDescription; }

@@ -213,7 +213,7 @@ QCoro::Task<void> MicrophoneCaptureService::startCapture(std::optional<QString> 
     if (m_isActive)
         throw MicrophoneCaptureError::alreadyCapturing();
     m_isActive = true;
-    m_runtimeError = nullptr;
+    m_lost = false;
     m_requestedDeviceID = deviceID;
     const QUuid generation = m_generation.renew();
 
@@ -339,18 +339,27 @@ void MicrophoneCaptureService::streamStopped(int error)
 {
     qCWarning(KavrelDiagnostics::audio()).noquote()
         << "microphone stream stopped:" << QString::fromUtf8(pa_strerror(error));
-    if (!m_isActive || m_runtimeError)
+    if (!m_isActive || m_lost)
         return;
     const QUuid generation = m_generation.current();
     QPointer<MicrophoneCaptureService> self(this);
     AudioStreamRecovery::Attempt attempt =
         AudioStreamRecovery::attemptOf(this, &MicrophoneCaptureService::recoveryAttempt, generation);
-    AudioStreamRecovery::GiveUp giveUp = [self, generation, error](std::exception_ptr) {
+    AudioStreamRecovery::GiveUp giveUp = [self, generation](std::exception_ptr lastFailure) {
         if (!self || !self->m_generation.isCurrent(generation) || !self->m_isActive)
             return;
-        const AudioStatusError failure(QStringLiteral("Microphone capture failed."), error);
-        self->m_runtimeError = std::make_exception_ptr(failure);
-        const QString message = failure.message();
+        // Told in words: why the microphone could not be taken up again where that says it (no
+        // input left, the server away), else that it is gone.
+        QString why = QStringLiteral("The microphone is no longer available.");
+        try {
+            if (lastFailure)
+                std::rethrow_exception(lastFailure);
+        } catch (const MicrophoneCaptureError &failure) {
+            why = failure.message();
+        } catch (...) {
+        }
+        self->m_lost = true;
+        const QString message = MicrophoneCaptureError::captureLost(why).message();
         qCWarning(KavrelDiagnostics::audio()).noquote() << "microphone could not be resumed:" << message;
         Capture *capture = self->m_capture.get();
         self->m_captureQueue.async([capture, message] { capture->reportError(message); });
@@ -396,8 +405,6 @@ QCoro::Task<void> MicrophoneCaptureService::stopCapture()
 {
     m_generation.renew();
     m_isActive = false;
-    const std::exception_ptr lostMicrophone = std::exchange(m_runtimeError, nullptr);
+    m_lost = false;
     co_await teardown(true);
-    if (lostMicrophone)
-        std::rethrow_exception(lostMicrophone);
 }

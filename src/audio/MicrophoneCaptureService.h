@@ -30,7 +30,7 @@ class PulseAudioRecordStream;
 // When the audio server drops the stream while capturing (it restarted, or crashed), capture
 // reconnects to the same device (or the default input when it is gone), trying with growing
 // pauses. When the microphone is not back within the resume time-out, the error handler is
-// told and stopCapture() throws the same failure.
+// told, once: the stop that follows does not tell it again.
 //
 // Device lists come from the audio server layer's cache and never wait for the server; the
 // layer's devicesChanged() tells when to read them again.
@@ -60,8 +60,7 @@ public:
     // the audio server cannot be reached, selectedDeviceUnavailable when it offers no input.
     QCoro::Task<void> startCapture(std::optional<QString> deviceID);
 
-    // Stops capturing, then reports level 0. Does only the latter when stopped. Throws the
-    // failure of a microphone that could not be resumed during the session.
+    // Stops capturing, then reports level 0. Does only the latter when stopped.
     QCoro::Task<void> stopCapture();
 
     bool isCapturing() const { return m_isActive; }
@@ -91,8 +90,8 @@ private:
     std::optional<QString> m_requestedDeviceID;
     CaptureStream m_stream;
     AudioStreamRecovery m_recovery;
-    // The microphone lost for good in this session; reported by stopCapture().
-    std::exception_ptr m_runtimeError;
+    // The microphone lost for good in this session (already told to the error handler).
+    bool m_lost = false;
 
     // Worker state; declared before the queue, which is destroyed first.
     std::unique_ptr<Capture> m_capture;

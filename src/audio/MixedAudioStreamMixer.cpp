@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <mutex>
+#include <tuple>
 #include <optional>
 #include <utility>
 
@@ -175,9 +175,7 @@ void MixedAudioStreamMixer::Lane::place(qint64 place, const qint16 *samples, qsi
     }
     if (m_breaks.empty() || endPlace() != place)
         m_breaks.push_back(Break{m_samples.size(), place});
-    const std::size_t oldSize = m_samples.size();
-    m_samples.resize(oldSize + std::size_t(count));
-    std::memcpy(m_samples.data() + oldSize, samples, std::size_t(count) * 2);
+    m_samples.insert(m_samples.end(), samples, samples + count);
 }
 
 void MixedAudioStreamMixer::Lane::mixInto(double *out, qint64 from, qsizetype count, double gain) const
@@ -236,8 +234,52 @@ void MixedAudioStreamMixer::Lane::removeFront(qsizetype count)
     }
 }
 
+std::pair<const qint16 *, qsizetype> MixedAudioStreamMixer::Lane::stretch(const qint16 *samples, qsizetype count,
+                                                                          double strayed, std::vector<qint16> &buffer)
+{
+    m_strayed += (strayed - m_strayed) * std::min(1.0, double(count) / driftSampleCount);
+    const double excess = std::abs(m_strayed) - stretchDeadBand;
+    const double ratio = excess <= 0
+        ? 1.0
+        : 1.0 + std::copysign(std::min(maximumStretch, excess / stretchSpanSampleCount), m_strayed);
+    const qint16 previous = m_previous.value_or(samples[0]);
+    m_previous = samples[count - 1];
+    // Back at its own rate, the source is read at whole samples again: half a sample (30 µs)
+    // skipped or repeated once.
+    if (ratio == 1.0)
+        m_position = std::round(m_position);
+    if (ratio == 1.0 && m_position == 0.0)
+        return {samples, count};
+    // Linear interpolation: the stretch is a fraction of a percent, so every place falls close to
+    // a sample of the source.
+    const double step = 1.0 / ratio;
+    const double last = double(count - 1);
+    const auto produced = m_position > last ? qsizetype(0) : qsizetype(std::floor((last - m_position) / step)) + 1;
+    buffer.resize(std::size_t(produced));
+    for (qsizetype i = 0; i < produced; ++i) {
+        const double position = m_position + double(i) * step;
+        // Positions start at -1: truncating one past it rounds down.
+        const qsizetype index = qsizetype(position + 1.0) - 1;
+        const double fraction = position - double(index);
+        const double before = index < 0 ? double(previous) : double(samples[index]);
+        const double after = index + 1 < count ? double(samples[index + 1]) : before;
+        const double value = before + (after - before) * fraction;
+        buffer[std::size_t(i)] = qint16(value < 0 ? -qint32(0.5 - value) : qint32(value + 0.5));
+    }
+    m_position += double(produced) * step - double(count);
+    return {buffer.data(), produced};
+}
+
+void MixedAudioStreamMixer::Lane::restartStretch()
+{
+    m_strayed = 0;
+    m_position = 0;
+    m_previous.reset();
+}
+
 void MixedAudioStreamMixer::Lane::clear()
 {
+    restartStretch();
     m_samples.clear();
     m_breaks.clear();
     m_head = 0;
@@ -358,7 +400,7 @@ qint64 MixedAudioStreamMixer::placeOf(AudioCaptureTime time) const
 
 void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
-    const qsizetype count = chunk.size() / 2;
+    qsizetype count = chunk.size() / 2;
     if (count <= 0)
         return;
     // Audio chunks are little-endian, as is every machine this builds for.
@@ -375,9 +417,11 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
         const qint64 timed = placeOf(capturedAt) - count;
         if (lane.hasAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
             start = lane.next();
+            std::tie(samples, count) = lane.stretch(samples, count, double(timed - lane.next()), m_stretchBuffer);
         } else {
             byTime = true;
             start = timed;
+            lane.restartStretch();
             if (lane.hasAudio())
                 qCInfo(KavrelDiagnostics::audio()).noquote()
                     << QString::asprintf("mixer realigned lane=%s by=%ld", laneName, long(timed - lane.next()));
@@ -400,6 +444,12 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
         qCWarning(KavrelDiagnostics::audio()).noquote()
             << QString::asprintf("mixer dropped stale samples lane=%s samples=%ld buffered=%ld", laneName,
                                  long(dropped), long(lane.size()));
+        // The stream goes on where the kept audio starts, unless the other source has audio
+        // before it.
+        const Lane &other = &lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples;
+        const bool otherHasAudio = other.size() > 0 && (&other == &m_systemSamples || m_microphoneEnabled);
+        const qint64 resume = otherHasAudio ? std::min(lane.firstPlace(), other.firstPlace()) : lane.firstPlace();
+        m_emitted = std::max(m_emitted, std::min(resume, settledEnd()));
     }
     enqueueAvailableChunks(false);
     startOutputLoopIfNeeded();
@@ -433,17 +483,6 @@ qint64 MixedAudioStreamMixer::settledEnd() const
     return settledEnd(stateOf(m_systemSamples, true), stateOf(m_microphoneSamples, m_microphoneEnabled), m_emitted);
 }
 
-void MixedAudioStreamMixer::skipSilentStretch(qint64 limit)
-{
-    const bool system = m_systemSamples.size() > 0;
-    const bool microphone = m_microphoneEnabled && m_microphoneSamples.size() > 0;
-    if (!system && !microphone)
-        return;
-    const qint64 first = std::min(system ? m_systemSamples.firstPlace() : std::numeric_limits<qint64>::max(),
-                                  microphone ? m_microphoneSamples.firstPlace() : std::numeric_limits<qint64>::max());
-    m_emitted = std::max(m_emitted, std::min(first, limit));
-}
-
 void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
 {
     for (;;) {
@@ -452,19 +491,20 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
             return;
         qsizetype count = chunkSampleCount;
         if (force) {
-            skipSilentStretch(std::numeric_limits<qint64>::max());
             qint64 end = m_systemSamples.size() > 0 ? m_systemSamples.endPlace() : m_emitted;
             if (microphone)
                 end = std::max(end, m_microphoneSamples.endPlace());
             count = qsizetype(std::min<qint64>(end - m_emitted, chunkSampleCount));
         } else {
             const qint64 settled = settledEnd();
-            skipSilentStretch(settled);
             if (settled - m_emitted < chunkSampleCount)
                 return;
         }
         mixChunk(count);
         ++m_producedChunkCount;
+        // A consumer that keeps up takes each chunk at once, however many come together (the
+        // silence of a stretch no source had audio for).
+        startOutputLoopIfNeeded();
         if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
             const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
             m_pendingOutputChunks.erase(m_pendingOutputChunks.begin(), m_pendingOutputChunks.begin() + removed);
@@ -480,12 +520,18 @@ void MixedAudioStreamMixer::mixChunk(qsizetype sampleCount)
 {
     QByteArray chunk(sampleCount * 2, Qt::Uninitialized);
     auto *output = reinterpret_cast<qint16 *>(chunk.data());
-    const auto toSample = [](double value) { return qint16(std::clamp(std::trunc(value), -32768.0, 32767.0)); };
+    // Clamped to whole bounds first, a value truncates as the conversion does.
+    const auto toSample = [](double value) { return qint16(qint32(std::clamp(value, -32768.0, 32767.0))); };
     const qint16 *systemOnly = m_systemSamples.samplesAt(m_emitted, sampleCount);
+    const qint16 *microphone = m_microphoneEnabled ? m_microphoneSamples.samplesAt(m_emitted, sampleCount) : nullptr;
     if (systemOnly && (!m_microphoneEnabled || m_microphoneSamples.size() == 0)) {
         // The computer's audio alone, as most of the time: one pass.
         for (qsizetype i = 0; i < sampleCount; ++i)
             output[i] = toSample(double(systemOnly[i]) * systemGain);
+    } else if (systemOnly && microphone) {
+        // Both sound throughout, as in a call: one pass too.
+        for (qsizetype i = 0; i < sampleCount; ++i)
+            output[i] = toSample(double(systemOnly[i]) * systemGain + double(microphone[i]) * microphoneGain);
     } else {
         m_mixBuffer.assign(std::size_t(sampleCount), 0.0);
         m_systemSamples.mixInto(m_mixBuffer.data(), m_emitted, sampleCount, systemGain);

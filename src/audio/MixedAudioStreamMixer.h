@@ -22,9 +22,10 @@
 // Joins system audio and the microphone into the one stream that is transcribed and
 // recorded. The two sources are lined up in time: each chunk a source hands over is placed on
 // the mixer's timeline after the audio that source gave before, or, when its capture time says
-// it lies elsewhere (the source paused, lost audio, or its clock strayed), where that time
-// says. Whenever the timeline is settled for 1024 more samples, a chunk is mixed with fixed
-// gains and queued; queued chunks go to the output handler one at a time, in order. When the
+// it lies elsewhere (the source paused or lost audio), where that time says. A source whose
+// clock runs a little slower or faster than the machine's is stretched or squeezed to keep its
+// place, however long the meeting. Whenever the timeline is settled for 1024 more
+// samples, a chunk is mixed with fixed gains and queued; queued chunks go to the output handler one at a time, in order. When the
 // consumer falls behind, the oldest queued chunks are dropped so the stream stays live.
 //
 // The timeline is settled as far as both sources have delivered, so the stream runs exactly
@@ -32,8 +33,8 @@
 // source that has delivered nothing for laneWaitSampleCount (250 ms) of the other's audio counts
 // as stopped: the other goes on alone and the stopped one is silence. What it delivers later
 // for a time that has already gone out is dropped, so the rest of it lands in its place rather
-// than after that silence. Stretches where neither source has audio (capture restarting) do
-// not go out.
+// than after that silence. A stretch where neither source has audio (the audio server
+// restarting) goes out as silence, so what follows keeps its place in time.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
@@ -66,6 +67,18 @@ public:
     // audio is put where the time says (100 ms): more than the audio server's own jitter, less
     // than a pause the microphone's gate makes.
     static constexpr qsizetype realignSampleCount = 1600;
+    // No device clock agrees with the machine's: one runs up to a fraction of a percent slower
+    // or faster, and over an hour its audio would stray by seconds from where its capture times
+    // put it. The timeline runs with the capture times (the machine's clock), and each source's
+    // audio is stretched or squeezed by up to maximumStretch to keep to them, once it strays by
+    // more than stretchDeadBand (10 ms): by 1 % for each stretchSpanSampleCount (40 ms) it
+    // strays beyond that, judged over driftSampleCount (2 s), so a source 0.5 % off settles
+    // 30 ms from its times. Audio a source lost for less than the realignment (a capture
+    // thread that fell behind) is caught up the same way, so the stream keeps real time.
+    static constexpr double maximumStretch = 0.01;
+    static constexpr double stretchDeadBand = 160;
+    static constexpr double stretchSpanSampleCount = 64000;
+    static constexpr double driftSampleCount = 32000;
     // How long a chunk the feeds have brought may wait for a second one before the main thread
     // is woken for it alone (it is woken by the next fragment after that).
     static constexpr std::chrono::milliseconds feedChunkWait{30};
@@ -133,6 +146,12 @@ private:
         void removeBefore(qint64 place);
         void removeOldest(qsizetype count);
         void clear();
+        // The chunk's samples as they go onto the timeline, the chunk having strayed by `strayed`
+        // places from where its time puts it: the chunk itself, or stretched into `buffer`.
+        std::pair<const qint16 *, qsizetype> stretch(const qint16 *samples, qsizetype count, double strayed,
+                                                     std::vector<qint16> &buffer);
+        // Forgets how the source strayed (its audio was put where its time says).
+        void restartStretch();
 
     private:
         // From samples[index] on, the samples lie at place, place + 1, …
@@ -149,6 +168,12 @@ private:
         bool m_started = false;
         bool m_hasAudio = false;
         qint64 m_next = 0;
+        // How far the source has strayed lately, the read position in the source's audio of the
+        // next stretched sample (0 is the next chunk's first, -1 the sample before it), and that
+        // sample before.
+        double m_strayed = 0;
+        double m_position = 0;
+        std::optional<qint16> m_previous;
     };
 
     // What the inbox needs to know of a lane to tell when chunks can be cut.
@@ -182,8 +207,6 @@ private:
     LaneState stateOf(const Lane &lane, bool enabled) const { return LaneState{enabled && lane.started(), lane.next()}; }
     qint64 placeOf(AudioCaptureTime time) const;
     void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
-    // Moves the start of the next chunk over a stretch no source has audio for.
-    void skipSilentStretch(qint64 limit);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
     void startOutputLoopIfNeeded();
@@ -203,6 +226,7 @@ private:
     // A capture time and its place: the timeline runs with the clock from there. Set by the
     // era's first audio that has a time.
     std::optional<std::pair<AudioCaptureTime, qint64>> m_clockAnchor;
+    std::vector<qint16> m_stretchBuffer;
     std::vector<double> m_mixBuffer;
     std::deque<QByteArray> m_pendingOutputChunks;
     bool m_microphoneEnabled = false;

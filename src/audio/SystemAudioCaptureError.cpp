@@ -28,6 +28,12 @@ SystemAudioCaptureError SystemAudioCaptureError::withKeptFile(const QString &pat
 
 QString SystemAudioCaptureError::reason() const
 {
+    const QString words = statusInWords();
+    return words.isEmpty() ? message() : words;
+}
+
+QString SystemAudioCaptureError::statusInWords() const
+{
     if (m_case == Case::failedToWriteAudioFile) {
         // The file library reports a system error as its number, negated.
         switch (-m_status) {
@@ -48,7 +54,7 @@ QString SystemAudioCaptureError::reason() const
             break;
         }
     }
-    return message();
+    return QString();
 }
 
 QString SystemAudioCaptureError::message() const
@@ -80,11 +86,16 @@ QString SystemAudioCaptureError::message() const
     case Case::failedToPrepareOutputDirectory:
         return QStringLiteral("The app could not create the output folder for saved audio recordings: ")
             + m_underlyingDescription;
-    case Case::failedToWriteAudioFile:
+    case Case::failedToWriteAudioFile: {
+        // A reason the system names is told in words, as the notice at the moment of the failure
+        // told it; a bare number only where there is none.
+        const QString words = statusInWords();
+        const QString failure = words.isEmpty() ? withStatus("The app could not write the M4A file.")
+                                                : QStringLiteral("The app could not write the M4A file: ") + words;
         if (!m_keptFile.isEmpty())
-            return withStatus("The app could not write the M4A file.") + QStringLiteral(" The recording up to that moment is kept: ")
-                + m_keptFile;
-        return withStatus("The app could not write the M4A file.");
+            return failure + QStringLiteral(" The recording up to that moment is kept: ") + m_keptFile;
+        return failure;
+    }
     case Case::alreadyCapturing:
         return QStringLiteral("System audio capture is already running.");
     case Case::notCapturing:

@@ -72,6 +72,9 @@ public:
     QString message() const override;
 
 private:
+    // The reason the system gives for a failed write, in words, or empty.
+    QString statusInWords() const;
+
     Case m_case;
     qint32 m_status = 0;
     QString m_underlyingDescription;

@@ -1,5 +1,7 @@
 #include "platform/PulseAudioRecordStream.h"
 
+#include "platform/AudioArrivalClock.h"
+
 #include <QByteArray>
 #include <QFuture>
 #include <QPromise>
@@ -24,15 +26,7 @@ struct PulseAudioRecordStream::Shared
     // Audio read from the server that does not yet make a whole fragment.
     std::size_t fragmentBytes = 0;
     QByteArray gathered;
-    std::size_t bytesPerSecond = 0;
-    // While the read callback runs: when it started, and how much of what had come by then is
-    // still to be handed on (the audio after the fragment being handed on).
-    Clock::time_point readAt;
-    std::size_t unsentBytes = 0;
-    // The audio handed on so far, and a fragment that reached us without delay: the audio
-    // after it was captured as much later as it lasts.
-    std::size_t handedBytes = 0;
-    std::optional<std::pair<Clock::time_point, std::size_t>> onTime;
+    AudioArrivalClock arrivalClock;
 
     void finishConnect(ConnectResult result)
     {
@@ -75,8 +69,7 @@ struct PulseAudioRecordStream::Shared
     static void readCallback(pa_stream *stream, std::size_t, void *userdata)
     {
         auto *shared = static_cast<Shared *>(userdata);
-        shared->readAt = Clock::now();
-        shared->unsentBytes = shared->gathered.size() + pa_stream_readable_size(stream);
+        shared->arrivalClock.startRead(Clock::now(), shared->gathered.size() + pa_stream_readable_size(stream));
         while (pa_stream_readable_size(stream) > 0) {
             const void *data = nullptr;
             std::size_t bytes = 0;
@@ -88,7 +81,7 @@ struct PulseAudioRecordStream::Shared
                 // A hole goes on in its place, after what came before it.
                 shared->handOnGathered();
                 if (shared->onData)
-                    shared->onData(nullptr, bytes, shared->handOnTime(bytes));
+                    shared->onData(nullptr, bytes, shared->arrivalClock.handOn(bytes));
             }
             pa_stream_drop(stream);
         }
@@ -98,14 +91,14 @@ struct PulseAudioRecordStream::Shared
     {
         if (fragmentBytes == 0) {
             if (onData)
-                onData(data, bytes, handOnTime(bytes));
+                onData(data, bytes, arrivalClock.handOn(bytes));
             return;
         }
         gathered.append(data, qsizetype(bytes));
         const auto whole = std::size_t(gathered.size()) / fragmentBytes * fragmentBytes;
         for (std::size_t offset = 0; offset < whole; offset += fragmentBytes) {
             if (onData)
-                onData(gathered.constData() + offset, fragmentBytes, handOnTime(fragmentBytes));
+                onData(gathered.constData() + offset, fragmentBytes, arrivalClock.handOn(fragmentBytes));
         }
         gathered.remove(0, qsizetype(whole));
     }
@@ -114,33 +107,8 @@ struct PulseAudioRecordStream::Shared
     void handOnGathered()
     {
         if (!gathered.isEmpty() && onData)
-            onData(gathered.constData(), std::size_t(gathered.size()), handOnTime(std::size_t(gathered.size())));
+            onData(gathered.constData(), std::size_t(gathered.size()), arrivalClock.handOn(std::size_t(gathered.size())));
         gathered.clear();
-    }
-
-    // When the audio about to be handed on ended. A read held up (a busy machine) finds several
-    // fragments at once, and more wait in the socket: each is as old as the audio since the
-    // last fragment that came on time says, not as new as the read. A stream that brought
-    // nothing for longer than any read is held up had a gap, and its time starts afresh.
-    Clock::time_point handOnTime(std::size_t bytes)
-    {
-        static constexpr std::chrono::seconds longestHeldUpRead{1};
-        unsentBytes -= std::min(unsentBytes, bytes);
-        handedBytes += bytes;
-        if (bytesPerSecond == 0)
-            return readAt;
-        const auto duration = [this](std::size_t audioBytes) {
-            return std::chrono::duration_cast<Clock::duration>(
-                std::chrono::nanoseconds(qint64(double(audioBytes) * 1e9 / double(bytesPerSecond))));
-        };
-        const Clock::time_point arrival = readAt - duration(unsentBytes);
-        if (onTime) {
-            const Clock::time_point expected = onTime->first + duration(handedBytes - onTime->second);
-            if (expected < arrival && arrival - expected < longestHeldUpRead)
-                return expected;
-        }
-        onTime.emplace(arrival, handedBytes);
-        return arrival;
     }
 };
 
@@ -212,9 +180,7 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 // asked for and hands over what each period produced: asking for two fragments
                 // makes its pieces whole fragments rather than halves.
                 shared->fragmentBytes = pa_usec_to_bytes(pa_usec_t(fragment.count()) * 1000, &sampleSpec);
-                shared->bytesPerSecond = pa_bytes_per_second(&sampleSpec);
-                shared->handedBytes = 0;
-                shared->onTime.reset();
+                shared->arrivalClock.reset(pa_bytes_per_second(&sampleSpec));
                 attributes.fragsize = std::uint32_t(2 * shared->fragmentBytes);
                 const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
                 if (pa_stream_connect_record(stream, sourceName.toUtf8().constData(), &attributes, flags) < 0) {
@@ -247,8 +213,7 @@ int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
         // What the server already sent is handed on: the end of a recording is not cut short.
         if (pa_stream_get_state(shared.stream) == PA_STREAM_READY)
             Shared::readCallback(shared.stream, 0, &shared);
-        shared.readAt = Clock::now();
-        shared.unsentBytes = std::size_t(shared.gathered.size());
+        shared.arrivalClock.startRead(Clock::now(), std::size_t(shared.gathered.size()));
         shared.handOnGathered();
         pa_stream_set_read_callback(shared.stream, nullptr, nullptr);
         pa_stream_set_state_callback(shared.stream, nullptr, nullptr);

@@ -416,7 +416,9 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
     const bool wasListening = m_isMicrophoneListening;
     const bool wasTesting = m_isMicrophoneTesting;
     const quint64 serial = m_microphoneSerial;
-    m_mixer->setMicrophoneEnabled(false);
+    // The mixer's microphone lane stays open across the switch: the new device's first audio,
+    // which may come before the switch has finished, goes into the stream in its place, and the
+    // lane is waited for no longer than for any source that pauses.
     setCaptureActive(false);
     setMicrophoneListening(false);
     setMicrophoneLevel(0);
@@ -446,6 +448,7 @@ QCoro::Task<void> MicrophoneControl::switchDevice()
         co_return;
     }
     setMicrophoneTesting(false);
+    m_mixer->setMicrophoneEnabled(false);
     co_await stopMicrophoneCaptureIfPossible(true);
     if (!self)
         co_return;

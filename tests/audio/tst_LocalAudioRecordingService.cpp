@@ -374,7 +374,9 @@ void tst_LocalAudioRecordingService::writeFailureKeepsWhatWasWrittenAndTellsAtOn
     QVERIFY2(failure, "the write failure was not reported");
     QCOMPARE(failure->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
     QCOMPARE(failure->status(), qint32(-EFBIG));
-    QVERIFY(failure->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
+    // The stop tells the reason in words, as the notice at the failure did.
+    QVERIFY(failure->message().startsWith(
+        QStringLiteral("The app could not write the M4A file: The file has grown larger than the system allows.")));
     QCOMPARE(stopped.count(), 1);
 
     if (keptSeconds == 0) {
@@ -456,7 +458,8 @@ void tst_LocalAudioRecordingService::aDiskThatFallsBehindEndsTheRecording()
     const auto error = finished.errorAs<SystemAudioCaptureError>();
     QVERIFY2(error, "the recording grew without bound");
     QCOMPARE(error->errorCase(), SystemAudioCaptureError::Case::failedToWriteAudioFile);
-    QVERIFY(error->message().startsWith(QStringLiteral("The app could not write the M4A file. OSStatus: ")));
+    QVERIFY(error->message().startsWith(
+        QStringLiteral("The app could not write the M4A file: The disk did not keep up with the recording.")));
 
     // The next recording is written as usual, once the worker is through with the first.
     recorder.startRecording(true);

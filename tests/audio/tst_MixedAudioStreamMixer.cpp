@@ -579,7 +579,7 @@ void tst_MixedAudioStreamMixer::feedHandsOverTheTailAndForgetsOnReset()
 // Two sources capturing on their own schedules, delivering late by their own jitter and in any
 // grouping: the mixed stream is exactly as long as the time they cover, and a marker in either
 // comes out where it was captured. A source that pauses (a closed gate) is silence meanwhile,
-// and audio held up for a moment lands in its place.
+// and so are both while neither has audio; audio held up for a moment lands in its place.
 void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime_data()
 {
     QTest::addColumn<SimulatedSource>("system");
@@ -618,6 +618,14 @@ void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime_data()
     systemHeldUp.heldUp = {30.0, 31.0};
     systemHeldUp.markerAt = 40.0;
     QTest::newRow("system audio held up past the wait") << systemHeldUp << microphone << 0.003;
+
+    // The audio server restarts: both sources are away for a while, and what follows keeps its
+    // place, the time between stays as silence.
+    SimulatedSource systemAway = system;
+    systemAway.pause = {20.0, 23.0};
+    SimulatedSource microphoneAway = microphone;
+    microphoneAway.pause = {20.2, 23.4};
+    QTest::newRow("both away for a while") << systemAway << microphoneAway << 0.1;
 }
 
 void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime()

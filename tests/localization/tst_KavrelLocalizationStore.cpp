@@ -461,6 +461,12 @@ void tst_KavrelLocalizationStore::programErrorsReadInRussian_data()
     QTest::newRow("a stopped recording and why")
         << "Recording stopped: No space is left on the device."
         << "Запись остановлена: На устройстве не осталось свободного места.";
+    QTest::newRow("a full disk and the kept file")
+        << "The app could not write the M4A file: No space is left on the device. The recording up to that moment is kept: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a"
+        << "Не удалось записать файл M4A: На устройстве не осталось свободного места. Запись до этого момента сохранена: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a";
+    QTest::newRow("a lost microphone")
+        << "Microphone capture failed: The microphone is no longer available."
+        << "Ошибка захвата микрофона: Микрофон больше недоступен.";
     QTest::newRow("a failed recording and its kept file")
         << "The app could not write the M4A file. OSStatus: -28 The recording up to that moment is kept: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a"
         << "Не удалось записать файл M4A. Код ошибки: -28 Запись до этого момента сохранена: /home/u/Downloads/КАВРЕЛ/CapturedAudio-2026-03-03_14-05-09.m4a";

@@ -56,6 +56,16 @@ struct Trace
 };
 
 // Holds a coroutine until the test opens it.
+// One mixer chunk of the same sample throughout.
+inline QByteArray constantChunk(qint16 value)
+{
+    QByteArray chunk(MixedAudioStreamMixer::chunkSampleCount * 2, Qt::Uninitialized);
+    auto *samples = reinterpret_cast<qint16 *>(chunk.data());
+    for (qsizetype i = 0; i < MixedAudioStreamMixer::chunkSampleCount; ++i)
+        samples[i] = value;
+    return chunk;
+}
+
 struct Gate
 {
     bool closed = false;

@@ -27,15 +27,6 @@ QStringList turnTexts(const SubtitleViewModel &model)
     return texts;
 }
 
-QByteArray constantChunk(qint16 value)
-{
-    QByteArray chunk(MixedAudioStreamMixer::chunkSampleCount * 2, Qt::Uninitialized);
-    auto *samples = reinterpret_cast<qint16 *>(chunk.data());
-    for (qsizetype i = 0; i < MixedAudioStreamMixer::chunkSampleCount; ++i)
-        samples[i] = value;
-    return chunk;
-}
-
 qint16 firstSample(const QByteArray &chunk)
 {
     return *reinterpret_cast<const qint16 *>(chunk.constData());
@@ -318,8 +309,8 @@ void tst_ListeningSession::aRecordingThatStopsIsToldAtOnceAndListeningGoesOn()
     const auto earlierRecording = engine.recorder->failureHandler;
     QVERIFY(engine.stop());
     QCOMPARE(engine.model->errorMessage(),
-             std::optional<QString>(QStringLiteral("The app could not write the M4A file. OSStatus: -28 The recording up to that "
-                                                   "moment is kept: ") + kept));
+             std::optional<QString>(QStringLiteral("The app could not write the M4A file: No space is left on the device. "
+                                                   "The recording up to that moment is kept: ") + kept));
     QCOMPARE(engine.model->lastRecordingPath(), std::optional<QString>(kept));
 
     engine.recorder->finishError = nullptr;

@@ -8,6 +8,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace SessionTest;
 
 class tst_MicrophoneControl final : public QObject
@@ -23,6 +25,7 @@ private Q_SLOTS:
     void levelThreshold_data();
     void levelThreshold();
     void deviceSwitch();
+    void deviceSwitchKeepsTheNewDevicesFirstAudio();
     void failedDeviceSwitchEndsOff();
     void deviceChoiceDuringAStartIsOnlyStored();
     void runtimeFailure_data();
@@ -187,6 +190,39 @@ void tst_MicrophoneControl::deviceSwitch()
     QVERIFY(!engine.model->isMicrophoneBusy());
     QVERIFY(engine.trace.calls.isEmpty());
     QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-a"));
+}
+
+// The new device delivers as soon as its stream runs, before the switch has finished: that audio
+// is in the recording, a switch costs no more than the device takes to start.
+void tst_MicrophoneControl::deviceSwitchKeepsTheNewDevicesFirstAudio()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    FakeMicrophone *microphone = engine.microphones->current;
+    microphone->startGate.closed = true;
+    engine.model->selectMicrophone(QStringLiteral("mic-b"));
+    QVERIFY(engine.settle([&] { return engine.trace.calls.contains(QStringLiteral("mic0.start mic-b")); }));
+
+    constexpr int chunks = 8;
+    for (int i = 0; i < chunks; ++i) {
+        engine.systemAudio->chunkHandler(constantChunk(100), AudioCaptureTime());
+        microphone->chunkHandler(constantChunk(1000), AudioCaptureTime());
+    }
+    // The main thread takes the audio while the switch still waits for the device.
+    QTest::qWait(50);
+    microphone->startGate.closed = false;
+    QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneBusy(); }));
+    QVERIFY(engine.model->isMicrophoneListening());
+    QVERIFY(engine.stop());
+
+    // Both sound where the microphone's audio went in: 0.95 × 100 + 1.35 × 1000.
+    qsizetype both = 0;
+    for (const QByteArray &chunk : engine.recorder->chunks) {
+        const auto *samples = reinterpret_cast<const qint16 *>(chunk.constData());
+        both += std::count(samples, samples + chunk.size() / 2, qint16(1445));
+    }
+    QCOMPARE(both, qsizetype(chunks) * MixedAudioStreamMixer::chunkSampleCount);
 }
 
 void tst_MicrophoneControl::failedDeviceSwitchEndsOff()

@@ -2,7 +2,7 @@
 // in the middle of a session. Here on the real capture path: what the private PulseAudio plays
 // is captured, mixed, recorded and streamed; the server drops every client and comes back; the
 // session goes on listening by itself, and what is played afterwards reaches the relay and the
-// recording.
+// recording, where the time the server was away stays as silence.
 
 #include "accounts/AuthService.h"
 #include "localization/KavrelLocalizationStore.h"
@@ -24,6 +24,7 @@
 #include "support/TestAudio.h"
 #include "support/TestAuth.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -74,6 +75,8 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     model.startListening(ListeningSessionStartMode::newSession, false);
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy(), 15000);
     QCOMPARE(model.status(), SubtitleStatus::listening);
+    QElapsedTimer session;
+    session.start();
     QTest::qWait(200);
     QVERIFY(TestAudio::playInto(m_sink, before));
 
@@ -82,6 +85,8 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
         AudioServerOutage outage;
         QVERIFY(outage.isActive());
         QTRY_VERIFY_WITH_TIMEOUT(context->state() != PulseAudioContext::State::Ready, 10000);
+        // Away for a while, as a restarting server is.
+        QTest::qWait(2500);
         QVERIFY(outage.restore());
     }
     QTRY_VERIFY_WITH_TIMEOUT(context->state() == PulseAudioContext::State::Ready, 10000);
@@ -100,6 +105,7 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     QCOMPARE(speech->service()->droppedAudioChunkCount(), 0);
 
     model.stopActiveSession();
+    const double sessionSeconds = double(session.elapsed()) / 1000.0;
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
     QCOMPARE(relay.upgradeCount(), 1);
@@ -123,6 +129,12 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     const qint64 recordedAfterAt = TestAudio::toneOnset(recorded, recording.sampleRate, 1500);
     QVERIFY2(recordedBeforeAt >= 0 && recordedAfterAt > recordedBeforeAt,
              qPrintable(QStringLiteral("%1 %2").arg(recordedBeforeAt).arg(recordedAfterAt)));
+    // The time the server was away (more than 2.5 s) stays in the recording as silence: it
+    // lasts about as long as the session. (Its capture starts a moment after the session does,
+    // and under load that moment reaches a second.)
+    const double recordedSeconds = double(recording.decodedSamples) / recording.sampleRate;
+    QVERIFY2(recordedSeconds > sessionSeconds - 1.8 && recordedSeconds < sessionSeconds + 0.3,
+             qPrintable(QStringLiteral("recorded %1 s of %2 s").arg(recordedSeconds).arg(sessionSeconds)));
     QFile::remove(*model.lastRecordingPath());
 
     // One listening stretch, reported once; the meeting saved as completed.
