@@ -9,12 +9,10 @@ its notice, and the server's record keeps the first protocol. Asked again while 
 answers, "Новая" ends the meeting: its completed record still holds the first protocol, and the
 new meeting's AI tools work at once.
 """
-import json
 import os
 import subprocess
 import sys
 import time
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
@@ -30,15 +28,6 @@ PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
 class AIRepeatRun(e2e.Run):
     def screenshot(self, title):
         super().screenshot("ai-" + title)
-
-    def state(self):
-        with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
-            return json.load(reply)
-
-    def post(self, path):
-        request = urllib.request.Request(self.base_url + path, data=b"", method="POST")
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            reply.read()
 
     def meetings(self):
         return [meeting for meeting in self.state()["meetings"] if meeting.get("status") != "deleted"]

@@ -182,7 +182,28 @@ class Run:
                 walk(app, 0)
         print("  accessibility tree written to %s" % path)
 
+    # ---- the fake backend ----
+    def state(self):
+        """What the fake backend holds and was asked (its /e2e/state)."""
+        with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
+            return json.load(reply)
+
+    def post(self, path):
+        """Switches the fake backend's behaviour (one of its /e2e/... POST routes)."""
+        request = urllib.request.Request(self.base_url + path, data=b"", method="POST")
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            reply.read()
+
     # ---- doing ----
+    def pass_onboarding(self):
+        """The permissions onboarding, when shown after a sign-in, is passed through."""
+        for _ in range(4):
+            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
+            if not buttons:
+                break
+            self.press(buttons[0])
+            time.sleep(1)
+
     def press(self, node):
         try:
             action = node.queryAction()
@@ -324,13 +345,7 @@ class Run:
         time.sleep(2)
         self.screenshot("signed-in")
 
-        # The permissions onboarding, when shown, is passed through.
-        for _ in range(4):
-            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
-            if not buttons:
-                break
-            self.press(buttons[0])
-            time.sleep(1)
+        self.pass_onboarding()
         self.screenshot("workspace")
 
     def start_listening_with_microphone(self, record_audio=False):
@@ -453,8 +468,7 @@ class Run:
         self.screenshot("history-live-meeting-not-deleted")
         if any(name == "Удалить" for name, _ in self.find_all("push button")):
             raise Failure("the refusal offers a Delete button")
-        with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
-            meetings = json.load(reply)["meetings"]
+        meetings = self.state()["meetings"]
         if len(meetings) != 1 or meetings[0].get("status") == "deleted":
             raise Failure("the live meeting's record did not stay on the server: %s" % meetings)
         buttons = [node for name, node in self.find_all("push button") if name in ("OK", "ОК", "&OK")]

@@ -36,7 +36,6 @@ import signal
 import subprocess
 import sys
 import time
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
@@ -60,10 +59,6 @@ class QuitRun(e2e.Run):
     def screenshot(self, title):
         super().screenshot("quit-" + title)
 
-    def state(self):
-        with urllib.request.urlopen(self.base_url + "/e2e/state", timeout=10) as reply:
-            return json.load(reply)
-
     @staticmethod
     def forget_saved_sign_in():
         """The secret store outlives a run: an earlier run's session (for another fake backend)
@@ -83,12 +78,7 @@ class QuitRun(e2e.Run):
         self.type_into(self.find(role="text", what="authenticator code field"), e2e.AUTHENTICATOR_CODE)
         self.press(self.find(role="push button", contains="Подтвердить", what="confirm button"))
         time.sleep(2)
-        for _ in range(4):
-            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
-            if not buttons:
-                break
-            self.press(buttons[0])
-            time.sleep(1)
+        self.pass_onboarding()
 
     def sign_out(self, title):
         """Профиль, then Выйти, as a person signs out; the sign-in screen follows."""
@@ -113,19 +103,12 @@ class QuitRun(e2e.Run):
         self.find(contains=TURNS[-1], timeout=30, what="last turn")
         self.screenshot(title)
 
-    def post(self, path):
-        request = urllib.request.Request(self.base_url + path, data=b"", method="POST")
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            reply.read()
-
     def history(self, state):
         """Takes the fake backend's history endpoint away ("down"), has it lose every answer after
         doing the work ("lost": a 502; "dropped": the connection closes unanswered), take every
         request and never answer ("silent"), or brings it
         back ("up")."""
-        request = urllib.request.Request(self.base_url + "/e2e/history/" + state, data=b"", method="POST")
-        with urllib.request.urlopen(request, timeout=10) as reply:
-            reply.read()
+        self.post("/e2e/history/" + state)
 
     def check_saved(self, meetings_before, events_expected, how, meetings_expected=1):
         state = self.state()
@@ -404,12 +387,7 @@ class QuitRun(e2e.Run):
         self.type_into(self.find(role="text", what="new authenticator code field"), e2e.AUTHENTICATOR_CODE)
         self.press(self.find(role="push button", contains="Подтвердить", what="confirm button of the new code"))
         time.sleep(2)
-        for _ in range(4):
-            buttons = [node for name, node in self.find_all("push button") if name == "Открыть КАВРЕЛ"]
-            if not buttons:
-                break
-            self.press(buttons[0])
-            time.sleep(1)
+        self.pass_onboarding()
         self.find(role="push button", contains="Начать прослушивание", timeout=20, what="workspace after the new code")
         self.screenshot("code-signed-in")
         self.quit("code-quit")
