@@ -5,11 +5,11 @@
 #include "platform/InMemorySecretStore.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
+#include "support/RefusedPort.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -53,15 +53,14 @@ private:
     std::unique_ptr<FakeAuthBackend> m_auth;
     std::unique_ptr<AuthService> m_service;
     QDateTime m_now;
+    const RefusedPort m_refusing;
 
     InMemorySecretStore *store() const { return TestAuth::secretStoreOf(m_service.get()); }
 
     QUrl closedPortUrl()
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
         QUrl url = m_backend->baseUrl();
-        url.setPort(probe.serverPort());
+        url.setPort(m_refusing.port());
         return url;
     }
 

@@ -5,6 +5,7 @@
 #include "platform/WebSocketTask.h"
 
 #include "base/Async.h"
+#include "support/RefusedPort.h"
 #include "support/TaskResult.h"
 
 #include <QCryptographicHash>
@@ -258,13 +259,8 @@ private Q_SLOTS:
 
     void refusedConnectionCannotConnect()
     {
-        quint16 port = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
-        auto task = WebSocketTask::create(QNetworkRequest(QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(port))));
+        const RefusedPort refusing;
+        auto task = WebSocketTask::create(QNetworkRequest(QUrl(QStringLiteral("ws://127.0.0.1:%1/x").arg(refusing.port()))));
         task->resume();
         auto open = startTask([task] { return task->waitForOpen(5s); });
         QTRY_VERIFY(open->finished);

@@ -8,12 +8,12 @@
 #include "base/Json.h"
 #include "platform/NetworkError.h"
 #include "support/RawReplyServer.h"
+#include "support/RefusedPort.h"
 #include "support/TaskResult.h"
 
 #include <QMetaEnum>
 #include <QNetworkReply>
 #include <QSet>
-#include <QTcpServer>
 #include <QTest>
 
 using namespace MeetingSessionHistoryTest;
@@ -230,12 +230,8 @@ void tst_MeetingSessionHistoryServiceError::transientNetworkErrors()
 
 void tst_MeetingSessionHistoryServiceError::realNetworkFailuresAreTransient()
 {
-    // Nobody listens on a port that was just given up.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    auto auth = TestAuth::signedInService(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+    const RefusedPort refusing;
+    auto auth = TestAuth::signedInService(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(refusing.port())));
     MeetingSessionHistoryService refused(auth.get());
     const auto outcome = runTask(refused.fetchSessions(MeetingSessionHistoryListQuery()));
     QVERIFY(outcome.errorAs<NetworkError>().has_value());
