@@ -71,6 +71,17 @@ QMessageBox *openQuestion()
     return nullptr;
 }
 
+// Applies the program's palette for `scheme` and returns the Russian variant the pictures are
+// named after.
+Screenshots::Variant applyRussianIn(int scheme)
+{
+    const bool dark = scheme == int(KavrelColorScheme::dark);
+    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
+                                       dark ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
+    Screenshots::applyProgramPalette(variant);
+    return variant;
+}
+
 // A control the keyboard reaches with Tab in `window`, as Qt's tab order has them.
 QList<QWidget *> tabStops(QWidget *window)
 {
@@ -161,9 +172,7 @@ void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs_data()
 void tst_KavrelKeyboardFocus::everyControlShowsWhereTheKeyboardIs()
 {
     QFETCH(int, scheme);
-    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
-                                       scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
-    Screenshots::applyProgramPalette(variant);
+    const Screenshots::Variant variant = applyRussianIn(scheme);
     AppTest::ProgramOverTheSession program(false);
     // The engine reads its texts from a store of its own: the whole window in Russian.
     program.engine.model->localization().setLanguage(KavrelAppLanguage::russian);
@@ -237,9 +246,7 @@ void tst_KavrelKeyboardFocus::settingsControlsShowTheKeyboard_data()
 void tst_KavrelKeyboardFocus::settingsControlsShowTheKeyboard()
 {
     QFETCH(int, scheme);
-    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
-                                       scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
-    Screenshots::applyProgramPalette(variant);
+    const Screenshots::Variant variant = applyRussianIn(scheme);
     AppTest::ProgramOverTheSession program(true);
     // The engine reads its texts from a store of its own: the whole window in Russian.
     program.engine.model->localization().setLanguage(KavrelAppLanguage::russian);
@@ -262,9 +269,7 @@ void tst_KavrelKeyboardFocus::miniWindowControlsShowTheKeyboard_data()
 void tst_KavrelKeyboardFocus::miniWindowControlsShowTheKeyboard()
 {
     QFETCH(int, scheme);
-    const Screenshots::Variant variant{KavrelColorScheme(scheme), KavrelAppLanguage::russian,
-                                       scheme == int(KavrelColorScheme::dark) ? QStringLiteral("dark-ru") : QStringLiteral("light-ru")};
-    Screenshots::applyProgramPalette(variant);
+    const Screenshots::Variant variant = applyRussianIn(scheme);
     QTemporaryDir dir;
     UserDefaults defaults(dir.filePath(QStringLiteral("prefs.ini")));
     FakeSessionSurface session;

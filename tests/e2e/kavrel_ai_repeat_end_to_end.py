@@ -10,7 +10,6 @@ answers, "Новая" ends the meeting: its completed record still holds the fir
 new meeting's AI tools work at once.
 """
 import os
-import subprocess
 import sys
 import time
 
@@ -20,14 +19,12 @@ import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
 Failure = e2e.Failure
 pyatspi = e2e.pyatspi
 
-SECRET_SERVICE = "app.kavrel.desktop.auth"
 LAST_TURN = "Please send your questions"
 PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
 
 
 class AIRepeatRun(e2e.Run):
-    def screenshot(self, title):
-        super().screenshot("ai-" + title)
+    screenshot_prefix = "ai-"
 
     def meetings(self):
         return [meeting for meeting in self.state()["meetings"] if meeting.get("status") != "deleted"]
@@ -57,7 +54,7 @@ class AIRepeatRun(e2e.Run):
         return buttons[0]
 
     def run(self):
-        subprocess.run(["secret-tool", "clear", "service", SECRET_SERVICE], check=False)
+        self.forget_saved_sign_in()
         self.start_backend()
         self.sign_in()
         self.start_listening_with_microphone()

@@ -30,6 +30,9 @@ AUTHENTICATOR_CODE = "654321"
 SPOKEN = "Good morning everyone, thank you for joining."
 
 
+SECRET_SERVICE = "app.kavrel.desktop.auth"
+
+
 class Failure(Exception):
     pass
 
@@ -75,9 +78,12 @@ class Run:
         self.kavrel_log = log.name
 
     # ---- looking ----
+    # What a script's pictures are named after, so that the scripts' pictures stand apart.
+    screenshot_prefix = ""
+
     def screenshot(self, title):
         self.step_number += 1
-        path = os.path.join(self.shots, "e2e-%02d-%s.png" % (self.step_number, title))
+        path = os.path.join(self.shots, "e2e-%02d-%s%s.png" % (self.step_number, self.screenshot_prefix, title))
         subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size", "1600x1000",
                         "-i", os.environ["DISPLAY"], "-frames:v", "1", path], check=False)
         print("step %d: %s" % (self.step_number, title), flush=True)
@@ -181,6 +187,12 @@ class Run:
             if app is not None:
                 walk(app, 0)
         print("  accessibility tree written to %s" % path)
+
+    @staticmethod
+    def forget_saved_sign_in():
+        """The secret store outlives a run: an earlier run's session (for another fake backend)
+        must neither sign this run in nor be left for the next one."""
+        subprocess.run(["secret-tool", "clear", "service", SECRET_SERVICE], check=False)
 
     # ---- the fake backend ----
     def state(self):

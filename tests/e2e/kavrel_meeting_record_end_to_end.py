@@ -25,8 +25,7 @@ GERMAN = "Немецкий"
 
 
 class RecordRun(quit_e2e.QuitRun):
-    def screenshot(self, title):
-        e2e.Run.screenshot(self, "record-" + title)
+    screenshot_prefix = "record-"
 
     def run(self):
         part = os.environ.get("KAVREL_E2E_RECORD_PART", "translation-language")

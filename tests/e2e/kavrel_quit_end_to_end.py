@@ -52,18 +52,10 @@ LOGIN_EXPIRED_NOTICE = "Срок входа истёк"
 ALREADY_RUNNING_NOTICE = "уже работает"
 OTHER_EMAIL = "grace@example.com"
 OTHER_PASSWORD = "analytical-engine-1843"
-SECRET_SERVICE = "app.kavrel.desktop.auth"
 
 
 class QuitRun(e2e.Run):
-    def screenshot(self, title):
-        super().screenshot("quit-" + title)
-
-    @staticmethod
-    def forget_saved_sign_in():
-        """The secret store outlives a run: an earlier run's session (for another fake backend)
-        must neither sign this run in nor be left for the next one."""
-        subprocess.run(["secret-tool", "clear", "service", SECRET_SERVICE], check=False)
+    screenshot_prefix = "quit-"
 
     def stop_all(self):
         super().stop_all()

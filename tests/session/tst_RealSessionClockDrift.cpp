@@ -3,21 +3,11 @@
 // far less, but over hours). The microphone's steady tone stays in the recording to the end, as
 // the computer's audio goes on beside it.
 
-#include "accounts/AuthService.h"
-#include "localization/KavrelLocalizationStore.h"
-#include "platform/PulseAudioContext.h"
-#include "platform/UserDefaults.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/BillingUsageReporter.h"
 #include "session/SessionCompanionSet.h"
-#include "session/SessionServices.h"
-#include "session/SubtitleViewModel.h"
-#include "support/FakeBackend.h"
-#include "support/FakeBillingBackend.h"
-#include "support/FakeHistoryBackend.h"
-#include "support/FakeSpeechRelay.h"
+#include "support/RealSessionRig.h"
 #include "support/TestAudio.h"
-#include "support/TestAuth.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -118,18 +108,9 @@ void tst_RealSessionClockDrift::aSlowMicrophoneStaysInTheRecording()
     std::optional<SlowPacer> pacer;
     pacer.emplace(pipe, 0.005);
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto auth = TestAuth::signedInService(backend.baseUrl());
-    FakeSpeechRelay relay(&backend);
-    FakeHistoryBackend history(&backend);
-    FakeBillingBackend billing(&backend);
-
-    UserDefaults defaults(m_files.filePath(QStringLiteral("drift.ini")));
-    KavrelLocalizationStore localization(defaults);
-    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get(), PulseAudioContext::shared()), localization);
-    model.setAudioRecordingEnabled(true);
-    model.setTranslationEnabled(false);
+    RealSessionRig rig(m_files.filePath(QStringLiteral("drift.ini")));
+    QVERIFY(rig.listening);
+    SubtitleViewModel &model = rig.model;
     model.selectMicrophone(source);
     QCOMPARE(model.selectedMicrophoneID(), source);
 

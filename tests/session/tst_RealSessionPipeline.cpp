@@ -2,24 +2,14 @@
 // is captured, mixed, recorded and streamed to the speech relay of the fake backend, whose
 // scripted results become turns; the stop leaves a complete recording and a written draft.
 
-#include "accounts/AuthService.h"
-#include "localization/KavrelLocalizationStore.h"
-#include "platform/PulseAudioContext.h"
-#include "platform/UserDefaults.h"
 #include "session/SessionDraft.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/SessionCompanionSet.h"
 #include "session/SessionDraftStore.h"
-#include "session/SessionServices.h"
 #include "session/SessionTurnStore.h"
-#include "session/SubtitleViewModel.h"
-#include "support/FakeBackend.h"
-#include "support/FakeBillingBackend.h"
-#include "support/FakeHistoryBackend.h"
-#include "support/FakeSpeechRelay.h"
+#include "support/RealSessionRig.h"
 #include "support/TestAudio.h"
-#include "support/TestAuth.h"
 
 #include <QFile>
 #include <QProcess>
@@ -64,20 +54,12 @@ void tst_RealSessionPipeline::playedSpeechBecomesTurnsRecordingAndDraft()
     const double programSeconds = TestAudio::durationOf(program);
     QVERIFY(programSeconds > 2.0);
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto auth = TestAuth::signedInService(backend.baseUrl());
-    FakeSpeechRelay relay(&backend);
-    FakeHistoryBackend history(&backend);
-    FakeBillingBackend billing(&backend);
+    RealSessionRig rig(m_files.filePath(QStringLiteral("preferences.ini")));
+    QVERIFY(rig.listening);
+    SubtitleViewModel &model = rig.model;
+    FakeSpeechRelay &relay = rig.relay;
+    UserDefaults &defaults = rig.defaults;
     relay.answerToFinalize = {FakeSpeechRelay::results(QStringLiteral("please listen carefully"), true, false)};
-
-    UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));
-    KavrelLocalizationStore localization(defaults);
-    SessionServices services = SessionServices::makeDefault(auth.get(), PulseAudioContext::shared());
-    SubtitleViewModel model(defaults, std::move(services), localization);
-    model.setAudioRecordingEnabled(true);
-    model.setTranslationEnabled(false);
     model.setSelectedSourceLanguage(SourceLanguageOption::english);
 
     QElapsedTimer session;
@@ -167,18 +149,10 @@ void tst_RealSessionPipeline::speakersAndMicrophoneTogetherKeepRealTime()
                             QStringLiteral("gain"), QStringLiteral("-6"), QStringLiteral("pad"), QString::number(period - 0.1),
                             QStringLiteral("0"), QStringLiteral("repeat"), QString::number(bursts - 1)}));
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto auth = TestAuth::signedInService(backend.baseUrl());
-    FakeSpeechRelay relay(&backend);
-    FakeHistoryBackend history(&backend);
-    FakeBillingBackend billing(&backend);
-
-    UserDefaults defaults(m_files.filePath(QStringLiteral("together.ini")));
-    KavrelLocalizationStore localization(defaults);
-    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get(), PulseAudioContext::shared()), localization);
-    model.setAudioRecordingEnabled(true);
-    model.setTranslationEnabled(false);
+    RealSessionRig rig(m_files.filePath(QStringLiteral("together.ini")));
+    QVERIFY(rig.listening);
+    SubtitleViewModel &model = rig.model;
+    FakeSpeechRelay &relay = rig.relay;
 
     const auto microphone = TestAudio::startPlaying(m_microphoneFeed, microphoneTone);
     QVERIFY(microphone);

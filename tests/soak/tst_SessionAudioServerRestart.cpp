@@ -4,25 +4,16 @@
 // session goes on listening by itself, and what is played afterwards reaches the relay and the
 // recording, where the time the server was away stays as silence.
 
-#include "accounts/AuthService.h"
-#include "localization/KavrelLocalizationStore.h"
 #include "platform/PulseAudioContext.h"
-#include "platform/UserDefaults.h"
 #include "session/BillingUsageReporter.h"
 #include "session/MeetingHistoryMirror.h"
 #include "session/RealSessionPorts.h"
 #include "session/SessionCompanionSet.h"
-#include "session/SessionServices.h"
 #include "session/SessionTurnStore.h"
-#include "session/SubtitleViewModel.h"
 #include "speech/DeepgramLiveTranscriptionService.h"
 #include "support/AudioServerOutage.h"
-#include "support/FakeBackend.h"
-#include "support/FakeBillingBackend.h"
-#include "support/FakeHistoryBackend.h"
-#include "support/FakeSpeechRelay.h"
+#include "support/RealSessionRig.h"
 #include "support/TestAudio.h"
-#include "support/TestAuth.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -58,18 +49,10 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     const QString after = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1500, 1.5, 48000, 2, -6);
     QVERIFY(!before.isEmpty() && !after.isEmpty());
 
-    FakeBackend backend;
-    QVERIFY(backend.start());
-    auto auth = TestAuth::signedInService(backend.baseUrl());
-    FakeSpeechRelay relay(&backend);
-    FakeHistoryBackend history(&backend);
-    FakeBillingBackend billing(&backend);
-
-    UserDefaults defaults(m_files.filePath(QStringLiteral("preferences.ini")));
-    KavrelLocalizationStore localization(defaults);
-    SubtitleViewModel model(defaults, SessionServices::makeDefault(auth.get(), PulseAudioContext::shared()), localization);
-    model.setAudioRecordingEnabled(true);
-    model.setTranslationEnabled(false);
+    RealSessionRig rig(m_files.filePath(QStringLiteral("preferences.ini")));
+    QVERIFY(rig.listening);
+    SubtitleViewModel &model = rig.model;
+    FakeSpeechRelay &relay = rig.relay;
     model.setSelectedSourceLanguage(SourceLanguageOption::english);
 
     model.startListening(ListeningSessionStartMode::newSession, false);
@@ -141,10 +124,10 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
     QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())
                                  && settled(model.companionSet()->billing()->syncTask()), 10000);
-    QCOMPARE(billing.events().size(), 1);
-    QCOMPARE(history.meetingCount(), 1);
+    QCOMPARE(rig.billing.events().size(), 1);
+    QCOMPARE(rig.history.meetingCount(), 1);
     const QString id = *model.companionSet()->history()->sessionID();
-    QCOMPARE(history.meeting(id)->value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
+    QCOMPARE(rig.history.meeting(id)->value(QStringLiteral("status")).toString(), QStringLiteral("completed"));
 }
 
 QTEST_GUILESS_MAIN(tst_SessionAudioServerRestart)
