@@ -7,6 +7,7 @@
 #include "platform/PrivateFiles.h"
 #include "platform/UserDefaults.h"
 #include "support/FileSizeLimit.h"
+#include "support/Umask.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,7 +21,6 @@
 #include <map>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -28,35 +28,9 @@ const QString draftKey = QStringLiteral("kavrel.session.localDraft.v2");
 const char *const sharerRole = "--write-beside-the-holder";
 const char *const crashRole = "--die-mid-write";
 
-// The umask of this process while it lives.
-class Umask final
+bool chmod(const QString &path, int mode)
 {
-public:
-    explicit Umask(mode_t mask) : m_old(::umask(mask)) {}
-    ~Umask() { ::umask(m_old); }
-    Umask(const Umask &) = delete;
-    Umask &operator=(const Umask &) = delete;
-
-private:
-    mode_t m_old;
-};
-
-// The permission bits, or -1 when there is nothing.
-int modeOf(const QString &path)
-{
-    struct stat status = {};
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return -1;
-    return int(status.st_mode & 07777);
-}
-
-void makeWithMode(const QString &path, const QByteArray &bytes, int mode)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("test file not written");
-    file.close();
-    ::chmod(QFile::encodeName(path).constData(), mode_t(mode));
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
 }
 
 QByteArray randomBytes(qsizetype size, quint32 seed)
@@ -73,7 +47,7 @@ QStringList looserEntries(const QString &folder)
 {
     QStringList found;
     for (const QString &name : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        const int mode = modeOf(QDir(folder).filePath(name));
+        const int mode = Umask::modeOf(QDir(folder).filePath(name));
         if (mode & 077)
             found << name + QStringLiteral(" %1").arg(mode, 4, 8, QLatin1Char('0'));
     }
@@ -161,11 +135,11 @@ void tst_PrivateFiles::theSettingsAreCreatedPrivate()
             QVERIFY(defaults.setData(draftKey, draft));
             QVERIFY(defaults.editData(draftKey, draft.size(), {{10, 2, QByteArray("edit")}}));
             QVERIFY(defaults.sync());
-            seen[QStringLiteral("settings file")] = modeOf(path);
-            seen[QStringLiteral("settings folder")] = modeOf(folder);
-            seen[QStringLiteral("folder above it, made for it")] = modeOf(config);
-            seen[QStringLiteral("owner file")] = modeOf(path + QStringLiteral(".owner"));
-            seen[QStringLiteral("journal")] = modeOf(path + QStringLiteral(".journal"));
+            seen[QStringLiteral("settings file")] = Umask::modeOf(path);
+            seen[QStringLiteral("settings folder")] = Umask::modeOf(folder);
+            seen[QStringLiteral("folder above it, made for it")] = Umask::modeOf(config);
+            seen[QStringLiteral("owner file")] = Umask::modeOf(path + QStringLiteral(".owner"));
+            seen[QStringLiteral("journal")] = Umask::modeOf(path + QStringLiteral(".journal"));
             looser = looserEntries(folder);
         }
         // QSettings writes through QSaveFile, which keeps the mode of the file it replaces.
@@ -173,7 +147,7 @@ void tst_PrivateFiles::theSettingsAreCreatedPrivate()
         settings.setValue(QStringLiteral("kavrel.byQSettings"), QStringLiteral("s:q"));
         settings.sync();
         QCOMPARE(settings.status(), QSettings::NoError);
-        seen[QStringLiteral("settings file after QSettings wrote it")] = modeOf(path);
+        seen[QStringLiteral("settings file after QSettings wrote it")] = Umask::modeOf(path);
     }
     QCOMPARE(QString::number(seen.at(file), 8), QString::number(expected, 8));
     // Nor anything else written beside it.
@@ -206,20 +180,23 @@ void tst_PrivateFiles::looserFilesAreTightened()
     const QString folder = home.filePath(QStringLiteral("app.kavrel.desktop"));
     const QString path = folder + QStringLiteral("/preferences.ini");
     QVERIFY(QDir().mkpath(folder));
-    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    QVERIFY(chmod(folder, 0755));
     {
         QSettings settings(path, QSettings::IniFormat);
         settings.setValue(QStringLiteral("kavrel.older"), QStringLiteral("s:kept"));
     }
-    QCOMPARE(modeOf(path), 0644);
+    QCOMPARE(Umask::modeOf(path), 0644);
     const QString loose = QDir(folder).filePath(file);
-    if (file != QLatin1String("preferences.ini"))
-        makeWithMode(loose, "left over", mode);
-    ::chmod(QFile::encodeName(loose).constData(), mode_t(mode));
+    if (file != QLatin1String("preferences.ini")) {
+        QFile leftOver(loose);
+        QVERIFY(leftOver.open(QIODevice::WriteOnly));
+        leftOver.write("left over");
+    }
+    QVERIFY(chmod(loose, mode));
 
     UserDefaults defaults(path);
     // The folder at once, whatever is written.
-    QCOMPARE(QString::number(modeOf(folder), 8), QStringLiteral("700"));
+    QCOMPARE(QString::number(Umask::modeOf(folder), 8), QStringLiteral("700"));
     const QByteArray draft = randomBytes(100 * 1024, 2);
     {
         // Room for the lock, not for the draft.
@@ -234,7 +211,7 @@ void tst_PrivateFiles::looserFilesAreTightened()
         QVERIFY(defaults.editData(draftKey, draft.size(), {{0, 1, QByteArray("x")}}));
     // A file the write left in place is private now, and so is everything beside it.
     if (QFile::exists(loose))
-        QCOMPARE(QString::number(modeOf(loose), 8), QStringLiteral("600"));
+        QCOMPARE(QString::number(Umask::modeOf(loose), 8), QStringLiteral("600"));
     QCOMPARE(looserEntries(folder), QStringList());
     QCOMPARE(defaults.stringValue(QStringLiteral("kavrel.older")), std::optional<QString>(QStringLiteral("kept")));
     if (diskFull)
@@ -265,8 +242,8 @@ void tst_PrivateFiles::otherProcessesLeaveNothingReadable()
         QSettings settings(path, QSettings::IniFormat);
         settings.setValue(QStringLiteral("kavrel.older"), QStringLiteral("s:kept"));
     }
-    ::chmod(QFile::encodeName(folder).constData(), 0755);
-    ::chmod(QFile::encodeName(path).constData(), 0644);
+    QVERIFY(chmod(folder, 0755));
+    QVERIFY(chmod(path, 0644));
     const bool crash = role == QLatin1String(crashRole);
     std::optional<UserDefaults> holder;
     if (!crash)
@@ -289,8 +266,8 @@ void tst_PrivateFiles::otherProcessesLeaveNothingReadable()
     else
         QCOMPARE(leftovers, QStringList());
     QCOMPARE(looserEntries(folder), QStringList());
-    QCOMPARE(QString::number(modeOf(path), 8), QStringLiteral("600"));
-    QCOMPARE(QString::number(modeOf(folder), 8), QStringLiteral("700"));
+    QCOMPARE(QString::number(Umask::modeOf(path), 8), QStringLiteral("600"));
+    QCOMPARE(QString::number(Umask::modeOf(folder), 8), QStringLiteral("700"));
 
     // The file is whole either way, and the next write goes through (past the dead one's lock).
     if (!holder)
