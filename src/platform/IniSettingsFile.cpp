@@ -1,18 +1,15 @@
 #include "platform/IniSettingsFile.h"
 
 #include "base/Text.h"
+#include "platform/PrivateFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -393,9 +390,12 @@ bool IniSettingsFile::write(const Changes &changes, qsizetype keepLimit, std::ma
 {
     // Held until the new file is in place: a writer that read the file before us would
     // otherwise replace it without our keys.
-    QLockFile lock(m_path + QStringLiteral(".lock"));
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    QLockFile lock(lockPath);
     if (!lock.tryLock(int(lockWaitMilliseconds)))
         return false;
+    // QLockFile makes its file as the umask says, and a crash leaves it beside the settings.
+    PrivateFiles::tighten(lockPath);
     const QByteArray old = readAll();
     QByteArray others;
     // Sorted as QSettings writes them; a key the file holds twice counts once, as it reads it.
@@ -423,32 +423,11 @@ bool IniSettingsFile::write(const Changes &changes, qsizetype keepLimit, std::ma
         out += others;
     }
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!PrivateFiles::replace(m_path, out))
         return false;
-    // A full disk takes part of the text without an error: only the whole of it replaces the file.
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
-        return false;
-    // The rename is only as durable as the folder that records it.
-    syncFolderOf(m_path);
     values.clear();
     large.clear();
     for (const auto &[key, value] : general)
         keep(key, value, keepLimit, values, large);
     return true;
-}
-
-bool IniSettingsFile::syncFolderOf(const QString &path)
-{
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int descriptor = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    const bool synced = ::fsync(descriptor) == 0;
-    ::close(descriptor);
-    return synced;
 }

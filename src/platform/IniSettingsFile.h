@@ -37,17 +37,14 @@ public:
     // Changes of the General section: each key's escaped value, or nothing to remove it.
     using Changes = std::map<QString, std::optional<QByteArray>>;
 
-    // Replaces the file (atomically, the folder synced after it) with the changes made to what
-    // the file holds at that moment: every other line is carried over as it is (keys written by
-    // another process, values that are none of ours, other sections). The file's lock, the one
-    // QSettings takes, is held from the read to the replacement, so writers on both sides merge
-    // rather than overwrite each other. On success the result is read back into values and large
-    // as load() does. False when it could not be written.
+    // Replaces the file (atomically, the folder synced after it; see PrivateFiles::replace) with
+    // the changes made to what the file holds at that moment: every other line is carried over as
+    // it is (keys written by another process, values that are none of ours, other sections). The
+    // file's lock, the one QSettings takes, is held from the read to the replacement, so writers
+    // on both sides merge rather than overwrite each other. On success the result is read back
+    // into values and large as load() does. False when it could not be written.
     bool write(const Changes &changes, qsizetype keepLimit, std::map<QString, QString> &values,
                std::set<QString> &large);
-
-    // Makes what was created, renamed or removed in the folder of `path` survive a power cut.
-    static bool syncFolderOf(const QString &path);
 
     // One value in the file's escaped form; a text tagged "x:" (data) takes the byte-array form.
     static QByteArray escapedValue(const QString &text);

@@ -1,5 +1,5 @@
 #include "platform/SettingsJournal.h"
-#include "platform/IniSettingsFile.h"
+#include "platform/PrivateFiles.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
@@ -84,10 +84,10 @@ bool SettingsJournal::appendChange(const QString &key, qsizetype length, const E
 bool SettingsJournal::append(const QByteArray &payload)
 {
     if (m_descriptor < 0) {
-        m_descriptor = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        m_descriptor = PrivateFiles::open(m_path, O_WRONLY | O_APPEND);
         // A journal whose name a power cut takes with it takes its records along.
         if (m_descriptor >= 0)
-            IniSettingsFile::syncFolderOf(m_path);
+            PrivateFiles::syncFolderOf(m_path);
     }
     if (m_descriptor < 0 || m_broken)
         return false;

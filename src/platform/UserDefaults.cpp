@@ -1,12 +1,12 @@
 #include "platform/UserDefaults.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/IniSettingsFile.h"
+#include "platform/PrivateFiles.h"
 #include "platform/SettingsJournal.h"
 #include "base/KavrelDiagnostics.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -105,8 +105,7 @@ struct UserDefaults::Backend : std::enable_shared_from_this<UserDefaults::Backen
 
     void claimFile(const QString &path)
     {
-        const QByteArray name = QFile::encodeName(ownerFilePath(path));
-        const int descriptor = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        const int descriptor = PrivateFiles::open(ownerFilePath(path), O_RDWR);
         if (descriptor < 0)
             return; // a folder we cannot write to: nothing is written by anyone
         if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
@@ -462,7 +461,9 @@ UserDefaults::UserDefaults(const QString &filePath, QObject *parent)
     : QObject(parent)
 {
     const QString path = QFileInfo(filePath).absoluteFilePath();
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The folder holds meetings and the account's id: whatever made it looser, it is the user's
+    // alone from now on.
+    PrivateFiles::makeFolder(QFileInfo(path).absolutePath());
     m_backend = backendFor(path);
     m_backend->readers.push_back(this);
 }

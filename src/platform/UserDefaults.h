@@ -26,6 +26,9 @@
 // reads and writes its values but leaves the journal to the first (isHeldByAnotherProcess()).
 // A holder on its way out says so (announceRelease()), so that a process starting meanwhile
 // can wait for the file instead of sharing it (waitForAnnouncedRelease()).
+//
+// The file holds meetings and the account's id: it, everything written beside it and its folder
+// are the user's alone (see PrivateFiles), whatever the umask.
 class UserDefaults final : public QObject
 {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "support/FileSizeLimit.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
+#include "support/Umask.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -140,6 +141,8 @@ private Q_SLOTS:
     void noAudioMeansNoFile_data();
     void noAudioMeansNoFile();
     void recordingsNeverReplaceAFile();
+    void recordingsFollowTheUmask_data();
+    void recordingsFollowTheUmask();
     void cancelDeletesTheRecording();
     void recorderDestroyedWhileFinishingCompletesTheFile();
     void unusableDownloadsFolderIsReported();
@@ -265,6 +268,31 @@ void tst_LocalAudioRecordingService::recordingsNeverReplaceAFile()
     QCOMPARE(existing.readAll(), QByteArray("someone else's file"));
     QVERIFY(dominantShare(TestAudio::readBack(first->toLocalFile()), 440) > 0.9);
     QVERIFY(dominantShare(TestAudio::readBack(second->toLocalFile()), 880) > 0.9);
+}
+
+// A recording is a document the user keeps, not one of the program's own files: it and its
+// folder take the user's umask, loose or strict.
+void tst_LocalAudioRecordingService::recordingsFollowTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("umask 022") << 022;
+    QTest::newRow("umask 002") << 002;
+    QTest::newRow("umask 077") << 077;
+}
+
+void tst_LocalAudioRecordingService::recordingsFollowTheUmask()
+{
+    QFETCH(int, mask);
+    const Umask masked{mode_t(mask)};
+    LocalAudioRecordingService recorder(fixedStart);
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    appendTone(recorder, tone, 1.0);
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    QVERIFY(*finished.value);
+    QCOMPARE(QString::number(Umask::modeOf((*finished.value)->toLocalFile()), 8), QString::number(0666 & ~mask, 8));
+    QCOMPARE(QString::number(Umask::modeOf(m_folder), 8), QString::number(0777 & ~mask, 8));
 }
 
 void tst_LocalAudioRecordingService::cancelDeletesTheRecording()

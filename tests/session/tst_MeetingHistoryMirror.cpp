@@ -8,6 +8,7 @@
 #include "session/HandedOverMeetingStore.h"
 #include "speech/TranslationTestSupport.h"
 #include "support/TaskResult.h"
+#include "support/Umask.h"
 
 #include <QDir>
 #include <QFile>
@@ -403,17 +404,20 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo_data()
 {
     QTest::addColumn<Script>("refusal");
     QTest::addColumn<bool>("textCanBeWritten");
-    QTest::newRow("GraphQL error") << Script::error(QStringLiteral("workspace is archived")) << true;
-    QTest::newRow("400") << Script::httpFailure(400, "workspace is archived") << true;
-    QTest::newRow("422 with GraphQL error")
-        << Script::httpFailure(422, R"({"errors":[{"message":"workspace is archived"}]})", "application/json") << true;
-    QTest::newRow("400, its text file cannot be written") << Script::httpFailure(400, "workspace is archived") << false;
+    QTest::addColumn<int>("mask");
+    QTest::newRow("GraphQL error") << Script::error(QStringLiteral("workspace is archived")) << true << 022;
+    QTest::newRow("400, umask 002") << Script::httpFailure(400, "workspace is archived") << true << 002;
+    QTest::newRow("422 with GraphQL error, umask 077")
+        << Script::httpFailure(422, R"({"errors":[{"message":"workspace is archived"}]})", "application/json") << true << 077;
+    QTest::newRow("400, its text file cannot be written") << Script::httpFailure(400, "workspace is archived") << false << 002;
 }
 
 void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
 {
     QFETCH(Script, refusal);
     QFETCH(bool, textCanBeWritten);
+    QFETCH(int, mask);
+    const Umask masked{mode_t(mask)};
     addTurn(QStringLiteral("alt"));
     m_mirror->noteListeningStarted(QStringLiteral("system_audio"));
     m_history->script(QStringLiteral("StartMeetingSession"), refusal);
@@ -438,6 +442,7 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
         QCOMPARE(m_mirror->handedOverCount(), 1);
         QCOMPARE(store.meetings().size(), 1);
         QVERIFY2(m_errorMessage->contains(QStringLiteral("хранится на этом компьютере")), qPrintable(*m_errorMessage));
+        QCOMPARE(QString::number(Umask::modeOf(defaults.filePath()), 8), QStringLiteral("600"));
         m_mirror.reset();
         return;
     }
@@ -451,6 +456,11 @@ void tst_MeetingHistoryMirror::aFinishedMeetingRefusedByTheServerIsLetGo()
     QFile text(path);
     QVERIFY(text.open(QIODevice::ReadOnly));
     QVERIFY(text.readAll().contains("alt"));
+    // The text is the user's document, kept where they were told: it takes their umask, while
+    // the program's own copy of the meeting, in its settings, was the user's alone.
+    QCOMPARE(QString::number(Umask::modeOf(path), 8), QString::number(0666 & ~mask, 8));
+    QCOMPARE(QString::number(Umask::modeOf(textFolder), 8), QString::number(0777 & ~mask, 8));
+    QCOMPARE(QString::number(Umask::modeOf(defaults.filePath()), 8), QStringLiteral("600"));
     m_mirror.reset();
 }
 
