@@ -8,14 +8,21 @@
 #include "services/KavrelUpdateController.h"
 #include "app/widgets/KavrelMenuBarIcon.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelWindowFront.h"
 #include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSpacerItem>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -52,12 +59,16 @@ KavrelTrayItem::KavrelTrayItem(KavrelSessionSurface &session, AuthSessionStore &
         if (name == KavrelNotifications::openMainWindow)
             restoreThenOpen(QStringLiteral("kavrel-main"));
     });
+    connect(&m_updates.updaterController(), &KavrelUpdater::userCheckStarted, this, &KavrelTrayItem::showUpdateCheckUnderWay);
     connect(&m_updates.updaterController(), &KavrelUpdater::userCheckFinished, this, &KavrelTrayItem::showUpdateCheck);
     refreshIcon();
     rebuildMenu();
 }
 
-KavrelTrayItem::~KavrelTrayItem() = default;
+KavrelTrayItem::~KavrelTrayItem()
+{
+    delete m_updateBox.data();
+}
 
 bool KavrelTrayItem::isAvailable()
 {
@@ -179,14 +190,52 @@ void KavrelTrayItem::restoreThenOpen(const QString &identifier)
         m_presentation->restoreApplicationOpening(m_openWindow, identifier);
 }
 
+void KavrelTrayItem::showUpdateCheckUnderWay()
+{
+    m_updateAnswerAwaited = true;
+    presentUpdateBox(false, localized(QStringLiteral("Check for Updates")), localized(QStringLiteral("Checking for updates...")), true);
+}
+
 void KavrelTrayItem::showUpdateCheck(const KavrelUserUpdateCheck &result)
 {
+    // A box put away while the check ran: the user no longer waits for its answer.
+    if (std::exchange(m_updateAnswerAwaited, false) && !m_updateBox)
+        return;
     const QString title = localized(result.titleKey());
     const QString message = KavrelLocalizationStore::shared().localizedFormat(result.messageKey(), QStringList{KavrelLocalizationStore::shared().localizedMessage(result.messageArgument())});
+    presentUpdateBox(result.outcome == KavrelUserUpdateCheck::Outcome::failed, title, message, false);
+}
+
+void KavrelTrayItem::presentUpdateBox(bool warning, const QString &title, const QString &message, bool underWay)
+{
     Q_EMIT updateCheckShown(title, message);
-    auto *box = new QMessageBox(result.outcome == KavrelUserUpdateCheck::Outcome::failed ? QMessageBox::Warning : QMessageBox::Information,
-                                title, message, QMessageBox::Ok);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setTextFormat(Qt::PlainText);
-    box->show();
+    // An answer that comes to a box already open does not take the keyboard from where the
+    // user went meanwhile; the user's own request does.
+    const KavrelWindowFront::Focus focus = underWay || !m_updateBox ? KavrelWindowFront::Focus::take
+                                                                     : KavrelWindowFront::Focus::leave;
+    if (!m_updateBox) {
+        m_updateBox = new QMessageBox;
+        m_updateBox->setAttribute(Qt::WA_DeleteOnClose);
+        m_updateBox->setTextFormat(Qt::PlainText);
+    }
+    m_updateBox->setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
+    m_updateBox->setWindowTitle(title);
+    m_updateBox->setText(message);
+    // The box sizes itself by its text, which is short while the check runs: it is held as wide
+    // as its title bar needs. A new icon lays the box out anew, so this comes after it.
+    if (auto *grid = qobject_cast<QGridLayout *>(m_updateBox->layout())) {
+        int titleWidth = 0;
+        for (const char *key : {"Check for Updates", "Update available", "Update check failed"})
+            titleWidth = std::max(titleWidth, KavrelScreenFit::titleBarWidth(localized(QString::fromLatin1(key))));
+        bool held = false;
+        for (int index = 0; index < grid->count(); ++index) {
+            const QSpacerItem *spacer = grid->itemAt(index)->spacerItem();
+            held = held || (spacer && spacer->sizeHint().width() == titleWidth);
+        }
+        if (!held)
+            grid->addItem(new QSpacerItem(titleWidth, 0), grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    // While the check runs the box can only be put away; the answer is taken note of.
+    m_updateBox->setStandardButtons(underWay ? QMessageBox::Cancel : QMessageBox::Ok);
+    KavrelWindowFront::bringForward(m_updateBox, focus);
 }
