@@ -16,10 +16,9 @@
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
-#include <QGridLayout>
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSpacerItem>
 
 #include <algorithm>
 #include <utility>
@@ -217,24 +216,17 @@ void KavrelTrayItem::presentUpdateBox(bool warning, const QString &title, const 
         m_updateBox = new QMessageBox;
         m_updateBox->setAttribute(Qt::WA_DeleteOnClose);
         m_updateBox->setTextFormat(Qt::PlainText);
+        // The box sizes itself by its text, short while the check runs: its row of buttons,
+        // which spans it, holds it as wide as the longest title it may take needs.
+        int titleWidth = 0;
+        for (const char *key : {"Check for Updates", "Update available", "Update check failed"})
+            titleWidth = std::max(titleWidth, KavrelScreenFit::titleBarWidth(localized(QString::fromLatin1(key))));
+        if (auto *buttons = m_updateBox->findChild<QDialogButtonBox *>())
+            buttons->setMinimumWidth(titleWidth);
     }
     m_updateBox->setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
     m_updateBox->setWindowTitle(title);
     m_updateBox->setText(message);
-    // The box sizes itself by its text, which is short while the check runs: it is held as wide
-    // as its title bar needs. A new icon lays the box out anew, so this comes after it.
-    if (auto *grid = qobject_cast<QGridLayout *>(m_updateBox->layout())) {
-        int titleWidth = 0;
-        for (const char *key : {"Check for Updates", "Update available", "Update check failed"})
-            titleWidth = std::max(titleWidth, KavrelScreenFit::titleBarWidth(localized(QString::fromLatin1(key))));
-        bool held = false;
-        for (int index = 0; index < grid->count(); ++index) {
-            const QSpacerItem *spacer = grid->itemAt(index)->spacerItem();
-            held = held || (spacer && spacer->sizeHint().width() == titleWidth);
-        }
-        if (!held)
-            grid->addItem(new QSpacerItem(titleWidth, 0), grid->rowCount(), 0, 1, grid->columnCount());
-    }
     // While the check runs the box can only be put away; the answer is taken note of.
     m_updateBox->setStandardButtons(underWay ? QMessageBox::Cancel : QMessageBox::Ok);
     KavrelWindowFront::bringForward(m_updateBox, focus);
