@@ -128,10 +128,11 @@ void KavrelUpdater::checkForUpdates()
     }
     // A check that runs (the one at start-up, or the user's own) answers this request too:
     // a second check beside it could only end later, and maybe otherwise.
+    // Told before the check starts: an answer never comes before the news that one is awaited.
     m_userAwaitsAnswer = true;
+    Q_EMIT userCheckStarted();
     if (!m_checkRunning)
         startCheck();
-    Q_EMIT userCheckStarted();
 }
 
 void KavrelUpdater::startCheck()
