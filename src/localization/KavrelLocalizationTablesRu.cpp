@@ -140,6 +140,7 @@ const KavrelTranslationPair russianScreenPairs[] = {
     // Profile, settings and the shell.
     {"Your signed-in КАВРЕЛ profile.", "Профиль КАВРЕЛ, в который вы вошли."},
     {"Updates", "Обновления"},
+    {"Checking for updates...", "Проверяем обновления..."},
     {"Show sidebar", "Показать боковую панель"},
     {"Hide sidebar", "Скрыть боковую панель"},
 
@@ -253,6 +254,9 @@ const KavrelTranslationPair russianErrorPairs[] = {
     {"Billing request failed with status %@.", "Запрос к серверу оплаты завершился ошибкой (статус %@)."},
     {"GraphQL request failed.", "Запрос GraphQL завершился ошибкой."},
     {"The update feed answered with status %@.", "Лента обновлений ответила со статусом %@."},
+    {"The update feed could not be read.", "Ленту обновлений не удалось прочитать."},
+    {"The update feed names a version that cannot be read.",
+     "В ленте обновлений указана версия, которую не удалось прочитать."},
 
     // AI texts.
     {"The app could not generate a summary: %@", "Не удалось создать саммари: %@"},

@@ -373,26 +373,29 @@ bool HttpResponseParser::appendBody(const char *data, qsizetype size)
                                      .arg(QString::fromLatin1(m_unreadableCoding)));
         return false;
     }
-    m_receivedBodyBytes += size;
-    if (m_receivedBodyBytes > m_maximumBodySize) {
+    // The bytes up to the cap are read before the cap is found passed: a fault among them is
+    // the verdict whether the body came in one piece or in many.
+    const qsizetype withinCap = qsizetype(std::min<qint64>(size, m_maximumBodySize - m_receivedBodyBytes));
+    m_receivedBodyBytes += withinCap;
+    if (!m_decoder) {
+        m_body.append(data, withinCap);
+    } else {
+        switch (m_decoder->decode(data, withinCap, m_body, m_maximumBodySize)) {
+        case HttpBodyDecoder::Result::ok:
+            break;
+        case HttpBodyDecoder::Result::malformed:
+            fail(Failure::malformed, QStringLiteral("the body does not decode from its compressed form"));
+            return false;
+        case HttpBodyDecoder::Result::tooLarge:
+            fail(Failure::tooLarge, QStringLiteral("the reply is larger than %1 bytes once decoded").arg(m_maximumBodySize));
+            return false;
+        }
+    }
+    if (withinCap < size) {
         fail(Failure::tooLarge, QStringLiteral("the reply is larger than %1 bytes").arg(m_maximumBodySize));
         return false;
     }
-    if (!m_decoder) {
-        m_body.append(data, size);
-        return true;
-    }
-    switch (m_decoder->decode(data, size, m_body, m_maximumBodySize)) {
-    case HttpBodyDecoder::Result::ok:
-        return true;
-    case HttpBodyDecoder::Result::malformed:
-        fail(Failure::malformed, QStringLiteral("the body does not decode from its compressed form"));
-        return false;
-    case HttpBodyDecoder::Result::tooLarge:
-        fail(Failure::tooLarge, QStringLiteral("the reply is larger than %1 bytes once decoded").arg(m_maximumBodySize));
-        return false;
-    }
-    return false;
+    return true;
 }
 
 void HttpResponseParser::compactBuffer()

@@ -15,6 +15,9 @@
 
 namespace {
 
+// How much of a body Qt's stack may hold unread; more comes as this is read.
+constexpr qint64 readBufferSize = 64 * 1024;
+
 struct SendState
 {
     bool timedOut = false;
@@ -199,8 +202,21 @@ QCoro::Task<HttpReply> sendThroughManager(QNetworkAccessManager *manager, QNetwo
     request.setTransferTimeout(0);
     QNetworkReply *raw = body ? manager->sendCustomRequest(request, method, *body)
                               : manager->sendCustomRequest(request, method);
+    // Qt's HTTP thread hands the body over to this thread as fast as the server sends it, and
+    // a busy event loop lets those hand-overs pile up unread (Qt gathers them all before it
+    // says that anything is ready). With a bounded read buffer it waits until what it handed
+    // over has been read, so the cap below is checked while the body is still small.
+    raw->setReadBufferSize(readBufferSize);
     ExchangeWatch<QNetworkReply> watch(raw, timeout, token);
     const std::shared_ptr<SendState> state = watch.state();
+    // A body that does not decompress is an error Qt reports but does not end on: the
+    // transfer would go on until the server stops sending.
+    QObject::connect(raw, &QNetworkReply::errorOccurred, raw, [raw] {
+        QMetaObject::invokeMethod(raw, [raw] {
+            if (!raw->isFinished())
+                raw->abort();
+        }, Qt::QueuedConnection);
+    });
 
     // The body is taken as it arrives, and the exchange stops as soon as it is certain to
     // pass the limit: a decoder never sees more than that, and memory stays bounded.

@@ -216,6 +216,9 @@ void OneShotHttpConnection::start()
         m_socket = new QTcpSocket(this);
         connect(m_socket, &QAbstractSocket::connected, this, &OneShotHttpConnection::writeRequest);
     }
+    // Each read takes at most this much from the system: the body's cap is checked between
+    // reads, and one read of a fast server's bytes would otherwise take all the system holds.
+    m_socket->setReadBufferSize(64 * 1024);
     connect(m_socket, &QIODevice::readyRead, this, &OneShotHttpConnection::readAvailable);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &OneShotHttpConnection::handleSocketError);
     connect(m_socket, &QAbstractSocket::disconnected, this, &OneShotHttpConnection::handleClosed);

@@ -1,5 +1,6 @@
 #include "services/KavrelUpdater.h"
 
+#include "services/KavrelUpdaterError.h"
 #include "services/KavrelVersion.h"
 #include "base/Async.h"
 #include "base/Json.h"
@@ -7,21 +8,14 @@
 #include "base/Text.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/HttpTransport.h"
+#include "platform/NetworkError.h"
 
 #include <QNetworkRequest>
 #include <QPointer>
 
+#include <utility>
+
 namespace {
-
-class UpdateFeedStatusError final : public KavrelError
-{
-public:
-    explicit UpdateFeedStatusError(int status) : m_status(status) {}
-    QString message() const override { return QStringLiteral("The update feed answered with status %1.").arg(m_status); }
-
-private:
-    int m_status;
-};
 
 std::optional<QUrl> usableFeed(const std::optional<QUrl> &url)
 {
@@ -33,16 +27,41 @@ std::optional<QUrl> usableFeed(const std::optional<QUrl> &url)
     return url;
 }
 
-// Reads the feed; throws a JsonDecodeError for anything that is not a feed.
+// Reads the feed; throws KavrelUpdaterError for anything that is not a feed of a version this
+// program can compare with its own.
 KavrelAppcastItem parseFeed(const QByteArray &body)
 {
-    const JsonReader reader = JsonReader::parse(body, QStringLiteral("feed"));
     KavrelAppcastItem item;
-    item.version = reader.string(QStringLiteral("version")).trimmed();
+    try {
+        const JsonReader reader = JsonReader::parse(body, QStringLiteral("feed"));
+        item.version = reader.string(QStringLiteral("version")).trimmed();
+        item.displayVersionString = Text::nilIfEmpty(reader.optionalString(QStringLiteral("displayVersion"))).value_or(item.version);
+    } catch (const JsonDecodeError &error) {
+        qCWarning(KavrelDiagnostics::app()).noquote() << "the update feed is not a feed:" << error.message();
+        throw KavrelUpdaterError::invalidFeed();
+    }
     if (item.version.isEmpty())
-        reader.fail(QStringLiteral("version"), QStringLiteral("is empty"));
-    item.displayVersionString = Text::nilIfEmpty(reader.optionalString(QStringLiteral("displayVersion"))).value_or(item.version);
+        throw KavrelUpdaterError::invalidFeed();
+    if (!KavrelVersion::isReadable(item.version)) {
+        qCWarning(KavrelDiagnostics::app()).noquote() << "the update feed names a version that cannot be read:" << item.version;
+        throw KavrelUpdaterError::unreadableVersion();
+    }
     return item;
+}
+
+// The reason to show for a failed check. What the network stack says in its own words (and
+// only in English) stays in the log.
+QString shownFailure(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkError &failure) {
+        if (failure.kind() == NetworkError::Kind::other)
+            return NetworkError(failure.kind(), failure.code(), QString()).message();
+        return failure.message();
+    } catch (...) {
+        return errorMessage(error);
+    }
 }
 
 } // namespace
@@ -96,7 +115,7 @@ KavrelUpdater *KavrelUpdater::fromApplicationInfo(QObject *parent)
 void KavrelUpdater::checkForUpdateInformation()
 {
     if (canCheckForUpdates())
-        startCheck(false);
+        startCheck();
 }
 
 void KavrelUpdater::checkForUpdates()
@@ -107,25 +126,20 @@ void KavrelUpdater::checkForUpdates()
         Q_EMIT userCheckFinished(result);
         return;
     }
-    if (m_checkRunning) {
-        // One check at a time; the user's answer comes from the next one.
-        QPointer<KavrelUpdater> self(this);
-        QObject *waiter = new QObject(this);
-        connect(this, &KavrelUpdater::didFinishUpdateCycle, waiter, [self, waiter] {
-            waiter->deleteLater();
-            if (self)
-                self->startCheck(true);
-        });
-        return;
-    }
-    startCheck(true);
+    // A check that runs (the one at start-up, or the user's own) answers this request too:
+    // a second check beside it could only end later, and maybe otherwise.
+    // Told before the check starts: an answer never comes before the news that one is awaited.
+    m_userAwaitsAnswer = true;
+    Q_EMIT userCheckStarted();
+    if (!m_checkRunning)
+        startCheck();
 }
 
-void KavrelUpdater::startCheck(bool userInitiated)
+void KavrelUpdater::startCheck()
 {
     m_checkRunning = true;
     QPointer<KavrelUpdater> self(this);
-    spawnTask([self, userInitiated](CancellationToken token) -> QCoro::Task<void> {
+    spawnTask([self](CancellationToken token) -> QCoro::Task<void> {
         if (!self)
             co_return;
         KavrelUserUpdateCheck result;
@@ -140,17 +154,18 @@ void KavrelUpdater::startCheck(bool userInitiated)
             if (!self)
                 co_return;
             if (reply.status != 200)
-                throw UpdateFeedStatusError(reply.status);
+                throw KavrelUpdaterError::feedStatus(reply.status);
             const KavrelAppcastItem item = parseFeed(reply.body);
             if (KavrelVersion::compare(item.version, self->m_currentVersion) > 0)
                 newer = item;
         } catch (...) {
             if (!self)
                 co_return;
-            failure = errorMessage(std::current_exception());
-            qCWarning(KavrelDiagnostics::app()).noquote() << "update check failed:" << *failure;
+            failure = shownFailure(std::current_exception());
+            qCWarning(KavrelDiagnostics::app()).noquote() << "update check failed:" << errorMessage(std::current_exception());
         }
         self->m_checkRunning = false;
+        const bool answersUser = std::exchange(self->m_userAwaitsAnswer, false);
         if (failure) {
             result.outcome = KavrelUserUpdateCheck::Outcome::failed;
             result.error = *failure;
@@ -166,7 +181,7 @@ void KavrelUpdater::startCheck(bool userInitiated)
         if (!self)
             co_return;
         Q_EMIT self->didFinishUpdateCycle(failure);
-        if (self && userInitiated)
+        if (self && answersUser)
             Q_EMIT self->userCheckFinished(result);
     });
 }

@@ -26,7 +26,7 @@ struct KavrelUserUpdateCheck
     };
     Outcome outcome = Outcome::updatesComeFromPackage;
     QString version; // the newer version, or the running one when up to date
-    QString error;   // why the check failed
+    QString error;   // why the check failed, in one of the program's English texts
 
     // English interface keys; the message takes `version` or `error` as its "%@".
     QString titleKey() const;
@@ -57,12 +57,15 @@ public:
     // A background check; the answer arrives through the signals below.
     void checkForUpdateInformation();
     // The user's check. Without a feed it answers at once that updates come from the package.
-    // The outcome arrives through userCheckFinished (and, with a feed, the signals below).
+    // With one, userCheckStarted tells at once that a check is under way: a new one, or the
+    // one already running, which the user's request joins. However many requests join a
+    // check, it gives one answer, through userCheckFinished (and the signals below).
     void checkForUpdates();
 
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
 Q_SIGNALS:
+    void userCheckStarted();
     void didFindValidUpdate(const KavrelAppcastItem &item);
     void didNotFindUpdate();
     // Every check ends with this; `error` holds why it failed.
@@ -70,11 +73,13 @@ Q_SIGNALS:
     void userCheckFinished(const KavrelUserUpdateCheck &result);
 
 private:
-    void startCheck(bool userInitiated);
+    void startCheck();
 
     std::optional<QUrl> m_feedUrl;
     QString m_currentVersion;
     QNetworkAccessManager m_network;
     std::chrono::milliseconds m_timeout{30000};
     bool m_checkRunning = false;
+    // The running check's answer goes to the user too.
+    bool m_userAwaitsAnswer = false;
 };

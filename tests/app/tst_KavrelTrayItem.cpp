@@ -20,6 +20,8 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -42,16 +44,20 @@ struct Tray
     KavrelMiniWindowCoordinator windows{[] { return std::optional<X11WindowListSnapshot>(); }};
     KavrelPresentationStore presentation{windows, [] { return true; }};
     std::unique_ptr<KavrelListeningStarter> starter;
-    KavrelUpdateController updates{[](QObject *parent) { return new KavrelUpdater(std::nullopt, QStringLiteral("1.0"), parent); }};
+    // The version feed on the fake backend, for a tray made with one.
+    std::optional<QUrl> feed;
+    KavrelUpdateController updates{[this](QObject *parent) { return new KavrelUpdater(feed, QStringLiteral("1.0"), parent); }};
     QStringList opened;
     // What opening a window does besides being noted; nothing unless a test shows real windows.
     std::function<void(const QString &)> onOpen;
     int quits = 0;
     std::unique_ptr<KavrelTrayItem> item;
 
-    explicit Tray(bool signedIn = true)
+    explicit Tray(bool signedIn = true, bool withFeed = false)
     {
         backend.start();
+        if (withFeed)
+            feed = backend.baseUrl().resolved(QUrl(QStringLiteral("/feed.json")));
         authService = TestAuth::signedInService(backend.baseUrl(), signedIn ? std::optional(TestAuth::defaultSession()) : std::nullopt);
         authStore = std::make_unique<AuthSessionStore>(authService.get());
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), &session);
@@ -137,6 +143,8 @@ private Q_SLOTS:
     void iconShowsTheSessionAndTheTooltipSaysListening();
     void windowsAndQuitFromTheMenu();
     void updateCheckWithoutFeedPointsToThePackage();
+    void updateCheckIsOneBoxFromCheckingToTheAnswer();
+    void updateCheckScreenshots();
     void trayHostShowsTheItem();
     void hidingEveryWindowKeepsTheTrayIcon();
     void settingsFromTheMenuComeToTheFront();
@@ -324,6 +332,88 @@ void tst_KavrelTrayItem::updateCheckWithoutFeedPointsToThePackage()
         if (window->inherits("QMessageBox"))
             window->close();
     }
+}
+
+QList<QMessageBox *> updateBoxes()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+            boxes.append(box);
+    }
+    return boxes;
+}
+
+// With a slow feed, the user's request shows at once that the check is under way, and asking
+// again while it runs brings that box forward: one box, which then gives the one answer.
+void tst_KavrelTrayItem::updateCheckIsOneBoxFromCheckingToTheAnswer()
+{
+    Tray tray(true, true);
+    const FakeResponse newer = FakeResponse::json(200, QByteArray(R"({"version":"1.5"})"));
+    tray.backend.route("GET", QStringLiteral("/feed.json"), FakeResponse(newer).withDelay(500));
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    QSignalSpy shown(tray.item.get(), &KavrelTrayItem::updateCheckShown);
+    for (int request = 1; request <= 3; ++request) {
+        tray.action(QStringLiteral("Проверить обновления..."))->trigger();
+        QCOMPARE(updateBoxes().size(), 1);
+        QCOMPARE(updateBoxes().constFirst()->text(), QStringLiteral("Проверяем обновления..."));
+        QCOMPARE(updateBoxes().constFirst()->windowTitle(), QStringLiteral("Проверка обновлений"));
+    }
+    QPointer<QMessageBox> box = updateBoxes().constFirst();
+    QTRY_COMPARE(box->text(), QStringLiteral("Доступна версия КАВРЕЛ 1.5. Обновите её через менеджер пакетов системы."));
+    QCOMPARE(box->windowTitle(), QStringLiteral("Доступно обновление"));
+    QTest::qWait(700);
+    QCOMPARE(updateBoxes(), QList<QMessageBox *>{box});
+    QCOMPARE(shown.count(), 4);
+    QCOMPARE(tray.backend.requestCount(QStringLiteral("/feed.json")), 1);
+
+    // Asked again, the same box checks again; put away while it runs, it stays away.
+    tray.backend.route("GET", QStringLiteral("/feed.json"), FakeResponse::hang());
+    tray.updates.updaterController().setTimeout(std::chrono::milliseconds(400));
+    QSignalSpy answers(&tray.updates.updaterController(), &KavrelUpdater::userCheckFinished);
+    tray.action(QStringLiteral("Проверить обновления..."))->trigger();
+    QCOMPARE(updateBoxes(), QList<QMessageBox *>{box});
+    QCOMPARE(box->text(), QStringLiteral("Проверяем обновления..."));
+    box->button(QMessageBox::Cancel)->click();
+    QTRY_VERIFY(!box);
+    QVERIFY(answers.wait());
+    QTest::qWait(50);
+    QVERIFY(updateBoxes().isEmpty());
+
+    // A failure reads in Russian all through.
+    tray.action(QStringLiteral("Проверить обновления..."))->trigger();
+    QVERIFY(answers.wait());
+    QCOMPARE(updateBoxes().size(), 1);
+    QCOMPARE(updateBoxes().constFirst()->text(), QStringLiteral("Не удалось проверить обновления: Время ожидания запроса истекло."));
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+    updateBoxes().constFirst()->close();
+}
+
+void tst_KavrelTrayItem::updateCheckScreenshots()
+{
+    Tray tray(true, true);
+    tray.backend.route("GET", QStringLiteral("/feed.json"),
+                       FakeResponse::json(200, QByteArray(R"({"version":"1.5"})")).withDelay(300));
+    QSignalSpy answers(&tray.updates.updaterController(), &KavrelUpdater::userCheckFinished);
+    for (const auto &variant : Screenshots::variants()) {
+        QWidget scene; // sets the language the box reads its texts in
+        Screenshots::apply(&scene, variant);
+        // The buttons' words are Qt's own, in its catalogue, as the program installs it.
+        KavrelLocalizationStore::shared().installQtTranslations();
+        tray.action(KavrelLocalizationStore::shared().localized(QStringLiteral("Check for Updates...")))->trigger();
+        QPointer<QMessageBox> box = updateBoxes().constFirst();
+        box->setPalette(scene.palette());
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QVERIFY(!Screenshots::write(box, QStringLiteral("update-check-running"), variant).isEmpty());
+        QVERIFY(answers.wait());
+        // The box takes the size of its new text once the event loop lays it out again.
+        QCoreApplication::sendPostedEvents(box, QEvent::LayoutRequest);
+        QVERIFY(!Screenshots::write(box, QStringLiteral("update-check-answer"), variant).isEmpty());
+        box->close();
+        QTRY_VERIFY(!box);
+    }
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+    KavrelLocalizationStore::shared().installQtTranslations();
 }
 
 void tst_KavrelTrayItem::trayHostShowsTheItem()

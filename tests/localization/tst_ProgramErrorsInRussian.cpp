@@ -18,6 +18,7 @@
 #include "services/DeepSeekMeetingProtocolError.h"
 #include "services/DeepSeekSummaryError.h"
 #include "services/KavrelBillingServiceError.h"
+#include "services/KavrelUpdaterError.h"
 #include "speech/DeepSeekTranslationError.h"
 #include "speech/DeepgramLiveTranscriptionError.h"
 #include "speech/DeepgramWebSocketOpenError.h"
@@ -105,6 +106,9 @@ void tst_ProgramErrorsInRussian::readsInRussian_data()
         row(QStringLiteral("proxy %1").arg(c), KavrelBackendProxyError(KavrelBackendProxyError::Case(c), serverWords));
     for (int c = 0; c <= int(KavrelBillingServiceError::Case::invalidResponse); ++c)
         row(QStringLiteral("billing %1").arg(c), KavrelBillingServiceError(KavrelBillingServiceError::Case(c), serverWords));
+
+    for (int c = 0; c <= int(KavrelUpdaterError::Case::unreadableVersion); ++c)
+        row(QStringLiteral("updater %1").arg(c), KavrelUpdaterError(KavrelUpdaterError::Case(c), 503));
 
     const std::exception_ptr offline = pointer(NetworkError(NetworkError::Kind::cannotConnect, QNetworkReply::ConnectionRefusedError, QString()));
     row(QStringLiteral("summary failed"), DeepSeekSummaryError::requestFailed(offline));

@@ -2,7 +2,10 @@
 #include "support/CompressedBody.h"
 #include "support/HttpAnswerText.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <algorithm>
 
 using State = HttpResponseParser::State;
 using Failure = HttpResponseParser::Failure;
@@ -19,15 +22,25 @@ struct Verdict
     qint64 examinedBytes = 0;
 };
 
-// Feeds the answer in reads of pieceSize bytes, then ends the connection when asked to.
-Verdict parsed(const QByteArray &answer, qsizetype pieceSize, bool closes)
+// Feeds the answer in reads of the given sizes (the last one repeats), then ends the
+// connection when asked to.
+Verdict parsedInPieces(const QByteArray &answer, const QList<qsizetype> &pieces, bool closes, qint64 bodyCap = cap)
 {
-    HttpResponseParser parser(false, cap, true);
-    for (qsizetype offset = 0; offset < answer.size(); offset += pieceSize)
-        parser.feed(answer.mid(offset, pieceSize));
+    HttpResponseParser parser(false, bodyCap, true);
+    qsizetype offset = 0;
+    for (qsizetype read = 0; offset < answer.size(); ++read) {
+        const qsizetype size = pieces.at(std::min(read, pieces.size() - 1));
+        parser.feed(answer.mid(offset, size));
+        offset += size;
+    }
     if (closes)
         parser.finishInput();
     return {parser.state(), parser.failure(), parser.body(), parser.examinedBytes()};
+}
+
+Verdict parsed(const QByteArray &answer, qsizetype pieceSize, bool closes)
+{
+    return parsedInPieces(answer, {pieceSize}, closes);
 }
 
 QByteArray chunked(const QByteArray &chunks, const QByteArray &trailer = QByteArray())
@@ -120,6 +133,19 @@ private Q_SLOTS:
         QTest::newRow("gzip over the cap once decoded")
             << encoded("gzip", CompressedBody::gzip(QByteArray(1024 * 1024, '0'))) << false << State::failed
             << Failure::tooLarge << QByteArray();
+        // What Qt's stack reads too: bare deflate data, and a byte it never looks at after the
+        // end; two bytes there that begin no stream are not data.
+        QTest::newRow("deflate without its wrapping") << encoded("deflate", CompressedBody::rawDeflate(body)) << false
+                                                      << State::complete << Failure::none << body;
+        QTest::newRow("gzip and a line break") << encoded("gzip", CompressedBody::gzip(body) + "\n") << false
+                                               << State::complete << Failure::none << body;
+        QTest::newRow("gzip and a line break, read to the end of the connection")
+            << "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + CompressedBody::gzip(body) + "\n" << true
+            << State::complete << Failure::none << body;
+        QTest::newRow("gzip and CR LF") << encoded("gzip", CompressedBody::gzip(body) + "\r\n") << false << State::failed
+                                        << Failure::malformed << QByteArray();
+        QTest::newRow("a lone byte named gzip") << encoded("gzip", "\x1f") << false << State::failed
+                                                << Failure::malformed << QByteArray();
         QTest::newRow("coding that cannot be read")
             << encoded("br", QByteArray("\x0b\x02\x80{}\x03", 6)) << false << State::failed << Failure::malformed
             << QByteArray();
@@ -140,6 +166,70 @@ private Q_SLOTS:
             if (state == State::complete)
                 QVERIFY2(verdict.body == body, reads.constData());
         }
+    }
+
+    // A compressed body's verdict (whole, cut, broken, over the cap) is the same however its
+    // bytes arrive: in one read, in two cut anywhere, or in reads of 1 to 8 bytes. The bodies
+    // are gzip, zlib and bare deflate data with every kind of damage, under a cap that falls
+    // inside them and one that does not, framed by a length and by the end of the connection.
+    void compressedVerdictsDoNotDependOnTheReads()
+    {
+        QRandomGenerator random(67);
+        QByteArray text(300, Qt::Uninitialized);
+        for (char &letter : text)
+            letter = char('a' + random.bounded(26));
+        const QList<QPair<QByteArray, QByteArray>> whole = {
+            {"gzip", CompressedBody::gzip(text)},
+            {"deflate", CompressedBody::deflate(text)},
+            {"deflate", CompressedBody::rawDeflate(text)},
+            {"gzip", CompressedBody::gzip(text.left(100)) + CompressedBody::deflate(text.mid(100))},
+            {"gzip", CompressedBody::gzip(text) + "\n"},
+        };
+        QList<QPair<QByteArray, QByteArray>> bodies;
+        for (const auto &[coding, body] : whole) {
+            bodies.append({coding, body});
+            for (int variant = 0; variant < 12; ++variant) {
+                QByteArray damaged = body;
+                const qsizetype at = random.bounded(body.size());
+                if (variant % 3 == 0)
+                    damaged.truncate(at);
+                else if (variant % 3 == 1)
+                    damaged[at] = char(damaged.at(at) ^ char(1 << random.bounded(8)));
+                else
+                    damaged.insert(at, char(random.bounded(256)));
+                bodies.append({coding, damaged});
+            }
+        }
+        int checked = 0;
+        for (const auto &[coding, body] : bodies) {
+            for (const bool announced : {true, false}) {
+                const QByteArray answer = announced ? encoded(coding, body)
+                                                    : "HTTP/1.1 200 OK\r\nContent-Encoding: " + coding + "\r\n\r\n" + body;
+                const qsizetype headSize = answer.size() - body.size();
+                for (const qint64 bodyCap : {qint64(100), cap}) {
+                    const Verdict expected = parsedInPieces(answer, {answer.size()}, !announced, bodyCap);
+                    QList<QList<qsizetype>> splits;
+                    for (qsizetype cut = headSize; cut < answer.size(); ++cut)
+                        splits.append({cut, answer.size() - cut});
+                    for (qsizetype piece = 1; piece <= 8; ++piece)
+                        splits.append(QList<qsizetype>(answer.size() / piece + 1, piece));
+                    for (const QList<qsizetype> &pieces : splits) {
+                        const Verdict verdict = parsedInPieces(answer, pieces, !announced, bodyCap);
+                        ++checked;
+                        if (verdict.state != expected.state || verdict.failure != expected.failure
+                            || verdict.body != expected.body) {
+                            QFAIL(qPrintable(QStringLiteral("%1 body %2, cap %3, reads %4: %5 where whole gave %6")
+                                                 .arg(QString::fromLatin1(coding), QString::fromLatin1(body.toHex()))
+                                                 .arg(bodyCap)
+                                                 .arg(QString::number(pieces.first()) + (pieces.size() > 1 ? QStringLiteral("+…") : QString()))
+                                                 .arg(int(verdict.failure))
+                                                 .arg(int(expected.failure))));
+                        }
+                    }
+                }
+            }
+        }
+        QVERIFY(checked > 10000);
     }
 
     // The work of reading grows with the bytes that came, not with the number of reads they

@@ -37,4 +37,9 @@ QByteArray deflate(const QByteArray &text)
     return compressed(text, MAX_WBITS);
 }
 
+QByteArray rawDeflate(const QByteArray &text)
+{
+    return compressed(text, -MAX_WBITS);
+}
+
 } // namespace CompressedBody

@@ -8,14 +8,20 @@
 #include "services/KavrelUpdateController.h"
 #include "app/widgets/KavrelMenuBarIcon.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "kit/widgets/KavrelSymbols.h"
+#include "kit/widgets/KavrelWindowFront.h"
 #include "base/KavrelDiagnostics.h"
 #include "platform/ApplicationInfo.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QMenu>
 #include <QMessageBox>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -52,12 +58,16 @@ KavrelTrayItem::KavrelTrayItem(KavrelSessionSurface &session, AuthSessionStore &
         if (name == KavrelNotifications::openMainWindow)
             restoreThenOpen(QStringLiteral("kavrel-main"));
     });
+    connect(&m_updates.updaterController(), &KavrelUpdater::userCheckStarted, this, &KavrelTrayItem::showUpdateCheckUnderWay);
     connect(&m_updates.updaterController(), &KavrelUpdater::userCheckFinished, this, &KavrelTrayItem::showUpdateCheck);
     refreshIcon();
     rebuildMenu();
 }
 
-KavrelTrayItem::~KavrelTrayItem() = default;
+KavrelTrayItem::~KavrelTrayItem()
+{
+    delete m_updateBox.data();
+}
 
 bool KavrelTrayItem::isAvailable()
 {
@@ -179,14 +189,45 @@ void KavrelTrayItem::restoreThenOpen(const QString &identifier)
         m_presentation->restoreApplicationOpening(m_openWindow, identifier);
 }
 
+void KavrelTrayItem::showUpdateCheckUnderWay()
+{
+    m_updateAnswerAwaited = true;
+    presentUpdateBox(false, localized(QStringLiteral("Check for Updates")), localized(QStringLiteral("Checking for updates...")), true);
+}
+
 void KavrelTrayItem::showUpdateCheck(const KavrelUserUpdateCheck &result)
 {
+    // A box put away while the check ran: the user no longer waits for its answer.
+    if (std::exchange(m_updateAnswerAwaited, false) && !m_updateBox)
+        return;
     const QString title = localized(result.titleKey());
     const QString message = KavrelLocalizationStore::shared().localizedFormat(result.messageKey(), QStringList{KavrelLocalizationStore::shared().localizedMessage(result.messageArgument())});
+    presentUpdateBox(result.outcome == KavrelUserUpdateCheck::Outcome::failed, title, message, false);
+}
+
+void KavrelTrayItem::presentUpdateBox(bool warning, const QString &title, const QString &message, bool underWay)
+{
     Q_EMIT updateCheckShown(title, message);
-    auto *box = new QMessageBox(result.outcome == KavrelUserUpdateCheck::Outcome::failed ? QMessageBox::Warning : QMessageBox::Information,
-                                title, message, QMessageBox::Ok);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setTextFormat(Qt::PlainText);
-    box->show();
+    // An answer that comes to a box already open does not take the keyboard from where the
+    // user went meanwhile; the user's own request does.
+    const KavrelWindowFront::Focus focus = underWay || !m_updateBox ? KavrelWindowFront::Focus::take
+                                                                     : KavrelWindowFront::Focus::leave;
+    if (!m_updateBox) {
+        m_updateBox = new QMessageBox;
+        m_updateBox->setAttribute(Qt::WA_DeleteOnClose);
+        m_updateBox->setTextFormat(Qt::PlainText);
+        // The box sizes itself by its text, short while the check runs: its row of buttons,
+        // which spans it, holds it as wide as the longest title it may take needs.
+        int titleWidth = 0;
+        for (const char *key : {"Check for Updates", "Update available", "Update check failed"})
+            titleWidth = std::max(titleWidth, KavrelScreenFit::titleBarWidth(localized(QString::fromLatin1(key))));
+        if (auto *buttons = m_updateBox->findChild<QDialogButtonBox *>())
+            buttons->setMinimumWidth(titleWidth);
+    }
+    m_updateBox->setIcon(warning ? QMessageBox::Warning : QMessageBox::Information);
+    m_updateBox->setWindowTitle(title);
+    m_updateBox->setText(message);
+    // While the check runs the box can only be put away; the answer is taken note of.
+    m_updateBox->setStandardButtons(underWay ? QMessageBox::Cancel : QMessageBox::Ok);
+    KavrelWindowFront::bringForward(m_updateBox, focus);
 }

@@ -17,6 +17,7 @@ class KavrelPresentationStore;
 class KavrelSessionSurface;
 class KavrelUpdateController;
 class QMenu;
+class QMessageBox;
 class UserDefaults;
 
 // The program's item in the desktop's system tray: its icon (with a red dot while a session
@@ -60,13 +61,16 @@ public:
     void openSettingsWindow();
 
 Q_SIGNALS:
-    // The outcome of the user's update check, as shown to them (for tests).
+    // What the update check box shows the user, each time it changes (for tests).
     void updateCheckShown(const QString &title, const QString &message);
 
 private:
     void refreshIcon();
     void restoreThenOpen(const QString &identifier);
+    void showUpdateCheckUnderWay();
     void showUpdateCheck(const KavrelUserUpdateCheck &result);
+    // Shows these words in the update check box, made afresh only when none is open, in front.
+    void presentUpdateBox(bool warning, const QString &title, const QString &message, bool underWay);
 
     KavrelSessionSurface &m_session;
     QPointer<AuthSessionStore> m_authStore;
@@ -82,4 +86,7 @@ private:
     bool m_iconShowsStatus = false;
     bool m_iconSet = false;
     KavrelMeetingDetectionWiring m_meetingDetection;
+    // One box for the user's update check, from "checking" to the answer.
+    QPointer<QMessageBox> m_updateBox;
+    bool m_updateAnswerAwaited = false;
 };
