@@ -17,8 +17,8 @@ SubtitleViewModelSurface::SubtitleViewModelSurface(SubtitleViewModel &viewModel,
     // microphone level above all, many times a second) would only wake every reader for nothing.
     static const QSet<QByteArray> offered{
         "hasActiveSession", "status", "isBusy", "isMicrophoneBusy", "isMicrophoneListening", "isTranslationEnabled",
-        "startsWithMicrophoneEnabled", "subtitlesText", "liveSubtitlePreview", "translatedText", "liveTranslationPreview",
-        "transcriptEntries", "translationEntries", "translationPlaceholderText", "translationPanelTitle",
+        "startsWithMicrophoneEnabled", "isAskingStartQuestions", "subtitlesText", "liveSubtitlePreview", "translatedText",
+        "liveTranslationPreview", "transcriptEntries", "translationEntries", "translationPlaceholderText", "translationPanelTitle",
         "availableMicrophones", "selectedMicrophoneID", "selectedMicrophoneName"};
     const QMetaObject *meta = viewModel.metaObject();
     const QMetaMethod announce = metaObject()->method(metaObject()->indexOfSignal("changed()"));
@@ -45,6 +45,7 @@ KAVREL_FORWARD(bool, isMicrophoneBusy, false)
 KAVREL_FORWARD(bool, isMicrophoneListening, false)
 KAVREL_FORWARD(bool, isTranslationEnabled, false)
 KAVREL_FORWARD(bool, startsWithMicrophoneEnabled, false)
+KAVREL_FORWARD(bool, isAskingStartQuestions, false)
 KAVREL_FORWARD(QString, subtitlesText, QString())
 KAVREL_FORWARD(QString, liveSubtitlePreview, QString())
 KAVREL_FORWARD(QString, translatedText, QString())

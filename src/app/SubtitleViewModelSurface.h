@@ -21,6 +21,7 @@ public:
     bool isMicrophoneListening() const override;
     bool isTranslationEnabled() const override;
     bool startsWithMicrophoneEnabled() const override;
+    bool isAskingStartQuestions() const override;
     PublishedTranscript *publishedTranscript() const override;
     QString subtitlesText() const override;
     QString liveSubtitlePreview() const override;

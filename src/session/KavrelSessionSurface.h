@@ -29,6 +29,8 @@ public:
     virtual bool isMicrophoneListening() const = 0;
     virtual bool isTranslationEnabled() const = 0;
     virtual bool startsWithMicrophoneEnabled() const = 0;
+    // The start questions are open (a start is being decided there).
+    virtual bool isAskingStartQuestions() const = 0;
 
     // The rows of both columns with their row-level change signals (the whole texts below are
     // those rows joined). It lives as long as the surface.

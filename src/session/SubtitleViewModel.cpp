@@ -476,7 +476,9 @@ QCoro::Task<void> SubtitleViewModel::promptAndStartListening(bool includeMicroph
         m_prompts->raiseOpenQuestion();
         co_return;
     }
-    m_isAskingStartQuestions = true;
+    // Announced before the first question opens: a start road still open elsewhere (the setup
+    // sheet) gives way to it.
+    setAskingStartQuestions(true);
     QPointer<SubtitleViewModel> self(this);
     ListeningStartPrompts *prompts = m_prompts;
     const ListeningSessionStartMode mode = co_await prompts->askStartMode();
@@ -488,11 +490,19 @@ QCoro::Task<void> SubtitleViewModel::promptAndStartListening(bool includeMicroph
         if (!self)
             co_return;
     }
-    m_isAskingStartQuestions = false;
+    setAskingStartQuestions(false);
     if (microphoneWanted)
         setStartsWithMicrophoneEnabled(true);
     // The start re-checks listening and busy: another control may have started meanwhile.
     startListening(mode, microphoneWanted);
+}
+
+void SubtitleViewModel::setAskingStartQuestions(bool asking)
+{
+    if (m_isAskingStartQuestions == asking)
+        return;
+    m_isAskingStartQuestions = asking;
+    Q_EMIT isAskingStartQuestionsChanged();
 }
 
 void SubtitleViewModel::startListening(ListeningSessionStartMode mode, bool includeMicrophone)

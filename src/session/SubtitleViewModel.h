@@ -76,6 +76,7 @@ class SubtitleViewModel final : public QObject
 
     // Derived values.
     Q_PROPERTY(bool hasActiveSession READ hasActiveSession NOTIFY hasActiveSessionChanged)
+    Q_PROPERTY(bool isAskingStartQuestions READ isAskingStartQuestions NOTIFY isAskingStartQuestionsChanged)
     Q_PROPERTY(QString translationPlaceholderText READ translationPlaceholderText NOTIFY translationPlaceholderTextChanged)
     Q_PROPERTY(QString translationPanelTitle READ translationPanelTitle NOTIFY panelTitlesChanged)
     Q_PROPERTY(QString sourceSummaryPanelTitle READ sourceSummaryPanelTitle NOTIFY panelTitlesChanged)
@@ -175,6 +176,9 @@ public:
     double translationFontSize() const { return m_translationFontSize; }
 
     bool hasActiveSession() const;
+    // The start questions are open: a start is being decided there, and the other start roads
+    // give way to it.
+    bool isAskingStartQuestions() const { return m_isAskingStartQuestions; }
     QString translationPlaceholderText() const;
     QString translationPanelTitle() const;
     QString sourceSummaryPanelTitle() const;
@@ -308,6 +312,7 @@ Q_SIGNALS:
     void transcriptFontSizeChanged();
     void translationFontSizeChanged();
     void hasActiveSessionChanged();
+    void isAskingStartQuestionsChanged();
     void translationPlaceholderTextChanged();
     void panelTitlesChanged();
     void selectedMicrophoneNameChanged();
@@ -336,6 +341,7 @@ private:
     struct UnsavedMeetingNotice;
     void withdrawNotices(const std::function<bool(const UnsavedMeetingNotice &)> &which);
     void followDraftSaveFailing(bool failing);
+    void setAskingStartQuestions(bool asking);
 
     UserDefaults &m_defaults;
     KavrelLocalizationStore &m_localization;

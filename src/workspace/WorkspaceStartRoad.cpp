@@ -8,6 +8,8 @@ WorkspaceStartRoad::WorkspaceStartRoad(AuthSessionStore *authStore, KavrelSessio
                                        KavrelListeningStarter *starter, QObject *parent)
     : QObject(parent), m_authStore(authStore), m_session(session), m_starter(starter)
 {
+    if (session)
+        connect(session, &KavrelSessionSurface::changed, this, &WorkspaceStartRoad::giveWayToStartQuestions);
 }
 
 void WorkspaceStartRoad::prepareListeningSetupAfterAuthRefresh()
@@ -16,8 +18,9 @@ void WorkspaceStartRoad::prepareListeningSetupAfterAuthRefresh()
     KavrelListeningStarter::runAfterAuthRefresh(
         m_authStore, m_session,
         [self] {
-            // The window may have closed while the refresh ran.
-            if (self)
+            // The window may have closed while the refresh ran, and another road may have
+            // opened the start questions meanwhile.
+            if (self && !self->isAskingStartQuestions())
                 self->setListeningSetupPresented(true);
         },
         {}, "opening the listening setup failed:");
@@ -45,4 +48,17 @@ void WorkspaceStartRoad::startListeningAfterAuthRefresh()
 {
     if (m_starter)
         m_starter->startListeningAfterAuthRefresh({});
+}
+
+bool WorkspaceStartRoad::isAskingStartQuestions() const
+{
+    return m_session && m_session->isAskingStartQuestions();
+}
+
+void WorkspaceStartRoad::giveWayToStartQuestions()
+{
+    // The session announces the questions before the first one opens: the sheet is gone before
+    // the question takes the screen, and the user finishes the start in one place.
+    if (m_isListeningSetupPresented && isAskingStartQuestions())
+        setListeningSetupPresented(false);
 }

@@ -11,6 +11,11 @@ class KavrelSessionSurface;
 // and after the sheet's Start refresh once more and hand over to the view model's start.
 // Cancel (or any other closing of the sheet) starts nothing.
 //
+// One start at a time: when the start questions open from another road (the tray, a meeting
+// prompt) while the sheet is open, the sheet closes as after Cancel and the questions are the
+// one place the start is decided; its choices are the view model's already and go into that
+// start. While the questions are open the sheet does not open.
+//
 // The second refresh and the start run in the shared listening starter, which lives as long
 // as the program: closing the window while it runs touches nothing that is gone. The first
 // refresh checks after its await that this object (owned by the window) still exists.
@@ -40,6 +45,8 @@ Q_SIGNALS:
 
 private:
     void startListeningAfterAuthRefresh();
+    void giveWayToStartQuestions();
+    bool isAskingStartQuestions() const;
 
     QPointer<AuthSessionStore> m_authStore;
     QPointer<KavrelSessionSurface> m_session;

@@ -9,6 +9,7 @@
 // window manager and XEmbed tray host, as the program is.
 
 #include "ProgramOverTheSession.h"
+#include "QuestionInFront.h"
 
 #include "accounts/AuthService.h"
 #include "accounts/AuthSessionStore.h"
@@ -39,65 +40,14 @@
 
 #include <vector>
 
+using AppTest::openQuestion;
+
 namespace {
 
 // Whether the X server shows the window, as another client sees it.
 bool viewableOnTheServer(const QWidget *window)
 {
     return X11TestWindows::isViewable(quint32(window->winId()));
-}
-
-QString describeWindow(quint32 id)
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->internalWinId() == WId(id))
-            return QStringLiteral("the program's %1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle());
-    }
-    return QStringLiteral("0x%1 of another client").arg(id, 0, 16);
-}
-
-// Empty when the window manager stacks the question above its window and gives it the focus,
-// as Qt sees it too; else what it does instead.
-QString questionInFront(QWidget *question, QWidget *window)
-{
-    const std::vector<quint32> stacking = X11TestWindows::stackingOrder(); // bottom first
-    const auto place = [&stacking](QWidget *widget) {
-        return int(std::find(stacking.begin(), stacking.end(), quint32(widget->winId())) - stacking.begin());
-    };
-    const std::optional<quint32> active = X11TestWindows::activeWindow();
-    const int questionPlace = place(question);
-    const int windowPlace = place(window);
-    if (questionPlace >= int(stacking.size()) || windowPlace >= int(stacking.size()))
-        return QStringLiteral("not both managed");
-    if (questionPlace < windowPlace)
-        return QStringLiteral("the question is stacked below its window");
-    if (active != quint32(question->winId())) {
-        if (!active)
-            return QStringLiteral("the window manager has no active window");
-        return active == quint32(window->winId()) ? QStringLiteral("the window manager made its window active")
-                                                  : QStringLiteral("the window manager's active window is another: %1")
-                                                        .arg(describeWindow(*active));
-    }
-    if (QApplication::activeWindow() != question || !question->isAncestorOf(QApplication::focusWidget()))
-        return QStringLiteral("the question has no keyboard focus");
-    return {};
-}
-
-// Waits for the question to stand in front of its window; a failure says what the window manager
-// does instead.
-#define VERIFY_QUESTION_IN_FRONT(question, window)                                                                  \
-    do {                                                                                                           \
-        (void)QTest::qWaitFor([&] { return questionInFront(question, window).isEmpty(); }, 5000);                  \
-        QVERIFY2(questionInFront(question, window).isEmpty(), qPrintable(questionInFront(question, window)));      \
-    } while (false)
-
-QMessageBox *openQuestion()
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible())
-            return box;
-    }
-    return nullptr;
 }
 
 QAction *trayEntry(KavrelTrayItem &tray, const QString &text)

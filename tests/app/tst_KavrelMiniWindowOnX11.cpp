@@ -21,6 +21,7 @@
 #include "platform/UserDefaults.h"
 #include "support/FakeSessionSurface.h"
 #include "support/TestChildProcess.h"
+#include "support/X11TestMain.h"
 #include "support/TestProgramObjects.h"
 #include "support/X11TestWindows.h"
 #include "workspace/widgets/ContentView.h"
@@ -434,16 +435,6 @@ void tst_KavrelMiniWindowOnX11::mainWindowIsFittedAgainWhenTheFreeAreaShrinks()
     TestChildProcess::finish(*desk);
 }
 
-int main(int argc, char **argv)
-{
-    if (const auto childStatus = TestChildProcess::runIfChild(argc, argv))
-        return *childStatus;
-    if (qEnvironmentVariableIsSet("KAVREL_TEST_X11") && qEnvironmentVariableIsSet("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    tst_KavrelMiniWindowOnX11 test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+KAVREL_X11_TEST_MAIN_WITH_CHILDREN(tst_KavrelMiniWindowOnX11, "KAVREL_TEST_X11")
 
 #include "tst_KavrelMiniWindowOnX11.moc"

@@ -28,6 +28,7 @@ public:
         bool isMicrophoneListening = false;
         bool isTranslationEnabled = true;
         bool startsWithMicrophoneEnabled = false;
+        bool isAskingStartQuestions = false;
         QString liveSubtitlePreview;
         QString liveTranslationPreview;
         QString translationPlaceholderText = QStringLiteral("Translation will appear here as final transcript chunks arrive.");
@@ -78,6 +79,7 @@ public:
     }
 
     bool hasActiveSession() const override { return state.hasActiveSession; }
+    bool isAskingStartQuestions() const override { return state.isAskingStartQuestions; }
     SubtitleStatus status() const override { return state.status; }
     bool isBusy() const override { return state.isBusy; }
     bool isMicrophoneBusy() const override { return state.isMicrophoneBusy; }

@@ -12,9 +12,12 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLayout>
+#include <QPixmap>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 
@@ -119,20 +122,43 @@ void applyProgramPalette(const Variant &variant)
     QCOMPARE(controller.effectiveScheme(), variant.scheme);
 }
 
+namespace {
+
+// Texts the scene looked up without a row in the variant's language fail the running test.
+void verifyTranslated(const QString &picture, const Variant &variant)
+{
+    if (variant.language == KavrelAppLanguage::english)
+        return;
+    const QStringList untranslated = untranslatedTexts();
+    KavrelLocalizationStore::shared().setRecordingMisses(true); // the next scene starts afresh
+    if (!untranslated.isEmpty()) {
+        const QString message = picture + QStringLiteral(" shows texts without a row in its language: ")
+                                + untranslated.join(QStringLiteral(" | "));
+        QTest::qFail(qPrintable(message), __FILE__, __LINE__);
+    }
+}
+
+} // namespace
+
 QString write(QWidget *widget, const QString &name, const Variant &variant)
 {
     const QString path = write(widget, name + QLatin1Char('-') + variant.suffix);
-    if (variant.language != KavrelAppLanguage::english) {
+    if (variant.language != KavrelAppLanguage::english)
         RenderedContrast::verify(widget, QImage(path), name + QLatin1Char('-') + variant.suffix);
-        const QStringList untranslated = untranslatedTexts();
-        KavrelLocalizationStore::shared().setRecordingMisses(true); // the next scene starts afresh
-        if (!untranslated.isEmpty()) {
-            const QString message = name + QLatin1Char('-') + variant.suffix
-                                    + QStringLiteral(" shows texts without a row in its language: ") + untranslated.join(QStringLiteral(" | "));
-            QTest::qFail(qPrintable(message), __FILE__, __LINE__);
-        }
-    }
+    verifyTranslated(name + QLatin1Char('-') + variant.suffix, variant);
     return path;
+}
+
+QString saveScreen(const QRect &area, const QString &name, const Variant &variant)
+{
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QPixmap picture = screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()) : QPixmap();
+    const QString path = QDir(directory()).filePath(name + QLatin1Char('-') + variant.suffix + QStringLiteral(".png"));
+    QDir().mkpath(QFileInfo(path).path());
+    verifyTranslated(name + QLatin1Char('-') + variant.suffix, variant);
+    return !picture.isNull() && picture.save(path) ? path : QString();
 }
 
 QString write(QWidget *widget, const QString &fileName)

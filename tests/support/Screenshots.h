@@ -16,6 +16,7 @@
 
 #include <QList>
 #include <QPalette>
+#include <QRect>
 #include <QString>
 
 class QWidget;
@@ -54,5 +55,10 @@ void applyProgramPalette(const Variant &variant);
 // variant, so does every icon button shown without an accessible name (AccessibleNames.h).
 QString write(QWidget *widget, const QString &name, const Variant &variant);
 QString write(QWidget *widget, const QString &fileName);
+
+// The screen as the user sees it, within `area` (every window, with the window manager's frames;
+// on the X server): written as <directory>/<name>-<suffix>.png, where the name may begin with a
+// folder. Texts looked up without a row fail the running test, as in write().
+QString saveScreen(const QRect &area, const QString &name, const Variant &variant);
 
 } // namespace Screenshots

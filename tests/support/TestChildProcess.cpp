@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QPoint>
 
 #include <functional>
 
@@ -111,10 +112,21 @@ int runX11Windows(const QStringList &descriptions)
         quint32 topStrut = 0;
         quint32 bottomStrut = 0;
         quint32 leftStrut = 0;
+        quint32 rightStrut = 0;
+        QPoint at(40, 40);
+        bool placed = false;
+        for (const QString &flag : flags) {
+            if (flag.startsWith(QLatin1String("at="))) {
+                const QStringList place = flag.mid(3).split(QLatin1Char(','));
+                at = QPoint(place.value(0).toInt(), place.value(1).toInt());
+                placed = true;
+            }
+        }
 
         const xcb_window_t window = xcb_generate_id(c);
         const quint32 values[] = {screen->white_pixel};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 40, 40, quint16(width), quint16(height), 0,
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, qint16(at.x()), qint16(at.y()), quint16(width),
+                          quint16(height), 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, netWmName, utf8, 8, quint32(title.size()), title.constData());
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
@@ -123,6 +135,13 @@ int runX11Windows(const QStringList &descriptions)
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof wmClass,
                             wmClass);
         setCardinals(c, window, netWmPid, XCB_ATOM_CARDINAL, {quint32(getpid())});
+        if (placed) {
+            // WM_NORMAL_HINTS with a position and size the user chose (USPosition, USSize), which
+            // the window manager keeps instead of placing the window itself.
+            setCardinals(c, window, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS,
+                         {3u, quint32(at.x()), quint32(at.y()), quint32(width), quint32(height), 0u, 0u, 0u, 0u, 0u,
+                          0u, 0u, 0u, 0u, 0u, 0u, 0u, 0u});
+        }
         for (const QString &flag : flags) {
             if (flag == QLatin1String("above-utility")) {
                 setCardinals(c, window, windowType, XCB_ATOM_ATOM, {utilityType});
@@ -138,6 +157,8 @@ int runX11Windows(const QStringList &descriptions)
                 topStrut = flag.mid(10).toUInt();
             } else if (flag.startsWith(QLatin1String("strut-left="))) {
                 leftStrut = flag.mid(11).toUInt();
+            } else if (flag.startsWith(QLatin1String("strut-right="))) {
+                rightStrut = flag.mid(12).toUInt();
             } else if (flag.startsWith(QLatin1String("opacity="))) {
                 setCardinals(c, window, opacityAtom, XCB_ATOM_CARDINAL,
                              {quint32(flag.mid(8).toDouble() * double(0xFFFFFFFFu))});
@@ -145,16 +166,17 @@ int runX11Windows(const QStringList &descriptions)
                 toActivate.push_back(window);
             }
         }
-        if (topStrut || bottomStrut || leftStrut) {
+        if (topStrut || bottomStrut || leftStrut || rightStrut) {
             // A panel along the edge: the window manager takes its extent off the screen's free
             // area (_NET_WORKAREA) while it is mapped, up to half the screen an edge.
             const quint32 right = quint32(screen->width_in_pixels - 1);
             const quint32 bottom = quint32(screen->height_in_pixels - 1);
             setCardinals(c, window, windowType, XCB_ATOM_ATOM, {atom(c, "_NET_WM_WINDOW_TYPE_DOCK")});
-            setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL, {leftStrut, 0u, topStrut, bottomStrut});
+            setCardinals(c, window, atom(c, "_NET_WM_STRUT"), XCB_ATOM_CARDINAL,
+                         {leftStrut, rightStrut, topStrut, bottomStrut});
             setCardinals(c, window, atom(c, "_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL,
-                         {leftStrut, 0u, topStrut, bottomStrut, 0u, leftStrut ? bottom : 0u, 0u, 0u, 0u,
-                          topStrut ? right : 0u, 0u, bottomStrut ? right : 0u});
+                         {leftStrut, rightStrut, topStrut, bottomStrut, 0u, leftStrut ? bottom : 0u, 0u,
+                          rightStrut ? bottom : 0u, 0u, topStrut ? right : 0u, 0u, bottomStrut ? right : 0u});
         }
         xcb_map_window(c, window);
     }

@@ -7,8 +7,9 @@
 // Roles:
 //  - "x11-windows": opens X11 windows described as "title|width|height|flags" (flags, comma-separated:
 //    "above-utility" a stays-on-top utility window, "minimised" starts iconic, "desktop=N" on
-//    desktop N, "opacity=0.5", "strut-bottom=N", "strut-top=N" and "strut-left=N" a panel that
-//    reserves N pixels along that edge of the screen, "activate" made active once the window manager has it,
+//    desktop N, "opacity=0.5", "strut-bottom=N", "strut-top=N", "strut-left=N" and "strut-right=N" a
+//    panel that reserves N pixels along that edge of the screen, "at=X,Y" made there as the user placed it
+//    (at 40,40, placed by the window manager, without it), "activate" made active once the window manager has it,
 //    as a user's click on it in a taskbar does). It sets _NET_WM_PID and WM_CLASS "zoom"/"Zoom".
 //  - "pulse-player": plays silence into the default sink of the private PulseAudio; the lines
 //    "cork" and "uncork" on its input cork and uncork the stream, answered by "corked"/"uncorked".

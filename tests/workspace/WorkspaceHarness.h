@@ -8,6 +8,7 @@
 #include "accounts/AuthService.h"
 #include "accounts/AuthSession.h"
 #include "accounts/AuthSessionStore.h"
+#include "base/Continuation.h"
 #include "session/KavrelListeningStarter.h"
 #include "services/DeepSeekAnswerAssistService.h"
 #include "services/DeepSeekMeetingProtocolService.h"
@@ -27,16 +28,20 @@
 
 namespace WorkspaceTest {
 
-// Answers the two start questions: a new session, and the microphone as set.
+// Answers the two start questions: a new session, and the microphone as set. A held start
+// question stays open until the test answers it.
 class ScriptedPrompts final : public ListeningStartPrompts
 {
 public:
     bool microphone = false;
     int asked = 0;
+    Continuation<ListeningSessionStartMode>::Pointer heldStartQuestion;
 
     QCoro::Task<ListeningSessionStartMode> askStartMode() override
     {
         ++asked;
+        if (Continuation<ListeningSessionStartMode>::Pointer held = heldStartQuestion)
+            co_return co_await Continuation<ListeningSessionStartMode>::wait(held);
         co_return ListeningSessionStartMode::newSession;
     }
     QCoro::Task<bool> askMicrophone() override

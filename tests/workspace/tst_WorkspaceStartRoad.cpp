@@ -11,6 +11,7 @@
 #include "kit/widgets/KavrelSwitch.h"
 
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 using namespace WorkspaceTest;
@@ -40,6 +41,8 @@ private Q_SLOTS:
     void failedRefreshesShowTheStoreMessage_data();
     void failedRefreshesShowTheStoreMessage();
     void closingTheWindowMidStart();
+    void questionsOfAnotherRoadCloseTheSheet_data();
+    void questionsOfAnotherRoadCloseTheSheet();
 };
 
 void tst_WorkspaceStartRoad::refreshesTwiceAndReadsTheMicrophoneChoiceAtTheStart()
@@ -143,6 +146,52 @@ void tst_WorkspaceStartRoad::closingTheWindowMidStart()
     w.view.reset();
     QTest::qWait(200);
     QCOMPARE(w.prompts.asked, 1);
+}
+
+void tst_WorkspaceStartRoad::questionsOfAnotherRoadCloseTheSheet_data()
+{
+    QTest::addColumn<bool>("sheetFirst");
+    QTest::newRow("asked while the sheet is open") << true;
+    QTest::newRow("the sheet's refresh ends while they are asked") << false;
+}
+
+// One start at a time: the tray or a meeting prompt asks the start questions while the sheet is
+// open, or while the refresh before it runs. The sheet closes as after Cancel, or does not open;
+// only the start the questions decide runs, with the choices made in the sheet.
+void tst_WorkspaceStartRoad::questionsOfAnotherRoadCloseTheSheet()
+{
+    QFETCH(bool, sheetFirst);
+    Workspace w(true, 30);
+    w.auth->setReplyDelay(80);
+    w.prompts.heldStartQuestion = Continuation<ListeningSessionStartMode>::create();
+    const auto answered = qScopeGuard([&w] { w.prompts.heldStartQuestion->resume(ListeningSessionStartMode::newSession); });
+    QSignalSpy presented(w.view->startRoad(), &WorkspaceStartRoad::listeningSetupPresentedChanged);
+    if (sheetFirst) {
+        QVERIFY(openSheet(w));
+        w.view->listeningSetupSheet()->recordingSwitch()->click();
+    }
+    const bool recording = w.model().isAudioRecordingEnabled();
+
+    // Another road's start, as the tray and the meeting prompt make it.
+    w.starter->startListeningAfterAuthRefresh({});
+    QVERIFY(QTest::qWaitFor([&] { return w.prompts.asked == 1; }));
+    QVERIFY(w.model().isAskingStartQuestions());
+    QVERIFY(!w.view->startRoad()->isListeningSetupPresented());
+    if (!sheetFirst)
+        w.view->handlePrimaryAction();
+    QTest::qWait(300);
+    QVERIFY(!w.view->listeningSetupSheet() || !w.view->listeningSetupSheet()->isVisible());
+    QCOMPARE(presented.size(), sheetFirst ? 2 : 0);
+
+    w.prompts.heldStartQuestion->resume(ListeningSessionStartMode::continuePrevious);
+    QVERIFY(w.engine.settle([&] { return !w.model().isBusy() && w.model().hasActiveSession(); }));
+    QVERIFY(!w.model().isAskingStartQuestions());
+    QTest::qWait(100);
+    QCOMPARE(w.engine.trace.only({QStringLiteral("system.start")}).size(), 1);
+    QCOMPARE(w.prompts.asked, 1);
+    QCOMPARE(w.model().isAudioRecordingEnabled(), recording);
+    QVERIFY(!w.view->startRoad()->shouldStartListeningAfterSetup());
+    QVERIFY(w.engine.stop());
 }
 
 QTEST_MAIN(tst_WorkspaceStartRoad)

@@ -2,8 +2,8 @@
 
 #include "platform/X11WindowHints.h"
 
+#include <QApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
@@ -86,16 +86,42 @@ void putInFront(QWidget *question, Focus focus)
         question->activateWindow();
 }
 
+// Puts the questions open over one window in front of it. Of several (a sheet, and a question
+// asked over it from elsewhere) the one the others wait for, the modal window shown last, ends
+// on top and alone takes the keyboard: handed the keyboard in turn, each would take it from the
+// other, and every change of the keyboard between them brings the window's activation back here.
+void putInFront(const QList<QWidget *> &questions, Focus focus)
+{
+    if (questions.isEmpty())
+        return;
+    if (questions.size() > 1) {
+        for (QWidget *question : questions) {
+            if (isAway(question))
+                showAgain(question, Focus::leave);
+        }
+    }
+    QWidget *front = QApplication::activeModalWidget();
+    if (!questions.contains(front))
+        front = questions.last();
+    for (QWidget *question : questions) {
+        if (question != front)
+            putInFront(question, Focus::leave);
+    }
+    putInFront(front, focus);
+}
+
 // A question shown while its window was off the screen, or left there while the window was
 // away, is to the window manager a window of its own: it stacks the returning window above it
 // and gives that the focus. Named again as the window's own once the window is back, the
 // question is kept in front of it, and the window manager focuses it in the window's place.
-void attachTo(QWidget *question, QWidget *window, Focus focus)
+void attachTo(const QList<QWidget *> &questions, QWidget *window, Focus focus)
 {
-    if (QWindow *handle = question->windowHandle())
-        handle->setTransientParent(window->windowHandle());
-    X11WindowHints::setTransientFor(quint32(question->winId()), quint32(window->winId()));
-    putInFront(question, focus);
+    for (QWidget *question : questions) {
+        if (QWindow *handle = question->windowHandle())
+            handle->setTransientParent(window->windowHandle());
+        X11WindowHints::setTransientFor(quint32(question->winId()), quint32(window->winId()));
+    }
+    putInFront(questions, focus);
 }
 
 // Watches a window on its way back to the screen and, once it is there, attaches its open
@@ -123,10 +149,8 @@ protected:
             m_done = true;
             // After the event, when the window is the window manager's.
             QMetaObject::invokeMethod(this, [this] {
-                if (m_window && m_window->isVisible()) {
-                    for (QWidget *question : openQuestions(m_window))
-                        attachTo(question, m_window, m_focus);
-                }
+                if (m_window && m_window->isVisible())
+                    attachTo(openQuestions(m_window), m_window, m_focus);
                 deleteLater();
             }, Qt::QueuedConnection);
         }
@@ -142,7 +166,8 @@ private:
 // While a question is open over the window, the window passes the keyboard on to it whenever it
 // becomes active: the window manager may focus a returning window after the question was put in
 // front of it (its own focus request and the program's cross), and a click on the window finds
-// the question waiting, as a sheet does.
+// the question waiting, as a sheet does. Only the window's own activation counts: Qt counts the
+// window active, and tells it so, while one of its questions has the keyboard too.
 class QuestionKeeper final : public QObject
 {
 public:
@@ -166,11 +191,10 @@ protected:
             // After the activation has settled in the window.
             QMetaObject::invokeMethod(this, [this] {
                 m_pending = false;
-                if (m_window && m_window->isActiveWindow()) {
-                    for (QWidget *question : openQuestions(m_window)) {
-                        if (question->isVisible())
-                            putInFront(question, Focus::take);
-                    }
+                if (m_window && m_window->windowHandle() && QGuiApplication::focusWindow() == m_window->windowHandle()) {
+                    QList<QWidget *> questions = openQuestions(m_window);
+                    questions.removeIf([](QWidget *question) { return !question->isVisible(); });
+                    putInFront(questions, Focus::take);
                 }
             }, Qt::QueuedConnection);
         }
@@ -223,8 +247,7 @@ void bringForward(QWidget *window, Focus focus)
         window->raise();
     }
     if (wasOnScreen) {
-        for (QWidget *question : openQuestions(window))
-            putInFront(question, focus);
+        putInFront(openQuestions(window), focus);
         return;
     }
     QWindow *handle = window->windowHandle();

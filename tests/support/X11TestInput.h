@@ -1,0 +1,22 @@
+#pragma once
+
+// Input as the user gives it: sent to the test services' X server (with XTest, by xdotool), so
+// the window manager sees every click and decides which window takes it, and a key goes to the
+// window that has the keyboard. The event loop runs while the input is sent.
+
+#include <QPoint>
+#include <QStringList>
+
+class QWidget;
+
+namespace X11TestInput {
+
+// Moves the pointer to the middle of the widget as it is on the screen and clicks the first
+// button there. False when the input could not be sent.
+bool click(const QWidget *widget);
+bool click(QPoint global);
+
+// Presses and releases each key in turn (xdotool's names: "Return", "Tab", "Escape", "space").
+bool keys(const QStringList &keys);
+
+} // namespace X11TestInput
