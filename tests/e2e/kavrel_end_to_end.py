@@ -360,11 +360,15 @@ class Run:
         self.pass_onboarding()
         self.screenshot("workspace")
 
+    def while_listening_setup_shows(self):
+        """A run's own look at the listening setup sheet, open on the screen."""
+
     def start_listening_with_microphone(self, record_audio=False):
         # Start listening with the microphone on, from the workspace's start road.
         self.press(self.find(role="push button", contains="Начать", what="start button"))
         time.sleep(1)
         self.screenshot("listening-setup")
+        self.while_listening_setup_shows()
         self.press(self.find(name="Подмешивание микрофона", what="microphone switch"))
         time.sleep(0.5)
         if record_audio:

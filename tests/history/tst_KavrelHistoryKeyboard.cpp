@@ -311,7 +311,7 @@ void tst_KavrelHistoryKeyboard::screenReaderHearsWhereTabWent()
         QVERIFY(focused && focused->state().focused);
         QCOMPARE(cards->focusChild(), focused);
     }
-    const QStringList faults = AccessibleBounds::walk(cards);
+    const QStringList faults = AccessibleBounds::walk({cards});
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 

@@ -251,21 +251,18 @@ void tst_KavrelBoundedAccessible::outOfRangeGivesNothing()
     QWidget *widget = kinds().at(kind).build();
     const std::unique_ptr<QWidget> window = windowWith(widget);
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QAccessibleInterface *root = QAccessible::queryAccessibleInterface(window.get());
     // A popup menu is a window of its own.
-    QAccessibleInterface *menu = QAccessible::queryAccessibleInterface(window->findChild<QMenu *>());
+    QList<QAccessibleInterface *> roots{QAccessible::queryAccessibleInterface(window.get())};
+    if (auto *menu = window->findChild<QMenu *>())
+        roots.append(QAccessible::queryAccessibleInterface(menu));
 
     AccessibleBounds::Counts counts;
-    QStringList faults = AccessibleBounds::walk(root, &counts);
-    if (menu)
-        faults += AccessibleBounds::walk(menu, &counts);
+    QStringList faults = AccessibleBounds::walk(roots, &counts);
     for (const bool grow : {true, false, true}) {
         kinds().at(kind).change(widget, grow);
         QTest::qWait(50);
         AccessibleBounds::Counts now;
-        faults += AccessibleBounds::walk(root, &now, counts);
-        if (menu)
-            faults += AccessibleBounds::walk(menu, &now);
+        faults += AccessibleBounds::walk(roots, &now, counts);
         counts = now;
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));

@@ -69,12 +69,14 @@ void askFormerCounts(const Counts &before, QStringList &faults)
 
 } // namespace
 
-QStringList walk(QAccessibleInterface *root, Counts *counts, const Counts &before)
+QStringList walk(const QList<QAccessibleInterface *> &roots, Counts *counts, const Counts &before)
 {
     QStringList faults;
     askFormerCounts(before, faults);
     QSet<QAccessibleInterface *> seen;
-    QList<std::pair<QAccessibleInterface *, int>> stack{{root, 0}};
+    QList<std::pair<QAccessibleInterface *, int>> stack;
+    for (QAccessibleInterface *root : roots)
+        stack.append({root, 0});
     while (!stack.isEmpty()) {
         const auto [accessible, depth] = stack.takeLast();
         if (!accessible || !accessible->isValid() || depth > 64 || seen.contains(accessible))
@@ -100,7 +102,7 @@ QStringList walk(QAccessibleInterface *root, Counts *counts, const Counts &befor
 
 void verify(QWidget *scene, const QString &sceneName)
 {
-    const QStringList faults = walk(QAccessible::queryAccessibleInterface(scene));
+    const QStringList faults = walk({QAccessible::queryAccessibleInterface(scene)});
     if (faults.isEmpty())
         return;
     const QString message = sceneName + QStringLiteral(" answers questions out of range:\n  ") + faults.join(QStringLiteral("\n  "));

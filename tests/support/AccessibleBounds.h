@@ -10,6 +10,7 @@
 
 #include <QAccessible>
 #include <QHash>
+#include <QList>
 #include <QStringList>
 
 class QWidget;
@@ -19,10 +20,10 @@ namespace AccessibleBounds {
 // The child counts seen on a walk, for the questions of the next walk.
 using Counts = QHash<QAccessible::Id, int>;
 
-// Walks every interface under `root` (depth first, each once) and asks the questions above; also
-// asks each interface still alive from `before` for children at the count it had then. One line
-// for each answer out of range.
-QStringList walk(QAccessibleInterface *root, Counts *counts = nullptr, const Counts &before = {});
+// Walks every interface under the roots (depth first, each once) and asks the questions above;
+// also asks each interface still alive from `before` for children at the count it had then. One
+// line for each answer out of range.
+QStringList walk(const QList<QAccessibleInterface *> &roots, Counts *counts = nullptr, const Counts &before = {});
 
 // Fails the running test with what walk() finds under `scene`, naming it `sceneName`.
 void verify(QWidget *scene, const QString &sceneName);
