@@ -94,9 +94,7 @@ class ScreenReaderRun(e2e.Run):
         """A History card's button of that name (a child of the card), the focused one if asked."""
         for node in self.nodes():
             try:
-                if node.getRoleName() != "push button" or node.name != name:
-                    continue
-                if node.parent is None or node.parent.getRoleName() != "list item":
+                if node.getRoleName() != "push button" or node.name != name or not self.on_card(node):
                     continue
             except Exception:
                 continue
@@ -107,11 +105,8 @@ class ScreenReaderRun(e2e.Run):
     def confirmation_button(self):
         """The confirmation's "Удалить" (not a card's)."""
         for name, node in self.find_all("push button"):
-            try:
-                if name == "Удалить" and node.parent.getRoleName() != "list item":
-                    return node
-            except Exception:
-                continue
+            if name == "Удалить" and not self.on_card(node):
+                return node
         return None
 
     def meetings(self):

@@ -316,7 +316,7 @@ void tst_KavrelHistoryKeyboard::screenReaderHearsWhereTabWent()
 }
 
 // A card's Open and Delete, pressed through the accessibility tree, do what a click does; a card
-// that is opening takes neither.
+// that is opening takes neither. A card a reader still holds after its meeting went is no card.
 void tst_KavrelHistoryKeyboard::screenReaderPressesCardButtons()
 {
     makeView(KavrelColorScheme::light);
@@ -342,6 +342,31 @@ void tst_KavrelHistoryKeyboard::screenReaderPressesCardButtons()
     detail->answerDetail(record(QStringLiteral("m2"), QStringLiteral("Hello")));
     QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
     m_view->detailSheet()->reject();
+    QTRY_VERIFY(!m_view->detailSheet() || !m_view->detailSheet()->isVisible());
+
+    const QAccessible::Id gone = QAccessible::uniqueId(cards->child(2));
+    const QAccessible::Id goneButton = QAccessible::uniqueId(cards->child(2)->child(1));
+    cards->child(2)->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    for (QAbstractButton *button : m_view->deleteConfirmation()->buttons()) {
+        if (m_view->deleteConfirmation()->buttonRole(button) == QMessageBox::DestructiveRole)
+            button->click();
+    }
+    pending(QStringLiteral("deleteSession"))->answer();
+    QTRY_COMPARE(cards->childCount(), 2);
+    for (const QAccessible::Id id : {gone, goneButton}) {
+        QAccessibleInterface *part = QAccessible::accessibleInterface(id);
+        QVERIFY(!part || !part->isValid());
+        if (part) {
+            QCOMPARE(part->childCount(), 0);
+            QCOMPARE(part->child(0), nullptr);
+            QCOMPARE(part->parent(), nullptr);
+            QVERIFY(part->text(QAccessible::Name).isEmpty());
+            part->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+    }
+    QCOMPARE(cards->child(2), nullptr);
+    QCOMPARE(cards->child(1)->text(QAccessible::Name), QStringLiteral("Meeting m2"));
 }
 
 KAVREL_X11_TEST_MAIN(tst_KavrelHistoryKeyboard, "KAVREL_TEST_X11")
