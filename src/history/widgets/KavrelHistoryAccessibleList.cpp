@@ -38,6 +38,10 @@ public:
     QAccessible::State state(Part part) const
     {
         QAccessible::State state;
+        if (!exists()) {
+            state.invalid = true;
+            return state;
+        }
         state.focusable = true;
         state.focused = m_list->hasFocus() && m_list->currentIndex() == m_index && delegate()->keyboardPart() == part;
         const QRect shown(m_list->viewport()->mapToGlobal(QPoint(0, 0)), m_list->viewport()->size());
@@ -81,13 +85,8 @@ public:
 
     QAccessible::State state() const override
     {
-        if (!isValid()) {
-            QAccessible::State state;
-            state.invalid = true;
-            return state;
-        }
         QAccessible::State state = m_card.state(m_part);
-        state.disabled = !m_card.delegate()->acceptsActions(m_card.item());
+        state.disabled = !state.invalid && !m_card.delegate()->acceptsActions(m_card.item());
         return state;
     }
 
@@ -180,15 +179,7 @@ public:
 
     QRect rect() const override { return isValid() ? m_card.area(Part::none) : QRect(); }
 
-    QAccessible::State state() const override
-    {
-        if (!isValid()) {
-            QAccessible::State state;
-            state.invalid = true;
-            return state;
-        }
-        return m_card.state(Part::none);
-    }
+    QAccessible::State state() const override { return m_card.state(Part::none); }
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
