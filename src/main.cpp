@@ -22,6 +22,7 @@
 #include "detection/SubtitleViewModelSessionControl.h"
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "platform/ApplicationInfo.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "platform/LibsecretSecretStore.h"
 #include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
@@ -49,6 +50,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(ApplicationInfo::shortVersion());
     QApplication::setDesktopFileName(ApplicationInfo::bundleIdentifier());
     QApplication::setQuitOnLastWindowClosed(false);
+    // Before any window: a screen reader may read a scroll area before a kit control is made.
+    KavrelAccessibleFactory::install();
 
     // One program per user: a second start hands its URL (or a reopen request) over and ends.
     // A copy that is quitting takes nothing: this start waits for it to end (its session saved

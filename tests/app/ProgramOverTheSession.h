@@ -9,6 +9,7 @@
 #include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "platform/PulseAudioContext.h"
 #include "services/KavrelUpdateController.h"
 #include "services/KavrelUpdater.h"
@@ -33,6 +34,8 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; })
         : SignIn(true, 3600)
     {
+        // Before any window, as main() does.
+        KavrelAccessibleFactory::install();
         if (onboardingDone)
             engine.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
         authStore = std::make_unique<AuthSessionStore>(authService.get());

@@ -2,8 +2,9 @@
 // field and the cards show where the keyboard is on the screen, in the light and the dark look;
 // Tab goes from a card on to its Open and Delete, and Return or Space presses them; after a
 // delete the keyboard is on the card that took the deleted one's place, and a card opened with
-// Return hands it to the detail's first control. Keys are typed into the window that has the
-// keyboard.
+// Return hands it to the detail's first control. A screen reader is told where Tab went, by name,
+// and can press a card's Open and Delete as the keyboard does. Keys are typed into the window that
+// has the keyboard.
 
 #include "HistoryTestClient.h"
 #include "HistoryTestData.h"
@@ -17,6 +18,8 @@
 #include "history/widgets/KavrelHistoryView.h"
 #include "kit/KavrelPalette.h"
 #include "localization/KavrelLocalizationStore.h"
+#include "support/AccessibilityBus.h"
+#include "support/AccessibleBounds.h"
 #include "support/FocusRingCheck.h"
 #include "support/Screenshots.h"
 #include "support/X11TestMain.h"
@@ -56,6 +59,8 @@ private Q_SLOTS:
     void searchAndCardsShowTheKeyboard_data();
     void searchAndCardsShowTheKeyboard();
     void cardActionsFromTheKeyboard();
+    void screenReaderHearsWhereTabWent();
+    void screenReaderPressesCardButtons();
 
 private:
     void makeView(KavrelColorScheme scheme);
@@ -241,6 +246,127 @@ void tst_KavrelHistoryKeyboard::cardActionsFromTheKeyboard()
     QTRY_VERIFY2(QApplication::focusWidget() == sheet->findChild<KavrelHistoryDetailTabBar *>(),
                  QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
     sheet->reject();
+}
+
+// Each Tab stop of a card is told to a screen reader as the focus, by its name; the card holds
+// its Open and Delete as named children, and the one the keyboard is on reads as focused.
+void tst_KavrelHistoryKeyboard::screenReaderHearsWhereTabWent()
+{
+    AccessibilityBus::Listener reader;
+    if (QTest::currentTestFailed())
+        return;
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
+    QListView *list = m_view->listView();
+    QAccessibleInterface *cards = QAccessible::queryAccessibleInterface(list);
+    QCOMPARE(cards->role(), QAccessible::List);
+    QCOMPARE(cards->childCount(), 3);
+    QAccessibleInterface *first = cards->child(0);
+    QCOMPARE(first->role(), QAccessible::ListItem);
+    QCOMPARE(first->text(QAccessible::Name), QStringLiteral("Meeting m1"));
+    QCOMPARE(first->childCount(), 2);
+    QCOMPARE(first->child(0)->text(QAccessible::Name), QStringLiteral("Открыть"));
+    QCOMPARE(first->child(1)->text(QAccessible::Name), QStringLiteral("Удалить"));
+    QCOMPARE(first->child(1)->parent(), first);
+    QCOMPARE(first->indexOfChild(first->child(1)), 1);
+    QCOMPARE(cards->indexOfChild(first), 0);
+    QVERIFY(first->rect().contains(first->child(0)->rect()));
+    QCOMPARE(cards->childAt(first->child(1)->rect().center().x(), first->child(1)->rect().center().y()), first);
+    QCOMPARE(first->childAt(first->child(1)->rect().center().x(), first->child(1)->rect().center().y()), first->child(1));
+
+    m_view->searchField()->lineEdit()->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(m_view->searchField()->lineEdit()->hasFocus());
+    reader.take();
+    struct Stop
+    {
+        Qt::Key key;
+        QAccessible::Role role;
+        QString name;
+        QString holder;
+    };
+    const Stop stops[] = {
+        {Qt::Key_Tab, QAccessible::ListItem, QStringLiteral("Meeting m1"), QStringLiteral("История")},
+        {Qt::Key_Tab, QAccessible::Button, QStringLiteral("Открыть"), QStringLiteral("Meeting m1")},
+        {Qt::Key_Tab, QAccessible::Button, QStringLiteral("Удалить"), QStringLiteral("Meeting m1")},
+        {Qt::Key_Backtab, QAccessible::Button, QStringLiteral("Открыть"), QStringLiteral("Meeting m1")},
+        {Qt::Key_Backtab, QAccessible::ListItem, QStringLiteral("Meeting m1"), QStringLiteral("История")},
+        {Qt::Key_Down, QAccessible::ListItem, QStringLiteral("Meeting m2"), QStringLiteral("История")},
+        {Qt::Key_Tab, QAccessible::Button, QStringLiteral("Открыть"), QStringLiteral("Meeting m2")},
+    };
+    for (const Stop &stop : stops) {
+        typeKey(stop.key);
+        QList<AccessibilityBus::Event> focus;
+        QTRY_VERIFY2([&] {
+            for (const AccessibilityBus::Event &event : reader.take()) {
+                if (event.type == QAccessible::Focus)
+                    focus.append(event);
+            }
+            return !focus.isEmpty() && focus.last().name == stop.name;
+        }(), qPrintable(stop.name));
+        const AccessibilityBus::Event &heard = focus.last();
+        QCOMPARE(heard.role, stop.role);
+        QCOMPARE(heard.parentName, stop.holder);
+        QAccessibleInterface *focused = QAccessible::accessibleInterface(heard.id);
+        QVERIFY(focused && focused->state().focused);
+        QCOMPARE(cards->focusChild(), focused);
+    }
+    const QStringList faults = AccessibleBounds::walk({cards});
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+// A card's Open and Delete, pressed through the accessibility tree, do what a click does; a card
+// that is opening takes neither. A card a reader still holds after its meeting went is no card.
+void tst_KavrelHistoryKeyboard::screenReaderPressesCardButtons()
+{
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
+    QAccessibleInterface *cards = QAccessible::queryAccessibleInterface(m_view->listView());
+    QAccessibleInterface *second = cards->child(1);
+    QAccessibleActionInterface *remove = second->child(1)->actionInterface();
+    QCOMPARE(remove->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    remove->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    QCOMPARE(m_view->pendingDeleteSession()->id, QStringLiteral("m2"));
+    m_view->deleteConfirmation()->reject();
+
+    second->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    const std::shared_ptr<HistoryTestCall> detail = pending(QStringLiteral("fetchSessionDetail"));
+    QCOMPARE(detail->id, QStringLiteral("m2"));
+    QTRY_VERIFY(second->child(0)->state().disabled);
+    QVERIFY(second->child(1)->state().disabled);
+    second->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTest::qWait(100);
+    QVERIFY(!m_view->deleteConfirmation() || !m_view->deleteConfirmation()->isVisible());
+    detail->answerDetail(record(QStringLiteral("m2"), QStringLiteral("Hello")));
+    QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
+    m_view->detailSheet()->reject();
+    QTRY_VERIFY(!m_view->detailSheet() || !m_view->detailSheet()->isVisible());
+
+    const QAccessible::Id gone = QAccessible::uniqueId(cards->child(2));
+    const QAccessible::Id goneButton = QAccessible::uniqueId(cards->child(2)->child(1));
+    cards->child(2)->child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    for (QAbstractButton *button : m_view->deleteConfirmation()->buttons()) {
+        if (m_view->deleteConfirmation()->buttonRole(button) == QMessageBox::DestructiveRole)
+            button->click();
+    }
+    pending(QStringLiteral("deleteSession"))->answer();
+    QTRY_COMPARE(cards->childCount(), 2);
+    for (const QAccessible::Id id : {gone, goneButton}) {
+        QAccessibleInterface *part = QAccessible::accessibleInterface(id);
+        QVERIFY(!part || !part->isValid());
+        if (part) {
+            QCOMPARE(part->childCount(), 0);
+            QCOMPARE(part->child(0), nullptr);
+            QCOMPARE(part->parent(), nullptr);
+            QVERIFY(part->text(QAccessible::Name).isEmpty());
+            part->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        }
+    }
+    QCOMPARE(cards->child(2), nullptr);
+    QCOMPARE(cards->child(1)->text(QAccessible::Name), QStringLiteral("Meeting m2"));
 }
 
 KAVREL_X11_TEST_MAIN(tst_KavrelHistoryKeyboard, "KAVREL_TEST_X11")

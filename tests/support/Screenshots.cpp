@@ -1,10 +1,12 @@
 #include "Screenshots.h"
 #include "ScreenFitCheck.h"
 
+#include "AccessibleBounds.h"
 #include "AccessibleNames.h"
 #include "RenderedContrast.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "app/widgets/KavrelAppearanceController.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
@@ -88,6 +90,8 @@ QStringList untranslatedTexts()
 
 void apply(QWidget *widget, const Variant &variant)
 {
+    // The accessibility factory stands in front of Qt's before a scene is read, as main() puts it.
+    KavrelAccessibleFactory::install();
     KavrelLocalizationStore::shared().setLanguage(variant.language);
     // From here on the scene is built in the variant's language; write() reports every text
     // it looked up in vain.
@@ -172,6 +176,7 @@ QString write(QWidget *widget, const QString &fileName)
         QCoreApplication::processEvents();
     ScreenFitCheck::verify(widget, fileName);
     AccessibleNames::verify(widget, fileName);
+    AccessibleBounds::verify(widget, fileName);
     QImage image(widget->size() * ratio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);

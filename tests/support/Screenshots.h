@@ -52,7 +52,8 @@ void applyProgramPalette(const Variant &variant);
 // In a variant other than English, every text the scene looked up since apply() (or the last
 // write) without finding a row fails the running test, unless it is listed as not a key; so
 // does every text shown that does not read against its background (RenderedContrast.h). In every
-// variant, so does every icon button shown without an accessible name (AccessibleNames.h).
+// variant, so does every icon button shown without an accessible name (AccessibleNames.h), and
+// every part that answers a screen reader's question out of range (AccessibleBounds.h).
 QString write(QWidget *widget, const QString &name, const Variant &variant);
 QString write(QWidget *widget, const QString &fileName);
 

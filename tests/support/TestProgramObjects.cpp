@@ -1,5 +1,6 @@
 #include "support/TestProgramObjects.h"
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "platform/PulseAudioContext.h"
 #include "support/TestAuth.h"
 
@@ -7,6 +8,8 @@ TestProgramObjects::TestProgramObjects(bool signedIn, std::function<bool()> tray
                                        KavrelMiniWindowCoordinator::WindowListSource windowList)
     : windows(windowList ? std::move(windowList) : [] { return std::optional<X11WindowListSnapshot>(); })
 {
+    // Before any window, as main() does.
+    KavrelAccessibleFactory::install();
     backend.start();
     authService = TestAuth::signedInService(backend.baseUrl(), signedIn ? std::optional(TestAuth::defaultSession()) : std::nullopt);
     authStore = std::make_unique<AuthSessionStore>(authService.get());

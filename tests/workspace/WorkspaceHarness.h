@@ -52,6 +52,24 @@ public:
     int microphoneAsked = 0;
 };
 
+// Gives the session `count` closed turns with text and, when asked, a translation.
+inline void fillTurns(SessionTest::Engine &engine, int count, bool translated)
+{
+    std::vector<SessionTurn> turns;
+    const QDateTime start(QDate(2026, 3, 2), QTime(9, 5, 7));
+    for (int i = 0; i < count; ++i) {
+        SessionTurn turn;
+        turn.id = QUuid::createUuid();
+        turn.text = QStringLiteral("Turn %1: we should move the release to Thursday and check the numbers first.").arg(i + 1);
+        if (translated)
+            turn.translationText = QStringLiteral("Реплика %1: перенесём релиз на четверг и сначала проверим цифры.").arg(i + 1);
+        turn.timestamp = start.addSecs(i * 7);
+        turn.isClosed = true;
+        turns.push_back(turn);
+    }
+    engine.model->turnStore()->replaceAll(std::move(turns));
+}
+
 // Builds the sign-in side first, so the view model's AI services can use it.
 struct SignIn
 {
@@ -109,22 +127,7 @@ struct Workspace : SignIn
     SubtitleViewModel &model() { return *engine.model; }
 
     // Closed turns with text and, when asked, a translation.
-    void fillTurns(int count, bool translated)
-    {
-        std::vector<SessionTurn> turns;
-        const QDateTime start(QDate(2026, 3, 2), QTime(9, 5, 7));
-        for (int i = 0; i < count; ++i) {
-            SessionTurn turn;
-            turn.id = QUuid::createUuid();
-            turn.text = QStringLiteral("Turn %1: we should move the release to Thursday and check the numbers first.").arg(i + 1);
-            if (translated)
-                turn.translationText = QStringLiteral("Реплика %1: перенесём релиз на четверг и сначала проверим цифры.").arg(i + 1);
-            turn.timestamp = start.addSecs(i * 7);
-            turn.isClosed = true;
-            turns.push_back(turn);
-        }
-        engine.model->turnStore()->replaceAll(std::move(turns));
-    }
+    void fillTurns(int count, bool translated) { WorkspaceTest::fillTurns(engine, count, translated); }
 };
 
 } // namespace WorkspaceTest

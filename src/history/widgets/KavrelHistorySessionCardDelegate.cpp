@@ -191,7 +191,7 @@ struct KavrelHistorySessionCardDelegate::Geometry
     QRectF content;
     QRectF open;
     QRectF remove;
-    QRectF title; // the title text's own area
+    QRectF title; // the title row, which opens the card
     double previewHeight = 0;
 };
 
@@ -212,6 +212,7 @@ KavrelHistorySessionCardDelegate::Geometry KavrelHistorySessionCardDelegate::geo
     g.remove = g.open.translated(0, buttonHeight + 12);
     g.content = QRectF(inner.left(), inner.top(), std::max(0.0, g.open.left() - 18 - inner.left()),
                        std::max(0.0, inner.height()));
+    g.title = QRectF(g.content.left(), g.content.top(), g.content.width(), titleRowHeight);
     g.previewHeight = QFontMetricsF(Style::font(15, QFont::Medium)).lineSpacing() * previewLines;
     return g;
 }
@@ -365,10 +366,50 @@ KavrelHistorySessionCardDelegate::Part KavrelHistorySessionCardDelegate::partAt(
         return Part::open;
     if (g.remove.contains(point))
         return Part::remove;
-    const QRectF titleRow(g.content.left(), g.content.top(), g.content.width(), titleRowHeight);
-    if (titleRow.contains(point))
+    if (g.title.contains(point))
         return Part::title;
     return Part::none;
+}
+
+QRect KavrelHistorySessionCardDelegate::partArea(const QRect &rect, Part part) const
+{
+    const Geometry g = geometry(rect);
+    switch (part) {
+    case Part::none:
+        return g.card.toAlignedRect();
+    case Part::title:
+        return g.title.toAlignedRect();
+    case Part::open:
+        return g.open.toAlignedRect();
+    case Part::remove:
+        return g.remove.toAlignedRect();
+    }
+    return QRect();
+}
+
+QString KavrelHistorySessionCardDelegate::partName(const MeetingSessionHistoryListItem &item, Part part) const
+{
+    switch (part) {
+    case Part::none:
+    case Part::title:
+        return cardTitle(item);
+    case Part::open:
+        return openTitle();
+    case Part::remove:
+        return deleteTitle(isDeleting(item));
+    }
+    return QString();
+}
+
+bool KavrelHistorySessionCardDelegate::trigger(const MeetingSessionHistoryListItem &item, Part part)
+{
+    if (part == Part::none || !acceptsActions(item))
+        return false;
+    if (part == Part::remove)
+        Q_EMIT deleteRequested(item);
+    else
+        Q_EMIT openRequested(item);
+    return true;
 }
 
 bool KavrelHistorySessionCardDelegate::editorEvent(QEvent *event, QAbstractItemModel *model,
@@ -383,18 +424,7 @@ bool KavrelHistorySessionCardDelegate::editorEvent(QEvent *event, QAbstractItemM
     const MeetingSessionHistoryListItem item = listModel->item(index.row());
     if (!acceptsActions(item))
         return true;
-    switch (partAt(option.rect, mouse->position().toPoint())) {
-    case Part::title:
-    case Part::open:
-        Q_EMIT openRequested(item);
-        return true;
-    case Part::remove:
-        Q_EMIT deleteRequested(item);
-        return true;
-    case Part::none:
-        return false;
-    }
-    return false;
+    return trigger(item, partAt(option.rect, mouse->position().toPoint()));
 }
 
 bool KavrelHistorySessionCardDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view,

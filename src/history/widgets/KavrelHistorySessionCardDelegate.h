@@ -42,6 +42,13 @@ public:
     enum class Part { none, title, open, remove };
     // What of the card at `rect` lies under the point.
     Part partAt(const QRect &rect, const QPoint &point) const;
+    // Where a part of the card at `rect` is drawn (none: the card itself), and what it reads:
+    // the card's title, "Open", or "Delete" ("Deleting" while it runs).
+    QRect partArea(const QRect &rect, Part part) const;
+    QString partName(const MeetingSessionHistoryListItem &item, Part part) const;
+    // Asks to open the meeting (the title, Open) or to delete it (Delete), as a click on the part
+    // does; false when the card takes no action now.
+    bool trigger(const MeetingSessionHistoryListItem &item, Part part);
     // Where on the current card the keyboard is: the card itself (none), its Open or its Delete.
     void setKeyboardPart(Part part) { m_keyboardPart = part; }
     Part keyboardPart() const { return m_keyboardPart; }

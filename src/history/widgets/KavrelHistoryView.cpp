@@ -103,7 +103,7 @@ void KavrelHistoryView::build()
     auto *listColumn = new QVBoxLayout(m_listPage);
     listColumn->setContentsMargins(0, 0, 0, 0);
     listColumn->setSpacing(16);
-    m_listView = new QListView;
+    m_listView = new KavrelHistorySessionList;
     m_model = new KavrelHistorySessionListModel(m_viewModel.get(), this);
     m_delegate = new KavrelHistorySessionCardDelegate(m_viewModel.get(), this);
     m_listView->setModel(m_model);
@@ -193,6 +193,8 @@ void KavrelHistoryView::setKeyboardPart(KavrelHistorySessionCardDelegate::Part p
         return;
     m_delegate->setKeyboardPart(part);
     m_listView->viewport()->update();
+    // The ring shows where the keyboard went; a screen reader is told.
+    m_listView->announceKeyboard();
 }
 
 void KavrelHistoryView::followDeletion()

@@ -3,6 +3,7 @@
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
+#include "history/widgets/KavrelHistorySessionList.h"
 #include "services/MeetingSessionHistoryTypes.h"
 
 #include <QMessageBox>
@@ -21,7 +22,6 @@ class KavrelHistorySessionListModel;
 class KavrelHistoryViewModel;
 class KavrelPill;
 class QLabel;
-class QListView;
 class QStackedLayout;
 class QVBoxLayout;
 
@@ -80,7 +80,7 @@ private:
     QStackedLayout *m_content = nullptr;
     QWidget *m_stateCard = nullptr;   // the loading, error or empty card
     QWidget *m_listPage = nullptr;
-    QListView *m_listView = nullptr;
+    KavrelHistorySessionList *m_listView = nullptr;
     QVBoxLayout *m_footerSlot = nullptr;
     QWidget *m_footer = nullptr;
     QVariantAnimation m_spinner;

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelAccessibleFactory.h"
 
+#include "kit/widgets/KavrelBoundedAccessible.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
 
 #include <QAbstractButton>
@@ -13,6 +14,7 @@ struct Registration
 {
     QAccessible::Role role = QAccessible::Client;
     bool isButton = false;
+    KavrelAccessibleFactory::Builder build = nullptr;
 };
 
 QHash<QString, Registration> &registrations()
@@ -74,7 +76,7 @@ class SegmentInterface final : public QAccessibleInterface, public QAccessibleAc
 public:
     SegmentInterface(KavrelSegmentedPicker *picker, int index) : m_picker(picker), m_index(index) {}
 
-    bool isValid() const override { return m_picker && m_index < m_picker->segmentCount(); }
+    bool isValid() const override { return m_picker && m_index >= 0 && m_index < m_picker->segmentCount(); }
     QObject *object() const override { return nullptr; }
     QWindow *window() const override { return parent() ? parent()->window() : nullptr; }
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_picker.data()); }
@@ -203,7 +205,9 @@ QAccessibleInterface *build(const QString &className, QObject *object)
         return nullptr;
     const auto registered = registrations().constFind(className);
     if (registered == registrations().cend())
-        return nullptr;
+        return KavrelBoundedAccessible::create(object);
+    if (registered->build)
+        return registered->build(static_cast<QWidget *>(object));
     if (auto *picker = qobject_cast<KavrelSegmentedPicker *>(object))
         return new PickerInterface(picker);
     if (auto *button = qobject_cast<QAbstractButton *>(object); button && registered->isButton)
@@ -213,17 +217,22 @@ QAccessibleInterface *build(const QString &className, QObject *object)
 
 void add(const QMetaObject &type, Registration registration)
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(build);
-        return true;
-    }();
-    Q_UNUSED(installed);
+    KavrelAccessibleFactory::install();
     registrations().insert(QString::fromLatin1(type.className()), registration);
 }
 
 } // namespace
 
 namespace KavrelAccessibleFactory {
+
+void install()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(build);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 void registerButton(const QMetaObject &type, QAccessible::Role role)
 {
@@ -233,6 +242,11 @@ void registerButton(const QMetaObject &type, QAccessible::Role role)
 void registerWidget(const QMetaObject &type, QAccessible::Role role)
 {
     add(type, Registration{role, false});
+}
+
+void registerInterface(const QMetaObject &type, Builder build)
+{
+    add(type, Registration{QAccessible::Client, false, build});
 }
 
 } // namespace KavrelAccessibleFactory

@@ -3,13 +3,23 @@
 #include <QAccessible>
 
 struct QMetaObject;
+class QWidget;
 
 // What a screen reader is told about the controls that paint themselves. Qt's own interface for
 // a checkable button toggles it without a click, so a setting that follows the button's clicks
 // never hears of it; and a painted widget is an unnamed filler unless told what it is. Each
 // control registers its class here once (its constructor does), and the interface built for it
 // reaches the control the way a user does.
+//
+// It also answers for the Qt widgets whose own interfaces take a child's index on trust (scroll
+// areas and item views, menus, menu buttons) with Qt's interface behind bounds
+// (KavrelBoundedAccessible.h).
 namespace KavrelAccessibleFactory {
+
+// Puts the factory in front of Qt's own. It must come after the QApplication, which installs Qt's;
+// the first registration does it too, but a window can hold a scroll area a screen reader reads
+// before any kit control is made.
+void install();
 
 // A button whose every accessible action (press, toggle) is a click, so whatever listens to
 // clicked() follows it. `role` is what it reads as (a check box for a switch, a radio button for
@@ -20,5 +30,9 @@ void registerButton(const QMetaObject &type, QAccessible::Role role);
 // accessible name. A segmented picker reads as a list of tabs, one for each segment's name,
 // whatever the role.
 void registerWidget(const QMetaObject &type, QAccessible::Role role);
+
+// A widget with an interface of its own, built by `build` for each widget of the class.
+using Builder = QAccessibleInterface *(*)(QWidget *widget);
+void registerInterface(const QMetaObject &type, Builder build);
 
 } // namespace KavrelAccessibleFactory

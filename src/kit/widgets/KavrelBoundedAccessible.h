@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QAccessible>
+#include <QAccessibleInterface>
+
+// What a screen reader reaches of the scroll areas (text views, item views), menus and menu
+// buttons: Qt's own interface for each of them, with every index a client gives checked first.
+// Qt 6.4 takes a child's index on trust in these: a scroll area reads its child list past the end
+// (its scroll bars come and go with the content, so a count a screen reader read a moment ago is
+// soon one too many), a menu reads index -1, a menu button hands out its menu as a child it does
+// not count, and a list answers a row out of range with no cell, which the accessibility bus
+// bridge then dereferences. Here an index out of range gives nothing; everything else is Qt's.
+//
+// The kit's accessibility factory builds one for each such widget, over the interface Qt builds
+// for it; Qt keeps its own in the cache beside this one and drops both when the widget goes.
+class KavrelBoundedAccessible final : public QAccessibleInterface, public QAccessibleTableInterface
+{
+public:
+    // The interface for `object`, or none when Qt's interface for it needs no checks (or when it
+    // is Qt's own being asked for).
+    static QAccessibleInterface *create(QObject *object);
+
+    bool isValid() const override;
+    QObject *object() const override;
+    QWindow *window() const override;
+    QList<QPair<QAccessibleInterface *, QAccessible::Relation>> relations(QAccessible::Relation match) const override;
+    QAccessibleInterface *focusChild() const override;
+    QAccessibleInterface *childAt(int x, int y) const override;
+    QAccessibleInterface *parent() const override;
+    QAccessibleInterface *child(int index) const override;
+    int childCount() const override;
+    int indexOfChild(const QAccessibleInterface *child) const override;
+    QString text(QAccessible::Text kind) const override;
+    void setText(QAccessible::Text kind, const QString &text) override;
+    QRect rect() const override;
+    QAccessible::Role role() const override;
+    QAccessible::State state() const override;
+    QColor foregroundColor() const override;
+    QColor backgroundColor() const override;
+    void *interface_cast(QAccessible::InterfaceType type) override;
+    void virtual_hook(int id, void *data) override;
+
+    // A cell out of range is one that is not valid (the bridge reads a cell's table-cell interface
+    // without checking for none); a row or column out of range is neither selected nor selectable.
+    QAccessibleInterface *caption() const override;
+    QAccessibleInterface *summary() const override;
+    QAccessibleInterface *cellAt(int row, int column) const override;
+    int selectedCellCount() const override;
+    QList<QAccessibleInterface *> selectedCells() const override;
+    QString columnDescription(int column) const override;
+    QString rowDescription(int row) const override;
+    int selectedColumnCount() const override;
+    int selectedRowCount() const override;
+    int columnCount() const override;
+    int rowCount() const override;
+    QList<int> selectedColumns() const override;
+    QList<int> selectedRows() const override;
+    bool isColumnSelected(int column) const override;
+    bool isRowSelected(int row) const override;
+    bool selectRow(int row) override;
+    bool selectColumn(int column) override;
+    bool unselectRow(int row) override;
+    bool unselectColumn(int column) override;
+    void modelChange(QAccessibleTableModelChangeEvent *event) override;
+
+private:
+    explicit KavrelBoundedAccessible(QAccessibleInterface *qtInterface);
+
+    bool hasRow(int row) const { return row >= 0 && row < rowCount(); }
+    bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
+
+    // Qt's interface: the cache owns it and deletes it with this one when the object goes.
+    QAccessibleInterface *m_qt;
+    QAccessibleTableInterface *m_qtTable;
+};

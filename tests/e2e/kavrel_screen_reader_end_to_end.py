@@ -1,0 +1,186 @@
+#!/usr/bin/python3
+"""The real kavrel under a screen reader that never stops reading: a second accessibility client
+walks the whole accessibility tree without a pause (atspi_tree_walker.py), asking every part for
+children out of range and at the counts it read a round before, while a meeting runs, the
+protocol panel fills and falls back to its local text when the AI service fails, the meeting
+stops, and History opens a card and deletes it. The program must stay up under the sanitizers,
+and Tab on a History card must reach its "Открыть" as a named, focused button of the card.
+
+Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services.
+"""
+import json
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
+
+Failure = e2e.Failure
+pyatspi = e2e.pyatspi
+
+LAST_TURN = "Please send your questions"
+PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
+
+
+class ScreenReaderRun(e2e.Run):
+    screenshot_prefix = "reader-"
+
+    # ---- the second client ----
+    def start_walker(self):
+        self.walker_stop = os.path.join(self.work, "walker.stop")
+        self.walker_report = os.path.join(self.work, "walker.json")
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_tree_walker.py")
+        self.walker = self.start(["/usr/bin/python3", script, "--pid", str(self.kavrel.pid),
+                                  "--stop-file", self.walker_stop, "--report", self.walker_report])
+
+    def walker_read(self):
+        try:
+            with open(self.walker_report) as report:
+                return json.load(report)
+        except (OSError, ValueError):
+            return {"tables": 0}
+
+    def stop_walker(self):
+        open(self.walker_stop, "w").close()
+        try:
+            self.walker.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            raise Failure("the second accessibility client did not finish its round")
+        return self.walker_read()
+
+    def while_listening_setup_shows(self):
+        # The sheet's language pickers hold the only lists with cells: the client walks them
+        # before the sheet closes.
+        self.wait_for("the second client at the language lists", lambda: self.walker_read()["tables"] > 0)
+
+    def alive(self, what):
+        if self.kavrel.poll() is not None:
+            raise Failure("kavrel ended with %d while %s" % (self.kavrel.returncode, what))
+        if not os.path.exists(self.walker_stop) and self.walker.poll() is not None:
+            raise Failure("the second accessibility client ended while %s" % what)
+
+    # ---- looking ----
+    def enabled(self, node):
+        try:
+            return node.getState().contains(pyatspi.STATE_ENABLED)
+        except Exception:
+            return False
+
+    def focused(self, node):
+        try:
+            return node.getState().contains(pyatspi.STATE_FOCUSED)
+        except Exception:
+            return False
+
+    def wait_for(self, what, check, timeout=30.0):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            self.alive(what)
+            value = check()
+            if value:
+                return value
+            time.sleep(0.5)
+        self.dump_tree(what)
+        raise Failure(what)
+
+    def tool(self, name):
+        """The transcript column's button of an AI tool (the first of the two columns')."""
+        buttons = [node for title, node in self.find_all("push button") if title == name]
+        return buttons[0] if buttons else None
+
+    def card_button(self, name, focused=False):
+        """A History card's button of that name (a child of the card), the focused one if asked."""
+        for node in self.nodes():
+            try:
+                if node.getRoleName() != "push button" or node.name != name or not self.on_card(node):
+                    continue
+            except Exception:
+                continue
+            if not focused or self.focused(node):
+                return node
+        return None
+
+    def confirmation_button(self):
+        """The confirmation's "Удалить" (not a card's)."""
+        for name, node in self.find_all("push button"):
+            if name == "Удалить" and not self.on_card(node):
+                return node
+        return None
+
+    def meetings(self):
+        return [meeting for meeting in self.state()["meetings"] if meeting.get("status") != "deleted"]
+
+    # ---- the run ----
+    def run(self):
+        self.forget_saved_sign_in()
+        self.start_backend()
+        self.sign_in()
+        self.start_walker()
+
+        # A meeting runs: turns fill the transcript and translation columns.
+        self.start_listening_with_microphone()
+        self.wait_for("turns", lambda: self.count_containing(LAST_TURN) >= 2, timeout=45)
+        self.screenshot("turns")
+
+        # The protocol panel fills, then falls back to its local text while the AI service fails.
+        self.press(self.wait_for("protocol enabled", lambda: self.enabled(self.tool("Протокол")) and self.tool("Протокол")))
+        self.wait_for("protocol saved", lambda: [m for m in self.meetings() if m.get("protocolText")], timeout=45)
+        self.screenshot("protocol")
+        self.post("/e2e/ai/failing")
+        self.press(self.wait_for("protocol enabled again",
+                                 lambda: self.enabled(self.tool("Протокол")) and self.tool("Протокол")))
+        self.find(contains=PROTOCOL_NOTICE, timeout=60, what="local protocol notice")
+        self.screenshot("protocol-fallback")
+        self.post("/e2e/ai/up")
+
+        # The meeting stops.
+        self.press(self.find(role="push button", contains="Остановить", what="stop button"))
+        self.find(role="push button", contains="Начать прослушивание", timeout=30, what="start button after stop")
+        self.alive("the meeting stopped")
+
+        # History: Tab goes from the search field to the card, then to its Open, which a screen
+        # reader finds as the card's focused button.
+        self.press(self.find(role="push button", contains="История", what="history section"))
+        self.wait_for_history_list()
+        self.find(role="list item", contains="Good morning", timeout=30, what="meeting in history")
+        self.click(self.find(role="text", what="search field"))
+        subprocess.run(["xdotool", "key", "--delay", "150", "Tab", "Tab"], check=True)
+        self.wait_for("Открыть focused", lambda: self.card_button("Открыть", focused=True), timeout=15)
+        self.screenshot("history-open-focused")
+
+        # Return opens the card; Escape closes it.
+        subprocess.run(["xdotool", "key", "Return"], check=True)
+        self.find(contains=LAST_TURN, timeout=30, what="transcript of the saved meeting")
+        self.screenshot("history-detail")
+        subprocess.run(["xdotool", "key", "Escape"], check=True)
+        time.sleep(1)
+
+        # The card's Delete, pressed as a screen reader presses it, asks; "Удалить" deletes.
+        self.press(self.wait_for("card's delete button", lambda: self.card_button("Удалить")))
+        confirm = self.wait_for("delete confirmation", self.confirmation_button)
+        self.screenshot("history-delete-confirmation")
+        self.press(confirm)
+        self.wait_for("meeting deleted", lambda: not self.meetings(), timeout=30)
+        self.wait_for("card gone", lambda: not self.find_all("list item"), timeout=30)
+        self.screenshot("history-deleted")
+
+        # The second client read the whole time; the program is still up.
+        report = self.stop_walker()
+        print("  second client: %s" % json.dumps(report), flush=True)
+        if report["lost"]:
+            raise Failure("the program stopped answering the second client: %s" % report["lost"])
+        if report["rounds"] < 3 or report["parts"] < 100 or not report["tables"]:
+            raise Failure("the second client read too little: %s" % report)
+        self.alive("the second client stopped")
+
+        # Quit from the tray: the program ends by itself, without a sanitizer's report.
+        self.tray_menu("quit", ["Up"])
+        code = self.kavrel.wait(timeout=30)
+        if code != 0:
+            raise Failure("kavrel ended with %d" % code)
+
+
+if __name__ == "__main__":
+    sys.exit(e2e.main(ScreenReaderRun))

@@ -1,0 +1,63 @@
+#include "AccessibilityBus.h"
+
+#include <QTest>
+
+#include <utility>
+
+namespace AccessibilityBus {
+
+namespace {
+
+QList<Event> &events()
+{
+    static QList<Event> list;
+    return list;
+}
+
+void record(QAccessibleEvent *event)
+{
+    QAccessibleInterface *accessible = event->accessibleInterface();
+    if (!accessible || !accessible->isValid())
+        return;
+    QAccessibleInterface *parent = accessible->parent();
+    events().append({event->type(), QAccessible::uniqueId(accessible), accessible->role(),
+                     accessible->text(QAccessible::Name), parent ? parent->text(QAccessible::Name) : QString()});
+}
+
+} // namespace
+
+Listener::Listener(bool hear)
+    : m_hears(hear)
+{
+    // Qt's bridge joins the bus when it appears, and speaks on it whether or not a reader says
+    // it listens.
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    // The bus starts the registry daemon, which may outlive it: none of them may hold the test's
+    // output open, or the test runner waits for it.
+    m_launcher.setStandardInputFile(QProcess::nullDevice());
+    m_launcher.setStandardOutputFile(QProcess::nullDevice());
+    m_launcher.setStandardErrorFile(QProcess::nullDevice());
+    m_launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
+    QVERIFY2(m_launcher.waitForStarted(), "at-spi-bus-launcher did not start (scripts/install-deps installs at-spi2-core)");
+    QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 10000);
+    events().clear();
+    if (hear)
+        m_previous = QAccessible::installUpdateHandler(record);
+}
+
+Listener::~Listener()
+{
+    if (m_hears)
+        QAccessible::installUpdateHandler(m_previous);
+    events().clear();
+    m_launcher.terminate();
+    if (!m_launcher.waitForFinished(5000))
+        m_launcher.kill();
+}
+
+QList<Event> Listener::take()
+{
+    return std::exchange(events(), {});
+}
+
+} // namespace AccessibilityBus
