@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -127,6 +128,15 @@ std::vector<qint16> samplesOf(const QList<QByteArray> &chunks)
     return samplesOf(all);
 }
 
+std::vector<qint16> samplesOf(const std::vector<float> &decoded)
+{
+    std::vector<qint16> samples;
+    samples.reserve(decoded.size());
+    for (float sample : decoded)
+        samples.push_back(qint16(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
+    return samples;
+}
+
 QByteArray chunkOf(const std::vector<qint16> &samples)
 {
     return QByteArray(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
@@ -214,9 +224,10 @@ std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sa
     return onsets;
 }
 
-ReadBack readBack(const QString &path)
+ReadBack readBack(const QString &path, qint64 keepFrom)
 {
     ReadBack result;
+    result.firstKept = keepFrom;
     AVFormatContext *format = nullptr;
     const QByteArray utf8Path = path.toUtf8();
     if (avformat_open_input(&format, utf8Path.constData(), nullptr, nullptr) < 0)
@@ -254,11 +265,12 @@ ReadBack readBack(const QString &path)
     AVFrame *frame = av_frame_alloc();
     const auto drain = [&] {
         while (avcodec_receive_frame(context, frame) == 0) {
+            const qint64 first = result.decodedSamples;
             result.decodedSamples += frame->nb_samples;
             if (frame->format == AV_SAMPLE_FMT_FLTP || frame->format == AV_SAMPLE_FMT_FLT) {
                 const auto *data = reinterpret_cast<const float *>(frame->data[0]);
                 const int stride = frame->format == AV_SAMPLE_FMT_FLT ? frame->ch_layout.nb_channels : 1;
-                for (int i = 0; i < frame->nb_samples; ++i)
+                for (int i = int(std::clamp<qint64>(keepFrom - first, 0, frame->nb_samples)); i < frame->nb_samples; ++i)
                     result.samples.push_back(data[i * stride]);
             }
             av_frame_unref(frame);

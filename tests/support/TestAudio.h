@@ -43,6 +43,8 @@ std::optional<QString> pactl(const QStringList &arguments);
 std::vector<qint16> samplesOf(const QByteArray &chunk);
 // Samples of chunks one after the other (the audio frames a relay received).
 std::vector<qint16> samplesOf(const QList<QByteArray> &chunks);
+// Decoded samples (a recording read back) as 16-bit ones.
+std::vector<qint16> samplesOf(const std::vector<float> &decoded);
 QByteArray chunkOf(const std::vector<qint16> &samples);
 
 // Power of one frequency relative to the whole signal's power (0 … about 1).
@@ -67,9 +69,12 @@ struct ReadBack
     int channels = 0;
     double containerDuration = -1; // seconds, -1 when unknown
     qint64 decodedSamples = 0;
-    std::vector<float> samples; // decoded, first channel
+    std::vector<float> samples; // decoded, first channel, from firstKept on
+    qint64 firstKept = 0;
     bool decodeError = false;   // decoding stopped on damaged data
 };
-ReadBack readBack(const QString &path);
+// Decodes the whole file; keeps the samples from `keepFrom` on (a recording of hours is read
+// for its length without holding all of it).
+ReadBack readBack(const QString &path, qint64 keepFrom = 0);
 
 } // namespace TestAudio
