@@ -91,6 +91,10 @@ Blocks blocksOf(const std::vector<Events::Event> &events)
             continue;
         }
         const qsizetype samples = event.chunk.size() / 2;
+        // Less than half a block is the end of the run before: what the resampler still held of
+        // it when the gate shut.
+        if (samples < 80)
+            continue;
         const std::size_t count = std::size_t(std::max(1, qRound(double(samples) / 160.0)));
         if (count > blocks.size() - carried) {
             result.consistent = false;
