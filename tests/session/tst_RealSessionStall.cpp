@@ -58,7 +58,8 @@ void tst_RealSessionStall::aStallOfMinutesIsRecordedAsSilence()
     const int realStall = qEnvironmentVariableIntValue("KAVREL_REAL_STALL_SECONDS");
     const QString dir = m_files.path();
     const QString before = TestAudio::makeTone(dir, QStringLiteral("before.wav"), 440, 1.0, 48000, 2, -6);
-    const QString pause = TestAudio::makeSilence(dir, QStringLiteral("pause.wav"), 3.0, 48000, 2);
+    const double pauseSeconds = 5.0;
+    const QString pause = TestAudio::makeSilence(dir, QStringLiteral("pause.wav"), pauseSeconds, 48000, 2);
     const QString after = TestAudio::makeTone(dir, QStringLiteral("after.wav"), 1500, 1.0, 48000, 2, -6);
     QVERIFY(!before.isEmpty() && !pause.isEmpty() && !after.isEmpty());
     const QString program = TestAudio::concatenate(dir, QStringLiteral("program.wav"), {before, pause, after});
@@ -109,16 +110,22 @@ void tst_RealSessionStall::aStallOfMinutesIsRecordedAsSilence()
         // Each play starts after a moment of its own.
         leeway = 1.0;
     } else {
-        // In the middle of the pause between the tones the program stands still for two minutes
-        // and a bit, as the capture sees it: the pause and the second tone come that much later.
+        // In the pause between the tones the program stands still for two minutes and a bit,
+        // as the capture sees it: the rest of the pause and the second tone come that much
+        // later. The first tone has reached the speech stream, and ended, by then.
         stallSeconds = 125;
         const auto player = TestAudio::startPlaying(m_sink, program);
         QVERIFY(player);
-        QTest::qWait(2500);
+        const auto heard = [&rig] {
+            const std::vector<qint16> streamed = TestAudio::samplesOf(rig.relay.audioFrames(0));
+            return std::any_of(streamed.begin(), streamed.end(), [](qint16 sample) { return std::abs(sample) > 8000; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(heard(), 15000);
+        QTest::qWait(2000);
         ahead->store(std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(stallSeconds))
                          .count());
         QTRY_VERIFY_WITH_TIMEOUT(player->state() == QProcess::NotRunning, 15000);
-        apart = 4.0 + stallSeconds;
+        apart = 1.0 + pauseSeconds + stallSeconds;
         leeway = 0.15;
     }
     QTest::qWait(500);
@@ -136,10 +143,15 @@ void tst_RealSessionStall::aStallOfMinutesIsRecordedAsSilence()
     QFile::remove(*model.lastRecordingPath());
     QVERIFY(recording.opened && !recording.decodeError && recording.sampleRate > 0);
     const double rate = recording.sampleRate;
-    const std::vector<qint16> recorded = TestAudio::samplesOf(recording.samples);
     const double recordedSeconds = double(recording.decodedSamples) / rate;
-    const double beforeAt = double(TestAudio::toneOnset(recorded, rate, 440)) / rate;
-    const double afterAt = double(TestAudio::toneOnset(recorded, rate, 1500)) / rate;
+    // (Found in short windows: where the capture's times stray, the mixer stretches a source by
+    // up to 1 % until they agree again, and a tone's pitch moves with it.)
+    const auto onset = [&recording, rate](double frequency) {
+        const std::vector<double> onsets = TestAudio::toneBurstOnsets(recording.samples, rate, frequency, 1.0);
+        return onsets.empty() ? -1.0 : onsets.front();
+    };
+    const double beforeAt = onset(440);
+    const double afterAt = onset(1500);
     const QString figures = QStringLiteral("session %1 s with a stall of %2 s, recorded %3 s, tones at %4 s and %5 s")
                                 .arg(sessionSeconds, 0, 'f', 2).arg(stallSeconds, 0, 'f', 2).arg(recordedSeconds, 0, 'f', 2)
                                 .arg(beforeAt, 0, 'f', 2).arg(afterAt, 0, 'f', 2);
@@ -153,10 +165,9 @@ void tst_RealSessionStall::aStallOfMinutesIsRecordedAsSilence()
     QVERIFY2(std::abs(afterAt - beforeAt - apart) < leeway, qPrintable(figures + QStringLiteral(", played %1 s apart").arg(apart)));
     // Between them, silence: the output was idle, and then the program stood still. (The coder
     // spreads each edge of a tone over a frame or two.)
-    const auto gapFrom = std::size_t((beforeAt + 1.25) * rate);
-    const auto gapTo = std::size_t((afterAt - 0.2) * rate);
-    QVERIFY(gapTo > gapFrom + std::size_t(stallSeconds * rate));
-    QVERIFY2(TestAudio::rms(recorded, gapFrom, gapTo - gapFrom) < 0.0005, qPrintable(figures));
+    QVERIFY(afterAt - beforeAt > stallSeconds + 1.45);
+    const QString sound = TestAudio::soundIn(recording.samples, rate, beforeAt + 1.25, afterAt - 0.2, 0);
+    QVERIFY2(sound.isEmpty(), qPrintable(figures + QStringLiteral(", ") + sound));
 
     const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
     QTRY_VERIFY_WITH_TIMEOUT(settled(model.companionSet()->history()->saveTask())

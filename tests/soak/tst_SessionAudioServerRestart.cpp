@@ -21,46 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
-#include <cmath>
-
-namespace {
-
-// Where, in seconds, the first half second in which no sample is louder than `level` begins, at
-// or after `from` seconds (-1 when there is none).
-template<typename Sample>
-double quietFrom(const std::vector<Sample> &samples, double sampleRate, double from, double level)
-{
-    const auto run = std::size_t(sampleRate / 2);
-    std::size_t quiet = 0;
-    for (auto i = std::size_t(std::max(0.0, from * sampleRate)); i < samples.size(); ++i) {
-        quiet = std::abs(double(samples[i])) <= level ? quiet + 1 : 0;
-        if (quiet == run)
-            return double(i + 1 - run) / sampleRate;
-    }
-    return -1;
-}
-
-// Where, in seconds, the first sample louder than `level` lies between `from` and `to` seconds,
-// with the samples around it; empty when the stretch is silent throughout.
-template<typename Sample>
-QString soundIn(const std::vector<Sample> &samples, double sampleRate, double from, double to, double level)
-{
-    const auto first = std::size_t(std::max(0.0, from * sampleRate));
-    const auto last = std::min(samples.size(), std::size_t(std::max(0.0, to * sampleRate)));
-    for (std::size_t i = first; i < last; ++i) {
-        if (std::abs(double(samples[i])) <= level)
-            continue;
-        QStringList around;
-        for (std::size_t j = i > 0 ? i - 1 : 0; j < std::min(last, i + 4); ++j)
-            around << QString::number(double(samples[j]));
-        return QStringLiteral("sound at %1 s in the silence from %2 to %3 s: %4")
-            .arg(double(i) / sampleRate, 0, 'f', 3).arg(from, 0, 'f', 3).arg(to, 0, 'f', 3).arg(around.join(QStringLiteral(", ")));
-    }
-    return {};
-}
-
-} // namespace
 
 class tst_SessionAudioServerRestart final : public QObject
 {
@@ -148,9 +108,9 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     // From where the first tone was cut off to the second nothing sounds: the time the server was
     // away is silence, and the output was idle after it. No scrap of the first tone lands in it.
     // (The onsets are found on a grid of 50 ms.)
-    const double streamedCut = quietFrom(streamed, 16000, beforeAt / 16000.0, 0);
+    const double streamedCut = TestAudio::quietFrom(streamed, 16000, beforeAt / 16000.0, 0);
     QVERIFY2(streamedCut > 0 && streamedCut < afterAt / 16000.0, qPrintable(QString::number(streamedCut)));
-    const QString streamedScrap = soundIn(streamed, 16000, streamedCut, afterAt / 16000.0 - 0.1, 0);
+    const QString streamedScrap = TestAudio::soundIn(streamed, 16000, streamedCut, afterAt / 16000.0 - 0.1, 0);
     QVERIFY2(streamedScrap.isEmpty(), qPrintable(streamedScrap));
 
     // The recording holds both tones too, in order. (Its length is not the stream's: under
@@ -166,9 +126,9 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     // The same silence in the recording; the coder spreads each edge of a tone over a frame or
     // two (64 ms each).
     const double rate = recording.sampleRate;
-    const double recordedCut = quietFrom(recording.samples, rate, recordedBeforeAt / rate, 0);
+    const double recordedCut = TestAudio::quietFrom(recording.samples, rate, recordedBeforeAt / rate, 0);
     QVERIFY2(recordedCut > 0 && recordedCut < recordedAfterAt / rate, qPrintable(QString::number(recordedCut)));
-    const QString recordedScrap = soundIn(recording.samples, rate, recordedCut, recordedAfterAt / rate - 0.2, 0);
+    const QString recordedScrap = TestAudio::soundIn(recording.samples, rate, recordedCut, recordedAfterAt / rate - 0.2, 0);
     QVERIFY2(recordedScrap.isEmpty(), qPrintable(recordedScrap));
     // The time the server was away (more than 2.5 s) stays in the recording as silence: it
     // lasts about as long as the session. (Its capture starts a moment after the session does,

@@ -224,6 +224,60 @@ std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sa
     return onsets;
 }
 
+namespace {
+
+template<typename Sample>
+double quietFromOf(const std::vector<Sample> &samples, double sampleRate, double from, double level)
+{
+    const auto run = std::size_t(sampleRate / 2);
+    std::size_t quiet = 0;
+    for (auto i = std::size_t(std::max(0.0, from * sampleRate)); i < samples.size(); ++i) {
+        quiet = std::abs(double(samples[i])) <= level ? quiet + 1 : 0;
+        if (quiet == run)
+            return double(i + 1 - run) / sampleRate;
+    }
+    return -1;
+}
+
+template<typename Sample>
+QString soundInOf(const std::vector<Sample> &samples, double sampleRate, double from, double to, double level)
+{
+    const auto first = std::size_t(std::max(0.0, from * sampleRate));
+    const auto last = std::min(samples.size(), std::size_t(std::max(0.0, to * sampleRate)));
+    for (std::size_t i = first; i < last; ++i) {
+        if (std::abs(double(samples[i])) <= level)
+            continue;
+        QStringList around;
+        for (std::size_t j = i > 0 ? i - 1 : 0; j < std::min(last, i + 4); ++j)
+            around << QString::number(double(samples[j]));
+        return QStringLiteral("sound at %1 s in the silence from %2 to %3 s: %4")
+            .arg(double(i) / sampleRate, 0, 'f', 3).arg(from, 0, 'f', 3).arg(to, 0, 'f', 3).arg(around.join(QStringLiteral(", ")));
+    }
+    return {};
+}
+
+} // namespace
+
+double quietFrom(const std::vector<qint16> &samples, double sampleRate, double from, double level)
+{
+    return quietFromOf(samples, sampleRate, from, level);
+}
+
+double quietFrom(const std::vector<float> &samples, double sampleRate, double from, double level)
+{
+    return quietFromOf(samples, sampleRate, from, level);
+}
+
+QString soundIn(const std::vector<qint16> &samples, double sampleRate, double from, double to, double level)
+{
+    return soundInOf(samples, sampleRate, from, to, level);
+}
+
+QString soundIn(const std::vector<float> &samples, double sampleRate, double from, double to, double level)
+{
+    return soundInOf(samples, sampleRate, from, to, level);
+}
+
 ReadBack readBack(const QString &path, qint64 keepFrom)
 {
     ReadBack result;

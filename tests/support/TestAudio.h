@@ -59,6 +59,15 @@ qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double f
 std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
                                     double quietSeconds);
 
+// Where, in seconds, the first half second in which no sample is louder than `level` begins, at
+// or after `from` seconds (-1 when there is none).
+double quietFrom(const std::vector<qint16> &samples, double sampleRate, double from, double level);
+double quietFrom(const std::vector<float> &samples, double sampleRate, double from, double level);
+// The first sample louder than `level` between `from` and `to` seconds, where it lies and the
+// samples around it, in words; empty when the stretch is silent throughout.
+QString soundIn(const std::vector<qint16> &samples, double sampleRate, double from, double to, double level);
+QString soundIn(const std::vector<float> &samples, double sampleRate, double from, double to, double level);
+
 // A recording read back.
 struct ReadBack
 {
