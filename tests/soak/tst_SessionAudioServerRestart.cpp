@@ -62,11 +62,12 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     QElapsedTimer session;
     session.start();
     QTest::qWait(200);
-    // The server goes while the first tone plays: the capture holds some of it when the stream
-    // is cut.
+    // The server goes while the first tone plays, once it is heard: the capture holds some of
+    // it when the stream is cut.
     const auto playingBefore = TestAudio::startPlaying(m_sink, before);
     QVERIFY(playingBefore);
-    QTest::qWait(1200);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAudio::peak(TestAudio::samplesOf(relay.audioFrames(0))) > 8000, 15000);
+    QTest::qWait(500);
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     {

@@ -193,6 +193,14 @@ double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t cou
     return std::sqrt(sum / double(count));
 }
 
+int peak(const std::vector<qint16> &samples)
+{
+    int largest = 0;
+    for (qint16 sample : samples)
+        largest = std::max(largest, std::abs(int(sample)));
+    return largest;
+}
+
 qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency)
 {
     const std::size_t window = std::size_t(sampleRate / 10);

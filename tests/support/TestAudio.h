@@ -52,6 +52,8 @@ double toneShare(const float *samples, std::size_t count, double sampleRate, dou
 double toneShare(const std::vector<qint16> &samples, std::size_t from, std::size_t count, double sampleRate,
                  double frequency);
 double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t count); // 0 … 1
+// The largest magnitude among the samples (0 when there are none).
+int peak(const std::vector<qint16> &samples);
 // Start, in samples, of the first stretch of 0.1 s where the tone is loud and dominates (or -1).
 qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency);
 // Where, in seconds, each burst of the tone begins: a 20 ms window in which the tone is loud and
