@@ -109,3 +109,16 @@ QByteArray AudioChunkEncoder::encodeAvailable(const AudioPCMBuffer &pcmBuffer)
     chunk.truncate(qsizetype(produced) * 2);
     return chunk;
 }
+
+QByteArray AudioChunkEncoder::flush()
+{
+    if (!m_converter)
+        return {};
+    const int capacity = std::max(swr_get_out_samples(m_converter.get(), 0), 0) + 32;
+    QByteArray chunk(qsizetype(capacity) * 2, Qt::Uninitialized);
+    uint8_t *output = reinterpret_cast<uint8_t *>(chunk.data());
+    const int produced = swr_convert(m_converter.get(), &output, capacity, nullptr, 0);
+    releaseConverter();
+    chunk.truncate(qsizetype(std::max(produced, 0)) * 2);
+    return chunk;
+}

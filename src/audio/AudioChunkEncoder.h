@@ -36,6 +36,11 @@ public:
     // empty chunk instead of a failure. Capture uses this form: a short fragment is no fault.
     QByteArray encodeAvailable(const AudioPCMBuffer &pcmBuffer);
 
+    // What the resampler still holds of the audio given so far (a few samples, or none), for
+    // when that audio ends here: the source stopped or lost audio. The next buffer starts a new
+    // resampler, so nothing of this audio comes out with later audio.
+    QByteArray flush();
+
 private:
     struct AudioFormatSignature
     {

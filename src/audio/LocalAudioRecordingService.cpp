@@ -16,13 +16,16 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 // One recording. writer, recordingError and keptFile are touched only on the worker,
-// backlogError, batch and stopReported only on the main thread; the two atomics by both.
+// backlogError, batch, silentSamples and stopReported only on the main thread; the atomics by
+// both.
 struct LocalAudioRecordingService::Session
 {
     std::unique_ptr<M4AAudioFileWriter> writer;
@@ -35,11 +38,29 @@ struct LocalAudioRecordingService::Session
     // Given up on the main thread: the worker writes nothing more of it.
     std::atomic<bool> abandoned = false;
     std::exception_ptr backlogError;
-    // Chunks gathered until there is enough to wake the worker for.
+    // Chunks gathered until there is enough to wake the worker for, or silence gathered as its
+    // length: one of the two is empty, as each is handed over before the other is gathered.
     QByteArray batch;
+    qint64 silentSamples = 0;
+    // Silence handed to the worker and not yet taken up: more silence waits for it (a long
+    // stretch handed over at once becomes one piece of work, not thousands).
+    std::atomic<bool> silenceWaiting = false;
 };
 
 namespace {
+
+// Nothing but zero samples (an odd last byte aside, which is never written).
+bool isSilent(const QByteArray &chunk)
+{
+    static constexpr char zeros[1024] = {};
+    const qsizetype bytes = chunk.size() / 2 * 2;
+    for (qsizetype at = 0; at < bytes; at += qsizetype(sizeof zeros)) {
+        const auto count = std::size_t(std::min<qsizetype>(bytes - at, qsizetype(sizeof zeros)));
+        if (std::memcmp(chunk.constData() + at, zeros, count) != 0)
+            return false;
+    }
+    return true;
+}
 
 struct FinishResult
 {
@@ -80,7 +101,7 @@ void LocalAudioRecordingService::setMaximumQueuedAudio(std::chrono::milliseconds
 LocalAudioRecordingService::~LocalAudioRecordingService()
 {
     if (m_session)
-        queueBatch(m_session);
+        queueGathered(m_session);
     // Whatever is queued is written first (audio, and the finish or cancel of a recording
     // someone still awaits); then the file is completed. The queue would drop those jobs.
     std::shared_ptr<Session> session = std::move(m_session);
@@ -107,7 +128,7 @@ QString LocalAudioRecordingService::fileName(const QDateTime &startedAt)
 void LocalAudioRecordingService::startRecording(bool isEnabled)
 {
     if (std::shared_ptr<Session> previous = std::move(m_session)) {
-        queueBatch(previous);
+        queueGathered(previous);
         m_queue.async([previous] { previous->writer.reset(); });
     }
     m_session.reset();
@@ -130,6 +151,14 @@ QCoro::Task<void> LocalAudioRecordingService::appendMixedAudio(QByteArray chunk)
     std::shared_ptr<Session> session = m_session;
     if (!session || chunk.isEmpty() || session->backlogError)
         co_return;
+    if (isSilent(chunk)) {
+        queueBatch(session);
+        session->silentSamples += chunk.size() / 2;
+        if (session->silentSamples * 2 >= batchBytes && !session->silenceWaiting)
+            queueSilence(session);
+        co_return;
+    }
+    queueSilence(session);
     const qint64 bytes = chunk.size();
     if (session->queuedBytes.load() + bytes > m_maximumQueuedBytes) {
         session->backlogError = std::make_exception_ptr(SystemAudioCaptureError::failedToWriteAudioFile(AVERROR(ETIMEDOUT)));
@@ -155,20 +184,44 @@ void LocalAudioRecordingService::queueBatch(const std::shared_ptr<Session> &sess
         return;
     m_queue.async([this, session, chunk = std::exchange(session->batch, QByteArray())] {
         session->queuedBytes -= chunk.size();
-        if (session->abandoned || !session->writer || session->recordingError)
-            return;
-        try {
-            session->writer->append(chunk);
-        } catch (...) {
-            const std::exception_ptr failure = std::current_exception();
-            session->recordingError = failure;
-            qCWarning(KavrelDiagnostics::audio()).noquote() << "recording stopped:" << errorMessage(failure);
-            keepWrittenPart(*session);
-            // A call queued to this object is dropped with it.
-            QMetaObject::invokeMethod(this, [this, session, failure] { reportStopped(session, failure); },
-                                      Qt::QueuedConnection);
-        }
+        write(session, [&chunk](M4AAudioFileWriter &writer) { writer.append(chunk); });
     });
+}
+
+void LocalAudioRecordingService::queueSilence(const std::shared_ptr<Session> &session)
+{
+    if (session->silentSamples == 0)
+        return;
+    session->silenceWaiting = true;
+    m_queue.async([this, session, samples = std::exchange(session->silentSamples, 0)] {
+        session->silenceWaiting = false;
+        for (qint64 left = samples; left > 0 && !session->abandoned; left -= silenceStepSamples)
+            write(session, [left](M4AAudioFileWriter &writer) { writer.appendSilence(std::min(left, silenceStepSamples)); });
+    });
+}
+
+void LocalAudioRecordingService::queueGathered(const std::shared_ptr<Session> &session)
+{
+    queueBatch(session);
+    queueSilence(session);
+}
+
+void LocalAudioRecordingService::write(const std::shared_ptr<Session> &session,
+                                       const std::function<void(M4AAudioFileWriter &)> &piece)
+{
+    if (session->abandoned || !session->writer || session->recordingError)
+        return;
+    try {
+        piece(*session->writer);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        session->recordingError = failure;
+        qCWarning(KavrelDiagnostics::audio()).noquote() << "recording stopped:" << errorMessage(failure);
+        keepWrittenPart(*session);
+        // A call queued to this object is dropped with it.
+        QMetaObject::invokeMethod(this, [this, session, failure] { reportStopped(session, failure); },
+                                  Qt::QueuedConnection);
+    }
 }
 
 // On the worker, after a failure: the file keeps what was wholly written.
@@ -200,7 +253,7 @@ QCoro::Task<std::optional<QUrl>> LocalAudioRecordingService::finishRecording()
     // The worker may be stuck on the disk: say so now rather than wait for it.
     if (session->backlogError)
         std::rethrow_exception(session->backlogError);
-    queueBatch(session);
+    queueGathered(session);
     QFuture<FinishResult> future = m_queue.run([session] {
         FinishResult result;
         if (session->recordingError) {
@@ -241,6 +294,8 @@ QCoro::Task<void> LocalAudioRecordingService::cancel()
     m_session.reset();
     if (!session)
         co_return;
+    // What is queued for it is not written any more (a long silence among it).
+    session->abandoned = true;
     QFuture<void> future = m_queue.run([session] {
         if (session->writer)
             session->writer->discard();

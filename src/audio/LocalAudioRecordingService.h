@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 
+class M4AAudioFileWriter;
+
 // Keeps the mixed audio of a listening session as an M4A file in the user's Downloads folder,
 // under "КАВРЕЛ", named after the local time the recording started.
 //
@@ -31,6 +33,11 @@
 // recording fails the same way, and finishRecording() reports it without waiting for the
 // disk (what was written is kept whenever the disk answers again). Appending never fails nor
 // waits, so the live transcript goes on.
+//
+// Silence (a chunk of nothing but zero samples) waits as its length, not as bytes, and does not
+// count towards that bound: a stretch without audio of any length (a process that stood still
+// for an hour, then handed the mixer that hour at once) is recorded whole, and waits for the
+// worker as no more than a count of samples; the worker encodes it far faster than real time.
 class LocalAudioRecordingService final : public QObject
 {
     Q_OBJECT
@@ -42,6 +49,9 @@ public:
     // Chunks go to the worker a quarter of a second at a time (16 kHz mono, 2 bytes a sample):
     // one wake-up of it for about four chunks rather than one for each.
     static constexpr qsizetype batchBytes = 16000 * 2 / 4;
+    // Silence is encoded this much at a time (16 kHz samples), so a recording given up meanwhile
+    // is let go of soon.
+    static constexpr qint64 silenceStepSamples = 16000 * 10;
 
     explicit LocalAudioRecordingService(QObject *parent = nullptr);
     // The clock names the files (tests pass a fixed one).
@@ -67,8 +77,9 @@ public:
     QCoro::Task<void> cancel();
 
 
-    // Audio bytes queued for the worker and not yet taken up by it: a source faster than real
-    // time (a replay, a long test) keeps this low rather than run into the backlog limit.
+    // Audio bytes queued for the worker and not yet taken up by it (silence, queued as its
+    // length, holds none): a source faster than real time (a replay, a long test) keeps this
+    // low rather than run into the backlog limit.
     qint64 queuedBytes() const;
 
     // Downloads/КАВРЕЛ (the home folder stands in for a missing Downloads folder).
@@ -83,8 +94,12 @@ Q_SIGNALS:
 private:
     struct Session;
 
-    // Hands the gathered chunks of the session to the worker.
+    // Hands the gathered chunks of the session to the worker, or the gathered silence.
     void queueBatch(const std::shared_ptr<Session> &session);
+    void queueSilence(const std::shared_ptr<Session> &session);
+    void queueGathered(const std::shared_ptr<Session> &session);
+    // On the worker: one piece of the recording written, or the recording ended at its failure.
+    void write(const std::shared_ptr<Session> &session, const std::function<void(M4AAudioFileWriter &)> &piece);
     static void keepWrittenPart(Session &session);
     // On the main thread: tells of the session's failure while it is the current recording.
     void reportStopped(const std::shared_ptr<Session> &session, const std::exception_ptr &failure);

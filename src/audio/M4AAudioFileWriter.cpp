@@ -184,23 +184,36 @@ void M4AAudioFileWriter::append(const QByteArray &pcmData)
     // No file for a chunk without a whole frame: a file exists only when it holds audio.
     if (frames == 0)
         return;
+    fill(pcmData.constData(), frames);
+}
+
+void M4AAudioFileWriter::appendSilence(qint64 frames)
+{
+    if (frames > 0)
+        fill(nullptr, frames);
+}
+
+void M4AAudioFileWriter::fill(const char *pcm, qint64 frames)
+{
     if (!m_formatContext)
         createFile();
-
     // The samples go straight into the encoder's frame; a full frame is encoded at once.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
-    const char *bytes = pcmData.constData();
-    qsizetype taken = 0;
+    qint64 taken = 0;
     while (taken < frames) {
         if (m_frameFill == 0)
             prepareFrame();
         const int frameSize = m_frame->nb_samples;
-        const qsizetype count = std::min<qsizetype>(frameSize - m_frameFill, frames - taken);
+        const qsizetype count = qsizetype(std::min<qint64>(frameSize - m_frameFill, frames - taken));
         auto *samples = reinterpret_cast<float *>(m_frame->data[0]) + m_frameFill;
-        for (qsizetype i = 0; i < count; ++i) {
-            qint16 sample;
-            std::memcpy(&sample, bytes + (taken + i) * 2, 2);
-            samples[i] = float(sample) * (1.0f / 32768.0f);
+        if (!pcm) {
+            std::fill_n(samples, count, 0.0f);
+        } else {
+            for (qsizetype i = 0; i < count; ++i) {
+                qint16 sample;
+                std::memcpy(&sample, pcm + (taken + i) * 2, 2);
+                samples[i] = float(sample) * (1.0f / 32768.0f);
+            }
         }
         m_frameFill += int(count);
         taken += count;

@@ -42,6 +42,9 @@ public:
     // Appends whole frames of the chunk (an odd last byte is ignored). Throws
     // SystemAudioCaptureError: failedToCreateAudioFile, failedToWriteAudioFile(code).
     void append(const QByteArray &pcmData);
+    // Appends that many frames of silence, as append() would with zero samples, without them
+    // ever being held as bytes. Throws as append() does.
+    void appendSilence(qint64 frames);
 
     // Flushes the encoder and completes the file. Throws failedToWriteAudioFile when that
     // fails; the writer is closed either way, and the file then holds what keepWrittenPart()
@@ -59,6 +62,8 @@ public:
 
 private:
     void createFile();
+    // Puts frames into the encoder: the samples of `pcm` (16-bit), or silence when it is null.
+    void fill(const char *pcm, qint64 frames);
     void prepareFrame();
     void encodeFrame();
     void writePackets();

@@ -40,6 +40,8 @@ struct MicrophoneCaptureService::Capture
     std::unique_ptr<MicrophoneLevelGate> gate;
     AudioFormat captureFormat;
     std::atomic<bool> active = false;
+    // When the last audio given to the encoder was captured.
+    AudioCaptureTime lastEncodedAt;
 
     void reportLevel(double level)
     {
@@ -64,7 +66,8 @@ struct MicrophoneCaptureService::Capture
     // first, finds the rest waiting and takes them in the same turn rather than in one each.
     //
     // A run that ends before its fragment does was captured that much earlier than the
-    // fragment's end: the blocks dropped after it make the difference.
+    // fragment's end: the blocks dropped after it make the difference. The run's end is the end
+    // of that audio: what the resampler still holds of it goes with it, not with the next run.
     void receive(const QByteArray &fragment, AudioCaptureTime capturedAt)
     {
         if (!gate)
@@ -80,18 +83,22 @@ struct MicrophoneCaptureService::Capture
         quint32 runFrames = 0;
         qsizetype runEnd = 0;
         const qsizetype bytesPerSecond = qsizetype(captureFormat.sampleRate) * captureFormat.bytesPerFrame();
-        const auto endRun = [&] {
-            QByteArray chunk = process(run, runFrames);
-            if (!chunk.isEmpty()) {
+        const auto endRun = [&](bool closed) {
+            if (runFrames > 0) {
                 const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - runEnd) * 1'000'000'000 / bytesPerSecond : 0;
-                reports.push_back(Report{0, std::move(chunk), capturedAt - std::chrono::nanoseconds(after)});
+                lastEncodedAt = capturedAt - std::chrono::nanoseconds(after);
             }
+            QByteArray chunk = process(run, runFrames);
+            if (closed)
+                chunk += flushTail();
+            if (!chunk.isEmpty())
+                reports.push_back(Report{0, std::move(chunk), lastEncodedAt});
             run.clear();
             runFrames = 0;
         };
         gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
             if (!block.passed)
-                endRun();
+                endRun(true);
             reports.push_back(Report{block.level, {}, {}});
             if (block.passed) {
                 run.append(block.samples);
@@ -99,13 +106,24 @@ struct MicrophoneCaptureService::Capture
                 runEnd = block.fragmentOffset;
             }
         });
-        endRun();
+        endRun(false);
         for (const Report &report : reports) {
             if (report.chunk.isEmpty())
                 reportLevel(report.level);
             else if (liveAudioDataHandler)
                 liveAudioDataHandler(report.chunk, report.capturedAt);
         }
+    }
+
+    // What the resampler still holds of the audio before (see AudioChunkEncoder::flush()).
+    QByteArray flushTail() { return active ? encoder->flush() : QByteArray(); }
+
+    // The stream ended while the gate was open: the end of its last run goes out now.
+    void streamEnded()
+    {
+        const QByteArray tail = flushTail();
+        if (!tail.isEmpty() && liveAudioDataHandler)
+            liveAudioDataHandler(tail, lastEncodedAt);
     }
 
     // The run's samples converted to a chunk; empty when there is nothing to hand on.
@@ -313,6 +331,8 @@ QCoro::Task<void> MicrophoneCaptureService::openStream(std::optional<QString> de
     };
     // A stream the server dropped goes first, so that two streams never feed the worker.
     PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ Microphone"));
+    // The old stream's audio, its last fragment included, is queued by now.
+    m_captureQueue.async([capture] { capture->streamEnded(); });
     PulseAudioRecordStream::FailureCallback onFailure = m_stream.failureCallback();
     const PulseAudioRecordStream::ConnectResult result = co_await streamPointer->connect(
         *chosen, streamFormat, CaptureStream::fragmentDuration, std::move(onData), std::move(onFailure));

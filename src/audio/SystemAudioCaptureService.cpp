@@ -45,6 +45,8 @@ struct SystemAudioCaptureService::Processing
     quint64 lastDiagnosticsUptimeNanoseconds = uptimeNanoseconds();
     double maximumProcessingAgeMilliseconds = 0;
     qint64 droppedStaleChunkCount = 0;
+    // When the last audio given to the encoder was captured.
+    AudioCaptureTime lastEncodedAt;
 
     void process(const CapturedAudioChunk &chunk)
     {
@@ -56,6 +58,7 @@ struct SystemAudioCaptureService::Processing
         maximumProcessingAgeMilliseconds = std::max(maximumProcessingAgeMilliseconds, double(age) / 1'000'000.0);
         if (age > quint64(maximumProcessingAgeNanoseconds)) {
             ++droppedStaleChunkCount;
+            handOnTail();
             checkDiagnostics("drop-stale", now);
             return;
         }
@@ -71,6 +74,7 @@ struct SystemAudioCaptureService::Processing
             captureError = std::current_exception();
             return;
         }
+        lastEncodedAt = chunk.capturedAt;
         // Too little audio for the resampler to release a sample yet: it comes out with the
         // next fragment.
         if (encoded.isEmpty())
@@ -78,6 +82,16 @@ struct SystemAudioCaptureService::Processing
         if (liveAudioDataHandler)
             liveAudioDataHandler(encoded, chunk.capturedAt);
         checkDiagnostics("processed", now);
+    }
+
+    // The audio given to the encoder ends here (its stream ended, or what follows is dropped):
+    // what the resampler still holds of it goes out now, with its own time, rather than at the
+    // head of audio captured later.
+    void handOnTail()
+    {
+        const QByteArray tail = liveAudioEncoder->flush();
+        if (!tail.isEmpty() && liveAudioDataHandler)
+            liveAudioDataHandler(tail, lastEncodedAt);
     }
 
     void checkDiagnostics(const char *reason, quint64 now)
@@ -105,6 +119,8 @@ struct SystemAudioCaptureService::Processing
 
     std::exception_ptr end()
     {
+        if (isProcessingAudio)
+            handOnTail();
         isProcessingAudio = false;
         liveAudioEncoder = std::make_unique<AudioChunkEncoder>();
         std::exception_ptr error = captureError;
@@ -220,8 +236,13 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
     // streams never feed the worker at once.
     PulseAudioRecordStream *streamPointer = m_stream.replace(context, QStringLiteral("КАВРЕЛ System Audio"));
     m_streamHealthy = false;
-
     Processing *processing = m_processing.get();
+    // The old stream's audio, its last fragment included, is queued by now.
+    m_processingQueue.async([processing] {
+        if (processing->isProcessingAudio)
+            processing->handOnTail();
+    });
+
     SerialQueue *queue = &m_processingQueue;
     const int bytesPerFrame = format.bytesPerFrame();
 

@@ -31,10 +31,9 @@ public:
     void reset(std::size_t bytesPerSecond);
     // A read begins at `readAt` with `pendingBytes` come and not yet handed on.
     void startRead(Clock::time_point readAt, std::size_t pendingBytes);
-    // When the last of the next `bytes` handed on was captured.
+    // When the last of the next `bytes` handed on was captured. What is handed on after the read
+    // (the rest of it, at a release) takes the time of that read.
     Clock::time_point handOn(std::size_t bytes);
-    // The read's time, for what is handed on outside a read.
-    Clock::time_point readAt() const { return m_readAt; }
 
 private:
     Clock::duration durationOf(std::size_t bytes) const;

@@ -187,6 +187,12 @@ PulseAudioContext::Lock::~Lock()
     pa_threaded_mainloop_unlock(m_mainloop);
 }
 
+void PulseAudioContext::setArrivalClock(ArrivalClock clock)
+{
+    Lock lock(*this);
+    m_arrivalClock = std::move(clock);
+}
+
 bool PulseAudioContext::isMainLoopThread() const
 {
     return pa_threaded_mainloop_in_thread(m_mainloop);

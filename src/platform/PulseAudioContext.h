@@ -100,6 +100,9 @@ public:
         int error = 0;
     };
 
+    using Clock = std::chrono::steady_clock;
+    using ArrivalClock = std::function<Clock::time_point()>;
+
     static constexpr std::chrono::milliseconds defaultConnectTimeout{10000};
 
     // The process-wide connection, made on first use. Call it first on the main thread.
@@ -147,6 +150,13 @@ public:
     private:
         pa_threaded_mainloop *m_mainloop;
     };
+
+    // What the record streams on this connection read as the time their audio reached this
+    // process: the steady clock, unless a test puts its own in place (one that jumps ahead as
+    // the clock does for a process that stood still for minutes). Not from the main-loop thread.
+    void setArrivalClock(ArrivalClock clock);
+    // For stream owners, under Lock.
+    Clock::time_point arrivalTime() const { return m_arrivalClock ? m_arrivalClock() : Clock::now(); }
 
     // For stream owners, under Lock: the current server connection (null when none).
     pa_context *paContext() const { return m_context; }
@@ -196,6 +206,7 @@ private:
     pa_threaded_mainloop *m_mainloop = nullptr;
     pa_context *m_context = nullptr; // written under the lock
     pa_time_event *m_connectTimer = nullptr; // under the lock; set while an attempt runs
+    ArrivalClock m_arrivalClock; // under the lock
 
     mutable std::mutex m_cacheMutex;
     State m_state = State::Connecting;

@@ -18,6 +18,8 @@
 // lock.
 struct PulseAudioRecordStream::Shared
 {
+    // Outlives the stream, which holds it.
+    const PulseAudioContext *context = nullptr;
     pa_stream *stream = nullptr;
     DataCallback onData;
     FailureCallback onFailure;
@@ -69,7 +71,7 @@ struct PulseAudioRecordStream::Shared
     static void readCallback(pa_stream *stream, std::size_t, void *userdata)
     {
         auto *shared = static_cast<Shared *>(userdata);
-        shared->arrivalClock.startRead(Clock::now(), shared->gathered.size() + pa_stream_readable_size(stream));
+        shared->arrivalClock.startRead(shared->context->arrivalTime(), shared->gathered.size() + pa_stream_readable_size(stream));
         while (pa_stream_readable_size(stream) > 0) {
             const void *data = nullptr;
             std::size_t bytes = 0;
@@ -103,7 +105,8 @@ struct PulseAudioRecordStream::Shared
         gathered.remove(0, qsizetype(whole));
     }
 
-    // Hands on what was gathered, a whole fragment or not.
+    // Hands on what was gathered, a whole fragment or not, with the time of the read that brought
+    // its last piece: at a release that may be long after it came (the server went away).
     void handOnGathered()
     {
         if (!gathered.isEmpty() && onData)
@@ -117,6 +120,7 @@ PulseAudioRecordStream::PulseAudioRecordStream(std::shared_ptr<PulseAudioContext
     , m_streamName(std::move(streamName))
     , m_shared(std::make_shared<Shared>())
 {
+    m_shared->context = m_context.get();
 }
 
 PulseAudioRecordStream::~PulseAudioRecordStream()
@@ -213,7 +217,6 @@ int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
         // What the server already sent is handed on: the end of a recording is not cut short.
         if (pa_stream_get_state(shared.stream) == PA_STREAM_READY)
             Shared::readCallback(shared.stream, 0, &shared);
-        shared.arrivalClock.startRead(Clock::now(), std::size_t(shared.gathered.size()));
         shared.handOnGathered();
         pa_stream_set_read_callback(shared.stream, nullptr, nullptr);
         pa_stream_set_state_callback(shared.stream, nullptr, nullptr);

@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -83,6 +84,8 @@ private Q_SLOTS:
     void formatChangeRebuildsConverter_data();
     void formatChangeRebuildsConverter();
     void oddChunkSizesMatchOneWholeConversion();
+    void flushEndsTheAudioWithItsLastSamples_data();
+    void flushEndsTheAudioWithItsLastSamples();
     void rejectsBuffersThatDoNotHoldTheirFormat_data();
     void rejectsBuffersThatDoNotHoldTheirFormat();
 };
@@ -211,6 +214,39 @@ void tst_AudioChunkEncoder::oddChunkSizesMatchOneWholeConversion()
     for (std::size_t i = 0; i < common; ++i)
         largestDifference = std::max(largestDifference, std::abs(int(pieces[i]) - int(expected[i])));
     QVERIFY2(largestDifference <= 2, qPrintable(QString::number(largestDifference)));
+}
+
+void tst_AudioChunkEncoder::flushEndsTheAudioWithItsLastSamples_data()
+{
+    QTest::addColumn<AudioFormat>("source");
+    QTest::newRow("48 kHz stereo float") << format(48000, 2, AudioCommonFormat::Float32, true);
+    QTest::newRow("44.1 kHz mono int16") << format(44100, 1, AudioCommonFormat::Int16, true);
+}
+
+// A source that stops (its stream ended, or the audio after it was dropped): the flush hands on
+// what the resampler held, so the audio comes out whole, and what is converted next is not
+// preceded by any of it.
+void tst_AudioChunkEncoder::flushEndsTheAudioWithItsLastSamples()
+{
+    QFETCH(AudioFormat, source);
+    const auto frames = quint32(source.sampleRate / 10);
+    AudioChunkEncoder encoder;
+    const qsizetype converted = encoder.encode(makeTone(source, 1000, 0.5, frames)).size() / 2;
+    const std::vector<qint16> tail = TestAudio::samplesOf(encoder.flush());
+    QVERIFY2(!tail.empty() && std::abs(converted + qsizetype(tail.size()) - 1600) <= 2,
+             qPrintable(QStringLiteral("%1 + %2").arg(converted).arg(tail.size())));
+    QVERIFY(*std::max_element(tail.begin(), tail.end()) > 1000); // the tone's end, not padding
+    QVERIFY(encoder.flush().isEmpty());
+
+    // Silence after it is silent from its first sample; without the flush it would begin with
+    // the tone's last samples.
+    const std::vector<qint16> after = TestAudio::samplesOf(encoder.encode(makeTone(source, 1000, 0, frames)));
+    QVERIFY(!after.empty());
+    QCOMPARE(std::count(after.begin(), after.end(), qint16(0)), qsizetype(after.size()));
+    AudioChunkEncoder unflushed;
+    unflushed.encode(makeTone(source, 1000, 0.5, frames));
+    const std::vector<qint16> carried = TestAudio::samplesOf(unflushed.encode(makeTone(source, 1000, 0, frames)));
+    QVERIFY(std::count(carried.begin(), carried.end(), qint16(0)) < qsizetype(carried.size()));
 }
 
 void tst_AudioChunkEncoder::rejectsBuffersThatDoNotHoldTheirFormat_data()

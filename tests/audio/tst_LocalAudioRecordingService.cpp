@@ -150,6 +150,8 @@ private Q_SLOTS:
     void writeFailureKeepsWhatWasWrittenAndTellsAtOnce();
     void aDiskThatFallsBehindEndsTheRecording();
     void aRaisedBacklogBoundKeepsAFastBurst();
+    void hoursOfSilenceAtOnceAreRecordedInLittleMemory();
+    void silenceWrittenAsItsLengthDecodesAsZeroSamples();
     void killedRecorderLeavesAPlayableFile();
     void chunkSizesDoNotChangeTheRecording_data();
     void chunkSizesDoNotChangeTheRecording();
@@ -519,6 +521,87 @@ void tst_LocalAudioRecordingService::aRaisedBacklogBoundKeepsAFastBurst()
     const TestAudio::ReadBack readBack = TestAudio::readBack(finished.value->value().toLocalFile());
     const double decoded = double(readBack.decodedSamples) / 16000.0;
     QVERIFY2(decoded >= 119.9 && decoded <= 120.2, qPrintable(QString::number(decoded)));
+}
+
+// A process that stood still for two hours hands the mixer's timeline over at once: two hours of
+// silence arrive in a moment. They are recorded whole, the audio after them in its place, and
+// they wait for the disk as a length, not as bytes: what waits is never more than the sound
+// before them, and the recording is not given up for a disk too slow.
+void tst_LocalAudioRecordingService::hoursOfSilenceAtOnceAreRecordedInLittleMemory()
+{
+    LocalAudioRecordingService recorder(fixedStart);
+    QSignalSpy stopped(&recorder, &LocalAudioRecordingService::recordingStopped);
+    recorder.startRecording(true);
+    ToneSource tone(440);
+    appendTone(recorder, tone, 1.0);
+    const qint64 soundBytes = 16 * 1024 * 2;
+    const qint64 gapChunks = 2 * 3600 * 16000 / 1024;
+    const QByteArray silence(1024 * 2, '\0');
+    qint64 mostQueued = recorder.queuedBytes();
+    for (qint64 i = 0; i < gapChunks; ++i) {
+        recorder.appendMixedAudio(silence);
+        mostQueued = std::max(mostQueued, recorder.queuedBytes());
+    }
+    QVERIFY2(mostQueued <= soundBytes, qPrintable(QString::number(mostQueued)));
+    appendTone(recorder, tone, 1.0);
+    const auto finished = runTask(recorder.finishRecording());
+    QVERIFY2(finished.succeeded(), qPrintable(finished.errorText()));
+    QCOMPARE(stopped.count(), 0);
+    QVERIFY(finished.value && *finished.value);
+
+    // Read for its length; the samples kept from a second before the gap's end.
+    const qint64 afterGap = (16 + gapChunks) * 1024;
+    const TestAudio::ReadBack readBack = TestAudio::readBack(finished.value->value().toLocalFile(), afterGap - 16000);
+    QVERIFY(readBack.opened && !readBack.decodeError);
+    // The coder adds its priming and pads the last frame.
+    const qint64 written = afterGap + 16 * 1024;
+    QVERIFY2(readBack.decodedSamples >= written && readBack.decodedSamples <= written + 2048,
+             qPrintable(QStringLiteral("%1 of %2").arg(readBack.decodedSamples).arg(written)));
+    const std::vector<qint16> kept = TestAudio::samplesOf(readBack.samples);
+    const qint64 onset = TestAudio::toneOnset(kept, 16000, 440);
+    QVERIFY2(onset >= 16000 - 800 && onset <= 16000 + 1600 + 800, qPrintable(QString::number(onset)));
+    QVERIFY(TestAudio::rms(kept, 0, 16000 - 2048) < 0.0001);
+    QFile::remove(finished.value->value().toLocalFile());
+}
+
+// Silence handed to the writer as a length comes out as the same samples as silence handed to
+// it as bytes, wherever it starts and ends within the coder's frames.
+void tst_LocalAudioRecordingService::silenceWrittenAsItsLengthDecodesAsZeroSamples()
+{
+    ToneSource tone(440);
+    const QByteArray before = tone.next(16000 + 300);
+    const QByteArray after = tone.next(11111);
+    const qint64 silentSamples = 20000 + 517;
+    const auto write = [&](const QString &name, bool asLength) {
+        M4AAudioFileWriter writer(QDir(m_home.path()).filePath(name));
+        writer.append(before);
+        if (asLength) {
+            for (qint64 part : {qint64(1), qint64(700), silentSamples - 701})
+                writer.appendSilence(part);
+        } else {
+            writer.append(QByteArray(qsizetype(silentSamples * 2), '\0'));
+        }
+        writer.append(after);
+        const QString path = writer.outputPath();
+        writer.close();
+        const TestAudio::ReadBack readBack = TestAudio::readBack(path);
+        QFile::remove(path);
+        return readBack;
+    };
+    const TestAudio::ReadBack asBytes = write(QStringLiteral("bytes.m4a"), false);
+    const TestAudio::ReadBack asLength = write(QStringLiteral("length.m4a"), true);
+    QVERIFY(asBytes.opened && asLength.opened && !asLength.decodeError);
+    QVERIFY(asBytes.decodedSamples >= 16300 + silentSamples + 11111);
+    QCOMPARE(asLength.decodedSamples, asBytes.decodedSamples);
+    QVERIFY(asLength.samples == asBytes.samples);
+
+    // Silence alone makes a file, as any audio does.
+    M4AAudioFileWriter silentOnly(QDir(m_home.path()).filePath(QStringLiteral("silent.m4a")));
+    silentOnly.appendSilence(0);
+    QVERIFY(!silentOnly.hasFile());
+    silentOnly.appendSilence(16000);
+    QVERIFY(silentOnly.hasFile());
+    silentOnly.discard();
 }
 
 void tst_LocalAudioRecordingService::chunkSizesDoNotChangeTheRecording_data()

@@ -70,6 +70,7 @@ struct Block
     double level = 0;
     bool passed = false;
     qsizetype chunkSamples = 0;
+    int chunk = -1; // which chunk carried it
 };
 
 struct Blocks
@@ -91,6 +92,10 @@ Blocks blocksOf(const std::vector<Events::Event> &events)
             continue;
         }
         const qsizetype samples = event.chunk.size() / 2;
+        // Less than half a block is the end of the run before: what the resampler still held of
+        // it when the gate shut.
+        if (samples < 80)
+            continue;
         const std::size_t count = std::size_t(std::max(1, qRound(double(samples) / 160.0)));
         if (count > blocks.size() - carried) {
             result.consistent = false;
@@ -99,6 +104,7 @@ Blocks blocksOf(const std::vector<Events::Event> &events)
         for (std::size_t i = blocks.size() - count; i < blocks.size(); ++i) {
             blocks[i].passed = true;
             blocks[i].chunkSamples = samples / qsizetype(count);
+            blocks[i].chunk = result.chunks;
         }
         carried = blocks.size();
         ++result.chunks;
@@ -250,7 +256,8 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
     // Each passed block gives about 10 ms at 16 kHz, and the blocks that pass together within
     // a 40 ms fragment travel as one chunk, not one chunk each.
     for (std::size_t i = first + 1; i <= last + 10; ++i)
-        QVERIFY2(blocks[i].chunkSamples >= 150 && blocks[i].chunkSamples <= 170,
+        // (The chunk that ends the run also carries what the resampler still held, a few samples.)
+        QVERIFY2(blocks[i].chunkSamples >= 150 && blocks[i].chunkSamples <= (blocks[i].chunk == blocks[last + 10].chunk ? 200 : 170),
                  qPrintable(QString::number(blocks[i].chunkSamples)));
     const qsizetype passed = std::count_if(blocks.begin(), blocks.end(), [](const Block &b) { return b.passed; });
     QVERIFY2(seen.chunks * 3 <= passed, qPrintable(QStringLiteral("%1 chunks for %2 blocks").arg(seen.chunks).arg(passed)));

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+
 class tst_SessionAudioServerRestart final : public QObject
 {
     Q_OBJECT
@@ -45,7 +46,7 @@ void tst_SessionAudioServerRestart::initTestCase()
 
 void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
 {
-    const QString before = TestAudio::makeTone(m_files.path(), QStringLiteral("before.wav"), 440, 1.0, 48000, 2, -6);
+    const QString before = TestAudio::makeTone(m_files.path(), QStringLiteral("before.wav"), 440, 5.0, 48000, 2, -6);
     const QString after = TestAudio::makeTone(m_files.path(), QStringLiteral("after.wav"), 1500, 1.5, 48000, 2, -6);
     QVERIFY(!before.isEmpty() && !after.isEmpty());
 
@@ -61,7 +62,12 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     QElapsedTimer session;
     session.start();
     QTest::qWait(200);
-    QVERIFY(TestAudio::playInto(m_sink, before));
+    // The server goes while the first tone plays, once it is heard: the capture holds some of
+    // it when the stream is cut.
+    const auto playingBefore = TestAudio::startPlaying(m_sink, before);
+    QVERIFY(playingBefore);
+    QTRY_VERIFY_WITH_TIMEOUT(TestAudio::peak(TestAudio::samplesOf(relay.audioFrames(0))) > 8000, 15000);
+    QTest::qWait(500);
 
     std::shared_ptr<PulseAudioContext> context = PulseAudioContext::shared();
     {
@@ -73,6 +79,8 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
         QVERIFY(outage.restore());
     }
     QTRY_VERIFY_WITH_TIMEOUT(context->state() == PulseAudioContext::State::Ready, 10000);
+    // Its player was cut off with everyone else.
+    QTRY_VERIFY_WITH_TIMEOUT(playingBefore->state() == QProcess::NotRunning, 10000);
     // The capture finds the output again on its own; what is played from now on is heard.
     const qsizetype framesBefore = relay.audioFrames(0).size();
     QTRY_VERIFY_WITH_TIMEOUT(relay.audioFrames(0).size() > framesBefore + 5, 10000);
@@ -98,20 +106,31 @@ void tst_SessionAudioServerRestart::sessionListensOnAcrossARestart()
     const qint64 beforeAt = TestAudio::toneOnset(streamed, 16000, 440);
     const qint64 afterAt = TestAudio::toneOnset(streamed, 16000, 1500);
     QVERIFY2(beforeAt >= 0 && afterAt > beforeAt, qPrintable(QStringLiteral("%1 %2").arg(beforeAt).arg(afterAt)));
+    // From where the first tone was cut off to the second nothing sounds: the time the server was
+    // away is silence, and the output was idle after it. No scrap of the first tone lands in it.
+    // (The onsets are found on a grid of 50 ms.)
+    const double streamedCut = TestAudio::quietFrom(streamed, 16000, beforeAt / 16000.0, 0);
+    QVERIFY2(streamedCut > 0 && streamedCut < afterAt / 16000.0, qPrintable(QString::number(streamedCut)));
+    const QString streamedScrap = TestAudio::soundIn(streamed, 16000, streamedCut, afterAt / 16000.0 - 0.1, 0);
+    QVERIFY2(streamedScrap.isEmpty(), qPrintable(streamedScrap));
 
     // The recording holds both tones too, in order. (Its length is not the stream's: under
     // load the speech client drops audio that waited too long, the recording keeps it.)
     QVERIFY(model.lastRecordingPath());
     const TestAudio::ReadBack recording = TestAudio::readBack(*model.lastRecordingPath());
     QVERIFY(recording.opened && !recording.decodeError && recording.sampleRate > 0);
-    std::vector<qint16> recorded;
-    recorded.reserve(recording.samples.size());
-    for (float sample : recording.samples)
-        recorded.push_back(qint16(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
+    const std::vector<qint16> recorded = TestAudio::samplesOf(recording.samples);
     const qint64 recordedBeforeAt = TestAudio::toneOnset(recorded, recording.sampleRate, 440);
     const qint64 recordedAfterAt = TestAudio::toneOnset(recorded, recording.sampleRate, 1500);
     QVERIFY2(recordedBeforeAt >= 0 && recordedAfterAt > recordedBeforeAt,
              qPrintable(QStringLiteral("%1 %2").arg(recordedBeforeAt).arg(recordedAfterAt)));
+    // The same silence in the recording; the coder spreads each edge of a tone over a frame or
+    // two (64 ms each).
+    const double rate = recording.sampleRate;
+    const double recordedCut = TestAudio::quietFrom(recording.samples, rate, recordedBeforeAt / rate, 0);
+    QVERIFY2(recordedCut > 0 && recordedCut < recordedAfterAt / rate, qPrintable(QString::number(recordedCut)));
+    const QString recordedScrap = TestAudio::soundIn(recording.samples, rate, recordedCut, recordedAfterAt / rate - 0.2, 0);
+    QVERIFY2(recordedScrap.isEmpty(), qPrintable(recordedScrap));
     // The time the server was away (more than 2.5 s) stays in the recording as silence: it
     // lasts about as long as the session. (Its capture starts a moment after the session does,
     // and under load that moment reaches a second.)

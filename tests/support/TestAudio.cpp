@@ -9,6 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -127,6 +128,15 @@ std::vector<qint16> samplesOf(const QList<QByteArray> &chunks)
     return samplesOf(all);
 }
 
+std::vector<qint16> samplesOf(const std::vector<float> &decoded)
+{
+    std::vector<qint16> samples;
+    samples.reserve(decoded.size());
+    for (float sample : decoded)
+        samples.push_back(qint16(std::clamp(sample, -1.0f, 1.0f) * 32767.0f));
+    return samples;
+}
+
 QByteArray chunkOf(const std::vector<qint16> &samples)
 {
     return QByteArray(reinterpret_cast<const char *>(samples.data()), qsizetype(samples.size() * 2));
@@ -183,6 +193,14 @@ double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t cou
     return std::sqrt(sum / double(count));
 }
 
+int peak(const std::vector<qint16> &samples)
+{
+    int largest = 0;
+    for (qint16 sample : samples)
+        largest = std::max(largest, std::abs(int(sample)));
+    return largest;
+}
+
 qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency)
 {
     const std::size_t window = std::size_t(sampleRate / 10);
@@ -214,9 +232,64 @@ std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sa
     return onsets;
 }
 
-ReadBack readBack(const QString &path)
+namespace {
+
+template<typename Sample>
+double quietFromOf(const std::vector<Sample> &samples, double sampleRate, double from, double level)
+{
+    const auto run = std::size_t(sampleRate / 2);
+    std::size_t quiet = 0;
+    for (auto i = std::size_t(std::max(0.0, from * sampleRate)); i < samples.size(); ++i) {
+        quiet = std::abs(double(samples[i])) <= level ? quiet + 1 : 0;
+        if (quiet == run)
+            return double(i + 1 - run) / sampleRate;
+    }
+    return -1;
+}
+
+template<typename Sample>
+QString soundInOf(const std::vector<Sample> &samples, double sampleRate, double from, double to, double level)
+{
+    const auto first = std::size_t(std::max(0.0, from * sampleRate));
+    const auto last = std::min(samples.size(), std::size_t(std::max(0.0, to * sampleRate)));
+    for (std::size_t i = first; i < last; ++i) {
+        if (std::abs(double(samples[i])) <= level)
+            continue;
+        QStringList around;
+        for (std::size_t j = i > 0 ? i - 1 : 0; j < std::min(last, i + 4); ++j)
+            around << QString::number(double(samples[j]));
+        return QStringLiteral("sound at %1 s in the silence from %2 to %3 s: %4")
+            .arg(double(i) / sampleRate, 0, 'f', 3).arg(from, 0, 'f', 3).arg(to, 0, 'f', 3).arg(around.join(QStringLiteral(", ")));
+    }
+    return {};
+}
+
+} // namespace
+
+double quietFrom(const std::vector<qint16> &samples, double sampleRate, double from, double level)
+{
+    return quietFromOf(samples, sampleRate, from, level);
+}
+
+double quietFrom(const std::vector<float> &samples, double sampleRate, double from, double level)
+{
+    return quietFromOf(samples, sampleRate, from, level);
+}
+
+QString soundIn(const std::vector<qint16> &samples, double sampleRate, double from, double to, double level)
+{
+    return soundInOf(samples, sampleRate, from, to, level);
+}
+
+QString soundIn(const std::vector<float> &samples, double sampleRate, double from, double to, double level)
+{
+    return soundInOf(samples, sampleRate, from, to, level);
+}
+
+ReadBack readBack(const QString &path, qint64 keepFrom)
 {
     ReadBack result;
+    result.firstKept = keepFrom;
     AVFormatContext *format = nullptr;
     const QByteArray utf8Path = path.toUtf8();
     if (avformat_open_input(&format, utf8Path.constData(), nullptr, nullptr) < 0)
@@ -254,11 +327,12 @@ ReadBack readBack(const QString &path)
     AVFrame *frame = av_frame_alloc();
     const auto drain = [&] {
         while (avcodec_receive_frame(context, frame) == 0) {
+            const qint64 first = result.decodedSamples;
             result.decodedSamples += frame->nb_samples;
             if (frame->format == AV_SAMPLE_FMT_FLTP || frame->format == AV_SAMPLE_FMT_FLT) {
                 const auto *data = reinterpret_cast<const float *>(frame->data[0]);
                 const int stride = frame->format == AV_SAMPLE_FMT_FLT ? frame->ch_layout.nb_channels : 1;
-                for (int i = 0; i < frame->nb_samples; ++i)
+                for (int i = int(std::clamp<qint64>(keepFrom - first, 0, frame->nb_samples)); i < frame->nb_samples; ++i)
                     result.samples.push_back(data[i * stride]);
             }
             av_frame_unref(frame);

@@ -43,6 +43,8 @@ std::optional<QString> pactl(const QStringList &arguments);
 std::vector<qint16> samplesOf(const QByteArray &chunk);
 // Samples of chunks one after the other (the audio frames a relay received).
 std::vector<qint16> samplesOf(const QList<QByteArray> &chunks);
+// Decoded samples (a recording read back) as 16-bit ones.
+std::vector<qint16> samplesOf(const std::vector<float> &decoded);
 QByteArray chunkOf(const std::vector<qint16> &samples);
 
 // Power of one frequency relative to the whole signal's power (0 … about 1).
@@ -50,12 +52,23 @@ double toneShare(const float *samples, std::size_t count, double sampleRate, dou
 double toneShare(const std::vector<qint16> &samples, std::size_t from, std::size_t count, double sampleRate,
                  double frequency);
 double rms(const std::vector<qint16> &samples, std::size_t from, std::size_t count); // 0 … 1
+// The largest magnitude among the samples (0 when there are none).
+int peak(const std::vector<qint16> &samples);
 // Start, in samples, of the first stretch of 0.1 s where the tone is loud and dominates (or -1).
 qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double frequency);
 // Where, in seconds, each burst of the tone begins: a 20 ms window in which the tone is loud and
 // carries most of the power, after at least `quietSeconds` without one.
 std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
                                     double quietSeconds);
+
+// Where, in seconds, the first half second in which no sample is louder than `level` begins, at
+// or after `from` seconds (-1 when there is none).
+double quietFrom(const std::vector<qint16> &samples, double sampleRate, double from, double level);
+double quietFrom(const std::vector<float> &samples, double sampleRate, double from, double level);
+// The first sample louder than `level` between `from` and `to` seconds, where it lies and the
+// samples around it, in words; empty when the stretch is silent throughout.
+QString soundIn(const std::vector<qint16> &samples, double sampleRate, double from, double to, double level);
+QString soundIn(const std::vector<float> &samples, double sampleRate, double from, double to, double level);
 
 // A recording read back.
 struct ReadBack
@@ -67,9 +80,12 @@ struct ReadBack
     int channels = 0;
     double containerDuration = -1; // seconds, -1 when unknown
     qint64 decodedSamples = 0;
-    std::vector<float> samples; // decoded, first channel
+    std::vector<float> samples; // decoded, first channel, from firstKept on
+    qint64 firstKept = 0;
     bool decodeError = false;   // decoding stopped on damaged data
 };
-ReadBack readBack(const QString &path);
+// Decodes the whole file; keeps the samples from `keepFrom` on (a recording of hours is read
+// for its length without holding all of it).
+ReadBack readBack(const QString &path, qint64 keepFrom = 0);
 
 } // namespace TestAudio
