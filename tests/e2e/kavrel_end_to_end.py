@@ -343,6 +343,7 @@ class Run:
         # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
+        self.launched()
         time.sleep(1)
         self.screenshot("launch-in-tray")
 
@@ -367,6 +368,9 @@ class Run:
 
         self.pass_onboarding()
         self.screenshot("workspace")
+
+    def launched(self):
+        """A run's own step once the program is up, before anyone signs in."""
 
     def while_listening_setup_shows(self):
         """A run's own look at the listening setup sheet, open on the screen."""
