@@ -402,6 +402,7 @@ class Run:
         self.screenshot("listening")
 
     def run(self):
+        self.forget_saved_sign_in()
         self.start_backend()
         self.sign_in()
         self.start_listening_with_microphone()
