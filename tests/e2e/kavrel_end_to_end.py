@@ -346,6 +346,7 @@ class Run:
         # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
+        self.launched()
         time.sleep(1)
         self.screenshot("launch-in-tray")
 
@@ -370,6 +371,9 @@ class Run:
 
         self.pass_onboarding()
         self.screenshot("workspace")
+
+    def launched(self):
+        """A run's own step once the program is up, before anyone signs in."""
 
     def while_listening_setup_shows(self):
         """A run's own look at the listening setup sheet, open on the screen."""
@@ -401,6 +405,7 @@ class Run:
         self.screenshot("listening")
 
     def run(self):
+        self.forget_saved_sign_in()
         self.start_backend()
         self.sign_in()
         self.start_listening_with_microphone()
