@@ -3,14 +3,15 @@
 // their models): every part of every window is asked for children at -1, at its count and past
 // it, for cells out of range, and for children at the count it had before the content changed,
 // while a meeting fills the transcript columns and they empty again, the AI panel opens, History
-// shows cards, opens one and loses one, and Settings opens. Nothing may crash, and nothing out
-// of range may be answered.
+// shows cards, is searched, opens one and loses one, and Settings opens; every text is asked for
+// its items at its edges. Nothing may crash or hang, and nothing out of range may be answered.
 
 #include "ProgramOverTheSession.h"
 
 #include "app/widgets/KavrelApp.h"
 #include "history/KavrelHistoryViewModel.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "history/widgets/KavrelHistorySearchField.h"
 #include "history/widgets/KavrelHistoryView.h"
 #include "screens/KavrelWorkspaceShellModel.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
@@ -22,8 +23,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -111,6 +114,18 @@ void tst_KavrelAccessibleTree::everyPartAsTheContentComesAndGoes()
     QTRY_VERIFY((historyView = window->findChild<KavrelHistoryView *>()) && historyView->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(historyView->listView()->model()->rowCount(), 6, 10000);
     walker.step(QStringLiteral("history"));
+    // Typing leaves the caret at the end of the search, where a screen reader asks for the word
+    // typed.
+    QLineEdit *search = historyView->searchField()->lineEdit();
+    QSignalSpy loads(historyView->viewModel(), &KavrelHistoryViewModel::isLoadingChanged);
+    QTest::keyClicks(search, QStringLiteral("Standup"));
+    QTRY_VERIFY_WITH_TIMEOUT(loads.size() >= 2 && !historyView->viewModel()->isLoading(), 10000);
+    walker.step(QStringLiteral("history searched"));
+    loads.clear();
+    QTest::keyClick(search, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(search, Qt::Key_Backspace);
+    QTRY_VERIFY_WITH_TIMEOUT(loads.size() >= 2 && !historyView->viewModel()->isLoading(), 10000);
+    QCOMPARE(historyView->listView()->model()->rowCount(), 6);
     QAccessibleInterface *cards = QAccessible::queryAccessibleInterface(historyView->listView());
     cards->child(0)->child(0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QTRY_VERIFY_WITH_TIMEOUT(historyView->detailSheet() && historyView->detailSheet()->isVisible(), 10000);

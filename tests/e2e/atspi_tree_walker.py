@@ -4,12 +4,15 @@ one program over the accessibility bus, round after round without a pause, as a 
 does, until a stop file appears. On every part it reads what a screen reader reads (name, role,
 state, interfaces, place in its parent, children) and asks what a client that keeps counts may
 ask: the child at -1, at the count, past it and far past it, and at the count the part had on the
-round before; of a table, cells, rows and columns out of range. It speaks D-Bus directly, so
-nothing between it and the program checks an index first.
+round before; of a table, cells, rows and columns out of range; of a text, the character, word,
+sentence and line at, before and after its edges (the caret, -1, 0, the end, past it, the end it
+had on the round before), as a screen reader asks while the user types. It speaks D-Bus directly,
+so nothing between it and the program checks an index first.
 
 Writes a JSON report after each round and when it stops: rounds, parts, tables, calls, errors by name, children
-answered past a count read a moment before (the tree changes under the walk), and whether the
-program stopped answering.
+answered past a count read a moment before (the tree changes under the walk), the texts asked at
+their edges ("role:name" and the longest text each was asked with), answers of a password field
+that gave text, and whether the program stopped answering.
 """
 import argparse
 import json
@@ -17,13 +20,19 @@ import os
 import sys
 import time
 
-from gi.repository import Gio, GLib
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
 NULL_PATH = "/org/a11y/atspi/null"
 ROOT_PATH = "/org/a11y/atspi/accessible/root"
 ACCESSIBLE = "org.a11y.atspi.Accessible"
 TABLE = "org.a11y.atspi.Table"
+TEXT = "org.a11y.atspi.Text"
 INT_MAX = 2 ** 31 - 1
+# AT-SPI's text boundaries: character, word start and end, sentence start and end, line start and end.
+BOUNDARIES = range(7)
 # The program is gone, or its bus is.
 LOST = ("org.freedesktop.DBus.Error.NoReply", "org.freedesktop.DBus.Error.ServiceUnknown",
         "org.freedesktop.DBus.Error.Disconnected", "org.freedesktop.DBus.Error.NameHasNoOwner")
@@ -33,14 +42,24 @@ class Lost(Exception):
     pass
 
 
+def role_name(answer):
+    """A part's role named from its number, as clients name it: the program's own GetRoleName
+    calls a password field a text."""
+    try:
+        return Atspi.role_get_name(Atspi.Role(answer[0])) if answer else ""
+    except ValueError:
+        return str(answer[0])
+
+
 class Walker:
     def __init__(self, pid):
         self.pid = pid
         self.bus = self.connect()
         self.name = None
         self.counts = {}
+        self.text_counts = {}
         self.report = {"rounds": 0, "parts": 0, "tables": 0, "calls": 0, "errors": {}, "lost": None,
-                       "answers_out_of_range": 0}
+                       "answers_out_of_range": 0, "texts": {}, "password_text_given": 0}
 
     @staticmethod
     def connect():
@@ -108,20 +127,42 @@ class Walker:
                 ("IsColumnSelected", "(i)", (columns,))):
             self.call(path, TABLE, method, signature, args)
 
+    def ask_text(self, path, role, name):
+        length = self.prop(path, TEXT, "CharacterCount") or 0
+        caret = self.prop(path, TEXT, "CaretOffset")
+        offsets = {-1, 0, length - 1, length, length + 1, INT_MAX}
+        if caret is not None:
+            offsets.add(caret)
+        if path in self.text_counts:
+            offsets.add(self.text_counts[path])
+        answers = [self.call(path, TEXT, "GetText", "(ii)", (0, -1))]
+        for offset in sorted(offsets):
+            for boundary in BOUNDARIES:
+                for method in ("GetTextAtOffset", "GetTextBeforeOffset", "GetTextAfterOffset"):
+                    answers.append(self.call(path, TEXT, method, "(iu)", (offset, boundary)))
+            self.call(path, TEXT, "GetCharacterAtOffset", "(i)", (offset,))
+        if role == "password text":
+            self.report["password_text_given"] += sum(1 for answer in answers if answer and answer[0])
+        key = "%s:%s" % (role, name)
+        self.report["texts"][key] = max(self.report["texts"].get(key, 0), length)
+        self.text_counts[path] = length
+
     def visit(self, path):
         count = self.prop(path, ACCESSIBLE, "ChildCount")
         if count is None:
             return []
         self.report["parts"] += 1
-        for method in ("GetRoleName", "GetState", "GetIndexInParent", "GetAttributes", "GetRelationSet"):
+        self.call(path, ACCESSIBLE, "GetRoleName")
+        role = role_name(self.call(path, ACCESSIBLE, "GetRole"))
+        for method in ("GetState", "GetIndexInParent", "GetAttributes", "GetRelationSet"):
             self.call(path, ACCESSIBLE, method)
-        self.prop(path, ACCESSIBLE, "Name")
+        name = self.prop(path, ACCESSIBLE, "Name")
         interfaces = (self.call(path, ACCESSIBLE, "GetInterfaces") or [[]])[0]
         self.ask_children(path, count)
         if TABLE in interfaces:
             self.ask_table(path)
-        if "org.a11y.atspi.Text" in interfaces:
-            self.call(path, "org.a11y.atspi.Text", "GetText", "(ii)", (0, -1))
+        if TEXT in interfaces:
+            self.ask_text(path, role, name)
         if "org.a11y.atspi.Component" in interfaces:
             self.call(path, "org.a11y.atspi.Component", "GetExtents", "(u)", (0,))
         self.counts[path] = count
@@ -157,6 +198,7 @@ class Walker:
             except Lost as lost:
                 # The program answers no more: it ended (the test tells whether it should have).
                 self.report["lost"] = str(lost)
+                self.write(report_file)
                 self.name = None
                 time.sleep(0.2)
 

@@ -19,8 +19,8 @@ import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
 Failure = e2e.Failure
 pyatspi = e2e.pyatspi
 
-LAST_TURN = "Please send your questions"
-PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
+LAST_TURN = e2e.LAST_TURN
+PROTOCOL_NOTICE = e2e.PROTOCOL_NOTICE
 
 
 class AIRepeatRun(e2e.Run):

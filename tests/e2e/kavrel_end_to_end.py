@@ -28,6 +28,9 @@ EMAIL = "ada@example.com"
 PASSWORD = "correct-horse-battery"
 AUTHENTICATOR_CODE = "654321"
 SPOKEN = "Good morning everyone, thank you for joining."
+# The scripted meeting's last turn, and what the protocol panel says when the AI service fails.
+LAST_TURN = "Please send your questions"
+PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
 
 
 SECRET_SERVICE = "app.kavrel.desktop.auth"
@@ -343,6 +346,7 @@ class Run:
         # Launch: nobody is signed in yet, so the sign-in window stays beside the tray icon.
         self.start_kavrel()
         self.tray_icon_center()
+        self.launched()
         time.sleep(1)
         self.screenshot("launch-in-tray")
 
@@ -367,6 +371,9 @@ class Run:
 
         self.pass_onboarding()
         self.screenshot("workspace")
+
+    def launched(self):
+        """A run's own step once the program is up, before anyone signs in."""
 
     def while_listening_setup_shows(self):
         """A run's own look at the listening setup sheet, open on the screen."""
@@ -398,6 +405,7 @@ class Run:
         self.screenshot("listening")
 
     def run(self):
+        self.forget_saved_sign_in()
         self.start_backend()
         self.sign_in()
         self.start_listening_with_microphone()
@@ -407,9 +415,9 @@ class Run:
         self.find(contains="Good morning everyone", timeout=30, what="first turn")
         # Each turn shows in the transcript and, translated, in the translation column.
         deadline = time.time() + 30
-        while time.time() < deadline and self.count_containing("Please send your questions") < 2:
+        while time.time() < deadline and self.count_containing(LAST_TURN) < 2:
             time.sleep(0.5)
-        if self.count_containing("Please send your questions") < 2:
+        if self.count_containing(LAST_TURN) < 2:
             self.dump_tree("translations")
             raise Failure("the last turn did not show in both columns")
         self.screenshot("turns-and-translations")
@@ -445,7 +453,7 @@ class Run:
         print("  history card at %d,%d %dx%d" % (extents.x, extents.y, extents.width, extents.height), flush=True)
         subprocess.run(["xdotool", "mousemove", str(extents.x + extents.width - 81), str(extents.y + 37),
                         "click", "1"], check=True)
-        self.find(contains="Please send your questions", timeout=20, what="transcript of the saved meeting")
+        self.find(contains=LAST_TURN, timeout=20, what="transcript of the saved meeting")
         time.sleep(1)
         self.screenshot("history-transcript")
         subprocess.run(["xdotool", "key", "Escape"], check=True)

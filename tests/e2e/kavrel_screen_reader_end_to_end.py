@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The real kavrel under a screen reader that never stops reading: a second accessibility client
 walks the whole accessibility tree without a pause (atspi_tree_walker.py), asking every part for
-children out of range and at the counts it read a round before, while a meeting runs, the
-protocol panel fills and falls back to its local text when the AI service fails, the meeting
-stops, and History opens a card and deletes it. The program must stay up under the sanitizers,
-and Tab on a History card must reach its "Открыть" as a named, focused button of the card.
+children out of range and at the counts it read a round before, and every text for its items at
+its edges, while the user signs in, a meeting runs, the protocol panel fills and falls back to
+its local text when the AI service fails, the meeting stops, and History is searched, opens a
+card and deletes it. Each field typed into (the sign-in fields, History's search) must have been
+read at its edges with its text in it, a password field must give none of its text, the program
+must stay up and answering under the sanitizers, and Tab on a History card must reach its
+"Открыть" as a named, focused button of the card.
 
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services.
 """
@@ -20,8 +23,8 @@ import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
 Failure = e2e.Failure
 pyatspi = e2e.pyatspi
 
-LAST_TURN = "Please send your questions"
-PROTOCOL_NOTICE = "Не удалось создать AI-протокол"
+LAST_TURN = e2e.LAST_TURN
+PROTOCOL_NOTICE = e2e.PROTOCOL_NOTICE
 
 
 class ScreenReaderRun(e2e.Run):
@@ -60,6 +63,24 @@ class ScreenReaderRun(e2e.Run):
             raise Failure("kavrel ended with %d while %s" % (self.kavrel.returncode, what))
         if not os.path.exists(self.walker_stop) and self.walker.poll() is not None:
             raise Failure("the second accessibility client ended while %s" % what)
+        lost = self.walker_read().get("lost")
+        if lost:
+            raise Failure("the program stopped answering the second client (%s) while %s" % (lost, what))
+
+    def launched(self):
+        # The client reads from the start: the sign-in fields are read as the user types.
+        self.start_walker()
+
+    def type_into(self, node, text):
+        """Types as the user does, then waits for the second client to have read the field at
+        the edges of the text typed, with the caret at its end."""
+        field = "%s:%s" % (node.getRoleName(), node.name)
+        super().type_into(node, text)
+        try:
+            self.wait_for("the second client reading %s with its text" % field,
+                          lambda: self.walker_read().get("texts", {}).get(field, 0) >= len(text), timeout=60)
+        except Failure as failure:
+            raise Failure("%s (texts it read, with their longest lengths: %s)" % (failure, self.walker_read().get("texts")))
 
     # ---- looking ----
     def enabled(self, node):
@@ -117,7 +138,6 @@ class ScreenReaderRun(e2e.Run):
         self.forget_saved_sign_in()
         self.start_backend()
         self.sign_in()
-        self.start_walker()
 
         # A meeting runs: turns fill the transcript and translation columns.
         self.start_listening_with_microphone()
@@ -140,11 +160,18 @@ class ScreenReaderRun(e2e.Run):
         self.find(role="push button", contains="Начать прослушивание", timeout=30, what="start button after stop")
         self.alive("the meeting stopped")
 
-        # History: Tab goes from the search field to the card, then to its Open, which a screen
-        # reader finds as the card's focused button.
+        # History: a search typed and taken back, read at its edges meanwhile.
         self.press(self.find(role="push button", contains="История", what="history section"))
         self.wait_for_history_list()
         self.find(role="list item", contains="Good morning", timeout=30, what="meeting in history")
+        search = self.find(role="text", what="search field")
+        self.type_into(search, "morning")
+        subprocess.run(["xdotool", "key", "ctrl+a", "BackSpace"], check=True)
+        self.wait_for_history_list()
+        self.find(role="list item", contains="Good morning", timeout=30, what="meeting in history after the search")
+
+        # Tab goes from the search field to the card, then to its Open, which a screen reader
+        # finds as the card's focused button.
         self.click(self.find(role="text", what="search field"))
         subprocess.run(["xdotool", "key", "--delay", "150", "Tab", "Tab"], check=True)
         self.wait_for("Открыть focused", lambda: self.card_button("Открыть", focused=True), timeout=15)
@@ -173,6 +200,8 @@ class ScreenReaderRun(e2e.Run):
             raise Failure("the program stopped answering the second client: %s" % report["lost"])
         if report["rounds"] < 3 or report["parts"] < 100 or not report["tables"]:
             raise Failure("the second client read too little: %s" % report)
+        if report["password_text_given"]:
+            raise Failure("a password field gave its text %d times" % report["password_text_given"])
         self.alive("the second client stopped")
 
         # Quit from the tray: the program ends by itself, without a sanitizer's report.

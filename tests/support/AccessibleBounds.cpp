@@ -1,5 +1,7 @@
 #include "AccessibleBounds.h"
 
+#include "AccessibleTextEdges.h"
+
 #include <QPoint>
 #include <QSet>
 #include <QTest>
@@ -87,6 +89,11 @@ QStringList walk(const QList<QAccessibleInterface *> &roots, Counts *counts, con
             counts->insert(QAccessible::uniqueId(accessible), count);
         askChildren(accessible, count, faults);
         askTable(accessible, faults);
+        if (accessible->textInterface()) {
+            const QString part = describe(accessible);
+            for (const QString &fault : AccessibleTextEdges::askEdges(accessible, part))
+                faults.append(part + QStringLiteral(": ") + fault);
+        }
         for (int i = 0; i < count; ++i) {
             QAccessibleInterface *child = accessible->child(i);
             if (!child || !child->isValid())

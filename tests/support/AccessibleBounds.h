@@ -2,7 +2,8 @@
 
 // What a screen reader may ask of every accessible part, the way one that keeps what it read a
 // moment ago does: a child at -1, at the count, past it and far past it; a cell, a row or a
-// column out of range; and, after the content changed, a child at a count read before the change.
+// column out of range; after the content changed, a child at a count read before the change; and
+// of a text, the items at its edges (AccessibleTextEdges.h), which must each come back.
 // Asking must not crash, and nothing out of range may be answered: no child, and for a cell only
 // one that is not valid (the accessibility bus bridge reads a table-cell interface from any cell a
 // lookup gives, so a table hands out an invalid one, never none). Screenshots::write() runs it

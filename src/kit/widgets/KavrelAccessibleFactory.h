@@ -12,8 +12,8 @@ class QWidget;
 // reaches the control the way a user does.
 //
 // It also answers for the Qt widgets whose own interfaces take a child's index on trust (scroll
-// areas and item views, menus, menu buttons) with Qt's interface behind bounds
-// (KavrelBoundedAccessible.h).
+// areas and item views, menus, menu buttons) or a text offset (line edits, spin boxes, text views)
+// with Qt's interface behind bounds (KavrelBoundedAccessible.h).
 namespace KavrelAccessibleFactory {
 
 // Puts the factory in front of Qt's own. It must come after the QApplication, which installs Qt's;

@@ -1,6 +1,10 @@
 #include "kit/widgets/KavrelBoundedAccessible.h"
 
+#include "kit/widgets/KavrelBoundedText.h"
+
 #include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolButton>
@@ -59,7 +63,8 @@ QAccessibleInterface *absentCell()
 bool needsBounds(QObject *object)
 {
     return qobject_cast<QAbstractScrollArea *>(object) || qobject_cast<QMenu *>(object)
-           || qobject_cast<QMenuBar *>(object) || qobject_cast<QToolButton *>(object);
+           || qobject_cast<QMenuBar *>(object) || qobject_cast<QToolButton *>(object)
+           || qobject_cast<QLineEdit *>(object) || qobject_cast<QAbstractSpinBox *>(object);
 }
 
 } // namespace
@@ -80,7 +85,11 @@ KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterfa
     : m_qt(qtInterface)
     , m_qtTable(qtInterface->tableInterface())
 {
+    if (QAccessibleTextInterface *qtText = qtInterface->textInterface())
+        m_text = std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText);
 }
+
+KavrelBoundedAccessible::~KavrelBoundedAccessible() = default;
 
 bool KavrelBoundedAccessible::isValid() const
 {
@@ -178,6 +187,8 @@ void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
 {
     if (type == QAccessible::TableInterface)
         return m_qtTable ? static_cast<QAccessibleTableInterface *>(this) : nullptr;
+    if (type == QAccessible::TextInterface)
+        return static_cast<QAccessibleTextInterface *>(m_text.get());
     return m_qt->interface_cast(type);
 }
 

@@ -3,13 +3,19 @@
 #include <QAccessible>
 #include <QAccessibleInterface>
 
-// What a screen reader reaches of the scroll areas (text views, item views), menus and menu
-// buttons: Qt's own interface for each of them, with every index a client gives checked first.
-// Qt 6.4 takes a child's index on trust in these: a scroll area reads its child list past the end
-// (its scroll bars come and go with the content, so a count a screen reader read a moment ago is
-// soon one too many), a menu reads index -1, a menu button hands out its menu as a child it does
-// not count, and a list answers a row out of range with no cell, which the accessibility bus
-// bridge then dereferences. Here an index out of range gives nothing; everything else is Qt's.
+#include <memory>
+
+class KavrelBoundedText;
+
+// What a screen reader reaches of the scroll areas (text views, item views), menus, menu buttons
+// and text fields (line edits, spin boxes): Qt's own interface for each of them, with every index
+// a client gives checked first. Qt 6.4 takes a child's index on trust in these: a scroll area
+// reads its child list past the end (its scroll bars come and go with the content, so a count a
+// screen reader read a moment ago is soon one too many), a menu reads index -1, a menu button
+// hands out its menu as a child it does not count, and a list answers a row out of range with no
+// cell, which the accessibility bus bridge then dereferences. Here an index out of range gives
+// nothing; everything else is Qt's. Their text, where they have one, is read through
+// KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface loops on.
 //
 // The kit's accessibility factory builds one for each such widget, over the interface Qt builds
 // for it; Qt keeps its own in the cache beside this one and drops both when the widget goes.
@@ -19,6 +25,7 @@ public:
     // The interface for `object`, or none when Qt's interface for it needs no checks (or when it
     // is Qt's own being asked for).
     static QAccessibleInterface *create(QObject *object);
+    ~KavrelBoundedAccessible() override;
 
     bool isValid() const override;
     QObject *object() const override;
@@ -72,4 +79,5 @@ private:
     // Qt's interface: the cache owns it and deletes it with this one when the object goes.
     QAccessibleInterface *m_qt;
     QAccessibleTableInterface *m_qtTable;
+    std::unique_ptr<KavrelBoundedText> m_text;
 };
