@@ -33,6 +33,9 @@ struct SystemAudioCaptureService::CapturedAudioChunk
     AudioFormat format;
     quint32 frameCount = 0;
     AudioCaptureTime capturedAt;
+    // When it was handed to the worker. A backlog the server kept while this process stood still
+    // was captured long before, but only now waits for the worker.
+    AudioCaptureTime queuedAt;
 };
 
 // Everything the worker owns. Touched only on the processing queue.
@@ -53,8 +56,8 @@ struct SystemAudioCaptureService::Processing
         if (!isProcessingAudio)
             return;
         const quint64 now = uptimeNanoseconds();
-        const quint64 captured = uptimeNanoseconds(chunk.capturedAt);
-        const quint64 age = now >= captured ? now - captured : 0;
+        const quint64 queued = uptimeNanoseconds(chunk.queuedAt);
+        const quint64 age = now >= queued ? now - queued : 0;
         maximumProcessingAgeMilliseconds = std::max(maximumProcessingAgeMilliseconds, double(age) / 1'000'000.0);
         if (age > quint64(maximumProcessingAgeNanoseconds)) {
             ++droppedStaleChunkCount;
@@ -260,6 +263,7 @@ QCoro::Task<void> SystemAudioCaptureService::connectToDefaultSink(QUuid generati
             return;
         CapturedAudioChunk chunk;
         chunk.capturedAt = capturedAt;
+        chunk.queuedAt = AudioCaptureClock::now();
         chunk.frameCount = quint32(bytes / std::size_t(bytesPerFrame));
         chunk.data = QByteArray(static_cast<const char *>(data), qsizetype(chunk.frameCount) * bytesPerFrame);
         chunk.format = format;

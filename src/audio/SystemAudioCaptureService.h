@@ -30,7 +30,7 @@ class PulseAudioRecordStream;
 // throws the same failure.
 //
 // The server's thread only copies each fragment and notes when it was captured. A worker
-// thread, one fragment at a time in capture order, drops fragments that waited more than
+// thread, one fragment at a time in capture order, drops fragments that waited for it more than
 // 750 ms, converts the rest to audio chunks and calls the live audio data handler.
 //
 // A main-thread object. The data handler runs on the worker thread: it must hand the chunk on

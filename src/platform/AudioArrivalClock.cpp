@@ -5,15 +5,39 @@
 void AudioArrivalClock::reset(std::size_t bytesPerSecond)
 {
     m_bytesPerSecond = bytesPerSecond;
+    m_previousReadAt.reset();
     m_unsentBytes = 0;
     m_handedBytes = 0;
     m_onTime.reset();
+    m_waitedSinceHandOn = false;
+    m_readWaited = false;
+    m_handedThisRead = false;
+    m_waitedReads = 0;
+    m_inBacklog = false;
+    m_gap = false;
 }
 
 void AudioArrivalClock::startRead(Clock::time_point readAt, std::size_t pendingBytes)
 {
+    const std::size_t newBytes = pendingBytes > m_unsentBytes ? pendingBytes - m_unsentBytes : 0;
+    // The server hands a piece of its own period over in parts, one right after the other: one
+    // part the reader waited for makes the whole piece so.
+    if (m_handedThisRead)
+        m_waitedSinceHandOn = false;
+    if (m_bytesPerSecond > 0 && m_previousReadAt) {
+        const Clock::duration since = readAt - *m_previousReadAt;
+        m_waitedSinceHandOn = m_waitedSinceHandOn || (since >= Clock::duration(readSlack) && since >= durationOf(newBytes) / 2);
+    }
+    m_readWaited = m_waitedSinceHandOn;
+    m_handedThisRead = false;
+    m_previousReadAt = readAt;
     m_readAt = readAt;
     m_unsentBytes = pendingBytes;
+}
+
+void AudioArrivalClock::deviceGap()
+{
+    m_gap = true;
 }
 
 AudioArrivalClock::Clock::duration AudioArrivalClock::durationOf(std::size_t bytes) const
@@ -26,20 +50,39 @@ AudioArrivalClock::Clock::time_point AudioArrivalClock::handOn(std::size_t bytes
 {
     m_unsentBytes -= std::min(m_unsentBytes, bytes);
     m_handedBytes += bytes;
+    if (!m_handedThisRead)
+        m_waitedReads = m_readWaited ? m_waitedReads + 1 : 0;
+    m_handedThisRead = true;
     if (m_bytesPerSecond == 0)
         return m_readAt;
     const Clock::time_point arrival = m_readAt - durationOf(m_unsentBytes);
     Clock::time_point time = arrival;
-    if (m_onTime) {
+    if (!m_onTime || m_gap) {
+        m_inBacklog = false;
+    } else {
         const Clock::time_point expected = m_onTime->first + durationOf(m_handedBytes - m_onTime->second);
         const Clock::duration late = arrival - expected;
-        // A piece later than expected was held up, or its device runs slow: the time moves
-        // toward its arrival by the share of followTime the piece lasts.
-        if (late > Clock::duration::zero() && late < longestHeldUpRead) {
+        if (!m_inBacklog && late >= longestHeldUpRead) {
+            // The first read after a hold brings the start of the server's backlog.
+            m_inBacklog = true;
+            m_waitedReads = 0;
+        }
+        // Audio that late which the reader waited for, read after read, came after what the
+        // server dropped: it starts afresh. (A single read that waited may be the reader held
+        // up for a moment in the middle of the backlog: audio put ahead of the rest of it would
+        // make the rest come too late for the mixer.)
+        if (m_inBacklog && (late <= Clock::duration::zero() || m_waitedReads >= 2))
+            m_inBacklog = false;
+        if (m_inBacklog) {
+            time = expected;
+        } else if (late > Clock::duration::zero() && late < longestHeldUpRead) {
+            // A piece later than expected was held up, or its device runs slow: the time moves
+            // toward its arrival by the share of followTime the piece lasts.
             const double share = std::min(1.0, double(durationOf(bytes).count()) / double(Clock::duration(followTime).count()));
             time = expected + std::chrono::duration_cast<Clock::duration>(late * share);
         }
     }
+    m_gap = false;
     m_onTime.emplace(time, m_handedBytes);
     return time;
 }

@@ -12,19 +12,38 @@
 // later than its nominal duration says, a fast one's ever sooner. So the times follow the
 // arrivals slowly (over followTime), and at once where audio comes sooner than they say.
 //
+// A reader held up for longer (a stopped process, a debugger, a paused virtual machine) finds
+// the server's backlog: what the server kept of the audio since, in order, as much as it could
+// hold, handed over as fast as it is read. That audio follows on from the audio before the
+// hold. Where the server could keep no more, the audio it dropped is gone without a trace in the
+// stream; what it took in after the reader came back follows the backlog and comes at the pace
+// it is made. So, after a piece more than longestHeldUpRead late, audio goes on from the audio
+// before until two reads in a row have waited for theirs (one may be a moment's hold of the
+// reader in the middle of the backlog); the audio of the second starts afresh from its arrival.
+// The audio of the first still follows on from the backlog: where the server dropped audio, a
+// server's period of what came after it lands at the end of what it kept, as does audio it took
+// in while the backlog was being read (nothing in the stream tells the two apart).
+//
+// A device that made no audio for a while (its source was suspended) has no backlog: what comes
+// after starts afresh, as does a new stream (the server restarted).
+//
 // Touched by one thread at a time (the audio server's, under its lock).
 class AudioArrivalClock final
 {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Longer than any read is held up: a stream that brought nothing for that long had a gap,
-    // and its times start afresh.
+    // Longer than any read is held up on a busy machine: a piece that much later than the audio
+    // before it says came after a hold of the reader, or after a gap.
     static constexpr std::chrono::seconds longestHeldUpRead{1};
     // How slowly the times give way to later arrivals: slow enough that a read held up for the
     // longest while moves them by a few tens of milliseconds, fast enough that a device 0.5 %
     // slow stays within 50 ms of its arrivals.
     static constexpr std::chrono::seconds followTime{10};
+    // A read waited for its audio when it came this long after the read before, or longer, and
+    // that audio lasts less than twice as long as the wait. (The server hands a backlog over in
+    // parts of every size, some of a few frames, as fast as the reader takes them.)
+    static constexpr std::chrono::milliseconds readSlack{10};
 
     // Starts afresh for a stream of this many bytes a second (0: every piece is as new as its
     // read).
@@ -34,15 +53,27 @@ public:
     // When the last of the next `bytes` handed on was captured. What is handed on after the read
     // (the rest of it, at a release) takes the time of that read.
     Clock::time_point handOn(std::size_t bytes);
+    // The device made no audio for a while: what comes next starts afresh.
+    void deviceGap();
 
 private:
     Clock::duration durationOf(std::size_t bytes) const;
 
     std::size_t m_bytesPerSecond = 0;
     Clock::time_point m_readAt;
+    std::optional<Clock::time_point> m_previousReadAt;
     std::size_t m_unsentBytes = 0;
     // The audio handed on so far, and the time of the latest piece with how much had been
     // handed on by then.
     std::size_t m_handedBytes = 0;
     std::optional<std::pair<Clock::time_point, std::size_t>> m_onTime;
+    // Whether a read since the last piece handed on came after a wait for its audio, whether
+    // this read counts so, whether it handed anything on, and how many reads in a row waited.
+    bool m_waitedSinceHandOn = false;
+    bool m_readWaited = false;
+    bool m_handedThisRead = false;
+    int m_waitedReads = 0;
+    // The audio is the backlog of a hold.
+    bool m_inBacklog = false;
+    bool m_gap = false;
 };

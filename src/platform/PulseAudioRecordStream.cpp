@@ -105,6 +105,15 @@ struct PulseAudioRecordStream::Shared
         gathered.remove(0, qsizetype(whole));
     }
 
+    // The source was suspended, or taken up again: it made no audio meanwhile. What came before
+    // goes on with its own time; what comes after starts afresh.
+    static void suspendedCallback(pa_stream *, void *userdata)
+    {
+        auto *shared = static_cast<Shared *>(userdata);
+        shared->handOnGathered();
+        shared->arrivalClock.deviceGap();
+    }
+
     // Hands on what was gathered, a whole fragment or not, with the time of the read that brought
     // its last piece: at a release that may be long after it came (the server went away).
     void handOnGathered()
@@ -174,6 +183,7 @@ QCoro::Task<PulseAudioRecordStream::ConnectResult> PulseAudioRecordStream::conne
                 shared->gathered.clear();
                 pa_stream_set_state_callback(stream, &Shared::stateCallback, shared.get());
                 pa_stream_set_read_callback(stream, &Shared::readCallback, shared.get());
+                pa_stream_set_suspended_callback(stream, &Shared::suspendedCallback, shared.get());
 
                 pa_buffer_attr attributes;
                 attributes.maxlength = std::uint32_t(-1);
@@ -219,6 +229,7 @@ int PulseAudioRecordStream::release(PulseAudioContext &context, Shared &shared)
             Shared::readCallback(shared.stream, 0, &shared);
         shared.handOnGathered();
         pa_stream_set_read_callback(shared.stream, nullptr, nullptr);
+        pa_stream_set_suspended_callback(shared.stream, nullptr, nullptr);
         pa_stream_set_state_callback(shared.stream, nullptr, nullptr);
         const pa_stream_state_t state = pa_stream_get_state(shared.stream);
         if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {

@@ -22,8 +22,9 @@ public:
     // A fragment of the length asked for, gathered from what the server delivered; one before
     // a hole, and the last one, handed on when the stream is disconnected, may be shorter.
     // data is null for a hole (lost audio) of the given size. capturedAt is when the fragment's
-    // last frame reached this process: a main-loop thread that was held up hands several
-    // fragments on at once, each with its own time.
+    // last frame was captured, as near as the reads tell (AudioArrivalClock): a main-loop thread
+    // that was held up hands several fragments on at once, each with its own time, and after a
+    // long hold the server's backlog follows on from the audio before it.
     using DataCallback = std::function<void(const void *data, std::size_t bytes, Clock::time_point capturedAt)>;
     // The stream stopped after it had started (source removed, server gone). Carries the
     // server's error number.

@@ -267,11 +267,19 @@ void DeepgramLiveTranscriptionService::sendAudio(QByteArray chunk)
         m_pendingAudioChunks.pop_front();
         ++removed;
     }
+    // A burst the network cannot take (the audio of a stall, handed over at once) drops chunk
+    // after chunk: the run is told once, when a chunk finds room again, or at the latest after
+    // a diagnostics interval.
+    const auto now = std::chrono::steady_clock::now();
     if (removed > 0) {
         m_droppedAudioChunkCount += removed;
-        qCCritical(logger()).noquote() << QStringLiteral("dropped stale audio chunks count=%1 totalDropped=%2")
-                                              .arg(removed)
-                                              .arg(m_droppedAudioChunkCount);
+        if (m_droppedRunChunkCount == 0)
+            m_droppedRunStartedAt = now;
+        m_droppedRunChunkCount += removed;
+        if (now - m_droppedRunStartedAt >= m_timings.diagnosticsInterval)
+            logDroppedRun();
+    } else {
+        logDroppedRun();
     }
     m_pendingAudioChunks.push_back(std::move(chunk));
     m_maximumObservedPendingAudioChunks = std::max(m_maximumObservedPendingAudioChunks, int(m_pendingAudioChunks.size()));
@@ -280,6 +288,16 @@ void DeepgramLiveTranscriptionService::sendAudio(QByteArray chunk)
     // A socket that is still opening gets its send loop once it is open.
     if (!m_audioSendLoopTask.isValid() && m_webSocketTask->state() == WebSocketTask::State::open)
         startAudioSendLoop();
+}
+
+void DeepgramLiveTranscriptionService::logDroppedRun()
+{
+    if (m_droppedRunChunkCount == 0)
+        return;
+    qCCritical(logger()).noquote() << QStringLiteral("dropped stale audio chunks count=%1 totalDropped=%2")
+                                          .arg(m_droppedRunChunkCount)
+                                          .arg(m_droppedAudioChunkCount);
+    m_droppedRunChunkCount = 0;
 }
 
 qint64 DeepgramLiveTranscriptionService::pendingAudioBytes() const
@@ -656,6 +674,7 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stop()
 
 QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
 {
+    logDroppedRun();
     qCInfo(KavrelDiagnostics::transcription()).noquote()
         << QStringLiteral("stop requested pendingAudio=%1 inFlight=%2 dropped=%3")
                .arg(m_pendingAudioChunks.size())
@@ -724,6 +743,7 @@ QCoro::Task<void> DeepgramLiveTranscriptionService::stopSequence()
 
 void DeepgramLiveTranscriptionService::cleanup(bool cancelWebSocket)
 {
+    logDroppedRun();
     m_connectionGeneration = QUuid::createUuid();
     m_connectionCancellation.cancel();
     m_receiveTask.cancel();
@@ -769,6 +789,7 @@ void DeepgramLiveTranscriptionService::resetDiagnostics()
     m_sendDurationTotalMilliseconds = 0;
     m_sendDurationSampleCount = 0;
     m_droppedAudioChunkCount = 0;
+    m_droppedRunChunkCount = 0;
     m_maximumObservedPendingAudioChunks = 0;
 }
 

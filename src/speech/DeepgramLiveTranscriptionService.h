@@ -149,6 +149,8 @@ private:
     bool isCurrent(const QUuid &generation, const WebSocketTask::Pointer &socket) const;
 
     void resetDiagnostics();
+    // Tells the chunks dropped since the last chunk that found room, if any.
+    void logDroppedRun();
     void logDiagnosticsIfNeeded(const char *reason);
     void logResultLatencyIfNeeded(const DeepgramResultsMessage &message);
 
@@ -186,6 +188,8 @@ private:
     int m_reconnectAttemptCount = 0;
     int m_inFlightAudioSendCount = 0;
     int m_droppedAudioChunkCount = 0;
+    int m_droppedRunChunkCount = 0;
+    std::chrono::steady_clock::time_point m_droppedRunStartedAt;
     int m_maximumObservedPendingAudioChunks = 0;
     std::shared_ptr<DrainWaiter> m_audioSendsDrainedContinuation;
 };

@@ -95,7 +95,9 @@ private Q_SLOTS:
     void followsAChangeOfTheDefaultOutput();
     void followsAChangeMadeWhileStarting();
     void dropsChunksThatWaitedTooLong();
+    void captureTimesFollowTheAudioThroughAHeldUpRead_data();
     void captureTimesFollowTheAudioThroughAHeldUpRead();
+    void aSuspendedOutputLeavesAGapInTheTimes();
     void resumesAfterTheAudioServerComesBack();
     void reportsAudioThatDoesNotComeBack();
 
@@ -339,11 +341,20 @@ void tst_SystemAudioCaptureService::dropsChunksThatWaitedTooLong()
     QVERIFY2(missing > 0.55 && missing < 1.0, qPrintable(QStringLiteral("%1 s missing").arg(missing)));
 }
 
-// The audio server's thread is held up (a busy machine): the fragments it finds waiting are
-// handed on at once, each with the time it was captured, not all with the time of the read.
-// The mixer lines the two captures up by these times.
+// The audio server's thread is held up (a busy machine, or for seconds a stopped process): the
+// fragments it finds waiting are handed on at once, each with the time it was captured, not all
+// with the time of the read, and none is dropped for having waited in the server. The mixer
+// lines the two captures up by these times.
+void tst_SystemAudioCaptureService::captureTimesFollowTheAudioThroughAHeldUpRead_data()
+{
+    QTest::addColumn<int>("holdMilliseconds");
+    QTest::newRow("a busy moment") << 300;
+    QTest::newRow("seconds") << 3000;
+}
+
 void tst_SystemAudioCaptureService::captureTimesFollowTheAudioThroughAHeldUpRead()
 {
+    QFETCH(int, holdMilliseconds);
     struct Timed
     {
         std::mutex mutex;
@@ -363,7 +374,7 @@ void tst_SystemAudioCaptureService::captureTimesFollowTheAudioThroughAHeldUpRead
     }(), 5000);
     {
         PulseAudioContext::Lock held(*PulseAudioContext::shared());
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(holdMilliseconds));
     }
     QTest::qWait(500);
     QVERIFY(runTask(service.stopCapture()).succeeded());
@@ -376,6 +387,47 @@ void tst_SystemAudioCaptureService::captureTimesFollowTheAudioThroughAHeldUpRead
     }
     // The last fragment may be cut short at the stop, and the server's own pieces are 20 ms.
     QVERIFY2(worst < 0.025, qPrintable(QStringLiteral("capture times stray %1 s from the audio").arg(worst)));
+}
+
+// The output is suspended for a while: it makes no audio meanwhile, and the audio after it keeps
+// its own time rather than following on from the audio before.
+void tst_SystemAudioCaptureService::aSuspendedOutputLeavesAGapInTheTimes()
+{
+    struct Timed
+    {
+        std::mutex mutex;
+        // Each chunk's capture time, and when it was handed on.
+        std::vector<std::pair<AudioCaptureTime, AudioCaptureTime>> chunks;
+    };
+    auto timed = std::make_shared<Timed>();
+    SystemAudioCaptureService service(PulseAudioContext::shared());
+    service.setLiveAudioDataHandler([timed](const QByteArray &, AudioCaptureTime capturedAt) {
+        std::lock_guard lock(timed->mutex);
+        timed->chunks.emplace_back(capturedAt, AudioCaptureClock::now());
+    });
+    const auto started = runTask(service.startCapture());
+    QVERIFY2(started.succeeded(), qPrintable(started.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        std::lock_guard lock(timed->mutex);
+        return timed->chunks.size() >= 5;
+    }(), 5000);
+    QVERIFY(TestAudio::pactl({QStringLiteral("suspend-sink"), m_sink, QStringLiteral("1")}));
+    QTest::qWait(2000);
+    QVERIFY(TestAudio::pactl({QStringLiteral("suspend-sink"), m_sink, QStringLiteral("0")}));
+    QTest::qWait(500);
+    QVERIFY(runTask(service.stopCapture()).succeeded());
+
+    std::lock_guard lock(timed->mutex);
+    double gap = 0;
+    double latest = 0;
+    for (std::size_t i = 0; i < timed->chunks.size(); ++i) {
+        if (i > 0)
+            gap = std::max(gap, std::chrono::duration<double>(timed->chunks[i].first - timed->chunks[i - 1].first).count());
+        latest = std::max(latest, std::chrono::duration<double>(timed->chunks[i].second - timed->chunks[i].first).count());
+    }
+    QVERIFY2(gap > 1.5, qPrintable(QStringLiteral("the capture times leave a gap of %1 s").arg(gap)));
+    // Every chunk was handed on a moment after it was captured.
+    QVERIFY2(latest < 0.5, qPrintable(QStringLiteral("a chunk was handed on %1 s after it was captured").arg(latest)));
 }
 
 // The audio server drops every client (it restarted) and is back a moment later: capture

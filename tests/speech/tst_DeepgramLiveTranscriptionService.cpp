@@ -2,6 +2,7 @@
 // keep-alive, the send queue, back-pressure, reconnection, error reporting, stop and opening.
 
 #include "SpeechTestHarness.h"
+#include "TranslationTestSupport.h"
 
 #include "speech/DeepgramLiveTranscriptionError.h"
 
@@ -89,6 +90,63 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(h.relay->audioFrames(0).size(), kept);
         h.stop();
+    }
+
+    // A burst the network cannot take drops chunk after chunk (the audio of a stall of minutes
+    // is thousands of chunks): each run of drops is told once, with its count, when a chunk finds
+    // room again or the stream stops; a run that goes on is told once per diagnostics interval.
+    void aRunOfDropsIsToldOnce()
+    {
+        TranslationTest::LogCapture log;
+        const auto dropLines = [&log] {
+            QStringList found;
+            for (const QString &line : log.lines()) {
+                if (line.contains(QLatin1String("dropped stale audio chunks")))
+                    found << line.mid(line.indexOf(QLatin1String("count=")));
+            }
+            return found;
+        };
+        Harness h;
+        auto timings = fastTimings();
+        timings.diagnosticsInterval = 300ms;
+        timings.stopTimeout = 500ms;
+        h.client->setTimings(timings);
+        QVERIFY(!h.connect());
+        // 8 s at once, twice: 48 chunks dropped each time.
+        for (int burst = 0; burst < 2; ++burst) {
+            for (int n = 0; n < 128; ++n)
+                h.client->sendAudio(sizedChunk(n, 2000));
+            QCOMPARE(dropLines(), burst == 0 ? QStringList() : QStringList{QStringLiteral("count=48 totalDropped=48")});
+            QTRY_COMPARE(h.client->pendingAudioChunkCount(), 0);
+        }
+        h.client->sendAudio(sizedChunk(0, 2000));
+        QCOMPARE(dropLines(), (QStringList{QStringLiteral("count=48 totalDropped=48"), QStringLiteral("count=48 totalDropped=96")}));
+        QTRY_VERIFY(h.client->pendingAudioChunkCount() == 0 && h.client->inFlightAudioSendCount() == 0);
+
+        // The relay stops reading: every chunk pushes out the oldest, for longer than an interval.
+        log.clear();
+        QVERIFY(h.relay->stallReading(h.relay->session(0)));
+        h.client->sendAudio(hugeChunk());
+        QTRY_COMPARE(h.client->inFlightAudioSendCount(), 1);
+        for (int n = 0; n < 80; ++n)
+            h.client->sendAudio(sizedChunk(n, 2000));
+        QCOMPARE(h.client->droppedAudioChunkCount(), 96);
+        QElapsedTimer dropping;
+        dropping.start();
+        int dropped = 0;
+        for (; dropping.elapsed() < 500; ++dropped) {
+            h.client->sendAudio(sizedChunk(dropped, 2000));
+            QTest::qWait(10);
+        }
+        QVERIFY(!dropLines().isEmpty());
+        h.stop();
+        // One line for each interval's run, however many chunks it dropped.
+        const QStringList lines = dropLines();
+        QVERIFY2(lines.size() <= 1 + dropping.elapsed() / 300, qPrintable(lines.join(QLatin1Char('\n'))));
+        int told = 0;
+        for (const QString &line : lines)
+            told += line.section(QLatin1Char('='), 1, 1).section(QLatin1Char(' '), 0, 0).toInt();
+        QCOMPARE(told, dropped);
     }
 
     // While the network does not take the bytes, one send stays in flight and the rest wait

@@ -1,0 +1,213 @@
+#include "platform/AudioArrivalClock.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Clock = AudioArrivalClock::Clock;
+
+// 48 kHz stereo float, handed on in fragments of 40 ms, as the system audio's stream is.
+constexpr std::size_t bytesPerSecond = 48000 * 8;
+constexpr std::size_t fragmentBytes = bytesPerSecond / 25;
+// The device makes its audio in periods of 80 ms; the server hands each over in two parts, one
+// right after the other, as a real server does.
+constexpr double period = 0.080;
+
+// What happens to the stream, in seconds from its start.
+struct Scenario
+{
+    double seconds = 0;
+    double slowdown = 0;     // the device's clock, against the machine's
+    double holdFrom = 0;     // the reader stands still from here ...
+    double holdSeconds = 0;  // ... for this long (0: never)
+    double kept = 1e9;       // audio the server keeps for a reader that stands still
+    double silentFrom = 0;   // the device makes no audio from here ...
+    double silentSeconds = 0;
+    bool gapTold = false;    // ... and the stream says so
+    double backlogPause = 0; // the reader stops this long once while it reads the backlog
+    double freshMadeAfter = 0.060; // the device's first audio after the hold ends this long after it
+};
+
+struct Delivery
+{
+    double at;        // when the reader gets it
+    std::size_t bytes;
+    double capturedAt; // when its last sample was made
+};
+
+// The parts the reader gets, in order.
+std::vector<Delivery> deliveries(const Scenario &s, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> jitter(0.0, 0.010);
+    std::uniform_real_distribution<double> firstPart(0.1, 0.2);
+    const std::size_t periodBytes = std::size_t(double(bytesPerSecond) * period) / 8 * 8;
+    const double holdUntil = s.holdFrom + s.holdSeconds;
+    std::vector<Delivery> parts;
+    double reader = 0;  // when the reader is free again
+    double backlogEnd = -1;
+    const double step = period * (1 + s.slowdown);
+    const double phase = s.holdSeconds > 0 ? std::fmod(holdUntil + s.freshMadeAfter, step) : 0;
+    for (double made = phase + step; made < s.seconds; made += step) {
+        if (s.silentSeconds > 0 && made > s.silentFrom && made <= s.silentFrom + s.silentSeconds)
+            continue;
+        double at = made + jitter(random);
+        const bool held = s.holdSeconds > 0 && at >= s.holdFrom && made < holdUntil;
+        if (held) {
+            // Waits for the reader, as long as the server has room for it.
+            if (made - s.holdFrom > s.kept)
+                continue;
+            at = std::max(holdUntil, reader) + 0.00005;
+            if (s.backlogPause > 0 && made - s.holdFrom > s.kept / 2 && made - s.holdFrom <= s.kept / 2 + period)
+                at += s.backlogPause;
+            backlogEnd = at;
+        } else if (backlogEnd >= 0) {
+            // What the server took in meanwhile waits behind the backlog.
+            at = std::max(at, backlogEnd + 0.0002);
+            backlogEnd = -1;
+        }
+        at = std::max(at, reader);
+        const auto first = std::size_t(double(periodBytes) * firstPart(random)) / 8 * 8;
+        const double firstMade = made - step * double(periodBytes - first) / double(periodBytes);
+        parts.push_back({at, first, firstMade});
+        parts.push_back({at + 0.0001, periodBytes - first, made});
+        reader = at + 0.0001;
+    }
+    return parts;
+}
+
+// How much of the audio is handed on with a time more than `tolerance` from when it was made.
+double misplacedSeconds(const Scenario &s, double tolerance, unsigned seed)
+{
+    AudioArrivalClock clock;
+    clock.reset(bytesPerSecond);
+    std::size_t gathered = 0;
+    // Each delivered part's end, in the stream's bytes, with when it was made.
+    std::vector<std::pair<std::size_t, double>> ends;
+    std::size_t received = 0;
+    std::size_t handed = 0;
+    bool gapTold = false;
+    double misplaced = 0;
+    const auto origin = Clock::time_point() + std::chrono::hours(1);
+    for (const Delivery &part : deliveries(s, seed)) {
+        if (s.gapTold && !gapTold && part.capturedAt > s.silentFrom + s.silentSeconds) {
+            gapTold = true;
+            clock.deviceGap();
+        }
+        received += part.bytes;
+        ends.emplace_back(received, part.capturedAt);
+        clock.startRead(origin + std::chrono::nanoseconds(qint64(part.at * 1e9)), gathered + part.bytes);
+        gathered += part.bytes;
+        for (; gathered >= fragmentBytes; gathered -= fragmentBytes) {
+            const Clock::time_point time = clock.handOn(fragmentBytes);
+            handed += fragmentBytes;
+            // When the fragment's last sample was made: the part it ends in tells.
+            const auto end = std::lower_bound(ends.begin(), ends.end(), std::make_pair(handed, -1e9));
+            const double made = end->second - double(end->first - handed) / double(bytesPerSecond) * (1 + s.slowdown);
+            const double miss = std::abs(std::chrono::duration<double>(time - origin).count() - made);
+            if (miss > tolerance)
+                misplaced += double(fragmentBytes) / double(bytesPerSecond);
+        }
+    }
+    return misplaced;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Scenario)
+
+class tst_AudioArrivalClock : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void eachPieceKeepsTheTimeItWasMade_data();
+    void eachPieceKeepsTheTimeItWasMade();
+};
+
+// A reader held up finds the server's backlog: it lies where it was made, whatever part of the
+// hold the server could keep, and the audio after it lies where it was made, at once. A device
+// that made nothing for a while has no backlog: its audio after the gap lies where it was made.
+void tst_AudioArrivalClock::eachPieceKeepsTheTimeItWasMade_data()
+{
+    QTest::addColumn<Scenario>("scenario");
+    QTest::addColumn<double>("tolerance");
+    QTest::addColumn<double>("misplacedAllowed");
+
+    // Where the server dropped audio, the first period of what followed it is taken for the end
+    // of the backlog: nothing in the stream marks the place, and the first read after a wait may
+    // be the reader held up once more. It lands at the end of what the server kept.
+    const double period = 0.08;
+    Scenario s;
+    s.seconds = 60;
+    QTest::newRow("no hold") << s << 0.05 << 0.0;
+    s.holdFrom = 10;
+    s.holdSeconds = 0.5;
+    QTest::newRow("a read held up for half a second") << s << 0.05 << 0.0;
+    s.holdSeconds = 10;
+    s.kept = 20;
+    QTest::newRow("held up 10 s, the server keeps it all") << s << 0.05 << 0.0;
+    s.holdSeconds = 25;
+    QTest::newRow("held up 25 s, the server keeps 20 s") << s << 0.05 << period;
+    s.seconds = 120;
+    s.holdSeconds = 72;
+    QTest::newRow("held up 72 s, the server keeps 20 s") << s << 0.05 << period;
+    s.holdSeconds = 25;
+    s.kept = 1;
+    QTest::newRow("held up 25 s, the server keeps 1 s") << s << 0.05 << period;
+    s.kept = 20;
+    // (The device's next period ends after the backlog has been read, pause and all.)
+    s.freshMadeAfter = 0.079;
+    s.backlogPause = 0.008;
+    QTest::newRow("held up 25 s, a short pause while the backlog is read") << s << 0.05 << period;
+    s.backlogPause = 0.030;
+    QTest::newRow("held up 25 s, a longer pause while the backlog is read") << s << 0.05 << period;
+    s.backlogPause = 0;
+    // The audio the server took in while the backlog was read comes right behind it.
+    s.freshMadeAfter = 0.010;
+    QTest::newRow("held up 25 s, fresh audio made while the backlog is read") << s << 0.05 << 2 * period;
+    s.freshMadeAfter = 0.060;
+    s.seconds = 600;
+    s.holdFrom = 300;
+    s.slowdown = 0.005;
+    // Over a backlog of 20 s a device 0.5 % off strays by 0.1 s from its nominal rate.
+    QTest::newRow("held up 25 s, a device 0.5 % slow") << s << 0.15 << period;
+    s.slowdown = -0.005;
+    QTest::newRow("held up 25 s, a device 0.5 % fast") << s << 0.15 << period;
+
+    Scenario gap;
+    gap.seconds = 30;
+    gap.silentFrom = 10;
+    gap.silentSeconds = 3;
+    gap.gapTold = true;
+    QTest::newRow("a source suspended for 3 s") << gap << 0.05 << 0.0;
+    gap.silentSeconds = 120;
+    gap.seconds = 150;
+    QTest::newRow("a source suspended for 2 minutes") << gap << 0.05 << 0.0;
+    // Taken for a hold until two reads have waited.
+    gap.gapTold = false;
+    gap.silentSeconds = 3;
+    gap.seconds = 30;
+    QTest::newRow("3 s without audio, untold") << gap << 0.05 << 2 * period;
+}
+
+void tst_AudioArrivalClock::eachPieceKeepsTheTimeItWasMade()
+{
+    QFETCH(Scenario, scenario);
+    QFETCH(double, tolerance);
+    QFETCH(double, misplacedAllowed);
+    for (unsigned seed = 1; seed <= 5; ++seed) {
+        const double misplaced = misplacedSeconds(scenario, tolerance, seed);
+        QVERIFY2(misplaced <= misplacedAllowed + 1e-9,
+                 qPrintable(QStringLiteral("seed %1: %2 s of audio more than %3 s from where it was made")
+                                .arg(seed).arg(misplaced).arg(tolerance)));
+    }
+}
+
+QTEST_APPLESS_MAIN(tst_AudioArrivalClock)
+#include "tst_AudioArrivalClock.moc"
