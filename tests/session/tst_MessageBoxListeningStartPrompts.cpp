@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void answers_data();
     void answers();
     void windowClosedWhileAsking();
+    void explanationOnOneLine_data();
+    void explanationOnOneLine();
 };
 
 void tst_MessageBoxListeningStartPrompts::answers_data()
@@ -125,6 +128,47 @@ void tst_MessageBoxListeningStartPrompts::windowClosedWhileAsking()
     delete window; // the question goes with it; the caller is not left waiting
     QTRY_VERIFY(microphone.has_value());
     QCOMPARE(*microphone, false);
+}
+
+void tst_MessageBoxListeningStartPrompts::explanationOnOneLine_data()
+{
+    QTest::addColumn<bool>("startQuestion");
+    QTest::addColumn<KavrelAppLanguage>("language");
+    for (const KavrelAppLanguage language : {KavrelAppLanguage::russian, KavrelAppLanguage::english}) {
+        const QByteArray suffix = language == KavrelAppLanguage::russian ? " ru" : " en";
+        QTest::newRow("start" + suffix) << true << language;
+        QTest::newRow("microphone" + suffix) << false << language;
+    }
+}
+
+// The box sizes itself by its buttons: the explanation, one short sentence, must not wrap with
+// its last word alone below.
+void tst_MessageBoxListeningStartPrompts::explanationOnOneLine()
+{
+    QFETCH(bool, startQuestion);
+    QFETCH(KavrelAppLanguage, language);
+    QTemporaryDir directory;
+    UserDefaults defaults(directory.filePath(QStringLiteral("preferences.ini")));
+    KavrelLocalizationStore localization(defaults);
+    localization.setLanguage(language);
+    QWidget window;
+    window.show();
+    MessageBoxListeningStartPrompts prompts(localization, [&window] { return &window; });
+    std::optional<ListeningSessionStartMode> mode;
+    std::optional<bool> microphone;
+    QCoro::Task<void> waiting = startQuestion ? keep(prompts.askStartMode(), &mode) : keep(prompts.askMicrophone(), &microphone);
+    QTRY_VERIFY(openBox() != nullptr);
+    QMessageBox *box = openBox();
+    auto *explanation = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    QVERIFY(explanation && explanation->isVisible());
+    QTRY_VERIFY(explanation->width() > 0);
+    // (The label's own height is what the box's row gives it; the text needs this much.)
+    const QMargins margins = explanation->contentsMargins();
+    const int textHeight = explanation->heightForWidth(explanation->width()) - margins.top() - margins.bottom();
+    QVERIFY2(textHeight < 2 * explanation->fontMetrics().lineSpacing(),
+             qPrintable(QStringLiteral("«%1» wraps in %2 px").arg(explanation->text()).arg(explanation->width())));
+    QTest::keyClick(box, Qt::Key_Escape);
+    QTRY_VERIFY(mode || microphone);
 }
 
 QTEST_MAIN(tst_MessageBoxListeningStartPrompts)

@@ -1,18 +1,20 @@
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 
-#include "localization/KavrelLocalizationStore.h"
 #include "base/Continuation.h"
+#include "localization/KavrelLocalizationStore.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QGridLayout>
-#include <QSpacerItem>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
+
+constexpr int widestExplanation = 480;
 
 struct Question
 {
@@ -36,11 +38,14 @@ QCoro::Task<bool> ask(Question question, QWidget *parent, std::shared_ptr<QPoint
     box->addButton(question.secondButton, QMessageBox::RejectRole);
     box->setDefaultButton(first);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-    // A message box sizes itself by its buttons; a floor on the width keeps the question from
-    // wrapping after every other word.
-    if (auto *grid = qobject_cast<QGridLayout *>(box->layout()))
-        grid->addItem(new QSpacerItem(400, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
-                      grid->columnCount());
+    // A message box sizes itself by its buttons, and would wrap the explanation after every other
+    // word, or leave its last word alone on a line: it is held on one line where that fits in
+    // widestExplanation, else that wide.
+    if (auto *explanation = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        // One pixel more than the line's advance, which the label's word wrap rounds up.
+        const int oneLine = explanation->fontMetrics().horizontalAdvance(question.informativeText) + 1;
+        explanation->setMinimumWidth(std::min(oneLine, widestExplanation));
+    }
 
     auto answer = std::make_shared<ContinuationSlot<bool>>();
     QObject::connect(box, &QMessageBox::finished, box, [answer, box, first] {
