@@ -192,7 +192,7 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     }
     // Everywhere else, silence: what the server did not keep was not made up from other audio.
     // (The coder spreads each edge of a tone over a frame or two, and where a lane starts afresh
-    // leaves values of 1e-5 at the most, a hundred decibels down: no sound.)
+    // the conversions leave a few steps of the 16-bit scale, 90 dB down: no sound.)
     std::vector<std::pair<double, double>> played;
     for (const auto &[at, tone] : {std::pair{beforeAt, before}, std::pair{keptAt, kept}, std::pair{lateAt, late},
                                   std::pair{afterAt, after}, std::pair{spokenBeforeAt, spokenBefore},
@@ -203,7 +203,7 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     std::sort(played.begin(), played.end());
     QString sound;
     for (std::size_t i = 1; i < played.size() && sound.isEmpty(); ++i)
-        sound = TestAudio::soundIn(recording.samples, rate, played[i - 1].second + 0.25, played[i].first - 0.2, 1e-4);
+        sound = TestAudio::soundIn(recording.samples, rate, played[i - 1].second + 0.25, played[i].first - 0.2, 1e-3);
     QVERIFY2(sound.isEmpty(), qPrintable(figures + QStringLiteral(", ") + sound));
 
     const auto settled = [](const TaskHandle<void> &task) { return !task.isValid() || task.isFinished(); };
