@@ -1,11 +1,12 @@
-// The audio server's thread of the program is held up for 25 s in a recorded meeting (a stopped
+// The audio server's thread of the program is held up for 8 s in a recorded meeting (a stopped
 // process, a debugger, a paused virtual machine), while the meeting's audio plays on. The server
-// keeps what it could not deliver, as much as the stream's buffer holds, and hands it over at
-// once when the program reads again; what it could not keep is gone. Here on the real components:
-// the capture of the private audio server's output, the mixer, the recorder, the M4A file and
-// the speech relay. What the server kept lies in the recording where it was played, what it lost
-// is silence, and what plays after the program runs again is in place at once, in the recording
-// and in the stream to the relay.
+// keeps what it could not deliver (the stream's buffer holds more than 10 s) and hands it over at
+// once when the program reads again. Here on the real components: the capture of the private
+// audio server's output, the mixer, the recorder, the M4A file and the speech relay. What the
+// server kept lies in the recording where it was played, and what plays after the program runs
+// again is in place at once, in the recording and in the stream to the relay. (A hold longer
+// than the server keeps is the arrival clock's own test: what plays while the backlog is read
+// may then follow on from it, which a busy machine makes likely.)
 
 #include "platform/PulseAudioContext.h"
 #include "session/BillingUsageReporter.h"
@@ -53,10 +54,10 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
 {
     // One player for each device for the whole meeting, so each device's tones keep their
     // distances whatever the program does. The hold begins about 2 s after the first tone starts
-    // and lasts 25 s: the system audio's second tone plays in its first seconds (the server keeps
-    // those), its third in its last seconds (kept or lost, as much as the server holds), its
-    // fourth just after it; the microphone's tones come before, early in the hold, and after.
-    const double holdSeconds = 25;
+    // and lasts 8 s: the system audio's second tone plays in its first seconds, its third in its
+    // last seconds, its fourth just after it; the microphone's tones come before, in the hold,
+    // and after.
+    const double holdSeconds = 8;
     const double holdAt = 2.0;
     struct Tone
     {
@@ -65,11 +66,11 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
         double seconds;
     };
     const Tone before{440, 0, 1};
-    const Tone kept{880, holdAt + 3, 1};
-    const Tone late{660, holdAt + holdSeconds - 3.5, 1};
+    const Tone kept{880, holdAt + 2, 1};
+    const Tone late{660, holdAt + holdSeconds - 2.5, 1};
     const Tone after{1500, holdAt + holdSeconds + 0.8, 1};
     const Tone spokenBefore{1100, 1.1, 0.5};
-    const Tone spokenInHold{1300, holdAt + 5, 0.5};
+    const Tone spokenInHold{1300, holdAt + 4, 0.5};
     const Tone spokenAfter{1700, holdAt + holdSeconds + 2.2, 0.5};
     const QString dir = m_files.path();
     const auto programOf = [&dir](const QString &name, std::initializer_list<Tone> tones) {
@@ -164,21 +165,13 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
 
     QVERIFY2(recordedSeconds > sessionSeconds - 1.8 && recordedSeconds < sessionSeconds + 0.3, qPrintable(figures));
     QVERIFY2(beforeAt >= 0 && spokenAfterAt >= 0, qPrintable(figures));
-    // Each tone the recording has lies where it was played; the first seconds of the hold and
-    // what followed it are there for sure.
+    // Each tone of the system audio lies where it was played.
     const auto inPlace = [](double at, const Tone &tone, double firstAt, const Tone &first) {
         return at >= 0 && std::abs(at - firstAt - (tone.at - first.at)) < 0.15;
     };
     QVERIFY2(inPlace(keptAt, kept, beforeAt, before), qPrintable(figures));
-    // The tone after the hold is there whole. It lies in place, unless the machine was so busy
-    // that the server took it in while the backlog was still being read: nothing in the stream
-    // then tells it from the backlog, and it follows on from what the server kept, in the
-    // stretch the server lost.
-    const double afterPlace = beforeAt + after.at - before.at;
-    QVERIFY2(afterAt > keptAt + kept.seconds && afterAt < afterPlace + 0.15, qPrintable(figures));
-    if (!inPlace(afterAt, after, beforeAt, before))
-        qWarning().noquote() << "the tone after the hold came in with the backlog:" << figures;
-    QVERIFY2(lateAt < 0 || inPlace(lateAt, late, beforeAt, before), qPrintable(figures));
+    QVERIFY2(inPlace(lateAt, late, beforeAt, before), qPrintable(figures));
+    QVERIFY2(inPlace(afterAt, after, beforeAt, before), qPrintable(figures));
     // The microphone's backlog comes a moment after the system audio's, which the mixer may
     // have handed on by then without it: what there is of its tone lies within it.
     // (On a machine too busy for the microphone's first second, that second is dropped as late
@@ -190,9 +183,9 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
                  qPrintable(figures));
         QVERIFY2(inPlace(spokenAfterAt, spokenAfter, spokenBeforeAt, spokenBefore), qPrintable(figures));
     }
-    // Everywhere else, silence: what the server did not keep was not made up from other audio.
-    // (The coder spreads each edge of a tone over a frame or two, and where a lane starts afresh
-    // the conversions leave a few steps of the 16-bit scale, 90 dB down: no sound.)
+    // Everywhere else, silence: nothing was put twice or out of its place. (The coder spreads
+    // each edge of a tone over a frame or two, and the conversions may leave a few steps of the
+    // 16-bit scale, 90 dB down: no sound.)
     std::vector<std::pair<double, double>> played;
     for (const auto &[at, tone] : {std::pair{beforeAt, before}, std::pair{keptAt, kept}, std::pair{lateAt, late},
                                   std::pair{afterAt, after}, std::pair{spokenBeforeAt, spokenBefore},
