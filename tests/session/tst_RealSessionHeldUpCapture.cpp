@@ -96,6 +96,9 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     session.start();
     model.startListening(ListeningSessionStartMode::newSession, true);
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy(), 15000);
+    // The recording starts somewhere in between, sooner or later as busy as the machine is.
+    QElapsedTimer listening;
+    listening.start();
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
     QCOMPARE(model.status(), SubtitleStatus::listening);
     QVERIFY(model.isMicrophoneListening());
@@ -137,6 +140,7 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
 
     model.stopActiveSession();
     const double sessionSeconds = double(session.elapsed()) / 1000.0;
+    const double listeningSeconds = double(listening.elapsed()) / 1000.0;
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
 
@@ -157,13 +161,14 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     const double spokenBeforeAt = onset(spokenBefore);
     const double spokenInHoldAt = onset(spokenInHold);
     const double spokenAfterAt = onset(spokenAfter);
-    const QString figures = QStringLiteral("session %1 s, recorded %2 s, tones at %3, %4, %5 and %6 s, spoken at %7, %8 and %9 s")
+    const QString figures = QStringLiteral("session %1 s (listening %10 s), recorded %2 s, tones at %3, %4, %5 and %6 s, spoken at %7, %8 and %9 s")
                                 .arg(sessionSeconds, 0, 'f', 2).arg(recordedSeconds, 0, 'f', 2).arg(beforeAt, 0, 'f', 2)
                                 .arg(keptAt, 0, 'f', 2).arg(lateAt, 0, 'f', 2).arg(afterAt, 0, 'f', 2)
-                                .arg(spokenBeforeAt, 0, 'f', 2).arg(spokenInHoldAt, 0, 'f', 2).arg(spokenAfterAt, 0, 'f', 2);
+                                .arg(spokenBeforeAt, 0, 'f', 2).arg(spokenInHoldAt, 0, 'f', 2).arg(spokenAfterAt, 0, 'f', 2)
+                                .arg(listeningSeconds, 0, 'f', 2);
     qInfo().noquote() << figures;
 
-    QVERIFY2(recordedSeconds > sessionSeconds - 1.8 && recordedSeconds < sessionSeconds + 0.3, qPrintable(figures));
+    QVERIFY2(recordedSeconds > listeningSeconds - 1.5 && recordedSeconds < sessionSeconds + 0.3, qPrintable(figures));
     QVERIFY2(beforeAt >= 0 && spokenAfterAt >= 0, qPrintable(figures));
     // Each tone of the system audio lies where it was played.
     const auto inPlace = [](double at, const Tone &tone, double firstAt, const Tone &first) {
