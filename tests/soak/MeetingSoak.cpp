@@ -675,7 +675,9 @@ void MeetingSoak::runFault(Fault fault, int turn)
     case Fault::startNewThroughGatewayErrors: {
         // The gateway in front of the history server answers for it for a while: the finished
         // meeting waits through every answer and lands once the server is back (the checks find
-        // it on the server with all its turns).
+        // it on the server with all its turns). Start New comes right after the last turn, its
+        // translation most likely still on its way.
+        noteTranslationsInFlight();
         for (const char *operation : {"UpdateMeetingSession", "StartMeetingSession"}) {
             for (int status : {502, 503, 504}) {
                 Script failure = Script::httpFailure(status, "<html>gateway</html>", "text/html");
@@ -747,6 +749,17 @@ void MeetingSoak::waitForTranslations(const QString &when)
         }
         return true;
     }, QStringLiteral("every turn translated ") + when, 60000);
+}
+
+void MeetingSoak::noteTranslationsInFlight()
+{
+    QList<int> &inFlight = m_ledger.meetings.back().translationsInFlight;
+    for (const SessionTurn &turn : m_model->turnStore()->turns()) {
+        if (turn.translationText.isEmpty())
+            inFlight.append(SoakChecks::tagsIn(turn.text));
+    }
+    if (m_options.verbose && !inFlight.isEmpty())
+        m_report.note(QStringLiteral("  %1 translation(s) on their way at Start New").arg(inFlight.size()));
 }
 
 void MeetingSoak::waitForQuiet(const QString &when)

@@ -98,6 +98,8 @@ private:
     // The application's quit: stops and waits for the saves.
     void quit(const QString &what);
     void waitForTranslations(const QString &when);
+    // Writes down which turns of the meeting are still without their translation.
+    void noteTranslationsInFlight();
     void waitForQuiet(const QString &when);
     MemoryFigure measure();
     void finish();

@@ -4,7 +4,8 @@
 // and the recordings hold, against what the run wrote down; memory after the last turn
 // against the figure after the warm-up; and nothing left running once the engine is gone.
 
-#include <QtGlobal>
+#include <QList>
+#include <QString>
 
 #include <vector>
 
@@ -21,6 +22,8 @@ public:
 
     // The turns' texts and translations, as UTF-16.
     static qint64 textBytes(const SessionTurnStore &turns);
+    // The tags ("#12#") a text carries, in order, as numbers.
+    static QList<int> tagsIn(const QString &text);
 
 private:
     void checkViewModel();

@@ -44,6 +44,10 @@ struct SoakMeeting
     QList<int> tags;
     // Where its last stop put its end.
     QDateTime stoppedAt;
+    // The tags of the turns whose translation was still on its way when Start New ended the
+    // meeting: it stays out of the finished meeting unless it came in before the stop let go
+    // of it.
+    QList<int> translationsInFlight;
 };
 
 struct SoakStretch
