@@ -75,6 +75,7 @@ private:
         qint64 resident = 0;
         qint64 text = 0;
         qint64 store = 0; // the fake server's stored meetings, left out of the others
+        int turns = 0; // the live meeting's
     };
 
     void setUp();
@@ -101,7 +102,11 @@ private:
     // Writes down which turns of the meeting are still without their translation.
     void noteTranslationsInFlight();
     void waitForQuiet(const QString &when);
-    MemoryFigure measure();
+    MemoryFigure measure(const QString &when);
+    // What the live meeting holds in the heap: the figure with the stopped meeting still in the
+    // engine, less the figure once Start New has let go of it. What the engine keeps for the
+    // work it has done is in both. Ends the meeting.
+    qint64 measureMeetingHeld();
     void finish();
     void clearHarnessRecords();
     FakeResponse answerChat(const RecordedRequest &request);
@@ -156,6 +161,9 @@ private:
     qint64 m_heapBefore = 0;
     MemoryFigure m_early;
     MemoryFigure m_late;
+    // What a leak would hold (SoakOptions::plantedLeakBytes): it grows with every turn spoken
+    // and is given back only when the run is over.
+    std::vector<QByteArray> m_plantedLeak;
     QElapsedTimer m_wall;
 
     friend class SoakChecks;

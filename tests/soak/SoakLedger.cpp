@@ -22,6 +22,9 @@ SoakOptions SoakOptions::fromEnvironment()
     const QString seed = qEnvironmentVariable("KAVREL_SOAK_SEED");
     if (!seed.isEmpty())
         options.seed = seed.toUInt(&ok);
+    const int leak = qEnvironmentVariableIntValue("KAVREL_SOAK_PLANTED_LEAK", &ok);
+    if (ok && leak > 0)
+        options.plantedLeakBytes = leak;
     options.warmupTurns = std::min(options.warmupTurns, options.turns / 3);
     options.keepGoing = qEnvironmentVariable("KAVREL_SOAK_REPORT") == QLatin1String("1");
     options.verbose = options.keepGoing || qEnvironmentVariable("KAVREL_SOAK") == QLatin1String("full");

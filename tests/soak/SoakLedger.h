@@ -29,9 +29,13 @@ struct SoakOptions
     bool keepGoing = false;
     // Print every check, not only the misses.
     bool verbose = false;
+    // Memory the run itself takes with every turn and keeps to the end, as a leak would: the
+    // memory checks must find it (KAVREL_SOAK_PLANTED_LEAK, bytes a turn).
+    int plantedLeakBytes = 0;
 
     // The short run, changed by KAVREL_SOAK=full (3,000 turns of 2.4 s, each fault four times),
-    // KAVREL_SOAK_TURNS, KAVREL_SOAK_REPEATS, KAVREL_SOAK_SEED and KAVREL_SOAK_REPORT=1.
+    // KAVREL_SOAK_TURNS, KAVREL_SOAK_REPEATS, KAVREL_SOAK_SEED, KAVREL_SOAK_REPORT=1 and
+    // KAVREL_SOAK_PLANTED_LEAK.
     static SoakOptions fromEnvironment();
 };
 
