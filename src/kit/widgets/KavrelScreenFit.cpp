@@ -113,8 +113,12 @@ void KavrelScreenFit::keepOnScreen(QWidget *window)
 {
     KavrelScreenFit *fit = of(window);
     fit->m_keepsWindowOnScreen = true;
-    if (window->isVisible())
-        fit->fitWindow(fit->isOnScreen() ? Placement::inside : Placement::asPlaced);
+    if (!window->isVisible())
+        return;
+    // Kept from now on, it follows its screen as if it had been kept since it was shown.
+    fit->followScreen();
+    fit->m_wasOnScreen = fit->m_wasOnScreen || fit->isOnScreen();
+    fit->fitWindow(fit->isOnScreen() ? Placement::inside : Placement::asPlaced);
 }
 
 bool KavrelScreenFit::isOnScreen() const
@@ -286,7 +290,10 @@ bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_widget && event->type() == QEvent::Show) {
         // The window's place and decorations are known by now (or assumed); the screen may
         // not be the one the widget was made for.
-        if (m_keepsWindowOnScreen && m_wasOnScreen && !m_widget->parentWidget())
+        // Shown again by the program; a window restored from minimized is shown by the window
+        // manager, in its place.
+        if (m_keepsWindowOnScreen && m_wasOnScreen && !m_widget->parentWidget() && !event->spontaneous()
+            && !(m_widget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
             returnToPlace();
         else
             refitForScreen();
