@@ -28,6 +28,35 @@ bool click(QPoint global)
                     QStringLiteral("click"), QStringLiteral("1")});
 }
 
+bool movePointer(QPoint global)
+{
+    return xdotool({QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
+}
+
+bool tap(QPoint global, int heldMs)
+{
+    QStringList arguments{QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y()),
+                          QStringLiteral("mousedown"), QStringLiteral("1")};
+    if (heldMs > 0)
+        arguments << QStringLiteral("sleep") << QString::number(heldMs / 1000.0, 'f', 3);
+    arguments << QStringLiteral("mouseup") << QStringLiteral("1");
+    return xdotool(arguments);
+}
+
+bool drag(QPoint from, QPoint to)
+{
+    QStringList arguments{QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
+                          QStringLiteral("mousedown"), QStringLiteral("1")};
+    constexpr int steps = 6;
+    for (int step = 1; step <= steps; ++step) {
+        const QPoint at = from + (to - from) * step / steps;
+        arguments << QStringLiteral("sleep") << QStringLiteral("0.05") << QStringLiteral("mousemove")
+                  << QString::number(at.x()) << QString::number(at.y());
+    }
+    arguments << QStringLiteral("sleep") << QStringLiteral("0.1") << QStringLiteral("mouseup") << QStringLiteral("1");
+    return xdotool(arguments);
+}
+
 bool click(const QWidget *widget)
 {
     return widget && widget->isVisible() && click(widget->mapToGlobal(widget->rect().center()));

@@ -16,6 +16,14 @@ namespace X11TestInput {
 bool click(const QWidget *widget);
 bool click(QPoint global);
 
+// Moves the pointer there, without a button held.
+bool movePointer(QPoint global);
+// Presses the first button there and releases it `heldMs` later (0: at once): a touchpad's tap.
+bool tap(QPoint global, int heldMs = 0);
+// Presses the first button at `from`, moves the pointer to `to` in a few steps with it held (as
+// a hand does, with pauses for the window manager to follow), and releases it there.
+bool drag(QPoint from, QPoint to);
+
 // Presses and releases each key in turn (xdotool's names: "Return", "Tab", "Escape", "space").
 bool keys(const QStringList &keys);
 

@@ -99,10 +99,9 @@ void KavrelApp::openWindow(const QString &identifier)
             target = m_miniWindow = makeMiniWindow();
         else
             return;
-        // The mini window places itself in a corner of the screen.
-        if (target != m_miniWindow)
-            KavrelScreenFit::keepOnScreen(target);
     }
+    // Asked for, a window comes where it can be seen, wherever it was left.
+    KavrelScreenFit::keepOnScreen(target);
     if (identifier == QLatin1String(mainWindowIdentifier) && m_dependencies.miniWindows)
         m_dependencies.miniWindows->noteMainWindowRevealed();
     // The mini window floats without taking the focus from the meeting.
@@ -163,9 +162,11 @@ bool KavrelApp::hasVisibleWindows() const
 void KavrelApp::activate()
 {
     for (QWidget *widget : {m_settingsWindow.data(), m_miniWindow.data(), m_mainWindow.data()}) {
-        if (widget && widget->isVisible())
-            KavrelWindowFront::bringForward(widget, widget == m_miniWindow ? KavrelWindowFront::Focus::leave
-                                                                           : KavrelWindowFront::Focus::take);
+        if (!widget || !widget->isVisible())
+            continue;
+        KavrelScreenFit::keepOnScreen(widget);
+        KavrelWindowFront::bringForward(widget, widget == m_miniWindow ? KavrelWindowFront::Focus::leave
+                                                                       : KavrelWindowFront::Focus::take);
     }
 }
 

@@ -28,9 +28,10 @@ class UserDefaults;
 
 // The program's windows, each opened by its identifier: the main window "kavrel-main" (titled
 // with the program's name), the settings window "kavrel-settings" and the floating mini window
-// "kavrel-listening-mini". A window that exists is brought forward; one that was closed is made
-// anew with fresh content; in the main window Ctrl+, opens the settings. It also starts the tray
-// item and decides what the user sees at launch. The objects it is given live for the whole run. Main thread only.
+// "kavrel-listening-mini". A window that exists is brought forward, wholly onto a screen; one
+// that was closed is made anew with fresh content; in the main window Ctrl+, opens the settings.
+// It also starts the tray item and decides what the user sees at launch. The objects it is given
+// live for the whole run. Main thread only.
 class KavrelApp final : public QObject
 {
     Q_OBJECT
@@ -73,7 +74,8 @@ public:
 
     // Whether any window of the program is on screen.
     bool hasVisibleWindows() const;
-    // Raises and activates the program's visible windows, the main window last.
+    // Raises and activates the program's visible windows, the main window last, each moved
+    // wholly onto a screen when it was left off one.
     void activate();
 
     QWidget *window(const QString &identifier) const;

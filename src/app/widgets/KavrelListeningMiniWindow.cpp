@@ -5,6 +5,7 @@
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "kit/widgets/KavrelPainting.h"
+#include "kit/widgets/KavrelScreenFit.h"
 #include "platform/X11WindowPlacement.h"
 
 #include <QCursor>
@@ -12,8 +13,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QStyleHints>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <utility>
 
 namespace {
 
@@ -58,6 +62,8 @@ KavrelListeningMiniWindow::KavrelListeningMiniWindow(KavrelSessionSurface &sessi
         setGeometry(initialGeometry(screen->availableGeometry(), sizeHint(), minimumSize()));
     else
         resize(sizeHint());
+    // It stays within reach when its screen goes away or shrinks, as the other windows do.
+    KavrelScreenFit::keepOnScreen(this);
 }
 
 QRect KavrelListeningMiniWindow::initialGeometry(const QRect &available, QSize preferred, QSize minimum)
@@ -102,24 +108,78 @@ void KavrelListeningMiniWindow::showEvent(QShowEvent *event)
     X11WindowPlacement::showOnAllDesktops(winId());
 }
 
+bool KavrelListeningMiniWindow::press(QMouseEvent *event, Qt::Edges edges)
+{
+    if (event->button() != Qt::LeftButton || !windowHandle())
+        return false;
+    // Handed over at the press, a tap (a touchpad's, or a quick click) leaves the window manager
+    // moving the window after the button is already up: it follows the pointer until the next
+    // click.
+    m_press = Press{event->globalPosition().toPoint(), edges};
+    return true;
+}
+
+bool KavrelListeningMiniWindow::follow(QMouseEvent *event)
+{
+    if (!m_press || !windowHandle())
+        return false;
+    if (!(event->buttons() & Qt::LeftButton)) {
+        m_press.reset();
+        return false;
+    }
+    const QPoint travelled = event->globalPosition().toPoint() - m_press->globalPosition;
+    if (travelled.manhattanLength() < QGuiApplication::styleHints()->startDragDistance())
+        return true;
+    const Qt::Edges edges = std::exchange(m_press, std::nullopt)->edges;
+    if (edges)
+        windowHandle()->startSystemResize(edges);
+    else
+        windowHandle()->startSystemMove();
+    return true;
+}
+
 void KavrelListeningMiniWindow::mousePressEvent(QMouseEvent *event)
 {
-    // A press on the background (nothing under it took it) moves the window.
-    if (event->button() == Qt::LeftButton && windowHandle()) {
-        windowHandle()->startSystemMove();
+    // A press on the background (nothing under it took it) may start a move.
+    if (press(event, {})) {
         event->accept();
         return;
     }
     QWidget::mousePressEvent(event);
 }
 
+void KavrelListeningMiniWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (follow(event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void KavrelListeningMiniWindow::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_press.reset();
+    QWidget::mouseReleaseEvent(event);
+}
+
 bool KavrelListeningMiniWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress && m_grips.contains(qobject_cast<QWidget *>(watched))) {
-        const auto *press = static_cast<QMouseEvent *>(event);
-        if (press->button() == Qt::LeftButton && windowHandle()) {
-            windowHandle()->startSystemResize(Qt::Edges(watched->property(edgesProperty).toInt()));
-            return true;
+    if (m_grips.contains(qobject_cast<QWidget *>(watched))) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            if (press(static_cast<QMouseEvent *>(event), Qt::Edges(watched->property(edgesProperty).toInt())))
+                return true;
+            break;
+        case QEvent::MouseMove:
+            if (follow(static_cast<QMouseEvent *>(event)))
+                return true;
+            break;
+        case QEvent::MouseButtonRelease:
+            m_press.reset();
+            break;
+        default:
+            break;
         }
     }
     return QWidget::eventFilter(watched, event);

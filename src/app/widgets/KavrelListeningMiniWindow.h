@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class KavrelListeningMiniView;
 class KavrelPresentationStore;
@@ -10,8 +11,8 @@ class KavrelSessionSurface;
 class UserDefaults;
 
 // The floating "Listening" window: frameless, above other windows, on every desktop, moved by
-// dragging its background and resized from its edges through the window manager. It closes
-// for good (the next one starts afresh).
+// dragging its background and resized by dragging its edges, through the window manager; kept
+// wholly on a screen. It closes for good (the next one starts afresh).
 class KavrelListeningMiniWindow final : public QWidget
 {
     Q_OBJECT
@@ -34,11 +35,24 @@ protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A press on the background (no edges) or on an edge; the window manager takes the move or
+    // the resize over only once the pointer moves with the button held.
+    struct Press
+    {
+        QPoint globalPosition;
+        Qt::Edges edges;
+    };
+
     void placeGrips();
+    bool press(QMouseEvent *event, Qt::Edges edges);
+    bool follow(QMouseEvent *event);
 
     KavrelListeningMiniView *m_view = nullptr;
     QList<QWidget *> m_grips;
+    std::optional<Press> m_press;
 };

@@ -13,8 +13,9 @@
 
 namespace {
 
-// The decorations around a window: what the window manager reported, else a title bar.
-QMargins decorations(const QWidget *window)
+// The decorations around a window: what the window manager reports, else what it reported
+// while the window was last on the screen (a hidden window has none), else a title bar.
+QMargins decorations(const QWidget *window, const QMargins &reported)
 {
     const QWindow *handle = window->windowHandle();
     const QMargins known = handle ? handle->frameMargins() : QMargins();
@@ -22,6 +23,8 @@ QMargins decorations(const QWidget *window)
         return known;
     if (window->windowFlags() & Qt::FramelessWindowHint)
         return QMargins();
+    if (!reported.isNull())
+        return reported;
     return QMargins(0, KavrelScreenFit::assumedTitleBarHeight, 0, 0);
 }
 
@@ -110,8 +113,18 @@ void KavrelScreenFit::keepOnScreen(QWidget *window)
 {
     KavrelScreenFit *fit = of(window);
     fit->m_keepsWindowOnScreen = true;
-    if (window->isVisible())
-        fit->fitWindow();
+    if (!window->isVisible())
+        return;
+    // Kept from now on, it follows its screen as if it had been kept since it was shown.
+    fit->followScreen();
+    fit->m_wasOnScreen = fit->m_wasOnScreen || fit->isOnScreen();
+    fit->fitWindow(fit->isOnScreen() ? Placement::inside : Placement::asPlaced);
+}
+
+bool KavrelScreenFit::isOnScreen() const
+{
+    // Until it is mapped, the window manager may still be placing it.
+    return m_widget && m_widget->isVisible() && m_handle && m_handle->isExposed();
 }
 
 QSize KavrelScreenFit::room() const
@@ -120,7 +133,7 @@ QSize KavrelScreenFit::room() const
     if (available.isEmpty())
         return QSize();
     const QWidget *window = m_widget->window();
-    const QMargins frame = decorations(window);
+    const QMargins frame = decorations(window, m_reportedDecorations);
     QSize room = available.size().shrunkBy(frame);
     if (m_widget != window) {
         const QPoint offset = m_widget->mapTo(window, QPoint(0, 0));
@@ -133,12 +146,12 @@ void KavrelScreenFit::applyMinimum()
 {
     if (!m_widget)
         return;
-    m_fittedDecorations = decorations(m_widget->window());
+    m_fittedDecorations = decorations(m_widget->window(), m_reportedDecorations);
     if (m_boundsMinimum)
         m_widget->setMinimumSize(boundedMinimum(m_wantedMinimum, room()));
 }
 
-void KavrelScreenFit::fitWindow(bool alreadyPlaced, QRect wanted)
+void KavrelScreenFit::fitWindow(Placement placement, QRect wanted)
 {
     QWidget *window = m_widget;
     if (!window || !window->isWindow())
@@ -146,13 +159,13 @@ void KavrelScreenFit::fitWindow(bool alreadyPlaced, QRect wanted)
     const QRect available = availableGeometry(window);
     if (available.isEmpty())
         return;
-    const QMargins frame = decorations(window);
+    const QMargins frame = decorations(window, m_reportedDecorations);
     m_fittedDecorations = frame;
     // Its content may have just changed its own minimum for this screen.
     settleLayouts(window);
     const QRect content = available - frame;
     const QRect placed = placedInside(wanted.isValid() ? wanted : window->geometry(), content);
-    if (!window->testAttribute(Qt::WA_Moved) && !alreadyPlaced) {
+    if (placement == Placement::sizeOnly || (placement == Placement::asPlaced && !window->testAttribute(Qt::WA_Moved))) {
         // Nobody chose a place for it: the window manager places it, inside the screen once it fits.
         if (placed.size() != window->size())
             window->resize(placed.size());
@@ -164,7 +177,7 @@ void KavrelScreenFit::fitWindow(bool alreadyPlaced, QRect wanted)
 
 void KavrelScreenFit::refitForDecorations()
 {
-    if (!m_widget || !m_widget->isVisible() || decorations(m_widget->window()) == m_fittedDecorations)
+    if (!m_widget || !m_widget->isVisible() || decorations(m_widget->window(), m_reportedDecorations) == m_fittedDecorations)
         return;
     // A maximized or full-screen window drops or changes its frame; the window manager sizes it.
     if (m_widget->window()->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
@@ -181,11 +194,22 @@ void KavrelScreenFit::followScreen()
     // no event of their own; it moves or resizes the window as it frames it.
     if (m_widget->window() != m_widget)
         m_widget->window()->installEventFilter(this);
-    connect(m_widget->window()->windowHandle(), &QWindow::screenChanged, this, [this](QScreen *screen) {
+    m_handle = m_widget->window()->windowHandle();
+    m_handle->installEventFilter(this);
+    connect(m_handle, &QWindow::screenChanged, this, [this](QScreen *screen) {
         followFreeArea(screen);
-        refitForScreen();
+        // Carried across to another screen by the user, it stays where it is taken. Left by a
+        // screen that went away, it is moved once it has its new one.
+        refitForScreen(isOnScreen() ? Placement::sizeOnly : Placement::asPlaced);
     });
-    followFreeArea(m_widget->window()->windowHandle()->screen());
+    followFreeArea(m_handle->screen());
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this](QScreen *gone) {
+        if (!m_keepsWindowOnScreen || !m_widget || !m_widget->isVisible()
+            || !m_widget->frameGeometry().intersects(gone->geometry()))
+            return;
+        // After the signal the window is handed to a remaining screen.
+        QMetaObject::invokeMethod(this, &KavrelScreenFit::refitForLostScreen, Qt::QueuedConnection);
+    });
 }
 
 void KavrelScreenFit::followFreeArea(QScreen *screen)
@@ -206,10 +230,7 @@ void KavrelScreenFit::refitForFreeArea()
     applyMinimum();
     if (!m_keepsWindowOnScreen)
         return;
-    // The window's layout holds it at its content's minimum: each content's own fit may not
-    // have heard of the change yet.
-    for (KavrelScreenFit *content : m_widget->findChildren<KavrelScreenFit *>())
-        content->applyMinimum();
+    applyMinimumsWithin();
     // A window the free area squeezed takes back what it had once the area allows it (a panel
     // that came and went), unless it was moved or resized since.
     QWidget *window = m_widget;
@@ -218,7 +239,7 @@ void KavrelScreenFit::refitForFreeArea()
     const QRect wanted = m_geometryBeforeSqueeze.isValid() ? m_geometryBeforeSqueeze : window->geometry();
     // Wherever it was placed, it has its place on the screen by now: it moves inside the
     // smaller area too.
-    fitWindow(true, wanted);
+    fitWindow(Placement::inside, wanted);
     if (window->geometry() == wanted) {
         m_geometryBeforeSqueeze = QRect();
     } else {
@@ -227,11 +248,41 @@ void KavrelScreenFit::refitForFreeArea()
     }
 }
 
-void KavrelScreenFit::refitForScreen()
+void KavrelScreenFit::applyMinimumsWithin()
+{
+    // The window's layout holds it at its content's minimum: each content's own fit may not
+    // have heard of the change yet.
+    for (KavrelScreenFit *content : m_widget->findChildren<KavrelScreenFit *>())
+        content->applyMinimum();
+}
+
+void KavrelScreenFit::refitForLostScreen()
+{
+    if (!m_widget || !m_widget->isVisible()
+        || (m_widget->window()->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    // What a smaller free area once squeezed it from lay on a screen that is gone.
+    m_geometryBeforeSqueeze = QRect();
+    applyMinimum();
+    applyMinimumsWithin();
+    fitWindow(Placement::inside);
+}
+
+void KavrelScreenFit::refitForScreen(Placement placement)
 {
     applyMinimum();
     if (m_keepsWindowOnScreen)
-        fitWindow();
+        fitWindow(placement);
+}
+
+void KavrelScreenFit::returnToPlace()
+{
+    applyMinimum();
+    fitWindow(Placement::inside);
+    // Shown again without a place of its own, the window manager would place it anew (openbox
+    // in the top-left corner), wherever the user had put it.
+    if (m_handle)
+        m_handle->setGeometry(m_widget->geometry());
 }
 
 bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
@@ -239,10 +290,20 @@ bool KavrelScreenFit::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_widget && event->type() == QEvent::Show) {
         // The window's place and decorations are known by now (or assumed); the screen may
         // not be the one the widget was made for.
-        refitForScreen();
+        // Shown again by the program; a window restored from minimized is shown by the window
+        // manager, in its place.
+        if (m_keepsWindowOnScreen && m_wasOnScreen && !m_widget->parentWidget() && !event->spontaneous()
+            && !(m_widget->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+            returnToPlace();
+        else
+            refitForScreen();
         followScreen();
+    } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
+        m_wasOnScreen = true;
     } else if (m_widget && watched == m_widget->window()
                && (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::WindowActivate)) {
+        if (isOnScreen() && !m_handle->frameMargins().isNull())
+            m_reportedDecorations = m_handle->frameMargins();
         refitForDecorations();
     }
     return QObject::eventFilter(watched, event);

@@ -8,6 +8,7 @@
 
 class QScreen;
 class QWidget;
+class QWindow;
 
 // Keeps the program's windows within the screen they are on. A window never asks for more
 // room than the screen's free area (its available geometry: the screen without the panels)
@@ -39,7 +40,13 @@ public:
     // when the program placed it, moved inside it (the window manager places the others). Once
     // the window manager reports decorations other than those assumed, and whenever its
     // screen's free area changes while it is shown, it is fitted again; squeezed by a smaller
-    // free area, it returns to what it had once the area allows it.
+    // free area, it returns to what it had once the area allows it. A screen that goes away
+    // under a shown window leaves it wholly on a remaining one. A window the window manager
+    // placed once comes back where it was left (inside the free area) each time it is shown
+    // again; a question box or sheet (a window with a parent) is placed by the window manager
+    // over its parent instead.
+    // Called for a window already on the screen, it moves it wholly inside the free area at
+    // once: a window the user asks for comes where it can be seen, however it was left.
     static void keepOnScreen(QWidget *window);
 
 protected:
@@ -52,10 +59,21 @@ private:
     // decorations and without what lies above and left of the widget in its window.
     QSize room() const;
     void applyMinimum();
-    // Fits `wanted` (else the window's geometry) inside the free area. A window placed by the
-    // window manager is only resized, unless `alreadyPlaced`.
-    void fitWindow(bool alreadyPlaced = false, QRect wanted = QRect());
-    void refitForScreen();
+    enum class Placement {
+        // Only resized when the window manager placed it; moved too when the program did.
+        asPlaced,
+        // Only resized: the user or the window manager is moving it.
+        sizeOnly,
+        // Moved wholly inside the free area, whoever placed it.
+        inside,
+    };
+    // Fits `wanted` (else the window's geometry) inside the free area.
+    void fitWindow(Placement placement = Placement::asPlaced, QRect wanted = QRect());
+    void refitForScreen(Placement placement = Placement::asPlaced);
+    void returnToPlace();
+    void refitForLostScreen();
+    void applyMinimumsWithin();
+    bool isOnScreen() const;
     void followScreen();
     void followFreeArea(QScreen *screen);
     void refitForFreeArea();
@@ -63,13 +81,17 @@ private:
 
     QPointer<QWidget> m_widget;
     QMetaObject::Connection m_freeAreaConnection;
+    QPointer<QWindow> m_handle;
     QSize m_wantedMinimum;
-    // The decorations the last fit reckoned with.
+    // The decorations the last fit reckoned with, and the last the window manager reported.
     QMargins m_fittedDecorations;
+    QMargins m_reportedDecorations;
     // What the window had before a smaller free area squeezed it, and what it was squeezed to.
     QRect m_geometryBeforeSqueeze;
     QRect m_squeezedGeometry;
     bool m_boundsMinimum = false;
     bool m_keepsWindowOnScreen = false;
     bool m_followsScreen = false;
+    // The window has been on the screen, where the window manager or the program placed it.
+    bool m_wasOnScreen = false;
 };
