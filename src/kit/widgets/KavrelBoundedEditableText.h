@@ -12,7 +12,8 @@ class QObject;
 // bus bridge rebuilds the part's text itself with the same fill and hands it to the part as its
 // new value (a list item takes it as its new name). So every part the kit's factory answers for
 // has one of these: over Qt's own for a field the user may type into, with every offset and
-// length checked first; one that changes nothing everywhere else.
+// length checked first; one that changes nothing everywhere else (with an empty text beside it,
+// KavrelBoundedText::none(), which the bridge reads whenever it sets a text).
 //
 // A change is made only when it lies in the text, the text it leaves fits the field, and the
 // text given holds no NUL character: a D-Bus string cannot carry one, so the NULs are the
