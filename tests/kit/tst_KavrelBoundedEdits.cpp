@@ -9,11 +9,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -87,6 +89,7 @@ private Q_SLOTS:
     void changesOnlyWhatTheUserMayType_data();
     void changesOnlyWhatTheUserMayType();
     void everyPartAnswersEdits();
+    void menuItemsAnswerEdits();
     void listItemIsNoTable();
 };
 
@@ -201,6 +204,43 @@ void tst_KavrelBoundedEdits::everyPartAnswersEdits()
     }
     QCOMPARE(button->text(), QStringLiteral("Cancel sign-in"));
     QCOMPARE(combo->currentText(), QStringLiteral("English"));
+}
+
+// A menu's items are Qt's own parts, with no widget: they answer the same, and stay the menu's.
+void tst_KavrelBoundedEdits::menuItemsAnswerEdits()
+{
+    auto *button = new QToolButton;
+    auto *menu = new QMenu(button);
+    QAction *device = menu->addAction(QStringLiteral("Built-in microphone"));
+    menu->addAction(QStringLiteral("USB headset"));
+    button->setMenu(menu);
+    const std::unique_ptr<QWidget> window = windowWith(button);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *items = QAccessible::queryAccessibleInterface(menu);
+    QAccessibleInterface *item = items->child(0);
+    QVERIFY(item);
+    QCOMPARE(items->child(0), item);
+    QCOMPARE(item->role(), QAccessible::MenuItem);
+    QCOMPARE(item->parent(), items);
+    QCOMPARE(items->indexOfChild(item), 0);
+    QCOMPARE(items->indexOfChild(items->child(1)), 1);
+    QVERIFY(item->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+
+    QVERIFY(item->textInterface() && item->editableTextInterface());
+    QVERIFY(!item->tableInterface());
+    item->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x"));
+    item->editableTextInterface()->replaceText(0, item->textInterface()->characterCount(), QStringLiteral("renamed"));
+    for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Value})
+        item->setText(kind, QStringLiteral("renamed"));
+    QCOMPARE(device->text(), QStringLiteral("Built-in microphone"));
+    QCOMPARE(item->text(QAccessible::Name), QStringLiteral("Built-in microphone"));
+
+    // The action goes: the part standing for its item is no longer valid.
+    const QAccessible::Id handedOut = QAccessible::uniqueId(item);
+    delete device;
+    QAccessibleInterface *gone = QAccessible::accessibleInterface(handedOut);
+    QVERIFY(!gone || !gone->isValid());
+    QCOMPARE(items->child(0)->text(QAccessible::Name), QStringLiteral("USB headset"));
 }
 
 // A language list's item: the bridge takes it for a table as soon as a client asks it a table's

@@ -1,9 +1,10 @@
 #include "kit/widgets/KavrelBoundedAccessible.h"
 
-#include "kit/widgets/KavrelBoundedCell.h"
 #include "kit/widgets/KavrelBoundedEditableText.h"
+#include "kit/widgets/KavrelBoundedPart.h"
 #include "kit/widgets/KavrelBoundedText.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -40,40 +41,45 @@ KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterfa
 
 KavrelBoundedAccessible::~KavrelBoundedAccessible()
 {
-    for (const QAccessible::Id id : std::as_const(m_cells))
+    for (const QAccessible::Id id : std::as_const(m_parts))
         QAccessible::deleteAccessibleInterface(id);
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::outward(QAccessibleInterface *qtPart) const
 {
-    if (!KavrelBoundedCell::isCell(qtPart))
+    if (!KavrelBoundedPart::standsFor(qtPart))
         return qtPart;
     const QAccessible::Id qtId = QAccessible::uniqueId(qtPart);
-    if (const auto known = m_cells.constFind(qtId); known != m_cells.cend()) {
-        if (QAccessibleInterface *cell = QAccessible::accessibleInterface(*known))
-            return cell;
+    if (const auto known = m_parts.constFind(qtId); known != m_parts.cend()) {
+        if (QAccessibleInterface *part = QAccessible::accessibleInterface(*known))
+            return part;
     }
-    auto *cell = new KavrelBoundedCell(qtId);
-    m_cells.insert(qtId, QAccessible::registerAccessibleInterface(cell));
-    return cell;
+    // Qt lets its parts go as the model or the menu changes; the ones standing for them go now and then.
+    if (m_parts.size() >= m_partsBeforeSweep) {
+        forgetPartsQtLetGo();
+        m_partsBeforeSweep = std::max<qsizetype>(64, 2 * m_parts.size());
+    }
+    auto *part = new KavrelBoundedPart(qtId);
+    m_parts.insert(qtId, QAccessible::registerAccessibleInterface(part));
+    return part;
 }
 
 const QAccessibleInterface *KavrelBoundedAccessible::inward(const QAccessibleInterface *part)
 {
-    if (const auto *cell = dynamic_cast<const KavrelBoundedCell *>(part))
-        return cell->qtCell();
+    if (const auto *bounded = dynamic_cast<const KavrelBoundedPart *>(part))
+        return bounded->qtPart();
     return part;
 }
 
-void KavrelBoundedAccessible::forgetCellsQtLetGo()
+void KavrelBoundedAccessible::forgetPartsQtLetGo() const
 {
-    for (auto it = m_cells.begin(); it != m_cells.end();) {
+    for (auto it = m_parts.begin(); it != m_parts.end();) {
         if (QAccessible::accessibleInterface(it.key())) {
             ++it;
             continue;
         }
         QAccessible::deleteAccessibleInterface(it.value());
-        it = m_cells.erase(it);
+        it = m_parts.erase(it);
     }
 }
 
@@ -205,7 +211,7 @@ QAccessibleInterface *KavrelBoundedAccessible::summary() const
 QAccessibleInterface *KavrelBoundedAccessible::cellAt(int row, int column) const
 {
     QAccessibleInterface *cell = hasRow(row) && hasColumn(column) ? outward(m_qtTable->cellAt(row, column)) : nullptr;
-    return cell ? cell : KavrelBoundedCell::absent();
+    return cell ? cell : KavrelBoundedPart::absent();
 }
 
 int KavrelBoundedAccessible::selectedCellCount() const
@@ -294,5 +300,5 @@ bool KavrelBoundedAccessible::unselectColumn(int column)
 void KavrelBoundedAccessible::modelChange(QAccessibleTableModelChangeEvent *event)
 {
     m_qtTable->modelChange(event);
-    forgetCellsQtLetGo();
+    forgetPartsQtLetGo();
 }

@@ -19,7 +19,8 @@ class KavrelBoundedText;
 // nothing; everything else is the inner interface's. Their text, where they have one, is read
 // through KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface
 // loops on; it is changed through KavrelBoundedEditableText.h, which changes only what the user
-// may type into, within the text; and an item view's cells are handed out as KavrelBoundedCell.h.
+// may type into, within the text; and the parts Qt makes with no widget of their own (an item
+// view's cells, a menu's items) are handed out as KavrelBoundedPart.h.
 //
 // The kit's accessibility factory builds one for every widget, over the interface made for it
 // without this one; Qt keeps that one in the cache beside this one and drops both when the widget
@@ -81,11 +82,11 @@ private:
     explicit KavrelBoundedAccessible(QAccessibleInterface *qtInterface);
 
     bool hasRow(int row) const { return row >= 0 && row < rowCount(); }
-    // What a client is given for a part Qt's interface gives (a cell as a KavrelBoundedCell), and
-    // what Qt's interface is asked about for a part a client gives.
+    // What a client is given for a part Qt's interface gives (one with no widget as a
+    // KavrelBoundedPart), and what Qt's interface is asked about for a part a client gives.
     QAccessibleInterface *outward(QAccessibleInterface *qtPart) const;
     static const QAccessibleInterface *inward(const QAccessibleInterface *part);
-    void forgetCellsQtLetGo();
+    void forgetPartsQtLetGo() const;
     bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
 
     // The inner interface (named for Qt's, which it mostly is): the cache owns it and deletes it
@@ -94,6 +95,7 @@ private:
     QAccessibleTableInterface *m_qtTable;
     std::unique_ptr<KavrelBoundedText> m_text;
     std::unique_ptr<KavrelBoundedEditableText> m_editable;
-    // The cells handed out, by the id of Qt's cell each stands for.
-    mutable QHash<QAccessible::Id, QAccessible::Id> m_cells;
+    // The parts handed out, by the id of Qt's part each stands for.
+    mutable QHash<QAccessible::Id, QAccessible::Id> m_parts;
+    mutable qsizetype m_partsBeforeSweep = 64;
 };

@@ -1,4 +1,4 @@
-#include "kit/widgets/KavrelBoundedCell.h"
+#include "kit/widgets/KavrelBoundedPart.h"
 
 #include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
@@ -88,109 +88,111 @@ QAccessibleTableInterface *noTable()
 
 } // namespace
 
-KavrelBoundedCell::KavrelBoundedCell(QAccessible::Id qtCell) : m_qtCell(qtCell) {}
+KavrelBoundedPart::KavrelBoundedPart(QAccessible::Id qtPart) : m_qtPart(qtPart) {}
 
-bool KavrelBoundedCell::isCell(QAccessibleInterface *part)
+bool KavrelBoundedPart::standsFor(QAccessibleInterface *part)
 {
-    return part && part->tableCellInterface() && !part->tableInterface();
+    return part && part->isValid() && !(part->object() && part->object()->isWidgetType())
+           && part->role() != QAccessible::Application && !dynamic_cast<KavrelBoundedPart *>(part);
 }
 
-QAccessibleInterface *KavrelBoundedCell::absent()
+QAccessibleInterface *KavrelBoundedPart::absent()
 {
     return absentCell();
 }
 
-QAccessibleInterface *KavrelBoundedCell::qtCell() const
+QAccessibleInterface *KavrelBoundedPart::qtPart() const
 {
-    return QAccessible::accessibleInterface(m_qtCell);
+    return QAccessible::accessibleInterface(m_qtPart);
 }
 
-bool KavrelBoundedCell::isValid() const
+bool KavrelBoundedPart::isValid() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell && cell->isValid();
 }
 
-QObject *KavrelBoundedCell::object() const
+QObject *KavrelBoundedPart::object() const
 {
-    QAccessibleInterface *cell = qtCell();
-    return cell ? cell->object() : nullptr;
+    // Qt's part keeps its object (a menu item's action): the cache takes the interface of an
+    // object for the one it drops with the object, and that is Qt's.
+    return nullptr;
 }
 
-QWindow *KavrelBoundedCell::window() const
+QWindow *KavrelBoundedPart::window() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->window() : nullptr;
 }
 
-QList<QPair<QAccessibleInterface *, QAccessible::Relation>> KavrelBoundedCell::relations(QAccessible::Relation match) const
+QList<QPair<QAccessibleInterface *, QAccessible::Relation>> KavrelBoundedPart::relations(QAccessible::Relation match) const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->relations(match) : QList<QPair<QAccessibleInterface *, QAccessible::Relation>>();
 }
 
-QAccessibleInterface *KavrelBoundedCell::focusChild() const
+QAccessibleInterface *KavrelBoundedPart::focusChild() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->focusChild() : nullptr;
 }
 
-QAccessibleInterface *KavrelBoundedCell::childAt(int x, int y) const
+QAccessibleInterface *KavrelBoundedPart::childAt(int x, int y) const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->childAt(x, y) : nullptr;
 }
 
-QAccessibleInterface *KavrelBoundedCell::parent() const
+QAccessibleInterface *KavrelBoundedPart::parent() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->parent() : nullptr;
 }
 
-QAccessibleInterface *KavrelBoundedCell::child(int index) const
+QAccessibleInterface *KavrelBoundedPart::child(int index) const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell && index >= 0 && index < cell->childCount() ? cell->child(index) : nullptr;
 }
 
-int KavrelBoundedCell::childCount() const
+int KavrelBoundedPart::childCount() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->childCount() : 0;
 }
 
-int KavrelBoundedCell::indexOfChild(const QAccessibleInterface *child) const
+int KavrelBoundedPart::indexOfChild(const QAccessibleInterface *child) const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell && child ? cell->indexOfChild(child) : -1;
 }
 
-QString KavrelBoundedCell::text(QAccessible::Text kind) const
+QString KavrelBoundedPart::text(QAccessible::Text kind) const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->text(kind) : QString();
 }
 
-void KavrelBoundedCell::setText(QAccessible::Text, const QString &)
+void KavrelBoundedPart::setText(QAccessible::Text, const QString &)
 {
-    // An item's name is the view's to give: the user renames no item of these lists.
+    // An item's name is the view's or the menu's to give: the user renames none.
 }
 
-QRect KavrelBoundedCell::rect() const
+QRect KavrelBoundedPart::rect() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->rect() : QRect();
 }
 
-QAccessible::Role KavrelBoundedCell::role() const
+QAccessible::Role KavrelBoundedPart::role() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->role() : QAccessible::NoRole;
 }
 
-QAccessible::State KavrelBoundedCell::state() const
+QAccessible::State KavrelBoundedPart::state() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     if (cell)
         return cell->state();
     QAccessible::State state;
@@ -198,32 +200,34 @@ QAccessible::State KavrelBoundedCell::state() const
     return state;
 }
 
-QColor KavrelBoundedCell::foregroundColor() const
+QColor KavrelBoundedPart::foregroundColor() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->foregroundColor() : QColor();
 }
 
-QColor KavrelBoundedCell::backgroundColor() const
+QColor KavrelBoundedPart::backgroundColor() const
 {
-    QAccessibleInterface *cell = qtCell();
+    QAccessibleInterface *cell = qtPart();
     return cell ? cell->backgroundColor() : QColor();
 }
 
-void *KavrelBoundedCell::interface_cast(QAccessible::InterfaceType type)
+void *KavrelBoundedPart::interface_cast(QAccessible::InterfaceType type)
 {
-    // The bridge asks the node a client named for its table whenever the node has a table-cell
-    // interface, and reads it without checking for none.
-    if (type == QAccessible::TableInterface)
-        return noTable();
     if (type == QAccessible::EditableTextInterface)
         return KavrelBoundedEditableText::none();
-    QAccessibleInterface *cell = qtCell();
-    if (type == QAccessible::TextInterface) {
-        void *text = cell ? cell->interface_cast(type) : nullptr;
-        return text ? text : KavrelBoundedText::none();
+    QAccessibleInterface *part = qtPart();
+    void *qt = part ? part->interface_cast(type) : nullptr;
+    switch (type) {
+    case QAccessible::TextInterface:
+        return qt ? qt : KavrelBoundedText::none();
+    // The bridge asks the part a client named for its table whenever the part has a table-cell
+    // interface, and reads it without checking for none.
+    case QAccessible::TableInterface:
+        return qt || (part && !part->tableCellInterface()) ? qt : noTable();
+    case QAccessible::TableCellInterface:
+        return qt || part ? qt : absentCell()->interface_cast(type);
+    default:
+        return qt;
     }
-    if (!cell)
-        return type == QAccessible::TableCellInterface ? absentCell()->interface_cast(type) : nullptr;
-    return cell->interface_cast(type);
 }
