@@ -354,6 +354,7 @@ class Run:
         self.tray_menu("show", ["Down"])
         email = self.find(role="text", what="email field")
         self.screenshot("sign-in")
+        self.at_sign_in()
         self.type_into(email, EMAIL)
         self.type_into(self.find(role="password text", what="password field"), PASSWORD)
         self.press(self.find(role="push button", name="Войти по email"))
@@ -374,6 +375,9 @@ class Run:
 
     def launched(self):
         """A run's own step once the program is up, before anyone signs in."""
+
+    def at_sign_in(self):
+        """A run's own look at the sign-in window, open on the screen before anything is typed."""
 
     def while_listening_setup_shows(self):
         """A run's own look at the listening setup sheet, open on the screen."""

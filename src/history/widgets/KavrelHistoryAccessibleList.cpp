@@ -3,6 +3,8 @@
 #include "history/KavrelHistorySessionListModel.h"
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 #include "history/widgets/KavrelHistorySessionList.h"
+#include "kit/widgets/KavrelBoundedEditableText.h"
+#include "kit/widgets/KavrelBoundedText.h"
 
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -92,6 +94,10 @@ public:
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
+        if (type == QAccessible::EditableTextInterface)
+            return KavrelBoundedEditableText::none();
+        if (type == QAccessible::TextInterface)
+            return KavrelBoundedText::none();
         return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
     }
 
@@ -183,6 +189,10 @@ public:
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
+        if (type == QAccessible::EditableTextInterface)
+            return KavrelBoundedEditableText::none();
+        if (type == QAccessible::TextInterface)
+            return KavrelBoundedText::none();
         return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
     }
 
@@ -266,6 +276,18 @@ int KavrelHistoryAccessibleList::indexOfChild(const QAccessibleInterface *child)
             return card->row();
     }
     return -1;
+}
+
+void *KavrelHistoryAccessibleList::interface_cast(QAccessible::InterfaceType type)
+{
+    // The bus bridge rebuilds the text of a part with no editable text itself, to any length a
+    // client names, and reads the text of one that has: the list and its cards have no text, and
+    // nobody edits one.
+    if (type == QAccessible::EditableTextInterface)
+        return KavrelBoundedEditableText::none();
+    if (type == QAccessible::TextInterface)
+        return KavrelBoundedText::none();
+    return QAccessibleWidget::interface_cast(type);
 }
 
 QAccessibleInterface *KavrelHistoryAccessibleList::childAt(int x, int y) const

@@ -20,6 +20,7 @@ public:
     int indexOfChild(const QAccessibleInterface *child) const override;
     QAccessibleInterface *childAt(int x, int y) const override;
     QAccessibleInterface *focusChild() const override;
+    void *interface_cast(QAccessible::InterfaceType type) override;
 
     // A focus event for what of the current card has the keyboard.
     void announceKeyboard();

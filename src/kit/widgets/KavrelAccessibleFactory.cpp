@@ -1,6 +1,8 @@
 #include "kit/widgets/KavrelAccessibleFactory.h"
 
 #include "kit/widgets/KavrelBoundedAccessible.h"
+#include "kit/widgets/KavrelBoundedEditableText.h"
+#include "kit/widgets/KavrelBoundedText.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
 
 #include <QAbstractButton>
@@ -116,6 +118,10 @@ public:
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
+        if (type == QAccessible::EditableTextInterface)
+            return KavrelBoundedEditableText::none();
+        if (type == QAccessible::TextInterface)
+            return KavrelBoundedText::none();
         return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
     }
 
@@ -199,20 +205,31 @@ private:
     mutable QHash<int, QAccessible::Id> m_segments;
 };
 
-QAccessibleInterface *build(const QString &className, QObject *object)
+// What a widget reads as inside the bounds: a kit control's own interface, or none, so that Qt
+// makes its own.
+QAccessibleInterface *buildInner(const QString &className, QObject *object)
 {
-    if (!object || !object->isWidgetType())
-        return nullptr;
     const auto registered = registrations().constFind(className);
     if (registered == registrations().cend())
-        return KavrelBoundedAccessible::create(object);
-    if (registered->build)
-        return registered->build(static_cast<QWidget *>(object));
+        return nullptr;
     if (auto *picker = qobject_cast<KavrelSegmentedPicker *>(object))
         return new PickerInterface(picker);
     if (auto *button = qobject_cast<QAbstractButton *>(object); button && registered->isButton)
         return new ButtonInterface(button, registered->role);
     return new QAccessibleWidget(static_cast<QWidget *>(object), registered->role);
+}
+
+QAccessibleInterface *build(const QString &className, QObject *object)
+{
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    if (KavrelBoundedAccessible::isBuildingInner(object))
+        return buildInner(className, object);
+    // An interface of its own answers for itself, bounds and edits included.
+    const auto registered = registrations().constFind(className);
+    if (registered != registrations().cend() && registered->build)
+        return registered->build(static_cast<QWidget *>(object));
+    return KavrelBoundedAccessible::create(object);
 }
 
 void add(const QMetaObject &type, Registration registration)

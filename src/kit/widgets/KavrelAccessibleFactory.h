@@ -11,9 +11,10 @@ class QWidget;
 // control registers its class here once (its constructor does), and the interface built for it
 // reaches the control the way a user does.
 //
-// It also answers for the Qt widgets whose own interfaces take a child's index on trust (scroll
-// areas and item views, menus, menu buttons) or a text offset (line edits, spin boxes, text views)
-// with Qt's interface behind bounds (KavrelBoundedAccessible.h).
+// Every widget's interface, a control's own or Qt's, stands behind bounds (KavrelBoundedAccessible.h):
+// Qt's take a child's index (scroll areas and item views, menus, menu buttons) or a text offset
+// (line edits, spin boxes, text views) on trust, and change any text a client on the bus asks to,
+// read-only or not. A widget registered with an interface of its own answers for itself.
 namespace KavrelAccessibleFactory {
 
 // Puts the factory in front of Qt's own. It must come after the QApplication, which installs Qt's;

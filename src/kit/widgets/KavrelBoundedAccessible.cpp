@@ -1,84 +1,32 @@
 #include "kit/widgets/KavrelBoundedAccessible.h"
 
+#include "kit/widgets/KavrelBoundedEditableText.h"
+#include "kit/widgets/KavrelBoundedPart.h"
 #include "kit/widgets/KavrelBoundedText.h"
 
-#include <QAbstractScrollArea>
-#include <QAbstractSpinBox>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QToolButton>
-
+#include <algorithm>
 #include <utility>
 
 namespace {
 
-// A cell that is not there. It is not valid, so the bridge names it the null object; it still has
-// a table-cell interface, because some of the bridge's table calls read one from whatever a cell
-// lookup gives without checking for none.
-class AbsentCell final : public QAccessibleInterface, public QAccessibleTableCellInterface
-{
-public:
-    bool isValid() const override { return false; }
-    QObject *object() const override { return nullptr; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface *parent() const override { return nullptr; }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    QString text(QAccessible::Text) const override { return QString(); }
-    void setText(QAccessible::Text, const QString &) override {}
-    QRect rect() const override { return QRect(); }
-    QAccessible::Role role() const override { return QAccessible::NoRole; }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State state;
-        state.invalid = true;
-        return state;
-    }
-
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        return type == QAccessible::TableCellInterface ? static_cast<QAccessibleTableCellInterface *>(this) : nullptr;
-    }
-
-    bool isSelected() const override { return false; }
-    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
-    QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
-    int columnIndex() const override { return -1; }
-    int rowIndex() const override { return -1; }
-    int columnExtent() const override { return 0; }
-    int rowExtent() const override { return 0; }
-    QAccessibleInterface *table() const override { return nullptr; }
-};
-
-QAccessibleInterface *absentCell()
-{
-    // Never in the cache, never deleted: any number of tables hand out the same one.
-    static AbsentCell *const cell = new AbsentCell;
-    return cell;
-}
-
-bool needsBounds(QObject *object)
-{
-    return qobject_cast<QAbstractScrollArea *>(object) || qobject_cast<QMenu *>(object)
-           || qobject_cast<QMenuBar *>(object) || qobject_cast<QToolButton *>(object)
-           || qobject_cast<QLineEdit *>(object) || qobject_cast<QAbstractSpinBox *>(object);
-}
+// The widget whose interface without the bounds is being made.
+QObject *buildingInner = nullptr;
 
 } // namespace
 
+bool KavrelBoundedAccessible::isBuildingInner(const QObject *object)
+{
+    return object && object == buildingInner;
+}
+
 QAccessibleInterface *KavrelBoundedAccessible::create(QObject *object)
 {
-    // While Qt makes its own interface for the object, the factory stays out of its way.
-    static QObject *askingQt = nullptr;
-    if (!object || object == askingQt || !needsBounds(object))
+    if (!object || !object->isWidgetType() || isBuildingInner(object))
         return nullptr;
-    QObject *const outer = std::exchange(askingQt, object);
-    QAccessibleInterface *qtInterface = QAccessible::queryAccessibleInterface(object);
-    askingQt = outer;
-    return qtInterface ? new KavrelBoundedAccessible(qtInterface) : nullptr;
+    QObject *const outer = std::exchange(buildingInner, object);
+    QAccessibleInterface *inner = QAccessible::queryAccessibleInterface(object);
+    buildingInner = outer;
+    return inner ? new KavrelBoundedAccessible(inner) : nullptr;
 }
 
 KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterface)
@@ -87,9 +35,53 @@ KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterfa
 {
     if (QAccessibleTextInterface *qtText = qtInterface->textInterface())
         m_text = std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText);
+    m_editable = std::make_unique<KavrelBoundedEditableText>(qtInterface->object(), qtInterface->editableTextInterface(),
+                                                             m_text.get());
 }
 
-KavrelBoundedAccessible::~KavrelBoundedAccessible() = default;
+KavrelBoundedAccessible::~KavrelBoundedAccessible()
+{
+    for (const QAccessible::Id id : std::as_const(m_parts))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
+QAccessibleInterface *KavrelBoundedAccessible::outward(QAccessibleInterface *qtPart) const
+{
+    if (!KavrelBoundedPart::standsFor(qtPart))
+        return qtPart;
+    const QAccessible::Id qtId = QAccessible::uniqueId(qtPart);
+    if (const auto known = m_parts.constFind(qtId); known != m_parts.cend()) {
+        if (QAccessibleInterface *part = QAccessible::accessibleInterface(*known))
+            return part;
+    }
+    // Qt lets its parts go as the model or the menu changes; the ones standing for them go now and then.
+    if (m_parts.size() >= m_partsBeforeSweep) {
+        forgetPartsQtLetGo();
+        m_partsBeforeSweep = std::max<qsizetype>(64, 2 * m_parts.size());
+    }
+    auto *part = new KavrelBoundedPart(qtId);
+    m_parts.insert(qtId, QAccessible::registerAccessibleInterface(part));
+    return part;
+}
+
+const QAccessibleInterface *KavrelBoundedAccessible::inward(const QAccessibleInterface *part)
+{
+    if (const auto *bounded = dynamic_cast<const KavrelBoundedPart *>(part))
+        return bounded->qtPart();
+    return part;
+}
+
+void KavrelBoundedAccessible::forgetPartsQtLetGo() const
+{
+    for (auto it = m_parts.begin(); it != m_parts.end();) {
+        if (QAccessible::accessibleInterface(it.key())) {
+            ++it;
+            continue;
+        }
+        QAccessible::deleteAccessibleInterface(it.value());
+        it = m_parts.erase(it);
+    }
+}
 
 bool KavrelBoundedAccessible::isValid() const
 {
@@ -113,12 +105,12 @@ QList<QPair<QAccessibleInterface *, QAccessible::Relation>> KavrelBoundedAccessi
 
 QAccessibleInterface *KavrelBoundedAccessible::focusChild() const
 {
-    return m_qt->focusChild();
+    return outward(m_qt->focusChild());
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::childAt(int x, int y) const
 {
-    return m_qt->childAt(x, y);
+    return outward(m_qt->childAt(x, y));
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::parent() const
@@ -130,7 +122,7 @@ QAccessibleInterface *KavrelBoundedAccessible::child(int index) const
 {
     if (index < 0 || index >= m_qt->childCount())
         return nullptr;
-    return m_qt->child(index);
+    return outward(m_qt->child(index));
 }
 
 int KavrelBoundedAccessible::childCount() const
@@ -140,11 +132,15 @@ int KavrelBoundedAccessible::childCount() const
 
 int KavrelBoundedAccessible::indexOfChild(const QAccessibleInterface *child) const
 {
-    // Qt's item views read the parent of whatever they are given; an interface that is not one of
-    // ours is not asked about.
+    // Qt's item views read the parent of whatever they are given, and take a cell for one of
+    // their own: an interface that is not one of ours is not asked about, and a cell is asked
+    // about as the cell Qt gave.
     if (!child || !child->isValid() || child->parent() != static_cast<const QAccessibleInterface *>(this))
         return -1;
-    const int index = m_qt->indexOfChild(child);
+    const QAccessibleInterface *qtChild = inward(child);
+    if (!qtChild)
+        return -1;
+    const int index = m_qt->indexOfChild(qtChild);
     return index >= 0 && index < childCount() ? index : -1;
 }
 
@@ -155,6 +151,9 @@ QString KavrelBoundedAccessible::text(QAccessible::Text kind) const
 
 void KavrelBoundedAccessible::setText(QAccessible::Text kind, const QString &text)
 {
+    // A value is what the user types; where the user types nothing, nobody else does either.
+    if (kind == QAccessible::Value && !KavrelBoundedEditableText::userMayEdit(m_qt->object()))
+        return;
     m_qt->setText(kind, text);
 }
 
@@ -188,7 +187,9 @@ void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
     if (type == QAccessible::TableInterface)
         return m_qtTable ? static_cast<QAccessibleTableInterface *>(this) : nullptr;
     if (type == QAccessible::TextInterface)
-        return static_cast<QAccessibleTextInterface *>(m_text.get());
+        return m_text ? static_cast<QAccessibleTextInterface *>(m_text.get()) : KavrelBoundedText::none();
+    if (type == QAccessible::EditableTextInterface)
+        return static_cast<QAccessibleEditableTextInterface *>(m_editable.get());
     return m_qt->interface_cast(type);
 }
 
@@ -209,8 +210,8 @@ QAccessibleInterface *KavrelBoundedAccessible::summary() const
 
 QAccessibleInterface *KavrelBoundedAccessible::cellAt(int row, int column) const
 {
-    QAccessibleInterface *cell = hasRow(row) && hasColumn(column) ? m_qtTable->cellAt(row, column) : nullptr;
-    return cell ? cell : absentCell();
+    QAccessibleInterface *cell = hasRow(row) && hasColumn(column) ? outward(m_qtTable->cellAt(row, column)) : nullptr;
+    return cell ? cell : KavrelBoundedPart::absent();
 }
 
 int KavrelBoundedAccessible::selectedCellCount() const
@@ -220,7 +221,10 @@ int KavrelBoundedAccessible::selectedCellCount() const
 
 QList<QAccessibleInterface *> KavrelBoundedAccessible::selectedCells() const
 {
-    return m_qtTable->selectedCells();
+    QList<QAccessibleInterface *> cells = m_qtTable->selectedCells();
+    for (QAccessibleInterface *&cell : cells)
+        cell = outward(cell);
+    return cells;
 }
 
 QString KavrelBoundedAccessible::columnDescription(int column) const
@@ -296,4 +300,5 @@ bool KavrelBoundedAccessible::unselectColumn(int column)
 void KavrelBoundedAccessible::modelChange(QAccessibleTableModelChangeEvent *event)
 {
     m_qtTable->modelChange(event);
+    forgetPartsQtLetGo();
 }

@@ -2,29 +2,37 @@
 
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QHash>
 
 #include <memory>
 
+class KavrelBoundedEditableText;
 class KavrelBoundedText;
 
-// What a screen reader reaches of the scroll areas (text views, item views), menus, menu buttons
-// and text fields (line edits, spin boxes): Qt's own interface for each of them, with every index
-// a client gives checked first. Qt 6.4 takes a child's index on trust in these: a scroll area
-// reads its child list past the end (its scroll bars come and go with the content, so a count a
-// screen reader read a moment ago is soon one too many), a menu reads index -1, a menu button
+// What a screen reader reaches of a widget: the interface it would have without this one (Qt's
+// own, or a kit control's), with every index a client gives checked first. Qt 6.4 takes a child's
+// index on trust in its scroll areas (text views, item views), menus and menu buttons: a scroll
+// area reads its child list past the end (its scroll bars come and go with the content, so a count
+// a screen reader read a moment ago is soon one too many), a menu reads index -1, a menu button
 // hands out its menu as a child it does not count, and a list answers a row out of range with no
 // cell, which the accessibility bus bridge then dereferences. Here an index out of range gives
-// nothing; everything else is Qt's. Their text, where they have one, is read through
-// KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface loops on.
+// nothing; everything else is the inner interface's. Their text, where they have one, is read
+// through KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface
+// loops on; it is changed through KavrelBoundedEditableText.h, which changes only what the user
+// may type into, within the text; and the parts Qt makes with no widget of their own (an item
+// view's cells, a menu's items) are handed out as KavrelBoundedPart.h.
 //
-// The kit's accessibility factory builds one for each such widget, over the interface Qt builds
-// for it; Qt keeps its own in the cache beside this one and drops both when the widget goes.
+// The kit's accessibility factory builds one for every widget, over the interface made for it
+// without this one; Qt keeps that one in the cache beside this one and drops both when the widget
+// goes.
 class KavrelBoundedAccessible final : public QAccessibleInterface, public QAccessibleTableInterface
 {
 public:
-    // The interface for `object`, or none when Qt's interface for it needs no checks (or when it
-    // is Qt's own being asked for).
+    // The interface for the widget `object`, or none while the one inside it is being made.
     static QAccessibleInterface *create(QObject *object);
+    // Whether the interface being asked for `object` is the one inside this one: the factory then
+    // answers as it would without the bounds.
+    static bool isBuildingInner(const QObject *object);
     ~KavrelBoundedAccessible() override;
 
     bool isValid() const override;
@@ -74,10 +82,20 @@ private:
     explicit KavrelBoundedAccessible(QAccessibleInterface *qtInterface);
 
     bool hasRow(int row) const { return row >= 0 && row < rowCount(); }
+    // What a client is given for a part Qt's interface gives (one with no widget as a
+    // KavrelBoundedPart), and what Qt's interface is asked about for a part a client gives.
+    QAccessibleInterface *outward(QAccessibleInterface *qtPart) const;
+    static const QAccessibleInterface *inward(const QAccessibleInterface *part);
+    void forgetPartsQtLetGo() const;
     bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
 
-    // Qt's interface: the cache owns it and deletes it with this one when the object goes.
+    // The inner interface (named for Qt's, which it mostly is): the cache owns it and deletes it
+    // with this one when the object goes.
     QAccessibleInterface *m_qt;
     QAccessibleTableInterface *m_qtTable;
     std::unique_ptr<KavrelBoundedText> m_text;
+    std::unique_ptr<KavrelBoundedEditableText> m_editable;
+    // The parts handed out, by the id of Qt's part each stands for.
+    mutable QHash<QAccessible::Id, QAccessible::Id> m_parts;
+    mutable qsizetype m_partsBeforeSweep = 64;
 };

@@ -27,7 +27,50 @@ QString inRange(const QAccessibleTextInterface &qt, int offset, int *startOffset
     return found;
 }
 
+class NoText final : public QAccessibleTextInterface
+{
+public:
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int, int) const override { return QString(); }
+    QString textBeforeOffset(int, QAccessible::TextBoundaryType, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+    QString textAfterOffset(int, QAccessible::TextBoundaryType, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+    QString textAtOffset(int, QAccessible::TextBoundaryType, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+    int characterCount() const override { return 0; }
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+};
+
 } // namespace
+
+QAccessibleTextInterface *KavrelBoundedText::none()
+{
+    static NoText *const text = new NoText;
+    return text;
+}
 
 KavrelBoundedText::KavrelBoundedText(const QObject *object, QAccessibleTextInterface *qtText)
     : m_qt(qtText)

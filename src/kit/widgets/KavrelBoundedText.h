@@ -24,6 +24,11 @@ public:
     // Over `qtText`, the text interface Qt gives `object`.
     KavrelBoundedText(const QObject *object, QAccessibleTextInterface *qtText);
 
+    // An empty text, for any number of parts that have none of their own. Qt's bus bridge reads a
+    // part's text without checking for none when a client sets the text of a part that offers
+    // edits, and every part offers edits that change nothing (KavrelBoundedEditableText.h).
+    static QAccessibleTextInterface *none();
+
     void selection(int selectionIndex, int *startOffset, int *endOffset) const override;
     int selectionCount() const override;
     void addSelection(int startOffset, int endOffset) override;

@@ -1,0 +1,277 @@
+#!/usr/bin/python3
+"""The real kavrel under a client on the accessibility bus that asks what no screen reader asks:
+a list item of the listening setup's language lists asked for a table's rows, cells and extents;
+a dictation tool's insert with an offset or a length of 2147483647 into the sign-in e-mail field
+and into "Отменить вход", which has no editable text; and every edit the bus offers (set, insert,
+delete, cut, paste) on the live transcript and translation of the main window and of both panes
+of the mini window, and on the language lists' items. The program must stay up without a sanitizer's
+report, its memory must stay near what it was (the peak it reached, read from /proc), the e-mail
+field must take a plain insert and nothing of the huge ones, and what the screen shows and the
+server keeps must be what it was: the same texts, the same item names.
+
+What the bridge replies is not looked at: Qt's bridge replies "true" to an edit whatever happened.
+
+Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services.
+"""
+import json
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
+from atspi_tree_walker import ACCESSIBLE, INT_MAX, NULL_PATH, ROOT_PATH, TABLE, TEXT, Walker, role_name  # noqa: E402
+
+Failure = e2e.Failure
+LAST_TURN = e2e.LAST_TURN
+EDITABLE = "org.a11y.atspi.EditableText"
+MARKER = "[A11Y-REPLACED]"
+# What the memory's peak may grow by through the huge inserts. Qt's bridge sizes the text of
+# InsertText(0, "x", 2147483647) to 4 GiB before the program sees it; untouched, that costs
+# nothing, but the sanitizer build writes its bookkeeping of it (an eighth of its size) when it is
+# made and again when it goes: about 1 GiB. A text padded or copied whole is 4 GiB.
+PEAK_GROWTH_LIMIT = 2 * 1024 * 1024 * 1024
+
+
+class Bus(Walker):
+    """A client that speaks D-Bus to the program directly, so nothing between it and the program
+    checks what it sends."""
+
+    def __init__(self, pid):
+        super().__init__(pid)
+        deadline = time.time() + 30
+        while self.name is None and time.time() < deadline:
+            self.name = self.find_program()
+            if self.name is None:
+                time.sleep(0.3)
+        if self.name is None:
+            raise Failure("the program is not on the accessibility bus")
+
+    def parts(self):
+        """(path, role, name, window name) of every part, walked from the program's root."""
+        found = []
+        stack = [(ROOT_PATH, None)]
+        seen = set()
+        while stack:
+            path, window = stack.pop()
+            if path in seen or path == NULL_PATH:
+                continue
+            seen.add(path)
+            role = role_name(self.call(path, ACCESSIBLE, "GetRole"))
+            name = self.prop(path, ACCESSIBLE, "Name") or ""
+            if path != ROOT_PATH:
+                window = window if window is not None else name
+                found.append((path, role, name, window))
+            children = self.call(path, ACCESSIBLE, "GetChildren")
+            for _, child in reversed(children[0] if children else []):
+                stack.append((child, window if path != ROOT_PATH else None))
+        return found
+
+    def children(self, path):
+        children = self.call(path, ACCESSIBLE, "GetChildren")
+        return [child for _, child in (children[0] if children else []) if child != NULL_PATH]
+
+    def text(self, path):
+        answer = self.call(path, TEXT, "GetText", "(ii)", (0, -1))
+        return answer[0] if answer else None
+
+    def name_of(self, path):
+        return self.prop(path, ACCESSIBLE, "Name")
+
+    def every_edit(self, path):
+        """Every change the bus offers, each as a client may send it."""
+        self.call(path, EDITABLE, "SetTextContents", "(s)", (MARKER + " the meeting was cancelled",))
+        self.call(path, EDITABLE, "InsertText", "(isi)", (0, MARKER, len(MARKER)))
+        self.call(path, EDITABLE, "InsertText", "(isi)", (2, "\n", 1))
+        self.call(path, EDITABLE, "DeleteText", "(ii)", (0, 5))
+        self.call(path, EDITABLE, "CutText", "(ii)", (0, 5))
+        self.call(path, EDITABLE, "CopyText", "(ii)", (0, 3))
+        self.call(path, EDITABLE, "PasteText", "(i)", (0,))
+
+
+class BusEditsRun(e2e.Run):
+    screenshot_prefix = "bus-edits-"
+
+    def peak_memory(self):
+        with open("/proc/%d/status" % self.kavrel.pid) as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+        raise Failure("no memory peak in /proc for the program")
+
+    def alive(self, what):
+        if self.kavrel.poll() is not None:
+            raise Failure("kavrel ended with %d after %s" % (self.kavrel.returncode, what))
+        if self.bus.call(ROOT_PATH, ACCESSIBLE, "GetRole") is None:
+            raise Failure("kavrel does not answer the accessibility bus after %s" % what)
+
+    def part(self, role=None, name=None, timeout=15.0):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            for path, part_role, part_name, _ in self.bus.parts():
+                if (role is None or part_role == role) and (name is None or part_name == name):
+                    return path
+            time.sleep(0.5)
+        self.dump_tree("bus-missing-%s-%s" % (role, name))
+        raise Failure("no %s named %r on the bus" % (role, name))
+
+    def huge_inserts(self, path, what):
+        """The two inserts of 2147483647, each timed (printed, never compared: a busy machine is
+        slow) and the memory's peak read around them."""
+        peak = self.peak_memory()
+        for position, text, length in ((INT_MAX, "x", 1), (0, "x", INT_MAX)):
+            started = time.time()
+            self.bus.call(path, EDITABLE, "InsertText", "(isi)", (position, text, length))
+            print("  %s: InsertText(%d, %r, %d) answered in %.2f s" % (what, position, text, length,
+                                                                      time.time() - started), flush=True)
+            self.alive("InsertText(%d, %r, %d) on %s" % (position, text, length, what))
+        growth = self.peak_memory() - peak
+        print("  %s: the memory's peak grew by %d MiB" % (what, growth // (1024 * 1024)), flush=True)
+        if growth > PEAK_GROWTH_LIMIT:
+            raise Failure("the inserts into %s raised the memory's peak by %d MiB" % (what, growth // (1024 * 1024)))
+
+    # ---- the sign-in window ----
+    def at_sign_in(self):
+        self.bus = Bus(self.kavrel.pid)
+        email = self.find(role="text", what="email field").path
+        # A dictation tool's plain insert still goes in.
+        self.bus.call(email, EDITABLE, "InsertText", "(isi)", (0, "ada", 3))
+        if self.bus.text(email) != "ada":
+            raise Failure("a plain insert into the e-mail field left %r" % self.bus.text(email))
+        self.huge_inserts(email, "the e-mail field")
+        if self.bus.text(email) != "ada":
+            raise Failure("the huge inserts left the e-mail field holding %d characters"
+                          % len(self.bus.text(email) or ""))
+        self.bus.call(email, EDITABLE, "SetTextContents", "(s)", ("",))
+        if self.bus.text(email) != "":
+            raise Failure("the e-mail field was not emptied: %r" % self.bus.text(email))
+
+        cancel = self.part(name="Отменить вход")
+        self.huge_inserts(cancel, "Отменить вход")
+        self.bus.every_edit(cancel)
+        self.alive("edits of Отменить вход")
+        if self.bus.name_of(cancel) != "Отменить вход":
+            raise Failure("Отменить вход is now named %r" % self.bus.name_of(cancel))
+        self.screenshot("sign-in-after-inserts")
+
+    # ---- the listening setup ----
+    def language_lists(self):
+        """(combo box, its list items) for each language picker of the sheet."""
+        lists = []
+        for path, role, _, _ in self.bus.parts():
+            if role != "combo box":
+                continue
+            items = [item for child in self.bus.children(path) for item in self.bus.children(child)]
+            if items:
+                lists.append((path, items))
+        return lists
+
+    def while_listening_setup_shows(self):
+        lists = self.language_lists()
+        if len(lists) < 2:
+            self.dump_tree("bus-language-lists")
+            raise Failure("the setup sheet shows %d language lists with items, not 2" % len(lists))
+        for combo, items in lists:
+            picked = self.bus.name_of(combo)
+            names = [self.bus.name_of(item) for item in items]
+            item = items[0]
+            # What a table is asked, of an item that is no table.
+            self.bus.prop(item, TABLE, "NRows")
+            self.bus.prop(item, TABLE, "NColumns")
+            self.bus.prop(item, TABLE, "Caption")
+            for method, signature, args in (
+                    ("GetAccessibleAt", "(ii)", (0, 0)), ("GetRowExtentAt", "(ii)", (0, 0)),
+                    ("GetColumnExtentAt", "(ii)", (0, 0)), ("IsSelected", "(ii)", (0, 0)),
+                    ("GetIndexAt", "(ii)", (0, 0)), ("GetRowColumnExtentsAtIndex", "(i)", (0,)),
+                    ("GetRowHeader", "(i)", (0,)), ("GetColumnHeader", "(i)", (0,)),
+                    ("GetRowAtIndex", "(i)", (0,)), ("GetColumnAtIndex", "(i)", (0,)),
+                    ("GetSelectedRows", None, ()), ("IsRowSelected", "(i)", (0,)),
+                    ("GetRowDescription", "(i)", (0,))):
+                self.bus.call(item, TABLE, method, signature, args)
+                self.alive("Table.%s on the list item %r" % (method, names[0]))
+            # Their names are the languages, whatever a client sets.
+            for part in items:
+                self.bus.every_edit(part)
+            self.alive("edits of the language items")
+            after = [self.bus.name_of(part) for part in items]
+            if after != names:
+                raise Failure("the language items were renamed: %s" % [
+                    (before, now) for before, now in zip(names, after) if before != now])
+            if self.bus.name_of(combo) != picked:
+                raise Failure("the picker shows %r instead of %r" % (self.bus.name_of(combo), picked))
+        self.screenshot("setup-after-edits")
+
+    # ---- the live texts ----
+    def live_texts(self, window=None):
+        """(path, text) of every text part holding the meeting's last turn, in `window` if named."""
+        found = []
+        for path, role, _, in_window in self.bus.parts():
+            if role != "text" or (window is not None and in_window != window):
+                continue
+            text = self.bus.text(path) or ""
+            if LAST_TURN in text:
+                found.append((path, text))
+        return found
+
+    def edit_live_texts(self, texts, where):
+        for path, _ in texts:
+            self.bus.every_edit(path)
+        self.alive("edits of the live texts in %s" % where)
+        # New turns may still come: what was shown must stay the start of what is shown.
+        time.sleep(1)
+        for path, before in texts:
+            now = self.bus.text(path) or ""
+            if MARKER in now or not now.startswith(before):
+                raise Failure("a live text in %s changed under the edits: %r became %r" % (where, before[:80], now[:80]))
+
+    def run(self):
+        self.forget_saved_sign_in()
+        self.start_backend()
+        self.sign_in()
+        self.start_listening_with_microphone()
+        deadline = time.time() + 45
+        while time.time() < deadline and len(self.live_texts()) < 2:
+            self.alive("waiting for turns")
+            time.sleep(0.5)
+        texts = self.live_texts()
+        if len(texts) < 2:
+            self.dump_tree("bus-live-texts")
+            raise Failure("the last turn did not show in the transcript and the translation")
+        self.edit_live_texts(texts, "the main window")
+        self.screenshot("main-window-after-edits")
+
+        # Another window covers the main window: the mini window shows both panes.
+        cover = self.start(["xlogo", "-geometry", "1600x1000+0+0"])
+        self.mark_process_of_window("xlogo", cover.pid)
+        self.wait_for_top_level("Слушает", timeout=15)
+        deadline = time.time() + 20
+        while time.time() < deadline and len(self.live_texts("Слушает")) < 2:
+            time.sleep(0.5)
+        panes = self.live_texts("Слушает")
+        if len(panes) < 2:
+            self.dump_tree("bus-mini-window")
+            raise Failure("the mini window shows %d panes with the last turn, not 2" % len(panes))
+        self.edit_live_texts(panes, "the mini window")
+        self.screenshot("mini-window-after-edits")
+        cover.terminate()
+        cover.wait(timeout=10)
+        time.sleep(1.5)
+
+        # The meeting stops; the server keeps what was said.
+        self.tray_menu("stop", ["Down"])
+        self.find(role="push button", contains="Начать прослушивание", timeout=30, what="start button after stop")
+        time.sleep(2)
+        saved = json.dumps(self.state()["meetings"], ensure_ascii=False)
+        if LAST_TURN not in saved or MARKER in saved:
+            raise Failure("the saved meeting is not what was said: %s" % saved[:400])
+        self.alive("the meeting stopped")
+
+        # Quit from the tray: the program ends by itself, without a sanitizer's report.
+        self.tray_menu("quit", ["Up"])
+        code = self.kavrel.wait(timeout=30)
+        if code != 0:
+            raise Failure("kavrel ended with %d" % code)
+
+
+if __name__ == "__main__":
+    sys.exit(e2e.main(BusEditsRun))

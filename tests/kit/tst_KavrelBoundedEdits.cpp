@@ -1,0 +1,299 @@
+// What a client on the accessibility bus may change through the kit's interfaces: the text of a
+// field the user may type into, within that text and what the field holds, and nothing else; and
+// a list's item, asked as a table, is one with no rows whose name stays the list's.
+
+#include "kit/widgets/KavrelAccessibleFactory.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <climits>
+#include <functional>
+#include <memory>
+
+namespace {
+
+enum class Field { line, readOnlyLine, disabledLine, readOnlyView, readOnlyPlainView, editableView, button };
+
+QWidget *makeField(Field field)
+{
+    switch (field) {
+    case Field::line:
+    case Field::readOnlyLine:
+    case Field::disabledLine: {
+        auto *line = new QLineEdit(QStringLiteral("hello"));
+        line->setMaxLength(10);
+        line->setReadOnly(field == Field::readOnlyLine);
+        line->setEnabled(field != Field::disabledLine);
+        return line;
+    }
+    case Field::readOnlyView:
+    case Field::editableView: {
+        auto *view = new QTextEdit;
+        view->setPlainText(QStringLiteral("hello"));
+        view->setReadOnly(field == Field::readOnlyView);
+        return view;
+    }
+    case Field::readOnlyPlainView: {
+        auto *view = new QPlainTextEdit(QStringLiteral("hello"));
+        view->setReadOnly(true);
+        return view;
+    }
+    case Field::button:
+        return new QPushButton(QStringLiteral("hello"));
+    }
+    return nullptr;
+}
+
+QString textOf(QWidget *widget)
+{
+    if (auto *line = qobject_cast<QLineEdit *>(widget))
+        return line->text();
+    if (auto *view = qobject_cast<QTextEdit *>(widget))
+        return view->toPlainText();
+    if (auto *view = qobject_cast<QPlainTextEdit *>(widget))
+        return view->toPlainText();
+    return static_cast<QPushButton *>(widget)->text();
+}
+
+using Edit = std::function<void(QAccessibleInterface *)>;
+
+std::unique_ptr<QWidget> windowWith(QWidget *widget)
+{
+    auto window = std::make_unique<QWidget>();
+    (new QVBoxLayout(window.get()))->addWidget(widget);
+    window->resize(300, 200);
+    window->show();
+    return window;
+}
+
+} // namespace
+
+class tst_KavrelBoundedEdits : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { KavrelAccessibleFactory::install(); }
+    void changesOnlyWhatTheUserMayType_data();
+    void changesOnlyWhatTheUserMayType();
+    void everyPartAnswersEdits();
+    void menuItemsAnswerEdits();
+    void listItemIsNoTable();
+};
+
+void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType_data()
+{
+    QTest::addColumn<Field>("field");
+    QTest::addColumn<Edit>("edit");
+    // What an editable field holds afterwards ("hello" before; a line edit holds 10 at most).
+    QTest::addColumn<QString>("edited");
+
+    const struct
+    {
+        const char *name;
+        Edit edit;
+        QString lineEdited;
+        QString viewEdited;
+    } edits[] = {
+        {"insert at the end", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(5, QStringLiteral(" you")); },
+         QStringLiteral("hello you"), QStringLiteral("hello you")},
+        {"insert past the end", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(6, QStringLiteral("x")); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"insert at 2147483647", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x")); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"insert at -1", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(-1, QStringLiteral("x")); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"insert more than the field holds", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(0, QStringLiteral("abcdef")); },
+         QStringLiteral("hello"), QStringLiteral("abcdefhello")},
+        // What the bridge makes of a length asked past the text sent: the text padded with NULs.
+        {"insert padded with NULs", [](QAccessibleInterface *part) {
+             QString padded = QStringLiteral("x");
+             padded.resize(4, QChar(0));
+             part->editableTextInterface()->insertText(0, padded);
+         },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"replace the whole text", [](QAccessibleInterface *part) { part->editableTextInterface()->replaceText(0, 5, QStringLiteral("bye")); },
+         QStringLiteral("bye"), QStringLiteral("bye")},
+        {"replace past the end", [](QAccessibleInterface *part) { part->editableTextInterface()->replaceText(0, 6, QStringLiteral("bye")); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"delete inside", [](QAccessibleInterface *part) { part->editableTextInterface()->deleteText(1, 3); },
+         QStringLiteral("hlo"), QStringLiteral("hlo")},
+        {"delete to -1", [](QAccessibleInterface *part) { part->editableTextInterface()->deleteText(0, -1); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"delete backwards", [](QAccessibleInterface *part) { part->editableTextInterface()->deleteText(3, 1); },
+         QStringLiteral("hello"), QStringLiteral("hello")},
+        {"value set", [](QAccessibleInterface *part) { part->setText(QAccessible::Value, QStringLiteral("new")); },
+         QStringLiteral("new"), QStringLiteral("new")},
+    };
+    const struct
+    {
+        const char *name;
+        Field field;
+    } fields[] = {
+        {"line edit", Field::line},
+        {"read-only line edit", Field::readOnlyLine},
+        {"disabled line edit", Field::disabledLine},
+        {"read-only text view", Field::readOnlyView},
+        {"read-only plain text view", Field::readOnlyPlainView},
+        {"editable text view", Field::editableView},
+        {"button", Field::button},
+    };
+    for (const auto &field : fields) {
+        for (const auto &edit : edits) {
+            QString edited = QStringLiteral("hello");
+            if (field.field == Field::line)
+                edited = edit.lineEdited;
+            else if (field.field == Field::editableView)
+                edited = edit.viewEdited;
+            QTest::addRow("%s: %s", field.name, edit.name) << field.field << edit.edit << edited;
+        }
+    }
+}
+
+void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType()
+{
+    QFETCH(Field, field);
+    QFETCH(Edit, edit);
+    QFETCH(QString, edited);
+    QWidget *widget = makeField(field);
+    const std::unique_ptr<QWidget> window = windowWith(widget);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *part = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(part->editableTextInterface());
+    QVERIFY(part->textInterface());
+
+    edit(part);
+    QCOMPARE(textOf(widget), edited);
+}
+
+// Qt's bus bridge rebuilds the text of a part with no editable text itself, padded to whatever
+// offset a client names, and reads the text of any part that offers edits without checking for
+// none: every part offers both, and neither changes a thing where there is nothing to type into.
+void tst_KavrelBoundedEdits::everyPartAnswersEdits()
+{
+    auto *holder = new QWidget;
+    auto *layout = new QVBoxLayout(holder);
+    auto *button = new QPushButton(QStringLiteral("Cancel sign-in"));
+    auto *combo = new QComboBox;
+    combo->addItems({QStringLiteral("English"), QStringLiteral("German")});
+    layout->addWidget(button);
+    layout->addWidget(combo);
+    const std::unique_ptr<QWidget> window = windowWith(holder);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    for (QWidget *widget : {static_cast<QWidget *>(holder), static_cast<QWidget *>(button), static_cast<QWidget *>(combo)}) {
+        QAccessibleInterface *part = QAccessible::queryAccessibleInterface(widget);
+        const QString name = part->text(QAccessible::Name);
+        QVERIFY2(part->textInterface() && part->editableTextInterface(), widget->metaObject()->className());
+        part->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x"));
+        part->editableTextInterface()->replaceText(0, part->textInterface()->characterCount(), QStringLiteral("renamed"));
+        part->setText(QAccessible::Value, QStringLiteral("renamed"));
+        QCOMPARE(part->text(QAccessible::Name), name);
+    }
+    QCOMPARE(button->text(), QStringLiteral("Cancel sign-in"));
+    QCOMPARE(combo->currentText(), QStringLiteral("English"));
+}
+
+// A menu's items are Qt's own parts, with no widget: they answer the same, and stay the menu's.
+void tst_KavrelBoundedEdits::menuItemsAnswerEdits()
+{
+    auto *button = new QToolButton;
+    auto *menu = new QMenu(button);
+    QAction *device = menu->addAction(QStringLiteral("Built-in microphone"));
+    menu->addAction(QStringLiteral("USB headset"));
+    button->setMenu(menu);
+    const std::unique_ptr<QWidget> window = windowWith(button);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *items = QAccessible::queryAccessibleInterface(menu);
+    QAccessibleInterface *item = items->child(0);
+    QVERIFY(item);
+    QCOMPARE(items->child(0), item);
+    QCOMPARE(item->role(), QAccessible::MenuItem);
+    QCOMPARE(item->parent(), items);
+    QCOMPARE(items->indexOfChild(item), 0);
+    QCOMPARE(items->indexOfChild(items->child(1)), 1);
+    QVERIFY(item->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+
+    QVERIFY(item->textInterface() && item->editableTextInterface());
+    QVERIFY(!item->tableInterface());
+    item->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x"));
+    item->editableTextInterface()->replaceText(0, item->textInterface()->characterCount(), QStringLiteral("renamed"));
+    for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Value})
+        item->setText(kind, QStringLiteral("renamed"));
+    QCOMPARE(device->text(), QStringLiteral("Built-in microphone"));
+    QCOMPARE(item->text(QAccessible::Name), QStringLiteral("Built-in microphone"));
+
+    // The action goes: the part standing for its item is no longer valid.
+    const QAccessible::Id handedOut = QAccessible::uniqueId(item);
+    delete device;
+    QAccessibleInterface *gone = QAccessible::accessibleInterface(handedOut);
+    QVERIFY(!gone || !gone->isValid());
+    QCOMPARE(items->child(0)->text(QAccessible::Name), QStringLiteral("USB headset"));
+}
+
+// A language list's item: the bridge takes it for a table as soon as a client asks it a table's
+// question, and hands it a client's text as its value.
+void tst_KavrelBoundedEdits::listItemIsNoTable()
+{
+    auto *list = new QListView;
+    auto *model = new QStandardItemModel(list);
+    for (const QString &language : {QStringLiteral("English"), QStringLiteral("German"), QStringLiteral("French")})
+        model->appendRow(new QStandardItem(language));
+    list->setModel(model);
+    const std::unique_ptr<QWidget> window = windowWith(list);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *rows = QAccessible::queryAccessibleInterface(list);
+    QAccessibleInterface *item = rows->child(1);
+    QVERIFY(item);
+
+    // One part for each cell, however it is reached, and Qt's cell behind it.
+    QCOMPARE(rows->tableInterface()->cellAt(1, 0), item);
+    QCOMPARE(rows->indexOfChild(item), 1);
+    QCOMPARE(item->parent(), rows);
+    QCOMPARE(item->role(), QAccessible::ListItem);
+    QCOMPARE(item->tableCellInterface()->rowIndex(), 1);
+    QCOMPARE(item->tableCellInterface()->table(), rows);
+
+    QAccessibleTableInterface *asTable = item->tableInterface();
+    QVERIFY(asTable);
+    QCOMPARE(asTable->rowCount(), 0);
+    QCOMPARE(asTable->columnCount(), 0);
+    QAccessibleInterface *noCell = asTable->cellAt(0, 0);
+    QVERIFY(noCell && !noCell->isValid() && noCell->tableCellInterface());
+    QCOMPARE(noCell->tableCellInterface()->rowExtent(), 0);
+    QVERIFY(!asTable->selectRow(0));
+
+    for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Value, QAccessible::Description})
+        item->setText(kind, QStringLiteral("[A11Y-REPLACED]"));
+    item->editableTextInterface()->replaceText(0, 0, QStringLiteral("[A11Y-REPLACED]"));
+    QCOMPARE(model->item(1)->text(), QStringLiteral("German"));
+    QCOMPARE(item->text(QAccessible::Name), QStringLiteral("German"));
+
+    // Qt lets its cells go when the model changes under a listening client; the part handed out
+    // for one is then not valid, and the row that took its place is another part.
+    const QAccessible::Id handedOut = QAccessible::uniqueId(item);
+    model->removeRows(0, 2);
+    QAccessibleTableModelChangeEvent change(list, QAccessibleTableModelChangeEvent::RowsRemoved);
+    change.setFirstRow(0);
+    change.setLastRow(1);
+    rows->tableInterface()->modelChange(&change);
+    QAccessibleInterface *gone = QAccessible::accessibleInterface(handedOut);
+    QVERIFY(!gone || !gone->isValid());
+    QCOMPARE(rows->child(0)->text(QAccessible::Name), QStringLiteral("French"));
+    QCOMPARE(rows->child(1), nullptr);
+}
+
+QTEST_MAIN(tst_KavrelBoundedEdits)
+#include "tst_KavrelBoundedEdits.moc"
