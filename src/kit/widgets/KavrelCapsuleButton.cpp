@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelHiddenPause.h"
@@ -173,7 +174,7 @@ void KavrelCapsuleButton::paintFace(QPainter &painter, bool ownDisabledColors)
         if (stroke.alpha() > 0)
             KavrelPainting::fillAndStroke(painter, path, Qt::transparent, stroke);
     } else {
-        const bool hovered = m_hovered && isEnabled() && !m_busy && m_look.brightensOnHover;
+        const bool hovered = m_hovered && KavrelFocusHold::looksAvailable(this) && !m_busy && m_look.brightensOnHover;
         const QColor fill = ownDisabledColors ? m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity)
                                               : m_look.fill.resolve(palette(), m_look.fillOpacity * (hovered ? 1.6 : 1.0));
         KavrelPainting::fillAndStroke(painter, path, fill, stroke);
@@ -186,8 +187,9 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const bool ownDisabledColors = !isEnabled() && m_look.disabled;
-    if (!isEnabled() && !ownDisabledColors)
+    const bool available = KavrelFocusHold::looksAvailable(this);
+    const bool ownDisabledColors = !available && m_look.disabled;
+    if (!available && !ownDisabledColors)
         painter.setOpacity(m_look.disabledOpacity);
     else if (isDown() && !m_look.darkensWhenPressed)
         painter.setOpacity(m_look.pressedOpacity);

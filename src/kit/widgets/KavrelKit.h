@@ -86,8 +86,12 @@
 //                         Space does; every button's key handler asks it first.
 //   KavrelArrivalFocus::give(control), giveFirst(window)  where the keyboard goes when a screen
 //                         arrives or a window's content is made anew.
-//   KavrelFocusReturn(control).change(apply)  a control disabled or hidden for a while gets the
-//                         keyboard back once it can take it, unless the user moved it meanwhile.
+//   KavrelFocusReturn(control).change(apply)  a control hidden for a while gets the keyboard
+//                         back once it can take it, unless the user moved it meanwhile.
+//   KavrelFocusHold::setAvailable(control, bool)  instead of setEnabled for a control that turns
+//                         itself off while it may have the keyboard (busy, at a limit): with the
+//                         keyboard it keeps it, looks and reads unavailable and ignores presses;
+//                         KavrelFocusHold::looksAvailable(control) is what its painting asks.
 //
 // Motion
 //   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
@@ -110,6 +114,7 @@
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelFocusReturn.h"
 #include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelIconButton.h"
