@@ -323,14 +323,16 @@ void tst_KavrelFocusHold::goneControlLandsOnTheLanding()
         visited.clear();
         control->setEnabled(false);
     }
-    // Qt's choice may show for the moment of the move, before any further event.
+    // Where Qt's choice shows at all, it is for the moment of the move, before any further event.
     QCoreApplication::processEvents();
     disconnect(tracking);
     QCOMPARE(window.focusWidget(), expected);
     QCOMPARE(KavrelFocusHold::isHeld(expected), landingWaits);
     QVERIFY(!visited.isEmpty());
     QCOMPARE(visited.last(), expected);
-    QVERIFY(visited.size() <= 2);
+    // A hidden control is seen to before Qt moves the keyboard: it goes nowhere else first.
+    if (change != QLatin1String("disable"))
+        QCOMPARE(visited.size(), 1);
     QTest::keyClick(window.focusWidget(), Qt::Key_Space);
     QCOMPARE(neighbourClicks.count(), 0);
 }

@@ -19,11 +19,17 @@ public:
     // Lives as long as `area`.
     KavrelFocusLanding(QWidget *area, const QList<QWidget *> &landings);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    bool holds(const QWidget *widget) const;
     void follow(QWidget *old, QWidget *now);
-    void land(const QPointer<QWidget> &window, const QPointer<QWidget> &pick);
+    void land();
 
     QPointer<QWidget> m_area;
     QList<QPointer<QWidget>> m_landings;
+    // The control in the area with its window's keyboard, watched for going away.
+    QPointer<QWidget> m_holder;
     bool m_landing = false;
 };
