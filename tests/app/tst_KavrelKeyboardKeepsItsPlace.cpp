@@ -169,8 +169,9 @@ void tst_KavrelKeyboardKeepsItsPlace::microphoneButtonKeepsTheKeyboard()
     Workspace workspace;
     QVERIFY(openWorkspace(workspace));
     QVERIFY(listening(workspace));
-    holdMicrophoneStarts(workspace.program, duringTheSwitch);
     const auto stopping = qScopeGuard([&workspace] { (void)workspace.program.engine.stop(); });
+    holdMicrophoneStarts(workspace.program, duringTheSwitch);
+    const auto letGo = qScopeGuard([&workspace] { holdMicrophoneStarts(workspace.program, false); });
     SubtitleViewModel &model = workspace.model();
     QVERIFY(!model.isMicrophoneListening());
     WorkspaceMicrophoneControl *microphone = workspace.view->microphoneControl();
@@ -224,8 +225,9 @@ void tst_KavrelKeyboardKeepsItsPlace::miniWindowReadsInOrderAndItsToggleKeepsThe
     AppTest::ProgramOverTheSession program(true);
     program.engine.model->localization().setLanguage(KavrelAppLanguage::russian);
     QVERIFY(program.engine.start());
-    holdMicrophoneStarts(program, duringTheSwitch);
     const auto stopping = qScopeGuard([&program] { (void)program.engine.stop(); });
+    holdMicrophoneStarts(program, duringTheSwitch);
+    const auto letGo = qScopeGuard([&program] { holdMicrophoneStarts(program, false); });
     SubtitleViewModel &model = *program.engine.model;
     int mainWindowOpened = 0;
     QPointer<KavrelListeningMiniWindow> mini = new KavrelListeningMiniWindow(
