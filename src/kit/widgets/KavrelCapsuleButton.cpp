@@ -58,6 +58,9 @@ void KavrelCapsuleButton::setBusy(bool busy)
     if (busy == m_busy)
         return;
     m_busy = busy;
+    // A press begun before ends without a click.
+    if (busy && isDown())
+        setDown(false);
     if (busy)
         m_spin.start();
     else
@@ -117,8 +120,9 @@ void KavrelCapsuleButton::changeEvent(QEvent *event)
 
 void KavrelCapsuleButton::keyPressEvent(QKeyEvent *event)
 {
-    // A busy button takes the key and does nothing, as it takes no clicks.
-    if (m_busy && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    // A busy button takes the key and does nothing, as it takes no clicks: Space too, which
+    // would otherwise press it on release.
+    if (m_busy && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)) {
         event->accept();
         return;
     }
