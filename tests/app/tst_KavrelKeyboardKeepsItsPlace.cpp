@@ -42,9 +42,14 @@ QString describe(QWidget *widget)
     return QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()), name);
 }
 
-void typeKey(Qt::Key key)
+// Into the window that has the keyboard or, given, into `window` once it has it back (the
+// window manager may hand the keyboard elsewhere for a moment while a window comes up).
+void typeKey(Qt::Key key, QWidget *window = nullptr)
 {
-    QWidget *window = QApplication::activeWindow();
+    if (window)
+        QTRY_COMPARE(QApplication::activeWindow(), window);
+    else
+        window = QApplication::activeWindow();
     QVERIFY2(window, "no window has the keyboard");
     QTest::keyClick(window->windowHandle(), key);
 }
@@ -247,7 +252,7 @@ void tst_KavrelKeyboardKeepsItsPlace::miniWindowReadsInOrderAndItsToggleKeepsThe
     QList<QWidget *> reached;
     for (int press = 0; press < readingOrder.size() + 1; ++press) {
         QWidget *was = QApplication::focusWidget();
-        typeKey(Qt::Key_Tab);
+        typeKey(Qt::Key_Tab, mini);
         QTRY_VERIFY2(QApplication::focusWidget() != was, qPrintable(describe(was)));
         reached.append(QApplication::focusWidget());
     }
@@ -266,20 +271,20 @@ void tst_KavrelKeyboardKeepsItsPlace::miniWindowReadsInOrderAndItsToggleKeepsThe
 
     QWidget *toggle = view->microphoneControl()->toggleButton();
     while (QApplication::focusWidget() != toggle)
-        typeKey(Qt::Key_Tab);
+        typeKey(Qt::Key_Tab, mini);
     const KeyboardTrail trail(mini);
-    typeKey(Qt::Key_Space);
+    typeKey(Qt::Key_Space, mini);
     if (duringTheSwitch) {
         QVERIFY(model.isMicrophoneBusy());
         QVERIFY(KavrelFocusHold::isHeld(toggle));
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, mini);
         QTest::qWait(100);
         QCOMPARE(QApplication::focusWidget(), toggle);
         program.engine.microphones->current->startGate.closed = false;
     }
     QVERIFY(microphoneSettled(model, true));
     if (!duringTheSwitch) {
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, mini);
         QVERIFY(microphoneSettled(model, false));
     }
     QVERIFY(model.hasActiveSession());
@@ -289,7 +294,7 @@ void tst_KavrelKeyboardKeepsItsPlace::miniWindowReadsInOrderAndItsToggleKeepsThe
     QVERIFY2(strayed.isEmpty(), qPrintable(strayed));
 
     QCOMPARE(mainWindowOpened, 0);
-    typeKey(Qt::Key_Escape);
+    typeKey(Qt::Key_Escape, mini);
     QTRY_COMPARE(mainWindowOpened, 1);
     QVERIFY(model.hasActiveSession());
 }
@@ -413,7 +418,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QTRY_VERIFY(stop->isEnabled());
         QVERIFY(keyboardTo(stop));
         const KeyboardTrail trail(window);
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, window);
         QVERIFY(workspace.program.engine.settle([&] { return !model.hasActiveSession() && !model.isBusy(); }, 15000));
         QCOMPARE(QApplication::focusWidget(), stop);
         QVERIFY(KavrelFocusHold::isHeld(stop));
