@@ -183,17 +183,17 @@ void tst_KavrelKeyboardKeepsItsPlace::microphoneButtonKeepsTheKeyboard()
     QVERIFY(keyboardTo(workspace.view->primaryButton()));
     QSignalSpy newPresses(workspace.view->newButton(), &QAbstractButton::clicked);
 
-    typeKey(Qt::Key_Tab);
+    typeKey(Qt::Key_Tab, workspace.window);
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(microphone));
     const KeyboardTrail trail(workspace.window);
-    typeKey(Qt::Key_Space);
+    typeKey(Qt::Key_Space, workspace.window);
     if (duringTheSwitch) {
         QVERIFY(model.isMicrophoneBusy());
         QVERIFY(KavrelFocusHold::isHeld(microphone));
         QCOMPARE(QAccessible::queryAccessibleInterface(microphone)->text(QAccessible::Description),
                  KavrelFocusHold::unavailableDescription());
-        typeKey(Qt::Key_Space);
-        typeKey(Qt::Key_Return);
+        typeKey(Qt::Key_Space, workspace.window);
+        typeKey(Qt::Key_Return, workspace.window);
         QTest::qWait(100);
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(microphone));
         QVERIFY(model.isMicrophoneBusy());
@@ -203,7 +203,7 @@ void tst_KavrelKeyboardKeepsItsPlace::microphoneButtonKeepsTheKeyboard()
     QVERIFY(!KavrelFocusHold::isHeld(microphone));
     QVERIFY(microphone->isEnabled());
     if (!duringTheSwitch) {
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         QVERIFY(microphoneSettled(model, false));
     }
 
@@ -213,7 +213,7 @@ void tst_KavrelKeyboardKeepsItsPlace::microphoneButtonKeepsTheKeyboard()
     const QString strayed = trail.strayed({microphone});
     QVERIFY2(strayed.isEmpty(), qPrintable(strayed));
     // And it still works from the keyboard.
-    typeKey(Qt::Key_Space);
+    typeKey(Qt::Key_Space, workspace.window);
     QVERIFY(microphoneSettled(model, duringTheSwitch ? false : true));
 }
 
@@ -334,7 +334,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QVERIFY(listening(workspace));
         QVERIFY(keyboardTo(primary));
         const KeyboardTrail trail(workspace.window);
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         QVERIFY(model.isBusy());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(primary));
         QVERIFY(workspace.program.engine.settle([&] { return !model.hasActiveSession() && !model.isBusy(); }, 15000));
@@ -346,7 +346,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QVERIFY(listening(workspace));
         QVERIFY(keyboardTo(view->newButton()));
         const KeyboardTrail trail(workspace.window);
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         QVERIFY(workspace.program.engine.settle([&] { return !model.isBusy(); }, 15000));
         QTest::qWait(100);
         QWidget *now = QApplication::focusWidget();
@@ -357,7 +357,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QVERIFY(listening(workspace));
         QVERIFY(keyboardTo(view->focusButton()));
         const KeyboardTrail trail(workspace.window);
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         QTRY_VERIFY(view->isFocusModeEnabled() && !primary->isVisible());
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(view->focusButton()));
         // The meeting ends elsewhere (the tray, the mini window): the exit goes with it.
@@ -365,7 +365,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(primary));
         const QString strayed = trail.strayed({view->focusButton(), primary});
         QVERIFY2(strayed.isEmpty(), qPrintable(strayed));
-        typeKey(Qt::Key_Space);  // opens the start sheet, which asks before anything starts
+        typeKey(Qt::Key_Space, workspace.window);  // opens the start sheet, which asks before anything starts
         QTRY_VERIFY(view->listeningSetupSheet() && view->listeningSetupSheet()->isVisible());
         view->listeningSetupSheet()->reject();
     } else if (control == QLatin1String("larger") || control == QLatin1String("smaller")) {
@@ -379,20 +379,20 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
             return larger ? !WorkspaceRules::canIncreaseFontSize(size) : !WorkspaceRules::canDecreaseFontSize(size);
         };
         for (int press = 0; press < 40 && !atLimit(); ++press)
-            typeKey(Qt::Key_Space);
+            typeKey(Qt::Key_Space, workspace.window);
         QTRY_VERIFY(atLimit());
         QVERIFY(KavrelFocusHold::isHeld(button));
         QVERIFY(!KavrelFocusHold::looksAvailable(button));
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         QCOMPARE(QApplication::focusWidget(), button);
         const QString strayed = trail.strayed({button});
         QVERIFY2(strayed.isEmpty(), qPrintable(strayed));
         // Once the keyboard moves on it is disabled as usual, and Tab passes it by.
-        typeKey(Qt::Key_Tab);
+        typeKey(Qt::Key_Tab, workspace.window);
         QTRY_VERIFY(!button->isEnabled());
     } else if (control == QLatin1String("sheetStart")) {
         QVERIFY(keyboardTo(primary));
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, workspace.window);
         ListeningSetupSheet *sheet = nullptr;
         QTRY_VERIFY((sheet = view->listeningSetupSheet()) && sheet->isVisible());
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(sheet));
@@ -400,7 +400,7 @@ void tst_KavrelKeyboardKeepsItsPlace::everyControlThatStopsActingKeepsTheKeyboar
         QVERIFY(keyboardTo(start));
         const KeyboardTrail trail(sheet);
         const QPointer<ListeningSetupSheet> closing = sheet;
-        typeKey(Qt::Key_Space);
+        typeKey(Qt::Key_Space, sheet);
         // Start closes the sheet; the start goes on behind it.
         QTRY_VERIFY(!closing || !closing->isVisible());
         const QString strayed = trail.strayed({start});
