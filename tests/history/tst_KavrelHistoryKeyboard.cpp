@@ -116,7 +116,8 @@ void tst_KavrelHistoryKeyboard::makeView(KavrelColorScheme scheme, std::optional
     m_window->resize(1100, 700);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    pending(QStringLiteral("fetchSessions"))->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}, nextCursor));
+    pending(QStringLiteral("fetchSessions"))
+        ->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}, nextCursor));
     m_view->refresh();
     QTRY_COMPARE(m_view->listView()->model()->rowCount(), 3);
     QTest::qWait(200);

@@ -177,7 +177,8 @@ void KavrelListeningMiniView::refresh()
     m_status->setText(statusTitle());
     m_microphoneName->setText(m_session.selectedMicrophoneName());
     m_microphone->refresh();
-    KavrelFocusHold::setAvailable(m_stop, m_session.hasActiveSession() && !m_session.isBusy() && !m_session.isMicrophoneBusy());
+    KavrelFocusHold::setAvailable(m_stop,
+                                  m_session.hasActiveSession() && !m_session.isBusy() && !m_session.isMicrophoneBusy());
     m_stop->setToolTip(localized(QStringLiteral("Stop Listening")));
     m_stop->setAccessibleName(localized(QStringLiteral("Stop Listening")));
     m_layoutPicker->setToolTip(localized(QStringLiteral("Switch transcript layout")));
