@@ -76,6 +76,9 @@ const KavrelTranslationPair russianScreenPairs[] = {
     {"microphone", "микрофон"},
     {"system audio and microphone", "системный звук и микрофон"},
 
+    // A control that has the keyboard but cannot act for now.
+    {"Unavailable right now", "Сейчас недоступно"},
+
     // Mini window.
     {"Expand КАВРЕЛ", "Развернуть КАВРЕЛ"},
     {"Live draft", "Текущий черновик"},

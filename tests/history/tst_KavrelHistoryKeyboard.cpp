@@ -16,6 +16,8 @@
 #include "history/widgets/KavrelHistorySearchField.h"
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 #include "history/widgets/KavrelHistoryView.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/KavrelPalette.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "support/AccessibilityBus.h"
@@ -40,6 +42,15 @@ using Part = KavrelHistorySessionCardDelegate::Part;
 
 namespace {
 
+// For a failure message: what has the keyboard.
+QByteArray describe(const QWidget *widget)
+{
+    if (!widget)
+        return "nothing";
+    const auto *button = qobject_cast<const QAbstractButton *>(widget);
+    return QByteArray(widget->metaObject()->className()) + " " + (button ? button->text() : widget->objectName()).toUtf8();
+}
+
 void typeKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWidget *window = QApplication::activeWindow();
@@ -59,11 +70,13 @@ private Q_SLOTS:
     void searchAndCardsShowTheKeyboard_data();
     void searchAndCardsShowTheKeyboard();
     void cardActionsFromTheKeyboard();
+    void busyButtonsKeepTheKeyboard_data();
+    void busyButtonsKeepTheKeyboard();
     void screenReaderHearsWhereTabWent();
     void screenReaderPressesCardButtons();
 
 private:
-    void makeView(KavrelColorScheme scheme);
+    void makeView(KavrelColorScheme scheme, std::optional<QString> nextCursor = std::nullopt);
     std::shared_ptr<HistoryTestCall> pending(const QString &operation);
 
     std::shared_ptr<HistoryTestClient> m_client;
@@ -91,7 +104,7 @@ void tst_KavrelHistoryKeyboard::cleanup()
     m_client.reset();
 }
 
-void tst_KavrelHistoryKeyboard::makeView(KavrelColorScheme scheme)
+void tst_KavrelHistoryKeyboard::makeView(KavrelColorScheme scheme, std::optional<QString> nextCursor)
 {
     Screenshots::applyProgramPalette({scheme, KavrelAppLanguage::russian, QString()});
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
@@ -103,7 +116,8 @@ void tst_KavrelHistoryKeyboard::makeView(KavrelColorScheme scheme)
     m_window->resize(1100, 700);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    pending(QStringLiteral("fetchSessions"))->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}));
+    pending(QStringLiteral("fetchSessions"))
+        ->answerPage(page({QStringLiteral("m1"), QStringLiteral("m2"), QStringLiteral("m3")}, nextCursor));
     m_view->refresh();
     QTRY_COMPARE(m_view->listView()->model()->rowCount(), 3);
     QTest::qWait(200);
@@ -245,6 +259,90 @@ void tst_KavrelHistoryKeyboard::cardActionsFromTheKeyboard()
     QTRY_VERIFY(sheet->findChild<KavrelHistoryDetailTabBar *>());
     QTRY_VERIFY2(QApplication::focusWidget() == sheet->findChild<KavrelHistoryDetailTabBar *>(),
                  QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "nothing");
+    sheet->reject();
+}
+
+void tst_KavrelHistoryKeyboard::busyButtonsKeepTheKeyboard_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Load more") << "Load more";
+    QTest::newRow("Summarize in a meeting") << "Summarize";
+}
+
+// A button pressed from the keyboard is made anew as its work starts and again as it ends: the
+// keyboard stays with the button of the same name, which waits meanwhile and ignores Space.
+void tst_KavrelHistoryKeyboard::busyButtonsKeepTheKeyboard()
+{
+    QFETCH(QString, button);
+    makeView(KavrelColorScheme::light, QStringLiteral("page-2"));
+    if (QTest::currentTestFailed())
+        return;
+    const auto named = [](QWidget *within, const QString &key) {
+        const QString text = KavrelLocalizationStore::shared().localized(key);
+        for (auto *candidate : within->findChildren<KavrelCapsuleButton *>()) {
+            if (candidate->text() == text && candidate->isVisible())
+                return candidate;
+        }
+        return static_cast<KavrelCapsuleButton *>(nullptr);
+    };
+    const auto keyboardOnBusy = [](const QString &key) {
+        auto *focused = qobject_cast<KavrelCapsuleButton *>(QApplication::focusWidget());
+        return focused && focused->text() == KavrelLocalizationStore::shared().localized(key) && focused->isBusy()
+               && KavrelFocusHold::isHeld(focused);
+    };
+
+    if (button == QLatin1String("Load more")) {
+        KavrelCapsuleButton *loadMore = nullptr;
+        QTRY_VERIFY((loadMore = named(m_view, QStringLiteral("Load more"))));
+        loadMore->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(loadMore));
+        typeKey(Qt::Key_Space);
+        std::shared_ptr<HistoryTestCall> call = pending(QStringLiteral("fetchSessions"));
+        QTRY_VERIFY2(keyboardOnBusy(QStringLiteral("Loading more…")), describe(QApplication::focusWidget()).constData());
+        typeKey(Qt::Key_Space);
+        QCOMPARE(m_client->callsOf(QStringLiteral("fetchSessions")).size(), 2);
+        call->answerPage(page({QStringLiteral("m4")}, QStringLiteral("page-3")));
+        QTRY_COMPARE(m_view->listView()->model()->rowCount(), 4);
+        QTRY_VERIFY((loadMore = named(m_view, QStringLiteral("Load more"))));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(loadMore));
+        QVERIFY(KavrelFocusHold::looksAvailable(loadMore));
+        // The last page: the button goes, the keyboard goes to the list.
+        typeKey(Qt::Key_Space);
+        pending(QStringLiteral("fetchSessions"))->answerPage(page({QStringLiteral("m5")}));
+        QTRY_COMPARE(m_view->listView()->model()->rowCount(), 5);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(m_view->listView()));
+        return;
+    }
+
+    QListView *list = m_view->listView();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    typeKey(Qt::Key_Tab);
+    typeKey(Qt::Key_Return);
+    QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
+    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    pending(QStringLiteral("fetchSessionDetail"))->answerDetail(record(QStringLiteral("m1"), QStringLiteral("Hello there")));
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(sheet));
+    KavrelCapsuleButton *summarize = nullptr;
+    QTRY_VERIFY((summarize = named(sheet, QStringLiteral("Summarize"))) && summarize->isEnabled());
+    summarize->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(summarize));
+    typeKey(Qt::Key_Space);
+    std::shared_ptr<HistoryTestCall> call = pending(QStringLiteral("summarize"));
+    QTRY_VERIFY2(keyboardOnBusy(QStringLiteral("Summarize")), describe(QApplication::focusWidget()).constData());
+    typeKey(Qt::Key_Space);
+    QCOMPARE(m_client->callsOf(QStringLiteral("summarize")).size(), 1);
+    call->answerSummary(QStringLiteral("A short summary."));
+    // The summary is kept with the meeting before the work is over.
+    std::shared_ptr<HistoryTestCall> keeping;
+    QTRY_VERIFY((keeping = m_client->pending(QStringLiteral("updateSession"))));
+    keeping->answer();
+    // Made anew as the summary arrives, the button still has the keyboard.
+    QTest::qWait(200);
+    QTRY_VERIFY2(QApplication::focusWidget() && QApplication::focusWidget()->objectName() == QLatin1String("Summarize"),
+                 describe(QApplication::focusWidget()).constData());
+    QCOMPARE(m_client->callsOf(QStringLiteral("summarize")).size(), 1);
     sheet->reject();
 }
 

@@ -80,6 +80,8 @@ private Q_SLOTS:
     void linkUnderlinesOnlyWhenFocused();
     void capsuleFaceAloneTakesClicks_data();
     void capsuleFaceAloneTakesClicks();
+    void busyCapsuleTakesNoPress_data();
+    void busyCapsuleTakesNoPress();
     void capsuleLooksPaint_data();
     void capsuleLooksPaint();
     void shrinkingCapsuleCutsItsText();
@@ -242,6 +244,39 @@ void tst_KitControls::capsuleFaceAloneTakesClicks()
     QSignalSpy spy(&button, &QAbstractButton::clicked);
     QTest::mouseClick(&button, Qt::LeftButton, {}, point);
     QCOMPARE(spy.count(), clicks);
+}
+
+void tst_KitControls::busyCapsuleTakesNoPress_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Space") << "space";
+    QTest::newRow("Return") << "return";
+    QTest::newRow("mouse") << "mouse";
+    QTest::newRow("Space begun before") << "spaceBefore";
+}
+
+void tst_KitControls::busyCapsuleTakesNoPress()
+{
+    QFETCH(QString, how);
+    KavrelCapsuleButton button;
+    button.setText(QStringLiteral("Summarize"));
+    button.resize(button.sizeHint());
+    QSignalSpy clicks(&button, &QAbstractButton::clicked);
+    if (how == QLatin1String("spaceBefore"))
+        QTest::keyPress(&button, Qt::Key_Space);
+    button.setBusy(true);
+    if (how == QLatin1String("space"))
+        QTest::keyClick(&button, Qt::Key_Space);
+    else if (how == QLatin1String("return"))
+        QTest::keyClick(&button, Qt::Key_Return);
+    else if (how == QLatin1String("mouse"))
+        QTest::mouseClick(&button, Qt::LeftButton, Qt::NoModifier, button.rect().center());
+    else
+        QTest::keyRelease(&button, Qt::Key_Space);
+    QCOMPARE(clicks.count(), 0);
+    button.setBusy(false);
+    QTest::keyClick(&button, Qt::Key_Space);
+    QCOMPARE(clicks.count(), 1);
 }
 
 void tst_KitControls::capsuleLooksPaint_data()

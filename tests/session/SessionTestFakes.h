@@ -163,6 +163,7 @@ public:
     std::optional<QString> defaultID = QStringLiteral("mic-a");
     // Applied to every microphone made from now on.
     std::optional<QString> startFailure;
+    bool holdsStarts = false;
     FakeMicrophone *current = nullptr;
     int made = 0;
 
@@ -175,6 +176,7 @@ public:
     {
         auto microphone = std::make_unique<FakeMicrophone>(m_trace, made++);
         microphone->startFailure = startFailure;
+        microphone->startGate.closed = holdsStarts;
         current = microphone.get();
         return microphone;
     }

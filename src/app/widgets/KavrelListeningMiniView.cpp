@@ -1,5 +1,6 @@
 #include "app/widgets/KavrelListeningMiniView.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "app/KavrelMiniListeningTexts.h"
 #include "kit/KavrelPalette.h"
@@ -18,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace {
@@ -106,10 +108,7 @@ KavrelListeningMiniView::KavrelListeningMiniView(KavrelSessionSurface &session, 
 
     // Footer.
     m_expand = new KavrelCapsuleButton;
-    connect(m_expand, &QAbstractButton::clicked, this, [this] {
-        if (m_presentation)
-            m_presentation->restoreApplication(m_openMainWindow);
-    });
+    connect(m_expand, &QAbstractButton::clicked, this, &KavrelListeningMiniView::expand);
     m_hideCompletely = new KavrelCapsuleButton;
     m_hideCompletely->setSymbol(QStringLiteral("eye.slash"));
     for (KavrelCapsuleButton *button : {m_expand, m_hideCompletely}) {
@@ -135,6 +134,14 @@ KavrelListeningMiniView::KavrelListeningMiniView(KavrelSessionSurface &session, 
     column->addWidget(m_split, 1);
     column->addLayout(footer);
 
+    // The keyboard reads the window as a reader does: the header left to right, then the footer.
+    const QList<QWidget *> readingOrder{m_layoutPicker, m_microphone->menuButton(), m_microphone->toggleButton(),
+                                        m_stop, m_expand, m_hideCompletely};
+    for (qsizetype i = 1; i < readingOrder.size(); ++i)
+        setTabOrder(readingOrder[i - 1], readingOrder[i]);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &KavrelListeningMiniView::expand);
+
     connect(&m_session, &KavrelSessionSurface::changed, this, &KavrelListeningMiniView::refresh);
     connect(&presentation, &KavrelPresentationStore::isBackgroundOnlyChanged, this, &KavrelListeningMiniView::refresh);
     connect(&m_defaults, &UserDefaults::valueChanged, this, [this](const QString &key) {
@@ -145,6 +152,12 @@ KavrelListeningMiniView::KavrelListeningMiniView(KavrelSessionSurface &session, 
     applyLayoutSetting();
     applySecondaryColour();
     refresh();
+}
+
+void KavrelListeningMiniView::expand()
+{
+    if (m_presentation)
+        m_presentation->restoreApplication(m_openMainWindow);
 }
 
 void KavrelListeningMiniView::applySecondaryColour()
@@ -164,7 +177,8 @@ void KavrelListeningMiniView::refresh()
     m_status->setText(statusTitle());
     m_microphoneName->setText(m_session.selectedMicrophoneName());
     m_microphone->refresh();
-    m_stop->setEnabled(m_session.hasActiveSession() && !m_session.isBusy() && !m_session.isMicrophoneBusy());
+    KavrelFocusHold::setAvailable(m_stop,
+                                  m_session.hasActiveSession() && !m_session.isBusy() && !m_session.isMicrophoneBusy());
     m_stop->setToolTip(localized(QStringLiteral("Stop Listening")));
     m_stop->setAccessibleName(localized(QStringLiteral("Stop Listening")));
     m_layoutPicker->setToolTip(localized(QStringLiteral("Switch transcript layout")));
@@ -183,7 +197,7 @@ void KavrelListeningMiniView::refresh()
     m_hideCompletely->setText(localized(QStringLiteral("Hide completely")));
     m_hideCompletely->setToolTip(localized(QStringLiteral("Keep listening with all КАВРЕЛ windows hidden.")));
     // Hiding everything needs the tray item to come back by.
-    m_hideCompletely->setEnabled(m_presentation && m_presentation->canEnterBackgroundOnlyMode());
+    KavrelFocusHold::setAvailable(m_hideCompletely, m_presentation && m_presentation->canEnterBackgroundOnlyMode());
     update();
 }
 

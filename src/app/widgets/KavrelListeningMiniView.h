@@ -17,10 +17,10 @@ class UserDefaults;
 
 // The content of the floating "Listening" window: status and microphone, the layout switch,
 // the microphone control and stop button, the live transcript (and its translation beside or
-// below it, with a draggable divider), and the buttons that return to the main window or hide
-// every window while listening goes on. It owns no session state: it reads the session surface
-// and sends it commands. Its own settings are the panel layout and the split, kept in the user
-// defaults.
+// below it, with a draggable divider), and the buttons that return to the main window (as
+// Escape does) or hide every window while listening goes on. It owns no session state: it
+// reads the session surface and sends it commands. Its own settings are the panel layout and
+// the split, kept in the user defaults.
 class KavrelListeningMiniView final : public QWidget
 {
     Q_OBJECT
@@ -53,6 +53,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // Gives the main window back (the expand button, Escape).
+    void expand();
     void applyLayoutSetting();
     void applySecondaryColour();
 

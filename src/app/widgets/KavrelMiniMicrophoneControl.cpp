@@ -1,5 +1,6 @@
 #include "app/widgets/KavrelMiniMicrophoneControl.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "session/KavrelSessionSurface.h"
@@ -82,7 +83,10 @@ void KavrelMiniMicrophoneControl::refresh()
     m_menuButton->setAccessibleName(m_menuButton->toolTip());
     m_toggle->setAccessibleName(KavrelLocalizationStore::shared().localizedFormat(
         QStringLiteral("Mic: %@"), QStringList{m_session.selectedMicrophoneName()}));
-    setEnabled(!m_session.isBusy() && !m_session.isMicrophoneBusy());
+    // Each button on its own: the one with the keyboard keeps it while the microphone switches.
+    const bool available = !m_session.isBusy() && !m_session.isMicrophoneBusy();
+    for (KavrelCapsuleButton *button : {m_menuButton, m_toggle})
+        KavrelFocusHold::setAvailable(button, available);
     update();
 }
 
@@ -110,7 +114,7 @@ void KavrelMiniMicrophoneControl::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
+    if (!KavrelFocusHold::looksAvailable(m_toggle))
         painter.setOpacity(0.5);
     const bool listening = isListening();
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);

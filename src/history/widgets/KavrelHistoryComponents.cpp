@@ -1,6 +1,7 @@
 #include "history/widgets/KavrelHistoryComponents.h"
 
 #include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelPill.h"
 #include "base/Text.h"
 #include "history/KavrelHistoryLabels.h"
@@ -137,7 +138,9 @@ KavrelCapsuleButton *panelActionButton(const QString &title, const QString &symb
                                                 Style::font(14, QFont::DemiBold), title);
     button->setToolTip(Style::localized(title));
     button->setSymbol(symbol);
-    button->setEnabled(isEnabled);
+    // Named after its title: a panel made anew finds the button that had the keyboard by it.
+    button->setObjectName(title);
+    KavrelFocusHold::setAvailable(button, isEnabled);
     button->setBusy(isLoading);
     button->setFixedHeight(34);
     return button;
@@ -208,7 +211,7 @@ KavrelCapsuleButton *loadMoreButton(bool loadingMore)
                       loadingMore ? QStringLiteral("Loading more…") : QStringLiteral("Load more"));
     button->setFixedHeight(46);
     button->setBusy(loadingMore);
-    button->setEnabled(!loadingMore);
+    KavrelFocusHold::setAvailable(button, !loadingMore);
     return button;
 }
 

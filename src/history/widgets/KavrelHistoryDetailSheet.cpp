@@ -1,5 +1,6 @@
 #include "history/widgets/KavrelHistoryDetailSheet.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
@@ -193,6 +194,11 @@ void KavrelHistoryDetailSheet::refresh()
 void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
 {
     const KavrelHistoryDetailTab tab = m_viewModel->selectedDetailTab();
+    // A tab made anew (a summary that starts or arrives) keeps the keyboard on the button of the
+    // same name, which may be waiting now, rather than wherever Qt sends it from the deleted one.
+    QString keyboardOn;
+    if (const QWidget *focused = window()->focusWidget(); rebuild && m_tabContent && m_tabContent->isAncestorOf(focused))
+        keyboardOn = focused->objectName();
     if (rebuild) {
         for (QWidget *built : std::as_const(m_builtTabs))
             delete built;
@@ -212,6 +218,11 @@ void KavrelHistoryDetailSheet::showTabContent(bool rebuild)
             m_tabContent->resize(column->width(), m_tabContent->height());
         m_builtTabs.insert(int(tab), m_tabContent);
         m_tabColumn->insertWidget(0, m_tabContent);
+    }
+    if (!keyboardOn.isEmpty()) {
+        m_tabContent->show();
+        if (auto *again = m_tabContent->findChild<QWidget *>(keyboardOn))
+            KavrelFocusHold::takeKeyboard(again);
     }
     restoreScrollPosition(m_scrollPositions.value(int(tab), 0));
 }

@@ -2,6 +2,7 @@
 
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelFocusRing.h"
+#include "kit/widgets/KavrelFocusLanding.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "history/widgets/KavrelHistoryComponents.h"
 #include "history/widgets/KavrelHistoryStyle.h"
@@ -65,6 +66,8 @@ KavrelHistorySearchField::KavrelHistorySearchField(QWidget *parent) : KavrelHist
 
     m_clearButton = symbolButton(QStringLiteral("xmark.circle.fill"), Theme::tertiaryText, true);
     row->addWidget(m_clearButton);
+    // The button goes with the text it clears; the keyboard goes back to the field.
+    new KavrelFocusLanding(m_clearButton, {m_lineEdit});
 
     connect(m_lineEdit, &QLineEdit::textEdited, this, [this](const QString &text) {
         updateClearButton();

@@ -1,5 +1,6 @@
 #include "history/widgets/KavrelHistoryView.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
@@ -300,18 +301,27 @@ void KavrelHistoryView::refreshContent()
 
 void KavrelHistoryView::refreshFooter()
 {
+    // The footer is made anew for each state; a press on its button from the keyboard leaves the
+    // keyboard with the button that takes its place (waiting while the page loads), or with
+    // the list, instead of wherever Qt would send it from the deleted one.
+    const QWidget *focused = window()->focusWidget();
+    const bool keyboardInFooter = m_footer && focused && m_footer->isAncestorOf(focused);
     delete m_footer;
     m_footer = nullptr;
     const bool hasError = m_viewModel->errorMessage().has_value();
     const bool hasMore = m_viewModel->nextCursor().has_value();
-    if (!hasError && !hasMore)
+    if (!hasError && !hasMore) {
+        if (keyboardInFooter)
+            m_listView->setFocus(Qt::OtherFocusReason);
         return;
+    }
 
     m_footer = new QWidget;
     auto *column = new QVBoxLayout(m_footer);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(16);
     QPointer<KavrelHistoryView> self(this);
+    QWidget *loadMore = nullptr;
     if (hasError) {
         column->addWidget(Components::errorCard(*m_viewModel->errorMessage(), QStringLiteral("Refresh list"), [self] {
             if (self)
@@ -325,8 +335,15 @@ void KavrelHistoryView::refreshFooter()
             startTask([viewModel] { return viewModel->loadMore(); });
         });
         column->addWidget(button, 0, Qt::AlignHCenter);
+        loadMore = button;
     }
     m_footerSlot->addWidget(m_footer);
+    if (keyboardInFooter) {
+        // Shown now rather than when the layout gets to it, so that it can take the keyboard.
+        m_footer->show();
+    }
+    if (keyboardInFooter && !(loadMore && KavrelFocusHold::takeKeyboard(loadMore)))
+        m_listView->setFocus(Qt::OtherFocusReason);
 }
 
 void KavrelHistoryView::reloadFirstPage()

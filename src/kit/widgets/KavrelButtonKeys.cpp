@@ -1,5 +1,7 @@
 #include "kit/widgets/KavrelButtonKeys.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
+
 #include <QAbstractButton>
 #include <QKeyEvent>
 
@@ -11,7 +13,7 @@ bool pressOnReturn(QAbstractButton *button, QKeyEvent *event)
         return false;
     if (event->modifiers() & ~Qt::KeypadModifier)
         return false;
-    if (!event->isAutoRepeat() && button->isEnabled())
+    if (!event->isAutoRepeat() && KavrelFocusHold::looksAvailable(button))
         button->click();
     event->accept();
     return true;

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelCapsuleButton.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelHiddenPause.h"
@@ -57,6 +58,9 @@ void KavrelCapsuleButton::setBusy(bool busy)
     if (busy == m_busy)
         return;
     m_busy = busy;
+    // A press begun before ends without a click.
+    if (busy && isDown())
+        setDown(false);
     if (busy)
         m_spin.start();
     else
@@ -116,8 +120,9 @@ void KavrelCapsuleButton::changeEvent(QEvent *event)
 
 void KavrelCapsuleButton::keyPressEvent(QKeyEvent *event)
 {
-    // A busy button takes the key and does nothing, as it takes no clicks.
-    if (m_busy && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    // A busy button takes the key and does nothing, as it takes no clicks: Space too, which
+    // would otherwise press it on release.
+    if (m_busy && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space)) {
         event->accept();
         return;
     }
@@ -173,7 +178,7 @@ void KavrelCapsuleButton::paintFace(QPainter &painter, bool ownDisabledColors)
         if (stroke.alpha() > 0)
             KavrelPainting::fillAndStroke(painter, path, Qt::transparent, stroke);
     } else {
-        const bool hovered = m_hovered && isEnabled() && !m_busy && m_look.brightensOnHover;
+        const bool hovered = m_hovered && KavrelFocusHold::looksAvailable(this) && !m_busy && m_look.brightensOnHover;
         const QColor fill = ownDisabledColors ? m_look.disabled->fill.resolve(palette(), m_look.disabled->fillOpacity)
                                               : m_look.fill.resolve(palette(), m_look.fillOpacity * (hovered ? 1.6 : 1.0));
         KavrelPainting::fillAndStroke(painter, path, fill, stroke);
@@ -186,8 +191,9 @@ void KavrelCapsuleButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const bool ownDisabledColors = !isEnabled() && m_look.disabled;
-    if (!isEnabled() && !ownDisabledColors)
+    const bool available = KavrelFocusHold::looksAvailable(this);
+    const bool ownDisabledColors = !available && m_look.disabled;
+    if (!available && !ownDisabledColors)
         painter.setOpacity(m_look.disabledOpacity);
     else if (isDown() && !m_look.darkensWhenPressed)
         painter.setOpacity(m_look.pressedOpacity);

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelIconButton.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -63,7 +64,7 @@ void KavrelIconButton::paintEvent(QPaintEvent *)
     const QPainterPath plate =
         KavrelPainting::continuousRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_look.plateRadius);
     const double plateOpacity = isDown() ? m_look.pressedPlateOpacity : m_hovered ? m_look.hoverPlateOpacity : 0;
-    if (isEnabled() && plateOpacity > 0)
+    if (KavrelFocusHold::looksAvailable(this) && plateOpacity > 0)
         painter.fillPath(plate, m_look.color.resolve(palette(), plateOpacity));
     const double ring = KavrelFocusRing::width / 2;
     KavrelFocusRing::paint(painter, this,
@@ -71,7 +72,7 @@ void KavrelIconButton::paintEvent(QPaintEvent *)
                                                                  m_look.plateRadius - ring),
                            m_surface.value_or(palette().color(QPalette::Window)));
     QColor colour = m_color.value_or(m_look.color.resolve(palette()));
-    if (!isEnabled())
+    if (!KavrelFocusHold::looksAvailable(this))
         colour.setAlphaF(colour.alphaF() * m_look.disabledOpacity);
     const double side = m_look.symbolSize;
     const QRectF symbolRect((width() - side) / 2, (height() - side) / 2, side, side);

@@ -86,8 +86,13 @@
 //                         Space does; every button's key handler asks it first.
 //   KavrelArrivalFocus::give(control), giveFirst(window)  where the keyboard goes when a screen
 //                         arrives or a window's content is made anew.
-//   KavrelFocusReturn(control).change(apply)  a control disabled or hidden for a while gets the
-//                         keyboard back once it can take it, unless the user moved it meanwhile.
+//   KavrelFocusLanding(area, {landings})  the keyboard of a control in `area` that is hidden or
+//                         disabled goes to the first landing that can take it, never to the
+//                         neighbour Qt would pick (which may stop, delete or start something).
+//   KavrelFocusHold::setAvailable(control, bool)  instead of setEnabled for a control that turns
+//                         itself off while it may have the keyboard (busy, at a limit): with the
+//                         keyboard it keeps it, looks and reads unavailable and ignores presses;
+//                         KavrelFocusHold::looksAvailable(control) is what its painting asks.
 //
 // Motion
 //   KavrelSpring(response, dampingFraction)  a damped spring's motion, ending exactly on its target;
@@ -110,7 +115,8 @@
 #include "kit/widgets/KavrelCrossFade.h"
 #include "kit/widgets/KavrelDeferredRefresh.h"
 #include "kit/widgets/KavrelFocusRing.h"
-#include "kit/widgets/KavrelFocusReturn.h"
+#include "kit/widgets/KavrelFocusHold.h"
+#include "kit/widgets/KavrelFocusLanding.h"
 #include "kit/widgets/KavrelHiddenPause.h"
 #include "kit/widgets/KavrelIconButton.h"
 #include "kit/widgets/KavrelLinkButton.h"

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelLinkButton.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -30,7 +31,7 @@ QSize KavrelLinkButton::sizeHint() const
 void KavrelLinkButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QColor color = isEnabled() ? m_look.color.resolve(palette())
+    const QColor color = KavrelFocusHold::looksAvailable(this) ? m_look.color.resolve(palette())
                                      : m_look.disabledColor.resolve(palette(), m_look.disabledOpacity);
     painter.setPen(color);
     painter.setFont(font());

@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelProfileView.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -169,7 +170,7 @@ void KavrelProfileView::refresh()
                                    QStringLiteral("Billing"),
                                    QStringLiteral("Current plan, billing period, and live transcription usage."),
                                    makeBillingContent()));
-    m_refreshButton->setEnabled(!m_model->isRefreshingProfile());
+    KavrelFocusHold::setAvailable(m_refreshButton, !m_model->isRefreshingProfile());
 }
 
 void KavrelProfileView::rebuildSlot(QVBoxLayout *slot, QWidget *content)

@@ -2,6 +2,7 @@
 
 #include "accounts/AuthSessionStore.h"
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelFocusLanding.h"
 #include "kit/widgets/KavrelAppearTransition.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScreenFit.h"
@@ -75,6 +76,10 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
 
     m_revealTab = new KavrelSidebarRevealTab(this);
     connect(m_revealTab, &KavrelSidebarRevealTab::revealRequested, m_model.get(), &KavrelWorkspaceShellModel::revealSidebar);
+    // The tab goes as it brings the sidebar back, and the sidebar as it is hidden: the keyboard
+    // goes to the button that hides and shows it, not into the workspace beside them.
+    new KavrelFocusLanding(m_revealTab, {m_visibilityButton});
+    new KavrelFocusLanding(m_sidebarStrip, {m_visibilityButton});
 
     // The sidebar slides in from the leading edge and the tab comes and goes the same way.
     m_slide.setDuration(revealDurationMs);

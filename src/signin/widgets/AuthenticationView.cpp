@@ -1,5 +1,6 @@
 #include "signin/widgets/AuthenticationView.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -387,7 +388,7 @@ void AuthenticationView::goBackFromKeyboard()
 
 void AuthenticationView::press(QAbstractButton *action)
 {
-    if (action && action->isEnabled() && action->isVisible())
+    if (action && KavrelFocusHold::looksAvailable(action) && action->isVisible())
         action->click();
 }
 
@@ -576,5 +577,5 @@ void AuthenticationView::updateMessages()
 
     const bool enabled = m_flow->areActionsEnabled();
     for (QAbstractButton *action : std::as_const(m_actions))
-        action->setEnabled(enabled);
+        KavrelFocusHold::setAvailable(action, enabled);
 }

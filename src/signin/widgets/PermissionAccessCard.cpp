@@ -1,5 +1,6 @@
 #include "signin/widgets/PermissionAccessCard.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "signin/widgets/PermissionActionButton.h"
 #include "signin/widgets/SetupStatusBadge.h"
@@ -80,7 +81,7 @@ void PermissionAccessCard::setStatus(const Status &status)
     m_statusBadge->setContent(status.statusTitle,
                               status.isActionEnabled ? QStringLiteral("clock.fill") : QStringLiteral("checkmark.circle.fill"),
                               status.statusTint);
-    m_actionButton->setEnabled(status.isActionEnabled);
+    KavrelFocusHold::setAvailable(m_actionButton, status.isActionEnabled);
     PermissionActionButton::setContent(m_actionButton, status.actionTitle, status.actionIconName, status.isActionInProgress);
     m_helpText->setText(KavrelLocalizationStore::shared().localized(status.helpText));
 }

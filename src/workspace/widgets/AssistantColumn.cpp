@@ -1,5 +1,6 @@
 #include "workspace/widgets/AssistantColumn.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelSymbols.h"
@@ -74,7 +75,8 @@ void AssistantColumn::refresh()
                                 || vm.isTranscriptAnswerLoading();
     m_copy->setVisible(answerControls);
     m_close->setVisible(answerControls);
-    m_copy->setEnabled(WorkspaceRules::resultCopyEnabled(vm.isTranscriptAnswerLoading(), vm.transcriptAnswerText()));
+    KavrelFocusHold::setAvailable(
+        m_copy, WorkspaceRules::resultCopyEnabled(vm.isTranscriptAnswerLoading(), vm.transcriptAnswerText()));
     m_panel->setContent(vm.transcriptAnswerText(), vm.transcriptAnswerErrorMessage(), vm.isTranscriptAnswerLoading(),
                         QStringLiteral("Suggesting a natural answer..."),
                         QStringLiteral("Suggested answer will appear here after you ask the assistant for help with the latest question."));
@@ -86,6 +88,6 @@ void AssistantColumn::refreshClearButton()
     const SubtitleViewModel &vm = m_viewModel;
     // Rows always render as text, so any row means there is something to clear.
     const bool hasRows = vm.publishedTranscript()->rowCount(PublishedTranscript::Column::transcript) > 0;
-    m_clear->setEnabled(hasRows || WorkspaceRules::canClearSubtitles(vm.subtitlesText(), vm.translatedText(),
-                                                                     vm.liveSubtitlePreview()));
+    KavrelFocusHold::setAvailable(
+        m_clear, hasRows || WorkspaceRules::canClearSubtitles(vm.subtitlesText(), vm.translatedText(), vm.liveSubtitlePreview()));
 }

@@ -3,7 +3,8 @@
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelArrivalFocus.h"
-#include "kit/widgets/KavrelFocusReturn.h"
+#include "kit/widgets/KavrelFocusHold.h"
+#include "kit/widgets/KavrelFocusLanding.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelPill.h"
 #include "kit/widgets/KavrelSegmentedPicker.h"
@@ -73,6 +74,13 @@ ContentView::ContentView(SubtitleViewModel &viewModel, AuthSessionStore &authSto
     m_assistant = new AssistantColumn(viewModel, this);
     m_assistant->setFixedHeight(220);
     root->addWidget(m_assistant);
+    // A panel or banner closed from the keyboard leaves it on its column's copy button: every
+    // other neighbour may start, stop or clear something.
+    QWidget *transcriptCopy = m_transcript->copyAllButton();
+    const QList<QWidget *> closable{m_warning, m_assistant, m_detachedTranscriptCard};
+    for (QWidget *area : closable)
+        new KavrelFocusLanding(area, {transcriptCopy});
+    new KavrelFocusLanding(m_detachedTranslationCard, {m_translation->copyAllButton(), transcriptCopy});
 
     connect(m_warning, &MicrophoneOffWarningBanner::dismissed, this, [this] {
         m_isMicrophoneOffWarningDismissed = true;
@@ -131,9 +139,6 @@ void ContentView::buildToolbar(SurfaceCard *hero)
     m_toolbar->setContentsMargins(0, 0, 0, 0);
     m_toolbar->setSpacing(12);
     m_primary = new PrimaryActionButton(row);
-    // Stopping or starting from the keyboard disables the button while it runs: the keyboard
-    // comes back to it once it can be pressed again.
-    m_primaryFocus = new KavrelFocusReturn(m_primary);
     m_microphone = new WorkspaceMicrophoneControl(m_viewModel, row);
     m_statusPill = new KavrelPill(row);
     KavrelPill::Look pill;
@@ -155,6 +160,9 @@ void ContentView::buildToolbar(SurfaceCard *hero)
     m_toolbar->addWidget(m_new);
     m_toolbar->addWidget(m_focus);
     hero->contentLayout()->addWidget(row);
+    // A toolbar control that goes (the session ended, focus mode hid it) leaves the keyboard on
+    // the start/stop button, or in focus mode on its exit: never on "New" beside it.
+    new KavrelFocusLanding(row, {m_primary, m_focus});
     connect(m_primary, &QAbstractButton::clicked, this, &ContentView::handlePrimaryAction);
     connect(m_new, &QAbstractButton::clicked, &m_viewModel, &SubtitleViewModel::startNewSession);
     connect(m_focus, &QAbstractButton::clicked, this, [this] { setFocusModeEnabled(!isFocusModeEnabled()); });
@@ -271,11 +279,9 @@ void ContentView::refreshToolbar()
         m_primary->setContent(m_texts.localized(QStringLiteral("Start Listening")),
                               m_compact ? QString() : m_texts.localized(QStringLiteral("system audio")),
                               QStringLiteral("play.fill"), startTint);
-    m_primaryFocus->change([&] {
-        m_primary->setEnabled(!primaryActionDisabled());
-        m_primary->setVisible(!active || !focus);
-    });
-    m_microphone->setVisible(active && !focus);
+    // Stopping or starting from the keyboard makes the button wait while it runs; it keeps the
+    // keyboard meanwhile.
+    KavrelFocusHold::setAvailable(m_primary, !primaryActionDisabled());
     const std::optional<QString> activity = m_viewModel.assistantActivityText();
     m_statusPill->setText(activity.value_or(QString()));
     m_statusPill->setVisible(active && activity && !m_compact);
@@ -283,8 +289,16 @@ void ContentView::refreshToolbar()
     WorkspaceButtons::setToolbarContent(
         m_focus, m_texts.localized(focus ? QStringLiteral("Exit") : QStringLiteral("Focus")),
         focus ? QStringLiteral("rectangle.compress.vertical") : QStringLiteral("rectangle.expand.vertical"), focus);
-    m_new->setVisible(active);
-    m_focus->setVisible(active);
+    // Those that come are shown before those that go are hidden: the keyboard of a control that
+    // goes lands on one that stays or comes.
+    const std::pair<QWidget *, bool> shown[] = {
+        {m_primary, !active || !focus}, {m_microphone, active && !focus}, {m_new, active}, {m_focus, active}};
+    for (const bool showing : {true, false}) {
+        for (const auto &[control, visible] : shown) {
+            if (visible == showing)
+                control->setVisible(visible);
+        }
+    }
     m_toolbar->setSpacing(m_compact ? 10 : 12);
     m_hero->setAccent(withAlpha(active ? stopTint : startTint, 0.16));
     // What the toolbar holds changed: the variant that fits may have too.

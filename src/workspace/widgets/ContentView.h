@@ -9,7 +9,6 @@ class AssistantColumn;
 class AuthSessionStore;
 class InlineStatusMessage;
 class KavrelCapsuleButton;
-class KavrelFocusReturn;
 class KavrelListeningStarter;
 class KavrelLocalizationStore;
 class KavrelPill;
@@ -103,7 +102,6 @@ private:
     SurfaceCard *m_hero = nullptr;
     QHBoxLayout *m_toolbar = nullptr;
     PrimaryActionButton *m_primary = nullptr;
-    KavrelFocusReturn *m_primaryFocus = nullptr;
     WorkspaceMicrophoneControl *m_microphone = nullptr;
     KavrelPill *m_statusPill = nullptr;
     KavrelCapsuleButton *m_new = nullptr;

@@ -1,5 +1,6 @@
 #include "workspace/widgets/ListeningSetupSheet.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
@@ -47,7 +48,7 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        if (!isEnabled())
+        if (!KavrelFocusHold::looksAvailable(this))
             painter.setOpacity(0.5);
         const double side = ListeningSetupSheet::actionButtonSize;
         const QRectF circle((width() - side) / 2, 8, side, side);
@@ -372,7 +373,7 @@ void ListeningSetupSheet::refresh()
     m_translation->setChecked(m_viewModel.isTranslationEnabled());
     setEnabledAndDimmed(m_devices, m_viewModel.startsWithMicrophoneEnabled());
     setEnabledAndDimmed(m_target, m_viewModel.isTranslationEnabled());
-    m_start->setEnabled(!m_viewModel.isBusy());
+    KavrelFocusHold::setAvailable(m_start, !m_viewModel.isBusy());
     rebuildDeviceMenu();
 }
 

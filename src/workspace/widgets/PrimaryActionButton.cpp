@@ -1,5 +1,6 @@
 #include "workspace/widgets/PrimaryActionButton.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelButtonKeys.h"
 #include "kit/widgets/KavrelFocusRing.h"
 #include "kit/widgets/KavrelPainting.h"
@@ -70,7 +71,7 @@ void PrimaryActionButton::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
+    if (!KavrelFocusHold::looksAvailable(this))
         painter.setOpacity(0.55);
     const QRectF face(0, 0, width(), faceHeight);
     const QPainterPath shape = KavrelPainting::continuousRoundedRect(face, 16);

@@ -1,5 +1,6 @@
 #include "workspace/widgets/ResultPanel.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "workspace/widgets/PanelActionButton.h"
@@ -48,7 +49,7 @@ void ResultPanel::setContent(const QString &title, const QString &contentText, c
 {
     m_title->setText(m_localization.localized(title));
     m_copy->setText(m_localization.localized(QStringLiteral("Copy")));
-    m_copy->setEnabled(WorkspaceRules::resultCopyEnabled(isLoading, contentText));
+    KavrelFocusHold::setAvailable(m_copy, WorkspaceRules::resultCopyEnabled(isLoading, contentText));
     m_close->setHelpText(m_localization.localized(QStringLiteral("Hide panel")));
     const std::optional<QString> shownError =
         errorMessage ? std::optional<QString>(m_localization.localizedMessage(*errorMessage)) : std::nullopt;

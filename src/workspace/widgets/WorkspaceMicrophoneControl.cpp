@@ -1,5 +1,6 @@
 #include "workspace/widgets/WorkspaceMicrophoneControl.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelButtonKeys.h"
@@ -67,7 +68,7 @@ void WorkspaceMicrophoneControl::refresh()
     setToolTip(texts.localized(listening ? QStringLiteral("Turn microphone off. Right-click to choose a microphone.")
                                          : QStringLiteral("Turn microphone on. Right-click to choose a microphone.")));
     setAccessibleName(labelText());
-    setEnabled(!m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy());
+    KavrelFocusHold::setAvailable(this, !m_viewModel.isBusy() && !m_viewModel.isMicrophoneBusy());
     m_bars->setLevel(m_viewModel.microphoneLevel(), listening || m_viewModel.isMicrophoneTesting());
     updateGeometry();
     forgetFace();
@@ -103,7 +104,7 @@ void WorkspaceMicrophoneControl::paintEvent(QPaintEvent *event)
         facePainter.end();
         // While listening the face under the bars is solid: the bars draw it themselves and their
         // many repaints stop at them instead of going through this button and everything below it.
-        const bool solidUnderBars = m_viewModel.isMicrophoneListening() && isEnabled();
+        const bool solidUnderBars = m_viewModel.isMicrophoneListening() && KavrelFocusHold::looksAvailable(this);
         m_bars->setOpaqueBackdrop(solidUnderBars ? m_face : QPixmap());
     }
     QPainter painter(this);
@@ -126,7 +127,7 @@ QRect WorkspaceMicrophoneControl::contentArea() const
 void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
 {
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
+    if (!KavrelFocusHold::looksAvailable(this))
         painter.setOpacity(0.5);
     const bool listening = m_viewModel.isMicrophoneListening();
     const QRectF face(0.5, 0.5, width() - 1, faceHeight - 1);
@@ -139,7 +140,7 @@ void WorkspaceMicrophoneControl::paintFace(QPainter &painter) const
 void WorkspaceMicrophoneControl::paintContent(QPainter &painter) const
 {
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!isEnabled())
+    if (!KavrelFocusHold::looksAvailable(this))
         painter.setOpacity(0.5);
     const bool listening = m_viewModel.isMicrophoneListening();
     const QColor foreground = listening ? QColor(Qt::white) : KavrelSystemColors::label.resolve(palette());

@@ -1,5 +1,7 @@
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
+#include "kit/widgets/KavrelFocusLanding.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
@@ -123,6 +125,8 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
     m_historyStack->addWidget(m_history);
     m_result = new ResultPanel(m_texts, true, card);
     m_result->hide();
+    // Closing the panel from the keyboard leaves it on the copy button, not on an AI action.
+    new KavrelFocusLanding(m_result, {m_copyAll});
     m_split = new KavrelSplitContainer(card);
     KavrelSplitContainer::Style style;
     style.minimumPane = 130;
@@ -284,18 +288,18 @@ void WorkspaceTextColumn::refreshHistory()
     } else {
         m_historyStack->setCurrentWidget(m_history);
     }
-    m_copyAll->setEnabled(rows > 0 || WorkspaceRules::hasText(text()));
+    KavrelFocusHold::setAvailable(m_copyAll, rows > 0 || WorkspaceRules::hasText(text()));
 }
 
 void WorkspaceTextColumn::refreshCommands()
 {
     if (isTranscript()) {
-        m_summarize->setEnabled(m_viewModel.canSummarizeSource());
-        m_protocol->setEnabled(m_viewModel.canGenerateSourceProtocol());
-        m_suggest->setEnabled(m_viewModel.canSuggestSourceAnswer());
+        KavrelFocusHold::setAvailable(m_summarize, m_viewModel.canSummarizeSource());
+        KavrelFocusHold::setAvailable(m_protocol, m_viewModel.canGenerateSourceProtocol());
+        KavrelFocusHold::setAvailable(m_suggest, m_viewModel.canSuggestSourceAnswer());
     } else {
-        m_summarize->setEnabled(m_viewModel.canSummarizeTranslation());
-        m_protocol->setEnabled(m_viewModel.canGenerateTranslationProtocol());
+        KavrelFocusHold::setAvailable(m_summarize, m_viewModel.canSummarizeTranslation());
+        KavrelFocusHold::setAvailable(m_protocol, m_viewModel.canGenerateTranslationProtocol());
     }
 }
 
@@ -303,8 +307,8 @@ void WorkspaceTextColumn::refreshFontSize()
 {
     const double size = fontSize();
     m_history->setFontSize(size);
-    m_smaller->setEnabled(WorkspaceRules::canDecreaseFontSize(size));
-    m_larger->setEnabled(WorkspaceRules::canIncreaseFontSize(size));
+    KavrelFocusHold::setAvailable(m_smaller, WorkspaceRules::canDecreaseFontSize(size));
+    KavrelFocusHold::setAvailable(m_larger, WorkspaceRules::canIncreaseFontSize(size));
 }
 
 void WorkspaceTextColumn::refreshBody()
