@@ -83,7 +83,10 @@ public:
 class NoMicrophones final : public MicrophoneDirectory
 {
 public:
-    std::vector<MicrophoneInputDevice> availableDevices() override { return {}; }
+    std::optional<std::vector<MicrophoneInputDevice>> availableDevices() override
+    {
+        return std::vector<MicrophoneInputDevice>();
+    }
     std::optional<QString> defaultDeviceID() override { return std::nullopt; }
     void setDevicesChangedHandler(std::function<void()>) override {}
     std::unique_ptr<MicrophoneSource> makeMicrophone() override { return std::make_unique<NoMicrophone>(); }

@@ -27,6 +27,22 @@ MicrophoneCaptureError serverUnavailable(const PulseAudioContext &context)
     return MicrophoneCaptureError::audioServerUnavailable(QString::fromUtf8(pa_strerror(error ? error : PA_ERR_CONNECTIONREFUSED)));
 }
 
+std::vector<MicrophoneInputDevice> inputDevicesOf(const std::vector<PulseAudioContext::Source> &sources)
+{
+    std::vector<MicrophoneInputDevice> devices;
+    for (const PulseAudioContext::Source &source : sources) {
+        if (source.isMonitor || source.name.isEmpty())
+            continue;
+        devices.push_back(MicrophoneInputDevice{source.name, source.description.isEmpty() ? source.name : source.description});
+    }
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(devices.begin(), devices.end(), [&collator](const MicrophoneInputDevice &a, const MicrophoneInputDevice &b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return devices;
+}
+
 } // namespace
 
 // Everything the capture worker owns. Touched only on the capture queue, except `active`,
@@ -184,18 +200,17 @@ std::vector<MicrophoneInputDevice> MicrophoneCaptureService::availableDevices(Pu
     // is started again, and devicesChanged() tells when the list is worth reading again.
     if (context.state() == PulseAudioContext::State::Failed)
         context.reconnectIfFailed();
-    std::vector<MicrophoneInputDevice> devices;
-    for (const PulseAudioContext::Source &source : context.sources()) {
-        if (source.isMonitor || source.name.isEmpty())
-            continue;
-        devices.push_back(MicrophoneInputDevice{source.name, source.description.isEmpty() ? source.name : source.description});
-    }
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(devices.begin(), devices.end(), [&collator](const MicrophoneInputDevice &a, const MicrophoneInputDevice &b) {
-        return collator.compare(a.name, b.name) < 0;
-    });
-    return devices;
+    return inputDevicesOf(context.sources());
+}
+
+std::optional<std::vector<MicrophoneInputDevice>> MicrophoneCaptureService::listedDevices(PulseAudioContext &context)
+{
+    if (context.state() == PulseAudioContext::State::Failed)
+        context.reconnectIfFailed();
+    const std::optional<std::vector<PulseAudioContext::Source>> sources = context.listedSources();
+    if (!sources)
+        return std::nullopt;
+    return inputDevicesOf(*sources);
 }
 
 std::optional<QString> MicrophoneCaptureService::defaultDeviceID(PulseAudioContext &context)

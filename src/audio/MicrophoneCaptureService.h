@@ -68,6 +68,9 @@ public:
     // The input devices (sources that are not monitors), sorted by name. Empty until the
     // server has answered; a failed connection is started again meanwhile.
     static std::vector<MicrophoneInputDevice> availableDevices(PulseAudioContext &context);
+    // The same list, but only once the server has listed all its sources: nothing while there
+    // is no server or its first listing is still arriving.
+    static std::optional<std::vector<MicrophoneInputDevice>> listedDevices(PulseAudioContext &context);
     // The server's default input when it is a real input, else the first device; absent
     // when there is none.
     static std::optional<QString> defaultDeviceID(PulseAudioContext &context);

@@ -13,6 +13,7 @@ void AudioArrivalClock::reset(std::size_t bytesPerSecond)
     m_readWaited = false;
     m_handedThisRead = false;
     m_waitedReads = 0;
+    m_lateAtFirstWait.reset();
     m_inBacklog = false;
     m_gap = false;
 }
@@ -46,22 +47,44 @@ AudioArrivalClock::Clock::duration AudioArrivalClock::durationOf(std::size_t byt
         std::chrono::nanoseconds(std::chrono::nanoseconds::rep(double(bytes) * 1e9 / double(m_bytesPerSecond))));
 }
 
+// Reads that wait for their audio get it at the pace it is made: how late it is stays the same.
+// A reader held up again and again while it reads a backlog (a machine with every core busy) waits
+// too, but between the waits it reads faster than the audio was made and catches up on it.
+void AudioArrivalClock::countRead(std::optional<Clock::duration> late)
+{
+    if (!m_readWaited) {
+        m_waitedReads = 0;
+        return;
+    }
+    if (m_waitedReads > 0 && late && m_lateAtFirstWait && *late < *m_lateAtFirstWait - Clock::duration(catchUpSlack))
+        m_waitedReads = 0;
+    if (m_waitedReads == 0)
+        m_lateAtFirstWait = late;
+    ++m_waitedReads;
+}
+
 AudioArrivalClock::Clock::time_point AudioArrivalClock::handOn(std::size_t bytes)
 {
     m_unsentBytes -= std::min(m_unsentBytes, bytes);
     m_handedBytes += bytes;
-    if (!m_handedThisRead)
-        m_waitedReads = m_readWaited ? m_waitedReads + 1 : 0;
+    const bool firstOfRead = !m_handedThisRead;
     m_handedThisRead = true;
-    if (m_bytesPerSecond == 0)
+    if (m_bytesPerSecond == 0) {
+        if (firstOfRead)
+            countRead(std::nullopt);
         return m_readAt;
+    }
     const Clock::time_point arrival = m_readAt - durationOf(m_unsentBytes);
     Clock::time_point time = arrival;
     if (!m_onTime || m_gap) {
+        if (firstOfRead)
+            countRead(std::nullopt);
         m_inBacklog = false;
     } else {
         const Clock::time_point expected = m_onTime->first + durationOf(m_handedBytes - m_onTime->second);
         const Clock::duration late = arrival - expected;
+        if (firstOfRead)
+            countRead(late);
         if (!m_inBacklog && late >= longestHeldUpRead) {
             // The first read after a hold brings the start of the server's backlog.
             m_inBacklog = true;

@@ -18,8 +18,9 @@
 // hold. Where the server could keep no more, the audio it dropped is gone without a trace in the
 // stream; what it took in after the reader came back follows the backlog and comes at the pace
 // it is made. So, after a piece more than longestHeldUpRead late, audio goes on from the audio
-// before until two reads in a row have waited for theirs (one may be a moment's hold of the
-// reader in the middle of the backlog); the audio of the second starts afresh from its arrival.
+// before until two reads in a row have waited for theirs without catching up on it (one may be a
+// moment's hold of the reader in the middle of the backlog, and a busy machine holds it up at
+// read after read); the audio of the second starts afresh from its arrival.
 // The audio of the first still follows on from the backlog: where the server dropped audio, a
 // server's period of what came after it lands at the end of what it kept, as does audio it took
 // in while the backlog was being read (nothing in the stream tells the two apart).
@@ -44,6 +45,9 @@ public:
     // that audio lasts less than twice as long as the wait. (The server hands a backlog over in
     // parts of every size, some of a few frames, as fast as the reader takes them.)
     static constexpr std::chrono::milliseconds readSlack{10};
+    // Reads that waited in a row, yet caught up by this much on the audio's lateness, are a
+    // reader held up while it reads a backlog, not audio that comes at its pace.
+    static constexpr std::chrono::milliseconds catchUpSlack{20};
 
     // Starts afresh for a stream of this many bytes a second (0: every piece is as new as its
     // read).
@@ -58,6 +62,9 @@ public:
 
 private:
     Clock::duration durationOf(std::size_t bytes) const;
+    // Counts the reads in a row that waited for their audio, `late` being how late the first
+    // piece of this read is (none when nothing tells).
+    void countRead(std::optional<Clock::duration> late);
 
     std::size_t m_bytesPerSecond = 0;
     Clock::time_point m_readAt;
@@ -73,6 +80,8 @@ private:
     bool m_readWaited = false;
     bool m_handedThisRead = false;
     int m_waitedReads = 0;
+    // How late the first of those reads was.
+    std::optional<Clock::duration> m_lateAtFirstWait;
     // The audio is the backlog of a hold.
     bool m_inBacklog = false;
     bool m_gap = false;

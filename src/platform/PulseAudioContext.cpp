@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFuture>
 #include <QPromise>
+#include <QTimer>
 
 #include <qcoro/qcorofuture.h>
 
@@ -291,13 +292,24 @@ void PulseAudioContext::setState(State state, int error)
     std::vector<std::shared_ptr<Pending>> waiters;
     bool changed = false;
     bool devicesWereKnown = false;
+    bool reconnects = false;
+    bool reportLoss = false;
     {
         std::lock_guard cache(m_cacheMutex);
         changed = m_state != state;
         m_state = state;
+        if (state == State::Ready) {
+            m_reconnectsByItself = true;
+            m_lossReported = false;
+            m_reconnectPause = firstReconnectPause;
+        }
         if (state == State::Failed) {
             m_lastError = error;
             m_synced = false;
+            reconnects = m_reconnectsByItself;
+            reportLoss = changed && !m_lossReported;
+            if (reconnects)
+                m_lossReported = true;
         }
         if (state != State::Connecting)
             waiters = std::move(m_readyWaiters);
@@ -324,11 +336,37 @@ void PulseAudioContext::setState(State state, int error)
     if (state == State::Failed)
         failPendingQueries(error);
     if (changed) {
-        if (state == State::Failed)
+        if (reportLoss)
             qCWarning(KavrelDiagnostics::audio()).noquote()
                 << "audio server connection failed:" << QString::fromUtf8(pa_strerror(error));
+        else if (state == State::Failed)
+            qCDebug(KavrelDiagnostics::audio()).noquote()
+                << "audio server still away:" << QString::fromUtf8(pa_strerror(error));
         QMetaObject::invokeMethod(this, [this, state] { Q_EMIT stateChanged(state); }, Qt::QueuedConnection);
     }
+    if (reconnects)
+        QMetaObject::invokeMethod(this, [this] { scheduleReconnect(); }, Qt::QueuedConnection);
+}
+
+// Menus and the device list follow the cache; nobody else may be about to ask for the server
+// (no capture runs), so the connection seeks it again by itself.
+void PulseAudioContext::scheduleReconnect()
+{
+    if (m_reconnectScheduled)
+        return;
+    std::chrono::milliseconds pause;
+    {
+        std::lock_guard cache(m_cacheMutex);
+        if (m_state != State::Failed)
+            return;
+        pause = m_reconnectPause;
+        m_reconnectPause = std::min(m_reconnectPause * 2, longestReconnectPause);
+    }
+    m_reconnectScheduled = true;
+    QTimer::singleShot(pause, this, [this] {
+        m_reconnectScheduled = false;
+        reconnectIfFailed();
+    });
 }
 
 void PulseAudioContext::contextStateCallback(pa_context *context, void *userdata)
@@ -644,6 +682,17 @@ std::vector<PulseAudioContext::SinkInput> PulseAudioContext::sinkInputs() const
     std::lock_guard lock(m_cacheMutex);
     std::vector<SinkInput> result;
     for (const auto &entry : m_sinkInputs)
+        result.push_back(entry.second);
+    return result;
+}
+
+std::optional<std::vector<PulseAudioContext::Source>> PulseAudioContext::listedSources() const
+{
+    std::lock_guard lock(m_cacheMutex);
+    if (m_state != State::Ready)
+        return std::nullopt;
+    std::vector<Source> result;
+    for (const auto &entry : m_sources)
         result.push_back(entry.second);
     return result;
 }

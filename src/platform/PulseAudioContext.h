@@ -32,8 +32,9 @@ struct pa_time_event;
 // Record streams (PulseAudioRecordStream) are made on this connection; their callbacks run
 // on the main-loop thread.
 //
-// A connection lost with the server is made again on the next ready() or reconnectIfFailed().
-// While there is no connection the cache is empty.
+// A connection lost with the server is made again on the next ready() or reconnectIfFailed(),
+// and by itself, with growing pauses, once a connection has been ready: a restarted server
+// is found again without anyone asking. While there is no connection the cache is empty.
 // An attempt that is still not ready after the connect time-out fails: a server that takes
 // the socket but never finishes the handshake (a wedged pulseaudio or pipewire-pulse) must
 // not keep capture start waiting with nothing to show.
@@ -104,6 +105,9 @@ public:
     using ArrivalClock = std::function<Clock::time_point()>;
 
     static constexpr std::chrono::milliseconds defaultConnectTimeout{10000};
+    // Pauses between the attempts to find a lost server again: the first, and the longest.
+    static constexpr std::chrono::milliseconds firstReconnectPause{250};
+    static constexpr std::chrono::milliseconds longestReconnectPause{2000};
 
     // The process-wide connection, made on first use. Call it first on the main thread.
     static std::shared_ptr<PulseAudioContext> shared();
@@ -131,6 +135,9 @@ public:
     std::vector<SinkInput> sinkInputs() const;
     std::optional<Sink> sinkNamed(const QString &name) const;
     std::optional<Source> sourceNamed(const QString &name) const;
+    // The sources, once the server's first listing has come in whole; nothing while there is
+    // no connection or the listing is still arriving (a part of it says nothing of what is gone).
+    std::optional<std::vector<Source>> listedSources() const;
 
     // Fresh answers straight from the server, for decisions that must not rest on the cache.
     QCoro::Task<Reply<ServerInfo>> queryServerInfo();
@@ -198,6 +205,7 @@ private:
     void storeSource(const pa_source_info *info);
     void storeSinkInput(const pa_sink_input_info *info);
     void notify(void (PulseAudioContext::*signal)());
+    void scheduleReconnect(); // on the main thread
 
     static void contextStateCallback(pa_context *context, void *userdata);
     static void subscriptionCallback(pa_context *context, int eventType, quint32 index, void *userdata);
@@ -217,6 +225,13 @@ private:
     std::map<quint32, Sink> m_sinks;
     std::map<quint32, Source> m_sources;
     std::map<quint32, SinkInput> m_sinkInputs;
+    // Set at the first ready connection: from then on a lost one is sought again by itself.
+    bool m_reconnectsByItself = false;
+    // The loss was reported; further failed attempts to find the server are not.
+    bool m_lossReported = false;
+    std::chrono::milliseconds m_reconnectPause = firstReconnectPause;
+    // Main thread only.
+    bool m_reconnectScheduled = false;
     std::vector<std::shared_ptr<Pending>> m_readyWaiters;
     std::vector<std::shared_ptr<Pending>> m_pendingQueries;
 };

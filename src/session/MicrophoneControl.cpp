@@ -10,6 +10,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 
 QString flag(bool value)
@@ -130,8 +132,11 @@ void MicrophoneControl::clearSessionState()
 
 void MicrophoneControl::refreshAvailableMicrophones()
 {
-    const std::vector<MicrophoneInputDevice> devices = m_directory->availableDevices();
-    const QList<MicrophoneInputDevice> list(devices.begin(), devices.end());
+    // Half a list, or none while the server restarts, would make every device look unplugged.
+    const std::optional<std::vector<MicrophoneInputDevice>> devices = m_directory->availableDevices();
+    if (!devices)
+        return;
+    const QList<MicrophoneInputDevice> list(devices->begin(), devices->end());
     if (list != m_availableMicrophones) {
         m_availableMicrophones = list;
         Q_EMIT availableMicrophonesChanged();
@@ -140,10 +145,19 @@ void MicrophoneControl::refreshAvailableMicrophones()
         setSelectedMicrophoneID(QString());
         return;
     }
-    for (const MicrophoneInputDevice &device : list) {
-        if (device.id == m_selectedMicrophoneID)
+    const auto isListed = [&list](const QString &id) {
+        return std::any_of(list.begin(), list.end(), [&id](const MicrophoneInputDevice &device) { return device.id == id; });
+    };
+    if (!m_chosenMicrophoneID.isEmpty() && isListed(m_chosenMicrophoneID)) {
+        if (m_selectedMicrophoneID == m_chosenMicrophoneID)
             return;
+        // The chosen device is back after the default stood in for it.
+        setSelectedMicrophoneID(m_chosenMicrophoneID);
+        moveCaptureToSelection();
+        return;
     }
+    if (isListed(m_selectedMicrophoneID))
+        return;
     setSelectedMicrophoneID(m_directory->defaultDeviceID().value_or(list.first().id));
 }
 
@@ -397,9 +411,16 @@ QCoro::Task<void> MicrophoneControl::stopTest()
 
 void MicrophoneControl::selectMicrophone(const QString &id)
 {
+    // Choosing the device that stands in for an absent choice makes it the choice.
+    m_chosenMicrophoneID = id;
     if (id == m_selectedMicrophoneID)
         return;
     setSelectedMicrophoneID(id);
+    moveCaptureToSelection();
+}
+
+void MicrophoneControl::moveCaptureToSelection()
+{
     if (!m_isMicrophoneCaptureActive)
         return;
     // While a session starts or stops the choice is only stored: the capture that start or

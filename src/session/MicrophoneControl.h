@@ -22,6 +22,10 @@ struct SessionCompanions;
 // microphone flags and level, the busy flag of the microphone commands and the capture service
 // itself, which is replaced by a fresh one after every session and every run-time failure.
 //
+// The device in use is the user's choice while it is listed; while it is not, the default input
+// stands in, and the choice comes back with its device (capture moves back to it). A list that
+// cannot be read whole (the audio server restarting) changes neither the list nor the choice.
+//
 // States: Off, Testing (capture on, mixer lane off), Listening (capture on, lane on),
 // Listening and testing. While a microphone command runs, further toggles are ignored; while
 // a session start or stop runs, choosing another device only stores the choice.
@@ -105,6 +109,8 @@ private:
     void setMicrophoneLevel(double level);
     void setCaptureActive(bool active);
     void setSelectedMicrophoneID(const QString &id);
+    // Moves running capture to the selected device, unless a session start or stop is under way.
+    void moveCaptureToSelection();
 
     MicrophoneDirectory *m_directory;
     MixedAudioStreamMixer *m_mixer;
@@ -119,6 +125,8 @@ private:
 
     QList<MicrophoneInputDevice> m_availableMicrophones;
     QString m_selectedMicrophoneID;
+    // What the user chose last (empty before any choice); selected again whenever it is listed.
+    QString m_chosenMicrophoneID;
     bool m_isMicrophoneListening = false;
     bool m_isMicrophoneTesting = false;
     bool m_isMicrophoneBusy = false;

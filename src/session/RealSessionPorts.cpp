@@ -85,9 +85,9 @@ RealMicrophoneDirectory::~RealMicrophoneDirectory()
     QObject::disconnect(m_devicesChanged);
 }
 
-std::vector<MicrophoneInputDevice> RealMicrophoneDirectory::availableDevices()
+std::optional<std::vector<MicrophoneInputDevice>> RealMicrophoneDirectory::availableDevices()
 {
-    return MicrophoneCaptureService::availableDevices(*m_context);
+    return MicrophoneCaptureService::listedDevices(*m_context);
 }
 
 std::optional<QString> RealMicrophoneDirectory::defaultDeviceID()

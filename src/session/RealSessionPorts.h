@@ -54,7 +54,7 @@ public:
     explicit RealMicrophoneDirectory(std::shared_ptr<PulseAudioContext> context);
     ~RealMicrophoneDirectory() override;
 
-    std::vector<MicrophoneInputDevice> availableDevices() override;
+    std::optional<std::vector<MicrophoneInputDevice>> availableDevices() override;
     void setDevicesChangedHandler(std::function<void()> handler) override;
     std::optional<QString> defaultDeviceID() override;
     std::unique_ptr<MicrophoneSource> makeMicrophone() override;

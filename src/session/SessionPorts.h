@@ -61,7 +61,9 @@ class MicrophoneDirectory
 {
 public:
     virtual ~MicrophoneDirectory() = default;
-    virtual std::vector<MicrophoneInputDevice> availableDevices() = 0;
+    // Nothing while the list cannot be known whole (no audio server, or its listing is still
+    // arriving): such a read says nothing about which devices are gone.
+    virtual std::optional<std::vector<MicrophoneInputDevice>> availableDevices() = 0;
     virtual std::optional<QString> defaultDeviceID() = 0;
     // Called on the main thread whenever devices come or go.
     virtual void setDevicesChangedHandler(std::function<void()> handler) = 0;

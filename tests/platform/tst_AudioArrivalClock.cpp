@@ -29,7 +29,8 @@ struct Scenario
     double silentFrom = 0;   // the device makes no audio from here ...
     double silentSeconds = 0;
     bool gapTold = false;    // ... and the stream says so
-    double backlogPause = 0; // the reader stops this long once while it reads the backlog
+    double backlogPause = 0; // the reader stops this long while it reads the backlog ...
+    int backlogPauses = 1;   // ... at this many reads in a row (a machine with every core busy)
     double freshMadeAfter = 0.060; // the device's first audio after the hold ends this long after it
 };
 
@@ -63,7 +64,8 @@ std::vector<Delivery> deliveries(const Scenario &s, unsigned seed)
             if (made - s.holdFrom > s.kept)
                 continue;
             at = std::max(holdUntil, reader) + 0.00005;
-            if (s.backlogPause > 0 && made - s.holdFrom > s.kept / 2 && made - s.holdFrom <= s.kept / 2 + period)
+            if (s.backlogPause > 0 && made - s.holdFrom > s.kept / 2
+                && made - s.holdFrom <= s.kept / 2 + period * s.backlogPauses)
                 at += s.backlogPause;
             backlogEnd = at;
         } else if (backlogEnd >= 0) {
@@ -167,6 +169,11 @@ void tst_AudioArrivalClock::eachPieceKeepsTheTimeItWasMade_data()
     QTest::newRow("held up 25 s, a short pause while the backlog is read") << s << 0.05 << period;
     s.backlogPause = 0.030;
     QTest::newRow("held up 25 s, a longer pause while the backlog is read") << s << 0.05 << period;
+    // A busy machine holds the reader up at read after read. (The backlog takes that much longer
+    // to read, and more of the audio made meanwhile lands behind it.)
+    s.backlogPauses = 3;
+    QTest::newRow("held up 25 s, the reader stops at three reads in a row of the backlog") << s << 0.05 << 2 * period;
+    s.backlogPauses = 1;
     s.backlogPause = 0;
     // The audio the server took in while the backlog was read comes right behind it.
     s.freshMadeAfter = 0.010;

@@ -182,6 +182,8 @@ void tst_PulseAudioContext::deviceListsNeverWaitForTheServer()
         auto context = std::make_shared<PulseAudioContext>(nullptr, std::chrono::milliseconds(1500));
         QVERIFY(MicrophoneCaptureService::availableDevices(*context).empty());
         QVERIFY(!MicrophoneCaptureService::defaultDeviceID(*context));
+        // An empty list here is no news of devices gone.
+        QVERIFY(!MicrophoneCaptureService::listedDevices(*context));
         // Still the first attempt: the lists did not wait for it to end.
         QCOMPARE(context->state(), PulseAudioContext::State::Connecting);
     }
@@ -196,6 +198,7 @@ void tst_PulseAudioContext::deviceListsNeverWaitForTheServer()
     QVERIFY(std::any_of(devices.begin(), devices.end(),
                         [&microphone](const MicrophoneInputDevice &device) { return device.id == microphone; }));
     QCOMPARE(MicrophoneCaptureService::defaultDeviceID(*context), std::optional<QString>(microphone));
+    QCOMPARE(MicrophoneCaptureService::listedDevices(*context), std::optional(devices));
 }
 
 void tst_PulseAudioContext::cacheFollowsTheServer()

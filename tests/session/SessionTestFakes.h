@@ -169,7 +169,15 @@ public:
 
     std::function<void()> devicesChanged;
 
-    std::vector<MicrophoneInputDevice> availableDevices() override { return devices; }
+    // False: the list cannot be read whole (the audio server is away).
+    bool listed = true;
+
+    std::optional<std::vector<MicrophoneInputDevice>> availableDevices() override
+    {
+        if (!listed)
+            return std::nullopt;
+        return devices;
+    }
     void setDevicesChangedHandler(std::function<void()> handler) override { devicesChanged = std::move(handler); }
     std::optional<QString> defaultDeviceID() override { return defaultID; }
     std::unique_ptr<MicrophoneSource> makeMicrophone() override

@@ -28,6 +28,8 @@ private Q_SLOTS:
     void deviceSwitchKeepsTheNewDevicesFirstAudio();
     void failedDeviceSwitchEndsOff();
     void deviceChoiceDuringAStartIsOnlyStored();
+    void choiceAcrossDeviceListChanges_data();
+    void choiceAcrossDeviceListChanges();
     void runtimeFailure_data();
     void runtimeFailure();
 
@@ -253,6 +255,82 @@ void tst_MicrophoneControl::deviceChoiceDuringAStartIsOnlyStored()
     QVERIFY(engine.settle([&] { return !engine.model->isBusy(); }));
     QCOMPARE(engine.model->selectedMicrophoneID(), QStringLiteral("mic-b"));
     QCOMPARE(engine.microphones->current->device, QStringLiteral("mic-a"));
+}
+
+// Steps: "away" (the list cannot be read: the audio server restarts), "back <ids>" (the list read
+// whole again: those devices, the first the default), "choose <id>". Each step is announced as
+// the audio server layer does, through the devices-changed handler.
+void tst_MicrophoneControl::choiceAcrossDeviceListChanges_data()
+{
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<bool>("capturing");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QStringList>("captureCalls");
+
+    QTest::newRow("server away, idle") << "mic-b" << false << QStringList{"away", "away"} << "mic-b" << 2 << QStringList{};
+    QTest::newRow("server away, capturing")
+        << "mic-b" << true << QStringList{"away", "back mic-a mic-b"} << "mic-b" << 2 << QStringList{};
+    QTest::newRow("no device for a moment")
+        << "mic-b" << false << QStringList{"back", "away", "back mic-a mic-b"} << "mic-b" << 2 << QStringList{};
+    QTest::newRow("chosen device back later")
+        << "mic-b" << false << QStringList{"away", "back mic-a", "back mic-a mic-b"} << "mic-b" << 2 << QStringList{};
+    QTest::newRow("the default stands in meanwhile")
+        << "mic-b" << false << QStringList{"away", "back mic-a"} << "mic-a" << 1 << QStringList{};
+    // The capture service followed the server to the default by itself; it goes back.
+    QTest::newRow("capture goes back to the chosen device")
+        << "mic-b" << true << QStringList{"away", "back mic-a", "back mic-a mic-b"} << "mic-b" << 2
+        << QStringList{"mic0.stop", "mic0.start mic-b"};
+    QTest::newRow("the stand-in chosen stays")
+        << "mic-b" << false << QStringList{"back mic-a", "choose mic-a", "back mic-a mic-b"} << "mic-a" << 2 << QStringList{};
+    QTest::newRow("without a choice nothing comes back")
+        << "" << false << QStringList{"back mic-b", "back mic-a mic-b"} << "mic-b" << 2 << QStringList{};
+}
+
+void tst_MicrophoneControl::choiceAcrossDeviceListChanges()
+{
+    QFETCH(QString, choice);
+    QFETCH(bool, capturing);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, selected);
+    QFETCH(int, listed);
+    QFETCH(QStringList, captureCalls);
+
+    Engine engine;
+    const std::vector<MicrophoneInputDevice> all = engine.microphones->devices;
+    if (!choice.isEmpty())
+        engine.model->selectMicrophone(choice);
+    if (capturing) {
+        QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+        QVERIFY(engine.model->isMicrophoneListening());
+    }
+    engine.trace.calls.clear();
+    for (const QString &step : steps) {
+        QStringList words = step.split(QLatin1Char(' '));
+        const QString verb = words.takeFirst();
+        if (verb == QLatin1String("choose")) {
+            engine.model->selectMicrophone(words.first());
+            continue;
+        }
+        engine.microphones->listed = verb == QLatin1String("back");
+        engine.microphones->devices.clear();
+        for (const MicrophoneInputDevice &device : all) {
+            if (words.contains(device.id))
+                engine.microphones->devices.push_back(device);
+        }
+        engine.microphones->defaultID = words.isEmpty() ? std::nullopt : std::optional<QString>(words.first());
+        engine.microphones->devicesChanged();
+        QVERIFY(engine.settle([&] { return !engine.model->isMicrophoneBusy(); }));
+    }
+
+    QCOMPARE(engine.model->selectedMicrophoneID(), selected);
+    QCOMPARE(engine.model->availableMicrophones().size(), listed);
+    QCOMPARE(engine.trace.only({"mic"}), captureCalls);
+    if (capturing) {
+        QVERIFY(engine.model->isMicrophoneListening());
+        QCOMPARE(engine.microphones->current->device, selected);
+    }
 }
 
 void tst_MicrophoneControl::runtimeFailure_data()

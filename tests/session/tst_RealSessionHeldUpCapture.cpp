@@ -141,6 +141,7 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     model.stopActiveSession();
     const double sessionSeconds = double(session.elapsed()) / 1000.0;
     const double listeningSeconds = double(listening.elapsed()) / 1000.0;
+    const double heardSeconds = double(heard.elapsed()) / 1000.0;
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
 
@@ -165,10 +166,16 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
                                 .arg(sessionSeconds, 0, 'f', 2).arg(recordedSeconds, 0, 'f', 2).arg(beforeAt, 0, 'f', 2)
                                 .arg(keptAt, 0, 'f', 2).arg(lateAt, 0, 'f', 2).arg(afterAt, 0, 'f', 2)
                                 .arg(spokenBeforeAt, 0, 'f', 2).arg(spokenInHoldAt, 0, 'f', 2).arg(spokenAfterAt, 0, 'f', 2)
-                                .arg(listeningSeconds, 0, 'f', 2);
+                                .arg(listeningSeconds, 0, 'f', 2)
+                            + QStringLiteral(", first tone heard %1 s before the stop").arg(heardSeconds, 0, 'f', 2);
     qInfo().noquote() << figures;
 
-    QVERIFY2(recordedSeconds > listeningSeconds - 1.5 && recordedSeconds < sessionSeconds + 0.3, qPrintable(figures));
+    // Nothing is lost, the 8 s the server kept included. The recording begins with the first
+    // sound (an idle output and a quiet microphone give nothing before it), which comes as much
+    // later than the start as the player takes to start: on a busy machine a second or more. So
+    // its length is measured against the time since that sound was heard, which it exceeds by
+    // the little the speech stream lags behind the recording, less what the stop cuts off.
+    QVERIFY2(recordedSeconds > heardSeconds - 0.5 && recordedSeconds < sessionSeconds + 0.3, qPrintable(figures));
     QVERIFY2(beforeAt >= 0 && spokenAfterAt >= 0, qPrintable(figures));
     // Each tone of the system audio lies where it was played.
     const auto inPlace = [](double at, const Tone &tone, double firstAt, const Tone &first) {

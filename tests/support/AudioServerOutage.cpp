@@ -66,3 +66,10 @@ bool AudioServerOutage::restore()
     }
     return false;
 }
+
+std::optional<QString> AudioServerOutage::pactl(const QStringList &arguments) const
+{
+    if (m_sideServer.isEmpty())
+        return std::nullopt;
+    return TestAudio::pactl(QStringList{m_sideServer} + arguments);
+}

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+#include <optional>
 
 // Cuts every client off the private audio server, as a restart of the server does, until
 // restore() or the end of the object. The server keeps running with its devices; only its
@@ -21,6 +24,9 @@ public:
     bool isActive() const { return m_active; }
     // Lets clients connect again; true when the server answers on its usual socket.
     bool restore();
+    // Runs pactl on the server while clients are cut off (devices that come back later than the
+    // server are unloaded here); its output, or nothing when it failed.
+    std::optional<QString> pactl(const QStringList &arguments) const;
 
 private:
     QTemporaryDir m_folder;
