@@ -296,8 +296,16 @@ private Q_SLOTS:
         if (!cancelLink)
             return;
         QVERIFY(cancel->isEnabled());
-        QTest::mouseClick(cancel, Qt::LeftButton);
+        // Pressed from the keyboard, it leaves the keyboard on a field, never on a button that
+        // would start the sign-in again.
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        cancel->setFocus(Qt::TabFocusReason);
+        QVERIFY(FakeBackend::waitUntil([&] { return cancel->hasFocus(); }));
+        QTest::keyClick(cancel, Qt::Key_Space);
         QVERIFY(!m_store->isAuthenticating());
+        QVERIFY(qobject_cast<QLineEdit *>(QApplication::focusWidget()));
+        QVERIFY(view.isAncestorOf(QApplication::focusWidget()));
         QVERIFY(child<QAbstractButton>(&view, QStringLiteral("Sign in with email"))->isEnabled());
         auto *error = child<AuthMessageStrip>(&view, QStringLiteral("errorStrip"));
         QVERIFY(error->isVisibleTo(&view));

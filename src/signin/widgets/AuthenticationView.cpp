@@ -569,6 +569,11 @@ void AuthenticationView::updateMessages()
         m_noticeStrip->setText(*notice);
 
     const std::optional<QString> progress = m_flow->progressMessage();
+    // The way out goes with the sign-in it ends. Qt would hand its keyboard to the next control
+    // in the chain, and a step's own button there would start the sign-in again at the next key:
+    // it goes back to the step's fields instead.
+    if (window()->focusWidget() == m_cancelLink && !(progress && m_flow->showsCancelSignIn()))
+        focusStep();
     m_progressBlock->setVisible(progress.has_value());
     if (progress)
         m_progressStrip->setText(*progress);
