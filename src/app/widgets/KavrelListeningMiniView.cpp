@@ -16,6 +16,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QEvent>
+#include <QHideEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -230,6 +231,18 @@ void KavrelListeningMiniView::showEvent(QShowEvent *event)
                .arg(m_session.translatedText().size())
                .arg(m_session.liveSubtitlePreview().size())
                .arg(m_session.liveTranslationPreview().size());
+}
+
+void KavrelListeningMiniView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // Keys the X server sent to the window before it went still reach it, pressed together with
+    // the one that sent it away ("Развернуть" or Escape, and Space at once): they go to its
+    // focused control, hidden or not, and would stop the meeting or switch the microphone.
+    if (event->spontaneous())
+        return;
+    if (QWidget *focused = window()->focusWidget(); focused && isAncestorOf(focused))
+        focused->clearFocus();
 }
 
 void KavrelListeningMiniView::paintEvent(QPaintEvent *)
