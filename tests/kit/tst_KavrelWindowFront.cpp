@@ -2,7 +2,10 @@
 // the real X server with its window manager: when the window is clicked or brought forward, the
 // question shown last takes the keyboard and keeps it; the window manager's focus does not go back
 // and forth between the two. Its answer acts at a key, and the sheet under it at its own next.
+// A window the user brings forward puts its keyboard on the place it names for that, where the
+// keys that follow press nothing.
 
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelWindowFront.h"
 #include "support/X11TestInput.h"
 #include "support/X11TestMain.h"
@@ -11,11 +14,15 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStackedWidget>
 #include <QTest>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 class tst_KavrelWindowFront : public QObject
@@ -26,6 +33,8 @@ private Q_SLOTS:
     void init();
     void lastQuestionKeepsTheKeyboard_data();
     void lastQuestionKeepsTheKeyboard();
+    void broughtForwardTheKeyboardLandsOnItsPlace_data();
+    void broughtForwardTheKeyboardLandsOnItsPlace();
 };
 
 void tst_KavrelWindowFront::init()
@@ -99,6 +108,77 @@ void tst_KavrelWindowFront::lastQuestionKeepsTheKeyboard()
     QVERIFY(X11TestInput::keys({QStringLiteral("Escape")}));
     QTRY_COMPARE(cancelled.size(), 1);
     QCOMPARE(cancelled.first().first().toInt(), int(QDialog::Rejected));
+}
+
+void tst_KavrelWindowFront::broughtForwardTheKeyboardLandsOnItsPlace_data()
+{
+    // The widgets named as landings, the one with the keyboard before, and where it is after.
+    QTest::addColumn<QStringList>("named");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("takesFocus");
+    QTest::addColumn<QString>("after");
+    QTest::newRow("a text takes it from the button") << QStringList{"text"} << "stop" << true << "text";
+    QTest::newRow("the first shown, in tab order") << QStringList{"text", "heading"} << "stop" << true << "heading";
+    QTest::newRow("a hidden one is passed by") << QStringList{"hint", "text"} << "stop" << true << "text";
+    QTest::newRow("a disabled one is passed by") << QStringList{"disabled heading", "text"} << "stop" << true << "text";
+    QTest::newRow("one that has it keeps it") << QStringList{"heading", "text"} << "text" << true << "text";
+    QTest::newRow("a window naming none keeps its place") << QStringList{} << "stop" << true << "stop";
+    QTest::newRow("shown on the program's own account") << QStringList{"text"} << "stop" << false << "stop";
+}
+
+// The window is left with the keyboard on a button and brought forward again; the keys after it
+// reach the landing and press nothing.
+void tst_KavrelWindowFront::broughtForwardTheKeyboardLandsOnItsPlace()
+{
+    QFETCH(QStringList, named);
+    QFETCH(QString, before);
+    QFETCH(bool, takesFocus);
+    QFETCH(QString, after);
+
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Window"));
+    window.setGeometry(80, 80, 500, 400);
+    auto *layout = new QVBoxLayout(&window);
+    auto *heading = new QLabel(QStringLiteral("Heading"));
+    auto *stop = new QPushButton(QStringLiteral("Stop"));
+    auto *pages = new QStackedWidget;
+    auto *hint = new QLabel(QStringLiteral("Nothing yet"));
+    auto *text = new QTextEdit(QStringLiteral("What was said"));
+    text->setReadOnly(true);
+    pages->addWidget(hint);
+    pages->addWidget(text);
+    pages->setCurrentWidget(text);
+    layout->addWidget(heading);
+    layout->addWidget(stop);
+    layout->addWidget(pages);
+    const QHash<QString, QWidget *> widgets{{"heading", heading}, {"disabled heading", heading}, {"stop", stop},
+                                            {"hint", hint}, {"text", text}};
+    for (const QString &name : std::as_const(named)) {
+        KavrelArrivalFocus::setLanding(widgets.value(name));
+        if (name.startsWith(QLatin1String("disabled")))
+            widgets.value(name)->setEnabled(false);
+    }
+    QSignalSpy pressed(stop, &QAbstractButton::clicked);
+
+    KavrelWindowFront::bringForward(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    widgets.value(before)->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), widgets.value(before));
+    KavrelWindowFront::sendAway(&window);
+    QTRY_VERIFY(!window.isVisible());
+    QTRY_VERIFY(!X11TestWindows::isViewable(quint32(window.winId())));
+    QTest::qWait(100);
+
+    KavrelWindowFront::bringForward(&window,
+                                    takesFocus ? KavrelWindowFront::Focus::take : KavrelWindowFront::Focus::leave);
+    QCOMPARE(window.focusWidget(), widgets.value(after));
+    if (!takesFocus)
+        return;
+    QTRY_COMPARE(QApplication::activeWindow(), &window);
+    QTRY_COMPARE(QApplication::focusWidget(), widgets.value(after));
+    QVERIFY(X11TestInput::keys({QStringLiteral("space"), QStringLiteral("space")}));
+    QTest::qWait(100);
+    QCOMPARE(pressed.size(), after == QLatin1String("stop") ? 2 : 0);
 }
 
 KAVREL_X11_TEST_MAIN(tst_KavrelWindowFront, "KAVREL_TEST_X11")

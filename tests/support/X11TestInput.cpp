@@ -64,7 +64,19 @@ bool click(const QWidget *widget)
 
 bool keys(const QStringList &keys)
 {
-    return xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + keys);
+    return X11TestInput::keys(keys, 80);
+}
+
+bool keys(const QStringList &keys, int apartMs)
+{
+    // xdotool waits half the delay after each press and half after each release.
+    return xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QString::number(apartMs)} + keys);
+}
+
+bool holdKey(const QString &key, int heldMs)
+{
+    return xdotool({QStringLiteral("keydown"), key, QStringLiteral("sleep"), QString::number(heldMs / 1000.0, 'f', 3),
+                    QStringLiteral("keyup"), key});
 }
 
 } // namespace X11TestInput

@@ -26,5 +26,10 @@ bool drag(QPoint from, QPoint to);
 
 // Presses and releases each key in turn (xdotool's names: "Return", "Tab", "Escape", "space").
 bool keys(const QStringList &keys);
+// The same, one press `apartMs` after the other (0: as fast as the server takes them).
+bool keys(const QStringList &keys, int apartMs);
+// Presses the key and releases it `heldMs` later, as a hand that holds it: the server repeats it
+// meanwhile.
+bool holdKey(const QString &key, int heldMs);
 
 } // namespace X11TestInput

@@ -1,5 +1,6 @@
 #include "kit/widgets/KavrelWindowFront.h"
 
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "platform/X11WindowHints.h"
 
 #include <QApplication>
@@ -237,6 +238,8 @@ void bringForward(QWidget *window, Focus focus)
     QuestionKeeper::keep(window);
     const bool wasOnScreen = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     if (focus == Focus::take) {
+        // Before the window can take a key: the one that asked for it may come again.
+        KavrelArrivalFocus::land(window);
         if (minimized)
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->show();
