@@ -1,5 +1,6 @@
 #include "screens/widgets/KavrelProfileView.h"
 
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelFocusHold.h"
 #include "accounts/AuthSessionStore.h"
 #include "localization/KavrelLocalizationStore.h"
@@ -82,7 +83,11 @@ void KavrelProfileView::build()
 
     auto *header = new QVBoxLayout;
     header->setSpacing(10);
-    header->addWidget(new KavrelScreenLabel(localized(QStringLiteral("Profile")), 42, QFont::Bold, KavrelProfileTheme::primaryText));
+    auto *title =
+        new KavrelScreenLabel(localized(QStringLiteral("Profile")), 42, QFont::Bold, KavrelProfileTheme::primaryText);
+    // The window brought forward from elsewhere holds the keyboard on the heading, not on sign out.
+    KavrelArrivalFocus::setLanding(title);
+    header->addWidget(title);
     auto *subtitle = new KavrelScreenLabel(localized(QStringLiteral("Manage your КАВРЕЛ account, plan, and usage.")), 18,
                                            QFont::Medium, KavrelProfileTheme::secondaryText);
     subtitle->setWordWrap(true);

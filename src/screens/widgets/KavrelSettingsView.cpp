@@ -2,6 +2,7 @@
 
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/KavrelPalette.h"
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelPainting.h"
 #include "kit/widgets/KavrelScrollPage.h"
 #include "kit/widgets/KavrelScreenFit.h"
@@ -63,8 +64,12 @@ KavrelSettingsView::KavrelSettingsView(KavrelSettingsModel &model, std::function
     auto *column = new QVBoxLayout(page);
     column->setContentsMargins(28, 40, 28, 28);
     column->setSpacing(20);
-    column->addWidget(new KavrelScreenLabel(localized(QStringLiteral("Settings")), 34, QFont::Bold,
-                                            KavrelSettingsTheme::primaryText));
+    m_title =
+        new KavrelScreenLabel(localized(QStringLiteral("Settings")), 34, QFont::Bold, KavrelSettingsTheme::primaryText);
+    // Opened by a key in the main window, the window holds that key's next press on its heading,
+    // not on a theme or a switch: as it opens and as it is brought forward again.
+    KavrelArrivalFocus::setLanding(m_title);
+    column->addWidget(m_title);
     auto *panels = new QVBoxLayout;
     panels->setSpacing(16);
     panels->addWidget(makePanel(QStringLiteral("Theme"), makeThemeSelector()));
@@ -161,6 +166,12 @@ void KavrelSettingsView::followModel()
         m_miniWindowSwitch->setChecked(m_model.isMiniWindowEnabled());
         m_miniWindowSwitch->update();
     }
+}
+
+void KavrelSettingsView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    KavrelArrivalFocus::give(m_title);
 }
 
 void KavrelSettingsView::paintEvent(QPaintEvent *)

@@ -23,6 +23,7 @@ public:
     // `checkForUpdates` runs the interactive update check.
     KavrelSettingsView(KavrelSettingsModel &model, std::function<void()> checkForUpdates, QWidget *parent = nullptr);
 
+    QWidget *title() const { return m_title; }
     QList<KavrelThemeOptionButton *> themeOptions() const { return m_themeOptions; }
     KavrelSwitch *miniWindowSwitch() const { return m_miniWindowSwitch; }
     KavrelSettingsUpdateRow *updateRow() const { return m_updateRow; }
@@ -33,6 +34,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QWidget *makePanel(const QString &title, QWidget *content);
@@ -42,6 +44,7 @@ private:
 
     KavrelSettingsModel &m_model;
     std::function<void()> m_checkForUpdates;
+    QWidget *m_title = nullptr;
     QList<KavrelThemeOptionButton *> m_themeOptions;
     KavrelSwitch *m_miniWindowSwitch = nullptr;
     KavrelSettingsUpdateRow *m_updateRow = nullptr;

@@ -445,6 +445,8 @@ void ContentView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     m_viewModel.companionSet()->history()->setFocusModeEnabled(isFocusModeEnabled());
-    // Arriving at the workspace, the keyboard starts (or stops) listening.
-    KavrelArrivalFocus::give(m_primary);
+    // Arriving at the workspace, the keyboard starts listening. During a meeting it waits on the
+    // live transcript instead: the key that brought the window (the tray's entry, a link) may come
+    // again, and on Stop it would end the meeting.
+    KavrelArrivalFocus::give(m_viewModel.hasActiveSession() ? m_transcript->readingPlace() : m_primary);
 }

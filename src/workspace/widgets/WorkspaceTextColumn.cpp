@@ -1,5 +1,6 @@
 #include "workspace/widgets/WorkspaceTextColumn.h"
 
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelFocusLanding.h"
 #include "localization/KavrelLocalizationStore.h"
@@ -123,6 +124,12 @@ WorkspaceTextColumn::WorkspaceTextColumn(SubtitleViewModel &viewModel, Side side
                                          [&viewModel](int number) { return viewModel.speakerLabel(number); }, m_historyBox);
     m_historyStack->addWidget(m_placeholder);
     m_historyStack->addWidget(m_history);
+    // The window brought forward from elsewhere (the mini window, the tray) gives the keyboard to
+    // the text the user follows, or to the hint that stands in for it: it only scrolls, where the
+    // stop beside it would end the meeting at the next key. The stack hands the keyboard on
+    // between the two.
+    KavrelArrivalFocus::setLanding(m_placeholder);
+    KavrelArrivalFocus::setLanding(m_history);
     m_result = new ResultPanel(m_texts, true, card);
     m_result->hide();
     // Closing the panel from the keyboard leaves it on the copy button, not on an AI action.
@@ -271,6 +278,11 @@ QString WorkspaceTextColumn::placeholderText() const
 bool WorkspaceTextColumn::showsPlaceholder() const
 {
     return m_historyStack->currentWidget() == m_placeholder;
+}
+
+QWidget *WorkspaceTextColumn::readingPlace() const
+{
+    return m_historyStack->currentWidget();
 }
 
 void WorkspaceTextColumn::refreshHistory()

@@ -38,6 +38,8 @@ public:
     WorkspaceRules::ColumnBody body() const { return m_body; }
     bool showsPlaceholder() const;
     QString placeholderText() const;
+    // What the reader follows: the dialogue, or the hint that stands in for it.
+    QWidget *readingPlace() const;
     DialogueHistoryPanel *historyPanel() const { return m_history; }
     ResultPanel *resultPanel() const { return m_result; }
     KavrelIconButton *copyAllButton() const { return m_copyAll; }
