@@ -2,9 +2,10 @@
 // field and the cards show where the keyboard is on the screen, in the light and the dark look;
 // Tab goes from a card on to its Open and Delete, and Return or Space presses them; after a
 // delete the keyboard is on the card that took the deleted one's place, and a card opened with
-// Return hands it to the detail's first control. A screen reader is told where Tab went, by name,
-// and can press a card's Open and Delete as the keyboard does. Keys are typed into the window that
-// has the keyboard.
+// Return hands it to the detail's first control. The key that asked, pressed again or held,
+// deletes nothing and acts on nothing in the detail. A screen reader is told where Tab went, by
+// name, and can press a card's Open and Delete as the keyboard does. Keys are typed into the window
+// that has the keyboard, or sent through the X server where the window they reach is the point.
 
 #include "HistoryTestClient.h"
 #include "HistoryTestData.h"
@@ -24,6 +25,7 @@
 #include "support/AccessibleBounds.h"
 #include "support/FocusRingCheck.h"
 #include "support/Screenshots.h"
+#include "support/X11TestInput.h"
 #include "support/X11TestMain.h"
 
 #include <QAbstractButton>
@@ -33,7 +35,9 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -74,9 +78,14 @@ private Q_SLOTS:
     void busyButtonsKeepTheKeyboard();
     void screenReaderHearsWhereTabWent();
     void screenReaderPressesCardButtons();
+    void deleteQuestionKeepsTheMeetingFromAStrayKey_data();
+    void deleteQuestionKeepsTheMeetingFromAStrayKey();
+    void detailOpenedByAKeyTakesNoSecondPress_data();
+    void detailOpenedByAKeyTakesNoSecondPress();
 
 private:
     void makeView(KavrelColorScheme scheme, std::optional<QString> nextCursor = std::nullopt);
+    void keyboardToCardPart(int row, KavrelHistorySessionCardDelegate::Part part);
     std::shared_ptr<HistoryTestCall> pending(const QString &operation);
 
     std::shared_ptr<HistoryTestClient> m_client;
@@ -465,6 +474,152 @@ void tst_KavrelHistoryKeyboard::screenReaderPressesCardButtons()
     }
     QCOMPARE(cards->child(2), nullptr);
     QCOMPARE(cards->child(1)->text(QAccessible::Name), QStringLiteral("Meeting m2"));
+}
+
+// Tab to the card's part, as a keyboard user does: the list, Down to the row, Tab to Open, Delete.
+void tst_KavrelHistoryKeyboard::keyboardToCardPart(int row, Part part)
+{
+    QListView *list = m_view->listView();
+    auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
+    list->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(list->hasFocus());
+    list->setCurrentIndex(list->model()->index(row, 0));
+    for (int press = 0; press < 3 && delegate->keyboardPart() != part; ++press)
+        typeKey(Qt::Key_Tab);
+    QCOMPARE(delegate->keyboardPart(), part);
+    QVERIFY(list->hasFocus());
+}
+
+void tst_KavrelHistoryKeyboard::deleteQuestionKeepsTheMeetingFromAStrayKey_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("apartMs");
+    QTest::addColumn<int>("heldMs");
+    const QString space = QStringLiteral("space");
+    const QString enter = QStringLiteral("Return");
+    QTest::newRow("Space, Space 40 ms apart") << QStringList{space, space} << 40 << 0;
+    QTest::newRow("Space, Space 1.5 s apart") << QStringList{space, space} << 1500 << 0;
+    QTest::newRow("Return, Return at once") << QStringList{enter, enter} << 0 << 0;
+    QTest::newRow("Return, Return 40 ms apart") << QStringList{enter, enter} << 40 << 0;
+    QTest::newRow("Space, then Return 300 ms later") << QStringList{space, enter} << 300 << 0;
+    QTest::newRow("the Delete key, then Space") << QStringList{QStringLiteral("Delete"), space} << 120 << 0;
+    QTest::newRow("Return, then Escape") << QStringList{enter, QStringLiteral("Escape")} << 300 << 0;
+    QTest::newRow("Return held") << QStringList{enter} << 0 << 900;
+}
+
+// The question "Удалить сессию?" opened from a card's Delete by a key opens with the keyboard on
+// "Отмена": the same key again, or Escape, keeps the meeting, and the keyboard is back on the
+// card's Delete. Deleting takes a move of its own to "Удалить" in the question.
+void tst_KavrelHistoryKeyboard::deleteQuestionKeepsTheMeetingFromAStrayKey()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(int, apartMs);
+    QFETCH(int, heldMs);
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
+    QListView *list = m_view->listView();
+    auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
+    keyboardToCardPart(1, Part::remove);
+    if (QTest::currentTestFailed())
+        return;
+
+    if (heldMs > 0)
+        QVERIFY(X11TestInput::holdKey(keys.first(), heldMs));
+    else
+        QVERIFY(X11TestInput::keys(keys, apartMs));
+    QTest::qWait(500);
+    QVERIFY(m_client->callsOf(QStringLiteral("deleteSession")).isEmpty());
+    // A held key may leave the question open: it waits on "Отмена", and Escape answers it.
+    if (QMessageBox *question = m_view->deleteConfirmation(); question && question->isVisible()) {
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(question));
+        auto *focused = qobject_cast<QAbstractButton *>(QApplication::focusWidget());
+        QVERIFY2(focused && question->buttonRole(focused) == QMessageBox::RejectRole, describe(focused).constData());
+        QVERIFY(X11TestInput::keys({QStringLiteral("Escape")}));
+    }
+    QTRY_VERIFY(!m_view->deleteConfirmation() || !m_view->deleteConfirmation()->isVisible());
+    QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(list));
+    QCOMPARE(delegate->keyboardPart(), Part::remove);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QVERIFY(m_client->callsOf(QStringLiteral("deleteSession")).isEmpty());
+    QCOMPARE(list->model()->rowCount(), 3);
+
+    // Asked again, the move to "Удалить" and a press there delete the meeting.
+    QVERIFY(X11TestInput::keys({QStringLiteral("space")}));
+    QTRY_VERIFY(m_view->deleteConfirmation() && m_view->deleteConfirmation()->isVisible());
+    QMessageBox *question = m_view->deleteConfirmation();
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(question));
+    QAbstractButton *remove = nullptr;
+    for (QAbstractButton *button : question->buttons()) {
+        if (question->buttonRole(button) == QMessageBox::DestructiveRole)
+            remove = button;
+    }
+    QVERIFY(remove);
+    QVERIFY(QApplication::focusWidget() != remove);
+    QVERIFY(X11TestInput::keys({QStringLiteral("Tab")}));
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(remove));
+    QVERIFY(X11TestInput::keys({QStringLiteral("space")}));
+    const std::shared_ptr<HistoryTestCall> call = pending(QStringLiteral("deleteSession"));
+    QCOMPARE(call->id, QStringLiteral("m2"));
+    call->answer();
+    QTRY_COMPARE(list->model()->rowCount(), 2);
+}
+
+void tst_KavrelHistoryKeyboard::detailOpenedByAKeyTakesNoSecondPress_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("apartMs");
+    QTest::addColumn<int>("heldMs");
+    const QString space = QStringLiteral("space");
+    const QString enter = QStringLiteral("Return");
+    QTest::newRow("Space, Space at once") << QStringList{space, space} << 0 << 0;
+    QTest::newRow("Return, Return 120 ms apart") << QStringList{enter, enter} << 120 << 0;
+    QTest::newRow("Return, Space 300 ms apart") << QStringList{enter, space} << 300 << 0;
+    QTest::newRow("Return held") << QStringList{enter} << 0 << 900;
+}
+
+// A card's Open pressed from the keyboard opens the meeting with the keyboard on a control that
+// a press does not act through: the same key again leaves the meeting open on the tab it showed,
+// summarizes nothing and opens nothing more.
+void tst_KavrelHistoryKeyboard::detailOpenedByAKeyTakesNoSecondPress()
+{
+    QFETCH(QStringList, keys);
+    QFETCH(int, apartMs);
+    QFETCH(int, heldMs);
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
+    keyboardToCardPart(2, Part::open);
+    if (QTest::currentTestFailed())
+        return;
+    // The meeting arrives while the keys are still coming.
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [this] {
+        if (const std::shared_ptr<HistoryTestCall> detail = m_client->pending(QStringLiteral("fetchSessionDetail")))
+            detail->answerDetail(record(QStringLiteral("m3"), QStringLiteral("Hello")));
+    });
+    answering.start(30);
+    if (heldMs > 0)
+        QVERIFY(X11TestInput::holdKey(keys.first(), heldMs));
+    else
+        QVERIFY(X11TestInput::keys(keys, apartMs));
+    QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
+    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(sheet));
+    auto *tabs = sheet->findChild<KavrelHistoryDetailTabBar *>();
+    QTRY_VERIFY((tabs = sheet->findChild<KavrelHistoryDetailTabBar *>()));
+    QTRY_VERIFY2(QApplication::focusWidget() == tabs, describe(QApplication::focusWidget()).constData());
+    QTest::qWait(500);
+    QVERIFY(sheet->isVisible());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget *>(tabs));
+    QCOMPARE(tabs->selection(), KavrelHistoryDetailTab::transcribe);
+    QCOMPARE(m_client->callsOf(QStringLiteral("fetchSessionDetail")).size(), 1);
+    QVERIFY(m_client->callsOf(QStringLiteral("summarize")).isEmpty());
+    // The next key a user means: the arrow goes to the next tab.
+    QVERIFY(X11TestInput::keys({QStringLiteral("Right")}));
+    QTRY_VERIFY(tabs->selection() != KavrelHistoryDetailTab::transcribe);
+    sheet->reject();
 }
 
 KAVREL_X11_TEST_MAIN(tst_KavrelHistoryKeyboard, "KAVREL_TEST_X11")

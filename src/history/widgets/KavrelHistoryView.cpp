@@ -1,5 +1,6 @@
 #include "history/widgets/KavrelHistoryView.h"
 
+#include "kit/widgets/KavrelArrivalFocus.h"
 #include "kit/widgets/KavrelFocusHold.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
@@ -82,6 +83,9 @@ void KavrelHistoryView::build()
     m_title = Style::plainLabel(QString(), Style::font(42, QFont::Bold), Theme::primaryText);
     m_subtitle = Style::plainLabel(QString(), Style::font(18, QFont::Medium), Theme::secondaryText);
     m_subtitle->setWordWrap(true);
+    // The window brought forward from elsewhere holds the keyboard on the heading, not on a
+    // card's Open or Delete.
+    KavrelArrivalFocus::setLanding(m_title);
     titles->addWidget(m_title);
     titles->addWidget(m_subtitle);
     header->addLayout(titles, 1);
@@ -154,9 +158,13 @@ bool KavrelHistoryView::eventFilter(QObject *watched, QEvent *event)
 {
     using Part = KavrelHistorySessionCardDelegate::Part;
     if (watched == m_listView && event->type() == QEvent::FocusIn) {
-        // Coming back with Shift+Tab lands on the last stop of the card, Delete.
-        const bool backwards = static_cast<QFocusEvent *>(event)->reason() == Qt::BacktabFocusReason;
-        setKeyboardPart(backwards && m_listView->currentIndex().isValid() ? Part::remove : Part::none);
+        // Coming back with Shift+Tab lands on the last stop of the card, Delete. The window's
+        // keyboard coming back (a question answered, the window active again) finds its place.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            const bool backwards = reason == Qt::BacktabFocusReason;
+            setKeyboardPart(backwards && m_listView->currentIndex().isValid() ? Part::remove : Part::none);
+        }
     }
     if (watched == m_listView && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
@@ -176,7 +184,8 @@ bool KavrelHistoryView::eventFilter(QObject *watched, QEvent *event)
         const bool presses = key == Qt::Key_Return || key == Qt::Key_Enter || (key == Qt::Key_Space && part != Part::none);
         if ((presses || key == Qt::Key_Delete) && onCard) {
             const MeetingSessionHistoryListItem item = m_model->item(current.row());
-            if (m_delegate->acceptsActions(item)) {
+            // A held key presses once: its repeats would ask again, or reach the question.
+            if (!keyEvent->isAutoRepeat() && m_delegate->acceptsActions(item)) {
                 if (key == Qt::Key_Delete || part == Part::remove)
                     confirmDelete(item);
                 else
@@ -399,7 +408,12 @@ void KavrelHistoryView::confirmDelete(const MeetingSessionHistoryListItem &item)
     m_confirmation->setInformativeText(
         Style::localizedFormat(QStringLiteral("This will remove “%@” from your history."), name));
     QPushButton *remove = m_confirmation->addButton(Style::localized(QStringLiteral("Delete")), QMessageBox::DestructiveRole);
-    m_confirmation->addButton(Style::localized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    QPushButton *cancel =
+        m_confirmation->addButton(Style::localized(QStringLiteral("Cancel")), QMessageBox::RejectRole);
+    // The key that asked, pressed again, answers: it keeps the meeting. Deleting takes a move to
+    // "Delete" of its own; Escape keeps it too.
+    m_confirmation->setDefaultButton(cancel);
+    m_confirmation->setEscapeButton(cancel);
     KavrelScreenFit::keepTitleWhole(m_confirmation);
     KavrelHistoryViewModel *viewModel = m_viewModel.get();
     connect(m_confirmation, &QMessageBox::finished, this, [this, remove, viewModel] {
