@@ -1,5 +1,10 @@
 #include "X11TestWindows.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QWidget>
+
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -78,6 +83,24 @@ std::optional<qint64> activeWindowProcessId()
     if (!pid)
         return std::nullopt;
     return qint64(*pid);
+}
+
+bool settledActive(const QWidget *window, int forMs)
+{
+    QElapsedTimer held;
+    return QTest::qWaitFor(
+        [&] {
+            const bool active = QApplication::activeWindow() == window
+                                && activeWindow() == std::optional<quint32>(quint32(window->winId()));
+            if (!active) {
+                held.invalidate();
+                return false;
+            }
+            if (!held.isValid())
+                held.start();
+            return held.elapsed() >= forMs;
+        },
+        5000);
 }
 
 void iconify(quint32 window)

@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+class QWidget;
+
 #include <optional>
 #include <vector>
 
@@ -22,6 +24,12 @@ std::optional<quint32> activeWindow();
 
 // The windows the window manager manages, bottom first (_NET_CLIENT_LIST_STACKING).
 std::vector<quint32> stackingOrder();
+
+// Waits (5 s at most) until `window` has had the keyboard, as the window manager and Qt both see
+// it, for `forMs` without a break. Just activated, a window may still lose the keyboard and get it
+// back while the window manager catches up with what came before (windows closed, others shown);
+// a key pressed meanwhile is cut in two: its release finds the control no longer pressed.
+bool settledActive(const QWidget *window, int forMs = 250);
 
 // Asks the window manager to minimize the window, as its title bar's button or a taskbar does
 // (an ICCCM WM_CHANGE_STATE request for the iconic state).
