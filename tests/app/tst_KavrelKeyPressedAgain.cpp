@@ -74,7 +74,7 @@ struct Program
         model().localization().setLanguage(KavrelAppLanguage::russian);
         over.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
         window = over.mainWindow();
-        if (!window || !QTest::qWaitForWindowActive(window))
+        if (!window || !QTest::qWaitForWindowActive(window) || !X11TestWindows::settledActive(window))
             return false;
         if (!QTest::qWaitFor([this] { return (view = window->findChild<ContentView *>()) && view->isVisible(); }))
             return false;
@@ -115,7 +115,7 @@ bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
 // Waits until the keys the test sent have had their effect, whatever it is.
 void settleAfterKeys()
 {
-    QTest::qWait(700);
+    QTest::qWait(400);
 }
 
 } // namespace
@@ -193,6 +193,7 @@ void tst_KavrelKeyPressedAgain::wayBackFromTheMiniWindow()
     QTRY_VERIFY_WITH_TIMEOUT((mini = program.miniWindow()) && mini->isVisible(), 5000);
     mini->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(mini));
+    QVERIFY(X11TestWindows::settledActive(mini));
     auto *miniView = mini->findChild<KavrelListeningMiniView *>();
     QVERIFY(miniView);
     QWidget *miniAimed = miniControl == QLatin1String("stop")     ? static_cast<QWidget *>(miniView->stopButton())

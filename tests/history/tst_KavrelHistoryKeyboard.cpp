@@ -85,7 +85,7 @@ private Q_SLOTS:
 
 private:
     void makeView(KavrelColorScheme scheme, std::optional<QString> nextCursor = std::nullopt);
-    void keyboardToCardPart(int row, KavrelHistorySessionCardDelegate::Part part);
+    void keysFromCardPart(int row, KavrelHistorySessionCardDelegate::Part part);
     std::shared_ptr<HistoryTestCall> pending(const QString &operation);
 
     std::shared_ptr<HistoryTestClient> m_client;
@@ -476,9 +476,16 @@ void tst_KavrelHistoryKeyboard::screenReaderPressesCardButtons()
     QCOMPARE(cards->child(1)->text(QAccessible::Name), QStringLiteral("Meeting m2"));
 }
 
-// Tab to the card's part, as a keyboard user does: the list, Down to the row, Tab to Open, Delete.
-void tst_KavrelHistoryKeyboard::keyboardToCardPart(int row, Part part)
+// The view with the keyboard on a card's part, put there as Tab does, and the row's keys sent
+// from there through the X server.
+void tst_KavrelHistoryKeyboard::keysFromCardPart(int row, Part part)
 {
+    QFETCH(QStringList, keys);
+    QFETCH(int, apartMs);
+    QFETCH(int, heldMs);
+    makeView(KavrelColorScheme::light);
+    if (QTest::currentTestFailed())
+        return;
     QListView *list = m_view->listView();
     auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
     list->setFocus(Qt::TabFocusReason);
@@ -488,6 +495,10 @@ void tst_KavrelHistoryKeyboard::keyboardToCardPart(int row, Part part)
         typeKey(Qt::Key_Tab);
     QCOMPARE(delegate->keyboardPart(), part);
     QVERIFY(list->hasFocus());
+    if (heldMs > 0)
+        QVERIFY(X11TestInput::holdKey(keys.first(), heldMs));
+    else
+        QVERIFY(X11TestInput::keys(keys, apartMs));
 }
 
 void tst_KavrelHistoryKeyboard::deleteQuestionKeepsTheMeetingFromAStrayKey_data()
@@ -512,22 +523,11 @@ void tst_KavrelHistoryKeyboard::deleteQuestionKeepsTheMeetingFromAStrayKey_data(
 // card's Delete. Deleting takes a move of its own to "Удалить" in the question.
 void tst_KavrelHistoryKeyboard::deleteQuestionKeepsTheMeetingFromAStrayKey()
 {
-    QFETCH(QStringList, keys);
-    QFETCH(int, apartMs);
-    QFETCH(int, heldMs);
-    makeView(KavrelColorScheme::light);
+    keysFromCardPart(1, Part::remove);
     if (QTest::currentTestFailed())
         return;
     QListView *list = m_view->listView();
     auto *delegate = qobject_cast<KavrelHistorySessionCardDelegate *>(list->itemDelegate());
-    keyboardToCardPart(1, Part::remove);
-    if (QTest::currentTestFailed())
-        return;
-
-    if (heldMs > 0)
-        QVERIFY(X11TestInput::holdKey(keys.first(), heldMs));
-    else
-        QVERIFY(X11TestInput::keys(keys, apartMs));
     QTest::qWait(500);
     QVERIFY(m_client->callsOf(QStringLiteral("deleteSession")).isEmpty());
     // A held key may leave the question open: it waits on "Отмена", and Escape answers it.
@@ -584,26 +584,18 @@ void tst_KavrelHistoryKeyboard::detailOpenedByAKeyTakesNoSecondPress_data()
 // summarizes nothing and opens nothing more.
 void tst_KavrelHistoryKeyboard::detailOpenedByAKeyTakesNoSecondPress()
 {
-    QFETCH(QStringList, keys);
-    QFETCH(int, apartMs);
-    QFETCH(int, heldMs);
-    makeView(KavrelColorScheme::light);
-    if (QTest::currentTestFailed())
-        return;
-    keyboardToCardPart(2, Part::open);
-    if (QTest::currentTestFailed())
-        return;
     // The meeting arrives while the keys are still coming.
     QTimer answering;
     connect(&answering, &QTimer::timeout, this, [this] {
-        if (const std::shared_ptr<HistoryTestCall> detail = m_client->pending(QStringLiteral("fetchSessionDetail")))
-            detail->answerDetail(record(QStringLiteral("m3"), QStringLiteral("Hello")));
+        if (m_client) {
+            if (const std::shared_ptr<HistoryTestCall> detail = m_client->pending(QStringLiteral("fetchSessionDetail")))
+                detail->answerDetail(record(QStringLiteral("m3"), QStringLiteral("Hello")));
+        }
     });
     answering.start(30);
-    if (heldMs > 0)
-        QVERIFY(X11TestInput::holdKey(keys.first(), heldMs));
-    else
-        QVERIFY(X11TestInput::keys(keys, apartMs));
+    keysFromCardPart(2, Part::open);
+    if (QTest::currentTestFailed())
+        return;
     QTRY_VERIFY(m_view->detailSheet() && m_view->detailSheet()->isVisible());
     KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
     QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget *>(sheet));
