@@ -1,0 +1,104 @@
+#pragma once
+
+// The program as main() wires it, with its tray's menu and the handler of links and second
+// starts, listening with the microphone on, for the tests of a key that brought a window forward
+// and is pressed again: what became of the meeting, and where the keyboard is.
+
+#include "ProgramOverTheSession.h"
+
+#include "app/KavrelAppDelegate.h"
+#include "app/KavrelNotifications.h"
+#include "app/widgets/KavrelApp.h"
+#include "app/widgets/KavrelTrayItem.h"
+#include "localization/KavrelLocalizationStore.h"
+#include "screens/widgets/KavrelSettingsView.h"
+#include "support/X11TestWindows.h"
+#include "workspace/widgets/ContentView.h"
+#include "workspace/widgets/DialogueHistoryPanel.h"
+#include "workspace/widgets/EmptyPanelPlaceholder.h"
+#include "workspace/widgets/PrimaryActionButton.h"
+#include "workspace/widgets/WorkspaceMicrophoneControl.h"
+#include "workspace/widgets/WorkspaceTextColumn.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QTest>
+
+namespace KeyPressedAgain {
+
+inline QString describe(const QWidget *widget)
+{
+    if (!widget)
+        return QStringLiteral("nothing");
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(const_cast<QWidget *>(widget));
+    const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
+    return QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()), name);
+}
+
+// The program signed in, its main window on the workspace, in Russian, with the tray's menu and
+// the handler of links and second starts as main() wires them.
+struct Program
+{
+    AppTest::ProgramOverTheSession over{true};
+    KavrelTrayItem tray{*over.surface, *over.authStore, *over.presentation, *over.starter,
+                        *over.engine.defaults, *over.updates, over.app->windowOpener()};
+    KavrelAppDelegate delegate{over.authService.get(), KavrelNotifications::defaultCenter(),
+                               [this] { return over.app->hasVisibleWindows(); }, [this] { over.app->activate(); }};
+    QWidget *window = nullptr;
+    ContentView *view = nullptr;
+
+    SubtitleViewModel &model() { return *over.engine.model; }
+    QWidget *miniWindow() const { return over.app->window(QString::fromLatin1(KavrelApp::miniWindowIdentifier)); }
+    QWidget *settingsWindow() const { return over.app->window(QString::fromLatin1(KavrelSettingsView::windowIdentifier)); }
+
+    // Listening, with the microphone on.
+    bool openAndListen()
+    {
+        model().localization().setLanguage(KavrelAppLanguage::russian);
+        over.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+        window = over.mainWindow();
+        if (!window || !QTest::qWaitForWindowActive(window) || !X11TestWindows::settledActive(window))
+            return false;
+        if (!QTest::qWaitFor([this] { return (view = window->findChild<ContentView *>()) && view->isVisible(); }))
+            return false;
+        return over.engine.start(ListeningSessionStartMode::newSession, true)
+               && QTest::qWaitFor([this] {
+                      return model().hasActiveSession() && model().isMicrophoneListening() && !model().isMicrophoneBusy()
+                             && view->primaryButton()->isEnabled() && view->microphoneControl()->isVisible();
+                  });
+    }
+
+    // Empty while the meeting runs as it did, the microphone on; else what became of it.
+    QString meetingChanged()
+    {
+        if (!model().hasActiveSession())
+            return QStringLiteral("the meeting ended");
+        if (model().isBusy() || model().listeningSession()->isStopping())
+            return QStringLiteral("the meeting is stopping");
+        if (model().isMicrophoneBusy() || !model().isMicrophoneListening())
+            return QStringLiteral("the microphone was switched");
+        return {};
+    }
+};
+
+// Gives `control` the keyboard as Tab would, and waits until it has it.
+inline bool keyboardTo(QWidget *control)
+{
+    control->setFocus(Qt::TabFocusReason);
+    return QTest::qWaitFor([control] { return QApplication::focusWidget() == control; });
+}
+
+// The live transcript, or the hint that stands in for it while nothing was said.
+inline bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
+{
+    return widget && view->transcriptColumn()->isAncestorOf(widget)
+           && (qobject_cast<const DialogueHistoryPanel *>(widget) || qobject_cast<const EmptyPanelPlaceholder *>(widget));
+}
+
+// Waits until the keys the test sent have had their effect, whatever it is.
+inline void settleAfterKeys()
+{
+    QTest::qWait(400);
+}
+
+} // namespace KeyPressedAgain
