@@ -49,7 +49,10 @@ struct Program
 
     SubtitleViewModel &model() { return *over.engine.model; }
     QWidget *miniWindow() const { return over.app->window(QString::fromLatin1(KavrelApp::miniWindowIdentifier)); }
-    QWidget *settingsWindow() const { return over.app->window(QString::fromLatin1(KavrelSettingsView::windowIdentifier)); }
+    QWidget *settingsWindow() const
+    {
+        return over.app->window(QString::fromLatin1(KavrelSettingsView::windowIdentifier));
+    }
 
     // Listening, with the microphone on.
     bool openAndListen()
@@ -63,8 +66,9 @@ struct Program
             return false;
         return over.engine.start(ListeningSessionStartMode::newSession, true)
                && QTest::qWaitFor([this] {
-                      return model().hasActiveSession() && model().isMicrophoneListening() && !model().isMicrophoneBusy()
-                             && view->primaryButton()->isEnabled() && view->microphoneControl()->isVisible();
+                      return model().hasActiveSession() && model().isMicrophoneListening()
+                             && !model().isMicrophoneBusy() && view->primaryButton()->isEnabled()
+                             && view->microphoneControl()->isVisible();
                   });
     }
 
@@ -92,7 +96,8 @@ inline bool keyboardTo(QWidget *control)
 inline bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
 {
     return widget && view->transcriptColumn()->isAncestorOf(widget)
-           && (qobject_cast<const DialogueHistoryPanel *>(widget) || qobject_cast<const EmptyPanelPlaceholder *>(widget));
+           && (qobject_cast<const DialogueHistoryPanel *>(widget)
+               || qobject_cast<const EmptyPanelPlaceholder *>(widget));
 }
 
 // Waits until the keys the test sent have had their effect, whatever it is.

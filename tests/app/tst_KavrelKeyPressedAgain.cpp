@@ -51,16 +51,24 @@ void tst_KavrelKeyPressedAgain::wayBackFromTheMiniWindow_data()
     const QStringList escapeSpace{QStringLiteral("Escape"), QStringLiteral("space")};
     const QStringList escapeReturn{QStringLiteral("Escape"), QStringLiteral("Return")};
     QTest::newRow("Развернуть: Space, Space at once; main on Stop") << spaces << 0 << 0 << "stop" << "expand";
-    QTest::newRow("Развернуть: Space, Space 120 ms apart; main on the microphone") << spaces << 120 << 0 << "microphone" << "expand";
+    QTest::newRow("Развернуть: Space, Space 120 ms apart; main on the microphone")
+        << spaces << 120 << 0 << "microphone" << "expand";
     QTest::newRow("Развернуть: Space, Space 300 ms apart; main on Stop") << spaces << 300 << 0 << "stop" << "expand";
-    QTest::newRow("Развернуть: Return, Return at once; main on the microphone") << returns << 0 << 0 << "microphone" << "expand";
+    QTest::newRow("Развернуть: Return, Return at once; main on the microphone")
+        << returns << 0 << 0 << "microphone" << "expand";
     QTest::newRow("Развернуть: Return, Return 120 ms apart; main on Stop") << returns << 120 << 0 << "stop" << "expand";
-    QTest::newRow("Развернуть: Return, Return 300 ms apart; main on the microphone") << returns << 300 << 0 << "microphone" << "expand";
-    QTest::newRow("Развернуть: Return held; main on Stop") << QStringList{QStringLiteral("Return")} << 0 << 900 << "stop" << "expand";
-    QTest::newRow("Развернуть: Space held; main on the microphone") << QStringList{QStringLiteral("space")} << 0 << 900 << "microphone" << "expand";
-    QTest::newRow("Escape on the mini microphone, Space at once; main on Stop") << escapeSpace << 0 << 0 << "stop" << "toggle";
-    QTest::newRow("Escape on the mini Stop, Space 150 ms later; main on the microphone") << escapeSpace << 150 << 0 << "microphone" << "stop";
-    QTest::newRow("Escape on the mini Stop, Return at once; main on the microphone") << escapeReturn << 0 << 0 << "microphone" << "stop";
+    QTest::newRow("Развернуть: Return, Return 300 ms apart; main on the microphone")
+        << returns << 300 << 0 << "microphone" << "expand";
+    QTest::newRow("Развернуть: Return held; main on Stop")
+        << QStringList{QStringLiteral("Return")} << 0 << 900 << "stop" << "expand";
+    QTest::newRow("Развернуть: Space held; main on the microphone")
+        << QStringList{QStringLiteral("space")} << 0 << 900 << "microphone" << "expand";
+    QTest::newRow("Escape on the mini microphone, Space at once; main on Stop")
+        << escapeSpace << 0 << 0 << "stop" << "toggle";
+    QTest::newRow("Escape on the mini Stop, Space 150 ms later; main on the microphone")
+        << escapeSpace << 150 << 0 << "microphone" << "stop";
+    QTest::newRow("Escape on the mini Stop, Return at once; main on the microphone")
+        << escapeReturn << 0 << 0 << "microphone" << "stop";
     QTest::newRow("Escape, Return 300 ms later; main on Stop") << escapeReturn << 300 << 0 << "stop" << "expand";
 }
 
@@ -109,7 +117,8 @@ void tst_KavrelKeyPressedAgain::wayBackFromTheMiniWindow()
     settleAfterKeys();
     QString changed = program.meetingChanged();
     QVERIFY2(changed.isEmpty(), qPrintable(changed));
-    QVERIFY2(isOnTheTranscript(program.view, QApplication::focusWidget()), qPrintable(describe(QApplication::focusWidget())));
+    QVERIFY2(isOnTheTranscript(program.view, QApplication::focusWidget()),
+             qPrintable(describe(QApplication::focusWidget())));
     QVERIFY(!program.miniWindow() || !program.miniWindow()->isVisible());
 
     // The same key once more, now in the main window; then Shift+Tab leaves the transcript for
