@@ -144,6 +144,11 @@ void tst_KavrelMiniWindowOverTheMeeting::miniWindowStaysWhileTheMainWindowIsCove
     QVERIFY(!X11TestWindows::isViewable(quint32(mainWindow->winId())));
     // The presses reached the microphone button.
     QCOMPARE(program.objects.session.commands.count(QStringLiteral("toggleMicrophoneCapture()")), microphonePresses);
+
+    // And the user's way back still works: "Развернуть" brings the main window over the meeting.
+    QVERIFY(X11TestInput::click(mini->view()->expandButton()));
+    QTRY_VERIFY(mainWindow->isVisible() && X11TestWindows::isViewable(quint32(mainWindow->winId())));
+    QTRY_VERIFY(!mini);
     program.tray.trayIcon().hide();
 }
 
