@@ -69,21 +69,43 @@ bool isWindowFullyCoveredByOtherApps(const std::optional<X11WindowListSnapshot> 
     return isCovered(bounds, covering);
 }
 
+std::optional<qint64> coveringProcess(const std::optional<X11WindowListSnapshot> &list, quint32 windowId,
+                                      qint64 ownProcessId)
+{
+    if (!list)
+        return std::nullopt;
+    if (list->activeWindowProcessId && *list->activeWindowProcessId != ownProcessId)
+        return list->activeWindowProcessId;
+    const std::optional<QRectF> bounds = boundsOfWindow(list, windowId);
+    if (!bounds)
+        return std::nullopt;
+    for (const X11Window &window : list->windows) {
+        if (window.id == windowId)
+            break;
+        if (canCover(window) && *window.processId != ownProcessId && window.frameBounds().intersects(*bounds))
+            return window.processId;
+    }
+    return std::nullopt;
+}
+
 bool isHiddenWindowStillCovered(const std::optional<X11WindowListSnapshot> &list,
                                 const std::optional<QRectF> &hiddenBounds, qint64 ownProcessId,
                                 std::optional<qint64> coveringProcessId)
 {
-    if (!hiddenBounds || !list || !list->activeWindowProcessId)
+    if (!hiddenBounds || !list)
         return false;
     std::optional<qint64> target = list->activeWindowProcessId;
-    if (*target == ownProcessId)
+    if (!target || *target == ownProcessId)
         target = coveringProcessId;
-    if (!target)
-        return false;
+    if (target && *target == ownProcessId)
+        target.reset();
     std::vector<QRectF> covering;
     for (const X11Window &window : list->windows) {
+        if (!canCover(window))
+            continue;
         const QRectF frame = window.frameBounds();
-        if (canCover(window) && *window.processId == *target && frame.intersects(*hiddenBounds))
+        const bool ofTarget = target ? *window.processId == *target : *window.processId != ownProcessId;
+        if (ofTarget && frame.intersects(*hiddenBounds))
             covering.push_back(frame);
     }
     return isCovered(*hiddenBounds, covering);

@@ -26,9 +26,17 @@ std::optional<QRectF> boundsOfWindow(const std::optional<X11WindowListSnapshot> 
 bool isWindowFullyCoveredByOtherApps(const std::optional<X11WindowListSnapshot> &list, quint32 windowId,
                                      qint64 ownProcessId);
 
+// The application that covers the given window: the one whose window has the focus, when that
+// is another application; else, while this program has the focus or nobody does, the owner of
+// the frontmost window of another application over it. None when no such window lies over it.
+std::optional<qint64> coveringProcess(const std::optional<X11WindowListSnapshot> &list, quint32 windowId,
+                                      qint64 ownProcessId);
+
 // For a window this program has hidden: true when the windows of one application still cover
-// the place it had. That application is the one whose window has the focus, or, while this
-// program has it, `coveringProcessId` recorded when the window was hidden.
+// the place it had. That application is the one whose window has the focus. While this program
+// has the focus (a click on the mini window gives it) or nobody has it (the focus on its way
+// between windows), it is `coveringProcessId` recorded when the window was hidden, and without
+// one, any other application: what happens in this program's own windows never uncovers it.
 bool isHiddenWindowStillCovered(const std::optional<X11WindowListSnapshot> &list,
                                 const std::optional<QRectF> &hiddenBounds, qint64 ownProcessId,
                                 std::optional<qint64> coveringProcessId);

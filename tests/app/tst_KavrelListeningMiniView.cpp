@@ -111,6 +111,8 @@ private Q_SLOTS:
     void panelScrollsToTheEndOnce();
     void windowOpensInTheScreensFreeArea_data();
     void windowOpensInTheScreensFreeArea();
+    void windowCatchesUpWithTheDrag_data();
+    void windowCatchesUpWithTheDrag();
     void miniWindowScreenshots();
 };
 
@@ -430,6 +432,32 @@ void tst_KavrelListeningMiniView::windowOpensInTheScreensFreeArea()
     QVERIFY(available.contains(placed.topLeft()));
     if (available.width() >= 420 && available.height() >= 300)
         QVERIFY(available.contains(placed));
+}
+
+void tst_KavrelListeningMiniView::windowCatchesUpWithTheDrag_data()
+{
+    QTest::addColumn<int>("edges");
+    QTest::addColumn<QPoint>("travelled");
+    QTest::addColumn<QRect>("expected");
+    // From 200,150 720 × 420; 420 × 300 at least, 960 × 680 at most.
+    QTest::newRow("a move") << 0 << QPoint(300, -40) << QRect(500, 110, 720, 420);
+    QTest::newRow("the right edge out") << int(Qt::RightEdge) << QPoint(150, 30) << QRect(200, 150, 870, 420);
+    QTest::newRow("the left edge in") << int(Qt::LeftEdge) << QPoint(100, 0) << QRect(300, 150, 620, 420);
+    QTest::newRow("the left edge past the least width") << int(Qt::LeftEdge) << QPoint(400, 0) << QRect(500, 150, 420, 420);
+    QTest::newRow("the top-left corner out") << int(Qt::TopEdge | Qt::LeftEdge) << QPoint(-20, -50) << QRect(180, 100, 740, 470);
+    QTest::newRow("the bottom edge past the largest height") << int(Qt::BottomEdge) << QPoint(0, 400) << QRect(200, 150, 720, 680);
+}
+
+// On a busy machine the window manager may take a drag over only where the pointer already is;
+// the window has followed it there first, so it does not lag the pointer for the whole drag.
+void tst_KavrelListeningMiniView::windowCatchesUpWithTheDrag()
+{
+    QFETCH(int, edges);
+    QFETCH(QPoint, travelled);
+    QFETCH(QRect, expected);
+    QCOMPARE(KavrelListeningMiniWindow::followedGeometry(QRect(200, 150, 720, 420), Qt::Edges(edges), travelled, QSize(420, 300),
+                                                         QSize(960, 680)),
+             expected);
 }
 
 void tst_KavrelListeningMiniView::miniWindowScreenshots()

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void unreadableIsNotEmpty();
     void rememberedWindowCountsOnlyTheCoveringApplication_data();
     void rememberedWindowCountsOnlyTheCoveringApplication();
+    void coveringApplicationIsTheOneOverTheWindow_data();
+    void coveringApplicationIsTheOneOverTheWindow();
 };
 
 void tst_KavrelWindowCoverage::gridSampling_data()
@@ -130,28 +132,74 @@ void tst_KavrelWindowCoverage::rememberedWindowCountsOnlyTheCoveringApplication_
 {
     QTest::addColumn<qint64>("active");        // 0: no active window
     QTest::addColumn<qint64>("recorded");      // 0: none recorded
+    QTest::addColumn<bool>("meetingOpen");     // the covering application's windows are there
     QTest::addColumn<bool>("covered");
-    QTest::newRow("frontmost application covers") << otherPid << qint64(0) << true;
-    QTest::newRow("another application is frontmost") << qint64(300) << qint64(0) << false;
-    QTest::newRow("we are frontmost, the recorded one covers") << ownPid << otherPid << true;
-    QTest::newRow("we are frontmost, nothing recorded") << ownPid << qint64(0) << false;
-    QTest::newRow("nobody is frontmost") << qint64(0) << otherPid << false;
+    QTest::newRow("frontmost application covers") << otherPid << qint64(0) << true << true;
+    QTest::newRow("another application is frontmost") << qint64(300) << qint64(0) << true << false;
+    QTest::newRow("we are frontmost, the recorded one covers") << ownPid << otherPid << true << true;
+    // A click on the mini window puts this program in front: that uncovers nothing.
+    QTest::newRow("we are frontmost, nothing recorded") << ownPid << qint64(0) << true << true;
+    QTest::newRow("we are frontmost, ourselves recorded") << ownPid << ownPid << true << true;
+    QTest::newRow("we are frontmost, the recorded one does not cover") << ownPid << qint64(300) << true << false;
+    QTest::newRow("we are frontmost, the meeting gone") << ownPid << otherPid << false << false;
+    // The focus on its way between two windows.
+    QTest::newRow("nobody is frontmost") << qint64(0) << otherPid << true << true;
+    QTest::newRow("nobody is frontmost, nothing recorded") << qint64(0) << qint64(0) << true << true;
+    QTest::newRow("nobody is frontmost, the meeting gone") << qint64(0) << otherPid << false << false;
 }
 
 void tst_KavrelWindowCoverage::rememberedWindowCountsOnlyTheCoveringApplication()
 {
     QFETCH(qint64, active);
     QFETCH(qint64, recorded);
+    QFETCH(bool, meetingOpen);
     QFETCH(bool, covered);
     X11WindowListSnapshot list;
-    // Two windows of the covering application together, one of a third application.
-    list.windows = {window(1, otherPid, QRectF(0, 0, 700, 1000)), window(2, otherPid, QRectF(700, 0, 900, 1000)),
-                    window(3, 300, QRectF(0, 0, 400, 400))};
+    // Two windows of the covering application together, one of a third application, and this
+    // program's mini window above them.
+    list.windows = {window(4, ownPid, QRectF(400, 300, 720, 420), X11Window::floatingLayer), window(3, 300, QRectF(0, 0, 400, 400))};
+    if (meetingOpen) {
+        list.windows.push_back(window(1, otherPid, QRectF(0, 0, 700, 1000)));
+        list.windows.push_back(window(2, otherPid, QRectF(700, 0, 900, 1000)));
+    }
     if (active)
         list.activeWindowProcessId = active;
     const std::optional<qint64> recordedPid = recorded ? std::optional<qint64>(recorded) : std::nullopt;
     QCOMPARE(isHiddenWindowStillCovered(list, mainBounds, ownPid, recordedPid), covered);
     QVERIFY(!isHiddenWindowStillCovered(list, std::nullopt, ownPid, recordedPid));
+    QVERIFY(!isHiddenWindowStillCovered(std::nullopt, mainBounds, ownPid, recordedPid));
+}
+
+void tst_KavrelWindowCoverage::coveringApplicationIsTheOneOverTheWindow_data()
+{
+    QTest::addColumn<qint64>("active"); // 0: no active window
+    QTest::addColumn<bool>("meetingOpen");
+    QTest::addColumn<qint64>("covering"); // 0: none
+    QTest::newRow("the meeting in front") << otherPid << true << otherPid;
+    QTest::newRow("an application elsewhere in front") << qint64(500) << true << qint64(500);
+    QTest::newRow("we are in front") << ownPid << true << otherPid;
+    QTest::newRow("nobody is in front") << qint64(0) << true << otherPid;
+    QTest::newRow("we are in front, nothing over the window") << ownPid << false << qint64(0);
+}
+
+// Recorded as the main window is hidden: the list may still have this program in front (read a
+// moment before the meeting's window took the focus); the application over the window counts.
+void tst_KavrelWindowCoverage::coveringApplicationIsTheOneOverTheWindow()
+{
+    QFETCH(qint64, active);
+    QFETCH(bool, meetingOpen);
+    QFETCH(qint64, covering);
+    // In front of the main window: a floating panel, this program's other window, a window
+    // beside it, then (maybe) the meeting's; a window of a fourth application behind it.
+    std::vector<X11Window> front{window(10, 400, mainBounds, X11Window::floatingLayer), window(11, ownPid, mainBounds),
+                                 window(12, 300, QRectF(1400, 0, 100, 100))};
+    if (meetingOpen)
+        front.push_back(window(13, otherPid, QRectF(0, 0, 800, 600)));
+    X11WindowListSnapshot list = listWith(front, active ? std::optional<qint64>(active) : std::nullopt);
+    list.windows.push_back(window(14, 600, mainBounds));
+    const std::optional<qint64> expected = covering ? std::optional<qint64>(covering) : std::nullopt;
+    QCOMPARE(coveringProcess(list, mainId, ownPid), expected);
+    QCOMPARE(coveringProcess(std::nullopt, mainId, ownPid), std::optional<qint64>());
 }
 
 QTEST_GUILESS_MAIN(tst_KavrelWindowCoverage)

@@ -3,160 +3,25 @@
 // own with openbox: the monitors change under it, which no other test may see. A window on a
 // monitor that goes away or shrinks comes back wholly onto a remaining one by itself; one left
 // off the screens comes back when the user asks for the program; the main window comes back from
-// the mini window where the user left it; and a tap on the mini window is not a move.
+// the mini window where the user left it; a tap on the mini window is not a move; and a
+// full-screen or maximized window keeps that state when its monitor goes.
 
-#include "app/KavrelAppDelegate.h"
-#include "app/KavrelNotifications.h"
+#include "ProgramOnTwoMonitors.h"
+
 #include "app/KavrelWindowListReader.h"
-#include "app/widgets/KavrelApp.h"
 #include "app/widgets/KavrelBackgroundCoordinator.h"
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelListeningMiniWindow.h"
-#include "app/widgets/KavrelTrayItem.h"
-#include "localization/KavrelLocalizationStore.h"
 #include "support/TestChildProcess.h"
-#include "support/TestProgramObjects.h"
 #include "support/X11PrivateDisplay.h"
 #include "support/X11TestInput.h"
 
 #include <QApplication>
-#include <QMenu>
-#include <QProcess>
 #include <QScopeGuard>
-#include <QScreen>
-#include <QTest>
 #include <QWindow>
 
-#include <algorithm>
-#include <memory>
-
 using namespace std::chrono_literals;
-
-namespace {
-
-const QString mainIdentifier = QString::fromLatin1(KavrelApp::mainWindowIdentifier);
-const QString settingsIdentifier = QString::fromLatin1(KavrelApp::settingsWindowIdentifier);
-const QString miniIdentifier = QString::fromLatin1(KavrelApp::miniWindowIdentifier);
-const QRect leftMonitor(0, 0, 1600, 1000);
-const QRect rightMonitor(1600, 0, 1600, 1000);
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000))
-        return false;
-    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 10000))
-        return false;
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-QString monitorGeometry(const QRect &area)
-{
-    // Width/millimetres x height/millimetres + x + y, at 96 dots an inch.
-    return QStringLiteral("%1/%2x%3/%4+%5+%6")
-        .arg(area.width()).arg(area.width() * 254 / 960).arg(area.height()).arg(area.height() * 254 / 960)
-        .arg(area.x()).arg(area.y());
-}
-
-bool setRightMonitor(const QRect &area)
-{
-    run(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("RIGHT")});
-    return run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("RIGHT"), monitorGeometry(area), QStringLiteral("none")});
-}
-
-bool removeRightMonitor()
-{
-    return run(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("RIGHT")});
-}
-
-QScreen *screenNamed(const QString &name)
-{
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    const auto found = std::find_if(screens.begin(), screens.end(), [&](QScreen *s) { return s->name() == name; });
-    return found == screens.end() ? nullptr : *found;
-}
-
-// The screens as the program sees them are `areas`, in any order.
-bool screensAre(QList<QRect> areas)
-{
-    QList<QRect> seen;
-    for (QScreen *screen : QGuiApplication::screens())
-        seen.append(screen->geometry());
-    const auto order = [](const QRect &a, const QRect &b) { return a.x() != b.x() ? a.x() < b.x() : a.y() < b.y(); };
-    std::sort(seen.begin(), seen.end(), order);
-    std::sort(areas.begin(), areas.end(), order);
-    return seen == areas;
-}
-
-bool isWhollyOnAScreen(const QWidget *window)
-{
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    return std::any_of(screens.begin(), screens.end(),
-                       [window](QScreen *screen) { return screen->availableGeometry().contains(window->frameGeometry()); });
-}
-
-QString describe(const QWidget *window)
-{
-    QString text = QStringLiteral("frame %1,%2 %3x%4 on")
-                       .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
-                       .arg(window->frameGeometry().width()).arg(window->frameGeometry().height());
-    for (QScreen *screen : QGuiApplication::screens()) {
-        const QRect area = screen->availableGeometry();
-        text += QStringLiteral(" %1 %2,%3 %4x%5").arg(screen->name()).arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height());
-    }
-    return text;
-}
-
-// Asks the window manager to move the window, as another program (or the user's drag) does.
-bool moveByWindowManager(const QWidget *window, QPoint topLeft)
-{
-    return run(QStringLiteral("xdotool"), {QStringLiteral("windowmove"), QString::number(window->winId()),
-                                           QString::number(topLeft.x()), QString::number(topLeft.y())});
-}
-
-// The program as main() wires it, with the tray's menu and the handler of links and restarts.
-struct Program
-{
-    explicit Program(KavrelMiniWindowCoordinator::WindowListSource windowList = {})
-        : objects(true, [] { return true; }, std::move(windowList))
-        , app(std::make_unique<KavrelApp>(objects.dependencies()))
-        , tray(objects.session, *objects.authStore, *objects.presentation, *objects.starter, *objects.defaults,
-               *objects.updates, app->windowOpener())
-        , delegate(objects.authService.get(), KavrelNotifications::defaultCenter(),
-                   [this] { return app->hasVisibleWindows(); }, [this] { app->activate(); })
-    {
-        (void)QTest::qWaitFor([this] { return !objects.authStore->isRestoringSession(); });
-    }
-
-    ~Program() { app.reset(); }
-
-    QWidget *open(const QString &identifier)
-    {
-        app->openWindow(identifier);
-        QWidget *window = app->window(identifier);
-        return window && QTest::qWaitForWindowExposed(window) ? window : nullptr;
-    }
-
-    bool chooseInTray(const QString &key)
-    {
-        tray.rebuildMenu();
-        const QString text = KavrelLocalizationStore::shared().localized(key);
-        const QList<QAction *> entries = tray.menu()->actions();
-        const auto entry = std::find_if(entries.begin(), entries.end(), [&](QAction *a) { return a->text() == text; });
-        if (entry == entries.end())
-            return false;
-        (*entry)->trigger();
-        return true;
-    }
-
-    TestProgramObjects objects;
-    std::unique_ptr<KavrelApp> app;
-    KavrelTrayItem tray;
-    KavrelAppDelegate delegate;
-};
-
-} // namespace
+using namespace AppTest;
 
 class tst_KavrelWindowsAcrossScreens : public QObject
 {
@@ -173,6 +38,8 @@ private Q_SLOTS:
     void mainWindowComesBackFromTheMiniWindowWhereItWasLeft();
     void miniWindowMovesOnlyWhenDragged_data();
     void miniWindowMovesOnlyWhenDragged();
+    void fullScreenOrMaximizedWindowKeepsItsStateWhenItsMonitorGoes_data();
+    void fullScreenOrMaximizedWindowKeepsItsStateWhenItsMonitorGoes();
 };
 
 void tst_KavrelWindowsAcrossScreens::initTestCase()
@@ -417,6 +284,48 @@ void tst_KavrelWindowsAcrossScreens::miniWindowMovesOnlyWhenDragged()
         QVERIFY2(after.width() > before.width() + drag.x() - 60 && after.width() <= before.width() + drag.x(),
                  qPrintable(describeChange()));
     }
+}
+
+void tst_KavrelWindowsAcrossScreens::fullScreenOrMaximizedWindowKeepsItsStateWhenItsMonitorGoes_data()
+{
+    QTest::addColumn<QString>("identifier");
+    QTest::addColumn<Qt::WindowState>("state");
+
+    QTest::newRow("the main window, full screen") << mainIdentifier << Qt::WindowFullScreen;
+    QTest::newRow("the main window, maximized") << mainIdentifier << Qt::WindowMaximized;
+    QTest::newRow("the settings, full screen") << settingsIdentifier << Qt::WindowFullScreen;
+}
+
+// The window manager takes such a window to a remaining monitor and sizes it there, as it does
+// for any application's; the program leaves it to it.
+void tst_KavrelWindowsAcrossScreens::fullScreenOrMaximizedWindowKeepsItsStateWhenItsMonitorGoes()
+{
+    QFETCH(QString, identifier);
+    QFETCH(Qt::WindowState, state);
+    Program program;
+    QWidget *window = program.open(identifier);
+    QVERIFY(window);
+    QVERIFY(moveByWindowManager(window, rightMonitor.topLeft() + QPoint(200, 60)));
+    QTRY_VERIFY2(window->screen() == screenNamed(QStringLiteral("RIGHT")), qPrintable(describe(window)));
+    QTest::qWait(200);
+    window->setWindowState(state);
+    const auto settledOn = [&](const QRect &monitor) {
+        if (!(window->windowState() & state) || window->screen() != QGuiApplication::screenAt(monitor.center()))
+            return false;
+        // Full screen takes the monitor whole; maximized, the free area of it.
+        return state == Qt::WindowFullScreen ? window->frameGeometry() == monitor
+                                             : window->frameGeometry() == window->screen()->availableGeometry();
+    };
+    QTRY_VERIFY2(settledOn(rightMonitor), qPrintable(describe(window)));
+    QTest::qWait(300);
+
+    QVERIFY(removeRightMonitor());
+    QTRY_VERIFY(screensAre({leftMonitor}));
+    QTRY_VERIFY2_WITH_TIMEOUT(settledOn(leftMonitor), qPrintable(describe(window)), 3000);
+    // Nothing takes it out of that state afterwards.
+    QTest::qWait(800);
+    QVERIFY2(settledOn(leftMonitor), qPrintable(describe(window)));
+    QVERIFY(window->isVisible());
 }
 
 KAVREL_X11_PRIVATE_DISPLAY_TEST_MAIN(tst_KavrelWindowsAcrossScreens, 3200, 1000)

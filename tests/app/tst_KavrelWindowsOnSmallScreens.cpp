@@ -1,14 +1,21 @@
 // Every window of the program on a 1366 × 768 laptop and on a 1280 × 720 work area: none asks
-// for more room than its screen's free area, and each opens inside it. The screens are those of
-// the offscreen platform, set up by a configuration file before the application starts.
+// for more room than its screen's free area, and each opens inside it. And the sidebar of the
+// main window takes one form at every height and keeps it while nothing happens, on those
+// screens, on a 1280 × 732 one and on a 2560 × 1440 one at 200 %. The screens are those of the
+// offscreen platform, set up by a configuration file before the application starts.
+
+#include "ProgramOverTheSession.h"
+#include "SidebarWatch.h"
 
 #include "accounts/AuthSessionStore.h"
 #include "app/widgets/KavrelApp.h"
 #include "history/KavrelHistoryViewModel.h"
 #include "history/widgets/KavrelHistoryDetailSheet.h"
+#include "kit/widgets/KavrelAppearTransition.h"
 #include "kit/widgets/KavrelScreenFit.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelWorkspaceShellView.h"
+#include "services/KavrelUpdater.h"
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 #include "signin/widgets/PermissionsOnboardingView.h"
 #include "support/ScreenFitCheck.h"
@@ -31,12 +38,17 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <memory>
+
+using namespace AppTest;
+
 namespace {
 
 QScreen *screenOfSize(QSize size)
 {
+    // The screen at 200 % is looked for by its name.
     for (QScreen *screen : QGuiApplication::screens()) {
-        if (screen->availableGeometry().size() == size)
+        if (screen->availableGeometry().size() == size && screen->devicePixelRatio() == 1)
             return screen;
     }
     return nullptr;
@@ -57,6 +69,67 @@ QCoro::Task<> answered(QCoro::Task<T> question)
     co_await std::move(question);
 }
 
+QScreen *screenNamed(const QString &name)
+{
+    for (QScreen *screen : QGuiApplication::screens()) {
+        if (screen->name() == name)
+            return screen;
+    }
+    return nullptr;
+}
+
+// A signed-in user, and an update controller that knows of a newer version or not.
+struct SidebarFixture
+{
+    explicit SidebarFixture(bool updateKnown)
+    {
+        (void)QTest::qWaitFor([this] { return !objects.authStore->isRestoringSession(); });
+        const QString feedPath = QStringLiteral("/feed.json");
+        objects.backend.route("GET", feedPath, FakeResponse::json(200, QByteArrayLiteral(R"({"version":"2.1.0"})")));
+        const QUrl feed = objects.backend.baseUrl().resolved(QUrl(feedPath));
+        updates = std::make_unique<KavrelUpdateController>(
+            [feed](QObject *parent) { return new KavrelUpdater(feed, QStringLiteral("1.0"), parent); });
+        if (updateKnown) {
+            updates->updaterController().checkForUpdateInformation();
+            (void)QTest::qWaitFor([this] { return updates->availableUpdateDisplayVersion().has_value(); });
+        }
+    }
+
+    // A sidebar as the shell holds it: in a strip as high as the window, whatever it needs.
+    KavrelSidebarView *addSidebar(QScreen *screen)
+    {
+        auto strip = std::make_unique<QWidget>();
+        strip->setScreen(screen);
+        strip->move(screen->availableGeometry().topLeft() + QPoint(int(strips.size()) * 4, 0));
+        KavrelSidebarView::Dependencies dependencies;
+        dependencies.authStore = objects.authStore.get();
+        dependencies.updateController = updates.get();
+        auto *sidebar = new KavrelSidebarView(std::move(dependencies), strip.get());
+        strips.push_back(std::move(strip));
+        return sidebar;
+    }
+
+    TestProgramObjects objects{true, [] { return false; }};
+    std::unique_ptr<KavrelUpdateController> updates;
+    std::vector<std::unique_ptr<QWidget>> strips;
+};
+
+void setSidebarHeight(KavrelSidebarView *sidebar, int height)
+{
+    QWidget *strip = sidebar->parentWidget();
+    strip->resize(KavrelSidebarView::columnWidth, height);
+    sidebar->setGeometry(strip->rect());
+}
+
+// Lets layouts, deferred updates and repaints run out.
+void settle()
+{
+    for (int turn = 0; turn < 6; ++turn) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 } // namespace
 
 class tst_KavrelWindowsOnSmallScreens : public QObject
@@ -71,11 +144,18 @@ private Q_SLOTS:
     void checkFindsWhatIsCut();
     void windowsStayInsideTheWorkArea_data();
     void windowsStayInsideTheWorkArea();
+    void sidebarTakesOneFormAtEveryHeight_data();
+    void sidebarTakesOneFormAtEveryHeight();
+    void sidebarStaysStillWhileNothingHappens();
 };
 
 void tst_KavrelWindowsOnSmallScreens::initTestCase()
 {
     QVERIFY2(screenOfSize(QSize(1366, 768)) && screenOfSize(QSize(1280, 720)), "the offscreen screens are missing");
+    QVERIFY2(screenNamed(QStringLiteral("tall-laptop")) && screenNamed(QStringLiteral("scaled")), "the offscreen screens are missing");
+    // 2560 × 1440 at 200 %: the windows see 1280 × 720.
+    QCOMPARE(screenNamed(QStringLiteral("scaled"))->devicePixelRatio(), 2.0);
+    QCOMPARE(screenNamed(QStringLiteral("scaled"))->availableGeometry().size(), QSize(1280, 720));
     KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
 }
 
@@ -279,10 +359,155 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     setup.hide();
 }
 
+void tst_KavrelWindowsOnSmallScreens::sidebarTakesOneFormAtEveryHeight_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<bool>("updateKnown");
+    QTest::newRow("1280 × 732") << QStringLiteral("tall-laptop") << false;
+    QTest::newRow("1280 × 732, an update known") << QStringLiteral("tall-laptop") << true;
+    QTest::newRow("2560 × 1440 at 200 %") << QStringLiteral("scaled") << false;
+    QTest::newRow("2560 × 1440 at 200 %, an update known") << QStringLiteral("scaled") << true;
+}
+
+// Up from the compact form's least height to past where the roomy form comes back, and down
+// again, a pixel at a time near the borders: below what the roomy form needs the column is
+// compact, from the margin above it roomy, and between them it keeps the form it came with. At
+// each height the column settles at once, and no caption runs over another button.
+void tst_KavrelWindowsOnSmallScreens::sidebarTakesOneFormAtEveryHeight()
+{
+    QFETCH(QString, screen);
+    QFETCH(bool, updateKnown);
+    SidebarFixture fixture(updateKnown);
+    KavrelSidebarView *sidebar = fixture.addSidebar(screenNamed(screen));
+    sidebar->updateButtonTransition()->finish();
+    QCOMPARE(sidebar->sectionButtons().first()->text(), QStringLiteral("Рабочая область"));
+    const int compactNeed = sidebar->heightNeeded(true);
+    const int roomyNeed = sidebar->heightNeeded(false);
+    QVERIFY2(compactNeed < roomyNeed, qPrintable(QStringLiteral("%1 against %2").arg(compactNeed).arg(roomyNeed)));
+    setSidebarHeight(sidebar, compactNeed);
+    sidebar->parentWidget()->show();
+    QVERIFY(QTest::qWaitForWindowExposed(sidebar->parentWidget()));
+    settle();
+    Stillness stillness(sidebar);
+
+    // A pixel at a time from a little below the border to past the margin, in larger steps below.
+    QList<int> heights;
+    const int near = roomyNeed - 12;
+    for (int height = compactNeed; height < near; height += 7)
+        heights.append(height);
+    for (int height = near; height <= roomyNeed + KavrelSidebarView::formMargin + 8; ++height)
+        heights.append(height);
+    const qsizetype rising = heights.size();
+    for (qsizetype i = rising - 2; i >= 0; --i)
+        heights.append(heights.at(i));
+    for (qsizetype i = 0; i < heights.size(); ++i) {
+        const int height = heights.at(i);
+        setSidebarHeight(sidebar, height);
+        settle();
+        const bool compact = height < roomyNeed || (height < roomyNeed + KavrelSidebarView::formMargin && i < rising);
+        const QString where = QStringLiteral("at %1 %2: ").arg(height).arg(i < rising ? "going up" : "going down");
+        QVERIFY2(sidebar->isCompact() == compact, qPrintable(where + stillness.describe()));
+        // The column as laid out asks for what the choice reckoned with.
+        QCOMPARE(sidebar->layout()->minimumSize().height(), sidebar->heightNeeded(compact));
+        const QStringList found = overlaps(sidebar);
+        QVERIFY2(found.isEmpty(), qPrintable(where + found.join(QStringLiteral("; "))));
+        stillness.reset();
+        settle();
+        QVERIFY2(stillness.isStill(), qPrintable(where + stillness.describe()));
+    }
+}
+
+// The heights on either side of where the form changes, each reached from above and from below,
+// and the program's main window on each screen, at every height the screen lets it take: once
+// settled, five seconds without input change nothing in the sidebar and draw nothing there.
+void tst_KavrelWindowsOnSmallScreens::sidebarStaysStillWhileNothingHappens()
+{
+    struct Watched
+    {
+        KavrelSidebarView *sidebar;
+        Stillness *stillness;
+        QString what;
+        std::optional<bool> compact;
+    };
+    std::vector<Watched> watched;
+    std::vector<std::unique_ptr<SidebarFixture>> fixtures;
+    for (const bool updateKnown : {false, true}) {
+        fixtures.push_back(std::make_unique<SidebarFixture>(updateKnown));
+        SidebarFixture &fixture = *fixtures.back();
+        for (const QString &screen : {QStringLiteral("tall-laptop"), QStringLiteral("scaled")}) {
+            for (const bool fromAbove : {false, true}) {
+                for (const int step : {-1, 0, KavrelSidebarView::formMargin - 1, KavrelSidebarView::formMargin}) {
+                    KavrelSidebarView *sidebar = fixture.addSidebar(screenNamed(screen));
+                    sidebar->updateButtonTransition()->finish();
+                    const int roomyNeed = sidebar->heightNeeded(false);
+                    setSidebarHeight(sidebar, fromAbove ? roomyNeed + KavrelSidebarView::formMargin + 10 : sidebar->heightNeeded(true));
+                    sidebar->parentWidget()->show();
+                    QVERIFY(QTest::qWaitForWindowExposed(sidebar->parentWidget()));
+                    settle();
+                    setSidebarHeight(sidebar, roomyNeed + step);
+                    const QString what = QStringLiteral("%1%2, from %3, border %4%5")
+                                             .arg(screen, updateKnown ? QStringLiteral(" with an update") : QString(),
+                                                  fromAbove ? QStringLiteral("above") : QStringLiteral("below"))
+                                             .arg(roomyNeed).arg(step < 0 ? QString::number(step) : QLatin1Char('+') + QString::number(step));
+                    // Between the borders it keeps the form it came with.
+                    const bool compact = step < 0 || (!fromAbove && step < KavrelSidebarView::formMargin);
+                    watched.push_back({sidebar, new Stillness(sidebar), what, compact});
+                }
+            }
+        }
+    }
+
+    // The program's main window on the workspace, on each of the four screens, at each height
+    // from the least it allows there to what the screen's free area leaves it.
+    std::vector<std::unique_ptr<AppTest::ProgramOverTheSession>> programs;
+    const auto openMainWindow = [&](QScreen *screen) {
+        programs.push_back(std::make_unique<AppTest::ProgramOverTheSession>());
+        programs.back()->app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+        QWidget *window = programs.back()->mainWindow();
+        showOn(window, screen);
+        return window;
+    };
+    for (const QString &name : {QStringLiteral("work-area"), QStringLiteral("tall-laptop"), QStringLiteral("laptop"),
+                                QStringLiteral("scaled")}) {
+        QScreen *screen = screenNamed(name);
+        QVERIFY(screen);
+        QWidget *first = openMainWindow(screen);
+        QVERIFY(QTest::qWaitForWindowExposed(first));
+        settle();
+        QVERIFY(first->findChild<KavrelSidebarView *>());
+        const int least = first->minimumHeight();
+        const int most = screen->availableGeometry().height() - (first->frameGeometry().height() - first->height());
+        QVERIFY2(least <= most, qPrintable(QStringLiteral("%1: least %2, most %3").arg(name).arg(least).arg(most)));
+        for (int height = least; height <= most; ++height) {
+            QWidget *window = height == least ? first : openMainWindow(screen);
+            window->resize(window->width(), height);
+            auto *sidebar = window->findChild<KavrelSidebarView *>();
+            watched.push_back({sidebar, new Stillness(sidebar), QStringLiteral("the main window on %1 at %2").arg(name).arg(height), {}});
+        }
+    }
+
+    QTest::qWait(300);
+    for (const Watched &w : watched)
+        w.stillness->reset();
+    QTest::qWait(5000);
+    QStringList moving;
+    for (const Watched &w : watched) {
+        if (!w.stillness->isStill())
+            moving << w.what + QStringLiteral(": ") + w.stillness->describe();
+    }
+    QVERIFY2(moving.isEmpty(), qPrintable(moving.join(QLatin1Char('\n'))));
+    for (const Watched &w : watched) {
+        if (w.compact)
+            QVERIFY2(w.sidebar->isCompact() == *w.compact, qPrintable(w.what + QStringLiteral(": ") + w.stillness->describe()));
+        const QStringList found = overlaps(w.sidebar);
+        QVERIFY2(found.isEmpty(), qPrintable(w.what + QStringLiteral(": ") + found.join(QStringLiteral("; "))));
+    }
+}
+
 int main(int argc, char **argv)
 {
-    // Two screens side by side, the smaller one first so the windows made without a screen
-    // land on it.
+    // Screens side by side, the smaller one first so the windows made without a screen land on
+    // it; the last at 200 % (the dots per inch of a 2560 × 1440 screen set to that scale).
     QTemporaryDir dir;
     const QString config = dir.filePath(QStringLiteral("screens.json"));
     QFile file(config);
@@ -291,7 +516,9 @@ int main(int argc, char **argv)
     file.write(R"({"windowFrameMargins": true, "screens": [
         {"name": "work-area", "x": 0, "y": 0, "width": 1280, "height": 720, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
         {"name": "laptop", "x": 1280, "y": 0, "width": 1366, "height": 768, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
-        {"name": "under-panel", "x": 2646, "y": 0, "width": 1280, "height": 660, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        {"name": "under-panel", "x": 2646, "y": 0, "width": 1280, "height": 660, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "tall-laptop", "x": 3926, "y": 0, "width": 1280, "height": 732, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1},
+        {"name": "scaled", "x": 5206, "y": 0, "width": 2560, "height": 1440, "logicalDpi": 192, "logicalBaseDpi": 96, "dpr": 1}]})");
     file.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
     QApplication app(argc, argv);

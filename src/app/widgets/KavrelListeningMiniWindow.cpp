@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -131,11 +132,36 @@ bool KavrelListeningMiniWindow::follow(QMouseEvent *event)
     if (travelled.manhattanLength() < QGuiApplication::styleHints()->startDragDistance())
         return true;
     const Qt::Edges edges = std::exchange(m_press, std::nullopt)->edges;
+    // The window manager follows the pointer from where it is when it takes over; on a busy
+    // machine that may be the end of the drag. The window first catches up with what the
+    // pointer has travelled, so it keeps to the place the press took it by.
+    const QRect followed = followedGeometry(geometry(), edges, travelled, minimumSize(), maximumSize());
+    if (followed != geometry())
+        setGeometry(followed);
     if (edges)
         windowHandle()->startSystemResize(edges);
     else
         windowHandle()->startSystemMove();
     return true;
+}
+
+QRect KavrelListeningMiniWindow::followedGeometry(const QRect &geometry, Qt::Edges edges, QPoint travelled, QSize minimum,
+                                                  QSize maximum)
+{
+    if (!edges)
+        return geometry.translated(travelled);
+    QRect followed = geometry;
+    // Each edge moves by the pointer's travel along its axis, as far as the size allows.
+    const auto bounded = [](int size, int least, int most) { return std::clamp(size, least, std::max(least, most)); };
+    if (edges & Qt::LeftEdge)
+        followed.setLeft(geometry.right() + 1 - bounded(geometry.width() - travelled.x(), minimum.width(), maximum.width()));
+    else if (edges & Qt::RightEdge)
+        followed.setWidth(bounded(geometry.width() + travelled.x(), minimum.width(), maximum.width()));
+    if (edges & Qt::TopEdge)
+        followed.setTop(geometry.bottom() + 1 - bounded(geometry.height() - travelled.y(), minimum.height(), maximum.height()));
+    else if (edges & Qt::BottomEdge)
+        followed.setHeight(bounded(geometry.height() + travelled.y(), minimum.height(), maximum.height()));
+    return followed;
 }
 
 void KavrelListeningMiniWindow::mousePressEvent(QMouseEvent *event)

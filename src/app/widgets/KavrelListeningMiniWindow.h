@@ -29,6 +29,10 @@ public:
     // where a floating transcript keeps out of the way. A window larger than the area keeps
     // its top-left corner on the screen.
     static QRect initialGeometry(const QRect &available, QSize preferred, QSize minimum);
+    // Where the window is once it has followed the pointer `travelled` from the press, as the
+    // window manager would have it: moved with no edges, else those edges moved within the
+    // window's least and largest size.
+    static QRect followedGeometry(const QRect &geometry, Qt::Edges edges, QPoint travelled, QSize minimum, QSize maximum);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -114,7 +114,10 @@ void KavrelMiniWindowCoordinator::hideMainWindowIfNeeded()
     if (!bounds)
         return;
     m_hiddenMainWindowBounds = bounds;
-    m_coveringApplicationPID = list->activeWindowProcessId;
+    // The application in front, or, where the list still has this program in front, the one
+    // whose window lies over the main window: a later click on the mini window leaves this
+    // program in front, and the main window stays hidden while that application covers it.
+    m_coveringApplicationPID = KavrelWindowCoverage::coveringProcess(list, quint32(window->winId()), m_ownProcessId);
     m_mainWindowHiddenForMiniWindow = window;
     window->hide();
 }

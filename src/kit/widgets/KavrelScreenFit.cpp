@@ -156,6 +156,10 @@ void KavrelScreenFit::fitWindow(Placement placement, QRect wanted)
     QWidget *window = m_widget;
     if (!window || !window->isWindow())
         return;
+    // The window manager sizes a maximized or full-screen window to its monitor, wherever it
+    // takes it; a resize from here would end that state.
+    if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
     const QRect available = availableGeometry(window);
     if (available.isEmpty())
         return;

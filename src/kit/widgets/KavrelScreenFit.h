@@ -44,7 +44,8 @@ public:
     // under a shown window leaves it wholly on a remaining one. A window the window manager
     // placed once comes back where it was left (inside the free area) each time it is shown
     // again; a question box or sheet (a window with a parent) is placed by the window manager
-    // over its parent instead.
+    // over its parent instead. A maximized or full-screen window is left to the window manager,
+    // which keeps that state on whichever monitor it takes the window to.
     // Called for a window already on the screen, it moves it wholly inside the free area at
     // once: a window the user asks for comes where it can be seen, however it was left.
     static void keepOnScreen(QWidget *window);

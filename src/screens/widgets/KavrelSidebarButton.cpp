@@ -59,13 +59,12 @@ void KavrelSidebarButton::setSelected(bool selected)
     update();
 }
 
-QSize KavrelSidebarButton::sizeHint() const
+int KavrelSidebarButton::heightIn(bool compactForm) const
 {
-    const Metrics &m = m_compact ? compact : roomy;
+    const Metrics &m = compactForm ? compact : roomy;
     const QFontMetricsF metrics(font());
     const int lines = captionText(100).count(QLatin1Char('\n')) + 1;
-    const qreal height = m.verticalPadding * 2 + m.tileSide + m.captionGap + lines * metrics.lineSpacing();
-    return QSize(100, int(std::ceil(height)));
+    return int(std::ceil(m.verticalPadding * 2 + m.tileSide + m.captionGap + lines * metrics.lineSpacing()));
 }
 
 // The caption broken into at most two lines; the rest of a longer one is cut.

@@ -17,7 +17,9 @@ public:
     bool isSelected() const { return m_selected; }
     QString systemImage() const { return m_systemImage; }
 
-    QSize sizeHint() const override;
+    // The height it takes in either form: its tile and its whole caption.
+    int heightIn(bool compact) const;
+    QSize sizeHint() const override { return QSize(100, heightIn(m_compact)); }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:

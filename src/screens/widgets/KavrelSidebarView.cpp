@@ -24,6 +24,24 @@
 
 namespace {
 
+// The column's two forms: roomy as designed, and compact for a short window, without the mark,
+// with smaller tiles and narrower gaps.
+struct ColumnForm
+{
+    int margin;        // above and below the column
+    int spacing;       // between the mark, the buttons, the Update button and the account panel
+    int buttonSpacing; // between the buttons
+    int panelPadding;  // above and below the avatar in the account panel
+    bool showsMark;
+};
+constexpr ColumnForm roomyForm{18, 22, 12, 14, true};
+constexpr ColumnForm compactForm{8, 6, 4, 8, false};
+
+const ColumnForm &formOf(bool compact)
+{
+    return compact ? compactForm : roomyForm;
+}
+
 QString localized(const QString &key)
 {
     return KavrelLocalizationStore::shared().localized(key);
@@ -198,35 +216,62 @@ bool KavrelSidebarView::event(QEvent *event)
     return handled;
 }
 
+int KavrelSidebarView::heightNeeded(bool compact) const
+{
+    // Reckoned from the parts, not read from the layout: a part's new minimum reaches the
+    // column's layout only a turn of the event loop later, and a choice made from a stale
+    // figure is undone by the next one, for ever.
+    const ColumnForm &form = formOf(compact);
+    QList<int> parts;
+    if (form.showsMark)
+        parts.append(m_appMark->height());
+    int buttons = form.buttonSpacing * int(m_sectionButtons.size());
+    for (const KavrelSidebarButton *button : m_sectionButtons)
+        buttons += button->heightIn(compact);
+    parts.append(buttons + m_settingsButton->heightIn(compact));
+    if (m_updateTransition->isShown() || !m_updateButton->isHidden())
+        parts.append(m_updateButton->height());
+    if (!m_accountPanel->isHidden())
+        parts.append(2 * form.panelPadding + m_avatar->height());
+    int height = 2 * form.margin + form.spacing * int(parts.size() - 1);
+    for (const int part : std::as_const(parts))
+        height += part;
+    return height;
+}
+
 // The column takes the window's height, whatever its own needs (the window may be held to a
 // short screen): there the mark is left out and the gaps narrow, so every button keeps its
-// whole caption and the account panel stays in sight.
+// whole caption and the account panel stays in sight. The choice follows the height alone; on
+// the screen, a compact column needs a margin more before it turns roomy, so that a height near
+// the border keeps its form. Shown anew, it takes the roomy form wherever that fits.
 void KavrelSidebarView::fitColumn()
 {
-    const int roomyMinimum = layout()->minimumSize().height() + (m_compact ? m_compactSaving : 0);
-    const bool compact = height() < roomyMinimum;
-    if (compact == m_compact)
-        return;
-    setCompact(compact);
-    if (compact)
-        m_compactSaving = roomyMinimum - layout()->minimumSize().height();
+    const int roomyNeed = heightNeeded(false);
+    const bool compact = height() < roomyNeed + (m_compact && isVisible() ? formMargin : 0);
+    if (compact != m_compact)
+        setCompact(compact);
 }
 
 void KavrelSidebarView::setCompact(bool compact)
 {
+    const bool changed = compact != m_compact;
     m_compact = compact;
-    const int margin = compact ? 8 : 18;
+    const ColumnForm &form = formOf(compact);
     auto *column = static_cast<QVBoxLayout *>(layout());
-    column->setContentsMargins(14, margin, 14, margin);
-    column->setSpacing(compact ? 6 : 22);
-    m_buttonColumn->setSpacing(compact ? 4 : 12);
-    m_appMark->setVisible(!compact);
+    column->setContentsMargins(14, form.margin, 14, form.margin);
+    column->setSpacing(form.spacing);
+    m_buttonColumn->setSpacing(form.buttonSpacing);
+    m_appMark->setVisible(form.showsMark);
     for (KavrelSidebarButton *button : std::as_const(m_sectionButtons))
         button->setCompact(compact);
     m_settingsButton->setCompact(compact);
-    if (m_accountPanel && m_accountPanel->layout())
-        m_accountPanel->layout()->setContentsMargins(10, compact ? 8 : 14, 10, compact ? 8 : 14);
+    if (m_accountPanel && m_accountPanel->layout()) {
+        m_accountPanel->layout()->setContentsMargins(10, form.panelPadding, 10, form.panelPadding);
+        m_accountPanel->updateGeometry();
+    }
     column->invalidate();
+    if (changed)
+        Q_EMIT compactChanged(compact);
 }
 
 void KavrelSidebarView::paintEvent(QPaintEvent *)

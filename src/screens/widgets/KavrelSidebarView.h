@@ -20,13 +20,17 @@ class QVBoxLayout;
 // The shell's narrow column: the application mark, a button per section, Settings, the
 // Update button while a newer version is known, and the signed-in user's avatar, whose
 // context menu signs out. Where the column is too short for all of it, the mark gives way and
-// the gaps narrow.
+// the gaps narrow (its compact form); it takes its roomy form back only with room to spare, so a
+// height at the border keeps whichever form it has.
 class KavrelSidebarView final : public QWidget
 {
     Q_OBJECT
 
 public:
     static constexpr int columnWidth = 138;
+    // How far above the height the roomy form needs a compact column must be before it turns
+    // roomy again.
+    static constexpr int formMargin = 16;
 
     struct Dependencies
     {
@@ -51,6 +55,14 @@ public:
     // The menu the account panel shows on a secondary click.
     void showAccountMenu(const QPoint &globalPosition);
 
+    bool isCompact() const { return m_compact; }
+    // The least height of the column in either form with what it shows now (the Update button
+    // counted from when it is on its way in until it has left).
+    int heightNeeded(bool compact) const;
+
+Q_SIGNALS:
+    void compactChanged(bool compact);
+
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -68,8 +80,6 @@ private:
     QWidget *m_appMark = nullptr;
     QVBoxLayout *m_buttonColumn = nullptr;
     bool m_compact = false;
-    // What the roomy column needs beyond the compact one.
-    int m_compactSaving = 0;
     QList<KavrelSidebarButton *> m_sectionButtons;
     KavrelSidebarButton *m_settingsButton = nullptr;
     KavrelSidebarUpdateButton *m_updateButton = nullptr;
