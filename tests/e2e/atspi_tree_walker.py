@@ -10,7 +10,8 @@ had on the round before), as a screen reader asks while the user types. It speak
 so nothing between it and the program checks an index first.
 
 Of a part that shows words (a label, a button, a tab, an item), whose text "say all" reads where
-it lists one, it reads the text too and compares it with the part's name.
+it lists one, it reads the text instead and compares it with the part's name, and asks past its
+end.
 
 Writes a JSON report after each round and when it stops: rounds, parts, tables, calls, errors by name, children
 answered past a count read a moment before (the tree changes under the walk), the texts asked at
@@ -156,12 +157,18 @@ class Walker:
         self.text_counts[path] = length
 
     def read_words(self, path, role, name):
+        """The text a part showing words lists, as "say all" reads it, and past its end."""
         answer = self.call(path, TEXT, "GetText", "(ii)", (0, -1))
         if answer is None:
             return
         self.report["words_read"] += 1
         if answer[0] != (name or ""):
             self.report["texts_not_shown"]["%s:%s" % (role, name)] = answer[0]
+        length = len(answer[0])
+        for offset in (length + 1, INT_MAX):
+            past = self.call(path, TEXT, "GetTextAtOffset", "(iu)", (offset, 1))
+            if past and past[0]:
+                self.report["texts_not_shown"]["%s:%s past its end" % (role, name)] = past[0]
 
     def visit(self, path):
         count = self.prop(path, ACCESSIBLE, "ChildCount")
@@ -177,9 +184,9 @@ class Walker:
         self.ask_children(path, count)
         if TABLE in interfaces:
             self.ask_table(path)
-        if TEXT in interfaces:
-            if role in SHOWING_WORDS:
-                self.read_words(path, role, name)
+        if TEXT in interfaces and role in SHOWING_WORDS:
+            self.read_words(path, role, name)
+        elif TEXT in interfaces:
             self.ask_text(path, role, name)
         if "org.a11y.atspi.Component" in interfaces:
             self.call(path, "org.a11y.atspi.Component", "GetExtents", "(u)", (0,))

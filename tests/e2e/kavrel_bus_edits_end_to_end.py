@@ -6,8 +6,8 @@ and into "Отменить вход", which has no editable text; and every edit
 delete, cut, paste) on the live transcript and translation of the main window and of both panes
 of the mini window, and on the language lists' items. The program must stay up without a sanitizer's
 report, its memory must stay near what it was (the peak it reached, read from /proc), the e-mail
-field must take a plain insert and nothing of the huge ones, and what the screen shows and the
-server keeps must be what it was: the same texts, the same item names.
+field must take a plain insert and of the huge ones only the text sent, and what the screen shows
+and the server keeps must be what it was: the same texts, the same item names.
 
 And what such a client writes where the user may type is taken as typed: the sign-in runs on
 addresses, passwords and codes written through the bus (their length given in UTF-8 bytes, as the
@@ -51,11 +51,10 @@ def spoken_lines(text):
     return lines
 
 
-# What the memory's peak may grow by through the huge inserts. Qt's bridge sizes the text of
-# InsertText(0, "x", 2147483647) to 4 GiB before the program sees it; untouched, that costs
-# nothing, but the sanitizer build writes its bookkeeping of it (an eighth of its size) when it is
-# made and again when it goes: about 1 GiB. A text padded or copied whole is 4 GiB.
-PEAK_GROWTH_LIMIT = 2 * 1024 * 1024 * 1024
+# What the memory's peak may grow by through the huge inserts. A length of 2147483647 no longer
+# reaches Qt's bridge, which sized the text to it (4 GiB, and in the sanitizer build about 1 GiB of
+# bookkeeping on top): the text sent is the text inserted.
+PEAK_GROWTH_LIMIT = 256 * 1024 * 1024
 
 
 class Bus(Walker):
@@ -177,7 +176,8 @@ class BusEditsRun(e2e.Run):
 
     def submit_email_step(self, button):
         """From the keyboard, while the server takes its time: the button keeps the keyboard, reads
-        as not enabled and offers nothing to press; a screen reader's press changes nothing."""
+        as not enabled and offers nothing to press; a screen reader's press changes nothing, and
+        the sign-in is sent once."""
         enabled, sensitive, focused = (int(Atspi.StateType.ENABLED), int(Atspi.StateType.SENSITIVE),
                                        int(Atspi.StateType.FOCUSED))
         self.post("/e2e/auth/slow")
@@ -200,9 +200,14 @@ class BusEditsRun(e2e.Run):
         states = self.bus.states(held)
         if sensitive in states or focused not in states:
             raise Failure("the waiting sign-in button reads as %s" % sorted(states))
-        if self.bus.prop(held, ACTION, "NActions"):
-            raise Failure("the waiting sign-in button offers %d actions" % self.bus.prop(held, ACTION, "NActions"))
-        self.bus.call(held, ACTION, "DoAction", "(i)", (0,))
+        actions = [self.bus.call(held, ACTION, "GetName", "(i)", (index,))
+                   for index in range(self.bus.prop(held, ACTION, "NActions") or 0)]
+        if any(action and action[0].lower() in ("press", "click", "toggle") for action in actions):
+            raise Failure("the waiting sign-in button offers %r" % actions)
+        # A reader presses what it read before: the button as it was, whose first action was Press.
+        self.bus.call(button.path, ACTION, "DoAction", "(i)", (0,))
+        for index in range(len(actions)):
+            self.bus.call(held, ACTION, "DoAction", "(i)", (index,))
         self.screenshot("sign-in-waiting")
         self.post("/e2e/auth/quick")
         # The step moves on to the second factor: the password field goes.
@@ -224,7 +229,8 @@ class BusEditsRun(e2e.Run):
         if self.bus.text(email) != "ada":
             raise Failure("a plain insert into the e-mail field left %r" % self.bus.text(email))
         self.huge_inserts(email, "the e-mail field")
-        if self.bus.text(email) != "ada":
+        # Past the end, nothing; with a length past the text, the text sent.
+        if self.bus.text(email) != "xada":
             raise Failure("the huge inserts left the e-mail field holding %d characters"
                           % len(self.bus.text(email) or ""))
         self.bus.call(email, EDITABLE, "SetTextContents", "(s)", ("",))
