@@ -95,8 +95,9 @@ class ScreenReaderRun(e2e.Run):
 
     def while_listening_setup_shows(self):
         # The sheet's language pickers hold the only lists with cells: the client walks them
-        # before the sheet closes.
-        self.wait_for("the second client at the language lists", lambda: self.walker_read()["tables"] > 0)
+        # before the sheet closes. A round of the whole tree takes a few seconds alone, and many
+        # times that on a machine busy with other tests.
+        self.wait_for("the second client at the language lists", lambda: self.walker_read()["tables"] > 0, timeout=90)
 
     def alive(self, what):
         if self.kavrel.poll() is not None:

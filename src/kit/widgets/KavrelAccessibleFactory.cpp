@@ -80,7 +80,7 @@ class TabInterface final : public KavrelDrawnPart
 public:
     TabInterface(QWidget *list, int index) : m_list(list), m_index(index) {}
 
-    bool isValid() const override { return m_list && m_index < tabs()->tabCount(); }
+    bool isValid() const override { return tabs() && m_index < tabs()->tabCount(); }
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_list.data()); }
     QAccessible::Role role() const override { return QAccessible::PageTab; }
 
@@ -120,6 +120,7 @@ protected:
     QString name() const override { return tabs()->tabName(m_index); }
 
 private:
+    // None once the list goes (also while it is being destroyed, when it is a tab list no more).
     KavrelTabList *tabs() const { return dynamic_cast<KavrelTabList *>(m_list.data()); }
 
     QPointer<QWidget> m_list;
@@ -137,7 +138,7 @@ public:
             QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return tabs()->tabCount(); }
+    int childCount() const override { return tabs() ? tabs()->tabCount() : 0; }
 
     QAccessibleInterface *child(int index) const override
     {
@@ -161,14 +162,14 @@ public:
 
     QAccessibleInterface *focusChild() const override
     {
-        const int shown = tabs()->selectedTab();
+        const int shown = tabs() ? tabs()->selectedTab() : -1;
         return widget()->hasFocus() && shown >= 0 ? child(shown) : nullptr;
     }
 
     QString text(QAccessible::Text kind) const override
     {
         // The tab shown is the list's value.
-        const int shown = tabs()->selectedTab();
+        const int shown = tabs() ? tabs()->selectedTab() : -1;
         if (kind == QAccessible::Value && shown >= 0)
             return tabs()->tabName(shown);
         return QAccessibleWidget::text(kind);
@@ -194,6 +195,7 @@ public:
     }
 
 private:
+    // None while the widget is being destroyed.
     KavrelTabList *tabs() const { return dynamic_cast<KavrelTabList *>(widget()); }
 
     mutable QHash<int, QAccessible::Id> m_tabs;
