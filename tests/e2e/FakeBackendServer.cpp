@@ -99,7 +99,11 @@ int main(int argc, char *argv[])
 
     // History and billing accept whichever session the sign-in issued; whose it was is noted.
     QJsonArray requests;
+    // How many times each sign-in route was asked.
+    QJsonObject signInRequests;
     QObject::connect(&backend, &FakeBackend::requestReceived, &application, [&](const RecordedRequest &request) {
+        if (request.path.startsWith(QLatin1String("/api/auth/email/")))
+            signInRequests[request.path] = signInRequests.value(request.path).toInt() + 1;
         const bool toHistory = request.path == QLatin1String(FakeHistoryBackend::graphQLPath);
         if (toHistory || request.path == QLatin1String(FakeBillingBackend::usageEventsPath)) {
             const std::optional<QString> account = auth.accountOf(request);
@@ -141,7 +145,7 @@ int main(int argc, char *argv[])
         }
     };
 
-    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing, &speech, &requests](const RecordedRequest &) {
+    backend.route("GET", QStringLiteral("/e2e/state"), [&history, &billing, &speech, &requests, &signInRequests](const RecordedRequest &) {
         QJsonArray meetings;
         for (const QString &id : history.meetingIds()) {
             if (const std::optional<QJsonObject> meeting = history.meeting(id))
@@ -154,7 +158,17 @@ int main(int argc, char *argv[])
         for (const FakeWebSocketSession *session : speech.sessions())
             speechConnections += session && session->isConnected() ? 1 : 0;
         return FakeResponse::json(200, QJsonObject{{"meetings", meetings}, {"usageEvents", events}, {"requests", requests},
-                                                   {"speechConnections", speechConnections}});
+                                                   {"speechConnections", speechConnections}, {"signInRequests", signInRequests}});
+    });
+
+    // The sign-in answers take their time (each request is handled as it comes), and are quick again.
+    backend.route("POST", QStringLiteral("/e2e/auth/slow"), [&auth](const RecordedRequest &) {
+        auth.setReplyDelay(4000);
+        return FakeResponse::json(200, QJsonObject{{"auth", "slow"}});
+    });
+    backend.route("POST", QStringLiteral("/e2e/auth/quick"), [&auth](const RecordedRequest &) {
+        auth.setReplyDelay(0);
+        return FakeResponse::json(200, QJsonObject{{"auth", "quick"}});
     });
 
     backend.route("POST", QStringLiteral("/e2e/auth/lose-code-answer"), [&auth](const RecordedRequest &) {

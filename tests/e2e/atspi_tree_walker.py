@@ -9,10 +9,15 @@ sentence and line at, before and after its edges (the caret, -1, 0, the end, pas
 had on the round before), as a screen reader asks while the user types. It speaks D-Bus directly,
 so nothing between it and the program checks an index first.
 
+Of a part that shows words (a label, a button, a tab, an item), whose text "say all" reads where
+it lists one, it reads the text instead and compares it with the part's name, and asks past its
+end.
+
 Writes a JSON report after each round and when it stops: rounds, parts, tables, calls, errors by name, children
 answered past a count read a moment before (the tree changes under the walk), the texts asked at
 their edges ("role:name" and the longest text each was asked with), answers of a password field
-that gave text, and whether the program stopped answering.
+that gave text, the parts showing words whose text was read and those whose text was not their
+words ("role:name" and the text), and whether the program stopped answering.
 """
 import argparse
 import json
@@ -33,6 +38,9 @@ TEXT = "org.a11y.atspi.Text"
 INT_MAX = 2 ** 31 - 1
 # AT-SPI's text boundaries: character, word start and end, sentence start and end, line start and end.
 BOUNDARIES = range(7)
+# Parts whose name is the words they show, and whose text, where they list one, is those words.
+SHOWING_WORDS = {"label", "push button", "toggle button", "check box", "radio button", "page tab", "list item",
+                 "menu item", "link"}
 # The program is gone, or its bus is.
 LOST = ("org.freedesktop.DBus.Error.NoReply", "org.freedesktop.DBus.Error.ServiceUnknown",
         "org.freedesktop.DBus.Error.Disconnected", "org.freedesktop.DBus.Error.NameHasNoOwner")
@@ -59,7 +67,8 @@ class Walker:
         self.counts = {}
         self.text_counts = {}
         self.report = {"rounds": 0, "parts": 0, "tables": 0, "calls": 0, "errors": {}, "lost": None,
-                       "answers_out_of_range": 0, "texts": {}, "password_text_given": 0}
+                       "answers_out_of_range": 0, "texts": {}, "password_text_given": 0, "words_read": 0,
+                       "texts_not_shown": {}}
 
     @staticmethod
     def connect():
@@ -147,6 +156,20 @@ class Walker:
         self.report["texts"][key] = max(self.report["texts"].get(key, 0), length)
         self.text_counts[path] = length
 
+    def read_words(self, path, role, name):
+        """The text a part showing words lists, as "say all" reads it, and past its end."""
+        answer = self.call(path, TEXT, "GetText", "(ii)", (0, -1))
+        if answer is None:
+            return
+        self.report["words_read"] += 1
+        if answer[0] != (name or ""):
+            self.report["texts_not_shown"]["%s:%s" % (role, name)] = answer[0]
+        length = len(answer[0])
+        for offset in (length + 1, INT_MAX):
+            past = self.call(path, TEXT, "GetTextAtOffset", "(iu)", (offset, 1))
+            if past and past[0]:
+                self.report["texts_not_shown"]["%s:%s past its end" % (role, name)] = past[0]
+
     def visit(self, path):
         count = self.prop(path, ACCESSIBLE, "ChildCount")
         if count is None:
@@ -161,7 +184,9 @@ class Walker:
         self.ask_children(path, count)
         if TABLE in interfaces:
             self.ask_table(path)
-        if TEXT in interfaces:
+        if TEXT in interfaces and role in SHOWING_WORDS:
+            self.read_words(path, role, name)
+        elif TEXT in interfaces:
             self.ask_text(path, role, name)
         if "org.a11y.atspi.Component" in interfaces:
             self.call(path, "org.a11y.atspi.Component", "GetExtents", "(u)", (0,))

@@ -357,7 +357,7 @@ class Run:
         self.at_sign_in()
         self.type_into(email, EMAIL)
         self.type_into(self.find(role="password text", what="password field"), PASSWORD)
-        self.press(self.find(role="push button", name="Войти по email"))
+        self.submit_email_step(self.find(role="push button", name="Войти по email"))
         time.sleep(1.5)
         self.screenshot("second-factor")
         code = self.find(role="text", what="authenticator code field")
@@ -375,6 +375,10 @@ class Run:
 
     def launched(self):
         """A run's own step once the program is up, before anyone signs in."""
+
+    def submit_email_step(self, button):
+        """Sends the e-mail and password of the sign-in step with its button."""
+        self.press(button)
 
     def at_sign_in(self):
         """A run's own look at the sign-in window, open on the screen before anything is typed."""

@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QTextEdit>
@@ -88,6 +90,8 @@ private Q_SLOTS:
     void initTestCase() { KavrelAccessibleFactory::install(); }
     void changesOnlyWhatTheUserMayType_data();
     void changesOnlyWhatTheUserMayType();
+    void busEditsCountAsTyped_data();
+    void busEditsCountAsTyped();
     void everyPartAnswersEdits();
     void menuItemsAnswerEdits();
     void listItemIsNoTable();
@@ -117,13 +121,25 @@ void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType_data()
          QStringLiteral("hello"), QStringLiteral("hello")},
         {"insert more than the field holds", [](QAccessibleInterface *part) { part->editableTextInterface()->insertText(0, QStringLiteral("abcdef")); },
          QStringLiteral("hello"), QStringLiteral("abcdefhello")},
-        // What the bridge makes of a length asked past the text sent: the text padded with NULs.
+        // What the bridge makes of a length asked past the text sent: the text padded, here with
+        // NULs. The text sent goes in, and no NUL does.
         {"insert padded with NULs", [](QAccessibleInterface *part) {
              QString padded = QStringLiteral("x");
              padded.resize(4, QChar(0));
              part->editableTextInterface()->insertText(0, padded);
          },
-         QStringLiteral("hello"), QStringLiteral("hello")},
+         QStringLiteral("xhello"), QStringLiteral("xhello")},
+        {"insert with a NUL inside", [](QAccessibleInterface *part) {
+             part->editableTextInterface()->insertText(0, QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
+         },
+         QStringLiteral("ahello"), QStringLiteral("ahello")},
+        // Padded far past what the field holds: the text sent still fits.
+        {"insert padded past what the field holds", [](QAccessibleInterface *part) {
+             QString padded = QStringLiteral("ok");
+             padded.resize(100000, QChar(0));
+             part->editableTextInterface()->replaceText(0, 5, padded);
+         },
+         QStringLiteral("ok"), QStringLiteral("ok")},
         {"replace the whole text", [](QAccessibleInterface *part) { part->editableTextInterface()->replaceText(0, 5, QStringLiteral("bye")); },
          QStringLiteral("bye"), QStringLiteral("bye")},
         {"replace past the end", [](QAccessibleInterface *part) { part->editableTextInterface()->replaceText(0, 6, QStringLiteral("bye")); },
@@ -176,6 +192,65 @@ void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType()
 
     edit(part);
     QCOMPARE(textOf(widget), edited);
+}
+
+// A field's owner acts on what the user types (textEdited: validation, search, a step's button)
+// and not on what it sets itself; an edit through the bus is the user's, and is heard as typed,
+// once, with the text it leaves. The field checks it as it checks typing.
+void tst_KavrelBoundedEdits::busEditsCountAsTyped_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<Edit>("edit");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("heard");
+
+    const auto insert = [](int offset, QString text, int paddedTo = -1) {
+        return Edit([offset, text, paddedTo](QAccessibleInterface *part) {
+            QString sent = text;
+            if (paddedTo > text.size())
+                sent.resize(paddedTo, QChar(0));
+            part->editableTextInterface()->insertText(offset, sent);
+        });
+    };
+    QTest::newRow("an address inserted") << QString() << insert(0, QStringLiteral("ada@example.com"))
+                                         << QStringLiteral("ada@example.com") << 1;
+    QTest::newRow("inserted in the middle") << QStringLiteral("ada.com") << insert(3, QStringLiteral("@example"))
+                                            << QStringLiteral("ada@example.com") << 1;
+    QTest::newRow("Cyrillic with its length in bytes") << QString() << insert(0, QStringLiteral("встреча"), 14)
+                                                       << QStringLiteral("встреча") << 1;
+    QTest::newRow("whole text set") << QStringLiteral("old text")
+                                    << Edit([](QAccessibleInterface *part) {
+                                           part->editableTextInterface()->replaceText(0, 8, QStringLiteral("встреча"));
+                                       })
+                                    << QStringLiteral("встреча") << 1;
+    QTest::newRow("value set") << QStringLiteral("old")
+                               << Edit([](QAccessibleInterface *part) { part->setText(QAccessible::Value, QStringLiteral("new")); })
+                               << QStringLiteral("new") << 1;
+    QTest::newRow("deleted") << QStringLiteral("morning")
+                             << Edit([](QAccessibleInterface *part) { part->editableTextInterface()->deleteText(0, 7); })
+                             << QString() << 1;
+    QTest::newRow("a digit the field refuses") << QStringLiteral("abc") << insert(1, QStringLiteral("7")) << QStringLiteral("abc") << 0;
+    QTest::newRow("outside the text") << QStringLiteral("abc") << insert(4, QStringLiteral("x")) << QStringLiteral("abc") << 0;
+}
+
+void tst_KavrelBoundedEdits::busEditsCountAsTyped()
+{
+    QFETCH(QString, before);
+    QFETCH(Edit, edit);
+    QFETCH(QString, after);
+    QFETCH(int, heard);
+    auto *field = new QLineEdit(before);
+    // A field that takes letters and the signs of an address, as the user may type them.
+    field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[^0-9]*")), field));
+    const std::unique_ptr<QWidget> window = windowWith(field);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QSignalSpy typed(field, &QLineEdit::textEdited);
+
+    edit(QAccessible::queryAccessibleInterface(field));
+    QCOMPARE(field->text(), after);
+    QCOMPARE(typed.size(), heard);
+    if (heard)
+        QCOMPARE(typed.last().at(0).toString(), after);
 }
 
 // Qt's bus bridge rebuilds the text of a part with no editable text itself, padded to whatever

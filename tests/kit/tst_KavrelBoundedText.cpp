@@ -4,16 +4,24 @@
 // gives nothing, a password field gives none of its text, and everything else reads as Qt reads it.
 
 #include "kit/widgets/KavrelAccessibleFactory.h"
+#include "kit/widgets/KavrelCapsuleButton.h"
+#include "kit/widgets/KavrelSegmentedPicker.h"
 #include "support/AccessibleTextEdges.h"
 
 #include <QAccessible>
 #include <QAccessibleEditableTextInterface>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include <climits>
 #include <cstring>
@@ -66,6 +74,9 @@ const QList<Field> &fields()
         {"line edit in Russian", [] { return lineEdit(QStringLiteral("Привет, мир")); }},
         {"line edit ending in an emoji", [] { return lineEdit(QStringLiteral("hi \U0001F44B")); }},
         {"e-mail field", [] { return lineEdit(QStringLiteral("ada@example.com")); }},
+        // Qt's word and sentence helpers found no item edge before the start of these.
+        {"line edit starting with a sign", [] { return lineEdit(QStringLiteral("#3 items")); }},
+        {"line edit starting with a space", [] { return lineEdit(QStringLiteral(" hello")); }},
         {"empty line edit", [] { return lineEdit(QString()); }},
         {"read-only line edit", [] {
              QLineEdit *edit = lineEdit(QStringLiteral("hello"));
@@ -143,7 +154,19 @@ QString describe(const Reading &reading)
         .arg(reading.actions.join(QStringLiteral(", ")));
 }
 
+// A part shown in `window`, as a screen reader reaches it.
+using Shown = std::function<QAccessibleInterface *(QWidget *window)>;
+
+template<typename Widget>
+Widget *placed(QWidget *window, Widget *widget)
+{
+    window->layout()->addWidget(widget);
+    return widget;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Shown)
 
 class tst_KavrelBoundedText : public QObject
 {
@@ -158,6 +181,8 @@ private Q_SLOTS:
     void readsAsQtDoes_data();
     void readsAsQtDoes();
     void editsAsQtDoes();
+    void partsReadTheWordsTheyShow_data();
+    void partsReadTheWordsTheyShow();
 
 private:
     // What Qt's own interfaces say of each field, read before the kit's factory stands in front.
@@ -231,6 +256,15 @@ void tst_KavrelBoundedText::answers_data()
         QStringLiteral("мир"), 8, 11);
     row("e-mail's last word", QStringLiteral("e-mail field"), Around::At, QAccessible::WordBoundary, 15, QStringLiteral("com"), 12, 15);
     row("spin box's number at the end", QStringLiteral("spin box"), Around::At, QAccessible::WordBoundary, 2, QStringLiteral("42"), 0, 2);
+    // A sign or a space that starts the text is an item of its own.
+    row("sign at the start", QStringLiteral("line edit starting with a sign"), Around::At, QAccessible::WordBoundary, 0,
+        QStringLiteral("#"), 0, 1);
+    row("number after the sign", QStringLiteral("line edit starting with a sign"), Around::At, QAccessible::WordBoundary, 1,
+        QStringLiteral("3"), 1, 2);
+    row("space at the start", QStringLiteral("line edit starting with a space"), Around::At, QAccessible::WordBoundary, 0,
+        QStringLiteral(" "), 0, 1);
+    row("sentence from a sign", QStringLiteral("line edit starting with a sign"), Around::At, QAccessible::SentenceBoundary, 0,
+        QStringLiteral("#3 items"), 0, 8);
     // Inside the text, Qt's answers.
     row("word inside", hello, Around::At, QAccessible::WordBoundary, 2, QStringLiteral("hello"), 0, 5);
     row("first sentence", lineOfSentences, Around::At, QAccessible::SentenceBoundary, 3, QStringLiteral("Hello world. "), 0, 13);
@@ -301,6 +335,89 @@ void tst_KavrelBoundedText::editsAsQtDoes()
     QCOMPARE(word.start, 6);
     accessible->editableTextInterface()->deleteText(0, 6);
     QCOMPARE(accessible->textInterface()->text(0, accessible->textInterface()->characterCount()), QStringLiteral("there"));
+}
+
+void tst_KavrelBoundedText::partsReadTheWordsTheyShow_data()
+{
+    QTest::addColumn<Shown>("shown");
+    QTest::addColumn<QString>("words");
+    const auto widget = [](std::function<QWidget *()> make) {
+        return Shown([make](QWidget *window) { return QAccessible::queryAccessibleInterface(placed(window, make())); });
+    };
+    QTest::newRow("label") << widget([] { return new QLabel(QStringLiteral("Копировать транскрипт")); })
+                           << QStringLiteral("Копировать транскрипт");
+    QTest::newRow("label with a name of its own") << widget([] {
+        auto *label = new QLabel(QStringLiteral("12:40"));
+        label->setAccessibleName(QStringLiteral("Started at"));
+        return label;
+    }) << QStringLiteral("12:40");
+    QTest::newRow("label of rich text") << widget([] { return new QLabel(QStringLiteral("<b>Важно:</b> сессия &amp; перевод")); })
+                                        << QStringLiteral("Важно: сессия & перевод");
+    QTest::newRow("button with a mnemonic") << widget([] { return new QPushButton(QStringLiteral("&Save && close")); })
+                                            << QStringLiteral("Save & close");
+    QTest::newRow("symbol button, named") << widget([] {
+        auto *button = new QPushButton;
+        button->setAccessibleName(QStringLiteral("Очистить поиск"));
+        return button;
+    }) << QStringLiteral("Очистить поиск");
+    QTest::newRow("kit button") << widget([] {
+        auto *button = new KavrelCapsuleButton;
+        button->setText(QStringLiteral("Начать прослушивание"));
+        return button;
+    }) << QStringLiteral("Начать прослушивание");
+    QTest::newRow("container of nothing to say") << widget([] { return new QWidget; }) << QString();
+    QTest::newRow("list item") << Shown([](QWidget *window) {
+        auto *list = placed(window, new QListWidget);
+        list->addItems({QStringLiteral("English"), QStringLiteral("Deutsch")});
+        return QAccessible::queryAccessibleInterface(list)->child(1);
+    }) << QStringLiteral("Deutsch");
+    QTest::newRow("menu item") << Shown([](QWidget *window) {
+        auto *button = placed(window, new QToolButton);
+        auto *menu = new QMenu(button);
+        menu->addAction(QStringLiteral("Built-in microphone"));
+        button->setMenu(menu);
+        return QAccessible::queryAccessibleInterface(menu)->child(0);
+    }) << QStringLiteral("Built-in microphone");
+    QTest::newRow("tab of a picker") << Shown([](QWidget *window) {
+        auto *picker = placed(window, new KavrelSegmentedPicker({{"columns", "circle", "Колонки"}, {"rows", "circle", "Строки"}}));
+        return QAccessible::queryAccessibleInterface(picker)->child(1);
+    }) << QStringLiteral("Строки");
+}
+
+// "Say all" reads a part's text where it lists one: a label's and a button's is what it shows.
+// Read at its edges it answers as any text, past its end nothing; and nobody edits it.
+void tst_KavrelBoundedText::partsReadTheWordsTheyShow()
+{
+    QFETCH(Shown, shown);
+    QFETCH(QString, words);
+    QWidget window;
+    new QVBoxLayout(&window);
+    QAccessibleInterface *part = shown(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(part && part->isValid());
+    QAccessibleTextInterface *text = part->textInterface();
+    QVERIFY(text);
+    const int count = int(words.size());
+    QCOMPARE(text->characterCount(), count);
+    QCOMPARE(text->text(0, count), words);
+    QCOMPARE(text->text(count + 1, count + 5), QString());
+    QCOMPARE(text->text(-1, count), QString());
+    const AccessibleTextEdges::Answer past = AccessibleTextEdges::ask(text, Around::At, QAccessible::WordBoundary, count + 1, words);
+    QCOMPARE(past.text, QString());
+    QCOMPARE(past.start, -1);
+    if (count > 0) {
+        const AccessibleTextEdges::Answer last = AccessibleTextEdges::ask(text, Around::At, QAccessible::CharBoundary, count - 1, words);
+        QCOMPARE(last.text, words.right(1));
+    }
+    const QStringList faults = AccessibleTextEdges::askEdges(part, words);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+
+    const QString name = part->text(QAccessible::Name);
+    part->editableTextInterface()->replaceText(0, count, QStringLiteral("renamed"));
+    part->editableTextInterface()->insertText(0, QStringLiteral("renamed"));
+    QCOMPARE(text->text(0, text->characterCount()), words);
+    QCOMPARE(part->text(QAccessible::Name), name);
 }
 
 QTEST_MAIN(tst_KavrelBoundedText)

@@ -1,9 +1,11 @@
 // A control that cannot act for a while keeps the keyboard instead of Qt handing it to the next
 // control; a control that goes away hands it to a chosen landing, never to a neighbour.
 
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "kit/widgets/KavrelFocusHold.h"
 #include "kit/widgets/KavrelFocusLanding.h"
+#include "kit/widgets/KavrelSwitch.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -75,8 +77,12 @@ class tst_KavrelFocusHold : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // As in the program, a screen reader reaches every control through the kit's interfaces.
+    void initTestCase() { KavrelAccessibleFactory::install(); }
     void heldControlKeepsTheKeyboardAndIgnoresPresses_data();
     void heldControlKeepsTheKeyboardAndIgnoresPresses();
+    void screenReaderCannotPressAHeldControl_data();
+    void screenReaderCannotPressAHeldControl();
     void controlWithoutTheKeyboardIsDisabled();
     void keyboardLeavingEndsTheHold();
     void windowGoingInactiveKeepsTheHold();
@@ -133,6 +139,65 @@ void tst_KavrelFocusHold::heldControlKeepsTheKeyboardAndIgnoresPresses()
     QVERIFY(KavrelFocusHold::isHeld(control));
     QCOMPARE(spokenDescription(control),
              QStringLiteral("Turns the microphone on. %1").arg(KavrelFocusHold::unavailableDescription()));
+}
+
+void tst_KavrelFocusHold::screenReaderCannotPressAHeldControl_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("action");
+    QTest::newRow("button, press") << "button" << QAccessibleActionInterface::pressAction();
+    QTest::newRow("checkable button, toggle") << "checkable" << QAccessibleActionInterface::toggleAction();
+    QTest::newRow("switch, toggle") << "switch" << QAccessibleActionInterface::toggleAction();
+}
+
+// A screen reader's "press" reaches a control past its keys and its clicks: a held control
+// refuses it as it refuses them, and reads as not enabled while it keeps the keyboard.
+void tst_KavrelFocusHold::screenReaderCannotPressAHeldControl()
+{
+    QFETCH(QString, control);
+    QFETCH(QString, action);
+    Row row;
+    QAbstractButton *held = row.buttons[1];
+    if (control == QLatin1String("checkable")) {
+        held->setCheckable(true);
+    } else if (control == QLatin1String("switch")) {
+        auto *toggle = new KavrelSwitch(KavrelSwitch::Look(), &row.window);
+        toggle->setAccessibleName(QStringLiteral("Microphone"));
+        toggle->setFocusPolicy(Qt::StrongFocus);
+        row.window.layout()->addWidget(toggle);
+        toggle->show();
+        held = toggle;
+    }
+    // Qt's own interface toggles a checkable button without a click.
+    QSignalSpy clicks(held, &QAbstractButton::clicked);
+    QSignalSpy toggles(held, &QAbstractButton::toggled);
+    held->setFocus(Qt::OtherFocusReason);
+    QVERIFY(row.activeWith(held));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(held);
+    QVERIFY(accessible->actionInterface());
+    QVERIFY(accessible->actionInterface()->actionNames().contains(action));
+    QVERIFY(!accessible->state().disabled);
+
+    KavrelFocusHold::setAvailable(held, false);
+    QVERIFY(KavrelFocusHold::isHeld(held));
+    const QAccessible::State state = accessible->state();
+    QVERIFY(state.disabled);
+    QVERIFY(state.focused && state.focusable);
+    QVERIFY(!accessible->actionInterface()->actionNames().contains(action));
+    accessible->actionInterface()->doAction(action);
+    accessible->actionInterface()->doAction(action);
+    // Qt's buttons click a moment after a press, as a click is seen.
+    QTest::qWait(300);
+    QCOMPARE(clicks.size(), 0);
+    QCOMPARE(toggles.size(), 0);
+    QCOMPARE(row.window.focusWidget(), held);
+
+    // Able to act again, it is pressed as before.
+    KavrelFocusHold::setAvailable(held, true);
+    QVERIFY(!accessible->state().disabled);
+    QVERIFY(accessible->actionInterface()->actionNames().contains(action));
+    accessible->actionInterface()->doAction(action);
+    QTRY_VERIFY(clicks.size() + toggles.size() > 0);
 }
 
 void tst_KavrelFocusHold::controlWithoutTheKeyboardIsDisabled()

@@ -10,6 +10,7 @@
 #include "signin/widgets/AuthTextInput.h"
 #include "signin/widgets/AuthenticationView.h"
 #include "signin/widgets/KavrelRootView.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "support/FakeAuthBackend.h"
 #include "support/FakeBackend.h"
 #include "support/TaskResult.h"
@@ -18,6 +19,7 @@
 #include "support/X11TestMain.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QJsonObject>
@@ -34,7 +36,33 @@ namespace {
 using Branch = KavrelRootView::Branch;
 using Kind = EmailAuthFlow::Kind;
 
+// The fake backend, where Grace has an account with an authenticator, and the store the screens
+// sign in with.
+struct Accounts
+{
+    FakeBackend backend;
+    std::unique_ptr<FakeAuthBackend> auth;
+    std::unique_ptr<AuthService> service;
+    std::unique_ptr<AuthSessionStore> store;
+
+    bool start()
+    {
+        if (!backend.start())
+            return false;
+        auth = std::make_unique<FakeAuthBackend>(&backend);
+        auth->addAccount(QStringLiteral("grace@example.com"), QStringLiteral("Bright7$x"), QStringLiteral("Grace"), true);
+        service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
+        store = std::make_unique<AuthSessionStore>(service.get());
+        return true;
+    }
+};
+
+// How a client on the accessibility bus (an on-screen keyboard, dictation) writes into a field.
+enum class BusWrite { setContents, insertWithByteLength, setValue };
+
 } // namespace
+
+Q_DECLARE_METATYPE(BusWrite)
 
 // A new user registers with an authenticator, passes the onboarding, signs out and signs in
 // again with the second factor: all through the screens, against the fake backend.
@@ -65,6 +93,30 @@ private:
     }
 
     void click(const QString &name) const { QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton); }
+
+    // Writes into a field through its accessible text, as a client on the bus does.
+    void write(const QString &field, const QString &text, BusWrite how) const
+    {
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control<AuthInputFrame>(field)->lineEdit());
+        QAccessibleEditableTextInterface *edits = accessible->editableTextInterface();
+        const int count = accessible->textInterface()->characterCount();
+        switch (how) {
+        case BusWrite::setContents:
+            edits->replaceText(0, count, text);
+            break;
+        case BusWrite::insertWithByteLength: {
+            // The length in UTF-8 bytes, which Qt's bridge takes for characters and pads to.
+            QString padded = text;
+            padded.resize(text.toUtf8().size(), QChar(0));
+            edits->deleteText(0, count);
+            edits->insertText(0, padded);
+            break;
+        }
+        case BusWrite::setValue:
+            accessible->setText(QAccessible::Value, text);
+            break;
+        }
+    }
 
     bool reaches(Kind kind) const
     {
@@ -133,7 +185,68 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english); }
+    void initTestCase()
+    {
+        KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::english);
+        // As in the program: a client on the bus reaches the fields through the kit's interfaces.
+        KavrelAccessibleFactory::install();
+    }
+
+    void everyStepTakesWhatTheBusWrites_data()
+    {
+        QTest::addColumn<BusWrite>("how");
+        QTest::newRow("text set") << BusWrite::setContents;
+        QTest::newRow("inserted with its length in bytes") << BusWrite::insertWithByteLength;
+        QTest::newRow("value set") << BusWrite::setValue;
+    }
+
+    // What a client on the accessibility bus writes into a step's fields is taken as typed: the
+    // step checks it, sends it and moves on, with no error on the way.
+    void everyStepTakesWhatTheBusWrites()
+    {
+        QFETCH(BusWrite, how);
+        Accounts accounts;
+        QVERIFY(accounts.start());
+        AuthSessionStore &store = *accounts.store;
+        // Settings of its own: the onboarding shows once for them.
+        UserDefaults defaults(m_dir.filePath(QStringLiteral("bus-%1.ini").arg(int(how))));
+        makeRoot(&store, &defaults);
+        QVERIFY(reaches(Branch::signedOut));
+
+        click(QStringLiteral("Create account"));
+        QVERIFY(reaches(Kind::registerAccount));
+        write(QStringLiteral("Name"), QStringLiteral("Ада Лавлейс"), how);
+        write(QStringLiteral("Email"), QStringLiteral(" Ada@Example.com "), how);
+        click(QStringLiteral("Send verification code"));
+        QVERIFY2(reaches(Kind::verifyRegistration), qPrintable(shownError()));
+        write(QStringLiteral("Verification code"), QString::fromLatin1(FakeAuthBackend::emailCode), how);
+        click(QStringLiteral("Verify code"));
+        QVERIFY2(reaches(Kind::completeRegistration), qPrintable(shownError()));
+        write(QStringLiteral("Password"), QStringLiteral("Пароль7$x"), how);
+        write(QStringLiteral("Confirm password"), QStringLiteral("Пароль7$x"), how);
+        click(QStringLiteral("completeRegistration"));
+        QVERIFY2(reaches(Branch::onboarding), qPrintable(shownError()));
+        const QJsonObject completion =
+            accounts.backend.requests(QString::fromLatin1(FakeAuthBackend::completeRegistrationPath)).last().json();
+        QCOMPARE(completion.value(QStringLiteral("name")).toString(), QStringLiteral("Ада Лавлейс"));
+        QCOMPARE(completion.value(QStringLiteral("email")).toString(), QStringLiteral("ada@example.com"));
+        QCOMPARE(completion.value(QStringLiteral("password")).toString(), QStringLiteral("Пароль7$x"));
+        click(QStringLiteral("continueLater"));
+        QVERIFY(reaches(Branch::workspace));
+
+        // Out, and in again with the second factor.
+        store.signOut();
+        QVERIFY(reaches(Branch::signedOut));
+        write(QStringLiteral("Email"), QStringLiteral("grace@example.com"), how);
+        write(QStringLiteral("Password"), QStringLiteral("Bright7$x"), how);
+        click(QStringLiteral("Sign in with email"));
+        QVERIFY2(reaches(Kind::loginMfa), qPrintable(shownError()));
+        write(QStringLiteral("Authenticator code"), TestTotp::code(QString::fromLatin1(FakeAuthBackend::totpSecret)), how);
+        click(QStringLiteral("Verify and sign in"));
+        QVERIFY2(reaches(Branch::workspace), qPrintable(shownError()));
+        QCOMPARE(store.session()->user.email, QStringLiteral("grace@example.com"));
+        m_root.reset();
+    }
 
     void registerThenSignInWithAuthenticator()
     {
@@ -210,12 +323,10 @@ private Q_SLOTS:
         if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
             QSKIP("no X server: run under scripts/test, which starts Xvfb with openbox");
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        FakeBackend backend;
-        QVERIFY(backend.start());
-        FakeAuthBackend auth(&backend);
-        auth.addAccount(QStringLiteral("grace@example.com"), QStringLiteral("Bright7$x"), QStringLiteral("Grace"), true);
-        std::unique_ptr<AuthService> service = TestAuth::signedInService(backend.baseUrl(), std::nullopt);
-        AuthSessionStore store(service.get());
+        Accounts accounts;
+        QVERIFY(accounts.start());
+        FakeAuthBackend &auth = *accounts.auth;
+        AuthSessionStore &store = *accounts.store;
         UserDefaults defaults(m_dir.filePath(QStringLiteral("keyboard.ini")));
         makeRoot(&store, &defaults);
         QVERIFY(QTest::qWaitForWindowActive(m_root.get()));

@@ -14,19 +14,23 @@ QList<Event> &events()
     return list;
 }
 
+QAccessible::UpdateHandler passedOnTo = nullptr;
+
 void record(QAccessibleEvent *event)
 {
     QAccessibleInterface *accessible = event->accessibleInterface();
-    if (!accessible || !accessible->isValid())
-        return;
-    QAccessibleInterface *parent = accessible->parent();
-    events().append({event->type(), QAccessible::uniqueId(accessible), accessible->role(),
-                     accessible->text(QAccessible::Name), parent ? parent->text(QAccessible::Name) : QString()});
+    if (accessible && accessible->isValid()) {
+        QAccessibleInterface *parent = accessible->parent();
+        events().append({event->type(), QAccessible::uniqueId(accessible), accessible->role(),
+                         accessible->text(QAccessible::Name), parent ? parent->text(QAccessible::Name) : QString()});
+    }
+    if (passedOnTo)
+        passedOnTo(event);
 }
 
 } // namespace
 
-Listener::Listener(bool hear)
+Listener::Listener(bool hear, bool passOn)
     : m_hears(hear)
 {
     // Qt's bridge joins the bus when it appears, and speaks on it whether or not a reader says
@@ -43,12 +47,14 @@ Listener::Listener(bool hear)
     events().clear();
     if (hear)
         m_previous = QAccessible::installUpdateHandler(record);
+    passedOnTo = passOn ? m_previous : nullptr;
 }
 
 Listener::~Listener()
 {
     if (m_hears)
         QAccessible::installUpdateHandler(m_previous);
+    passedOnTo = nullptr;
     events().clear();
     m_launcher.terminate();
     if (!m_launcher.waitForFinished(5000))

@@ -25,8 +25,9 @@ class Listener
 {
 public:
     // Starts the bus and waits until Qt tells it of events; fails the running test otherwise.
-    // When `hear`, the test sees the events Qt sends, instead of the bus.
-    explicit Listener(bool hear = true);
+    // When `hear`, the test sees the events Qt sends, instead of the bus; with `passOn` as well,
+    // the events go on afterwards to whoever heard them before (the kit's announcer, Qt's bridge).
+    explicit Listener(bool hear = true, bool passOn = false);
     ~Listener();
 
     // The events since the last call, oldest first.

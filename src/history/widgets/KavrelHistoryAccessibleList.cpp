@@ -5,6 +5,7 @@
 #include "history/widgets/KavrelHistorySessionList.h"
 #include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
+#include "kit/widgets/KavrelDrawnPart.h"
 
 #include <QPersistentModelIndex>
 #include <QPointer>
@@ -58,31 +59,18 @@ private:
 };
 
 // Open or Delete of a card: a button that presses as a click on it does.
-class CardButton final : public QAccessibleInterface, public QAccessibleActionInterface
+class CardButton final : public KavrelDrawnPart
 {
 public:
     CardButton(const CardPart &card, Part part) : m_card(card), m_part(part) {}
 
     bool isValid() const override { return m_card.exists(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return parent() ? parent()->window() : nullptr; }
     QAccessibleInterface *parent() const override
     {
         QAccessibleInterface *list = isValid() ? QAccessible::queryAccessibleInterface(m_card.list()) : nullptr;
         return list ? list->child(m_card.row()) : nullptr;
     }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QAccessible::Role role() const override { return QAccessible::Button; }
-    void setText(QAccessible::Text, const QString &) override {}
-
-    QString text(QAccessible::Text kind) const override
-    {
-        return isValid() && kind == QAccessible::Name ? m_card.delegate()->partName(m_card.item(), m_part) : QString();
-    }
-
     QRect rect() const override { return isValid() ? m_card.area(m_part) : QRect(); }
 
     QAccessible::State state() const override
@@ -92,22 +80,15 @@ public:
         return state;
     }
 
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::EditableTextInterface)
-            return KavrelBoundedEditableText::none();
-        if (type == QAccessible::TextInterface)
-            return KavrelBoundedText::none();
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
-    }
-
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString &action) override
     {
         if (action == pressAction() && isValid())
             m_card.delegate()->trigger(m_card.item(), m_part);
     }
-    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+protected:
+    QString name() const override { return m_card.delegate()->partName(m_card.item(), m_part); }
 
 private:
     CardPart m_card;
@@ -115,7 +96,7 @@ private:
 };
 
 // A card: named by its title, holding Open and Delete. Its action puts the keyboard on it.
-class Card final : public QAccessibleInterface, public QAccessibleActionInterface
+class Card final : public KavrelDrawnPart
 {
 public:
     static constexpr std::array<Part, 2> buttons{Part::open, Part::remove};
@@ -138,8 +119,6 @@ public:
     int row() const { return m_card.row(); }
 
     bool isValid() const override { return m_card.exists(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return parent() ? parent()->window() : nullptr; }
     QAccessibleInterface *parent() const override
     {
         return isValid() ? QAccessible::queryAccessibleInterface(m_card.list()) : nullptr;
@@ -176,25 +155,8 @@ public:
     }
 
     QAccessible::Role role() const override { return QAccessible::ListItem; }
-    void setText(QAccessible::Text, const QString &) override {}
-
-    QString text(QAccessible::Text kind) const override
-    {
-        return isValid() && kind == QAccessible::Name ? m_card.delegate()->partName(m_card.item(), Part::none) : QString();
-    }
-
     QRect rect() const override { return isValid() ? m_card.area(Part::none) : QRect(); }
-
     QAccessible::State state() const override { return m_card.state(Part::none); }
-
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::EditableTextInterface)
-            return KavrelBoundedEditableText::none();
-        if (type == QAccessible::TextInterface)
-            return KavrelBoundedText::none();
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
-    }
 
     QStringList actionNames() const override { return {setFocusAction()}; }
     void doAction(const QString &action) override
@@ -205,7 +167,9 @@ public:
         list->setCurrentIndex(list->model()->index(m_card.row(), 0));
         list->setFocus(Qt::OtherFocusReason);
     }
-    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+protected:
+    QString name() const override { return m_card.delegate()->partName(m_card.item(), Part::none); }
 
 private:
     CardPart m_card;
@@ -221,6 +185,7 @@ KavrelHistorySessionListModel *modelOf(const QListView *list)
 
 KavrelHistoryAccessibleList::KavrelHistoryAccessibleList(KavrelHistorySessionList *list)
     : QAccessibleWidget(list, QAccessible::List)
+    , m_words(std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(this); }))
 {
 }
 
@@ -281,12 +246,12 @@ int KavrelHistoryAccessibleList::indexOfChild(const QAccessibleInterface *child)
 void *KavrelHistoryAccessibleList::interface_cast(QAccessible::InterfaceType type)
 {
     // The bus bridge rebuilds the text of a part with no editable text itself, to any length a
-    // client names, and reads the text of one that has: the list and its cards have no text, and
-    // nobody edits one.
+    // client names, and reads the text of one that has: nobody edits the list, and its text is
+    // the words it shows as a whole, its name.
     if (type == QAccessible::EditableTextInterface)
         return KavrelBoundedEditableText::none();
     if (type == QAccessible::TextInterface)
-        return KavrelBoundedText::none();
+        return static_cast<QAccessibleTextInterface *>(m_words.get());
     return QAccessibleWidget::interface_cast(type);
 }
 

@@ -3,6 +3,9 @@
 #include <QAccessibleWidget>
 #include <QHash>
 
+#include <memory>
+
+class KavrelBoundedText;
 class KavrelHistorySessionList;
 
 // What a screen reader reads of the meeting cards: a list of cards named by their titles, each
@@ -30,4 +33,5 @@ private:
 
     // The cards handed out, by meeting id.
     mutable QHash<QString, QAccessible::Id> m_cards;
+    std::unique_ptr<KavrelBoundedText> m_words;
 };

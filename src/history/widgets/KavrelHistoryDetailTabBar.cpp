@@ -41,6 +41,30 @@ void KavrelHistoryDetailTabBar::setSelection(KavrelHistoryDetailTab tab)
     m_selection = tab;
     setAccessibleDescription(KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(tab)));
     update();
+    announceSelectedTab(this);
+}
+
+int KavrelHistoryDetailTabBar::tabCount() const
+{
+    return int(KavrelHistoryDetailTabs::allCases.size());
+}
+
+QString KavrelHistoryDetailTabBar::tabName(int index) const
+{
+    if (index < 0 || index >= tabCount())
+        return QString();
+    return KavrelHistoryStyle::localized(KavrelHistoryDetailTabs::titleKey(KavrelHistoryDetailTabs::allCases[std::size_t(index)]));
+}
+
+QRect KavrelHistoryDetailTabBar::tabArea(int index) const
+{
+    return index >= 0 && index < tabCount() ? buttonRect(KavrelHistoryDetailTabs::allCases[std::size_t(index)]) : QRect();
+}
+
+void KavrelHistoryDetailTabBar::pickTab(int index)
+{
+    if (index >= 0 && index < tabCount())
+        Q_EMIT tabPressed(KavrelHistoryDetailTabs::allCases[std::size_t(index)]);
 }
 
 QSize KavrelHistoryDetailTabBar::sizeHint() const
@@ -133,6 +157,7 @@ void KavrelHistoryDetailTabBar::focusInEvent(QFocusEvent *event)
 {
     QWidget::focusInEvent(event);
     update();
+    keyboardCameTo(this);
 }
 
 void KavrelHistoryDetailTabBar::focusOutEvent(QFocusEvent *event)

@@ -1,9 +1,10 @@
 #include "kit/widgets/KavrelAccessibleFactory.h"
 
+#include "kit/widgets/KavrelAccessibilityBusGate.h"
 #include "kit/widgets/KavrelBoundedAccessible.h"
-#include "kit/widgets/KavrelBoundedEditableText.h"
-#include "kit/widgets/KavrelBoundedText.h"
-#include "kit/widgets/KavrelSegmentedPicker.h"
+#include "kit/widgets/KavrelDrawnPart.h"
+#include "kit/widgets/KavrelKeptFocusAnnouncer.h"
+#include "kit/widgets/KavrelTabList.h"
 
 #include <QAbstractButton>
 #include <QAccessibleWidget>
@@ -72,39 +73,31 @@ private:
     QAbstractButton *button() const { return static_cast<QAbstractButton *>(widget()); }
 };
 
-// One segment of a picker: a tab a screen reader can name, see selected and press.
-class SegmentInterface final : public QAccessibleInterface, public QAccessibleActionInterface
+// One tab of a tab list: named, selected when it is the one shown, focused while the list has the
+// keyboard and it is shown; pressing it picks it.
+class TabInterface final : public KavrelDrawnPart
 {
 public:
-    SegmentInterface(KavrelSegmentedPicker *picker, int index) : m_picker(picker), m_index(index) {}
+    TabInterface(QWidget *list, int index) : m_list(list), m_index(index) {}
 
-    bool isValid() const override { return m_picker && m_index >= 0 && m_index < m_picker->segmentCount(); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return parent() ? parent()->window() : nullptr; }
-    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_picker.data()); }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    bool isValid() const override { return tabs() && m_index < tabs()->tabCount(); }
+    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(m_list.data()); }
     QAccessible::Role role() const override { return QAccessible::PageTab; }
-    void setText(QAccessible::Text, const QString &) override {}
-
-    QString text(QAccessible::Text kind) const override
-    {
-        if (!isValid() || kind != QAccessible::Name)
-            return QString();
-        return m_picker->segment(m_index).name;
-    }
 
     QAccessible::State state() const override
     {
         QAccessible::State state;
-        if (!isValid())
+        if (!isValid()) {
+            state.invalid = true;
             return state;
+        }
+        const bool shown = tabs()->selectedTab() == m_index;
         state.selectable = true;
-        state.selected = m_picker->selectedIndex() == m_index;
-        state.invisible = !m_picker->isVisible();
-        state.disabled = !m_picker->isEnabled();
+        state.selected = shown;
+        state.focusable = true;
+        state.focused = shown && m_list->hasFocus();
+        state.invisible = !m_list->isVisible();
+        state.disabled = !m_list->isEnabled();
         return state;
     }
 
@@ -112,75 +105,77 @@ public:
     {
         if (!isValid())
             return QRect();
-        const QRect area = m_picker->segmentArea(m_index);
-        return QRect(m_picker->mapToGlobal(area.topLeft()), area.size());
-    }
-
-    void *interface_cast(QAccessible::InterfaceType type) override
-    {
-        if (type == QAccessible::EditableTextInterface)
-            return KavrelBoundedEditableText::none();
-        if (type == QAccessible::TextInterface)
-            return KavrelBoundedText::none();
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
+        const QRect area = tabs()->tabArea(m_index);
+        return QRect(m_list->mapToGlobal(area.topLeft()), area.size());
     }
 
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString &action) override
     {
-        if (action == pressAction() && isValid() && m_picker->isEnabled())
-            m_picker->pick(m_index);
+        if (action == pressAction() && isValid() && m_list->isEnabled())
+            tabs()->pickTab(m_index);
     }
-    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+protected:
+    QString name() const override { return tabs()->tabName(m_index); }
 
 private:
-    QPointer<KavrelSegmentedPicker> m_picker;
+    // None once the list goes (also while it is being destroyed, when it is a tab list no more).
+    KavrelTabList *tabs() const { return dynamic_cast<KavrelTabList *>(m_list.data()); }
+
+    QPointer<QWidget> m_list;
     int m_index;
 };
 
-class PickerInterface final : public QAccessibleWidget
+class TabListInterface final : public QAccessibleWidget
 {
 public:
-    explicit PickerInterface(KavrelSegmentedPicker *picker) : QAccessibleWidget(picker, QAccessible::PageTabList) {}
+    explicit TabListInterface(QWidget *list) : QAccessibleWidget(list, QAccessible::PageTabList) {}
 
-    ~PickerInterface() override
+    ~TabListInterface() override
     {
-        for (QAccessible::Id id : std::as_const(m_segments))
+        for (QAccessible::Id id : std::as_const(m_tabs))
             QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override { return int(picker()->segmentCount()); }
+    int childCount() const override { return tabs() ? tabs()->tabCount() : 0; }
 
     QAccessibleInterface *child(int index) const override
     {
         if (index < 0 || index >= childCount())
             return nullptr;
-        if (const auto known = m_segments.constFind(index); known != m_segments.cend())
+        if (const auto known = m_tabs.constFind(index); known != m_tabs.cend())
             return QAccessible::accessibleInterface(*known);
-        auto *segment = new SegmentInterface(picker(), index);
-        m_segments.insert(index, QAccessible::registerAccessibleInterface(segment));
-        return segment;
+        auto *tab = new TabInterface(widget(), index);
+        m_tabs.insert(index, QAccessible::registerAccessibleInterface(tab));
+        return tab;
     }
 
     int indexOfChild(const QAccessibleInterface *child) const override
     {
-        for (auto it = m_segments.cbegin(); it != m_segments.cend(); ++it) {
+        for (auto it = m_tabs.cbegin(); it != m_tabs.cend(); ++it) {
             if (QAccessible::accessibleInterface(it.value()) == child)
-                return it.key();
+                return it.key() < childCount() ? it.key() : -1;
         }
         return -1;
     }
 
+    QAccessibleInterface *focusChild() const override
+    {
+        const int shown = tabs() ? tabs()->selectedTab() : -1;
+        return widget()->hasFocus() && shown >= 0 ? child(shown) : nullptr;
+    }
+
     QString text(QAccessible::Text kind) const override
     {
-        // The chosen segment is the picker's value.
-        const qsizetype selected = picker()->selectedIndex();
-        if (kind == QAccessible::Value && selected >= 0)
-            return picker()->segment(selected).name;
+        // The tab shown is the list's value.
+        const int shown = tabs() ? tabs()->selectedTab() : -1;
+        if (kind == QAccessible::Value && shown >= 0)
+            return tabs()->tabName(shown);
         return QAccessibleWidget::text(kind);
     }
 
-    // Pressing the picker itself moves on to the next segment, as Space does.
+    // Pressing the list itself moves on to the next tab, as Space does.
     QStringList actionNames() const override
     {
         QStringList names;
@@ -196,13 +191,14 @@ public:
             return;
         }
         if (widget()->isEnabled() && childCount() > 0)
-            picker()->pick((picker()->selectedIndex() + 1) % childCount());
+            tabs()->pickTab((tabs()->selectedTab() + 1) % childCount());
     }
 
 private:
-    KavrelSegmentedPicker *picker() const { return static_cast<KavrelSegmentedPicker *>(widget()); }
+    // None while the widget is being destroyed.
+    KavrelTabList *tabs() const { return dynamic_cast<KavrelTabList *>(widget()); }
 
-    mutable QHash<int, QAccessible::Id> m_segments;
+    mutable QHash<int, QAccessible::Id> m_tabs;
 };
 
 // What a widget reads as inside the bounds: a kit control's own interface, or none, so that Qt
@@ -212,8 +208,8 @@ QAccessibleInterface *buildInner(const QString &className, QObject *object)
     const auto registered = registrations().constFind(className);
     if (registered == registrations().cend())
         return nullptr;
-    if (auto *picker = qobject_cast<KavrelSegmentedPicker *>(object))
-        return new PickerInterface(picker);
+    if (auto *widget = static_cast<QWidget *>(object); dynamic_cast<KavrelTabList *>(widget))
+        return new TabListInterface(widget);
     if (auto *button = qobject_cast<QAbstractButton *>(object); button && registered->isButton)
         return new ButtonInterface(button, registered->role);
     return new QAccessibleWidget(static_cast<QWidget *>(object), registered->role);
@@ -246,6 +242,8 @@ void install()
 {
     static const bool installed = [] {
         QAccessible::installFactory(build);
+        KavrelAccessibilityBusGate::install();
+        KavrelKeptFocusAnnouncer::install();
         return true;
     }();
     Q_UNUSED(installed);

@@ -17,9 +17,10 @@ class QWidget;
 // read-only or not. A widget registered with an interface of its own answers for itself.
 namespace KavrelAccessibleFactory {
 
-// Puts the factory in front of Qt's own. It must come after the QApplication, which installs Qt's;
-// the first registration does it too, but a window can hold a scroll area a screen reader reads
-// before any kit control is made.
+// Puts the factory in front of Qt's own, with what the kit puts between Qt and the accessibility
+// bus (KavrelAccessibilityBusGate.h, KavrelKeptFocusAnnouncer.h). It must come after the
+// QApplication, which installs Qt's; the first registration does it too, but a window can hold a
+// scroll area a screen reader reads before any kit control is made.
 void install();
 
 // A button whose every accessible action (press, toggle) is a click, so whatever listens to
@@ -28,7 +29,7 @@ void install();
 void registerButton(const QMetaObject &type, QAccessible::Role role);
 
 // A painted widget that reads as `role` (static text for a label-like capsule) under its
-// accessible name. A segmented picker reads as a list of tabs, one for each segment's name,
+// accessible name. A widget that draws tabs (KavrelTabList.h) reads as a list of its tabs,
 // whatever the role.
 void registerWidget(const QMetaObject &type, QAccessible::Role role);
 

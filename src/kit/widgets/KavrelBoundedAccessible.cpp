@@ -3,6 +3,9 @@
 #include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedPart.h"
 #include "kit/widgets/KavrelBoundedText.h"
+#include "kit/widgets/KavrelFocusHold.h"
+
+#include <QWidget>
 
 #include <algorithm>
 #include <utility>
@@ -31,18 +34,26 @@ QAccessibleInterface *KavrelBoundedAccessible::create(QObject *object)
 
 KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterface)
     : m_qt(qtInterface)
+    , m_qtId(QAccessible::uniqueId(qtInterface))
     , m_qtTable(qtInterface->tableInterface())
+    , m_qtActions(qtInterface->actionInterface())
 {
-    if (QAccessibleTextInterface *qtText = qtInterface->textInterface())
-        m_text = std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText);
+    QAccessibleTextInterface *qtText = qtInterface->textInterface();
+    m_text = qtText ? std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText)
+                    : std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(m_qt); });
     m_editable = std::make_unique<KavrelBoundedEditableText>(qtInterface->object(), qtInterface->editableTextInterface(),
-                                                             m_text.get());
+                                                             qtText ? m_text.get() : nullptr);
 }
 
 KavrelBoundedAccessible::~KavrelBoundedAccessible()
 {
     for (const QAccessible::Id id : std::as_const(m_parts))
         QAccessible::deleteAccessibleInterface(id);
+    // The one inside goes with this one, unless the cache let it go first (as it may when the
+    // widget goes, or at exit); the cache may drop this one alone, and the one inside would then
+    // stay for as long as the program runs.
+    if (QAccessible::accessibleInterface(m_qtId) == m_qt)
+        QAccessible::deleteAccessibleInterface(m_qtId);
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::outward(QAccessibleInterface *qtPart) const
@@ -83,53 +94,6 @@ void KavrelBoundedAccessible::forgetPartsQtLetGo() const
     }
 }
 
-bool KavrelBoundedAccessible::isValid() const
-{
-    return m_qt->isValid();
-}
-
-QObject *KavrelBoundedAccessible::object() const
-{
-    return m_qt->object();
-}
-
-QWindow *KavrelBoundedAccessible::window() const
-{
-    return m_qt->window();
-}
-
-QList<QPair<QAccessibleInterface *, QAccessible::Relation>> KavrelBoundedAccessible::relations(QAccessible::Relation match) const
-{
-    return m_qt->relations(match);
-}
-
-QAccessibleInterface *KavrelBoundedAccessible::focusChild() const
-{
-    return outward(m_qt->focusChild());
-}
-
-QAccessibleInterface *KavrelBoundedAccessible::childAt(int x, int y) const
-{
-    return outward(m_qt->childAt(x, y));
-}
-
-QAccessibleInterface *KavrelBoundedAccessible::parent() const
-{
-    return m_qt->parent();
-}
-
-QAccessibleInterface *KavrelBoundedAccessible::child(int index) const
-{
-    if (index < 0 || index >= m_qt->childCount())
-        return nullptr;
-    return outward(m_qt->child(index));
-}
-
-int KavrelBoundedAccessible::childCount() const
-{
-    return m_qt->childCount();
-}
-
 int KavrelBoundedAccessible::indexOfChild(const QAccessibleInterface *child) const
 {
     // Qt's item views read the parent of whatever they are given, and take a cell for one of
@@ -144,58 +108,49 @@ int KavrelBoundedAccessible::indexOfChild(const QAccessibleInterface *child) con
     return index >= 0 && index < childCount() ? index : -1;
 }
 
-QString KavrelBoundedAccessible::text(QAccessible::Text kind) const
-{
-    return m_qt->text(kind);
-}
-
 void KavrelBoundedAccessible::setText(QAccessible::Text kind, const QString &text)
 {
-    // A value is what the user types; where the user types nothing, nobody else does either.
-    if (kind == QAccessible::Value && !KavrelBoundedEditableText::userMayEdit(m_qt->object()))
+    if (kind != QAccessible::Value) {
+        m_qt->setText(kind, text);
         return;
-    m_qt->setText(kind, text);
-}
-
-QRect KavrelBoundedAccessible::rect() const
-{
-    return m_qt->rect();
-}
-
-QAccessible::Role KavrelBoundedAccessible::role() const
-{
-    return m_qt->role();
+    }
+    // A value is what the user types, and it is typed as the user types it; where the user types
+    // nothing, nobody else does either.
+    if (m_qt->textInterface() && m_qt->editableTextInterface())
+        m_editable->replaceText(0, m_text->characterCount(), text);
+    else if (KavrelBoundedEditableText::userMayEdit(m_qt->object()))
+        m_qt->setText(kind, text);
 }
 
 QAccessible::State KavrelBoundedAccessible::state() const
 {
-    return m_qt->state();
+    QAccessible::State state = m_qt->state();
+    // Not enabled, and still where the keyboard is.
+    if (held())
+        state.disabled = true;
+    return state;
 }
 
-QColor KavrelBoundedAccessible::foregroundColor() const
+bool KavrelBoundedAccessible::held() const
 {
-    return m_qt->foregroundColor();
-}
-
-QColor KavrelBoundedAccessible::backgroundColor() const
-{
-    return m_qt->backgroundColor();
+    const QObject *object = m_qt->object();
+    return object && object->isWidgetType() && KavrelFocusHold::isHeld(static_cast<const QWidget *>(object));
 }
 
 void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
 {
-    if (type == QAccessible::TableInterface)
+    switch (type) {
+    case QAccessible::TableInterface:
         return m_qtTable ? static_cast<QAccessibleTableInterface *>(this) : nullptr;
-    if (type == QAccessible::TextInterface)
-        return m_text ? static_cast<QAccessibleTextInterface *>(m_text.get()) : KavrelBoundedText::none();
-    if (type == QAccessible::EditableTextInterface)
+    case QAccessible::TextInterface:
+        return static_cast<QAccessibleTextInterface *>(m_text.get());
+    case QAccessible::EditableTextInterface:
         return static_cast<QAccessibleEditableTextInterface *>(m_editable.get());
-    return m_qt->interface_cast(type);
-}
-
-void KavrelBoundedAccessible::virtual_hook(int id, void *data)
-{
-    m_qt->virtual_hook(id, data);
+    case QAccessible::ActionInterface:
+        return m_qtActions ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
+    default:
+        return m_qt->interface_cast(type);
+    }
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::caption() const
@@ -301,4 +256,35 @@ void KavrelBoundedAccessible::modelChange(QAccessibleTableModelChangeEvent *even
 {
     m_qtTable->modelChange(event);
     forgetPartsQtLetGo();
+}
+
+QStringList KavrelBoundedAccessible::actionNames() const
+{
+    // A held control offers nothing to press; the keyboard may still be put on it.
+    QStringList names = m_qtActions->actionNames();
+    if (held())
+        names.removeIf([](const QString &name) { return name != setFocusAction(); });
+    return names;
+}
+
+QString KavrelBoundedAccessible::localizedActionName(const QString &name) const
+{
+    return m_qtActions->localizedActionName(name);
+}
+
+QString KavrelBoundedAccessible::localizedActionDescription(const QString &name) const
+{
+    return m_qtActions->localizedActionDescription(name);
+}
+
+void KavrelBoundedAccessible::doAction(const QString &name)
+{
+    if (held() && name != setFocusAction())
+        return;
+    m_qtActions->doAction(name);
+}
+
+QStringList KavrelBoundedAccessible::keyBindingsForAction(const QString &name) const
+{
+    return m_qtActions->keyBindingsForAction(name);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QAccessible>
-#include <QAccessibleInterface>
+#include "kit/widgets/KavrelForwardingAccessible.h"
+
 #include <QHash>
 
 #include <memory>
@@ -20,12 +20,18 @@ class KavrelBoundedText;
 // through KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface
 // loops on; it is changed through KavrelBoundedEditableText.h, which changes only what the user
 // may type into, within the text; and the parts Qt makes with no widget of their own (an item
-// view's cells, a menu's items) are handed out as KavrelBoundedPart.h.
+// view's cells, a menu's items) are handed out as KavrelBoundedPart.h. A widget with no text of its
+// own reads as its text the words it shows.
+//
+// A control held for the keyboard (KavrelFocusHold.h) reads as one that is not enabled, keeping its
+// focus, and its actions do nothing, as its keys and clicks do nothing.
 //
 // The kit's accessibility factory builds one for every widget, over the interface made for it
-// without this one; Qt keeps that one in the cache beside this one and drops both when the widget
-// goes.
-class KavrelBoundedAccessible final : public QAccessibleInterface, public QAccessibleTableInterface
+// without this one; Qt keeps that one in the cache beside this one, and this one drops it when it
+// goes with the widget.
+class KavrelBoundedAccessible final : public KavrelForwardingAccessible,
+                                      public QAccessibleTableInterface,
+                                      public QAccessibleActionInterface
 {
 public:
     // The interface for the widget `object`, or none while the one inside it is being made.
@@ -35,25 +41,10 @@ public:
     static bool isBuildingInner(const QObject *object);
     ~KavrelBoundedAccessible() override;
 
-    bool isValid() const override;
-    QObject *object() const override;
-    QWindow *window() const override;
-    QList<QPair<QAccessibleInterface *, QAccessible::Relation>> relations(QAccessible::Relation match) const override;
-    QAccessibleInterface *focusChild() const override;
-    QAccessibleInterface *childAt(int x, int y) const override;
-    QAccessibleInterface *parent() const override;
-    QAccessibleInterface *child(int index) const override;
-    int childCount() const override;
     int indexOfChild(const QAccessibleInterface *child) const override;
-    QString text(QAccessible::Text kind) const override;
     void setText(QAccessible::Text kind, const QString &text) override;
-    QRect rect() const override;
-    QAccessible::Role role() const override;
     QAccessible::State state() const override;
-    QColor foregroundColor() const override;
-    QColor backgroundColor() const override;
     void *interface_cast(QAccessible::InterfaceType type) override;
-    void virtual_hook(int id, void *data) override;
 
     // A cell out of range is one that is not valid (the bridge reads a cell's table-cell interface
     // without checking for none); a row or column out of range is neither selected nor selectable.
@@ -78,21 +69,35 @@ public:
     bool unselectColumn(int column) override;
     void modelChange(QAccessibleTableModelChangeEvent *event) override;
 
+    QStringList actionNames() const override;
+    QString localizedActionName(const QString &name) const override;
+    QString localizedActionDescription(const QString &name) const override;
+    void doAction(const QString &name) override;
+    QStringList keyBindingsForAction(const QString &name) const override;
+
+protected:
+    QAccessibleInterface *inner() const override { return m_qt; }
+    // A part with no widget of its own as a KavrelBoundedPart.
+    QAccessibleInterface *outward(QAccessibleInterface *qtPart) const override;
+
 private:
     explicit KavrelBoundedAccessible(QAccessibleInterface *qtInterface);
 
     bool hasRow(int row) const { return row >= 0 && row < rowCount(); }
-    // What a client is given for a part Qt's interface gives (one with no widget as a
-    // KavrelBoundedPart), and what Qt's interface is asked about for a part a client gives.
-    QAccessibleInterface *outward(QAccessibleInterface *qtPart) const;
+    // What Qt's interface is asked about for a part a client gives.
     static const QAccessibleInterface *inward(const QAccessibleInterface *part);
+    // Whether the widget is held for the keyboard, unable to act.
+    bool held() const;
     void forgetPartsQtLetGo() const;
     bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
 
-    // The inner interface (named for Qt's, which it mostly is): the cache owns it and deletes it
-    // with this one when the object goes.
+    // The inner interface (named for Qt's, which it mostly is): in the cache beside this one,
+    // which has it deleted when it goes.
     QAccessibleInterface *m_qt;
+    QAccessible::Id m_qtId;
     QAccessibleTableInterface *m_qtTable;
+    QAccessibleActionInterface *m_qtActions;
+    // Qt's text of the widget, or the words it shows.
     std::unique_ptr<KavrelBoundedText> m_text;
     std::unique_ptr<KavrelBoundedEditableText> m_editable;
     // The parts handed out, by the id of Qt's part each stands for.

@@ -17,16 +17,29 @@ public:
     void replaceText(int, int, const QString &) override {}
 };
 
-// The longest text the field takes; a line edit cuts whatever is longer, after building it whole.
-qsizetype longestText(const QObject *object)
+// The line the user types into: a line edit, or a spin box's.
+QLineEdit *lineOf(QObject *object)
 {
-    if (const auto *field = qobject_cast<const QLineEdit *>(object))
-        return field->maxLength();
-    if (const auto *box = qobject_cast<const QAbstractSpinBox *>(object)) {
-        if (const auto *field = box->findChild<const QLineEdit *>())
-            return field->maxLength();
-    }
-    return std::numeric_limits<int>::max();
+    if (auto *field = qobject_cast<QLineEdit *>(object))
+        return field;
+    if (auto *box = qobject_cast<QAbstractSpinBox *>(object))
+        return box->findChild<QLineEdit *>(QString(), Qt::FindDirectChildrenOnly);
+    return nullptr;
+}
+
+// The longest text the field takes; a line edit cuts whatever is longer, after building it whole.
+qsizetype longestText(QObject *object)
+{
+    const QLineEdit *field = lineOf(object);
+    return field ? field->maxLength() : std::numeric_limits<int>::max();
+}
+
+// The text sent, without the padding after it. A D-Bus string carries no NUL, so the first one
+// starts the padding; the padding itself is never read through (it may be gigabytes long).
+QString withoutPadding(const QString &text)
+{
+    const qsizetype padding = text.indexOf(QChar(0));
+    return padding < 0 ? text : text.left(padding);
 }
 
 } // namespace
@@ -68,26 +81,43 @@ bool KavrelBoundedEditableText::allows(int startOffset, int endOffset, const QSt
     const int count = m_text->characterCount();
     if (startOffset < 0 || startOffset > endOffset || endOffset > count)
         return false;
-    // The size first: a text padded to a length far past its end is never read through.
-    if (text.size() > longestText(m_object) - (count - (endOffset - startOffset)))
+    return text.size() <= longestText(m_object) - (count - (endOffset - startOffset));
+}
+
+bool KavrelBoundedEditableText::type(int startOffset, int endOffset, const QString &text)
+{
+    QLineEdit *field = lineOf(m_object);
+    if (!field)
         return false;
-    return !text.contains(QChar(0));
+    if (endOffset > startOffset) {
+        field->setSelection(startOffset, endOffset - startOffset);
+    } else {
+        field->deselect();
+        field->setCursorPosition(startOffset);
+    }
+    if (!text.isEmpty())
+        field->insert(text);
+    else if (endOffset > startOffset)
+        field->del();
+    return true;
 }
 
 void KavrelBoundedEditableText::deleteText(int startOffset, int endOffset)
 {
-    if (allows(startOffset, endOffset, QString()))
+    if (allows(startOffset, endOffset, QString()) && !type(startOffset, endOffset, QString()))
         m_qt->deleteText(startOffset, endOffset);
 }
 
 void KavrelBoundedEditableText::insertText(int offset, const QString &text)
 {
-    if (allows(offset, offset, text))
-        m_qt->insertText(offset, text);
+    const QString sent = withoutPadding(text);
+    if (allows(offset, offset, sent) && !type(offset, offset, sent))
+        m_qt->insertText(offset, sent);
 }
 
 void KavrelBoundedEditableText::replaceText(int startOffset, int endOffset, const QString &text)
 {
-    if (allows(startOffset, endOffset, text))
-        m_qt->replaceText(startOffset, endOffset, text);
+    const QString sent = withoutPadding(text);
+    if (allows(startOffset, endOffset, sent) && !type(startOffset, endOffset, sent))
+        m_qt->replaceText(startOffset, endOffset, sent);
 }

@@ -15,9 +15,16 @@ class QObject;
 // length checked first; one that changes nothing everywhere else (with an empty text beside it,
 // KavrelBoundedText::none(), which the bridge reads whenever it sets a text).
 //
-// A change is made only when it lies in the text, the text it leaves fits the field, and the
-// text given holds no NUL character: a D-Bus string cannot carry one, so the NULs are the
-// bridge's padding for a length a client asked past the text it sent.
+// A change is made only when it lies in the text and the text it leaves fits the field. A D-Bus
+// string cannot carry a NUL character: a NUL and whatever follows it are the bridge's padding for
+// a length a client asked past the text it sent (clients count a text's length in UTF-8 bytes, so
+// "встреча" comes with 14). The padding is dropped and the text sent goes in; no NUL ever does.
+// (KavrelAccessibilityBusGate.h keeps the bridge from padding at all: it pads with whatever the
+// memory held, NULs only by chance.)
+//
+// A change to a line edit, or to a spin box's, is made as the user makes it at the keyboard: what
+// it replaces is selected and the new text typed over it, so the field tells its owner the user
+// edited it (textEdited), and checks and limits it as it does the user's typing.
 class KavrelBoundedEditableText final : public QAccessibleEditableTextInterface
 {
 public:
@@ -38,6 +45,8 @@ public:
 
 private:
     bool allows(int startOffset, int endOffset, const QString &text) const;
+    // Replaces what lies between the offsets, as the user would; false where Qt's interface does it.
+    bool type(int startOffset, int endOffset, const QString &text);
 
     QPointer<QObject> m_object;
     QAccessibleEditableTextInterface *m_qt;

@@ -3,7 +3,6 @@
 #include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
 
-#include <QColor>
 #include <QRect>
 
 namespace {
@@ -90,6 +89,8 @@ QAccessibleTableInterface *noTable()
 
 KavrelBoundedPart::KavrelBoundedPart(QAccessible::Id qtPart) : m_qtPart(qtPart) {}
 
+KavrelBoundedPart::~KavrelBoundedPart() = default;
+
 bool KavrelBoundedPart::standsFor(QAccessibleInterface *part)
 {
     return part && part->isValid() && !(part->object() && part->object()->isWidgetType())
@@ -106,12 +107,6 @@ QAccessibleInterface *KavrelBoundedPart::qtPart() const
     return QAccessible::accessibleInterface(m_qtPart);
 }
 
-bool KavrelBoundedPart::isValid() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell && cell->isValid();
-}
-
 QObject *KavrelBoundedPart::object() const
 {
     // Qt's part keeps its object (a menu item's action): the cache takes the interface of an
@@ -119,97 +114,9 @@ QObject *KavrelBoundedPart::object() const
     return nullptr;
 }
 
-QWindow *KavrelBoundedPart::window() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->window() : nullptr;
-}
-
-QList<QPair<QAccessibleInterface *, QAccessible::Relation>> KavrelBoundedPart::relations(QAccessible::Relation match) const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->relations(match) : QList<QPair<QAccessibleInterface *, QAccessible::Relation>>();
-}
-
-QAccessibleInterface *KavrelBoundedPart::focusChild() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->focusChild() : nullptr;
-}
-
-QAccessibleInterface *KavrelBoundedPart::childAt(int x, int y) const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->childAt(x, y) : nullptr;
-}
-
-QAccessibleInterface *KavrelBoundedPart::parent() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->parent() : nullptr;
-}
-
-QAccessibleInterface *KavrelBoundedPart::child(int index) const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell && index >= 0 && index < cell->childCount() ? cell->child(index) : nullptr;
-}
-
-int KavrelBoundedPart::childCount() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->childCount() : 0;
-}
-
-int KavrelBoundedPart::indexOfChild(const QAccessibleInterface *child) const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell && child ? cell->indexOfChild(child) : -1;
-}
-
-QString KavrelBoundedPart::text(QAccessible::Text kind) const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->text(kind) : QString();
-}
-
 void KavrelBoundedPart::setText(QAccessible::Text, const QString &)
 {
     // An item's name is the view's or the menu's to give: the user renames none.
-}
-
-QRect KavrelBoundedPart::rect() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->rect() : QRect();
-}
-
-QAccessible::Role KavrelBoundedPart::role() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->role() : QAccessible::NoRole;
-}
-
-QAccessible::State KavrelBoundedPart::state() const
-{
-    QAccessibleInterface *cell = qtPart();
-    if (cell)
-        return cell->state();
-    QAccessible::State state;
-    state.invalid = true;
-    return state;
-}
-
-QColor KavrelBoundedPart::foregroundColor() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->foregroundColor() : QColor();
-}
-
-QColor KavrelBoundedPart::backgroundColor() const
-{
-    QAccessibleInterface *cell = qtPart();
-    return cell ? cell->backgroundColor() : QColor();
 }
 
 void *KavrelBoundedPart::interface_cast(QAccessible::InterfaceType type)
@@ -220,7 +127,11 @@ void *KavrelBoundedPart::interface_cast(QAccessible::InterfaceType type)
     void *qt = part ? part->interface_cast(type) : nullptr;
     switch (type) {
     case QAccessible::TextInterface:
-        return qt ? qt : KavrelBoundedText::none();
+        if (qt)
+            return qt;
+        if (!m_words)
+            m_words = std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(qtPart()); });
+        return static_cast<QAccessibleTextInterface *>(m_words.get());
     // The bridge asks the part a client named for its table whenever the part has a table-cell
     // interface, and reads it without checking for none.
     case QAccessible::TableInterface:

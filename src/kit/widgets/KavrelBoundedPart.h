@@ -1,7 +1,10 @@
 #pragma once
 
-#include <QAccessible>
-#include <QAccessibleInterface>
+#include "kit/widgets/KavrelForwardingAccessible.h"
+
+#include <memory>
+
+class KavrelBoundedText;
 
 // A part of a widget that Qt makes itself, with no widget of its own (an item view's cells, a
 // menu's items), as a client on the accessibility bus reaches it: Qt's own part, which Qt may let
@@ -12,13 +15,14 @@
 // model (a language list's item takes it as its name); and it takes any part with a table-cell
 // interface for a table when a client asks it a table's question, and reads the table interface
 // the part does not have (a list item asked for its rows ends the program). Here a part offers
-// edits that change nothing and, where it has none, an empty text; it keeps the name and value it
-// has, and a cell's table is one with no rows and no columns. Everything else is Qt's part; a part
-// Qt let go of is not valid.
-class KavrelBoundedPart final : public QAccessibleInterface
+// edits that change nothing and, where Qt's part has none, a text of the words it shows; it keeps
+// the name and value it has, and a cell's table is one with no rows and no columns. Everything
+// else is Qt's part; a part Qt let go of is not valid.
+class KavrelBoundedPart final : public KavrelForwardingAccessible
 {
 public:
     explicit KavrelBoundedPart(QAccessible::Id qtPart);
+    ~KavrelBoundedPart() override;
 
     // Whether Qt's `part` is one of those: no widget's (a widget's answers for itself).
     static bool standsFor(QAccessibleInterface *part);
@@ -29,25 +33,15 @@ public:
     // Qt's part, or none once Qt let it go.
     QAccessibleInterface *qtPart() const;
 
-    bool isValid() const override;
     QObject *object() const override;
-    QWindow *window() const override;
-    QList<QPair<QAccessibleInterface *, QAccessible::Relation>> relations(QAccessible::Relation match) const override;
-    QAccessibleInterface *focusChild() const override;
-    QAccessibleInterface *childAt(int x, int y) const override;
-    QAccessibleInterface *parent() const override;
-    QAccessibleInterface *child(int index) const override;
-    int childCount() const override;
-    int indexOfChild(const QAccessibleInterface *child) const override;
-    QString text(QAccessible::Text kind) const override;
     void setText(QAccessible::Text kind, const QString &text) override;
-    QRect rect() const override;
-    QAccessible::Role role() const override;
-    QAccessible::State state() const override;
-    QColor foregroundColor() const override;
-    QColor backgroundColor() const override;
     void *interface_cast(QAccessible::InterfaceType type) override;
+
+protected:
+    QAccessibleInterface *inner() const override { return qtPart(); }
 
 private:
     QAccessible::Id m_qtPart;
+    // What the part shows, as its text where Qt's part has none.
+    std::unique_ptr<KavrelBoundedText> m_words;
 };

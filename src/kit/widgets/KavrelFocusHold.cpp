@@ -3,6 +3,7 @@
 #include "localization/KavrelLocalizationStore.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QWidget>
@@ -29,6 +30,17 @@ bool pressesTheControl(const QKeyEvent *event)
     default:
         return false;
     }
+}
+
+// Tells a screen reader the control is, or is no longer, one that can act.
+void tellAvailabilityChanged(QWidget *control)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.disabled = true;
+    QAccessibleStateChangeEvent event(control, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace
@@ -116,6 +128,7 @@ void KavrelFocusHold::hold()
                                             ? unavailableDescription()
                                             : QStringLiteral("%1. %2").arg(m_ownDescription, unavailableDescription()));
     m_control->update();
+    tellAvailabilityChanged(m_control);
 }
 
 void KavrelFocusHold::release(bool available)
@@ -125,7 +138,10 @@ void KavrelFocusHold::release(bool available)
     m_held = false;
     m_control->removeEventFilter(this);
     m_control->setAccessibleDescription(m_ownDescription);
-    if (!available)
+    // Unavailable it stays, now disabled as well (which Qt tells of).
+    if (available)
+        tellAvailabilityChanged(m_control);
+    else
         m_control->setEnabled(false);
     m_control->update();
 }

@@ -10,8 +10,10 @@ class QWidget;
 // reached) yet holds the keyboard. Disabling it would make Qt hand the keyboard to the next
 // control in the chain, and the user's next key would press that one instead: a stop, a new
 // meeting. Such a control stays enabled while it has the keyboard, draws itself as unavailable,
-// tells a screen reader so and ignores every press; once the keyboard leaves it, it is disabled
-// as usual. A control without the keyboard is simply disabled. Main thread only.
+// tells a screen reader so (its state reads as not enabled, its description says so too) and
+// ignores every press, a screen reader's included (KavrelBoundedAccessible.h); once the keyboard
+// leaves it, it is disabled as usual. A control without the keyboard is simply disabled. Main
+// thread only.
 class KavrelFocusHold final : public QObject
 {
     Q_OBJECT

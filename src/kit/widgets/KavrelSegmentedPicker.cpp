@@ -32,6 +32,7 @@ void KavrelSegmentedPicker::setValue(const QString &value)
         QAccessibleStateChangeEvent event(this, changed);
         QAccessible::updateAccessibility(&event);
     }
+    announceSelectedTab(this);
 }
 
 void KavrelSegmentedPicker::setSegmentNames(const QStringList &names)
@@ -131,4 +132,10 @@ void KavrelSegmentedPicker::keyPressEvent(QKeyEvent *event)
         return;
     }
     event->accept();
+}
+
+void KavrelSegmentedPicker::focusInEvent(QFocusEvent *event)
+{
+    QWidget::focusInEvent(event);
+    keyboardCameTo(this);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/widgets/KavrelTabList.h"
+
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -8,7 +10,7 @@
 // the current value matches no segment. Clicking a segment reports its value; so do the arrow
 // keys (the neighbouring segment) and Space or Return (the next one, round) while it has the
 // focus. A screen reader reads it as a list of tabs, one for each segment's name.
-class KavrelSegmentedPicker final : public QWidget
+class KavrelSegmentedPicker final : public QWidget, public KavrelTabList
 {
     Q_OBJECT
 
@@ -35,6 +37,12 @@ public:
 
     QSize sizeHint() const override;
 
+    int tabCount() const override { return int(segmentCount()); }
+    QString tabName(int index) const override { return segment(index).name; }
+    int selectedTab() const override { return int(selectedIndex()); }
+    QRect tabArea(int index) const override { return segmentArea(index); }
+    void pickTab(int index) override { pick(index); }
+
 Q_SIGNALS:
     void picked(const QString &value);
 
@@ -42,6 +50,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     QRectF segmentRect(qsizetype index) const;

@@ -1,0 +1,88 @@
+#include "kit/widgets/KavrelKeptFocusAnnouncer.h"
+
+#include <QAccessible>
+#include <QCoreApplication>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <utility>
+
+namespace {
+
+QAccessible::UpdateHandler passedOnTo = nullptr;
+
+// Controls that changed while they kept the keyboard, to be announced once the change is done.
+QList<QPointer<QWidget>> &changed()
+{
+    static QList<QPointer<QWidget>> controls;
+    return controls;
+}
+
+void hear(QAccessibleEvent *event);
+
+// Qt's own way, with no handler installed, reaches the bridge (whoever listens in front of this
+// one stays in front); it also tells a table of a model change first, which was done already, and
+// the bridge ignores that event.
+void passOn(QAccessibleEvent *event)
+{
+    if (passedOnTo) {
+        passedOnTo(event);
+        return;
+    }
+    if (event->type() == QAccessible::TableModelChanged)
+        return;
+    const QAccessible::UpdateHandler listening = QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(listening);
+}
+
+bool changesWhatIsSpoken(QAccessibleEvent *event)
+{
+    if (event->type() == QAccessible::NameChanged)
+        return true;
+    return event->type() == QAccessible::StateChanged
+           && static_cast<QAccessibleStateChangeEvent *>(event)->changedStates().disabled;
+}
+
+void announce()
+{
+    const QList<QPointer<QWidget>> controls = std::exchange(changed(), {});
+    for (const QPointer<QWidget> &control : controls) {
+        if (!control || !control->hasFocus() || !QAccessible::isActive())
+            continue;
+        // A new identity: the interface known so far goes, and the focus event hands out a new one.
+        if (QAccessibleInterface *known = QAccessible::queryAccessibleInterface(control.data()))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(known));
+        QAccessibleEvent focus(control.data(), QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
+}
+
+void hear(QAccessibleEvent *event)
+{
+    passOn(event);
+    if (!changesWhatIsSpoken(event) || event->child() >= 0)
+        return;
+    auto *control = qobject_cast<QWidget *>(event->object());
+    if (!control || !control->hasFocus() || changed().contains(control) || !QCoreApplication::instance())
+        return;
+    if (changed().isEmpty())
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &announce, Qt::QueuedConnection);
+    changed().append(control);
+}
+
+} // namespace
+
+namespace KavrelKeptFocusAnnouncer {
+
+void install()
+{
+    static const bool installed = [] {
+        passedOnTo = QAccessible::installUpdateHandler(hear);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+} // namespace KavrelKeptFocusAnnouncer
