@@ -208,9 +208,14 @@ void tst_PulseAudioContext::anOutageIsToldOnce()
     std::optional<AudioServerOutage> outage;
     std::optional<PulseServerOverride> away;
     LogCapture log;
+    const auto readyAgain = [&context] {
+        context->reconnectIfFailed();
+        return context->state() == PulseAudioContext::State::Ready;
+    };
     if (readyFirst) {
         context = std::make_shared<PulseAudioContext>(nullptr, timings);
-        QVERIFY(readyWithin(context, 5000));
+        // (A busy machine may take longer than the short time-out for the handshake.)
+        QTRY_VERIFY_WITH_TIMEOUT(readyAgain(), 10000);
         log.clear();
         // The next attempts find a server that never answers; this one is cut off.
         outage.emplace();
@@ -237,11 +242,7 @@ void tst_PulseAudioContext::anOutageIsToldOnce()
     away.reset();
     if (outage)
         QVERIFY(outage->restore());
-    const auto backAgain = [&context] {
-        context->reconnectIfFailed();
-        return context->state() == PulseAudioContext::State::Ready;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(backAgain(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(readyAgain(), 10000);
     QTest::qWait(200);
     QCOMPARE(log.linesAt(QtWarningMsg).size(), 1);
     const QStringList back = log.linesAt(QtInfoMsg);
