@@ -38,14 +38,12 @@ public:
 
     void push(bool microphone, const QByteArray &chunk, AudioCaptureTime capturedAt)
     {
-        const qsizetype samples = chunk.size() / 2;
-        if (samples <= 0)
+        if (chunk.size() / 2 <= 0)
             return;
         const std::lock_guard lock(m_mutex);
         if (!m_mixer)
             return;
         m_items.push_back(Item{microphone, chunk, capturedAt});
-        (microphone ? m_queuedMicrophone : m_queuedSystem) += samples;
         wakeIfDue();
     }
 
@@ -54,8 +52,6 @@ public:
         const std::lock_guard lock(m_mutex);
         m_wakePending = false;
         m_dueSince.reset();
-        m_queuedSystem = 0;
-        m_queuedMicrophone = 0;
         return std::exchange(m_items, {});
     }
 
@@ -74,8 +70,6 @@ public:
     {
         const std::lock_guard lock(m_mutex);
         m_items.clear();
-        m_queuedSystem = 0;
-        m_queuedMicrophone = 0;
     }
 
     void detach()
@@ -102,13 +96,19 @@ private:
     // queue, taking what has come to follow on from each source's audio before.
     int dueChunks() const
     {
-        const auto withQueued = [this](LaneState lane, qsizetype queued) {
-            if (queued > 0)
-                lane = LaneState{true, (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + queued};
-            return lane;
-        };
-        const LaneState system = withQueued(m_system, m_queuedSystem);
-        const LaneState microphone = m_microphoneEnabled ? withQueued(m_microphone, m_queuedMicrophone) : LaneState{};
+        LaneState system = m_system;
+        LaneState microphone = m_microphone;
+        for (const Item &item : m_items) {
+            const qsizetype samples = item.chunk.size() / 2;
+            if (item.microphone && !m_microphoneEnabled)
+                continue;
+            LaneState &lane = item.microphone ? microphone : system;
+            LaneState &other = item.microphone ? system : microphone;
+            lane = LaneState{true, (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + samples, 0};
+            other.otherSinceLast += samples;
+        }
+        if (!m_microphoneEnabled)
+            microphone = LaneState{};
         const qint64 settled = settledEnd(system, microphone, m_emitted);
         return int(std::min<qint64>(2, (settled - m_emitted) / chunkSampleCount));
     }
@@ -137,8 +137,6 @@ private:
     mutable std::mutex m_mutex;
     MixedAudioStreamMixer *m_mixer;
     std::deque<Item> m_items;
-    qsizetype m_queuedSystem = 0;
-    qsizetype m_queuedMicrophone = 0;
     qint64 m_emitted = 0;
     LaneState m_system;
     LaneState m_microphone;
@@ -156,6 +154,7 @@ void MixedAudioStreamMixer::Lane::expect(qint64 place)
         return;
     m_started = true;
     m_next = place;
+    m_otherSinceLast = 0;
 }
 
 void MixedAudioStreamMixer::Lane::place(qint64 place, const qint16 *samples, qsizetype count)
@@ -286,6 +285,7 @@ void MixedAudioStreamMixer::Lane::clear()
     m_started = false;
     m_hasAudio = false;
     m_next = 0;
+    m_otherSinceLast = 0;
 }
 
 MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
@@ -406,6 +406,8 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
     // Audio chunks are little-endian, as is every machine this builds for.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
     const auto *samples = reinterpret_cast<const qint16 *>(chunk.constData());
+    lane.delivered();
+    (&lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples).otherDelivered(count);
 
     // Nothing goes where the source has audio already or where the stream has gone out.
     const qint64 floor = lane.hasAudio() ? std::max(lane.next(), m_emitted) : m_emitted;
@@ -459,8 +461,9 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
 
 // The sources deliver in fragments of their own, at their own moments: the timeline is settled
 // only as far as each has delivered, or padding one with silence it lacks only for a moment
-// would stretch the stream past real time. A source that lags by more than the wait has
-// stopped and holds nothing back.
+// would stretch the stream past real time. A source that lags by more than the wait and has
+// delivered nothing while the other delivered that much has stopped and holds nothing back;
+// one that keeps delivering holds the other back until it lags by what the other's lane holds.
 qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone, qint64 emitted)
 {
     if (!system.counted && !microphone.counted)
@@ -472,7 +475,9 @@ qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone,
     }
     qint64 settled = lead;
     for (const LaneState &lane : {system, microphone}) {
-        if (lane.counted && lane.next >= lead - laneWaitSampleCount)
+        const bool waited = lane.next >= lead - laneWaitSampleCount
+            || (lane.otherSinceLast < laneWaitSampleCount && lane.next >= lead - laneLagSampleLimit);
+        if (lane.counted && waited)
             settled = std::min(settled, lane.next);
     }
     return std::max(settled, emitted);

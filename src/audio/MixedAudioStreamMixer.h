@@ -33,7 +33,10 @@
 // source that has delivered nothing for laneWaitSampleCount (250 ms) of the other's audio counts
 // as stopped: the other goes on alone and the stopped one is silence. What it delivers later
 // for a time that has already gone out is dropped, so the rest of it lands in its place rather
-// than after that silence. A stretch where neither source has audio (the audio server
+// than after that silence. A source that keeps delivering is waited for even when its audio
+// comes further behind (a busy machine converts one source's audio later than the other's, and
+// the audio server hands one stream's backlog over faster than the other's), as far as the
+// other's lane can hold meanwhile. A stretch where neither source has audio (the audio server
 // restarting) goes out as silence, so what follows keeps its place in time.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
@@ -63,6 +66,9 @@ public:
     // other, short enough that a microphone unplugged mid-sentence does not hold up the
     // transcript.
     static constexpr qsizetype laneWaitSampleCount = 4000;
+    // How far a source that keeps delivering may fall behind the other before it no longer holds
+    // the other back: as far as the other's lane can hold while it waits.
+    static constexpr qsizetype laneLagSampleLimit = laneSampleLimit - chunkSampleCount;
     // How far a source's capture time may differ from where its audio follows on before the
     // audio is put where the time says (100 ms): more than the audio server's own jitter, less
     // than a pause the microphone's gate makes.
@@ -132,6 +138,10 @@ private:
         bool started() const { return m_started; }
         bool hasAudio() const { return m_hasAudio; }
         qint64 next() const { return m_next; }
+        // How much audio the other source has delivered since this one last did.
+        qint64 otherSinceLast() const { return m_otherSinceLast; }
+        void delivered() { m_otherSinceLast = 0; }
+        void otherDelivered(qsizetype count) { m_otherSinceLast += count; }
         // Waits for the source from `place` on, as if it had delivered up to there.
         void expect(qint64 place);
         qint64 firstPlace() const { return m_breaks.front().place; }
@@ -168,6 +178,7 @@ private:
         bool m_started = false;
         bool m_hasAudio = false;
         qint64 m_next = 0;
+        qint64 m_otherSinceLast = 0;
         // How far the source has strayed lately, the read position in the source's audio of the
         // next stretched sample (0 is the next chunk's first, -1 the sample before it), and that
         // sample before.
@@ -181,6 +192,7 @@ private:
     {
         bool counted = false; // enabled and has delivered in this era
         qint64 next = 0;
+        qint64 otherSinceLast = 0;
     };
 
     struct DrainWaiter
@@ -204,7 +216,10 @@ private:
     // (those not stopped) have delivered. `emitted` when no source has delivered.
     static qint64 settledEnd(LaneState system, LaneState microphone, qint64 emitted);
     qint64 settledEnd() const;
-    LaneState stateOf(const Lane &lane, bool enabled) const { return LaneState{enabled && lane.started(), lane.next()}; }
+    LaneState stateOf(const Lane &lane, bool enabled) const
+    {
+        return LaneState{enabled && lane.started(), lane.next(), lane.otherSinceLast()};
+    }
     qint64 placeOf(AudioCaptureTime time) const;
     void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
     void enqueueAvailableChunks(bool force);

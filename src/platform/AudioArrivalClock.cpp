@@ -1,16 +1,23 @@
 #include "platform/AudioArrivalClock.h"
 
 #include <algorithm>
+#include <charconv>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 void AudioArrivalClock::reset(std::size_t bytesPerSecond)
 {
     m_bytesPerSecond = bytesPerSecond;
     m_previousReadAt.reset();
+    m_previousBusy.reset();
     m_unsentBytes = 0;
     m_handedBytes = 0;
     m_onTime.reset();
     m_waitedSinceHandOn = false;
     m_readWaited = false;
+    m_idleSinceHandOn = false;
+    m_readIdle = false;
     m_handedThisRead = false;
     m_waitedReads = 0;
     m_lateAtFirstWait.reset();
@@ -18,18 +25,52 @@ void AudioArrivalClock::reset(std::size_t bytesPerSecond)
     m_gap = false;
 }
 
-void AudioArrivalClock::startRead(Clock::time_point readAt, std::size_t pendingBytes)
+std::optional<AudioArrivalClock::Clock::duration> AudioArrivalClock::threadBusyTime()
 {
+    // The scheduler's figures for this thread: nanoseconds on a processor, nanoseconds runnable
+    // and waiting for one, time slices. Read on the audio server's thread: nothing allocated.
+    const int file = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return std::nullopt;
+    char text[96];
+    const ssize_t length = ::read(file, text, sizeof text);
+    ::close(file);
+    if (length <= 0)
+        return std::nullopt;
+    const char *end = text + length;
+    unsigned long long onProcessor = 0;
+    unsigned long long runnable = 0;
+    const auto first = std::from_chars(text, end, onProcessor);
+    if (first.ec != std::errc() || first.ptr == end || *first.ptr != ' ')
+        return std::nullopt;
+    if (std::from_chars(first.ptr + 1, end, runnable).ec != std::errc())
+        return std::nullopt;
+    return std::chrono::nanoseconds(std::chrono::nanoseconds::rep(onProcessor + runnable));
+}
+
+void AudioArrivalClock::startRead(Clock::time_point readAt, std::size_t pendingBytes,
+                                  std::optional<Clock::duration> readerBusy)
+{
+    // How long of the time since the last read the reader was kept from reading.
+    Clock::duration busy = Clock::duration::zero();
+    if (readerBusy && m_previousBusy && *readerBusy > *m_previousBusy)
+        busy = *readerBusy - *m_previousBusy;
+    m_previousBusy = readerBusy;
     const std::size_t newBytes = pendingBytes > m_unsentBytes ? pendingBytes - m_unsentBytes : 0;
     // The server hands a piece of its own period over in parts, one right after the other: one
     // part the reader waited for makes the whole piece so.
-    if (m_handedThisRead)
+    if (m_handedThisRead) {
         m_waitedSinceHandOn = false;
+        m_idleSinceHandOn = false;
+    }
     if (m_bytesPerSecond > 0 && m_previousReadAt) {
-        const Clock::duration since = readAt - *m_previousReadAt;
-        m_waitedSinceHandOn = m_waitedSinceHandOn || (since >= Clock::duration(readSlack) && since >= durationOf(newBytes) / 2);
+        const Clock::duration interval = readAt - *m_previousReadAt;
+        const Clock::duration idle = std::max(Clock::duration::zero(), interval - busy);
+        m_waitedSinceHandOn = m_waitedSinceHandOn || (idle >= Clock::duration(readSlack) && idle >= durationOf(newBytes) / 2);
+        m_idleSinceHandOn = m_idleSinceHandOn || (idle >= Clock::duration(shortestIdle) && idle * 2 >= interval);
     }
     m_readWaited = m_waitedSinceHandOn;
+    m_readIdle = m_idleSinceHandOn || !m_previousReadAt;
     m_handedThisRead = false;
     m_previousReadAt = readAt;
     m_readAt = readAt;
@@ -98,14 +139,37 @@ AudioArrivalClock::Clock::time_point AudioArrivalClock::handOn(std::size_t bytes
             m_inBacklog = false;
         if (m_inBacklog) {
             time = expected;
+        } else if (late > Clock::duration::zero() && !m_readIdle) {
+            // The reader is behind (held up, or reading what piled up meanwhile): the lateness is
+            // its own, not the device's.
+            time = expected;
         } else if (late > Clock::duration::zero() && late < longestHeldUpRead) {
-            // A piece later than expected was held up, or its device runs slow: the time moves
-            // toward its arrival by the share of followTime the piece lasts.
+            // A piece later than expected, which the reader was waiting for: its device runs
+            // slow, or the server handed it on late. The time moves toward its arrival by the
+            // share of followTime the piece lasts.
             const double share = std::min(1.0, double(durationOf(bytes).count()) / double(Clock::duration(followTime).count()));
             time = expected + std::chrono::duration_cast<Clock::duration>(late * share);
         }
     }
+    if (!m_onTime || m_gap)
+        m_placedEnd = time;
+    else
+        time = limitStepBack(time, bytes);
     m_gap = false;
     m_onTime.emplace(time, m_handedBytes);
+    return time;
+}
+
+AudioArrivalClock::Clock::time_point AudioArrivalClock::limitStepBack(Clock::time_point time, std::size_t bytes)
+{
+    const Clock::duration duration = durationOf(bytes);
+    m_placedEnd += duration;
+    if (time >= m_placedEnd) {
+        m_placedEnd = time;
+        return time;
+    }
+    time = std::max(time, m_placedEnd - Clock::duration(longestStepBack));
+    const auto squeeze = std::chrono::duration_cast<Clock::duration>(duration * stepBackRate);
+    m_placedEnd -= std::min(m_placedEnd - time, squeeze);
     return time;
 }

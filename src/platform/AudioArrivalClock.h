@@ -28,6 +28,18 @@
 // A device that made no audio for a while (its source was suspended) has no backlog: what comes
 // after starts afresh, as does a new stream (the server restarted).
 //
+// A busy machine holds the reader up at read after read, for as long as a device's period or
+// longer: such a read comes late, yet it did not wait for its audio, which was there all along.
+// Only the time the reader's thread was idle counts as waiting: the time it spent running or
+// waiting for a processor (threadBusyTime()) is taken off the time between its reads.
+//
+// Whoever lines the audio up by these times (the mixer) can take up a small step back only (it
+// squeezes the audio by a percent at most); a larger one would lay the audio over what it has
+// placed already and lose it. Audio that comes sooner than the times say (they were late: a
+// backlog taken for fresh audio) therefore steps back by at most longestStepBack beyond where
+// the audio so far would lie once squeezed, and the times come back to the arrivals no faster
+// than stepBackRate. Nothing a read hands on lands on top of what came before.
+//
 // Touched by one thread at a time (the audio server's, under its lock).
 class AudioArrivalClock final
 {
@@ -41,19 +53,33 @@ public:
     // longest while moves them by a few tens of milliseconds, fast enough that a device 0.5 %
     // slow stays within 50 ms of its arrivals.
     static constexpr std::chrono::seconds followTime{10};
-    // A read waited for its audio when it came this long after the read before, or longer, and
-    // that audio lasts less than twice as long as the wait. (The server hands a backlog over in
-    // parts of every size, some of a few frames, as fast as the reader takes them.)
+    // A read waited for its audio when the reader was idle this long since the read before, or
+    // longer, and that audio lasts less than twice as long as the wait. (The server hands a
+    // backlog over in parts of every size, some of a few frames, as fast as the reader takes
+    // them.)
     static constexpr std::chrono::milliseconds readSlack{10};
     // Reads that waited in a row, yet caught up by this much on the audio's lateness, are a
     // reader held up while it reads a backlog, not audio that comes at its pace.
     static constexpr std::chrono::milliseconds catchUpSlack{20};
+    // A reader idle this long since the read before, and for at least half of that time, had
+    // read all there was.
+    static constexpr std::chrono::milliseconds shortestIdle{1};
+    // How far the times may step back at once, and how fast beyond that (a share of the audio
+    // handed on): within what the mixer takes up by squeezing.
+    static constexpr std::chrono::milliseconds longestStepBack{50};
+    static constexpr double stepBackRate = 0.01;
+
+    // How long the calling thread has run or waited for a processor since it started, or nothing
+    // where the system does not tell.
+    static std::optional<Clock::duration> threadBusyTime();
 
     // Starts afresh for a stream of this many bytes a second (0: every piece is as new as its
     // read).
     void reset(std::size_t bytesPerSecond);
-    // A read begins at `readAt` with `pendingBytes` come and not yet handed on.
-    void startRead(Clock::time_point readAt, std::size_t pendingBytes);
+    // A read begins at `readAt` with `pendingBytes` come and not yet handed on. `readerBusy` is
+    // the reading thread's threadBusyTime() at that moment, when known.
+    void startRead(Clock::time_point readAt, std::size_t pendingBytes,
+                   std::optional<Clock::duration> readerBusy = std::nullopt);
     // When the last of the next `bytes` handed on was captured. What is handed on after the read
     // (the rest of it, at a release) takes the time of that read.
     Clock::time_point handOn(std::size_t bytes);
@@ -62,6 +88,8 @@ public:
 
 private:
     Clock::duration durationOf(std::size_t bytes) const;
+    // Keeps `time` from stepping back further than the audio's consumer can take up.
+    Clock::time_point limitStepBack(Clock::time_point time, std::size_t bytes);
     // Counts the reads in a row that waited for their audio, `late` being how late the first
     // piece of this read is (none when nothing tells).
     void countRead(std::optional<Clock::duration> late);
@@ -69,6 +97,7 @@ private:
     std::size_t m_bytesPerSecond = 0;
     Clock::time_point m_readAt;
     std::optional<Clock::time_point> m_previousReadAt;
+    std::optional<Clock::duration> m_previousBusy;
     std::size_t m_unsentBytes = 0;
     // The audio handed on so far, and the time of the latest piece with how much had been
     // handed on by then.
@@ -78,6 +107,10 @@ private:
     // this read counts so, whether it handed anything on, and how many reads in a row waited.
     bool m_waitedSinceHandOn = false;
     bool m_readWaited = false;
+    // The same for a reader that was idle most of the time since the read before: it had read
+    // all there was, and what it reads now is fresh.
+    bool m_idleSinceHandOn = false;
+    bool m_readIdle = false;
     bool m_handedThisRead = false;
     int m_waitedReads = 0;
     // How late the first of those reads was.
@@ -85,4 +118,7 @@ private:
     // The audio is the backlog of a hold.
     bool m_inBacklog = false;
     bool m_gap = false;
+    // Where the end of the audio handed on so far lies for the mixer, which follows on from the
+    // audio before and squeezes it toward the times.
+    Clock::time_point m_placedEnd;
 };

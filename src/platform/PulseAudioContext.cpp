@@ -13,6 +13,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <utility>
 
 // A request whose answer comes back on the main-loop thread. When the connection is lost
 // libpulse drops pending operations without calling them back, so every request is
@@ -148,9 +149,15 @@ std::shared_ptr<PulseAudioContext> PulseAudioContext::shared()
     return sharedInstance;
 }
 
-PulseAudioContext::PulseAudioContext(QObject *parent, std::chrono::milliseconds connectTimeout)
+PulseAudioContext::PulseAudioContext(QObject *parent)
+    : PulseAudioContext(parent, Timings())
+{
+}
+
+PulseAudioContext::PulseAudioContext(QObject *parent, Timings timings)
     : QObject(parent)
-    , m_connectTimeout(std::max(connectTimeout, std::chrono::milliseconds(0)))
+    , m_timings(timings)
+    , m_reconnectPause(timings.firstReconnectPause)
 {
     if (!parent && QCoreApplication::instance())
         moveToThread(QCoreApplication::instance()->thread());
@@ -237,13 +244,19 @@ void PulseAudioContext::connectTimedOut(pa_time_event *timer)
     if (timer != m_connectTimer)
         return;
     stopConnectTimer();
+    bool firstOfOutage = false;
     {
         std::lock_guard cache(m_cacheMutex);
         if (m_state != State::Connecting)
             return;
+        firstOfOutage = !std::exchange(m_outageReported, true);
     }
-    qCWarning(KavrelDiagnostics::audio()).noquote()
-        << "audio server did not complete the connection within" << m_connectTimeout.count() << "ms";
+    if (firstOfOutage)
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << "audio server did not complete the connection within" << m_timings.connectTimeout.count() << "ms";
+    else
+        qCDebug(KavrelDiagnostics::audio()).noquote()
+            << "audio server still did not complete the connection within" << m_timings.connectTimeout.count() << "ms";
     // The state callback is taken off first, so the disconnect does not report a second failure.
     dropConnection();
     setState(State::Failed, PA_ERR_TIMEOUT);
@@ -283,7 +296,7 @@ void PulseAudioContext::connectToServer()
     const auto timedOut = [](pa_mainloop_api *, pa_time_event *timer, const struct timeval *, void *userdata) {
         static_cast<PulseAudioContext *>(userdata)->connectTimedOut(timer);
     };
-    const pa_usec_t timeout = pa_usec_t(m_connectTimeout.count()) * PA_USEC_PER_MSEC;
+    const pa_usec_t timeout = pa_usec_t(std::max<qint64>(m_timings.connectTimeout.count(), 0)) * PA_USEC_PER_MSEC;
     m_connectTimer = pa_context_rttime_new(m_context, pa_rtclock_now() + timeout, timedOut, this);
 }
 
@@ -294,22 +307,21 @@ void PulseAudioContext::setState(State state, int error)
     bool devicesWereKnown = false;
     bool reconnects = false;
     bool reportLoss = false;
+    bool reportBack = false;
     {
         std::lock_guard cache(m_cacheMutex);
         changed = m_state != state;
         m_state = state;
         if (state == State::Ready) {
             m_reconnectsByItself = true;
-            m_lossReported = false;
-            m_reconnectPause = firstReconnectPause;
+            reportBack = std::exchange(m_outageReported, false);
+            m_reconnectPause = m_timings.firstReconnectPause;
         }
         if (state == State::Failed) {
             m_lastError = error;
             m_synced = false;
             reconnects = m_reconnectsByItself;
-            reportLoss = changed && !m_lossReported;
-            if (reconnects)
-                m_lossReported = true;
+            reportLoss = changed && !std::exchange(m_outageReported, true);
         }
         if (state != State::Connecting)
             waiters = std::move(m_readyWaiters);
@@ -342,6 +354,8 @@ void PulseAudioContext::setState(State state, int error)
         else if (state == State::Failed)
             qCDebug(KavrelDiagnostics::audio()).noquote()
                 << "audio server still away:" << QString::fromUtf8(pa_strerror(error));
+        else if (reportBack)
+            qCInfo(KavrelDiagnostics::audio()).noquote() << "audio server connection is back";
         QMetaObject::invokeMethod(this, [this, state] { Q_EMIT stateChanged(state); }, Qt::QueuedConnection);
     }
     if (reconnects)
@@ -360,7 +374,7 @@ void PulseAudioContext::scheduleReconnect()
         if (m_state != State::Failed)
             return;
         pause = m_reconnectPause;
-        m_reconnectPause = std::min(m_reconnectPause * 2, longestReconnectPause);
+        m_reconnectPause = std::min(m_reconnectPause * 2, m_timings.longestReconnectPause);
     }
     m_reconnectScheduled = true;
     QTimer::singleShot(pause, this, [this] {

@@ -38,6 +38,10 @@ struct pa_time_event;
 // An attempt that is still not ready after the connect time-out fails: a server that takes
 // the socket but never finishes the handshake (a wedged pulseaudio or pipewire-pulse) must
 // not keep capture start waiting with nothing to show.
+//
+// An outage is told once: a warning when the server is lost or does not answer, a line when it
+// is back. The attempts in between say so at debug level only (an hour of a wedged server
+// would otherwise fill the log with a line every few seconds).
 class PulseAudioContext final : public QObject
 {
     Q_OBJECT
@@ -104,18 +108,22 @@ public:
     using Clock = std::chrono::steady_clock;
     using ArrivalClock = std::function<Clock::time_point()>;
 
-    static constexpr std::chrono::milliseconds defaultConnectTimeout{10000};
-    // Pauses between the attempts to find a lost server again: the first, and the longest.
-    static constexpr std::chrono::milliseconds firstReconnectPause{250};
-    static constexpr std::chrono::milliseconds longestReconnectPause{2000};
+    struct Timings
+    {
+        // How long an attempt may take to become ready.
+        std::chrono::milliseconds connectTimeout{10000};
+        // Pauses between the attempts to find a lost server again: the first, and the longest.
+        std::chrono::milliseconds firstReconnectPause{250};
+        std::chrono::milliseconds longestReconnectPause{2000};
+    };
 
     // The process-wide connection, made on first use. Call it first on the main thread.
     static std::shared_ptr<PulseAudioContext> shared();
 
     // Starts connecting at once. The server is the one libpulse finds at each attempt
     // (PULSE_SERVER, the user's runtime socket); no server is ever spawned.
-    explicit PulseAudioContext(QObject *parent = nullptr,
-                               std::chrono::milliseconds connectTimeout = defaultConnectTimeout);
+    explicit PulseAudioContext(QObject *parent = nullptr);
+    PulseAudioContext(QObject *parent, Timings timings);
     ~PulseAudioContext() override;
 
     State state() const;
@@ -210,7 +218,7 @@ private:
     static void contextStateCallback(pa_context *context, void *userdata);
     static void subscriptionCallback(pa_context *context, int eventType, quint32 index, void *userdata);
 
-    const std::chrono::milliseconds m_connectTimeout;
+    const Timings m_timings;
     pa_threaded_mainloop *m_mainloop = nullptr;
     pa_context *m_context = nullptr; // written under the lock
     pa_time_event *m_connectTimer = nullptr; // under the lock; set while an attempt runs
@@ -227,9 +235,9 @@ private:
     std::map<quint32, SinkInput> m_sinkInputs;
     // Set at the first ready connection: from then on a lost one is sought again by itself.
     bool m_reconnectsByItself = false;
-    // The loss was reported; further failed attempts to find the server are not.
-    bool m_lossReported = false;
-    std::chrono::milliseconds m_reconnectPause = firstReconnectPause;
+    // The outage was reported; further failed attempts to find the server are not.
+    bool m_outageReported = false;
+    std::chrono::milliseconds m_reconnectPause;
     // Main thread only.
     bool m_reconnectScheduled = false;
     std::vector<std::shared_ptr<Pending>> m_readyWaiters;

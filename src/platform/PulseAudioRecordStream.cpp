@@ -71,7 +71,10 @@ struct PulseAudioRecordStream::Shared
     static void readCallback(pa_stream *stream, std::size_t, void *userdata)
     {
         auto *shared = static_cast<Shared *>(userdata);
-        shared->arrivalClock.startRead(shared->context->arrivalTime(), shared->gathered.size() + pa_stream_readable_size(stream));
+        // (At a release the stopping thread reads: its own busy time says nothing of the reader's.)
+        const std::optional<AudioArrivalClock::Clock::duration> busy =
+            shared->context->isMainLoopThread() ? AudioArrivalClock::threadBusyTime() : std::nullopt;
+        shared->arrivalClock.startRead(shared->context->arrivalTime(), shared->gathered.size() + pa_stream_readable_size(stream), busy);
         while (pa_stream_readable_size(stream) > 0) {
             const void *data = nullptr;
             std::size_t bytes = 0;

@@ -493,7 +493,8 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
         m_microphone->clearSessionState();
     }
     setShouldShowMicrophoneOffWarning(false);
-    m_services.mixer->setMicrophoneEnabled(false);
+    // The microphone's lane is closed after the drain: what the microphone said last may still
+    // wait there for the computer's audio of the same moment, which a busy machine hands on later.
 
     // System audio off.
     std::optional<QString> stopError;
@@ -519,6 +520,7 @@ QCoro::Task<void> ListeningSession::runStopSequence(bool markStopped, bool persi
         co_await m_services.mixer->drainRemainingAudio();
         if (!self)
             co_return;
+        m_services.mixer->setMicrophoneEnabled(false);
         if (m_isStreamingSessionPrepared) {
             const TaskOutcome<std::optional<QUrl>> finished = co_await outcomeOf(m_services.recorder->finishRecording());
             if (finished.succeeded()) {

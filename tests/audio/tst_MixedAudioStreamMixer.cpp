@@ -103,8 +103,13 @@ struct SimulatedSource
     double maximumDelay = 0.15;
     double stopAt = 1e9;
     std::pair<double, double> pause{-1, -1};
-    // Fragments captured in this stretch all reach the mixer at its end (a capture thread held up).
+    // Fragments captured in this stretch all reach the mixer at its end (a capture thread held up),
+    // this many seconds apart for each second of audio (0: at once).
     std::pair<double, double> heldUp{-1, -1};
+    double heldUpPace = 0;
+    // Every fragment reaches the mixer this much later besides (its conversion waits its turn on a
+    // busy machine).
+    double lateBy = 0;
     double markerAt = -1;
 };
 
@@ -138,9 +143,9 @@ std::vector<Delivery> simulate(const std::vector<SimulatedSource> &sources, doub
             const qint64 marker = qint64(source.markerAt * 16000) - first;
             for (qint64 i = std::max<qint64>(marker, 0); i < std::min<qint64>(marker + 8, source.fragment); ++i)
                 samples[std::size_t(i)] = 1000;
-            double arrival = std::max(lastArrival, end + delay(random));
+            double arrival = std::max(lastArrival, end + source.lateBy + delay(random));
             if (end > source.heldUp.first && end <= source.heldUp.second)
-                arrival = std::max(arrival, source.heldUp.second);
+                arrival = std::max(arrival, source.heldUp.second + (end - source.heldUp.first) * source.heldUpPace);
             lastArrival = arrival;
             const auto capturedAt = origin + std::chrono::nanoseconds(qint64((end + stampJitter(random)) * 1e9));
             deliveries.push_back(Delivery{arrival, end, source.microphone, TestAudio::chunkOf(samples), capturedAt});
@@ -618,6 +623,33 @@ void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime_data()
     systemHeldUp.heldUp = {30.0, 31.0};
     systemHeldUp.markerAt = 40.0;
     QTest::newRow("system audio held up past the wait") << systemHeldUp << microphone << 0.003;
+
+    // A busy machine: the computer's audio, converted on a thread of its own, comes steadily
+    // later than the microphone's, by more than the wait.
+    SimulatedSource systemLate = system;
+    systemLate.lateBy = 0.35;
+    systemLate.maximumDelay = 0.05;
+    SimulatedSource microphoneAfter = microphone;
+    microphoneAfter.phase = 0.6;
+    QTest::newRow("system audio comes 0.35 s behind the microphone's") << systemLate << microphoneAfter << 0.003;
+    SimulatedSource microphoneLate = microphone;
+    microphoneLate.lateBy = 0.3;
+    microphoneLate.maximumDelay = 0.05;
+    QTest::newRow("the microphone's audio comes 0.3 s behind") << system << microphoneLate << 0.003;
+
+    // The audio server hands both streams' backlogs over after a hold of their reader, the
+    // microphone's in smaller pieces: it comes in between the computer's audio, ever further
+    // behind.
+    SimulatedSource systemBacklog = system;
+    systemBacklog.heldUp = {30.0, 30.4};
+    systemBacklog.heldUpPace = 0.001;
+    systemBacklog.markerAt = 30.2;
+    SimulatedSource microphoneBacklog = microphone;
+    microphoneBacklog.heldUp = {30.0, 30.4};
+    microphoneBacklog.heldUpPace = 0.005;
+    microphoneBacklog.markerAt = 30.25;
+    QTest::newRow("both held up, the microphone's backlog handed over more slowly")
+        << systemBacklog << microphoneBacklog << 0.003;
 
     // The audio server restarts: both sources are away for a while, and what follows keeps its
     // place, the time between stays as silence.

@@ -2,10 +2,14 @@
 #include "audio/MicrophoneCaptureService.h"
 #include "audio/SystemAudioCaptureError.h"
 #include "audio/SystemAudioCaptureService.h"
+#include "base/KavrelDiagnostics.h"
 #include "platform/PulseAudioContext.h"
+#include "support/AudioServerOutage.h"
+#include "support/LogCapture.h"
 #include "support/TaskResult.h"
 #include "support/TestAudio.h"
 
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
@@ -86,6 +90,8 @@ class tst_PulseAudioContext : public QObject
 private Q_SLOTS:
     void withoutAServerNothingHangsAndCaptureFailsClearly();
     void aServerThatNeverAnswersFailsTheAttemptInTime();
+    void anOutageIsToldOnce_data();
+    void anOutageIsToldOnce();
     void deviceListsNeverWaitForTheServer();
     void cacheFollowsTheServer();
     void sinkInputsTellWhichProcessPlays();
@@ -138,7 +144,7 @@ void tst_PulseAudioContext::aServerThatNeverAnswersFailsTheAttemptInTime()
     std::shared_ptr<PulseAudioContext> context;
     {
         const PulseServerOverride override(wedged.path());
-        context = std::make_shared<PulseAudioContext>(nullptr, std::chrono::milliseconds(300));
+        context = std::make_shared<PulseAudioContext>(nullptr, PulseAudioContext::Timings{.connectTimeout = std::chrono::milliseconds(300)});
         auto answer = std::make_shared<std::optional<bool>>();
         QCoro::Task<void> waiting = storeReadiness(context, answer);
         // Far below libpulse's own handshake time-out, far above the injected one.
@@ -171,6 +177,79 @@ void tst_PulseAudioContext::aServerThatNeverAnswersFailsTheAttemptInTime()
     QCOMPARE(context->serverInfo().defaultSinkName, qEnvironmentVariable("KAVREL_TEST_PULSE_SINK"));
 }
 
+// A server that takes the connection and never answers, for what stands for five minutes of
+// the program's timings (10 s for an attempt, up to 2 s between them: 25 attempts): the
+// connection says once, as a warning, that the server is away, and once that it is back; the
+// attempts in between are quiet. So too when it never answered from the start and the program
+// asks for it again and again (a menu listing the microphones).
+void tst_PulseAudioContext::anOutageIsToldOnce_data()
+{
+    QTest::addColumn<bool>("readyFirst");
+    QTest::newRow("a working server lost, then wedged") << true;
+    QTest::newRow("wedged from the start") << false;
+}
+
+void tst_PulseAudioContext::anOutageIsToldOnce()
+{
+    QFETCH(bool, readyFirst);
+    if (!havePulse())
+        QSKIP("KAVREL_TEST_PULSE is not set: a working server needs the private PulseAudio of scripts/with-test-services");
+    // A fortieth of the program's timings.
+    PulseAudioContext::Timings timings;
+    timings.connectTimeout = std::chrono::milliseconds(250);
+    timings.firstReconnectPause = std::chrono::milliseconds(6);
+    timings.longestReconnectPause = std::chrono::milliseconds(50);
+    const int fiveMinutes = 5 * 60 * 1000 / 40;
+    const QString audio = QString::fromLatin1(KavrelDiagnostics::audio().categoryName());
+
+    WedgedServer wedged;
+    std::shared_ptr<PulseAudioContext> context;
+    // (Gone in the reverse order: the usual server comes back, then the connection looks for it.)
+    std::optional<AudioServerOutage> outage;
+    std::optional<PulseServerOverride> away;
+    LogCapture log;
+    const auto readyAgain = [&context] {
+        context->reconnectIfFailed();
+        return context->state() == PulseAudioContext::State::Ready;
+    };
+    if (readyFirst) {
+        context = std::make_shared<PulseAudioContext>(nullptr, timings);
+        // (A busy machine may take longer than the short time-out for the handshake.)
+        QTRY_VERIFY_WITH_TIMEOUT(readyAgain(), 10000);
+        log.clear();
+        // The next attempts find a server that never answers; this one is cut off.
+        outage.emplace();
+        away.emplace(wedged.path());
+        QTRY_COMPARE(context->state(), PulseAudioContext::State::Failed);
+    } else {
+        away.emplace(wedged.path());
+        context = std::make_shared<PulseAudioContext>(nullptr, timings);
+    }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < fiveMinutes) {
+        // What the menus do whenever they are opened; the lost connection also tries by itself.
+        context->reconnectIfFailed();
+        QTest::qWait(100);
+    }
+    QVERIFY2(wedged.connections >= 15, qPrintable(QString::number(wedged.connections)));
+    const QStringList warnings = log.linesAt(QtWarningMsg);
+    QVERIFY2(warnings.size() == 1 && warnings.front().startsWith(audio), qPrintable(log.lines().join(QLatin1Char('\n'))));
+    QVERIFY(log.linesAt(QtCriticalMsg).isEmpty());
+    QVERIFY2(log.linesAt(QtInfoMsg).isEmpty(), qPrintable(log.lines().join(QLatin1Char('\n'))));
+
+    // The server answers again: one line says so.
+    away.reset();
+    if (outage)
+        QVERIFY(outage->restore());
+    QTRY_VERIFY_WITH_TIMEOUT(readyAgain(), 10000);
+    QTest::qWait(200);
+    QCOMPARE(log.linesAt(QtWarningMsg).size(), 1);
+    const QStringList back = log.linesAt(QtInfoMsg);
+    QVERIFY2(back == QStringList{audio + QStringLiteral(" audio server connection is back")},
+             qPrintable(log.lines().join(QLatin1Char('\n'))));
+}
+
 // Device lists are read on the main thread (menus, pickers): they answer from the cache at
 // once, even while the server keeps a connection attempt hanging, and announce the list
 // with devicesChanged() once the server has answered.
@@ -179,7 +258,7 @@ void tst_PulseAudioContext::deviceListsNeverWaitForTheServer()
     WedgedServer wedged;
     {
         const PulseServerOverride override(wedged.path());
-        auto context = std::make_shared<PulseAudioContext>(nullptr, std::chrono::milliseconds(1500));
+        auto context = std::make_shared<PulseAudioContext>(nullptr, PulseAudioContext::Timings{.connectTimeout = std::chrono::milliseconds(1500)});
         QVERIFY(MicrophoneCaptureService::availableDevices(*context).empty());
         QVERIFY(!MicrophoneCaptureService::defaultDeviceID(*context));
         // An empty list here is no news of devices gone.

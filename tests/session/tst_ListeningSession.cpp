@@ -12,6 +12,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void failedStartLeavesNothingOpen();
     void continueKeepsTurnsAndNewClearsThem();
     void audioReachesRecordingAndSocketInCaptureOrder();
+    void theMicrophonesLastAudioIsKeptAtTheStop();
     void runtimeFailureStopsTheSession_data();
     void runtimeFailureStopsTheSession();
     void failuresDuringAStopJoinIt();
@@ -223,6 +225,40 @@ void tst_ListeningSession::audioReachesRecordingAndSocketInCaptureOrder()
             QVERIFY2(firstSample(received->at(i - 1)) < firstSample(received->at(i)), qPrintable(QString::number(i)));
     }
     QCOMPARE(engine.speech->sent, engine.recorder->chunks);
+}
+
+// The stop switches the microphone off before the computer's audio. What the microphone said
+// last may still wait in the mixer for the computer's audio of the same moment (a busy machine
+// hands that on later): it is in the recording and the socket all the same.
+void tst_ListeningSession::theMicrophonesLastAudioIsKeptAtTheStop()
+{
+    Engine engine;
+    engine.model->setAudioRecordingEnabled(true);
+    QVERIFY(engine.start(ListeningSessionStartMode::newSession, true));
+    FakeMicrophone *microphone = engine.microphones->current;
+    constexpr int together = 8;
+    constexpr int ahead = 3;
+    for (int i = 0; i < together; ++i) {
+        engine.systemAudio->chunkHandler(constantChunk(100), AudioCaptureTime());
+        microphone->chunkHandler(constantChunk(1000), AudioCaptureTime());
+    }
+    for (int i = 0; i < ahead; ++i)
+        microphone->chunkHandler(constantChunk(1000), AudioCaptureTime());
+    QVERIFY(engine.settle([&] { return engine.recorder->chunks.size() >= together; }));
+    QVERIFY(engine.stop());
+
+    // 0.95 × 100 + 1.35 × 1000 where both sound, 1.35 × 1000 where the microphone was ahead.
+    for (const QList<QByteArray> *received : {&engine.recorder->chunks, &engine.speech->sent}) {
+        qsizetype both = 0;
+        qsizetype microphoneAlone = 0;
+        for (const QByteArray &chunk : *received) {
+            const auto *samples = reinterpret_cast<const qint16 *>(chunk.constData());
+            both += std::count(samples, samples + chunk.size() / 2, qint16(1445));
+            microphoneAlone += std::count(samples, samples + chunk.size() / 2, qint16(1350));
+        }
+        QCOMPARE(both, qsizetype(together) * MixedAudioStreamMixer::chunkSampleCount);
+        QCOMPARE(microphoneAlone, qsizetype(ahead) * MixedAudioStreamMixer::chunkSampleCount);
+    }
 }
 
 void tst_ListeningSession::runtimeFailureStopsTheSession_data()

@@ -191,7 +191,7 @@ private Q_SLOTS:
         const QByteArray savedServer = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", "unix:/nonexistent/kavrel/pulse/native");
         {
-            auto context = std::make_shared<PulseAudioContext>(nullptr, std::chrono::milliseconds(2000));
+            auto context = std::make_shared<PulseAudioContext>(nullptr, PulseAudioContext::Timings{.connectTimeout = std::chrono::milliseconds(2000)});
             PulseAudioMicrophoneAuthorization authorization(context);
             QCOMPARE(runTask(authorization.status()).value, std::optional(Status::denied));
         }

@@ -297,15 +297,17 @@ void SoakChecks::checkMemory()
 
     // The live meeting holds its turns until it ends, however long it runs; a leak keeps what
     // the work left behind. So the meeting's share is measured (it ends here, after the other
-    // checks read it), and only the turns the last meeting has beyond the warm-up's may add to
-    // the figure. An estimate from its text alone would miss the turn's other copies (the
-    // rendered columns and rows, the stable text, the draft's JSON) and its objects. The checks'
-    // copy of the turns goes first (assigning {} would keep its room).
+    // checks read it), and the figure may differ from the warm-up's by what the turns the last
+    // meeting has more, or fewer, than the warm-up's meeting hold: a last meeting shorter than
+    // that one frees room that a leak would otherwise fill unseen. An estimate from its text
+    // alone would miss the turn's other copies (the rendered columns and rows, the stable text,
+    // the draft's JSON) and its objects. The checks' copy of the turns goes first (assigning {}
+    // would keep its room).
     m_turns = std::vector<SessionTurn>();
     const qint64 held = m_soak.measureMeetingHeld();
     const double heldPerTurn = late.turns > 0 ? double(held) / late.turns : 0.0;
     const double textPerTurn = late.turns > 0 ? double(late.text) / late.turns : 0.0;
-    const int moreTurns = std::max(0, late.turns - early.turns);
+    const int moreTurns = late.turns - early.turns;
     const double meetingGrowth = heldPerTurn * moreTurns;
     report.note(QStringLiteral("  the last meeting holds %1: %2 KiB a turn, of which its text %3 KiB")
                     .arg(mebibytes(double(held)))
@@ -322,8 +324,8 @@ void SoakChecks::checkMemory()
 
     const double heapLimit = 1.3 * double(early.heap) + meetingGrowth;
     report.check(double(late.heap) <= heapLimit,
-                 QStringLiteral("live heap after the last turn within 1.3x of the warm-up's plus what the meeting holds "
-                                "for its turns beyond the warm-up's"),
+                 QStringLiteral("live heap after the last turn within 1.3x of the warm-up's, give or take what the "
+                                "meeting holds for the turns it has beyond or short of the warm-up's"),
                  QStringLiteral("%1 -> %2, limit %3 with %4 for %5 more turns")
                      .arg(mebibytes(early.heap), mebibytes(late.heap), mebibytes(heapLimit), mebibytes(meetingGrowth))
                      .arg(moreTurns),
@@ -336,8 +338,8 @@ void SoakChecks::checkMemory()
         report.note(QStringLiteral("  resident set (not judged under AddressSanitizer): ") + residentFigures);
     } else {
         report.check(double(late.resident) <= residentLimit,
-                     QStringLiteral("resident set after the last turn within 1.3x of the warm-up's plus what the meeting "
-                                    "holds for its turns beyond the warm-up's"),
+                     QStringLiteral("resident set after the last turn within 1.3x of the warm-up's, give or take what "
+                                    "the meeting holds for the turns it has beyond or short of the warm-up's"),
                      residentFigures, true);
     }
 }

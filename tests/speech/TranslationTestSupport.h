@@ -13,6 +13,7 @@
 #include "speech/TranslationTurnKey.h"
 #include "support/FakeBackend.h"
 #include "support/FakeTranslationRelay.h"
+#include "support/LogCapture.h"
 #include "support/TaskResult.h"
 #include "support/TestAuth.h"
 
@@ -38,61 +39,7 @@ using namespace std::chrono_literals;
 
 namespace TranslationTest {
 
-// Log lines of the program's categories, "<category> <message>", while an instance lives.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        instance() = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handle);
-        // The program's categories drop debug lines unless asked for them.
-        QLoggingCategory::setFilterRules(QStringLiteral("app.kavrel.desktop.*.debug=true"));
-    }
-    ~LogCapture()
-    {
-        QLoggingCategory::setFilterRules(QString());
-        qInstallMessageHandler(m_previous);
-        instance() = nullptr;
-    }
-
-    QStringList lines() const { return m_lines; }
-    bool contains(const QString &text) const
-    {
-        for (const QString &line : m_lines) {
-            if (line.contains(text))
-                return true;
-        }
-        return false;
-    }
-    int count(const QString &text) const
-    {
-        int found = 0;
-        for (const QString &line : m_lines)
-            found += line.contains(text) ? 1 : 0;
-        return found;
-    }
-    void clear() { m_lines.clear(); }
-
-private:
-    static LogCapture *&instance()
-    {
-        static LogCapture *current = nullptr;
-        return current;
-    }
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        LogCapture *capture = instance();
-        const QString category = QString::fromLatin1(context.category ? context.category : "");
-        if (capture && category.startsWith(QLatin1String("app.kavrel.desktop")))
-            capture->m_lines.append(category + QLatin1Char(' ') + message);
-        if (capture && capture->m_previous && type != QtDebugMsg && type != QtInfoMsg)
-            capture->m_previous(type, context, message);
-    }
-
-    QtMessageHandler m_previous = nullptr;
-    QStringList m_lines;
-};
+using LogCapture = ::LogCapture;
 
 inline QUuid turn(int number)
 {
