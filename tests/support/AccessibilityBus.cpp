@@ -1,5 +1,7 @@
 #include "AccessibilityBus.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QTest>
 
 #include <utility>
@@ -15,6 +17,16 @@ QList<Event> &events()
 }
 
 QAccessible::UpdateHandler passedOnTo = nullptr;
+
+const QString busLauncherName = QStringLiteral("org.a11y.Bus");
+
+// Whether the launcher of an earlier test still holds the bus's name on the session bus: a new
+// launcher started meanwhile gives up, and Qt's bridge asks the going one for its address.
+bool busLauncherGone()
+{
+    QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+    return !bus || !bus->isServiceRegistered(busLauncherName).value();
+}
 
 void record(QAccessibleEvent *event)
 {
@@ -41,6 +53,7 @@ Listener::Listener(bool hear, bool passOn)
     m_launcher.setStandardInputFile(QProcess::nullDevice());
     m_launcher.setStandardOutputFile(QProcess::nullDevice());
     m_launcher.setStandardErrorFile(QProcess::nullDevice());
+    QTRY_VERIFY_WITH_TIMEOUT(busLauncherGone(), 15000);
     m_launcher.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"), {QStringLiteral("--launch-immediately")});
     QVERIFY2(m_launcher.waitForStarted(), "at-spi-bus-launcher did not start (scripts/install-deps installs at-spi2-core)");
     QTRY_VERIFY_WITH_TIMEOUT(QAccessible::isActive(), 10000);
@@ -59,6 +72,7 @@ Listener::~Listener()
     m_launcher.terminate();
     if (!m_launcher.waitForFinished(5000))
         m_launcher.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(busLauncherGone(), 15000);
 }
 
 QList<Event> Listener::take()
