@@ -19,6 +19,38 @@ QList<QPointer<QWidget>> &changed()
     return controls;
 }
 
+// How the control with the keyboard was last told to a screen reader. A view refreshed with what
+// it shows already (the same name set again, a hold set twice) has nothing new to tell.
+struct Told
+{
+    QPointer<QWidget> control;
+    QString name;
+    bool available = true;
+};
+
+Told &told()
+{
+    static Told last;
+    return last;
+}
+
+Told asItReads(QWidget *control)
+{
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+    if (!accessible)
+        return {control, QString(), true};
+    return {control, accessible->text(QAccessible::Name), !accessible->state().disabled};
+}
+
+bool toldAlready(QWidget *control)
+{
+    const Told &last = told();
+    if (last.control != control)
+        return false;
+    const Told now = asItReads(control);
+    return now.name == last.name && now.available == last.available;
+}
+
 void hear(QAccessibleEvent *event);
 
 // Qt's own way, with no handler installed, reaches the bridge (whoever listens in front of this
@@ -49,7 +81,7 @@ void announce()
 {
     const QList<QPointer<QWidget>> controls = std::exchange(changed(), {});
     for (const QPointer<QWidget> &control : controls) {
-        if (!control || !control->hasFocus() || !QAccessible::isActive())
+        if (!control || !control->hasFocus() || !QAccessible::isActive() || toldAlready(control.data()))
             continue;
         // A new identity: the interface known so far goes, and the focus event hands out a new one.
         if (QAccessibleInterface *known = QAccessible::queryAccessibleInterface(control.data()))
@@ -62,6 +94,11 @@ void announce()
 void hear(QAccessibleEvent *event)
 {
     passOn(event);
+    if (event->type() == QAccessible::Focus) {
+        auto *focused = qobject_cast<QWidget *>(event->object());
+        told() = focused && event->child() < 0 ? asItReads(focused) : Told{};
+        return;
+    }
     if (!changesWhatIsSpoken(event) || event->child() >= 0)
         return;
     auto *control = qobject_cast<QWidget *>(event->object());

@@ -11,7 +11,8 @@
 // is on is no news, and a button's new name or state alone is spoken as its expandable state,
 // nothing for a plain button). So the control is handed out anew, under a new identity on the bus,
 // and a focus event tells of it, as when the focus moved to another control before controls kept
-// the keyboard.
+// the keyboard. A change that leaves the control reading as it was last told (a view refreshed
+// with the name it shows already) tells nothing: the reader would say the same control again.
 //
 // Everything Qt tells the bus passes through unchanged (or to whoever listened before, as a test
 // may); the announcement follows once the change is done. Main thread only.
