@@ -211,6 +211,20 @@ qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double f
     return -1;
 }
 
+namespace {
+
+// Whether the tone is loud and carries most of the power in the 20 ms window at `at`.
+bool toneHeardAt(const std::vector<float> &samples, std::size_t at, std::size_t window, double sampleRate,
+                 double frequency)
+{
+    double power = 0;
+    for (std::size_t i = at; i < at + window; ++i)
+        power += double(samples[i]) * double(samples[i]);
+    return std::sqrt(power / double(window)) > 0.05 && toneShare(samples.data() + at, window, sampleRate, frequency) >= 0.4;
+}
+
+} // namespace
+
 std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
                                     double quietSeconds)
 {
@@ -218,11 +232,7 @@ std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sa
     const std::size_t window = std::size_t(sampleRate / 50);
     double lastHeard = -quietSeconds;
     for (std::size_t at = 0; at + window <= samples.size(); at += window) {
-        double power = 0;
-        for (std::size_t i = at; i < at + window; ++i)
-            power += double(samples[i]) * double(samples[i]);
-        const bool loud = std::sqrt(power / double(window)) > 0.05;
-        if (!loud || toneShare(samples.data() + at, window, sampleRate, frequency) < 0.4)
+        if (!toneHeardAt(samples, at, window, sampleRate, frequency))
             continue;
         const double seconds = double(at) / sampleRate;
         if (seconds - lastHeard >= quietSeconds)
@@ -230,6 +240,15 @@ std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sa
         lastHeard = seconds;
     }
     return onsets;
+}
+
+double toneBurstEnd(const std::vector<float> &samples, double sampleRate, double frequency, double onset)
+{
+    const std::size_t window = std::size_t(sampleRate / 50);
+    auto at = std::size_t(std::max(0.0, onset * sampleRate));
+    while (at + window <= samples.size() && toneHeardAt(samples, at, window, sampleRate, frequency))
+        at += window;
+    return double(at) / sampleRate;
 }
 
 namespace {

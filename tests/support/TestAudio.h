@@ -60,6 +60,9 @@ qint64 toneOnset(const std::vector<qint16> &samples, double sampleRate, double f
 // carries most of the power, after at least `quietSeconds` without one.
 std::vector<double> toneBurstOnsets(const std::vector<float> &samples, double sampleRate, double frequency,
                                     double quietSeconds);
+// Where, in seconds, the burst of the tone that begins at `onset` (one of the above) ends, to a
+// window.
+double toneBurstEnd(const std::vector<float> &samples, double sampleRate, double frequency, double onset);
 
 // Where, in seconds, the first half second in which no sample is louder than `level` begins, at
 // or after `from` seconds (-1 when there is none).
