@@ -56,8 +56,7 @@ bool readyWithin(const std::shared_ptr<PulseAudioContext> &context, int millisec
 {
     auto answer = std::make_shared<std::optional<bool>>();
     QCoro::Task<void> waiting = storeReadiness(context, answer);
-    QTest::qWaitFor([&answer] { return answer->has_value(); }, milliseconds);
-    return answer->value_or(false);
+    return QTest::qWaitFor([&answer] { return answer->has_value(); }, milliseconds) && answer->value_or(false);
 }
 
 // A local socket that takes connections and never answers them: a wedged audio server.
