@@ -11,7 +11,9 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "support/TestProgramObjects.h"
+#include "support/X11TestInput.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QProcess>
 #include <QScreen>
@@ -59,6 +61,17 @@ inline bool removeRightMonitor()
     return run(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), QStringLiteral("RIGHT")});
 }
 
+// The program's settings for a test on these monitors, and LEFT over the server's one output, so
+// the whole screen is no monitor of its own. False when this is no X server the test can split.
+inline bool takeLeftMonitor()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    return QGuiApplication::platformName() == QLatin1String("xcb")
+           && run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"), monitorGeometry(leftMonitor),
+                                            QStringLiteral("screen")});
+}
+
 inline QScreen *screenNamed(const QString &name)
 {
     const QList<QScreen *> screens = QGuiApplication::screens();
@@ -76,6 +89,13 @@ inline bool screensAre(QList<QRect> areas)
     std::sort(seen.begin(), seen.end(), order);
     std::sort(areas.begin(), areas.end(), order);
     return seen == areas;
+}
+
+// Both monitors in place as the program sees them, the pointer on LEFT out of every window's way.
+inline bool showBothMonitors()
+{
+    return setRightMonitor(rightMonitor) && QTest::qWaitFor([] { return screensAre({leftMonitor, rightMonitor}); })
+           && X11TestInput::movePointer(leftMonitor.center());
 }
 
 inline bool isWhollyOnAScreen(const QWidget *window)

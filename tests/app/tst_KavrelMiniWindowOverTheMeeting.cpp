@@ -40,14 +40,8 @@ void tst_KavrelMiniWindowOverTheMeeting::initTestCase()
 {
     if (!X11PrivateDisplay::unavailable().isEmpty())
         QSKIP(qPrintable(QStringLiteral("no X server of the test's own: ") + X11PrivateDisplay::unavailable()));
-    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
-    QVERIFY(run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"), monitorGeometry(leftMonitor),
-                                           QStringLiteral("screen")}));
-    QVERIFY(setRightMonitor(rightMonitor));
-    QTRY_VERIFY(screensAre({leftMonitor, rightMonitor}));
-    QVERIFY(X11TestInput::movePointer(leftMonitor.center()));
+    QVERIFY(takeLeftMonitor());
+    QVERIFY(showBothMonitors());
 }
 
 void tst_KavrelMiniWindowOverTheMeeting::miniWindowStaysWhileTheMainWindowIsCovered_data()

@@ -46,19 +46,12 @@ void tst_KavrelWindowsAcrossScreens::initTestCase()
 {
     if (!X11PrivateDisplay::unavailable().isEmpty())
         QSKIP(qPrintable(QStringLiteral("no X server of the test's own: ") + X11PrivateDisplay::unavailable()));
-    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
-    // LEFT takes the server's one output, so the whole screen is no monitor of its own.
-    QVERIFY(run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("LEFT"), monitorGeometry(leftMonitor),
-                                           QStringLiteral("screen")}));
+    QVERIFY(takeLeftMonitor());
 }
 
 void tst_KavrelWindowsAcrossScreens::init()
 {
-    QVERIFY(setRightMonitor(rightMonitor));
-    QTRY_VERIFY(screensAre({leftMonitor, rightMonitor}));
-    QVERIFY(X11TestInput::movePointer(leftMonitor.center()));
+    QVERIFY(showBothMonitors());
 }
 
 void tst_KavrelWindowsAcrossScreens::windowComesBackWhenItsScreenGoes_data()
