@@ -122,7 +122,8 @@ struct Screens
             auth->setProfileOverride({{QStringLiteral("avatar_url"), *avatarURL}});
         authService = TestAuth::signedInService(backend.baseUrl(), signedIn ? std::optional(session) : std::nullopt);
         store = std::make_unique<AuthSessionStore>(authService.get());
-        QTest::qWaitFor([this] { return !store->isRestoringSession(); });
+        if (!QTest::qWaitFor([this] { return !store->isRestoringSession(); }))
+            qWarning("the stored session was still being restored after 5 s");
         const QUrl feed = backend.baseUrl().resolved(QUrl(feedPath));
         updates = std::make_unique<KavrelUpdateController>(
             [feed](QObject *parent) { return new KavrelUpdater(feed, QStringLiteral("1.0"), parent); });

@@ -115,7 +115,8 @@ struct Workspace : SignIn
         starter = std::make_unique<KavrelListeningStarter>(authStore.get(), surface.get());
         engine.model->setStartPrompts(&prompts);
         view = std::make_unique<ContentView>(*engine.model, *authStore, *surface, *starter, *engine.defaults);
-        QTest::qWaitFor([this] { return !authStore->isRestoringSession(); });
+        if (!QTest::qWaitFor([this] { return !authStore->isRestoringSession(); }))
+            qWarning("the workspace's stored session was still being restored after 5 s");
     }
 
     ~Workspace()
