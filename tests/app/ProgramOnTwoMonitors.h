@@ -107,9 +107,11 @@ inline bool isWhollyOnAScreen(const QWidget *window)
 
 inline QString describe(const QWidget *window)
 {
-    QString text = QStringLiteral("frame %1,%2 %3x%4 on")
+    QString text = QStringLiteral("frame %1,%2 %3x%4 (inside %5,%6 %7x%8) on")
                        .arg(window->frameGeometry().x()).arg(window->frameGeometry().y())
-                       .arg(window->frameGeometry().width()).arg(window->frameGeometry().height());
+                       .arg(window->frameGeometry().width()).arg(window->frameGeometry().height())
+                       .arg(window->geometry().x()).arg(window->geometry().y())
+                       .arg(window->geometry().width()).arg(window->geometry().height());
     for (QScreen *screen : QGuiApplication::screens()) {
         const QRect area = screen->availableGeometry();
         text += QStringLiteral(" %1 %2,%3 %4x%5").arg(screen->name()).arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height());
