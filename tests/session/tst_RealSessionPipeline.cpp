@@ -98,7 +98,11 @@ void tst_RealSessionPipeline::playedSpeechBecomesTurnsRecordingAndDraft()
     const std::vector<qint16> streamed = TestAudio::samplesOf(relay.audioFrames(0));
     const qint64 lowAt = TestAudio::toneOnset(streamed, 16000, 440);
     const qint64 highAt = TestAudio::toneOnset(streamed, 16000, 1500);
-    QVERIFY2(lowAt >= 0 && highAt >= 0, "a tone never reached the relay");
+    QVERIFY2(lowAt >= 0 && highAt >= 0,
+             qPrintable(QStringLiteral("a tone never reached the relay: the low one at %1 s, the high one at %2 s of %3 s streamed "
+                                       "(a %4 s program)")
+                            .arg(double(lowAt) / 16000.0, 0, 'f', 2).arg(double(highAt) / 16000.0, 0, 'f', 2)
+                            .arg(double(streamed.size()) / 16000.0, 0, 'f', 2).arg(programSeconds, 0, 'f', 2)));
     const double gapSeconds = double(highAt - lowAt) / 16000.0;
     const double expectedGap = programSeconds - 0.6;
     QVERIFY2(std::abs(gapSeconds - expectedGap) < 0.15, qPrintable(QString::number(gapSeconds)));
