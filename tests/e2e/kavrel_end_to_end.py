@@ -280,6 +280,42 @@ class Run:
         self.screenshot("tray-menu-" + title)
         subprocess.run(["xdotool", "key", "Return"], check=True)
 
+    def show_restarted(self, title):
+        """Shows the main window of a program started again with a saved session, from the tray.
+        "Показать КАВРЕЛ" is the menu's second entry; while the session is still being restored
+        the first, "Начать прослушивание", cannot be picked and Down skips it, so the same keys
+        reach "Настройки..." instead. A busy machine may take longer over the restore than any
+        pause: then the settings are closed again (Escape) and the menu is opened once more."""
+        for attempt in range(6):
+            self.tray_menu(title, ["Down", "Down"])
+            deadline = time.time() + 10
+            while time.time() < deadline:
+                windows = self.top_level_names()
+                if "Настройки" in windows:
+                    break
+                if windows:
+                    return
+                time.sleep(0.25)
+            else:
+                return
+            print("  the session was still being restored: the settings came forward", flush=True)
+            subprocess.run(["xdotool", "key", "Escape"], check=True)
+            time.sleep(1)
+        raise Failure("the tray never showed the main window of the restarted program")
+
+    def top_level_names(self):
+        """The names of the program's windows on screen."""
+        names = []
+        app = self.application()
+        try:
+            for index in range(app.childCount if app else 0):
+                window = app.getChildAtIndex(index)
+                if window is not None and self.showing(window):
+                    names.append(window.name)
+        except Exception:
+            pass
+        return names
+
     def mark_process_of_window(self, name, pid):
         """xlogo leaves out _NET_WM_PID, which every toolkit's window carries; without it the
         window counts as nobody's and covers nothing."""
@@ -476,7 +512,7 @@ class Run:
         # Start again: the session comes back from the secret store, no sign-in.
         self.start_kavrel()
         time.sleep(3)
-        self.tray_menu("show", ["Down", "Down"])
+        self.show_restarted("show")
         self.find(role="push button", contains="История", timeout=20, what="restored workspace")
         if any(name == "Войти по email" for name, _ in self.find_all("push button")):
             raise Failure("the restarted program asks for a sign-in")

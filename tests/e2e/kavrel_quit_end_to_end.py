@@ -189,7 +189,7 @@ class QuitRun(e2e.Run):
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(2)
-        self.tray_menu("show", ["Down", "Down"])
+        self.show_restarted("show")
         time.sleep(1)
         if self.count_containing(NOT_SAVED_NOTICE):
             raise Failure("the restarted program says a saved meeting was not saved")
@@ -212,7 +212,7 @@ class QuitRun(e2e.Run):
             self.start_kavrel()
             self.tray_icon_center()
             time.sleep(2)
-            self.tray_menu(how + "-show", ["Down", "Down"])
+            self.show_restarted(how + "-show")
             time.sleep(1)
         self.history(outage)
         self.listen_until_every_turn(how + "-offline-first")
@@ -243,7 +243,7 @@ class QuitRun(e2e.Run):
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(2)
-        self.tray_menu(how + "-restarted", ["Down", "Down"])
+        self.show_restarted(how + "-restarted")
         # Both meetings of the last run reach the server without the user: the one handed over
         # by Start New, and the one listening at the end, restored from its draft. Then no
         # notice says that either is not saved. (With the answers lost, their records are there
@@ -285,7 +285,7 @@ class QuitRun(e2e.Run):
             self.start_kavrel()
             self.tray_icon_center()
             time.sleep(2)
-            self.tray_menu("unanswered-show", ["Down", "Down"])
+            self.show_restarted("unanswered-show")
             time.sleep(1)
         self.listen_until_every_turn("unanswered-listening")
         if not self.visible_windows(self.kavrel):
@@ -332,7 +332,7 @@ class QuitRun(e2e.Run):
         time.sleep(1)
         if self.count_containing(ALREADY_RUNNING_NOTICE):
             raise Failure("the start shows the already-running notice")
-        self.tray_menu("unanswered-restarted", ["Down", "Down"])
+        self.show_restarted("unanswered-restarted")
         deadline = time.time() + 30
         while time.time() < deadline and not any(m.get("id") not in known and m.get("status") == "completed"
                                                  for m in self.state()["meetings"]):
@@ -555,7 +555,7 @@ class QuitRun(e2e.Run):
         self.start_kavrel()
         self.tray_icon_center()
         time.sleep(2)
-        self.tray_menu(road + "-other-restarted", ["Down", "Down"])
+        self.show_restarted(road + "-other-restarted")
         time.sleep(1)
         self.screenshot(road + "-other-restarted")
         self.other_account_has_nothing(road + ", the other account's next start", known)
