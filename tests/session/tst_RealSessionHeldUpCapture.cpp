@@ -162,7 +162,7 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     const double spokenBeforeAt = onset(spokenBefore);
     const double spokenInHoldAt = onset(spokenInHold);
     const double spokenAfterAt = onset(spokenAfter);
-    // Where the microphone's tones end: a tone may have lost its beginning (see below), never its end.
+    // Where the microphone's tones end (see below).
     const auto end = [&recording, rate](double at, const Tone &tone) {
         return at < 0 ? -1.0 : TestAudio::toneBurstEnd(recording.samples, rate, tone.frequency, at);
     };
@@ -194,17 +194,19 @@ void tst_RealSessionHeldUpCapture::whatTheServerKeptAndWhatFollowsLandInPlace()
     // The microphone's backlog comes a moment after the system audio's, which the mixer may
     // have handed on by then without it: what there is of its tone lies within it.
     // On a busy machine the microphone, taken up again after a quiet while, may come more than
-    // a moment behind the computer's audio: what of it has gone out by then is dropped as late
-    // and the rest lands in its place, so a tone may lose its beginning (or, before any hold,
-    // the whole first tone, and then the later ones have no mark to go by). The tones are
-    // placed by their ends.
-    if (spokenBeforeAt >= 0) {
-        const double spokenBeforePlace = spokenBeforeEnd - spokenBefore.seconds;
-        const double spokenInHoldPlace = spokenBeforePlace + spokenInHold.at - spokenBefore.at;
+    // a moment behind the computer's audio: what of it has gone out by then is dropped as late.
+    // A tone may so lose its beginning, and the first one then gives no mark for the later ones
+    // (the figures above tell). The last tone is placed by its end, which a lost beginning
+    // leaves where it was.
+    const bool spokenBeforeWhole = spokenBeforeAt >= 0 && spokenBeforeEnd - spokenBeforeAt > spokenBefore.seconds - 0.1;
+    if (spokenBeforeWhole) {
+        const double spokenInHoldPlace = spokenBeforeAt + spokenInHold.at - spokenBefore.at;
         QVERIFY2(spokenInHoldAt < 0
                      || (spokenInHoldAt > spokenInHoldPlace - 0.15 && spokenInHoldAt < spokenInHoldPlace + spokenInHold.seconds),
                  qPrintable(figures));
         QVERIFY2(std::abs(spokenAfterEnd - spokenBeforeEnd - (spokenAfter.at - spokenBefore.at)) < 0.15, qPrintable(figures));
+    } else {
+        qInfo("the first spoken tone did not come whole: the later ones have no mark to go by");
     }
     // Everywhere else, silence: nothing was put twice or out of its place. (The coder spreads
     // each edge of a tone over a frame or two, and the conversions may leave a few steps of the
