@@ -89,13 +89,15 @@ Costs measure(int blocks, int round)
     KavrelHistoryView view(client);
     view.resize(1180, 900);
     view.show();
-    QTest::qWaitFor([&] { return client->pending(QStringLiteral("fetchSessions")) != nullptr; }, 5000);
+    if (!QTest::qWaitFor([&] { return client->pending(QStringLiteral("fetchSessions")) != nullptr; }, 5000))
+        qFatal("the history view asked for no meetings");
     MeetingSessionHistoryListPage page;
     page.items.append(HistoryTestData::row(QStringLiteral("m1")));
     client->pending(QStringLiteral("fetchSessions"))->answerPage(page);
     KavrelHistoryViewModel *viewModel = view.viewModel();
     spawnTask([viewModel](CancellationToken) { return viewModel->openSession(HistoryTestData::row(QStringLiteral("m1"))); });
-    QTest::qWaitFor([&] { return view.detailSheet() && view.detailSheet()->isVisible(); }, 5000);
+    if (!QTest::qWaitFor([&] { return view.detailSheet() && view.detailSheet()->isVisible(); }, 5000))
+        qFatal("the meeting's detail sheet did not open");
     KavrelHistoryDetailSheet *sheet = view.detailSheet();
     sheet->resize(KavrelHistoryDetailSheet::minimumWidth, KavrelHistoryDetailSheet::minimumHeight);
     for (int i = 0; i < 5; ++i)

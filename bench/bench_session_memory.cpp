@@ -116,10 +116,12 @@ int main(int argc, char *argv[])
     for (int i = 0; i < totalTurns; ++i) {
         speech->final(sentence(i), true);
         // Each turn's translation arrives before the next one is spoken.
-        QTest::qWaitFor([&] { return !turns.at(turns.count() - 1).translationText.isEmpty(); }, 5000);
+        if (!QTest::qWaitFor([&] { return !turns.at(turns.count() - 1).translationText.isEmpty(); }, 5000))
+            qFatal("turn %d was not translated", i);
         if ((i + 1) % 50 == 0) {
             TaskHandle<void> save = model.companionSet()->history()->enqueueSnapshotSync(MeetingSessionHistoryStatus::active);
-            QTest::qWaitFor([&] { return save.isFinished(); }, 10000);
+            if (!QTest::qWaitFor([&] { return save.isFinished(); }, 10000))
+                qFatal("the meeting was not saved");
             // The fake backend records every request and websocket frame; that memory is the
             // harness's, not the engine's.
             backend.clearRecords();
@@ -169,6 +171,7 @@ int main(int argc, char *argv[])
                 engineGrowth / 1048576.0, textGrowth > 0 ? (engineGrowth - textGrowth) / textGrowth * 100.0 : 0.0);
 
     model.stopActiveSession();
-    QTest::qWaitFor([&] { return !model.isBusy(); }, 10000);
+    if (!QTest::qWaitFor([&] { return !model.isBusy(); }, 10000))
+        qFatal("the session did not stop");
     return 0;
 }
