@@ -84,20 +84,26 @@ struct MicrophoneCaptureService::Capture
     // A run that ends before its fragment does was captured that much earlier than the
     // fragment's end: the blocks dropped after it make the difference. The run's end is the end
     // of that audio: what the resampler still holds of it goes with it, not with the next run.
+    //
+    // A fragment that ends on a dropped block hands on an empty chunk at that block's end: the
+    // microphone is alive and quiet until then, and the mixer waits for it rather than taking
+    // it for gone.
     void receive(const QByteArray &fragment, AudioCaptureTime capturedAt)
     {
         if (!gate)
             return;
         struct Report
         {
+            enum Kind { Level, Audio, Quiet } kind = Level;
             double level = 0;
-            QByteArray chunk; // a level when empty
+            QByteArray chunk;
             AudioCaptureTime capturedAt;
         };
         std::vector<Report> reports;
         QByteArray run;
         quint32 runFrames = 0;
         qsizetype runEnd = 0;
+        std::optional<qsizetype> quietEnd;
         const qsizetype bytesPerSecond = qsizetype(captureFormat.sampleRate) * captureFormat.bytesPerFrame();
         const auto endRun = [&](bool closed) {
             if (runFrames > 0) {
@@ -108,14 +114,17 @@ struct MicrophoneCaptureService::Capture
             if (closed)
                 chunk += flushTail();
             if (!chunk.isEmpty())
-                reports.push_back(Report{0, std::move(chunk), lastEncodedAt});
+                reports.push_back(Report{Report::Audio, 0, std::move(chunk), lastEncodedAt});
             run.clear();
             runFrames = 0;
         };
         gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
             if (!block.passed)
                 endRun(true);
-            reports.push_back(Report{block.level, {}, {}});
+            reports.push_back(Report{Report::Level, block.level, {}, {}});
+            quietEnd.reset();
+            if (!block.passed)
+                quietEnd = block.fragmentOffset;
             if (block.passed) {
                 run.append(block.samples);
                 runFrames += block.frameCount;
@@ -123,8 +132,12 @@ struct MicrophoneCaptureService::Capture
             }
         });
         endRun(false);
+        if (quietEnd && active && capturedAt != AudioCaptureTime()) {
+            const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - *quietEnd) * 1'000'000'000 / bytesPerSecond : 0;
+            reports.push_back(Report{Report::Quiet, 0, {}, capturedAt - std::chrono::nanoseconds(after)});
+        }
         for (const Report &report : reports) {
-            if (report.chunk.isEmpty())
+            if (report.kind == Report::Level)
                 reportLevel(report.level);
             else if (liveAudioDataHandler)
                 liveAudioDataHandler(report.chunk, report.capturedAt);

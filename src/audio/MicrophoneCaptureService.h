@@ -25,7 +25,8 @@ class PulseAudioRecordStream;
 // Captures one input device: a record stream on a source of the audio server (never a
 // monitor of an output). Each 10 ms block feeds the level meter and passes the noise gate or
 // not; the blocks that pass one after another within a fragment become one audio chunk for the
-// live audio data handler.
+// live audio data handler; a fragment that ends quiet gives it an empty chunk, so the mixer
+// knows the microphone is alive.
 //
 // When the audio server drops the stream while capturing (it restarted, or crashed), capture
 // reconnects to the same device (or the default input when it is gone), trying with growing
@@ -42,7 +43,8 @@ class MicrophoneCaptureService final : public QObject
     Q_OBJECT
 
 public:
-    // Each chunk comes with the time its last block was captured.
+    // Each chunk comes with the time its last block was captured. An empty chunk comes when a
+    // fragment ended on blocks the gate dropped: the microphone was heard, quiet, until its time.
     using LiveAudioDataHandler = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
     using ErrorHandler = std::function<void(const QString &message)>;
     using LevelHandler = std::function<void(double level)>;

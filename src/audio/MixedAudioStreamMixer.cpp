@@ -38,7 +38,8 @@ public:
 
     void push(bool microphone, const QByteArray &chunk, AudioCaptureTime capturedAt)
     {
-        if (chunk.size() / 2 <= 0)
+        // An empty chunk only counts when it tells how far the source was heard.
+        if (chunk.size() / 2 <= 0 && capturedAt == AudioCaptureTime())
             return;
         const std::lock_guard lock(m_mutex);
         if (!m_mixer)
@@ -56,10 +57,12 @@ public:
     }
 
     // Where the mixer stands now: called on the main thread after each change of its lanes.
-    void setMixerState(qint64 emitted, LaneState system, LaneState microphone, bool microphoneEnabled)
+    void setMixerState(qint64 emitted, LaneState system, LaneState microphone, bool microphoneEnabled,
+                       const ClockAnchor &clockAnchor)
     {
         const std::lock_guard lock(m_mutex);
         m_emitted = emitted;
+        m_clockAnchor = clockAnchor;
         m_system = system;
         m_microphone = microphone;
         m_microphoneEnabled = microphoneEnabled;
@@ -104,7 +107,15 @@ private:
                 continue;
             LaneState &lane = item.microphone ? microphone : system;
             LaneState &other = item.microphone ? system : microphone;
-            lane = LaneState{true, (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + samples, 0};
+            if (samples <= 0) {
+                if (m_clockAnchor) {
+                    const qint64 next = lane.counted ? lane.next : m_emitted;
+                    lane = LaneState{true, next, 0, std::max({next, lane.heard, placeOn(*m_clockAnchor, item.capturedAt)})};
+                }
+                continue;
+            }
+            const qint64 next = (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + samples;
+            lane = LaneState{true, next, 0, next};
             other.otherSinceLast += samples;
         }
         if (!m_microphoneEnabled)
@@ -141,6 +152,7 @@ private:
     LaneState m_system;
     LaneState m_microphone;
     bool m_microphoneEnabled = false;
+    ClockAnchor m_clockAnchor;
     bool m_wakePending = false;
     // Since when a chunk could be cut from what has come.
     std::optional<std::chrono::steady_clock::time_point> m_dueSince;
@@ -157,10 +169,19 @@ void MixedAudioStreamMixer::Lane::expect(qint64 place)
     m_otherSinceLast = 0;
 }
 
+void MixedAudioStreamMixer::Lane::heardQuiet(qint64 place)
+{
+    m_started = true;
+    m_otherSinceLast = 0;
+    m_quietUntil = std::max(m_quietUntil, place);
+}
+
 void MixedAudioStreamMixer::Lane::place(qint64 place, const qint16 *samples, qsizetype count)
 {
     // The first audio tells where the source really is; an expectation was only a guess.
     m_next = m_hasAudio ? std::max(m_next, place + count) : place + count;
+    // A quiet heard before is behind this audio now.
+    m_quietUntil = std::numeric_limits<qint64>::min();
     m_started = true;
     m_hasAudio = true;
     if (count <= 0)
@@ -285,6 +306,7 @@ void MixedAudioStreamMixer::Lane::clear()
     m_started = false;
     m_hasAudio = false;
     m_next = 0;
+    m_quietUntil = std::numeric_limits<qint64>::min();
     m_otherSinceLast = 0;
 }
 
@@ -338,7 +360,7 @@ void MixedAudioStreamMixer::takeInbox()
 void MixedAudioStreamMixer::updateInbox()
 {
     m_inbox->setMixerState(m_emitted, stateOf(m_systemSamples, true), stateOf(m_microphoneSamples, m_microphoneEnabled),
-                           m_microphoneEnabled);
+                           m_microphoneEnabled, m_clockAnchor);
 }
 
 void MixedAudioStreamMixer::reset()
@@ -392,22 +414,32 @@ void MixedAudioStreamMixer::appendMicrophoneAudio(const QByteArray &chunk, Audio
     appendTo(m_microphoneSamples, "microphone", chunk, capturedAt);
 }
 
-qint64 MixedAudioStreamMixer::placeOf(AudioCaptureTime time) const
+qint64 MixedAudioStreamMixer::placeOn(const std::pair<AudioCaptureTime, qint64> &anchor, AudioCaptureTime time)
 {
-    const qint64 nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(time - m_clockAnchor->first).count();
-    return m_clockAnchor->second + std::llround(double(nanoseconds) * 16000.0 / 1e9);
+    const qint64 nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(time - anchor.first).count();
+    return anchor.second + std::llround(double(nanoseconds) * 16000.0 / 1e9);
 }
 
 void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt)
 {
     qsizetype count = chunk.size() / 2;
-    if (count <= 0)
+    Lane &other = &lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples;
+    if (count <= 0) {
+        // Heard, quiet: the source is waited for that far, as if it had delivered silence. Before
+        // any audio has a time there is no place to put that.
+        if (capturedAt == AudioCaptureTime() || !m_clockAnchor)
+            return;
+        lane.heardQuiet(placeOf(capturedAt));
+        enqueueAvailableChunks(false);
+        startOutputLoopIfNeeded();
+        updateInbox();
         return;
+    }
     // Audio chunks are little-endian, as is every machine this builds for.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
     const auto *samples = reinterpret_cast<const qint16 *>(chunk.constData());
     lane.delivered();
-    (&lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples).otherDelivered(count);
+    other.otherDelivered(count);
 
     // Nothing goes where the source has audio already or where the stream has gone out.
     const qint64 floor = lane.hasAudio() ? std::max(lane.next(), m_emitted) : m_emitted;
@@ -417,14 +449,15 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
         if (!m_clockAnchor)
             m_clockAnchor.emplace(capturedAt, floor + count);
         const qint64 timed = placeOf(capturedAt) - count;
-        if (lane.hasAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
+        // After a known quiet the audio goes where its time says: it does not follow on.
+        if (lane.hasAudio() && !lane.quietAfterAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
             start = lane.next();
             std::tie(samples, count) = lane.stretch(samples, count, double(timed - lane.next()), m_stretchBuffer);
         } else {
             byTime = true;
             start = timed;
             lane.restartStretch();
-            if (lane.hasAudio())
+            if (lane.hasAudio() && !lane.quietAfterAudio())
                 qCInfo(KavrelDiagnostics::audio()).noquote()
                     << QString::asprintf("mixer realigned lane=%s by=%ld", laneName, long(timed - lane.next()));
         }
@@ -448,7 +481,6 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
                                  long(dropped), long(lane.size()));
         // The stream goes on where the kept audio starts, unless the other source has audio
         // before it.
-        const Lane &other = &lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples;
         const bool otherHasAudio = other.size() > 0 && (&other == &m_systemSamples || m_microphoneEnabled);
         const qint64 resume = otherHasAudio ? std::min(lane.firstPlace(), other.firstPlace()) : lane.firstPlace();
         m_emitted = std::max(m_emitted, std::min(resume, settledEnd()));
@@ -464,6 +496,8 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
 // would stretch the stream past real time. A source that lags by more than the wait and has
 // delivered nothing while the other delivered that much has stopped and holds nothing back;
 // one that keeps delivering holds the other back until it lags by what the other's lane holds.
+// A source heard quiet counts as delivered that far, but never settles time beyond the audio
+// that came: quiet alone does not push the stream ahead of a source that is merely behind.
 qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone, qint64 emitted)
 {
     if (!system.counted && !microphone.counted)
@@ -475,10 +509,10 @@ qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone,
     }
     qint64 settled = lead;
     for (const LaneState &lane : {system, microphone}) {
-        const bool waited = lane.next >= lead - laneWaitSampleCount
-            || (lane.otherSinceLast < laneWaitSampleCount && lane.next >= lead - laneLagSampleLimit);
+        const bool waited = lane.heard >= lead - laneWaitSampleCount
+            || (lane.otherSinceLast < laneWaitSampleCount && lane.heard >= lead - laneLagSampleLimit);
         if (lane.counted && waited)
-            settled = std::min(settled, lane.next);
+            settled = std::min(settled, lane.heard);
     }
     return std::max(settled, emitted);
 }

@@ -10,10 +10,12 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <chrono>
 #include <coroutine>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -39,6 +41,11 @@
 // other's lane can hold meanwhile. A stretch where neither source has audio (the audio server
 // restarting) goes out as silence, so what follows keeps its place in time.
 //
+// The microphone's gate sends nothing while the room is quiet, but says how far its quiet
+// reaches: an empty chunk with a capture time. Such a microphone is waited for as one that
+// delivers, so the speech that ends its quiet lands in its place however far behind the
+// computer's audio it comes, within what the other lane can hold.
+//
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
 // the feeds (systemAudioFeed(), microphoneAudioFeed()): one queue for both sources that the
@@ -56,7 +63,10 @@ public:
     using Feed = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
 
     static constexpr qsizetype chunkSampleCount = 1024;
-    static constexpr qsizetype laneSampleLimit = 8192;
+    // What a lane holds at most (about 1 s): as long as the other source may take to catch up
+    // while it is still waited for. A busy machine has been seen to hand the microphone's audio
+    // over half a second after the computer's.
+    static constexpr qsizetype laneSampleLimit = 16384;
     static constexpr qsizetype pendingChunkLimit = 6;
     static constexpr double systemGain = 0.95;
     static constexpr double microphoneGain = 1.35;
@@ -105,7 +115,8 @@ public:
     // Replaces the consumer and starts delivering chunks that are waiting.
     void setOutputHandler(OutputHandler handler);
 
-    // A chunk without a capture time follows what its source gave before.
+    // A chunk without a capture time follows what its source gave before. An empty chunk with
+    // one says the source was heard until then and was quiet since its last audio.
     void appendSystemAudio(const QByteArray &chunk, AudioCaptureTime capturedAt = {});
     void appendMicrophoneAudio(const QByteArray &chunk, AudioCaptureTime capturedAt = {});
 
@@ -138,6 +149,12 @@ private:
         bool started() const { return m_started; }
         bool hasAudio() const { return m_hasAudio; }
         qint64 next() const { return m_next; }
+        // Whether the source is known to have been quiet since its latest audio, and how far it
+        // has been heard, with or without audio.
+        bool quietAfterAudio() const { return m_quietUntil > m_next; }
+        qint64 heardUntil() const { return std::max(m_next, m_quietUntil); }
+        // The source was heard, quiet, until `place`.
+        void heardQuiet(qint64 place);
         // How much audio the other source has delivered since this one last did.
         qint64 otherSinceLast() const { return m_otherSinceLast; }
         void delivered() { m_otherSinceLast = 0; }
@@ -178,6 +195,7 @@ private:
         bool m_started = false;
         bool m_hasAudio = false;
         qint64 m_next = 0;
+        qint64 m_quietUntil = std::numeric_limits<qint64>::min();
         qint64 m_otherSinceLast = 0;
         // How far the source has strayed lately, the read position in the source's audio of the
         // next stretched sample (0 is the next chunk's first, -1 the sample before it), and that
@@ -193,6 +211,8 @@ private:
         bool counted = false; // enabled and has delivered in this era
         qint64 next = 0;
         qint64 otherSinceLast = 0;
+        // How far it was heard, quiet after `next`; never less than `next`.
+        qint64 heard = 0;
     };
 
     struct DrainWaiter
@@ -218,9 +238,11 @@ private:
     qint64 settledEnd() const;
     LaneState stateOf(const Lane &lane, bool enabled) const
     {
-        return LaneState{enabled && lane.started(), lane.next(), lane.otherSinceLast()};
+        return LaneState{enabled && lane.started(), lane.next(), lane.otherSinceLast(), lane.heardUntil()};
     }
-    qint64 placeOf(AudioCaptureTime time) const;
+    using ClockAnchor = std::optional<std::pair<AudioCaptureTime, qint64>>;
+    static qint64 placeOn(const std::pair<AudioCaptureTime, qint64> &anchor, AudioCaptureTime time);
+    qint64 placeOf(AudioCaptureTime time) const { return placeOn(*m_clockAnchor, time); }
     void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
     void enqueueAvailableChunks(bool force);
     void mixChunk(qsizetype sampleCount);
@@ -240,7 +262,7 @@ private:
     qint64 m_emitted = 0;
     // A capture time and its place: the timeline runs with the clock from there. Set by the
     // era's first audio that has a time.
-    std::optional<std::pair<AudioCaptureTime, qint64>> m_clockAnchor;
+    ClockAnchor m_clockAnchor;
     std::vector<qint16> m_stretchBuffer;
     std::vector<double> m_mixBuffer;
     std::deque<QByteArray> m_pendingOutputChunks;

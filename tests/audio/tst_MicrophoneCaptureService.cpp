@@ -265,7 +265,7 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
     // the last as well, though the blocks shut out after it end its fragment later.
     std::vector<std::pair<qsizetype, AudioCaptureTime>> chunks;
     for (const Events::Event &event : all) {
-        if (!event.isLevel)
+        if (!event.isLevel && !event.chunk.isEmpty())
             chunks.emplace_back(event.chunk.size() / 2, event.capturedAt);
     }
     for (std::size_t i = 1; i < chunks.size(); ++i) {
@@ -274,6 +274,27 @@ void tst_MicrophoneCaptureService::gateOpensOnSoundHoldsAndCloses()
         QVERIFY2(std::abs(apart - length) < 0.008,
                  qPrintable(QStringLiteral("chunk %1 of %2 s came %3 s after the one before").arg(i).arg(length).arg(apart)));
     }
+    // While the gate is shut, empty chunks tell how far the quiet reaches: before the sound and
+    // after the run, never inside it, each later than what was handed on before it (the
+    // resampler's tail of a run ends with the run).
+    std::optional<AudioCaptureTime> previous;
+    int quietBefore = 0;
+    int quietAfter = 0;
+    for (const Events::Event &event : all) {
+        if (event.isLevel)
+            continue;
+        if (previous)
+            QVERIFY2(event.chunk.isEmpty() ? event.capturedAt > *previous : event.capturedAt >= *previous,
+                     qPrintable(QStringLiteral("a chunk of %1 samples came %2 µs after the one before")
+                                    .arg(event.chunk.size() / 2)
+                                    .arg(std::chrono::duration_cast<std::chrono::microseconds>(event.capturedAt - *previous).count())));
+        previous = event.capturedAt;
+        if (!event.chunk.isEmpty())
+            QVERIFY2(quietAfter == 0, "audio came after the run's quiet");
+        else
+            ++(event.capturedAt < chunks.front().second ? quietBefore : quietAfter);
+    }
+    QVERIFY2(quietBefore > 0 && quietAfter > 0, qPrintable(QStringLiteral("%1 quiet before, %2 after").arg(quietBefore).arg(quietAfter)));
 }
 
 void tst_MicrophoneCaptureService::missingDeviceFallsBackToTheDefault()

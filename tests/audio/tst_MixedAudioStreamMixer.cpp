@@ -103,6 +103,9 @@ struct SimulatedSource
     double maximumDelay = 0.15;
     double stopAt = 1e9;
     std::pair<double, double> pause{-1, -1};
+    // A pause is a shut gate that says how far its quiet reaches: an empty chunk in place of
+    // each fragment.
+    bool quietMarks = false;
     // Fragments captured in this stretch all reach the mixer at its end (a capture thread held up),
     // this many seconds apart for each second of audio (0: at once).
     std::pair<double, double> heldUp{-1, -1};
@@ -137,11 +140,12 @@ std::vector<Delivery> simulate(const std::vector<SimulatedSource> &sources, doub
             const double end = double(first + source.fragment) / 16000.0;
             if (end > seconds || start >= source.stopAt)
                 break;
-            if (start >= source.pause.first && start < source.pause.second)
+            const bool paused = start >= source.pause.first && start < source.pause.second;
+            if (paused && !source.quietMarks)
                 continue;
-            std::vector<qint16> samples(std::size_t(source.fragment), 0);
+            std::vector<qint16> samples(std::size_t(paused ? 0 : source.fragment), 0);
             const qint64 marker = qint64(source.markerAt * 16000) - first;
-            for (qint64 i = std::max<qint64>(marker, 0); i < std::min<qint64>(marker + 8, source.fragment); ++i)
+            for (qint64 i = std::max<qint64>(marker, 0); i < std::min<qint64>(marker + 8, qint64(samples.size())); ++i)
                 samples[std::size_t(i)] = 1000;
             double arrival = std::max(lastArrival, end + source.lateBy + delay(random));
             if (end > source.heldUp.first && end <= source.heldUp.second)
@@ -186,6 +190,7 @@ private Q_SLOTS:
     void chunksPostedFromACaptureThreadStayInOrder();
     void feedsWakeTheMainThreadForTwoChunks();
     void feedHandsOverTheTailAndForgetsOnReset();
+    void aQuietMicrophoneBehindIsWaitedForThroughTheFeeds();
     void twoSourcesOnTheirOwnClocksKeepRealTime_data();
     void twoSourcesOnTheirOwnClocksKeepRealTime();
     void aStoppedSourceHoldsTheOtherBackOnlyBriefly_data();
@@ -303,7 +308,7 @@ void tst_MixedAudioStreamMixer::cutsChunksFromTheFullerLane()
 void tst_MixedAudioStreamMixer::laneKeepsOnlyItsNewestSamples()
 {
     MixedAudioStreamMixer mixer;
-    std::vector<qint16> ramp(20000);
+    std::vector<qint16> ramp(30000);
     for (std::size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = qint16(i);
     // No handler yet, so the chunks made from the trimmed lane wait in the queue; the
@@ -314,8 +319,9 @@ void tst_MixedAudioStreamMixer::laneKeepsOnlyItsNewestSamples()
 
     const std::vector<qint16> output = received->samples();
     QCOMPARE(output.size(), std::size_t(6 * 1024));
-    // The lane kept samples 11808 … 19999; the queue the last six of their eight chunks.
-    const int firstKept = 20000 - 8192 + 2 * 1024;
+    // The lane kept its newest samples; the queue the last six chunks made of them.
+    const int lastChunk = int((MixedAudioStreamMixer::laneSampleLimit / 1024) - 1) * 1024;
+    const int firstKept = 30000 - int(MixedAudioStreamMixer::laneSampleLimit) + lastChunk - 5 * 1024;
     for (std::size_t i = 0; i < output.size(); ++i)
         QCOMPARE(output[i], scaled(firstKept + int(i), 0.95));
 }
@@ -549,6 +555,44 @@ void tst_MixedAudioStreamMixer::feedsWakeTheMainThreadForTwoChunks()
     QCOMPARE(received->sizes(), std::vector<qsizetype>{1024});
 }
 
+// A microphone whose gate is shut says how far its quiet reaches, 0.3 s behind the computer's
+// audio: the stream follows it closely, woken for pairs of chunks, and the word that opens the
+// gate goes out where it was said.
+void tst_MixedAudioStreamMixer::aQuietMicrophoneBehindIsWaitedForThroughTheFeeds()
+{
+    MixedAudioStreamMixer mixer;
+    auto received = std::make_shared<Received>();
+    mixer.setOutputHandler(collectInto(received));
+    mixer.setMicrophoneEnabled(true);
+    mixer.setFeedChunkWait(std::chrono::hours(1));
+    const MixedAudioStreamMixer::Feed system = mixer.systemAudioFeed();
+    const MixedAudioStreamMixer::Feed microphone = mixer.microphoneAudioFeed();
+    const AudioCaptureTime origin = AudioCaptureClock::now();
+    const auto at = [origin](qint64 samples) { return origin + std::chrono::microseconds(samples * 1000 / 16); };
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+    const qint64 behind = 4800;
+    qint64 heard = 0;
+    for (qint64 end = 640; end <= 640 * 50; end += 640) {
+        system(constant(100, 640), at(end));
+        heard = end - behind;
+        microphone(QByteArray(), at(heard));
+        settle();
+        const qint64 emitted = qint64(received->samples().size());
+        QVERIFY2(emitted <= std::max<qint64>(heard, 0) && emitted >= heard - 3 * MixedAudioStreamMixer::chunkSampleCount,
+                 qPrintable(QStringLiteral("%1 out, the microphone heard until %2").arg(emitted).arg(heard)));
+    }
+    QVERIFY2(mixer.feedWakeCount() <= 16, qPrintable(QString::number(mixer.feedWakeCount())));
+
+    std::vector<qint16> word(480, 0);
+    word[0] = 1000;
+    microphone(TestAudio::chunkOf(word), at(heard + 480));
+    QVERIFY(runTask(mixer.drainRemainingAudio()).succeeded());
+    QCOMPARE(indexOf(received->samples(), qint16(scaled(1000, 1.35) + scaled(100, 0.95))), heard);
+}
+
 // What a feed handed over and the mixer has not taken yet is the mixer's like its lanes: the
 // end of a session is delivered, a reset forgets it, and a feed outliving the mixer is harmless.
 void tst_MixedAudioStreamMixer::feedHandsOverTheTailAndForgetsOnReset()
@@ -636,6 +680,13 @@ void tst_MixedAudioStreamMixer::twoSourcesOnTheirOwnClocksKeepRealTime_data()
     microphoneLate.lateBy = 0.3;
     microphoneLate.maximumDelay = 0.05;
     QTest::newRow("the microphone's audio comes 0.3 s behind") << system << microphoneLate << 0.003;
+    // Its gate shut meanwhile, it is still waited for: the word that opens it keeps its place.
+    SimulatedSource quietLate = microphoneLate;
+    quietLate.lateBy = 0.5;
+    quietLate.pause = {20.0, 26.5};
+    quietLate.quietMarks = true;
+    quietLate.markerAt = 26.52;
+    QTest::newRow("the microphone 0.5 s behind, quiet for a while") << system << quietLate << 0.003;
 
     // The audio server hands both streams' backlogs over after a hold of their reader, the
     // microphone's in smaller pieces: it comes in between the computer's audio, ever further
