@@ -473,7 +473,9 @@ QCoro::Task<void> DeepSeekTranslationService::keepAliveLoop(WebSocketTask::Point
         }
         if (!self || token.isCancelled())
             co_return;
-        if (m_isStopping)
+        // A socket still opening has nothing to ping; the wait for "ready" bounds the opening.
+        if (m_isStopping || task->state() == WebSocketTask::State::suspended
+            || task->state() == WebSocketTask::State::connecting)
             continue;
         std::exception_ptr failure = (co_await outcomeOf(task->sendPing(token))).error;
         if (!self)
