@@ -2,6 +2,8 @@
 
 #include "base/Async.h"
 
+#include <utility>
+
 KavrelUpdateController &KavrelUpdateController::shared()
 {
     static KavrelUpdateController *controller = new KavrelUpdateController(
@@ -24,6 +26,11 @@ KavrelUpdater &KavrelUpdateController::updaterController()
         connect(m_updater, &KavrelUpdater::didFinishUpdateCycle, this, [this](const std::optional<QString> &error) {
             if (error)
                 setAvailableUpdateDisplayVersion(std::nullopt);
+            // The later check came while this one still ran: it follows now, once this one has
+            // told everyone its answer.
+            if (std::exchange(m_startupRefreshWaiting, false))
+                QMetaObject::invokeMethod(this, [this] { updaterController().checkForUpdateInformation(); },
+                                          Qt::QueuedConnection);
         });
     }
     return *m_updater;
@@ -45,8 +52,12 @@ void KavrelUpdateController::activate()
         } catch (...) {
             // An interrupted sleep still leads to the check.
         }
-        if (self && self->updaterController().canCheckForUpdates())
+        if (!self)
+            co_return;
+        if (self->updaterController().canCheckForUpdates())
             self->updaterController().checkForUpdateInformation();
+        else
+            self->m_startupRefreshWaiting = true;
     });
 }
 

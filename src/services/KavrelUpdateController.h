@@ -48,4 +48,6 @@ private:
     std::optional<QString> m_availableUpdateDisplayVersion;
     bool m_didScheduleStartupRefresh = false;
     std::chrono::milliseconds m_startupRefreshDelay{1500};
+    // The later check is due while a check still runs (a slow feed).
+    bool m_startupRefreshWaiting = false;
 };

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void versionReadability_data();
     void versionReadability();
     void withoutFeedTheUserLearnsUpdatesComeFromThePackage();
+    void startupChecksOnceNowAndOnceLater_data();
     void startupChecksOnceNowAndOnceLater();
     void publishedVersionFollowsTheFeed();
     void userCheckReportsEachOutcome_data();
@@ -140,11 +141,20 @@ void tst_KavrelUpdateController::withoutFeedTheUserLearnsUpdatesComeFromThePacka
     }
 }
 
+// The later check is made even when the first one is still running by then (a slow feed).
+void tst_KavrelUpdateController::startupChecksOnceNowAndOnceLater_data()
+{
+    QTest::addColumn<int>("answerMilliseconds");
+    QTest::newRow("answered at once") << 0;
+    QTest::newRow("answered after the later check was due") << 300;
+}
+
 void tst_KavrelUpdateController::startupChecksOnceNowAndOnceLater()
 {
+    QFETCH(int, answerMilliseconds);
     FakeBackend backend;
     QVERIFY(backend.start());
-    backend.route("GET", feedPath, feedWith(R"({"version":"1.4.0"})"));
+    backend.route("GET", feedPath, feedWith(R"({"version":"1.4.0"})").withDelay(answerMilliseconds));
     KavrelUpdateController controller(updaterOver(backend));
     controller.setStartupRefreshDelay(50ms);
     controller.activate();
@@ -276,13 +286,13 @@ void tst_KavrelUpdateController::userRequestsJoinTheCheckThatRuns()
     const FakeResponse answer = FakeResponse::json(200, QByteArray(R"({"version":"1.5"})"));
     backend.route("GET", feedPath, hangs ? FakeResponse::hang() : FakeResponse(answer).withDelay(400));
     KavrelUpdateController controller(updaterOver(backend));
-    controller.setStartupRefreshDelay(50ms);
     KavrelUpdater &updater = controller.updaterController();
     updater.setTimeout(1000ms);
     QSignalSpy started(&updater, &KavrelUpdater::userCheckStarted);
     QSignalSpy answers(&updater, &KavrelUpdater::userCheckFinished);
     QSignalSpy cycles(&updater, &KavrelUpdater::didFinishUpdateCycle);
-    controller.activate();
+    // A background check runs, as the one at start-up does.
+    updater.checkForUpdateInformation();
     QVERIFY(FakeBackend::waitUntil([&] { return backend.requestCount(feedPath) == 1; }));
     for (int request = 1; request <= 3; ++request) {
         updater.checkForUpdates();
