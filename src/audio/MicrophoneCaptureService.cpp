@@ -94,9 +94,9 @@ struct MicrophoneCaptureService::Capture
             return;
         struct Report
         {
-            enum Kind { Level, Audio, Quiet } kind = Level;
+            bool isLevel = false;
             double level = 0;
-            QByteArray chunk;
+            QByteArray chunk; // empty for a quiet that reaches to capturedAt
             AudioCaptureTime capturedAt;
         };
         std::vector<Report> reports;
@@ -105,39 +105,40 @@ struct MicrophoneCaptureService::Capture
         qsizetype runEnd = 0;
         std::optional<qsizetype> quietEnd;
         const qsizetype bytesPerSecond = qsizetype(captureFormat.sampleRate) * captureFormat.bytesPerFrame();
+        // When the fragment's audio up to this byte was captured.
+        const auto capturedUpTo = [&](qsizetype offset) {
+            const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - offset) * 1'000'000'000 / bytesPerSecond : 0;
+            return capturedAt - std::chrono::nanoseconds(after);
+        };
         const auto endRun = [&](bool closed) {
-            if (runFrames > 0) {
-                const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - runEnd) * 1'000'000'000 / bytesPerSecond : 0;
-                lastEncodedAt = capturedAt - std::chrono::nanoseconds(after);
-            }
+            if (runFrames > 0)
+                lastEncodedAt = capturedUpTo(runEnd);
             QByteArray chunk = process(run, runFrames);
             if (closed)
                 chunk += flushTail();
             if (!chunk.isEmpty())
-                reports.push_back(Report{Report::Audio, 0, std::move(chunk), lastEncodedAt});
+                reports.push_back(Report{false, 0, std::move(chunk), lastEncodedAt});
             run.clear();
             runFrames = 0;
         };
         gate->append(fragment.constData(), fragment.size(), [&](const MicrophoneLevelGate::Block &block) {
             if (!block.passed)
                 endRun(true);
-            reports.push_back(Report{Report::Level, block.level, {}, {}});
-            quietEnd.reset();
-            if (!block.passed)
-                quietEnd = block.fragmentOffset;
+            reports.push_back(Report{true, block.level, {}, {}});
             if (block.passed) {
                 run.append(block.samples);
                 runFrames += block.frameCount;
                 runEnd = block.fragmentOffset;
+                quietEnd.reset();
+            } else {
+                quietEnd = block.fragmentOffset;
             }
         });
         endRun(false);
-        if (quietEnd && active && capturedAt != AudioCaptureTime()) {
-            const qint64 after = bytesPerSecond > 0 ? qint64(fragment.size() - *quietEnd) * 1'000'000'000 / bytesPerSecond : 0;
-            reports.push_back(Report{Report::Quiet, 0, {}, capturedAt - std::chrono::nanoseconds(after)});
-        }
+        if (quietEnd && active && capturedAt != AudioCaptureTime())
+            reports.push_back(Report{false, 0, {}, capturedUpTo(*quietEnd)});
         for (const Report &report : reports) {
-            if (report.kind == Report::Level)
+            if (report.isLevel)
                 reportLevel(report.level);
             else if (liveAudioDataHandler)
                 liveAudioDataHandler(report.chunk, report.capturedAt);
