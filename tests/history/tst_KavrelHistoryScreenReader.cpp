@@ -1,7 +1,8 @@
 // History as a screen reader and the tools beside it reach it: a search written into the field
 // through the accessibility bus (an on-screen keyboard, a dictation tool) runs as a typed one, and
 // its clear button comes and goes with it; the detail sheet's sections are a list of page tabs a
-// reader can press, and a switch of section, from the keyboard, is told as the tab now shown.
+// reader can press, and a switch of section, from the keyboard, is told as the tab now shown. Tab
+// from the sections reaches each section's text, which the arrows read line by line, and leaves it.
 
 #include "base/Async.h"
 #include "history/KavrelHistoryViewModel.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -37,6 +39,8 @@ using Edit = std::function<void(QAccessibleInterface *field)>;
 } // namespace
 
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(KavrelHistoryDetailTab)
+Q_DECLARE_METATYPE(MeetingSessionHistoryDetail)
 
 class tst_KavrelHistoryScreenReader : public QObject
 {
@@ -52,10 +56,12 @@ private Q_SLOTS:
     void detailSectionsAreTabs();
     void switchingSectionsTellsTheOneShown_data();
     void switchingSectionsTellsTheOneShown();
+    void sectionTextIsReadFromTheKeyboard_data();
+    void sectionTextIsReadFromTheKeyboard();
 
 private:
     void makeView();
-    void openDetail();
+    void openDetail(const MeetingSessionHistoryDetail &detail = record(QStringLiteral("m1"), QStringLiteral("Hello there.")));
     bool clearButtonShows() const;
 
     std::shared_ptr<HistoryTestClient> m_client;
@@ -101,13 +107,13 @@ void tst_KavrelHistoryScreenReader::makeView()
     QTRY_COMPARE(m_view->listView()->model()->rowCount(), 2);
 }
 
-void tst_KavrelHistoryScreenReader::openDetail()
+void tst_KavrelHistoryScreenReader::openDetail(const MeetingSessionHistoryDetail &detail)
 {
     KavrelHistoryViewModel *model = m_view->viewModel();
     spawnTask([model](CancellationToken) { return model->openSession(row(QStringLiteral("m1"))); });
     QTRY_VERIFY(m_view->detailSheet());
     QTRY_VERIFY(m_client->pending(QStringLiteral("fetchSessionDetail")));
-    m_client->pending(QStringLiteral("fetchSessionDetail"))->answerDetail(record(QStringLiteral("m1"), QStringLiteral("Hello there.")));
+    m_client->pending(QStringLiteral("fetchSessionDetail"))->answerDetail(detail);
     QTRY_VERIFY(m_view->detailSheet()->findChild<KavrelHistoryDetailTabBar *>());
     QTRY_VERIFY(!m_view->viewModel()->isLoadingDetail());
     QTest::qWait(50);
@@ -281,6 +287,123 @@ void tst_KavrelHistoryScreenReader::switchingSectionsTellsTheOneShown()
     QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(bar)->focusChild();
     QVERIFY(shown && shown->state().focused && shown->state().selected);
     QCOMPARE(shown->text(QAccessible::Name), told.isEmpty() ? QStringLiteral("Transcribe") : told.last());
+}
+
+void tst_KavrelHistoryScreenReader::sectionTextIsReadFromTheKeyboard_data()
+{
+    QTest::addColumn<MeetingSessionHistoryDetail>("detail");
+    QTest::addColumn<KavrelHistoryDetailTab>("tab");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("lines");
+    MeetingSessionHistoryDetail blocks = record(QStringLiteral("m1"));
+    MeetingSessionTranscriptBlock first;
+    first.seq = 1;
+    first.timestamp = QStringLiteral("09:00:01");
+    first.speakerLabel = QStringLiteral("Ada");
+    first.text = QStringLiteral("Hello there.");
+    MeetingSessionTranscriptBlock second = first;
+    second.seq = 2;
+    second.timestamp = QStringLiteral("09:00:05");
+    second.speakerLabel.reset();
+    second.text = QStringLiteral("Second turn.");
+    blocks.transcriptJson = QList<MeetingSessionTranscriptBlock>{first, second};
+    MeetingSessionTranslationBlock translated;
+    translated.seq = 1;
+    translated.language = QStringLiteral("russian");
+    translated.text = QStringLiteral("Привет.");
+    MeetingSessionTranslationBlock translatedToo = translated;
+    translatedToo.seq = 2;
+    translatedToo.text = QStringLiteral("Второй ход.");
+    blocks.translationJson = QList<MeetingSessionTranslationBlock>{translated, translatedToo};
+    MeetingSessionHistoryDetail plain = record(QStringLiteral("m1"), QStringLiteral("Hello there."));
+    plain.translationText = QStringLiteral("Первая строка\nВторая строка");
+    plain.summaryText = QStringLiteral("First point.\nSecond point.");
+
+    // A line a block: its pills, then its text.
+    QTest::newRow("transcript's blocks") << blocks << KavrelHistoryDetailTab::transcribe << QStringLiteral("Transcript")
+                                         << QStringList{QStringLiteral("09:00:01 · Ada: Hello there."),
+                                                        QStringLiteral("09:00:05: Second turn.")};
+    QTest::newRow("translation's blocks") << blocks << KavrelHistoryDetailTab::translate << QStringLiteral("Translation")
+                                          << QStringList{QStringLiteral("Russian · #1: Привет."),
+                                                         QStringLiteral("Russian · #2: Второй ход.")};
+    QTest::newRow("translation's text") << plain << KavrelHistoryDetailTab::translate << QStringLiteral("Translation")
+                                        << QStringList{QStringLiteral("Первая строка"), QStringLiteral("Вторая строка")};
+    QTest::newRow("transcript's text") << plain << KavrelHistoryDetailTab::transcribe << QStringLiteral("Transcript")
+                                       << QStringList{QStringLiteral("Hello there.")};
+    QTest::newRow("summary") << plain << KavrelHistoryDetailTab::summary << QStringLiteral("Summary")
+                             << QStringList{QStringLiteral("First point."), QStringLiteral("Second point.")};
+}
+
+// From the tab of a section, Tab passes the section's buttons and comes to its text, told as a
+// focused read-only text named for the section; the arrows move its caret a line at a time, and
+// Ctrl+End to its last line; Tab leaves it.
+void tst_KavrelHistoryScreenReader::sectionTextIsReadFromTheKeyboard()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_X11"))
+        QSKIP("no X server: run under scripts/test, which starts one");
+    QFETCH(MeetingSessionHistoryDetail, detail);
+    QFETCH(KavrelHistoryDetailTab, tab);
+    QFETCH(QString, name);
+    QFETCH(QStringList, lines);
+    if (!m_bus) {
+        m_bus = std::make_unique<AccessibilityBus::Listener>(true, true);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    makeView();
+    openDetail(detail);
+    KavrelHistoryDetailSheet *sheet = m_view->detailSheet();
+    QVERIFY(QTest::qWaitForWindowActive(sheet));
+    m_view->viewModel()->setSelectedDetailTab(tab);
+    QTRY_COMPARE(sheet->findChild<KavrelHistoryDetailTabBar *>()->selection(), tab);
+    sheet->findChild<KavrelHistoryDetailTabBar *>()->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(sheet->findChild<KavrelHistoryDetailTabBar *>()->hasFocus());
+    QTest::qWait(50);
+    m_bus->take();
+
+    const auto readsAsText = [&name](QWidget *widget) {
+        QAccessibleInterface *accessible = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
+        return accessible && accessible->role() == QAccessible::EditableText && accessible->text(QAccessible::Name) == name;
+    };
+    QWidget *text = nullptr;
+    for (int presses = 0; presses < 4 && !text; ++presses) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (readsAsText(QApplication::focusWidget()))
+            text = QApplication::focusWidget();
+    }
+    QVERIFY2(text, qPrintable(QStringLiteral("Tab ends on %1").arg(QApplication::focusWidget()->metaObject()->className())));
+    QTRY_VERIFY(std::ranges::any_of(m_bus->take(), [&name](const AccessibilityBus::Event &event) {
+        return event.type == QAccessible::Focus && event.role == QAccessible::EditableText && event.name == name;
+    }));
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(text);
+    QVERIFY(accessible->state().focused && accessible->state().readOnly);
+    QAccessibleTextInterface *read = accessible->textInterface();
+    QCOMPARE(read->text(0, read->characterCount()), lines.join(QLatin1Char('\n')));
+    const auto lineAtCaret = [read] {
+        int start = 0;
+        int end = 0;
+        return read->textAtOffset(read->cursorPosition(), QAccessible::LineBoundary, &start, &end).trimmed();
+    };
+    QCOMPARE(lineAtCaret(), lines.first());
+
+    // Down to each line, each move told; Up back; Ctrl+End to the last line, not past it.
+    for (int line = 1; line < lines.size(); ++line) {
+        QTest::keyClick(text, Qt::Key_Down);
+        QCOMPARE(lineAtCaret(), lines.at(line));
+        QVERIFY(std::ranges::any_of(m_bus->take(), [](const AccessibilityBus::Event &event) {
+            return event.type == QAccessible::TextCaretMoved;
+        }));
+    }
+    QTest::keyClick(text, Qt::Key_Up);
+    QCOMPARE(lineAtCaret(), lines.size() > 1 ? lines.at(lines.size() - 2) : lines.first());
+    QTest::keyClick(text, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(read->cursorPosition(), read->characterCount());
+    QCOMPARE(lineAtCaret(), lines.last());
+    QTest::keyClick(text, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(read->cursorPosition(), 0);
+
+    QTest::keyClick(text, Qt::Key_Tab);
+    QVERIFY(!text->hasFocus());
 }
 
 KAVREL_X11_TEST_MAIN(tst_KavrelHistoryScreenReader, "KAVREL_TEST_X11")

@@ -203,6 +203,8 @@ private Q_SLOTS:
     void outOfRangeGivesNothing_data();
     void outOfRangeGivesNothing();
     void answersAsQtDoes();
+    void descriptionSaysMoreThanTheName_data();
+    void descriptionSaysMoreThanTheName();
     void rowsFollowTheModel();
     void widgetGoneBetweenQuestions();
 };
@@ -321,6 +323,37 @@ void tst_KavrelBoundedAccessible::answersAsQtDoes()
     QAccessibleInterface *menuButton = QAccessible::queryAccessibleInterface(button);
     QCOMPARE(menuButton->role(), QAccessible::ButtonMenu);
     QVERIFY(menuButton->actionInterface()->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
+}
+
+void tst_KavrelBoundedAccessible::descriptionSaysMoreThanTheName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("tooltip that names it") << QStringLiteral("Switch layout") << QStringLiteral("Switch layout") << QString() << QString();
+    QTest::newRow("description that names it") << QStringLiteral("Switch layout") << QString() << QStringLiteral("Switch layout")
+                                               << QString();
+    QTest::newRow("tooltip that says more") << QStringLiteral("Stop") << QStringLiteral("Stop listening") << QString()
+                                            << QStringLiteral("Stop listening");
+    QTest::newRow("description of its own") << QStringLiteral("Stop") << QStringLiteral("Stop")
+                                            << QStringLiteral("Ends the meeting") << QStringLiteral("Ends the meeting");
+}
+
+// A reader says a control's name and then its description: the same words are said once.
+void tst_KavrelBoundedAccessible::descriptionSaysMoreThanTheName()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, toolTip);
+    QFETCH(QString, description);
+    auto *button = new QToolButton;
+    button->setAccessibleName(name);
+    button->setToolTip(toolTip);
+    button->setAccessibleDescription(description);
+    const std::unique_ptr<QWidget> window = windowWith(button);
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(button);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    QTEST(accessible->text(QAccessible::Description), "told");
 }
 
 // Qt's list keeps the cells it handed out and moves them along as the model changes; the changes

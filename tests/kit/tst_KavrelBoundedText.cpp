@@ -1,7 +1,7 @@
 // The text of Qt's text fields and text views as a screen reader reads it, behind the kit's
 // bounds: every question at the edges of the text comes back (Qt 6.4's line edit spun for good
 // when asked for the word or the sentence at the end of its text), an offset outside the text
-// gives nothing, a password field gives none of its text, and everything else reads as Qt reads it.
+// gives nothing, a password field gives only its mask, and everything else reads as Qt reads it.
 
 #include "kit/widgets/KavrelAccessibleFactory.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
@@ -212,7 +212,7 @@ void tst_KavrelBoundedText::everyEdgeComesBack_data()
 }
 
 // Each question at the edges must come back (a hang ends the test, naming the question), with a
-// range in the text or none, and a password field's text stays its own.
+// range in the text or none.
 void tst_KavrelBoundedText::everyEdgeComesBack()
 {
     QFETCH(QString, field);
@@ -274,13 +274,19 @@ void tst_KavrelBoundedText::answers_data()
     row("character at the end", hello, Around::At, QAccessible::CharBoundary, 5, QString(), -1, -1);
     row("character before the end", hello, Around::Before, QAccessible::CharBoundary, -1, QStringLiteral("o"), 4, 5);
     row("view's word at the end", view, Around::At, QAccessible::WordBoundary, 28, QStringLiteral("line"), 24, 28);
+    // Ctrl+End puts the caret after the last character: the line there is the last one.
+    row("view's line at the end", view, Around::At, QAccessible::LineBoundary, 28, QStringLiteral("Second line"), 17, 28);
+    row("view's line at -1, the end", view, Around::At, QAccessible::LineBoundary, -1, QStringLiteral("Second line"), 17, 28);
     row("view's first sentence", view, Around::At, QAccessible::SentenceBoundary, 3, QStringLiteral("First line here."), 0, 16);
     // Nothing is there.
     row("word past the end", hello, Around::At, QAccessible::WordBoundary, 6, QString(), -1, -1);
     row("no word before the first", hello, Around::Before, QAccessible::WordBoundary, 1, QString(), -1, -1);
     row("empty field", QStringLiteral("empty line edit"), Around::At, QAccessible::WordBoundary, 0, QString(), -1, -1);
-    row("password's word at the end", password, Around::At, QAccessible::WordBoundary, -1, QString(), -1, -1);
-    row("password's sentence", password, Around::At, QAccessible::SentenceBoundary, 3, QString(), -1, -1);
+    // A password reads as its mask, one item whatever the boundary.
+    const QString mask = std::unique_ptr<QLineEdit>(lineEdit(QStringLiteral("correct horse"), QLineEdit::Password))->displayText();
+    row("password's word at the end", password, Around::At, QAccessible::WordBoundary, -1, mask, 0, 13);
+    row("password's sentence", password, Around::At, QAccessible::SentenceBoundary, 3, mask, 0, 13);
+    row("no password's word before the end", password, Around::Before, QAccessible::WordBoundary, -1, QString(), -1, -1);
     // A view asked outside its text answered with the text at the caret.
     row("view's word far past the end", view, Around::At, QAccessible::WordBoundary, 1000, QString(), -1, -1);
     row("view's word at INT_MIN", view, Around::At, QAccessible::WordBoundary, INT_MIN, QString(), -1, -1);

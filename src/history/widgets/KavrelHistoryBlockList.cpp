@@ -3,6 +3,7 @@
 #include "history/widgets/KavrelHistoryComponents.h"
 #include "kit/widgets/KavrelPill.h"
 
+#include <QKeyEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -22,10 +23,22 @@ KavrelHistoryBlockList::KavrelHistoryBlockList(QList<Block> blocks, QWidget *par
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 
+    // One stop of Tab for the whole meeting, read line by line.
+    setFocusPolicy(Qt::StrongFocus);
     QStringList texts;
     texts.reserve(m_blocks.size());
-    for (const Block &block : std::as_const(m_blocks))
+    for (const Block &block : std::as_const(m_blocks)) {
         texts.append(block.text);
+        QStringList titles;
+        for (const auto &pill : block.pills)
+            titles.append(pill.first);
+        const QString line =
+            titles.isEmpty() ? block.text : titles.join(QStringLiteral(" · ")) + QStringLiteral(": ") + block.text;
+        if (!m_readableStarts.empty())
+            m_readable += QLatin1Char('\n');
+        m_readableStarts.push_back(int(m_readable.size()));
+        m_readable += line;
+    }
     const QString fontKey = KavrelHistoryComponents::blockTextFont().key();
     auto &kept = keptMeasurements();
     for (const std::shared_ptr<Measurements> &known : kept) {
@@ -252,4 +265,22 @@ void KavrelHistoryBlockList::buildVisibleRows()
         }
         row->setGeometry(0, top[size_t(i)], width(), top[size_t(i) + 1] - top[size_t(i)] - (i + 1 < count ? spacing : 0));
     }
+}
+
+void KavrelHistoryBlockList::keyPressEvent(QKeyEvent *event)
+{
+    if (!readKey(event))
+        QWidget::keyPressEvent(event);
+}
+
+void KavrelHistoryBlockList::caretMoved()
+{
+    if (m_blocks.isEmpty() || !m_scrollArea || !m_scrollArea->widget() || !isMeasured(width()))
+        return;
+    const auto after = std::upper_bound(m_readableStarts.begin(), m_readableStarts.end(), readingCaret());
+    const int block = std::max(0, int(after - m_readableStarts.begin()) - 1);
+    const std::vector<int> &top = offsets(width());
+    const int height = top[size_t(block) + 1] - top[size_t(block)];
+    const QPoint place = mapTo(m_scrollArea->widget(), QPoint(0, top[size_t(block)] + height / 2));
+    m_scrollArea->ensureVisible(place.x(), place.y(), 0, height / 2 + spacing);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/widgets/KavrelReadableText.h"
+
 #include <QList>
 #include <QPair>
 #include <QPointer>
@@ -21,7 +23,10 @@ class QScrollArea;
 // an estimate from the count of characters rather than a measuring of every block. A list made
 // again for the same texts (the tab built anew) takes over what the last one measured, so a
 // reader's place in it is found again exactly.
-class KavrelHistoryBlockList final : public QWidget
+//
+// Tab comes to the list as to one text, a line for each block (its pills, then its text), which
+// the arrows read (KavrelReadableText.h); the block with the caret is scrolled into sight.
+class KavrelHistoryBlockList final : public QWidget, public KavrelReadableText
 {
     Q_OBJECT
 
@@ -50,7 +55,11 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    QString readableText() const override { return m_readable; }
+
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void caretMoved() override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
@@ -97,6 +106,9 @@ private:
     void buildVisibleRows();
 
     QList<Block> m_blocks;
+    QString m_readable;
+    // Where each block's line starts in the readable text.
+    std::vector<int> m_readableStarts;
     std::shared_ptr<Measurements> m_measurements;
     std::vector<QWidget *> m_rows;
     // Estimates by width, until the next measuring (layouts ask the same widths again and again).

@@ -249,9 +249,14 @@ QWidget *detailPanel(const QString &title, QWidget *accessory, QWidget *content)
     return frame;
 }
 
-QWidget *textContent(const QString &text)
+QWidget *textContent(const QString &text, const QString &titleKey)
 {
-    return selectableText(text, Style::font(15, QFont::Medium, Style::Design::monospaced), Theme::primaryText);
+    QLabel *label = Style::readableLabel(text, Style::font(15, QFont::Medium, Style::Design::monospaced),
+                                         Theme::primaryText, Style::localized(titleKey));
+    label->setWordWrap(true);
+    label->setCursor(Qt::IBeamCursor);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
 }
 
 QWidget *summaryContent(const std::optional<QString> &text, const std::optional<QString> &errorMessage, bool isLoading)
@@ -272,7 +277,7 @@ QWidget *summaryContent(const std::optional<QString> &text, const std::optional<
     if (errorMessage && !errorMessage->isEmpty())
         column->addWidget(selectableText(*errorMessage, Style::font(14, QFont::Medium), Style::errorRed));
     if (text && !text->isEmpty()) {
-        column->addWidget(textContent(*text));
+        column->addWidget(textContent(*text, QStringLiteral("Summary")));
     } else if (!isLoading) {
         column->addWidget(Style::plainLabel(Style::localized(QStringLiteral("No summary yet.")),
                                             Style::font(15, QFont::Medium), Theme::secondaryText));
@@ -422,7 +427,9 @@ QWidget *transcriptBlockList(const QList<MeetingSessionTranscriptBlock> &blocks)
             row.pills.append({*speaker, QStringLiteral("person")});
         rows.append(std::move(row));
     }
-    return new KavrelHistoryBlockList(std::move(rows));
+    auto *list = new KavrelHistoryBlockList(std::move(rows));
+    list->setAccessibleName(Style::localized(QStringLiteral("Transcript")));
+    return list;
 }
 
 QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &blocks,
@@ -435,7 +442,9 @@ QWidget *translationBlockList(const QList<MeetingSessionTranslationBlock> &block
                       {QStringLiteral("#") + QString::number(block.seq), QStringLiteral("number")}},
                      block.text});
     }
-    return new KavrelHistoryBlockList(std::move(rows));
+    auto *list = new KavrelHistoryBlockList(std::move(rows));
+    list->setAccessibleName(Style::localized(QStringLiteral("Translation")));
+    return list;
 }
 
 } // namespace KavrelHistoryComponents

@@ -43,8 +43,9 @@ QWidget *emptyCard(const QString &title, const QString &subtitle);
 // the accessory (may be null) and the content.
 QWidget *detailPanel(const QString &title, QWidget *accessory, QWidget *content);
 
-// Selectable monospaced plain text; line breaks are kept.
-QWidget *textContent(const QString &text);
+// Selectable monospaced plain text that the keyboard reads, named for a screen reader by the
+// title (an interface key) of what it holds; line breaks are kept.
+QWidget *textContent(const QString &text, const QString &titleKey);
 // The busy row, the error and the summary text (or "No summary yet.").
 QWidget *summaryContent(const std::optional<QString> &text, const std::optional<QString> &errorMessage,
                         bool isLoading);

@@ -380,7 +380,8 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
             content = Components::transcriptBlockList(*detail.transcriptJson);
         else
             content = Components::textContent(Text::nilIfEmpty(detail.transcriptText)
-                                                  .value_or(Style::localized(QStringLiteral("Transcript is not available."))));
+                                                  .value_or(Style::localized(QStringLiteral("Transcript is not available."))),
+                                              QStringLiteral("Transcript"));
         layout->addWidget(Components::detailPanel(QStringLiteral("Transcript"), accessory, content));
         layout->addWidget(buildFooter());
         break;
@@ -391,7 +392,8 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
             content = Components::translationBlockList(*detail.translationJson, KavrelLocalizationStore::shared());
         else
             content = Components::textContent(Text::nilIfEmpty(detail.translationText)
-                                                  .value_or(Style::localized(QStringLiteral("Translation is not available."))));
+                                                  .value_or(Style::localized(QStringLiteral("Translation is not available."))),
+                                              QStringLiteral("Translation"));
         layout->addWidget(Components::detailPanel(QStringLiteral("Translation"), nullptr, content));
         layout->addWidget(buildFooter());
         break;
@@ -404,9 +406,11 @@ QWidget *KavrelHistoryDetailSheet::buildTabContent(KavrelHistoryDetailTab tab)
             QStringLiteral("Summary"), summarizeButton(),
             Components::summaryContent(text, m_viewModel->summaryErrorMessage(), isSummaryLoading)));
         if (auto protocol = Text::nilIfEmpty(detail.protocolText))
-            layout->addWidget(Components::detailPanel(QStringLiteral("Protocol"), nullptr, Components::textContent(*protocol)));
+            layout->addWidget(Components::detailPanel(QStringLiteral("Protocol"), nullptr,
+                                                      Components::textContent(*protocol, QStringLiteral("Protocol"))));
         if (auto reply = Text::nilIfEmpty(detail.suggestedAnswerText))
-            layout->addWidget(Components::detailPanel(QStringLiteral("Suggested reply"), nullptr, Components::textContent(*reply)));
+            layout->addWidget(Components::detailPanel(QStringLiteral("Suggested reply"), nullptr,
+                                                      Components::textContent(*reply, QStringLiteral("Suggested reply"))));
         break;
     }
     }

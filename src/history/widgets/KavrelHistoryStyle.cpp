@@ -1,9 +1,11 @@
 #include "history/widgets/KavrelHistoryStyle.h"
 
+#include "kit/widgets/KavrelReadableText.h"
 #include "localization/KavrelLocalizationStore.h"
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTextLayout>
 #include <QTextOption>
@@ -17,7 +19,7 @@ namespace KavrelHistoryStyle {
 namespace {
 
 // Follows the palette: the colour is resolved whenever the label's palette changes.
-class ColoredLabel final : public QLabel
+class ColoredLabel : public QLabel
 {
 public:
     ColoredLabel(KavrelDynamicColor color, QWidget *parent) : QLabel(parent), m_color(color) { applyColor(); }
@@ -69,6 +71,22 @@ private:
     QString m_fullText;
 };
 
+// A text of a meeting: the keyboard comes to it and reads it, as a screen reader does.
+class ReadableLabel final : public ColoredLabel, public KavrelReadableText
+{
+public:
+    using ColoredLabel::ColoredLabel;
+
+    QString readableText() const override { return text(); }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (!readKey(event))
+            ColoredLabel::keyPressEvent(event);
+    }
+};
+
 } // namespace
 
 QFont font(double pixelSize, QFont::Weight weight, Design design)
@@ -85,6 +103,19 @@ QLabel *plainLabel(const QString &text, const QFont &font, KavrelDynamicColor co
     label->setTextFormat(Qt::PlainText);
     label->setText(text);
     label->setFont(font);
+    return label;
+}
+
+QLabel *readableLabel(const QString &text, const QFont &font, KavrelDynamicColor color, const QString &name)
+{
+    auto *label = new ReadableLabel(color, nullptr);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(font);
+    label->setAccessibleName(name);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // After the flags, which leave a label the mouse selects to clicks alone.
+    label->setFocusPolicy(Qt::StrongFocus);
     return label;
 }
 

@@ -35,6 +35,9 @@ QFont font(double pixelSize, QFont::Weight weight, Design design = Design::stand
 
 // A label for texts shown as they are: plain text only, never rich text.
 QLabel *plainLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent = nullptr);
+// A label of a meeting's text that Tab reaches and the arrows read (KavrelReadableText.h), named
+// `name` for a screen reader.
+QLabel *readableLabel(const QString &text, const QFont &font, KavrelDynamicColor color, const QString &name);
 // The same on one line: a text too long for the width ends in "…" (the whole text is its
 // tooltip), and the label never widens its window.
 QLabel *oneLineLabel(const QString &text, const QFont &font, KavrelDynamicColor color, QWidget *parent = nullptr);

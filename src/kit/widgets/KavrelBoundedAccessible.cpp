@@ -4,6 +4,7 @@
 #include "kit/widgets/KavrelBoundedPart.h"
 #include "kit/widgets/KavrelBoundedText.h"
 #include "kit/widgets/KavrelFocusHold.h"
+#include "kit/widgets/KavrelReadableText.h"
 
 #include <QWidget>
 
@@ -40,7 +41,8 @@ KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterfa
 {
     QAccessibleTextInterface *qtText = qtInterface->textInterface();
     m_text = qtText ? std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText)
-                    : std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(m_qt); });
+                    : std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(m_qt); },
+                                                          qtInterface->object());
     m_editable = std::make_unique<KavrelBoundedEditableText>(qtInterface->object(), qtInterface->editableTextInterface(),
                                                              qtText ? m_text.get() : nullptr);
 }
@@ -122,9 +124,36 @@ void KavrelBoundedAccessible::setText(QAccessible::Text kind, const QString &tex
         m_qt->setText(kind, text);
 }
 
+QString KavrelBoundedAccessible::text(QAccessible::Text kind) const
+{
+    const QString text = m_qt->text(kind);
+    // Qt describes a control by its tooltip, which often names it: a reader would say it twice.
+    if (kind == QAccessible::Description && !text.isEmpty() && text == m_qt->text(QAccessible::Name))
+        return QString();
+    return text;
+}
+
+bool KavrelBoundedAccessible::readByKeyboard() const
+{
+    const QObject *object = m_qt->object();
+    return object && object->isWidgetType()
+           && dynamic_cast<const KavrelReadableText *>(static_cast<const QWidget *>(object));
+}
+
+QAccessible::Role KavrelBoundedAccessible::role() const
+{
+    // A text the keyboard reads, as a text view that is not edited reads.
+    return readByKeyboard() ? QAccessible::EditableText : m_qt->role();
+}
+
 QAccessible::State KavrelBoundedAccessible::state() const
 {
     QAccessible::State state = m_qt->state();
+    if (readByKeyboard()) {
+        state.readOnly = true;
+        state.multiLine = true;
+        state.selectableText = true;
+    }
     // Not enabled, and still where the keyboard is.
     if (held())
         state.disabled = true;

@@ -21,7 +21,9 @@ class KavrelBoundedText;
 // loops on; it is changed through KavrelBoundedEditableText.h, which changes only what the user
 // may type into, within the text; and the parts Qt makes with no widget of their own (an item
 // view's cells, a menu's items) are handed out as KavrelBoundedPart.h. A widget with no text of its
-// own reads as its text the words it shows.
+// own reads as its text the words it shows; one whose text the keyboard reads (KavrelReadableText.h)
+// reads as a read-only text, its caret the keyboard's. A description that repeats the name (Qt
+// takes a tooltip for one) is none.
 //
 // A control held for the keyboard (KavrelFocusHold.h) reads as one that is not enabled, keeping its
 // focus, and its actions do nothing, as its keys and clicks do nothing.
@@ -42,7 +44,9 @@ public:
     ~KavrelBoundedAccessible() override;
 
     int indexOfChild(const QAccessibleInterface *child) const override;
+    QString text(QAccessible::Text kind) const override;
     void setText(QAccessible::Text kind, const QString &text) override;
+    QAccessible::Role role() const override;
     QAccessible::State state() const override;
     void *interface_cast(QAccessible::InterfaceType type) override;
 
@@ -88,6 +92,8 @@ private:
     static const QAccessibleInterface *inward(const QAccessibleInterface *part);
     // Whether the widget is held for the keyboard, unable to act.
     bool held() const;
+    // Whether the widget shows a text the keyboard reads (KavrelReadableText.h).
+    bool readByKeyboard() const;
     void forgetPartsQtLetGo() const;
     bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
 

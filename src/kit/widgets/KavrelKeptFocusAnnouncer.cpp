@@ -1,11 +1,14 @@
 #include "kit/widgets/KavrelKeptFocusAnnouncer.h"
 
+#include "kit/widgets/KavrelBoundedText.h"
+
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QList>
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
 #include <utility>
 
 namespace {
@@ -91,9 +94,24 @@ void announce()
     }
 }
 
+// A caret that moves in a field without the keyboard (a field being filled as a form is built) is
+// not told: a screen reader takes a caret for where the keyboard is, and takes the field for the
+// one it is on already, silently, so that the focus coming to it a moment later is no news.
+bool caretAwayFromTheKeyboard(QAccessibleEvent *event)
+{
+    if (event->type() != QAccessible::TextCaretMoved)
+        return false;
+    const auto *widget = qobject_cast<QWidget *>(event->object());
+    return widget && !widget->hasFocus();
+}
+
 void hear(QAccessibleEvent *event)
 {
-    passOn(event);
+    if (caretAwayFromTheKeyboard(event))
+        return;
+    // A secret field's change goes on as its mask tells it, never with what was typed.
+    const std::unique_ptr<QAccessibleEvent> masked = KavrelBoundedText::masked(event);
+    passOn(masked ? masked.get() : event);
     if (event->type() == QAccessible::Focus) {
         auto *focused = qobject_cast<QWidget *>(event->object());
         told() = focused && event->child() < 0 ? asItReads(focused) : Told{};

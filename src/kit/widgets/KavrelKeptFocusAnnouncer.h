@@ -14,8 +14,9 @@
 // the keyboard. A change that leaves the control reading as it was last told (a view refreshed
 // with the name it shows already) tells nothing: the reader would say the same control again.
 //
-// Everything Qt tells the bus passes through unchanged (or to whoever listened before, as a test
-// may); the announcement follows once the change is done. Main thread only.
+// Everything Qt tells the bus passes through (or to whoever listened before, as a test may)
+// unchanged, but a change of a secret field's text, which goes as its mask tells it
+// (KavrelBoundedText::masked()); the announcement follows once the change is done. Main thread only.
 namespace KavrelKeptFocusAnnouncer {
 
 void install();

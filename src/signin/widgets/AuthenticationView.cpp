@@ -253,10 +253,10 @@ QWidget *AuthenticationView::buildRegistrationVerifyForm()
     auto *form = new QWidget(m_stepContent);
     auto *layout = formLayout(form, 12);
     const QStringList masked{challenge.maskedEmail};
-    layout->addWidget(new AuthMessageStrip(SignInTheme::codeSentTint,
-        KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("We sent a code to %@."), masked), form));
+    const QString asked = KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("We sent a code to %@."), masked);
+    layout->addWidget(new AuthMessageStrip(SignInTheme::codeSentTint, asked, form));
     layout->addWidget(new AuthField(QStringLiteral("Verification code"),
-        textInput(codePlaceholder, true, Field::emailCode), form));
+        describedInput(textInput(codePlaceholder, true, Field::emailCode), asked), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     KavrelCapsuleButton *verify = actionButton(QStringLiteral("Verify code"), QStringLiteral("checkmark"));
@@ -335,10 +335,11 @@ QWidget *AuthenticationView::buildLoginMfaForm()
     auto *form = new QWidget(m_stepContent);
     auto *layout = formLayout(form, 12);
     const QStringList masked{challenge.maskedEmail};
-    layout->addWidget(new AuthMessageStrip(SignInTheme::authenticatorTint,
-        KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("Enter the authenticator code for %@."), masked), form));
+    const QString asked =
+        KavrelLocalizationStore::shared().localizedFormat(QStringLiteral("Enter the authenticator code for %@."), masked);
+    layout->addWidget(new AuthMessageStrip(SignInTheme::authenticatorTint, asked, form));
     layout->addWidget(new AuthField(QStringLiteral("Authenticator code"),
-        textInput(codePlaceholder, true, Field::mfaCode), form));
+        describedInput(textInput(codePlaceholder, true, Field::mfaCode), asked), form));
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
     KavrelCapsuleButton *verify = actionButton(QStringLiteral("Verify and sign in"), QStringLiteral("checkmark.shield"));
@@ -424,6 +425,14 @@ AuthTextInput *AuthenticationView::textInput(const QString &placeholderKey, bool
     auto *input = new AuthTextInput(placeholderKey, monospaced ? AuthTextInput::Design::monospaced
                                                                : AuthTextInput::Design::rounded);
     bind(input, field);
+    return input;
+}
+
+AuthInputFrame *AuthenticationView::describedInput(AuthInputFrame *input, const QString &asked)
+{
+    // The line above the field says what it asks for; a screen reader says it with the field's
+    // name as the keyboard comes to it, the step's only news to a user who does not see it.
+    input->lineEdit()->setAccessibleDescription(asked);
     return input;
 }
 

@@ -67,6 +67,8 @@ private:
 
     AuthTextInput *textInput(const QString &placeholderKey, bool monospaced, Field field);
     AuthPasswordInput *passwordInput(const QString &placeholderKey, Field field);
+    // `input`, described to a screen reader by `asked`, what the step asks for in it.
+    static AuthInputFrame *describedInput(AuthInputFrame *input, const QString &asked);
     void bind(AuthInputFrame *input, Field field);
     QString valueOf(Field field) const;
     void store(Field field, const QString &value);
