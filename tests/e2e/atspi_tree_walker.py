@@ -16,7 +16,7 @@ end.
 Writes a JSON report after each round and when it stops: rounds, parts, tables, calls, errors by name, children
 answered past a count read a moment before (the tree changes under the walk), the texts asked at
 their edges ("role:name" and the longest text each was asked with), answers of a password field
-that gave text, the parts showing words whose text was read and those whose text was not their
+that gave more than its mask, the parts showing words whose text was read and those whose text was not their
 words ("role:name" and the text), and whether the program stopped answering.
 """
 import argparse
@@ -151,7 +151,12 @@ class Walker:
                     answers.append(self.call(path, TEXT, method, "(iu)", (offset, boundary)))
             self.call(path, TEXT, "GetCharacterAtOffset", "(i)", (offset,))
         if role == "password text":
-            self.report["password_text_given"] += sum(1 for answer in answers if answer and answer[0])
+            # Its mask, one character drawn for each typed, and nothing else.
+            mask = answers[0][0] if answers[0] else ""
+            if len(set(mask)) > 1 or any(character.isalnum() for character in mask):
+                self.report["password_text_given"] += 1
+            self.report["password_text_given"] += sum(
+                1 for answer in answers if answer and any(character not in mask for character in answer[0]))
         key = "%s:%s" % (role, name)
         self.report["texts"][key] = max(self.report["texts"].get(key, 0), length)
         self.text_counts[path] = length
