@@ -18,7 +18,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kavrel_end_to_end as e2e  # noqa: E402  (skips by itself without pyatspi)
-from gi.repository import Atspi, GLib  # noqa: E402
+from gi.repository import Atspi  # noqa: E402
+from kavrel_screen_reader_end_to_end import FocusHeard  # noqa: E402
 
 Failure = e2e.Failure
 pyatspi = e2e.pyatspi
@@ -40,7 +41,7 @@ def described(value):
     return value if isinstance(value, str) else ""
 
 
-class Heard:
+class Heard(FocusHeard):
     """Every event heard: (kind, source path, source name, source role, detail1, detail2, data as
     text), oldest first."""
 
@@ -57,18 +58,6 @@ class Heard:
                                 event.detail1, event.detail2, described(event.any_data)))
         except Exception as failure:
             self.events.append((event.type, "", str(failure), "", event.detail1, event.detail2, ""))
-
-    def take(self, seconds=0.0):
-        context = GLib.MainContext.default()
-        deadline = time.time() + seconds
-        while True:
-            while context.pending():
-                context.iteration(False)
-            if time.time() >= deadline:
-                break
-            time.sleep(0.02)
-        events, self.events = self.events, []
-        return events
 
 
 def password_characters_in(text):
