@@ -10,6 +10,7 @@
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "kit/widgets/KavrelAccessibleFactory.h"
+#include "kit/widgets/KavrelKeyBurstGuard.h"
 #include "platform/PulseAudioContext.h"
 #include "services/KavrelUpdateController.h"
 #include "services/KavrelUpdater.h"
@@ -36,6 +37,7 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     {
         // Before any window, as main() does.
         KavrelAccessibleFactory::install();
+        KavrelKeyBurstGuard::install();
         if (onboardingDone)
             engine.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
         authStore = std::make_unique<AuthSessionStore>(authService.get());
