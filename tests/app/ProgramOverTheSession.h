@@ -32,8 +32,11 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     std::unique_ptr<KavrelUpdateController> updates;
     std::unique_ptr<KavrelApp> app;
 
-    explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; })
+    // With a window list, the mini window follows what covers the main window on the X server.
+    explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; },
+                                   KavrelMiniWindowCoordinator::WindowListSource windowList = {})
         : SignIn(true, 3600)
+        , windows(windowList ? std::move(windowList) : [] { return std::optional<X11WindowListSnapshot>(); })
     {
         // Before any window, as main() does.
         KavrelAccessibleFactory::install();
