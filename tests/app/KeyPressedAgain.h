@@ -12,6 +12,7 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelSettingsView.h"
+#include "support/X11TestInput.h"
 #include "support/X11TestWindows.h"
 #include "workspace/widgets/ContentView.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
@@ -104,6 +105,22 @@ inline bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
 inline void settleAfterKeys()
 {
     QTest::qWait(400);
+}
+
+// The keys of a burst over a running meeting, the main window's keyboard on the stop control
+// named `stopName`: once the window has the keyboard back, the meeting runs on as it did with the
+// keyboard where it was, and a pause later one Space there stops the meeting, the first time.
+inline void meetingGoesOnThenOneSpaceStops(Program &program, QWidget *stop, const QString &stopName)
+{
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), program.window, 5000);
+    // Long enough for a stop the second key set off to show.
+    QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 200);
+    const QString changed = program.meetingChanged();
+    QVERIFY2(changed.isEmpty(), qPrintable(changed));
+    QCOMPARE(QApplication::focusWidget(), stop);
+    QCOMPARE(describe(stop), stopName);
+    QVERIFY(X11TestInput::keys({QStringLiteral("space")}));
+    QTRY_VERIFY_WITH_TIMEOUT(!program.model().hasActiveSession(), 10000);
 }
 
 } // namespace KeyPressedAgain
