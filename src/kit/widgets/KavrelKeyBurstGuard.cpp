@@ -9,6 +9,10 @@
 
 namespace {
 
+// How long the window manager may take to activate a window the program showed or asked for,
+// on a busy machine.
+constexpr std::chrono::milliseconds expectedWithin{10000};
+
 // Keys that press the control holding the keyboard (KavrelButtonKeys, QDialog's default button).
 bool pressesAControl(const QKeyEvent *event)
 {
@@ -62,17 +66,39 @@ void KavrelKeyBurstGuard::install()
         new KavrelKeyBurstGuard(qApp);
 }
 
-void KavrelKeyBurstGuard::noteActivationAsked()
+void KavrelKeyBurstGuard::noteActivationAsked(QWindow *window)
 {
     if (KavrelKeyBurstGuard *guard = instance())
-        guard->m_lastShown.start();
+        guard->expect(window);
+}
+
+void KavrelKeyBurstGuard::expect(QWindow *window)
+{
+    // A window active already is not waiting for the window manager.
+    if (!window || window == QGuiApplication::focusWindow())
+        return;
+    Expected expected{window, {}, {}};
+    expected.since.start();
+    m_expected.append(expected);
 }
 
 void KavrelKeyBurstGuard::arrive(QWindow *window)
 {
     const bool fromElsewhere = window && !m_ownWindowActive;
     m_ownWindowActive = window != nullptr;
-    if (!fromElsewhere || (m_lastShown.isValid() && m_lastShown.elapsed() < burstGap.count()))
+    m_expected.removeIf([](const Expected &entry) {
+        return !entry.window || entry.since.elapsed() >= expectedWithin.count()
+               || (entry.activated.isValid() && entry.activated.elapsed() >= burstGap.count());
+    });
+    bool expected = false;
+    for (Expected &entry : m_expected) {
+        if (entry.window != window)
+            continue;
+        expected = true;
+        if (!entry.activated.isValid())
+            entry.activated.start();
+    }
+    if (!fromElsewhere || expected)
         return;
     // The keyboard came from another program that went away: its last key may come again, here.
     m_key = 0;
@@ -148,11 +174,8 @@ bool KavrelKeyBurstGuard::eventFilter(QObject *watched, QEvent *event)
             return holdsBack(static_cast<QKeyEvent *>(event));
         return false;
     case QEvent::Show:
-        if (watched->isWindowType()) {
-            const Qt::WindowType type = static_cast<QWindow *>(watched)->type();
-            if (type != Qt::Popup && type != Qt::ToolTip)
-                m_lastShown.start();
-        }
+        if (watched->isWindowType())
+            expect(static_cast<QWindow *>(watched));
         return false;
     case QEvent::MouseButtonPress:
         if (watched->isWindowType() && event->spontaneous())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -40,7 +41,7 @@ public:
     static void install();
 
     // The program asks the windowing system to activate `window` (KavrelWindowFront).
-    static void noteActivationAsked();
+    static void noteActivationAsked(QWindow *window);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -51,6 +52,7 @@ private:
     static KavrelKeyBurstGuard *instance();
     bool holdsBack(const QKeyEvent *event);
     void arrive(QWindow *window);
+    void expect(QWindow *window);
     void endBurst();
 
     // The burst's key, the control it began on and that control's name then; none after an
@@ -61,8 +63,17 @@ private:
     bool m_fromArrival = false;
     QElapsedTimer m_lastPress;
     bool m_ownWindowActive = false;
-    // A window of the program shown, or asked to become active, lately.
-    QElapsedTimer m_lastShown;
+    // Windows the program showed, or asked to become active, that have not been active since:
+    // the window manager's focus on them is the program's doing.
+    // Asked for a while ago and never active, a window comes forward for other reasons. Just
+    // activated, it may lose the keyboard and get it back while the window manager catches up.
+    struct Expected
+    {
+        QPointer<QWindow> window;
+        QElapsedTimer since;
+        QElapsedTimer activated;
+    };
+    QList<Expected> m_expected;
     // Keys held back whose release has not come yet.
     QSet<int> m_heldBack;
 };

@@ -245,7 +245,7 @@ void bringForward(QWidget *window, Focus focus)
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->show();
         window->raise();
-        KavrelKeyBurstGuard::noteActivationAsked();
+        KavrelKeyBurstGuard::noteActivationAsked(window->windowHandle());
         window->activateWindow();
     } else {
         showWithoutActivating(window);
