@@ -25,6 +25,8 @@
 #include <QApplication>
 #include <QTest>
 
+#include <memory>
+
 namespace KeyPressedAgain {
 
 inline QString describe(const QWidget *widget)
@@ -105,6 +107,42 @@ inline bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
 inline void settleAfterKeys()
 {
     QTest::qWait(400);
+}
+
+// The rows of a key pressed twice, 150 ms or 700 ms apart (Space, Return), and of Escape: columns
+// "keys" and "apartMs", each row's name after `prefix`.
+inline void addKeyBurstRows(const QString &prefix = {})
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("apartMs");
+    const QStringList spaces{QStringLiteral("space"), QStringLiteral("space")};
+    const QStringList returns{QStringLiteral("Return"), QStringLiteral("Return")};
+    for (const int apartMs : {150, 700}) {
+        QTest::addRow("%sSpace, Space %d ms apart", qPrintable(prefix), apartMs) << spaces << apartMs;
+        QTest::addRow("%sReturn, Return %d ms apart", qPrintable(prefix), apartMs) << returns << apartMs;
+    }
+    QTest::addRow("%sEscape", qPrintable(prefix)) << QStringList{QStringLiteral("Escape")} << 0;
+}
+
+// The program in Russian, its main window in front, listening with the microphone on; null (and
+// the test skipped) without a window manager.
+inline std::unique_ptr<Program> programListening()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        return nullptr;
+    QApplication::setQuitOnLastWindowClosed(false);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    auto program = std::make_unique<Program>();
+    if (!program->openAndListen())
+        program->window = nullptr;
+    return program;
+}
+
+inline void endProgram(std::unique_ptr<Program> &program)
+{
+    if (program && program->model().hasActiveSession())
+        (void)program->over.engine.stop();
+    program.reset();
 }
 
 // The keys of a burst over a running meeting, the main window's keyboard on the stop control

@@ -33,32 +33,20 @@ private:
 
 void tst_KavrelKeyBurstOnUpdateBox::initTestCase()
 {
-    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+    m_program = programListening();
+    if (!m_program)
         QSKIP("no window manager: run under scripts/test, which starts one");
-    QApplication::setQuitOnLastWindowClosed(false);
-    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
-    m_program = std::make_unique<Program>();
-    QVERIFY(m_program->openAndListen());
+    QVERIFY(m_program->window);
 }
 
 void tst_KavrelKeyBurstOnUpdateBox::cleanupTestCase()
 {
-    if (m_program && m_program->model().hasActiveSession())
-        (void)m_program->over.engine.stop();
-    m_program.reset();
+    endProgram(m_program);
 }
 
 void tst_KavrelKeyBurstOnUpdateBox::secondKeyAfterTheBox_data()
 {
-    QTest::addColumn<QStringList>("keys");
-    QTest::addColumn<int>("apartMs");
-    const QStringList spaces{QStringLiteral("space"), QStringLiteral("space")};
-    const QStringList returns{QStringLiteral("Return"), QStringLiteral("Return")};
-    QTest::newRow("Space, Space 150 ms apart") << spaces << 150;
-    QTest::newRow("Space, Space 700 ms apart") << spaces << 700;
-    QTest::newRow("Return, Return 150 ms apart") << returns << 150;
-    QTest::newRow("Return, Return 700 ms apart") << returns << 700;
-    QTest::newRow("Escape") << QStringList{QStringLiteral("Escape")} << 0;
+    addKeyBurstRows();
 }
 
 void tst_KavrelKeyBurstOnUpdateBox::secondKeyAfterTheBox()
