@@ -23,6 +23,7 @@
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
 #include "platform/ApplicationInfo.h"
 #include "kit/widgets/KavrelAccessibleFactory.h"
+#include "kit/widgets/KavrelKeyBurstGuard.h"
 #include "platform/LibsecretSecretStore.h"
 #include "platform/PulseAudioContext.h"
 #include "platform/UserDefaults.h"
@@ -52,6 +53,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     // Before any window: a screen reader may read a scroll area before a kit control is made.
     KavrelAccessibleFactory::install();
+    // A key pressed again after the program moved the keyboard presses nothing the user did not choose.
+    KavrelKeyBurstGuard::install();
 
     // One program per user: a second start hands its URL (or a reopen request) over and ends.
     // A copy that is quitting takes nothing: this start waits for it to end (its session saved

@@ -12,6 +12,7 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelSettingsView.h"
+#include "support/X11TestInput.h"
 #include "support/X11TestWindows.h"
 #include "workspace/widgets/ContentView.h"
 #include "workspace/widgets/DialogueHistoryPanel.h"
@@ -23,6 +24,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QTest>
+
+#include <memory>
 
 namespace KeyPressedAgain {
 
@@ -104,6 +107,58 @@ inline bool isOnTheTranscript(const ContentView *view, const QWidget *widget)
 inline void settleAfterKeys()
 {
     QTest::qWait(400);
+}
+
+// The rows of a key pressed twice, 150 ms or 700 ms apart (Space, Return), and of Escape: columns
+// "keys" and "apartMs", each row's name after `prefix`.
+inline void addKeyBurstRows(const QString &prefix = {})
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("apartMs");
+    const QStringList spaces{QStringLiteral("space"), QStringLiteral("space")};
+    const QStringList returns{QStringLiteral("Return"), QStringLiteral("Return")};
+    for (const int apartMs : {150, 700}) {
+        QTest::addRow("%sSpace, Space %d ms apart", qPrintable(prefix), apartMs) << spaces << apartMs;
+        QTest::addRow("%sReturn, Return %d ms apart", qPrintable(prefix), apartMs) << returns << apartMs;
+    }
+    QTest::addRow("%sEscape", qPrintable(prefix)) << QStringList{QStringLiteral("Escape")} << 0;
+}
+
+// The program in Russian, its main window in front, listening with the microphone on; null (and
+// the test skipped) without a window manager.
+inline std::unique_ptr<Program> programListening()
+{
+    if (!qEnvironmentVariableIsSet("KAVREL_TEST_TRAY"))
+        return nullptr;
+    QApplication::setQuitOnLastWindowClosed(false);
+    KavrelLocalizationStore::shared().setLanguage(KavrelAppLanguage::russian);
+    auto program = std::make_unique<Program>();
+    if (!program->openAndListen())
+        program->window = nullptr;
+    return program;
+}
+
+inline void endProgram(std::unique_ptr<Program> &program)
+{
+    if (program && program->model().hasActiveSession())
+        (void)program->over.engine.stop();
+    program.reset();
+}
+
+// The keys of a burst over a running meeting, the main window's keyboard on the stop control
+// named `stopName`: once the window has the keyboard back, the meeting runs on as it did with the
+// keyboard where it was, and a pause later one Space there stops the meeting, the first time.
+inline void meetingGoesOnThenOneSpaceStops(Program &program, QWidget *stop, const QString &stopName)
+{
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), program.window, 5000);
+    // Long enough for a stop the second key set off to show.
+    QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 200);
+    const QString changed = program.meetingChanged();
+    QVERIFY2(changed.isEmpty(), qPrintable(changed));
+    QCOMPARE(QApplication::focusWidget(), stop);
+    QCOMPARE(describe(stop), stopName);
+    QVERIFY(X11TestInput::keys({QStringLiteral("space")}));
+    QTRY_VERIFY_WITH_TIMEOUT(!program.model().hasActiveSession(), 10000);
 }
 
 } // namespace KeyPressedAgain

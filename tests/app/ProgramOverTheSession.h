@@ -10,6 +10,7 @@
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
 #include "app/widgets/KavrelPresentationStore.h"
 #include "kit/widgets/KavrelAccessibleFactory.h"
+#include "kit/widgets/KavrelKeyBurstGuard.h"
 #include "platform/PulseAudioContext.h"
 #include "services/KavrelUpdateController.h"
 #include "services/KavrelUpdater.h"
@@ -31,11 +32,15 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     std::unique_ptr<KavrelUpdateController> updates;
     std::unique_ptr<KavrelApp> app;
 
-    explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; })
+    // With a window list, the mini window follows what covers the main window on the X server.
+    explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; },
+                                   KavrelMiniWindowCoordinator::WindowListSource windowList = {})
         : SignIn(true, 3600)
+        , windows(windowList ? std::move(windowList) : [] { return std::optional<X11WindowListSnapshot>(); })
     {
         // Before any window, as main() does.
         KavrelAccessibleFactory::install();
+        KavrelKeyBurstGuard::install();
         if (onboardingDone)
             engine.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
         authStore = std::make_unique<AuthSessionStore>(authService.get());

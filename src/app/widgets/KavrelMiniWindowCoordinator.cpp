@@ -70,10 +70,19 @@ QList<QWidget *> KavrelMiniWindowCoordinator::miniWindows() const
 
 void KavrelMiniWindowCoordinator::closeMiniWindow(bool restoringMainWindow)
 {
-    for (QWidget *window : miniWindows())
+    bool hadKeyboard = false;
+    for (QWidget *window : miniWindows()) {
+        hadKeyboard = hadKeyboard || window->isActiveWindow();
         window->close();
-    if (restoringMainWindow && m_mainWindowHiddenForMiniWindow)
-        restoreHiddenMainWindow();
+    }
+    if (!restoringMainWindow || !m_mainWindowHiddenForMiniWindow)
+        return;
+    QWidget *window = restoreHiddenMainWindow();
+    // The keyboard of a mini window that goes away would go nowhere (the window manager names
+    // the window gone as the active one): the main window in its place takes it, on its landing,
+    // which no key can press.
+    if (hadKeyboard && window)
+        KavrelWindowFront::bringForward(window, KavrelWindowFront::Focus::take);
 }
 
 QWidget *KavrelMiniWindowCoordinator::restoreHiddenMainWindow()

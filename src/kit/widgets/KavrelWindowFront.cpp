@@ -1,6 +1,7 @@
 #include "kit/widgets/KavrelWindowFront.h"
 
 #include "kit/widgets/KavrelArrivalFocus.h"
+#include "kit/widgets/KavrelKeyBurstGuard.h"
 #include "platform/X11WindowHints.h"
 
 #include <QApplication>
@@ -244,6 +245,7 @@ void bringForward(QWidget *window, Focus focus)
             window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->show();
         window->raise();
+        KavrelKeyBurstGuard::noteActivationAsked(window->windowHandle());
         window->activateWindow();
     } else {
         showWithoutActivating(window);
