@@ -10,6 +10,16 @@ KAVREL_E2E_WAYLAND_PART names the part and the kind of client, "<part>-native" o
 - "meeting": on a headless weston, driven through the accessibility bus alone: the first window
   lies inside the screen, below the panel; sign-in, a meeting with turns, stop, History lists it,
   and the program quits from its own window, every turn kept on the server.
+- "close": the main window closed from its title bar while listening leaves a window of the
+  program on the desktop and the meeting running; the program quits from that window, keeping
+  every turn.
+- "minimize" (native only: weston's frames of X11 windows have no minimize button): minimized from
+  its title bar while listening, the main window gives way to the mini window, and comes back by
+  its "Развернуть КАВРЕЛ" and by a second start, the meeting running throughout.
+
+Where a window is and whether it is on the desktop is read from pictures of the desktop: under
+Wayland a window does not know where it is, and the accessibility bus calls a minimized window
+showing.
 """
 import os
 import subprocess
@@ -32,11 +42,15 @@ class WaylandRun(quit_e2e.QuitRun):
         super().__init__(args)
         part = os.environ.get("KAVREL_E2E_WAYLAND_PART", "meeting-native")
         self.part, _, client = part.rpartition("-")
-        if client not in ("native", "xwayland") or self.part not in ("meeting",):
+        # weston's X11 window manager draws no minimize button on its frames.
+        known = ("meeting", "close") if client == "xwayland" else ("meeting", "close", "minimize")
+        if client not in ("native", "xwayland") or self.part not in known:
             raise Failure("unknown KAVREL_E2E_WAYLAND_PART %r" % part)
         self.native = client == "native"
         self.screenshot_prefix = "wayland-%s-" % part
-        self.weston = weston_session.Weston(self.work)
+        # A person's pointer is needed for a window's title bar: weston then draws the desktop in a
+        # window of the test X server, whose pointer reaches it.
+        self.weston = weston_session.Weston(self.work, backend="headless" if self.part == "meeting" else "x11")
 
     # ---- the desktop ----
     def platform_environment(self):
@@ -87,6 +101,45 @@ class WaylandRun(quit_e2e.QuitRun):
                  "right": any(lighter(row, right) for row in rows)}
         return [edge for edge, reached in edges.items() if reached]
 
+    @staticmethod
+    def window_box(empty, now):
+        """(top, bottom, left, right) of what is lighter than the desktop was below the panel: the
+        windows' frames and content, without the shadows around them; None when nothing is."""
+        top = bottom = left = right = None
+        for row in range(weston_session.PANEL_HEIGHT, weston_session.HEIGHT):
+            if empty[row] == now[row]:
+                continue
+            for column in range(weston_session.WIDTH):
+                if sum(now[row][3 * column:3 * column + 3]) > sum(empty[row][3 * column:3 * column + 3]) + 30:
+                    top = row if top is None else top
+                    bottom = row
+                    left = column if left is None else min(left, column)
+                    right = column if right is None else max(right, column)
+        return None if top is None else (top, bottom, left, right)
+
+    @staticmethod
+    def move_pointer(x, y, *then):
+        """Moves the test X server's pointer to a point of weston's desktop, then does `then`."""
+        found = subprocess.run(["xdotool", "search", "--class", "weston"], capture_output=True, text=True).stdout.split()
+        if not found:
+            raise Failure("weston's window is not on the test X server")
+        subprocess.run(["xdotool", "mousemove", "--window", found[0], str(x), str(y)] + list(then), check=True)
+
+    def click_desktop(self, x, y):
+        self.move_pointer(x, y, "click", "1")
+        self.park_pointer()
+
+    def park_pointer(self):
+        """Puts the pointer over the panel, out of the pictures' way (weston draws it)."""
+        if self.weston.backend == "x11":
+            self.move_pointer(weston_session.WIDTH // 2, 8)
+
+    def click_title_button(self, box, from_right):
+        """Clicks a button of a window's title bar, `from_right` pixels left of its right edge:
+        Qt draws a native client's, weston's window manager an X11 client's frame."""
+        top, _, _, right = box
+        self.click_desktop(right - from_right, top + 14)
+
     # ---- the program, without a tray ----
     def show_sign_in(self):
         """No tray: the program shows its window at the start."""
@@ -115,7 +168,7 @@ class WaylandRun(quit_e2e.QuitRun):
         self.weston.start(self.start)
         print("  weston on %s, its XWayland on %s; the program %s client" % (
             self.weston.socket, self.weston.display, "a native Wayland" if self.native else "an X11"), flush=True)
-        self.run_meeting()
+        {"meeting": self.run_meeting, "close": self.run_close, "minimize": self.run_minimize}[self.part]()
 
     def run_meeting(self):
         empty = self.desktop_pixels()
@@ -144,6 +197,78 @@ class WaylandRun(quit_e2e.QuitRun):
         # Below the panel (the shell places no window under it), and cut off by no edge.
         if edges:
             raise Failure("the main window reached the screen's %s edge" % " and ".join(edges))
+
+    def listening_with_the_window(self):
+        """Signs in and listens until every turn is shown; gives the desktop without the program and
+        where the main window is."""
+        self.park_pointer()
+        empty = self.desktop_pixels()
+        self.start_kavrel()
+        self.sign_in()
+        self.listen_until_every_turn("listening")
+        box = self.window_box(empty, self.desktop_pixels())
+        if box is None:
+            raise Failure("the main window is not on the desktop")
+        print("  the main window at (top, bottom, left, right) %s" % (box,), flush=True)
+        return empty, box
+
+    def wait_for_desktop(self, what, check, timeout=15.0):
+        """Waits until the desktop (rows of pixels) passes `check`."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if check(self.desktop_pixels()):
+                return
+            time.sleep(0.3)
+        self.screenshot("missing-" + what.replace(" ", "-"))
+        raise Failure("the desktop never showed %s" % what)
+
+    def still_listening(self, how):
+        self.alive(how)
+        if not any(name.startswith("Остановить") for name, _ in self.find_all("push button")):
+            self.dump_tree("not-listening")
+            raise Failure("the program does not listen any more %s" % how)
+
+    def run_close(self):
+        """Closing the main window while listening leaves a window of the program on the desktop
+        and the meeting running; the program then quits from that window, keeping the meeting."""
+        empty, box = self.listening_with_the_window()
+        self.click_title_button(box, 16 if self.native else 19)
+        time.sleep(2)
+        self.screenshot("main-window-closed")
+        self.wait_for_desktop("a window of the program", lambda now: self.window_box(empty, now) is not None)
+        self.still_listening("once its main window was closed")
+        self.quit_from_window("quit-after-close")
+        self.check_saved(set(), 1, "closed while listening, then quit from the window left")
+
+    def run_minimize(self):
+        """Minimized from its title bar while listening, the main window gives way to the mini
+        window; "Развернуть КАВРЕЛ" brings it back, and so does a second start."""
+        empty, box = self.listening_with_the_window()
+        width = box[3] - box[2]
+
+        def main_window_shown(now):
+            shown = self.window_box(empty, now)
+            return shown is not None and shown[3] - shown[2] >= width - 4
+
+        for how in ("Развернуть КАВРЕЛ", "a second start"):
+            self.click_title_button(box, 62)
+            self.wait_for_top_level("Слушает", timeout=15)
+            time.sleep(1)
+            self.screenshot("minimized-" + how.split()[-1])
+            if how == "a second start":
+                first = self.kavrel
+                self.start_kavrel()
+                code = self.kavrel.wait(timeout=30)
+                self.kavrel = first
+                if code != 0:
+                    raise Failure("the second start ended with %d" % code)
+            else:
+                self.press(self.find(role="push button", name=how, what="the mini window's " + how))
+            self.wait_for_desktop("the main window back after " + how, main_window_shown)
+            self.screenshot("back-after-" + how.split()[-1])
+            self.still_listening("after " + how)
+        self.quit_from_window("quit-after-minimize")
+        self.check_saved(set(), 1, "minimized and back while listening, then quit")
 
     def quit_from_window(self, title):
         """Quits from the program's own window, as a desktop without a tray leaves it."""
