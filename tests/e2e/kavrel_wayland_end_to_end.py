@@ -158,8 +158,10 @@ class WaylandRun(quit_e2e.QuitRun):
             raise Failure("kavrel ended with %d %s" % (self.kavrel.returncode, what))
 
     def qt_warnings(self):
+        """What the program's output holds besides its own log (its categories are the program's
+        bundle identifier's): Qt's warnings, with their category or without."""
         with open(self.kavrel_log, errors="replace") as log:
-            return [line.rstrip() for line in log if line.startswith("qt.") or " qt." in line]
+            return [line.rstrip() for line in log if line.strip() and not line.startswith("app.kavrel.desktop.")]
 
     # ---- the parts ----
     def run(self):
