@@ -7,9 +7,10 @@ the fake backend as a process of its own; each part starts a weston of its own a
 KAVREL_E2E_WAYLAND_PART names the part and the kind of client, "<part>-native" or
 "<part>-xwayland":
 
-- "meeting": on a headless weston, driven through the accessibility bus alone: the first window
-  lies inside the screen, below the panel; sign-in, a meeting with turns, stop, History lists it,
-  and the program quits from its own window, every turn kept on the server.
+- "meeting": driven through the accessibility bus but for the quit: sign-in, a meeting with turns,
+  stop, History lists it, and the program quits from its own window (Ctrl+Q), every turn kept on
+  the server and no Qt warning.
+- "panel": the main window as first shown lies inside the screen, below the panel.
 - "close": the main window closed from its title bar while listening leaves a window of the
   program on the desktop and the meeting running; the program quits from that window, keeping
   every turn.
@@ -43,14 +44,14 @@ class WaylandRun(quit_e2e.QuitRun):
         part = os.environ.get("KAVREL_E2E_WAYLAND_PART", "meeting-native")
         self.part, _, client = part.rpartition("-")
         # weston's X11 window manager draws no minimize button on its frames.
-        known = ("meeting", "close") if client == "xwayland" else ("meeting", "close", "minimize")
+        known = ("meeting", "panel", "close") if client == "xwayland" else ("meeting", "panel", "close", "minimize")
         if client not in ("native", "xwayland") or self.part not in known:
             raise Failure("unknown KAVREL_E2E_WAYLAND_PART %r" % part)
         self.native = client == "native"
         self.screenshot_prefix = "wayland-%s-" % part
-        # A person's pointer is needed for a window's title bar: weston then draws the desktop in a
-        # window of the test X server, whose pointer reaches it.
-        self.weston = weston_session.Weston(self.work, backend="headless" if self.part == "meeting" else "x11")
+        # A person's pointer and keyboard are needed for a window's title bar and for Ctrl+Q: weston
+        # draws the desktop in a window of the test X server, whose pointer and keyboard reach it.
+        self.weston = weston_session.Weston(self.work, backend="x11")
 
     # ---- the desktop ----
     def platform_environment(self):
@@ -146,8 +147,7 @@ class WaylandRun(quit_e2e.QuitRun):
         self.find(role="text", timeout=30, what="email field")
 
     def type_into(self, node, text):
-        """Written through the bus, as an on-screen keyboard writes: no input device reaches the
-        headless desktop."""
+        """Written through the bus, as an on-screen keyboard or a dictation tool writes."""
         editable = node.queryEditableText()
         editable.deleteText(0, node.queryText().characterCount)
         editable.insertText(0, text, len(text.encode("utf-8")))
@@ -170,18 +170,15 @@ class WaylandRun(quit_e2e.QuitRun):
         self.weston.start(self.start)
         print("  weston on %s, its XWayland on %s; the program %s client" % (
             self.weston.socket, self.weston.display, "a native Wayland" if self.native else "an X11"), flush=True)
-        {"meeting": self.run_meeting, "close": self.run_close, "minimize": self.run_minimize}[self.part]()
+        {"meeting": self.run_meeting, "panel": self.run_panel, "close": self.run_close,
+         "minimize": self.run_minimize}[self.part]()
 
     def run_meeting(self):
-        empty = self.desktop_pixels()
+        self.park_pointer()
+        self.empty_desktop = self.desktop_pixels()
         self.start_kavrel()
         self.sign_in()
         self.screenshot("workspace")
-        # Told at the end: the rest of the road runs all the same.
-        shown = self.desktop_pixels()
-        covered, edges = self.covered_area(empty, shown), self.edges_reached(empty, shown)
-        print("  the main window covers (top, bottom, left, right) %s of %dx%d, shadows included; it reaches %s"
-              % (covered, weston_session.WIDTH, weston_session.HEIGHT, edges or "no edge"), flush=True)
         self.listen_until_every_turn("listening")
         self.press(self.find(role="push button", contains="Остановить", what="stop button"))
         self.find(role="push button", contains="Начать", timeout=20, what="start button after the stop")
@@ -194,17 +191,30 @@ class WaylandRun(quit_e2e.QuitRun):
         warnings = self.qt_warnings()
         if warnings:
             raise Failure("Qt warned: %s" % warnings[:5])
+
+    def run_panel(self):
+        """The main window as the program first shows it lies inside the screen, below the panel."""
+        self.park_pointer()
+        empty = self.empty_desktop = self.desktop_pixels()
+        self.start_kavrel()
+        self.sign_in()
+        shown = self.desktop_pixels()
+        self.screenshot("workspace")
+        covered, edges = self.covered_area(empty, shown), self.edges_reached(empty, shown)
+        print("  the main window covers (top, bottom, left, right) %s of %dx%d, shadows included; it reaches %s"
+              % (covered, weston_session.WIDTH, weston_session.HEIGHT, edges or "no edge"), flush=True)
         if covered is None:
             raise Failure("the main window was not on the desktop")
         # Below the panel (the shell places no window under it), and cut off by no edge.
         if edges:
             raise Failure("the main window reached the screen's %s edge" % " and ".join(edges))
+        self.quit_from_window("quit")
 
     def listening_with_the_window(self):
         """Signs in and listens until every turn is shown; gives the desktop without the program and
         where the main window is."""
         self.park_pointer()
-        empty = self.desktop_pixels()
+        empty = self.empty_desktop = self.desktop_pixels()
         self.start_kavrel()
         self.sign_in()
         self.listen_until_every_turn("listening")
@@ -273,10 +283,20 @@ class WaylandRun(quit_e2e.QuitRun):
         self.check_saved(set(), 1, "minimized and back while listening, then quit")
 
     def quit_from_window(self, title):
-        """Quits from the program's own window, as a desktop without a tray leaves it."""
-        self.kavrel.terminate()
-        self.kavrel.wait(timeout=30)
-
+        """Quits from the program's own window with Ctrl+Q, as a desktop without a tray leaves it
+        (the account menu's Quit is not on the accessibility bus), and waits for its end."""
+        box = self.window_box(self.empty_desktop, self.desktop_pixels())
+        if box is None:
+            raise Failure("no window of the program to quit from")
+        # A click on its title bar gives the window the keyboard.
+        self.click_desktop((box[2] + box[3]) // 2, box[0] + 14)
+        subprocess.run(["xdotool", "key", "ctrl+q"], check=True)
+        try:
+            code = self.kavrel.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end after Ctrl+Q (%s)" % title)
+        if code != 0:
+            raise Failure("kavrel ended with %d after Ctrl+Q (%s)" % (code, title))
 
 if __name__ == "__main__":
     sys.exit(e2e.main(WaylandRun))
