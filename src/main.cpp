@@ -136,9 +136,12 @@ int main(int argc, char *argv[])
     KavrelPresentationStore presentation(miniWindows, &KavrelTrayItem::isAvailable);
     KavrelAvatarLoader avatarLoader;
 
+    KavrelGracefulQuit quit([&viewModel] { return viewModel.stopActiveSessionAndWait(); });
+    quit.interceptQuitOf(application);
+
     const KavrelMeetingDetectionWiring detectionWiring{&meetingDetection, SubtitleViewModelSessionControl::of(&viewModel)};
     KavrelApp app({&defaults, &authService, &authStore, &localization, &viewModel, &session, &starter, &presentation,
-                   &miniWindows, &updates, &avatarLoader, detectionWiring, audioServer});
+                   &miniWindows, &updates, &avatarLoader, detectionWiring, audioServer, [&quit] { quit.requestQuit(); }});
     questionsOwner = &app;
     KavrelTrayItem trayItem(session, authStore, presentation, starter, defaults, updates, app.windowOpener());
     trayItem.setMeetingDetection(detectionWiring);
@@ -148,8 +151,6 @@ int main(int argc, char *argv[])
     QObject::connect(&singleInstance, &KavrelSingleInstance::urlsReceived, &delegate, &KavrelAppDelegate::openURLs);
     QObject::connect(&singleInstance, &KavrelSingleInstance::reopenRequested, &delegate, &KavrelAppDelegate::handleReopen);
 
-    KavrelGracefulQuit quit([&viewModel] { return viewModel.stopActiveSessionAndWait(); });
-    quit.interceptQuitOf(application);
     // The user sees the program go at once; the session's saves finish behind it, and a start
     // meanwhile waits for this copy to end.
     QObject::connect(&quit, &KavrelGracefulQuit::started, &presentation, &KavrelPresentationStore::leaveScreenForQuit);

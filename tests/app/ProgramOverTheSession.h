@@ -31,6 +31,8 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
     std::unique_ptr<KavrelPresentationStore> presentation;
     std::unique_ptr<KavrelUpdateController> updates;
     std::unique_ptr<KavrelApp> app;
+    // What the program's quit would have ended.
+    int quitRequests = 0;
 
     // With a window list, the mini window follows what covers the main window on the X server.
     explicit ProgramOverTheSession(bool onboardingDone = true, std::function<bool()> trayAvailability = [] { return true; },
@@ -62,6 +64,7 @@ struct ProgramOverTheSession : WorkspaceTest::SignIn
         dependencies.miniWindows = &windows;
         dependencies.updates = updates.get();
         dependencies.audioServer = PulseAudioContext::shared();
+        dependencies.quit = [this] { ++quitRequests; };
         app = std::make_unique<KavrelApp>(std::move(dependencies));
     }
 

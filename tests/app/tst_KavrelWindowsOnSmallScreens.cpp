@@ -33,6 +33,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,6 +145,8 @@ private Q_SLOTS:
     void checkFindsWhatIsCut();
     void windowsStayInsideTheWorkArea_data();
     void windowsStayInsideTheWorkArea();
+    void mainWindowLeavesRoomForPanelsNobodyTells_data();
+    void mainWindowLeavesRoomForPanelsNobodyTells();
     void sidebarTakesOneFormAtEveryHeight_data();
     void sidebarTakesOneFormAtEveryHeight();
     void sidebarStaysStillWhileNothingHappens();
@@ -357,6 +360,51 @@ void tst_KavrelWindowsOnSmallScreens::windowsStayInsideTheWorkArea()
     for (QWidget *button : {static_cast<QWidget *>(setup.cancelButton()), static_cast<QWidget *>(setup.startButton())})
         QVERIFY(available.contains(QRect(button->mapToGlobal(QPoint(0, 0)), button->size())));
     setup.hide();
+}
+
+// Under Wayland the program learns no free area: the whole screen is "available", and a
+// desktop's bar (weston's and GNOME's 32 px at the top, KDE's panel at the bottom) still takes
+// its part. The main window's first size leaves room for it; where the free area is told, the
+// window takes what it is given.
+void tst_KavrelWindowsOnSmallScreens::mainWindowLeavesRoomForPanelsNobodyTells_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::addColumn<bool>("told");
+    QTest::addColumn<int>("highest");
+    QTest::newRow("1366 × 768, nothing told") << QStringLiteral("laptop") << false << 768 - KavrelScreenFit::assumedPanelsHeight;
+    QTest::newRow("1280 × 720, nothing told") << QStringLiteral("work-area") << false << 720 - KavrelScreenFit::assumedPanelsHeight;
+    QTest::newRow("1366 × 768, the free area told") << QStringLiteral("laptop") << true << 768;
+}
+
+void tst_KavrelWindowsOnSmallScreens::mainWindowLeavesRoomForPanelsNobodyTells()
+{
+    QFETCH(QString, screen);
+    QFETCH(bool, told);
+    QFETCH(int, highest);
+    KavrelScreenFit::setFreeAreaTold(told);
+    const auto restore = qScopeGuard([] { KavrelScreenFit::setFreeAreaTold(true); });
+    QScreen *target = screenNamed(screen);
+    QVERIFY(target);
+    const QRect area = KavrelScreenFit::freeArea(target);
+    QCOMPARE(area.bottom(), target->geometry().bottom());
+    QCOMPARE(area.height(), highest);
+
+    TestProgramObjects objects(false, [] { return false; });
+    QTRY_VERIFY(!objects.authStore->isRestoringSession());
+    KavrelApp app(objects.dependencies());
+    app.openWindow(QStringLiteral("kavrel-main"));
+    QWidget *mainWindow = app.window(QStringLiteral("kavrel-main"));
+    showOn(mainWindow, target);
+    QVERIFY(QTest::qWaitForWindowExposed(mainWindow));
+    QVERIFY2(mainWindow->frameGeometry().height() <= highest, qPrintable(QString::number(mainWindow->frameGeometry().height())));
+    // Below a 32 px bar it still ends on the screen.
+    if (!told)
+        QVERIFY(mainWindow->frameGeometry().height() + 32 <= target->geometry().height());
+    QVERIFY(mainWindow->minimumSize().height() + mainWindow->frameGeometry().height() - mainWindow->height() <= highest);
+    for (int round = 0; round < 3; ++round)
+        QCoreApplication::processEvents();
+    const QStringList cut = ScreenFitCheck::faults(mainWindow);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
 }
 
 void tst_KavrelWindowsOnSmallScreens::sidebarTakesOneFormAtEveryHeight_data()

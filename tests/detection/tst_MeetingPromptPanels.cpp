@@ -4,6 +4,7 @@
 #include "localization/KavrelLocalizationStore.h"
 #include "detection/widgets/KavrelMeetingPanelTextColumn.h"
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
+#include "kit/widgets/KavrelAccessibleFactory.h"
 #include "platform/X11WindowList.h"
 #include "kit/widgets/KavrelSymbols.h"
 #include "support/Screenshots.h"
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void textsOfBothPanels();
     void buttonsRunTheirActionsAndAPanelClosesFromItsOwnClick();
     void windowManagerKeepsThePanelAboveOnAllDesktopsWithoutFocus();
+    void programEndsCleanlyWithAPanelAScreenReaderRead();
     void screenshots();
 };
 
@@ -299,6 +301,21 @@ void tst_MeetingPromptPanels::windowManagerKeepsThePanelAboveOnAllDesktopsWithou
     TestChildProcess::finish(*anchor);
 }
 
+// The program ends while a panel a screen reader has read is on screen: the detection store closes
+// it as it goes, after the event loop has ended. Nothing is read once freed and nothing is left
+// behind at exit (the sanitizer ends the child with a report otherwise).
+void tst_MeetingPromptPanels::programEndsCleanlyWithAPanelAScreenReaderRead()
+{
+    auto child = TestChildProcess::start(u"prompt-panel"_qs, {u"screen-reader"_qs}, {}, {u"QT_QPA_PLATFORM=offscreen"_qs});
+    QVERIFY(child);
+    QVERIFY(TestChildProcess::readLineStartingWith(*child, "window "));
+    TestChildProcess::finish(*child);
+    const QByteArray errors = child->readAllStandardError();
+    QVERIFY2(!errors.contains("Sanitizer"), errors.right(4000).constData());
+    QCOMPARE(child->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child->exitCode(), 0);
+}
+
 void tst_MeetingPromptPanels::screenshots()
 {
     KavrelSymbols::setUsesIconTheme(false);
@@ -317,13 +334,30 @@ void tst_MeetingPromptPanels::screenshots()
     }
 }
 
+// Asks every part of the tree for what a screen reader reads: each answers through an interface
+// of the kit's, over the one Qt makes.
+static void readAsAScreenReader(QAccessibleInterface *part)
+{
+    if (!part)
+        return;
+    part->text(QAccessible::Name);
+    part->state();
+    for (int i = 0; i < part->childCount(); ++i)
+        readAsAScreenReader(part->child(i));
+}
+
 // The child role: shows a meeting-detected panel on the X server, says its window id, and
-// answers "focus" with whether the program has a focused window.
-static int runPanelChild(int argc, char **argv)
+// answers "focus" with whether the program has a focused window. With "screen-reader", a
+// screen reader has read the panel before. It ends as the program does: the detection store
+// closes its panel once the event loop is over.
+static int runPanelChild(int argc, char **argv, bool screenReader)
 {
     QApplication app(argc, argv);
+    KavrelAccessibleFactory::install();
     KavrelMeetingPromptPanels panels;
     panels.showMeetingDetected(meeting(u"zoom"_qs, true), {}, {});
+    if (screenReader)
+        readAsAScreenReader(QAccessible::queryAccessibleInterface(panels.panel()));
     std::printf("ready\nwindow %u\n", unsigned(panels.panel()->winId()));
     std::fflush(stdout);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -340,13 +374,15 @@ static int runPanelChild(int argc, char **argv)
             std::fflush(stdout);
         }
     });
-    return app.exec();
+    const int status = app.exec();
+    panels.close();
+    return status;
 }
 
 int main(int argc, char **argv)
 {
     if (const auto role = TestChildProcess::childRole(argc, argv); role && role->value(0) == u"prompt-panel"_qs)
-        return runPanelChild(argc, argv);
+        return runPanelChild(argc, argv, role->value(1) == u"screen-reader"_qs);
     if (const auto exitCode = TestChildProcess::runIfChild(argc, argv))
         return *exitCode;
     QApplication app(argc, argv);

@@ -66,10 +66,14 @@ class Run:
                     process.kill()
         shutil.rmtree(self.work, ignore_errors=True)
 
+    def platform_environment(self):
+        """Where the program shows its windows: the test services' X server."""
+        return {"QT_QPA_PLATFORM": "xcb"}
+
     def start_kavrel(self):
         env = dict(os.environ)
+        env.update(self.platform_environment())
         env.update({
-            "QT_QPA_PLATFORM": "xcb",
             "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
             "QT_ACCESSIBILITY": "1",
             "KAVREL_AUTH_BASE_URL": self.base_url,
@@ -87,9 +91,12 @@ class Run:
     def screenshot(self, title):
         self.step_number += 1
         path = os.path.join(self.shots, "e2e-%02d-%s%s.png" % (self.step_number, self.screenshot_prefix, title))
+        self.capture_screen(path)
+        print("step %d: %s" % (self.step_number, title), flush=True)
+
+    def capture_screen(self, path):
         subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-video_size", "1600x1000",
                         "-i", os.environ["DISPLAY"], "-frames:v", "1", path], check=False)
-        print("step %d: %s" % (self.step_number, title), flush=True)
 
     def application(self):
         desktop = pyatspi.Registry.getDesktop(0)

@@ -61,8 +61,11 @@ class QuitRun(e2e.Run):
         super().stop_all()
         self.forget_saved_sign_in()
 
-    def sign_in(self, email=e2e.EMAIL, password=e2e.PASSWORD):
+    def show_sign_in(self):
         self.tray_menu("show", ["Down"])
+
+    def sign_in(self, email=e2e.EMAIL, password=e2e.PASSWORD):
+        self.show_sign_in()
         self.type_into(self.find(role="text", what="email field"), email)
         self.type_into(self.find(role="password text", what="password field"), password)
         self.press(self.find(role="push button", name="Войти по email"))

@@ -9,6 +9,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -207,6 +210,8 @@ private Q_SLOTS:
     void descriptionSaysMoreThanTheName();
     void rowsFollowTheModel();
     void widgetGoneBetweenQuestions();
+    void innerInterfaceGoneFirst_data();
+    void innerInterfaceGoneFirst();
 };
 
 void tst_KavrelBoundedAccessible::initTestCase()
@@ -414,6 +419,57 @@ void tst_KavrelBoundedAccessible::widgetGoneBetweenQuestions()
         QAccessibleInterface *part = QAccessible::accessibleInterface(id);
         QVERIFY(!part || !part->isValid());
     }
+}
+
+void tst_KavrelBoundedAccessible::innerInterfaceGoneFirst_data()
+{
+    QTest::addColumn<std::function<QWidget *()>>("build");
+    QTest::newRow("label") << std::function<QWidget *()>([] { return new QLabel(QStringLiteral("Zoom")); });
+    QTest::newRow("button") << std::function<QWidget *()>([] { return new QPushButton(QStringLiteral("Start")); });
+    QTest::newRow("line edit") << std::function<QWidget *()>([] { return new QLineEdit(QStringLiteral("mail")); });
+    QTest::newRow("text edit") << std::function<QWidget *()>([] { return new QTextEdit(QStringLiteral("Hello")); });
+    QTest::newRow("list") << std::function<QWidget *()>([] {
+        auto *view = new QListView;
+        view->setModel(new QStringListModel(letters(3), view));
+        return view;
+    });
+}
+
+// At exit Qt's cache deletes whatever interfaces are left, in any order, asking each for its
+// widget first: a window still alive then (one closed as the program ended) has both interfaces
+// of each widget there, and the inner one may go first. The bounds then read nothing of it.
+void tst_KavrelBoundedAccessible::innerInterfaceGoneFirst()
+{
+    QFETCH(std::function<QWidget *()>, build);
+    QWidget *widget = build();
+    const std::unique_ptr<QWidget> window = windowWith(widget);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *bounded = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(dynamic_cast<KavrelBoundedAccessible *>(bounded));
+    QVERIFY(bounded->textInterface());
+    // The inner one entered the cache just before the bounds did.
+    const QAccessible::Id boundedId = QAccessible::uniqueId(bounded);
+    QAccessible::Id innerId = 0;
+    for (QAccessible::Id id = boundedId - 1; id + 8 > boundedId && !innerId; --id) {
+        QAccessibleInterface *candidate = QAccessible::accessibleInterface(id);
+        if (candidate && candidate != bounded && candidate->object() == widget)
+            innerId = id;
+    }
+    QVERIFY(innerId);
+
+    QAccessible::deleteAccessibleInterface(innerId);
+    QVERIFY(!bounded->isValid());
+    QCOMPARE(bounded->object(), nullptr);
+    QVERIFY(bounded->state().invalid);
+    QCOMPARE(bounded->childCount(), 0);
+    QCOMPARE(bounded->text(QAccessible::Name), QString());
+    QCOMPARE(bounded->textInterface(), nullptr);
+    QCOMPARE(bounded->tableInterface(), nullptr);
+    QCOMPARE(bounded->actionInterface(), nullptr);
+    bounded->setText(QAccessible::Value, QStringLiteral("typed"));
+    // As the cache deletes it: its widget asked for first.
+    QAccessible::deleteAccessibleInterface(boundedId);
+    QCOMPARE(QAccessible::accessibleInterface(boundedId), nullptr);
 }
 
 QTEST_MAIN(tst_KavrelBoundedAccessible)

@@ -28,6 +28,7 @@
 #include "workspace/widgets/ContentView.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QPointer>
@@ -189,6 +190,8 @@ QWidget *KavrelApp::makeMainWindow()
 
     auto *settings = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), window);
     connect(settings, &QShortcut::activated, this, [this] { openWindow(QString::fromLatin1(settingsWindowIdentifier)); });
+    addQuitShortcut(window);
+    window->installEventFilter(this);
 
     // The mini-window decisions live with the main window's content.
     auto *coordinator = new KavrelBackgroundCoordinator(*m_dependencies.session, *m_dependencies.presentation,
@@ -196,6 +199,7 @@ QWidget *KavrelApp::makeMainWindow()
                                                         windowOpener(), window);
     coordinator->setMeetingDetection(m_dependencies.meetingDetection, m_dependencies.starter);
     coordinator->start();
+    m_backgroundCoordinator = coordinator;
     return window;
 }
 
@@ -207,6 +211,14 @@ QWidget *KavrelApp::makeWorkspaceShell()
     shell.updateController = m_dependencies.updates;
     shell.avatarLoader = m_dependencies.avatarLoader;
     shell.openWindow = windowOpener();
+    // The tray's menu holds Quit where there is one.
+    if (!isTrayAvailable()) {
+        QPointer<KavrelApp> self(this);
+        shell.quit = [self] {
+            if (self)
+                self->quit();
+        };
+    }
     shell.makeWorkspace = [this] { return makeContentView(); };
     shell.makeHistory = [this] { return makeHistoryView(); };
     return new KavrelWorkspaceShellView(std::move(shell));
@@ -252,6 +264,8 @@ QWidget *KavrelApp::makeSettingsWindow()
             updates->updaterController().checkForUpdates();
     });
     window->setAttribute(Qt::WA_DeleteOnClose);
+    addQuitShortcut(window);
+    window->installEventFilter(this);
     return window;
 }
 
@@ -261,5 +275,60 @@ QWidget *KavrelApp::makeMiniWindow()
     auto *window = new KavrelListeningMiniWindow(*m_dependencies.session, *m_dependencies.presentation,
                                                  *m_dependencies.defaults,
                                                  [open] { open(QString::fromLatin1(mainWindowIdentifier)); });
+    addQuitShortcut(window);
     return window;
+}
+
+void KavrelApp::addQuitShortcut(QWidget *window)
+{
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), window);
+    connect(shortcut, &QShortcut::activated, this, &KavrelApp::quit);
+}
+
+void KavrelApp::quit()
+{
+    if (m_dependencies.quit)
+        m_dependencies.quit();
+    else
+        QCoreApplication::quit();
+}
+
+bool KavrelApp::isTrayAvailable() const
+{
+    return m_dependencies.presentation && m_dependencies.presentation->isTrayAvailable();
+}
+
+bool KavrelApp::eventFilter(QObject *watched, QEvent *event)
+{
+    // With a tray the program lives on in it whatever the windows do.
+    if (event->type() != QEvent::Close || isTrayAvailable() || !m_dependencies.presentation
+        || m_dependencies.presentation->isQuitting())
+        return QObject::eventFilter(watched, event);
+    const bool listening = m_dependencies.session && m_dependencies.session->hasActiveSession();
+    if (watched == m_mainWindow && listening && m_dependencies.miniWindows) {
+        // Nothing else would show that the meeting is still being listened to, nor let it be
+        // stopped: the main window is kept, hidden, and the mini window stands in for it.
+        event->ignore();
+        m_dependencies.miniWindows->hideMainWindowClosedWhileListening();
+        if (m_backgroundCoordinator)
+            m_backgroundCoordinator->synchronizeMiniWindowVisibility();
+        return true;
+    }
+    // Once the window has gone (it may still refuse to).
+    QTimer::singleShot(0, this, &KavrelApp::quitWhenNoWindowIsLeft);
+    return QObject::eventFilter(watched, event);
+}
+
+void KavrelApp::quitWhenNoWindowIsLeft()
+{
+    if (isTrayAvailable() || !m_dependencies.presentation || m_dependencies.presentation->isQuitting())
+        return;
+    // While listening the main window comes back when the meeting ends.
+    if (m_dependencies.session && m_dependencies.session->hasActiveSession())
+        return;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (KavrelMiniWindowCoordinator::isProgramWindow(widget) && widget->isVisible())
+            return;
+    }
+    quit();
 }

@@ -22,6 +22,7 @@ class KavrelSettingsModel;
 class KavrelTrayItem;
 class KavrelUpdateController;
 class KavrelAvatarLoader;
+class KavrelBackgroundCoordinator;
 class PulseAudioContext;
 class SubtitleViewModel;
 class UserDefaults;
@@ -29,7 +30,11 @@ class UserDefaults;
 // The program's windows, each opened by its identifier: the main window "kavrel-main" (titled
 // with the program's name), the settings window "kavrel-settings" and the floating mini window
 // "kavrel-listening-mini". A window that exists is brought forward, wholly onto a screen; one
-// that was closed is made anew with fresh content; in the main window Ctrl+, opens the settings.
+// that was closed is made anew with fresh content; in the main window Ctrl+, opens the settings,
+// and in every window Ctrl+Q quits.
+// Where no tray shows the program, its windows carry what the tray item would: the main window
+// closed while listening gives way to the mini window (the meeting goes on in sight, and Quit is
+// in the account menu), and the last window closed while idle ends the program.
 // It also starts the tray item and decides what the user sees at launch. The objects it is given
 // live for the whole run. Main thread only.
 class KavrelApp final : public QObject
@@ -57,6 +62,9 @@ public:
         KavrelMeetingDetectionWiring meetingDetection;
         // The audio server the onboarding asks for microphone access.
         std::shared_ptr<PulseAudioContext> audioServer;
+        // Quits the program; without one, QCoreApplication::quit(), which the graceful quit
+        // catches.
+        std::function<void()> quit;
     };
 
     explicit KavrelApp(Dependencies dependencies, QObject *parent = nullptr);
@@ -83,6 +91,9 @@ public:
     // it is not open, so that a question asked from the tray stands in front of it when it opens.
     QWidget *questionWindow();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void finishLaunch();
     QWidget *makeMainWindow();
@@ -91,11 +102,17 @@ private:
     QWidget *makeWorkspaceShell();
     QWidget *makeContentView();
     QWidget *makeHistoryView();
+    void addQuitShortcut(QWidget *window);
+    void quit();
+    bool isTrayAvailable() const;
+    // Ends the program once no window of it is left while it is idle (only without a tray).
+    void quitWhenNoWindowIsLeft();
 
     Dependencies m_dependencies;
     QPointer<QWidget> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;
     QPointer<QWidget> m_miniWindow;
+    QPointer<KavrelBackgroundCoordinator> m_backgroundCoordinator;
     std::unique_ptr<KavrelSettingsModel> m_settingsModel;
     // The launch waits for the restored session to decide whether the main window shows.
     bool m_launchPending = false;

@@ -60,7 +60,7 @@ KavrelListeningMiniWindow::KavrelListeningMiniWindow(KavrelSessionSurface &sessi
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen)
-        setGeometry(initialGeometry(screen->availableGeometry(), sizeHint(), minimumSize()));
+        setGeometry(initialGeometry(KavrelScreenFit::freeArea(screen), sizeHint(), minimumSize()));
     else
         resize(sizeHint());
     // It stays within reach when its screen goes away or shrinks, as the other windows do.

@@ -131,6 +131,17 @@ void KavrelMiniWindowCoordinator::hideMainWindowIfNeeded()
     window->hide();
 }
 
+void KavrelMiniWindowCoordinator::hideMainWindowClosedWhileListening()
+{
+    QWidget *window = mainWindow();
+    if (!window)
+        return;
+    clearRecord();
+    m_mainWindowHiddenForMiniWindow = window;
+    m_hiddenMainWindowClosed = true;
+    window->hide();
+}
+
 bool KavrelMiniWindowCoordinator::isMiniWindowVisible() const
 {
     for (QWidget *window : miniWindows()) {
@@ -173,6 +184,8 @@ bool KavrelMiniWindowCoordinator::shouldPresentMiniWindow() const
     if (!window)
         return true;
     if (window == m_mainWindowHiddenForMiniWindow) {
+        if (m_hiddenMainWindowClosed)
+            return true;
         return KavrelWindowCoverage::isHiddenWindowStillCovered(m_windowList(), m_hiddenMainWindowBounds, m_ownProcessId,
                                                                 m_coveringApplicationPID);
     }
@@ -193,6 +206,7 @@ void KavrelMiniWindowCoordinator::clearRecord()
     m_mainWindowHiddenForMiniWindow = nullptr;
     m_hiddenMainWindowBounds.reset();
     m_coveringApplicationPID.reset();
+    m_hiddenMainWindowClosed = false;
 }
 
 void KavrelMiniWindowCoordinator::orderFront(QWidget *window)

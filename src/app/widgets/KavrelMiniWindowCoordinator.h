@@ -48,6 +48,10 @@ public:
     // Hides the main window when it is on screen, remembering it, its place and the
     // application that covered it.
     void hideMainWindowIfNeeded();
+    // Hides the main window the user closed while listening where no tray shows the program: the
+    // mini window stands in for it, whatever covers its place, until the user asks for it back
+    // or the session ends, and then it comes back.
+    void hideMainWindowClosedWhileListening();
     bool isMiniWindowVisible() const;
     // Keeps every mini window above other windows on all desktops and brings it to the front.
     void presentMiniWindowOverOtherApps();
@@ -89,6 +93,8 @@ private:
     mutable QPointer<QWidget> m_lastMainWindow;
     std::optional<QRectF> m_hiddenMainWindowBounds;
     std::optional<qint64> m_coveringApplicationPID;
+    // The hidden main window was closed by the user, not covered by another application.
+    bool m_hiddenMainWindowClosed = false;
     QElapsedTimer m_revealedAt;
     std::chrono::milliseconds m_settleTime{1000};
 };

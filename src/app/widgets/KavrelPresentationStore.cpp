@@ -26,9 +26,14 @@ KavrelPresentationStore::KavrelPresentationStore(KavrelMiniWindowCoordinator &co
 {
 }
 
-bool KavrelPresentationStore::canEnterBackgroundOnlyMode() const
+bool KavrelPresentationStore::isTrayAvailable() const
 {
     return m_trayAvailability && m_trayAvailability();
+}
+
+bool KavrelPresentationStore::canEnterBackgroundOnlyMode() const
+{
+    return isTrayAvailable();
 }
 
 void KavrelPresentationStore::enterBackgroundOnlyMode()

@@ -37,6 +37,8 @@ public:
     QUuid miniWindowGeneration() const { return m_miniWindowGeneration; }
     ActivationPolicy activationPolicy() const { return m_activationPolicy; }
 
+    // Whether the desktop shows the tray item now.
+    bool isTrayAvailable() const;
     // False while no tray is available: hiding everything would leave nothing to come back by.
     bool canEnterBackgroundOnlyMode() const;
     // Hides every window while listening goes on. Does nothing when already in it, or when no

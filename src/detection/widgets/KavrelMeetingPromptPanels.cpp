@@ -11,6 +11,8 @@
 KavrelMeetingPromptPanels::~KavrelMeetingPromptPanels()
 {
     delete m_panel.data();
+    for (const QPointer<KavrelMeetingPromptPanel> &closing : std::as_const(m_closing))
+        delete closing.data();
 }
 
 void KavrelMeetingPromptPanels::showMeetingDetected(const DetectedMeeting &meeting,
@@ -51,6 +53,8 @@ void KavrelMeetingPromptPanels::close()
     // The panel may be closing from one of its own buttons' clicks: it goes once that returns.
     m_panel->hide();
     m_panel->deleteLater();
+    m_closing.removeIf([](const QPointer<KavrelMeetingPromptPanel> &closing) { return closing.isNull(); });
+    m_closing.append(m_panel);
     m_panel = nullptr;
 }
 

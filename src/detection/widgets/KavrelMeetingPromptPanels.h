@@ -2,6 +2,7 @@
 
 #include "detection/MeetingPromptPresenter.h"
 
+#include <QList>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
@@ -38,4 +39,7 @@ private:
     void present(KavrelMeetingPromptPanel *panel);
 
     QPointer<KavrelMeetingPromptPanel> m_panel;
+    // Closed panels waiting for the event loop to delete them; those still here when this goes
+    // (closed as the program ends, with no loop left to run) go with it.
+    QList<QPointer<KavrelMeetingPromptPanel>> m_closing;
 };

@@ -41,7 +41,7 @@ KavrelBoundedAccessible::KavrelBoundedAccessible(QAccessibleInterface *qtInterfa
 {
     QAccessibleTextInterface *qtText = qtInterface->textInterface();
     m_text = qtText ? std::make_unique<KavrelBoundedText>(qtInterface->object(), qtText)
-                    : std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(m_qt); },
+                    : std::make_unique<KavrelBoundedText>([this] { return KavrelBoundedText::shownWords(inner()); },
                                                           qtInterface->object());
     m_editable = std::make_unique<KavrelBoundedEditableText>(qtInterface->object(), qtInterface->editableTextInterface(),
                                                              qtText ? m_text.get() : nullptr);
@@ -56,6 +56,13 @@ KavrelBoundedAccessible::~KavrelBoundedAccessible()
     // stay for as long as the program runs.
     if (QAccessible::accessibleInterface(m_qtId) == m_qt)
         QAccessible::deleteAccessibleInterface(m_qtId);
+}
+
+QAccessibleInterface *KavrelBoundedAccessible::inner() const
+{
+    // Compared by address only: once the cache let it go, its id answers none (or, much later,
+    // another interface).
+    return QAccessible::accessibleInterface(m_qtId) == m_qt ? m_qt : nullptr;
 }
 
 QAccessibleInterface *KavrelBoundedAccessible::outward(QAccessibleInterface *qtPart) const
@@ -104,38 +111,43 @@ int KavrelBoundedAccessible::indexOfChild(const QAccessibleInterface *child) con
     if (!child || !child->isValid() || child->parent() != static_cast<const QAccessibleInterface *>(this))
         return -1;
     const QAccessibleInterface *qtChild = inward(child);
-    if (!qtChild)
+    const QAccessibleInterface *qt = inner();
+    if (!qtChild || !qt)
         return -1;
-    const int index = m_qt->indexOfChild(qtChild);
+    const int index = qt->indexOfChild(qtChild);
     return index >= 0 && index < childCount() ? index : -1;
 }
 
 void KavrelBoundedAccessible::setText(QAccessible::Text kind, const QString &text)
 {
+    QAccessibleInterface *qt = inner();
+    if (!qt)
+        return;
     if (kind != QAccessible::Value) {
-        m_qt->setText(kind, text);
+        qt->setText(kind, text);
         return;
     }
     // A value is what the user types, and it is typed as the user types it; where the user types
     // nothing, nobody else does either.
-    if (m_qt->textInterface() && m_qt->editableTextInterface())
+    if (qt->textInterface() && qt->editableTextInterface())
         m_editable->replaceText(0, m_text->characterCount(), text);
-    else if (KavrelBoundedEditableText::userMayEdit(m_qt->object()))
-        m_qt->setText(kind, text);
+    else if (KavrelBoundedEditableText::userMayEdit(qt->object()))
+        qt->setText(kind, text);
 }
 
 QString KavrelBoundedAccessible::text(QAccessible::Text kind) const
 {
-    const QString text = m_qt->text(kind);
+    const QString text = KavrelForwardingAccessible::text(kind);
     // Qt describes a control by its tooltip, which often names it: a reader would say it twice.
-    if (kind == QAccessible::Description && !text.isEmpty() && text == m_qt->text(QAccessible::Name))
+    if (kind == QAccessible::Description && !text.isEmpty() && text == KavrelForwardingAccessible::text(QAccessible::Name))
         return QString();
     return text;
 }
 
 bool KavrelBoundedAccessible::readByKeyboard() const
 {
-    const QObject *object = m_qt->object();
+    const QAccessibleInterface *qt = inner();
+    const QObject *object = qt ? qt->object() : nullptr;
     return object && object->isWidgetType()
            && dynamic_cast<const KavrelReadableText *>(static_cast<const QWidget *>(object));
 }
@@ -143,12 +155,12 @@ bool KavrelBoundedAccessible::readByKeyboard() const
 QAccessible::Role KavrelBoundedAccessible::role() const
 {
     // A text the keyboard reads, as a text view that is not edited reads.
-    return readByKeyboard() ? QAccessible::EditableText : m_qt->role();
+    return readByKeyboard() ? QAccessible::EditableText : KavrelForwardingAccessible::role();
 }
 
 QAccessible::State KavrelBoundedAccessible::state() const
 {
-    QAccessible::State state = m_qt->state();
+    QAccessible::State state = KavrelForwardingAccessible::state();
     if (readByKeyboard()) {
         state.readOnly = true;
         state.multiLine = true;
@@ -162,12 +174,18 @@ QAccessible::State KavrelBoundedAccessible::state() const
 
 bool KavrelBoundedAccessible::held() const
 {
-    const QObject *object = m_qt->object();
+    const QAccessibleInterface *qt = inner();
+    const QObject *object = qt ? qt->object() : nullptr;
     return object && object->isWidgetType() && KavrelFocusHold::isHeld(static_cast<const QWidget *>(object));
 }
 
 void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
 {
+    // What is handed out reads the inner interface's parts: a client asks for it anew at each
+    // question, so none is read once the inner one is gone.
+    QAccessibleInterface *qt = inner();
+    if (!qt)
+        return nullptr;
     switch (type) {
     case QAccessible::TableInterface:
         return m_qtTable ? static_cast<QAccessibleTableInterface *>(this) : nullptr;
@@ -178,7 +196,7 @@ void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
     case QAccessible::ActionInterface:
         return m_qtActions ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
     default:
-        return m_qt->interface_cast(type);
+        return qt->interface_cast(type);
     }
 }
 

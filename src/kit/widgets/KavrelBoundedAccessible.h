@@ -30,7 +30,9 @@ class KavrelBoundedText;
 //
 // The kit's accessibility factory builds one for every widget, over the interface made for it
 // without this one; Qt keeps that one in the cache beside this one, and this one drops it when it
-// goes with the widget.
+// goes with the widget. The cache may also drop the one inside first (at exit it drops whatever
+// is left in any order, while a window that outlived the program's end still holds its widgets):
+// from then on this one is not valid and reads nothing of it, not even its widget.
 class KavrelBoundedAccessible final : public KavrelForwardingAccessible,
                                       public QAccessibleTableInterface,
                                       public QAccessibleActionInterface
@@ -80,7 +82,7 @@ public:
     QStringList keyBindingsForAction(const QString &name) const override;
 
 protected:
-    QAccessibleInterface *inner() const override { return m_qt; }
+    QAccessibleInterface *inner() const override;
     // A part with no widget of its own as a KavrelBoundedPart.
     QAccessibleInterface *outward(QAccessibleInterface *qtPart) const override;
 
@@ -98,7 +100,8 @@ private:
     bool hasColumn(int column) const { return column >= 0 && column < columnCount(); }
 
     // The inner interface (named for Qt's, which it mostly is): in the cache beside this one,
-    // which has it deleted when it goes.
+    // which has it deleted when it goes. Read only through inner(), which finds it gone; its
+    // table, actions and text below are handed out only while it is there.
     QAccessibleInterface *m_qt;
     QAccessible::Id m_qtId;
     QAccessibleTableInterface *m_qtTable;

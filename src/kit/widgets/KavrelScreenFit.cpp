@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -50,10 +51,27 @@ QRect availableGeometry(const QWidget *widget)
     QScreen *screen = widget->screen();
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect();
+    return screen ? KavrelScreenFit::freeArea(screen) : QRect();
 }
 
+std::optional<bool> freeAreaTold;
+
 } // namespace
+
+void KavrelScreenFit::setFreeAreaTold(bool told)
+{
+    freeAreaTold = told;
+}
+
+QRect KavrelScreenFit::freeArea(const QScreen *screen)
+{
+    const QRect available = screen->availableGeometry();
+    if (!freeAreaTold)
+        freeAreaTold = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (*freeAreaTold || available != screen->geometry() || available.height() <= 2 * assumedPanelsHeight)
+        return available;
+    return available.adjusted(0, assumedPanelsHeight, 0, 0);
+}
 
 KavrelScreenFit::KavrelScreenFit(QWidget *widget) : QObject(widget), m_widget(widget)
 {

@@ -21,6 +21,18 @@ class KavrelScreenFit final : public QObject
 public:
     // What the window manager's decorations take when it has not said yet: a title bar.
     static constexpr int assumedTitleBarHeight = 40;
+    // What a desktop's panels may take of a screen's height where nobody tells (a top bar, or a
+    // panel at the bottom with its margins).
+    static constexpr int assumedPanelsHeight = 64;
+
+    // A screen's free area: its available geometry, where the platform tells one. Under Wayland
+    // the program learns none (the available geometry is the whole screen) and the desktop's
+    // panels still take their room: a band at the top, where those desktops put their bar, is
+    // kept free.
+    static QRect freeArea(const QScreen *screen);
+    // Whether the platform tells the screens' free areas (every one but Wayland does); tests on
+    // the offscreen platform set it to stand in for one that does not.
+    static void setFreeAreaTold(bool told);
 
     // The width a window needs for the window manager to show `title` whole in its title bar,
     // beside its icon and its buttons (a bold title in the program's font, as title bars have it).

@@ -237,6 +237,12 @@ void bringForward(QWidget *window, Focus focus)
     if (focus == Focus::leave && minimized)
         return;
     QuestionKeeper::keep(window);
+    // Only an X11 window manager gives a minimized window back at the program's request; under
+    // Wayland the compositor alone does, and a window shown again after hiding is a new one to
+    // it, in its normal state.
+    const bool showsAfresh = focus == Focus::take && minimized && !X11WindowHints::isX11();
+    if (showsAfresh)
+        sendAway(window);
     const bool wasOnScreen = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     if (focus == Focus::take) {
         // Before the window can take a key: the one that asked for it may come again.

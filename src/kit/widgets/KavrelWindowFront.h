@@ -14,7 +14,8 @@ enum class Focus { take, leave };
 // With Focus::take: puts the window's keyboard on its landing (KavrelArrivalFocus::land), and
 // restores the top-level `window` from minimized, shows, raises and activates it. A window the
 // user minimized stays unmapped through show() and raise() alone: the window manager keeps it
-// iconic until the program asks for its normal state back.
+// iconic until the program asks for its normal state back. Where only the desktop can give a
+// minimized window back (Wayland), it is hidden and shown again instead.
 // With Focus::leave: shows and raises it without activating it. A window the user minimized
 // stays minimized: the window manager focuses a window it restores from minimized.
 // A maximized or full-screen window keeps that state. A question open over the window (a modal

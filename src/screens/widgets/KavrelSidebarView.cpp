@@ -183,6 +183,12 @@ void KavrelSidebarView::showAccountMenu(const QPoint &globalPosition)
         if (store)
             store->signOut();
     });
+    if (m_dependencies.quit) {
+        QAction *quit = menu->addAction(localized(QStringLiteral("Quit КАВРЕЛ completely")));
+        quit->setObjectName(QStringLiteral("quitAction"));
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        connect(quit, &QAction::triggered, this, [quit = m_dependencies.quit] { quit(); });
+    }
     menu->popup(globalPosition);
 }
 

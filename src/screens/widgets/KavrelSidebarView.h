@@ -40,6 +40,8 @@ public:
         KavrelAvatarLoader *avatarLoader = nullptr;
         // Opens the settings window and brings it forward.
         std::function<void()> openSettings;
+        // Where the program has no other Quit (no tray shows it), the account menu quits by this.
+        std::function<void()> quit;
     };
 
     explicit KavrelSidebarView(Dependencies dependencies, QWidget *parent = nullptr);

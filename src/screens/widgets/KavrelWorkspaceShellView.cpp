@@ -46,6 +46,7 @@ KavrelWorkspaceShellView::KavrelWorkspaceShellView(Dependencies dependencies, QW
     sidebarDependencies.authStore = m_dependencies.authStore;
     sidebarDependencies.updateController = m_dependencies.updateController;
     sidebarDependencies.avatarLoader = m_dependencies.avatarLoader;
+    sidebarDependencies.quit = m_dependencies.quit;
     sidebarDependencies.openSettings = [this] {
         if (m_dependencies.openWindow)
             m_dependencies.openWindow(QString::fromLatin1(KavrelSettingsView::windowIdentifier));

@@ -42,6 +42,8 @@ public:
         KavrelAvatarLoader *avatarLoader = nullptr;
         // Opens a window by its identifier ("kavrel-settings") and brings it forward.
         std::function<void(const QString &)> openWindow;
+        // The sidebar's account menu offers Quit by this, when given.
+        std::function<void()> quit;
         // The listening workspace (ContentView, made by the program over its session objects).
         SectionFactory makeWorkspace;
         // Without one, the profile section is KavrelProfileView over the store.
