@@ -17,6 +17,7 @@ namespace {
 constexpr char returnWatchName[] = "KavrelWindowFront.returnWatch";
 constexpr char awayName[] = "KavrelWindowFront.awayWithItsWindow";
 constexpr char questionKeeperName[] = "KavrelWindowFront.questionKeeper";
+constexpr char minimizedName[] = "KavrelWindowFront.minimizedByRequest";
 
 bool isQuestion(const QWidget *widget)
 {
@@ -188,6 +189,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // Under Wayland the compositor never says a window is minimized, and Qt forgets it at the
+        // next configure: the request is remembered until the window is active again.
+        if (watched == m_window && event->type() == QEvent::WindowStateChange && (m_window->windowState() & Qt::WindowMinimized))
+            m_window->setProperty(minimizedName, true);
+        if (watched == m_window && event->type() == QEvent::WindowActivate)
+            m_window->setProperty(minimizedName, QVariant());
         if (watched == m_window && event->type() == QEvent::WindowActivate && !m_pending) {
             m_pending = true;
             // After the activation has settled in the window.
@@ -231,7 +238,8 @@ void bringForward(QWidget *window, Focus focus)
 {
     if (!window)
         return;
-    const bool minimized = window->windowState() & Qt::WindowMinimized;
+    const bool minimized = (window->windowState() & Qt::WindowMinimized)
+                           || (!X11WindowHints::isX11() && window->property(minimizedName).toBool());
     // Shown by the program on its own, a window the user minimized stays so: the window manager
     // would focus it on its way back.
     if (focus == Focus::leave && minimized)
@@ -241,8 +249,10 @@ void bringForward(QWidget *window, Focus focus)
     // Wayland the compositor alone does, and a window shown again after hiding is a new one to
     // it, in its normal state.
     const bool showsAfresh = focus == Focus::take && minimized && !X11WindowHints::isX11();
-    if (showsAfresh)
+    if (showsAfresh) {
         sendAway(window);
+        window->setProperty(minimizedName, QVariant());
+    }
     const bool wasOnScreen = window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed();
     if (focus == Focus::take) {
         // Before the window can take a key: the one that asked for it may come again.
