@@ -66,8 +66,15 @@ void KavrelScreenFit::setFreeAreaTold(bool told)
 QRect KavrelScreenFit::freeArea(const QScreen *screen)
 {
     const QRect available = screen->availableGeometry();
-    if (!freeAreaTold)
-        freeAreaTold = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    if (!freeAreaTold) {
+        // An X11 client of a Wayland desktop (XWayland) learns a free area only where the
+        // compositor's window manager writes one, which some do not.
+        const QString platform = QGuiApplication::platformName();
+        const bool waylandSession = qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+                                    || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+        freeAreaTold = !platform.startsWith(QLatin1String("wayland"))
+                       && !(platform == QLatin1String("xcb") && waylandSession);
+    }
     if (*freeAreaTold || available != screen->geometry() || available.height() <= 2 * assumedPanelsHeight)
         return available;
     return available.adjusted(0, assumedPanelsHeight, 0, 0);

@@ -26,6 +26,7 @@ public:
     static constexpr int assumedPanelsHeight = 64;
 
     // A screen's free area: its available geometry, where the platform tells one. Under Wayland
+    // (and through XWayland, where the compositor's window manager may write no work area)
     // the program learns none (the available geometry is the whole screen) and the desktop's
     // panels still take their room: a band at the top, where those desktops put their bar, is
     // kept free.
