@@ -110,12 +110,13 @@ private:
             if (samples <= 0) {
                 if (m_clockAnchor) {
                     const qint64 next = lane.counted ? lane.next : m_emitted;
-                    lane = LaneState{true, next, 0, std::max({next, lane.heard, placeOn(*m_clockAnchor, item.capturedAt)})};
+                    lane = LaneState{true, next, 0, std::max({next, lane.heard, placeOn(*m_clockAnchor, item.capturedAt) + lane.shift}),
+                                     lane.shift};
                 }
                 continue;
             }
             const qint64 next = (lane.counted ? std::max(lane.next, m_emitted) : m_emitted) + samples;
-            lane = LaneState{true, next, 0, next};
+            lane = LaneState{true, next, 0, next, lane.shift};
             other.otherSinceLast += samples;
         }
         if (!m_microphoneEnabled)
@@ -228,14 +229,17 @@ void MixedAudioStreamMixer::Lane::removeBefore(qint64 place)
     }
 }
 
-void MixedAudioStreamMixer::Lane::removeOldest(qsizetype count)
+qint64 MixedAudioStreamMixer::Lane::placeAfterOldest(qsizetype count) const
 {
-    while (count > 0 && size() > 0) {
-        const std::size_t endIndex = m_breaks.size() > 1 ? m_breaks[1].index : m_samples.size();
-        const qsizetype taken = std::min(count, qsizetype(endIndex - m_head));
-        removeFront(taken);
-        count -= taken;
+    // The first run starts at the head.
+    for (std::size_t b = 0; b < m_breaks.size(); ++b) {
+        const std::size_t endIndex = b + 1 < m_breaks.size() ? m_breaks[b + 1].index : m_samples.size();
+        const auto run = qsizetype(endIndex - m_breaks[b].index);
+        if (count < run)
+            return m_breaks[b].place + count;
+        count -= run;
     }
+    return endPlace();
 }
 
 // Removes samples of the first run only.
@@ -308,6 +312,9 @@ void MixedAudioStreamMixer::Lane::clear()
     m_next = 0;
     m_quietUntil = std::numeric_limits<qint64>::min();
     m_otherSinceLast = 0;
+    m_shift = 0;
+    m_lostSamples = 0;
+    m_wentOnWithout = false;
 }
 
 MixedAudioStreamMixer::MixedAudioStreamMixer(QObject *parent)
@@ -366,6 +373,8 @@ void MixedAudioStreamMixer::updateInbox()
 void MixedAudioStreamMixer::reset()
 {
     m_inbox->clear();
+    tellLoss(m_systemSamples, "system");
+    tellLoss(m_microphoneSamples, "microphone");
     m_systemSamples.clear();
     m_microphoneSamples.clear();
     m_emitted = 0;
@@ -429,7 +438,7 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
         // any audio has a time there is no place to put that.
         if (capturedAt == AudioCaptureTime() || !m_clockAnchor)
             return;
-        lane.heardQuiet(placeOf(capturedAt));
+        lane.heardQuiet(placeOf(capturedAt) + lane.shift());
         enqueueAvailableChunks(false);
         startOutputLoopIfNeeded();
         updateInbox();
@@ -448,7 +457,7 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
     if (capturedAt != AudioCaptureTime()) {
         if (!m_clockAnchor)
             m_clockAnchor.emplace(capturedAt, floor + count);
-        const qint64 timed = placeOf(capturedAt) - count;
+        const qint64 timed = placeOf(capturedAt) + lane.shift() - count;
         // After a known quiet the audio goes where its time says: it does not follow on.
         if (lane.hasAudio() && !lane.quietAfterAudio() && std::abs(timed - lane.next()) <= realignSampleCount) {
             start = lane.next();
@@ -462,40 +471,77 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
                     << QString::asprintf("mixer realigned lane=%s by=%ld", laneName, long(timed - lane.next()));
         }
     }
-    // A source taken up again a moment after the stream went on (the other's deliveries came
-    // sooner) starts with the stream rather than losing its first sound; the rest of late
-    // audio had its place already.
-    if (byTime && start < floor && floor - start <= realignSampleCount)
+    // Audio for a time the stream has gone out for. When the stream went on without the source
+    // while it was waited for (it was held up past what the other's lane holds), and always for
+    // the computer's audio (never dropped for what the microphone's times do: a microphone that
+    // hands over what it buffered before capture began may go out alone ahead of it), the source is
+    // realigned: its audio goes on from where the stream is, and so does the rest of it, rather
+    // than being dropped for as long as it comes that late. When the source was not waited for
+    // (a microphone that delivered nothing for the wait, or a source that had not begun), the
+    // late part is dropped, so the rest lands in its place, and the loss is told once it ends;
+    // a source taken up again a moment after the stream went on just starts with the stream.
+    const qint64 late = std::max<qint64>(floor - start, 0);
+    const bool keptWhole = lane.wentOnWithout() || (&lane == &m_systemSamples && (!byTime || late > realignSampleCount));
+    if (late > 0 && keptWhole) {
+        lane.shiftBy(late);
         start = floor;
-    const qsizetype late = qsizetype(std::clamp<qint64>(floor - start, 0, count));
-    if (late > 0)
-        qCWarning(KavrelDiagnostics::audio()).noquote()
-            << QString::asprintf("mixer dropped late samples lane=%s samples=%ld", laneName, long(late));
-    lane.place(start + late, samples + late, count - late);
-
-    if (lane.size() > laneSampleLimit) {
-        const qsizetype dropped = lane.size() - laneSampleLimit;
-        lane.removeOldest(dropped);
-        qCWarning(KavrelDiagnostics::audio()).noquote()
-            << QString::asprintf("mixer dropped stale samples lane=%s samples=%ld buffered=%ld", laneName,
-                                 long(dropped), long(lane.size()));
-        // The stream goes on where the kept audio starts, unless the other source has audio
-        // before it.
-        const bool otherHasAudio = other.size() > 0 && (&other == &m_systemSamples || m_microphoneEnabled);
-        const qint64 resume = otherHasAudio ? std::min(lane.firstPlace(), other.firstPlace()) : lane.firstPlace();
-        m_emitted = std::max(m_emitted, std::min(resume, settledEnd()));
+        qCInfo(KavrelDiagnostics::audio()).noquote()
+            << QString::asprintf("mixer realigned late lane=%s by=%ld", laneName, long(late));
+    } else if (late > 0 && byTime && late <= realignSampleCount) {
+        start = floor;
+    } else if (late > 0) {
+        const qsizetype dropped = qsizetype(std::min<qint64>(late, count));
+        lane.lostSamples() += dropped;
+        samples += dropped;
+        count -= dropped;
+        start += dropped;
     }
+    if (count > 0)
+        tellLoss(lane, laneName);
+    lane.setWentOnWithout(false);
+    lane.place(start, samples, count);
+    makeRoomIn(lane, laneName);
     enqueueAvailableChunks(false);
     startOutputLoopIfNeeded();
     checkDiagnostics();
     updateInbox();
 }
 
+// A lane holds what waits for the other source. Past its limit the stream goes on with what
+// the lane holds, the other source silent where it has not delivered yet; what it delivers for
+// those places later is realigned rather than dropped.
+void MixedAudioStreamMixer::makeRoomIn(Lane &lane, const char *laneName)
+{
+    if (lane.size() <= laneSampleLimit)
+        return;
+    const qint64 keptFrom = lane.placeAfterOldest(lane.size() - laneSampleLimit);
+    const qint64 from = m_emitted;
+    while (m_emitted < keptFrom)
+        emitChunk(chunkSampleCount);
+    Lane &other = &lane == &m_systemSamples ? m_microphoneSamples : m_systemSamples;
+    if (other.started() && other.heardUntil() < m_emitted)
+        other.setWentOnWithout(true);
+    qCInfo(KavrelDiagnostics::audio()).noquote()
+        << QString::asprintf("mixer went on without waiting lane=%s samples=%ld", laneName, long(m_emitted - from));
+}
+
+void MixedAudioStreamMixer::tellLoss(Lane &lane, const char *laneName)
+{
+    if (lane.lostSamples() == 0)
+        return;
+    qCWarning(KavrelDiagnostics::audio()).noquote()
+        << QString::asprintf("mixer dropped late samples lane=%s samples=%ld", laneName, long(lane.lostSamples()));
+    lane.lostSamples() = 0;
+}
+
 // The sources deliver in fragments of their own, at their own moments: the timeline is settled
 // only as far as each has delivered, or padding one with silence it lacks only for a moment
-// would stretch the stream past real time. A source that lags by more than the wait and has
-// delivered nothing while the other delivered that much has stopped and holds nothing back;
-// one that keeps delivering holds the other back until it lags by what the other's lane holds.
+// would stretch the stream past real time. A microphone that lags by more than the wait and has
+// delivered nothing while the computer's audio brought that much has stopped and holds nothing
+// back; one that keeps delivering holds the other back however far it lags (the other's lane
+// holds the wait: makeRoomIn()). The computer's audio is always waited for: its capture hands
+// over audio, silence included, for as long as the audio server runs, so a lane of it that
+// delivers nothing is held up, never gone for good while the microphone goes on.
 // A source heard quiet counts as delivered that far, but never settles time beyond the audio
 // that came: quiet alone does not push the stream ahead of a source that is merely behind.
 qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone, qint64 emitted)
@@ -508,12 +554,11 @@ qint64 MixedAudioStreamMixer::settledEnd(LaneState system, LaneState microphone,
             lead = std::max(lead, lane.next);
     }
     qint64 settled = lead;
-    for (const LaneState &lane : {system, microphone}) {
-        const bool waited = lane.heard >= lead - laneWaitSampleCount
-            || (lane.otherSinceLast < laneWaitSampleCount && lane.heard >= lead - laneLagSampleLimit);
-        if (lane.counted && waited)
-            settled = std::min(settled, lane.heard);
-    }
+    if (system.counted)
+        settled = std::min(settled, system.heard);
+    const bool microphoneWaited = microphone.heard >= lead - laneWaitSampleCount || microphone.otherSinceLast < laneWaitSampleCount;
+    if (microphone.counted && microphoneWaited)
+        settled = std::min(settled, microphone.heard);
     return std::max(settled, emitted);
 }
 
@@ -539,18 +584,23 @@ void MixedAudioStreamMixer::enqueueAvailableChunks(bool force)
             if (settled - m_emitted < chunkSampleCount)
                 return;
         }
-        mixChunk(count);
-        ++m_producedChunkCount;
-        // A consumer that keeps up takes each chunk at once, however many come together (the
-        // silence of a stretch no source had audio for).
-        startOutputLoopIfNeeded();
-        if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
-            const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
-            m_pendingOutputChunks.erase(m_pendingOutputChunks.begin(), m_pendingOutputChunks.begin() + removed);
-            qCWarning(KavrelDiagnostics::audio()).noquote()
-                << QString::asprintf("mixer dropped stale output chunks count=%ld pending=%ld", long(removed),
-                                     long(m_pendingOutputChunks.size()));
-        }
+        emitChunk(count);
+    }
+}
+
+void MixedAudioStreamMixer::emitChunk(qsizetype sampleCount)
+{
+    mixChunk(sampleCount);
+    ++m_producedChunkCount;
+    // A consumer that keeps up takes each chunk at once, however many come together (the
+    // silence of a stretch no source had audio for).
+    startOutputLoopIfNeeded();
+    if (qsizetype(m_pendingOutputChunks.size()) > pendingChunkLimit) {
+        const qsizetype removed = qsizetype(m_pendingOutputChunks.size()) - pendingChunkLimit;
+        m_pendingOutputChunks.erase(m_pendingOutputChunks.begin(), m_pendingOutputChunks.begin() + removed);
+        qCWarning(KavrelDiagnostics::audio()).noquote()
+            << QString::asprintf("mixer dropped stale output chunks count=%ld pending=%ld", long(removed),
+                                 long(m_pendingOutputChunks.size()));
     }
 }
 
@@ -661,6 +711,8 @@ void MixedAudioStreamMixer::DrainAwaiter::await_suspend(std::coroutine_handle<> 
 QCoro::Task<void> MixedAudioStreamMixer::drainRemainingAudio()
 {
     takeInbox();
+    tellLoss(m_systemSamples, "system");
+    tellLoss(m_microphoneSamples, "microphone");
     enqueueAvailableChunks(true);
     updateInbox();
     startOutputLoopIfNeeded();

@@ -32,14 +32,18 @@
 //
 // The timeline is settled as far as both sources have delivered, so the stream runs exactly
 // as long as the audio that came in, whatever order and grouping the sources deliver in. A
-// source that has delivered nothing for laneWaitSampleCount (250 ms) of the other's audio counts
-// as stopped: the other goes on alone and the stopped one is silence. What it delivers later
-// for a time that has already gone out is dropped, so the rest of it lands in its place rather
-// than after that silence. A source that keeps delivering is waited for even when its audio
-// comes further behind (a busy machine converts one source's audio later than the other's, and
-// the audio server hands one stream's backlog over faster than the other's), as far as the
-// other's lane can hold meanwhile. A stretch where neither source has audio (the audio server
-// restarting) goes out as silence, so what follows keeps its place in time.
+// microphone that has delivered nothing for laneWaitSampleCount (250 ms) of the computer's audio
+// counts as stopped: the computer's audio goes on alone and the microphone is silence. A source
+// that keeps delivering, and the computer's audio always, is waited for however far behind it
+// comes (a busy machine converts one source's audio later than the other's, the audio server
+// hands one stream's backlog over faster than the other's, a reader held up finds a backlog),
+// for as long as the other's lane can hold meanwhile: past laneSampleLimit the stream goes on
+// with what that lane holds. Audio that then comes for a time that has already gone out is not
+// dropped: the source is realigned, its audio going on from where the stream is, and the rest
+// of it follows on (the two sources' times disagree by that much more from then on). So
+// neither source is lost for what the other's times or deliveries do. A stretch where neither
+// source has audio (the audio server restarting) goes out as silence, so what follows keeps its
+// place in time.
 //
 // The microphone's gate sends nothing while the room is quiet, but says how far its quiet
 // reaches: an empty chunk with a capture time. Such a microphone is waited for as one that
@@ -63,9 +67,9 @@ public:
     using Feed = std::function<void(const QByteArray &chunk, AudioCaptureTime capturedAt)>;
 
     static constexpr qsizetype chunkSampleCount = 1024;
-    // What a lane holds at most (about 1 s): as long as the other source may take to catch up
-    // while it is still waited for. A busy machine has been seen to hand the microphone's audio
-    // over half a second after the computer's.
+    // What a lane holds at most once an append returns (about 1 s): as long as the other source
+    // may take to catch up while it is still waited for. A busy machine has been seen to hand the
+    // microphone's audio over half a second after the computer's.
     static constexpr qsizetype laneSampleLimit = 16384;
     static constexpr qsizetype pendingChunkLimit = 6;
     static constexpr double systemGain = 0.95;
@@ -76,9 +80,6 @@ public:
     // other, short enough that a microphone unplugged mid-sentence does not hold up the
     // transcript.
     static constexpr qsizetype laneWaitSampleCount = 4000;
-    // How far a source that keeps delivering may fall behind the other before it no longer holds
-    // the other back: as far as the other's lane can hold while it waits.
-    static constexpr qsizetype laneLagSampleLimit = laneSampleLimit - chunkSampleCount;
     // How far a source's capture time may differ from where its audio follows on before the
     // audio is put where the time says (100 ms): more than the audio server's own jitter, less
     // than a pause the microphone's gate makes.
@@ -171,7 +172,8 @@ private:
         // in one run, else null.
         const qint16 *samplesAt(qint64 from, qsizetype count) const;
         void removeBefore(qint64 place);
-        void removeOldest(qsizetype count);
+        // The place of the sample after the oldest `count` the lane holds.
+        qint64 placeAfterOldest(qsizetype count) const;
         void clear();
         // The chunk's samples as they go onto the timeline, the chunk having strayed by `strayed`
         // places from where its time puts it: the chunk itself, or stretched into `buffer`.
@@ -179,6 +181,16 @@ private:
                                                      std::vector<qint16> &buffer);
         // Forgets how the source strayed (its audio was put where its time says).
         void restartStretch();
+        // How far after where its times say the source's audio goes: the sum of the
+        // realignments that kept its late audio rather than dropping it.
+        qint64 shift() const { return m_shift; }
+        void shiftBy(qint64 places) { m_shift += places; }
+        // Whether the stream went on without the source while it was waited for (the other's
+        // lane was full): its late audio is then realigned, not dropped.
+        bool wentOnWithout() const { return m_wentOnWithout; }
+        void setWentOnWithout(bool wentOn) { m_wentOnWithout = wentOn; }
+        // Late audio dropped since the source last delivered in time: told once, when that ends.
+        qint64 &lostSamples() { return m_lostSamples; }
 
     private:
         // From samples[index] on, the samples lie at place, place + 1, …
@@ -197,6 +209,9 @@ private:
         qint64 m_next = 0;
         qint64 m_quietUntil = std::numeric_limits<qint64>::min();
         qint64 m_otherSinceLast = 0;
+        qint64 m_shift = 0;
+        qint64 m_lostSamples = 0;
+        bool m_wentOnWithout = false;
         // How far the source has strayed lately, the read position in the source's audio of the
         // next stretched sample (0 is the next chunk's first, -1 the sample before it), and that
         // sample before.
@@ -213,6 +228,7 @@ private:
         qint64 otherSinceLast = 0;
         // How far it was heard, quiet after `next`; never less than `next`.
         qint64 heard = 0;
+        qint64 shift = 0;
     };
 
     struct DrainWaiter
@@ -238,13 +254,17 @@ private:
     qint64 settledEnd() const;
     LaneState stateOf(const Lane &lane, bool enabled) const
     {
-        return LaneState{enabled && lane.started(), lane.next(), lane.otherSinceLast(), lane.heardUntil()};
+        return LaneState{enabled && lane.started(), lane.next(), lane.otherSinceLast(), lane.heardUntil(), lane.shift()};
     }
     using ClockAnchor = std::optional<std::pair<AudioCaptureTime, qint64>>;
     static qint64 placeOn(const std::pair<AudioCaptureTime, qint64> &anchor, AudioCaptureTime time);
     qint64 placeOf(AudioCaptureTime time) const { return placeOn(*m_clockAnchor, time); }
     void appendTo(Lane &lane, const char *laneName, const QByteArray &chunk, AudioCaptureTime capturedAt);
     void enqueueAvailableChunks(bool force);
+    // Goes on without waiting for the other source as far as keeps the lane within its limit.
+    void makeRoomIn(Lane &lane, const char *laneName);
+    static void tellLoss(Lane &lane, const char *laneName);
+    void emitChunk(qsizetype sampleCount);
     void mixChunk(qsizetype sampleCount);
     void startOutputLoopIfNeeded();
     void stopOutputLoop();

@@ -178,8 +178,14 @@ public:
     pa_threaded_mainloop *mainloop() const { return m_mainloop; }
     bool isMainLoopThread() const;
 
-    // A request waiting for the server's answer (internal).
-    struct Pending;
+    // A request waiting for the server's answer (internal), whose answer comes back on the main-loop thread. When the connection is lost
+    // libpulse drops pending operations without calling them back, so every request is
+    // registered and failed by hand then; otherwise its awaiting coroutine would never resume.
+    struct Pending
+    {
+        virtual ~Pending() = default;
+        virtual void fail(int error) = 0;
+    };
 
 Q_SIGNALS:
     void stateChanged(PulseAudioContext::State state);

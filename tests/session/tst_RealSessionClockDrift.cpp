@@ -7,114 +7,28 @@
 #include "session/BillingUsageReporter.h"
 #include "session/SessionCompanionSet.h"
 #include "support/LogCapture.h"
+#include "support/PipeMicrophone.h"
 #include "support/RealSessionRig.h"
 #include "support/TestAudio.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <mutex>
-#include <numbers>
 #include <optional>
-#include <thread>
 #include <vector>
-
-#include <cerrno>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr int pipeRate = 48000;
-constexpr double toneFrequency = 330;
 // How far a moment of the writer's may lie from its place in the recording (the recording
 // begins about when listening does), each way.
 constexpr double placeMargin = 1.0;
 // How much longer the meeting may run to make up for a starved writer.
 constexpr double longestExtraSeconds = 30;
-
-// Writes a steady tone into a pipe source at its nominal rate slowed by `slowdown`, in 10 ms
-// blocks, until it is destroyed. While the source is idle (nobody records) its pipe fills up, and
-// what does not fit is dropped rather than waited for.
-//
-// The pipe source has no clock of its own: it hands on what is written when it is written. A
-// writer kept from running on a busy machine is a microphone that stopped making sound for that
-// long, then made all of it at once. The pacer notes each such stretch.
-class SlowPacer
-{
-public:
-    using Clock = std::chrono::steady_clock;
-    // When the writer fell behind its schedule by this much or more. (The mixer waits for a
-    // microphone that stays silent while the computer's audio brings 250 ms; the microphone's
-    // audio comes in fragments of 40 ms.)
-    static constexpr std::chrono::milliseconds starvedAfter{150};
-
-    struct Stretch
-    {
-        Clock::time_point from;
-        Clock::time_point to;
-    };
-
-    SlowPacer(const QString &pipe, double slowdown)
-    {
-        m_thread = std::thread([this, path = pipe.toStdString(), slowdown] { run(path, slowdown); });
-    }
-    ~SlowPacer()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-
-    // The stretches in which the writer was kept from writing for starvedAfter or longer.
-    std::vector<Stretch> starved() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_starved;
-    }
-
-private:
-    void run(const std::string &path, double slowdown)
-    {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
-        if (fd < 0)
-            return;
-        constexpr int block = pipeRate / 100;
-        const auto period = std::chrono::duration<double>(0.01 * (1.0 + slowdown));
-        const auto start = std::chrono::steady_clock::now();
-        std::vector<qint16> samples(block);
-        qint64 written = 0;
-        for (qint64 n = 0; !m_stop; ++n) {
-            for (int i = 0; i < block; ++i, ++written)
-                samples[std::size_t(i)] = qint16(8000 * std::sin(2 * std::numbers::pi * toneFrequency * double(written) / pipeRate));
-            const auto due = start + std::chrono::duration_cast<Clock::duration>(period * double(n));
-            const auto now = Clock::now();
-            if (now - due >= starvedAfter) {
-                const std::lock_guard lock(m_mutex);
-                if (!m_starved.empty() && m_starved.back().to >= due)
-                    m_starved.back().to = now;
-                else
-                    m_starved.push_back(Stretch{due, now});
-            }
-            if (::write(fd, samples.data(), samples.size() * 2) < 0 && errno != EAGAIN)
-                break;
-            std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(period * double(n + 1)));
-        }
-        ::close(fd);
-    }
-
-    std::atomic<bool> m_stop = false;
-    mutable std::mutex m_mutex;
-    std::vector<Stretch> m_starved;
-    std::thread m_thread;
-};
 
 } // namespace
 
@@ -143,29 +57,17 @@ void tst_RealSessionClockDrift::aSlowMicrophoneStaysInTheRecording()
     const double listenSeconds = 55;
     const QString source = QStringLiteral("kavrel_slow_mic");
     const QString pipe = m_files.filePath(QStringLiteral("slow_mic.fifo"));
-    const std::optional<QString> module = TestAudio::pactl(
-        {QStringLiteral("load-module"), QStringLiteral("module-pipe-source"), QStringLiteral("source_name=") + source,
-         QStringLiteral("file=") + pipe, QStringLiteral("format=s16le"), QStringLiteral("rate=%1").arg(pipeRate),
-         QStringLiteral("channels=1"), QStringLiteral("source_properties=device.description=Kavrel-Slow-Microphone")});
-    QVERIFY(module);
-    const auto unload = qScopeGuard([&module] { TestAudio::pactl({QStringLiteral("unload-module"), module->trimmed()}); });
-    std::optional<SlowPacer> pacer;
-    pacer.emplace(pipe, 0.005);
+    std::optional<PipeMicrophone> pacer;
+    pacer.emplace(source, pipe, 0.005);
+    QVERIFY(pacer->loaded());
 
     RealSessionRig rig(m_files.filePath(QStringLiteral("drift.ini")));
     QVERIFY(rig.listening);
     SubtitleViewModel &model = rig.model;
-    // The device is chosen from what the program lists, as a user chooses it.
-    const auto listed = [&model, &source] {
-        const QList<MicrophoneInputDevice> devices = model.availableMicrophones();
-        return std::any_of(devices.begin(), devices.end(), [&source](const MicrophoneInputDevice &device) { return device.id == source; });
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(listed(), 10000);
-    model.selectMicrophone(source);
-    QCOMPARE(model.selectedMicrophoneID(), source);
+    QVERIFY(rig.chooseMicrophone(source));
 
     LogCapture log;
-    const auto listeningFrom = SlowPacer::Clock::now();
+    const auto listeningFrom = PipeMicrophone::Clock::now();
     model.startListening(ListeningSessionStartMode::newSession, true);
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy(), 15000);
     QVERIFY2(!model.errorMessage(), qPrintable(model.errorMessage().value_or(QString())));
@@ -173,10 +75,10 @@ void tst_RealSessionClockDrift::aSlowMicrophoneStaysInTheRecording()
     // Where the writer was starved, the recording may rightly lack the tone: the microphone made
     // none then. Those places are not judged, and the meeting runs longer by as much, so as much
     // of it as before is.
-    const auto seconds = [](SlowPacer::Clock::duration duration) { return std::chrono::duration<double>(duration).count(); };
-    const auto unjudged = [&seconds](const std::vector<SlowPacer::Stretch> &starved) {
+    const auto seconds = [](PipeMicrophone::Clock::duration duration) { return std::chrono::duration<double>(duration).count(); };
+    const auto unjudged = [&seconds](const std::vector<PipeMicrophone::Stretch> &starved) {
         double total = 0;
-        for (const SlowPacer::Stretch &stretch : starved)
+        for (const PipeMicrophone::Stretch &stretch : starved)
             total += seconds(stretch.to - stretch.from) + 2 * placeMargin;
         return total;
     };
@@ -186,8 +88,8 @@ void tst_RealSessionClockDrift::aSlowMicrophoneStaysInTheRecording()
         QTest::qWait(250);
     model.stopActiveSession();
     QTRY_VERIFY_WITH_TIMEOUT(!model.isBusy() && model.status() == SubtitleStatus::stopped, 15000);
-    const auto stoppedAt = SlowPacer::Clock::now();
-    const std::vector<SlowPacer::Stretch> starved = pacer->starved();
+    const auto stoppedAt = PipeMicrophone::Clock::now();
+    const std::vector<PipeMicrophone::Stretch> starved = pacer->starved();
     pacer.reset();
     QVERIFY2(unjudged(starved) <= longestExtraSeconds, "the writer was starved for too long to judge the recording");
 
@@ -217,13 +119,13 @@ void tst_RealSessionClockDrift::aSlowMicrophoneStaysInTheRecording()
         if (std::sqrt(power / double(block)) >= 0.1)
             continue;
         // The recording begins about when listening does.
-        const bool writerStarved = std::any_of(starved.begin(), starved.end(), [&](const SlowPacer::Stretch &stretch) {
+        const bool writerStarved = std::any_of(starved.begin(), starved.end(), [&](const PipeMicrophone::Stretch &stretch) {
             return at + 0.25 > seconds(stretch.from - listeningFrom) - placeMargin && at < seconds(stretch.to - listeningFrom) + placeMargin;
         });
         (writerStarved ? excused : silent) << QString::number(at, 'f', 2);
     }
     QStringList starvedText;
-    for (const SlowPacer::Stretch &stretch : starved)
+    for (const PipeMicrophone::Stretch &stretch : starved)
         starvedText << QStringLiteral("%1–%2 s").arg(seconds(stretch.from - listeningFrom), 0, 'f', 2).arg(seconds(stretch.to - listeningFrom), 0, 'f', 2);
     const QString figures = QStringLiteral("recorded %1 s, the last %2 s after the microphone went off; writer starved at %3; "
                                            "silent where it was: %4")

@@ -18,6 +18,10 @@ struct RealSessionRig
 {
     explicit RealSessionRig(const QString &settingsFile);
 
+    // Chooses the microphone from what the program lists, as a user chooses it, once it is
+    // listed (within 10 s); whether it is the one chosen now.
+    bool chooseMicrophone(const QString &id);
+
     FakeBackend backend;
     const bool listening;
     std::unique_ptr<AuthService> auth;
