@@ -71,9 +71,13 @@ void tst_KavrelKeyBurstOnNotices::cleanupTestCase()
 
 void tst_KavrelKeyBurstOnNotices::secondKeyAfterANotice_data()
 {
-    // Each row's notice is the part of its name before the colon.
-    addKeyBurstRows(QStringLiteral("running: "));
-    addKeyBurstRows(QStringLiteral("not-answering: "));
+    // Each row's notice is the part of its name before the colon. CTest runs each notice on its
+    // own (KAVREL_TEST_NOTICE), which keeps each run under a minute on a small machine.
+    const QString only = qEnvironmentVariable("KAVREL_TEST_NOTICE");
+    for (const QString notice : {QStringLiteral("running"), QStringLiteral("not-answering")}) {
+        if (only.isEmpty() || only == notice)
+            addKeyBurstRows(notice + QStringLiteral(": "));
+    }
 }
 
 void tst_KavrelKeyBurstOnNotices::secondKeyAfterANotice()
