@@ -21,6 +21,7 @@
 #include "app/widgets/KavrelTrayItem.h"
 #include "base/Async.h"
 #include "detection/widgets/KavrelMeetingPromptPanels.h"
+#include "kit/widgets/KavrelKeyBurstGuard.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "session/widgets/MessageBoxListeningStartPrompts.h"
 #include "signin/widgets/PermissionsOnboardingView.h"
@@ -437,6 +438,10 @@ void tst_KavrelLaunch::keyboardGoesToEachScreensMainControl()
     ContentView *workspace = nullptr;
     QTRY_VERIFY((workspace = window->findChild<ContentView *>()) && workspace->isVisible());
     QTRY_COMPARE(QApplication::focusWidget(), workspace->primaryButton());
+    // The onboarding's key moved the keyboard to the start control: the same key again within the
+    // burst gap is taken for that key pressed twice and presses nothing; the user's next one does.
+    if (!onboardingDone)
+        QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 200);
     QTest::keyClick(window->windowHandle(), Qt::Key(key));
     ListeningSetupSheet *sheet = nullptr;
     QTRY_VERIFY((sheet = window->findChild<ListeningSetupSheet *>()) && sheet->isVisible());
