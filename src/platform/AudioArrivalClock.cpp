@@ -21,8 +21,17 @@ void AudioArrivalClock::reset(std::size_t bytesPerSecond)
     m_handedThisRead = false;
     m_waitedReads = 0;
     m_lateAtFirstWait.reset();
+    m_busyKnown = false;
+    forgetSpans();
     m_inBacklog = false;
     m_gap = false;
+}
+
+void AudioArrivalClock::forgetSpans()
+{
+    m_spanLowest.reset();
+    m_previousSpanLowest.reset();
+    m_agreeingSpans = 0;
 }
 
 std::optional<AudioArrivalClock::Clock::duration> AudioArrivalClock::threadBusyTime()
@@ -56,6 +65,7 @@ void AudioArrivalClock::startRead(Clock::time_point readAt, std::size_t pendingB
     if (readerBusy && m_previousBusy && *readerBusy > *m_previousBusy)
         busy = *readerBusy - *m_previousBusy;
     m_previousBusy = readerBusy;
+    m_busyKnown = readerBusy.has_value();
     const std::size_t newBytes = pendingBytes > m_unsentBytes ? pendingBytes - m_unsentBytes : 0;
     // The server hands a piece of its own period over in parts, one right after the other: one
     // part the reader waited for makes the whole piece so.
@@ -93,6 +103,7 @@ AudioArrivalClock::Clock::duration AudioArrivalClock::durationOf(std::size_t byt
 // too, but between the waits it reads faster than the audio was made and catches up on it.
 void AudioArrivalClock::countRead(std::optional<Clock::duration> late)
 {
+    settle(late);
     if (!m_readWaited) {
         m_waitedReads = 0;
         return;
@@ -102,6 +113,32 @@ void AudioArrivalClock::countRead(std::optional<Clock::duration> late)
     if (m_waitedReads == 0)
         m_lateAtFirstWait = late;
     ++m_waitedReads;
+}
+
+// Where the reader's busy time is unknown, whether a read waited tells nothing: the lowest
+// lateness over a span of reads does. Audio that comes at its pace keeps it still, however the
+// reads are held up; a backlog moves it, down as the reader catches up, up as it falls behind.
+void AudioArrivalClock::settle(std::optional<Clock::duration> late)
+{
+    if (m_busyKnown || !late) {
+        forgetSpans();
+        return;
+    }
+    if (!m_spanLowest && !m_previousSpanLowest)
+        m_spanStartedAt = m_readAt;
+    m_spanLowest = m_spanLowest ? std::min(*m_spanLowest, *late) : *late;
+    if (m_readAt - m_spanStartedAt < Clock::duration(settleSpan))
+        return;
+    // Against the first span of those that agreed so far, so that no slow drift passes.
+    if (m_previousSpanLowest && *m_spanLowest - *m_previousSpanLowest <= Clock::duration(catchUpSlack)
+        && *m_previousSpanLowest - *m_spanLowest <= Clock::duration(catchUpSlack)) {
+        ++m_agreeingSpans;
+    } else {
+        m_agreeingSpans = 0;
+        m_previousSpanLowest = m_spanLowest;
+    }
+    m_spanLowest.reset();
+    m_spanStartedAt = m_readAt;
 }
 
 AudioArrivalClock::Clock::time_point AudioArrivalClock::handOn(std::size_t bytes)
@@ -130,12 +167,14 @@ AudioArrivalClock::Clock::time_point AudioArrivalClock::handOn(std::size_t bytes
             // The first read after a hold brings the start of the server's backlog.
             m_inBacklog = true;
             m_waitedReads = 0;
+            forgetSpans();
         }
         // Audio that late which the reader waited for, read after read, came after what the
         // server dropped: it starts afresh. (A single read that waited may be the reader held
         // up for a moment in the middle of the backlog: audio put ahead of the rest of it would
         // make the rest come too late for the mixer.)
-        if (m_inBacklog && (late <= Clock::duration::zero() || m_waitedReads >= 2))
+        const bool fresh = m_busyKnown ? m_waitedReads >= 2 : m_agreeingSpans >= settleSpans;
+        if (m_inBacklog && (late <= Clock::duration::zero() || fresh))
             m_inBacklog = false;
         if (m_inBacklog) {
             time = expected;

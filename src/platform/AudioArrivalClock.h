@@ -32,6 +32,11 @@
 // longer: such a read comes late, yet it did not wait for its audio, which was there all along.
 // Only the time the reader's thread was idle counts as waiting: the time it spent running or
 // waiting for a processor (threadBusyTime()) is taken off the time between its reads.
+// Where that time is not known, a read held up looks like one that waited. Two such reads prove
+// nothing then: the backlog ends only once the audio's lateness has held still for a while
+// (settleSpan). A reader held up now and then while it reads a backlog catches up on it, and one
+// held up for longer than the audio it reads falls ever further behind; either way the lateness
+// moves, and the audio follows on from the audio before, as a backlog's does.
 //
 // Whoever lines the audio up by these times (the mixer) can take up a small step back only (it
 // squeezes the audio by a percent at most); a larger one would lay the audio over what it has
@@ -61,6 +66,11 @@ public:
     // Reads that waited in a row, yet caught up by this much on the audio's lateness, are a
     // reader held up while it reads a backlog, not audio that comes at its pace.
     static constexpr std::chrono::milliseconds catchUpSlack{20};
+    // Where the reader's busy time is unknown: the reads bring fresh audio once the lowest
+    // lateness over this many spans of them in a row is within catchUpSlack of the span's
+    // before them. (A backlog read by a reader held up at random may hold still for a span.)
+    static constexpr std::chrono::milliseconds settleSpan{1000};
+    static constexpr int settleSpans = 3;
     // A reader idle this long since the read before, and for at least half of that time, had
     // read all there was.
     static constexpr std::chrono::milliseconds shortestIdle{1};
@@ -93,6 +103,9 @@ private:
     // Counts the reads in a row that waited for their audio, `late` being how late the first
     // piece of this read is (none when nothing tells).
     void countRead(std::optional<Clock::duration> late);
+    // Follows the lowest lateness over spans of reads, where the reader's busy time is unknown.
+    void settle(std::optional<Clock::duration> late);
+    void forgetSpans();
 
     std::size_t m_bytesPerSecond = 0;
     Clock::time_point m_readAt;
@@ -115,6 +128,14 @@ private:
     int m_waitedReads = 0;
     // How late the first of those reads was.
     std::optional<Clock::duration> m_lateAtFirstWait;
+    // Whether this read told the reader's busy time; where it did not, the reads in spans: when
+    // the current one began, its lowest lateness, the one's of the span those after it are held
+    // against, and how many agreed with that.
+    bool m_busyKnown = false;
+    Clock::time_point m_spanStartedAt;
+    std::optional<Clock::duration> m_spanLowest;
+    std::optional<Clock::duration> m_previousSpanLowest;
+    int m_agreeingSpans = 0;
     // The audio is the backlog of a hold.
     bool m_inBacklog = false;
     bool m_gap = false;
