@@ -438,6 +438,16 @@ void MixedAudioStreamMixer::appendTo(Lane &lane, const char *laneName, const QBy
         // any audio has a time there is no place to put that.
         if (capturedAt == AudioCaptureTime() || !m_clockAnchor)
             return;
+        // A microphone realigned behind its times (it was held up while the computer's audio
+        // went on) works the realignment off in its quiet, as far as nothing of the stream or of
+        // either source stands there yet: its next words land where their times say again,
+        // rather than late for the rest of the meeting.
+        if (&lane == &m_microphoneSamples && lane.shift() > 0) {
+            const qint64 taken = std::max({lane.heardUntil(), m_emitted, other.heardUntil()});
+            const qint64 room = placeOf(capturedAt) + lane.shift() - taken;
+            if (room > 0)
+                lane.shiftBy(-std::min(lane.shift(), room));
+        }
         lane.heardQuiet(placeOf(capturedAt) + lane.shift());
         enqueueAvailableChunks(false);
         startOutputLoopIfNeeded();

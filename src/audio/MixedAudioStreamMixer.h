@@ -48,7 +48,8 @@
 // The microphone's gate sends nothing while the room is quiet, but says how far its quiet
 // reaches: an empty chunk with a capture time. Such a microphone is waited for as one that
 // delivers, so the speech that ends its quiet lands in its place however far behind the
-// computer's audio it comes, within what the other lane can hold.
+// computer's audio it comes, within what the other lane can hold. A microphone realigned behind
+// its times works that off in its next quiet, so its speech lands in its place again.
 //
 // A main-thread object. Appends are plain calls that finish before they return, so chunks
 // keep the order in which they were appended. Capture threads hand their audio over through
