@@ -15,7 +15,9 @@ library most clients use counts it), and History searches on a word so written (
 length 14), its clear button coming with it. While the sign-in's button waits for the server, it
 keeps the keyboard, reads as not enabled and offers nothing to press.
 
-What the bridge replies is not looked at: Qt's bridge replies "true" to an edit whatever happened.
+An edit is answered with what became of it: the e-mail field lists an editable text on the bus and
+its plain insert answers true; the button, the live texts and the language items list none, and
+every edit of them answers false.
 
 Runs like kavrel_end_to_end.py (whose helpers it uses) inside scripts/with-test-services.
 """
@@ -114,15 +116,27 @@ class Bus(Walker):
         self.call(path, EDITABLE, "DeleteText", "(ii)", (0, self.prop(path, TEXT, "CharacterCount") or 0))
         self.call(path, EDITABLE, "InsertText", "(isi)", (0, text, len(text.encode("utf-8"))))
 
+    def editable(self, path):
+        """Whether the part lists an editable text on the bus."""
+        answer = self.call(path, ACCESSIBLE, "GetInterfaces")
+        return EDITABLE in (answer[0] if answer else [])
+
     def every_edit(self, path):
-        """Every change the bus offers, each as a client may send it."""
-        self.call(path, EDITABLE, "SetTextContents", "(s)", (MARKER + " the meeting was cancelled",))
-        self.call(path, EDITABLE, "InsertText", "(isi)", (0, MARKER, len(MARKER)))
-        self.call(path, EDITABLE, "InsertText", "(isi)", (2, "\n", 1))
-        self.call(path, EDITABLE, "DeleteText", "(ii)", (0, 5))
-        self.call(path, EDITABLE, "CutText", "(ii)", (0, 5))
+        """Every change the bus offers, each as a client may send it, on a part the user types
+        nothing into: it lists no editable text, and no change answers that it was made."""
+        if self.editable(path):
+            raise Failure("%s (%r) lists an editable text" % (path, self.prop(path, ACCESSIBLE, "Name")))
+        answers = [
+            self.call(path, EDITABLE, "SetTextContents", "(s)", (MARKER + " the meeting was cancelled",)),
+            self.call(path, EDITABLE, "InsertText", "(isi)", (0, MARKER, len(MARKER))),
+            self.call(path, EDITABLE, "InsertText", "(isi)", (2, "\n", 1)),
+            self.call(path, EDITABLE, "DeleteText", "(ii)", (0, 5)),
+            self.call(path, EDITABLE, "CutText", "(ii)", (0, 5)),
+        ]
         self.call(path, EDITABLE, "CopyText", "(ii)", (0, 3))
-        self.call(path, EDITABLE, "PasteText", "(i)", (0,))
+        answers.append(self.call(path, EDITABLE, "PasteText", "(i)", (0,)))
+        if any(answer != (False,) for answer in answers):
+            raise Failure("edits of %s (%r) answered %r" % (path, self.prop(path, ACCESSIBLE, "Name"), answers))
 
 
 class BusEditsRun(e2e.Run):
@@ -230,10 +244,12 @@ class BusEditsRun(e2e.Run):
     def at_sign_in(self):
         self.bus = Bus(self.kavrel.pid)
         email = self.find(role="text", what="email field").path
-        # A dictation tool's plain insert still goes in.
-        self.bus.call(email, EDITABLE, "InsertText", "(isi)", (0, "ada", 3))
-        if self.bus.text(email) != "ada":
-            raise Failure("a plain insert into the e-mail field left %r" % self.bus.text(email))
+        if not self.bus.editable(email):
+            raise Failure("the e-mail field lists no editable text")
+        # A dictation tool's plain insert still goes in, and says so.
+        answer = self.bus.call(email, EDITABLE, "InsertText", "(isi)", (0, "ada", 3))
+        if self.bus.text(email) != "ada" or answer != (True,):
+            raise Failure("a plain insert into the e-mail field answered %r and left %r" % (answer, self.bus.text(email)))
         self.huge_inserts(email, "the e-mail field")
         # Past the end, nothing; with a length past the text, the text sent.
         if self.bus.text(email) != "xada":

@@ -1,6 +1,7 @@
 // What a client on the accessibility bus may change through the kit's interfaces: the text of a
-// field the user may type into, within that text and what the field holds, and nothing else; and
-// a list's item, asked as a table, is one with no rows whose name stays the list's.
+// field the user may type into, within that text and what the field holds, and nothing else (a
+// part the user types nothing into offers no editable text at all); and a list's item, asked as a
+// table, is one with no rows whose name stays the list's.
 
 #include "kit/widgets/KavrelAccessibleFactory.h"
 
@@ -90,10 +91,12 @@ private Q_SLOTS:
     void initTestCase() { KavrelAccessibleFactory::install(); }
     void changesOnlyWhatTheUserMayType_data();
     void changesOnlyWhatTheUserMayType();
+    void offersEditsOnlyWhereTheUserTypes_data();
+    void offersEditsOnlyWhereTheUserTypes();
     void busEditsCountAsTyped_data();
     void busEditsCountAsTyped();
-    void everyPartAnswersEdits();
-    void menuItemsAnswerEdits();
+    void partsOfferNoEdits();
+    void menuItemsOfferNoEdits();
     void listItemIsNoTable();
 };
 
@@ -101,7 +104,7 @@ void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType_data()
 {
     QTest::addColumn<Field>("field");
     QTest::addColumn<Edit>("edit");
-    // What an editable field holds afterwards ("hello" before; a line edit holds 10 at most).
+    // What the field holds afterwards ("hello" before; a line edit holds 10 at most).
     QTest::addColumn<QString>("edited");
 
     const struct
@@ -153,28 +156,9 @@ void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType_data()
         {"value set", [](QAccessibleInterface *part) { part->setText(QAccessible::Value, QStringLiteral("new")); },
          QStringLiteral("new"), QStringLiteral("new")},
     };
-    const struct
-    {
-        const char *name;
-        Field field;
-    } fields[] = {
-        {"line edit", Field::line},
-        {"read-only line edit", Field::readOnlyLine},
-        {"disabled line edit", Field::disabledLine},
-        {"read-only text view", Field::readOnlyView},
-        {"read-only plain text view", Field::readOnlyPlainView},
-        {"editable text view", Field::editableView},
-        {"button", Field::button},
-    };
-    for (const auto &field : fields) {
-        for (const auto &edit : edits) {
-            QString edited = QStringLiteral("hello");
-            if (field.field == Field::line)
-                edited = edit.lineEdited;
-            else if (field.field == Field::editableView)
-                edited = edit.viewEdited;
-            QTest::addRow("%s: %s", field.name, edit.name) << field.field << edit.edit << edited;
-        }
+    for (const auto &edit : edits) {
+        QTest::addRow("line edit: %s", edit.name) << Field::line << edit.edit << edit.lineEdited;
+        QTest::addRow("editable text view: %s", edit.name) << Field::editableView << edit.edit << edit.viewEdited;
     }
 }
 
@@ -192,6 +176,42 @@ void tst_KavrelBoundedEdits::changesOnlyWhatTheUserMayType()
 
     edit(part);
     QCOMPARE(textOf(widget), edited);
+}
+
+// Where the user types nothing, a client is offered no edits (the bus lists the interfaces a part
+// offers, and a screen reader takes a part for an editable one by them), and a value set changes
+// nothing. A field offers them again once the user may type into it again.
+void tst_KavrelBoundedEdits::offersEditsOnlyWhereTheUserTypes_data()
+{
+    QTest::addColumn<Field>("field");
+    QTest::newRow("read-only line edit") << Field::readOnlyLine;
+    QTest::newRow("disabled line edit") << Field::disabledLine;
+    QTest::newRow("read-only text view") << Field::readOnlyView;
+    QTest::newRow("read-only plain text view") << Field::readOnlyPlainView;
+    QTest::newRow("button") << Field::button;
+}
+
+void tst_KavrelBoundedEdits::offersEditsOnlyWhereTheUserTypes()
+{
+    QFETCH(Field, field);
+    QWidget *widget = makeField(field);
+    const std::unique_ptr<QWidget> window = windowWith(widget);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QAccessibleInterface *part = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(part->textInterface());
+    QVERIFY(!part->editableTextInterface());
+    part->setText(QAccessible::Value, QStringLiteral("new"));
+    QCOMPARE(textOf(widget), QStringLiteral("hello"));
+
+    if (field == Field::button)
+        return;
+    widget->setEnabled(true);
+    widget->setProperty("readOnly", false);
+    QVERIFY(part->editableTextInterface());
+    part->editableTextInterface()->insertText(5, QStringLiteral("!"));
+    QCOMPARE(textOf(widget), QStringLiteral("hello!"));
+    widget->setEnabled(false);
+    QVERIFY(!part->editableTextInterface());
 }
 
 // A field's owner acts on what the user types (textEdited: validation, search, a step's button)
@@ -253,10 +273,9 @@ void tst_KavrelBoundedEdits::busEditsCountAsTyped()
         QCOMPARE(typed.last().at(0).toString(), after);
 }
 
-// Qt's bus bridge rebuilds the text of a part with no editable text itself, padded to whatever
-// offset a client names, and reads the text of any part that offers edits without checking for
-// none: every part offers both, and neither changes a thing where there is nothing to type into.
-void tst_KavrelBoundedEdits::everyPartAnswersEdits()
+// A part with nothing to type into offers no edits; it still reads as its text the words it shows,
+// and a value set changes none of them.
+void tst_KavrelBoundedEdits::partsOfferNoEdits()
 {
     auto *holder = new QWidget;
     auto *layout = new QVBoxLayout(holder);
@@ -271,9 +290,7 @@ void tst_KavrelBoundedEdits::everyPartAnswersEdits()
     for (QWidget *widget : {static_cast<QWidget *>(holder), static_cast<QWidget *>(button), static_cast<QWidget *>(combo)}) {
         QAccessibleInterface *part = QAccessible::queryAccessibleInterface(widget);
         const QString name = part->text(QAccessible::Name);
-        QVERIFY2(part->textInterface() && part->editableTextInterface(), widget->metaObject()->className());
-        part->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x"));
-        part->editableTextInterface()->replaceText(0, part->textInterface()->characterCount(), QStringLiteral("renamed"));
+        QVERIFY2(part->textInterface() && !part->editableTextInterface(), widget->metaObject()->className());
         part->setText(QAccessible::Value, QStringLiteral("renamed"));
         QCOMPARE(part->text(QAccessible::Name), name);
     }
@@ -281,8 +298,8 @@ void tst_KavrelBoundedEdits::everyPartAnswersEdits()
     QCOMPARE(combo->currentText(), QStringLiteral("English"));
 }
 
-// A menu's items are Qt's own parts, with no widget: they answer the same, and stay the menu's.
-void tst_KavrelBoundedEdits::menuItemsAnswerEdits()
+// A menu's items are Qt's own parts, with no widget: they offer no edits either, and stay the menu's.
+void tst_KavrelBoundedEdits::menuItemsOfferNoEdits()
 {
     auto *button = new QToolButton;
     auto *menu = new QMenu(button);
@@ -301,10 +318,8 @@ void tst_KavrelBoundedEdits::menuItemsAnswerEdits()
     QCOMPARE(items->indexOfChild(items->child(1)), 1);
     QVERIFY(item->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
 
-    QVERIFY(item->textInterface() && item->editableTextInterface());
+    QVERIFY(item->textInterface() && !item->editableTextInterface());
     QVERIFY(!item->tableInterface());
-    item->editableTextInterface()->insertText(INT_MAX, QStringLiteral("x"));
-    item->editableTextInterface()->replaceText(0, item->textInterface()->characterCount(), QStringLiteral("renamed"));
     for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Value})
         item->setText(kind, QStringLiteral("renamed"));
     QCOMPARE(device->text(), QStringLiteral("Built-in microphone"));
@@ -319,7 +334,7 @@ void tst_KavrelBoundedEdits::menuItemsAnswerEdits()
 }
 
 // A language list's item: the bridge takes it for a table as soon as a client asks it a table's
-// question, and hands it a client's text as its value.
+// question, and hands it a client's text as its value; it offers no edits.
 void tst_KavrelBoundedEdits::listItemIsNoTable()
 {
     auto *list = new QListView;
@@ -352,7 +367,7 @@ void tst_KavrelBoundedEdits::listItemIsNoTable()
 
     for (const QAccessible::Text kind : {QAccessible::Name, QAccessible::Value, QAccessible::Description})
         item->setText(kind, QStringLiteral("[A11Y-REPLACED]"));
-    item->editableTextInterface()->replaceText(0, 0, QStringLiteral("[A11Y-REPLACED]"));
+    QVERIFY(!item->editableTextInterface());
     QCOMPARE(model->item(1)->text(), QStringLiteral("German"));
     QCOMPARE(item->text(QAccessible::Name), QStringLiteral("German"));
 

@@ -318,13 +318,15 @@ void tst_KavrelBoundedText::readsAsQtDoes_data()
 }
 
 // Name, role, states, value (a password's is its stars), interfaces and actions stay Qt's: screen
-// readers and the end-to-end runs find the fields by them.
+// readers and the end-to-end runs find the fields by them. Only the editable text is offered where
+// the user may type alone, where Qt offers it on a read-only field too.
 void tst_KavrelBoundedText::readsAsQtDoes()
 {
     QFETCH(QString, field);
     const std::unique_ptr<QWidget> widget(fieldNamed(field).build());
     const Reading ours = read(QAccessible::queryAccessibleInterface(widget.get()));
-    const Reading qt = m_qtReadings.value(field);
+    Reading qt = m_qtReadings.value(field);
+    qt.interfaces[QAccessible::EditableTextInterface - QAccessible::TextInterface] = !widget->property("readOnly").toBool();
     QVERIFY2(ours == qt, qPrintable(QStringLiteral("ours: %1\nQt's: %2").arg(describe(ours), describe(qt))));
 }
 
@@ -391,7 +393,7 @@ void tst_KavrelBoundedText::partsReadTheWordsTheyShow_data()
 }
 
 // "Say all" reads a part's text where it lists one: a label's and a button's is what it shows.
-// Read at its edges it answers as any text, past its end nothing; and nobody edits it.
+// Read at its edges it answers as any text, past its end nothing; and nobody edits it: it offers no edits.
 void tst_KavrelBoundedText::partsReadTheWordsTheyShow()
 {
     QFETCH(Shown, shown);
@@ -419,11 +421,7 @@ void tst_KavrelBoundedText::partsReadTheWordsTheyShow()
     const QStringList faults = AccessibleTextEdges::askEdges(part, words);
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 
-    const QString name = part->text(QAccessible::Name);
-    part->editableTextInterface()->replaceText(0, count, QStringLiteral("renamed"));
-    part->editableTextInterface()->insertText(0, QStringLiteral("renamed"));
-    QCOMPARE(text->text(0, text->characterCount()), words);
-    QCOMPARE(part->text(QAccessible::Name), name);
+    QVERIFY(!part->editableTextInterface());
 }
 
 QTEST_MAIN(tst_KavrelBoundedText)

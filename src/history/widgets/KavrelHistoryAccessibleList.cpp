@@ -3,7 +3,6 @@
 #include "history/KavrelHistorySessionListModel.h"
 #include "history/widgets/KavrelHistorySessionCardDelegate.h"
 #include "history/widgets/KavrelHistorySessionList.h"
-#include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
 #include "kit/widgets/KavrelDrawnPart.h"
 
@@ -245,11 +244,8 @@ int KavrelHistoryAccessibleList::indexOfChild(const QAccessibleInterface *child)
 
 void *KavrelHistoryAccessibleList::interface_cast(QAccessible::InterfaceType type)
 {
-    // The bus bridge rebuilds the text of a part with no editable text itself, to any length a
-    // client names, and reads the text of one that has: nobody edits the list, and its text is
-    // the words it shows as a whole, its name.
-    if (type == QAccessible::EditableTextInterface)
-        return KavrelBoundedEditableText::none();
+    // Nobody edits the list (it offers no editable text); its text is the words it shows as a
+    // whole, its name.
     if (type == QAccessible::TextInterface)
         return static_cast<QAccessibleTextInterface *>(m_words.get());
     return QAccessibleWidget::interface_cast(type);

@@ -191,8 +191,10 @@ void *KavrelBoundedAccessible::interface_cast(QAccessible::InterfaceType type)
         return m_qtTable ? static_cast<QAccessibleTableInterface *>(this) : nullptr;
     case QAccessible::TextInterface:
         return static_cast<QAccessibleTextInterface *>(m_text.get());
+    // Offered only while the user may type into the widget: the bus lists the interfaces a part
+    // offers, and a screen reader takes the part for an editable one by it.
     case QAccessible::EditableTextInterface:
-        return static_cast<QAccessibleEditableTextInterface *>(m_editable.get());
+        return m_editable->offered() ? static_cast<QAccessibleEditableTextInterface *>(m_editable.get()) : nullptr;
     case QAccessible::ActionInterface:
         return m_qtActions ? static_cast<QAccessibleActionInterface *>(this) : nullptr;
     default:

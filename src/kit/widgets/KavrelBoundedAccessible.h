@@ -18,12 +18,12 @@ class KavrelBoundedText;
 // cell, which the accessibility bus bridge then dereferences. Here an index out of range gives
 // nothing; everything else is the inner interface's. Their text, where they have one, is read
 // through KavrelBoundedText.h, which checks the offsets and finds the items Qt's text interface
-// loops on; it is changed through KavrelBoundedEditableText.h, which changes only what the user
-// may type into, within the text; and the parts Qt makes with no widget of their own (an item
-// view's cells, a menu's items) are handed out as KavrelBoundedPart.h. A widget with no text of its
-// own reads as its text the words it shows; one whose text the keyboard reads (KavrelReadableText.h)
-// reads as a read-only text, its caret the keyboard's. A description that repeats the name (Qt
-// takes a tooltip for one) is none.
+// loops on; it is changed through KavrelBoundedEditableText.h, offered only while the user may
+// type into the widget, and changing only what lies within the text; and the parts Qt makes with
+// no widget of their own (an item view's cells, a menu's items) are handed out as
+// KavrelBoundedPart.h. A widget with no text of its own reads as its text the words it shows; one
+// whose text the keyboard reads (KavrelReadableText.h) reads as a read-only text, its caret the
+// keyboard's. A description that repeats the name (Qt takes a tooltip for one) is none.
 //
 // A control held for the keyboard (KavrelFocusHold.h) reads as one that is not enabled, keeping its
 // focus, and its actions do nothing, as its keys and clicks do nothing.

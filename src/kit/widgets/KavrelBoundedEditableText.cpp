@@ -1,5 +1,7 @@
 #include "kit/widgets/KavrelBoundedEditableText.h"
 
+#include "kit/widgets/KavrelFocusHold.h"
+
 #include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -8,14 +10,6 @@
 #include <limits>
 
 namespace {
-
-class NoEdits final : public QAccessibleEditableTextInterface
-{
-public:
-    void deleteText(int, int) override {}
-    void insertText(int, const QString &) override {}
-    void replaceText(int, int, const QString &) override {}
-};
 
 // The line the user types into: a line edit, or a spin box's.
 QLineEdit *lineOf(QObject *object)
@@ -52,16 +46,10 @@ KavrelBoundedEditableText::KavrelBoundedEditableText(QObject *object, QAccessibl
 {
 }
 
-QAccessibleEditableTextInterface *KavrelBoundedEditableText::none()
-{
-    static NoEdits *const edits = new NoEdits;
-    return edits;
-}
-
 bool KavrelBoundedEditableText::userMayEdit(const QObject *object)
 {
     const auto *widget = qobject_cast<const QWidget *>(object);
-    if (!widget || !widget->isEnabled())
+    if (!widget || !widget->isEnabled() || KavrelFocusHold::isHeld(widget))
         return false;
     if (const auto *field = qobject_cast<const QLineEdit *>(widget))
         return !field->isReadOnly();
@@ -74,9 +62,14 @@ bool KavrelBoundedEditableText::userMayEdit(const QObject *object)
     return false;
 }
 
+bool KavrelBoundedEditableText::offered() const
+{
+    return m_qt && m_text && userMayEdit(m_object);
+}
+
 bool KavrelBoundedEditableText::allows(int startOffset, int endOffset, const QString &text) const
 {
-    if (!m_qt || !m_text || !userMayEdit(m_object))
+    if (!offered())
         return false;
     const int count = m_text->characterCount();
     if (startOffset < 0 || startOffset > endOffset || endOffset > count)
@@ -102,22 +95,40 @@ bool KavrelBoundedEditableText::type(int startOffset, int endOffset, const QStri
     return true;
 }
 
+QString KavrelBoundedEditableText::fieldText() const
+{
+    if (const QLineEdit *field = lineOf(m_object))
+        return field->text();
+    if (const auto *view = qobject_cast<const QTextEdit *>(m_object))
+        return view->toPlainText();
+    if (const auto *view = qobject_cast<const QPlainTextEdit *>(m_object))
+        return view->toPlainText();
+    return m_text ? m_text->text(0, m_text->characterCount()) : QString();
+}
+
+bool KavrelBoundedEditableText::edit(int startOffset, int endOffset, const QString &text)
+{
+    const QString sent = withoutPadding(text);
+    if (!allows(startOffset, endOffset, sent))
+        return false;
+    const QString before = fieldText();
+    if (!type(startOffset, endOffset, sent))
+        m_qt->replaceText(startOffset, endOffset, sent);
+    // Asked to leave the text as it was, the field did what was asked.
+    return fieldText() != before || QStringView(before).mid(startOffset, endOffset - startOffset) == sent;
+}
+
 void KavrelBoundedEditableText::deleteText(int startOffset, int endOffset)
 {
-    if (allows(startOffset, endOffset, QString()) && !type(startOffset, endOffset, QString()))
-        m_qt->deleteText(startOffset, endOffset);
+    edit(startOffset, endOffset, QString());
 }
 
 void KavrelBoundedEditableText::insertText(int offset, const QString &text)
 {
-    const QString sent = withoutPadding(text);
-    if (allows(offset, offset, sent) && !type(offset, offset, sent))
-        m_qt->insertText(offset, sent);
+    edit(offset, offset, text);
 }
 
 void KavrelBoundedEditableText::replaceText(int startOffset, int endOffset, const QString &text)
 {
-    const QString sent = withoutPadding(text);
-    if (allows(startOffset, endOffset, sent) && !type(startOffset, endOffset, sent))
-        m_qt->replaceText(startOffset, endOffset, sent);
+    edit(startOffset, endOffset, text);
 }

@@ -1,6 +1,5 @@
 #include "kit/widgets/KavrelBoundedPart.h"
 
-#include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
 
 #include <QRect>
@@ -122,7 +121,7 @@ void KavrelBoundedPart::setText(QAccessible::Text, const QString &)
 void *KavrelBoundedPart::interface_cast(QAccessible::InterfaceType type)
 {
     if (type == QAccessible::EditableTextInterface)
-        return KavrelBoundedEditableText::none();
+        return nullptr;
     QAccessibleInterface *part = qtPart();
     void *qt = part ? part->interface_cast(type) : nullptr;
     switch (type) {

@@ -10,14 +10,14 @@ class KavrelBoundedText;
 // menu's items), as a client on the accessibility bus reaches it: Qt's own part, which Qt may let
 // go of whenever the view's model or the menu changes, asked by its id at each question.
 //
-// Qt 6.4's bus bridge rebuilds the text of a part with no editable text itself, padded to any
-// offset a client names, and hands it to the part as its value, which a cell writes into the
-// model (a language list's item takes it as its name); and it takes any part with a table-cell
-// interface for a table when a client asks it a table's question, and reads the table interface
-// the part does not have (a list item asked for its rows ends the program). Here a part offers
-// edits that change nothing and, where Qt's part has none, a text of the words it shows; it keeps
-// the name and value it has, and a cell's table is one with no rows and no columns. Everything
-// else is Qt's part; a part Qt let go of is not valid.
+// Qt 6.4's bus bridge hands a client's edit of a part with no editable text to the part as its
+// value, which a cell writes into the model (a language list's item takes it as its name); and it
+// takes any part with a table-cell interface for a table when a client asks it a table's question,
+// and reads the table interface the part does not have (a list item asked for its rows ends the
+// program). Here a part offers no editable text (nobody types into it; the bus's edits of it are
+// answered as refused, KavrelAccessibilityBusGate.h) and, where Qt's part has none, a text of the
+// words it shows; it keeps the name and value it has, and a cell's table is one with no rows and
+// no columns. Everything else is Qt's part; a part Qt let go of is not valid.
 class KavrelBoundedPart final : public KavrelForwardingAccessible
 {
 public:

@@ -35,10 +35,9 @@ class QTextEdit;
 // hands every client on the bus; masked() gives the change as the mask tells it.
 //
 // A part with no text of its own (a label, a button, a list's item, a tab) reads as its text the
-// words it shows (a widget the keyboard reads, its whole text), read anew at each question: a screen reader's "say all" reads a part's text
-// where it has one and its name only where it has none. Every part has a text, because Qt's bus
-// bridge reads the text of a part that offers edits without checking for none, and every part
-// offers edits that change nothing (KavrelBoundedEditableText.h).
+// words it shows (a widget the keyboard reads, its whole text), read anew at each question: a
+// screen reader's "say all" reads a part's text where it has one and its name only where it has
+// none. No one edits such a text: the part offers no editable text (KavrelBoundedEditableText.h).
 class KavrelBoundedText final : public QAccessibleTextInterface
 {
 public:

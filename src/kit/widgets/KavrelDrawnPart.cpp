@@ -1,6 +1,5 @@
 #include "kit/widgets/KavrelDrawnPart.h"
 
-#include "kit/widgets/KavrelBoundedEditableText.h"
 #include "kit/widgets/KavrelBoundedText.h"
 
 KavrelDrawnPart::KavrelDrawnPart()
@@ -28,8 +27,6 @@ void *KavrelDrawnPart::interface_cast(QAccessible::InterfaceType type)
         return static_cast<QAccessibleActionInterface *>(this);
     case QAccessible::TextInterface:
         return static_cast<QAccessibleTextInterface *>(m_words.get());
-    case QAccessible::EditableTextInterface:
-        return KavrelBoundedEditableText::none();
     default:
         return nullptr;
     }
