@@ -118,13 +118,12 @@ class WaylandRun(quit_e2e.QuitRun):
                     right = column if right is None else max(right, column)
         return None if top is None else (top, bottom, left, right)
 
-    @staticmethod
-    def move_pointer(x, y, *then):
+    def move_pointer(self, x, y, *then):
         """Moves the test X server's pointer to a point of weston's desktop, then does `then`."""
-        found = subprocess.run(["xdotool", "search", "--class", "weston"], capture_output=True, text=True).stdout.split()
-        if not found:
-            raise Failure("weston's window is not on the test X server")
-        subprocess.run(["xdotool", "mousemove", "--window", found[0], str(x), str(y)] + list(then), check=True)
+        try:
+            self.weston.move_pointer(x, y, *then)
+        except weston_session.WestonFailure as failure:
+            raise Failure(str(failure))
 
     def click_desktop(self, x, y):
         self.move_pointer(x, y, "click", "1")
@@ -234,6 +233,16 @@ class WaylandRun(quit_e2e.QuitRun):
         self.screenshot("missing-" + what.replace(" ", "-"))
         raise Failure("the desktop never showed %s" % what)
 
+    def only_narrower_than(self, empty, box):
+        """A check of the desktop: a window is on it, and what is there is clearly narrower than
+        the main window at `box` was (the mini window alone, the main window gone)."""
+        width = box[3] - box[2]
+
+        def check(now):
+            shown = self.window_box(empty, now)
+            return shown is not None and shown[3] - shown[2] < width - 100
+        return check
+
     def still_listening(self, how):
         self.alive(how)
         if not any(name.startswith("Остановить") for name, _ in self.find_all("push button")):
@@ -245,9 +254,9 @@ class WaylandRun(quit_e2e.QuitRun):
         and the meeting running; the program then quits from that window, keeping the meeting."""
         empty, box = self.listening_with_the_window()
         self.click_title_button(box, 16 if self.native else 19)
-        time.sleep(2)
+        self.wait_for_top_level("Слушает", timeout=15)
+        self.wait_for_desktop("the mini window alone", self.only_narrower_than(empty, box))
         self.screenshot("main-window-closed")
-        self.wait_for_desktop("a window of the program", lambda now: self.window_box(empty, now) is not None)
         self.still_listening("once its main window was closed")
         self.quit_from_window("quit-after-close")
         self.check_saved(set(), 1, "closed while listening, then quit from the window left")
