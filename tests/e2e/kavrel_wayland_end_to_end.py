@@ -16,7 +16,8 @@ KAVREL_E2E_WAYLAND_PART names the part and the kind of client, "<part>-native" o
   every turn.
 - "minimize" (native only: weston's frames of X11 windows have no minimize button): minimized from
   its title bar while listening, the main window gives way to the mini window, and comes back by
-  its "Развернуть КАВРЕЛ" and by a second start, the meeting running throughout.
+  its "Развернуть КАВРЕЛ" and by a second start, the meeting running; and once more when the
+  meeting is stopped from the mini window.
 
 Where a window is and whether it is on the desktop is read from pictures of the desktop: under
 Wayland a window does not know where it is, and the accessibility bus calls a minimized window
@@ -263,7 +264,8 @@ class WaylandRun(quit_e2e.QuitRun):
 
     def run_minimize(self):
         """Minimized from its title bar while listening, the main window gives way to the mini
-        window; "Развернуть КАВРЕЛ" brings it back, and so does a second start."""
+        window; "Развернуть КАВРЕЛ" brings it back, and so does a second start; the meeting
+        stopped from the mini window leaves the main window on the desktop."""
         empty, box = self.listening_with_the_window()
         width = box[3] - box[2]
 
@@ -271,11 +273,14 @@ class WaylandRun(quit_e2e.QuitRun):
             shown = self.window_box(empty, now)
             return shown is not None and shown[3] - shown[2] >= width - 4
 
-        for how in ("Развернуть КАВРЕЛ", "a second start"):
+        for how, name in (("Развернуть КАВРЕЛ", "expand"), ("a second start", "second-start"),
+                          ("Остановить прослушивание", "stop")):
+            # A window shown afresh is placed by the compositor, wherever it likes.
+            box = self.window_box(empty, self.desktop_pixels())
             self.click_title_button(box, 62)
-            self.wait_for_top_level("Слушает", timeout=15)
-            time.sleep(1)
-            self.screenshot("minimized-" + how.split()[-1])
+            mini = self.wait_for_top_level("Слушает", timeout=15)
+            self.wait_for_desktop("the mini window alone before " + name, self.only_narrower_than(empty, box))
+            self.screenshot("minimized-before-" + name)
             if how == "a second start":
                 first = self.kavrel
                 self.start_kavrel()
@@ -284,12 +289,28 @@ class WaylandRun(quit_e2e.QuitRun):
                 if code != 0:
                     raise Failure("the second start ended with %d" % code)
             else:
-                self.press(self.find(role="push button", name=how, what="the mini window's " + how))
-            self.wait_for_desktop("the main window back after " + how, main_window_shown)
-            self.screenshot("back-after-" + how.split()[-1])
-            self.still_listening("after " + how)
+                self.press(self.find_in(mini, "push button", how))
+            self.wait_for_desktop("the main window back after " + name, main_window_shown)
+            self.screenshot("back-after-" + name)
+            if how.startswith("Остановить"):
+                self.alive("after the stop from the mini window")
+                self.find(role="push button", contains="Начать", timeout=20, what="start button after the stop")
+            else:
+                self.still_listening("after " + how)
         self.quit_from_window("quit-after-minimize")
-        self.check_saved(set(), 1, "minimized and back while listening, then quit")
+        self.check_saved(set(), 1, "minimized and back while listening, stopped from the mini window, then quit")
+
+    def find_in(self, window, role, name):
+        """The node of `role` named `name` inside `window` (the same button may be in another
+        window of the program too)."""
+        for node in self.nodes(window):
+            try:
+                if node.getRoleName() == role and node.name == name:
+                    return node
+            except Exception:
+                continue
+        self.dump_tree("missing-" + name.replace(" ", "-"))
+        raise Failure("no %s %r in the window %r" % (role, name, window.name))
 
     def quit_from_window(self, title):
         """Quits from the program's own window with Ctrl+Q, as a desktop without a tray leaves it

@@ -96,6 +96,15 @@ QWidget *KavrelMiniWindowCoordinator::restoreHiddenMainWindow()
     return window;
 }
 
+void KavrelMiniWindowCoordinator::restoreMinimizedMainWindow()
+{
+    QWidget *window = mainWindow();
+    if (!window || !window->isVisible() || !KavrelWindowFront::isMinimized(window))
+        return;
+    KavrelWindowFront::bringForward(window, KavrelWindowFront::Focus::take);
+    noteMainWindowRevealed();
+}
+
 void KavrelMiniWindowCoordinator::hideAllWindowsForBackgroundMode()
 {
     closeMiniWindow(false);
@@ -116,7 +125,7 @@ void KavrelMiniWindowCoordinator::hideMainWindowIfNeeded()
     if (m_mainWindowHiddenForMiniWindow)
         return;
     QWidget *window = mainWindow();
-    if (!window || !window->isVisible() || window->isMinimized())
+    if (!window || !window->isVisible() || KavrelWindowFront::isMinimized(window))
         return;
     const std::optional<X11WindowListSnapshot> list = m_windowList();
     if (!list || list->windows.empty())
@@ -198,7 +207,7 @@ bool KavrelMiniWindowCoordinator::shouldPresentMiniWindow() const
                                                                 m_coveringApplicationPID);
     }
     const bool exposed = window->windowHandle() && window->windowHandle()->isExposed();
-    if (!window->isVisible() || window->isMinimized())
+    if (!window->isVisible() || KavrelWindowFront::isMinimized(window))
         return true;
     const std::optional<X11WindowListSnapshot> list = m_windowList();
     const quint32 id = quint32(window->winId());
