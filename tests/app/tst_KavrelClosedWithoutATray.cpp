@@ -1,8 +1,11 @@
-// Where no tray shows the program, its own windows carry what the tray item would. On the test
-// services' X server (a window manager, and the tray the program is told is missing): the main
-// window closed by the window manager while listening gives way to the mini window and the
-// meeting goes on; the last window closed while idle ends the program; Ctrl+Q in any window and
-// the account menu's Quit end it too. With a tray, a closed main window leaves the program to it.
+// Where no tray shows the program, its own windows carry what the tray item would. On an X
+// server of the test's own with a window manager and no tray program (nor a StatusNotifier
+// watcher on the bus), the program finding no tray as it does at its start: the main window
+// closed by the window manager while listening gives way to the mini window and the meeting goes
+// on; the last window closed while idle ends the program; Ctrl+Q in any window and the account
+// menu's Quit end it too; the main window minimized while listening comes back when the mini
+// window goes. With a tray (one the program is told is there), a closed main window leaves the
+// program to it, and a minimized one stays so.
 
 #include "ProgramOverTheSession.h"
 
@@ -10,13 +13,14 @@
 #include "app/widgets/KavrelListeningMiniView.h"
 #include "app/widgets/KavrelListeningMiniWindow.h"
 #include "app/widgets/KavrelMiniWindowCoordinator.h"
+#include "app/widgets/KavrelTrayItem.h"
 #include "kit/widgets/KavrelCapsuleButton.h"
 #include "localization/KavrelLocalizationStore.h"
 #include "screens/widgets/KavrelSidebarView.h"
 #include "signin/widgets/KavrelRootView.h"
 #include "support/TestProgramObjects.h"
+#include "support/X11PrivateDisplay.h"
 #include "support/X11TestInput.h"
-#include "support/X11TestMain.h"
 
 #include <QAction>
 #include <QApplication>
@@ -61,10 +65,19 @@ bool anyProgramWindowShown()
     return false;
 }
 
+// Without a tray the program asks the desktop, as it does at its start; the test's own X server
+// has none to show.
+std::function<bool()> trayAvailability(bool tray)
+{
+    if (!tray)
+        return &KavrelTrayItem::isAvailable;
+    return [] { return true; };
+}
+
 struct Program
 {
     Program(bool tray, bool signedIn = false)
-        : objects(signedIn, [tray] { return tray; })
+        : objects(signedIn, trayAvailability(tray))
     {
         objects.defaults->setInteger(QString::fromLatin1(KavrelRootView::onboardingVersionKey), 1);
         KavrelApp::Dependencies dependencies = objects.dependencies();
@@ -86,11 +99,22 @@ class tst_KavrelClosedWithoutATray : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void closingTheMainWindow_data();
     void closingTheMainWindow();
     void quitFromTheWindows_data();
     void quitFromTheWindows();
+    void minimizedWhileListening_data();
+    void minimizedWhileListening();
 };
+
+void tst_KavrelClosedWithoutATray::initTestCase()
+{
+    if (!X11PrivateDisplay::unavailable().isEmpty())
+        qWarning("no X server of the test's own, the windows are offscreen: %s", qPrintable(X11PrivateDisplay::unavailable()));
+    // What the rows without a tray stand on: nothing on the desktop shows tray items.
+    QVERIFY2(!KavrelTrayItem::isAvailable(), "a system tray or a StatusNotifier watcher is there");
+}
 
 void tst_KavrelClosedWithoutATray::closingTheMainWindow_data()
 {
@@ -209,7 +233,7 @@ void tst_KavrelClosedWithoutATray::quitFromTheWindows()
         return;
     }
     // The account menu of the signed-in workspace.
-    AppTest::ProgramOverTheSession program(true, [tray] { return tray; });
+    AppTest::ProgramOverTheSession program(true, trayAvailability(tray));
     program.app->openWindow(window);
     QWidget *target = program.mainWindow();
     QVERIFY(QTest::qWaitForWindowExposed(target));
@@ -229,6 +253,56 @@ void tst_KavrelClosedWithoutATray::quitFromTheWindows()
     QCOMPARE(program.quitRequests, tray ? 0 : 1);
 }
 
-KAVREL_X11_TEST_MAIN(tst_KavrelClosedWithoutATray, "KAVREL_TEST_X11")
+void tst_KavrelClosedWithoutATray::minimizedWhileListening_data()
+{
+    QTest::addColumn<bool>("tray");
+    // How the mini window goes: the meeting ends, or its "Expand" is pressed.
+    QTest::addColumn<QString>("then");
+    QTest::newRow("no tray, the meeting ends") << false << "meeting ends";
+    QTest::newRow("no tray, expanded") << false << "expand";
+    QTest::newRow("tray, the meeting ends") << true << "meeting ends";
+}
+
+void tst_KavrelClosedWithoutATray::minimizedWhileListening()
+{
+    QFETCH(bool, tray);
+    QFETCH(QString, then);
+    if (!onX11())
+        QSKIP("minimizing needs a window manager");
+
+    Program program(tray);
+    FakeSessionSurface &session = program.objects.session;
+    program.app->openWindow(QString::fromLatin1(KavrelApp::mainWindowIdentifier));
+    QPointer<QWidget> mainWindow = program.window(KavrelApp::mainWindowIdentifier);
+    QVERIFY(QTest::qWaitForWindowExposed(mainWindow));
+    session.update([](FakeSessionSurface::State &state) { state.hasActiveSession = true; });
+    mainWindow->showMinimized();
+
+    // The mini window stands in while the meeting goes on.
+    QPointer<QWidget> mini;
+    QTRY_VERIFY((mini = program.window(KavrelApp::miniWindowIdentifier)) && mini->isVisible());
+    QTRY_VERIFY(mainWindow->isMinimized());
+    if (then == QLatin1String("expand"))
+        static_cast<KavrelListeningMiniWindow *>(mini.data())->view()->expandButton()->click();
+    else
+        session.update([](FakeSessionSurface::State &state) { state.hasActiveSession = false; });
+    QTRY_VERIFY(!mini || !mini->isVisible());
+
+    if (tray) {
+        // The tray shows the program: the window stays where the user put it.
+        QTest::qWait(600);
+        QVERIFY(mainWindow->isMinimized());
+        return;
+    }
+    // Nothing else would show the program, nor let it be quit: the main window is back.
+    QTRY_VERIFY(mainWindow && mainWindow->isVisible() && !mainWindow->isMinimized());
+    QVERIFY(QTest::qWaitForWindowExposed(mainWindow));
+    QTest::qWait(600); // the coordinator's ticks keep it
+    QVERIFY(!mainWindow->isMinimized());
+    QVERIFY(!mini || !mini->isVisible());
+    QCOMPARE(program.quits, 0);
+}
+
+KAVREL_X11_PRIVATE_DISPLAY_TEST_MAIN(tst_KavrelClosedWithoutATray, 1600, 1000)
 
 #include "tst_KavrelClosedWithoutATray.moc"

@@ -16,7 +16,8 @@ KAVREL_E2E_WAYLAND_PART names the part and the kind of client, "<part>-native" o
   every turn.
 - "minimize" (native only: weston's frames of X11 windows have no minimize button): minimized from
   its title bar while listening, the main window gives way to the mini window, and comes back by
-  its "Развернуть КАВРЕЛ" and by a second start, the meeting running throughout.
+  its "Развернуть КАВРЕЛ" and by a second start, the meeting running; and once more when the
+  meeting is stopped from the mini window.
 
 Where a window is and whether it is on the desktop is read from pictures of the desktop: under
 Wayland a window does not know where it is, and the accessibility bus calls a minimized window
@@ -118,13 +119,12 @@ class WaylandRun(quit_e2e.QuitRun):
                     right = column if right is None else max(right, column)
         return None if top is None else (top, bottom, left, right)
 
-    @staticmethod
-    def move_pointer(x, y, *then):
+    def move_pointer(self, x, y, *then):
         """Moves the test X server's pointer to a point of weston's desktop, then does `then`."""
-        found = subprocess.run(["xdotool", "search", "--class", "weston"], capture_output=True, text=True).stdout.split()
-        if not found:
-            raise Failure("weston's window is not on the test X server")
-        subprocess.run(["xdotool", "mousemove", "--window", found[0], str(x), str(y)] + list(then), check=True)
+        try:
+            self.weston.move_pointer(x, y, *then)
+        except weston_session.WestonFailure as failure:
+            raise Failure(str(failure))
 
     def click_desktop(self, x, y):
         self.move_pointer(x, y, "click", "1")
@@ -234,6 +234,16 @@ class WaylandRun(quit_e2e.QuitRun):
         self.screenshot("missing-" + what.replace(" ", "-"))
         raise Failure("the desktop never showed %s" % what)
 
+    def only_narrower_than(self, empty, box):
+        """A check of the desktop: a window is on it, and what is there is clearly narrower than
+        the main window at `box` was (the mini window alone, the main window gone)."""
+        width = box[3] - box[2]
+
+        def check(now):
+            shown = self.window_box(empty, now)
+            return shown is not None and shown[3] - shown[2] < width - 100
+        return check
+
     def still_listening(self, how):
         self.alive(how)
         if not any(name.startswith("Остановить") for name, _ in self.find_all("push button")):
@@ -245,16 +255,17 @@ class WaylandRun(quit_e2e.QuitRun):
         and the meeting running; the program then quits from that window, keeping the meeting."""
         empty, box = self.listening_with_the_window()
         self.click_title_button(box, 16 if self.native else 19)
-        time.sleep(2)
+        self.wait_for_top_level("Слушает", timeout=15)
+        self.wait_for_desktop("the mini window alone", self.only_narrower_than(empty, box))
         self.screenshot("main-window-closed")
-        self.wait_for_desktop("a window of the program", lambda now: self.window_box(empty, now) is not None)
         self.still_listening("once its main window was closed")
         self.quit_from_window("quit-after-close")
         self.check_saved(set(), 1, "closed while listening, then quit from the window left")
 
     def run_minimize(self):
         """Minimized from its title bar while listening, the main window gives way to the mini
-        window; "Развернуть КАВРЕЛ" brings it back, and so does a second start."""
+        window; "Развернуть КАВРЕЛ" brings it back, and so does a second start; the meeting
+        stopped from the mini window leaves the main window on the desktop."""
         empty, box = self.listening_with_the_window()
         width = box[3] - box[2]
 
@@ -262,11 +273,14 @@ class WaylandRun(quit_e2e.QuitRun):
             shown = self.window_box(empty, now)
             return shown is not None and shown[3] - shown[2] >= width - 4
 
-        for how in ("Развернуть КАВРЕЛ", "a second start"):
+        for how, name in (("Развернуть КАВРЕЛ", "expand"), ("a second start", "second-start"),
+                          ("Остановить прослушивание", "stop")):
+            # A window shown afresh is placed by the compositor, wherever it likes.
+            box = self.window_box(empty, self.desktop_pixels())
             self.click_title_button(box, 62)
-            self.wait_for_top_level("Слушает", timeout=15)
-            time.sleep(1)
-            self.screenshot("minimized-" + how.split()[-1])
+            mini = self.wait_for_top_level("Слушает", timeout=15)
+            self.wait_for_desktop("the mini window alone before " + name, self.only_narrower_than(empty, box))
+            self.screenshot("minimized-before-" + name)
             if how == "a second start":
                 first = self.kavrel
                 self.start_kavrel()
@@ -275,12 +289,28 @@ class WaylandRun(quit_e2e.QuitRun):
                 if code != 0:
                     raise Failure("the second start ended with %d" % code)
             else:
-                self.press(self.find(role="push button", name=how, what="the mini window's " + how))
-            self.wait_for_desktop("the main window back after " + how, main_window_shown)
-            self.screenshot("back-after-" + how.split()[-1])
-            self.still_listening("after " + how)
+                self.press(self.find_in(mini, "push button", how))
+            self.wait_for_desktop("the main window back after " + name, main_window_shown)
+            self.screenshot("back-after-" + name)
+            if how.startswith("Остановить"):
+                self.alive("after the stop from the mini window")
+                self.find(role="push button", contains="Начать", timeout=20, what="start button after the stop")
+            else:
+                self.still_listening("after " + how)
         self.quit_from_window("quit-after-minimize")
-        self.check_saved(set(), 1, "minimized and back while listening, then quit")
+        self.check_saved(set(), 1, "minimized and back while listening, stopped from the mini window, then quit")
+
+    def find_in(self, window, role, name):
+        """The node of `role` named `name` inside `window` (the same button may be in another
+        window of the program too)."""
+        for node in self.nodes(window):
+            try:
+                if node.getRoleName() == role and node.name == name:
+                    return node
+            except Exception:
+                continue
+        self.dump_tree("missing-" + name.replace(" ", "-"))
+        raise Failure("no %s %r in the window %r" % (role, name, window.name))
 
     def quit_from_window(self, title):
         """Quits from the program's own window with Ctrl+Q, as a desktop without a tray leaves it

@@ -35,6 +35,7 @@ class Weston:
         self.socket = os.path.join(self.runtime, SOCKET)
         self.display = None
         self.process = None
+        self.pointer_entered = False
 
     def start(self, start_process):
         """Starts weston through `start_process` (which stops it with the test's other processes)
@@ -80,6 +81,29 @@ class Weston:
             "DISPLAY": self.display,
             "XDG_SESSION_TYPE": "wayland",
         }
+
+    def move_pointer(self, x, y, *then):
+        """Moves the test X server's pointer to (x, y) of the desktop drawn in weston's window (x11
+        backend), then runs the xdotool commands `then` (["click", "1"]).
+
+        weston reads the pointer's moves inside its window as steps from where the last one left
+        it, and takes the position itself only as the pointer enters the window: the first move
+        comes in from outside, or every later point would be off by where the pointer stood."""
+        found = subprocess.run(["xdotool", "search", "--class", "weston"], capture_output=True, text=True).stdout.split()
+        if not found:
+            raise WestonFailure("weston's window is not on the test X server")
+        window = found[0]
+        if not self.pointer_entered:
+            geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True,
+                                      text=True, check=True).stdout
+            place = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+            # A point of the screen left or right of the window and its frame (the window is
+            # narrower than the screen).
+            left, width = int(place["X"]), int(place["WIDTH"])
+            outside_x = left // 2 if left > 8 else left + width + 8
+            subprocess.run(["xdotool", "mousemove", str(outside_x), place["Y"]], check=True)
+            self.pointer_entered = True
+        subprocess.run(["xdotool", "mousemove", "--window", window, str(x), str(y)] + list(then), check=True)
 
     def screenshot(self, path):
         """The whole desktop as weston shows it, in a PNG at `path`."""

@@ -154,7 +154,7 @@ void KavrelApp::finishLaunch()
 bool KavrelApp::hasVisibleWindows() const
 {
     for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (KavrelMiniWindowCoordinator::isProgramWindow(widget) && widget->isVisible() && !widget->isMinimized())
+        if (KavrelMiniWindowCoordinator::isProgramWindow(widget) && widget->isVisible() && !KavrelWindowFront::isMinimized(widget))
             return true;
     }
     return false;

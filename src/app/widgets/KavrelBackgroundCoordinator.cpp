@@ -73,7 +73,9 @@ bool KavrelBackgroundCoordinator::isMiniWindowEnabled() const
 
 // The first rule that applies decides:
 //  1. background-only mode: no mini window, and the main window stays hidden;
-//  2. mini window disabled, 3. no active session, 4. within the pause after a language change,
+//  2. mini window disabled, 3. no active session: no mini window, and the main window comes back,
+//     where no tray shows the program even from minimized (closeMiniWindowForGood);
+//  4. within the pause after a language change,
 //  5. main window in sight: no mini window, and the main window comes back;
 //  6. otherwise the main window goes and the mini window shows.
 void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
@@ -85,8 +87,11 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
         windows.closeMiniWindow(false);
         return;
     }
-    if (!isMiniWindowEnabled() || !m_session.hasActiveSession()
-        || (m_suppressMiniWindowUntil.isValid() && m_clock() < m_suppressMiniWindowUntil)) {
+    if (!isMiniWindowEnabled() || !m_session.hasActiveSession()) {
+        closeMiniWindowForGood();
+        return;
+    }
+    if (m_suppressMiniWindowUntil.isValid() && m_clock() < m_suppressMiniWindowUntil) {
         windows.closeMiniWindow(true);
         return;
     }
@@ -116,6 +121,18 @@ void KavrelBackgroundCoordinator::synchronizeMiniWindowVisibility()
         if (self)
             self->followUpAfterOpening();
     });
+}
+
+// The mini window goes until the next session, and a main window hidden for it comes back.
+// Where no tray shows the program, a main window the user minimized while the mini window stood
+// in for it comes back too: nothing else would show the program or let it be quit, and under
+// Wayland nothing but the program can give the window back.
+void KavrelBackgroundCoordinator::closeMiniWindowForGood()
+{
+    const bool stoodIn = m_miniWindows->isMiniWindowVisible();
+    m_miniWindows->closeMiniWindow(true);
+    if (stoodIn && !m_presentation->isTrayAvailable())
+        m_miniWindows->restoreMinimizedMainWindow();
 }
 
 // A moment after opening, the mini window stays only if it is still due (the language-change

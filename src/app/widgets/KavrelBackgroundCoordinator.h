@@ -63,6 +63,7 @@ public:
 
 private:
     void followUpAfterOpening();
+    void closeMiniWindowForGood();
     // Ticks while a session is active, not otherwise.
     void followSession();
     bool isMiniWindowEnabled() const;

@@ -5,6 +5,8 @@
 #include "app/KavrelWindowListReader.h"
 #include "kit/widgets/KavrelWindowFront.h"
 #include "platform/ApplicationInfo.h"
+#include "platform/X11WindowHints.h"
+#include "platform/X11WindowList.h"
 #include "platform/X11WindowPlacement.h"
 
 #include <QApplication>
@@ -94,6 +96,15 @@ QWidget *KavrelMiniWindowCoordinator::restoreHiddenMainWindow()
     return window;
 }
 
+void KavrelMiniWindowCoordinator::restoreMinimizedMainWindow()
+{
+    QWidget *window = mainWindow();
+    if (!window || !window->isVisible() || !KavrelWindowFront::isMinimized(window))
+        return;
+    KavrelWindowFront::bringForward(window, KavrelWindowFront::Focus::take);
+    noteMainWindowRevealed();
+}
+
 void KavrelMiniWindowCoordinator::hideAllWindowsForBackgroundMode()
 {
     closeMiniWindow(false);
@@ -114,7 +125,7 @@ void KavrelMiniWindowCoordinator::hideMainWindowIfNeeded()
     if (m_mainWindowHiddenForMiniWindow)
         return;
     QWidget *window = mainWindow();
-    if (!window || !window->isVisible() || window->isMinimized())
+    if (!window || !window->isVisible() || KavrelWindowFront::isMinimized(window))
         return;
     const std::optional<X11WindowListSnapshot> list = m_windowList();
     if (!list || list->windows.empty())
@@ -154,8 +165,14 @@ bool KavrelMiniWindowCoordinator::isMiniWindowVisible() const
 void KavrelMiniWindowCoordinator::configureMiniWindow(QWidget *window)
 {
     window->setObjectName(QString::fromLatin1(miniWindowIdentifier));
-    window->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    // It floats beside the meeting: showing it never takes the keyboard from it.
+    // A utility window, kept out of the taskbar. Under XWayland the compositor's window manager
+    // may never give such a window the keyboard (weston's places it as it does a menu, and a
+    // click on it activates nothing): there it is a normal window, so that a click gives it the
+    // keyboard and its Ctrl+Q quits where no tray holds Quit.
+    const bool underXWayland = X11WindowHints::isX11() && X11WindowList::isWaylandSession();
+    window->setWindowFlags((underXWayland ? Qt::Window : Qt::Tool) | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // It floats beside the meeting: showing it never takes the keyboard from it (a Wayland
+    // compositor may give the keyboard to every window it maps).
     window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setMinimumSize(420, 300);
     window->setMaximumSize(960, 680);
@@ -190,7 +207,7 @@ bool KavrelMiniWindowCoordinator::shouldPresentMiniWindow() const
                                                                 m_coveringApplicationPID);
     }
     const bool exposed = window->windowHandle() && window->windowHandle()->isExposed();
-    if (!window->isVisible() || window->isMinimized())
+    if (!window->isVisible() || KavrelWindowFront::isMinimized(window))
         return true;
     const std::optional<X11WindowListSnapshot> list = m_windowList();
     const quint32 id = quint32(window->winId());

@@ -67,6 +67,10 @@ public:
     // Forgets the hidden main window and brings it back to the front; returns it.
     QWidget *restoreHiddenMainWindow();
 
+    // Brings back a main window the user minimized. It takes the keyboard, as a window the
+    // window manager restores from minimized does; under Wayland it is shown afresh.
+    void restoreMinimizedMainWindow();
+
     // Called whenever the main window is brought to the screen (see setSettleTime).
     void noteMainWindowRevealed();
 

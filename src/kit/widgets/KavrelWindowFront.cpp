@@ -18,6 +18,7 @@ constexpr char returnWatchName[] = "KavrelWindowFront.returnWatch";
 constexpr char awayName[] = "KavrelWindowFront.awayWithItsWindow";
 constexpr char questionKeeperName[] = "KavrelWindowFront.questionKeeper";
 constexpr char minimizedName[] = "KavrelWindowFront.minimizedByRequest";
+constexpr char minimizingFollowedName[] = "KavrelWindowFront.minimizingFollowed";
 
 bool isQuestion(const QWidget *widget)
 {
@@ -189,10 +190,7 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        // Under Wayland the compositor never says a window is minimized, and Qt forgets it at the
-        // next configure: the request is remembered until the window is active again.
-        if (watched == m_window && event->type() == QEvent::WindowStateChange && (m_window->windowState() & Qt::WindowMinimized))
-            m_window->setProperty(minimizedName, true);
+        // A minimized window that is active again is back on the screen (rememberMinimizing).
         if (watched == m_window && event->type() == QEvent::WindowActivate)
             m_window->setProperty(minimizedName, QVariant());
         if (watched == m_window && event->type() == QEvent::WindowActivate && !m_pending) {
@@ -215,6 +213,22 @@ private:
     bool m_pending = false;
 };
 
+// Under Wayland the compositor never says whether a window is minimized, and Qt forgets a
+// request at once: the platform reports the window's states back without it. A request from the
+// window's own title bar (Qt draws it there) reaches the window of the windowing system and never
+// the widget. The request is remembered on the widget until the window is active again.
+void rememberMinimizing(QWidget *window)
+{
+    QWindow *handle = window->windowHandle();
+    if (!handle || handle->property(minimizingFollowedName).toBool())
+        return;
+    handle->setProperty(minimizingFollowedName, true);
+    QObject::connect(handle, &QWindow::windowStateChanged, window, [window](Qt::WindowState state) {
+        if (state == Qt::WindowMinimized)
+            window->setProperty(minimizedName, true);
+    });
+}
+
 } // namespace
 
 void sendAway(QWidget *window)
@@ -234,12 +248,17 @@ void sendAway(QWidget *window)
     window->hide();
 }
 
+bool isMinimized(const QWidget *window)
+{
+    return window
+           && (window->isMinimized() || (!X11WindowHints::isX11() && window->property(minimizedName).toBool()));
+}
+
 void bringForward(QWidget *window, Focus focus)
 {
     if (!window)
         return;
-    const bool minimized = (window->windowState() & Qt::WindowMinimized)
-                           || (!X11WindowHints::isX11() && window->property(minimizedName).toBool());
+    const bool minimized = isMinimized(window);
     // Shown by the program on its own, a window the user minimized stays so: the window manager
     // would focus it on its way back.
     if (focus == Focus::leave && minimized)
@@ -267,6 +286,7 @@ void bringForward(QWidget *window, Focus focus)
         showWithoutActivating(window);
         window->raise();
     }
+    rememberMinimizing(window);
     if (wasOnScreen) {
         putInFront(openQuestions(window), focus);
         return;

@@ -21,6 +21,9 @@ enum class Focus { take, leave };
 // A maximized or full-screen window keeps that state. A question open over the window (a modal
 // dialog of it) comes in front of it, and with Focus::take has the keyboard.
 void bringForward(QWidget *window, Focus focus = Focus::take);
+// Whether the user minimized the top-level `window`: Qt's state, or under Wayland, where the
+// compositor never says so, a minimize request the window has not been active since.
+bool isMinimized(const QWidget *window);
 // Hides the top-level `window`. A question open over it goes along and is still open: it comes
 // back in front of the window when bringForward() brings the window back. Given a question, it
 // sends just that away with its window.
