@@ -59,6 +59,17 @@ std::optional<quint32> activeWindow()
     return active;
 }
 
+std::optional<quint32> inputFocus()
+{
+    const Connection x;
+    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
+        xcb_get_input_focus_reply(x.c, xcb_get_input_focus(x.c), nullptr), &std::free);
+    // PointerRoot is 1, None 0.
+    if (!reply || reply->focus <= 1)
+        return std::nullopt;
+    return quint32(reply->focus);
+}
+
 QString title(quint32 window)
 {
     const Connection x;

@@ -23,6 +23,10 @@ std::optional<qint64> activeWindowProcessId();
 // The window the window manager made active (_NET_ACTIVE_WINDOW); none when no window is.
 std::optional<quint32> activeWindow();
 
+// The window that has the X server's keyboard focus; none when the focus is on no window
+// (PointerRoot or None).
+std::optional<quint32> inputFocus();
+
 // The window's title (_NET_WM_NAME); empty when it has none.
 QString title(quint32 window);
 
