@@ -80,9 +80,9 @@ void tst_KavrelKeyBurstOnNotices::initTestCase()
     if (!m_program)
         QSKIP("no window manager: run under scripts/test, which starts one");
     QVERIFY(m_program->window);
-    // Just shown and activated, a window may lose the keyboard and get it back while the window
-    // manager catches up: for a burst gap that return is the window manager's doing. A user's
-    // meeting, and a second start over it, come later than that.
+    // Just activated, the main window may lose the keyboard and get it back while the window
+    // manager catches up, which the program does not take for another program's window going
+    // away: the first notice comes once that while has passed, as every later one does.
     QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 200);
 }
 

@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <csignal>
+
 class tst_KavrelKeyBurstGuard : public QObject
 {
     Q_OBJECT
@@ -19,6 +21,8 @@ private Q_SLOTS:
     void initTestCase();
     void secondKeyOfABurst_data();
     void secondKeyOfABurst();
+    void keysRightAfterAContinue_data();
+    void keysRightAfterAContinue();
 };
 
 void tst_KavrelKeyBurstGuard::initTestCase()
@@ -118,6 +122,51 @@ void tst_KavrelKeyBurstGuard::secondKeyOfABurst()
     QSignalSpy clicks(focused, &QAbstractButton::clicked);
     QTest::keyClick(handle, key);
     QCOMPARE(clicks.size(), 1);
+}
+
+void tst_KavrelKeyBurstGuard::keysRightAfterAContinue_data()
+{
+    QTest::addColumn<Qt::Key>("key");
+    // How long after the continue the keys come, and how many.
+    QTest::addColumn<int>("afterMs");
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("presses");
+    QTest::newRow("Space at once") << Qt::Key_Space << 0 << 1 << 0;
+    QTest::newRow("Return at once") << Qt::Key_Return << 0 << 1 << 0;
+    QTest::newRow("Space twice at once") << Qt::Key_Space << 0 << 2 << 0;
+    QTest::newRow("Space a burst after") << Qt::Key_Space << int(KavrelKeyBurstGuard::burstGap.count()) + 100 << 1 << 1;
+}
+
+// Keys that were waiting for a stopped process come all at once when it is continued: they were
+// meant for what the screen showed meanwhile. The next key after a pause presses as usual.
+void tst_KavrelKeyBurstGuard::keysRightAfterAContinue()
+{
+    QFETCH(Qt::Key, key);
+    QFETCH(int, afterMs);
+    QFETCH(int, keys);
+    QFETCH(int, presses);
+
+    QWidget window;
+    auto *stop = new QPushButton(QStringLiteral("Stop"), &window);
+    stop->setFocusPolicy(Qt::StrongFocus);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    stop->setFocus(Qt::TabFocusReason);
+    // Return presses the button as Space does, as the kit's buttons do.
+    stop->setDefault(true);
+    QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 100);
+    QSignalSpy clicks(stop, &QAbstractButton::clicked);
+
+    QCOMPARE(::raise(SIGCONT), 0);
+    QTest::qWait(afterMs);
+    for (int i = 0; i < keys; ++i)
+        QTest::keyClick(window.windowHandle(), key);
+    QCOMPARE(clicks.size(), presses);
+
+    QTest::qWait(int(KavrelKeyBurstGuard::burstGap.count()) + 100);
+    QTest::keyClick(window.windowHandle(), key);
+    QCOMPARE(clicks.size(), presses + 1);
 }
 
 QTEST_MAIN(tst_KavrelKeyBurstGuard)

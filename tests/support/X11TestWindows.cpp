@@ -59,6 +59,30 @@ std::optional<quint32> activeWindow()
     return active;
 }
 
+std::optional<quint32> inputFocus()
+{
+    const Connection x;
+    std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> reply(
+        xcb_get_input_focus_reply(x.c, xcb_get_input_focus(x.c), nullptr), &std::free);
+    // PointerRoot is 1, None 0.
+    if (!reply || reply->focus <= 1)
+        return std::nullopt;
+    return quint32(reply->focus);
+}
+
+QString title(quint32 window)
+{
+    const Connection x;
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(x.c, xcb_get_property(x.c, 0, window, x.atom("_NET_WM_NAME"), x.atom("UTF8_STRING"), 0, 1024),
+                               nullptr),
+        &std::free);
+    if (!reply || reply->format != 8)
+        return {};
+    return QString::fromUtf8(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                             xcb_get_property_value_length(reply.get()));
+}
+
 std::vector<quint32> stackingOrder()
 {
     const Connection x;

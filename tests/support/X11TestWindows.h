@@ -3,6 +3,7 @@
 // What another client of the test services' X server sees of the windows, and what the window
 // manager does to them at a user's request: asked of the server on a connection of its own.
 
+#include <QString>
 #include <QtGlobal>
 
 class QWidget;
@@ -21,6 +22,13 @@ std::optional<qint64> activeWindowProcessId();
 
 // The window the window manager made active (_NET_ACTIVE_WINDOW); none when no window is.
 std::optional<quint32> activeWindow();
+
+// The window that has the X server's keyboard focus; none when the focus is on no window
+// (PointerRoot or None).
+std::optional<quint32> inputFocus();
+
+// The window's title (_NET_WM_NAME); empty when it has none.
+QString title(quint32 window);
 
 // The windows the window manager manages, bottom first (_NET_CLIENT_LIST_STACKING).
 std::vector<quint32> stackingOrder();

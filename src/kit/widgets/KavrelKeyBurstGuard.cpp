@@ -7,6 +7,10 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <atomic>
+#include <csignal>
+#include <ctime>
+
 namespace {
 
 // How long the window manager may take to activate a window the program showed or asked for,
@@ -46,6 +50,44 @@ QString meaningOf(const QWidget *widget)
     return {};
 }
 
+// Milliseconds of the monotonic clock; safe in a signal handler.
+qint64 monotonicMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// When the process was last continued after a stop (monotonicMs()); 0 once a key has looked at
+// it. Written by the signal handler.
+std::atomic<qint64> continuedAt{0};
+static_assert(std::atomic<qint64>::is_always_lock_free);
+
+void noteContinued(int)
+{
+    continuedAt.store(monotonicMs(), std::memory_order_relaxed);
+}
+
+// The handler only takes the time: a continued process goes on as it would without it.
+void watchContinues()
+{
+    struct sigaction current{};
+    if (::sigaction(SIGCONT, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+        return;
+    struct sigaction action{};
+    action.sa_handler = noteContinued;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGCONT, &action, nullptr);
+}
+
+// Whether the process was continued within the burst gap; each continue answers once.
+bool justContinued(std::chrono::milliseconds gap)
+{
+    const qint64 at = continuedAt.exchange(0, std::memory_order_relaxed);
+    return at != 0 && monotonicMs() - at < gap.count();
+}
+
 } // namespace
 
 KavrelKeyBurstGuard::KavrelKeyBurstGuard(QObject *parent) : QObject(parent)
@@ -62,8 +104,10 @@ KavrelKeyBurstGuard *KavrelKeyBurstGuard::instance()
 
 void KavrelKeyBurstGuard::install()
 {
-    if (qApp && !instance())
+    if (qApp && !instance()) {
         new KavrelKeyBurstGuard(qApp);
+        watchContinues();
+    }
 }
 
 void KavrelKeyBurstGuard::noteActivationAsked(QWindow *window)
@@ -101,6 +145,11 @@ void KavrelKeyBurstGuard::arrive(QWindow *window)
     if (!fromElsewhere || expected)
         return;
     // The keyboard came from another program that went away: its last key may come again, here.
+    beginArrival();
+}
+
+void KavrelKeyBurstGuard::beginArrival()
+{
     m_key = 0;
     m_target = nullptr;
     m_meaning.clear();
@@ -136,6 +185,8 @@ bool KavrelKeyBurstGuard::holdsBack(const QKeyEvent *event)
         return false;
     }
 
+    if (justContinued(burstGap))
+        beginArrival();
     if (!pressesAControl(event) || (key == Qt::Key_Space && takesText(target))) {
         if (!event->isAutoRepeat())
             endBurst();

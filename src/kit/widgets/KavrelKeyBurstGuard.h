@@ -27,6 +27,11 @@ class QWidget;
 //   went away under the keyboard: a second copy's notice), and of every press held back since.
 //   A window the program shows or brings forward is not such an arrival: its keys are the
 //   user's to give (and its keyboard is on its landing, see KavrelArrivalFocus).
+// - reaching the program within `burstGap` of its process being continued after a stop (SIGCONT),
+//   and every press held back since: pressed while the program could take none, they were meant
+//   for what the screen showed then (a second start's notice that this copy does not answer),
+//   and the windowing system hands them over all at once, the window manager's moves between
+//   them already past.
 // Any other key (Tab among them) or a click ends the burst; so does a pause of `burstGap`, after
 // which the same key presses the control it is on the first time. Only the keys of the windowing
 // system are held back, not events a program sends to a widget. Main thread only.
@@ -37,7 +42,8 @@ class KavrelKeyBurstGuard final : public QObject
 public:
     static constexpr std::chrono::milliseconds burstGap{1000};
 
-    // Watches the application's input from now on; once per application, later calls do nothing.
+    // Watches the application's input from now on, and the process being continued; once per
+    // application, later calls do nothing.
     static void install();
 
     // The program asks the windowing system to activate `window` (KavrelWindowFront).
@@ -52,6 +58,7 @@ private:
     static KavrelKeyBurstGuard *instance();
     bool holdsBack(const QKeyEvent *event);
     void arrive(QWindow *window);
+    void beginArrival();
     void expect(QWindow *window);
     void endBurst();
 

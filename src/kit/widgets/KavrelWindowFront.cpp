@@ -282,6 +282,14 @@ void bringForward(QWidget *window, Focus focus)
         window->raise();
         KavrelKeyBurstGuard::noteActivationAsked(window->windowHandle());
         window->activateWindow();
+        // Hidden a moment ago, the window stopped being the widgets' active one at once, but Qt
+        // waits a while for the keyboard to come back before it lets the window itself go: shown
+        // within that while, it is still Qt's focus window, the window manager's activation
+        // changes nothing Qt would pass on, and the widgets would stay inactive, with no keyboard
+        // focus, until the user moves the keyboard elsewhere and back. Should the window manager
+        // not give the window the keyboard after all, Qt's wait ends and it lets both go.
+        if (QGuiApplication::focusWindow() == window->windowHandle() && QApplication::activeWindow() != window)
+            QApplication::setActiveWindow(window);
     } else {
         showWithoutActivating(window);
         window->raise();
