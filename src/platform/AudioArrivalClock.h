@@ -33,8 +33,8 @@
 // Only the time the reader's thread was idle counts as waiting: the time it spent running or
 // waiting for a processor (threadBusyTime()) is taken off the time between its reads.
 // Where that time is not known, a read held up looks like one that waited. Two such reads prove
-// nothing then: the backlog ends only once the audio's lateness has held still for a while
-// (settleSpan). A reader held up now and then while it reads a backlog catches up on it, and one
+// nothing then: the backlog ends only once the audio's lateness has held still for a few seconds
+// (settleSpans of settleSpan). A reader held up now and then while it reads a backlog catches up on it, and one
 // held up for longer than the audio it reads falls ever further behind; either way the lateness
 // moves, and the audio follows on from the audio before, as a backlog's does.
 //
